@@ -1,0 +1,32 @@
+# Small helpers so that every folder's CMakeLists.txt stays a few lines long.
+# Sources are globbed per folder (not recursively): adding a file needs no edit here.
+
+# kestio_library(<target> DEPS <targets...>)
+# One static library from the .cpp files of the calling folder; headers are included
+# as "<layer>/<area>/<file>.h" relative to src/.
+function(kestio_library target)
+    cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+    add_library(${target} STATIC ${sources} ${headers})
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${target} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# kestio_tests(<executable> LABEL <label> DEPS <targets...>)
+# One GoogleTest executable from the .cpp files of the calling folder, discovered by CTest
+# and labelled so that `ctest -L <label>` runs one layer.
+function(kestio_tests target)
+    cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "DEPS" ${ARGN})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 300)
+    endif()
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+    add_executable(${target} ${sources} ${headers})
+    target_link_libraries(${target} PRIVATE ${ARG_DEPS} kestio_test_support)
+    gtest_discover_tests(${target}
+        DISCOVERY_TIMEOUT 60
+        PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT ${ARG_TIMEOUT}
+                   ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()

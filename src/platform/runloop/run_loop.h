@@ -1,0 +1,58 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+namespace kestio::platform {
+
+namespace detail {
+// Shared between a scheduled piece of work and the handle that can cancel it.
+struct TimerState {
+    std::atomic<bool> cancelled{false};
+    // Called once by cancel(), on the loop's thread; lets a backend release its timer.
+    std::function<void()> onCancel;
+};
+}  // namespace detail
+
+// Cancels its work when cancel() is called, when it is reset or when it is destroyed.
+// Cancelling from inside any callback of the same loop takes effect at once.
+class TimerHandle {
+public:
+    TimerHandle() = default;
+    explicit TimerHandle(std::shared_ptr<detail::TimerState> state) : state_(std::move(state)) {}
+    TimerHandle(const TimerHandle&) = delete;
+    TimerHandle& operator=(const TimerHandle&) = delete;
+    TimerHandle(TimerHandle&& other) noexcept = default;
+    TimerHandle& operator=(TimerHandle&& other) noexcept;
+    ~TimerHandle() { cancel(); }
+
+    void cancel();
+    // Lets the work run to its end without a handle (fire and forget).
+    void detach() { state_.reset(); }
+    // True while the work has neither been cancelled nor detached. A one-shot timer that
+    // already fired still reports true; callers track that themselves where it matters.
+    bool active() const { return state_ && !state_->cancelled.load(); }
+
+private:
+    std::shared_ptr<detail::TimerState> state_;
+};
+
+// The one way to defer work. All callbacks run on the loop's (main) thread.
+// post() may be called from any thread; after() and every() only from the loop's thread.
+class RunLoop {
+public:
+    virtual ~RunLoop() = default;
+
+    // Monotonic time in seconds.
+    virtual double now() const = 0;
+    // Runs fn on the loop's thread after the work that is already due.
+    virtual void post(std::function<void()> fn) = 0;
+    // Runs fn once, `seconds` from now.
+    [[nodiscard]] virtual TimerHandle after(double seconds, std::function<void()> fn) = 0;
+    // Runs fn every `seconds`, first `seconds` from now. Ticks keep their phase: a late
+    // tick does not shift the ones that follow.
+    [[nodiscard]] virtual TimerHandle every(double seconds, std::function<void()> fn) = 0;
+};
+
+}  // namespace kestio::platform

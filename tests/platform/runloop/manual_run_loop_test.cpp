@@ -1,0 +1,105 @@
+#include "platform/runloop/manual_run_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kestio::platform {
+namespace {
+
+TEST(ManualRunLoop, WorkDueAtTheSameTimeRunsInInsertionOrder) {
+    ManualRunLoop loop;
+    std::string order;
+    auto a = loop.after(0.5, [&] { order += 'a'; });
+    loop.post([&] { order += 'p'; });
+    auto b = loop.after(0.5, [&] { order += 'b'; });
+    auto c = loop.after(0.25, [&] { order += 'c'; });
+    auto d = loop.after(0.5, [&] { order += 'd'; });
+    EXPECT_EQ(loop.advance(1.0), 5);
+    EXPECT_EQ(order, "pcabd");
+}
+
+TEST(ManualRunLoop, ZeroDelayPostFromACallbackRunsAfterWorkAlreadyDue) {
+    ManualRunLoop loop;
+    std::string order;
+    auto first = loop.after(1.0, [&] {
+        order += '1';
+        loop.post([&] { order += 'p'; });
+    });
+    auto second = loop.after(1.0, [&] { order += '2'; });
+    loop.advance(1.0);
+    EXPECT_EQ(order, "12p");
+}
+
+TEST(ManualRunLoop, CallbacksSeeTheirOwnDueTime) {
+    ManualRunLoop loop(10.0);
+    std::vector<double> seen;
+    auto t1 = loop.after(0.3, [&] { seen.push_back(loop.now()); });
+    auto t2 = loop.after(0.7, [&] { seen.push_back(loop.now()); });
+    loop.advance(2.0);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_DOUBLE_EQ(seen[0], 10.3);
+    EXPECT_DOUBLE_EQ(seen[1], 10.7);
+    EXPECT_DOUBLE_EQ(loop.now(), 12.0);
+}
+
+TEST(ManualRunLoop, CancellingInsideACallbackTakesEffectAtOnce) {
+    ManualRunLoop loop;
+    int secondRan = 0;
+    int ticks = 0;
+    TimerHandle second;
+    TimerHandle repeating;
+    auto first = loop.after(1.0, [&] { second.cancel(); });
+    second = loop.after(1.0, [&] { ++secondRan; });
+    repeating = loop.every(0.1, [&] {
+        if (++ticks == 3) {
+            repeating.cancel();
+        }
+    });
+    loop.advance(5.0);
+    EXPECT_EQ(secondRan, 0);
+    EXPECT_EQ(ticks, 3);
+    EXPECT_EQ(loop.pendingCount(), 0u);
+}
+
+TEST(ManualRunLoop, HandlesCancelWhenDestroyedOrReassigned) {
+    ManualRunLoop loop;
+    int ran = 0;
+    {
+        auto handle = loop.after(0.1, [&] { ++ran; });
+    }
+    auto reassigned = loop.after(0.1, [&] { ++ran; });
+    reassigned = loop.after(0.2, [&] { ran += 10; });
+    auto detached = loop.after(0.1, [&] { ran += 100; });
+    detached.detach();
+    loop.advance(1.0);
+    EXPECT_EQ(ran, 110);
+}
+
+TEST(ManualRunLoop, RepeatingTimerKeepsItsPhaseAcrossLargeSteps) {
+    ManualRunLoop loop;
+    std::vector<double> ticks;
+    auto timer = loop.every(0.05, [&] { ticks.push_back(loop.now()); });
+    loop.advance(0.12);  // ticks at 0.05 and 0.10
+    loop.advance(0.01);
+    loop.advance(0.5);  // catches up every missed tick at its own time
+    ASSERT_EQ(ticks.size(), 12u);
+    for (std::size_t i = 0; i < ticks.size(); ++i) {
+        EXPECT_NEAR(ticks[i], 0.05 * static_cast<double>(i + 1), 1e-9) << "tick " << i;
+    }
+}
+
+TEST(ManualRunLoop, PostsFromOtherThreadsAreRunByTheLoop) {
+    ManualRunLoop loop;
+    int value = 0;
+    std::thread worker([&] { loop.post([&] { value = 42; }); });
+    EXPECT_TRUE(loop.waitForPosted(10.0));
+    worker.join();
+    EXPECT_EQ(value, 42);
+    EXPECT_FALSE(loop.waitForPosted(0.0));
+}
+
+}  // namespace
+}  // namespace kestio::platform
