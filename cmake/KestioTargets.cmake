@@ -24,7 +24,7 @@ function(kestio_tests target)
     file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
     file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
     add_executable(${target} ${sources} ${headers})
-    target_link_libraries(${target} PRIVATE ${ARG_DEPS} kestio_test_support)
+    target_link_libraries(${target} PRIVATE ${ARG_DEPS} kestio_test_support kestio_test_main)
     gtest_discover_tests(${target}
         DISCOVERY_TIMEOUT 60
         PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT ${ARG_TIMEOUT}
