@@ -17,7 +17,7 @@ using UIntMapMap = std::map<std::string, std::map<std::string, std::uint64_t>>;
 // The application's preferences by key. A typed read gives no value when the key is missing
 // or holds a value of another kind. Writes are kept at once.
 class UserDefaults {
-public:
+  public:
     virtual ~UserDefaults() = default;
 
     virtual bool contains(const std::string& key) const = 0;
@@ -38,7 +38,7 @@ public:
 
 // A store that lives in memory only; for tests and for callers that must not persist.
 class InMemoryUserDefaults final : public UserDefaults {
-public:
+  public:
     using Value = std::variant<std::string, Bytes, std::vector<std::string>, UIntMapMap>;
 
     bool contains(const std::string& key) const override { return values_.count(key) != 0; }
@@ -52,9 +52,7 @@ public:
     std::optional<UIntMapMap> uintMapMap(const std::string& key) const override {
         return get<UIntMapMap>(key);
     }
-    void setString(const std::string& key, const std::string& value) override {
-        set(key, value);
-    }
+    void setString(const std::string& key, const std::string& value) override { set(key, value); }
     void setData(const std::string& key, const Bytes& value) override { set(key, value); }
     void setStringList(const std::string& key, const std::vector<std::string>& value) override {
         set(key, value);
@@ -70,7 +68,7 @@ public:
     // Number of writes and removals so far (tests check that a store is written or not).
     int writeCount() const { return writeCount_; }
 
-private:
+  private:
     template <class T>
     std::optional<T> get(const std::string& key) const {
         auto it = values_.find(key);
