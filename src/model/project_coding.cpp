@@ -1,0 +1,698 @@
+#include "model/project_coding.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/base64.h"
+#include "model/json_text.h"
+
+namespace kestio {
+
+namespace {
+
+using Json = nlohmann::json;
+using OrderedJson = nlohmann::ordered_json;
+
+// Grid sizes a document may give: larger ones would make every consumer build huge grids.
+constexpr std::int64_t kMaxGridSide = 10000;
+constexpr std::int64_t kMaxSlotsPerBank = 10000;
+
+// Doubles at or past this magnitude round to infinity as a Float (2^128 - 2^103, the midpoint
+// between the largest Float and 2^128).
+constexpr double kFloatOverflow = 0x1.ffffffp127;
+
+std::string member(const std::string& path, std::string_view key) {
+    return path.empty() ? std::string(key) : path + "." + std::string(key);
+}
+
+std::string element(const std::string& path, std::size_t index) {
+    return path + "[" + std::to_string(index) + "]";
+}
+
+[[noreturn]] void fail(const std::string& path, std::string reason) {
+    throw ModelCodingError(path, std::move(reason));
+}
+
+// ---- reading values -------------------------------------------------------------------------
+
+const char* typeName(const Json& value) {
+    switch (value.type()) {
+        case Json::value_t::null:
+            return "null";
+        case Json::value_t::object:
+            return "an object";
+        case Json::value_t::array:
+            return "an array";
+        case Json::value_t::string:
+            return "a string";
+        case Json::value_t::boolean:
+            return "a boolean";
+        case Json::value_t::number_integer:
+        case Json::value_t::number_unsigned:
+        case Json::value_t::number_float:
+            return "a number";
+        default:
+            return "an unsupported value";
+    }
+}
+
+[[noreturn]] void failType(const std::string& path, const char* expected, const Json& value) {
+    fail(path, std::string("expected ") + expected + ", found " + typeName(value));
+}
+
+void requireObject(const Json& value, const std::string& path) {
+    if (!value.is_object()) {
+        failType(path, "an object", value);
+    }
+}
+
+void requireArray(const Json& value, const std::string& path) {
+    if (!value.is_array()) {
+        failType(path, "an array", value);
+    }
+}
+
+// A member that must be present and not null (inside the settings records, and the bank members).
+const Json& requiredMember(const Json& object, std::string_view key, const std::string& path) {
+    const auto found = object.find(key);
+    if (found == object.end()) {
+        fail(member(path, key), "required member is missing");
+    }
+    if (found->is_null()) {
+        fail(member(path, key), "required member is null");
+    }
+    return *found;
+}
+
+// A member that may be missing or null (root and slot level, and the clip's source date).
+const Json* optionalMember(const Json& object, std::string_view key) {
+    const auto found = object.find(key);
+    if (found == object.end() || found->is_null()) {
+        return nullptr;
+    }
+    return &*found;
+}
+
+std::string readString(const Json& value, const std::string& path) {
+    if (!value.is_string()) {
+        failType(path, "a string", value);
+    }
+    return value.get<std::string>();
+}
+
+bool readBool(const Json& value, const std::string& path) {
+    if (!value.is_boolean()) {
+        failType(path, "a boolean", value);
+    }
+    return value.get<bool>();
+}
+
+std::int64_t readInt(const Json& value, const std::string& path) {
+    switch (value.type()) {
+        case Json::value_t::number_integer:
+            return value.get<std::int64_t>();
+        case Json::value_t::number_unsigned: {
+            const auto number = value.get<std::uint64_t>();
+            if (number > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+                fail(path, "integer out of range");
+            }
+            return static_cast<std::int64_t>(number);
+        }
+        case Json::value_t::number_float: {
+            const double number = value.get<double>();
+            if (std::trunc(number) != number) {
+                fail(path, "expected an integer, found a fractional number");
+            }
+            if (!(number >= -0x1p63 && number < 0x1p63)) {
+                fail(path, "integer out of range");
+            }
+            return static_cast<std::int64_t>(number);
+        }
+        default:
+            failType(path, "an integer", value);
+    }
+}
+
+double readDouble(const Json& value, const std::string& path) {
+    if (!value.is_number()) {
+        failType(path, "a number", value);
+    }
+    const double number = value.get<double>();
+    if (!std::isfinite(number)) {
+        fail(path, "number out of range");
+    }
+    return number;
+}
+
+float readFloat(const Json& value, const std::string& path) {
+    const double number = readDouble(value, path);
+    if (std::fabs(number) >= kFloatOverflow) {
+        fail(path, "number out of range for single precision");
+    }
+    return static_cast<float>(number);
+}
+
+std::vector<std::uint8_t> readBytes(const Json& value, const std::string& path) {
+    auto bytes = base64Decode(readString(value, path));
+    if (!bytes) {
+        fail(path, "not valid Base64");
+    }
+    return std::move(*bytes);
+}
+
+template <ModelEnum E>
+E readEnum(const Json& value, const std::string& path) {
+    const std::string raw = readString(value, path);
+    const auto parsed = fromRawValue<E>(raw);
+    if (!parsed) {
+        fail(path, "unknown value \"" + raw + "\"");
+    }
+    return *parsed;
+}
+
+// ---- writing values -------------------------------------------------------------------------
+
+OrderedJson writeDouble(double value, const std::string& path) {
+    if (!std::isfinite(value)) {
+        fail(path, "cannot write a number that is not finite");
+    }
+    return OrderedJson(value);
+}
+
+// The shortest decimal that reads back as the same Float, carried as the double it denotes, so the
+// text shows 0.1 rather than 0.10000000149011612.
+OrderedJson writeFloat(float value, const std::string& path) {
+    if (!std::isfinite(value)) {
+        fail(path, "cannot write a number that is not finite");
+    }
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, value);
+    double shortest = 0;
+    const auto read = std::from_chars(text, written.ptr, shortest);
+    if (written.ec != std::errc{} || read.ec != std::errc{} ||
+        static_cast<float>(shortest) != value) {
+        shortest = static_cast<double>(value);
+    }
+    return OrderedJson(shortest);
+}
+
+OrderedJson writeString(const std::string& value, const std::string& path) {
+    if (!isValidUtf8(value)) {
+        fail(path, "cannot write text that is not valid UTF-8");
+    }
+    return OrderedJson(value);
+}
+
+OrderedJson writeBytes(const std::vector<std::uint8_t>& bytes) {
+    return OrderedJson(base64Encode(bytes));
+}
+
+template <ModelEnum E>
+OrderedJson writeEnum(E value) {
+    return OrderedJson(std::string(rawValue(value)));
+}
+
+// ---- settings records (strict) --------------------------------------------------------------
+
+ClipInfo decodeClipInfo(const Json& value, const std::string& path) {
+    requireObject(value, path);
+    ClipInfo info;
+    info.codec = readString(requiredMember(value, "codec", path), member(path, "codec"));
+    info.resolution =
+        readString(requiredMember(value, "resolution", path), member(path, "resolution"));
+    info.fps = readDouble(requiredMember(value, "fps", path), member(path, "fps"));
+    info.bitRate = readInt(requiredMember(value, "bitRate", path), member(path, "bitRate"));
+    info.duration = readDouble(requiredMember(value, "duration", path), member(path, "duration"));
+    info.channels = readInt(requiredMember(value, "channels", path), member(path, "channels"));
+    info.sampleRate =
+        readDouble(requiredMember(value, "sampleRate", path), member(path, "sampleRate"));
+    info.audioBitDepth =
+        readInt(requiredMember(value, "audioBitDepth", path), member(path, "audioBitDepth"));
+    info.audioCodec =
+        readString(requiredMember(value, "audioCodec", path), member(path, "audioCodec"));
+    if (const Json* date = optionalMember(value, "sourceModifiedAt")) {
+        info.sourceModifiedAt = readDouble(*date, member(path, "sourceModifiedAt"));
+    }
+    return info;
+}
+
+OrderedJson encodeClipInfo(const ClipInfo& info, const std::string& path) {
+    OrderedJson out = OrderedJson::object();
+    out["codec"] = writeString(info.codec, member(path, "codec"));
+    out["resolution"] = writeString(info.resolution, member(path, "resolution"));
+    out["fps"] = writeDouble(info.fps, member(path, "fps"));
+    out["bitRate"] = info.bitRate;
+    out["duration"] = writeDouble(info.duration, member(path, "duration"));
+    out["channels"] = info.channels;
+    out["sampleRate"] = writeDouble(info.sampleRate, member(path, "sampleRate"));
+    out["audioBitDepth"] = info.audioBitDepth;
+    out["audioCodec"] = writeString(info.audioCodec, member(path, "audioCodec"));
+    if (info.sourceModifiedAt) {
+        out["sourceModifiedAt"] =
+            writeDouble(*info.sourceModifiedAt, member(path, "sourceModifiedAt"));
+    }
+    return out;
+}
+
+// The members of the two all-Float records, in field order.
+template <typename Record>
+struct FloatMember {
+    std::string_view key;
+    float Record::*field;
+};
+
+constexpr FloatMember<ColorSettings> kColorMembers[] = {
+    {"brightness", &ColorSettings::brightness}, {"contrast", &ColorSettings::contrast},
+    {"saturation", &ColorSettings::saturation}, {"hue", &ColorSettings::hue},
+    {"gamma", &ColorSettings::gamma},           {"redGain", &ColorSettings::redGain},
+    {"greenGain", &ColorSettings::greenGain},   {"blueGain", &ColorSettings::blueGain},
+};
+
+constexpr FloatMember<EqualizerSettings> kEqualizerMembers[] = {
+    {"hz80", &EqualizerSettings::hz80},     {"hz315", &EqualizerSettings::hz315},
+    {"hz800", &EqualizerSettings::hz800},   {"khz1_25", &EqualizerSettings::khz1_25},
+    {"khz2_5", &EqualizerSettings::khz2_5}, {"khz3_2", &EqualizerSettings::khz3_2},
+};
+
+template <typename Record, std::size_t N>
+Record decodeFloatRecord(const Json& value, const std::string& path,
+                         const FloatMember<Record> (&members)[N]) {
+    requireObject(value, path);
+    Record record;
+    for (const auto& [key, field] : members) {
+        record.*field = readFloat(requiredMember(value, key, path), member(path, key));
+    }
+    return record;
+}
+
+template <typename Record, std::size_t N>
+OrderedJson encodeFloatRecord(const Record& record, const std::string& path,
+                              const FloatMember<Record> (&members)[N]) {
+    OrderedJson out = OrderedJson::object();
+    for (const auto& [key, field] : members) {
+        out[std::string(key)] = writeFloat(record.*field, member(path, key));
+    }
+    return out;
+}
+
+AudioSettings decodeAudioSettings(const Json& value, const std::string& path) {
+    requireObject(value, path);
+    AudioSettings audio;
+    audio.masterLevel =
+        readFloat(requiredMember(value, "masterLevel", path), member(path, "masterLevel"));
+    audio.isMuted = readBool(requiredMember(value, "isMuted", path), member(path, "isMuted"));
+    const std::string levelsPath = member(path, "channelLevels");
+    const Json& levels = requiredMember(value, "channelLevels", path);
+    requireArray(levels, levelsPath);
+    audio.channelLevels.clear();
+    audio.channelLevels.reserve(levels.size());
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+        audio.channelLevels.push_back(readFloat(levels[i], element(levelsPath, i)));
+    }
+    audio.activeChannels =
+        readInt(requiredMember(value, "activeChannels", path), member(path, "activeChannels"));
+    return audio;
+}
+
+OrderedJson encodeAudioSettings(const AudioSettings& audio, const std::string& path) {
+    OrderedJson out = OrderedJson::object();
+    out["masterLevel"] = writeFloat(audio.masterLevel, member(path, "masterLevel"));
+    out["isMuted"] = audio.isMuted;
+    const std::string levelsPath = member(path, "channelLevels");
+    OrderedJson levels = OrderedJson::array();
+    for (std::size_t i = 0; i < audio.channelLevels.size(); ++i) {
+        levels.push_back(writeFloat(audio.channelLevels[i], element(levelsPath, i)));
+    }
+    out["channelLevels"] = std::move(levels);
+    out["activeChannels"] = audio.activeChannels;
+    return out;
+}
+
+GeometrySettings decodeGeometry(const Json& value, const std::string& path) {
+    requireObject(value, path);
+    GeometrySettings geometry;
+    geometry.mode = geometryModeFromStoredString(
+        readString(requiredMember(value, "mode", path), member(path, "mode")));
+    geometry.posX = readDouble(requiredMember(value, "posX", path), member(path, "posX"));
+    geometry.posY = readDouble(requiredMember(value, "posY", path), member(path, "posY"));
+    geometry.scaleX = readDouble(requiredMember(value, "scaleX", path), member(path, "scaleX"));
+    geometry.scaleY = readDouble(requiredMember(value, "scaleY", path), member(path, "scaleY"));
+    return geometry;
+}
+
+OrderedJson encodeGeometry(const GeometrySettings& geometry, const std::string& path) {
+    OrderedJson out = OrderedJson::object();
+    out["mode"] = writeEnum(geometry.mode);
+    out["posX"] = writeDouble(geometry.posX, member(path, "posX"));
+    out["posY"] = writeDouble(geometry.posY, member(path, "posY"));
+    out["scaleX"] = writeDouble(geometry.scaleX, member(path, "scaleX"));
+    out["scaleY"] = writeDouble(geometry.scaleY, member(path, "scaleY"));
+    return out;
+}
+
+OutputSettings decodeOutputSettings(const Json& value, const std::string& path) {
+    requireObject(value, path);
+    OutputSettings output;
+    output.resolution = readEnum<OutputResolution>(requiredMember(value, "resolution", path),
+                                                   member(path, "resolution"));
+    output.frameRate = readEnum<OutputFrameRate>(requiredMember(value, "frameRate", path),
+                                                 member(path, "frameRate"));
+    return output;
+}
+
+OrderedJson encodeOutputSettings(const OutputSettings& output) {
+    OrderedJson out = OrderedJson::object();
+    out["resolution"] = writeEnum(output.resolution);
+    out["frameRate"] = writeEnum(output.frameRate);
+    return out;
+}
+
+ExternalMonitorSettings decodeExternalMonitor(const Json& value, const std::string& path) {
+    requireObject(value, path);
+    ExternalMonitorSettings monitor;
+    monitor.isEnabled =
+        readBool(requiredMember(value, "isEnabled", path), member(path, "isEnabled"));
+    monitor.screenIndex =
+        readInt(requiredMember(value, "screenIndex", path), member(path, "screenIndex"));
+    monitor.screenName =
+        readString(requiredMember(value, "screenName", path), member(path, "screenName"));
+    monitor.width = readDouble(requiredMember(value, "width", path), member(path, "width"));
+    monitor.height = readDouble(requiredMember(value, "height", path), member(path, "height"));
+    return monitor;
+}
+
+OrderedJson encodeExternalMonitor(const ExternalMonitorSettings& monitor, const std::string& path) {
+    OrderedJson out = OrderedJson::object();
+    out["isEnabled"] = monitor.isEnabled;
+    out["screenIndex"] = monitor.screenIndex;
+    out["screenName"] = writeString(monitor.screenName, member(path, "screenName"));
+    out["width"] = writeDouble(monitor.width, member(path, "width"));
+    out["height"] = writeDouble(monitor.height, member(path, "height"));
+    return out;
+}
+
+JumpTarget decodeJumpTarget(const Json& value, const std::string& path) {
+    requireObject(value, path);
+    JumpTarget target;
+    target.bank = readInt(requiredMember(value, "bank", path), member(path, "bank"));
+    target.slot = readInt(requiredMember(value, "slot", path), member(path, "slot"));
+    return target;
+}
+
+OrderedJson encodeJumpTarget(const JumpTarget& target) {
+    OrderedJson out = OrderedJson::object();
+    out["bank"] = target.bank;
+    out["slot"] = target.slot;
+    return out;
+}
+
+MIDINoteBinding decodeNoteBinding(const Json& value, const std::string& path) {
+    requireObject(value, path);
+    MIDINoteBinding binding;
+    binding.channel = readInt(requiredMember(value, "channel", path), member(path, "channel"));
+    binding.note = readInt(requiredMember(value, "note", path), member(path, "note"));
+    return binding;
+}
+
+OrderedJson encodeNoteBinding(const MIDINoteBinding& binding) {
+    OrderedJson out = OrderedJson::object();
+    out["channel"] = binding.channel;
+    out["note"] = binding.note;
+    return out;
+}
+
+MIDIControlAssignment decodeControlAssignment(const Json& value, const std::string& path) {
+    requireObject(value, path);
+    MIDIControlAssignment assignment;
+    assignment.target = readString(requiredMember(value, "target", path), member(path, "target"));
+    assignment.channel = readInt(requiredMember(value, "channel", path), member(path, "channel"));
+    assignment.note = readInt(requiredMember(value, "note", path), member(path, "note"));
+    return assignment;
+}
+
+OrderedJson encodeControlAssignment(const MIDIControlAssignment& assignment,
+                                    const std::string& path) {
+    OrderedJson out = OrderedJson::object();
+    out["target"] = writeString(assignment.target, member(path, "target"));
+    out["channel"] = assignment.channel;
+    out["note"] = assignment.note;
+    return out;
+}
+
+// ---- banks and root -------------------------------------------------------------------------
+
+BankData decodeBank(const Json& value, const std::string& path) {
+    requireObject(value, path);
+    BankData bank;
+    bank.name = readString(requiredMember(value, "name", path), member(path, "name"));
+    const std::string slotsPath = member(path, "slots");
+    const Json& slots = requiredMember(value, "slots", path);
+    requireArray(slots, slotsPath);
+    bank.slots.reserve(slots.size());
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        bank.slots.push_back(decodeSlot(slots[i], element(slotsPath, i)));
+    }
+    return bank;
+}
+
+OrderedJson encodeBank(const BankData& bank, const std::string& path) {
+    OrderedJson out = OrderedJson::object();
+    out["name"] = writeString(bank.name, member(path, "name"));
+    const std::string slotsPath = member(path, "slots");
+    OrderedJson slots = OrderedJson::array();
+    for (std::size_t i = 0; i < bank.slots.size(); ++i) {
+        slots.push_back(encodeSlot(bank.slots[i], element(slotsPath, i)));
+    }
+    out["slots"] = std::move(slots);
+    return out;
+}
+
+std::int64_t readGridSide(const Json& value, const std::string& path) {
+    const std::int64_t side = readInt(value, path);
+    if (side < 0 || side > kMaxGridSide) {
+        fail(path, "must be between 0 and " + std::to_string(kMaxGridSide));
+    }
+    return side;
+}
+
+ProjectData decodeRoot(const Json& root) {
+    requireObject(root, {});
+    ProjectData project;
+    if (const Json* value = optionalMember(root, "version")) {
+        project.version = readInt(*value, "version");
+    }
+    if (const Json* value = optionalMember(root, "rows")) {
+        project.rows = readGridSide(*value, "rows");
+    }
+    if (const Json* value = optionalMember(root, "columns")) {
+        project.columns = readGridSide(*value, "columns");
+    }
+    if (project.rows * project.columns > kMaxSlotsPerBank) {
+        fail("columns", "rows × columns must not exceed " + std::to_string(kMaxSlotsPerBank));
+    }
+    if (const Json* value = optionalMember(root, "outputSettings")) {
+        project.outputSettings = decodeOutputSettings(*value, "outputSettings");
+    }
+    if (const Json* value = optionalMember(root, "externalMonitorSettings")) {
+        project.externalMonitorSettings = decodeExternalMonitor(*value, "externalMonitorSettings");
+    }
+    const Json& banks = requiredMember(root, "banks", {});
+    requireArray(banks, "banks");
+    project.banks.reserve(banks.size());
+    for (std::size_t i = 0; i < banks.size(); ++i) {
+        project.banks.push_back(decodeBank(banks[i], element("banks", i)));
+    }
+    if (const Json* value = optionalMember(root, "thumbnailsFolderBookmark")) {
+        project.thumbnailsFolderBookmark = readBytes(*value, "thumbnailsFolderBookmark");
+    }
+    if (const Json* value = optionalMember(root, "midiControlAssignments")) {
+        requireArray(*value, "midiControlAssignments");
+        for (std::size_t i = 0; i < value->size(); ++i) {
+            project.midiControlAssignments.push_back(
+                decodeControlAssignment((*value)[i], element("midiControlAssignments", i)));
+        }
+    }
+    if (const Json* value = optionalMember(root, "midiInputEnabled")) {
+        project.midiInputEnabled = readBool(*value, "midiInputEnabled");
+    }
+    if (const Json* value = optionalMember(root, "showMIDIAssignLabels")) {
+        project.showMIDIAssignLabels = readBool(*value, "showMIDIAssignLabels");
+    }
+    if (const Json* value = optionalMember(root, "followJumpEnabled")) {
+        project.followJumpEnabled = readBool(*value, "followJumpEnabled");
+    }
+    return project;
+}
+
+OrderedJson encodeRoot(const ProjectData& project) {
+    OrderedJson out = OrderedJson::object();
+    out["version"] = project.version;
+    out["rows"] = project.rows;
+    out["columns"] = project.columns;
+    out["outputSettings"] = encodeOutputSettings(project.outputSettings);
+    out["externalMonitorSettings"] =
+        encodeExternalMonitor(project.externalMonitorSettings, "externalMonitorSettings");
+    OrderedJson banks = OrderedJson::array();
+    for (std::size_t i = 0; i < project.banks.size(); ++i) {
+        banks.push_back(encodeBank(project.banks[i], element("banks", i)));
+    }
+    out["banks"] = std::move(banks);
+    if (project.thumbnailsFolderBookmark) {
+        out["thumbnailsFolderBookmark"] = writeBytes(*project.thumbnailsFolderBookmark);
+    }
+    OrderedJson assignments = OrderedJson::array();
+    for (std::size_t i = 0; i < project.midiControlAssignments.size(); ++i) {
+        assignments.push_back(encodeControlAssignment(project.midiControlAssignments[i],
+                                                      element("midiControlAssignments", i)));
+    }
+    out["midiControlAssignments"] = std::move(assignments);
+    out["midiInputEnabled"] = project.midiInputEnabled;
+    out["showMIDIAssignLabels"] = project.showMIDIAssignLabels;
+    out["followJumpEnabled"] = project.followJumpEnabled;
+    return out;
+}
+
+}  // namespace
+
+// ---- slots (lenient per key, strict about values) -------------------------------------------
+
+SlotData decodeSlot(const Json& value, const std::string& path) {
+    requireObject(value, path);
+    SlotData slot;
+    const auto key = [&](std::string_view name) { return member(path, name); };
+    if (const Json* v = optionalMember(value, "name")) {
+        slot.name = readString(*v, key("name"));
+    }
+    if (const Json* v = optionalMember(value, "bookmarkData")) {
+        slot.bookmarkData = readBytes(*v, key("bookmarkData"));
+    }
+    if (const Json* v = optionalMember(value, "mediaType")) {
+        slot.mediaType = readEnum<MediaType>(*v, key("mediaType"));
+    }
+    if (const Json* v = optionalMember(value, "stillDuration")) {
+        slot.stillDuration = readDouble(*v, key("stillDuration"));
+    }
+    if (const Json* v = optionalMember(value, "postRollMode")) {
+        slot.postRollMode = readEnum<PostRollMode>(*v, key("postRollMode"));
+    }
+    if (const Json* v = optionalMember(value, "jumpTarget")) {
+        slot.jumpTarget = decodeJumpTarget(*v, key("jumpTarget"));
+    }
+    if (const Json* v = optionalMember(value, "inPoint")) {
+        slot.inPoint = readDouble(*v, key("inPoint"));
+    }
+    if (const Json* v = optionalMember(value, "outPoint")) {
+        slot.outPoint = readDouble(*v, key("outPoint"));
+    }
+    if (const Json* v = optionalMember(value, "transitionMode")) {
+        slot.transitionMode = readEnum<TransitionMode>(*v, key("transitionMode"));
+    }
+    if (const Json* v = optionalMember(value, "dissolveDuration")) {
+        slot.dissolveDuration = readDouble(*v, key("dissolveDuration"));
+    }
+    if (const Json* v = optionalMember(value, "playRate")) {
+        slot.playRate = readDouble(*v, key("playRate"));
+    }
+    if (const Json* v = optionalMember(value, "audioSettings")) {
+        slot.audioSettings = decodeAudioSettings(*v, key("audioSettings"));
+    }
+    if (const Json* v = optionalMember(value, "equalizer")) {
+        slot.equalizer = decodeFloatRecord(*v, key("equalizer"), kEqualizerMembers);
+    }
+    if (const Json* v = optionalMember(value, "colorSettings")) {
+        slot.colorSettings = decodeFloatRecord(*v, key("colorSettings"), kColorMembers);
+    }
+    if (const Json* v = optionalMember(value, "geometry")) {
+        slot.geometry = decodeGeometry(*v, key("geometry"));
+    }
+    if (const Json* v = optionalMember(value, "clipInfo")) {
+        slot.clipInfo = decodeClipInfo(*v, key("clipInfo"));
+    }
+    if (const Json* v = optionalMember(value, "thumbnailFileName")) {
+        slot.thumbnailFileName = readString(*v, key("thumbnailFileName"));
+    }
+    if (const Json* v = optionalMember(value, "shortcutKey")) {
+        slot.shortcutKey = readString(*v, key("shortcutKey"));
+    }
+    if (const Json* v = optionalMember(value, "standbyAtFirstFrame")) {
+        slot.standbyAtFirstFrame = readBool(*v, key("standbyAtFirstFrame"));
+    }
+    if (const Json* v = optionalMember(value, "midiBindings")) {
+        const std::string bindingsPath = key("midiBindings");
+        requireArray(*v, bindingsPath);
+        slot.midiBindings.emplace();
+        slot.midiBindings->reserve(v->size());
+        for (std::size_t i = 0; i < v->size(); ++i) {
+            slot.midiBindings->push_back(decodeNoteBinding((*v)[i], element(bindingsPath, i)));
+        }
+    }
+    if (const Json* v = optionalMember(value, "midiOutputBinding")) {
+        slot.midiOutputBinding = decodeNoteBinding(*v, key("midiOutputBinding"));
+    }
+    return slot;
+}
+
+OrderedJson encodeSlot(const SlotData& slot, const std::string& path) {
+    const auto key = [&](std::string_view name) { return member(path, name); };
+    OrderedJson out = OrderedJson::object();
+    out["name"] = writeString(slot.name, key("name"));
+    if (slot.bookmarkData) {
+        out["bookmarkData"] = writeBytes(*slot.bookmarkData);
+    }
+    out["mediaType"] = writeEnum(slot.mediaType);
+    out["stillDuration"] = writeDouble(slot.stillDuration, key("stillDuration"));
+    out["postRollMode"] = writeEnum(slot.postRollMode);
+    if (slot.jumpTarget) {
+        out["jumpTarget"] = encodeJumpTarget(*slot.jumpTarget);
+    }
+    if (slot.inPoint) {
+        out["inPoint"] = writeDouble(*slot.inPoint, key("inPoint"));
+    }
+    if (slot.outPoint) {
+        out["outPoint"] = writeDouble(*slot.outPoint, key("outPoint"));
+    }
+    out["transitionMode"] = writeEnum(slot.transitionMode);
+    out["dissolveDuration"] = writeDouble(slot.dissolveDuration, key("dissolveDuration"));
+    out["playRate"] = writeDouble(slot.playRate, key("playRate"));
+    out["audioSettings"] = encodeAudioSettings(slot.audioSettings, key("audioSettings"));
+    out["equalizer"] = encodeFloatRecord(slot.equalizer, key("equalizer"), kEqualizerMembers);
+    out["colorSettings"] =
+        encodeFloatRecord(slot.colorSettings, key("colorSettings"), kColorMembers);
+    out["geometry"] = encodeGeometry(slot.geometry, key("geometry"));
+    if (slot.clipInfo) {
+        out["clipInfo"] = encodeClipInfo(*slot.clipInfo, key("clipInfo"));
+    }
+    if (slot.thumbnailFileName) {
+        out["thumbnailFileName"] = writeString(*slot.thumbnailFileName, key("thumbnailFileName"));
+    }
+    if (slot.shortcutKey) {
+        out["shortcutKey"] = writeString(*slot.shortcutKey, key("shortcutKey"));
+    }
+    out["standbyAtFirstFrame"] = slot.standbyAtFirstFrame;
+    if (slot.midiBindings) {
+        OrderedJson bindings = OrderedJson::array();
+        for (const MIDINoteBinding& binding : *slot.midiBindings) {
+            bindings.push_back(encodeNoteBinding(binding));
+        }
+        out["midiBindings"] = std::move(bindings);
+    }
+    if (slot.midiOutputBinding) {
+        out["midiOutputBinding"] = encodeNoteBinding(*slot.midiOutputBinding);
+    }
+    return out;
+}
+
+std::string encodeProject(const ProjectData& project) {
+    return formatJsonText(encodeRoot(project));
+}
+
+ProjectData decodeProject(std::string_view json) {
+    return decodeRoot(parseJsonText(json));
+}
+
+}  // namespace kestio

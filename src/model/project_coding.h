@@ -1,0 +1,34 @@
+#pragma once
+
+// The "data.json" coding of the show document and of single slots.
+//
+// Reading is lenient at the root and in slots (a missing or null member takes its default; the root
+// member "banks" is required) and strict inside the settings records (every member required, except
+// ClipInfo.sourceModifiedAt). Writing hands members over in a fixed order, leaves absent optional
+// values out (never null), writes byte fields as Base64, Float fields in their shortest
+// single-precision form and refuses non-finite numbers. Every failure throws ModelCodingError
+// naming the key path.
+
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "model/model_coding_error.h"
+#include "model/project_data.h"
+#include "model/slot_data.h"
+
+namespace kestio {
+
+// The document text, pretty-printed.
+std::string encodeProject(const ProjectData& project);
+
+// Reads a whole document; any failure anywhere fails the whole document.
+ProjectData decodeProject(std::string_view json);
+
+// One slot object. keyPath prefixes the key paths of errors ("banks[0].slots[3]"); empty for a
+// slot coded on its own.
+nlohmann::ordered_json encodeSlot(const SlotData& slot, const std::string& keyPath = {});
+SlotData decodeSlot(const nlohmann::json& value, const std::string& keyPath = {});
+
+}  // namespace kestio
