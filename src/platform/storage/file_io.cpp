@@ -1,0 +1,238 @@
+#include "platform/storage/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <random>
+#include <string>
+#include <system_error>
+
+namespace kestio::platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+[[noreturn]] void fail(const std::string& what, const fs::path& path, int error) {
+    throw fs::filesystem_error(what, path, std::error_code(error, std::generic_category()));
+}
+
+// Closes a descriptor when it goes out of scope.
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() { reset(); }
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    void reset(int fd = -1) {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = fd;
+    }
+    // Closes and reports the error of close() (a delayed write error on some file systems).
+    int close() {
+        const int result = ::close(fd_);
+        fd_ = -1;
+        return result == 0 ? 0 : errno;
+    }
+
+  private:
+    int fd_;
+};
+
+int writeAll(int fd, std::span<const std::uint8_t> bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+std::string temporaryName(const std::string& name) {
+    static std::atomic<std::uint64_t> counter{0};
+    thread_local std::mt19937_64 random{std::random_device{}() ^
+                                        static_cast<std::uint64_t>(::getpid())};
+    const std::uint64_t value = random() ^ (counter.fetch_add(1) << 48);
+    char suffix[17];
+    std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(value));
+    return "." + name + ".tmp-" + suffix;
+}
+
+// Gives the new file the permissions of the file it replaces, if there is one.
+void keepPermissions(int dirFd, const std::string& name, int fd) {
+    struct stat old {};
+    if (::fstatat(dirFd, name.c_str(), &old, 0) == 0 && S_ISREG(old.st_mode)) {
+        ::fchmod(fd, old.st_mode & 07777);
+    }
+}
+
+// Creates an unnamed file in the folder and gives it a temporary name once its content is
+// on disk, so that a process killed while writing leaves nothing behind. Returns the name,
+// or an empty string when the file system cannot do this (then a named file is used).
+std::string writeUnnamed(int dirFd, const std::string& name, std::span<const std::uint8_t> bytes,
+                         const fs::path& file) {
+    FileDescriptor fd(::openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    if (!fd) {
+        return {};
+    }
+    keepPermissions(dirFd, name, fd.get());
+    if (const int error = writeAll(fd.get(), bytes)) {
+        fail("cannot write", file, error);
+    }
+    if (::fsync(fd.get()) != 0) {
+        fail("cannot flush", file, errno);
+    }
+    const std::string procPath = "/proc/self/fd/" + std::to_string(fd.get());
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const std::string tmp = temporaryName(name);
+        if (::linkat(AT_FDCWD, procPath.c_str(), dirFd, tmp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            if (const int error = fd.close()) {
+                ::unlinkat(dirFd, tmp.c_str(), 0);
+                fail("cannot write", file, error);
+            }
+            return tmp;
+        }
+        if (errno != EEXIST) {
+            return {};  // no /proc, or the link is refused: fall back to a named file
+        }
+    }
+    return {};
+}
+
+std::string writeNamed(int dirFd, const std::string& name, std::span<const std::uint8_t> bytes,
+                       const fs::path& file) {
+    std::string tmp;
+    FileDescriptor fd;
+    for (int attempt = 0; attempt < 16 && !fd; ++attempt) {
+        tmp = temporaryName(name);
+        fd.reset(::openat(dirFd, tmp.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666));
+        if (!fd && errno != EEXIST) {
+            fail("cannot create a temporary file for", file, errno);
+        }
+    }
+    if (!fd) {
+        fail("cannot create a temporary file for", file, EEXIST);
+    }
+    keepPermissions(dirFd, name, fd.get());
+    int error = writeAll(fd.get(), bytes);
+    if (error == 0 && ::fsync(fd.get()) != 0) {
+        error = errno;
+    }
+    if (const int closeError = fd.close(); error == 0) {
+        error = closeError;
+    }
+    if (error != 0) {
+        ::unlinkat(dirFd, tmp.c_str(), 0);
+        fail("cannot write", file, error);
+    }
+    return tmp;
+}
+
+}  // namespace
+
+void writeFileAtomically(const fs::path& file, std::span<const std::uint8_t> bytes) {
+    const std::string name = file.filename().string();
+    if (name.empty() || name == "." || name == "..") {
+        fail("not a file name", file, EINVAL);
+    }
+    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    FileDescriptor dir(::open(folder.c_str(), O_DIRECTORY | O_RDONLY | O_CLOEXEC));
+    if (!dir) {
+        fail("cannot open the folder of", file, errno);
+    }
+    std::string tmp = writeUnnamed(dir.get(), name, bytes, file);
+    if (tmp.empty()) {
+        tmp = writeNamed(dir.get(), name, bytes, file);
+    }
+    if (::renameat(dir.get(), tmp.c_str(), dir.get(), name.c_str()) != 0) {
+        const int error = errno;
+        ::unlinkat(dir.get(), tmp.c_str(), 0);
+        fail("cannot replace", file, error);
+    }
+    // Makes the new name itself durable; the content already is.
+    ::fsync(dir.get());
+}
+
+void writeFileAtomically(const fs::path& file, std::string_view bytes) {
+    writeFileAtomically(
+        file, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
+namespace {
+
+int readAll(int fd, Bytes& out, std::size_t limit) {
+    std::uint8_t buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        if (n == 0) {
+            return 0;
+        }
+        if (out.size() + static_cast<std::size_t>(n) > limit) {
+            return EFBIG;
+        }
+        out.insert(out.end(), buffer, buffer + n);
+    }
+}
+
+}  // namespace
+
+Bytes readFile(const fs::path& file) {
+    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
+        fail("cannot open", file, errno);
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        fail("cannot read", file, errno);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        fail("cannot read", file, EISDIR);
+    }
+    Bytes out;
+    if (S_ISREG(info.st_mode)) {
+        out.reserve(static_cast<std::size_t>(info.st_size));
+    }
+    if (const int error = readAll(fd.get(), out, SIZE_MAX)) {
+        fail("cannot read", file, error);
+    }
+    return out;
+}
+
+std::optional<Bytes> readRegularFile(const fs::path& file, std::size_t maxBytes) {
+    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!fd) {
+        return std::nullopt;
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<std::uint64_t>(info.st_size) > maxBytes) {
+        return std::nullopt;
+    }
+    Bytes out;
+    out.reserve(static_cast<std::size_t>(info.st_size));
+    if (readAll(fd.get(), out, maxBytes) != 0) {
+        return std::nullopt;
+    }
+    return out;
+}
+
+}  // namespace kestio::platform

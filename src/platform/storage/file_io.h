@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "platform/storage/user_defaults.h"
+
+namespace kestio::platform {
+
+// Replaces `file` with `bytes` so that a reader only ever sees the old content or the new
+// content in full: the bytes go to a temporary file in the same folder, are flushed to the
+// disk and then renamed over `file`. On any failure the old file is untouched, no temporary
+// file is left behind, and std::filesystem::filesystem_error is thrown. A new file gets the
+// default permissions (0666 less the umask); an existing one keeps its permissions.
+void writeFileAtomically(const std::filesystem::path& file, std::span<const std::uint8_t> bytes);
+void writeFileAtomically(const std::filesystem::path& file, std::string_view bytes);
+
+// The whole content of a file. Throws std::filesystem::filesystem_error when it cannot be
+// opened or read.
+Bytes readFile(const std::filesystem::path& file);
+
+// The content of `file` only if it is a regular file itself (not a link, folder, device or
+// pipe) of at most `maxBytes`; otherwise, or when it cannot be read, no value. Never blocks
+// on a pipe or device.
+std::optional<Bytes> readRegularFile(const std::filesystem::path& file, std::size_t maxBytes);
+
+}  // namespace kestio::platform
