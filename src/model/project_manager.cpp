@@ -1,0 +1,161 @@
+#include "model/project_manager.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <system_error>
+
+#include "model/project_coding.h"
+#include "model/thumbnail_naming.h"
+#include "platform/runloop/console.h"
+#include "platform/storage/file_io.h"
+
+namespace kestio {
+
+namespace fs = std::filesystem;
+using platform::Console;
+
+namespace {
+
+// Creates the folder and its missing parents; an existing folder is fine, anything else
+// in the way is an error.
+void createFolder(const fs::path& folder) {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (!ec && !fs::is_directory(folder, ec)) {
+        ec = std::make_error_code(std::errc::not_a_directory);
+    }
+    if (ec) {
+        throw fs::filesystem_error("cannot create the folder", folder, ec);
+    }
+}
+
+std::optional<fs::path> resolveMedia(const platform::BookmarkService& bookmarks,
+                                     const std::vector<std::uint8_t>& data) {
+    for (auto option :
+         {platform::BookmarkOption::withSecurityScope, platform::BookmarkOption::none}) {
+        try {
+            return bookmarks.resolveBookmarkData(data, option).path;
+        } catch (const platform::BookmarkError&) {
+        }
+    }
+    return std::nullopt;
+}
+
+template <std::size_t N>
+bool contains(const std::array<std::string_view, N>& set, std::string_view value) {
+    return std::find(set.begin(), set.end(), value) != set.end();
+}
+
+}  // namespace
+
+ProjectManager::ProjectManager(const platform::BookmarkService& bookmarks)
+    : bookmarks_(bookmarks) {}
+
+ProjectManager& ProjectManager::shared() {
+    static ProjectManager instance(platform::BookmarkService::standard());
+    return instance;
+}
+
+fs::path ProjectManager::save(ProjectData project, const fs::path& package) const {
+    const fs::path dataFile = package / kDataFileName;
+    const fs::path thumbnails = package / kThumbnailsFolderName;
+    createFolder(package);
+    createFolder(thumbnails);
+
+    try {
+        project.thumbnailsFolderBookmark =
+            bookmarks_.bookmarkData(thumbnails, platform::BookmarkOption::withSecurityScope);
+    } catch (const platform::BookmarkError&) {
+        project.thumbnailsFolderBookmark.reset();
+    }
+
+    for (std::size_t b = 0; b < project.banks.size(); ++b) {
+        auto& slots = project.banks[b].slots;
+        for (std::size_t s = 0; s < slots.size(); ++s) {
+            SlotData& slot = slots[s];
+            if (slot.thumbnail) {
+                const std::string name =
+                    thumbnailFileName(static_cast<int>(b), static_cast<int>(s));
+                try {
+                    platform::writeFileAtomically(thumbnails / name, *slot.thumbnail);
+                } catch (const fs::filesystem_error&) {
+                    // A thumbnail is not worth failing the save for; the name is kept so that
+                    // an earlier file of the same slot is still found.
+                }
+                slot.thumbnailFileName = name;
+            }
+            slot.thumbnail.reset();
+            slot.waveformData.reset();
+        }
+    }
+
+    platform::writeFileAtomically(dataFile, encodeProject(project));
+    return package;
+}
+
+ProjectData ProjectManager::load(const fs::path& package) const {
+    Console::log("📂 load package: " + package.string());
+    const fs::path dataFile = package / kDataFileName;
+    const fs::path thumbnails = package / kThumbnailsFolderName;
+    Console::log("🖼 thumbsURL: " + thumbnails.string());
+
+    const platform::Bytes bytes = platform::readFile(dataFile);
+    ProjectData project =
+        decodeProject(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+
+    int loaded = 0;
+    for (auto& bank : project.banks) {
+        for (auto& slot : bank.slots) {
+            if (slot.bookmarkData) {
+                if (auto path = resolveMedia(bookmarks_, *slot.bookmarkData)) {
+                    slot.videoURL = std::move(*path);
+                }
+            }
+            if (slot.thumbnailFileName) {
+                const std::string& name = *slot.thumbnailFileName;
+                std::optional<platform::Bytes> thumbnail;
+                if (isBareFileName(name)) {
+                    thumbnail = platform::readRegularFile(thumbnails / name, kMaxThumbnailBytes);
+                }
+                if (thumbnail) {
+                    slot.thumbnail = std::move(*thumbnail);
+                    ++loaded;
+                } else {
+                    Console::log("⚠️ thumb load failed: " + name);
+                }
+            }
+        }
+    }
+    Console::log("✅ thumbnails loaded: " + std::to_string(loaded));
+    return project;
+}
+
+bool ProjectManager::isBareFileName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
+std::optional<MediaType> ProjectManager::mediaType(const fs::path& file) {
+    std::string text = file.string();
+    while (text.size() > 1 && text.back() == '/') {
+        text.pop_back();
+    }
+    const std::string last = text.substr(text.find_last_of('/') + 1);
+    const auto dot = last.find_last_of('.');
+    std::string extension = dot == std::string::npos ? std::string() : last.substr(dot + 1);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (contains(videoExtensions, extension)) {
+        return MediaType::video;
+    }
+    if (contains(imageExtensions, extension)) {
+        return MediaType::still;
+    }
+    if (contains(audioExtensions, extension)) {
+        return MediaType::audio;
+    }
+    return std::nullopt;
+}
+
+}  // namespace kestio

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+#include "model/model_enums.h"
+#include "model/project_data.h"
+#include "platform/storage/bookmark_service.h"
+
+namespace kestio {
+
+// The names of the notifications with which the application asks the main view to open a
+// project (open panel) or to save the current one.
+namespace notification_names {
+inline constexpr const char* openProject = "openProject";
+inline constexpr const char* saveProject = "saveProject";
+}  // namespace notification_names
+
+// Writes and reads a show package: a folder "<name>.ktshow" holding the document
+// "data.json", the slot thumbnails "thumbnails/thumb_<bank>_<slot>.png" and the play log
+// "app.log" (which is not touched here). Nothing in a package is ever deleted.
+//
+// Save and load are synchronous; the caller chooses the thread. Errors of the file system
+// (std::filesystem::filesystem_error) and of the document (ModelCodingError) are thrown
+// unchanged.
+class ProjectManager {
+  public:
+    // The bookmark service is borrowed and must outlive the manager.
+    explicit ProjectManager(const platform::BookmarkService& bookmarks);
+    ProjectManager(const ProjectManager&) = delete;
+    ProjectManager& operator=(const ProjectManager&) = delete;
+
+    static ProjectManager& shared();
+
+    // Writes the package and returns `package`. The project is taken by value: the caller's
+    // copy keeps its thumbnails, waveforms and thumbnail file names. Thumbnails are written
+    // before "data.json", and every file is replaced atomically, so a save that fails or is
+    // cut short leaves the previous "data.json" whole.
+    std::filesystem::path save(ProjectData project, const std::filesystem::path& package) const;
+
+    // Reads the package: the document, each slot's file location from its bookmark (with
+    // the security scope, else without) and each slot's thumbnail.
+    ProjectData load(const std::filesystem::path& package) const;
+
+    // The kind of media a file holds, by its extension (the text after the last dot of the
+    // last path component, in any letter case); none for other files.
+    static std::optional<MediaType> mediaType(const std::filesystem::path& file);
+
+    static constexpr std::array<std::string_view, 14> videoExtensions = {
+        "mp4", "m4v", "mov",  "mxf", "m2ts", "mts", "ts",
+        "m2t", "mpg", "mpeg", "m2v", "3gp",  "3g2", "dv"};
+    static constexpr std::array<std::string_view, 10> imageExtensions = {
+        "png", "jpg", "jpeg", "tiff", "tif", "heic", "heif", "bmp", "gif", "webp"};
+    static constexpr std::array<std::string_view, 7> audioExtensions = {"wav", "mp3", "aiff", "aif",
+                                                                        "m4a", "caf", "flac"};
+
+    static constexpr const char* kDataFileName = "data.json";
+    static constexpr const char* kThumbnailsFolderName = "thumbnails";
+    // A thumbnail file larger than this is not read.
+    static constexpr std::size_t kMaxThumbnailBytes = 16 * 1024 * 1024;
+
+    // Whether a thumbnail name read from a document may be opened: a bare file name (no
+    // folder part, not "." or "..").
+    static bool isBareFileName(std::string_view name);
+
+  private:
+    const platform::BookmarkService& bookmarks_;
+};
+
+}  // namespace kestio

@@ -1,0 +1,361 @@
+// Malformed documents and unwritable values: every failure is a ModelCodingError naming the key.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "coding_test_support.h"
+#include "model/json_text.h"
+#include "model/project_coding.h"
+
+namespace kestio {
+namespace {
+
+using testing::documentWithSlots;
+using testing::failingKeyPath;
+
+struct Malformed {
+    const char* what;
+    std::string document;
+    std::string keyPath;
+};
+
+void PrintTo(const Malformed& item, std::ostream* out) {
+    *out << item.what;
+}
+
+std::string slotPath(const std::string& key) {
+    return "banks[0].slots[0]." + key;
+}
+
+std::string withColor(const std::string& members) {
+    return documentWithSlots(R"({"colorSettings": {)" + members + "}}");
+}
+
+constexpr const char* kColorWithoutGamma =
+    R"("brightness": 0, "contrast": 1, "saturation": 1, "hue": 0, "redGain": 1, "greenGain": 1, "blueGain": 1)";
+
+std::vector<Malformed> malformedDocuments() {
+    const std::string bank = R"({"name": "B", "slots": []})";
+    return {
+        // The root and the banks.
+        {"root is an array", "[]", ""},
+        {"root is null", "null", ""},
+        {"root is a string", R"("banks")", ""},
+        {"banks missing", R"({"version": 1})", "banks"},
+        {"banks null", R"({"banks": null})", "banks"},
+        {"banks an object", R"({"banks": {}})", "banks"},
+        {"bank null", R"({"banks": [null]})", "banks[0]"},
+        {"bank without name", R"({"banks": [{"slots": []}]})", "banks[0].name"},
+        {"bank name a number", R"({"banks": [{"name": 1, "slots": []}]})", "banks[0].name"},
+        {"second bank without slots", R"({"banks": [)" + bank + R"(, {"name": "C"}]})",
+         "banks[1].slots"},
+        {"bank slots null", R"({"banks": [{"name": "B", "slots": null}]})", "banks[0].slots"},
+        {"slot not an object", R"({"banks": [)" + bank + R"(, {"name": "C", "slots": [{}, []]}]})",
+         "banks[1].slots[1]"},
+        {"version a string", R"({"version": "1", "banks": []})", "version"},
+        {"version fractional", R"({"version": 1.5, "banks": []})", "version"},
+        {"rows negative", R"({"rows": -1, "banks": []})", "rows"},
+        {"columns huge", R"({"columns": 4000000000, "banks": []})", "columns"},
+        {"grid too large", R"({"rows": 5000, "columns": 5000, "banks": []})", "columns"},
+        {"rows out of the integer range", R"({"rows": 1e300, "banks": []})", "rows"},
+        {"resolution as case name",
+         R"({"outputSettings": {"resolution": "hd1080p", "frameRate": "30"}, "banks": []})",
+         "outputSettings.resolution"},
+        {"frame rate with extra zero",
+         R"({"outputSettings": {"resolution": "1920x1080p", "frameRate": "29.970"}, "banks": []})",
+         "outputSettings.frameRate"},
+        {"frame rate as number",
+         R"({"outputSettings": {"resolution": "1920x1080p", "frameRate": 30}, "banks": []})",
+         "outputSettings.frameRate"},
+        {"output settings without frame rate",
+         R"({"outputSettings": {"resolution": "1920x1080p"}, "banks": []})",
+         "outputSettings.frameRate"},
+        {"monitor without screen name",
+         R"({"externalMonitorSettings": {"isEnabled": false, "screenIndex": 0, "width": 1, "height": 1}, "banks": []})",
+         "externalMonitorSettings.screenName"},
+        {"monitor flag as number",
+         R"({"externalMonitorSettings": {"isEnabled": 0, "screenIndex": 0, "screenName": "", "width": 1, "height": 1}, "banks": []})",
+         "externalMonitorSettings.isEnabled"},
+        {"thumbnails bookmark not Base64", R"({"banks": [], "thumbnailsFolderBookmark": "===="})",
+         "thumbnailsFolderBookmark"},
+        {"assignments an object", R"({"banks": [], "midiControlAssignments": {}})",
+         "midiControlAssignments"},
+        {"assignment without target",
+         R"({"banks": [], "midiControlAssignments": [{"target": "play", "channel": 1, "note": 2}, {"channel": 1, "note": 2}]})",
+         "midiControlAssignments[1].target"},
+        {"midi input as string", R"({"banks": [], "midiInputEnabled": "true"})",
+         "midiInputEnabled"},
+        {"follow jump as number", R"({"banks": [], "followJumpEnabled": 0})", "followJumpEnabled"},
+
+        // Slot members.
+        {"name a number", documentWithSlots(R"({"name": 5})"), slotPath("name")},
+        {"post-roll capitalised", documentWithSlots(R"({"postRollMode": "Freeze"})"),
+         slotPath("postRollMode")},
+        {"unknown media type", documentWithSlots(R"({"mediaType": "movie"})"),
+         slotPath("mediaType")},
+        {"transition capitalised", documentWithSlots(R"({"transitionMode": "Cut"})"),
+         slotPath("transitionMode")},
+        {"play rate a string", documentWithSlots(R"({"playRate": "1"})"), slotPath("playRate")},
+        {"still duration a boolean", documentWithSlots(R"({"stillDuration": true})"),
+         slotPath("stillDuration")},
+        {"in point an array", documentWithSlots(R"({"inPoint": [1]})"), slotPath("inPoint")},
+        {"standby as number", documentWithSlots(R"({"standbyAtFirstFrame": 1})"),
+         slotPath("standbyAtFirstFrame")},
+        {"shortcut key a number", documentWithSlots(R"({"shortcutKey": 1})"),
+         slotPath("shortcutKey")},
+        {"thumbnail name an object", documentWithSlots(R"({"thumbnailFileName": {}})"),
+         slotPath("thumbnailFileName")},
+        {"bookmark length not a multiple of four", documentWithSlots(R"({"bookmarkData": "abc"})"),
+         slotPath("bookmarkData")},
+        {"bookmark without padding", documentWithSlots(R"({"bookmarkData": "YQ"})"),
+         slotPath("bookmarkData")},
+        {"bookmark padding inside", documentWithSlots(R"({"bookmarkData": "ab=c"})"),
+         slotPath("bookmarkData")},
+        {"bookmark three pads", documentWithSlots(R"({"bookmarkData": "a==="})"),
+         slotPath("bookmarkData")},
+        {"bookmark with white space", documentWithSlots(R"({"bookmarkData": "ab c"})"),
+         slotPath("bookmarkData")},
+        {"bookmark with line break", documentWithSlots(R"({"bookmarkData": "YWJj\nZGVm"})"),
+         slotPath("bookmarkData")},
+        {"bookmark in URL alphabet", documentWithSlots(R"({"bookmarkData": "-_-_"})"),
+         slotPath("bookmarkData")},
+        {"jump target missing slot", documentWithSlots(R"({"jumpTarget": {"bank": 1}})"),
+         slotPath("jumpTarget.slot")},
+        {"jump target beyond 64 bits",
+         documentWithSlots(R"({"jumpTarget": {"bank": 1, "slot": 9223372036854775808}})"),
+         slotPath("jumpTarget.slot")},
+        {"jump target fractional", documentWithSlots(R"({"jumpTarget": {"bank": 0.5, "slot": 0}})"),
+         slotPath("jumpTarget.bank")},
+        {"audio settings without active channels",
+         documentWithSlots(
+             R"({"audioSettings": {"masterLevel": 0, "isMuted": false, "channelLevels": []}})"),
+         slotPath("audioSettings.activeChannels")},
+        {"channel level null",
+         documentWithSlots(
+             R"({"audioSettings": {"masterLevel": 0, "isMuted": false, "channelLevels": [0, null], "activeChannels": 2}})"),
+         slotPath("audioSettings.channelLevels[1]")},
+        {"audio settings an array", documentWithSlots(R"({"audioSettings": []})"),
+         slotPath("audioSettings")},
+        {"colour without gamma", withColor(kColorWithoutGamma), slotPath("colorSettings.gamma")},
+        {"colour hue null",
+         withColor(std::string(kColorWithoutGamma) + R"(, "gamma": 1, "hue": null)"),
+         slotPath("colorSettings.hue")},
+        {"equaliser band beyond single precision",
+         documentWithSlots(
+             R"({"equalizer": {"hz80": 0, "hz315": 0, "hz800": 0, "khz1_25": 0, "khz2_5": 0, "khz3_2": 3.40282357e38}})"),
+         slotPath("equalizer.khz3_2")},
+        {"geometry without mode",
+         documentWithSlots(R"({"geometry": {"posX": 0, "posY": 0, "scaleX": 1, "scaleY": 1}})"),
+         slotPath("geometry.mode")},
+        {"geometry mode a number",
+         documentWithSlots(
+             R"({"geometry": {"mode": 5, "posX": 0, "posY": 0, "scaleX": 1, "scaleY": 1}})"),
+         slotPath("geometry.mode")},
+        {"clip bit rate fractional",
+         documentWithSlots(
+             R"({"clipInfo": {"codec": "", "resolution": "", "fps": 0, "bitRate": 1.5, "duration": 0, "channels": 0, "sampleRate": 0, "audioBitDepth": 0, "audioCodec": ""}})"),
+         slotPath("clipInfo.bitRate")},
+        {"clip date a string",
+         documentWithSlots(
+             R"({"clipInfo": {"codec": "", "resolution": "", "fps": 0, "bitRate": 1, "duration": 0, "channels": 0, "sampleRate": 0, "audioBitDepth": 0, "audioCodec": "", "sourceModifiedAt": "today"}})"),
+         slotPath("clipInfo.sourceModifiedAt")},
+        {"clip without audio codec",
+         documentWithSlots(
+             R"({"clipInfo": {"codec": "", "resolution": "", "fps": 0, "bitRate": 1, "duration": 0, "channels": 0, "sampleRate": 0, "audioBitDepth": 0}})"),
+         slotPath("clipInfo.audioCodec")},
+        {"binding without note",
+         documentWithSlots(R"({"midiBindings": [{"channel": 1, "note": 2}, {"channel": 1}]})"),
+         slotPath("midiBindings[1].note")},
+        {"bindings an object", documentWithSlots(R"({"midiBindings": {"channel": 1}})"),
+         slotPath("midiBindings")},
+        {"output binding an array", documentWithSlots(R"({"midiOutputBinding": []})"),
+         slotPath("midiOutputBinding")},
+        {"fourth slot post-roll",
+         documentWithSlots(R"({}, {}, {}, {"name": "x", "postRollMode": "Loop"})"),
+         "banks[0].slots[3].postRollMode"},
+
+        // Of several faults, the first in writing order is reported, whatever the text order.
+        {"first faulty slot key",
+         documentWithSlots(R"({"playRate": "x", "postRollMode": "x", "mediaType": "x"})"),
+         slotPath("mediaType")},
+        {"first faulty root key", R"({"followJumpEnabled": 1, "banks": [null], "rows": -5})",
+         "rows"},
+        {"first faulty record member",
+         withColor(R"("blueGain": null, "brightness": "0", "contrast": 1)"),
+         slotPath("colorSettings.brightness")},
+    };
+}
+
+class MalformedDocument : public ::testing::TestWithParam<Malformed> {};
+
+TEST_P(MalformedDocument, FailsNamingTheKeyPath) {
+    const Malformed& item = GetParam();
+    EXPECT_EQ(failingKeyPath([&] { decodeProject(item.document); }), item.keyPath);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MalformedDocument, ::testing::ValuesIn(malformedDocuments()));
+
+TEST(MalformedDocument, ErrorTextNamesKeyAndReason) {
+    try {
+        decodeProject(documentWithSlots(R"({}, {"postRollMode": "Freeze"})"));
+        FAIL() << "no error";
+    } catch (const ModelCodingError& error) {
+        EXPECT_EQ(error.keyPath(), "banks[0].slots[1].postRollMode");
+        EXPECT_EQ(std::string(error.what()),
+                  "banks[0].slots[1].postRollMode: unknown value \"Freeze\"");
+    }
+    try {
+        decodeProject(R"({"banks": [{"slots": []}]})");
+        FAIL() << "no error";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()), "banks[0].name: required member is missing");
+    }
+}
+
+struct Unreadable {
+    const char* what;
+    std::string text;
+};
+
+void PrintTo(const Unreadable& item, std::ostream* out) {
+    *out << item.what;
+}
+
+std::vector<Unreadable> unreadableTexts() {
+    const std::string valid = documentWithSlots(R"({"name": "x", "playRate": 2})");
+    return {
+        {"empty", ""},
+        {"white space only", " \n\t"},
+        {"plain words", "banks"},
+        {"truncated object", "{"},
+        {"truncated document", valid.substr(0, valid.size() / 2)},
+        {"document missing its last brace", valid.substr(0, valid.size() - 1)},
+        {"trailing text", valid + " x"},
+        {"two documents", valid + valid},
+        {"trailing comma", R"({"banks": [],})"},
+        {"single quotes", "{'banks': []}"},
+        {"comment", "{\"banks\": [] /* none */}"},
+        {"unquoted key", "{banks: []}"},
+        {"NaN literal", documentWithSlots(R"({"playRate": NaN})")},
+        {"Infinity literal", documentWithSlots(R"({"playRate": Infinity})")},
+        {"number overflowing a double", documentWithSlots(R"({"playRate": 1e400})")},
+        {"hexadecimal number", documentWithSlots(R"({"playRate": 0x10})")},
+        {"leading zero", documentWithSlots(R"({"playRate": 01})")},
+        {"control character in string", documentWithSlots("{\"name\": \"a\x01z\"}")},
+        {"invalid UTF-8 byte", documentWithSlots("{\"name\": \"caf\xE9\"}")},
+        {"overlong UTF-8", documentWithSlots("{\"name\": \"\xC0\xAF\"}")},
+        {"UTF-8 surrogate", documentWithSlots("{\"name\": \"\xED\xA0\x80\"}")},
+        {"truncated UTF-8", documentWithSlots("{\"name\": \"\xE3\x81\"}")},
+        {"lone escaped surrogate", documentWithSlots(R"({"name": "\ud800"})")},
+        {"reversed escaped surrogates", documentWithSlots(R"({"name": "\udc00\ud800"})")},
+        {"bad escape", documentWithSlots(R"({"name": "\q"})")},
+        {"short unicode escape", documentWithSlots(R"({"name": "\u12"})")},
+        {"NUL byte", std::string("{\"banks\": [\0]}", 14)},
+        {"deeply nested arrays", std::string(100000, '[')},
+        {"deeply nested closed arrays", std::string(100000, '[') + std::string(100000, ']')},
+        {"deeply nested objects",
+         [] {
+             std::string text;
+             for (int i = 0; i < 100000; ++i) {
+                 text += "{\"a\":";
+             }
+             return text;
+         }()},
+        {"nesting one past the limit inside an unknown member",
+         R"({"banks": [], "x": )" + std::string(kMaxJsonNesting, '[') +
+             std::string(kMaxJsonNesting, ']') + "}"},
+    };
+}
+
+class UnreadableText : public ::testing::TestWithParam<Unreadable> {};
+
+TEST_P(UnreadableText, FailsWithoutAKeyPath) {
+    const std::string text = GetParam().text;
+    EXPECT_EQ(failingKeyPath([&] { decodeProject(text); }), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UnreadableText, ::testing::ValuesIn(unreadableTexts()));
+
+TEST(UnreadableText, ReasonSaysWhy) {
+    try {
+        decodeProject("{\"banks\": [");
+        FAIL() << "no error";
+    } catch (const ModelCodingError& error) {
+        EXPECT_EQ(std::string(error.what()).rfind("not valid JSON: ", 0), 0u) << error.what();
+    }
+    try {
+        decodeProject(std::string(100000, '['));
+        FAIL() << "no error";
+    } catch (const ModelCodingError& error) {
+        EXPECT_NE(std::string(error.what()).find("nested deeper"), std::string::npos);
+    }
+}
+
+// ---- writing ----------------------------------------------------------------------------------
+
+TEST(UnwritableValue, NonFiniteNumbersFailNamingTheKey) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const float fnan = std::numeric_limits<float>::quiet_NaN();
+    const float finf = std::numeric_limits<float>::infinity();
+
+    const auto pathFor = [](auto change) {
+        ProjectData project(2, 2);
+        change(project);
+        return failingKeyPath([&] { encodeProject(project); });
+    };
+    EXPECT_EQ(pathFor([&](ProjectData& p) { p.banks[0].slots[1].playRate = nan; }),
+              "banks[0].slots[1].playRate");
+    EXPECT_EQ(pathFor([&](ProjectData& p) { p.banks[19].slots[3].outPoint = -inf; }),
+              "banks[19].slots[3].outPoint");
+    EXPECT_EQ(pathFor([&](ProjectData& p) { p.banks[2].slots[0].colorSettings.gamma = finf; }),
+              "banks[2].slots[0].colorSettings.gamma");
+    EXPECT_EQ(pathFor([&](ProjectData& p) { p.banks[1].slots[2].equalizer.khz1_25 = fnan; }),
+              "banks[1].slots[2].equalizer.khz1_25");
+    EXPECT_EQ(pathFor([&](ProjectData& p) {
+                  p.banks[0].slots[0].audioSettings.channelLevels[7] = -finf;
+              }),
+              "banks[0].slots[0].audioSettings.channelLevels[7]");
+    EXPECT_EQ(pathFor([&](ProjectData& p) { p.banks[0].slots[0].geometry.posY = nan; }),
+              "banks[0].slots[0].geometry.posY");
+    EXPECT_EQ(pathFor([&](ProjectData& p) {
+                  p.banks[5].slots[1].clipInfo = ClipInfo{};
+                  p.banks[5].slots[1].clipInfo->sourceModifiedAt = nan;
+              }),
+              "banks[5].slots[1].clipInfo.sourceModifiedAt");
+    EXPECT_EQ(pathFor([&](ProjectData& p) { p.externalMonitorSettings.width = inf; }),
+              "externalMonitorSettings.width");
+}
+
+TEST(UnwritableValue, TextThatIsNotUtf8FailsNamingTheKey) {
+    ProjectData project(1, 2);
+    project.banks[3].slots[1].name = "clip\xC3";
+    EXPECT_EQ(failingKeyPath([&] { encodeProject(project); }), "banks[3].slots[1].name");
+
+    project.banks[3].slots[1].name = "ok \xF0\x9F\x8E\xAC";
+    project.banks[0].name = "\xED\xA0\x80";
+    EXPECT_EQ(failingKeyPath([&] { encodeProject(project); }), "banks[0].name");
+
+    project.banks[0].name = "B";
+    project.midiControlAssignments = {{"play\xFF", 1, 1}};
+    EXPECT_EQ(failingKeyPath([&] { encodeProject(project); }), "midiControlAssignments[0].target");
+}
+
+TEST(UnwritableValue, SingleSlotErrorsUseTheGivenPrefix) {
+    SlotData slot;
+    slot.dissolveDuration = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(failingKeyPath([&] { encodeSlot(slot); }), "dissolveDuration");
+    EXPECT_EQ(failingKeyPath([&] { encodeSlot(slot, "clipboard[2]"); }),
+              "clipboard[2].dissolveDuration");
+    EXPECT_EQ(failingKeyPath([&] { decodeSlot(nlohmann::json::array()); }), "");
+    EXPECT_EQ(failingKeyPath([&] {
+                  decodeSlot(nlohmann::json{{"mediaType", "x"}}, "pasted");
+              }),
+              "pasted.mediaType");
+}
+
+}  // namespace
+}  // namespace kestio
