@@ -1,0 +1,191 @@
+#include "control/keyboard_shortcut_handler.h"
+
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
+
+#include "control/key_codes.h"
+
+namespace kestio {
+
+KeyboardShortcutHandler::KeyboardShortcutHandler(KeyBindingStore& store) : store_(store) {}
+
+KeyboardShortcutHandler::~KeyboardShortcutHandler() {
+    stop();
+}
+
+void KeyboardShortcutHandler::start() {
+    if (monitoring_ || QCoreApplication::instance() == nullptr) {
+        return;
+    }
+    isActive = true;
+    QCoreApplication::instance()->installEventFilter(this);
+    monitoring_ = true;
+}
+
+void KeyboardShortcutHandler::stop() {
+    if (!monitoring_) {
+        return;
+    }
+    if (QCoreApplication::instance() != nullptr) {
+        QCoreApplication::instance()->removeEventFilter(this);
+    }
+    monitoring_ = false;
+}
+
+std::optional<KeyboardShortcutHandler::Shortcut> KeyboardShortcutHandler::decide(
+    const KeyEventInfo& key) const {
+    using Kind = Shortcut::Kind;
+    const std::uint64_t mods = key.modifierFlags & modifier::kMask;
+
+    if (key.keyCode) {
+        const std::uint16_t code = *key.keyCode;
+        for (auto action : kAllPlayControlActions) {
+            const auto binding = store_.effectiveKey(action);
+            if (!binding) {
+                continue;
+            }
+            std::uint16_t expectedCode = binding->keyCode;
+            std::uint64_t expectedMods = binding->modifierRawValue;
+            // A Return key also answers to the keypad's Enter.
+            if (binding->keyCode == keycode::kReturn && code == keycode::kKeypadEnter) {
+                expectedCode = keycode::kKeypadEnter;
+                expectedMods = binding->modifierRawValue & modifier::kMask;
+            }
+            if (expectedCode == code && expectedMods == mods) {
+                return Shortcut{Kind::action, action, 0, 0};
+            }
+        }
+    }
+
+    if (mods & modifier::kCommand) {
+        if (key.characters == "s") {
+            return Shortcut{Kind::save, {}, 0, 0};
+        }
+        const auto bank = key.keyCode ? bankIndexForKeyCode(*key.keyCode) : std::nullopt;
+        if (!bank) {
+            return std::nullopt;
+        }
+        return Shortcut{Kind::selectBank, {}, (mods & modifier::kOption) ? *bank + 10 : *bank, 0};
+    }
+
+    if (key.keyCode) {
+        switch (*key.keyCode) {
+            case keycode::kLeftArrow:
+                return Shortcut{Kind::moveCursor, {}, 0, -1};
+            case keycode::kRightArrow:
+                return Shortcut{Kind::moveCursor, {}, 0, 1};
+            case keycode::kDownArrow:
+                return Shortcut{Kind::moveCursor, {}, 1, 0};
+            case keycode::kUpArrow:
+                return Shortcut{Kind::moveCursor, {}, -1, 0};
+            default:
+                break;
+        }
+    }
+
+    if (mods == 0) {
+        if (auto slot = slotIndexForCharacter(key.characters)) {
+            return Shortcut{Kind::playSlot, {}, *slot, 0};
+        }
+    }
+    return std::nullopt;
+}
+
+bool KeyboardShortcutHandler::handle(const KeyEventInfo& key) {
+    const auto shortcut = decide(key);
+    if (!shortcut) {
+        return false;
+    }
+    fire(*shortcut);
+    return true;
+}
+
+void KeyboardShortcutHandler::fire(const Shortcut& shortcut) {
+    auto call = [](const std::function<void()>& fn) {
+        if (fn) {
+            fn();
+        }
+    };
+    switch (shortcut.kind) {
+        case Shortcut::Kind::action:
+            switch (shortcut.action) {
+                case PlayControlAction::cutGo:
+                    call(onCutGo);
+                    break;
+                case PlayControlAction::pause:
+                    call(onPause);
+                    break;
+                case PlayControlAction::playAtCursor:
+                    call(onEnter);
+                    break;
+                case PlayControlAction::standby:
+                    call(onStandby);
+                    break;
+                case PlayControlAction::stop:
+                    call(onStop);
+                    break;
+            }
+            break;
+        case Shortcut::Kind::save:
+            call(onSave);
+            break;
+        case Shortcut::Kind::selectBank:
+            if (onSelectBank) {
+                onSelectBank(shortcut.first);
+            }
+            break;
+        case Shortcut::Kind::moveCursor:
+            if (onMoveCursor) {
+                onMoveCursor(shortcut.first, shortcut.second);
+            }
+            break;
+        case Shortcut::Kind::playSlot:
+            if (onPlaySlot) {
+                onPlaySlot(shortcut.first);
+            }
+            break;
+    }
+}
+
+bool KeyboardShortcutHandler::keysGoElsewhere() {
+    if (QApplication::activeModalWidget() != nullptr) {
+        return true;
+    }
+    QWidget* focus = QApplication::focusWidget();
+    if (focus == nullptr) {
+        return false;
+    }
+    if (qobject_cast<QLineEdit*>(focus) || qobject_cast<QTextEdit*>(focus) ||
+        qobject_cast<QPlainTextEdit*>(focus) || qobject_cast<QAbstractSpinBox*>(focus)) {
+        return true;
+    }
+    auto* combo = qobject_cast<QComboBox*>(focus);
+    return combo != nullptr && combo->isEditable();
+}
+
+bool KeyboardShortcutHandler::eventFilter(QObject* watched, QEvent* event) {
+    const auto type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride) {
+        return QObject::eventFilter(watched, event);
+    }
+    if (!isEnabled || keysGoElsewhere()) {
+        return false;
+    }
+    const KeyEventInfo key = translateKeyEvent(*static_cast<QKeyEvent*>(event));
+    if (type == QEvent::ShortcutOverride) {
+        // Claim the key before a menu shortcut can take it; the press follows.
+        if (decide(key)) {
+            event->accept();
+            return true;
+        }
+        return false;
+    }
+    return handle(key);
+}
+
+}  // namespace kestio

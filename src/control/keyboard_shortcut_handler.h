@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QObject>
+#include <functional>
+#include <optional>
+
+#include "control/key_binding_store.h"
+#include "control/key_event_info.h"
+#include "platform/runloop/published.h"
+
+namespace kestio {
+
+// Turns key presses anywhere in the application into show actions: the play-control keys of
+// the binding store, Ctrl+S, Ctrl+digit and Ctrl+Alt+digit for banks, the arrows for the
+// cursor and the 40 slot keys. It filters the key events of the whole application; a key it
+// handles is swallowed (also when its callback is not set), every other key goes on as usual.
+// Keys pass untouched while a modal window is up or a text field has the focus.
+class KeyboardShortcutHandler : public QObject {
+  public:
+    // What a key press stands for.
+    struct Shortcut {
+        enum class Kind { action, save, selectBank, moveCursor, playSlot };
+        Kind kind = Kind::action;
+        PlayControlAction action = PlayControlAction::cutGo;  // for Kind::action
+        int first = 0;   // the bank, the slot, or the row delta
+        int second = 0;  // the column delta
+        bool operator==(const Shortcut&) const = default;
+    };
+
+    explicit KeyboardShortcutHandler(KeyBindingStore& store = KeyBindingStore::shared());
+    ~KeyboardShortcutHandler() override;
+
+    platform::Published<bool> isActive{false};
+
+    std::function<void(int slotIndex)> onPlaySlot;
+    std::function<void()> onCutGo;
+    std::function<void()> onPause;
+    std::function<void(int rowDelta, int columnDelta)> onMoveCursor;
+    std::function<void()> onEnter;
+    std::function<void()> onStandby;
+    std::function<void()> onStop;
+    std::function<void()> onSave;
+    std::function<void(int bankIndex)> onSelectBank;
+
+    bool isEnabled = true;
+
+    // Starts filtering the application's key events (once).
+    void start();
+    // Stops filtering; isActive keeps its value.
+    void stop();
+    bool isMonitoring() const { return monitoring_; }
+
+    // What the key stands for, reading the binding store afresh; no side effect.
+    std::optional<Shortcut> decide(const KeyEventInfo& key) const;
+    // Decides and calls the callback; true when the key is handled.
+    bool handle(const KeyEventInfo& key);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    static bool keysGoElsewhere();
+    void fire(const Shortcut& shortcut);
+
+    KeyBindingStore& store_;
+    bool monitoring_ = false;
+};
+
+}  // namespace kestio

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "control/midi_message.h"
+#include "platform/midi/midi_system.h"
+#include "platform/runloop/published.h"
+#include "platform/runloop/run_loop.h"
+
+namespace kestio {
+
+// Receives MIDI from every source of the system through the client "KestioMIDIClient" and
+// its port "KestioInputPort", decodes notes and control changes on the MIDI thread, and hands
+// each message to the main thread, in byte order, where it updates lastMessageDescription and,
+// while isEnabled, calls the callbacks. Channels reach the callbacks as 0-15.
+class MIDIInputController {
+  public:
+    MIDIInputController(platform::RunLoop& loop, platform::MIDISystem& system);
+    ~MIDIInputController();
+    MIDIInputController(const MIDIInputController&) = delete;
+    MIDIInputController& operator=(const MIDIInputController&) = delete;
+
+    platform::Published<bool> isConnected{false};
+    platform::Published<std::vector<std::string>> connectedSourceNames;
+    platform::Published<std::string> lastMessageDescription{std::string("—")};
+    platform::Published<bool> isEnabled{true};
+
+    std::function<void(int slotIndex)> onPlaySlot;
+    std::function<void(std::uint8_t note)> onNoteOff;
+    std::function<void(std::uint8_t channel, std::uint8_t controller, std::uint8_t value)>
+        onControlChange;
+    std::function<void(std::uint8_t status, std::uint8_t data1, std::uint8_t data2)> onRawMessage;
+    std::function<void(std::uint8_t channel, std::uint8_t note)> onLearnedNote;
+
+    std::map<std::uint8_t, int> noteToSlotMap;
+    std::optional<std::uint8_t> autoBaseNote;
+    int slotCount = 40;
+
+    // Creates the client and the input port and connects every source. Does nothing once a
+    // client exists (also when its port could not be made).
+    void start();
+    // Connects the sources not yet connected, forgets those that are gone (so a device that
+    // is plugged in again is connected again) and publishes the names of all sources.
+    void connectAllSources();
+    // Disconnects every source and releases the port and the client.
+    void stop();
+
+    bool hasClient() const { return client_ != nullptr; }
+    bool hasInputPort() const { return hasInputPort_; }
+    const std::vector<std::string>& connectedSources() const { return connectedSources_; }
+
+  private:
+    void controlChangeStep(const MIDIMessage& message);
+    void noteStep(const MIDIMessage& message);
+    void noteOffStep(std::uint8_t note);
+    void noteToSlotStep(std::uint8_t note);
+
+    platform::RunLoop& loop_;
+    platform::MIDISystem& system_;
+    std::unique_ptr<platform::MIDIClient> client_;
+    bool hasInputPort_ = false;
+    std::vector<std::string> connectedSources_;
+    // Work handed to the main thread holds this weakly and does nothing once it is gone.
+    std::shared_ptr<MIDIInputController*> lifetime_;
+};
+
+}  // namespace kestio
