@@ -1,0 +1,148 @@
+// The MIDI controllers on a private JACK server, talking to other JACK MIDI clients.
+#include <gtest/gtest.h>
+#include <rtmidi/RtMidi.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "control/midi_input_controller.h"
+#include "control/midi_output_controller.h"
+#include "platform/midi/rtmidi_system.h"
+#include "platform/runloop/manual_run_loop.h"
+#include "support/jack_server.h"
+
+namespace kestio {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class MIDIOverJack : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { server_ = new test::JackServer(); }
+    static void TearDownTestSuite() {
+        delete server_;
+        server_ = nullptr;
+    }
+    void SetUp() override {
+        if (!server_->running()) {
+            GTEST_SKIP() << server_->failure();
+        }
+        system_ = std::make_unique<platform::RtMidiSystem>(loop_, platform::MIDIApi::jack);
+    }
+    void TearDown() override { system_.reset(); }
+
+    // Runs posted work until `done` holds; the MIDI thread wakes the wait.
+    template <class Pred>
+    bool runUntil(Pred done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            loop_.waitForPosted(1.0);
+        }
+        return true;
+    }
+
+    static test::JackServer* server_;
+    platform::ManualRunLoop loop_;
+    std::unique_ptr<platform::RtMidiSystem> system_;
+};
+
+test::JackServer* MIDIOverJack::server_ = nullptr;
+
+TEST_F(MIDIOverJack, NotesAndControlChangesOfAnotherClientReachTheCallbacks) {
+    RtMidiOut device(RtMidi::UNIX_JACK, "KestioTestController");
+    device.openVirtualPort("out");
+
+    MIDIInputController midi(loop_, *system_);
+    std::vector<std::string> calls;
+    midi.onRawMessage = [&](std::uint8_t s, std::uint8_t a, std::uint8_t b) {
+        calls.push_back("raw " + std::to_string(s) + " " + std::to_string(a) + " " +
+                        std::to_string(b));
+    };
+    midi.onLearnedNote = [&](std::uint8_t ch, std::uint8_t n) {
+        calls.push_back("learn " + std::to_string(ch) + " " + std::to_string(n));
+    };
+    midi.onNoteOff = [&](std::uint8_t n) { calls.push_back("off " + std::to_string(n)); };
+    midi.onControlChange = [&](std::uint8_t ch, std::uint8_t c, std::uint8_t v) {
+        calls.push_back("cc " + std::to_string(ch) + " " + std::to_string(c) + " " +
+                        std::to_string(v));
+    };
+    midi.start();
+    ASSERT_TRUE(midi.isConnected.get());
+    EXPECT_EQ(midi.connectedSourceNames.get(),
+              std::vector<std::string>{"KestioTestController:out"});
+
+    const Bytes noteOn{0x92, 0x3C, 0x64};
+    device.sendMessage(noteOn.data(), noteOn.size());
+    ASSERT_TRUE(runUntil([&] { return calls.size() >= 2; }));
+    EXPECT_EQ(calls, (std::vector<std::string>{"raw 146 60 100", "learn 2 60"}));
+    EXPECT_EQ(midi.lastMessageDescription.get(), "Note On   Ch3  Note60  Vel100");
+
+    calls.clear();
+    const Bytes releaseAndTurn{0x92, 0x3C, 0x00, 0xB2, 0x07, 0x50};
+    device.sendMessage(releaseAndTurn.data(), releaseAndTurn.size());
+    ASSERT_TRUE(runUntil([&] { return calls.size() >= 4; }));
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{"raw 146 60 0", "off 60", "raw 178 7 80", "cc 2 7 80"}));
+}
+
+TEST_F(MIDIOverJack, ADeviceThatArrivesLaterIsPickedUpByPolling) {
+    MIDIInputController midi(loop_, *system_);
+    int notes = 0;
+    midi.onLearnedNote = [&](std::uint8_t, std::uint8_t) { ++notes; };
+    midi.start();
+    EXPECT_FALSE(midi.isConnected.get());
+
+    RtMidiOut device(RtMidi::UNIX_JACK, "KestioTestLateController");
+    device.openVirtualPort("out");
+    loop_.advance(1.0);
+    ASSERT_TRUE(midi.isConnected.get());
+    const Bytes noteOn{0x90, 0x24, 0x7F};
+    device.sendMessage(noteOn.data(), noteOn.size());
+    EXPECT_TRUE(runUntil([&] { return notes == 1; }));
+}
+
+TEST_F(MIDIOverJack, ANoteSentArrivesAtAnotherClientAsTheExactThreeBytes) {
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::vector<Bytes> packets;
+    struct Inbox {
+        std::mutex* mutex;
+        std::condition_variable* arrived;
+        std::vector<Bytes>* packets;
+    } inbox{&mutex, &arrived, &packets};
+
+    RtMidiIn synth(RtMidi::UNIX_JACK, "KestioTestSynth");
+    synth.setCallback(
+        [](double, std::vector<unsigned char>* m, void* self) {
+            auto* box = static_cast<Inbox*>(self);
+            std::lock_guard lock(*box->mutex);
+            box->packets->emplace_back(m->begin(), m->end());
+            box->arrived->notify_all();
+        },
+        &inbox);
+    synth.openVirtualPort("in");
+
+    MIDIOutputController out(loop_, *system_);
+    MIDIInputController midi(loop_, *system_);  // our own input port must not be a destination
+    midi.start();
+    out.setup();
+    ASSERT_EQ(out.availableDestinationNames.get(), std::vector<std::string>{"KestioTestSynth:in"});
+    out.selectedDestinationName = std::string("KestioTestSynth:in");
+
+    out.sendMessage(0x90, 64, 100, 10);
+    out.sendMessage(0x80, 64, 0, 10);
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(
+        arrived.wait_for(lock, std::chrono::seconds(10), [&] { return packets.size() >= 2; }));
+    EXPECT_EQ(packets, (std::vector<Bytes>{{0x99, 0x40, 0x64}, {0x89, 0x40, 0x00}}));
+    lock.unlock();
+    // Nothing of ours came back in as input.
+    EXPECT_FALSE(midi.isConnected.get());
+}
+
+}  // namespace
+}  // namespace kestio
