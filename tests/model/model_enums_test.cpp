@@ -80,8 +80,8 @@ TEST(ModelEnums, CasesHashLikeTheirRawStrings) {
               std::hash<std::string_view>{}("1920x1080p"));
     EXPECT_EQ(std::hash<MediaType>{}(MediaType::audio), std::hash<std::string_view>{}("audio"));
 
-    std::unordered_set<OutputFrameRate> rates(allCases<OutputFrameRate>().begin(),
-                                              allCases<OutputFrameRate>().end());
+    constexpr auto cases = allCases<OutputFrameRate>();
+    const std::unordered_set<OutputFrameRate> rates(cases.begin(), cases.end());
     EXPECT_EQ(rates.size(), 6u);
     EXPECT_TRUE(rates.contains(OutputFrameRate::fps29_97));
 }
