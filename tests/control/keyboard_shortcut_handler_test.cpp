@@ -1,0 +1,236 @@
+#include "control/keyboard_shortcut_handler.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "control/key_codes.h"
+#include "control_test_support.h"
+
+namespace kestio {
+namespace {
+
+using namespace modifier;
+using A = PlayControlAction;
+
+// evdev codes of the keys used below.
+enum Evdev : std::uint32_t {
+    kEv1 = 2,
+    kEv3 = 4,
+    kEvQ = 16,
+    kEvS = 31,
+    kEvC = 46,
+    kEvEnter = 28,
+    kEvSpace = 57,
+    kEvF5 = 63,
+    kEvKpEnter = 96,
+    kEvLeft = 105,
+    kEvUp = 103,
+    kEvDown = 108,
+    kEvRight = 106,
+    kEvA = 30,
+    kEvEsc = 1
+};
+
+// A key event as X11 delivers it (scan code = evdev + 8).
+QKeyEvent press(int key, std::uint32_t evdev, Qt::KeyboardModifiers mods = {}, QString text = {},
+                QEvent::Type type = QEvent::KeyPress) {
+    return QKeyEvent(type, key, mods, evdev + 8, 0, 0, text);
+}
+
+// A widget that counts the key presses that reach it.
+class Probe : public QWidget {
+  public:
+    int presses = 0;
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        ++presses;
+        event->accept();
+    }
+};
+
+class KeyboardShortcutHandlerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        handler_.onPlaySlot = [this](int s) { log_.push_back("slot " + std::to_string(s)); };
+        handler_.onCutGo = [this] { log_.push_back("cutGo"); };
+        handler_.onPause = [this] { log_.push_back("pause"); };
+        handler_.onMoveCursor = [this](int r, int c) {
+            log_.push_back("move " + std::to_string(r) + " " + std::to_string(c));
+        };
+        handler_.onEnter = [this] { log_.push_back("enter"); };
+        handler_.onStandby = [this] { log_.push_back("standby"); };
+        handler_.onStop = [this] { log_.push_back("stop"); };
+        handler_.onSave = [this] { log_.push_back("save"); };
+        handler_.onSelectBank = [this](int b) { log_.push_back("bank " + std::to_string(b)); };
+        window_.resize(200, 100);
+        window_.show();
+        probe_.setFocus();
+        QApplication::processEvents();
+    }
+
+    // Delivers a key press to the focused widget as the application does; true if it got
+    // there (it was not swallowed).
+    bool deliver(QKeyEvent&& event) {
+        const int before = probe_.presses;
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &probe_;
+        QApplication::sendEvent(target, &event);
+        return probe_.presses > before || target != &probe_;
+    }
+    // One key press; the log line it produced ("" for none).
+    std::string fired(QKeyEvent&& event) {
+        log_.clear();
+        deliver(std::move(event));
+        EXPECT_LE(log_.size(), 1u);
+        return log_.empty() ? "" : log_.front();
+    }
+
+    platform::InMemoryUserDefaults defaults_;
+    KeyBindingStore store_{defaults_};
+    KeyboardShortcutHandler handler_{store_};
+    QWidget window_;
+    Probe& probe_ = *new Probe;
+    std::vector<std::string> log_;
+
+  public:
+    KeyboardShortcutHandlerTest() {
+        auto* layout = new QVBoxLayout(&window_);
+        layout->addWidget(&probe_);
+        probe_.setFocusPolicy(Qt::StrongFocus);
+        handler_.start();
+    }
+};
+
+TEST_F(KeyboardShortcutHandlerTest, DefaultPlayControlKeysFireTheirActions) {
+    EXPECT_EQ(fired(press(Qt::Key_Space, kEvSpace, {}, " ")), "cutGo");
+    EXPECT_EQ(fired(press(Qt::Key_Space, kEvSpace, Qt::AltModifier, " ")), "pause");
+    EXPECT_EQ(fired(press(Qt::Key_Return, kEvEnter, {}, "\r")), "enter");
+    EXPECT_EQ(fired(press(Qt::Key_Enter, kEvKpEnter, Qt::KeypadModifier, "\r")), "enter");
+    EXPECT_EQ(fired(press(Qt::Key_Return, kEvEnter, Qt::ShiftModifier, "\r")), "standby");
+    EXPECT_EQ(fired(press(Qt::Key_Enter, kEvKpEnter, Qt::ShiftModifier | Qt::KeypadModifier)),
+              "standby");
+}
+
+TEST_F(KeyboardShortcutHandlerTest, HandledKeysAreSwallowedOthersGoOn) {
+    EXPECT_FALSE(deliver(press(Qt::Key_Space, kEvSpace, {}, " ")));
+    EXPECT_TRUE(deliver(press(Qt::Key_Equal, 13, {}, "=")));
+    // A shortcut whose callback is not set is still swallowed.
+    handler_.onCutGo = nullptr;
+    EXPECT_FALSE(deliver(press(Qt::Key_Space, kEvSpace, {}, " ")));
+}
+
+TEST_F(KeyboardShortcutHandlerTest, UserBindingsAreReadAtEveryPress) {
+    store_.unassign(A::cutGo);
+    EXPECT_EQ(fired(press(Qt::Key_Space, kEvSpace, {}, " ")), "");
+    ASSERT_EQ(store_.assign(keycode::kF5, 0, A::stop), std::nullopt);
+    EXPECT_EQ(fired(press(Qt::Key_F5, kEvF5)), "stop");
+    EXPECT_EQ(fired(press(Qt::Key_F5, kEvF5, Qt::ShiftModifier)), "");
+    // A binding beats the fixed shortcuts.
+    ASSERT_EQ(store_.assign(20, kCommand, A::pause), std::nullopt);
+    EXPECT_EQ(fired(press(Qt::Key_3, kEv3, Qt::ControlModifier, "3")), "pause");
+}
+
+TEST_F(KeyboardShortcutHandlerTest, KeypadEnterTakesTheFirstActionOnReturnOrOnItself) {
+    ASSERT_EQ(store_.assign(keycode::kKeypadEnter, 0, A::standby), std::nullopt);
+    EXPECT_EQ(fired(press(Qt::Key_Enter, kEvKpEnter, Qt::KeypadModifier)), "enter");
+}
+
+TEST_F(KeyboardShortcutHandlerTest, CtrlSavesAndSelectsBanksByPosition) {
+    EXPECT_EQ(fired(press(Qt::Key_S, kEvS, Qt::ControlModifier, "\x13")), "save");
+    EXPECT_EQ(fired(press(Qt::Key_S, kEvS, Qt::ControlModifier | Qt::ShiftModifier)), "save");
+    EXPECT_EQ(fired(press(Qt::Key_3, kEv3, Qt::ControlModifier, "3")), "bank 2");
+    EXPECT_EQ(fired(press(Qt::Key_3, kEv3, Qt::ControlModifier | Qt::AltModifier, "3")), "bank 12");
+    EXPECT_EQ(fired(press(Qt::Key_1, kEv1, Qt::ControlModifier | Qt::ShiftModifier, "!")),
+              "bank 0");
+    EXPECT_EQ(fired(press(Qt::Key_Q, kEvQ, Qt::ControlModifier)), "");
+    EXPECT_EQ(fired(press(Qt::Key_C, kEvC, Qt::ControlModifier)), "");
+}
+
+TEST_F(KeyboardShortcutHandlerTest, ArrowsMoveTheCursorUnlessCtrlIsHeld) {
+    EXPECT_EQ(fired(press(Qt::Key_Left, kEvLeft)), "move 0 -1");
+    EXPECT_EQ(fired(press(Qt::Key_Right, kEvRight, Qt::ShiftModifier)), "move 0 1");
+    EXPECT_EQ(fired(press(Qt::Key_Down, kEvDown, Qt::AltModifier)), "move 1 0");
+    EXPECT_EQ(fired(press(Qt::Key_Up, kEvUp, Qt::MetaModifier)), "move -1 0");
+    EXPECT_EQ(fired(press(Qt::Key_Left, kEvLeft, Qt::ControlModifier)), "");
+}
+
+TEST_F(KeyboardShortcutHandlerTest, SlotKeysFollowTheCharacterWithoutModifiers) {
+    EXPECT_EQ(fired(press(Qt::Key_Q, kEvQ, {}, "q")), "slot 10");
+    EXPECT_EQ(fired(press(Qt::Key_Q, kEvQ, {}, "Q")), "slot 10");  // Caps Lock
+    EXPECT_EQ(fired(press(Qt::Key_Q, kEvQ, Qt::ShiftModifier, "Q")), "");
+    EXPECT_EQ(fired(press(Qt::Key_1, kEv1, {}, "1")), "slot 0");
+    EXPECT_EQ(fired(press(Qt::Key_Slash, 53, {}, "/")), "slot 39");
+    // Without a scan code (as under test drivers) the Qt key still finds its way.
+    EXPECT_EQ(fired(QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a")), "slot 20");
+    EXPECT_EQ(fired(QKeyEvent(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ")), "cutGo");
+}
+
+TEST_F(KeyboardShortcutHandlerTest, TextFieldsAndModalWindowsKeepTheirKeys) {
+    auto* field = new QLineEdit(&window_);
+    window_.layout()->addWidget(field);
+    field->setFocus();
+    QApplication::processEvents();
+    ASSERT_EQ(QApplication::focusWidget(), field);
+    EXPECT_EQ(fired(press(Qt::Key_Space, kEvSpace, {}, " ")), "");
+    EXPECT_EQ(fired(press(Qt::Key_Q, kEvQ, {}, "q")), "");
+    EXPECT_EQ(field->text(), " q");
+    probe_.setFocus();
+
+    QDialog dialog(&window_);
+    bool sawKeyWhileModal = false;
+    QTimer::singleShot(0, &dialog, [&] {
+        log_.clear();
+        auto event = press(Qt::Key_Space, kEvSpace, {}, " ");
+        QApplication::sendEvent(&dialog, &event);
+        sawKeyWhileModal = log_.empty();
+        dialog.reject();
+    });
+    dialog.exec();
+    EXPECT_TRUE(sawKeyWhileModal);
+}
+
+TEST_F(KeyboardShortcutHandlerTest, DisabledOrStoppedHandlersLetEverythingThrough) {
+    handler_.isEnabled = false;
+    EXPECT_EQ(fired(press(Qt::Key_Space, kEvSpace, {}, " ")), "");
+    handler_.isEnabled = true;
+    handler_.stop();
+    EXPECT_TRUE(handler_.isActive.get()) << "stopping leaves isActive as it was";
+    EXPECT_TRUE(deliver(press(Qt::Key_Space, kEvSpace, {}, " ")));
+    EXPECT_TRUE(log_.empty());
+}
+
+TEST_F(KeyboardShortcutHandlerTest, AHandledKeyBeatsAMenuShortcutAndOthersStillReachIt) {
+    QMainWindow main;
+    int quitTriggered = 0;
+    int spaceTriggered = 0;
+    auto* quit = main.addAction("Quit");
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    QObject::connect(quit, &QAction::triggered, [&] { ++quitTriggered; });
+    auto* space = main.addAction("Space");
+    space->setShortcut(QKeySequence(Qt::Key_Space));
+    QObject::connect(space, &QAction::triggered, [&] { ++spaceTriggered; });
+    main.show();
+    main.activateWindow();
+    QApplication::processEvents();
+
+    auto overrideSpace = press(Qt::Key_Space, kEvSpace, {}, " ", QEvent::ShortcutOverride);
+    overrideSpace.ignore();
+    QApplication::sendEvent(&main, &overrideSpace);
+    EXPECT_TRUE(overrideSpace.isAccepted()) << "the handler claims Space before the menu";
+
+    auto overrideQuit = press(Qt::Key_Q, kEvQ, Qt::ControlModifier, {}, QEvent::ShortcutOverride);
+    overrideQuit.ignore();
+    QApplication::sendEvent(&main, &overrideQuit);
+    EXPECT_FALSE(overrideQuit.isAccepted()) << "Ctrl+Q is left to the menu";
+    EXPECT_TRUE(log_.empty()) << "deciding alone fires nothing";
+}
+
+}  // namespace
+}  // namespace kestio
