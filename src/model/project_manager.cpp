@@ -78,7 +78,10 @@ fs::path ProjectManager::save(ProjectData project, const fs::path& package) cons
                 const std::string name =
                     thumbnailFileName(static_cast<int>(b), static_cast<int>(s));
                 try {
-                    platform::writeFileAtomically(thumbnails / name, *slot.thumbnail);
+                    // Thumbnails are not flushed one by one (hundreds of them would make a
+                    // save slow); the document, flushed last, is what must survive.
+                    platform::writeFileAtomically(thumbnails / name, *slot.thumbnail,
+                                                  platform::Durability::unflushed);
                 } catch (const fs::filesystem_error&) {
                     // A thumbnail is not worth failing the save for; the name is kept so that
                     // an earlier file of the same slot is still found.

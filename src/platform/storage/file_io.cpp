@@ -83,7 +83,7 @@ void keepPermissions(int dirFd, const std::string& name, int fd) {
 // on disk, so that a process killed while writing leaves nothing behind. Returns the name,
 // or an empty string when the file system cannot do this (then a named file is used).
 std::string writeUnnamed(int dirFd, const std::string& name, std::span<const std::uint8_t> bytes,
-                         const fs::path& file) {
+                         Durability durability, const fs::path& file) {
     FileDescriptor fd(::openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
     if (!fd) {
         return {};
@@ -92,7 +92,7 @@ std::string writeUnnamed(int dirFd, const std::string& name, std::span<const std
     if (const int error = writeAll(fd.get(), bytes)) {
         fail("cannot write", file, error);
     }
-    if (::fsync(fd.get()) != 0) {
+    if (durability == Durability::flushed && ::fsync(fd.get()) != 0) {
         fail("cannot flush", file, errno);
     }
     const std::string procPath = "/proc/self/fd/" + std::to_string(fd.get());
@@ -113,7 +113,7 @@ std::string writeUnnamed(int dirFd, const std::string& name, std::span<const std
 }
 
 std::string writeNamed(int dirFd, const std::string& name, std::span<const std::uint8_t> bytes,
-                       const fs::path& file) {
+                       Durability durability, const fs::path& file) {
     std::string tmp;
     FileDescriptor fd;
     for (int attempt = 0; attempt < 16 && !fd; ++attempt) {
@@ -128,7 +128,7 @@ std::string writeNamed(int dirFd, const std::string& name, std::span<const std::
     }
     keepPermissions(dirFd, name, fd.get());
     int error = writeAll(fd.get(), bytes);
-    if (error == 0 && ::fsync(fd.get()) != 0) {
+    if (error == 0 && durability == Durability::flushed && ::fsync(fd.get()) != 0) {
         error = errno;
     }
     if (const int closeError = fd.close(); error == 0) {
@@ -143,7 +143,8 @@ std::string writeNamed(int dirFd, const std::string& name, std::span<const std::
 
 }  // namespace
 
-void writeFileAtomically(const fs::path& file, std::span<const std::uint8_t> bytes) {
+void writeFileAtomically(const fs::path& file, std::span<const std::uint8_t> bytes,
+                         Durability durability) {
     const std::string name = file.filename().string();
     if (name.empty() || name == "." || name == "..") {
         fail("not a file name", file, EINVAL);
@@ -153,22 +154,24 @@ void writeFileAtomically(const fs::path& file, std::span<const std::uint8_t> byt
     if (!dir) {
         fail("cannot open the folder of", file, errno);
     }
-    std::string tmp = writeUnnamed(dir.get(), name, bytes, file);
+    std::string tmp = writeUnnamed(dir.get(), name, bytes, durability, file);
     if (tmp.empty()) {
-        tmp = writeNamed(dir.get(), name, bytes, file);
+        tmp = writeNamed(dir.get(), name, bytes, durability, file);
     }
     if (::renameat(dir.get(), tmp.c_str(), dir.get(), name.c_str()) != 0) {
         const int error = errno;
         ::unlinkat(dir.get(), tmp.c_str(), 0);
         fail("cannot replace", file, error);
     }
-    // Makes the new name itself durable; the content already is.
-    ::fsync(dir.get());
+    if (durability == Durability::flushed) {
+        ::fsync(dir.get());  // makes the new name itself durable; the content already is
+    }
 }
 
-void writeFileAtomically(const fs::path& file, std::string_view bytes) {
+void writeFileAtomically(const fs::path& file, std::string_view bytes, Durability durability) {
     writeFileAtomically(
-        file, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+        file, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
+        durability);
 }
 
 namespace {

@@ -10,13 +10,21 @@
 
 namespace kestio::platform {
 
+// Whether an atomic write waits until the new content is on the disk before it replaces the
+// old file. Without the wait a crash of the process still leaves the old or the new content
+// whole; only a power failure may cost the new content.
+enum class Durability { flushed, unflushed };
+
 // Replaces `file` with `bytes` so that a reader only ever sees the old content or the new
 // content in full: the bytes go to a temporary file in the same folder, are flushed to the
-// disk and then renamed over `file`. On any failure the old file is untouched, no temporary
-// file is left behind, and std::filesystem::filesystem_error is thrown. A new file gets the
-// default permissions (0666 less the umask); an existing one keeps its permissions.
-void writeFileAtomically(const std::filesystem::path& file, std::span<const std::uint8_t> bytes);
-void writeFileAtomically(const std::filesystem::path& file, std::string_view bytes);
+// disk (Durability::flushed) and then renamed over `file`. On any failure the old file is
+// untouched, no temporary file is left behind, and std::filesystem::filesystem_error is
+// thrown. A new file gets the default permissions (0666 less the umask); an existing one
+// keeps its permissions.
+void writeFileAtomically(const std::filesystem::path& file, std::span<const std::uint8_t> bytes,
+                         Durability durability = Durability::flushed);
+void writeFileAtomically(const std::filesystem::path& file, std::string_view bytes,
+                         Durability durability = Durability::flushed);
 
 // The whole content of a file. Throws std::filesystem::filesystem_error when it cannot be
 // opened or read.
