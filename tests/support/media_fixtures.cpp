@@ -50,9 +50,9 @@ struct Recipe {
 
 struct Catalogue {
     MediaFixtures fixtures;
-    std::vector<Recipe> recipes;  // in an order where every input comes before its users
+    std::vector<Recipe> recipes;
     Recipe longTone;
-    std::string missingTool;  // set when no font for the frame numbers was found
+    std::string missingFont;  // set when no font for the frame numbers was found
 };
 
 // ---- recipe building ------------------------------------------------------------------------
@@ -340,7 +340,7 @@ Catalogue buildCatalogue(const fs::path& folder) {
 
     std::string font = findFont();
     if (font.empty()) {
-        catalogue.missingTool =
+        catalogue.missingFont =
             "no font for the frame numbers: install fonts-dejavu-core (scripts/setup does)";
         font = "/nonexistent.ttf";
     }
@@ -562,11 +562,15 @@ void makeAll(std::vector<const Recipe*> pending) {
             throw std::logic_error("media fixture recipes depend on each other in a circle");
         }
         std::atomic<std::size_t> next{0};
+        std::atomic<bool> failed{false};
         std::mutex failuresMutex;
         auto work = [&] {
-            for (std::size_t i = next++; i < round.size(); i = next++) {
+            // After the first failure no new recipe starts: one broken tool would otherwise
+            // bury its message under dozens of identical ones.
+            for (std::size_t i = next++; i < round.size() && !failed; i = next++) {
                 const std::string failure = make(*round[i]);
                 if (!failure.empty()) {
+                    failed = true;
                     std::lock_guard lock(failuresMutex);
                     failures += failure + "\n";
                 }
@@ -734,8 +738,8 @@ const MediaFixtures& mediaFixtures() {
     static Outcome outcome;
     const Catalogue& all = catalogue();
     ensureOnce(outcome, [&all] {
-        if (!all.missingTool.empty()) {
-            throw std::runtime_error(all.missingTool);
+        if (!all.missingFont.empty()) {
+            throw std::runtime_error(all.missingFont);
         }
         std::vector<const Recipe*> recipes;
         for (const Recipe& recipe : all.recipes) {
