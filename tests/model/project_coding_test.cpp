@@ -325,6 +325,7 @@ TEST(SlotCoding, SingleSlotRoundTripsOnItsOwn) {
     EXPECT_EQ(reread, slot);
     EXPECT_EQ(reread.shortcutKey, slot.shortcutKey);
     EXPECT_EQ(reread.standbyAtFirstFrame, slot.standbyAtFirstFrame);
+    EXPECT_EQ(decodeSlot(encodeSlot(slot)), slot);
 }
 
 TEST(SlotCoding, EmptyBindingListStaysDistinctFromNone) {
