@@ -460,6 +460,10 @@ Catalogue buildCatalogue(const fs::path& folder) {
 
 // ---- generation -----------------------------------------------------------------------------
 
+// Raise when a step made in this process (copyFile, tagOrientationSix) changes what it writes;
+// changes to commands and names are noticed without it.
+constexpr int kStepRevision = 1;
+
 // FNV-1a over every recipe: any change to a command or a file name makes a new fingerprint,
 // so a build directory never keeps files made by an older recipe.
 std::string fingerprint(const std::vector<const Recipe*>& recipes) {
@@ -470,6 +474,7 @@ std::string fingerprint(const std::vector<const Recipe*>& recipes) {
         }
         hash = (hash ^ 0xFFu) * 1099511628211ull;
     };
+    mix(std::to_string(kStepRevision));
     for (const Recipe* recipe : recipes) {
         mix(recipe->file.path.string());
         mix(recipe->input.string());
