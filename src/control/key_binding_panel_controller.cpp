@@ -1,0 +1,60 @@
+#include "control/key_binding_panel_controller.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include "control/key_binding_settings_view.h"
+#include "control/panel_style.h"
+#include "model/localization_manager.h"
+#include "platform/runloop/qt_run_loop.h"
+
+namespace kestio {
+
+KeyBindingPanelController::KeyBindingPanelController(KeyBindingStore& store,
+                                                     platform::RunLoop& loop)
+    : store_(store), loop_(loop) {
+    languageSubscription_ =
+        LocalizationManager::shared().language.subscribe([this](const auto&) { retitle(); });
+}
+
+KeyBindingPanelController::~KeyBindingPanelController() = default;
+
+KeyBindingPanelController& KeyBindingPanelController::shared() {
+    // Lives as long as the process; its panel goes with the application's windows.
+    static auto* loop = new platform::QtRunLoop();
+    static auto* controller = new KeyBindingPanelController(KeyBindingStore::shared(), *loop);
+    return *controller;
+}
+
+void KeyBindingPanelController::show() {
+    if (panel_ && panel_->isVisible()) {
+        panel_->hide();
+        return;
+    }
+    view_ = nullptr;
+    panel_.reset();
+    auto panel = std::make_unique<QWidget>(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint);
+    panel->setFixedSize(420, 320);
+    auto* layout = new QVBoxLayout(panel.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    view_ = new KeyBindingSettingsView(store_, loop_);
+    layout->addWidget(view_);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        panel->move(area.center() - QPoint(210, 160));
+    }
+    panel_ = std::move(panel);
+    retitle();
+    panel_->show();
+    panel_->raise();
+    panel_->activateWindow();
+}
+
+void KeyBindingPanelController::retitle() {
+    if (panel_) {
+        panel_->setWindowTitle(panel_style::qs(L("キーバインド設定", "Key Bindings")));
+    }
+}
+
+}  // namespace kestio
