@@ -1,0 +1,212 @@
+#include "platform/graphics/compositor.h"
+
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
+namespace kestio::platform {
+
+namespace {
+
+constexpr double kCoordinateLimit = 1 << 24;  // far outside any image, safe to round to int
+
+// First pixel whose centre lies at or after `edge`.
+int snap(double edge) {
+    const double clamped = std::clamp(edge, -kCoordinateLimit, kCoordinateLimit);
+    return static_cast<int>(std::ceil(clamped - 0.5));
+}
+
+bool isFastFormat(QImage::Format f) {
+    return f == QImage::Format_RGB32 || f == QImage::Format_ARGB32_Premultiplied;
+}
+
+}  // namespace
+
+// Root-layer coordinates (y upward) to device pixels (y downward).
+struct Compositor::Mapping {
+    double sx = 1.0;
+    double sy = 1.0;
+    double rootHeight = 0.0;
+
+    QRect toDevice(double x, double y, double w, double h) const {
+        const int left = snap(x * sx);
+        const int right = snap((x + w) * sx);
+        const int top = snap((rootHeight - (y + h)) * sy);
+        const int bottom = snap((rootHeight - y) * sy);
+        if (right <= left || bottom <= top) {
+            return {};
+        }
+        return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
+    }
+};
+
+Compositor::Compositor(WorkerPool& pool) : pool_(pool) {}
+
+QImage Compositor::render(const Layer& root, double time, QSize size) {
+    QImage image;
+    render(root, time, size, image);
+    return image;
+}
+
+QImage Compositor::preparedStill(const QImage& still, QSize size) {
+    const qint64 key = still.cacheKey();
+    for (auto& entry : stills_) {
+        if (entry.key == key && entry.size == size) {
+            entry.used = true;
+            return entry.image;
+        }
+    }
+    QImage prepared = still;
+    if (!isFastFormat(prepared.format())) {
+        prepared = prepared.convertToFormat(prepared.hasAlphaChannel()
+                                                ? QImage::Format_ARGB32_Premultiplied
+                                                : QImage::Format_RGB32);
+    }
+    if (prepared.size() != size) {
+        prepared = prepared.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    stills_.push_back({key, size, prepared, true});
+    return prepared;
+}
+
+void Compositor::addPicture(const QImage& picture, QRect target, QRect clip, float opacity,
+                            bool cache, std::vector<DrawOp>& ops) {
+    const QRect visible = target.intersected(clip);
+    if (visible.isEmpty()) {
+        return;
+    }
+    if (visible == target) {
+        // Wholly visible: a still is scaled once and kept; a frame is scaled while drawn.
+        QImage image = cache ? preparedStill(picture, target.size()) : picture;
+        const QRectF source(QPointF(0, 0), QSizeF(image.size()));
+        ops.push_back({target, opacity, {}, std::move(image), source});
+        return;
+    }
+    // Partly visible: draw only the part of the picture that lands inside the clip.
+    const double sx = picture.width() / double(target.width());
+    const double sy = picture.height() / double(target.height());
+    const QRectF source((visible.x() - target.x()) * sx, (visible.y() - target.y()) * sy,
+                        visible.width() * sx, visible.height() * sy);
+    ops.push_back({visible, opacity, {}, picture, source});
+}
+
+void Compositor::collect(const Layer& layer, const Mapping& map, double x, double y,
+                         float parentOpacity, QRect clip, double time, std::vector<DrawOp>& ops) {
+    if (layer.isHidden()) {
+        return;
+    }
+    float own = layer.presentationOpacity(time);
+    own = own > 0.0f ? std::min(own, 1.0f) : 0.0f;  // NaN counts as 0
+    const float opacity = parentOpacity * own;
+    if (!(opacity > 0.0f)) {
+        return;
+    }
+    const RectF bounds = layer.bounds();
+    if (!bounds.isFinite() || !std::isfinite(x) || !std::isfinite(y)) {
+        return;
+    }
+    const RectF area{x, y, bounds.width, bounds.height};
+    const QRect device = map.toDevice(x, y, bounds.width, bounds.height);
+
+    if (auto color = layer.backgroundColor(); color && color->alpha() > 0) {
+        if (const QRect visible = device.intersected(clip); !visible.isEmpty()) {
+            ops.push_back({visible, opacity, *color, {}, {}});
+        }
+    }
+    if (const QImage& still = layer.contents(); !still.isNull()) {
+        const RectF placed = placeContent(layer.contentsGravity(),
+                                          {double(still.width()), double(still.height())}, area);
+        addPicture(still, map.toDevice(placed.x, placed.y, placed.width, placed.height), clip,
+                   opacity, true, ops);
+    }
+    if (const auto& source = layer.frameSource()) {
+        const QImage frame = source->frameAt(time);
+        if (!frame.isNull()) {
+            const RectF placed = placeContent(
+                layer.videoGravity(), {double(frame.width()), double(frame.height())}, area);
+            addPicture(frame, map.toDevice(placed.x, placed.y, placed.width, placed.height), clip,
+                       opacity, false, ops);
+        }
+    }
+
+    const QRect childClip = layer.masksToBounds() ? clip.intersected(device) : clip;
+    if (childClip.isEmpty()) {
+        return;
+    }
+    std::vector<const Layer*> order;
+    order.reserve(layer.sublayers().size());
+    for (const auto& sub : layer.sublayers()) {
+        order.push_back(sub.get());
+    }
+    std::stable_sort(order.begin(), order.end(), [](const Layer* a, const Layer* b) {
+        return a->zPosition() < b->zPosition();
+    });
+    for (const Layer* sub : order) {
+        const RectF f = sub->frame().standardized();
+        collect(*sub, map, x + f.x, y + f.y, opacity, childClip, time, ops);
+    }
+}
+
+void Compositor::render(const Layer& root, double time, QSize size, QImage& target) {
+    if (size.isEmpty()) {
+        target = QImage();
+        return;
+    }
+    if (target.size() != size || target.format() != QImage::Format_ARGB32_Premultiplied) {
+        target = QImage(size, QImage::Format_ARGB32_Premultiplied);
+        if (target.isNull()) {
+            return;
+        }
+    }
+    // Keep the still cache to what this render uses.
+    for (auto& entry : stills_) {
+        entry.used = false;
+    }
+
+    Mapping map;
+    const RectF rootBounds = root.bounds();
+    const bool usable = rootBounds.isFinite() && !rootBounds.size().isEmpty();
+    const double rootW = usable ? rootBounds.width : size.width();
+    const double rootH = usable ? rootBounds.height : size.height();
+    map.sx = size.width() / rootW;
+    map.sy = size.height() / rootH;
+    map.rootHeight = rootH;
+
+    std::vector<DrawOp> ops;
+    const QRect whole(QPoint(0, 0), size);
+    const QRect rootClip =
+        root.masksToBounds() ? whole.intersected(map.toDevice(0, 0, rootW, rootH)) : whole;
+    collect(root, map, 0.0, 0.0, 1.0f, rootClip, time, ops);
+    std::erase_if(stills_, [](const ScaledStill& s) { return !s.used; });
+
+    const int height = size.height();
+    const int bands = std::clamp(height / 64, 1, pool_.concurrency());
+    uchar* bits = target.bits();
+    const qsizetype stride = target.bytesPerLine();
+    pool_.parallelFor(bands, [&](int band) {
+        const int top = static_cast<int>(static_cast<qint64>(height) * band / bands);
+        const int bottom = static_cast<int>(static_cast<qint64>(height) * (band + 1) / bands);
+        QImage strip(bits + top * stride, size.width(), bottom - top, stride,
+                     QImage::Format_ARGB32_Premultiplied);
+        strip.fill(Qt::transparent);
+        QPainter painter(&strip);
+        painter.translate(0, -top);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+        for (const DrawOp& op : ops) {
+            if (op.target.bottom() < top || op.target.top() >= bottom) {
+                continue;
+            }
+            painter.setOpacity(op.opacity);
+            if (op.image.isNull()) {
+                painter.fillRect(op.target, op.fill);
+            } else if (op.image.size() == op.target.size() &&
+                       op.source == QRectF(QPointF(0, 0), QSizeF(op.image.size()))) {
+                painter.drawImage(op.target.topLeft(), op.image);
+            } else {
+                painter.drawImage(QRectF(op.target), op.image, op.source);
+            }
+        }
+    });
+}
+
+}  // namespace kestio::platform

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <cstdint>
+#include <vector>
+
+#include "platform/graphics/layer.h"
+#include "platform/graphics/worker_pool.h"
+
+namespace kestio::platform {
+
+// Renders a layer tree on the CPU into an image, as it looks at a given time of the run
+// loop's clock (presentation opacities, the frame sources' pictures for that time).
+//
+// The root layer's bounds fill the whole image (scaled when the sizes differ) with the
+// lower-left of the bounds at the image's bottom-left corner. Each layer draws, beneath its
+// sublayers: its background colour, its contents (with the contents gravity) and its frame
+// source's picture (with the video gravity); a layer's opacity multiplies into its sublayers;
+// hidden layers and layers at opacity 0 draw nothing. Edges fall on pixel boundaries by the
+// pixel-centre rule: a pixel belongs to a rectangle when its centre lies inside it, so
+// letterbox bars are exact. Areas nothing draws on stay transparent.
+//
+// The image is rendered in horizontal bands spread over the worker pool. Stills scaled for a
+// layer are kept between renders while in use, so a still on air is scaled once. One
+// compositor renders on one thread at a time; the tree is read only on the calling thread.
+class Compositor {
+  public:
+    explicit Compositor(WorkerPool& pool = WorkerPool::shared());
+
+    QImage render(const Layer& root, double time, QSize size);
+    // Renders into `target`, reusing its memory when it already has the size and format
+    // (Format_ARGB32_Premultiplied).
+    void render(const Layer& root, double time, QSize size, QImage& target);
+
+  private:
+    // One fill or picture, already cut to what is visible.
+    struct DrawOp {
+        QRect target;  // device pixels
+        float opacity = 1.0f;
+        QColor fill;    // used when image is null
+        QImage image;   // its `source` part drawn into target, scaled when the sizes differ
+        QRectF source;  // in image pixels
+    };
+    void addPicture(const QImage& picture, QRect target, QRect clip, float opacity, bool cache,
+                    std::vector<DrawOp>& ops);
+    struct ScaledStill {
+        qint64 key = 0;
+        QSize size;
+        QImage image;
+        bool used = false;
+    };
+    struct Mapping;
+
+    void collect(const Layer& layer, const Mapping& map, double x, double y, float parentOpacity,
+                 QRect clip, double time, std::vector<DrawOp>& ops);
+    QImage preparedStill(const QImage& still, QSize size);
+
+    WorkerPool& pool_;
+    std::vector<ScaledStill> stills_;
+};
+
+}  // namespace kestio::platform

@@ -1,0 +1,135 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/graphics/frame_source.h"
+#include "platform/graphics/geometry.h"
+#include "platform/graphics/gravity.h"
+#include "platform/graphics/opacity_animation.h"
+#include "platform/runloop/published.h"
+#include "platform/runloop/run_loop.h"
+
+namespace kestio::platform {
+
+// The properties of a layer that can be observed.
+enum class LayerProperty { Opacity, Contents, Hidden, Frame, VideoGravity };
+
+// One node of a picture: a rectangle in its superlayer with an opacity, an optional background
+// colour, an optional still (contents) and an optional moving picture (a frame source, which
+// makes it a player layer), drawn beneath its sublayers. Sublayers are drawn in increasing
+// z position, equal positions in the order they were added.
+//
+// Coordinates are those of the superlayer's bounds, origin at the lower-left and y upward.
+//
+// Every property change takes effect at once: nothing animates unless an explicit opacity
+// animation is added. While animations are attached, the opacity on screen (the presentation
+// value) follows the most recently added one on the run loop's clock; an animation holds its
+// final value after its end until it is removed. Each animation's completion runs once on the
+// run loop, when the animation ends or when it is removed, whichever comes first.
+//
+// Layers belong to the run loop's thread.
+class Layer : public std::enable_shared_from_this<Layer> {
+    struct Token {};
+
+  public:
+    static std::shared_ptr<Layer> create(RunLoop& loop);
+    Layer(Token, RunLoop& loop);
+    ~Layer();
+    Layer(const Layer&) = delete;
+    Layer& operator=(const Layer&) = delete;
+
+    RunLoop& runLoop() const { return loop_; }
+
+    // Geometry.
+    void setFrame(RectF frame);
+    RectF frame() const { return frame_.get(); }
+    RectF bounds() const;  // (0, 0, |width|, |height|)
+    void setZPosition(double z) { zPosition_ = z; }
+    double zPosition() const { return zPosition_; }
+
+    // Visibility.
+    void setHidden(bool hidden);
+    bool isHidden() const { return hidden_.get(); }
+    void setOpacity(float opacity);
+    float opacity() const { return opacity_.get(); }
+    // The opacity on screen now, or at a given time of the run loop's clock.
+    float presentationOpacity() const;
+    float presentationOpacity(double time) const;
+
+    // Drawing.
+    void setBackgroundColor(std::optional<QColor> color) { background_ = color; }
+    std::optional<QColor> backgroundColor() const { return background_; }
+    void setMasksToBounds(bool masks) { masksToBounds_ = masks; }
+    bool masksToBounds() const { return masksToBounds_; }
+    // A still shown in the bounds with the contents gravity; a null image shows nothing.
+    void setContents(QImage image);
+    const QImage& contents() const { return contents_.get(); }
+    void setContentsGravity(Gravity gravity) { contentsGravity_ = gravity; }
+    Gravity contentsGravity() const { return contentsGravity_; }
+    // Moving pictures, asked for the picture of each rendered time; placed with the video
+    // gravity. Any number of layers may show the same source.
+    void setFrameSource(std::shared_ptr<const FrameSource> source) {
+        frameSource_ = std::move(source);
+    }
+    const std::shared_ptr<const FrameSource>& frameSource() const { return frameSource_; }
+    void setVideoGravity(Gravity gravity);
+    Gravity videoGravity() const { return videoGravity_.get(); }
+
+    // The tree. Adding a layer that has a superlayer moves it; adding the layer itself or one
+    // of its ancestors is refused (returns false).
+    bool addSublayer(const std::shared_ptr<Layer>& layer);
+    void removeFromSuperlayer();
+    const std::vector<std::shared_ptr<Layer>>& sublayers() const { return sublayers_; }
+    std::shared_ptr<Layer> superlayer() const { return superlayer_.lock(); }
+
+    // Explicit opacity animations, by key. Adding under a key in use removes the earlier one
+    // first (its completion runs as for a removal). The animation begins now.
+    void addAnimation(const std::string& key, const OpacityAnimation& animation,
+                      std::function<void()> completion = {});
+    void removeAnimation(const std::string& key);
+    void removeAllAnimations();
+    bool hasAnimation(const std::string& key) const;
+    std::vector<std::string> animationKeys() const;
+
+    // Calls `observer` after every set of the property, also when the value is unchanged.
+    [[nodiscard]] Subscription observe(LayerProperty property, std::function<void()> observer);
+
+  private:
+    struct Completion {
+        std::function<void()> fn;
+        bool done = false;
+    };
+    struct Running {
+        std::string key;
+        OpacityAnimation animation;
+        double beginTime = 0.0;
+        std::shared_ptr<Completion> completion;
+        TimerHandle endTimer;
+    };
+
+    void finishRemoved(Running& running);
+    bool isAncestorOrSelf(const Layer* layer) const;
+
+    RunLoop& loop_;
+    Published<RectF> frame_;
+    double zPosition_ = 0.0;
+    Published<bool> hidden_{false};
+    Published<float> opacity_{1.0f};
+    std::optional<QColor> background_;
+    bool masksToBounds_ = false;
+    Published<QImage> contents_;
+    Gravity contentsGravity_ = Gravity::Resize;
+    std::shared_ptr<const FrameSource> frameSource_;
+    Published<Gravity> videoGravity_{Gravity::ResizeAspect};
+    std::vector<std::shared_ptr<Layer>> sublayers_;
+    std::weak_ptr<Layer> superlayer_;
+    std::vector<Running> animations_;  // in the order they were added
+};
+
+}  // namespace kestio::platform

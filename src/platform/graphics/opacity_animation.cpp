@@ -1,0 +1,17 @@
+#include "platform/graphics/opacity_animation.h"
+
+namespace kestio::platform {
+
+float OpacityAnimation::valueAt(double elapsed) const {
+    if (runsInstantly() || elapsed >= duration) {
+        return to;
+    }
+    const double progress = timing.valueAt(elapsed / duration);
+    return static_cast<float>(from + (static_cast<double>(to) - from) * progress);
+}
+
+bool OpacityAnimation::hasEnded(double elapsed) const {
+    return runsInstantly() || elapsed >= duration;
+}
+
+}  // namespace kestio::platform

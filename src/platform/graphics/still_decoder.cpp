@@ -1,0 +1,302 @@
+#include "platform/graphics/still_decoder.h"
+
+#include <QBuffer>
+#include <QColorSpace>
+#include <QFile>
+#include <QImageReader>
+#include <cstdint>
+#include <cstdlib>
+#include <system_error>
+
+#include "platform/graphics/heif_still_reader.h"
+
+namespace kestio::platform {
+
+namespace {
+
+DecodedStill failure(std::string text) {
+    return {QImage(), std::move(text)};
+}
+
+std::string sizeText(qint64 w, qint64 h) {
+    return std::to_string(w) + "x" + std::to_string(h);
+}
+
+bool tooLarge(qint64 w, qint64 h, const StillLimits& limits) {
+    return w > limits.maxSide || h > limits.maxSide || w * h > limits.maxPixels;
+}
+
+std::uint32_t u16le(const QByteArray& b, qsizetype at) {
+    return std::uint32_t(std::uint8_t(b[at])) | std::uint32_t(std::uint8_t(b[at + 1])) << 8;
+}
+std::uint32_t u32le(const QByteArray& b, qsizetype at) {
+    return u16le(b, at) | u16le(b, at + 2) << 16;
+}
+std::uint8_t byteAt(const QByteArray& b, qsizetype at) {
+    return std::uint8_t(b[at]);
+}
+
+// Qt's JPEG, GIF and BMP readers hand back a partly grey or black picture when the file
+// ends early. These checks walk the file's structure and tell a cut-off file apart.
+
+// The entropy-coded data of the last scan must be followed by the end-of-image marker.
+bool jpegIsComplete(const QByteArray& b) {
+    const qsizetype n = b.size();
+    qsizetype i = 2;  // after the start-of-image marker
+    while (i < n) {
+        if (byteAt(b, i) != 0xff) {
+            return false;  // not at a marker: damaged structure
+        }
+        while (i < n && byteAt(b, i) == 0xff) {
+            ++i;
+        }
+        if (i >= n) {
+            return false;
+        }
+        const std::uint8_t marker = byteAt(b, i++);
+        if (marker == 0xd9) {
+            return true;
+        }
+        if (marker == 0x01 || (marker >= 0xd0 && marker <= 0xd8)) {
+            continue;  // markers without a segment
+        }
+        if (i + 2 > n) {
+            return false;
+        }
+        const qsizetype length = qsizetype(byteAt(b, i)) << 8 | byteAt(b, i + 1);
+        if (length < 2 || i + length > n) {
+            return false;
+        }
+        i += length;
+        if (marker == 0xda) {
+            // Skip entropy-coded data up to the next marker (0xff not followed by a stuffed 0
+            // or a restart marker).
+            for (;;) {
+                if (i + 1 >= n) {
+                    return false;
+                }
+                if (byteAt(b, i) == 0xff) {
+                    const std::uint8_t next = byteAt(b, i + 1);
+                    if (next != 0x00 && !(next >= 0xd0 && next <= 0xd7) && next != 0xff) {
+                        break;
+                    }
+                }
+                ++i;
+            }
+        }
+    }
+    return false;
+}
+
+// The first image's data blocks must all be present. Sets `hasImage` when one was found.
+bool gifIsComplete(const QByteArray& b, bool& hasImage) {
+    hasImage = false;
+    const qsizetype n = b.size();
+    if (n < 13) {
+        return false;
+    }
+    qsizetype i = 13;
+    const std::uint8_t screenFlags = byteAt(b, 10);
+    if (screenFlags & 0x80) {
+        i += 3 * (qsizetype(1) << ((screenFlags & 7) + 1));
+    }
+    auto skipSubBlocks = [&]() {
+        for (;;) {
+            if (i >= n) {
+                return false;
+            }
+            const std::uint8_t size = byteAt(b, i++);
+            if (size == 0) {
+                return true;
+            }
+            i += size;
+        }
+    };
+    while (i < n) {
+        const std::uint8_t kind = byteAt(b, i++);
+        if (kind == 0x3b) {
+            return true;  // trailer
+        }
+        if (kind == 0x21) {
+            ++i;  // extension label
+            if (!skipSubBlocks()) {
+                return false;
+            }
+        } else if (kind == 0x2c) {
+            if (i + 9 > n) {
+                return false;
+            }
+            const std::uint8_t flags = byteAt(b, i + 8);
+            i += 9;
+            if (flags & 0x80) {
+                i += 3 * (qsizetype(1) << ((flags & 7) + 1));
+            }
+            ++i;  // LZW minimum code size
+            hasImage = true;
+            return skipSubBlocks();
+        } else {
+            return false;
+        }
+    }
+    return false;
+}
+
+struct BmpHeader {
+    bool known = false;
+    qint64 pixelOffset = 0;
+    qint64 width = 0;
+    qint64 height = 0;
+    std::uint32_t bitsPerPixel = 0;
+    std::uint32_t compression = 0;
+};
+
+BmpHeader bmpHeader(const QByteArray& b) {
+    BmpHeader h;
+    const qsizetype n = b.size();
+    if (n < 26) {
+        return h;
+    }
+    h.pixelOffset = u32le(b, 10);
+    const std::uint32_t headerSize = u32le(b, 14);
+    if (headerSize == 12) {
+        h.width = u16le(b, 18);
+        h.height = u16le(b, 20);
+        h.bitsPerPixel = u16le(b, 24);
+        h.known = true;
+    } else if (headerSize >= 40 && n >= 34) {
+        h.width = std::abs(qint64(std::int32_t(u32le(b, 18))));
+        h.height = std::abs(qint64(std::int32_t(u32le(b, 22))));
+        h.bitsPerPixel = u16le(b, 28);
+        h.compression = u32le(b, 30);
+        h.known = true;
+    }
+    return h;
+}
+
+// Uncompressed pixel rows must all be in the file.
+bool bmpIsComplete(const QByteArray& b) {
+    const BmpHeader h = bmpHeader(b);
+    if (b.size() < 26) {
+        return false;
+    }
+    if (!h.known || (h.compression != 0 && h.compression != 3 && h.compression != 6)) {
+        return true;  // an unknown header or run-length coding: the reader checks it
+    }
+    const qint64 rowBytes = ((h.width * h.bitsPerPixel + 31) / 32) * 4;
+    return h.pixelOffset + rowBytes * h.height <= b.size();
+}
+
+// Returns an error text when the file is cut off, else an empty string.
+std::string truncation(const QByteArray& bytes, const QByteArray& format) {
+    if (format == "jpeg" && !jpegIsComplete(bytes)) {
+        return "truncated JPEG data";
+    }
+    if (format == "gif") {
+        bool hasImage = false;
+        if (!gifIsComplete(bytes, hasImage)) {
+            return "truncated GIF data";
+        }
+        if (!hasImage) {
+            return "GIF file without a picture";
+        }
+    }
+    if (format == "bmp" && !bmpIsComplete(bytes)) {
+        return "truncated BMP data";
+    }
+    return {};
+}
+
+DecodedStill readWithQt(const QByteArray& bytes, const StillLimits& limits) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(true);
+    if (!reader.canRead()) {
+        return failure("not an image");
+    }
+    const QByteArray format = reader.format();
+    if (const QSize declared = reader.size(); declared.isValid()) {
+        if (declared.isEmpty()) {
+            return failure("image without a size");
+        }
+        if (tooLarge(declared.width(), declared.height(), limits)) {
+            return failure("image too large: " + sizeText(declared.width(), declared.height()));
+        }
+    } else if (format == "bmp") {
+        // Qt does not report the size of a BMP it refuses; say why when it is the size.
+        if (const BmpHeader h = bmpHeader(bytes); h.known && tooLarge(h.width, h.height, limits)) {
+            return failure("image too large: " + sizeText(h.width, h.height));
+        }
+    }
+    if (auto cut = truncation(bytes, format); !cut.empty()) {
+        return failure(std::move(cut));
+    }
+    QImage image = reader.read();
+    if (image.isNull()) {
+        return failure("undecodable " + format.toStdString() +
+                       " data: " + reader.errorString().toStdString());
+    }
+    if (tooLarge(image.width(), image.height(), limits)) {
+        return failure("image too large: " + sizeText(image.width(), image.height()));
+    }
+    return {std::move(image), {}};
+}
+
+// Opaque pictures become RGB32, others premultiplied ARGB32, both in sRGB.
+QImage normalised(QImage image) {
+    const QColorSpace srgb(QColorSpace::SRgb);
+    if (image.colorSpace().isValid() && image.colorSpace() != srgb) {
+        QImage wide = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32
+                                                                    : QImage::Format_RGB32);
+        wide.convertToColorSpace(srgb);
+        image = std::move(wide);
+    }
+    const QImage::Format target =
+        image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    if (image.format() != target) {
+        image = image.convertToFormat(target);
+    }
+    return image;
+}
+
+}  // namespace
+
+DecodedStill decodeStill(const QByteArray& bytes, const StillLimits& limits) {
+    if (bytes.isEmpty()) {
+        return failure("empty file");
+    }
+    DecodedStill result =
+        looksLikeHeif(bytes) ? readHeifStill(bytes, limits) : readWithQt(bytes, limits);
+    if (!result.ok()) {
+        return result;
+    }
+    result.image = normalised(std::move(result.image));
+    if (result.image.isNull()) {
+        return failure("out of memory for the picture");
+    }
+    return result;
+}
+
+DecodedStill decodeStill(const std::filesystem::path& file, const StillLimits& limits) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec)) {
+        return failure(ec ? "cannot open " + file.string() + ": " + ec.message()
+                          : file.string() + " is not a file");
+    }
+    QFile in(QFile::decodeName(file.c_str()));
+    if (!in.open(QIODevice::ReadOnly)) {
+        return failure("cannot open " + file.string() + ": " + in.errorString().toStdString());
+    }
+    const qint64 size = in.size();
+    if (size > limits.maxFileBytes) {
+        return failure("file too large: " + std::to_string(size) + " bytes");
+    }
+    const QByteArray bytes = in.readAll();
+    if (bytes.size() != size) {
+        return failure("cannot read " + file.string() + ": " + in.errorString().toStdString());
+    }
+    return decodeStill(bytes, limits);
+}
+
+}  // namespace kestio::platform
