@@ -1,0 +1,187 @@
+#include "platform/media/media_file.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <string_view>
+
+extern "C" {
+#include <libavutil/dict.h>
+#include <libavutil/display.h>
+#include <libavutil/mathematics.h>
+}
+
+namespace kestio::platform::media {
+
+namespace {
+
+std::int64_t steadyNowNs() {
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int interruptCallback(void* opaque) {
+    return static_cast<const IoControl*>(opaque)->shouldInterrupt() ? 1 : 0;
+}
+
+struct DictionaryFreer {
+    void operator()(AVDictionary* d) const { av_dict_free(&d); }
+};
+
+}  // namespace
+
+void IoControl::armDeadline(double seconds) {
+    deadlineNs_.store(steadyNowNs() + static_cast<std::int64_t>(seconds * 1e9));
+}
+
+bool IoControl::shouldInterrupt() const {
+    return cancelled_.load() || steadyNowNs() > deadlineNs_.load();
+}
+
+bool isAttachedPicture(const AVStream* stream) {
+    return (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+}
+
+int clockwiseRotation(const AVStream* stream) {
+    size_t size = 0;
+    const std::uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (matrix == nullptr || size < 9 * sizeof(std::int32_t)) {
+        return 0;
+    }
+    const double angle = av_display_rotation_get(reinterpret_cast<const std::int32_t*>(matrix));
+    if (!std::isfinite(angle)) {
+        return 0;
+    }
+    // FFmpeg gives the counter-clockwise angle the picture was turned by.
+    const long quarter = std::lround(-angle / 90.0);
+    return static_cast<int>(((quarter % 4) + 4) % 4) * 90;
+}
+
+double nominalFrameRate(const AVStream* stream) {
+    if (stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0) {
+        return av_q2d(stream->avg_frame_rate);
+    }
+    if (stream->r_frame_rate.num > 0 && stream->r_frame_rate.den > 0) {
+        return av_q2d(stream->r_frame_rate);
+    }
+    return 0.0;
+}
+
+double toSeconds(std::int64_t timestamp, AVRational timeBase) {
+    if (timestamp == AV_NOPTS_VALUE || timeBase.den == 0) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    return static_cast<double>(timestamp) * timeBase.num / timeBase.den;
+}
+
+std::int64_t fromSeconds(double seconds, AVRational timeBase) {
+    if (timeBase.num == 0) {
+        return 0;
+    }
+    const double ticks = std::round(seconds * timeBase.den / timeBase.num);
+    constexpr double limit = 4.0e18;
+    return static_cast<std::int64_t>(std::clamp(ticks, -limit, limit));
+}
+
+Loaded<MediaFile> MediaFile::open(const std::filesystem::path& path, std::shared_ptr<IoControl> io,
+                                  bool findStreamInfo) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        return Loaded<MediaFile>::failure(
+            std::filesystem::exists(path, ec) ? "Not a regular file" : "No such file or directory");
+    }
+    MediaFile file;
+    file.io_ = std::move(io);
+    AVFormatContext* raw = avformat_alloc_context();
+    if (raw == nullptr) {
+        return Loaded<MediaFile>::failure("Cannot allocate memory");
+    }
+    raw->interrupt_callback.callback = interruptCallback;
+    raw->interrupt_callback.opaque = file.io_.get();
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    std::unique_ptr<AVDictionary, DictionaryFreer> optionsGuard;
+    // "file:" keeps a colon in the name from being read as a protocol.
+    const std::string url = "file:" + path.string();
+    file.io_->armDeadline(MediaLimits::kOpenSeconds);
+    int rc = avformat_open_input(&raw, url.c_str(), nullptr, &options);
+    optionsGuard.reset(options);
+    if (rc < 0) {
+        // avformat_open_input frees the context on failure.
+        return Loaded<MediaFile>::failure(ff::errorText(rc));
+    }
+    file.format_.reset(raw);
+    if (findStreamInfo) {
+        file.io_->armDeadline(MediaLimits::kOpenSeconds);
+        rc = avformat_find_stream_info(raw, nullptr);
+        if (rc < 0) {
+            return Loaded<MediaFile>::failure(ff::errorText(rc));
+        }
+    }
+    if (file.io_->cancelled()) {
+        return Loaded<MediaFile>::failure(ff::errorText(AVERROR_EXIT));
+    }
+    return Loaded<MediaFile>(std::move(file));
+}
+
+int MediaFile::videoStreamIndex() const {
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+        const AVStream* st = format_->streams[i];
+        if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !isAttachedPicture(st)) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+int MediaFile::audioStreamIndex() const {
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+        if (format_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+double MediaFile::streamOrigin(int index) const {
+    const AVStream* st = format_->streams[index];
+    const double start = toSeconds(st->start_time, st->time_base);
+    return std::isfinite(start) ? start : 0.0;
+}
+
+double MediaFile::duration() const {
+    if (format_->duration != AV_NOPTS_VALUE && format_->duration > 0) {
+        return static_cast<double>(format_->duration) / AV_TIME_BASE;
+    }
+    double longest = 0.0;
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+        const AVStream* st = format_->streams[i];
+        if (isAttachedPicture(st) || st->duration == AV_NOPTS_VALUE || st->duration <= 0) {
+            continue;
+        }
+        longest = std::max(longest, toSeconds(st->duration, st->time_base));
+    }
+    return longest > 0.0 ? longest : std::numeric_limits<double>::infinity();
+}
+
+bool MediaFile::isMovFamily() const {
+    const char* name = format_->iformat != nullptr ? format_->iformat->name : nullptr;
+    return name != nullptr && std::string_view(name).starts_with("mov,mp4");
+}
+
+Loaded<bool> MediaFile::findStreamInfo() {
+    io_->armDeadline(MediaLimits::kOpenSeconds);
+    const int rc = avformat_find_stream_info(format_.get(), nullptr);
+    if (rc < 0) {
+        return Loaded<bool>::failure(ff::errorText(rc));
+    }
+    return true;
+}
+
+int MediaFile::readPacket(AVPacket* packet) {
+    io_->armDeadline(MediaLimits::kReadSeconds);
+    return av_read_frame(format_.get(), packet);
+}
+
+}  // namespace kestio::platform::media

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QSize>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/media/loaded.h"
+
+namespace kestio::platform::media {
+
+class IoControl;
+
+enum class TrackKind { Video, Audio, Subtitle, Timecode, Metadata };
+
+// What a container says about one of its tracks. Attached cover pictures are not tracks.
+struct TrackInfo {
+    int trackID = 0;
+    TrackKind kind = TrackKind::Metadata;
+    // The four-letter media type: "vide", "soun", "sbtl", "tmcd" or "meta".
+    std::string mediaType;
+    // The codec as a four-character code (as stored in QuickTime sample descriptions, most
+    // significant byte first; "aac ", "lpcm", ".mp3", "avc1", "apch", ...), or 0 when the
+    // codec has none.
+    std::uint32_t mediaSubType = 0;
+    // The codec's text: the four-character code trimmed of spaces, or FFmpeg's codec name
+    // when there is no code. Empty for tracks without a codec.
+    std::string codec;
+    // Whether this build can decode the track.
+    bool decodable = false;
+    std::int64_t estimatedDataRate = 0;  // bits per second, 0 when unknown
+
+    // Video: coded size (no pixel aspect, no rotation), frame rate (0 when unknown) and the
+    // clockwise rotation in degrees (0, 90, 180 or 270) that shows the picture upright.
+    QSize naturalSize;
+    double nominalFrameRate = 0.0;
+    int rotation = 0;
+
+    // Audio: rate, channel count, and bits per sample for uncompressed formats (0 otherwise).
+    double sampleRate = 0.0;
+    int channels = 0;
+    int bitsPerChannel = 0;
+};
+
+// Everything an asset loads: the facts of one probe of the file.
+struct MediaInfo {
+    // Seconds; +infinity when the file does not say.
+    double duration = 0.0;
+    // The tracks in container order.
+    std::vector<TrackInfo> tracks;
+    // True when at least one video or audio track can be decoded (a video track only when
+    // its picture size is within MediaLimits).
+    bool isPlayable = false;
+    // FFmpeg's name of the container format.
+    std::string formatName;
+
+    std::vector<TrackInfo> tracksOfKind(TrackKind kind) const;
+};
+
+// Opens and probes a file (blocking: never call it on the main thread).
+Loaded<MediaInfo> probeMediaInfo(const std::filesystem::path& path, std::shared_ptr<IoControl> io);
+
+// "vide", "soun", ... as a four-character code, most significant byte first.
+constexpr std::uint32_t fourCC(const char (&code)[5]) {
+    return (static_cast<std::uint32_t>(static_cast<unsigned char>(code[0])) << 24) |
+           (static_cast<std::uint32_t>(static_cast<unsigned char>(code[1])) << 16) |
+           (static_cast<std::uint32_t>(static_cast<unsigned char>(code[2])) << 8) |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(code[3]));
+}
+
+}  // namespace kestio::platform::media

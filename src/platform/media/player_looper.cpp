@@ -1,0 +1,137 @@
+#include "platform/media/player_looper.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kestio::platform::media {
+
+namespace {
+
+constexpr double kEpsilon = 1e-6;
+
+int replicaCount(const std::optional<TimeRange>& range) {
+    if (!range || !(range->duration > 0.0)) {
+        return 3;
+    }
+    // Each replica has (count - 1) passes to reposition itself; keep that above half a second.
+    const int needed = static_cast<int>(std::ceil(0.5 / range->duration)) + 2;
+    return std::clamp(needed, 3, 8);
+}
+
+}  // namespace
+
+PlayerLooper::PlayerLooper(std::shared_ptr<QueuePlayer> player, const ItemPtr& templateItem,
+                           std::optional<TimeRange> range)
+    : player_(std::move(player)), restoreAction_(player_->actionAtItemEnd()) {
+    if (range && std::isfinite(range->start) && std::isfinite(range->end())) {
+        const double start = std::max(0.0, range->start);
+        range_ = TimeRange::fromTo(start, range->end());
+    }
+    const int count = replicaCount(range_);
+    for (int i = 0; i < count; ++i) {
+        ItemPtr replica = templateItem->replica();
+        applyRange(replica);
+        subscriptions_.push_back(replica->status().subscribe(
+            [this, replica = std::weak_ptr<PlayerItem>(replica)](const ItemStatus& status) {
+                if (auto item = replica.lock()) {
+                    replicaStatusChanged(item, status);
+                }
+            }));
+        subscriptions_.push_back(
+            replica->onDidPlayToEnd([this, replica = std::weak_ptr<PlayerItem>(replica)] {
+                endedReplica_ = replica.lock();
+            }));
+        replicas_.push_back(std::move(replica));
+    }
+    subscriptions_.push_back(
+        player_->observeCurrentItem([this](const ItemPtr& oldItem, const ItemPtr& newItem) {
+            currentItemChanged(oldItem, newItem);
+        }));
+    player_->setActionAtItemEnd(ActionAtItemEnd::Advance);
+    player_->replaceAllItems(replicas_);
+}
+
+PlayerLooper::~PlayerLooper() {
+    disableLooping();
+}
+
+void PlayerLooper::applyRange(const ItemPtr& replica) {
+    if (!range_) {
+        replica->setForwardPlaybackEndTime(MediaTime::invalid());
+        return;
+    }
+    if (range_->duration > 0.0) {
+        replica->setForwardPlaybackEndTime(range_->end());
+    } else {
+        replica->setForwardPlaybackEndTime(MediaTime::invalid());
+    }
+    replica->seek(range_->start, 0.0, 0.0);
+}
+
+void PlayerLooper::disableLooping() {
+    if (!looping_) {
+        return;
+    }
+    looping_ = false;
+    endedReplica_.reset();
+    const auto current = player_->current();
+    for (const auto& queued : player_->items()) {
+        if (queued != current &&
+            std::find(replicas_.begin(), replicas_.end(), queued) != replicas_.end()) {
+            player_->remove(queued);
+        }
+    }
+    player_->setActionAtItemEnd(restoreAction_);
+}
+
+void PlayerLooper::replicaStatusChanged(const ItemPtr& replica, ItemStatus status) {
+    if (status == ItemStatus::Failed) {
+        if (status_.get() != LooperStatus::Failed) {
+            status_.set(LooperStatus::Failed);
+        }
+        return;
+    }
+    if (status != ItemStatus::ReadyToPlay) {
+        return;
+    }
+    if (!clamped_) {
+        clamped_ = true;
+        const double duration = replica->duration();
+        if (range_ && std::isfinite(duration) && duration > 0.0) {
+            TimeRange clamped = *range_;
+            if (clamped.start >= duration - kEpsilon) {
+                clamped.start = 0.0;
+            }
+            double end = std::min(clamped.end(), duration);
+            if (end <= clamped.start + kEpsilon) {
+                end = duration;
+            }
+            clamped = TimeRange::fromTo(clamped.start, end);
+            if (!(clamped == *range_)) {
+                range_ = clamped;
+                for (const auto& item : replicas_) {
+                    applyRange(item);
+                }
+            }
+        }
+    }
+    if (status_.get() == LooperStatus::Unknown) {
+        status_.set(LooperStatus::Ready);
+    }
+}
+
+void PlayerLooper::currentItemChanged(const ItemPtr& oldItem, const ItemPtr& /*newItem*/) {
+    if (!looping_ || !oldItem || oldItem != endedReplica_) {
+        return;
+    }
+    endedReplica_.reset();
+    const auto queued = player_->items();
+    if (std::find(queued.begin(), queued.end(), oldItem) != queued.end()) {
+        return;
+    }
+    ++loopCount_;
+    oldItem->seek(range_ ? range_->start : 0.0, 0.0, 0.0);
+    player_->insert(oldItem);
+}
+
+}  // namespace kestio::platform::media

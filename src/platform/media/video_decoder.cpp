@@ -1,0 +1,350 @@
+#include "platform/media/video_decoder.h"
+
+#include <QTransform>
+#include <QtEndian>
+#include <cmath>
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+namespace kestio::platform::media {
+
+namespace {
+
+// Bytes B, G, R, A in memory are QImage's ARGB32 on little-endian machines.
+constexpr AVPixelFormat kImagePixelFormat =
+    Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? AV_PIX_FMT_BGRA : AV_PIX_FMT_ARGB;
+
+int swsColorspace(const AVFrame& frame) {
+    switch (frame.colorspace) {
+        case AVCOL_SPC_BT709:
+            return SWS_CS_ITU709;
+        case AVCOL_SPC_BT470BG:
+        case AVCOL_SPC_SMPTE170M:
+            return SWS_CS_ITU601;
+        case AVCOL_SPC_SMPTE240M:
+            return SWS_CS_SMPTE240M;
+        case AVCOL_SPC_FCC:
+            return SWS_CS_FCC;
+        case AVCOL_SPC_BT2020_NCL:
+        case AVCOL_SPC_BT2020_CL:
+            return SWS_CS_BT2020;
+        default:
+            return frame.height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+    }
+}
+
+bool isFullRange(const AVFrame& frame) {
+    if (frame.color_range == AVCOL_RANGE_JPEG) {
+        return true;
+    }
+    switch (static_cast<AVPixelFormat>(frame.format)) {
+        case AV_PIX_FMT_YUVJ420P:
+        case AV_PIX_FMT_YUVJ422P:
+        case AV_PIX_FMT_YUVJ444P:
+        case AV_PIX_FMT_YUVJ440P:
+        case AV_PIX_FMT_YUVJ411P:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+struct VideoDecoder::Converter {
+    ff::SwsPtr sws;
+    int srcWidth = 0;
+    int srcHeight = 0;
+    int srcFormat = -1;
+    int dstWidth = 0;
+    int dstHeight = 0;
+    int colorspace = -1;
+    bool fullRange = false;
+};
+
+VideoDecoder::~VideoDecoder() = default;
+
+Loaded<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::path& path,
+                                                         std::shared_ptr<IoControl> io,
+                                                         Options options) {
+    using Result = Loaded<std::unique_ptr<VideoDecoder>>;
+    // Headers first: QuickTime and MP4 describe their tracks fully, which saves the probe.
+    auto opened = MediaFile::open(path, io, options.findStreamInfo);
+    if (!opened) {
+        return Result::failure(opened.error());
+    }
+    if (!options.findStreamInfo && !opened->isMovFamily()) {
+        if (auto probed = opened->findStreamInfo(); !probed) {
+            return Result::failure(probed.error());
+        }
+    }
+    std::unique_ptr<VideoDecoder> decoder(new VideoDecoder());
+    decoder->file_ = std::make_unique<MediaFile>(std::move(*opened));
+    decoder->packet_ = ff::makePacket();
+    decoder->converter_ = std::make_unique<Converter>();
+    MediaFile& file = *decoder->file_;
+    decoder->duration_ = file.duration();
+
+    const int video = file.videoStreamIndex();
+    for (unsigned i = 0; i < file.context()->nb_streams; ++i) {
+        file.stream(static_cast<int>(i))->discard =
+            static_cast<int>(i) == video ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    }
+    if (video < 0) {
+        const int audio = file.audioStreamIndex();
+        if (audio < 0 || avcodec_find_decoder(file.stream(audio)->codecpar->codec_id) == nullptr) {
+            return Result::failure("The file has no playable video or audio track");
+        }
+        return Result(std::move(decoder));
+    }
+
+    AVStream* st = file.stream(video);
+    const AVCodecParameters* par = st->codecpar;
+    if ((par->width != 0 || par->height != 0) &&
+        !MediaLimits::pictureSizeAllowed(par->width, par->height)) {
+        return Result::failure("The picture size " + std::to_string(par->width) + "x" +
+                               std::to_string(par->height) + " is beyond what can be played");
+    }
+    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+    if (codec == nullptr) {
+        return Result::failure(std::string("No decoder for the video codec ") +
+                               avcodec_get_name(par->codec_id));
+    }
+    ff::CodecPtr context(avcodec_alloc_context3(codec));
+    if (!context) {
+        return Result::failure("Cannot allocate memory");
+    }
+    int rc = avcodec_parameters_to_context(context.get(), par);
+    if (rc < 0) {
+        return Result::failure(ff::errorText(rc));
+    }
+    context->pkt_timebase = st->time_base;
+    context->thread_count = std::max(0, options.threads);
+    context->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    context->max_pixels = MediaLimits::kMaxPixels;
+    rc = avcodec_open2(context.get(), codec, nullptr);
+    if (rc < 0) {
+        return Result::failure(ff::errorText(rc));
+    }
+    decoder->codec_ = std::move(context);
+    decoder->stream_ = video;
+    decoder->timeBase_ = st->time_base;
+    decoder->origin_ = file.streamOrigin(video);
+    decoder->rotation_ = clockwiseRotation(st);
+    decoder->frameRate_ = nominalFrameRate(st);
+    return Result(std::move(decoder));
+}
+
+double VideoDecoder::nominalFrameDuration() const {
+    return frameRate_ > 0.5 && frameRate_ < 1000.0 ? 1.0 / frameRate_ : 1.0 / 30.0;
+}
+
+QSize VideoDecoder::displaySizeOf(int width, int height, AVRational sar) const {
+    if (sar.num > 0 && sar.den > 0 && sar.num != sar.den) {
+        const double ratio = av_q2d(sar);
+        if (ratio > 1.0) {
+            width = static_cast<int>(std::lround(width * ratio));
+        } else {
+            height = static_cast<int>(std::lround(height / ratio));
+        }
+        width = std::clamp(width, 1, MediaLimits::kMaxSide);
+        height = std::clamp(height, 1, MediaLimits::kMaxSide);
+    }
+    return {width, height};
+}
+
+QSize VideoDecoder::displaySize(bool upright) const {
+    if (!codec_) {
+        return {};
+    }
+    AVStream* st = file_->stream(stream_);
+    const AVRational sar = av_guess_sample_aspect_ratio(file_->context(), st, nullptr);
+    QSize size = displaySizeOf(codec_->width > 0 ? codec_->width : st->codecpar->width,
+                               codec_->height > 0 ? codec_->height : st->codecpar->height, sar);
+    if (upright && (rotation_ == 90 || rotation_ == 270)) {
+        size.transpose();
+    }
+    return size;
+}
+
+bool VideoDecoder::readPacket(AVPacket* packet) {
+    if (!codec_) {
+        return false;
+    }
+    for (;;) {
+        av_packet_unref(packet);
+        const int rc = file_->readPacket(packet);
+        if (rc < 0) {
+            // The end, a read error or an interruption: in each case no more data.
+            return false;
+        }
+        if (packet->stream_index == stream_) {
+            return true;
+        }
+    }
+}
+
+int VideoDecoder::send(const AVPacket* packet) {
+    return avcodec_send_packet(codec_.get(), packet);
+}
+
+int VideoDecoder::receive(AVFrame* frame) {
+    return avcodec_receive_frame(codec_.get(), frame);
+}
+
+VideoDecoder::Step VideoDecoder::decodeNext(AVFrame* frame) {
+    if (!codec_) {
+        return Step::End;
+    }
+    for (;;) {
+        const int rc = receive(frame);
+        if (rc == 0) {
+            return Step::Frame;
+        }
+        if (rc == AVERROR_EOF) {
+            return Step::End;
+        }
+        if (rc != AVERROR(EAGAIN)) {
+            // A broken frame: carry on with the next.
+            continue;
+        }
+        if (draining_) {
+            return Step::End;
+        }
+        if (readPacket(packet_.get())) {
+            // Undecodable packets are skipped; the decoder resynchronises on the next one.
+            send(packet_.get());
+        } else {
+            draining_ = true;
+            send(nullptr);
+        }
+    }
+}
+
+double VideoDecoder::frameTime(const AVFrame& frame) {
+    const double stamped = toSeconds(frame.best_effort_timestamp, timeBase_) - origin_;
+    double t;
+    if (std::isfinite(stamped)) {
+        t = stamped;
+    } else if (haveLastTime_) {
+        t = lastTime_ + frameDuration(frame);
+    } else {
+        t = 0.0;
+    }
+    lastTime_ = t;
+    haveLastTime_ = true;
+    return t;
+}
+
+double VideoDecoder::frameDuration(const AVFrame& frame) const {
+    const double d = frame.pkt_duration > 0 ? toSeconds(frame.pkt_duration, timeBase_) : 0.0;
+    return d > 0.0 && d < 10.0 ? d : nominalFrameDuration();
+}
+
+double VideoDecoder::packetTime(const AVPacket& packet) const {
+    const double t = toSeconds(packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts, timeBase_);
+    return std::isfinite(t) ? t - origin_ : t;
+}
+
+double VideoDecoder::packetDuration(const AVPacket& packet) const {
+    const double d = packet.duration > 0 ? toSeconds(packet.duration, timeBase_) : 0.0;
+    return d > 0.0 && d < 10.0 ? d : nominalFrameDuration();
+}
+
+bool VideoDecoder::seekToKeyframe(double t) {
+    if (!codec_) {
+        return false;
+    }
+    AVFormatContext* fmt = file_->context();
+    const std::int64_t ts = fromSeconds(std::max(0.0, t) + origin_, timeBase_);
+    file_->io().armDeadline(MediaLimits::kReadSeconds);
+    int rc = av_seek_frame(fmt, stream_, ts, AVSEEK_FLAG_BACKWARD);
+    if (rc < 0) {
+        rc = avformat_seek_file(fmt, stream_, INT64_MIN, ts, ts, 0);
+    }
+    if (rc < 0 && (fmt->iformat->flags & AVFMT_NO_BYTE_SEEK) == 0 && fmt->pb != nullptr) {
+        // Streams without an index (raw pictures, elementary streams) restart from the top.
+        rc = av_seek_frame(fmt, -1, 0, AVSEEK_FLAG_BYTE);
+    }
+    if (rc < 0) {
+        return false;
+    }
+    avcodec_flush_buffers(codec_.get());
+    haveLastTime_ = false;
+    draining_ = false;
+    return true;
+}
+
+QImage VideoDecoder::toImage(const AVFrame& frame, bool upright, QSize maxSize) {
+    if (!MediaLimits::pictureSizeAllowed(frame.width, frame.height) || frame.format < 0) {
+        return {};
+    }
+    AVRational sar = frame.sample_aspect_ratio;
+    if (sar.num <= 0 || sar.den <= 0) {
+        sar = av_guess_sample_aspect_ratio(file_->context(), file_->stream(stream_), nullptr);
+    }
+    QSize target = displaySizeOf(frame.width, frame.height, sar);
+    const bool turns = upright && (rotation_ == 90 || rotation_ == 270);
+    if (maxSize.isValid() && !maxSize.isEmpty()) {
+        // Fit the upright picture into maxSize; scale the unrotated one accordingly.
+        QSize shown = turns ? target.transposed() : target;
+        if (shown.width() > maxSize.width() || shown.height() > maxSize.height()) {
+            shown = shown.scaled(maxSize, Qt::KeepAspectRatio);
+            shown = shown.expandedTo(QSize(1, 1));
+            target = turns ? shown.transposed() : shown;
+        }
+    }
+
+    Converter& c = *converter_;
+    const int colorspace = swsColorspace(frame);
+    const bool fullRange = isFullRange(frame);
+    if (!c.sws || c.srcWidth != frame.width || c.srcHeight != frame.height ||
+        c.srcFormat != frame.format || c.dstWidth != target.width() ||
+        c.dstHeight != target.height() || c.colorspace != colorspace || c.fullRange != fullRange) {
+        c.sws.reset(sws_getContext(
+            frame.width, frame.height, static_cast<AVPixelFormat>(frame.format), target.width(),
+            target.height(), kImagePixelFormat, SWS_BILINEAR, nullptr, nullptr, nullptr));
+        if (!c.sws) {
+            return {};
+        }
+        const AVPixFmtDescriptor* desc =
+            av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
+        if (desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_RGB) == 0) {
+            sws_setColorspaceDetails(c.sws.get(), sws_getCoefficients(colorspace),
+                                     fullRange ? 1 : 0, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0,
+                                     1 << 16, 1 << 16);
+        }
+        c.srcWidth = frame.width;
+        c.srcHeight = frame.height;
+        c.srcFormat = frame.format;
+        c.dstWidth = target.width();
+        c.dstHeight = target.height();
+        c.colorspace = colorspace;
+        c.fullRange = fullRange;
+    }
+
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
+    const bool hasAlpha = desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
+    QImage image(target, hasAlpha ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull()) {
+        return {};
+    }
+    std::uint8_t* dst[4] = {image.bits(), nullptr, nullptr, nullptr};
+    int dstStride[4] = {static_cast<int>(image.bytesPerLine()), 0, 0, 0};
+    const int rows =
+        sws_scale(c.sws.get(), frame.data, frame.linesize, 0, frame.height, dst, dstStride);
+    if (rows <= 0) {
+        return {};
+    }
+    if (hasAlpha) {
+        image.convertTo(QImage::Format_ARGB32_Premultiplied);
+    }
+    if (upright && rotation_ != 0) {
+        image = image.transformed(QTransform().rotate(rotation_));
+    }
+    return image;
+}
+
+}  // namespace kestio::platform::media

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <filesystem>
+#include <memory>
+
+#include "platform/media/ffmpeg_handles.h"
+#include "platform/media/loaded.h"
+#include "platform/media/media_file.h"
+
+namespace kestio::platform::media {
+
+// Reads and decodes the video track of one file into pictures. Synchronous: one decode
+// thread (or a worker) drives it. Times are seconds from the start of the video track.
+//
+// Pictures are QImage::Format_ARGB32_Premultiplied at display size (coded size with the
+// pixel aspect applied), optionally turned upright by the track's rotation.
+class VideoDecoder {
+  public:
+    struct Options {
+        // Probe the streams by decoding a little before playing. Skipped for QuickTime/MP4,
+        // whose headers say everything, when false is asked for.
+        bool findStreamInfo = true;
+        // Decoder threads; 0 lets FFmpeg choose.
+        int threads = 0;
+    };
+
+    ~VideoDecoder();
+    VideoDecoder(const VideoDecoder&) = delete;
+    VideoDecoder& operator=(const VideoDecoder&) = delete;
+
+    // Opens the file and its video decoder. A file without a video track opens too
+    // (hasVideo() false) when it has a decodable audio track; otherwise it fails.
+    static Loaded<std::unique_ptr<VideoDecoder>> open(const std::filesystem::path& path,
+                                                      std::shared_ptr<IoControl> io,
+                                                      Options options);
+
+    bool hasVideo() const { return codec_ != nullptr; }
+    // The container's duration (+infinity when unknown).
+    double duration() const { return duration_; }
+    // Nominal frames per second (0 when unknown).
+    double frameRate() const { return frameRate_; }
+    // One frame at the nominal rate (1/30 s when the rate is unknown).
+    double nominalFrameDuration() const;
+    int rotation() const { return rotation_; }
+    // The size pictures are shown at: pixel aspect applied, and rotated when `upright`.
+    QSize displaySize(bool upright) const;
+
+    enum class Step { Frame, End };
+    // The next frame in presentation order (reading and sending packets as needed). End at
+    // the end of the file, on a read error, when interrupted and when the track has no video.
+    Step decodeNext(AVFrame* frame);
+
+    // Lower-level steps, for a caller that reads ahead: the next packet of the video track
+    // (false at the end), sending one (nullptr drains), receiving a frame (FFmpeg codes).
+    bool readPacket(AVPacket* packet);
+    int send(const AVPacket* packet);
+    int receive(AVFrame* frame);
+
+    // The presentation time of a decoded frame; frames without a timestamp follow the
+    // previous one.
+    double frameTime(const AVFrame& frame);
+    double frameDuration(const AVFrame& frame) const;
+    // The time of the packet (its timestamp relative to the track start).
+    double packetTime(const AVPacket& packet) const;
+    double packetDuration(const AVPacket& packet) const;
+
+    // Restarts decoding at the key frame at or before `t`. False when the file cannot seek.
+    bool seekToKeyframe(double t);
+
+    // The frame as a picture, fitted into `maxSize` when that is valid (never enlarged).
+    // A null image when the frame is larger than MediaLimits allow or cannot be converted.
+    QImage toImage(const AVFrame& frame, bool upright, QSize maxSize = {});
+
+  private:
+    VideoDecoder() = default;
+    QSize displaySizeOf(int width, int height, AVRational sar) const;
+
+    std::unique_ptr<MediaFile> file_;
+    ff::CodecPtr codec_;
+    ff::PacketPtr packet_;
+    int stream_ = -1;
+    AVRational timeBase_{1, 1};
+    double origin_ = 0.0;
+    double duration_ = 0.0;
+    double frameRate_ = 0.0;
+    int rotation_ = 0;
+    double lastTime_ = 0.0;
+    bool haveLastTime_ = false;
+    bool draining_ = false;
+
+    struct Converter;
+    std::unique_ptr<Converter> converter_;
+};
+
+}  // namespace kestio::platform::media
