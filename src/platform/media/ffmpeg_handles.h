@@ -41,6 +41,17 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
 using SwrPtr = std::unique_ptr<SwrContext, SwrFreer>;
 using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
 
+// An output (muxing) context from avformat_alloc_output_context2, with the file it opened.
+struct OutputFormatCloser {
+    void operator()(AVFormatContext* c) const {
+        if (c->pb != nullptr && (c->oformat->flags & AVFMT_NOFILE) == 0) {
+            avio_closep(&c->pb);
+        }
+        avformat_free_context(c);
+    }
+};
+using OutputFormatPtr = std::unique_ptr<AVFormatContext, OutputFormatCloser>;
+
 inline FramePtr makeFrame() {
     return FramePtr(av_frame_alloc());
 }
