@@ -35,9 +35,9 @@ void KeyBindingPanelController::show() {
     view_ = nullptr;
     panel_.reset();
     auto panel = std::make_unique<QWidget>(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint);
-    panel->setFixedSize(420, 320);
     auto* layout = new QVBoxLayout(panel.get());
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSizeConstraint(QLayout::SetFixedSize);  // follows the editor's size
     view_ = new KeyBindingSettingsView(store_, loop_);
     layout->addWidget(view_);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {

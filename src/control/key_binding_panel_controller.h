@@ -22,8 +22,9 @@ class KeyBindingPanelController {
     // The application's controller over the shared binding store, made on first use.
     static KeyBindingPanelController& shared();
 
-    // Hides the panel when it is visible; otherwise shows a new panel (420 × 320, centred,
-    // above the application's windows) with a fresh editor in place of any earlier one.
+    // Hides the panel when it is visible; otherwise shows a new panel (420 × 320 or taller when its
+    // texts need it, centred, above the application's windows) with a fresh editor in place of any
+    // earlier one.
     void show();
 
     QWidget* panel() const { return panel_.get(); }

@@ -64,7 +64,9 @@ KeyBindingSettingsView::KeyBindingSettingsView(KeyBindingStore& store, platform:
     setObjectName(QStringLiteral("keyBindingView"));
     setAttribute(Qt::WA_StyledBackground, true);
     setStyleSheet(QStringLiteral("#keyBindingView { %1 }").arg(bg(grey(0.14))));
-    setFixedSize(420, 320);
+    // 420 × 320, taller only when the texts need more room (long titles, a refusal).
+    setFixedWidth(420);
+    setMinimumHeight(320);
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -95,7 +97,7 @@ KeyBindingSettingsView::KeyBindingSettingsView(KeyBindingStore& store, platform:
         auto* title = new QLabel;
         title->setObjectName(QStringLiteral("title_") + name);
         title->setStyleSheet(QStringLiteral("color: %1;").arg(css(grey(0.85))));
-        title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        title->setWordWrap(true);
         line->addWidget(title, 1);
 
         auto* key = new QPushButton;
