@@ -1,0 +1,32 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "platform/graphics/geometry.h"
+#include "platform/graphics/layer.h"
+#include "platform/ui/screen_descriptor.h"
+
+namespace kestio::platform {
+
+// The borderless window that shows the program output full-screen on a display.
+// QtOutputWindow is the real one; tests use a fake.
+class OutputWindow {
+  public:
+    virtual ~OutputWindow() = default;
+
+    // What the window shows: a layer tree filling the window (the root's frame follows the
+    // window's size) and the content's layout pass, called with the size after each change.
+    virtual void setContent(std::shared_ptr<Layer> root, std::function<void(SizeF)> onLayout) = 0;
+    virtual SizeF contentSize() const = 0;
+    // Shows the window above all others without activating the application or taking focus.
+    virtual void orderFrontRegardless() = 0;
+    // Hides the window; it can be shown again.
+    virtual void close() = 0;
+};
+
+// Makes the output window for a display; null when the display is no longer connected.
+using OutputWindowFactory =
+    std::function<std::unique_ptr<OutputWindow>(const ScreenDescriptor& screen)>;
+
+}  // namespace kestio::platform
