@@ -29,7 +29,6 @@ ItemDecoder::ItemDecoder(std::filesystem::path path, const RunLoop& clock, Event
       pendingSeek_(settings.initialSeek),
       endTime_(settings.endTime),
       forwardBuffer_(settings.forwardBufferSeconds),
-      loadedUntil_(kNaN),
       mediaEnd_(kNaN),
       filter_(std::move(settings.filter)),
       pending_(ff::makeFrame()) {
@@ -124,11 +123,6 @@ ItemDecoder::Buffer ItemDecoder::buffer() const {
     Buffer b;
     b.hasFrame = !frames_.empty();
     b.bufferedUntil = frames_.empty() ? kNaN : frames_.back().time + frames_.back().duration;
-    b.loadedUntil = loadedUntil_;
-    if (std::isfinite(b.bufferedUntil) &&
-        (!std::isfinite(b.loadedUntil) || b.bufferedUntil > b.loadedUntil)) {
-        b.loadedUntil = b.bufferedUntil;
-    }
     b.full = frames_.size() >= capacity_;
     b.ended = ended_;
     b.mediaEnd = mediaEnd_;
@@ -264,16 +258,9 @@ void ItemDecoder::readAheadOne() {
         demuxEnded_ = true;
         return;
     }
-    const double end = decoder_->packetTime(*packet) + decoder_->packetDuration(*packet);
     packetsSeconds_ += decoder_->packetDuration(*packet);
     packetBytes_ += static_cast<std::size_t>(std::max(0, packet->size));
     packets_.push_back(std::move(packet));
-    if (std::isfinite(end)) {
-        std::lock_guard lock(mutex_);
-        if (!std::isfinite(loadedUntil_) || end > loadedUntil_) {
-            loadedUntil_ = end;
-        }
-    }
 }
 
 ItemDecoder::Raw ItemDecoder::nextRawFrame(AVFrame* frame, double& time) {
@@ -438,10 +425,6 @@ void ItemDecoder::performSeek(const SeekRequest& request, std::uint64_t generati
     av_frame_unref(pending_.get());
     draining_ = false;
     lastEnd_ = 0.0;
-    {
-        std::lock_guard lock(mutex_);
-        loadedUntil_ = kNaN;
-    }
     if (!decoder_->hasVideo()) {
         land(generation, request, nullptr, 0.0, std::max(0.0, request.time));
         return;

@@ -77,7 +77,6 @@ class ItemDecoder {
     struct Buffer {
         bool hasFrame = false;
         double bufferedUntil = 0.0;  // end of the last queued picture (NaN when empty)
-        double loadedUntil = 0.0;    // end of the data read ahead (NaN when nothing)
         bool full = false;
         bool ended = false;     // every picture up to the end has been queued
         double mediaEnd = 0.0;  // end of the last picture of the file once seen, else NaN
@@ -153,7 +152,6 @@ class ItemDecoder {
     bool endOfFile_ = false;
     double endTime_;
     double forwardBuffer_;
-    double loadedUntil_;
     double mediaEnd_;
     std::shared_ptr<const FrameFilter> filter_;
     ItemClock itemClock_;

@@ -46,7 +46,8 @@ struct TrackInfo {
 
 // Everything an asset loads: the facts of one probe of the file.
 struct MediaInfo {
-    // Seconds; +infinity when the file does not say.
+    // Seconds: the container's figure, or else found by reading the file's packets (raw
+    // streams state none); +infinity when even that fails.
     double duration = 0.0;
     // The tracks in container order.
     std::vector<TrackInfo> tracks;

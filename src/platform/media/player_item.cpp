@@ -70,9 +70,14 @@ std::vector<TimeRange> PlayerItem::loadedTimeRanges() const {
         return {};
     }
     const auto buffer = decoder_->buffer();
+    double until = buffer.bufferedUntil;
+    if (buffer.ended && std::isfinite(endTime())) {
+        // Everything to the end is decoded; the last picture holds until the end.
+        until = std::isfinite(until) ? std::max(until, endTime()) : endTime();
+    }
     const double t = currentTime();
-    if (std::isfinite(buffer.loadedUntil) && buffer.loadedUntil > t) {
-        return {TimeRange::fromTo(t, buffer.loadedUntil)};
+    if (std::isfinite(until) && until > t) {
+        return {TimeRange::fromTo(t, until)};
     }
     return {};
 }

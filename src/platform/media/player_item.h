@@ -61,10 +61,13 @@ class PlayerItem : public std::enable_shared_from_this<PlayerItem> {
     double duration() const { return duration_; }
     bool hasVideo() const { return hasVideo_; }
     double currentTime() const;
-    // The span decoded or read ahead of the position (empty when nothing is).
+    // The span of decoded pictures from the position on (to the end once everything is
+    // decoded); empty when nothing beyond the position is decoded.
     std::vector<TimeRange> loadedTimeRanges() const;
 
     // How much compressed data to read ahead of the position (default 2 s; 0 restores it).
+    // Decoded pictures are kept for a quarter of a second ahead (at least three, at most
+    // twelve, less for very large pictures), so memory stays bounded.
     double preferredForwardBufferDuration() const { return forwardBuffer_; }
     void setPreferredForwardBufferDuration(double seconds);
     // Where playback of this item ends (NaN: the end of the media).
@@ -129,7 +132,7 @@ class PlayerItem : public std::enable_shared_from_this<PlayerItem> {
     Published<ItemStatus> status_{ItemStatus::Unknown};
     Published<bool> keepUp_{false};
     std::string error_;
-    QSize presentationSize_;
+    QSize presentationSize_{0, 0};
     double duration_;
     double mediaEnd_;
     bool hasVideo_ = false;

@@ -243,11 +243,6 @@ double VideoDecoder::frameDuration(const AVFrame& frame) const {
     return d > 0.0 && d < 10.0 ? d : nominalFrameDuration();
 }
 
-double VideoDecoder::packetTime(const AVPacket& packet) const {
-    const double t = toSeconds(packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts, timeBase_);
-    return std::isfinite(t) ? t - origin_ : t;
-}
-
 double VideoDecoder::packetDuration(const AVPacket& packet) const {
     const double d = packet.duration > 0 ? toSeconds(packet.duration, timeBase_) : 0.0;
     return d > 0.0 && d < 10.0 ? d : nominalFrameDuration();

@@ -62,8 +62,6 @@ class VideoDecoder {
     // previous one.
     double frameTime(const AVFrame& frame);
     double frameDuration(const AVFrame& frame) const;
-    // The time of the packet (its timestamp relative to the track start).
-    double packetTime(const AVPacket& packet) const;
     double packetDuration(const AVPacket& packet) const;
 
     // Restarts decoding at the key frame at or before `t`. False when the file cannot seek.

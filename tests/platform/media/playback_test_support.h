@@ -1,0 +1,47 @@
+#pragma once
+
+// Helpers for tests that play real files on a ManualRunLoop: waiting for decode threads
+// (never for time), stepping the clock once pictures are decoded, and broken files.
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "platform/media/asset.h"
+#include "platform/media/player_item.h"
+#include "platform/media/queue_player.h"
+#include "platform/runloop/manual_run_loop.h"
+
+namespace kestio::platform::media::testing {
+
+// Runs posted work until `done` holds; false when `wallSeconds` pass first.
+bool runUntil(ManualRunLoop& loop, const std::function<bool()>& done, double wallSeconds = 30.0);
+
+// Runs posted work until the item is ready or failed.
+bool waitForStatus(ManualRunLoop& loop, PlayerItem& item);
+
+// Runs posted work until the item has decoded its pictures through `itemTime` (or to its end).
+bool waitForDecoded(ManualRunLoop& loop, PlayerItem& item, double itemTime);
+
+// Moves the clock by `seconds` once the player's current item (and the next queued one, when
+// the current one ends within the step) has decoded what the step will show.
+void advanceDecoded(ManualRunLoop& loop, QueuePlayer& player, double seconds);
+
+// A player with one item for `path`, ready (or failed) and paused at its start.
+struct LoadedPlayer {
+    std::shared_ptr<QueuePlayer> player;
+    std::shared_ptr<PlayerItem> item;
+};
+LoadedPlayer loadPlayer(ManualRunLoop& loop, const std::filesystem::path& path);
+
+// Files that are not playable media, made in `folder`: empty, plain text with a video
+// extension, random bytes, and the first part of `clip` (cut before its index).
+struct BrokenFiles {
+    std::filesystem::path empty;
+    std::filesystem::path text;
+    std::filesystem::path noise;
+    std::filesystem::path truncated;
+};
+BrokenFiles makeBrokenFiles(const std::filesystem::path& folder, const std::filesystem::path& clip);
+
+}  // namespace kestio::platform::media::testing

@@ -1,0 +1,299 @@
+#include "platform/media/player_item.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "platform/media/asset.h"
+#include "platform/media/player_layer.h"
+#include "platform/media/queue_player.h"
+#include "platform/runloop/manual_run_loop.h"
+#include "playback_test_support.h"
+#include "support/frame_number_strip.h"
+#include "support/media_fixtures.h"
+
+namespace kestio::platform::media {
+namespace {
+
+using kestio::test::mediaFixtures;
+using kestio::test::Rational;
+using kestio::test::readFrameNumber;
+using testing::advanceDecoded;
+using testing::loadPlayer;
+
+double frameTime(const kestio::test::MediaFile& clip, int n) {
+    return static_cast<double>(n) * clip.frameRate.den / clip.frameRate.num;
+}
+
+class PlaybackAtRate : public ::testing::TestWithParam<Rational> {};
+
+TEST_P(PlaybackAtRate, ShowsEveryFrameInOrderAtItsPresentationTime) {
+    const auto& clip = mediaFixtures().rateClip(GetParam());
+    ManualRunLoop loop(100.0);
+    auto [player, item] = loadPlayer(loop, clip.path);
+    ASSERT_EQ(item->statusValue(), ItemStatus::ReadyToPlay) << item->error();
+    PlayerLayer layer(player);
+    player->play();
+    const double start = loop.now();
+    const double frame = frameTime(clip, 1);
+    for (int n = 0; n < clip.frameCount; ++n) {
+        // A frame is shown from its own time up to the next frame's.
+        for (double offset : {1e-4, 0.5 * frame, frame - 1e-4}) {
+            const double target = start + frameTime(clip, n) + offset;
+            advanceDecoded(loop, *player, target - loop.now());
+            ASSERT_NEAR(player->currentTime(), target - start, 1e-9);
+            ASSERT_EQ(readFrameNumber(layer.frameAt(loop.now())), n)
+                << "at " << (target - start) << " s";
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OutputRates, PlaybackAtRate,
+                         ::testing::Values(Rational{24000, 1001}, Rational{30000, 1001},
+                                           Rational{60000, 1001}),
+                         [](const auto& param) { return "r" + std::to_string(param.param.num); });
+
+// ---- seeking ----
+
+struct SeekOutcome {
+    std::optional<bool> finished;
+};
+
+// Seeks and waits for the completion; returns whether it finished.
+bool seekAndWait(ManualRunLoop& loop, QueuePlayer& player, double time, double before,
+                 double after) {
+    std::optional<bool> finished;
+    player.seek(time, before, after, [&](bool f) { finished = f; });
+    EXPECT_TRUE(testing::runUntil(loop, [&] { return finished.has_value(); }));
+    return finished.value_or(false);
+}
+
+TEST(PlayerItemSeek, ZeroToleranceLandsOnTheFrameThatHoldsTheTime) {
+    const auto& clip = mediaFixtures().rateClip({30000, 1001});
+    ManualRunLoop loop;
+    auto [player, item] = loadPlayer(loop, clip.path);
+    PlayerLayer layer(player);
+    const double frame = frameTime(clip, 1);
+    // Forward and backward, on frame boundaries and between them, the last frame included.
+    for (int n : {37, 3, 59, 0, 22, 58, 1}) {
+        for (double offset : {0.0, 0.3 * frame, frame * 0.999}) {
+            const double t = frameTime(clip, n) + offset;
+            ASSERT_TRUE(seekAndWait(loop, *player, t, 0.0, 0.0));
+            EXPECT_DOUBLE_EQ(player->currentTime(), t);
+            EXPECT_EQ(readFrameNumber(layer.frameAt(loop.now())), n) << "seek to " << t;
+        }
+    }
+}
+
+TEST(PlayerItemSeek, ToleranceLetsTheSeekLandOnAKeyFrameInsideTheWindow) {
+    // The fixtures have one key frame, at 0.
+    const auto& clip = mediaFixtures().rateClip({30000, 1001});
+    ManualRunLoop loop;
+    auto [player, item] = loadPlayer(loop, clip.path);
+    PlayerLayer layer(player);
+    ASSERT_TRUE(seekAndWait(loop, *player, 1.0, 0.0, 0.0));
+
+    ASSERT_TRUE(seekAndWait(loop, *player, 0.4, 0.5, 0.0));
+    EXPECT_DOUBLE_EQ(player->currentTime(), 0.0);
+    EXPECT_EQ(readFrameNumber(layer.frameAt(loop.now())), 0);
+
+    // No key frame within 0.5 s before 1.2: decoded forward to the time itself.
+    ASSERT_TRUE(seekAndWait(loop, *player, 1.2, 0.5, 0.0));
+    EXPECT_DOUBLE_EQ(player->currentTime(), 1.2);
+    EXPECT_EQ(readFrameNumber(layer.frameAt(loop.now())), 35);
+}
+
+TEST(PlayerItemSeek, ASupersededSeekCompletesUnfinishedAndTheLastOneWins) {
+    const auto& clip = mediaFixtures().rateClip({30, 1});
+    ManualRunLoop loop;
+    auto [player, item] = loadPlayer(loop, clip.path);
+    PlayerLayer layer(player);
+    std::vector<std::pair<int, bool>> completions;
+    player->seek(1.0, 0.0, 0.0, [&](bool f) { completions.emplace_back(1, f); });
+    player->seek(0.5, 0.0, 0.0, [&](bool f) { completions.emplace_back(2, f); });
+    EXPECT_DOUBLE_EQ(player->currentTime(), 0.5) << "the time jumps at once";
+    ASSERT_TRUE(testing::runUntil(loop, [&] { return completions.size() == 2; }));
+    EXPECT_EQ(completions[0], std::make_pair(1, false));
+    EXPECT_EQ(completions[1], std::make_pair(2, true));
+    EXPECT_EQ(readFrameNumber(layer.frameAt(loop.now())), 15);
+}
+
+TEST(PlayerItemSeek, PlaybackContinuesFromTheLandingTime) {
+    const auto& clip = mediaFixtures().rateClip({30, 1});
+    ManualRunLoop loop;
+    auto [player, item] = loadPlayer(loop, clip.path);
+    PlayerLayer layer(player);
+    player->play();
+    advanceDecoded(loop, *player, 0.2);
+    std::optional<bool> finished;
+    player->seek(1.5, 0.0, 0.0, [&](bool f) { finished = f; });
+    // The clock waits for the landing: however long decoding takes, playback resumes at 1.5.
+    ASSERT_TRUE(testing::runUntil(loop, [&] { return finished.has_value(); }));
+    EXPECT_DOUBLE_EQ(player->currentTime(), 1.5);
+    advanceDecoded(loop, *player, 0.1 + 1e-4);
+    EXPECT_NEAR(player->currentTime(), 1.6001, 1e-9);
+    EXPECT_EQ(readFrameNumber(layer.frameAt(loop.now())), 48);
+}
+
+TEST(PlayerItemSeek, RemovingTheItemCompletesItsSeekUnfinished) {
+    const auto& clip = mediaFixtures().rateClip({30, 1});
+    ManualRunLoop loop;
+    auto [player, item] = loadPlayer(loop, clip.path);
+    std::optional<bool> finished;
+    player->seek(1.5, 0.0, 0.0, [&](bool f) { finished = f; });
+    player->removeAllItems();
+    ASSERT_TRUE(testing::runUntil(loop, [&] { return finished.has_value(); }));
+    EXPECT_EQ(finished, false);
+
+    std::optional<bool> withoutItem;
+    player->seek(0.5, 0.0, 0.0, [&](bool f) { withoutItem = f; });
+    loop.runPending();
+    EXPECT_EQ(withoutItem, false);
+}
+
+TEST(PlayerItemSeek, AnItemSeekedBeforeLoadingStartsAtThatTime) {
+    const auto& clip = mediaFixtures().rateClip({30, 1});
+    ManualRunLoop loop;
+    auto item = PlayerItem::make(Asset::make(loop, clip.path));
+    std::optional<bool> finished;
+    item->seek(1.0, 0.0, 0.0, [&](bool f) { finished = f; });
+    auto player = QueuePlayer::make(loop);
+    player->insert(item);
+    PlayerLayer layer(player);
+    ASSERT_TRUE(testing::runUntil(loop, [&] { return finished.has_value(); }));
+    EXPECT_EQ(finished, true);
+    EXPECT_EQ(item->statusValue(), ItemStatus::ReadyToPlay);
+    EXPECT_EQ(readFrameNumber(layer.frameAt(loop.now())), 30);
+}
+
+// ---- item facts and failures ----
+
+TEST(PlayerItem, ReportsSizeDurationAndStatusOnceReady) {
+    const auto& clip = mediaFixtures().rateClip({24, 1});
+    ManualRunLoop loop;
+    auto player = QueuePlayer::make(loop);
+    auto item = PlayerItem::make(Asset::make(loop, clip.path));
+    std::vector<ItemStatus> statuses;
+    auto watch = item->status().subscribe([&](const ItemStatus& s) { statuses.push_back(s); });
+    EXPECT_EQ(item->presentationSize(), QSize(0, 0));
+    EXPECT_TRUE(std::isnan(item->duration()));
+    player->insert(item);
+    ASSERT_TRUE(testing::waitForStatus(loop, *item));
+    EXPECT_EQ(statuses, std::vector<ItemStatus>{ItemStatus::ReadyToPlay});
+    EXPECT_EQ(item->presentationSize(), QSize(320, 180));
+    EXPECT_NEAR(item->duration(), clip.duration, 0.05);
+    EXPECT_TRUE(item->hasVideo());
+    EXPECT_TRUE(testing::runUntil(loop, [&] { return item->likelyToKeepUp(); }));
+}
+
+TEST(PlayerItem, RotatedClipsArePresentedUpright) {
+    ManualRunLoop loop;
+    auto [player, item] = loadPlayer(loop, mediaFixtures().rotatedClip.path);
+    ASSERT_EQ(item->statusValue(), ItemStatus::ReadyToPlay);
+    EXPECT_EQ(item->presentationSize(), QSize(180, 320));
+    PlayerLayer layer(player);
+    const QImage picture = layer.frameAt(loop.now());
+    EXPECT_EQ(picture.size(), QSize(180, 320));
+    EXPECT_EQ(picture.format(), QImage::Format_ARGB32_Premultiplied);
+}
+
+TEST(PlayerItem, EveryFileThatIsNotMediaFailsWithAReason) {
+    ManualRunLoop loop;
+    const auto folder = std::filesystem::path(KESTIO_FIXTURE_DIR) / "media-tests" / "broken";
+    const auto broken = testing::makeBrokenFiles(folder, mediaFixtures().video("mp4").path);
+    std::vector<std::filesystem::path> files = {broken.empty, broken.text, broken.noise,
+                                                broken.truncated, folder / "missing.mp4"};
+    const auto hugeWebp = std::filesystem::path(KESTIO_SHARED_MEDIA_DIR) / "small-webp.webp";
+    if (std::filesystem::exists(hugeWebp)) {
+        files.push_back(hugeWebp);  // a 1x1 picture whose header reads as 11330x446
+    }
+    for (const auto& path : files) {
+        auto [player, item] = loadPlayer(loop, path);
+        PlayerLayer layer(player);
+        EXPECT_EQ(item->statusValue(), ItemStatus::Failed) << path;
+        EXPECT_FALSE(item->error().empty()) << path;
+        EXPECT_FALSE(layer.readyForDisplay()) << path;
+        EXPECT_TRUE(layer.frameAt(loop.now()).isNull()) << path;
+        std::optional<bool> finished;
+        item->seek(0.5, 0.0, 0.0, [&](bool f) { finished = f; });
+        loop.runPending();
+        EXPECT_EQ(finished, false) << path;
+    }
+}
+
+// ---- the frame filter ----
+
+TEST(PlayerItem, TheFrameFilterRunsOnTheDecodeThreadOnEveryPicture) {
+    const auto& clip = mediaFixtures().rateClip({30, 1});
+    ManualRunLoop loop;
+    const auto mainThread = std::this_thread::get_id();
+    std::atomic<int> filtered{0};
+    std::atomic<bool> onMainThread{false};
+    auto item = PlayerItem::make(Asset::make(loop, clip.path));
+    item->setFrameFilter([&](QImage& picture) {
+        if (std::this_thread::get_id() == mainThread) {
+            onMainThread = true;
+        }
+        ++filtered;
+        // Grey out the lower half, leaving the frame number strip at the top readable.
+        for (int y = picture.height() / 2; y < picture.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
+            std::fill(line, line + picture.width(), qRgb(128, 128, 128));
+        }
+    });
+    auto player = QueuePlayer::make(loop);
+    player->insert(item);
+    PlayerLayer layer(player);
+    ASSERT_TRUE(testing::waitForStatus(loop, *item));
+    player->play();
+    const double start = loop.now();
+    for (int n = 0; n < 10; ++n) {
+        advanceDecoded(loop, *player, start + (n + 0.5) / 30.0 - loop.now());
+        const QImage picture = layer.frameAt(loop.now());
+        EXPECT_EQ(readFrameNumber(picture), n);
+        EXPECT_EQ(picture.pixel(picture.width() / 2, picture.height() - 1), qRgb(128, 128, 128));
+    }
+    EXPECT_GE(filtered.load(), 11);
+    EXPECT_FALSE(onMainThread.load());
+
+    // A replica keeps the filter.
+    auto replica = item->replica();
+    EXPECT_TRUE(replica->hasFrameFilter());
+}
+
+// ---- lifetime ----
+
+TEST(PlayerItem, DestroyingPlayersWhileTheyDecodeIsClean) {
+    ManualRunLoop loop;
+    const auto& fixtures = mediaFixtures();
+    for (int round = 0; round < 3; ++round) {
+        std::vector<std::shared_ptr<QueuePlayer>> players;
+        for (const auto& clip : fixtures.rateClips) {
+            auto player = QueuePlayer::make(loop);
+            player->insert(PlayerItem::make(Asset::make(loop, clip.path)));
+            player->play();
+            players.push_back(player);
+        }
+        // Some are opening, some decoding, some waiting for room; none is waited for.
+        if (round == 1) {
+            loop.waitForPosted(0.05);
+        }
+        if (round == 2) {
+            testing::runUntil(loop, [&] {
+                return players.back()->current()->statusValue() != ItemStatus::Unknown;
+            });
+            loop.advance(0.3);
+        }
+        players.clear();
+    }
+    // Work still posted by the stopped threads finds nothing to act on.
+    loop.runPending();
+    SUCCEED();
+}
+
+}  // namespace
+}  // namespace kestio::platform::media
