@@ -1,0 +1,330 @@
+#include "platform/audio/audio_decoder.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/intreadwrite.h>
+#include <libavutil/opt.h>
+}
+
+#include <algorithm>
+#include <cstring>
+
+namespace kestio::platform::audio {
+
+namespace {
+
+// Lossy decoders need this much sound before a jump target to settle (overlapping transforms,
+// the MP3 bit reservoir).
+constexpr int64_t kLossyPreroll = 8192;
+// Gaps up to this many seconds ahead are decoded through instead of jumping.
+constexpr int64_t kDecodeThroughSeconds = 2;
+
+}  // namespace
+
+AudioDecoder::~AudioDecoder() = default;
+
+std::unique_ptr<AudioDecoder> AudioDecoder::open(const std::filesystem::path& path,
+                                                 std::string& error) {
+    std::unique_ptr<AudioDecoder> d(new AudioDecoder());
+    AVFormatContext* raw = nullptr;
+    int result = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+    if (result < 0) {
+        error = ff::errorText(result);
+        return nullptr;
+    }
+    d->format_ctx_.reset(raw);
+    result = avformat_find_stream_info(raw, nullptr);
+    if (result < 0) {
+        error = ff::errorText(result);
+        return nullptr;
+    }
+    const AVCodec* codec = nullptr;
+    d->stream_ = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    if (d->stream_ < 0 || codec == nullptr) {
+        error = d->stream_ == AVERROR_DECODER_NOT_FOUND ? "no decoder for the sound track"
+                                                        : "the file has no sound track";
+        return nullptr;
+    }
+    for (unsigned i = 0; i < raw->nb_streams; ++i) {
+        AVStream* s = raw->streams[i];
+        if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            (s->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0) {
+            d->containsVideo_ = true;
+        }
+        if (int(i) != d->stream_) {
+            s->discard = AVDISCARD_ALL;
+        }
+    }
+    AVStream* stream = raw->streams[d->stream_];
+    d->codec_.reset(avcodec_alloc_context3(codec));
+    if (!d->codec_) {
+        error = "out of memory";
+        return nullptr;
+    }
+    avcodec_parameters_to_context(d->codec_.get(), stream->codecpar);
+    d->codec_->pkt_timebase = stream->time_base;
+    result = avcodec_open2(d->codec_.get(), codec, nullptr);
+    if (result < 0) {
+        error = ff::errorText(result);
+        return nullptr;
+    }
+    const auto format =
+        AudioFormat::make(d->codec_->sample_rate, uint32_t(d->codec_->ch_layout.nb_channels));
+    if (!format) {
+        error = "unsupported sample rate or channel count";
+        return nullptr;
+    }
+    d->format_ = *format;
+    d->timeBase_ = stream->time_base;
+    d->startTime_ = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(d->codec_->codec_id);
+    d->lossy_ = descriptor == nullptr || (descriptor->props & AV_CODEC_PROP_LOSSY) != 0;
+    d->packet_ = ff::makePacket();
+    d->frame_ = ff::makeFrame();
+    if (!d->packet_ || !d->frame_) {
+        error = "out of memory";
+        return nullptr;
+    }
+    d->pending_.resize(d->format_.channelCount);
+    d->length_ = d->measureLength();
+    return d;
+}
+
+int64_t AudioDecoder::framesFromTimestamp(int64_t ts) const {
+    return av_rescale_q_rnd(ts - startTime_, timeBase_, AVRational{1, int(format_.sampleRate)},
+                            AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+}
+
+int64_t AudioDecoder::timestampFromFrames(int64_t frames) const {
+    return startTime_ + av_rescale_q_rnd(frames, AVRational{1, int(format_.sampleRate)}, timeBase_,
+                                         AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+}
+
+int64_t AudioDecoder::measureLength() {
+    AVStream* stream = format_ctx_->streams[stream_];
+    if (!lossy_ && stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
+        return av_rescale_q_rnd(stream->duration, timeBase_, AVRational{1, int(format_.sampleRate)},
+                                AV_ROUND_NEAR_INF);
+    }
+    // Read the last packets: their end, less the padding the encoder asked to discard, is the
+    // end of the sound.
+    int64_t estimate = AV_NOPTS_VALUE;
+    if (stream->duration != AV_NOPTS_VALUE) {
+        estimate = startTime_ + stream->duration;
+    } else if (format_ctx_->duration != AV_NOPTS_VALUE) {
+        estimate = av_rescale_q(format_ctx_->duration, AV_TIME_BASE_Q, timeBase_);
+    }
+    const int64_t back = av_rescale_q(4, AVRational{1, 1}, timeBase_);
+    const int64_t target = estimate != AV_NOPTS_VALUE ? estimate - back : INT64_MIN;
+    if (target == INT64_MIN ||
+        avformat_seek_file(format_ctx_.get(), stream_, INT64_MIN, target, target, 0) < 0) {
+        avformat_seek_file(format_ctx_.get(), stream_, INT64_MIN, INT64_MIN, INT64_MIN, 0);
+    }
+    int64_t end = AV_NOPTS_VALUE;
+    int64_t lastPts = AV_NOPTS_VALUE;
+    int64_t discard = 0;
+    while (av_read_frame(format_ctx_.get(), packet_.get()) >= 0) {
+        if (packet_->stream_index == stream_ && packet_->pts != AV_NOPTS_VALUE) {
+            end = std::max(end == AV_NOPTS_VALUE ? INT64_MIN : end,
+                           packet_->pts + std::max<int64_t>(packet_->duration, 0));
+            if (lastPts == AV_NOPTS_VALUE || packet_->pts >= lastPts) {
+                lastPts = packet_->pts;
+                std::size_t size = 0;
+                const uint8_t* side =
+                    av_packet_get_side_data(packet_.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
+                discard = side != nullptr && size >= 8 ? AV_RL32(side + 4) : 0;
+            }
+        }
+        av_packet_unref(packet_.get());
+    }
+    positioned_ = false;
+    if (end != AV_NOPTS_VALUE) {
+        return std::max<int64_t>(framesFromTimestamp(end) - discard, 0);
+    }
+    return estimate != AV_NOPTS_VALUE ? std::max<int64_t>(framesFromTimestamp(estimate), 0) : 0;
+}
+
+bool AudioDecoder::seek(int64_t position, int64_t preroll, std::string& error) {
+    const int64_t ts = timestampFromFrames(position - preroll);
+    int result = avformat_seek_file(format_ctx_.get(), stream_, INT64_MIN, ts, ts, 0);
+    if (result < 0) {
+        result = av_seek_frame(format_ctx_.get(), stream_, ts, AVSEEK_FLAG_BACKWARD);
+    }
+    if (result < 0) {
+        error = "cannot seek: " + ff::errorText(result);
+        return false;
+    }
+    avcodec_flush_buffers(codec_.get());
+    for (auto& channel : pending_) {
+        channel.clear();
+    }
+    pendingOffset_ = 0;
+    pendingFrames_ = 0;
+    positioned_ = false;
+    inputEnded_ = false;
+    drained_ = false;
+    return true;
+}
+
+bool AudioDecoder::appendFrame(const AVFrame& frame, std::string& error) {
+    if (frame.nb_samples <= 0) {
+        return true;
+    }
+    if (frame.ch_layout.nb_channels != int(format_.channelCount) ||
+        frame.sample_rate != int(format_.sampleRate)) {
+        error = "the sound track changes its format midway";
+        return false;
+    }
+    if (!positioned_) {
+        const int64_t ts =
+            frame.best_effort_timestamp != AV_NOPTS_VALUE ? frame.best_effort_timestamp : frame.pts;
+        if (ts == AV_NOPTS_VALUE) {
+            error = "the sound track has no timestamps";
+            return false;
+        }
+        pendingStart_ = framesFromTimestamp(ts);
+        positioned_ = true;
+    }
+    if (!swr_ || swr_is_initialized(swr_.get()) == 0) {
+        SwrContext* raw = nullptr;
+        AVChannelLayout layout{};
+        av_channel_layout_default(&layout, frame.ch_layout.nb_channels);
+        const int result =
+            swr_alloc_set_opts2(&raw, &layout, AV_SAMPLE_FMT_FLTP, frame.sample_rate, &layout,
+                                AVSampleFormat(frame.format), frame.sample_rate, 0, nullptr);
+        swr_.reset(raw);
+        if (result < 0 || swr_init(swr_.get()) < 0) {
+            error = "cannot convert the decoded samples";
+            swr_.reset();
+            return false;
+        }
+    }
+    // Compact now and then so that the pending samples do not grow without end.
+    if (pendingOffset_ > (1u << 16) && pendingOffset_ * 2 > pending_[0].size()) {
+        for (auto& channel : pending_) {
+            channel.erase(channel.begin(), channel.begin() + long(pendingOffset_));
+        }
+        pendingOffset_ = 0;
+    }
+    const std::size_t at = pending_[0].size();
+    std::vector<uint8_t*> planes(format_.channelCount);
+    for (uint32_t c = 0; c < format_.channelCount; ++c) {
+        pending_[c].resize(at + std::size_t(frame.nb_samples));
+        planes[c] = reinterpret_cast<uint8_t*>(pending_[c].data() + at);
+    }
+    const int converted =
+        swr_convert(swr_.get(), planes.data(), frame.nb_samples,
+                    const_cast<const uint8_t**>(frame.extended_data), frame.nb_samples);
+    if (converted < 0) {
+        error = ff::errorText(converted);
+        return false;
+    }
+    for (auto& channel : pending_) {
+        channel.resize(at + std::size_t(converted));
+    }
+    pendingFrames_ += converted;
+    return true;
+}
+
+bool AudioDecoder::decodeMore(std::string& error) {
+    while (!drained_) {
+        int result = avcodec_receive_frame(codec_.get(), frame_.get());
+        if (result == 0) {
+            const bool ok = appendFrame(*frame_, error);
+            av_frame_unref(frame_.get());
+            return ok;
+        }
+        if (result == AVERROR_EOF) {
+            drained_ = true;
+            break;
+        }
+        if (result != AVERROR(EAGAIN)) {
+            error = ff::errorText(result);
+            return false;
+        }
+        if (inputEnded_) {
+            drained_ = true;
+            break;
+        }
+        result = av_read_frame(format_ctx_.get(), packet_.get());
+        if (result < 0) {
+            avcodec_send_packet(codec_.get(), nullptr);
+            inputEnded_ = true;
+            continue;
+        }
+        if (packet_->stream_index == stream_) {
+            // A damaged packet is skipped; the decoder carries on with the next.
+            avcodec_send_packet(codec_.get(), packet_.get());
+        }
+        av_packet_unref(packet_.get());
+    }
+    return false;
+}
+
+void AudioDecoder::dropPending(int64_t frames) {
+    frames = std::clamp<int64_t>(frames, 0, pendingFrames_);
+    pendingOffset_ += std::size_t(frames);
+    pendingFrames_ -= frames;
+    pendingStart_ += frames;
+}
+
+int64_t AudioDecoder::read(int64_t position, float* const* planes, uint32_t frames,
+                           std::string& error) {
+    if (position < 0 || position >= length_ || frames == 0) {
+        return 0;
+    }
+    frames = uint32_t(std::min<int64_t>(frames, length_ - position));
+
+    const int64_t reach = int64_t(format_.sampleRate) * kDecodeThroughSeconds;
+    if (!positioned_ || position < pendingStart_ || position > pendingEnd() + reach) {
+        int64_t preroll = lossy_ ? kLossyPreroll : 0;
+        for (int attempt = 0;; ++attempt) {
+            // Far enough back and the jump lands at the very start.
+            if (attempt == 3) {
+                preroll = position + int64_t(format_.sampleRate) * 3600 * 24;
+            }
+            if (!seek(position, preroll, error)) {
+                return -1;
+            }
+            error.clear();
+            while (!positioned_ && decodeMore(error)) {
+            }
+            if (!error.empty()) {
+                return -1;
+            }
+            if (!positioned_ || pendingStart_ <= position || attempt == 3) {
+                break;
+            }
+            preroll = preroll * 4 + int64_t(format_.sampleRate);
+        }
+    }
+    // Decode up to the position, dropping what lies before it.
+    while (pendingEnd() <= position) {
+        dropPending(pendingFrames_);
+        if (!decodeMore(error)) {
+            if (!error.empty()) {
+                return -1;
+            }
+            return 0;
+        }
+    }
+    dropPending(position - pendingStart_);
+    // A stream whose first sound comes later than its start is silent until then.
+    const auto gap = uint32_t(std::clamp<int64_t>(pendingStart_ - position, 0, frames));
+    for (uint32_t c = 0; c < format_.channelCount; ++c) {
+        std::memset(planes[c], 0, gap * sizeof(float));
+    }
+    while (pendingFrames_ < int64_t(frames - gap) && decodeMore(error)) {
+    }
+    if (!error.empty()) {
+        return -1;
+    }
+    const auto count = uint32_t(std::min<int64_t>(frames - gap, pendingFrames_));
+    for (uint32_t c = 0; c < format_.channelCount; ++c) {
+        std::memcpy(planes[c] + gap, pending_[c].data() + pendingOffset_, count * sizeof(float));
+    }
+    dropPending(count);
+    return gap + count;
+}
+
+}  // namespace kestio::platform::audio

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/audio/audio_format.h"
+#include "platform/media/ffmpeg_handles.h"
+
+namespace kestio::platform::audio {
+
+// Decodes the sound track of a media file with FFmpeg into float frames at exact positions.
+// Frame 0 is the first sample meant to be heard (after MP3/AAC encoder delay), the length ends
+// before the encoder's end padding, and any frame can be read: a jump decodes from before the
+// target and drops what comes before it. Used by AudioFile; one thread at a time.
+class AudioDecoder {
+  public:
+    static std::unique_ptr<AudioDecoder> open(const std::filesystem::path& path,
+                                              std::string& error);
+    ~AudioDecoder();
+
+    // Non-interleaved float at the stream's rate and channel count.
+    AudioFormat format() const { return format_; }
+    int64_t length() const { return length_; }
+    bool containsVideo() const { return containsVideo_; }
+
+    // Reads up to `frames` frames from frame `position` into `planes` (one per channel).
+    // Returns the number read (fewer at the end), or -1 on error.
+    int64_t read(int64_t position, float* const* planes, uint32_t frames, std::string& error);
+
+  private:
+    AudioDecoder() = default;
+
+    int64_t framesFromTimestamp(int64_t ts) const;
+    int64_t timestampFromFrames(int64_t frames) const;
+    int64_t measureLength();
+    bool seek(int64_t position, int64_t preroll, std::string& error);
+    // Decodes at least one more frame into the pending samples; false at the end.
+    bool decodeMore(std::string& error);
+    bool appendFrame(const AVFrame& frame, std::string& error);
+    void dropPending(int64_t frames);
+    int64_t pendingEnd() const { return pendingStart_ + pendingFrames_; }
+
+    ff::FormatPtr format_ctx_;
+    ff::CodecPtr codec_;
+    ff::SwrPtr swr_;
+    ff::PacketPtr packet_;
+    ff::FramePtr frame_;
+    int stream_ = -1;
+    AVRational timeBase_{1, 1};
+    int64_t startTime_ = 0;  // stream time of frame 0
+    bool lossy_ = false;
+    bool containsVideo_ = false;
+    AudioFormat format_;
+    int64_t length_ = 0;
+
+    std::vector<std::vector<float>> pending_;  // decoded samples not yet read, per channel
+    std::size_t pendingOffset_ = 0;            // first unread sample in pending_
+    int64_t pendingFrames_ = 0;
+    int64_t pendingStart_ = 0;  // frame index of the first unread sample
+    bool positioned_ = false;   // pendingStart_ is known
+    bool inputEnded_ = false;
+    bool drained_ = false;
+};
+
+}  // namespace kestio::platform::audio

@@ -1,0 +1,386 @@
+#include "platform/audio/audio_engine.h"
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+
+#include "platform/audio/mixer_node.h"
+#include "platform/audio/output_node.h"
+#include "platform/audio/render_step.h"
+
+namespace kestio::platform::audio {
+
+// One immutable picture of the graph for the render thread: the steps from the main mixer
+// upwards, and everything they use, kept alive until the render thread has let go of it.
+struct RenderPlan {
+    AudioFormat format;
+    std::deque<RenderStep> steps;
+    std::deque<std::vector<RenderStep*>> inputLists;
+    std::vector<std::shared_ptr<RenderKernel>> kernels;
+    std::vector<std::shared_ptr<TapRing>> taps;
+    RenderStep* root = nullptr;
+};
+
+AudioEngine::ChangeBatch::ChangeBatch(AudioEngine& engine) : engine_(engine) {
+    ++engine_.batchDepth_;
+}
+
+AudioEngine::ChangeBatch::~ChangeBatch() {
+    if (--engine_.batchDepth_ == 0 && engine_.changedDuringBatch_) {
+        engine_.changedDuringBatch_ = false;
+        engine_.graphChanged();
+    }
+}
+
+AudioEngine::AudioEngine(std::shared_ptr<AudioOutputDevice> device)
+    : device_(std::move(device)),
+      mixer_(std::make_shared<MixerNode>()),
+      output_(std::make_shared<OutputNode>()),
+      outputFormat_(device_->renderFormat()) {
+    for (const std::shared_ptr<AudioNode>& node :
+         {std::shared_ptr<AudioNode>(mixer_), std::shared_ptr<AudioNode>(output_)}) {
+        node->engine_ = this;
+        nodes_.push_back(node);
+    }
+    links_.push_back(Link{mixer_.get(), output_.get(), 0, outputFormat_});
+    deviceSubscription_ =
+        device_->defaultOutput.subscribe([this](const OutputDeviceInfo&) { onDeviceChanged(); });
+    graphChanged();
+}
+
+AudioEngine::~AudioEngine() {
+    stop();
+    deviceSubscription_.reset();
+    collectRetiredPlans();
+    delete pendingPlan_.exchange(nullptr);
+    delete currentPlan_;
+    currentPlan_ = nullptr;
+    tapDispatcher_.reset();
+    for (const auto& node : nodes_) {
+        node->engine_ = nullptr;
+    }
+}
+
+void AudioEngine::attach(const std::shared_ptr<AudioNode>& node) {
+    if (!node || node->engine_ != nullptr) {
+        return;
+    }
+    node->engine_ = this;
+    nodes_.push_back(node);
+}
+
+void AudioEngine::detach(const std::shared_ptr<AudioNode>& node) {
+    if (!node || node->engine_ != this || node == mixer_ || node == output_) {
+        return;
+    }
+    const auto batch = batchChanges();
+    removeTap(*node);
+    removeLinksOf(*node);
+    mixer_->forgetConverter(*node);
+    node->engine_ = nullptr;
+    std::erase(nodes_, node);
+    graphChanged();
+}
+
+bool AudioEngine::isAttached(const AudioNode& node) const {
+    return node.engine_ == this;
+}
+
+std::vector<std::shared_ptr<AudioNode>> AudioEngine::attachedNodes() const {
+    return nodes_;
+}
+
+const AudioEngine::Link* AudioEngine::linkFrom(const AudioNode& node) const {
+    for (const auto& link : links_) {
+        if (link.source == &node) {
+            return &link;
+        }
+    }
+    return nullptr;
+}
+
+const AudioEngine::Link* AudioEngine::linkInto(const AudioNode& node, uint32_t bus) const {
+    for (const auto& link : links_) {
+        if (link.destination == &node && link.bus == bus) {
+            return &link;
+        }
+    }
+    return nullptr;
+}
+
+bool AudioEngine::isUpstream(const AudioNode& candidate, const AudioNode& of) const {
+    for (const auto& link : links_) {
+        if (link.destination == &of &&
+            (link.source == &candidate || isUpstream(candidate, *link.source))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void AudioEngine::removeLinksOf(const AudioNode& node) {
+    std::erase_if(links_, [&](const Link& link) {
+        return link.source == &node || link.destination == &node;
+    });
+}
+
+std::optional<std::string> AudioEngine::connect(const std::shared_ptr<AudioNode>& source,
+                                                const std::shared_ptr<AudioNode>& destination,
+                                                const AudioFormat& requested) {
+    if (!source || !destination || source->engine_ != this || destination->engine_ != this) {
+        return "both nodes must be attached to this engine";
+    }
+    if (source == destination || source == output_ || source == mixer_ || destination == output_) {
+        return "the main mixer and the output node are linked by the engine";
+    }
+    AudioFormat format = requested;
+    format.interleaved = false;
+    if (!format.isValid()) {
+        return "the link format is not valid";
+    }
+    if (auto why = source->checkOutputFormat(format)) {
+        return why;
+    }
+    if (isUpstream(*destination, *source)) {
+        return "the link would make a cycle";
+    }
+    const bool intoMixer = destination == mixer_;
+    if (!intoMixer) {
+        // A chain carries one format: what enters the destination leaves it, and what leaves
+        // the source entered it.
+        if (const Link* out = linkFrom(*destination); out && !(out->format == format)) {
+            return "the link format differs from the format leaving the destination";
+        }
+        if (const Link* in = linkInto(*source, 0); in && !(in->format == format)) {
+            return "the link format differs from the format entering the source";
+        }
+    }
+
+    std::erase_if(links_, [&](const Link& link) {
+        return link.source == source.get() || (!intoMixer && link.destination == destination.get());
+    });
+    uint32_t bus = 0;
+    if (intoMixer) {
+        while (linkInto(*mixer_, bus) != nullptr) {
+            ++bus;
+        }
+    }
+    links_.push_back(Link{source.get(), destination.get(), bus, format});
+    graphChanged();
+    return std::nullopt;
+}
+
+void AudioEngine::disconnectNodeOutput(const std::shared_ptr<AudioNode>& node) {
+    if (!node || node->engine_ != this || node == mixer_) {
+        return;
+    }
+    const auto before = links_.size();
+    std::erase_if(links_, [&](const Link& link) { return link.source == node.get(); });
+    if (links_.size() != before) {
+        mixer_->forgetConverter(*node);
+        graphChanged();
+    }
+}
+
+const std::atomic<float>* AudioEngine::chainGain(const AudioNode& source) const {
+    const AudioNode* node = &source;
+    while (node != nullptr) {
+        if (const auto* gain = node->mixingGain()) {
+            return gain;
+        }
+        const Link* in = linkInto(*node, 0);
+        node = in != nullptr ? in->source : nullptr;
+    }
+    return nullptr;
+}
+
+std::optional<std::string> AudioEngine::installTap(AudioNode& node, uint32_t bufferSize,
+                                                   std::optional<AudioFormat> format,
+                                                   TapBlock block) {
+    if (&node == output_.get()) {
+        return "taps on the output node are not supported; tap the main mixer";
+    }
+    if (bufferSize == 0 || !block) {
+        return "a tap needs a block and a buffer size";
+    }
+    if (format) {
+        const AudioFormat current = node.outputFormat(0);
+        if (current.channelCount != 0 && !current.sameStream(*format)) {
+            return "the tap format differs from the node's output format";
+        }
+    }
+    if (!tapDispatcher_) {
+        tapDispatcher_ = std::make_unique<TapDispatcher>();
+    }
+    const auto batch = batchChanges();
+    removeTap(node);
+    taps_[&node] = tapDispatcher_->add(bufferSize, std::move(block));
+    graphChanged();
+    return std::nullopt;
+}
+
+void AudioEngine::removeTap(const AudioNode& node) {
+    auto it = taps_.find(&node);
+    if (it == taps_.end()) {
+        return;
+    }
+    tapDispatcher_->remove(it->second.get());
+    taps_.erase(it);
+    graphChanged();
+}
+
+void AudioEngine::onDeviceChanged() {
+    const AudioFormat format = device_->renderFormat();
+    if (format == outputFormat_) {
+        return;
+    }
+    outputFormat_ = format;
+    for (auto& link : links_) {
+        if (link.source == mixer_.get()) {
+            link.format = format;
+        }
+    }
+    graphChanged();
+}
+
+std::optional<std::string> AudioEngine::start() {
+    if (running_) {
+        return std::nullopt;
+    }
+    collectRetiredPlans();
+    if (RenderPlan* pending = pendingPlan_.exchange(nullptr)) {
+        delete currentPlan_;
+        currentPlan_ = pending;
+    }
+    if (auto error = device_->start(*this)) {
+        return error;
+    }
+    running_ = true;
+    return std::nullopt;
+}
+
+void AudioEngine::stop() {
+    if (!running_) {
+        return;
+    }
+    device_->stop();
+    running_ = false;
+    collectRetiredPlans();
+    if (RenderPlan* pending = pendingPlan_.exchange(nullptr)) {
+        delete currentPlan_;
+        currentPlan_ = pending;
+    }
+}
+
+void AudioEngine::graphChanged() {
+    if (batchDepth_ > 0) {
+        changedDuringBatch_ = true;
+        return;
+    }
+    publish(buildPlan());
+}
+
+std::unique_ptr<RenderPlan> AudioEngine::buildPlan() {
+    auto plan = std::make_unique<RenderPlan>();
+    plan->format = outputFormat_;
+
+    // Builds the step of `node` rendering with `spec`, and the steps it pulls from.
+    auto build = [&](auto& self, AudioNode& node, const KernelSpec& spec) -> RenderStep* {
+        auto kernel = node.kernelFor(spec);
+        node.willRenderTo(spec.output);
+        RenderStep& step = plan->steps.emplace_back();
+        step.kernel = kernel.get();
+        step.format = spec.output;
+        plan->kernels.push_back(std::move(kernel));
+        if (auto tap = taps_.find(&node); tap != taps_.end()) {
+            step.tap = tap->second.get();
+            plan->taps.push_back(tap->second);
+        }
+
+        std::vector<const Link*> inputs;
+        for (const auto& link : links_) {
+            if (link.destination == &node) {
+                inputs.push_back(&link);
+            }
+        }
+        std::sort(inputs.begin(), inputs.end(),
+                  [](const Link* a, const Link* b) { return a->bus < b->bus; });
+
+        auto& inputSteps = plan->inputLists.emplace_back();
+        for (const Link* link : inputs) {
+            if (&node == mixer_.get()) {
+                const KernelSpec sourceSpec{link->format, link->format,
+                                            MixerNode::inputFramesFor(link->format, spec)};
+                RenderStep* source = self(self, *link->source, sourceSpec);
+                RenderStep* input = source;
+                if (auto converter = mixer_->converterFor(*link->source, link->format, spec)) {
+                    RenderStep& convert = plan->steps.emplace_back();
+                    convert.kernel = converter.get();
+                    convert.format = spec.output;
+                    convert.inputs = plan->inputLists.emplace_back(1, source);
+                    plan->kernels.push_back(std::move(converter));
+                    input = &convert;
+                }
+                input->gain = chainGain(*link->source);
+                inputSteps.push_back(input);
+            } else {
+                const KernelSpec sourceSpec{link->format, link->format, node.maxInputFrames(spec)};
+                inputSteps.push_back(self(self, *link->source, sourceSpec));
+            }
+        }
+        step.inputs = inputSteps;
+        return &step;
+    };
+    plan->root =
+        build(build, *mixer_, KernelSpec{outputFormat_, outputFormat_, kMaxFramesPerRender});
+    return plan;
+}
+
+void AudioEngine::publish(std::unique_ptr<RenderPlan> plan) {
+    collectRetiredPlans();
+    if (!running_) {
+        delete pendingPlan_.exchange(nullptr);
+        delete currentPlan_;
+        currentPlan_ = plan.release();
+        return;
+    }
+    // A plan the render thread has not picked up yet was never used: free it here.
+    delete pendingPlan_.exchange(plan.release(), std::memory_order_acq_rel);
+}
+
+void AudioEngine::collectRetiredPlans() {
+    RenderPlan* plan = nullptr;
+    while (retiredPlans_.pop(plan)) {
+        delete plan;
+    }
+}
+
+void AudioEngine::render(float* const* channels, uint32_t channelCount, uint32_t frames) noexcept {
+    if (pendingPlan_.load(std::memory_order_acquire) != nullptr && !retiredPlans_.full()) {
+        if (RenderPlan* next = pendingPlan_.exchange(nullptr, std::memory_order_acq_rel)) {
+            if (currentPlan_ != nullptr) {
+                retiredPlans_.push(currentPlan_);
+            }
+            currentPlan_ = next;
+        }
+    }
+    const RenderPlan* plan = currentPlan_;
+    if (plan == nullptr || plan->format.channelCount != channelCount) {
+        for (uint32_t c = 0; c < channelCount; ++c) {
+            std::memset(channels[c], 0, frames * sizeof(float));
+        }
+    } else {
+        uint32_t offset = 0;
+        do {
+            const uint32_t n = std::min(frames - offset, kMaxFramesPerRender);
+            const float* const* out = plan->root->pull(n);
+            for (uint32_t c = 0; c < channelCount; ++c) {
+                std::memcpy(channels[c] + offset, out[c], n * sizeof(float));
+            }
+            offset += n;
+        } while (offset < frames);
+    }
+    renderedFrames_.fetch_add(frames, std::memory_order_relaxed);
+}
+
+}  // namespace kestio::platform::audio

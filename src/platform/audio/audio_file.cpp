@@ -1,0 +1,106 @@
+#include "platform/audio/audio_file.h"
+
+#include <algorithm>
+
+#include "platform/audio/audio_decoder.h"
+#include "platform/audio/caf_writer.h"
+
+namespace kestio::platform::audio {
+
+namespace {
+void setError(std::string* out, std::string text) {
+    if (out != nullptr) {
+        *out = std::move(text);
+    }
+}
+}  // namespace
+
+std::shared_ptr<AudioFile> AudioFile::openForReading(const std::filesystem::path& path,
+                                                     std::string* error) {
+    std::string why;
+    auto decoder = AudioDecoder::open(path, why);
+    if (!decoder) {
+        setError(error, why);
+        return nullptr;
+    }
+    std::shared_ptr<AudioFile> file(new AudioFile());
+    file->path_ = path;
+    file->format_ = decoder->format();
+    file->containsVideo_ = decoder->containsVideo();
+    file->decoder_ = std::move(decoder);
+    return file;
+}
+
+std::shared_ptr<AudioFile> AudioFile::openForWriting(const std::filesystem::path& path,
+                                                     const AudioFormat& format,
+                                                     SampleEncoding encoding, std::string* error) {
+    std::string why;
+    auto writer = CafWriter::create(path, format, encoding, why);
+    if (!writer) {
+        setError(error, why);
+        return nullptr;
+    }
+    std::shared_ptr<AudioFile> file(new AudioFile());
+    file->path_ = path;
+    file->format_ = AudioFormat{format.sampleRate, format.channelCount, false};
+    file->writer_ = std::move(writer);
+    return file;
+}
+
+AudioFile::~AudioFile() = default;
+
+int64_t AudioFile::length() const {
+    if (decoder_) {
+        return decoder_->length();
+    }
+    return writer_ ? writer_->frames() : 0;
+}
+
+void AudioFile::setFramePosition(int64_t frame) {
+    position_ = std::max<int64_t>(frame, 0);
+}
+
+bool AudioFile::read(PcmBuffer& buffer, uint32_t frames, std::string* error) {
+    buffer.setFrameLength(0);
+    if (!decoder_) {
+        setError(error, "the file is not open for reading");
+        return false;
+    }
+    if (buffer.format().interleaved || !buffer.format().sameStream(format_)) {
+        setError(error, "the buffer is not in the file's processing format");
+        return false;
+    }
+    frames = std::min(frames, buffer.frameCapacity());
+    std::string why;
+    const int64_t got = decoder_->read(position_, buffer.channels(), frames, why);
+    if (got < 0) {
+        setError(error, why);
+        return false;
+    }
+    buffer.setFrameLength(uint32_t(got));
+    position_ += got;
+    return true;
+}
+
+bool AudioFile::write(const PcmBuffer& buffer, std::string* error) {
+    if (!writer_) {
+        setError(error, "the file is not open for writing");
+        return false;
+    }
+    std::string why;
+    if (!writer_->write(buffer, why)) {
+        setError(error, why);
+        return false;
+    }
+    position_ = writer_->frames();
+    return true;
+}
+
+void AudioFile::close() {
+    if (writer_) {
+        std::string ignored;
+        writer_->finish(ignored);
+    }
+}
+
+}  // namespace kestio::platform::audio

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "platform/audio/audio_format.h"
+#include "platform/audio/pcm_buffer.h"
+
+namespace kestio::platform::audio {
+
+class AudioDecoder;
+class CafWriter;
+
+// An audio file, read through FFmpeg or written as CAF.
+//
+// Reading opens any file FFmpeg can decode that has a sound track: wav, aiff/aif, caf, flac,
+// mp3, m4a and the sound of video files (the first or "best" audio stream). Frames are counted
+// from the first sample the encoder meant to be heard: MP3 and AAC encoder delay and end
+// padding are removed. framePosition() is exact: a seek decodes from before the target and
+// drops the samples before it.
+//
+// Writing makes a CAF file of 32-bit float or 16-bit integer samples and appends buffers; the
+// file can be opened for reading while it is still being written.
+//
+// An AudioFile is used by one thread at a time.
+class AudioFile {
+  public:
+    enum class SampleEncoding { Float32, Int16 };
+
+    // Null when the file cannot be opened or has no sound; `error` then says why.
+    static std::shared_ptr<AudioFile> openForReading(const std::filesystem::path& path,
+                                                     std::string* error = nullptr);
+    // Creates (or replaces) a CAF file with `format`'s rate and channel count. Null on
+    // failure; `error` then says why.
+    static std::shared_ptr<AudioFile> openForWriting(
+        const std::filesystem::path& path, const AudioFormat& format,
+        SampleEncoding encoding = SampleEncoding::Float32, std::string* error = nullptr);
+
+    ~AudioFile();
+    AudioFile(const AudioFile&) = delete;
+    AudioFile& operator=(const AudioFile&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    bool isWritable() const { return writer_ != nullptr; }
+    // Whether the file also holds pictures (a video file).
+    bool containsVideo() const { return containsVideo_; }
+    // Non-interleaved float at the file's rate and channel count.
+    AudioFormat processingFormat() const { return format_; }
+    // Frames in the file (for a file being written: frames written so far).
+    int64_t length() const;
+
+    // The frame the next read starts at. Setting it beyond the end makes reads return nothing.
+    int64_t framePosition() const { return position_; }
+    void setFramePosition(int64_t frame);
+
+    // Reads up to `frames` frames (at most the buffer's capacity) from framePosition() into
+    // `buffer`, which must have the processing format's rate and channel count and be
+    // non-interleaved. Sets its frame length to the frames read: fewer at the end of the file,
+    // 0 past it. False on a decoding error or a wrong buffer.
+    bool read(PcmBuffer& buffer, uint32_t frames, std::string* error = nullptr);
+    // Appends the buffer's frames (interleaved or not, same rate and channel count).
+    bool write(const PcmBuffer& buffer, std::string* error = nullptr);
+    // Finishes a written file (also done on destruction).
+    void close();
+
+  private:
+    AudioFile() = default;
+
+    std::filesystem::path path_;
+    AudioFormat format_;
+    bool containsVideo_ = false;
+    int64_t position_ = 0;
+    std::unique_ptr<AudioDecoder> decoder_;
+    std::unique_ptr<CafWriter> writer_;
+};
+
+}  // namespace kestio::platform::audio

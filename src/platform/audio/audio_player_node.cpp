@@ -1,0 +1,269 @@
+#include "platform/audio/audio_player_node.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "platform/audio/channel_map.h"
+#include "platform/audio/player_read_ahead.h"
+#include "platform/audio/render_step.h"
+#include "platform/audio/stream_resampler.h"
+
+namespace kestio::platform::audio {
+
+namespace {
+
+// Output frames converted per resampler call.
+constexpr uint32_t kResampleChunk = 256;
+
+// Reads the ring on the render thread and adapts its frames to the link format.
+class PlayerKernel final : public RenderKernel {
+  public:
+    PlayerKernel(std::shared_ptr<PlayerReadAhead> readAhead, const KernelSpec& spec)
+        : readAhead_(std::move(readAhead)),
+          channels_(spec.output.channelCount),
+          linkRate_(uint32_t(std::lround(spec.output.sampleRate))),
+          out_(std::size_t(channels_) * std::max<uint32_t>(spec.maxFrames, 1)),
+          outPointers_(channels_),
+          chunkPointers_(channels_),
+          resampler_(channels_, kResampleChunk),
+          staging_(std::size_t(channels_) * resampler_.maxInputFrames()),
+          stagingPointers_(channels_) {
+        const std::size_t frames = std::max<uint32_t>(spec.maxFrames, 1);
+        for (uint32_t c = 0; c < channels_; ++c) {
+            outPointers_[c] = out_.data() + c * frames;
+            stagingPointers_[c] = staging_.data() + std::size_t(c) * resampler_.maxInputFrames();
+        }
+        for (uint32_t source = 1; source <= SampleRing::kChannels; ++source) {
+            maps_[source] = defaultChannelMap(source, channels_);
+        }
+    }
+
+    const float* const* render(const RenderStep& /*step*/, uint32_t frames) noexcept override {
+        PlayerReadAhead& shared = *readAhead_;
+        PlayerReadAhead::Consumer& consumer = shared.consumer;
+
+        const uint64_t flush = shared.flushEpoch.load(std::memory_order_acquire);
+        if (flush != consumer.seenFlush) {
+            consumer.seenFlush = flush;
+            consumer.read =
+                std::max(consumer.read, shared.flushUpTo.load(std::memory_order_relaxed));
+            resampler_.reset();
+        }
+        adoptMarks(shared);
+
+        uint32_t produced = 0;
+        if (shared.playing.load(std::memory_order_acquire)) {
+            while (produced < frames) {
+                adoptMarks(shared);
+                if (readable(shared) == 0) {
+                    break;  // nothing read ahead: the rest is silence
+                }
+                produced += consumer.current && consumer.current->sampleRate != linkRate_
+                                ? renderResampled(shared, produced, frames - produced)
+                                : renderDirect(shared, produced, frames - produced);
+            }
+        }
+        for (uint32_t c = 0; c < channels_; ++c) {
+            std::memset(outPointers_[c] + produced, 0, (frames - produced) * sizeof(float));
+        }
+        shared.ring.setReadIndex(consumer.read);
+        return outPointers_.data();
+    }
+
+  private:
+    // Takes every mark the read position has reached; the last one describes the frames there.
+    void adoptMarks(PlayerReadAhead& shared) noexcept {
+        while (const auto* mark = shared.marks.front()) {
+            if (mark->index > shared.consumer.read) {
+                break;
+            }
+            shared.consumer.current = *mark;
+            shared.marks.discardFront();
+        }
+        const auto& current = shared.consumer.current;
+        if (current && !(configured_ && *configured_ == *current)) {
+            configured_ = current;
+            sourceChannels_ = current->channels;
+            if (current->sampleRate != linkRate_) {
+                resampler_.setTable(shared.tables.find(current->sampleRate, linkRate_), channels_);
+            }
+        }
+    }
+
+    // Frames readable before the next change of format.
+    uint32_t readable(const PlayerReadAhead& shared) const noexcept {
+        uint64_t limit = shared.ring.writeIndex();
+        if (const auto* next = shared.marks.front()) {
+            limit = std::min(limit, next->index);
+        }
+        const uint64_t read = shared.consumer.read;
+        return limit > read ? uint32_t(std::min<uint64_t>(limit - read, 1u << 30)) : 0;
+    }
+
+    void copyMapped(const PlayerReadAhead& shared, float* const* into, uint32_t offset,
+                    uint32_t frames) noexcept {
+        const auto& map = maps_[std::clamp<uint32_t>(sourceChannels_, 1, SampleRing::kChannels)];
+        for (uint32_t c = 0; c < channels_; ++c) {
+            const int from = map[c];
+            if (from >= 0 && uint32_t(from) < sourceChannels_) {
+                shared.ring.copyOut(uint32_t(from), shared.consumer.read, into[c] + offset, frames);
+            } else {
+                std::memset(into[c] + offset, 0, frames * sizeof(float));
+            }
+        }
+    }
+
+    uint32_t renderDirect(PlayerReadAhead& shared, uint32_t offset, uint32_t wanted) noexcept {
+        const uint32_t n = std::min(wanted, readable(shared));
+        if (n > 0) {
+            copyMapped(shared, outPointers_.data(), offset, n);
+            shared.consumer.read += n;
+        }
+        return n;
+    }
+
+    uint32_t renderResampled(PlayerReadAhead& shared, uint32_t offset, uint32_t wanted) noexcept {
+        const uint32_t available = readable(shared);
+        uint32_t chunk = std::min(wanted, kResampleChunk);
+        for (uint32_t c = 0; c < channels_; ++c) {
+            chunkPointers_[c] = outPointers_[c] + offset;
+        }
+        if (resampler_.table() == nullptr) {
+            // No conversion for this rate: skip its frames in time, silently.
+            const auto skip =
+                uint32_t(std::ceil(double(chunk) * configured_->sampleRate / double(linkRate_)));
+            shared.consumer.read += std::min(skip, available);
+            for (uint32_t c = 0; c < channels_; ++c) {
+                std::memset(chunkPointers_[c], 0, chunk * sizeof(float));
+            }
+            return chunk;
+        }
+        uint32_t needed = resampler_.inputFramesFor(chunk);
+        if (needed > available) {
+            // The frames of this format end here (or have not been read ahead yet): give the
+            // output they cover, with silence ahead of them for the filter to look into.
+            chunk = resampler_.outputFramesWithin(available, chunk);
+            if (chunk == 0) {
+                shared.consumer.read += available;
+                resampler_.reset();
+                return 0;
+            }
+            needed = resampler_.inputFramesFor(chunk);
+        }
+        const uint32_t take = std::min(needed, available);
+        copyMapped(shared, stagingPointers_.data(), 0, take);
+        for (uint32_t c = 0; c < channels_; ++c) {
+            std::memset(stagingPointers_[c] + take, 0, (needed - take) * sizeof(float));
+        }
+        resampler_.process(stagingPointers_.data(), needed, chunkPointers_.data(), chunk);
+        shared.consumer.read += take;
+        return chunk;
+    }
+
+    std::shared_ptr<PlayerReadAhead> readAhead_;
+    uint32_t channels_;
+    uint32_t linkRate_;
+    std::vector<float> out_;
+    std::vector<float*> outPointers_;
+    std::vector<float*> chunkPointers_;
+    StreamResampler resampler_;
+    std::vector<float> staging_;
+    std::vector<float*> stagingPointers_;
+    std::array<ChannelMap, SampleRing::kChannels + 1> maps_;
+    std::optional<PlayerReadAhead::FormatMark> configured_;
+    uint32_t sourceChannels_ = 0;
+};
+
+}  // namespace
+
+AudioPlayerNode::AudioPlayerNode() : readAhead_(std::make_shared<PlayerReadAhead>()) {}
+
+AudioPlayerNode::~AudioPlayerNode() {
+    auto pending = readAhead_->stop();
+    readAhead_->quit();
+    if (thread_.joinable()) {
+        if (thread_.get_id() == std::this_thread::get_id()) {
+            thread_.detach();  // destroyed by one of its own completions; it ends by itself
+        } else {
+            thread_.join();
+        }
+    }
+    for (auto& completion : pending) {
+        completion();
+    }
+}
+
+void AudioPlayerNode::ensureThread() {
+    if (!thread_.joinable()) {
+        thread_ = std::thread([readAhead = readAhead_] { readAhead->run(); });
+    }
+}
+
+void AudioPlayerNode::scheduleBuffer(std::shared_ptr<const PcmBuffer> buffer,
+                                     Completion completion) {
+    ensureThread();
+    PlayerReadAhead::Item item;
+    item.count = buffer ? buffer->frameLength() : 0;
+    item.buffer = std::move(buffer);
+    item.completion = std::move(completion);
+    readAhead_->schedule(std::move(item));
+}
+
+void AudioPlayerNode::scheduleSegment(std::shared_ptr<AudioFile> file, int64_t startFrame,
+                                      uint64_t frameCount, Completion completion) {
+    ensureThread();
+    PlayerReadAhead::Item item;
+    item.count = file ? frameCount : 0;
+    item.file = std::move(file);
+    item.start = std::max<int64_t>(startFrame, 0);
+    item.completion = std::move(completion);
+    readAhead_->schedule(std::move(item));
+}
+
+void AudioPlayerNode::play() {
+    readAhead_->playing.store(true, std::memory_order_release);
+}
+
+void AudioPlayerNode::pause() {
+    readAhead_->playing.store(false, std::memory_order_release);
+}
+
+void AudioPlayerNode::stop() {
+    for (auto& completion : readAhead_->stop()) {
+        completion();
+    }
+}
+
+bool AudioPlayerNode::isPlaying() const {
+    return readAhead_->playing.load(std::memory_order_acquire);
+}
+
+void AudioPlayerNode::setVolume(float volume) {
+    readAhead_->volume.store(std::isfinite(volume) ? std::clamp(volume, 0.0f, 1.0f) : 0.0f,
+                             std::memory_order_relaxed);
+}
+
+float AudioPlayerNode::volume() const {
+    return readAhead_->volume.load(std::memory_order_relaxed);
+}
+
+bool AudioPlayerNode::waitUntilPrepared(double wallSeconds) {
+    return readAhead_->waitUntilPrepared(wallSeconds);
+}
+
+std::shared_ptr<RenderKernel> AudioPlayerNode::makeKernel(const KernelSpec& spec) {
+    return std::make_shared<PlayerKernel>(readAhead_, spec);
+}
+
+const std::atomic<float>* AudioPlayerNode::mixingGain() const {
+    return &readAhead_->volume;
+}
+
+void AudioPlayerNode::willRenderTo(const AudioFormat& output) {
+    readAhead_->setLinkRate(uint32_t(std::lround(output.sampleRate)));
+}
+
+}  // namespace kestio::platform::audio

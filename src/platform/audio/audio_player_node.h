@@ -1,0 +1,74 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "platform/audio/audio_file.h"
+#include "platform/audio/audio_node.h"
+#include "platform/audio/pcm_buffer.h"
+
+namespace kestio::platform::audio {
+
+class PlayerReadAhead;
+
+// Plays scheduled buffers and file segments one after the other, without gaps, in the format
+// of its output link: every item is adapted on the way (channels by defaultChannelMap, rate by
+// a windowed-sinc resampler), so items of any rate and channel count can follow each other,
+// and the link format may change while the schedule plays on.
+//
+// A read-ahead thread of the node decodes ahead of the render thread (about 1.4 s at 48 kHz).
+// Completions: an item's completion runs once, either on the read-ahead thread as soon as the
+// item's last frame has been read ahead (so a main-thread reaction to it has time before the
+// item ends), or, for items still pending when stop() is called (or the node is destroyed), on
+// the thread calling stop() before it returns. Completions that need the main thread post to it
+// themselves (RunLoop::post).
+class AudioPlayerNode final : public AudioNode {
+  public:
+    using Completion = std::function<void()>;
+
+    AudioPlayerNode();
+    ~AudioPlayerNode() override;
+
+    // Queues the buffer's frames (0 to frameLength) after everything already scheduled. The
+    // buffer must not change afterwards.
+    void scheduleBuffer(std::shared_ptr<const PcmBuffer> buffer, Completion completion = {});
+    // Queues `frameCount` frames of `file` from `startFrame` after everything already
+    // scheduled. The node reads the file through its own reader, so the caller may keep
+    // using `file`. A segment reaching past the end of the file ends there.
+    void scheduleSegment(std::shared_ptr<AudioFile> file, int64_t startFrame, uint64_t frameCount,
+                         Completion completion = {});
+
+    // Starts or resumes playing (on a stopped engine the node waits for it to run). With
+    // nothing scheduled the node renders silence.
+    void play();
+    // Holds the position; the schedule is kept.
+    void pause();
+    // Drops the schedule and what was read ahead, calls every pending completion once (see
+    // above) and stops playing.
+    void stop();
+    bool isPlaying() const;
+
+    // The gain, 0 to 1, where the node's chain enters the main mixer (after any effects).
+    // Taps on the node itself see the signal before it.
+    void setVolume(float volume);
+    float volume() const;
+
+    // Blocks until every scheduled frame has been read ahead or the read-ahead buffer is full;
+    // false on time-out. For offline rendering and tests.
+    bool waitUntilPrepared(double wallSeconds);
+
+  private:
+    uint32_t inputBusCount() const override { return 0; }
+    std::shared_ptr<RenderKernel> makeKernel(const KernelSpec& spec) override;
+    const std::atomic<float>* mixingGain() const override;
+    void willRenderTo(const AudioFormat& output) override;
+    void ensureThread();
+
+    std::shared_ptr<PlayerReadAhead> readAhead_;
+    std::thread thread_;
+};
+
+}  // namespace kestio::platform::audio

@@ -1,0 +1,163 @@
+#include "platform/audio/mixer_node.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "platform/audio/audio_engine.h"
+#include "platform/audio/channel_map.h"
+#include "platform/audio/render_step.h"
+#include "platform/audio/stream_resampler.h"
+
+namespace kestio::platform::audio {
+
+namespace {
+
+// Owned sample memory: `channels` arrays of `frames` floats and their pointers.
+struct Planes {
+    Planes(uint32_t channels, uint32_t frames)
+        : samples(std::size_t(channels) * std::max<uint32_t>(frames, 1), 0.0f), pointers(channels) {
+        for (uint32_t c = 0; c < channels; ++c) {
+            pointers[c] = samples.data() + std::size_t(c) * std::max<uint32_t>(frames, 1);
+        }
+    }
+    std::vector<float> samples;
+    std::vector<float*> pointers;
+};
+
+class MixerKernel final : public RenderKernel {
+  public:
+    explicit MixerKernel(const KernelSpec& spec)
+        : channels_(spec.output.channelCount), out_(channels_, spec.maxFrames) {}
+
+    const float* const* render(const RenderStep& step, uint32_t frames) noexcept override {
+        for (uint32_t c = 0; c < channels_; ++c) {
+            std::memset(out_.pointers[c], 0, frames * sizeof(float));
+        }
+        for (const RenderStep* input : step.inputs) {
+            const float* const* in = input->pull(frames);
+            const float gain =
+                input->gain != nullptr ? input->gain->load(std::memory_order_relaxed) : 1.0f;
+            if (gain == 0.0f) {
+                continue;
+            }
+            const uint32_t channels = std::min(channels_, input->format.channelCount);
+            for (uint32_t c = 0; c < channels; ++c) {
+                float* out = out_.pointers[c];
+                const float* src = in[c];
+                for (uint32_t i = 0; i < frames; ++i) {
+                    out[i] += gain * src[i];
+                }
+            }
+        }
+        return out_.pointers.data();
+    }
+
+  private:
+    uint32_t channels_;
+    Planes out_;
+};
+
+// One input's way into the mixer's format: channel map first (at the input's rate), then
+// the rate.
+class MixerInputKernel final : public RenderKernel {
+  public:
+    MixerInputKernel(const AudioFormat& from, const KernelSpec& spec)
+        : from_(from),
+          to_(spec.output),
+          map_(defaultChannelMap(from.channelCount, spec.output.channelCount)),
+          out_(to_.channelCount, spec.maxFrames),
+          mapped_(to_.channelCount, MixerNode::inputFramesFor(from, spec)),
+          table_(from.sampleRate == to_.sampleRate
+                     ? nullptr
+                     : ResamplerTable::make(uint32_t(std::lround(from.sampleRate)),
+                                            uint32_t(std::lround(to_.sampleRate)))),
+          resampler_(to_.channelCount, spec.maxFrames, from.sampleRate / to_.sampleRate) {
+        resampler_.setTable(table_.get(), to_.channelCount);
+    }
+
+    const float* const* render(const RenderStep& step, uint32_t frames) noexcept override {
+        const RenderStep* upstream = step.inputs.empty() ? nullptr : step.inputs[0];
+        if (from_.sampleRate == to_.sampleRate) {
+            if (upstream == nullptr) {
+                return silence(frames);
+            }
+            const float* const* in = upstream->pull(frames);
+            applyChannelMap(map_.data(), to_.channelCount, in, from_.channelCount,
+                            out_.pointers.data(), frames);
+            return out_.pointers.data();
+        }
+        const uint32_t needed = resampler_.inputFramesFor(frames);
+        if (needed > 0 && upstream != nullptr) {
+            const float* const* in = upstream->pull(needed);
+            applyChannelMap(map_.data(), to_.channelCount, in, from_.channelCount,
+                            mapped_.pointers.data(), needed);
+        } else {
+            for (uint32_t c = 0; c < to_.channelCount; ++c) {
+                std::memset(mapped_.pointers[c], 0, needed * sizeof(float));
+            }
+        }
+        resampler_.process(mapped_.pointers.data(), needed, out_.pointers.data(), frames);
+        return out_.pointers.data();
+    }
+
+  private:
+    const float* const* silence(uint32_t frames) noexcept {
+        for (uint32_t c = 0; c < to_.channelCount; ++c) {
+            std::memset(out_.pointers[c], 0, frames * sizeof(float));
+        }
+        return out_.pointers.data();
+    }
+
+    AudioFormat from_;
+    AudioFormat to_;
+    ChannelMap map_;
+    Planes out_;
+    Planes mapped_;
+    std::shared_ptr<const ResamplerTable> table_;
+    StreamResampler resampler_;
+};
+
+}  // namespace
+
+AudioFormat MixerNode::outputFormat(uint32_t bus) const {
+    if (bus != 0 || engine() == nullptr) {
+        return AudioFormat{0.0, 0, false};
+    }
+    return engine()->outputFormat();
+}
+
+uint32_t MixerNode::inputBusCount() const {
+    return std::numeric_limits<uint32_t>::max();
+}
+
+std::shared_ptr<RenderKernel> MixerNode::makeKernel(const KernelSpec& spec) {
+    return std::make_shared<MixerKernel>(spec);
+}
+
+uint32_t MixerNode::inputFramesFor(const AudioFormat& from, const KernelSpec& spec) {
+    if (from.sampleRate == spec.output.sampleRate) {
+        return spec.maxFrames;
+    }
+    return StreamResampler::inputFramesBound(spec.maxFrames, from.sampleRate,
+                                             spec.output.sampleRate);
+}
+
+std::shared_ptr<RenderKernel> MixerNode::converterFor(const AudioNode& source,
+                                                      const AudioFormat& from,
+                                                      const KernelSpec& spec) {
+    if (from.sameStream(spec.output)) {
+        converters_.erase(&source);
+        return nullptr;
+    }
+    const KernelSpec key{from, spec.output, spec.maxFrames};
+    auto& entry = converters_[&source];
+    if (!entry.second || !(entry.first == key)) {
+        entry = {key, std::make_shared<MixerInputKernel>(from, spec)};
+    }
+    return entry.second;
+}
+
+}  // namespace kestio::platform::audio

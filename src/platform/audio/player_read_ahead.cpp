@@ -1,0 +1,195 @@
+#include "platform/audio/player_read_ahead.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <string>
+
+#include "platform/runloop/console.h"
+
+namespace kestio::platform::audio {
+
+namespace {
+constexpr auto kIdleWait = std::chrono::milliseconds(4);
+}
+
+PlayerReadAhead::PlayerReadAhead() = default;
+
+void PlayerReadAhead::schedule(Item item) {
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(std::move(item));
+    }
+    work_.notify_all();
+}
+
+std::vector<PlayerReadAhead::Completion> PlayerReadAhead::stop() {
+    std::vector<Completion> pending;
+    std::unique_lock lock(mutex_);
+    ++epoch_;
+    for (auto& item : queue_) {
+        if (item.completion) {
+            pending.push_back(std::move(item.completion));
+        }
+    }
+    queue_.clear();
+    lastMark_.reset();
+    playing.store(false, std::memory_order_release);
+    flushUpTo.store(ring.writeIndex(), std::memory_order_relaxed);
+    flushEpoch.fetch_add(1, std::memory_order_release);
+    if (std::this_thread::get_id() != runner_) {
+        progress_.wait(lock, [this] { return !calling_; });
+    }
+    lock.unlock();
+    work_.notify_all();
+    return pending;
+}
+
+void PlayerReadAhead::quit() {
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    work_.notify_all();
+}
+
+bool PlayerReadAhead::waitUntilPrepared(double wallSeconds) {
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(wallSeconds));
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if ((queue_.empty() && !calling_) || !hasRoomLocked()) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        progress_.wait_for(lock, kIdleWait);
+    }
+}
+
+void PlayerReadAhead::setLinkRate(uint32_t rate) {
+    std::lock_guard lock(mutex_);
+    if (rate == linkRate_) {
+        return;
+    }
+    linkRate_ = rate;
+    for (uint32_t source : sourceRates_) {
+        if (source != rate) {
+            tables.ensure(source, rate);
+        }
+    }
+}
+
+bool PlayerReadAhead::hasRoomLocked() const {
+    return ring.freeFrames() > 0 && !marks.full();
+}
+
+void PlayerReadAhead::prepareRateLocked(uint32_t sampleRate) {
+    if (std::find(sourceRates_.begin(), sourceRates_.end(), sampleRate) == sourceRates_.end()) {
+        sourceRates_.push_back(sampleRate);
+    }
+    if (linkRate_ != 0 && sampleRate != linkRate_ && !tables.ensure(sampleRate, linkRate_)) {
+        Console::log("audio player: no conversion from " + std::to_string(sampleRate) + " Hz to " +
+                     std::to_string(linkRate_) + " Hz; the item plays silent");
+    }
+}
+
+void PlayerReadAhead::run() {
+    std::shared_ptr<AudioFile> reader;
+    std::shared_ptr<PcmBuffer> scratch;
+    std::unique_lock lock(mutex_);
+    runner_ = std::this_thread::get_id();
+    while (!quit_) {
+        if (queue_.empty() || !hasRoomLocked()) {
+            work_.wait_for(lock, kIdleWait);
+            continue;
+        }
+        Item& item = queue_.front();
+        const uint64_t epoch = epoch_;
+        uint32_t frames = uint32_t(std::min<uint64_t>(
+            {uint64_t(kChunkFrames), item.count - item.done, uint64_t(ring.freeFrames())}));
+        bool ended = false;
+        const float* const* planes = nullptr;
+        const float* interleaved = nullptr;
+        uint32_t offset = 0;
+        AudioFormat format;
+
+        if (item.buffer) {
+            format = item.buffer->format();
+            const uint64_t at = uint64_t(item.start) + item.done;
+            if (format.interleaved) {
+                interleaved = item.buffer->interleavedData() + at * format.channelCount;
+            } else {
+                planes = item.buffer->channels();
+                offset = uint32_t(at);
+            }
+        } else if (item.file && frames > 0) {
+            const auto file = item.file;
+            const int64_t at = item.start + int64_t(item.done);
+            lock.unlock();
+            std::string error;
+            if (!reader || reader->path() != file->path()) {
+                reader = AudioFile::openForReading(file->path(), &error);
+            }
+            bool ok = reader != nullptr;
+            if (ok) {
+                format = reader->processingFormat();
+                if (!scratch || !(scratch->format() == format)) {
+                    scratch = PcmBuffer::make(format, kChunkFrames);
+                }
+                ok = scratch != nullptr;
+            }
+            if (ok) {
+                reader->setFramePosition(at);
+                ok = reader->read(*scratch, frames, &error);
+            }
+            if (!ok) {
+                Console::log("audio player: cannot read " + file->path().string() + ": " + error);
+                reader.reset();
+            }
+            lock.lock();
+            if (epoch_ != epoch || quit_) {
+                continue;  // stopped meanwhile: the item is gone
+            }
+            const uint32_t got = ok ? scratch->frameLength() : 0;
+            ended = got < frames;
+            frames = got;
+            planes = ok ? scratch->channels() : nullptr;
+        } else {
+            ended = true;
+        }
+
+        if (frames > 0) {
+            const FormatMark mark{ring.writeIndex(), uint32_t(std::lround(format.sampleRate)),
+                                  std::min(format.channelCount, SampleRing::kChannels)};
+            if (!lastMark_ || lastMark_->sampleRate != mark.sampleRate ||
+                lastMark_->channels != mark.channels) {
+                prepareRateLocked(mark.sampleRate);
+                marks.push(mark);
+                lastMark_ = mark;
+            }
+            if (interleaved != nullptr) {
+                ring.writeInterleaved(interleaved, format.channelCount, mark.channels, frames);
+            } else {
+                ring.write(planes, mark.channels, frames, offset);
+            }
+            item.done += frames;
+        }
+        if (ended || item.done >= item.count) {
+            Completion completion = std::move(item.completion);
+            queue_.pop_front();
+            if (completion) {
+                calling_ = true;
+                lock.unlock();
+                completion();
+                lock.lock();
+                calling_ = false;
+            }
+        }
+        progress_.notify_all();
+    }
+}
+
+}  // namespace kestio::platform::audio

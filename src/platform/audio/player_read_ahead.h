@@ -1,0 +1,105 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "platform/audio/audio_file.h"
+#include "platform/audio/pcm_buffer.h"
+#include "platform/audio/resampler_table_set.h"
+#include "platform/audio/sample_ring.h"
+#include "platform/audio/spsc_queue.h"
+
+namespace kestio::platform::audio {
+
+// The state a player node shares between the main thread, its read-ahead thread and the
+// render thread.
+//
+// The read-ahead thread takes scheduled buffers and file segments in order, decodes them and
+// writes their frames, at their own rate and channel count, into a ring that the render thread
+// reads. A mark in a second queue tells the render thread where the rate or channel count
+// changes. An item's completion runs on the read-ahead thread as soon as its last frame is in
+// the ring. Stopping drops the schedule, calls the completions still pending on the thread
+// that stops, and tells the render thread which frames to skip.
+class PlayerReadAhead {
+  public:
+    using Completion = std::function<void()>;
+
+    struct Item {
+        std::shared_ptr<const PcmBuffer> buffer;
+        std::shared_ptr<AudioFile> file;
+        int64_t start = 0;   // first frame of the buffer or file
+        uint64_t count = 0;  // frames to play
+        Completion completion;
+        uint64_t done = 0;  // frames written so far
+    };
+
+    // Where the frames of one rate and channel count begin.
+    struct FormatMark {
+        uint64_t index = 0;
+        uint32_t sampleRate = 0;
+        uint32_t channels = 0;
+        bool operator==(const FormatMark&) const = default;
+    };
+
+    // What only the render thread touches: its position and the format of the frames there.
+    struct Consumer {
+        uint64_t read = 0;
+        std::optional<FormatMark> current;
+        uint64_t seenFlush = 0;
+    };
+
+    static constexpr uint32_t kRingFrames = 1u << 16;
+    static constexpr uint32_t kChunkFrames = 4096;
+
+    PlayerReadAhead();
+
+    // Main thread.
+    void schedule(Item item);
+    // Drops the schedule and returns the completions still pending, in schedule order. Waits
+    // for a completion that the read-ahead thread is running (unless called from it).
+    std::vector<Completion> stop();
+    // Ends run().
+    void quit();
+    // Blocks until every scheduled frame is in the ring or the ring is full; false on time-out.
+    bool waitUntilPrepared(double wallSeconds);
+    // The rate the render thread converts to; resampler tables are prepared for it.
+    void setLinkRate(uint32_t rate);
+
+    // The read-ahead thread's body.
+    void run();
+
+    SampleRing ring{kRingFrames};
+    SpscQueue<FormatMark> marks{256};
+    ResamplerTableSet tables;
+    std::atomic<uint64_t> flushEpoch{0};  // advanced by every stop
+    std::atomic<uint64_t> flushUpTo{0};   // frames before this index are dropped
+    std::atomic<bool> playing{false};
+    std::atomic<float> volume{1.0f};
+    Consumer consumer;  // render thread only
+
+  private:
+    bool hasRoomLocked() const;
+    void prepareRateLocked(uint32_t sampleRate);
+
+    mutable std::mutex mutex_;
+    std::condition_variable work_;
+    std::condition_variable progress_;
+    std::deque<Item> queue_;
+    uint64_t epoch_ = 0;
+    bool quit_ = false;
+    bool calling_ = false;
+    std::thread::id runner_;
+    std::optional<FormatMark> lastMark_;
+    uint32_t linkRate_ = 0;
+    std::vector<uint32_t> sourceRates_;
+};
+
+}  // namespace kestio::platform::audio

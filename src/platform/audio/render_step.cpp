@@ -1,0 +1,15 @@
+#include "platform/audio/render_step.h"
+
+#include "platform/audio/tap_ring.h"
+
+namespace kestio::platform::audio {
+
+const float* const* RenderStep::pull(uint32_t frames) const noexcept {
+    const float* const* out = kernel->render(*this, frames);
+    if (tap != nullptr) {
+        tap->write(out, format.channelCount, frames, format.sampleRate);
+    }
+    return out;
+}
+
+}  // namespace kestio::platform::audio

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <span>
+
+#include "platform/audio/audio_format.h"
+
+namespace kestio::platform::audio {
+
+class RenderStep;
+class TapRing;
+
+// A node's processing on the render thread, prepared on the main thread for one link format
+// and one largest block. render() never allocates, locks, logs or touches files.
+class RenderKernel {
+  public:
+    virtual ~RenderKernel() = default;
+    // Renders `frames` frames (at most the largest block the kernel was made for), pulling its
+    // inputs through `step`, and returns one pointer per output channel. The samples stay
+    // valid until the kernel renders again.
+    virtual const float* const* render(const RenderStep& step, uint32_t frames) noexcept = 0;
+};
+
+// A node's place in one render plan: its kernel, the steps it pulls from, its tap and the
+// gain a mixer applies to it. Built on the main thread, then only read on the render thread.
+class RenderStep {
+  public:
+    RenderKernel* kernel = nullptr;
+    std::span<RenderStep* const> inputs;
+    AudioFormat format;  // of the step's output
+    TapRing* tap = nullptr;
+    const std::atomic<float>* gain = nullptr;
+
+    // Renders the step and hands a copy of its output to its tap.
+    const float* const* pull(uint32_t frames) const noexcept;
+};
+
+}  // namespace kestio::platform::audio

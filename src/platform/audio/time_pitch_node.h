@@ -1,0 +1,37 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "platform/audio/audio_node.h"
+
+namespace kestio::platform::audio {
+
+// Changes the tempo of what passes through without changing its pitch (Rubber Band R3 engine,
+// real-time mode, short window). At a rate of exactly 1 the node passes its input through
+// untouched and adds no delay; when it leaves rate 1 it restarts the stretcher and removes the
+// stretcher's start delay, so the output stays in step with the input. The node pulls
+// rate × as many input frames as it renders. Its input and output links carry one format.
+class TimePitchNode final : public AudioNode {
+  public:
+    static constexpr float kMinRate = 1.0f / 32.0f;
+    static constexpr float kMaxRate = 32.0f;
+    // Input frames the stretcher takes per step.
+    static constexpr uint32_t kBlockFrames = 512;
+
+    TimePitchNode();
+
+    // The playback rate: 2 plays twice as fast. Clamped to [kMinRate, kMaxRate]; applies from
+    // the next block.
+    void setRate(float rate);
+    float rate() const { return rate_->load(std::memory_order_relaxed); }
+
+  private:
+    uint32_t inputBusCount() const override { return 1; }
+    std::shared_ptr<RenderKernel> makeKernel(const KernelSpec& spec) override;
+    uint32_t maxInputFrames(const KernelSpec& spec) const override;
+
+    std::shared_ptr<std::atomic<float>> rate_;
+};
+
+}  // namespace kestio::platform::audio

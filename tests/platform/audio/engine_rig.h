@@ -1,0 +1,56 @@
+#pragma once
+
+// An engine on a null device, pulled block by block from the test's thread, with the player
+// nodes it made given time to read ahead before every block (so that what a block holds never
+// depends on thread timing).
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "platform/audio/audio_engine.h"
+#include "platform/audio/audio_player_node.h"
+#include "platform/audio/mixer_node.h"
+#include "support/null_audio_device.h"
+
+namespace kestio::test {
+
+struct EngineRig {
+    explicit EngineRig(double rate = 48000.0, uint32_t channels = 2)
+        : device(std::make_shared<NullAudioDevice>(rate, channels)), engine(device) {}
+
+    std::shared_ptr<platform::audio::AudioPlayerNode> makePlayer() {
+        auto player = std::make_shared<platform::audio::AudioPlayerNode>();
+        engine.attach(player);
+        players.push_back(player);
+        return player;
+    }
+
+    // Renders `frames` frames in blocks of at most `block`.
+    void pull(uint32_t frames, uint32_t block = 1024) {
+        while (frames > 0) {
+            const uint32_t n = std::min(frames, block);
+            device->pull(0);  // lets the render side take in stops and graph changes
+            for (const auto& player : players) {
+                EXPECT_TRUE(player->waitUntilPrepared(20.0)) << "read-ahead did not finish";
+            }
+            device->pull(n);
+            frames -= n;
+        }
+    }
+
+    std::span<const float> channel(uint32_t c, std::size_t from = 0) const {
+        const auto& samples = device->channel(c);
+        from = std::min(from, samples.size());
+        return std::span<const float>(samples).subspan(from);
+    }
+
+    std::shared_ptr<NullAudioDevice> device;
+    platform::audio::AudioEngine engine;
+    std::vector<std::shared_ptr<platform::audio::AudioPlayerNode>> players;
+};
+
+}  // namespace kestio::test
