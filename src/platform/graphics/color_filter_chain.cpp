@@ -110,7 +110,8 @@ struct Layout {
 constexpr int kBlock = 64;
 
 inline float fastLog2(float x) {
-    // x > 0. Exponent plus log2 of the mantissa in [1, 2) by the atanh series.
+    // x > 0 and normal. Exponent plus log2 of the mantissa in [1, 2) by the atanh series
+    // (error below 1e-6; measured faster than the division-free polynomials here).
     const std::uint32_t bits = std::bit_cast<std::uint32_t>(x);
     const float e = static_cast<float>(static_cast<int>(bits >> 23) - 127);
     const float m = std::bit_cast<float>((bits & 0x007fffffu) | 0x3f800000u);
@@ -166,11 +167,9 @@ inline std::uint32_t premultiply(std::uint32_t c, std::uint32_t a) {
     return (t + (t >> 8)) >> 8;
 }
 
-__attribute__((target_clones("avx2", "default"))) void filterRow(const std::uint32_t* src,
-                                                                 std::uint32_t* dst, int width,
-                                                                 const Layout layout,
-                                                                 const Stage* stages,
-                                                                 int stageCount) {
+__attribute__((target_clones("arch=x86-64-v3", "default"))) void filterRow(
+    const std::uint32_t* src, std::uint32_t* dst, int width, const Layout layout,
+    const Stage* stages, int stageCount) {
     const Tables& t = tables();
     alignas(32) float r[kBlock];
     alignas(32) float g[kBlock];
