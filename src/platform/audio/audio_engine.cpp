@@ -144,16 +144,14 @@ std::optional<std::string> AudioEngine::connect(const std::shared_ptr<AudioNode>
     if (isUpstream(*destination, *source)) {
         return "the link would make a cycle";
     }
+    // A chain carries one format: what enters the source leaves it, and what enters the
+    // destination leaves it (the main mixer converts).
+    if (const Link* in = linkInto(*source, 0); in && !(in->format == format)) {
+        return "the link format differs from the format entering the source";
+    }
     const bool intoMixer = destination == mixer_;
-    if (!intoMixer) {
-        // A chain carries one format: what enters the destination leaves it, and what leaves
-        // the source entered it.
-        if (const Link* out = linkFrom(*destination); out && !(out->format == format)) {
-            return "the link format differs from the format leaving the destination";
-        }
-        if (const Link* in = linkInto(*source, 0); in && !(in->format == format)) {
-            return "the link format differs from the format entering the source";
-        }
+    if (const Link* out = linkFrom(*destination); !intoMixer && out && !(out->format == format)) {
+        return "the link format differs from the format leaving the destination";
     }
 
     std::erase_if(links_, [&](const Link& link) {

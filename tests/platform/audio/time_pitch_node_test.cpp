@@ -1,0 +1,123 @@
+#include "platform/audio/time_pitch_node.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <vector>
+
+#include "engine_rig.h"
+#include "platform/audio/source_node.h"
+#include "signal_analysis.h"
+
+namespace kestio::test {
+namespace {
+
+using platform::audio::AudioFormat;
+using platform::audio::SourceNode;
+using platform::audio::TimePitchNode;
+
+const AudioFormat kStereo48{48000.0, 2, false};
+
+struct StretchRig {
+    StretchRig() {
+        player = rig.makePlayer();
+        pitch = std::make_shared<TimePitchNode>();
+        rig.engine.attach(pitch);
+        EXPECT_FALSE(rig.engine.connect(player, pitch, kStereo48));
+        EXPECT_FALSE(rig.engine.connect(pitch, rig.engine.mainMixerNode(), kStereo48));
+        EXPECT_FALSE(rig.engine.start());
+    }
+
+    EngineRig rig;
+    std::shared_ptr<platform::audio::AudioPlayerNode> player;
+    std::shared_ptr<TimePitchNode> pitch;
+};
+
+TEST(TimePitchNode, AtRateOneTheSoundPassesUntouched) {
+    StretchRig s;
+    const auto tone = sineWave(1000.0, 48000.0, 20000, 0.7);
+    s.player->scheduleBuffer(bufferOf(tone, 48000.0));
+    s.player->play();
+    s.rig.pull(20000, 700);
+    const auto out = s.rig.channel(0);
+    EXPECT_EQ(std::vector<float>(out.begin(), out.end()), tone);
+}
+
+// The issue of a show: a clip played faster or slower must keep its pitch and take
+// input / rate seconds.
+TEST(TimePitchNode, KeepsTheToneAndScalesTheDuration) {
+    struct Case {
+        float rate;
+        double inputSeconds;
+    };
+    for (const Case c : {Case{0.5f, 2.0}, Case{1.5f, 3.0}, Case{4.0f, 8.0}}) {
+        StretchRig s;
+        s.pitch->setRate(c.rate);
+        const auto input = std::size_t(c.inputSeconds * 48000.0);
+        s.player->scheduleBuffer(bufferOf(sineWave(1000.0, 48000.0, input, 0.5), 48000.0));
+        s.player->play();
+        const double expected = double(input) / c.rate;
+        s.rig.pull(uint32_t(expected + 48000.0 * 0.5));
+
+        const auto out = s.rig.channel(0);
+        const auto [start, end] = toneSpan(out, 48000.0, 0.5);
+        EXPECT_LT(std::abs(start), 48000.0 * 0.01) << "rate " << c.rate << ": starts on time";
+        EXPECT_NEAR(end - start, expected, expected * 0.01) << "rate " << c.rate;
+        const auto middle =
+            out.subspan(std::size_t(start + expected * 0.1), std::size_t(expected * 0.8));
+        EXPECT_NEAR(zeroCrossingFrequency(middle, 48000.0), 1000.0, 1.0) << "rate " << c.rate;
+        EXPECT_NEAR(rmsDb(middle), rmsDb(sineWave(1000.0, 48000.0, 48000, 0.5)), 0.5)
+            << "rate " << c.rate;
+    }
+}
+
+TEST(TimePitchNode, PullsRateTimesAsManyFramesFromItsInput) {
+    EngineRig rig;
+    std::atomic<uint64_t> rendered{0};
+    auto source = std::make_shared<SourceNode>(
+        kStereo48, [&rendered](uint32_t frames, float* const*, uint32_t) {
+            rendered += frames;
+            return true;
+        });
+    auto pitch = std::make_shared<TimePitchNode>();
+    rig.engine.attach(source);
+    rig.engine.attach(pitch);
+    ASSERT_FALSE(rig.engine.connect(source, pitch, kStereo48));
+    ASSERT_FALSE(rig.engine.connect(pitch, rig.engine.mainMixerNode(), kStereo48));
+    ASSERT_FALSE(rig.engine.start());
+    rig.pull(48000);
+    EXPECT_EQ(rendered.load(), 48000u);
+    pitch->setRate(2.0f);
+    rig.pull(48000);  // past the stretcher's start
+    rendered = 0;
+    rig.pull(48000 * 3);
+    EXPECT_NEAR(double(rendered.load()), 48000.0 * 6, 48000.0 * 6 * 0.005);
+}
+
+TEST(TimePitchNode, RateChangesWhilePlayingKeepTheTone) {
+    StretchRig s;
+    s.player->scheduleBuffer(bufferOf(sineWave(1000.0, 48000.0, 48000 * 6, 0.5), 48000.0));
+    s.player->play();
+    for (float rate : {1.0f, 1.25f, 0.8f, 1.0f, 2.0f}) {
+        s.pitch->setRate(rate);
+        const std::size_t from = s.rig.device->captured().empty() ? 0 : s.rig.channel(0).size();
+        s.rig.pull(24000);
+        const auto part = s.rig.channel(0, from + 4800);
+        EXPECT_NEAR(zeroCrossingFrequency(part, 48000.0), 1000.0, 1.0) << "rate " << rate;
+        EXPECT_GT(peak(part), 0.4) << "rate " << rate;
+    }
+}
+
+TEST(TimePitchNode, ClampsTheRateToItsRange) {
+    TimePitchNode pitch;
+    pitch.setRate(100.0f);
+    EXPECT_EQ(pitch.rate(), TimePitchNode::kMaxRate);
+    pitch.setRate(0.0f);
+    EXPECT_EQ(pitch.rate(), TimePitchNode::kMinRate);
+    pitch.setRate(NAN);
+    EXPECT_EQ(pitch.rate(), TimePitchNode::kMinRate);
+}
+
+}  // namespace
+}  // namespace kestio::test
