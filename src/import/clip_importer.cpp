@@ -14,6 +14,7 @@
 #include "import/clip_facts.h"
 #include "import/url_parts.h"
 #include "model/project_manager.h"
+#include "platform/media/frame_filter.h"
 #include "platform/media/media_time.h"
 #include "platform/runloop/console.h"
 
@@ -164,7 +165,8 @@ void ClipImporter::probeVideo(const std::filesystem::path& url, double time,
             result.url = url;
             result.bookmark = std::move(opened.access.bookmark);
             result.mediaType = MediaType::video;
-            result.clipInfo = videoClipInfo(info, opened.probe->modifiedAt);
+            result.clipInfo =
+                videoClipInfo(info, opened.probe->modifiedAt, opened.probe->fileBytes);
             result.name = nameWithoutExtension(url);
             verifyRenderablePipeline(
                 url, time, kRenderCheckTimeout,
@@ -215,17 +217,25 @@ void ClipImporter::verifyRenderablePipeline(const std::filesystem::path& asset, 
         }
         Console::log("⚠️ verifyRenderablePipeline: タイムアウト（" +
                      shortestDouble(timeout) + "秒）");
-        // Give the worker back: the late answer would be ignored anyway.
+        // The late answer would be ignored anyway: give the worker back.
         if (check->job) {
             check->job->cancel();
         }
         answer(false);
     });
 
+    // The picture takes the path of playback's pictures: decoded, converted, and handed
+    // through a per-frame step that passes it on unchanged.
     const double t = requestTime(atSeconds);
     check->job = offMain<bool>(
         [grab = backend_.grabFrame, asset, t](JobControl& control) {
-            return grab(asset, t, kFrameToleranceAfter, QSize(), control).ok();
+            auto picture = grab(asset, t, kFrameToleranceAfter, QSize(), control);
+            if (!picture || picture->isNull()) {
+                return false;
+            }
+            const media::FrameFilter passThrough = [](QImage&) {};
+            passThrough(*picture);
+            return !picture->isNull();
         },
         answer);
 }
@@ -324,13 +334,23 @@ void ClipImporter::importAudio(const std::filesystem::path& url, std::optional<B
             result.mediaType = MediaType::audio;
             result.clipInfo = audioClipInfo(info.duration, firstAudioTrack(info));
             result.name = std::move(name);
-            generateWaveform(url, kAudioWaveformPoints,
-                             [result = std::move(result),
-                              done = std::move(done)](std::optional<Waveform> waveform) mutable {
-                                 result.waveformData = std::move(waveform);
-                                 result.thumbnail = audioPlaceholderThumbnail();
-                                 done(std::move(result));
-                             });
+            offMain<WaveformReading>(
+                [read = backend_.readWaveform, url](JobControl& control) {
+                    return read(url, kAudioWaveformPoints, control);
+                },
+                [url, result = std::move(result),
+                 done = std::move(done)](WaveformReading reading) mutable {
+                    // A header without any sound behind it (a stub, a file cut short) would
+                    // import as a slot that plays nothing.
+                    if (reading.framesDecoded == 0) {
+                        Console::log("❌ importAudio audioTrack取得失敗: " + lastPathComponent(url));
+                        done(ImportError::loadFailed(url));
+                        return;
+                    }
+                    result.waveformData = std::move(reading.points);
+                    result.thumbnail = audioPlaceholderThumbnail();
+                    done(std::move(result));
+                });
         });
 }
 
@@ -380,7 +400,7 @@ void ClipImporter::generateWaveform(const std::filesystem::path& url, int pointC
                                     std::function<void(std::optional<Waveform>)> done) {
     offMain<std::optional<Waveform>>(
         [read = backend_.readWaveform, url, pointCount](JobControl& control) {
-            return read(url, pointCount, control);
+            return read(url, pointCount, control).points;
         },
         std::move(done));
 }

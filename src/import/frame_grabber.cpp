@@ -3,7 +3,6 @@
 #include <cmath>
 #include <memory>
 
-#include "platform/media/media_time.h"
 #include "platform/media/video_decoder.h"
 
 namespace kestio {
@@ -13,29 +12,20 @@ namespace ff = platform::ff;
 
 namespace {
 
+using Result = media::Loaded<QImage>;
+
 // Frame times come from timestamps at the stream's own timescale; allow for their rounding.
 constexpr double kTimeSlack = 1e-6;
 
-}  // namespace
+media::Loaded<std::unique_ptr<media::VideoDecoder>> openVideo(const std::filesystem::path& file,
+                                                              JobControl& control) {
+    return media::VideoDecoder::open(file, control.io(), {.findStreamInfo = false});
+}
 
-media::Loaded<QImage> grabFrame(const std::filesystem::path& file, double time,
-                                double toleranceAfter, QSize maxSize, JobControl& control) {
-    using Result = media::Loaded<QImage>;
-    const double t = std::isfinite(time) && time > 0.0 ? time : 0.0;
-    const double latest = t + std::max(0.0, toleranceAfter);
-
-    auto opened = media::VideoDecoder::open(file, control.io(), {.findStreamInfo = false});
-    if (!opened) {
-        return Result::failure(opened.error());
-    }
-    media::VideoDecoder& decoder = **opened;
-    if (!decoder.hasVideo()) {
-        return Result::failure("The file has no video track");
-    }
-    if (t > 0.0) {
-        // A file that cannot seek is decoded from the top instead.
-        decoder.seekToKeyframe(t);
-    }
+// Decodes on from where the decoder stands to the first picture at or after `t`. Sets
+// `decodedAny` when at least one picture came out.
+Result pictureFrom(media::VideoDecoder& decoder, double t, double latest, QSize maxSize,
+                   JobControl& control, bool& decodedAny) {
     const ff::FramePtr frame = ff::makeFrame();
     if (!frame) {
         return Result::failure("Cannot allocate memory");
@@ -47,6 +37,7 @@ media::Loaded<QImage> grabFrame(const std::filesystem::path& file, double time,
         if (decoder.decodeNext(frame.get()) == media::VideoDecoder::Step::End) {
             return Result::failure("No picture at " + std::to_string(t) + " s");
         }
+        decodedAny = true;
         const double frameTime = decoder.frameTime(*frame);
         if (frameTime + kTimeSlack < t) {
             av_frame_unref(frame.get());
@@ -62,6 +53,37 @@ media::Loaded<QImage> grabFrame(const std::filesystem::path& file, double time,
         }
         return Result(std::move(image));
     }
+}
+
+}  // namespace
+
+Result grabFrame(const std::filesystem::path& file, double time, double toleranceAfter,
+                 QSize maxSize, JobControl& control) {
+    const double t = std::isfinite(time) && time > 0.0 ? time : 0.0;
+    const double latest = t + (std::isfinite(toleranceAfter) ? std::max(0.0, toleranceAfter) : 0.0);
+
+    auto opened = openVideo(file, control);
+    if (!opened) {
+        return Result::failure(opened.error());
+    }
+    if (!(*opened)->hasVideo()) {
+        return Result::failure("The file has no video track");
+    }
+    bool decodedAny = false;
+    if (t > 0.0 && (*opened)->seekToKeyframe(t)) {
+        Result found = pictureFrom(**opened, t, latest, maxSize, control, decodedAny);
+        if (decodedAny || control.cancelled()) {
+            return found;
+        }
+        // A seek can land after the key picture the following ones depend on (transport
+        // streams are searched by time stamps, not key pictures), and then nothing decodes:
+        // start again from the top.
+        opened = openVideo(file, control);
+        if (!opened) {
+            return Result::failure(opened.error());
+        }
+    }
+    return pictureFrom(**opened, t, latest, maxSize, control, decodedAny);
 }
 
 }  // namespace kestio

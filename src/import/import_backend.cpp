@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "import/frame_grabber.h"
-#include "import/waveform_reader.h"
 
 namespace kestio {
 
@@ -26,20 +25,19 @@ media::Loaded<ProbedMedia> probeFile(const std::filesystem::path& file, JobContr
     if (isStillPictureFormat(info->formatName)) {
         return media::Loaded<ProbedMedia>::failure("The file holds a still picture, not a clip");
     }
-    return ProbedMedia{std::move(*info), fileModificationDate(file)};
+    ProbedMedia probed;
+    probed.info = std::move(*info);
+    struct stat st {};
+    if (::stat(file.c_str(), &st) == 0) {
+        probed.modifiedAt =
+            referenceDateFromUnixSeconds(static_cast<double>(st.st_mtim.tv_sec) +
+                                         static_cast<double>(st.st_mtim.tv_nsec) * 1e-9);
+        probed.fileBytes = static_cast<std::uintmax_t>(st.st_size);
+    }
+    return probed;
 }
 
 }  // namespace
-
-std::optional<ReferenceDate> fileModificationDate(const std::filesystem::path& file) {
-    struct stat st {};
-    if (::stat(file.c_str(), &st) != 0) {
-        return std::nullopt;
-    }
-    const double unixSeconds =
-        static_cast<double>(st.st_mtim.tv_sec) + static_cast<double>(st.st_mtim.tv_nsec) * 1e-9;
-    return referenceDateFromUnixSeconds(unixSeconds);
-}
 
 ImportBackend ImportBackend::standard() {
     ImportBackend backend;

@@ -2,12 +2,14 @@
 
 #include <QImage>
 #include <QSize>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <vector>
 
 #include "import/import_workers.h"
+#include "import/waveform_reader.h"
 #include "model/reference_date.h"
 #include "platform/graphics/still_decoder.h"
 #include "platform/media/loaded.h"
@@ -15,15 +17,16 @@
 
 namespace kestio {
 
-// What a probe of a media file found, with the file's modification date.
+// What a probe of a media file found, with the file's modification date and size.
 struct ProbedMedia {
     platform::media::MediaInfo info;
     std::optional<ReferenceDate> modifiedAt;
+    std::uintmax_t fileBytes = 0;
 };
 
 // The blocking media work of an import. Each runs on an import worker, never on the main
 // thread; those given a JobControl stop early when it is cancelled. Tests replace single
-// pieces to script answers (a picture request that never ends, facts no real file has).
+// pieces to script answers (a picture that never comes, facts no real file has).
 struct ImportBackend {
     using Probe = std::function<platform::media::Loaded<ProbedMedia>(const std::filesystem::path&,
                                                                      JobControl&)>;
@@ -31,21 +34,19 @@ struct ImportBackend {
     using FrameGrab = std::function<platform::media::Loaded<QImage>(
         const std::filesystem::path&, double time, double toleranceAfter, QSize maxSize,
         JobControl&)>;
-    using WaveformRead = std::function<std::optional<std::vector<float>>(
-        const std::filesystem::path&, int pointCount, JobControl&)>;
+    using WaveformRead =
+        std::function<WaveformReading(const std::filesystem::path&, int pointCount, JobControl&)>;
 
     // Opens the file and describes its tracks. Fails when the file cannot be opened or read,
     // and for a file that holds a single still picture (whatever its extension says).
     Probe probe;
     StillDecode decodeStill;
+    // One picture of the clip's video (see grabFrame()).
     FrameGrab grabFrame;
     WaveformRead readWaveform;
 
-    // The real thing: FFmpeg for media, the still decoder for images.
+    // The real thing: FFmpeg through the media platform, the still decoder for images.
     static ImportBackend standard();
 };
-
-// The modification date of a file, to the nanosecond; none when it cannot be read.
-std::optional<ReferenceDate> fileModificationDate(const std::filesystem::path& file);
 
 }  // namespace kestio

@@ -11,8 +11,25 @@ void JobControl::cancel() {
     {
         std::lock_guard lock(mutex_);
         cancelled_ = true;
+        if (stop_) {
+            stop_();
+        }
     }
     cancelledSignal_.notify_all();
+}
+
+JobControl::StopHook JobControl::onCancel(std::function<void()> stop) {
+    std::lock_guard lock(mutex_);
+    if (cancelled_) {
+        stop();
+    }
+    stop_ = std::move(stop);
+    return StopHook(*this);
+}
+
+JobControl::StopHook::~StopHook() {
+    std::lock_guard lock(control_.mutex_);
+    control_.stop_ = nullptr;
 }
 
 bool JobControl::cancelled() const {

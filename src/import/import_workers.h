@@ -26,11 +26,26 @@ class JobControl {
     // Handed to every media file the job opens, so that cancel() reaches its reads.
     const std::shared_ptr<platform::media::IoControl>& io() const { return io_; }
 
+    // Calls `stop` when the job is cancelled (at once when it already is) until the returned
+    // guard is destroyed; `stop` must be safe from any thread.
+    class StopHook {
+      public:
+        StopHook(StopHook&&) = delete;
+        ~StopHook();
+
+      private:
+        friend class JobControl;
+        explicit StopHook(JobControl& control) : control_(control) {}
+        JobControl& control_;
+    };
+    [[nodiscard]] StopHook onCancel(std::function<void()> stop);
+
   private:
     const std::shared_ptr<platform::media::IoControl> io_;
     mutable std::mutex mutex_;
     mutable std::condition_variable cancelledSignal_;
     bool cancelled_ = false;
+    std::function<void()> stop_;
 };
 
 // A few threads that run the blocking parts of imports (opening, probing, decoding) so that

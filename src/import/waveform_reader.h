@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <vector>
@@ -7,6 +8,13 @@
 #include "import/import_workers.h"
 
 namespace kestio {
+
+struct WaveformReading {
+    std::optional<std::vector<float>> points;
+    // Sample frames decoded before the points were complete: 0 when not a single frame of
+    // sound could be decoded (a header without data, say).
+    std::int64_t framesDecoded = 0;
+};
 
 // The waveform of the first audio track of a file: `pointCount` peaks between 0 and 1, in
 // time order (see WaveformAccumulator). The stretch of each point follows from the file's
@@ -16,7 +24,7 @@ namespace kestio {
 // None when the file has no audio track that can be decoded, or its duration is unknown, not
 // finite or not above 0. Decoding stops as soon as the points are made. Blocking: call it on
 // a worker.
-std::optional<std::vector<float>> readWaveform(const std::filesystem::path& file, int pointCount,
-                                               JobControl& control);
+WaveformReading readWaveform(const std::filesystem::path& file, int pointCount,
+                             JobControl& control);
 
 }  // namespace kestio
