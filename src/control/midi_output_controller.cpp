@@ -37,7 +37,16 @@ void MIDIOutputController::setup() {
         return;
     }
     hasOutputPort_ = true;
+    selectionWatch_ = selectedDestinationName.subscribe([this](const auto&) { prepareChosen(); });
     refreshDestinations();
+}
+
+void MIDIOutputController::prepareChosen() {
+    if (client_ && hasOutputPort_) {
+        if (const auto destination = chosenDestination()) {
+            client_->prepareDestination(*destination);
+        }
+    }
 }
 
 void MIDIOutputController::refreshDestinations() {
@@ -58,7 +67,9 @@ void MIDIOutputController::refreshDestinations() {
     availableDestinationNames = std::move(names);
     isConnected = any;
     if (selectionGone) {
-        selectedDestinationName = std::nullopt;
+        selectedDestinationName = std::nullopt;  // prepares the new choice
+    } else {
+        prepareChosen();
     }
 }
 
@@ -96,6 +107,7 @@ void MIDIOutputController::sendMessage(std::uint8_t status, int data1, int data2
 }
 
 void MIDIOutputController::teardown() {
+    selectionWatch_.reset();
     client_.reset();
     hasOutputPort_ = false;
     destinations_.clear();

@@ -44,12 +44,15 @@ class MIDIOutputController {
 
   private:
     std::optional<std::string> chosenDestination() const;
+    // Readies the way to the destination messages will go to, so the first is not lost.
+    void prepareChosen();
 
     platform::RunLoop& loop_;
     platform::MIDISystem& system_;
     std::unique_ptr<platform::MIDIClient> client_;
     bool hasOutputPort_ = false;
     std::vector<std::string> destinations_;  // index-aligned with availableDestinationNames
+    platform::Subscription selectionWatch_;
     std::shared_ptr<MIDIOutputController*> lifetime_;
 };
 

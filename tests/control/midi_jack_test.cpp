@@ -34,15 +34,31 @@ class MIDIOverJack : public ::testing::Test {
 
     // Runs posted work until `done` holds; the MIDI thread wakes the wait.
     template <class Pred>
-    bool runUntil(Pred done) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    bool runUntil(Pred done, double guardSeconds = 10.0) {
+        const auto deadline = std::chrono::steady_clock::now() +
+                              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                  std::chrono::duration<double>(guardSeconds));
         while (!done()) {
             if (std::chrono::steady_clock::now() > deadline) {
                 return false;
             }
-            loop_.waitForPosted(1.0);
+            loop_.waitForPosted(0.1);
         }
         return true;
+    }
+
+    // JACK puts a new connection into its graph a few cycles later. A harmless control change
+    // is sent until one gets through, so the messages under test meet a finished connection.
+    template <class Pred>
+    bool primeConnection(RtMidiOut& device, Pred arrived) {
+        const std::vector<unsigned char> probe{0xBF, 0x7F, 0x00};
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            device.sendMessage(&probe);
+            if (runUntil(arrived, 0.1)) {
+                return true;
+            }
+        }
+        return false;
     }
 
     static test::JackServer* server_;
@@ -75,6 +91,10 @@ TEST_F(MIDIOverJack, NotesAndControlChangesOfAnotherClientReachTheCallbacks) {
     EXPECT_EQ(midi.connectedSourceNames.get(),
               std::vector<std::string>{"KestioTestController:out"});
 
+    ASSERT_TRUE(primeConnection(device, [&] { return !calls.empty(); }));
+    loop_.runPending();
+    calls.clear();
+
     const Bytes noteOn{0x92, 0x3C, 0x64};
     device.sendMessage(noteOn.data(), noteOn.size());
     ASSERT_TRUE(runUntil([&] { return calls.size() >= 2; }));
@@ -92,7 +112,9 @@ TEST_F(MIDIOverJack, NotesAndControlChangesOfAnotherClientReachTheCallbacks) {
 TEST_F(MIDIOverJack, ADeviceThatArrivesLaterIsPickedUpByPolling) {
     MIDIInputController midi(loop_, *system_);
     int notes = 0;
+    int messages = 0;
     midi.onLearnedNote = [&](std::uint8_t, std::uint8_t) { ++notes; };
+    midi.onRawMessage = [&](std::uint8_t, std::uint8_t, std::uint8_t) { ++messages; };
     midi.start();
     EXPECT_FALSE(midi.isConnected.get());
 
@@ -100,6 +122,7 @@ TEST_F(MIDIOverJack, ADeviceThatArrivesLaterIsPickedUpByPolling) {
     device.openVirtualPort("out");
     loop_.advance(1.0);
     ASSERT_TRUE(midi.isConnected.get());
+    ASSERT_TRUE(primeConnection(device, [&] { return messages > 0; }));
     const Bytes noteOn{0x90, 0x24, 0x7F};
     device.sendMessage(noteOn.data(), noteOn.size());
     EXPECT_TRUE(runUntil([&] { return notes == 1; }));
@@ -133,9 +156,22 @@ TEST_F(MIDIOverJack, ANoteSentArrivesAtAnotherClientAsTheExactThreeBytes) {
     ASSERT_EQ(out.availableDestinationNames.get(), std::vector<std::string>{"KestioTestSynth:in"});
     out.selectedDestinationName = std::string("KestioTestSynth:in");
 
+    std::unique_lock lock(mutex);
+    bool primed = false;
+    for (int attempt = 0; attempt < 100 && !primed; ++attempt) {
+        lock.unlock();
+        out.sendMessage(0xB0, 127, 0, 16);  // until the new connection carries messages
+        lock.lock();
+        primed = arrived.wait_for(lock, std::chrono::milliseconds(100),
+                                  [&] { return !packets.empty(); });
+    }
+    ASSERT_TRUE(primed);
+    packets.clear();
+    lock.unlock();
+
     out.sendMessage(0x90, 64, 100, 10);
     out.sendMessage(0x80, 64, 0, 10);
-    std::unique_lock lock(mutex);
+    lock.lock();
     ASSERT_TRUE(
         arrived.wait_for(lock, std::chrono::seconds(10), [&] { return packets.size() >= 2; }));
     EXPECT_EQ(packets, (std::vector<Bytes>{{0x99, 0x40, 0x64}, {0x89, 0x40, 0x00}}));

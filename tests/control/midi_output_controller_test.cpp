@@ -47,7 +47,9 @@ TEST_F(MIDIOutputControllerTest, GoesToTheSelectedDestinationElseTheFirst) {
     EXPECT_EQ(out_.availableDestinationNames.get(),
               (std::vector<std::string>{"Lights", "Synth", "Synth", "MIDI Device"}));
 
+    EXPECT_EQ(system_.preparedDestinations(), std::vector<std::string>{first});
     out_.selectedDestinationName = std::string("Synth");
+    EXPECT_EQ(system_.preparedDestinations().back(), second) << "readied before the first send";
     out_.sendMessage(0x90, 1, 1, 1);
     EXPECT_EQ(system_.received(second).size(), 1u);
     EXPECT_TRUE(system_.received(twin).empty());
@@ -56,6 +58,7 @@ TEST_F(MIDIOutputControllerTest, GoesToTheSelectedDestinationElseTheFirst) {
     system_.removeDestination(twin);
     loop_.runPending();
     EXPECT_EQ(out_.selectedDestinationName.get(), std::nullopt);
+    EXPECT_EQ(system_.preparedDestinations().back(), first);
     out_.sendMessage(0x90, 2, 1, 1);
     EXPECT_EQ(system_.received(first).size(), 1u);
 }

@@ -4,6 +4,7 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,7 +12,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -52,26 +55,42 @@ int waitExit(pid_t pid) {
 }  // namespace
 
 JackServer::JackServer()
-    : name_("kestio-test-" + std::to_string(getpid()) + "-" + std::to_string(serverCount++)) {
-    pid_ =
-        spawn({"jackd", "-n", name_, "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "256"});
+    : name_("kt" + std::to_string(getpid()) + "_" + std::to_string(serverCount++)) {
+    // JACK servers share one registry, and clients fail to open while another server starts
+    // or stops; test processes running side by side therefore take turns (a blocking lock,
+    // released by the process that holds it when it stops its server or exits).
+    lockFd_ = ::open("/tmp/kestio-test-jack.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (lockFd_ >= 0) {
+        while (flock(lockFd_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    pid_ = spawn({"jackd", "-n", name_, "--no-realtime", "-t", "10000", "-d", "dummy", "-r",
+                  "48000", "-p", "256"});
     if (pid_ <= 0) {
         pid_ = -1;
         failure_ = "jackd could not be started (is jackd2 installed?)";
         return;
     }
-    // jack_wait blocks until the named server answers (or gives up after its time-out).
-    const ProcessResult waited =
-        runProcess({"jack_wait", "-w", "-s", name_, "-t", "20"}, std::chrono::seconds(30));
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        failure_ = "jackd exited at start-up";
-        return;
+    // Ask the named server for its ports until it answers; give up when jackd exits or after
+    // a generous guard. (jack_wait cannot wait for a server whose registry is not made yet.)
+    setenv("JACK_NO_START_SERVER", "1", 1);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    bool answered = false;
+    while (!answered && std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            failure_ = "jackd exited at start-up";
+            return;
+        }
+        answered = runProcess({"jack_lsp", "-s", name_}, std::chrono::seconds(10)).succeeded();
+        if (!answered) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));  // poll interval
+        }
     }
-    if (!waited.succeeded()) {
+    if (!answered) {
         stop();
-        failure_ = "jackd did not come up within 20 s";
+        failure_ = "jackd did not answer within 20 s";
         return;
     }
     if (const char* previous = std::getenv("JACK_DEFAULT_SERVER")) {
@@ -81,8 +100,9 @@ JackServer::JackServer()
 }
 
 JackServer::~JackServer() {
-    if (running()) {
-        stop();
+    const bool wasRunning = running();
+    stop();
+    if (wasRunning) {
         if (previousServer_) {
             setenv("JACK_DEFAULT_SERVER", previousServer_->c_str(), 1);
         } else {
@@ -96,6 +116,10 @@ void JackServer::stop() {
         kill(pid_, SIGTERM);
         waitExit(pid_);
         pid_ = -1;
+    }
+    if (lockFd_ >= 0) {
+        ::close(lockFd_);  // releases the lock
+        lockFd_ = -1;
     }
 }
 

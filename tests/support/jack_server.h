@@ -29,6 +29,7 @@ class JackServer {
     pid_t pid_ = -1;
     std::string failure_;
     std::optional<std::string> previousServer_;
+    int lockFd_ = -1;
 };
 
 }  // namespace kestio::test

@@ -11,6 +11,7 @@ struct LoopbackMIDISystem::Shared {
     std::vector<Endpoint> destinations;
     std::map<std::string, std::vector<std::vector<std::uint8_t>>> received;
     std::map<std::string, MIDIStatus> connectFailures;
+    std::vector<std::string> prepared;
     std::vector<Client*> clients;
 };
 
@@ -65,6 +66,10 @@ class LoopbackMIDISystem::Client final : public MIDIClient {
         }
         hasOutputPort_ = true;
         return kMIDIStatusOK;
+    }
+    void prepareDestination(const std::string& destinationId) override {
+        std::lock_guard lock(shared_->mutex);
+        shared_->prepared.push_back(destinationId);
     }
     MIDIStatus send(const std::string& destinationId,
                     const std::vector<std::uint8_t>& bytes) override {
@@ -197,6 +202,11 @@ std::vector<std::string> LoopbackMIDISystem::connectedSources(const std::string&
         }
     }
     return {};
+}
+
+std::vector<std::string> LoopbackMIDISystem::preparedDestinations() const {
+    std::lock_guard lock(shared_->mutex);
+    return shared_->prepared;
 }
 
 std::vector<std::string> LoopbackMIDISystem::clientNames() const {

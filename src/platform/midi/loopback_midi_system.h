@@ -37,6 +37,8 @@ class LoopbackMIDISystem final : public MIDISystem {
     std::vector<std::vector<std::uint8_t>> received(const std::string& destinationId) const;
     // The sources connected to the input port of the client of that name.
     std::vector<std::string> connectedSources(const std::string& clientName) const;
+    // The destinations prepared for sending, in the order they were prepared.
+    std::vector<std::string> preparedDestinations() const;
     // Names of the live clients, in creation order.
     std::vector<std::string> clientNames() const;
 

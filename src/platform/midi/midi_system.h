@@ -43,6 +43,9 @@ class MIDIClient {
 
     // The output port, and sending one packet through it to a destination now.
     virtual MIDIStatus createOutputPort(const std::string& name) = 0;
+    // Readies the way to a destination ahead of the first send, so that the first message
+    // is not lost while the system sets the connection up.
+    virtual void prepareDestination(const std::string& destinationId) { (void)destinationId; }
     virtual MIDIStatus send(const std::string& destinationId,
                             const std::vector<std::uint8_t>& bytes) = 0;
 };

@@ -176,33 +176,24 @@ class RtMidiSystem::Client final : public MIDIClient {
         return kMIDIStatusOK;
     }
 
+    void prepareDestination(const std::string& destinationId) override {
+        if (hasOutputPort_) {
+            openOutput(destinationId);
+        }
+    }
+
     MIDIStatus send(const std::string& destinationId,
                     const std::vector<std::uint8_t>& bytes) override {
         if (!hasOutputPort_) {
             return static_cast<MIDIStatus>(RtMidiError::INVALID_USE);
         }
-        auto it = outputs_.find(destinationId);
-        if (it == outputs_.end()) {
-            Guarded<RtMidiOut> out;
-            try {
-                out = makePort<RtMidiOut>(api_, name_);
-            } catch (const RtMidiError& e) {
-                return static_cast<MIDIStatus>(e.getType());
-            }
-            const auto index = indexOf(*out.port, destinationId);
-            if (!index) {
-                return static_cast<MIDIStatus>(RtMidiError::INVALID_DEVICE);
-            }
-            out.errors->reset();
-            out.port->openPort(*index, outputPortName_);
-            if (auto failure = out.errors->failure()) {
-                return *failure;
-            }
-            it = outputs_.emplace(destinationId, std::move(out)).first;
+        Guarded<RtMidiOut>* out = nullptr;
+        if (const auto status = openOutput(destinationId, &out); status != kMIDIStatusOK) {
+            return status;
         }
-        it->second.errors->reset();
-        it->second.port->sendMessage(bytes.data(), bytes.size());
-        return it->second.errors->failure().value_or(kMIDIStatusOK);
+        out->errors->reset();
+        out->port->sendMessage(bytes.data(), bytes.size());
+        return out->errors->failure().value_or(kMIDIStatusOK);
     }
 
   private:
@@ -224,6 +215,34 @@ class RtMidiSystem::Client final : public MIDIClient {
             }
         }
     };
+
+    // The output connected to a destination, opened on first use and kept while the
+    // destination exists.
+    MIDIStatus openOutput(const std::string& destinationId, Guarded<RtMidiOut>** result = nullptr) {
+        auto it = outputs_.find(destinationId);
+        if (it == outputs_.end()) {
+            Guarded<RtMidiOut> out;
+            try {
+                out = makePort<RtMidiOut>(api_, name_);
+            } catch (const RtMidiError& e) {
+                return static_cast<MIDIStatus>(e.getType());
+            }
+            const auto index = indexOf(*out.port, destinationId);
+            if (!index) {
+                return static_cast<MIDIStatus>(RtMidiError::INVALID_DEVICE);
+            }
+            out.errors->reset();
+            out.port->openPort(*index, outputPortName_);
+            if (auto failure = out.errors->failure()) {
+                return *failure;
+            }
+            it = outputs_.emplace(destinationId, std::move(out)).first;
+        }
+        if (result != nullptr) {
+            *result = &it->second;
+        }
+        return kMIDIStatusOK;
+    }
 
     std::vector<std::string> filtered(const std::vector<std::string>& names) const {
         std::vector<std::string> out;

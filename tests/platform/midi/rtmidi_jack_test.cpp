@@ -29,6 +29,16 @@ class PacketInbox {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, kGuard, [&] { return packets_.size() >= count; });
     }
+    // Waits up to `seconds` for a packet (a short wait inside a retry loop).
+    bool waitBriefly(double seconds) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::duration<double>(seconds),
+                                 [&] { return !packets_.empty(); });
+    }
+    void clear() {
+        std::lock_guard lock(mutex_);
+        packets_.clear();
+    }
     std::vector<Bytes> packets() const {
         std::lock_guard lock(mutex_);
         return packets_;
@@ -92,6 +102,17 @@ TEST_F(RtMidiJack, ReceivesPacketsOfAnotherClientUnchangedAndNeverListsItsOwnPor
     ASSERT_TRUE(contains(sources, "KestioTestSender:out"));
     ASSERT_EQ(client.connectSource("KestioTestSender:out"), kMIDIStatusOK);
 
+    // JACK puts a new connection into its graph a few cycles later: send a harmless control
+    // change until one gets through.
+    const Bytes probe{0xBF, 0x7F, 0x00};
+    bool primed = false;
+    for (int attempt = 0; attempt < 100 && !primed; ++attempt) {
+        sender.sendMessage(probe.data(), probe.size());
+        primed = inbox.waitBriefly(0.1);
+    }
+    ASSERT_TRUE(primed);
+    inbox.clear();
+
     const Bytes noteOnOff{0x90, 0x3C, 0x64, 0x80, 0x3C, 0x00};
     sender.sendMessage(noteOnOff.data(), noteOnOff.size());
     ASSERT_TRUE(inbox.waitFor(1));
@@ -122,6 +143,15 @@ TEST_F(RtMidiJack, SendsExactBytesToADestination) {
     const auto destinations = ids(client.destinations());
     ASSERT_TRUE(contains(destinations, "KestioTestSink:in"));
     EXPECT_FALSE(anyMentions(ids(client.sources()), "KestioMIDIOutputClient"));
+
+    client.prepareDestination("KestioTestSink:in");
+    bool primed = false;
+    for (int attempt = 0; attempt < 100 && !primed; ++attempt) {
+        ASSERT_EQ(client.send("KestioTestSink:in", {0xBF, 0x7F, 0x00}), kMIDIStatusOK);
+        primed = inbox.waitBriefly(0.1);
+    }
+    ASSERT_TRUE(primed);
+    inbox.clear();
 
     ASSERT_EQ(client.send("KestioTestSink:in", {0x92, 0x3C, 0x64}), kMIDIStatusOK);
     ASSERT_EQ(client.send("KestioTestSink:in", {0x82, 0x3C, 0x00}), kMIDIStatusOK);
