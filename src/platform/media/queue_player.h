@@ -58,7 +58,7 @@ class QueuePlayer : public std::enable_shared_from_this<QueuePlayer> {
 
     // The current item (null when the queue is empty).
     Published<ItemPtr>& currentItem() { return currentItem_; }
-    ItemPtr current() const { return currentItem_.get(); }
+    ItemPtr current() const { return items_.empty() ? nullptr : items_.front(); }
     // Called on every change of the current item with the item before and after.
     [[nodiscard]] Subscription observeCurrentItem(
         std::function<void(const ItemPtr& oldItem, const ItemPtr& newItem)> observer);

@@ -63,19 +63,25 @@ bool waitForDecoded(ManualRunLoop& loop, PlayerItem& item, double itemTime) {
 }
 
 void advanceDecoded(ManualRunLoop& loop, QueuePlayer& player, double seconds) {
-    if (auto item = player.current()) {
-        const double rate = player.rateValue();
-        const double target = item->currentTime() + rate * seconds;
-        ASSERT_TRUE(waitForDecoded(loop, *item, target)) << "decoding did not keep up";
-        const auto queue = player.items();
-        const double end = endOf(*item);
-        if (queue.size() >= 2 && std::isfinite(end) && target >= end - 1e-9) {
-            auto& next = *queue[1];
-            ASSERT_TRUE(waitForDecoded(loop, next, next.currentTime() + rate * seconds))
-                << "the next item is not decoded";
+    // Steps no longer than a display tick, so the pictures they show fit in the decoded queue.
+    constexpr double kStep = 1.0 / 60.0;
+    while (seconds > 0.0) {
+        const double step = std::min(seconds, kStep);
+        if (auto item = player.current()) {
+            const double rate = player.rateValue();
+            const double target = item->currentTime() + rate * step;
+            ASSERT_TRUE(waitForDecoded(loop, *item, target)) << "decoding did not keep up";
+            const auto queue = player.items();
+            const double end = endOf(*item);
+            if (queue.size() >= 2 && std::isfinite(end) && target >= end - 1e-9) {
+                auto& next = *queue[1];
+                ASSERT_TRUE(waitForDecoded(loop, next, next.currentTime() + rate * step))
+                    << "the next item is not decoded";
+            }
         }
+        loop.advance(step);
+        seconds -= step;
     }
-    loop.advance(seconds);
 }
 
 LoadedPlayer loadPlayer(ManualRunLoop& loop, const std::filesystem::path& path) {

@@ -23,8 +23,9 @@ bool waitForStatus(ManualRunLoop& loop, PlayerItem& item);
 // Runs posted work until the item has decoded its pictures through `itemTime` (or to its end).
 bool waitForDecoded(ManualRunLoop& loop, PlayerItem& item, double itemTime);
 
-// Moves the clock by `seconds` once the player's current item (and the next queued one, when
-// the current one ends within the step) has decoded what the step will show.
+// Moves the clock by `seconds`, in steps of at most a display tick, each taken once the
+// player's current item (and the next queued one, when the current one ends within the step)
+// has decoded what the step will show.
 void advanceDecoded(ManualRunLoop& loop, QueuePlayer& player, double seconds);
 
 // A player with one item for `path`, ready (or failed) and paused at its start.

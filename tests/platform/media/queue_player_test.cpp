@@ -1,0 +1,293 @@
+#include "platform/media/queue_player.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <optional>
+#include <vector>
+
+#include "platform/media/asset.h"
+#include "platform/media/player_layer.h"
+#include "platform/runloop/manual_run_loop.h"
+#include "playback_test_support.h"
+#include "support/frame_number_strip.h"
+#include "support/media_fixtures.h"
+
+namespace kestio::platform::media {
+namespace {
+
+using kestio::test::mediaFixtures;
+using kestio::test::readFrameNumber;
+using testing::advanceDecoded;
+using testing::loadPlayer;
+using testing::runUntil;
+
+constexpr double kTick = 1.0 / 60.0;
+
+// The 30 fps fixture: frame n is shown during [n/30, (n+1)/30); 60 frames.
+const kestio::test::MediaFile& clip30() {
+    return mediaFixtures().rateClip({30, 1});
+}
+
+TEST(QueuePlayerEnd, PauseAtTheEndKeepsTheLastFrameAndNotifiesOnce) {
+    ManualRunLoop loop;
+    auto [player, item] = loadPlayer(loop, clip30().path);
+    PlayerLayer layer(player);
+    player->setActionAtItemEnd(ActionAtItemEnd::Pause);
+    int endings = 0;
+    auto onEnd = item->onDidPlayToEnd([&] { ++endings; });
+    std::vector<float> rates;
+    auto watchRate = player->rate().subscribe([&](const float& r) { rates.push_back(r); });
+    player->play();
+    const double duration = item->duration();
+    ASSERT_TRUE(std::isfinite(duration));
+    while (loop.now() < duration + 0.5) {
+        advanceDecoded(loop, *player, kTick);
+    }
+    EXPECT_EQ(endings, 1);
+    EXPECT_EQ(player->rateValue(), 0.0f);
+    EXPECT_EQ(rates, (std::vector<float>{1.0f, 0.0f}));
+    EXPECT_DOUBLE_EQ(player->currentTime(), duration);
+    EXPECT_EQ(player->current(), item);
+    EXPECT_EQ(readFrameNumber(layer.frameAt(loop.now())), clip30().frameCount - 1);
+    EXPECT_TRUE(layer.readyForDisplay());
+
+    loop.advance(5.0);
+    EXPECT_EQ(endings, 1);
+    EXPECT_EQ(readFrameNumber(layer.frameAt(loop.now())), clip30().frameCount - 1);
+
+    // Playing again at the end neither moves nor ends again; a seek back plays on.
+    player->play();
+    loop.advance(1.0);
+    EXPECT_EQ(endings, 1);
+    std::optional<bool> sought;
+    player->seek(1.0, 0.0, 0.0, [&](bool f) { sought = f; });
+    ASSERT_TRUE(runUntil(loop, [&] { return sought.has_value(); }));
+    while (loop.now() < 100.0 && endings == 1) {
+        advanceDecoded(loop, *player, kTick);
+    }
+    EXPECT_EQ(endings, 2);
+}
+
+TEST(QueuePlayerEnd, ActionNoneStaysAtTheEndWithTheRateKept) {
+    ManualRunLoop loop;
+    auto [player, item] = loadPlayer(loop, clip30().path);
+    PlayerLayer layer(player);
+    player->setActionAtItemEnd(ActionAtItemEnd::None);
+    int endings = 0;
+    auto onEnd = item->onDidPlayToEnd([&] { ++endings; });
+    player->play();
+    while (loop.now() < item->duration() + 0.3) {
+        advanceDecoded(loop, *player, kTick);
+    }
+    EXPECT_EQ(endings, 1);
+    EXPECT_EQ(player->rateValue(), 1.0f);
+    EXPECT_EQ(player->current(), item);
+    EXPECT_DOUBLE_EQ(player->currentTime(), item->duration());
+    EXPECT_EQ(readFrameNumber(layer.frameAt(loop.now())), clip30().frameCount - 1);
+}
+
+TEST(QueuePlayerAdvance, TheNextItemFollowsTheLastFrameWithoutAGap) {
+    ManualRunLoop loop;
+    const auto& first = clip30();
+    auto player = QueuePlayer::make(loop);
+    auto a = PlayerItem::make(Asset::make(loop, first.path));
+    auto b = PlayerItem::make(Asset::make(loop, first.path));
+    a->setForwardPlaybackEndTime(20.0 / 30.0);  // frames 0..19
+    ASSERT_TRUE(player->insert(a));
+    ASSERT_TRUE(player->insert(b));
+    EXPECT_FALSE(player->insert(a)) << "an item is queued once";
+    EXPECT_EQ(player->current(), a);
+    std::vector<std::pair<QueuePlayer::ItemPtr, QueuePlayer::ItemPtr>> changes;
+    auto watch = player->observeCurrentItem(
+        [&](const auto& oldItem, const auto& newItem) { changes.emplace_back(oldItem, newItem); });
+    PlayerLayer layer(player);
+    ASSERT_TRUE(testing::waitForStatus(loop, *a));
+    ASSERT_TRUE(testing::waitForStatus(loop, *b));
+    player->play();
+    std::vector<int> shown;
+    for (int tick = 0; tick < 60; ++tick) {
+        advanceDecoded(loop, *player, kTick);
+        shown.push_back(readFrameNumber(layer.frameAt(loop.now() + kTick / 2)));
+    }
+    std::vector<int> expected;
+    for (int tick = 1; tick <= 60; ++tick) {
+        const double t = tick * kTick + kTick / 2;
+        expected.push_back(t < 20.0 / 30.0 ? static_cast<int>(t * 30.0)
+                                           : static_cast<int>((t - 20.0 / 30.0) * 30.0));
+    }
+    EXPECT_EQ(shown, expected);
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].first, a);
+    EXPECT_EQ(changes[0].second, b);
+    EXPECT_EQ(player->items(), std::vector<QueuePlayer::ItemPtr>{b});
+}
+
+TEST(QueuePlayerRate, DoubleRateRunsTheClockTwiceAsFast) {
+    ManualRunLoop loop;
+    auto [player, item] = loadPlayer(loop, clip30().path);
+    PlayerLayer layer(player);
+    player->setRate(2.0f);
+    const double start = loop.now();
+    for (int n = 0; n < 58; n += 2) {
+        advanceDecoded(loop, *player, start + (n + 0.5) / 60.0 - loop.now());
+        EXPECT_NEAR(player->currentTime(), (n + 0.5) / 30.0, 1e-9);
+        EXPECT_EQ(readFrameNumber(layer.frameAt(loop.now())), n);
+    }
+    player->setRate(-1.0f);
+    EXPECT_EQ(player->rateValue(), 0.0f) << "no reverse play: negative rates pause";
+    const double held = player->currentTime();
+    loop.advance(1.0);
+    EXPECT_DOUBLE_EQ(player->currentTime(), held);
+}
+
+TEST(QueuePlayerObservers, PeriodicObserverTicksWithItemTimeAndOnJumps) {
+    ManualRunLoop loop;
+    auto [player, item] = loadPlayer(loop, clip30().path);
+    std::vector<double> times;
+    auto observer = player->addPeriodicTimeObserver(0.05, [&](double t) { times.push_back(t); });
+    player->play();
+    loop.runPending();
+    ASSERT_EQ(times.size(), 1u) << "playback started";
+    EXPECT_DOUBLE_EQ(times[0], 0.0);
+    times.clear();
+    for (int i = 0; i < 12; ++i) {
+        advanceDecoded(loop, *player, 0.025);
+    }
+    ASSERT_EQ(times.size(), 6u);
+    for (std::size_t i = 0; i < times.size(); ++i) {
+        EXPECT_NEAR(times[i], 0.05 * (i + 1), 1e-9);
+    }
+    times.clear();
+    player->setRate(2.0f);  // 0.05 s of item time is now 0.025 s of clock time
+    loop.runPending();
+    EXPECT_EQ(times.size(), 1u) << "rate change";
+    times.clear();
+    loop.advance(0.1 + 1e-9);
+    EXPECT_EQ(times.size(), 4u);
+
+    times.clear();
+    player->pause();
+    std::optional<bool> sought;
+    player->seek(1.5, 0.0, 0.0, [&](bool f) { sought = f; });
+    ASSERT_TRUE(runUntil(loop, [&] { return sought.has_value(); }));
+    loop.advance(1.0);
+    ASSERT_EQ(times.size(), 2u) << "one for the pause, one for the landing, none while paused";
+    EXPECT_DOUBLE_EQ(times[1], 1.5);
+
+    observer.reset();
+    times.clear();
+    player->play();
+    loop.advance(0.2);
+    EXPECT_TRUE(times.empty()) << "nothing after removal";
+}
+
+TEST(QueuePlayerObservers, BoundaryObserverFiresWhenPlaybackCrossesNotOnSeeks) {
+    ManualRunLoop loop;
+    auto [player, item] = loadPlayer(loop, clip30().path);
+    std::vector<double> fired;
+    auto observer = player->addBoundaryTimeObserver(
+        {0.5, 1.0, 1.9}, [&] { fired.push_back(player->currentTime()); });
+    player->play();
+    while (player->currentTime() < 0.7) {
+        advanceDecoded(loop, *player, kTick);
+    }
+    ASSERT_EQ(fired.size(), 1u);
+    EXPECT_NEAR(fired[0], 0.5, 1e-9) << "fires at the crossing itself";
+
+    std::optional<bool> sought;
+    player->seek(1.2, 0.0, 0.0, [&](bool f) { sought = f; });
+    ASSERT_TRUE(runUntil(loop, [&] { return sought.has_value(); }));
+    while (player->currentTime() < 1.95) {
+        advanceDecoded(loop, *player, kTick);
+    }
+    ASSERT_EQ(fired.size(), 2u) << "1.0 was jumped over";
+    EXPECT_NEAR(fired[1], 1.9, 1e-9);
+
+    observer.reset();
+    player->seek(0.2, 0.0, 0.0);
+    ASSERT_TRUE(runUntil(loop, [&] { return std::abs(player->currentTime() - 0.2) < 1e-9; }));
+    loop.advance(1.0);
+    EXPECT_EQ(fired.size(), 2u);
+}
+
+TEST(QueuePlayerLayers, AllLayersShowTheSamePictureAndReadinessFollowsTheItem) {
+    ManualRunLoop loop;
+    auto player = QueuePlayer::make(loop);
+    PlayerLayer surface(player);
+    PlayerLayer mirror(player);
+    std::vector<bool> changes;
+    auto watch =
+        surface.isReadyForDisplay().subscribe([&](const bool& r) { changes.push_back(r); });
+    auto item = PlayerItem::make(Asset::make(loop, clip30().path));
+    player->insert(item);
+    EXPECT_FALSE(surface.readyForDisplay());
+    ASSERT_TRUE(runUntil(loop, [&] { return surface.readyForDisplay(); }));
+    EXPECT_TRUE(mirror.readyForDisplay());
+    player->play();
+    advanceDecoded(loop, *player, 0.51);
+    const QImage a = surface.frameAt(loop.now());
+    const QImage b = mirror.frameAt(loop.now());
+    EXPECT_EQ(a.cacheKey(), b.cacheKey()) << "one decoded picture, shared";
+    EXPECT_EQ(readFrameNumber(a), 15);
+
+    player->removeAllItems();
+    EXPECT_FALSE(surface.readyForDisplay());
+    EXPECT_TRUE(surface.frameAt(loop.now()).isNull());
+    EXPECT_EQ(changes, (std::vector<bool>{true, false}));
+
+    PlayerLayer late(player);
+    EXPECT_FALSE(late.readyForDisplay());
+    late.setPlayer(nullptr);
+    EXPECT_TRUE(late.frameAt(loop.now()).isNull());
+}
+
+TEST(QueuePlayerPreroll, CompletesOnceTheItemIsDecodedAheadOrFailsWhenReplaced) {
+    ManualRunLoop loop;
+    auto player = QueuePlayer::make(loop);
+    std::optional<bool> withoutItem;
+    player->preroll(1.0f, [&](bool f) { withoutItem = f; });
+    loop.runPending();
+    EXPECT_EQ(withoutItem, false);
+
+    auto item = PlayerItem::make(Asset::make(loop, clip30().path));
+    player->insert(item);
+    std::optional<bool> prerolled;
+    player->preroll(1.0f, [&](bool f) { prerolled = f; });
+    ASSERT_TRUE(runUntil(loop, [&] { return prerolled.has_value(); }));
+    EXPECT_EQ(prerolled, true);
+    EXPECT_TRUE(item->likelyToKeepUp());
+
+    // Asked while the next item is still loading, then replaced.
+    player->replaceAllItems({PlayerItem::make(Asset::make(loop, clip30().path))});
+    std::optional<bool> replaced;
+    player->preroll(1.0f, [&](bool f) { replaced = f; });
+    player->replaceAllItems({PlayerItem::make(Asset::make(loop, clip30().path))});
+    ASSERT_TRUE(runUntil(loop, [&] { return replaced.has_value(); }));
+    EXPECT_EQ(replaced, false);
+}
+
+TEST(QueuePlayerQueue, InsertAfterRemoveAndAdvance) {
+    ManualRunLoop loop;
+    auto player = QueuePlayer::make(loop);
+    auto asset = Asset::make(loop, clip30().path);
+    auto a = PlayerItem::make(asset);
+    auto b = PlayerItem::make(asset);
+    auto c = PlayerItem::make(asset);
+    player->insert(a);
+    player->insert(c);
+    player->insert(b, a);
+    EXPECT_EQ(player->items(), (std::vector<QueuePlayer::ItemPtr>{a, b, c}));
+    auto other = QueuePlayer::make(loop);
+    EXPECT_FALSE(other->insert(b)) << "an item belongs to one player";
+    player->remove(b);
+    EXPECT_TRUE(other->insert(b));
+    player->advanceToNextItem();
+    EXPECT_EQ(player->current(), c);
+    player->remove(c);
+    EXPECT_EQ(player->current(), nullptr);
+    EXPECT_DOUBLE_EQ(player->currentTime(), 0.0);
+}
+
+}  // namespace
+}  // namespace kestio::platform::media
