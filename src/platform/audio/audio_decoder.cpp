@@ -86,6 +86,18 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const std::filesystem::path& pa
         return nullptr;
     }
     d->pending_.resize(d->format_.channelCount);
+    // Jumps never aim before the first packet: some demuxers refuse that.
+    d->firstPacket_ = d->startTime_;
+    while (av_read_frame(raw, d->packet_.get()) >= 0) {
+        const bool ours = d->packet_->stream_index == d->stream_;
+        if (ours && d->packet_->pts != AV_NOPTS_VALUE) {
+            d->firstPacket_ = std::min(d->packet_->pts, d->startTime_);
+        }
+        av_packet_unref(d->packet_.get());
+        if (ours) {
+            break;
+        }
+    }
     d->length_ = d->measureLength();
     return d;
 }
@@ -145,7 +157,7 @@ int64_t AudioDecoder::measureLength() {
 }
 
 bool AudioDecoder::seek(int64_t position, int64_t preroll, std::string& error) {
-    const int64_t ts = timestampFromFrames(position - preroll);
+    const int64_t ts = std::max(timestampFromFrames(position - preroll), firstPacket_);
     int result = avformat_seek_file(format_ctx_.get(), stream_, INT64_MIN, ts, ts, 0);
     if (result < 0) {
         result = av_seek_frame(format_ctx_.get(), stream_, ts, AVSEEK_FLAG_BACKWARD);

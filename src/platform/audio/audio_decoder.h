@@ -50,7 +50,8 @@ class AudioDecoder {
     ff::FramePtr frame_;
     int stream_ = -1;
     AVRational timeBase_{1, 1};
-    int64_t startTime_ = 0;  // stream time of frame 0
+    int64_t startTime_ = 0;    // stream time of frame 0
+    int64_t firstPacket_ = 0;  // stream time of the first packet (before frame 0 when primed)
     bool lossy_ = false;
     bool containsVideo_ = false;
     AudioFormat format_;

@@ -11,8 +11,8 @@ namespace {
 
 constexpr uint64_t kMaxPhases = 4096;
 constexpr double kKaiserBeta = 8.0;
-// The pass band ends this far below the lower of the two Nyquist frequencies.
-constexpr double kCutoff = 0.94;
+// Stop-band attenuation of that window, in dB (Kaiser's formula).
+constexpr double kAttenuation = kKaiserBeta / 0.1102 + 8.7;
 
 // Modified Bessel function of the first kind, order 0 (series form).
 double besselI0(double x) {
@@ -50,7 +50,10 @@ std::shared_ptr<const ResamplerTable> ResamplerTable::make(uint32_t inputRate,
     table->denominator_ = outputRate / g;
     table->phases_ = std::min<uint64_t>(table->denominator_, kMaxPhases);
 
-    const double cutoff = kCutoff * std::min(1.0, double(outputRate) / double(inputRate));
+    // Transition width in cycles per input sample; the filter is half down at its middle,
+    // which sits half a transition below the lower Nyquist frequency.
+    const double transition = (kAttenuation - 7.95) / (14.36 * kTaps);
+    const double cutoff = std::min(1.0, double(outputRate) / double(inputRate)) - transition;
     const double i0Beta = besselI0(kKaiserBeta);
     table->coefficients_.resize(table->phases_ * kTaps);
     for (uint64_t phase = 0; phase < table->phases_; ++phase) {

@@ -7,11 +7,13 @@
 namespace kestio::platform::audio {
 
 // The windowed-sinc filter for one pair of sample rates, computed once and never changed, so
-// that any number of resamplers (on any thread) can share it.
+// that any number of resamplers (on any thread) can share it. A Kaiser window of 96 taps gives
+// about 80 dB of stop band and a transition of about 5 % of the input rate, placed just below
+// the lower Nyquist frequency (flat to about 19.5 kHz between 44.1 and 48 kHz).
 class ResamplerTable {
   public:
     // Taps on each side of the interpolation point.
-    static constexpr int kHalfWidth = 16;
+    static constexpr int kHalfWidth = 48;
     static constexpr int kTaps = 2 * kHalfWidth;
     // Input frames per output frame that a resampler supports at most.
     static constexpr uint32_t kMaxRatio = 16;

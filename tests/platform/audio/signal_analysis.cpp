@@ -87,6 +87,21 @@ double toneAmplitude(std::span<const float> samples, double rate, double frequen
     return 2.0 * std::hypot(re, im) / double(samples.size());
 }
 
+double toneDelay(std::span<const float> samples, double rate, double frequency, double first) {
+    const double w = 2.0 * M_PI * frequency / rate;
+    double re = 0.0;
+    double im = 0.0;
+    for (std::size_t n = 0; n < samples.size(); ++n) {
+        const double phase = w * (double(n) + first);
+        re += samples[n] * std::cos(phase);
+        im -= samples[n] * std::sin(phase);
+    }
+    // For A·sin(w(n + first - d)) the correlation's angle is -π/2 - w·d.
+    double angle = -std::atan2(im, re) - M_PI / 2.0;
+    angle = std::remainder(angle, 2.0 * M_PI);
+    return angle / w;
+}
+
 double largestSecondDifference(std::span<const float> samples) {
     double best = 0.0;
     for (std::size_t n = 1; n + 1 < samples.size(); ++n) {

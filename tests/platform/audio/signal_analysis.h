@@ -34,6 +34,10 @@ double zeroCrossingFrequency(std::span<const float> samples, double rate);
 // The amplitude of the component at `frequency` (Goertzel, over the whole span).
 double toneAmplitude(std::span<const float> samples, double rate, double frequency);
 
+// How many samples `samples` lag behind the sine sin(2π × frequency × (n + first) / rate),
+// in (-half a period, half a period]: 0 when sample n is that sine's sample n + first.
+double toneDelay(std::span<const float> samples, double rate, double frequency, double first);
+
 // The largest |x[n+1] - 2x[n] + x[n-1]|: small for a smooth tone, large at a click or gap.
 double largestSecondDifference(std::span<const float> samples);
 
