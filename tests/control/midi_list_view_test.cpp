@@ -164,6 +164,7 @@ TEST_F(MIDIListViewTest, PanelRendersInBothLanguages) {
         // The dark scheme: the list background is the 0.14 grey.
         EXPECT_EQ(shot.pixelColor(5, shot.height() - 5), QColor(36, 36, 36));
     }
+    test::setLanguage(AppLanguage::ja);
     MIDIListStore empty;
     empty.update(ProjectData(1, 1));
     auto emptyPanel = MIDIListView::createPanel(empty);
