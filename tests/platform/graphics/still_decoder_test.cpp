@@ -18,7 +18,9 @@
 
 // The HEVC encoder behind libheif (x265) keeps a buffer of its one-time set-up for the life of
 // the process; the leak checker of sanitizer builds is told to let that one library be.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libx265.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libx265.so\n";
+}
 
 namespace kestio::platform {
 namespace {
