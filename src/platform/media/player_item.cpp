@@ -320,6 +320,10 @@ void PlayerItem::refreshBuffer() {
             notifyOwner(Change::EndMoved);
         }
     }
+    if (buffer.hasFrame && held_.isNull()) {
+        // Keep a picture from now on, so a seek that empties the queue leaves one to show.
+        held_ = decoder_->frameAt(currentTime());
+    }
     const bool displayable = displayable_ || buffer.hasFrame || (ready_ && !hasVideo_);
     const bool displayChanged = displayable != displayable_;
     displayable_ = displayable;

@@ -1,0 +1,181 @@
+#include "platform/media/player_looper.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "platform/media/asset.h"
+#include "platform/media/player_layer.h"
+#include "platform/runloop/manual_run_loop.h"
+#include "playback_test_support.h"
+#include "support/frame_number_strip.h"
+#include "support/media_fixtures.h"
+
+namespace kestio::platform::media {
+namespace {
+
+using kestio::test::mediaFixtures;
+using kestio::test::readFrameNumber;
+using testing::advanceDecoded;
+using testing::runUntil;
+
+constexpr double kTick = 1.0 / 60.0;
+constexpr double kFps = 30.0;
+
+const kestio::test::MediaFile& clip30() {
+    return mediaFixtures().rateClip({30, 1});
+}
+
+struct LoopRig {
+    ManualRunLoop loop;
+    std::shared_ptr<QueuePlayer> player = QueuePlayer::make(loop);
+    PlayerLayer layer{player};
+    std::vector<std::pair<QueuePlayer::ItemPtr, QueuePlayer::ItemPtr>> changes;
+    Subscription watch =
+        player->observeCurrentItem([this](const auto& oldItem, const auto& newItem) {
+            changes.emplace_back(oldItem, newItem);
+        });
+
+    std::shared_ptr<PlayerItem> templateItem(const std::filesystem::path& path) {
+        return PlayerItem::make(Asset::make(loop, path));
+    }
+
+    // Plays from now, showing each display tick half a tick after it falls due, and returns
+    // the frame number shown at each.
+    std::vector<int> play(int ticks) {
+        player->play();
+        std::vector<int> shown;
+        advanceDecoded(loop, *player, kTick / 2);
+        for (int k = 0; k < ticks; ++k) {
+            shown.push_back(readFrameNumber(layer.frameAt(loop.now())));
+            advanceDecoded(loop, *player, kTick);
+        }
+        return shown;
+    }
+};
+
+// The frames a range [first/30, end/30) shows at each tick over `passes` passes.
+std::vector<int> expectedTicks(int first, int end, int ticks) {
+    std::vector<int> frames;
+    const double pass = (end - first) / kFps;
+    for (int k = 0; k < ticks; ++k) {
+        const double t = std::fmod((k + 0.5) * kTick, pass);
+        frames.push_back(first + static_cast<int>(std::floor(t * kFps)));
+    }
+    return frames;
+}
+
+TEST(PlayerLooper, ARangeRepeatsFrameExactlyForFivePasses) {
+    LoopRig rig;
+    rig.player->setActionAtItemEnd(ActionAtItemEnd::Pause);
+    PlayerLooper looper(
+        rig.player, rig.templateItem(clip30().path),
+        TimeRange::fromTo(MediaTime::seconds(10 / kFps), MediaTime::seconds(40 / kFps)));
+    ASSERT_EQ(looper.loopingPlayerItems().size(), 3u);
+    EXPECT_EQ(rig.player->current(), looper.loopingPlayerItems()[0]);
+    EXPECT_EQ(rig.player->actionAtItemEnd(), ActionAtItemEnd::Advance);
+    ASSERT_EQ(rig.changes.size(), 1u) << "the first replica becomes current at creation";
+    EXPECT_EQ(rig.changes[0].first, nullptr);
+    ASSERT_TRUE(runUntil(rig.loop, [&] { return rig.layer.readyForDisplay(); }));
+    EXPECT_EQ(looper.statusValue(), LooperStatus::Ready);
+
+    const int ticksPerPass = 60;  // 30 frames at 30 fps, two ticks each
+    const auto shown = rig.play(5 * ticksPerPass + 1);
+    EXPECT_EQ(shown, expectedTicks(10, 40, 5 * ticksPerPass + 1));
+    // The seams: the last frame of the range, then its first frame on the next tick.
+    for (int pass = 1; pass <= 5; ++pass) {
+        EXPECT_EQ(shown[pass * ticksPerPass - 1], 39);
+        EXPECT_EQ(shown[pass * ticksPerPass], 10);
+    }
+    EXPECT_EQ(rig.changes.size(), 6u) << "the current item changes at every seam";
+    EXPECT_EQ(looper.loopCount(), 5);
+    for (std::size_t i = 1; i < rig.changes.size(); ++i) {
+        EXPECT_NE(rig.changes[i].first, rig.changes[i].second);
+    }
+}
+
+TEST(PlayerLooper, AShortRangeGetsMoreReplicasAndStaysGapless) {
+    LoopRig rig;
+    // Three frames: 15, 16, 17.
+    PlayerLooper looper(rig.player, rig.templateItem(clip30().path),
+                        TimeRange::fromTo(15 / kFps, 18 / kFps));
+    EXPECT_GT(looper.loopingPlayerItems().size(), 3u);
+    ASSERT_TRUE(runUntil(rig.loop, [&] { return rig.layer.readyForDisplay(); }));
+    const auto shown = rig.play(60);
+    EXPECT_EQ(shown, expectedTicks(15, 18, 60));
+}
+
+TEST(PlayerLooper, TheWholeItemLoopsWhenNoRangeIsGiven) {
+    LoopRig rig;
+    PlayerLooper looper(rig.player, rig.templateItem(clip30().path));
+    ASSERT_TRUE(runUntil(rig.loop, [&] { return rig.layer.readyForDisplay(); }));
+    const double duration = rig.player->current()->duration();
+    const auto shown = rig.play(300);
+    for (int k = 0; k < 300; ++k) {
+        const double t = std::fmod((k + 0.5) * kTick, duration);
+        ASSERT_EQ(shown[k], std::min(59, static_cast<int>(std::floor(t * kFps)))) << "tick " << k;
+    }
+    EXPECT_FALSE(looper.range().has_value());
+    EXPECT_GE(looper.loopCount(), 2);
+}
+
+TEST(PlayerLooper, DisablingLetsTheCurrentPassFinishThenRestoresTheEndAction) {
+    LoopRig rig;
+    rig.player->setActionAtItemEnd(ActionAtItemEnd::Pause);
+    PlayerLooper looper(rig.player, rig.templateItem(clip30().path),
+                        TimeRange::fromTo(10 / kFps, 40 / kFps));
+    ASSERT_TRUE(runUntil(rig.loop, [&] { return rig.layer.readyForDisplay(); }));
+    auto shown = rig.play(90);  // one pass and a half
+    EXPECT_EQ(shown, expectedTicks(10, 40, 90));
+    const auto current = rig.player->current();
+    looper.disableLooping();
+    EXPECT_FALSE(looper.isLooping());
+    EXPECT_EQ(rig.player->items(), std::vector<QueuePlayer::ItemPtr>{current});
+    EXPECT_EQ(rig.player->actionAtItemEnd(), ActionAtItemEnd::Pause);
+    const auto changesBefore = rig.changes.size();
+    const auto rest = rig.play(60);
+    // The pass runs to the range end and stops on its last frame (the ticks go on from
+    // 91 ticks after the start: 31 ticks into the second pass).
+    for (int k = 0; k < 60; ++k) {
+        EXPECT_EQ(rest[k], std::min(39, 25 + (k + 1) / 2)) << "tick " << k;
+    }
+    EXPECT_EQ(rig.player->rateValue(), 0.0f);
+    EXPECT_EQ(rig.changes.size(), changesBefore);
+}
+
+TEST(PlayerLooper, RangesBeyondTheItemAreClampedOnceItsDurationIsKnown) {
+    LoopRig rig;
+    const auto templateItem = rig.templateItem(clip30().path);
+    {
+        PlayerLooper looper(rig.player, templateItem, TimeRange::fromTo(1.5, 9.0));
+        ASSERT_TRUE(testing::waitForStatus(rig.loop, *looper.loopingPlayerItems()[0]));
+        const double duration = looper.loopingPlayerItems()[0]->duration();
+        ASSERT_TRUE(looper.range().has_value());
+        EXPECT_DOUBLE_EQ(looper.range()->start, 1.5);
+        EXPECT_DOUBLE_EQ(looper.range()->end(), duration);
+    }
+    {
+        PlayerLooper looper(rig.player, templateItem, TimeRange::fromTo(1.0, 0.5));
+        ASSERT_TRUE(testing::waitForStatus(rig.loop, *looper.loopingPlayerItems()[0]));
+        EXPECT_DOUBLE_EQ(looper.range()->start, 1.0);
+        EXPECT_DOUBLE_EQ(looper.range()->end(), looper.loopingPlayerItems()[0]->duration());
+        ASSERT_TRUE(runUntil(rig.loop, [&] { return rig.layer.readyForDisplay(); }));
+        EXPECT_EQ(readFrameNumber(rig.layer.frameAt(rig.loop.now())), 30);
+    }
+}
+
+TEST(PlayerLooper, AnUnplayableTemplateFails) {
+    LoopRig rig;
+    const auto folder = std::filesystem::path(KESTIO_FIXTURE_DIR) / "media-tests" / "broken";
+    const auto broken = testing::makeBrokenFiles(folder, clip30().path);
+    PlayerLooper looper(rig.player, rig.templateItem(broken.noise), TimeRange::fromTo(0.0, 1.0));
+    ASSERT_TRUE(runUntil(rig.loop, [&] { return looper.statusValue() != LooperStatus::Unknown; }));
+    EXPECT_EQ(looper.statusValue(), LooperStatus::Failed);
+    rig.player->play();
+    rig.loop.advance(3.0);
+    EXPECT_EQ(looper.loopCount(), 0);
+}
+
+}  // namespace
+}  // namespace kestio::platform::media
