@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QTransform>
 #include <atomic>
 #include <cmath>
 #include <optional>
@@ -199,6 +200,7 @@ TEST(PlayerItem, RotatedClipsArePresentedUpright) {
     const QImage picture = layer.frameAt(loop.now());
     EXPECT_EQ(picture.size(), QSize(180, 320));
     EXPECT_EQ(picture.format(), QImage::Format_ARGB32_Premultiplied);
+    EXPECT_EQ(readFrameNumber(picture.transformed(QTransform().rotate(-90))), 0);
 }
 
 TEST(PlayerItem, EveryFileThatIsNotMediaFailsWithAReason) {
