@@ -23,9 +23,10 @@ media::Loaded<std::unique_ptr<media::VideoDecoder>> openVideo(const std::filesys
 }
 
 // Decodes on from where the decoder stands to the first picture at or after `t`. Sets
-// `decodedAny` when at least one picture came out.
+// `firstTime` to the time of the first picture that came out (NaN when none did).
 Result pictureFrom(media::VideoDecoder& decoder, double t, double latest, QSize maxSize,
-                   JobControl& control, bool& decodedAny) {
+                   JobControl& control, double& firstTime) {
+    firstTime = std::nan("");
     const ff::FramePtr frame = ff::makeFrame();
     if (!frame) {
         return Result::failure("Cannot allocate memory");
@@ -37,8 +38,10 @@ Result pictureFrom(media::VideoDecoder& decoder, double t, double latest, QSize 
         if (decoder.decodeNext(frame.get()) == media::VideoDecoder::Step::End) {
             return Result::failure("No picture at " + std::to_string(t) + " s");
         }
-        decodedAny = true;
         const double frameTime = decoder.frameTime(*frame);
+        if (std::isnan(firstTime)) {
+            firstTime = frameTime;
+        }
         if (frameTime + kTimeSlack < t) {
             av_frame_unref(frame.get());
             continue;
@@ -66,24 +69,34 @@ Result grabFrame(const std::filesystem::path& file, double time, double toleranc
     if (!opened) {
         return Result::failure(opened.error());
     }
-    if (!(*opened)->hasVideo()) {
+    media::VideoDecoder& decoder = **opened;
+    if (!decoder.hasVideo()) {
         return Result::failure("The file has no video track");
     }
-    bool decodedAny = false;
-    if (t > 0.0 && (*opened)->seekToKeyframe(t)) {
-        Result found = pictureFrom(**opened, t, latest, maxSize, control, decodedAny);
-        if (decodedAny || control.cancelled()) {
+    // Containers without an index of key pictures (MPEG transport and program streams) are
+    // searched by time stamps, and a seek can land after the key picture that `t` needs: the
+    // first picture then comes later than `t`, or none comes at all. Seek further back until
+    // decoding starts at or before `t`; from near the start, decode from the top.
+    double firstTime = 0.0;
+    for (double back = 0.0; t - back > 0.0; back = back == 0.0 ? 1.0 : 2.0 * back) {
+        if (control.cancelled()) {
+            return Result::failure("Cancelled");
+        }
+        if (!decoder.seekToKeyframe(t - back)) {
+            break;
+        }
+        Result found = pictureFrom(decoder, t, latest, maxSize, control, firstTime);
+        if (firstTime <= t + kTimeSlack || control.cancelled()) {
             return found;
         }
-        // A seek can land after the key picture the following ones depend on (transport
-        // streams are searched by time stamps, not key pictures), and then nothing decodes:
-        // start again from the top.
+    }
+    if (t > 0.0) {
         opened = openVideo(file, control);
         if (!opened) {
             return Result::failure(opened.error());
         }
     }
-    return pictureFrom(**opened, t, latest, maxSize, control, decodedAny);
+    return pictureFrom(**opened, t, latest, maxSize, control, firstTime);
 }
 
 }  // namespace kestio
