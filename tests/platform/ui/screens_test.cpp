@@ -40,16 +40,16 @@ TEST(QtScreenProvider, ReportsEveryScreenChangeUntilUnsubscribed) {
     int changes = 0;
     auto subscription = provider.onScreensChanged([&] { ++changes; });
     QScreen* screen = QGuiApplication::primaryScreen();
-    emit screen->geometryChanged(screen->geometry());
-    emit screen->refreshRateChanged(screen->refreshRate());
-    emit qGuiApp->primaryScreenChanged(screen);
+    Q_EMIT screen->geometryChanged(screen->geometry());
+    Q_EMIT screen->refreshRateChanged(screen->refreshRate());
+    Q_EMIT qGuiApp->primaryScreenChanged(screen);
     EXPECT_EQ(changes, 3);
-    emit qGuiApp->screenAdded(screen);  // an already watched screen is not watched twice
+    Q_EMIT qGuiApp->screenAdded(screen);  // an already watched screen is not watched twice
     EXPECT_EQ(changes, 4);
-    emit screen->geometryChanged(screen->geometry());
+    Q_EMIT screen->geometryChanged(screen->geometry());
     EXPECT_EQ(changes, 5);
     subscription.reset();
-    emit screen->geometryChanged(screen->geometry());
+    Q_EMIT screen->geometryChanged(screen->geometry());
     EXPECT_EQ(changes, 5);
 }
 
