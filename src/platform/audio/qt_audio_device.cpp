@@ -1,0 +1,301 @@
+#include "platform/audio/qt_audio_device.h"
+
+#include <QAudioFormat>
+#include <QAudioSink>
+#include <QByteArray>
+#include <QMediaDevices>
+#include <QMetaObject>
+#include <QObject>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "platform/runloop/console.h"
+
+namespace kestio::platform::audio {
+
+namespace {
+
+constexpr int kTickMilliseconds = 4;
+constexpr uint32_t kBlockFrames = 512;
+// Pacing without a sink renders at most this much at once after a stall.
+constexpr double kMaxPaceSeconds = 0.2;
+
+// Runs `fn` on `context`'s thread and waits for it.
+template <class Fn>
+void runOn(QObject& context, Fn&& fn) {
+    if (QThread::currentThread() == context.thread()) {
+        fn();
+        return;
+    }
+    QMetaObject::invokeMethod(&context, std::forward<Fn>(fn), Qt::BlockingQueuedConnection);
+}
+
+}  // namespace
+
+// The render thread's side: the sink, the feeding timer and the pacing clock. Every member is
+// touched on the device thread only.
+class QtAudioDevice::Output {
+  public:
+    explicit Output(std::function<void(QString)> onFailure) : onFailure_(std::move(onFailure)) {}
+
+    QObject context;
+
+    void begin(AudioRenderCallback* callback, const QAudioDevice& device, const AudioFormat& format,
+               double bufferSeconds) {
+        if (!timer_) {
+            timer_ = new QTimer(&context);
+            timer_->setTimerType(Qt::PreciseTimer);
+            QObject::connect(timer_, &QTimer::timeout, &context, [this] { tick(); });
+        }
+        callback_ = callback;
+        bufferSeconds_ = bufferSeconds;
+        switchTo(device, format);
+        timer_->start(kTickMilliseconds);
+    }
+
+    void end() {
+        if (timer_) {
+            timer_->stop();
+        }
+        closeSink();
+        callback_ = nullptr;
+    }
+
+    void shutdown() {
+        end();
+        delete timer_;
+        timer_ = nullptr;
+    }
+
+    void switchTo(const QAudioDevice& device, const AudioFormat& format) {
+        closeSink();
+        device_ = device;
+        format_ = format;
+        planes_.assign(format.channelCount, std::vector<float>(kBlockFrames));
+        pointers_.clear();
+        for (auto& plane : planes_) {
+            pointers_.push_back(plane.data());
+        }
+        restartPacing();
+        if (!device_.isNull() && callback_ != nullptr) {
+            openSink();
+        }
+    }
+
+  private:
+    void openSink() {
+        QAudioFormat format;
+        format.setSampleRate(int(format_.sampleRate));
+        format.setChannelCount(int(format_.channelCount));
+        format.setSampleFormat(QAudioFormat::Float);
+        if (!device_.isFormatSupported(format)) {
+            format.setSampleFormat(QAudioFormat::Int16);
+        }
+        sampleFormat_ = format.sampleFormat();
+        bytesPerFrame_ = format.bytesPerFrame();
+        sink_ = std::make_unique<QAudioSink>(device_, format);
+        sink_->setBufferSize(int(std::lround(bufferSeconds_ * format_.sampleRate)) *
+                             bytesPerFrame_);
+        // Queued, so that the sink is never deleted inside its own signal.
+        QObject::connect(
+            sink_.get(), &QAudioSink::stateChanged, &context,
+            [this, sink = sink_.get()](QAudio::State state) {
+                if (sink_.get() == sink && state == QAudio::StoppedState &&
+                    sink_->error() != QAudio::NoError) {
+                    fail(QStringLiteral("the output stopped"));
+                }
+            },
+            Qt::QueuedConnection);
+        io_ = sink_->start();
+        if (io_ == nullptr || sink_->error() != QAudio::NoError) {
+            fail(QStringLiteral("cannot open the output"));
+        }
+    }
+
+    void closeSink() {
+        if (sink_) {
+            sink_->disconnect(&context);
+            sink_->stop();
+            sink_.reset();
+        }
+        io_ = nullptr;
+    }
+
+    void fail(const QString& what) {
+        closeSink();
+        restartPacing();
+        onFailure_(what + QStringLiteral(" (") + device_.description() + QStringLiteral(")"));
+    }
+
+    void restartPacing() {
+        paceStart_ = std::chrono::steady_clock::now();
+        paced_ = 0;
+    }
+
+    void tick() {
+        if (callback_ == nullptr) {
+            return;
+        }
+        if (sink_ && io_ != nullptr) {
+            feed();
+        } else {
+            pace();
+        }
+    }
+
+    // Fills what the sink has room for.
+    void feed() {
+        auto frames = uint32_t(std::max(sink_->bytesFree(), qsizetype(0)) / bytesPerFrame_);
+        while (frames > 0 && sink_) {
+            const uint32_t n = std::min(frames, kBlockFrames);
+            callback_->render(pointers_.data(), format_.channelCount, n);
+            const auto bytes = qsizetype(n) * bytesPerFrame_;
+            bytes_.resize(bytes);
+            const uint32_t channels = format_.channelCount;
+            if (sampleFormat_ == QAudioFormat::Float) {
+                auto* out = reinterpret_cast<float*>(bytes_.data());
+                for (uint32_t i = 0; i < n; ++i) {
+                    for (uint32_t c = 0; c < channels; ++c) {
+                        out[std::size_t(i) * channels + c] = planes_[c][i];
+                    }
+                }
+            } else {
+                auto* out = reinterpret_cast<int16_t*>(bytes_.data());
+                for (uint32_t i = 0; i < n; ++i) {
+                    for (uint32_t c = 0; c < channels; ++c) {
+                        const float v = std::clamp(planes_[c][i], -1.0f, 1.0f);
+                        out[std::size_t(i) * channels + c] = int16_t(std::lround(v * 32767.0f));
+                    }
+                }
+            }
+            io_->write(bytes_.constData(), bytes);
+            frames -= n;
+        }
+    }
+
+    // Without a sink: render what the wall clock says is due, into nothing.
+    void pace() {
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - paceStart_).count();
+        auto due = int64_t(elapsed * format_.sampleRate) - paced_;
+        const auto most = int64_t(kMaxPaceSeconds * format_.sampleRate);
+        if (due > most) {
+            paced_ += due - most;  // after a stall, do not race to catch up
+            due = most;
+        }
+        while (due > 0) {
+            const auto n = uint32_t(std::min<int64_t>(due, kBlockFrames));
+            callback_->render(pointers_.data(), format_.channelCount, n);
+            paced_ += n;
+            due -= n;
+        }
+    }
+
+    std::function<void(QString)> onFailure_;
+    QTimer* timer_ = nullptr;
+    AudioRenderCallback* callback_ = nullptr;
+    double bufferSeconds_ = 0.02;
+    QAudioDevice device_;
+    AudioFormat format_{48000.0, 2, false};
+    std::unique_ptr<QAudioSink> sink_;
+    QIODevice* io_ = nullptr;
+    QAudioFormat::SampleFormat sampleFormat_ = QAudioFormat::Float;
+    int bytesPerFrame_ = 8;
+    std::vector<std::vector<float>> planes_;
+    std::vector<float*> pointers_;
+    QByteArray bytes_;
+    std::chrono::steady_clock::time_point paceStart_;
+    int64_t paced_ = 0;
+};
+
+QtAudioDevice::QtAudioDevice(RunLoop& mainLoop, double bufferSeconds)
+    : mainLoop_(mainLoop),
+      bufferSeconds_(bufferSeconds),
+      devices_(std::make_unique<QMediaDevices>()),
+      thread_(std::make_unique<QThread>()),
+      alive_(std::make_shared<bool>(true)) {
+    std::weak_ptr<bool> alive = alive_;
+    output_ = std::make_unique<Output>([this, alive, &mainLoop](QString what) {
+        mainLoop.post([this, alive, what = what.toStdString()] {
+            if (alive.expired()) {
+                return;
+            }
+            Console::log("audio output: " + what + "; sound goes nowhere until it is back");
+            retry_ = mainLoop_.after(1.0, [this] { followDefault(true); });
+        });
+    });
+    thread_->setObjectName(QStringLiteral("audio output"));
+    output_->context.moveToThread(thread_.get());
+    thread_->start(QThread::TimeCriticalPriority);
+    QObject::connect(devices_.get(), &QMediaDevices::audioOutputsChanged, devices_.get(),
+                     [this] { followDefault(false); });
+    watch_ = mainLoop_.every(1.0, [this] { followDefault(false); });
+    followDefault(true);
+}
+
+QtAudioDevice::~QtAudioDevice() {
+    alive_.reset();
+    retry_.cancel();
+    watch_.cancel();
+    stop();
+    runOn(output_->context, [this] { output_->shutdown(); });
+    thread_->quit();
+    thread_->wait();
+}
+
+std::optional<std::string> QtAudioDevice::start(AudioRenderCallback& callback) {
+    if (running_) {
+        return std::nullopt;
+    }
+    if (!thread_->isRunning()) {
+        return "the audio output thread is not running";
+    }
+    const QAudioDevice device = current_;
+    const AudioFormat format = format_;
+    runOn(output_->context, [this, &callback, device, format] {
+        output_->begin(&callback, device, format, bufferSeconds_);
+    });
+    running_ = true;
+    return std::nullopt;
+}
+
+void QtAudioDevice::stop() {
+    if (!running_) {
+        return;
+    }
+    runOn(output_->context, [this] { output_->end(); });
+    running_ = false;
+}
+
+void QtAudioDevice::followDefault(bool reopen) {
+    const QAudioDevice next = QMediaDevices::defaultAudioOutput();
+    const bool changed = next.isNull() != current_.isNull() || next.id() != current_.id();
+    if (!changed && !reopen) {
+        return;
+    }
+    current_ = next;
+    if (!next.isNull()) {
+        const QAudioFormat preferred = next.preferredFormat();
+        if (auto format = AudioFormat::make(preferred.sampleRate(),
+                                            uint32_t(std::max(preferred.channelCount(), 0)))) {
+            format_ = *format;
+        }
+    }
+    defaultOutput.set(OutputDeviceInfo{!next.isNull(), next.description().toStdString(),
+                                       next.isNull() ? 0u : format_.channelCount,
+                                       next.isNull() ? 0.0 : format_.sampleRate});
+    if (running_) {
+        const AudioFormat format = format_;
+        QMetaObject::invokeMethod(
+            &output_->context, [this, next, format] { output_->switchTo(next, format); },
+            Qt::QueuedConnection);
+    }
+}
+
+}  // namespace kestio::platform::audio

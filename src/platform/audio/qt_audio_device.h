@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QAudioDevice>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/audio/audio_output_device.h"
+#include "platform/runloop/run_loop.h"
+
+class QMediaDevices;
+class QThread;
+
+namespace kestio::platform::audio {
+
+// The system's default sound output through Qt Multimedia: a QAudioSink in push mode, fed from
+// the device's own thread (its render thread) every few milliseconds with a buffer of about
+// 20 ms, at the device's preferred rate and channel count.
+//
+// The default output is followed through QMediaDevices (on the main thread: its change signal,
+// and a look once a second, since Qt 6.4 does not signal a new default among the same
+// devices). When it changes,
+// or the sink fails (the device went away, the sound server restarted), the device publishes
+// the new default and carries on there; meanwhile, and whenever there is no output at all, the
+// render thread keeps pulling at the wall clock's pace into nothing, so the engine's clock and
+// its players go on as if the sound were heard. start() therefore fails only when the thread
+// cannot run.
+class QtAudioDevice final : public AudioOutputDevice {
+  public:
+    // `mainLoop` carries reports of the render thread (a failed sink) to the main thread.
+    explicit QtAudioDevice(RunLoop& mainLoop, double bufferSeconds = 0.02);
+    ~QtAudioDevice() override;
+    QtAudioDevice(const QtAudioDevice&) = delete;
+    QtAudioDevice& operator=(const QtAudioDevice&) = delete;
+
+    AudioFormat renderFormat() const override { return format_; }
+    std::optional<std::string> start(AudioRenderCallback& callback) override;
+    void stop() override;
+    bool isRunning() const override { return running_; }
+
+    class Output;
+
+  private:
+    // Looks at the default output again; reopens the sink there when it changed or `reopen`.
+    void followDefault(bool reopen);
+
+    RunLoop& mainLoop_;
+    double bufferSeconds_;
+    std::unique_ptr<QMediaDevices> devices_;
+    std::unique_ptr<QThread> thread_;
+    std::unique_ptr<Output> output_;  // lives on thread_
+    std::shared_ptr<bool> alive_;     // lets reports posted by the thread find the device gone
+    TimerHandle retry_;
+    TimerHandle watch_;
+    QAudioDevice current_;
+    AudioFormat format_{48000.0, 2, false};
+    bool running_ = false;
+};
+
+}  // namespace kestio::platform::audio

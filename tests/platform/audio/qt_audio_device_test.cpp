@@ -1,0 +1,164 @@
+#include "platform/audio/qt_audio_device.h"
+
+#include <gtest/gtest.h>
+
+#include <QEventLoop>
+#include <QTimer>
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <memory>
+
+#include "platform/audio/audio_engine.h"
+#include "platform/audio/mixer_node.h"
+#include "platform/audio/source_node.h"
+#include "platform/runloop/manual_run_loop.h"
+#include "pulse_server.h"
+#include "signal_analysis.h"
+
+namespace kestio::test {
+namespace {
+
+using platform::ManualRunLoop;
+using platform::audio::AudioEngine;
+using platform::audio::AudioFormat;
+using platform::audio::QtAudioDevice;
+using platform::audio::SourceNode;
+
+const AudioFormat kTone{48000.0, 2, false};
+
+// A 1 kHz sine at half of full scale (-6 dBFS peak).
+std::shared_ptr<SourceNode> toneSource() {
+    auto phase = std::make_shared<double>(0.0);
+    return std::make_shared<SourceNode>(
+        kTone, [phase](uint32_t frames, float* const* channels, uint32_t count) {
+            for (uint32_t i = 0; i < frames; ++i) {
+                const auto s = float(0.5 * std::sin(*phase));
+                *phase = std::fmod(*phase + 2.0 * M_PI * 1000.0 / 48000.0, 2.0 * M_PI);
+                for (uint32_t c = 0; c < count; ++c) {
+                    channels[c][i] = s;
+                }
+            }
+            return true;
+        });
+}
+
+// Lets Qt's main-thread events (device changes) and the run loop's work happen, with the run
+// loop's clock following the wall clock, until `done` holds; false after `wallSeconds`.
+bool waitUntil(const std::function<bool()>& done, ManualRunLoop& loop, double wallSeconds) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(int64_t(wallSeconds * 1000.0));
+    QEventLoop events;
+    QTimer wake;
+    QObject::connect(&wake, &QTimer::timeout, &events, &QEventLoop::quit);
+    wake.start(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        const auto before = std::chrono::steady_clock::now();
+        events.exec();
+        loop.advance(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count());
+    }
+    return true;
+}
+
+// Checks a recording of the tone: frequency, level and no dropout over half a second.
+void expectTone(const std::vector<float>& recorded) {
+    const std::size_t start = firstAbove(recorded, 0.25f);
+    ASSERT_LT(start + 4800 + 24000, recorded.size()) << "not enough of the tone was recorded";
+    const std::span<const float> window(recorded.data() + start + 4800, 24000);
+    EXPECT_NEAR(zeroCrossingFrequency(window, 48000.0), 1000.0, 0.1);
+    EXPECT_NEAR(rmsDb(window), 20.0 * std::log10(0.5 / std::sqrt(2.0)), 0.2);
+    EXPECT_LT(largestSecondDifference(window), 0.5 * std::pow(2.0 * M_PI / 48.0, 2.0) * 1.5)
+        << "a gap or a click";
+}
+
+class QtAudioDeviceOnPulse : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        server_ = new PulseServer();
+        why_ = server_->start();
+    }
+    static void TearDownTestSuite() {
+        delete server_;
+        server_ = nullptr;
+    }
+    void SetUp() override {
+        if (!why_.empty()) {
+            GTEST_SKIP() << "no private PulseAudio server: " << why_;
+        }
+    }
+
+    static PulseServer* server_;
+    static std::string why_;
+};
+
+PulseServer* QtAudioDeviceOnPulse::server_ = nullptr;
+std::string QtAudioDeviceOnPulse::why_;
+
+TEST_F(QtAudioDeviceOnPulse, PlaysAToneThroughTheDefaultOutput) {
+    ManualRunLoop loop;
+    auto device = std::make_shared<QtAudioDevice>(loop);
+    const auto info = device->defaultOutput.get();
+    EXPECT_TRUE(info.present);
+    EXPECT_FALSE(info.name.empty());
+    EXPECT_EQ(info.channelCount, 2u);
+    EXPECT_EQ(info.sampleRate, 48000.0);
+    EXPECT_EQ(device->renderFormat(), kTone);
+
+    AudioEngine engine(device);
+    auto tone = toneSource();
+    engine.attach(tone);
+    ASSERT_FALSE(engine.connect(tone, engine.mainMixerNode(), kTone));
+    auto recording = server_->record("null.monitor");
+    ASSERT_FALSE(engine.start());
+    ASSERT_TRUE(recording->waitForSound(48000, 0.25f, 30.0)) << "no tone reached the sink";
+    engine.stop();
+    expectTone(recording->left());
+}
+
+TEST_F(QtAudioDeviceOnPulse, FollowsTheDefaultOutputAndKeepsItsClockWhenItGoes) {
+    ManualRunLoop loop;
+    auto device = std::make_shared<QtAudioDevice>(loop);
+    AudioEngine engine(device);
+    auto tone = toneSource();
+    engine.attach(tone);
+    ASSERT_FALSE(engine.connect(tone, engine.mainMixerNode(), kTone));
+    ASSERT_FALSE(engine.start());
+
+    // A second output at another rate becomes the default: the sound moves there.
+    ASSERT_TRUE(server_->pactl({"load-module", "module-null-sink", "sink_name=second", "rate=44100",
+                                "channels=2", "sink_properties=device.description=Second"}));
+    ASSERT_TRUE(server_->pactl({"set-default-sink", "second"}));
+    ASSERT_TRUE(
+        waitUntil([&] { return device->defaultOutput.get().name == "Second"; }, loop, 30.0));
+    EXPECT_EQ(engine.outputFormat(), device->renderFormat());
+    {
+        auto recording = server_->record("second.monitor");
+        ASSERT_TRUE(recording->waitForSound(48000, 0.25f, 30.0)) << "nothing on the new default";
+        expectTone(recording->left());
+    }
+
+    // It goes away: the engine's clock runs on, and the sound comes back on the next default.
+    const uint64_t before = engine.renderedFrames();
+    ASSERT_TRUE(server_->pactl({"unload-module", "module-null-sink"}));
+    ASSERT_TRUE(server_->pactl(
+        {"load-module", "module-null-sink", "sink_name=null", "rate=48000", "channels=2"}));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto current = device->defaultOutput.get();
+            return current.present && current.name != "Second" && current.sampleRate == 48000.0;
+        },
+        loop, 30.0));
+    EXPECT_GT(engine.renderedFrames(), before);
+    auto recording = server_->record("null.monitor");
+    ASSERT_TRUE(recording->waitForSound(48000, 0.25f, 30.0)) << "the sound did not come back";
+    expectTone(recording->left());
+    EXPECT_TRUE(engine.isRunning());
+    engine.stop();
+}
+
+}  // namespace
+}  // namespace kestio::test
