@@ -1,0 +1,314 @@
+// Files that are empty, cut short, lying about their content, hostile or not files at all:
+// each gives a clean, reasoned refusal or a correct result, never a crash or a hang.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QImage>
+#include <cmath>
+#include <fstream>
+
+#include "import/clip_facts.h"
+#include "importer_harness.h"
+#include "model/project_manager.h"
+#include "platform/runloop/console.h"
+#include "scratch_folder.h"
+#include "support/media_fixtures.h"
+#include "support/process_runner.h"
+#include "wav_bytes.h"
+
+namespace kestio::test {
+namespace {
+
+std::uint32_t crc32(const std::string& bytes) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : bytes) {
+        crc ^= byte;
+        for (int k = 0; k < 8; ++k) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    }
+    return ~crc;
+}
+
+// A PNG whose header claims `width` x `height` pixels and whose data is one empty block.
+std::string pngClaiming(std::uint32_t width, std::uint32_t height) {
+    auto be32 = [](std::uint32_t v) {
+        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                           static_cast<char>(v >> 8), static_cast<char>(v)};
+    };
+    auto chunk = [&](const std::string& type, const std::string& data) {
+        return be32(static_cast<std::uint32_t>(data.size())) + type + data +
+               be32(crc32(type + data));
+    };
+    const std::string ihdr = be32(width) + be32(height) + std::string{8, 2, 0, 0, 0};
+    return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr) +
+           chunk("IDAT", std::string("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)) + chunk("IEND", "");
+}
+
+// Runs the ffmpeg command with `args` and fails the test when it does not succeed.
+void ffmpeg(std::vector<std::string> args) {
+    std::vector<std::string> argv = {"ffmpeg",    "-nostdin", "-hide_banner",
+                                     "-loglevel", "error",    "-y"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const ProcessResult result = runProcess(argv, std::chrono::seconds(120));
+    ASSERT_TRUE(result.succeeded()) << describeFailure(argv, result);
+}
+
+void expectError(const ImportOutcome& outcome, const ImportError& expected) {
+    const ImportError* error = errorOf(outcome);
+    ASSERT_NE(error, nullptr) << "imported although it should not";
+    EXPECT_EQ(error->kind(), expected.kind()) << error->description();
+    EXPECT_EQ(error->url(), expected.url());
+    if (expected.reason()) {
+        EXPECT_EQ(error->reason(), expected.reason());
+    }
+}
+
+class BadInput : public ::testing::Test {
+  protected:
+    ScratchFolder folder;
+    ImporterHarness harness;
+    platform::Console::Capture console;
+};
+
+TEST_F(BadInput, AnEmptyVideoFileFailsToLoadWithTheThreeLinesAndAReason) {
+    const auto file = folder.write("empty.mp4", "");
+    const ImportOutcome outcome = harness.importMeta(file);
+    const ImportError* error = errorOf(outcome);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->kind(), ImportError::Kind::loadFailed);
+    ASSERT_TRUE(error->reason().has_value());
+    EXPECT_FALSE(error->reason()->empty());
+    ASSERT_EQ(console.lines().size(), 4u);
+    EXPECT_EQ(console.lines()[0], "🔍 importMeta 開始: empty.mp4 ext=mp4");
+    EXPECT_EQ(console.lines()[1], "❌ importMeta 失敗: empty.mp4");
+    EXPECT_EQ(console.lines()[2], "   エラー: " + *error->reason());
+    EXPECT_EQ(console.lines()[3], "   URL: " + file.string());
+}
+
+TEST_F(BadInput, RandomBytesNamedAsVideoShowTheMediaLibrarysReason) {
+    std::string noise(64 * 1024, '\0');
+    std::uint32_t x = 12345;
+    for (char& c : noise) {
+        x = x * 1664525u + 1013904223u;
+        c = static_cast<char>(x >> 24);
+    }
+    const auto file = folder.write("bad.mp4", noise);
+    const ImportOutcome outcome = harness.importMeta(file);
+    ASSERT_NE(errorOf(outcome), nullptr);
+    EXPECT_EQ(errorOf(outcome)->message().rfind("読み込みに失敗しました: bad.mp4\n(", 0), 0u)
+        << errorOf(outcome)->message();
+}
+
+TEST_F(BadInput, ATruncatedClipWithoutItsIndexFailsToLoad) {
+    const auto& clip = mediaFixtures().video("mp4");  // the index comes last in the file
+    const auto file = folder.copy(clip.path, "cut.mp4", std::filesystem::file_size(clip.path) / 2);
+    expectError(harness.importMeta(file), ImportError::loadFailed(file));
+}
+
+TEST_F(BadInput, ATruncatedClipWithItsIndexFirstImportsWhatItsHeaderSays) {
+    const auto whole = folder / "faststart.mp4";
+    ffmpeg({"-i", mediaFixtures().video("mp4").path.string(), "-c", "copy", "-movflags",
+            "+faststart", whole.string()});
+    const auto file = folder.copy(whole, "cut.mp4", std::filesystem::file_size(whole) / 2);
+    const ImportOutcome outcome = harness.importMeta(file);
+    const ImportResult* result = resultOf(outcome);
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(result->clipInfo.codec, "avc1");
+    EXPECT_NEAR(result->clipInfo.duration, 2.0, 0.1);
+}
+
+TEST_F(BadInput, AStillPictureNamedAsVideoIsNoClip) {
+    const auto file = folder.copy(mediaFixtures().still("png").path, "picture.mp4");
+    expectError(harness.importMeta(file),
+                ImportError::loadFailed(file, "The file holds a still picture, not a clip"));
+}
+
+TEST_F(BadInput, AVideoNamedAsStillOrSoundIsRefusedWithTheirLines) {
+    const auto& clip = mediaFixtures().video("mp4").path;
+    const auto still = folder.copy(clip, "frame.png");
+    expectError(harness.importMeta(still), ImportError::loadFailed(still));
+    EXPECT_TRUE(console.contains("❌ importStill 失敗: frame.png"));
+
+    // A clip with sound named as a sound file is read for its sound.
+    const auto sound = folder.copy(clip, "track.m4a");
+    const ImportOutcome outcome = harness.importMeta(sound);
+    const ImportResult* result = resultOf(outcome);
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(result->mediaType, MediaType::audio);
+    EXPECT_EQ(result->clipInfo.audioCodec, "aac");
+}
+
+TEST_F(BadInput, SoundInAnotherFormatThanItsExtensionSaysImportsWithItsRealFacts) {
+    const auto file = folder.copy(mediaFixtures().audio("wav").path, "actually_wav.mp3");
+    const ImportOutcome outcome = harness.importMeta(file);
+    const ImportResult* result = resultOf(outcome);
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(result->clipInfo.audioCodec, "lpcm");
+    EXPECT_EQ(result->clipInfo.audioBitDepth, 16);
+}
+
+TEST_F(BadInput, AWavWithoutSamplesIsRefused) {
+    const auto file = folder.write("silence.wav", floatWav({}, 2, 48000));
+    expectError(harness.importMeta(file), ImportError::loadFailed(file));
+    EXPECT_TRUE(console.contains("❌ importAudio"));
+}
+
+TEST_F(BadInput, ASoundHeaderWithoutItsDataIsRefusedRatherThanPlayingNothing) {
+    // The header claims ten seconds; not one sample follows.
+    const auto file = folder.write("stub.wav", floatWav({}, 2, 48000, 480000));
+    expectError(harness.importMeta(file), ImportError::loadFailed(file));
+    EXPECT_TRUE(console.contains("❌ importAudio audioTrack取得失敗: stub.wav"));
+}
+
+TEST_F(BadInput, AnEmptyOrUndecodableStillFailsWithTheStillLine) {
+    for (const char* name : {"empty.png", "text.jpg", "cut.webp"}) {
+        const auto file = std::string(name) == "cut.webp"
+                              ? folder.copy(mediaFixtures().still("webp").path, name, 30)
+                              : folder.write(name, std::string(name) == "empty.png" ? "" : "hello");
+        expectError(harness.importMeta(file), ImportError::loadFailed(file));
+        EXPECT_TRUE(console.contains(std::string("❌ importStill 失敗: ") + name));
+    }
+}
+
+TEST_F(BadInput, AOnePixelImageImports) {
+    QImage pixel(1, 1, QImage::Format_ARGB32);
+    pixel.fill(qRgba(255, 0, 0, 128));
+    const auto file = folder / "dot.png";
+    ASSERT_TRUE(pixel.save(QString::fromStdString(file.string())));
+    const ImportOutcome outcome = harness.importMeta(file);
+    const ImportResult* result = resultOf(outcome);
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(result->clipInfo.resolution, "1x1");
+    ASSERT_TRUE(result->thumbnail);
+    EXPECT_EQ(
+        QImage::fromData(result->thumbnail->data(), static_cast<int>(result->thumbnail->size()))
+            .size(),
+        QSize(1, 1));
+}
+
+TEST_F(BadInput, AnImageClaimingAnAbsurdSizeIsRefusedWithoutDecodingIt) {
+    const auto file = folder.write("huge.png", pngClaiming(100000, 100000));
+    expectError(harness.importMeta(file), ImportError::loadFailed(file));
+}
+
+TEST_F(BadInput, ALargeRealImageGivesASmallThumbnail) {
+    QImage big(6000, 4500, QImage::Format_RGB32);
+    big.fill(Qt::darkCyan);
+    const auto file = folder / "big.bmp";
+    ASSERT_TRUE(big.save(QString::fromStdString(file.string())));
+    const ImportOutcome outcome = harness.importMeta(file);
+    const ImportResult* result = resultOf(outcome);
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(result->clipInfo.resolution, "6000x4500");
+    EXPECT_EQ(
+        QImage::fromData(result->thumbnail->data(), static_cast<int>(result->thumbnail->size()))
+            .size(),
+        QSize(320, 240));
+}
+
+TEST_F(BadInput, AVideoWhoseOnlyPictureIsACoverCannotBePlayed) {
+    const auto file = folder / "cover_only.mp4";
+    ffmpeg({"-f", "lavfi", "-i", "sine=frequency=1000:duration=1", "-i",
+            mediaFixtures().still("png").path.string(), "-map", "0:a", "-map", "1:v", "-c:a", "aac",
+            "-c:v", "png", "-disposition:v:0", "attached_pic", "-f", "mp4", file.string()});
+    expectError(harness.importMeta(file), ImportError::notPlayable(file));
+    EXPECT_TRUE(console.contains("📋 importMeta: duration=1.0s tracks=1 [soun]"));
+    EXPECT_TRUE(console.contains(
+        "❌ importMeta: 映像コンポジション経由のレンダリング検証に失敗: cover_only.mp4"));
+}
+
+TEST_F(BadInput, AVideoFileWithNothingPlayableIsRefusedAsNotPlayable) {
+    const auto subtitles = folder.write("lines.srt", "1\n00:00:00,000 --> 00:00:01,000\nhello\n");
+    const auto file = folder / "subtitles_only.mp4";
+    ffmpeg({"-i", subtitles.string(), "-c:s", "mov_text", "-f", "mp4", file.string()});
+    expectError(harness.importMeta(file), ImportError::notPlayable(file));
+    EXPECT_TRUE(console.contains("tracks=1 [sbtl]"));
+    EXPECT_TRUE(console.contains("❌ importMeta: isPlayable=false（再生不可）: subtitles_only.mp4"));
+}
+
+TEST_F(BadInput, PlacesThatAreNoRegularFileFailAtOnceWithoutBlocking) {
+    const auto pipe = folder / "hang.mp4";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    expectError(harness.importMeta(pipe), ImportError::loadFailed(pipe));
+    const auto soundPipe = folder / "hang.wav";
+    ASSERT_EQ(::mkfifo(soundPipe.c_str(), 0600), 0);
+    expectError(harness.importMeta(soundPipe), ImportError::loadFailed(soundPipe));
+    const auto stillPipe = folder / "hang.png";
+    ASSERT_EQ(::mkfifo(stillPipe.c_str(), 0600), 0);
+    expectError(harness.importMeta(stillPipe), ImportError::loadFailed(stillPipe));
+
+    std::filesystem::create_directory(folder / "folder.mov");
+    expectError(harness.importMeta(folder / "folder.mov"),
+                ImportError::loadFailed(folder / "folder.mov"));
+}
+
+TEST_F(BadInput, AMissingFileFailsToLoadWithoutABookmark) {
+    for (const char* name : {"gone.mov", "gone.png", "gone.flac"}) {
+        expectError(harness.importMeta(folder / name), ImportError::loadFailed(folder / name));
+    }
+}
+
+TEST_F(BadInput, AnUnknownExtensionIsUnsupportedWithoutAnyLine) {
+    const auto file = folder.write("notes.txt", "cue list");
+    expectError(harness.importMeta(file), ImportError::unsupportedFormat(file));
+    const auto bare = folder.write("README", "");
+    expectError(harness.importMeta(bare), ImportError::unsupportedFormat(bare));
+    EXPECT_TRUE(console.lines().empty());
+}
+
+// Every public sample file gives a result with sane facts of the kind its extension names,
+// or a reasoned refusal.
+TEST(SharedMedia, EveryFileImportsOrIsRefusedCleanly) {
+    const std::filesystem::path folder = KESTIO_SHARED_MEDIA_DIR;
+    if (!std::filesystem::is_directory(folder)) {
+        GTEST_SKIP() << folder << " is missing";
+    }
+    ImporterHarness harness;
+    int imported = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const auto& path = entry.path();
+        const ImportOutcome outcome = harness.importMeta(path);
+        if (const ImportError* error = errorOf(outcome)) {
+            EXPECT_EQ(error->url(), path);
+            EXPECT_FALSE(error->message().empty());
+            continue;
+        }
+        ++imported;
+        const ImportResult& result = std::get<ImportResult>(outcome);
+        EXPECT_EQ(result.mediaType, ProjectManager::mediaType(path)) << path;
+        const ClipInfo& info = result.clipInfo;
+        for (double figure : {info.fps, info.duration, info.sampleRate}) {
+            EXPECT_TRUE(std::isfinite(figure) && figure >= 0) << path;
+        }
+        EXPECT_GE(info.bitRate, 0) << path;
+        EXPECT_GE(info.channels, 0) << path;
+        if (result.mediaType == MediaType::audio) {
+            EXPECT_GT(info.duration, 0) << path;
+            EXPECT_TRUE(result.waveformData) << path;
+        }
+        if (result.mediaType == MediaType::still) {
+            EXPECT_TRUE(result.thumbnail) << path;
+        }
+    }
+    EXPECT_GT(imported, 10);
+}
+
+TEST(SharedMedia, AClipWithACoverPictureIsProbedByItsRealVideo) {
+    const std::filesystem::path file =
+        std::filesystem::path(KESTIO_SHARED_MEDIA_DIR) / "mp4rust-bbb-metadata.m4v";
+    if (!std::filesystem::exists(file)) {
+        GTEST_SKIP() << file << " is missing";
+    }
+    ImporterHarness harness;
+    const ImportOutcome outcome = harness.importMeta(file);
+    const ImportResult* result = resultOf(outcome);
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(result->clipInfo.codec, "avc1");
+    EXPECT_EQ(result->clipInfo.resolution, "320x180");
+    EXPECT_EQ(result->clipInfo.fps, 24);
+}
+
+}  // namespace
+}  // namespace kestio::test
