@@ -264,6 +264,9 @@ void ItemDecoder::readAheadOne() {
 }
 
 ItemDecoder::Raw ItemDecoder::nextRawFrame(AVFrame* frame, double& time) {
+    if (!decoder_->hasVideo()) {
+        return Raw::End;
+    }
     if (pending_->buf[0] != nullptr || pending_->data[0] != nullptr) {
         av_frame_move_ref(frame, pending_.get());
         time = pendingTime_;
@@ -426,6 +429,7 @@ void ItemDecoder::performSeek(const SeekRequest& request, std::uint64_t generati
     draining_ = false;
     lastEnd_ = 0.0;
     if (!decoder_->hasVideo()) {
+        markEnded(generation, true);
         land(generation, request, nullptr, 0.0, std::max(0.0, request.time));
         return;
     }
@@ -515,7 +519,9 @@ void ItemDecoder::markEnded(std::uint64_t generation, bool endOfFile) {
         ended_ = true;
         if (endOfFile) {
             endOfFile_ = true;
-            mediaEnd_ = lastEnd_;
+            if (decodedAny_) {
+                mediaEnd_ = lastEnd_;
+            }
         }
     }
     if (endOfFile && !decodedAny_ && !announced_) {

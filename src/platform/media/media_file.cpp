@@ -68,6 +68,21 @@ double nominalFrameRate(const AVStream* stream) {
     return 0.0;
 }
 
+// A packet's length in seconds: as stamped, else from its samples (audio) or the nominal
+// frame rate (video).
+static double packetLength(const AVStream& stream, const AVPacket& packet) {
+    if (packet.duration > 0) {
+        return toSeconds(packet.duration, stream.time_base);
+    }
+    const AVCodecParameters& par = *stream.codecpar;
+    if (par.codec_type == AVMEDIA_TYPE_AUDIO && par.sample_rate > 0) {
+        const int samples = av_get_audio_frame_duration2(stream.codecpar, packet.size);
+        return samples > 0 ? static_cast<double>(samples) / par.sample_rate : 0.0;
+    }
+    const double rate = nominalFrameRate(&stream);
+    return rate > 0.0 ? 1.0 / rate : 0.0;
+}
+
 double toSeconds(std::int64_t timestamp, AVRational timeBase) {
     if (timestamp == AV_NOPTS_VALUE || timeBase.den == 0) {
         return std::numeric_limits<double>::quiet_NaN();
@@ -177,6 +192,59 @@ Loaded<bool> MediaFile::findStreamInfo() {
         return Loaded<bool>::failure(ff::errorText(rc));
     }
     return true;
+}
+
+double MediaFile::scanDuration() {
+    constexpr std::int64_t kMaxBytes = 512LL * 1024 * 1024;
+    constexpr int kMaxPackets = 2'000'000;
+    int stream = videoStreamIndex();
+    if (stream < 0) {
+        stream = audioStreamIndex();
+    }
+    if (stream < 0) {
+        return std::numeric_limits<double>::infinity();
+    }
+    const AVStream* st = this->stream(stream);
+    const double origin = streamOrigin(stream);
+    ff::PacketPtr packet = ff::makePacket();
+    double end = 0.0;
+    std::int64_t position = 0;
+    bool complete = false;
+    for (int i = 0; i < kMaxPackets; ++i) {
+        if (readPacket(packet.get()) < 0) {
+            complete = !io_->cancelled();
+            break;
+        }
+        if (packet->stream_index == stream) {
+            const std::int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            const double start = toSeconds(pts, st->time_base);
+            const double length = packetLength(*st, *packet);
+            if (std::isfinite(start)) {
+                end = std::max(end, start - origin + length);
+            }
+        }
+        if (packet->pos > 0) {
+            position = packet->pos;
+        }
+        av_packet_unref(packet.get());
+        if (position > kMaxBytes) {
+            break;
+        }
+    }
+    if (complete) {
+        return end;  // 0 for a track without a single sample
+    }
+    if (!(end > 0.0)) {
+        return std::numeric_limits<double>::infinity();
+    }
+    if (!complete) {
+        const std::int64_t size = format_->pb != nullptr ? avio_size(format_->pb) : 0;
+        if (size <= 0 || position <= 0) {
+            return std::numeric_limits<double>::infinity();
+        }
+        end *= static_cast<double>(size) / static_cast<double>(position);
+    }
+    return end;
 }
 
 int MediaFile::readPacket(AVPacket* packet) {

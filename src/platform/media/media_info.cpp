@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "platform/media/media_file.h"
-#include "platform/media/media_time.h"
 
 namespace kestio::platform::media {
 
@@ -206,60 +205,6 @@ TrackInfo describe(const MediaFile& file, const AVStream* st) {
     return track;
 }
 
-// The end of the last packet of the first video or audio stream, found by reading the file
-// when the container does not state its duration. Reads at most a bounded amount; beyond it,
-// the duration is extrapolated from the share of the file read.
-double scanDuration(MediaFile& file) {
-    constexpr std::int64_t kMaxBytes = 512LL * 1024 * 1024;
-    constexpr int kMaxPackets = 2'000'000;
-    int stream = file.videoStreamIndex();
-    if (stream < 0) {
-        stream = file.audioStreamIndex();
-    }
-    if (stream < 0) {
-        return MediaTime::indefinite();
-    }
-    const AVStream* st = file.stream(stream);
-    const double origin = file.streamOrigin(stream);
-    ff::PacketPtr packet = ff::makePacket();
-    double end = 0.0;
-    std::int64_t position = 0;
-    bool complete = false;
-    for (int i = 0; i < kMaxPackets; ++i) {
-        if (file.readPacket(packet.get()) < 0) {
-            complete = !file.io().cancelled();
-            break;
-        }
-        if (packet->stream_index == stream) {
-            const std::int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-            const double start = toSeconds(pts, st->time_base);
-            const double length =
-                packet->duration > 0 ? toSeconds(packet->duration, st->time_base) : 0.0;
-            if (std::isfinite(start)) {
-                end = std::max(end, start - origin + length);
-            }
-        }
-        if (packet->pos > 0) {
-            position = packet->pos;
-        }
-        av_packet_unref(packet.get());
-        if (position > kMaxBytes) {
-            break;
-        }
-    }
-    if (!(end > 0.0)) {
-        return MediaTime::indefinite();
-    }
-    if (!complete) {
-        const std::int64_t size = file.context()->pb != nullptr ? avio_size(file.context()->pb) : 0;
-        if (size <= 0 || position <= 0) {
-            return MediaTime::indefinite();
-        }
-        end *= static_cast<double>(size) / static_cast<double>(position);
-    }
-    return end;
-}
-
 }  // namespace
 
 std::vector<TrackInfo> MediaInfo::tracksOfKind(TrackKind kind) const {
@@ -293,7 +238,7 @@ Loaded<MediaInfo> probeMediaInfo(const std::filesystem::path& path, std::shared_
         info.tracks.push_back(std::move(track));
     }
     if (!std::isfinite(info.duration)) {
-        info.duration = scanDuration(file);
+        info.duration = file.scanDuration();
     }
     return info;
 }

@@ -316,7 +316,9 @@ void PlayerItem::refreshBuffer() {
     const auto buffer = decoder_->buffer();
     if (std::isfinite(buffer.mediaEnd) && buffer.mediaEnd != mediaEnd_) {
         mediaEnd_ = buffer.mediaEnd;
-        if (!std::isfinite(duration_)) {
+        if (!std::isfinite(duration_) && ready_) {
+            // The file did not say how long it is; now the decoder has seen its end.
+            duration_ = mediaEnd_;
             notifyOwner(Change::EndMoved);
         }
     }

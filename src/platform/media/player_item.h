@@ -57,7 +57,8 @@ class PlayerItem : public std::enable_shared_from_this<PlayerItem> {
 
     // The size pictures are shown at (pixel aspect and rotation applied); 0x0 until ready.
     QSize presentationSize() const { return presentationSize_; }
-    // Seconds: NaN until ready, +infinity when the file does not say.
+    // Seconds: NaN until ready; +infinity while unknown (the file does not say), until the
+    // decoder reaches the end of the pictures.
     double duration() const { return duration_; }
     bool hasVideo() const { return hasVideo_; }
     double currentTime() const;

@@ -97,6 +97,10 @@ Loaded<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::
         if (audio < 0 || avcodec_find_decoder(file.stream(audio)->codecpar->codec_id) == nullptr) {
             return Result::failure("The file has no playable video or audio track");
         }
+        if (!std::isfinite(decoder->duration_)) {
+            // Nothing will be decoded to find the end: read it from the packets.
+            decoder->duration_ = file.scanDuration();
+        }
         return Result(std::move(decoder));
     }
 
