@@ -364,7 +364,7 @@ void AudioEngine::render(float* const* channels, uint32_t channelCount, uint32_t
     }
     const RenderPlan* plan = currentPlan_;
     if (plan == nullptr || plan->format.channelCount != channelCount) {
-        for (uint32_t c = 0; c < channelCount; ++c) {
+        for (uint32_t c = 0; c < channelCount && frames > 0; ++c) {
             std::memset(channels[c], 0, frames * sizeof(float));
         }
     } else {
@@ -372,7 +372,7 @@ void AudioEngine::render(float* const* channels, uint32_t channelCount, uint32_t
         do {
             const uint32_t n = std::min(frames - offset, kMaxFramesPerRender);
             const float* const* out = plan->root->pull(n);
-            for (uint32_t c = 0; c < channelCount; ++c) {
+            for (uint32_t c = 0; c < channelCount && n > 0; ++c) {
                 std::memcpy(channels[c] + offset, out[c], n * sizeof(float));
             }
             offset += n;
