@@ -42,7 +42,9 @@ inline std::string floatWav(const std::vector<float>& samples, int channels, int
     u32(dataBytes);
     const std::size_t start = out.size();
     out.resize(start + samples.size() * 4);
-    std::memcpy(out.data() + start, samples.data(), samples.size() * 4);
+    if (!samples.empty()) {
+        std::memcpy(out.data() + start, samples.data(), samples.size() * 4);
+    }
     return out;
 }
 
