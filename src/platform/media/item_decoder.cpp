@@ -403,7 +403,10 @@ void ItemDecoder::land(std::uint64_t generation, const SeekRequest& request, AVF
         const double duration = decoder_->frameDuration(*frame);
         QImage image = picture(frame);
         if (!image.isNull()) {
-            push(generation, {std::move(image), time, duration});
+            std::lock_guard lock(mutex_);
+            if (generation == generation_) {
+                frames_.push_back({std::move(image), time, duration});
+            }
         }
     }
     {
@@ -412,12 +415,16 @@ void ItemDecoder::land(std::uint64_t generation, const SeekRequest& request, AVF
             return;
         }
     }
-    announceOpened();
-    DecoderEvent event;
-    event.kind = DecoderEvent::Kind::SeekLanded;
-    event.seekId = request.id;
-    event.landing = landing;
-    sink_(event);
+    if (!announced_) {
+        // Ready and positioned in one step.
+        announceOpened(request.id, landing);
+    } else {
+        DecoderEvent event;
+        event.kind = DecoderEvent::Kind::SeekLanded;
+        event.seekId = request.id;
+        event.landing = landing;
+        sink_(event);
+    }
     postProgress();
 }
 
@@ -536,13 +543,15 @@ void ItemDecoder::markEnded(std::uint64_t generation, bool endOfFile) {
     postProgress();
 }
 
-void ItemDecoder::announceOpened() {
+void ItemDecoder::announceOpened(std::uint64_t seekId, double landing) {
     if (announced_) {
         return;
     }
     announced_ = true;
     DecoderEvent event;
     event.kind = DecoderEvent::Kind::Opened;
+    event.seekId = seekId;
+    event.landing = landing;
     event.hasVideo = decoder_->hasVideo();
     event.duration = decoder_->duration();
     event.frameRate = decoder_->frameRate();

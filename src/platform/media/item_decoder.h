@@ -49,7 +49,7 @@ struct DecoderEvent {
     QSize presentationSize;
     // Failed
     std::string error;
-    // SeekLanded
+    // SeekLanded, and Opened when the first picture is that of a seek (0: none)
     std::uint64_t seekId = 0;
     double landing = 0.0;
 };
@@ -132,7 +132,7 @@ class ItemDecoder {
     void land(std::uint64_t generation, const SeekRequest& request, AVFrame* frame, double time,
               double landing);
     void markEnded(std::uint64_t generation, bool endOfFile);
-    void announceOpened();
+    void announceOpened(std::uint64_t seekId = 0, double landing = 0.0);
     void postProgress();
 
     const std::filesystem::path path_;

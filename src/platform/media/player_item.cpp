@@ -258,10 +258,22 @@ void PlayerItem::handle(const DecoderEvent& event) {
             duration_ = event.duration;
             presentationSize_ = event.presentationSize;
             ready_ = true;
+            std::function<void(bool)> completion;
+            if (seek_ && event.seekId == seek_->id) {
+                // The first picture is that of the seek asked for before loading.
+                completion = std::move(seek_->completion);
+                seek_.reset();
+                clock_.anchorItem = std::clamp(event.landing, 0.0, std::max(0.0, endTime()));
+                clock_.anchorHost = loop_.now();
+                clock_.rate = 0.0;
+            }
             updateClock(loop_.now());
             refreshBuffer();
             notifyOwner(Change::Ready);
             status_.set(ItemStatus::ReadyToPlay);
+            if (completion) {
+                completion(true);
+            }
             return;
         }
         case DecoderEvent::Kind::Failed: {
