@@ -182,8 +182,9 @@ class PlayerKernel final : public RenderKernel {
 AudioPlayerNode::AudioPlayerNode() : readAhead_(std::make_shared<PlayerReadAhead>()) {}
 
 AudioPlayerNode::~AudioPlayerNode() {
+    closing_ = true;
+    readAhead_->quit();  // items scheduled from here on (by the completions below) are dropped
     auto pending = readAhead_->stop();
-    readAhead_->quit();
     if (thread_.joinable()) {
         if (thread_.get_id() == std::this_thread::get_id()) {
             thread_.detach();  // destroyed by one of its own completions; it ends by itself
@@ -197,7 +198,7 @@ AudioPlayerNode::~AudioPlayerNode() {
 }
 
 void AudioPlayerNode::ensureThread() {
-    if (!thread_.joinable()) {
+    if (!thread_.joinable() && !closing_) {
         thread_ = std::thread([readAhead = readAhead_] { readAhead->run(); });
     }
 }

@@ -23,8 +23,9 @@ class PlayerReadAhead;
 // Completions: an item's completion runs once, either on the read-ahead thread as soon as the
 // item's last frame has been read ahead (so a main-thread reaction to it has time before the
 // item ends), or, for items still pending when stop() is called (or the node is destroyed), on
-// the thread calling stop() before it returns. Completions that need the main thread post to it
-// themselves (RunLoop::post).
+// the thread calling stop() before it returns (or in the destructor). Completions that need the
+// main thread post to it themselves (RunLoop::post). Items scheduled while the node is being
+// destroyed are dropped without their completions.
 class AudioPlayerNode final : public AudioNode {
   public:
     using Completion = std::function<void()>;
@@ -69,6 +70,7 @@ class AudioPlayerNode final : public AudioNode {
 
     std::shared_ptr<PlayerReadAhead> readAhead_;
     std::thread thread_;
+    bool closing_ = false;
 };
 
 }  // namespace kestio::platform::audio

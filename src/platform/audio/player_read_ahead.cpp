@@ -18,6 +18,9 @@ PlayerReadAhead::PlayerReadAhead() = default;
 void PlayerReadAhead::schedule(Item item) {
     {
         std::lock_guard lock(mutex_);
+        if (quit_) {
+            return;
+        }
         queue_.push_back(std::move(item));
     }
     work_.notify_all();

@@ -61,12 +61,12 @@ class PlayerReadAhead {
 
     PlayerReadAhead();
 
-    // Main thread.
+    // Main thread. Ignored once the node is closing (see close()).
     void schedule(Item item);
     // Drops the schedule and returns the completions still pending, in schedule order. Waits
     // for a completion that the read-ahead thread is running (unless called from it).
     std::vector<Completion> stop();
-    // Ends run().
+    // Ends run() and refuses further items.
     void quit();
     // Blocks until every scheduled frame is in the ring or the ring is full; false on time-out.
     bool waitUntilPrepared(double wallSeconds);

@@ -332,5 +332,31 @@ TEST(AudioPlayerNode, ACompletionMayScheduleTheNextItem) {
     player->stop();
 }
 
+// A loop that re-arms itself from its completion must not outlive the node that plays it.
+TEST(AudioPlayerNode, DestroyingANodeCallsPendingCompletionsAndTakesNoNewItems) {
+    std::atomic<int> calls{0};
+    {
+        EngineRig rig;
+        auto player = rig.makePlayer();
+        ASSERT_FALSE(rig.engine.connect(player, rig.engine.mainMixerNode(), kStereo48));
+        const auto buffer = bufferOf(std::vector<float>(96000, 0.1f), 48000.0);
+        std::weak_ptr<platform::audio::AudioPlayerNode> weak = player;
+        platform::audio::AudioPlayerNode* raw = player.get();
+        std::function<void()> again = [&, raw] {
+            ++calls;
+            raw->scheduleBuffer(buffer, again);  // reaches a node being destroyed
+        };
+        // Each longer than the read-ahead holds: both are still pending at the end.
+        player->scheduleBuffer(buffer, again);
+        player->scheduleBuffer(buffer, again);
+        player->play();
+        rig.players.clear();
+        player.reset();
+        rig.engine.detach(weak.lock());
+        EXPECT_TRUE(weak.expired());
+    }
+    EXPECT_EQ(calls.load(), 2) << "each pending item once; the items they scheduled dropped";
+}
+
 }  // namespace
 }  // namespace kestio::test
