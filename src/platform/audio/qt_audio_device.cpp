@@ -226,7 +226,10 @@ QtAudioDevice::QtAudioDevice(RunLoop& mainLoop, double bufferSeconds)
             if (alive.expired()) {
                 return;
             }
-            Console::log("audio output: " + what + "; sound goes nowhere until it is back");
+            if (what != lastFailure_) {  // once per cause, not at every retry
+                Console::log("audio output: " + what + "; sound goes nowhere until it is back");
+                lastFailure_ = what;
+            }
             retry_ = mainLoop_.after(1.0, [this] { followDefault(true); });
         });
     });
@@ -278,6 +281,9 @@ void QtAudioDevice::followDefault(bool reopen) {
     const bool changed = next.isNull() != current_.isNull() || next.id() != current_.id();
     if (!changed && !reopen) {
         return;
+    }
+    if (changed) {
+        lastFailure_.clear();
     }
     current_ = next;
     if (!next.isNull()) {

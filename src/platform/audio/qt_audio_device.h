@@ -51,6 +51,7 @@ class QtAudioDevice final : public AudioOutputDevice {
     std::unique_ptr<Output> output_;  // lives on thread_
     std::shared_ptr<bool> alive_;     // lets reports posted by the thread find the device gone
     TimerHandle retry_;
+    std::string lastFailure_;
     TimerHandle watch_;
     QAudioDevice current_;
     AudioFormat format_{48000.0, 2, false};
