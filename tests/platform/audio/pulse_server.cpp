@@ -1,10 +1,12 @@
 #include "pulse_server.h"
 
+#include <sys/prctl.h>
 #include <QDir>
 #include <QStandardPaths>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+
 #include <csignal>
 #include <cstdlib>
 
@@ -63,6 +65,8 @@ PulseServer::~PulseServer() {
 std::unique_ptr<QProcess> PulseServer::startProcess(const std::string& program,
                                                     const std::vector<std::string>& arguments) {
     auto process = std::make_unique<QProcess>();
+    // If the test dies before it can stop them, its children go with it.
+    process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process->setProgram(QString::fromStdString(program));
     process->setArguments(toQt(arguments));
     process->start();
