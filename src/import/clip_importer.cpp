@@ -257,8 +257,8 @@ void ClipImporter::importFile(const std::filesystem::path& url, std::optional<do
     offMain<Access>(
         [bookmarks, url](JobControl&) { return openAccess(*bookmarks, url); },
         [this, url, kind = *kind, done = std::move(done)](Access access) {
-            // The scope stays open until the import, thumbnail and waveform
-            // included, has answered.
+            // The scope stays open until the import has answered, its thumbnail and
+            // waveform included.
             auto finish = [this, url, scoped = access.scoped, done](ImportOutcome outcome) {
                 if (scoped) {
                     bookmarks_.stopAccessingSecurityScopedResource(url);
