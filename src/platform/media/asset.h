@@ -35,7 +35,7 @@ class Asset : public std::enable_shared_from_this<Asset> {
 
     // All facts at once.
     void loadInfo(std::function<void(const Loaded<MediaInfo>&)> done);
-    // Seconds; +infinity when the file does not say how long it is.
+    // Seconds (see MediaInfo::duration); +infinity when it cannot be found.
     void loadDuration(std::function<void(const Loaded<double>&)> done);
     // Every track in container order (attached cover pictures are not tracks).
     void loadTracks(std::function<void(const Loaded<std::vector<TrackInfo>>&)> done);

@@ -54,7 +54,11 @@ Loaded<GeneratedImage> pictureAt(VideoDecoder& decoder, double seconds,
     }
     if (settings.filter && *settings.filter) {
         const QSize size = image.size();
-        (*settings.filter)(image);
+        try {
+            (*settings.filter)(image);
+        } catch (...) {
+            return Result::failure("The frame filter failed");
+        }
         if (image.size() != size) {
             return Result::failure("The frame filter changed the picture size");
         }

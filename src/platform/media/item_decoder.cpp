@@ -352,6 +352,7 @@ void ItemDecoder::push(std::uint64_t generation, Frame frame) {
         }
         frames_.push_back(std::move(frame));
     }
+    pushedAny_ = true;
     announceOpened();
     postProgress();
 }
@@ -406,6 +407,7 @@ void ItemDecoder::land(std::uint64_t generation, const SeekRequest& request, AVF
             std::lock_guard lock(mutex_);
             if (generation == generation_) {
                 frames_.push_back({std::move(image), time, duration});
+                pushedAny_ = true;
             }
         }
     }
@@ -531,7 +533,7 @@ void ItemDecoder::markEnded(std::uint64_t generation, bool endOfFile) {
             }
         }
     }
-    if (endOfFile && !decodedAny_ && !announced_) {
+    if (endOfFile && !pushedAny_ && !announced_) {
         announced_ = true;
         DecoderEvent event;
         event.kind = DecoderEvent::Kind::Failed;

@@ -168,6 +168,7 @@ class ItemDecoder {
     double pendingTime_ = 0.0;
     bool announced_ = false;
     bool decodedAny_ = false;
+    bool pushedAny_ = false;
     double lastEnd_ = 0.0;
 
     std::thread thread_;

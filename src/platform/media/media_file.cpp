@@ -206,6 +206,7 @@ double MediaFile::scanDuration() {
     }
     const AVStream* st = this->stream(stream);
     const double origin = streamOrigin(stream);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     ff::PacketPtr packet = ff::makePacket();
     double end = 0.0;
     std::int64_t position = 0;
@@ -227,7 +228,7 @@ double MediaFile::scanDuration() {
             position = packet->pos;
         }
         av_packet_unref(packet.get());
-        if (position > kMaxBytes) {
+        if (position > kMaxBytes || std::chrono::steady_clock::now() > deadline) {
             break;
         }
     }

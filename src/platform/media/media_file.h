@@ -73,8 +73,9 @@ class MediaFile {
     double duration() const;
     bool isMovFamily() const;
     // The end of the first video (else audio) stream's last packet, found by reading the
-    // packets: for files whose container states no duration. Reads at most 512 MiB and
-    // extrapolates beyond; 0 for a stream without packets, +infinity when nothing tells.
+    // packets: for files whose container states no duration. Reads at most 512 MiB (and for
+    // at most 5 s) and extrapolates beyond; 0 for a stream without packets, +infinity when
+    // nothing tells.
     // Leaves the read position at the end.
     double scanDuration();
     // Probes the streams by decoding a little (when open() was asked not to).
