@@ -6,6 +6,7 @@
 #include <QImageReader>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 #include <system_error>
 
 #include "platform/graphics/heif_still_reader.h"
@@ -206,7 +207,19 @@ std::string truncation(const QByteArray& bytes, const QByteArray& format) {
     return {};
 }
 
+// Qt refuses to read any picture whose pixels need more than 128 MB, which is below our own
+// limit (a 48-megapixel photo needs 192 MB). Our limits are checked before Qt allocates, so
+// Qt's own limit is raised once to what the largest picture we accept needs.
+void raiseQtAllocationLimit() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const qint64 bytes = StillLimits{}.maxPixels * 4;
+        QImageReader::setAllocationLimit(static_cast<int>(bytes / (1024 * 1024)) + 64);
+    });
+}
+
 DecodedStill readWithQt(const QByteArray& bytes, const StillLimits& limits) {
+    raiseQtAllocationLimit();
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <libheif/heif.h>
 
+#include <QBuffer>
 #include <QColor>
 #include <QFile>
 #include <QTemporaryDir>
@@ -272,6 +273,21 @@ TEST(StillDecoder, AbsurdSizesFailBeforeAnyPixelMemoryIsTaken) {
     const fs::path file = fs::path(dir.path().toStdString()) / "big.png";
     writeBytes(file, pngClaiming(2, 2));
     EXPECT_EQ(decodeStill(file, tinyFiles).error.rfind("file too large", 0), 0u);
+}
+
+TEST(StillDecoder, APhotoOfFortyEightMegapixelsDecodes) {
+    // 192 MB of pixels: above Qt's default reading limit, inside ours.
+    QImage photo(8000, 6000, QImage::Format_RGB32);
+    photo.fill(QColor(200, 30, 40));
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(photo.save(&buffer, "PNG"));
+    photo = QImage();
+    const DecodedStill decoded = decodeStill(png);
+    ASSERT_TRUE(decoded.ok()) << decoded.error;
+    EXPECT_EQ(decoded.image.size(), QSize(8000, 6000));
+    EXPECT_EQ(QColor(decoded.image.pixel(7999, 5999)), QColor(200, 30, 40));
 }
 
 TEST(StillDecoder, EveryPublicSampleDecodesOrFailsCleanly) {
