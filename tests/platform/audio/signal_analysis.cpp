@@ -76,6 +76,24 @@ double zeroCrossingFrequency(std::span<const float> samples, double rate) {
     return double(crossings - 1) * rate / (last - first);
 }
 
+double medianCrossingFrequency(std::span<const float> samples, double rate) {
+    std::vector<double> crossings;
+    for (std::size_t n = 1; n < samples.size(); ++n) {
+        if (samples[n - 1] < 0.0f && samples[n] >= 0.0f) {
+            crossings.push_back(double(n - 1) + samples[n - 1] / (samples[n - 1] - samples[n]));
+        }
+    }
+    if (crossings.size() < 3) {
+        return 0.0;
+    }
+    std::vector<double> periods;
+    for (std::size_t i = 1; i < crossings.size(); ++i) {
+        periods.push_back(crossings[i] - crossings[i - 1]);
+    }
+    std::nth_element(periods.begin(), periods.begin() + long(periods.size() / 2), periods.end());
+    return rate / periods[periods.size() / 2];
+}
+
 double toneAmplitude(std::span<const float> samples, double rate, double frequency) {
     const double w = 2.0 * M_PI * frequency / rate;
     double re = 0.0;

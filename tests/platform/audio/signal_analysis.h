@@ -31,6 +31,10 @@ double peak(std::span<const float> samples);
 // interpolation between the two samples around it.
 double zeroCrossingFrequency(std::span<const float> samples, double rate);
 
+// The same from the median distance between rising zero crossings: a dropout here and there
+// (as on a loaded machine's real output) does not move it.
+double medianCrossingFrequency(std::span<const float> samples, double rate);
+
 // The amplitude of the component at `frequency` (Goertzel, over the whole span).
 double toneAmplitude(std::span<const float> samples, double rate, double frequency);
 
