@@ -282,13 +282,13 @@ std::unique_ptr<RenderPlan> AudioEngine::buildPlan() {
     auto plan = std::make_unique<RenderPlan>();
     plan->format = outputFormat_;
 
-    // Builds the step of `node` rendering with `spec`, and the steps it pulls from.
-    auto build = [&](auto& self, AudioNode& node, const KernelSpec& spec) -> RenderStep* {
-        auto kernel = node.kernelFor(spec);
-        node.willRenderTo(spec.output);
+    // Builds the step of `node` rendering with `setup`, and the steps it pulls from.
+    auto build = [&](auto& self, AudioNode& node, const KernelSetup& setup) -> RenderStep* {
+        auto kernel = node.kernelFor(setup);
+        node.willRenderTo(setup.output);
         RenderStep& step = plan->steps.emplace_back();
         step.kernel = kernel.get();
-        step.format = spec.output;
+        step.format = setup.output;
         plan->kernels.push_back(std::move(kernel));
         if (auto tap = taps_.find(&node); tap != taps_.end()) {
             step.tap = tap->second.get();
@@ -307,14 +307,14 @@ std::unique_ptr<RenderPlan> AudioEngine::buildPlan() {
         auto& inputSteps = plan->inputLists.emplace_back();
         for (const Link* link : inputs) {
             if (&node == mixer_.get()) {
-                const KernelSpec sourceSpec{link->format, link->format,
-                                            MixerNode::inputFramesFor(link->format, spec)};
+                const KernelSetup sourceSpec{link->format, link->format,
+                                             MixerNode::inputFramesFor(link->format, setup)};
                 RenderStep* source = self(self, *link->source, sourceSpec);
                 RenderStep* input = source;
-                if (auto converter = mixer_->converterFor(*link->source, link->format, spec)) {
+                if (auto converter = mixer_->converterFor(*link->source, link->format, setup)) {
                     RenderStep& convert = plan->steps.emplace_back();
                     convert.kernel = converter.get();
-                    convert.format = spec.output;
+                    convert.format = setup.output;
                     convert.inputs = plan->inputLists.emplace_back(1, source);
                     plan->kernels.push_back(std::move(converter));
                     input = &convert;
@@ -322,7 +322,8 @@ std::unique_ptr<RenderPlan> AudioEngine::buildPlan() {
                 input->gain = chainGain(*link->source);
                 inputSteps.push_back(input);
             } else {
-                const KernelSpec sourceSpec{link->format, link->format, node.maxInputFrames(spec)};
+                const KernelSetup sourceSpec{link->format, link->format,
+                                             node.maxInputFrames(setup)};
                 inputSteps.push_back(self(self, *link->source, sourceSpec));
             }
         }
@@ -330,7 +331,7 @@ std::unique_ptr<RenderPlan> AudioEngine::buildPlan() {
         return &step;
     };
     plan->root =
-        build(build, *mixer_, KernelSpec{outputFormat_, outputFormat_, kMaxFramesPerRender});
+        build(build, *mixer_, KernelSetup{outputFormat_, outputFormat_, kMaxFramesPerRender});
     return plan;
 }
 

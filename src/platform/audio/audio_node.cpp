@@ -43,10 +43,10 @@ void AudioNode::removeTap(uint32_t bus) {
     }
 }
 
-std::shared_ptr<RenderKernel> AudioNode::kernelFor(const KernelSpec& spec) {
-    if (!kernel_ || !(kernelSpec_ == spec)) {
-        kernel_ = makeKernel(spec);
-        kernelSpec_ = spec;
+std::shared_ptr<RenderKernel> AudioNode::kernelFor(const KernelSetup& setup) {
+    if (!kernel_ || !(kernelSetup_ == setup)) {
+        kernel_ = makeKernel(setup);
+        kernelSetup_ = setup;
     }
     return kernel_;
 }

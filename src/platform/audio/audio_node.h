@@ -16,11 +16,11 @@ class RenderKernel;
 
 // What a node's processing is prepared for: the format of its input links (equal to the
 // output for nodes that do not convert), of its output, and the largest block it renders.
-struct KernelSpec {
+struct KernelSetup {
     AudioFormat input;
     AudioFormat output;
     uint32_t maxFrames = 0;
-    bool operator==(const KernelSpec&) const = default;
+    bool operator==(const KernelSetup&) const = default;
 };
 
 // A unit of the audio graph. Nodes are made by the caller, attached to one engine and
@@ -55,9 +55,9 @@ class AudioNode {
     // Input busses the node offers (the mixer offers many).
     virtual uint32_t inputBusCount() const = 0;
     // Makes the node's render-thread processing for a link format and largest block.
-    virtual std::shared_ptr<RenderKernel> makeKernel(const KernelSpec& spec) = 0;
+    virtual std::shared_ptr<RenderKernel> makeKernel(const KernelSetup& setup) = 0;
     // The largest block the node pulls from its input when it renders `frames` frames.
-    virtual uint32_t maxInputFrames(const KernelSpec& spec) const { return spec.maxFrames; }
+    virtual uint32_t maxInputFrames(const KernelSetup& setup) const { return setup.maxFrames; }
     // The gain a mixer applies where a chain starting at this node enters it (null: unity).
     virtual const std::atomic<float>* mixingGain() const { return nullptr; }
     // Why the node cannot send `format` from its output, or nothing when it can.
@@ -70,13 +70,13 @@ class AudioNode {
   private:
     friend class AudioEngine;
 
-    // The processing for `spec`, kept from the previous plan when the spec is unchanged so
+    // The processing for `setup`, kept from the previous plan when the setup is unchanged so
     // that filter state, stretcher state and read positions carry over.
-    std::shared_ptr<RenderKernel> kernelFor(const KernelSpec& spec);
+    std::shared_ptr<RenderKernel> kernelFor(const KernelSetup& setup);
 
     AudioEngine* engine_ = nullptr;
     std::shared_ptr<RenderKernel> kernel_;
-    KernelSpec kernelSpec_;
+    KernelSetup kernelSetup_;
 };
 
 }  // namespace kestio::platform::audio

@@ -21,17 +21,17 @@ constexpr uint32_t kResampleChunk = 256;
 // Reads the ring on the render thread and adapts its frames to the link format.
 class PlayerKernel final : public RenderKernel {
   public:
-    PlayerKernel(std::shared_ptr<PlayerReadAhead> readAhead, const KernelSpec& spec)
+    PlayerKernel(std::shared_ptr<PlayerReadAhead> readAhead, const KernelSetup& setup)
         : readAhead_(std::move(readAhead)),
-          channels_(spec.output.channelCount),
-          linkRate_(uint32_t(std::lround(spec.output.sampleRate))),
-          out_(std::size_t(channels_) * std::max<uint32_t>(spec.maxFrames, 1)),
+          channels_(setup.output.channelCount),
+          linkRate_(uint32_t(std::lround(setup.output.sampleRate))),
+          out_(std::size_t(channels_) * std::max<uint32_t>(setup.maxFrames, 1)),
           outPointers_(channels_),
           chunkPointers_(channels_),
           resampler_(channels_, kResampleChunk),
           staging_(std::size_t(channels_) * resampler_.maxInputFrames()),
           stagingPointers_(channels_) {
-        const std::size_t frames = std::max<uint32_t>(spec.maxFrames, 1);
+        const std::size_t frames = std::max<uint32_t>(setup.maxFrames, 1);
         for (uint32_t c = 0; c < channels_; ++c) {
             outPointers_[c] = out_.data() + c * frames;
             stagingPointers_[c] = staging_.data() + std::size_t(c) * resampler_.maxInputFrames();
@@ -255,8 +255,8 @@ bool AudioPlayerNode::waitUntilPrepared(double wallSeconds) {
     return readAhead_->waitUntilPrepared(wallSeconds);
 }
 
-std::shared_ptr<RenderKernel> AudioPlayerNode::makeKernel(const KernelSpec& spec) {
-    return std::make_shared<PlayerKernel>(readAhead_, spec);
+std::shared_ptr<RenderKernel> AudioPlayerNode::makeKernel(const KernelSetup& setup) {
+    return std::make_shared<PlayerKernel>(readAhead_, setup);
 }
 
 const std::atomic<float>* AudioPlayerNode::mixingGain() const {

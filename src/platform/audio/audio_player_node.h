@@ -63,7 +63,7 @@ class AudioPlayerNode final : public AudioNode {
 
   private:
     uint32_t inputBusCount() const override { return 0; }
-    std::shared_ptr<RenderKernel> makeKernel(const KernelSpec& spec) override;
+    std::shared_ptr<RenderKernel> makeKernel(const KernelSetup& setup) override;
     const std::atomic<float>* mixingGain() const override;
     void willRenderTo(const AudioFormat& output) override;
     void ensureThread();

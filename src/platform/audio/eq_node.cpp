@@ -30,11 +30,11 @@ namespace {
 
 class EQKernel final : public RenderKernel {
   public:
-    EQKernel(std::shared_ptr<EQNode::Parameters> parameters, const KernelSpec& spec)
+    EQKernel(std::shared_ptr<EQNode::Parameters> parameters, const KernelSetup& setup)
         : parameters_(std::move(parameters)),
-          sampleRate_(spec.output.sampleRate),
-          channels_(spec.output.channelCount),
-          maxFrames_(std::max<uint32_t>(spec.maxFrames, 1)),
+          sampleRate_(setup.output.sampleRate),
+          channels_(setup.output.channelCount),
+          maxFrames_(std::max<uint32_t>(setup.maxFrames, 1)),
           coefficients_(parameters_->count),
           active_(parameters_->count, false),
           transparent_(parameters_->count, true),
@@ -145,8 +145,8 @@ void EQNode::setBand(int index, const EQBand& band) {
     parameters_->version.fetch_add(1, std::memory_order_release);
 }
 
-std::shared_ptr<RenderKernel> EQNode::makeKernel(const KernelSpec& spec) {
-    return std::make_shared<EQKernel>(parameters_, spec);
+std::shared_ptr<RenderKernel> EQNode::makeKernel(const KernelSetup& setup) {
+    return std::make_shared<EQKernel>(parameters_, setup);
 }
 
 }  // namespace kestio::platform::audio

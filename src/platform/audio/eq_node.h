@@ -38,7 +38,7 @@ class EQNode final : public AudioNode {
 
   private:
     uint32_t inputBusCount() const override { return 1; }
-    std::shared_ptr<RenderKernel> makeKernel(const KernelSpec& spec) override;
+    std::shared_ptr<RenderKernel> makeKernel(const KernelSetup& setup) override;
 
     std::shared_ptr<Parameters> parameters_;
 };

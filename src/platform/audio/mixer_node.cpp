@@ -29,8 +29,8 @@ struct Planes {
 
 class MixerKernel final : public RenderKernel {
   public:
-    explicit MixerKernel(const KernelSpec& spec)
-        : channels_(spec.output.channelCount), out_(channels_, spec.maxFrames) {}
+    explicit MixerKernel(const KernelSetup& setup)
+        : channels_(setup.output.channelCount), out_(channels_, setup.maxFrames) {}
 
     const float* const* render(const RenderStep& step, uint32_t frames) noexcept override {
         for (uint32_t c = 0; c < channels_; ++c) {
@@ -64,17 +64,17 @@ class MixerKernel final : public RenderKernel {
 // the rate.
 class MixerInputKernel final : public RenderKernel {
   public:
-    MixerInputKernel(const AudioFormat& from, const KernelSpec& spec)
+    MixerInputKernel(const AudioFormat& from, const KernelSetup& setup)
         : from_(from),
-          to_(spec.output),
-          map_(defaultChannelMap(from.channelCount, spec.output.channelCount)),
-          out_(to_.channelCount, spec.maxFrames),
-          mapped_(to_.channelCount, MixerNode::inputFramesFor(from, spec)),
+          to_(setup.output),
+          map_(defaultChannelMap(from.channelCount, setup.output.channelCount)),
+          out_(to_.channelCount, setup.maxFrames),
+          mapped_(to_.channelCount, MixerNode::inputFramesFor(from, setup)),
           table_(from.sampleRate == to_.sampleRate
                      ? nullptr
                      : ResamplerTable::make(uint32_t(std::lround(from.sampleRate)),
                                             uint32_t(std::lround(to_.sampleRate)))),
-          resampler_(to_.channelCount, spec.maxFrames, from.sampleRate / to_.sampleRate) {
+          resampler_(to_.channelCount, setup.maxFrames, from.sampleRate / to_.sampleRate) {
         resampler_.setTable(table_.get(), to_.channelCount);
     }
 
@@ -133,29 +133,29 @@ uint32_t MixerNode::inputBusCount() const {
     return std::numeric_limits<uint32_t>::max();
 }
 
-std::shared_ptr<RenderKernel> MixerNode::makeKernel(const KernelSpec& spec) {
-    return std::make_shared<MixerKernel>(spec);
+std::shared_ptr<RenderKernel> MixerNode::makeKernel(const KernelSetup& setup) {
+    return std::make_shared<MixerKernel>(setup);
 }
 
-uint32_t MixerNode::inputFramesFor(const AudioFormat& from, const KernelSpec& spec) {
-    if (from.sampleRate == spec.output.sampleRate) {
-        return spec.maxFrames;
+uint32_t MixerNode::inputFramesFor(const AudioFormat& from, const KernelSetup& setup) {
+    if (from.sampleRate == setup.output.sampleRate) {
+        return setup.maxFrames;
     }
-    return StreamResampler::inputFramesBound(spec.maxFrames, from.sampleRate,
-                                             spec.output.sampleRate);
+    return StreamResampler::inputFramesBound(setup.maxFrames, from.sampleRate,
+                                             setup.output.sampleRate);
 }
 
 std::shared_ptr<RenderKernel> MixerNode::converterFor(const AudioNode& source,
                                                       const AudioFormat& from,
-                                                      const KernelSpec& spec) {
-    if (from.sameStream(spec.output)) {
+                                                      const KernelSetup& setup) {
+    if (from.sameStream(setup.output)) {
         converters_.erase(&source);
         return nullptr;
     }
-    const KernelSpec key{from, spec.output, spec.maxFrames};
+    const KernelSetup key{from, setup.output, setup.maxFrames};
     auto& entry = converters_[&source];
     if (!entry.second || !(entry.first == key)) {
-        entry = {key, std::make_shared<MixerInputKernel>(from, spec)};
+        entry = {key, std::make_shared<MixerInputKernel>(from, setup)};
     }
     return entry.second;
 }

@@ -19,21 +19,21 @@ class MixerNode final : public AudioNode {
     AudioFormat outputFormat(uint32_t bus) const override;
 
     // The largest block an input with link format `from` is asked for when the mixer renders
-    // with `spec`.
-    static uint32_t inputFramesFor(const AudioFormat& from, const KernelSpec& spec);
+    // with `setup`.
+    static uint32_t inputFramesFor(const AudioFormat& from, const KernelSetup& setup);
 
   private:
     friend class AudioEngine;
 
     uint32_t inputBusCount() const override;
-    std::shared_ptr<RenderKernel> makeKernel(const KernelSpec& spec) override;
+    std::shared_ptr<RenderKernel> makeKernel(const KernelSetup& setup) override;
     // The conversion of one input to the mixer's format, kept per source node while its
     // formats are unchanged. Null when the input needs none.
     std::shared_ptr<RenderKernel> converterFor(const AudioNode& source, const AudioFormat& from,
-                                               const KernelSpec& spec);
+                                               const KernelSetup& setup);
     void forgetConverter(const AudioNode& source) { converters_.erase(&source); }
 
-    std::map<const AudioNode*, std::pair<KernelSpec, std::shared_ptr<RenderKernel>>> converters_;
+    std::map<const AudioNode*, std::pair<KernelSetup, std::shared_ptr<RenderKernel>>> converters_;
 };
 
 }  // namespace kestio::platform::audio

@@ -12,7 +12,7 @@ AudioFormat OutputNode::outputFormat(uint32_t bus) const {
     return engine()->outputFormat();
 }
 
-std::shared_ptr<RenderKernel> OutputNode::makeKernel(const KernelSpec& /*spec*/) {
+std::shared_ptr<RenderKernel> OutputNode::makeKernel(const KernelSetup& /*setup*/) {
     return nullptr;  // the engine copies the main mixer's output to the device itself
 }
 

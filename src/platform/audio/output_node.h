@@ -16,7 +16,7 @@ class OutputNode final : public AudioNode {
 
   private:
     uint32_t inputBusCount() const override { return 1; }
-    std::shared_ptr<RenderKernel> makeKernel(const KernelSpec& spec) override;
+    std::shared_ptr<RenderKernel> makeKernel(const KernelSetup& setup) override;
 };
 
 }  // namespace kestio::platform::audio

@@ -11,10 +11,10 @@ namespace {
 
 class SourceKernel final : public RenderKernel {
   public:
-    SourceKernel(std::shared_ptr<const SourceNode::RenderBlock> render, const KernelSpec& spec)
+    SourceKernel(std::shared_ptr<const SourceNode::RenderBlock> render, const KernelSetup& setup)
         : render_(std::move(render)),
-          channels_(spec.output.channelCount),
-          maxFrames_(std::max<uint32_t>(spec.maxFrames, 1)),
+          channels_(setup.output.channelCount),
+          maxFrames_(std::max<uint32_t>(setup.maxFrames, 1)),
           out_(std::size_t(channels_) * maxFrames_),
           outPointers_(channels_) {
         for (uint32_t c = 0; c < channels_; ++c) {
@@ -51,8 +51,8 @@ SourceNode::SourceNode(const AudioFormat& format, RenderBlock render)
     format_.interleaved = false;
 }
 
-std::shared_ptr<RenderKernel> SourceNode::makeKernel(const KernelSpec& spec) {
-    return std::make_shared<SourceKernel>(render_, spec);
+std::shared_ptr<RenderKernel> SourceNode::makeKernel(const KernelSetup& setup) {
+    return std::make_shared<SourceKernel>(render_, setup);
 }
 
 std::optional<std::string> SourceNode::checkOutputFormat(const AudioFormat& format) const {

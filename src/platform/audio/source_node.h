@@ -23,7 +23,7 @@ class SourceNode final : public AudioNode {
 
   private:
     uint32_t inputBusCount() const override { return 0; }
-    std::shared_ptr<RenderKernel> makeKernel(const KernelSpec& spec) override;
+    std::shared_ptr<RenderKernel> makeKernel(const KernelSetup& setup) override;
     std::optional<std::string> checkOutputFormat(const AudioFormat& format) const override;
 
     AudioFormat format_;

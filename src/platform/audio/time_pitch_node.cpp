@@ -17,11 +17,11 @@ using RubberBand::RubberBandStretcher;
 
 class TimePitchKernel final : public RenderKernel {
   public:
-    TimePitchKernel(std::shared_ptr<std::atomic<float>> rate, const KernelSpec& spec)
+    TimePitchKernel(std::shared_ptr<std::atomic<float>> rate, const KernelSetup& setup)
         : rate_(std::move(rate)),
-          channels_(spec.output.channelCount),
-          maxFrames_(std::max<uint32_t>(spec.maxFrames, 1)),
-          stretcher_(std::size_t(std::lround(spec.output.sampleRate)), channels_,
+          channels_(setup.output.channelCount),
+          maxFrames_(std::max<uint32_t>(setup.maxFrames, 1)),
+          stretcher_(std::size_t(std::lround(setup.output.sampleRate)), channels_,
                      RubberBandStretcher::OptionProcessRealTime |
                          RubberBandStretcher::OptionEngineFiner |
                          RubberBandStretcher::OptionWindowShort |
@@ -141,12 +141,12 @@ void TimePitchNode::setRate(float rate) {
     rate_->store(std::clamp(rate, kMinRate, kMaxRate), std::memory_order_relaxed);
 }
 
-std::shared_ptr<RenderKernel> TimePitchNode::makeKernel(const KernelSpec& spec) {
-    return std::make_shared<TimePitchKernel>(rate_, spec);
+std::shared_ptr<RenderKernel> TimePitchNode::makeKernel(const KernelSetup& setup) {
+    return std::make_shared<TimePitchKernel>(rate_, setup);
 }
 
-uint32_t TimePitchNode::maxInputFrames(const KernelSpec& spec) const {
-    return std::max(spec.maxFrames, kBlockFrames);
+uint32_t TimePitchNode::maxInputFrames(const KernelSetup& setup) const {
+    return std::max(setup.maxFrames, kBlockFrames);
 }
 
 }  // namespace kestio::platform::audio

@@ -28,8 +28,8 @@ class TimePitchNode final : public AudioNode {
 
   private:
     uint32_t inputBusCount() const override { return 1; }
-    std::shared_ptr<RenderKernel> makeKernel(const KernelSpec& spec) override;
-    uint32_t maxInputFrames(const KernelSpec& spec) const override;
+    std::shared_ptr<RenderKernel> makeKernel(const KernelSetup& setup) override;
+    uint32_t maxInputFrames(const KernelSetup& setup) const override;
 
     std::shared_ptr<std::atomic<float>> rate_;
 };
