@@ -13,11 +13,16 @@ function(kestio_library target)
     target_link_libraries(${target} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# kestio_tests(<executable> LABEL <label> DEPS <targets...>)
+# kestio_tests(<executable> LABEL <label> [THREADED] DEPS <targets...>)
 # One GoogleTest executable from the .cpp files of the calling folder, discovered by CTest
-# and labelled so that `ctest -L <label>` runs one layer.
+# and labelled so that `ctest -L <label>` runs one layer. THREADED adds the label "tsan": the
+# tests of components with threads of their own, to run in a -DKESTIO_SANITIZE_THREAD=ON build.
 function(kestio_tests target)
-    cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "DEPS" ${ARGN})
+    cmake_parse_arguments(ARG "THREADED" "LABEL;TIMEOUT" "DEPS" ${ARGN})
+    if(ARG_THREADED)
+        # Labels every test of this folder, the discovered ones included.
+        set_property(DIRECTORY APPEND PROPERTY LABELS tsan)
+    endif()
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)
     endif()
