@@ -449,18 +449,23 @@ void ItemDecoder::performSeek(const SeekRequest& request, std::uint64_t generati
     const double windowStart = target - std::max(0.0, request.toleranceBefore) - kEpsilon;
     const double windowEnd = target + std::max(0.0, request.toleranceAfter) + kEpsilon;
 
-    double seekPoint = target;
-    if (!decoder_->seekToKeyframe(seekPoint) && !restartFromTop()) {
-        markEnded(generation, true);
-        land(generation, request, nullptr, 0.0, target);
-        return;
+    // Decoding restarts at a key frame at or before the target (checked by the decoder, which
+    // backs off where the container's positioning lands too late).
+    if (!decoder_->seek(target, [this] { return interruptRequested(); })) {
+        if (interruptRequested()) {
+            return;
+        }
+        if (!restartFromTop()) {
+            markEnded(generation, true);
+            land(generation, request, nullptr, 0.0, target);
+            return;
+        }
     }
     ff::FramePtr frame = ff::makeFrame();
     ff::FramePtr previous = ff::makeFrame();
     double previousTime = 0.0;
     bool havePrevious = false;
     bool first = true;
-    int retries = 0;
     for (;;) {
         double time = 0.0;
         const Raw raw = nextRawFrame(frame.get(), time);
@@ -483,19 +488,6 @@ void ItemDecoder::performSeek(const SeekRequest& request, std::uint64_t generati
         }
         if (first) {
             first = false;
-            if (time > windowEnd && seekPoint > 0.0 && retries < 4) {
-                // The container's index put us after the target: start earlier.
-                seekPoint = std::max(0.0, seekPoint - static_cast<double>(1 << retries));
-                ++retries;
-                av_frame_unref(frame.get());
-                first = true;
-                if (!decoder_->seekToKeyframe(seekPoint)) {
-                    seekPoint = 0.0;
-                }
-                draining_ = false;
-                demuxEnded_ = false;
-                continue;
-            }
             if (time >= windowStart && time <= windowEnd) {
                 land(generation, request, frame.get(), time, time);
                 return;

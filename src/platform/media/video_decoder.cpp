@@ -35,6 +35,12 @@ int swsColorspace(const AVFrame& frame) {
     }
 }
 
+constexpr double kEpsilon = 1e-6;
+// A seek's landing is judged too late once packets this far past the target have gone into
+// the decoder without a frame coming out (after enough packets to fill its pipeline).
+constexpr double kLandingSlackSeconds = 2.0;
+constexpr int kMaxDecodeErrors = 64;
+
 bool isFullRange(const AVFrame& frame) {
     if (frame.color_range == AVCOL_RANGE_JPEG) {
         return true;
@@ -133,11 +139,18 @@ Loaded<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::
         return Result::failure(ff::errorText(rc));
     }
     decoder->codec_ = std::move(context);
+    decoder->landed_ = ff::makeFrame();
+    if (!decoder->landed_) {
+        return Result::failure("Cannot allocate memory");
+    }
     decoder->stream_ = video;
     decoder->timeBase_ = st->time_base;
     decoder->origin_ = file.streamOrigin(video);
     decoder->rotation_ = clockwiseRotation(st);
     decoder->frameRate_ = nominalFrameRate(st);
+    if (st->start_time == AV_NOPTS_VALUE && !decoder->findOriginByDecoding()) {
+        return Result::failure(ff::errorText(AVERROR_EXIT));
+    }
     return Result(std::move(decoder));
 }
 
@@ -195,6 +208,10 @@ int VideoDecoder::send(const AVPacket* packet) {
 }
 
 int VideoDecoder::receive(AVFrame* frame) {
+    if (landed_->buf[0] != nullptr) {
+        av_frame_move_ref(frame, landed_.get());
+        return 0;
+    }
     return avcodec_receive_frame(codec_.get(), frame);
 }
 
@@ -227,8 +244,12 @@ VideoDecoder::Step VideoDecoder::decodeNext(AVFrame* frame) {
     }
 }
 
+double VideoDecoder::stampedTime(const AVFrame& frame) const {
+    return toSeconds(frame.best_effort_timestamp, timeBase_) - origin_;
+}
+
 double VideoDecoder::frameTime(const AVFrame& frame) {
-    const double stamped = toSeconds(frame.best_effort_timestamp, timeBase_) - origin_;
+    const double stamped = stampedTime(frame);
     double t;
     if (std::isfinite(stamped)) {
         t = stamped;
@@ -252,28 +273,142 @@ double VideoDecoder::packetDuration(const AVPacket& packet) const {
     return d > 0.0 && d < 10.0 ? d : nominalFrameDuration();
 }
 
-bool VideoDecoder::seekToKeyframe(double t) {
-    if (!codec_) {
-        return false;
+bool VideoDecoder::findOriginByDecoding() {
+    // Elementary streams state no start; their frames are stamped from the decode order, so
+    // the first picture can carry a time other than 0. Keep it as the landing of the start.
+    ff::FramePtr first = ff::makeFrame();
+    if (first && decodeNext(first.get()) == Step::Frame) {
+        const double time = toSeconds(first->best_effort_timestamp, timeBase_);
+        if (std::isfinite(time)) {
+            origin_ = time;
+        }
+        av_frame_move_ref(landed_.get(), first.get());
+        return true;
     }
+    // Nothing decodes: reading on finds nothing either, wherever it starts.
+    rewind();
+    return !file_->io().cancelled();
+}
+
+void VideoDecoder::restart() {
+    avcodec_flush_buffers(codec_.get());
+    av_frame_unref(landed_.get());
+    haveLastTime_ = false;
+    draining_ = false;
+}
+
+bool VideoDecoder::seekContainer(double t) {
     AVFormatContext* fmt = file_->context();
-    const std::int64_t ts = fromSeconds(std::max(0.0, t) + origin_, timeBase_);
+    const std::int64_t ts = fromSeconds(t + origin_, timeBase_);
     file_->io().armDeadline(MediaLimits::kReadSeconds);
     int rc = av_seek_frame(fmt, stream_, ts, AVSEEK_FLAG_BACKWARD);
     if (rc < 0) {
         rc = avformat_seek_file(fmt, stream_, INT64_MIN, ts, ts, 0);
     }
-    if (rc < 0 && (fmt->iformat->flags & AVFMT_NO_BYTE_SEEK) == 0 && fmt->pb != nullptr) {
-        // Streams without an index (raw pictures, elementary streams) restart from the top.
+    if (rc < 0) {
+        return false;
+    }
+    restart();
+    return true;
+}
+
+bool VideoDecoder::rewind() {
+    AVFormatContext* fmt = file_->context();
+    const int flags = fmt->iformat->flags;
+    const bool byteSeekable = (flags & AVFMT_NO_BYTE_SEEK) == 0 && fmt->pb != nullptr;
+    // Streams read packet by packet from any position (transport and program streams,
+    // elementary streams) start again at their first byte: a seek by time stamp there can
+    // land past the first key frame, whose decode time lies before the start time.
+    const bool sequential = (flags & (AVFMT_TS_DISCONT | AVFMT_NOTIMESTAMPS)) != 0;
+    file_->io().armDeadline(MediaLimits::kReadSeconds);
+    int rc = -1;
+    if (sequential && byteSeekable) {
+        rc = av_seek_frame(fmt, -1, 0, AVSEEK_FLAG_BYTE);
+    }
+    if (rc < 0) {
+        const std::int64_t ts = fromSeconds(origin_, timeBase_);
+        rc = av_seek_frame(fmt, stream_, ts, AVSEEK_FLAG_BACKWARD);
+        if (rc < 0) {
+            rc = avformat_seek_file(fmt, stream_, INT64_MIN, ts, ts, 0);
+        }
+    }
+    if (rc < 0 && byteSeekable && !sequential) {
         rc = av_seek_frame(fmt, -1, 0, AVSEEK_FLAG_BYTE);
     }
     if (rc < 0) {
         return false;
     }
-    avcodec_flush_buffers(codec_.get());
-    haveLastTime_ = false;
-    draining_ = false;
+    restart();
     return true;
+}
+
+VideoDecoder::Landing VideoDecoder::checkLanding(double t,
+                                                 const std::function<bool()>& stopRequested) {
+    const double latestPacket = t + kLandingSlackSeconds;
+    const int pipeline = 2 * std::max(1, codec_->thread_count) + 16;
+    int sent = 0;
+    int errors = 0;
+    bool pastTarget = false;
+    for (;;) {
+        if (file_->io().cancelled() || (stopRequested && stopRequested())) {
+            return Landing::Stopped;
+        }
+        const int rc = avcodec_receive_frame(codec_.get(), landed_.get());
+        if (rc == 0) {
+            const double time = stampedTime(*landed_);
+            if (std::isfinite(time) && time <= t + kEpsilon) {
+                return Landing::AtOrBefore;
+            }
+            av_frame_unref(landed_.get());
+            return Landing::After;
+        }
+        if (rc == AVERROR_EOF) {
+            return Landing::Nothing;
+        }
+        if (rc != AVERROR(EAGAIN)) {
+            if (++errors > kMaxDecodeErrors) {
+                return Landing::Nothing;
+            }
+            continue;
+        }
+        if (draining_) {
+            return Landing::Nothing;
+        }
+        if (pastTarget && sent > pipeline) {
+            return Landing::After;
+        }
+        if (readPacket(packet_.get())) {
+            const std::int64_t stamp = packet_->dts != AV_NOPTS_VALUE ? packet_->dts : packet_->pts;
+            const double time = toSeconds(stamp, timeBase_) - origin_;
+            pastTarget = pastTarget || (std::isfinite(time) && time > latestPacket);
+            send(packet_.get());
+            ++sent;
+        } else {
+            draining_ = true;
+            send(nullptr);
+        }
+    }
+}
+
+bool VideoDecoder::seek(double t, const std::function<bool()>& stopRequested) {
+    if (!codec_) {
+        return false;
+    }
+    const double target = std::isfinite(t) ? std::max(0.0, t) : 0.0;
+    auto stopped = [&] { return file_->io().cancelled() || (stopRequested && stopRequested()); };
+    for (double back = 0.0; target - back > 0.0; back = back == 0.0 ? 1.0 : 2.0 * back) {
+        if (stopped() || !seekContainer(target - back)) {
+            break;
+        }
+        const Landing landing = checkLanding(target, stopRequested);
+        if (landing == Landing::AtOrBefore) {
+            return true;
+        }
+        if (landing == Landing::Stopped) {
+            return false;
+        }
+    }
+    return !stopped() && rewind();
 }
 
 QImage VideoDecoder::toImage(const AVFrame& frame, bool upright, QSize maxSize) {

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QSize>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "platform/media/ffmpeg_handles.h"
@@ -53,7 +54,8 @@ class VideoDecoder {
     Step decodeNext(AVFrame* frame);
 
     // Lower-level steps, for a caller that reads ahead: the next packet of the video track
-    // (false at the end), sending one (nullptr drains), receiving a frame (FFmpeg codes).
+    // (false at the end), sending one (nullptr drains), receiving a frame (FFmpeg codes;
+    // after a seek the frame it landed on comes first).
     bool readPacket(AVPacket* packet);
     int send(const AVPacket* packet);
     int receive(AVFrame* frame);
@@ -64,16 +66,37 @@ class VideoDecoder {
     double frameDuration(const AVFrame& frame) const;
     double packetDuration(const AVPacket& packet) const;
 
-    // Restarts decoding at the key frame at or before `t`. False when the file cannot seek.
-    bool seekToKeyframe(double t);
+    // Restarts decoding so that the first frame it gives starts at or before `t` (a key
+    // frame), or is the first frame of the video when `t` lies before every key frame; decoding
+    // on from there reaches the frame that shows at `t` exactly. A time that is not a number
+    // or negative counts as 0.
+    //
+    // Containers without an index of key frames (MPEG transport and program streams) are
+    // positioned by time stamps and may land after the key frame `t` needs, so that the first
+    // frame comes after `t` or none comes at all: the landing is checked by decoding, and the
+    // seek backs off 1, 2, 4 ... seconds until it holds, decoding from the top once that
+    // reaches the start. Blocking; `stopRequested` (polled between packets) and the file's
+    // IoControl end it early. False when stopped, or when the file cannot be positioned at all.
+    bool seek(double t, const std::function<bool()>& stopRequested = {});
 
     // The frame as a picture, fitted into `maxSize` when that is valid (never enlarged).
     // A null image when the frame is larger than MediaLimits allow or cannot be converted.
     QImage toImage(const AVFrame& frame, bool upright, QSize maxSize = {});
 
   private:
+    enum class Landing { AtOrBefore, After, Nothing, Stopped };
+
     VideoDecoder() = default;
     QSize displaySizeOf(int width, int height, AVRational sar) const;
+    // The frame's own time stamp in seconds from the origin (NaN when it has none).
+    double stampedTime(const AVFrame& frame) const;
+    bool seekContainer(double t);
+    bool rewind();
+    void restart();
+    Landing checkLanding(double t, const std::function<bool()>& stopRequested);
+    // For a stream that states no start time: the time of its first frame becomes the origin
+    // (the frame is kept as a landing). False when interrupted.
+    bool findOriginByDecoding();
 
     std::unique_ptr<MediaFile> file_;
     ff::CodecPtr codec_;
@@ -87,6 +110,8 @@ class VideoDecoder {
     double lastTime_ = 0.0;
     bool haveLastTime_ = false;
     bool draining_ = false;
+    // The frame a seek landed on, handed out by the next receive().
+    ff::FramePtr landed_;
 
     struct Converter;
     std::unique_ptr<Converter> converter_;

@@ -1,0 +1,167 @@
+// Exact positioning in every container the fixtures hold. Transport and program streams have
+// no index of key frames: a seek there lands by time stamps and may start after the key frame
+// the target needs, which must never show as a wrong picture or none.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <optional>
+#include <vector>
+
+#include "platform/media/asset.h"
+#include "platform/media/image_generator.h"
+#include "platform/media/player_layer.h"
+#include "platform/media/player_looper.h"
+#include "platform/runloop/manual_run_loop.h"
+#include "playback_test_support.h"
+#include "support/frame_number_strip.h"
+#include "support/media_fixtures.h"
+
+namespace kestio::platform::media {
+namespace {
+
+using kestio::test::MediaFile;
+using kestio::test::mediaFixtureCatalogue;
+using kestio::test::mediaFixtures;
+using kestio::test::readFrameNumber;
+
+double frameTime(const MediaFile& clip, int n) {
+    return static_cast<double>(n) * clip.frameRate.den / clip.frameRate.num;
+}
+
+// The frame that shows at `t` (a frame shows from its own time up to the next one's).
+int frameShowingAt(const MediaFile& clip, double t) {
+    return static_cast<int>(std::floor(t * clip.frameRate.num / clip.frameRate.den + 1e-9));
+}
+
+// The first frame at or after `t`.
+int firstFrameFrom(const MediaFile& clip, double t) {
+    return static_cast<int>(std::ceil(t * clip.frameRate.num / clip.frameRate.den - 1e-9));
+}
+
+const MediaFile& fixture(const MediaFile& catalogued) {
+    return mediaFixtures().video(catalogued.extension);
+}
+
+class ContainerSeek : public ::testing::TestWithParam<MediaFile> {};
+
+TEST_P(ContainerSeek, TheImageGeneratorFindsExactFramesAnywhereInTheClip) {
+    const MediaFile& clip = fixture(GetParam());
+    const int last = clip.frameCount - 1;
+    ImageGenerator::Settings exact;
+    exact.toleranceBefore = 0.0;
+    exact.toleranceAfter = 0.0;
+    // Out of order, so each request positions the file afresh.
+    for (int n : {firstFrameFrom(clip, 1.0), 0, last, firstFrameFrom(clip, 0.5), 1, last - 1}) {
+        const auto image = ImageGenerator::copyImage(clip.path, frameTime(clip, n), exact);
+        ASSERT_TRUE(image.ok()) << "frame " << n << ": " << image.error();
+        EXPECT_EQ(readFrameNumber(image->image), n);
+        EXPECT_NEAR(image->actualTime, frameTime(clip, n), 1e-4);
+    }
+    // Between frames, a window after the time gives the next frame.
+    ImageGenerator::Settings after;
+    after.toleranceBefore = 0.0;
+    after.toleranceAfter = 0.5;
+    for (double t : {1.0, 0.5, frameTime(clip, last) - 0.25 * frameTime(clip, 1)}) {
+        const auto image = ImageGenerator::copyImage(clip.path, t, after);
+        ASSERT_TRUE(image.ok()) << t << " s: " << image.error();
+        EXPECT_EQ(readFrameNumber(image->image), firstFrameFrom(clip, t)) << t << " s";
+    }
+}
+
+TEST_P(ContainerSeek, TheGeneratorWorkerAnswersSeeksInAnyOrderOnOneOpenFile) {
+    const MediaFile& clip = fixture(GetParam());
+    ManualRunLoop loop;
+    ImageGenerator generator(Asset::make(loop, clip.path));
+    generator.setRequestedTimeToleranceBefore(0.0);
+    generator.setRequestedTimeToleranceAfter(0.0);
+    const std::vector<int> frames = {firstFrameFrom(clip, 1.0), clip.frameCount - 1, 0,
+                                     firstFrameFrom(clip, 0.5), firstFrameFrom(clip, 1.0)};
+    std::vector<int> shown;
+    for (int n : frames) {
+        generator.generateImage(frameTime(clip, n), [&](const Loaded<GeneratedImage>& result) {
+            EXPECT_TRUE(result.ok()) << result.error();
+            shown.push_back(result.ok() ? readFrameNumber(result->image) : -2);
+        });
+    }
+    ASSERT_TRUE(testing::runUntil(loop, [&] { return shown.size() == frames.size(); }));
+    EXPECT_EQ(shown, frames);
+}
+
+TEST_P(ContainerSeek, AZeroToleranceSeekShowsTheFrameThatHoldsTheTime) {
+    const MediaFile& clip = fixture(GetParam());
+    ManualRunLoop loop;
+    auto [player, item] = testing::loadPlayer(loop, clip.path);
+    ASSERT_EQ(item->statusValue(), ItemStatus::ReadyToPlay) << item->error();
+    PlayerLayer layer(player);
+    const double lastFrame = frameTime(clip, clip.frameCount - 1);
+    const double halfFrame = 0.5 * frameTime(clip, 1);
+    for (double t : {1.0, 0.0, 0.5, lastFrame, lastFrame + halfFrame, 0.5, 1.0 + halfFrame}) {
+        std::optional<bool> finished;
+        player->seek(t, 0.0, 0.0, [&](bool f) { finished = f; });
+        ASSERT_TRUE(testing::runUntil(loop, [&] { return finished.has_value(); })) << t;
+        EXPECT_EQ(finished, true) << t;
+        EXPECT_DOUBLE_EQ(player->currentTime(), t);
+        EXPECT_EQ(readFrameNumber(layer.frameAt(loop.now())), frameShowingAt(clip, t))
+            << "seek to " << t << " s";
+    }
+}
+
+TEST_P(ContainerSeek, AnItemWithAnInPointStartsOnIt) {
+    const MediaFile& clip = fixture(GetParam());
+    ManualRunLoop loop;
+    auto item = PlayerItem::make(Asset::make(loop, clip.path));
+    std::optional<bool> finished;
+    item->seek(1.0, 0.0, 0.0, [&](bool f) { finished = f; });
+    auto player = QueuePlayer::make(loop);
+    player->insert(item);
+    PlayerLayer layer(player);
+    ASSERT_TRUE(testing::runUntil(loop, [&] { return finished.has_value(); }));
+    EXPECT_EQ(finished, true);
+    EXPECT_EQ(readFrameNumber(layer.frameAt(loop.now())), frameShowingAt(clip, 1.0));
+    // Playing on from there shows the frames that follow, in order.
+    player->play();
+    const double start = loop.now();
+    for (int n = frameShowingAt(clip, 1.0) + 1; n < frameShowingAt(clip, 1.0) + 6; ++n) {
+        testing::advanceDecoded(loop, *player,
+                                start + frameTime(clip, n) - 1.0 + 1e-4 - loop.now());
+        EXPECT_EQ(readFrameNumber(layer.frameAt(loop.now())), n);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(VideoContainers, ContainerSeek,
+                         ::testing::ValuesIn(mediaFixtureCatalogue().videoContainers),
+                         [](const auto& param) { return param.param.testName(); });
+
+TEST(ContainerSeekLoop, ARangeOfATransportStreamLoopsWithExactSeams) {
+    const MediaFile& clip = mediaFixtures().video("ts");
+    ASSERT_EQ(clip.frameRate, (kestio::test::Rational{30000, 1001}));
+    // Two display ticks per frame; looking half a tick after each keeps off frame boundaries.
+    const double tick = frameTime(clip, 1) / 2.0;
+    constexpr int kFirst = 10;
+    constexpr int kEnd = 40;
+    constexpr int kTicksPerPass = 2 * (kEnd - kFirst);
+
+    ManualRunLoop loop;
+    auto player = QueuePlayer::make(loop);
+    PlayerLayer layer(player);
+    PlayerLooper looper(player, PlayerItem::make(Asset::make(loop, clip.path)),
+                        TimeRange::fromTo(frameTime(clip, kFirst), frameTime(clip, kEnd)));
+    ASSERT_TRUE(testing::runUntil(loop, [&] { return layer.readyForDisplay(); }));
+    EXPECT_EQ(readFrameNumber(layer.frameAt(loop.now())), kFirst);
+
+    player->play();
+    testing::advanceDecoded(loop, *player, tick / 2);
+    std::vector<int> shown;
+    std::vector<int> expected;
+    for (int k = 0; k < 4 * kTicksPerPass + 1; ++k) {
+        shown.push_back(readFrameNumber(layer.frameAt(loop.now())));
+        expected.push_back(kFirst + (k % kTicksPerPass) / 2);
+        testing::advanceDecoded(loop, *player, tick);
+    }
+    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(looper.loopCount(), 4);
+}
+
+}  // namespace
+}  // namespace kestio::platform::media
