@@ -12,8 +12,10 @@ namespace {
 
 constexpr double kEpsilon = 1e-6;
 
+const char* const kCancelled = "Cancelled";
+
 Loaded<GeneratedImage> pictureAt(VideoDecoder& decoder, double seconds,
-                                 const ImageGenerator::Settings& settings) {
+                                 const ImageGenerator::Settings& settings, const IoControl& io) {
     using Result = Loaded<GeneratedImage>;
     if (!decoder.hasVideo()) {
         return Result::failure("The file has no video track");
@@ -23,14 +25,14 @@ Loaded<GeneratedImage> pictureAt(VideoDecoder& decoder, double seconds,
     const double after = std::isnan(settings.toleranceAfter) ? 0.0 : settings.toleranceAfter;
     const double from = t - std::max(0.0, before) - kEpsilon;
     const double to = t + std::max(0.0, after) + kEpsilon;
-    if (!decoder.seekToKeyframe(t)) {
-        return Result::failure("The file cannot be positioned");
+    if (!decoder.seek(t)) {
+        return Result::failure(io.cancelled() ? kCancelled : "The file cannot be positioned");
     }
     ff::FramePtr frame = ff::makeFrame();
     ff::FramePtr best = ff::makeFrame();
     bool haveBest = false;
     double bestTime = 0.0;
-    while (decoder.decodeNext(frame.get()) == VideoDecoder::Step::Frame) {
+    while (!io.cancelled() && decoder.decodeNext(frame.get()) == VideoDecoder::Step::Frame) {
         const double time = decoder.frameTime(*frame);
         if (time >= from && time <= to &&
             (!haveBest || std::abs(time - t) < std::abs(bestTime - t))) {
@@ -43,6 +45,9 @@ Loaded<GeneratedImage> pictureAt(VideoDecoder& decoder, double seconds,
         if (time >= t - kEpsilon || time > to) {
             break;
         }
+    }
+    if (io.cancelled()) {
+        return Result::failure(kCancelled);
     }
     if (!haveBest) {
         return Result::failure("No picture within the tolerance of the requested time");
@@ -137,7 +142,7 @@ class ImageGenerator::Worker {
             }
             decoder_ = std::move(*opened);
         }
-        auto result = pictureAt(*decoder_, job.seconds, job.settings);
+        auto result = pictureAt(*decoder_, job.seconds, job.settings, *io_);
         if (!result) {
             // Start the next request from a freshly opened file.
             decoder_.reset();
@@ -212,13 +217,20 @@ void ImageGenerator::cancelAllImageGeneration() {
 }
 
 Loaded<GeneratedImage> ImageGenerator::copyImage(const std::filesystem::path& path, double seconds,
-                                                 const Settings& settings) {
-    auto opened = VideoDecoder::open(path, std::make_shared<IoControl>(),
-                                     {.findStreamInfo = true, .threads = 0});
-    if (!opened) {
-        return Loaded<GeneratedImage>::failure(opened.error());
+                                                 const Settings& settings,
+                                                 std::shared_ptr<IoControl> io) {
+    if (!io) {
+        io = std::make_shared<IoControl>();
     }
-    return pictureAt(**opened, seconds, settings);
+    if (io->cancelled()) {
+        return Loaded<GeneratedImage>::failure(kCancelled);
+    }
+    // The headers of QuickTime and MP4 describe their tracks fully; other files are probed.
+    auto opened = VideoDecoder::open(path, io, {.findStreamInfo = false, .threads = 0});
+    if (!opened) {
+        return Loaded<GeneratedImage>::failure(io->cancelled() ? kCancelled : opened.error());
+    }
+    return pictureAt(**opened, seconds, settings, *io);
 }
 
 }  // namespace kestio::platform::media

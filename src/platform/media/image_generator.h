@@ -22,6 +22,7 @@ class RunLoop;
 namespace kestio::platform::media {
 
 class Asset;
+class IoControl;
 
 struct GeneratedImage {
     QImage image;  // Format_ARGB32_Premultiplied
@@ -67,9 +68,12 @@ class ImageGenerator {
     // Requests not yet answered are answered with an error ("Cancelled").
     void cancelAllImageGeneration();
 
-    // The same, blocking, on the calling thread (never the main thread).
+    // The same, blocking, on the calling thread (never the main thread). Cancelling `io`
+    // (IoControl::cancel, from any thread) stops it promptly, reading or decoding, with the
+    // error "Cancelled".
     static Loaded<GeneratedImage> copyImage(const std::filesystem::path& path, double seconds,
-                                            const Settings& settings);
+                                            const Settings& settings,
+                                            std::shared_ptr<IoControl> io = nullptr);
 
   private:
     struct Job {

@@ -2,15 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QTransform>
+#include <chrono>
+#include <future>
 #include <optional>
 #include <vector>
 
 #include "platform/media/asset.h"
+#include "platform/media/media_file.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "playback_test_support.h"
 #include "support/frame_number_strip.h"
 #include "support/media_fixtures.h"
+#include "support/process_runner.h"
 
 namespace kestio::platform::media {
 namespace {
@@ -20,6 +25,47 @@ using kestio::test::readFrameNumber;
 
 const std::filesystem::path& clip30() {
     return mediaFixtures().rateClip({30, 1}).path;
+}
+
+// A transport stream of 30 s at 640x360 with a single key frame, at its start: a picture near
+// its end can only be had by decoding the whole clip. Made once per build directory.
+std::filesystem::path singleKeyFrameStream() {
+    const auto folder = std::filesystem::path(KESTIO_FIXTURE_DIR) / "media-tests";
+    const auto path = folder / "single_key_frame_30s.ts";
+    if (std::filesystem::exists(path)) {
+        return path;
+    }
+    std::filesystem::create_directories(folder);
+    // Written under a name of this process's own, then renamed: test processes may race.
+    const auto partial = folder / ("single_key_frame_30s." + std::to_string(::getpid()) + ".ts");
+    const std::vector<std::string> argv = {"ffmpeg",
+                                           "-nostdin",
+                                           "-hide_banner",
+                                           "-loglevel",
+                                           "error",
+                                           "-y",
+                                           "-f",
+                                           "lavfi",
+                                           "-i",
+                                           "testsrc2=size=640x360:rate=30:duration=30",
+                                           "-c:v",
+                                           "libx264",
+                                           "-preset",
+                                           "ultrafast",
+                                           "-g",
+                                           "100000",
+                                           "-pix_fmt",
+                                           "yuv420p",
+                                           "-f",
+                                           "mpegts",
+                                           partial.string()};
+    const auto result = kestio::test::runProcess(argv, std::chrono::minutes(2));
+    if (!result.succeeded()) {
+        ADD_FAILURE() << kestio::test::describeFailure(argv, result);
+        return {};
+    }
+    std::filesystem::rename(partial, path);
+    return path;
 }
 
 ImageGenerator::Settings thumbnailWindow() {
@@ -83,6 +129,31 @@ TEST(ImageGenerator, AppliesTheTrackRotationAndFitsTheMaximumSize) {
     ASSERT_TRUE(fitted.ok());
     EXPECT_EQ(fitted->image.size(), QSize(56, 100));
     EXPECT_EQ(fitted->image.format(), QImage::Format_ARGB32_Premultiplied);
+}
+
+TEST(ImageGenerator, ABlockingCopyStopsWhenItsControlIsCancelledFromAnotherThread) {
+    const auto clip = singleKeyFrameStream();
+    ASSERT_FALSE(clip.empty());
+    ImageGenerator::Settings exact;
+    exact.toleranceBefore = 0.0;
+    exact.toleranceAfter = 0.0;
+    EXPECT_TRUE(ImageGenerator::copyImage(clip, 0.0, exact, std::make_shared<IoControl>()).ok());
+
+    auto cancelledBefore = std::make_shared<IoControl>();
+    cancelledBefore->cancel();
+    const auto refused = ImageGenerator::copyImage(clip, 0.0, exact, cancelledBefore);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error(), "Cancelled");
+
+    // The last picture needs the whole clip decoded; the cancel reaches it under way.
+    auto io = std::make_shared<IoControl>();
+    auto copy = std::async(std::launch::async,
+                           [&] { return ImageGenerator::copyImage(clip, 29.9, exact, io); });
+    io->cancel();
+    ASSERT_EQ(copy.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    const auto stopped = copy.get();
+    ASSERT_FALSE(stopped.ok());
+    EXPECT_EQ(stopped.error(), "Cancelled");
 }
 
 TEST(ImageGenerator, RequestsAreAnsweredOnTheRunLoopWithTheSettingsOfTheirTime) {
