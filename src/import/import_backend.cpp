@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "import/frame_grabber.h"
+#include "platform/media/image_generator.h"
 
 namespace kestio {
 
@@ -37,6 +37,22 @@ media::Loaded<ProbedMedia> probeFile(const std::filesystem::path& file, JobContr
     return probed;
 }
 
+// The picture playback shows at `time` (or the first one after it, within `toleranceAfter`),
+// turned upright and fitted into `maxSize`.
+media::Loaded<QImage> grabPicture(const std::filesystem::path& file, double time,
+                                  double toleranceAfter, QSize maxSize, JobControl& control) {
+    media::ImageGenerator::Settings settings;
+    settings.appliesPreferredTrackTransform = true;
+    settings.maximumSize = maxSize;
+    settings.toleranceBefore = 0.0;
+    settings.toleranceAfter = toleranceAfter;
+    auto picture = media::ImageGenerator::copyImage(file, time, settings, control.io());
+    if (!picture) {
+        return media::Loaded<QImage>::failure(picture.error());
+    }
+    return std::move(picture->image);
+}
+
 }  // namespace
 
 ImportBackend ImportBackend::standard() {
@@ -45,7 +61,7 @@ ImportBackend ImportBackend::standard() {
     backend.decodeStill = [](const std::filesystem::path& file) {
         return platform::decodeStill(file);
     };
-    backend.grabFrame = kestio::grabFrame;
+    backend.grabFrame = grabPicture;
     backend.readWaveform = kestio::readWaveform;
     return backend;
 }

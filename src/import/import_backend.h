@@ -41,7 +41,9 @@ struct ImportBackend {
     // and for a file that holds a single still picture (whatever its extension says).
     Probe probe;
     StillDecode decodeStill;
-    // One picture of the clip's video (see grabFrame()).
+    // One picture of the clip's video as playback shows it (upright, fitted into the size when
+    // that is valid): the first whose time is at or after the time asked for (a negative or
+    // unknown time counts as 0) and no more than the tolerance after it; none past the end.
     FrameGrab grabFrame;
     WaveformRead readWaveform;
 

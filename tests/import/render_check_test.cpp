@@ -9,6 +9,7 @@
 
 #include "importer_harness.h"
 #include "platform/runloop/console.h"
+#include "support/frame_number_strip.h"
 #include "support/media_fixtures.h"
 
 namespace kestio::test {
@@ -185,6 +186,22 @@ TEST(RenderCheck, RealClipsRenderAtTheirStartAndWithinButNotPastTheirEnd) {
     EXPECT_TRUE(harness.renders(fixtures.video("mxf").path, -1.0));
     EXPECT_FALSE(harness.renders(fixtures.video("mp4").path, 10.0));
     EXPECT_FALSE(harness.renders(fixtures.audio("m4a").path, 0.0));
+}
+
+TEST(RenderCheck, TheRealPictureRequestStopsWithItsCancelledJob) {
+    // The time-out cancels the job; the picture request must hear it and give the worker back.
+    const ImportBackend backend = ImportBackend::standard();
+    const auto clip = mediaFixtures().video("ts").path;
+    JobControl running;
+    const auto picture = backend.grabFrame(clip, 1.0, 0.5, QSize(), running);
+    ASSERT_TRUE(picture.ok()) << picture.error();
+    EXPECT_EQ(readFrameNumber(*picture), 30);
+
+    JobControl cancelled;
+    cancelled.cancel();
+    const auto stopped = backend.grabFrame(clip, 1.0, 0.5, QSize(), cancelled);
+    ASSERT_FALSE(stopped.ok());
+    EXPECT_EQ(stopped.error(), "Cancelled");
 }
 
 TEST(RenderCheck, AnInPointPastTheEndOfAClipRefusesIt) {
