@@ -46,41 +46,9 @@ AudioFormatFacts audioFormatFacts(const media::TrackInfo& track) {
             saneCount(track.bitsPerChannel)};
 }
 
-// MPEG-1 and MPEG-2 video headers write their largest bit rate value (0x3FFFF units of 400
-// bit/s) to say the rate is variable.
-constexpr std::int64_t kMpegVariableRateMarker = 0x3FFFF * 400;
-
-bool statesNoRate(const media::TrackInfo& video) {
-    if (video.estimatedDataRate <= 0) {
-        return true;
-    }
-    const bool mpegVideo =
-        video.mediaSubType == media::fourCC("mp1v") || video.mediaSubType == media::fourCC("mp2v");
-    return mpegVideo && video.estimatedDataRate == kMpegVariableRateMarker;
-}
-
 }  // namespace
 
-std::int64_t videoDataRate(const media::TrackInfo& video, const media::MediaInfo& info,
-                           std::uintmax_t fileBytes) {
-    if (!statesNoRate(video)) {
-        return video.estimatedDataRate;
-    }
-    const double seconds = saneMeasure(info.duration);
-    if (fileBytes == 0 || seconds <= 0.0) {
-        return 0;
-    }
-    double rate = static_cast<double>(fileBytes) * 8.0 / seconds;
-    for (const auto& track : info.tracks) {
-        if (track.kind == media::TrackKind::Audio) {
-            rate -= static_cast<double>(std::max<std::int64_t>(0, track.estimatedDataRate));
-        }
-    }
-    return saneCount(rate);
-}
-
-ClipInfo videoClipInfo(const media::MediaInfo& info, std::optional<ReferenceDate> modifiedAt,
-                       std::uintmax_t fileBytes) {
+ClipInfo videoClipInfo(const media::MediaInfo& info, std::optional<ReferenceDate> modifiedAt) {
     ClipInfo clip;
     clip.codec = "Unknown";
     clip.resolution = "Unknown";
@@ -89,7 +57,7 @@ ClipInfo videoClipInfo(const media::MediaInfo& info, std::optional<ReferenceDate
             clip.codec = trackCodecText(track);
             clip.resolution = resolutionText(track.naturalSize.width(), track.naturalSize.height());
             clip.fps = saneMeasure(track.nominalFrameRate);
-            clip.bitRate = videoDataRate(track, info, fileBytes);
+            clip.bitRate = std::max<std::int64_t>(0, track.estimatedDataRate);
         } else if (track.kind == media::TrackKind::Audio) {
             const AudioFormatFacts facts = audioFormatFacts(track);
             clip.audioCodec = facts.codec;

@@ -26,19 +26,12 @@ std::string resolutionText(double width, double height);
 // a codec that has none.
 std::string trackCodecText(const platform::media::TrackInfo& track);
 
-// The data rate of a video track in bits per second. A container that states none (MPEG
-// transport and program streams, MXF; an MPEG video header marking a variable rate) gets an
-// estimate: the file's average rate less the rates its audio tracks state. 0 when neither is
-// known.
-std::int64_t videoDataRate(const platform::media::TrackInfo& video,
-                           const platform::media::MediaInfo& info, std::uintmax_t fileBytes);
-
 // The facts of a video file: every video and audio track in order, the last of each kind
 // winning; other tracks are skipped. Without a video track codec and resolution stay
-// "Unknown"; without an audio track the audio codec is empty and the audio figures 0.
-// `fileBytes` is the size of the file (0 when unknown).
+// "Unknown"; without an audio track the audio codec is empty and the audio figures 0. The bit
+// rate is the probe's estimate for the video track.
 ClipInfo videoClipInfo(const platform::media::MediaInfo& info,
-                       std::optional<ReferenceDate> modifiedAt, std::uintmax_t fileBytes);
+                       std::optional<ReferenceDate> modifiedAt);
 
 // The facts of a sound file: duration, and the format of its first audio track when there is one.
 ClipInfo audioClipInfo(double duration, const platform::media::TrackInfo* firstAudioTrack);

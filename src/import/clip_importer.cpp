@@ -165,8 +165,7 @@ void ClipImporter::probeVideo(const std::filesystem::path& url, double time,
             result.url = url;
             result.bookmark = std::move(opened.access.bookmark);
             result.mediaType = MediaType::video;
-            result.clipInfo =
-                videoClipInfo(info, opened.probe->modifiedAt, opened.probe->fileBytes);
+            result.clipInfo = videoClipInfo(info, opened.probe->modifiedAt);
             result.name = nameWithoutExtension(url);
             verifyRenderablePipeline(
                 url, time, kRenderCheckTimeout,

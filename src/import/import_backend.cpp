@@ -32,7 +32,6 @@ media::Loaded<ProbedMedia> probeFile(const std::filesystem::path& file, JobContr
         probed.modifiedAt =
             referenceDateFromUnixSeconds(static_cast<double>(st.st_mtim.tv_sec) +
                                          static_cast<double>(st.st_mtim.tv_nsec) * 1e-9);
-        probed.fileBytes = static_cast<std::uintmax_t>(st.st_size);
     }
     return probed;
 }

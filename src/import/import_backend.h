@@ -2,7 +2,6 @@
 
 #include <QImage>
 #include <QSize>
-#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -17,11 +16,10 @@
 
 namespace kestio {
 
-// What a probe of a media file found, with the file's modification date and size.
+// What a probe of a media file found, with the file's modification date.
 struct ProbedMedia {
     platform::media::MediaInfo info;
     std::optional<ReferenceDate> modifiedAt;
-    std::uintmax_t fileBytes = 0;
 };
 
 // The blocking media work of an import. Each runs on an import worker, never on the main

@@ -94,7 +94,7 @@ media::TrackInfo audioTrack(const char (&code)[5], double rate, int channels, in
 TEST(VideoClipInfo, StartsUnknownAndEmptyWithoutTracks) {
     media::MediaInfo info;
     info.duration = 0;
-    const ClipInfo clip = videoClipInfo(info, std::nullopt, 0);
+    const ClipInfo clip = videoClipInfo(info, std::nullopt);
     EXPECT_EQ(clip.codec, "Unknown");
     EXPECT_EQ(clip.resolution, "Unknown");
     EXPECT_EQ(clip.fps, 0);
@@ -117,7 +117,7 @@ TEST(VideoClipInfo, TheLastTrackOfEachKindWinsAndOtherTracksAreSkipped) {
     timecode.mediaSubType = fourCC("tmcd");
     info.tracks.push_back(timecode);
 
-    const ClipInfo clip = videoClipInfo(info, 700000000.25, 0);
+    const ClipInfo clip = videoClipInfo(info, 700000000.25);
     EXPECT_EQ(clip.codec, "apch");
     EXPECT_EQ(clip.resolution, "1280x720");
     EXPECT_EQ(clip.fps, 50);
@@ -134,7 +134,7 @@ TEST(VideoClipInfo, ProbeFiguresThatADocumentCannotHoldAreStoredAsZero) {
     media::MediaInfo info;
     info.duration = kInf;
     info.tracks = {videoTrack("avc1", -640, 480, kNaN, -5), audioTrack("aac ", kInf, -2, -1)};
-    const ClipInfo clip = videoClipInfo(info, kNaN, 0);
+    const ClipInfo clip = videoClipInfo(info, kNaN);
     EXPECT_EQ(clip.duration, 0);
     EXPECT_EQ(clip.fps, 0);
     EXPECT_EQ(clip.bitRate, 0);
@@ -152,32 +152,9 @@ TEST(VideoClipInfo, ACodecWithoutFourCharacterCodeIsNamedByTheDecoder) {
     video.mediaSubType = 0;
     video.codec = "vp8";
     info.tracks = {video};
-    EXPECT_EQ(videoClipInfo(info, std::nullopt, 0).codec, "vp8");
+    EXPECT_EQ(videoClipInfo(info, std::nullopt).codec, "vp8");
     info.tracks[0].codec = "";
-    EXPECT_EQ(videoClipInfo(info, std::nullopt, 0).codec, "Unknown");
-}
-
-TEST(VideoDataRate, AContainerWithoutRateGetsTheFileAverageLessItsSound) {
-    media::MediaInfo info;
-    info.duration = 10.0;
-    info.tracks = {videoTrack("mp2v", 720, 576, 25, 0), audioTrack(".mp2", 48000, 2, 0)};
-    info.tracks[1].estimatedDataRate = 192'000;
-    // 10 MB over 10 s is 8 Mb/s, of which 192 kb/s are sound.
-    EXPECT_EQ(videoDataRate(info.tracks[0], info, 10'000'000), 8'000'000 - 192'000);
-    // Without a size or a length nothing can be said.
-    EXPECT_EQ(videoDataRate(info.tracks[0], info, 0), 0);
-    info.duration = kInf;
-    EXPECT_EQ(videoDataRate(info.tracks[0], info, 10'000'000), 0);
-}
-
-TEST(VideoDataRate, TheMpegVariableRateMarkerIsNoRate) {
-    media::MediaInfo info;
-    info.duration = 2.0;
-    info.tracks = {videoTrack("mp1v", 320, 180, 25, 104'857'200)};
-    EXPECT_EQ(videoDataRate(info.tracks[0], info, 250'000), 1'000'000);
-    // The same figure from another codec is taken as stated.
-    info.tracks[0].mediaSubType = fourCC("avc1");
-    EXPECT_EQ(videoDataRate(info.tracks[0], info, 250'000), 104'857'200);
+    EXPECT_EQ(videoClipInfo(info, std::nullopt).codec, "Unknown");
 }
 
 TEST(AudioClipInfo, TakesTheFirstAudioFormatOrNothing) {

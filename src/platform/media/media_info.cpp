@@ -1,5 +1,6 @@
 #include "platform/media/media_info.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/media/media_file.h"
@@ -97,6 +98,47 @@ std::uint32_t videoSubType(const MediaFile& file, const AVCodecParameters& par) 
     }
 }
 
+// MPEG-1 and MPEG-2 video headers write their largest bit rate value (0x3FFFF units of 400
+// bit/s) to say the rate is variable: it is no rate.
+constexpr std::int64_t kMpegVariableRateMarker = 0x3FFFF * 400;
+
+std::int64_t statedRate(const AVCodecParameters& par) {
+    const bool mpegVideo =
+        par.codec_id == AV_CODEC_ID_MPEG1VIDEO || par.codec_id == AV_CODEC_ID_MPEG2VIDEO;
+    if (par.bit_rate <= 0 || (mpegVideo && par.bit_rate == kMpegVariableRateMarker)) {
+        return 0;
+    }
+    return par.bit_rate;
+}
+
+// Containers that state no rate for their video (MPEG transport and program streams, MXF,
+// elementary streams; Matroska) get an estimate: the file's average rate less the rates its
+// audio tracks state, shared equally among the video tracks without one.
+void estimateVideoRates(MediaInfo& info, std::int64_t fileBytes) {
+    if (fileBytes <= 0 || !std::isfinite(info.duration) || info.duration <= 0.0) {
+        return;
+    }
+    int unstated = 0;
+    double rate = static_cast<double>(fileBytes) * 8.0 / info.duration;
+    for (const TrackInfo& track : info.tracks) {
+        if (track.kind == TrackKind::Video && track.estimatedDataRate == 0) {
+            ++unstated;
+        } else if (track.kind == TrackKind::Audio) {
+            rate -= static_cast<double>(track.estimatedDataRate);
+        }
+    }
+    if (unstated == 0 || !(rate >= 1.0)) {
+        return;
+    }
+    // Capped far inside the range of the type (a tiny duration can make any size huge).
+    const auto share = static_cast<std::int64_t>(std::min(rate / unstated, 1e18));
+    for (TrackInfo& track : info.tracks) {
+        if (track.kind == TrackKind::Video && track.estimatedDataRate == 0) {
+            track.estimatedDataRate = share;
+        }
+    }
+}
+
 bool isPcm(AVCodecID id) {
     return id >= AV_CODEC_ID_PCM_S16LE && id < AV_CODEC_ID_ADPCM_IMA_QT;
 }
@@ -153,7 +195,7 @@ TrackInfo describe(const MediaFile& file, const AVStream* st) {
     const AVCodecParameters& par = *st->codecpar;
     TrackInfo track;
     track.trackID = st->id > 0 ? st->id : st->index + 1;
-    track.estimatedDataRate = std::max<std::int64_t>(0, par.bit_rate);
+    track.estimatedDataRate = statedRate(par);
     const bool hasDecoder = avcodec_find_decoder(par.codec_id) != nullptr;
     switch (par.codec_type) {
         case AVMEDIA_TYPE_VIDEO:
@@ -240,6 +282,8 @@ Loaded<MediaInfo> probeMediaInfo(const std::filesystem::path& path, std::shared_
     if (!std::isfinite(info.duration)) {
         info.duration = file.scanDuration();
     }
+    AVIOContext* pb = file.context()->pb;
+    estimateVideoRates(info, pb != nullptr ? avio_size(pb) : 0);
     return info;
 }
 

@@ -30,7 +30,9 @@ struct TrackInfo {
     std::string codec;
     // Whether this build can decode the track.
     bool decodable = false;
-    std::int64_t estimatedDataRate = 0;  // bits per second, 0 when unknown
+    // Bits per second, as the container or codec states it; for a video track that states
+    // none, the file's average rate less the rates of its audio tracks. 0 when unknown.
+    std::int64_t estimatedDataRate = 0;
 
     // Video: coded size (no pixel aspect, no rotation), frame rate (0 when unknown) and the
     // clockwise rotation in degrees (0, 90, 180 or 270) that shows the picture upright.

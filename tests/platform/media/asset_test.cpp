@@ -78,6 +78,11 @@ TEST_P(ContainerFacts, ReportsTheTracksAsTheImportSpellsThem) {
     EXPECT_NEAR(video->nominalFrameRate, file.frameRate.value(), 0.01);
     EXPECT_EQ(video->rotation, 0);
     EXPECT_TRUE(video->decodable);
+    // Stated or estimated, never more than the whole file's average.
+    const double fileRate =
+        static_cast<double>(std::filesystem::file_size(file.path)) * 8.0 / info->duration;
+    EXPECT_GT(video->estimatedDataRate, 0);
+    EXPECT_LT(static_cast<double>(video->estimatedDataRate), fileRate * 1.01);
 
     const TrackInfo* audio = firstOfKind(*info, TrackKind::Audio);
     if (!file.hasAudio()) {
@@ -95,6 +100,31 @@ TEST_P(ContainerFacts, ReportsTheTracksAsTheImportSpellsThem) {
 INSTANTIATE_TEST_SUITE_P(VideoContainers, ContainerFacts,
                          ::testing::ValuesIn(mediaFixtureCatalogue().videoContainers),
                          [](const auto& param) { return param.param.testName(); });
+
+TEST(AssetProbe, AVideoRateTheContainerDoesNotStateIsTheFileAverageLessItsSound) {
+    ManualRunLoop loop;
+    // Program and transport streams, MXF and an elementary stream state none; the MPEG-1
+    // video header in the .mpeg marks its rate as variable with the largest value it can hold.
+    for (const char* extension : {"mpg", "mpeg", "ts", "m2t", "mxf", "m2v"}) {
+        const auto& file = mediaFixtures().video(extension);
+        const auto info = probe(loop, file.path);
+        ASSERT_TRUE(info.ok()) << extension << ": " << info.error();
+        double expected =
+            static_cast<double>(std::filesystem::file_size(file.path)) * 8.0 / info->duration;
+        for (const auto& audio : info->tracksOfKind(TrackKind::Audio)) {
+            EXPECT_GT(audio.estimatedDataRate, 0) << extension;
+            expected -= static_cast<double>(audio.estimatedDataRate);
+        }
+        const TrackInfo* video = firstOfKind(*info, TrackKind::Video);
+        ASSERT_NE(video, nullptr) << extension;
+        EXPECT_NEAR(static_cast<double>(video->estimatedDataRate), expected, 1.0) << extension;
+        EXPECT_NE(video->estimatedDataRate, 0x3FFFF * 400) << extension;
+    }
+    // A rate the container states is taken as it stands.
+    const auto dv = probe(loop, mediaFixtures().video("dv").path);
+    ASSERT_TRUE(dv.ok());
+    EXPECT_EQ(firstOfKind(*dv, TrackKind::Video)->estimatedDataRate, 25'000'000);
+}
 
 TEST(AssetProbe, AudioFilesHaveOneSoundTrackAndNoPicture) {
     ManualRunLoop loop;
