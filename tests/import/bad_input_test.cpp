@@ -12,7 +12,7 @@
 #include "importer_harness.h"
 #include "model/project_manager.h"
 #include "platform/runloop/console.h"
-#include "scratch_folder.h"
+#include "support/temporary_folder.h"
 #include "support/media_fixtures.h"
 #include "support/process_runner.h"
 #include "wav_bytes.h"
@@ -67,7 +67,7 @@ void expectError(const ImportOutcome& outcome, const ImportError& expected) {
 
 class BadInput : public ::testing::Test {
   protected:
-    ScratchFolder folder;
+    TemporaryFolder folder;
     ImporterHarness harness;
     platform::Console::Capture console;
 };

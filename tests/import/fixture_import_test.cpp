@@ -11,7 +11,7 @@
 #include "import/clip_facts.h"
 #include "importer_harness.h"
 #include "platform/runloop/console.h"
-#include "scratch_folder.h"
+#include "support/temporary_folder.h"
 #include "support/frame_number_strip.h"
 #include "support/media_fixtures.h"
 #include "support/process_runner.h"
@@ -173,7 +173,7 @@ TEST(ClipImportFacts, AVideoWithoutSoundHasNoAudioFacts) {
 }
 
 TEST(ClipImportFacts, AnExtensionInCapitalsIsStillAVideo) {
-    ScratchFolder folder;
+    TemporaryFolder folder;
     const auto copy = folder.copy(mediaFixtures().video("mov").path, "TAKE.MOV");
     ImporterHarness harness;
     const ImportOutcome outcome = harness.importMeta(copy);

@@ -8,7 +8,7 @@
 #include <numbers>
 
 #include "importer_harness.h"
-#include "scratch_folder.h"
+#include "support/temporary_folder.h"
 #include "support/media_fixtures.h"
 #include "support/process_runner.h"
 #include "wav_bytes.h"
@@ -35,7 +35,7 @@ void expectConstant(const std::vector<float>& points, float level, float toleran
 }
 
 TEST(Waveform, AQuarterScaleSineGivesThreeQuartersEverywhere) {
-    ScratchFolder folder;
+    TemporaryFolder folder;
     const auto file =
         folder.write("quarter.wav", floatWav(sineSamples(0.25, 48000, 2, 48000), 2, 48000));
     ImporterHarness harness;
@@ -46,7 +46,7 @@ TEST(Waveform, AQuarterScaleSineGivesThreeQuartersEverywhere) {
 }
 
 TEST(Waveform, MonoCountsAtFullLevelInBothChannels) {
-    ScratchFolder folder;
+    TemporaryFolder folder;
     const auto mono =
         folder.write("mono.wav", floatWav(sineSamples(0.2, 24000, 1, 48000), 1, 48000));
     const auto stereo =
@@ -60,7 +60,7 @@ TEST(Waveform, MonoCountsAtFullLevelInBothChannels) {
 }
 
 TEST(Waveform, OfManyChannelsTheFirstTwoCount) {
-    ScratchFolder folder;
+    TemporaryFolder folder;
     // Six channels: the first two at 0.1, the others loud.
     std::vector<float> samples;
     for (int i = 0; i < 4800; ++i) {
@@ -76,7 +76,7 @@ TEST(Waveform, OfManyChannelsTheFirstTwoCount) {
 }
 
 TEST(Waveform, SilenceGivesZeros) {
-    ScratchFolder folder;
+    TemporaryFolder folder;
     const auto file =
         folder.write("silence.wav", floatWav(std::vector<float>(2 * 4800, 0.0f), 2, 48000));
     ImporterHarness harness;
@@ -84,7 +84,7 @@ TEST(Waveform, SilenceGivesZeros) {
 }
 
 TEST(Waveform, AFileShorterThanThePointsGivesOnePointPerFrameThenZeros) {
-    ScratchFolder folder;
+    TemporaryFolder folder;
     const auto file =
         folder.write("short.wav", floatWav(std::vector<float>(2 * 100, 0.3f), 2, 48000));
     ImporterHarness harness;
@@ -96,7 +96,7 @@ TEST(Waveform, AFileShorterThanThePointsGivesOnePointPerFrameThenZeros) {
 }
 
 TEST(Waveform, PointsTheSoundDoesNotReachAreZero) {
-    ScratchFolder folder;
+    TemporaryFolder folder;
     // One second of the tone in AIFF, whose header is then made to claim two.
     const auto file = folder / "claims_more.aiff";
     const std::vector<std::string> argv = {

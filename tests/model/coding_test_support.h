@@ -11,7 +11,7 @@
 
 #include "model/model_coding_error.h"
 
-namespace kestio::testing {
+namespace kestio::test {
 
 inline std::string readTestDocument(const std::string& name) {
     std::ifstream in(std::string(KESTIO_MODEL_TEST_DATA_DIR) + "/" + name, std::ios::binary);
@@ -40,4 +40,4 @@ inline std::string failingKeyPath(const std::function<void()>& action) {
     return "<no error>";
 }
 
-}  // namespace kestio::testing
+}  // namespace kestio::test

@@ -13,8 +13,8 @@
 namespace kestio {
 namespace {
 
-using testing::documentWithSlots;
-using testing::failingKeyPath;
+using test::documentWithSlots;
+using test::failingKeyPath;
 
 struct Malformed {
     const char* what;

@@ -14,7 +14,7 @@
 namespace kestio {
 namespace {
 
-using testing::readTestDocument;
+using test::readTestDocument;
 
 enum class Outcome { read, refused };
 

@@ -16,8 +16,8 @@
 namespace kestio {
 namespace {
 
-using testing::documentWithSlots;
-using testing::readTestDocument;
+using test::documentWithSlots;
+using test::readTestDocument;
 
 SlotData decodeSlotText(const std::string& text) {
     return decodeSlot(parseJsonText(text));

@@ -11,13 +11,13 @@
 #include "model/base64.h"
 #include "model/project_coding.h"
 #include "platform/runloop/console.h"
-#include "platform/storage/temporary_folder.h"
+#include "support/temporary_folder.h"
 
 namespace kestio {
 namespace {
 
 namespace fs = std::filesystem;
-using kestio::testing::TemporaryFolder;
+using kestio::test::TemporaryFolder;
 using platform::BookmarkOption;
 using platform::Bytes;
 using platform::Console;

@@ -9,7 +9,7 @@
 #include "model/project_coding.h"
 #include "model/project_manager.h"
 #include "platform/storage/forked_child.h"
-#include "platform/storage/temporary_folder.h"
+#include "support/temporary_folder.h"
 
 namespace kestio {
 namespace {
@@ -55,7 +55,7 @@ class PackageInterruptionTest : public ::testing::Test {
         return p;
     }
 
-    kestio::testing::TemporaryFolder folder;
+    kestio::test::TemporaryFolder folder;
     fs::path package = folder / "Show.ktshow";
     platform::BookmarkService bookmarks;
     ProjectManager manager{bookmarks};
@@ -67,7 +67,7 @@ TEST_F(PackageInterruptionTest, ADiskFullDuringTheDocumentLeavesThePreviousPacka
     manager.save(a, package);
     const auto documentSize = fs::file_size(package / "data.json");
     // The limit lets the thumbnails through but not the new document.
-    auto child = kestio::testing::runInChild([&] {
+    auto child = kestio::test::runInChild([&] {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlim_t limit = documentSize / 2;
         rlimit r{limit, limit};
@@ -92,7 +92,7 @@ TEST_F(PackageInterruptionTest, KillingTheProcessDuringSavesNeverLeavesAnUnreada
     for (int round = 0; round < 25; ++round) {
         int ticks[2];
         ASSERT_EQ(::pipe(ticks), 0);
-        const pid_t pid = kestio::testing::startChild([&] {
+        const pid_t pid = kestio::test::startChild([&] {
             ::close(ticks[0]);
             for (int i = 0;; ++i) {
                 manager.save(i % 2 ? a : b, package);
@@ -111,7 +111,7 @@ TEST_F(PackageInterruptionTest, KillingTheProcessDuringSavesNeverLeavesAnUnreada
             ++done;
         }
         ::kill(pid, SIGKILL);
-        kestio::testing::waitForChild(pid);
+        kestio::test::waitForChild(pid);
         ::close(ticks[0]);
 
         ProjectData loaded;

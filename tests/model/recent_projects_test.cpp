@@ -5,13 +5,13 @@
 #include <nlohmann/json.hpp>
 
 #include "model/base64.h"
-#include "platform/storage/temporary_folder.h"
+#include "support/temporary_folder.h"
 
 namespace kestio {
 namespace {
 
 namespace fs = std::filesystem;
-using kestio::testing::TemporaryFolder;
+using kestio::test::TemporaryFolder;
 using platform::BookmarkOption;
 using platform::Bytes;
 using platform::InMemoryUserDefaults;

@@ -9,13 +9,13 @@
 #include "model/recent_projects.h"
 #include "platform/storage/forked_child.h"
 #include "platform/storage/settings_user_defaults.h"
-#include "platform/storage/temporary_folder.h"
+#include "support/temporary_folder.h"
 
 namespace kestio {
 namespace {
 
 namespace fs = std::filesystem;
-using kestio::testing::runInChild;
+using kestio::test::runInChild;
 
 void check(bool condition, const char* what) {
     if (!condition) {
@@ -24,8 +24,8 @@ void check(bool condition, const char* what) {
 }
 
 TEST(RestartPersistenceTest, LanguageRecentProjectsAndKeyValuesSurviveARestart) {
-    kestio::testing::TemporaryFolder folder;
-    kestio::testing::ScopedEnvironment xdg("XDG_CONFIG_HOME", (folder / "config").string());
+    kestio::test::TemporaryFolder folder;
+    kestio::test::ScopedEnvironment xdg("XDG_CONFIG_HOME", (folder / "config").string());
     const fs::path show = folder / "Show.ktshow";
     fs::create_directories(show);
 

@@ -7,13 +7,13 @@
 #include <random>
 #include <set>
 
-#include "platform/storage/temporary_folder.h"
+#include "support/temporary_folder.h"
 
 namespace kestio::platform {
 namespace {
 
 namespace fs = std::filesystem;
-using kestio::testing::TemporaryFolder;
+using kestio::test::TemporaryFolder;
 using Kind = BookmarkError::Kind;
 
 void writeText(const fs::path& p, const std::string& text) {

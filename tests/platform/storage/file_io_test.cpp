@@ -10,14 +10,14 @@
 #include <sstream>
 
 #include "platform/storage/forked_child.h"
-#include "platform/storage/temporary_folder.h"
+#include "support/temporary_folder.h"
 
 namespace kestio::platform {
 namespace {
 
 namespace fs = std::filesystem;
-using kestio::testing::runInChild;
-using kestio::testing::TemporaryFolder;
+using kestio::test::runInChild;
+using kestio::test::TemporaryFolder;
 
 std::string contentOf(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -98,7 +98,7 @@ TEST_F(AtomicWriteTest, AProcessKilledWhileWritingLeavesOneWholeVersion) {
     for (int round = 0; round < 20; ++round) {
         int pipeFds[2];
         ASSERT_EQ(::pipe(pipeFds), 0);
-        const pid_t pid = kestio::testing::startChild([&] {
+        const pid_t pid = kestio::test::startChild([&] {
             ::close(pipeFds[0]);
             for (int i = 0;; ++i) {
                 writeFileAtomically(file, i % 2 ? a : b);
@@ -119,7 +119,7 @@ TEST_F(AtomicWriteTest, AProcessKilledWhileWritingLeavesOneWholeVersion) {
             got += static_cast<std::size_t>(n);
         }
         ::kill(pid, SIGKILL);
-        kestio::testing::waitForChild(pid);
+        kestio::test::waitForChild(pid);
         ::close(pipeFds[0]);
         const std::string now = contentOf(file);
         ASSERT_TRUE(now == a || now == b) << "round " << round << ": " << now.size() << " bytes";

@@ -11,7 +11,7 @@
 #include <exception>
 #include <functional>
 
-namespace kestio::testing {
+namespace kestio::test {
 
 struct ChildResult {
     bool exited = false;  // ended by _exit; otherwise killed by a signal
@@ -48,4 +48,4 @@ inline ChildResult runInChild(const std::function<void()>& body) {
     return waitForChild(startChild(body));
 }
 
-}  // namespace kestio::testing
+}  // namespace kestio::test

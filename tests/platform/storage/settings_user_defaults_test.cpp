@@ -8,14 +8,14 @@
 #include "platform/runloop/console.h"
 
 #include "platform/storage/forked_child.h"
-#include "platform/storage/temporary_folder.h"
+#include "support/temporary_folder.h"
 
 namespace kestio::platform {
 namespace {
 
-using kestio::testing::runInChild;
-using kestio::testing::ScopedEnvironment;
-using kestio::testing::TemporaryFolder;
+using kestio::test::runInChild;
+using kestio::test::ScopedEnvironment;
+using kestio::test::TemporaryFolder;
 
 class SettingsUserDefaultsTest : public ::testing::Test {
   protected:

@@ -5,32 +5,31 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 
 namespace kestio::test {
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
-class ScratchFolder {
+class TemporaryFolder {
   public:
-    ScratchFolder() {
+    TemporaryFolder() {
         std::string pattern =
-            (std::filesystem::temp_directory_path() / "kestio-import-XXXXXX").string();
+            (std::filesystem::temp_directory_path() / "kestio-test-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr) {
             ADD_FAILURE() << "cannot create a temporary folder";
         }
         path_ = pattern;
     }
-    ~ScratchFolder() {
+    ~TemporaryFolder() {
         std::error_code ec;
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
         std::filesystem::remove_all(path_, ec);
     }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    std::filesystem::path operator/(const std::filesystem::path& name) const {
-        return path_ / name;
-    }
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
 
     // Writes `bytes` to a file of the folder and returns its path.
     std::filesystem::path write(const std::string& name, std::string_view bytes) const {
@@ -55,9 +54,36 @@ class ScratchFolder {
     }
 
     const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::filesystem::path& p) const { return path_ / p; }
 
   private:
     std::filesystem::path path_;
+};
+
+// Sets an environment variable for the life of the object, then restores it.
+class ScopedEnvironment {
+  public:
+    ScopedEnvironment(std::string name, const std::string& value) : name_(std::move(name)) {
+        if (const char* old = std::getenv(name_.c_str())) {
+            old_ = old;
+            hadOld_ = true;
+        }
+        setenv(name_.c_str(), value.c_str(), 1);
+    }
+    ~ScopedEnvironment() {
+        if (hadOld_) {
+            setenv(name_.c_str(), old_.c_str(), 1);
+        } else {
+            unsetenv(name_.c_str());
+        }
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+  private:
+    std::string name_;
+    std::string old_;
+    bool hadOld_ = false;
 };
 
 }  // namespace kestio::test
