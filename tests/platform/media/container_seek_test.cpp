@@ -118,6 +118,7 @@ TEST_P(ContainerSeek, AnItemWithAnInPointStartsOnIt) {
     PlayerLayer layer(player);
     ASSERT_TRUE(testing::runUntil(loop, [&] { return finished.has_value(); }));
     EXPECT_EQ(finished, true);
+    EXPECT_EQ(item->statusValue(), ItemStatus::ReadyToPlay);
     EXPECT_EQ(readFrameNumber(layer.frameAt(loop.now())), frameShowingAt(clip, 1.0));
     // Playing on from there shows the frames that follow, in order.
     player->play();

@@ -156,21 +156,6 @@ TEST(PlayerItemSeek, RemovingTheItemCompletesItsSeekUnfinished) {
     EXPECT_EQ(withoutItem, false);
 }
 
-TEST(PlayerItemSeek, AnItemSeekedBeforeLoadingStartsAtThatTime) {
-    const auto& clip = mediaFixtures().rateClip({30, 1});
-    ManualRunLoop loop;
-    auto item = PlayerItem::make(Asset::make(loop, clip.path));
-    std::optional<bool> finished;
-    item->seek(1.0, 0.0, 0.0, [&](bool f) { finished = f; });
-    auto player = QueuePlayer::make(loop);
-    player->insert(item);
-    PlayerLayer layer(player);
-    ASSERT_TRUE(testing::runUntil(loop, [&] { return finished.has_value(); }));
-    EXPECT_EQ(finished, true);
-    EXPECT_EQ(item->statusValue(), ItemStatus::ReadyToPlay);
-    EXPECT_EQ(readFrameNumber(layer.frameAt(loop.now())), 30);
-}
-
 // ---- item facts and failures ----
 
 TEST(PlayerItem, ReportsSizeDurationAndStatusOnceReady) {
