@@ -3,8 +3,8 @@
 #include "support/process_runner.h"
 
 #include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,29 +17,37 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace kestio::test {
 
 namespace {
 
 std::atomic<int> serverCount{0};
 
-// Starts a program with its output discarded; returns its pid, or -1.
+// Starts a program with its output discarded; returns its pid, or -1. The program is killed
+// when the test process ends, even by a crash, so no server outlives its test.
 pid_t spawn(const std::vector<std::string>& args) {
     std::vector<char*> argv;
     for (const auto& a : args) {
         argv.push_back(const_cast<char*>(a.c_str()));
     }
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return rc == 0 ? pid : -1;
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls from here on: the parent may have other threads.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) {
+            _exit(127);
+        }
+        const int devNull = ::open("/dev/null", O_WRONLY);
+        if (devNull >= 0) {
+            ::dup2(devNull, STDOUT_FILENO);
+            ::dup2(devNull, STDERR_FILENO);
+        }
+        ::execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
 }
 
 int waitExit(pid_t pid) {
