@@ -17,16 +17,12 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-class MIDIOverJack : public ::testing::Test {
+class MIDIOverJack : public test::JackServerTest {
   protected:
-    static void SetUpTestSuite() { server_ = new test::JackServer(); }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
     void SetUp() override {
-        if (!server_->running()) {
-            GTEST_SKIP() << server_->failure();
+        JackServerTest::SetUp();
+        if (IsSkipped()) {
+            return;
         }
         system_ = std::make_unique<platform::RtMidiSystem>(loop_, platform::MIDIApi::jack);
     }
@@ -61,12 +57,9 @@ class MIDIOverJack : public ::testing::Test {
         return false;
     }
 
-    static test::JackServer* server_;
     platform::ManualRunLoop loop_;
     std::unique_ptr<platform::RtMidiSystem> system_;
 };
-
-test::JackServer* MIDIOverJack::server_ = nullptr;
 
 TEST_F(MIDIOverJack, NotesAndControlChangesOfAnotherClientReachTheCallbacks) {
     RtMidiOut device(RtMidi::UNIX_JACK, "KestioTestController");

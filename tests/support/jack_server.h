@@ -1,7 +1,9 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -30,6 +32,21 @@ class JackServer {
     std::string failure_;
     std::optional<std::string> previousServer_;
     int lockFd_ = -1;
+};
+
+// A test suite sharing one private server; each of its tests skips when jackd could not start.
+// A fixture that adds its own SetUp calls this one first and returns when IsSkipped().
+class JackServerTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { server_ = std::make_unique<JackServer>(); }
+    static void TearDownTestSuite() { server_.reset(); }
+    void SetUp() override {
+        if (!server_->running()) {
+            GTEST_SKIP() << server_->failure();
+        }
+    }
+
+    static inline std::unique_ptr<JackServer> server_;
 };
 
 }  // namespace kestio::test

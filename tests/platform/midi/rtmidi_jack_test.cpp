@@ -50,19 +50,8 @@ class PacketInbox {
     std::vector<Bytes> packets_;
 };
 
-class RtMidiJack : public ::testing::Test {
+class RtMidiJack : public test::JackServerTest {
   protected:
-    static void SetUpTestSuite() { server_ = new test::JackServer(); }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
-    void SetUp() override {
-        if (!server_->running()) {
-            GTEST_SKIP() << server_->failure();
-        }
-    }
-
     static std::vector<std::string> ids(const std::vector<MIDIEndpoint>& endpoints) {
         std::vector<std::string> out;
         for (const auto& e : endpoints) {
@@ -78,11 +67,8 @@ class RtMidiJack : public ::testing::Test {
                            [&](const std::string& e) { return e.find(s) != std::string::npos; });
     }
 
-    static test::JackServer* server_;
     ManualRunLoop loop_;
 };
-
-test::JackServer* RtMidiJack::server_ = nullptr;
 
 TEST_F(RtMidiJack, ReceivesPacketsOfAnotherClientUnchangedAndNeverListsItsOwnPorts) {
     RtMidiSystem system(loop_, MIDIApi::jack);
