@@ -30,7 +30,6 @@ ItemDecoder::ItemDecoder(std::filesystem::path path, const RunLoop& clock, Event
       endTime_(settings.endTime),
       forwardBuffer_(settings.forwardBufferSeconds),
       mediaEnd_(kNaN),
-      filter_(std::move(settings.filter)),
       pending_(ff::makeFrame()) {
     thread_ = std::thread([this] { run(); });
 }
@@ -77,11 +76,6 @@ void ItemDecoder::setForwardBuffer(double seconds) {
         forwardBuffer_ = seconds;
     }
     wake_.notify_all();
-}
-
-void ItemDecoder::setFilter(std::shared_ptr<const FrameFilter> filter) {
-    std::lock_guard lock(mutex_);
-    filter_ = std::move(filter);
 }
 
 void ItemDecoder::setClock(const ItemClock& clock) {
@@ -324,22 +318,6 @@ QImage ItemDecoder::picture(AVFrame* frame) {
     av_frame_unref(frame);
     if (image.isNull()) {
         return image;
-    }
-    std::shared_ptr<const FrameFilter> filter;
-    {
-        std::lock_guard lock(mutex_);
-        filter = filter_;
-    }
-    if (filter && *filter) {
-        const QSize size = image.size();
-        try {
-            (*filter)(image);
-        } catch (...) {
-            // A failing filter leaves the picture as decoded.
-        }
-        if (image.size() != size || image.isNull()) {
-            image = QImage();
-        }
     }
     return image;
 }

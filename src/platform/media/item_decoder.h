@@ -15,7 +15,6 @@
 #include <thread>
 
 #include "platform/media/ffmpeg_handles.h"
-#include "platform/media/frame_filter.h"
 #include "platform/media/media_file.h"
 #include "platform/runloop/run_loop.h"
 
@@ -57,8 +56,7 @@ struct DecoderEvent {
 // The demux/decode thread of one player item and the queue of pictures it fills.
 //
 // The thread reads the video track ahead (compressed, up to the forward-buffer duration),
-// decodes a small number of pictures ahead into the frame queue, converts them and runs the
-// frame filter on them. It blocks on a condition variable while there is nothing to do and
+// decodes a small number of pictures ahead into the frame queue, converts them. It blocks on a condition variable while there is nothing to do and
 // is woken by the owner (a seek, room in the queue, a changed setting, stop). It never
 // touches the owner: it reports through the event sink, which must only hand the event over
 // to the main thread.
@@ -72,7 +70,6 @@ class ItemDecoder {
         double forwardBufferSeconds = 2.0;
         double endTime = 0.0;  // NaN: the end of the media
         std::optional<SeekRequest> initialSeek;
-        std::shared_ptr<const FrameFilter> filter;
     };
     struct Buffer {
         bool hasFrame = false;
@@ -94,7 +91,6 @@ class ItemDecoder {
     void seek(const SeekRequest& request);
     void setEndTime(double endTime);
     void setForwardBuffer(double seconds);
-    void setFilter(std::shared_ptr<const FrameFilter> filter);
     // The item's clock, so that pictures already late are not converted.
     void setClock(const ItemClock& clock);
     // Drops the pictures that end at or before `itemTime` (keeping the one that shows it).
@@ -153,7 +149,6 @@ class ItemDecoder {
     double endTime_;
     double forwardBuffer_;
     double mediaEnd_;
-    std::shared_ptr<const FrameFilter> filter_;
     ItemClock itemClock_;
     std::atomic<bool> progressPosted_{false};
 

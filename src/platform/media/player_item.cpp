@@ -104,9 +104,6 @@ void PlayerItem::setForwardPlaybackEndTime(double seconds) {
 
 void PlayerItem::setFrameFilter(FrameFilter filter) {
     filter_ = filter ? std::make_shared<const FrameFilter>(std::move(filter)) : nullptr;
-    if (decoder_) {
-        decoder_->setFilter(filter_);
-    }
 }
 
 void PlayerItem::seek(double time, double toleranceBefore, double toleranceAfter,
@@ -231,7 +228,6 @@ void PlayerItem::startLoading() {
     settings.forwardBufferSeconds = forwardBuffer_;
     settings.endTime = forwardEnd_;
     settings.initialSeek = queuedSeek_;
-    settings.filter = filter_;
     queuedSeek_.reset();
     std::weak_ptr<PlayerItem> weak = weak_from_this();
     RunLoop* loop = &loop_;

@@ -1,0 +1,27 @@
+#pragma once
+
+namespace kestio::platform {
+
+// A clock that pictures and sounds are timed against, in seconds. Host time is the run loop's
+// clock (RunLoop::now()); a media clock maps it to its own time, which runs at about the same
+// rate but need not start at the same point. An audio engine's clock gives the time of the
+// sample being heard, so a picture that follows it stays with its sound.
+//
+// Both functions are safe to call from any thread.
+class MediaClock {
+  public:
+    virtual ~MediaClock() = default;
+    // The clock's time at host time `hostTime`.
+    virtual double timeAt(double hostTime) const = 0;
+    // The host time at which the clock reads `clockTime` (for scheduling run-loop timers).
+    virtual double hostTimeAt(double clockTime) const = 0;
+};
+
+// Host time itself: the clock of stills and of clips without sound.
+class HostClock final : public MediaClock {
+  public:
+    double timeAt(double hostTime) const override { return hostTime; }
+    double hostTimeAt(double clockTime) const override { return clockTime; }
+};
+
+}  // namespace kestio::platform
