@@ -22,6 +22,16 @@ using OrderedJson = nlohmann::ordered_json;
 constexpr std::int64_t kMaxGridSide = 10000;
 constexpr std::int64_t kMaxSlotsPerBank = 10000;
 
+// Banks and slots a document may hold. Every slot, even an empty "{}", becomes a full record with
+// its defaults (hundreds of bytes in memory, over a kilobyte when written back), so a few
+// megabytes of empty slots would decode to gigabytes. A project holds 20 banks of rows × columns
+// slots, and the grid never exceeds kMaxSlotsPerBank slots, so the largest project ever written
+// holds 20 × kMaxSlotsPerBank slots: the limits admit that, and any bank of up to that many
+// slots, and refuse more. The bank count is far above the 20 a project has.
+constexpr std::size_t kMaxBanks = 1000;
+constexpr std::size_t kMaxSlotsInBank = kMaxSlotsPerBank;
+constexpr std::size_t kMaxSlotsInDocument = ProjectData::kBankCount * kMaxSlotsPerBank;
+
 // Doubles at or past this magnitude round to infinity as a Float (2^128 - 2^103, the midpoint
 // between the largest Float and 2^128).
 constexpr double kFloatOverflow = 0x1.ffffffp127;
@@ -453,6 +463,10 @@ BankData decodeBank(const Json& value, const std::string& path) {
     const std::string slotsPath = member(path, "slots");
     const Json& slots = requiredMember(value, "slots", path);
     requireArray(slots, slotsPath);
+    if (slots.size() > kMaxSlotsInBank) {
+        fail(slotsPath,
+             "a bank must not hold more than " + std::to_string(kMaxSlotsInBank) + " slots");
+    }
     bank.slots.reserve(slots.size());
     for (std::size_t i = 0; i < slots.size(); ++i) {
         bank.slots.push_back(decodeSlot(slots[i], element(slotsPath, i)));
@@ -503,6 +517,21 @@ ProjectData decodeRoot(const Json& root) {
     }
     const Json& banks = requiredMember(root, "banks", {});
     requireArray(banks, "banks");
+    if (banks.size() > kMaxBanks) {
+        fail("banks", "must not hold more than " + std::to_string(kMaxBanks) + " banks");
+    }
+    // Counted before any slot is decoded; malformed banks are left for decodeBank to report.
+    std::size_t slotCount = 0;
+    for (const Json& bank : banks) {
+        const auto slots = bank.is_object() ? bank.find("slots") : bank.end();
+        if (slots != bank.end() && slots->is_array()) {
+            slotCount += slots->size();
+        }
+    }
+    if (slotCount > kMaxSlotsInDocument) {
+        fail("banks", "the banks must not hold more than " + std::to_string(kMaxSlotsInDocument) +
+                          " slots together");
+    }
     project.banks.reserve(banks.size());
     for (std::size_t i = 0; i < banks.size(); ++i) {
         project.banks.push_back(decodeBank(banks[i], element("banks", i)));

@@ -37,8 +37,20 @@ std::string withColor(const std::string& members) {
 constexpr const char* kColorWithoutGamma =
     R"("brightness": 0, "contrast": 1, "saturation": 1, "hue": 0, "redGain": 1, "greenGain": 1, "blueGain": 1)";
 
+// `count` copies of `item`, comma-separated.
+std::string repeated(const std::string& item, std::size_t count) {
+    std::string text;
+    text.reserve((item.size() + 1) * count);
+    for (std::size_t i = 0; i < count; ++i) {
+        text += i == 0 ? "" : ",";
+        text += item;
+    }
+    return text;
+}
+
 std::vector<Malformed> malformedDocuments() {
     const std::string bank = R"({"name": "B", "slots": []})";
+    const std::string fullBank = R"({"name": "B", "slots": [)" + repeated("{}", 10000) + "]}";
     return {
         // The root and the banks.
         {"root is an array", "[]", ""},
@@ -55,6 +67,14 @@ std::vector<Malformed> malformedDocuments() {
         {"bank slots null", R"({"banks": [{"name": "B", "slots": null}]})", "banks[0].slots"},
         {"slot not an object", R"({"banks": [)" + bank + R"(, {"name": "C", "slots": [{}, []]}]})",
          "banks[1].slots[1]"},
+        {"more banks than a project can hold", R"({"banks": [)" + repeated(bank, 1001) + "]}",
+         "banks"},
+        {"a bank larger than the largest grid",
+         R"({"banks": [)" + bank + R"(, {"name": "C", "slots": [)" + repeated("{}", 10001) + "]}]}",
+         "banks[1].slots"},
+        {"more slots than twenty banks of the largest grid",
+         R"({"banks": [)" + repeated(fullBank, 20) + R"(, {"name": "B", "slots": [{}]}]})",
+         "banks"},
         {"version a string", R"({"version": "1", "banks": []})", "version"},
         {"version fractional", R"({"version": 1.5, "banks": []})", "version"},
         {"rows negative", R"({"rows": -1, "banks": []})", "rows"},
@@ -197,6 +217,15 @@ TEST_P(MalformedDocument, FailsNamingTheKeyPath) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MalformedDocument, ::testing::ValuesIn(malformedDocuments()));
+
+TEST(MalformedDocument, DocumentsAtTheLimitsAreRead) {
+    const std::string emptyBanks = repeated(R"({"name": "B", "slots": []})", 999);
+    const ProjectData project =
+        decodeProject(R"({"banks": [)" + emptyBanks + R"(, {"name": "C", "slots": [)" +
+                      repeated("{}", 10000) + "]}]}");
+    ASSERT_EQ(project.banks.size(), 1000u);
+    EXPECT_EQ(project.banks[999].slots.size(), 10000u);
+}
 
 TEST(MalformedDocument, ErrorTextNamesKeyAndReason) {
     try {
