@@ -6,6 +6,12 @@ namespace {
 bool isStatusByte(std::uint8_t byte) {
     return byte >= 0x80;
 }
+
+// Timing clock, start, continue, stop, active sensing, reset (and the two undefined codes among
+// them): a sender may slip them in anywhere, even between the bytes of another message.
+bool isRealTimeByte(std::uint8_t byte) {
+    return byte >= 0xF8;
+}
 }  // namespace
 
 std::vector<MIDIMessage> parseMIDIPacket(const std::uint8_t* bytes, std::size_t length) {
@@ -18,22 +24,33 @@ std::vector<MIDIMessage> parseMIDIPacket(const std::uint8_t* bytes, std::size_t 
             ++i;
             continue;
         }
-        if (i + 2 >= length) {
-            break;  // cut short by the end of the packet
+        std::uint8_t data[2] = {};
+        std::size_t count = 0;
+        std::size_t next = i + 1;
+        while (count < 2 && next < length) {
+            const std::uint8_t byte = bytes[next];
+            if (isRealTimeByte(byte)) {
+                ++next;  // passes through without touching the message in progress
+                continue;
+            }
+            if (isStatusByte(byte)) {
+                break;
+            }
+            data[count++] = byte;
+            ++next;
         }
-        if (isStatusByte(bytes[i + 1])) {
-            i += 1;
-            continue;
-        }
-        if (isStatusByte(bytes[i + 2])) {
-            i += 2;
+        if (count < 2) {
+            if (next >= length) {
+                break;  // cut short by the end of the packet
+            }
+            i = next;  // a status byte where a data byte is due: start over there
             continue;
         }
         MIDIMessage message;
         message.status = status;
         message.channel = status & 0x0F;
-        message.data1 = bytes[i + 1];
-        message.data2 = bytes[i + 2];
+        message.data1 = data[0];
+        message.data2 = data[1];
         if (kind == 0xB0) {
             message.kind = MIDIMessage::Kind::controlChange;
         } else {
@@ -41,7 +58,7 @@ std::vector<MIDIMessage> parseMIDIPacket(const std::uint8_t* bytes, std::size_t 
             message.kind = on ? MIDIMessage::Kind::noteOn : MIDIMessage::Kind::noteOff;
         }
         messages.push_back(message);
-        i += 3;
+        i = next;
     }
     return messages;
 }

@@ -23,9 +23,10 @@ struct MIDIMessage {
 // Decodes the note-on, note-off and control-change messages of one packet, in byte order.
 // Each message is three bytes; there is no running status. A note-on with velocity 0 is a
 // note-off. Any other byte is skipped on its own. A message cut short by the end of the
-// packet ends the packet. A status byte (0x80 or above) where a data byte is due abandons the
-// message begun before it, and decoding goes on at that status byte, so a malformed packet
-// never yields a note or value above 127.
+// packet ends the packet. Real-time bytes (0xF8 to 0xFF) may come between the bytes of a
+// message and are passed over without disturbing it. Any other status byte (0x80 or above)
+// where a data byte is due abandons the message begun before it, and decoding goes on at that
+// status byte, so a malformed packet never yields a note or value above 127.
 std::vector<MIDIMessage> parseMIDIPacket(const std::uint8_t* bytes, std::size_t length);
 
 // "Note On   Ch1  Note60  Vel100", "Note Off  Ch1  Note60  Vel0", "CC  Ch1  CC7 = 100":

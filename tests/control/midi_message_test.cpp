@@ -52,14 +52,49 @@ TEST(MIDIMessageParsing, AStatusByteWhereDataIsDueStartsOverAtThatByte) {
     ASSERT_EQ(interrupted.size(), 1u);
     EXPECT_EQ(interrupted[0], (MIDIMessage{Kind::controlChange, 0xB0, 0, 7, 100}));
 
-    // A real-time byte inside a message also abandons it; what follows is decoded.
-    EXPECT_EQ(parse({0x90, 0x3C, 0xF8, 0x80, 0x3C, 0x00}),
-              (std::vector<MIDIMessage>{{Kind::noteOff, 0x80, 0, 60, 0}}));
     for (const auto& m : parse({0x90, 0xFF, 0xFF, 0xB0, 0x80, 0x90, 0x01, 0x02})) {
         EXPECT_LT(m.data1, 0x80);
         EXPECT_LT(m.data2, 0x80);
     }
 }
+
+struct RealTimeCase {
+    const char* what;
+    std::vector<std::uint8_t> bytes;
+    std::vector<MIDIMessage> expected;
+};
+
+void PrintTo(const RealTimeCase& item, std::ostream* out) {
+    *out << item.what;
+}
+
+class RealTimeBytes : public ::testing::TestWithParam<RealTimeCase> {};
+
+TEST_P(RealTimeBytes, PassOverTheMessageInProgress) {
+    EXPECT_EQ(parse(GetParam().bytes), GetParam().expected);
+}
+
+const MIDIMessage kNote60{Kind::noteOn, 0x90, 0, 60, 100};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RealTimeBytes,
+    ::testing::Values(
+        RealTimeCase{"clock before the velocity", {0x90, 0x3C, 0xF8, 0x64}, {kNote60}},
+        RealTimeCase{
+            "several before each data byte", {0x90, 0xFE, 0xFA, 0x3C, 0xF8, 0xFF, 0x64}, {kNote60}},
+        RealTimeCase{"inside a control change",
+                     {0xB3, 0x07, 0xFC, 0x7F},
+                     {{Kind::controlChange, 0xB3, 3, 7, 127}}},
+        RealTimeCase{"still cut short by the end", {0x90, 0x3C, 0xF8}, {}},
+        RealTimeCase{"a channel status still abandons the message",
+                     {0x90, 0x3C, 0xF8, 0x80, 0x3C, 0x00},
+                     {{Kind::noteOff, 0x80, 0, 60, 0}}},
+        RealTimeCase{"a system exclusive before the note is skipped",
+                     {0xF0, 0x7E, 0xF8, 0x09, 0xF7, 0x90, 0x3C, 0x64},
+                     {kNote60}},
+        RealTimeCase{"data after a message is no running status",
+                     {0x90, 0x3C, 0x64, 0xF8, 0x3E, 0x64},
+                     {kNote60}}));
 
 TEST(MIDIMessageDescription, ReceivedMessagesShowTheChannelFromOne) {
     EXPECT_EQ(describeReceivedMIDIMessage({Kind::noteOn, 0x90, 0, 60, 100}),
