@@ -8,8 +8,7 @@
 // values out (never null), writes byte fields as Base64, Float fields in their shortest
 // single-precision form and refuses non-finite numbers. Every failure throws ModelCodingError
 // naming the key path. A document may hold at most 1000 banks, 10000 slots in a bank and 200000
-// slots in all (20 banks of the largest grid); larger ones fail
-// before their slots are decoded.
+// slots in all (20 banks of the largest grid); larger ones fail before their slots are decoded.
 
 #include <string>
 #include <string_view>
