@@ -2,8 +2,13 @@
 
 // An output device without hardware for tests: nothing plays until the test pulls, and every
 // pulled frame is kept for the test to read. The test's thread acts as the render thread.
+// Its host time is the test's: by default the seconds pulled so far (so an engine's clock reads
+// exactly the frames pulled over the rate), or what `hostNow` returns. It has no latency: a
+// block is heard at the host time it is pulled.
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -16,9 +21,13 @@ namespace kestio::test {
 class NullAudioDevice final : public platform::audio::AudioOutputDevice {
   public:
     explicit NullAudioDevice(double sampleRate = 48000.0, uint32_t channels = 2,
-                             std::string name = "Null Output")
-        : format_{sampleRate, channels, false} {
+                             std::string name = "Null Output", std::function<double()> hostNow = {})
+        : format_{sampleRate, channels, false}, rendering_(format_), hostNow_(std::move(hostNow)) {
         defaultOutput.set({true, std::move(name), channels, sampleRate});
+    }
+
+    double hostNow() const override {
+        return hostNow_ ? hostNow_() : pulledBase_ + double(pulledFrames_) / rendering_.sampleRate;
     }
 
     platform::audio::AudioFormat renderFormat() const override { return format_; }
@@ -36,19 +45,15 @@ class NullAudioDevice final : public platform::audio::AudioOutputDevice {
     // Renders `frames` frames as the render thread would (nothing while stopped) and keeps
     // them. Pulling 0 frames lets the graph take in changes without advancing.
     void pull(uint32_t frames) {
-        if (callback_ == nullptr) {
-            return;
-        }
-        std::vector<std::vector<float>> block(format_.channelCount, std::vector<float>(frames));
-        std::vector<float*> pointers;
-        for (auto& channel : block) {
-            pointers.push_back(channel.data());
-        }
-        callback_->render(pointers.data(), format_.channelCount, frames);
-        captured_.resize(format_.channelCount);
-        for (uint32_t c = 0; c < format_.channelCount; ++c) {
-            captured_[c].insert(captured_[c].end(), block[c].begin(), block[c].end());
-        }
+        do {
+            if (oldFormatFrames_ == 0 && !(rendering_ == format_)) {
+                switchRendering();  // the render side takes the new format
+            }
+            const uint32_t n = oldFormatFrames_ > 0 ? std::min(frames, oldFormatFrames_) : frames;
+            renderBlock(n);
+            oldFormatFrames_ -= std::min(oldFormatFrames_, n);
+            frames -= n;
+        } while (frames > 0);
     }
 
     // Everything pulled so far, one vector per channel.
@@ -60,15 +65,55 @@ class NullAudioDevice final : public platform::audio::AudioOutputDevice {
     void failNextStart(std::string reason) { nextStartFailure_ = std::move(reason); }
 
     // Becomes a device of another rate and channel count, as when the system's default output
-    // changes.
-    void changeTo(double sampleRate, uint32_t channels, std::string name = "Other Output") {
+    // changes: the change is published at once, and the render side renders
+    // `framesAtOldFormat` more frames at the old format before it takes the new one (captured()
+    // then starts again).
+    void changeTo(double sampleRate, uint32_t channels, std::string name = "Other Output",
+                  uint32_t framesAtOldFormat = 0) {
         format_ = {sampleRate, channels, false};
-        captured_.clear();
+        oldFormatFrames_ = framesAtOldFormat;
+        if (framesAtOldFormat == 0) {
+            switchRendering();
+        }
         defaultOutput.set({true, std::move(name), channels, sampleRate});
     }
 
+    // The format the render side renders at now.
+    platform::audio::AudioFormat renderingFormat() const { return rendering_; }
+
   private:
+    void switchRendering() {
+        pulledBase_ = hostNow();
+        pulledFrames_ = 0;
+        rendering_ = format_;
+        captured_.clear();
+    }
+
+    void renderBlock(uint32_t frames) {
+        if (callback_ == nullptr) {
+            return;
+        }
+        const uint32_t channels = rendering_.channelCount;
+        std::vector<std::vector<float>> block(channels, std::vector<float>(frames));
+        std::vector<float*> pointers;
+        for (auto& channel : block) {
+            pointers.push_back(channel.data());
+        }
+        const double now = hostNow();
+        callback_->render({pointers.data(), channels, frames, rendering_.sampleRate, now, now});
+        pulledFrames_ += frames;
+        captured_.resize(channels);
+        for (uint32_t c = 0; c < channels; ++c) {
+            captured_[c].insert(captured_[c].end(), block[c].begin(), block[c].end());
+        }
+    }
+
     platform::audio::AudioFormat format_;
+    platform::audio::AudioFormat rendering_;
+    std::function<double()> hostNow_;
+    double pulledBase_ = 0.0;
+    uint64_t pulledFrames_ = 0;
+    uint32_t oldFormatFrames_ = 0;
     platform::audio::AudioRenderCallback* callback_ = nullptr;
     std::optional<std::string> nextStartFailure_;
     std::vector<std::vector<float>> captured_;

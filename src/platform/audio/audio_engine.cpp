@@ -36,7 +36,9 @@ AudioEngine::AudioEngine(std::shared_ptr<AudioOutputDevice> device)
     : device_(std::move(device)),
       mixer_(std::make_shared<MixerNode>()),
       output_(std::make_shared<OutputNode>()),
-      outputFormat_(device_->renderFormat()) {
+      outputFormat_(device_->renderFormat()),
+      clock_(std::make_shared<EngineClock>(device_->hostNow(), 0.0)) {
+    positionRate_ = outputFormat_.sampleRate > 0.0 ? outputFormat_.sampleRate : 48000.0;
     for (const std::shared_ptr<AudioNode>& node :
          {std::shared_ptr<AudioNode>(mixer_), std::shared_ptr<AudioNode>(output_)}) {
         node->engine_ = this;
@@ -250,6 +252,7 @@ std::optional<std::string> AudioEngine::start() {
         delete currentPlan_;
         currentPlan_ = pending;
     }
+    restarted_.store(true, std::memory_order_release);
     if (auto error = device_->start(*this)) {
         return error;
     }
@@ -287,6 +290,7 @@ std::unique_ptr<RenderPlan> AudioEngine::buildPlan() {
         auto kernel = node.kernelFor(setup);
         node.willRenderTo(setup.output);
         RenderStep& step = plan->steps.emplace_back();
+        step.time = &renderTime_;
         step.kernel = kernel.get();
         step.format = setup.output;
         plan->kernels.push_back(std::move(kernel));
@@ -313,6 +317,7 @@ std::unique_ptr<RenderPlan> AudioEngine::buildPlan() {
                 RenderStep* input = source;
                 if (auto converter = mixer_->converterFor(*link->source, link->format, setup)) {
                     RenderStep& convert = plan->steps.emplace_back();
+                    convert.time = &renderTime_;
                     convert.kernel = converter.get();
                     convert.format = setup.output;
                     convert.inputs = plan->inputLists.emplace_back(1, source);
@@ -354,8 +359,16 @@ void AudioEngine::collectRetiredPlans() {
     }
 }
 
-void AudioEngine::render(float* const* channels, uint32_t channelCount, uint32_t frames) noexcept {
-    if (pendingPlan_.load(std::memory_order_acquire) != nullptr && !retiredPlans_.full()) {
+void AudioEngine::render(const RenderBlock& block) noexcept {
+    // A plan made for another format waits until the device renders at it: after a change of
+    // device the render thread may render a few blocks at the old format, and the old plan
+    // serves them.
+    const auto fits = [&block](const RenderPlan* plan) {
+        return plan != nullptr && plan->format.channelCount == block.channelCount &&
+               plan->format.sampleRate == block.sampleRate;
+    };
+    if (RenderPlan* pending = pendingPlan_.load(std::memory_order_acquire);
+        pending != nullptr && !retiredPlans_.full() && (fits(pending) || !fits(currentPlan_))) {
         if (RenderPlan* next = pendingPlan_.exchange(nullptr, std::memory_order_acq_rel)) {
             if (currentPlan_ != nullptr) {
                 retiredPlans_.push(currentPlan_);
@@ -363,20 +376,46 @@ void AudioEngine::render(float* const* channels, uint32_t channelCount, uint32_t
             currentPlan_ = next;
         }
     }
-    const RenderPlan* plan = currentPlan_;
-    if (plan == nullptr || plan->format.channelCount != channelCount) {
-        for (uint32_t c = 0; c < channelCount && frames > 0; ++c) {
-            std::memset(channels[c], 0, frames * sizeof(float));
+    if (block.frames == 0 || !(block.sampleRate > 0.0)) {
+        return;
+    }
+
+    if (block.sampleRate != positionRate_) {
+        positionBase_ = position();
+        positionRate_ = block.sampleRate;
+        framesAtRate_ = 0;
+    }
+    const bool restarted = restarted_.exchange(false, std::memory_order_acq_rel);
+    if (restarted) {
+        const double heard = clock_->timeAt(block.heardAt);
+        if (heard > position()) {
+            positionBase_ = heard;
+            framesAtRate_ = 0;
         }
+    }
+    clock_->adjust(position(), block.heardAt, block.hostNow, restarted);
+
+    const RenderPlan* plan = currentPlan_;
+    const uint32_t channelCount = block.channelCount;
+    const uint32_t frames = block.frames;
+    renderTime_.sampleRate = block.sampleRate;
+    if (!fits(plan)) {
+        for (uint32_t c = 0; c < channelCount; ++c) {
+            std::memset(block.channels[c], 0, frames * sizeof(float));
+        }
+        framesAtRate_ += frames;
     } else {
         uint32_t offset = 0;
         do {
             const uint32_t n = std::min(frames - offset, kMaxFramesPerRender);
+            renderTime_.start = position();
+            ++renderTime_.part;
             const float* const* out = plan->root->pull(n);
-            for (uint32_t c = 0; c < channelCount && n > 0; ++c) {
-                std::memcpy(channels[c] + offset, out[c], n * sizeof(float));
+            for (uint32_t c = 0; c < channelCount; ++c) {
+                std::memcpy(block.channels[c] + offset, out[c], n * sizeof(float));
             }
             offset += n;
+            framesAtRate_ += n;
         } while (offset < frames);
     }
     renderedFrames_.fetch_add(frames, std::memory_order_relaxed);

@@ -11,6 +11,8 @@
 #include "platform/audio/audio_format.h"
 #include "platform/audio/audio_node.h"
 #include "platform/audio/audio_output_device.h"
+#include "platform/audio/engine_clock.h"
+#include "platform/audio/render_step.h"
 #include "platform/audio/spsc_queue.h"
 #include "platform/audio/tap_dispatcher.h"
 #include "platform/runloop/published.h"
@@ -77,6 +79,12 @@ class AudioEngine final : private AudioRenderCallback {
     bool isRunning() const { return running_; }
     // Frames rendered since the engine was made; it keeps counting across device changes.
     uint64_t renderedFrames() const { return renderedFrames_.load(std::memory_order_relaxed); }
+    // The engine's media clock: the engine position, in seconds, of the sample heard at a host
+    // time (the device's scale, AudioOutputDevice::hostNow()). The position counts rendered
+    // frames as seconds at the rate they were rendered at; a start after a stop carries it
+    // forward by the time the engine stood still, so the clock, which runs on while the engine
+    // is stopped, does not have to wait for it. The same object for the engine's life.
+    std::shared_ptr<const MediaClock> clock() const { return clock_; }
 
     // Holds back the hand-over of graph changes until the batch ends, so that a rewiring of
     // several steps reaches the render thread as one change.
@@ -102,7 +110,11 @@ class AudioEngine final : private AudioRenderCallback {
         AudioFormat format;
     };
 
-    void render(float* const* channels, uint32_t channelCount, uint32_t frames) noexcept override;
+    void render(const RenderBlock& block) noexcept override;
+    // The render thread's position, in seconds.
+    double position() const noexcept {
+        return positionBase_ + double(framesAtRate_) / positionRate_;
+    }
 
     std::optional<std::string> installTap(AudioNode& node, uint32_t bufferSize,
                                           std::optional<AudioFormat> format, TapBlock block);
@@ -140,6 +152,16 @@ class AudioEngine final : private AudioRenderCallback {
     RenderPlan* currentPlan_ = nullptr;
     SpscQueue<RenderPlan*> retiredPlans_{16};
     std::atomic<uint64_t> renderedFrames_{0};
+
+    // Time: the clock and, on the render thread, the engine position (frames rendered at the
+    // current rate on top of the position where that rate began) and the time of the part being
+    // rendered. A start asks the render thread to carry the position up to the clock.
+    std::shared_ptr<EngineClock> clock_;
+    std::atomic<bool> restarted_{true};
+    double positionBase_ = 0.0;
+    double positionRate_ = 48000.0;
+    uint64_t framesAtRate_ = 0;
+    RenderTime renderTime_;
 };
 
 }  // namespace kestio::platform::audio

@@ -9,13 +9,22 @@
 
 namespace kestio::platform::audio {
 
+// One block an output device asks for, and when it will be heard. Host times are the run
+// loop's clock (RunLoop::now()).
+struct RenderBlock {
+    float* const* channels = nullptr;  // `channelCount` non-interleaved channels to fill
+    uint32_t channelCount = 0;
+    uint32_t frames = 0;
+    double sampleRate = 0.0;  // the rate the device plays the block at
+    double heardAt = 0.0;     // host time at which the block's first frame is heard
+    double hostNow = 0.0;     // host time of the request
+};
+
 // Called by an output device on its render thread for every block it plays. Implementations
 // must not allocate, lock, log or touch files.
 class AudioRenderCallback {
   public:
-    // Fills `channelCount` non-interleaved channels of `frames` frames.
-    virtual void render(float* const* channels, uint32_t channelCount,
-                        uint32_t frames) noexcept = 0;
+    virtual void render(const RenderBlock& block) noexcept = 0;
 
   protected:
     ~AudioRenderCallback() = default;
@@ -44,9 +53,13 @@ class AudioOutputDevice {
     // Stops pulling; once this returns the callback is not running and is not called again.
     virtual void stop() = 0;
     virtual bool isRunning() const = 0;
+    // Host time now, on the device's scale (the run loop's clock); any thread.
+    virtual double hostNow() const = 0;
 
     // The default output device, set on the main thread whenever it or its format changes
-    // (renderFormat() already gives the new format when subscribers are told).
+    // (renderFormat() already gives the new format when subscribers are told). The render
+    // thread may still render a few blocks at the old format after that; every block says its
+    // own rate and channel count.
     Published<OutputDeviceInfo> defaultOutput;
 };
 

@@ -25,6 +25,16 @@ constexpr int kTickMilliseconds = 4;
 constexpr uint32_t kBlockFrames = 512;
 // Pacing without a sink renders at most this much at once after a stall.
 constexpr double kMaxPaceSeconds = 0.2;
+// What the sound server and hardware add after the sink's own buffer.
+constexpr double kDeviceLatencySeconds = 0.005;
+// A sink that takes nothing for this many of its buffer periods has stalled: the render
+// thread paces into nothing until it takes sound again, so the clock goes on.
+constexpr double kStallPeriods = 2.0;
+
+double hostSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // Runs `fn` on `context`'s thread and waits for it.
 template <class Fn>
@@ -88,6 +98,12 @@ class QtAudioDevice::Output {
         }
     }
 
+    // The callback's view of a block of `frames` frames heard at `heardAt`.
+    RenderBlock block(uint32_t frames, double heardAt, double now) const {
+        return RenderBlock{
+            pointers_.data(), format_.channelCount, frames, format_.sampleRate, heardAt, now};
+    }
+
   private:
     void openSink() {
         QAudioFormat format;
@@ -113,6 +129,7 @@ class QtAudioDevice::Output {
             },
             Qt::QueuedConnection);
         io_ = sink_->start();
+        lastTaken_ = hostSeconds();
         if (io_ == nullptr || sink_->error() != QAudio::NoError) {
             fail(QStringLiteral("cannot open the output"));
         }
@@ -134,7 +151,7 @@ class QtAudioDevice::Output {
     }
 
     void restartPacing() {
-        paceStart_ = std::chrono::steady_clock::now();
+        paceStart_ = hostSeconds();
         paced_ = 0;
     }
 
@@ -149,12 +166,35 @@ class QtAudioDevice::Output {
         }
     }
 
-    // Fills what the sink has room for.
+    // Fills what the sink has room for. Each block is heard once what is queued before it has
+    // played: the sink's buffer, what waits to enter it, and the server's own latency.
     void feed() {
-        auto frames = uint32_t(std::max(sink_->bytesFree(), qsizetype(0)) / bytesPerFrame_);
+        const double now = hostSeconds();
+        const qsizetype free = std::max(sink_->bytesFree(), qsizetype(0));
+        auto frames = uint32_t(free / bytesPerFrame_);
+        if (frames == 0) {
+            // A sink that takes nothing has stalled (or lost its device without saying so):
+            // the time passes as if heard, into nothing, until it takes sound again.
+            if (now - lastTaken_ > kStallPeriods * bufferSeconds_) {
+                if (!stalled_) {
+                    stalled_ = true;
+                    restartPacing();
+                    paceStart_ = lastTaken_;
+                }
+                pace();
+            }
+            return;
+        }
+        lastTaken_ = now;
+        stalled_ = false;
+        const qsizetype queuedBytes = std::max(sink_->bufferSize() - free, qsizetype(0)) +
+                                      std::max(io_->bytesToWrite(), qint64(0));
+        double heardAt =
+            now + double(queuedBytes / bytesPerFrame_) / format_.sampleRate + kDeviceLatencySeconds;
         while (frames > 0 && sink_) {
             const uint32_t n = std::min(frames, kBlockFrames);
-            callback_->render(pointers_.data(), format_.channelCount, n);
+            callback_->render(block(n, heardAt, now));
+            heardAt += double(n) / format_.sampleRate;
             const auto bytes = qsizetype(n) * bytesPerFrame_;
             bytes_.resize(bytes);
             const uint32_t channels = format_.channelCount;
@@ -181,9 +221,8 @@ class QtAudioDevice::Output {
 
     // Without a sink: render what the wall clock says is due, into nothing.
     void pace() {
-        const double elapsed =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - paceStart_).count();
-        auto due = int64_t(elapsed * format_.sampleRate) - paced_;
+        const double now = hostSeconds();
+        auto due = int64_t((now - paceStart_) * format_.sampleRate) - paced_;
         const auto most = int64_t(kMaxPaceSeconds * format_.sampleRate);
         if (due > most) {
             paced_ += due - most;  // after a stall, do not race to catch up
@@ -191,7 +230,7 @@ class QtAudioDevice::Output {
         }
         while (due > 0) {
             const auto n = uint32_t(std::min<int64_t>(due, kBlockFrames));
-            callback_->render(pointers_.data(), format_.channelCount, n);
+            callback_->render(block(n, paceStart_ + double(paced_) / format_.sampleRate, now));
             paced_ += n;
             due -= n;
         }
@@ -210,8 +249,10 @@ class QtAudioDevice::Output {
     std::vector<std::vector<float>> planes_;
     std::vector<float*> pointers_;
     QByteArray bytes_;
-    std::chrono::steady_clock::time_point paceStart_;
+    double paceStart_ = 0.0;  // host seconds
     int64_t paced_ = 0;
+    double lastTaken_ = 0.0;  // when the sink last took sound
+    bool stalled_ = false;
 };
 
 QtAudioDevice::QtAudioDevice(RunLoop& mainLoop, double bufferSeconds)
@@ -240,6 +281,10 @@ QtAudioDevice::QtAudioDevice(RunLoop& mainLoop, double bufferSeconds)
                      [this] { followDefault(false); });
     watch_ = mainLoop_.every(1.0, [this] { followDefault(false); });
     followDefault(true);
+}
+
+double QtAudioDevice::hostNow() const {
+    return hostSeconds();
 }
 
 QtAudioDevice::~QtAudioDevice() {

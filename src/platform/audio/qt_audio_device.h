@@ -23,8 +23,11 @@ namespace kestio::platform::audio {
 // or the sink fails (the device went away, the sound server restarted), the device publishes
 // the new default and carries on there; meanwhile, and whenever there is no output at all, the
 // render thread keeps pulling at the wall clock's pace into nothing, so the engine's clock and
-// its players go on as if the sound were heard. start() therefore fails only when the thread
-// cannot run.
+// its players go on as if the sound were heard; so it does when the sink takes nothing for two
+// of its buffer periods. start() therefore fails only when the thread cannot run.
+//
+// Every block tells the engine when it will be heard: now, plus what is queued ahead of it in
+// the sink's buffer and the push buffer, plus a small allowance for the sound server.
 class QtAudioDevice final : public AudioOutputDevice {
   public:
     // `mainLoop` carries reports of the render thread (a failed sink) to the main thread.
@@ -37,6 +40,8 @@ class QtAudioDevice final : public AudioOutputDevice {
     std::optional<std::string> start(AudioRenderCallback& callback) override;
     void stop() override;
     bool isRunning() const override { return running_; }
+    // The run loop's clock (QtRunLoop::now()): steady-clock seconds.
+    double hostNow() const override;
 
     class Output;
 

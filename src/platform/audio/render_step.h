@@ -22,6 +22,15 @@ class RenderKernel {
     virtual const float* const* render(const RenderStep& step, uint32_t frames) noexcept = 0;
 };
 
+// Where the engine is in time while it renders: the engine position (the engine clock's time,
+// in seconds) of the first frame of the part being rendered, counted in device frames. Written
+// by the engine on the render thread before every part; read by kernels during it.
+struct RenderTime {
+    double start = 0.0;       // engine position of the part's first frame
+    double sampleRate = 0.0;  // the device's rate
+    uint64_t part = 0;        // changes with every part
+};
+
 // A node's place in one render plan: its kernel, the steps it pulls from, its tap and the
 // gain a mixer applies to it. Built on the main thread, then only read on the render thread.
 class RenderStep {
@@ -31,6 +40,7 @@ class RenderStep {
     AudioFormat format;  // of the step's output
     TapRing* tap = nullptr;
     const std::atomic<float>* gain = nullptr;
+    const RenderTime* time = nullptr;  // the engine's, for every step
 
     // Renders the step and hands a copy of its output to its tap.
     const float* const* pull(uint32_t frames) const noexcept;

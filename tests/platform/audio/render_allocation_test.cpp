@@ -84,6 +84,7 @@ class WatchedDevice final : public AudioOutputDevice {
     }
     void stop() override { callback_ = nullptr; }
     bool isRunning() const override { return callback_ != nullptr; }
+    double hostNow() const override { return 0.0; }
 
     // Renders one block; returns how many allocator calls it made.
     long render(uint32_t frames) {
@@ -91,7 +92,7 @@ class WatchedDevice final : public AudioOutputDevice {
         calls = 0;
         watching = true;
 #endif
-        callback_->render(pointers_, 2, frames);
+        callback_->render({pointers_, 2, frames, 48000.0, 0.0, 0.0});
 #if KESTIO_COUNT_ALLOCATIONS
         watching = false;
         return calls;
