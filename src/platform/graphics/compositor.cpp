@@ -90,9 +90,9 @@ void Compositor::addPicture(const QImage& picture, QRect target, QRect clip, flo
     ops.push_back({visible, opacity, {}, picture, source});
 }
 
-void Compositor::collect(const Layer& layer, const Mapping& map, double x, double y,
+void Compositor::collect(const LayerSnapshot& layer, const Mapping& map, double x, double y,
                          float parentOpacity, QRect clip, double time, std::vector<DrawOp>& ops) {
-    if (layer.isHidden()) {
+    if (layer.hidden) {
         return;
     }
     float own = layer.presentationOpacity(time);
@@ -108,46 +108,42 @@ void Compositor::collect(const Layer& layer, const Mapping& map, double x, doubl
     const RectF area{x, y, bounds.width, bounds.height};
     const QRect device = map.toDevice(x, y, bounds.width, bounds.height);
 
-    if (auto color = layer.backgroundColor(); color && color->alpha() > 0) {
+    if (const auto& color = layer.background; color && color->alpha() > 0) {
         if (const QRect visible = device.intersected(clip); !visible.isEmpty()) {
             ops.push_back({visible, opacity, *color, {}, {}});
         }
     }
-    if (const QImage& still = layer.contents(); !still.isNull()) {
-        const RectF placed = placeContent(layer.contentsGravity(),
+    if (const QImage& still = layer.contents; !still.isNull()) {
+        const RectF placed = placeContent(layer.contentsGravity,
                                           {double(still.width()), double(still.height())}, area);
         addPicture(still, map.toDevice(placed.x, placed.y, placed.width, placed.height), clip,
                    opacity, true, ops);
     }
-    if (const auto& source = layer.frameSource()) {
+    if (const auto& source = layer.frameSource) {
         const QImage frame = source->frameAt(time);
         if (!frame.isNull()) {
             const RectF placed = placeContent(
-                layer.videoGravity(), {double(frame.width()), double(frame.height())}, area);
+                layer.videoGravity, {double(frame.width()), double(frame.height())}, area);
             addPicture(frame, map.toDevice(placed.x, placed.y, placed.width, placed.height), clip,
                        opacity, false, ops);
         }
     }
 
-    const QRect childClip = layer.masksToBounds() ? clip.intersected(device) : clip;
+    const QRect childClip = layer.masksToBounds ? clip.intersected(device) : clip;
     if (childClip.isEmpty()) {
         return;
     }
-    std::vector<const Layer*> order;
-    order.reserve(layer.sublayers().size());
-    for (const auto& sub : layer.sublayers()) {
-        order.push_back(sub.get());
-    }
-    std::stable_sort(order.begin(), order.end(), [](const Layer* a, const Layer* b) {
-        return a->zPosition() < b->zPosition();
-    });
-    for (const Layer* sub : order) {
-        const RectF f = sub->frame().standardized();
+    for (const auto& sub : layer.sublayers) {  // already in z order
+        const RectF f = sub->frame.standardized();
         collect(*sub, map, x + f.x, y + f.y, opacity, childClip, time, ops);
     }
 }
 
 void Compositor::render(const Layer& root, double time, QSize size, QImage& target) {
+    render(*root.snapshot(), time, size, target);
+}
+
+void Compositor::render(const LayerSnapshot& root, double time, QSize size, QImage& target) {
     if (size.isEmpty()) {
         target = QImage();
         return;
@@ -175,7 +171,7 @@ void Compositor::render(const Layer& root, double time, QSize size, QImage& targ
     std::vector<DrawOp> ops;
     const QRect whole(QPoint(0, 0), size);
     const QRect rootClip =
-        root.masksToBounds() ? whole.intersected(map.toDevice(0, 0, rootW, rootH)) : whole;
+        root.masksToBounds ? whole.intersected(map.toDevice(0, 0, rootW, rootH)) : whole;
     collect(root, map, 0.0, 0.0, 1.0f, rootClip, time, ops);
     std::erase_if(stills_, [](const ScaledStill& s) { return !s.used; });
 

@@ -6,12 +6,15 @@
 #include <vector>
 
 #include "platform/graphics/layer.h"
+#include "platform/graphics/layer_snapshot.h"
 #include "platform/graphics/worker_pool.h"
 
 namespace kestio::platform {
 
 // Renders a layer tree on the CPU into an image, as it looks at a given time of the run
-// loop's clock (presentation opacities, the frame sources' pictures for that time).
+// loop's clock (presentation opacities, the frame sources' pictures for that time). It draws
+// from an immutable snapshot of the tree, so it may run on any thread; rendering a Layer takes
+// its snapshot first (on the layer's thread).
 //
 // The root layer's bounds fill the whole image (scaled when the sizes differ) with the
 // lower-left of the bounds at the image's bottom-left corner. Each layer draws, beneath its
@@ -23,7 +26,7 @@ namespace kestio::platform {
 //
 // The image is rendered in horizontal bands spread over the worker pool. Stills scaled for a
 // layer are kept between renders while in use, so a still on air is scaled once. One
-// compositor renders on one thread at a time; the tree is read only on the calling thread.
+// compositor renders on one thread at a time; several compositors may share one pool.
 class Compositor {
   public:
     explicit Compositor(WorkerPool& pool = WorkerPool::shared());
@@ -32,6 +35,7 @@ class Compositor {
     // Renders into `target`, reusing its memory when it already has the size and format
     // (Format_ARGB32_Premultiplied).
     void render(const Layer& root, double time, QSize size, QImage& target);
+    void render(const LayerSnapshot& root, double time, QSize size, QImage& target);
 
   private:
     // One fill or picture, already cut to what is visible.
@@ -52,8 +56,8 @@ class Compositor {
     };
     struct Mapping;
 
-    void collect(const Layer& layer, const Mapping& map, double x, double y, float parentOpacity,
-                 QRect clip, double time, std::vector<DrawOp>& ops);
+    void collect(const LayerSnapshot& layer, const Mapping& map, double x, double y,
+                 float parentOpacity, QRect clip, double time, std::vector<DrawOp>& ops);
     QImage preparedStill(const QImage& still, QSize size);
 
     WorkerPool& pool_;

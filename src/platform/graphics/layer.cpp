@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/graphics/layer_snapshot.h"
+
 namespace kestio::platform {
 
 std::shared_ptr<Layer> Layer::create(RunLoop& loop) {
@@ -12,14 +14,90 @@ std::shared_ptr<Layer> Layer::create(RunLoop& loop) {
 Layer::Layer(Token, RunLoop& loop) : loop_(loop) {}
 
 Layer::~Layer() {
+    changed_ = true;  // nobody is told of changes any more
     removeAllAnimations();
     for (auto& sublayer : sublayers_) {
         sublayer->superlayer_.reset();
     }
 }
 
+void Layer::changed() {
+    for (Layer* node = this;;) {
+        if (node->changed_) {
+            return;  // its ancestors are marked and the root's observers told already
+        }
+        node->changed_ = true;
+        auto parent = node->superlayer_.lock();
+        if (!parent) {
+            node->treeChanges_.set(node->treeChanges_.get() + 1);
+            return;
+        }
+        node = parent.get();
+    }
+}
+
+std::shared_ptr<const LayerSnapshot> Layer::snapshot() const {
+    if (!changed_ && snapshot_) {
+        return snapshot_;
+    }
+    auto snap = std::make_shared<LayerSnapshot>();
+    snap->frame = frame_.get();
+    snap->zPosition = zPosition_;
+    snap->hidden = hidden_.get();
+    snap->opacity = opacity_.get();
+    snap->background = background_;
+    snap->masksToBounds = masksToBounds_;
+    snap->contents = contents_.get();
+    snap->contentsGravity = contentsGravity_;
+    snap->frameSource = frameSource_;
+    snap->videoGravity = videoGravity_.get();
+    if (!animations_.empty()) {
+        snap->animation =
+            LayerSnapshot::Animation{animations_.back().animation, animations_.back().beginTime};
+    }
+    snap->sublayers.reserve(sublayers_.size());
+    for (const auto& sub : sublayers_) {
+        snap->sublayers.push_back(sub->snapshot());
+    }
+    std::stable_sort(snap->sublayers.begin(), snap->sublayers.end(),
+                     [](const auto& a, const auto& b) { return a->zPosition < b->zPosition; });
+    snapshot_ = std::move(snap);
+    changed_ = false;
+    return snapshot_;
+}
+
+Subscription Layer::observeTree(std::function<void()> observer) {
+    return treeChanges_.subscribe([fn = std::move(observer)](std::uint64_t) { fn(); });
+}
+
 void Layer::setFrame(RectF frame) {
     frame_.set(frame);
+    changed();
+}
+
+void Layer::setZPosition(double z) {
+    zPosition_ = z;
+    changed();
+}
+
+void Layer::setBackgroundColor(std::optional<QColor> color) {
+    background_ = color;
+    changed();
+}
+
+void Layer::setMasksToBounds(bool masks) {
+    masksToBounds_ = masks;
+    changed();
+}
+
+void Layer::setContentsGravity(Gravity gravity) {
+    contentsGravity_ = gravity;
+    changed();
+}
+
+void Layer::setFrameSource(std::shared_ptr<const FrameSource> source) {
+    frameSource_ = std::move(source);
+    changed();
 }
 
 RectF Layer::bounds() const {
@@ -29,10 +107,12 @@ RectF Layer::bounds() const {
 
 void Layer::setHidden(bool hidden) {
     hidden_.set(hidden);
+    changed();
 }
 
 void Layer::setOpacity(float opacity) {
     opacity_.set(opacity);
+    changed();
 }
 
 float Layer::presentationOpacity() const {
@@ -41,18 +121,20 @@ float Layer::presentationOpacity() const {
 
 float Layer::presentationOpacity(double time) const {
     if (animations_.empty()) {
-        return opacity_.get();
+        return presentedOpacity(opacity_.get(), nullptr, 0.0, time);
     }
     const Running& latest = animations_.back();
-    return latest.animation.valueAt(time - latest.beginTime);
+    return presentedOpacity(opacity_.get(), &latest.animation, latest.beginTime, time);
 }
 
 void Layer::setContents(QImage image) {
     contents_.set(std::move(image));
+    changed();
 }
 
 void Layer::setVideoGravity(Gravity gravity) {
     videoGravity_.set(gravity);
+    changed();
 }
 
 bool Layer::isAncestorOrSelf(const Layer* layer) const {
@@ -72,6 +154,7 @@ bool Layer::addSublayer(const std::shared_ptr<Layer>& layer) {
     keepAlive->removeFromSuperlayer();
     keepAlive->superlayer_ = weak_from_this();
     sublayers_.push_back(std::move(keepAlive));
+    changed();
     return true;
 }
 
@@ -82,6 +165,7 @@ void Layer::removeFromSuperlayer() {
         return;
     }
     std::erase_if(parent->sublayers_, [this](const auto& l) { return l.get() == this; });
+    parent->changed();
 }
 
 void Layer::addAnimation(const std::string& key, const OpacityAnimation& animation,
@@ -111,6 +195,7 @@ void Layer::addAnimation(const std::string& key, const OpacityAnimation& animati
         running.endTimer = loop_.after(animation.duration, std::move(fireAtEnd));
     }
     animations_.push_back(std::move(running));
+    changed();
 }
 
 void Layer::finishRemoved(Running& running) {
@@ -133,12 +218,16 @@ void Layer::removeAnimation(const std::string& key) {
     }
     Running running = std::move(*it);
     animations_.erase(it);
+    changed();
     finishRemoved(running);
 }
 
 void Layer::removeAllAnimations() {
     auto removed = std::move(animations_);
     animations_.clear();
+    if (!removed.empty()) {
+        changed();
+    }
     for (auto& running : removed) {
         finishRemoved(running);
     }

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -16,6 +17,8 @@
 #include "platform/runloop/run_loop.h"
 
 namespace kestio::platform {
+
+struct LayerSnapshot;
 
 // The properties of a layer that can be observed.
 enum class LayerProperty { Opacity, Contents, Hidden, Frame, VideoGravity };
@@ -32,6 +35,11 @@ enum class LayerProperty { Opacity, Contents, Hidden, Frame, VideoGravity };
 // value) follows the most recently added one on the run loop's clock; an animation holds its
 // final value after its end until it is removed. Each animation's completion runs once on the
 // run loop, when the animation ends or when it is removed, whichever comes first.
+//
+// The tree is drawn off the main thread from immutable snapshots (LayerSnapshot): every change
+// marks the layer and its ancestors changed and tells the root's tree observers once, so that
+// a publisher can take a new snapshot on a later step; snapshot() shares the unchanged
+// subtrees with the previous snapshot.
 //
 // Layers belong to the run loop's thread.
 class Layer : public std::enable_shared_from_this<Layer> {
@@ -50,7 +58,7 @@ class Layer : public std::enable_shared_from_this<Layer> {
     void setFrame(RectF frame);
     RectF frame() const { return frame_.get(); }
     RectF bounds() const;  // (0, 0, |width|, |height|)
-    void setZPosition(double z) { zPosition_ = z; }
+    void setZPosition(double z);
     double zPosition() const { return zPosition_; }
 
     // Visibility.
@@ -63,20 +71,18 @@ class Layer : public std::enable_shared_from_this<Layer> {
     float presentationOpacity(double time) const;
 
     // Drawing.
-    void setBackgroundColor(std::optional<QColor> color) { background_ = color; }
+    void setBackgroundColor(std::optional<QColor> color);
     std::optional<QColor> backgroundColor() const { return background_; }
-    void setMasksToBounds(bool masks) { masksToBounds_ = masks; }
+    void setMasksToBounds(bool masks);
     bool masksToBounds() const { return masksToBounds_; }
     // A still shown in the bounds with the contents gravity; a null image shows nothing.
     void setContents(QImage image);
     const QImage& contents() const { return contents_.get(); }
-    void setContentsGravity(Gravity gravity) { contentsGravity_ = gravity; }
+    void setContentsGravity(Gravity gravity);
     Gravity contentsGravity() const { return contentsGravity_; }
     // Moving pictures, asked for the picture of each rendered time; placed with the video
     // gravity. Any number of layers may show the same source.
-    void setFrameSource(std::shared_ptr<const FrameSource> source) {
-        frameSource_ = std::move(source);
-    }
+    void setFrameSource(std::shared_ptr<const FrameSource> source);
     const std::shared_ptr<const FrameSource>& frameSource() const { return frameSource_; }
     void setVideoGravity(Gravity gravity);
     Gravity videoGravity() const { return videoGravity_.get(); }
@@ -100,6 +106,13 @@ class Layer : public std::enable_shared_from_this<Layer> {
     // Calls `observer` after every set of the property, also when the value is unchanged.
     [[nodiscard]] Subscription observe(LayerProperty property, std::function<void()> observer);
 
+    // An immutable copy of the tree from this layer down as it is now, sharing the subtrees
+    // that did not change since the previous call with that call's result.
+    std::shared_ptr<const LayerSnapshot> snapshot() const;
+    // Calls `observer` when something in the tree under this layer changes while it is the
+    // root (it has no superlayer): once after each snapshot(), on the first change after it.
+    [[nodiscard]] Subscription observeTree(std::function<void()> observer);
+
   private:
     struct Completion {
         std::function<void()> fn;
@@ -115,6 +128,8 @@ class Layer : public std::enable_shared_from_this<Layer> {
 
     void finishRemoved(Running& running);
     bool isAncestorOrSelf(const Layer* layer) const;
+    // Marks this layer and its ancestors as changed since their snapshots.
+    void changed();
 
     RunLoop& loop_;
     Published<RectF> frame_;
@@ -130,6 +145,11 @@ class Layer : public std::enable_shared_from_this<Layer> {
     std::vector<std::shared_ptr<Layer>> sublayers_;
     std::weak_ptr<Layer> superlayer_;
     std::vector<Running> animations_;  // in the order they were added
+    // The last snapshot and whether the layer or anything under it changed since. A changed
+    // layer's ancestors are changed too, so a clean layer's whole subtree is clean.
+    mutable std::shared_ptr<const LayerSnapshot> snapshot_;
+    mutable bool changed_ = true;
+    Published<std::uint64_t> treeChanges_{0};
 };
 
 }  // namespace kestio::platform

@@ -14,4 +14,8 @@ bool OpacityAnimation::hasEnded(double elapsed) const {
     return runsInstantly() || elapsed >= duration;
 }
 
+float presentedOpacity(float model, const OpacityAnimation* latest, double beginTime, double time) {
+    return latest ? latest->valueAt(time - beginTime) : model;
+}
+
 }  // namespace kestio::platform

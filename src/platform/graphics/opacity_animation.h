@@ -21,4 +21,9 @@ struct OpacityAnimation {
     bool runsInstantly() const { return !(duration > 0.0) || !std::isfinite(duration); }
 };
 
+// The opacity on screen at `time` of a layer with the model opacity `model` whose most recently
+// added animation (null when none) began at `beginTime`. Layers and their snapshots both use
+// this, so the picture drawn off the main thread matches the layer exactly.
+float presentedOpacity(float model, const OpacityAnimation* latest, double beginTime, double time);
+
 }  // namespace kestio::platform

@@ -7,29 +7,44 @@
 
 namespace kestio::platform {
 
-LayerView::LayerView(RunLoop& loop, QWidget* parent) : QWidget(parent), loop_(loop) {
+LayerView::LayerView(RunLoop& loop, QWidget* parent, std::shared_ptr<PresenterClock> clock)
+    : QWidget(parent), publisher_(loop), presenter_(std::move(clock)) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
     QPalette black = palette();
     black.setColor(QPalette::Window, Qt::black);
     setPalette(black);
+    presenter_.setSource(publisher_.slot());
+    presenter_.setFrameReady([this] {
+        if (repaintAsked_.exchange(true)) {
+            return;  // the last request has not been served yet
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                repaintAsked_ = false;
+                update();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
-LayerView::~LayerView() = default;
+LayerView::~LayerView() {
+    presenter_.stop();
+}
 
 void LayerView::setRootLayer(std::shared_ptr<Layer> root) {
     root_ = std::move(root);
     if (root_) {
         root_->setFrame({0.0, 0.0, double(width()), double(height())});
     }
+    publisher_.setRoot(root_);
     update();
 }
 
 void LayerView::setFrameRate(double hz) {
     requestedRate_ = hz > 0.0 && std::isfinite(hz) ? hz : 0.0;
-    if (isVisible()) {
-        startTicking();
-    }
+    presenter_.setRefreshRate(frameRate());
 }
 
 double LayerView::frameRate() const {
@@ -41,17 +56,20 @@ double LayerView::frameRate() const {
     return rate >= 1.0 && std::isfinite(rate) ? rate : 60.0;
 }
 
-void LayerView::startTicking() {
-    ticker_ = loop_.every(1.0 / frameRate(), [this] { update(); });
+QSize LayerView::devicePixels() const {
+    const qreal ratio = devicePixelRatioF();
+    return {qRound(width() * ratio), qRound(height() * ratio)};
 }
 
 void LayerView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    startTicking();
+    presenter_.setSize(devicePixels());
+    presenter_.setRefreshRate(frameRate());
+    presenter_.start();
 }
 
 void LayerView::hideEvent(QHideEvent* event) {
-    ticker_.cancel();
+    presenter_.stop();
     QWidget::hideEvent(event);
 }
 
@@ -64,22 +82,22 @@ void LayerView::resizeEvent(QResizeEvent* event) {
     if (onLayout) {
         onLayout(size);
     }
+    // The new size and the layout for it reach the presenter together.
+    publisher_.publish();
+    presenter_.setSize(devicePixels());
 }
 
 void LayerView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    if (!root_) {
-        painter.fillRect(rect(), Qt::black);
+    painter.fillRect(rect(), Qt::black);
+    const QImage picture = presenter_.newestFrame().image;
+    if (picture.isNull()) {
         return;
     }
-    const qreal ratio = devicePixelRatioF();
-    const QSize pixels(qRound(width() * ratio), qRound(height() * ratio));
-    compositor_.render(*root_, loop_.now(), pixels, picture_);
-    picture_.setDevicePixelRatio(ratio);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.fillRect(rect(), Qt::black);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    painter.drawImage(QPointF(0, 0), picture_);
+    // Drawn to a rectangle in logical pixels rather than by setting the picture's pixel ratio,
+    // which would copy the presenter's buffer.
+    const QSizeF logical = QSizeF(picture.size()) / devicePixelRatioF();
+    painter.drawImage(QRectF(QPointF(0, 0), logical), picture);
 }
 
 }  // namespace kestio::platform

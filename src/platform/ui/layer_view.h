@@ -2,23 +2,32 @@
 
 #include <QImage>
 #include <QWidget>
+#include <atomic>
 #include <functional>
 #include <memory>
 
-#include "platform/graphics/compositor.h"
 #include "platform/graphics/geometry.h"
 #include "platform/graphics/layer.h"
+#include "platform/graphics/layer_snapshot.h"
+#include "platform/graphics/presenter.h"
 #include "platform/runloop/run_loop.h"
 
 namespace kestio::platform {
 
 // A widget that shows a layer tree. The root layer's frame follows the widget's size (in
-// logical pixels); the tree is rendered by the CPU compositor at the widget's device pixel
-// size for the run loop's current time, and repainted on every display frame while the
-// widget is visible (a run-loop timer at the display's refresh rate).
+// logical pixels). While the widget is visible a Presenter composes the tree on its own
+// thread at the widget's device pixel size, once per display refresh (the screen's refresh
+// rate unless set), from the snapshots the view publishes after each change of the tree; a
+// stalled main thread therefore never stalls the pictures being composed.
+//
+// Qt widgets paint on the GUI thread, so the picture still reaches the screen through
+// paintEvent, which only copies the newest composed picture (one blit, no composing). The
+// presenter asks for that repaint with a queued call, at most one outstanding at a time.
 class LayerView : public QWidget {
   public:
-    explicit LayerView(RunLoop& loop, QWidget* parent = nullptr);
+    // `clock` paces the presenter: the host's steady clock when null.
+    explicit LayerView(RunLoop& loop, QWidget* parent = nullptr,
+                       std::shared_ptr<PresenterClock> clock = nullptr);
     ~LayerView() override;
 
     void setRootLayer(std::shared_ptr<Layer> root);
@@ -28,9 +37,11 @@ class LayerView : public QWidget {
     // set to the new size.
     std::function<void(SizeF)> onLayout;
 
-    // Repaints per second while visible; 0 (the default) follows the screen's refresh rate.
+    // Refreshes per second while visible; 0 (the default) follows the screen's refresh rate.
     void setFrameRate(double hz);
     double frameRate() const;
+
+    Presenter& presenter() { return presenter_; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -39,14 +50,13 @@ class LayerView : public QWidget {
     void hideEvent(QHideEvent* event) override;
 
   private:
-    void startTicking();
+    QSize devicePixels() const;
 
-    RunLoop& loop_;
     std::shared_ptr<Layer> root_;
-    Compositor compositor_;
-    QImage picture_;
+    SnapshotPublisher publisher_;
+    Presenter presenter_;
+    std::atomic<bool> repaintAsked_{false};
     double requestedRate_ = 0.0;
-    TimerHandle ticker_;
 };
 
 }  // namespace kestio::platform

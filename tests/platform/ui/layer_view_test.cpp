@@ -3,51 +3,52 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <vector>
 
 #include "platform/runloop/manual_run_loop.h"
 
 namespace kestio::platform {
 namespace {
 
-class RecordingFrameSource final : public FrameSource {
+constexpr double kWait = 10.0;  // seconds of real time, generous
+
+class FlatFrameSource final : public FrameSource {
   public:
-    QImage frameAt(double runLoopTime) const override {
-        times.push_back(runLoopTime);
+    QImage frameAt(double) const override {
         QImage frame(40, 30, QImage::Format_RGB32);  // 4:3
         frame.fill(QColor(0, 160, 255));
         return frame;
     }
-    mutable std::vector<double> times;
 };
 
+// The view's presenter runs on a manual clock at 50 refreshes per second from 5 s on.
 class LayerViewTest : public ::testing::Test {
   protected:
     void SetUp() override {
         root = Layer::create(loop);
         root->setBackgroundColor(QColor(Qt::black));
         player = Layer::create(loop);
-        player->setFrameSource(source);
+        player->setFrameSource(std::make_shared<FlatFrameSource>());
         root->addSublayer(player);
         view.onLayout = [this](SizeF size) {
             layouts.push_back(size);
             player->setFrame({0, 0, size.width, size.height});
         };
         view.setRootLayer(root);
+        view.setFrameRate(50.0);
         view.resize(320, 180);
         view.show();
     }
-    static void deliverEvents() {
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::processEvents();
+    QImage shot() {
+        QCoreApplication::sendPostedEvents();  // the presenter's repaint request
+        return view.grab().toImage();
     }
 
     ManualRunLoop loop{5.0};
+    std::shared_ptr<ManualPresenterClock> clock = std::make_shared<ManualPresenterClock>(5.0);
     std::shared_ptr<Layer> root;
     std::shared_ptr<Layer> player;
-    std::shared_ptr<RecordingFrameSource> source = std::make_shared<RecordingFrameSource>();
     std::vector<SizeF> layouts;
-    LayerView view{loop};
+    LayerView view{loop, nullptr, clock};
 };
 
 TEST_F(LayerViewTest, TheRootFollowsTheSizeAndTheLayoutPassRunsAfter) {
@@ -59,30 +60,29 @@ TEST_F(LayerViewTest, TheRootFollowsTheSizeAndTheLayoutPassRunsAfter) {
     EXPECT_EQ(layouts.back(), (SizeF{640, 480}));
 }
 
-TEST_F(LayerViewTest, ShowsTheRenderedTree) {
-    const QImage shot = view.grab().toImage();
-    ASSERT_EQ(shot.size(), QSize(320, 180) * view.devicePixelRatioF());
-    EXPECT_EQ(shot.pixelColor(10, 90), QColor(Qt::black));  // 4:3 in 16:9: bars of 40
-    EXPECT_EQ(shot.pixelColor(40, 90), QColor(0, 160, 255));
-    EXPECT_EQ(shot.pixelColor(279, 90), QColor(0, 160, 255));
-    EXPECT_EQ(shot.pixelColor(280, 90), QColor(Qt::black));
-    ASSERT_FALSE(source->times.empty());
-    EXPECT_EQ(source->times.back(), 5.0);
+TEST_F(LayerViewTest, ShowsThePictureComposedForTheNextRefresh) {
+    ASSERT_TRUE(view.presenter().waitForRefresh(1, kWait));
+    EXPECT_DOUBLE_EQ(view.presenter().newestFrame().targetTime, 5.02);
+    const QImage image = shot();
+    ASSERT_EQ(image.size(), QSize(320, 180) * view.devicePixelRatioF());
+    EXPECT_EQ(image.pixelColor(10, 90), QColor(Qt::black));  // 4:3 in 16:9: bars of 40
+    EXPECT_EQ(image.pixelColor(40, 90), QColor(0, 160, 255));
+    EXPECT_EQ(image.pixelColor(279, 90), QColor(0, 160, 255));
+    EXPECT_EQ(image.pixelColor(280, 90), QColor(Qt::black));
 }
 
-TEST_F(LayerViewTest, RepaintsOnEveryDisplayFrameWhileShown) {
-    view.setFrameRate(50.0);
-    EXPECT_EQ(view.frameRate(), 50.0);
-    deliverEvents();
-    source->times.clear();
-    for (int frame = 1; frame <= 3; ++frame) {
-        loop.advance(0.02);
-        deliverEvents();
-        ASSERT_FALSE(source->times.empty()) << "frame " << frame;
-        EXPECT_DOUBLE_EQ(source->times.back(), 5.0 + 0.02 * frame);
-    }
+TEST_F(LayerViewTest, AChangeIsOnTheRefreshAfterItsPublicationAndHidingStopsComposing) {
+    ASSERT_TRUE(view.presenter().waitForRefresh(1, kWait));
+    player->setHidden(true);
+    loop.runPending();  // publishes
+    clock->advance(0.02);
+    ASSERT_TRUE(view.presenter().waitForRefresh(2, kWait));
+    EXPECT_DOUBLE_EQ(view.presenter().newestFrame().targetTime, 5.04);
+    EXPECT_EQ(shot().pixelColor(160, 90), QColor(Qt::black));
+
     view.hide();
-    EXPECT_EQ(loop.pendingCount(), 0u);  // no ticks while hidden
+    EXPECT_FALSE(view.presenter().isRunning());
+    EXPECT_EQ(loop.pendingCount(), 0u);  // nothing ticks on the main thread
 }
 
 TEST(LayerView, WithoutATreeShowsBlackAndFollowsTheScreenRate) {

@@ -44,6 +44,7 @@ TEST(QtOutputWindow, CoversItsScreenShowsTheContentAndCloses) {
               (SizeF{double(screen->geometry().width()), double(screen->geometry().height())}));
     EXPECT_EQ(root->frame(), (RectF{0, 0, size.width, size.height}));
     EXPECT_EQ(layouts.back(), size);
+    ASSERT_TRUE(window.view().presenter().waitForNewFrame(10.0));
     EXPECT_EQ(window.view().grab().toImage().pixelColor(3, 3), QColor(Qt::red));
 
     window.close();

@@ -1,0 +1,122 @@
+// The cost of composing the program output on presenter threads: one refresh of one view, and
+// of two views showing the same moving pictures, at 1920x1080 and 3840x2160, against the same
+// picture rendered by a compositor on the calling thread. Every case measures the CPU time of
+// the whole process (all threads, the worker pool included) per refresh, so the ratio of a
+// presenter case to the direct one is the price of the thread hand-over and the snapshots.
+#include <benchmark/benchmark.h>
+
+#include <QImage>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "platform/graphics/compositor.h"
+#include "platform/graphics/layer.h"
+#include "platform/graphics/presenter.h"
+#include "platform/runloop/manual_run_loop.h"
+
+namespace {
+
+using namespace kestio::platform;
+
+// A player's decoded picture, the same one for every time.
+class DecodedSource final : public FrameSource {
+  public:
+    DecodedSource(int width, int height) : frame_(width, height, QImage::Format_RGB32) {
+        std::mt19937 random(1);
+        for (int y = 0; y < height; ++y) {
+            auto* line = reinterpret_cast<quint32*>(frame_.scanLine(y));
+            const quint32 base = random();
+            for (int x = 0; x < width; ++x) {
+                line[x] = 0xff000000u | ((base + quint32(x) * 2654435761u) & 0x00ffffffu);
+            }
+        }
+    }
+    QImage frameAt(double) const override { return frame_; }
+
+  private:
+    QImage frame_;
+};
+
+std::shared_ptr<Layer> playerTree(ManualRunLoop& loop, int width, int height,
+                                  std::shared_ptr<const FrameSource> source) {
+    auto root = Layer::create(loop);
+    root->setFrame({0, 0, double(width), double(height)});
+    root->setBackgroundColor(QColor(Qt::black));
+    auto player = Layer::create(loop);
+    player->setFrame(root->frame());
+    player->setFrameSource(std::move(source));
+    root->addSublayer(player);
+    return root;
+}
+
+void BM_CompositorOnTheCallingThread(benchmark::State& state) {
+    const int w = int(state.range(0));
+    const int h = int(state.range(1));
+    ManualRunLoop loop;
+    auto root = playerTree(loop, w, h, std::make_shared<DecodedSource>(w, h));
+    const auto snapshot = root->snapshot();
+    Compositor compositor;
+    QImage target;
+    for (auto _ : state) {
+        compositor.render(*snapshot, loop.now(), {w, h}, target);
+        benchmark::DoNotOptimize(target.constBits());
+    }
+}
+
+// state.range(2) views, each with its own presenter, of one tree's snapshots; an iteration
+// moves the clock by one refresh and waits until every view has composed it.
+void BM_Presenters(benchmark::State& state) {
+    const int w = int(state.range(0));
+    const int h = int(state.range(1));
+    const int views = int(state.range(2));
+    ManualRunLoop loop;
+    SnapshotPublisher publisher(loop);
+    publisher.setRoot(playerTree(loop, w, h, std::make_shared<DecodedSource>(w, h)));
+    auto clock = std::make_shared<ManualPresenterClock>();
+    std::vector<std::unique_ptr<Presenter>> presenters;
+    for (int i = 0; i < views; ++i) {
+        auto presenter = std::make_unique<Presenter>(clock);
+        presenter->setSource(publisher.slot());
+        presenter->setSize({w, h});
+        presenter->setRefreshRate(64.0);
+        presenter->start();
+        presenters.push_back(std::move(presenter));
+    }
+    std::uint64_t refresh = 1;
+    for (auto& p : presenters) {
+        p->waitForRefresh(refresh, 10.0);
+    }
+    for (auto _ : state) {
+        clock->advance(1.0 / 64.0);
+        ++refresh;
+        for (auto& p : presenters) {
+            if (!p->waitForRefresh(refresh, 10.0)) {
+                state.SkipWithError("a presenter stopped composing");
+                return;
+            }
+        }
+    }
+    for (auto& p : presenters) {
+        p->stop();
+    }
+    state.counters["views"] = views;
+}
+
+void sizes(benchmark::internal::Benchmark* b) {
+    b->Args({1920, 1080})->Args({3840, 2160});
+}
+
+BENCHMARK(BM_CompositorOnTheCallingThread)
+    ->Apply(sizes)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime();
+BENCHMARK(BM_Presenters)
+    ->Args({1920, 1080, 1})
+    ->Args({3840, 2160, 1})
+    ->Args({1920, 1080, 2})
+    ->Args({3840, 2160, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime();
+
+}  // namespace

@@ -1,0 +1,54 @@
+#include "platform/graphics/layer_snapshot.h"
+
+#include <cmath>
+
+#include "platform/graphics/layer.h"
+
+namespace kestio::platform {
+
+RectF LayerSnapshot::bounds() const {
+    return {0.0, 0.0, std::fabs(frame.width), std::fabs(frame.height)};
+}
+
+float LayerSnapshot::presentationOpacity(double time) const {
+    if (!animation) {
+        return presentedOpacity(opacity, nullptr, 0.0, time);
+    }
+    return presentedOpacity(opacity, &animation->animation, animation->beginTime, time);
+}
+
+SnapshotPublisher::SnapshotPublisher(RunLoop& loop) : loop_(loop) {}
+
+SnapshotPublisher::~SnapshotPublisher() {
+    *alive_ = false;
+}
+
+void SnapshotPublisher::setRoot(std::shared_ptr<Layer> root) {
+    treeObserver_.reset();
+    root_ = std::move(root);
+    if (root_) {
+        treeObserver_ = root_->observeTree([this] {
+            if (pending_) {
+                return;
+            }
+            pending_ = true;
+            loop_.post([this, alive = alive_] {
+                if (*alive) {
+                    publish();
+                }
+            });
+        });
+    }
+    pending_ = true;
+    publish();
+}
+
+void SnapshotPublisher::publish() {
+    if (!pending_) {
+        return;
+    }
+    pending_ = false;
+    slot_->store(root_ ? root_->snapshot() : nullptr);
+}
+
+}  // namespace kestio::platform

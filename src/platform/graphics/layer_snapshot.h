@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/graphics/frame_source.h"
+#include "platform/graphics/geometry.h"
+#include "platform/graphics/gravity.h"
+#include "platform/graphics/opacity_animation.h"
+#include "platform/runloop/published.h"
+#include "platform/runloop/run_loop.h"
+
+namespace kestio::platform {
+
+class Layer;
+
+// One layer and its subtree as the compositor needs them, frozen at the time it was taken
+// (Layer::snapshot()). Snapshots are handed out as shared_ptr<const LayerSnapshot> and never
+// change, so any thread may read them; unchanged subtrees are shared between snapshots.
+// Presentation opacity is evaluated from the running animation, so a snapshot shows an
+// animation at any time without the main thread.
+struct LayerSnapshot {
+    struct Animation {
+        OpacityAnimation animation;
+        double beginTime = 0.0;  // run-loop clock
+    };
+
+    RectF frame;
+    double zPosition = 0.0;
+    bool hidden = false;
+    float opacity = 1.0f;
+    std::optional<QColor> background;
+    bool masksToBounds = false;
+    QImage contents;
+    Gravity contentsGravity = Gravity::Resize;
+    std::shared_ptr<const FrameSource> frameSource;
+    Gravity videoGravity = Gravity::ResizeAspect;
+    std::optional<Animation> animation;                           // the most recently added one
+    std::vector<std::shared_ptr<const LayerSnapshot>> sublayers;  // in drawing order
+
+    RectF bounds() const;
+    float presentationOpacity(double time) const;
+};
+
+// The latest snapshot of a tree, for other threads: stored by the main thread, loaded by
+// presenters, swapped atomically.
+class SnapshotSlot {
+  public:
+    void store(std::shared_ptr<const LayerSnapshot> snapshot) {
+        latest_.store(std::move(snapshot));
+    }
+    std::shared_ptr<const LayerSnapshot> load() const { return latest_.load(); }
+
+  private:
+    std::atomic<std::shared_ptr<const LayerSnapshot>> latest_;
+};
+
+// Keeps a slot up to date with a layer tree on the main thread: it publishes a snapshot when
+// the root is set and, after any change in the tree, once on a posted step of the run loop,
+// so all the changes of one turn arrive together.
+class SnapshotPublisher {
+  public:
+    explicit SnapshotPublisher(RunLoop& loop);
+    ~SnapshotPublisher();
+    SnapshotPublisher(const SnapshotPublisher&) = delete;
+    SnapshotPublisher& operator=(const SnapshotPublisher&) = delete;
+
+    // Publishes the tree's snapshot at once; null publishes nothing to show.
+    void setRoot(std::shared_ptr<Layer> root);
+    // Publishes now the changes not yet published, if any.
+    void publish();
+
+    const std::shared_ptr<SnapshotSlot>& slot() const { return slot_; }
+
+  private:
+    RunLoop& loop_;
+    std::shared_ptr<Layer> root_;
+    std::shared_ptr<SnapshotSlot> slot_ = std::make_shared<SnapshotSlot>();
+    Subscription treeObserver_;
+    bool pending_ = false;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace kestio::platform

@@ -1,0 +1,209 @@
+#include "platform/graphics/presenter.h"
+
+#include <chrono>
+#include <cmath>
+
+namespace kestio::platform {
+
+namespace {
+
+constexpr std::size_t kRecordLimit = 4096;
+
+double validRate(double hz) {
+    return hz > 0.0 && std::isfinite(hz) ? hz : 60.0;
+}
+
+}  // namespace
+
+double SteadyPresenterClock::now() const {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+void SteadyPresenterClock::waitUntil(double time, const std::atomic<bool>& stop) {
+    using namespace std::chrono;
+    const steady_clock::time_point deadline(
+        duration_cast<steady_clock::duration>(duration<double>(time)));
+    std::unique_lock lock(mutex_);
+    wake_.wait_until(lock, deadline, [&] { return stop.load(); });
+}
+
+void SteadyPresenterClock::wake() {
+    std::lock_guard lock(mutex_);
+    wake_.notify_all();
+}
+
+double ManualPresenterClock::now() const {
+    std::lock_guard lock(mutex_);
+    return now_;
+}
+
+void ManualPresenterClock::waitUntil(double time, const std::atomic<bool>& stop) {
+    std::unique_lock lock(mutex_);
+    wake_.wait(lock, [&] { return stop.load() || now_ >= time; });
+}
+
+void ManualPresenterClock::wake() {
+    std::lock_guard lock(mutex_);
+    wake_.notify_all();
+}
+
+void ManualPresenterClock::advance(double seconds) {
+    std::lock_guard lock(mutex_);
+    now_ += seconds;
+    wake_.notify_all();
+}
+
+Presenter::Presenter(std::shared_ptr<PresenterClock> clock, WorkerPool& pool)
+    : clock_(clock ? std::move(clock) : std::make_shared<SteadyPresenterClock>()),
+      compositor_(pool) {}
+
+Presenter::~Presenter() {
+    stop();
+}
+
+void Presenter::setSource(std::shared_ptr<const SnapshotSlot> slot) {
+    std::lock_guard lock(mutex_);
+    slot_ = std::move(slot);
+}
+
+void Presenter::setSize(QSize pixels) {
+    std::lock_guard lock(mutex_);
+    size_ = pixels;
+}
+
+void Presenter::setRefreshRate(double hz) {
+    rate_.store(validRate(hz));
+}
+
+double Presenter::refreshRate() const {
+    return rate_.load();
+}
+
+void Presenter::setFrameReady(std::function<void()> frameReady) {
+    if (!isRunning()) {
+        frameReady_ = std::move(frameReady);
+    }
+}
+
+void Presenter::start() {
+    if (isRunning()) {
+        return;
+    }
+    stopping_ = false;
+    thread_ = std::thread([this] { run(); });
+}
+
+void Presenter::stop() {
+    if (!isRunning()) {
+        return;
+    }
+    stopping_ = true;
+    clock_->wake();
+    thread_.join();
+}
+
+PresentedFrame Presenter::newestFrame() const {
+    std::lock_guard lock(mutex_);
+    return newest_;
+}
+
+std::vector<RefreshRecord> Presenter::takeRecords() {
+    std::lock_guard lock(mutex_);
+    std::vector<RefreshRecord> taken(records_.begin(), records_.end());
+    records_.clear();
+    return taken;
+}
+
+bool Presenter::waitForRefresh(std::uint64_t refresh, double wallSeconds) const {
+    std::unique_lock lock(mutex_);
+    return composed_.wait_for(lock, std::chrono::duration<double>(wallSeconds),
+                              [&] { return newest_.refresh >= refresh; });
+}
+
+bool Presenter::waitForNewFrame(double wallSeconds) const {
+    std::unique_lock lock(mutex_);
+    // The composing under way may have begun before; the one after it has not.
+    const std::uint64_t wanted = compositions_ + 2;
+    return composed_.wait_for(lock, std::chrono::duration<double>(wallSeconds),
+                              [&] { return compositions_ >= wanted; });
+}
+
+void Presenter::run() {
+    std::uint64_t base = 0;  // refreshes numbered before the current anchor
+    {
+        std::lock_guard lock(mutex_);
+        base = newest_.refresh;
+    }
+    double period = 1.0 / rate_.load();
+    double anchor = clock_->now();  // refresh base + k is presented at anchor + k * period
+    std::uint64_t k = 1;
+    while (!stopping_) {
+        if (const double wanted = 1.0 / rate_.load(); wanted != period) {
+            // A new pace starts from the last refresh presented.
+            anchor += double(k - 1) * period;
+            base += k - 1;
+            k = 1;
+            period = wanted;
+        }
+        clock_->waitUntil(anchor + double(k - 1) * period, stopping_);
+        if (stopping_) {
+            break;
+        }
+        const double now = clock_->now();
+        if (now > anchor + double(k) * period) {
+            // Too late for this refresh: compose for the next one still ahead.
+            k = static_cast<std::uint64_t>(std::floor((now - anchor) / period)) + 1;
+        }
+        compose(base + k, anchor + double(k) * period);
+        ++k;
+    }
+}
+
+void Presenter::compose(std::uint64_t refresh, double target) {
+    std::shared_ptr<const LayerSnapshot> snapshot;
+    QSize size;
+    QImage* buffer = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        snapshot = slot_ ? slot_->load() : nullptr;
+        size = size_;
+        for (auto& candidate : buffers_) {
+            if (candidate.isNull() || candidate.isDetached()) {
+                buffer = &candidate;
+                break;
+            }
+        }
+        if (!buffer) {
+            // Every buffer is still held elsewhere: let the holders keep theirs.
+            for (auto& candidate : buffers_) {
+                if (candidate.cacheKey() != newest_.image.cacheKey()) {
+                    candidate = QImage();
+                    buffer = &candidate;
+                    break;
+                }
+            }
+        }
+    }
+    QImage picture;
+    if (snapshot && buffer && !size.isEmpty()) {
+        compositor_.render(*snapshot, target, size, *buffer);
+        picture = *buffer;
+    }
+    const double composedAt = clock_->now();
+    {
+        std::lock_guard lock(mutex_);
+        newest_ = {std::move(picture), refresh, target};
+        ++compositions_;
+        records_.push_back({refresh, target, composedAt});
+        if (records_.size() > kRecordLimit) {
+            records_.pop_front();
+        }
+    }
+    composed_.notify_all();
+    if (frameReady_) {
+        frameReady_();
+    }
+}
+
+}  // namespace kestio::platform

@@ -1,0 +1,143 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/graphics/compositor.h"
+#include "platform/graphics/layer_snapshot.h"
+#include "platform/graphics/worker_pool.h"
+
+namespace kestio::platform {
+
+// The host clock a presenter paces itself by: the run loop's clock (steady_clock seconds, as
+// QtRunLoop::now()), or a manual one in tests.
+class PresenterClock {
+  public:
+    virtual ~PresenterClock() = default;
+    // Host time in seconds; any thread.
+    virtual double now() const = 0;
+    // Blocks until now() reaches `time`, or until `stop` is set and wake() is called.
+    virtual void waitUntil(double time, const std::atomic<bool>& stop) = 0;
+    // Wakes every waitUntil() so that it sees its stop flag.
+    virtual void wake() = 0;
+};
+
+// std::chrono::steady_clock, the clock of QtRunLoop.
+class SteadyPresenterClock final : public PresenterClock {
+  public:
+    double now() const override;
+    void waitUntil(double time, const std::atomic<bool>& stop) override;
+    void wake() override;
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable wake_;
+};
+
+// A clock that moves only when advance() is called, so a test drives the refreshes itself.
+class ManualPresenterClock final : public PresenterClock {
+  public:
+    explicit ManualPresenterClock(double start = 0.0) : now_(start) {}
+    double now() const override;
+    void waitUntil(double time, const std::atomic<bool>& stop) override;
+    void wake() override;
+    void advance(double seconds);
+
+  private:
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    double now_;
+};
+
+// The picture last composed by a presenter.
+struct PresentedFrame {
+    QImage image;               // null before the first refresh or without a tree to show
+    std::uint64_t refresh = 0;  // the refresh it was composed for (0: none yet)
+    double targetTime = 0.0;    // that refresh's presentation time (host clock)
+};
+
+// What a presenter did for one refresh; a refresh it never composed has no record.
+struct RefreshRecord {
+    std::uint64_t refresh = 0;  // consecutive while no refresh is skipped
+    double targetTime = 0.0;    // the refresh's presentation time
+    double composedAt = 0.0;    // when its picture was ready; late when after targetTime
+};
+
+// Composes the pictures of one output view on its own thread, so that nothing the main thread
+// does (a dialog, a save) delays them. The thread keeps the display's pace with a deadline
+// loop on the host clock: refresh k is presented at start + k / rate, and its picture is
+// composed during the period before it, from the latest published snapshot of the tree and
+// the frame sources' pictures for that presentation time. A refresh whose time has already
+// passed when its turn comes is skipped rather than composed late.
+//
+// Pictures go to three buffers in turn: the newest one is handed out (newestFrame(), an
+// implicitly shared image, cheap to copy), and a buffer is drawn into again only when no one
+// holds it any more. After each refresh the frame-ready call runs on the presenter thread.
+//
+// Configure from one thread (the view's); newestFrame(), takeRecords() and waitForRefresh()
+// may be called from any thread. Several presenters may share a worker pool.
+class Presenter {
+  public:
+    explicit Presenter(std::shared_ptr<PresenterClock> clock = nullptr,
+                       WorkerPool& pool = WorkerPool::shared());
+    ~Presenter();  // stops
+    Presenter(const Presenter&) = delete;
+    Presenter& operator=(const Presenter&) = delete;
+
+    // Where the tree's snapshots are published; null shows nothing.
+    void setSource(std::shared_ptr<const SnapshotSlot> slot);
+    // The picture size in device pixels.
+    void setSize(QSize pixels);
+    // Refreshes per second; zero, negative or not finite: 60. Takes effect on the next refresh.
+    void setRefreshRate(double hz);
+    double refreshRate() const;
+    // Called on the presenter thread after each composed refresh; quick and thread-safe.
+    // Set while stopped.
+    void setFrameReady(std::function<void()> frameReady);
+
+    void start();
+    void stop();
+    bool isRunning() const { return thread_.joinable(); }
+
+    PresentedFrame newestFrame() const;
+    // The records of the refreshes composed since the last call (the latest few thousand).
+    std::vector<RefreshRecord> takeRecords();
+    // Blocks until a refresh numbered `refresh` or later is composed, at most `wallSeconds`
+    // of real time. Returns false on time-out.
+    bool waitForRefresh(std::uint64_t refresh, double wallSeconds) const;
+    // Blocks until a picture whose composing began after this call is ready, at most
+    // `wallSeconds` of real time. Returns false on time-out.
+    bool waitForNewFrame(double wallSeconds) const;
+
+  private:
+    void run();
+    void compose(std::uint64_t refresh, double target);
+
+    std::shared_ptr<PresenterClock> clock_;
+    Compositor compositor_;  // used on the presenter thread only
+    std::function<void()> frameReady_;
+    std::atomic<double> rate_{60.0};
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable composed_;
+    std::shared_ptr<const SnapshotSlot> slot_;
+    QSize size_;
+    std::array<QImage, 3> buffers_;  // drawn into outside the mutex by the presenter thread
+    PresentedFrame newest_;
+    std::uint64_t compositions_ = 0;
+    std::deque<RefreshRecord> records_;
+};
+
+}  // namespace kestio::platform
