@@ -232,9 +232,8 @@ void ClipImporter::verifyRenderablePipeline(const std::filesystem::path& asset, 
             if (!picture || picture->isNull()) {
                 return false;
             }
-            const media::FrameFilter passThrough = [](QImage&) {};
-            passThrough(*picture);
-            return !picture->isNull();
+            const media::FrameFilter passThrough = [](const QImage& image) { return image; };
+            return !passThrough(*picture).isNull();
         },
         answer);
 }

@@ -1,26 +1,39 @@
-#include "platform/media/asset.h"
+#include "platform/media/decoded_asset.h"
+
+#include <mutex>
+#include <thread>
 
 #include "platform/media/media_file.h"
 
 namespace kestio::platform::media {
 
-std::shared_ptr<Asset> Asset::make(RunLoop& loop, std::filesystem::path url) {
-    return std::make_shared<Asset>(Token{}, loop, std::move(url));
+// What the probe thread shares with its asset. The thread posts its answer under the lock
+// and only while the asset lives, so once the destructor has marked it cancelled the thread
+// never touches the run loop again.
+struct DecodedAsset::Probe {
+    std::shared_ptr<IoControl> io = std::make_shared<IoControl>();
+    std::mutex mutex;
+    bool cancelled = false;
+};
+
+std::shared_ptr<DecodedAsset> DecodedAsset::make(RunLoop& loop, std::filesystem::path url) {
+    return std::make_shared<DecodedAsset>(Token{}, loop, std::move(url));
 }
 
-Asset::Asset(Token, RunLoop& loop, std::filesystem::path url)
-    : loop_(loop), url_(std::move(url)), io_(std::make_shared<IoControl>()) {}
+DecodedAsset::DecodedAsset(Token, RunLoop& loop, std::filesystem::path url)
+    : loop_(loop), url_(std::move(url)) {}
 
-Asset::~Asset() {
-    io_->cancel();
-    if (probe_.joinable()) {
-        probe_.join();
+DecodedAsset::~DecodedAsset() {
+    if (probe_) {
+        probe_->io->cancel();
+        std::lock_guard lock(probe_->mutex);
+        probe_->cancelled = true;
     }
 }
 
-void Asset::loadInfo(std::function<void(const Loaded<MediaInfo>&)> done) {
+void DecodedAsset::loadInfo(std::function<void(const Loaded<MediaInfo>&)> done) {
     if (result_) {
-        std::weak_ptr<Asset> weak = weak_from_this();
+        std::weak_ptr<DecodedAsset> weak = weak_from_this();
         loop_.post([weak, done = std::move(done)] {
             if (auto self = weak.lock()) {
                 done(*self->result_);
@@ -29,62 +42,32 @@ void Asset::loadInfo(std::function<void(const Loaded<MediaInfo>&)> done) {
         return;
     }
     waiting_.push_back(std::move(done));
-    if (!probe_.joinable()) {
-        std::weak_ptr<Asset> weak = weak_from_this();
-        probe_ = std::thread([path = url_, io = io_, &loop = loop_, weak] {
-            Loaded<MediaInfo> result = probeMediaInfo(path, io);
-            if (io->cancelled()) {
-                return;
-            }
-            loop.post([weak, result = std::move(result)] {
-                if (auto self = weak.lock()) {
-                    self->deliver(result);
-                }
-            });
-        });
+    if (probe_) {
+        return;
     }
+    probe_ = std::make_shared<Probe>();
+    std::weak_ptr<DecodedAsset> weak = weak_from_this();
+    std::thread([path = url_, probe = probe_, &loop = loop_, weak] {
+        Loaded<MediaInfo> result = probeMediaInfo(path, probe->io);
+        std::lock_guard lock(probe->mutex);
+        if (probe->cancelled) {
+            return;
+        }
+        loop.post([weak, result = std::move(result)] {
+            if (auto self = weak.lock()) {
+                self->deliver(result);
+            }
+        });
+    }).detach();
 }
 
-void Asset::deliver(Loaded<MediaInfo> result) {
+void DecodedAsset::deliver(Loaded<MediaInfo> result) {
     result_ = std::move(result);
     auto waiting = std::move(waiting_);
     waiting_.clear();
     for (auto& done : waiting) {
         done(*result_);
     }
-}
-
-void Asset::loadDuration(std::function<void(const Loaded<double>&)> done) {
-    loadInfo([done = std::move(done)](const Loaded<MediaInfo>& info) {
-        done(info ? Loaded<double>(info->duration) : Loaded<double>::failure(info.error()));
-    });
-}
-
-void Asset::loadTracks(std::function<void(const Loaded<std::vector<TrackInfo>>&)> done) {
-    loadInfo([done = std::move(done)](const Loaded<MediaInfo>& info) {
-        using Result = Loaded<std::vector<TrackInfo>>;
-        done(info ? Result(info->tracks) : Result::failure(info.error()));
-    });
-}
-
-void Asset::loadVideoTracks(std::function<void(const Loaded<std::vector<TrackInfo>>&)> done) {
-    loadInfo([done = std::move(done)](const Loaded<MediaInfo>& info) {
-        using Result = Loaded<std::vector<TrackInfo>>;
-        done(info ? Result(info->tracksOfKind(TrackKind::Video)) : Result::failure(info.error()));
-    });
-}
-
-void Asset::loadAudioTracks(std::function<void(const Loaded<std::vector<TrackInfo>>&)> done) {
-    loadInfo([done = std::move(done)](const Loaded<MediaInfo>& info) {
-        using Result = Loaded<std::vector<TrackInfo>>;
-        done(info ? Result(info->tracksOfKind(TrackKind::Audio)) : Result::failure(info.error()));
-    });
-}
-
-void Asset::loadIsPlayable(std::function<void(const Loaded<bool>&)> done) {
-    loadInfo([done = std::move(done)](const Loaded<MediaInfo>& info) {
-        done(info ? Loaded<bool>(info->isPlayable) : Loaded<bool>::failure(info.error()));
-    });
 }
 
 }  // namespace kestio::platform::media

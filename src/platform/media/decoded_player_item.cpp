@@ -1,11 +1,11 @@
-#include "platform/media/player_item.h"
+#include "platform/media/decoded_player_item.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
 #include "platform/media/asset.h"
-#include "platform/media/queue_player.h"
+#include "platform/media/decoded_queue_player.h"
 
 namespace kestio::platform::media {
 
@@ -14,26 +14,26 @@ constexpr double kEpsilon = 1e-6;
 constexpr double kDefaultForwardBuffer = 2.0;
 }  // namespace
 
-std::shared_ptr<PlayerItem> PlayerItem::make(std::shared_ptr<Asset> asset) {
-    return std::make_shared<PlayerItem>(Token{}, std::move(asset));
+std::shared_ptr<DecodedPlayerItem> DecodedPlayerItem::make(std::shared_ptr<Asset> asset) {
+    return std::make_shared<DecodedPlayerItem>(Token{}, std::move(asset));
 }
 
-PlayerItem::PlayerItem(Token, std::shared_ptr<Asset> asset)
+DecodedPlayerItem::DecodedPlayerItem(Token, std::shared_ptr<Asset> asset)
     : loop_(asset->runLoop()),
       asset_(std::move(asset)),
       duration_(MediaTime::invalid()),
       mediaEnd_(MediaTime::invalid()),
       forwardEnd_(MediaTime::invalid()) {}
 
-PlayerItem::~PlayerItem() {
+DecodedPlayerItem::~DecodedPlayerItem() {
     decoder_.reset();
 }
 
-const std::filesystem::path& PlayerItem::url() const {
+const std::filesystem::path& DecodedPlayerItem::url() const {
     return asset_->url();
 }
 
-double PlayerItem::endTime() const {
+double DecodedPlayerItem::endTime() const {
     double end = MediaTime::indefinite();
     if (std::isfinite(duration_)) {
         end = duration_;
@@ -46,7 +46,7 @@ double PlayerItem::endTime() const {
     return end;
 }
 
-double PlayerItem::timeAt(double host) const {
+double DecodedPlayerItem::timeAt(double host) const {
     const double t = clock_.at(host);
     if (!std::isfinite(t)) {
         return 0.0;
@@ -54,18 +54,18 @@ double PlayerItem::timeAt(double host) const {
     return std::clamp(t, 0.0, std::max(0.0, endTime()));
 }
 
-double PlayerItem::currentTime() const {
+double DecodedPlayerItem::currentTime() const {
     return timeAt(loop_.now());
 }
 
-double PlayerItem::hostTimeOf(double itemTime) const {
+double DecodedPlayerItem::hostTimeOf(double itemTime) const {
     if (clock_.rate <= 0.0) {
         return MediaTime::indefinite();
     }
     return clock_.anchorHost + (itemTime - clock_.anchorItem) / clock_.rate;
 }
 
-std::vector<TimeRange> PlayerItem::loadedTimeRanges() const {
+std::vector<TimeRange> DecodedPlayerItem::loadedTimeRanges() const {
     if (!decoder_) {
         return {};
     }
@@ -82,14 +82,14 @@ std::vector<TimeRange> PlayerItem::loadedTimeRanges() const {
     return {};
 }
 
-void PlayerItem::setPreferredForwardBufferDuration(double seconds) {
+void DecodedPlayerItem::setPreferredForwardBufferDuration(double seconds) {
     forwardBuffer_ = std::isfinite(seconds) && seconds > 0.0 ? seconds : kDefaultForwardBuffer;
     if (decoder_) {
         decoder_->setForwardBuffer(forwardBuffer_);
     }
 }
 
-void PlayerItem::setForwardPlaybackEndTime(double seconds) {
+void DecodedPlayerItem::setForwardPlaybackEndTime(double seconds) {
     const double host = loop_.now();
     updateClock(host);
     forwardEnd_ = std::isfinite(seconds) ? std::max(0.0, seconds) : MediaTime::invalid();
@@ -102,12 +102,12 @@ void PlayerItem::setForwardPlaybackEndTime(double seconds) {
     notifyOwner(Change::EndMoved);
 }
 
-void PlayerItem::setFrameFilter(FrameFilter filter) {
-    filter_ = filter ? std::make_shared<const FrameFilter>(std::move(filter)) : nullptr;
+void DecodedPlayerItem::setFrameFilter(std::shared_ptr<const FrameFilter> filter) {
+    filter_ = filter && *filter ? std::move(filter) : nullptr;
 }
 
-void PlayerItem::seek(double time, double toleranceBefore, double toleranceAfter,
-                      std::function<void(bool)> completion) {
+void DecodedPlayerItem::seek(double time, double toleranceBefore, double toleranceAfter,
+                             std::function<void(bool)> completion) {
     if (status_.get() == ItemStatus::Failed) {
         if (completion) {
             loop_.post([completion = std::move(completion)] { completion(false); });
@@ -139,11 +139,11 @@ void PlayerItem::seek(double time, double toleranceBefore, double toleranceAfter
     notifyOwner(Change::SeekStarted);
 }
 
-void PlayerItem::cancelPendingSeeks() {
+void DecodedPlayerItem::cancelPendingSeeks() {
     finishSeek(false);
 }
 
-void PlayerItem::finishSeek(bool finished) {
+void DecodedPlayerItem::finishSeek(bool finished) {
     if (!seek_) {
         return;
     }
@@ -155,19 +155,19 @@ void PlayerItem::finishSeek(bool finished) {
     }
 }
 
-Subscription PlayerItem::onDidPlayToEnd(std::function<void()> observer) {
+Subscription DecodedPlayerItem::onDidPlayToEnd(std::function<void()> observer) {
     return endings_.subscribe(
         [observer = std::move(observer)](const std::uint64_t&) { observer(); });
 }
 
-std::shared_ptr<PlayerItem> PlayerItem::replica() const {
+std::shared_ptr<PlayerItem> DecodedPlayerItem::replica() const {
     auto copy = make(asset_);
     copy->forwardBuffer_ = forwardBuffer_;
     copy->filter_ = filter_;
     return copy;
 }
 
-QImage PlayerItem::frameAt(double itemTime) const {
+QImage DecodedPlayerItem::frameAt(double itemTime) const {
     if (decoder_) {
         QImage image = decoder_->frameAt(itemTime);
         if (!image.isNull()) {
@@ -180,23 +180,23 @@ QImage PlayerItem::frameAt(double itemTime) const {
 
 // ---- for the player ----
 
-void PlayerItem::attach(QueuePlayer* player) {
+void DecodedPlayerItem::attach(DecodedQueuePlayer* player) {
     owner_ = player;
     startLoading();
 }
 
-void PlayerItem::detach(double host) {
+void DecodedPlayerItem::detach(double host) {
     setClockRate(0.0, host);
     owner_ = nullptr;
     finishSeek(false);
 }
 
-void PlayerItem::setClockRate(double rate, double host) {
+void DecodedPlayerItem::setClockRate(double rate, double host) {
     clockRate_ = rate;
     updateClock(host);
 }
 
-void PlayerItem::updateClock(double host) {
+void DecodedPlayerItem::updateClock(double host) {
     clock_.anchorItem = timeAt(host);
     clock_.anchorHost = host;
     clock_.rate = ready_ && !seek_ && clockRate_ > 0.0 ? clockRate_ : 0.0;
@@ -205,22 +205,22 @@ void PlayerItem::updateClock(double host) {
     }
 }
 
-bool PlayerItem::hasDisplayableFrame() const {
+bool DecodedPlayerItem::hasDisplayableFrame() const {
     return ready_ && displayable_;
 }
 
-void PlayerItem::release(double host) {
+void DecodedPlayerItem::release(double host) {
     if (decoder_) {
         decoder_->release(timeAt(host));
     }
 }
 
-void PlayerItem::playedToEnd() {
+void DecodedPlayerItem::playedToEnd() {
     endReported_ = true;
     endings_.set(endings_.get() + 1);
 }
 
-void PlayerItem::startLoading() {
+void DecodedPlayerItem::startLoading() {
     if (decoder_ || status_.get() == ItemStatus::Failed) {
         return;
     }
@@ -229,7 +229,7 @@ void PlayerItem::startLoading() {
     settings.endTime = forwardEnd_;
     settings.initialSeek = queuedSeek_;
     queuedSeek_.reset();
-    std::weak_ptr<PlayerItem> weak = weak_from_this();
+    std::weak_ptr<DecodedPlayerItem> weak = weak_from_this();
     RunLoop* loop = &loop_;
     decoder_ = std::make_unique<ItemDecoder>(
         url(), loop_,
@@ -244,7 +244,7 @@ void PlayerItem::startLoading() {
     decoder_->setClock(clock_);
 }
 
-void PlayerItem::handle(const DecoderEvent& event) {
+void DecodedPlayerItem::handle(const DecoderEvent& event) {
     switch (event.kind) {
         case DecoderEvent::Kind::Opened: {
             if (status_.get() != ItemStatus::Unknown) {
@@ -317,7 +317,7 @@ void PlayerItem::handle(const DecoderEvent& event) {
     }
 }
 
-void PlayerItem::refreshBuffer() {
+void DecodedPlayerItem::refreshBuffer() {
     if (!decoder_) {
         return;
     }
@@ -354,7 +354,7 @@ void PlayerItem::refreshBuffer() {
     }
 }
 
-void PlayerItem::notifyOwner(Change change) {
+void DecodedPlayerItem::notifyOwner(Change change) {
     if (owner_ != nullptr) {
         owner_->itemChanged(*this, change);
     }

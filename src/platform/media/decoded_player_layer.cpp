@@ -1,35 +1,39 @@
-#include "platform/media/player_layer.h"
-
-#include "platform/media/queue_player.h"
+#include "platform/media/decoded_player_layer.h"
 
 namespace kestio::platform::media {
 
-PlayerLayer::PlayerLayer(std::shared_ptr<QueuePlayer> player) {
+DecodedPlayerLayer::DecodedPlayerLayer(std::shared_ptr<QueuePlayer> player) {
     setPlayer(std::move(player));
 }
 
-PlayerLayer::~PlayerLayer() = default;
+DecodedPlayerLayer::~DecodedPlayerLayer() = default;
 
-void PlayerLayer::setPlayer(std::shared_ptr<QueuePlayer> player) {
+void DecodedPlayerLayer::setPlayer(std::shared_ptr<QueuePlayer> player) {
     subscription_.reset();
-    player_ = std::move(player);
-    if (!player_) {
+    const auto current = player;
+    player_.store(std::move(player));
+    if (!current) {
         update(false);
         return;
     }
     subscription_ =
-        player_->hasDisplayableFrame().subscribe([this](const bool& ready) { update(ready); });
-    update(player_->hasDisplayableFrame().get());
+        current->hasDisplayableFrame().subscribe([this](const bool& ready) { update(ready); });
+    update(current->hasDisplayableFrame().get());
 }
 
-void PlayerLayer::update(bool ready) {
+std::shared_ptr<QueuePlayer> DecodedPlayerLayer::player() const {
+    return player_.load();
+}
+
+void DecodedPlayerLayer::update(bool ready) {
     if (ready != ready_.get()) {
         ready_.set(ready);
     }
 }
 
-QImage PlayerLayer::frameAt(double runLoopTime) const {
-    return player_ ? player_->frameAt(runLoopTime) : QImage();
+QImage DecodedPlayerLayer::frameAt(double hostTime) const {
+    const auto player = player_.load();
+    return player ? player->frameAt(hostTime) : QImage();
 }
 
 }  // namespace kestio::platform::media

@@ -1,4 +1,4 @@
-#include "platform/media/player_looper.h"
+#include "platform/media/decoded_player_looper.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,8 +20,9 @@ int replicaCount(const std::optional<TimeRange>& range) {
 
 }  // namespace
 
-PlayerLooper::PlayerLooper(std::shared_ptr<QueuePlayer> player, const ItemPtr& templateItem,
-                           std::optional<TimeRange> range)
+DecodedPlayerLooper::DecodedPlayerLooper(std::shared_ptr<QueuePlayer> player,
+                                         const ItemPtr& templateItem,
+                                         std::optional<TimeRange> range)
     : player_(std::move(player)), restoreAction_(player_->actionAtItemEnd()) {
     if (range && std::isfinite(range->start) && std::isfinite(range->end())) {
         const double start = std::max(0.0, range->start);
@@ -51,11 +52,11 @@ PlayerLooper::PlayerLooper(std::shared_ptr<QueuePlayer> player, const ItemPtr& t
     player_->replaceAllItems(replicas_);
 }
 
-PlayerLooper::~PlayerLooper() {
+DecodedPlayerLooper::~DecodedPlayerLooper() {
     disableLooping();
 }
 
-void PlayerLooper::applyRange(const ItemPtr& replica) {
+void DecodedPlayerLooper::applyRange(const ItemPtr& replica) {
     if (!range_) {
         replica->setForwardPlaybackEndTime(MediaTime::invalid());
         return;
@@ -68,7 +69,7 @@ void PlayerLooper::applyRange(const ItemPtr& replica) {
     replica->seek(range_->start, 0.0, 0.0);
 }
 
-void PlayerLooper::disableLooping() {
+void DecodedPlayerLooper::disableLooping() {
     if (!looping_) {
         return;
     }
@@ -84,7 +85,7 @@ void PlayerLooper::disableLooping() {
     player_->setActionAtItemEnd(restoreAction_);
 }
 
-void PlayerLooper::replicaStatusChanged(const ItemPtr& replica, ItemStatus status) {
+void DecodedPlayerLooper::replicaStatusChanged(const ItemPtr& replica, ItemStatus status) {
     if (status == ItemStatus::Failed) {
         if (status_.get() != LooperStatus::Failed) {
             status_.set(LooperStatus::Failed);
@@ -120,7 +121,7 @@ void PlayerLooper::replicaStatusChanged(const ItemPtr& replica, ItemStatus statu
     }
 }
 
-void PlayerLooper::currentItemChanged(const ItemPtr& oldItem, const ItemPtr& /*newItem*/) {
+void DecodedPlayerLooper::currentItemChanged(const ItemPtr& oldItem, const ItemPtr& /*newItem*/) {
     if (!looping_ || !oldItem || oldItem != endedReplica_) {
         return;
     }

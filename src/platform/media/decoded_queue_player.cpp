@@ -1,4 +1,4 @@
-#include "platform/media/queue_player.h"
+#include "platform/media/decoded_queue_player.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,28 +12,30 @@ constexpr double kEpsilon = 1e-6;
 constexpr double kTickSeconds = 1.0 / 60.0;
 }  // namespace
 
-struct QueuePlayer::Periodic {
+struct DecodedQueuePlayer::Periodic {
     double interval = 0.05;
     std::function<void(double)> observer;
     TimerHandle timer;
     bool alive = true;
 };
 
-struct QueuePlayer::Boundary {
+struct DecodedQueuePlayer::Boundary {
     std::vector<double> times;
     std::function<void()> observer;
     TimerHandle timer;
     bool alive = true;
 };
 
-std::shared_ptr<QueuePlayer> QueuePlayer::make(RunLoop& loop) {
-    return std::make_shared<QueuePlayer>(Token{}, loop);
+std::shared_ptr<DecodedQueuePlayer> DecodedQueuePlayer::make(RunLoop& loop) {
+    return std::make_shared<DecodedQueuePlayer>(Token{}, loop);
 }
 
-QueuePlayer::QueuePlayer(Token, RunLoop& loop)
-    : loop_(loop), hostEnd_(std::numeric_limits<double>::infinity()) {}
+DecodedQueuePlayer::DecodedQueuePlayer(Token, RunLoop& loop)
+    : loop_(loop),
+      clock_(std::make_shared<HostClock>()),
+      hostEnd_(std::numeric_limits<double>::infinity()) {}
 
-QueuePlayer::~QueuePlayer() {
+DecodedQueuePlayer::~DecodedQueuePlayer() {
     endTimer_.cancel();
     tickTimer_.cancel();
     for (auto& periodic : periodic_) {
@@ -47,7 +49,7 @@ QueuePlayer::~QueuePlayer() {
     detachAll();
 }
 
-void QueuePlayer::detachAll() {
+void DecodedQueuePlayer::detachAll() {
     const double host = loop_.now();
     auto items = std::move(items_);
     items_.clear();
@@ -56,7 +58,8 @@ void QueuePlayer::detachAll() {
     }
 }
 
-bool QueuePlayer::insert(ItemPtr item, const ItemPtr& after) {
+bool DecodedQueuePlayer::insert(ItemPtr anyItem, const ItemPtr& after) {
+    auto item = std::dynamic_pointer_cast<DecodedPlayerItem>(anyItem);
     if (!item || item->owner_ != nullptr) {
         return false;
     }
@@ -76,13 +79,13 @@ bool QueuePlayer::insert(ItemPtr item, const ItemPtr& after) {
     return true;
 }
 
-void QueuePlayer::remove(const ItemPtr& item) {
+void DecodedQueuePlayer::remove(const ItemPtr& item) {
     auto found = std::find(items_.begin(), items_.end(), item);
     if (found == items_.end()) {
         return;
     }
     const bool wasCurrent = found == items_.begin();
-    ItemPtr removed = *found;
+    DecodedItemPtr removed = *found;
     items_.erase(found);
     removed->detach(loop_.now());
     if (wasCurrent) {
@@ -90,19 +93,20 @@ void QueuePlayer::remove(const ItemPtr& item) {
     }
 }
 
-void QueuePlayer::removeAllItems() {
+void DecodedQueuePlayer::removeAllItems() {
     if (items_.empty()) {
         return;
     }
-    ItemPtr old = items_.front();
+    DecodedItemPtr old = items_.front();
     detachAll();
     currentChanged(old, loop_.now(), false);
 }
 
-void QueuePlayer::replaceAllItems(std::vector<ItemPtr> items) {
-    ItemPtr old = current();
+void DecodedQueuePlayer::replaceAllItems(std::vector<ItemPtr> items) {
+    DecodedItemPtr old = items_.empty() ? nullptr : items_.front();
     detachAll();
-    for (auto& item : items) {
+    for (auto& anyItem : items) {
+        auto item = std::dynamic_pointer_cast<DecodedPlayerItem>(anyItem);
         if (item && item->owner_ == nullptr) {
             items_.push_back(item);
             item->attach(this);
@@ -111,25 +115,25 @@ void QueuePlayer::replaceAllItems(std::vector<ItemPtr> items) {
     currentChanged(old, loop_.now(), false);
 }
 
-void QueuePlayer::advanceToNextItem() {
+void DecodedQueuePlayer::advanceToNextItem() {
     if (items_.empty()) {
         return;
     }
-    ItemPtr old = items_.front();
+    DecodedItemPtr old = items_.front();
     items_.pop_front();
     old->detach(loop_.now());
     currentChanged(old, loop_.now(), false);
 }
 
-Subscription QueuePlayer::observeCurrentItem(
+Subscription DecodedQueuePlayer::observeCurrentItem(
     std::function<void(const ItemPtr& oldItem, const ItemPtr& newItem)> observer) {
     return currentItem_.subscribe([this, observer = std::move(observer)](const ItemPtr& item) {
         observer(previousItem_, item);
     });
 }
 
-void QueuePlayer::currentChanged(const ItemPtr& oldItem, double host, bool gapless) {
-    ItemPtr newItem = items_.empty() ? nullptr : items_.front();
+void DecodedQueuePlayer::currentChanged(const DecodedItemPtr& oldItem, double host, bool gapless) {
+    DecodedItemPtr newItem = items_.empty() ? nullptr : items_.front();
     if (newItem) {
         newItem->setClockRate(rateValue_, host);
     }
@@ -144,11 +148,19 @@ void QueuePlayer::currentChanged(const ItemPtr& oldItem, double host, bool gaple
     checkPrerolls();
 }
 
-void QueuePlayer::setRate(float rate) {
+void DecodedQueuePlayer::setClock(std::shared_ptr<const MediaClock> clock) {
+    clock_ = clock ? std::move(clock) : std::make_shared<HostClock>();
+}
+
+void DecodedQueuePlayer::setRate(float rate, double /*atClockTime*/) {
+    setRate(rate);
+}
+
+void DecodedQueuePlayer::setRate(float rate) {
     const float value = std::isfinite(rate) && rate > 0.0f ? rate : 0.0f;
     const bool changed = value != rateValue_;
     rateValue_ = value;
-    if (auto item = current()) {
+    if (auto item = front()) {
         item->setClockRate(value, loop_.now());
     }
     reschedule();
@@ -158,14 +170,14 @@ void QueuePlayer::setRate(float rate) {
     }
 }
 
-double QueuePlayer::currentTime() const {
-    auto item = current();
+double DecodedQueuePlayer::currentTime() const {
+    auto item = front();
     return item ? item->currentTime() : 0.0;
 }
 
-void QueuePlayer::seek(double time, double toleranceBefore, double toleranceAfter,
-                       std::function<void(bool)> completion) {
-    auto item = current();
+void DecodedQueuePlayer::seek(double time, double toleranceBefore, double toleranceAfter,
+                              std::function<void(bool)> completion) {
+    auto item = front();
     if (!item) {
         if (completion) {
             loop_.post([completion = std::move(completion)] { completion(false); });
@@ -175,16 +187,11 @@ void QueuePlayer::seek(double time, double toleranceBefore, double toleranceAfte
     item->seek(time, toleranceBefore, toleranceAfter, std::move(completion));
 }
 
-void QueuePlayer::seek(double time, std::function<void(bool)> completion) {
-    const double unlimited = std::numeric_limits<double>::infinity();
-    seek(time, unlimited, unlimited, std::move(completion));
-}
-
-void QueuePlayer::preroll(float /*rate*/, std::function<void(bool)> completion) {
+void DecodedQueuePlayer::preroll(float /*rate*/, std::function<void(bool)> completion) {
     if (!completion) {
         return;
     }
-    auto item = current();
+    auto item = front();
     if (!item) {
         loop_.post([completion = std::move(completion)] { completion(false); });
         return;
@@ -193,7 +200,7 @@ void QueuePlayer::preroll(float /*rate*/, std::function<void(bool)> completion) 
     checkPrerolls();
 }
 
-void QueuePlayer::cancelPendingPrerolls() {
+void DecodedQueuePlayer::cancelPendingPrerolls() {
     auto pending = std::move(prerolls_);
     prerolls_.clear();
     for (auto& preroll : pending) {
@@ -201,10 +208,10 @@ void QueuePlayer::cancelPendingPrerolls() {
     }
 }
 
-void QueuePlayer::checkPrerolls() {
+void DecodedQueuePlayer::checkPrerolls() {
     auto pending = std::move(prerolls_);
     prerolls_.clear();
-    const ItemPtr item = current();
+    const DecodedItemPtr item = front();
     for (auto& preroll : pending) {
         std::optional<bool> answer;
         if (preroll.item != item || preroll.item->statusValue() == ItemStatus::Failed) {
@@ -223,18 +230,18 @@ void QueuePlayer::checkPrerolls() {
     }
 }
 
-void QueuePlayer::setActionAtItemEnd(ActionAtItemEnd action) {
+void DecodedQueuePlayer::setActionAtItemEnd(ActionAtItemEnd action) {
     action_ = action;
 }
 
-Subscription QueuePlayer::addPeriodicTimeObserver(double interval,
-                                                  std::function<void(double)> observer) {
+Subscription DecodedQueuePlayer::addPeriodicTimeObserver(double interval,
+                                                         std::function<void(double)> observer) {
     auto periodic = std::make_shared<Periodic>();
     periodic->interval = std::isfinite(interval) && interval > 0.001 ? interval : 0.001;
     periodic->observer = std::move(observer);
     periodic_.push_back(periodic);
     restartPeriodic(periodic);
-    std::weak_ptr<QueuePlayer> weakSelf = weak_from_this();
+    std::weak_ptr<DecodedQueuePlayer> weakSelf = weak_from_this();
     std::weak_ptr<Periodic> weakPeriodic = periodic;
     return Subscription([weakSelf, weakPeriodic] {
         if (auto p = weakPeriodic.lock()) {
@@ -247,8 +254,8 @@ Subscription QueuePlayer::addPeriodicTimeObserver(double interval,
     });
 }
 
-Subscription QueuePlayer::addBoundaryTimeObserver(std::vector<double> times,
-                                                  std::function<void()> observer) {
+Subscription DecodedQueuePlayer::addBoundaryTimeObserver(std::vector<double> times,
+                                                         std::function<void()> observer) {
     auto boundary = std::make_shared<Boundary>();
     std::erase_if(times, [](double t) { return !std::isfinite(t); });
     std::sort(times.begin(), times.end());
@@ -256,7 +263,7 @@ Subscription QueuePlayer::addBoundaryTimeObserver(std::vector<double> times,
     boundary->observer = std::move(observer);
     boundaries_.push_back(boundary);
     scheduleBoundary(boundary, currentTime());
-    std::weak_ptr<QueuePlayer> weakSelf = weak_from_this();
+    std::weak_ptr<DecodedQueuePlayer> weakSelf = weak_from_this();
     std::weak_ptr<Boundary> weakBoundary = boundary;
     return Subscription([weakSelf, weakBoundary] {
         if (auto b = weakBoundary.lock()) {
@@ -270,13 +277,13 @@ Subscription QueuePlayer::addBoundaryTimeObserver(std::vector<double> times,
     });
 }
 
-void QueuePlayer::restartPeriodic(const std::shared_ptr<Periodic>& periodic) {
+void DecodedQueuePlayer::restartPeriodic(const std::shared_ptr<Periodic>& periodic) {
     periodic->timer.cancel();
-    auto item = current();
+    auto item = front();
     if (!periodic->alive || !item || item->effectiveRate() <= 0.0) {
         return;
     }
-    std::weak_ptr<QueuePlayer> weakSelf = weak_from_this();
+    std::weak_ptr<DecodedQueuePlayer> weakSelf = weak_from_this();
     std::weak_ptr<Periodic> weakPeriodic = periodic;
     periodic->timer =
         loop_.every(periodic->interval / item->effectiveRate(), [weakSelf, weakPeriodic] {
@@ -288,8 +295,8 @@ void QueuePlayer::restartPeriodic(const std::shared_ptr<Periodic>& periodic) {
         });
 }
 
-void QueuePlayer::postPeriodicCalls() {
-    std::weak_ptr<QueuePlayer> weakSelf = weak_from_this();
+void DecodedQueuePlayer::postPeriodicCalls() {
+    std::weak_ptr<DecodedQueuePlayer> weakSelf = weak_from_this();
     for (const auto& periodic : periodic_) {
         std::weak_ptr<Periodic> weakPeriodic = periodic;
         loop_.post([weakSelf, weakPeriodic] {
@@ -302,9 +309,9 @@ void QueuePlayer::postPeriodicCalls() {
     }
 }
 
-void QueuePlayer::scheduleBoundary(const std::shared_ptr<Boundary>& boundary, double after) {
+void DecodedQueuePlayer::scheduleBoundary(const std::shared_ptr<Boundary>& boundary, double after) {
     boundary->timer.cancel();
-    auto item = current();
+    auto item = front();
     if (!boundary->alive || !item || item->effectiveRate() <= 0.0) {
         return;
     }
@@ -316,7 +323,7 @@ void QueuePlayer::scheduleBoundary(const std::shared_ptr<Boundary>& boundary, do
     }
     const double time = *next;
     const double host = item->hostTimeOf(time);
-    std::weak_ptr<QueuePlayer> weakSelf = weak_from_this();
+    std::weak_ptr<DecodedQueuePlayer> weakSelf = weak_from_this();
     std::weak_ptr<Boundary> weakBoundary = boundary;
     boundary->timer =
         loop_.after(std::max(0.0, host - loop_.now()), [weakSelf, weakBoundary, time] {
@@ -332,7 +339,7 @@ void QueuePlayer::scheduleBoundary(const std::shared_ptr<Boundary>& boundary, do
         });
 }
 
-void QueuePlayer::reschedule() {
+void DecodedQueuePlayer::reschedule() {
     endTimer_.cancel();
     tickTimer_.cancel();
     hostEnd_ = std::numeric_limits<double>::infinity();
@@ -342,7 +349,7 @@ void QueuePlayer::reschedule() {
     for (auto& periodic : periodic_) {
         restartPeriodic(periodic);
     }
-    auto item = current();
+    auto item = front();
     if (!item || item->effectiveRate() <= 0.0) {
         return;
     }
@@ -351,11 +358,11 @@ void QueuePlayer::reschedule() {
     for (auto& boundary : boundaries_) {
         scheduleBoundary(boundary, t);
     }
-    std::weak_ptr<QueuePlayer> weakSelf = weak_from_this();
+    std::weak_ptr<DecodedQueuePlayer> weakSelf = weak_from_this();
     const double end = item->endTime();
     if (std::isfinite(end) && !item->endReported()) {
         hostEnd_ = item->hostTimeOf(end);
-        PlayerItem* raw = item.get();
+        DecodedPlayerItem* raw = item.get();
         const double hostEnd = hostEnd_;
         endTimer_ = loop_.after(std::max(0.0, hostEnd - loop_.now()), [weakSelf, raw, hostEnd] {
             if (auto self = weakSelf.lock()) {
@@ -370,14 +377,14 @@ void QueuePlayer::reschedule() {
     });
 }
 
-void QueuePlayer::reachedEnd(PlayerItem* ended, double host) {
-    ItemPtr item = current();
+void DecodedQueuePlayer::reachedEnd(DecodedPlayerItem* ended, double host) {
+    DecodedItemPtr item = items_.empty() ? nullptr : items_.front();
     if (item.get() != ended || item->endReported()) {
         return;
     }
     hostEnd_ = std::numeric_limits<double>::infinity();
     item->playedToEnd();
-    if (current() != item) {
+    if (front() != item) {
         return;  // an observer changed the queue
     }
     switch (action_) {
@@ -404,8 +411,8 @@ void QueuePlayer::reachedEnd(PlayerItem* ended, double host) {
     }
 }
 
-void QueuePlayer::tick() {
-    auto item = current();
+void DecodedQueuePlayer::tick() {
+    auto item = front();
     if (!item) {
         return;
     }
@@ -413,12 +420,12 @@ void QueuePlayer::tick() {
     item->refreshBuffer();
 }
 
-void QueuePlayer::itemChanged(PlayerItem& item, PlayerItem::Change change) {
-    if (current().get() != &item) {
+void DecodedQueuePlayer::itemChanged(DecodedPlayerItem& item, DecodedPlayerItem::Change change) {
+    if (front().get() != &item) {
         return;
     }
     switch (change) {
-        case PlayerItem::Change::SeekStarted:
+        case DecodedPlayerItem::Change::SeekStarted:
             for (auto& preroll : prerolls_) {
                 if (preroll.item.get() == &item) {
                     preroll.item = nullptr;  // answered false below
@@ -426,31 +433,31 @@ void QueuePlayer::itemChanged(PlayerItem& item, PlayerItem::Change change) {
             }
             reschedule();
             break;
-        case PlayerItem::Change::SeekLanded:
+        case DecodedPlayerItem::Change::SeekLanded:
             reschedule();
             postPeriodicCalls();
             break;
-        case PlayerItem::Change::Ready:
-        case PlayerItem::Change::Failed:
-        case PlayerItem::Change::EndMoved:
+        case DecodedPlayerItem::Change::Ready:
+        case DecodedPlayerItem::Change::Failed:
+        case DecodedPlayerItem::Change::EndMoved:
             reschedule();
             break;
-        case PlayerItem::Change::Buffer:
+        case DecodedPlayerItem::Change::Buffer:
             break;
     }
     updateDisplayable();
     checkPrerolls();
 }
 
-void QueuePlayer::updateDisplayable() {
-    auto item = current();
+void DecodedQueuePlayer::updateDisplayable() {
+    auto item = front();
     const bool displayable = item && item->hasDisplayableFrame();
     if (displayable != hasDisplayableFrame_.get()) {
         hasDisplayableFrame_.set(displayable);
     }
 }
 
-QImage QueuePlayer::frameAt(double runLoopTime) const {
+QImage DecodedQueuePlayer::frameAt(double runLoopTime) const {
     if (items_.empty()) {
         return {};
     }

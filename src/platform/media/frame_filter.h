@@ -5,9 +5,12 @@
 
 namespace kestio::platform::media {
 
-// A per-frame picture step (colour correction), run on the decode thread on every picture
-// before it is queued for display. It changes the picture in place and must keep its size.
-// It must not touch main-thread state: read settings through a value handed over safely.
-using FrameFilter = std::function<void(QImage& frame)>;
+// A picture step (colour correction) applied when a picture is composed for display: it takes
+// the decoded picture and returns the picture to show, of the same size. It is pure and
+// thread-safe: it may run on any thread (each output view composes on a thread of its own),
+// at the same time on several, and must not touch main-thread state. A filter is immutable:
+// new settings make a new filter (std::shared_ptr<const FrameFilter>), so the pointer
+// identifies the settings version, and a picture once filtered is kept per filter.
+using FrameFilter = std::function<QImage(const QImage& picture)>;
 
 }  // namespace kestio::platform::media

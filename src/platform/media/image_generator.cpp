@@ -58,15 +58,16 @@ Loaded<GeneratedImage> pictureAt(VideoDecoder& decoder, double seconds,
         return Result::failure("The picture cannot be converted");
     }
     if (settings.filter && *settings.filter) {
-        const QSize size = image.size();
+        QImage filtered;
         try {
-            (*settings.filter)(image);
+            filtered = (*settings.filter)(image);
         } catch (...) {
             return Result::failure("The frame filter failed");
         }
-        if (image.size() != size) {
+        if (filtered.size() != image.size()) {
             return Result::failure("The frame filter changed the picture size");
         }
+        image = std::move(filtered);
     }
     return GeneratedImage{std::move(image), bestTime};
 }

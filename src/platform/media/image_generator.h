@@ -44,7 +44,7 @@ class ImageGenerator {
         QSize maximumSize;
         double toleranceBefore = std::numeric_limits<double>::infinity();
         double toleranceAfter = std::numeric_limits<double>::infinity();
-        // Run on each picture before it is returned (as during playback).
+        // Applied to each picture before it is returned (as pictures are composed in playback).
         std::shared_ptr<const FrameFilter> filter;
     };
 

@@ -1,4 +1,4 @@
-#include "platform/media/asset.h"
+#include "platform/media/decoded_asset.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,7 @@ using testing::runUntil;
 
 // Loads everything about `path` and waits for the answer.
 Loaded<MediaInfo> probe(ManualRunLoop& loop, const std::filesystem::path& path) {
-    auto asset = Asset::make(loop, path);
+    auto asset = DecodedAsset::make(loop, path);
     std::optional<Loaded<MediaInfo>> answer;
     asset->loadInfo([&](const Loaded<MediaInfo>& info) { answer = info; });
     EXPECT_TRUE(runUntil(loop, [&] { return answer.has_value(); })) << path;
@@ -179,7 +179,7 @@ TEST(AssetProbe, CoverPicturesAreNotVideoTracks) {
 TEST(AssetProbe, EachLoadAnswersOnTheRunLoopAfterOneProbe) {
     ManualRunLoop loop;
     const auto& clip = mediaFixtures().video("mp4");
-    auto asset = Asset::make(loop, clip.path);
+    auto asset = DecodedAsset::make(loop, clip.path);
     int answers = 0;
     std::optional<double> duration;
     std::optional<std::size_t> videoTracks;
@@ -210,7 +210,7 @@ TEST(AssetProbe, FilesThatAreNotMediaFailEveryLoadWithAReason) {
     const auto broken = testing::makeBrokenFiles(folder, mediaFixtures().video("mp4").path);
     for (const auto& path :
          {broken.empty, broken.text, broken.noise, broken.truncated, folder / "missing.mov"}) {
-        auto asset = Asset::make(loop, path);
+        auto asset = DecodedAsset::make(loop, path);
         std::optional<Loaded<double>> duration;
         std::optional<Loaded<std::vector<TrackInfo>>> tracks;
         asset->loadDuration([&](const Loaded<double>& d) { duration = d; });
@@ -226,7 +226,7 @@ TEST(AssetProbe, DestroyingAnAssetWhileItProbesDropsTheAnswer) {
     ManualRunLoop loop;
     bool answered = false;
     {
-        auto asset = Asset::make(loop, mediaFixtures().video("mxf").path);
+        auto asset = DecodedAsset::make(loop, mediaFixtures().video("mxf").path);
         asset->loadInfo([&](const Loaded<MediaInfo>&) { answered = true; });
     }
     loop.runPending();

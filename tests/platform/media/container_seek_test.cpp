@@ -8,10 +8,10 @@
 #include <optional>
 #include <vector>
 
-#include "platform/media/asset.h"
+#include "platform/media/decoded_asset.h"
+#include "platform/media/decoded_player_layer.h"
+#include "platform/media/decoded_player_looper.h"
 #include "platform/media/image_generator.h"
-#include "platform/media/player_layer.h"
-#include "platform/media/player_looper.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "playback_test_support.h"
 #include "support/frame_number_strip.h"
@@ -72,7 +72,7 @@ TEST_P(ContainerSeek, TheImageGeneratorFindsExactFramesAnywhereInTheClip) {
 TEST_P(ContainerSeek, TheGeneratorWorkerAnswersSeeksInAnyOrderOnOneOpenFile) {
     const MediaFile& clip = fixture(GetParam());
     ManualRunLoop loop;
-    ImageGenerator generator(Asset::make(loop, clip.path));
+    ImageGenerator generator(DecodedAsset::make(loop, clip.path));
     generator.setRequestedTimeToleranceBefore(0.0);
     generator.setRequestedTimeToleranceAfter(0.0);
     const std::vector<int> frames = {firstFrameFrom(clip, 1.0), clip.frameCount - 1, 0,
@@ -93,7 +93,7 @@ TEST_P(ContainerSeek, AZeroToleranceSeekShowsTheFrameThatHoldsTheTime) {
     ManualRunLoop loop;
     auto [player, item] = testing::loadPlayer(loop, clip.path);
     ASSERT_EQ(item->statusValue(), ItemStatus::ReadyToPlay) << item->error();
-    PlayerLayer layer(player);
+    DecodedPlayerLayer layer(player);
     const double lastFrame = frameTime(clip, clip.frameCount - 1);
     const double halfFrame = 0.5 * frameTime(clip, 1);
     for (double t : {1.0, 0.0, 0.5, lastFrame, lastFrame + halfFrame, 0.5, 1.0 + halfFrame}) {
@@ -110,12 +110,12 @@ TEST_P(ContainerSeek, AZeroToleranceSeekShowsTheFrameThatHoldsTheTime) {
 TEST_P(ContainerSeek, AnItemWithAnInPointStartsOnIt) {
     const MediaFile& clip = fixture(GetParam());
     ManualRunLoop loop;
-    auto item = PlayerItem::make(Asset::make(loop, clip.path));
+    auto item = DecodedPlayerItem::make(DecodedAsset::make(loop, clip.path));
     std::optional<bool> finished;
     item->seek(1.0, 0.0, 0.0, [&](bool f) { finished = f; });
-    auto player = QueuePlayer::make(loop);
+    auto player = DecodedQueuePlayer::make(loop);
     player->insert(item);
-    PlayerLayer layer(player);
+    DecodedPlayerLayer layer(player);
     ASSERT_TRUE(testing::runUntil(loop, [&] { return finished.has_value(); }));
     EXPECT_EQ(finished, true);
     EXPECT_EQ(item->statusValue(), ItemStatus::ReadyToPlay);
@@ -144,10 +144,10 @@ TEST(ContainerSeekLoop, ARangeOfATransportStreamLoopsWithExactSeams) {
     constexpr int kTicksPerPass = 2 * (kEnd - kFirst);
 
     ManualRunLoop loop;
-    auto player = QueuePlayer::make(loop);
-    PlayerLayer layer(player);
-    PlayerLooper looper(player, PlayerItem::make(Asset::make(loop, clip.path)),
-                        TimeRange::fromTo(frameTime(clip, kFirst), frameTime(clip, kEnd)));
+    auto player = DecodedQueuePlayer::make(loop);
+    DecodedPlayerLayer layer(player);
+    DecodedPlayerLooper looper(player, DecodedPlayerItem::make(DecodedAsset::make(loop, clip.path)),
+                               TimeRange::fromTo(frameTime(clip, kFirst), frameTime(clip, kEnd)));
     ASSERT_TRUE(testing::runUntil(loop, [&] { return layer.readyForDisplay(); }));
     EXPECT_EQ(readFrameNumber(layer.frameAt(loop.now())), kFirst);
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/media/asset.h"
+#include "platform/media/decoded_asset.h"
 #include "platform/media/media_file.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "playback_test_support.h"
@@ -158,11 +158,14 @@ TEST(ImageGenerator, ABlockingCopyStopsWhenItsControlIsCancelledFromAnotherThrea
 
 TEST(ImageGenerator, RequestsAreAnsweredOnTheRunLoopWithTheSettingsOfTheirTime) {
     ManualRunLoop loop;
-    ImageGenerator generator(Asset::make(loop, clip30()));
+    ImageGenerator generator(DecodedAsset::make(loop, clip30()));
     generator.setRequestedTimeToleranceBefore(0.0);
     generator.setRequestedTimeToleranceAfter(0.5);
-    generator.setFrameFilter(
-        [](QImage& image) { image.setPixel(0, image.height() - 1, 0xff00ff00); });
+    generator.setFrameFilter([](const QImage& picture) {
+        QImage image = picture;
+        image.setPixel(0, image.height() - 1, 0xff00ff00);
+        return image;
+    });
     std::vector<std::pair<int, QSize>> answers;
     auto record = [&](const Loaded<GeneratedImage>& result) {
         ASSERT_TRUE(result.ok()) << result.error();
@@ -182,7 +185,7 @@ TEST(ImageGenerator, CancelledAndDestroyedRequestsEndCleanly) {
     ManualRunLoop loop;
     std::vector<std::string> errors;
     {
-        ImageGenerator generator(Asset::make(loop, clip30()));
+        ImageGenerator generator(DecodedAsset::make(loop, clip30()));
         for (int i = 0; i < 20; ++i) {
             generator.generateImage(i * 0.1, [&](const Loaded<GeneratedImage>& result) {
                 errors.push_back(result.ok() ? "" : result.error());

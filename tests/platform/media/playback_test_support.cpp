@@ -40,7 +40,7 @@ double endOf(const PlayerItem& item) {
     return end;
 }
 
-bool decodedThrough(const PlayerItem& item, double itemTime) {
+bool decodedThrough(const DecodedPlayerItem& item, double itemTime) {
     if (item.statusValue() == ItemStatus::Failed) {
         return true;
     }
@@ -58,7 +58,7 @@ bool decodedThrough(const PlayerItem& item, double itemTime) {
 
 }  // namespace
 
-bool waitForDecoded(ManualRunLoop& loop, PlayerItem& item, double itemTime) {
+bool waitForDecoded(ManualRunLoop& loop, DecodedPlayerItem& item, double itemTime) {
     return runUntil(loop, [&] { return decodedThrough(item, itemTime); });
 }
 
@@ -67,14 +67,14 @@ void advanceDecoded(ManualRunLoop& loop, QueuePlayer& player, double seconds) {
     constexpr double kStep = 1.0 / 60.0;
     while (seconds > 0.0) {
         const double step = std::min(seconds, kStep);
-        if (auto item = player.current()) {
+        if (auto item = std::dynamic_pointer_cast<DecodedPlayerItem>(player.current())) {
             const double rate = player.rateValue();
             const double target = item->currentTime() + rate * step;
             ASSERT_TRUE(waitForDecoded(loop, *item, target)) << "decoding did not keep up";
             const auto queue = player.items();
             const double end = endOf(*item);
             if (queue.size() >= 2 && std::isfinite(end) && target >= end - 1e-9) {
-                auto& next = *queue[1];
+                auto& next = dynamic_cast<DecodedPlayerItem&>(*queue[1]);
                 ASSERT_TRUE(waitForDecoded(loop, next, next.currentTime() + rate * step))
                     << "the next item is not decoded";
             }
@@ -86,8 +86,8 @@ void advanceDecoded(ManualRunLoop& loop, QueuePlayer& player, double seconds) {
 
 LoadedPlayer loadPlayer(ManualRunLoop& loop, const std::filesystem::path& path) {
     LoadedPlayer loaded;
-    loaded.player = QueuePlayer::make(loop);
-    loaded.item = PlayerItem::make(Asset::make(loop, path));
+    loaded.player = DecodedQueuePlayer::make(loop);
+    loaded.item = DecodedPlayerItem::make(DecodedAsset::make(loop, path));
     loaded.player->insert(loaded.item);
     EXPECT_TRUE(waitForStatus(loop, *loaded.item)) << path;
     return loaded;

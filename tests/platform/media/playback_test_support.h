@@ -7,9 +7,9 @@
 #include <functional>
 #include <memory>
 
-#include "platform/media/asset.h"
-#include "platform/media/player_item.h"
-#include "platform/media/queue_player.h"
+#include "platform/media/decoded_asset.h"
+#include "platform/media/decoded_player_item.h"
+#include "platform/media/decoded_queue_player.h"
 #include "platform/runloop/manual_run_loop.h"
 
 namespace kestio::platform::media::testing {
@@ -21,7 +21,7 @@ bool runUntil(ManualRunLoop& loop, const std::function<bool()>& done, double wal
 bool waitForStatus(ManualRunLoop& loop, PlayerItem& item);
 
 // Runs posted work until the item has decoded its pictures through `itemTime` (or to its end).
-bool waitForDecoded(ManualRunLoop& loop, PlayerItem& item, double itemTime);
+bool waitForDecoded(ManualRunLoop& loop, DecodedPlayerItem& item, double itemTime);
 
 // Moves the clock by `seconds`, in steps of at most a display tick, each taken once the
 // player's current item (and the next queued one, when the current one ends within the step)
@@ -30,8 +30,8 @@ void advanceDecoded(ManualRunLoop& loop, QueuePlayer& player, double seconds);
 
 // A player with one item for `path`, ready (or failed) and paused at its start.
 struct LoadedPlayer {
-    std::shared_ptr<QueuePlayer> player;
-    std::shared_ptr<PlayerItem> item;
+    std::shared_ptr<DecodedQueuePlayer> player;
+    std::shared_ptr<DecodedPlayerItem> item;
 };
 LoadedPlayer loadPlayer(ManualRunLoop& loop, const std::filesystem::path& path);
 

@@ -1,4 +1,4 @@
-#include "platform/media/player_item.h"
+#include "platform/media/decoded_player_item.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/media/asset.h"
-#include "platform/media/player_layer.h"
-#include "platform/media/queue_player.h"
+#include "platform/media/decoded_asset.h"
+#include "platform/media/decoded_player_layer.h"
+#include "platform/media/decoded_queue_player.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "playback_test_support.h"
 #include "support/frame_number_strip.h"
@@ -37,7 +37,7 @@ TEST_P(PlaybackAtRate, ShowsEveryFrameInOrderAtItsPresentationTime) {
     ManualRunLoop loop(100.0);
     auto [player, item] = loadPlayer(loop, clip.path);
     ASSERT_EQ(item->statusValue(), ItemStatus::ReadyToPlay) << item->error();
-    PlayerLayer layer(player);
+    DecodedPlayerLayer layer(player);
     player->play();
     const double start = loop.now();
     const double frame = frameTime(clip, 1);
@@ -77,7 +77,7 @@ TEST(PlayerItemSeek, ZeroToleranceLandsOnTheFrameThatHoldsTheTime) {
     const auto& clip = mediaFixtures().rateClip({30000, 1001});
     ManualRunLoop loop;
     auto [player, item] = loadPlayer(loop, clip.path);
-    PlayerLayer layer(player);
+    DecodedPlayerLayer layer(player);
     const double frame = frameTime(clip, 1);
     // Forward and backward, on frame boundaries and between them, the last frame included.
     for (int n : {37, 3, 59, 0, 22, 58, 1}) {
@@ -95,7 +95,7 @@ TEST(PlayerItemSeek, ToleranceLetsTheSeekLandOnAKeyFrameInsideTheWindow) {
     const auto& clip = mediaFixtures().rateClip({30000, 1001});
     ManualRunLoop loop;
     auto [player, item] = loadPlayer(loop, clip.path);
-    PlayerLayer layer(player);
+    DecodedPlayerLayer layer(player);
     ASSERT_TRUE(seekAndWait(loop, *player, 1.0, 0.0, 0.0));
 
     ASSERT_TRUE(seekAndWait(loop, *player, 0.4, 0.5, 0.0));
@@ -112,7 +112,7 @@ TEST(PlayerItemSeek, ASupersededSeekCompletesUnfinishedAndTheLastOneWins) {
     const auto& clip = mediaFixtures().rateClip({30, 1});
     ManualRunLoop loop;
     auto [player, item] = loadPlayer(loop, clip.path);
-    PlayerLayer layer(player);
+    DecodedPlayerLayer layer(player);
     std::vector<std::pair<int, bool>> completions;
     player->seek(1.0, 0.0, 0.0, [&](bool f) { completions.emplace_back(1, f); });
     player->seek(0.5, 0.0, 0.0, [&](bool f) { completions.emplace_back(2, f); });
@@ -127,7 +127,7 @@ TEST(PlayerItemSeek, PlaybackContinuesFromTheLandingTime) {
     const auto& clip = mediaFixtures().rateClip({30, 1});
     ManualRunLoop loop;
     auto [player, item] = loadPlayer(loop, clip.path);
-    PlayerLayer layer(player);
+    DecodedPlayerLayer layer(player);
     player->play();
     advanceDecoded(loop, *player, 0.2);
     std::optional<bool> finished;
@@ -161,8 +161,8 @@ TEST(PlayerItemSeek, RemovingTheItemCompletesItsSeekUnfinished) {
 TEST(PlayerItem, ReportsSizeDurationAndStatusOnceReady) {
     const auto& clip = mediaFixtures().rateClip({24, 1});
     ManualRunLoop loop;
-    auto player = QueuePlayer::make(loop);
-    auto item = PlayerItem::make(Asset::make(loop, clip.path));
+    auto player = DecodedQueuePlayer::make(loop);
+    auto item = DecodedPlayerItem::make(DecodedAsset::make(loop, clip.path));
     std::vector<ItemStatus> statuses;
     auto watch = item->status().subscribe([&](const ItemStatus& s) { statuses.push_back(s); });
     EXPECT_EQ(item->presentationSize(), QSize(0, 0));
@@ -181,7 +181,7 @@ TEST(PlayerItem, RotatedClipsArePresentedUpright) {
     auto [player, item] = loadPlayer(loop, mediaFixtures().rotatedClip.path);
     ASSERT_EQ(item->statusValue(), ItemStatus::ReadyToPlay);
     EXPECT_EQ(item->presentationSize(), QSize(180, 320));
-    PlayerLayer layer(player);
+    DecodedPlayerLayer layer(player);
     const QImage picture = layer.frameAt(loop.now());
     EXPECT_EQ(picture.size(), QSize(180, 320));
     EXPECT_EQ(picture.format(), QImage::Format_ARGB32_Premultiplied);
@@ -200,7 +200,7 @@ TEST(PlayerItem, EveryFileThatIsNotMediaFailsWithAReason) {
     }
     for (const auto& path : files) {
         auto [player, item] = loadPlayer(loop, path);
-        PlayerLayer layer(player);
+        DecodedPlayerLayer layer(player);
         EXPECT_EQ(item->statusValue(), ItemStatus::Failed) << path;
         EXPECT_FALSE(item->error().empty()) << path;
         EXPECT_FALSE(layer.readyForDisplay()) << path;
@@ -220,21 +220,23 @@ TEST(PlayerItem, TheFrameFilterRunsOnTheDecodeThreadOnEveryPicture) {
     const auto mainThread = std::this_thread::get_id();
     std::atomic<int> filtered{0};
     std::atomic<bool> onMainThread{false};
-    auto item = PlayerItem::make(Asset::make(loop, clip.path));
-    item->setFrameFilter([&](QImage& picture) {
+    auto item = DecodedPlayerItem::make(DecodedAsset::make(loop, clip.path));
+    item->setFrameFilter(std::make_shared<const FrameFilter>([&](const QImage& decoded) {
         if (std::this_thread::get_id() == mainThread) {
             onMainThread = true;
         }
         ++filtered;
         // Grey out the lower half, leaving the frame number strip at the top readable.
+        QImage picture = decoded;
         for (int y = picture.height() / 2; y < picture.height(); ++y) {
             auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
             std::fill(line, line + picture.width(), qRgb(128, 128, 128));
         }
-    });
-    auto player = QueuePlayer::make(loop);
+        return picture;
+    }));
+    auto player = DecodedQueuePlayer::make(loop);
     player->insert(item);
-    PlayerLayer layer(player);
+    DecodedPlayerLayer layer(player);
     ASSERT_TRUE(testing::waitForStatus(loop, *item));
     player->play();
     const double start = loop.now();
@@ -260,8 +262,8 @@ TEST(PlayerItem, DestroyingPlayersWhileTheyDecodeIsClean) {
     for (int round = 0; round < 3; ++round) {
         std::vector<std::shared_ptr<QueuePlayer>> players;
         for (const auto& clip : fixtures.rateClips) {
-            auto player = QueuePlayer::make(loop);
-            player->insert(PlayerItem::make(Asset::make(loop, clip.path)));
+            auto player = DecodedQueuePlayer::make(loop);
+            player->insert(DecodedPlayerItem::make(DecodedAsset::make(loop, clip.path)));
             player->play();
             players.push_back(player);
         }

@@ -1,12 +1,12 @@
-#include "platform/media/player_looper.h"
+#include "platform/media/decoded_player_looper.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
-#include "platform/media/asset.h"
-#include "platform/media/player_layer.h"
+#include "platform/media/decoded_asset.h"
+#include "platform/media/decoded_player_layer.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "playback_test_support.h"
 #include "support/frame_number_strip.h"
@@ -29,16 +29,16 @@ const kestio::test::MediaFile& clip30() {
 
 struct LoopRig {
     ManualRunLoop loop;
-    std::shared_ptr<QueuePlayer> player = QueuePlayer::make(loop);
-    PlayerLayer layer{player};
+    std::shared_ptr<QueuePlayer> player = DecodedQueuePlayer::make(loop);
+    DecodedPlayerLayer layer{player};
     std::vector<std::pair<QueuePlayer::ItemPtr, QueuePlayer::ItemPtr>> changes;
     Subscription watch =
         player->observeCurrentItem([this](const auto& oldItem, const auto& newItem) {
             changes.emplace_back(oldItem, newItem);
         });
 
-    std::shared_ptr<PlayerItem> templateItem(const std::filesystem::path& path) {
-        return PlayerItem::make(Asset::make(loop, path));
+    std::shared_ptr<DecodedPlayerItem> templateItem(const std::filesystem::path& path) {
+        return DecodedPlayerItem::make(DecodedAsset::make(loop, path));
     }
 
     // Plays from now, showing each display tick half a tick after it falls due (so never on
@@ -71,7 +71,7 @@ std::vector<int> expectedTicks(int first, int end, int ticks) {
 TEST(PlayerLooper, ARangeRepeatsFrameExactlyForFivePasses) {
     LoopRig rig;
     rig.player->setActionAtItemEnd(ActionAtItemEnd::Pause);
-    PlayerLooper looper(
+    DecodedPlayerLooper looper(
         rig.player, rig.templateItem(clip30().path),
         TimeRange::fromTo(MediaTime::seconds(10 / kFps), MediaTime::seconds(40 / kFps)));
     ASSERT_EQ(looper.loopingPlayerItems().size(), 3u);
@@ -100,8 +100,8 @@ TEST(PlayerLooper, ARangeRepeatsFrameExactlyForFivePasses) {
 TEST(PlayerLooper, AShortRangeGetsMoreReplicasAndStaysGapless) {
     LoopRig rig;
     // Three frames: 15, 16, 17.
-    PlayerLooper looper(rig.player, rig.templateItem(clip30().path),
-                        TimeRange::fromTo(15 / kFps, 18 / kFps));
+    DecodedPlayerLooper looper(rig.player, rig.templateItem(clip30().path),
+                               TimeRange::fromTo(15 / kFps, 18 / kFps));
     EXPECT_GT(looper.loopingPlayerItems().size(), 3u);
     ASSERT_TRUE(runUntil(rig.loop, [&] { return rig.layer.readyForDisplay(); }));
     const auto shown = rig.play(60);
@@ -110,7 +110,7 @@ TEST(PlayerLooper, AShortRangeGetsMoreReplicasAndStaysGapless) {
 
 TEST(PlayerLooper, TheWholeItemLoopsWhenNoRangeIsGiven) {
     LoopRig rig;
-    PlayerLooper looper(rig.player, rig.templateItem(clip30().path));
+    DecodedPlayerLooper looper(rig.player, rig.templateItem(clip30().path));
     ASSERT_TRUE(runUntil(rig.loop, [&] { return rig.layer.readyForDisplay(); }));
     const double duration = rig.player->current()->duration();
     const auto shown = rig.play(300);
@@ -125,8 +125,8 @@ TEST(PlayerLooper, TheWholeItemLoopsWhenNoRangeIsGiven) {
 TEST(PlayerLooper, DisablingLetsTheCurrentPassFinishThenRestoresTheEndAction) {
     LoopRig rig;
     rig.player->setActionAtItemEnd(ActionAtItemEnd::Pause);
-    PlayerLooper looper(rig.player, rig.templateItem(clip30().path),
-                        TimeRange::fromTo(10 / kFps, 40 / kFps));
+    DecodedPlayerLooper looper(rig.player, rig.templateItem(clip30().path),
+                               TimeRange::fromTo(10 / kFps, 40 / kFps));
     ASSERT_TRUE(runUntil(rig.loop, [&] { return rig.layer.readyForDisplay(); }));
     auto shown = rig.play(90);  // one pass and a half
     EXPECT_EQ(shown, expectedTicks(10, 40, 90));
@@ -150,7 +150,7 @@ TEST(PlayerLooper, RangesBeyondTheItemAreClampedOnceItsDurationIsKnown) {
     LoopRig rig;
     const auto templateItem = rig.templateItem(clip30().path);
     {
-        PlayerLooper looper(rig.player, templateItem, TimeRange::fromTo(1.5, 9.0));
+        DecodedPlayerLooper looper(rig.player, templateItem, TimeRange::fromTo(1.5, 9.0));
         ASSERT_TRUE(testing::waitForStatus(rig.loop, *looper.loopingPlayerItems()[0]));
         const double duration = looper.loopingPlayerItems()[0]->duration();
         ASSERT_TRUE(looper.range().has_value());
@@ -158,7 +158,7 @@ TEST(PlayerLooper, RangesBeyondTheItemAreClampedOnceItsDurationIsKnown) {
         EXPECT_DOUBLE_EQ(looper.range()->end(), duration);
     }
     {
-        PlayerLooper looper(rig.player, templateItem, TimeRange::fromTo(1.0, 0.5));
+        DecodedPlayerLooper looper(rig.player, templateItem, TimeRange::fromTo(1.0, 0.5));
         ASSERT_TRUE(testing::waitForStatus(rig.loop, *looper.loopingPlayerItems()[0]));
         EXPECT_DOUBLE_EQ(looper.range()->start, 1.0);
         EXPECT_DOUBLE_EQ(looper.range()->end(), looper.loopingPlayerItems()[0]->duration());
@@ -171,7 +171,8 @@ TEST(PlayerLooper, AnUnplayableTemplateFails) {
     LoopRig rig;
     const auto folder = std::filesystem::path(KESTIO_FIXTURE_DIR) / "media-tests" / "broken";
     const auto broken = testing::makeBrokenFiles(folder, clip30().path);
-    PlayerLooper looper(rig.player, rig.templateItem(broken.noise), TimeRange::fromTo(0.0, 1.0));
+    DecodedPlayerLooper looper(rig.player, rig.templateItem(broken.noise),
+                               TimeRange::fromTo(0.0, 1.0));
     ASSERT_TRUE(runUntil(rig.loop, [&] { return looper.statusValue() != LooperStatus::Unknown; }));
     EXPECT_EQ(looper.statusValue(), LooperStatus::Failed);
     rig.player->play();

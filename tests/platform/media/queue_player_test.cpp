@@ -1,4 +1,4 @@
-#include "platform/media/queue_player.h"
+#include "platform/media/decoded_queue_player.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <optional>
 #include <vector>
 
-#include "platform/media/asset.h"
-#include "platform/media/player_layer.h"
+#include "platform/media/decoded_asset.h"
+#include "platform/media/decoded_player_layer.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "playback_test_support.h"
 #include "support/frame_number_strip.h"
@@ -32,7 +32,7 @@ const kestio::test::MediaFile& clip30() {
 TEST(QueuePlayerEnd, PauseAtTheEndKeepsTheLastFrameAndNotifiesOnce) {
     ManualRunLoop loop;
     auto [player, item] = loadPlayer(loop, clip30().path);
-    PlayerLayer layer(player);
+    DecodedPlayerLayer layer(player);
     player->setActionAtItemEnd(ActionAtItemEnd::Pause);
     int endings = 0;
     auto onEnd = item->onDidPlayToEnd([&] { ++endings; });
@@ -72,7 +72,7 @@ TEST(QueuePlayerEnd, PauseAtTheEndKeepsTheLastFrameAndNotifiesOnce) {
 TEST(QueuePlayerEnd, ActionNoneStaysAtTheEndWithTheRateKept) {
     ManualRunLoop loop;
     auto [player, item] = loadPlayer(loop, clip30().path);
-    PlayerLayer layer(player);
+    DecodedPlayerLayer layer(player);
     player->setActionAtItemEnd(ActionAtItemEnd::None);
     int endings = 0;
     auto onEnd = item->onDidPlayToEnd([&] { ++endings; });
@@ -90,9 +90,9 @@ TEST(QueuePlayerEnd, ActionNoneStaysAtTheEndWithTheRateKept) {
 TEST(QueuePlayerAdvance, TheNextItemFollowsTheLastFrameWithoutAGap) {
     ManualRunLoop loop;
     const auto& first = clip30();
-    auto player = QueuePlayer::make(loop);
-    auto a = PlayerItem::make(Asset::make(loop, first.path));
-    auto b = PlayerItem::make(Asset::make(loop, first.path));
+    auto player = DecodedQueuePlayer::make(loop);
+    auto a = DecodedPlayerItem::make(DecodedAsset::make(loop, first.path));
+    auto b = DecodedPlayerItem::make(DecodedAsset::make(loop, first.path));
     a->setForwardPlaybackEndTime(20.0 / 30.0);  // frames 0..19
     ASSERT_TRUE(player->insert(a));
     ASSERT_TRUE(player->insert(b));
@@ -101,7 +101,7 @@ TEST(QueuePlayerAdvance, TheNextItemFollowsTheLastFrameWithoutAGap) {
     std::vector<std::pair<QueuePlayer::ItemPtr, QueuePlayer::ItemPtr>> changes;
     auto watch = player->observeCurrentItem(
         [&](const auto& oldItem, const auto& newItem) { changes.emplace_back(oldItem, newItem); });
-    PlayerLayer layer(player);
+    DecodedPlayerLayer layer(player);
     ASSERT_TRUE(testing::waitForStatus(loop, *a));
     ASSERT_TRUE(testing::waitForStatus(loop, *b));
     player->play();
@@ -127,7 +127,7 @@ TEST(QueuePlayerAdvance, TheNextItemFollowsTheLastFrameWithoutAGap) {
 TEST(QueuePlayerRate, DoubleRateRunsTheClockTwiceAsFast) {
     ManualRunLoop loop;
     auto [player, item] = loadPlayer(loop, clip30().path);
-    PlayerLayer layer(player);
+    DecodedPlayerLayer layer(player);
     player->setRate(2.0f);
     const double start = loop.now();
     for (int n = 0; n < 58; n += 2) {
@@ -214,13 +214,13 @@ TEST(QueuePlayerObservers, BoundaryObserverFiresWhenPlaybackCrossesNotOnSeeks) {
 
 TEST(QueuePlayerLayers, AllLayersShowTheSamePictureAndReadinessFollowsTheItem) {
     ManualRunLoop loop;
-    auto player = QueuePlayer::make(loop);
-    PlayerLayer surface(player);
-    PlayerLayer mirror(player);
+    auto player = DecodedQueuePlayer::make(loop);
+    DecodedPlayerLayer surface(player);
+    DecodedPlayerLayer mirror(player);
     std::vector<bool> changes;
     auto watch =
         surface.isReadyForDisplay().subscribe([&](const bool& r) { changes.push_back(r); });
-    auto item = PlayerItem::make(Asset::make(loop, clip30().path));
+    auto item = DecodedPlayerItem::make(DecodedAsset::make(loop, clip30().path));
     player->insert(item);
     EXPECT_FALSE(surface.readyForDisplay());
     ASSERT_TRUE(runUntil(loop, [&] { return surface.readyForDisplay(); }));
@@ -237,7 +237,7 @@ TEST(QueuePlayerLayers, AllLayersShowTheSamePictureAndReadinessFollowsTheItem) {
     EXPECT_TRUE(surface.frameAt(loop.now()).isNull());
     EXPECT_EQ(changes, (std::vector<bool>{true, false}));
 
-    PlayerLayer late(player);
+    DecodedPlayerLayer late(player);
     EXPECT_FALSE(late.readyForDisplay());
     late.setPlayer(nullptr);
     EXPECT_TRUE(late.frameAt(loop.now()).isNull());
@@ -245,13 +245,13 @@ TEST(QueuePlayerLayers, AllLayersShowTheSamePictureAndReadinessFollowsTheItem) {
 
 TEST(QueuePlayerPreroll, CompletesOnceTheItemIsDecodedAheadOrFailsWhenReplaced) {
     ManualRunLoop loop;
-    auto player = QueuePlayer::make(loop);
+    auto player = DecodedQueuePlayer::make(loop);
     std::optional<bool> withoutItem;
     player->preroll(1.0f, [&](bool f) { withoutItem = f; });
     loop.runPending();
     EXPECT_EQ(withoutItem, false);
 
-    auto item = PlayerItem::make(Asset::make(loop, clip30().path));
+    auto item = DecodedPlayerItem::make(DecodedAsset::make(loop, clip30().path));
     player->insert(item);
     std::optional<bool> prerolled;
     player->preroll(1.0f, [&](bool f) { prerolled = f; });
@@ -260,26 +260,26 @@ TEST(QueuePlayerPreroll, CompletesOnceTheItemIsDecodedAheadOrFailsWhenReplaced) 
     EXPECT_TRUE(item->likelyToKeepUp());
 
     // Asked while the next item is still loading, then replaced.
-    player->replaceAllItems({PlayerItem::make(Asset::make(loop, clip30().path))});
+    player->replaceAllItems({DecodedPlayerItem::make(DecodedAsset::make(loop, clip30().path))});
     std::optional<bool> replaced;
     player->preroll(1.0f, [&](bool f) { replaced = f; });
-    player->replaceAllItems({PlayerItem::make(Asset::make(loop, clip30().path))});
+    player->replaceAllItems({DecodedPlayerItem::make(DecodedAsset::make(loop, clip30().path))});
     ASSERT_TRUE(runUntil(loop, [&] { return replaced.has_value(); }));
     EXPECT_EQ(replaced, false);
 }
 
 TEST(QueuePlayerQueue, InsertAfterRemoveAndAdvance) {
     ManualRunLoop loop;
-    auto player = QueuePlayer::make(loop);
-    auto asset = Asset::make(loop, clip30().path);
-    auto a = PlayerItem::make(asset);
-    auto b = PlayerItem::make(asset);
-    auto c = PlayerItem::make(asset);
+    auto player = DecodedQueuePlayer::make(loop);
+    auto asset = DecodedAsset::make(loop, clip30().path);
+    auto a = DecodedPlayerItem::make(asset);
+    auto b = DecodedPlayerItem::make(asset);
+    auto c = DecodedPlayerItem::make(asset);
     player->insert(a);
     player->insert(c);
     player->insert(b, a);
     EXPECT_EQ(player->items(), (std::vector<QueuePlayer::ItemPtr>{a, b, c}));
-    auto other = QueuePlayer::make(loop);
+    auto other = DecodedQueuePlayer::make(loop);
     EXPECT_FALSE(other->insert(b)) << "an item belongs to one player";
     player->remove(b);
     EXPECT_TRUE(other->insert(b));

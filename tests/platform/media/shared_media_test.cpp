@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/media/asset.h"
 #include "platform/media/asset_reader.h"
+#include "platform/media/decoded_asset.h"
+#include "platform/media/decoded_player_layer.h"
 #include "platform/media/image_generator.h"
-#include "platform/media/player_layer.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "playback_test_support.h"
 
@@ -47,7 +47,7 @@ struct Outcome {
 Outcome playThrough(ManualRunLoop& loop, const fs::path& path) {
     Outcome outcome;
     auto [player, item] = testing::loadPlayer(loop, path);
-    PlayerLayer layer(player);
+    DecodedPlayerLayer layer(player);
     outcome.status = item->statusValue();
     if (outcome.status != ItemStatus::ReadyToPlay) {
         EXPECT_FALSE(item->error().empty());
@@ -88,7 +88,7 @@ TEST(SharedMedia, EveryPublicFilePlaysOrFailsCleanly) {
     for (const auto& path : files) {
         SCOPED_TRACE(path.filename().string());
         // The probe answers, one way or the other.
-        auto asset = Asset::make(loop, path);
+        auto asset = DecodedAsset::make(loop, path);
         std::optional<bool> probed;
         asset->loadInfo([&](const Loaded<MediaInfo>& info) {
             probed = info.ok();
