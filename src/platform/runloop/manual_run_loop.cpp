@@ -63,6 +63,7 @@ int ManualRunLoop::advance(double seconds) {
         Item item;
         {
             std::lock_guard lock(mutex_);
+            target = std::max(target, now_);
             if (items_.empty() || items_.front().due > target) {
                 now_ = target;
                 break;
@@ -75,9 +76,10 @@ int ManualRunLoop::advance(double seconds) {
             }
             now_ = std::max(now_, item.due);
             if (item.interval > 0.0) {
-                // Reschedule before running, so a cancel from inside the callback wins.
-                pushLocked(Item{item.due + item.interval, nextSeq_++, item.interval, item.state,
-                                item.fn});
+                // Reschedule before running, so a cancel from inside the callback wins and a
+                // callback that stalls finds its next tick already due.
+                pushLocked(Item{detail::nextTickDue(item.due, item.interval, now_), nextSeq_++,
+                                item.interval, item.state, item.fn});
             }
         }
         (*item.fn)();
@@ -86,17 +88,20 @@ int ManualRunLoop::advance(double seconds) {
     return ran;
 }
 
+void ManualRunLoop::stall(double seconds) {
+    std::lock_guard lock(mutex_);
+    now_ += std::max(0.0, seconds);
+}
+
 bool ManualRunLoop::waitForPosted(double wallSeconds) {
     {
         std::unique_lock lock(mutex_);
         const auto seen = postsSeen_;
-        const bool duePending =
-            std::any_of(items_.begin(), items_.end(), [&](const Item& item) {
-                return item.due <= now_ && !item.state->cancelled.load();
-            });
-        if (!duePending &&
-            !posted_.wait_for(lock, std::chrono::duration<double>(wallSeconds),
-                              [&] { return postsSeen_ != seen; })) {
+        const bool duePending = std::any_of(items_.begin(), items_.end(), [&](const Item& item) {
+            return item.due <= now_ && !item.state->cancelled.load();
+        });
+        if (!duePending && !posted_.wait_for(lock, std::chrono::duration<double>(wallSeconds),
+                                             [&] { return postsSeen_ != seen; })) {
             return false;
         }
     }
@@ -106,9 +111,8 @@ bool ManualRunLoop::waitForPosted(double wallSeconds) {
 
 std::size_t ManualRunLoop::pendingCount() const {
     std::lock_guard lock(mutex_);
-    return static_cast<std::size_t>(std::count_if(items_.begin(), items_.end(), [](const Item& i) {
-        return !i.state->cancelled.load();
-    }));
+    return static_cast<std::size_t>(std::count_if(
+        items_.begin(), items_.end(), [](const Item& i) { return !i.state->cancelled.load(); }));
 }
 
 }  // namespace kestio::platform

@@ -10,11 +10,13 @@
 namespace kestio::platform {
 
 // A run loop whose clock only moves when the test says so. Work runs in (due time,
-// insertion) order; a repeating timer is rescheduled at its previous due time plus its
-// interval, so it keeps its phase. post() is safe from any thread, so work handed over by
-// decode or audio threads is picked up by the next advance() or by waitForPosted().
+// insertion) order; repeating timers follow the rule of RunLoop::every, as on the real loop.
+// The loop is idle while advance() moves the clock, so every tick runs on time; stall() makes
+// the loop's thread busy, so the test sees what late and missed ticks do. post() is safe from
+// any thread, so work handed over by decode or audio threads is picked up by the next advance()
+// or by waitForPosted().
 class ManualRunLoop final : public RunLoop {
-public:
+  public:
     explicit ManualRunLoop(double startTime = 0.0) : now_(startTime) {}
 
     double now() const override;
@@ -23,8 +25,14 @@ public:
     TimerHandle every(double seconds, std::function<void()> fn) override;
 
     // Moves the clock forward by `seconds`, running every piece of work that falls due on
-    // the way at its own due time. Returns the number of callbacks run.
+    // the way at its own due time. If a callback stalls past the end, the clock stays where the
+    // stall ended and the work that fell due meanwhile runs late. Returns the number of callbacks
+    // run.
     int advance(double seconds);
+    // The loop's thread is busy for `seconds` (from a callback: that callback takes so long):
+    // the clock moves on and nothing runs; what fell due meanwhile runs late, at the next
+    // advance() or runPending().
+    void stall(double seconds);
     // Runs the work that is due now (including work posted while running it).
     int runPending() { return advance(0.0); }
     // Blocks until another thread posts work or `wallSeconds` pass; then runs what is due.
@@ -33,7 +41,7 @@ public:
     // Number of pieces of work scheduled and not yet run or cancelled.
     std::size_t pendingCount() const;
 
-private:
+  private:
     struct Item {
         double due;
         std::uint64_t seq;

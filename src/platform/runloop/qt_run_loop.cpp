@@ -2,6 +2,7 @@
 
 #include <QPointer>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -11,9 +12,23 @@ QtRunLoop::QtRunLoop() : context_(std::make_unique<QObject>()) {}
 
 QtRunLoop::~QtRunLoop() = default;
 
-double QtRunLoop::now() const {
+namespace {
+
+double monotonicNow() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Whole milliseconds from `now` until `due`, rounded up (a QTimer counts whole milliseconds, and
+// rounding down would fire early), within what a QTimer takes; longer waits are re-armed.
+int millisecondsUntil(double due, double now) {
+    return static_cast<int>(std::clamp(std::ceil((due - now) * 1000.0), 0.0, 2.0e9));
+}
+
+}  // namespace
+
+double QtRunLoop::now() const {
+    return monotonicNow();
 }
 
 void QtRunLoop::post(std::function<void()> fn) {
@@ -21,13 +36,14 @@ void QtRunLoop::post(std::function<void()> fn) {
     QMetaObject::invokeMethod(context_.get(), std::move(fn), Qt::QueuedConnection);
 }
 
-TimerHandle QtRunLoop::start(double seconds, bool repeating, std::function<void()> fn) {
+// Each timer is a single-shot QTimer armed for the time left until its own due time, kept here
+// in seconds. A repeating QTimer would not do: it counts whole milliseconds (a 1/60 s period
+// drifts), and after a stall it counts its next tick from the late one, losing the phase.
+TimerHandle QtRunLoop::start(double seconds, double interval, std::function<void()> fn) {
     auto state = std::make_shared<detail::TimerState>();
     auto* timer = new QTimer(context_.get());
     timer->setTimerType(Qt::PreciseTimer);
-    timer->setSingleShot(!repeating);
-    const double ms = std::max(0.0, seconds * 1000.0);
-    timer->setInterval(static_cast<int>(std::min(ms, 2.0e9)));
+    timer->setSingleShot(true);
     QPointer<QTimer> guard(timer);
     state->onCancel = [guard] {
         if (guard) {
@@ -35,26 +51,40 @@ TimerHandle QtRunLoop::start(double seconds, bool repeating, std::function<void(
             guard->deleteLater();
         }
     };
+    const double startedAt = monotonicNow();
+    // Shared with the slot, which Qt calls as const.
+    auto due = std::make_shared<double>(startedAt + std::max(0.0, seconds));
     QObject::connect(timer, &QTimer::timeout, timer,
-                     [state, guard, repeating, fn = std::move(fn)] {
-                         if (state->cancelled.load()) {
+                     [state, guard, interval, due, fn = std::move(fn)] {
+                         if (state->cancelled.load() || !guard) {
                              return;
                          }
-                         if (!repeating && guard) {
+                         const double ranAt = monotonicNow();
+                         if (ranAt < *due) {
+                             guard->start(millisecondsUntil(*due, ranAt));  // not yet due
+                             return;
+                         }
+                         if (interval > 0.0) {
+                             // Armed before the callback runs, so a cancel inside it wins and
+                             // a callback that overruns finds its next tick already due.
+                             *due = detail::nextTickDue(*due, interval, ranAt);
+                             guard->start(millisecondsUntil(*due, ranAt));
+                         } else {
                              guard->deleteLater();
                          }
                          fn();
                      });
-    timer->start();
+    timer->start(millisecondsUntil(*due, startedAt));
     return TimerHandle(state);
 }
 
 TimerHandle QtRunLoop::after(double seconds, std::function<void()> fn) {
-    return start(seconds, false, std::move(fn));
+    return start(seconds, 0.0, std::move(fn));
 }
 
 TimerHandle QtRunLoop::every(double seconds, std::function<void()> fn) {
-    return start(seconds > 0.0 ? seconds : 0.001, true, std::move(fn));
+    const double interval = seconds > 0.0 ? seconds : 0.001;
+    return start(interval, interval, std::move(fn));
 }
 
 }  // namespace kestio::platform

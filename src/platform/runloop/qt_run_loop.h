@@ -8,9 +8,10 @@
 namespace kestio::platform {
 
 // The application's run loop: the Qt event loop of the thread that creates it (the GUI
-// thread). Timers are precise Qt timers, so they also fire inside modal dialogs.
+// thread). Timers are precise Qt timers, so they also fire inside modal dialogs; they keep their
+// due times in seconds and never fire before them.
 class QtRunLoop final : public RunLoop {
-public:
+  public:
     QtRunLoop();
     ~QtRunLoop() override;
 
@@ -19,8 +20,9 @@ public:
     TimerHandle after(double seconds, std::function<void()> fn) override;
     TimerHandle every(double seconds, std::function<void()> fn) override;
 
-private:
-    TimerHandle start(double seconds, bool repeating, std::function<void()> fn);
+  private:
+    // interval: 0 for a one-shot timer.
+    TimerHandle start(double seconds, double interval, std::function<void()> fn);
 
     std::unique_ptr<QObject> context_;  // owns the timers; lives on the loop's thread
 };

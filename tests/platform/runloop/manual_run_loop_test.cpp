@@ -6,8 +6,12 @@
 #include <thread>
 #include <vector>
 
+#include "stall_cases.h"
+
 namespace kestio::platform {
 namespace {
+
+using test::StallCase;
 
 TEST(ManualRunLoop, WorkDueAtTheSameTimeRunsInInsertionOrder) {
     ManualRunLoop loop;
@@ -84,11 +88,51 @@ TEST(ManualRunLoop, RepeatingTimerKeepsItsPhaseAcrossLargeSteps) {
     auto timer = loop.every(0.05, [&] { ticks.push_back(loop.now()); });
     loop.advance(0.12);  // ticks at 0.05 and 0.10
     loop.advance(0.01);
-    loop.advance(0.5);  // catches up every missed tick at its own time
+    loop.advance(0.5);  // the loop is idle all along: every tick runs at its own time
     ASSERT_EQ(ticks.size(), 12u);
     for (std::size_t i = 0; i < ticks.size(); ++i) {
         EXPECT_NEAR(ticks[i], 0.05 * static_cast<double>(i + 1), 1e-9) << "tick " << i;
     }
+}
+
+class ManualRunLoopStall : public ::testing::TestWithParam<StallCase> {};
+
+TEST_P(ManualRunLoopStall, MissedTicksRunOnceAndKeepThePhase) {
+    const StallCase& item = GetParam();
+    const double period = 0.0107;
+    ManualRunLoop loop(100.0);
+    std::vector<double> ticks;
+    auto timer = loop.every(period, [&] {
+        ticks.push_back((loop.now() - 100.0) / period);
+        if (static_cast<int>(ticks.size()) == item.stallingTick) {
+            if (item.posted) {
+                loop.post([&] { loop.stall(item.stallPeriods * period); });
+            } else {
+                loop.stall(item.stallPeriods * period);
+            }
+        }
+    });
+    loop.advance(period * (item.ticks.back() + 0.5));
+    ASSERT_EQ(ticks.size(), item.ticks.size());
+    for (std::size_t i = 0; i < ticks.size(); ++i) {
+        EXPECT_NEAR(ticks[i], item.ticks[i], 1e-9) << "tick " << i + 1;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ManualRunLoopStall, ::testing::ValuesIn(test::stallCases()));
+
+TEST(ManualRunLoop, StallBetweenStepsRunsOverdueWorkOnceAtTheNextTurn) {
+    ManualRunLoop loop;
+    std::vector<double> ticks;
+    int once = 0;
+    auto timer = loop.every(1.0, [&] { ticks.push_back(loop.now()); });
+    auto oneShot = loop.after(0.5, [&] { ++once; });
+    loop.stall(3.25);
+    EXPECT_DOUBLE_EQ(loop.now(), 3.25);
+    EXPECT_EQ(loop.runPending(), 2);
+    loop.advance(1.0);
+    EXPECT_EQ(once, 1);
+    EXPECT_EQ(ticks, (std::vector<double>{3.25, 4.0}));
 }
 
 TEST(ManualRunLoop, PostsFromOtherThreadsAreRunByTheLoop) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 #include "platform/runloop/console.h"
@@ -39,13 +40,16 @@ TEST(Published, SubscriptionEndsWhenItsHandleGoesEvenDuringNotification) {
 }
 
 TEST(Published, SubscriptionMayOutliveThePublishedValue) {
+    const auto captured = std::make_shared<int>(0);
     Subscription sub;
     {
         Published<int> value;
-        sub = value.subscribe([](const int&) {});
+        sub = value.subscribe([captured](const int&) {});
+        EXPECT_EQ(captured.use_count(), 2);
     }
+    EXPECT_EQ(captured.use_count(), 1) << "the value's observers end with it, not with the handle";
     sub.reset();  // must not touch the destroyed value
-    SUCCEED();
+    EXPECT_EQ(captured.use_count(), 1);
 }
 
 TEST(Console, CaptureCollectsWholeLinesAndRestoresThePreviousSink) {
