@@ -39,6 +39,8 @@ class ColorFilterChain {
         float power = 1.0f;
         std::array<float, 12> m{};  // rows of [r g b offset]
     };
+    // The compiled steps, in order (empty for an identity chain).
+    const std::vector<Stage>& stages() const { return stages_; }
 
   private:
     std::vector<ColorFilter> filters_;

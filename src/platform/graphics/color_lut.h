@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QImage>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "platform/graphics/color_filter_chain.h"
+#include "platform/graphics/worker_pool.h"
+
+namespace kestio::platform {
+
+// A colour filter chain folded into lookup tables, for correcting whole pictures at frame
+// rate. Built from a ColorFilterChain (whose per-pixel path stays the reference) on every
+// settings change; it agrees with that path to within one 8-bit step per channel, keeps the
+// image formats it keeps, and keeps alpha (colour is filtered unpremultiplied).
+//
+// How the chain is folded. The whole chain maps an 8-bit colour to an 8-bit colour:
+//   decode -> per-channel steps -> one mixing matrix -> per-channel steps -> clamp -> encode.
+// Settings always have this shape: colour controls and hue fold into one 3x4 matrix (the only
+// step that mixes channels), gamma and gains act on each channel alone. So the table is a
+// 3D lookup in three parts:
+//   - an input shaper per channel: 256 floats, the decoded value after the steps before the
+//     matrix, exact for every code;
+//   - the 3D part: the matrix itself. Any grid interpolated linearly (trilinear or tetrahedral)
+//     over the shaped values reproduces an affine map exactly, so a grid would only add error
+//     near its cells' edges and cost twelve table reads a pixel where the matrix costs nine
+//     multiply-adds;
+//   - an output curve per channel: the steps after the matrix, the clamp and the encoding, in
+//     16-bit fixed point, indexed by the bits of the float (128 entries an octave, from zero
+//     through every denormal up to the largest value the matrix can give) and interpolated
+//     linearly inside an entry. Indexing by the exponent keeps the steep parts exact: a
+//     gamma of 0.1 maps 1e-30 to code 3, and the encoding's slope near black is 3300 codes
+//     per unit. A uniform grid or curve would need millions of entries for that; this one
+//     has about 17 000 a channel, and its interpolation error stays below 0.2 of a step at
+//     the sharpest bend (the clamp at white under a gamma of 3).
+// The output is rounded from the interpolated value; the reference rounds from its exact
+// value, so the two differ by at most one step (and mostly not at all).
+//
+// A chain with several mixing steps separated by gamma (not built from settings, but
+// allowed by ColorFilterChain) has no such shape: such a table runs the reference path.
+//
+// Near an exactly neutral grey with a gamma far below 1 after saturation or hue, the result
+// depends on the sign of a rounding residue of 1e-8 (the reference itself differs there
+// between its builds); that corner is outside the agreement above.
+//
+// Pixels are processed eight at a time with AVX2 when the processor has it (chosen at run
+// time), otherwise one at a time by portable code that gives the same values; rows are
+// spread over a worker pool. An immutable ColorLut may be used by several threads at once.
+class ColorLut {
+  public:
+    ColorLut() = default;  // the identity
+    explicit ColorLut(const ColorFilterChain& chain);
+
+    // True when apply() returns its input untouched.
+    bool isIdentity() const { return identity_; }
+
+    enum class Kernel { Fastest, Portable };
+
+    // The picture corrected. Formats as ColorFilterChain::apply: the six 32-bit RGB formats
+    // keep theirs, any other is converted to ARGB32_Premultiplied (RGB32 without alpha)
+    // first. An identity table or a null image returns the same image.
+    QImage apply(const QImage& image, WorkerPool& pool = WorkerPool::shared(),
+                 Kernel kernel = Kernel::Fastest) const;
+
+    // As apply(), writing into `out` when it already has the result's size and format and is
+    // not shared (a frame buffer kept from the last call); otherwise `out` is replaced.
+    void applyInto(const QImage& image, QImage& out, WorkerPool& pool = WorkerPool::shared(),
+                   Kernel kernel = Kernel::Fastest) const;
+
+    // The table's parts, for the kernels.
+    struct OutputCurve {
+        std::vector<std::uint16_t> codes;  // code * 256, positive entries then negative ones
+        std::uint32_t positiveLimit = 0;   // float bits at or above which values are clamped
+        std::uint32_t negativeLimit = 0;   // the same for the magnitude of negative values
+        std::uint32_t negativeBase = 0;    // index of the first negative entry
+    };
+    struct Tables {
+        std::array<std::array<float, 256>, 3> input{};
+        std::array<float, 12> matrix{};  // rows of [r g b offset]
+        std::array<OutputCurve, 3> output;
+    };
+
+  private:
+    bool identity_ = true;
+    bool usesChain_ = false;  // no lookup shape: the reference path runs
+    ColorFilterChain chain_;
+    Tables tables_;
+};
+
+}  // namespace kestio::platform
