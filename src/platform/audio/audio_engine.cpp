@@ -385,13 +385,14 @@ void AudioEngine::render(const RenderBlock& block) noexcept {
         positionRate_ = block.sampleRate;
         framesAtRate_ = 0;
     }
-    const bool restarted = restarted_.exchange(false, std::memory_order_acq_rel);
-    if (restarted) {
-        const double heard = clock_->timeAt(block.heardAt);
-        if (heard > position()) {
-            positionBase_ = heard;
-            framesAtRate_ = 0;
-        }
+    // After a start, or when the device fell far behind the clock (it stalled), the position
+    // moves up to the clock: the time in between was not heard, and the clock does not wait.
+    const double heard = clock_->timeAt(block.heardAt);
+    const bool restarted = restarted_.exchange(false, std::memory_order_acq_rel) ||
+                           heard - position() > EngineClock::kSnapSeconds;
+    if (restarted && heard > position()) {
+        positionBase_ = heard;
+        framesAtRate_ = 0;
     }
     clock_->adjust(position(), block.heardAt, block.hostNow, restarted);
 

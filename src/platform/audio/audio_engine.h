@@ -81,9 +81,10 @@ class AudioEngine final : private AudioRenderCallback {
     uint64_t renderedFrames() const { return renderedFrames_.load(std::memory_order_relaxed); }
     // The engine's media clock: the engine position, in seconds, of the sample heard at a host
     // time (the device's scale, AudioOutputDevice::hostNow()). The position counts rendered
-    // frames as seconds at the rate they were rendered at; a start after a stop carries it
-    // forward by the time the engine stood still, so the clock, which runs on while the engine
-    // is stopped, does not have to wait for it. The same object for the engine's life.
+    // frames as seconds at the rate they were rendered at; a start after a stop, or a device
+    // that fell behind the clock by more than EngineClock::kSnapSeconds, carries it forward by
+    // the time nothing was heard, so the clock, which runs on host time meanwhile, does not
+    // wait for it. The same object for the engine's life.
     std::shared_ptr<const MediaClock> clock() const { return clock_; }
 
     // Holds back the hand-over of graph changes until the batch ends, so that a rewiring of

@@ -4,8 +4,10 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <vector>
 
+#include "platform/audio/audio_engine.h"
 #include "platform/audio/channel_map.h"
 #include "platform/audio/player_read_ahead.h"
 #include "platform/audio/render_step.h"
@@ -41,7 +43,7 @@ class PlayerKernel final : public RenderKernel {
         }
     }
 
-    const float* const* render(const RenderStep& /*step*/, uint32_t frames) noexcept override {
+    const float* const* render(const RenderStep& step, uint32_t frames) noexcept override {
         PlayerReadAhead& shared = *readAhead_;
         PlayerReadAhead::Consumer& consumer = shared.consumer;
 
@@ -51,11 +53,60 @@ class PlayerKernel final : public RenderKernel {
             consumer.read =
                 std::max(consumer.read, shared.flushUpTo.load(std::memory_order_relaxed));
             resampler_.reset();
+            consumer.played = 0;
+            consumer.moving = false;
         }
         adoptMarks(shared);
 
-        uint32_t produced = 0;
-        if (shared.playing.load(std::memory_order_acquire)) {
+        // The engine position of this call's first frame: the part's start, plus what was
+        // rendered of the part before (a node on the way may pull in pieces).
+        bool firstInPart = false;
+        if (step.time != nullptr && step.time->part != consumer.part) {
+            consumer.part = step.time->part;
+            consumer.partFrames = 0.0;
+            firstInPart = true;
+        }
+        const double rate = double(linkRate_);
+        const double at =
+            step.time != nullptr ? step.time->start + consumer.partFrames / rate : 0.0;
+        consumer.partFrames += frames;
+
+        bool playing = shared.playing.load(std::memory_order_acquire);
+        uint32_t lead = 0;  // silence before the schedule starts in this call
+        if (playing) {
+            const uint64_t serial = shared.startSerial.load(std::memory_order_acquire);
+            if (serial != consumer.seenStart) {
+                const double startAt = shared.startAt.load(std::memory_order_relaxed);
+                if (std::isfinite(startAt) && step.time != nullptr) {
+                    const double ahead = std::round((startAt - at) * rate);
+                    if (ahead >= double(frames)) {
+                        playing = false;  // not yet
+                    } else if (ahead > 0.0) {
+                        lead = uint32_t(ahead);
+                    }
+                }
+                if (playing) {
+                    consumer.seenStart = serial;
+                }
+            }
+        }
+        const uint64_t generation = shared.generation.load(std::memory_order_acquire);
+        const auto note = [&](double offset, bool moving) {
+            shared.timeline.note(
+                {at + offset / rate, double(consumer.played) / rate, moving, generation});
+            consumer.moving = moving;
+        };
+        if (playing && (firstInPart || !consumer.moving || lead > 0)) {
+            note(lead, true);
+        } else if (!playing && consumer.moving) {
+            note(0, false);
+        }
+
+        uint32_t produced = lead;
+        for (uint32_t c = 0; c < channels_ && lead > 0; ++c) {
+            std::memset(outPointers_[c], 0, lead * sizeof(float));
+        }
+        if (playing) {
             while (produced < frames) {
                 adoptMarks(shared);
                 if (readable(shared) == 0) {
@@ -64,6 +115,12 @@ class PlayerKernel final : public RenderKernel {
                 produced += consumer.current && consumer.current->sampleRate != linkRate_
                                 ? renderResampled(shared, produced, frames - produced)
                                 : renderDirect(shared, produced, frames - produced);
+            }
+        }
+        if (playing) {
+            consumer.played += produced - lead;
+            if (produced < frames) {
+                note(produced, false);  // ran out of sound: the schedule holds
             }
         }
         for (uint32_t c = 0; c < channels_; ++c) {
@@ -225,7 +282,33 @@ void AudioPlayerNode::scheduleSegment(std::shared_ptr<AudioFile> file, int64_t s
 }
 
 void AudioPlayerNode::play() {
+    play(std::numeric_limits<double>::quiet_NaN());
+}
+
+void AudioPlayerNode::play(double atClockTime) {
+    if (readAhead_->playing.load(std::memory_order_acquire)) {
+        return;
+    }
+    readAhead_->startAt.store(atClockTime, std::memory_order_relaxed);
+    readAhead_->startSerial.fetch_add(1, std::memory_order_release);
     readAhead_->playing.store(true, std::memory_order_release);
+}
+
+std::optional<double> AudioPlayerNode::playerTime() const {
+    const AudioEngine* owner = engine();
+    if (owner == nullptr) {
+        return playerTime(0.0);
+    }
+    return playerTime(owner->clock()->timeAt(owner->device().hostNow()));
+}
+
+std::optional<double> AudioPlayerNode::playerTime(double clockTime) const {
+    const auto time = readAhead_->timeline.timeAt(
+        clockTime, readAhead_->generation.load(std::memory_order_acquire));
+    if (!time && isPlaying()) {
+        return 0.0;  // started, not rendered yet
+    }
+    return time;
 }
 
 void AudioPlayerNode::pause() {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "platform/audio/audio_file.h"
@@ -42,9 +43,14 @@ class AudioPlayerNode final : public AudioNode {
     void scheduleSegment(std::shared_ptr<AudioFile> file, int64_t startFrame, uint64_t frameCount,
                          Completion completion = {});
 
-    // Starts or resumes playing (on a stopped engine the node waits for it to run). With
-    // nothing scheduled the node renders silence.
+    // Starts or resumes playing with the next block (on a stopped engine the node waits for it
+    // to run). With nothing scheduled the node renders silence. Nothing happens while playing.
     void play();
+    // The same at the engine clock's time `atClockTime` (see AudioEngine::clock()): the next
+    // frame of the schedule is heard exactly then, wherever it falls within a block (for a
+    // node fed straight into the main mixer at the device's rate; through a rate conversion
+    // or a time-pitch node to within a few frames). A time already past starts at once.
+    void play(double atClockTime);
     // Holds the position; the schedule is kept.
     void pause();
     // Drops the schedule and what was read ahead, calls every pending completion once (see
@@ -54,6 +60,15 @@ class AudioPlayerNode final : public AudioNode {
 
     // The gain, 0 to 1, where the node's chain enters the main mixer (after any effects).
     // Taps on the node itself see the signal before it.
+    // Seconds of the schedule heard at the engine clock's time now / at `clockTime`: the time
+    // since the last stop of the schedule's sample heard then. Through a time-pitch node the
+    // schedule moves at its rate, and this is the position in the schedule of the sample
+    // heard, to within the stretcher's block (about 10 ms). It holds while paused and where
+    // the schedule runs out; nothing before the first play after a stop (0 until the start is
+    // heard). Main thread (any thread for the second).
+    std::optional<double> playerTime() const;
+    std::optional<double> playerTime(double clockTime) const;
+
     void setVolume(float volume);
     float volume() const;
 

@@ -49,8 +49,12 @@ double EngineClock::timeAt(double hostTime) const {
 
 double EngineClock::hostTimeAt(double clockTime) const {
     const Line line = read();
-    // While the clock holds at its floor, the floor's time is reached when the hold began.
-    return line.hostTime + (std::max(clockTime, line.floor) - line.time);
+    if (clockTime <= line.floor) {
+        // The clock holds at its floor from the line's host time on: a time at or below it was
+        // reached then or before.
+        return line.hostTime - (line.floor - clockTime);
+    }
+    return line.hostTime + (clockTime - line.time);
 }
 
 void EngineClock::adjust(double position, double heardAt, double hostNow, bool exact) noexcept {

@@ -184,28 +184,86 @@ TEST(AudioEngine, StartReportsTheDevicesFailure) {
     EXPECT_FALSE(rig.device->isRunning());
 }
 
+// The render side may go on at the old format for a while after a new default output is
+// published: those blocks still carry the sound at their own rate, none is silent, and the new
+// format takes over where they end. The clock counts every frame at the rate it was heard at.
 TEST(AudioEngine, FollowsTheDeviceToANewFormatWithoutLosingItsPlace) {
-    EngineRig rig;
-    auto player = rig.makePlayer();
-    ASSERT_FALSE(rig.engine.connect(player, rig.engine.mainMixerNode(), kStereo48));
-    ASSERT_FALSE(rig.engine.start());
-    player->scheduleBuffer(bufferOf(sineWave(1000.0, 48000.0, 48000, 0.5), 48000.0));
-    player->play();
-    rig.pull(24000);
-    const uint64_t before = rig.engine.renderedFrames();
+    struct Case {
+        double rate;
+        uint32_t channels;
+        uint32_t framesAtOldFormat;
+    };
+    for (const Case c : {Case{44100.0, 6, 0}, Case{44100.0, 2, 1500}, Case{96000.0, 1, 512}}) {
+        EngineRig rig;
+        auto player = rig.makePlayer();
+        ASSERT_FALSE(rig.engine.connect(player, rig.engine.mainMixerNode(), kStereo48));
+        ASSERT_FALSE(rig.engine.start());
+        const auto tone = sineWave(1000.0, 48000.0, 48000, 0.5);
+        player->scheduleBuffer(bufferOf(tone, 48000.0));
+        player->play();
+        rig.pull(24000);
+        const uint64_t before = rig.engine.renderedFrames();
 
-    rig.device->changeTo(44100.0, 6);
-    EXPECT_EQ(rig.engine.outputFormat(), (AudioFormat{44100.0, 6, false}));
-    EXPECT_EQ(rig.engine.mainMixerNode()->outputFormat(0).channelCount, 6u);
-    rig.pull(26000);
-    EXPECT_EQ(rig.engine.renderedFrames(), before + 26000) << "the clock keeps counting";
+        rig.device->changeTo(c.rate, c.channels, "Other", c.framesAtOldFormat);
+        EXPECT_EQ(rig.engine.outputFormat(), (AudioFormat{c.rate, c.channels, false}));
+        EXPECT_EQ(rig.engine.mainMixerNode()->outputFormat(0).channelCount, c.channels);
+        rig.pull(c.framesAtOldFormat, 500);
+        const uint32_t heard = 24000 + c.framesAtOldFormat;
+        if (c.framesAtOldFormat > 0) {
+            EXPECT_EQ(std::vector<float>(rig.channel(0).begin(), rig.channel(0).end()),
+                      std::vector<float>(tone.begin(), tone.begin() + heard))
+                << c.rate << ": the old format's blocks carry the tone unchanged";
+        }
+        const auto rest = uint32_t(std::lround(double(48000 - heard) * c.rate / 48000.0));
+        rig.pull(rest + 2000);
+        EXPECT_EQ(rig.engine.renderedFrames(), before + c.framesAtOldFormat + rest + 2000);
+        EXPECT_NEAR(rig.engine.clock()->timeAt(rig.device->hostNow()),
+                    double(heard) / 48000.0 + double(rest + 2000) / c.rate, 1e-9);
 
-    const auto out = rig.channel(1);
-    EXPECT_NEAR(zeroCrossingFrequency(out.subspan(1000, 20000), 44100.0), 1000.0, 0.05);
-    const auto [start, end] = toneSpan(out, 44100.0, 0.5);
-    EXPECT_NEAR(start, 0.0, 44.0);
-    EXPECT_NEAR(end, 22050.0, 88.0) << "the second half of the tone, no more and no less";
-    EXPECT_EQ(peak(rig.channel(4)), 0.0);
+        const auto out = rig.channel(c.channels > 1 ? 1 : 0);
+        EXPECT_NEAR(zeroCrossingFrequency(out.subspan(1000, rest - 2000), c.rate), 1000.0, 0.05);
+        const auto [start, end] = toneSpan(out, c.rate, 0.5);
+        EXPECT_NEAR(start, 0.0, c.rate / 1000.0) << c.rate << ": no silent block";
+        EXPECT_NEAR(end, double(rest), c.rate / 500.0) << "the rest of the tone, no more, no less";
+    }
+}
+
+// The clock on a device whose host time the test sets: it follows the frames heard, runs on
+// host time while nothing renders, and never reads less later.
+TEST(AudioEngine, TheClockRunsOnHostTimeAndNeverGoesBack) {
+    double host = 100.0;
+    auto device = std::make_shared<NullAudioDevice>(48000.0, 2, "Timed", [&host] { return host; });
+    platform::audio::AudioEngine engine(device);
+    const auto clock = engine.clock();
+    EXPECT_EQ(clock, engine.clock());
+    ASSERT_FALSE(engine.start());
+    struct Step {
+        double hostAdvance;  // before the pull
+        uint32_t frames;     // pulled
+        double expected;     // clock at the host time after the pull
+    };
+    // 0.5 s pulled on time; 1 s stopped; 0.25 s on time again; a device late by 20 ms.
+    const Step steps[] = {{0.0, 24000, 0.0}, {0.5, 0, 0.5},    {1.0, 0, 1.5},
+                          {0.0, 12000, 1.5}, {0.25, 0, 1.75},  {0.27, 480, 2.02},
+                          {0.0, 960, 2.02},  {0.01, 960, 2.03}};
+    double last = clock->timeAt(host);
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        const Step& step = steps[i];
+        host += step.hostAdvance;
+        EXPECT_GE(clock->timeAt(host), last) << "step " << i << ": went back";
+        last = clock->timeAt(host);
+        if (i == 2) {
+            engine.stop();
+        }
+        if (i == 3) {
+            ASSERT_FALSE(engine.start());
+        }
+        device->pull(step.frames);
+        EXPECT_GE(clock->timeAt(host), last) << "step " << i << ": went back";
+        last = clock->timeAt(host);
+        EXPECT_NEAR(last, step.expected, 0.011) << "step " << i;
+        EXPECT_NEAR(clock->hostTimeAt(last), host, 0.011) << "step " << i;
+    }
 }
 
 TEST(AudioEngine, DetachedNodesAreLetGoAfterTheRenderThreadMovesOn) {

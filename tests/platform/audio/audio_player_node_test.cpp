@@ -360,3 +360,59 @@ TEST(AudioPlayerNode, DestroyingANodeCallsPendingCompletionsAndTakesNoNewItems) 
 
 }  // namespace
 }  // namespace kestio::test
+
+namespace kestio::test {
+namespace {
+
+// A player started at a clock time: its first frame is the device's frame at that time, within
+// a block or not, and its player time counts from there.
+TEST(AudioPlayerNode, StartsAtAClockTimeToTheFrame) {
+    struct Case {
+        uint32_t startFrame;
+        uint32_t block;
+    };
+    for (const Case c : {Case{0, 1024}, Case{700, 1024}, Case{1500, 480}, Case{5000, 4096}}) {
+        EngineRig rig;
+        auto player = rig.makePlayer();
+        ASSERT_FALSE(rig.engine.connect(player, rig.engine.mainMixerNode(), kStereo48));
+        ASSERT_FALSE(rig.engine.start());
+        player->scheduleBuffer(bufferOf(std::vector<float>(9600, 0.25f), 48000.0));
+        EXPECT_FALSE(player->playerTime()) << "nothing before a play";
+        player->play(double(c.startFrame) / 48000.0);
+        const uint32_t early = c.startFrame / 2;
+        rig.pull(early, c.block);
+        EXPECT_EQ(player->playerTime(), 0.0) << c.startFrame << ": not heard yet";
+        rig.pull(c.startFrame + 9600 + 1000 - early, c.block);
+        const auto out = rig.channel(0);
+        EXPECT_EQ(firstAbove(out, 0.0f), c.startFrame) << "block " << c.block;
+        EXPECT_EQ(endAbove(out, 0.0f), c.startFrame + 9600) << "block " << c.block;
+        for (const uint32_t frame : {c.startFrame + 1, c.startFrame + 4321}) {
+            EXPECT_NEAR(*player->playerTime(double(frame) / 48000.0),
+                        double(frame - c.startFrame) / 48000.0, 1e-9)
+                << c.startFrame << " at " << frame;
+        }
+        EXPECT_NEAR(*player->playerTime(), 9600.0 / 48000.0, 1e-9) << "holds at the end";
+    }
+}
+
+TEST(AudioPlayerNode, PlayerTimeHoldsWhilePausedAndStopClearsIt) {
+    EngineRig rig;
+    auto player = rig.makePlayer();
+    ASSERT_FALSE(rig.engine.connect(player, rig.engine.mainMixerNode(), kStereo48));
+    ASSERT_FALSE(rig.engine.start());
+    player->scheduleBuffer(bufferOf(sineWave(1000.0, 48000.0, 48000, 0.5), 48000.0));
+    player->play();
+    rig.pull(3000, 1000);
+    player->pause();
+    rig.pull(2000, 1000);
+    EXPECT_NEAR(*player->playerTime(), 3000.0 / 48000.0, 1e-9);
+    player->play(6000.0 / 48000.0);  // resumes a frame into the next block
+    rig.pull(3000, 1000);
+    EXPECT_NEAR(*player->playerTime(), 5000.0 / 48000.0, 1e-9);
+    EXPECT_NEAR(*player->playerTime(5500.0 / 48000.0), 3000.0 / 48000.0, 1e-9);
+    player->stop();
+    EXPECT_FALSE(player->playerTime());
+}
+
+}  // namespace
+}  // namespace kestio::test
