@@ -32,21 +32,27 @@ namespace kestio::platform {
 //     linearly inside an entry. Indexing by the exponent keeps the steep parts exact: a
 //     gamma of 0.1 maps 1e-30 to code 3, and the encoding's slope near black is 3300 codes
 //     per unit. A uniform grid or curve would need millions of entries for that; this one
-//     has about 17 000 a channel, and its interpolation error stays below 0.2 of a step at
-//     the sharpest bend (the clamp at white under a gamma of 3).
-// The output is rounded from the interpolated value; the reference rounds from its exact
-// value, so the two differ by at most one step (and mostly not at all).
+//     has about 17 000 a channel. Between entries the curve is smooth (error below 0.01 of a
+//     step) except where it bends sharply, at the clamp to white: there one entry spans at
+//     most 255 * gamma / 2.4 / 128 steps of output (2.5 at a gamma of 3), and interpolating
+//     across the bend is off by at most a quarter of that, 0.63 of a step.
+// The output is rounded from the interpolated value and the reference rounds from its exact
+// value: less than one step apart before rounding, they differ by at most one after it (and
+// mostly not at all). This holds for a gamma up to 4.5; a steeper one loosens it in
+// proportion.
 //
 // A chain with several mixing steps separated by gamma (not built from settings, but
 // allowed by ColorFilterChain) has no such shape: such a table runs the reference path.
 //
-// Near an exactly neutral grey with a gamma far below 1 after saturation or hue, the result
-// depends on the sign of a rounding residue of 1e-8 (the reference itself differs there
-// between its builds); that corner is outside the agreement above.
+// Where a gamma far below 1 follows a mixing step, a channel that cancels to within about
+// 1e-7 of zero turns on how the matrix product is rounded (a gamma of 0.1 takes 1e-7 to
+// code 124 and -1e-7 to 0). The AVX2 kernel rounds it as the reference's AVX2 build does and
+// the portable kernel as the reference's baseline build, so each agrees with its own; across
+// builds such pixels may differ by more than a step.
 //
 // Pixels are processed eight at a time with AVX2 when the processor has it (chosen at run
-// time), otherwise one at a time by portable code that gives the same values; rows are
-// spread over a worker pool. An immutable ColorLut may be used by several threads at once.
+// time), otherwise one at a time by portable code; rows are spread over a worker pool. An
+// immutable ColorLut may be used by several threads at once.
 class ColorLut {
   public:
     ColorLut() = default;  // the identity
