@@ -456,6 +456,42 @@ OrderedJson encodeControlAssignment(const MIDIControlAssignment& assignment,
 
 // ---- banks and root -------------------------------------------------------------------------
 
+// The grid and the counts above are checked alike when reading and when writing, so that a
+// project the reader would refuse is never written.
+void checkGridSide(std::int64_t side, const std::string& path) {
+    if (side < 0 || side > kMaxGridSide) {
+        fail(path, "must be between 0 and " + std::to_string(kMaxGridSide));
+    }
+}
+
+void checkGrid(std::int64_t rows, std::int64_t columns) {
+    checkGridSide(rows, "rows");
+    checkGridSide(columns, "columns");
+    if (rows * columns > kMaxSlotsPerBank) {
+        fail("columns", "rows × columns must not exceed " + std::to_string(kMaxSlotsPerBank));
+    }
+}
+
+void checkBankCount(std::size_t banks) {
+    if (banks > kMaxBanks) {
+        fail("banks", "must not hold more than " + std::to_string(kMaxBanks) + " banks");
+    }
+}
+
+void checkSlotTotal(std::size_t slots) {
+    if (slots > kMaxSlotsInDocument) {
+        fail("banks", "the banks must not hold more than " + std::to_string(kMaxSlotsInDocument) +
+                          " slots together");
+    }
+}
+
+void checkBankSlots(std::size_t slots, const std::string& slotsPath) {
+    if (slots > kMaxSlotsInBank) {
+        fail(slotsPath,
+             "a bank must not hold more than " + std::to_string(kMaxSlotsInBank) + " slots");
+    }
+}
+
 BankData decodeBank(const Json& value, const std::string& path) {
     requireObject(value, path);
     BankData bank;
@@ -463,10 +499,7 @@ BankData decodeBank(const Json& value, const std::string& path) {
     const std::string slotsPath = member(path, "slots");
     const Json& slots = requiredMember(value, "slots", path);
     requireArray(slots, slotsPath);
-    if (slots.size() > kMaxSlotsInBank) {
-        fail(slotsPath,
-             "a bank must not hold more than " + std::to_string(kMaxSlotsInBank) + " slots");
-    }
+    checkBankSlots(slots.size(), slotsPath);
     bank.slots.reserve(slots.size());
     for (std::size_t i = 0; i < slots.size(); ++i) {
         bank.slots.push_back(decodeSlot(slots[i], element(slotsPath, i)));
@@ -478,6 +511,7 @@ OrderedJson encodeBank(const BankData& bank, const std::string& path) {
     OrderedJson out = OrderedJson::object();
     out["name"] = writeString(bank.name, member(path, "name"));
     const std::string slotsPath = member(path, "slots");
+    checkBankSlots(bank.slots.size(), slotsPath);
     OrderedJson slots = OrderedJson::array();
     for (std::size_t i = 0; i < bank.slots.size(); ++i) {
         slots.push_back(encodeSlot(bank.slots[i], element(slotsPath, i)));
@@ -488,9 +522,7 @@ OrderedJson encodeBank(const BankData& bank, const std::string& path) {
 
 std::int64_t readGridSide(const Json& value, const std::string& path) {
     const std::int64_t side = readInt(value, path);
-    if (side < 0 || side > kMaxGridSide) {
-        fail(path, "must be between 0 and " + std::to_string(kMaxGridSide));
-    }
+    checkGridSide(side, path);
     return side;
 }
 
@@ -506,9 +538,7 @@ ProjectData decodeRoot(const Json& root) {
     if (const Json* value = optionalMember(root, "columns")) {
         project.columns = readGridSide(*value, "columns");
     }
-    if (project.rows * project.columns > kMaxSlotsPerBank) {
-        fail("columns", "rows × columns must not exceed " + std::to_string(kMaxSlotsPerBank));
-    }
+    checkGrid(project.rows, project.columns);
     if (const Json* value = optionalMember(root, "outputSettings")) {
         project.outputSettings = decodeOutputSettings(*value, "outputSettings");
     }
@@ -517,9 +547,7 @@ ProjectData decodeRoot(const Json& root) {
     }
     const Json& banks = requiredMember(root, "banks", {});
     requireArray(banks, "banks");
-    if (banks.size() > kMaxBanks) {
-        fail("banks", "must not hold more than " + std::to_string(kMaxBanks) + " banks");
-    }
+    checkBankCount(banks.size());
     // Counted before any slot is decoded; malformed banks are left for decodeBank to report.
     std::size_t slotCount = 0;
     for (const Json& bank : banks) {
@@ -528,10 +556,7 @@ ProjectData decodeRoot(const Json& root) {
             slotCount += slots->size();
         }
     }
-    if (slotCount > kMaxSlotsInDocument) {
-        fail("banks", "the banks must not hold more than " + std::to_string(kMaxSlotsInDocument) +
-                          " slots together");
-    }
+    checkSlotTotal(slotCount);
     project.banks.reserve(banks.size());
     for (std::size_t i = 0; i < banks.size(); ++i) {
         project.banks.push_back(decodeBank(banks[i], element("banks", i)));
@@ -561,11 +586,18 @@ ProjectData decodeRoot(const Json& root) {
 OrderedJson encodeRoot(const ProjectData& project) {
     OrderedJson out = OrderedJson::object();
     out["version"] = project.version;
+    checkGrid(project.rows, project.columns);
     out["rows"] = project.rows;
     out["columns"] = project.columns;
     out["outputSettings"] = encodeOutputSettings(project.outputSettings);
     out["externalMonitorSettings"] =
         encodeExternalMonitor(project.externalMonitorSettings, "externalMonitorSettings");
+    checkBankCount(project.banks.size());
+    std::size_t slotCount = 0;
+    for (const BankData& bank : project.banks) {
+        slotCount += bank.slots.size();
+    }
+    checkSlotTotal(slotCount);
     OrderedJson banks = OrderedJson::array();
     for (std::size_t i = 0; i < project.banks.size(); ++i) {
         banks.push_back(encodeBank(project.banks[i], element("banks", i)));

@@ -9,6 +9,7 @@
 // single-precision form and refuses non-finite numbers. Every failure throws ModelCodingError
 // naming the key path. A document may hold at most 1000 banks, 10000 slots in a bank and 200000
 // slots in all (20 banks of the largest grid); larger ones fail before their slots are decoded.
+// Writing refuses a grid or counts that reading would refuse, so what is written can be read.
 
 #include <string>
 #include <string_view>

@@ -373,6 +373,19 @@ TEST(UnwritableValue, TextThatIsNotUtf8FailsNamingTheKey) {
     EXPECT_EQ(failingKeyPath([&] { encodeProject(project); }), "midiControlAssignments[0].target");
 }
 
+TEST(UnwritableValue, WhatTheReaderWouldRefuseIsNotWritten) {
+    const auto pathFor = [](auto change) {
+        ProjectData project(1, 1);
+        change(project);
+        return failingKeyPath([&] { encodeProject(project); });
+    };
+    EXPECT_EQ(pathFor([](ProjectData& p) { p.rows = -1; }), "rows");
+    EXPECT_EQ(pathFor([](ProjectData& p) { p.columns = 10001; }), "columns");
+    EXPECT_EQ(pathFor([](ProjectData& p) { p.rows = p.columns = 101; }), "columns");
+    EXPECT_EQ(pathFor([](ProjectData& p) { p.banks.resize(1001); }), "banks");
+    EXPECT_EQ(pathFor([](ProjectData& p) { p.banks[3].slots.resize(10001); }), "banks[3].slots");
+}
+
 TEST(UnwritableValue, SingleSlotErrorsUseTheGivenPrefix) {
     SlotData slot;
     slot.dissolveDuration = std::numeric_limits<double>::infinity();
