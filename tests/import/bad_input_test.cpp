@@ -12,9 +12,9 @@
 #include "importer_harness.h"
 #include "model/project_manager.h"
 #include "platform/runloop/console.h"
-#include "support/temporary_folder.h"
 #include "support/media_fixtures.h"
 #include "support/process_runner.h"
+#include "support/temporary_folder.h"
 #include "wav_bytes.h"
 
 namespace kestio::test {
@@ -242,6 +242,12 @@ TEST_F(BadInput, PlacesThatAreNoRegularFileFailAtOnceWithoutBlocking) {
     std::filesystem::create_directory(folder / "folder.mov");
     expectError(harness.importMeta(folder / "folder.mov"),
                 ImportError::loadFailed(folder / "folder.mov"));
+}
+
+TEST_F(BadInput, ListsThatNameAnotherFileAreNotImportedAsIt) {
+    for (const auto& list : writeListsNaming(folder.path(), mediaFixtures().video("mp4").path)) {
+        expectError(harness.importMeta(list), ImportError::loadFailed(list));
+    }
 }
 
 TEST_F(BadInput, AMissingFileFailsToLoadWithoutABookmark) {

@@ -763,4 +763,36 @@ const MediaFile& longToneFile() {
     return all.longTone.file;
 }
 
+std::vector<fs::path> writeListsNaming(const fs::path& folder, const fs::path& target) {
+    const std::string hls = "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\n" +
+                            fs::absolute(target).string() + "\n#EXT-X-ENDLIST\n";
+    const std::string concat =
+        "ffconcat version 1.0\nfile '" + fs::absolute(target).string() + "'\n";
+    std::vector<fs::path> written;
+    for (const auto& [name, text] : {std::pair{"playlist.mp4", &hls},
+                                     {"playlist.wav", &hls},
+                                     {"list.mp4", &concat},
+                                     {"list.wav", &concat}}) {
+        const fs::path path = folder / name;
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << *text;
+        if (!out.flush()) {
+            throw std::runtime_error("cannot write " + path.string());
+        }
+        written.push_back(path);
+    }
+    return written;
+}
+
+void writeWithLateSound(const MediaFile& clip, double delay, const fs::path& output) {
+    std::vector<std::string> argv = ffmpegBase();
+    append(argv, {"-i", clip.path.string(), "-itsoffset", std::to_string(delay), "-i",
+                  clip.path.string(), "-map", "0:v", "-map", "1:a", "-c:v", "copy", "-c:a",
+                  "pcm_s16le", "-f", "mov", output.string()});
+    const ProcessResult result = runProcess(argv, kToolTimeout);
+    if (!result.succeeded()) {
+        throw std::runtime_error(describeFailure(argv, result));
+    }
+}
+
 }  // namespace kestio::test

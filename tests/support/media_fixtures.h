@@ -119,4 +119,14 @@ const MediaFixtures& mediaFixtures();
 // A five-minute tone (AAC in m4a, 48 kHz stereo), made only when first asked for (benchmarks).
 const MediaFile& longToneFile();
 
+// Small text files that would make FFmpeg read `target` in their place, naming it by its
+// absolute path: an HLS playlist and an ffconcat list, each under a clip's name (.mp4) and a
+// sound file's name (.wav). Written into `folder`; returns their paths.
+std::vector<std::filesystem::path> writeListsNaming(const std::filesystem::path& folder,
+                                                    const std::filesystem::path& target);
+
+// Writes `clip`'s pictures with its sound `delay` seconds later (as 16-bit PCM) into a
+// QuickTime file at `output`. Throws std::runtime_error when the ffmpeg command fails.
+void writeWithLateSound(const MediaFile& clip, double delay, const std::filesystem::path& output);
+
 }  // namespace kestio::test

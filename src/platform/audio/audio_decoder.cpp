@@ -26,18 +26,12 @@ AudioDecoder::~AudioDecoder() = default;
 std::unique_ptr<AudioDecoder> AudioDecoder::open(const std::filesystem::path& path,
                                                  std::string& error) {
     std::unique_ptr<AudioDecoder> d(new AudioDecoder());
-    AVFormatContext* raw = nullptr;
-    int result = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
-    if (result < 0) {
-        error = ff::errorText(result);
+    d->io_ = std::make_unique<media::IoControl>();
+    d->format_ctx_ = media::openGuardedInput(path, *d->io_, true, error);
+    if (!d->format_ctx_) {
         return nullptr;
     }
-    d->format_ctx_.reset(raw);
-    result = avformat_find_stream_info(raw, nullptr);
-    if (result < 0) {
-        error = ff::errorText(result);
-        return nullptr;
-    }
+    AVFormatContext* raw = d->format_ctx_.get();
     const AVCodec* codec = nullptr;
     d->stream_ = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
     if (d->stream_ < 0 || codec == nullptr) {
@@ -63,7 +57,7 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const std::filesystem::path& pa
     }
     avcodec_parameters_to_context(d->codec_.get(), stream->codecpar);
     d->codec_->pkt_timebase = stream->time_base;
-    result = avcodec_open2(d->codec_.get(), codec, nullptr);
+    const int result = avcodec_open2(d->codec_.get(), codec, nullptr);
     if (result < 0) {
         error = ff::errorText(result);
         return nullptr;
@@ -76,7 +70,15 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const std::filesystem::path& pa
     }
     d->format_ = *format;
     d->timeBase_ = stream->time_base;
-    d->startTime_ = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+    // Frame 0 is the container's start, so that the sound keeps its offset from the pictures:
+    // a track that starts later is silent until its first sample.
+    const bool startStated = stream->start_time != AV_NOPTS_VALUE;
+    d->streamStart_ = startStated ? stream->start_time : 0;
+    d->startTime_ = d->streamStart_;
+    if (const auto container = media::containerStart(*raw)) {
+        const int64_t start = av_rescale_q(container->timestamp, container->timeBase, d->timeBase_);
+        d->startTime_ = startStated ? std::min(start, d->streamStart_) : start;
+    }
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(d->codec_->codec_id);
     d->lossy_ = descriptor == nullptr || (descriptor->props & AV_CODEC_PROP_LOSSY) != 0;
     d->packet_ = ff::makePacket();
@@ -87,11 +89,11 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const std::filesystem::path& pa
     }
     d->pending_.resize(d->format_.channelCount);
     // Jumps never aim before the first packet: some demuxers refuse that.
-    d->firstPacket_ = d->startTime_;
-    while (av_read_frame(raw, d->packet_.get()) >= 0) {
+    d->firstPacket_ = d->streamStart_;
+    while (d->readPacket() >= 0) {
         const bool ours = d->packet_->stream_index == d->stream_;
         if (ours && d->packet_->pts != AV_NOPTS_VALUE) {
-            d->firstPacket_ = std::min(d->packet_->pts, d->startTime_);
+            d->firstPacket_ = std::min(d->packet_->pts, d->streamStart_);
         }
         av_packet_unref(d->packet_.get());
         if (ours) {
@@ -100,6 +102,11 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const std::filesystem::path& pa
     }
     d->length_ = d->measureLength();
     return d;
+}
+
+int AudioDecoder::readPacket() {
+    io_->armDeadline(media::MediaLimits::kReadSeconds);
+    return av_read_frame(format_ctx_.get(), packet_.get());
 }
 
 int64_t AudioDecoder::framesFromTimestamp(int64_t ts) const {
@@ -115,19 +122,20 @@ int64_t AudioDecoder::timestampFromFrames(int64_t frames) const {
 int64_t AudioDecoder::measureLength() {
     AVStream* stream = format_ctx_->streams[stream_];
     if (!lossy_ && stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
-        return av_rescale_q_rnd(stream->duration, timeBase_, AVRational{1, int(format_.sampleRate)},
-                                AV_ROUND_NEAR_INF);
+        return std::max<int64_t>(framesFromTimestamp(streamStart_ + stream->duration), 0);
     }
     // Read the last packets: their end, less the padding the encoder asked to discard, is the
     // end of the sound.
     int64_t estimate = AV_NOPTS_VALUE;
     if (stream->duration != AV_NOPTS_VALUE) {
-        estimate = startTime_ + stream->duration;
+        estimate = streamStart_ + stream->duration;
     } else if (format_ctx_->duration != AV_NOPTS_VALUE) {
-        estimate = av_rescale_q(format_ctx_->duration, AV_TIME_BASE_Q, timeBase_);
+        // The container's duration counts from its start, which is frame 0.
+        estimate = startTime_ + av_rescale_q(format_ctx_->duration, AV_TIME_BASE_Q, timeBase_);
     }
     const int64_t back = av_rescale_q(4, AVRational{1, 1}, timeBase_);
     const int64_t target = estimate != AV_NOPTS_VALUE ? estimate - back : INT64_MIN;
+    io_->armDeadline(media::MediaLimits::kReadSeconds);
     if (target == INT64_MIN ||
         avformat_seek_file(format_ctx_.get(), stream_, INT64_MIN, target, target, 0) < 0) {
         avformat_seek_file(format_ctx_.get(), stream_, INT64_MIN, INT64_MIN, INT64_MIN, 0);
@@ -135,7 +143,7 @@ int64_t AudioDecoder::measureLength() {
     int64_t end = AV_NOPTS_VALUE;
     int64_t lastPts = AV_NOPTS_VALUE;
     int64_t discard = 0;
-    while (av_read_frame(format_ctx_.get(), packet_.get()) >= 0) {
+    while (readPacket() >= 0) {
         if (packet_->stream_index == stream_ && packet_->pts != AV_NOPTS_VALUE) {
             end = std::max(end == AV_NOPTS_VALUE ? INT64_MIN : end,
                            packet_->pts + std::max<int64_t>(packet_->duration, 0));
@@ -158,6 +166,7 @@ int64_t AudioDecoder::measureLength() {
 
 bool AudioDecoder::seek(int64_t position, int64_t preroll, std::string& error) {
     const int64_t ts = std::max(timestampFromFrames(position - preroll), firstPacket_);
+    io_->armDeadline(media::MediaLimits::kReadSeconds);
     int result = avformat_seek_file(format_ctx_.get(), stream_, INT64_MIN, ts, ts, 0);
     if (result < 0) {
         result = av_seek_frame(format_ctx_.get(), stream_, ts, AVSEEK_FLAG_BACKWARD);
@@ -175,6 +184,7 @@ bool AudioDecoder::seek(int64_t position, int64_t preroll, std::string& error) {
     positioned_ = false;
     inputEnded_ = false;
     drained_ = false;
+    fromFirstPacket_ = ts == firstPacket_;
     return true;
 }
 
@@ -258,7 +268,7 @@ bool AudioDecoder::decodeMore(std::string& error) {
             drained_ = true;
             break;
         }
-        result = av_read_frame(format_ctx_.get(), packet_.get());
+        result = readPacket();
         if (result < 0) {
             avcodec_send_packet(codec_.get(), nullptr);
             inputEnded_ = true;
@@ -277,6 +287,7 @@ void AudioDecoder::dropPending(int64_t frames) {
     frames = std::clamp<int64_t>(frames, 0, pendingFrames_);
     pendingOffset_ += std::size_t(frames);
     pendingFrames_ -= frames;
+    fromFirstPacket_ = fromFirstPacket_ && frames == 0;
     pendingStart_ += frames;
 }
 
@@ -288,7 +299,11 @@ int64_t AudioDecoder::read(int64_t position, float* const* planes, uint32_t fram
     frames = uint32_t(std::min<int64_t>(frames, length_ - position));
 
     const int64_t reach = int64_t(format_.sampleRate) * kDecodeThroughSeconds;
-    if (!positioned_ || position < pendingStart_ || position > pendingEnd() + reach) {
+    // Before the first sound of a track that starts after the container, the samples decoded
+    // from its first packet stay: the silence before them needs no other position.
+    const bool inLeadIn = fromFirstPacket_ && position < pendingStart_;
+    if (!positioned_ || (position < pendingStart_ && !inLeadIn) ||
+        position > pendingEnd() + reach) {
         int64_t preroll = lossy_ ? kLossyPreroll : 0;
         for (int attempt = 0;; ++attempt) {
             // Far enough back and the jump lands at the very start.
@@ -304,7 +319,7 @@ int64_t AudioDecoder::read(int64_t position, float* const* planes, uint32_t fram
             if (!error.empty()) {
                 return -1;
             }
-            if (!positioned_ || pendingStart_ <= position || attempt == 3) {
+            if (!positioned_ || pendingStart_ <= position || fromFirstPacket_ || attempt == 3) {
                 break;
             }
             preroll = preroll * 4 + int64_t(format_.sampleRate);

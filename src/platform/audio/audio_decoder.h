@@ -8,13 +8,17 @@
 
 #include "platform/audio/audio_format.h"
 #include "platform/media/ffmpeg_handles.h"
+#include "platform/media/guarded_input.h"
 
 namespace kestio::platform::audio {
 
 // Decodes the sound track of a media file with FFmpeg into float frames at exact positions.
 // Frame 0 is the first sample meant to be heard (after MP3/AAC encoder delay), the length ends
 // before the encoder's end padding, and any frame can be read: a jump decodes from before the
-// target and drops what comes before it. Used by AudioFile; one thread at a time.
+// target and drops what comes before it. Frames count from the container's start (the earliest
+// start of its tracks), so that the sound keeps its offset from the pictures; a sound track
+// that starts later is silent until its first sample. The file is opened with
+// openGuardedInput. Used by AudioFile; one thread at a time.
 class AudioDecoder {
   public:
     static std::unique_ptr<AudioDecoder> open(const std::filesystem::path& path,
@@ -33,6 +37,8 @@ class AudioDecoder {
   private:
     AudioDecoder() = default;
 
+    // Reads the next packet into packet_, within the read deadline.
+    int readPacket();
     int64_t framesFromTimestamp(int64_t ts) const;
     int64_t timestampFromFrames(int64_t frames) const;
     int64_t measureLength();
@@ -43,6 +49,7 @@ class AudioDecoder {
     void dropPending(int64_t frames);
     int64_t pendingEnd() const { return pendingStart_ + pendingFrames_; }
 
+    std::unique_ptr<media::IoControl> io_;  // outlives the format context
     ff::FormatPtr format_ctx_;
     ff::CodecPtr codec_;
     ff::SwrPtr swr_;
@@ -50,7 +57,8 @@ class AudioDecoder {
     ff::FramePtr frame_;
     int stream_ = -1;
     AVRational timeBase_{1, 1};
-    int64_t startTime_ = 0;    // stream time of frame 0
+    int64_t startTime_ = 0;    // stream time of frame 0: the container's start
+    int64_t streamStart_ = 0;  // the stream's own start (its first sample to be heard)
     int64_t firstPacket_ = 0;  // stream time of the first packet (before frame 0 when primed)
     bool lossy_ = false;
     bool containsVideo_ = false;
@@ -64,6 +72,9 @@ class AudioDecoder {
     bool positioned_ = false;   // pendingStart_ is known
     bool inputEnded_ = false;
     bool drained_ = false;
+    // The pending samples are the first the stream decodes (the last jump aimed at its first
+    // packet and nothing has been dropped since).
+    bool fromFirstPacket_ = false;
 };
 
 }  // namespace kestio::platform::audio

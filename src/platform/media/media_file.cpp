@@ -7,37 +7,11 @@
 #include <string_view>
 
 extern "C" {
-#include <libavutil/dict.h>
 #include <libavutil/display.h>
 #include <libavutil/mathematics.h>
 }
 
 namespace kestio::platform::media {
-
-namespace {
-
-std::int64_t steadyNowNs() {
-    using namespace std::chrono;
-    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-int interruptCallback(void* opaque) {
-    return static_cast<const IoControl*>(opaque)->shouldInterrupt() ? 1 : 0;
-}
-
-struct DictionaryFreer {
-    void operator()(AVDictionary* d) const { av_dict_free(&d); }
-};
-
-}  // namespace
-
-void IoControl::armDeadline(double seconds) {
-    deadlineNs_.store(steadyNowNs() + static_cast<std::int64_t>(seconds * 1e9));
-}
-
-bool IoControl::shouldInterrupt() const {
-    return cancelled_.load() || steadyNowNs() > deadlineNs_.load();
-}
 
 bool isAttachedPicture(const AVStream* stream) {
     return (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
@@ -101,41 +75,12 @@ std::int64_t fromSeconds(double seconds, AVRational timeBase) {
 
 Loaded<MediaFile> MediaFile::open(const std::filesystem::path& path, std::shared_ptr<IoControl> io,
                                   bool findStreamInfo) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) {
-        return Loaded<MediaFile>::failure(
-            std::filesystem::exists(path, ec) ? "Not a regular file" : "No such file or directory");
-    }
     MediaFile file;
     file.io_ = std::move(io);
-    AVFormatContext* raw = avformat_alloc_context();
-    if (raw == nullptr) {
-        return Loaded<MediaFile>::failure("Cannot allocate memory");
-    }
-    raw->interrupt_callback.callback = interruptCallback;
-    raw->interrupt_callback.opaque = file.io_.get();
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    std::unique_ptr<AVDictionary, DictionaryFreer> optionsGuard;
-    // "file:" keeps a colon in the name from being read as a protocol.
-    const std::string url = "file:" + path.string();
-    file.io_->armDeadline(MediaLimits::kOpenSeconds);
-    int rc = avformat_open_input(&raw, url.c_str(), nullptr, &options);
-    optionsGuard.reset(options);
-    if (rc < 0) {
-        // avformat_open_input frees the context on failure.
-        return Loaded<MediaFile>::failure(ff::errorText(rc));
-    }
-    file.format_.reset(raw);
-    if (findStreamInfo) {
-        file.io_->armDeadline(MediaLimits::kOpenSeconds);
-        rc = avformat_find_stream_info(raw, nullptr);
-        if (rc < 0) {
-            return Loaded<MediaFile>::failure(ff::errorText(rc));
-        }
-    }
-    if (file.io_->cancelled()) {
-        return Loaded<MediaFile>::failure(ff::errorText(AVERROR_EXIT));
+    std::string error;
+    file.format_ = openGuardedInput(path, *file.io_, findStreamInfo, error);
+    if (!file.format_) {
+        return Loaded<MediaFile>::failure(error);
     }
     return Loaded<MediaFile>(std::move(file));
 }
@@ -162,6 +107,14 @@ int MediaFile::audioStreamIndex() const {
 double MediaFile::streamOrigin(int index) const {
     const AVStream* st = format_->streams[index];
     const double start = toSeconds(st->start_time, st->time_base);
+    return std::isfinite(start) ? start : 0.0;
+}
+
+double MediaFile::containerOrigin(int index) const {
+    const AVStream* st = format_->streams[index];
+    const auto container = containerStart(*format_);
+    const double start = container ? toSeconds(container->timestamp, container->timeBase)
+                                   : toSeconds(st->start_time, st->time_base);
     return std::isfinite(start) ? start : 0.0;
 }
 

@@ -7,41 +7,10 @@
 #include <string>
 
 #include "platform/media/ffmpeg_handles.h"
+#include "platform/media/guarded_input.h"
 #include "platform/media/loaded.h"
 
 namespace kestio::platform::media {
-
-// Limits that keep hostile or broken files from taking the process down.
-struct MediaLimits {
-    // Largest picture decoded: DCI 8K. Anything larger is a misread header (a 1x1 WebP can
-    // claim 11330x446) or not something a live show can play.
-    static constexpr int kMaxSide = 8192;
-    static constexpr std::int64_t kMaxPixels = 8192LL * 4352LL;
-    // How long one blocking operation (opening, reading a packet) may take before it is
-    // abandoned, so a stalled network mount cannot hang a thread for ever.
-    static constexpr double kOpenSeconds = 20.0;
-    static constexpr double kReadSeconds = 10.0;
-
-    static bool pictureSizeAllowed(int width, int height) {
-        return width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide &&
-               static_cast<std::int64_t>(width) * height <= kMaxPixels;
-    }
-};
-
-// Interrupts blocking FFmpeg I/O: at once when cancelled from any thread, or when the
-// operation under way runs past its deadline.
-class IoControl {
-  public:
-    void cancel() { cancelled_.store(true); }
-    bool cancelled() const { return cancelled_.load(); }
-    // Sets the deadline of the next blocking operation, `seconds` from now.
-    void armDeadline(double seconds);
-    bool shouldInterrupt() const;
-
-  private:
-    std::atomic<bool> cancelled_{false};
-    std::atomic<std::int64_t> deadlineNs_{INT64_MAX};
-};
 
 // An opened container. Owns the format context; all I/O goes through its IoControl.
 // Used by one thread at a time.
@@ -51,9 +20,10 @@ class MediaFile {
     MediaFile& operator=(MediaFile&&) noexcept = default;
     ~MediaFile() = default;
 
-    // Opens `path` as a local file (no other protocol is allowed, so a playlist inside a
-    // file cannot reach the network). With `findStreamInfo` the streams are probed by
-    // decoding a little; without it only the headers are read.
+    // Opens `path` with openGuardedInput (guarded_input.h): a regular local file, read by
+    // one of the demuxers of the media the application plays, opening no other file. With
+    // `findStreamInfo` the streams are probed by decoding a little; without it only the
+    // headers are read.
     static Loaded<MediaFile> open(const std::filesystem::path& path, std::shared_ptr<IoControl> io,
                                   bool findStreamInfo);
 
@@ -68,6 +38,11 @@ class MediaFile {
     int audioStreamIndex() const;
     // The start of the stream's timeline in seconds (its first timestamp), 0 when unknown.
     double streamOrigin(int index) const;
+    // The container's start in seconds: the earliest start of its video and audio tracks (the
+    // time the sound's frame 0 stands for, see AudioDecoder); `index`'s own start when no
+    // track states one, 0 when unknown. Counting a track's times from here keeps its offset
+    // from the other tracks.
+    double containerOrigin(int index) const;
     // The container's duration in seconds, from the format or else the longest stream;
     // +infinity when the file does not say.
     double duration() const;
