@@ -15,6 +15,19 @@ namespace {
 
 using RubberBand::RubberBandStretcher;
 
+// Back at rate 1, what is inside the stretcher comes out first: at most this much.
+constexpr uint32_t kTailFrames = 16384;
+// The input kept to join the stretcher's last output to the input that follows it.
+constexpr uint32_t kHistoryFrames = 4096;
+// The join: a crossfade of this length, at the lag (within kLagRange of the expected one) where
+// the tail and the input agree best.
+constexpr uint32_t kJoinFrames = 256;
+constexpr uint32_t kLagRange = 480;
+// The tail's end is where its level is still this fraction of the input's (the stretcher's last
+// output before the silence that pushes it out fades into that silence).
+constexpr double kTailLevel = 0.9;
+constexpr uint32_t kTailBackOff = 512;
+
 class TimePitchKernel final : public RenderKernel {
   public:
     TimePitchKernel(std::shared_ptr<std::atomic<float>> rate, const KernelSetup& setup)
@@ -33,9 +46,13 @@ class TimePitchKernel final : public RenderKernel {
           silence_(std::size_t(channels_) * TimePitchNode::kBlockFrames, 0.0f),
           silencePointers_(channels_),
           discard_(std::size_t(channels_) * TimePitchNode::kBlockFrames),
-          discardPointers_(channels_) {
+          discardPointers_(channels_),
+          tail_(std::size_t(channels_) * (kTailFrames + kHistoryFrames)),
+          tailPointers_(channels_),
+          history_(std::size_t(channels_) * kHistoryFrames) {
         stretcher_.setMaxProcessSize(TimePitchNode::kBlockFrames);
         for (uint32_t c = 0; c < channels_; ++c) {
+            tailPointers_[c] = tail_.data() + std::size_t(c) * (kTailFrames + kHistoryFrames);
             outPointers_[c] = out_.data() + std::size_t(c) * maxFrames_;
             silencePointers_[c] = silence_.data() + std::size_t(c) * TimePitchNode::kBlockFrames;
             discardPointers_[c] = discard_.data() + std::size_t(c) * TimePitchNode::kBlockFrames;
@@ -46,12 +63,31 @@ class TimePitchKernel final : public RenderKernel {
         const RenderStep* upstream = step.inputs.empty() ? nullptr : step.inputs[0];
         const float rate = rate_->load(std::memory_order_relaxed);
         if (rate == 1.0f) {
-            bypassing_ = true;
+            if (!bypassing_) {
+                drain();
+            }
+            if (tailAt_ < tailLength_) {
+                return renderTail(upstream, frames);
+            }
             if (upstream != nullptr) {
                 return upstream->pull(frames);
             }
             clear(0, frames);
             return outPointers_.data();
+        }
+        if (tailAt_ < tailLength_) {
+            // Left rate 1 again before the tail was out: it goes into the stretcher first.
+            restart(rate);
+            while (tailAt_ < tailLength_) {
+                const uint32_t n = std::min(tailLength_ - tailAt_, TimePitchNode::kBlockFrames);
+                for (uint32_t c = 0; c < channels_; ++c) {
+                    outAt_[c] = tailPointers_[c] + tailAt_;
+                }
+                remember(outAt_.data(), n);
+                stretcher_.process(outAt_.data(), n, false);
+                fed_ += n;
+                tailAt_ += n;
+            }
         }
         if (bypassing_) {
             restart(rate);
@@ -80,21 +116,167 @@ class TimePitchKernel final : public RenderKernel {
                 }
                 stretcher_.retrieve(outAt_.data(), n);
                 produced += uint32_t(n);
+                outContent_ += double(n) * double(currentRate_);
                 continue;
             }
             const float* const* in = upstream != nullptr
                                          ? upstream->pull(TimePitchNode::kBlockFrames)
                                          : silencePointers_.data();
+            remember(in, TimePitchNode::kBlockFrames);
             stretcher_.process(in, TimePitchNode::kBlockFrames, false);
+            fed_ += TimePitchNode::kBlockFrames;
         }
         clear(produced, frames - produced);
         return outPointers_.data();
     }
 
   private:
+    // Keeps the newest input in the history ring.
+    void remember(const float* const* in, uint32_t frames) noexcept {
+        for (uint32_t i = 0; i < frames; ++i) {
+            const std::size_t at = (historyEnd_ + i) % kHistoryFrames;
+            for (uint32_t c = 0; c < channels_; ++c) {
+                history_[std::size_t(c) * kHistoryFrames + at] = in[c][i];
+            }
+        }
+        historyEnd_ = (historyEnd_ + frames) % kHistoryFrames;
+        historyFrames_ = std::min<uint64_t>(historyFrames_ + frames, kHistoryFrames);
+    }
+
+    // The input `back` frames before the newest, channel `c`.
+    float historyAt(uint32_t c, uint32_t back) const noexcept {
+        const std::size_t at = (historyEnd_ + kHistoryFrames - back) % kHistoryFrames;
+        return history_[std::size_t(c) * kHistoryFrames + at];
+    }
+
+    // Takes out what the stretcher holds, at rate 1, into the tail, and joins its end to the
+    // input that follows: the tail's last kJoinFrames crossfade into the input where the two
+    // agree best (about kTailMargin frames before the newest input), and the input from there
+    // to the newest follows, so that the upstream can be passed straight on afterwards.
+    void drain() noexcept {
+        bypassing_ = true;
+        stretcher_.setTimeRatio(1.0);
+        // The input inside the stretcher: what went in less what came out. Taken out at rate
+        // 1 (silence pushes it through), short of the join's search range.
+        const double inside = double(fed_) - outContent_;
+        const auto wanted = uint32_t(std::clamp(inside, 0.0, double(kTailFrames)));
+        uint32_t length = 0;
+        const uint32_t maxSteps = kTailFrames / TimePitchNode::kBlockFrames + 64;
+        for (uint32_t steps = 0; length < wanted && steps < maxSteps; ++steps) {
+            const int available = stretcher_.available();
+            if (available <= 0) {
+                stretcher_.process(silencePointers_.data(), TimePitchNode::kBlockFrames, false);
+                continue;
+            }
+            if (toDrop_ > 0) {
+                const auto n = std::min<std::size_t>(
+                    {std::size_t(available), toDrop_, TimePitchNode::kBlockFrames});
+                stretcher_.retrieve(discardPointers_.data(), n);
+                toDrop_ -= n;
+                continue;
+            }
+            const auto n = std::min<std::size_t>(std::size_t(available), wanted - length);
+            for (uint32_t c = 0; c < channels_; ++c) {
+                outAt_[c] = tailPointers_[c] + length;
+            }
+            stretcher_.retrieve(outAt_.data(), n);
+            length += uint32_t(n);
+        }
+        toDrop_ = 0;
+        tailAt_ = 0;
+        tailLength_ = length;
+        stretcher_.reset();
+        if (length < kJoinFrames || historyFrames_ < kHistoryFrames) {
+            return;
+        }
+        // Where the tail ends: back from its end while it is much quieter than the input.
+        const auto energy = [this](auto sample, uint32_t from, uint32_t count) {
+            double sum = 0.0;
+            for (uint32_t c = 0; c < channels_; ++c) {
+                for (uint32_t i = from; i < from + count; ++i) {
+                    const double v = sample(c, i);
+                    sum += v * v;
+                }
+            }
+            return sum / double(count);
+        };
+        const auto tailSample = [this](uint32_t c, uint32_t i) { return tailPointers_[c][i]; };
+        const auto historySample = [this](uint32_t c, uint32_t back) { return historyAt(c, back); };
+        const double inputLevel = energy(historySample, 1, 1024);
+        uint32_t end = length;
+        while (end > kJoinFrames && energy(tailSample, end - kJoinFrames, kJoinFrames) <
+                                        kTailLevel * kTailLevel * inputLevel) {
+            end -= std::min<uint32_t>(32, end - kJoinFrames);
+        }
+        // The fade begins before the level shows it.
+        end = end > kTailBackOff + kJoinFrames ? end - kTailBackOff : 0;
+        if (end <= kJoinFrames) {
+            return;
+        }
+        // The input frames after the tail's end: about what went in less what came out.
+        const double expected = std::clamp(inside - double(end), double(kLagRange),
+                                           double(kHistoryFrames - kJoinFrames - kLagRange - 1));
+        const auto lo = uint32_t(expected) - kLagRange;
+        const auto hi = uint32_t(expected) + kLagRange;
+        const uint32_t joinAt = end - kJoinFrames;
+        uint32_t bestLag = uint32_t(expected);
+        double bestScore = -1e300;
+        for (uint32_t lag = lo; lag <= hi; ++lag) {
+            double dot = 0.0;
+            double power = 1e-12;
+            for (uint32_t c = 0; c < channels_; ++c) {
+                for (uint32_t i = 0; i < kJoinFrames; ++i) {
+                    const double h = historyAt(c, lag + kJoinFrames - i);
+                    dot += h * tailPointers_[c][joinAt + i];
+                    power += h * h;
+                }
+            }
+            const double score = dot / std::sqrt(power);
+            if (score > bestScore) {
+                bestScore = score;
+                bestLag = lag;
+            }
+        }
+        for (uint32_t c = 0; c < channels_; ++c) {
+            float* tail = tailPointers_[c];
+            for (uint32_t i = 0; i < kJoinFrames; ++i) {
+                const float fade = (float(i) + 0.5f) / float(kJoinFrames);
+                const float h = historyAt(c, bestLag + kJoinFrames - i);
+                tail[joinAt + i] = tail[joinAt + i] * (1.0f - fade) + h * fade;
+            }
+            for (uint32_t i = 0; i < bestLag; ++i) {
+                tail[end + i] = historyAt(c, bestLag - i);
+            }
+        }
+        tailLength_ = end + bestLag;
+    }
+
+    // Plays out the tail, then passes the upstream on.
+    const float* const* renderTail(const RenderStep* upstream, uint32_t frames) noexcept {
+        const uint32_t n = std::min(frames, tailLength_ - tailAt_);
+        for (uint32_t c = 0; c < channels_; ++c) {
+            std::memcpy(outPointers_[c], tailPointers_[c] + tailAt_, n * sizeof(float));
+        }
+        tailAt_ += n;
+        if (n < frames) {
+            if (upstream != nullptr) {
+                const float* const* in = upstream->pull(frames - n);
+                for (uint32_t c = 0; c < channels_; ++c) {
+                    std::memcpy(outPointers_[c] + n, in[c], (frames - n) * sizeof(float));
+                }
+            } else {
+                clear(n, frames - n);
+            }
+        }
+        return outPointers_.data();
+    }
+
     // Starts stretching from silence: pads the stretcher's input so that its output lines up
     // with the input once its start delay is dropped.
     void restart(float rate) noexcept {
+        historyFrames_ = 0;
+        fed_ = 0;
+        outContent_ = 0.0;
         stretcher_.reset();
         stretcher_.setTimeRatio(1.0 / double(rate));
         currentRate_ = rate;
@@ -125,6 +307,15 @@ class TimePitchKernel final : public RenderKernel {
     std::vector<const float*> silencePointers_;
     std::vector<float> discard_;
     std::vector<float*> discardPointers_;
+    std::vector<float> tail_;
+    std::vector<float*> tailPointers_;
+    uint32_t tailAt_ = 0;
+    uint32_t tailLength_ = 0;
+    std::vector<float> history_;
+    std::size_t historyEnd_ = 0;
+    uint64_t historyFrames_ = 0;
+    uint64_t fed_ = 0;         // input frames given to the stretcher since its restart
+    double outContent_ = 0.0;  // input frames its output so far stands for
     bool bypassing_ = true;
     float currentRate_ = 1.0f;
     std::size_t toDrop_ = 0;

@@ -10,8 +10,11 @@ namespace kestio::platform::audio {
 // Changes the tempo of what passes through without changing its pitch (Rubber Band R3 engine,
 // real-time mode, short window). At a rate of exactly 1 the node passes its input through
 // untouched and adds no delay; when it leaves rate 1 it restarts the stretcher and removes the
-// stretcher's start delay, so the output stays in step with the input. The node pulls
-// rate × as many input frames as it renders. Its input and output links carry one format.
+// stretcher's start delay, so the output stays in step with the input. When it comes back to
+// rate 1, what the stretcher holds still comes out (pushed through at rate 1), and its end is
+// crossfaded into the input where the two agree best, so no sound is lost and nothing clicks;
+// the input passes through untouched after that. The node pulls rate × as many input frames as
+// it renders. Its input and output links carry one format.
 class TimePitchNode final : public AudioNode {
   public:
     static constexpr float kMinRate = 1.0f / 32.0f;

@@ -158,6 +158,10 @@ TEST(RenderThread, NeverAllocatesWhilePlayingStretchingEqualisingAndTapping) {
     play(200);  // the stretcher starts, then runs
     pitch->setRate(0.75f);
     play(50);
+    pitch->setRate(1.0f);  // what is inside the stretcher comes out first
+    play(50);
+    pitch->setRate(1.25f);
+    play(50);
     // A new plan handed over between blocks, with a source and a format change on the way.
     auto tone = std::make_shared<SourceNode>(AudioFormat{48000.0, 1, false},
                                              [](uint32_t frames, float* const* out, uint32_t) {

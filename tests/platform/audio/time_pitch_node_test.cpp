@@ -109,6 +109,34 @@ TEST(TimePitchNode, RateChangesWhilePlayingKeepTheTone) {
     }
 }
 
+// Back at rate 1 the sound already inside the stretcher still comes out, joined to what follows
+// without a gap or a click, and nothing of the schedule is lost.
+TEST(TimePitchNode, BackToRateOneKeepsTheSoundInTheStretcher) {
+    for (const float rate : {1.5f, 0.75f, 2.5f}) {
+        StretchRig s;
+        s.player->scheduleBuffer(bufferOf(sineWave(1000.0, 48000.0, 72000, 0.5), 48000.0));
+        s.pitch->setRate(rate);
+        s.player->play();
+        s.rig.pull(24000, 512);
+        s.pitch->setRate(1.0f);
+        s.rig.pull(72000, 512);
+
+        const auto out = s.rig.channel(0);
+        const auto [start, end] = toneSpan(out, 48000.0, 0.5);
+        EXPECT_NEAR(end, 24000.0 + (72000.0 - 24000.0 * rate), 48.0 * 25)
+            << rate << ": every input frame comes out";
+        const auto steady = out.subspan(4800, std::size_t(end) - 4800 - 480);
+        double quietest = 1.0;
+        for (std::size_t at = 0; at + 48 <= steady.size(); at += 24) {
+            quietest = std::min(quietest, rms(steady.subspan(at, 48)));
+        }
+        EXPECT_GT(quietest, 0.5 / std::sqrt(2.0) * 0.7) << rate << ": no gap";
+        // A clean 1 kHz sine of 0.5 changes its slope by at most 0.5 (2π/48)² per sample.
+        EXPECT_LT(largestSecondDifference(steady), 0.5 * std::pow(2.0 * M_PI / 48.0, 2.0) * 1.5)
+            << rate << ": no click";
+    }
+}
+
 TEST(TimePitchNode, ClampsTheRateToItsRange) {
     TimePitchNode pitch;
     pitch.setRate(100.0f);
