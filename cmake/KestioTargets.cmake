@@ -18,6 +18,19 @@ endfunction()
 # build type's.
 set(KESTIO_TEST_OPTIMIZATION "-O1" CACHE STRING "Optimisation flag of test code")
 
+# In a ThreadSanitizer build every test runs with the suppressions of the libraries built
+# without it (tests/tsan_suppressions.txt) and stops at its first report. die_after_fork=0:
+# QProcess starts its children with a vfork-like clone, and the tool's clone hook, running in the
+# child that shares the parent's memory, marks the parent as forked: it would then refuse to
+# start threads. To run one test binary by hand there, export the same TSAN_OPTIONS.
+if(KESTIO_SANITIZE_THREAD)
+    set(kestio_tsan_options
+        suppressions=${PROJECT_SOURCE_DIR}/tests/tsan_suppressions.txt
+        halt_on_error=1 second_deadlock_stack=1 die_after_fork=0)
+    list(JOIN kestio_tsan_options ":" kestio_tsan_options)
+    set(kestio_tsan_environment ENVIRONMENT_MODIFICATION "TSAN_OPTIONS=set:${kestio_tsan_options}")
+endif()
+
 # kestio_tests(<executable> LABEL <label> [THREADED] DEPS <targets...>)
 # One GoogleTest executable from the .cpp files of the calling folder, discovered by CTest
 # and labelled so that `ctest -L <label>` runs one layer. THREADED adds the label "tsan": the
@@ -39,5 +52,6 @@ function(kestio_tests target)
     gtest_discover_tests(${target}
         DISCOVERY_TIMEOUT 60
         PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT ${ARG_TIMEOUT}
-                   ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+                   ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+                   ${kestio_tsan_environment})
 endfunction()

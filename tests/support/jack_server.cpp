@@ -10,7 +10,6 @@
 
 #include <fcntl.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -21,7 +20,12 @@ namespace kestio::test {
 
 namespace {
 
-std::atomic<int> serverCount{0};
+// JACK lists its servers in a registry of eight entries, and frees the entry of a server that
+// died without stopping (killed with its test process) only when a server of the same name
+// starts. Unique names would therefore fill the registry for good; since test processes take
+// turns (the lock below), a few fixed names suffice, the next one serving while a killed
+// server of the first is still going away.
+constexpr int kServerNames = 3;
 
 // Starts a program with its output discarded; returns its pid, or -1. The program is killed
 // when the test process ends, even by a crash, so no server outlives its test.
@@ -62,8 +66,7 @@ int waitExit(pid_t pid) {
 
 }  // namespace
 
-JackServer::JackServer()
-    : name_("kt" + std::to_string(getpid()) + "_" + std::to_string(serverCount++)) {
+JackServer::JackServer() {
     // JACK servers share one registry, and clients fail to open while another server starts
     // or stops; test processes running side by side therefore take turns (a blocking lock,
     // released by the process that holds it when it stops its server or exits).
@@ -72,39 +75,57 @@ JackServer::JackServer()
         while (flock(lockFd_, LOCK_EX) != 0 && errno == EINTR) {
         }
     }
-    pid_ = spawn({"jackd", "-n", name_, "--no-realtime", "-t", "10000", "-d", "dummy", "-r",
-                  "48000", "-p", "256"});
-    if (pid_ <= 0) {
-        pid_ = -1;
-        failure_ = "jackd could not be started (is jackd2 installed?)";
-        return;
-    }
-    // Ask the named server for its ports until it answers; give up when jackd exits or after
-    // a generous guard. (jack_wait cannot wait for a server whose registry is not made yet.)
     setenv("JACK_NO_START_SERVER", "1", 1);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    bool answered = false;
-    while (!answered && std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            failure_ = "jackd exited at start-up";
-            return;
-        }
-        answered = runProcess({"jack_lsp", "-s", name_}, std::chrono::seconds(10)).succeeded();
-        if (!answered) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));  // poll interval
+    for (int n = 0; n < kServerNames; ++n) {
+        name_ = "kestio-test-" + std::to_string(n);
+        if (!start()) {
+            break;
         }
     }
-    if (!answered) {
-        stop();
-        failure_ = "jackd did not answer within 20 s";
+    if (!running()) {
+        if (lockFd_ >= 0) {
+            ::close(lockFd_);
+            lockFd_ = -1;
+        }
         return;
     }
     if (const char* previous = std::getenv("JACK_DEFAULT_SERVER")) {
         previousServer_ = previous;
     }
     setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
+}
+
+bool JackServer::start() {
+    pid_ = spawn({"jackd", "-n", name_, "--no-realtime", "-t", "10000", "-d", "dummy", "-r",
+                  "48000", "-p", "256"});
+    if (pid_ <= 0) {
+        pid_ = -1;
+        failure_ = "jackd could not be started (is jackd2 installed?)";
+        return false;
+    }
+    // Ask the named server for its ports until it answers; give up when jackd exits or after
+    // a generous guard. (jack_wait cannot wait for a server whose registry is not made yet.)
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            failure_ =
+                "jackd exited at start-up under every test server name (a JACK registry "
+                "full of killed servers gives this: remove /dev/shm/jack-shm-registry "
+                "while no jackd runs)";
+            return true;
+        }
+        if (runProcess({"jack_lsp", "-s", name_}, std::chrono::seconds(10)).succeeded()) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // poll interval
+    }
+    kill(pid_, SIGTERM);
+    waitExit(pid_);
+    pid_ = -1;
+    failure_ = "jackd did not answer within 20 s";
+    return false;
 }
 
 JackServer::~JackServer() {

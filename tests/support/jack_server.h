@@ -10,9 +10,9 @@
 namespace kestio::test {
 
 // A private JACK server on the dummy driver (no sound hardware), for tests that carry real
-// MIDI between clients. It is started under a unique name, and JACK_DEFAULT_SERVER points
-// this process's JACK clients at it until it is stopped. When jackd cannot be started,
-// running() is false and failure() tells why (tests skip then).
+// MIDI between clients. Test processes take turns to run one, under one of a few fixed names,
+// and JACK_DEFAULT_SERVER points this process's JACK clients at it until it is stopped. When jackd
+// cannot be started, running() is false and failure() tells why (tests skip then).
 class JackServer {
   public:
     JackServer();
@@ -25,6 +25,8 @@ class JackServer {
     const std::string& name() const { return name_; }
 
   private:
+    // Starts jackd under name_; true when it exited at start-up, so that another name may serve.
+    bool start();
     void stop();
 
     std::string name_;

@@ -148,6 +148,10 @@ class RtMidiSystem::Client final : public MIDIClient {
             return kMIDIStatusOK;
         }
         auto input = std::make_unique<Input>();
+        // The handler is in place before the port exists: JACK starts the thread that calls
+        // back when the port is made, and RtMidi passes the callback to it without any
+        // synchronisation, so only what was written before that thread began is safe to read.
+        input->handler = handler_;
         try {
             input->port = makePort<RtMidiIn>(api_, name_);
         } catch (const RtMidiError& e) {
@@ -157,7 +161,6 @@ class RtMidiSystem::Client final : public MIDIClient {
         if (!index) {
             return static_cast<MIDIStatus>(RtMidiError::INVALID_DEVICE);
         }
-        input->handler = handler_;
         input->port.port->setCallback(&Input::callback, input.get());
         input->port.errors->reset();
         input->port.port->openPort(*index, inputPortName_);
