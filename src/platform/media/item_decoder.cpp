@@ -1,10 +1,13 @@
 #include "platform/media/item_decoder.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
+#include <sstream>
 
 #include "platform/media/video_decoder.h"
+#include "platform/runloop/console.h"
 
 namespace kestio::platform::media {
 
@@ -13,55 +16,300 @@ namespace {
 constexpr double kEpsilon = 1e-6;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
-// Decoded pictures take memory; compressed read-ahead is cheap. Bounds per item.
-constexpr std::size_t kFrameMemory = 128u * 1024u * 1024u;
+// Decoded pictures are most of an item's memory (33 MB each at 2160p, 8 MB at 1080p): the
+// queue holds what fits in this many bytes, at least two pictures and at most a quarter
+// second. Compressed read-ahead is cheap.
+constexpr std::size_t kFrameMemory = 24u * 1024u * 1024u;
+constexpr std::size_t kMinFrames = 2;
 constexpr std::size_t kMaxPackets = 4096;
 constexpr std::size_t kMaxPacketBytes = 64u * 1024u * 1024u;
 constexpr int kMaxDecodeErrors = 64;
+// A picture stamped this much later than the one decoded before it is held in doubt until the
+// next one comes: when that one is again this much earlier, the stamp was wrong and the
+// picture is dropped (it would hold the queue until its time and freeze the pictures between).
+constexpr double kOutOfOrderSeconds = 0.5;
+// While pictures are queued ahead and the clock runs, the thread looks at the clock again at
+// least this often (the clock may be one whose rate differs a little from the host's).
+constexpr double kMaxDueWait = 0.1;
+
+// Joins the threads of retired decoders, so that their owners never wait for a thread to end.
+// One for the process; at exit it joins those still ending.
+class Reaper {
+  public:
+    static Reaper& shared() {
+        static Reaper reaper;
+        return reaper;
+    }
+    ~Reaper() {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        if (worker_.joinable()) {
+            worker_.join();
+        }
+    }
+    void retire(std::thread thread) {
+        if (!thread.joinable()) {
+            return;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            retired_.push_back(std::move(thread));
+            if (!worker_.joinable()) {
+                worker_ = std::thread([this] { run(); });
+            }
+        }
+        wake_.notify_all();
+    }
+
+  private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return done_ || !retired_.empty(); });
+            if (retired_.empty()) {
+                return;
+            }
+            std::thread thread = std::move(retired_.front());
+            retired_.pop_front();
+            lock.unlock();
+            thread.join();
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::thread> retired_;
+    bool done_ = false;
+    std::thread worker_;
+};
 
 }  // namespace
 
-ItemDecoder::ItemDecoder(std::filesystem::path path, const RunLoop& clock, EventSink sink,
+// Everything the decode thread uses, shared by the owner and the thread, so that it outlives
+// the owner until the thread has ended.
+class ItemDecoder::Core {
+  public:
+    Core(std::filesystem::path path, const RunLoop& runLoop, EventSink sink,
+         const Settings& settings);
+    void start(const std::shared_ptr<Core>& self);
+    void retire();
+
+    void seek(const SeekRequest& request);
+    void setEndTime(double endTime);
+    void setForwardBuffer(double seconds);
+    void setClock(const ItemClock& clock, std::shared_ptr<const MediaClock> mediaClock);
+    void release(double itemTime);
+    QImage frameAt(double itemTime) const;
+    Buffer buffer() const;
+    void progressHandled() { progressPosted_.store(false); }
+    int threadCount() const { return threadCount_.load(); }
+
+  private:
+    struct Frame {
+        QImage image;
+        double time = 0.0;
+        double duration = 0.0;
+    };
+    enum class Work { Stop, Seek, Decode, ReadAhead };
+    enum class Raw { Frame, End, Interrupted };
+    struct Now {
+        std::optional<double> itemTime;
+        std::uint64_t clockVersion = 0;
+    };
+
+    void run();
+    Work waitForWork(SeekRequest& request, std::uint64_t& generation);
+    bool openDecoder();
+    void decodeOne(std::uint64_t generation);
+    void performSeek(const SeekRequest& request, std::uint64_t generation);
+    void readAheadOne();
+    Raw nextRawFrame(AVFrame* frame, double& time);
+    bool restartFromTop();
+    ff::PacketPtr takePacket();
+    bool interruptRequested();
+    double endLimit();
+    bool isLate(double time, double duration);
+    QImage picture(AVFrame* frame);
+    void push(std::uint64_t generation, Frame frame);
+    void land(std::uint64_t generation, const SeekRequest& request, AVFrame* frame, double time,
+              double landing);
+    void markEnded(std::uint64_t generation, bool endOfFile);
+    void announceOpened(std::uint64_t seekId = 0, double landing = 0.0);
+    void postProgress();
+
+    // The owner's services, usable only until it retires.
+    void emit(const DecoderEvent& event);
+    std::optional<double> hostNow();
+    // Now in item time by the item clock (none once retired).
+    Now now();
+
+    // Under mutex_.
+    bool releaseLocked(double itemTime);
+    void insertLocked(Frame frame);
+    void forgetArrivalsLocked();
+    std::size_t queuedLocked() const { return frames_.size() - (doubtful_ ? 1 : 0); }
+
+    const std::filesystem::path path_;
+    const std::shared_ptr<IoControl> io_ = std::make_shared<IoControl>();
+
+    // The owner's, under ownerMutex_; cleared when it retires.
+    std::mutex ownerMutex_;
+    const RunLoop* runLoop_;
+    EventSink sink_;
+
+    // Shared with the owner, under mutex_.
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::optional<SeekRequest> pendingSeek_;
+    std::uint64_t generation_ = 0;
+    std::deque<Frame> frames_;  // in time order
+    std::size_t capacity_ = 3;
+    bool ended_ = false;
+    bool endOfFile_ = false;
+    double endTime_;
+    double forwardBuffer_;
+    double mediaEnd_;
+    ItemClock itemClock_;
+    std::shared_ptr<const MediaClock> mediaClock_ = std::make_shared<HostClock>();
+    std::uint64_t clockVersion_ = 0;
+    // The times of the last two pictures queued since the last seek (NaN: none), and whether
+    // the last one (then at the back of the queue) is in doubt.
+    double lastArrival_ = kNaN;
+    double previousArrival_ = kNaN;
+    bool doubtful_ = false;
+    bool reportedDisorder_ = false;
+    std::atomic<bool> progressPosted_{false};
+    std::atomic<int> threadCount_{0};
+
+    // The decode thread's own.
+    std::unique_ptr<VideoDecoder> decoder_;
+    std::deque<ff::PacketPtr> packets_;
+    double packetsSeconds_ = 0.0;
+    std::size_t packetBytes_ = 0;
+    bool demuxEnded_ = false;
+    bool draining_ = false;
+    ff::FramePtr pending_;  // a decoded picture put back for later
+    double pendingTime_ = 0.0;
+    bool announced_ = false;
+    bool decodedAny_ = false;
+    bool pushedAny_ = false;
+    double lastEnd_ = 0.0;
+
+    std::thread thread_;
+};
+
+// ---- the owner's side ----
+
+ItemDecoder::ItemDecoder(std::filesystem::path path, const RunLoop& runLoop, EventSink sink,
                          Settings settings)
+    : core_(std::make_shared<Core>(std::move(path), runLoop, std::move(sink), settings)) {
+    core_->start(core_);
+}
+
+ItemDecoder::~ItemDecoder() {
+    core_->retire();
+}
+
+void ItemDecoder::seek(const SeekRequest& request) {
+    core_->seek(request);
+}
+
+void ItemDecoder::setEndTime(double endTime) {
+    core_->setEndTime(endTime);
+}
+
+void ItemDecoder::setForwardBuffer(double seconds) {
+    core_->setForwardBuffer(seconds);
+}
+
+void ItemDecoder::setClock(const ItemClock& clock, std::shared_ptr<const MediaClock> mediaClock) {
+    core_->setClock(clock, std::move(mediaClock));
+}
+
+void ItemDecoder::release(double itemTime) {
+    core_->release(itemTime);
+}
+
+QImage ItemDecoder::frameAt(double itemTime) const {
+    return core_->frameAt(itemTime);
+}
+
+ItemDecoder::Buffer ItemDecoder::buffer() const {
+    return core_->buffer();
+}
+
+void ItemDecoder::progressHandled() {
+    core_->progressHandled();
+}
+
+int ItemDecoder::decodeThreadCount() const {
+    return core_->threadCount();
+}
+
+ItemDecoder::Core::Core(std::filesystem::path path, const RunLoop& runLoop, EventSink sink,
+                        const Settings& settings)
     : path_(std::move(path)),
-      clock_(clock),
+      runLoop_(&runLoop),
       sink_(std::move(sink)),
       pendingSeek_(settings.initialSeek),
       endTime_(settings.endTime),
       forwardBuffer_(settings.forwardBufferSeconds),
       mediaEnd_(kNaN),
-      pending_(ff::makeFrame()) {
-    thread_ = std::thread([this] { run(); });
+      pending_(ff::makeFrame()) {}
+
+void ItemDecoder::Core::start(const std::shared_ptr<Core>& self) {
+    // The thread holds the core: whatever it still uses is freed when it ends.
+    thread_ = std::thread([self] {
+        self->run();
+        self->decoder_.reset();
+        self->packets_.clear();
+    });
 }
 
-ItemDecoder::~ItemDecoder() {
+void ItemDecoder::Core::retire() {
+    EventSink sink;
+    {
+        std::lock_guard lock(ownerMutex_);
+        runLoop_ = nullptr;
+        sink = std::move(sink_);
+        sink_ = nullptr;
+    }
     {
         std::lock_guard lock(mutex_);
         stop_ = true;
     }
     io_->cancel();
     wake_.notify_all();
-    thread_.join();
+    Reaper::shared().retire(std::move(thread_));
 }
 
-void ItemDecoder::seek(const SeekRequest& request) {
+void ItemDecoder::Core::seek(const SeekRequest& request) {
     {
         std::lock_guard lock(mutex_);
         pendingSeek_ = request;
         ++generation_;
         frames_.clear();
+        forgetArrivalsLocked();
         ended_ = false;
         endOfFile_ = false;
     }
     wake_.notify_all();
 }
 
-void ItemDecoder::setEndTime(double endTime) {
+void ItemDecoder::Core::setEndTime(double endTime) {
     {
         std::lock_guard lock(mutex_);
         endTime_ = endTime;
         if (std::isfinite(endTime)) {
             std::erase_if(frames_, [&](const Frame& f) { return f.time >= endTime - kEpsilon; });
+            if (doubtful_ && (frames_.empty() || frames_.back().time != lastArrival_)) {
+                doubtful_ = false;
+            }
         }
         if (!endOfFile_) {
             ended_ = false;
@@ -70,7 +318,7 @@ void ItemDecoder::setEndTime(double endTime) {
     wake_.notify_all();
 }
 
-void ItemDecoder::setForwardBuffer(double seconds) {
+void ItemDecoder::Core::setForwardBuffer(double seconds) {
     {
         std::lock_guard lock(mutex_);
         forwardBuffer_ = seconds;
@@ -78,26 +326,42 @@ void ItemDecoder::setForwardBuffer(double seconds) {
     wake_.notify_all();
 }
 
-void ItemDecoder::setClock(const ItemClock& clock) {
-    std::lock_guard lock(mutex_);
-    itemClock_ = clock;
+void ItemDecoder::Core::setClock(const ItemClock& clock,
+                                 std::shared_ptr<const MediaClock> mediaClock) {
+    {
+        std::lock_guard lock(mutex_);
+        itemClock_ = clock;
+        mediaClock_ = mediaClock ? std::move(mediaClock) : std::make_shared<HostClock>();
+        ++clockVersion_;
+    }
+    wake_.notify_all();
 }
 
-void ItemDecoder::release(double itemTime) {
+void ItemDecoder::Core::release(double itemTime) {
     bool released = false;
     {
         std::lock_guard lock(mutex_);
-        while (frames_.size() >= 2 && frames_[1].time <= itemTime + kEpsilon) {
-            frames_.pop_front();
-            released = true;
-        }
+        released = releaseLocked(itemTime);
     }
     if (released) {
         wake_.notify_all();
     }
 }
 
-QImage ItemDecoder::frameAt(double itemTime) const {
+bool ItemDecoder::Core::releaseLocked(double itemTime) {
+    bool released = false;
+    while (frames_.size() >= 2 && frames_[1].time <= itemTime + kEpsilon) {
+        frames_.pop_front();
+        released = true;
+    }
+    if (doubtful_ && frames_.size() == 1) {
+        // The picture in doubt is the one showing now: nothing is left to compare it with.
+        doubtful_ = false;
+    }
+    return released;
+}
+
+QImage ItemDecoder::Core::frameAt(double itemTime) const {
     std::lock_guard lock(mutex_);
     if (frames_.empty()) {
         return {};
@@ -112,20 +376,91 @@ QImage ItemDecoder::frameAt(double itemTime) const {
     return shown->image;
 }
 
-ItemDecoder::Buffer ItemDecoder::buffer() const {
+ItemDecoder::Buffer ItemDecoder::Core::buffer() const {
     std::lock_guard lock(mutex_);
     Buffer b;
     b.hasFrame = !frames_.empty();
-    b.bufferedUntil = frames_.empty() ? kNaN : frames_.back().time + frames_.back().duration;
-    b.full = frames_.size() >= capacity_;
+    // A picture in doubt does not count as buffered: the ones before it may still come.
+    const std::size_t counted = queuedLocked();
+    b.bufferedUntil =
+        counted == 0 ? kNaN : frames_[counted - 1].time + frames_[counted - 1].duration;
+    b.full = counted >= capacity_;
     b.ended = ended_;
     b.mediaEnd = mediaEnd_;
     return b;
 }
 
+void ItemDecoder::Core::forgetArrivalsLocked() {
+    lastArrival_ = kNaN;
+    previousArrival_ = kNaN;
+    doubtful_ = false;
+}
+
+void ItemDecoder::Core::insertLocked(Frame frame) {
+    const double t = frame.time;
+    if (doubtful_) {
+        doubtful_ = false;
+        if (t < lastArrival_ - kOutOfOrderSeconds && !frames_.empty() &&
+            frames_.back().time == lastArrival_) {
+            if (!reportedDisorder_) {
+                reportedDisorder_ = true;
+                std::ostringstream line;
+                line << "Media: a picture of " << path_.filename().string() << " stamped "
+                     << lastArrival_ << " s among pictures at " << t
+                     << " s is out of order; dropped";
+                Console::log(line.str());
+            }
+            frames_.pop_back();
+            lastArrival_ = previousArrival_;
+        }
+    }
+    if (std::isfinite(lastArrival_) && t > lastArrival_ + kOutOfOrderSeconds) {
+        doubtful_ = true;
+    }
+    previousArrival_ = lastArrival_;
+    lastArrival_ = t;
+    const auto at = std::upper_bound(frames_.begin(), frames_.end(), t,
+                                     [](double time, const Frame& f) { return time < f.time; });
+    frames_.insert(at, std::move(frame));
+}
+
+void ItemDecoder::Core::emit(const DecoderEvent& event) {
+    std::lock_guard lock(ownerMutex_);
+    if (sink_) {
+        sink_(event);
+    }
+}
+
+std::optional<double> ItemDecoder::Core::hostNow() {
+    std::lock_guard lock(ownerMutex_);
+    if (runLoop_ == nullptr) {
+        return std::nullopt;
+    }
+    return runLoop_->now();
+}
+
+ItemDecoder::Core::Now ItemDecoder::Core::now() {
+    ItemClock clock;
+    std::shared_ptr<const MediaClock> media;
+    Now result;
+    {
+        std::lock_guard lock(mutex_);
+        clock = itemClock_;
+        media = mediaClock_;
+        result.clockVersion = clockVersion_;
+    }
+    if (clock.rate == 0.0) {
+        result.itemTime = clock.anchorItem;
+    } else if (const auto host = hostNow()) {
+        // The media clock is called without any lock held: it may take its own.
+        result.itemTime = clock.at(media->timeAt(*host));
+    }
+    return result;
+}
+
 // ---- the decode thread ----
 
-void ItemDecoder::run() {
+void ItemDecoder::Core::run() {
     if (!openDecoder()) {
         return;
     }
@@ -148,18 +483,20 @@ void ItemDecoder::run() {
     }
 }
 
-bool ItemDecoder::openDecoder() {
-    auto opened = VideoDecoder::open(path_, io_, {.findStreamInfo = false, .threads = 0});
+bool ItemDecoder::Core::openDecoder() {
+    auto opened = VideoDecoder::open(
+        path_, io_, {.findStreamInfo = false, .threads = VideoDecoder::kPlaybackThreads});
     if (!opened) {
         if (!io_->cancelled()) {
             DecoderEvent event;
             event.kind = DecoderEvent::Kind::Failed;
             event.error = opened.error();
-            sink_(event);
+            emit(event);
         }
         return false;
     }
     decoder_ = std::move(*opened);
+    threadCount_.store(decoder_->threadCount());
     if (!decoder_->hasVideo()) {
         {
             std::lock_guard lock(mutex_);
@@ -176,17 +513,26 @@ bool ItemDecoder::openDecoder() {
     const double rate = decoder_->frameRate() > 0.0 ? decoder_->frameRate() : 30.0;
     const auto byTime =
         std::clamp<std::size_t>(static_cast<std::size_t>(std::ceil(0.25 * rate)), 3, 12);
-    const std::size_t byMemory = std::max<std::size_t>(2, kFrameMemory / bytes);
+    const std::size_t byMemory = std::max(kMinFrames, kFrameMemory / bytes);
     std::lock_guard lock(mutex_);
     capacity_ = std::min(byTime, byMemory);
     return true;
 }
 
-ItemDecoder::Work ItemDecoder::waitForWork(SeekRequest& request, std::uint64_t& generation) {
-    std::unique_lock lock(mutex_);
+ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
+                                                       std::uint64_t& generation) {
     for (;;) {
+        const Now clockNow = now();
+        std::unique_lock lock(mutex_);
         if (stop_) {
             return Work::Stop;
+        }
+        if (clockNow.clockVersion != clockVersion_) {
+            continue;  // the clock changed while it was read
+        }
+        if (clockNow.itemTime) {
+            // Pictures leave the queue by the clock, whether or not the owner releases them.
+            releaseLocked(*clockNow.itemTime);
         }
         if (pendingSeek_) {
             request = *pendingSeek_;
@@ -194,7 +540,7 @@ ItemDecoder::Work ItemDecoder::waitForWork(SeekRequest& request, std::uint64_t& 
             generation = generation_;
             return Work::Seek;
         }
-        if (!ended_ && frames_.size() < capacity_) {
+        if (!ended_ && queuedLocked() < capacity_) {
             generation = generation_;
             return Work::Decode;
         }
@@ -202,16 +548,24 @@ ItemDecoder::Work ItemDecoder::waitForWork(SeekRequest& request, std::uint64_t& 
             packetsSeconds_ < forwardBuffer_) {
             return Work::ReadAhead;
         }
-        wake_.wait(lock);
+        const double rate = itemClock_.rate;
+        if (clockNow.itemTime && rate > 0.0 && frames_.size() >= 2) {
+            // Until the next picture falls due (rechecked at least every kMaxDueWait).
+            const double due =
+                std::clamp((frames_[1].time - *clockNow.itemTime) / rate, 1e-3, kMaxDueWait);
+            wake_.wait_for(lock, std::chrono::duration<double>(due));
+        } else {
+            wake_.wait(lock);
+        }
     }
 }
 
-bool ItemDecoder::interruptRequested() {
+bool ItemDecoder::Core::interruptRequested() {
     std::lock_guard lock(mutex_);
     return stop_ || pendingSeek_.has_value();
 }
 
-double ItemDecoder::endLimit() {
+double ItemDecoder::Core::endLimit() {
     double end;
     {
         std::lock_guard lock(mutex_);
@@ -224,7 +578,7 @@ double ItemDecoder::endLimit() {
     return std::min(end, duration);
 }
 
-ff::PacketPtr ItemDecoder::takePacket() {
+ff::PacketPtr ItemDecoder::Core::takePacket() {
     if (!packets_.empty()) {
         ff::PacketPtr packet = std::move(packets_.front());
         packets_.pop_front();
@@ -246,7 +600,7 @@ ff::PacketPtr ItemDecoder::takePacket() {
     return packet;
 }
 
-void ItemDecoder::readAheadOne() {
+void ItemDecoder::Core::readAheadOne() {
     ff::PacketPtr packet = ff::makePacket();
     if (!packet || !decoder_->readPacket(packet.get())) {
         demuxEnded_ = true;
@@ -257,7 +611,7 @@ void ItemDecoder::readAheadOne() {
     packets_.push_back(std::move(packet));
 }
 
-ItemDecoder::Raw ItemDecoder::nextRawFrame(AVFrame* frame, double& time) {
+ItemDecoder::Core::Raw ItemDecoder::Core::nextRawFrame(AVFrame* frame, double& time) {
     if (!decoder_->hasVideo()) {
         return Raw::End;
     }
@@ -301,19 +655,23 @@ ItemDecoder::Raw ItemDecoder::nextRawFrame(AVFrame* frame, double& time) {
     }
 }
 
-bool ItemDecoder::isLate(double time, double duration) {
-    ItemClock clock;
+bool ItemDecoder::Core::isLate(double time, double duration) {
+    bool running = false;
     {
         std::lock_guard lock(mutex_);
         if (frames_.empty()) {
             return false;
         }
-        clock = itemClock_;
+        running = itemClock_.rate > 0.0;
     }
-    return clock.rate > 0.0 && time + duration < clock.at(clock_.now()) - 1e-3;
+    if (!running) {
+        return false;
+    }
+    const Now now = this->now();
+    return now.itemTime && time + duration < *now.itemTime - 1e-3;
 }
 
-QImage ItemDecoder::picture(AVFrame* frame) {
+QImage ItemDecoder::Core::picture(AVFrame* frame) {
     QImage image = decoder_->toImage(*frame, true);
     av_frame_unref(frame);
     if (image.isNull()) {
@@ -322,20 +680,20 @@ QImage ItemDecoder::picture(AVFrame* frame) {
     return image;
 }
 
-void ItemDecoder::push(std::uint64_t generation, Frame frame) {
+void ItemDecoder::Core::push(std::uint64_t generation, Frame frame) {
     {
         std::lock_guard lock(mutex_);
         if (generation != generation_) {
             return;
         }
-        frames_.push_back(std::move(frame));
+        insertLocked(std::move(frame));
     }
     pushedAny_ = true;
     announceOpened();
     postProgress();
 }
 
-void ItemDecoder::decodeOne(std::uint64_t generation) {
+void ItemDecoder::Core::decodeOne(std::uint64_t generation) {
     ff::FramePtr frame = ff::makeFrame();
     double time = 0.0;
     const Raw raw = nextRawFrame(frame.get(), time);
@@ -367,8 +725,9 @@ void ItemDecoder::decodeOne(std::uint64_t generation) {
     }
 }
 
-bool ItemDecoder::restartFromTop() {
-    auto reopened = VideoDecoder::open(path_, io_, {.findStreamInfo = true, .threads = 0});
+bool ItemDecoder::Core::restartFromTop() {
+    auto reopened = VideoDecoder::open(
+        path_, io_, {.findStreamInfo = true, .threads = VideoDecoder::kPlaybackThreads});
     if (!reopened || !(*reopened)->hasVideo()) {
         return false;
     }
@@ -376,15 +735,15 @@ bool ItemDecoder::restartFromTop() {
     return true;
 }
 
-void ItemDecoder::land(std::uint64_t generation, const SeekRequest& request, AVFrame* frame,
-                       double time, double landing) {
+void ItemDecoder::Core::land(std::uint64_t generation, const SeekRequest& request, AVFrame* frame,
+                             double time, double landing) {
     if (frame != nullptr) {
         const double duration = decoder_->frameDuration(*frame);
         QImage image = picture(frame);
         if (!image.isNull()) {
             std::lock_guard lock(mutex_);
             if (generation == generation_) {
-                frames_.push_back({std::move(image), time, duration});
+                insertLocked({std::move(image), time, duration});
                 pushedAny_ = true;
             }
         }
@@ -403,12 +762,12 @@ void ItemDecoder::land(std::uint64_t generation, const SeekRequest& request, AVF
         event.kind = DecoderEvent::Kind::SeekLanded;
         event.seekId = request.id;
         event.landing = landing;
-        sink_(event);
+        emit(event);
     }
     postProgress();
 }
 
-void ItemDecoder::performSeek(const SeekRequest& request, std::uint64_t generation) {
+void ItemDecoder::Core::performSeek(const SeekRequest& request, std::uint64_t generation) {
     packets_.clear();
     packetsSeconds_ = 0.0;
     packetBytes_ = 0;
@@ -489,7 +848,7 @@ void ItemDecoder::performSeek(const SeekRequest& request, std::uint64_t generati
     }
 }
 
-void ItemDecoder::markEnded(std::uint64_t generation, bool endOfFile) {
+void ItemDecoder::Core::markEnded(std::uint64_t generation, bool endOfFile) {
     {
         std::lock_guard lock(mutex_);
         if (generation != generation_) {
@@ -508,14 +867,14 @@ void ItemDecoder::markEnded(std::uint64_t generation, bool endOfFile) {
         DecoderEvent event;
         event.kind = DecoderEvent::Kind::Failed;
         event.error = "No picture could be decoded";
-        sink_(event);
+        emit(event);
         return;
     }
     announceOpened();
     postProgress();
 }
 
-void ItemDecoder::announceOpened(std::uint64_t seekId, double landing) {
+void ItemDecoder::Core::announceOpened(std::uint64_t seekId, double landing) {
     if (announced_) {
         return;
     }
@@ -528,14 +887,14 @@ void ItemDecoder::announceOpened(std::uint64_t seekId, double landing) {
     event.duration = decoder_->duration();
     event.frameRate = decoder_->frameRate();
     event.presentationSize = decoder_->displaySize(true);
-    sink_(event);
+    emit(event);
 }
 
-void ItemDecoder::postProgress() {
+void ItemDecoder::Core::postProgress() {
     if (!progressPosted_.exchange(true)) {
         DecoderEvent event;
         event.kind = DecoderEvent::Kind::Progress;
-        sink_(event);
+        emit(event);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 
 extern "C" {
+#include <libavutil/cpu.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -54,6 +55,26 @@ bool isFullRange(const AVFrame& frame) {
             return true;
         default:
             return false;
+    }
+}
+
+// Threads for playing a stream of this codec and picture size in real time (see Options).
+void choosePlaybackThreads(AVCodecContext& context, const AVCodec& codec) {
+    const long pixels = static_cast<long>(context.width) * context.height;
+    const int bySize = pixels > 1920L * 1088L ? 4 : pixels > 1280L * 720L ? 3 : 2;
+    const int count = std::clamp(std::min(bySize, av_cpu_count()), 1, 4);
+    const bool slices = (codec.capabilities & AV_CODEC_CAP_SLICE_THREADS) != 0;
+    const bool frames = (codec.capabilities & AV_CODEC_CAP_FRAME_THREADS) != 0;
+    const AVCodecDescriptor* desc = avcodec_descriptor_get(codec.id);
+    const bool intraOnly = desc != nullptr && (desc->props & AV_CODEC_PROP_INTRA_ONLY) != 0;
+    if (slices && (intraOnly || !frames)) {
+        context.thread_type = FF_THREAD_SLICE;
+        context.thread_count = count;
+    } else if (frames) {
+        context.thread_type = FF_THREAD_FRAME;
+        context.thread_count = count;
+    } else {
+        context.thread_count = 1;
     }
 }
 
@@ -131,8 +152,12 @@ Loaded<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::
         return Result::failure(ff::errorText(rc));
     }
     context->pkt_timebase = st->time_base;
-    context->thread_count = std::max(0, options.threads);
-    context->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    if (options.threads == kPlaybackThreads) {
+        choosePlaybackThreads(*context, *codec);
+    } else {
+        context->thread_count = std::max(0, options.threads);
+        context->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    }
     context->max_pixels = MediaLimits::kMaxPixels;
     rc = avcodec_open2(context.get(), codec, nullptr);
     if (rc < 0) {
@@ -152,6 +177,10 @@ Loaded<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::
         return Result::failure(ff::errorText(AVERROR_EXIT));
     }
     return Result(std::move(decoder));
+}
+
+int VideoDecoder::threadCount() const {
+    return codec_ ? std::max(1, codec_->thread_count) : 0;
 }
 
 double VideoDecoder::nominalFrameDuration() const {
@@ -245,7 +274,12 @@ VideoDecoder::Step VideoDecoder::decodeNext(AVFrame* frame) {
 }
 
 double VideoDecoder::stampedTime(const AVFrame& frame) const {
-    return toSeconds(frame.best_effort_timestamp, timeBase_) - origin_;
+    // The picture's own stamp where it has one. FFmpeg's best guess turns to the decode stamps
+    // for good once a single presentation stamp is out of order, which moves every later
+    // picture of a stream with reordered frames.
+    const std::int64_t stamp =
+        frame.pts != AV_NOPTS_VALUE ? frame.pts : frame.best_effort_timestamp;
+    return toSeconds(stamp, timeBase_) - origin_;
 }
 
 double VideoDecoder::frameTime(const AVFrame& frame) {

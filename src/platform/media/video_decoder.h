@@ -23,9 +23,15 @@ class VideoDecoder {
         // Probe the streams by decoding a little before playing. Skipped for QuickTime/MP4,
         // whose headers say everything, when false is asked for.
         bool findStreamInfo = true;
-        // Decoder threads; 0 lets FFmpeg choose.
+        // Decoder threads; 0 lets FFmpeg choose; kPlaybackThreads chooses for playing in
+        // real time with little memory (see below).
         int threads = 0;
     };
+    // Frame threading holds a picture per thread, slice threading none: intra-only codecs that
+    // split pictures into slices (ProRes, DNxHD, ...) take slices, others frames where the
+    // codec can. The count grows with the picture size (2 up to 720p, 3 up to 1080p, 4 above)
+    // and never exceeds the cores this process may run on.
+    static constexpr int kPlaybackThreads = -1;
 
     ~VideoDecoder();
     VideoDecoder(const VideoDecoder&) = delete;
@@ -45,6 +51,8 @@ class VideoDecoder {
     // One frame at the nominal rate (1/30 s when the rate is unknown).
     double nominalFrameDuration() const;
     int rotation() const { return rotation_; }
+    // The threads the video decoder runs (1 without threading).
+    int threadCount() const;
     // The size pictures are shown at: pixel aspect applied, and rotated when `upright`.
     QSize displaySize(bool upright) const;
 

@@ -1,0 +1,213 @@
+#include "platform/media/item_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <functional>
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "platform/runloop/console.h"
+#include "platform/runloop/manual_run_loop.h"
+#include "playback_test_support.h"
+#include "support/frame_number_strip.h"
+#include "support/media_fixtures.h"
+#include "support/process_runner.h"
+#include "support/temporary_folder.h"
+
+namespace kestio::platform::media {
+namespace {
+
+using kestio::test::mediaFixtures;
+using kestio::test::readFrameNumber;
+using testing::runUntil;
+
+constexpr double kFrame = 1001.0 / 30000.0;
+
+// Runs posted work until `done` holds, looking again every few milliseconds: the decode thread
+// changes its queue without posting anything (30 s at most).
+bool waitFor(ManualRunLoop& loop, const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        loop.waitForPosted(0.005);
+    }
+    return true;
+}
+
+// One decoder on a manual run loop, its events taken in on the loop's thread.
+struct Decoding {
+    explicit Decoding(const std::filesystem::path& path) {
+        ItemDecoder::Settings settings;
+        settings.endTime = std::numeric_limits<double>::quiet_NaN();
+        decoder = std::make_unique<ItemDecoder>(
+            path, loop,
+            [this](const DecoderEvent& event) {
+                loop.post([this, event] {
+                    opened = opened || event.kind == DecoderEvent::Kind::Opened;
+                    failed = failed || event.kind == DecoderEvent::Kind::Failed;
+                    if (event.kind == DecoderEvent::Kind::Progress) {
+                        decoder->progressHandled();
+                    }
+                });
+            },
+            settings);
+        EXPECT_TRUE(runUntil(loop, [&] { return opened || failed; }));
+        EXPECT_TRUE(opened);
+    }
+    // Waits until the queue holds the pictures through `itemTime` (or everything to the end).
+    bool decodedThrough(double itemTime) {
+        return waitFor(loop, [&] {
+            const auto buffer = decoder->buffer();
+            return buffer.ended || buffer.bufferedUntil >= itemTime;
+        });
+    }
+
+    ManualRunLoop loop{10.0};
+    bool opened = false;
+    bool failed = false;
+    std::unique_ptr<ItemDecoder> decoder;
+};
+
+// The 29.97 rate clip with the picture at 0.2 s (frame 6) stamped 1.659 s instead.
+std::filesystem::path clipWithOneBadStamp(const kestio::test::TemporaryFolder& folder) {
+    const auto path = folder / "bad_stamp.mp4";
+    const std::vector<std::string> argv = {
+        "ffmpeg",
+        "-nostdin",
+        "-y",
+        "-v",
+        "error",
+        "-i",
+        mediaFixtures().rateClip({30000, 1001}).path.string(),
+        "-map",
+        "0:v",
+        "-c",
+        "copy",
+        "-bsf:v",
+        "setts=pts=if(eq(round(PTS*TB*30000/1001)\\,6)\\,1.659/TB\\,PTS)",
+        path.string()};
+    const auto result = kestio::test::runProcess(argv, std::chrono::minutes(1));
+    EXPECT_TRUE(result.succeeded()) << kestio::test::describeFailure(argv, result);
+    return path;
+}
+
+struct PlayCase {
+    const char* name;
+    bool badStamp;
+};
+
+class ItemDecoderPlayback : public ::testing::TestWithParam<PlayCase> {};
+
+// Plays through by the clock alone (nothing calls release()) while a second thread reads
+// pictures as a presenter does. Every picture shows at its own time; the badly stamped one is
+// dropped, its predecessor holding its place.
+TEST_P(ItemDecoderPlayback, ShowsEachPictureAtItsTimeByTheClockAlone) {
+    kestio::test::TemporaryFolder folder;
+    const auto& clip = mediaFixtures().rateClip({30000, 1001});
+    const int dropped = GetParam().badStamp ? 6 : -1;
+    Console::Capture console;
+    Decoding d(GetParam().badStamp ? clipWithOneBadStamp(folder) : clip.path);
+    ASSERT_TRUE(d.opened);
+
+    std::atomic<bool> reading{true};
+    std::atomic<int> readPictures{0};
+    std::thread presenter([&] {
+        while (reading.load()) {
+            if (!d.decoder->frameAt(d.decoder->buffer().bufferedUntil).isNull()) {
+                readPictures.fetch_add(1);
+            }
+        }
+    });
+
+    const double start = d.loop.now();
+    d.decoder->setClock({0.0, start, 1.0});
+    for (int n = 0; n < clip.frameCount; ++n) {
+        const double t = (n + 0.5) * kFrame;
+        ASSERT_TRUE(d.decodedThrough(t)) << "decoding stopped before " << t << " s";
+        d.loop.advance(start + t - d.loop.now());
+        const int expected = n == dropped ? n - 1 : n;
+        ASSERT_EQ(readFrameNumber(d.decoder->frameAt(t)), expected) << "at " << t << " s";
+    }
+    // The earliest queued picture is the one showing now: the past ones left by themselves.
+    EXPECT_TRUE(waitFor(
+        d.loop, [&] { return readFrameNumber(d.decoder->frameAt(0.0)) == clip.frameCount - 1; }));
+    reading.store(false);
+    presenter.join();
+    EXPECT_GT(readPictures.load(), 0);
+    EXPECT_EQ(console.contains("out of order"), GetParam().badStamp);
+}
+
+INSTANTIATE_TEST_SUITE_P(Clips, ItemDecoderPlayback,
+                         ::testing::Values(PlayCase{"Good", false}, PlayCase{"BadStamp", true}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+// A media clock that holds whoever reads it until the test opens it, and notes the thread that
+// frees it.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false;
+    bool open = false;
+    std::optional<std::thread::id> freedOn;
+};
+
+class GateClock final : public MediaClock {
+  public:
+    explicit GateClock(std::shared_ptr<Gate> gate) : gate_(std::move(gate)) {}
+    ~GateClock() override {
+        std::lock_guard lock(gate_->mutex);
+        gate_->freedOn = std::this_thread::get_id();
+        gate_->changed.notify_all();
+    }
+    double timeAt(double hostTime) const override {
+        std::unique_lock lock(gate_->mutex);
+        gate_->entered = true;
+        gate_->changed.notify_all();
+        gate_->changed.wait(lock, [&] { return gate_->open; });
+        return hostTime;
+    }
+    double hostTimeAt(double clockTime) const override { return clockTime; }
+
+  private:
+    std::shared_ptr<Gate> gate_;
+};
+
+TEST(ItemDecoderRetirement, DestroyingReturnsWhileTheThreadIsStillBusy) {
+    Decoding d(mediaFixtures().rateClip({30000, 1001}).path);
+    auto gate = std::make_shared<Gate>();
+    auto clock = std::make_shared<GateClock>(gate);
+    std::weak_ptr<GateClock> watch = clock;
+    d.decoder->setClock({0.0, d.loop.now(), 1.0}, std::move(clock));
+    {
+        std::unique_lock lock(gate->mutex);
+        ASSERT_TRUE(
+            gate->changed.wait_for(lock, std::chrono::seconds(30), [&] { return gate->entered; }));
+    }
+    // The decode thread is held inside the clock: destroying must not wait for it.
+    d.decoder.reset();
+    EXPECT_FALSE(watch.expired());
+    const std::size_t posted = d.loop.pendingCount();
+    {
+        std::unique_lock lock(gate->mutex);
+        gate->open = true;
+        gate->changed.notify_all();
+        ASSERT_TRUE(gate->changed.wait_for(lock, std::chrono::seconds(30), [&] {
+            return gate->freedOn.has_value();
+        })) << "the retired thread did not end";
+        EXPECT_NE(*gate->freedOn, std::this_thread::get_id());
+    }
+    // Nothing reached the owner's sink after it was gone.
+    EXPECT_EQ(d.loop.pendingCount(), posted);
+}
+
+}  // namespace
+}  // namespace kestio::platform::media
