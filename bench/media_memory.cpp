@@ -1,0 +1,186 @@
+// Memory and decode speed of a playing item: the resident memory one ready item adds (its
+// decoder, read-ahead and decoded queue), for 2160p and 1080p H.264 at 29.97, and the rate at
+// which the item's decoder (with the thread count playback chooses) decodes and converts
+// 2160p29.97, against the 29.97 pictures a second it has to keep up with.
+//
+// Run on four cores, as the target machine, one benchmark per process (memory a process has
+// once used stays resident): taskset -c 0-3 bench/bench_media_memory
+//   --benchmark_filter=BM_ReadyItemMemory/2160 --benchmark_out=media_memory_2160.json
+// The clips are made with the ffmpeg command into the fixture folder the first time.
+
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <stdexcept>
+#include <string>
+
+#include "platform/media/item_decoder.h"
+#include "platform/media/video_decoder.h"
+#include "platform/runloop/manual_run_loop.h"
+#include "support/process_runner.h"
+
+namespace {
+
+using namespace kestio::platform;
+using namespace kestio::platform::media;
+namespace fs = std::filesystem;
+
+constexpr double kRate = 30000.0 / 1001.0;
+constexpr int kFrames = 150;  // 5 s, a key frame every 2 s
+
+const fs::path& clip(int height) {
+    static std::map<int, fs::path> made;
+    if (auto found = made.find(height); found != made.end()) {
+        return found->second;
+    }
+    const fs::path folder = fs::path(KESTIO_FIXTURE_DIR) / "bench-media";
+    fs::create_directories(folder);
+    const fs::path path = folder / ("grain_" + std::to_string(height) + "p29.97.mp4");
+    if (!fs::exists(path)) {
+        const int width = height * 16 / 9;
+        const std::string rate = height > 1080 ? "80M" : "20M";
+        const fs::path partial = folder / ("partial_" + std::to_string(height) + "p29.97.mp4");
+        const std::vector<std::string> argv = {"ffmpeg",
+                                               "-nostdin",
+                                               "-y",
+                                               "-loglevel",
+                                               "error",
+                                               "-f",
+                                               "lavfi",
+                                               "-i",
+                                               "testsrc2=size=" + std::to_string(width) + "x" +
+                                                   std::to_string(height) + ":rate=30000/1001",
+                                               "-frames:v",
+                                               std::to_string(kFrames),
+                                               "-vf",
+                                               "noise=alls=6:allf=t",
+                                               "-c:v",
+                                               "libx264",
+                                               "-preset",
+                                               "veryfast",
+                                               "-profile:v",
+                                               "high",
+                                               "-b:v",
+                                               rate,
+                                               "-maxrate",
+                                               rate,
+                                               "-bufsize",
+                                               rate,
+                                               "-g",
+                                               "60",
+                                               "-pix_fmt",
+                                               "yuv420p",
+                                               partial.string()};
+        const auto result = kestio::test::runProcess(argv, std::chrono::minutes(5));
+        if (!result.succeeded()) {
+            throw std::runtime_error(kestio::test::describeFailure(argv, result));
+        }
+        fs::rename(partial, path);
+    }
+    return made[height] = path;
+}
+
+// Resident set size in bytes (VmRSS).
+double residentBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            double kb = 0.0;
+            status >> kb;
+            return kb * 1024.0;
+        }
+        status.ignore(1 << 16, '\n');
+    }
+    return 0.0;
+}
+
+// Runs posted work until `done` holds (60 s at most).
+bool runUntil(ManualRunLoop& loop, const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    loop.runPending();
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        loop.waitForPosted(1.0);
+    }
+    return true;
+}
+
+// One item's decoder, opened, its queue full and its read-ahead done (no event for half a
+// second): what it adds to the resident memory of the process.
+void BM_ReadyItemMemory(benchmark::State& state) {
+    const fs::path& path = clip(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        malloc_trim(0);
+        const double before = residentBytes();
+        ManualRunLoop loop;
+        bool opened = false;
+        bool failed = false;
+        auto decoder = std::make_unique<ItemDecoder>(
+            path, loop,
+            [&](const DecoderEvent& event) {
+                loop.post([&, event] {
+                    opened = opened || event.kind == DecoderEvent::Kind::Opened;
+                    failed = failed || event.kind == DecoderEvent::Kind::Failed;
+                });
+            },
+            ItemDecoder::Settings{});
+        if (!runUntil(loop, [&] { return opened || failed; }) || failed ||
+            !runUntil(loop, [&] { return decoder->buffer().full || decoder->buffer().ended; })) {
+            state.SkipWithError("the item did not become ready");
+            return;
+        }
+        while (loop.waitForPosted(0.5)) {
+        }
+        const double after = residentBytes();
+        state.counters["MB"] = (after - before) / 1e6;
+        state.counters["threads"] = decoder->decodeThreadCount();
+        decoder.reset();
+    }
+}
+BENCHMARK(BM_ReadyItemMemory)->Arg(2160)->Arg(1080)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Decoding and converting 2160p29.97 as the item's decoder does, with the thread count it
+// chooses. realtime > 1: faster than the clip plays.
+void BM_PlaybackDecode(benchmark::State& state) {
+    const fs::path& path = clip(static_cast<int>(state.range(0)));
+    std::int64_t frames = 0;
+    int threads = 0;
+    const auto started = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        auto decoder = VideoDecoder::open(
+            path, std::make_shared<IoControl>(),
+            {.findStreamInfo = false, .threads = VideoDecoder::kPlaybackThreads});
+        if (!decoder) {
+            state.SkipWithError(decoder.error().c_str());
+            return;
+        }
+        threads = (*decoder)->threadCount();
+        auto frame = ff::makeFrame();
+        while ((*decoder)->decodeNext(frame.get()) == VideoDecoder::Step::Frame) {
+            benchmark::DoNotOptimize((*decoder)->toImage(*frame, true));
+            av_frame_unref(frame.get());
+            ++frames;
+        }
+    }
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    state.counters["realtime"] = static_cast<double>(frames) / seconds / kRate;
+    state.counters["threads"] = threads;
+}
+BENCHMARK(BM_PlaybackDecode)
+    ->Arg(2160)
+    ->Arg(1080)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
+
+}  // namespace
