@@ -23,11 +23,11 @@ DecodedPlayerItem::DecodedPlayerItem(Token, std::shared_ptr<Asset> asset)
       asset_(std::move(asset)),
       duration_(MediaTime::invalid()),
       mediaEnd_(MediaTime::invalid()),
-      forwardEnd_(MediaTime::invalid()) {}
+      forwardEnd_(MediaTime::invalid()),
+      mediaClock_(std::make_shared<HostClock>()) {}
 
-DecodedPlayerItem::~DecodedPlayerItem() {
-    decoder_.reset();
-}
+// The decoder retires on a thread of its own; a snapshot may still hold it for a moment.
+DecodedPlayerItem::~DecodedPlayerItem() = default;
 
 const std::filesystem::path& DecodedPlayerItem::url() const {
     return asset_->url();
@@ -46,23 +46,50 @@ double DecodedPlayerItem::endTime() const {
     return end;
 }
 
-double DecodedPlayerItem::timeAt(double host) const {
-    const double t = clock_.at(host);
-    if (!std::isfinite(t)) {
-        return 0.0;
+namespace {
+
+double clampedTime(double t, double end) {
+    return std::isfinite(t) ? std::clamp(t, 0.0, std::max(0.0, end)) : 0.0;
+}
+
+}  // namespace
+
+double DecodedPlayerItem::View::timeAt(double clockTime) const {
+    return clampedTime(timeline.at(clockTime), endTime);
+}
+
+QImage DecodedPlayerItem::View::pictureAt(double itemTime) const {
+    if (decoder) {
+        QImage image = decoder->frameAt(itemTime);
+        if (!image.isNull()) {
+            return image;
+        }
     }
-    return std::clamp(t, 0.0, std::max(0.0, endTime()));
+    return held;
+}
+
+double DecodedPlayerItem::clockNow() const {
+    return mediaClock_->timeAt(loop_.now());
+}
+
+double DecodedPlayerItem::timeAtClock(double clockTime) const {
+    return clampedTime(timeline_.at(clockTime), endTime());
 }
 
 double DecodedPlayerItem::currentTime() const {
-    return timeAt(loop_.now());
+    return timeAtClock(clockNow());
 }
 
-double DecodedPlayerItem::hostTimeOf(double itemTime) const {
-    if (clock_.rate <= 0.0) {
+double DecodedPlayerItem::clockTimeOf(double itemTime) const {
+    if (timeline_.rate <= 0.0) {
         return MediaTime::indefinite();
     }
-    return clock_.anchorHost + (itemTime - clock_.anchorItem) / clock_.rate;
+    const double t = std::max(itemTime, timeline_.anchorItem);
+    return timeline_.anchorClock + (t - timeline_.anchorItem) / timeline_.rate;
+}
+
+DecodedPlayerItem::View DecodedPlayerItem::view() const {
+    return View{decoder_, timeline_, endTime(), held_, filter_};
 }
 
 std::vector<TimeRange> DecodedPlayerItem::loadedTimeRanges() const {
@@ -90,13 +117,13 @@ void DecodedPlayerItem::setPreferredForwardBufferDuration(double seconds) {
 }
 
 void DecodedPlayerItem::setForwardPlaybackEndTime(double seconds) {
-    const double host = loop_.now();
-    updateClock(host);
+    const double now = clockNow();
+    updateClock(now);
     forwardEnd_ = std::isfinite(seconds) ? std::max(0.0, seconds) : MediaTime::invalid();
     if (decoder_) {
         decoder_->setEndTime(forwardEnd_);
     }
-    if (timeAt(host) < endTime() - kEpsilon) {
+    if (timeAtClock(now) < endTime() - kEpsilon) {
         endReported_ = false;
     }
     notifyOwner(Change::EndMoved);
@@ -104,6 +131,7 @@ void DecodedPlayerItem::setForwardPlaybackEndTime(double seconds) {
 
 void DecodedPlayerItem::setFrameFilter(std::shared_ptr<const FrameFilter> filter) {
     filter_ = filter && *filter ? std::move(filter) : nullptr;
+    notifyOwner(Change::Filter);
 }
 
 void DecodedPlayerItem::seek(double time, double toleranceBefore, double toleranceAfter,
@@ -120,11 +148,15 @@ void DecodedPlayerItem::seek(double time, double toleranceBefore, double toleran
     if (std::isfinite(end)) {
         target = std::min(target, end);
     }
-    const double host = loop_.now();
+    keepShownPicture();
+    const double now = clockNow();
     seek_ = PendingSeek{++seekCounter_, std::move(completion)};
-    clock_.anchorItem = target;
-    clock_.anchorHost = host;
-    updateClock(host);
+    const double before = std::isnan(toleranceBefore) ? 0.0 : toleranceBefore;
+    seekFloor_ = std::isfinite(before) ? std::max(0.0, target - std::max(0.0, before)) : 0.0;
+    timeline_.anchorItem = target;
+    timeline_.anchorClock = now;
+    timeline_.rate = 0.0;
+    updateClock(now);
     if (target < end - kEpsilon) {
         endReported_ = false;
     }
@@ -149,7 +181,7 @@ void DecodedPlayerItem::finishSeek(bool finished) {
     }
     auto completion = std::move(seek_->completion);
     seek_.reset();
-    updateClock(loop_.now());
+    updateClock();
     if (completion) {
         loop_.post([completion = std::move(completion), finished] { completion(finished); });
     }
@@ -168,51 +200,74 @@ std::shared_ptr<PlayerItem> DecodedPlayerItem::replica() const {
 }
 
 QImage DecodedPlayerItem::frameAt(double itemTime) const {
+    return view().pictureAt(itemTime);
+}
+
+void DecodedPlayerItem::keepShownPicture() {
     if (decoder_) {
-        QImage image = decoder_->frameAt(itemTime);
+        QImage image = decoder_->frameAt(currentTime());
         if (!image.isNull()) {
-            held_ = image;
-            return image;
+            held_ = std::move(image);
         }
     }
-    return held_;
 }
 
 // ---- for the player ----
 
-void DecodedPlayerItem::attach(DecodedQueuePlayer* player) {
+void DecodedPlayerItem::attach(DecodedQueuePlayer* player,
+                               std::shared_ptr<const MediaClock> clock) {
     owner_ = player;
+    setMediaClock(std::move(clock));
     startLoading();
 }
 
-void DecodedPlayerItem::detach(double host) {
-    setClockRate(0.0, host);
+void DecodedPlayerItem::detach() {
+    setClockRate(0.0, clockNow());
     owner_ = nullptr;
     finishSeek(false);
 }
 
-void DecodedPlayerItem::setClockRate(double rate, double host) {
-    clockRate_ = rate;
-    updateClock(host);
+void DecodedPlayerItem::setMediaClock(std::shared_ptr<const MediaClock> clock) {
+    if (!clock || clock == mediaClock_) {
+        return;
+    }
+    // The item's time is kept across the change of clock.
+    const double host = loop_.now();
+    const double item = timeAtClock(mediaClock_->timeAt(host));
+    mediaClock_ = std::move(clock);
+    startAt_.reset();
+    timeline_.anchorItem = item;
+    timeline_.anchorClock = mediaClock_->timeAt(host);
+    updateClock();
 }
 
-void DecodedPlayerItem::updateClock(double host) {
-    clock_.anchorItem = timeAt(host);
-    clock_.anchorHost = host;
-    clock_.rate = ready_ && !seek_ && clockRate_ > 0.0 ? clockRate_ : 0.0;
+void DecodedPlayerItem::setClockRate(double rate, double clockTime, std::optional<double> startAt) {
+    updateClock(clockTime);
+    clockRate_ = rate;
+    startAt_ = startAt;
+    updateClock(clockTime);
+}
+
+void DecodedPlayerItem::updateClock(double clockTime) {
+    timeline_.anchorItem = timeAtClock(clockTime);
+    timeline_.anchorClock = clockTime;
+    if (startAt_ && *startAt_ > clockTime) {
+        timeline_.anchorClock = *startAt_;
+    }
+    timeline_.rate = ready_ && !seek_ && clockRate_ > 0.0 ? clockRate_ : 0.0;
     if (decoder_) {
-        decoder_->setClock(clock_);
+        ItemClock clock{timeline_.anchorItem, timeline_.anchorClock, timeline_.rate};
+        if (seek_) {
+            // The decoder releases what lies before its clock: while a seek is under way, keep
+            // everything from the earliest time it may land on.
+            clock.anchorItem = std::min(clock.anchorItem, seekFloor_);
+        }
+        decoder_->setClock(clock, mediaClock_);
     }
 }
 
 bool DecodedPlayerItem::hasDisplayableFrame() const {
     return ready_ && displayable_;
-}
-
-void DecodedPlayerItem::release(double host) {
-    if (decoder_) {
-        decoder_->release(timeAt(host));
-    }
 }
 
 void DecodedPlayerItem::playedToEnd() {
@@ -231,7 +286,7 @@ void DecodedPlayerItem::startLoading() {
     queuedSeek_.reset();
     std::weak_ptr<DecodedPlayerItem> weak = weak_from_this();
     RunLoop* loop = &loop_;
-    decoder_ = std::make_unique<ItemDecoder>(
+    decoder_ = std::make_shared<ItemDecoder>(
         url(), loop_,
         [loop, weak](const DecoderEvent& event) {
             loop->post([weak, event] {
@@ -241,7 +296,7 @@ void DecodedPlayerItem::startLoading() {
             });
         },
         std::move(settings));
-    decoder_->setClock(clock_);
+    updateClock();
 }
 
 void DecodedPlayerItem::handle(const DecoderEvent& event) {
@@ -259,11 +314,11 @@ void DecodedPlayerItem::handle(const DecoderEvent& event) {
                 // The first picture is that of the seek asked for before loading.
                 completion = std::move(seek_->completion);
                 seek_.reset();
-                clock_.anchorItem = std::clamp(event.landing, 0.0, std::max(0.0, endTime()));
-                clock_.anchorHost = loop_.now();
-                clock_.rate = 0.0;
+                timeline_.anchorItem = clampedTime(event.landing, endTime());
+                timeline_.anchorClock = clockNow();
+                timeline_.rate = 0.0;
             }
-            updateClock(loop_.now());
+            updateClock();
             refreshBuffer();
             notifyOwner(Change::Ready);
             status_.set(ItemStatus::ReadyToPlay);
@@ -279,7 +334,7 @@ void DecodedPlayerItem::handle(const DecoderEvent& event) {
             error_ = event.error;
             ready_ = false;
             finishSeek(false);
-            updateClock(loop_.now());
+            updateClock();
             decoder_.reset();
             held_ = QImage();
             displayable_ = false;
@@ -293,12 +348,11 @@ void DecodedPlayerItem::handle(const DecoderEvent& event) {
             }
             auto completion = std::move(seek_->completion);
             seek_.reset();
-            const double host = loop_.now();
-            clock_.anchorItem = std::clamp(event.landing, 0.0, std::max(0.0, endTime()));
-            clock_.anchorHost = host;
-            clock_.rate = 0.0;
-            updateClock(host);
-            if (clock_.anchorItem < endTime() - kEpsilon) {
+            timeline_.anchorItem = clampedTime(event.landing, endTime());
+            timeline_.anchorClock = clockNow();
+            timeline_.rate = 0.0;
+            updateClock();
+            if (timeline_.anchorItem < endTime() - kEpsilon) {
                 endReported_ = false;
             }
             refreshBuffer();
@@ -330,13 +384,11 @@ void DecodedPlayerItem::refreshBuffer() {
             notifyOwner(Change::EndMoved);
         }
     }
-    if (buffer.hasFrame && held_.isNull()) {
-        // Keep a picture from now on, so a seek that empties the queue leaves one to show.
-        held_ = decoder_->frameAt(currentTime());
+    if (buffer.hasFrame) {
+        // Keep the picture shown now, so a seek or a stall that empties the queue leaves one.
+        keepShownPicture();
     }
-    const bool displayable = displayable_ || buffer.hasFrame || (ready_ && !hasVideo_);
-    const bool displayChanged = displayable != displayable_;
-    displayable_ = displayable;
+    displayable_ = displayable_ || buffer.hasFrame || (ready_ && !hasVideo_);
 
     bool keepUp = keepUp_.get();
     if (!keepUp && ready_ && (buffer.full || buffer.ended)) {
@@ -345,13 +397,11 @@ void DecodedPlayerItem::refreshBuffer() {
                (!buffer.hasFrame || buffer.bufferedUntil <= currentTime() + kEpsilon)) {
         keepUp = false;
     }
-    const bool keepUpChanged = keepUp != keepUp_.get();
-    if (keepUpChanged) {
+    if (keepUp != keepUp_.get()) {
         keepUp_.set(keepUp);
     }
-    if (displayChanged || keepUpChanged) {
-        notifyOwner(Change::Buffer);
-    }
+    // The player republishes what presenters see (the kept picture may have changed).
+    notifyOwner(Change::Buffer);
 }
 
 void DecodedPlayerItem::notifyOwner(Change change) {

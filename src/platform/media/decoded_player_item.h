@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QSize>
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -13,6 +14,7 @@
 #include "platform/media/item_decoder.h"
 #include "platform/media/media_time.h"
 #include "platform/media/player_item.h"
+#include "platform/runloop/media_clock.h"
 #include "platform/runloop/published.h"
 #include "platform/runloop/run_loop.h"
 
@@ -74,33 +76,66 @@ class DecodedPlayerItem final : public PlayerItem,
 
   private:
     friend class DecodedQueuePlayer;
-    enum class Change { Ready, Failed, SeekStarted, SeekLanded, EndMoved, Buffer };
+    enum class Change { Ready, Failed, SeekStarted, SeekLanded, EndMoved, Buffer, Filter };
 
     struct PendingSeek {
         std::uint64_t id = 0;
         std::function<void(bool)> completion;
     };
 
+  public:
+    // Item time against the player's media clock: anchorItem + rate × (clockTime −
+    // anchorClock), standing at anchorItem before anchorClock (a start at a later clock time).
+    struct Timeline {
+        double anchorItem = 0.0;
+        double anchorClock = 0.0;
+        double rate = 0.0;
+        double at(double clockTime) const {
+            return anchorItem + rate * std::max(0.0, clockTime - anchorClock);
+        }
+    };
+    // What composing this item's pictures needs, for presenter threads: immutable once made.
+    struct View {
+        std::shared_ptr<ItemDecoder> decoder;
+        Timeline timeline;
+        double endTime = 0.0;
+        QImage held;
+        std::shared_ptr<const FrameFilter> filter;
+        // The item's time at `clockTime`, within [0, endTime].
+        double timeAt(double clockTime) const;
+        // The decoded picture for `itemTime`, or the one kept while none is decoded.
+        QImage pictureAt(double itemTime) const;
+    };
+
+  private:
     // For the player.
-    void attach(DecodedQueuePlayer* player);
-    void detach(double host);
-    void setClockRate(double rate, double host);
-    double effectiveRate() const { return clock_.rate; }
-    double timeAt(double host) const;
-    double hostTimeOf(double itemTime) const;
+    void attach(DecodedQueuePlayer* player, std::shared_ptr<const MediaClock> clock);
+    void detach();
+    void setMediaClock(std::shared_ptr<const MediaClock> clock);
+    // Runs at `rate` from the player's clock time `clockNow` on, or, given `startAt`, stands
+    // until that clock time and runs from there.
+    void setClockRate(double rate, double clockNow, std::optional<double> startAt = {});
+    double effectiveRate() const { return timeline_.rate; }
+    double clockNow() const;
+    double timeAtClock(double clockTime) const;
+    // The clock time at which the item reaches `itemTime` (+infinity while it stands).
+    double clockTimeOf(double itemTime) const;
     double endTime() const;
     bool hasDisplayableFrame() const;
-    void release(double host);
     void refreshBuffer();
     void playedToEnd();
     bool endReported() const { return endReported_; }
     bool isReady() const { return ready_; }
+    View view() const;
 
     void startLoading();
     void handle(const DecoderEvent& event);
-    void updateClock(double host);
+    // Re-anchors the timeline at the clock time `clockTime` with the rate now in force.
+    void updateClock(double clockTime);
+    void updateClock() { updateClock(clockNow()); }
     void notifyOwner(Change change);
     void finishSeek(bool finished);
+    void keepShownPicture();
 
     RunLoop& loop_;
     std::shared_ptr<Asset> asset_;
@@ -116,16 +151,22 @@ class DecodedPlayerItem final : public PlayerItem,
     std::shared_ptr<const FrameFilter> filter_;
 
     DecodedQueuePlayer* owner_ = nullptr;
-    std::unique_ptr<ItemDecoder> decoder_;
+    std::shared_ptr<const MediaClock> mediaClock_;
+    // Shared with the player's snapshots, which may keep it after the item is gone.
+    std::shared_ptr<ItemDecoder> decoder_;
     std::optional<SeekRequest> queuedSeek_;
     std::optional<PendingSeek> seek_;
     std::uint64_t seekCounter_ = 0;
+    // The earliest time the pending seek may land on.
+    double seekFloor_ = 0.0;
     double clockRate_ = 0.0;
-    ItemClock clock_;
+    std::optional<double> startAt_;
+    Timeline timeline_;
     bool ready_ = false;
     bool endReported_ = false;
     bool displayable_ = false;
-    mutable QImage held_;
+    // The picture last known to be shown, for while the decoder has none (during a seek).
+    QImage held_;
     Published<std::uint64_t> endings_{0};
 };
 

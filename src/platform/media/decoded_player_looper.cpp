@@ -9,14 +9,9 @@ namespace {
 
 constexpr double kEpsilon = 1e-6;
 
-int replicaCount(const std::optional<TimeRange>& range) {
-    if (!range || !(range->duration > 0.0)) {
-        return 3;
-    }
-    // Each replica has (count - 1) passes to reposition itself; keep that above half a second.
-    const int needed = static_cast<int>(std::ceil(0.5 / range->duration)) + 2;
-    return std::clamp(needed, 3, 8);
-}
+// Two passes, so two decoders: the one playing and the next, decoded ahead from the range
+// start while the other plays. The finished pass is repositioned at the seam and queued again.
+constexpr int kPasses = 2;
 
 }  // namespace
 
@@ -28,8 +23,7 @@ DecodedPlayerLooper::DecodedPlayerLooper(std::shared_ptr<QueuePlayer> player,
         const double start = std::max(0.0, range->start);
         range_ = TimeRange::fromTo(start, range->end());
     }
-    const int count = replicaCount(range_);
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < kPasses; ++i) {
         ItemPtr replica = templateItem->replica();
         applyRange(replica);
         subscriptions_.push_back(replica->status().subscribe(

@@ -13,9 +13,13 @@ namespace kestio::platform::media {
 
 // The looper of the real media classes (it works over any QueuePlayer and PlayerItem).
 //
-// It queues replicas of the template item, each ending at the range end and positioned at the
-// range start, so the next pass is decoded before the seam. At each seam the player advances
-// to the next replica and the finished replica is repositioned and queued again at the tail.
+// It queues two replicas of the template item, each ending at the range end and positioned at
+// the range start, so the next pass is decoded before the seam. At each seam the player
+// advances to the next replica and the finished replica is repositioned and queued again at
+// the tail: at most two decoders, whatever the range. A range shorter than the time the
+// finished replica needs to seek back and decode its first picture cannot be pre-rolled in
+// one pass: the seam then holds the last picture of the range until the first one is there,
+// and the passes keep their times (the clock never waits), so the loop stays in time.
 class DecodedPlayerLooper final : public PlayerLooper {
   public:
     // `range` empty: the whole item.

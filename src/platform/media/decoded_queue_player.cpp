@@ -8,8 +8,11 @@ namespace kestio::platform::media {
 
 namespace {
 constexpr double kEpsilon = 1e-6;
-// How often a playing player hands decoded pictures back to its decoder.
-constexpr double kTickSeconds = 1.0 / 60.0;
+// Below this a timer counts as on time (clock readings round).
+constexpr double kClockSlack = 1e-9;
+// Filtered pictures kept: the current and next picture of a few views at slightly different
+// times, and of both sides of a seam.
+constexpr std::size_t kFilteredKept = 6;
 }  // namespace
 
 struct DecodedQueuePlayer::Periodic {
@@ -17,6 +20,9 @@ struct DecodedQueuePlayer::Periodic {
     std::function<void(double)> observer;
     TimerHandle timer;
     bool alive = true;
+    // Calls fall due at item times base + k × interval.
+    double base = 0.0;
+    int count = 0;
 };
 
 struct DecodedQueuePlayer::Boundary {
@@ -33,11 +39,10 @@ std::shared_ptr<DecodedQueuePlayer> DecodedQueuePlayer::make(RunLoop& loop) {
 DecodedQueuePlayer::DecodedQueuePlayer(Token, RunLoop& loop)
     : loop_(loop),
       clock_(std::make_shared<HostClock>()),
-      hostEnd_(std::numeric_limits<double>::infinity()) {}
+      clockEnd_(std::numeric_limits<double>::infinity()) {}
 
 DecodedQueuePlayer::~DecodedQueuePlayer() {
     endTimer_.cancel();
-    tickTimer_.cancel();
     for (auto& periodic : periodic_) {
         periodic->alive = false;
         periodic->timer.cancel();
@@ -50,11 +55,10 @@ DecodedQueuePlayer::~DecodedQueuePlayer() {
 }
 
 void DecodedQueuePlayer::detachAll() {
-    const double host = loop_.now();
     auto items = std::move(items_);
     items_.clear();
     for (auto& item : items) {
-        item->detach(host);
+        item->detach();
     }
 }
 
@@ -72,9 +76,12 @@ bool DecodedQueuePlayer::insert(ItemPtr anyItem, const ItemPtr& after) {
     }
     const bool wasEmpty = items_.empty();
     items_.insert(position, item);
-    item->attach(this);
+    item->attach(this, clock_);
     if (wasEmpty) {
-        currentChanged(nullptr, loop_.now(), false);
+        currentChanged(nullptr, clock_->timeAt(loop_.now()), false);
+    } else {
+        // The item may now be the next one, shown across the end of the current one.
+        publish();
     }
     return true;
 }
@@ -87,9 +94,11 @@ void DecodedQueuePlayer::remove(const ItemPtr& item) {
     const bool wasCurrent = found == items_.begin();
     DecodedItemPtr removed = *found;
     items_.erase(found);
-    removed->detach(loop_.now());
+    removed->detach();
     if (wasCurrent) {
-        currentChanged(removed, loop_.now(), false);
+        currentChanged(removed, clock_->timeAt(loop_.now()), false);
+    } else {
+        publish();
     }
 }
 
@@ -99,20 +108,20 @@ void DecodedQueuePlayer::removeAllItems() {
     }
     DecodedItemPtr old = items_.front();
     detachAll();
-    currentChanged(old, loop_.now(), false);
+    currentChanged(old, clock_->timeAt(loop_.now()), false);
 }
 
 void DecodedQueuePlayer::replaceAllItems(std::vector<ItemPtr> items) {
-    DecodedItemPtr old = items_.empty() ? nullptr : items_.front();
+    DecodedItemPtr old = front();
     detachAll();
     for (auto& anyItem : items) {
         auto item = std::dynamic_pointer_cast<DecodedPlayerItem>(anyItem);
         if (item && item->owner_ == nullptr) {
             items_.push_back(item);
-            item->attach(this);
+            item->attach(this, clock_);
         }
     }
-    currentChanged(old, loop_.now(), false);
+    currentChanged(old, clock_->timeAt(loop_.now()), false);
 }
 
 void DecodedQueuePlayer::advanceToNextItem() {
@@ -121,8 +130,8 @@ void DecodedQueuePlayer::advanceToNextItem() {
     }
     DecodedItemPtr old = items_.front();
     items_.pop_front();
-    old->detach(loop_.now());
-    currentChanged(old, loop_.now(), false);
+    old->detach();
+    currentChanged(old, clock_->timeAt(loop_.now()), false);
 }
 
 Subscription DecodedQueuePlayer::observeCurrentItem(
@@ -132,36 +141,55 @@ Subscription DecodedQueuePlayer::observeCurrentItem(
     });
 }
 
-void DecodedQueuePlayer::currentChanged(const DecodedItemPtr& oldItem, double host, bool gapless) {
-    DecodedItemPtr newItem = items_.empty() ? nullptr : items_.front();
+void DecodedQueuePlayer::currentChanged(const DecodedItemPtr& oldItem, double clockTime,
+                                        bool gapless) {
+    DecodedItemPtr newItem = front();
     if (newItem) {
-        newItem->setClockRate(rateValue_, host);
+        newItem->setClockRate(rateValue_, clockTime);
     }
     if (!gapless) {
         carryOver_ = QImage();
+        carryOverFilter_.reset();
     }
     reschedule();
     updateDisplayable();
+    // The old item is let go once the observers have seen it.
     previousItem_ = oldItem;
     currentItem_.set(newItem);
+    previousItem_.reset();
     postPeriodicCalls();
     checkPrerolls();
 }
 
 void DecodedQueuePlayer::setClock(std::shared_ptr<const MediaClock> clock) {
     clock_ = clock ? std::move(clock) : std::make_shared<HostClock>();
-}
-
-void DecodedQueuePlayer::setRate(float rate, double /*atClockTime*/) {
-    setRate(rate);
+    for (auto& item : items_) {
+        item->setMediaClock(clock_);
+    }
+    reschedule();
 }
 
 void DecodedQueuePlayer::setRate(float rate) {
     const float value = std::isfinite(rate) && rate > 0.0f ? rate : 0.0f;
+    if (value == rateValue_) {
+        // Nothing changes: observers keep their phase.
+        rate_.set(value);
+        return;
+    }
+    applyRate(value, std::nullopt);
+}
+
+void DecodedQueuePlayer::setRate(float rate, double atClockTime) {
+    const float value = std::isfinite(rate) && rate > 0.0f ? rate : 0.0f;
+    applyRate(value,
+              std::isfinite(atClockTime) ? std::optional<double>(atClockTime) : std::nullopt);
+}
+
+void DecodedQueuePlayer::applyRate(float value, std::optional<double> startAt) {
     const bool changed = value != rateValue_;
     rateValue_ = value;
     if (auto item = front()) {
-        item->setClockRate(value, loop_.now());
+        item->setClockRate(value, clock_->timeAt(loop_.now()), startAt);
     }
     reschedule();
     rate_.set(value);
@@ -232,6 +260,7 @@ void DecodedQueuePlayer::checkPrerolls() {
 
 void DecodedQueuePlayer::setActionAtItemEnd(ActionAtItemEnd action) {
     action_ = action;
+    publish();
 }
 
 Subscription DecodedQueuePlayer::addPeriodicTimeObserver(double interval,
@@ -277,22 +306,67 @@ Subscription DecodedQueuePlayer::addBoundaryTimeObserver(std::vector<double> tim
     });
 }
 
+void DecodedQueuePlayer::armAt(TimerHandle* slot, std::weak_ptr<void> guard, double clockTime,
+                               std::function<void()> action) {
+    const double due = clock_->hostTimeAt(clockTime);
+    std::weak_ptr<DecodedQueuePlayer> weakSelf = weak_from_this();
+    *slot = loop_.after(std::max(0.0, due - loop_.now()),
+                        [weakSelf, guard, slot, clockTime, action = std::move(action)]() mutable {
+                            auto self = weakSelf.lock();
+                            auto alive = guard.lock();
+                            if (!self || !alive) {
+                                return;
+                            }
+                            const double now = self->loop_.now();
+                            if (self->clock_->timeAt(now) < clockTime - kClockSlack &&
+                                self->clock_->hostTimeAt(clockTime) > now + kClockSlack) {
+                                // Early: the clock ran slower than host time. Wait for the
+                                // remainder.
+                                auto later = std::move(action);
+                                self->armAt(slot, alive, clockTime, std::move(later));
+                                return;
+                            }
+                            auto run = std::move(action);
+                            run();
+                        });
+}
+
 void DecodedQueuePlayer::restartPeriodic(const std::shared_ptr<Periodic>& periodic) {
     periodic->timer.cancel();
     auto item = front();
     if (!periodic->alive || !item || item->effectiveRate() <= 0.0) {
         return;
     }
+    periodic->base = item->currentTime();
+    periodic->count = 0;
+    armPeriodic(periodic);
+}
+
+void DecodedQueuePlayer::armPeriodic(const std::shared_ptr<Periodic>& periodic) {
+    auto item = front();
+    if (!item) {
+        return;
+    }
+    // A call missed while the run loop was held up is not made up.
+    const double behind = (item->currentTime() - periodic->base) / periodic->interval;
+    periodic->count =
+        std::max(periodic->count + 1, static_cast<int>(std::floor(behind + 1e-9)) + 1);
+    const double due = item->clockTimeOf(periodic->base + periodic->count * periodic->interval);
+    if (!std::isfinite(due)) {
+        return;
+    }
     std::weak_ptr<DecodedQueuePlayer> weakSelf = weak_from_this();
     std::weak_ptr<Periodic> weakPeriodic = periodic;
-    periodic->timer =
-        loop_.every(periodic->interval / item->effectiveRate(), [weakSelf, weakPeriodic] {
-            auto self = weakSelf.lock();
-            auto p = weakPeriodic.lock();
-            if (self && p && p->alive) {
-                p->observer(self->currentTime());
+    armAt(&periodic->timer, periodic, due, [weakSelf, weakPeriodic] {
+        auto self = weakSelf.lock();
+        auto p = weakPeriodic.lock();
+        if (self && p && p->alive) {
+            p->observer(self->currentTime());
+            if (p->alive) {
+                self->armPeriodic(p);
             }
-        });
+        }
+    });
 }
 
 void DecodedQueuePlayer::postPeriodicCalls() {
@@ -322,27 +396,24 @@ void DecodedQueuePlayer::scheduleBoundary(const std::shared_ptr<Boundary>& bound
         return;
     }
     const double time = *next;
-    const double host = item->hostTimeOf(time);
     std::weak_ptr<DecodedQueuePlayer> weakSelf = weak_from_this();
     std::weak_ptr<Boundary> weakBoundary = boundary;
-    boundary->timer =
-        loop_.after(std::max(0.0, host - loop_.now()), [weakSelf, weakBoundary, time] {
-            auto self = weakSelf.lock();
-            auto b = weakBoundary.lock();
-            if (!self || !b || !b->alive) {
-                return;
-            }
-            b->observer();
-            if (b->alive) {
-                self->scheduleBoundary(b, std::max(time, self->currentTime()));
-            }
-        });
+    armAt(&boundary->timer, boundary, item->clockTimeOf(time), [weakSelf, weakBoundary, time] {
+        auto self = weakSelf.lock();
+        auto b = weakBoundary.lock();
+        if (!self || !b || !b->alive) {
+            return;
+        }
+        b->observer();
+        if (b->alive) {
+            self->scheduleBoundary(b, std::max(time, self->currentTime()));
+        }
+    });
 }
 
 void DecodedQueuePlayer::reschedule() {
     endTimer_.cancel();
-    tickTimer_.cancel();
-    hostEnd_ = std::numeric_limits<double>::infinity();
+    clockEnd_ = std::numeric_limits<double>::infinity();
     for (auto& boundary : boundaries_) {
         boundary->timer.cancel();
     }
@@ -350,39 +421,34 @@ void DecodedQueuePlayer::reschedule() {
         restartPeriodic(periodic);
     }
     auto item = front();
-    if (!item || item->effectiveRate() <= 0.0) {
-        return;
-    }
-    // Boundaries first: one that falls on the end instant runs before the end is handled.
-    const double t = item->currentTime();
-    for (auto& boundary : boundaries_) {
-        scheduleBoundary(boundary, t);
-    }
-    std::weak_ptr<DecodedQueuePlayer> weakSelf = weak_from_this();
-    const double end = item->endTime();
-    if (std::isfinite(end) && !item->endReported()) {
-        hostEnd_ = item->hostTimeOf(end);
-        DecodedPlayerItem* raw = item.get();
-        const double hostEnd = hostEnd_;
-        endTimer_ = loop_.after(std::max(0.0, hostEnd - loop_.now()), [weakSelf, raw, hostEnd] {
-            if (auto self = weakSelf.lock()) {
-                self->reachedEnd(raw, hostEnd);
-            }
-        });
-    }
-    tickTimer_ = loop_.every(kTickSeconds, [weakSelf] {
-        if (auto self = weakSelf.lock()) {
-            self->tick();
+    if (item && item->effectiveRate() > 0.0) {
+        // Boundaries first: one that falls on the end instant runs before the end is handled.
+        const double t = item->currentTime();
+        for (auto& boundary : boundaries_) {
+            scheduleBoundary(boundary, t);
         }
-    });
+        const double end = item->endTime();
+        if (std::isfinite(end) && !item->endReported()) {
+            clockEnd_ = item->clockTimeOf(end);
+            std::weak_ptr<DecodedQueuePlayer> weakSelf = weak_from_this();
+            DecodedPlayerItem* raw = item.get();
+            const double clockEnd = clockEnd_;
+            armAt(&endTimer_, weakSelf, clockEnd, [weakSelf, raw, clockEnd] {
+                if (auto self = weakSelf.lock()) {
+                    self->reachedEnd(raw, clockEnd);
+                }
+            });
+        }
+    }
+    publish();
 }
 
-void DecodedQueuePlayer::reachedEnd(DecodedPlayerItem* ended, double host) {
-    DecodedItemPtr item = items_.empty() ? nullptr : items_.front();
+void DecodedQueuePlayer::reachedEnd(DecodedPlayerItem* ended, double clockEnd) {
+    DecodedItemPtr item = front();
     if (item.get() != ended || item->endReported()) {
         return;
     }
-    hostEnd_ = std::numeric_limits<double>::infinity();
+    clockEnd_ = std::numeric_limits<double>::infinity();
     item->playedToEnd();
     if (front() != item) {
         return;  // an observer changed the queue
@@ -390,14 +456,16 @@ void DecodedQueuePlayer::reachedEnd(DecodedPlayerItem* ended, double host) {
     switch (action_) {
         case ActionAtItemEnd::Advance:
             carryOver_ = item->frameAt(item->endTime());
+            carryOverFilter_ = item->frameFilter();
             items_.pop_front();
-            item->detach(host);
-            currentChanged(item, host, true);
+            item->detach();
+            // The next item runs from the end instant itself, however late this runs.
+            currentChanged(item, clockEnd, true);
             break;
         case ActionAtItemEnd::Pause: {
             const bool changed = rateValue_ != 0.0f;
             rateValue_ = 0.0f;
-            item->setClockRate(0.0, host);
+            item->setClockRate(0.0, clockEnd);
             reschedule();
             rate_.set(0.0f);
             if (changed) {
@@ -411,16 +479,12 @@ void DecodedQueuePlayer::reachedEnd(DecodedPlayerItem* ended, double host) {
     }
 }
 
-void DecodedQueuePlayer::tick() {
-    auto item = front();
-    if (!item) {
+void DecodedQueuePlayer::itemChanged(DecodedPlayerItem& item, DecodedPlayerItem::Change change) {
+    if (items_.size() >= 2 && items_[1].get() == &item) {
+        // The next item: what is shown across the seam may have changed.
+        publish();
         return;
     }
-    item->release(loop_.now());
-    item->refreshBuffer();
-}
-
-void DecodedQueuePlayer::itemChanged(DecodedPlayerItem& item, DecodedPlayerItem::Change change) {
     if (front().get() != &item) {
         return;
     }
@@ -443,6 +507,8 @@ void DecodedQueuePlayer::itemChanged(DecodedPlayerItem& item, DecodedPlayerItem:
             reschedule();
             break;
         case DecodedPlayerItem::Change::Buffer:
+        case DecodedPlayerItem::Change::Filter:
+            publish();
             break;
     }
     updateDisplayable();
@@ -457,26 +523,76 @@ void DecodedQueuePlayer::updateDisplayable() {
     }
 }
 
-QImage DecodedQueuePlayer::frameAt(double runLoopTime) const {
-    if (items_.empty()) {
-        return {};
-    }
-    if (items_.size() >= 2 && action_ == ActionAtItemEnd::Advance && std::isfinite(hostEnd_) &&
-        runLoopTime >= hostEnd_ - 1e-9) {
-        // Past the end, before the run loop has handled it: the next item is already on.
-        const auto& next = items_[1];
-        QImage image = next->frameAt(next->currentTime() + rateValue_ * (runLoopTime - hostEnd_));
-        if (!image.isNull()) {
-            return image;
+void DecodedQueuePlayer::publish() {
+    auto snapshot = std::make_shared<Snapshot>();
+    snapshot->clock = clock_;
+    snapshot->rate = rateValue_;
+    snapshot->carryOver = carryOver_;
+    snapshot->carryOverFilter = carryOverFilter_;
+    if (auto item = front()) {
+        snapshot->current = item->view();
+        snapshot->clockEnd = clockEnd_;
+        if (items_.size() >= 2 && action_ == ActionAtItemEnd::Advance && std::isfinite(clockEnd_)) {
+            snapshot->next = items_[1]->view();
         }
     }
-    const auto& item = items_.front();
-    QImage image = item->frameAt(item->timeAt(runLoopTime));
-    if (!image.isNull()) {
-        carryOver_ = QImage();
-        return image;
+    snapshot_.store(std::move(snapshot));
+}
+
+QImage DecodedQueuePlayer::filtered(const QImage& picture,
+                                    const std::shared_ptr<const FrameFilter>& filter) const {
+    if (!filter || picture.isNull()) {
+        return picture;
     }
-    return carryOver_;
+    const qint64 key = picture.cacheKey();
+    {
+        std::lock_guard lock(filteredMutex_);
+        for (const auto& entry : filtered_) {
+            if (entry.key == key && entry.filter == filter) {
+                return entry.picture;
+            }
+        }
+    }
+    QImage result;
+    try {
+        result = (*filter)(picture);
+    } catch (...) {
+        result = QImage();
+    }
+    if (result.size() != picture.size()) {
+        // A filter that fails or changes the size shows the picture as decoded.
+        result = picture;
+    }
+    std::lock_guard lock(filteredMutex_);
+    filtered_.push_back({key, filter, result});
+    while (filtered_.size() > kFilteredKept) {
+        filtered_.pop_front();
+    }
+    return result;
+}
+
+QImage DecodedQueuePlayer::frameAt(double hostTime) const {
+    const auto snapshot = snapshot_.load();
+    if (!snapshot || !snapshot->current) {
+        return {};
+    }
+    const auto& current = *snapshot->current;
+    const double clockTime = snapshot->clock->timeAt(hostTime);
+    if (snapshot->next && clockTime >= snapshot->clockEnd - kClockSlack) {
+        // Past the end, before the run loop has handled it: the next item is already on.
+        const auto& next = *snapshot->next;
+        const double t =
+            next.timeAt(clockTime) + snapshot->rate * std::max(0.0, clockTime - snapshot->clockEnd);
+        QImage image = next.pictureAt(std::min(t, next.endTime));
+        if (!image.isNull()) {
+            return filtered(image, next.filter);
+        }
+    }
+    QImage image = current.pictureAt(current.timeAt(clockTime));
+    if (!image.isNull()) {
+        return filtered(image, current.filter);
+    }
+    return filtered(snapshot->carryOver, snapshot->carryOverFilter);
 }
 
 }  // namespace kestio::platform::media

@@ -4,8 +4,11 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <vector>
 
+#include "platform/media/atomic_snapshot.h"
 #include "platform/media/decoded_player_item.h"
 #include "platform/media/queue_player.h"
 #include "platform/runloop/published.h"
@@ -15,8 +18,11 @@ namespace kestio::platform::media {
 
 // A queue player of DecodedPlayerItems (it refuses items of other kinds).
 //
-// Timing: reaching an item's end is scheduled on the run loop at the exact run-loop time the
-// end falls on. Everything but frameAt() runs on the run loop's thread.
+// Timing: reaching an item's end, boundaries and periodic observers are run-loop timers due at
+// the host time the player's clock reaches them. frameAt() is safe from any thread: it reads
+// only an immutable snapshot of the player, replaced whenever what it shows changes, and the
+// item decoders' queues; it never depends on the run loop's thread having run. Everything else
+// runs on the run loop's thread.
 class DecodedQueuePlayer final : public QueuePlayer,
                                  public std::enable_shared_from_this<DecodedQueuePlayer> {
     struct Token {};
@@ -76,24 +82,49 @@ class DecodedQueuePlayer final : public QueuePlayer,
         DecodedItemPtr item;
         std::function<void(bool)> completion;
     };
+    // What frameAt() needs, published whole on every change (see publish()).
+    struct Snapshot {
+        std::shared_ptr<const MediaClock> clock;
+        std::optional<DecodedPlayerItem::View> current;
+        // The next item, while the current one will advance to it at clockEnd.
+        std::optional<DecodedPlayerItem::View> next;
+        double clockEnd = 0.0;
+        double rate = 0.0;
+        // The last picture of the item before, shown until the current one has its first.
+        QImage carryOver;
+        std::shared_ptr<const FrameFilter> carryOverFilter;
+    };
+    struct Filtered {
+        qint64 key = 0;
+        std::shared_ptr<const FrameFilter> filter;
+        QImage picture;
+    };
 
     DecodedItemPtr front() const { return items_.empty() ? nullptr : items_.front(); }
     void itemChanged(DecodedPlayerItem& item, DecodedPlayerItem::Change change);
-    void currentChanged(const DecodedItemPtr& oldItem, double host, bool gapless);
+    void currentChanged(const DecodedItemPtr& oldItem, double clockTime, bool gapless);
+    void applyRate(float rate, std::optional<double> startAt);
     void reschedule();
+    // Runs `action` once the clock reads `clockTime`, on a run-loop timer kept in `slot` while
+    // `guard` lives; a timer that fires early (the clock drifts from host time) re-arms.
+    void armAt(TimerHandle* slot, std::weak_ptr<void> guard, double clockTime,
+               std::function<void()> action);
     void scheduleBoundary(const std::shared_ptr<Boundary>& boundary, double after);
     void restartPeriodic(const std::shared_ptr<Periodic>& periodic);
+    void armPeriodic(const std::shared_ptr<Periodic>& periodic);
     void postPeriodicCalls();
-    void reachedEnd(DecodedPlayerItem* item, double host);
-    void tick();
+    void reachedEnd(DecodedPlayerItem* item, double clockEnd);
     void updateDisplayable();
     void checkPrerolls();
     void detachAll();
+    void publish();
+    QImage filtered(const QImage& picture, const std::shared_ptr<const FrameFilter>& filter) const;
 
     RunLoop& loop_;
     std::shared_ptr<const MediaClock> clock_;
     std::deque<DecodedItemPtr> items_;
     Published<ItemPtr> currentItem_;
+    // The item before, only while currentItem_ notifies.
     DecodedItemPtr previousItem_;
     Published<float> rate_{0.0f};
     float rateValue_ = 0.0f;
@@ -101,12 +132,17 @@ class DecodedQueuePlayer final : public QueuePlayer,
     Published<bool> hasDisplayableFrame_{false};
 
     TimerHandle endTimer_;
-    TimerHandle tickTimer_;
-    double hostEnd_;
-    mutable QImage carryOver_;
+    double clockEnd_;
+    QImage carryOver_;
+    std::shared_ptr<const FrameFilter> carryOverFilter_;
     std::vector<std::shared_ptr<Periodic>> periodic_;
     std::vector<std::shared_ptr<Boundary>> boundaries_;
     std::vector<Preroll> prerolls_;
+
+    AtomicSnapshot<const Snapshot> snapshot_;
+    // Filtered pictures, shared by every view of this player: so several views pay once.
+    mutable std::mutex filteredMutex_;
+    mutable std::deque<Filtered> filtered_;
 };
 
 }  // namespace kestio::platform::media

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <vector>
 
@@ -74,7 +75,7 @@ TEST(PlayerLooper, ARangeRepeatsFrameExactlyForFivePasses) {
     DecodedPlayerLooper looper(
         rig.player, rig.templateItem(clip30().path),
         TimeRange::fromTo(MediaTime::seconds(10 / kFps), MediaTime::seconds(40 / kFps)));
-    ASSERT_EQ(looper.loopingPlayerItems().size(), 3u);
+    ASSERT_EQ(looper.loopingPlayerItems().size(), 2u) << "two decoders: this pass and the next";
     EXPECT_EQ(rig.player->current(), looper.loopingPlayerItems()[0]);
     EXPECT_EQ(rig.player->actionAtItemEnd(), ActionAtItemEnd::Advance);
     ASSERT_EQ(rig.changes.size(), 1u) << "the first replica becomes current at creation";
@@ -97,15 +98,67 @@ TEST(PlayerLooper, ARangeRepeatsFrameExactlyForFivePasses) {
     }
 }
 
-TEST(PlayerLooper, AShortRangeGetsMoreReplicasAndStaysGapless) {
+TEST(PlayerLooper, AShortRangeStaysGaplessWithTwoDecoders) {
     LoopRig rig;
     // Three frames: 15, 16, 17.
     DecodedPlayerLooper looper(rig.player, rig.templateItem(clip30().path),
                                TimeRange::fromTo(15 / kFps, 18 / kFps));
-    EXPECT_GT(looper.loopingPlayerItems().size(), 3u);
+    EXPECT_EQ(looper.loopingPlayerItems().size(), 2u);
     ASSERT_TRUE(runUntil(rig.loop, [&] { return rig.layer.readyForDisplay(); }));
     const auto shown = rig.play(60);
     EXPECT_EQ(shown, expectedTicks(15, 18, 60));
+}
+
+// Greys the picture below the frame number strip, so a picture tells which filter made it.
+std::shared_ptr<const FrameFilter> greyFilter(int level, std::atomic<int>& calls) {
+    return std::make_shared<const FrameFilter>([level, &calls](const QImage& decoded) {
+        ++calls;
+        QImage picture = decoded;
+        for (int y = picture.height() / 2; y < picture.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
+            std::fill(line, line + picture.width(), qRgb(level, level, level));
+        }
+        return picture;
+    });
+}
+
+int greyOf(const QImage& picture) {
+    return qGray(picture.pixel(picture.width() / 2, picture.height() - 1));
+}
+
+TEST(PlayerLooper, AFilterChangedJustBeforeASeamHoldsOnBothSidesOfIt) {
+    LoopRig rig;
+    std::atomic<int> calls{0};
+    auto templateItem = rig.templateItem(clip30().path);
+    const auto first = greyFilter(128, calls);
+    templateItem->setFrameFilter(first);
+    DecodedPlayerLooper looper(rig.player, templateItem, TimeRange::fromTo(10 / kFps, 40 / kFps));
+    for (const auto& pass : looper.loopingPlayerItems()) {
+        EXPECT_EQ(pass->frameFilter(), first) << "every pass keeps the template's filter";
+    }
+    ASSERT_TRUE(runUntil(rig.loop, [&] { return rig.layer.readyForDisplay(); }));
+    const auto shown = rig.play(59);  // the clock is now on the last frame of the pass
+    EXPECT_EQ(greyOf(rig.layer.frameAt(rig.loop.now())), 128);
+
+    const auto second = greyFilter(64, calls);
+    for (const auto& pass : looper.loopingPlayerItems()) {
+        pass->setFrameFilter(second);
+    }
+    const QImage last = rig.layer.frameAt(rig.loop.now());
+    EXPECT_EQ(readFrameNumber(last), 39);
+    EXPECT_EQ(greyOf(last), 64);
+    const int callsBefore = calls.load();
+    DecodedPlayerLayer mirror(rig.player);
+    EXPECT_EQ(mirror.frameAt(rig.loop.now()).cacheKey(), last.cacheKey());
+    EXPECT_EQ(calls.load(), callsBefore) << "a second view reuses the filtered picture";
+
+    // Across the seam, before the run loop has handled it.
+    auto& next = dynamic_cast<DecodedPlayerItem&>(*rig.player->items().at(1));
+    ASSERT_TRUE(testing::waitForDecoded(rig.loop, next, 10 / kFps + kTick));
+    rig.loop.stall(kTick);
+    const QImage firstOfPass = rig.layer.frameAt(rig.loop.now());
+    EXPECT_EQ(readFrameNumber(firstOfPass), 10);
+    EXPECT_EQ(greyOf(firstOfPass), 64);
 }
 
 TEST(PlayerLooper, TheWholeItemLoopsWhenNoRangeIsGiven) {

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "platform/media/decoded_asset.h"
@@ -167,6 +170,14 @@ TEST(QueuePlayerObservers, PeriodicObserverTicksWithItemTimeAndOnJumps) {
     loop.advance(0.1 + 1e-9);
     EXPECT_EQ(times.size(), 4u);
 
+    // Setting the rate it has, more often than the interval, neither restarts nor starves them.
+    times.clear();
+    for (int i = 0; i < 10; ++i) {
+        player->setRate(2.0f);
+        loop.advance(0.02);
+    }
+    EXPECT_EQ(times.size(), 8u);
+
     times.clear();
     player->pause();
     std::optional<bool> sought;
@@ -288,6 +299,104 @@ TEST(QueuePlayerQueue, InsertAfterRemoveAndAdvance) {
     player->remove(c);
     EXPECT_EQ(player->current(), nullptr);
     EXPECT_DOUBLE_EQ(player->currentTime(), 0.0);
+
+    // Nothing in the player keeps a removed item (and its decoder) alive.
+    std::weak_ptr<PlayerItem> removed = c;
+    c.reset();
+    EXPECT_TRUE(removed.expired());
+}
+
+// A media clock that runs 0.1 % faster than host time and reads 10 s at host time 0.
+class DriftingClock final : public MediaClock {
+  public:
+    double timeAt(double host) const override { return 10.0 + 1.001 * host; }
+    double hostTimeAt(double clockTime) const override { return (clockTime - 10.0) / 1.001; }
+};
+
+TEST(QueuePlayerClock, PicturesAndObserversFollowTheMediaClockFromTheStartAsked) {
+    ManualRunLoop loop;
+    auto [player, item] = loadPlayer(loop, clip30().path);
+    DecodedPlayerLayer layer(player);
+    auto clock = std::make_shared<DriftingClock>();
+    player->setClock(clock);
+    player->setActionAtItemEnd(ActionAtItemEnd::Pause);
+    std::vector<double> boundaries;
+    std::vector<double> ends;
+    auto onBoundary =
+        player->addBoundaryTimeObserver({1.0}, [&] { boundaries.push_back(loop.now()); });
+    auto onEnd = item->onDidPlayToEnd([&] { ends.push_back(loop.now()); });
+    const double start = clock->timeAt(loop.now()) + 0.5;
+    player->setRate(1.0f, start);
+    advanceDecoded(loop, *player, 0.45);
+    EXPECT_DOUBLE_EQ(player->currentTime(), 0.0) << "the time stands until the start";
+
+    const double duration = item->duration();
+    std::vector<int> shown;
+    std::vector<int> expected;
+    while (loop.now() < clock->hostTimeAt(start + duration) + 0.1) {
+        advanceDecoded(loop, *player, kTick);
+        const double t = std::clamp(clock->timeAt(loop.now()) - start, 0.0, duration);
+        const double frame = t * 30.0;
+        if (frame - std::floor(frame) < 1e-3 || std::ceil(frame) - frame < 1e-3) {
+            continue;  // never sample on a frame boundary
+        }
+        expected.push_back(std::min(59, static_cast<int>(frame)));
+        shown.push_back(readFrameNumber(layer.frameAt(loop.now())));
+    }
+    EXPECT_EQ(shown, expected);
+    ASSERT_EQ(boundaries.size(), 1u);
+    EXPECT_NEAR(boundaries[0], clock->hostTimeAt(start + 1.0), 1e-9);
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_NEAR(ends[0], clock->hostTimeAt(start + duration), 1e-9);
+}
+
+TEST(QueuePlayerThreads, PresentersReadPicturesWhileTheMainThreadEditsThePlayer) {
+    ManualRunLoop loop;
+    auto [player, item] = loadPlayer(loop, clip30().path);
+    DecodedPlayerLayer layer(player);
+    std::atomic<bool> stop{false};
+    std::atomic<int> pictures{0};
+    std::atomic<int> unreadable{0};
+    std::thread presenter([&] {
+        while (!stop.load()) {
+            const QImage picture = layer.frameAt(loop.now());
+            if (!picture.isNull()) {
+                ++pictures;
+                unreadable += readFrameNumber(picture) < 0 ? 1 : 0;
+            }
+        }
+    });
+    const auto filter = std::make_shared<const FrameFilter>([](const QImage& p) { return p; });
+    player->play();
+    for (int round = 0; round < 3; ++round) {
+        advanceDecoded(loop, *player, 0.2);
+        player->setRate(round == 1 ? 2.0f : 1.0f);
+        player->current()->setFrameFilter(round == 2 ? nullptr : filter);
+        std::optional<bool> sought;
+        player->seek(0.3 * round, 0.0, 0.0, [&](bool f) { sought = f; });
+        ASSERT_TRUE(runUntil(loop, [&] { return sought.has_value(); }));
+        advanceDecoded(loop, *player, 0.1);
+        player->replaceAllItems({DecodedPlayerItem::make(DecodedAsset::make(loop, clip30().path))});
+        ASSERT_TRUE(runUntil(loop, [&] { return player->hasDisplayableFrame().get(); }));
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (pictures.load() == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    stop = true;
+    presenter.join();
+    EXPECT_GT(pictures.load(), 0);
+    EXPECT_EQ(unreadable.load(), 0);
+}
+
+TEST(QueuePlayerThreads, PicturesAppearAtTheirTimeWhileTheMainThreadIsHeldUp) {
+    ManualRunLoop loop;
+    auto [player, item] = loadPlayer(loop, clip30().path);
+    DecodedPlayerLayer layer(player);
+    player->play();
+    ASSERT_TRUE(testing::waitForDecoded(loop, *item, 0.15));
+    loop.stall(0.1 + kTick / 2);  // no run-loop work runs meanwhile
+    EXPECT_EQ(readFrameNumber(layer.frameAt(loop.now())), 3);
 }
 
 }  // namespace
