@@ -2,20 +2,30 @@
 // throughput for 1080p and 2160p H.264 (High profile, 20 and 80 Mb/s, film grain), time from
 // opening a file to its first picture, and time to a picture in the middle of a GOP.
 //
-// Run: cmake -DKESTIO_BUILD_BENCH=ON ...; build bench_media_decode; run it. The clips are made
-// with the ffmpeg command into the fixture folder the first time.
+// Like is compared with like: our decode and conversion to pictures with the playback thread
+// count, beside `ffmpeg -threads <the same count> -i clip -pix_fmt bgra -f null -`, whose
+// process start is measured apart (BM_FfmpegStart) and whose CPU time (all threads, from the
+// child's resource usage) is reported as cpu_s per run. Our CPU time is that of all threads of
+// this process.
+//
+// Run: cmake -DKESTIO_BUILD_BENCH=ON ...; build bench_media_decode; run it with
+// --benchmark_out=media_decode.json. The clips are made with the ffmpeg command into the
+// fixture folder the first time.
 
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
 
-#include "platform/media/asset.h"
-#include "platform/media/player_item.h"
-#include "platform/media/queue_player.h"
+#include "platform/media/decoded_asset.h"
+#include "platform/media/decoded_player_item.h"
+#include "platform/media/decoded_queue_player.h"
 #include "platform/media/video_decoder.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "support/process_runner.h"
@@ -79,6 +89,21 @@ const fs::path& clip(int height) {
     return made[height] = path;
 }
 
+// CPU seconds used by the waited-for children of this process so far.
+double childCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The thread count playback chooses for the clip.
+int playbackThreads(const fs::path& path) {
+    auto decoder = VideoDecoder::open(path, std::make_shared<IoControl>(),
+                                      {.threads = VideoDecoder::kPlaybackThreads});
+    return decoder ? (*decoder)->threadCount() : 1;
+}
+
 bool runUntil(ManualRunLoop& loop, const std::function<bool()>& done) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     loop.runPending();
@@ -96,7 +121,8 @@ void BM_DecodeToPictures(benchmark::State& state) {
     const fs::path& path = clip(static_cast<int>(state.range(0)));
     std::int64_t frames = 0;
     for (auto _ : state) {
-        auto decoder = VideoDecoder::open(path, std::make_shared<IoControl>(), {});
+        auto decoder = VideoDecoder::open(path, std::make_shared<IoControl>(),
+                                          {.threads = VideoDecoder::kPlaybackThreads});
         if (!decoder) {
             state.SkipWithError(decoder.error().c_str());
             return;
@@ -112,14 +138,20 @@ void BM_DecodeToPictures(benchmark::State& state) {
     state.counters["fps"] =
         benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_DecodeToPictures)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DecodeToPictures)
+    ->Arg(1080)
+    ->Arg(2160)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
 
 // Decoding alone, without the conversion to pictures.
 void BM_DecodeOnly(benchmark::State& state) {
     const fs::path& path = clip(static_cast<int>(state.range(0)));
     std::int64_t frames = 0;
     for (auto _ : state) {
-        auto decoder = VideoDecoder::open(path, std::make_shared<IoControl>(), {});
+        auto decoder = VideoDecoder::open(path, std::make_shared<IoControl>(),
+                                          {.threads = VideoDecoder::kPlaybackThreads});
         if (!decoder) {
             state.SkipWithError(decoder.error().c_str());
             return;
@@ -133,34 +165,63 @@ void BM_DecodeOnly(benchmark::State& state) {
     state.counters["fps"] =
         benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_DecodeOnly)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DecodeOnly)
+    ->Arg(1080)
+    ->Arg(2160)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
 
-// The reference: `ffmpeg -i clip -f null -` (includes starting the process).
-void BM_FfmpegCommand(benchmark::State& state) {
-    const fs::path& path = clip(static_cast<int>(state.range(0)));
-    const std::vector<std::string> argv = {"ffmpeg",      "-nostdin", "-v",   "error", "-i",
-                                           path.string(), "-f",       "null", "-"};
-    std::int64_t frames = 0;
+// Runs the ffmpeg command once per iteration; cpu_s: the child's CPU seconds per run.
+void runCommand(benchmark::State& state, const std::vector<std::string>& argv, int frames) {
+    std::int64_t total = 0;
+    const double cpuBefore = childCpuSeconds();
     for (auto _ : state) {
         const auto result = kestio::test::runProcess(argv, std::chrono::minutes(2));
         if (!result.succeeded()) {
             state.SkipWithError("ffmpeg failed");
             return;
         }
-        frames += kFrames;
+        total += frames;
     }
-    state.counters["fps"] =
-        benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+    state.counters["cpu_s"] =
+        (childCpuSeconds() - cpuBefore) / std::max<double>(1, state.iterations());
+    if (frames > 0) {
+        state.counters["fps"] =
+            benchmark::Counter(static_cast<double>(total), benchmark::Counter::kIsRate);
+    }
+}
+
+// The reference: the ffmpeg command decoding and converting to the same picture format with
+// the same thread count (its process start included; see BM_FfmpegStart).
+void BM_FfmpegCommand(benchmark::State& state) {
+    const fs::path& path = clip(static_cast<int>(state.range(0)));
+    runCommand(
+        state,
+        {"ffmpeg", "-nostdin", "-v", "error", "-threads", std::to_string(playbackThreads(path)),
+         "-i", path.string(), "-pix_fmt", "bgra", "-f", "null", "-"},
+        kFrames);
 }
 BENCHMARK(BM_FfmpegCommand)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Starting the ffmpeg command and opening the clip without decoding a picture: subtract from
+// BM_FfmpegCommand to compare decoding alone.
+void BM_FfmpegStart(benchmark::State& state) {
+    const fs::path& path = clip(static_cast<int>(state.range(0)));
+    runCommand(state,
+               {"ffmpeg", "-nostdin", "-v", "error", "-i", path.string(), "-frames:v", "0", "-f",
+                "null", "-"},
+               0);
+}
+BENCHMARK(BM_FfmpegStart)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // From making the item to its status "ready to play" (its first picture decoded).
 void BM_OpenToFirstPicture(benchmark::State& state) {
     const fs::path& path = clip(static_cast<int>(state.range(0)));
     ManualRunLoop loop;
     for (auto _ : state) {
-        auto player = QueuePlayer::make(loop);
-        auto item = PlayerItem::make(Asset::make(loop, path));
+        auto player = DecodedQueuePlayer::make(loop);
+        auto item = DecodedPlayerItem::make(DecodedAsset::make(loop, path));
         player->insert(item);
         if (!runUntil(loop, [&] { return item->statusValue() != ItemStatus::Unknown; }) ||
             item->statusValue() != ItemStatus::ReadyToPlay) {
@@ -184,8 +245,8 @@ BENCHMARK(BM_OpenToFirstPicture)
 void BM_PictureInTheMiddleOfAGop(benchmark::State& state) {
     const fs::path& path = clip(static_cast<int>(state.range(0)));
     ManualRunLoop loop;
-    auto player = QueuePlayer::make(loop);
-    auto item = PlayerItem::make(Asset::make(loop, path));
+    auto player = DecodedQueuePlayer::make(loop);
+    auto item = DecodedPlayerItem::make(DecodedAsset::make(loop, path));
     player->insert(item);
     if (!runUntil(loop, [&] { return item->statusValue() != ItemStatus::Unknown; })) {
         state.SkipWithError("the item did not become ready");
