@@ -10,6 +10,7 @@
 #include <limits>
 #include <mutex>
 #include <optional>
+#include <ostream>
 #include <thread>
 #include <vector>
 
@@ -104,6 +105,10 @@ struct PlayCase {
     const char* name;
     bool badStamp;
 };
+
+void PrintTo(const PlayCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ItemDecoderPlayback : public ::testing::TestWithParam<PlayCase> {};
 
