@@ -795,4 +795,120 @@ void writeWithLateSound(const MediaFile& clip, double delay, const fs::path& out
     }
 }
 
+namespace {
+
+FlashBeepClip flashBeepFacts(Rational rate) {
+    FlashBeepClip clip;
+    const int period = static_cast<int>(std::lround(rate.value()));
+    const long samplesPerFlash = static_cast<long>(period / 2) * kToneSampleRate * rate.den;
+    if (period < 2 || samplesPerFlash % rate.num != 0 ||
+        static_cast<long>(period) * kToneSampleRate * rate.den % rate.num != 0) {
+        throw std::invalid_argument("no flash-and-beep clip at " + rationalText(rate));
+    }
+    MediaFile& file = clip.file;
+    file =
+        describe(catalogue().fixtures.folder,
+                 "flash_beep_" + std::to_string(rate.num) + "_" + std::to_string(rate.den) + ".mov",
+                 MediaKind::video, "mov");
+    file.videoCodec = "h264";
+    file.width = 320;
+    file.height = 180;
+    file.frameRate = rate;
+    file.frameCount = 4 * period;
+    file.duration = static_cast<double>(file.frameCount) * rate.den / rate.num;
+    file.audioCodec = "pcm_s16le";
+    file.channels = 2;
+    file.sampleRate = kToneSampleRate;
+    file.audioBitDepth = 16;
+    for (int k = 0; k < 4; ++k) {
+        clip.flashTimes.push_back(static_cast<double>(period / 2 + k * period) * rate.den /
+                                  rate.num);
+    }
+    return clip;
+}
+
+Recipe flashBeepRecipe(const FlashBeepClip& clip) {
+    const MediaFile& file = clip.file;
+    const Rational rate = file.frameRate;
+    const int period = static_cast<int>(std::lround(rate.value()));
+    const long periodSamples = static_cast<long>(period) * kToneSampleRate * rate.den / rate.num;
+    const long firstSample = static_cast<long>(period / 2) * kToneSampleRate * rate.den / rate.num;
+    const long beepSamples = std::lround(clip.beepSeconds * kToneSampleRate);
+    const long totalSamples =
+        static_cast<long>(file.frameCount) * kToneSampleRate * rate.den / rate.num;
+    // `m` counts samples from the start of the current beep.
+    const std::string m = "mod(n+" + std::to_string(periodSamples - firstSample) + "\\," +
+                          std::to_string(periodSamples) + ")";
+    const std::string beep = std::to_string(clip.beepAmplitude) + "*sin(2*PI*" +
+                             std::to_string(static_cast<int>(kToneFrequency)) + "*" + m + "/" +
+                             std::to_string(kToneSampleRate) + ")*lt(" + m + "\\," +
+                             std::to_string(beepSamples) + ")";
+    Recipe recipe;
+    recipe.file = file;
+    auto& argv = recipe.argv;
+    argv = ffmpegBase();
+    append(argv, {"-f",
+                  "lavfi",
+                  "-i",
+                  "color=c=black:s=" + std::to_string(file.width) + "x" +
+                      std::to_string(file.height) + ":r=" + rationalText(rate),
+                  "-f",
+                  "lavfi",
+                  "-i",
+                  "aevalsrc=exprs=" + beep + ":sample_rate=" + std::to_string(kToneSampleRate),
+                  "-filter:v",
+                  "drawbox=x=0:y=0:w=iw:h=ih:color=white:t=fill:enable='eq(mod(n\\," +
+                      std::to_string(period) + ")\\," + std::to_string(period / 2) +
+                      ")',trim=end_frame=" + std::to_string(file.frameCount),
+                  "-filter:a",
+                  "atrim=end_sample=" + std::to_string(totalSamples) + ",pan=stereo|c0=c0|c1=c0",
+                  "-c:v",
+                  "libx264",
+                  "-crf",
+                  "18",
+                  "-pix_fmt",
+                  "yuv420p",
+                  "-g",
+                  std::to_string(period),
+                  "-bf",
+                  "0",
+                  "-c:a",
+                  "pcm_s16le",
+                  "-f",
+                  "mov",
+                  kOutput});
+    return recipe;
+}
+
+}  // namespace
+
+const FlashBeepClip& flashBeepClip(Rational rate) {
+    struct Made {
+        FlashBeepClip clip;
+        Outcome outcome;
+    };
+    static std::mutex mutex;
+    static std::vector<std::unique_ptr<Made>> made;
+    Made* entry = nullptr;
+    {
+        std::lock_guard lock(mutex);
+        for (const auto& m : made) {
+            if (m->clip.file.frameRate == rate) {
+                entry = m.get();
+            }
+        }
+        if (entry == nullptr) {
+            made.push_back(std::make_unique<Made>());
+            made.back()->clip = flashBeepFacts(rate);
+            entry = made.back().get();
+        }
+    }
+    ensureOnce(entry->outcome, [entry] {
+        const Recipe recipe = flashBeepRecipe(entry->clip);
+        ensure(entry->clip.file.path.parent_path(),
+               ".stamp-" + entry->clip.file.path.stem().string(), {&recipe});
+    });
+    return entry->clip;
+}
+
 }  // namespace kestio::test

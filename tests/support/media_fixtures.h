@@ -129,4 +129,18 @@ std::vector<std::filesystem::path> writeListsNaming(const std::filesystem::path&
 // QuickTime file at `output`. Throws std::runtime_error when the ffmpeg command fails.
 void writeWithLateSound(const MediaFile& clip, double delay, const std::filesystem::path& output);
 
+// A clip for measuring pictures against sound: black pictures with one white frame, and a
+// 1 kHz beep (half full scale, 50 ms, starting at phase 0) whose first sample is that frame's
+// presentation time, once a second from half a second in (every round(rate) frames from frame
+// round(rate) / 2). Four seconds of it: H.264 (320x180, a key frame every round(rate) frames,
+// no B-frames) with 16-bit PCM stereo sound at 48 kHz in a QuickTime file, made only when
+// first asked for. `rate` must put every flash on a whole sample: 30 and 59.94 do.
+struct FlashBeepClip {
+    MediaFile file;
+    std::vector<double> flashTimes;  // seconds: each flash's picture time, each beep's start
+    double beepSeconds = 0.05;
+    double beepAmplitude = 0.5;
+};
+const FlashBeepClip& flashBeepClip(Rational rate);
+
 }  // namespace kestio::test
