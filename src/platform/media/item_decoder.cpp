@@ -732,6 +732,7 @@ bool ItemDecoder::Core::restartFromTop() {
         return false;
     }
     decoder_ = std::move(*reopened);
+    threadCount_.store(decoder_->threadCount());
     return true;
 }
 

@@ -22,13 +22,13 @@
 namespace kestio::platform::media {
 
 // Item time as a function of the time of the media clock pictures follow:
-// anchorItem + rate * (clockTime - anchorHost). `anchorHost` is the clock's time at the anchor
-// (host time when that clock is the host clock).
+// anchorItem + rate * (clockTime - anchorClock), where anchorClock is that clock's time at the
+// anchor.
 struct ItemClock {
     double anchorItem = 0.0;
-    double anchorHost = 0.0;
+    double anchorClock = 0.0;
     double rate = 0.0;
-    double at(double clockTime) const { return anchorItem + rate * (clockTime - anchorHost); }
+    double at(double clockTime) const { return anchorItem + rate * (clockTime - anchorClock); }
 };
 
 struct SeekRequest {
