@@ -96,8 +96,11 @@ JackServer::JackServer() {
 }
 
 bool JackServer::start() {
-    pid_ = spawn({"jackd", "-n", name_, "--no-realtime", "-t", "10000", "-d", "dummy", "-r",
-                  "48000", "-p", "256"});
+    // --sync: each cycle waits for every client. In the default asynchronous mode a client that
+    // misses a cycle (a loaded machine, a sanitizer build) leaves last cycle's events in its
+    // port, and a reader then receives them a second time.
+    pid_ = spawn({"jackd", "-n", name_, "--no-realtime", "--sync", "-t", "10000", "-d", "dummy",
+                  "-r", "48000", "-p", "256"});
     if (pid_ <= 0) {
         pid_ = -1;
         failure_ = "jackd could not be started (is jackd2 installed?)";
