@@ -5,19 +5,25 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QImage>
+#include <QProcess>
+#include <chrono>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <span>
 #include <vector>
 
+#include "audio/pulse_server.h"
 #include "audio/signal_analysis.h"
 #include "media/playback_test_support.h"
 #include "platform/audio/audio_engine.h"
 #include "platform/audio/audio_file.h"
 #include "platform/audio/audio_player_node.h"
 #include "platform/audio/mixer_node.h"
+#include "platform/audio/qt_audio_device.h"
 #include "platform/audio/time_pitch_node.h"
 #include "platform/media/decoded_asset.h"
 #include "platform/media/decoded_player_layer.h"
@@ -50,6 +56,39 @@ constexpr double kTolerance = 0.001;
 bool isWhite(const QImage& picture) {
     return !picture.isNull() &&
            qGray(picture.pixel(picture.width() / 2, picture.height() / 2)) > 128;
+}
+
+// The host time at which the player's picture first turns white within 0.15 s of the run
+// loop's now (what its decoder holds ahead), to well under a microsecond: stepped by half a
+// frame, then bisected.
+std::optional<double> firstWhite(ManualRunLoop& loop, const media::PlayerLayer& layer,
+                                 double frameRate) {
+    const auto player = layer.player();
+    auto item = std::dynamic_pointer_cast<DecodedPlayerItem>(player->current());
+    if (!item) {
+        return std::nullopt;
+    }
+    const double rate = player->rateValue();
+    EXPECT_TRUE(media::testing::waitForDecoded(loop, *item, item->currentTime() + 0.15 * rate));
+    const double step = 0.5 / frameRate / std::max(rate, 0.1);
+    double lo = loop.now();
+    if (isWhite(layer.frameAt(lo))) {
+        ADD_FAILURE() << "already white at host time " << lo;
+        return std::nullopt;
+    }
+    double hi = lo;
+    while (!isWhite(layer.frameAt(hi))) {
+        lo = hi;
+        hi += step;
+        if (hi > loop.now() + 0.15) {
+            return std::nullopt;
+        }
+    }
+    for (int i = 0; i < 40; ++i) {
+        const double mid = 0.5 * (lo + hi);
+        (isWhite(layer.frameAt(mid)) ? hi : lo) = mid;
+    }
+    return hi;
 }
 
 // An engine on a null device whose host time is the run loop's, pulled by the test in step
@@ -102,33 +141,8 @@ class AvSync : public ::testing::Test {
     // microsecond, looked for up to 0.15 s ahead (what the decoder holds ahead of the clock).
     std::optional<double> flashAfter(double from) {
         runTo(from);
-        auto item = std::dynamic_pointer_cast<DecodedPlayerItem>(player_->current());
-        if (!item) {
-            return std::nullopt;
-        }
-        const double rate = player_->rateValue();
-        EXPECT_TRUE(
-            media::testing::waitForDecoded(loop_, *item, item->currentTime() + 0.15 * rate));
-        const auto& clock = *engine_.clock();
-        const double step = 0.5 / clip_->file.frameRate.value() / std::max(rate, 0.1);
-        double lo = loop_.now();
-        if (isWhite(layer_.frameAt(lo))) {
-            ADD_FAILURE() << "already white at clock " << clock.timeAt(lo);
-            return std::nullopt;
-        }
-        double hi = lo;
-        while (!isWhite(layer_.frameAt(hi))) {
-            lo = hi;
-            hi += step;
-            if (hi > loop_.now() + 0.15) {
-                return std::nullopt;
-            }
-        }
-        for (int i = 0; i < 40; ++i) {
-            const double mid = 0.5 * (lo + hi);
-            (isWhite(layer_.frameAt(mid)) ? hi : lo) = mid;
-        }
-        return clock.timeAt(hi);
+        const auto flash = firstWhite(loop_, layer_, clip_->file.frameRate.value());
+        return flash ? std::optional(engine_.clock()->timeAt(*flash)) : std::nullopt;
     }
 
     // The clock time at which the rendered sound first reaches half the beep's level after
@@ -271,6 +285,148 @@ TEST_F(AvSync, DISABLED_ComingBackToRateOneKeepsThemTogether) {
 INSTANTIATE_TEST_SUITE_P(Rates, AvSyncStraight,
                          ::testing::Values(test::Rational{30, 1}, test::Rational{60000, 1001}),
                          [](const auto& rate) { return std::to_string(rate.param.num); });
+
+double steadyNow() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// A recording of a sink's monitor that gives each recorded frame the host time it was played
+// at: frame 0's time is bounded from above by every arrival (its frames were played before
+// they arrived), and the tightest bound is kept.
+class TimedRecording {
+  public:
+    explicit TimedRecording(const std::string& source) {
+        process_.setProgram(QStringLiteral("parec"));
+        process_.setArguments({QString::fromStdString("--device=" + source),
+                               QStringLiteral("--rate=48000"), QStringLiteral("--channels=2"),
+                               QStringLiteral("--format=s16le"), QStringLiteral("--raw"),
+                               QStringLiteral("--latency-msec=5")});
+        process_.start();
+        process_.waitForStarted(10000);
+    }
+    ~TimedRecording() { test::stopProcess(process_); }
+
+    // Waits up to `wallMilliseconds` for more of the recording and takes it in.
+    void poll(int wallMilliseconds) {
+        if (!process_.waitForReadyRead(wallMilliseconds)) {
+            return;
+        }
+        const double arrived = steadyNow();
+        pending_ += process_.readAllStandardOutput();
+        const auto frames = std::size_t(pending_.size()) / 4;
+        const auto* samples = reinterpret_cast<const int16_t*>(pending_.constData());
+        for (std::size_t i = 0; i < frames; ++i) {
+            left_.push_back(float(samples[2 * i]) / 32768.0f);
+        }
+        pending_.remove(0, qsizetype(frames * 4));
+        firstFrameAt_ = std::min(firstFrameAt_, arrived - double(left_.size()) / kRate);
+    }
+
+    const std::vector<float>& left() const { return left_; }
+    double hostTimeOf(double frame) const { return firstFrameAt_ + frame / kRate; }
+    double frameAt(double hostTime) const { return (hostTime - firstFrameAt_) * kRate; }
+    bool running() const { return process_.state() == QProcess::Running; }
+
+  private:
+    QProcess process_;
+    QByteArray pending_;
+    std::vector<float> left_;
+    double firstFrameAt_ = std::numeric_limits<double>::infinity();
+};
+
+class AvSyncOnPulse : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        server_ = new test::PulseServer();
+        why_ = server_->start();
+    }
+    static void TearDownTestSuite() {
+        delete server_;
+        server_ = nullptr;
+    }
+    void SetUp() override {
+        if (!why_.empty()) {
+            GTEST_SKIP() << "no private PulseAudio server: " << why_;
+        }
+    }
+
+    static test::PulseServer* server_;
+    static std::string why_;
+};
+
+test::PulseServer* AvSyncOnPulse::server_ = nullptr;
+std::string AvSyncOnPulse::why_;
+
+// Through the system's output, with its real latency: the beep reaches the sink within a frame
+// period of the host time at which frameAt() shows its flash. The run loop follows the steady
+// clock (the device's host time).
+TEST_F(AvSyncOnPulse, EveryBeepIsPlayedWithinAFrameOfItsFlash) {
+    const auto& clip = flashBeepClip({30, 1});
+    const double framePeriod = 1.0 / clip.file.frameRate.value();
+    ManualRunLoop loop(steadyNow());
+    auto device = std::make_shared<audio::QtAudioDevice>(loop);
+    audio::AudioEngine engine(device);
+    auto node = std::make_shared<AudioPlayerNode>();
+    engine.attach(node);
+    auto sound = AudioFile::openForReading(clip.file.path);
+    ASSERT_TRUE(sound);
+    ASSERT_FALSE(engine.connect(node, engine.mainMixerNode(), sound->processingFormat()));
+    auto player = DecodedQueuePlayer::make(loop);
+    player->setClock(engine.clock());
+    DecodedPlayerLayer layer{player};
+    auto item = DecodedPlayerItem::make(DecodedAsset::make(loop, clip.file.path));
+    player->insert(item);
+    ASSERT_TRUE(media::testing::waitForStatus(loop, *item));
+
+    TimedRecording recording("null.monitor");
+    ASSERT_TRUE(recording.running()) << "parec did not start";
+    ASSERT_FALSE(engine.start());
+    const auto deadline = steadyNow() + 30.0;
+    // Takes in the recording and Qt's events, and moves the run loop up to the steady clock.
+    auto follow = [&] {
+        recording.poll(2);
+        QCoreApplication::processEvents();
+        loop.advance(std::max(0.0, steadyNow() - loop.now()));
+        return steadyNow() < deadline;
+    };
+    const auto& clock = *engine.clock();
+    // Half a second to settle the output and its clock, then both start together.
+    while (recording.left().size() < std::size_t(kRate / 2) && follow()) {
+    }
+    ASSERT_TRUE(node->waitUntilPrepared(20.0));
+    node->scheduleSegment(sound, 0, uint64_t(sound->length()));
+    const double start = clock.timeAt(steadyNow()) + 0.3;
+    node->play(start);
+    player->setRate(1.0f, start);
+
+    std::vector<double> flashes;
+    for (const double flash : clip.flashTimes) {
+        while (clock.timeAt(loop.now()) < start + flash - 0.05 && follow()) {
+        }
+        const auto host = firstWhite(loop, layer, clip.file.frameRate.value());
+        ASSERT_TRUE(host) << "no flash near item time " << flash;
+        flashes.push_back(*host);
+    }
+    while (recording.hostTimeOf(double(recording.left().size())) < flashes.back() + 0.3 &&
+           follow()) {
+    }
+    engine.stop();
+    ASSERT_LT(steadyNow(), deadline) << "the recording did not keep up";
+
+    const auto& left = recording.left();
+    for (std::size_t k = 0; k < flashes.size(); ++k) {
+        const auto from = std::size_t(std::max(0.0, recording.frameAt(flashes[k] - 0.3)));
+        ASSERT_LT(from, left.size());
+        const std::span<const float> window(left.data() + from, left.size() - from);
+        const std::size_t at = test::firstAbove(window, float(0.5 * clip.beepAmplitude));
+        ASSERT_LT(at, window.size()) << "no beep recorded near flash " << k;
+        const double beep = recording.hostTimeOf(double(from + at));
+        RecordProperty("flash" + std::to_string(k) + "_minus_beep_us",
+                       std::to_string(std::lround((flashes[k] - beep) * 1e6)));
+        EXPECT_NEAR(flashes[k], beep, framePeriod) << "flash " << k;
+    }
+}
 
 }  // namespace
 }  // namespace kestio::platform
