@@ -66,8 +66,14 @@ TEST_F(MIDIOverJack, NotesAndControlChangesOfAnotherClientReachTheCallbacks) {
     device.openVirtualPort("out");
 
     MIDIInputController midi(loop_, *system_);
+    // Probes of the priming may still arrive after it: they are counted, never recorded.
     std::vector<std::string> calls;
+    int probes = 0;
     midi.onRawMessage = [&](std::uint8_t s, std::uint8_t a, std::uint8_t b) {
+        if (s == 0xBF && a == 0x7F) {
+            ++probes;
+            return;
+        }
         calls.push_back("raw " + std::to_string(s) + " " + std::to_string(a) + " " +
                         std::to_string(b));
     };
@@ -76,6 +82,9 @@ TEST_F(MIDIOverJack, NotesAndControlChangesOfAnotherClientReachTheCallbacks) {
     };
     midi.onNoteOff = [&](std::uint8_t n) { calls.push_back("off " + std::to_string(n)); };
     midi.onControlChange = [&](std::uint8_t ch, std::uint8_t c, std::uint8_t v) {
+        if (ch == 15 && c == 0x7F) {
+            return;
+        }
         calls.push_back("cc " + std::to_string(ch) + " " + std::to_string(c) + " " +
                         std::to_string(v));
     };
@@ -84,9 +93,8 @@ TEST_F(MIDIOverJack, NotesAndControlChangesOfAnotherClientReachTheCallbacks) {
     EXPECT_EQ(midi.connectedSourceNames.get(),
               std::vector<std::string>{"KestioTestController:out"});
 
-    ASSERT_TRUE(primeConnection(device, [&] { return !calls.empty(); }));
+    ASSERT_TRUE(primeConnection(device, [&] { return probes > 0; }));
     loop_.runPending();
-    calls.clear();
 
     const Bytes noteOn{0x92, 0x3C, 0x64};
     device.sendMessage(noteOn.data(), noteOn.size());
