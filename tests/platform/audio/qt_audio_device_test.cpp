@@ -67,6 +67,24 @@ bool waitUntil(const std::function<bool()>& done, ManualRunLoop& loop, double wa
     return true;
 }
 
+// Watches an engine's clock against host time: how far it fell behind host time at most, over
+// any stretch between two looks.
+struct ClockWatch {
+    explicit ClockWatch(const AudioEngine& engine) : engine_(engine) { look(); }
+    void look() {
+        const double host = engine_.device().hostNow();
+        const double lead = engine_.clock()->timeAt(host) - host;
+        highest_ = std::max(highest_, lead);
+        worstFall_ = std::max(worstFall_, highest_ - lead);
+    }
+    double worstFall() const { return worstFall_; }
+
+  private:
+    const AudioEngine& engine_;
+    double highest_ = -1e300;
+    double worstFall_ = 0.0;
+};
+
 // The level of a recording as the median of its levels over 10 ms pieces (ten cycles each), so
 // that a few milliseconds dropped by a real output on a loaded machine do not count.
 double medianPieceAmplitude(std::span<const float> samples) {
@@ -129,6 +147,12 @@ TEST_F(QtAudioDeviceOnPulse, PlaysAToneThroughTheDefaultOutput) {
     auto recording = server_->record("null.monitor");
     ASSERT_FALSE(engine.start());
     ASSERT_TRUE(recording->waitForSound(48000, 0.25f, 30.0)) << "no tone reached the sink";
+    // The clock is behind what was rendered by what is still queued: the sink's buffer of
+    // 20 ms, the block being written and the server's allowance.
+    const double rendered = double(engine.renderedFrames()) / 48000.0;
+    const double heard = engine.clock()->timeAt(device->hostNow());
+    EXPECT_GT(rendered - heard, 0.0);
+    EXPECT_LT(rendered - heard, 0.02 + 0.011 + 0.005 + 0.02);
     engine.stop();
     expectTone(recording->left());
 }
@@ -155,20 +179,32 @@ TEST_F(QtAudioDeviceOnPulse, FollowsTheDefaultOutputAndKeepsItsClockWhenItGoes) 
         expectTone(recording->left());
     }
 
-    // It goes away: the engine's clock runs on, and the sound comes back on the next default.
+    // It goes away: the engine's clock runs on (it falls behind host time by no more than two
+    // buffer periods of a stalled sink and the new sink's buffer), and the sound comes back on
+    // the next default.
+    ClockWatch watch(engine);
     const uint64_t before = engine.renderedFrames();
     ASSERT_TRUE(server_->pactl({"unload-module", "module-null-sink"}));
     ASSERT_TRUE(server_->pactl(
         {"load-module", "module-null-sink", "sink_name=null", "rate=48000", "channels=2"}));
     ASSERT_TRUE(waitUntil(
         [&] {
+            watch.look();
             const auto current = device->defaultOutput.get();
             return current.present && current.name != "Second" && current.sampleRate == 48000.0;
         },
         loop, 30.0));
-    EXPECT_GT(engine.renderedFrames(), before);
     auto recording = server_->record("null.monitor");
-    ASSERT_TRUE(recording->waitForSound(48000, 0.25f, 30.0)) << "the sound did not come back";
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            watch.look();
+            return recording->waitForSound(960, 0.25f, 0.0);  // a look, no wait
+        },
+        loop, 30.0))
+        << "the sound did not come back";
+    EXPECT_GT(engine.renderedFrames(), before);
+    EXPECT_LT(watch.worstFall(), 2 * 0.02 + 0.02 + 0.02);
+    ASSERT_TRUE(recording->waitForSound(48000, 0.25f, 30.0));
     expectTone(recording->left());
     EXPECT_TRUE(engine.isRunning());
     engine.stop();
