@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "platform/audio/render_step.h"
@@ -34,12 +35,6 @@ class TimePitchKernel final : public RenderKernel {
         : rate_(std::move(rate)),
           channels_(setup.output.channelCount),
           maxFrames_(std::max<uint32_t>(setup.maxFrames, 1)),
-          stretcher_(std::size_t(std::lround(setup.output.sampleRate)), channels_,
-                     RubberBandStretcher::OptionProcessRealTime |
-                         RubberBandStretcher::OptionEngineFiner |
-                         RubberBandStretcher::OptionWindowShort |
-                         RubberBandStretcher::OptionThreadingNever,
-                     1.0, 1.0),
           out_(std::size_t(channels_) * maxFrames_),
           outPointers_(channels_),
           outAt_(channels_),
@@ -50,12 +45,36 @@ class TimePitchKernel final : public RenderKernel {
           tail_(std::size_t(channels_) * (kTailFrames + kHistoryFrames)),
           tailPointers_(channels_),
           history_(std::size_t(channels_) * kHistoryFrames) {
-        stretcher_.setMaxProcessSize(TimePitchNode::kBlockFrames);
+        for (Slot& slot : slots_) {
+            slot.stretcher = std::make_unique<RubberBandStretcher>(
+                std::size_t(std::lround(setup.output.sampleRate)), channels_,
+                RubberBandStretcher::OptionProcessRealTime |
+                    RubberBandStretcher::OptionEngineFiner |
+                    RubberBandStretcher::OptionWindowShort |
+                    RubberBandStretcher::OptionThreadingNever,
+                1.0, 1.0);
+            slot.stretcher->setMaxProcessSize(TimePitchNode::kBlockFrames);
+        }
+        slots_[active_].state.store(kInUse, std::memory_order_relaxed);
+        stretcher_ = slots_[active_].stretcher.get();
         for (uint32_t c = 0; c < channels_; ++c) {
             tailPointers_[c] = tail_.data() + std::size_t(c) * (kTailFrames + kHistoryFrames);
             outPointers_[c] = out_.data() + std::size_t(c) * maxFrames_;
             silencePointers_[c] = silence_.data() + std::size_t(c) * TimePitchNode::kBlockFrames;
             discardPointers_[c] = discard_.data() + std::size_t(c) * TimePitchNode::kBlockFrames;
+        }
+        primeSpares();
+    }
+
+    // Main thread: primes every stretcher the render thread has given back, so that leaving
+    // rate 1 costs the render thread no start-up work.
+    void primeSpares() noexcept {
+        for (Slot& slot : slots_) {
+            int expected = kUsed;
+            if (slot.state.compare_exchange_strong(expected, kPriming, std::memory_order_acq_rel)) {
+                prime(slot);
+                slot.state.store(kReady, std::memory_order_release);
+            }
         }
     }
 
@@ -84,7 +103,7 @@ class TimePitchKernel final : public RenderKernel {
                     outAt_[c] = tailPointers_[c] + tailAt_;
                 }
                 remember(outAt_.data(), n);
-                stretcher_.process(outAt_.data(), n, false);
+                stretcher_->process(outAt_.data(), n, false);
                 fed_ += n;
                 tailAt_ += n;
             }
@@ -92,7 +111,7 @@ class TimePitchKernel final : public RenderKernel {
         if (bypassing_) {
             restart(rate);
         } else if (rate != currentRate_) {
-            stretcher_.setTimeRatio(1.0 / double(rate));
+            stretcher_->setTimeRatio(1.0 / double(rate));
             currentRate_ = rate;
         }
 
@@ -101,12 +120,12 @@ class TimePitchKernel final : public RenderKernel {
         const uint64_t maxSteps =
             uint64_t(frames) * uint64_t(TimePitchNode::kMaxRate) / TimePitchNode::kBlockFrames + 64;
         for (uint64_t steps = 0; produced < frames && steps < maxSteps; ++steps) {
-            const int available = stretcher_.available();
+            const int available = stretcher_->available();
             if (available > 0) {
                 if (toDrop_ > 0) {
                     const auto n = std::min<std::size_t>(
                         {std::size_t(available), toDrop_, TimePitchNode::kBlockFrames});
-                    stretcher_.retrieve(discardPointers_.data(), n);
+                    stretcher_->retrieve(discardPointers_.data(), n);
                     toDrop_ -= n;
                     continue;
                 }
@@ -114,7 +133,7 @@ class TimePitchKernel final : public RenderKernel {
                 for (uint32_t c = 0; c < channels_; ++c) {
                     outAt_[c] = outPointers_[c] + produced;
                 }
-                stretcher_.retrieve(outAt_.data(), n);
+                stretcher_->retrieve(outAt_.data(), n);
                 produced += uint32_t(n);
                 outContent_ += double(n) * double(currentRate_);
                 continue;
@@ -123,7 +142,7 @@ class TimePitchKernel final : public RenderKernel {
                                          ? upstream->pull(TimePitchNode::kBlockFrames)
                                          : silencePointers_.data();
             remember(in, TimePitchNode::kBlockFrames);
-            stretcher_.process(in, TimePitchNode::kBlockFrames, false);
+            stretcher_->process(in, TimePitchNode::kBlockFrames, false);
             fed_ += TimePitchNode::kBlockFrames;
         }
         clear(produced, frames - produced);
@@ -155,7 +174,7 @@ class TimePitchKernel final : public RenderKernel {
     // to the newest follows, so that the upstream can be passed straight on afterwards.
     void drain() noexcept {
         bypassing_ = true;
-        stretcher_.setTimeRatio(1.0);
+        stretcher_->setTimeRatio(1.0);
         // The input inside the stretcher: what went in less what came out. Taken out at rate
         // 1 (silence pushes it through), short of the join's search range.
         const double inside = double(fed_) - outContent_;
@@ -163,15 +182,15 @@ class TimePitchKernel final : public RenderKernel {
         uint32_t length = 0;
         const uint32_t maxSteps = kTailFrames / TimePitchNode::kBlockFrames + 64;
         for (uint32_t steps = 0; length < wanted && steps < maxSteps; ++steps) {
-            const int available = stretcher_.available();
+            const int available = stretcher_->available();
             if (available <= 0) {
-                stretcher_.process(silencePointers_.data(), TimePitchNode::kBlockFrames, false);
+                stretcher_->process(silencePointers_.data(), TimePitchNode::kBlockFrames, false);
                 continue;
             }
             if (toDrop_ > 0) {
                 const auto n = std::min<std::size_t>(
                     {std::size_t(available), toDrop_, TimePitchNode::kBlockFrames});
-                stretcher_.retrieve(discardPointers_.data(), n);
+                stretcher_->retrieve(discardPointers_.data(), n);
                 toDrop_ -= n;
                 continue;
             }
@@ -179,13 +198,13 @@ class TimePitchKernel final : public RenderKernel {
             for (uint32_t c = 0; c < channels_; ++c) {
                 outAt_[c] = tailPointers_[c] + length;
             }
-            stretcher_.retrieve(outAt_.data(), n);
+            stretcher_->retrieve(outAt_.data(), n);
             length += uint32_t(n);
         }
         toDrop_ = 0;
         tailAt_ = 0;
         tailLength_ = length;
-        stretcher_.reset();
+        stretcher_->reset();
         if (length < kJoinFrames || historyFrames_ < kHistoryFrames) {
             return;
         }
@@ -273,21 +292,41 @@ class TimePitchKernel final : public RenderKernel {
 
     // Starts stretching from silence: pads the stretcher's input so that its output lines up
     // with the input once its start delay is dropped.
+    // Uses the primed spare when there is one (and gives the other back for priming); primes
+    // the current one here otherwise.
     void restart(float rate) noexcept {
         historyFrames_ = 0;
         fed_ = 0;
         outContent_ = 0.0;
-        stretcher_.reset();
-        stretcher_.setTimeRatio(1.0 / double(rate));
+        const int other = 1 - active_;
+        int expected = kReady;
+        if (slots_[other].state.compare_exchange_strong(expected, kInUse,
+                                                        std::memory_order_acq_rel)) {
+            slots_[active_].state.store(kUsed, std::memory_order_release);
+            active_ = other;
+            stretcher_ = slots_[active_].stretcher.get();
+        } else {
+            prime(slots_[active_]);
+        }
+        stretcher_->setTimeRatio(1.0 / double(rate));
         currentRate_ = rate;
-        std::size_t pad = stretcher_.getPreferredStartPad();
+        toDrop_ = stretcher_->getStartDelay();
+        bypassing_ = false;
+    }
+
+    // A stretcher primed: reset, and padded with silence so that its output lines up with the
+    // input once its start delay is dropped.
+    struct Slot;
+    void prime(Slot& slot) const noexcept {
+        RubberBandStretcher& stretcher = *slot.stretcher;
+        stretcher.reset();
+        stretcher.setTimeRatio(1.0);
+        std::size_t pad = stretcher.getPreferredStartPad();
         while (pad > 0) {
             const std::size_t n = std::min<std::size_t>(pad, TimePitchNode::kBlockFrames);
-            stretcher_.process(silencePointers_.data(), n, false);
+            stretcher.process(silencePointers_.data(), n, false);
             pad -= n;
         }
-        toDrop_ = stretcher_.getStartDelay();
-        bypassing_ = false;
     }
 
     void clear(uint32_t offset, uint32_t frames) noexcept {
@@ -299,7 +338,19 @@ class TimePitchKernel final : public RenderKernel {
     std::shared_ptr<std::atomic<float>> rate_;
     uint32_t channels_;
     uint32_t maxFrames_;
-    RubberBandStretcher stretcher_;
+    // Two stretchers: the render thread's and a spare that the main thread primes. A slot's
+    // state says who may touch it.
+    static constexpr int kReady = 0;    // primed; the render thread may take it
+    static constexpr int kInUse = 1;    // the render thread's
+    static constexpr int kUsed = 2;     // given back; the main thread may prime it
+    static constexpr int kPriming = 3;  // the main thread's
+    struct Slot {
+        std::unique_ptr<RubberBandStretcher> stretcher;
+        std::atomic<int> state{kUsed};
+    };
+    Slot slots_[2];
+    int active_ = 0;  // render thread
+    RubberBandStretcher* stretcher_ = nullptr;
     std::vector<float> out_;
     std::vector<float*> outPointers_;
     std::vector<float*> outAt_;
@@ -330,10 +381,17 @@ void TimePitchNode::setRate(float rate) {
         return;
     }
     rate_->store(std::clamp(rate, kMinRate, kMaxRate), std::memory_order_relaxed);
+    // The stretcher the render thread last gave back is primed here, ready for the next time
+    // the node leaves rate 1.
+    if (auto kernel = kernel_.lock()) {
+        static_cast<TimePitchKernel&>(*kernel).primeSpares();
+    }
 }
 
 std::shared_ptr<RenderKernel> TimePitchNode::makeKernel(const KernelSetup& setup) {
-    return std::make_shared<TimePitchKernel>(rate_, setup);
+    auto kernel = std::make_shared<TimePitchKernel>(rate_, setup);
+    kernel_ = kernel;
+    return kernel;
 }
 
 uint32_t TimePitchNode::maxInputFrames(const KernelSetup& setup) const {

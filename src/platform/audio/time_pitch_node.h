@@ -25,7 +25,8 @@ class TimePitchNode final : public AudioNode {
     TimePitchNode();
 
     // The playback rate: 2 plays twice as fast. Clamped to [kMinRate, kMaxRate]; applies from
-    // the next block.
+    // the next block. Also primes a spare stretcher here, on the main thread, so that leaving
+    // rate 1 costs the render thread no start-up work.
     void setRate(float rate);
     float rate() const { return rate_->load(std::memory_order_relaxed); }
 
@@ -35,6 +36,7 @@ class TimePitchNode final : public AudioNode {
     uint32_t maxInputFrames(const KernelSetup& setup) const override;
 
     std::shared_ptr<std::atomic<float>> rate_;
+    std::weak_ptr<RenderKernel> kernel_;  // the newest, whose spare stretcher setRate primes
 };
 
 }  // namespace kestio::platform::audio
