@@ -1,7 +1,7 @@
 // Pictures and sound of one clip played on one clock: the real decoded player following an audio
 // engine's clock, the clip's sound on a player node of that engine. The clip flashes white and
 // beeps at the same presentation time once a second; the flash is found where frameAt() first
-// shows it (bisected on host time) and the beep where the rendered sound first rises.
+// shows it (bisected on host time) and the beep where the sound first reaches half its level.
 
 #include <gtest/gtest.h>
 
