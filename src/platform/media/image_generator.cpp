@@ -32,13 +32,19 @@ Loaded<GeneratedImage> pictureAt(VideoDecoder& decoder, double seconds,
     ff::FramePtr best = ff::makeFrame();
     bool haveBest = false;
     double bestTime = 0.0;
+    bool first = true;
     while (!io.cancelled() && decoder.decodeNext(frame.get()) == VideoDecoder::Step::Frame) {
         const double time = decoder.frameTime(*frame);
-        if (time >= from && time <= to &&
-            (!haveBest || std::abs(time - t) < std::abs(bestTime - t))) {
+        // The first picture after positioning comes after `t` only where `t` lies before the
+        // video's first picture, which shows from the container's start until its own time
+        // (as in playback): beyond the window it counts as the picture at `t`.
+        const double shownAt = first && time > to ? t : time;
+        first = false;
+        if (shownAt >= from && shownAt <= to &&
+            (!haveBest || std::abs(shownAt - t) < std::abs(bestTime - t))) {
             av_frame_unref(best.get());
             av_frame_move_ref(best.get(), frame.get());
-            bestTime = time;
+            bestTime = shownAt;
             haveBest = true;
         }
         av_frame_unref(frame.get());

@@ -158,7 +158,8 @@ double MediaFile::scanDuration() {
         return std::numeric_limits<double>::infinity();
     }
     const AVStream* st = this->stream(stream);
-    const double origin = streamOrigin(stream);
+    // Item times count from the container's start (see containerOrigin): so does the end.
+    const double origin = containerOrigin(stream);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     ff::PacketPtr packet = ff::makePacket();
     double end = 0.0;

@@ -47,11 +47,10 @@ class MediaFile {
     // +infinity when the file does not say.
     double duration() const;
     bool isMovFamily() const;
-    // The end of the first video (else audio) stream's last packet, found by reading the
-    // packets: for files whose container states no duration. Reads at most 512 MiB (and for
-    // at most 5 s) and extrapolates beyond; 0 for a stream without packets, +infinity when
-    // nothing tells.
-    // Leaves the read position at the end.
+    // The end of the first video (else audio) stream's last packet, counted from the
+    // container's start, found by reading the packets: for files whose container states no
+    // duration. Reads at most 512 MiB (and for at most 5 s) and extrapolates beyond; 0 for a
+    // stream without packets, +infinity when nothing tells. Leaves the read position at the end.
     double scanDuration();
     // Probes the streams by decoding a little (when open() was asked not to).
     Loaded<bool> findStreamInfo();

@@ -170,7 +170,10 @@ Loaded<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::
     }
     decoder->stream_ = video;
     decoder->timeBase_ = st->time_base;
-    decoder->origin_ = file.streamOrigin(video);
+    // Times count from the container's start, so that the pictures keep their offset from the
+    // sound (see AudioDecoder): a track that starts later has its first picture after 0.
+    decoder->origin_ = file.containerOrigin(video);
+    decoder->trackStart_ = file.streamOrigin(video);
     decoder->rotation_ = clockwiseRotation(st);
     decoder->frameRate_ = nominalFrameRate(st);
     if (st->start_time == AV_NOPTS_VALUE && !decoder->findOriginByDecoding()) {
@@ -315,6 +318,7 @@ bool VideoDecoder::findOriginByDecoding() {
         const double time = toSeconds(first->best_effort_timestamp, timeBase_);
         if (std::isfinite(time)) {
             origin_ = time;
+            trackStart_ = time;
         }
         av_frame_move_ref(landed_.get(), first.get());
         return true;
@@ -360,7 +364,8 @@ bool VideoDecoder::rewind() {
         rc = av_seek_frame(fmt, -1, 0, AVSEEK_FLAG_BYTE);
     }
     if (rc < 0) {
-        const std::int64_t ts = fromSeconds(origin_, timeBase_);
+        // The track's own start: the container's can lie before every entry of its index.
+        const std::int64_t ts = fromSeconds(trackStart_, timeBase_);
         rc = av_seek_frame(fmt, stream_, ts, AVSEEK_FLAG_BACKWARD);
         if (rc < 0) {
             rc = avformat_seek_file(fmt, stream_, INT64_MIN, ts, ts, 0);
@@ -430,7 +435,10 @@ bool VideoDecoder::seek(double t, const std::function<bool()>& stopRequested) {
     }
     const double target = std::isfinite(t) ? std::max(0.0, t) : 0.0;
     auto stopped = [&] { return file_->io().cancelled() || (stopRequested && stopRequested()); };
-    for (double back = 0.0; target - back > 0.0; back = back == 0.0 ? 1.0 : 2.0 * back) {
+    // Up to the track's first picture there is nothing to look for: that picture shows.
+    const double firstPicture = trackStart_ - origin_;
+    for (double back = 0.0; target - back > firstPicture + kEpsilon;
+         back = back == 0.0 ? 1.0 : 2.0 * back) {
         if (stopped() || !seekContainer(target - back)) {
             break;
         }

@@ -13,7 +13,10 @@
 namespace kestio::platform::media {
 
 // Reads and decodes the video track of one file into pictures. Synchronous: one decode
-// thread (or a worker) drives it. Times are seconds from the start of the video track.
+// thread (or a worker) drives it. Times are seconds from the container's start (the earliest
+// start of its video and audio tracks, MediaFile::containerOrigin), the time the sound's frame
+// 0 stands for: a video track that starts later than the sound has its first picture after 0,
+// and that picture is the one showing from 0 until then.
 //
 // Pictures are QImage::Format_ARGB32_Premultiplied at display size (coded size with the
 // pixel aspect applied), optionally turned upright by the track's rotation.
@@ -75,9 +78,9 @@ class VideoDecoder {
     double packetDuration(const AVPacket& packet) const;
 
     // Restarts decoding so that the first frame it gives starts at or before `t` (a key
-    // frame), or is the first frame of the video when `t` lies before every key frame; decoding
-    // on from there reaches the frame that shows at `t` exactly. A time that is not a number
-    // or negative counts as 0.
+    // frame), or is the first frame of the video when `t` lies before every key frame (or
+    // before the first picture, which then shows at `t`); decoding on from there reaches the
+    // frame that shows at `t` exactly. A time that is not a number or negative counts as 0.
     //
     // Containers without an index of key frames (MPEG transport and program streams) are
     // positioned by time stamps and may land after the key frame `t` needs, so that the first
@@ -103,7 +106,7 @@ class VideoDecoder {
     void restart();
     Landing checkLanding(double t, const std::function<bool()>& stopRequested);
     // For a stream that states no start time: the time of its first frame becomes the origin
-    // (the frame is kept as a landing). False when interrupted.
+    // and the track's start (the frame is kept as a landing). False when interrupted.
     bool findOriginByDecoding();
 
     std::unique_ptr<MediaFile> file_;
@@ -111,7 +114,9 @@ class VideoDecoder {
     ff::PacketPtr packet_;
     int stream_ = -1;
     AVRational timeBase_{1, 1};
+    // The container's start, and the video track's own start, in seconds of the stream.
     double origin_ = 0.0;
+    double trackStart_ = 0.0;
     double duration_ = 0.0;
     double frameRate_ = 0.0;
     int rotation_ = 0;

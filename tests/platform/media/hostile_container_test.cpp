@@ -3,10 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <optional>
+
+#include "platform/media/decoded_player_layer.h"
 #include "platform/media/image_generator.h"
 #include "platform/media/media_file.h"
 #include "platform/media/media_info.h"
 #include "platform/media/video_decoder.h"
+#include "platform/runloop/manual_run_loop.h"
+#include "playback_test_support.h"
+#include "support/frame_number_strip.h"
 #include "support/media_fixtures.h"
 #include "support/temporary_folder.h"
 
@@ -28,15 +35,31 @@ TEST(HostileContainer, ListsThatNameAnotherFileAreRefusedOnEveryPath) {
     }
 }
 
-TEST(TrackOffsets, TheContainerStartsWithItsEarliestTrack) {
+TEST(TrackOffsets, ThePicturesStartAsLongAfterTheContainerAsTheSoundStartsBefore) {
     // The transport stream's sound starts 1024 samples (the encoder's delay) before its first
-    // picture.
-    auto file =
-        MediaFile::open(mediaFixtures().video("ts").path, std::make_shared<IoControl>(), true);
+    // picture: the container starts with the sound, and the first picture's item time in the
+    // player is the offset the sound keeps at its start.
+    const auto& clip = mediaFixtures().video("ts").path;
+    const double offset = 1024.0 / kestio::test::kToneSampleRate;
+    auto file = MediaFile::open(clip, std::make_shared<IoControl>(), true);
     ASSERT_TRUE(file) << file.error();
     const int video = file->videoStreamIndex();
-    EXPECT_NEAR(file->streamOrigin(video) - file->containerOrigin(video),
-                1024.0 / kestio::test::kToneSampleRate, 1e-4);
+    EXPECT_NEAR(file->streamOrigin(video) - file->containerOrigin(video), offset, 1e-4);
+    // The pictures' end read from the packets is the container's duration, from its start.
+    EXPECT_NEAR(file->scanDuration(), file->duration(), 1e-3);
+
+    ManualRunLoop loop;
+    auto [player, item] = testing::loadPlayer(loop, clip);
+    ASSERT_EQ(item->statusValue(), ItemStatus::ReadyToPlay) << item->error();
+    // From the container's start the first picture shows, until its own time.
+    DecodedPlayerLayer layer(player);
+    EXPECT_EQ(player->currentTime(), 0.0);
+    EXPECT_EQ(kestio::test::readFrameNumber(layer.frameAt(loop.now())), 0);
+    const double any = std::numeric_limits<double>::infinity();
+    std::optional<bool> finished;
+    player->seek(0.0, any, any, [&](bool f) { finished = f; });
+    ASSERT_TRUE(testing::runUntil(loop, [&] { return finished.has_value(); }));
+    EXPECT_NEAR(player->currentTime(), offset, 1e-4) << "a seek to the nearest picture";
 }
 
 }  // namespace
