@@ -399,7 +399,6 @@ void AudioEngine::render(const RenderBlock& block) noexcept {
     const RenderPlan* plan = currentPlan_;
     const uint32_t channelCount = block.channelCount;
     const uint32_t frames = block.frames;
-    renderTime_.sampleRate = block.sampleRate;
     if (!fits(plan)) {
         for (uint32_t c = 0; c < channelCount; ++c) {
             std::memset(block.channels[c], 0, frames * sizeof(float));
@@ -410,7 +409,8 @@ void AudioEngine::render(const RenderBlock& block) noexcept {
         do {
             const uint32_t n = std::min(frames - offset, kMaxFramesPerRender);
             renderTime_.start = position();
-            ++renderTime_.part;
+            renderTime_.pace = 1.0;
+            renderTime_.part = renderTime_.newPart();
             const float* const* out = plan->root->pull(n);
             for (uint32_t c = 0; c < channelCount; ++c) {
                 std::memcpy(block.channels[c] + offset, out[c], n * sizeof(float));
@@ -420,6 +420,7 @@ void AudioEngine::render(const RenderBlock& block) noexcept {
         } while (offset < frames);
     }
     renderedFrames_.fetch_add(frames, std::memory_order_relaxed);
+    renderedPosition_.store(position(), std::memory_order_relaxed);
 }
 
 }  // namespace kestio::platform::audio

@@ -86,6 +86,9 @@ class AudioEngine final : private AudioRenderCallback {
     // the time nothing was heard, so the clock, which runs on host time meanwhile, does not
     // wait for it. The same object for the engine's life.
     std::shared_ptr<const MediaClock> clock() const { return clock_; }
+    // The engine position, in seconds, just after the last frame rendered: ahead of the clock
+    // by what the device still has to play.
+    double renderedPosition() const { return renderedPosition_.load(std::memory_order_relaxed); }
 
     // Holds back the hand-over of graph changes until the batch ends, so that a rewiring of
     // several steps reaches the render thread as one change.
@@ -163,6 +166,7 @@ class AudioEngine final : private AudioRenderCallback {
     double positionRate_ = 48000.0;
     uint64_t framesAtRate_ = 0;
     RenderTime renderTime_;
+    std::atomic<double> renderedPosition_{0.0};
 };
 
 }  // namespace kestio::platform::audio

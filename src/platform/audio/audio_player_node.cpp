@@ -67,8 +67,9 @@ class PlayerKernel final : public RenderKernel {
             firstInPart = true;
         }
         const double rate = double(linkRate_);
+        const double pace = step.time != nullptr ? step.time->pace : 1.0;
         const double at =
-            step.time != nullptr ? step.time->start + consumer.partFrames / rate : 0.0;
+            step.time != nullptr ? step.time->start + consumer.partFrames / (rate * pace) : 0.0;
         consumer.partFrames += frames;
 
         bool playing = shared.playing.load(std::memory_order_acquire);
@@ -78,7 +79,7 @@ class PlayerKernel final : public RenderKernel {
             if (serial != consumer.seenStart) {
                 const double startAt = shared.startAt.load(std::memory_order_relaxed);
                 if (std::isfinite(startAt) && step.time != nullptr) {
-                    const double ahead = std::round((startAt - at) * rate);
+                    const double ahead = std::round((startAt - at) * rate * pace);
                     if (ahead >= double(frames)) {
                         playing = false;  // not yet
                     } else if (ahead > 0.0) {
@@ -93,7 +94,7 @@ class PlayerKernel final : public RenderKernel {
         const uint64_t generation = shared.generation.load(std::memory_order_acquire);
         const auto note = [&](double offset, bool moving) {
             shared.timeline.note(
-                {at + offset / rate, double(consumer.played) / rate, moving, generation});
+                {at + offset / (rate * pace), double(consumer.played) / rate, moving, generation});
             consumer.moving = moving;
         };
         if (playing && (firstInPart || !consumer.moving || lead > 0)) {

@@ -23,12 +23,16 @@ class RenderKernel {
 };
 
 // Where the engine is in time while it renders: the engine position (the engine clock's time,
-// in seconds) of the first frame of the part being rendered, counted in device frames. Written
-// by the engine on the render thread before every part; read by kernels during it.
+// in seconds) at which the first frame of the part being pulled is heard, and how fast the
+// frames of the part go by. Written by the engine on the render thread before every part, read
+// by kernels during it. A node that changes the time line of what it pulls (the time-pitch
+// node) sets it around each pull of its input, with a part of its own, and puts it back after.
 struct RenderTime {
-    double start = 0.0;       // engine position of the part's first frame
-    double sampleRate = 0.0;  // the device's rate
-    uint64_t part = 0;        // changes with every part
+    double start = 0.0;     // engine position of the part's first frame
+    double pace = 1.0;      // seconds of the link per second heard
+    uint64_t part = 0;      // changes with every part
+    uint64_t lastPart = 0;  // the newest part number given out
+    uint64_t newPart() noexcept { return ++lastPart; }
 };
 
 // A node's place in one render plan: its kernel, the steps it pulls from, its tap and the
@@ -40,7 +44,7 @@ class RenderStep {
     AudioFormat format;  // of the step's output
     TapRing* tap = nullptr;
     const std::atomic<float>* gain = nullptr;
-    const RenderTime* time = nullptr;  // the engine's, for every step
+    RenderTime* time = nullptr;  // the engine's, for every step
 
     // Renders the step and hands a copy of its output to its tap.
     const float* const* pull(uint32_t frames) const noexcept;

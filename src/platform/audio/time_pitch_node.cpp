@@ -35,6 +35,7 @@ class TimePitchKernel final : public RenderKernel {
         : rate_(std::move(rate)),
           channels_(setup.output.channelCount),
           maxFrames_(std::max<uint32_t>(setup.maxFrames, 1)),
+          linkRate_(setup.output.sampleRate),
           out_(std::size_t(channels_) * maxFrames_),
           outPointers_(channels_),
           outAt_(channels_),
@@ -81,12 +82,21 @@ class TimePitchKernel final : public RenderKernel {
     const float* const* render(const RenderStep& step, uint32_t frames) noexcept override {
         const RenderStep* upstream = step.inputs.empty() ? nullptr : step.inputs[0];
         const float rate = rate_->load(std::memory_order_relaxed);
+        // The engine position of this call's first frame (a node on the way may pull in pieces).
+        if (step.time != nullptr && step.time->part != part_) {
+            part_ = step.time->part;
+            partFrames_ = 0;
+        }
+        callStart_ = step.time != nullptr
+                         ? step.time->start + double(partFrames_) / (linkRate_ * step.time->pace)
+                         : 0.0;
+        partFrames_ += frames;
         if (rate == 1.0f) {
             if (!bypassing_) {
                 drain();
             }
             if (tailAt_ < tailLength_) {
-                return renderTail(upstream, frames);
+                return renderTail(step, upstream, frames);
             }
             if (upstream != nullptr) {
                 return upstream->pull(frames);
@@ -138,9 +148,14 @@ class TimePitchKernel final : public RenderKernel {
                 outContent_ += double(n) * double(currentRate_);
                 continue;
             }
-            const float* const* in = upstream != nullptr
-                                         ? upstream->pull(TimePitchNode::kBlockFrames)
-                                         : silencePointers_.data();
+            // The input pulled now is heard once the output reaches it: after what this call
+            // has given and what the stretcher holds ahead of it, at the rate.
+            const float* const* in =
+                upstream != nullptr
+                    ? pullAt(step, *upstream, TimePitchNode::kBlockFrames,
+                             double(produced) + (double(fed_) - outContent_) / double(rate),
+                             double(rate))
+                    : silencePointers_.data();
             remember(in, TimePitchNode::kBlockFrames);
             stretcher_->process(in, TimePitchNode::kBlockFrames, false);
             fed_ += TimePitchNode::kBlockFrames;
@@ -271,7 +286,28 @@ class TimePitchKernel final : public RenderKernel {
     }
 
     // Plays out the tail, then passes the upstream on.
-    const float* const* renderTail(const RenderStep* upstream, uint32_t frames) noexcept {
+    // Pulls `frames` from `upstream`, telling it that its first frame is heard `offset` frames
+    // of this node's output after this call's first, and that `pace` of its frames go by per
+    // frame heard.
+    const float* const* pullAt(const RenderStep& step, const RenderStep& upstream, uint32_t frames,
+                               double offset, double pace) noexcept {
+        RenderTime* time = step.time;
+        if (time == nullptr) {
+            return upstream.pull(frames);
+        }
+        const RenderTime saved = *time;
+        time->start = callStart_ + offset / linkRate_;
+        time->pace = pace;
+        time->part = time->newPart();
+        const float* const* in = upstream.pull(frames);
+        time->start = saved.start;
+        time->pace = saved.pace;
+        time->part = saved.part;
+        return in;
+    }
+
+    const float* const* renderTail(const RenderStep& step, const RenderStep* upstream,
+                                   uint32_t frames) noexcept {
         const uint32_t n = std::min(frames, tailLength_ - tailAt_);
         for (uint32_t c = 0; c < channels_; ++c) {
             std::memcpy(outPointers_[c], tailPointers_[c] + tailAt_, n * sizeof(float));
@@ -279,7 +315,7 @@ class TimePitchKernel final : public RenderKernel {
         tailAt_ += n;
         if (n < frames) {
             if (upstream != nullptr) {
-                const float* const* in = upstream->pull(frames - n);
+                const float* const* in = pullAt(step, *upstream, frames - n, n, 1.0);
                 for (uint32_t c = 0; c < channels_; ++c) {
                     std::memcpy(outPointers_[c] + n, in[c], (frames - n) * sizeof(float));
                 }
@@ -338,6 +374,10 @@ class TimePitchKernel final : public RenderKernel {
     std::shared_ptr<std::atomic<float>> rate_;
     uint32_t channels_;
     uint32_t maxFrames_;
+    double linkRate_;
+    uint64_t part_ = 0;        // the engine part seen last
+    uint64_t partFrames_ = 0;  // frames of it rendered so far
+    double callStart_ = 0.0;   // engine position of this call's first frame
     // Two stretchers: the render thread's and a spare that the main thread primes. A slot's
     // state says who may touch it.
     static constexpr int kReady = 0;    // primed; the render thread may take it

@@ -241,11 +241,14 @@ TEST(AudioEngine, TheClockRunsOnHostTimeAndNeverGoesBack) {
         double hostAdvance;  // before the pull
         uint32_t frames;     // pulled
         double expected;     // clock at the host time after the pull
+        double rendered;     // engine position after the pull
     };
-    // 0.5 s pulled on time; 1 s stopped; 0.25 s on time again; a device late by 20 ms.
-    const Step steps[] = {{0.0, 24000, 0.0}, {0.5, 0, 0.5},    {1.0, 0, 1.5},
-                          {0.0, 12000, 1.5}, {0.25, 0, 1.75},  {0.27, 480, 2.02},
-                          {0.0, 960, 2.02},  {0.01, 960, 2.03}};
+    // 0.5 s pulled on time; 1 s stopped; 0.25 s on time again; a device that stalled for
+    // 0.27 s (the clock does not wait for it: the position moves up); then one 20 ms late (the
+    // clock takes it in gradually).
+    const Step steps[] = {{0.0, 24000, 0.0, 0.5},  {0.5, 0, 0.5, 0.5},     {1.0, 0, 1.5, 0.5},
+                          {0.0, 12000, 1.5, 1.75}, {0.25, 0, 1.75, 1.75},  {0.27, 480, 2.02, 2.03},
+                          {0.03, 960, 2.05, 2.05}, {0.02, 960, 2.07, 2.07}};
     double last = clock->timeAt(host);
     for (std::size_t i = 0; i < std::size(steps); ++i) {
         const Step& step = steps[i];
@@ -262,6 +265,7 @@ TEST(AudioEngine, TheClockRunsOnHostTimeAndNeverGoesBack) {
         EXPECT_GE(clock->timeAt(host), last) << "step " << i << ": went back";
         last = clock->timeAt(host);
         EXPECT_NEAR(last, step.expected, 0.011) << "step " << i;
+        EXPECT_NEAR(engine.renderedPosition(), step.rendered, 1e-9) << "step " << i;
         EXPECT_NEAR(clock->hostTimeAt(last), host, 0.011) << "step " << i;
     }
 }

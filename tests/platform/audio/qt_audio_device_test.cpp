@@ -148,11 +148,19 @@ TEST_F(QtAudioDeviceOnPulse, PlaysAToneThroughTheDefaultOutput) {
     ASSERT_FALSE(engine.start());
     ASSERT_TRUE(recording->waitForSound(48000, 0.25f, 30.0)) << "no tone reached the sink";
     // The clock is behind what was rendered by what is still queued: the sink's buffer of
-    // 20 ms, the block being written and the server's allowance.
-    const double rendered = double(engine.renderedFrames()) / 48000.0;
-    const double heard = engine.clock()->timeAt(device->hostNow());
-    EXPECT_GT(rendered - heard, 0.0);
-    EXPECT_LT(rendered - heard, 0.02 + 0.011 + 0.005 + 0.02);
+    // 20 ms, the block being written and the server's allowance. (The median of a few looks:
+    // on a loaded machine the render thread is sometimes late.)
+    std::vector<double> queued;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const double heard = engine.clock()->timeAt(device->hostNow());
+            queued.push_back(engine.renderedPosition() - heard);
+            return queued.size() >= 25;
+        },
+        loop, 30.0));
+    std::nth_element(queued.begin(), queued.begin() + 12, queued.end());
+    EXPECT_GT(queued[12], 0.005);
+    EXPECT_LT(queued[12], 0.02 + 0.011 + 0.005 + 0.02);
     engine.stop();
     expectTone(recording->left());
 }

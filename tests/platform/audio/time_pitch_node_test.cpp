@@ -137,6 +137,21 @@ TEST(TimePitchNode, BackToRateOneKeepsTheSoundInTheStretcher) {
     }
 }
 
+// Through a stretch the player's time is the place in its schedule of the sample heard.
+TEST(TimePitchNode, ThePlayerTimeIsThePositionInTheScheduleOfTheSampleHeard) {
+    for (const float rate : {2.0f, 0.5f}) {
+        StretchRig s;
+        s.player->scheduleBuffer(bufferOf(sineWave(1000.0, 48000.0, 48000 * 3, 0.5), 48000.0));
+        s.pitch->setRate(rate);
+        s.player->play();
+        for (const double heard : {0.25, 0.5, 0.75}) {
+            s.rig.pull(12000, 512);
+            EXPECT_NEAR(*s.player->playerTime(), heard * rate, 0.012)
+                << "rate " << rate << " at " << heard;
+        }
+    }
+}
+
 TEST(TimePitchNode, ClampsTheRateToItsRange) {
     TimePitchNode pitch;
     pitch.setRate(100.0f);
