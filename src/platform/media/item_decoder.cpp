@@ -843,7 +843,8 @@ void ItemDecoder::Core::performSeek(const SeekRequest& request, std::uint64_t ge
             pendingTime_ = time;
             land(generation, request, previous.get(), previousTime, target);
         } else {
-            land(generation, request, frame.get(), time, time);
+            // The target lies before the first picture, which shows there.
+            land(generation, request, frame.get(), time, target);
         }
         return;
     }

@@ -158,10 +158,7 @@ INSTANTIATE_TEST_SUITE_P(VideoContainers, ContainerSeek,
                          ::testing::ValuesIn(mediaFixtureCatalogue().videoContainers),
                          [](const auto& param) { return param.param.testName(); });
 
-// Disabled until the item decoder lands a seek that finds no picture at or before its time
-// (before the first picture) on the time asked for, where that picture shows, rather than on
-// the picture's own time.
-TEST(ContainerSeekStart, DISABLED_AZeroToleranceSeekBeforeTheFirstPictureLandsOnItsTime) {
+TEST(ContainerSeekStart, AZeroToleranceSeekBeforeTheFirstPictureLandsOnItsTime) {
     const MediaFile& clip = mediaFixtures().video("ts");
     const FrameTimes times(clip);
     ASSERT_GT(times.offset, 0.01);
