@@ -32,8 +32,9 @@ struct GeneratedImage {
 // Single pictures of an asset's video at chosen times (thumbnails, the render check).
 //
 // A picture is the decoded frame whose time lies in [t - toleranceBefore, t + toleranceAfter]
-// and is nearest to t (with the default unlimited tolerances: the frame showing at t). A time
-// that is not a number or negative counts as 0. Requests run one after another on a worker
+// and is nearest to t (with the default unlimited tolerances: the frame showing at t); before
+// the video's first picture, that picture shows, at the time asked for. A time that is not a
+// number or negative counts as 0. Requests run one after another on a worker
 // thread of the generator's own; destroying the generator cancels them and joins the worker.
 class ImageGenerator {
   public:
