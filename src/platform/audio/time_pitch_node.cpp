@@ -250,12 +250,8 @@ class TimePitchKernel final : public RenderKernel {
         // The input frames after the tail's end: about what went in less what came out.
         const double expected = std::clamp(inside - double(end), double(kLagRange),
                                            double(kHistoryFrames - kJoinFrames - kLagRange - 1));
-        const auto lo = uint32_t(expected) - kLagRange;
-        const auto hi = uint32_t(expected) + kLagRange;
         const uint32_t joinAt = end - kJoinFrames;
-        uint32_t bestLag = uint32_t(expected);
-        double bestScore = -1e300;
-        for (uint32_t lag = lo; lag <= hi; ++lag) {
+        const auto score = [&](uint32_t lag) {
             double dot = 0.0;
             double power = 1e-12;
             for (uint32_t c = 0; c < channels_; ++c) {
@@ -265,10 +261,19 @@ class TimePitchKernel final : public RenderKernel {
                     power += h * h;
                 }
             }
-            const double score = dot / std::sqrt(power);
-            if (score > bestScore) {
-                bestScore = score;
-                bestLag = lag;
+            return dot / std::sqrt(power);
+        };
+        // Outwards from the expected lag, so that where every lag scores alike (silence) the
+        // expected one stays.
+        uint32_t bestLag = uint32_t(expected);
+        double bestScore = score(bestLag);
+        for (uint32_t distance = 1; distance <= kLagRange; ++distance) {
+            for (const uint32_t lag :
+                 {uint32_t(expected) - distance, uint32_t(expected) + distance}) {
+                if (const double value = score(lag); value > bestScore) {
+                    bestScore = value;
+                    bestLag = lag;
+                }
             }
         }
         for (uint32_t c = 0; c < channels_; ++c) {
