@@ -1,7 +1,8 @@
-// Memory and decode speed of a playing item: the resident memory one ready item adds (its
-// decoder, read-ahead and decoded queue), for 2160p and 1080p H.264 at 29.97, and the rate at
-// which the item's decoder (with the thread count playback chooses) decodes and converts
-// 2160p29.97, against the 29.97 pictures a second it has to keep up with.
+// Memory and decode speed of playing items: the resident memory one ready item adds (its
+// decoder, read-ahead and decoded queue), for 2160p and 1080p H.264 at 29.97; what a looping
+// clip adds, and two playing clips with a third preloaded, as the program output holds them;
+// and the rate at which the item's decoder (with the thread count playback chooses) decodes
+// and converts 2160p29.97, against the 29.97 pictures a second it has to keep up with.
 //
 // Run on four cores, as the target machine, one benchmark per process (memory a process has
 // once used stays resident): taskset -c 0-3 bench/bench_media_memory
@@ -11,13 +12,19 @@
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "platform/media/decoded_asset.h"
+#include "platform/media/decoded_player_item.h"
+#include "platform/media/decoded_player_looper.h"
+#include "platform/media/decoded_queue_player.h"
 #include "platform/media/item_decoder.h"
 #include "platform/media/video_decoder.h"
 #include "platform/runloop/manual_run_loop.h"
@@ -145,6 +152,84 @@ void BM_ReadyItemMemory(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ReadyItemMemory)->Arg(2160)->Arg(1080)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Plays for `seconds` of wall time, the run loop's clock following the wall clock.
+void playFor(ManualRunLoop& loop, double seconds) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    double played = 0.0;
+    while (played < seconds) {
+        loop.waitForPosted(1.0 / 240.0);
+        const double now = std::chrono::duration<double>(Clock::now() - start).count();
+        loop.advance(now - played);
+        played = now;
+    }
+}
+
+std::shared_ptr<DecodedPlayerItem> itemFor(ManualRunLoop& loop, const fs::path& path) {
+    return DecodedPlayerItem::make(DecodedAsset::make(loop, path));
+}
+
+// A 2 s range of a clip looping for 5 s (two seams), and what it adds to the resident memory.
+void BM_LoopingMemory(benchmark::State& state) {
+    const fs::path& path = clip(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        malloc_trim(0);
+        const double before = residentBytes();
+        ManualRunLoop loop;
+        auto player = DecodedQueuePlayer::make(loop);
+        DecodedPlayerLooper looper(player, itemFor(loop, path), TimeRange::fromTo(1.0, 3.0));
+        if (!runUntil(loop, [&] { return looper.statusValue() != LooperStatus::Unknown; }) ||
+            looper.statusValue() != LooperStatus::Ready) {
+            state.SkipWithError("the looper did not become ready");
+            return;
+        }
+        player->play();
+        playFor(loop, 5.0);
+        state.counters["MB"] = (residentBytes() - before) / 1e6;
+        state.counters["passes"] = looper.loopCount();
+        player->pause();
+    }
+}
+BENCHMARK(BM_LoopingMemory)->Arg(2160)->Arg(1080)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Two clips playing (the A and B slots during a dissolve) and a third preloaded, paused at its
+// start, and what they add to the resident memory after 3 s.
+void BM_TwoPlayingOnePreloadedMemory(benchmark::State& state) {
+    const fs::path& path = clip(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        malloc_trim(0);
+        const double before = residentBytes();
+        ManualRunLoop loop;
+        std::vector<std::shared_ptr<DecodedQueuePlayer>> players;
+        std::vector<std::shared_ptr<DecodedPlayerItem>> items;
+        for (int n = 0; n < 3; ++n) {
+            players.push_back(DecodedQueuePlayer::make(loop));
+            items.push_back(itemFor(loop, path));
+            players.back()->insert(items.back());
+        }
+        if (!runUntil(loop, [&] {
+                return std::all_of(items.begin(), items.end(), [](const auto& item) {
+                    return item->statusValue() != ItemStatus::Unknown;
+                });
+            })) {
+            state.SkipWithError("the items did not become ready");
+            return;
+        }
+        players[0]->play();
+        players[1]->play();
+        playFor(loop, 3.0);
+        state.counters["MB"] = (residentBytes() - before) / 1e6;
+        for (auto& player : players) {
+            player->pause();
+        }
+    }
+}
+BENCHMARK(BM_TwoPlayingOnePreloadedMemory)
+    ->Arg(2160)
+    ->Arg(1080)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 // Decoding and converting 2160p29.97 as the item's decoder does, with the thread count it
 // chooses. realtime > 1: faster than the clip plays.
