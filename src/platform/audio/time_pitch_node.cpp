@@ -5,12 +5,25 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <vector>
 
 #include "platform/audio/render_step.h"
 
 namespace kestio::platform::audio {
+
+// The rate asked for and the clock time it applies from, written by the main thread and read
+// by the render thread without a lock: `version` is odd while the main thread writes, and the
+// render thread takes a request only when it reads the same even version before and after.
+// Every access is sequentially consistent, which makes that check sound.
+struct TimePitchRequest {
+    std::atomic<uint64_t> version{0};
+    std::atomic<float> rate{1.0f};
+    std::atomic<double> at{-std::numeric_limits<double>::infinity()};
+    // The rate the render thread plays at, where a kernel made for a new plan starts.
+    std::atomic<float> applied{1.0f};
+};
 
 namespace {
 
@@ -31,8 +44,9 @@ constexpr uint32_t kTailBackOff = 512;
 
 class TimePitchKernel final : public RenderKernel {
   public:
-    TimePitchKernel(std::shared_ptr<std::atomic<float>> rate, const KernelSetup& setup)
-        : rate_(std::move(rate)),
+    TimePitchKernel(std::shared_ptr<TimePitchRequest> request, const KernelSetup& setup)
+        : request_(std::move(request)),
+          rate_(request_->applied.load()),
           channels_(setup.output.channelCount),
           maxFrames_(std::max<uint32_t>(setup.maxFrames, 1)),
           linkRate_(setup.output.sampleRate),
@@ -81,27 +95,88 @@ class TimePitchKernel final : public RenderKernel {
 
     const float* const* render(const RenderStep& step, uint32_t frames) noexcept override {
         const RenderStep* upstream = step.inputs.empty() ? nullptr : step.inputs[0];
-        const float rate = rate_->load(std::memory_order_relaxed);
         // The engine position of this call's first frame (a node on the way may pull in pieces).
         if (step.time != nullptr && step.time->part != part_) {
             part_ = step.time->part;
             partFrames_ = 0;
         }
-        callStart_ = step.time != nullptr
-                         ? step.time->start + double(partFrames_) / (linkRate_ * step.time->pace)
-                         : 0.0;
+        const double pace = step.time != nullptr ? step.time->pace : 1.0;
+        const double callStart = step.time != nullptr
+                                     ? step.time->start + double(partFrames_) / (linkRate_ * pace)
+                                     : 0.0;
         partFrames_ += frames;
+        takeRequest();
+        // Spans at one rate each: a requested change splits the call at the frame heard at its
+        // clock time.
+        uint32_t done = 0;
+        while (done < frames) {
+            uint32_t end = frames;
+            if (pending_) {
+                const double due = step.time != nullptr
+                                       ? std::round((pendingAt_ - callStart) * linkRate_ * pace)
+                                       : 0.0;
+                if (due <= double(done)) {
+                    rate_ = pendingRate_;
+                    pending_ = false;
+                    request_->applied.store(rate_);
+                    continue;
+                }
+                if (due < double(frames)) {
+                    end = uint32_t(due);
+                }
+            }
+            spanStart_ = callStart + double(done) / (linkRate_ * pace);
+            const float* const* out = renderSpan(step, upstream, done, end - done);
+            if (done == 0 && end == frames) {
+                return out;
+            }
+            if (out != outPointers_.data()) {
+                for (uint32_t c = 0; c < channels_; ++c) {
+                    std::memcpy(outPointers_[c] + done, out[c], (end - done) * sizeof(float));
+                }
+            }
+            done = end;
+        }
+        return outPointers_.data();
+    }
+
+  private:
+    // Takes in a newer request, unless the main thread is writing it (then at the next call).
+    void takeRequest() noexcept {
+        const uint64_t version = request_->version.load();
+        if (version == seenVersion_ || (version & 1) != 0) {
+            return;
+        }
+        const float rate = request_->rate.load();
+        const double at = request_->at.load();
+        if (request_->version.load() != version) {
+            return;
+        }
+        seenVersion_ = version;
+        pendingRate_ = rate;
+        pendingAt_ = at;
+        pending_ = true;
+    }
+
+    // Renders `frames` frames at the current rate into the output from `offset`, or returns
+    // the upstream's own output where it passes through. Its first frame is heard at
+    // spanStart_.
+    const float* const* renderSpan(const RenderStep& step, const RenderStep* upstream,
+                                   uint32_t offset, uint32_t frames) noexcept {
+        const float rate = rate_;
         if (rate == 1.0f) {
             if (!bypassing_) {
                 drain();
             }
             if (tailAt_ < tailLength_) {
-                return renderTail(step, upstream, frames);
+                return renderTail(step, upstream, offset, frames);
             }
             if (upstream != nullptr) {
-                return upstream->pull(frames);
+                // A span later in the call is heard later than the engine's part says.
+                return offset == 0 ? upstream->pull(frames)
+                                   : pullAt(step, *upstream, frames, 0.0, 1.0);
             }
-            clear(0, frames);
+            clear(offset, frames);
             return outPointers_.data();
         }
         if (tailAt_ < tailLength_) {
@@ -141,7 +216,7 @@ class TimePitchKernel final : public RenderKernel {
                 }
                 const auto n = std::min<std::size_t>(std::size_t(available), frames - produced);
                 for (uint32_t c = 0; c < channels_; ++c) {
-                    outAt_[c] = outPointers_[c] + produced;
+                    outAt_[c] = outPointers_[c] + offset + produced;
                 }
                 stretcher_->retrieve(outAt_.data(), n);
                 produced += uint32_t(n);
@@ -160,11 +235,10 @@ class TimePitchKernel final : public RenderKernel {
             stretcher_->process(in, TimePitchNode::kBlockFrames, false);
             fed_ += TimePitchNode::kBlockFrames;
         }
-        clear(produced, frames - produced);
+        clear(offset + produced, frames - produced);
         return outPointers_.data();
     }
 
-  private:
     // Keeps the newest input in the history ring.
     void remember(const float* const* in, uint32_t frames) noexcept {
         for (uint32_t i = 0; i < frames; ++i) {
@@ -301,7 +375,7 @@ class TimePitchKernel final : public RenderKernel {
             return upstream.pull(frames);
         }
         const RenderTime saved = *time;
-        time->start = callStart_ + offset / linkRate_;
+        time->start = spanStart_ + offset / linkRate_;
         time->pace = pace;
         time->part = time->newPart();
         const float* const* in = upstream.pull(frames);
@@ -312,20 +386,20 @@ class TimePitchKernel final : public RenderKernel {
     }
 
     const float* const* renderTail(const RenderStep& step, const RenderStep* upstream,
-                                   uint32_t frames) noexcept {
+                                   uint32_t offset, uint32_t frames) noexcept {
         const uint32_t n = std::min(frames, tailLength_ - tailAt_);
         for (uint32_t c = 0; c < channels_; ++c) {
-            std::memcpy(outPointers_[c], tailPointers_[c] + tailAt_, n * sizeof(float));
+            std::memcpy(outPointers_[c] + offset, tailPointers_[c] + tailAt_, n * sizeof(float));
         }
         tailAt_ += n;
         if (n < frames) {
             if (upstream != nullptr) {
                 const float* const* in = pullAt(step, *upstream, frames - n, n, 1.0);
                 for (uint32_t c = 0; c < channels_; ++c) {
-                    std::memcpy(outPointers_[c] + n, in[c], (frames - n) * sizeof(float));
+                    std::memcpy(outPointers_[c] + offset + n, in[c], (frames - n) * sizeof(float));
                 }
             } else {
-                clear(n, frames - n);
+                clear(offset + n, frames - n);
             }
         }
         return outPointers_.data();
@@ -376,13 +450,18 @@ class TimePitchKernel final : public RenderKernel {
         }
     }
 
-    std::shared_ptr<std::atomic<float>> rate_;
+    std::shared_ptr<TimePitchRequest> request_;
+    float rate_;                // the rate played at now
+    uint64_t seenVersion_ = 0;  // of the request last taken in
+    bool pending_ = false;      // a rate waiting for its clock time
+    float pendingRate_ = 1.0f;
+    double pendingAt_ = 0.0;
     uint32_t channels_;
     uint32_t maxFrames_;
     double linkRate_;
     uint64_t part_ = 0;        // the engine part seen last
     uint64_t partFrames_ = 0;  // frames of it rendered so far
-    double callStart_ = 0.0;   // engine position of this call's first frame
+    double spanStart_ = 0.0;   // engine position of the span's first frame
     // Two stretchers: the render thread's and a spare that the main thread primes. A slot's
     // state says who may touch it.
     static constexpr int kReady = 0;    // primed; the render thread may take it
@@ -419,13 +498,23 @@ class TimePitchKernel final : public RenderKernel {
 
 }  // namespace
 
-TimePitchNode::TimePitchNode() : rate_(std::make_shared<std::atomic<float>>(1.0f)) {}
+TimePitchNode::TimePitchNode() : request_(std::make_shared<TimePitchRequest>()) {}
 
 void TimePitchNode::setRate(float rate) {
+    setRate(rate, -std::numeric_limits<double>::infinity());
+}
+
+void TimePitchNode::setRate(float rate, double atClockTime) {
     if (!std::isfinite(rate)) {
         return;
     }
-    rate_->store(std::clamp(rate, kMinRate, kMaxRate), std::memory_order_relaxed);
+    TimePitchRequest& request = *request_;
+    const uint64_t version = request.version.load();
+    request.version.store(version + 1);
+    request.rate.store(std::clamp(rate, kMinRate, kMaxRate));
+    request.at.store(std::isnan(atClockTime) ? -std::numeric_limits<double>::infinity()
+                                             : atClockTime);
+    request.version.store(version + 2);
     // The stretcher the render thread last gave back is primed here, ready for the next time
     // the node leaves rate 1.
     if (auto kernel = kernel_.lock()) {
@@ -433,8 +522,12 @@ void TimePitchNode::setRate(float rate) {
     }
 }
 
+float TimePitchNode::rate() const {
+    return request_->rate.load();
+}
+
 std::shared_ptr<RenderKernel> TimePitchNode::makeKernel(const KernelSetup& setup) {
-    auto kernel = std::make_shared<TimePitchKernel>(rate_, setup);
+    auto kernel = std::make_shared<TimePitchKernel>(request_, setup);
     kernel_ = kernel;
     return kernel;
 }

@@ -1,11 +1,12 @@
 #pragma once
 
-#include <atomic>
 #include <memory>
 
 #include "platform/audio/audio_node.h"
 
 namespace kestio::platform::audio {
+
+struct TimePitchRequest;  // the rate asked for, as the render thread reads it
 
 // Changes the tempo of what passes through without changing its pitch (Rubber Band R3 engine,
 // real-time mode, short window). At a rate of exactly 1 the node passes its input through
@@ -28,15 +29,21 @@ class TimePitchNode final : public AudioNode {
     // the next block. Also primes a spare stretcher here, on the main thread, so that leaving
     // rate 1 costs the render thread no start-up work.
     void setRate(float rate);
-    float rate() const { return rate_->load(std::memory_order_relaxed); }
+    // The same from the sample heard at the engine clock's time `atClockTime` (see
+    // AudioEngine::clock()), wherever it falls within a block, so that the sound changes pace
+    // with pictures changed at that clock time. A time already past (or NaN) applies from the
+    // next block. A change still waiting for its time is replaced by the next one asked for.
+    void setRate(float rate, double atClockTime);
+    // The rate last asked for.
+    float rate() const;
 
   private:
     uint32_t inputBusCount() const override { return 1; }
     std::shared_ptr<RenderKernel> makeKernel(const KernelSetup& setup) override;
     uint32_t maxInputFrames(const KernelSetup& setup) const override;
 
-    std::shared_ptr<std::atomic<float>> rate_;
-    std::weak_ptr<RenderKernel> kernel_;  // the newest, whose spare stretcher setRate primes
+    std::shared_ptr<TimePitchRequest> request_;  // shared with the render thread
+    std::weak_ptr<RenderKernel> kernel_;         // the newest, whose spare stretcher setRate primes
 };
 
 }  // namespace kestio::platform::audio

@@ -147,20 +147,24 @@ TEST(RenderThread, NeverAllocatesWhilePlayingStretchingEqualisingAndTapping) {
     ASSERT_TRUE(player->waitUntilPrepared(20.0));
 
     long total = 0;
+    uint64_t rendered = 0;
     auto play = [&](int blocks) {
         for (int b = 0; b < blocks; ++b) {
             ASSERT_TRUE(player->waitUntilPrepared(20.0));
             total += device->render(512);
+            rendered += 512;
         }
     };
+    // A clock time within a block a few blocks ahead.
+    auto soon = [&] { return double(rendered + 3 * 512 + 100) / 48000.0; };
     play(20);  // rate 1: passing through
     pitch->setRate(1.5f);
     play(200);  // the stretcher starts, then runs
-    pitch->setRate(0.75f);
+    pitch->setRate(0.75f, soon());
     play(50);
-    pitch->setRate(1.0f);  // what is inside the stretcher comes out first
+    pitch->setRate(1.0f, soon());  // what is inside the stretcher comes out first
     play(50);
-    pitch->setRate(1.25f);
+    pitch->setRate(1.25f, soon());
     play(50);
     // A new plan handed over between blocks, with a source and a format change on the way.
     auto tone = std::make_shared<SourceNode>(AudioFormat{48000.0, 1, false},

@@ -152,6 +152,47 @@ TEST(TimePitchNode, ThePlayerTimeIsThePositionInTheScheduleOfTheSampleHeard) {
     }
 }
 
+// A change asked for at a clock time within a block takes effect on the frame heard then: the
+// input passes through up to that frame and is stretched from it, and the player's time runs
+// on from where it was at the new rate.
+TEST(TimePitchNode, ARateChangeAtAClockTimeLandsOnItsFrame) {
+    EngineRig rig;
+    std::vector<uint32_t> pulls;
+    auto source =
+        std::make_shared<SourceNode>(kStereo48, [&pulls](uint32_t frames, float* const*, uint32_t) {
+            pulls.push_back(frames);
+            return true;
+        });
+    auto pitch = std::make_shared<TimePitchNode>();
+    rig.engine.attach(source);
+    rig.engine.attach(pitch);
+    ASSERT_FALSE(rig.engine.connect(source, pitch, kStereo48));
+    ASSERT_FALSE(rig.engine.connect(pitch, rig.engine.mainMixerNode(), kStereo48));
+    ASSERT_FALSE(rig.engine.start());
+    rig.pull(4096);
+    pitch->setRate(2.0f, (4096.0 + 1024.0 + 300.0) / 48000.0);  // 300 frames into a block
+    rig.pull(1024);
+    pulls.clear();
+    rig.pull(1024);
+    ASSERT_GE(pulls.size(), 2u);
+    EXPECT_EQ(pulls[0], 300u) << "passed through up to the frame heard at the clock time";
+    EXPECT_EQ(pulls[1], TimePitchNode::kBlockFrames) << "stretched from it";
+
+    StretchRig s;
+    s.player->scheduleBuffer(bufferOf(sineWave(1000.0, 48000.0, 48000 * 2, 0.5), 48000.0));
+    s.player->play();
+    constexpr double kSwitch = (12288.0 + 300.0) / 48000.0;
+    s.pitch->setRate(2.0f, kSwitch);
+    uint32_t pulled = 0;
+    for (const double heard : {kSwitch - 0.05, kSwitch + 0.05, kSwitch + 0.2}) {
+        const auto to = uint32_t(std::lround(heard * 48000.0)) + 256;
+        s.rig.pull(to - pulled, 256);
+        pulled = to;
+        const double expected = heard < kSwitch ? heard : kSwitch + 2.0 * (heard - kSwitch);
+        EXPECT_NEAR(*s.player->playerTime(heard), expected, 0.012) << "heard at " << heard;
+    }
+}
+
 TEST(TimePitchNode, ClampsTheRateToItsRange) {
     TimePitchNode pitch;
     pitch.setRate(100.0f);
