@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/media/decoded_player_looper.h"
+
 namespace kestio::test {
 
 using platform::MediaClock;
@@ -15,7 +17,6 @@ using platform::media::ActionAtItemEnd;
 using platform::media::FrameFilter;
 using platform::media::ItemStatus;
 using platform::media::Loaded;
-using platform::media::LooperStatus;
 using platform::media::MediaInfo;
 using platform::media::MediaTime;
 using platform::media::PlayerItem;
@@ -530,41 +531,33 @@ void FakePlayerItem::notifyOwner(Change change) {
 
 // ---- queue player ----
 
-struct FakeQueuePlayer::Periodic {
-    double interval = 0.05;
-    std::function<void(double)> observer;
-    TimerHandle timer;
-    bool alive = true;
-    // Calls fall due at item times base + k × interval.
-    double base = 0.0;
-    int count = 0;
-};
+bool FakeQueuePlayer::CurrentTimeline::playing() const {
+    auto item = player_.front();
+    return item && item->effectiveRate() > 0.0;
+}
 
-struct FakeQueuePlayer::Boundary {
-    std::vector<double> times;
-    std::function<void()> observer;
-    TimerHandle timer;
-    bool alive = true;
-};
+double FakeQueuePlayer::CurrentTimeline::endTime() const {
+    auto item = player_.front();
+    return item ? item->endTime() : MediaTime::indefinite();
+}
+
+double FakeQueuePlayer::CurrentTimeline::clockTimeOf(double itemTime) const {
+    auto item = player_.front();
+    return item ? item->clockTimeOf(itemTime) : MediaTime::indefinite();
+}
 
 FakeQueuePlayer::FakeQueuePlayer(std::shared_ptr<detail::FakeMediaRegistry> registry)
     : registry_(std::move(registry)),
       loop_(registry_->loop),
       clock_(std::make_shared<platform::HostClock>()),
-      clockEnd_(MediaTime::indefinite()) {
+      clockEnd_(MediaTime::indefinite()),
+      observers_(loop_, timeline_, clock_) {
     publish();
 }
 
 FakeQueuePlayer::~FakeQueuePlayer() {
     endTimer_.cancel();
-    for (auto& periodic : periodic_) {
-        periodic->alive = false;
-        periodic->timer.cancel();
-    }
-    for (auto& boundary : boundaries_) {
-        boundary->alive = false;
-        boundary->timer.cancel();
-    }
+    observers_.stop();
     detachAll();
 }
 
@@ -686,7 +679,7 @@ void FakeQueuePlayer::currentChanged(const FakeItemPtr& oldItem, double clockTim
     previousItem_ = oldItem;
     currentItem_.set(newItem);
     previousItem_.reset();
-    postPeriodicCalls();
+    observers_.postPeriodicCalls();
     checkPrerolls();
 }
 
@@ -696,6 +689,7 @@ void FakeQueuePlayer::setClock(std::shared_ptr<const MediaClock> clock) {
     for (auto& item : items_) {
         item->setMediaClock(clock_);
     }
+    observers_.setClock(clock_);
     reschedule();
 }
 
@@ -725,7 +719,7 @@ void FakeQueuePlayer::applyRate(float value, std::optional<double> startAt) {
     reschedule();
     rate_.set(value);
     if (changed) {
-        postPeriodicCalls();
+        observers_.postPeriodicCalls();
     }
 }
 
@@ -804,174 +798,28 @@ void FakeQueuePlayer::setActionAtItemEnd(ActionAtItemEnd action) {
 
 Subscription FakeQueuePlayer::addPeriodicTimeObserver(double interval,
                                                       std::function<void(double)> observer) {
-    auto periodic = std::make_shared<Periodic>();
-    periodic->interval = std::isfinite(interval) && interval > 0.001 ? interval : 0.001;
-    periodic->observer = std::move(observer);
-    periodic_.push_back(periodic);
-    restartPeriodic(periodic);
-    std::weak_ptr<FakeQueuePlayer> weakSelf = weak_from_this();
-    std::weak_ptr<Periodic> weakPeriodic = periodic;
-    return Subscription([weakSelf, weakPeriodic] {
-        auto p = weakPeriodic.lock();
-        if (p) {
-            p->alive = false;
-            p->timer.cancel();
-        }
-        if (auto self = weakSelf.lock()) {
-            std::erase(self->periodic_, p);
-        }
-    });
+    return observers_.addPeriodic(interval, std::move(observer));
 }
 
 Subscription FakeQueuePlayer::addBoundaryTimeObserver(std::vector<double> times,
                                                       std::function<void()> observer) {
-    auto boundary = std::make_shared<Boundary>();
-    std::erase_if(times, [](double t) { return !std::isfinite(t); });
-    std::sort(times.begin(), times.end());
-    boundary->times = std::move(times);
-    boundary->observer = std::move(observer);
-    boundaries_.push_back(boundary);
-    scheduleBoundary(boundary, currentTime());
-    std::weak_ptr<FakeQueuePlayer> weakSelf = weak_from_this();
-    std::weak_ptr<Boundary> weakBoundary = boundary;
-    return Subscription([weakSelf, weakBoundary] {
-        auto b = weakBoundary.lock();
-        if (b) {
-            b->alive = false;
-            b->timer.cancel();
-        }
-        if (auto self = weakSelf.lock()) {
-            std::erase(self->boundaries_, b);
-        }
-    });
-}
-
-void FakeQueuePlayer::armAt(TimerHandle* slot, std::weak_ptr<void> guard, double clockTime,
-                            std::function<void()> action) {
-    const double due = clock_->hostTimeAt(clockTime);
-    std::weak_ptr<FakeQueuePlayer> weakSelf = weak_from_this();
-    *slot = loop_.after(std::max(0.0, due - loop_.now()),
-                        [weakSelf, guard, slot, clockTime, action = std::move(action)]() mutable {
-                            auto self = weakSelf.lock();
-                            auto alive = guard.lock();
-                            if (!self || !alive) {
-                                return;
-                            }
-                            const double now = self->loop_.now();
-                            if (self->clock_->timeAt(now) < clockTime - kClockSlack &&
-                                self->clock_->hostTimeAt(clockTime) > now + kClockSlack) {
-                                // Early: the clock ran slower than host time.
-                                auto later = std::move(action);
-                                self->armAt(slot, alive, clockTime, std::move(later));
-                                return;
-                            }
-                            auto run = std::move(action);
-                            run();
-                        });
-}
-
-void FakeQueuePlayer::restartPeriodic(const std::shared_ptr<Periodic>& periodic) {
-    periodic->timer.cancel();
-    auto item = front();
-    if (!periodic->alive || !item || item->effectiveRate() <= 0.0) {
-        return;
-    }
-    periodic->base = item->currentTime();
-    periodic->count = 0;
-    armPeriodic(periodic);
-}
-
-void FakeQueuePlayer::armPeriodic(const std::shared_ptr<Periodic>& periodic) {
-    auto item = front();
-    if (!item) {
-        return;
-    }
-    const double behind = (item->currentTime() - periodic->base) / periodic->interval;
-    periodic->count =
-        std::max(periodic->count + 1, static_cast<int>(std::floor(behind + 1e-9)) + 1);
-    const double due = item->clockTimeOf(periodic->base + periodic->count * periodic->interval);
-    if (!std::isfinite(due)) {
-        return;
-    }
-    std::weak_ptr<FakeQueuePlayer> weakSelf = weak_from_this();
-    std::weak_ptr<Periodic> weakPeriodic = periodic;
-    armAt(&periodic->timer, periodic, due, [weakSelf, weakPeriodic] {
-        auto self = weakSelf.lock();
-        auto p = weakPeriodic.lock();
-        if (self && p && p->alive) {
-            p->observer(self->currentTime());
-            if (p->alive) {
-                self->armPeriodic(p);
-            }
-        }
-    });
-}
-
-void FakeQueuePlayer::postPeriodicCalls() {
-    std::weak_ptr<FakeQueuePlayer> weakSelf = weak_from_this();
-    for (const auto& periodic : periodic_) {
-        std::weak_ptr<Periodic> weakPeriodic = periodic;
-        loop_.post([weakSelf, weakPeriodic] {
-            auto self = weakSelf.lock();
-            auto p = weakPeriodic.lock();
-            if (self && p && p->alive) {
-                p->observer(self->currentTime());
-            }
-        });
-    }
-}
-
-void FakeQueuePlayer::scheduleBoundary(const std::shared_ptr<Boundary>& boundary, double after) {
-    boundary->timer.cancel();
-    auto item = front();
-    if (!boundary->alive || !item || item->effectiveRate() <= 0.0) {
-        return;
-    }
-    const double end = item->endTime();
-    auto next = std::find_if(boundary->times.begin(), boundary->times.end(),
-                             [&](double t) { return t > after + kEpsilon; });
-    if (next == boundary->times.end() || *next > end + kEpsilon) {
-        return;
-    }
-    const double time = *next;
-    std::weak_ptr<FakeQueuePlayer> weakSelf = weak_from_this();
-    std::weak_ptr<Boundary> weakBoundary = boundary;
-    armAt(&boundary->timer, boundary, item->clockTimeOf(time), [weakSelf, weakBoundary, time] {
-        auto self = weakSelf.lock();
-        auto b = weakBoundary.lock();
-        if (!self || !b || !b->alive) {
-            return;
-        }
-        b->observer();
-        if (b->alive) {
-            self->scheduleBoundary(b, std::max(time, self->currentTime()));
-        }
-    });
+    return observers_.addBoundary(std::move(times), std::move(observer));
 }
 
 void FakeQueuePlayer::reschedule() {
     endTimer_.cancel();
     clockEnd_ = MediaTime::indefinite();
-    for (auto& boundary : boundaries_) {
-        boundary->timer.cancel();
-    }
-    for (auto& periodic : periodic_) {
-        restartPeriodic(periodic);
-    }
+    // Observers first: a boundary on the end instant runs before the end is handled.
+    observers_.reschedule();
     auto item = front();
     if (item && item->effectiveRate() > 0.0) {
-        // Boundaries first: one on the end instant runs before the end is handled.
-        const double t = item->currentTime();
-        for (auto& boundary : boundaries_) {
-            scheduleBoundary(boundary, t);
-        }
         const double end = item->endTime();
         if (std::isfinite(end) && !item->endReported()) {
             clockEnd_ = item->clockTimeOf(end);
             std::weak_ptr<FakeQueuePlayer> weakSelf = weak_from_this();
             FakePlayerItem* raw = item.get();
             const double clockEnd = clockEnd_;
-            armAt(&endTimer_, weakSelf, clockEnd, [weakSelf, raw, clockEnd] {
+            observers_.armAt(&endTimer_, weakSelf, clockEnd, [weakSelf, raw, clockEnd] {
                 if (auto self = weakSelf.lock()) {
                     self->reachedEnd(raw, clockEnd);
                 }
@@ -1007,7 +855,7 @@ void FakeQueuePlayer::reachedEnd(FakePlayerItem* ended, double clockEnd) {
             reschedule();
             rate_.set(0.0f);
             if (changed) {
-                postPeriodicCalls();
+                observers_.postPeriodicCalls();
             }
             break;
         }
@@ -1037,7 +885,7 @@ void FakeQueuePlayer::itemChanged(FakePlayerItem& item, FakePlayerItem::Change c
             break;
         case Change::SeekLanded:
             reschedule();
-            postPeriodicCalls();
+            observers_.postPeriodicCalls();
             break;
         case Change::Ready:
         case Change::Failed:
@@ -1124,112 +972,6 @@ QImage FakeQueuePlayer::frameAt(double hostTime) const {
     return filtered(snapshot->carryOver, snapshot->carryOverFilter);
 }
 
-// ---- looper ----
-
-FakePlayerLooper::FakePlayerLooper(std::shared_ptr<QueuePlayer> player, const ItemPtr& item,
-                                   std::optional<TimeRange> range)
-    : player_(std::move(player)), restoreAction_(player_->actionAtItemEnd()) {
-    if (range && std::isfinite(range->start) && std::isfinite(range->end())) {
-        range_ = TimeRange::fromTo(std::max(0.0, range->start), range->end());
-    }
-    // Two passes: the one playing and the next, positioned at the range start meanwhile.
-    for (int i = 0; i < 2; ++i) {
-        ItemPtr pass = item->replica();
-        applyRange(pass);
-        std::weak_ptr<PlayerItem> weak = pass;
-        subscriptions_.push_back(pass->status().subscribe([this, weak](const ItemStatus& status) {
-            if (auto p = weak.lock()) {
-                passStatusChanged(p, status);
-            }
-        }));
-        subscriptions_.push_back(pass->onDidPlayToEnd([this, weak] { endedPass_ = weak.lock(); }));
-        passes_.push_back(std::move(pass));
-    }
-    subscriptions_.push_back(player_->observeCurrentItem(
-        [this](const ItemPtr& oldItem, const ItemPtr&) { currentItemChanged(oldItem); }));
-    player_->setActionAtItemEnd(ActionAtItemEnd::Advance);
-    player_->replaceAllItems(passes_);
-}
-
-FakePlayerLooper::~FakePlayerLooper() {
-    disableLooping();
-}
-
-void FakePlayerLooper::applyRange(const ItemPtr& pass) {
-    if (!range_) {
-        pass->setForwardPlaybackEndTime(MediaTime::invalid());
-        return;
-    }
-    pass->setForwardPlaybackEndTime(range_->duration > 0.0 ? range_->end() : MediaTime::invalid());
-    pass->seek(range_->start, 0.0, 0.0);
-}
-
-void FakePlayerLooper::disableLooping() {
-    if (!looping_) {
-        return;
-    }
-    looping_ = false;
-    endedPass_.reset();
-    const auto current = player_->current();
-    for (const auto& queued : player_->items()) {
-        if (queued != current &&
-            std::find(passes_.begin(), passes_.end(), queued) != passes_.end()) {
-            player_->remove(queued);
-        }
-    }
-    player_->setActionAtItemEnd(restoreAction_);
-}
-
-void FakePlayerLooper::passStatusChanged(const ItemPtr& pass, ItemStatus status) {
-    if (status == ItemStatus::Failed) {
-        if (status_.get() != LooperStatus::Failed) {
-            status_.set(LooperStatus::Failed);
-        }
-        return;
-    }
-    if (status != ItemStatus::ReadyToPlay) {
-        return;
-    }
-    if (!clamped_) {
-        clamped_ = true;
-        const double duration = pass->duration();
-        if (range_ && std::isfinite(duration) && duration > 0.0) {
-            TimeRange clamped = *range_;
-            if (clamped.start >= duration - kEpsilon) {
-                clamped.start = 0.0;
-            }
-            double end = std::min(clamped.end(), duration);
-            if (end <= clamped.start + kEpsilon) {
-                end = duration;
-            }
-            clamped = TimeRange::fromTo(clamped.start, end);
-            if (!(clamped == *range_)) {
-                range_ = clamped;
-                for (const auto& p : passes_) {
-                    applyRange(p);
-                }
-            }
-        }
-    }
-    if (status_.get() == LooperStatus::Unknown) {
-        status_.set(LooperStatus::Ready);
-    }
-}
-
-void FakePlayerLooper::currentItemChanged(const ItemPtr& oldItem) {
-    if (!looping_ || !oldItem || oldItem != endedPass_) {
-        return;
-    }
-    endedPass_.reset();
-    const auto queued = player_->items();
-    if (std::find(queued.begin(), queued.end(), oldItem) != queued.end()) {
-        return;
-    }
-    ++loopCount_;
-    oldItem->seek(range_ ? range_->start : 0.0, 0.0, 0.0);
-    player_->insert(oldItem);
-}
-
 // ---- layer ----
 
 FakePlayerLayer::FakePlayerLayer(std::shared_ptr<QueuePlayer> player) {
@@ -1308,7 +1050,7 @@ std::unique_ptr<platform::media::PlayerLooper> FakeMediaFactory::makeLooper(
     std::shared_ptr<QueuePlayer> player, const std::shared_ptr<PlayerItem>& item,
     std::optional<TimeRange> range) {
     ++registry_->loopers;
-    return std::make_unique<FakePlayerLooper>(std::move(player), item, range);
+    return std::make_unique<platform::media::DecodedPlayerLooper>(std::move(player), item, range);
 }
 
 std::unique_ptr<platform::media::PlayerLayer> FakeMediaFactory::makePlayerLayer(

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/media/media_factory.h"
+#include "platform/media/player_time_observers.h"
 #include "platform/runloop/run_loop.h"
 
 namespace kestio::test {
@@ -21,7 +22,9 @@ namespace kestio::test {
 // item's readiness, a seek, an end, a seam) happens at the run-loop time its script says, so
 // tests driving a ManualRunLoop can assert what happens when to the tick. They follow the
 // contracts of the interfaces in platform/media, as the decoded classes do, with nothing
-// decoded: pictures are tiny synthetic images that say which file and frame they show.
+// decoded: pictures are tiny synthetic images that say which file and frame they show. The
+// looper is the real one (it works over any player), and the queue player keeps its time
+// observers with the real player's PlayerTimeObservers.
 
 // What a file holds and how long each step takes, in run-loop seconds.
 struct FakeMediaScript {
@@ -317,8 +320,18 @@ class FakeQueuePlayer final : public platform::media::QueuePlayer,
   private:
     friend class FakePlayerItem;
     using FakeItemPtr = std::shared_ptr<FakePlayerItem>;
-    struct Periodic;
-    struct Boundary;
+    // The current item, as the time observers see it.
+    class CurrentTimeline final : public platform::media::PlayerTimeline {
+      public:
+        explicit CurrentTimeline(const FakeQueuePlayer& player) : player_(player) {}
+        bool playing() const override;
+        double currentTime() const override { return player_.currentTime(); }
+        double endTime() const override;
+        double clockTimeOf(double itemTime) const override;
+
+      private:
+        const FakeQueuePlayer& player_;
+    };
     struct Preroll {
         FakeItemPtr item;
         std::function<void(bool)> completion;
@@ -339,12 +352,6 @@ class FakeQueuePlayer final : public platform::media::QueuePlayer,
     void currentChanged(const FakeItemPtr& oldItem, double clockTime, bool gapless);
     void applyRate(float rate, std::optional<double> startAt);
     void reschedule();
-    void armAt(platform::TimerHandle* slot, std::weak_ptr<void> guard, double clockTime,
-               std::function<void()> action);
-    void scheduleBoundary(const std::shared_ptr<Boundary>& boundary, double after);
-    void restartPeriodic(const std::shared_ptr<Periodic>& periodic);
-    void armPeriodic(const std::shared_ptr<Periodic>& periodic);
-    void postPeriodicCalls();
     void reachedEnd(FakePlayerItem* item, double clockEnd);
     void updateDisplayable();
     void checkPrerolls();
@@ -365,45 +372,13 @@ class FakeQueuePlayer final : public platform::media::QueuePlayer,
     double clockEnd_;
     QImage carryOver_;
     std::shared_ptr<const platform::media::FrameFilter> carryOverFilter_;
-    std::vector<std::shared_ptr<Periodic>> periodic_;
-    std::vector<std::shared_ptr<Boundary>> boundaries_;
+    CurrentTimeline timeline_{*this};
+    platform::media::PlayerTimeObservers observers_;
     std::vector<Preroll> prerolls_;
     std::vector<Call> calls_;
 
     mutable std::mutex snapshotMutex_;
     std::shared_ptr<const Snapshot> snapshot_;
-};
-
-class FakePlayerLooper final : public platform::media::PlayerLooper {
-  public:
-    FakePlayerLooper(std::shared_ptr<platform::media::QueuePlayer> player, const ItemPtr& item,
-                     std::optional<platform::media::TimeRange> range);
-    ~FakePlayerLooper() override;
-
-    void disableLooping() override;
-    bool isLooping() const override { return looping_; }
-    const std::vector<ItemPtr>& loopingPlayerItems() const override { return passes_; }
-    int loopCount() const override { return loopCount_; }
-    platform::Published<platform::media::LooperStatus>& status() override { return status_; }
-    platform::media::LooperStatus statusValue() const override { return status_.get(); }
-    std::optional<platform::media::TimeRange> range() const override { return range_; }
-
-  private:
-    void applyRange(const ItemPtr& pass);
-    void passStatusChanged(const ItemPtr& pass, platform::media::ItemStatus status);
-    void currentItemChanged(const ItemPtr& oldItem);
-
-    std::shared_ptr<platform::media::QueuePlayer> player_;
-    platform::media::ActionAtItemEnd restoreAction_;
-    std::optional<platform::media::TimeRange> range_;
-    std::vector<ItemPtr> passes_;
-    ItemPtr endedPass_;
-    bool looping_ = true;
-    bool clamped_ = false;
-    int loopCount_ = 0;
-    platform::Published<platform::media::LooperStatus> status_{
-        platform::media::LooperStatus::Unknown};
-    std::vector<platform::Subscription> subscriptions_;
 };
 
 class FakePlayerLayer final : public platform::media::PlayerLayer {

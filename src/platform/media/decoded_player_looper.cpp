@@ -15,6 +15,18 @@ constexpr int kPasses = 2;
 
 }  // namespace
 
+TimeRange loopRangeWithin(TimeRange range, double duration) {
+    if (!std::isfinite(duration) || duration <= 0.0) {
+        return range;
+    }
+    const double start = range.start >= duration - kEpsilon ? 0.0 : range.start;
+    double end = std::min(range.end(), duration);
+    if (end <= start + kEpsilon) {
+        end = duration;
+    }
+    return TimeRange::fromTo(start, end);
+}
+
 DecodedPlayerLooper::DecodedPlayerLooper(std::shared_ptr<QueuePlayer> player,
                                          const ItemPtr& templateItem,
                                          std::optional<TimeRange> range)
@@ -91,17 +103,8 @@ void DecodedPlayerLooper::replicaStatusChanged(const ItemPtr& replica, ItemStatu
     }
     if (!clamped_) {
         clamped_ = true;
-        const double duration = replica->duration();
-        if (range_ && std::isfinite(duration) && duration > 0.0) {
-            TimeRange clamped = *range_;
-            if (clamped.start >= duration - kEpsilon) {
-                clamped.start = 0.0;
-            }
-            double end = std::min(clamped.end(), duration);
-            if (end <= clamped.start + kEpsilon) {
-                end = duration;
-            }
-            clamped = TimeRange::fromTo(clamped.start, end);
+        if (range_) {
+            const TimeRange clamped = loopRangeWithin(*range_, replica->duration());
             if (!(clamped == *range_)) {
                 range_ = clamped;
                 for (const auto& item : replicas_) {

@@ -11,7 +11,13 @@
 
 namespace kestio::platform::media {
 
-// The looper of the real media classes (it works over any QueuePlayer and PlayerItem).
+// The range a looper plays once the item's duration is known: an end past the duration becomes
+// the duration; an end at or before the start loops from the start to the end of the item; a
+// start at or past the end loops the whole item. Unchanged while the duration is unknown.
+TimeRange loopRangeWithin(TimeRange range, double duration);
+
+// The looper of the real media classes (it works over any QueuePlayer and PlayerItem, the test
+// fakes' too).
 //
 // It queues two replicas of the template item, each ending at the range end and positioned at
 // the range start, so the next pass is decoded before the seam. At each seam the player

@@ -7,7 +7,6 @@
 namespace kestio::platform::media {
 
 namespace {
-constexpr double kEpsilon = 1e-6;
 // Below this a timer counts as on time (clock readings round).
 constexpr double kClockSlack = 1e-9;
 // Filtered pictures kept: the current and next picture of a few views at slightly different
@@ -15,22 +14,20 @@ constexpr double kClockSlack = 1e-9;
 constexpr std::size_t kFilteredKept = 6;
 }  // namespace
 
-struct DecodedQueuePlayer::Periodic {
-    double interval = 0.05;
-    std::function<void(double)> observer;
-    TimerHandle timer;
-    bool alive = true;
-    // Calls fall due at item times base + k × interval.
-    double base = 0.0;
-    int count = 0;
-};
+bool DecodedQueuePlayer::CurrentTimeline::playing() const {
+    auto item = player_.front();
+    return item && item->effectiveRate() > 0.0;
+}
 
-struct DecodedQueuePlayer::Boundary {
-    std::vector<double> times;
-    std::function<void()> observer;
-    TimerHandle timer;
-    bool alive = true;
-};
+double DecodedQueuePlayer::CurrentTimeline::endTime() const {
+    auto item = player_.front();
+    return item ? item->endTime() : std::numeric_limits<double>::infinity();
+}
+
+double DecodedQueuePlayer::CurrentTimeline::clockTimeOf(double itemTime) const {
+    auto item = player_.front();
+    return item ? item->clockTimeOf(itemTime) : std::numeric_limits<double>::infinity();
+}
 
 std::shared_ptr<DecodedQueuePlayer> DecodedQueuePlayer::make(RunLoop& loop) {
     return std::make_shared<DecodedQueuePlayer>(Token{}, loop);
@@ -39,18 +36,12 @@ std::shared_ptr<DecodedQueuePlayer> DecodedQueuePlayer::make(RunLoop& loop) {
 DecodedQueuePlayer::DecodedQueuePlayer(Token, RunLoop& loop)
     : loop_(loop),
       clock_(std::make_shared<HostClock>()),
-      clockEnd_(std::numeric_limits<double>::infinity()) {}
+      clockEnd_(std::numeric_limits<double>::infinity()),
+      observers_(loop_, timeline_, clock_) {}
 
 DecodedQueuePlayer::~DecodedQueuePlayer() {
     endTimer_.cancel();
-    for (auto& periodic : periodic_) {
-        periodic->alive = false;
-        periodic->timer.cancel();
-    }
-    for (auto& boundary : boundaries_) {
-        boundary->alive = false;
-        boundary->timer.cancel();
-    }
+    observers_.stop();
     detachAll();
 }
 
@@ -157,7 +148,7 @@ void DecodedQueuePlayer::currentChanged(const DecodedItemPtr& oldItem, double cl
     previousItem_ = oldItem;
     currentItem_.set(newItem);
     previousItem_.reset();
-    postPeriodicCalls();
+    observers_.postPeriodicCalls();
     checkPrerolls();
 }
 
@@ -166,6 +157,7 @@ void DecodedQueuePlayer::setClock(std::shared_ptr<const MediaClock> clock) {
     for (auto& item : items_) {
         item->setMediaClock(clock_);
     }
+    observers_.setClock(clock_);
     reschedule();
 }
 
@@ -194,7 +186,7 @@ void DecodedQueuePlayer::applyRate(float value, std::optional<double> startAt) {
     reschedule();
     rate_.set(value);
     if (changed) {
-        postPeriodicCalls();
+        observers_.postPeriodicCalls();
     }
 }
 
@@ -265,175 +257,28 @@ void DecodedQueuePlayer::setActionAtItemEnd(ActionAtItemEnd action) {
 
 Subscription DecodedQueuePlayer::addPeriodicTimeObserver(double interval,
                                                          std::function<void(double)> observer) {
-    auto periodic = std::make_shared<Periodic>();
-    periodic->interval = std::isfinite(interval) && interval > 0.001 ? interval : 0.001;
-    periodic->observer = std::move(observer);
-    periodic_.push_back(periodic);
-    restartPeriodic(periodic);
-    std::weak_ptr<DecodedQueuePlayer> weakSelf = weak_from_this();
-    std::weak_ptr<Periodic> weakPeriodic = periodic;
-    return Subscription([weakSelf, weakPeriodic] {
-        if (auto p = weakPeriodic.lock()) {
-            p->alive = false;
-            p->timer.cancel();
-        }
-        if (auto self = weakSelf.lock()) {
-            std::erase_if(self->periodic_, [&](const auto& p) { return p == weakPeriodic.lock(); });
-        }
-    });
+    return observers_.addPeriodic(interval, std::move(observer));
 }
 
 Subscription DecodedQueuePlayer::addBoundaryTimeObserver(std::vector<double> times,
                                                          std::function<void()> observer) {
-    auto boundary = std::make_shared<Boundary>();
-    std::erase_if(times, [](double t) { return !std::isfinite(t); });
-    std::sort(times.begin(), times.end());
-    boundary->times = std::move(times);
-    boundary->observer = std::move(observer);
-    boundaries_.push_back(boundary);
-    scheduleBoundary(boundary, currentTime());
-    std::weak_ptr<DecodedQueuePlayer> weakSelf = weak_from_this();
-    std::weak_ptr<Boundary> weakBoundary = boundary;
-    return Subscription([weakSelf, weakBoundary] {
-        if (auto b = weakBoundary.lock()) {
-            b->alive = false;
-            b->timer.cancel();
-        }
-        if (auto self = weakSelf.lock()) {
-            std::erase_if(self->boundaries_,
-                          [&](const auto& b) { return b == weakBoundary.lock(); });
-        }
-    });
-}
-
-void DecodedQueuePlayer::armAt(TimerHandle* slot, std::weak_ptr<void> guard, double clockTime,
-                               std::function<void()> action) {
-    const double due = clock_->hostTimeAt(clockTime);
-    std::weak_ptr<DecodedQueuePlayer> weakSelf = weak_from_this();
-    *slot = loop_.after(std::max(0.0, due - loop_.now()),
-                        [weakSelf, guard, slot, clockTime, action = std::move(action)]() mutable {
-                            auto self = weakSelf.lock();
-                            auto alive = guard.lock();
-                            if (!self || !alive) {
-                                return;
-                            }
-                            const double now = self->loop_.now();
-                            if (self->clock_->timeAt(now) < clockTime - kClockSlack &&
-                                self->clock_->hostTimeAt(clockTime) > now + kClockSlack) {
-                                // Early: the clock ran slower than host time. Wait for the
-                                // remainder.
-                                auto later = std::move(action);
-                                self->armAt(slot, alive, clockTime, std::move(later));
-                                return;
-                            }
-                            auto run = std::move(action);
-                            run();
-                        });
-}
-
-void DecodedQueuePlayer::restartPeriodic(const std::shared_ptr<Periodic>& periodic) {
-    periodic->timer.cancel();
-    auto item = front();
-    if (!periodic->alive || !item || item->effectiveRate() <= 0.0) {
-        return;
-    }
-    periodic->base = item->currentTime();
-    periodic->count = 0;
-    armPeriodic(periodic);
-}
-
-void DecodedQueuePlayer::armPeriodic(const std::shared_ptr<Periodic>& periodic) {
-    auto item = front();
-    if (!item) {
-        return;
-    }
-    // A call missed while the run loop was held up is not made up.
-    const double behind = (item->currentTime() - periodic->base) / periodic->interval;
-    periodic->count =
-        std::max(periodic->count + 1, static_cast<int>(std::floor(behind + 1e-9)) + 1);
-    const double due = item->clockTimeOf(periodic->base + periodic->count * periodic->interval);
-    if (!std::isfinite(due)) {
-        return;
-    }
-    std::weak_ptr<DecodedQueuePlayer> weakSelf = weak_from_this();
-    std::weak_ptr<Periodic> weakPeriodic = periodic;
-    armAt(&periodic->timer, periodic, due, [weakSelf, weakPeriodic] {
-        auto self = weakSelf.lock();
-        auto p = weakPeriodic.lock();
-        if (self && p && p->alive) {
-            p->observer(self->currentTime());
-            if (p->alive) {
-                self->armPeriodic(p);
-            }
-        }
-    });
-}
-
-void DecodedQueuePlayer::postPeriodicCalls() {
-    std::weak_ptr<DecodedQueuePlayer> weakSelf = weak_from_this();
-    for (const auto& periodic : periodic_) {
-        std::weak_ptr<Periodic> weakPeriodic = periodic;
-        loop_.post([weakSelf, weakPeriodic] {
-            auto self = weakSelf.lock();
-            auto p = weakPeriodic.lock();
-            if (self && p && p->alive) {
-                p->observer(self->currentTime());
-            }
-        });
-    }
-}
-
-void DecodedQueuePlayer::scheduleBoundary(const std::shared_ptr<Boundary>& boundary, double after) {
-    boundary->timer.cancel();
-    auto item = front();
-    if (!boundary->alive || !item || item->effectiveRate() <= 0.0) {
-        return;
-    }
-    const double end = item->endTime();
-    auto next = std::find_if(boundary->times.begin(), boundary->times.end(),
-                             [&](double t) { return t > after + kEpsilon; });
-    if (next == boundary->times.end() || *next > end + kEpsilon) {
-        return;
-    }
-    const double time = *next;
-    std::weak_ptr<DecodedQueuePlayer> weakSelf = weak_from_this();
-    std::weak_ptr<Boundary> weakBoundary = boundary;
-    armAt(&boundary->timer, boundary, item->clockTimeOf(time), [weakSelf, weakBoundary, time] {
-        auto self = weakSelf.lock();
-        auto b = weakBoundary.lock();
-        if (!self || !b || !b->alive) {
-            return;
-        }
-        b->observer();
-        if (b->alive) {
-            self->scheduleBoundary(b, std::max(time, self->currentTime()));
-        }
-    });
+    return observers_.addBoundary(std::move(times), std::move(observer));
 }
 
 void DecodedQueuePlayer::reschedule() {
     endTimer_.cancel();
     clockEnd_ = std::numeric_limits<double>::infinity();
-    for (auto& boundary : boundaries_) {
-        boundary->timer.cancel();
-    }
-    for (auto& periodic : periodic_) {
-        restartPeriodic(periodic);
-    }
+    // Observers first: a boundary that falls on the end instant runs before the end is handled.
+    observers_.reschedule();
     auto item = front();
     if (item && item->effectiveRate() > 0.0) {
-        // Boundaries first: one that falls on the end instant runs before the end is handled.
-        const double t = item->currentTime();
-        for (auto& boundary : boundaries_) {
-            scheduleBoundary(boundary, t);
-        }
         const double end = item->endTime();
         if (std::isfinite(end) && !item->endReported()) {
             clockEnd_ = item->clockTimeOf(end);
             std::weak_ptr<DecodedQueuePlayer> weakSelf = weak_from_this();
             DecodedPlayerItem* raw = item.get();
             const double clockEnd = clockEnd_;
-            armAt(&endTimer_, weakSelf, clockEnd, [weakSelf, raw, clockEnd] {
+            observers_.armAt(&endTimer_, weakSelf, clockEnd, [weakSelf, raw, clockEnd] {
                 if (auto self = weakSelf.lock()) {
                     self->reachedEnd(raw, clockEnd);
                 }
@@ -469,7 +314,7 @@ void DecodedQueuePlayer::reachedEnd(DecodedPlayerItem* ended, double clockEnd) {
             reschedule();
             rate_.set(0.0f);
             if (changed) {
-                postPeriodicCalls();
+                observers_.postPeriodicCalls();
             }
             break;
         }
@@ -499,7 +344,7 @@ void DecodedQueuePlayer::itemChanged(DecodedPlayerItem& item, DecodedPlayerItem:
             break;
         case DecodedPlayerItem::Change::SeekLanded:
             reschedule();
-            postPeriodicCalls();
+            observers_.postPeriodicCalls();
             break;
         case DecodedPlayerItem::Change::Ready:
         case DecodedPlayerItem::Change::Failed:

@@ -10,6 +10,7 @@
 
 #include "platform/media/atomic_snapshot.h"
 #include "platform/media/decoded_player_item.h"
+#include "platform/media/player_time_observers.h"
 #include "platform/media/queue_player.h"
 #include "platform/runloop/published.h"
 #include "platform/runloop/run_loop.h"
@@ -76,8 +77,18 @@ class DecodedQueuePlayer final : public QueuePlayer,
 
   private:
     friend class DecodedPlayerItem;
-    struct Periodic;
-    struct Boundary;
+    // The current item, as the time observers see it.
+    class CurrentTimeline final : public PlayerTimeline {
+      public:
+        explicit CurrentTimeline(const DecodedQueuePlayer& player) : player_(player) {}
+        bool playing() const override;
+        double currentTime() const override { return player_.currentTime(); }
+        double endTime() const override;
+        double clockTimeOf(double itemTime) const override;
+
+      private:
+        const DecodedQueuePlayer& player_;
+    };
     struct Preroll {
         DecodedItemPtr item;
         std::function<void(bool)> completion;
@@ -105,14 +116,6 @@ class DecodedQueuePlayer final : public QueuePlayer,
     void currentChanged(const DecodedItemPtr& oldItem, double clockTime, bool gapless);
     void applyRate(float rate, std::optional<double> startAt);
     void reschedule();
-    // Runs `action` once the clock reads `clockTime`, on a run-loop timer kept in `slot` while
-    // `guard` lives; a timer that fires early (the clock drifts from host time) re-arms.
-    void armAt(TimerHandle* slot, std::weak_ptr<void> guard, double clockTime,
-               std::function<void()> action);
-    void scheduleBoundary(const std::shared_ptr<Boundary>& boundary, double after);
-    void restartPeriodic(const std::shared_ptr<Periodic>& periodic);
-    void armPeriodic(const std::shared_ptr<Periodic>& periodic);
-    void postPeriodicCalls();
     void reachedEnd(DecodedPlayerItem* item, double clockEnd);
     void updateDisplayable();
     void checkPrerolls();
@@ -135,8 +138,8 @@ class DecodedQueuePlayer final : public QueuePlayer,
     double clockEnd_;
     QImage carryOver_;
     std::shared_ptr<const FrameFilter> carryOverFilter_;
-    std::vector<std::shared_ptr<Periodic>> periodic_;
-    std::vector<std::shared_ptr<Boundary>> boundaries_;
+    CurrentTimeline timeline_{*this};
+    PlayerTimeObservers observers_;
     std::vector<Preroll> prerolls_;
 
     AtomicSnapshot<const Snapshot> snapshot_;
