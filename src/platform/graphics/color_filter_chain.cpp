@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "platform/graphics/color_space.h"
+#include "platform/graphics/pixel_rows.h"
 
 namespace kestio::platform {
 
@@ -99,13 +100,8 @@ const Tables& tables() {
 
 // ---- kernel -------------------------------------------------------------------------------
 
-enum class Alpha { Opaque, Straight, Premultiplied };
-
-struct Layout {
-    int redShift;   // 16 for 0xAARRGGBB words, 0 for R,G,B,A bytes
-    int blueShift;  // the other of the two
-    Alpha alpha;
-};
+using pixel_rows::Alpha;
+using pixel_rows::Layout;
 
 constexpr int kBlock = 64;
 
@@ -255,31 +251,6 @@ RowFilter rowFilter() {
     return chosen;
 }
 
-bool layoutOf(QImage::Format format, Layout& layout) {
-    switch (format) {
-        case QImage::Format_RGB32:
-            layout = {16, 0, Alpha::Opaque};
-            return true;
-        case QImage::Format_ARGB32:
-            layout = {16, 0, Alpha::Straight};
-            return true;
-        case QImage::Format_ARGB32_Premultiplied:
-            layout = {16, 0, Alpha::Premultiplied};
-            return true;
-        case QImage::Format_RGBX8888:
-            layout = {0, 16, Alpha::Opaque};
-            return true;
-        case QImage::Format_RGBA8888:
-            layout = {0, 16, Alpha::Straight};
-            return true;
-        case QImage::Format_RGBA8888_Premultiplied:
-            layout = {0, 16, Alpha::Premultiplied};
-            return true;
-        default:
-            return false;
-    }
-}
-
 }  // namespace
 
 ColorFilterChain::ColorFilterChain(std::vector<ColorFilter> filters)
@@ -340,12 +311,7 @@ QImage ColorFilterChain::apply(const QImage& image, WorkerPool& pool) const {
         return image;
     }
     Layout layout{};
-    QImage source = image;
-    if (!layoutOf(source.format(), layout)) {
-        source = source.convertToFormat(
-            source.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
-        layoutOf(source.format(), layout);
-    }
+    const QImage source = pixel_rows::inKernelLayout(image, layout);
     QImage out(source.size(), source.format());
     if (out.isNull()) {
         return image;  // could not allocate: show the picture uncorrected
@@ -369,16 +335,7 @@ QImage ColorFilterChain::apply(const QImage& image, WorkerPool& pool) const {
                       stages, stageCount);
         }
     };
-    const qint64 pixels = static_cast<qint64>(width) * height;
-    if (pixels < 32 * 1024 || pool.concurrency() == 1) {
-        rows(0, height);
-        return out;
-    }
-    const int parts = std::min(height, pool.concurrency() * 4);
-    pool.parallelFor(parts, [&](int part) {
-        rows(static_cast<int>(static_cast<qint64>(height) * part / parts),
-             static_cast<int>(static_cast<qint64>(height) * (part + 1) / parts));
-    });
+    pixel_rows::forEachRowBand(width, height, pool, rows);
     return out;
 }
 

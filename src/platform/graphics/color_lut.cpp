@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "platform/graphics/color_space.h"
+#include "platform/graphics/pixel_rows.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -136,38 +137,8 @@ OutputCurve buildCurve(const Ops& ops, double bound) {
 
 // ---- kernels ------------------------------------------------------------------------------
 
-enum class Alpha { Opaque, Straight, Premultiplied };
-
-struct Layout {
-    int redShift;   // 16 for 0xAARRGGBB words, 0 for R,G,B,A bytes
-    int blueShift;  // the other of the two
-    Alpha alpha;
-};
-
-bool layoutOf(QImage::Format format, Layout& layout) {
-    switch (format) {
-        case QImage::Format_RGB32:
-            layout = {16, 0, Alpha::Opaque};
-            return true;
-        case QImage::Format_ARGB32:
-            layout = {16, 0, Alpha::Straight};
-            return true;
-        case QImage::Format_ARGB32_Premultiplied:
-            layout = {16, 0, Alpha::Premultiplied};
-            return true;
-        case QImage::Format_RGBX8888:
-            layout = {0, 16, Alpha::Opaque};
-            return true;
-        case QImage::Format_RGBA8888:
-            layout = {0, 16, Alpha::Straight};
-            return true;
-        case QImage::Format_RGBA8888_Premultiplied:
-            layout = {0, 16, Alpha::Premultiplied};
-            return true;
-        default:
-            return false;
-    }
-}
+using pixel_rows::Alpha;
+using pixel_rows::Layout;
 
 inline std::uint32_t curveCode(const OutputCurve& c, float v) {
     const std::uint32_t bits = std::bit_cast<std::uint32_t>(v);
@@ -431,12 +402,7 @@ void ColorLut::applyInto(const QImage& image, QImage& out, WorkerPool& pool, Ker
         return;
     }
     Layout layout{};
-    QImage source = image;
-    if (!layoutOf(source.format(), layout)) {
-        source = source.convertToFormat(
-            source.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
-        layoutOf(source.format(), layout);
-    }
+    const QImage source = pixel_rows::inKernelLayout(image, layout);
     if (out.size() != source.size() || out.format() != source.format() || !out.isDetached() ||
         out.constBits() == source.constBits()) {
         out = QImage(source.size(), source.format());
@@ -462,16 +428,7 @@ void ColorLut::applyInto(const QImage& image, QImage& out, WorkerPool& pool, Ker
                 reinterpret_cast<std::uint32_t*>(dstBits + y * dstStride), width, tables, layout);
         }
     };
-    const qint64 pixels = static_cast<qint64>(width) * height;
-    if (pixels < 32 * 1024 || pool.concurrency() == 1) {
-        rows(0, height);
-        return;
-    }
-    const int parts = std::min(height, pool.concurrency() * 4);
-    pool.parallelFor(parts, [&](int part) {
-        rows(static_cast<int>(static_cast<qint64>(height) * part / parts),
-             static_cast<int>(static_cast<qint64>(height) * (part + 1) / parts));
-    });
+    pixel_rows::forEachRowBand(width, height, pool, rows);
 }
 
 }  // namespace kestio::platform
