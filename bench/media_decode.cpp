@@ -18,11 +18,10 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <map>
 #include <optional>
-#include <stdexcept>
 #include <string>
 
+#include "media_bench.h"
 #include "platform/media/decoded_asset.h"
 #include "platform/media/decoded_player_item.h"
 #include "platform/media/decoded_queue_player.h"
@@ -35,58 +34,17 @@ namespace {
 using namespace kestio::platform;
 using namespace kestio::platform::media;
 namespace fs = std::filesystem;
+using kestio::bench::grainClip;
+using kestio::bench::runUntil;
 
 constexpr int kFrames = 100;  // 4 s at 25 fps, a key frame every 2 s
 
 const fs::path& clip(int height) {
-    static std::map<int, fs::path> made;
-    if (auto found = made.find(height); found != made.end()) {
-        return found->second;
-    }
-    const fs::path folder = fs::path(KESTIO_FIXTURE_DIR) / "bench-media";
-    fs::create_directories(folder);
-    const fs::path path = folder / ("grain_" + std::to_string(height) + "p.mp4");
-    if (!fs::exists(path)) {
-        const int width = height * 16 / 9;
-        const std::string rate = height > 1080 ? "80M" : "20M";
-        const fs::path partial = folder / ("partial_" + std::to_string(height) + ".mp4");
-        const std::vector<std::string> argv = {
-            "ffmpeg",
-            "-nostdin",
-            "-y",
-            "-loglevel",
-            "error",
-            "-f",
-            "lavfi",
-            "-i",
-            "testsrc2=size=" + std::to_string(width) + "x" + std::to_string(height) +
-                ":rate=25:duration=" + std::to_string(kFrames / 25),
-            "-vf",
-            "noise=alls=6:allf=t",
-            "-c:v",
-            "libx264",
-            "-preset",
-            "veryfast",
-            "-profile:v",
-            "high",
-            "-b:v",
-            rate,
-            "-maxrate",
-            rate,
-            "-bufsize",
-            rate,
-            "-g",
-            "50",
-            "-pix_fmt",
-            "yuv420p",
-            partial.string()};
-        const auto result = kestio::test::runProcess(argv, std::chrono::minutes(5));
-        if (!result.succeeded()) {
-            throw std::runtime_error(kestio::test::describeFailure(argv, result));
-        }
-        fs::rename(partial, path);
-    }
-    return made[height] = path;
+    return grainClip({.height = height,
+                      .frameRate = "25",
+                      .rateName = "",
+                      .frames = kFrames,
+                      .keyFrameInterval = 50});
 }
 
 // CPU seconds used by the waited-for children of this process so far.
@@ -102,18 +60,6 @@ int playbackThreads(const fs::path& path) {
     auto decoder = VideoDecoder::open(path, std::make_shared<IoControl>(),
                                       {.threads = VideoDecoder::kPlaybackThreads});
     return decoder ? (*decoder)->threadCount() : 1;
-}
-
-bool runUntil(ManualRunLoop& loop, const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    loop.runPending();
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        loop.waitForPosted(1.0);
-    }
-    return true;
 }
 
 // What a playing item's decode thread does per picture: decode, convert to the picture format.

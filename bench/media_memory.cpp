@@ -16,11 +16,10 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "media_bench.h"
 #include "platform/media/decoded_asset.h"
 #include "platform/media/decoded_player_item.h"
 #include "platform/media/decoded_player_looper.h"
@@ -28,67 +27,24 @@
 #include "platform/media/item_decoder.h"
 #include "platform/media/video_decoder.h"
 #include "platform/runloop/manual_run_loop.h"
-#include "support/process_runner.h"
 
 namespace {
 
 using namespace kestio::platform;
 using namespace kestio::platform::media;
 namespace fs = std::filesystem;
+using kestio::bench::grainClip;
+using kestio::bench::runUntil;
 
 constexpr double kRate = 30000.0 / 1001.0;
 constexpr int kFrames = 150;  // 5 s, a key frame every 2 s
 
 const fs::path& clip(int height) {
-    static std::map<int, fs::path> made;
-    if (auto found = made.find(height); found != made.end()) {
-        return found->second;
-    }
-    const fs::path folder = fs::path(KESTIO_FIXTURE_DIR) / "bench-media";
-    fs::create_directories(folder);
-    const fs::path path = folder / ("grain_" + std::to_string(height) + "p29.97.mp4");
-    if (!fs::exists(path)) {
-        const int width = height * 16 / 9;
-        const std::string rate = height > 1080 ? "80M" : "20M";
-        const fs::path partial = folder / ("partial_" + std::to_string(height) + "p29.97.mp4");
-        const std::vector<std::string> argv = {"ffmpeg",
-                                               "-nostdin",
-                                               "-y",
-                                               "-loglevel",
-                                               "error",
-                                               "-f",
-                                               "lavfi",
-                                               "-i",
-                                               "testsrc2=size=" + std::to_string(width) + "x" +
-                                                   std::to_string(height) + ":rate=30000/1001",
-                                               "-frames:v",
-                                               std::to_string(kFrames),
-                                               "-vf",
-                                               "noise=alls=6:allf=t",
-                                               "-c:v",
-                                               "libx264",
-                                               "-preset",
-                                               "veryfast",
-                                               "-profile:v",
-                                               "high",
-                                               "-b:v",
-                                               rate,
-                                               "-maxrate",
-                                               rate,
-                                               "-bufsize",
-                                               rate,
-                                               "-g",
-                                               "60",
-                                               "-pix_fmt",
-                                               "yuv420p",
-                                               partial.string()};
-        const auto result = kestio::test::runProcess(argv, std::chrono::minutes(5));
-        if (!result.succeeded()) {
-            throw std::runtime_error(kestio::test::describeFailure(argv, result));
-        }
-        fs::rename(partial, path);
-    }
-    return made[height] = path;
+    return grainClip({.height = height,
+                      .frameRate = "30000/1001",
+                      .rateName = "29.97",
+                      .frames = kFrames,
+                      .keyFrameInterval = 60});
 }
 
 // Resident set size in bytes (VmRSS).
@@ -104,19 +60,6 @@ double residentBytes() {
         status.ignore(1 << 16, '\n');
     }
     return 0.0;
-}
-
-// Runs posted work until `done` holds (60 s at most).
-bool runUntil(ManualRunLoop& loop, const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    loop.runPending();
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        loop.waitForPosted(1.0);
-    }
-    return true;
 }
 
 // One item's decoder, opened, its queue full and its read-ahead done (no event for half a

@@ -1,0 +1,102 @@
+#pragma once
+
+// What the media benchmarks share: the clips they decode, and a wait on a ManualRunLoop fed by
+// decode threads.
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/runloop/manual_run_loop.h"
+#include "support/process_runner.h"
+
+namespace kestio::bench {
+
+// H.264 High profile with film grain (so nothing compresses away), 20 Mb/s up to 1080p and
+// 80 Mb/s above, 16:9.
+struct GrainClip {
+    int height = 1080;
+    // As ffmpeg takes a frame rate ("25", "30000/1001"), and as the file name shows it ("",
+    // "29.97").
+    std::string frameRate = "25";
+    std::string rateName;
+    int frames = 100;
+    // Pictures from one key frame to the next.
+    int keyFrameInterval = 50;
+};
+
+// The clip's path in the fixture folder, made first with the ffmpeg command if it is not there
+// yet (throws when ffmpeg fails).
+inline const std::filesystem::path& grainClip(const GrainClip& clip) {
+    namespace fs = std::filesystem;
+    static std::map<std::string, fs::path> made;
+    const std::string name = std::to_string(clip.height) + "p" + clip.rateName + ".mp4";
+    if (auto found = made.find(name); found != made.end()) {
+        return found->second;
+    }
+    const fs::path folder = fs::path(KESTIO_FIXTURE_DIR) / "bench-media";
+    fs::create_directories(folder);
+    const fs::path path = folder / ("grain_" + name);
+    if (!fs::exists(path)) {
+        const int width = clip.height * 16 / 9;
+        const std::string rate = clip.height > 1080 ? "80M" : "20M";
+        const fs::path partial = folder / ("partial_" + name);
+        const std::vector<std::string> argv = {"ffmpeg",
+                                               "-nostdin",
+                                               "-y",
+                                               "-loglevel",
+                                               "error",
+                                               "-f",
+                                               "lavfi",
+                                               "-i",
+                                               "testsrc2=size=" + std::to_string(width) + "x" +
+                                                   std::to_string(clip.height) +
+                                                   ":rate=" + clip.frameRate,
+                                               "-frames:v",
+                                               std::to_string(clip.frames),
+                                               "-vf",
+                                               "noise=alls=6:allf=t",
+                                               "-c:v",
+                                               "libx264",
+                                               "-preset",
+                                               "veryfast",
+                                               "-profile:v",
+                                               "high",
+                                               "-b:v",
+                                               rate,
+                                               "-maxrate",
+                                               rate,
+                                               "-bufsize",
+                                               rate,
+                                               "-g",
+                                               std::to_string(clip.keyFrameInterval),
+                                               "-pix_fmt",
+                                               "yuv420p",
+                                               partial.string()};
+        const auto result = kestio::test::runProcess(argv, std::chrono::minutes(5));
+        if (!result.succeeded()) {
+            throw std::runtime_error(kestio::test::describeFailure(argv, result));
+        }
+        fs::rename(partial, path);
+    }
+    return made[name] = path;
+}
+
+// Runs posted work until `done` holds; false after 60 s.
+inline bool runUntil(platform::ManualRunLoop& loop, const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    loop.runPending();
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        loop.waitForPosted(1.0);
+    }
+    return true;
+}
+
+}  // namespace kestio::bench
