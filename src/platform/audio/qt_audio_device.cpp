@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/runloop/console.h"
+#include "platform/runloop/qt_hand_over.h"
 
 namespace kestio::platform::audio {
 
@@ -34,16 +35,6 @@ constexpr double kStallPeriods = 2.0;
 double hostSeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-// Runs `fn` on `context`'s thread and waits for it.
-template <class Fn>
-void runOn(QObject& context, Fn&& fn) {
-    if (QThread::currentThread() == context.thread()) {
-        fn();
-        return;
-    }
-    QMetaObject::invokeMethod(&context, std::forward<Fn>(fn), Qt::BlockingQueuedConnection);
 }
 
 }  // namespace
@@ -292,7 +283,7 @@ QtAudioDevice::~QtAudioDevice() {
     retry_.cancel();
     watch_.cancel();
     stop();
-    runOn(output_->context, [this] { output_->shutdown(); });
+    runOnThreadOf(output_->context, [this] { output_->shutdown(); });
     thread_->quit();
     thread_->wait();
 }
@@ -306,7 +297,7 @@ std::optional<std::string> QtAudioDevice::start(AudioRenderCallback& callback) {
     }
     const QAudioDevice device = current_;
     const AudioFormat format = format_;
-    runOn(output_->context, [this, &callback, device, format] {
+    runOnThreadOf(output_->context, [this, &callback, device, format] {
         output_->begin(&callback, device, format, bufferSeconds_);
     });
     running_ = true;
@@ -317,7 +308,7 @@ void QtAudioDevice::stop() {
     if (!running_) {
         return;
     }
-    runOn(output_->context, [this] { output_->end(); });
+    runOnThreadOf(output_->context, [this] { output_->end(); });
     running_ = false;
 }
 
@@ -343,9 +334,8 @@ void QtAudioDevice::followDefault(bool reopen) {
                                        next.isNull() ? 0.0 : format_.sampleRate});
     if (running_) {
         const AudioFormat format = format_;
-        QMetaObject::invokeMethod(
-            &output_->context, [this, next, format] { output_->switchTo(next, format); },
-            Qt::QueuedConnection);
+        postToThreadOf(&output_->context,
+                       [this, next, format] { output_->switchTo(next, format); });
     }
 }
 

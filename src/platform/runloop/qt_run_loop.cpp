@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cmath>
 
+#include "platform/runloop/qt_hand_over.h"
+
 namespace kestio::platform {
 
 QtRunLoop::QtRunLoop() : context_(std::make_unique<QObject>()) {}
@@ -33,7 +35,7 @@ double QtRunLoop::now() const {
 
 void QtRunLoop::post(std::function<void()> fn) {
     // Queued invocation is thread-safe; the call is dropped if the loop is gone by then.
-    QMetaObject::invokeMethod(context_.get(), std::move(fn), Qt::QueuedConnection);
+    postToThreadOf(context_.get(), std::move(fn));
 }
 
 // Each timer is a single-shot QTimer armed for the time left until its own due time, kept here

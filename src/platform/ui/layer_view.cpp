@@ -5,6 +5,8 @@
 #include <QScreen>
 #include <cmath>
 
+#include "platform/runloop/qt_hand_over.h"
+
 namespace kestio::platform {
 
 LayerView::LayerView(RunLoop& loop, QWidget* parent, std::shared_ptr<PresenterClock> clock)
@@ -19,13 +21,10 @@ LayerView::LayerView(RunLoop& loop, QWidget* parent, std::shared_ptr<PresenterCl
         if (repaintAsked_.exchange(true)) {
             return;  // the last request has not been served yet
         }
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                repaintAsked_ = false;
-                update();
-            },
-            Qt::QueuedConnection);
+        postToThreadOf(this, [this] {
+            repaintAsked_ = false;
+            update();
+        });
     });
 }
 
