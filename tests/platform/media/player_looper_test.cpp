@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "platform/media/decoded_asset.h"
@@ -218,6 +219,28 @@ TEST(PlayerLooper, RangesBeyondTheItemAreClampedOnceItsDurationIsKnown) {
         ASSERT_TRUE(runUntil(rig.loop, [&] { return rig.layer.readyForDisplay(); }));
         EXPECT_EQ(readFrameNumber(rig.layer.frameAt(rig.loop.now())), 30);
     }
+}
+
+// The clamping rules alone, including the case the real clip above does not reach.
+TEST(PlayerLooper, RangeClampingRules) {
+    const double kDuration = 4.0;
+    const struct {
+        TimeRange asked;
+        TimeRange played;
+    } cases[] = {
+        {TimeRange::fromTo(1.0, 3.0), TimeRange::fromTo(1.0, 3.0)},  // inside: kept
+        {TimeRange::fromTo(1.5, 9.0), TimeRange::fromTo(1.5, 4.0)},  // end past the item
+        {TimeRange::fromTo(1.0, 0.5), TimeRange::fromTo(1.0, 4.0)},  // end before the start
+        {TimeRange::fromTo(4.0, 6.0), TimeRange::fromTo(0.0, 4.0)},  // start at the end
+        {TimeRange::fromTo(7.0, 8.0), TimeRange::fromTo(0.0, 4.0)},  // start past the end
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(loopRangeWithin(c.asked, kDuration), c.played)
+            << c.asked.start << "-" << c.asked.end();
+    }
+    // Unknown duration: unchanged.
+    EXPECT_EQ(loopRangeWithin(TimeRange::fromTo(7.0, 8.0), std::numeric_limits<double>::infinity()),
+              TimeRange::fromTo(7.0, 8.0));
 }
 
 TEST(PlayerLooper, AnUnplayableTemplateFails) {
