@@ -7,13 +7,13 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/media/decoded_queue_player.h"
 #include "platform/media/media_factory.h"
-#include "platform/media/player_time_observers.h"
+#include "platform/media/playable_item.h"
 #include "platform/runloop/run_loop.h"
 
 namespace kestio::test {
@@ -21,10 +21,10 @@ namespace kestio::test {
 // Scripted stand-ins for the media classes, exact in virtual time: every step (a load, an
 // item's readiness, a seek, an end, a seam) happens at the run-loop time its script says, so
 // tests driving a ManualRunLoop can assert what happens when to the tick. They follow the
-// contracts of the interfaces in platform/media, as the decoded classes do, with nothing
-// decoded: pictures are tiny synthetic images that say which file and frame they show. The
-// looper is the real one (it works over any player), and the queue player keeps its time
-// observers with the real player's PlayerTimeObservers.
+// contracts of the interfaces in platform/media with nothing decoded: pictures are tiny
+// synthetic images that say which file and frame they show. Only what a decoder does is faked:
+// the queue player, the looper and the player layer are the real ones, and the fake items share the
+// real items' timeline, seek and end code (PlayableItem).
 
 // What a file holds and how long each step takes, in run-loop seconds.
 struct FakeMediaScript {
@@ -109,7 +109,9 @@ class FakeAsset final : public platform::media::Asset,
     platform::TimerHandle timer_;
 };
 
-class FakePlayerItem final : public platform::media::PlayerItem,
+// A scripted item: it fakes what a decoder does (when it is ready, when a seek lands, which
+// picture it has for a time, failures); its timeline, seeks and end are the real items' own.
+class FakePlayerItem final : public platform::media::PlayableItem,
                              public std::enable_shared_from_this<FakePlayerItem> {
   public:
     struct SeekCall {
@@ -118,25 +120,6 @@ class FakePlayerItem final : public platform::media::PlayerItem,
         double toleranceAfter;
         double hostTime;
     };
-    // Item time against the player's clock: anchorItem + rate × (clockTime − anchorClock),
-    // standing at anchorItem before anchorClock.
-    struct Timeline {
-        double anchorItem = 0.0;
-        double anchorClock = 0.0;
-        double rate = 0.0;
-        double at(double clockTime) const;
-    };
-    // What a picture of this item needs, for any thread.
-    struct View {
-        std::filesystem::path url;
-        FakeMediaScript script;
-        bool showsPictures = false;
-        Timeline timeline;
-        double endTime = 0.0;
-        std::shared_ptr<const platform::media::FrameFilter> filter;
-        double timeAt(double clockTime) const;
-        QImage pictureAt(double itemTime) const;
-    };
 
     FakePlayerItem(std::shared_ptr<detail::FakeMediaRegistry> registry,
                    std::shared_ptr<platform::media::Asset> asset, FakeMediaScript script);
@@ -144,104 +127,46 @@ class FakePlayerItem final : public platform::media::PlayerItem,
 
     const std::shared_ptr<platform::media::Asset>& asset() const override { return asset_; }
     const std::filesystem::path& url() const override { return asset_->url(); }
-    platform::Published<platform::media::ItemStatus>& status() override { return status_; }
-    platform::media::ItemStatus statusValue() const override { return status_.get(); }
-    const std::string& error() const override { return error_; }
-    platform::Published<bool>& isPlaybackLikelyToKeepUp() override { return keepUp_; }
-    bool likelyToKeepUp() const override { return keepUp_.get(); }
-    QSize presentationSize() const override { return presentationSize_; }
-    double duration() const override { return duration_; }
-    bool hasVideo() const override { return hasVideo_; }
-    double currentTime() const override;
     std::vector<platform::media::TimeRange> loadedTimeRanges() const override;
-    double preferredForwardBufferDuration() const override { return forwardBuffer_; }
-    void setPreferredForwardBufferDuration(double seconds) override;
-    double forwardPlaybackEndTime() const override { return forwardEnd_; }
-    void setForwardPlaybackEndTime(double seconds) override;
-    void setFrameFilter(std::shared_ptr<const platform::media::FrameFilter> filter) override;
-    std::shared_ptr<const platform::media::FrameFilter> frameFilter() const override {
-        return filter_;
-    }
+    using PlayableItem::seek;
     void seek(double time, double toleranceBefore, double toleranceAfter,
               std::function<void(bool finished)> completion = {}) override;
-    void cancelPendingSeeks() override;
-    [[nodiscard]] platform::Subscription onDidPlayToEnd(std::function<void()> observer) override;
     std::shared_ptr<platform::media::PlayerItem> replica() const override;
 
     // For tests.
     const FakeMediaScript& script() const { return script_; }
     const std::vector<SeekCall>& seeks() const { return seeks_; }
-    bool isSeeking() const { return seek_.has_value(); }
     bool loadingStarted() const { return loadingStarted_; }
     // The item fails now (a file that breaks while playing).
     void failNow(const std::string& error);
     // Decoding falls behind (false) or catches up (true) now.
     void setLikelyToKeepUp(bool keepUp);
-    // The picture this item shows at item time `itemTime` (no filter applied).
-    QImage pictureAt(double itemTime) const { return view().pictureAt(itemTime); }
 
   private:
-    friend class FakeQueuePlayer;
-    enum class Change { Ready, Failed, SeekStarted, SeekLanded, EndMoved, Buffer, Filter };
-    struct PendingSeek {
-        double target = 0.0;
-        std::function<void(bool)> completion;
-    };
+    void startLoading() override;
+    void startSeek(std::uint64_t id, double target, double toleranceBefore,
+                   double toleranceAfter) override;
+    void seekFinished() override;
+    void settled() override { scheduleKeepUp(); }
+    void failing() override;
+    std::shared_ptr<const platform::media::ItemPictures> pictures() const override;
 
-    void attach(FakeQueuePlayer* player, std::shared_ptr<const platform::MediaClock> clock);
-    void detach();
-    void setMediaClock(std::shared_ptr<const platform::MediaClock> clock);
-    void setClockRate(double rate, double clockTime, std::optional<double> startAt = {});
-    double effectiveRate() const { return timeline_.rate; }
-    double clockNow() const;
-    double timeAtClock(double clockTime) const;
-    double clockTimeOf(double itemTime) const;
-    double endTime() const;
-    bool isReady() const { return ready_; }
-    bool endReported() const { return endReported_; }
-    void playedToEnd();
-    View view() const;
-
-    void startLoading();
     void becomeReady();
     void land();
-    void finishSeek(bool finished);
     void scheduleKeepUp();
-    void updateClock(double clockTime);
-    void notifyOwner(Change change);
 
     std::shared_ptr<detail::FakeMediaRegistry> registry_;
-    platform::RunLoop& loop_;
     std::shared_ptr<platform::media::Asset> asset_;
     FakeMediaScript script_;
-    platform::Published<platform::media::ItemStatus> status_{platform::media::ItemStatus::Unknown};
-    platform::Published<bool> keepUp_{false};
-    std::string error_;
-    QSize presentationSize_{0, 0};
-    double duration_;
-    bool hasVideo_ = false;
-    double forwardBuffer_ = 2.0;
-    double forwardEnd_;
-    std::shared_ptr<const platform::media::FrameFilter> filter_;
-
-    FakeQueuePlayer* owner_ = nullptr;
-    std::shared_ptr<const platform::MediaClock> clock_;
     bool loadingStarted_ = false;
-    bool ready_ = false;
-    bool endReported_ = false;
-    std::optional<PendingSeek> seek_;
-    double clockRate_ = 0.0;
-    std::optional<double> startAt_;
-    Timeline timeline_;
     platform::TimerHandle readyTimer_;
     platform::TimerHandle seekTimer_;
     platform::TimerHandle keepUpTimer_;
-    platform::Published<std::uint64_t> endings_{0};
     std::vector<SeekCall> seeks_;
 };
 
-class FakeQueuePlayer final : public platform::media::QueuePlayer,
-                              public std::enable_shared_from_this<FakeQueuePlayer> {
+// The real queue player over the fake items, logging the calls made on it.
+class FakeQueuePlayer final : public platform::media::DecodedQueuePlayer {
   public:
     // A call made on the player, for assertions.
     struct Call {
@@ -274,7 +199,7 @@ class FakeQueuePlayer final : public platform::media::QueuePlayer,
         platform::media::ActionAtItemEnd action = platform::media::ActionAtItemEnd::Advance;
     };
 
-    FakeQueuePlayer(std::shared_ptr<detail::FakeMediaRegistry> registry);
+    explicit FakeQueuePlayer(std::shared_ptr<detail::FakeMediaRegistry> registry);
     ~FakeQueuePlayer() override;
 
     bool insert(ItemPtr item, const ItemPtr& after = nullptr) override;
@@ -282,31 +207,15 @@ class FakeQueuePlayer final : public platform::media::QueuePlayer,
     void removeAllItems() override;
     void replaceAllItems(std::vector<ItemPtr> items) override;
     void advanceToNextItem() override;
-    std::vector<ItemPtr> items() const override { return {items_.begin(), items_.end()}; }
-    platform::Published<ItemPtr>& currentItem() override { return currentItem_; }
-    ItemPtr current() const override { return front(); }
-    [[nodiscard]] platform::Subscription observeCurrentItem(
-        std::function<void(const ItemPtr& oldItem, const ItemPtr& newItem)> observer) override;
     void setClock(std::shared_ptr<const platform::MediaClock> clock) override;
-    std::shared_ptr<const platform::MediaClock> clock() const override { return clock_; }
-    platform::Published<float>& rate() override { return rate_; }
-    float rateValue() const override { return rateValue_; }
     void setRate(float rate) override;
     void setRate(float rate, double atClockTime) override;
-    double currentTime() const override;
     using QueuePlayer::seek;
     void seek(double time, double toleranceBefore, double toleranceAfter,
               std::function<void(bool finished)> completion = {}) override;
     void preroll(float rate, std::function<void(bool finished)> completion) override;
     void cancelPendingPrerolls() override;
-    platform::media::ActionAtItemEnd actionAtItemEnd() const override { return action_; }
     void setActionAtItemEnd(platform::media::ActionAtItemEnd action) override;
-    [[nodiscard]] platform::Subscription addPeriodicTimeObserver(
-        double interval, std::function<void(double)> observer) override;
-    [[nodiscard]] platform::Subscription addBoundaryTimeObserver(
-        std::vector<double> times, std::function<void()> observer) override;
-    QImage frameAt(double hostTime) const override;
-    platform::Published<bool>& hasDisplayableFrame() override { return hasDisplayableFrame_; }
 
     // For tests.
     const std::vector<Call>& calls() const { return calls_; }
@@ -318,86 +227,11 @@ class FakeQueuePlayer final : public platform::media::QueuePlayer,
     }
 
   private:
-    friend class FakePlayerItem;
-    using FakeItemPtr = std::shared_ptr<FakePlayerItem>;
-    // The current item, as the time observers see it.
-    class CurrentTimeline final : public platform::media::PlayerTimeline {
-      public:
-        explicit CurrentTimeline(const FakeQueuePlayer& player) : player_(player) {}
-        bool playing() const override;
-        double currentTime() const override { return player_.currentTime(); }
-        double endTime() const override;
-        double clockTimeOf(double itemTime) const override;
-
-      private:
-        const FakeQueuePlayer& player_;
-    };
-    struct Preroll {
-        FakeItemPtr item;
-        std::function<void(bool)> completion;
-    };
-    struct Snapshot {
-        std::shared_ptr<const platform::MediaClock> clock;
-        std::optional<FakePlayerItem::View> current;
-        std::optional<FakePlayerItem::View> next;
-        double clockEnd = 0.0;
-        double rate = 0.0;
-        QImage carryOver;
-        std::shared_ptr<const platform::media::FrameFilter> carryOverFilter;
-    };
-
-    FakeItemPtr front() const { return items_.empty() ? nullptr : items_.front(); }
     void log(Call call);
-    void itemChanged(FakePlayerItem& item, FakePlayerItem::Change change);
-    void currentChanged(const FakeItemPtr& oldItem, double clockTime, bool gapless);
-    void applyRate(float rate, std::optional<double> startAt);
-    void reschedule();
-    void reachedEnd(FakePlayerItem* item, double clockEnd);
-    void updateDisplayable();
-    void checkPrerolls();
-    void detachAll();
-    void publish();
 
+    // Keeps the factory's registry (the family of this player's items) alive.
     std::shared_ptr<detail::FakeMediaRegistry> registry_;
-    platform::RunLoop& loop_;
-    std::shared_ptr<const platform::MediaClock> clock_;
-    std::vector<FakeItemPtr> items_;
-    platform::Published<ItemPtr> currentItem_;
-    FakeItemPtr previousItem_;
-    platform::Published<float> rate_{0.0f};
-    float rateValue_ = 0.0f;
-    platform::media::ActionAtItemEnd action_ = platform::media::ActionAtItemEnd::Advance;
-    platform::Published<bool> hasDisplayableFrame_{false};
-    platform::TimerHandle endTimer_;
-    double clockEnd_;
-    QImage carryOver_;
-    std::shared_ptr<const platform::media::FrameFilter> carryOverFilter_;
-    CurrentTimeline timeline_{*this};
-    platform::media::PlayerTimeObservers observers_;
-    std::vector<Preroll> prerolls_;
     std::vector<Call> calls_;
-
-    mutable std::mutex snapshotMutex_;
-    std::shared_ptr<const Snapshot> snapshot_;
-};
-
-class FakePlayerLayer final : public platform::media::PlayerLayer {
-  public:
-    explicit FakePlayerLayer(std::shared_ptr<platform::media::QueuePlayer> player);
-
-    void setPlayer(std::shared_ptr<platform::media::QueuePlayer> player) override;
-    std::shared_ptr<platform::media::QueuePlayer> player() const override;
-    platform::Published<bool>& isReadyForDisplay() override { return ready_; }
-    bool readyForDisplay() const override { return ready_.get(); }
-    QImage frameAt(double hostTime) const override;
-
-  private:
-    void update(bool ready);
-
-    mutable std::mutex mutex_;
-    std::shared_ptr<platform::media::QueuePlayer> player_;
-    platform::Published<bool> ready_{false};
-    platform::Subscription subscription_;
 };
 
 // Makes the fakes on `loop`, each URL following its script (the default script for URLs

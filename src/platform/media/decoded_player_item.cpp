@@ -2,29 +2,49 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 #include "platform/media/asset.h"
-#include "platform/media/decoded_queue_player.h"
 
 namespace kestio::platform::media {
 
 namespace {
+
 constexpr double kEpsilon = 1e-6;
-constexpr double kDefaultForwardBuffer = 2.0;
+
+// What presenters read of a decoded item: the decoder's queue, and the picture kept for while
+// it has none.
+class DecodedPictures final : public ItemPictures {
+  public:
+    DecodedPictures(std::shared_ptr<ItemDecoder> decoder, QImage held)
+        : decoder_(std::move(decoder)), held_(std::move(held)) {}
+    QImage pictureAt(double itemTime, double /*endTime*/) const override {
+        if (decoder_) {
+            QImage image = decoder_->frameAt(itemTime);
+            if (!image.isNull()) {
+                return image;
+            }
+        }
+        return held_;
+    }
+
+  private:
+    std::shared_ptr<ItemDecoder> decoder_;
+    QImage held_;
+};
+
 }  // namespace
 
 std::shared_ptr<DecodedPlayerItem> DecodedPlayerItem::make(std::shared_ptr<Asset> asset) {
     return std::make_shared<DecodedPlayerItem>(Token{}, std::move(asset));
 }
 
+const void* DecodedPlayerItem::decodedFamily() {
+    static const char family = 0;
+    return &family;
+}
+
 DecodedPlayerItem::DecodedPlayerItem(Token, std::shared_ptr<Asset> asset)
-    : loop_(asset->runLoop()),
-      asset_(std::move(asset)),
-      duration_(MediaTime::invalid()),
-      mediaEnd_(MediaTime::invalid()),
-      forwardEnd_(MediaTime::invalid()),
-      mediaClock_(std::make_shared<HostClock>()) {}
+    : PlayableItem(asset->runLoop(), decodedFamily()), asset_(std::move(asset)) {}
 
 // The decoder retires on a thread of its own; a snapshot may still hold it for a moment.
 DecodedPlayerItem::~DecodedPlayerItem() = default;
@@ -33,63 +53,8 @@ const std::filesystem::path& DecodedPlayerItem::url() const {
     return asset_->url();
 }
 
-double DecodedPlayerItem::endTime() const {
-    double end = MediaTime::indefinite();
-    if (std::isfinite(duration_)) {
-        end = duration_;
-    } else if (std::isfinite(mediaEnd_)) {
-        end = mediaEnd_;
-    }
-    if (std::isfinite(forwardEnd_)) {
-        end = std::min(end, std::max(0.0, forwardEnd_));
-    }
-    return end;
-}
-
-namespace {
-
-double clampedTime(double t, double end) {
-    return std::isfinite(t) ? std::clamp(t, 0.0, std::max(0.0, end)) : 0.0;
-}
-
-}  // namespace
-
-double DecodedPlayerItem::View::timeAt(double clockTime) const {
-    return clampedTime(timeline.at(clockTime), endTime);
-}
-
-QImage DecodedPlayerItem::View::pictureAt(double itemTime) const {
-    if (decoder) {
-        QImage image = decoder->frameAt(itemTime);
-        if (!image.isNull()) {
-            return image;
-        }
-    }
-    return held;
-}
-
-double DecodedPlayerItem::clockNow() const {
-    return mediaClock_->timeAt(loop_.now());
-}
-
-double DecodedPlayerItem::timeAtClock(double clockTime) const {
-    return clampedTime(timeline_.at(clockTime), endTime());
-}
-
-double DecodedPlayerItem::currentTime() const {
-    return timeAtClock(clockNow());
-}
-
-double DecodedPlayerItem::clockTimeOf(double itemTime) const {
-    if (timeline_.rate <= 0.0) {
-        return MediaTime::indefinite();
-    }
-    const double t = std::max(itemTime, timeline_.anchorItem);
-    return timeline_.anchorClock + (t - timeline_.anchorItem) / timeline_.rate;
-}
-
-DecodedPlayerItem::View DecodedPlayerItem::view() const {
-    return View{decoder_, timeline_, endTime(), held_, filter_};
+std::shared_ptr<const ItemPictures> DecodedPlayerItem::pictures() const {
+    return std::make_shared<const DecodedPictures>(decoder_, held_);
 }
 
 std::vector<TimeRange> DecodedPlayerItem::loadedTimeRanges() const {
@@ -109,98 +74,32 @@ std::vector<TimeRange> DecodedPlayerItem::loadedTimeRanges() const {
     return {};
 }
 
-void DecodedPlayerItem::setPreferredForwardBufferDuration(double seconds) {
-    forwardBuffer_ = std::isfinite(seconds) && seconds > 0.0 ? seconds : kDefaultForwardBuffer;
+void DecodedPlayerItem::forwardBufferChanged() {
     if (decoder_) {
         decoder_->setForwardBuffer(forwardBuffer_);
     }
 }
 
-void DecodedPlayerItem::setForwardPlaybackEndTime(double seconds) {
-    const double now = clockNow();
-    updateClock(now);
-    forwardEnd_ = std::isfinite(seconds) ? std::max(0.0, seconds) : MediaTime::invalid();
+void DecodedPlayerItem::endTimeChanged() {
     if (decoder_) {
         decoder_->setEndTime(forwardEnd_);
     }
-    if (timeAtClock(now) < endTime() - kEpsilon) {
-        endReported_ = false;
-    }
-    notifyOwner(Change::EndMoved);
 }
 
-void DecodedPlayerItem::setFrameFilter(std::shared_ptr<const FrameFilter> filter) {
-    filter_ = filter && *filter ? std::move(filter) : nullptr;
-    notifyOwner(Change::Filter);
-}
-
-void DecodedPlayerItem::seek(double time, double toleranceBefore, double toleranceAfter,
-                             std::function<void(bool)> completion) {
-    if (status_.get() == ItemStatus::Failed) {
-        if (completion) {
-            loop_.post([completion = std::move(completion)] { completion(false); });
-        }
-        return;
-    }
-    finishSeek(false);
-    double target = std::isfinite(time) ? std::max(0.0, time) : 0.0;
-    const double end = endTime();
-    if (std::isfinite(end)) {
-        target = std::min(target, end);
-    }
-    keepShownPicture();
-    const double now = clockNow();
-    seek_ = PendingSeek{++seekCounter_, std::move(completion)};
-    const double before = std::isnan(toleranceBefore) ? 0.0 : toleranceBefore;
-    seekFloor_ = std::isfinite(before) ? std::max(0.0, target - std::max(0.0, before)) : 0.0;
-    timeline_.anchorItem = target;
-    timeline_.anchorClock = now;
-    timeline_.rate = 0.0;
-    updateClock(now);
-    if (target < end - kEpsilon) {
-        endReported_ = false;
-    }
-    const SeekRequest request{seek_->id, target,
-                              std::isnan(toleranceBefore) ? 0.0 : toleranceBefore,
-                              std::isnan(toleranceAfter) ? 0.0 : toleranceAfter};
+void DecodedPlayerItem::startSeek(std::uint64_t id, double target, double toleranceBefore,
+                                  double toleranceAfter) {
+    const SeekRequest request{id, target, toleranceBefore, toleranceAfter};
     if (decoder_) {
         decoder_->seek(request);
     } else {
         queuedSeek_ = request;
     }
-    notifyOwner(Change::SeekStarted);
-}
-
-void DecodedPlayerItem::cancelPendingSeeks() {
-    finishSeek(false);
-}
-
-void DecodedPlayerItem::finishSeek(bool finished) {
-    if (!seek_) {
-        return;
-    }
-    auto completion = std::move(seek_->completion);
-    seek_.reset();
-    updateClock();
-    if (completion) {
-        loop_.post([completion = std::move(completion), finished] { completion(finished); });
-    }
-}
-
-Subscription DecodedPlayerItem::onDidPlayToEnd(std::function<void()> observer) {
-    return endings_.subscribe(
-        [observer = std::move(observer)](const std::uint64_t&) { observer(); });
 }
 
 std::shared_ptr<PlayerItem> DecodedPlayerItem::replica() const {
     auto copy = make(asset_);
-    copy->forwardBuffer_ = forwardBuffer_;
-    copy->filter_ = filter_;
+    copySettingsTo(*copy);
     return copy;
-}
-
-QImage DecodedPlayerItem::frameAt(double itemTime) const {
-    return view().pictureAt(itemTime);
 }
 
 void DecodedPlayerItem::keepShownPicture() {
@@ -212,67 +111,18 @@ void DecodedPlayerItem::keepShownPicture() {
     }
 }
 
-// ---- for the player ----
-
-void DecodedPlayerItem::attach(DecodedQueuePlayer* player,
-                               std::shared_ptr<const MediaClock> clock) {
-    owner_ = player;
-    setMediaClock(std::move(clock));
-    startLoading();
-}
-
-void DecodedPlayerItem::detach() {
-    setClockRate(0.0, clockNow());
-    owner_ = nullptr;
-    finishSeek(false);
-}
-
-void DecodedPlayerItem::setMediaClock(std::shared_ptr<const MediaClock> clock) {
-    if (!clock || clock == mediaClock_) {
+void DecodedPlayerItem::timelineChanged() {
+    if (!decoder_) {
         return;
     }
-    // The item's time is kept across the change of clock.
-    const double host = loop_.now();
-    const double item = timeAtClock(mediaClock_->timeAt(host));
-    mediaClock_ = std::move(clock);
-    startAt_.reset();
-    timeline_.anchorItem = item;
-    timeline_.anchorClock = mediaClock_->timeAt(host);
-    updateClock();
-}
-
-void DecodedPlayerItem::setClockRate(double rate, double clockTime, std::optional<double> startAt) {
-    updateClock(clockTime);
-    clockRate_ = rate;
-    startAt_ = startAt;
-    updateClock(clockTime);
-}
-
-void DecodedPlayerItem::updateClock(double clockTime) {
-    timeline_.anchorItem = timeAtClock(clockTime);
-    timeline_.anchorClock = clockTime;
-    if (startAt_ && *startAt_ > clockTime) {
-        timeline_.anchorClock = *startAt_;
+    const Timeline& now = timeline();
+    ItemClock clock{now.anchorItem, now.anchorClock, now.rate};
+    if (isSeeking()) {
+        // The decoder releases what lies before its clock: while a seek is under way, keep
+        // everything from the earliest time it may land on.
+        clock.anchorItem = std::min(clock.anchorItem, seekFloor());
     }
-    timeline_.rate = ready_ && !seek_ && clockRate_ > 0.0 ? clockRate_ : 0.0;
-    if (decoder_) {
-        ItemClock clock{timeline_.anchorItem, timeline_.anchorClock, timeline_.rate};
-        if (seek_) {
-            // The decoder releases what lies before its clock: while a seek is under way, keep
-            // everything from the earliest time it may land on.
-            clock.anchorItem = std::min(clock.anchorItem, seekFloor_);
-        }
-        decoder_->setClock(clock, mediaClock_);
-    }
-}
-
-bool DecodedPlayerItem::hasDisplayableFrame() const {
-    return ready_ && displayable_;
-}
-
-void DecodedPlayerItem::playedToEnd() {
-    endReported_ = true;
-    endings_.set(endings_.get() + 1);
+    decoder_->setClock(clock, mediaClock());
 }
 
 void DecodedPlayerItem::startLoading() {
@@ -296,7 +146,13 @@ void DecodedPlayerItem::startLoading() {
             });
         },
         std::move(settings));
-    updateClock();
+    timelineChanged();
+}
+
+void DecodedPlayerItem::failing() {
+    decoder_.reset();
+    held_ = QImage();
+    displayable_ = false;
 }
 
 void DecodedPlayerItem::handle(const DecoderEvent& event) {
@@ -305,63 +161,19 @@ void DecodedPlayerItem::handle(const DecoderEvent& event) {
             if (status_.get() != ItemStatus::Unknown) {
                 return;
             }
-            hasVideo_ = event.hasVideo;
-            duration_ = event.duration;
-            presentationSize_ = event.presentationSize;
-            ready_ = true;
-            std::function<void(bool)> completion;
-            if (seek_ && event.seekId == seek_->id) {
-                // The first picture is that of the seek asked for before loading.
-                completion = std::move(seek_->completion);
-                seek_.reset();
-                timeline_.anchorItem = clampedTime(event.landing, endTime());
-                timeline_.anchorClock = clockNow();
-                timeline_.rate = 0.0;
-            }
-            updateClock();
-            refreshBuffer();
-            notifyOwner(Change::Ready);
-            status_.set(ItemStatus::ReadyToPlay);
-            if (completion) {
-                completion(true);
-            }
+            const bool landsSeek = pendingSeekId() == event.seekId;
+            becomeReady(event.hasVideo, event.duration, event.presentationSize,
+                        landsSeek ? std::optional<double>(event.landing) : std::nullopt);
             return;
         }
-        case DecoderEvent::Kind::Failed: {
-            if (status_.get() == ItemStatus::Failed) {
-                return;
-            }
-            error_ = event.error;
-            ready_ = false;
-            finishSeek(false);
-            updateClock();
-            decoder_.reset();
-            held_ = QImage();
-            displayable_ = false;
-            notifyOwner(Change::Failed);
-            status_.set(ItemStatus::Failed);
+        case DecoderEvent::Kind::Failed:
+            fail(event.error);
             return;
-        }
-        case DecoderEvent::Kind::SeekLanded: {
-            if (!seek_ || seek_->id != event.seekId) {
-                return;
-            }
-            auto completion = std::move(seek_->completion);
-            seek_.reset();
-            timeline_.anchorItem = clampedTime(event.landing, endTime());
-            timeline_.anchorClock = clockNow();
-            timeline_.rate = 0.0;
-            updateClock();
-            if (timeline_.anchorItem < endTime() - kEpsilon) {
-                endReported_ = false;
-            }
-            refreshBuffer();
-            notifyOwner(Change::SeekLanded);
-            if (completion) {
-                completion(true);
+        case DecoderEvent::Kind::SeekLanded:
+            if (pendingSeekId() == event.seekId) {
+                landSeek(event.landing);
             }
             return;
-        }
         case DecoderEvent::Kind::Progress:
             if (decoder_) {
                 decoder_->progressHandled();
@@ -397,17 +209,9 @@ void DecodedPlayerItem::refreshBuffer() {
                (!buffer.hasFrame || buffer.bufferedUntil <= currentTime() + kEpsilon)) {
         keepUp = false;
     }
-    if (keepUp != keepUp_.get()) {
-        keepUp_.set(keepUp);
-    }
+    setKeepUp(keepUp);
     // The player republishes what presenters see (the kept picture may have changed).
     notifyOwner(Change::Buffer);
-}
-
-void DecodedPlayerItem::notifyOwner(Change change) {
-    if (owner_ != nullptr) {
-        owner_->itemChanged(*this, change);
-    }
 }
 
 }  // namespace kestio::platform::media

@@ -34,7 +34,11 @@ std::shared_ptr<DecodedQueuePlayer> DecodedQueuePlayer::make(RunLoop& loop) {
 }
 
 DecodedQueuePlayer::DecodedQueuePlayer(Token, RunLoop& loop)
+    : DecodedQueuePlayer(loop, DecodedPlayerItem::decodedFamily()) {}
+
+DecodedQueuePlayer::DecodedQueuePlayer(RunLoop& loop, const void* family)
     : loop_(loop),
+      family_(family),
       clock_(std::make_shared<HostClock>()),
       clockEnd_(std::numeric_limits<double>::infinity()),
       observers_(loop_, timeline_, clock_) {}
@@ -53,11 +57,16 @@ void DecodedQueuePlayer::detachAll() {
     }
 }
 
+bool DecodedQueuePlayer::accepts(const ItemPtr& anyItem) const {
+    const auto* item = dynamic_cast<const PlayableItem*>(anyItem.get());
+    return item != nullptr && item->family() == family_ && !item->hasOwner();
+}
+
 bool DecodedQueuePlayer::insert(ItemPtr anyItem, const ItemPtr& after) {
-    auto item = std::dynamic_pointer_cast<DecodedPlayerItem>(anyItem);
-    if (!item || item->owner_ != nullptr) {
+    if (!accepts(anyItem)) {
         return false;
     }
+    auto item = std::static_pointer_cast<PlayableItem>(anyItem);
     auto position = items_.end();
     if (after) {
         auto found = std::find(items_.begin(), items_.end(), after);
@@ -83,7 +92,7 @@ void DecodedQueuePlayer::remove(const ItemPtr& item) {
         return;
     }
     const bool wasCurrent = found == items_.begin();
-    DecodedItemPtr removed = *found;
+    PlayableItemPtr removed = *found;
     items_.erase(found);
     removed->detach();
     if (wasCurrent) {
@@ -97,17 +106,17 @@ void DecodedQueuePlayer::removeAllItems() {
     if (items_.empty()) {
         return;
     }
-    DecodedItemPtr old = items_.front();
+    PlayableItemPtr old = items_.front();
     detachAll();
     currentChanged(old, clock_->timeAt(loop_.now()), false);
 }
 
 void DecodedQueuePlayer::replaceAllItems(std::vector<ItemPtr> items) {
-    DecodedItemPtr old = front();
+    PlayableItemPtr old = front();
     detachAll();
     for (auto& anyItem : items) {
-        auto item = std::dynamic_pointer_cast<DecodedPlayerItem>(anyItem);
-        if (item && item->owner_ == nullptr) {
+        if (accepts(anyItem)) {
+            auto item = std::static_pointer_cast<PlayableItem>(anyItem);
             items_.push_back(item);
             item->attach(this, clock_);
         }
@@ -119,7 +128,7 @@ void DecodedQueuePlayer::advanceToNextItem() {
     if (items_.empty()) {
         return;
     }
-    DecodedItemPtr old = items_.front();
+    PlayableItemPtr old = items_.front();
     items_.pop_front();
     old->detach();
     currentChanged(old, clock_->timeAt(loop_.now()), false);
@@ -132,9 +141,9 @@ Subscription DecodedQueuePlayer::observeCurrentItem(
     });
 }
 
-void DecodedQueuePlayer::currentChanged(const DecodedItemPtr& oldItem, double clockTime,
+void DecodedQueuePlayer::currentChanged(const PlayableItemPtr& oldItem, double clockTime,
                                         bool gapless) {
-    DecodedItemPtr newItem = front();
+    PlayableItemPtr newItem = front();
     if (newItem) {
         newItem->setClockRate(rateValue_, clockTime);
     }
@@ -231,12 +240,12 @@ void DecodedQueuePlayer::cancelPendingPrerolls() {
 void DecodedQueuePlayer::checkPrerolls() {
     auto pending = std::move(prerolls_);
     prerolls_.clear();
-    const DecodedItemPtr item = front();
+    const PlayableItemPtr item = front();
     for (auto& preroll : pending) {
         std::optional<bool> answer;
         if (preroll.item != item || preroll.item->statusValue() == ItemStatus::Failed) {
             answer = false;
-        } else if (preroll.item->isReady() && !preroll.item->seek_ &&
+        } else if (preroll.item->isReady() && !preroll.item->isSeeking() &&
                    preroll.item->likelyToKeepUp()) {
             answer = true;
         }
@@ -276,7 +285,7 @@ void DecodedQueuePlayer::reschedule() {
         if (std::isfinite(end) && !item->endReported()) {
             clockEnd_ = item->clockTimeOf(end);
             std::weak_ptr<DecodedQueuePlayer> weakSelf = weak_from_this();
-            DecodedPlayerItem* raw = item.get();
+            PlayableItem* raw = item.get();
             const double clockEnd = clockEnd_;
             observers_.armAt(&endTimer_, weakSelf, clockEnd, [weakSelf, raw, clockEnd] {
                 if (auto self = weakSelf.lock()) {
@@ -288,8 +297,8 @@ void DecodedQueuePlayer::reschedule() {
     publish();
 }
 
-void DecodedQueuePlayer::reachedEnd(DecodedPlayerItem* ended, double clockEnd) {
-    DecodedItemPtr item = front();
+void DecodedQueuePlayer::reachedEnd(PlayableItem* ended, double clockEnd) {
+    PlayableItemPtr item = front();
     if (item.get() != ended || item->endReported()) {
         return;
     }
@@ -300,7 +309,7 @@ void DecodedQueuePlayer::reachedEnd(DecodedPlayerItem* ended, double clockEnd) {
     }
     switch (action_) {
         case ActionAtItemEnd::Advance:
-            carryOver_ = item->frameAt(item->endTime());
+            carryOver_ = item->pictureAt(item->endTime());
             carryOverFilter_ = item->frameFilter();
             items_.pop_front();
             item->detach();
@@ -324,7 +333,7 @@ void DecodedQueuePlayer::reachedEnd(DecodedPlayerItem* ended, double clockEnd) {
     }
 }
 
-void DecodedQueuePlayer::itemChanged(DecodedPlayerItem& item, DecodedPlayerItem::Change change) {
+void DecodedQueuePlayer::itemChanged(PlayableItem& item, PlayableItem::Change change) {
     if (items_.size() >= 2 && items_[1].get() == &item) {
         // The next item: what is shown across the seam may have changed.
         publish();
@@ -334,7 +343,7 @@ void DecodedQueuePlayer::itemChanged(DecodedPlayerItem& item, DecodedPlayerItem:
         return;
     }
     switch (change) {
-        case DecodedPlayerItem::Change::SeekStarted:
+        case PlayableItem::Change::SeekStarted:
             for (auto& preroll : prerolls_) {
                 if (preroll.item.get() == &item) {
                     preroll.item = nullptr;  // answered false below
@@ -342,17 +351,17 @@ void DecodedQueuePlayer::itemChanged(DecodedPlayerItem& item, DecodedPlayerItem:
             }
             reschedule();
             break;
-        case DecodedPlayerItem::Change::SeekLanded:
+        case PlayableItem::Change::SeekLanded:
             reschedule();
             observers_.postPeriodicCalls();
             break;
-        case DecodedPlayerItem::Change::Ready:
-        case DecodedPlayerItem::Change::Failed:
-        case DecodedPlayerItem::Change::EndMoved:
+        case PlayableItem::Change::Ready:
+        case PlayableItem::Change::Failed:
+        case PlayableItem::Change::EndMoved:
             reschedule();
             break;
-        case DecodedPlayerItem::Change::Buffer:
-        case DecodedPlayerItem::Change::Filter:
+        case PlayableItem::Change::Buffer:
+        case PlayableItem::Change::Filter:
             publish();
             break;
     }

@@ -17,19 +17,21 @@
 
 namespace kestio::platform::media {
 
-// A queue player of DecodedPlayerItems (it refuses items of other kinds).
+// The queue player, over any PlayableItem: make() gives one that plays DecodedPlayerItems (it
+// refuses items of other families); the test fakes make one that plays their scripted items,
+// so the playback layers' unit tests run this very player.
 //
 // Timing: reaching an item's end, boundaries and periodic observers are run-loop timers due at
 // the host time the player's clock reaches them. frameAt() is safe from any thread: it reads
 // only an immutable snapshot of the player, replaced whenever what it shows changes, and the
 // item decoders' queues; it never depends on the run loop's thread having run. Everything else
 // runs on the run loop's thread.
-class DecodedQueuePlayer final : public QueuePlayer,
-                                 public std::enable_shared_from_this<DecodedQueuePlayer> {
+class DecodedQueuePlayer : public QueuePlayer,
+                           public std::enable_shared_from_this<DecodedQueuePlayer> {
     struct Token {};
 
   public:
-    using DecodedItemPtr = std::shared_ptr<DecodedPlayerItem>;
+    using PlayableItemPtr = std::shared_ptr<PlayableItem>;
 
     static std::shared_ptr<DecodedQueuePlayer> make(RunLoop& loop);
     DecodedQueuePlayer(Token, RunLoop& loop);
@@ -75,8 +77,14 @@ class DecodedQueuePlayer final : public QueuePlayer,
     QImage frameAt(double hostTime) const override;
     Published<bool>& hasDisplayableFrame() override { return hasDisplayableFrame_; }
 
+  protected:
+    // A player of the items of `family` (see PlayableItem::family()).
+    DecodedQueuePlayer(RunLoop& loop, const void* family);
+    // Whether insert() would take `item` now.
+    bool accepts(const ItemPtr& item) const;
+
   private:
-    friend class DecodedPlayerItem;
+    friend class PlayableItem;
     // The current item, as the time observers see it.
     class CurrentTimeline final : public PlayerTimeline {
       public:
@@ -90,15 +98,15 @@ class DecodedQueuePlayer final : public QueuePlayer,
         const DecodedQueuePlayer& player_;
     };
     struct Preroll {
-        DecodedItemPtr item;
+        PlayableItemPtr item;
         std::function<void(bool)> completion;
     };
     // What frameAt() needs, published whole on every change (see publish()).
     struct Snapshot {
         std::shared_ptr<const MediaClock> clock;
-        std::optional<DecodedPlayerItem::View> current;
+        std::optional<PlayableItem::View> current;
         // The next item, while the current one will advance to it at clockEnd.
-        std::optional<DecodedPlayerItem::View> next;
+        std::optional<PlayableItem::View> next;
         double clockEnd = 0.0;
         double rate = 0.0;
         // The last picture of the item before, shown until the current one has its first.
@@ -111,12 +119,12 @@ class DecodedQueuePlayer final : public QueuePlayer,
         QImage picture;
     };
 
-    DecodedItemPtr front() const { return items_.empty() ? nullptr : items_.front(); }
-    void itemChanged(DecodedPlayerItem& item, DecodedPlayerItem::Change change);
-    void currentChanged(const DecodedItemPtr& oldItem, double clockTime, bool gapless);
+    PlayableItemPtr front() const { return items_.empty() ? nullptr : items_.front(); }
+    void itemChanged(PlayableItem& item, PlayableItem::Change change);
+    void currentChanged(const PlayableItemPtr& oldItem, double clockTime, bool gapless);
     void applyRate(float rate, std::optional<double> startAt);
     void reschedule();
-    void reachedEnd(DecodedPlayerItem* item, double clockEnd);
+    void reachedEnd(PlayableItem* item, double clockEnd);
     void updateDisplayable();
     void checkPrerolls();
     void detachAll();
@@ -124,11 +132,12 @@ class DecodedQueuePlayer final : public QueuePlayer,
     QImage filtered(const QImage& picture, const std::shared_ptr<const FrameFilter>& filter) const;
 
     RunLoop& loop_;
+    const void* family_;
     std::shared_ptr<const MediaClock> clock_;
-    std::deque<DecodedItemPtr> items_;
+    std::deque<PlayableItemPtr> items_;
     Published<ItemPtr> currentItem_;
     // The item before, only while currentItem_ notifies.
-    DecodedItemPtr previousItem_;
+    PlayableItemPtr previousItem_;
     Published<float> rate_{0.0f};
     float rateValue_ = 0.0f;
     ActionAtItemEnd action_ = ActionAtItemEnd::Advance;

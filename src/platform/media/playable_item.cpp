@@ -1,0 +1,284 @@
+#include "platform/media/playable_item.h"
+
+#include <cmath>
+#include <limits>
+
+#include "platform/media/decoded_queue_player.h"
+
+namespace kestio::platform::media {
+
+namespace {
+
+constexpr double kEpsilon = 1e-6;
+constexpr double kDefaultForwardBuffer = 2.0;
+
+double clampedTime(double t, double end) {
+    return std::isfinite(t) ? std::clamp(t, 0.0, std::max(0.0, end)) : 0.0;
+}
+
+}  // namespace
+
+double PlayableItem::View::timeAt(double clockTime) const {
+    return clampedTime(timeline.at(clockTime), endTime);
+}
+
+QImage PlayableItem::View::pictureAt(double itemTime) const {
+    return pictures ? pictures->pictureAt(itemTime, endTime) : QImage();
+}
+
+PlayableItem::PlayableItem(RunLoop& loop, const void* family)
+    : loop_(loop),
+      duration_(MediaTime::invalid()),
+      mediaEnd_(MediaTime::invalid()),
+      forwardEnd_(MediaTime::invalid()),
+      family_(family),
+      mediaClock_(std::make_shared<HostClock>()) {}
+
+PlayableItem::~PlayableItem() = default;
+
+// ---- time ----
+
+double PlayableItem::clockNow() const {
+    return mediaClock_->timeAt(loop_.now());
+}
+
+double PlayableItem::endTime() const {
+    double end = MediaTime::indefinite();
+    if (std::isfinite(duration_)) {
+        end = duration_;
+    } else if (std::isfinite(mediaEnd_)) {
+        end = mediaEnd_;
+    }
+    if (std::isfinite(forwardEnd_)) {
+        end = std::min(end, std::max(0.0, forwardEnd_));
+    }
+    return end;
+}
+
+double PlayableItem::timeAtClock(double clockTime) const {
+    return clampedTime(timeline_.at(clockTime), endTime());
+}
+
+double PlayableItem::currentTime() const {
+    return timeAtClock(clockNow());
+}
+
+double PlayableItem::clockTimeOf(double itemTime) const {
+    if (timeline_.rate <= 0.0) {
+        return MediaTime::indefinite();
+    }
+    const double t = std::max(itemTime, timeline_.anchorItem);
+    return timeline_.anchorClock + (t - timeline_.anchorItem) / timeline_.rate;
+}
+
+void PlayableItem::updateClock(double clockTime) {
+    timeline_.anchorItem = timeAtClock(clockTime);
+    timeline_.anchorClock = clockTime;
+    if (startAt_ && *startAt_ > clockTime) {
+        timeline_.anchorClock = *startAt_;
+    }
+    timeline_.rate = ready_ && !seek_ && clockRate_ > 0.0 ? clockRate_ : 0.0;
+    timelineChanged();
+}
+
+PlayableItem::View PlayableItem::view() const {
+    return View{pictures(), timeline_, endTime(), filter_};
+}
+
+// ---- settings ----
+
+void PlayableItem::setPreferredForwardBufferDuration(double seconds) {
+    forwardBuffer_ = std::isfinite(seconds) && seconds > 0.0 ? seconds : kDefaultForwardBuffer;
+    forwardBufferChanged();
+}
+
+void PlayableItem::setForwardPlaybackEndTime(double seconds) {
+    const double now = clockNow();
+    updateClock(now);
+    forwardEnd_ = std::isfinite(seconds) ? std::max(0.0, seconds) : MediaTime::invalid();
+    endTimeChanged();
+    if (timeAtClock(now) < endTime() - kEpsilon) {
+        endReported_ = false;
+    }
+    notifyOwner(Change::EndMoved);
+}
+
+void PlayableItem::setFrameFilter(std::shared_ptr<const FrameFilter> filter) {
+    filter_ = filter && *filter ? std::move(filter) : nullptr;
+    notifyOwner(Change::Filter);
+}
+
+void PlayableItem::copySettingsTo(PlayableItem& copy) const {
+    copy.forwardBuffer_ = forwardBuffer_;
+    copy.filter_ = filter_;
+}
+
+Subscription PlayableItem::onDidPlayToEnd(std::function<void()> observer) {
+    return endings_.subscribe(
+        [observer = std::move(observer)](const std::uint64_t&) { observer(); });
+}
+
+void PlayableItem::playedToEnd() {
+    endReported_ = true;
+    endings_.set(endings_.get() + 1);
+}
+
+// ---- seeks ----
+
+void PlayableItem::seek(double time, double toleranceBefore, double toleranceAfter,
+                        std::function<void(bool)> completion) {
+    if (status_.get() == ItemStatus::Failed) {
+        if (completion) {
+            loop_.post([completion = std::move(completion)] { completion(false); });
+        }
+        return;
+    }
+    finishSeek(false);
+    double target = std::isfinite(time) ? std::max(0.0, time) : 0.0;
+    const double end = endTime();
+    if (std::isfinite(end)) {
+        target = std::min(target, end);
+    }
+    seekAsked();
+    const double now = clockNow();
+    seek_ = PendingSeek{++seekCounter_, target, std::move(completion)};
+    const double before = std::isnan(toleranceBefore) ? 0.0 : toleranceBefore;
+    const double after = std::isnan(toleranceAfter) ? 0.0 : toleranceAfter;
+    seekFloor_ = std::isfinite(before) ? std::max(0.0, target - std::max(0.0, before)) : 0.0;
+    timeline_ = Timeline{target, now, 0.0};
+    updateClock(now);
+    if (target < end - kEpsilon) {
+        endReported_ = false;
+    }
+    startSeek(seek_->id, target, before, after);
+    notifyOwner(Change::SeekStarted);
+}
+
+void PlayableItem::cancelPendingSeeks() {
+    finishSeek(false);
+}
+
+void PlayableItem::finishSeek(bool finished) {
+    if (!seek_) {
+        return;
+    }
+    auto completion = std::move(seek_->completion);
+    seek_.reset();
+    updateClock();
+    seekFinished();
+    if (completion) {
+        loop_.post([completion = std::move(completion), finished] { completion(finished); });
+    }
+}
+
+std::optional<std::uint64_t> PlayableItem::pendingSeekId() const {
+    return seek_ ? std::optional<std::uint64_t>(seek_->id) : std::nullopt;
+}
+
+std::optional<double> PlayableItem::pendingSeekTarget() const {
+    return seek_ ? std::optional<double>(seek_->target) : std::nullopt;
+}
+
+// ---- what the source reports ----
+
+void PlayableItem::becomeReady(bool hasVideo, double duration, QSize presentationSize,
+                               std::optional<double> seekLanding) {
+    hasVideo_ = hasVideo;
+    duration_ = duration;
+    presentationSize_ = presentationSize;
+    ready_ = true;
+    std::function<void(bool)> completion;
+    if (seek_ && seekLanding) {
+        // The first picture is that of the seek asked for before loading.
+        completion = std::move(seek_->completion);
+        seek_.reset();
+        timeline_ = Timeline{clampedTime(*seekLanding, endTime()), clockNow(), 0.0};
+    }
+    updateClock();
+    settled();
+    notifyOwner(Change::Ready);
+    status_.set(ItemStatus::ReadyToPlay);
+    if (completion) {
+        completion(true);
+    }
+}
+
+void PlayableItem::landSeek(double landing) {
+    if (!seek_) {
+        return;
+    }
+    auto completion = std::move(seek_->completion);
+    seek_.reset();
+    timeline_ = Timeline{clampedTime(landing, endTime()), clockNow(), 0.0};
+    updateClock();
+    if (timeline_.anchorItem < endTime() - kEpsilon) {
+        endReported_ = false;
+    }
+    settled();
+    notifyOwner(Change::SeekLanded);
+    if (completion) {
+        completion(true);
+    }
+}
+
+void PlayableItem::fail(const std::string& error) {
+    if (status_.get() == ItemStatus::Failed) {
+        return;
+    }
+    error_ = error.empty() ? std::string("unknown error") : error;
+    ready_ = false;
+    finishSeek(false);
+    updateClock();
+    failing();
+    notifyOwner(Change::Failed);
+    status_.set(ItemStatus::Failed);
+}
+
+void PlayableItem::setKeepUp(bool keepUp) {
+    if (keepUp != keepUp_.get()) {
+        keepUp_.set(keepUp);
+    }
+}
+
+void PlayableItem::notifyOwner(Change change) {
+    if (owner_ != nullptr) {
+        owner_->itemChanged(*this, change);
+    }
+}
+
+// ---- for the player ----
+
+void PlayableItem::attach(DecodedQueuePlayer* player, std::shared_ptr<const MediaClock> clock) {
+    owner_ = player;
+    setMediaClock(std::move(clock));
+    startLoading();
+}
+
+void PlayableItem::detach() {
+    setClockRate(0.0, clockNow());
+    owner_ = nullptr;
+    finishSeek(false);
+}
+
+void PlayableItem::setMediaClock(std::shared_ptr<const MediaClock> clock) {
+    if (!clock || clock == mediaClock_) {
+        return;
+    }
+    // The item's time is kept across the change of clock.
+    const double host = loop_.now();
+    const double item = timeAtClock(mediaClock_->timeAt(host));
+    mediaClock_ = std::move(clock);
+    startAt_.reset();
+    timeline_.anchorItem = item;
+    timeline_.anchorClock = mediaClock_->timeAt(host);
+    updateClock();
+}
+
+void PlayableItem::setClockRate(double rate, double clockTime, std::optional<double> startAt) {
+    updateClock(clockTime);
+    clockRate_ = rate;
+    startAt_ = startAt;
+    updateClock(clockTime);
+}
+
+}  // namespace kestio::platform::media
