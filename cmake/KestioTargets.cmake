@@ -19,14 +19,14 @@ endfunction()
 set(KESTIO_TEST_OPTIMIZATION "-O1" CACHE STRING "Optimisation flag of test code")
 
 # In a ThreadSanitizer build every test runs with the suppressions of the libraries built
-# without it (tests/tsan_suppressions.txt) and stops at its first report. die_after_fork=0:
-# QProcess starts its children with a vfork-like clone, and the tool's clone hook, running in the
-# child that shares the parent's memory, marks the parent as forked: it would then refuse to
-# start threads. To run one test binary by hand there, export the same TSAN_OPTIONS.
+# without it (tests/tsan_suppressions.txt) and stops at its first report. Tests start helper
+# programs with fork or posix_spawn and exec, never with QProcess: its vfork-like clone runs the
+# tool's fork hook in the parent's memory, after which the tool no longer sees the parent's
+# locks. To run one test binary by hand there, export the same TSAN_OPTIONS.
 if(KESTIO_SANITIZE_THREAD)
     set(kestio_tsan_options
         suppressions=${PROJECT_SOURCE_DIR}/tests/tsan_suppressions.txt
-        halt_on_error=1 second_deadlock_stack=1 die_after_fork=0)
+        halt_on_error=1 second_deadlock_stack=1)
     list(JOIN kestio_tsan_options ":" kestio_tsan_options)
     set(kestio_tsan_environment ENVIRONMENT_MODIFICATION "TSAN_OPTIONS=set:${kestio_tsan_options}")
 endif()

@@ -1,44 +1,22 @@
 #include "pulse_server.h"
 
-#include <sys/prctl.h>
 #include <QDir>
 #include <QStandardPaths>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-
-#include <csignal>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace kestio::test {
 
 namespace {
-
-QStringList toQt(const std::vector<std::string>& arguments) {
-    QStringList list;
-    for (const auto& a : arguments) {
-        list << QString::fromStdString(a);
-    }
-    return list;
-}
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 }  // namespace
-
-void stopProcess(QProcess& process) {
-    if (process.state() == QProcess::NotRunning) {
-        return;
-    }
-    const qint64 pid = process.processId();
-    ::kill(pid_t(pid), SIGTERM);
-    if (!process.waitForFinished(5000)) {
-        ::kill(pid_t(pid), SIGKILL);
-        process.waitForFinished(5000);
-    }
-}
 
 PulseServer::PulseServer() {
     const QString root = folder_.path();
@@ -47,30 +25,16 @@ PulseServer::PulseServer() {
     QFile::setPermissions(root + QStringLiteral("/runtime"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     socket_ = (root + QStringLiteral("/runtime/native")).toStdString();
-    // Every client of this process (Qt Multimedia included) talks to this server only.
+    // Every client of this process (Qt Multimedia and the tools started here) talks to this
+    // server only.
     setenv("XDG_RUNTIME_DIR", (root + QStringLiteral("/runtime")).toLocal8Bit().constData(), 1);
     setenv("XDG_CONFIG_HOME", (root + QStringLiteral("/config")).toLocal8Bit().constData(), 1);
     setenv("PULSE_SERVER", ("unix:" + socket_).c_str(), 1);
 }
 
 PulseServer::~PulseServer() {
-    if (keeper_) {
-        stopProcess(*keeper_);
-    }
-    if (server_) {
-        stopProcess(*server_);
-    }
-}
-
-std::unique_ptr<QProcess> PulseServer::startProcess(const std::string& program,
-                                                    const std::vector<std::string>& arguments) {
-    auto process = std::make_unique<QProcess>();
-    // If the test dies before it can stop them, its children go with it.
-    process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    process->setProgram(QString::fromStdString(program));
-    process->setArguments(toQt(arguments));
-    process->start();
-    return process;
+    keeper_.reset();
+    server_.reset();
 }
 
 std::string PulseServer::start() {
@@ -78,62 +42,74 @@ std::string PulseServer::start() {
         QStandardPaths::findExecutable(QStringLiteral("pacat")).isEmpty()) {
         return "pulseaudio or pacat is not installed";
     }
-    server_ = startProcess(
-        "pulseaudio",
-        {"--daemonize=no", "--exit-idle-time=-1", "-n", "--log-target=stderr", "--log-level=info",
-         "--load=module-null-sink sink_name=null rate=48000 channels=2",
-         "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket_});
-    if (!server_->waitForStarted(10000)) {
-        return "pulseaudio did not start: " + server_->errorString().toStdString();
+    server_ = std::make_unique<BackgroundProcess>(
+        std::vector<std::string>{
+            "pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "--log-target=stderr",
+            "--log-level=info", "--load=module-null-sink sink_name=null rate=48000 channels=2",
+            "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket_},
+        BackgroundProcess::ErrorOutput::withOutput);
+    if (!server_->started()) {
+        return "pulseaudio did not start: " + server_->failure();
     }
     // The server says when it is ready.
-    QByteArray log;
+    std::string log;
     const auto begun = std::chrono::steady_clock::now();
-    while (!log.contains("Daemon startup complete")) {
-        if (server_->state() == QProcess::NotRunning || secondsSince(begun) > 20.0) {
-            log += server_->readAllStandardError();
-            return "pulseaudio did not come up: " + log.right(600).toStdString();
+    while (log.find("Daemon startup complete") == std::string::npos) {
+        if (!server_->running() || secondsSince(begun) > 20.0) {
+            for (const auto& chunk : server_->take(std::chrono::milliseconds(0))) {
+                log += chunk.bytes;
+            }
+            return "pulseaudio did not come up: " +
+                   log.substr(log.size() - std::min<std::size_t>(log.size(), 600));
         }
-        server_->waitForReadyRead(1000);
-        log += server_->readAllStandardError();
+        for (const auto& chunk : server_->take(std::chrono::milliseconds(1000))) {
+            log += chunk.bytes;
+        }
     }
-    keeper_ = startProcess("pacat", {"--latency-msec=10", "--rate=48000", "--channels=2",
-                                     "--format=s16le", "--stream-name=keeper", "/dev/zero"});
-    if (!keeper_->waitForStarted(10000)) {
-        return "pacat did not start";
+    keeper_ = std::make_unique<BackgroundProcess>(
+        std::vector<std::string>{"pacat", "--latency-msec=10", "--rate=48000", "--channels=2",
+                                 "--format=s16le", "--stream-name=keeper", "/dev/zero"});
+    if (!keeper_->started()) {
+        return "pacat did not start: " + keeper_->failure();
     }
     return {};
 }
 
 bool PulseServer::pactl(const std::vector<std::string>& arguments) {
-    auto process = startProcess("pactl", arguments);
-    return process->waitForFinished(10000) && process->exitStatus() == QProcess::NormalExit &&
-           process->exitCode() == 0;
+    std::vector<std::string> argv{"pactl"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return runProcess(argv, std::chrono::seconds(10)).succeeded();
+}
+
+std::vector<std::string> PulseServer::recorder(const std::string& source, int latencyMilliseconds) {
+    return {"parec",
+            "--device=" + source,
+            "--rate=48000",
+            "--channels=2",
+            "--format=s16le",
+            "--raw",
+            "--latency-msec=" + std::to_string(latencyMilliseconds)};
 }
 
 std::unique_ptr<PulseServer::Recording> PulseServer::record(const std::string& source) {
-    auto recording = std::unique_ptr<Recording>(new Recording());
-    recording->process_ =
-        startProcess("parec", {"--device=" + source, "--rate=48000", "--channels=2",
-                               "--format=s16le", "--latency-msec=20", "--raw"});
-    recording->process_->waitForStarted(10000);
-    return recording;
+    return std::unique_ptr<Recording>(new Recording(source));
 }
 
-PulseServer::Recording::~Recording() {
-    stopProcess(*process_);
-}
+PulseServer::Recording::Recording(const std::string& source) : process_(recorder(source, 20)) {}
 
-void PulseServer::Recording::collect() {
-    bytes_ += process_->readAllStandardOutput();
+void PulseServer::Recording::collect(std::chrono::milliseconds wait) {
+    for (const auto& chunk : process_.take(wait)) {
+        bytes_ += chunk.bytes;
+    }
 }
 
 std::vector<float> PulseServer::Recording::left() {
-    collect();
-    std::vector<float> samples(std::size_t(bytes_.size()) / 4);
-    const auto* frames = reinterpret_cast<const int16_t*>(bytes_.constData());
+    collect(std::chrono::milliseconds(0));
+    std::vector<float> samples(bytes_.size() / 4);
     for (std::size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = float(frames[2 * i]) / 32768.0f;
+        int16_t sample = 0;
+        std::memcpy(&sample, bytes_.data() + 4 * i, sizeof sample);
+        samples[i] = float(sample) / 32768.0f;
     }
     return samples;
 }
@@ -141,7 +117,6 @@ std::vector<float> PulseServer::Recording::left() {
 bool PulseServer::Recording::waitForSound(std::size_t frames, float threshold, double wallSeconds) {
     const auto begun = std::chrono::steady_clock::now();
     for (;;) {
-        collect();
         const auto samples = left();
         const auto loud = std::count_if(samples.begin(), samples.end(),
                                         [&](float s) { return std::abs(s) > threshold; });
@@ -149,10 +124,10 @@ bool PulseServer::Recording::waitForSound(std::size_t frames, float threshold, d
         if (std::size_t(loud) >= frames / 2) {
             return true;
         }
-        if (secondsSince(begun) > wallSeconds || process_->state() == QProcess::NotRunning) {
+        if (secondsSince(begun) > wallSeconds || !process_.running()) {
             return false;
         }
-        process_->waitForReadyRead(1000);
+        collect(std::chrono::milliseconds(1000));
     }
 }
 

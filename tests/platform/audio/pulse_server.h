@@ -2,13 +2,16 @@
 
 // A private PulseAudio server for tests of the real output path: its own runtime folder, a
 // null sink whose monitor can be recorded, and the silent low-latency "keeper" stream without
-// which the null sink runs seconds ahead. Everything it starts is stopped by process id.
+// which the null sink runs seconds ahead. Everything it starts is stopped by process id, and
+// goes when the test process does.
 
-#include <QProcess>
 #include <QTemporaryDir>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "support/process_runner.h"
 
 namespace kestio::test {
 
@@ -33,28 +36,25 @@ class PulseServer {
         bool waitForSound(std::size_t frames, float threshold, double wallSeconds);
         // Left channel so far, as floats.
         std::vector<float> left();
-        ~Recording();
 
       private:
         friend class PulseServer;
-        void collect();
+        explicit Recording(const std::string& source);
+        void collect(std::chrono::milliseconds wait);
 
-        std::unique_ptr<QProcess> process_;
-        QByteArray bytes_;
+        BackgroundProcess process_;
+        std::string bytes_;
     };
     std::unique_ptr<Recording> record(const std::string& source);
 
-  private:
-    std::unique_ptr<QProcess> startProcess(const std::string& program,
-                                           const std::vector<std::string>& arguments);
+    // The arguments of parec recording `source` as 48 kHz stereo 16-bit samples.
+    static std::vector<std::string> recorder(const std::string& source, int latencyMilliseconds);
 
+  private:
     QTemporaryDir folder_;
     std::string socket_;
-    std::unique_ptr<QProcess> server_;
-    std::unique_ptr<QProcess> keeper_;
+    std::unique_ptr<BackgroundProcess> server_;
+    std::unique_ptr<BackgroundProcess> keeper_;
 };
-
-// Ends a process started by a test: SIGTERM to its id, then SIGKILL if it does not go.
-void stopProcess(QProcess& process);
 
 }  // namespace kestio::test

@@ -7,13 +7,14 @@
 
 #include <QCoreApplication>
 #include <QImage>
-#include <QProcess>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "audio/pulse_server.h"
@@ -304,41 +305,34 @@ double steadyNow() {
 // they arrived), and the tightest bound is kept.
 class TimedRecording {
   public:
-    explicit TimedRecording(const std::string& source) {
-        process_.setProgram(QStringLiteral("parec"));
-        process_.setArguments({QString::fromStdString("--device=" + source),
-                               QStringLiteral("--rate=48000"), QStringLiteral("--channels=2"),
-                               QStringLiteral("--format=s16le"), QStringLiteral("--raw"),
-                               QStringLiteral("--latency-msec=5")});
-        process_.start();
-        process_.waitForStarted(10000);
-    }
-    ~TimedRecording() { test::stopProcess(process_); }
+    explicit TimedRecording(const std::string& source)
+        : process_(test::PulseServer::recorder(source, 5)) {}
 
     // Waits up to `wallMilliseconds` for more of the recording and takes it in.
     void poll(int wallMilliseconds) {
-        if (!process_.waitForReadyRead(wallMilliseconds)) {
-            return;
+        for (const auto& chunk : process_.take(std::chrono::milliseconds(wallMilliseconds))) {
+            pending_ += chunk.bytes;
+            const std::size_t frames = pending_.size() / 4;
+            for (std::size_t i = 0; i < frames; ++i) {
+                int16_t sample = 0;
+                std::memcpy(&sample, pending_.data() + 4 * i, sizeof sample);
+                left_.push_back(float(sample) / 32768.0f);
+            }
+            pending_.erase(0, frames * 4);
+            const double arrived =
+                std::chrono::duration<double>(chunk.arrived.time_since_epoch()).count();
+            firstFrameAt_ = std::min(firstFrameAt_, arrived - double(left_.size()) / kRate);
         }
-        const double arrived = steadyNow();
-        pending_ += process_.readAllStandardOutput();
-        const auto frames = std::size_t(pending_.size()) / 4;
-        const auto* samples = reinterpret_cast<const int16_t*>(pending_.constData());
-        for (std::size_t i = 0; i < frames; ++i) {
-            left_.push_back(float(samples[2 * i]) / 32768.0f);
-        }
-        pending_.remove(0, qsizetype(frames * 4));
-        firstFrameAt_ = std::min(firstFrameAt_, arrived - double(left_.size()) / kRate);
     }
 
     const std::vector<float>& left() const { return left_; }
     double hostTimeOf(double frame) const { return firstFrameAt_ + frame / kRate; }
     double frameAt(double hostTime) const { return (hostTime - firstFrameAt_) * kRate; }
-    bool running() const { return process_.state() == QProcess::Running; }
+    bool running() { return process_.running(); }
 
   private:
-    QProcess process_;
-    QByteArray pending_;
+    test::BackgroundProcess process_;
+    std::string pending_;
     std::vector<float> left_;
     double firstFrameAt_ = std::numeric_limits<double>::infinity();
 };
