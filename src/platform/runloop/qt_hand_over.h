@@ -3,17 +3,54 @@
 // Calls handed to the thread of a QObject through Qt's queued connections, with their order
 // stated in atomics of our own. Qt hands a queued call over, and waits for a blocking one,
 // through futex-based locks that the thread sanitizer cannot see; without these steps it takes
-// whatever the caller wrote before handing the call over as a race with what the call reads.
-// The atomics cost a few instructions and change nothing else.
+// whatever the caller wrote before handing the call over (the call's closure, which Qt copies
+// into its call object, included) as a race with what the call reads. The atomics cost a few
+// instructions and change nothing else.
 
 #include <QMetaObject>
 #include <QObject>
 #include <QThread>
 #include <atomic>
 #include <memory>
+#include <type_traits>
 #include <utility>
 
 namespace kestio::platform {
+
+namespace detail {
+
+// The one capture of a closure handed to Qt. Qt copies the closure into its call object after
+// the caller's last step of its own; every copy ends with a release store, which the receiving
+// thread loads first, so all that the caller wrote up to and including the copy comes before
+// the call. The receiving side stores again once it has read, and the destructor loads: Qt may
+// free a blocking call's object on the caller's thread. (One capture: the order in which a
+// lambda's captures are made is unspecified.)
+template <class T>
+class HandedOver {
+  public:
+    explicit HandedOver(T value) : value_(std::move(value)) {
+        ready_.store(true, std::memory_order_release);
+    }
+    HandedOver(const HandedOver& other) : value_(other.value_) {
+        ready_.store(true, std::memory_order_release);
+    }
+    HandedOver& operator=(const HandedOver&) = delete;
+    ~HandedOver() { (void)ready_.load(std::memory_order_acquire); }
+
+    // On the receiving thread.
+    T get() const {
+        (void)ready_.load(std::memory_order_acquire);
+        T value = value_;
+        ready_.store(true, std::memory_order_release);
+        return value;
+    }
+
+  private:
+    T value_;
+    mutable std::atomic<bool> ready_{false};
+};
+
+}  // namespace detail
 
 // Runs `fn` on `context`'s thread and waits for it (at once when called on that thread).
 template <class Fn>
@@ -22,36 +59,29 @@ void runOnThreadOf(QObject& context, Fn&& fn) {
         fn();
         return;
     }
-    std::atomic<bool> order{false};
-    order.store(true, std::memory_order_release);
+    struct Call {
+        std::remove_reference_t<Fn>* fn;
+        std::atomic<bool> done{false};
+    } call{&fn};
     QMetaObject::invokeMethod(
         &context,
-        [&order, &fn] {
-            (void)order.load(std::memory_order_acquire);
-            fn();
-            order.store(true, std::memory_order_release);
+        [handle = detail::HandedOver<Call*>(&call)] {
+            Call* c = handle.get();
+            (*c->fn)();
+            c->done.store(true, std::memory_order_release);
         },
         Qt::BlockingQueuedConnection);
-    (void)order.load(std::memory_order_acquire);
+    (void)call.done.load(std::memory_order_acquire);
 }
 
 // Queues `fn` to run on `context`'s thread without waiting; dropped if `context` is gone by
 // then.
 template <class Fn>
 void postToThreadOf(QObject* context, Fn&& fn) {
-    struct Call {
-        explicit Call(Fn&& f) : fn(std::forward<Fn>(f)) {}
-        std::atomic<bool> order{false};
-        std::decay_t<Fn> fn;
-    };
-    auto call = std::make_shared<Call>(std::forward<Fn>(fn));
-    call->order.store(true, std::memory_order_release);
+    auto call = std::make_shared<std::decay_t<Fn>>(std::forward<Fn>(fn));
     QMetaObject::invokeMethod(
         context,
-        [call] {
-            (void)call->order.load(std::memory_order_acquire);
-            call->fn();
-        },
+        [handle = detail::HandedOver<decltype(call)>(std::move(call))] { (*handle.get())(); },
         Qt::QueuedConnection);
 }
 
