@@ -207,11 +207,7 @@ class TimePitchKernel final : public RenderKernel {
         for (uint64_t steps = 0; produced < frames && steps < maxSteps; ++steps) {
             const int available = stretcher_->available();
             if (available > 0) {
-                if (toDrop_ > 0) {
-                    const auto n = std::min<std::size_t>(
-                        {std::size_t(available), toDrop_, TimePitchNode::kBlockFrames});
-                    stretcher_->retrieve(discardPointers_.data(), n);
-                    toDrop_ -= n;
+                if (dropStartDelay(available)) {
                     continue;
                 }
                 const auto n = std::min<std::size_t>(std::size_t(available), frames - produced);
@@ -261,6 +257,18 @@ class TimePitchKernel final : public RenderKernel {
     // input that follows: the tail's last kJoinFrames crossfade into the input where the two
     // agree best (about kTailMargin frames before the newest input), and the input from there
     // to the newest follows, so that the upstream can be passed straight on afterwards.
+    // Throws away part of the stretcher's start-up output still to be skipped; true if it did.
+    bool dropStartDelay(int available) noexcept {
+        if (toDrop_ == 0) {
+            return false;
+        }
+        const auto n =
+            std::min<std::size_t>({std::size_t(available), toDrop_, TimePitchNode::kBlockFrames});
+        stretcher_->retrieve(discardPointers_.data(), n);
+        toDrop_ -= n;
+        return true;
+    }
+
     void drain() noexcept {
         bypassing_ = true;
         stretcher_->setTimeRatio(1.0);
@@ -276,11 +284,7 @@ class TimePitchKernel final : public RenderKernel {
                 stretcher_->process(silencePointers_.data(), TimePitchNode::kBlockFrames, false);
                 continue;
             }
-            if (toDrop_ > 0) {
-                const auto n = std::min<std::size_t>(
-                    {std::size_t(available), toDrop_, TimePitchNode::kBlockFrames});
-                stretcher_->retrieve(discardPointers_.data(), n);
-                toDrop_ -= n;
+            if (dropStartDelay(available)) {
                 continue;
             }
             const auto n = std::min<std::size_t>(std::size_t(available), wanted - length);

@@ -131,4 +131,23 @@ bool PulseServer::Recording::waitForSound(std::size_t frames, float threshold, d
     }
 }
 
+PulseServer* PulseServerSuite::server_ = nullptr;
+std::string PulseServerSuite::why_;
+
+void PulseServerSuite::SetUpTestSuite() {
+    server_ = new PulseServer();
+    why_ = server_->start();
+}
+
+void PulseServerSuite::TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+}
+
+void PulseServerSuite::SetUp() {
+    if (!why_.empty()) {
+        GTEST_SKIP() << "no private PulseAudio server: " << why_;
+    }
+}
+
 }  // namespace kestio::test

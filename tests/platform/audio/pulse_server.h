@@ -5,7 +5,9 @@
 // which the null sink runs seconds ahead. Everything it starts is stopped by process id, and
 // goes when the test process does.
 
+#include <gtest/gtest.h>
 #include <QTemporaryDir>
+
 #include <chrono>
 #include <memory>
 #include <string>
@@ -55,6 +57,18 @@ class PulseServer {
     std::string socket_;
     std::unique_ptr<BackgroundProcess> server_;
     std::unique_ptr<BackgroundProcess> keeper_;
+};
+
+// A test suite that shares one private server, started before its first test; its tests skip
+// when the server cannot start.
+class PulseServerSuite : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+    void SetUp() override;
+
+    static PulseServer* server_;
+    static std::string why_;
 };
 
 }  // namespace kestio::test

@@ -107,28 +107,7 @@ void expectTone(const std::vector<float>& recorded) {
     EXPECT_NEAR(medianPieceAmplitude(window), 0.5, 0.5 * 0.035);  // 0.3 dB
 }
 
-class QtAudioDeviceOnPulse : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        server_ = new PulseServer();
-        why_ = server_->start();
-    }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
-    void SetUp() override {
-        if (!why_.empty()) {
-            GTEST_SKIP() << "no private PulseAudio server: " << why_;
-        }
-    }
-
-    static PulseServer* server_;
-    static std::string why_;
-};
-
-PulseServer* QtAudioDeviceOnPulse::server_ = nullptr;
-std::string QtAudioDeviceOnPulse::why_;
+class QtAudioDeviceOnPulse : public PulseServerSuite {};
 
 TEST_F(QtAudioDeviceOnPulse, PlaysAToneThroughTheDefaultOutput) {
     ManualRunLoop loop;

@@ -337,28 +337,7 @@ class TimedRecording {
     double firstFrameAt_ = std::numeric_limits<double>::infinity();
 };
 
-class AvSyncOnPulse : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        server_ = new test::PulseServer();
-        why_ = server_->start();
-    }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
-    void SetUp() override {
-        if (!why_.empty()) {
-            GTEST_SKIP() << "no private PulseAudio server: " << why_;
-        }
-    }
-
-    static test::PulseServer* server_;
-    static std::string why_;
-};
-
-test::PulseServer* AvSyncOnPulse::server_ = nullptr;
-std::string AvSyncOnPulse::why_;
+class AvSyncOnPulse : public test::PulseServerSuite {};
 
 // Through the system's output, with its real latency: the beep reaches the sink within a frame
 // period of the host time at which frameAt() shows its flash. The run loop follows the steady
