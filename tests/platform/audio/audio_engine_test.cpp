@@ -99,9 +99,7 @@ TEST(AudioEngine, TheMixerConvertsAnInputsSampleRate) {
 
 TEST(AudioEngine, ConnectingAndDisconnectingWhileRunningLeavesOtherChainsUntouched) {
     EngineRig rig;
-    auto player = rig.makePlayer();
-    ASSERT_FALSE(rig.engine.connect(player, rig.engine.mainMixerNode(), kStereo48));
-    ASSERT_FALSE(rig.engine.start());
+    auto player = rig.startedPlayer();
     const auto tone = sineWave(1000.0, 48000.0, 9600, 0.5);
     player->scheduleBuffer(bufferOf(tone, 48000.0));
     player->play();
@@ -195,9 +193,7 @@ TEST(AudioEngine, FollowsTheDeviceToANewFormatWithoutLosingItsPlace) {
     };
     for (const Case c : {Case{44100.0, 6, 0}, Case{44100.0, 2, 1500}, Case{96000.0, 1, 512}}) {
         EngineRig rig;
-        auto player = rig.makePlayer();
-        ASSERT_FALSE(rig.engine.connect(player, rig.engine.mainMixerNode(), kStereo48));
-        ASSERT_FALSE(rig.engine.start());
+        auto player = rig.startedPlayer();
         const auto tone = sineWave(1000.0, 48000.0, 48000, 0.5);
         player->scheduleBuffer(bufferOf(tone, 48000.0));
         player->play();

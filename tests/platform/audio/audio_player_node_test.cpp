@@ -29,9 +29,7 @@ std::vector<float> slice(std::span<const float> samples, std::size_t from, std::
 
 TEST(AudioPlayerNode, PlaysAToneAtItsFrequencyAndScheduledLevel) {
     EngineRig rig;
-    auto player = rig.makePlayer();
-    ASSERT_FALSE(rig.engine.connect(player, rig.engine.mainMixerNode(), kStereo48));
-    ASSERT_FALSE(rig.engine.start());
+    auto player = rig.startedPlayer();
     player->scheduleBuffer(bufferOf(sineWave(1000.0, 48000.0, 48000, 0.5), 48000.0));
     player->setVolume(0.5f);
     player->play();
@@ -47,9 +45,7 @@ TEST(AudioPlayerNode, PlaysAToneAtItsFrequencyAndScheduledLevel) {
 
 TEST(AudioPlayerNode, ConsecutiveBuffersJoinSampleForSample) {
     EngineRig rig;
-    auto player = rig.makePlayer();
-    ASSERT_FALSE(rig.engine.connect(player, rig.engine.mainMixerNode(), kStereo48));
-    ASSERT_FALSE(rig.engine.start());
+    auto player = rig.startedPlayer();
     const auto tone = sineWave(1000.0, 48000.0, 30000, 0.8);
     // Pieces of odd lengths, so that joins fall inside render blocks and read-ahead chunks.
     std::size_t at = 0;
@@ -80,9 +76,7 @@ TEST(AudioPlayerNode, ConsecutiveFileSegmentsJoinWithoutGapOrClick) {
     ASSERT_TRUE(file);
 
     EngineRig rig;
-    auto player = rig.makePlayer();
-    ASSERT_FALSE(rig.engine.connect(player, rig.engine.mainMixerNode(), kStereo48));
-    ASSERT_FALSE(rig.engine.start());
+    auto player = rig.startedPlayer();
     player->scheduleSegment(file, 0, 12345);
     player->scheduleSegment(file, 12345, 20000);
     player->scheduleSegment(file, 32345, 15655);
@@ -98,9 +92,7 @@ TEST(AudioPlayerNode, ConsecutiveFileSegmentsJoinWithoutGapOrClick) {
 
 TEST(AudioPlayerNode, StopCallsEveryPendingCompletionExactlyOnce) {
     EngineRig rig;
-    auto player = rig.makePlayer();
-    ASSERT_FALSE(rig.engine.connect(player, rig.engine.mainMixerNode(), kStereo48));
-    ASSERT_FALSE(rig.engine.start());
+    auto player = rig.startedPlayer();
 
     constexpr int kItems = 6;
     std::vector<std::atomic<int>> calls(kItems);
@@ -147,9 +139,7 @@ TEST(AudioPlayerNode, StopCallsEveryPendingCompletionExactlyOnce) {
 
 TEST(AudioPlayerNode, AfterAStopNewItemsPlayFromTheirStart) {
     EngineRig rig;
-    auto player = rig.makePlayer();
-    ASSERT_FALSE(rig.engine.connect(player, rig.engine.mainMixerNode(), kStereo48));
-    ASSERT_FALSE(rig.engine.start());
+    auto player = rig.startedPlayer();
     player->scheduleBuffer(bufferOf(std::vector<float>(96000, 0.5f), 48000.0));
     player->play();
     rig.pull(2048);
@@ -166,9 +156,7 @@ TEST(AudioPlayerNode, AfterAStopNewItemsPlayFromTheirStart) {
 
 TEST(AudioPlayerNode, PauseHoldsThePositionAndKeepsTheSchedule) {
     EngineRig rig;
-    auto player = rig.makePlayer();
-    ASSERT_FALSE(rig.engine.connect(player, rig.engine.mainMixerNode(), kStereo48));
-    ASSERT_FALSE(rig.engine.start());
+    auto player = rig.startedPlayer();
     const auto tone = sineWave(1000.0, 48000.0, 9000, 0.5);
     player->scheduleBuffer(bufferOf(tone, 48000.0));
     player->play();
@@ -202,9 +190,7 @@ TEST(AudioPlayerNode, PlayBeforeTheEngineRunsWaitsForIt) {
 
 TEST(AudioPlayerNode, AMonoItemFeedsBothChannelsOfAStereoLink) {
     EngineRig rig;
-    auto player = rig.makePlayer();
-    ASSERT_FALSE(rig.engine.connect(player, rig.engine.mainMixerNode(), kStereo48));
-    ASSERT_FALSE(rig.engine.start());
+    auto player = rig.startedPlayer();
     const auto tone = sineWave(1000.0, 48000.0, 4800, 0.4);
     player->scheduleBuffer(bufferOf(tone, 48000.0, 1));
     player->play();
@@ -215,9 +201,7 @@ TEST(AudioPlayerNode, AMonoItemFeedsBothChannelsOfAStereoLink) {
 
 TEST(AudioPlayerNode, ItemsOfAnotherRateAreResampledToTheLink) {
     EngineRig rig;
-    auto player = rig.makePlayer();
-    ASSERT_FALSE(rig.engine.connect(player, rig.engine.mainMixerNode(), kStereo48));
-    ASSERT_FALSE(rig.engine.start());
+    auto player = rig.startedPlayer();
     // One second at 44.1 kHz, then one second at 48 kHz: two seconds at the link's rate.
     player->scheduleBuffer(bufferOf(sineWave(1000.0, 44100.0, 44100, 0.5), 44100.0));
     player->scheduleBuffer(bufferOf(sineWave(1000.0, 48000.0, 48000, 0.5), 48000.0));
@@ -234,9 +218,7 @@ TEST(AudioPlayerNode, ItemsOfAnotherRateAreResampledToTheLink) {
 
 TEST(AudioPlayerNode, KeepsItsPlaceWhenTheLinkFormatChanges) {
     EngineRig rig;
-    auto player = rig.makePlayer();
-    ASSERT_FALSE(rig.engine.connect(player, rig.engine.mainMixerNode(), kStereo48));
-    ASSERT_FALSE(rig.engine.start());
+    auto player = rig.startedPlayer();
     player->scheduleBuffer(bufferOf(sineWave(1000.0, 48000.0, 48000, 0.5), 48000.0));
     player->play();
     rig.pull(12000);
@@ -255,9 +237,7 @@ TEST(AudioPlayerNode, KeepsItsPlaceWhenTheLinkFormatChanges) {
 
 TEST(AudioPlayerNode, VolumeIsAppliedWhereTheChainEntersTheMixer) {
     EngineRig rig;
-    auto player = rig.makePlayer();
-    ASSERT_FALSE(rig.engine.connect(player, rig.engine.mainMixerNode(), kStereo48));
-    ASSERT_FALSE(rig.engine.start());
+    auto player = rig.startedPlayer();
     std::mutex mutex;
     std::vector<float> tapped;
     std::condition_variable got;
@@ -293,9 +273,7 @@ TEST(AudioPlayerNode, ASegmentReachingPastTheFileEndsWithTheFile) {
         ASSERT_TRUE(file->write(*bufferOf(std::vector<float>(1000, 0.5f), 48000.0)));
     }
     EngineRig rig;
-    auto player = rig.makePlayer();
-    ASSERT_FALSE(rig.engine.connect(player, rig.engine.mainMixerNode(), kStereo48));
-    ASSERT_FALSE(rig.engine.start());
+    auto player = rig.startedPlayer();
     std::atomic<int> done{0};
     player->scheduleSegment(AudioFile::openForReading(path), 500, 100000, [&] { ++done; });
     player->scheduleBuffer(bufferOf(std::vector<float>(100, -0.25f), 48000.0), [&] { ++done; });
@@ -310,9 +288,7 @@ TEST(AudioPlayerNode, ASegmentReachingPastTheFileEndsWithTheFile) {
 
 TEST(AudioPlayerNode, ACompletionMayScheduleTheNextItem) {
     EngineRig rig;
-    auto player = rig.makePlayer();
-    ASSERT_FALSE(rig.engine.connect(player, rig.engine.mainMixerNode(), kStereo48));
-    ASSERT_FALSE(rig.engine.start());
+    auto player = rig.startedPlayer();
     const auto tone = sineWave(1000.0, 48000.0, 4800, 0.5);
     const auto buffer = bufferOf(tone, 48000.0);
     std::atomic<int> passes{0};
@@ -373,9 +349,7 @@ TEST(AudioPlayerNode, StartsAtAClockTimeToTheFrame) {
     };
     for (const Case c : {Case{0, 1024}, Case{700, 1024}, Case{1500, 480}, Case{5000, 4096}}) {
         EngineRig rig;
-        auto player = rig.makePlayer();
-        ASSERT_FALSE(rig.engine.connect(player, rig.engine.mainMixerNode(), kStereo48));
-        ASSERT_FALSE(rig.engine.start());
+        auto player = rig.startedPlayer();
         player->scheduleBuffer(bufferOf(std::vector<float>(9600, 0.25f), 48000.0));
         EXPECT_FALSE(player->playerTime()) << "nothing before a play";
         player->play(double(c.startFrame) / 48000.0);
@@ -397,9 +371,7 @@ TEST(AudioPlayerNode, StartsAtAClockTimeToTheFrame) {
 
 TEST(AudioPlayerNode, PlayerTimeHoldsWhilePausedAndStopClearsIt) {
     EngineRig rig;
-    auto player = rig.makePlayer();
-    ASSERT_FALSE(rig.engine.connect(player, rig.engine.mainMixerNode(), kStereo48));
-    ASSERT_FALSE(rig.engine.start());
+    auto player = rig.startedPlayer();
     player->scheduleBuffer(bufferOf(sineWave(1000.0, 48000.0, 48000, 0.5), 48000.0));
     player->play();
     rig.pull(3000, 1000);

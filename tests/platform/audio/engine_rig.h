@@ -29,6 +29,14 @@ struct EngineRig {
         return player;
     }
 
+    // A player linked to the main mixer in the device's format, on a started engine.
+    std::shared_ptr<platform::audio::AudioPlayerNode> startedPlayer() {
+        auto player = makePlayer();
+        EXPECT_FALSE(engine.connect(player, engine.mainMixerNode(), device->renderFormat()));
+        EXPECT_FALSE(engine.start());
+        return player;
+    }
+
     // Renders `frames` frames in blocks of at most `block`.
     void pull(uint32_t frames, uint32_t block = 1024) {
         while (frames > 0) {
