@@ -26,10 +26,10 @@ void KeyBindingStore::load() {
             if (!action || code == fields.end() || mods == fields.end()) {
                 continue;
             }
-            if (code->second > std::numeric_limits<std::uint16_t>::max() ||
-                mods->second > std::numeric_limits<std::uint32_t>::max()) {
-                continue;  // out of range: written by something else, not trusted
+            if (code->second > std::numeric_limits<std::uint16_t>::max()) {
+                continue;  // no such key: written by something else, not trusted
             }
+            // Modifiers keep only their significant bits, however wide the stored value is.
             loaded[*action] = KeyBinding{static_cast<std::uint16_t>(code->second),
                                          mods->second & modifier::kMask};
         }

@@ -77,17 +77,22 @@ TEST_F(KeyBindingStoreTest, WritesBothKeysInTheirStoredForm) {
     EXPECT_EQ(store.effectiveKey(A::cutGo), (KeyBinding{49, 0}));
 }
 
-TEST_F(KeyBindingStoreTest, LoadingMasksModifiersAndSkipsWhatCannotBeTrusted) {
+TEST_F(KeyBindingStoreTest, LoadingMasksModifiersOfAnyWidthAndSkipsWhatCannotBeTrusted) {
     defaults_.setUIntMapMap("playControlKeyBindings",
                             {{"stop", {{"keyCode", 96}, {"modifiers", 0x100100}}},
                              {"pause", {{"keyCode", 70000}, {"modifiers", 0}}},
                              {"standby", {{"keyCode", 97}, {"modifiers", 0x1000000000}}},
                              {"cutGo", {{"keyCode", 98}}},
-                             {"launch", {{"keyCode", 99}, {"modifiers", 0}}},
-                             {"playAtCursor", {}}});
+                             {"playAtCursor", {{"keyCode", 100}, {"modifiers", ~0x40000ULL}}},
+                             {"launch", {{"keyCode", 99}, {"modifiers", 0}}}});
     defaults_.setStringList("playControlUnassignedActions", {"nothing", "cutGo"});
     KeyBindingStore store(defaults_);
-    EXPECT_EQ(store.bindings.get(), (std::map<A, KeyBinding>{{A::stop, KeyBinding{96, kCommand}}}));
+    EXPECT_EQ(store.bindings.get(),
+              (std::map<A, KeyBinding>{
+                  {A::stop, KeyBinding{96, kCommand}},
+                  {A::standby, KeyBinding{97, 0}},
+                  {A::playAtCursor, KeyBinding{100, kShift | kOption | kCommand}},
+              }));
     EXPECT_EQ(store.unassignedActions.get(), std::set<A>{A::cutGo});
 }
 
