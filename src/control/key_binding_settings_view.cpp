@@ -74,6 +74,7 @@ KeyBindingSettingsView::KeyBindingSettingsView(KeyBindingStore& store, platform:
 
     help_ = new QLabel;
     help_->setObjectName(QStringLiteral("help"));
+    help_->setTextFormat(Qt::PlainText);
     help_->setWordWrap(true);
     help_->setAlignment(Qt::AlignLeading | Qt::AlignTop);
     help_->setContentsMargins(14, 10, 14, 10);
@@ -97,6 +98,7 @@ KeyBindingSettingsView::KeyBindingSettingsView(KeyBindingStore& store, platform:
         auto* title = new QLabel;
         title->setObjectName(QStringLiteral("title_") + name);
         title->setStyleSheet(QStringLiteral("color: %1;").arg(css(grey(0.85))));
+        title->setTextFormat(Qt::PlainText);
         title->setWordWrap(true);
         line->addWidget(title, 1);
 
@@ -134,6 +136,7 @@ KeyBindingSettingsView::KeyBindingSettingsView(KeyBindingStore& store, platform:
 
     error_ = new QLabel;
     error_->setObjectName(QStringLiteral("error"));
+    error_->setTextFormat(Qt::PlainText);  // may quote another action's title
     error_->setWordWrap(true);
     error_->setContentsMargins(14, 6, 14, 6);
     error_->setStyleSheet(QStringLiteral("color: %1;").arg(css(accentOrange())));

@@ -24,7 +24,9 @@ QString bg(const QColor& color) {
 
 QLabel* label(const QString& text, const QFont& font, const QColor& color,
               const char* objectName = nullptr) {
-    auto* l = new QLabel(text);
+    auto* l = new QLabel;
+    l->setTextFormat(Qt::PlainText);  // names are shown as typed, never read as markup
+    l->setText(text);
     l->setFont(font);
     l->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(css(color)));
     if (objectName != nullptr) {

@@ -80,6 +80,9 @@ TEST_F(KeyBindingPanelTest, ShowsTheEffectiveKeyOfEveryAction) {
     EXPECT_EQ(controller_.panel()->windowTitle(), "キーバインド設定");
     EXPECT_EQ(keyButton(A::stop)->text(), "未割り当て");
     EXPECT_EQ(view().findChild<QLabel*>("title_pause")->text(), "一時停止");
+    for (auto* label : view().findChildren<QLabel*>()) {
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+    }
 }
 
 TEST_F(KeyBindingPanelTest, ARecordedKeyIsStoredAndShown) {

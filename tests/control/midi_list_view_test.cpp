@@ -71,6 +71,23 @@ TEST_F(MIDIListViewTest, ShowsEachSectionWithItsRows) {
     EXPECT_EQ(texts(view, "count"), QStringList{"6 件"});
 }
 
+TEST_F(MIDIListViewTest, NamesAndLabelsShowAsTypedNeverAsMarkup) {
+    ProjectData project(1, 2);
+    project.banks[0].slots[0].name = "A<B>C";
+    project.banks[0].slots[0].midiBindings = std::vector<MIDINoteBinding>{{1, 1}};
+    project.banks[0].slots[1].name = "<b>Intro</b>";
+    project.banks[0].slots[1].midiOutputBinding = MIDINoteBinding{1, 2};
+    project.midiControlAssignments = {{"<i>x</i>&amp;", 1, 3}};
+    store_.update(project);
+    MIDIListView view(store_);
+    view.show();
+    EXPECT_EQ(texts(view, "slotName"), (QStringList{"A<B>C", "<b>Intro</b>"}));
+    EXPECT_EQ(texts(view, "controlLabel"), QStringList{"<i>x</i>&amp;"});
+    for (auto* label : view.findChildren<QLabel*>()) {
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+    }
+}
+
 TEST_F(MIDIListViewTest, WithoutAssignmentsOnlyTheEmptyTextShows) {
     store_.update(ProjectData(4, 10));
     MIDIListView view(store_);
