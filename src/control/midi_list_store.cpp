@@ -4,7 +4,17 @@
 #include <charconv>
 #include <limits>
 
+#include "model/localization_manager.h"
+
 namespace kestio {
+
+namespace {
+
+QString qtText(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
 
 std::string_view rawValue(SortOrder order) {
     switch (order) {
@@ -20,6 +30,13 @@ std::string_view rawValue(SortOrder order) {
 
 MIDIListStore::MIDIListStore() {
     resortOnOrderChange_ = sortOrder.subscribe([this](const SortOrder&) { sortRows(); });
+    // The name order follows the app's language.
+    resortOnLanguageChange_ =
+        LocalizationManager::shared().language.subscribe([this](const AppLanguage&) {
+            if (sortOrder.get() == SortOrder::name) {
+                sortRows();
+            }
+        });
 }
 
 void MIDIListStore::update(const ProjectData& project) {
@@ -49,7 +66,11 @@ void MIDIListStore::update(const ProjectData& project) {
 
 void MIDIListStore::sortRows() {
     const SortOrder order = sortOrder.get();
-    auto slotLess = [order](const SlotRow& a, const SlotRow& b) {
+    const QCollator collator = localizedStandardCollator();
+    auto byName = [&collator](std::string_view a, std::string_view b) {
+        return collator.compare(qtText(a), qtText(b)) < 0;
+    };
+    auto slotLess = [order, &byName](const SlotRow& a, const SlotRow& b) {
         switch (order) {
             case SortOrder::bankSlot:
                 return std::pair(a.bank, a.slot) < std::pair(b.bank, b.slot);
@@ -57,18 +78,19 @@ void MIDIListStore::sortRows() {
                 return std::pair(a.binding.channel, a.binding.note) <
                        std::pair(b.binding.channel, b.binding.note);
             case SortOrder::name:
-                return localizedStandardCompare(a.name, b.name) < 0;
+                return byName(a.name, b.name);
         }
         return false;
     };
-    auto controlLess = [order](const MIDIControlAssignment& a, const MIDIControlAssignment& b) {
+    auto controlLess = [order, &byName](const MIDIControlAssignment& a,
+                                        const MIDIControlAssignment& b) {
         switch (order) {
             case SortOrder::bankSlot:
                 return a.target < b.target;
             case SortOrder::channelNote:
                 return std::pair(a.channel, a.note) < std::pair(b.channel, b.note);
             case SortOrder::name:
-                return localizedStandardCompare(a.target, b.target) < 0;
+                return byName(a.target, b.target);
         }
         return false;
     };
@@ -122,57 +144,21 @@ std::string displayTarget(const std::string& target) {
     return target;
 }
 
+QCollator localizedStandardCollator() {
+    // The locale of the app's language, not the process locale: under "C" or "C.UTF-8" Qt's
+    // collator compares code points, which would put "Élan" after "Zeta" and full-width
+    // letters after everything else. The app's language is the one the operator chose.
+    const bool japanese = LocalizationManager::shared().language.get() == AppLanguage::ja;
+    QCollator collator(japanese ? QLocale(QLocale::Japanese, QLocale::Japan)
+                                : QLocale(QLocale::English, QLocale::UnitedStates));
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    return collator;
+}
+
 int localizedStandardCompare(std::string_view a, std::string_view b) {
-    auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
-    auto fold = [](char c) {
-        return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a')
-                                      : static_cast<unsigned char>(c);
-    };
-    std::size_t i = 0;
-    std::size_t j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (isDigit(a[i]) && isDigit(b[j])) {
-            std::size_t ei = i;
-            std::size_t ej = j;
-            while (ei < a.size() && isDigit(a[ei])) {
-                ++ei;
-            }
-            while (ej < b.size() && isDigit(b[ej])) {
-                ++ej;
-            }
-            std::string_view x = a.substr(i, ei - i);
-            std::string_view y = b.substr(j, ej - j);
-            while (x.size() > 1 && x.front() == '0') {
-                x.remove_prefix(1);
-            }
-            while (y.size() > 1 && y.front() == '0') {
-                y.remove_prefix(1);
-            }
-            if (x.size() != y.size()) {
-                return x.size() < y.size() ? -1 : 1;
-            }
-            if (const int c = x.compare(y); c != 0) {
-                return c < 0 ? -1 : 1;
-            }
-            i = ei;
-            j = ej;
-            continue;
-        }
-        const auto ca = fold(a[i]);
-        const auto cb = fold(b[j]);
-        if (ca != cb) {
-            return ca < cb ? -1 : 1;
-        }
-        ++i;
-        ++j;
-    }
-    if (i < a.size()) {
-        return 1;
-    }
-    if (j < b.size()) {
-        return -1;
-    }
-    return 0;
+    const int c = localizedStandardCollator().compare(qtText(a), qtText(b));
+    return (c > 0) - (c < 0);
 }
 
 }  // namespace kestio

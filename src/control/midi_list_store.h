@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCollator>
 #include <QUuid>
 #include <array>
 #include <functional>
@@ -65,6 +66,7 @@ class MIDIListStore {
 
   private:
     platform::Subscription resortOnOrderChange_;
+    platform::Subscription resortOnLanguageChange_;
 };
 
 // The label of a control target: "bank:0" → "BANK 1", "stop" → "STOP", "play" → "PLAY",
@@ -72,8 +74,10 @@ class MIDIListStore {
 // successor does not fit in 64 bits).
 std::string displayTarget(const std::string& target);
 
-// Orders texts as people expect file names: letters without regard to case, runs of digits
-// by their value ("Slot 2" before "slot 10"). Negative, zero or positive.
+// Orders texts as people expect names in the app's language: by the language's collation,
+// without regard to case or width, runs of digits by their value ("Slot 2" before "slot 10",
+// "Élan" before "Zeta"). Negative, zero or positive.
+QCollator localizedStandardCollator();
 int localizedStandardCompare(std::string_view a, std::string_view b);
 
 }  // namespace kestio

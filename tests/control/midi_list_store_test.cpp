@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "control/midi_list_panel_controller.h"
+#include "model/localization_manager.h"
 #include "platform/runloop/manual_run_loop.h"
 
 namespace kestio {
@@ -111,13 +112,38 @@ TEST(MIDIListStore, TargetLabels) {
     EXPECT_EQ(displayTarget("Stop"), "Stop");
 }
 
-TEST(MIDIListStore, NaturalCompareIgnoresCaseAndReadsNumbers) {
-    EXPECT_LT(localizedStandardCompare("Slot 2", "slot 10"), 0);
-    EXPECT_GT(localizedStandardCompare("slot 10", "Slot 2"), 0);
+TEST(MIDIListStore, NamesSortByTheLanguagesCollationIgnoringCaseAndReadingNumbers) {
+    // Each list is given in reverse; the name order must give it back as written.
+    const std::vector<std::vector<std::string>> orders = {
+        {"Slot 2", "slot 10"},
+        {"bank:2", "bank:10"},
+        {"a", "ab"},
+        {"Élan", "zeta", "Zulu"},
+        {"slot 2", "ｓｌｏｔ 3", "slot 10"},
+        {"アルバム", "カメラ", "きつね"},
+    };
+    for (AppLanguage language : kAllAppLanguages) {
+        LocalizationManager::shared().language = language;
+        for (const auto& expected : orders) {
+            ProjectData project(1, static_cast<int>(expected.size()));
+            for (std::size_t i = 0; i < expected.size(); ++i) {
+                auto& slot = project.banks[0].slots[expected.size() - 1 - i];
+                slot.name = expected[i];
+                slot.midiBindings = std::vector<MIDINoteBinding>{{1, 1}};
+            }
+            MIDIListStore store;
+            store.sortOrder = SortOrder::name;
+            store.update(project);
+            std::vector<std::string> names;
+            for (const auto& row : store.slotRows.get()) {
+                names.push_back(row.name);
+            }
+            EXPECT_EQ(names, expected) << rawValue(language);
+        }
+    }
     EXPECT_EQ(localizedStandardCompare("Clip", "clip"), 0);
-    EXPECT_LT(localizedStandardCompare("bank:2", "bank:10"), 0);
-    EXPECT_LT(localizedStandardCompare("a", "ab"), 0);
     EXPECT_EQ(localizedStandardCompare("take 007", "take 7"), 0);
+    EXPECT_GT(localizedStandardCompare("slot 10", "Slot 2"), 0);
 }
 
 class MIDIListPanelControllerTest : public ::testing::Test {
