@@ -13,6 +13,7 @@
 
 #include "import/clip_facts.h"
 #include "import/url_parts.h"
+#include "model/localization_manager.h"
 #include "model/project_manager.h"
 #include "platform/media/frame_filter.h"
 #include "platform/media/media_time.h"
@@ -54,6 +55,16 @@ bool hasDecodableAudio(const media::MediaInfo& info) {
     return std::any_of(info.tracks.begin(), info.tracks.end(), [](const media::TrackInfo& t) {
         return t.kind == media::TrackKind::Audio && t.decodable;
     });
+}
+
+// The reason shown for a failed probe: the media library's own text as it gave it, the
+// importer's own reasons in the interface language.
+std::string probeFailureReason(const std::string& error) {
+    if (error == ImportBackend::kHoldsStillPicture) {
+        return L("ファイルの中身は静止画で、クリップではありません",
+                 "The file holds a still picture, not a clip");
+    }
+    return error;
 }
 
 }  // namespace
@@ -144,7 +155,7 @@ void ClipImporter::probeVideo(const std::filesystem::path& url, double time,
                 Console::log("❌ importMeta 失敗: " + fileName);
                 Console::log("   エラー: " + opened.probe.error());
                 Console::log("   URL: " + url.string());
-                finish(ImportError::loadFailed(url, opened.probe.error()));
+                finish(ImportError::loadFailed(url, probeFailureReason(opened.probe.error())));
                 return;
             }
             const media::MediaInfo& info = opened.probe->info;

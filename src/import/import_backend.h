@@ -36,7 +36,8 @@ struct ImportBackend {
         std::function<WaveformReading(const std::filesystem::path&, int pointCount, JobControl&)>;
 
     // Opens the file and describes its tracks. Fails when the file cannot be opened or read,
-    // and for a file that holds a single still picture (whatever its extension says).
+    // and with kHoldsStillPicture for a file that holds a still picture (whatever its
+    // extension says).
     Probe probe;
     StillDecode decodeStill;
     // One picture of the clip's video as playback shows it (upright, fitted into the size when
@@ -44,6 +45,10 @@ struct ImportBackend {
     // unknown time counts as 0) and no more than the tolerance after it; none past the end.
     FrameGrab grabFrame;
     WaveformRead readWaveform;
+
+    // The probe's error for a still picture: a token, not a text to show. The importer puts
+    // its own words, in the interface language, in its place.
+    static constexpr const char* kHoldsStillPicture = "holds-still-picture";
 
     // The real thing: FFmpeg through the media platform, the still decoder for images.
     static ImportBackend standard();

@@ -10,6 +10,7 @@
 
 #include "import/clip_facts.h"
 #include "importer_harness.h"
+#include "model/localization_manager.h"
 #include "model/project_manager.h"
 #include "platform/runloop/console.h"
 #include "support/media_fixtures.h"
@@ -119,10 +120,32 @@ TEST_F(BadInput, ATruncatedClipWithItsIndexFirstImportsWhatItsHeaderSays) {
     EXPECT_NEAR(result->clipInfo.duration, 2.0, 0.1);
 }
 
-TEST_F(BadInput, AStillPictureNamedAsVideoIsNoClip) {
+TEST_F(BadInput, AStillPictureNamedAsVideoIsNoClipInTheInterfaceLanguage) {
     const auto file = folder.copy(mediaFixtures().still("png").path, "picture.mp4");
-    expectError(harness.importMeta(file),
-                ImportError::loadFailed(file, "The file holds a still picture, not a clip"));
+    auto& language = LocalizationManager::shared().language;
+    const AppLanguage before = language.get();
+    for (const auto& [lang, reason] :
+         {std::pair{AppLanguage::ja, "ファイルの中身は静止画で、クリップではありません"},
+          std::pair{AppLanguage::en, "The file holds a still picture, not a clip"}}) {
+        language = lang;
+        expectError(harness.importMeta(file), ImportError::loadFailed(file, reason));
+    }
+    language = before;
+}
+
+TEST_F(BadInput, AnimatedPicturesNamedAsVideoAreRefusedLikeEveryStill) {
+    const auto png = folder.copy(mediaFixtures().still("png").path, "picture.mov");
+    const ImportOutcome pngOutcome = harness.importMeta(png);
+    ASSERT_NE(errorOf(pngOutcome), nullptr);
+    const auto apng = folder / "moving.apng";
+    ffmpeg({"-f", "lavfi", "-i", "testsrc=s=64x48:r=10:d=0.3", "-plays", "0", apng.string()});
+    for (const auto& source :
+         {mediaFixtures().still("gif").path, mediaFixtures().animatedGif.path, apng}) {
+        SCOPED_TRACE(source.filename().string());
+        const auto file = folder.copy(source, "moving.mov");
+        expectError(harness.importMeta(file),
+                    ImportError::loadFailed(file, errorOf(pngOutcome)->reason()));
+    }
 }
 
 TEST_F(BadInput, AVideoNamedAsStillOrSoundIsRefusedWithTheirLines) {
