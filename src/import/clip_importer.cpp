@@ -57,6 +57,12 @@ bool hasDecodableAudio(const media::MediaInfo& info) {
     });
 }
 
+// The line of a sound file whose track is there but gives no sound.
+void logNoDecodableSound(const std::filesystem::path& url) {
+    Console::log("❌ importAudio 音声データなし（トラックはあるがデコードできる音がない）: " +
+                 lastPathComponent(url));
+}
+
 // The reason shown for a failed probe: the media library's own text as it gave it, the
 // importer's own reasons in the interface language.
 std::string probeFailureReason(const std::string& error) {
@@ -332,8 +338,13 @@ void ClipImporter::importAudio(const std::filesystem::path& url, std::optional<B
             }
             const media::MediaInfo& info = probed->info;
             // A sound that cannot be decoded would import as a slot that plays nothing.
-            if (!hasDecodableAudio(info)) {
+            if (firstAudioTrack(info) == nullptr) {
                 Console::log("❌ importAudio audioTrack取得失敗: " + lastPathComponent(url));
+                done(ImportError::loadFailed(url));
+                return;
+            }
+            if (!hasDecodableAudio(info)) {
+                logNoDecodableSound(url);
                 done(ImportError::loadFailed(url));
                 return;
             }
@@ -352,7 +363,7 @@ void ClipImporter::importAudio(const std::filesystem::path& url, std::optional<B
                     // A header without any sound behind it (a stub, a file cut short) would
                     // import as a slot that plays nothing.
                     if (reading.framesDecoded == 0) {
-                        Console::log("❌ importAudio audioTrack取得失敗: " + lastPathComponent(url));
+                        logNoDecodableSound(url);
                         done(ImportError::loadFailed(url));
                         return;
                     }

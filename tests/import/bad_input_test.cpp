@@ -182,7 +182,9 @@ TEST_F(BadInput, ASoundHeaderWithoutItsDataIsRefusedRatherThanPlayingNothing) {
     // The header claims ten seconds; not one sample follows.
     const auto file = folder.write("stub.wav", floatWav({}, 2, 48000, 480000));
     expectError(harness.importMeta(file), ImportError::loadFailed(file));
-    EXPECT_TRUE(console.contains("❌ importAudio audioTrack取得失敗: stub.wav"));
+    EXPECT_TRUE(console.contains(
+        "❌ importAudio 音声データなし（トラックはあるがデコードできる音がない）: stub.wav"));
+    EXPECT_FALSE(console.contains("audioTrack取得失敗"));
 }
 
 TEST_F(BadInput, AnEmptyOrUndecodableStillFailsWithTheStillLine) {
