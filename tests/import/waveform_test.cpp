@@ -3,14 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <numbers>
 
 #include "importer_harness.h"
-#include "support/temporary_folder.h"
 #include "support/media_fixtures.h"
 #include "support/process_runner.h"
+#include "support/temporary_folder.h"
 #include "wav_bytes.h"
 
 namespace kestio::test {
@@ -59,20 +60,25 @@ TEST(Waveform, MonoCountsAtFullLevelInBothChannels) {
     expectConstant(*monoPoints, 0.6f, 1e-6f);
 }
 
-TEST(Waveform, OfManyChannelsTheFirstTwoCount) {
+TEST(Waveform, FivePointOneIsDownmixedWithCentreAndSurroundsAtMinusThreeDecibels) {
+    // 5.1 in the default order (FL FR FC LFE BL BR); the LFE is loud and must not count.
+    // Sound at √2 × 0.25 in the centre, or in both surrounds, reaches each side at 0.25.
     TemporaryFolder folder;
-    // Six channels: the first two at 0.1, the others loud.
-    std::vector<float> samples;
-    for (int i = 0; i < 4800; ++i) {
-        for (int c = 0; c < 6; ++c) {
-            samples.push_back(c < 2 ? 0.1f : 0.9f);
-        }
-    }
-    const auto file = folder.write("surround.wav", floatWav(samples, 6, 48000));
     ImporterHarness harness;
-    const auto points = harness.waveform(file, 48);
-    ASSERT_TRUE(points);
-    expectConstant(*points, 0.3f, 1e-6f);
+    for (const std::vector<int>& sounding : {std::vector<int>{2}, std::vector<int>{4, 5}}) {
+        const auto sine = sineSamples(0.25 * std::numbers::sqrt2, 4800, 1, 48000);
+        std::vector<float> samples;
+        for (const float v : sine) {
+            for (int c = 0; c < 6; ++c) {
+                const bool on = std::find(sounding.begin(), sounding.end(), c) != sounding.end();
+                samples.push_back(on ? v : c == 3 ? 0.9f * v : 0.0f);
+            }
+        }
+        const auto file = folder.write("surround.wav", floatWav(samples, 6, 48000));
+        const auto points = harness.waveform(file, 48);
+        ASSERT_TRUE(points);
+        expectConstant(*points, 0.75f, 1e-3f);
+    }
 }
 
 TEST(Waveform, SilenceGivesZeros) {

@@ -165,9 +165,15 @@ std::optional<AudioSampleBuffer> AssetReader::copyNextSampleBuffer() {
 
 namespace {
 
-// Output channel o takes source channel o; a mono source feeds every output channel.
+// A surround source of known layout with more channels than the output is downmixed by the
+// resampler's own matrix: centre and surrounds at -3 dB, LFE left out, nothing normalised
+// away for float output. Otherwise output channel o takes source channel o and a mono source
+// feeds every output channel.
 bool configure(SwrContext* swr, const AVChannelLayout& in, int outChannels) {
     const int inChannels = in.nb_channels;
+    if (in.order == AV_CHANNEL_ORDER_NATIVE && inChannels > 2 && inChannels > outChannels) {
+        return swr_init(swr) >= 0;
+    }
     std::vector<double> matrix(static_cast<std::size_t>(outChannels * inChannels), 0.0);
     for (int o = 0; o < outChannels; ++o) {
         for (int i = 0; i < inChannels; ++i) {

@@ -19,8 +19,10 @@ class MediaFile;
 struct AudioReadSettings {
     // Output rate; 0: the rate of the first audio track (48000 when it gives none).
     double sampleRate = 0.0;
-    // Output channels. Source channel i goes to output channel i; a mono source goes to every
-    // output channel at full level; source channels beyond the output are dropped.
+    // Output channels. A surround source with more channels than that is downmixed (centre
+    // and surrounds at -3 dB, LFE left out); otherwise source channel i goes to output channel
+    // i, a mono source goes to every output channel at full level, and a second source channel
+    // beyond a single output one is dropped.
     int channels = 2;
     // Sum every audio track (at full level each) instead of reading the first one only.
     bool mixAllTracks = false;
