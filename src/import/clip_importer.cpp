@@ -299,11 +299,15 @@ void ClipImporter::importStill(const std::filesystem::path& url, std::optional<B
     };
     offMain<Decoded>(
         [decode = backend_.decodeStill, url](JobControl&) {
-            const platform::DecodedStill still = decode(url);
+            // Only a thumbnail is made here: a large photo is decoded at a few times its
+            // size (memory for that, not for the photo), and the thumbnail made from that.
+            // The facts give the picture's own size.
+            const int decodeSide = kThumbnailMaxSide * 4;
+            const platform::DecodedStill still = decode(url, QSize(decodeSide, decodeSide));
             if (!still.ok()) {
                 return Decoded{};
             }
-            return Decoded{true, still.image.width(), still.image.height(),
+            return Decoded{true, still.fullSize.width(), still.fullSize.height(),
                            pngData(scaledThumbnail(still.image, kThumbnailMaxSide))};
         },
         [url, bookmark = std::move(bookmark), name = std::move(name),

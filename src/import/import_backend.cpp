@@ -86,8 +86,8 @@ media::Loaded<QImage> grabPicture(const std::filesystem::path& file, double time
 ImportBackend ImportBackend::standard() {
     ImportBackend backend;
     backend.probe = probeFile;
-    backend.decodeStill = [](const std::filesystem::path& file) {
-        return platform::decodeStill(file);
+    backend.decodeStill = [](const std::filesystem::path& file, QSize fitInto) {
+        return platform::decodeStill(file, {}, fitInto);
     };
     backend.grabFrame = grabPicture;
     backend.readWaveform = kestio::readWaveform;

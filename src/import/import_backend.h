@@ -28,7 +28,9 @@ struct ProbedMedia {
 struct ImportBackend {
     using Probe = std::function<platform::media::Loaded<ProbedMedia>(const std::filesystem::path&,
                                                                      JobControl&)>;
-    using StillDecode = std::function<platform::DecodedStill(const std::filesystem::path&)>;
+    // The picture fitted into the size given (when valid), with its own size beside it.
+    using StillDecode =
+        std::function<platform::DecodedStill(const std::filesystem::path&, QSize fitInto)>;
     using FrameGrab = std::function<platform::media::Loaded<QImage>(
         const std::filesystem::path&, double time, double toleranceAfter, QSize maxSize,
         JobControl&)>;

@@ -11,10 +11,10 @@
 #include "import/clip_facts.h"
 #include "importer_harness.h"
 #include "platform/runloop/console.h"
-#include "support/temporary_folder.h"
 #include "support/frame_number_strip.h"
 #include "support/media_fixtures.h"
 #include "support/process_runner.h"
+#include "support/temporary_folder.h"
 
 namespace kestio::test {
 namespace {
@@ -322,6 +322,26 @@ TEST(StillImportFacts, ATurnedPhotoIsMeasuredAndPicturedUpright) {
     const QColor topRight = thumb.pixelColor(90, 40);
     EXPECT_GT(topRight.red(), 200);
     EXPECT_LT(topRight.green(), 60);
+}
+
+TEST(StillImportFacts, AHundredMegapixelPhotoImportsWithItsOwnSizeAndAThumbnail) {
+    TemporaryFolder folder;
+    const auto photo = folder / "large.jpg";
+    const std::vector<std::string> argv = {"ffmpeg",    "-nostdin", "-loglevel",
+                                           "error",     "-y",       "-f",
+                                           "lavfi",     "-i",       "color=c=red:s=11648x8736",
+                                           "-frames:v", "1",        photo.string()};
+    const ProcessResult made = runProcess(argv, std::chrono::seconds(120));
+    ASSERT_TRUE(made.succeeded()) << describeFailure(argv, made);
+    ImporterHarness harness;
+    const ImportOutcome outcome = harness.importFile(photo);
+    const ImportResult* result = resultOf(outcome);
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(result->clipInfo.resolution, "11648x8736");
+    ASSERT_TRUE(result->thumbnail.has_value());
+    const QImage thumb = decodePng(*result->thumbnail);
+    EXPECT_EQ(thumb.size(), QSize(320, 240));
+    EXPECT_GT(thumb.pixelColor(160, 120).red(), 200);
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ struct OptionsFree {
 };
 
 DecodedStill failure(std::string text) {
-    return {QImage(), std::move(text)};
+    return {QImage(), std::move(text), QSize()};
 }
 
 }  // namespace
@@ -121,7 +121,7 @@ DecodedStill readHeifStill(const QByteArray& bytes, const StillLimits& limits) {
             copy.setColorSpace(QColorSpace::fromIccProfile(icc));
         }
     }
-    return {std::move(copy), {}};
+    return {std::move(copy), {}, QSize()};
 }
 
 }  // namespace kestio::platform

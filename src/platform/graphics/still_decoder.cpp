@@ -4,6 +4,7 @@
 #include <QColorSpace>
 #include <QFile>
 #include <QImageReader>
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
@@ -16,7 +17,7 @@ namespace kestio::platform {
 namespace {
 
 DecodedStill failure(std::string text) {
-    return {QImage(), std::move(text)};
+    return {QImage(), std::move(text), QSize()};
 }
 
 std::string sizeText(qint64 w, qint64 h) {
@@ -218,7 +219,18 @@ void raiseQtAllocationLimit() {
     });
 }
 
-DecodedStill readWithQt(const QByteArray& bytes, const StillLimits& limits) {
+// The size a picture of `size` is decoded at to fit `fitInto` (when valid), shape kept,
+// never enlarged, never to nothing.
+QSize reducedSize(QSize size, QSize fitInto) {
+    if (!fitInto.isValid() || fitInto.isEmpty() ||
+        (size.width() <= fitInto.width() && size.height() <= fitInto.height())) {
+        return size;
+    }
+    const QSize fitted = size.scaled(fitInto, Qt::KeepAspectRatio);
+    return {std::max(1, fitted.width()), std::max(1, fitted.height())};
+}
+
+DecodedStill readWithQt(const QByteArray& bytes, const StillLimits& limits, QSize fitInto) {
     raiseQtAllocationLimit();
     QBuffer buffer;
     buffer.setData(bytes);
@@ -229,13 +241,26 @@ DecodedStill readWithQt(const QByteArray& bytes, const StillLimits& limits) {
         return failure("not an image");
     }
     const QByteArray format = reader.format();
+    QSize fullSize;
     if (const QSize declared = reader.size(); declared.isValid()) {
         if (declared.isEmpty()) {
             return failure("image without a size");
         }
-        if (tooLarge(declared.width(), declared.height(), limits)) {
+        // The declared size is of the stored picture; the reduction is asked for in it too.
+        const bool turned =
+            (reader.transformation() & QImageIOHandler::TransformationRotate90) != 0;
+        const QSize upright = turned ? declared.transposed() : declared;
+        const QSize target = reducedSize(upright, fitInto);
+        // Only the JPEG reader decodes straight at a reduced size; others need the whole.
+        const QSize decoded = format == "jpeg" ? target : upright;
+        if (declared.width() > limits.maxSide || declared.height() > limits.maxSide ||
+            tooLarge(decoded.width(), decoded.height(), limits)) {
             return failure("image too large: " + sizeText(declared.width(), declared.height()));
         }
+        if (target != upright) {
+            reader.setScaledSize(turned ? target.transposed() : target);
+        }
+        fullSize = upright;
     } else if (format == "bmp") {
         // Qt does not report the size of a BMP it refuses; say why when it is the size.
         if (const BmpHeader h = bmpHeader(bytes); h.known && tooLarge(h.width, h.height, limits)) {
@@ -253,7 +278,10 @@ DecodedStill readWithQt(const QByteArray& bytes, const StillLimits& limits) {
     if (tooLarge(image.width(), image.height(), limits)) {
         return failure("image too large: " + sizeText(image.width(), image.height()));
     }
-    return {std::move(image), {}};
+    if (!fullSize.isValid()) {
+        fullSize = image.size();
+    }
+    return {std::move(image), {}, fullSize};
 }
 
 // Opaque pictures become RGB32, others premultiplied ARGB32, both in sRGB.
@@ -275,14 +303,22 @@ QImage normalised(QImage image) {
 
 }  // namespace
 
-DecodedStill decodeStill(const QByteArray& bytes, const StillLimits& limits) {
+DecodedStill decodeStill(const QByteArray& bytes, const StillLimits& limits, QSize fitInto) {
     if (bytes.isEmpty()) {
         return failure("empty file");
     }
     DecodedStill result =
-        looksLikeHeif(bytes) ? readHeifStill(bytes, limits) : readWithQt(bytes, limits);
+        looksLikeHeif(bytes) ? readHeifStill(bytes, limits) : readWithQt(bytes, limits, fitInto);
     if (!result.ok()) {
         return result;
+    }
+    if (!result.fullSize.isValid()) {
+        result.fullSize = result.image.size();
+    }
+    // Readers that could not reduce while decoding: reduced now.
+    if (const QSize target = reducedSize(result.image.size(), fitInto);
+        target != result.image.size()) {
+        result.image = result.image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
     result.image = normalised(std::move(result.image));
     if (result.image.isNull()) {
@@ -291,7 +327,8 @@ DecodedStill decodeStill(const QByteArray& bytes, const StillLimits& limits) {
     return result;
 }
 
-DecodedStill decodeStill(const std::filesystem::path& file, const StillLimits& limits) {
+DecodedStill decodeStill(const std::filesystem::path& file, const StillLimits& limits,
+                         QSize fitInto) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(file, ec)) {
         return failure(ec ? "cannot open " + file.string() + ": " + ec.message()
@@ -309,7 +346,7 @@ DecodedStill decodeStill(const std::filesystem::path& file, const StillLimits& l
     if (bytes.size() != size) {
         return failure("cannot read " + file.string() + ": " + in.errorString().toStdString());
     }
-    return decodeStill(bytes, limits);
+    return decodeStill(bytes, limits, fitInto);
 }
 
 }  // namespace kestio::platform
