@@ -19,6 +19,18 @@ using platform::audio::TimePitchNode;
 
 const AudioFormat kStereo48{48000.0, 2, false};
 
+// A time-pitch node between `source` and the main mixer, on a started engine.
+std::shared_ptr<TimePitchNode> stretchOnStartedEngine(
+    EngineRig& rig, const std::shared_ptr<platform::audio::AudioNode>& source) {
+    auto pitch = std::make_shared<TimePitchNode>();
+    rig.engine.attach(source);
+    rig.engine.attach(pitch);
+    EXPECT_FALSE(rig.engine.connect(source, pitch, kStereo48));
+    EXPECT_FALSE(rig.engine.connect(pitch, rig.engine.mainMixerNode(), kStereo48));
+    EXPECT_FALSE(rig.engine.start());
+    return pitch;
+}
+
 struct StretchRig {
     StretchRig() {
         player = rig.makePlayer();
@@ -80,12 +92,7 @@ TEST(TimePitchNode, PullsRateTimesAsManyFramesFromItsInput) {
             rendered += frames;
             return true;
         });
-    auto pitch = std::make_shared<TimePitchNode>();
-    rig.engine.attach(source);
-    rig.engine.attach(pitch);
-    ASSERT_FALSE(rig.engine.connect(source, pitch, kStereo48));
-    ASSERT_FALSE(rig.engine.connect(pitch, rig.engine.mainMixerNode(), kStereo48));
-    ASSERT_FALSE(rig.engine.start());
+    auto pitch = stretchOnStartedEngine(rig, source);
     rig.pull(48000);
     EXPECT_EQ(rendered.load(), 48000u);
     pitch->setRate(2.0f);
@@ -163,12 +170,7 @@ TEST(TimePitchNode, ARateChangeAtAClockTimeLandsOnItsFrame) {
             pulls.push_back(frames);
             return true;
         });
-    auto pitch = std::make_shared<TimePitchNode>();
-    rig.engine.attach(source);
-    rig.engine.attach(pitch);
-    ASSERT_FALSE(rig.engine.connect(source, pitch, kStereo48));
-    ASSERT_FALSE(rig.engine.connect(pitch, rig.engine.mainMixerNode(), kStereo48));
-    ASSERT_FALSE(rig.engine.start());
+    auto pitch = stretchOnStartedEngine(rig, source);
     rig.pull(4096);
     pitch->setRate(2.0f, (4096.0 + 1024.0 + 300.0) / 48000.0);  // 300 frames into a block
     rig.pull(1024);
