@@ -1,6 +1,5 @@
 // The MIDI controllers on a private JACK server, talking to other JACK MIDI clients.
 #include <gtest/gtest.h>
-#include <rtmidi/RtMidi.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -8,8 +7,9 @@
 
 #include "control/midi_input_controller.h"
 #include "control/midi_output_controller.h"
-#include "platform/midi/rtmidi_system.h"
+#include "platform/midi/jack_midi_system.h"
 #include "platform/runloop/manual_run_loop.h"
+#include "support/jack_midi_peer.h"
 #include "support/jack_server.h"
 
 namespace kestio {
@@ -24,7 +24,7 @@ class MIDIOverJack : public test::JackServerTest {
         if (IsSkipped()) {
             return;
         }
-        system_ = std::make_unique<platform::RtMidiSystem>(loop_, platform::MIDIApi::jack);
+        system_ = std::make_unique<platform::JackMIDISystem>(loop_);
     }
     void TearDown() override { system_.reset(); }
 
@@ -46,10 +46,10 @@ class MIDIOverJack : public test::JackServerTest {
     // JACK puts a new connection into its graph a few cycles later. A harmless control change
     // is sent until one gets through, so the messages under test meet a finished connection.
     template <class Pred>
-    bool primeConnection(RtMidiOut& device, Pred arrived) {
-        const std::vector<unsigned char> probe{0xBF, 0x7F, 0x00};
+    bool primeConnection(test::JackMidiPeer& device, Pred arrived) {
+        const Bytes probe{0xBF, 0x7F, 0x00};
         for (int attempt = 0; attempt < 100; ++attempt) {
-            device.sendMessage(&probe);
+            device.send(probe);
             if (runUntil(arrived, 0.1)) {
                 return true;
             }
@@ -58,12 +58,12 @@ class MIDIOverJack : public test::JackServerTest {
     }
 
     platform::ManualRunLoop loop_;
-    std::unique_ptr<platform::RtMidiSystem> system_;
+    std::unique_ptr<platform::JackMIDISystem> system_;
 };
 
 TEST_F(MIDIOverJack, NotesAndControlChangesOfAnotherClientReachTheCallbacks) {
-    RtMidiOut device(RtMidi::UNIX_JACK, "KestioTestController");
-    device.openVirtualPort("out");
+    auto device = test::JackMidiPeer::source("KestioTestController", "out");
+    ASSERT_TRUE(device.opened());
 
     MIDIInputController midi(loop_, *system_);
     // Probes of the priming may still arrive after it: they are counted, never recorded.
@@ -97,14 +97,14 @@ TEST_F(MIDIOverJack, NotesAndControlChangesOfAnotherClientReachTheCallbacks) {
     loop_.runPending();
 
     const Bytes noteOn{0x92, 0x3C, 0x64};
-    device.sendMessage(noteOn.data(), noteOn.size());
+    device.send(noteOn);
     ASSERT_TRUE(runUntil([&] { return calls.size() >= 2; }));
     EXPECT_EQ(calls, (std::vector<std::string>{"raw 146 60 100", "learn 2 60"}));
     EXPECT_EQ(midi.lastMessageDescription.get(), "Note On   Ch3  Note60  Vel100");
 
     calls.clear();
     const Bytes releaseAndTurn{0x92, 0x3C, 0x00, 0xB2, 0x07, 0x50};
-    device.sendMessage(releaseAndTurn.data(), releaseAndTurn.size());
+    device.send(releaseAndTurn);
     ASSERT_TRUE(runUntil([&] { return calls.size() >= 4; }));
     EXPECT_EQ(calls,
               (std::vector<std::string>{"raw 146 60 0", "off 60", "raw 178 7 80", "cc 2 7 80"}));
@@ -119,13 +119,13 @@ TEST_F(MIDIOverJack, ADeviceThatArrivesLaterIsPickedUpByPolling) {
     midi.start();
     EXPECT_FALSE(midi.isConnected.get());
 
-    RtMidiOut device(RtMidi::UNIX_JACK, "KestioTestLateController");
-    device.openVirtualPort("out");
+    auto device = test::JackMidiPeer::source("KestioTestLateController", "out");
+    ASSERT_TRUE(device.opened());
     loop_.advance(1.0);
     ASSERT_TRUE(midi.isConnected.get());
     ASSERT_TRUE(primeConnection(device, [&] { return messages > 0; }));
     const Bytes noteOn{0x90, 0x24, 0x7F};
-    device.sendMessage(noteOn.data(), noteOn.size());
+    device.send(noteOn);
     EXPECT_TRUE(runUntil([&] { return notes == 1; }));
 }
 
@@ -135,27 +135,17 @@ TEST_F(MIDIOverJack, ANoteSentArrivesAtAnotherClientAsTheExactThreeBytes) {
     // Probes of the priming may still arrive after it: they are counted, never recorded.
     std::vector<Bytes> packets;
     int probes = 0;
-    struct Inbox {
-        std::mutex* mutex;
-        std::condition_variable* arrived;
-        std::vector<Bytes>* packets;
-        int* probes;
-    } inbox{&mutex, &arrived, &packets, &probes};
-
-    RtMidiIn synth(RtMidi::UNIX_JACK, "KestioTestSynth");
-    synth.setCallback(
-        [](double, std::vector<unsigned char>* m, void* self) {
-            auto* box = static_cast<Inbox*>(self);
-            std::lock_guard lock(*box->mutex);
-            if (*m == std::vector<unsigned char>{0xBF, 0x7F, 0x00}) {
-                ++*box->probes;
+    auto synth = test::JackMidiPeer::destination(
+        "KestioTestSynth", "in", [&](const std::uint8_t* bytes, std::size_t length) {
+            std::lock_guard lock(mutex);
+            if (Bytes(bytes, bytes + length) == Bytes{0xBF, 0x7F, 0x00}) {
+                ++probes;
             } else {
-                box->packets->emplace_back(m->begin(), m->end());
+                packets.emplace_back(bytes, bytes + length);
             }
-            box->arrived->notify_all();
-        },
-        &inbox);
-    synth.openVirtualPort("in");
+            arrived.notify_all();
+        });
+    ASSERT_TRUE(synth.opened());
 
     MIDIOutputController out(loop_, *system_);
     MIDIInputController midi(loop_, *system_);  // our own input port must not be a destination

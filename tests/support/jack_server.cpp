@@ -66,7 +66,7 @@ int waitExit(pid_t pid) {
 
 }  // namespace
 
-JackServer::JackServer() {
+JackServer::JackServer(Start when) {
     // JACK servers share one registry, and clients fail to open while another server starts
     // or stops; test processes running side by side therefore take turns (a blocking lock,
     // released by the process that holds it when it stops its server or exits).
@@ -74,28 +74,88 @@ JackServer::JackServer() {
     if (lockFd_ >= 0) {
         while (flock(lockFd_, LOCK_EX) != 0 && errno == EINTR) {
         }
+        awaitPreviousServer();
     }
     setenv("JACK_NO_START_SERVER", "1", 1);
-    for (int n = 0; n < kServerNames; ++n) {
-        name_ = "kestio-test-" + std::to_string(n);
-        if (!start()) {
-            break;
-        }
-    }
-    if (!running()) {
-        if (lockFd_ >= 0) {
-            ::close(lockFd_);
-            lockFd_ = -1;
-        }
-        return;
-    }
     if (const char* previous = std::getenv("JACK_DEFAULT_SERVER")) {
         previousServer_ = previous;
     }
+    if (when == Start::later) {
+        name_ = "kestio-test-0";
+        setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
+        return;
+    }
+    for (int n = 0; n < kServerNames; ++n) {
+        name_ = "kestio-test-" + std::to_string(n);
+        if (launch() != Launch::exitedAtStart) {
+            break;
+        }
+    }
     setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
+    if (!running()) {
+        stop();
+    }
 }
 
 bool JackServer::start() {
+    if (!running()) {
+        launch();
+    }
+    return running();
+}
+
+void JackServer::kill() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        waitExit(pid_);
+        pid_ = -1;
+    }
+}
+
+void JackServer::awaitPreviousServer() {
+    // The lock file holds the pid of the last server started under it. A test process that
+    // crashed leaves its server to the kernel's death signal, which may not have finished it
+    // yet: a second server of the same name beside it would share its registry entry.
+    char text[32] = {};
+    if (::pread(lockFd_, text, sizeof text - 1, 0) <= 0) {
+        return;
+    }
+    const pid_t previous = static_cast<pid_t>(std::atoi(text));
+    if (previous <= 0) {
+        return;
+    }
+    const auto commPath = "/proc/" + std::to_string(previous) + "/comm";
+    const auto isJackd = [&] {
+        const int fd = ::open(commPath.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return false;
+        }
+        char comm[32] = {};
+        const auto n = ::read(fd, comm, sizeof comm - 1);
+        ::close(fd);
+        return n > 0 && std::string(comm, static_cast<std::size_t>(n)).rfind("jackd", 0) == 0;
+    };
+    if (!isJackd()) {
+        return;
+    }
+    ::kill(previous, SIGKILL);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (isJackd() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // not our child: poll
+    }
+}
+
+void JackServer::recordServer() {
+    if (lockFd_ < 0) {
+        return;
+    }
+    const auto text = std::to_string(pid_ > 0 ? pid_ : 0) + "\n";
+    if (::ftruncate(lockFd_, 0) == 0) {
+        [[maybe_unused]] const auto written = ::pwrite(lockFd_, text.data(), text.size(), 0);
+    }
+}
+
+JackServer::Launch JackServer::launch() {
     // --sync: each cycle waits for every client. In the default asynchronous mode a client that
     // misses a cycle (a loaded machine, a sanitizer build) leaves last cycle's events in its
     // port, and a reader then receives them a second time.
@@ -104,8 +164,9 @@ bool JackServer::start() {
     if (pid_ <= 0) {
         pid_ = -1;
         failure_ = "jackd could not be started (is jackd2 installed?)";
-        return false;
+        return Launch::failed;
     }
+    recordServer();
     // Ask the named server for its ports until it answers; give up when jackd exits or after
     // a generous guard. (jack_wait cannot wait for a server whose registry is not made yet.)
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -117,37 +178,35 @@ bool JackServer::start() {
                 "jackd exited at start-up under every test server name (a JACK registry "
                 "full of killed servers gives this: remove /dev/shm/jack-shm-registry "
                 "while no jackd runs)";
-            return true;
+            return Launch::exitedAtStart;
         }
         if (runProcess({"jack_lsp", "-s", name_}, std::chrono::seconds(10)).succeeded()) {
-            return false;
+            return Launch::answered;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));  // poll interval
     }
-    kill(pid_, SIGTERM);
+    ::kill(pid_, SIGTERM);
     waitExit(pid_);
     pid_ = -1;
     failure_ = "jackd did not answer within 20 s";
-    return false;
+    return Launch::failed;
 }
 
 JackServer::~JackServer() {
-    const bool wasRunning = running();
     stop();
-    if (wasRunning) {
-        if (previousServer_) {
-            setenv("JACK_DEFAULT_SERVER", previousServer_->c_str(), 1);
-        } else {
-            unsetenv("JACK_DEFAULT_SERVER");
-        }
+    if (previousServer_) {
+        setenv("JACK_DEFAULT_SERVER", previousServer_->c_str(), 1);
+    } else {
+        unsetenv("JACK_DEFAULT_SERVER");
     }
 }
 
 void JackServer::stop() {
     if (pid_ > 0) {
-        kill(pid_, SIGTERM);
+        ::kill(pid_, SIGTERM);
         waitExit(pid_);
         pid_ = -1;
+        recordServer();
     }
     if (lockFd_ >= 0) {
         ::close(lockFd_);  // releases the lock

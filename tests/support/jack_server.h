@@ -15,7 +15,11 @@ namespace kestio::test {
 // cannot be started, running() is false and failure() tells why (tests skip then).
 class JackServer {
   public:
-    JackServer();
+    enum class Start { now, later };
+
+    // With Start::later the name is chosen and JACK_DEFAULT_SERVER points at it, but no server
+    // runs until start(): clients opened before then meet a server that is not there yet.
+    explicit JackServer(Start when = Start::now);
     ~JackServer();
     JackServer(const JackServer&) = delete;
     JackServer& operator=(const JackServer&) = delete;
@@ -24,10 +28,19 @@ class JackServer {
     const std::string& failure() const { return failure_; }
     const std::string& name() const { return name_; }
 
-  private:
-    // Starts jackd under name_; true when it exited at start-up, so that another name may serve.
+    // Starts the server under its name (again, after kill()); true once it answers.
     bool start();
+    // Kills the server as a crash would (SIGKILL: no goodbye to its clients) and waits until
+    // the process is gone.
+    void kill();
+
+  private:
+    enum class Launch { answered, exitedAtStart, failed };
+    Launch launch();
     void stop();
+    // The server a test process that died before us left behind is gone before ours starts.
+    void awaitPreviousServer();
+    void recordServer();
 
     std::string name_;
     pid_t pid_ = -1;

@@ -1,8 +1,6 @@
 #include "platform/midi/rtmidi_system.h"
 
-#include <fcntl.h>
 #include <rtmidi/RtMidi.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -14,26 +12,6 @@
 namespace kestio::platform {
 
 namespace {
-
-RtMidi::Api toRtMidi(MIDIApi api) {
-    return api == MIDIApi::alsa ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK;
-}
-
-bool alsaSequencerOpens() {
-    const int fd = ::open("/dev/snd/seq", O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    ::close(fd);
-    return true;
-}
-
-MIDIApi resolve(MIDIApi api) {
-    if (api != MIDIApi::automatic) {
-        return api;
-    }
-    return alsaSequencerOpens() ? MIDIApi::alsa : MIDIApi::jack;
-}
 
 // Receives RtMidi's errors instead of letting it throw or print; remembers the last one so
 // that an operation can tell whether it failed.
@@ -74,9 +52,9 @@ struct Guarded {
 };
 
 template <class Port>
-Guarded<Port> makePort(MIDIApi api, const std::string& clientName) {
+Guarded<Port> makePort(const std::string& clientName) {
     Guarded<Port> g;
-    g.port = std::make_unique<Port>(toRtMidi(api), clientName);
+    g.port = std::make_unique<Port>(RtMidi::LINUX_ALSA, clientName);
     g.port->setErrorCallback(&ErrorSink::callback, g.errors.get());
     return g;
 }
@@ -106,15 +84,14 @@ std::optional<unsigned> indexOf(Port& port, const std::string& id) {
 
 class RtMidiSystem::Client final : public MIDIClient {
   public:
-    Client(RunLoop& loop, MIDIApi api, double pollInterval, std::string name,
+    Client(RunLoop& loop, double pollInterval, std::string name,
            std::shared_ptr<std::set<std::string>> ownNames, std::function<void()> onSetupChanged)
-        : api_(api),
-          name_(std::move(name)),
+        : name_(std::move(name)),
           ownNames_(std::move(ownNames)),
           onSetupChanged_(std::move(onSetupChanged)) {
         // Throws RtMidiError when the server cannot be reached; the caller reports it.
-        listIn_ = makePort<RtMidiIn>(api_, name_);
-        listOut_ = makePort<RtMidiOut>(api_, name_);
+        listIn_ = makePort<RtMidiIn>(name_);
+        listOut_ = makePort<RtMidiOut>(name_);
         lastSources_ = filtered(portNames(*listIn_.port));
         lastDestinations_ = filtered(portNames(*listOut_.port));
         poll_ = loop.every(pollInterval, [this] { poll(); });
@@ -148,12 +125,12 @@ class RtMidiSystem::Client final : public MIDIClient {
             return kMIDIStatusOK;
         }
         auto input = std::make_unique<Input>();
-        // The handler is in place before the port exists: JACK starts the thread that calls
-        // back when the port is made, and RtMidi passes the callback to it without any
+        // The handler is in place before the port exists: RtMidi starts the thread that calls
+        // back when the port is opened and passes the callback to it without any
         // synchronisation, so only what was written before that thread began is safe to read.
         input->handler = handler_;
         try {
-            input->port = makePort<RtMidiIn>(api_, name_);
+            input->port = makePort<RtMidiIn>(name_);
         } catch (const RtMidiError& e) {
             return static_cast<MIDIStatus>(e.getType());
         }
@@ -204,7 +181,7 @@ class RtMidiSystem::Client final : public MIDIClient {
         Guarded<RtMidiIn> port;
         std::shared_ptr<MIDIPacketHandler> handler;
 
-        // Runs on RtMidi's thread (ALSA) or inside the JACK process cycle.
+        // Runs on RtMidi's input thread.
         static void callback(double, std::vector<unsigned char>* message, void* self) {
             auto* input = static_cast<Input*>(self);
             if (message != nullptr && !message->empty() && input->handler && *input->handler) {
@@ -226,7 +203,7 @@ class RtMidiSystem::Client final : public MIDIClient {
         if (it == outputs_.end()) {
             Guarded<RtMidiOut> out;
             try {
-                out = makePort<RtMidiOut>(api_, name_);
+                out = makePort<RtMidiOut>(name_);
             } catch (const RtMidiError& e) {
                 return static_cast<MIDIStatus>(e.getType());
             }
@@ -250,8 +227,7 @@ class RtMidiSystem::Client final : public MIDIClient {
     std::vector<std::string> filtered(const std::vector<std::string>& names) const {
         std::vector<std::string> out;
         for (const auto& n : names) {
-            if (n.empty() || isOwnMIDIPort(n, *ownNames_) ||
-                (api_ == MIDIApi::alsa && isMIDIThroughPort(n))) {
+            if (n.empty() || isOwnMIDIPort(n, *ownNames_) || isMIDIThroughPort(n)) {
                 continue;
             }
             out.push_back(n);
@@ -262,7 +238,7 @@ class RtMidiSystem::Client final : public MIDIClient {
     std::vector<MIDIEndpoint> endpoints(const std::vector<std::string>& ids) const {
         std::vector<MIDIEndpoint> out;
         for (const auto& id : ids) {
-            out.push_back({id, midiDisplayName(id, api_ == MIDIApi::alsa)});
+            out.push_back({id, midiDisplayName(id, true)});
         }
         return out;
     }
@@ -286,7 +262,6 @@ class RtMidiSystem::Client final : public MIDIClient {
         }
     }
 
-    MIDIApi api_;
     std::string name_;
     std::shared_ptr<std::set<std::string>> ownNames_;
     std::function<void()> onSetupChanged_;
@@ -303,9 +278,8 @@ class RtMidiSystem::Client final : public MIDIClient {
     TimerHandle poll_;
 };
 
-RtMidiSystem::RtMidiSystem(RunLoop& loop, MIDIApi api, double pollInterval)
+RtMidiSystem::RtMidiSystem(RunLoop& loop, double pollInterval)
     : loop_(loop),
-      api_(resolve(api)),
       pollInterval_(pollInterval),
       ownClientNames_(std::make_shared<std::set<std::string>>()) {}
 
@@ -315,7 +289,7 @@ MIDISystem::ClientResult RtMidiSystem::createClient(const std::string& name,
                                                     std::function<void()> onSetupChanged) {
     ownClientNames_->insert(name);
     try {
-        return {std::make_unique<Client>(loop_, api_, pollInterval_, name, ownClientNames_,
+        return {std::make_unique<Client>(loop_, pollInterval_, name, ownClientNames_,
                                          std::move(onSetupChanged)),
                 kMIDIStatusOK};
     } catch (const RtMidiError& e) {

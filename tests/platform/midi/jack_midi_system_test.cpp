@@ -1,0 +1,338 @@
+// Real MIDI through a private JACK server on the dummy driver, with other JACK clients.
+#include "platform/midi/jack_midi_system.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "platform/runloop/manual_run_loop.h"
+#include "support/jack_midi_peer.h"
+#include "support/jack_server.h"
+
+namespace kestio::platform {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using test::JackMidiPeer;
+constexpr auto kGuard = std::chrono::seconds(10);
+// JACK puts a new connection into its graph a few cycles later: this harmless control change is
+// sent until one gets through. More than one may be on its way by then.
+const Bytes kProbe{0xBF, 0x7F, 0x00};
+
+// Packets gathered from another thread; waits on a condition with a wall-clock guard.
+class PacketInbox {
+  public:
+    void add(const std::uint8_t* bytes, std::size_t n) {
+        std::lock_guard lock(mutex_);
+        if (primed_ && Bytes(bytes, bytes + n) == kProbe) {
+            return;
+        }
+        packets_.emplace_back(bytes, bytes + n);
+        changed_.notify_all();
+    }
+    bool waitFor(std::size_t count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, kGuard, [&] { return packets_.size() >= count; });
+    }
+    // Waits up to `seconds` for a packet (a short wait inside a retry loop).
+    bool waitBriefly(double seconds) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::duration<double>(seconds),
+                                 [&] { return !packets_.empty(); });
+    }
+    // Once a probe got through: forgets the packets so far, and drops probes still to come.
+    void primed() {
+        std::lock_guard lock(mutex_);
+        packets_.clear();
+        primed_ = true;
+    }
+    // Starts over for a new connection: probes count again.
+    void reset() {
+        std::lock_guard lock(mutex_);
+        packets_.clear();
+        primed_ = false;
+    }
+    std::vector<Bytes> packets() const {
+        std::lock_guard lock(mutex_);
+        return packets_;
+    }
+    MIDIPacketHandler handler() {
+        return [this](const std::uint8_t* b, std::size_t n) { add(b, n); };
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Bytes> packets_;
+    bool primed_ = false;
+};
+
+std::vector<std::string> ids(const std::vector<MIDIEndpoint>& endpoints) {
+    std::vector<std::string> out;
+    for (const auto& e : endpoints) {
+        out.push_back(e.id);
+    }
+    return out;
+}
+bool contains(const std::vector<std::string>& list, const std::string& s) {
+    return std::find(list.begin(), list.end(), s) != list.end();
+}
+bool anyMentions(const std::vector<std::string>& list, const std::string& s) {
+    return std::any_of(list.begin(), list.end(),
+                       [&](const std::string& e) { return e.find(s) != std::string::npos; });
+}
+
+// Sends `send` until `inbox` gets something: the connection then carries messages.
+template <class Send>
+bool prime(PacketInbox& inbox, Send send) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        send();
+        if (inbox.waitBriefly(0.1)) {
+            inbox.primed();
+            return true;
+        }
+    }
+    return false;
+}
+
+class JackMIDI : public test::JackServerTest {
+  protected:
+    // Runs the client's polls (one per second of the run loop's time) until `done` holds. Opening
+    // a client again happens on a worker thread, which wakes the loop when it is through.
+    template <class Pred>
+    bool pollUntil(Pred done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            loop_.advance(1.0);
+            loop_.waitForPosted(0.05);
+            loop_.runPending();
+        }
+        return true;
+    }
+
+    ManualRunLoop loop_;
+};
+
+TEST_F(JackMIDI, ReceivesPacketsOfAnotherClientUnchangedAndNeverListsItsOwnPorts) {
+    JackMIDISystem system(loop_);
+    auto result = system.createClient("KestioMIDIClient", {});
+    ASSERT_TRUE(result.client) << "status " << result.status;
+    auto& client = *result.client;
+
+    auto sender = JackMidiPeer::source("KestioTestSender", "out");
+    ASSERT_TRUE(sender.opened());
+
+    PacketInbox inbox;
+    ASSERT_EQ(client.createInputPort("KestioInputPort", inbox.handler()), kMIDIStatusOK);
+    ASSERT_TRUE(contains(ids(client.sources()), sender.portName()));
+    ASSERT_EQ(client.connectSource(sender.portName()), kMIDIStatusOK);
+    ASSERT_TRUE(prime(inbox, [&] { sender.send(kProbe); }));
+
+    const Bytes noteOnOff{0x90, 0x3C, 0x64, 0x80, 0x3C, 0x00};
+    sender.send(noteOnOff);
+    ASSERT_TRUE(inbox.waitFor(1));
+    EXPECT_EQ(inbox.packets().front(), noteOnOff);
+
+    // Our input port must not look like a destination, nor anything of ours like a source.
+    EXPECT_FALSE(anyMentions(ids(client.sources()), "KestioMIDIClient"));
+    EXPECT_FALSE(anyMentions(ids(client.destinations()), "KestioMIDIClient"));
+}
+
+TEST_F(JackMIDI, SendsExactBytesToTheChosenDestinationOnly) {
+    JackMIDISystem system(loop_);
+    auto result = system.createClient("KestioMIDIOutputClient", {});
+    ASSERT_TRUE(result.client);
+    auto& client = *result.client;
+
+    PacketInbox first;
+    PacketInbox second;
+    auto sinkA = JackMidiPeer::destination("KestioTestSinkA", "in", first.handler());
+    auto sinkB = JackMidiPeer::destination("KestioTestSinkB", "in", second.handler());
+    ASSERT_TRUE(sinkA.opened() && sinkB.opened());
+
+    ASSERT_EQ(client.createOutputPort("KestioOutputPort"), kMIDIStatusOK);
+    const auto destinations = ids(client.destinations());
+    ASSERT_TRUE(contains(destinations, sinkA.portName()));
+    ASSERT_TRUE(contains(destinations, sinkB.portName()));
+    EXPECT_FALSE(anyMentions(ids(client.sources()), "KestioMIDIOutputClient"));
+
+    client.prepareDestination(sinkA.portName());
+    ASSERT_TRUE(prime(first, [&] { client.send(sinkA.portName(), kProbe); }));
+    ASSERT_EQ(client.send(sinkA.portName(), {0x92, 0x3C, 0x64}), kMIDIStatusOK);
+    ASSERT_EQ(client.send(sinkA.portName(), {0x82, 0x3C, 0x00}), kMIDIStatusOK);
+    ASSERT_TRUE(first.waitFor(2));
+    EXPECT_EQ(first.packets(), (std::vector<Bytes>{{0x92, 0x3C, 0x64}, {0x82, 0x3C, 0x00}}));
+
+    // Another destination takes over the port: what is sent to it never reaches the first.
+    ASSERT_TRUE(prime(second, [&] { client.send(sinkB.portName(), kProbe); }));
+    first.reset();
+    ASSERT_EQ(client.send(sinkB.portName(), {0x95, 0x40, 0x01}), kMIDIStatusOK);
+    ASSERT_TRUE(second.waitFor(1));
+    EXPECT_EQ(second.packets(), (std::vector<Bytes>{{0x95, 0x40, 0x01}}));
+    EXPECT_FALSE(first.waitBriefly(0.2)) << "the first destination heard the second's note";
+}
+
+TEST_F(JackMIDI, PollingNoticesSourcesThatComeAndGo) {
+    JackMIDISystem system(loop_, 1.0);
+    int changes = 0;
+    auto result = system.createClient("KestioMIDIClient", [&] { ++changes; });
+    ASSERT_TRUE(result.client);
+    auto& client = *result.client;
+    ASSERT_EQ(client.createInputPort("KestioInputPort", [](const std::uint8_t*, std::size_t) {}),
+              kMIDIStatusOK);
+
+    loop_.advance(1.0);
+    EXPECT_EQ(changes, 0) << "nothing changed";
+
+    auto device = std::make_unique<JackMidiPeer>(JackMidiPeer::source("KestioTestDevice", "out"));
+    const auto id = device->portName();
+    loop_.advance(1.0);
+    EXPECT_EQ(changes, 1);
+    ASSERT_TRUE(contains(ids(client.sources()), id));
+    ASSERT_EQ(client.connectSource(id), kMIDIStatusOK);
+
+    device.reset();
+    loop_.advance(1.0);
+    EXPECT_EQ(changes, 2);
+    EXPECT_FALSE(contains(ids(client.sources()), id));
+    client.disconnectSource(id);
+}
+
+TEST_F(JackMIDI, UnknownEndpointsAndMissingPortsAreRefused) {
+    JackMIDISystem system(loop_);
+    auto result = system.createClient("KestioMIDIClient", {});
+    ASSERT_TRUE(result.client);
+    auto& client = *result.client;
+    EXPECT_EQ(client.connectSource("Nobody:out"), JackMIDISystem::kNoPort);
+    EXPECT_EQ(client.send("Nobody:in", {0x90, 1, 1}), JackMIDISystem::kNoPort);
+    ASSERT_EQ(client.createInputPort("KestioInputPort", [](const std::uint8_t*, std::size_t) {}),
+              kMIDIStatusOK);
+    ASSERT_EQ(client.createOutputPort("KestioOutputPort"), kMIDIStatusOK);
+    EXPECT_EQ(client.connectSource("Nobody:out"), JackMIDISystem::kUnknownEndpoint);
+    EXPECT_EQ(client.send("Nobody:in", {0x90, 1, 1}), JackMIDISystem::kUnknownEndpoint);
+}
+
+// Notes flow both ways through one client (an input and an output port on it) between two
+// peers, until the server is killed, and again once it is back.
+TEST_F(JackMIDI, OutlivesAServerKilledWhileNotesFlowBothWaysAndPlaysOnWhenItReturns) {
+    JackMIDISystem system(loop_, 1.0);
+    int changes = 0;
+    auto result = system.createClient("KestioMIDIClient", [&] { ++changes; });
+    ASSERT_TRUE(result.client);
+    auto& client = *result.client;
+    PacketInbox fromDevice;
+    PacketInbox atSynth;
+    ASSERT_EQ(client.createInputPort("KestioInputPort", fromDevice.handler()), kMIDIStatusOK);
+    ASSERT_EQ(client.createOutputPort("KestioOutputPort"), kMIDIStatusOK);
+
+    auto device = std::make_unique<JackMidiPeer>(JackMidiPeer::source("KestioTestDevice", "out"));
+    auto synth = std::make_unique<JackMidiPeer>(
+        JackMidiPeer::destination("KestioTestSynth", "in", atSynth.handler()));
+    ASSERT_TRUE(device->opened() && synth->opened());
+    const auto deviceId = device->portName();
+    const auto synthId = synth->portName();
+
+    const auto flowBothWays = [&] {
+        fromDevice.reset();
+        atSynth.reset();
+        const auto synthNow = synth->portName();
+        if (client.connectSource(device->portName()) != kMIDIStatusOK) {
+            return ::testing::AssertionFailure() << "cannot connect the device";
+        }
+        if (!prime(fromDevice, [&] { device->send(kProbe); }) ||
+            !prime(atSynth, [&] { client.send(synthNow, kProbe); })) {
+            return ::testing::AssertionFailure() << "the connections carry nothing";
+        }
+        device->send({0x90, 0x30, 0x40});
+        if (client.send(synthId, {0x91, 0x31, 0x41}) != kMIDIStatusOK || !fromDevice.waitFor(1) ||
+            !atSynth.waitFor(1)) {
+            return ::testing::AssertionFailure() << "a note was lost";
+        }
+        if (fromDevice.packets().front() != Bytes{0x90, 0x30, 0x40} ||
+            atSynth.packets().front() != Bytes{0x91, 0x31, 0x41}) {
+            return ::testing::AssertionFailure() << "a note arrived changed";
+        }
+        return ::testing::AssertionSuccess();
+    };
+    ASSERT_TRUE(flowBothWays());
+
+    // Notes keep going while the server dies under them.
+    for (int i = 0; i < 50; ++i) {
+        device->send({0x90, 0x30, 0x40});
+        client.send(synthId, {0x91, 0x31, 0x41});
+    }
+    server_->kill();
+    for (int i = 0; i < 50; ++i) {
+        client.send(synthId, {0x91, 0x31, 0x41});  // refused or queued; never a crash
+    }
+
+    const int changesBefore = changes;
+    ASSERT_TRUE(pollUntil([&] { return client.sources().empty(); }))
+        << "the sources of a dead server are still listed";
+    EXPECT_GT(changes, changesBefore);
+    EXPECT_TRUE(client.destinations().empty());
+    EXPECT_EQ(client.send(synthId, {0x90, 1, 1}), JackMIDISystem::kNoServer);
+    EXPECT_EQ(client.connectSource(deviceId), JackMIDISystem::kNoServer);
+
+    // The server comes back; so do the peers, under their old names.
+    device.reset();
+    synth.reset();
+    ASSERT_TRUE(server_->start()) << server_->failure();
+    device = std::make_unique<JackMidiPeer>(JackMidiPeer::source("KestioTestDevice", "out"));
+    synth = std::make_unique<JackMidiPeer>(
+        JackMidiPeer::destination("KestioTestSynth", "in", atSynth.handler()));
+    ASSERT_TRUE(device->opened() && synth->opened());
+    ASSERT_TRUE(pollUntil([&] {
+        const auto sources = ids(client.sources());
+        return contains(sources, device->portName()) &&
+               contains(ids(client.destinations()), synth->portName());
+    })) << "the endpoints did not return";
+    EXPECT_FALSE(anyMentions(ids(client.sources()), "KestioMIDIClient"));
+    EXPECT_TRUE(flowBothWays());
+}
+
+// A client made while no server answers yet works once one does, at a later poll.
+TEST(JackMIDIWithoutServer, AClientMadeBeforeItsServerAnswersConnectsWhenItComes) {
+    test::JackServer server(test::JackServer::Start::later);
+    ManualRunLoop loop;
+    JackMIDISystem system(loop, 1.0);
+    int changes = 0;
+    auto result = system.createClient("KestioMIDIClient", [&] { ++changes; });
+    ASSERT_TRUE(result.client);
+    auto& client = *result.client;
+    PacketInbox inbox;
+    EXPECT_EQ(client.createInputPort("KestioInputPort", inbox.handler()), kMIDIStatusOK);
+    EXPECT_TRUE(client.sources().empty());
+    EXPECT_EQ(client.connectSource("KestioTestDevice:out"), JackMIDISystem::kNoServer);
+    loop.advance(3.0);  // polls meet no server, and say nothing
+    EXPECT_EQ(changes, 0);
+
+    if (!server.start()) {
+        GTEST_SKIP() << server.failure();
+    }
+    auto device = JackMidiPeer::source("KestioTestDevice", "out");
+    ASSERT_TRUE(device.opened());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!contains(ids(client.sources()), device.portName()) &&
+           std::chrono::steady_clock::now() < deadline) {
+        loop.advance(1.0);
+        loop.waitForPosted(0.05);
+        loop.runPending();
+    }
+    ASSERT_TRUE(contains(ids(client.sources()), device.portName()));
+    EXPECT_GE(changes, 1);
+    ASSERT_EQ(client.connectSource(device.portName()), kMIDIStatusOK);
+    ASSERT_TRUE(prime(inbox, [&] { device.send(kProbe); }));
+    device.send({0x90, 0x3C, 0x64});
+    ASSERT_TRUE(inbox.waitFor(1));
+    EXPECT_EQ(inbox.packets().front(), (Bytes{0x90, 0x3C, 0x64}));
+}
+
+}  // namespace
+}  // namespace kestio::platform

@@ -1,0 +1,115 @@
+#include "support/jack_midi_peer.h"
+
+#include <jack/midiport.h>
+
+namespace kestio::test {
+
+struct JackMidiPeer::State {
+    jack_client_t* client = nullptr;
+    jack_port_t* port = nullptr;
+    bool output = false;
+    Handler onMessage;
+    jack_ringbuffer_t* queue = jack_ringbuffer_create(16 * 1024);
+    std::atomic<bool> lost{false};
+
+    ~State() {
+        if (client != nullptr) {
+            jack_client_close(client);
+        }
+        jack_ringbuffer_free(queue);
+    }
+
+    static int process(jack_nframes_t frames, void* arg) {
+        auto* self = static_cast<State*>(arg);
+        void* buffer = jack_port_get_buffer(self->port, frames);
+        if (!self->output) {
+            const std::uint32_t count = jack_midi_get_event_count(buffer);
+            for (std::uint32_t i = 0; i < count; ++i) {
+                jack_midi_event_t event;
+                if (jack_midi_event_get(&event, buffer, i) == 0 && self->onMessage) {
+                    self->onMessage(event.buffer, event.size);
+                }
+            }
+            return 0;
+        }
+        jack_midi_clear_buffer(buffer);
+        std::uint32_t length = 0;
+        while (jack_ringbuffer_peek(self->queue, reinterpret_cast<char*>(&length), sizeof length) ==
+                   sizeof length &&
+               jack_ringbuffer_read_space(self->queue) >= sizeof length + length) {
+            jack_midi_data_t* room = jack_midi_event_reserve(buffer, 0, length);
+            if (room == nullptr) {
+                break;
+            }
+            jack_ringbuffer_read_advance(self->queue, sizeof length);
+            jack_ringbuffer_read(self->queue, reinterpret_cast<char*>(room), length);
+        }
+        return 0;
+    }
+
+    static void shutDown(jack_status_t, const char*, void* arg) {
+        static_cast<State*>(arg)->lost.store(true);
+    }
+};
+
+JackMidiPeer JackMidiPeer::source(const std::string& client, const std::string& port) {
+    return open(client, port, true, {});
+}
+
+JackMidiPeer JackMidiPeer::destination(const std::string& client, const std::string& port,
+                                       Handler onMessage) {
+    return open(client, port, false, std::move(onMessage));
+}
+
+JackMidiPeer JackMidiPeer::open(const std::string& client, const std::string& port, bool output,
+                                Handler onMessage) {
+    auto* state = new State;
+    state->output = output;
+    state->onMessage = std::move(onMessage);
+    state->client = jack_client_open(client.c_str(), JackNoStartServer, nullptr);
+    if (state->client != nullptr) {
+        state->port = jack_port_register(state->client, port.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                         output ? JackPortIsOutput : JackPortIsInput, 0);
+    }
+    if (state->port == nullptr) {
+        delete state;
+        return JackMidiPeer(nullptr);
+    }
+    jack_set_process_callback(state->client, &State::process, state);
+    jack_on_info_shutdown(state->client, &State::shutDown, state);
+    if (jack_activate(state->client) != 0) {
+        delete state;
+        return JackMidiPeer(nullptr);
+    }
+    return JackMidiPeer(state);
+}
+
+JackMidiPeer::JackMidiPeer(JackMidiPeer&& other) noexcept : state_(other.state_) {
+    other.state_ = nullptr;
+}
+
+JackMidiPeer::~JackMidiPeer() {
+    delete state_;
+}
+
+bool JackMidiPeer::serverLost() const {
+    return state_ == nullptr || state_->lost.load();
+}
+
+std::string JackMidiPeer::portName() const {
+    return state_ != nullptr ? std::string(jack_port_name(state_->port)) : std::string();
+}
+
+void JackMidiPeer::send(const std::vector<std::uint8_t>& bytes) {
+    if (state_ == nullptr || state_->lost.load()) {
+        return;
+    }
+    const auto length = static_cast<std::uint32_t>(bytes.size());
+    if (jack_ringbuffer_write_space(state_->queue) < sizeof length + length) {
+        return;
+    }
+    jack_ringbuffer_write(state_->queue, reinterpret_cast<const char*>(&length), sizeof length);
+    jack_ringbuffer_write(state_->queue, reinterpret_cast<const char*>(bytes.data()), length);
+}
+
+}  // namespace kestio::test

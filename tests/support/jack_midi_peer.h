@@ -1,0 +1,47 @@
+#pragma once
+
+#include <jack/jack.h>
+#include <jack/ringbuffer.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kestio::test {
+
+// Another JACK client for tests to talk MIDI with: one port, registered before the client is
+// activated, on the server JACK_DEFAULT_SERVER names. A sending peer has an output port (a
+// source for the product), a receiving one an input port (a destination). It survives its server:
+// once the server is gone it does nothing but close.
+class JackMidiPeer {
+  public:
+    using Handler = std::function<void(const std::uint8_t* bytes, std::size_t length)>;
+
+    // A source named "<client>:<port>"; send() queues a message for its next cycle.
+    static JackMidiPeer source(const std::string& client, const std::string& port);
+    // A destination; `onMessage` runs on JACK's process thread for every message received.
+    static JackMidiPeer destination(const std::string& client, const std::string& port,
+                                    Handler onMessage);
+
+    JackMidiPeer(JackMidiPeer&& other) noexcept;
+    JackMidiPeer& operator=(JackMidiPeer&&) = delete;
+    ~JackMidiPeer();
+
+    bool opened() const { return state_ != nullptr; }
+    bool serverLost() const;
+    // The port's full name, as the product lists it.
+    std::string portName() const;
+    void send(const std::vector<std::uint8_t>& bytes);
+
+  private:
+    struct State;
+    explicit JackMidiPeer(State* state) : state_(state) {}
+    static JackMidiPeer open(const std::string& client, const std::string& port, bool output,
+                             Handler onMessage);
+
+    State* state_ = nullptr;
+};
+
+}  // namespace kestio::test
