@@ -2,6 +2,11 @@
 
 #include <jack/midiport.h>
 
+#include <chrono>
+#include <thread>
+
+#include "platform/midi/jack_client_gate.h"
+
 namespace kestio::test {
 
 struct JackMidiPeer::State {
@@ -11,10 +16,12 @@ struct JackMidiPeer::State {
     Handler onMessage;
     jack_ringbuffer_t* queue = jack_ringbuffer_create(16 * 1024);
     std::atomic<bool> lost{false};
+    std::atomic<bool> closing{false};
 
     ~State() {
         if (client != nullptr) {
-            jack_client_close(client);
+            closing.store(true);
+            platform::jack_client_gate::close(client, lost);
         }
         jack_ringbuffer_free(queue);
     }
@@ -48,7 +55,11 @@ struct JackMidiPeer::State {
     }
 
     static void shutDown(jack_status_t, const char*, void* arg) {
-        static_cast<State*>(arg)->lost.store(true);
+        auto* self = static_cast<State*>(arg);
+        if (!self->closing.load() && !self->lost.load()) {
+            platform::jack_client_gate::lost();
+            self->lost.store(true);
+        }
     }
 };
 
@@ -66,7 +77,13 @@ JackMidiPeer JackMidiPeer::open(const std::string& client, const std::string& po
     auto* state = new State;
     state->output = output;
     state->onMessage = std::move(onMessage);
-    state->client = jack_client_open(client.c_str(), JackNoStartServer, nullptr);
+    // The gate refuses while a client of a server that went away is still closing (the product's
+    // own, on its worker thread): try again for a while.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((state->client = platform::jack_client_gate::open(client)) == nullptr &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // a worker is closing
+    }
     if (state->client != nullptr) {
         state->port = jack_port_register(state->client, port.c_str(), JACK_DEFAULT_MIDI_TYPE,
                                          output ? JackPortIsOutput : JackPortIsInput, 0);

@@ -14,6 +14,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/midi/jack_client_gate.h"
 #include "platform/midi/midi_port_names.h"
 
 namespace kestio::platform {
@@ -39,11 +40,10 @@ struct LinkSpec {
 // thread.
 class Link {
   public:
-    // Opens a client and gives it the spec's ports; null when no server answers. Blocking.
+    // Opens a client and gives it the spec's ports; null when no server answers (or a client of
+    // a server that went away is still closing). Blocking.
     static std::unique_ptr<Link> open(const LinkSpec& spec, std::function<void()> onLost) {
-        jack_status_t status{};
-        jack_client_t* handle =
-            jack_client_open(spec.clientName.c_str(), JackNoStartServer, &status);
+        jack_client_t* handle = jack_client_gate::open(spec.clientName);
         if (handle == nullptr) {
             return nullptr;
         }
@@ -56,7 +56,8 @@ class Link {
 
     // Closes the client: its threads have stopped when this returns. Blocking.
     ~Link() {
-        jack_client_close(handle_);
+        closing_.store(true);
+        jack_client_gate::close(handle_, lost_);
         jack_ringbuffer_free(queue_);
     }
 
@@ -193,6 +194,10 @@ class Link {
     // The notification thread, when the server goes. libjack allows no call on the client here.
     static void shutDown(jack_status_t, const char*, void* arg) {
         auto* self = static_cast<Link*>(arg);
+        if (self->closing_.load() || self->lost_.load()) {
+            return;  // a notice during our own close is no loss
+        }
+        jack_client_gate::lost();
         self->lost_.store(true, std::memory_order_release);
         if (self->onLost_) {
             self->onLost_();
@@ -207,6 +212,7 @@ class Link {
     std::atomic<jack_port_t*> input_{nullptr};
     std::atomic<jack_port_t*> output_{nullptr};
     std::atomic<bool> lost_{false};
+    std::atomic<bool> closing_{false};
     bool active_ = false;
 };
 
