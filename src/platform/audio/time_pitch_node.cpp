@@ -447,8 +447,8 @@ class TimePitchKernel final : public RenderKernel {
     }
 
     // A stretcher primed for `rate`: reset, set to that rate, and padded with silence so that
-    // its output lines up with the input once its start delay is dropped. The pad and the
-    // start delay depend on the rate, so both are read once it is set.
+    // its output lines up with the input once its start delay is dropped. Rubber Band asks for
+    // the starting rate to be set before the pad and the start delay are read.
     struct Slot;
     void prime(Slot& slot, float rate) const noexcept {
         RubberBandStretcher& stretcher = *slot.stretcher;

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,9 @@ double halfLevelAfter(const EngineRig& rig, double from) {
 struct ResampledCase {
     double sourceRate;
     bool linkAtSourceRate;
+    friend void PrintTo(const ResampledCase& c, std::ostream* out) {
+        *out << c.sourceRate << " Hz, " << (c.linkAtSourceRate ? "mixer" : "player") << " converts";
+    }
 };
 
 class ResampledStart : public ::testing::TestWithParam<ResampledCase> {};
@@ -119,6 +123,9 @@ INSTANTIATE_TEST_SUITE_P(
 struct StretchedCase {
     float rate;
     bool leavesRateOneWhilePlaying;  // else it runs at the rate from before the start
+    friend void PrintTo(const StretchedCase& c, std::ostream* out) {
+        *out << "rate " << c.rate << (c.leavesRateOneWhilePlaying ? ", set while playing" : "");
+    }
 };
 
 class StretchedStart : public ::testing::TestWithParam<StretchedCase> {};

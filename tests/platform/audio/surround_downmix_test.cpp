@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -32,6 +33,7 @@ struct SurroundCase {
     uint32_t channel;  // in the usual 5.1 order: FL FR FC LFE BL BR
     double left;       // gain of that channel in each output
     double right;
+    friend void PrintTo(const SurroundCase& c, std::ostream* out) { *out << c.name; }
 };
 
 const SurroundCase kCases[] = {
