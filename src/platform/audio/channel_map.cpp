@@ -30,17 +30,23 @@ ChannelMix defaultChannelMix(uint32_t sourceChannels, uint32_t outputChannels) {
         AVChannelLayout out{};
         av_channel_layout_default(&in, int(sourceChannels));
         av_channel_layout_default(&out, int(outputChannels));
-        std::vector<double> matrix(mix.gains.size(), 0.0);
+        // Room for the largest matrix libswresample may touch (it walks all of it when it
+        // normalises), read back at the counts asked for.
+        constexpr int kMaxChannels = 64;
+        std::vector<double> matrix(std::size_t(kMaxChannels) * kMaxChannels, 0.0);
         // libswresample's defaults for float output: centre and surround levels of -3 dB, no
         // LFE, no normalisation (INT_MAX), unit volume.
-        const int result = swr_build_matrix2(&in, &out, M_SQRT1_2, M_SQRT1_2, 0.0, double(INT_MAX),
-                                             1.0, matrix.data(), ptrdiff_t(sourceChannels),
-                                             AV_MATRIX_ENCODING_NONE, nullptr);
+        const int result =
+            swr_build_matrix2(&in, &out, M_SQRT1_2, M_SQRT1_2, 0.0, double(INT_MAX), 1.0,
+                              matrix.data(), kMaxChannels, AV_MATRIX_ENCODING_NONE, nullptr);
         av_channel_layout_uninit(&in);
         av_channel_layout_uninit(&out);
         if (result >= 0) {
-            for (std::size_t i = 0; i < matrix.size(); ++i) {
-                mix.gains[i] = float(matrix[i]);
+            for (uint32_t o = 0; o < outputChannels; ++o) {
+                for (uint32_t i = 0; i < sourceChannels; ++i) {
+                    mix.gains[std::size_t(o) * sourceChannels + i] =
+                        float(matrix[std::size_t(o) * kMaxChannels + i]);
+                }
             }
             return mix;
         }
