@@ -32,14 +32,20 @@ class PlayerKernel final : public RenderKernel {
           chunkPointers_(channels_),
           resampler_(channels_, kResampleChunk),
           staging_(std::size_t(channels_) * resampler_.maxInputFrames()),
-          stagingPointers_(channels_) {
+          stagingPointers_(channels_),
+          sourceFrames_(std::max<uint32_t>(setup.maxFrames, resampler_.maxInputFrames())),
+          source_(std::size_t(SampleRing::kChannels) * sourceFrames_),
+          sourcePointers_(SampleRing::kChannels) {
         const std::size_t frames = std::max<uint32_t>(setup.maxFrames, 1);
         for (uint32_t c = 0; c < channels_; ++c) {
             outPointers_[c] = out_.data() + c * frames;
             stagingPointers_[c] = staging_.data() + std::size_t(c) * resampler_.maxInputFrames();
         }
+        for (uint32_t c = 0; c < SampleRing::kChannels; ++c) {
+            sourcePointers_[c] = source_.data() + std::size_t(c) * sourceFrames_;
+        }
         for (uint32_t source = 1; source <= SampleRing::kChannels; ++source) {
-            maps_[source] = defaultChannelMap(source, channels_);
+            mixes_[source] = defaultChannelMix(source, channels_);
         }
     }
 
@@ -161,17 +167,14 @@ class PlayerKernel final : public RenderKernel {
         return limit > read ? uint32_t(std::min<uint64_t>(limit - read, 1u << 30)) : 0;
     }
 
+    // Reads `frames` frames at the read position and mixes them into the link's channels.
     void copyMapped(const PlayerReadAhead& shared, float* const* into, uint32_t offset,
                     uint32_t frames) noexcept {
-        const auto& map = maps_[std::clamp<uint32_t>(sourceChannels_, 1, SampleRing::kChannels)];
-        for (uint32_t c = 0; c < channels_; ++c) {
-            const int from = map[c];
-            if (from >= 0 && uint32_t(from) < sourceChannels_) {
-                shared.ring.copyOut(uint32_t(from), shared.consumer.read, into[c] + offset, frames);
-            } else {
-                std::memset(into[c] + offset, 0, frames * sizeof(float));
-            }
+        const uint32_t sources = std::clamp<uint32_t>(sourceChannels_, 1, SampleRing::kChannels);
+        for (uint32_t c = 0; c < sources; ++c) {
+            shared.ring.copyOut(c, shared.consumer.read, sourcePointers_[c], frames);
         }
+        applyChannelMix(mixes_[sources], sourcePointers_.data(), into, frames, offset);
     }
 
     uint32_t renderDirect(PlayerReadAhead& shared, uint32_t offset, uint32_t wanted) noexcept {
@@ -230,7 +233,10 @@ class PlayerKernel final : public RenderKernel {
     StreamResampler resampler_;
     std::vector<float> staging_;
     std::vector<float*> stagingPointers_;
-    std::array<ChannelMap, SampleRing::kChannels + 1> maps_;
+    uint32_t sourceFrames_;      // room per source channel
+    std::vector<float> source_;  // the ring's frames before the mix
+    std::vector<float*> sourcePointers_;
+    std::array<ChannelMix, SampleRing::kChannels + 1> mixes_;
     std::optional<PlayerReadAhead::FormatMark> configured_;
     uint32_t sourceChannels_ = 0;
 };

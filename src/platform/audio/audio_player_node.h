@@ -16,7 +16,7 @@ namespace kestio::platform::audio {
 class PlayerReadAhead;
 
 // Plays scheduled buffers and file segments one after the other, without gaps, in the format
-// of its output link: every item is adapted on the way (channels by defaultChannelMap, rate by
+// of its output link: every item is adapted on the way (channels by defaultChannelMix, rate by
 // a windowed-sinc resampler), so items of any rate and channel count can follow each other,
 // and the link format may change while the schedule plays on.
 //

@@ -60,14 +60,14 @@ class MixerKernel final : public RenderKernel {
     Planes out_;
 };
 
-// One input's way into the mixer's format: channel map first (at the input's rate), then
+// One input's way into the mixer's format: channel mix first (at the input's rate), then
 // the rate.
 class MixerInputKernel final : public RenderKernel {
   public:
     MixerInputKernel(const AudioFormat& from, const KernelSetup& setup)
         : from_(from),
           to_(setup.output),
-          map_(defaultChannelMap(from.channelCount, setup.output.channelCount)),
+          mix_(defaultChannelMix(from.channelCount, setup.output.channelCount)),
           out_(to_.channelCount, setup.maxFrames),
           mapped_(to_.channelCount, MixerNode::inputFramesFor(from, setup)),
           table_(from.sampleRate == to_.sampleRate
@@ -85,15 +85,13 @@ class MixerInputKernel final : public RenderKernel {
                 return silence(frames);
             }
             const float* const* in = upstream->pull(frames);
-            applyChannelMap(map_.data(), to_.channelCount, in, from_.channelCount,
-                            out_.pointers.data(), frames);
+            applyChannelMix(mix_, in, out_.pointers.data(), frames);
             return out_.pointers.data();
         }
         const uint32_t needed = resampler_.inputFramesFor(frames);
         if (needed > 0 && upstream != nullptr) {
-            const float* const* in = upstream->pull(needed);
-            applyChannelMap(map_.data(), to_.channelCount, in, from_.channelCount,
-                            mapped_.pointers.data(), needed);
+            const float* const* in = pullAhead(step, *upstream, needed);
+            applyChannelMix(mix_, in, mapped_.pointers.data(), needed);
         } else {
             for (uint32_t c = 0; c < to_.channelCount; ++c) {
                 std::memset(mapped_.pointers[c], 0, needed * sizeof(float));
@@ -104,6 +102,24 @@ class MixerInputKernel final : public RenderKernel {
     }
 
   private:
+    // Pulls `frames` input frames for the resampler. The resampler already holds the input
+    // its filter looks ahead into, so the first frame pulled now is heard that much after this
+    // block's first frame: the upstream is told so, with a part of its own.
+    const float* const* pullAhead(const RenderStep& step, const RenderStep& upstream,
+                                  uint32_t frames) noexcept {
+        RenderTime* time = step.time;
+        if (time == nullptr) {
+            return upstream.pull(frames);
+        }
+        const RenderTime saved = *time;
+        time->start = saved.start + resampler_.inputFramesAhead() / (from_.sampleRate * saved.pace);
+        time->part = time->newPart();
+        const float* const* in = upstream.pull(frames);
+        time->start = saved.start;
+        time->part = saved.part;
+        return in;
+    }
+
     const float* const* silence(uint32_t frames) noexcept {
         for (uint32_t c = 0; c < to_.channelCount; ++c) {
             std::memset(out_.pointers[c], 0, frames * sizeof(float));
@@ -113,7 +129,7 @@ class MixerInputKernel final : public RenderKernel {
 
     AudioFormat from_;
     AudioFormat to_;
-    ChannelMap map_;
+    ChannelMix mix_;
     Planes out_;
     Planes mapped_;
     std::shared_ptr<const ResamplerTable> table_;

@@ -9,8 +9,9 @@ namespace kestio::platform::audio {
 
 // The engine's main mixer: sums every input at its gain (the volume of the player or source
 // node that starts the input's chain) and renders at the output device's format. Each input
-// may have its own rate and channel count: channels follow defaultChannelMap (a mono input
-// feeds the first two outputs) and the rate is converted by a windowed-sinc resampler. Made
+// may have its own rate and channel count: channels follow defaultChannelMix (a mono input
+// feeds the first two outputs, surround is downmixed) and the rate is converted by a
+// windowed-sinc resampler. Made
 // by the engine; see AudioEngine::mainMixerNode().
 class MixerNode final : public AudioNode {
   public:

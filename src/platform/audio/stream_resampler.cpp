@@ -122,6 +122,13 @@ uint32_t StreamResampler::inputFramesFor(uint32_t outputFrames) const noexcept {
     return needed > length_ ? uint32_t(std::min<uint64_t>(needed - length_, maxInput_)) : 0;
 }
 
+double StreamResampler::inputFramesAhead() const noexcept {
+    if (table_ == nullptr) {
+        return 0.0;
+    }
+    return double(length_) - double(base_) - double(numerator_) / double(table_->denominator());
+}
+
 uint32_t StreamResampler::outputFramesWithin(uint32_t inputFrames, uint32_t limit) const noexcept {
     if (table_ == nullptr) {
         return 0;

@@ -70,6 +70,9 @@ class StreamResampler {
     // How many output frames (at most `limit`) lie over the input held so far plus
     // `inputFrames` more: what a stream that ends after those frames still has to give.
     uint32_t outputFramesWithin(uint32_t inputFrames, uint32_t limit) const noexcept;
+    // Input frames held beyond the position of the next output frame: the first frame given
+    // to the next process() is heard this many input frames after that output frame.
+    double inputFramesAhead() const noexcept;
     // The most inputFramesFor can return.
     uint32_t maxInputFrames() const noexcept { return maxInput_; }
     // Consumes exactly inputFramesFor(outputFrames) frames of `input` and writes `outputFrames`

@@ -78,16 +78,27 @@ class TimePitchKernel final : public RenderKernel {
             silencePointers_[c] = silence_.data() + std::size_t(c) * TimePitchNode::kBlockFrames;
             discardPointers_[c] = discard_.data() + std::size_t(c) * TimePitchNode::kBlockFrames;
         }
-        primeSpares();
+        primeSpares(request_->rate.load());
     }
 
-    // Main thread: primes every stretcher the render thread has given back, so that leaving
-    // rate 1 costs the render thread no start-up work.
-    void primeSpares() noexcept {
+    // Main thread: primes every stretcher the render thread has given back, and re-primes a
+    // spare primed for another rate, for `rate` (the rate the node will leave 1 for), so that
+    // leaving rate 1 costs the render thread no start-up work. Rate 1 primes nothing.
+    void primeSpares(float rate) noexcept {
+        if (rate == 1.0f) {
+            return;
+        }
         for (Slot& slot : slots_) {
             int expected = kUsed;
-            if (slot.state.compare_exchange_strong(expected, kPriming, std::memory_order_acq_rel)) {
-                prime(slot);
+            bool mine =
+                slot.state.compare_exchange_strong(expected, kPriming, std::memory_order_acq_rel);
+            if (!mine && expected == kReady &&
+                slot.primedRate.load(std::memory_order_relaxed) != rate) {
+                mine = slot.state.compare_exchange_strong(expected, kPriming,
+                                                          std::memory_order_acq_rel);
+            }
+            if (mine) {
+                prime(slot, rate);
                 slot.state.store(kReady, std::memory_order_release);
             }
         }
@@ -424,22 +435,26 @@ class TimePitchKernel final : public RenderKernel {
             slots_[active_].state.store(kUsed, std::memory_order_release);
             active_ = other;
             stretcher_ = slots_[active_].stretcher.get();
-        } else {
-            prime(slots_[active_]);
         }
-        stretcher_->setTimeRatio(1.0 / double(rate));
+        if (slots_[active_].primedRate.load(std::memory_order_relaxed) != rate) {
+            prime(slots_[active_], rate);
+        }
+        // Only the first restart may use what priming left; a later one primes again.
+        slots_[active_].primedRate.store(0.0f, std::memory_order_relaxed);
         currentRate_ = rate;
         toDrop_ = stretcher_->getStartDelay();
         bypassing_ = false;
     }
 
-    // A stretcher primed: reset, and padded with silence so that its output lines up with the
-    // input once its start delay is dropped.
+    // A stretcher primed for `rate`: reset, set to that rate, and padded with silence so that
+    // its output lines up with the input once its start delay is dropped. Rubber Band asks for
+    // the starting rate to be set before the pad and the start delay are read.
     struct Slot;
-    void prime(Slot& slot) const noexcept {
+    void prime(Slot& slot, float rate) const noexcept {
         RubberBandStretcher& stretcher = *slot.stretcher;
         stretcher.reset();
-        stretcher.setTimeRatio(1.0);
+        stretcher.setTimeRatio(1.0 / double(rate));
+        slot.primedRate.store(rate, std::memory_order_relaxed);
         std::size_t pad = stretcher.getPreferredStartPad();
         while (pad > 0) {
             const std::size_t n = std::min<std::size_t>(pad, TimePitchNode::kBlockFrames);
@@ -475,6 +490,9 @@ class TimePitchKernel final : public RenderKernel {
     struct Slot {
         std::unique_ptr<RubberBandStretcher> stretcher;
         std::atomic<int> state{kUsed};
+        // The rate it was primed for (0: not primed). Written by whoever holds the slot (see
+        // state); read by the main thread to tell whether a ready spare suits a new rate.
+        std::atomic<float> primedRate{0.0f};
     };
     Slot slots_[2];
     int active_ = 0;  // render thread
@@ -522,7 +540,7 @@ void TimePitchNode::setRate(float rate, double atClockTime) {
     // The stretcher the render thread last gave back is primed here, ready for the next time
     // the node leaves rate 1.
     if (auto kernel = kernel_.lock()) {
-        static_cast<TimePitchKernel&>(*kernel).primeSpares();
+        static_cast<TimePitchKernel&>(*kernel).primeSpares(request.rate.load());
     }
 }
 

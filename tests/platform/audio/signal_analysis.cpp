@@ -173,4 +173,24 @@ std::pair<double, double> toneSpan(std::span<const float> samples, double rate, 
     return {start, end};
 }
 
+std::size_t loudestWindow(std::span<const float> samples, std::size_t length) {
+    if (length == 0 || length > samples.size()) {
+        return 0;
+    }
+    double sum = 0.0;
+    for (std::size_t n = 0; n < length; ++n) {
+        sum += double(samples[n]) * samples[n];
+    }
+    double best = sum;
+    std::size_t at = 0;
+    for (std::size_t n = length; n < samples.size(); ++n) {
+        sum += double(samples[n]) * samples[n] - double(samples[n - length]) * samples[n - length];
+        if (sum > best) {
+            best = sum;
+            at = n - length + 1;
+        }
+    }
+    return at;
+}
+
 }  // namespace kestio::test

@@ -54,4 +54,7 @@ std::size_t endAbove(std::span<const float> samples, float threshold);
 // moving RMS centred on each sample; returns {start, one past the end} in samples.
 std::pair<double, double> toneSpan(std::span<const float> samples, double rate, double amplitude);
 
+// Where the `length` consecutive samples that hold the most energy begin.
+std::size_t loudestWindow(std::span<const float> samples, std::size_t length);
+
 }  // namespace kestio::test
