@@ -5,6 +5,7 @@
 #include <deque>
 
 #include "platform/audio/mixer_node.h"
+#include "platform/audio/mixing_gain.h"
 #include "platform/audio/output_node.h"
 #include "platform/audio/render_step.h"
 
@@ -18,6 +19,7 @@ struct RenderPlan {
     std::deque<std::vector<RenderStep*>> inputLists;
     std::vector<std::shared_ptr<RenderKernel>> kernels;
     std::vector<std::shared_ptr<TapRing>> taps;
+    std::vector<std::shared_ptr<MixingGain>> gains;
     RenderStep* root = nullptr;
 };
 
@@ -182,10 +184,10 @@ void AudioEngine::disconnectNodeOutput(const std::shared_ptr<AudioNode>& node) {
     }
 }
 
-const std::atomic<float>* AudioEngine::chainGain(const AudioNode& source) const {
+std::shared_ptr<MixingGain> AudioEngine::chainGain(const AudioNode& source) const {
     const AudioNode* node = &source;
     while (node != nullptr) {
-        if (const auto* gain = node->mixingGain()) {
+        if (auto gain = node->mixingGain()) {
             return gain;
         }
         const Link* in = linkInto(*node, 0);
@@ -324,7 +326,10 @@ std::unique_ptr<RenderPlan> AudioEngine::buildPlan() {
                     plan->kernels.push_back(std::move(converter));
                     input = &convert;
                 }
-                input->gain = chainGain(*link->source);
+                if (auto gain = chainGain(*link->source)) {
+                    input->gain = gain.get();
+                    plan->gains.push_back(std::move(gain));
+                }
                 inputSteps.push_back(input);
             } else {
                 const KernelSetup sourceSpec{link->format, link->format,

@@ -20,6 +20,7 @@
 namespace kestio::platform::audio {
 
 class MixerNode;
+class MixingGain;
 class OutputNode;
 struct RenderPlan;
 
@@ -126,7 +127,7 @@ class AudioEngine final : private AudioRenderCallback {
     const Link* linkFrom(const AudioNode& node) const;
     const Link* linkInto(const AudioNode& node, uint32_t bus) const;
     bool isUpstream(const AudioNode& candidate, const AudioNode& of) const;
-    const std::atomic<float>* chainGain(const AudioNode& source) const;
+    std::shared_ptr<MixingGain> chainGain(const AudioNode& source) const;
     void removeLinksOf(const AudioNode& node);
     void onDeviceChanged();
 

@@ -12,6 +12,7 @@
 namespace kestio::platform::audio {
 
 class AudioEngine;
+class MixingGain;
 class RenderKernel;
 
 // What a node's processing is prepared for: the format of its input links (equal to the
@@ -59,7 +60,7 @@ class AudioNode {
     // The largest block the node pulls from its input when it renders `frames` frames.
     virtual uint32_t maxInputFrames(const KernelSetup& setup) const { return setup.maxFrames; }
     // The gain a mixer applies where a chain starting at this node enters it (null: unity).
-    virtual const std::atomic<float>* mixingGain() const { return nullptr; }
+    virtual std::shared_ptr<MixingGain> mixingGain() const { return nullptr; }
     // Why the node cannot send `format` from its output, or nothing when it can.
     virtual std::optional<std::string> checkOutputFormat(const AudioFormat& /*format*/) const {
         return std::nullopt;

@@ -9,6 +9,7 @@
 
 #include "platform/audio/audio_engine.h"
 #include "platform/audio/channel_map.h"
+#include "platform/audio/mixing_gain.h"
 #include "platform/audio/player_read_ahead.h"
 #include "platform/audio/render_step.h"
 #include "platform/audio/stream_resampler.h"
@@ -19,6 +20,8 @@ namespace {
 
 // Output frames converted per resampler call.
 constexpr uint32_t kResampleChunk = 256;
+// A stop or pause lets the sound it interrupts fade out over this long instead of cutting it.
+constexpr double kFadeOutSeconds = 0.005;
 
 // Reads the ring on the render thread and adapts its frames to the link format.
 class PlayerKernel final : public RenderKernel {
@@ -33,17 +36,24 @@ class PlayerKernel final : public RenderKernel {
           resampler_(channels_, kResampleChunk),
           staging_(std::size_t(channels_) * resampler_.maxInputFrames()),
           stagingPointers_(channels_),
-          sourceFrames_(std::max<uint32_t>(setup.maxFrames, resampler_.maxInputFrames())),
+          // Room for a block, a resampler chunk's input, or a stop's fade, whichever is most.
+          sourceFrames_(std::max({uint32_t(setup.maxFrames), uint32_t(resampler_.maxInputFrames()),
+                                  uint32_t(std::lround(kFadeOutSeconds * double(linkRate_)))})),
           source_(std::size_t(SampleRing::kChannels) * sourceFrames_),
-          sourcePointers_(SampleRing::kChannels) {
+          sourcePointers_(SampleRing::kChannels),
+          fadeFrames_(std::max(1u, uint32_t(std::lround(kFadeOutSeconds * double(linkRate_))))),
+          fade_(std::size_t(channels_) * fadeFrames_),
+          fadePointers_(channels_) {
         const std::size_t frames = std::max<uint32_t>(setup.maxFrames, 1);
         for (uint32_t c = 0; c < channels_; ++c) {
             outPointers_[c] = out_.data() + c * frames;
             stagingPointers_[c] = staging_.data() + std::size_t(c) * resampler_.maxInputFrames();
+            fadePointers_[c] = fade_.data() + std::size_t(c) * fadeFrames_;
         }
         for (uint32_t c = 0; c < SampleRing::kChannels; ++c) {
             sourcePointers_[c] = source_.data() + std::size_t(c) * sourceFrames_;
         }
+        target_ = outPointers_.data();
         for (uint32_t source = 1; source <= SampleRing::kChannels; ++source) {
             mixes_[source] = defaultChannelMix(source, channels_);
         }
@@ -55,6 +65,10 @@ class PlayerKernel final : public RenderKernel {
 
         const uint64_t flush = shared.flushEpoch.load(std::memory_order_acquire);
         if (flush != consumer.seenFlush) {
+            if (consumer.moving) {
+                // The dropped schedule's next frames fade out on top of what follows.
+                fadeOut(shared, shared.flushUpTo.load(std::memory_order_relaxed));
+            }
             consumer.seenFlush = flush;
             consumer.read =
                 std::max(consumer.read, shared.flushUpTo.load(std::memory_order_relaxed));
@@ -106,7 +120,10 @@ class PlayerKernel final : public RenderKernel {
         if (playing && (firstInPart || !consumer.moving || lead > 0)) {
             note(lead, true);
         } else if (!playing && consumer.moving) {
-            note(0, false);
+            // Paused: the schedule moves on while its next frames fade out, and holds after.
+            const uint32_t faded = fadeOut(shared, std::numeric_limits<uint64_t>::max());
+            consumer.played += faded;
+            note(faded, false);
         }
 
         uint32_t produced = lead;
@@ -133,11 +150,54 @@ class PlayerKernel final : public RenderKernel {
         for (uint32_t c = 0; c < channels_; ++c) {
             std::memset(outPointers_[c] + produced, 0, (frames - produced) * sizeof(float));
         }
+        mixFadeOut(frames);
         shared.ring.setReadIndex(consumer.read);
         return outPointers_.data();
     }
 
   private:
+    // Renders up to the fade's length of the frames at the read position, before index
+    // `limit`, into the fade buffer and shapes them from full level down to silence in a
+    // straight line. Returns the frames taken from the schedule.
+    uint32_t fadeOut(PlayerReadAhead& shared, uint64_t limit) noexcept {
+        target_ = fadePointers_.data();
+        limit_ = limit;
+        uint32_t produced = 0;
+        while (produced < fadeFrames_) {
+            adoptMarks(shared);
+            if (readable(shared) == 0) {
+                break;
+            }
+            produced += shared.consumer.current && shared.consumer.current->sampleRate != linkRate_
+                            ? renderResampled(shared, produced, fadeFrames_ - produced)
+                            : renderDirect(shared, produced, fadeFrames_ - produced);
+        }
+        target_ = outPointers_.data();
+        limit_ = std::numeric_limits<uint64_t>::max();
+        for (uint32_t c = 0; c < channels_; ++c) {
+            float* samples = fadePointers_[c];
+            for (uint32_t i = 0; i < produced; ++i) {
+                samples[i] *= float(fadeFrames_ - i) / float(fadeFrames_);
+            }
+        }
+        fadeAt_ = 0;
+        fadeLength_ = produced;
+        return produced;
+    }
+
+    // Adds what is left of a fade-out to the start of this call's output.
+    void mixFadeOut(uint32_t frames) noexcept {
+        const uint32_t n = std::min(frames, fadeLength_ - fadeAt_);
+        for (uint32_t c = 0; c < channels_ && n > 0; ++c) {
+            const float* from = fadePointers_[c] + fadeAt_;
+            float* into = outPointers_[c];
+            for (uint32_t i = 0; i < n; ++i) {
+                into[i] += from[i];
+            }
+        }
+        fadeAt_ += n;
+    }
+
     // Takes every mark the read position has reached; the last one describes the frames there.
     void adoptMarks(PlayerReadAhead& shared) noexcept {
         while (const auto* mark = shared.marks.front()) {
@@ -159,7 +219,7 @@ class PlayerKernel final : public RenderKernel {
 
     // Frames readable before the next change of format.
     uint32_t readable(const PlayerReadAhead& shared) const noexcept {
-        uint64_t limit = shared.ring.writeIndex();
+        uint64_t limit = std::min(shared.ring.writeIndex(), limit_);
         if (const auto* next = shared.marks.front()) {
             limit = std::min(limit, next->index);
         }
@@ -180,7 +240,7 @@ class PlayerKernel final : public RenderKernel {
     uint32_t renderDirect(PlayerReadAhead& shared, uint32_t offset, uint32_t wanted) noexcept {
         const uint32_t n = std::min(wanted, readable(shared));
         if (n > 0) {
-            copyMapped(shared, outPointers_.data(), offset, n);
+            copyMapped(shared, target_, offset, n);
             shared.consumer.read += n;
         }
         return n;
@@ -190,7 +250,7 @@ class PlayerKernel final : public RenderKernel {
         const uint32_t available = readable(shared);
         uint32_t chunk = std::min(wanted, kResampleChunk);
         for (uint32_t c = 0; c < channels_; ++c) {
-            chunkPointers_[c] = outPointers_[c] + offset;
+            chunkPointers_[c] = target_[c] + offset;
         }
         if (resampler_.table() == nullptr) {
             // No conversion for this rate: skip its frames in time, silently.
@@ -239,11 +299,22 @@ class PlayerKernel final : public RenderKernel {
     std::array<ChannelMix, SampleRing::kChannels + 1> mixes_;
     std::optional<PlayerReadAhead::FormatMark> configured_;
     uint32_t sourceChannels_ = 0;
+    // Where renderDirect and renderResampled write (the output or the fade buffer), and the
+    // index they read up to.
+    float* const* target_ = nullptr;
+    uint64_t limit_ = std::numeric_limits<uint64_t>::max();
+    // The fade-out of a stop or pause: its samples, and how much of them is already heard.
+    uint32_t fadeFrames_;
+    std::vector<float> fade_;
+    std::vector<float*> fadePointers_;
+    uint32_t fadeAt_ = 0;
+    uint32_t fadeLength_ = 0;
 };
 
 }  // namespace
 
-AudioPlayerNode::AudioPlayerNode() : readAhead_(std::make_shared<PlayerReadAhead>()) {}
+AudioPlayerNode::AudioPlayerNode()
+    : readAhead_(std::make_shared<PlayerReadAhead>()), gain_(std::make_shared<MixingGain>()) {}
 
 AudioPlayerNode::~AudioPlayerNode() {
     closing_ = true;
@@ -333,12 +404,15 @@ bool AudioPlayerNode::isPlaying() const {
 }
 
 void AudioPlayerNode::setVolume(float volume) {
-    readAhead_->volume.store(std::isfinite(volume) ? std::clamp(volume, 0.0f, 1.0f) : 0.0f,
-                             std::memory_order_relaxed);
+    gain_->set(volume);
+}
+
+void AudioPlayerNode::rampVolume(float volume, double seconds, double atClockTime) {
+    gain_->ramp(volume, seconds, atClockTime);
 }
 
 float AudioPlayerNode::volume() const {
-    return readAhead_->volume.load(std::memory_order_relaxed);
+    return gain_->target();
 }
 
 bool AudioPlayerNode::waitUntilPrepared(double wallSeconds) {
@@ -349,8 +423,8 @@ std::shared_ptr<RenderKernel> AudioPlayerNode::makeKernel(const KernelSetup& set
     return std::make_shared<PlayerKernel>(readAhead_, setup);
 }
 
-const std::atomic<float>* AudioPlayerNode::mixingGain() const {
-    return &readAhead_->volume;
+std::shared_ptr<MixingGain> AudioPlayerNode::mixingGain() const {
+    return gain_;
 }
 
 void AudioPlayerNode::willRenderTo(const AudioFormat& output) {

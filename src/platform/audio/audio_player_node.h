@@ -51,15 +51,15 @@ class AudioPlayerNode final : public AudioNode {
     // node fed straight into the main mixer at the device's rate; through a rate conversion
     // or a time-pitch node to within a few frames). A time already past starts at once.
     void play(double atClockTime);
-    // Holds the position; the schedule is kept.
+    // Holds the position; the schedule is kept. The sound does not stop mid-waveform: the next
+    // 5 ms of the schedule fade out, and the position holds after them.
     void pause();
     // Drops the schedule and what was read ahead, calls every pending completion once (see
-    // above) and stops playing.
+    // above) and stops playing. As with pause(), the 5 ms of sound that would have come next
+    // fade out (over whatever the node plays next).
     void stop();
     bool isPlaying() const;
 
-    // The gain, 0 to 1, where the node's chain enters the main mixer (after any effects).
-    // Taps on the node itself see the signal before it.
     // Seconds of the schedule heard at the engine clock's time now / at `clockTime`: the time
     // since the last stop of the schedule's sample heard then. Through a time-pitch node the
     // schedule moves at its rate, and this is the position in the schedule of the sample
@@ -69,7 +69,14 @@ class AudioPlayerNode final : public AudioNode {
     std::optional<double> playerTime() const;
     std::optional<double> playerTime(double clockTime) const;
 
+    // The gain, 0 to 1, where the node's chain enters the main mixer (after any effects).
+    // Taps on the node itself see the signal before it. setVolume changes it from the next
+    // block; rampVolume moves it from its value at the engine clock's time `atClockTime` (NaN:
+    // the next block) to `volume` over `seconds`, starting on the frame heard then. A
+    // setVolume cancels the ramps asked for before it (see MixingGain). volume() is the
+    // newest value asked for.
     void setVolume(float volume);
+    void rampVolume(float volume, double seconds, double atClockTime);
     float volume() const;
 
     // Blocks until every scheduled frame has been read ahead or the read-ahead buffer is full;
@@ -79,11 +86,12 @@ class AudioPlayerNode final : public AudioNode {
   private:
     uint32_t inputBusCount() const override { return 0; }
     std::shared_ptr<RenderKernel> makeKernel(const KernelSetup& setup) override;
-    const std::atomic<float>* mixingGain() const override;
+    std::shared_ptr<MixingGain> mixingGain() const override;
     void willRenderTo(const AudioFormat& output) override;
     void ensureThread();
 
     std::shared_ptr<PlayerReadAhead> readAhead_;
+    std::shared_ptr<MixingGain> gain_;
     std::thread thread_;
     bool closing_ = false;
 };

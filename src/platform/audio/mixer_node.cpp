@@ -8,6 +8,7 @@
 
 #include "platform/audio/audio_engine.h"
 #include "platform/audio/channel_map.h"
+#include "platform/audio/mixing_gain.h"
 #include "platform/audio/render_step.h"
 #include "platform/audio/stream_resampler.h"
 
@@ -30,7 +31,10 @@ struct Planes {
 class MixerKernel final : public RenderKernel {
   public:
     explicit MixerKernel(const KernelSetup& setup)
-        : channels_(setup.output.channelCount), out_(channels_, setup.maxFrames) {}
+        : channels_(setup.output.channelCount),
+          rate_(setup.output.sampleRate),
+          out_(channels_, setup.maxFrames),
+          gains_(std::max<uint32_t>(setup.maxFrames, 1)) {}
 
     const float* const* render(const RenderStep& step, uint32_t frames) noexcept override {
         for (uint32_t c = 0; c < channels_; ++c) {
@@ -38,17 +42,26 @@ class MixerKernel final : public RenderKernel {
         }
         for (const RenderStep* input : step.inputs) {
             const float* const* in = input->pull(frames);
-            const float gain =
-                input->gain != nullptr ? input->gain->load(std::memory_order_relaxed) : 1.0f;
-            if (gain == 0.0f) {
+            // Frame i of this part is heard at the part's start plus i frames.
+            float gain = 1.0f;
+            const bool constant =
+                input->gain == nullptr || step.time == nullptr ||
+                input->gain->render(step.time->start, rate_, frames, gains_.data(), gain);
+            if (constant && gain == 0.0f) {
                 continue;
             }
             const uint32_t channels = std::min(channels_, input->format.channelCount);
             for (uint32_t c = 0; c < channels; ++c) {
                 float* out = out_.pointers[c];
                 const float* src = in[c];
-                for (uint32_t i = 0; i < frames; ++i) {
-                    out[i] += gain * src[i];
+                if (constant) {
+                    for (uint32_t i = 0; i < frames; ++i) {
+                        out[i] += gain * src[i];
+                    }
+                } else {
+                    for (uint32_t i = 0; i < frames; ++i) {
+                        out[i] += gains_[i] * src[i];
+                    }
                 }
             }
         }
@@ -57,7 +70,9 @@ class MixerKernel final : public RenderKernel {
 
   private:
     uint32_t channels_;
+    double rate_;
     Planes out_;
+    std::vector<float> gains_;  // per frame, while a gain ramps
 };
 
 // One input's way into the mixer's format: channel mix first (at the input's rate), then

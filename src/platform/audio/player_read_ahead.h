@@ -129,7 +129,6 @@ class PlayerReadAhead {
     std::atomic<uint64_t> startSerial{0};
     std::atomic<uint64_t> generation{0};
     PlayerTimeline timeline;
-    std::atomic<float> volume{1.0f};
     Consumer consumer;  // render thread only
 
   private:

@@ -15,6 +15,7 @@
 #include <functional>
 #include <vector>
 
+#include "platform/audio/pulse_sink_latency.h"
 #include "platform/runloop/console.h"
 #include "platform/runloop/qt_hand_over.h"
 
@@ -26,8 +27,9 @@ constexpr int kTickMilliseconds = 4;
 constexpr uint32_t kBlockFrames = 512;
 // Pacing without a sink renders at most this much at once after a stall.
 constexpr double kMaxPaceSeconds = 0.2;
-// What the sound server and hardware add after the sink's own buffer.
-constexpr double kDeviceLatencySeconds = 0.005;
+// What the sound server and hardware are taken to add after the sink's own buffer until the
+// server has told its latency.
+constexpr double kUnmeasuredServerLatencySeconds = 0.005;
 // A sink that takes nothing for this many of its buffer periods has stalled: the render
 // thread paces into nothing until it takes sound again, so the clock goes on.
 constexpr double kStallPeriods = 2.0;
@@ -43,7 +45,8 @@ double hostSeconds() {
 // touched on the device thread only.
 class QtAudioDevice::Output {
   public:
-    explicit Output(std::function<void(QString)> onFailure) : onFailure_(std::move(onFailure)) {}
+    Output(std::function<void(QString)> onFailure, PulseSinkLatency& serverLatency)
+        : onFailure_(std::move(onFailure)), serverLatency_(serverLatency) {}
 
     QObject context;
 
@@ -78,6 +81,7 @@ class QtAudioDevice::Output {
         closeSink();
         device_ = device;
         format_ = format;
+        serverLatency_.follow(device.id().toStdString());
         planes_.assign(format.channelCount, std::vector<float>(kBlockFrames));
         pointers_.clear();
         for (auto& plane : planes_) {
@@ -158,7 +162,8 @@ class QtAudioDevice::Output {
     }
 
     // Fills what the sink has room for. Each block is heard once what is queued before it has
-    // played: the sink's buffer, what waits to enter it, and the server's own latency.
+    // played: the sink's buffer, what waits to enter it, and the latency the sound server
+    // reports for the sink it plays to.
     void feed() {
         const double now = hostSeconds();
         const qsizetype free = std::max(sink_->bytesFree(), qsizetype(0));
@@ -180,8 +185,8 @@ class QtAudioDevice::Output {
         stalled_ = false;
         const qsizetype queuedBytes = std::max(sink_->bufferSize() - free, qsizetype(0)) +
                                       std::max(io_->bytesToWrite(), qint64(0));
-        double heardAt =
-            now + double(queuedBytes / bytesPerFrame_) / format_.sampleRate + kDeviceLatencySeconds;
+        double heardAt = now + double(queuedBytes / bytesPerFrame_) / format_.sampleRate +
+                         serverLatency_.seconds().value_or(kUnmeasuredServerLatencySeconds);
         while (frames > 0 && sink_) {
             const uint32_t n = std::min(frames, kBlockFrames);
             callback_->render(block(n, heardAt, now));
@@ -228,6 +233,7 @@ class QtAudioDevice::Output {
     }
 
     std::function<void(QString)> onFailure_;
+    PulseSinkLatency& serverLatency_;
     QTimer* timer_ = nullptr;
     AudioRenderCallback* callback_ = nullptr;
     double bufferSeconds_ = 0.02;
@@ -251,20 +257,23 @@ QtAudioDevice::QtAudioDevice(RunLoop& mainLoop, double bufferSeconds)
       bufferSeconds_(bufferSeconds),
       devices_(std::make_unique<QMediaDevices>()),
       thread_(std::make_unique<QThread>()),
+      serverLatency_(std::make_unique<PulseSinkLatency>()),
       alive_(std::make_shared<bool>(true)) {
     std::weak_ptr<bool> alive = alive_;
-    output_ = std::make_unique<Output>([this, alive, &mainLoop](QString what) {
-        mainLoop.post([this, alive, what = what.toStdString()] {
-            if (alive.expired()) {
-                return;
-            }
-            if (what != lastFailure_) {  // once per cause, not at every retry
-                Console::log("audio output: " + what + "; sound goes nowhere until it is back");
-                lastFailure_ = what;
-            }
-            retry_ = mainLoop_.after(1.0, [this] { followDefault(true); });
-        });
-    });
+    output_ = std::make_unique<Output>(
+        [this, alive, &mainLoop](QString what) {
+            mainLoop.post([this, alive, what = what.toStdString()] {
+                if (alive.expired()) {
+                    return;
+                }
+                if (what != lastFailure_) {  // once per cause, not at every retry
+                    Console::log("audio output: " + what + "; sound goes nowhere until it is back");
+                    lastFailure_ = what;
+                }
+                retry_ = mainLoop_.after(1.0, [this] { followDefault(true); });
+            });
+        },
+        *serverLatency_);
     thread_->setObjectName(QStringLiteral("audio output"));
     output_->context.moveToThread(thread_.get());
     thread_->start(QThread::TimeCriticalPriority);

@@ -13,6 +13,8 @@ class QThread;
 
 namespace kestio::platform::audio {
 
+class PulseSinkLatency;
+
 // The system's default sound output through Qt Multimedia: a QAudioSink in push mode, fed from
 // the device's own thread (its render thread) every few milliseconds with a buffer of about
 // 20 ms, at the device's preferred rate and channel count.
@@ -27,7 +29,8 @@ namespace kestio::platform::audio {
 // of its buffer periods. start() therefore fails only when the thread cannot run.
 //
 // Every block tells the engine when it will be heard: now, plus what is queued ahead of it in
-// the sink's buffer and the push buffer, plus a small allowance for the sound server.
+// the sink's buffer and the push buffer, plus the latency the sound server reports for the
+// sink (PulseSinkLatency; 5 ms until it has answered).
 class QtAudioDevice final : public AudioOutputDevice {
   public:
     // `mainLoop` carries reports of the render thread (a failed sink) to the main thread.
@@ -53,6 +56,7 @@ class QtAudioDevice final : public AudioOutputDevice {
     double bufferSeconds_;
     std::unique_ptr<QMediaDevices> devices_;
     std::unique_ptr<QThread> thread_;
+    std::unique_ptr<PulseSinkLatency> serverLatency_;
     std::unique_ptr<Output> output_;  // lives on thread_
     std::shared_ptr<bool> alive_;     // lets reports posted by the thread find the device gone
     TimerHandle retry_;

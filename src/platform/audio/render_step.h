@@ -8,6 +8,7 @@
 
 namespace kestio::platform::audio {
 
+class MixingGain;
 class RenderStep;
 class TapRing;
 
@@ -43,7 +44,7 @@ class RenderStep {
     std::span<RenderStep* const> inputs;
     AudioFormat format;  // of the step's output
     TapRing* tap = nullptr;
-    const std::atomic<float>* gain = nullptr;
+    MixingGain* gain = nullptr;  // the render thread advances its ramps
     RenderTime* time = nullptr;  // the engine's, for every step
 
     // Renders the step and hands a copy of its output to its tap.

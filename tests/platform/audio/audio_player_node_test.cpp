@@ -125,14 +125,14 @@ TEST(AudioPlayerNode, StopCallsEveryPendingCompletionExactlyOnce) {
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
     EXPECT_FALSE(player->isPlaying());
 
-    // Nothing more is called, and nothing more is heard, after the stop.
+    // Nothing more is called, and nothing more is heard once the stop's 5 ms fade is over.
     rig.device->clearCaptured();
     player->play();
     rig.pull(48000 * 2);
     for (int i = 0; i < kItems; ++i) {
         EXPECT_EQ(calls[i].load(), 1) << "item " << i;
     }
-    EXPECT_EQ(peak(rig.channel(0)), 0.0);
+    EXPECT_EQ(peak(rig.channel(0).subspan(240)), 0.0);
     player->stop();  // a second stop finds nothing to call
     EXPECT_EQ(order.size(), std::size_t(kItems));
 }
@@ -150,7 +150,11 @@ TEST(AudioPlayerNode, AfterAStopNewItemsPlayFromTheirStart) {
     rig.device->clearCaptured();
     rig.pull(6000);
     const auto out = rig.channel(0);
-    EXPECT_EQ(slice(out, 0, tone.size()), tone);
+    // The stopped sound fades out over the first 5 ms of the new one.
+    for (std::size_t i = 0; i < 240; ++i) {
+        EXPECT_NEAR(out[i], tone[i] + 0.5f * float(240 - i) / 240.0f, 1e-6) << i;
+    }
+    EXPECT_EQ(slice(out, 240, tone.size() - 240), slice(tone, 240, tone.size() - 240));
     EXPECT_EQ(peak(out.subspan(tone.size())), 0.0);
 }
 
@@ -167,10 +171,12 @@ TEST(AudioPlayerNode, PauseHoldsThePositionAndKeepsTheSchedule) {
     player->play();
     rig.pull(7000, 1000);
 
+    // The pause lets 5 ms of the tone fade out (see audio_player_fade_test.cpp); the position
+    // holds after them.
     const auto out = rig.channel(0);
     EXPECT_EQ(slice(out, 0, 3000), slice(tone, 0, 3000));
-    EXPECT_EQ(peak(out.subspan(3000, 2000)), 0.0);
-    EXPECT_EQ(slice(out, 5000, 6000), slice(tone, 3000, 6000));
+    EXPECT_EQ(peak(out.subspan(3240, 1760)), 0.0);
+    EXPECT_EQ(slice(out, 5000, 5760), slice(tone, 3240, 5760));
 }
 
 TEST(AudioPlayerNode, PlayBeforeTheEngineRunsWaitsForIt) {
@@ -377,11 +383,12 @@ TEST(AudioPlayerNode, PlayerTimeHoldsWhilePausedAndStopClearsIt) {
     rig.pull(3000, 1000);
     player->pause();
     rig.pull(2000, 1000);
-    EXPECT_NEAR(*player->playerTime(), 3000.0 / 48000.0, 1e-9);
+    // The position moves on through the pause's 5 ms fade, then holds.
+    EXPECT_NEAR(*player->playerTime(), 3240.0 / 48000.0, 1e-9);
     player->play(6000.0 / 48000.0);  // resumes a frame into the next block
     rig.pull(3000, 1000);
-    EXPECT_NEAR(*player->playerTime(), 5000.0 / 48000.0, 1e-9);
-    EXPECT_NEAR(*player->playerTime(5500.0 / 48000.0), 3000.0 / 48000.0, 1e-9);
+    EXPECT_NEAR(*player->playerTime(), 5240.0 / 48000.0, 1e-9);
+    EXPECT_NEAR(*player->playerTime(5500.0 / 48000.0), 3240.0 / 48000.0, 1e-9);
     player->stop();
     EXPECT_FALSE(player->playerTime());
 }

@@ -13,11 +13,13 @@
 #include <vector>
 
 #include "platform/audio/audio_engine.h"
+#include "platform/audio/audio_player_node.h"
 #include "platform/audio/mixer_node.h"
 #include "platform/audio/source_node.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "pulse_server.h"
 #include "signal_analysis.h"
+#include "timed_recording.h"
 
 namespace kestio::test {
 namespace {
@@ -25,6 +27,7 @@ namespace {
 using platform::ManualRunLoop;
 using platform::audio::AudioEngine;
 using platform::audio::AudioFormat;
+using platform::audio::AudioPlayerNode;
 using platform::audio::QtAudioDevice;
 using platform::audio::SourceNode;
 
@@ -195,6 +198,59 @@ TEST_F(QtAudioDeviceOnPulse, FollowsTheDefaultOutputAndKeepsItsClockWhenItGoes) 
     expectTone(recording->left());
     EXPECT_TRUE(engine.isRunning());
     engine.stop();
+}
+
+// Beeps started at engine clock times are played by the sink, as the server's own timing of a
+// recording of its monitor places them, at the host times the engine's clock gives for them:
+// the clock counts the sound server's latency as well as the sink's buffers.
+TEST_F(QtAudioDeviceOnPulse, BeepsAreHeardAtTheHostTimesOfTheirClockTimes) {
+    ManualRunLoop loop;
+    auto device = std::make_shared<QtAudioDevice>(loop);
+    AudioEngine engine(device);
+    auto player = std::make_shared<AudioPlayerNode>();
+    engine.attach(player);
+    ASSERT_FALSE(engine.connect(player, engine.mainMixerNode(), kTone));
+    TimedRecording recording("null.monitor");
+    ASSERT_FALSE(engine.start());
+    // A second to settle the output, the clock and the server's latency readings.
+    const double settled = device->hostNow() + 1.0;
+    ASSERT_TRUE(waitUntil([&] { return device->hostNow() > settled; }, loop, 30.0));
+    ASSERT_EQ(recording.failure(), "");
+
+    constexpr std::size_t kBeep = 2400;  // 50 ms of 1 kHz at half of full scale
+    const std::vector<double> offsets{0.0, 0.4, 0.8};
+    std::vector<float> beeps(std::size_t(1.2 * 48000), 0.0f);
+    const auto beep = sineWave(1000.0, 48000.0, kBeep, 0.5);
+    for (const double offset : offsets) {
+        std::copy(beep.begin(), beep.end(), beeps.begin() + long(offset * 48000));
+    }
+    const std::size_t rise = firstAbove(beep, 0.25f);  // where a beep first passes half its level
+    player->scheduleBuffer(bufferOf(beeps, 48000.0));
+    ASSERT_TRUE(player->waitUntilPrepared(20.0));
+    const double start = engine.clock()->timeAt(device->hostNow()) + 0.3;
+    player->play(start);
+    const double end = engine.clock()->hostTimeAt(start + 1.2) + 0.3;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto last = recording.hostTimeOf(double(recording.frames()));
+            return last && *last > end;
+        },
+        loop, 30.0))
+        << "the recording did not keep up: " << recording.failure();
+    engine.stop();
+
+    const auto left = recording.left();
+    for (std::size_t k = 0; k < offsets.size(); ++k) {
+        const double expected = engine.clock()->hostTimeAt(start + offsets[k]);
+        const auto from = std::size_t(std::max(0.0, *recording.frameAt(expected - 0.1)));
+        ASSERT_LT(from, left.size());
+        const std::size_t at = firstAbove(std::span<const float>(left).subspan(from), 0.25f) + from;
+        ASSERT_LT(at, left.size()) << "beep " << k << " was not recorded";
+        const double heard = *recording.hostTimeOf(double(at - rise));
+        RecordProperty("beep" + std::to_string(k) + "_heard_minus_clock_us",
+                       std::to_string(std::lround((heard - expected) * 1e6)));
+        EXPECT_NEAR(heard, expected, 0.005) << "beep " << k;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,54 @@
+#pragma once
+
+// A recording of a PulseAudio source (such as a sink's monitor) made through libpulse, with every
+// frame placed on host time (the steady clock) by the server's own timing: whenever data is
+// read, the record stream's latency says how long ago its first frame was captured, which for a
+// sink's monitor is when the sink played it. The placement is the median of those readings.
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct pa_context;
+struct pa_stream;
+struct pa_threaded_mainloop;
+
+namespace kestio::test {
+
+class TimedRecording {
+  public:
+    static constexpr double kRate = 48000.0;
+
+    // Records the left channel of `source` at 48 kHz, in pieces of about 5 ms.
+    explicit TimedRecording(const std::string& source);
+    ~TimedRecording();
+    TimedRecording(const TimedRecording&) = delete;
+    TimedRecording& operator=(const TimedRecording&) = delete;
+
+    // Empty while recording, else why it is not.
+    std::string failure() const;
+    // The left channel so far.
+    std::vector<float> left() const;
+    std::size_t frames() const;
+    // The host time at which recorded frame `frame` was played, and the other way round;
+    // nothing before the server has given its timing.
+    std::optional<double> hostTimeOf(double frame) const;
+    std::optional<double> frameAt(double hostTime) const;
+
+  private:
+    void read();  // libpulse's thread
+    std::optional<double> firstFrameAt() const;
+
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    std::string source_;
+
+    mutable std::mutex mutex_;
+    std::string failure_;
+    std::vector<float> left_;
+    std::vector<double> firstFrameTimes_;  // one estimate per reading with timing
+};
+
+}  // namespace kestio::test
