@@ -1,5 +1,6 @@
 #include "support/frame_number_strip.h"
 
+#include <QPainter>
 #include <algorithm>
 
 namespace kestio::test {
@@ -67,6 +68,28 @@ std::string FrameNumberStrip::ffmpegFilter() {
     }
     filter += "," + box(kValueBits + 1, "white", "mod(" + paritySum + ",2)");
     return filter;
+}
+
+QImage pictureWithFrameNumber(int frameNumber, QSize size) {
+    QImage picture(size, QImage::Format_RGB32);
+    picture.fill(QColor(128, 128, 128));
+    QPainter painter(&picture);
+    const int stripHeight = size.height() / FrameNumberStrip::kHeightDivisor;
+    const auto fillBlock = [&](int block, bool white) {
+        const int left = size.width() * block / FrameNumberStrip::kBlocks;
+        const int right = size.width() * (block + 1) / FrameNumberStrip::kBlocks;
+        painter.fillRect(left, 0, right - left, stripHeight, white ? Qt::white : Qt::black);
+    };
+    fillBlock(0, true);
+    int ones = 0;
+    for (int bit = 0; bit < FrameNumberStrip::kValueBits; ++bit) {
+        const bool set = ((frameNumber >> bit) & 1) != 0;
+        fillBlock(FrameNumberStrip::kValueBits - bit, set);
+        ones += set ? 1 : 0;
+    }
+    fillBlock(FrameNumberStrip::kValueBits + 1, ones % 2 == 1);
+    fillBlock(FrameNumberStrip::kBlocks - 1, false);
+    return picture;
 }
 
 int readFrameNumber(const QImage& image) {

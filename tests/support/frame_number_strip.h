@@ -24,6 +24,10 @@ struct FrameNumberStrip {
     static std::string ffmpegFilter();
 };
 
+// A grey picture of `size` carrying `frameNumber` (0..kMaxFrameNumber) in the same strip, for
+// picture sources made in tests rather than decoded from a generated clip.
+QImage pictureWithFrameNumber(int frameNumber, QSize size);
+
 // Reads the frame index back from an upright picture that shows a whole generated frame.
 // Returns -1 when the strip cannot be read reliably: a block neither clearly black nor
 // clearly white (a blend of two frames, say), a marker missing (a black or blank picture)

@@ -91,7 +91,8 @@ void Compositor::addPicture(const QImage& picture, QRect target, QRect clip, flo
 }
 
 void Compositor::collect(const LayerSnapshot& layer, const Mapping& map, double x, double y,
-                         float parentOpacity, QRect clip, double time, std::vector<DrawOp>& ops) {
+                         float parentOpacity, QRect clip, double time, Composition& out) {
+    std::vector<DrawOp>& ops = out.ops;
     if (layer.hidden) {
         return;
     }
@@ -124,8 +125,12 @@ void Compositor::collect(const LayerSnapshot& layer, const Mapping& map, double 
         if (!frame.isNull()) {
             const RectF placed = placeContent(
                 layer.videoGravity, {double(frame.width()), double(frame.height())}, area);
+            const std::size_t before = ops.size();
             addPicture(frame, map.toDevice(placed.x, placed.y, placed.width, placed.height), clip,
                        opacity, false, ops);
+            if (ops.size() > before) {
+                out.pictures.push_back({source.get(), frame.cacheKey()});
+            }
         }
     }
 
@@ -135,7 +140,7 @@ void Compositor::collect(const LayerSnapshot& layer, const Mapping& map, double 
     }
     for (const auto& sub : layer.sublayers) {  // already in z order
         const RectF f = sub->frame.standardized();
-        collect(*sub, map, x + f.x, y + f.y, opacity, childClip, time, ops);
+        collect(*sub, map, x + f.x, y + f.y, opacity, childClip, time, out);
     }
 }
 
@@ -144,15 +149,23 @@ void Compositor::render(const Layer& root, double time, QSize size, QImage& targ
 }
 
 void Compositor::render(const LayerSnapshot& root, double time, QSize size, QImage& target) {
+    draw(compose(root, time, size), target);
+}
+
+bool Composition::drawsTheSameAs(const Composition& other) const {
+    const auto sameOp = [](const DrawOp& a, const DrawOp& b) {
+        return a.target == b.target && a.opacity == b.opacity && a.fill == b.fill &&
+               a.image.cacheKey() == b.image.cacheKey() && a.source == b.source;
+    };
+    return size == other.size &&
+           std::equal(ops.begin(), ops.end(), other.ops.begin(), other.ops.end(), sameOp);
+}
+
+Composition Compositor::compose(const LayerSnapshot& root, double time, QSize size) {
+    Composition out;
+    out.size = size;
     if (size.isEmpty()) {
-        target = QImage();
-        return;
-    }
-    if (target.size() != size || target.format() != QImage::Format_ARGB32_Premultiplied) {
-        target = QImage(size, QImage::Format_ARGB32_Premultiplied);
-        if (target.isNull()) {
-            return;
-        }
+        return out;
     }
     // Keep the still cache to what this render uses.
     for (auto& entry : stills_) {
@@ -168,13 +181,27 @@ void Compositor::render(const LayerSnapshot& root, double time, QSize size, QIma
     map.sy = size.height() / rootH;
     map.rootHeight = rootH;
 
-    std::vector<DrawOp> ops;
     const QRect whole(QPoint(0, 0), size);
     const QRect rootClip =
         root.masksToBounds ? whole.intersected(map.toDevice(0, 0, rootW, rootH)) : whole;
-    collect(root, map, 0.0, 0.0, 1.0f, rootClip, time, ops);
+    collect(root, map, 0.0, 0.0, 1.0f, rootClip, time, out);
     std::erase_if(stills_, [](const ScaledStill& s) { return !s.used; });
+    return out;
+}
 
+void Compositor::draw(const Composition& composition, QImage& target) {
+    const QSize size = composition.size;
+    if (size.isEmpty()) {
+        target = QImage();
+        return;
+    }
+    if (target.size() != size || target.format() != QImage::Format_ARGB32_Premultiplied) {
+        target = QImage(size, QImage::Format_ARGB32_Premultiplied);
+        if (target.isNull()) {
+            return;
+        }
+    }
+    const std::vector<DrawOp>& ops = composition.ops;
     const int height = size.height();
     const int bands = std::clamp(height / 64, 1, pool_.concurrency());
     uchar* bits = target.bits();

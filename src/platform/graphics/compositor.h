@@ -24,9 +24,31 @@ namespace kestio::platform {
 // pixel-centre rule: a pixel belongs to a rectangle when its centre lies inside it, so
 // letterbox bars are exact. Areas nothing draws on stay transparent.
 //
-// The image is rendered in horizontal bands spread over the worker pool. Stills scaled for a
-// layer are kept between renders while in use, so a still on air is scaled once. One
-// compositor renders on one thread at a time; several compositors may share one pool.
+// Rendering is two steps: compose() works out what to draw (a Composition, cheap), draw() fills
+// the pixels. The image is drawn in horizontal bands spread over the worker pool. Stills scaled for
+// a layer are kept between renders while in use, so a still on air is scaled once. One compositor
+// renders on one thread at a time; several compositors may share one pool. Everything one render
+// draws, worked out before any pixel is touched: the fills and pictures in drawing order, each
+// already placed, cut to what is visible and given its opacity. Two renders with the same drawing
+// give the same pixels, which is how a presenter knows it can show its last picture again.
+struct Composition {
+    struct DrawOp {
+        QRect target;  // device pixels
+        float opacity = 1.0f;
+        QColor fill;    // used when image is null
+        QImage image;   // its `source` part drawn into target, scaled when the sizes differ
+        QRectF source;  // in image pixels
+    };
+
+    QSize size;
+    std::vector<DrawOp> ops;
+    // The frame sources' pictures it shows, in drawing order.
+    std::vector<PictureName> pictures;
+
+    // Same size and the same operations on the same pictures (by QImage::cacheKey()).
+    bool drawsTheSameAs(const Composition& other) const;
+};
+
 class Compositor {
   public:
     explicit Compositor(WorkerPool& pool = WorkerPool::shared());
@@ -37,15 +59,13 @@ class Compositor {
     void render(const Layer& root, double time, QSize size, QImage& target);
     void render(const LayerSnapshot& root, double time, QSize size, QImage& target);
 
+    // The two steps of a render: what the tree at `time` draws (the frame sources are asked for
+    // their pictures here), then drawing it.
+    Composition compose(const LayerSnapshot& root, double time, QSize size);
+    void draw(const Composition& composition, QImage& target);
+
   private:
-    // One fill or picture, already cut to what is visible.
-    struct DrawOp {
-        QRect target;  // device pixels
-        float opacity = 1.0f;
-        QColor fill;    // used when image is null
-        QImage image;   // its `source` part drawn into target, scaled when the sizes differ
-        QRectF source;  // in image pixels
-    };
+    using DrawOp = Composition::DrawOp;
     void addPicture(const QImage& picture, QRect target, QRect clip, float opacity, bool cache,
                     std::vector<DrawOp>& ops);
     struct ScaledStill {
@@ -57,7 +77,7 @@ class Compositor {
     struct Mapping;
 
     void collect(const LayerSnapshot& layer, const Mapping& map, double x, double y,
-                 float parentOpacity, QRect clip, double time, std::vector<DrawOp>& ops);
+                 float parentOpacity, QRect clip, double time, Composition& out);
     QImage preparedStill(const QImage& still, QSize size);
 
     WorkerPool& pool_;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/graphics/layer_snapshot.h"
+#include "platform/runloop/released_on_loop.h"
 
 namespace kestio::platform {
 
@@ -96,7 +97,9 @@ void Layer::setContentsGravity(Gravity gravity) {
 }
 
 void Layer::setFrameSource(std::shared_ptr<const FrameSource> source) {
-    frameSource_ = std::move(source);
+    // Snapshots carry the source to presenter threads; whichever of them lets it go last, the
+    // source itself (a player layer, which holds its player) is released on this thread.
+    frameSource_ = releasedOnLoop(std::move(source), loop_);
     changed();
 }
 
@@ -174,7 +177,7 @@ void Layer::addAnimation(const std::string& key, const OpacityAnimation& animati
     Running running;
     running.key = key;
     running.animation = animation;
-    running.beginTime = loop_.now();
+    running.beginTime = animation.beginTime.value_or(loop_.now());
     running.completion = std::make_shared<Completion>(Completion{std::move(completion), false});
     std::weak_ptr<Completion> weak = running.completion;
     auto fireAtEnd = [weak] {
@@ -188,12 +191,12 @@ void Layer::addAnimation(const std::string& key, const OpacityAnimation& animati
             fn();
         }
     };
-    if (animation.runsInstantly()) {
-        // Already at its end: the completion follows on the next turn of the loop.
-        running.endTimer = loop_.after(0.0, std::move(fireAtEnd));
-    } else {
-        running.endTimer = loop_.after(animation.duration, std::move(fireAtEnd));
-    }
+    // The completion runs on the loop once the end has passed; an animation already at its
+    // end completes on the next turn.
+    const double length = animation.runsInstantly() ? 0.0 : animation.duration;
+    const double wait =
+        animation.beginTime ? std::max(0.0, running.beginTime + length - loop_.now()) : length;
+    running.endTimer = loop_.after(wait, std::move(fireAtEnd));
     animations_.push_back(std::move(running));
     changed();
 }

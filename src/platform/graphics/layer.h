@@ -81,7 +81,9 @@ class Layer : public std::enable_shared_from_this<Layer> {
     void setContentsGravity(Gravity gravity);
     Gravity contentsGravity() const { return contentsGravity_; }
     // Moving pictures, asked for the picture of each rendered time; placed with the video
-    // gravity. Any number of layers may show the same source.
+    // gravity. Any number of layers may show the same source. Snapshots take the source to
+    // presenter threads, but it is always let go on this layer's thread, so a source may hold
+    // objects of that thread (a player layer holds its player).
     void setFrameSource(std::shared_ptr<const FrameSource> source);
     const std::shared_ptr<const FrameSource>& frameSource() const { return frameSource_; }
     void setVideoGravity(Gravity gravity);
@@ -95,7 +97,9 @@ class Layer : public std::enable_shared_from_this<Layer> {
     std::shared_ptr<Layer> superlayer() const { return superlayer_.lock(); }
 
     // Explicit opacity animations, by key. Adding under a key in use removes the earlier one
-    // first (its completion runs as for a removal). The animation begins now.
+    // first (its completion runs as for a removal). The animation begins at its begin time (host
+    // time), or now when it has none; its completion runs on the loop once that begin time plus
+    // its duration has passed.
     void addAnimation(const std::string& key, const OpacityAnimation& animation,
                       std::function<void()> completion = {});
     void removeAnimation(const std::string& key);

@@ -2,8 +2,8 @@
 
 #include <QColor>
 #include <QImage>
-#include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -47,16 +47,26 @@ struct LayerSnapshot {
 };
 
 // The latest snapshot of a tree, for other threads: stored by the main thread, loaded by
-// presenters, swapped atomically.
+// presenters. The lock is held only to copy or swap the pointer, never while a snapshot is built,
+// read or released, so neither side waits on the other's work. (ThreadSanitizer reports GCC 12's
+// std::atomic<std::shared_ptr> as racing between a load and the next store.)
 class SnapshotSlot {
   public:
     void store(std::shared_ptr<const LayerSnapshot> snapshot) {
-        latest_.store(std::move(snapshot));
+        {
+            std::lock_guard lock(mutex_);
+            latest_.swap(snapshot);
+        }
+        // The snapshot replaced is let go here, outside the lock.
     }
-    std::shared_ptr<const LayerSnapshot> load() const { return latest_.load(); }
+    std::shared_ptr<const LayerSnapshot> load() const {
+        std::lock_guard lock(mutex_);
+        return latest_;
+    }
 
   private:
-    std::atomic<std::shared_ptr<const LayerSnapshot>> latest_;
+    mutable std::mutex mutex_;
+    std::shared_ptr<const LayerSnapshot> latest_;
 };
 
 // Keeps a slot up to date with a layer tree on the main thread: it publishes a snapshot when

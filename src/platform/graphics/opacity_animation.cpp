@@ -3,6 +3,9 @@
 namespace kestio::platform {
 
 float OpacityAnimation::valueAt(double elapsed) const {
+    if (elapsed < 0.0) {
+        return from;
+    }
     if (runsInstantly() || elapsed >= duration) {
         return to;
     }
@@ -11,7 +14,7 @@ float OpacityAnimation::valueAt(double elapsed) const {
 }
 
 bool OpacityAnimation::hasEnded(double elapsed) const {
-    return runsInstantly() || elapsed >= duration;
+    return elapsed >= (runsInstantly() ? 0.0 : duration);
 }
 
 float presentedOpacity(float model, const OpacityAnimation* latest, double beginTime, double time) {

@@ -160,42 +160,65 @@ void Presenter::run() {
     }
 }
 
+QImage* Presenter::freeBuffer() {
+    for (auto& candidate : buffers_) {
+        if (candidate.isNull() || candidate.isDetached()) {
+            return &candidate;
+        }
+    }
+    // Every buffer is still held elsewhere: let the holders keep theirs.
+    for (auto& candidate : buffers_) {
+        if (candidate.cacheKey() != newest_.image.cacheKey()) {
+            candidate = QImage();
+            return &candidate;
+        }
+    }
+    return nullptr;
+}
+
 void Presenter::compose(std::uint64_t refresh, double target) {
     std::shared_ptr<const LayerSnapshot> snapshot;
     QSize size;
-    QImage* buffer = nullptr;
     {
         std::lock_guard lock(mutex_);
         snapshot = slot_ ? slot_->load() : nullptr;
         size = size_;
-        for (auto& candidate : buffers_) {
-            if (candidate.isNull() || candidate.isDetached()) {
-                buffer = &candidate;
-                break;
-            }
-        }
-        if (!buffer) {
-            // Every buffer is still held elsewhere: let the holders keep theirs.
-            for (auto& candidate : buffers_) {
-                if (candidate.cacheKey() != newest_.image.cacheKey()) {
-                    candidate = QImage();
-                    buffer = &candidate;
-                    break;
-                }
-            }
-        }
     }
     QImage picture;
-    if (snapshot && buffer && !size.isEmpty()) {
-        compositor_.render(*snapshot, target, size, *buffer);
-        picture = *buffer;
+    bool reused = false;
+    std::vector<PictureName> pictures;
+    if (snapshot && !size.isEmpty()) {
+        Composition composition = compositor_.compose(*snapshot, target, size);
+        pictures = composition.pictures;
+        if (lastDrawn_ && composition.drawsTheSameAs(*lastDrawn_)) {
+            std::lock_guard lock(mutex_);
+            picture = newest_.image;
+            reused = !picture.isNull();
+        }
+        if (!reused) {
+            lastDrawn_.reset();
+            QImage* buffer = nullptr;
+            {
+                std::lock_guard lock(mutex_);
+                buffer = freeBuffer();
+            }
+            if (buffer) {
+                compositor_.draw(composition, *buffer);
+                picture = *buffer;
+                lastDrawn_ = std::move(composition);
+            }
+        }
+    } else {
+        lastDrawn_.reset();
     }
+    // The snapshot is let go here, on this thread: what it holds is safe to release anywhere.
+    snapshot.reset();
     const double composedAt = clock_->now();
     {
         std::lock_guard lock(mutex_);
         newest_ = {std::move(picture), refresh, target};
         ++compositions_;
-        records_.push_back({refresh, target, composedAt});
+        records_.push_back({refresh, target, composedAt, std::move(pictures), reused});
         if (records_.size() > kRecordLimit) {
             records_.pop_front();
         }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -71,6 +72,11 @@ struct RefreshRecord {
     std::uint64_t refresh = 0;  // consecutive while no refresh is skipped
     double targetTime = 0.0;    // the refresh's presentation time
     double composedAt = 0.0;    // when its picture was ready; late when after targetTime
+    // The frame sources' pictures the refresh shows, in drawing order (say, the first frame of
+    // a clip, so that its cue can be timed to the refresh that first showed it).
+    std::vector<PictureName> pictures;
+    // True when nothing had changed since the refresh before, whose picture was shown again.
+    bool reused = false;
 };
 
 // Composes the pictures of one output view on its own thread, so that nothing the main thread
@@ -79,6 +85,10 @@ struct RefreshRecord {
 // composed during the period before it, from the latest published snapshot of the tree and
 // the frame sources' pictures for that presentation time. A refresh whose time has already
 // passed when its turn comes is skipped rather than composed late.
+//
+// A refresh whose drawing would be the same as the last one's (same snapshot content, opacities,
+// size and frame-source pictures: see Composition) shows the last picture again without drawing
+// a pixel, so a paused or still program costs next to nothing.
 //
 // Pictures go to three buffers in turn: the newest one is handed out (newestFrame(), an
 // implicitly shared image, cheap to copy), and a buffer is drawn into again only when no one
@@ -122,9 +132,12 @@ class Presenter {
   private:
     void run();
     void compose(std::uint64_t refresh, double target);
+    QImage* freeBuffer();  // under mutex_
 
     std::shared_ptr<PresenterClock> clock_;
     Compositor compositor_;  // used on the presenter thread only
+    // What the newest picture shows, while it can be shown again (presenter thread only).
+    std::optional<Composition> lastDrawn_;
     std::function<void()> frameReady_;
     std::atomic<double> rate_{60.0};
     std::atomic<bool> stopping_{false};

@@ -1,5 +1,7 @@
 #include "platform/media/decoded_player_layer.h"
 
+#include <mutex>
+
 namespace kestio::platform::media {
 
 DecodedPlayerLayer::DecodedPlayerLayer(std::shared_ptr<QueuePlayer> player) {
@@ -11,7 +13,11 @@ DecodedPlayerLayer::~DecodedPlayerLayer() = default;
 void DecodedPlayerLayer::setPlayer(std::shared_ptr<QueuePlayer> player) {
     subscription_.reset();
     const auto current = player;
-    player_.store(std::move(player));
+    {
+        std::unique_lock lock(playerUse_);
+        player.swap(player_);
+    }
+    player.reset();  // the previous player, let go here on the main thread
     if (!current) {
         update(false);
         return;
@@ -22,7 +28,7 @@ void DecodedPlayerLayer::setPlayer(std::shared_ptr<QueuePlayer> player) {
 }
 
 std::shared_ptr<QueuePlayer> DecodedPlayerLayer::player() const {
-    return player_.load();
+    return player_;  // only the main thread changes it
 }
 
 void DecodedPlayerLayer::update(bool ready) {
@@ -32,8 +38,8 @@ void DecodedPlayerLayer::update(bool ready) {
 }
 
 QImage DecodedPlayerLayer::frameAt(double hostTime) const {
-    const auto player = player_.load();
-    return player ? player->frameAt(hostTime) : QImage();
+    std::shared_lock lock(playerUse_);
+    return player_ ? player_->frameAt(hostTime) : QImage();
 }
 
 }  // namespace kestio::platform::media

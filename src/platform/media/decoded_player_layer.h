@@ -2,14 +2,20 @@
 
 #include <QImage>
 #include <memory>
+#include <shared_mutex>
 
-#include "platform/media/atomic_snapshot.h"
 #include "platform/media/player_layer.h"
 #include "platform/media/queue_player.h"
 
 namespace kestio::platform::media {
 
 // The player layer of any queue player: it shows what the player's frameAt() gives.
+//
+// Presenter threads call frameAt() while the main thread may replace the player. They never
+// hold a reference of their own to the player, so the main thread always lets go of the last
+// one (a player must be destroyed on its run loop's thread): a replacement waits for the
+// presenters inside frameAt() at that moment, which hand out a picture already decoded.
+// Destroy the layer on the main thread too (a Layer showing it makes sure of that).
 class DecodedPlayerLayer final : public PlayerLayer {
   public:
     explicit DecodedPlayerLayer(std::shared_ptr<QueuePlayer> player = nullptr);
@@ -27,8 +33,9 @@ class DecodedPlayerLayer final : public PlayerLayer {
   private:
     void update(bool ready);
 
-    // Read by frameAt() from presenter threads.
-    AtomicSnapshot<QueuePlayer> player_;
+    // Held shared by frameAt() around its use of the player, exclusively while it is replaced.
+    mutable std::shared_mutex playerUse_;
+    std::shared_ptr<QueuePlayer> player_;
     Published<bool> ready_{false};
     Subscription subscription_;
 };

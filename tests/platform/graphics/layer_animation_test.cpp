@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/graphics/layer.h"
+#include "platform/graphics/layer_snapshot.h"
 #include "platform/graphics/timing_function.h"
 #include "platform/graphics/transaction.h"
 #include "platform/runloop/manual_run_loop.h"
@@ -253,6 +254,88 @@ TEST(Transaction, ACutShowsNoIntermediateOpacity) {
         EXPECT_EQ(incoming->presentationOpacity(), 1.0f);
         EXPECT_EQ(outgoing->presentationOpacity(), 0.0f);
     }
+}
+
+// Animations given a begin time, added at host time 100: what the layer and a snapshot of it show
+// at probe times, and when the completion runs.
+TEST(AnimationBeginTime, HoldsFromBeforeItsBeginRunsFromThereAndCompletesAtItsEnd) {
+    struct Probe {
+        double at;
+        float opacity;
+    };
+    struct Case {
+        const char* name;
+        double begin;
+        double duration;
+        std::vector<Probe> probes;
+        double completesAt;
+    };
+    const Case cases[] = {
+        {"ahead",
+         100.5,
+         1.0,
+         {{100.0, 0.2f}, {100.5, 0.2f}, {101.0, 0.6f}, {101.5, 1.0f}, {103, 1.0f}},
+         101.5},
+        {"already running", 99.5, 1.0, {{100.0, 0.6f}, {100.25, 0.8f}, {100.5, 1.0f}}, 100.5},
+        {"already over", 98.0, 1.0, {{100.0, 1.0f}, {100.5, 1.0f}}, 100.0},
+        {"instant, ahead", 100.25, 0.0, {{100.0, 0.2f}, {100.2, 0.2f}, {100.25, 1.0f}}, 100.25},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ManualRunLoop loop(100.0);
+        auto layer = Layer::create(loop);
+        layer->setOpacity(0.0f);
+        std::vector<double> completions;
+        OpacityAnimation fade{0.2f, 1.0f, c.duration, TimingFunction::linear()};
+        fade.beginTime = c.begin;
+        layer->addAnimation("fade", fade, [&] { completions.push_back(loop.now()); });
+        const auto snapshot = layer->snapshot();
+        for (const Probe& p : c.probes) {
+            EXPECT_NEAR(layer->presentationOpacity(p.at), p.opacity, 1e-6) << "at " << p.at;
+            EXPECT_NEAR(snapshot->presentationOpacity(p.at), p.opacity, 1e-6) << "at " << p.at;
+        }
+        loop.advance(5.0);
+        ASSERT_EQ(completions.size(), 1u);
+        EXPECT_NEAR(completions[0], c.completesAt, 1e-9);
+    }
+}
+
+// A media clock (an audio engine's) that reads 7 s at host time 100 and runs 0.1 % fast.
+class OffsetClock final : public MediaClock {
+  public:
+    double timeAt(double hostTime) const override { return 7.0 + 1.001 * (hostTime - 100.0); }
+    double hostTimeAt(double clockTime) const override { return 100.0 + (clockTime - 7.0) / 1.001; }
+};
+
+TEST(AnimationBeginTime, ADissolveBeginsAtAMediaClockTimeAndItsTransactionCompletesAtItsEnd) {
+    ManualRunLoop loop(100.0);
+    const OffsetClock clock;
+    auto incoming = Layer::create(loop);
+    auto outgoing = Layer::create(loop);
+    std::vector<double> completed;
+    {
+        Transaction t(loop);
+        t.setCompletion([&] { completed.push_back(loop.now()); });
+        OpacityAnimation in{0.0f, 1.0f, 0.5};
+        in.beginAtClockTime(clock, 7.3);  // the clip starts at clock time 7.3
+        OpacityAnimation out{1.0f, 0.0f, 0.5};
+        out.beginAtClockTime(clock, 7.3);
+        t.addAnimation(*incoming, "dissolve", in);
+        t.addAnimation(*outgoing, "dissolve", out);
+        t.commit();
+    }
+    const double start = 100.0 + 0.3 / 1.001;  // host time of clock time 7.3
+    loop.advance(0.2);                         // the main thread gets on with other work
+    for (const double at : {100.0, start - 1e-6, start}) {
+        EXPECT_EQ(incoming->presentationOpacity(at), 0.0f) << at;
+        EXPECT_EQ(outgoing->presentationOpacity(at), 1.0f) << at;
+    }
+    EXPECT_FLOAT_EQ(incoming->presentationOpacity(start + 0.25), 0.5f);
+    EXPECT_FLOAT_EQ(outgoing->snapshot()->presentationOpacity(start + 0.25), 0.5f);
+    EXPECT_EQ(incoming->presentationOpacity(start + 0.5), 1.0f);
+    loop.advance(1.0);
+    ASSERT_EQ(completed.size(), 1u);
+    EXPECT_NEAR(completed[0], start + 0.5, 1e-9);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -134,6 +135,98 @@ TEST(Presenter, ComposesEachRefreshForItsTimeAndSkipsTheOnesAlreadyPast) {
         EXPECT_EQ(records[i].targetTime, 10.0 + double(numbers[i]) * period);
         EXPECT_EQ(records[i].composedAt, composedAt[i]);
     }
+}
+
+// Pictures that change only when the test says so, each one image handed out again and again.
+class SwitchedPictures final : public FrameSource {
+  public:
+    void show(QColor colour) {
+        QImage picture(16, 9, QImage::Format_RGB32);
+        picture.fill(colour);
+        std::lock_guard lock(mutex_);
+        picture_ = std::move(picture);
+    }
+    QImage frameAt(double) const override {
+        std::lock_guard lock(mutex_);
+        return picture_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    QImage picture_;
+};
+
+// Each step changes something (or nothing) on the main thread, then the presenter composes the
+// next refresh: it draws anew exactly when the picture would differ, and shows the last
+// picture again otherwise.
+TEST(Presenter, ReusesItsLastPictureOnlyWhileNothingItShowsHasChanged) {
+    ManualRunLoop loop(10.0);
+    auto source = std::make_shared<SwitchedPictures>();
+    source->show(QColor(200, 0, 0));
+    auto root = playerTree(loop, source);
+    auto& player = root->sublayers().front();
+    SnapshotPublisher publisher(loop);
+    publisher.setRoot(root);
+    auto clock = std::make_shared<ManualPresenterClock>(10.0);
+    Presenter presenter(clock);
+    presenter.setSource(publisher.slot());
+    presenter.setSize({64, 36});
+    presenter.setRefreshRate(64.0);
+    const double period = 1.0 / 64.0;
+
+    struct Step {
+        const char* name;
+        std::function<void()> change;
+        bool reused;
+        int red;  // at the centre of the picture
+        int blue;
+    };
+    const Step steps[] = {
+        {"nothing changed", [] {}, true, 200, 0},
+        {"still nothing", [] {}, true, 200, 0},
+        {"a new picture", [&] { source->show(QColor(0, 0, 200)); }, false, 0, 200},
+        {"the same picture", [] {}, true, 0, 200},
+        {"opacity", [&] { player->setOpacity(0.5f); }, false, 0, 100},
+        {"a fade begins",
+         [&] {
+             player->addAnimation("fade", {0.5f, 0.0f, 4 * period, TimingFunction::linear()});
+         },
+         false, 0, 50},  // its refresh is two periods after it was added
+        {"the fade goes on", [] {}, false, 0, 25},
+        {"the fade ends", [] {}, false, 0, 0},
+        {"held at its end", [] {}, true, 0, 0},
+        {"a new size",
+         [&] {
+             presenter.setSize({32, 18});
+         },
+         false, 0, 0},
+        {"unchanged again", [] {}, true, 0, 0},
+    };
+    presenter.start();
+    ASSERT_TRUE(presenter.waitForRefresh(1, kWait));
+    QImage previous = presenter.newestFrame().image;
+    EXPECT_EQ(previous.pixelColor(32, 18), QColor(200, 0, 0));
+    std::uint64_t refresh = 1;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        step.change();
+        loop.advance(period);  // publishes the change
+        clock->advance(period);
+        ASSERT_TRUE(presenter.waitForRefresh(++refresh, kWait));
+        const QImage picture = presenter.newestFrame().image;
+        const QColor centre = picture.pixelColor(picture.width() / 2, picture.height() / 2);
+        EXPECT_NEAR(centre.red(), step.red, 1);
+        EXPECT_NEAR(centre.blue(), step.blue, 1);
+        EXPECT_EQ(picture.cacheKey() == previous.cacheKey(), step.reused);
+        const std::vector<RefreshRecord> records = presenter.takeRecords();
+        ASSERT_FALSE(records.empty());
+        EXPECT_EQ(records.back().reused, step.reused);
+        const std::vector<PictureName> named = {{source.get(), source->frameAt(0).cacheKey()}};
+        EXPECT_EQ(records.back().pictures,
+                  step.blue == 0 && step.red == 0 ? std::vector<PictureName>{} : named);
+        previous = picture;
+    }
+    presenter.stop();
 }
 
 // Two views of the same moving pictures at 59.94 Hz on the real clock while the main thread
