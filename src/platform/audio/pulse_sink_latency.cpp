@@ -72,13 +72,13 @@ PulseSinkLatency::~PulseSinkLatency() {
     if (loop_ == nullptr) {
         return;
     }
-    pa_threaded_mainloop_lock(loop_);
+    // libpulse's thread is stopped (and joined) first: from then on the timer, the context and
+    // the question asked are this thread's alone.
+    pa_threaded_mainloop_stop(loop_);
     if (timer_ != nullptr) {
         api_->time_free(timer_);
     }
     dropContext();
-    pa_threaded_mainloop_unlock(loop_);
-    pa_threaded_mainloop_stop(loop_);
     pa_threaded_mainloop_free(loop_);
 }
 

@@ -16,6 +16,12 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The latency the keeper asks for. A null sink plays only as far ahead as the shortest
+// latency one of its streams (or of the recordings of its monitor) asks for allows; the keeper
+// asks for more than an output's own buffer, so that the output under test sets the server's
+// share, as it would on a sound card's sink, rather than the keeper holding it near zero.
+constexpr int kKeeperLatencyMilliseconds = 100;
+
 }  // namespace
 
 PulseServer::PulseServer() {
@@ -66,9 +72,9 @@ std::string PulseServer::start() {
             log += chunk.bytes;
         }
     }
-    keeper_ = std::make_unique<BackgroundProcess>(
-        std::vector<std::string>{"pacat", "--latency-msec=10", "--rate=48000", "--channels=2",
-                                 "--format=s16le", "--stream-name=keeper", "/dev/zero"});
+    keeper_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{
+        "pacat", "--latency-msec=" + std::to_string(kKeeperLatencyMilliseconds), "--rate=48000",
+        "--channels=2", "--format=s16le", "--stream-name=keeper", "/dev/zero"});
     if (!keeper_->started()) {
         return "pacat did not start: " + keeper_->failure();
     }
@@ -76,16 +82,36 @@ std::string PulseServer::start() {
     // latency at the pace of time: tests of timing start once it has.
     const auto keeping = std::chrono::steady_clock::now();
     for (;;) {
-        const auto sinks = runProcess({"pactl", "list", "sinks"}, std::chrono::seconds(10));
-        const auto at = sinks.output.find("Latency: ");
-        if (at != std::string::npos && std::atoll(sinks.output.c_str() + at + 9) < 20000) {
+        const auto latency = sinkLatency();
+        if (latency && *latency < kKeeperLatencyMilliseconds / 1000.0) {
             return {};
         }
         if (secondsSince(keeping) > 20.0) {
-            return "the null sink's latency did not come down: " + sinks.output;
+            return "the null sink's latency did not come down";
         }
         server_->take(std::chrono::milliseconds(100));  // the server's log, and a pause
     }
+}
+
+std::optional<double> PulseServer::sinkLatency() {
+    const auto sinks = runProcess({"pactl", "list", "sinks"}, std::chrono::seconds(10));
+    const auto at = sinks.output.find("Latency: ");
+    if (!sinks.succeeded() || at == std::string::npos) {
+        return std::nullopt;
+    }
+    return double(std::atoll(sinks.output.c_str() + at + 9)) / 1e6;
+}
+
+std::optional<double> PulseServer::meanSinkLatency(int readings) {
+    double sum = 0.0;
+    for (int k = 0; k < readings; ++k) {
+        const auto latency = sinkLatency();
+        if (!latency) {
+            return std::nullopt;
+        }
+        sum += *latency;
+    }
+    return sum / readings;
 }
 
 bool PulseServer::pactl(const std::vector<std::string>& arguments) {

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,13 @@ class PulseServer {
     // Starts the server and the keeper. Empty on success, else why it could not.
     std::string start();
 
+    // The null sink's latency as the server reports it now, in seconds: how long a frame it
+    // takes from a stream now waits before it plays. It rises and falls as the sink renders
+    // ahead in steps.
+    std::optional<double> sinkLatency();
+    // The mean of `readings` of it, one after another (each starts pactl, so they fall at
+    // uneven moments of the sawtooth).
+    std::optional<double> meanSinkLatency(int readings);
     // Runs pactl against this server; false when it fails.
     bool pactl(const std::vector<std::string>& arguments);
 

@@ -17,6 +17,11 @@ double steadyNow() {
         .count();
 }
 
+// What the recording asks to be given at a time. A sink's monitor asks its sink to play no
+// further ahead than its recordings allow, so a short fragment would hold the sink's latency
+// down to a few milliseconds; a long one leaves it to the streams that play.
+constexpr pa_usec_t kFragmentMicros = 100000;
+
 }  // namespace
 
 TimedRecording::TimedRecording(const std::string& source) : source_(source) {
@@ -48,7 +53,7 @@ TimedRecording::TimedRecording(const std::string& source) : source_(source) {
                 &recording);
             pa_buffer_attr attributes{};
             attributes.maxlength = uint32_t(-1);
-            attributes.fragsize = uint32_t(pa_usec_to_bytes(5000, &spec));
+            attributes.fragsize = uint32_t(pa_usec_to_bytes(kFragmentMicros, &spec));
             const auto flags =
                 pa_stream_flags_t(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
                                   PA_STREAM_ADJUST_LATENCY);
