@@ -301,8 +301,9 @@ class JackMIDISystem::Client final : public MIDIClient {
     }
 
     void prepareDestination(const std::string& destinationId) override {
-        if (spec_.outputPortName) {
-            route(destinationId);
+        Link* link = liveLink();
+        if (spec_.outputPortName && link != nullptr) {
+            route(*link, destinationId);
         }
     }
 
@@ -311,10 +312,16 @@ class JackMIDISystem::Client final : public MIDIClient {
         if (!spec_.outputPortName) {
             return kNoPort;
         }
-        if (const auto status = route(destinationId); status != kMIDIStatusOK) {
+        // The server may go at any moment (its notice comes on libjack's thread): the link is
+        // looked at once, and stays ours to use until this thread lets it go.
+        Link* link = liveLink();
+        if (link == nullptr) {
+            return kNoServer;
+        }
+        if (const auto status = route(*link, destinationId); status != kMIDIStatusOK) {
             return status;
         }
-        return liveLink()->enqueue(bytes) ? kMIDIStatusOK : kQueueFull;
+        return link->enqueue(bytes) ? kMIDIStatusOK : kQueueFull;
     }
 
   private:
@@ -335,15 +342,11 @@ class JackMIDISystem::Client final : public MIDIClient {
 
     // Connects the output port to `destinationId` alone, so that what is sent reaches it and
     // nothing else.
-    MIDIStatus route(const std::string& destinationId) {
-        Link* link = liveLink();
-        if (link == nullptr) {
-            return kNoServer;
-        }
+    MIDIStatus route(Link& link, const std::string& destinationId) {
         if (target_ == destinationId) {
             return kMIDIStatusOK;
         }
-        const auto output = link->outputName();
+        const auto output = link.outputName();
         if (!output) {
             return kRefused;
         }
@@ -353,10 +356,10 @@ class JackMIDISystem::Client final : public MIDIClient {
             return kUnknownEndpoint;
         }
         if (target_) {
-            link->disconnect(*output, *target_);
+            link.disconnect(*output, *target_);
             target_.reset();
         }
-        if (!link->connect(*output, destinationId)) {
+        if (!link.connect(*output, destinationId)) {
             return kRefused;
         }
         target_ = destinationId;
