@@ -82,6 +82,7 @@ bool DecodedQueuePlayer::insert(ItemPtr anyItem, const ItemPtr& after) {
         currentChanged(nullptr, clock_->timeAt(loop_.now()), false);
     } else {
         // The item may now be the next one, shown across the end of the current one.
+        armNext();
         publish();
     }
     return true;
@@ -99,6 +100,7 @@ void DecodedQueuePlayer::remove(const ItemPtr& item) {
     if (wasCurrent) {
         currentChanged(removed, clock_->timeAt(loop_.now()), false);
     } else {
+        armNext();
         publish();
     }
 }

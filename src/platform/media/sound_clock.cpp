@@ -43,12 +43,13 @@ double SoundClock::clockOf(const Plan& plan, double scheduleTime, double clockTi
                 continue;
             }
             if (scheduleTime >= segment.schedule - kSameSchedule) {
-                const double end = i + 1 < plan.size() ? std::min(plan[i + 1].clock, clockTime)
-                                                       : clockTime;
+                const double end =
+                    i + 1 < plan.size() ? std::min(plan[i + 1].clock, clockTime) : clockTime;
                 if (segment.rate <= 0.0) {
                     return end;
                 }
-                return std::min(end, segment.clock + (scheduleTime - segment.schedule) / segment.rate);
+                return std::min(end,
+                                segment.clock + (scheduleTime - segment.schedule) / segment.rate);
             }
         }
         return plan.front().clock;
@@ -70,15 +71,15 @@ double SoundClock::clockOf(const Plan& plan, double scheduleTime, double clockTi
 
 double SoundClock::timeAt(double hostTime) const {
     const double clockTime = engineClock_->timeAt(hostTime);
-    const auto plan = plan_.load();
-    if (!plan || plan->empty() || !node_) {
+    const auto planned = plan_.load();
+    if (!planned || planned->plan.empty() || !node_) {
         return clockTime;
     }
     const auto heard = node_->playerTime(clockTime);
-    if (!heard) {
+    if (!heard || *heard >= planned->length - kSameSchedule) {
         return clockTime;
     }
-    return clockOf(*plan, *heard, clockTime);
+    return clockOf(planned->plan, *heard, clockTime);
 }
 
 double SoundClock::hostTimeAt(double clockTime) const {
@@ -87,28 +88,29 @@ double SoundClock::hostTimeAt(double clockTime) const {
     return engineClock_->hostTimeAt(clockTime + lag);
 }
 
-void SoundClock::start(double clockTime, double rate) {
-    plan_.store(std::make_shared<const Plan>(Plan{{clockTime, 0.0, std::max(0.0, rate)}}));
+void SoundClock::start(double clockTime, double rate, double length) {
+    plan_.store(std::make_shared<const Planned>(
+        Planned{Plan{{clockTime, 0.0, std::max(0.0, rate)}}, length}));
 }
 
 void SoundClock::changeRate(double rate, double clockTime) {
     const auto current = plan_.load();
-    if (!current || current->empty()) {
+    if (!current || current->plan.empty()) {
         return;
     }
     Plan plan;
-    for (const auto& segment : *current) {
+    for (const auto& segment : current->plan) {
         if (segment.clock < clockTime) {
             plan.push_back(segment);
         }
     }
     if (plan.empty()) {
         // Before the start: the start itself takes the new pace.
-        plan.push_back({current->front().clock, 0.0, std::max(0.0, rate)});
+        plan.push_back({current->plan.front().clock, 0.0, std::max(0.0, rate)});
     } else {
         plan.push_back({clockTime, scheduleAt(plan, clockTime), std::max(0.0, rate)});
     }
-    plan_.store(std::make_shared<const Plan>(std::move(plan)));
+    plan_.store(std::make_shared<const Planned>(Planned{std::move(plan), current->length}));
 }
 
 void SoundClock::stop() {

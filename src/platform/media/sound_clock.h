@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -35,8 +36,10 @@ class SoundClock final : public MediaClock {
     double hostTimeAt(double clockTime) const override;
 
     // The node's schedule starts being heard at engine-clock time `clockTime`, moving `rate`
-    // seconds of schedule per second. Replaces the plan.
-    void start(double clockTime, double rate = 1.0);
+    // seconds of schedule per second, and lasts `length` seconds of schedule. Replaces the
+    // plan. Once the sound has played to its end the clock is the engine clock again (a picture
+    // longer than its sound runs on).
+    void start(double clockTime, double rate = 1.0, double length = INFINITY);
     // From engine-clock time `clockTime` on the schedule moves at `rate` (0: held). A change
     // before one already planned replaces the later ones.
     void changeRate(double rate, double clockTime);
@@ -62,7 +65,11 @@ class SoundClock final : public MediaClock {
     const RunLoop& loop_;
     std::shared_ptr<const MediaClock> engineClock_;
     std::shared_ptr<const audio::AudioPlayerNode> node_;
-    AtomicSnapshot<const Plan> plan_;
+    struct Planned {
+        Plan plan;
+        double length = 0.0;
+    };
+    AtomicSnapshot<const Planned> plan_;
 };
 
 }  // namespace kestio::platform::media
