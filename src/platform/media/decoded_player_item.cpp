@@ -116,7 +116,7 @@ void DecodedPlayerItem::timelineChanged() {
         return;
     }
     const Timeline& now = timeline();
-    ItemClock clock{now.anchorItem, now.anchorClock, now.rate};
+    ItemClock clock = now;
     if (isSeeking()) {
         // The decoder releases what lies before its clock: while a seek is under way, keep
         // everything from the earliest time it may land on.

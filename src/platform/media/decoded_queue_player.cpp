@@ -9,14 +9,15 @@ namespace kestio::platform::media {
 namespace {
 // Below this a timer counts as on time (clock readings round).
 constexpr double kClockSlack = 1e-9;
-// Filtered pictures kept: the current and next picture of a few views at slightly different
-// times, and of both sides of a seam.
-constexpr std::size_t kFilteredKept = 6;
+// Filtered pictures kept: what the views on screen compose now. Views of one player compose
+// for refreshes a little apart, so across a change of picture some still show the one before
+// while others already show the next; no view asks for a third.
+constexpr std::size_t kFilteredKept = 2;
 }  // namespace
 
 bool DecodedQueuePlayer::CurrentTimeline::playing() const {
     auto item = player_.front();
-    return item && item->effectiveRate() > 0.0;
+    return item && item->moves();
 }
 
 double DecodedQueuePlayer::CurrentTimeline::endTime() const {
@@ -81,6 +82,7 @@ bool DecodedQueuePlayer::insert(ItemPtr anyItem, const ItemPtr& after) {
         currentChanged(nullptr, clock_->timeAt(loop_.now()), false);
     } else {
         // The item may now be the next one, shown across the end of the current one.
+        armNext();
         publish();
     }
     return true;
@@ -98,6 +100,7 @@ void DecodedQueuePlayer::remove(const ItemPtr& item) {
     if (wasCurrent) {
         currentChanged(removed, clock_->timeAt(loop_.now()), false);
     } else {
+        armNext();
         publish();
     }
 }
@@ -145,7 +148,7 @@ void DecodedQueuePlayer::currentChanged(const PlayableItemPtr& oldItem, double c
                                         bool gapless) {
     PlayableItemPtr newItem = front();
     if (newItem) {
-        newItem->setClockRate(rateValue_, clockTime);
+        applyRateTo(*newItem, clockTime);
     }
     if (!gapless) {
         carryOver_ = QImage();
@@ -172,7 +175,7 @@ void DecodedQueuePlayer::setClock(std::shared_ptr<const MediaClock> clock) {
 
 void DecodedQueuePlayer::setRate(float rate) {
     const float value = std::isfinite(rate) && rate > 0.0f ? rate : 0.0f;
-    if (value == rateValue_) {
+    if (value == rateValue_ && !pendingRate_) {
         // Nothing changes: observers keep their phase.
         rate_.set(value);
         return;
@@ -189,13 +192,32 @@ void DecodedQueuePlayer::setRate(float rate, double atClockTime) {
 void DecodedQueuePlayer::applyRate(float value, std::optional<double> startAt) {
     const bool changed = value != rateValue_;
     rateValue_ = value;
+    const double now = clock_->timeAt(loop_.now());
+    if (startAt && *startAt > now) {
+        rateNow_ = rateAt(now);
+        pendingRate_ = PendingRate{*startAt, value};
+    } else {
+        rateNow_ = value;
+        pendingRate_.reset();
+    }
     if (auto item = front()) {
-        item->setClockRate(value, clock_->timeAt(loop_.now()), startAt);
+        item->setClockRate(value, now, startAt);
     }
     reschedule();
     rate_.set(value);
     if (changed) {
         observers_.postPeriodicCalls();
+    }
+}
+
+double DecodedQueuePlayer::rateAt(double clockTime) const {
+    return pendingRate_ && clockTime >= pendingRate_->clockTime ? pendingRate_->rate : rateNow_;
+}
+
+void DecodedQueuePlayer::applyRateTo(PlayableItem& item, double clockTime) {
+    item.setClockRate(rateAt(clockTime), clockTime);
+    if (pendingRate_ && pendingRate_->clockTime > clockTime) {
+        item.setClockRate(pendingRate_->rate, clockTime, pendingRate_->clockTime);
     }
 }
 
@@ -261,6 +283,12 @@ void DecodedQueuePlayer::checkPrerolls() {
 
 void DecodedQueuePlayer::setActionAtItemEnd(ActionAtItemEnd action) {
     action_ = action;
+    armNext();
+    publish();
+}
+
+void DecodedQueuePlayer::setFrameFilter(std::shared_ptr<const FrameFilter> filter) {
+    filter_ = filter && *filter ? std::move(filter) : nullptr;
     publish();
 }
 
@@ -280,7 +308,7 @@ void DecodedQueuePlayer::reschedule() {
     // Observers first: a boundary that falls on the end instant runs before the end is handled.
     observers_.reschedule();
     auto item = front();
-    if (item && item->effectiveRate() > 0.0) {
+    if (item && item->moves()) {
         const double end = item->endTime();
         if (std::isfinite(end) && !item->endReported()) {
             clockEnd_ = item->clockTimeOf(end);
@@ -294,7 +322,22 @@ void DecodedQueuePlayer::reschedule() {
             });
         }
     }
+    armNext();
     publish();
+}
+
+void DecodedQueuePlayer::armNext() {
+    if (items_.size() < 2) {
+        return;
+    }
+    PlayableItem& next = *items_[1];
+    if (action_ == ActionAtItemEnd::Advance && std::isfinite(clockEnd_)) {
+        // The next item runs from the end instant by itself: its decoder moves on and presenters
+        // show it whether or not the run loop has handled the end yet.
+        next.startAtClock(clockEnd_, rateAt(clockEnd_));
+    } else if (next.moves()) {
+        next.setClockRate(0.0, clock_->timeAt(loop_.now()));
+    }
 }
 
 void DecodedQueuePlayer::reachedEnd(PlayableItem* ended, double clockEnd) {
@@ -319,6 +362,8 @@ void DecodedQueuePlayer::reachedEnd(PlayableItem* ended, double clockEnd) {
         case ActionAtItemEnd::Pause: {
             const bool changed = rateValue_ != 0.0f;
             rateValue_ = 0.0f;
+            rateNow_ = 0.0f;
+            pendingRate_.reset();
             item->setClockRate(0.0, clockEnd);
             reschedule();
             rate_.set(0.0f);
@@ -380,7 +425,7 @@ void DecodedQueuePlayer::updateDisplayable() {
 void DecodedQueuePlayer::publish() {
     auto snapshot = std::make_shared<Snapshot>();
     snapshot->clock = clock_;
-    snapshot->rate = rateValue_;
+    snapshot->filter = filter_;
     snapshot->carryOver = carryOver_;
     snapshot->carryOverFilter = carryOverFilter_;
     if (auto item = front()) {
@@ -433,20 +478,20 @@ QImage DecodedQueuePlayer::frameAt(double hostTime) const {
     const auto& current = *snapshot->current;
     const double clockTime = snapshot->clock->timeAt(hostTime);
     if (snapshot->next && clockTime >= snapshot->clockEnd - kClockSlack) {
-        // Past the end, before the run loop has handled it: the next item is already on.
+        // Past the end, before the run loop has handled it: the next item is already on (it
+        // runs from the end instant by itself).
         const auto& next = *snapshot->next;
-        const double t =
-            next.timeAt(clockTime) + snapshot->rate * std::max(0.0, clockTime - snapshot->clockEnd);
-        QImage image = next.pictureAt(std::min(t, next.endTime));
+        QImage image = next.pictureAt(next.timeAt(clockTime));
         if (!image.isNull()) {
-            return filtered(image, next.filter);
+            return filtered(image, snapshot->filter ? snapshot->filter : next.filter);
         }
     }
     QImage image = current.pictureAt(current.timeAt(clockTime));
     if (!image.isNull()) {
-        return filtered(image, current.filter);
+        return filtered(image, snapshot->filter ? snapshot->filter : current.filter);
     }
-    return filtered(snapshot->carryOver, snapshot->carryOverFilter);
+    return filtered(snapshot->carryOver,
+                    snapshot->filter ? snapshot->filter : snapshot->carryOverFilter);
 }
 
 }  // namespace kestio::platform::media

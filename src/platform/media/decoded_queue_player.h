@@ -74,6 +74,9 @@ class DecodedQueuePlayer : public QueuePlayer,
     [[nodiscard]] Subscription addBoundaryTimeObserver(std::vector<double> times,
                                                        std::function<void()> observer) override;
 
+    void setFrameFilter(std::shared_ptr<const FrameFilter> filter) override;
+    std::shared_ptr<const FrameFilter> frameFilter() const override { return filter_; }
+
     QImage frameAt(double hostTime) const override;
     Published<bool>& hasDisplayableFrame() override { return hasDisplayableFrame_; }
 
@@ -108,7 +111,8 @@ class DecodedQueuePlayer : public QueuePlayer,
         // The next item, while the current one will advance to it at clockEnd.
         std::optional<PlayableItem::View> next;
         double clockEnd = 0.0;
-        double rate = 0.0;
+        // The player's filter, over the items' own.
+        std::shared_ptr<const FrameFilter> filter;
         // The last picture of the item before, shown until the current one has its first.
         QImage carryOver;
         std::shared_ptr<const FrameFilter> carryOverFilter;
@@ -123,6 +127,12 @@ class DecodedQueuePlayer : public QueuePlayer,
     void itemChanged(PlayableItem& item, PlayableItem::Change change);
     void currentChanged(const PlayableItemPtr& oldItem, double clockTime, bool gapless);
     void applyRate(float rate, std::optional<double> startAt);
+    // The rate in force at `clockTime` (a change asked for ahead counts from its clock time).
+    double rateAt(double clockTime) const;
+    // Gives `item` the player's rate from `clockTime` on, and the change still pending.
+    void applyRateTo(PlayableItem& item, double clockTime);
+    // Sets the next item running from the current one's end, where it will advance to it.
+    void armNext();
     void reschedule();
     void reachedEnd(PlayableItem* item, double clockEnd);
     void updateDisplayable();
@@ -140,6 +150,14 @@ class DecodedQueuePlayer : public QueuePlayer,
     PlayableItemPtr previousItem_;
     Published<float> rate_{0.0f};
     float rateValue_ = 0.0f;
+    // The rate in force now, and a change asked for ahead of its clock time.
+    struct PendingRate {
+        double clockTime = 0.0;
+        float rate = 0.0f;
+    };
+    float rateNow_ = 0.0f;
+    std::optional<PendingRate> pendingRate_;
+    std::shared_ptr<const FrameFilter> filter_;
     ActionAtItemEnd action_ = ActionAtItemEnd::Advance;
     Published<bool> hasDisplayableFrame_{false};
 

@@ -449,7 +449,7 @@ ItemDecoder::Core::Now ItemDecoder::Core::now() {
         media = mediaClock_;
         result.clockVersion = clockVersion_;
     }
-    if (clock.rate == 0.0) {
+    if (!clock.moves()) {
         result.itemTime = clock.anchorItem;
     } else if (const auto host = hostNow()) {
         // The media clock is called without any lock held: it may take its own.
@@ -548,8 +548,9 @@ ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
             packetsSeconds_ < forwardBuffer_) {
             return Work::ReadAhead;
         }
-        const double rate = itemClock_.rate;
-        if (clockNow.itemTime && rate > 0.0 && frames_.size() >= 2) {
+        // A clock about to change rate is looked at again by kMaxDueWait anyway.
+        const double rate = std::max(itemClock_.rate, itemClock_.changeRate);
+        if (clockNow.itemTime && itemClock_.moves() && frames_.size() >= 2) {
             // Until the next picture falls due (rechecked at least every kMaxDueWait).
             const double due =
                 std::clamp((frames_[1].time - *clockNow.itemTime) / rate, 1e-3, kMaxDueWait);
@@ -662,7 +663,7 @@ bool ItemDecoder::Core::isLate(double time, double duration) {
         if (frames_.empty()) {
             return false;
         }
-        running = itemClock_.rate > 0.0;
+        running = itemClock_.moves();
     }
     if (!running) {
         return false;

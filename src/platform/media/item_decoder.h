@@ -15,21 +15,12 @@
 #include <thread>
 
 #include "platform/media/ffmpeg_handles.h"
+#include "platform/media/item_clock.h"
 #include "platform/media/media_file.h"
 #include "platform/runloop/media_clock.h"
 #include "platform/runloop/run_loop.h"
 
 namespace kestio::platform::media {
-
-// Item time as a function of the time of the media clock pictures follow:
-// anchorItem + rate * (clockTime - anchorClock), where anchorClock is that clock's time at the
-// anchor.
-struct ItemClock {
-    double anchorItem = 0.0;
-    double anchorClock = 0.0;
-    double rate = 0.0;
-    double at(double clockTime) const { return anchorItem + rate * (clockTime - anchorClock); }
-};
 
 struct SeekRequest {
     std::uint64_t id = 0;

@@ -64,20 +64,21 @@ double PlayableItem::currentTime() const {
 }
 
 double PlayableItem::clockTimeOf(double itemTime) const {
-    if (timeline_.rate <= 0.0) {
-        return MediaTime::indefinite();
-    }
-    const double t = std::max(itemTime, timeline_.anchorItem);
-    return timeline_.anchorClock + (t - timeline_.anchorItem) / timeline_.rate;
+    return timeline_.clockOf(itemTime);
 }
 
 void PlayableItem::updateClock(double clockTime) {
-    timeline_.anchorItem = timeAtClock(clockTime);
-    timeline_.anchorClock = clockTime;
-    if (startAt_ && *startAt_ > clockTime) {
-        timeline_.anchorClock = *startAt_;
+    const double item = timeAtClock(clockTime);
+    if (rateChange_ && clockTime >= rateChange_->clockTime) {
+        clockRate_ = rateChange_->rate;
+        rateChange_.reset();
     }
-    timeline_.rate = ready_ && !seek_ && clockRate_ > 0.0 ? clockRate_ : 0.0;
+    const bool runs = ready_ && !seek_;
+    timeline_.anchorItem = item;
+    timeline_.anchorClock = clockTime;
+    timeline_.rate = runs && clockRate_ > 0.0 ? clockRate_ : 0.0;
+    timeline_.changeClock = rateChange_ ? rateChange_->clockTime : MediaTime::indefinite();
+    timeline_.changeRate = runs && rateChange_ && rateChange_->rate > 0.0 ? rateChange_->rate : 0.0;
     timelineChanged();
 }
 
@@ -268,17 +269,30 @@ void PlayableItem::setMediaClock(std::shared_ptr<const MediaClock> clock) {
     const double host = loop_.now();
     const double item = timeAtClock(mediaClock_->timeAt(host));
     mediaClock_ = std::move(clock);
-    startAt_.reset();
     timeline_.anchorItem = item;
     timeline_.anchorClock = mediaClock_->timeAt(host);
     updateClock();
 }
 
-void PlayableItem::setClockRate(double rate, double clockTime, std::optional<double> startAt) {
+void PlayableItem::setClockRate(double rate, double clockTime, std::optional<double> changeAt) {
     updateClock(clockTime);
-    clockRate_ = rate;
-    startAt_ = startAt;
+    if (changeAt && *changeAt > clockTime) {
+        rateChange_ = RateChange{*changeAt, rate};
+    } else {
+        clockRate_ = rate;
+        rateChange_.reset();
+    }
     updateClock(clockTime);
+}
+
+void PlayableItem::startAtClock(double clockTime, double rate) {
+    // Anchored no later than the start, so that a start the run loop reaches late still counts
+    // from its own clock time.
+    const double from = std::min(clockNow(), clockTime);
+    updateClock(from);
+    clockRate_ = 0.0;
+    rateChange_ = RateChange{clockTime, rate};
+    updateClock(from);
 }
 
 }  // namespace kestio::platform::media

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/media/item_clock.h"
 #include "platform/media/media_time.h"
 #include "platform/media/player_item.h"
 #include "platform/runloop/media_clock.h"
@@ -37,16 +38,8 @@ class ItemPictures {
 // All on the run loop's thread, except View, which any thread may read.
 class PlayableItem : public PlayerItem {
   public:
-    // Item time against the player's media clock: anchorItem + rate × (clockTime −
-    // anchorClock), standing at anchorItem before anchorClock (a start at a later clock time).
-    struct Timeline {
-        double anchorItem = 0.0;
-        double anchorClock = 0.0;
-        double rate = 0.0;
-        double at(double clockTime) const {
-            return anchorItem + rate * std::max(0.0, clockTime - anchorClock);
-        }
-    };
+    // Item time against the player's media clock (see ItemClock).
+    using Timeline = ItemClock;
     // What composing this item's pictures needs, for presenter threads: immutable once made.
     struct View {
         std::shared_ptr<const ItemPictures> pictures;
@@ -170,10 +163,14 @@ class PlayableItem : public PlayerItem {
     void attach(DecodedQueuePlayer* player, std::shared_ptr<const MediaClock> clock);
     void detach();
     void setMediaClock(std::shared_ptr<const MediaClock> clock);
-    // Runs at `rate` from the player's clock time `clockTime` on, or, given `startAt`, stands
-    // until that clock time and runs from there.
-    void setClockRate(double rate, double clockTime, std::optional<double> startAt = {});
-    double effectiveRate() const { return timeline_.rate; }
+    // Runs at `rate` from the player's clock time `clockTime` on, or, given a later `changeAt`,
+    // keeps the rate it has until that clock time and runs at `rate` from there.
+    void setClockRate(double rate, double clockTime, std::optional<double> changeAt = {});
+    // Stands (where it stands now) until the clock time `clockTime`, then runs at `rate`: the
+    // next item across a seam, so that it starts at the seam by itself.
+    void startAtClock(double clockTime, double rate);
+    // True while the item's time moves, or will at a pending change of rate.
+    bool moves() const { return timeline_.moves(); }
     // The clock time at which the item reaches `itemTime` (+infinity while it stands).
     double clockTimeOf(double itemTime) const;
     void playedToEnd();
@@ -192,8 +189,13 @@ class PlayableItem : public PlayerItem {
     std::optional<PendingSeek> seek_;
     std::uint64_t seekCounter_ = 0;
     double seekFloor_ = 0.0;
+    // The rate the player asks for, and a change of it asked for ahead of its clock time.
+    struct RateChange {
+        double clockTime = 0.0;
+        double rate = 0.0;
+    };
     double clockRate_ = 0.0;
-    std::optional<double> startAt_;
+    std::optional<RateChange> rateChange_;
     Timeline timeline_;
     bool endReported_ = false;
     Published<std::uint64_t> endings_{0};

@@ -70,8 +70,10 @@ class QueuePlayer {
     virtual Published<float>& rate() = 0;
     virtual float rateValue() const = 0;
     virtual void setRate(float rate) = 0;
-    // The current item's time stands until the clock reads `atClockTime`, then runs at `rate`
-    // from there (so that a sound started at that clock time starts with the picture).
+    // The current item's time keeps the rate it has until the clock reads `atClockTime`, then
+    // runs at `rate` from there (so that a sound started or changing pace at that clock time
+    // does so with the picture). A time already past takes effect now. rate() gives the new
+    // rate at once.
     virtual void setRate(float rate, double atClockTime) = 0;
     void play() { setRate(1.0f); }
     void pause() { setRate(0.0f); }
@@ -108,9 +110,16 @@ class QueuePlayer {
     [[nodiscard]] virtual Subscription addBoundaryTimeObserver(std::vector<double> times,
                                                                std::function<void()> observer) = 0;
 
+    // The picture step applied to every picture the player shows, whichever item or loop pass
+    // it comes from (over an item's own filter); null removes it. The change holds from the
+    // next picture composed, paused or not.
+    virtual void setFrameFilter(std::shared_ptr<const FrameFilter> filter) = 0;
+    virtual std::shared_ptr<const FrameFilter> frameFilter() const = 0;
+
     // The picture to compose for host (run-loop) time `hostTime`: the current item's picture
-    // for its time then (across an Advance end, the next item's), with the item's frame filter
-    // in force now applied. Null when there is nothing to show. Safe from any thread.
+    // for its time then (across an Advance end, the next item's), with the frame filter in
+    // force now applied (the player's, else the item's). Null when there is nothing to show. Safe
+    // from any thread.
     virtual QImage frameAt(double hostTime) const = 0;
     // True while the current item has a picture for its time (or is ready and has none
     // to show: a file with sound only).

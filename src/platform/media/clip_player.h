@@ -1,0 +1,67 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "platform/media/media_time.h"
+#include "platform/media/player_item.h"
+#include "platform/media/queue_player.h"
+#include "platform/runloop/published.h"
+
+namespace kestio::platform::audio {
+class AudioFile;
+}
+
+namespace kestio::platform::media {
+
+// Plays one clip's picture and sound together on one clock (the audio engine's): it prerolls
+// both sides, reports when they are ready, and starts them at one clock time; a rate change
+// asked for ahead takes effect on both at its clock time. Loops repeat a range on both sides
+// with no step of the run loop's thread at a seam.
+//
+// All on the run loop's thread; completions are posted to it, never run inside a call.
+class ClipPlayer {
+  public:
+    struct Clip {
+        // The pictures; required.
+        std::shared_ptr<PlayerItem> item;
+        // The sound, from the same file or another, its frame 0 at item time 0; null: silent.
+        std::shared_ptr<audio::AudioFile> sound;
+        // Set: the range repeats on both sides without a gap until stop() or the next play.
+        std::optional<TimeRange> loop;
+    };
+
+    virtual ~ClipPlayer() = default;
+
+    // Prerolls `clip` from item time `from` (a loop from its range start): the first picture
+    // decoded there and the sound read ahead. `onReady` gets true (posted) once both sides are
+    // ready, false when the clip fails or another play, seek or stop comes first. Picture and
+    // sound then start together at the engine-clock time `atClockTime`, at the rate last set;
+    // when a side is not ready by then, together as soon as both are.
+    virtual void play(Clip clip, double from, double atClockTime,
+                      std::function<void(bool ready)> onReady = {}) = 0;
+    // The clip now playing, from item time `itemTime`, by the same rule as play().
+    virtual void seekAndPlay(double itemTime, double atClockTime,
+                             std::function<void(bool ready)> onReady = {}) = 0;
+    // Picture and sound keep the rate they have until the clock reads `atClockTime`, and run at
+    // `rate` (above 0) from there. Before a start, the rate the start runs at.
+    virtual void setRate(float rate, double atClockTime) = 0;
+    virtual float rate() const = 0;
+    // Stops both now; the picture shown stays.
+    virtual void stop() = 0;
+
+    // The engine-clock time picture and sound started at (empty until then, and after stop()).
+    virtual Published<std::optional<double>>& startTime() = 0;
+    // Loop passes completed (0 without a loop).
+    virtual int loopCount() const = 0;
+    // The player showing the pictures (for player layers).
+    virtual std::shared_ptr<QueuePlayer> player() const = 0;
+
+  protected:
+    ClipPlayer() = default;
+    ClipPlayer(const ClipPlayer&) = delete;
+    ClipPlayer& operator=(const ClipPlayer&) = delete;
+};
+
+}  // namespace kestio::platform::media

@@ -1,0 +1,208 @@
+#include "platform/media/paired_clip_player.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/audio/audio_engine.h"
+#include "platform/audio/audio_file.h"
+#include "platform/audio/audio_player_node.h"
+#include "platform/audio/time_pitch_node.h"
+#include "platform/media/decoded_player_looper.h"
+
+namespace kestio::platform::media {
+
+namespace {
+// How often a start waiting for the sound's read-ahead looks again.
+constexpr double kPollSeconds = 0.005;
+// Sound passes of a loop kept scheduled ahead of the one heard, in seconds of sound (at least
+// two passes): more than the read-ahead holds, so a pass is always there when the last ends.
+constexpr double kPassesAheadSeconds = 3.0;
+}  // namespace
+
+PairedClipPlayer::PairedClipPlayer(RunLoop& loop, audio::AudioEngine& engine,
+                                   std::shared_ptr<QueuePlayer> player,
+                                   std::shared_ptr<audio::AudioPlayerNode> node,
+                                   std::shared_ptr<audio::TimePitchNode> stretch)
+    : loop_(loop),
+      engine_(engine),
+      player_(std::move(player)),
+      node_(std::move(node)),
+      stretch_(std::move(stretch)),
+      clock_(std::make_shared<SoundClock>(loop_, engine_.clock(), node_)) {
+    player_->setClock(clock_);
+}
+
+PairedClipPlayer::~PairedClipPlayer() {
+    self_.reset();
+    cancel(false);
+}
+
+void PairedClipPlayer::cancel(bool answer) {
+    ++generation_;
+    poll_.cancel();
+    if (pending_) {
+        auto onReady = std::move(pending_->onReady);
+        pending_.reset();
+        if (answer && onReady) {
+            loop_.post([onReady = std::move(onReady)] { onReady(false); });
+        }
+    }
+    node_->stop();
+    clock_->stop();
+}
+
+void PairedClipPlayer::play(Clip clip, double from, double atClockTime,
+                            std::function<void(bool)> onReady) {
+    cancel(true);
+    startTime_.set(std::nullopt);
+    player_->setRate(0.0f);
+    clip_ = std::move(clip);
+    looper_.reset();
+    if (!clip_.item) {
+        if (onReady) {
+            loop_.post([onReady = std::move(onReady)] { onReady(false); });
+        }
+        return;
+    }
+    if (clip_.loop) {
+        looper_ = std::make_unique<DecodedPlayerLooper>(player_, clip_.item, clip_.loop);
+        from = clip_.loop->start;
+    } else {
+        player_->replaceAllItems({clip_.item});
+        player_->seek(from, 0.0, 0.0);
+    }
+    scheduleSound(from);
+    pending_ = Pending{atClockTime, std::move(onReady), false};
+    prerollPicture(generation_);
+    poll_ = loop_.every(kPollSeconds, [this] { check(); });
+}
+
+void PairedClipPlayer::seekAndPlay(double itemTime, double atClockTime,
+                                   std::function<void(bool)> onReady) {
+    Clip clip = clip_;
+    play(std::move(clip), itemTime, atClockTime, std::move(onReady));
+}
+
+void PairedClipPlayer::prerollPicture(std::uint64_t generation) {
+    std::weak_ptr<PairedClipPlayer*> weak = self_;
+    player_->preroll(rate_, [weak, generation](bool finished) {
+        const auto self = weak.lock();
+        if (!self || (*self)->generation_ != generation || !(*self)->pending_) {
+            return;
+        }
+        PairedClipPlayer& player = **self;
+        const auto current = player.player_->current();
+        if (!current || current->statusValue() == ItemStatus::Failed) {
+            player.cancel(true);
+            return;
+        }
+        if (!finished) {
+            // A seek of the looper's (its range clamped once the duration was known) came
+            // first: ask again.
+            player.prerollPicture(generation);
+            return;
+        }
+        player.pending_->pictureReady = true;
+        player.check();
+    });
+}
+
+void PairedClipPlayer::scheduleSound(double from) {
+    soundLength_ = 0.0;
+    if (!clip_.sound) {
+        return;
+    }
+    const double rate = clip_.sound->processingFormat().sampleRate;
+    const auto length = clip_.sound->length();
+    if (clip_.loop) {
+        const auto start =
+            std::clamp<std::int64_t>(std::llround(clip_.loop->start * rate), 0, length);
+        const auto end =
+            std::clamp<std::int64_t>(std::llround(clip_.loop->end() * rate), start, length);
+        passStart_ = start;
+        passFrames_ = std::uint64_t(end > start ? end - start : length - start);
+        soundLength_ = INFINITY;
+        if (passFrames_ == 0) {
+            return;
+        }
+        const double passSeconds = double(passFrames_) / rate;
+        const int passes = std::max(2, int(std::ceil(kPassesAheadSeconds / passSeconds)));
+        for (int i = 0; i < passes; ++i) {
+            schedulePass(generation_);
+        }
+        return;
+    }
+    const auto start = std::clamp<std::int64_t>(std::llround(from * rate), 0, length);
+    node_->scheduleSegment(clip_.sound, start, std::uint64_t(length - start));
+    soundLength_ = double(length - start) / rate;
+}
+
+void PairedClipPlayer::schedulePass(std::uint64_t generation) {
+    std::weak_ptr<PairedClipPlayer*> weak = self_;
+    RunLoop* loop = &loop_;
+    // The completion runs on the read-ahead thread once the pass is read ahead (or on stop());
+    // the next pass is scheduled from the run loop's thread, long before it is due.
+    node_->scheduleSegment(clip_.sound, passStart_, passFrames_, [weak, loop, generation] {
+        loop->post([weak, generation] {
+            if (const auto self = weak.lock(); self && (*self)->generation_ == generation) {
+                (*self)->schedulePass(generation);
+            }
+        });
+    });
+}
+
+void PairedClipPlayer::check() {
+    if (!pending_ || !pending_->pictureReady) {
+        return;
+    }
+    if (clip_.sound && !node_->waitUntilPrepared(0.0)) {
+        return;
+    }
+    start();
+}
+
+void PairedClipPlayer::start() {
+    poll_.cancel();
+    const double now = engine_.clock()->timeAt(loop_.now());
+    const double at = std::max(pending_->atClockTime, now);
+    auto onReady = std::move(pending_->onReady);
+    pending_.reset();
+    if (clip_.sound) {
+        if (stretch_) {
+            stretch_->setRate(rate_);
+        }
+        node_->play(at);
+        clock_->start(at, rate_, soundLength_);
+    }
+    player_->setRate(rate_, at);
+    startTime_.set(at);
+    if (onReady) {
+        loop_.post([onReady = std::move(onReady)] { onReady(true); });
+    }
+}
+
+void PairedClipPlayer::setRate(float rate, double atClockTime) {
+    if (!std::isfinite(rate) || rate <= 0.0f) {
+        return;
+    }
+    rate_ = rate;
+    if (!startTime_.get()) {
+        return;
+    }
+    player_->setRate(rate, atClockTime);
+    if (clip_.sound) {
+        if (stretch_) {
+            stretch_->setRate(rate, atClockTime);
+        }
+        clock_->changeRate(rate, atClockTime);
+    }
+}
+
+void PairedClipPlayer::stop() {
+    cancel(true);
+    player_->setRate(0.0f);
+    looper_.reset();
+    startTime_.set(std::nullopt);
+}
+
+}  // namespace kestio::platform::media

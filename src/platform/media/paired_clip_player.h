@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "platform/media/clip_player.h"
+#include "platform/media/player_looper.h"
+#include "platform/media/sound_clock.h"
+#include "platform/runloop/run_loop.h"
+
+namespace kestio::platform::audio {
+class AudioEngine;
+class AudioPlayerNode;
+class TimePitchNode;
+}  // namespace kestio::platform::audio
+
+namespace kestio::platform::media {
+
+// The clip player of the real classes: a queue player for the pictures paired with an audio
+// player node for the sound. The queue player follows the node through a SoundClock, so the
+// picture shows the item time of the sound being heard (a sound that starts late or runs dry
+// holds its picture with it; a silent clip follows the engine clock). Loops repeat the range on
+// the queue player with a DecodedPlayerLooper and keep sound passes scheduled on the node a
+// few seconds ahead, topped up as each one is read ahead, so a seam needs no step of the run
+// loop's thread.
+//
+// Readiness of the sound is the node having read ahead (AudioPlayerNode::waitUntilPrepared with
+// no wait), looked at every few milliseconds of the run loop while a start waits for it.
+class PairedClipPlayer final : public ClipPlayer {
+  public:
+    // `node` must be attached to `engine` and connected, through `stretch` when one is given
+    // (it then takes the sound's rate changes).
+    PairedClipPlayer(RunLoop& loop, audio::AudioEngine& engine, std::shared_ptr<QueuePlayer> player,
+                     std::shared_ptr<audio::AudioPlayerNode> node,
+                     std::shared_ptr<audio::TimePitchNode> stretch = nullptr);
+    ~PairedClipPlayer() override;
+
+    void play(Clip clip, double from, double atClockTime,
+              std::function<void(bool ready)> onReady = {}) override;
+    void seekAndPlay(double itemTime, double atClockTime,
+                     std::function<void(bool ready)> onReady = {}) override;
+    void setRate(float rate, double atClockTime) override;
+    float rate() const override { return rate_; }
+    void stop() override;
+    Published<std::optional<double>>& startTime() override { return startTime_; }
+    int loopCount() const override { return looper_ ? looper_->loopCount() : 0; }
+    std::shared_ptr<QueuePlayer> player() const override { return player_; }
+
+    const std::shared_ptr<SoundClock>& soundClock() const { return clock_; }
+
+  private:
+    struct Pending {
+        double atClockTime = 0.0;
+        std::function<void(bool)> onReady;
+        bool pictureReady = false;
+    };
+
+    void cancel(bool answer);
+    void prerollPicture(std::uint64_t generation);
+    void scheduleSound(double from);
+    void schedulePass(std::uint64_t generation);
+    void check();
+    void start();
+
+    RunLoop& loop_;
+    audio::AudioEngine& engine_;
+    std::shared_ptr<QueuePlayer> player_;
+    std::shared_ptr<audio::AudioPlayerNode> node_;
+    std::shared_ptr<audio::TimePitchNode> stretch_;
+    std::shared_ptr<SoundClock> clock_;
+    Clip clip_;
+    std::unique_ptr<PlayerLooper> looper_;
+    float rate_ = 1.0f;
+    double soundLength_ = 0.0;
+    std::int64_t passStart_ = 0;
+    std::uint64_t passFrames_ = 0;
+    std::uint64_t generation_ = 0;
+    std::optional<Pending> pending_;
+    TimerHandle poll_;
+    Published<std::optional<double>> startTime_{std::nullopt};
+    // Posted work and sound completions hold this weakly.
+    std::shared_ptr<PairedClipPlayer*> self_ = std::make_shared<PairedClipPlayer*>(this);
+};
+
+}  // namespace kestio::platform::media
