@@ -1,10 +1,75 @@
 #include "model/json_text.h"
 
+#include <fstream>
 #include <string>
+#include <system_error>
+#include <vector>
 
 namespace kestio {
 
 namespace {
+
+// Follows nesting and string lengths over text handed in pieces.
+class TextShape {
+  public:
+    void feed(const char* data, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i) {
+            const char c = data[i];
+            if (inString_) {
+                if (escaped_) {
+                    escaped_ = false;
+                } else if (c == '\\') {
+                    escaped_ = true;
+                } else if (c == '"') {
+                    inString_ = false;
+                    continue;
+                }
+                if (++stringBytes_ > kMaxJsonStringBytes) {
+                    throw ModelCodingError({}, "a string is longer than " +
+                                                   std::to_string(kMaxJsonStringBytes) + " bytes");
+                }
+                continue;
+            }
+            switch (c) {
+                case '"':
+                    inString_ = true;
+                    stringBytes_ = 0;
+                    break;
+                case '[':
+                case '{':
+                    if (++depth_ > kMaxJsonNesting) {
+                        throw ModelCodingError({}, "arrays and objects are nested deeper than " +
+                                                       std::to_string(kMaxJsonNesting) + " levels");
+                    }
+                    break;
+                case ']':
+                case '}':
+                    if (depth_ > 0) {
+                        --depth_;
+                    }
+                    break;
+                default:
+                    break;
+            }
+        }
+    }
+
+  private:
+    int depth_ = 0;
+    bool inString_ = false;
+    bool escaped_ = false;
+    std::size_t stringBytes_ = 0;
+};
+
+std::ifstream openForReading(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        throw std::filesystem::filesystem_error(
+            "cannot open the file", file,
+            std::make_error_code(std::errc::no_such_file_or_directory));
+    }
+    return in;
+}
 
 // Finds the deepest nesting of arrays and objects outside strings, stopping once it passes the
 // limit. The parser stops at the first syntax error, so counting brackets this way is an upper
@@ -103,6 +168,50 @@ bool isValidUtf8(std::string_view text) {
         i += length;
     }
     return true;
+}
+
+void scanJsonFile(const std::filesystem::path& file, nlohmann::json_sax<nlohmann::json>& handler) {
+    {
+        std::ifstream in = openForReading(file);
+        TextShape shape;
+        std::vector<char> piece(std::size_t(1) << 20);
+        while (in) {
+            in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+            shape.feed(piece.data(), static_cast<std::size_t>(in.gcount()));
+        }
+        if (in.bad()) {
+            throw std::filesystem::filesystem_error("cannot read the file", file,
+                                                    std::make_error_code(std::errc::io_error));
+        }
+    }
+    // Forwards every event; a syntax error becomes the same error parseJsonText gives.
+    struct Forwarding : nlohmann::json_sax<nlohmann::json> {
+        explicit Forwarding(nlohmann::json_sax<nlohmann::json>& to) : to_(to) {}
+        bool null() override { return to_.null(); }
+        bool boolean(bool v) override { return to_.boolean(v); }
+        bool number_integer(number_integer_t v) override { return to_.number_integer(v); }
+        bool number_unsigned(number_unsigned_t v) override { return to_.number_unsigned(v); }
+        bool number_float(number_float_t v, const string_t& s) override {
+            return to_.number_float(v, s);
+        }
+        bool string(string_t& v) override { return to_.string(v); }
+        bool binary(binary_t& v) override { return to_.binary(v); }
+        bool start_object(std::size_t n) override { return to_.start_object(n); }
+        bool key(string_t& v) override { return to_.key(v); }
+        bool end_object() override { return to_.end_object(); }
+        bool start_array(std::size_t n) override { return to_.start_array(n); }
+        bool end_array() override { return to_.end_array(); }
+        bool parse_error(std::size_t, const std::string&,
+                         const nlohmann::detail::exception& error) override {
+            throw ModelCodingError({}, "not valid JSON: " + withoutExceptionTag(error.what()));
+        }
+
+      private:
+        nlohmann::json_sax<nlohmann::json>& to_;
+    };
+    Forwarding forwarding(handler);
+    std::ifstream in = openForReading(file);
+    nlohmann::json::sax_parse(in, &forwarding);
 }
 
 nlohmann::json parseJsonText(std::string_view text) {

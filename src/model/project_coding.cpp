@@ -618,7 +618,91 @@ OrderedJson encodeRoot(const ProjectData& project) {
     return out;
 }
 
+// Counts banks and slots from the parser's events, refusing as soon as a limit is passed.
+class CountingHandler : public nlohmann::json_sax<Json> {
+  public:
+    bool null() override { return value(); }
+    bool boolean(bool) override { return value(); }
+    bool number_integer(number_integer_t) override { return value(); }
+    bool number_unsigned(number_unsigned_t) override { return value(); }
+    bool number_float(number_float_t, const string_t&) override { return value(); }
+    bool string(string_t&) override { return value(); }
+    bool binary(binary_t&) override { return value(); }
+    bool start_object(std::size_t) override {
+        value();
+        const Role role = stack_.empty()                      ? Role::root
+                          : stack_.back().role == Role::banks ? Role::bank
+                                                              : Role::other;
+        stack_.push_back({role, {}});
+        return true;
+    }
+    bool key(string_t& name) override {
+        stack_.back().key = name;
+        return true;
+    }
+    bool end_object() override {
+        stack_.pop_back();
+        return true;
+    }
+    bool start_array(std::size_t) override {
+        value();
+        Role role = Role::other;
+        if (!stack_.empty() && stack_.back().role == Role::root && stack_.back().key == "banks") {
+            role = Role::banks;
+        } else if (!stack_.empty() && stack_.back().role == Role::bank &&
+                   stack_.back().key == "slots") {
+            role = Role::slots;
+            slotsInBank_ = 0;
+        }
+        stack_.push_back({role, {}});
+        return true;
+    }
+    bool end_array() override {
+        stack_.pop_back();
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        return false;
+    }
+
+  private:
+    enum class Role { root, banks, bank, slots, other };
+    struct Level {
+        Role role;
+        std::string key;
+    };
+
+    // Every value that starts is counted as an element of the array it is in.
+    bool value() {
+        if (stack_.empty()) {
+            return true;
+        }
+        if (stack_.back().role == Role::banks) {
+            checkBankCount(++banks_);
+        } else if (stack_.back().role == Role::slots) {
+            checkBankSlots(++slotsInBank_, element("banks", banks_ - 1) + ".slots");
+            checkSlotTotal(++slots_);
+        }
+        return true;
+    }
+
+    std::vector<Level> stack_;
+    std::size_t banks_ = 0;
+    std::size_t slots_ = 0;
+    std::size_t slotsInBank_ = 0;
+};
+
 }  // namespace
+
+void checkDocumentFile(const std::filesystem::path& file) {
+    const std::uintmax_t bytes = std::filesystem::file_size(file);
+    if (bytes > kMaxDocumentBytes) {
+        fail({}, "the document is " + std::to_string(bytes) + " bytes, more than the " +
+                     std::to_string(kMaxDocumentBytes) + " bytes the largest project takes");
+    }
+    CountingHandler counting;
+    scanJsonFile(file, counting);
+}
 
 // ---- slots (lenient per key, strict about values) -------------------------------------------
 

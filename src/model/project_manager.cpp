@@ -103,6 +103,9 @@ ProjectData ProjectManager::load(const fs::path& package) const {
     const fs::path thumbnails = package / kThumbnailsFolderName;
     Console::log("🖼 thumbsURL: " + thumbnails.string());
 
+    // A document that is too large, or holds more than a project can, is refused by a
+    // streaming pass before it is read whole and built as a tree.
+    checkDocumentFile(dataFile);
     const platform::Bytes bytes = platform::readFile(dataFile);
     ProjectData project =
         decodeProject(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));

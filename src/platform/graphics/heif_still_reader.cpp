@@ -85,8 +85,8 @@ Matrix matrixOf(const heif_image_handle* handle) {
     return m;
 }
 
-// Converts a decoded YCbCr picture to RGB at `out` size (at most its own), sampling it at
-// twice that size and smoothing down, so that only the reduced picture is ever in RGB.
+// Converts a decoded YCbCr picture to RGB at `out` size (at most its own), so that only the
+// reduced picture is ever in RGB.
 QImage reducedFromPlanes(const heif_image* image, const Matrix& m, QSize out) {
     const int w = heif_image_get_width(image, heif_channel_Y);
     const int h = heif_image_get_height(image, heif_channel_Y);
@@ -112,7 +112,10 @@ QImage reducedFromPlanes(const heif_image* image, const Matrix& m, QSize out) {
         }
         return double(plane[std::ptrdiff_t(y) * stride + x]);
     };
-    const QSize sampled(std::min(w, out.width() * 2), std::min(h, out.height() * 2));
+    // Sampled at twice the reduced size and averaged in 2x2 blocks when the picture is that
+    // large, else sampled at the reduced size.
+    const bool averaged = w >= 2 * out.width() && h >= 2 * out.height();
+    const QSize sampled = averaged ? out * 2 : out;
     QImage rgb(sampled, QImage::Format_RGB32);
     if (rgb.isNull()) {
         return {};
@@ -140,7 +143,26 @@ QImage reducedFromPlanes(const heif_image* image, const Matrix& m, QSize out) {
             line[ox] = qRgb(clamp(r), clamp(g), clamp(b));
         }
     }
-    return sampled == out ? rgb : rgb.scaled(out, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    if (!averaged) {
+        return rgb;
+    }
+    QImage reduced(out, QImage::Format_RGB32);
+    if (reduced.isNull()) {
+        return {};
+    }
+    for (int y = 0; y < out.height(); ++y) {
+        const auto* top = reinterpret_cast<const QRgb*>(rgb.constScanLine(2 * y));
+        const auto* bottom = reinterpret_cast<const QRgb*>(rgb.constScanLine(2 * y + 1));
+        auto* line = reinterpret_cast<QRgb*>(reduced.scanLine(y));
+        for (int x = 0; x < out.width(); ++x) {
+            const QRgb p[4] = {top[2 * x], top[2 * x + 1], bottom[2 * x], bottom[2 * x + 1]};
+            auto mean = [&p](int (*channel)(QRgb)) {
+                return (channel(p[0]) + channel(p[1]) + channel(p[2]) + channel(p[3]) + 2) / 4;
+            };
+            line[x] = qRgb(mean(qRed), mean(qGreen), mean(qBlue));
+        }
+    }
+    return reduced;
 }
 
 void applyColorProfile(const heif_image_handle* handle, QImage& image) {
