@@ -38,8 +38,8 @@ class KeyBindingStore {
 
     // Replaces the published values from the user defaults. Malformed data never stops it:
     // an unreadable map is ignored as a whole, entries naming no action or lacking a field
-    // are skipped, as are key codes above 65535 and modifier values above 32 bits; the
-    // modifiers kept are masked to the four significant bits.
+    // are skipped, as are key codes above 65535; modifiers of any width are kept, masked to
+    // their four significant bits.
     void load();
     // Writes both keys, also when empty.
     void save();

@@ -73,6 +73,45 @@ std::string probeFailureReason(const std::string& error) {
     return error;
 }
 
+// The reason shown for a still that could not be decoded, in the interface language, with the
+// figures or the library's words the decoder gave.
+std::string stillFailureReason(platform::StillProblem problem, const std::string& detail) {
+    using P = platform::StillProblem;
+    switch (problem) {
+        case P::unreadableFile:
+            return L("ファイルを読み込めません: ", "The file cannot be read: ") + detail;
+        case P::emptyFile:
+            return L("ファイルが空です", "The file is empty");
+        case P::fileTooLarge:
+            return L("ファイルが大きすぎます: ", "The file is too large: ") + detail +
+                   L(" バイト", " bytes");
+        case P::notAnImage:
+            return L("ファイルの中身は画像ではありません", "The file does not hold a picture");
+        case P::noPicture:
+            return L("ファイルに画像が入っていません", "The file holds no picture");
+        case P::truncated:
+            return L(detail + "データが途中で切れています", "The " + detail + " data is cut short");
+        case P::undecodable:
+            return L("画像をデコードできません: ", "The picture cannot be decoded: ") + detail;
+        case P::tooLarge:
+            return L("画像が大きすぎます: ", "The picture is too large: ") + detail;
+        case P::tooCostly:
+            return L("画像のデコードに必要なメモリが上限を超えます: ",
+                     "Decoding the picture would need more memory than allowed: ") +
+                   detail;
+        case P::sizeMismatch:
+            return L("画像の宣言サイズと実際のサイズが一致しません: ",
+                     "The picture's declared size is not its real size: ") +
+                   detail;
+        case P::outOfMemory:
+            return L("画像のためのメモリが足りません",
+                     "There is not enough memory for the picture");
+        case P::none:
+            break;
+    }
+    return L("画像を読み込めません", "The picture cannot be read");
+}
+
 }  // namespace
 
 ClipImporter::ClipImporter(platform::RunLoop& runLoop, const platform::BookmarkService& bookmarks,
@@ -296,6 +335,8 @@ void ClipImporter::importStill(const std::filesystem::path& url, std::optional<B
         int width = 0;
         int height = 0;
         std::optional<Bytes> thumbnail;
+        platform::StillProblem problem = platform::StillProblem::none;
+        std::string detail;
     };
     offMain<Decoded>(
         [decode = backend_.decodeStill, url](JobControl&) {
@@ -305,16 +346,23 @@ void ClipImporter::importStill(const std::filesystem::path& url, std::optional<B
             const int decodeSide = kThumbnailMaxSide * 4;
             const platform::DecodedStill still = decode(url, QSize(decodeSide, decodeSide));
             if (!still.ok()) {
-                return Decoded{};
+                return Decoded{false, 0, 0, std::nullopt, still.problem, still.detail};
             }
-            return Decoded{true, still.fullSize.width(), still.fullSize.height(),
-                           pngData(scaledThumbnail(still.image, kThumbnailMaxSide))};
+            return Decoded{true,
+                           still.fullSize.width(),
+                           still.fullSize.height(),
+                           pngData(scaledThumbnail(still.image, kThumbnailMaxSide)),
+                           platform::StillProblem::none,
+                           {}};
         },
         [url, bookmark = std::move(bookmark), name = std::move(name),
          done = std::move(done)](Decoded decoded) mutable {
             if (!decoded.ok) {
+                // Worded here, on the main thread, where the interface language is read.
+                const std::string reason = stillFailureReason(decoded.problem, decoded.detail);
                 Console::log("❌ importStill 失敗: " + lastPathComponent(url));
-                done(ImportError::loadFailed(url));
+                Console::log("   エラー: " + reason);
+                done(ImportError::loadFailed(url, reason));
                 return;
             }
             ImportResult result;

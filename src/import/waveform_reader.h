@@ -19,7 +19,8 @@ struct WaveformReading {
 // The waveform of the first audio track of a file: `pointCount` peaks between 0 and 1, in
 // time order (see WaveformAccumulator). The stretch of each point follows from the file's
 // stated duration and the track's sample rate (48000 when the track states none). A mono
-// track counts in both channels at full level; of more channels the first two count.
+// track counts in both channels at full level; more channels are downmixed to two, the centre
+// and surrounds at -3 dB and the LFE left out.
 //
 // None when the file has no audio track that can be decoded, or its duration is unknown, not
 // finite or not above 0. Decoding stops as soon as the points are made. Blocking: call it on

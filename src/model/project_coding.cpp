@@ -3,9 +3,12 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <fstream>
 #include <limits>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "model/base64.h"
@@ -211,15 +214,27 @@ OrderedJson writeFloat(float value, const std::string& path) {
     return OrderedJson(shortest);
 }
 
+// The reader refuses a string whose written form is longer than kMaxJsonStringBytes, so the
+// writer does too.
+void checkWrittenLength(std::string_view text, const std::string& path) {
+    if (writtenJsonStringBytes(text) > kMaxJsonStringBytes) {
+        fail(path, "cannot write text longer than " + std::to_string(kMaxJsonStringBytes) +
+                       " bytes as written");
+    }
+}
+
 OrderedJson writeString(const std::string& value, const std::string& path) {
     if (!isValidUtf8(value)) {
         fail(path, "cannot write text that is not valid UTF-8");
     }
+    checkWrittenLength(value, path);
     return OrderedJson(value);
 }
 
-OrderedJson writeBytes(const std::vector<std::uint8_t>& bytes) {
-    return OrderedJson(base64Encode(bytes));
+OrderedJson writeBytes(const std::vector<std::uint8_t>& bytes, const std::string& path) {
+    std::string text = base64Encode(bytes);
+    checkWrittenLength(text, path);
+    return OrderedJson(std::move(text));
 }
 
 template <ModelEnum E>
@@ -492,32 +507,74 @@ void checkBankSlots(std::size_t slots, const std::string& slotsPath) {
     }
 }
 
-BankData decodeBank(const Json& value, const std::string& path) {
+// The slots of one bank's "slots" array, decoded one by one as the parser hands them over, so
+// that only their records are kept and never the tree of the whole array.
+struct ReadSlots {
+    std::size_t count = 0;        // the elements of the array
+    std::vector<SlotData> slots;  // decoded in order; all of them unless the bank is refused
+    std::optional<ModelCodingError> error;  // of the first slot that failed to decode
+};
+
+// A document as the streaming reader hands it over: its tree with every bank's "slots" array
+// left empty, and the slots of each bank beside it.
+struct ReadDocument {
+    Json root;
+    std::vector<ReadSlots> banks;  // by the bank's index in "banks"; banks past its end hold none
+    std::size_t slotCount = 0;     // the slots of every bank's "slots" array the text holds
+};
+
+// Refuses what the tree decoder used to: the bank's own members, then its slot count, then its
+// first slot that failed.
+BankData decodeBank(const Json& value, const std::string& path, ReadSlots read) {
     requireObject(value, path);
     BankData bank;
     bank.name = readString(requiredMember(value, "name", path), member(path, "name"));
     const std::string slotsPath = member(path, "slots");
-    const Json& slots = requiredMember(value, "slots", path);
-    requireArray(slots, slotsPath);
-    checkBankSlots(slots.size(), slotsPath);
-    bank.slots.reserve(slots.size());
-    for (std::size_t i = 0; i < slots.size(); ++i) {
-        bank.slots.push_back(decodeSlot(slots[i], element(slotsPath, i)));
+    requireArray(requiredMember(value, "slots", path), slotsPath);
+    checkBankSlots(read.count, slotsPath);
+    if (read.error) {
+        throw std::move(*read.error);
     }
+    bank.slots = std::move(read.slots);
     return bank;
 }
 
-OrderedJson encodeBank(const BankData& bank, const std::string& path) {
+// The bank's members in their order, with null in place of the slots: writeBank writes them
+// one by one.
+OrderedJson encodeBankOutline(const BankData& bank, const std::string& path) {
     OrderedJson out = OrderedJson::object();
     out["name"] = writeString(bank.name, member(path, "name"));
-    const std::string slotsPath = member(path, "slots");
-    checkBankSlots(bank.slots.size(), slotsPath);
-    OrderedJson slots = OrderedJson::array();
-    for (std::size_t i = 0; i < bank.slots.size(); ++i) {
-        slots.push_back(encodeSlot(bank.slots[i], element(slotsPath, i)));
-    }
-    out["slots"] = std::move(slots);
+    checkBankSlots(bank.slots.size(), member(path, "slots"));
+    out["slots"] = nullptr;
     return out;
+}
+
+// Writes the members of `outline` in their order, and for the one named `streamed` (null in
+// the outline) calls `writeStreamed` instead, which writes its value piece by piece.
+template <typename WriteStreamed>
+void writeObject(JsonTextWriter& writer, const OrderedJson& outline, std::string_view streamed,
+                 WriteStreamed writeStreamed) {
+    writer.beginObject();
+    for (const auto& [key, value] : outline.items()) {
+        writer.key(key);
+        if (key == streamed) {
+            writeStreamed();
+        } else {
+            writer.value(value);
+        }
+    }
+    writer.endObject();
+}
+
+void writeBank(JsonTextWriter& writer, const BankData& bank, const std::string& path) {
+    writeObject(writer, encodeBankOutline(bank, path), "slots", [&] {
+        const std::string slotsPath = member(path, "slots");
+        writer.beginArray();
+        for (std::size_t i = 0; i < bank.slots.size(); ++i) {
+            writer.value(encodeSlot(bank.slots[i], element(slotsPath, i)));
+        }
+        writer.endArray();
+    });
 }
 
 std::int64_t readGridSide(const Json& value, const std::string& path) {
@@ -526,7 +583,10 @@ std::int64_t readGridSide(const Json& value, const std::string& path) {
     return side;
 }
 
-ProjectData decodeRoot(const Json& root) {
+// Decodes the members of the root in a fixed order, so that of several faults the same one is
+// always reported, whatever order the text gives them in.
+ProjectData decodeRoot(ReadDocument document) {
+    const Json& root = document.root;
     requireObject(root, {});
     ProjectData project;
     if (const Json* value = optionalMember(root, "version")) {
@@ -548,18 +608,12 @@ ProjectData decodeRoot(const Json& root) {
     const Json& banks = requiredMember(root, "banks", {});
     requireArray(banks, "banks");
     checkBankCount(banks.size());
-    // Counted before any slot is decoded; malformed banks are left for decodeBank to report.
-    std::size_t slotCount = 0;
-    for (const Json& bank : banks) {
-        const auto slots = bank.is_object() ? bank.find("slots") : bank.end();
-        if (slots != bank.end() && slots->is_array()) {
-            slotCount += slots->size();
-        }
-    }
-    checkSlotTotal(slotCount);
+    // Counted while reading, before any bank's members are checked.
+    checkSlotTotal(document.slotCount);
     project.banks.reserve(banks.size());
     for (std::size_t i = 0; i < banks.size(); ++i) {
-        project.banks.push_back(decodeBank(banks[i], element("banks", i)));
+        ReadSlots read = i < document.banks.size() ? std::move(document.banks[i]) : ReadSlots{};
+        project.banks.push_back(decodeBank(banks[i], element("banks", i), std::move(read)));
     }
     if (const Json* value = optionalMember(root, "thumbnailsFolderBookmark")) {
         project.thumbnailsFolderBookmark = readBytes(*value, "thumbnailsFolderBookmark");
@@ -583,7 +637,8 @@ ProjectData decodeRoot(const Json& root) {
     return project;
 }
 
-OrderedJson encodeRoot(const ProjectData& project) {
+// The document's members in their order, with null in place of the banks.
+OrderedJson encodeRootOutline(const ProjectData& project) {
     OrderedJson out = OrderedJson::object();
     out["version"] = project.version;
     checkGrid(project.rows, project.columns);
@@ -598,13 +653,10 @@ OrderedJson encodeRoot(const ProjectData& project) {
         slotCount += bank.slots.size();
     }
     checkSlotTotal(slotCount);
-    OrderedJson banks = OrderedJson::array();
-    for (std::size_t i = 0; i < project.banks.size(); ++i) {
-        banks.push_back(encodeBank(project.banks[i], element("banks", i)));
-    }
-    out["banks"] = std::move(banks);
+    out["banks"] = nullptr;  // written bank by bank by writeProject
     if (project.thumbnailsFolderBookmark) {
-        out["thumbnailsFolderBookmark"] = writeBytes(*project.thumbnailsFolderBookmark);
+        out["thumbnailsFolderBookmark"] =
+            writeBytes(*project.thumbnailsFolderBookmark, "thumbnailsFolderBookmark");
     }
     OrderedJson assignments = OrderedJson::array();
     for (std::size_t i = 0; i < project.midiControlAssignments.size(); ++i) {
@@ -618,7 +670,240 @@ OrderedJson encodeRoot(const ProjectData& project) {
     return out;
 }
 
+// Counts banks and slots from the parser's events, refusing as soon as a limit is passed.
+class CountingHandler : public nlohmann::json_sax<Json> {
+  public:
+    bool null() override { return value(); }
+    bool boolean(bool) override { return value(); }
+    bool number_integer(number_integer_t) override { return value(); }
+    bool number_unsigned(number_unsigned_t) override { return value(); }
+    bool number_float(number_float_t, const string_t&) override { return value(); }
+    bool string(string_t&) override { return value(); }
+    bool binary(binary_t&) override { return value(); }
+    bool start_object(std::size_t) override {
+        value();
+        const Role role = stack_.empty()                      ? Role::root
+                          : stack_.back().role == Role::banks ? Role::bank
+                                                              : Role::other;
+        stack_.push_back({role, {}});
+        return true;
+    }
+    bool key(string_t& name) override {
+        stack_.back().key = name;
+        return true;
+    }
+    bool end_object() override {
+        stack_.pop_back();
+        return true;
+    }
+    bool start_array(std::size_t) override {
+        value();
+        Role role = Role::other;
+        if (!stack_.empty() && stack_.back().role == Role::root && stack_.back().key == "banks") {
+            role = Role::banks;
+        } else if (!stack_.empty() && stack_.back().role == Role::bank &&
+                   stack_.back().key == "slots") {
+            role = Role::slots;
+            slotsInBank_ = 0;
+        }
+        stack_.push_back({role, {}});
+        return true;
+    }
+    bool end_array() override {
+        stack_.pop_back();
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        return false;
+    }
+
+  private:
+    enum class Role { root, banks, bank, slots, other };
+    struct Level {
+        Role role;
+        std::string key;
+    };
+
+    // Every value that starts is counted as an element of the array it is in.
+    bool value() {
+        if (stack_.empty()) {
+            return true;
+        }
+        if (stack_.back().role == Role::banks) {
+            checkBankCount(++banks_);
+        } else if (stack_.back().role == Role::slots) {
+            checkBankSlots(++slotsInBank_, element("banks", banks_ - 1) + ".slots");
+            checkSlotTotal(++slots_);
+        }
+        return true;
+    }
+
+    std::vector<Level> stack_;
+    std::size_t banks_ = 0;
+    std::size_t slots_ = 0;
+    std::size_t slotsInBank_ = 0;
+};
+
+// Builds a document's tree from the parser's events as nlohmann's own parser does (of duplicate
+// keys the last one wins), except for the elements of each bank's "slots" array: each is built
+// apart, decoded into its record as soon as it is complete and dropped, so that memory holds the
+// records and never the tree of every slot. A slot past the limits is only counted, and so is
+// every slot after one that failed in its bank, and every slot of the banks after a bank that is
+// refused: the document is refused before any of them would be used.
+class DocumentReader final : public nlohmann::json_sax<Json> {
+  public:
+    ReadDocument take() { return std::move(document_); }
+
+    bool null() override { return put(Json(nullptr)); }
+    bool boolean(bool value) override { return put(Json(value)); }
+    bool number_integer(number_integer_t value) override { return put(Json(value)); }
+    bool number_unsigned(number_unsigned_t value) override { return put(Json(value)); }
+    bool number_float(number_float_t value, const string_t&) override { return put(Json(value)); }
+    bool string(string_t& value) override { return put(Json(std::move(value))); }
+    bool binary(binary_t& value) override { return put(Json::binary(std::move(value))); }
+    bool start_object(std::size_t) override { return open(Json::object()); }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t) override { return open(Json::array()); }
+    bool end_array() override { return close(); }
+    bool key(string_t& name) override {
+        Level& level = levels_.back();
+        if (level.role == Role::root && name == "banks") {
+            // A later "banks" member replaces an earlier one, and its banks start afresh.
+            document_.banks.clear();
+            banksOnlyCounted_ = false;
+        } else if (level.role == Role::bank && name == "slots" && level.bank < kMaxBanks) {
+            if (document_.banks.size() <= level.bank) {
+                document_.banks.resize(level.bank + 1);
+            }
+            document_.banks[level.bank] = ReadSlots{};
+        }
+        level.key = std::move(name);
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        return false;
+    }
+
+  private:
+    enum class Role { root, banks, bank, slots, slot, other };
+    struct Level {
+        Json* value;
+        Role role;
+        std::string key;       // in an object, the member whose value comes next
+        std::size_t bank = 0;  // for a bank and its slots, the bank's index
+    };
+
+    // The part a container that starts now plays in the document.
+    Role roleOf(const Json& container) const {
+        if (levels_.empty()) {
+            return container.is_object() ? Role::root : Role::other;
+        }
+        const Level& parent = levels_.back();
+        switch (parent.role) {
+            case Role::root:
+                return parent.key == "banks" && container.is_array() ? Role::banks : Role::other;
+            case Role::banks:
+                return container.is_object() ? Role::bank : Role::other;
+            case Role::bank:
+                return parent.key == "slots" && container.is_array() ? Role::slots : Role::other;
+            case Role::slots:
+                return Role::slot;
+            default:
+                return Role::other;
+        }
+    }
+
+    // Puts a value where it belongs: the member just named, the next element of the open array,
+    // or the document itself. A slot is held apart.
+    Json& place(Json value) {
+        if (levels_.empty()) {
+            document_.root = std::move(value);
+            return document_.root;
+        }
+        Level& parent = levels_.back();
+        if (parent.role == Role::slots) {
+            slot_ = std::move(value);
+            return slot_;
+        }
+        if (parent.value->is_object()) {
+            Json& placed = (*parent.value)[parent.key];
+            placed = std::move(value);
+            return placed;
+        }
+        parent.value->push_back(std::move(value));
+        return parent.value->back();
+    }
+
+    bool put(Json value) {
+        place(std::move(value));
+        if (!levels_.empty() && levels_.back().role == Role::slots) {
+            finishSlot();
+        }
+        return true;
+    }
+
+    bool open(Json container) {
+        const Role role = roleOf(container);
+        std::size_t bank = 0;
+        if (role == Role::bank) {
+            bank = levels_.back().value->size();
+        } else if (role == Role::slots) {
+            bank = levels_.back().bank;
+        }
+        Json& placed = place(std::move(container));
+        levels_.push_back({&placed, role, {}, bank});
+        return true;
+    }
+
+    bool close() {
+        const Level level = std::move(levels_.back());
+        levels_.pop_back();
+        if (level.role == Role::slot) {
+            finishSlot();
+        } else if (level.role == Role::bank && level.bank < document_.banks.size()) {
+            const ReadSlots& read = document_.banks[level.bank];
+            banksOnlyCounted_ = banksOnlyCounted_ || read.error || read.count > kMaxSlotsInBank;
+        }
+        return true;
+    }
+
+    // Counts the slot just completed in the open "slots" array and decodes it when it can matter.
+    void finishSlot() {
+        const std::size_t bank = levels_.back().bank;
+        ++document_.slotCount;
+        if (bank < document_.banks.size()) {
+            ReadSlots& read = document_.banks[bank];
+            const std::size_t index = read.count++;
+            if (!read.error && !banksOnlyCounted_ && read.count <= kMaxSlotsInBank &&
+                document_.slotCount <= kMaxSlotsInDocument) {
+                try {
+                    read.slots.push_back(
+                        decodeSlot(slot_, element(member(element("banks", bank), "slots"), index)));
+                } catch (ModelCodingError& error) {
+                    read.error = std::move(error);
+                }
+            }
+        }
+        slot_ = Json();
+    }
+
+    ReadDocument document_;
+    std::vector<Level> levels_;
+    Json slot_;
+    bool banksOnlyCounted_ = false;
+};
+
 }  // namespace
+
+void checkDocumentFile(const std::filesystem::path& file) {
+    const std::uintmax_t bytes = std::filesystem::file_size(file);
+    if (bytes > kMaxDocumentBytes) {
+        fail({}, "the document is " + std::to_string(bytes) + " bytes, more than the " +
+                     std::to_string(kMaxDocumentBytes) + " bytes the largest project takes");
+    }
+    CountingHandler counting;
+    scanJsonFile(file, counting);
+}
 
 // ---- slots (lenient per key, strict about values) -------------------------------------------
 
@@ -703,7 +988,7 @@ OrderedJson encodeSlot(const SlotData& slot, const std::string& path) {
     OrderedJson out = OrderedJson::object();
     out["name"] = writeString(slot.name, key("name"));
     if (slot.bookmarkData) {
-        out["bookmarkData"] = writeBytes(*slot.bookmarkData);
+        out["bookmarkData"] = writeBytes(*slot.bookmarkData, key("bookmarkData"));
     }
     out["mediaType"] = writeEnum(slot.mediaType);
     out["stillDuration"] = writeDouble(slot.stillDuration, key("stillDuration"));
@@ -748,12 +1033,41 @@ OrderedJson encodeSlot(const SlotData& slot, const std::string& path) {
     return out;
 }
 
+void writeProject(const ProjectData& project, std::ostream& out) {
+    JsonTextWriter writer(out);
+    writeObject(writer, encodeRootOutline(project), "banks", [&] {
+        writer.beginArray();
+        for (std::size_t i = 0; i < project.banks.size(); ++i) {
+            writeBank(writer, project.banks[i], element("banks", i));
+        }
+        writer.endArray();
+    });
+}
+
 std::string encodeProject(const ProjectData& project) {
-    return formatJsonText(encodeRoot(project));
+    std::ostringstream out;
+    writeProject(project, out);
+    return std::move(out).str();
 }
 
 ProjectData decodeProject(std::string_view json) {
-    return decodeRoot(parseJsonText(json));
+    checkJsonNesting(json);
+    DocumentReader reader;
+    parseJsonEvents(json, reader);
+    return decodeRoot(reader.take());
+}
+
+ProjectData readProjectFile(const std::filesystem::path& file) {
+    checkDocumentFile(file);
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        throw std::filesystem::filesystem_error(
+            "cannot open the file", file,
+            std::make_error_code(std::errc::no_such_file_or_directory));
+    }
+    DocumentReader reader;
+    parseJsonEvents(in, reader);
+    return decodeRoot(reader.take());
 }
 
 }  // namespace kestio

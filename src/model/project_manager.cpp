@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <ostream>
 #include <string>
 #include <system_error>
 
@@ -93,7 +94,8 @@ fs::path ProjectManager::save(ProjectData project, const fs::path& package) cons
         }
     }
 
-    platform::writeFileAtomically(dataFile, encodeProject(project));
+    // Written slot by slot into the temporary file, so that the text never exists whole.
+    platform::writeFileAtomically(dataFile, [&](std::ostream& out) { writeProject(project, out); });
     return package;
 }
 
@@ -103,9 +105,9 @@ ProjectData ProjectManager::load(const fs::path& package) const {
     const fs::path thumbnails = package / kThumbnailsFolderName;
     Console::log("🖼 thumbsURL: " + thumbnails.string());
 
-    const platform::Bytes bytes = platform::readFile(dataFile);
-    ProjectData project =
-        decodeProject(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    // A document that is too large, or holds more than a project can, is refused by a
+    // streaming pass before any slot is decoded; then each slot is decoded as it is read.
+    ProjectData project = readProjectFile(dataFile);
 
     int loaded = 0;
     for (auto& bank : project.banks) {

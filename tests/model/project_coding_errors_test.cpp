@@ -206,6 +206,25 @@ std::vector<Malformed> malformedDocuments() {
         {"first faulty record member",
          withColor(R"("blueGain": null, "brightness": "0", "contrast": 1)"),
          slotPath("colorSettings.brightness")},
+        {"faulty slot before a faulty root key",
+         R"({"banks": [{"name": "B", "slots": [{"mediaType": "x"}]}], "rows": -5})", "rows"},
+        {"faulty slot before its bank's faulty name",
+         R"({"banks": [{"slots": [{"mediaType": "x"}], "name": 5}]})", "banks[0].name"},
+        {"faulty slots in two banks",
+         R"({"banks": [{"name": "B", "slots": [{}, {"mediaType": "x"}]},
+                       {"name": "C", "slots": [{"postRollMode": "x"}]}]})",
+         "banks[0].slots[1].mediaType"},
+        {"faulty slot before a later bank over its slot limit",
+         R"({"banks": [{"name": "B", "slots": [{"mediaType": "x"}]}, {"name": "C", "slots": [)" +
+             repeated("{}", 10001) + "]}]}",
+         slotPath("mediaType")},
+        {"faulty slot in a bank over its slot limit",
+         R"({"banks": [{"name": "B", "slots": [{"mediaType": "x"}, )" + repeated("{}", 10000) +
+             "]}]}",
+         "banks[0].slots"},
+        {"faulty slot of a replaced slots member",
+         R"({"banks": [{"name": "B", "slots": [{}], "slots": [{}, {"mediaType": "x"}]}]})",
+         "banks[0].slots[1].mediaType"},
     };
 }
 
@@ -225,6 +244,20 @@ TEST(MalformedDocument, DocumentsAtTheLimitsAreRead) {
                       repeated("{}", 10000) + "]}]}");
     ASSERT_EQ(project.banks.size(), 1000u);
     EXPECT_EQ(project.banks[999].slots.size(), 10000u);
+}
+
+TEST(MalformedDocument, OfDuplicateMembersTheLastIsRead) {
+    const ProjectData project = decodeProject(R"({"banks": [{"name": "A", "slots": []}],
+        "banks": [{"name": "B", "slots": [{"mediaType": "x"}], "slots": [{"name": "s"}]},
+                  {"name": "C", "slots": "none", "slots": []}]})");
+    ASSERT_EQ(project.banks.size(), 2u);
+    EXPECT_EQ(project.banks[0].name, "B");
+    ASSERT_EQ(project.banks[0].slots.size(), 1u);
+    EXPECT_EQ(project.banks[0].slots[0].name, "s");
+    EXPECT_TRUE(project.banks[1].slots.empty());
+    EXPECT_EQ(failingKeyPath(
+                  [] { decodeProject(R"({"banks": [{"name": "B", "slots": [], "slots": 5}]})"); }),
+              "banks[0].slots");
 }
 
 TEST(MalformedDocument, ErrorTextNamesKeyAndReason) {

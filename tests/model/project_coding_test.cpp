@@ -163,6 +163,18 @@ TEST(DocumentRoundTrip, WriteReadWriteGivesTheSameBytes) {
     EXPECT_EQ(encodeProject(reread), first);
 }
 
+// The document is written piece by piece; its text must be exactly the pretty print of the
+// whole tree it holds, whatever is empty in it.
+TEST(DocumentRoundTrip, TheTextIsThePrettyPrintOfItsWholeTree) {
+    ProjectData withoutSlots(0, 0);
+    withoutSlots.midiControlAssignments = {{"play", 1, 2}};
+    for (const ProjectData& project :
+         {fullProject(), ProjectData(), withoutSlots, ProjectData(1, 1)}) {
+        const std::string text = encodeProject(project);
+        EXPECT_EQ(nlohmann::ordered_json::parse(text).dump(2), text);
+    }
+}
+
 TEST(DocumentRoundTrip, FreshProjectComesBackEqualWithOnlyTheAlwaysWrittenKeys) {
     const ProjectData project(4, 10);
     const std::string text = encodeProject(project);

@@ -8,20 +8,31 @@
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <system_error>
 
 #include "platform/graphics/heif_still_reader.h"
+#include "platform/graphics/jpeg_frame_header.h"
 
 namespace kestio::platform {
 
 namespace {
 
-DecodedStill failure(std::string text) {
-    return {QImage(), std::move(text), QSize()};
-}
-
 std::string sizeText(qint64 w, qint64 h) {
     return std::to_string(w) + "x" + std::to_string(h);
+}
+
+DecodedStill tooLargeFailure(qint64 w, qint64 h) {
+    return stillFailure(StillProblem::tooLarge, "image too large: " + sizeText(w, h),
+                        sizeText(w, h));
+}
+
+DecodedStill tooCostlyFailure(qint64 w, qint64 h, qint64 bytes, const StillLimits& limits) {
+    const auto mib = [](qint64 b) { return std::to_string((b + (1 << 20) - 1) >> 20); };
+    return stillFailure(StillProblem::tooCostly,
+                        "decoding a " + sizeText(w, h) + " image needs " + mib(bytes) +
+                            " MiB, more than the " + mib(limits.decodeBudgetBytes) + " MiB allowed",
+                        sizeText(w, h));
 }
 
 bool tooLarge(qint64 w, qint64 h, const StillLimits& limits) {
@@ -188,33 +199,54 @@ bool bmpIsComplete(const QByteArray& b) {
     return h.pixelOffset + rowBytes * h.height <= b.size();
 }
 
-// Returns an error text when the file is cut off, else an empty string.
-std::string truncation(const QByteArray& bytes, const QByteArray& format) {
+// A failure when the file is cut off, else nothing.
+std::optional<DecodedStill> truncation(const QByteArray& bytes, const QByteArray& format) {
     if (format == "jpeg" && !jpegIsComplete(bytes)) {
-        return "truncated JPEG data";
+        return stillFailure(StillProblem::truncated, "truncated JPEG data", "JPEG");
     }
     if (format == "gif") {
         bool hasImage = false;
         if (!gifIsComplete(bytes, hasImage)) {
-            return "truncated GIF data";
+            return stillFailure(StillProblem::truncated, "truncated GIF data", "GIF");
         }
         if (!hasImage) {
-            return "GIF file without a picture";
+            return stillFailure(StillProblem::noPicture, "GIF file without a picture");
         }
     }
     if (format == "bmp" && !bmpIsComplete(bytes)) {
-        return "truncated BMP data";
+        return stillFailure(StillProblem::truncated, "truncated BMP data", "BMP");
     }
-    return {};
+    return std::nullopt;
+}
+
+// Whether a PNG's header asks for interlaced rows, which Qt's reader cannot reduce row by row.
+bool pngIsInterlaced(const QByteArray& b) {
+    return b.size() > 28 && byteAt(b, 28) != 0;
+}
+
+// The memory Qt's reader needs for a picture of `full` pixels asked for at `target`: the
+// JPEG reader and the PNG reader (rows read one by one) decode straight at the reduced size,
+// the others decode the whole picture and reduce it after; 4 bytes a pixel. A JPEG that keeps
+// its whole coefficients adds them.
+qint64 qtReadCost(const QByteArray& bytes, const QByteArray& format, QSize full, QSize target,
+                  const std::optional<JpegFrameHeader>& jpeg) {
+    const auto pixels = [](QSize s) { return qint64(s.width()) * s.height(); };
+    const bool readsReduced = format == "jpeg" || (format == "png" && !pngIsInterlaced(bytes));
+    qint64 cost = readsReduced ? 4 * pixels(target)
+                               : 4 * pixels(full) + (target != full ? 4 * pixels(target) : 0);
+    if (jpeg && jpeg->keepsWholeCoefficients()) {
+        cost += jpeg->wholeCoefficientBytes();
+    }
+    return cost;
 }
 
 // Qt refuses to read any picture whose pixels need more than 128 MB, which is below our own
 // limit (a 48-megapixel photo needs 192 MB). Our limits are checked before Qt allocates, so
-// Qt's own limit is raised once to what the largest picture we accept needs.
+// Qt's own limit is raised once to what the largest decode we accept needs.
 void raiseQtAllocationLimit() {
     static std::once_flag once;
     std::call_once(once, [] {
-        const qint64 bytes = StillLimits{}.maxPixels * 4;
+        const qint64 bytes = StillLimits{}.decodeBudgetBytes;
         QImageReader::setAllocationLimit(static_cast<int>(bytes / (1024 * 1024)) + 64);
     });
 }
@@ -238,24 +270,33 @@ DecodedStill readWithQt(const QByteArray& bytes, const StillLimits& limits, QSiz
     QImageReader reader(&buffer);
     reader.setAutoTransform(true);
     if (!reader.canRead()) {
-        return failure("not an image");
+        return stillFailure(StillProblem::notAnImage, "not an image");
     }
     const QByteArray format = reader.format();
     QSize fullSize;
     if (const QSize declared = reader.size(); declared.isValid()) {
         if (declared.isEmpty()) {
-            return failure("image without a size");
+            return stillFailure(StillProblem::undecodable, "image without a size",
+                                format.toStdString());
         }
+        const qint64 w = declared.width();
+        const qint64 h = declared.height();
         // The declared size is of the stored picture; the reduction is asked for in it too.
         const bool turned =
             (reader.transformation() & QImageIOHandler::TransformationRotate90) != 0;
         const QSize upright = turned ? declared.transposed() : declared;
         const QSize target = reducedSize(upright, fitInto);
-        // Only the JPEG reader decodes straight at a reduced size; others need the whole.
-        const QSize decoded = format == "jpeg" ? target : upright;
-        if (declared.width() > limits.maxSide || declared.height() > limits.maxSide ||
-            tooLarge(decoded.width(), decoded.height(), limits)) {
-            return failure("image too large: " + sizeText(declared.width(), declared.height()));
+        const std::optional<JpegFrameHeader> jpeg =
+            format == "jpeg" ? readJpegFrameHeader(bytes) : std::nullopt;
+        const bool sequentialJpeg = jpeg && !jpeg->keepsWholeCoefficients();
+        if (w > limits.maxSide || h > limits.maxSide ||
+            (!sequentialJpeg && w * h > limits.maxDeclaredPixels) ||
+            tooLarge(target.width(), target.height(), limits)) {
+            return tooLargeFailure(w, h);
+        }
+        if (const qint64 cost = qtReadCost(bytes, format, upright, target, jpeg);
+            cost > limits.decodeBudgetBytes) {
+            return tooCostlyFailure(w, h, cost, limits);
         }
         if (target != upright) {
             reader.setScaledSize(turned ? target.transposed() : target);
@@ -263,25 +304,28 @@ DecodedStill readWithQt(const QByteArray& bytes, const StillLimits& limits, QSiz
         fullSize = upright;
     } else if (format == "bmp") {
         // Qt does not report the size of a BMP it refuses; say why when it is the size.
-        if (const BmpHeader h = bmpHeader(bytes); h.known && tooLarge(h.width, h.height, limits)) {
-            return failure("image too large: " + sizeText(h.width, h.height));
+        if (const BmpHeader h = bmpHeader(bytes);
+            h.known && (tooLarge(h.width, h.height, limits) ||
+                        h.width * h.height > limits.maxDeclaredPixels)) {
+            return tooLargeFailure(h.width, h.height);
         }
     }
-    if (auto cut = truncation(bytes, format); !cut.empty()) {
-        return failure(std::move(cut));
+    if (auto cut = truncation(bytes, format)) {
+        return std::move(*cut);
     }
     QImage image = reader.read();
     if (image.isNull()) {
-        return failure("undecodable " + format.toStdString() +
-                       " data: " + reader.errorString().toStdString());
+        const std::string why =
+            format.toStdString() + " data: " + reader.errorString().toStdString();
+        return stillFailure(StillProblem::undecodable, "undecodable " + why, why);
     }
     if (tooLarge(image.width(), image.height(), limits)) {
-        return failure("image too large: " + sizeText(image.width(), image.height()));
+        return tooLargeFailure(image.width(), image.height());
     }
     if (!fullSize.isValid()) {
         fullSize = image.size();
     }
-    return {std::move(image), {}, fullSize};
+    return {std::move(image), {}, fullSize, StillProblem::none, {}};
 }
 
 // Opaque pictures become RGB32, others premultiplied ARGB32, both in sRGB.
@@ -305,10 +349,10 @@ QImage normalised(QImage image) {
 
 DecodedStill decodeStill(const QByteArray& bytes, const StillLimits& limits, QSize fitInto) {
     if (bytes.isEmpty()) {
-        return failure("empty file");
+        return stillFailure(StillProblem::emptyFile, "empty file");
     }
-    DecodedStill result =
-        looksLikeHeif(bytes) ? readHeifStill(bytes, limits) : readWithQt(bytes, limits, fitInto);
+    DecodedStill result = looksLikeHeif(bytes) ? readHeifStill(bytes, limits, fitInto)
+                                               : readWithQt(bytes, limits, fitInto);
     if (!result.ok()) {
         return result;
     }
@@ -322,7 +366,7 @@ DecodedStill decodeStill(const QByteArray& bytes, const StillLimits& limits, QSi
     }
     result.image = normalised(std::move(result.image));
     if (result.image.isNull()) {
-        return failure("out of memory for the picture");
+        return stillFailure(StillProblem::outOfMemory, "out of memory for the picture");
     }
     return result;
 }
@@ -331,20 +375,29 @@ DecodedStill decodeStill(const std::filesystem::path& file, const StillLimits& l
                          QSize fitInto) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(file, ec)) {
-        return failure(ec ? "cannot open " + file.string() + ": " + ec.message()
-                          : file.string() + " is not a file");
+        const std::string why = ec ? ec.message() : std::string("not a file");
+        return stillFailure(
+            StillProblem::unreadableFile,
+            ec ? "cannot open " + file.string() + ": " + why : file.string() + " is not a file",
+            why);
     }
     QFile in(QFile::decodeName(file.c_str()));
     if (!in.open(QIODevice::ReadOnly)) {
-        return failure("cannot open " + file.string() + ": " + in.errorString().toStdString());
+        const std::string why = in.errorString().toStdString();
+        return stillFailure(StillProblem::unreadableFile,
+                            "cannot open " + file.string() + ": " + why, why);
     }
     const qint64 size = in.size();
     if (size > limits.maxFileBytes) {
-        return failure("file too large: " + std::to_string(size) + " bytes");
+        return stillFailure(StillProblem::fileTooLarge,
+                            "file too large: " + std::to_string(size) + " bytes",
+                            std::to_string(size));
     }
     const QByteArray bytes = in.readAll();
     if (bytes.size() != size) {
-        return failure("cannot read " + file.string() + ": " + in.errorString().toStdString());
+        const std::string why = in.errorString().toStdString();
+        return stillFailure(StillProblem::unreadableFile,
+                            "cannot read " + file.string() + ": " + why, why);
     }
     return decodeStill(bytes, limits, fitInto);
 }

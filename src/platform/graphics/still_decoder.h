@@ -12,24 +12,56 @@ namespace kestio::platform {
 // Bounds that keep a hostile or broken file from taking the machine's memory: checked from
 // the file's header, before any pixel memory is allocated.
 struct StillLimits {
-    // 64 Mi pixels: 256 MiB at 4 bytes a pixel, which is also Qt's own image reading limit.
-    // It bounds the decoded picture: a larger JPEG asked for at a reduced size is read at that
-    // size; other formats are decoded whole and must fit it themselves.
+    // 64 Mi pixels: 256 MiB at 4 bytes a pixel. It bounds the picture handed back: a larger one
+    // asked for at a reduced size is read at that size where the format allows it.
     qint64 maxPixels = qint64(64) * 1024 * 1024;
     int maxSide = 32768;
     qint64 maxFileBytes = qint64(512) * 1024 * 1024;
+    // The largest camera photos. A sequential JPEG is exempt: it is read at a reduced size
+    // with memory for that size only, whatever it declares.
+    qint64 maxDeclaredPixels = 200'000'000;
+    // The working memory one decode may take: the picture being decoded and what the format's
+    // decoder keeps beside it, estimated from the file's header before anything is decoded.
+    qint64 decodeBudgetBytes = qint64(512) * 1024 * 1024;
+};
+
+// Why a still could not be decoded, for a caller that words it in its own language.
+enum class StillProblem {
+    none,
+    unreadableFile,  // detail: the system's reason
+    emptyFile,
+    fileTooLarge,  // detail: the file's size in bytes
+    notAnImage,
+    noPicture,     // a picture file that holds no picture (a GIF without a frame)
+    truncated,     // detail: the format ("JPEG", "GIF", "BMP")
+    undecodable,   // detail: the format and the library's reason
+    tooLarge,      // detail: the declared size, "12000x9000"
+    tooCostly,     // decoding would take more memory than the budget; detail: the size
+    sizeMismatch,  // the declared size is not the coded picture's; detail: both sizes
+    outOfMemory,
 };
 
 struct DecodedStill {
     // Upright (orientation metadata applied), in sRGB, Format_RGB32 when opaque and
     // Format_ARGB32_Premultiplied when the file has alpha. Null on failure.
     QImage image;
-    std::string error;  // why it failed; empty on success
+    std::string error;  // why it failed, in English for logs; empty on success
     // The picture's own size, upright, also when `image` was decoded smaller.
     QSize fullSize;
+    StillProblem problem = StillProblem::none;
+    std::string detail;  // the figures or the library's words that go with `problem`
 
     bool ok() const { return !image.isNull(); }
 };
+
+// A failed decode: `error` in English, `problem` and `detail` for the caller's own words.
+inline DecodedStill stillFailure(StillProblem problem, std::string error, std::string detail = {}) {
+    DecodedStill failed;
+    failed.error = std::move(error);
+    failed.problem = problem;
+    failed.detail = std::move(detail);
+    return failed;
+}
 
 // Decodes the first picture of a still image file, whatever its extension says: PNG, JPEG,
 // TIFF, BMP, GIF (first frame), WebP through Qt's readers, HEIC/HEIF through libheif (its

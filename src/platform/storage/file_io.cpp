@@ -6,9 +6,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <ostream>
 #include <random>
+#include <streambuf>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace kestio::platform {
 
@@ -61,6 +64,45 @@ int writeAll(int fd, std::span<const std::uint8_t> bytes) {
     return 0;
 }
 
+// A stream buffer that writes to a descriptor in pieces of 256 KiB and keeps the first error.
+class DescriptorOutput : public std::streambuf {
+  public:
+    explicit DescriptorOutput(int fd) : fd_(fd), buffer_(std::size_t(256) << 10) {
+        setp(buffer_.data(), buffer_.data() + buffer_.size());
+    }
+    int error() const { return error_; }
+
+  protected:
+    int_type overflow(int_type c) override {
+        if (!drain()) {
+            return traits_type::eof();
+        }
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+    int sync() override { return drain() ? 0 : -1; }
+
+  private:
+    bool drain() {
+        if (error_ == 0) {
+            const auto size = static_cast<std::size_t>(pptr() - pbase());
+            error_ = writeAll(fd_, std::span(reinterpret_cast<const std::uint8_t*>(pbase()), size));
+        }
+        setp(buffer_.data(), buffer_.data() + buffer_.size());
+        return error_ == 0;
+    }
+
+    int fd_;
+    int error_ = 0;
+    std::vector<char> buffer_;
+};
+
+// Puts the content into the descriptor; returns the error of the writes, 0 when all went out.
+using Fill = std::function<int(int fd)>;
+
 std::string temporaryName(const std::string& name) {
     static std::atomic<std::uint64_t> counter{0};
     thread_local std::mt19937_64 random{std::random_device{}() ^
@@ -82,14 +124,14 @@ void keepPermissions(int dirFd, const std::string& name, int fd) {
 // Creates an unnamed file in the folder and gives it a temporary name once its content is
 // on disk, so that a process killed while writing leaves nothing behind. Returns the name,
 // or an empty string when the file system cannot do this (then a named file is used).
-std::string writeUnnamed(int dirFd, const std::string& name, std::span<const std::uint8_t> bytes,
+std::string writeUnnamed(int dirFd, const std::string& name, const Fill& fill,
                          Durability durability, const fs::path& file) {
     FileDescriptor fd(::openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
     if (!fd) {
         return {};
     }
     keepPermissions(dirFd, name, fd.get());
-    if (const int error = writeAll(fd.get(), bytes)) {
+    if (const int error = fill(fd.get())) {
         fail("cannot write", file, error);
     }
     if (durability == Durability::flushed && ::fsync(fd.get()) != 0) {
@@ -112,8 +154,8 @@ std::string writeUnnamed(int dirFd, const std::string& name, std::span<const std
     return {};
 }
 
-std::string writeNamed(int dirFd, const std::string& name, std::span<const std::uint8_t> bytes,
-                       Durability durability, const fs::path& file) {
+std::string writeNamed(int dirFd, const std::string& name, const Fill& fill, Durability durability,
+                       const fs::path& file) {
     std::string tmp;
     FileDescriptor fd;
     for (int attempt = 0; attempt < 16 && !fd; ++attempt) {
@@ -127,7 +169,14 @@ std::string writeNamed(int dirFd, const std::string& name, std::span<const std::
         fail("cannot create a temporary file for", file, EEXIST);
     }
     keepPermissions(dirFd, name, fd.get());
-    int error = writeAll(fd.get(), bytes);
+    int error = 0;
+    try {
+        error = fill(fd.get());
+    } catch (...) {
+        fd.reset();
+        ::unlinkat(dirFd, tmp.c_str(), 0);
+        throw;
+    }
     if (error == 0 && durability == Durability::flushed && ::fsync(fd.get()) != 0) {
         error = errno;
     }
@@ -141,10 +190,7 @@ std::string writeNamed(int dirFd, const std::string& name, std::span<const std::
     return tmp;
 }
 
-}  // namespace
-
-void writeFileAtomically(const fs::path& file, std::span<const std::uint8_t> bytes,
-                         Durability durability) {
+void writeAtomically(const fs::path& file, const Fill& fill, Durability durability) {
     const std::string name = file.filename().string();
     if (name.empty() || name == "." || name == "..") {
         fail("not a file name", file, EINVAL);
@@ -154,9 +200,9 @@ void writeFileAtomically(const fs::path& file, std::span<const std::uint8_t> byt
     if (!dir) {
         fail("cannot open the folder of", file, errno);
     }
-    std::string tmp = writeUnnamed(dir.get(), name, bytes, durability, file);
+    std::string tmp = writeUnnamed(dir.get(), name, fill, durability, file);
     if (tmp.empty()) {
-        tmp = writeNamed(dir.get(), name, bytes, durability, file);
+        tmp = writeNamed(dir.get(), name, fill, durability, file);
     }
     if (::renameat(dir.get(), tmp.c_str(), dir.get(), name.c_str()) != 0) {
         const int error = errno;
@@ -166,6 +212,31 @@ void writeFileAtomically(const fs::path& file, std::span<const std::uint8_t> byt
     if (durability == Durability::flushed) {
         ::fsync(dir.get());  // makes the new name itself durable; the content already is
     }
+}
+
+}  // namespace
+
+void writeFileAtomically(const fs::path& file, std::span<const std::uint8_t> bytes,
+                         Durability durability) {
+    writeAtomically(
+        file, [bytes](int fd) { return writeAll(fd, bytes); }, durability);
+}
+
+void writeFileAtomically(const fs::path& file, const std::function<void(std::ostream&)>& write,
+                         Durability durability) {
+    writeAtomically(
+        file,
+        [&write](int fd) {
+            DescriptorOutput output(fd);
+            std::ostream out(&output);
+            write(out);
+            out.flush();
+            if (output.error() != 0) {
+                return output.error();
+            }
+            return out.good() ? 0 : EIO;
+        },
+        durability);
 }
 
 void writeFileAtomically(const fs::path& file, std::string_view bytes, Durability durability) {

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
+#include <iosfwd>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -24,6 +26,12 @@ enum class Durability { flushed, unflushed };
 void writeFileAtomically(const std::filesystem::path& file, std::span<const std::uint8_t> bytes,
                          Durability durability = Durability::flushed);
 void writeFileAtomically(const std::filesystem::path& file, std::string_view bytes,
+                         Durability durability = Durability::flushed);
+// The same for content that `write` puts out to the stream it is given, in pieces that go to the
+// temporary file as they come, so that the whole content never needs to be in memory. What
+// `write` throws is passed on after the temporary file is removed; the old file is untouched.
+void writeFileAtomically(const std::filesystem::path& file,
+                         const std::function<void(std::ostream&)>& write,
                          Durability durability = Durability::flushed);
 
 // The whole content of a file. Throws std::filesystem::filesystem_error when it cannot be

@@ -7,7 +7,9 @@
 
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <stdexcept>
 
 #include "platform/storage/forked_child.h"
 #include "support/temporary_folder.h"
@@ -70,23 +72,63 @@ TEST_F(AtomicWriteTest, AFailedReplaceLeavesTheOldContentAndNoTemporaryFile) {
     EXPECT_FALSE(fs::exists(folder / "missing"));
 }
 
+// Content handed over whole, and the same content put out to a stream in pieces.
+const std::vector<std::pair<const char*, std::function<void(const fs::path&, const std::string&)>>>
+    kWriteForms = {
+        {"whole", [](const fs::path& f, const std::string& c) { writeFileAtomically(f, c); }},
+        {"streamed",
+         [](const fs::path& f, const std::string& c) {
+             writeFileAtomically(f, [&](std::ostream& out) {
+                 for (std::size_t at = 0, piece = 1; at < c.size(); at += piece, piece += 997) {
+                     out << std::string_view(c).substr(at, piece);
+                 }
+             });
+         }},
+};
+
 TEST_F(AtomicWriteTest, AWriteThatRunsOutOfSpaceLeavesTheOldContentAndNoTemporaryFile) {
-    writeFileAtomically(file, std::string_view("old content"));
-    // A file size limit makes write() fail part way, as a full disk would.
-    auto child = runInChild([&] {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{4096, 4096};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        try {
-            writeFileAtomically(file, std::string(100000, 'n'));
-        } catch (const fs::filesystem_error& e) {
-            if (e.code().value() == EFBIG) {
-                _exit(42);
+    for (const auto& [form, write] : kWriteForms) {
+        SCOPED_TRACE(form);
+        writeFileAtomically(file, std::string_view("old content"));
+        // A file size limit makes write() fail part way, as a full disk would.
+        auto child = runInChild([&] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{4096, 4096};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            try {
+                write(file, std::string(1000000, 'n'));
+            } catch (const fs::filesystem_error& e) {
+                if (e.code().value() == EFBIG) {
+                    _exit(42);
+                }
             }
-        }
-    });
-    ASSERT_TRUE(child.exited);
-    EXPECT_EQ(child.code, 42);
+        });
+        ASSERT_TRUE(child.exited);
+        EXPECT_EQ(child.code, 42);
+        EXPECT_EQ(contentOf(file), "old content");
+        EXPECT_EQ(entriesOf(folder.path()), std::vector<std::string>{"data.json"});
+    }
+}
+
+TEST_F(AtomicWriteTest, StreamedContentArrivesWholeInPiecesOfAnySize) {
+    std::string content(3 << 20, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<char>(i * 31 + i / 4096);
+    }
+    kWriteForms[1].second(file, content);
+    EXPECT_EQ(contentOf(file), content);
+    writeFileAtomically(file, [](std::ostream&) {});
+    EXPECT_EQ(contentOf(file), "");
+    EXPECT_EQ(entriesOf(folder.path()), std::vector<std::string>{"data.json"});
+}
+
+TEST_F(AtomicWriteTest, AStreamWriterThatThrowsLeavesTheOldContentAndNoTemporaryFile) {
+    writeFileAtomically(file, std::string_view("old content"));
+    const auto failing = [](std::ostream& out) {
+        out << std::string(1 << 20, 'x');  // more than is held before it goes to the file
+        throw std::runtime_error("the content cannot be made");
+    };
+    EXPECT_THROW(writeFileAtomically(file, failing), std::runtime_error);
     EXPECT_EQ(contentOf(file), "old content");
     EXPECT_EQ(entriesOf(folder.path()), std::vector<std::string>{"data.json"});
 }
