@@ -2,7 +2,11 @@
 // of two views showing the same moving pictures, at 1920x1080 and 3840x2160, against the same
 // picture rendered by a compositor on the calling thread; and one view of a paused picture (the
 // same picture every refresh, which the presenter shows again without drawing) against one that
-// changes every refresh (the goal: paused under 5 % of changing). Every case measures the CPU time
+// changes every refresh (the goal: paused under 5 % of changing). BM_ViewsOfOneTree shows a
+// changing 2160p picture in views of several sizes: a full-size view and a 547x308 one (the player
+// panel's picture) together against the full-size view alone (the goal: under 1.2x), the small
+// view alone against the full-size one, and two full-size views sharing their drawings. Every
+// case measures the CPU time
 // of the whole process (all threads, the worker pool included) per refresh, so the ratio of a
 // presenter case to the direct one is the price of the thread hand-over and the snapshots.
 #include <benchmark/benchmark.h>
@@ -16,6 +20,7 @@
 #include "platform/graphics/compositor.h"
 #include "platform/graphics/layer.h"
 #include "platform/graphics/presenter.h"
+#include "platform/graphics/shared_compositions.h"
 #include "platform/runloop/manual_run_loop.h"
 
 namespace {
@@ -154,6 +159,57 @@ void BM_PresenterRefresh(benchmark::State& state) {
     state.counters["reused"] = records.empty() ? 0.0 : double(reused) / double(records.size());
 }
 
+// Views of one tree whose picture changes every refresh, all at 64 refreshes per second and
+// sharing drawings as the views of one tree do: state.range(0) full-size (3840x2160) views and
+// state.range(1) views of 547x308.
+void BM_ViewsOfOneTree(benchmark::State& state) {
+    constexpr int kWidth = 3840;
+    constexpr int kHeight = 2160;
+    ManualRunLoop loop;
+    SnapshotPublisher publisher(loop);
+    publisher.setRoot(playerTree(loop, kWidth, kHeight,
+                                 std::make_shared<AlternatingSource>(kWidth, kHeight, true)));
+    auto shared = std::make_shared<SharedCompositions>();
+    auto clock = std::make_shared<ManualPresenterClock>();
+    std::vector<std::unique_ptr<Presenter>> presenters;
+    const auto add = [&](int count, QSize size) {
+        for (int i = 0; i < count; ++i) {
+            auto presenter = std::make_unique<Presenter>(clock);
+            presenter->setSource(publisher.slot(), shared);
+            presenter->setSize(size);
+            presenter->setRefreshRate(64.0);
+            presenter->start();
+            presenters.push_back(std::move(presenter));
+        }
+    };
+    add(int(state.range(0)), {kWidth, kHeight});
+    add(int(state.range(1)), {547, 308});
+    std::uint64_t refresh = 1;
+    for (auto& p : presenters) {
+        p->waitForRefresh(refresh, 10.0);
+    }
+    for (auto _ : state) {
+        clock->advance(1.0 / 64.0);
+        ++refresh;
+        for (auto& p : presenters) {
+            if (!p->waitForRefresh(refresh, 10.0)) {
+                state.SkipWithError("a presenter stopped composing");
+                return;
+            }
+        }
+    }
+    std::size_t drawn = 0;
+    std::size_t records = 0;
+    for (auto& p : presenters) {
+        p->stop();
+        for (const auto& record : p->takeRecords()) {
+            drawn += record.drawn ? 1 : 0;
+            ++records;
+        }
+    }
+    state.counters["drawn"] = records == 0 ? 0.0 : double(drawn) / double(records);
+}
+
 void sizes(benchmark::internal::Benchmark* b) {
     b->Args({1920, 1080})->Args({3840, 2160});
 }
@@ -175,6 +231,14 @@ BENCHMARK(BM_PresenterRefresh)
     ->Args({1920, 1080, 1})
     ->Args({3840, 2160, 0})
     ->Args({3840, 2160, 1})
+    ->Unit(benchmark::kMicrosecond)
+    ->MeasureProcessCPUTime();
+BENCHMARK(BM_ViewsOfOneTree)
+    ->ArgNames({"full", "small"})
+    ->Args({1, 0})
+    ->Args({1, 1})
+    ->Args({0, 1})
+    ->Args({2, 0})
     ->Unit(benchmark::kMicrosecond)
     ->MeasureProcessCPUTime();
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/runloop/usable_cores.h"
+
 namespace kestio {
 
 JobControl::JobControl() : io_(std::make_shared<platform::media::IoControl>()) {}
@@ -81,8 +83,7 @@ std::shared_ptr<JobControl> ImportWorkers::submit(Job job) {
 }
 
 int ImportWorkers::defaultThreadCount() {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return std::clamp(static_cast<int>(cores / 2), 2, 4);
+    return std::clamp(platform::usableCores() / 2, 2, 4);
 }
 
 void ImportWorkers::run() {

@@ -64,7 +64,8 @@ class ImportWorkers {
     // Queues `job`; the returned control cancels it. Any thread.
     std::shared_ptr<JobControl> submit(Job job);
 
-    // The number of threads for an importer: a share of the machine's cores, 2 to 4.
+    // The number of threads for an importer: half the cores the process may run on
+    // (its CPU affinity), 2 to 4.
     static int defaultThreadCount();
 
   private:

@@ -26,7 +26,10 @@ namespace kestio::platform {
 //
 // Rendering is two steps: compose() works out what to draw (a Composition, cheap), draw() fills
 // the pixels. The image is drawn in horizontal bands spread over the worker pool. Stills scaled for
-// a layer are kept between renders while in use, so a still on air is scaled once. One compositor
+// a layer are kept between renders while in use, so a still on air is scaled once. A picture is
+// scaled once, as it is drawn at the image's size: bilinearly when it shrinks to no less than
+// half, with the box filter of picture_downscale.h when it shrinks further (a small view of a
+// large frame), so a small view never composes at the picture's size. One compositor
 // renders on one thread at a time; several compositors may share one pool. Everything one render
 // draws, worked out before any pixel is touched: the fills and pictures in drawing order, each
 // already placed, cut to what is visible and given its opacity. Two renders with the same drawing

@@ -62,9 +62,11 @@ Presenter::~Presenter() {
     stop();
 }
 
-void Presenter::setSource(std::shared_ptr<const SnapshotSlot> slot) {
+void Presenter::setSource(std::shared_ptr<const SnapshotSlot> slot,
+                          std::shared_ptr<SharedCompositions> shared) {
     std::lock_guard lock(mutex_);
     slot_ = std::move(slot);
+    shared_ = std::move(shared);
 }
 
 void Presenter::setSize(QSize pixels) {
@@ -178,39 +180,49 @@ QImage* Presenter::freeBuffer() {
 
 void Presenter::compose(std::uint64_t refresh, double target) {
     std::shared_ptr<const LayerSnapshot> snapshot;
+    std::shared_ptr<SharedCompositions> shared;
     QSize size;
     {
         std::lock_guard lock(mutex_);
         snapshot = slot_ ? slot_->load() : nullptr;
+        shared = shared_;
         size = size_;
     }
-    QImage picture;
     bool reused = false;
+    bool drawn = false;
     std::vector<PictureName> pictures;
+    std::shared_ptr<const DrawnPicture> shown;
     if (snapshot && !size.isEmpty()) {
         Composition composition = compositor_.compose(*snapshot, target, size);
         pictures = composition.pictures;
-        if (lastDrawn_ && composition.drawsTheSameAs(*lastDrawn_)) {
-            std::lock_guard lock(mutex_);
-            picture = newest_.image;
-            reused = !picture.isNull();
-        }
-        if (!reused) {
-            lastDrawn_.reset();
-            QImage* buffer = nullptr;
-            {
-                std::lock_guard lock(mutex_);
-                buffer = freeBuffer();
+        if (lastDrawn_ && composition.drawsTheSameAs(lastDrawn_->composition)) {
+            shown = lastDrawn_;
+            reused = true;
+        } else {
+            std::shared_ptr<SharedCompositions::Claim> claim;
+            if (shared) {
+                shown = shared->find(composition, claim);
             }
-            if (buffer) {
-                compositor_.draw(composition, *buffer);
-                picture = *buffer;
-                lastDrawn_ = std::move(composition);
+            if (!shown) {
+                QImage* buffer = nullptr;
+                {
+                    std::lock_guard lock(mutex_);
+                    buffer = freeBuffer();
+                }
+                if (buffer) {
+                    compositor_.draw(composition, *buffer);
+                    shown = std::make_shared<const DrawnPicture>(
+                        DrawnPicture{std::move(composition), *buffer});
+                    drawn = true;
+                }
+                if (shared) {
+                    shared->finish(claim, shown);
+                }
             }
         }
-    } else {
-        lastDrawn_.reset();
     }
+    lastDrawn_ = shown;
+    QImage picture = shown ? shown->image : QImage();
     // The snapshot is let go here, on this thread: what it holds is safe to release anywhere.
     snapshot.reset();
     const double composedAt = clock_->now();
@@ -218,7 +230,7 @@ void Presenter::compose(std::uint64_t refresh, double target) {
         std::lock_guard lock(mutex_);
         newest_ = {std::move(picture), refresh, target};
         ++compositions_;
-        records_.push_back({refresh, target, composedAt, std::move(pictures), reused});
+        records_.push_back({refresh, target, composedAt, std::move(pictures), reused, drawn});
         if (records_.size() > kRecordLimit) {
             records_.pop_front();
         }

@@ -16,6 +16,7 @@
 
 #include "platform/graphics/compositor.h"
 #include "platform/graphics/layer_snapshot.h"
+#include "platform/graphics/shared_compositions.h"
 #include "platform/graphics/worker_pool.h"
 
 namespace kestio::platform {
@@ -77,6 +78,9 @@ struct RefreshRecord {
     std::vector<PictureName> pictures;
     // True when nothing had changed since the refresh before, whose picture was shown again.
     bool reused = false;
+    // True when this presenter drew the picture; false when it showed its last one again or one
+    // that another view of the same tree drew.
+    bool drawn = false;
 };
 
 // Composes the pictures of one output view on its own thread, so that nothing the main thread
@@ -88,7 +92,9 @@ struct RefreshRecord {
 //
 // A refresh whose drawing would be the same as the last one's (same snapshot content, opacities,
 // size and frame-source pictures: see Composition) shows the last picture again without drawing
-// a pixel, so a paused or still program costs next to nothing.
+// a pixel, so a paused or still program costs next to nothing. Presenters of one tree that are
+// given the same SharedCompositions also show each other's pictures: views of one size draw
+// each picture once between them, and each keeps its own records.
 //
 // Pictures go to three buffers in turn: the newest one is handed out (newestFrame(), an
 // implicitly shared image, cheap to copy), and a buffer is drawn into again only when no one
@@ -104,8 +110,10 @@ class Presenter {
     Presenter(const Presenter&) = delete;
     Presenter& operator=(const Presenter&) = delete;
 
-    // Where the tree's snapshots are published; null shows nothing.
-    void setSource(std::shared_ptr<const SnapshotSlot> slot);
+    // Where the tree's snapshots are published; null shows nothing. `shared`, when given, is
+    // where the presenters of that tree find the pictures the others drew.
+    void setSource(std::shared_ptr<const SnapshotSlot> slot,
+                   std::shared_ptr<SharedCompositions> shared = nullptr);
     // The picture size in device pixels.
     void setSize(QSize pixels);
     // Refreshes per second; zero, negative or not finite: 60. Takes effect on the next refresh.
@@ -136,8 +144,8 @@ class Presenter {
 
     std::shared_ptr<PresenterClock> clock_;
     Compositor compositor_;  // used on the presenter thread only
-    // What the newest picture shows, while it can be shown again (presenter thread only).
-    std::optional<Composition> lastDrawn_;
+    // The newest picture and what it shows, while it can be shown again (presenter thread only).
+    std::shared_ptr<const DrawnPicture> lastDrawn_;
     std::function<void()> frameReady_;
     std::atomic<double> rate_{60.0};
     std::atomic<bool> stopping_{false};
@@ -146,6 +154,7 @@ class Presenter {
     mutable std::mutex mutex_;
     mutable std::condition_variable composed_;
     std::shared_ptr<const SnapshotSlot> slot_;
+    std::shared_ptr<SharedCompositions> shared_;
     QSize size_;
     std::array<QImage, 3> buffers_;  // drawn into outside the mutex by the presenter thread
     PresentedFrame newest_;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 
+#include "platform/runloop/usable_cores.h"
+
 namespace kestio::platform {
 
 struct WorkerPool::Job {
@@ -33,11 +35,12 @@ WorkerPool::~WorkerPool() {
 }
 
 WorkerPool& WorkerPool::shared() {
-    static WorkerPool pool([] {
-        const int cores = static_cast<int>(std::thread::hardware_concurrency());
-        return std::clamp(cores - 1, 0, 7);
-    }());
+    static WorkerPool pool(sharedWorkerCount());
     return pool;
+}
+
+int WorkerPool::sharedWorkerCount() {
+    return std::clamp(usableCores() - 1, 0, 7);
 }
 
 bool WorkerPool::runOne(Job& job) {

@@ -27,9 +27,11 @@ class WorkerPool {
     // Calls part(i) for every i in [0, count) and returns when all calls have returned.
     void parallelFor(int count, const std::function<void(int)>& part);
 
-    // The process's pool for picture work, made on first use: one thread per core beside
-    // the caller, at most seven.
+    // The process's pool for picture work, made on first use with sharedWorkerCount() threads.
     static WorkerPool& shared();
+    // One thread per core the process may run on (its CPU affinity), less the caller's, at
+    // most seven.
+    static int sharedWorkerCount();
 
   private:
     struct Job;

@@ -16,7 +16,7 @@ LayerView::LayerView(RunLoop& loop, QWidget* parent, std::shared_ptr<PresenterCl
     QPalette black = palette();
     black.setColor(QPalette::Window, Qt::black);
     setPalette(black);
-    presenter_.setSource(publisher_.slot());
+    presenter_.setSource(publisher_.slot(), shared_);
     presenter_.setFrameReady([this] {
         if (repaintAsked_.exchange(true)) {
             return;  // the last request has not been served yet
@@ -38,6 +38,16 @@ void LayerView::setRootLayer(std::shared_ptr<Layer> root) {
         root_->setFrame({0.0, 0.0, double(width()), double(height())});
     }
     publisher_.setRoot(root_);
+    update();
+}
+
+void LayerView::showPublishedTree(std::shared_ptr<const SnapshotSlot> slot,
+                                  std::shared_ptr<SharedCompositions> shared) {
+    if (slot) {
+        presenter_.setSource(std::move(slot), std::move(shared));
+    } else {
+        presenter_.setSource(publisher_.slot(), shared_);
+    }
     update();
 }
 

@@ -23,6 +23,9 @@ namespace kestio::platform {
 // Qt widgets paint on the GUI thread, so the picture still reaches the screen through
 // paintEvent, which only copies the newest composed picture (one blit, no composing). The
 // presenter asks for that repaint with a queued call, at most one outstanding at a time.
+//
+// Several views may show one tree (the program output and its monitors): each composes it at its
+// own size, and views of the same size share their drawings (SharedCompositions).
 class LayerView : public QWidget {
   public:
     // `clock` paces the presenter: the host's steady clock when null.
@@ -30,8 +33,15 @@ class LayerView : public QWidget {
                        std::shared_ptr<PresenterClock> clock = nullptr);
     ~LayerView() override;
 
+    // A tree of this view's own, whose root takes the view's size.
     void setRootLayer(std::shared_ptr<Layer> root);
     const std::shared_ptr<Layer>& rootLayer() const { return root_; }
+
+    // Shows instead a tree published elsewhere, whose owner sets its root's frame; the view scales
+    // it to its own size. `shared` is the one its views share drawings through. Replaces the tree
+    // of setRootLayer(); a null slot goes back to it.
+    void showPublishedTree(std::shared_ptr<const SnapshotSlot> slot,
+                           std::shared_ptr<SharedCompositions> shared);
 
     // The view's layout pass: called after each size change, once the root's frame has been
     // set to the new size.
@@ -54,6 +64,7 @@ class LayerView : public QWidget {
 
     std::shared_ptr<Layer> root_;
     SnapshotPublisher publisher_;
+    std::shared_ptr<SharedCompositions> shared_ = std::make_shared<SharedCompositions>();
     Presenter presenter_;
     std::atomic<bool> repaintAsked_{false};
     double requestedRate_ = 0.0;

@@ -1,10 +1,14 @@
 #include "platform/graphics/worker_pool.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 #include <vector>
+
+#include "platform/runloop/usable_cores.h"
 
 namespace kestio::platform {
 namespace {
@@ -46,6 +50,45 @@ TEST(WorkerPool, TheSharedPoolIsOneInstance) {
     EXPECT_EQ(&WorkerPool::shared(), &WorkerPool::shared());
     EXPECT_GE(WorkerPool::shared().concurrency(), 1);
     EXPECT_LE(WorkerPool::shared().concurrency(), 8);
+}
+
+// The first `count` CPUs this process may run on, or fewer when it has fewer.
+cpu_set_t firstAllowedCpus(int count) {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    sched_getaffinity(0, sizeof allowed, &allowed);
+    cpu_set_t chosen;
+    CPU_ZERO(&chosen);
+    for (int cpu = 0, taken = 0; cpu < CPU_SETSIZE && taken < count; ++cpu) {
+        if (CPU_ISSET(cpu, &allowed)) {
+            CPU_SET(cpu, &chosen);
+            ++taken;
+        }
+    }
+    return chosen;
+}
+
+// A child process started afresh (the test binary run again for this test alone, so its shared
+// pool is not yet made) is narrowed to a few CPUs, as `taskset` would, and exits with the
+// concurrency of the shared pool it then makes.
+TEST(WorkerPool, TheSharedPoolIsSizedByTheCpusTheProcessMayUse) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (const int cpus : {1, 2, 3}) {
+        const cpu_set_t chosen = firstAllowedCpus(cpus);
+        const int granted = CPU_COUNT(&chosen);
+        if (granted < cpus) {
+            continue;  // not enough CPUs on this machine
+        }
+        EXPECT_EXIT(
+            {
+                if (sched_setaffinity(0, sizeof chosen, &chosen) != 0 || usableCores() != cpus) {
+                    std::_Exit(100);
+                }
+                std::_Exit(WorkerPool::shared().concurrency());
+            },
+            testing::ExitedWithCode(cpus), "")
+            << cpus << " CPUs";
+    }
 }
 
 }  // namespace
