@@ -113,7 +113,7 @@ class PlayerKernel final : public RenderKernel {
         }
         const uint64_t generation = shared.generation.load(std::memory_order_acquire);
         const auto note = [&](double offset, bool moving) {
-            shared.timeline.note(
+            shared.positions.note(
                 {at + offset / (rate * pace), double(consumer.played) / rate, moving, generation});
             consumer.moving = moving;
         };
@@ -381,7 +381,7 @@ std::optional<double> AudioPlayerNode::playerTime() const {
 }
 
 std::optional<double> AudioPlayerNode::playerTime(double clockTime) const {
-    const auto time = readAhead_->timeline.timeAt(
+    const auto time = readAhead_->positions.timeAt(
         clockTime, readAhead_->generation.load(std::memory_order_acquire));
     if (!time && isPlaying()) {
         return 0.0;  // started, not rendered yet

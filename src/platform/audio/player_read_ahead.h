@@ -15,44 +15,10 @@
 #include "platform/audio/pcm_buffer.h"
 #include "platform/audio/resampler_table_set.h"
 #include "platform/audio/sample_ring.h"
+#include "platform/audio/schedule_position_record.h"
 #include "platform/audio/spsc_queue.h"
 
 namespace kestio::platform::audio {
-
-// Where a player's schedule is heard: the render thread notes, as it renders, at which engine
-// position (clock time) the schedule stood where; the main thread reads the notes back. One
-// note per engine render part while the player plays, and one where it starts or stops
-// moving; the newest kNotes are kept (a device's latency spans far fewer).
-class PlayerTimeline {
-  public:
-    static constexpr uint32_t kNotes = 32;
-    // The longest the schedule is taken to move on past the newest note.
-    static constexpr double kLongestGap = 0.1;
-
-    struct Note {
-        double clockTime = 0.0;     // engine position
-        double scheduleTime = 0.0;  // seconds of the schedule played before it
-        bool moving = false;        // the schedule moves on from here
-        uint64_t generation = 0;    // the play or stop it belongs to
-    };
-
-    // Render thread.
-    void note(const Note& note) noexcept;
-    // Any thread: the schedule's time heard at `clockTime` among notes of `generation`;
-    // nothing when there is none yet, 0 before the first.
-    std::optional<double> timeAt(double clockTime, uint64_t generation) const;
-
-  private:
-    std::atomic<uint64_t> sequence_{0};
-    std::atomic<uint64_t> written_{0};
-    struct Slot {
-        std::atomic<double> clockTime{0.0};
-        std::atomic<double> scheduleTime{0.0};
-        std::atomic<bool> moving{false};
-        std::atomic<uint64_t> generation{0};
-    };
-    Slot slots_[kNotes];
-};
 
 // The state a player node shares between the main thread, its read-ahead thread and the
 // render thread.
@@ -124,11 +90,11 @@ class PlayerReadAhead {
     std::atomic<bool> playing{false};
     // Where playing starts: an engine clock time, or NaN for the next block; taken by the render
     // thread when it sees a new startSerial (every play sets one before `playing`). Every stop
-    // moves the generation of the timeline's notes on.
+    // moves the generation of the position record's notes on.
     std::atomic<double> startAt{0.0};
     std::atomic<uint64_t> startSerial{0};
     std::atomic<uint64_t> generation{0};
-    PlayerTimeline timeline;
+    SchedulePositionRecord positions;
     Consumer consumer;  // render thread only
 
   private:

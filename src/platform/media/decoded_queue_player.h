@@ -89,7 +89,7 @@ class DecodedQueuePlayer : public QueuePlayer,
   private:
     friend class PlayableItem;
     // The current item, as the time observers see it.
-    class CurrentTimeline final : public PlayerTimeline {
+    class CurrentTimeline final : public ObservedItemTimeline {
       public:
         explicit CurrentTimeline(const DecodedQueuePlayer& player) : player_(player) {}
         bool playing() const override;

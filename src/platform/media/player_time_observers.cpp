@@ -29,7 +29,7 @@ struct PlayerTimeObservers::State : std::enable_shared_from_this<State> {
         bool alive = true;
     };
 
-    State(RunLoop& runLoop, const PlayerTimeline& itemTimeline,
+    State(RunLoop& runLoop, const ObservedItemTimeline& itemTimeline,
           std::shared_ptr<const MediaClock> mediaClock)
         : loop(runLoop), timeline(&itemTimeline), clock(std::move(mediaClock)) {}
 
@@ -41,7 +41,7 @@ struct PlayerTimeObservers::State : std::enable_shared_from_this<State> {
 
     RunLoop& loop;
     // Null once stopped.
-    const PlayerTimeline* timeline;
+    const ObservedItemTimeline* timeline;
     std::shared_ptr<const MediaClock> clock;
     std::vector<std::shared_ptr<Periodic>> periodic;
     std::vector<std::shared_ptr<Boundary>> boundaries;
@@ -136,7 +136,7 @@ void PlayerTimeObservers::State::scheduleBoundary(const std::shared_ptr<Boundary
     });
 }
 
-PlayerTimeObservers::PlayerTimeObservers(RunLoop& loop, const PlayerTimeline& timeline,
+PlayerTimeObservers::PlayerTimeObservers(RunLoop& loop, const ObservedItemTimeline& timeline,
                                          std::shared_ptr<const MediaClock> clock)
     : state_(std::make_shared<State>(loop, timeline, std::move(clock))) {}
 
@@ -214,7 +214,7 @@ void PlayerTimeObservers::reschedule() {
     for (auto& periodic : state_->periodic) {
         state_->restartPeriodic(periodic);
     }
-    const PlayerTimeline* timeline = state_->timeline;
+    const ObservedItemTimeline* timeline = state_->timeline;
     if (timeline && timeline->playing()) {
         const double t = timeline->currentTime();
         for (auto& boundary : state_->boundaries) {

@@ -11,9 +11,9 @@
 namespace kestio::platform::media {
 
 // What a player's time observers see of its current item. Read on the run loop's thread only.
-class PlayerTimeline {
+class ObservedItemTimeline {
   public:
-    virtual ~PlayerTimeline() = default;
+    virtual ~ObservedItemTimeline() = default;
     // True while there is a current item and its time moves.
     virtual bool playing() const = 0;
     // The player's current time: the current item's, 0 without one.
@@ -37,7 +37,7 @@ class PlayerTimeline {
 class PlayerTimeObservers {
   public:
     // `timeline` must outlive this (the player owns both).
-    PlayerTimeObservers(RunLoop& loop, const PlayerTimeline& timeline,
+    PlayerTimeObservers(RunLoop& loop, const ObservedItemTimeline& timeline,
                         std::shared_ptr<const MediaClock> clock);
     ~PlayerTimeObservers();
     PlayerTimeObservers(const PlayerTimeObservers&) = delete;
