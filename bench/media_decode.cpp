@@ -57,7 +57,7 @@ double childCpuSeconds() {
 
 // The thread count playback chooses for the clip.
 int playbackThreads(const fs::path& path) {
-    auto decoder = VideoDecoder::open(path, std::make_shared<IoControl>(),
+    auto decoder = VideoDecoder::open(path, std::make_shared<ffmpeg::IoControl>(),
                                       {.threads = VideoDecoder::kPlaybackThreads});
     return decoder ? (*decoder)->threadCount() : 1;
 }
@@ -67,13 +67,13 @@ void BM_DecodeToPictures(benchmark::State& state) {
     const fs::path& path = clip(static_cast<int>(state.range(0)));
     std::int64_t frames = 0;
     for (auto _ : state) {
-        auto decoder = VideoDecoder::open(path, std::make_shared<IoControl>(),
+        auto decoder = VideoDecoder::open(path, std::make_shared<ffmpeg::IoControl>(),
                                           {.threads = VideoDecoder::kPlaybackThreads});
         if (!decoder) {
             state.SkipWithError(decoder.error().c_str());
             return;
         }
-        auto frame = ff::makeFrame();
+        auto frame = ffmpeg::makeFrame();
         while ((*decoder)->decodeNext(frame.get()) == VideoDecoder::Step::Frame) {
             benchmark::DoNotOptimize((*decoder)->toImage(*frame, true));
             av_frame_unref(frame.get());
@@ -96,13 +96,13 @@ void BM_DecodeOnly(benchmark::State& state) {
     const fs::path& path = clip(static_cast<int>(state.range(0)));
     std::int64_t frames = 0;
     for (auto _ : state) {
-        auto decoder = VideoDecoder::open(path, std::make_shared<IoControl>(),
+        auto decoder = VideoDecoder::open(path, std::make_shared<ffmpeg::IoControl>(),
                                           {.threads = VideoDecoder::kPlaybackThreads});
         if (!decoder) {
             state.SkipWithError(decoder.error().c_str());
             return;
         }
-        auto frame = ff::makeFrame();
+        auto frame = ffmpeg::makeFrame();
         while ((*decoder)->decodeNext(frame.get()) == VideoDecoder::Step::Frame) {
             av_frame_unref(frame.get());
             ++frames;

@@ -183,14 +183,14 @@ void BM_PlaybackDecode(benchmark::State& state) {
     const auto started = std::chrono::steady_clock::now();
     for (auto _ : state) {
         auto decoder = VideoDecoder::open(
-            path, std::make_shared<IoControl>(),
+            path, std::make_shared<ffmpeg::IoControl>(),
             {.findStreamInfo = false, .threads = VideoDecoder::kPlaybackThreads});
         if (!decoder) {
             state.SkipWithError(decoder.error().c_str());
             return;
         }
         threads = (*decoder)->threadCount();
-        auto frame = ff::makeFrame();
+        auto frame = ffmpeg::makeFrame();
         while ((*decoder)->decodeNext(frame.get()) == VideoDecoder::Step::Frame) {
             benchmark::DoNotOptimize((*decoder)->toImage(*frame, true));
             av_frame_unref(frame.get());

@@ -6,7 +6,7 @@
 
 namespace kestio {
 
-JobControl::JobControl() : io_(std::make_shared<platform::media::IoControl>()) {}
+JobControl::JobControl() : io_(std::make_shared<platform::ffmpeg::IoControl>()) {}
 
 void JobControl::cancel() {
     io_->cancel();

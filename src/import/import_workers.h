@@ -24,7 +24,7 @@ class JobControl {
     // Blocks until cancel() has been called (for work that has nothing better to wait on).
     void waitUntilCancelled() const;
     // Handed to every media file the job opens, so that cancel() reaches its reads.
-    const std::shared_ptr<platform::media::IoControl>& io() const { return io_; }
+    const std::shared_ptr<platform::ffmpeg::IoControl>& io() const { return io_; }
 
     // Calls `stop` when the job is cancelled (at once when it already is) until the returned
     // guard is destroyed; `stop` must be safe from any thread.
@@ -41,7 +41,7 @@ class JobControl {
     [[nodiscard]] StopHook onCancel(std::function<void()> stop);
 
   private:
-    const std::shared_ptr<platform::media::IoControl> io_;
+    const std::shared_ptr<platform::ffmpeg::IoControl> io_;
     mutable std::mutex mutex_;
     mutable std::condition_variable cancelledSignal_;
     bool cancelled_ = false;

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "platform/media/ffmpeg_handles.h"
+#include "platform/ffmpeg/ffmpeg_handles.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -91,7 +91,7 @@ std::optional<std::string> AudioConverter::convert(PcmBuffer& out, const PcmBuff
         swr_alloc_set_opts2(&raw, &layout, to_.interleaved ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_FLTP,
                             int(std::lround(to_.sampleRate)), &layout, AV_SAMPLE_FMT_FLTP,
                             int(std::lround(from_.sampleRate)), 0, nullptr);
-    ff::SwrPtr swr(raw);
+    ffmpeg::SwrPtr swr(raw);
     av_channel_layout_uninit(&layout);
     if (result < 0 || swr_init(swr.get()) < 0) {
         return "cannot set up the sample rate converter";
@@ -109,7 +109,7 @@ std::optional<std::string> AudioConverter::convert(PcmBuffer& out, const PcmBuff
     int written =
         swr_convert(swr.get(), outPlanes.data(), int(capacity), planes.data(), int(frames));
     if (written < 0) {
-        return ff::errorText(written);
+        return ffmpeg::errorText(written);
     }
     uint32_t total = uint32_t(written);
     // Drain what the resampler still holds.
@@ -117,7 +117,7 @@ std::optional<std::string> AudioConverter::convert(PcmBuffer& out, const PcmBuff
         pointAt(total);
         written = swr_convert(swr.get(), outPlanes.data(), int(capacity - total), nullptr, 0);
         if (written < 0) {
-            return ff::errorText(written);
+            return ffmpeg::errorText(written);
         }
         if (written == 0) {
             break;

@@ -26,8 +26,8 @@ AudioDecoder::~AudioDecoder() = default;
 std::unique_ptr<AudioDecoder> AudioDecoder::open(const std::filesystem::path& path,
                                                  std::string& error) {
     std::unique_ptr<AudioDecoder> d(new AudioDecoder());
-    d->io_ = std::make_unique<media::IoControl>();
-    d->format_ctx_ = media::openGuardedInput(path, *d->io_, true, error);
+    d->io_ = std::make_unique<ffmpeg::IoControl>();
+    d->format_ctx_ = ffmpeg::openGuardedInput(path, *d->io_, true, error);
     if (!d->format_ctx_) {
         return nullptr;
     }
@@ -59,7 +59,7 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const std::filesystem::path& pa
     d->codec_->pkt_timebase = stream->time_base;
     const int result = avcodec_open2(d->codec_.get(), codec, nullptr);
     if (result < 0) {
-        error = ff::errorText(result);
+        error = ffmpeg::errorText(result);
         return nullptr;
     }
     const auto format =
@@ -75,14 +75,14 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const std::filesystem::path& pa
     const bool startStated = stream->start_time != AV_NOPTS_VALUE;
     d->streamStart_ = startStated ? stream->start_time : 0;
     d->startTime_ = d->streamStart_;
-    if (const auto container = media::containerStart(*raw)) {
+    if (const auto container = ffmpeg::containerStart(*raw)) {
         const int64_t start = av_rescale_q(container->timestamp, container->timeBase, d->timeBase_);
         d->startTime_ = startStated ? std::min(start, d->streamStart_) : start;
     }
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(d->codec_->codec_id);
     d->lossy_ = descriptor == nullptr || (descriptor->props & AV_CODEC_PROP_LOSSY) != 0;
-    d->packet_ = ff::makePacket();
-    d->frame_ = ff::makeFrame();
+    d->packet_ = ffmpeg::makePacket();
+    d->frame_ = ffmpeg::makeFrame();
     if (!d->packet_ || !d->frame_) {
         error = "out of memory";
         return nullptr;
@@ -105,7 +105,7 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const std::filesystem::path& pa
 }
 
 int AudioDecoder::readPacket() {
-    io_->armDeadline(media::MediaLimits::kReadSeconds);
+    io_->armDeadline(ffmpeg::MediaLimits::kReadSeconds);
     return av_read_frame(format_ctx_.get(), packet_.get());
 }
 
@@ -135,7 +135,7 @@ int64_t AudioDecoder::measureLength() {
     }
     const int64_t back = av_rescale_q(4, AVRational{1, 1}, timeBase_);
     const int64_t target = estimate != AV_NOPTS_VALUE ? estimate - back : INT64_MIN;
-    io_->armDeadline(media::MediaLimits::kReadSeconds);
+    io_->armDeadline(ffmpeg::MediaLimits::kReadSeconds);
     if (target == INT64_MIN ||
         avformat_seek_file(format_ctx_.get(), stream_, INT64_MIN, target, target, 0) < 0) {
         avformat_seek_file(format_ctx_.get(), stream_, INT64_MIN, INT64_MIN, INT64_MIN, 0);
@@ -166,13 +166,13 @@ int64_t AudioDecoder::measureLength() {
 
 bool AudioDecoder::seek(int64_t position, int64_t preroll, std::string& error) {
     const int64_t ts = std::max(timestampFromFrames(position - preroll), firstPacket_);
-    io_->armDeadline(media::MediaLimits::kReadSeconds);
+    io_->armDeadline(ffmpeg::MediaLimits::kReadSeconds);
     int result = avformat_seek_file(format_ctx_.get(), stream_, INT64_MIN, ts, ts, 0);
     if (result < 0) {
         result = av_seek_frame(format_ctx_.get(), stream_, ts, AVSEEK_FLAG_BACKWARD);
     }
     if (result < 0) {
-        error = "cannot seek: " + ff::errorText(result);
+        error = "cannot seek: " + ffmpeg::errorText(result);
         return false;
     }
     avcodec_flush_buffers(codec_.get());
@@ -238,7 +238,7 @@ bool AudioDecoder::appendFrame(const AVFrame& frame, std::string& error) {
         swr_convert(swr_.get(), planes.data(), frame.nb_samples,
                     const_cast<const uint8_t**>(frame.extended_data), frame.nb_samples);
     if (converted < 0) {
-        error = ff::errorText(converted);
+        error = ffmpeg::errorText(converted);
         return false;
     }
     for (auto& channel : pending_) {
@@ -261,7 +261,7 @@ bool AudioDecoder::decodeMore(std::string& error) {
             break;
         }
         if (result != AVERROR(EAGAIN)) {
-            error = ff::errorText(result);
+            error = ffmpeg::errorText(result);
             return false;
         }
         if (inputEnded_) {

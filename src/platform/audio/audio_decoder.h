@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/audio/audio_format.h"
-#include "platform/media/ffmpeg_handles.h"
-#include "platform/media/guarded_input.h"
+#include "platform/ffmpeg/ffmpeg_handles.h"
+#include "platform/ffmpeg/guarded_input.h"
 
 namespace kestio::platform::audio {
 
@@ -18,7 +18,7 @@ namespace kestio::platform::audio {
 // target and drops what comes before it. Frames count from the container's start (the earliest
 // start of its tracks), so that the sound keeps its offset from the pictures; a sound track
 // that starts later is silent until its first sample. The file is opened with
-// openGuardedInput. Used by AudioFile; one thread at a time.
+// ffmpeg::openGuardedInput. Used by AudioFile; one thread at a time.
 class AudioDecoder {
   public:
     static std::unique_ptr<AudioDecoder> open(const std::filesystem::path& path,
@@ -49,12 +49,12 @@ class AudioDecoder {
     void dropPending(int64_t frames);
     int64_t pendingEnd() const { return pendingStart_ + pendingFrames_; }
 
-    std::unique_ptr<media::IoControl> io_;  // outlives the format context
-    ff::FormatPtr format_ctx_;
-    ff::CodecPtr codec_;
-    ff::SwrPtr swr_;
-    ff::PacketPtr packet_;
-    ff::FramePtr frame_;
+    std::unique_ptr<ffmpeg::IoControl> io_;  // outlives the format context
+    ffmpeg::FormatPtr format_ctx_;
+    ffmpeg::CodecPtr codec_;
+    ffmpeg::SwrPtr swr_;
+    ffmpeg::PacketPtr packet_;
+    ffmpeg::FramePtr frame_;
     int stream_ = -1;
     AVRational timeBase_{1, 1};
     int64_t startTime_ = 0;    // stream time of frame 0: the container's start

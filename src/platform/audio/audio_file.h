@@ -17,8 +17,8 @@ class CafWriter;
 //
 // Reading opens any file FFmpeg can decode that has a sound track: wav, aiff/aif, caf, flac,
 // mp3, m4a and the sound of video files (the first or "best" audio stream); only regular files,
-// in the formats openGuardedInput admits (platform/media/guarded_input.h), and never a list
-// that names other files. Frames are counted from the first sample the encoder meant to be
+// in the formats ffmpeg::openGuardedInput admits (platform/ffmpeg/guarded_input.h), and never a
+// list that names other files. Frames are counted from the first sample the encoder meant to be
 // heard (MP3 and AAC encoder delay and end padding are removed); in a video file, from the
 // container's start, so that the sound keeps its offset from the pictures. framePosition() is
 // exact: a seek decodes from before the target and drops the samples before it.

@@ -24,7 +24,7 @@ std::unique_ptr<CafWriter> CafWriter::create(const std::filesystem::path& path,
     AVFormatContext* raw = nullptr;
     int result = avformat_alloc_output_context2(&raw, nullptr, "caf", path.c_str());
     if (result < 0 || raw == nullptr) {
-        error = ff::errorText(result);
+        error = ffmpeg::errorText(result);
         return nullptr;
     }
     w->context_.reset(raw);
@@ -45,17 +45,17 @@ std::unique_ptr<CafWriter> CafWriter::create(const std::filesystem::path& path,
     stream->time_base = AVRational{1, par->sample_rate};
     result = avio_open(&raw->pb, path.c_str(), AVIO_FLAG_WRITE);
     if (result < 0) {
-        error = ff::errorText(result);
+        error = ffmpeg::errorText(result);
         return nullptr;
     }
     result = avformat_write_header(raw, nullptr);
     if (result < 0) {
-        error = ff::errorText(result);
+        error = ffmpeg::errorText(result);
         return nullptr;
     }
     avio_flush(raw->pb);
     w->finished_ = false;
-    w->packet_ = ff::makePacket();
+    w->packet_ = ffmpeg::makePacket();
     if (!w->packet_) {
         error = "out of memory";
         return nullptr;
@@ -86,7 +86,7 @@ bool CafWriter::write(const PcmBuffer& buffer, std::string& error) {
     const int size = int(frames * channels * (isFloat ? 4u : 2u));
     int result = av_new_packet(packet_.get(), size);
     if (result < 0) {
-        error = ff::errorText(result);
+        error = ffmpeg::errorText(result);
         return false;
     }
     auto sample = [&](uint32_t frame, uint32_t channel) {
@@ -117,7 +117,7 @@ bool CafWriter::write(const PcmBuffer& buffer, std::string& error) {
     result = av_write_frame(context_.get(), packet_.get());
     av_packet_unref(packet_.get());
     if (result < 0) {
-        error = ff::errorText(result);
+        error = ffmpeg::errorText(result);
         return false;
     }
     avio_flush(context_->pb);
@@ -133,7 +133,7 @@ bool CafWriter::finish(std::string& error) {
     const int result = av_write_trailer(context_.get());
     context_.reset();
     if (result < 0) {
-        error = ff::errorText(result);
+        error = ffmpeg::errorText(result);
         return false;
     }
     return true;

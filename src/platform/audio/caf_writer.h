@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/audio/audio_file.h"
-#include "platform/media/ffmpeg_handles.h"
+#include "platform/ffmpeg/ffmpeg_handles.h"
 
 namespace kestio::platform::audio {
 
@@ -28,8 +28,8 @@ class CafWriter {
   private:
     CafWriter() = default;
 
-    ff::OutputFormatPtr context_;
-    ff::PacketPtr packet_;
+    ffmpeg::OutputFormatPtr context_;
+    ffmpeg::PacketPtr packet_;
     AudioFormat format_;
     AudioFile::SampleEncoding encoding_ = AudioFile::SampleEncoding::Float32;
     int64_t frames_ = 0;

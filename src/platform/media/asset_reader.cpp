@@ -4,7 +4,7 @@
 #include <cmath>
 #include <deque>
 
-#include "platform/media/ffmpeg_handles.h"
+#include "platform/ffmpeg/ffmpeg_handles.h"
 #include "platform/media/media_file.h"
 
 extern "C" {
@@ -25,8 +25,8 @@ constexpr int kMaxDecodeErrors = 256;
 
 struct AssetReader::Track {
     int stream = -1;
-    ff::CodecPtr codec;
-    ff::SwrPtr swr;
+    ffmpeg::CodecPtr codec;
+    ffmpeg::SwrPtr swr;
     int inRate = 0;
     int inFormat = -1;
     AVChannelLayout inLayout{};
@@ -49,7 +49,7 @@ Loaded<std::unique_ptr<AssetReader>> AssetReader::open(const std::filesystem::pa
                                                        AudioReadSettings settings) {
     using Result = Loaded<std::unique_ptr<AssetReader>>;
     std::unique_ptr<AssetReader> reader(new AssetReader());
-    reader->io_ = std::make_shared<IoControl>();
+    reader->io_ = std::make_shared<ffmpeg::IoControl>();
     auto opened = MediaFile::open(path, reader->io_, true);
     if (!opened) {
         return Result::failure(opened.error());
@@ -72,7 +72,7 @@ Loaded<std::unique_ptr<AssetReader>> AssetReader::open(const std::filesystem::pa
             par->ch_layout.nb_channels > 64 || par->sample_rate <= 0 || par->sample_rate > 768000) {
             continue;
         }
-        ff::CodecPtr context(avcodec_alloc_context3(codec));
+        ffmpeg::CodecPtr context(avcodec_alloc_context3(codec));
         if (!context || avcodec_parameters_to_context(context.get(), par) < 0) {
             continue;
         }
@@ -200,8 +200,8 @@ bool AssetReader::readMore() {
         }
     }
 
-    ff::PacketPtr packet = ff::makePacket();
-    ff::FramePtr frame = ff::makeFrame();
+    ffmpeg::PacketPtr packet = ffmpeg::makePacket();
+    ffmpeg::FramePtr frame = ffmpeg::makeFrame();
     Track* target = nullptr;
     if (!endOfFile_) {
         const int rc = file_->readPacket(packet.get());

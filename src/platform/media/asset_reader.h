@@ -10,9 +10,12 @@
 
 #include "platform/media/loaded.h"
 
+namespace kestio::platform::ffmpeg {
+class IoControl;
+}
+
 namespace kestio::platform::media {
 
-class IoControl;
 class MediaFile;
 
 // What an asset reader delivers: 32-bit float samples, interleaved.
@@ -65,7 +68,7 @@ class AssetReader {
     std::int64_t framesReady() const;
     AudioSampleBuffer take(std::int64_t frames);
 
-    std::shared_ptr<IoControl> io_;
+    std::shared_ptr<ffmpeg::IoControl> io_;
     std::unique_ptr<MediaFile> file_;
     std::vector<std::unique_ptr<Track>> tracks_;
     double rate_ = 48000.0;

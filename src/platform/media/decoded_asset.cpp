@@ -11,7 +11,7 @@ namespace kestio::platform::media {
 // and only while the asset lives, so once the destructor has marked it cancelled the thread
 // never touches the run loop again.
 struct DecodedAsset::Probe {
-    std::shared_ptr<IoControl> io = std::make_shared<IoControl>();
+    std::shared_ptr<ffmpeg::IoControl> io = std::make_shared<ffmpeg::IoControl>();
     std::mutex mutex;
     bool cancelled = false;
 };

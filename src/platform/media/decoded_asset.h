@@ -8,9 +8,11 @@
 
 #include "platform/media/asset.h"
 
-namespace kestio::platform::media {
-
+namespace kestio::platform::ffmpeg {
 class IoControl;
+}
+
+namespace kestio::platform::media {
 
 // An asset read through FFmpeg. The file is probed once, on a thread of its own, the first
 // time anything is loaded. Destroying the asset cancels a probe under way without waiting for

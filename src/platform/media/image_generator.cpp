@@ -15,7 +15,8 @@ constexpr double kEpsilon = 1e-6;
 const char* const kCancelled = "Cancelled";
 
 Loaded<GeneratedImage> pictureAt(VideoDecoder& decoder, double seconds,
-                                 const ImageGenerator::Settings& settings, const IoControl& io) {
+                                 const ImageGenerator::Settings& settings,
+                                 const ffmpeg::IoControl& io) {
     using Result = Loaded<GeneratedImage>;
     if (!decoder.hasVideo()) {
         return Result::failure("The file has no video track");
@@ -28,8 +29,8 @@ Loaded<GeneratedImage> pictureAt(VideoDecoder& decoder, double seconds,
     if (!decoder.seek(t)) {
         return Result::failure(io.cancelled() ? kCancelled : "The file cannot be positioned");
     }
-    ff::FramePtr frame = ff::makeFrame();
-    ff::FramePtr best = ff::makeFrame();
+    ffmpeg::FramePtr frame = ffmpeg::makeFrame();
+    ffmpeg::FramePtr best = ffmpeg::makeFrame();
     bool haveBest = false;
     double bestTime = 0.0;
     bool first = true;
@@ -159,7 +160,7 @@ class ImageGenerator::Worker {
 
     const std::filesystem::path path_;
     const Post post_;
-    const std::shared_ptr<IoControl> io_ = std::make_shared<IoControl>();
+    const std::shared_ptr<ffmpeg::IoControl> io_ = std::make_shared<ffmpeg::IoControl>();
     std::unique_ptr<VideoDecoder> decoder_;
     std::mutex mutex_;
     std::condition_variable wake_;
@@ -225,9 +226,9 @@ void ImageGenerator::cancelAllImageGeneration() {
 
 Loaded<GeneratedImage> ImageGenerator::copyImage(const std::filesystem::path& path, double seconds,
                                                  const Settings& settings,
-                                                 std::shared_ptr<IoControl> io) {
+                                                 std::shared_ptr<ffmpeg::IoControl> io) {
     if (!io) {
-        io = std::make_shared<IoControl>();
+        io = std::make_shared<ffmpeg::IoControl>();
     }
     if (io->cancelled()) {
         return Loaded<GeneratedImage>::failure(kCancelled);

@@ -19,10 +19,13 @@ namespace kestio::platform {
 class RunLoop;
 }
 
+namespace kestio::platform::ffmpeg {
+class IoControl;
+}
+
 namespace kestio::platform::media {
 
 class Asset;
-class IoControl;
 
 struct GeneratedImage {
     QImage image;  // Format_ARGB32_Premultiplied
@@ -70,11 +73,11 @@ class ImageGenerator {
     void cancelAllImageGeneration();
 
     // The same, blocking, on the calling thread (never the main thread). Cancelling `io`
-    // (IoControl::cancel, from any thread) stops it promptly, reading or decoding, with the
+    // (ffmpeg::IoControl::cancel, from any thread) stops it promptly, reading or decoding, with the
     // error "Cancelled".
     static Loaded<GeneratedImage> copyImage(const std::filesystem::path& path, double seconds,
                                             const Settings& settings,
-                                            std::shared_ptr<IoControl> io = nullptr);
+                                            std::shared_ptr<ffmpeg::IoControl> io = nullptr);
 
   private:
     struct Job {

@@ -129,7 +129,7 @@ class ItemDecoder::Core {
     void readAheadOne();
     Raw nextRawFrame(AVFrame* frame, double& time);
     bool restartFromTop();
-    ff::PacketPtr takePacket();
+    ffmpeg::PacketPtr takePacket();
     bool interruptRequested();
     double endLimit();
     bool isLate(double time, double duration);
@@ -154,7 +154,7 @@ class ItemDecoder::Core {
     std::size_t queuedLocked() const { return frames_.size() - (doubtful_ ? 1 : 0); }
 
     const std::filesystem::path path_;
-    const std::shared_ptr<IoControl> io_ = std::make_shared<IoControl>();
+    const std::shared_ptr<ffmpeg::IoControl> io_ = std::make_shared<ffmpeg::IoControl>();
 
     // The owner's, under ownerMutex_; cleared when it retires.
     std::mutex ownerMutex_;
@@ -188,12 +188,12 @@ class ItemDecoder::Core {
 
     // The decode thread's own.
     std::unique_ptr<VideoDecoder> decoder_;
-    std::deque<ff::PacketPtr> packets_;
+    std::deque<ffmpeg::PacketPtr> packets_;
     double packetsSeconds_ = 0.0;
     std::size_t packetBytes_ = 0;
     bool demuxEnded_ = false;
     bool draining_ = false;
-    ff::FramePtr pending_;  // a decoded picture put back for later
+    ffmpeg::FramePtr pending_;  // a decoded picture put back for later
     double pendingTime_ = 0.0;
     bool announced_ = false;
     bool decodedAny_ = false;
@@ -260,7 +260,7 @@ ItemDecoder::Core::Core(std::filesystem::path path, const RunLoop& runLoop, Even
       endTime_(settings.endTime),
       forwardBuffer_(settings.forwardBufferSeconds),
       mediaEnd_(kNaN),
-      pending_(ff::makeFrame()) {}
+      pending_(ffmpeg::makeFrame()) {}
 
 void ItemDecoder::Core::start(const std::shared_ptr<Core>& self) {
     // The thread holds the core: whatever it still uses is freed when it ends.
@@ -579,9 +579,9 @@ double ItemDecoder::Core::endLimit() {
     return std::min(end, duration);
 }
 
-ff::PacketPtr ItemDecoder::Core::takePacket() {
+ffmpeg::PacketPtr ItemDecoder::Core::takePacket() {
     if (!packets_.empty()) {
-        ff::PacketPtr packet = std::move(packets_.front());
+        ffmpeg::PacketPtr packet = std::move(packets_.front());
         packets_.pop_front();
         packetsSeconds_ = std::max(0.0, packetsSeconds_ - decoder_->packetDuration(*packet));
         packetBytes_ -= std::min<std::size_t>(packetBytes_, static_cast<std::size_t>(packet->size));
@@ -593,7 +593,7 @@ ff::PacketPtr ItemDecoder::Core::takePacket() {
     if (demuxEnded_) {
         return nullptr;
     }
-    ff::PacketPtr packet = ff::makePacket();
+    ffmpeg::PacketPtr packet = ffmpeg::makePacket();
     if (!packet || !decoder_->readPacket(packet.get())) {
         demuxEnded_ = true;
         return nullptr;
@@ -602,7 +602,7 @@ ff::PacketPtr ItemDecoder::Core::takePacket() {
 }
 
 void ItemDecoder::Core::readAheadOne() {
-    ff::PacketPtr packet = ff::makePacket();
+    ffmpeg::PacketPtr packet = ffmpeg::makePacket();
     if (!packet || !decoder_->readPacket(packet.get())) {
         demuxEnded_ = true;
         return;
@@ -645,7 +645,7 @@ ItemDecoder::Core::Raw ItemDecoder::Core::nextRawFrame(AVFrame* frame, double& t
         if (draining_) {
             return Raw::End;
         }
-        if (ff::PacketPtr packet = takePacket()) {
+        if (ffmpeg::PacketPtr packet = takePacket()) {
             if (decoder_->send(packet.get()) < 0 && ++errors > kMaxDecodeErrors) {
                 return Raw::End;
             }
@@ -695,7 +695,7 @@ void ItemDecoder::Core::push(std::uint64_t generation, Frame frame) {
 }
 
 void ItemDecoder::Core::decodeOne(std::uint64_t generation) {
-    ff::FramePtr frame = ff::makeFrame();
+    ffmpeg::FramePtr frame = ffmpeg::makeFrame();
     double time = 0.0;
     const Raw raw = nextRawFrame(frame.get(), time);
     if (raw == Raw::Interrupted) {
@@ -800,8 +800,8 @@ void ItemDecoder::Core::performSeek(const SeekRequest& request, std::uint64_t ge
             return;
         }
     }
-    ff::FramePtr frame = ff::makeFrame();
-    ff::FramePtr previous = ff::makeFrame();
+    ffmpeg::FramePtr frame = ffmpeg::makeFrame();
+    ffmpeg::FramePtr previous = ffmpeg::makeFrame();
     double previousTime = 0.0;
     bool havePrevious = false;
     bool first = true;

@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/media/ffmpeg_handles.h"
+#include "platform/ffmpeg/ffmpeg_handles.h"
 #include "platform/media/item_clock.h"
 #include "platform/media/media_file.h"
 #include "platform/runloop/media_clock.h"

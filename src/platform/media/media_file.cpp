@@ -73,12 +73,12 @@ std::int64_t fromSeconds(double seconds, AVRational timeBase) {
     return static_cast<std::int64_t>(std::clamp(ticks, -limit, limit));
 }
 
-Loaded<MediaFile> MediaFile::open(const std::filesystem::path& path, std::shared_ptr<IoControl> io,
-                                  bool findStreamInfo) {
+Loaded<MediaFile> MediaFile::open(const std::filesystem::path& path,
+                                  std::shared_ptr<ffmpeg::IoControl> io, bool findStreamInfo) {
     MediaFile file;
     file.io_ = std::move(io);
     std::string error;
-    file.format_ = openGuardedInput(path, *file.io_, findStreamInfo, error);
+    file.format_ = ffmpeg::openGuardedInput(path, *file.io_, findStreamInfo, error);
     if (!file.format_) {
         return Loaded<MediaFile>::failure(error);
     }
@@ -112,7 +112,7 @@ double MediaFile::streamOrigin(int index) const {
 
 double MediaFile::containerOrigin(int index) const {
     const AVStream* st = format_->streams[index];
-    const auto container = containerStart(*format_);
+    const auto container = ffmpeg::containerStart(*format_);
     const double start = container ? toSeconds(container->timestamp, container->timeBase)
                                    : toSeconds(st->start_time, st->time_base);
     return std::isfinite(start) ? start : 0.0;
@@ -139,10 +139,10 @@ bool MediaFile::isMovFamily() const {
 }
 
 Loaded<bool> MediaFile::findStreamInfo() {
-    io_->armDeadline(MediaLimits::kOpenSeconds);
+    io_->armDeadline(ffmpeg::MediaLimits::kOpenSeconds);
     const int rc = avformat_find_stream_info(format_.get(), nullptr);
     if (rc < 0) {
-        return Loaded<bool>::failure(ff::errorText(rc));
+        return Loaded<bool>::failure(ffmpeg::errorText(rc));
     }
     return true;
 }
@@ -161,7 +161,7 @@ double MediaFile::scanDuration() {
     // Item times count from the container's start (see containerOrigin): so does the end.
     const double origin = containerOrigin(stream);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    ff::PacketPtr packet = ff::makePacket();
+    ffmpeg::PacketPtr packet = ffmpeg::makePacket();
     double end = 0.0;
     std::int64_t position = 0;
     bool complete = false;
@@ -203,7 +203,7 @@ double MediaFile::scanDuration() {
 }
 
 int MediaFile::readPacket(AVPacket* packet) {
-    io_->armDeadline(MediaLimits::kReadSeconds);
+    io_->armDeadline(ffmpeg::MediaLimits::kReadSeconds);
     return av_read_frame(format_.get(), packet);
 }
 

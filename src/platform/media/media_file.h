@@ -6,13 +6,13 @@
 #include <memory>
 #include <string>
 
-#include "platform/media/ffmpeg_handles.h"
-#include "platform/media/guarded_input.h"
+#include "platform/ffmpeg/ffmpeg_handles.h"
+#include "platform/ffmpeg/guarded_input.h"
 #include "platform/media/loaded.h"
 
 namespace kestio::platform::media {
 
-// An opened container. Owns the format context; all I/O goes through its IoControl.
+// An opened container. Owns the format context; all I/O goes through its ffmpeg::IoControl.
 // Used by one thread at a time.
 class MediaFile {
   public:
@@ -20,16 +20,16 @@ class MediaFile {
     MediaFile& operator=(MediaFile&&) noexcept = default;
     ~MediaFile() = default;
 
-    // Opens `path` with openGuardedInput (guarded_input.h): a regular local file, read by
+    // Opens `path` with ffmpeg::openGuardedInput (guarded_input.h): a regular local file, read by
     // one of the demuxers of the media the application plays, opening no other file. With
     // `findStreamInfo` the streams are probed by decoding a little; without it only the
     // headers are read.
-    static Loaded<MediaFile> open(const std::filesystem::path& path, std::shared_ptr<IoControl> io,
-                                  bool findStreamInfo);
+    static Loaded<MediaFile> open(const std::filesystem::path& path,
+                                  std::shared_ptr<ffmpeg::IoControl> io, bool findStreamInfo);
 
     AVFormatContext* context() const { return format_.get(); }
     AVStream* stream(int index) const { return format_->streams[index]; }
-    IoControl& io() const { return *io_; }
+    ffmpeg::IoControl& io() const { return *io_; }
 
     // The first video stream that is a picture sequence (attached cover pictures are not
     // video), or -1.
@@ -60,8 +60,8 @@ class MediaFile {
 
   private:
     MediaFile() = default;
-    std::shared_ptr<IoControl> io_;
-    ff::FormatPtr format_;
+    std::shared_ptr<ffmpeg::IoControl> io_;
+    ffmpeg::FormatPtr format_;
 };
 
 bool isAttachedPicture(const AVStream* stream);

@@ -205,7 +205,8 @@ TrackInfo describe(const MediaFile& file, const AVStream* st) {
             track.naturalSize = QSize(par.width, par.height);
             track.nominalFrameRate = nominalFrameRate(st);
             track.rotation = clockwiseRotation(st);
-            track.decodable = hasDecoder && MediaLimits::pictureSizeAllowed(par.width, par.height);
+            track.decodable =
+                hasDecoder && ffmpeg::MediaLimits::pictureSizeAllowed(par.width, par.height);
             break;
         case AVMEDIA_TYPE_AUDIO:
             track.kind = TrackKind::Audio;
@@ -259,7 +260,8 @@ std::vector<TrackInfo> MediaInfo::tracksOfKind(TrackKind kind) const {
     return out;
 }
 
-Loaded<MediaInfo> probeMediaInfo(const std::filesystem::path& path, std::shared_ptr<IoControl> io) {
+Loaded<MediaInfo> probeMediaInfo(const std::filesystem::path& path,
+                                 std::shared_ptr<ffmpeg::IoControl> io) {
     auto opened = MediaFile::open(path, std::move(io), true);
     if (!opened) {
         return Loaded<MediaInfo>::failure(opened.error());

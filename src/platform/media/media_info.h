@@ -9,9 +9,11 @@
 
 #include "platform/media/loaded.h"
 
-namespace kestio::platform::media {
-
+namespace kestio::platform::ffmpeg {
 class IoControl;
+}
+
+namespace kestio::platform::media {
 
 enum class TrackKind { Video, Audio, Subtitle, Timecode, Metadata };
 
@@ -54,7 +56,7 @@ struct MediaInfo {
     // The tracks in container order.
     std::vector<TrackInfo> tracks;
     // True when at least one video or audio track can be decoded (a video track only when
-    // its picture size is within MediaLimits).
+    // its picture size is within ffmpeg::MediaLimits).
     bool isPlayable = false;
     // FFmpeg's name of the container format.
     std::string formatName;
@@ -63,7 +65,8 @@ struct MediaInfo {
 };
 
 // Opens and probes a file (blocking: never call it on the main thread).
-Loaded<MediaInfo> probeMediaInfo(const std::filesystem::path& path, std::shared_ptr<IoControl> io);
+Loaded<MediaInfo> probeMediaInfo(const std::filesystem::path& path,
+                                 std::shared_ptr<ffmpeg::IoControl> io);
 
 // "vide", "soun", ... as a four-character code, most significant byte first.
 constexpr std::uint32_t fourCC(const char (&code)[5]) {

@@ -81,7 +81,7 @@ void choosePlaybackThreads(AVCodecContext& context, const AVCodec& codec) {
 }  // namespace
 
 struct VideoDecoder::Converter {
-    ff::SwsPtr sws;
+    ffmpeg::SwsPtr sws;
     int srcWidth = 0;
     int srcHeight = 0;
     int srcFormat = -1;
@@ -94,7 +94,7 @@ struct VideoDecoder::Converter {
 VideoDecoder::~VideoDecoder() = default;
 
 Loaded<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::path& path,
-                                                         std::shared_ptr<IoControl> io,
+                                                         std::shared_ptr<ffmpeg::IoControl> io,
                                                          Options options) {
     using Result = Loaded<std::unique_ptr<VideoDecoder>>;
     // Headers first: QuickTime and MP4 describe their tracks fully, which saves the probe.
@@ -109,7 +109,7 @@ Loaded<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::
     }
     std::unique_ptr<VideoDecoder> decoder(new VideoDecoder());
     decoder->file_ = std::make_unique<MediaFile>(std::move(*opened));
-    decoder->packet_ = ff::makePacket();
+    decoder->packet_ = ffmpeg::makePacket();
     decoder->converter_ = std::make_unique<Converter>();
     MediaFile& file = *decoder->file_;
     decoder->duration_ = file.duration();
@@ -134,7 +134,7 @@ Loaded<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::
     AVStream* st = file.stream(video);
     const AVCodecParameters* par = st->codecpar;
     if ((par->width != 0 || par->height != 0) &&
-        !MediaLimits::pictureSizeAllowed(par->width, par->height)) {
+        !ffmpeg::MediaLimits::pictureSizeAllowed(par->width, par->height)) {
         return Result::failure("The picture size " + std::to_string(par->width) + "x" +
                                std::to_string(par->height) + " is beyond what can be played");
     }
@@ -143,13 +143,13 @@ Loaded<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::
         return Result::failure(std::string("No decoder for the video codec ") +
                                avcodec_get_name(par->codec_id));
     }
-    ff::CodecPtr context(avcodec_alloc_context3(codec));
+    ffmpeg::CodecPtr context(avcodec_alloc_context3(codec));
     if (!context) {
         return Result::failure("Cannot allocate memory");
     }
     int rc = avcodec_parameters_to_context(context.get(), par);
     if (rc < 0) {
-        return Result::failure(ff::errorText(rc));
+        return Result::failure(ffmpeg::errorText(rc));
     }
     context->pkt_timebase = st->time_base;
     if (options.threads == kPlaybackThreads) {
@@ -158,13 +158,13 @@ Loaded<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::
         context->thread_count = std::max(0, options.threads);
         context->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     }
-    context->max_pixels = MediaLimits::kMaxPixels;
+    context->max_pixels = ffmpeg::MediaLimits::kMaxPixels;
     rc = avcodec_open2(context.get(), codec, nullptr);
     if (rc < 0) {
-        return Result::failure(ff::errorText(rc));
+        return Result::failure(ffmpeg::errorText(rc));
     }
     decoder->codec_ = std::move(context);
-    decoder->landed_ = ff::makeFrame();
+    decoder->landed_ = ffmpeg::makeFrame();
     if (!decoder->landed_) {
         return Result::failure("Cannot allocate memory");
     }
@@ -177,7 +177,7 @@ Loaded<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::
     decoder->rotation_ = clockwiseRotation(st);
     decoder->frameRate_ = nominalFrameRate(st);
     if (st->start_time == AV_NOPTS_VALUE && !decoder->findOriginByDecoding()) {
-        return Result::failure(ff::errorText(AVERROR_EXIT));
+        return Result::failure(ffmpeg::errorText(AVERROR_EXIT));
     }
     return Result(std::move(decoder));
 }
@@ -198,8 +198,8 @@ QSize VideoDecoder::displaySizeOf(int width, int height, AVRational sar) const {
         } else {
             height = static_cast<int>(std::lround(height / ratio));
         }
-        width = std::clamp(width, 1, MediaLimits::kMaxSide);
-        height = std::clamp(height, 1, MediaLimits::kMaxSide);
+        width = std::clamp(width, 1, ffmpeg::MediaLimits::kMaxSide);
+        height = std::clamp(height, 1, ffmpeg::MediaLimits::kMaxSide);
     }
     return {width, height};
 }
@@ -313,7 +313,7 @@ double VideoDecoder::packetDuration(const AVPacket& packet) const {
 bool VideoDecoder::findOriginByDecoding() {
     // Elementary streams state no start; their frames are stamped from the decode order, so
     // the first picture can carry a time other than 0. Keep it as the landing of the start.
-    ff::FramePtr first = ff::makeFrame();
+    ffmpeg::FramePtr first = ffmpeg::makeFrame();
     if (first && decodeNext(first.get()) == Step::Frame) {
         const double time = toSeconds(first->best_effort_timestamp, timeBase_);
         if (std::isfinite(time)) {
@@ -338,7 +338,7 @@ void VideoDecoder::restart() {
 bool VideoDecoder::seekContainer(double t) {
     AVFormatContext* fmt = file_->context();
     const std::int64_t ts = fromSeconds(t + origin_, timeBase_);
-    file_->io().armDeadline(MediaLimits::kReadSeconds);
+    file_->io().armDeadline(ffmpeg::MediaLimits::kReadSeconds);
     int rc = av_seek_frame(fmt, stream_, ts, AVSEEK_FLAG_BACKWARD);
     if (rc < 0) {
         rc = avformat_seek_file(fmt, stream_, INT64_MIN, ts, ts, 0);
@@ -358,7 +358,7 @@ bool VideoDecoder::rewind() {
     // elementary streams) start again at their first byte: a seek by time stamp there can
     // land past the first key frame, whose decode time lies before the start time.
     const bool sequential = (flags & (AVFMT_TS_DISCONT | AVFMT_NOTIMESTAMPS)) != 0;
-    file_->io().armDeadline(MediaLimits::kReadSeconds);
+    file_->io().armDeadline(ffmpeg::MediaLimits::kReadSeconds);
     int rc = -1;
     if (sequential && byteSeekable) {
         rc = av_seek_frame(fmt, -1, 0, AVSEEK_FLAG_BYTE);
@@ -454,7 +454,7 @@ bool VideoDecoder::seek(double t, const std::function<bool()>& stopRequested) {
 }
 
 QImage VideoDecoder::toImage(const AVFrame& frame, bool upright, QSize maxSize) {
-    if (!MediaLimits::pictureSizeAllowed(frame.width, frame.height) || frame.format < 0) {
+    if (!ffmpeg::MediaLimits::pictureSizeAllowed(frame.width, frame.height) || frame.format < 0) {
         return {};
     }
     AVRational sar = frame.sample_aspect_ratio;

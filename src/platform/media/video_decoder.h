@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/media/ffmpeg_handles.h"
+#include "platform/ffmpeg/ffmpeg_handles.h"
 #include "platform/media/loaded.h"
 #include "platform/media/media_file.h"
 
@@ -43,7 +43,7 @@ class VideoDecoder {
     // Opens the file and its video decoder. A file without a video track opens too
     // (hasVideo() false) when it has a decodable audio track; otherwise it fails.
     static Loaded<std::unique_ptr<VideoDecoder>> open(const std::filesystem::path& path,
-                                                      std::shared_ptr<IoControl> io,
+                                                      std::shared_ptr<ffmpeg::IoControl> io,
                                                       Options options);
 
     bool hasVideo() const { return codec_ != nullptr; }
@@ -87,11 +87,12 @@ class VideoDecoder {
     // frame comes after `t` or none comes at all: the landing is checked by decoding, and the
     // seek backs off 1, 2, 4 ... seconds until it holds, decoding from the top once that
     // reaches the start. Blocking; `stopRequested` (polled between packets) and the file's
-    // IoControl end it early. False when stopped, or when the file cannot be positioned at all.
+    // ffmpeg::IoControl end it early. False when stopped, or when the file cannot be positioned at
+    // all.
     bool seek(double t, const std::function<bool()>& stopRequested = {});
 
     // The frame as a picture, fitted into `maxSize` when that is valid (never enlarged).
-    // A null image when the frame is larger than MediaLimits allow or cannot be converted.
+    // A null image when the frame is larger than ffmpeg::MediaLimits allow or cannot be converted.
     QImage toImage(const AVFrame& frame, bool upright, QSize maxSize = {});
 
   private:
@@ -110,8 +111,8 @@ class VideoDecoder {
     bool findOriginByDecoding();
 
     std::unique_ptr<MediaFile> file_;
-    ff::CodecPtr codec_;
-    ff::PacketPtr packet_;
+    ffmpeg::CodecPtr codec_;
+    ffmpeg::PacketPtr packet_;
     int stream_ = -1;
     AVRational timeBase_{1, 1};
     // The container's start, and the video track's own start, in seconds of the stream.
@@ -124,7 +125,7 @@ class VideoDecoder {
     bool haveLastTime_ = false;
     bool draining_ = false;
     // The frame a seek landed on, handed out by the next receive().
-    ff::FramePtr landed_;
+    ffmpeg::FramePtr landed_;
 
     struct Converter;
     std::unique_ptr<Converter> converter_;

@@ -31,7 +31,7 @@ using kestio::test::readFrameNumber;
 // picture comes that much after 0 and shows from 0.
 struct FrameTimes {
     explicit FrameTimes(const MediaFile& clip) : rate(clip.frameRate) {
-        auto file = media::MediaFile::open(clip.path, std::make_shared<IoControl>(), true);
+        auto file = media::MediaFile::open(clip.path, std::make_shared<ffmpeg::IoControl>(), true);
         EXPECT_TRUE(file) << clip.path.filename() << ": " << file.error();
         if (file) {
             const int video = file->videoStreamIndex();

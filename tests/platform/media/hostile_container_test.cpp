@@ -25,12 +25,13 @@ using kestio::test::mediaFixtures;
 TEST(HostileContainer, ListsThatNameAnotherFileAreRefusedOnEveryPath) {
     kestio::test::TemporaryFolder folder;
     const auto& clip = mediaFixtures().video("mp4").path;
-    ASSERT_TRUE(probeMediaInfo(clip, std::make_shared<IoControl>())) << "the named clip plays";
+    ASSERT_TRUE(probeMediaInfo(clip, std::make_shared<ffmpeg::IoControl>()))
+        << "the named clip plays";
     for (const auto& list : kestio::test::writeListsNaming(folder.path(), clip)) {
         SCOPED_TRACE(list.filename().string());
         // What an asset loads, what a player item decodes and what the generator reads.
-        EXPECT_FALSE(probeMediaInfo(list, std::make_shared<IoControl>()));
-        EXPECT_FALSE(VideoDecoder::open(list, std::make_shared<IoControl>(), {}));
+        EXPECT_FALSE(probeMediaInfo(list, std::make_shared<ffmpeg::IoControl>()));
+        EXPECT_FALSE(VideoDecoder::open(list, std::make_shared<ffmpeg::IoControl>(), {}));
         EXPECT_FALSE(ImageGenerator::copyImage(list, 0.0, {}));
     }
 }
@@ -41,7 +42,7 @@ TEST(TrackOffsets, ThePicturesStartAsLongAfterTheContainerAsTheSoundStartsBefore
     // player is the offset the sound keeps at its start.
     const auto& clip = mediaFixtures().video("ts").path;
     const double offset = 1024.0 / kestio::test::kToneSampleRate;
-    auto file = MediaFile::open(clip, std::make_shared<IoControl>(), true);
+    auto file = MediaFile::open(clip, std::make_shared<ffmpeg::IoControl>(), true);
     ASSERT_TRUE(file) << file.error();
     const int video = file->videoStreamIndex();
     EXPECT_NEAR(file->streamOrigin(video) - file->containerOrigin(video), offset, 1e-4);

@@ -137,16 +137,17 @@ TEST(ImageGenerator, ABlockingCopyStopsWhenItsControlIsCancelledFromAnotherThrea
     ImageGenerator::Settings exact;
     exact.toleranceBefore = 0.0;
     exact.toleranceAfter = 0.0;
-    EXPECT_TRUE(ImageGenerator::copyImage(clip, 0.0, exact, std::make_shared<IoControl>()).ok());
+    EXPECT_TRUE(
+        ImageGenerator::copyImage(clip, 0.0, exact, std::make_shared<ffmpeg::IoControl>()).ok());
 
-    auto cancelledBefore = std::make_shared<IoControl>();
+    auto cancelledBefore = std::make_shared<ffmpeg::IoControl>();
     cancelledBefore->cancel();
     const auto refused = ImageGenerator::copyImage(clip, 0.0, exact, cancelledBefore);
     ASSERT_FALSE(refused.ok());
     EXPECT_EQ(refused.error(), "Cancelled");
 
     // The last picture needs the whole clip decoded; the cancel reaches it under way.
-    auto io = std::make_shared<IoControl>();
+    auto io = std::make_shared<ffmpeg::IoControl>();
     auto copy = std::async(std::launch::async,
                            [&] { return ImageGenerator::copyImage(clip, 29.9, exact, io); });
     io->cancel();

@@ -13,7 +13,7 @@ extern "C" {
 #include <memory>
 #include <string>
 
-namespace kestio::platform::ff {
+namespace kestio::platform::ffmpeg {
 
 struct FormatCloser {
     void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
@@ -66,4 +66,4 @@ inline std::string errorText(int code) {
     return buf;
 }
 
-}  // namespace kestio::platform::ff
+}  // namespace kestio::platform::ffmpeg

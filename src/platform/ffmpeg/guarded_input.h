@@ -1,7 +1,7 @@
 #pragma once
 
 // The one way a media file is opened with FFmpeg, for every reader (probe, pictures, sound).
-// Header-only, so that the sound readers use it without depending on the media library.
+// Shared by the media and audio areas.
 //
 // An input opened here:
 // - is a regular file (a FIFO or a device would block the open for ever);
@@ -23,13 +23,13 @@
 #include <string>
 #include <system_error>
 
-#include "platform/media/ffmpeg_handles.h"
+#include "platform/ffmpeg/ffmpeg_handles.h"
 
 extern "C" {
 #include <libavutil/dict.h>
 }
 
-namespace kestio::platform::media {
+namespace kestio::platform::ffmpeg {
 
 // Limits that keep hostile or broken files from taking the process down.
 struct MediaLimits {
@@ -115,8 +115,8 @@ struct DictionaryFreer {
 // Opens `path` for reading as described at the top of this file, interrupted through `io`
 // (which must outlive the context). With `findStreamInfo` the streams are probed by decoding
 // a little; without it only the headers are read. On failure returns null and sets `error`.
-inline ff::FormatPtr openGuardedInput(const std::filesystem::path& path, IoControl& io,
-                                      bool findStreamInfo, std::string& error) {
+inline FormatPtr openGuardedInput(const std::filesystem::path& path, IoControl& io,
+                                  bool findStreamInfo, std::string& error) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) {
         error =
@@ -144,20 +144,20 @@ inline ff::FormatPtr openGuardedInput(const std::filesystem::path& path, IoContr
     std::unique_ptr<AVDictionary, guarded::DictionaryFreer> optionsGuard(options);
     if (rc < 0) {
         // avformat_open_input frees the context on failure.
-        error = rc == AVERROR(EINVAL) ? "The file's format cannot be played" : ff::errorText(rc);
+        error = rc == AVERROR(EINVAL) ? "The file's format cannot be played" : errorText(rc);
         return nullptr;
     }
-    ff::FormatPtr format(raw);
+    FormatPtr format(raw);
     if (findStreamInfo) {
         io.armDeadline(MediaLimits::kOpenSeconds);
         rc = avformat_find_stream_info(raw, nullptr);
         if (rc < 0) {
-            error = ff::errorText(rc);
+            error = errorText(rc);
             return nullptr;
         }
     }
     if (io.cancelled()) {
-        error = ff::errorText(AVERROR_EXIT);
+        error = errorText(AVERROR_EXIT);
         return nullptr;
     }
     return format;
@@ -189,4 +189,4 @@ inline std::optional<ContainerStart> containerStart(const AVFormatContext& forma
     return earliest;
 }
 
-}  // namespace kestio::platform::media
+}  // namespace kestio::platform::ffmpeg
