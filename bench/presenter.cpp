@@ -97,7 +97,7 @@ void BM_Presenters(benchmark::State& state) {
     ManualRunLoop loop;
     SnapshotPublisher publisher(loop);
     publisher.setRoot(playerTree(loop, w, h, std::make_shared<DecodedSource>(w, h)));
-    auto clock = std::make_shared<ManualPresenterClock>();
+    auto clock = std::make_shared<ManualHostClock>();
     std::vector<std::unique_ptr<Presenter>> presenters;
     for (int i = 0; i < views; ++i) {
         auto presenter = std::make_unique<Presenter>(clock);
@@ -135,7 +135,7 @@ void BM_PresenterRefresh(benchmark::State& state) {
     ManualRunLoop loop;
     SnapshotPublisher publisher(loop);
     publisher.setRoot(playerTree(loop, w, h, std::make_shared<AlternatingSource>(w, h, changing)));
-    auto clock = std::make_shared<ManualPresenterClock>();
+    auto clock = std::make_shared<ManualHostClock>();
     Presenter presenter(clock);
     presenter.setSource(publisher.slot());
     presenter.setSize({w, h});
@@ -170,7 +170,7 @@ void BM_ViewsOfOneTree(benchmark::State& state) {
     publisher.setRoot(playerTree(loop, kWidth, kHeight,
                                  std::make_shared<AlternatingSource>(kWidth, kHeight, true)));
     auto shared = std::make_shared<SharedCompositions>();
-    auto clock = std::make_shared<ManualPresenterClock>();
+    auto clock = std::make_shared<ManualHostClock>();
     std::vector<std::unique_ptr<Presenter>> presenters;
     const auto add = [&](int count, QSize size) {
         for (int i = 0; i < count; ++i) {

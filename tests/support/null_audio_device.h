@@ -3,31 +3,36 @@
 // An output device without hardware for tests: nothing plays until the test pulls, and every
 // pulled frame is kept for the test to read. The test's thread acts as the render thread.
 // Its host time is the test's: by default the seconds pulled so far (so an engine's clock reads
-// exactly the frames pulled over the rate), or what `hostNow` returns. It has no latency: a
-// block is heard at the host time it is pulled.
+// exactly the frames pulled over the rate), or the host clock it is given (a ManualRunLoop's). It
+// has no latency: a block is heard at the host time it is pulled.
 
 #include <algorithm>
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/audio/audio_output_device.h"
+#include "platform/runloop/host_clock.h"
 
 namespace kestio::test {
 
 class NullAudioDevice final : public platform::audio::AudioOutputDevice {
   public:
     explicit NullAudioDevice(double sampleRate = 48000.0, uint32_t channels = 2,
-                             std::string name = "Null Output", std::function<double()> hostNow = {})
-        : format_{sampleRate, channels, false}, rendering_(format_), hostNow_(std::move(hostNow)) {
+                             std::string name = "Null Output",
+                             std::shared_ptr<const platform::HostClock> hostClock = nullptr)
+        : format_{sampleRate, channels, false},
+          rendering_(format_),
+          hostClock_(std::move(hostClock)) {
         defaultOutput.set({true, std::move(name), channels, sampleRate});
     }
 
     double hostNow() const override {
-        return hostNow_ ? hostNow_() : pulledBase_ + double(pulledFrames_) / rendering_.sampleRate;
+        return hostClock_ ? hostClock_->now()
+                          : pulledBase_ + double(pulledFrames_) / rendering_.sampleRate;
     }
 
     platform::audio::AudioFormat renderFormat() const override { return format_; }
@@ -110,7 +115,7 @@ class NullAudioDevice final : public platform::audio::AudioOutputDevice {
 
     platform::audio::AudioFormat format_;
     platform::audio::AudioFormat rendering_;
-    std::function<double()> hostNow_;
+    std::shared_ptr<const platform::HostClock> hostClock_;
     double pulledBase_ = 0.0;
     uint64_t pulledFrames_ = 0;
     uint32_t oldFormatFrames_ = 0;

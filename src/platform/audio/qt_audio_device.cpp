@@ -9,7 +9,6 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -34,19 +33,15 @@ constexpr double kUnmeasuredServerLatencySeconds = 0.005;
 // thread paces into nothing until it takes sound again, so the clock goes on.
 constexpr double kStallPeriods = 2.0;
 
-double hostSeconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 }  // namespace
 
 // The render thread's side: the sink, the feeding timer and the pacing clock. Every member is
 // touched on the device thread only.
 class QtAudioDevice::Output {
   public:
-    Output(std::function<void(QString)> onFailure, PulseSinkLatency& serverLatency)
-        : onFailure_(std::move(onFailure)), serverLatency_(serverLatency) {}
+    Output(std::function<void(QString)> onFailure, PulseSinkLatency& serverLatency,
+           const HostClock& clock)
+        : onFailure_(std::move(onFailure)), serverLatency_(serverLatency), clock_(clock) {}
 
     QObject context;
 
@@ -124,7 +119,7 @@ class QtAudioDevice::Output {
             },
             Qt::QueuedConnection);
         io_ = sink_->start();
-        lastTaken_ = hostSeconds();
+        lastTaken_ = clock_.now();
         if (io_ == nullptr || sink_->error() != QAudio::NoError) {
             fail(QStringLiteral("cannot open the output"));
         }
@@ -146,7 +141,7 @@ class QtAudioDevice::Output {
     }
 
     void restartPacing() {
-        paceStart_ = hostSeconds();
+        paceStart_ = clock_.now();
         paced_ = 0;
     }
 
@@ -165,7 +160,7 @@ class QtAudioDevice::Output {
     // played: the sink's buffer, what waits to enter it, and the latency the sound server
     // reports for the sink it plays to.
     void feed() {
-        const double now = hostSeconds();
+        const double now = clock_.now();
         const qsizetype free = std::max(sink_->bytesFree(), qsizetype(0));
         auto frames = uint32_t(free / bytesPerFrame_);
         if (frames == 0) {
@@ -217,7 +212,7 @@ class QtAudioDevice::Output {
 
     // Without a sink: render what the wall clock says is due, into nothing.
     void pace() {
-        const double now = hostSeconds();
+        const double now = clock_.now();
         auto due = int64_t((now - paceStart_) * format_.sampleRate) - paced_;
         const auto most = int64_t(kMaxPaceSeconds * format_.sampleRate);
         if (due > most) {
@@ -234,6 +229,7 @@ class QtAudioDevice::Output {
 
     std::function<void(QString)> onFailure_;
     PulseSinkLatency& serverLatency_;
+    const HostClock& clock_;
     QTimer* timer_ = nullptr;
     AudioRenderCallback* callback_ = nullptr;
     double bufferSeconds_ = 0.02;
@@ -252,8 +248,10 @@ class QtAudioDevice::Output {
     bool stalled_ = false;
 };
 
-QtAudioDevice::QtAudioDevice(RunLoop& mainLoop, double bufferSeconds)
+QtAudioDevice::QtAudioDevice(RunLoop& mainLoop, std::shared_ptr<const HostClock> hostClock,
+                             double bufferSeconds)
     : mainLoop_(mainLoop),
+      hostClock_(std::move(hostClock)),
       bufferSeconds_(bufferSeconds),
       devices_(std::make_unique<QMediaDevices>()),
       thread_(std::make_unique<QThread>()),
@@ -273,7 +271,7 @@ QtAudioDevice::QtAudioDevice(RunLoop& mainLoop, double bufferSeconds)
                 retry_ = mainLoop_.after(1.0, [this] { followDefault(true); });
             });
         },
-        *serverLatency_);
+        *serverLatency_, *hostClock_);
     thread_->setObjectName(QStringLiteral("audio output"));
     output_->context.moveToThread(thread_.get());
     thread_->start(QThread::TimeCriticalPriority);
@@ -284,7 +282,7 @@ QtAudioDevice::QtAudioDevice(RunLoop& mainLoop, double bufferSeconds)
 }
 
 double QtAudioDevice::hostNow() const {
-    return hostSeconds();
+    return hostClock_->now();
 }
 
 QtAudioDevice::~QtAudioDevice() {

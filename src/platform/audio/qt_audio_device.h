@@ -34,7 +34,10 @@ class PulseSinkLatency;
 class QtAudioDevice final : public AudioOutputDevice {
   public:
     // `mainLoop` carries reports of the render thread (a failed sink) to the main thread.
-    explicit QtAudioDevice(RunLoop& mainLoop, double bufferSeconds = 0.02);
+    // `hostClock` is the host clock blocks are timed and paced by; the sink plays in real time,
+    // so it is the steady clock (the application's run loop's).
+    QtAudioDevice(RunLoop& mainLoop, std::shared_ptr<const HostClock> hostClock,
+                  double bufferSeconds = 0.02);
     ~QtAudioDevice() override;
     QtAudioDevice(const QtAudioDevice&) = delete;
     QtAudioDevice& operator=(const QtAudioDevice&) = delete;
@@ -43,7 +46,7 @@ class QtAudioDevice final : public AudioOutputDevice {
     std::optional<std::string> start(AudioRenderCallback& callback) override;
     void stop() override;
     bool isRunning() const override { return running_; }
-    // The run loop's clock (QtRunLoop::now()): steady-clock seconds.
+    // The host clock's time.
     double hostNow() const override;
 
     class Output;
@@ -53,6 +56,7 @@ class QtAudioDevice final : public AudioOutputDevice {
     void followDefault(bool reopen);
 
     RunLoop& mainLoop_;
+    std::shared_ptr<const HostClock> hostClock_;
     double bufferSeconds_;
     std::unique_ptr<QMediaDevices> devices_;
     std::unique_ptr<QThread> thread_;

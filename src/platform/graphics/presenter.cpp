@@ -15,48 +15,8 @@ double validRate(double hz) {
 
 }  // namespace
 
-double SteadyPresenterClock::now() const {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-void SteadyPresenterClock::waitUntil(double time, const std::atomic<bool>& stop) {
-    using namespace std::chrono;
-    const steady_clock::time_point deadline(
-        duration_cast<steady_clock::duration>(duration<double>(time)));
-    std::unique_lock lock(mutex_);
-    wake_.wait_until(lock, deadline, [&] { return stop.load(); });
-}
-
-void SteadyPresenterClock::wake() {
-    std::lock_guard lock(mutex_);
-    wake_.notify_all();
-}
-
-double ManualPresenterClock::now() const {
-    std::lock_guard lock(mutex_);
-    return now_;
-}
-
-void ManualPresenterClock::waitUntil(double time, const std::atomic<bool>& stop) {
-    std::unique_lock lock(mutex_);
-    wake_.wait(lock, [&] { return stop.load() || now_ >= time; });
-}
-
-void ManualPresenterClock::wake() {
-    std::lock_guard lock(mutex_);
-    wake_.notify_all();
-}
-
-void ManualPresenterClock::advance(double seconds) {
-    std::lock_guard lock(mutex_);
-    now_ += seconds;
-    wake_.notify_all();
-}
-
-Presenter::Presenter(std::shared_ptr<PresenterClock> clock, WorkerPool& pool)
-    : clock_(clock ? std::move(clock) : std::make_shared<SteadyPresenterClock>()),
-      compositor_(pool) {}
+Presenter::Presenter(std::shared_ptr<const HostClock> clock, WorkerPool& pool)
+    : clock_(std::move(clock)), compositor_(pool) {}
 
 Presenter::~Presenter() {
     stop();

@@ -18,48 +18,9 @@
 #include "platform/graphics/layer_snapshot.h"
 #include "platform/graphics/shared_compositions.h"
 #include "platform/graphics/worker_pool.h"
+#include "platform/runloop/host_clock.h"
 
 namespace kestio::platform {
-
-// The host clock a presenter paces itself by: the run loop's clock (steady_clock seconds, as
-// QtRunLoop::now()), or a manual one in tests.
-class PresenterClock {
-  public:
-    virtual ~PresenterClock() = default;
-    // Host time in seconds; any thread.
-    virtual double now() const = 0;
-    // Blocks until now() reaches `time`, or until `stop` is set and wake() is called.
-    virtual void waitUntil(double time, const std::atomic<bool>& stop) = 0;
-    // Wakes every waitUntil() so that it sees its stop flag.
-    virtual void wake() = 0;
-};
-
-// std::chrono::steady_clock, the clock of QtRunLoop.
-class SteadyPresenterClock final : public PresenterClock {
-  public:
-    double now() const override;
-    void waitUntil(double time, const std::atomic<bool>& stop) override;
-    void wake() override;
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable wake_;
-};
-
-// A clock that moves only when advance() is called, so a test drives the refreshes itself.
-class ManualPresenterClock final : public PresenterClock {
-  public:
-    explicit ManualPresenterClock(double start = 0.0) : now_(start) {}
-    double now() const override;
-    void waitUntil(double time, const std::atomic<bool>& stop) override;
-    void wake() override;
-    void advance(double seconds);
-
-  private:
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    double now_;
-};
 
 // The picture last composed by a presenter.
 struct PresentedFrame {
@@ -104,7 +65,8 @@ struct RefreshRecord {
 // may be called from any thread. Several presenters may share a worker pool.
 class Presenter {
   public:
-    explicit Presenter(std::shared_ptr<PresenterClock> clock = nullptr,
+    // `clock` is the host clock the refreshes are paced and timed by (the run loop's).
+    explicit Presenter(std::shared_ptr<const HostClock> clock,
                        WorkerPool& pool = WorkerPool::shared());
     ~Presenter();  // stops
     Presenter(const Presenter&) = delete;
@@ -142,7 +104,7 @@ class Presenter {
     void compose(std::uint64_t refresh, double target);
     QImage* freeBuffer();  // under mutex_
 
-    std::shared_ptr<PresenterClock> clock_;
+    std::shared_ptr<const HostClock> clock_;
     Compositor compositor_;  // used on the presenter thread only
     // The newest picture and what it shows, while it can be shown again (presenter thread only).
     std::shared_ptr<const DrawnPicture> lastDrawn_;

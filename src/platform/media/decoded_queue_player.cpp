@@ -40,7 +40,7 @@ DecodedQueuePlayer::DecodedQueuePlayer(Token, RunLoop& loop)
 DecodedQueuePlayer::DecodedQueuePlayer(RunLoop& loop, const void* family)
     : loop_(loop),
       family_(family),
-      clock_(std::make_shared<HostClock>()),
+      clock_(std::make_shared<HostTimeMediaClock>()),
       clockEnd_(std::numeric_limits<double>::infinity()),
       observers_(loop_, timeline_, clock_) {}
 
@@ -165,7 +165,7 @@ void DecodedQueuePlayer::currentChanged(const PlayableItemPtr& oldItem, double c
 }
 
 void DecodedQueuePlayer::setClock(std::shared_ptr<const MediaClock> clock) {
-    clock_ = clock ? std::move(clock) : std::make_shared<HostClock>();
+    clock_ = clock ? std::move(clock) : std::make_shared<HostTimeMediaClock>();
     for (auto& item : items_) {
         item->setMediaClock(clock_);
     }

@@ -175,7 +175,7 @@ class ItemDecoder::Core {
     double forwardBuffer_;
     double mediaEnd_;
     ItemClock itemClock_;
-    std::shared_ptr<const MediaClock> mediaClock_ = std::make_shared<HostClock>();
+    std::shared_ptr<const MediaClock> mediaClock_ = std::make_shared<HostTimeMediaClock>();
     std::uint64_t clockVersion_ = 0;
     // The times of the last two pictures queued since the last seek (NaN: none), and whether
     // the last one (then at the back of the queue) is in doubt.
@@ -331,7 +331,7 @@ void ItemDecoder::Core::setClock(const ItemClock& clock,
     {
         std::lock_guard lock(mutex_);
         itemClock_ = clock;
-        mediaClock_ = mediaClock ? std::move(mediaClock) : std::make_shared<HostClock>();
+        mediaClock_ = mediaClock ? std::move(mediaClock) : std::make_shared<HostTimeMediaClock>();
         ++clockVersion_;
     }
     wake_.notify_all();

@@ -92,8 +92,8 @@ class ItemDecoder {
     void setForwardBuffer(double seconds);
     // The item's clock against `mediaClock`, so that pictures already late are not converted
     // and past ones leave the queue: now in item time is clock.at(mediaClock->timeAt(host)).
-    void setClock(const ItemClock& clock,
-                  std::shared_ptr<const MediaClock> mediaClock = std::make_shared<HostClock>());
+    void setClock(const ItemClock& clock, std::shared_ptr<const MediaClock> mediaClock =
+                                              std::make_shared<HostTimeMediaClock>());
     // Drops the pictures that end at or before `itemTime` (keeping the one that shows it).
     void release(double itemTime);
     // The queued picture that shows `itemTime` (the earliest when all are later); null when

@@ -32,7 +32,7 @@ PlayableItem::PlayableItem(RunLoop& loop, const void* family)
       mediaEnd_(MediaTime::invalid()),
       forwardEnd_(MediaTime::invalid()),
       family_(family),
-      mediaClock_(std::make_shared<HostClock>()) {}
+      mediaClock_(std::make_shared<HostTimeMediaClock>()) {}
 
 PlayableItem::~PlayableItem() = default;
 

@@ -14,11 +14,6 @@ struct Later {
 };
 }  // namespace
 
-double ManualRunLoop::now() const {
-    std::lock_guard lock(mutex_);
-    return now_;
-}
-
 void ManualRunLoop::pushLocked(Item item) {
     items_.push_back(std::move(item));
     std::push_heap(items_.begin(), items_.end(), Later{});
@@ -27,7 +22,7 @@ void ManualRunLoop::pushLocked(Item item) {
 void ManualRunLoop::post(std::function<void()> fn) {
     {
         std::lock_guard lock(mutex_);
-        pushLocked(Item{now_, nextSeq_++, 0.0, std::make_shared<detail::TimerState>(),
+        pushLocked(Item{clock_->now(), nextSeq_++, 0.0, std::make_shared<detail::TimerState>(),
                         std::make_shared<std::function<void()>>(std::move(fn))});
         ++postsSeen_;
     }
@@ -37,7 +32,7 @@ void ManualRunLoop::post(std::function<void()> fn) {
 TimerHandle ManualRunLoop::schedule(double delay, double interval, std::function<void()> fn) {
     auto state = std::make_shared<detail::TimerState>();
     std::lock_guard lock(mutex_);
-    pushLocked(Item{now_ + std::max(0.0, delay), nextSeq_++, interval, state,
+    pushLocked(Item{clock_->now() + std::max(0.0, delay), nextSeq_++, interval, state,
                     std::make_shared<std::function<void()>>(std::move(fn))});
     return TimerHandle(state);
 }
@@ -56,16 +51,16 @@ int ManualRunLoop::advance(double seconds) {
     double target;
     {
         std::lock_guard lock(mutex_);
-        target = now_ + std::max(0.0, seconds);
+        target = clock_->now() + std::max(0.0, seconds);
     }
     int ran = 0;
     for (;;) {
         Item item;
         {
             std::lock_guard lock(mutex_);
-            target = std::max(target, now_);
+            target = std::max(target, clock_->now());
             if (items_.empty() || items_.front().due > target) {
-                now_ = target;
+                clock_->advanceTo(target);
                 break;
             }
             std::pop_heap(items_.begin(), items_.end(), Later{});
@@ -74,11 +69,12 @@ int ManualRunLoop::advance(double seconds) {
             if (item.state->cancelled.load()) {
                 continue;
             }
-            now_ = std::max(now_, item.due);
+            clock_->advanceTo(item.due);
+            const double now = clock_->now();
             if (item.interval > 0.0) {
                 // Reschedule before running, so a cancel from inside the callback wins and a
                 // callback that stalls finds its next tick already due.
-                pushLocked(Item{detail::nextTickDue(item.due, item.interval, now_), nextSeq_++,
+                pushLocked(Item{detail::nextTickDue(item.due, item.interval, now), nextSeq_++,
                                 item.interval, item.state, item.fn});
             }
         }
@@ -90,7 +86,7 @@ int ManualRunLoop::advance(double seconds) {
 
 void ManualRunLoop::stall(double seconds) {
     std::lock_guard lock(mutex_);
-    now_ += std::max(0.0, seconds);
+    clock_->advance(seconds);
 }
 
 bool ManualRunLoop::waitForPosted(double wallSeconds) {
@@ -98,7 +94,7 @@ bool ManualRunLoop::waitForPosted(double wallSeconds) {
         std::unique_lock lock(mutex_);
         const auto seen = postsSeen_;
         const bool duePending = std::any_of(items_.begin(), items_.end(), [&](const Item& item) {
-            return item.due <= now_ && !item.state->cancelled.load();
+            return item.due <= clock_->now() && !item.state->cancelled.load();
         });
         if (!duePending && !posted_.wait_for(lock, std::chrono::duration<double>(wallSeconds),
                                              [&] { return postsSeen_ != seen; })) {

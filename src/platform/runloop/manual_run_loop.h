@@ -9,17 +9,18 @@
 
 namespace kestio::platform {
 
-// A run loop whose clock only moves when the test says so. Work runs in (due time,
-// insertion) order; repeating timers follow the rule of RunLoop::every, as on the real loop.
-// The loop is idle while advance() moves the clock, so every tick runs on time; stall() makes
+// A run loop whose clock only moves when the test says so. Its host clock (hostClock()) is that
+// virtual time, so the presenters and devices a test gives it read the test's time. Work runs in
+// (due time, insertion) order; repeating timers follow the rule of RunLoop::every, as on the real
+// loop. The loop is idle while advance() moves the clock, so every tick runs on time; stall() makes
 // the loop's thread busy, so the test sees what late and missed ticks do. post() is safe from
 // any thread, so work handed over by decode or audio threads is picked up by the next advance()
 // or by waitForPosted().
 class ManualRunLoop final : public RunLoop {
   public:
-    explicit ManualRunLoop(double startTime = 0.0) : now_(startTime) {}
+    explicit ManualRunLoop(double startTime = 0.0)
+        : ManualRunLoop(std::make_shared<ManualHostClock>(startTime)) {}
 
-    double now() const override;
     void post(std::function<void()> fn) override;
     TimerHandle after(double seconds, std::function<void()> fn) override;
     TimerHandle every(double seconds, std::function<void()> fn) override;
@@ -42,6 +43,9 @@ class ManualRunLoop final : public RunLoop {
     std::size_t pendingCount() const;
 
   private:
+    explicit ManualRunLoop(std::shared_ptr<ManualHostClock> clock)
+        : RunLoop(clock), clock_(std::move(clock)) {}
+
     struct Item {
         double due;
         std::uint64_t seq;
@@ -54,7 +58,7 @@ class ManualRunLoop final : public RunLoop {
 
     mutable std::mutex mutex_;
     std::condition_variable posted_;
-    double now_;
+    const std::shared_ptr<ManualHostClock> clock_;  // moved only by advance() and stall()
     std::uint64_t nextSeq_ = 0;
     std::uint64_t postsSeen_ = 0;
     std::vector<Item> items_;  // a heap ordered by (due, seq)

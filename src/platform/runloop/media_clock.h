@@ -18,7 +18,7 @@ class MediaClock {
 };
 
 // Host time itself: the clock of stills and of clips without sound.
-class HostClock final : public MediaClock {
+class HostTimeMediaClock final : public MediaClock {
   public:
     double timeAt(double hostTime) const override { return hostTime; }
     double hostTimeAt(double clockTime) const override { return clockTime; }

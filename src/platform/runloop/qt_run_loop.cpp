@@ -3,23 +3,20 @@
 #include <QPointer>
 #include <QTimer>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 
 #include "platform/runloop/qt_hand_over.h"
 
 namespace kestio::platform {
 
-QtRunLoop::QtRunLoop() : context_(std::make_unique<QObject>()) {}
+QtRunLoop::QtRunLoop() : QtRunLoop(std::make_shared<SteadyHostClock>()) {}
+
+QtRunLoop::QtRunLoop(std::shared_ptr<const HostClock> clock)
+    : RunLoop(std::move(clock)), context_(std::make_unique<QObject>()) {}
 
 QtRunLoop::~QtRunLoop() = default;
 
 namespace {
-
-double monotonicNow() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
 
 // Whole milliseconds from `now` until `due`, rounded up (a QTimer counts whole milliseconds, and
 // rounding down would fire early), within what a QTimer takes; longer waits are re-armed.
@@ -28,10 +25,6 @@ int millisecondsUntil(double due, double now) {
 }
 
 }  // namespace
-
-double QtRunLoop::now() const {
-    return monotonicNow();
-}
 
 void QtRunLoop::post(std::function<void()> fn) {
     // Queued invocation is thread-safe; the call is dropped if the loop is gone by then.
@@ -53,15 +46,16 @@ TimerHandle QtRunLoop::start(double seconds, double interval, std::function<void
             guard->deleteLater();
         }
     };
-    const double startedAt = monotonicNow();
+    const std::shared_ptr<const HostClock>& clock = hostClock();
+    const double startedAt = clock->now();
     // Shared with the slot, which Qt calls as const.
     auto due = std::make_shared<double>(startedAt + std::max(0.0, seconds));
     QObject::connect(timer, &QTimer::timeout, timer,
-                     [state, guard, interval, due, fn = std::move(fn)] {
+                     [state, guard, interval, due, clock, fn = std::move(fn)] {
                          if (state->cancelled.load() || !guard) {
                              return;
                          }
-                         const double ranAt = monotonicNow();
+                         const double ranAt = clock->now();
                          if (ranAt < *due) {
                              guard->start(millisecondsUntil(*due, ranAt));  // not yet due
                              return;

@@ -4,6 +4,8 @@
 #include <functional>
 #include <memory>
 
+#include "platform/runloop/host_clock.h"
+
 namespace kestio::platform {
 
 namespace detail {
@@ -49,8 +51,10 @@ class RunLoop {
   public:
     virtual ~RunLoop() = default;
 
-    // Monotonic time in seconds.
-    virtual double now() const = 0;
+    // The host clock the loop runs on; presenters and output devices are given the same one.
+    const std::shared_ptr<const HostClock>& hostClock() const { return clock_; }
+    // Host time now: the host clock's monotonic seconds.
+    double now() const { return clock_->now(); }
     // Runs fn on the loop's thread after the work that is already due.
     virtual void post(std::function<void()> fn) = 0;
     // Runs fn once, `seconds` from now (never earlier).
@@ -60,6 +64,12 @@ class RunLoop {
     // that follow. Ticks missed while the loop's thread was busy (a long callback, a stall) are
     // not made up: the late tick runs once, and the next one is the first due time after it ran.
     [[nodiscard]] virtual TimerHandle every(double seconds, std::function<void()> fn) = 0;
+
+  protected:
+    explicit RunLoop(std::shared_ptr<const HostClock> clock) : clock_(std::move(clock)) {}
+
+  private:
+    std::shared_ptr<const HostClock> clock_;
 };
 
 }  // namespace kestio::platform

@@ -9,8 +9,8 @@
 
 namespace kestio::platform {
 
-LayerView::LayerView(RunLoop& loop, QWidget* parent, std::shared_ptr<PresenterClock> clock)
-    : QWidget(parent), publisher_(loop), presenter_(std::move(clock)) {
+LayerView::LayerView(RunLoop& loop, QWidget* parent)
+    : QWidget(parent), publisher_(loop), presenter_(loop.hostClock()) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
     QPalette black = palette();

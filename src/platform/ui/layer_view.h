@@ -28,9 +28,8 @@ namespace kestio::platform {
 // own size, and views of the same size share their drawings (SharedCompositions).
 class LayerView : public QWidget {
   public:
-    // `clock` paces the presenter: the host's steady clock when null.
-    explicit LayerView(RunLoop& loop, QWidget* parent = nullptr,
-                       std::shared_ptr<PresenterClock> clock = nullptr);
+    // The presenter paces itself by the loop's host clock.
+    explicit LayerView(RunLoop& loop, QWidget* parent = nullptr);
     ~LayerView() override;
 
     // A tree of this view's own, whose root takes the view's size.

@@ -230,8 +230,8 @@ TEST(AudioEngine, FollowsTheDeviceToANewFormatWithoutLosingItsPlace) {
 // The clock on a device whose host time the test sets: it follows the frames heard, runs on
 // host time while nothing renders, and never reads less later.
 TEST(AudioEngine, TheClockRunsOnHostTimeAndNeverGoesBack) {
-    double host = 100.0;
-    auto device = std::make_shared<NullAudioDevice>(48000.0, 2, "Timed", [&host] { return host; });
+    auto hostClock = std::make_shared<platform::ManualHostClock>(100.0);
+    auto device = std::make_shared<NullAudioDevice>(48000.0, 2, "Timed", hostClock);
     platform::audio::AudioEngine engine(device);
     const auto clock = engine.clock();
     EXPECT_EQ(clock, engine.clock());
@@ -248,10 +248,11 @@ TEST(AudioEngine, TheClockRunsOnHostTimeAndNeverGoesBack) {
     const Step steps[] = {{0.0, 24000, 0.0, 0.5},  {0.5, 0, 0.5, 0.5},     {1.0, 0, 1.5, 0.5},
                           {0.0, 12000, 1.5, 1.75}, {0.25, 0, 1.75, 1.75},  {0.27, 480, 2.02, 2.03},
                           {0.03, 960, 2.05, 2.05}, {0.02, 960, 2.07, 2.07}};
-    double last = clock->timeAt(host);
+    double last = clock->timeAt(hostClock->now());
     for (std::size_t i = 0; i < std::size(steps); ++i) {
         const Step& step = steps[i];
-        host += step.hostAdvance;
+        hostClock->advance(step.hostAdvance);
+        const double host = hostClock->now();
         EXPECT_GE(clock->timeAt(host), last) << "step " << i << ": went back";
         last = clock->timeAt(host);
         if (i == 2) {

@@ -114,7 +114,8 @@ class QtAudioDeviceOnPulse : public PulseServerSuite {};
 
 TEST_F(QtAudioDeviceOnPulse, PlaysAToneThroughTheDefaultOutput) {
     ManualRunLoop loop;
-    auto device = std::make_shared<QtAudioDevice>(loop);
+    auto device =
+        std::make_shared<QtAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
     const auto info = device->defaultOutput.get();
     EXPECT_TRUE(info.present);
     EXPECT_FALSE(info.name.empty());
@@ -149,7 +150,8 @@ TEST_F(QtAudioDeviceOnPulse, PlaysAToneThroughTheDefaultOutput) {
 
 TEST_F(QtAudioDeviceOnPulse, FollowsTheDefaultOutputAndKeepsItsClockWhenItGoes) {
     ManualRunLoop loop;
-    auto device = std::make_shared<QtAudioDevice>(loop);
+    auto device =
+        std::make_shared<QtAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
     AudioEngine engine(device);
     auto tone = toneSource();
     engine.attach(tone);
@@ -205,7 +207,8 @@ TEST_F(QtAudioDeviceOnPulse, FollowsTheDefaultOutputAndKeepsItsClockWhenItGoes) 
 // the clock counts the sound server's latency as well as the sink's buffers.
 TEST_F(QtAudioDeviceOnPulse, BeepsAreHeardAtTheHostTimesOfTheirClockTimes) {
     ManualRunLoop loop;
-    auto device = std::make_shared<QtAudioDevice>(loop);
+    auto device =
+        std::make_shared<QtAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
     AudioEngine engine(device);
     auto player = std::make_shared<AudioPlayerNode>();
     engine.attach(player);

@@ -107,7 +107,7 @@ TEST(Presenter, ComposesEachRefreshForItsTimeAndSkipsTheOnesAlreadyPast) {
     auto source = std::make_shared<NumberedFrames>(64.0);
     SnapshotPublisher publisher(loop);
     publisher.setRoot(playerTree(loop, source));
-    auto clock = std::make_shared<ManualPresenterClock>(10.0);
+    auto clock = std::make_shared<ManualHostClock>(10.0);
     Presenter presenter(clock);
     presenter.setSource(publisher.slot());
     presenter.setSize({64, 36});
@@ -167,7 +167,7 @@ TEST(Presenter, ReusesItsLastPictureOnlyWhileNothingItShowsHasChanged) {
     auto& player = root->sublayers().front();
     SnapshotPublisher publisher(loop);
     publisher.setRoot(root);
-    auto clock = std::make_shared<ManualPresenterClock>(10.0);
+    auto clock = std::make_shared<ManualHostClock>(10.0);
     Presenter presenter(clock);
     presenter.setSource(publisher.slot());
     presenter.setSize({64, 36});
@@ -247,7 +247,7 @@ TEST(PresenterOnTheSteadyClock, KeepsComposingWhileTheMainThreadIsStalled) {
         long long number;
     };
     struct View {
-        Presenter presenter;
+        Presenter presenter{std::make_shared<SteadyHostClock>()};
         std::mutex mutex;
         std::vector<Seen> seen;
     };

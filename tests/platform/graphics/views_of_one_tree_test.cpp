@@ -110,7 +110,7 @@ class ViewsOfOneTree : public ::testing::Test {
 
     ManualRunLoop loop;
     SnapshotPublisher publisher{loop};
-    std::shared_ptr<ManualPresenterClock> clock = std::make_shared<ManualPresenterClock>();
+    std::shared_ptr<ManualHostClock> clock = std::make_shared<ManualHostClock>();
     std::shared_ptr<SharedCompositions> shared = std::make_shared<SharedCompositions>();
     std::vector<std::unique_ptr<Presenter>> views;
 };

@@ -267,8 +267,8 @@ class AvSync : public ::testing::Test {
     };
 
     ManualRunLoop loop_{kHostStart};
-    std::shared_ptr<test::NullAudioDevice> device_ = std::make_shared<test::NullAudioDevice>(
-        kRate, 2, "Null Output", [this] { return loop_.now(); });
+    std::shared_ptr<test::NullAudioDevice> device_ =
+        std::make_shared<test::NullAudioDevice>(kRate, 2, "Null Output", loop_.hostClock());
     audio::AudioEngine engine_{device_};
     std::shared_ptr<AudioPlayerNode> node_ = std::make_shared<AudioPlayerNode>();
     std::shared_ptr<TimePitchNode> stretch_;
@@ -442,8 +442,7 @@ std::optional<double> firstWhite(ManualRunLoop& loop, const media::PlayerLayer& 
 }
 
 double steadyNow() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return SteadyHostClock().now();
 }
 
 class AvSyncOnPulse : public test::PulseServerSuite {};
@@ -455,7 +454,7 @@ class AvSyncOnPulse : public test::PulseServerSuite {};
 TEST_F(AvSyncOnPulse, EveryBeepIsPlayedWithFiveMillisecondsOfItsFlash) {
     const auto& clip = flashBeepClip({30, 1});
     ManualRunLoop loop(steadyNow());
-    auto device = std::make_shared<audio::QtAudioDevice>(loop);
+    auto device = std::make_shared<audio::QtAudioDevice>(loop, std::make_shared<SteadyHostClock>());
     audio::AudioEngine engine(device);
     auto node = std::make_shared<AudioPlayerNode>();
     engine.attach(node);

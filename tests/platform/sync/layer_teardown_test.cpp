@@ -95,7 +95,7 @@ TEST(LayerTeardown, PlayersRemovedWhilePresentersComposeAreDestroyedOnTheMainThr
     root->setFrame({0, 0, 32, 18});
     SnapshotPublisher publisher(loop);
     publisher.setRoot(root);
-    auto clock = std::make_shared<ManualPresenterClock>();
+    auto clock = std::make_shared<ManualHostClock>();
     std::vector<std::unique_ptr<Presenter>> presenters;
     for (int i = 0; i < 2; ++i) {
         presenters.push_back(std::make_unique<Presenter>(clock));

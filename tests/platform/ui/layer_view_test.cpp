@@ -20,7 +20,7 @@ class FlatFrameSource final : public FrameSource {
     }
 };
 
-// The view's presenter runs on a manual clock at 50 refreshes per second from 5 s on.
+// The view's presenter runs on the manual loop's clock at 50 refreshes per second from 5 s on.
 class LayerViewTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -44,11 +44,10 @@ class LayerViewTest : public ::testing::Test {
     }
 
     ManualRunLoop loop{5.0};
-    std::shared_ptr<ManualPresenterClock> clock = std::make_shared<ManualPresenterClock>(5.0);
     std::shared_ptr<Layer> root;
     std::shared_ptr<Layer> player;
     std::vector<SizeF> layouts;
-    LayerView view{loop, nullptr, clock};
+    LayerView view{loop};
 };
 
 TEST_F(LayerViewTest, TheRootFollowsTheSizeAndTheLayoutPassRunsAfter) {
@@ -75,7 +74,7 @@ TEST_F(LayerViewTest, AChangeIsOnTheRefreshAfterItsPublicationAndHidingStopsComp
     ASSERT_TRUE(view.presenter().waitForRefresh(1, kWait));
     player->setHidden(true);
     loop.runPending();  // publishes
-    clock->advance(0.02);
+    loop.advance(0.02);
     ASSERT_TRUE(view.presenter().waitForRefresh(2, kWait));
     EXPECT_DOUBLE_EQ(view.presenter().newestFrame().targetTime, 5.04);
     EXPECT_EQ(shot().pixelColor(160, 90), QColor(Qt::black));

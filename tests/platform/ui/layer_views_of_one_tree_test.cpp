@@ -35,7 +35,6 @@ class ChangingPictures final : public FrameSource {
 
 TEST(LayerViewsOfOneTree, ViewsOfOneSizeDrawEachRefreshOnce) {
     ManualRunLoop loop;
-    auto clock = std::make_shared<ManualPresenterClock>();
     auto root = Layer::create(loop);
     root->setFrame({0, 0, 1920, 1080});  // the program's size, set by the tree's owner
     auto player = Layer::create(loop);
@@ -46,8 +45,8 @@ TEST(LayerViewsOfOneTree, ViewsOfOneSizeDrawEachRefreshOnce) {
     publisher.setRoot(root);
     auto shared = std::make_shared<SharedCompositions>();
 
-    LayerView output(loop, nullptr, clock);
-    LayerView monitor(loop, nullptr, clock);
+    LayerView output(loop);
+    LayerView monitor(loop);
     for (LayerView* view : {&output, &monitor}) {
         view->showPublishedTree(publisher.slot(), shared);
         view->setFrameRate(kRate);
@@ -61,7 +60,7 @@ TEST(LayerViewsOfOneTree, ViewsOfOneSizeDrawEachRefreshOnce) {
         ASSERT_TRUE(output.presenter().waitForRefresh(refresh, kWait));
         ASSERT_TRUE(monitor.presenter().waitForRefresh(refresh, kWait));
         if (refresh < kRefreshes) {
-            clock->advance(1.0 / kRate);
+            loop.advance(1.0 / kRate);
         }
     }
     output.hide();
