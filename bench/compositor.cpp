@@ -36,7 +36,7 @@ class CorrectedSource final : public FrameSource {
   public:
     CorrectedSource(QImage frame, ColorFilterChain chain)
         : frame_(std::move(frame)), chain_(std::move(chain)) {}
-    QImage frameAt(double) const override { return chain_.apply(frame_); }
+    QImage frameAt(HostTime) const override { return chain_.apply(frame_); }
 
   private:
     QImage frame_;
@@ -46,7 +46,7 @@ class CorrectedSource final : public FrameSource {
 class PlainSource final : public FrameSource {
   public:
     explicit PlainSource(QImage frame) : frame_(std::move(frame)) {}
-    QImage frameAt(double) const override { return frame_; }
+    QImage frameAt(HostTime) const override { return frame_; }
 
   private:
     QImage frame_;

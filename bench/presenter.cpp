@@ -40,7 +40,7 @@ class DecodedSource final : public FrameSource {
             }
         }
     }
-    QImage frameAt(double) const override { return frame_; }
+    QImage frameAt(HostTime) const override { return frame_; }
 
   private:
     QImage frame_;
@@ -51,8 +51,8 @@ class AlternatingSource final : public FrameSource {
   public:
     AlternatingSource(int width, int height, bool changing)
         : first_(width, height), second_(width, height), changing_(changing) {}
-    QImage frameAt(double time) const override {
-        const bool odd = static_cast<long long>(std::floor(time * 64.0 + 0.5)) % 2 != 0;
+    QImage frameAt(HostTime time) const override {
+        const bool odd = static_cast<long long>(std::floor(time.seconds() * 64.0 + 0.5)) % 2 != 0;
         return changing_ && odd ? second_.frameAt(time) : first_.frameAt(time);
     }
 

@@ -27,7 +27,7 @@ void FakeClipPlayer::cancel() {
     startTime_.set(std::nullopt);
 }
 
-void FakeClipPlayer::play(Clip clip, double from, double atClockTime,
+void FakeClipPlayer::play(Clip clip, platform::ItemTime from, platform::ClockTime atClockTime,
                           std::function<void(bool)> onReady) {
     calls_.push_back(
         {Call::Kind::Play, loop_.now(), from, atClockTime, 0.0f, clip.sound != nullptr, clip.loop});
@@ -37,14 +37,14 @@ void FakeClipPlayer::play(Clip clip, double from, double atClockTime,
     looper_.reset();
     if (clip_.loop) {
         looper_ = std::make_unique<DecodedPlayerLooper>(player_, clip_.item, clip_.loop);
-        from = clip_.loop->start;
+        from = platform::ItemTime(clip_.loop->start);
     } else {
         player_->replaceAllItems({clip_.item});
     }
     begin(from, atClockTime, std::move(onReady));
 }
 
-void FakeClipPlayer::seekAndPlay(double itemTime, double atClockTime,
+void FakeClipPlayer::seekAndPlay(platform::ItemTime itemTime, platform::ClockTime atClockTime,
                                  std::function<void(bool)> onReady) {
     calls_.push_back(
         {Call::Kind::SeekAndPlay, loop_.now(), itemTime, atClockTime, 0.0f, false, {}});
@@ -53,7 +53,8 @@ void FakeClipPlayer::seekAndPlay(double itemTime, double atClockTime,
     begin(itemTime, atClockTime, std::move(onReady));
 }
 
-void FakeClipPlayer::begin(double from, double atClockTime, std::function<void(bool)> onReady) {
+void FakeClipPlayer::begin(platform::ItemTime from, platform::ClockTime atClockTime,
+                           std::function<void(bool)> onReady) {
     asked_ = atClockTime;
     onReady_ = std::move(onReady);
     pictureReady_ = false;
@@ -61,7 +62,7 @@ void FakeClipPlayer::begin(double from, double atClockTime, std::function<void(b
     const auto generation = generation_;
     std::weak_ptr<FakeClipPlayer*> weak = self_;
     if (!clip_.loop) {
-        player_->seek(from, 0.0, 0.0);
+        player_->seek(from.seconds(), 0.0, 0.0);
     }
     player_->preroll(rate_, [weak, generation](bool finished) {
         if (const auto self = weak.lock(); self && (*self)->generation_ == generation) {
@@ -85,7 +86,7 @@ void FakeClipPlayer::check() {
     if (!pictureReady_ || !soundReady_ || startTime_.get()) {
         return;
     }
-    const double at = std::max(asked_, player_->clock()->timeAt(loop_.now()));
+    const platform::ClockTime at = std::max(asked_, player_->clock()->timeAt(loop_.now()));
     player_->setRate(rate_, at);
     startTime_.set(at);
     if (auto onReady = std::exchange(onReady_, nullptr)) {
@@ -93,8 +94,9 @@ void FakeClipPlayer::check() {
     }
 }
 
-void FakeClipPlayer::setRate(float rate, double atClockTime) {
-    calls_.push_back({Call::Kind::SetRate, loop_.now(), 0.0, atClockTime, rate, false, {}});
+void FakeClipPlayer::setRate(float rate, platform::ClockTime atClockTime) {
+    calls_.push_back(
+        {Call::Kind::SetRate, loop_.now(), platform::ItemTime(), atClockTime, rate, false, {}});
     if (!std::isfinite(rate) || rate <= 0.0f) {
         return;
     }
@@ -105,7 +107,13 @@ void FakeClipPlayer::setRate(float rate, double atClockTime) {
 }
 
 void FakeClipPlayer::stop() {
-    calls_.push_back({Call::Kind::Stop, loop_.now(), 0.0, 0.0, 0.0f, false, {}});
+    calls_.push_back({Call::Kind::Stop,
+                      loop_.now(),
+                      platform::ItemTime(),
+                      platform::ClockTime(),
+                      0.0f,
+                      false,
+                      {}});
     cancel();
     player_->setRate(0.0f);
     looper_.reset();

@@ -22,25 +22,27 @@ class FakeClipPlayer final : public platform::media::ClipPlayer {
     struct Call {
         enum class Kind { Play, SeekAndPlay, SetRate, Stop };
         Kind kind = Kind::Play;
-        double hostTime = 0.0;
-        double itemTime = 0.0;   // Play, SeekAndPlay: from
-        double clockTime = 0.0;  // Play, SeekAndPlay, SetRate: the clock time asked
-        float rate = 0.0f;       // SetRate
-        bool hasSound = false;   // Play
+        platform::HostTime hostTime{};
+        platform::ItemTime itemTime{};    // Play, SeekAndPlay: from
+        platform::ClockTime clockTime{};  // Play, SeekAndPlay, SetRate: the clock time asked
+        float rate = 0.0f;                // SetRate
+        bool hasSound = false;            // Play
         std::optional<platform::media::TimeRange> loop;  // Play
     };
 
     FakeClipPlayer(platform::RunLoop& loop, std::shared_ptr<platform::media::QueuePlayer> player);
     ~FakeClipPlayer() override;
 
-    void play(Clip clip, double from, double atClockTime,
+    void play(Clip clip, platform::ItemTime from, platform::ClockTime atClockTime,
               std::function<void(bool ready)> onReady = {}) override;
-    void seekAndPlay(double itemTime, double atClockTime,
+    void seekAndPlay(platform::ItemTime itemTime, platform::ClockTime atClockTime,
                      std::function<void(bool ready)> onReady = {}) override;
-    void setRate(float rate, double atClockTime) override;
+    void setRate(float rate, platform::ClockTime atClockTime) override;
     float rate() const override { return rate_; }
     void stop() override;
-    platform::Published<std::optional<double>>& startTime() override { return startTime_; }
+    platform::Published<std::optional<platform::ClockTime>>& startTime() override {
+        return startTime_;
+    }
     int loopCount() const override { return looper_ ? looper_->loopCount() : 0; }
     std::shared_ptr<platform::media::QueuePlayer> player() const override { return player_; }
 
@@ -49,7 +51,8 @@ class FakeClipPlayer final : public platform::media::ClipPlayer {
     const std::vector<Call>& calls() const { return calls_; }
 
   private:
-    void begin(double from, double atClockTime, std::function<void(bool)> onReady);
+    void begin(platform::ItemTime from, platform::ClockTime atClockTime,
+               std::function<void(bool)> onReady);
     void cancel();
     void check();
 
@@ -61,10 +64,10 @@ class FakeClipPlayer final : public platform::media::ClipPlayer {
     std::uint64_t generation_ = 0;
     bool pictureReady_ = false;
     bool soundReady_ = false;
-    double asked_ = 0.0;
+    platform::ClockTime asked_;
     std::function<void(bool)> onReady_;
     platform::TimerHandle soundTimer_;
-    platform::Published<std::optional<double>> startTime_{std::nullopt};
+    platform::Published<std::optional<platform::ClockTime>> startTime_{std::nullopt};
     std::vector<Call> calls_;
     std::shared_ptr<FakeClipPlayer*> self_ = std::make_shared<FakeClipPlayer*>(this);
 };

@@ -397,7 +397,7 @@ void FakeQueuePlayer::setRate(float rate) {
     DecodedQueuePlayer::setRate(rate);
 }
 
-void FakeQueuePlayer::setRate(float rate, double atClockTime) {
+void FakeQueuePlayer::setRate(float rate, platform::ClockTime atClockTime) {
     log({.kind = Call::Kind::SetRate, .rate = rate, .atClockTime = atClockTime});
     DecodedQueuePlayer::setRate(rate, atClockTime);
 }

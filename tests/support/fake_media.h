@@ -118,7 +118,7 @@ class FakePlayerItem final : public platform::media::PlayableItem,
         double time;
         double toleranceBefore;
         double toleranceAfter;
-        double hostTime;
+        platform::HostTime hostTime{};
     };
 
     FakePlayerItem(std::shared_ptr<detail::FakeMediaRegistry> registry,
@@ -184,7 +184,7 @@ class FakeQueuePlayer final : public platform::media::DecodedQueuePlayer {
             SetActionAtItemEnd,
         };
         Kind kind = Kind::Insert;
-        double hostTime = 0.0;
+        platform::HostTime hostTime{};
         // Insert and Remove: the item; Seek: the current item (identity only).
         const platform::media::PlayerItem* item = nullptr;
         // Insert: whether the item was taken.
@@ -195,7 +195,7 @@ class FakeQueuePlayer final : public platform::media::DecodedQueuePlayer {
         double toleranceAfter = 0.0;
         // SetRate and Preroll: the rate; SetRate: the clock time asked for, if any.
         float rate = 0.0f;
-        std::optional<double> atClockTime{};
+        std::optional<platform::ClockTime> atClockTime{};
         platform::media::ActionAtItemEnd action = platform::media::ActionAtItemEnd::Advance;
     };
 
@@ -209,7 +209,7 @@ class FakeQueuePlayer final : public platform::media::DecodedQueuePlayer {
     void advanceToNextItem() override;
     void setClock(std::shared_ptr<const platform::MediaClock> clock) override;
     void setRate(float rate) override;
-    void setRate(float rate, double atClockTime) override;
+    void setRate(float rate, platform::ClockTime atClockTime) override;
     using QueuePlayer::seek;
     void seek(double time, double toleranceBefore, double toleranceAfter,
               std::function<void(bool finished)> completion = {}) override;
@@ -222,7 +222,7 @@ class FakeQueuePlayer final : public platform::media::DecodedQueuePlayer {
     std::vector<Call> callsOf(Call::Kind kind) const;
     void clearCalls() { calls_.clear(); }
     // Which picture frameAt(hostTime) shows (empty for none).
-    std::optional<FakeFrame> frameShownAt(double hostTime) const {
+    std::optional<FakeFrame> frameShownAt(platform::HostTime hostTime) const {
         return readFakeFrame(frameAt(hostTime));
     }
 

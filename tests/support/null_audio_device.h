@@ -30,7 +30,7 @@ class NullAudioDevice final : public platform::audio::AudioOutputDevice {
         defaultOutput.set({true, std::move(name), channels, sampleRate});
     }
 
-    double hostNow() const override {
+    platform::HostTime hostNow() const override {
         return hostClock_ ? hostClock_->now()
                           : pulledBase_ + double(pulledFrames_) / rendering_.sampleRate;
     }
@@ -104,7 +104,7 @@ class NullAudioDevice final : public platform::audio::AudioOutputDevice {
         for (auto& channel : block) {
             pointers.push_back(channel.data());
         }
-        const double now = hostNow();
+        const platform::HostTime now = hostNow();
         callback_->render({pointers.data(), channels, frames, rendering_.sampleRate, now, now});
         pulledFrames_ += frames;
         captured_.resize(channels);
@@ -116,7 +116,7 @@ class NullAudioDevice final : public platform::audio::AudioOutputDevice {
     platform::audio::AudioFormat format_;
     platform::audio::AudioFormat rendering_;
     std::shared_ptr<const platform::HostClock> hostClock_;
-    double pulledBase_ = 0.0;
+    platform::HostTime pulledBase_{};
     uint64_t pulledFrames_ = 0;
     uint32_t oldFormatFrames_ = 0;
     platform::audio::AudioRenderCallback* callback_ = nullptr;

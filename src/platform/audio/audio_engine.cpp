@@ -39,7 +39,7 @@ AudioEngine::AudioEngine(std::shared_ptr<AudioOutputDevice> device)
       mixer_(std::make_shared<MixerNode>()),
       output_(std::make_shared<OutputNode>()),
       outputFormat_(device_->renderFormat()),
-      clock_(std::make_shared<EngineClock>(device_->hostNow(), 0.0)) {
+      clock_(std::make_shared<EngineClock>(device_->hostNow(), ClockTime())) {
     positionRate_ = outputFormat_.sampleRate > 0.0 ? outputFormat_.sampleRate : 48000.0;
     for (const std::shared_ptr<AudioNode>& node :
          {std::shared_ptr<AudioNode>(mixer_), std::shared_ptr<AudioNode>(output_)}) {
@@ -392,14 +392,14 @@ void AudioEngine::render(const RenderBlock& block) noexcept {
     }
     // After a start, or when the device fell far behind the clock (it stalled), the position
     // moves up to the clock: the time in between was not heard, and the clock does not wait.
-    const double heard = clock_->timeAt(block.heardAt);
+    const double heard = clock_->timeAt(block.heardAt).seconds();
     const bool restarted = restarted_.exchange(false, std::memory_order_acq_rel) ||
                            heard - position() > EngineClock::kSnapSeconds;
     if (restarted && heard > position()) {
         positionBase_ = heard;
         framesAtRate_ = 0;
     }
-    clock_->adjust(position(), block.heardAt, block.hostNow, restarted);
+    clock_->adjust(ClockTime(position()), block.heardAt, block.hostNow, restarted);
 
     const RenderPlan* plan = currentPlan_;
     const uint32_t channelCount = block.channelCount;

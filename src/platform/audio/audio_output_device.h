@@ -6,6 +6,7 @@
 
 #include "platform/audio/audio_format.h"
 #include "platform/runloop/published.h"
+#include "platform/runloop/time_types.h"
 
 namespace kestio::platform::audio {
 
@@ -16,8 +17,8 @@ struct RenderBlock {
     uint32_t channelCount = 0;
     uint32_t frames = 0;
     double sampleRate = 0.0;  // the rate the device plays the block at
-    double heardAt = 0.0;     // host time at which the block's first frame is heard
-    double hostNow = 0.0;     // host time of the request
+    HostTime heardAt{};       // when the block's first frame is heard
+    HostTime hostNow{};       // when the block is asked for
 };
 
 // Called by an output device on its render thread for every block it plays. Implementations
@@ -54,7 +55,7 @@ class AudioOutputDevice {
     virtual void stop() = 0;
     virtual bool isRunning() const = 0;
     // Host time now, on the device's scale (the run loop's clock); any thread.
-    virtual double hostNow() const = 0;
+    virtual HostTime hostNow() const = 0;
 
     // The default output device, set on the main thread whenever it or its format changes
     // (renderFormat() already gives the new format when subscribers are told). The render

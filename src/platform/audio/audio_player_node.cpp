@@ -360,14 +360,14 @@ void AudioPlayerNode::scheduleSegment(std::shared_ptr<AudioFile> file, int64_t s
 }
 
 void AudioPlayerNode::play() {
-    play(std::numeric_limits<double>::quiet_NaN());
+    play(ClockTime(std::numeric_limits<double>::quiet_NaN()));
 }
 
-void AudioPlayerNode::play(double atClockTime) {
+void AudioPlayerNode::play(ClockTime atClockTime) {
     if (readAhead_->playing.load(std::memory_order_acquire)) {
         return;
     }
-    readAhead_->startAt.store(atClockTime, std::memory_order_relaxed);
+    readAhead_->startAt.store(atClockTime.seconds(), std::memory_order_relaxed);
     readAhead_->startSerial.fetch_add(1, std::memory_order_release);
     readAhead_->playing.store(true, std::memory_order_release);
 }
@@ -375,14 +375,14 @@ void AudioPlayerNode::play(double atClockTime) {
 std::optional<double> AudioPlayerNode::playerTime() const {
     const AudioEngine* owner = engine();
     if (owner == nullptr) {
-        return playerTime(0.0);
+        return playerTime(ClockTime());
     }
     return playerTime(owner->clock()->timeAt(owner->device().hostNow()));
 }
 
-std::optional<double> AudioPlayerNode::playerTime(double clockTime) const {
+std::optional<double> AudioPlayerNode::playerTime(ClockTime clockTime) const {
     const auto time = readAhead_->positions.timeAt(
-        clockTime, readAhead_->generation.load(std::memory_order_acquire));
+        clockTime.seconds(), readAhead_->generation.load(std::memory_order_acquire));
     if (!time && isPlaying()) {
         return 0.0;  // started, not rendered yet
     }
@@ -407,8 +407,8 @@ void AudioPlayerNode::setVolume(float volume) {
     gain_->set(volume);
 }
 
-void AudioPlayerNode::rampVolume(float volume, double seconds, double atClockTime) {
-    gain_->ramp(volume, seconds, atClockTime);
+void AudioPlayerNode::rampVolume(float volume, double seconds, ClockTime atClockTime) {
+    gain_->ramp(volume, seconds, atClockTime.seconds());
 }
 
 float AudioPlayerNode::volume() const {

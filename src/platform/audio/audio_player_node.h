@@ -10,6 +10,7 @@
 #include "platform/audio/audio_file.h"
 #include "platform/audio/audio_node.h"
 #include "platform/audio/pcm_buffer.h"
+#include "platform/runloop/time_types.h"
 
 namespace kestio::platform::audio {
 
@@ -50,7 +51,7 @@ class AudioPlayerNode final : public AudioNode {
     // frame of the schedule is heard exactly then, wherever it falls within a block (for a
     // node fed straight into the main mixer at the device's rate; through a rate conversion
     // or a time-pitch node to within a few frames). A time already past starts at once.
-    void play(double atClockTime);
+    void play(ClockTime atClockTime);
     // Holds the position; the schedule is kept. The sound does not stop mid-waveform: the next
     // 5 ms of the schedule fade out, and the position holds after them.
     void pause();
@@ -67,7 +68,7 @@ class AudioPlayerNode final : public AudioNode {
     // the schedule runs out; nothing before the first play after a stop (0 until the start is
     // heard). Main thread (any thread for the second).
     std::optional<double> playerTime() const;
-    std::optional<double> playerTime(double clockTime) const;
+    std::optional<double> playerTime(ClockTime clockTime) const;
 
     // The gain, 0 to 1, where the node's chain enters the main mixer (after any effects).
     // Taps on the node itself see the signal before it. setVolume changes it from the next
@@ -76,7 +77,7 @@ class AudioPlayerNode final : public AudioNode {
     // setVolume cancels the ramps asked for before it (see MixingGain). volume() is the
     // newest value asked for.
     void setVolume(float volume);
-    void rampVolume(float volume, double seconds, double atClockTime);
+    void rampVolume(float volume, double seconds, ClockTime atClockTime);
     float volume() const;
 
     // Blocks until every scheduled frame has been read ahead or the read-ahead buffer is full;

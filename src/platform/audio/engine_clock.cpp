@@ -6,11 +6,11 @@
 
 namespace kestio::platform::audio {
 
-EngineClock::EngineClock(double hostNow, double startTime)
-    : hostTime_(hostNow),
-      time_(startTime),
+EngineClock::EngineClock(HostTime hostNow, ClockTime startTime)
+    : hostTime_(hostNow.seconds()),
+      time_(startTime.seconds()),
       floor_(-std::numeric_limits<double>::infinity()),
-      line_{hostNow, startTime, -std::numeric_limits<double>::infinity()} {}
+      line_{hostNow.seconds(), startTime.seconds(), -std::numeric_limits<double>::infinity()} {}
 
 double EngineClock::eval(const Line& line, double hostTime) noexcept {
     return std::max(line.time + (hostTime - line.hostTime), line.floor);
@@ -43,21 +43,28 @@ void EngineClock::write(const Line& line) noexcept {
     sequence_.store(at + 2, std::memory_order_release);
 }
 
-double EngineClock::timeAt(double hostTime) const {
-    return eval(read(), hostTime);
+ClockTime EngineClock::timeAt(HostTime hostTime) const {
+    return ClockTime(eval(read(), hostTime.seconds()));
 }
 
-double EngineClock::hostTimeAt(double clockTime) const {
+HostTime EngineClock::hostTimeAt(ClockTime clockTime) const {
     const Line line = read();
-    if (clockTime <= line.floor) {
+    const double time = clockTime.seconds();
+    if (time <= line.floor) {
         // The clock holds at its floor from the line's host time on: a time at or below it was
         // reached then or before.
-        return line.hostTime - (line.floor - clockTime);
+        return HostTime(line.hostTime - (line.floor - time));
     }
-    return line.hostTime + (clockTime - line.time);
+    return HostTime(line.hostTime + (time - line.time));
 }
 
-void EngineClock::adjust(double position, double heardAt, double hostNow, bool exact) noexcept {
+void EngineClock::adjust(ClockTime positionTime, HostTime heardAtTime, HostTime hostNowTime,
+                         bool exact) noexcept {
+    // The line is kept in plain seconds: its host times and clock times meet only here, in the
+    // clock's own arithmetic.
+    const double position = positionTime.seconds();
+    const double heardAt = heardAtTime.seconds();
+    const double hostNow = hostNowTime.seconds();
     if (!std::isfinite(position) || !std::isfinite(heardAt) || !std::isfinite(hostNow)) {
         return;
     }

@@ -30,14 +30,15 @@ class EngineClock final : public MediaClock {
     static constexpr double kGain = 0.1;
 
     // Reads `startTime` at host time `hostNow`.
-    EngineClock(double hostNow, double startTime);
+    EngineClock(HostTime hostNow, ClockTime startTime);
 
-    double timeAt(double hostTime) const override;
-    double hostTimeAt(double clockTime) const override;
+    ClockTime timeAt(HostTime hostTime) const override;
+    HostTime hostTimeAt(ClockTime clockTime) const override;
 
-    // The render thread's report: the sample at `position` is heard at `heardAt`; the report is
-    // made at `hostNow`. `exact` takes the report as it is (after a restart).
-    void adjust(double position, double heardAt, double hostNow, bool exact) noexcept;
+    // The render thread's report: the sample at engine position `position` is heard at
+    // `heardAt`; the report is made at `hostNow`. `exact` takes the report as it is (after a
+    // restart).
+    void adjust(ClockTime position, HostTime heardAt, HostTime hostNow, bool exact) noexcept;
 
   private:
     struct Line {

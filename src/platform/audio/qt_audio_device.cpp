@@ -89,7 +89,7 @@ class QtAudioDevice::Output {
     }
 
     // The callback's view of a block of `frames` frames heard at `heardAt`.
-    RenderBlock block(uint32_t frames, double heardAt, double now) const {
+    RenderBlock block(uint32_t frames, HostTime heardAt, HostTime now) const {
         return RenderBlock{
             pointers_.data(), format_.channelCount, frames, format_.sampleRate, heardAt, now};
     }
@@ -160,7 +160,7 @@ class QtAudioDevice::Output {
     // played: the sink's buffer, what waits to enter it, and the latency the sound server
     // reports for the sink it plays to.
     void feed() {
-        const double now = clock_.now();
+        const HostTime now = clock_.now();
         const qsizetype free = std::max(sink_->bytesFree(), qsizetype(0));
         auto frames = uint32_t(free / bytesPerFrame_);
         if (frames == 0) {
@@ -180,8 +180,8 @@ class QtAudioDevice::Output {
         stalled_ = false;
         const qsizetype queuedBytes = std::max(sink_->bufferSize() - free, qsizetype(0)) +
                                       std::max(io_->bytesToWrite(), qint64(0));
-        double heardAt = now + double(queuedBytes / bytesPerFrame_) / format_.sampleRate +
-                         serverLatency_.seconds().value_or(kUnmeasuredServerLatencySeconds);
+        HostTime heardAt = now + double(queuedBytes / bytesPerFrame_) / format_.sampleRate +
+                           serverLatency_.seconds().value_or(kUnmeasuredServerLatencySeconds);
         while (frames > 0 && sink_) {
             const uint32_t n = std::min(frames, kBlockFrames);
             callback_->render(block(n, heardAt, now));
@@ -212,7 +212,7 @@ class QtAudioDevice::Output {
 
     // Without a sink: render what the wall clock says is due, into nothing.
     void pace() {
-        const double now = clock_.now();
+        const HostTime now = clock_.now();
         auto due = int64_t((now - paceStart_) * format_.sampleRate) - paced_;
         const auto most = int64_t(kMaxPaceSeconds * format_.sampleRate);
         if (due > most) {
@@ -242,9 +242,9 @@ class QtAudioDevice::Output {
     std::vector<std::vector<float>> planes_;
     std::vector<float*> pointers_;
     QByteArray bytes_;
-    double paceStart_ = 0.0;  // host seconds
+    HostTime paceStart_;
     int64_t paced_ = 0;
-    double lastTaken_ = 0.0;  // when the sink last took sound
+    HostTime lastTaken_;  // when the sink last took sound
     bool stalled_ = false;
 };
 
@@ -281,7 +281,7 @@ QtAudioDevice::QtAudioDevice(RunLoop& mainLoop, std::shared_ptr<const HostClock>
     followDefault(true);
 }
 
-double QtAudioDevice::hostNow() const {
+HostTime QtAudioDevice::hostNow() const {
     return hostClock_->now();
 }
 

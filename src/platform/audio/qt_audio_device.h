@@ -47,7 +47,7 @@ class QtAudioDevice final : public AudioOutputDevice {
     void stop() override;
     bool isRunning() const override { return running_; }
     // The host clock's time.
-    double hostNow() const override;
+    HostTime hostNow() const override;
 
     class Output;
 

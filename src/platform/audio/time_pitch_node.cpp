@@ -523,10 +523,10 @@ class TimePitchKernel final : public RenderKernel {
 TimePitchNode::TimePitchNode() : request_(std::make_shared<TimePitchRequest>()) {}
 
 void TimePitchNode::setRate(float rate) {
-    setRate(rate, -std::numeric_limits<double>::infinity());
+    setRate(rate, ClockTime(-std::numeric_limits<double>::infinity()));
 }
 
-void TimePitchNode::setRate(float rate, double atClockTime) {
+void TimePitchNode::setRate(float rate, ClockTime atClockTime) {
     if (!std::isfinite(rate)) {
         return;
     }
@@ -534,8 +534,8 @@ void TimePitchNode::setRate(float rate, double atClockTime) {
     const uint64_t version = request.version.load();
     request.version.store(version + 1);
     request.rate.store(std::clamp(rate, kMinRate, kMaxRate));
-    request.at.store(std::isnan(atClockTime) ? -std::numeric_limits<double>::infinity()
-                                             : atClockTime);
+    request.at.store(std::isnan(atClockTime.seconds()) ? -std::numeric_limits<double>::infinity()
+                                                       : atClockTime.seconds());
     request.version.store(version + 2);
     // The stretcher the render thread last gave back is primed here, ready for the next time
     // the node leaves rate 1.

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "platform/audio/audio_node.h"
+#include "platform/runloop/time_types.h"
 
 namespace kestio::platform::audio {
 
@@ -33,7 +34,7 @@ class TimePitchNode final : public AudioNode {
     // AudioEngine::clock()), wherever it falls within a block, so that the sound changes pace
     // with pictures changed at that clock time. A time already past (or NaN) applies from the
     // next block. A change still waiting for its time is replaced by the next one asked for.
-    void setRate(float rate, double atClockTime);
+    void setRate(float rate, ClockTime atClockTime);
     // The rate last asked for.
     float rate() const;
 

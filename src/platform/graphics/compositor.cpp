@@ -44,7 +44,7 @@ struct Compositor::Mapping {
 
 Compositor::Compositor(WorkerPool& pool) : pool_(pool) {}
 
-QImage Compositor::render(const Layer& root, double time, QSize size) {
+QImage Compositor::render(const Layer& root, HostTime time, QSize size) {
     QImage image;
     render(root, time, size, image);
     return image;
@@ -93,7 +93,7 @@ void Compositor::addPicture(const QImage& picture, QRect target, QRect clip, flo
 }
 
 void Compositor::collect(const LayerSnapshot& layer, const Mapping& map, double x, double y,
-                         float parentOpacity, QRect clip, double time, Composition& out) {
+                         float parentOpacity, QRect clip, HostTime time, Composition& out) {
     std::vector<DrawOp>& ops = out.ops;
     if (layer.hidden) {
         return;
@@ -146,11 +146,11 @@ void Compositor::collect(const LayerSnapshot& layer, const Mapping& map, double 
     }
 }
 
-void Compositor::render(const Layer& root, double time, QSize size, QImage& target) {
+void Compositor::render(const Layer& root, HostTime time, QSize size, QImage& target) {
     render(*root.snapshot(), time, size, target);
 }
 
-void Compositor::render(const LayerSnapshot& root, double time, QSize size, QImage& target) {
+void Compositor::render(const LayerSnapshot& root, HostTime time, QSize size, QImage& target) {
     draw(compose(root, time, size), target);
 }
 
@@ -163,7 +163,7 @@ bool Composition::drawsTheSameAs(const Composition& other) const {
            std::equal(ops.begin(), ops.end(), other.ops.begin(), other.ops.end(), sameOp);
 }
 
-Composition Compositor::compose(const LayerSnapshot& root, double time, QSize size) {
+Composition Compositor::compose(const LayerSnapshot& root, HostTime time, QSize size) {
     Composition out;
     out.size = size;
     if (size.isEmpty()) {

@@ -56,15 +56,15 @@ class Compositor {
   public:
     explicit Compositor(WorkerPool& pool = WorkerPool::shared());
 
-    QImage render(const Layer& root, double time, QSize size);
+    QImage render(const Layer& root, HostTime time, QSize size);
     // Renders into `target`, reusing its memory when it already has the size and format
     // (Format_ARGB32_Premultiplied).
-    void render(const Layer& root, double time, QSize size, QImage& target);
-    void render(const LayerSnapshot& root, double time, QSize size, QImage& target);
+    void render(const Layer& root, HostTime time, QSize size, QImage& target);
+    void render(const LayerSnapshot& root, HostTime time, QSize size, QImage& target);
 
     // The two steps of a render: what the tree at `time` draws (the frame sources are asked for
     // their pictures here), then drawing it.
-    Composition compose(const LayerSnapshot& root, double time, QSize size);
+    Composition compose(const LayerSnapshot& root, HostTime time, QSize size);
     void draw(const Composition& composition, QImage& target);
 
   private:
@@ -80,7 +80,7 @@ class Compositor {
     struct Mapping;
 
     void collect(const LayerSnapshot& layer, const Mapping& map, double x, double y,
-                 float parentOpacity, QRect clip, double time, Composition& out);
+                 float parentOpacity, QRect clip, HostTime time, Composition& out);
     QImage preparedStill(const QImage& still, QSize size);
 
     WorkerPool& pool_;

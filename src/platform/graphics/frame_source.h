@@ -2,10 +2,12 @@
 
 #include <QImage>
 
+#include "platform/runloop/time_types.h"
+
 namespace kestio::platform {
 
-// Something that shows moving pictures: a layer asks it for the picture to show at a time of
-// the run-loop clock (the host's monotonic clock, in seconds). A null image means "nothing to
+// Something that shows moving pictures: a layer asks it for the picture to show at a host time
+// (the run loop's clock). A null image means "nothing to
 // show yet".
 //
 // frameAt() is called from presenter threads, for the display refresh being composed, at the
@@ -19,7 +21,7 @@ namespace kestio::platform {
 class FrameSource {
   public:
     virtual ~FrameSource() = default;
-    virtual QImage frameAt(double runLoopTime) const = 0;
+    virtual QImage frameAt(HostTime hostTime) const = 0;
 };
 
 // Names one picture composed into a refresh: the source that gave it and which of its pictures

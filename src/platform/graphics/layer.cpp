@@ -122,9 +122,9 @@ float Layer::presentationOpacity() const {
     return presentationOpacity(loop_.now());
 }
 
-float Layer::presentationOpacity(double time) const {
+float Layer::presentationOpacity(HostTime time) const {
     if (animations_.empty()) {
-        return presentedOpacity(opacity_.get(), nullptr, 0.0, time);
+        return presentedOpacity(opacity_.get(), nullptr, HostTime(), time);
     }
     const Running& latest = animations_.back();
     return presentedOpacity(opacity_.get(), &latest.animation, latest.beginTime, time);
@@ -195,7 +195,7 @@ void Layer::addAnimation(const std::string& key, const OpacityAnimation& animati
     // end completes on the next turn.
     const double length = animation.runsInstantly() ? 0.0 : animation.duration;
     const double wait =
-        animation.beginTime ? std::max(0.0, running.beginTime + length - loop_.now()) : length;
+        animation.beginTime ? std::max(0.0, (running.beginTime + length) - loop_.now()) : length;
     running.endTimer = loop_.after(wait, std::move(fireAtEnd));
     animations_.push_back(std::move(running));
     changed();

@@ -68,7 +68,7 @@ class Layer : public std::enable_shared_from_this<Layer> {
     float opacity() const { return opacity_.get(); }
     // The opacity on screen now, or at a given time of the run loop's clock.
     float presentationOpacity() const;
-    float presentationOpacity(double time) const;
+    float presentationOpacity(HostTime time) const;
 
     // Drawing.
     void setBackgroundColor(std::optional<QColor> color);
@@ -125,7 +125,7 @@ class Layer : public std::enable_shared_from_this<Layer> {
     struct Running {
         std::string key;
         OpacityAnimation animation;
-        double beginTime = 0.0;
+        HostTime beginTime{};
         std::shared_ptr<Completion> completion;
         TimerHandle endTimer;
     };

@@ -10,9 +10,9 @@ RectF LayerSnapshot::bounds() const {
     return {0.0, 0.0, std::fabs(frame.width), std::fabs(frame.height)};
 }
 
-float LayerSnapshot::presentationOpacity(double time) const {
+float LayerSnapshot::presentationOpacity(HostTime time) const {
     if (!animation) {
-        return presentedOpacity(opacity, nullptr, 0.0, time);
+        return presentedOpacity(opacity, nullptr, HostTime(), time);
     }
     return presentedOpacity(opacity, &animation->animation, animation->beginTime, time);
 }

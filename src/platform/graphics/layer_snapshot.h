@@ -26,7 +26,7 @@ class Layer;
 struct LayerSnapshot {
     struct Animation {
         OpacityAnimation animation;
-        double beginTime = 0.0;  // run-loop clock
+        HostTime beginTime{};
     };
 
     RectF frame;
@@ -43,7 +43,7 @@ struct LayerSnapshot {
     std::vector<std::shared_ptr<const LayerSnapshot>> sublayers;  // in drawing order
 
     RectF bounds() const;
-    float presentationOpacity(double time) const;
+    float presentationOpacity(HostTime time) const;
 };
 
 // The latest snapshot of a tree, for other threads: stored by the main thread, loaded by

@@ -17,7 +17,8 @@ bool OpacityAnimation::hasEnded(double elapsed) const {
     return elapsed >= (runsInstantly() ? 0.0 : duration);
 }
 
-float presentedOpacity(float model, const OpacityAnimation* latest, double beginTime, double time) {
+float presentedOpacity(float model, const OpacityAnimation* latest, HostTime beginTime,
+                       HostTime time) {
     return latest ? latest->valueAt(time - beginTime) : model;
 }
 

@@ -18,12 +18,12 @@ struct OpacityAnimation {
     TimingFunction timing = TimingFunction::easeInEaseOut();
     // When it begins, in host time (the run loop's clock); empty: when it is added to a layer.
     // A begin time in the past starts it part-way through.
-    std::optional<double> beginTime = std::nullopt;
+    std::optional<HostTime> beginTime = std::nullopt;
 
     // Begins when `clock` reads `clockTime`: a dissolve that starts exactly with a clip started
     // at that time of its media clock. The time is mapped to host time now; the animation then
     // runs on host time (over a fade, the drift between the two clocks is far below a frame).
-    void beginAtClockTime(const MediaClock& clock, double clockTime) {
+    void beginAtClockTime(const MediaClock& clock, ClockTime clockTime) {
         beginTime = clock.hostTimeAt(clockTime);
     }
 
@@ -37,6 +37,7 @@ struct OpacityAnimation {
 // The opacity on screen at `time` of a layer with the model opacity `model` whose most recently
 // added animation (null when none) began at `beginTime`. Layers and their snapshots both use
 // this, so the picture drawn off the main thread matches the layer exactly.
-float presentedOpacity(float model, const OpacityAnimation* latest, double beginTime, double time);
+float presentedOpacity(float model, const OpacityAnimation* latest, HostTime beginTime,
+                       HostTime time);
 
 }  // namespace kestio::platform

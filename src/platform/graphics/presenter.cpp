@@ -98,7 +98,7 @@ void Presenter::run() {
         base = newest_.refresh;
     }
     double period = 1.0 / rate_.load();
-    double anchor = clock_->now();  // refresh base + k is presented at anchor + k * period
+    HostTime anchor = clock_->now();  // refresh base + k is presented at anchor + k * period
     std::uint64_t k = 1;
     while (!stopping_) {
         if (const double wanted = 1.0 / rate_.load(); wanted != period) {
@@ -112,7 +112,7 @@ void Presenter::run() {
         if (stopping_) {
             break;
         }
-        const double now = clock_->now();
+        const HostTime now = clock_->now();
         if (now > anchor + double(k) * period) {
             // Too late for this refresh: compose for the next one still ahead.
             k = static_cast<std::uint64_t>(std::floor((now - anchor) / period)) + 1;
@@ -138,7 +138,7 @@ QImage* Presenter::freeBuffer() {
     return nullptr;
 }
 
-void Presenter::compose(std::uint64_t refresh, double target) {
+void Presenter::compose(std::uint64_t refresh, HostTime target) {
     std::shared_ptr<const LayerSnapshot> snapshot;
     std::shared_ptr<SharedCompositions> shared;
     QSize size;
@@ -185,7 +185,7 @@ void Presenter::compose(std::uint64_t refresh, double target) {
     QImage picture = shown ? shown->image : QImage();
     // The snapshot is let go here, on this thread: what it holds is safe to release anywhere.
     snapshot.reset();
-    const double composedAt = clock_->now();
+    const HostTime composedAt = clock_->now();
     {
         std::lock_guard lock(mutex_);
         newest_ = {std::move(picture), refresh, target};

@@ -26,14 +26,14 @@ namespace kestio::platform {
 struct PresentedFrame {
     QImage image;               // null before the first refresh or without a tree to show
     std::uint64_t refresh = 0;  // the refresh it was composed for (0: none yet)
-    double targetTime = 0.0;    // that refresh's presentation time (host clock)
+    HostTime targetTime{};      // that refresh's presentation time
 };
 
 // What a presenter did for one refresh; a refresh it never composed has no record.
 struct RefreshRecord {
     std::uint64_t refresh = 0;  // consecutive while no refresh is skipped
-    double targetTime = 0.0;    // the refresh's presentation time
-    double composedAt = 0.0;    // when its picture was ready; late when after targetTime
+    HostTime targetTime{};      // the refresh's presentation time
+    HostTime composedAt{};      // when its picture was ready; late when after targetTime
     // The frame sources' pictures the refresh shows, in drawing order (say, the first frame of
     // a clip, so that its cue can be timed to the refresh that first showed it).
     std::vector<PictureName> pictures;
@@ -101,7 +101,7 @@ class Presenter {
 
   private:
     void run();
-    void compose(std::uint64_t refresh, double target);
+    void compose(std::uint64_t refresh, HostTime target);
     QImage* freeBuffer();  // under mutex_
 
     std::shared_ptr<const HostClock> clock_;

@@ -8,6 +8,7 @@
 #include "platform/media/player_item.h"
 #include "platform/media/queue_player.h"
 #include "platform/runloop/published.h"
+#include "platform/runloop/time_types.h"
 
 namespace kestio::platform::audio {
 class AudioFile;
@@ -39,20 +40,20 @@ class ClipPlayer {
     // ready, false when the clip fails or another play, seek or stop comes first. Picture and
     // sound then start together at the engine-clock time `atClockTime`, at the rate last set;
     // when a side is not ready by then, together as soon as both are.
-    virtual void play(Clip clip, double from, double atClockTime,
+    virtual void play(Clip clip, ItemTime from, ClockTime atClockTime,
                       std::function<void(bool ready)> onReady = {}) = 0;
     // The clip now playing, from item time `itemTime`, by the same rule as play().
-    virtual void seekAndPlay(double itemTime, double atClockTime,
+    virtual void seekAndPlay(ItemTime itemTime, ClockTime atClockTime,
                              std::function<void(bool ready)> onReady = {}) = 0;
     // Picture and sound keep the rate they have until the clock reads `atClockTime`, and run at
     // `rate` (above 0) from there. Before a start, the rate the start runs at.
-    virtual void setRate(float rate, double atClockTime) = 0;
+    virtual void setRate(float rate, ClockTime atClockTime) = 0;
     virtual float rate() const = 0;
     // Stops both now; the picture shown stays.
     virtual void stop() = 0;
 
     // The engine-clock time picture and sound started at (empty until then, and after stop()).
-    virtual Published<std::optional<double>>& startTime() = 0;
+    virtual Published<std::optional<ClockTime>>& startTime() = 0;
     // Loop passes completed (0 without a loop).
     virtual int loopCount() const = 0;
     // The player showing the pictures (for player layers).

@@ -120,7 +120,7 @@ void DecodedPlayerItem::timelineChanged() {
     if (isSeeking()) {
         // The decoder releases what lies before its clock: while a seek is under way, keep
         // everything from the earliest time it may land on.
-        clock.anchorItem = std::min(clock.anchorItem, seekFloor());
+        clock.anchorItem = std::min(clock.anchorItem, ItemTime(seekFloor()));
     }
     decoder_->setClock(clock, mediaClock());
 }

@@ -37,7 +37,7 @@ void DecodedPlayerLayer::update(bool ready) {
     }
 }
 
-QImage DecodedPlayerLayer::frameAt(double hostTime) const {
+QImage DecodedPlayerLayer::frameAt(HostTime hostTime) const {
     std::shared_lock lock(playerUse_);
     return player_ ? player_->frameAt(hostTime) : QImage();
 }

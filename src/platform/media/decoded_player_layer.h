@@ -28,7 +28,7 @@ class DecodedPlayerLayer final : public PlayerLayer {
     bool readyForDisplay() const override { return ready_.get(); }
 
     // The player's picture at host time `hostTime` (Format_ARGB32_Premultiplied), or null.
-    QImage frameAt(double hostTime) const override;
+    QImage frameAt(HostTime hostTime) const override;
 
   private:
     void update(bool ready);

@@ -25,9 +25,9 @@ double DecodedQueuePlayer::CurrentTimeline::endTime() const {
     return item ? item->endTime() : std::numeric_limits<double>::infinity();
 }
 
-double DecodedQueuePlayer::CurrentTimeline::clockTimeOf(double itemTime) const {
+ClockTime DecodedQueuePlayer::CurrentTimeline::clockTimeOf(double itemTime) const {
     auto item = player_.front();
-    return item ? item->clockTimeOf(itemTime) : std::numeric_limits<double>::infinity();
+    return item ? item->clockTimeOf(itemTime) : ClockTime::infinity();
 }
 
 std::shared_ptr<DecodedQueuePlayer> DecodedQueuePlayer::make(RunLoop& loop) {
@@ -41,7 +41,7 @@ DecodedQueuePlayer::DecodedQueuePlayer(RunLoop& loop, const void* family)
     : loop_(loop),
       family_(family),
       clock_(std::make_shared<HostTimeMediaClock>()),
-      clockEnd_(std::numeric_limits<double>::infinity()),
+      clockEnd_(ClockTime::infinity()),
       observers_(loop_, timeline_, clock_) {}
 
 DecodedQueuePlayer::~DecodedQueuePlayer() {
@@ -144,7 +144,7 @@ Subscription DecodedQueuePlayer::observeCurrentItem(
     });
 }
 
-void DecodedQueuePlayer::currentChanged(const PlayableItemPtr& oldItem, double clockTime,
+void DecodedQueuePlayer::currentChanged(const PlayableItemPtr& oldItem, ClockTime clockTime,
                                         bool gapless) {
     PlayableItemPtr newItem = front();
     if (newItem) {
@@ -183,16 +183,15 @@ void DecodedQueuePlayer::setRate(float rate) {
     applyRate(value, std::nullopt);
 }
 
-void DecodedQueuePlayer::setRate(float rate, double atClockTime) {
+void DecodedQueuePlayer::setRate(float rate, ClockTime atClockTime) {
     const float value = std::isfinite(rate) && rate > 0.0f ? rate : 0.0f;
-    applyRate(value,
-              std::isfinite(atClockTime) ? std::optional<double>(atClockTime) : std::nullopt);
+    applyRate(value, atClockTime.isFinite() ? std::optional<ClockTime>(atClockTime) : std::nullopt);
 }
 
-void DecodedQueuePlayer::applyRate(float value, std::optional<double> startAt) {
+void DecodedQueuePlayer::applyRate(float value, std::optional<ClockTime> startAt) {
     const bool changed = value != rateValue_;
     rateValue_ = value;
-    const double now = clock_->timeAt(loop_.now());
+    const ClockTime now = clock_->timeAt(loop_.now());
     if (startAt && *startAt > now) {
         rateNow_ = rateAt(now);
         pendingRate_ = PendingRate{*startAt, value};
@@ -210,11 +209,11 @@ void DecodedQueuePlayer::applyRate(float value, std::optional<double> startAt) {
     }
 }
 
-double DecodedQueuePlayer::rateAt(double clockTime) const {
+double DecodedQueuePlayer::rateAt(ClockTime clockTime) const {
     return pendingRate_ && clockTime >= pendingRate_->clockTime ? pendingRate_->rate : rateNow_;
 }
 
-void DecodedQueuePlayer::applyRateTo(PlayableItem& item, double clockTime) {
+void DecodedQueuePlayer::applyRateTo(PlayableItem& item, ClockTime clockTime) {
     item.setClockRate(rateAt(clockTime), clockTime);
     if (pendingRate_ && pendingRate_->clockTime > clockTime) {
         item.setClockRate(pendingRate_->rate, clockTime, pendingRate_->clockTime);
@@ -304,7 +303,7 @@ Subscription DecodedQueuePlayer::addBoundaryTimeObserver(std::vector<double> tim
 
 void DecodedQueuePlayer::reschedule() {
     endTimer_.cancel();
-    clockEnd_ = std::numeric_limits<double>::infinity();
+    clockEnd_ = ClockTime::infinity();
     // Observers first: a boundary that falls on the end instant runs before the end is handled.
     observers_.reschedule();
     auto item = front();
@@ -314,7 +313,7 @@ void DecodedQueuePlayer::reschedule() {
             clockEnd_ = item->clockTimeOf(end);
             std::weak_ptr<DecodedQueuePlayer> weakSelf = weak_from_this();
             PlayableItem* raw = item.get();
-            const double clockEnd = clockEnd_;
+            const ClockTime clockEnd = clockEnd_;
             observers_.armAt(&endTimer_, weakSelf, clockEnd, [weakSelf, raw, clockEnd] {
                 if (auto self = weakSelf.lock()) {
                     self->reachedEnd(raw, clockEnd);
@@ -331,7 +330,7 @@ void DecodedQueuePlayer::armNext() {
         return;
     }
     PlayableItem& next = *items_[1];
-    if (action_ == ActionAtItemEnd::Advance && std::isfinite(clockEnd_)) {
+    if (action_ == ActionAtItemEnd::Advance && clockEnd_.isFinite()) {
         // The next item runs from the end instant by itself: its decoder moves on and presenters
         // show it whether or not the run loop has handled the end yet.
         next.startAtClock(clockEnd_, rateAt(clockEnd_));
@@ -340,12 +339,12 @@ void DecodedQueuePlayer::armNext() {
     }
 }
 
-void DecodedQueuePlayer::reachedEnd(PlayableItem* ended, double clockEnd) {
+void DecodedQueuePlayer::reachedEnd(PlayableItem* ended, ClockTime clockEnd) {
     PlayableItemPtr item = front();
     if (item.get() != ended || item->endReported()) {
         return;
     }
-    clockEnd_ = std::numeric_limits<double>::infinity();
+    clockEnd_ = ClockTime::infinity();
     item->playedToEnd();
     if (front() != item) {
         return;  // an observer changed the queue
@@ -431,7 +430,7 @@ void DecodedQueuePlayer::publish() {
     if (auto item = front()) {
         snapshot->current = item->view();
         snapshot->clockEnd = clockEnd_;
-        if (items_.size() >= 2 && action_ == ActionAtItemEnd::Advance && std::isfinite(clockEnd_)) {
+        if (items_.size() >= 2 && action_ == ActionAtItemEnd::Advance && clockEnd_.isFinite()) {
             snapshot->next = items_[1]->view();
         }
     }
@@ -470,13 +469,13 @@ QImage DecodedQueuePlayer::filtered(const QImage& picture,
     return result;
 }
 
-QImage DecodedQueuePlayer::frameAt(double hostTime) const {
+QImage DecodedQueuePlayer::frameAt(HostTime hostTime) const {
     const auto snapshot = snapshot_.load();
     if (!snapshot || !snapshot->current) {
         return {};
     }
     const auto& current = *snapshot->current;
-    const double clockTime = snapshot->clock->timeAt(hostTime);
+    const ClockTime clockTime = snapshot->clock->timeAt(hostTime);
     if (snapshot->next && clockTime >= snapshot->clockEnd - kClockSlack) {
         // Past the end, before the run loop has handled it: the next item is already on (it
         // runs from the end instant by itself).

@@ -57,7 +57,7 @@ class DecodedQueuePlayer : public QueuePlayer,
     Published<float>& rate() override { return rate_; }
     float rateValue() const override { return rate_.get(); }
     void setRate(float rate) override;
-    void setRate(float rate, double atClockTime) override;
+    void setRate(float rate, ClockTime atClockTime) override;
 
     double currentTime() const override;
     using QueuePlayer::seek;
@@ -77,7 +77,7 @@ class DecodedQueuePlayer : public QueuePlayer,
     void setFrameFilter(std::shared_ptr<const FrameFilter> filter) override;
     std::shared_ptr<const FrameFilter> frameFilter() const override { return filter_; }
 
-    QImage frameAt(double hostTime) const override;
+    QImage frameAt(HostTime hostTime) const override;
     Published<bool>& hasDisplayableFrame() override { return hasDisplayableFrame_; }
 
   protected:
@@ -95,7 +95,7 @@ class DecodedQueuePlayer : public QueuePlayer,
         bool playing() const override;
         double currentTime() const override { return player_.currentTime(); }
         double endTime() const override;
-        double clockTimeOf(double itemTime) const override;
+        ClockTime clockTimeOf(double itemTime) const override;
 
       private:
         const DecodedQueuePlayer& player_;
@@ -110,7 +110,7 @@ class DecodedQueuePlayer : public QueuePlayer,
         std::optional<PlayableItem::View> current;
         // The next item, while the current one will advance to it at clockEnd.
         std::optional<PlayableItem::View> next;
-        double clockEnd = 0.0;
+        ClockTime clockEnd{};
         // The player's filter, over the items' own.
         std::shared_ptr<const FrameFilter> filter;
         // The last picture of the item before, shown until the current one has its first.
@@ -125,16 +125,16 @@ class DecodedQueuePlayer : public QueuePlayer,
 
     PlayableItemPtr front() const { return items_.empty() ? nullptr : items_.front(); }
     void itemChanged(PlayableItem& item, PlayableItem::Change change);
-    void currentChanged(const PlayableItemPtr& oldItem, double clockTime, bool gapless);
-    void applyRate(float rate, std::optional<double> startAt);
+    void currentChanged(const PlayableItemPtr& oldItem, ClockTime clockTime, bool gapless);
+    void applyRate(float rate, std::optional<ClockTime> startAt);
     // The rate in force at `clockTime` (a change asked for ahead counts from its clock time).
-    double rateAt(double clockTime) const;
+    double rateAt(ClockTime clockTime) const;
     // Gives `item` the player's rate from `clockTime` on, and the change still pending.
-    void applyRateTo(PlayableItem& item, double clockTime);
+    void applyRateTo(PlayableItem& item, ClockTime clockTime);
     // Sets the next item running from the current one's end, where it will advance to it.
     void armNext();
     void reschedule();
-    void reachedEnd(PlayableItem* item, double clockEnd);
+    void reachedEnd(PlayableItem* item, ClockTime clockEnd);
     void updateDisplayable();
     void checkPrerolls();
     void detachAll();
@@ -152,7 +152,7 @@ class DecodedQueuePlayer : public QueuePlayer,
     float rateValue_ = 0.0f;
     // The rate in force now, and a change asked for ahead of its clock time.
     struct PendingRate {
-        double clockTime = 0.0;
+        ClockTime clockTime{};
         float rate = 0.0f;
     };
     float rateNow_ = 0.0f;
@@ -162,7 +162,7 @@ class DecodedQueuePlayer : public QueuePlayer,
     Published<bool> hasDisplayableFrame_{false};
 
     TimerHandle endTimer_;
-    double clockEnd_;
+    ClockTime clockEnd_{};
     QImage carryOver_;
     std::shared_ptr<const FrameFilter> carryOverFilter_;
     CurrentTimeline timeline_{*this};

@@ -1,7 +1,8 @@
 #pragma once
 
 #include <algorithm>
-#include <limits>
+
+#include "platform/runloop/time_types.h"
 
 namespace kestio::platform::media {
 
@@ -10,15 +11,15 @@ namespace kestio::platform::media {
 // from there (a rate change asked for ahead of its clock time: both sides of it keep their own
 // rate). Without a change pending, changeClock is +infinity.
 struct ItemClock {
-    double anchorItem = 0.0;
-    double anchorClock = 0.0;
+    ItemTime anchorItem{};
+    ClockTime anchorClock{};
     double rate = 0.0;
-    double changeClock = std::numeric_limits<double>::infinity();
+    ClockTime changeClock = ClockTime::infinity();
     double changeRate = 0.0;
 
-    double at(double clockTime) const {
-        const double until = std::min(clockTime, changeClock);
-        double t = anchorItem + rate * std::max(0.0, until - anchorClock);
+    ItemTime at(ClockTime clockTime) const {
+        const ClockTime until = std::min(clockTime, changeClock);
+        ItemTime t = anchorItem + rate * std::max(0.0, until - anchorClock);
         if (clockTime > changeClock) {
             t += changeRate * (clockTime - std::max(changeClock, anchorClock));
         }
@@ -26,28 +27,27 @@ struct ItemClock {
     }
     // True while the time moves now or will move without another change.
     bool moves() const {
-        return rate > 0.0 ||
-               (changeRate > 0.0 && changeClock < std::numeric_limits<double>::infinity());
+        return rate > 0.0 || (changeRate > 0.0 && changeClock < ClockTime::infinity());
     }
     // The clock time at which the time reaches `itemTime` (+infinity while it does not move; the
     // anchor when it is there already).
-    double clockOf(double itemTime) const {
+    ClockTime clockOf(ItemTime itemTime) const {
         if (!moves()) {
-            return std::numeric_limits<double>::infinity();
+            return ClockTime::infinity();
         }
         if (itemTime <= anchorItem) {
             return anchorClock;
         }
         if (rate > 0.0) {
-            const double c = anchorClock + (itemTime - anchorItem) / rate;
+            const ClockTime c = anchorClock + (itemTime - anchorItem) / rate;
             if (c <= changeClock) {
                 return c;
             }
         }
-        if (changeClock == std::numeric_limits<double>::infinity() || changeRate <= 0.0) {
-            return std::numeric_limits<double>::infinity();
+        if (changeClock == ClockTime::infinity() || changeRate <= 0.0) {
+            return ClockTime::infinity();
         }
-        const double atChange = at(changeClock);
+        const ItemTime atChange = at(changeClock);
         return std::max(changeClock, anchorClock) + std::max(0.0, itemTime - atChange) / changeRate;
     }
 };

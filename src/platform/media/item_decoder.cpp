@@ -143,7 +143,7 @@ class ItemDecoder::Core {
 
     // The owner's services, usable only until it retires.
     void emit(const DecoderEvent& event);
-    std::optional<double> hostNow();
+    std::optional<HostTime> hostNow();
     // Now in item time by the item clock (none once retired).
     Now now();
 
@@ -431,7 +431,7 @@ void ItemDecoder::Core::emit(const DecoderEvent& event) {
     }
 }
 
-std::optional<double> ItemDecoder::Core::hostNow() {
+std::optional<HostTime> ItemDecoder::Core::hostNow() {
     std::lock_guard lock(ownerMutex_);
     if (runLoop_ == nullptr) {
         return std::nullopt;
@@ -450,10 +450,10 @@ ItemDecoder::Core::Now ItemDecoder::Core::now() {
         result.clockVersion = clockVersion_;
     }
     if (!clock.moves()) {
-        result.itemTime = clock.anchorItem;
+        result.itemTime = clock.anchorItem.seconds();
     } else if (const auto host = hostNow()) {
         // The media clock is called without any lock held: it may take its own.
-        result.itemTime = clock.at(media->timeAt(*host));
+        result.itemTime = clock.at(media->timeAt(*host)).seconds();
     }
     return result;
 }

@@ -51,7 +51,7 @@ void PairedClipPlayer::cancel(bool answer) {
     clock_->stop();
 }
 
-void PairedClipPlayer::play(Clip clip, double from, double atClockTime,
+void PairedClipPlayer::play(Clip clip, ItemTime from, ClockTime atClockTime,
                             std::function<void(bool)> onReady) {
     cancel(true);
     startTime_.set(std::nullopt);
@@ -66,10 +66,10 @@ void PairedClipPlayer::play(Clip clip, double from, double atClockTime,
     }
     if (clip_.loop) {
         looper_ = std::make_unique<DecodedPlayerLooper>(player_, clip_.item, clip_.loop);
-        from = clip_.loop->start;
+        from = ItemTime(clip_.loop->start);
     } else {
         player_->replaceAllItems({clip_.item});
-        player_->seek(from, 0.0, 0.0);
+        player_->seek(from.seconds(), 0.0, 0.0);
     }
     scheduleSound(from);
     pending_ = Pending{atClockTime, std::move(onReady), false};
@@ -77,7 +77,7 @@ void PairedClipPlayer::play(Clip clip, double from, double atClockTime,
     poll_ = loop_.every(kPollSeconds, [this] { check(); });
 }
 
-void PairedClipPlayer::seekAndPlay(double itemTime, double atClockTime,
+void PairedClipPlayer::seekAndPlay(ItemTime itemTime, ClockTime atClockTime,
                                    std::function<void(bool)> onReady) {
     Clip clip = clip_;
     play(std::move(clip), itemTime, atClockTime, std::move(onReady));
@@ -107,7 +107,7 @@ void PairedClipPlayer::prerollPicture(std::uint64_t generation) {
     });
 }
 
-void PairedClipPlayer::scheduleSound(double from) {
+void PairedClipPlayer::scheduleSound(ItemTime from) {
     soundLength_ = 0.0;
     if (!clip_.sound) {
         return;
@@ -132,7 +132,7 @@ void PairedClipPlayer::scheduleSound(double from) {
         }
         return;
     }
-    const auto start = std::clamp<std::int64_t>(std::llround(from * rate), 0, length);
+    const auto start = std::clamp<std::int64_t>(std::llround(from.seconds() * rate), 0, length);
     node_->scheduleSegment(clip_.sound, start, std::uint64_t(length - start));
     soundLength_ = double(length - start) / rate;
 }
@@ -163,8 +163,8 @@ void PairedClipPlayer::check() {
 
 void PairedClipPlayer::start() {
     poll_.cancel();
-    const double now = engine_.clock()->timeAt(loop_.now());
-    const double at = std::max(pending_->atClockTime, now);
+    const ClockTime now = engine_.clock()->timeAt(loop_.now());
+    const ClockTime at = std::max(pending_->atClockTime, now);
     auto onReady = std::move(pending_->onReady);
     pending_.reset();
     if (clip_.sound) {
@@ -181,7 +181,7 @@ void PairedClipPlayer::start() {
     }
 }
 
-void PairedClipPlayer::setRate(float rate, double atClockTime) {
+void PairedClipPlayer::setRate(float rate, ClockTime atClockTime) {
     if (!std::isfinite(rate) || rate <= 0.0f) {
         return;
     }

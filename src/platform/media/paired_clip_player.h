@@ -36,14 +36,14 @@ class PairedClipPlayer final : public ClipPlayer {
                      std::shared_ptr<audio::TimePitchNode> stretch = nullptr);
     ~PairedClipPlayer() override;
 
-    void play(Clip clip, double from, double atClockTime,
+    void play(Clip clip, ItemTime from, ClockTime atClockTime,
               std::function<void(bool ready)> onReady = {}) override;
-    void seekAndPlay(double itemTime, double atClockTime,
+    void seekAndPlay(ItemTime itemTime, ClockTime atClockTime,
                      std::function<void(bool ready)> onReady = {}) override;
-    void setRate(float rate, double atClockTime) override;
+    void setRate(float rate, ClockTime atClockTime) override;
     float rate() const override { return rate_; }
     void stop() override;
-    Published<std::optional<double>>& startTime() override { return startTime_; }
+    Published<std::optional<ClockTime>>& startTime() override { return startTime_; }
     int loopCount() const override { return looper_ ? looper_->loopCount() : 0; }
     std::shared_ptr<QueuePlayer> player() const override { return player_; }
 
@@ -51,14 +51,14 @@ class PairedClipPlayer final : public ClipPlayer {
 
   private:
     struct Pending {
-        double atClockTime = 0.0;
+        ClockTime atClockTime{};
         std::function<void(bool)> onReady;
         bool pictureReady = false;
     };
 
     void cancel(bool answer);
     void prerollPicture(std::uint64_t generation);
-    void scheduleSound(double from);
+    void scheduleSound(ItemTime from);
     void schedulePass(std::uint64_t generation);
     void check();
     void start();
@@ -78,7 +78,7 @@ class PairedClipPlayer final : public ClipPlayer {
     std::uint64_t generation_ = 0;
     std::optional<Pending> pending_;
     TimerHandle poll_;
-    Published<std::optional<double>> startTime_{std::nullopt};
+    Published<std::optional<ClockTime>> startTime_{std::nullopt};
     // Posted work and sound completions hold this weakly.
     std::shared_ptr<PairedClipPlayer*> self_ = std::make_shared<PairedClipPlayer*>(this);
 };

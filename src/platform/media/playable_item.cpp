@@ -18,8 +18,8 @@ double clampedTime(double t, double end) {
 
 }  // namespace
 
-double PlayableItem::View::timeAt(double clockTime) const {
-    return clampedTime(timeline.at(clockTime), endTime);
+double PlayableItem::View::timeAt(ClockTime clockTime) const {
+    return clampedTime(timeline.at(clockTime).seconds(), endTime);
 }
 
 QImage PlayableItem::View::pictureAt(double itemTime) const {
@@ -38,7 +38,7 @@ PlayableItem::~PlayableItem() = default;
 
 // ---- time ----
 
-double PlayableItem::clockNow() const {
+ClockTime PlayableItem::clockNow() const {
     return mediaClock_->timeAt(loop_.now());
 }
 
@@ -55,29 +55,29 @@ double PlayableItem::endTime() const {
     return end;
 }
 
-double PlayableItem::timeAtClock(double clockTime) const {
-    return clampedTime(timeline_.at(clockTime), endTime());
+double PlayableItem::timeAtClock(ClockTime clockTime) const {
+    return clampedTime(timeline_.at(clockTime).seconds(), endTime());
 }
 
 double PlayableItem::currentTime() const {
     return timeAtClock(clockNow());
 }
 
-double PlayableItem::clockTimeOf(double itemTime) const {
-    return timeline_.clockOf(itemTime);
+ClockTime PlayableItem::clockTimeOf(double itemTime) const {
+    return timeline_.clockOf(ItemTime(itemTime));
 }
 
-void PlayableItem::updateClock(double clockTime) {
+void PlayableItem::updateClock(ClockTime clockTime) {
     const double item = timeAtClock(clockTime);
     if (rateChange_ && clockTime >= rateChange_->clockTime) {
         clockRate_ = rateChange_->rate;
         rateChange_.reset();
     }
     const bool runs = ready_ && !seek_;
-    timeline_.anchorItem = item;
+    timeline_.anchorItem = ItemTime(item);
     timeline_.anchorClock = clockTime;
     timeline_.rate = runs && clockRate_ > 0.0 ? clockRate_ : 0.0;
-    timeline_.changeClock = rateChange_ ? rateChange_->clockTime : MediaTime::indefinite();
+    timeline_.changeClock = rateChange_ ? rateChange_->clockTime : ClockTime::infinity();
     timeline_.changeRate = runs && rateChange_ && rateChange_->rate > 0.0 ? rateChange_->rate : 0.0;
     timelineChanged();
 }
@@ -94,7 +94,7 @@ void PlayableItem::setPreferredForwardBufferDuration(double seconds) {
 }
 
 void PlayableItem::setForwardPlaybackEndTime(double seconds) {
-    const double now = clockNow();
+    const ClockTime now = clockNow();
     updateClock(now);
     forwardEnd_ = std::isfinite(seconds) ? std::max(0.0, seconds) : MediaTime::invalid();
     endTimeChanged();
@@ -141,12 +141,12 @@ void PlayableItem::seek(double time, double toleranceBefore, double toleranceAft
         target = std::min(target, end);
     }
     seekAsked();
-    const double now = clockNow();
+    const ClockTime now = clockNow();
     seek_ = PendingSeek{++seekCounter_, target, std::move(completion)};
     const double before = std::isnan(toleranceBefore) ? 0.0 : toleranceBefore;
     const double after = std::isnan(toleranceAfter) ? 0.0 : toleranceAfter;
     seekFloor_ = std::isfinite(before) ? std::max(0.0, target - std::max(0.0, before)) : 0.0;
-    timeline_ = Timeline{target, now, 0.0};
+    timeline_ = Timeline{ItemTime(target), now, 0.0};
     updateClock(now);
     if (target < end - kEpsilon) {
         endReported_ = false;
@@ -193,7 +193,7 @@ void PlayableItem::becomeReady(bool hasVideo, double duration, QSize presentatio
         // The first picture is that of the seek asked for before loading.
         completion = std::move(seek_->completion);
         seek_.reset();
-        timeline_ = Timeline{clampedTime(*seekLanding, endTime()), clockNow(), 0.0};
+        timeline_ = Timeline{ItemTime(clampedTime(*seekLanding, endTime())), clockNow(), 0.0};
     }
     updateClock();
     settled();
@@ -210,9 +210,9 @@ void PlayableItem::landSeek(double landing) {
     }
     auto completion = std::move(seek_->completion);
     seek_.reset();
-    timeline_ = Timeline{clampedTime(landing, endTime()), clockNow(), 0.0};
+    timeline_ = Timeline{ItemTime(clampedTime(landing, endTime())), clockNow(), 0.0};
     updateClock();
-    if (timeline_.anchorItem < endTime() - kEpsilon) {
+    if (timeline_.anchorItem.seconds() < endTime() - kEpsilon) {
         endReported_ = false;
     }
     settled();
@@ -266,15 +266,16 @@ void PlayableItem::setMediaClock(std::shared_ptr<const MediaClock> clock) {
         return;
     }
     // The item's time is kept across the change of clock.
-    const double host = loop_.now();
+    const HostTime host = loop_.now();
     const double item = timeAtClock(mediaClock_->timeAt(host));
     mediaClock_ = std::move(clock);
-    timeline_.anchorItem = item;
+    timeline_.anchorItem = ItemTime(item);
     timeline_.anchorClock = mediaClock_->timeAt(host);
     updateClock();
 }
 
-void PlayableItem::setClockRate(double rate, double clockTime, std::optional<double> changeAt) {
+void PlayableItem::setClockRate(double rate, ClockTime clockTime,
+                                std::optional<ClockTime> changeAt) {
     updateClock(clockTime);
     if (changeAt && *changeAt > clockTime) {
         rateChange_ = RateChange{*changeAt, rate};
@@ -285,10 +286,10 @@ void PlayableItem::setClockRate(double rate, double clockTime, std::optional<dou
     updateClock(clockTime);
 }
 
-void PlayableItem::startAtClock(double clockTime, double rate) {
+void PlayableItem::startAtClock(ClockTime clockTime, double rate) {
     // Anchored no later than the start, so that a start the run loop reaches late still counts
     // from its own clock time.
-    const double from = std::min(clockNow(), clockTime);
+    const ClockTime from = std::min(clockNow(), clockTime);
     updateClock(from);
     clockRate_ = 0.0;
     rateChange_ = RateChange{clockTime, rate};

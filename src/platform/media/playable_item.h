@@ -47,7 +47,7 @@ class PlayableItem : public PlayerItem {
         double endTime = 0.0;
         std::shared_ptr<const FrameFilter> filter;
         // The item's time at `clockTime`, within [0, endTime].
-        double timeAt(double clockTime) const;
+        double timeAt(ClockTime clockTime) const;
         // The picture for `itemTime`, null when there is none.
         QImage pictureAt(double itemTime) const;
     };
@@ -126,8 +126,8 @@ class PlayableItem : public PlayerItem {
     virtual bool hasDisplayableFrame() const { return ready_; }
     virtual std::shared_ptr<const ItemPictures> pictures() const = 0;
 
-    double clockNow() const;
-    double timeAtClock(double clockTime) const;
+    ClockTime clockNow() const;
+    double timeAtClock(ClockTime clockTime) const;
     double endTime() const;
     std::optional<std::uint64_t> pendingSeekId() const;
     std::optional<double> pendingSeekTarget() const;
@@ -165,21 +165,21 @@ class PlayableItem : public PlayerItem {
     void setMediaClock(std::shared_ptr<const MediaClock> clock);
     // Runs at `rate` from the player's clock time `clockTime` on, or, given a later `changeAt`,
     // keeps the rate it has until that clock time and runs at `rate` from there.
-    void setClockRate(double rate, double clockTime, std::optional<double> changeAt = {});
+    void setClockRate(double rate, ClockTime clockTime, std::optional<ClockTime> changeAt = {});
     // Stands (where it stands now) until the clock time `clockTime`, then runs at `rate`: the
     // next item across a seam, so that it starts at the seam by itself.
-    void startAtClock(double clockTime, double rate);
+    void startAtClock(ClockTime clockTime, double rate);
     // True while the item's time moves, or will at a pending change of rate.
     bool moves() const { return timeline_.moves(); }
     // The clock time at which the item reaches `itemTime` (+infinity while it stands).
-    double clockTimeOf(double itemTime) const;
+    ClockTime clockTimeOf(double itemTime) const;
     void playedToEnd();
     bool endReported() const { return endReported_; }
     bool hasOwner() const { return owner_ != nullptr; }
     View view() const;
 
     // Re-anchors the timeline at the clock time `clockTime` with the rate now in force.
-    void updateClock(double clockTime);
+    void updateClock(ClockTime clockTime);
     void updateClock() { updateClock(clockNow()); }
     void finishSeek(bool finished);
 
@@ -191,7 +191,7 @@ class PlayableItem : public PlayerItem {
     double seekFloor_ = 0.0;
     // The rate the player asks for, and a change of it asked for ahead of its clock time.
     struct RateChange {
-        double clockTime = 0.0;
+        ClockTime clockTime{};
         double rate = 0.0;
     };
     double clockRate_ = 0.0;

@@ -33,7 +33,7 @@ struct PlayerTimeObservers::State : std::enable_shared_from_this<State> {
           std::shared_ptr<const MediaClock> mediaClock)
         : loop(runLoop), timeline(&itemTimeline), clock(std::move(mediaClock)) {}
 
-    void armAt(TimerHandle* slot, std::weak_ptr<void> guard, double clockTime,
+    void armAt(TimerHandle* slot, std::weak_ptr<void> guard, ClockTime clockTime,
                std::function<void()> action);
     void restartPeriodic(const std::shared_ptr<Periodic>& periodic);
     void armPeriodic(const std::shared_ptr<Periodic>& periodic);
@@ -48,8 +48,8 @@ struct PlayerTimeObservers::State : std::enable_shared_from_this<State> {
 };
 
 void PlayerTimeObservers::State::armAt(TimerHandle* slot, std::weak_ptr<void> guard,
-                                       double clockTime, std::function<void()> action) {
-    const double due = clock->hostTimeAt(clockTime);
+                                       ClockTime clockTime, std::function<void()> action) {
+    const HostTime due = clock->hostTimeAt(clockTime);
     std::weak_ptr<State> weakSelf = weak_from_this();
     *slot = loop.after(std::max(0.0, due - loop.now()),
                        [weakSelf, guard, slot, clockTime, action = std::move(action)]() mutable {
@@ -58,7 +58,7 @@ void PlayerTimeObservers::State::armAt(TimerHandle* slot, std::weak_ptr<void> gu
                            if (!self || !self->timeline || !alive) {
                                return;
                            }
-                           const double now = self->loop.now();
+                           const HostTime now = self->loop.now();
                            if (self->clock->timeAt(now) < clockTime - kClockSlack &&
                                self->clock->hostTimeAt(clockTime) > now + kClockSlack) {
                                // Early: the clock ran slower than host time. Wait for the
@@ -90,8 +90,8 @@ void PlayerTimeObservers::State::armPeriodic(const std::shared_ptr<Periodic>& p)
     // A call missed while the run loop was held up is not made up.
     const double behind = (timeline->currentTime() - p->base) / p->interval;
     p->count = std::max(p->count + 1, static_cast<int>(std::floor(behind + 1e-9)) + 1);
-    const double due = timeline->clockTimeOf(p->base + p->count * p->interval);
-    if (!std::isfinite(due)) {
+    const ClockTime due = timeline->clockTimeOf(p->base + p->count * p->interval);
+    if (!due.isFinite()) {
         return;
     }
     std::weak_ptr<State> weakSelf = weak_from_this();
@@ -237,7 +237,7 @@ void PlayerTimeObservers::postPeriodicCalls() {
     }
 }
 
-void PlayerTimeObservers::armAt(TimerHandle* slot, std::weak_ptr<void> guard, double clockTime,
+void PlayerTimeObservers::armAt(TimerHandle* slot, std::weak_ptr<void> guard, ClockTime clockTime,
                                 std::function<void()> action) {
     state_->armAt(slot, std::move(guard), clockTime, std::move(action));
 }

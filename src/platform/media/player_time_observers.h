@@ -21,7 +21,7 @@ class ObservedItemTimeline {
     // The item time at which the current item stops (+infinity when unknown).
     virtual double endTime() const = 0;
     // The clock time at which the current item reaches `itemTime`; not finite while it stands.
-    virtual double clockTimeOf(double itemTime) const = 0;
+    virtual ClockTime clockTimeOf(double itemTime) const = 0;
 };
 
 // The periodic and boundary time observers of one player, and their run-loop timers.
@@ -62,7 +62,7 @@ class PlayerTimeObservers {
 
     // Runs `action` once the clock reads `clockTime`, on a run-loop timer kept in `slot` while
     // `guard` lives; a timer that fires early (the clock drifts from host time) re-arms.
-    void armAt(TimerHandle* slot, std::weak_ptr<void> guard, double clockTime,
+    void armAt(TimerHandle* slot, std::weak_ptr<void> guard, ClockTime clockTime,
                std::function<void()> action);
 
   private:

@@ -74,7 +74,7 @@ class QueuePlayer {
     // runs at `rate` from there (so that a sound started or changing pace at that clock time
     // does so with the picture). A time already past takes effect now. rate() gives the new
     // rate at once.
-    virtual void setRate(float rate, double atClockTime) = 0;
+    virtual void setRate(float rate, ClockTime atClockTime) = 0;
     void play() { setRate(1.0f); }
     void pause() { setRate(0.0f); }
 
@@ -120,7 +120,7 @@ class QueuePlayer {
     // for its time then (across an Advance end, the next item's), with the frame filter in
     // force now applied (the player's, else the item's). Null when there is nothing to show. Safe
     // from any thread.
-    virtual QImage frameAt(double hostTime) const = 0;
+    virtual QImage frameAt(HostTime hostTime) const = 0;
     // True while the current item has a picture for its time (or is ready and has none
     // to show: a file with sound only).
     virtual Published<bool>& hasDisplayableFrame() = 0;

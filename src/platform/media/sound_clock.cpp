@@ -16,7 +16,7 @@ SoundClock::SoundClock(const RunLoop& loop, std::shared_ptr<const MediaClock> en
                        std::shared_ptr<const audio::AudioPlayerNode> node)
     : loop_(loop), engineClock_(std::move(engineClock)), node_(std::move(node)) {}
 
-double SoundClock::scheduleAt(const Plan& plan, double clockTime) {
+double SoundClock::scheduleAt(const Plan& plan, ClockTime clockTime) {
     const Segment* in = nullptr;
     for (const auto& segment : plan) {
         if (segment.clock > clockTime) {
@@ -27,7 +27,7 @@ double SoundClock::scheduleAt(const Plan& plan, double clockTime) {
     return in ? in->schedule + in->rate * (clockTime - in->clock) : 0.0;
 }
 
-double SoundClock::clockOf(const Plan& plan, double scheduleTime, double clockTime) {
+ClockTime SoundClock::clockOf(const Plan& plan, double scheduleTime, ClockTime clockTime) {
     if (plan.empty()) {
         return clockTime;
     }
@@ -43,7 +43,7 @@ double SoundClock::clockOf(const Plan& plan, double scheduleTime, double clockTi
                 continue;
             }
             if (scheduleTime >= segment.schedule - kSameSchedule) {
-                const double end =
+                const ClockTime end =
                     i + 1 < plan.size() ? std::min(plan[i + 1].clock, clockTime) : clockTime;
                 if (segment.rate <= 0.0) {
                     return end;
@@ -57,11 +57,11 @@ double SoundClock::clockOf(const Plan& plan, double scheduleTime, double clockTi
     // Ahead: the earliest time from now on at which the plan gets where the sound is.
     for (std::size_t i = 0; i < plan.size(); ++i) {
         const Segment& segment = plan[i];
-        const double end = i + 1 < plan.size() ? plan[i + 1].clock : INFINITY;
+        const ClockTime end = i + 1 < plan.size() ? plan[i + 1].clock : ClockTime::infinity();
         if (end <= clockTime || segment.rate <= 0.0) {
             continue;
         }
-        const double at = segment.clock + (scheduleTime - segment.schedule) / segment.rate;
+        const ClockTime at = segment.clock + (scheduleTime - segment.schedule) / segment.rate;
         if (at < end) {
             return std::max(at, clockTime);
         }
@@ -69,8 +69,8 @@ double SoundClock::clockOf(const Plan& plan, double scheduleTime, double clockTi
     return clockTime;
 }
 
-double SoundClock::timeAt(double hostTime) const {
-    const double clockTime = engineClock_->timeAt(hostTime);
+ClockTime SoundClock::timeAt(HostTime hostTime) const {
+    const ClockTime clockTime = engineClock_->timeAt(hostTime);
     const auto planned = plan_.load();
     if (!planned || planned->plan.empty() || !node_) {
         return clockTime;
@@ -82,18 +82,18 @@ double SoundClock::timeAt(double hostTime) const {
     return clockOf(planned->plan, *heard, clockTime);
 }
 
-double SoundClock::hostTimeAt(double clockTime) const {
-    const double host = loop_.now();
+HostTime SoundClock::hostTimeAt(ClockTime clockTime) const {
+    const HostTime host = loop_.now();
     const double lag = engineClock_->timeAt(host) - timeAt(host);
     return engineClock_->hostTimeAt(clockTime + lag);
 }
 
-void SoundClock::start(double clockTime, double rate, double length) {
+void SoundClock::start(ClockTime clockTime, double rate, double length) {
     plan_.store(std::make_shared<const Planned>(
         Planned{Plan{{clockTime, 0.0, std::max(0.0, rate)}}, length}));
 }
 
-void SoundClock::changeRate(double rate, double clockTime) {
+void SoundClock::changeRate(double rate, ClockTime clockTime) {
     const auto current = plan_.load();
     if (!current || current->plan.empty()) {
         return;

@@ -31,18 +31,18 @@ class SoundClock final : public MediaClock {
     SoundClock(const RunLoop& loop, std::shared_ptr<const MediaClock> engineClock,
                std::shared_ptr<const audio::AudioPlayerNode> node);
 
-    double timeAt(double hostTime) const override;
+    ClockTime timeAt(HostTime hostTime) const override;
     // Assumes the sound keeps its present lag (timers armed on it re-arm when it falls behind).
-    double hostTimeAt(double clockTime) const override;
+    HostTime hostTimeAt(ClockTime clockTime) const override;
 
     // The node's schedule starts being heard at engine-clock time `clockTime`, moving `rate`
     // seconds of schedule per second, and lasts `length` seconds of schedule. Replaces the
     // plan. Once the sound has played to its end the clock is the engine clock again (a picture
     // longer than its sound runs on).
-    void start(double clockTime, double rate = 1.0, double length = INFINITY);
+    void start(ClockTime clockTime, double rate = 1.0, double length = INFINITY);
     // From engine-clock time `clockTime` on the schedule moves at `rate` (0: held). A change
     // before one already planned replaces the later ones.
-    void changeRate(double rate, double clockTime);
+    void changeRate(double rate, ClockTime clockTime);
     // No plan: the clock is the engine clock again.
     void stop();
 
@@ -50,16 +50,16 @@ class SoundClock final : public MediaClock {
 
     // The plan: from `clock` on the schedule moves at `rate`, from `schedule` seconds.
     struct Segment {
-        double clock = 0.0;
+        ClockTime clock{};
         double schedule = 0.0;
         double rate = 0.0;
     };
     using Plan = std::vector<Segment>;
     // Where the plan has the schedule at engine-clock time `clockTime` (0 before its start).
-    static double scheduleAt(const Plan& plan, double clockTime);
+    static double scheduleAt(const Plan& plan, ClockTime clockTime);
     // The engine-clock time at which the plan has the schedule at `scheduleTime`, the one
     // nearest `clockTime` where it holds there for a while.
-    static double clockOf(const Plan& plan, double scheduleTime, double clockTime);
+    static ClockTime clockOf(const Plan& plan, double scheduleTime, ClockTime clockTime);
 
   private:
     const RunLoop& loop_;

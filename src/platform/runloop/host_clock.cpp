@@ -5,15 +5,15 @@
 
 namespace kestio::platform {
 
-double SteadyHostClock::now() const {
+HostTime SteadyHostClock::now() const {
     using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
+    return HostTime(duration<double>(steady_clock::now().time_since_epoch()).count());
 }
 
-void SteadyHostClock::waitUntil(double time, const std::atomic<bool>& stop) const {
+void SteadyHostClock::waitUntil(HostTime time, const std::atomic<bool>& stop) const {
     using namespace std::chrono;
     const steady_clock::time_point deadline(
-        duration_cast<steady_clock::duration>(duration<double>(time)));
+        duration_cast<steady_clock::duration>(duration<double>(time.seconds())));
     std::unique_lock lock(mutex_);
     wake_.wait_until(lock, deadline, [&] { return stop.load(); });
 }
@@ -23,9 +23,9 @@ void SteadyHostClock::wake() const {
     wake_.notify_all();
 }
 
-void ManualHostClock::waitUntil(double time, const std::atomic<bool>& stop) const {
+void ManualHostClock::waitUntil(HostTime time, const std::atomic<bool>& stop) const {
     std::unique_lock lock(mutex_);
-    wake_.wait(lock, [&] { return stop.load() || now_.load() >= time; });
+    wake_.wait(lock, [&] { return stop.load() || now_.load() >= time.seconds(); });
 }
 
 void ManualHostClock::wake() const {
@@ -39,9 +39,9 @@ void ManualHostClock::advance(double seconds) {
     wake_.notify_all();
 }
 
-void ManualHostClock::advanceTo(double time) {
+void ManualHostClock::advanceTo(HostTime time) {
     std::lock_guard lock(mutex_);
-    now_.store(std::max(now_.load(), time));
+    now_.store(std::max(now_.load(), time.seconds()));
     wake_.notify_all();
 }
 

@@ -5,6 +5,8 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/runloop/time_types.h"
+
 namespace kestio::platform {
 
 // The host's monotonic clock, in seconds: the one clock that host time is read from. The run
@@ -17,10 +19,10 @@ class HostClock {
   public:
     virtual ~HostClock() = default;
     // Host time now.
-    virtual double now() const = 0;
+    virtual HostTime now() const = 0;
     // Blocks the calling thread until now() reaches `time`, or until `stop` is set and wake()
     // is called.
-    virtual void waitUntil(double time, const std::atomic<bool>& stop) const = 0;
+    virtual void waitUntil(HostTime time, const std::atomic<bool>& stop) const = 0;
     // Wakes every waitUntil() so that it looks at its stop flag.
     virtual void wake() const = 0;
 };
@@ -28,8 +30,8 @@ class HostClock {
 // std::chrono::steady_clock: the application's host clock.
 class SteadyHostClock final : public HostClock {
   public:
-    double now() const override;
-    void waitUntil(double time, const std::atomic<bool>& stop) const override;
+    HostTime now() const override;
+    void waitUntil(HostTime time, const std::atomic<bool>& stop) const override;
     void wake() const override;
 
   private:
@@ -41,15 +43,15 @@ class SteadyHostClock final : public HostClock {
 // drives a presenter by itself. Waiters wake as it moves.
 class ManualHostClock final : public HostClock {
   public:
-    explicit ManualHostClock(double start = 0.0) : now_(start) {}
+    explicit ManualHostClock(HostTime start = HostTime()) : now_(start.seconds()) {}
 
-    double now() const override { return now_.load(); }
-    void waitUntil(double time, const std::atomic<bool>& stop) const override;
+    HostTime now() const override { return HostTime(now_.load()); }
+    void waitUntil(HostTime time, const std::atomic<bool>& stop) const override;
     void wake() const override;
 
     void advance(double seconds);
     // Moves the clock on to `time`; a time before now leaves it where it is.
-    void advanceTo(double time);
+    void advanceTo(HostTime time);
 
   private:
     mutable std::mutex mutex_;

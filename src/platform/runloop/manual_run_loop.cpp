@@ -22,7 +22,8 @@ void ManualRunLoop::pushLocked(Item item) {
 void ManualRunLoop::post(std::function<void()> fn) {
     {
         std::lock_guard lock(mutex_);
-        pushLocked(Item{clock_->now(), nextSeq_++, 0.0, std::make_shared<detail::TimerState>(),
+        pushLocked(Item{clock_->now().seconds(), nextSeq_++, 0.0,
+                        std::make_shared<detail::TimerState>(),
                         std::make_shared<std::function<void()>>(std::move(fn))});
         ++postsSeen_;
     }
@@ -32,7 +33,7 @@ void ManualRunLoop::post(std::function<void()> fn) {
 TimerHandle ManualRunLoop::schedule(double delay, double interval, std::function<void()> fn) {
     auto state = std::make_shared<detail::TimerState>();
     std::lock_guard lock(mutex_);
-    pushLocked(Item{clock_->now() + std::max(0.0, delay), nextSeq_++, interval, state,
+    pushLocked(Item{clock_->now().seconds() + std::max(0.0, delay), nextSeq_++, interval, state,
                     std::make_shared<std::function<void()>>(std::move(fn))});
     return TimerHandle(state);
 }
@@ -51,16 +52,16 @@ int ManualRunLoop::advance(double seconds) {
     double target;
     {
         std::lock_guard lock(mutex_);
-        target = clock_->now() + std::max(0.0, seconds);
+        target = clock_->now().seconds() + std::max(0.0, seconds);
     }
     int ran = 0;
     for (;;) {
         Item item;
         {
             std::lock_guard lock(mutex_);
-            target = std::max(target, clock_->now());
+            target = std::max(target, clock_->now().seconds());
             if (items_.empty() || items_.front().due > target) {
-                clock_->advanceTo(target);
+                clock_->advanceTo(HostTime(target));
                 break;
             }
             std::pop_heap(items_.begin(), items_.end(), Later{});
@@ -69,8 +70,8 @@ int ManualRunLoop::advance(double seconds) {
             if (item.state->cancelled.load()) {
                 continue;
             }
-            clock_->advanceTo(item.due);
-            const double now = clock_->now();
+            clock_->advanceTo(HostTime(item.due));
+            const double now = clock_->now().seconds();
             if (item.interval > 0.0) {
                 // Reschedule before running, so a cancel from inside the callback wins and a
                 // callback that stalls finds its next tick already due.
@@ -94,7 +95,7 @@ bool ManualRunLoop::waitForPosted(double wallSeconds) {
         std::unique_lock lock(mutex_);
         const auto seen = postsSeen_;
         const bool duePending = std::any_of(items_.begin(), items_.end(), [&](const Item& item) {
-            return item.due <= clock_->now() && !item.state->cancelled.load();
+            return item.due <= clock_->now().seconds() && !item.state->cancelled.load();
         });
         if (!duePending && !posted_.wait_for(lock, std::chrono::duration<double>(wallSeconds),
                                              [&] { return postsSeen_ != seen; })) {

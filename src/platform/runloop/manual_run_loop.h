@@ -18,7 +18,7 @@ namespace kestio::platform {
 // or by waitForPosted().
 class ManualRunLoop final : public RunLoop {
   public:
-    explicit ManualRunLoop(double startTime = 0.0)
+    explicit ManualRunLoop(HostTime startTime = HostTime())
         : ManualRunLoop(std::make_shared<ManualHostClock>(startTime)) {}
 
     void post(std::function<void()> fn) override;

@@ -47,7 +47,7 @@ TimerHandle QtRunLoop::start(double seconds, double interval, std::function<void
         }
     };
     const std::shared_ptr<const HostClock>& clock = hostClock();
-    const double startedAt = clock->now();
+    const double startedAt = clock->now().seconds();
     // Shared with the slot, which Qt calls as const.
     auto due = std::make_shared<double>(startedAt + std::max(0.0, seconds));
     QObject::connect(timer, &QTimer::timeout, timer,
@@ -55,7 +55,7 @@ TimerHandle QtRunLoop::start(double seconds, double interval, std::function<void
                          if (state->cancelled.load() || !guard) {
                              return;
                          }
-                         const double ranAt = clock->now();
+                         const double ranAt = clock->now().seconds();
                          if (ranAt < *due) {
                              guard->start(millisecondsUntil(*due, ranAt));  // not yet due
                              return;

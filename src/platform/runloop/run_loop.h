@@ -54,10 +54,10 @@ class RunLoop {
     // The host clock the loop runs on; presenters and output devices are given the same one.
     const std::shared_ptr<const HostClock>& hostClock() const { return clock_; }
     // Host time now: the host clock's monotonic seconds.
-    double now() const { return clock_->now(); }
+    HostTime now() const { return clock_->now(); }
     // Runs fn on the loop's thread after the work that is already due.
     virtual void post(std::function<void()> fn) = 0;
-    // Runs fn once, `seconds` from now (never earlier).
+    // Runs fn once, `seconds` from now (never earlier). Durations are plain seconds.
     [[nodiscard]] virtual TimerHandle after(double seconds, std::function<void()> fn) = 0;
     // Runs fn every `seconds`, first `seconds` from now: ticks are due at start + k × seconds,
     // and none runs before it is due. Ticks keep their phase: a late tick does not shift the ones

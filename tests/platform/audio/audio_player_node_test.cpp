@@ -358,7 +358,7 @@ TEST(AudioPlayerNode, StartsAtAClockTimeToTheFrame) {
         auto player = rig.startedPlayer();
         player->scheduleBuffer(bufferOf(std::vector<float>(9600, 0.25f), 48000.0));
         EXPECT_FALSE(player->playerTime()) << "nothing before a play";
-        player->play(double(c.startFrame) / 48000.0);
+        player->play(platform::ClockTime(double(c.startFrame) / 48000.0));
         const uint32_t early = c.startFrame / 2;
         rig.pull(early, c.block);
         EXPECT_EQ(player->playerTime(), 0.0) << c.startFrame << ": not heard yet";
@@ -367,7 +367,7 @@ TEST(AudioPlayerNode, StartsAtAClockTimeToTheFrame) {
         EXPECT_EQ(firstAbove(out, 0.0f), c.startFrame) << "block " << c.block;
         EXPECT_EQ(endAbove(out, 0.0f), c.startFrame + 9600) << "block " << c.block;
         for (const uint32_t frame : {c.startFrame + 1, c.startFrame + 4321}) {
-            EXPECT_NEAR(*player->playerTime(double(frame) / 48000.0),
+            EXPECT_NEAR(*player->playerTime(platform::ClockTime(double(frame) / 48000.0)),
                         double(frame - c.startFrame) / 48000.0, 1e-9)
                 << c.startFrame << " at " << frame;
         }
@@ -385,10 +385,10 @@ TEST(AudioPlayerNode, PlayerTimeHoldsWhilePausedAndStopClearsIt) {
     rig.pull(2000, 1000);
     // The position moves on through the pause's 5 ms fade, then holds.
     EXPECT_NEAR(*player->playerTime(), 3240.0 / 48000.0, 1e-9);
-    player->play(6000.0 / 48000.0);  // resumes a frame into the next block
+    player->play(platform::ClockTime(6000.0 / 48000.0));  // resumes a frame into the next block
     rig.pull(3000, 1000);
     EXPECT_NEAR(*player->playerTime(), 5240.0 / 48000.0, 1e-9);
-    EXPECT_NEAR(*player->playerTime(5500.0 / 48000.0), 3240.0 / 48000.0, 1e-9);
+    EXPECT_NEAR(*player->playerTime(platform::ClockTime(5500.0 / 48000.0)), 3240.0 / 48000.0, 1e-9);
     player->stop();
     EXPECT_FALSE(player->playerTime());
 }

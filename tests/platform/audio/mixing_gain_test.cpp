@@ -62,7 +62,7 @@ TEST(MixingGain, ARampBeginsOnTheFrameHeardAtItsTimeAndReachesItsTargetAfterItsD
         const auto tone = sineWave(1000.0, kRate, total, 0.5);
         player->scheduleBuffer(bufferOf(tone, kRate));
         player->setVolume(c.from);
-        player->rampVolume(c.to, c.length / kRate, c.first / kRate);
+        player->rampVolume(c.to, c.length / kRate, platform::ClockTime(c.first / kRate));
         EXPECT_EQ(player->volume(), c.to);
         player->play();
         rig.pull(total, c.block);
@@ -89,9 +89,11 @@ TEST(MixingGain, RampsOnTwoSourcesAreIndependent) {
     const auto highTone = sineWave(3000.0, kRate, kTotal, 0.3);
     low->scheduleBuffer(bufferOf(lowTone, kRate));
     high->scheduleBuffer(bufferOf(highTone, kRate));
-    low->rampVolume(0.0f, 2400 / kRate, 1200 / kRate);  // out from frame 1200 to 3600
+    low->rampVolume(0.0f, 2400 / kRate,
+                    platform::ClockTime(1200 / kRate));  // out from frame 1200 to 3600
     high->setVolume(0.0f);
-    high->rampVolume(1.0f, 4800 / kRate, 2000 / kRate);  // in from frame 2000 to 6800
+    high->rampVolume(1.0f, 4800 / kRate,
+                     platform::ClockTime(2000 / kRate));  // in from frame 2000 to 6800
     low->play();
     high->play();
     rig.pull(kTotal, 512);
@@ -113,18 +115,20 @@ TEST(MixingGain, RampsFollowTheirTimesAndAStepCancelsEarlierOnes) {
     constexpr uint32_t kTotal = 20000;
     const std::vector<float> level(kTotal, 0.8f);
     player->scheduleBuffer(bufferOf(level, kRate));
-    player->rampVolume(1.0f, 1000 / kRate, 3000 / kRate);  // asked first, runs second
-    player->rampVolume(0.0f, 2000 / kRate, 1000 / kRate);  // 1000-3000: 1 down to 0
+    player->rampVolume(1.0f, 1000 / kRate,
+                       platform::ClockTime(3000 / kRate));  // asked first, runs second
+    player->rampVolume(0.0f, 2000 / kRate,
+                       platform::ClockTime(1000 / kRate));  // 1000-3000: 1 down to 0
     player->play();
     rig.pull(2000, 700);
     // Halfway through the first ramp to run: the second begins at 0.5.
-    player->rampVolume(0.1f, 1000 / kRate, 2500 / kRate);
+    player->rampVolume(0.1f, 1000 / kRate, platform::ClockTime(2500 / kRate));
     rig.pull(6000, 700);
     // At frame 8000: the step cancels a ramp waiting for frame 9000 and holds from the next
     // block; the ramp asked for afterwards (at 10000) still runs.
-    player->rampVolume(1.0f, 100 / kRate, 9000 / kRate);
+    player->rampVolume(1.0f, 100 / kRate, platform::ClockTime(9000 / kRate));
     player->setVolume(0.5f);
-    player->rampVolume(0.0f, 4000 / kRate, 10000 / kRate);
+    player->rampVolume(0.0f, 4000 / kRate, platform::ClockTime(10000 / kRate));
     rig.pull(kTotal - 8000, 700);
 
     const auto gain = [](double i) {

@@ -75,8 +75,9 @@ bool waitUntil(const std::function<bool()>& done, ManualRunLoop& loop, double wa
 struct ClockWatch {
     explicit ClockWatch(const AudioEngine& engine) : engine_(engine) { look(); }
     void look() {
-        const double host = engine_.device().hostNow();
-        const double lead = engine_.clock()->timeAt(host) - host;
+        const platform::HostTime host = engine_.device().hostNow();
+        // How far the clock reads ahead of host time (the two run at about the same rate).
+        const double lead = engine_.clock()->timeAt(host).seconds() - host.seconds();
         highest_ = std::max(highest_, lead);
         worstFall_ = std::max(worstFall_, highest_ - lead);
     }
@@ -136,7 +137,7 @@ TEST_F(QtAudioDeviceOnPulse, PlaysAToneThroughTheDefaultOutput) {
     std::vector<double> queued;
     ASSERT_TRUE(waitUntil(
         [&] {
-            const double heard = engine.clock()->timeAt(device->hostNow());
+            const double heard = engine.clock()->timeAt(device->hostNow()).seconds();
             queued.push_back(engine.renderedPosition() - heard);
             return queued.size() >= 25;
         },
@@ -216,7 +217,7 @@ TEST_F(QtAudioDeviceOnPulse, BeepsAreHeardAtTheHostTimesOfTheirClockTimes) {
     TimedRecording recording("null.monitor");
     ASSERT_FALSE(engine.start());
     // A second to settle the output, the clock and the server's latency readings.
-    const double settled = device->hostNow() + 1.0;
+    const platform::HostTime settled = device->hostNow() + 1.0;
     ASSERT_TRUE(waitUntil([&] { return device->hostNow() > settled; }, loop, 30.0));
     ASSERT_EQ(recording.failure(), "");
     // The server's share with this output playing, as pactl reads it, for the record: the null
@@ -236,9 +237,9 @@ TEST_F(QtAudioDeviceOnPulse, BeepsAreHeardAtTheHostTimesOfTheirClockTimes) {
     const std::size_t rise = firstAbove(beep, 0.25f);  // where a beep first passes half its level
     player->scheduleBuffer(bufferOf(beeps, 48000.0));
     ASSERT_TRUE(player->waitUntilPrepared(20.0));
-    const double start = engine.clock()->timeAt(device->hostNow()) + 0.3;
+    const platform::ClockTime start = engine.clock()->timeAt(device->hostNow()) + 0.3;
     player->play(start);
-    const double end = engine.clock()->hostTimeAt(start + 1.2) + 0.3;
+    const double end = (engine.clock()->hostTimeAt(start + 1.2) + 0.3).seconds();
     ASSERT_TRUE(waitUntil(
         [&] {
             const auto last = recording.hostTimeOf(double(recording.frames()));
@@ -250,7 +251,7 @@ TEST_F(QtAudioDeviceOnPulse, BeepsAreHeardAtTheHostTimesOfTheirClockTimes) {
 
     const auto left = recording.left();
     for (std::size_t k = 0; k < offsets.size(); ++k) {
-        const double expected = engine.clock()->hostTimeAt(start + offsets[k]);
+        const double expected = engine.clock()->hostTimeAt(start + offsets[k]).seconds();
         const auto from = std::size_t(std::max(0.0, *recording.frameAt(expected - 0.1)));
         ASSERT_LT(from, left.size());
         const std::size_t at = firstAbove(std::span<const float>(left).subspan(from), 0.25f) + from;

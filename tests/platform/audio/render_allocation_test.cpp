@@ -84,7 +84,7 @@ class WatchedDevice final : public AudioOutputDevice {
     }
     void stop() override { callback_ = nullptr; }
     bool isRunning() const override { return callback_ != nullptr; }
-    double hostNow() const override { return 0.0; }
+    platform::HostTime hostNow() const override { return platform::HostTime(); }
 
     // Renders one block; returns how many allocator calls it made.
     long render(uint32_t frames) {
@@ -92,7 +92,8 @@ class WatchedDevice final : public AudioOutputDevice {
         calls = 0;
         watching = true;
 #endif
-        callback_->render({pointers_, 2, frames, 48000.0, 0.0, 0.0});
+        callback_->render(
+            {pointers_, 2, frames, 48000.0, platform::HostTime(), platform::HostTime()});
 #if KESTIO_COUNT_ALLOCATIONS
         watching = false;
         return calls;
@@ -156,7 +157,7 @@ TEST(RenderThread, NeverAllocatesWhilePlayingStretchingEqualisingAndTapping) {
         }
     };
     // A clock time within a block a few blocks ahead.
-    auto soon = [&] { return double(rendered + 3 * 512 + 100) / 48000.0; };
+    auto soon = [&] { return platform::ClockTime(double(rendered + 3 * 512 + 100) / 48000.0); };
     play(20);  // rate 1: passing through
     pitch->setRate(1.5f);
     play(200);  // the stretcher starts, then runs

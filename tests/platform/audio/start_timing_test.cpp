@@ -92,7 +92,7 @@ TEST_P(ResampledStart, IsHeardAtItsStartTimeAndThePlayerTimeFollowsTheSound) {
     rig.pull(14400, 480);
     constexpr double kStart = 0.4 + 37.0 / kDeviceRate;  // within a block
     player->scheduleSegment(file, 0, uint64_t(file->length()));
-    player->play(kStart);
+    player->play(platform::ClockTime(kStart));
     // Rendered to just past the second beep: the player's time is asked for while its notes of
     // that moment are still kept.
     rig.pull(uint32_t(std::lround((kStart + 0.6) * kDeviceRate)) - 14400, 480);
@@ -101,7 +101,8 @@ TEST_P(ResampledStart, IsHeardAtItsStartTimeAndThePlayerTimeFollowsTheSound) {
         << "the first frame of the schedule is heard at the start time";
     const double second = halfLevelAfter(rig, kStart + 0.3);
     EXPECT_NEAR(second, kStart + 0.5 + kToHalfLevel, kResampledTolerance);
-    EXPECT_NEAR(*player->playerTime(second), 0.5 + kToHalfLevel, kResampledTolerance)
+    EXPECT_NEAR(*player->playerTime(platform::ClockTime(second)), 0.5 + kToHalfLevel,
+                kResampledTolerance)
         << "the player's time is the file's time of the sound heard then";
 }
 
@@ -178,9 +179,9 @@ TEST_P(StretchedStart, EveryBeepsEnergyLiesWhereTheScheduleSays) {
     constexpr double kStart = 0.5 + 37.0 / kDeviceRate;
     constexpr double kSwitch = kStart + 0.2;  // the schedule's time 0.2 when switched
     player->scheduleSegment(file, 0, uint64_t(file->length()));
-    player->play(kStart);
+    player->play(platform::ClockTime(kStart));
     if (whilePlaying) {
-        pitch->setRate(rate, kSwitch);
+        pitch->setRate(rate, platform::ClockTime(kSwitch));
     }
     const auto heardAt = [&](double fileTime) {
         return whilePlaying ? kSwitch + (fileTime - 0.2) / rate : kStart + fileTime / rate;

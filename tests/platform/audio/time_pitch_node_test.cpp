@@ -172,7 +172,8 @@ TEST(TimePitchNode, ARateChangeAtAClockTimeLandsOnItsFrame) {
         });
     auto pitch = stretchOnStartedEngine(rig, source);
     rig.pull(4096);
-    pitch->setRate(2.0f, (4096.0 + 1024.0 + 300.0) / 48000.0);  // 300 frames into a block
+    pitch->setRate(
+        2.0f, platform::ClockTime((4096.0 + 1024.0 + 300.0) / 48000.0));  // 300 frames into a block
     rig.pull(1024);
     pulls.clear();
     rig.pull(1024);
@@ -184,14 +185,15 @@ TEST(TimePitchNode, ARateChangeAtAClockTimeLandsOnItsFrame) {
     s.player->scheduleBuffer(bufferOf(sineWave(1000.0, 48000.0, 48000 * 2, 0.5), 48000.0));
     s.player->play();
     constexpr double kSwitch = (12288.0 + 300.0) / 48000.0;
-    s.pitch->setRate(2.0f, kSwitch);
+    s.pitch->setRate(2.0f, platform::ClockTime(kSwitch));
     uint32_t pulled = 0;
     for (const double heard : {kSwitch - 0.05, kSwitch + 0.05, kSwitch + 0.2}) {
         const auto to = uint32_t(std::lround(heard * 48000.0)) + 256;
         s.rig.pull(to - pulled, 256);
         pulled = to;
         const double expected = heard < kSwitch ? heard : kSwitch + 2.0 * (heard - kSwitch);
-        EXPECT_NEAR(*s.player->playerTime(heard), expected, 0.012) << "heard at " << heard;
+        EXPECT_NEAR(*s.player->playerTime(platform::ClockTime(heard)), expected, 0.012)
+            << "heard at " << heard;
     }
 }
 

@@ -21,8 +21,8 @@ QImage solid(int w, int h, QColor color, QImage::Format format = QImage::Format_
 class FakeFrameSource final : public FrameSource {
   public:
     explicit FakeFrameSource(QImage frame) : frame_(std::move(frame)) {}
-    QImage frameAt(double runLoopTime) const override {
-        times.push_back(runLoopTime);
+    QImage frameAt(HostTime runLoopTime) const override {
+        times.push_back(runLoopTime.seconds());
         return frame_;
     }
     mutable std::vector<double> times;
@@ -66,7 +66,7 @@ TEST_F(CompositorTest, ADissolveBlendsAsTheEaseCurveSays) {
     auto upper = addSolid(*root, {0, 0, 192, 108}, QColor(0, 0, 255), 2.0);
     upper->setOpacity(0.0f);
     upper->addAnimation("fadeIn", {0.0f, 1.0f, 1.0});
-    const double start = loop.now();
+    const HostTime start = loop.now();
 
     const QColor before = at(compositor.render(*root, start, {192, 108}), 96, 54);
     expectNear(before, 255, 0, 0, 0, "start");
@@ -145,19 +145,19 @@ TEST_F(CompositorTest, APlayerLayerShowsItsSourcesPictureForTheRenderedTime) {
     auto source = std::make_shared<FakeFrameSource>(solid(40, 30, QColor(10, 20, 30)));
     player->setFrameSource(source);
     root->addSublayer(player);
-    const QImage fit = compositor.render(*root, 12.5, {160, 90});
+    const QImage fit = compositor.render(*root, HostTime(12.5), {160, 90});
     ASSERT_EQ(source->times, std::vector<double>{12.5});
     EXPECT_EQ(at(fit, 19, 45), QColor(Qt::black));  // 4:3 in 16:9: bars of 20 pixels
     EXPECT_EQ(at(fit, 20, 45), QColor(10, 20, 30));
     EXPECT_EQ(at(fit, 139, 0), QColor(10, 20, 30));
     EXPECT_EQ(at(fit, 140, 45), QColor(Qt::black));
     player->setVideoGravity(Gravity::Resize);
-    const QImage stretched = compositor.render(*root, 13.0, {160, 90});
+    const QImage stretched = compositor.render(*root, HostTime(13.0), {160, 90});
     EXPECT_EQ(at(stretched, 0, 0), QColor(10, 20, 30));
     EXPECT_EQ(at(stretched, 159, 89), QColor(10, 20, 30));
     // A source with nothing to show yet draws nothing.
     player->setFrameSource(std::make_shared<FakeFrameSource>(QImage()));
-    EXPECT_EQ(at(compositor.render(*root, 14.0, {160, 90}), 80, 45), QColor(Qt::black));
+    EXPECT_EQ(at(compositor.render(*root, HostTime(14.0), {160, 90}), 80, 45), QColor(Qt::black));
 }
 
 TEST_F(CompositorTest, GeometryIsMeasuredFromTheLowerLeft) {
@@ -166,7 +166,7 @@ TEST_F(CompositorTest, GeometryIsMeasuredFromTheLowerLeft) {
     container->setFrame({10, 5, 40, 20});  // x 10..50, y 5..25 from the bottom
     root->addSublayer(container);
     addSolid(*container, {0, 0, 20, 10}, QColor(255, 255, 0));  // lower-left quarter of it
-    const QImage image = compositor.render(*root, 0.0, {100, 50});
+    const QImage image = compositor.render(*root, HostTime(0.0), {100, 50});
     // Rows from the top: the container covers 25..44, its lower-left child rows 35..44.
     EXPECT_EQ(at(image, 10, 44), QColor(255, 255, 0));
     EXPECT_EQ(at(image, 29, 35), QColor(255, 255, 0));
@@ -181,7 +181,7 @@ TEST_F(CompositorTest, HigherZDrawsOnTopAndEqualZKeepsInsertionOrder) {
     addSolid(*root, {0, 0, 30, 10}, QColor(255, 0, 0), 2.0);
     addSolid(*root, {0, 0, 20, 10}, QColor(0, 255, 0), 1.0);   // below the red one
     addSolid(*root, {10, 0, 20, 10}, QColor(0, 0, 255), 2.0);  // same z, added later: on top
-    const QImage image = compositor.render(*root, 0.0, {30, 10});
+    const QImage image = compositor.render(*root, HostTime(0.0), {30, 10});
     EXPECT_EQ(at(image, 5, 5), QColor(255, 0, 0));
     EXPECT_EQ(at(image, 15, 5), QColor(0, 0, 255));
 }
@@ -195,11 +195,11 @@ TEST_F(CompositorTest, OpacityMultipliesIntoSublayersAndHiddenOrTransparentDrawN
     auto child = addSolid(*group, {0, 0, 20, 10}, QColor(255, 255, 255));
     auto hidden = addSolid(*group, {20, 0, 20, 10}, QColor(255, 255, 255));
     hidden->setHidden(true);
-    QImage image = compositor.render(*root, 0.0, {40, 10});
+    QImage image = compositor.render(*root, HostTime(0.0), {40, 10});
     expectNear(at(image, 5, 5), 128, 128, 128, 1, "half");
     EXPECT_EQ(at(image, 25, 5), QColor(Qt::black));
     group->setOpacity(0.0f);
-    image = compositor.render(*root, 0.0, {40, 10});
+    image = compositor.render(*root, HostTime(0.0), {40, 10});
     EXPECT_EQ(at(image, 5, 5), QColor(Qt::black));
 }
 
@@ -209,10 +209,10 @@ TEST_F(CompositorTest, MasksToBoundsClipsSublayers) {
     box->setFrame({10, 0, 10, 20});
     root->addSublayer(box);
     addSolid(*box, {-10, 0, 30, 20}, QColor(0, 255, 255));
-    QImage image = compositor.render(*root, 0.0, {40, 20});
+    QImage image = compositor.render(*root, HostTime(0.0), {40, 20});
     EXPECT_EQ(at(image, 5, 10), QColor(0, 255, 255));
     box->setMasksToBounds(true);
-    image = compositor.render(*root, 0.0, {40, 20});
+    image = compositor.render(*root, HostTime(0.0), {40, 20});
     EXPECT_EQ(at(image, 5, 10), QColor(Qt::black));
     EXPECT_EQ(at(image, 10, 10), QColor(0, 255, 255));
     EXPECT_EQ(at(image, 20, 10), QColor(Qt::black));
@@ -221,7 +221,7 @@ TEST_F(CompositorTest, MasksToBoundsClipsSublayers) {
 TEST_F(CompositorTest, TheRootFillsTheImageWhateverItsSize) {
     auto root = makeRoot(1920, 1080);
     addSolid(*root, {960, 540, 960, 540}, QColor(255, 0, 255));  // upper-right quarter
-    const QImage small = compositor.render(*root, 0.0, {192, 108});
+    const QImage small = compositor.render(*root, HostTime(0.0), {192, 108});
     EXPECT_EQ(at(small, 96, 53), QColor(255, 0, 255));
     EXPECT_EQ(at(small, 95, 53), QColor(Qt::black));
     EXPECT_EQ(at(small, 96, 54), QColor(Qt::black));
@@ -236,9 +236,9 @@ TEST_F(CompositorTest, BrokenGeometryDrawsNothingAndNeverCrashes) {
     auto zero = addSolid(*root, {5, 5, 0, 0}, QColor(255, 0, 0));
     auto nanOpacity = addSolid(*root, {0, 0, 64, 36}, QColor(255, 0, 0), 5);
     nanOpacity->setOpacity(std::nanf(""));
-    const QImage image = compositor.render(*root, 0.0, {64, 36});
+    const QImage image = compositor.render(*root, HostTime(0.0), {64, 36});
     EXPECT_EQ(at(image, 30, 18), QColor(0, 0, 255));  // the huge one covers everything
-    EXPECT_TRUE(compositor.render(*root, 0.0, {0, 0}).isNull());
+    EXPECT_TRUE(compositor.render(*root, HostTime(0.0), {0, 0}).isNull());
 }
 
 TEST_F(CompositorTest, BandsOnManyThreadsGiveTheSamePictureAsOneThread) {
@@ -259,8 +259,8 @@ TEST_F(CompositorTest, BandsOnManyThreadsGiveTheSamePictureAsOneThread) {
     still->setContentsGravity(Gravity::ResizeAspect);
     WorkerPool single(0);
     Compositor serial(single);
-    const QImage a = serial.render(*root, 0.0, {1280, 720});
-    const QImage b = compositor.render(*root, 0.0, {1280, 720});
+    const QImage a = serial.render(*root, HostTime(0.0), {1280, 720});
+    const QImage b = compositor.render(*root, HostTime(0.0), {1280, 720});
     EXPECT_EQ(a, b);
 }
 
@@ -268,9 +268,9 @@ TEST_F(CompositorTest, RenderingIntoTheSameImageReusesItsMemory) {
     auto root = makeRoot(64, 36);
     addSolid(*root, {0, 0, 64, 36}, QColor(200, 100, 50));
     QImage target;
-    compositor.render(*root, 0.0, {64, 36}, target);
+    compositor.render(*root, HostTime(0.0), {64, 36}, target);
     const uchar* bits = target.constBits();
-    compositor.render(*root, 1.0, {64, 36}, target);
+    compositor.render(*root, HostTime(1.0), {64, 36}, target);
     EXPECT_EQ(target.constBits(), bits);
     EXPECT_EQ(target.format(), QImage::Format_ARGB32_Premultiplied);
     EXPECT_EQ(at(target, 1, 1), QColor(200, 100, 50));

@@ -49,7 +49,7 @@ TEST(OpacityAnimation, HoldsItsFinalValueAndTreatsNonPositiveDurationsAsDone) {
 
 class LayerTest : public ::testing::Test {
   protected:
-    ManualRunLoop loop{100.0};
+    ManualRunLoop loop{HostTime(100.0)};
     std::shared_ptr<Layer> layer = Layer::create(loop);
 };
 
@@ -99,7 +99,7 @@ TEST_F(LayerTest, CompletionRunsOnceAtTheEnd) {
     std::vector<double> times;
     layer->addAnimation("fadeIn", {0.0f, 1.0f, 1.0}, [&] {
         ++calls;
-        times.push_back(loop.now());
+        times.push_back(loop.now().seconds());
     });
     loop.advance(0.999);
     EXPECT_EQ(calls, 0);
@@ -210,7 +210,7 @@ TEST(Transaction, CompletesAfterAllItsAnimationsHaveEndedOrBeenRemoved) {
     std::vector<double> fired;
     {
         Transaction t(loop);
-        t.setCompletion([&] { fired.push_back(loop.now()); });
+        t.setCompletion([&] { fired.push_back(loop.now().seconds()); });
         t.addAnimation(*a, "fadeIn", {0.0f, 1.0f, 1.0});
         t.addAnimation(*b, "fadeOut", {1.0f, 0.0f, 2.0});
         t.commit();
@@ -282,17 +282,19 @@ TEST(AnimationBeginTime, HoldsFromBeforeItsBeginRunsFromThereAndCompletesAtItsEn
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ManualRunLoop loop(100.0);
+        ManualRunLoop loop(HostTime(100.0));
         auto layer = Layer::create(loop);
         layer->setOpacity(0.0f);
         std::vector<double> completions;
         OpacityAnimation fade{0.2f, 1.0f, c.duration, TimingFunction::linear()};
-        fade.beginTime = c.begin;
-        layer->addAnimation("fade", fade, [&] { completions.push_back(loop.now()); });
+        fade.beginTime = HostTime(c.begin);
+        layer->addAnimation("fade", fade, [&] { completions.push_back(loop.now().seconds()); });
         const auto snapshot = layer->snapshot();
         for (const Probe& p : c.probes) {
-            EXPECT_NEAR(layer->presentationOpacity(p.at), p.opacity, 1e-6) << "at " << p.at;
-            EXPECT_NEAR(snapshot->presentationOpacity(p.at), p.opacity, 1e-6) << "at " << p.at;
+            EXPECT_NEAR(layer->presentationOpacity(HostTime(p.at)), p.opacity, 1e-6)
+                << "at " << p.at;
+            EXPECT_NEAR(snapshot->presentationOpacity(HostTime(p.at)), p.opacity, 1e-6)
+                << "at " << p.at;
         }
         loop.advance(5.0);
         ASSERT_EQ(completions.size(), 1u);
@@ -303,30 +305,34 @@ TEST(AnimationBeginTime, HoldsFromBeforeItsBeginRunsFromThereAndCompletesAtItsEn
 // A media clock (an audio engine's) that reads 7 s at host time 100 and runs 0.1 % fast.
 class OffsetClock final : public MediaClock {
   public:
-    double timeAt(double hostTime) const override { return 7.0 + 1.001 * (hostTime - 100.0); }
-    double hostTimeAt(double clockTime) const override { return 100.0 + (clockTime - 7.0) / 1.001; }
+    ClockTime timeAt(HostTime hostTime) const override {
+        return ClockTime(7.0 + 1.001 * (hostTime.seconds() - 100.0));
+    }
+    HostTime hostTimeAt(ClockTime clockTime) const override {
+        return HostTime(100.0 + (clockTime.seconds() - 7.0) / 1.001);
+    }
 };
 
 TEST(AnimationBeginTime, ADissolveBeginsAtAMediaClockTimeAndItsTransactionCompletesAtItsEnd) {
-    ManualRunLoop loop(100.0);
+    ManualRunLoop loop(HostTime(100.0));
     const OffsetClock clock;
     auto incoming = Layer::create(loop);
     auto outgoing = Layer::create(loop);
     std::vector<double> completed;
     {
         Transaction t(loop);
-        t.setCompletion([&] { completed.push_back(loop.now()); });
+        t.setCompletion([&] { completed.push_back(loop.now().seconds()); });
         OpacityAnimation in{0.0f, 1.0f, 0.5};
-        in.beginAtClockTime(clock, 7.3);  // the clip starts at clock time 7.3
+        in.beginAtClockTime(clock, ClockTime(7.3));  // the clip starts at clock time 7.3
         OpacityAnimation out{1.0f, 0.0f, 0.5};
-        out.beginAtClockTime(clock, 7.3);
+        out.beginAtClockTime(clock, ClockTime(7.3));
         t.addAnimation(*incoming, "dissolve", in);
         t.addAnimation(*outgoing, "dissolve", out);
         t.commit();
     }
-    const double start = 100.0 + 0.3 / 1.001;  // host time of clock time 7.3
-    loop.advance(0.2);                         // the main thread gets on with other work
-    for (const double at : {100.0, start - 1e-6, start}) {
+    const HostTime start(100.0 + 0.3 / 1.001);  // host time of clock time 7.3
+    loop.advance(0.2);                          // the main thread gets on with other work
+    for (const HostTime at : {HostTime(100.0), start - 1e-6, start}) {
         EXPECT_EQ(incoming->presentationOpacity(at), 0.0f) << at;
         EXPECT_EQ(outgoing->presentationOpacity(at), 1.0f) << at;
     }
@@ -335,7 +341,7 @@ TEST(AnimationBeginTime, ADissolveBeginsAtAMediaClockTimeAndItsTransactionComple
     EXPECT_EQ(incoming->presentationOpacity(start + 0.5), 1.0f);
     loop.advance(1.0);
     ASSERT_EQ(completed.size(), 1u);
-    EXPECT_NEAR(completed[0], start + 0.5, 1e-9);
+    EXPECT_NEAR(completed[0], (start + 0.5).seconds(), 1e-9);
 }
 
 }  // namespace

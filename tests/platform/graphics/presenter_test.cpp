@@ -23,8 +23,8 @@ class NumberedFrames final : public FrameSource {
     long long numberAt(double time) const {
         return static_cast<long long>(std::floor(time * rate_)) & 0xffffff;
     }
-    QImage frameAt(double time) const override {
-        const long long n = numberAt(time);
+    QImage frameAt(HostTime time) const override {
+        const long long n = numberAt(time.seconds());
         QImage frame(16, 9, QImage::Format_RGB32);
         frame.fill(QColor(int(n & 255), int((n >> 8) & 255), int((n >> 16) & 255)));
         return frame;
@@ -52,7 +52,7 @@ std::shared_ptr<Layer> playerTree(RunLoop& loop, std::shared_ptr<const FrameSour
 }
 
 TEST(LayerSnapshot, EvaluatesAnimationsExactlyAsTheLayerAndNeverChanges) {
-    ManualRunLoop loop(3.0);
+    ManualRunLoop loop(HostTime(3.0));
     auto layer = Layer::create(loop);
     layer->setOpacity(0.3f);
     const auto before = layer->snapshot();
@@ -61,11 +61,12 @@ TEST(LayerSnapshot, EvaluatesAnimationsExactlyAsTheLayerAndNeverChanges) {
     layer->addAnimation("dim", {1.0f, 0.2f, 1.0, TimingFunction::linear()});
     const auto during = layer->snapshot();
     for (const double t : {3.4, 3.5, 3.77, 4.1, 4.5, 9.0}) {
-        EXPECT_EQ(during->presentationOpacity(t), layer->presentationOpacity(t)) << t;
+        EXPECT_EQ(during->presentationOpacity(HostTime(t)), layer->presentationOpacity(HostTime(t)))
+            << t;
     }
     layer->removeAllAnimations();
-    EXPECT_EQ(before->presentationOpacity(3.77), 0.3f);
-    EXPECT_EQ(during->presentationOpacity(3.77), 1.0f + (0.2f - 1.0f) * 0.27f);
+    EXPECT_EQ(before->presentationOpacity(HostTime(3.77)), 0.3f);
+    EXPECT_EQ(during->presentationOpacity(HostTime(3.77)), 1.0f + (0.2f - 1.0f) * 0.27f);
 }
 
 TEST(SnapshotPublisher, PublishesOncePerTurnAndSharesWhatDidNotChange) {
@@ -103,11 +104,11 @@ TEST(SnapshotPublisher, PublishesOncePerTurnAndSharesWhatDidNotChange) {
 
 // A presenter at 64 refreshes per second (a period exact in binary) on a manual clock.
 TEST(Presenter, ComposesEachRefreshForItsTimeAndSkipsTheOnesAlreadyPast) {
-    ManualRunLoop loop(10.0);
+    ManualRunLoop loop(HostTime(10.0));
     auto source = std::make_shared<NumberedFrames>(64.0);
     SnapshotPublisher publisher(loop);
     publisher.setRoot(playerTree(loop, source));
-    auto clock = std::make_shared<ManualHostClock>(10.0);
+    auto clock = std::make_shared<ManualHostClock>(HostTime(10.0));
     Presenter presenter(clock);
     presenter.setSource(publisher.slot());
     presenter.setSize({64, 36});
@@ -132,8 +133,8 @@ TEST(Presenter, ComposesEachRefreshForItsTimeAndSkipsTheOnesAlreadyPast) {
     const double composedAt[] = {10.0, 10.0 + period, 10.0 + 5.5 * period};
     for (std::size_t i = 0; i < records.size(); ++i) {
         EXPECT_EQ(records[i].refresh, numbers[i]);
-        EXPECT_EQ(records[i].targetTime, 10.0 + double(numbers[i]) * period);
-        EXPECT_EQ(records[i].composedAt, composedAt[i]);
+        EXPECT_EQ(records[i].targetTime, HostTime(10.0 + double(numbers[i]) * period));
+        EXPECT_EQ(records[i].composedAt, HostTime(composedAt[i]));
     }
 }
 
@@ -146,7 +147,7 @@ class SwitchedPictures final : public FrameSource {
         std::lock_guard lock(mutex_);
         picture_ = std::move(picture);
     }
-    QImage frameAt(double) const override {
+    QImage frameAt(HostTime) const override {
         std::lock_guard lock(mutex_);
         return picture_;
     }
@@ -160,14 +161,14 @@ class SwitchedPictures final : public FrameSource {
 // next refresh: it draws anew exactly when the picture would differ, and shows the last
 // picture again otherwise.
 TEST(Presenter, ReusesItsLastPictureOnlyWhileNothingItShowsHasChanged) {
-    ManualRunLoop loop(10.0);
+    ManualRunLoop loop(HostTime(10.0));
     auto source = std::make_shared<SwitchedPictures>();
     source->show(QColor(200, 0, 0));
     auto root = playerTree(loop, source);
     auto& player = root->sublayers().front();
     SnapshotPublisher publisher(loop);
     publisher.setRoot(root);
-    auto clock = std::make_shared<ManualHostClock>(10.0);
+    auto clock = std::make_shared<ManualHostClock>(HostTime(10.0));
     Presenter presenter(clock);
     presenter.setSource(publisher.slot());
     presenter.setSize({64, 36});
@@ -221,7 +222,8 @@ TEST(Presenter, ReusesItsLastPictureOnlyWhileNothingItShowsHasChanged) {
         const std::vector<RefreshRecord> records = presenter.takeRecords();
         ASSERT_FALSE(records.empty());
         EXPECT_EQ(records.back().reused, step.reused);
-        const std::vector<PictureName> named = {{source.get(), source->frameAt(0).cacheKey()}};
+        const std::vector<PictureName> named = {
+            {source.get(), source->frameAt(HostTime()).cacheKey()}};
         EXPECT_EQ(records.back().pictures,
                   step.blue == 0 && step.red == 0 ? std::vector<PictureName>{} : named);
         previous = picture;
@@ -259,7 +261,8 @@ TEST(PresenterOnTheSteadyClock, KeepsComposingWhileTheMainThreadIsStalled) {
         view.presenter.setFrameReady([&view] {
             const PresentedFrame frame = view.presenter.newestFrame();
             std::lock_guard lock(view.mutex);
-            view.seen.push_back({frame.refresh, frame.targetTime, numberShown(frame.image)});
+            view.seen.push_back(
+                {frame.refresh, frame.targetTime.seconds(), numberShown(frame.image)});
         });
         view.presenter.start();
     }
@@ -289,7 +292,7 @@ TEST(PresenterOnTheSteadyClock, KeepsComposingWhileTheMainThreadIsStalled) {
         int due = 0;     // refreshes whose time falls in the stall
         int missed = 0;  // of those, composed late or skipped
         for (std::size_t i = 0; i < records.size(); ++i) {
-            if (!inStall(records[i].targetTime)) {
+            if (!inStall(records[i].targetTime.seconds())) {
                 continue;
             }
             ++due;

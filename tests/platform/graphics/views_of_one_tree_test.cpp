@@ -32,8 +32,8 @@ class NumberedPictures final : public FrameSource {
             pictures_.push_back(test::pictureWithFrameNumber(n + 1, size));
         }
     }
-    QImage frameAt(double time) const override {
-        const auto n = static_cast<std::size_t>(std::floor(time * kRate + 1e-9));
+    QImage frameAt(HostTime time) const override {
+        const auto n = static_cast<std::size_t>(std::floor(time.seconds() * kRate + 1e-9));
         return pictures_[std::min(n, pictures_.size() - 1)];
     }
 
@@ -45,7 +45,7 @@ class NumberedPictures final : public FrameSource {
 class StillPicture final : public FrameSource {
   public:
     explicit StillPicture(QImage picture) : picture_(std::move(picture)) {}
-    QImage frameAt(double) const override { return picture_; }
+    QImage frameAt(HostTime) const override { return picture_; }
 
   private:
     QImage picture_;

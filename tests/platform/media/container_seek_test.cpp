@@ -146,10 +146,10 @@ TEST_P(ContainerSeek, AnItemWithAnInPointStartsOnIt) {
     EXPECT_EQ(readFrameNumber(layer.frameAt(loop.now())), times.frameShowingAt(1.0));
     // Playing on from there shows the frames that follow, in order.
     player->play();
-    const double start = loop.now();
+    const double start = loop.now().seconds();
     for (int n = times.frameShowingAt(1.0) + 1; n < times.frameShowingAt(1.0) + 6; ++n) {
         testing::advanceDecoded(loop, *player,
-                                start + times.frameTime(n) - 1.0 + 1e-4 - loop.now());
+                                start + times.frameTime(n) - 1.0 + 1e-4 - loop.now().seconds());
         EXPECT_EQ(readFrameNumber(layer.frameAt(loop.now())), n);
     }
 }

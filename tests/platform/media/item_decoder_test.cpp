@@ -72,7 +72,7 @@ struct Decoding {
         });
     }
 
-    ManualRunLoop loop{10.0};
+    ManualRunLoop loop{HostTime(10.0)};
     bool opened = false;
     bool failed = false;
     std::unique_ptr<ItemDecoder> decoder;
@@ -133,12 +133,12 @@ TEST_P(ItemDecoderPlayback, ShowsEachPictureAtItsTimeByTheClockAlone) {
         }
     });
 
-    const double start = d.loop.now();
-    d.decoder->setClock({0.0, start, 1.0});
+    const ClockTime start = HostTimeMediaClock().timeAt(d.loop.now());
+    d.decoder->setClock({ItemTime(0.0), start, 1.0});
     for (int n = 0; n < clip.frameCount; ++n) {
         const double t = (n + 0.5) * kFrame;
         ASSERT_TRUE(d.decodedThrough(t)) << "decoding stopped before " << t << " s";
-        d.loop.advance(start + t - d.loop.now());
+        d.loop.advance(HostTimeMediaClock().hostTimeAt(start + t) - d.loop.now());
         const int expected = n == dropped ? n - 1 : n;
         ASSERT_EQ(readFrameNumber(d.decoder->frameAt(t)), expected) << "at " << t << " s";
     }
@@ -173,14 +173,16 @@ class GateClock final : public MediaClock {
         gate_->freedOn = std::this_thread::get_id();
         gate_->changed.notify_all();
     }
-    double timeAt(double hostTime) const override {
+    ClockTime timeAt(HostTime hostTime) const override {
         std::unique_lock lock(gate_->mutex);
         gate_->entered = true;
         gate_->changed.notify_all();
         gate_->changed.wait(lock, [&] { return gate_->open; });
-        return hostTime;
+        return ClockTime(hostTime.seconds());
     }
-    double hostTimeAt(double clockTime) const override { return clockTime; }
+    HostTime hostTimeAt(ClockTime clockTime) const override {
+        return HostTime(clockTime.seconds());
+    }
 
   private:
     std::shared_ptr<Gate> gate_;
@@ -191,7 +193,8 @@ TEST(ItemDecoderRetirement, DestroyingReturnsWhileTheThreadIsStillBusy) {
     auto gate = std::make_shared<Gate>();
     auto clock = std::make_shared<GateClock>(gate);
     std::weak_ptr<GateClock> watch = clock;
-    d.decoder->setClock({0.0, d.loop.now(), 1.0}, std::move(clock));
+    const ClockTime now = HostTimeMediaClock().timeAt(d.loop.now());  // the gate's clock reads it
+    d.decoder->setClock({ItemTime(0.0), now, 1.0}, std::move(clock));
     {
         std::unique_lock lock(gate->mutex);
         ASSERT_TRUE(

@@ -32,18 +32,18 @@ class PlaybackAtRate : public ::testing::TestWithParam<Rational> {};
 
 TEST_P(PlaybackAtRate, ShowsEveryFrameInOrderAtItsPresentationTime) {
     const auto& clip = mediaFixtures().rateClip(GetParam());
-    ManualRunLoop loop(100.0);
+    ManualRunLoop loop(HostTime(100.0));
     auto [player, item] = loadPlayer(loop, clip.path);
     ASSERT_EQ(item->statusValue(), ItemStatus::ReadyToPlay) << item->error();
     DecodedPlayerLayer layer(player);
     player->play();
-    const double start = loop.now();
+    const double start = loop.now().seconds();
     const double frame = frameTime(clip, 1);
     for (int n = 0; n < clip.frameCount; ++n) {
         // A frame is shown from its own time up to the next frame's.
         for (double offset : {1e-4, 0.5 * frame, frame - 1e-4}) {
             const double target = start + frameTime(clip, n) + offset;
-            advanceDecoded(loop, *player, target - loop.now());
+            advanceDecoded(loop, *player, target - loop.now().seconds());
             ASSERT_NEAR(player->currentTime(), target - start, 1e-9);
             ASSERT_EQ(readFrameNumber(layer.frameAt(loop.now())), n)
                 << "at " << (target - start) << " s";

@@ -44,7 +44,7 @@ TEST(QueuePlayerEnd, PauseAtTheEndKeepsTheLastFrameAndNotifiesOnce) {
     player->play();
     const double duration = item->duration();
     ASSERT_TRUE(std::isfinite(duration));
-    while (loop.now() < duration + 0.5) {
+    while (loop.now().seconds() < duration + 0.5) {
         advanceDecoded(loop, *player, kTick);
     }
     EXPECT_EQ(endings, 1);
@@ -66,7 +66,7 @@ TEST(QueuePlayerEnd, PauseAtTheEndKeepsTheLastFrameAndNotifiesOnce) {
     std::optional<bool> sought;
     player->seek(1.0, 0.0, 0.0, [&](bool f) { sought = f; });
     ASSERT_TRUE(runUntil(loop, [&] { return sought.has_value(); }));
-    while (loop.now() < 100.0 && endings == 1) {
+    while (loop.now().seconds() < 100.0 && endings == 1) {
         advanceDecoded(loop, *player, kTick);
     }
     EXPECT_EQ(endings, 2);
@@ -80,7 +80,7 @@ TEST(QueuePlayerEnd, ActionNoneStaysAtTheEndWithTheRateKept) {
     int endings = 0;
     auto onEnd = item->onDidPlayToEnd([&] { ++endings; });
     player->play();
-    while (loop.now() < item->duration() + 0.3) {
+    while (loop.now().seconds() < item->duration() + 0.3) {
         advanceDecoded(loop, *player, kTick);
     }
     EXPECT_EQ(endings, 1);
@@ -132,9 +132,9 @@ TEST(QueuePlayerRate, DoubleRateRunsTheClockTwiceAsFast) {
     auto [player, item] = loadPlayer(loop, clip30().path);
     DecodedPlayerLayer layer(player);
     player->setRate(2.0f);
-    const double start = loop.now();
+    const double start = loop.now().seconds();
     for (int n = 0; n < 58; n += 2) {
-        advanceDecoded(loop, *player, start + (n + 0.5) / 60.0 - loop.now());
+        advanceDecoded(loop, *player, start + (n + 0.5) / 60.0 - loop.now().seconds());
         EXPECT_NEAR(player->currentTime(), (n + 0.5) / 30.0, 1e-9);
         EXPECT_EQ(readFrameNumber(layer.frameAt(loop.now())), n);
     }
@@ -309,8 +309,12 @@ TEST(QueuePlayerQueue, InsertAfterRemoveAndAdvance) {
 // A media clock that runs 0.1 % faster than host time and reads 10 s at host time 0.
 class DriftingClock final : public MediaClock {
   public:
-    double timeAt(double host) const override { return 10.0 + 1.001 * host; }
-    double hostTimeAt(double clockTime) const override { return (clockTime - 10.0) / 1.001; }
+    ClockTime timeAt(HostTime host) const override {
+        return ClockTime(10.0 + 1.001 * host.seconds());
+    }
+    HostTime hostTimeAt(ClockTime clockTime) const override {
+        return HostTime((clockTime.seconds() - 10.0) / 1.001);
+    }
 };
 
 TEST(QueuePlayerClock, PicturesAndObserversFollowTheMediaClockFromTheStartAsked) {
@@ -323,9 +327,9 @@ TEST(QueuePlayerClock, PicturesAndObserversFollowTheMediaClockFromTheStartAsked)
     std::vector<double> boundaries;
     std::vector<double> ends;
     auto onBoundary =
-        player->addBoundaryTimeObserver({1.0}, [&] { boundaries.push_back(loop.now()); });
-    auto onEnd = item->onDidPlayToEnd([&] { ends.push_back(loop.now()); });
-    const double start = clock->timeAt(loop.now()) + 0.5;
+        player->addBoundaryTimeObserver({1.0}, [&] { boundaries.push_back(loop.now().seconds()); });
+    auto onEnd = item->onDidPlayToEnd([&] { ends.push_back(loop.now().seconds()); });
+    const ClockTime start = clock->timeAt(loop.now()) + 0.5;
     player->setRate(1.0f, start);
     advanceDecoded(loop, *player, 0.45);
     EXPECT_DOUBLE_EQ(player->currentTime(), 0.0) << "the time stands until the start";
@@ -345,9 +349,9 @@ TEST(QueuePlayerClock, PicturesAndObserversFollowTheMediaClockFromTheStartAsked)
     }
     EXPECT_EQ(shown, expected);
     ASSERT_EQ(boundaries.size(), 1u);
-    EXPECT_NEAR(boundaries[0], clock->hostTimeAt(start + 1.0), 1e-9);
+    EXPECT_NEAR(boundaries[0], clock->hostTimeAt(start + 1.0).seconds(), 1e-9);
     ASSERT_EQ(ends.size(), 1u);
-    EXPECT_NEAR(ends[0], clock->hostTimeAt(start + duration), 1e-9);
+    EXPECT_NEAR(ends[0], clock->hostTimeAt(start + duration).seconds(), 1e-9);
 }
 
 TEST(QueuePlayerThreads, PresentersReadPicturesWhileTheMainThreadEditsThePlayer) {

@@ -14,8 +14,15 @@ namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
+// An item clock from plain seconds: the anchor's item and clock times, the rate, and the change's
+// clock time and rate.
+constexpr ItemClock itemClock(double item, double clock, double rate, double changeClock,
+                              double changeRate) {
+    return {ItemTime(item), ClockTime(clock), rate, ClockTime(changeClock), changeRate};
+}
+
 // Standing at 2 until clock 10, then at rate 1 until 12, then at 1.5.
-constexpr ItemClock kChanging{2.0, 10.0, 1.0, 12.0, 1.5};
+constexpr ItemClock kChanging = itemClock(2.0, 10.0, 1.0, 12.0, 1.5);
 
 TEST(ItemClock, KeepsItsRateUntilTheChangeAndTheNewOneAfter) {
     struct Case {
@@ -24,28 +31,32 @@ TEST(ItemClock, KeepsItsRateUntilTheChangeAndTheNewOneAfter) {
     };
     for (const Case c : {Case{9.0, 2.0}, Case{10.0, 2.0}, Case{11.0, 3.0}, Case{12.0, 4.0},
                          Case{13.0, 5.5}, Case{14.0, 7.0}}) {
-        EXPECT_DOUBLE_EQ(kChanging.at(c.clock), c.item) << "clock " << c.clock;
+        EXPECT_DOUBLE_EQ(kChanging.at(ClockTime(c.clock)).seconds(), c.item) << "clock " << c.clock;
         if (c.item > 2.0) {
-            EXPECT_DOUBLE_EQ(kChanging.clockOf(c.item), c.clock) << "item " << c.item;
+            EXPECT_DOUBLE_EQ(kChanging.clockOf(ItemTime(c.item)).seconds(), c.clock)
+                << "item " << c.item;
         }
     }
 }
 
 TEST(ItemClock, AStartOrAPauseAtALaterClockTime) {
-    const ItemClock starting{1.0, 5.0, 0.0, 8.0, 2.0};  // paused, starts at 8
+    const ItemClock starting = itemClock(1.0, 5.0, 0.0, 8.0, 2.0);  // paused, starts at 8
     EXPECT_TRUE(starting.moves());
-    EXPECT_DOUBLE_EQ(starting.at(7.9), 1.0);
-    EXPECT_DOUBLE_EQ(starting.at(9.0), 3.0);
-    EXPECT_DOUBLE_EQ(starting.clockOf(3.0), 9.0);
-    const ItemClock pausing{1.0, 5.0, 1.0, 8.0, 0.0};  // plays, pauses at 8
-    EXPECT_DOUBLE_EQ(pausing.at(20.0), 4.0);
-    EXPECT_DOUBLE_EQ(pausing.clockOf(3.5), 7.5);
-    EXPECT_EQ(pausing.clockOf(4.5), kInf) << "never reached";
-    EXPECT_FALSE((ItemClock{1.0, 5.0, 0.0, kInf, 0.0}).moves());
+    EXPECT_DOUBLE_EQ(starting.at(ClockTime(7.9)).seconds(), 1.0);
+    EXPECT_DOUBLE_EQ(starting.at(ClockTime(9.0)).seconds(), 3.0);
+    EXPECT_DOUBLE_EQ(starting.clockOf(ItemTime(3.0)).seconds(), 9.0);
+    const ItemClock pausing = itemClock(1.0, 5.0, 1.0, 8.0, 0.0);  // plays, pauses at 8
+    EXPECT_DOUBLE_EQ(pausing.at(ClockTime(20.0)).seconds(), 4.0);
+    EXPECT_DOUBLE_EQ(pausing.clockOf(ItemTime(3.5)).seconds(), 7.5);
+    EXPECT_EQ(pausing.clockOf(ItemTime(4.5)), ClockTime(kInf)) << "never reached";
+    EXPECT_FALSE(itemClock(1.0, 5.0, 0.0, kInf, 0.0).moves());
 }
 
 // Starts at clock 1, at rate 1; from clock 3 at 1.5; held from clock 5 to 6; then at 1.
-const SoundClock::Plan kPlan{{1.0, 0.0, 1.0}, {3.0, 2.0, 1.5}, {5.0, 5.0, 0.0}, {6.0, 5.0, 1.0}};
+const SoundClock::Plan kPlan{{ClockTime(1.0), 0.0, 1.0},
+                             {ClockTime(3.0), 2.0, 1.5},
+                             {ClockTime(5.0), 5.0, 0.0},
+                             {ClockTime(6.0), 5.0, 1.0}};
 
 TEST(SoundClock, ThePlanSaysWhereTheScheduleIsAtAClockTime) {
     struct Case {
@@ -54,7 +65,8 @@ TEST(SoundClock, ThePlanSaysWhereTheScheduleIsAtAClockTime) {
     };
     for (const Case c : {Case{0.0, 0.0}, Case{1.0, 0.0}, Case{2.0, 1.0}, Case{4.0, 3.5},
                          Case{5.5, 5.0}, Case{7.0, 6.0}}) {
-        EXPECT_DOUBLE_EQ(SoundClock::scheduleAt(kPlan, c.clock), c.schedule) << "clock " << c.clock;
+        EXPECT_DOUBLE_EQ(SoundClock::scheduleAt(kPlan, ClockTime(c.clock)), c.schedule)
+            << "clock " << c.clock;
     }
 }
 
@@ -75,9 +87,11 @@ TEST(SoundClock, ReadsTheTimeTheSoundHeardWasDue) {
              Case{5.0, 6.5, 6.0, "held for longer than planned"},
              Case{4.25, 3.5, 4.5, "ahead of the plan"},
          }) {
-        EXPECT_NEAR(SoundClock::clockOf(kPlan, c.heard, c.clock), c.due, 1e-12) << c.what;
+        EXPECT_NEAR(SoundClock::clockOf(kPlan, c.heard, ClockTime(c.clock)).seconds(), c.due, 1e-12)
+            << c.what;
     }
-    EXPECT_DOUBLE_EQ(SoundClock::clockOf({}, 3.0, 7.0), 7.0) << "no plan: the engine clock";
+    EXPECT_EQ(SoundClock::clockOf({}, 3.0, ClockTime(7.0)), ClockTime(7.0))
+        << "no plan: the engine clock";
 }
 
 }  // namespace

@@ -38,15 +38,15 @@ TEST(ManualRunLoop, ZeroDelayPostFromACallbackRunsAfterWorkAlreadyDue) {
 }
 
 TEST(ManualRunLoop, CallbacksSeeTheirOwnDueTime) {
-    ManualRunLoop loop(10.0);
+    ManualRunLoop loop(HostTime(10.0));
     std::vector<double> seen;
-    auto t1 = loop.after(0.3, [&] { seen.push_back(loop.now()); });
-    auto t2 = loop.after(0.7, [&] { seen.push_back(loop.now()); });
+    auto t1 = loop.after(0.3, [&] { seen.push_back(loop.now().seconds()); });
+    auto t2 = loop.after(0.7, [&] { seen.push_back(loop.now().seconds()); });
     loop.advance(2.0);
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_DOUBLE_EQ(seen[0], 10.3);
     EXPECT_DOUBLE_EQ(seen[1], 10.7);
-    EXPECT_DOUBLE_EQ(loop.now(), 12.0);
+    EXPECT_DOUBLE_EQ(loop.now().seconds(), 12.0);
 }
 
 TEST(ManualRunLoop, CancellingInsideACallbackTakesEffectAtOnce) {
@@ -85,7 +85,7 @@ TEST(ManualRunLoop, HandlesCancelWhenDestroyedOrReassigned) {
 TEST(ManualRunLoop, RepeatingTimerKeepsItsPhaseAcrossLargeSteps) {
     ManualRunLoop loop;
     std::vector<double> ticks;
-    auto timer = loop.every(0.05, [&] { ticks.push_back(loop.now()); });
+    auto timer = loop.every(0.05, [&] { ticks.push_back(loop.now().seconds()); });
     loop.advance(0.12);  // ticks at 0.05 and 0.10
     loop.advance(0.01);
     loop.advance(0.5);  // the loop is idle all along: every tick runs at its own time
@@ -100,10 +100,10 @@ class ManualRunLoopStall : public ::testing::TestWithParam<StallCase> {};
 TEST_P(ManualRunLoopStall, MissedTicksRunOnceAndKeepThePhase) {
     const StallCase& item = GetParam();
     const double period = 0.0107;
-    ManualRunLoop loop(100.0);
+    ManualRunLoop loop(HostTime(100.0));
     std::vector<double> ticks;
     auto timer = loop.every(period, [&] {
-        ticks.push_back((loop.now() - 100.0) / period);
+        ticks.push_back((loop.now().seconds() - 100.0) / period);
         if (static_cast<int>(ticks.size()) == item.stallingTick) {
             if (item.posted) {
                 loop.post([&] { loop.stall(item.stallPeriods * period); });
@@ -125,10 +125,10 @@ TEST(ManualRunLoop, StallBetweenStepsRunsOverdueWorkOnceAtTheNextTurn) {
     ManualRunLoop loop;
     std::vector<double> ticks;
     int once = 0;
-    auto timer = loop.every(1.0, [&] { ticks.push_back(loop.now()); });
+    auto timer = loop.every(1.0, [&] { ticks.push_back(loop.now().seconds()); });
     auto oneShot = loop.after(0.5, [&] { ++once; });
     loop.stall(3.25);
-    EXPECT_DOUBLE_EQ(loop.now(), 3.25);
+    EXPECT_DOUBLE_EQ(loop.now().seconds(), 3.25);
     EXPECT_EQ(loop.runPending(), 2);
     loop.advance(1.0);
     EXPECT_EQ(once, 1);

@@ -43,11 +43,11 @@ TEST(QtRunLoop, FiresOneShotAndRepeatingTimersInTheEventLoop) {
     EventLoopRunner runner;
     int ticks = 0;
     bool once = false;
-    const double start = loop.now();
+    const double start = loop.now().seconds();
     double onceAt = 0;
     auto oneShot = loop.after(0.02, [&] {
         once = true;
-        onceAt = loop.now();
+        onceAt = loop.now().seconds();
     });
     TimerHandle repeating;
     repeating = loop.every(0.01, [&] {
@@ -70,10 +70,10 @@ TEST(QtRunLoop, OneShotTimersNeverFireBeforeTheirDelay) {
     std::vector<double> firedAfter(delays.size(), -1.0);
     std::vector<TimerHandle> timers;
     std::size_t fired = 0;
-    const double start = loop.now();
+    const double start = loop.now().seconds();
     for (std::size_t i = 0; i < delays.size(); ++i) {
         timers.push_back(loop.after(delays[i], [&, i] {
-            firedAfter[i] = loop.now() - start;
+            firedAfter[i] = loop.now().seconds() - start;
             if (++fired == delays.size()) {
                 runner.quit();
             }
@@ -97,15 +97,15 @@ TEST_P(QtRunLoopStall, TicksNeverRunBeforeTheirTimeOnTheIdealLoop) {
     QtRunLoop loop;
     EventLoopRunner runner;
     const auto busyFor = [&](double seconds) {
-        const double until = loop.now() + seconds;
-        while (loop.now() < until) {
+        const double until = loop.now().seconds() + seconds;
+        while (loop.now().seconds() < until) {
         }
     };
     std::vector<double> ticks;
     TimerHandle timer;
-    const double start = loop.now();
+    const double start = loop.now().seconds();
     timer = loop.every(period, [&] {
-        ticks.push_back((loop.now() - start) / period);
+        ticks.push_back((loop.now().seconds() - start) / period);
         if (static_cast<int>(ticks.size()) == item.stallingTick) {
             if (item.posted) {
                 loop.post([&] { busyFor(item.stallPeriods * period); });

@@ -128,7 +128,8 @@ class AvSync : public ::testing::Test {
     // both sides reported ready.
     void play(double at, std::optional<TimeRange> range = std::nullopt) {
         std::optional<bool> ready;
-        clips_->play({makeItem(), sound_, range}, 0.0, at, [&](bool r) { ready = r; });
+        clips_->play({makeItem(), sound_, range}, ItemTime(0.0), ClockTime(at),
+                     [&](bool r) { ready = r; });
         waitForReady(ready);
         ASSERT_TRUE(ready && *ready);
     }
@@ -144,10 +145,10 @@ class AvSync : public ::testing::Test {
     }
 
     // Holds the run loop's thread from now for `seconds` of host time: nothing of it runs.
-    void holdMainThread(double seconds) { heldUntil_ = loop_.now() + seconds; }
+    void holdMainThread(double seconds) { heldUntil_ = loop_.now().seconds() + seconds; }
 
     void moveHost(double seconds) {
-        const double held = std::min(seconds, std::max(0.0, heldUntil_ - loop_.now()));
+        const double held = std::min(seconds, std::max(0.0, heldUntil_ - loop_.now().seconds()));
         if (held > 0.0) {
             loop_.stall(held);
         }
@@ -181,7 +182,7 @@ class AvSync : public ::testing::Test {
     void pull(uint32_t frames) {
         device_->pull(0);
         ASSERT_TRUE(node_->waitUntilPrepared(20.0)) << "the sound's read-ahead stalled";
-        pulls_.push_back({pulled_, loop_.now()});
+        pulls_.push_back({pulled_, loop_.now().seconds()});
         device_->pull(frames);
         pulled_ += frames;
         moveHost(frames * (1.0 + kDrift) / kRate);
@@ -203,19 +204,19 @@ class AvSync : public ::testing::Test {
 
     void watchBlock(uint32_t frames) {
         waitForPictures();
-        double lo = loop_.now();
+        double lo = loop_.now().seconds();
         double hi = lo + frames * (1.0 + kDrift) / kRate;
-        if (!isWhite(layer_.frameAt(hi))) {
+        if (!isWhite(layer_.frameAt(HostTime(hi)))) {
             return;
         }
-        if (isWhite(layer_.frameAt(lo))) {
+        if (isWhite(layer_.frameAt(HostTime(lo)))) {
             ADD_FAILURE() << "already white at host time " << lo;
             flash_ = lo;
             return;
         }
         for (int i = 0; i < 40; ++i) {
             const double mid = 0.5 * (lo + hi);
-            (isWhite(layer_.frameAt(mid)) ? hi : lo) = mid;
+            (isWhite(layer_.frameAt(HostTime(mid))) ? hi : lo) = mid;
         }
         flash_ = hi;
     }
@@ -266,7 +267,7 @@ class AvSync : public ::testing::Test {
         double host;
     };
 
-    ManualRunLoop loop_{kHostStart};
+    ManualRunLoop loop_{HostTime(kHostStart)};
     std::shared_ptr<test::NullAudioDevice> device_ =
         std::make_shared<test::NullAudioDevice>(kRate, 2, "Null Output", loop_.hostClock());
     audio::AudioEngine engine_{device_};
@@ -338,7 +339,8 @@ TEST_F(AvSync, AStartAfterTheTimeAskedKeepsBothSidesTogether) {
     load(clip);
     std::optional<bool> ready;
     const double asked = 0.1;
-    clips_->play({makeItem(), sound_, std::nullopt}, 0.0, asked, [&](bool r) { ready = r; });
+    clips_->play({makeItem(), sound_, std::nullopt}, ItemTime(0.0), ClockTime(asked),
+                 [&](bool r) { ready = r; });
     holdMainThread(0.35);
     runTo(0.3);
     EXPECT_FALSE(ready) << "reported while the run loop was held";
@@ -346,9 +348,9 @@ TEST_F(AvSync, AStartAfterTheTimeAskedKeepsBothSidesTogether) {
     ASSERT_TRUE(ready && *ready);
     const auto started = clips_->startTime().get();
     ASSERT_TRUE(started);
-    EXPECT_GT(*started, asked + 0.19) << "started before both sides were known ready";
+    EXPECT_GT(started->seconds(), asked + 0.19) << "started before both sides were known ready";
     for (std::size_t k = 0; k < clip.flashTimes.size(); ++k) {
-        expectTogether(*started + clip.flashTimes[k], "flash" + std::to_string(k));
+        expectTogether(started->seconds() + clip.flashTimes[k], "flash" + std::to_string(k));
     }
 }
 
@@ -366,9 +368,9 @@ TEST_F(AvSync, ASoundThatRunsDryHoldsItsPicture) {
     const auto split = static_cast<int64_t>(std::llround(1.2 * soundRate));
     node_->scheduleSegment(sound_, 0, uint64_t(split));
     constexpr double kStart = 0.5;
-    node_->play(kStart);
-    clock->start(kStart);
-    player_->setRate(1.0f, kStart);
+    node_->play(ClockTime(kStart));
+    clock->start(ClockTime(kStart));
+    player_->setRate(1.0f, ClockTime(kStart));
     expectTogether(kStart + clip.flashTimes[0], "before");
     runTo(kStart + 1.2 + 0.2);  // 200 ms of nothing to play
     node_->scheduleSegment(sound_, split, uint64_t(sound_->length() - split));
@@ -386,11 +388,11 @@ void AvSync::changeRates(bool back) {
     play(kStart);
     expectTogether(1.0, "before");
     runTo(1.2);
-    clips_->setRate(1.5f, 1.25);   // at item time 0.75
-    expectTogether(1.75, "fast");  // item time 1.5
+    clips_->setRate(1.5f, ClockTime(1.25));  // at item time 0.75
+    expectTogether(1.75, "fast");            // item time 1.5
     if (back) {
         runTo(1.95);
-        clips_->setRate(1.0f, 2.0);  // at item time 1.875
+        clips_->setRate(1.0f, ClockTime(2.0));  // at item time 1.875
         expectTogether(2.625, "after");
         expectTogether(3.625, "later");
     }
@@ -421,28 +423,28 @@ std::optional<double> firstWhite(ManualRunLoop& loop, const media::PlayerLayer& 
     const double rate = player->rateValue();
     EXPECT_TRUE(media::testing::waitForDecoded(loop, *item, item->currentTime() + 0.15 * rate));
     const double step = 0.5 / frameRate / std::max(rate, 0.1);
-    double lo = loop.now();
-    if (isWhite(layer.frameAt(lo))) {
+    double lo = loop.now().seconds();
+    if (isWhite(layer.frameAt(HostTime(lo)))) {
         ADD_FAILURE() << "already white at host time " << lo;
         return std::nullopt;
     }
     double hi = lo;
-    while (!isWhite(layer.frameAt(hi))) {
+    while (!isWhite(layer.frameAt(HostTime(hi)))) {
         lo = hi;
         hi += step;
-        if (hi > loop.now() + 0.15) {
+        if (hi > loop.now().seconds() + 0.15) {
             return std::nullopt;
         }
     }
     for (int i = 0; i < 40; ++i) {
         const double mid = 0.5 * (lo + hi);
-        (isWhite(layer.frameAt(mid)) ? hi : lo) = mid;
+        (isWhite(layer.frameAt(HostTime(mid))) ? hi : lo) = mid;
     }
     return hi;
 }
 
 double steadyNow() {
-    return SteadyHostClock().now();
+    return SteadyHostClock().now().seconds();
 }
 
 class AvSyncOnPulse : public test::PulseServerSuite {};
@@ -453,7 +455,7 @@ class AvSyncOnPulse : public test::PulseServerSuite {};
 // time).
 TEST_F(AvSyncOnPulse, EveryBeepIsPlayedWithFiveMillisecondsOfItsFlash) {
     const auto& clip = flashBeepClip({30, 1});
-    ManualRunLoop loop(steadyNow());
+    ManualRunLoop loop{HostTime(steadyNow())};
     auto device = std::make_shared<audio::QtAudioDevice>(loop, std::make_shared<SteadyHostClock>());
     audio::AudioEngine engine(device);
     auto node = std::make_shared<AudioPlayerNode>();
@@ -477,7 +479,7 @@ TEST_F(AvSyncOnPulse, EveryBeepIsPlayedWithFiveMillisecondsOfItsFlash) {
         QEventLoop events;
         QTimer::singleShot(2, &events, &QEventLoop::quit);
         events.exec();
-        loop.advance(std::max(0.0, steadyNow() - loop.now()));
+        loop.advance(std::max(0.0, steadyNow() - loop.now().seconds()));
         return steadyNow() < deadline;
     };
     const auto& clock = *engine.clock();
@@ -486,7 +488,7 @@ TEST_F(AvSyncOnPulse, EveryBeepIsPlayedWithFiveMillisecondsOfItsFlash) {
     }
     ASSERT_TRUE(node->waitUntilPrepared(20.0));
     node->scheduleSegment(sound, 0, uint64_t(sound->length()));
-    const double start = clock.timeAt(steadyNow()) + 0.3;
+    const ClockTime start = clock.timeAt(SteadyHostClock().now()) + 0.3;
     node->play(start);
     player->setRate(1.0f, start);
 

@@ -51,7 +51,7 @@ struct Teardowns {
 class Gate final : public FrameSource {
   public:
     explicit Gate(RunLoop& loop) : ticking_(loop.every(1.0, [] {})) {}
-    QImage frameAt(double) const override {
+    QImage frameAt(HostTime) const override {
         std::unique_lock lock(mutex_);
         if (armed_) {
             armed_ = false;

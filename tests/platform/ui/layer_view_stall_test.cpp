@@ -43,7 +43,9 @@ class NumberedPictures final : public FrameSource {
         return static_cast<int>(std::clamp(n, 0.0, double(kCount - 1)));
     }
     const QImage& picture(int number) const { return pictures_[std::size_t(number)]; }
-    QImage frameAt(double hostTime) const override { return picture(numberAt(hostTime)); }
+    QImage frameAt(HostTime hostTime) const override {
+        return picture(numberAt(hostTime.seconds()));
+    }
 
   private:
     static constexpr int kCount = 24 * 60;
@@ -86,7 +88,7 @@ bool runEventsUntil(Done done) {
 
 TEST(LayerViewStall, TheProgramKeepsItsRefreshesAndPicturesWhileTheMainThreadIsBusy) {
     QtRunLoop loop;
-    const auto source = std::make_shared<NumberedPictures>(loop.now());
+    const auto source = std::make_shared<NumberedPictures>(loop.now().seconds());
     auto root = Layer::create(loop);
     root->setBackgroundColor(QColor(Qt::black));
     auto player = Layer::create(loop);
@@ -110,7 +112,7 @@ TEST(LayerViewStall, TheProgramKeepsItsRefreshesAndPicturesWhileTheMainThreadIsB
                 continue;
             }
             const PresentedFrame frame = presenter.newestFrame();
-            const Sample sample{frame.refresh, frame.targetTime,
+            const Sample sample{frame.refresh, frame.targetTime.seconds(),
                                 test::readFrameNumber(frame.image)};
             std::lock_guard lock(samplesMutex);
             samples.push_back(sample);
@@ -146,8 +148,8 @@ TEST(LayerViewStall, TheProgramKeepsItsRefreshesAndPicturesWhileTheMainThreadIsB
     int missed = 0;
     for (std::size_t i = 0; i < records.size(); ++i) {
         const RefreshRecord& r = records[i];
-        const PictureName expected{source.get(),
-                                   source->picture(source->numberAt(r.targetTime)).cacheKey()};
+        const PictureName expected{
+            source.get(), source->picture(source->numberAt(r.targetTime.seconds())).cacheKey()};
         ASSERT_EQ(r.pictures.size(), 1u) << "refresh " << r.refresh;
         EXPECT_EQ(r.pictures[0], expected) << "refresh " << r.refresh;
         if (i > 0) {
@@ -159,13 +161,13 @@ TEST(LayerViewStall, TheProgramKeepsItsRefreshesAndPicturesWhileTheMainThreadIsB
             // Refreshes skipped since the record before: never composed at all.
             const RefreshRecord& last = records[i - 1];
             for (std::uint64_t skipped = last.refresh + 1; skipped < r.refresh; ++skipped) {
-                if (inStall(last.targetTime + double(skipped - last.refresh) * period)) {
+                if (inStall(last.targetTime.seconds() + double(skipped - last.refresh) * period)) {
                     ++due;
                     ++missed;
                 }
             }
         }
-        if (inStall(r.targetTime)) {
+        if (inStall(r.targetTime.seconds())) {
             ++due;
             missed += r.composedAt > r.targetTime ? 1 : 0;
         }

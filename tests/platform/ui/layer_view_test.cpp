@@ -13,7 +13,7 @@ constexpr double kWait = 10.0;  // seconds of real time, generous
 
 class FlatFrameSource final : public FrameSource {
   public:
-    QImage frameAt(double) const override {
+    QImage frameAt(HostTime) const override {
         QImage frame(40, 30, QImage::Format_RGB32);  // 4:3
         frame.fill(QColor(0, 160, 255));
         return frame;
@@ -43,7 +43,7 @@ class LayerViewTest : public ::testing::Test {
         return view.grab().toImage();
     }
 
-    ManualRunLoop loop{5.0};
+    ManualRunLoop loop{HostTime(5.0)};
     std::shared_ptr<Layer> root;
     std::shared_ptr<Layer> player;
     std::vector<SizeF> layouts;
@@ -61,7 +61,7 @@ TEST_F(LayerViewTest, TheRootFollowsTheSizeAndTheLayoutPassRunsAfter) {
 
 TEST_F(LayerViewTest, ShowsThePictureComposedForTheNextRefresh) {
     ASSERT_TRUE(view.presenter().waitForRefresh(1, kWait));
-    EXPECT_DOUBLE_EQ(view.presenter().newestFrame().targetTime, 5.02);
+    EXPECT_DOUBLE_EQ(view.presenter().newestFrame().targetTime.seconds(), 5.02);
     const QImage image = shot();
     ASSERT_EQ(image.size(), QSize(320, 180) * view.devicePixelRatioF());
     EXPECT_EQ(image.pixelColor(10, 90), QColor(Qt::black));  // 4:3 in 16:9: bars of 40
@@ -76,7 +76,7 @@ TEST_F(LayerViewTest, AChangeIsOnTheRefreshAfterItsPublicationAndHidingStopsComp
     loop.runPending();  // publishes
     loop.advance(0.02);
     ASSERT_TRUE(view.presenter().waitForRefresh(2, kWait));
-    EXPECT_DOUBLE_EQ(view.presenter().newestFrame().targetTime, 5.04);
+    EXPECT_DOUBLE_EQ(view.presenter().newestFrame().targetTime.seconds(), 5.04);
     EXPECT_EQ(shot().pixelColor(160, 90), QColor(Qt::black));
 
     view.hide();

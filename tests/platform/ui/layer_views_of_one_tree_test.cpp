@@ -25,8 +25,8 @@ class ChangingPictures final : public FrameSource {
             pictures_.push_back(frame);
         }
     }
-    QImage frameAt(double time) const override {
-        return pictures_[std::size_t(time * kRate) % pictures_.size()];
+    QImage frameAt(HostTime time) const override {
+        return pictures_[std::size_t(time.seconds() * kRate) % pictures_.size()];
     }
 
   private:

@@ -29,10 +29,10 @@ class FakeClipPlayerTest : public ::testing::Test {
 
 // A rate change asked ahead: the old rate holds until its clock time, the new one after.
 TEST_F(FakeClipPlayerTest, ARateChangeAskedAheadHoldsUntilItsClockTime) {
-    clips_.play({factory_.makeItem(factory_.makeAsset("/clip.mov")), nullptr, std::nullopt}, 0.0,
-                0.5);
+    clips_.play({factory_.makeItem(factory_.makeAsset("/clip.mov")), nullptr, std::nullopt},
+                platform::ItemTime(0.0), platform::ClockTime(0.5));
     loop_.advance(1.0);  // item time 0.5
-    clips_.setRate(2.0f, 1.25);
+    clips_.setRate(2.0f, platform::ClockTime(1.25));
     loop_.advance(0.25);
     EXPECT_NEAR(queue_->currentTime(), 0.75, 1e-9) << "the old rate until the clock time asked";
     loop_.advance(0.25);
@@ -50,15 +50,16 @@ TEST_F(FakeClipPlayerTest, BothSidesStartAtTheTimeAskedOrWhenTheLaterIsReady) {
     for (const Case c : {Case{0.0, 1.0, 1.0}, Case{0.5, 0.2, 0.5}, Case{0.0, 0.05, 0.1}}) {
         SCOPED_TRACE(c.soundDelay);
         clips_.soundReadyDelay = c.soundDelay;
-        const double base = loop_.now();
+        const platform::ClockTime base = queue_->clock()->timeAt(loop_.now());
         std::optional<bool> ready;
         auto item = factory_.makeItem(factory_.makeAsset("/clip.mov"));
-        clips_.play({item, nullptr, std::nullopt}, 0.0, base + c.asked, [&](bool r) { ready = r; });
+        clips_.play({item, nullptr, std::nullopt}, platform::ItemTime(0.0), base + c.asked,
+                    [&](bool r) { ready = r; });
         loop_.advance(1.5);
         ASSERT_TRUE(ready && *ready);
         ASSERT_TRUE(clips_.startTime().get());
-        EXPECT_NEAR(*clips_.startTime().get(), base + c.started, 1e-9);
-        EXPECT_NEAR(queue_->currentTime(), base + 1.5 - (base + c.started), 1e-9);
+        EXPECT_NEAR(*clips_.startTime().get() - base, c.started, 1e-9);
+        EXPECT_NEAR(queue_->currentTime(), 1.5 - c.started, 1e-9);
     }
 }
 

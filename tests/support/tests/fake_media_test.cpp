@@ -24,8 +24,12 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 class OffsetClock final : public platform::MediaClock {
   public:
     explicit OffsetClock(double offset) : offset_(offset) {}
-    double timeAt(double hostTime) const override { return hostTime + offset_; }
-    double hostTimeAt(double clockTime) const override { return clockTime - offset_; }
+    platform::ClockTime timeAt(platform::HostTime hostTime) const override {
+        return platform::ClockTime(hostTime.seconds() + offset_);
+    }
+    platform::HostTime hostTimeAt(platform::ClockTime clockTime) const override {
+        return platform::HostTime(clockTime.seconds() - offset_);
+    }
 
   private:
     double offset_;
@@ -87,13 +91,15 @@ TEST_F(FakeMediaTest, AssetsAndItemsAnswerAtTheirScriptedTimes) {
         std::vector<double> answers;
         std::optional<Loaded<MediaInfo>> info;
         asset->loadInfo([&](const Loaded<MediaInfo>& loaded) {
-            answers.push_back(caseLoop.now());
+            answers.push_back(caseLoop.now().seconds());
             info = loaded;
         });
-        asset->loadDuration([&](const Loaded<double>&) { answers.push_back(caseLoop.now()); });
+        asset->loadDuration(
+            [&](const Loaded<double>&) { answers.push_back(caseLoop.now().seconds()); });
         auto item = caseFactory.makeItem(asset);
         double settled = -1.0;
-        auto sub = item->status().subscribe([&](const ItemStatus&) { settled = caseLoop.now(); });
+        auto sub = item->status().subscribe(
+            [&](const ItemStatus&) { settled = caseLoop.now().seconds(); });
         auto queue = caseFactory.makeQueuePlayer();
         caseLoop.advance(0.5);
         ASSERT_TRUE(queue->insert(item));
@@ -146,13 +152,13 @@ TEST_F(FakeMediaTest, SeeksLandAfterTheirDurationAndSupersededOnesFailAtOnce) {
         queue->play();
         std::vector<Completion> completions;
         for (const auto& seek : c.seeks) {
-            caseLoop.advance(seek.at - caseLoop.now());
+            caseLoop.advance(seek.at - caseLoop.now().seconds());
             queue->seek(seek.target, 0.0, 0.5, [&](bool finished) {
-                completions.push_back({caseLoop.now(), finished, queue->currentTime()});
+                completions.push_back({caseLoop.now().seconds(), finished, queue->currentTime()});
             });
-            EXPECT_TRUE(completions.empty() || completions.back().at < caseLoop.now());
+            EXPECT_TRUE(completions.empty() || completions.back().at < caseLoop.now().seconds());
         }
-        caseLoop.advance(2.0 - caseLoop.now());
+        caseLoop.advance(2.0 - caseLoop.now().seconds());
         ASSERT_EQ(completions.size(), c.completions.size());
         for (std::size_t i = 0; i < completions.size(); ++i) {
             EXPECT_NEAR(completions[i].at, c.completions[i].at, kExact) << i;
@@ -203,14 +209,14 @@ TEST_F(FakeMediaTest, BoundariesAndPeriodicCallsFollowTheMediaClock) {
         queue->setClock(std::make_shared<OffsetClock>(c.clockOffset));
         queue->insert(caseFactory.makeItem(caseFactory.makeAsset("clip.mov")));
         std::isnan(c.startAtClock) ? queue->setRate(c.rate)
-                                   : queue->setRate(c.rate, c.startAtClock);
+                                   : queue->setRate(c.rate, platform::ClockTime(c.startAtClock));
         std::vector<double> crossed;
         std::vector<double> periodic;
-        auto boundary = queue->addBoundaryTimeObserver(c.boundaries,
-                                                       [&] { crossed.push_back(caseLoop.now()); });
+        auto boundary = queue->addBoundaryTimeObserver(
+            c.boundaries, [&] { crossed.push_back(caseLoop.now().seconds()); });
         auto ticks = queue->addPeriodicTimeObserver(0.5, [&](double) {
-            if (caseLoop.now() > 0.2 && caseLoop.now() < 2.0) {
-                periodic.push_back(caseLoop.now());
+            if (caseLoop.now().seconds() > 0.2 && caseLoop.now().seconds() < 2.0) {
+                periodic.push_back(caseLoop.now().seconds());
             }
         });
         caseLoop.advance(3.0);
@@ -253,17 +259,19 @@ TEST_F(FakeMediaTest, ItemsEndExactlyAtTheirEndTimeAndActAsTold) {
         queue->play();
         std::vector<double> ends;
         std::vector<double> changes;
-        auto endSub = a->onDidPlayToEnd([&] { ends.push_back(caseLoop.now()); });
+        auto endSub = a->onDidPlayToEnd([&] { ends.push_back(caseLoop.now().seconds()); });
         auto changeSub = queue->observeCurrentItem(
-            [&](const auto&, const auto&) { changes.push_back(caseLoop.now()); });
+            [&](const auto&, const auto&) { changes.push_back(caseLoop.now().seconds()); });
 
         caseLoop.advance(c.endedAt - 0.01);
-        EXPECT_EQ(queue->frameShownAt(c.endedAt - 1e-4), FakeFrame::of("a.mov", c.lastFrame));
+        EXPECT_EQ(queue->frameShownAt(platform::HostTime(c.endedAt - 1e-4)),
+                  FakeFrame::of("a.mov", c.lastFrame));
         if (c.advanced) {
             // The next item is on screen from the end instant, before the loop handles it.
-            EXPECT_EQ(queue->frameShownAt(c.endedAt), FakeFrame::of("b.mov", 0));
+            EXPECT_EQ(queue->frameShownAt(platform::HostTime(c.endedAt)),
+                      FakeFrame::of("b.mov", 0));
         }
-        caseLoop.advance(3.0 - caseLoop.now());
+        caseLoop.advance(3.0 - caseLoop.now().seconds());
         expectTimes(ends, {c.endedAt});
         expectTimes(changes, c.advanced ? std::vector<double>{c.endedAt} : std::vector<double>{});
         EXPECT_EQ(queue->current(), c.advanced ? b : a);
@@ -303,17 +311,19 @@ TEST_F(FakeMediaTest, LoopersSeamExactlyAtTheRangeEnd) {
         std::vector<double> seams;
         std::vector<std::shared_ptr<PlayerItem>> currents;
         auto sub = queue->observeCurrentItem([&](const auto&, const auto& newItem) {
-            seams.push_back(caseLoop.now());
+            seams.push_back(caseLoop.now().seconds());
             currents.push_back(newItem);
         });
         queue->play();
         if (!c.seams.empty()) {
             const double seam = c.seams.front();
             caseLoop.advance(seam - 0.01);
-            EXPECT_EQ(queue->frameShownAt(seam - 1e-4), FakeFrame::of("loop.mov", c.lastFrame));
-            EXPECT_EQ(queue->frameShownAt(seam), FakeFrame::of("loop.mov", c.firstFrame));
+            EXPECT_EQ(queue->frameShownAt(platform::HostTime(seam - 1e-4)),
+                      FakeFrame::of("loop.mov", c.lastFrame));
+            EXPECT_EQ(queue->frameShownAt(platform::HostTime(seam)),
+                      FakeFrame::of("loop.mov", c.firstFrame));
         }
-        caseLoop.advance(3.5 - caseLoop.now());
+        caseLoop.advance(3.5 - caseLoop.now().seconds());
         EXPECT_EQ(looper->range(), c.clamped);
         EXPECT_EQ(looper->statusValue(), platform::media::LooperStatus::Ready);
         expectTimes(seams, c.seams);
