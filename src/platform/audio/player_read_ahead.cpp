@@ -83,7 +83,8 @@ std::optional<double> PlayerTimeline::timeAt(double clockTime, uint64_t generati
     return from.scheduleTime + pace * (clockTime - from.clockTime);
 }
 
-PlayerReadAhead::PlayerReadAhead() = default;
+PlayerReadAhead::PlayerReadAhead(std::shared_ptr<FileFrameReader> reader)
+    : fileReader_(std::move(reader)) {}
 
 void PlayerReadAhead::schedule(Item item) {
     {
@@ -216,8 +217,12 @@ void PlayerReadAhead::run() {
                 ok = scratch != nullptr;
             }
             if (ok) {
-                reader->setFramePosition(at);
-                ok = reader->read(*scratch, frames, &error);
+                if (fileReader_) {
+                    ok = fileReader_->read(*reader, at, frames, *scratch, &error);
+                } else {
+                    reader->setFramePosition(at);
+                    ok = reader->read(*scratch, frames, &error);
+                }
             }
             if (!ok) {
                 Console::log("audio player: cannot read " + file->path().string() + ": " + error);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -52,6 +53,17 @@ class PlayerTimeline {
         std::atomic<uint64_t> generation{0};
     };
     Slot slots_[kNotes];
+};
+
+// How the read-ahead thread takes a file segment's frames. Without one it reads the file
+// itself; a test gives one that holds a read up, to make the read-ahead fall behind for real.
+class FileFrameReader {
+  public:
+    virtual ~FileFrameReader() = default;
+    // Reads `frames` frames of `file` from frame `at` into `into`, as AudioFile::read does.
+    // Read-ahead thread.
+    virtual bool read(AudioFile& file, int64_t at, uint32_t frames, PcmBuffer& into,
+                      std::string* error) = 0;
 };
 
 // The state a player node shares between the main thread, its read-ahead thread and the
@@ -99,7 +111,7 @@ class PlayerReadAhead {
     static constexpr uint32_t kRingFrames = 1u << 16;
     static constexpr uint32_t kChunkFrames = 4096;
 
-    PlayerReadAhead();
+    explicit PlayerReadAhead(std::shared_ptr<FileFrameReader> reader = nullptr);
 
     // Main thread. Ignored once the node is closing (see close()).
     void schedule(Item item);
@@ -135,6 +147,7 @@ class PlayerReadAhead {
     bool hasRoomLocked() const;
     void prepareRateLocked(uint32_t sampleRate);
 
+    const std::shared_ptr<FileFrameReader> fileReader_;
     mutable std::mutex mutex_;
     std::condition_variable work_;
     std::condition_variable progress_;

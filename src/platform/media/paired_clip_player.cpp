@@ -71,7 +71,9 @@ void PairedClipPlayer::play(Clip clip, double from, double atClockTime,
         player_->replaceAllItems({clip_.item});
         player_->seek(from, 0.0, 0.0);
     }
-    scheduleSound(from);
+    if (!clip_.loop) {
+        scheduleSound(from);
+    }
     pending_ = Pending{atClockTime, std::move(onReady), false};
     prerollPicture(generation_);
     poll_ = loop_.every(kPollSeconds, [this] { check(); });
@@ -103,6 +105,10 @@ void PairedClipPlayer::prerollPicture(std::uint64_t generation) {
             return;
         }
         player.pending_->pictureReady = true;
+        if (player.looper_) {
+            // The looper's range is clamped to the item by now: the sound loops the same one.
+            player.scheduleSound(0.0);
+        }
         player.check();
     });
 }
@@ -115,10 +121,12 @@ void PairedClipPlayer::scheduleSound(double from) {
     const double rate = clip_.sound->processingFormat().sampleRate;
     const auto length = clip_.sound->length();
     if (clip_.loop) {
-        const auto start =
-            std::clamp<std::int64_t>(std::llround(clip_.loop->start * rate), 0, length);
-        const auto end =
-            std::clamp<std::int64_t>(std::llround(clip_.loop->end() * rate), start, length);
+        // The picture's range, clamped to the sound by the same rule as the looper clamps it
+        // to the item.
+        const TimeRange range = loopRangeWithin(
+            looper_ && looper_->range() ? *looper_->range() : *clip_.loop, double(length) / rate);
+        const auto start = std::clamp<std::int64_t>(std::llround(range.start * rate), 0, length);
+        const auto end = std::clamp<std::int64_t>(std::llround(range.end() * rate), start, length);
         passStart_ = start;
         passFrames_ = std::uint64_t(end > start ? end - start : length - start);
         soundLength_ = INFINITY;
