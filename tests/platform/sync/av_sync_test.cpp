@@ -26,7 +26,6 @@
 
 #include "audio/pulse_server.h"
 #include "audio/timed_recording.h"
-#include "media/playback_test_support.h"
 #include "platform/audio/audio_engine.h"
 #include "platform/audio/audio_file.h"
 #include "platform/audio/audio_player_node.h"
@@ -41,6 +40,7 @@
 #include "platform/runloop/manual_run_loop.h"
 #include "support/media_fixtures.h"
 #include "support/null_audio_device.h"
+#include "support/playback_test_support.h"
 #include "support/signal_analysis.h"
 
 namespace kestio::platform {
