@@ -29,9 +29,7 @@
 #include <vector>
 
 #include "audio/pulse_server.h"
-#include "audio/signal_analysis.h"
 #include "audio/timed_recording.h"
-#include "media/playback_test_support.h"
 #include "platform/audio/audio_engine.h"
 #include "platform/audio/audio_file.h"
 #include "platform/audio/audio_player_node.h"
@@ -51,6 +49,8 @@
 #include "support/held_frame_reader.h"
 #include "support/media_fixtures.h"
 #include "support/null_audio_device.h"
+#include "support/playback_test_support.h"
+#include "support/signal_analysis.h"
 
 namespace kestio::platform {
 namespace {
