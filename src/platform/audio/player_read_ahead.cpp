@@ -204,8 +204,9 @@ void PlayerReadAhead::run() {
             const int64_t at = item.start + int64_t(item.done);
             lock.unlock();
             std::string error;
-            if (!reader || reader->path() != file->path()) {
-                reader = AudioFile::openForReading(file->path(), &error);
+            if (!reader || reader->path() != file->path() ||
+                reader->channelSelection() != file->channelSelection()) {
+                reader = file->openAnotherReader(&error);
             }
             bool ok = reader != nullptr;
             if (ok) {
