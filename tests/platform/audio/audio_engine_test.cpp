@@ -11,7 +11,7 @@
 #include "platform/audio/output_node.h"
 #include "platform/audio/source_node.h"
 #include "platform/audio/time_pitch_node.h"
-#include "signal_analysis.h"
+#include "support/signal_analysis.h"
 
 namespace kestio::test {
 namespace {

@@ -15,7 +15,7 @@
 #include "platform/audio/mixer_node.h"
 #include "platform/audio/source_node.h"
 #include "platform/audio/time_pitch_node.h"
-#include "signal_analysis.h"
+#include "support/signal_analysis.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define KESTIO_COUNT_ALLOCATIONS 0

@@ -25,7 +25,6 @@
 #include <vector>
 
 #include "audio/pulse_server.h"
-#include "audio/signal_analysis.h"
 #include "audio/timed_recording.h"
 #include "media/playback_test_support.h"
 #include "platform/audio/audio_engine.h"
@@ -42,6 +41,7 @@
 #include "platform/runloop/manual_run_loop.h"
 #include "support/media_fixtures.h"
 #include "support/null_audio_device.h"
+#include "support/signal_analysis.h"
 
 namespace kestio::platform {
 namespace {
