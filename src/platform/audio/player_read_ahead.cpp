@@ -230,6 +230,11 @@ void PlayerReadAhead::run() {
             }
             const uint32_t got = ok ? scratch->frameLength() : 0;
             ended = got < frames;
+            if (ok && ended) {
+                Console::log("audio player: " + file->path().string() + " ends " +
+                             std::to_string(item.count - item.done - got) +
+                             " frames before the segment scheduled from it");
+            }
             frames = got;
             planes = ok ? scratch->channels() : nullptr;
         } else {

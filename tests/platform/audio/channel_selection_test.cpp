@@ -105,7 +105,7 @@ TEST_P(ChannelSelection, APlayerPlaysTheSelection) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Selections, ChannelSelection, ::testing::ValuesIn(kSelections),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST(ChannelSelectionErrors, ASelectionOfChannelsTheFileLacksIsRefused) {
     TemporaryFolder folder;
