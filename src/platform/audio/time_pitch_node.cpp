@@ -61,6 +61,8 @@ class TimePitchKernel final : public RenderKernel {
           silencePointers_(channels_),
           discard_(std::size_t(channels_) * TimePitchNode::kBlockFrames),
           discardPointers_(channels_),
+          primingDiscard_(std::size_t(channels_) * TimePitchNode::kBlockFrames),
+          primingDiscardPointers_(channels_),
           tail_(std::size_t(channels_) * (kTailFrames + kHistoryFrames)),
           tailPointers_(channels_),
           history_(std::size_t(channels_) * kHistoryFrames) {
@@ -81,6 +83,8 @@ class TimePitchKernel final : public RenderKernel {
             outPointers_[c] = out_.data() + std::size_t(c) * maxFrames_;
             silencePointers_[c] = silence_.data() + std::size_t(c) * TimePitchNode::kBlockFrames;
             discardPointers_[c] = discard_.data() + std::size_t(c) * TimePitchNode::kBlockFrames;
+            primingDiscardPointers_[c] =
+                primingDiscard_.data() + std::size_t(c) * TimePitchNode::kBlockFrames;
         }
         primeSpares(request_->rate.load());
     }
@@ -543,7 +547,7 @@ class TimePitchKernel final : public RenderKernel {
             if (available > 0) {
                 const auto n = std::min<std::size_t>(
                     {std::size_t(available), toDrop, TimePitchNode::kBlockFrames});
-                stretcher.retrieve(discardPointers_.data(), n);
+                stretcher.retrieve(primingDiscardPointers_.data(), n);
                 toDrop -= n;
                 continue;
             }
@@ -600,6 +604,9 @@ class TimePitchKernel final : public RenderKernel {
     std::vector<const float*> silencePointers_;
     std::vector<float> discard_;
     std::vector<float*> discardPointers_;
+    // Where the main thread throws away what a spare gives while it is primed.
+    std::vector<float> primingDiscard_;
+    std::vector<float*> primingDiscardPointers_;
     std::vector<float> tail_;
     std::vector<float*> tailPointers_;
     uint32_t tailAt_ = 0;
