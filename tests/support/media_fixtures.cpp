@@ -797,19 +797,21 @@ void writeWithLateSound(const MediaFile& clip, double delay, const fs::path& out
 
 namespace {
 
-FlashBeepClip flashBeepFacts(Rational rate) {
+FlashBeepClip flashBeepFacts(Rational rate, int sampleRate) {
     FlashBeepClip clip;
     const int period = static_cast<int>(std::lround(rate.value()));
-    const long samplesPerFlash = static_cast<long>(period / 2) * kToneSampleRate * rate.den;
-    if (period < 2 || samplesPerFlash % rate.num != 0 ||
-        static_cast<long>(period) * kToneSampleRate * rate.den % rate.num != 0) {
-        throw std::invalid_argument("no flash-and-beep clip at " + rationalText(rate));
+    const long samplesPerFlash = static_cast<long>(period / 2) * sampleRate * rate.den;
+    if (period < 2 || sampleRate <= 0 || samplesPerFlash % rate.num != 0 ||
+        static_cast<long>(period) * sampleRate * rate.den % rate.num != 0) {
+        throw std::invalid_argument("no flash-and-beep clip at " + rationalText(rate) + " with " +
+                                    std::to_string(sampleRate) + " Hz sound");
     }
     MediaFile& file = clip.file;
-    file =
-        describe(catalogue().fixtures.folder,
-                 "flash_beep_" + std::to_string(rate.num) + "_" + std::to_string(rate.den) + ".mov",
-                 MediaKind::video, "mov");
+    file = describe(catalogue().fixtures.folder,
+                    "flash_beep_" + std::to_string(rate.num) + "_" + std::to_string(rate.den) +
+                        (sampleRate == kToneSampleRate ? "" : "_" + std::to_string(sampleRate)) +
+                        ".mov",
+                    MediaKind::video, "mov");
     file.videoCodec = "h264";
     file.width = 320;
     file.height = 180;
@@ -818,7 +820,7 @@ FlashBeepClip flashBeepFacts(Rational rate) {
     file.duration = static_cast<double>(file.frameCount) * rate.den / rate.num;
     file.audioCodec = "pcm_s16le";
     file.channels = 2;
-    file.sampleRate = kToneSampleRate;
+    file.sampleRate = sampleRate;
     file.audioBitDepth = 16;
     for (int k = 0; k < 4; ++k) {
         clip.flashTimes.push_back(static_cast<double>(period / 2 + k * period) * rate.den /
@@ -831,17 +833,17 @@ Recipe flashBeepRecipe(const FlashBeepClip& clip) {
     const MediaFile& file = clip.file;
     const Rational rate = file.frameRate;
     const int period = static_cast<int>(std::lround(rate.value()));
-    const long periodSamples = static_cast<long>(period) * kToneSampleRate * rate.den / rate.num;
-    const long firstSample = static_cast<long>(period / 2) * kToneSampleRate * rate.den / rate.num;
-    const long beepSamples = std::lround(clip.beepSeconds * kToneSampleRate);
-    const long totalSamples =
-        static_cast<long>(file.frameCount) * kToneSampleRate * rate.den / rate.num;
+    const int sampleRate = file.sampleRate;
+    const long periodSamples = static_cast<long>(period) * sampleRate * rate.den / rate.num;
+    const long firstSample = static_cast<long>(period / 2) * sampleRate * rate.den / rate.num;
+    const long beepSamples = std::lround(clip.beepSeconds * sampleRate);
+    const long totalSamples = static_cast<long>(file.frameCount) * sampleRate * rate.den / rate.num;
     // `m` counts samples from the start of the current beep.
     const std::string m = "mod(n+" + std::to_string(periodSamples - firstSample) + "\\," +
                           std::to_string(periodSamples) + ")";
     const std::string beep = std::to_string(clip.beepAmplitude) + "*sin(2*PI*" +
                              std::to_string(static_cast<int>(kToneFrequency)) + "*" + m + "/" +
-                             std::to_string(kToneSampleRate) + ")*lt(" + m + "\\," +
+                             std::to_string(sampleRate) + ")*lt(" + m + "\\," +
                              std::to_string(beepSamples) + ")";
     Recipe recipe;
     recipe.file = file;
@@ -855,7 +857,7 @@ Recipe flashBeepRecipe(const FlashBeepClip& clip) {
                   "-f",
                   "lavfi",
                   "-i",
-                  "aevalsrc=exprs=" + beep + ":sample_rate=" + std::to_string(kToneSampleRate),
+                  "aevalsrc=exprs=" + beep + ":sample_rate=" + std::to_string(sampleRate),
                   "-filter:v",
                   "drawbox=x=0:y=0:w=iw:h=ih:color=white:t=fill:enable='eq(mod(n\\," +
                       std::to_string(period) + ")\\," + std::to_string(period / 2) +
@@ -882,7 +884,7 @@ Recipe flashBeepRecipe(const FlashBeepClip& clip) {
 
 }  // namespace
 
-const FlashBeepClip& flashBeepClip(Rational rate) {
+const FlashBeepClip& flashBeepClip(Rational rate, int sampleRate) {
     struct Made {
         FlashBeepClip clip;
         Outcome outcome;
@@ -893,13 +895,13 @@ const FlashBeepClip& flashBeepClip(Rational rate) {
     {
         std::lock_guard lock(mutex);
         for (const auto& m : made) {
-            if (m->clip.file.frameRate == rate) {
+            if (m->clip.file.frameRate == rate && m->clip.file.sampleRate == sampleRate) {
                 entry = m.get();
             }
         }
         if (entry == nullptr) {
             made.push_back(std::make_unique<Made>());
-            made.back()->clip = flashBeepFacts(rate);
+            made.back()->clip = flashBeepFacts(rate, sampleRate);
             entry = made.back().get();
         }
     }

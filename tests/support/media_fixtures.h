@@ -133,14 +133,15 @@ void writeWithLateSound(const MediaFile& clip, double delay, const std::filesyst
 // 1 kHz beep (half full scale, 50 ms, starting at phase 0) whose first sample is that frame's
 // presentation time, once a second from half a second in (every round(rate) frames from frame
 // round(rate) / 2). Four seconds of it: H.264 (320x180, a key frame every round(rate) frames,
-// no B-frames) with 16-bit PCM stereo sound at 48 kHz in a QuickTime file, made only when
-// first asked for. `rate` must put every flash on a whole sample: 30 and 59.94 do.
+// no B-frames) with 16-bit PCM stereo sound at `sampleRate` in a QuickTime file, made only when
+// first asked for. `rate` must put every flash on a whole sample: 30 and 59.94 do (at 32, 44.1,
+// 48 and 96 kHz).
 struct FlashBeepClip {
     MediaFile file;
     std::vector<double> flashTimes;  // seconds: each flash's picture time, each beep's start
     double beepSeconds = 0.05;
     double beepAmplitude = 0.5;
 };
-const FlashBeepClip& flashBeepClip(Rational rate);
+const FlashBeepClip& flashBeepClip(Rational rate, int sampleRate = kToneSampleRate);
 
 }  // namespace kestio::test

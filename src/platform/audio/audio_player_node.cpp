@@ -313,8 +313,9 @@ class PlayerKernel final : public RenderKernel {
 
 }  // namespace
 
-AudioPlayerNode::AudioPlayerNode()
-    : readAhead_(std::make_shared<PlayerReadAhead>()), gain_(std::make_shared<MixingGain>()) {}
+AudioPlayerNode::AudioPlayerNode(std::shared_ptr<FileFrameReader> reader)
+    : readAhead_(std::make_shared<PlayerReadAhead>(std::move(reader))),
+      gain_(std::make_shared<MixingGain>()) {}
 
 AudioPlayerNode::~AudioPlayerNode() {
     closing_ = true;

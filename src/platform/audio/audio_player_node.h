@@ -14,6 +14,7 @@
 
 namespace kestio::platform::audio {
 
+class FileFrameReader;
 class PlayerReadAhead;
 
 // Plays scheduled buffers and file segments one after the other, without gaps, in the format
@@ -32,7 +33,8 @@ class AudioPlayerNode final : public AudioNode {
   public:
     using Completion = std::function<void()>;
 
-    AudioPlayerNode();
+    // `reader`: how the read-ahead thread takes frames from files (null: it reads them itself).
+    explicit AudioPlayerNode(std::shared_ptr<FileFrameReader> reader = nullptr);
     ~AudioPlayerNode() override;
 
     // Queues the buffer's frames (0 to frameLength) after everything already scheduled. The

@@ -13,7 +13,8 @@ namespace {
 constexpr auto kIdleWait = std::chrono::milliseconds(4);
 }
 
-PlayerReadAhead::PlayerReadAhead() = default;
+PlayerReadAhead::PlayerReadAhead(std::shared_ptr<FileFrameReader> reader)
+    : fileReader_(std::move(reader)) {}
 
 void PlayerReadAhead::schedule(Item item) {
     {
@@ -134,8 +135,9 @@ void PlayerReadAhead::run() {
             const int64_t at = item.start + int64_t(item.done);
             lock.unlock();
             std::string error;
-            if (!reader || reader->path() != file->path()) {
-                reader = AudioFile::openForReading(file->path(), &error);
+            if (!reader || reader->path() != file->path() ||
+                reader->channelSelection() != file->channelSelection()) {
+                reader = file->openAnotherReader(&error);
             }
             bool ok = reader != nullptr;
             if (ok) {
@@ -146,8 +148,12 @@ void PlayerReadAhead::run() {
                 ok = scratch != nullptr;
             }
             if (ok) {
-                reader->setFramePosition(at);
-                ok = reader->read(*scratch, frames, &error);
+                if (fileReader_) {
+                    ok = fileReader_->read(*reader, at, frames, *scratch, &error);
+                } else {
+                    reader->setFramePosition(at);
+                    ok = reader->read(*scratch, frames, &error);
+                }
             }
             if (!ok) {
                 Console::log("audio player: cannot read " + file->path().string() + ": " + error);
@@ -159,6 +165,11 @@ void PlayerReadAhead::run() {
             }
             const uint32_t got = ok ? scratch->frameLength() : 0;
             ended = got < frames;
+            if (ok && ended) {
+                Console::log("audio player: " + file->path().string() + " ends " +
+                             std::to_string(item.count - item.done - got) +
+                             " frames before the segment scheduled from it");
+            }
             frames = got;
             planes = ok ? scratch->channels() : nullptr;
         } else {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -19,6 +20,17 @@
 #include "platform/audio/spsc_queue.h"
 
 namespace kestio::platform::audio {
+
+// How the read-ahead thread takes a file segment's frames. Without one it reads the file
+// itself; a test gives one that holds a read up, to make the read-ahead fall behind for real.
+class FileFrameReader {
+  public:
+    virtual ~FileFrameReader() = default;
+    // Reads `frames` frames of `file` from frame `at` into `into`, as AudioFile::read does.
+    // Read-ahead thread.
+    virtual bool read(AudioFile& file, int64_t at, uint32_t frames, PcmBuffer& into,
+                      std::string* error) = 0;
+};
 
 // The state a player node shares between the main thread, its read-ahead thread and the
 // render thread.
@@ -65,7 +77,7 @@ class PlayerReadAhead {
     static constexpr uint32_t kRingFrames = 1u << 16;
     static constexpr uint32_t kChunkFrames = 4096;
 
-    PlayerReadAhead();
+    explicit PlayerReadAhead(std::shared_ptr<FileFrameReader> reader = nullptr);
 
     // Main thread. Ignored once the node is closing (see close()).
     void schedule(Item item);
@@ -101,6 +113,7 @@ class PlayerReadAhead {
     bool hasRoomLocked() const;
     void prepareRateLocked(uint32_t sampleRate);
 
+    const std::shared_ptr<FileFrameReader> fileReader_;
     mutable std::mutex mutex_;
     std::condition_variable work_;
     std::condition_variable progress_;

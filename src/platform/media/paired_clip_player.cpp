@@ -14,9 +14,6 @@ namespace kestio::platform::media {
 namespace {
 // How often a start waiting for the sound's read-ahead looks again.
 constexpr double kPollSeconds = 0.005;
-// Sound passes of a loop kept scheduled ahead of the one heard, in seconds of sound (at least
-// two passes): more than the read-ahead holds, so a pass is always there when the last ends.
-constexpr double kPassesAheadSeconds = 3.0;
 }  // namespace
 
 PairedClipPlayer::PairedClipPlayer(RunLoop& loop, audio::AudioEngine& engine,
@@ -28,7 +25,8 @@ PairedClipPlayer::PairedClipPlayer(RunLoop& loop, audio::AudioEngine& engine,
       player_(std::move(player)),
       node_(std::move(node)),
       stretch_(std::move(stretch)),
-      clock_(std::make_shared<SoundClock>(loop_, engine_.clock(), node_)) {
+      clock_(std::make_shared<SoundClock>(loop_, engine_.clock(), node_)),
+      soundLoop_(loop_, node_) {
     player_->setClock(clock_);
 }
 
@@ -40,6 +38,7 @@ PairedClipPlayer::~PairedClipPlayer() {
 void PairedClipPlayer::cancel(bool answer) {
     ++generation_;
     poll_.cancel();
+    soundLoop_.stop();
     if (pending_) {
         auto onReady = std::move(pending_->onReady);
         pending_.reset();
@@ -71,7 +70,9 @@ void PairedClipPlayer::play(Clip clip, ItemTime from, ClockTime atClockTime,
         player_->replaceAllItems({clip_.item});
         player_->seek(from.seconds(), 0.0, 0.0);
     }
-    scheduleSound(from);
+    if (!clip_.loop) {
+        scheduleSound(from);
+    }
     pending_ = Pending{atClockTime, std::move(onReady), false};
     prerollPicture(generation_);
     poll_ = loop_.every(kPollSeconds, [this] { check(); });
@@ -103,6 +104,10 @@ void PairedClipPlayer::prerollPicture(std::uint64_t generation) {
             return;
         }
         player.pending_->pictureReady = true;
+        if (player.looper_) {
+            // The looper's range is clamped to the item by now: the sound loops the same one.
+            player.scheduleSound(ItemTime(0.0));
+        }
         player.check();
     });
 }
@@ -115,40 +120,20 @@ void PairedClipPlayer::scheduleSound(ItemTime from) {
     const double rate = clip_.sound->processingFormat().sampleRate;
     const auto length = clip_.sound->length();
     if (clip_.loop) {
-        const auto start =
-            std::clamp<std::int64_t>(std::llround(clip_.loop->start * rate), 0, length);
-        const auto end =
-            std::clamp<std::int64_t>(std::llround(clip_.loop->end() * rate), start, length);
-        passStart_ = start;
-        passFrames_ = std::uint64_t(end > start ? end - start : length - start);
+        // The picture's range, clamped to the sound by the same rule as the looper clamps it
+        // to the item.
+        const TimeRange range = loopRangeWithin(
+            looper_ && looper_->range() ? *looper_->range() : *clip_.loop, double(length) / rate);
+        const auto start = std::clamp<std::int64_t>(std::llround(range.start * rate), 0, length);
+        const auto end = std::clamp<std::int64_t>(std::llround(range.end() * rate), start, length);
         soundLength_ = INFINITY;
-        if (passFrames_ == 0) {
-            return;
-        }
-        const double passSeconds = double(passFrames_) / rate;
-        const int passes = std::max(2, int(std::ceil(kPassesAheadSeconds / passSeconds)));
-        for (int i = 0; i < passes; ++i) {
-            schedulePass(generation_);
-        }
+        soundLoop_.start(clip_.sound, start,
+                         std::uint64_t(end > start ? end - start : length - start));
         return;
     }
     const auto start = std::clamp<std::int64_t>(std::llround(from.seconds() * rate), 0, length);
     node_->scheduleSegment(clip_.sound, start, std::uint64_t(length - start));
     soundLength_ = double(length - start) / rate;
-}
-
-void PairedClipPlayer::schedulePass(std::uint64_t generation) {
-    std::weak_ptr<PairedClipPlayer*> weak = self_;
-    RunLoop* loop = &loop_;
-    // The completion runs on the read-ahead thread once the pass is read ahead (or on stop());
-    // the next pass is scheduled from the run loop's thread, long before it is due.
-    node_->scheduleSegment(clip_.sound, passStart_, passFrames_, [weak, loop, generation] {
-        loop->post([weak, generation] {
-            if (const auto self = weak.lock(); self && (*self)->generation_ == generation) {
-                (*self)->schedulePass(generation);
-            }
-        });
-    });
 }
 
 void PairedClipPlayer::check() {
