@@ -7,8 +7,7 @@
 namespace kestio::platform {
 
 // Something that shows moving pictures: a layer asks it for the picture to show at a host time
-// (the run loop's clock). A null image means "nothing to
-// show yet".
+// (the run loop's clock). A null image means "nothing to show yet".
 //
 // frameAt() is called from presenter threads, for the display refresh being composed, at the
 // same time as the main thread and other presenters use the source: it must be thread-safe,
