@@ -210,6 +210,7 @@ void BM_OpenToFirstPicture(benchmark::State& state) {
 BENCHMARK(BM_OpenToFirstPicture)
     ->Arg(1080)
     ->Arg(2160)
+    ->Arg(kProRes)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
