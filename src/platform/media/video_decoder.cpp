@@ -84,6 +84,9 @@ void choosePlaybackThreads(AVCodecContext& context, const AVCodec& codec) {
 // A band of rows is worth converting on another thread from this many pixels on (a 640x360
 // picture makes 3 bands at most, larger ones as many as the pool has threads).
 constexpr long kMinBandPixels = 256L * 256L;
+// Bands per thread of the pool: threads take the next band as they finish one, so that a thread
+// the system holds up a while (the cores are shared) delays its band only.
+constexpr int kBandsPerThread = 4;
 
 ff::SwsPtr makeScaler(int srcWidth, int srcHeight, AVPixelFormat format, int dstWidth,
                       int dstHeight, int colorspace, bool fullRange) {
@@ -130,7 +133,8 @@ bool VideoDecoder::Converter::configure(const AVFrame& frame, QSize target, int 
     const long pixels = static_cast<long>(target.width()) * target.height();
     int bands = target.height() != frame.height
                     ? 1
-                    : static_cast<int>(std::clamp<long>(pixels / kMinBandPixels, 1, threads));
+                    : static_cast<int>(
+                          std::clamp<long>(pixels / kMinBandPixels, 1, threads * kBandsPerThread));
     sws.clear();
     bandRows.clear();
     for (int b = 0; b < bands; ++b) {
