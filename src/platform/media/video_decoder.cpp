@@ -125,16 +125,18 @@ struct VideoDecoder::Converter {
 };
 
 // Sets up for frames like this one at the target size, in as many bands as the picture is
-// large enough to share among `threads`. A picture resized in height is converted in one pass:
-// there the scaler's rows at a band's edge differ from a single pass's.
+// large enough to share among `threads` (one without a thread to share with). A picture resized
+// in height is converted in one pass: there the scaler's rows at a band's edge differ from a
+// single pass's.
 bool VideoDecoder::Converter::configure(const AVFrame& frame, QSize target, int cs, bool full,
                                         int threads) {
     const auto format = static_cast<AVPixelFormat>(frame.format);
     const long pixels = static_cast<long>(target.width()) * target.height();
-    int bands = target.height() != frame.height
-                    ? 1
-                    : static_cast<int>(
-                          std::clamp<long>(pixels / kMinBandPixels, 1, threads * kBandsPerThread));
+    int bands = 1;
+    if (threads > 1 && target.height() == frame.height) {
+        bands = static_cast<int>(
+            std::clamp<long>(pixels / kMinBandPixels, 1, threads * kBandsPerThread));
+    }
     sws.clear();
     bandRows.clear();
     for (int b = 0; b < bands; ++b) {
