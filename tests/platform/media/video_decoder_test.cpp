@@ -106,7 +106,8 @@ TEST_P(PictureBands, GiveThePictureOfOnePass) {
 INSTANTIATE_TEST_SUITE_P(
     PixelFormats, PictureBands,
     testing::Values(
-        BandCase{"yuv422p10le", "640x360", false, {}}, BandCase{"yuv422p", "642x363", false, {}},
+        BandCase{"yuv422p10le", "640x360", false, {}},
+        BandCase{"yuv422p10le", "1920x1080", false, {}}, BandCase{"yuv422p", "642x363", false, {}},
         BandCase{"yuva444p10le", "640x360", false, {}}, BandCase{"yuv444p", "640x360", false, {}},
         BandCase{"gbrp", "640x360", false, {}}, BandCase{"bgr24", "640x360", true, {}},
         BandCase{"gray", "640x360", false, {}}, BandCase{"yuv420p", "640x362", false, {}},
