@@ -86,6 +86,50 @@ inline const std::filesystem::path& grainClip(const GrainClip& clip) {
     return made[name] = path;
 }
 
+// ProRes 422 HQ at 2160p, 25 fps, of noisy test pictures, `frames` long: an intra-only clip as
+// editing systems hand over for playback. Made with the ffmpeg command into the fixture folder
+// the first time (throws when ffmpeg fails).
+inline const std::filesystem::path& proresClip(int frames) {
+    namespace fs = std::filesystem;
+    static std::map<int, fs::path> made;
+    if (auto found = made.find(frames); found != made.end()) {
+        return found->second;
+    }
+    const fs::path folder = fs::path(KESTIO_FIXTURE_DIR) / "bench-media";
+    fs::create_directories(folder);
+    const std::string name = "prores_hq_2160p_" + std::to_string(frames) + ".mov";
+    const fs::path path = folder / name;
+    if (!fs::exists(path)) {
+        const fs::path partial = folder / ("partial_" + name);
+        const std::vector<std::string> argv = {"ffmpeg",
+                                               "-nostdin",
+                                               "-y",
+                                               "-loglevel",
+                                               "error",
+                                               "-f",
+                                               "lavfi",
+                                               "-i",
+                                               "testsrc2=size=3840x2160:rate=25",
+                                               "-frames:v",
+                                               std::to_string(frames),
+                                               "-vf",
+                                               "noise=alls=6:allf=t",
+                                               "-c:v",
+                                               "prores_ks",
+                                               "-profile:v",
+                                               "3",
+                                               "-pix_fmt",
+                                               "yuv422p10le",
+                                               partial.string()};
+        const auto result = kestio::test::runProcess(argv, std::chrono::minutes(10));
+        if (!result.succeeded()) {
+            throw std::runtime_error(kestio::test::describeFailure(argv, result));
+        }
+        fs::rename(partial, path);
+    }
+    return made[frames] = path;
+}
+
 // Runs posted work until `done` holds; false after 60 s.
 inline bool runUntil(platform::ManualRunLoop& loop, const std::function<bool()>& done) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);

@@ -1,6 +1,7 @@
 // Decoding speed of the media platform beside the ffmpeg command on the same clips:
-// throughput for 1080p and 2160p H.264 (High profile, 20 and 80 Mb/s, film grain), time from
-// opening a file to its first picture, and time to a picture in the middle of a GOP.
+// throughput for 1080p and 2160p H.264 (High profile, 20 and 80 Mb/s, film grain) and 2160p
+// ProRes 422 HQ, time from opening a file to its first picture, and time to a picture in the
+// middle of a GOP.
 //
 // Like is compared with like: our decode and conversion to pictures with the playback thread
 // count, beside `ffmpeg -threads <the same count> -i clip -pix_fmt bgra -f null -`, whose
@@ -10,7 +11,8 @@
 //
 // Run: cmake -DKESTIO_BUILD_BENCH=ON ...; build bench_media_decode; run it with
 // --benchmark_out=media_decode.json. The clips are made with the ffmpeg command into the
-// fixture folder the first time.
+// fixture folder the first time. Thread counts follow the process's CPU affinity: run it under
+// `taskset -c 0-3` and `taskset -c 0,1` to compare on 4 and 2 cores.
 
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
@@ -35,11 +37,23 @@ using namespace kestio::platform;
 using namespace kestio::platform::media;
 namespace fs = std::filesystem;
 using kestio::bench::grainClip;
+using kestio::bench::proresClip;
 using kestio::bench::runUntil;
 
 constexpr int kFrames = 100;  // 4 s at 25 fps, a key frame every 2 s
 
+// The benchmarks' argument: an H.264 clip's height, or kProRes (2 s, 190 MB).
+constexpr int kProRes = -2160;
+constexpr int kProResFrames = 50;
+
+int frameCount(int clipArg) {
+    return clipArg == kProRes ? kProResFrames : kFrames;
+}
+
 const fs::path& clip(int height) {
+    if (height == kProRes) {
+        return proresClip(kProResFrames);
+    }
     return grainClip({.height = height,
                       .frameRate = "25",
                       .rateName = "",
@@ -81,12 +95,14 @@ void BM_DecodeToPictures(benchmark::State& state) {
         }
     }
     state.SetItemsProcessed(frames);
+    state.counters["threads"] = playbackThreads(path);
     state.counters["fps"] =
         benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_DecodeToPictures)
     ->Arg(1080)
     ->Arg(2160)
+    ->Arg(kProRes)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MeasureProcessCPUTime();
@@ -114,6 +130,7 @@ void BM_DecodeOnly(benchmark::State& state) {
 BENCHMARK(BM_DecodeOnly)
     ->Arg(1080)
     ->Arg(2160)
+    ->Arg(kProRes)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MeasureProcessCPUTime();
@@ -146,9 +163,14 @@ void BM_FfmpegCommand(benchmark::State& state) {
         state,
         {"ffmpeg", "-nostdin", "-v", "error", "-threads", std::to_string(playbackThreads(path)),
          "-i", path.string(), "-pix_fmt", "bgra", "-f", "null", "-"},
-        kFrames);
+        frameCount(static_cast<int>(state.range(0))));
 }
-BENCHMARK(BM_FfmpegCommand)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FfmpegCommand)
+    ->Arg(1080)
+    ->Arg(2160)
+    ->Arg(kProRes)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // Starting the ffmpeg command and opening the clip without decoding a picture: subtract from
 // BM_FfmpegCommand to compare decoding alone.
@@ -159,7 +181,12 @@ void BM_FfmpegStart(benchmark::State& state) {
                 "null", "-"},
                0);
 }
-BENCHMARK(BM_FfmpegStart)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FfmpegStart)
+    ->Arg(1080)
+    ->Arg(2160)
+    ->Arg(kProRes)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // From making the item to its status "ready to play" (its first picture decoded).
 void BM_OpenToFirstPicture(benchmark::State& state) {
@@ -183,6 +210,7 @@ void BM_OpenToFirstPicture(benchmark::State& state) {
 BENCHMARK(BM_OpenToFirstPicture)
     ->Arg(1080)
     ->Arg(2160)
+    ->Arg(kProRes)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

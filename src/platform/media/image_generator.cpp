@@ -11,6 +11,9 @@ namespace kestio::platform::media {
 namespace {
 
 constexpr double kEpsilon = 1e-6;
+// Decoder threads as for playing: a few, by picture size, never more than the cores this
+// process may run on (FFmpeg's own choice counts every core of the machine).
+constexpr int kDecoderThreads = VideoDecoder::kPlaybackThreads;
 
 const char* const kCancelled = "Cancelled";
 
@@ -144,7 +147,8 @@ class ImageGenerator::Worker {
 
     Loaded<GeneratedImage> generate(const Job& job) {
         if (!decoder_) {
-            auto opened = VideoDecoder::open(path_, io_, {.findStreamInfo = true, .threads = 0});
+            auto opened = VideoDecoder::open(path_, io_,
+                                             {.findStreamInfo = true, .threads = kDecoderThreads});
             if (!opened) {
                 return Loaded<GeneratedImage>::failure(opened.error());
             }
@@ -234,7 +238,8 @@ Loaded<GeneratedImage> ImageGenerator::copyImage(const std::filesystem::path& pa
         return Loaded<GeneratedImage>::failure(kCancelled);
     }
     // The headers of QuickTime and MP4 describe their tracks fully; other files are probed.
-    auto opened = VideoDecoder::open(path, io, {.findStreamInfo = false, .threads = 0});
+    auto opened =
+        VideoDecoder::open(path, io, {.findStreamInfo = false, .threads = kDecoderThreads});
     if (!opened) {
         return Loaded<GeneratedImage>::failure(io->cancelled() ? kCancelled : opened.error());
     }

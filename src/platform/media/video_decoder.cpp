@@ -2,10 +2,13 @@
 
 #include <QTransform>
 #include <QtEndian>
+#include <atomic>
 #include <cmath>
+#include <vector>
+
+#include "platform/runloop/usable_cores.h"
 
 extern "C" {
-#include <libavutil/cpu.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -62,7 +65,7 @@ bool isFullRange(const AVFrame& frame) {
 void choosePlaybackThreads(AVCodecContext& context, const AVCodec& codec) {
     const long pixels = static_cast<long>(context.width) * context.height;
     const int bySize = pixels > 1920L * 1088L ? 4 : pixels > 1280L * 720L ? 3 : 2;
-    const int count = std::clamp(std::min(bySize, av_cpu_count()), 1, 4);
+    const int count = std::clamp(std::min(bySize, usableCores()), 1, 4);
     const bool slices = (codec.capabilities & AV_CODEC_CAP_SLICE_THREADS) != 0;
     const bool frames = (codec.capabilities & AV_CODEC_CAP_FRAME_THREADS) != 0;
     const AVCodecDescriptor* desc = avcodec_descriptor_get(codec.id);
@@ -78,10 +81,37 @@ void choosePlaybackThreads(AVCodecContext& context, const AVCodec& codec) {
     }
 }
 
+// A band of rows is worth converting on another thread from this many pixels on (a 640x360
+// picture makes 3 bands at most, larger ones as many as the pool has threads).
+constexpr long kMinBandPixels = 256L * 256L;
+// Bands per thread of the pool: threads take the next band as they finish one, so that a thread
+// the system holds up a while (the cores are shared) delays its band only.
+constexpr int kBandsPerThread = 4;
+
+ffmpeg::SwsPtr makeScaler(int srcWidth, int srcHeight, AVPixelFormat format, int dstWidth,
+                          int dstHeight, int colorspace, bool fullRange) {
+    ffmpeg::SwsPtr sws(sws_getContext(srcWidth, srcHeight, format, dstWidth, dstHeight,
+                                      kImagePixelFormat, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    if (!sws) {
+        return sws;
+    }
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    if (desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_RGB) == 0) {
+        sws_setColorspaceDetails(sws.get(), sws_getCoefficients(colorspace), fullRange ? 1 : 0,
+                                 sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+    }
+    return sws;
+}
+
 }  // namespace
 
 struct VideoDecoder::Converter {
-    ffmpeg::SwsPtr sws;
+    // One context per band of rows of the picture (one band for small pictures), each set up
+    // for the whole picture: a band reads every source row it needs, so that the seams between
+    // bands come out as a single pass makes them. bandRows holds the first row of each band
+    // and the picture's height after the last.
+    std::vector<ffmpeg::SwsPtr> sws;
+    std::vector<int> bandRows;
     int srcWidth = 0;
     int srcHeight = 0;
     int srcFormat = -1;
@@ -89,7 +119,53 @@ struct VideoDecoder::Converter {
     int dstHeight = 0;
     int colorspace = -1;
     bool fullRange = false;
+    int concurrency = 0;
+
+    bool configure(const AVFrame& frame, QSize target, int cs, bool full, int threads);
 };
+
+// Sets up for frames like this one at the target size, in as many bands as the picture is
+// large enough to share among `threads` (one without a thread to share with). A picture resized
+// in height is converted in one pass: there the scaler's rows at a band's edge differ from a
+// single pass's.
+bool VideoDecoder::Converter::configure(const AVFrame& frame, QSize target, int cs, bool full,
+                                        int threads) {
+    const auto format = static_cast<AVPixelFormat>(frame.format);
+    const long pixels = static_cast<long>(target.width()) * target.height();
+    int bands = 1;
+    if (threads > 1 && target.height() == frame.height) {
+        bands = static_cast<int>(
+            std::clamp<long>(pixels / kMinBandPixels, 1, threads * kBandsPerThread));
+    }
+    sws.clear();
+    bandRows.clear();
+    for (int b = 0; b < bands; ++b) {
+        sws.push_back(makeScaler(frame.width, frame.height, format, target.width(), target.height(),
+                                 cs, full));
+        if (!sws.back()) {
+            sws.clear();
+            return false;
+        }
+    }
+    // Some conversions make two rows at once: bands start on a multiple of that.
+    const int alignment = std::max(1, static_cast<int>(sws_receive_slice_alignment(sws[0].get())));
+    bands = std::clamp(target.height() / alignment, 1, bands);
+    sws.resize(static_cast<std::size_t>(bands));
+    for (int b = 0; b < bands; ++b) {
+        const long row = static_cast<long>(target.height()) * b / bands;
+        bandRows.push_back(static_cast<int>(row / alignment * alignment));
+    }
+    bandRows.push_back(target.height());
+    srcWidth = frame.width;
+    srcHeight = frame.height;
+    srcFormat = frame.format;
+    dstWidth = target.width();
+    dstHeight = target.height();
+    colorspace = cs;
+    fullRange = full;
+    concurrency = threads;
+    return true;
+}
 
 VideoDecoder::~VideoDecoder() = default;
 
@@ -111,6 +187,8 @@ Loaded<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::
     decoder->file_ = std::make_unique<MediaFile>(std::move(*opened));
     decoder->packet_ = ffmpeg::makePacket();
     decoder->converter_ = std::make_unique<Converter>();
+    decoder->pool_ =
+        options.conversionPool != nullptr ? options.conversionPool : &WorkerPool::shared();
     MediaFile& file = *decoder->file_;
     decoder->duration_ = file.duration();
 
@@ -476,29 +554,14 @@ QImage VideoDecoder::toImage(const AVFrame& frame, bool upright, QSize maxSize) 
     Converter& c = *converter_;
     const int colorspace = swsColorspace(frame);
     const bool fullRange = isFullRange(frame);
-    if (!c.sws || c.srcWidth != frame.width || c.srcHeight != frame.height ||
+    const int concurrency = pool_->concurrency();
+    if (c.sws.empty() || c.srcWidth != frame.width || c.srcHeight != frame.height ||
         c.srcFormat != frame.format || c.dstWidth != target.width() ||
-        c.dstHeight != target.height() || c.colorspace != colorspace || c.fullRange != fullRange) {
-        c.sws.reset(sws_getContext(
-            frame.width, frame.height, static_cast<AVPixelFormat>(frame.format), target.width(),
-            target.height(), kImagePixelFormat, SWS_BILINEAR, nullptr, nullptr, nullptr));
-        if (!c.sws) {
+        c.dstHeight != target.height() || c.colorspace != colorspace || c.fullRange != fullRange ||
+        c.concurrency != concurrency) {
+        if (!c.configure(frame, target, colorspace, fullRange, concurrency)) {
             return {};
         }
-        const AVPixFmtDescriptor* desc =
-            av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
-        if (desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_RGB) == 0) {
-            sws_setColorspaceDetails(c.sws.get(), sws_getCoefficients(colorspace),
-                                     fullRange ? 1 : 0, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0,
-                                     1 << 16, 1 << 16);
-        }
-        c.srcWidth = frame.width;
-        c.srcHeight = frame.height;
-        c.srcFormat = frame.format;
-        c.dstWidth = target.width();
-        c.dstHeight = target.height();
-        c.colorspace = colorspace;
-        c.fullRange = fullRange;
     }
 
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
@@ -507,12 +570,53 @@ QImage VideoDecoder::toImage(const AVFrame& frame, bool upright, QSize maxSize) 
     if (image.isNull()) {
         return {};
     }
-    std::uint8_t* dst[4] = {image.bits(), nullptr, nullptr, nullptr};
-    int dstStride[4] = {static_cast<int>(image.bytesPerLine()), 0, 0, 0};
-    const int rows =
-        sws_scale(c.sws.get(), frame.data, frame.linesize, 0, frame.height, dst, dstStride);
-    if (rows <= 0) {
-        return {};
+    const int dstStride[4] = {static_cast<int>(image.bytesPerLine()), 0, 0, 0};
+    std::uint8_t* const bits = image.bits();
+    if (c.sws.size() == 1) {
+        std::uint8_t* dst[4] = {bits, nullptr, nullptr, nullptr};
+        if (sws_scale(c.sws[0].get(), frame.data, frame.linesize, 0, frame.height, dst,
+                      dstStride) <= 0) {
+            return {};
+        }
+    } else {
+        // Every band's context reads the whole source and writes only its own rows of the
+        // image, which the frame below lends it without copying.
+        ffmpeg::FramePtr out = ffmpeg::makeFrame();
+        if (!out) {
+            return {};
+        }
+        out->format = kImagePixelFormat;
+        out->width = target.width();
+        out->height = target.height();
+        out->data[0] = bits;
+        out->linesize[0] = dstStride[0];
+        out->buf[0] = av_buffer_create(
+            bits, static_cast<std::size_t>(image.sizeInBytes()), [](void*, std::uint8_t*) {},
+            nullptr, 0);
+        if (out->buf[0] == nullptr) {
+            return {};
+        }
+        std::atomic<bool> failed{false};
+        pool_->parallelFor(static_cast<int>(c.sws.size()), [&](int b) {
+            SwsContext* sws = c.sws[static_cast<std::size_t>(b)].get();
+            const int first = c.bandRows[static_cast<std::size_t>(b)];
+            const int rows = c.bandRows[static_cast<std::size_t>(b) + 1] - first;
+            int rc = sws_frame_start(sws, out.get(), &frame);
+            if (rc >= 0) {
+                rc = sws_send_slice(sws, 0, static_cast<unsigned>(frame.height));
+            }
+            if (rc >= 0) {
+                rc = sws_receive_slice(sws, static_cast<unsigned>(first),
+                                       static_cast<unsigned>(rows));
+            }
+            sws_frame_end(sws);
+            if (rc < 0) {
+                failed.store(true);
+            }
+        });
+        if (failed.load()) {
+            return {};
+        }
     }
     if (hasAlpha) {
         image.convertTo(QImage::Format_ARGB32_Premultiplied);

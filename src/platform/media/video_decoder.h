@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "platform/ffmpeg/ffmpeg_handles.h"
+#include "platform/graphics/worker_pool.h"
 #include "platform/media/loaded.h"
 #include "platform/media/media_file.h"
 
@@ -29,11 +30,14 @@ class VideoDecoder {
         // Decoder threads; 0 lets FFmpeg choose; kPlaybackThreads chooses for playing in
         // real time with little memory (see below).
         int threads = 0;
+        // Converts large pictures in bands of rows at once, beside decoding's own threads
+        // (WorkerPool::shared() when null).
+        WorkerPool* conversionPool = nullptr;
     };
     // Frame threading holds a picture per thread, slice threading none: intra-only codecs that
     // split pictures into slices (ProRes, DNxHD, ...) take slices, others frames where the
     // codec can. The count grows with the picture size (2 up to 720p, 3 up to 1080p, 4 above)
-    // and never exceeds the cores this process may run on.
+    // and never exceeds the cores this process may run on (its CPU affinity).
     static constexpr int kPlaybackThreads = -1;
 
     ~VideoDecoder();
@@ -93,6 +97,8 @@ class VideoDecoder {
 
     // The frame as a picture, fitted into `maxSize` when that is valid (never enlarged).
     // A null image when the frame is larger than ffmpeg::MediaLimits allow or cannot be converted.
+    // Large pictures that keep their height are converted in bands of rows on the conversion
+    // pool at once; the picture is the one a single pass gives.
     QImage toImage(const AVFrame& frame, bool upright, QSize maxSize = {});
 
   private:
@@ -129,6 +135,7 @@ class VideoDecoder {
 
     struct Converter;
     std::unique_ptr<Converter> converter_;
+    WorkerPool* pool_ = nullptr;
 };
 
 }  // namespace kestio::platform::media

@@ -1,0 +1,189 @@
+#include "platform/media/video_decoder.h"
+
+#include <gtest/gtest.h>
+#include <sched.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/graphics/worker_pool.h"
+#include "platform/runloop/usable_cores.h"
+#include "support/process_runner.h"
+
+namespace kestio::platform::media {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A short clip made with the ffmpeg command into the fixture folder unless it is there.
+fs::path makeClip(const std::string& name, const std::vector<std::string>& encoding,
+                  const std::string& size, const std::string& filter) {
+    const fs::path folder = fs::path(KESTIO_FIXTURE_DIR) / "video-decoder";
+    fs::create_directories(folder);
+    const fs::path path = folder / name;
+    if (fs::exists(path)) {
+        return path;
+    }
+    const fs::path partial = folder / ("partial_" + name);
+    std::vector<std::string> argv = {"ffmpeg",    "-nostdin", "-y",
+                                     "-loglevel", "error",    "-f",
+                                     "lavfi",     "-i",       "testsrc2=size=" + size + ":rate=25",
+                                     "-frames:v", "2",        "-vf",
+                                     filter};
+    argv.insert(argv.end(), encoding.begin(), encoding.end());
+    argv.push_back(partial.string());
+    const auto result = kestio::test::runProcess(argv, std::chrono::minutes(2));
+    if (!result.succeeded()) {
+        ADD_FAILURE() << kestio::test::describeFailure(argv, result);
+        return {};
+    }
+    fs::rename(partial, path);
+    return path;
+}
+
+// The first picture of the file, converted with `pool` (fitted into `fit` when valid).
+QImage firstPicture(const fs::path& path, WorkerPool& pool, QSize fit) {
+    auto decoder = VideoDecoder::open(path, std::make_shared<ffmpeg::IoControl>(),
+                                      {.threads = 1, .conversionPool = &pool});
+    if (!decoder) {
+        ADD_FAILURE() << decoder.error();
+        return {};
+    }
+    ffmpeg::FramePtr frame = ffmpeg::makeFrame();
+    if ((*decoder)->decodeNext(frame.get()) != VideoDecoder::Step::Frame) {
+        ADD_FAILURE() << "no picture in " << path;
+        return {};
+    }
+    return (*decoder)->toImage(*frame, true, fit);
+}
+
+struct BandCase {
+    const char* pixelFormat;
+    const char* size;
+    // Lossless: FFV1 in Matroska, or raw pictures in AVI for what FFV1 does not store.
+    bool raw = false;
+    QSize fit;
+};
+
+class PictureBands : public testing::TestWithParam<BandCase> {};
+
+// Converting in bands of rows on several threads gives the very picture a single pass gives:
+// each band lands on its own rows, and the seams between bands leave no trace (the scaler
+// blends neighbouring rows where chroma rows are shared, or the picture is resized, and
+// dithers deep colour by row). The pictures are noisy so that a band shifted by a row, or a
+// seam made differently, shows.
+TEST_P(PictureBands, GiveThePictureOfOnePass) {
+    const BandCase& c = GetParam();
+    const fs::path clip =
+        makeClip(std::string("bands_") + c.pixelFormat + "_" + c.size + (c.raw ? ".avi" : ".mkv"),
+                 {"-c:v", c.raw ? "rawvideo" : "ffv1"}, c.size,
+                 std::string("noise=alls=40:allf=t,format=") + c.pixelFormat);
+    ASSERT_FALSE(clip.empty());
+    WorkerPool alone(0);
+    WorkerPool shared(3);
+    // Banded first: memory freed by a conversion already done could hold rows a band missed.
+    const QImage banded = firstPicture(clip, shared, c.fit);
+    const QImage whole = firstPicture(clip, alone, c.fit);
+    ASSERT_FALSE(whole.isNull());
+    ASSERT_EQ(banded.size(), whole.size());
+    ASSERT_EQ(banded.format(), whole.format());
+    int differing = 0;
+    int firstRow = -1;
+    for (int y = 0; y < whole.height(); ++y) {
+        if (std::memcmp(whole.constScanLine(y), banded.constScanLine(y),
+                        static_cast<std::size_t>(whole.width()) * 4) != 0) {
+            ++differing;
+            firstRow = firstRow < 0 ? y : firstRow;
+        }
+    }
+    EXPECT_EQ(differing, 0) << "rows differ, the first at " << firstRow;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PixelFormats, PictureBands,
+    testing::Values(
+        BandCase{"yuv422p10le", "640x360", false, {}},
+        BandCase{"yuv422p10le", "1920x1080", false, {}}, BandCase{"yuv422p", "642x363", false, {}},
+        BandCase{"yuva444p10le", "640x360", false, {}}, BandCase{"yuv444p", "640x360", false, {}},
+        BandCase{"gbrp", "640x360", false, {}}, BandCase{"bgr24", "640x360", true, {}},
+        BandCase{"gray", "640x360", false, {}}, BandCase{"yuv420p", "640x362", false, {}},
+        BandCase{"yuv420p10le", "640x360", false, {}}, BandCase{"nv12", "640x360", true, {}},
+        BandCase{"yuv410p", "640x364", false, {}}, BandCase{"pal8", "640x360", true, {}},
+        BandCase{"yuv420p", "1280x720", false, QSize(700, 400)},
+        BandCase{"yuv422p10le", "1024x576", false, QSize(1000, 560)}),
+    [](const testing::TestParamInfo<BandCase>& param) {
+        std::string name = std::string(param.param.pixelFormat) + "_" + param.param.size;
+        if (param.param.fit.isValid()) {
+            name += "_fit" + std::to_string(param.param.fit.height());
+        }
+        for (char& ch : name) {
+            ch = std::isalnum(static_cast<unsigned char>(ch)) != 0 ? ch : '_';
+        }
+        return name;
+    });
+
+// The first `count` CPUs this process may use.
+cpu_set_t firstAllowedCpus(int count) {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    sched_getaffinity(0, sizeof allowed, &allowed);
+    cpu_set_t chosen;
+    CPU_ZERO(&chosen);
+    for (int cpu = 0, taken = 0; cpu < CPU_SETSIZE && taken < count; ++cpu) {
+        if (CPU_ISSET(cpu, &allowed)) {
+            CPU_SET(cpu, &chosen);
+            ++taken;
+        }
+    }
+    return chosen;
+}
+
+struct ThreadCase {
+    const char* name;
+    std::vector<std::string> encoding;
+};
+
+class PlaybackThreads : public testing::TestWithParam<ThreadCase> {};
+
+// A 2160p picture asks for four decoder threads; a child process narrowed to fewer CPUs, as
+// `taskset` would, gets one per CPU it may run on, whatever the machine has.
+TEST_P(PlaybackThreads, FollowTheCpusTheProcessMayUse) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const ThreadCase& c = GetParam();
+    const fs::path clip =
+        makeClip(std::string("threads_") + c.name, c.encoding, "3840x2160", "null");
+    ASSERT_FALSE(clip.empty());
+    for (const int cpus : {1, 2, 3}) {
+        const cpu_set_t chosen = firstAllowedCpus(cpus);
+        if (CPU_COUNT(&chosen) < cpus) {
+            continue;  // not enough CPUs on this machine
+        }
+        EXPECT_EXIT(
+            {
+                if (sched_setaffinity(0, sizeof chosen, &chosen) != 0 || usableCores() != cpus) {
+                    std::_Exit(100);
+                }
+                auto decoder = VideoDecoder::open(clip, std::make_shared<ffmpeg::IoControl>(),
+                                                  {.threads = VideoDecoder::kPlaybackThreads});
+                std::_Exit(decoder ? (*decoder)->threadCount() : 101);
+            },
+            testing::ExitedWithCode(cpus), "")
+            << cpus << " CPUs";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codecs, PlaybackThreads,
+    testing::Values(ThreadCase{"prores.mov", {"-c:v", "prores_ks", "-profile:v", "3"}},
+                    ThreadCase{"h264.mp4",
+                               {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"}}),
+    [](const testing::TestParamInfo<ThreadCase>& param) {
+        return std::string(param.param.name).substr(0, std::string(param.param.name).find('.'));
+    });
+
+}  // namespace
+}  // namespace kestio::platform::media
