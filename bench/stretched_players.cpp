@@ -136,7 +136,7 @@ void engine(benchmark::State& state, std::array<float, kPlayers> rates, double l
                 engine.connect(chain.pitch, engine.mainMixerNode(), link);
             }
         }
-        const kestio::platform::ClockTime startAt(engine.renderedPosition() + lead);
+        const kestio::platform::ClockTime startAt = engine.renderedPosition() + lead;
         for (int n = 0; n < kPlayers; ++n) {
             chains[n].pitch->setRate(rates[n]);
             chains[n].player->setVolume(0.3f);

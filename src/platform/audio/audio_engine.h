@@ -16,6 +16,7 @@
 #include "platform/audio/spsc_queue.h"
 #include "platform/audio/tap_dispatcher.h"
 #include "platform/runloop/published.h"
+#include "platform/runloop/time_types.h"
 
 namespace kestio::platform::audio {
 
@@ -89,7 +90,9 @@ class AudioEngine final : private AudioRenderCallback {
     std::shared_ptr<const MediaClock> clock() const { return clock_; }
     // The engine position, in seconds, just after the last frame rendered: ahead of the clock
     // by what the device still has to play.
-    double renderedPosition() const { return renderedPosition_.load(std::memory_order_relaxed); }
+    ClockTime renderedPosition() const {
+        return ClockTime(renderedPosition_.load(std::memory_order_relaxed));
+    }
 
     // Holds back the hand-over of graph changes until the batch ends, so that a rewiring of
     // several steps reaches the render thread as one change.

@@ -286,7 +286,7 @@ TEST(AudioEngine, TheClockRunsOnHostTimeAndNeverGoesBack) {
         EXPECT_GE(clock->timeAt(host), last) << "step " << i << ": went back";
         last = clock->timeAt(host);
         EXPECT_NEAR(last.seconds(), step.expected, 0.011) << "step " << i;
-        EXPECT_NEAR(engine.renderedPosition(), step.rendered, 1e-9) << "step " << i;
+        EXPECT_NEAR(engine.renderedPosition().seconds(), step.rendered, 1e-9) << "step " << i;
         EXPECT_NEAR(clock->hostTimeAt(last) - host, 0.0, 0.011) << "step " << i;
     }
 }

@@ -137,7 +137,7 @@ TEST_F(QtAudioDeviceOnPulse, PlaysAToneThroughTheDefaultOutput) {
     std::vector<double> queued;
     ASSERT_TRUE(waitUntil(
         [&] {
-            const double heard = engine.clock()->timeAt(device->hostNow()).seconds();
+            const platform::ClockTime heard = engine.clock()->timeAt(device->hostNow());
             queued.push_back(engine.renderedPosition() - heard);
             return queued.size() >= 25;
         },
