@@ -475,6 +475,19 @@ TEST_F(AvSync, ALoopedRangeKeepsItsSoundForAHundredPasses) {
     EXPECT_EQ(clips_->loopCount(), 100);
 }
 
+// A loop asked to start past the end of the clip loops the whole clip, picture and sound: it
+// reports ready, and the first flash of each pass is seen with its beep.
+TEST_F(AvSync, ALoopStartingPastTheEndLoopsTheWholeClip) {
+    const auto& clip = flashBeepClip({30, 1});
+    load(clip);
+    constexpr double kStart = 0.5;
+    const double length = clip.file.duration;
+    play(kStart, TimeRange::fromTo(length + 1.0, length + 2.0));
+    expectTogether(kStart + clip.flashTimes[0], "pass0");
+    expectTogether(kStart + length + clip.flashTimes[0], "pass1");
+    EXPECT_EQ(clips_->loopCount(), 1);
+}
+
 // The run loop's thread is held for 200 ms across a seam, the flash 50 ms after it: the next
 // pass starts at the seam by itself, picture and sound.
 TEST_F(AvSync, ASeamNeedsNoStepOfTheMainThread) {
