@@ -134,6 +134,12 @@ void PairedClipPlayer::scheduleSound(double from) {
             return;
         }
         const double passSeconds = double(passFrames_) / rate;
+        if (!looper_->isLooping()) {
+            // The loop was ended before its start: one pass, as the picture plays.
+            soundLength_ = passSeconds;
+            schedulePass(generation_);
+            return;
+        }
         const int passes = std::max(2, int(std::ceil(kPassesAheadSeconds / passSeconds)));
         for (int i = 0; i < passes; ++i) {
             schedulePass(generation_);
@@ -152,7 +158,9 @@ void PairedClipPlayer::schedulePass(std::uint64_t generation) {
     // the next pass is scheduled from the run loop's thread, long before it is due.
     node_->scheduleSegment(clip_.sound, passStart_, passFrames_, [weak, loop, generation] {
         loop->post([weak, generation] {
-            if (const auto self = weak.lock(); self && (*self)->generation_ == generation) {
+            const auto self = weak.lock();
+            if (self && (*self)->generation_ == generation && (*self)->looper_ &&
+                (*self)->looper_->isLooping()) {
                 (*self)->schedulePass(generation);
             }
         });
@@ -204,6 +212,24 @@ void PairedClipPlayer::setRate(float rate, double atClockTime) {
         }
         clock_->changeRate(rate, atClockTime);
     }
+}
+
+void PairedClipPlayer::endLoop() {
+    if (!looper_ || !looper_->isLooping()) {
+        return;
+    }
+    // The picture's pass playing now is the one after the seams the looper has counted; it
+    // plays to the range end and no pass follows it.
+    const auto passes = std::uint64_t(looper_->loopCount()) + 1;
+    looper_->disableLooping();
+    if (!clip_.sound || passFrames_ == 0) {
+        return;
+    }
+    // The sound's passes follow each other in the node's schedule from its start: it ends where
+    // the picture's pass does, passes already read ahead beyond it dropped.
+    const std::uint64_t end = passes * passFrames_;
+    node_->endScheduleAfter(end);
+    clock_->setLength(double(end) / clip_.sound->processingFormat().sampleRate);
 }
 
 void PairedClipPlayer::stop() {

@@ -43,6 +43,7 @@ class PairedClipPlayer final : public ClipPlayer {
     void setRate(float rate, double atClockTime) override;
     float rate() const override { return rate_; }
     void stop() override;
+    void endLoop() override;
     Published<std::optional<double>>& startTime() override { return startTime_; }
     int loopCount() const override { return looper_ ? looper_->loopCount() : 0; }
     std::shared_ptr<QueuePlayer> player() const override { return player_; }
