@@ -340,6 +340,47 @@ TEST(PlayerLooper, ARangeStartingPastTheEndPrerollsAndLoopsTheWholeItem) {
     }
 }
 
+// A rate change to 2 asked for ahead, with the run loop's thread held from the call on (scripted
+// items: the range 2-3 s at 30 fps, the first seam at 1.1 s): the passes take it at its clock
+// time by themselves, whether it falls before the seam or beyond it, in the next pass.
+TEST(PlayerLooper, ARateChangeAskedAheadReachesTheNextPassWithoutTheRunLoop) {
+    const struct {
+        const char* name;
+        double changeAt;
+        // The picture shown at 1.31 s and at 1.51 s.
+        int at131;
+        int at151;
+    } cases[] = {
+        // Pass 0 ends at 1.0 + (3.0 - 2.9) / 2; pass 1 runs at 2 from then.
+        {"before the seam", 1.0, 75, 87},
+        // Pass 1 runs at 1 from 1.1 to 1.4 (to 2.3 s), at 2 from there.
+        {"beyond the seam", 1.4, 66, 75},
+        // Pass 1 runs at 1 throughout.
+        {"after the next seam", 2.4, 66, 72},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ManualRunLoop loop;
+        kestio::test::FakeMediaFactory fakes(loop);
+        const auto player =
+            std::dynamic_pointer_cast<kestio::test::FakeQueuePlayer>(fakes.makeQueuePlayer());
+        const auto looper = fakes.makeLooper(player, fakes.makeItem(fakes.makeAsset("loop.mov")),
+                                             TimeRange::fromTo(2.0, 3.0));
+        player->play();
+        loop.advance(0.5);
+        ASSERT_EQ(player->frameShownAt(1.1 - 1e-4), kestio::test::FakeFrame::of("loop.mov", 89));
+        player->setRate(2.0f, c.changeAt);
+        loop.stall(1.02);  // to 1.52 s
+        EXPECT_EQ(looper->loopCount(), 0) << "the run loop ran";
+        EXPECT_EQ(player->frameShownAt(1.31), kestio::test::FakeFrame::of("loop.mov", c.at131));
+        EXPECT_EQ(player->frameShownAt(1.51), kestio::test::FakeFrame::of("loop.mov", c.at151));
+        loop.advance(0.0);
+        EXPECT_EQ(looper->loopCount(), 1);
+        EXPECT_EQ(player->frameShownAt(1.51), kestio::test::FakeFrame::of("loop.mov", c.at151))
+            << "the run loop, handling the seam late, changed the picture";
+    }
+}
+
 TEST(PlayerLooper, AnUnplayableTemplateFails) {
     LoopRig rig;
     const auto folder = std::filesystem::path(KESTIO_FIXTURE_DIR) / "media-tests" / "broken";
