@@ -128,22 +128,30 @@ std::vector<PlayerReadAhead::Completion> PlayerReadAhead::endAfter(uint64_t fram
     // are written under this lock, so the write index and the front item's progress agree.
     const uint64_t base = flushUpTo.load(std::memory_order_relaxed);
     const uint64_t end = frames > UINT64_MAX - base ? UINT64_MAX : base + frames;
+    // The front item may be in the middle of a read (the lock is let go meanwhile) and is only
+    // cut; the items after it that lie wholly past the end are a tail of the queue, taken off
+    // its back so the front stays where the read-ahead thread holds it.
     uint64_t at = ring.writeIndex();
-    for (auto item = queue_.begin(); item != queue_.end();) {
-        const uint64_t itemStart = at - std::min(at, item->done);
-        at = itemStart + item->count;
-        if (itemStart >= end && item->done == 0) {
-            if (item->completion) {
-                dropped.push_back(std::move(item->completion));
-            }
-            item = queue_.erase(item);
-            continue;
+    std::size_t kept = queue_.size();
+    for (std::size_t i = 0; i < queue_.size(); ++i) {
+        Item& item = queue_[i];
+        const uint64_t itemStart = at - std::min(at, item.done);
+        at = itemStart + item.count;
+        if (i > 0 && itemStart >= end) {
+            kept = i;
+            break;
         }
         if (at > end) {
-            item->count = std::max(item->done, end - std::min(end, itemStart));
+            item.count = std::max(item.done, end - std::min(end, itemStart));
         }
-        ++item;
     }
+    while (queue_.size() > kept) {
+        if (queue_.back().completion) {
+            dropped.push_back(std::move(queue_.back().completion));
+        }
+        queue_.pop_back();
+    }
+    std::reverse(dropped.begin(), dropped.end());
     endAt.store(end, std::memory_order_release);
     return dropped;
 }
