@@ -20,8 +20,12 @@
 #include <vector>
 
 #include "media_bench.h"
+#include "platform/graphics/color_lut.h"
+#include "platform/graphics/layer.h"
+#include "platform/graphics/presenter.h"
 #include "platform/media/decoded_asset.h"
 #include "platform/media/decoded_player_item.h"
+#include "platform/media/decoded_player_layer.h"
 #include "platform/media/decoded_player_looper.h"
 #include "platform/media/decoded_queue_player.h"
 #include "platform/media/item_decoder.h"
@@ -171,6 +175,72 @@ void BM_TwoPlayingOnePreloadedMemory(benchmark::State& state) {
 BENCHMARK(BM_TwoPlayingOnePreloadedMemory)
     ->Arg(2160)
     ->Arg(1080)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// One 2160p clip playing for 5 s with two views of it composing every refresh (the output at
+// full size and the player panel's 547x308 picture); state.range(0): 1 with a colour correction
+// on the player, 0 without. What both add to the resident memory: the corrected pictures the
+// player keeps for its views are the difference.
+void BM_PlayingWithTwoViewsMemory(benchmark::State& state) {
+    const bool colour = state.range(0) != 0;
+    const fs::path& path = clip(2160);
+    for (auto _ : state) {
+        malloc_trim(0);
+        const double before = residentBytes();
+        ManualRunLoop loop;
+        auto player = DecodedQueuePlayer::make(loop);
+        if (colour) {
+            const auto lut = std::make_shared<const ColorLut>(
+                ColorFilterChain({ColorControls{0.05f, 1.1f, 1.2f}, GammaAdjust{0.9f},
+                                  ColorMatrix{1.1f, 1.0f, 0.9f}}));
+            player->setFrameFilter(std::make_shared<const FrameFilter>(
+                [lut](const QImage& picture) { return lut->apply(picture); }));
+        }
+        auto item = itemFor(loop, path);
+        player->insert(item);
+        if (!runUntil(loop, [&] { return item->statusValue() != ItemStatus::Unknown; })) {
+            state.SkipWithError("the item did not become ready");
+            return;
+        }
+        auto root = Layer::create(loop);
+        root->setFrame({0, 0, 3840, 2160});
+        auto video = Layer::create(loop);
+        video->setFrame(root->frame());
+        video->setFrameSource(std::make_shared<DecodedPlayerLayer>(player));
+        root->addSublayer(video);
+        SnapshotPublisher publisher(loop);
+        publisher.setRoot(root);
+        auto clock = std::make_shared<ManualPresenterClock>(loop.now());
+        std::vector<std::unique_ptr<Presenter>> views;
+        for (const QSize size : {QSize(3840, 2160), QSize(547, 308)}) {
+            views.push_back(std::make_unique<Presenter>(clock));
+            views.back()->setSource(publisher.slot());
+            views.back()->setSize(size);
+            views.back()->setRefreshRate(30000.0 / 1001.0);
+            views.back()->start();
+        }
+        player->play();
+        using Clock = std::chrono::steady_clock;
+        const auto start = Clock::now();
+        double played = 0.0;
+        while (played < 5.0) {
+            loop.waitForPosted(1.0 / 240.0);
+            const double now = std::chrono::duration<double>(Clock::now() - start).count();
+            loop.advance(now - played);
+            clock->advance(now - played);
+            played = now;
+        }
+        state.counters["MB"] = (residentBytes() - before) / 1e6;
+        for (auto& view : views) {
+            view->stop();
+        }
+        player->pause();
+    }
+}
+BENCHMARK(BM_PlayingWithTwoViewsMemory)
+    ->Arg(0)
+    ->Arg(1)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 

@@ -55,3 +55,17 @@ function(kestio_tests target)
                    ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
                    ${kestio_tsan_environment})
 endfunction()
+
+# kestio_run_alone(<test names...>)
+# The named tests of the calling folder run with no other test beside them (CTest's RUN_SERIAL):
+# tests that time sound on a real sound server, whose timing the load of other tests on a small
+# machine would move. Applied after the folder's discovered tests are defined.
+function(kestio_run_alone)
+    set(script "${CMAKE_CURRENT_BINARY_DIR}/run_alone.cmake")
+    set(text "")
+    foreach(name IN LISTS ARGN)
+        string(APPEND text "set_tests_properties(\"${name}\" PROPERTIES RUN_SERIAL TRUE)\n")
+    endforeach()
+    file(WRITE "${script}" "${text}")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
+endfunction()

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/midi/jack_client_gate.h"
+#include "platform/midi/jack_midi_queue.h"
 
 namespace kestio::test {
 
@@ -14,7 +15,7 @@ struct JackMidiPeer::State {
     jack_port_t* port = nullptr;
     bool output = false;
     Handler onMessage;
-    jack_ringbuffer_t* queue = jack_ringbuffer_create(16 * 1024);
+    platform::JackMidiQueue queue{16 * 1024};
     std::atomic<bool> lost{false};
     std::atomic<bool> closing{false};
 
@@ -23,7 +24,6 @@ struct JackMidiPeer::State {
             closing.store(true);
             platform::jack_client_gate::close(client, lost);
         }
-        jack_ringbuffer_free(queue);
     }
 
     static int process(jack_nframes_t frames, void* arg) {
@@ -39,18 +39,7 @@ struct JackMidiPeer::State {
             }
             return 0;
         }
-        jack_midi_clear_buffer(buffer);
-        std::uint32_t length = 0;
-        while (jack_ringbuffer_peek(self->queue, reinterpret_cast<char*>(&length), sizeof length) ==
-                   sizeof length &&
-               jack_ringbuffer_read_space(self->queue) >= sizeof length + length) {
-            jack_midi_data_t* room = jack_midi_event_reserve(buffer, 0, length);
-            if (room == nullptr) {
-                break;
-            }
-            jack_ringbuffer_read_advance(self->queue, sizeof length);
-            jack_ringbuffer_read(self->queue, reinterpret_cast<char*>(room), length);
-        }
+        self->queue.drainInto(buffer);
         return 0;
     }
 
@@ -121,12 +110,7 @@ void JackMidiPeer::send(const std::vector<std::uint8_t>& bytes) {
     if (state_ == nullptr || state_->lost.load()) {
         return;
     }
-    const auto length = static_cast<std::uint32_t>(bytes.size());
-    if (jack_ringbuffer_write_space(state_->queue) < sizeof length + length) {
-        return;
-    }
-    jack_ringbuffer_write(state_->queue, reinterpret_cast<const char*>(&length), sizeof length);
-    jack_ringbuffer_write(state_->queue, reinterpret_cast<const char*>(bytes.data()), length);
+    state_->queue.push(bytes.data(), bytes.size());
 }
 
 }  // namespace kestio::test

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <jack/jack.h>
-#include <jack/ringbuffer.h>
 
 #include <atomic>
 #include <cstdint>

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <deque>
 
+#include "platform/audio/denormal_guard.h"
 #include "platform/audio/mixer_node.h"
 #include "platform/audio/mixing_gain.h"
 #include "platform/audio/output_node.h"
@@ -365,6 +366,7 @@ void AudioEngine::collectRetiredPlans() {
 }
 
 void AudioEngine::render(const RenderBlock& block) noexcept {
+    const DenormalGuard denormalsAreZero;
     // A plan made for another format waits until the device renders at it: after a change of
     // device the render thread may render a few blocks at the old format, and the old plan
     // serves them.

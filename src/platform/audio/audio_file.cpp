@@ -17,18 +17,46 @@ void setError(std::string* out, std::string text) {
 
 std::shared_ptr<AudioFile> AudioFile::openForReading(const std::filesystem::path& path,
                                                      std::string* error) {
+    return openForReading(path, ChannelMap{}, error);
+}
+
+std::shared_ptr<AudioFile> AudioFile::openForReading(const std::filesystem::path& path,
+                                                     const ChannelMap& selection,
+                                                     std::string* error) {
+    if (selection.size() > AudioFormat::kMaxChannels) {
+        setError(error, "the channel selection has more channels than a stream can carry");
+        return nullptr;
+    }
     std::string why;
     auto decoder = AudioDecoder::open(path, why);
     if (!decoder) {
         setError(error, why);
         return nullptr;
     }
+    const uint32_t sourceChannels = decoder->format().channelCount;
+    for (const int source : selection) {
+        if (source >= int(sourceChannels) || source < -1) {
+            setError(error, "the channel selection names channel " + std::to_string(source + 1) +
+                                " of a file with " + std::to_string(sourceChannels));
+            return nullptr;
+        }
+    }
     std::shared_ptr<AudioFile> file(new AudioFile());
     file->path_ = path;
     file->format_ = decoder->format();
+    file->sourceChannels_ = sourceChannels;
+    if (!selection.empty()) {
+        file->selection_ = selection;
+        file->format_.channelCount = uint32_t(selection.size());
+        file->sourcePlanes_.resize(sourceChannels);
+    }
     file->containsVideo_ = decoder->containsVideo();
     file->decoder_ = std::move(decoder);
     return file;
+}
+
+std::shared_ptr<AudioFile> AudioFile::openAnotherReader(std::string* error) const {
+    return openForReading(path_, selection_, error);
 }
 
 std::shared_ptr<AudioFile> AudioFile::openForWriting(const std::filesystem::path& path,
@@ -43,6 +71,7 @@ std::shared_ptr<AudioFile> AudioFile::openForWriting(const std::filesystem::path
     std::shared_ptr<AudioFile> file(new AudioFile());
     file->path_ = path;
     file->format_ = AudioFormat{format.sampleRate, format.channelCount, false};
+    file->sourceChannels_ = format.channelCount;
     file->writer_ = std::move(writer);
     return file;
 }
@@ -72,7 +101,22 @@ bool AudioFile::read(PcmBuffer& buffer, uint32_t frames, std::string* error) {
     }
     frames = std::min(frames, buffer.frameCapacity());
     std::string why;
-    const int64_t got = decoder_->read(position_, buffer.channels(), frames, why);
+    int64_t got = 0;
+    if (selection_.empty()) {
+        got = decoder_->read(position_, buffer.channels(), frames, why);
+    } else {
+        std::vector<float*> planes;
+        planes.reserve(sourcePlanes_.size());
+        for (auto& plane : sourcePlanes_) {
+            plane.resize(frames);
+            planes.push_back(plane.data());
+        }
+        got = decoder_->read(position_, planes.data(), frames, why);
+        if (got > 0) {
+            applyChannelMap(selection_.data(), uint32_t(selection_.size()), planes.data(),
+                            sourceChannels_, buffer.channels(), uint32_t(got));
+        }
+    }
     if (got < 0) {
         setError(error, why);
         return false;

@@ -4,8 +4,10 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/audio/audio_format.h"
+#include "platform/audio/channel_map.h"
 #include "platform/audio/pcm_buffer.h"
 
 namespace kestio::platform::audio {
@@ -23,6 +25,10 @@ class CafWriter;
 // container's start, so that the sound keeps its offset from the pictures. framePosition() is
 // exact: a seek decodes from before the target and drops the samples before it.
 //
+// A file can be read through a channel selection: it then reads as one channel per entry of the
+// selection, each carrying the source channel the entry names (-1: silence), so that a
+// six-channel file reads as its first two channels, or a mono file as two equal channels.
+//
 // Writing makes a CAF file of 32-bit float or 16-bit integer samples and appends buffers; the
 // file can be opened for reading while it is still being written.
 //
@@ -33,6 +39,12 @@ class AudioFile {
 
     // Null when the file cannot be opened or has no sound; `error` then says why.
     static std::shared_ptr<AudioFile> openForReading(const std::filesystem::path& path,
+                                                     std::string* error = nullptr);
+    // The same, read through `selection` (one entry per channel read; an empty selection reads
+    // the file's own channels). Null also when the selection is longer than
+    // AudioFormat::kMaxChannels or names a channel the file does not have.
+    static std::shared_ptr<AudioFile> openForReading(const std::filesystem::path& path,
+                                                     const ChannelMap& selection,
                                                      std::string* error = nullptr);
     // Creates (or replaces) a CAF file with `format`'s rate and channel count. Null on
     // failure; `error` then says why.
@@ -48,8 +60,16 @@ class AudioFile {
     bool isWritable() const { return writer_ != nullptr; }
     // Whether the file also holds pictures (a video file).
     bool containsVideo() const { return containsVideo_; }
-    // Non-interleaved float at the file's rate and channel count.
+    // Non-interleaved float at the file's rate and channel count (the selection's, when read
+    // through one).
     AudioFormat processingFormat() const { return format_; }
+    // The channel count of the file itself.
+    uint32_t sourceChannelCount() const { return sourceChannels_; }
+    // The channel selection reads go through (empty: none).
+    const ChannelMap& channelSelection() const { return selection_; }
+    // Another reader of the same file (also of one being written) with the same selection,
+    // for a second thread.
+    std::shared_ptr<AudioFile> openAnotherReader(std::string* error = nullptr) const;
     // Frames in the file (for a file being written: frames written so far).
     int64_t length() const;
 
@@ -72,6 +92,9 @@ class AudioFile {
 
     std::filesystem::path path_;
     AudioFormat format_;
+    uint32_t sourceChannels_ = 0;
+    ChannelMap selection_;
+    std::vector<std::vector<float>> sourcePlanes_;  // decoded channels before the selection
     bool containsVideo_ = false;
     int64_t position_ = 0;
     std::unique_ptr<AudioDecoder> decoder_;

@@ -241,8 +241,9 @@ void PlayerReadAhead::run() {
             const int64_t at = item.start + int64_t(item.done);
             lock.unlock();
             std::string error;
-            if (!reader || reader->path() != file->path()) {
-                reader = AudioFile::openForReading(file->path(), &error);
+            if (!reader || reader->path() != file->path() ||
+                reader->channelSelection() != file->channelSelection()) {
+                reader = file->openAnotherReader(&error);
             }
             bool ok = reader != nullptr;
             if (ok) {
@@ -270,6 +271,11 @@ void PlayerReadAhead::run() {
             }
             const uint32_t got = ok ? scratch->frameLength() : 0;
             ended = got < frames;
+            if (ok && ended) {
+                Console::log("audio player: " + file->path().string() + " ends " +
+                             std::to_string(item.count - item.done - got) +
+                             " frames before the segment scheduled from it");
+            }
             frames = got;
             planes = ok ? scratch->channels() : nullptr;
         } else {

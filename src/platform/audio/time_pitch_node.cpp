@@ -41,6 +41,10 @@ constexpr uint32_t kLagRange = 480;
 // output before the silence that pushes it out fades into that silence).
 constexpr double kTailLevel = 0.9;
 constexpr uint32_t kTailBackOff = 512;
+// A spare runs through at most this many silent blocks of input (see prime): enough for rates
+// up to about 8; above that it is only padded, since that many blocks would hold up the main
+// thread for milliseconds.
+constexpr uint32_t kMaxSilentBlocks = 24;
 
 class TimePitchKernel final : public RenderKernel {
   public:
@@ -57,6 +61,8 @@ class TimePitchKernel final : public RenderKernel {
           silencePointers_(channels_),
           discard_(std::size_t(channels_) * TimePitchNode::kBlockFrames),
           discardPointers_(channels_),
+          primingDiscard_(std::size_t(channels_) * TimePitchNode::kBlockFrames),
+          primingDiscardPointers_(channels_),
           tail_(std::size_t(channels_) * (kTailFrames + kHistoryFrames)),
           tailPointers_(channels_),
           history_(std::size_t(channels_) * kHistoryFrames) {
@@ -77,6 +83,8 @@ class TimePitchKernel final : public RenderKernel {
             outPointers_[c] = out_.data() + std::size_t(c) * maxFrames_;
             silencePointers_[c] = silence_.data() + std::size_t(c) * TimePitchNode::kBlockFrames;
             discardPointers_[c] = discard_.data() + std::size_t(c) * TimePitchNode::kBlockFrames;
+            primingDiscardPointers_[c] =
+                primingDiscard_.data() + std::size_t(c) * TimePitchNode::kBlockFrames;
         }
         primeSpares(request_->rate.load());
     }
@@ -98,7 +106,7 @@ class TimePitchKernel final : public RenderKernel {
                                                           std::memory_order_acq_rel);
             }
             if (mine) {
-                prime(slot, rate);
+                prime(slot, rate, kMaxSilentBlocks);
                 slot.state.store(kReady, std::memory_order_release);
             }
         }
@@ -192,7 +200,7 @@ class TimePitchKernel final : public RenderKernel {
         }
         if (tailAt_ < tailLength_) {
             // Left rate 1 again before the tail was out: it goes into the stretcher first.
-            restart(rate);
+            restartWithCurrent(rate);
             while (tailAt_ < tailLength_) {
                 const uint32_t n = std::min(tailLength_ - tailAt_, TimePitchNode::kBlockFrames);
                 for (uint32_t c = 0; c < channels_; ++c) {
@@ -205,7 +213,7 @@ class TimePitchKernel final : public RenderKernel {
             }
         }
         if (bypassing_) {
-            restart(rate);
+            restart(step, upstream, rate);
         } else if (rate != currentRate_) {
             stretcher_->setTimeRatio(1.0 / double(rate));
             currentRate_ = rate;
@@ -420,47 +428,137 @@ class TimePitchKernel final : public RenderKernel {
         return outPointers_.data();
     }
 
-    // Starts stretching from silence: pads the stretcher's input so that its output lines up
-    // with the input once its start delay is dropped.
-    // Uses the primed spare when there is one (and gives the other back for priming); primes
-    // the current one here otherwise.
-    void restart(float rate) noexcept {
+    // Leaves rate 1: starts stretching the input from where the upstream is now. The stretcher
+    // must see what comes next before its first output, since its output lags its input by its
+    // start delay: it takes in the blocks up to the end of that delay at once, and they are
+    // pulled here first. Where they are all silent (a clip that starts later), the spare the
+    // main thread has run through exactly that much silence is in the very state the stretcher
+    // would reach here, and takes over, so the start costs the render thread no more than a
+    // steady block. Otherwise the current stretcher is primed here and takes in the blocks
+    // pulled (the silent ones first, then the first one with sound); the rest follows as
+    // rendering asks for it.
+    void restart(const RenderStep& step, const RenderStep* upstream, float rate) noexcept {
+        beginStretch(rate);
+        Slot& spare = slots_[1 - active_];
+        int expected = kReady;
+        if (upstream == nullptr ||
+            !spare.state.compare_exchange_strong(expected, kInUse, std::memory_order_acq_rel)) {
+            restartWithCurrent(rate);
+            return;
+        }
+        const uint32_t lead =
+            spare.primedRate.load(std::memory_order_relaxed) == rate ? spare.silentBlocks : 0;
+        uint32_t silentBlocks = 0;
+        const float* const* sound = nullptr;
+        while (silentBlocks < lead) {
+            // Heard after what the stretcher holds ahead of the output (nothing rendered yet).
+            const float* const* in = pullAt(step, *upstream, TimePitchNode::kBlockFrames,
+                                            double(fed_) / double(rate), double(rate));
+            fed_ += TimePitchNode::kBlockFrames;
+            if (!isSilent(in, TimePitchNode::kBlockFrames)) {
+                sound = in;
+                break;
+            }
+            remember(silencePointers_.data(), TimePitchNode::kBlockFrames);
+            ++silentBlocks;
+        }
+        if (sound == nullptr && lead > 0) {
+            // Only the first restart may use what priming left; a later one primes again.
+            spare.primedRate.store(0.0f, std::memory_order_relaxed);
+            slots_[active_].state.store(kUsed, std::memory_order_release);
+            active_ = 1 - active_;
+            stretcher_ = spare.stretcher.get();
+            toDrop_ = 0;
+            return;
+        }
+        spare.state.store(kReady, std::memory_order_release);
+        primeCurrent(rate);
+        for (uint32_t b = 0; b < silentBlocks; ++b) {
+            stretcher_->process(silencePointers_.data(), TimePitchNode::kBlockFrames, false);
+        }
+        if (sound != nullptr) {
+            remember(sound, TimePitchNode::kBlockFrames);
+            stretcher_->process(sound, TimePitchNode::kBlockFrames, false);
+        }
+    }
+
+    // Leaves rate 1 with the stretcher the render thread holds, primed here.
+    void restartWithCurrent(float rate) noexcept {
+        beginStretch(rate);
+        primeCurrent(rate);
+    }
+
+    void beginStretch(float rate) noexcept {
         historyFrames_ = 0;
         fed_ = 0;
         outContent_ = 0.0;
-        const int other = 1 - active_;
-        int expected = kReady;
-        if (slots_[other].state.compare_exchange_strong(expected, kInUse,
-                                                        std::memory_order_acq_rel)) {
-            slots_[active_].state.store(kUsed, std::memory_order_release);
-            active_ = other;
-            stretcher_ = slots_[active_].stretcher.get();
-        }
-        if (slots_[active_].primedRate.load(std::memory_order_relaxed) != rate) {
-            prime(slots_[active_], rate);
-        }
-        // Only the first restart may use what priming left; a later one primes again.
-        slots_[active_].primedRate.store(0.0f, std::memory_order_relaxed);
         currentRate_ = rate;
-        toDrop_ = stretcher_->getStartDelay();
         bypassing_ = false;
+    }
+
+    // Primes the render thread's stretcher for `rate` (cheap: a reset and the silent pad, which
+    // is shorter than the stretcher's window, so no analysis runs) and drops its start delay.
+    void primeCurrent(float rate) noexcept {
+        Slot& slot = slots_[active_];
+        prime(slot, rate, 0);
+        slot.primedRate.store(0.0f, std::memory_order_relaxed);
+        toDrop_ = stretcher_->getStartDelay();
+    }
+
+    bool isSilent(const float* const* in, uint32_t frames) const noexcept {
+        for (uint32_t c = 0; c < channels_; ++c) {
+            for (uint32_t i = 0; i < frames; ++i) {
+                if (in[c][i] != 0.0f) {
+                    return false;
+                }
+            }
+        }
+        return true;
     }
 
     // A stretcher primed for `rate`: reset, set to that rate, and padded with silence so that
     // its output lines up with the input once its start delay is dropped. Rubber Band asks for
-    // the starting rate to be set before the pad and the start delay are read.
+    // the starting rate to be set before the pad and the start delay are read. Then, up to
+    // `maxSilentBlocks`, it takes in silent input blocks as a start from silence would and
+    // drops its start delay, so that it is what such a start leaves behind; the blocks it took
+    // are kept in the slot (0: too many were needed, and only the pad went in).
     struct Slot;
-    void prime(Slot& slot, float rate) const noexcept {
+    void prime(Slot& slot, float rate, uint32_t maxSilentBlocks) const noexcept {
         RubberBandStretcher& stretcher = *slot.stretcher;
         stretcher.reset();
         stretcher.setTimeRatio(1.0 / double(rate));
         slot.primedRate.store(rate, std::memory_order_relaxed);
+        slot.silentBlocks = 0;
         std::size_t pad = stretcher.getPreferredStartPad();
         while (pad > 0) {
             const std::size_t n = std::min<std::size_t>(pad, TimePitchNode::kBlockFrames);
             stretcher.process(silencePointers_.data(), n, false);
             pad -= n;
         }
+        if (maxSilentBlocks == 0) {
+            return;
+        }
+        // The same steps as rendering takes after a restart: input only when nothing is
+        // available, the start delay dropped in pieces of at most a block.
+        std::size_t toDrop = stretcher.getStartDelay();
+        uint32_t blocks = 0;
+        while (toDrop > 0 && blocks <= maxSilentBlocks) {
+            const int available = stretcher.available();
+            if (available > 0) {
+                const auto n = std::min<std::size_t>(
+                    {std::size_t(available), toDrop, TimePitchNode::kBlockFrames});
+                stretcher.retrieve(primingDiscardPointers_.data(), n);
+                toDrop -= n;
+                continue;
+            }
+            stretcher.process(silencePointers_.data(), TimePitchNode::kBlockFrames, false);
+            ++blocks;
+        }
+        if (toDrop > 0) {
+            prime(slot, rate, 0);
+            return;
+        }
+        slot.silentBlocks = blocks;
     }
 
     void clear(uint32_t offset, uint32_t frames) noexcept {
@@ -493,6 +591,8 @@ class TimePitchKernel final : public RenderKernel {
         // The rate it was primed for (0: not primed). Written by whoever holds the slot (see
         // state); read by the main thread to tell whether a ready spare suits a new rate.
         std::atomic<float> primedRate{0.0f};
+        // The silent input blocks it has taken in after its pad (see prime); whoever holds it.
+        uint32_t silentBlocks = 0;
     };
     Slot slots_[2];
     int active_ = 0;  // render thread
@@ -504,6 +604,9 @@ class TimePitchKernel final : public RenderKernel {
     std::vector<const float*> silencePointers_;
     std::vector<float> discard_;
     std::vector<float*> discardPointers_;
+    // Where the main thread throws away what a spare gives while it is primed.
+    std::vector<float> primingDiscard_;
+    std::vector<float*> primingDiscardPointers_;
     std::vector<float> tail_;
     std::vector<float*> tailPointers_;
     uint32_t tailAt_ = 0;

@@ -14,9 +14,6 @@ namespace kestio::platform::media {
 namespace {
 // How often a start waiting for the sound's read-ahead looks again.
 constexpr double kPollSeconds = 0.005;
-// Sound passes of a loop kept scheduled ahead of the one heard, in seconds of sound (at least
-// two passes): more than the read-ahead holds, so a pass is always there when the last ends.
-constexpr double kPassesAheadSeconds = 3.0;
 }  // namespace
 
 PairedClipPlayer::PairedClipPlayer(RunLoop& loop, audio::AudioEngine& engine,
@@ -28,7 +25,8 @@ PairedClipPlayer::PairedClipPlayer(RunLoop& loop, audio::AudioEngine& engine,
       player_(std::move(player)),
       node_(std::move(node)),
       stretch_(std::move(stretch)),
-      clock_(std::make_shared<SoundClock>(loop_, engine_.clock(), node_)) {
+      clock_(std::make_shared<SoundClock>(loop_, engine_.clock(), node_)),
+      soundLoop_(loop_, node_) {
     player_->setClock(clock_);
 }
 
@@ -40,6 +38,7 @@ PairedClipPlayer::~PairedClipPlayer() {
 void PairedClipPlayer::cancel(bool answer) {
     ++generation_;
     poll_.cancel();
+    soundLoop_.stop();
     if (pending_) {
         auto onReady = std::move(pending_->onReady);
         pending_.reset();
@@ -127,44 +126,23 @@ void PairedClipPlayer::scheduleSound(double from) {
             looper_ && looper_->range() ? *looper_->range() : *clip_.loop, double(length) / rate);
         const auto start = std::clamp<std::int64_t>(std::llround(range.start * rate), 0, length);
         const auto end = std::clamp<std::int64_t>(std::llround(range.end() * rate), start, length);
-        passStart_ = start;
-        passFrames_ = std::uint64_t(end > start ? end - start : length - start);
         soundLength_ = INFINITY;
+        passFrames_ = std::uint64_t(end > start ? end - start : length - start);
         if (passFrames_ == 0) {
             return;
         }
-        const double passSeconds = double(passFrames_) / rate;
         if (!looper_->isLooping()) {
             // The loop was ended before its start: one pass, as the picture plays.
-            soundLength_ = passSeconds;
-            schedulePass(generation_);
+            soundLength_ = double(passFrames_) / rate;
+            node_->scheduleSegment(clip_.sound, start, passFrames_);
             return;
         }
-        const int passes = std::max(2, int(std::ceil(kPassesAheadSeconds / passSeconds)));
-        for (int i = 0; i < passes; ++i) {
-            schedulePass(generation_);
-        }
+        soundLoop_.start(clip_.sound, start, passFrames_);
         return;
     }
     const auto start = std::clamp<std::int64_t>(std::llround(from * rate), 0, length);
     node_->scheduleSegment(clip_.sound, start, std::uint64_t(length - start));
     soundLength_ = double(length - start) / rate;
-}
-
-void PairedClipPlayer::schedulePass(std::uint64_t generation) {
-    std::weak_ptr<PairedClipPlayer*> weak = self_;
-    RunLoop* loop = &loop_;
-    // The completion runs on the read-ahead thread once the pass is read ahead (or on stop());
-    // the next pass is scheduled from the run loop's thread, long before it is due.
-    node_->scheduleSegment(clip_.sound, passStart_, passFrames_, [weak, loop, generation] {
-        loop->post([weak, generation] {
-            const auto self = weak.lock();
-            if (self && (*self)->generation_ == generation && (*self)->looper_ &&
-                (*self)->looper_->isLooping()) {
-                (*self)->schedulePass(generation);
-            }
-        });
-    });
 }
 
 void PairedClipPlayer::check() {
@@ -228,6 +206,7 @@ void PairedClipPlayer::endLoop() {
     // The sound's passes follow each other in the node's schedule from its start: it ends where
     // the picture's pass does, passes already read ahead beyond it dropped.
     const std::uint64_t end = passes * passFrames_;
+    soundLoop_.stop();
     node_->endScheduleAfter(end);
     clock_->setLength(double(end) / clip_.sound->processingFormat().sampleRate);
 }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include "platform/audio/segment_loop.h"
 #include "platform/media/clip_player.h"
 #include "platform/media/player_looper.h"
 #include "platform/media/sound_clock.h"
@@ -22,8 +23,7 @@ namespace kestio::platform::media {
 // picture shows the item time of the sound being heard (a sound that starts late or runs dry
 // holds its picture with it; a silent clip follows the engine clock). Loops repeat the range on
 // the queue player with a DecodedPlayerLooper and keep sound passes scheduled on the node a
-// few seconds ahead, topped up as each one is read ahead, so a seam needs no step of the run
-// loop's thread.
+// few seconds ahead (audio::SegmentLoop), so a seam needs no step of the run loop's thread.
 //
 // Readiness of the sound is the node having read ahead (AudioPlayerNode::waitUntilPrepared with
 // no wait), looked at every few milliseconds of the run loop while a start waits for it.
@@ -60,7 +60,6 @@ class PairedClipPlayer final : public ClipPlayer {
     void cancel(bool answer);
     void prerollPicture(std::uint64_t generation);
     void scheduleSound(double from);
-    void schedulePass(std::uint64_t generation);
     void check();
     void start();
 
@@ -74,7 +73,8 @@ class PairedClipPlayer final : public ClipPlayer {
     std::unique_ptr<PlayerLooper> looper_;
     float rate_ = 1.0f;
     double soundLength_ = 0.0;
-    std::int64_t passStart_ = 0;
+    audio::SegmentLoop soundLoop_;
+    // Frames of one sound pass of a loop.
     std::uint64_t passFrames_ = 0;
     std::uint64_t generation_ = 0;
     std::optional<Pending> pending_;

@@ -2,7 +2,6 @@
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
-#include <jack/ringbuffer.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "platform/midi/jack_client_gate.h"
+#include "platform/midi/jack_midi_queue.h"
 #include "platform/midi/midi_port_names.h"
 
 namespace kestio::platform {
@@ -58,7 +58,6 @@ class Link {
     ~Link() {
         closing_.store(true);
         jack_client_gate::close(handle_, lost_);
-        jack_ringbuffer_free(queue_);
     }
 
     Link(const Link&) = delete;
@@ -135,20 +134,12 @@ class Link {
 
     // Queues one message for the output port's next cycle; false when the queue is full.
     bool enqueue(const std::vector<std::uint8_t>& bytes) {
-        const auto length = static_cast<std::uint32_t>(bytes.size());
-        if (jack_ringbuffer_write_space(queue_) < sizeof length + length) {
-            return false;
-        }
-        jack_ringbuffer_write(queue_, reinterpret_cast<const char*>(&length), sizeof length);
-        jack_ringbuffer_write(queue_, reinterpret_cast<const char*>(bytes.data()), length);
-        return true;
+        return queue_.push(bytes.data(), bytes.size());
     }
 
   private:
     Link(jack_client_t* handle, std::function<void()> onLost)
-        : handle_(handle),
-          queue_(jack_ringbuffer_create(kOutputQueueBytes)),
-          onLost_(std::move(onLost)) {}
+        : handle_(handle), queue_(kOutputQueueBytes), onLost_(std::move(onLost)) {}
 
     std::optional<std::string> nameOf(jack_port_t* port) const {
         if (port == nullptr) {
@@ -174,19 +165,7 @@ class Link {
             }
         }
         if (jack_port_t* out = self->output_.load(std::memory_order_acquire)) {
-            void* buffer = jack_port_get_buffer(out, frames);
-            jack_midi_clear_buffer(buffer);
-            std::uint32_t length = 0;
-            while (jack_ringbuffer_peek(self->queue_, reinterpret_cast<char*>(&length),
-                                        sizeof length) == sizeof length &&
-                   jack_ringbuffer_read_space(self->queue_) >= sizeof length + length) {
-                jack_midi_data_t* room = jack_midi_event_reserve(buffer, 0, length);
-                if (room == nullptr) {
-                    break;
-                }
-                jack_ringbuffer_read_advance(self->queue_, sizeof length);
-                jack_ringbuffer_read(self->queue_, reinterpret_cast<char*>(room), length);
-            }
+            self->queue_.drainInto(jack_port_get_buffer(out, frames));
         }
         return 0;
     }
@@ -205,7 +184,7 @@ class Link {
     }
 
     jack_client_t* handle_;
-    jack_ringbuffer_t* queue_;
+    JackMidiQueue queue_;
     std::function<void()> onLost_;
     std::shared_ptr<const MIDIPacketHandler> handlerOwner_;
     std::atomic<const MIDIPacketHandler*> handler_{nullptr};

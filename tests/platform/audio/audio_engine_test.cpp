@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -11,7 +12,7 @@
 #include "platform/audio/output_node.h"
 #include "platform/audio/source_node.h"
 #include "platform/audio/time_pitch_node.h"
-#include "signal_analysis.h"
+#include "support/signal_analysis.h"
 
 namespace kestio::test {
 namespace {
@@ -56,6 +57,26 @@ TEST(AudioEngine, TheMixerSumsItsInputs) {
     rig.pull(256);
     EXPECT_EQ(rig.channel(0)[100], 0.125f);
     EXPECT_EQ(rig.channel(1)[255], 0.125f);
+}
+
+// Denormal samples (a filter or stretcher fading out) cost the CPU many times a normal one: the
+// render thread treats them as zero, and the thread that called it gets its own mode back.
+TEST(AudioEngine, RendersWithDenormalsAsZeroAndGivesTheThreadItsModeBack) {
+    static volatile float denormal = 1e-39f;
+    EngineRig rig;
+    auto source = std::make_shared<SourceNode>(
+        kStereo48, [](uint32_t frames, float* const* channels, uint32_t count) {
+            for (uint32_t c = 0; c < count; ++c) {
+                std::fill(channels[c], channels[c] + frames, denormal * 1.5f);
+            }
+            return true;
+        });
+    rig.engine.attach(source);
+    ASSERT_FALSE(rig.engine.connect(source, rig.engine.mainMixerNode(), kStereo48));
+    ASSERT_FALSE(rig.engine.start());
+    rig.pull(256);
+    EXPECT_EQ(rig.channel(0)[100], 0.0f) << "a denormal computed while rendering";
+    EXPECT_NE(denormal * 1.5f, 0.0f) << "a denormal computed on the thread after rendering";
 }
 
 // A six-channel input on four outputs is 5.1 on 4.0: fronts and centre go to their own

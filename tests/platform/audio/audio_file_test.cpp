@@ -8,8 +8,8 @@
 #include <fstream>
 #include <vector>
 
-#include "signal_analysis.h"
 #include "support/media_fixtures.h"
+#include "support/signal_analysis.h"
 
 namespace kestio::test {
 namespace {

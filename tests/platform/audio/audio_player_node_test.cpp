@@ -12,7 +12,7 @@
 #include "engine_rig.h"
 #include "platform/audio/audio_file.h"
 #include "platform/audio/tap_dispatcher.h"
-#include "signal_analysis.h"
+#include "support/signal_analysis.h"
 
 namespace kestio::test {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "engine_rig.h"
 #include "platform/audio/source_node.h"
-#include "signal_analysis.h"
+#include "support/signal_analysis.h"
 
 namespace kestio::test {
 namespace {

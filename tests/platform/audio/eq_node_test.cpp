@@ -8,7 +8,7 @@
 
 #include "engine_rig.h"
 #include "platform/audio/peaking_filter.h"
-#include "signal_analysis.h"
+#include "support/signal_analysis.h"
 
 namespace kestio::test {
 namespace {

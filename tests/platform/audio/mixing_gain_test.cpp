@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine_rig.h"
-#include "signal_analysis.h"
+#include "support/signal_analysis.h"
 
 namespace kestio::test {
 namespace {

@@ -18,7 +18,7 @@
 #include "platform/audio/source_node.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "pulse_server.h"
-#include "signal_analysis.h"
+#include "support/signal_analysis.h"
 #include "timed_recording.h"
 
 namespace kestio::test {

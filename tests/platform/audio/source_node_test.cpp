@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "engine_rig.h"
-#include "signal_analysis.h"
+#include "support/signal_analysis.h"
 
 namespace kestio::test {
 namespace {

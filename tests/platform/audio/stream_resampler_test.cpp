@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "signal_analysis.h"
+#include "support/signal_analysis.h"
 
 namespace kestio::test {
 namespace {

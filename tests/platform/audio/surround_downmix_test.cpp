@@ -14,7 +14,7 @@
 
 #include "engine_rig.h"
 #include "platform/audio/audio_file.h"
-#include "signal_analysis.h"
+#include "support/signal_analysis.h"
 #include "support/temporary_folder.h"
 
 namespace kestio::test {

@@ -9,8 +9,8 @@
 
 #include "platform/media/media_time.h"
 #include "platform/runloop/manual_run_loop.h"
-#include "playback_test_support.h"
 #include "support/media_fixtures.h"
+#include "support/playback_test_support.h"
 
 namespace kestio::platform::media {
 namespace {

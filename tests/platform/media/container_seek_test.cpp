@@ -14,9 +14,9 @@
 #include "platform/media/image_generator.h"
 #include "platform/media/media_file.h"
 #include "platform/runloop/manual_run_loop.h"
-#include "playback_test_support.h"
 #include "support/frame_number_strip.h"
 #include "support/media_fixtures.h"
+#include "support/playback_test_support.h"
 
 namespace kestio::platform::media {
 namespace {

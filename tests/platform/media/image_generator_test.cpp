@@ -12,9 +12,9 @@
 #include "platform/media/decoded_asset.h"
 #include "platform/media/media_file.h"
 #include "platform/runloop/manual_run_loop.h"
-#include "playback_test_support.h"
 #include "support/frame_number_strip.h"
 #include "support/media_fixtures.h"
+#include "support/playback_test_support.h"
 #include "support/process_runner.h"
 
 namespace kestio::platform::media {

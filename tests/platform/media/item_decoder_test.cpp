@@ -16,9 +16,9 @@
 
 #include "platform/runloop/console.h"
 #include "platform/runloop/manual_run_loop.h"
-#include "playback_test_support.h"
 #include "support/frame_number_strip.h"
 #include "support/media_fixtures.h"
+#include "support/playback_test_support.h"
 #include "support/process_runner.h"
 #include "support/temporary_folder.h"
 

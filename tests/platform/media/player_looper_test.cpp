@@ -12,10 +12,10 @@
 #include "platform/media/decoded_asset.h"
 #include "platform/media/decoded_player_layer.h"
 #include "platform/runloop/manual_run_loop.h"
-#include "playback_test_support.h"
 #include "support/fake_media.h"
 #include "support/frame_number_strip.h"
 #include "support/media_fixtures.h"
+#include "support/playback_test_support.h"
 
 namespace kestio::platform::media {
 namespace {

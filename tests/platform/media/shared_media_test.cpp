@@ -16,7 +16,7 @@
 #include "platform/media/decoded_player_layer.h"
 #include "platform/media/image_generator.h"
 #include "platform/runloop/manual_run_loop.h"
-#include "playback_test_support.h"
+#include "support/playback_test_support.h"
 
 namespace kestio::platform::media {
 namespace {

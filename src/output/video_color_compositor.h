@@ -1,0 +1,74 @@
+#pragma once
+
+// Applies a slot's colour values to its pictures. Video is corrected where pictures are
+// composed for display, through the player's frame filter: every view of the player (program
+// surface and mirror) shows the corrected picture, and the filter runs once per picture
+// however many views show it. Stills are corrected once into a new image.
+//
+// The correction, in the colour step's working space (linear light, sRGB primaries):
+//   1. colour controls (saturation, contrast, brightness), whenever any value differs from
+//      its default;
+//   2. a hue rotation of hue × π / 180 radians (single precision), when hue is not 0;
+//   3. a gamma of c^gamma, when gamma is not 1;
+//   4. a gain per channel, when any gain is not 1.
+// At the default values (exact equality) nothing runs at all: a video picture is shown as
+// decoded and a still is returned as the very same image.
+
+#include <QImage>
+#include <functional>
+#include <memory>
+
+#include "model/settings_records.h"
+#include "platform/graphics/color_filter_chain.h"
+#include "platform/graphics/worker_pool.h"
+#include "platform/media/frame_filter.h"
+#include "platform/media/queue_player.h"
+#include "platform/runloop/published.h"
+#include "platform/runloop/run_loop.h"
+
+namespace kestio::output {
+
+class ColorSettingsBox;
+
+class VideoColorCompositor {
+  public:
+    // Completions run on `mainLoop`; picture work is spread over `pool`.
+    explicit VideoColorCompositor(platform::RunLoop& mainLoop,
+                                  platform::WorkerPool& pool = platform::WorkerPool::shared());
+
+    // True when all eight values equal their defaults exactly.
+    static bool isDefault(const ColorSettings& settings);
+
+    // The filter steps for `settings`, in order (none at the defaults).
+    static platform::ColorFilterChain filterChain(const ColorSettings& settings);
+
+    // The per-picture step for `settings`: null at the defaults, so that no filter work runs.
+    // Immutable and safe on any thread; each call makes a new filter, which the player takes
+    // as a new settings version.
+    std::shared_ptr<const platform::media::FrameFilter> frameFilter(
+        const ColorSettings& settings) const;
+
+    // `image` corrected by `settings` (same size; formats as ColorLut::apply).
+    QImage applyColorSettings(const QImage& image, const ColorSettings& settings) const;
+
+    // The still path: `image` itself at the defaults (or when correcting yields nothing),
+    // otherwise a corrected copy.
+    QImage applyToStill(const QImage& image, const ColorSettings& settings) const;
+
+    // Corrects every picture `player` shows with `box`'s values. The filter is on the player
+    // when this returns, so no picture composed from then on is uncorrected, not even a clip's
+    // first; each later change of the box is put on the player at once and shows on the next
+    // picture composed, paused or not. `completion` runs afterwards on the main loop (never
+    // inside this call), also when there is no player, which is logged and corrects nothing.
+    // The player follows the box until the returned subscription ends; ending it leaves the
+    // last filter in place.
+    [[nodiscard]] platform::Subscription compose(
+        const std::shared_ptr<platform::media::QueuePlayer>& player, ColorSettingsBox& box,
+        std::function<void()> completion = {}) const;
+
+  private:
+    platform::RunLoop& mainLoop_;
+    platform::WorkerPool& pool_;
+};
+
+}  // namespace kestio::output
