@@ -111,4 +111,11 @@ void FakeClipPlayer::stop() {
     looper_.reset();
 }
 
+void FakeClipPlayer::endLoop() {
+    calls_.push_back({Call::Kind::EndLoop, loop_.now(), 0.0, 0.0, 0.0f, false, {}});
+    if (looper_) {
+        looper_->disableLooping();
+    }
+}
+
 }  // namespace kestio::test

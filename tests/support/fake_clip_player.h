@@ -20,7 +20,7 @@ namespace kestio::test {
 class FakeClipPlayer final : public platform::media::ClipPlayer {
   public:
     struct Call {
-        enum class Kind { Play, SeekAndPlay, SetRate, Stop };
+        enum class Kind { Play, SeekAndPlay, SetRate, Stop, EndLoop };
         Kind kind = Kind::Play;
         double hostTime = 0.0;
         double itemTime = 0.0;   // Play, SeekAndPlay: from
@@ -40,6 +40,7 @@ class FakeClipPlayer final : public platform::media::ClipPlayer {
     void setRate(float rate, double atClockTime) override;
     float rate() const override { return rate_; }
     void stop() override;
+    void endLoop() override;
     platform::Published<std::optional<double>>& startTime() override { return startTime_; }
     int loopCount() const override { return looper_ ? looper_->loopCount() : 0; }
     std::shared_ptr<platform::media::QueuePlayer> player() const override { return player_; }

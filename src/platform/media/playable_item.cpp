@@ -69,11 +69,23 @@ double PlayableItem::clockTimeOf(double itemTime) const {
 
 void PlayableItem::updateClock(double clockTime) {
     const double item = timeAtClock(clockTime);
-    if (rateChange_ && clockTime >= rateChange_->clockTime) {
+    while (rateChange_ && clockTime >= rateChange_->clockTime) {
         clockRate_ = rateChange_->rate;
-        rateChange_.reset();
+        rateChange_ = laterChange_;
+        laterChange_.reset();
     }
     const bool runs = ready_ && !seek_;
+    if (clockRate_ <= 0.0 && rateChange_ && laterChange_) {
+        // Standing until its start, then running at one rate and from a later time at another:
+        // the timeline stands until its anchor, which is the start.
+        timeline_.anchorItem = item;
+        timeline_.anchorClock = rateChange_->clockTime;
+        timeline_.rate = runs && rateChange_->rate > 0.0 ? rateChange_->rate : 0.0;
+        timeline_.changeClock = laterChange_->clockTime;
+        timeline_.changeRate = runs && laterChange_->rate > 0.0 ? laterChange_->rate : 0.0;
+        timelineChanged();
+        return;
+    }
     timeline_.anchorItem = item;
     timeline_.anchorClock = clockTime;
     timeline_.rate = runs && clockRate_ > 0.0 ? clockRate_ : 0.0;
@@ -276,6 +288,7 @@ void PlayableItem::setMediaClock(std::shared_ptr<const MediaClock> clock) {
 
 void PlayableItem::setClockRate(double rate, double clockTime, std::optional<double> changeAt) {
     updateClock(clockTime);
+    laterChange_.reset();
     if (changeAt && *changeAt > clockTime) {
         rateChange_ = RateChange{*changeAt, rate};
     } else {
@@ -285,13 +298,17 @@ void PlayableItem::setClockRate(double rate, double clockTime, std::optional<dou
     updateClock(clockTime);
 }
 
-void PlayableItem::startAtClock(double clockTime, double rate) {
+void PlayableItem::startAtClock(double clockTime, double rate, double changeAt, double changeRate) {
     // Anchored no later than the start, so that a start the run loop reaches late still counts
     // from its own clock time.
     const double from = std::min(clockNow(), clockTime);
     updateClock(from);
     clockRate_ = 0.0;
     rateChange_ = RateChange{clockTime, rate};
+    laterChange_.reset();
+    if (changeAt > clockTime && std::isfinite(changeAt)) {
+        laterChange_ = RateChange{changeAt, changeRate};
+    }
     updateClock(from);
 }
 
