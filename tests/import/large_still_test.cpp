@@ -29,11 +29,16 @@ void run(std::vector<std::string> argv) {
 }
 
 // A flat grey picture of `width` x `height` made by the ffmpeg command, in the format its
-// extension names.
+// extension names (a WebP lossy, a TIFF in strips of a few rows).
 void ffmpegPicture(const std::filesystem::path& file, int width, int height) {
+    const auto ext = file.extension();
     run({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
          "color=c=0x406080:s=" + std::to_string(width) + "x" + std::to_string(height), "-frames:v",
-         "1", "-pix_fmt", file.extension() == ".jpg" ? "yuvj420p" : "rgb24", file.string()});
+         "1", "-pix_fmt",
+         ext == ".jpg"    ? "yuvj420p"
+         : ext == ".webp" ? "yuv420p"
+                          : "rgb24",
+         file.string()});
 }
 
 // The exit code of a child that decodes `file` as the importer does: 0 when it decodes with
@@ -169,6 +174,18 @@ TEST_F(LargeStills, PngsOfAHundredAndFiftyAndAHundredAndEightMegapixelsImportWit
         ASSERT_TRUE(child.exited) << "killed by signal " << child.code;
         ASSERT_EQ(child.code, 0);
         expectImportedAs(harness.importMeta(png), std::to_string(w) + "x" + std::to_string(h));
+    }
+}
+
+TEST_F(LargeStills, TiffAndWebpPhotosOfAHundredAndFiftyMegapixelsImportWithTheirSize) {
+    for (const char* name : {"photo.tiff", "photo.webp"}) {
+        SCOPED_TRACE(name);
+        const auto picture = file(name);
+        ffmpegPicture(picture, 12248, 12248);
+        const ChildResult child = decodeInChild(picture, 60, QSize(12248, 12248));
+        ASSERT_TRUE(child.exited) << "killed by signal " << child.code;
+        ASSERT_EQ(child.code, 0);
+        expectImportedAs(harness.importMeta(picture), "12248x12248");
     }
 }
 

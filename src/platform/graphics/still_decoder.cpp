@@ -319,6 +319,26 @@ QImage normalised(QImage image) {
     return image;
 }
 
+// What every reader's picture goes through: reduced when the reader could not, normalised.
+DecodedStill finished(DecodedStill result, QSize fitInto) {
+    if (!result.ok()) {
+        return result;
+    }
+    if (!result.fullSize.isValid()) {
+        result.fullSize = result.image.size();
+    }
+    // Readers that could not reduce while decoding: reduced now.
+    if (const QSize target = reducedStillSize(result.image.size(), fitInto);
+        target != result.image.size()) {
+        result.image = result.image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    result.image = normalised(std::move(result.image));
+    if (result.image.isNull()) {
+        return stillFailure(StillProblem::outOfMemory, "out of memory for the picture");
+    }
+    return result;
+}
+
 }  // namespace
 
 DecodedStill stillTooLarge(qint64 width, qint64 height) {
@@ -356,26 +376,11 @@ DecodedStill decodeStill(const QByteArray& bytes, const StillLimits& limits, QSi
     if (bytes.isEmpty()) {
         return stillFailure(StillProblem::emptyFile, "empty file");
     }
-    DecodedStill result = looksLikeHeif(bytes)        ? readHeifStill(bytes, limits, fitInto)
-                          : looksLikeTiff(bytes)      ? readTiffStill(bytes, limits, fitInto)
-                          : looksLikeStillWebp(bytes) ? readWebpStill(bytes, limits, fitInto)
-                                                      : readWithQt(bytes, limits, fitInto);
-    if (!result.ok()) {
-        return result;
-    }
-    if (!result.fullSize.isValid()) {
-        result.fullSize = result.image.size();
-    }
-    // Readers that could not reduce while decoding: reduced now.
-    if (const QSize target = reducedStillSize(result.image.size(), fitInto);
-        target != result.image.size()) {
-        result.image = result.image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    }
-    result.image = normalised(std::move(result.image));
-    if (result.image.isNull()) {
-        return stillFailure(StillProblem::outOfMemory, "out of memory for the picture");
-    }
-    return result;
+    return finished(looksLikeHeif(bytes)        ? readHeifStill(bytes, limits, fitInto)
+                    : looksLikeTiff(bytes)      ? readTiffStill(bytes, limits, fitInto)
+                    : looksLikeStillWebp(bytes) ? readWebpStill(bytes, limits, fitInto)
+                                                : readWithQt(bytes, limits, fitInto),
+                    fitInto);
 }
 
 DecodedStill decodeStill(const std::filesystem::path& file, const StillLimits& limits,
@@ -393,6 +398,11 @@ DecodedStill decodeStill(const std::filesystem::path& file, const StillLimits& l
         const std::string why = in.errorString().toStdString();
         return stillFailure(StillProblem::unreadableFile,
                             "cannot open " + file.string() + ": " + why, why);
+    }
+    // A TIFF is read from disk as it is decoded: its file size costs no memory.
+    if (looksLikeTiff(in.peek(4))) {
+        in.close();
+        return finished(readTiffStill(file, limits, fitInto), fitInto);
     }
     const qint64 size = in.size();
     if (size > limits.maxFileBytes) {

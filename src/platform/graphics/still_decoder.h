@@ -16,6 +16,7 @@ struct StillLimits {
     // asked for at a reduced size is read at that size where the format allows it.
     qint64 maxPixels = qint64(64) * 1024 * 1024;
     int maxSide = 32768;
+    // Files read whole into memory; a TIFF file, read from disk as it is decoded, is exempt.
     qint64 maxFileBytes = qint64(512) * 1024 * 1024;
     // The largest camera photos. A sequential JPEG is exempt: it is read at a reduced size
     // with memory for that size only, whatever it declares.

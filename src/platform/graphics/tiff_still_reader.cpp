@@ -23,7 +23,11 @@ namespace {
 struct MemoryFile {
     const QByteArray* bytes = nullptr;
     toff_t at = 0;
-    std::string error;  // libtiff's last complaint
+};
+
+// libtiff's last complaint about the file, as the reason of a refusal.
+struct Complaint {
+    std::string error;
 };
 
 tmsize_t readBytes(thandle_t handle, void* into, tmsize_t size) {
@@ -82,8 +86,8 @@ void unmapNothing(thandle_t, void*, toff_t) {}
 int keepError(TIFF*, void* userData, const char* module, const char* format, va_list args) {
     char text[512];
     std::vsnprintf(text, sizeof text, format, args);
-    auto* file = static_cast<MemoryFile*>(userData);
-    file->error = module ? std::string(module) + ": " + text : std::string(text);
+    auto* complaint = static_cast<Complaint*>(userData);
+    complaint->error = module ? std::string(module) + ": " + text : std::string(text);
     return 1;
 }
 
@@ -98,19 +102,16 @@ struct ImageEnd {
     void operator()(TIFFRGBAImage* image) const { TIFFRGBAImageEnd(image); }
 };
 
-std::unique_ptr<TIFF, TiffClose> openInMemory(MemoryFile& file) {
+TIFFOpenOptions* optionsKeeping(Complaint& complaint) {
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, keepError, &file);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreWarning, &file);
-    TIFF* tif = TIFFClientOpenExt("TIFF", "rm", &file, readBytes, writeNothing, seekTo,
-                                  closeNothing, sizeOf, mapInPlace, unmapNothing, options);
-    TIFFOpenOptionsFree(options);
-    return std::unique_ptr<TIFF, TiffClose>(tif);
+    TIFFOpenOptionsSetErrorHandlerExtR(options, keepError, &complaint);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreWarning, &complaint);
+    return options;
 }
 
-DecodedStill undecodable(const MemoryFile& file, const char* fallback) {
+DecodedStill undecodable(const Complaint& complaint, const char* fallback) {
     const std::string why =
-        "TIFF data: " + (file.error.empty() ? std::string(fallback) : file.error);
+        "TIFF data: " + (complaint.error.empty() ? std::string(fallback) : complaint.error);
     return stillFailure(StillProblem::undecodable, "undecodable " + why, why);
 }
 
@@ -146,21 +147,21 @@ bool looksLikeTiff(const QByteArray& bytes) {
            bytes.startsWith(QByteArray("II+\0", 4)) || bytes.startsWith(QByteArray("MM\0+", 4));
 }
 
-DecodedStill readTiffStill(const QByteArray& bytes, const StillLimits& limits, QSize fitInto) {
-    MemoryFile file{&bytes, 0, {}};
-    const auto tif = openInMemory(file);
+namespace {
+
+DecodedStill readOpened(TIFF* tif, Complaint& complaint, const StillLimits& limits, QSize fitInto) {
     if (!tif) {
-        return undecodable(file, "not readable");
+        return undecodable(complaint, "not readable");
     }
     std::uint32_t width = 0;
     std::uint32_t height = 0;
-    TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width);
-    TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
     if (width == 0 || height == 0) {
         return stillFailure(StillProblem::undecodable, "image without a size", "tiff");
     }
     std::uint16_t orientation = ORIENTATION_TOPLEFT;
-    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &orientation);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
     const bool turned = orientation >= ORIENTATION_LEFTTOP && orientation <= ORIENTATION_LEFTBOT;
     const QSize stored{int(std::min<std::uint32_t>(width, INT32_MAX)),
                        int(std::min<std::uint32_t>(height, INT32_MAX))};
@@ -174,15 +175,15 @@ DecodedStill readTiffStill(const QByteArray& bytes, const StillLimits& limits, Q
     }
 
     // Decoded a band at a time: one strip, or one row of tiles, of the whole width.
-    const bool tiled = TIFFIsTiled(tif.get()) != 0;
+    const bool tiled = TIFFIsTiled(tif) != 0;
     std::uint32_t bandRows = 0;
     qint64 codedBytes = 0;
     if (tiled) {
-        TIFFGetField(tif.get(), TIFFTAG_TILELENGTH, &bandRows);
-        codedBytes = qint64(TIFFTileSize64(tif.get()));
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &bandRows);
+        codedBytes = qint64(TIFFTileSize64(tif));
     } else {
-        TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ROWSPERSTRIP, &bandRows);
-        codedBytes = qint64(TIFFStripSize64(tif.get()));
+        TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &bandRows);
+        codedBytes = qint64(TIFFStripSize64(tif));
     }
     bandRows = std::clamp<std::uint32_t>(bandRows, 1, height);
     const qint64 bandBytes = 4 * qint64(width) * bandRows;
@@ -192,14 +193,14 @@ DecodedStill readTiffStill(const QByteArray& bytes, const StillLimits& limits, Q
     }
 
     char why[1024] = {};
-    if (!TIFFRGBAImageOK(tif.get(), why)) {
-        file.error = why;
-        return undecodable(file, "unsupported layout");
+    if (!TIFFRGBAImageOK(tif, why)) {
+        complaint.error = why;
+        return undecodable(complaint, "unsupported layout");
     }
     TIFFRGBAImage image{};
-    if (!TIFFRGBAImageBegin(&image, tif.get(), 0, why)) {
-        file.error = why;
-        return undecodable(file, "unsupported layout");
+    if (!TIFFRGBAImageBegin(&image, tif, 0, why)) {
+        complaint.error = why;
+        return undecodable(complaint, "unsupported layout");
     }
     const std::unique_ptr<TIFFRGBAImage, ImageEnd> ending(&image);
     // Rows come as stored, top first; the orientation is applied to the reduced picture.
@@ -225,14 +226,14 @@ DecodedStill readTiffStill(const QByteArray& bytes, const StillLimits& limits, Q
         image.row_offset = int(row);
         image.col_offset = 0;
         if (!TIFFRGBAImageGet(&image, band.data(), width, rows)) {
-            return undecodable(file, "unreadable strip");
+            return undecodable(complaint, "unreadable strip");
         }
         reducer.addRows(reinterpret_cast<const std::uint8_t*>(band.data()), int(rows), width);
     }
     QImage picture = upright(reducer.take(), orientation);
     std::uint32_t profileBytes = 0;
     void* profile = nullptr;
-    if (TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &profileBytes, &profile) && profile) {
+    if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &profileBytes, &profile) && profile) {
         const QColorSpace space = QColorSpace::fromIccProfile(
             QByteArray(static_cast<const char*>(profile), qsizetype(profileBytes)));
         if (space.isValid()) {
@@ -240,6 +241,29 @@ DecodedStill readTiffStill(const QByteArray& bytes, const StillLimits& limits, Q
         }
     }
     return {std::move(picture), {}, full, StillProblem::none, {}};
+}
+
+}  // namespace
+
+DecodedStill readTiffStill(const QByteArray& bytes, const StillLimits& limits, QSize fitInto) {
+    MemoryFile file{&bytes, 0};
+    Complaint complaint;
+    TIFFOpenOptions* options = optionsKeeping(complaint);
+    const std::unique_ptr<TIFF, TiffClose> tif(
+        TIFFClientOpenExt("TIFF", "r", &file, readBytes, writeNothing, seekTo, closeNothing, sizeOf,
+                          mapInPlace, unmapNothing, options));
+    TIFFOpenOptionsFree(options);
+    return readOpened(tif.get(), complaint, limits, fitInto);
+}
+
+DecodedStill readTiffStill(const std::filesystem::path& file, const StillLimits& limits,
+                           QSize fitInto) {
+    Complaint complaint;
+    TIFFOpenOptions* options = optionsKeeping(complaint);
+    // Read, not mapped: only the strips being decoded are in memory.
+    const std::unique_ptr<TIFF, TiffClose> tif(TIFFOpenExt(file.c_str(), "rm", options));
+    TIFFOpenOptionsFree(options);
+    return readOpened(tif.get(), complaint, limits, fitInto);
 }
 
 }  // namespace kestio::platform

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QSize>
+#include <filesystem>
 
 #include "platform/graphics/still_decoder.h"
 
@@ -14,6 +15,10 @@ bool looksLikeTiff(const QByteArray& bytes);
 // row, each band averaged into the reduced picture as it comes, so memory holds one band of
 // the full width beside the reduced picture. Its orientation tag and colour profile are
 // applied. The declared size is checked against the limits before anything is decoded.
+// The file is read from disk as it is decoded, so its size is bounded by the declared picture
+// and not by what memory holds.
 DecodedStill readTiffStill(const QByteArray& bytes, const StillLimits& limits, QSize fitInto);
+DecodedStill readTiffStill(const std::filesystem::path& file, const StillLimits& limits,
+                           QSize fitInto);
 
 }  // namespace kestio::platform
