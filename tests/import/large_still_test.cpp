@@ -13,6 +13,7 @@
 #include "model/localization_manager.h"
 #include "platform/runloop/console.h"
 #include "support/declared_jpeg.h"
+#include "support/declared_tiff.h"
 #include "support/limited_child.h"
 #include "support/process_runner.h"
 #include "support/temporary_folder.h"
@@ -136,7 +137,10 @@ TEST_F(LargeStills, RefusalsNameTheirReasonInTheInterfaceLanguage) {
          "画像のデコードに必要なメモリが上限を超えます: 14000x14000",
          "Decoding the picture would need more memory than allowed: 14000x14000"},
         {folder_->write("empty.png", ""), "ファイルが空です", "The file is empty"},
+        {file("huge.tiff"), "画像が大きすぎます: 15000x14000",
+         "The picture is too large: 15000x14000"},
     };
+    ASSERT_TRUE(writeTiffDeclaring(file("huge.tiff"), 15000, 14000));
     auto& language = LocalizationManager::shared().language;
     const AppLanguage before = language.get();
     for (const Case& c : cases) {

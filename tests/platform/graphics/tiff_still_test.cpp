@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/graphics/still_decoder.h"
+#include "support/declared_tiff.h"
 #include "support/quadrant_picture.h"
 
 namespace kestio::platform {
@@ -181,18 +182,7 @@ TEST_F(TiffStills, AStripBeyondTheBudgetIsRefusedBeforeDecoding) {
 
 TEST_F(TiffStills, DeclaredSizesBeyondTheLargestPhotoAndCutFilesAreRefused) {
     const fs::path huge = path("huge.tiff");
-    TIFF* tif = TIFFOpen(huge.c_str(), "w");
-    ASSERT_NE(tif, nullptr);
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 15000u);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 14000u);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 14000u);
-    // A few bytes stand for the one strip: nothing past the header is read.
-    char strip[16] = {};
-    ASSERT_EQ(TIFFWriteRawStrip(tif, 0, strip, sizeof strip), tmsize_t(sizeof strip));
-    TIFFClose(tif);
+    ASSERT_TRUE(test::writeTiffDeclaring(huge, 15000, 14000));
     const DecodedStill refused = decodeStill(huge, {}, QSize(1280, 1280));
     EXPECT_EQ(refused.problem, StillProblem::tooLarge);
     EXPECT_EQ(refused.detail, "15000x14000");
