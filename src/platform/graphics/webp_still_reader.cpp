@@ -1,7 +1,9 @@
 #include "platform/graphics/webp_still_reader.h"
 
 #include <webp/decode.h>
+#include <webp/demux.h>
 
+#include <QColorSpace>
 #include <QImage>
 #include <cstdint>
 #include <string>
@@ -34,6 +36,24 @@ DecodedStill undecodable(VP8StatusCode status) {
     }
     const std::string why = "webp data: libwebp status " + std::to_string(int(status));
     return stillFailure(StillProblem::undecodable, "undecodable " + why, why);
+}
+
+// The colour space of the file's embedded profile, invalid when it has none.
+QColorSpace embeddedColorSpace(const QByteArray& bytes) {
+    const WebPData data{dataOf(bytes), std::size_t(bytes.size())};
+    WebPDemuxer* demuxer = WebPDemux(&data);
+    if (!demuxer) {
+        return {};
+    }
+    QColorSpace space;
+    WebPChunkIterator chunk;
+    if (WebPDemuxGetChunk(demuxer, "ICCP", 1, &chunk)) {
+        space = QColorSpace::fromIccProfile(QByteArray(
+            reinterpret_cast<const char*>(chunk.chunk.bytes), qsizetype(chunk.chunk.size)));
+        WebPDemuxReleaseChunkIterator(&chunk);
+    }
+    WebPDemuxDelete(demuxer);
+    return space;
 }
 
 }  // namespace
@@ -102,6 +122,9 @@ DecodedStill readWebpStill(const QByteArray& bytes, const StillLimits& limits, Q
     WebPFreeDecBuffer(&config.output);
     if (status != VP8_STATUS_OK) {
         return undecodable(status);
+    }
+    if (const QColorSpace space = embeddedColorSpace(bytes); space.isValid()) {
+        picture.setColorSpace(space);
     }
     return {std::move(picture), {}, full, StillProblem::none, {}};
 }

@@ -11,9 +11,10 @@ namespace kestio::platform {
 // left to Qt's reader, which gives its first frame).
 bool looksLikeStillWebp(const QByteArray& bytes);
 
-// Decodes a still WebP with libwebp, reduced while decoding to fit `fitInto` when valid. Its
-// real size comes from the header; the memory a decode needs (a lossless picture or an alpha
-// plane is kept whole by libwebp) is checked against the budget before anything is decoded.
+// Decodes a still WebP with libwebp, reduced while decoding to fit `fitInto` when valid, its
+// colour profile applied. Its real size comes from the header; the memory a decode needs (a
+// lossless picture or an alpha plane is kept whole by libwebp) is checked against the budget
+// before anything is decoded.
 DecodedStill readWebpStill(const QByteArray& bytes, const StillLimits& limits, QSize fitInto);
 
 }  // namespace kestio::platform

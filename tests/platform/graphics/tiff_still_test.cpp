@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <QColorSpace>
 #include <QFile>
 #include <QImageReader>
 #include <QTemporaryDir>
@@ -21,6 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Layout {
+    QByteArray profile;  // an ICC profile to embed, when not empty
     bool tiled = false;
     int bandRows = 16;  // rows per strip, or the tiles' size
     bool alpha = false;
@@ -42,6 +44,10 @@ void writeTiff(const fs::path& file, const QImage& picture, const Layout& layout
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
     TIFFSetField(tif, TIFFTAG_ORIENTATION, layout.orientation);
+    if (!layout.profile.isEmpty()) {
+        TIFFSetField(tif, TIFFTAG_ICCPROFILE, std::uint32_t(layout.profile.size()),
+                     layout.profile.constData());
+    }
     if (layout.alpha) {
         const std::uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
         TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
@@ -124,11 +130,11 @@ class TiffStills : public ::testing::Test {
 TEST_F(TiffStills, EveryOrientationAndLayoutComesOutAsQtReadsIt) {
     std::vector<Layout> layouts;
     for (int orientation = 1; orientation <= 8; ++orientation) {
-        layouts.push_back({false, 7, false, orientation});
-        layouts.push_back({true, 16, false, orientation});
+        layouts.push_back({{}, false, 7, false, orientation});
+        layouts.push_back({{}, true, 16, false, orientation});
     }
-    layouts.push_back({false, 1, true, ORIENTATION_TOPLEFT});
-    layouts.push_back({true, 32, true, ORIENTATION_RIGHTTOP});
+    layouts.push_back({{}, false, 1, true, ORIENTATION_TOPLEFT});
+    layouts.push_back({{}, true, 32, true, ORIENTATION_RIGHTTOP});
     const QImage picture = test::quadrantPicture(50, 30, 128);
     for (const Layout& layout : layouts) {
         const std::string name = "o" + std::to_string(layout.orientation) +
@@ -148,7 +154,7 @@ TEST_F(TiffStills, EveryOrientationAndLayoutComesOutAsQtReadsIt) {
 
 TEST_F(TiffStills, ALargePictureIsReducedUprightWithItsFullSize) {
     const fs::path file = path("turned.tiff");
-    writeTiff(file, test::quadrantPicture(600, 400), {false, 3, false, ORIENTATION_RIGHTTOP});
+    writeTiff(file, test::quadrantPicture(600, 400), {{}, false, 3, false, ORIENTATION_RIGHTTOP});
     const DecodedStill still = decodeStill(file, {}, QSize(80, 80));
     ASSERT_TRUE(still.ok()) << still.error;
     EXPECT_EQ(still.fullSize, QSize(400, 600));
@@ -162,6 +168,19 @@ TEST_F(TiffStills, ALargePictureIsReducedUprightWithItsFullSize) {
     EXPECT_EQ(still.image.pixel(5, 5), qRgb(0, 0, 255));
 }
 
+TEST_F(TiffStills, AnEmbeddedColourProfileIsApplied) {
+    // Grey stored in linear light comes out brighter in sRGB: a quarter of full light is 137.
+    QImage grey(40, 40, QImage::Format_RGB32);
+    grey.fill(qRgb(64, 64, 64));
+    const QByteArray linear = QColorSpace(QColorSpace::Primaries::SRgb, 1.0f).iccProfile();
+    ASSERT_FALSE(linear.isEmpty());
+    const fs::path file = path("linear.tiff");
+    writeTiff(file, grey, {linear, false, 8, false, ORIENTATION_TOPLEFT});
+    const DecodedStill still = decodeStill(file, {}, QSize(10, 10));
+    ASSERT_TRUE(still.ok()) << still.error;
+    EXPECT_NEAR(qRed(still.image.pixel(5, 5)), 137, 2);
+}
+
 // The memory a decode takes depends on how the file is laid out: the same picture in one
 // strip holds all of it at once.
 TEST_F(TiffStills, AStripBeyondTheBudgetIsRefusedBeforeDecoding) {
@@ -169,9 +188,9 @@ TEST_F(TiffStills, AStripBeyondTheBudgetIsRefusedBeforeDecoding) {
     limits.decodeBudgetBytes = 1 << 20;
     const QImage picture = test::quadrantPicture(600, 600);
     const fs::path oneStrip = path("one-strip.tiff");
-    writeTiff(oneStrip, picture, {false, 600, false, ORIENTATION_TOPLEFT});
+    writeTiff(oneStrip, picture, {{}, false, 600, false, ORIENTATION_TOPLEFT});
     const fs::path strips = path("strips.tiff");
-    writeTiff(strips, picture, {false, 16, false, ORIENTATION_TOPLEFT});
+    writeTiff(strips, picture, {{}, false, 16, false, ORIENTATION_TOPLEFT});
 
     const DecodedStill refused = decodeStill(oneStrip, limits, QSize(100, 100));
     EXPECT_EQ(refused.problem, StillProblem::tooCostly);
@@ -188,7 +207,7 @@ TEST_F(TiffStills, DeclaredSizesBeyondTheLargestPhotoAndCutFilesAreRefused) {
     EXPECT_EQ(refused.detail, "15000x14000");
 
     const fs::path whole = path("whole.tiff");
-    writeTiff(whole, test::quadrantPicture(300, 300), {false, 300, false, ORIENTATION_TOPLEFT});
+    writeTiff(whole, test::quadrantPicture(300, 300), {{}, false, 300, false, ORIENTATION_TOPLEFT});
     QFile in(QString::fromStdString(whole.string()));
     ASSERT_TRUE(in.open(QIODevice::ReadOnly));
     const QByteArray bytes = in.readAll();

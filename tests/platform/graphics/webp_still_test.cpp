@@ -5,6 +5,7 @@
 #include <webp/encode.h>
 
 #include <QByteArray>
+#include <QColorSpace>
 #include <cstdint>
 #include <string>
 
@@ -41,6 +42,51 @@ QByteArray losslessHeaderDeclaring(int width, int height) {
                        char(riffSize >> 24)};
     file.append(le, 4).append("WEBP", 4).append(chunk);
     return file;
+}
+
+// `chunk` as a RIFF chunk: its tag, little-endian size, bytes, padded to an even size.
+QByteArray riffChunk(const char* tag, const QByteArray& bytes) {
+    const auto size = std::uint32_t(bytes.size());
+    QByteArray chunk(tag, 4);
+    const char le[] = {char(size), char(size >> 8), char(size >> 16), char(size >> 24)};
+    chunk.append(le, 4).append(bytes);
+    if (size % 2) {
+        chunk.append('\0');
+    }
+    return chunk;
+}
+
+// A simple lossless WebP of `width` x `height` made an extended one that carries `profile`.
+QByteArray withProfile(const QByteArray& simple, int width, int height, const QByteArray& profile) {
+    const QByteArray image = simple.mid(12);  // the VP8L chunk after RIFF, size, WEBP
+    const std::uint32_t w = std::uint32_t(width - 1);
+    const std::uint32_t h = std::uint32_t(height - 1);
+    const char header[] = {0x20,
+                           0,
+                           0,
+                           0,  // a colour profile follows
+                           char(w),
+                           char(w >> 8),
+                           char(w >> 16),
+                           char(h),
+                           char(h >> 8),
+                           char(h >> 16)};
+    const QByteArray body = QByteArray("WEBP") + riffChunk("VP8X", QByteArray(header, 10)) +
+                            riffChunk("ICCP", profile) + image;
+    return riffChunk("RIFF", body);
+}
+
+TEST(WebpStills, AnEmbeddedColourProfileIsApplied) {
+    // Grey stored in linear light comes out brighter in sRGB: a quarter of full light is 137.
+    QImage grey(8, 8, QImage::Format_ARGB32);
+    grey.fill(qRgb(64, 64, 64));
+    const QByteArray linear = QColorSpace(QColorSpace::Primaries::SRgb, 1.0f).iccProfile();
+    ASSERT_FALSE(linear.isEmpty());
+    const DecodedStill still = decodeStill(withProfile(webpOf(grey, true), 8, 8, linear));
+    ASSERT_TRUE(still.ok()) << still.error;
+    EXPECT_NEAR(qRed(still.image.pixel(4, 4)), 137, 2);
+    const DecodedStill plain = decodeStill(webpOf(grey, true));
+    EXPECT_EQ(qRed(plain.image.pixel(4, 4)), 64);
 }
 
 TEST(WebpStills, ReducedWhileDecodingWithTheirFullSizeAndColours) {
