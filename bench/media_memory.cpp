@@ -31,6 +31,7 @@
 #include "platform/media/item_decoder.h"
 #include "platform/media/video_decoder.h"
 #include "platform/runloop/manual_run_loop.h"
+#include "resident_memory.h"
 
 namespace {
 
@@ -51,20 +52,7 @@ const fs::path& clip(int height) {
                       .keyFrameInterval = 60});
 }
 
-// Resident set size in bytes (VmRSS).
-double residentBytes() {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            double kb = 0.0;
-            status >> kb;
-            return kb * 1024.0;
-        }
-        status.ignore(1 << 16, '\n');
-    }
-    return 0.0;
-}
+using kestio::bench::residentBytes;
 
 // One item's decoder, opened, its queue full and its read-ahead done (no event for half a
 // second): what it adds to the resident memory of the process.

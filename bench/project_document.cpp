@@ -22,6 +22,7 @@
 
 #include "model/project_data.h"
 #include "model/project_manager.h"
+#include "resident_memory.h"
 #include "support/temporary_folder.h"
 
 namespace {
@@ -61,20 +62,7 @@ ProjectData projectAtTheLimits(Slots kind) {
     return project;
 }
 
-// Resident set size of this process in bytes (VmRSS).
-double residentBytes() {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            double kb = 0.0;
-            status >> kb;
-            return kb * 1024.0;
-        }
-        status.ignore(1 << 16, '\n');
-    }
-    return 0.0;
-}
+using kestio::bench::residentBytes;
 
 struct StepFigures {
     double seconds = 0;

@@ -13,6 +13,7 @@
 #include "model/localization_manager.h"
 #include "platform/runloop/console.h"
 #include "support/declared_jpeg.h"
+#include "support/declared_tiff.h"
 #include "support/limited_child.h"
 #include "support/process_runner.h"
 #include "support/temporary_folder.h"
@@ -29,11 +30,16 @@ void run(std::vector<std::string> argv) {
 }
 
 // A flat grey picture of `width` x `height` made by the ffmpeg command, in the format its
-// extension names.
+// extension names (a WebP lossy, a TIFF in strips of a few rows).
 void ffmpegPicture(const std::filesystem::path& file, int width, int height) {
+    const auto ext = file.extension();
     run({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
          "color=c=0x406080:s=" + std::to_string(width) + "x" + std::to_string(height), "-frames:v",
-         "1", "-pix_fmt", file.extension() == ".jpg" ? "yuvj420p" : "rgb24", file.string()});
+         "1", "-pix_fmt",
+         ext == ".jpg"    ? "yuvj420p"
+         : ext == ".webp" ? "yuv420p"
+                          : "rgb24",
+         file.string()});
 }
 
 // The exit code of a child that decodes `file` as the importer does: 0 when it decodes with
@@ -131,7 +137,10 @@ TEST_F(LargeStills, RefusalsNameTheirReasonInTheInterfaceLanguage) {
          "画像のデコードに必要なメモリが上限を超えます: 14000x14000",
          "Decoding the picture would need more memory than allowed: 14000x14000"},
         {folder_->write("empty.png", ""), "ファイルが空です", "The file is empty"},
+        {file("huge.tiff"), "画像が大きすぎます: 15000x14000",
+         "The picture is too large: 15000x14000"},
     };
+    ASSERT_TRUE(writeTiffDeclaring(file("huge.tiff"), 15000, 14000));
     auto& language = LocalizationManager::shared().language;
     const AppLanguage before = language.get();
     for (const Case& c : cases) {
@@ -169,6 +178,18 @@ TEST_F(LargeStills, PngsOfAHundredAndFiftyAndAHundredAndEightMegapixelsImportWit
         ASSERT_TRUE(child.exited) << "killed by signal " << child.code;
         ASSERT_EQ(child.code, 0);
         expectImportedAs(harness.importMeta(png), std::to_string(w) + "x" + std::to_string(h));
+    }
+}
+
+TEST_F(LargeStills, TiffAndWebpPhotosOfAHundredAndFiftyMegapixelsImportWithTheirSize) {
+    for (const char* name : {"photo.tiff", "photo.webp"}) {
+        SCOPED_TRACE(name);
+        const auto picture = file(name);
+        ffmpegPicture(picture, 12248, 12248);
+        const ChildResult child = decodeInChild(picture, 60, QSize(12248, 12248));
+        ASSERT_TRUE(child.exited) << "killed by signal " << child.code;
+        ASSERT_EQ(child.code, 0);
+        expectImportedAs(harness.importMeta(picture), "12248x12248");
     }
 }
 

@@ -119,4 +119,17 @@ void FakeClipPlayer::stop() {
     looper_.reset();
 }
 
+void FakeClipPlayer::endLoop() {
+    calls_.push_back({Call::Kind::EndLoop,
+                      loop_.now(),
+                      platform::ItemTime(),
+                      platform::ClockTime(),
+                      0.0f,
+                      false,
+                      {}});
+    if (looper_) {
+        looper_->disableLooping();
+    }
+}
+
 }  // namespace kestio::test

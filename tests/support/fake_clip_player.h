@@ -20,7 +20,7 @@ namespace kestio::test {
 class FakeClipPlayer final : public platform::media::ClipPlayer {
   public:
     struct Call {
-        enum class Kind { Play, SeekAndPlay, SetRate, Stop };
+        enum class Kind { Play, SeekAndPlay, SetRate, Stop, EndLoop };
         Kind kind = Kind::Play;
         platform::HostTime hostTime{};
         platform::ItemTime itemTime{};    // Play, SeekAndPlay: from
@@ -40,6 +40,7 @@ class FakeClipPlayer final : public platform::media::ClipPlayer {
     void setRate(float rate, platform::ClockTime atClockTime) override;
     float rate() const override { return rate_; }
     void stop() override;
+    void endLoop() override;
     platform::Published<std::optional<platform::ClockTime>>& startTime() override {
         return startTime_;
     }

@@ -219,7 +219,8 @@ class PlayerKernel final : public RenderKernel {
 
     // Frames readable before the next change of format.
     uint32_t readable(const PlayerReadAhead& shared) const noexcept {
-        uint64_t limit = std::min(shared.ring.writeIndex(), limit_);
+        uint64_t limit = std::min(
+            {shared.ring.writeIndex(), limit_, shared.endAt.load(std::memory_order_acquire)});
         if (const auto* next = shared.marks.front()) {
             limit = std::min(limit, next->index);
         }
@@ -358,6 +359,12 @@ void AudioPlayerNode::scheduleSegment(std::shared_ptr<AudioFile> file, int64_t s
     item.start = std::max<int64_t>(startFrame, 0);
     item.completion = std::move(completion);
     readAhead_->schedule(std::move(item));
+}
+
+void AudioPlayerNode::endScheduleAfter(uint64_t frames) {
+    for (auto& completion : readAhead_->endAfter(frames)) {
+        completion();
+    }
 }
 
 void AudioPlayerNode::play() {

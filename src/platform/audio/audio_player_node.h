@@ -46,6 +46,15 @@ class AudioPlayerNode final : public AudioNode {
     void scheduleSegment(std::shared_ptr<AudioFile> file, int64_t startFrame, uint64_t frameCount,
                          Completion completion = {});
 
+    // Ends the schedule after its first `frames` frames, counted in the items' own frames
+    // since the last stop (a loop's sound ends at a seam so): nothing past that frame is
+    // heard, whether it was read ahead or not, and the sound holds there as where a schedule
+    // runs out. The render thread takes the end without a lock, from its next block; an end it
+    // has already played past stops the sound there and then. The completions of the items
+    // that lie wholly past the end run on this thread before it returns; items scheduled
+    // afterwards are past the end too, until the next stop().
+    void endScheduleAfter(uint64_t frames);
+
     // Starts or resumes playing with the next block (on a stopped engine the node waits for it
     // to run). With nothing scheduled the node renders silence. Nothing happens while playing.
     void play();

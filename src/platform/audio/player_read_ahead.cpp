@@ -41,6 +41,7 @@ std::vector<PlayerReadAhead::Completion> PlayerReadAhead::stop() {
     playing.store(false, std::memory_order_release);
     generation.fetch_add(1, std::memory_order_release);
     flushUpTo.store(ring.writeIndex(), std::memory_order_relaxed);
+    endAt.store(UINT64_MAX, std::memory_order_relaxed);
     flushEpoch.fetch_add(1, std::memory_order_release);
     if (std::this_thread::get_id() != runner_) {
         progress_.wait(lock, [this] { return !calling_; });
@@ -48,6 +49,41 @@ std::vector<PlayerReadAhead::Completion> PlayerReadAhead::stop() {
     lock.unlock();
     work_.notify_all();
     return pending;
+}
+
+std::vector<PlayerReadAhead::Completion> PlayerReadAhead::endAfter(uint64_t frames) {
+    std::vector<Completion> dropped;
+    std::lock_guard lock(mutex_);
+    // The schedule since the last stop starts at the ring index the stop flushed up to; frames
+    // are written under this lock, so the write index and the front item's progress agree.
+    const uint64_t base = flushUpTo.load(std::memory_order_relaxed);
+    const uint64_t end = frames > UINT64_MAX - base ? UINT64_MAX : base + frames;
+    // The front item may be in the middle of a read (the lock is let go meanwhile) and is only
+    // cut; the items after it that lie wholly past the end are a tail of the queue, taken off
+    // its back so the front stays where the read-ahead thread holds it.
+    uint64_t at = ring.writeIndex();
+    std::size_t kept = queue_.size();
+    for (std::size_t i = 0; i < queue_.size(); ++i) {
+        Item& item = queue_[i];
+        const uint64_t itemStart = at - std::min(at, item.done);
+        at = itemStart + item.count;
+        if (i > 0 && itemStart >= end) {
+            kept = i;
+            break;
+        }
+        if (at > end) {
+            item.count = std::max(item.done, end - std::min(end, itemStart));
+        }
+    }
+    while (queue_.size() > kept) {
+        if (queue_.back().completion) {
+            dropped.push_back(std::move(queue_.back().completion));
+        }
+        queue_.pop_back();
+    }
+    std::reverse(dropped.begin(), dropped.end());
+    endAt.store(end, std::memory_order_release);
+    return dropped;
 }
 
 void PlayerReadAhead::quit() {

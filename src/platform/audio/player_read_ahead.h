@@ -84,6 +84,11 @@ class PlayerReadAhead {
     // Drops the schedule and returns the completions still pending, in schedule order. Waits
     // for a completion that the read-ahead thread is running (unless called from it).
     std::vector<Completion> stop();
+    // Ends the schedule after its first `frames` frames (the items' own frames since the last
+    // stop): the render thread reads no frame past that one (see endAt), read ahead or not, and
+    // the items not yet read ahead are cut there. Returns the completions of the items that
+    // now lie wholly past the end, in schedule order.
+    std::vector<Completion> endAfter(uint64_t frames);
     // Ends run() and refuses further items.
     void quit();
     // Blocks until every scheduled frame is in the ring or the ring is full; false on time-out.
@@ -99,6 +104,9 @@ class PlayerReadAhead {
     ResamplerTableSet tables;
     std::atomic<uint64_t> flushEpoch{0};  // advanced by every stop
     std::atomic<uint64_t> flushUpTo{0};   // frames before this index are dropped
+    // The ring index at which the schedule ends (endAfter); the largest value: none. Every
+    // stop clears it before it advances flushEpoch.
+    std::atomic<uint64_t> endAt{UINT64_MAX};
     std::atomic<bool> playing{false};
     // Where playing starts: an engine clock time, or NaN for the next block; taken by the render
     // thread when it sees a new startSerial (every play sets one before `playing`). Every stop

@@ -46,15 +46,6 @@ std::string sizeText(qint64 w, qint64 h) {
 constexpr double kPlanesBytesPerPixel = 4.5;
 constexpr double kRgbBytesPerPixel = 4.0;
 
-QSize fitted(QSize size, QSize fitInto) {
-    if (!fitInto.isValid() || fitInto.isEmpty() ||
-        (size.width() <= fitInto.width() && size.height() <= fitInto.height())) {
-        return size;
-    }
-    const QSize s = size.scaled(fitInto, Qt::KeepAspectRatio);
-    return {std::max(1, s.width()), std::max(1, s.height())};
-}
-
 struct Matrix {
     double kr = 0.299;
     double kb = 0.114;
@@ -241,7 +232,7 @@ DecodedStill readHeifStill(const QByteArray& bytes, const StillLimits& limits, Q
         codedPixels = std::max(codedPixels, pixels);
     }
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
-    const QSize target = fitted(QSize(width, height), fitInto);
+    const QSize target = reducedStillSize(QSize(width, height), fitInto);
     // Opaque pictures asked for smaller are kept as planes and converted at the reduced size.
     const bool viaPlanes = !alpha && target != QSize(width, height);
     const double cost = codedPixels * (kPlanesBytesPerPixel + (viaPlanes ? 0 : kRgbBytesPerPixel));

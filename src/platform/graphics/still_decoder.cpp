@@ -13,6 +13,8 @@
 
 #include "platform/graphics/heif_still_reader.h"
 #include "platform/graphics/jpeg_frame_header.h"
+#include "platform/graphics/tiff_still_reader.h"
+#include "platform/graphics/webp_still_reader.h"
 
 namespace kestio::platform {
 
@@ -20,23 +22,6 @@ namespace {
 
 std::string sizeText(qint64 w, qint64 h) {
     return std::to_string(w) + "x" + std::to_string(h);
-}
-
-DecodedStill tooLargeFailure(qint64 w, qint64 h) {
-    return stillFailure(StillProblem::tooLarge, "image too large: " + sizeText(w, h),
-                        sizeText(w, h));
-}
-
-DecodedStill tooCostlyFailure(qint64 w, qint64 h, qint64 bytes, const StillLimits& limits) {
-    const auto mib = [](qint64 b) { return std::to_string((b + (1 << 20) - 1) >> 20); };
-    return stillFailure(StillProblem::tooCostly,
-                        "decoding a " + sizeText(w, h) + " image needs " + mib(bytes) +
-                            " MiB, more than the " + mib(limits.decodeBudgetBytes) + " MiB allowed",
-                        sizeText(w, h));
-}
-
-bool tooLarge(qint64 w, qint64 h, const StillLimits& limits) {
-    return w > limits.maxSide || h > limits.maxSide || w * h > limits.maxPixels;
 }
 
 std::uint32_t u16le(const QByteArray& b, qsizetype at) {
@@ -251,17 +236,6 @@ void raiseQtAllocationLimit() {
     });
 }
 
-// The size a picture of `size` is decoded at to fit `fitInto` (when valid), shape kept,
-// never enlarged, never to nothing.
-QSize reducedSize(QSize size, QSize fitInto) {
-    if (!fitInto.isValid() || fitInto.isEmpty() ||
-        (size.width() <= fitInto.width() && size.height() <= fitInto.height())) {
-        return size;
-    }
-    const QSize fitted = size.scaled(fitInto, Qt::KeepAspectRatio);
-    return {std::max(1, fitted.width()), std::max(1, fitted.height())};
-}
-
 DecodedStill readWithQt(const QByteArray& bytes, const StillLimits& limits, QSize fitInto) {
     raiseQtAllocationLimit();
     QBuffer buffer;
@@ -285,18 +259,18 @@ DecodedStill readWithQt(const QByteArray& bytes, const StillLimits& limits, QSiz
         const bool turned =
             (reader.transformation() & QImageIOHandler::TransformationRotate90) != 0;
         const QSize upright = turned ? declared.transposed() : declared;
-        const QSize target = reducedSize(upright, fitInto);
+        const QSize target = reducedStillSize(upright, fitInto);
         const std::optional<JpegFrameHeader> jpeg =
             format == "jpeg" ? readJpegFrameHeader(bytes) : std::nullopt;
         const bool sequentialJpeg = jpeg && !jpeg->keepsWholeCoefficients();
         if (w > limits.maxSide || h > limits.maxSide ||
             (!sequentialJpeg && w * h > limits.maxDeclaredPixels) ||
-            tooLarge(target.width(), target.height(), limits)) {
-            return tooLargeFailure(w, h);
+            handsBackTooMuch(target.width(), target.height(), limits)) {
+            return stillTooLarge(w, h);
         }
         if (const qint64 cost = qtReadCost(bytes, format, upright, target, jpeg);
             cost > limits.decodeBudgetBytes) {
-            return tooCostlyFailure(w, h, cost, limits);
+            return stillTooCostly(w, h, cost, limits);
         }
         if (target != upright) {
             reader.setScaledSize(turned ? target.transposed() : target);
@@ -305,9 +279,9 @@ DecodedStill readWithQt(const QByteArray& bytes, const StillLimits& limits, QSiz
     } else if (format == "bmp") {
         // Qt does not report the size of a BMP it refuses; say why when it is the size.
         if (const BmpHeader h = bmpHeader(bytes);
-            h.known && (tooLarge(h.width, h.height, limits) ||
+            h.known && (handsBackTooMuch(h.width, h.height, limits) ||
                         h.width * h.height > limits.maxDeclaredPixels)) {
-            return tooLargeFailure(h.width, h.height);
+            return stillTooLarge(h.width, h.height);
         }
     }
     if (auto cut = truncation(bytes, format)) {
@@ -319,8 +293,8 @@ DecodedStill readWithQt(const QByteArray& bytes, const StillLimits& limits, QSiz
             format.toStdString() + " data: " + reader.errorString().toStdString();
         return stillFailure(StillProblem::undecodable, "undecodable " + why, why);
     }
-    if (tooLarge(image.width(), image.height(), limits)) {
-        return tooLargeFailure(image.width(), image.height());
+    if (handsBackTooMuch(image.width(), image.height(), limits)) {
+        return stillTooLarge(image.width(), image.height());
     }
     if (!fullSize.isValid()) {
         fullSize = image.size();
@@ -345,14 +319,8 @@ QImage normalised(QImage image) {
     return image;
 }
 
-}  // namespace
-
-DecodedStill decodeStill(const QByteArray& bytes, const StillLimits& limits, QSize fitInto) {
-    if (bytes.isEmpty()) {
-        return stillFailure(StillProblem::emptyFile, "empty file");
-    }
-    DecodedStill result = looksLikeHeif(bytes) ? readHeifStill(bytes, limits, fitInto)
-                                               : readWithQt(bytes, limits, fitInto);
+// What every reader's picture goes through: reduced when the reader could not, normalised.
+DecodedStill finished(DecodedStill result, QSize fitInto) {
     if (!result.ok()) {
         return result;
     }
@@ -360,7 +328,7 @@ DecodedStill decodeStill(const QByteArray& bytes, const StillLimits& limits, QSi
         result.fullSize = result.image.size();
     }
     // Readers that could not reduce while decoding: reduced now.
-    if (const QSize target = reducedSize(result.image.size(), fitInto);
+    if (const QSize target = reducedStillSize(result.image.size(), fitInto);
         target != result.image.size()) {
         result.image = result.image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
@@ -369,6 +337,50 @@ DecodedStill decodeStill(const QByteArray& bytes, const StillLimits& limits, QSi
         return stillFailure(StillProblem::outOfMemory, "out of memory for the picture");
     }
     return result;
+}
+
+}  // namespace
+
+DecodedStill stillTooLarge(qint64 width, qint64 height) {
+    return stillFailure(StillProblem::tooLarge, "image too large: " + sizeText(width, height),
+                        sizeText(width, height));
+}
+
+DecodedStill stillTooCostly(qint64 width, qint64 height, qint64 bytes, const StillLimits& limits) {
+    const auto mib = [](qint64 b) { return std::to_string((b + (1 << 20) - 1) >> 20); };
+    return stillFailure(StillProblem::tooCostly,
+                        "decoding a " + sizeText(width, height) + " image needs " + mib(bytes) +
+                            " MiB, more than the " + mib(limits.decodeBudgetBytes) + " MiB allowed",
+                        sizeText(width, height));
+}
+
+bool declaresTooMuch(qint64 width, qint64 height, const StillLimits& limits) {
+    return width > limits.maxSide || height > limits.maxSide ||
+           width * height > limits.maxDeclaredPixels;
+}
+
+bool handsBackTooMuch(qint64 width, qint64 height, const StillLimits& limits) {
+    return width > limits.maxSide || height > limits.maxSide || width * height > limits.maxPixels;
+}
+
+QSize reducedStillSize(QSize size, QSize fitInto) {
+    if (!fitInto.isValid() || fitInto.isEmpty() ||
+        (size.width() <= fitInto.width() && size.height() <= fitInto.height())) {
+        return size;
+    }
+    const QSize fitted = size.scaled(fitInto, Qt::KeepAspectRatio);
+    return {std::max(1, fitted.width()), std::max(1, fitted.height())};
+}
+
+DecodedStill decodeStill(const QByteArray& bytes, const StillLimits& limits, QSize fitInto) {
+    if (bytes.isEmpty()) {
+        return stillFailure(StillProblem::emptyFile, "empty file");
+    }
+    return finished(looksLikeHeif(bytes)        ? readHeifStill(bytes, limits, fitInto)
+                    : looksLikeTiff(bytes)      ? readTiffStill(bytes, limits, fitInto)
+                    : looksLikeStillWebp(bytes) ? readWebpStill(bytes, limits, fitInto)
+                                                : readWithQt(bytes, limits, fitInto),
+                    fitInto);
 }
 
 DecodedStill decodeStill(const std::filesystem::path& file, const StillLimits& limits,
@@ -386,6 +398,11 @@ DecodedStill decodeStill(const std::filesystem::path& file, const StillLimits& l
         const std::string why = in.errorString().toStdString();
         return stillFailure(StillProblem::unreadableFile,
                             "cannot open " + file.string() + ": " + why, why);
+    }
+    // A TIFF is read from disk as it is decoded: its file size costs no memory.
+    if (looksLikeTiff(in.peek(4))) {
+        in.close();
+        return finished(readTiffStill(file, limits, fitInto), fitInto);
     }
     const qint64 size = in.size();
     if (size > limits.maxFileBytes) {

@@ -16,6 +16,7 @@ struct StillLimits {
     // asked for at a reduced size is read at that size where the format allows it.
     qint64 maxPixels = qint64(64) * 1024 * 1024;
     int maxSide = 32768;
+    // Files read whole into memory; a TIFF file, read from disk as it is decoded, is exempt.
     qint64 maxFileBytes = qint64(512) * 1024 * 1024;
     // The largest camera photos. A sequential JPEG is exempt: it is read at a reduced size
     // with memory for that size only, whatever it declares.
@@ -63,9 +64,21 @@ inline DecodedStill stillFailure(StillProblem problem, std::string error, std::s
     return failed;
 }
 
+// The refusals and the reduced size every still reader shares.
+DecodedStill stillTooLarge(qint64 width, qint64 height);
+DecodedStill stillTooCostly(qint64 width, qint64 height, qint64 bytes, const StillLimits& limits);
+// True when the declared size is beyond the largest side or the largest camera photo.
+bool declaresTooMuch(qint64 width, qint64 height, const StillLimits& limits);
+// True when a picture of this size may not be handed back.
+bool handsBackTooMuch(qint64 width, qint64 height, const StillLimits& limits);
+// The size a picture of `size` is decoded at to fit `fitInto` (when valid), shape kept, never
+// enlarged, never to nothing.
+QSize reducedStillSize(QSize size, QSize fitInto);
+
 // Decodes the first picture of a still image file, whatever its extension says: PNG, JPEG,
-// TIFF, BMP, GIF (first frame), WebP through Qt's readers, HEIC/HEIF through libheif (its
-// rotation, mirroring and cropping applied). Empty, truncated, unreadable, non-image and
+// BMP, GIF (first frame) and animated WebP through Qt's readers, TIFF through libtiff and
+// WebP through libwebp (both reduced while decoding), HEIC/HEIF through libheif (its rotation,
+// mirroring and cropping applied). Empty, truncated, unreadable, non-image and
 // oversized files fail with a reason. Blocks on disk and decoding: call it off the main
 // thread. Safe from any thread.
 //

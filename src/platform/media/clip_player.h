@@ -51,6 +51,10 @@ class ClipPlayer {
     virtual float rate() const = 0;
     // Stops both now; the picture shown stays.
     virtual void stop() = 0;
+    // Ends a loop with the pass playing now: picture and sound play to the end of the range and
+    // stop there together, at one seam, the picture on the range's last frame. Nothing without
+    // a loop or once ended.
+    virtual void endLoop() = 0;
 
     // The engine-clock time picture and sound started at (empty until then, and after stop()).
     virtual Published<std::optional<ClockTime>>& startTime() = 0;

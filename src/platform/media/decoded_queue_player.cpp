@@ -333,7 +333,13 @@ void DecodedQueuePlayer::armNext() {
     if (action_ == ActionAtItemEnd::Advance && clockEnd_.isFinite()) {
         // The next item runs from the end instant by itself: its decoder moves on and presenters
         // show it whether or not the run loop has handled the end yet.
-        next.startAtClock(clockEnd_, rateAt(clockEnd_));
+        // A rate change asked for beyond the end goes with it.
+        if (pendingRate_ && pendingRate_->clockTime > clockEnd_) {
+            next.startAtClock(clockEnd_, rateAt(clockEnd_), pendingRate_->clockTime,
+                              pendingRate_->rate);
+        } else {
+            next.startAtClock(clockEnd_, rateAt(clockEnd_));
+        }
     } else if (next.moves()) {
         next.setClockRate(0.0, clock_->timeAt(loop_.now()));
     }

@@ -817,10 +817,13 @@ void ItemDecoder::Core::performSeek(const SeekRequest& request, std::uint64_t ge
                 av_frame_move_ref(pending_.get(), frame.get());
                 pendingTime_ = time;
             }
-            markEnded(generation, raw == Raw::End);
             if (havePrevious) {
+                // The last picture before the end shows there. It is queued before the end is
+                // marked: a first seek at or past the end of the file has a picture to show.
                 land(generation, request, previous.get(), previousTime, target);
+                markEnded(generation, raw == Raw::End);
             } else {
+                markEnded(generation, raw == Raw::End);
                 land(generation, request, nullptr, 0.0, target);
             }
             return;

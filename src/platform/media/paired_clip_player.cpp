@@ -127,8 +127,17 @@ void PairedClipPlayer::scheduleSound(ItemTime from) {
         const auto start = std::clamp<std::int64_t>(std::llround(range.start * rate), 0, length);
         const auto end = std::clamp<std::int64_t>(std::llround(range.end() * rate), start, length);
         soundLength_ = INFINITY;
-        soundLoop_.start(clip_.sound, start,
-                         std::uint64_t(end > start ? end - start : length - start));
+        passFrames_ = std::uint64_t(end > start ? end - start : length - start);
+        if (passFrames_ == 0) {
+            return;
+        }
+        if (!looper_->isLooping()) {
+            // The loop was ended before its start: one pass, as the picture plays.
+            soundLength_ = double(passFrames_) / rate;
+            node_->scheduleSegment(clip_.sound, start, passFrames_);
+            return;
+        }
+        soundLoop_.start(clip_.sound, start, passFrames_);
         return;
     }
     const auto start = std::clamp<std::int64_t>(std::llround(from.seconds() * rate), 0, length);
@@ -181,6 +190,25 @@ void PairedClipPlayer::setRate(float rate, ClockTime atClockTime) {
         }
         clock_->changeRate(rate, atClockTime);
     }
+}
+
+void PairedClipPlayer::endLoop() {
+    if (!looper_ || !looper_->isLooping()) {
+        return;
+    }
+    // The picture's pass playing now is the one after the seams the looper has counted; it
+    // plays to the range end and no pass follows it.
+    const auto passes = std::uint64_t(looper_->loopCount()) + 1;
+    looper_->disableLooping();
+    if (!clip_.sound || passFrames_ == 0) {
+        return;
+    }
+    // The sound's passes follow each other in the node's schedule from its start: it ends where
+    // the picture's pass does, passes already read ahead beyond it dropped.
+    const std::uint64_t end = passes * passFrames_;
+    soundLoop_.stop();
+    node_->endScheduleAfter(end);
+    clock_->setLength(double(end) / clip_.sound->processingFormat().sampleRate);
 }
 
 void PairedClipPlayer::stop() {

@@ -43,6 +43,7 @@ class PairedClipPlayer final : public ClipPlayer {
     void setRate(float rate, ClockTime atClockTime) override;
     float rate() const override { return rate_; }
     void stop() override;
+    void endLoop() override;
     Published<std::optional<ClockTime>>& startTime() override { return startTime_; }
     int loopCount() const override { return looper_ ? looper_->loopCount() : 0; }
     std::shared_ptr<QueuePlayer> player() const override { return player_; }
@@ -73,6 +74,8 @@ class PairedClipPlayer final : public ClipPlayer {
     float rate_ = 1.0f;
     double soundLength_ = 0.0;
     audio::SegmentLoop soundLoop_;
+    // Frames of one sound pass of a loop.
+    std::uint64_t passFrames_ = 0;
     std::uint64_t generation_ = 0;
     std::optional<Pending> pending_;
     TimerHandle poll_;

@@ -69,11 +69,23 @@ ClockTime PlayableItem::clockTimeOf(double itemTime) const {
 
 void PlayableItem::updateClock(ClockTime clockTime) {
     const double item = timeAtClock(clockTime);
-    if (rateChange_ && clockTime >= rateChange_->clockTime) {
+    while (rateChange_ && clockTime >= rateChange_->clockTime) {
         clockRate_ = rateChange_->rate;
-        rateChange_.reset();
+        rateChange_ = laterChange_;
+        laterChange_.reset();
     }
     const bool runs = ready_ && !seek_;
+    if (clockRate_ <= 0.0 && rateChange_ && laterChange_) {
+        // Standing until its start, then running at one rate and from a later time at another:
+        // the timeline stands until its anchor, which is the start.
+        timeline_.anchorItem = ItemTime(item);
+        timeline_.anchorClock = rateChange_->clockTime;
+        timeline_.rate = runs && rateChange_->rate > 0.0 ? rateChange_->rate : 0.0;
+        timeline_.changeClock = laterChange_->clockTime;
+        timeline_.changeRate = runs && laterChange_->rate > 0.0 ? laterChange_->rate : 0.0;
+        timelineChanged();
+        return;
+    }
     timeline_.anchorItem = ItemTime(item);
     timeline_.anchorClock = clockTime;
     timeline_.rate = runs && clockRate_ > 0.0 ? clockRate_ : 0.0;
@@ -277,6 +289,7 @@ void PlayableItem::setMediaClock(std::shared_ptr<const MediaClock> clock) {
 void PlayableItem::setClockRate(double rate, ClockTime clockTime,
                                 std::optional<ClockTime> changeAt) {
     updateClock(clockTime);
+    laterChange_.reset();
     if (changeAt && *changeAt > clockTime) {
         rateChange_ = RateChange{*changeAt, rate};
     } else {
@@ -286,13 +299,18 @@ void PlayableItem::setClockRate(double rate, ClockTime clockTime,
     updateClock(clockTime);
 }
 
-void PlayableItem::startAtClock(ClockTime clockTime, double rate) {
+void PlayableItem::startAtClock(ClockTime clockTime, double rate, ClockTime changeAt,
+                                double changeRate) {
     // Anchored no later than the start, so that a start the run loop reaches late still counts
     // from its own clock time.
     const ClockTime from = std::min(clockNow(), clockTime);
     updateClock(from);
     clockRate_ = 0.0;
     rateChange_ = RateChange{clockTime, rate};
+    laterChange_.reset();
+    if (changeAt > clockTime && changeAt.isFinite()) {
+        laterChange_ = RateChange{changeAt, changeRate};
+    }
     updateClock(from);
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -167,8 +168,11 @@ class PlayableItem : public PlayerItem {
     // keeps the rate it has until that clock time and runs at `rate` from there.
     void setClockRate(double rate, ClockTime clockTime, std::optional<ClockTime> changeAt = {});
     // Stands (where it stands now) until the clock time `clockTime`, then runs at `rate`: the
-    // next item across a seam, so that it starts at the seam by itself.
-    void startAtClock(ClockTime clockTime, double rate);
+    // next item across a seam, so that it starts at the seam by itself. Given a later
+    // `changeAt`, it runs at `changeRate` from that clock time on (a rate change asked for
+    // beyond the seam), also by itself.
+    void startAtClock(ClockTime clockTime, double rate, ClockTime changeAt = ClockTime::infinity(),
+                      double changeRate = 0.0);
     // True while the item's time moves, or will at a pending change of rate.
     bool moves() const { return timeline_.moves(); }
     // The clock time at which the item reaches `itemTime` (+infinity while it stands).
@@ -196,6 +200,8 @@ class PlayableItem : public PlayerItem {
     };
     double clockRate_ = 0.0;
     std::optional<RateChange> rateChange_;
+    // A change after rateChange_, for an item standing until its start (see startAtClock).
+    std::optional<RateChange> laterChange_;
     Timeline timeline_;
     bool endReported_ = false;
     Published<std::uint64_t> endings_{0};

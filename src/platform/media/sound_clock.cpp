@@ -113,6 +113,12 @@ void SoundClock::changeRate(double rate, ClockTime clockTime) {
     plan_.store(std::make_shared<const Planned>(Planned{std::move(plan), current->length}));
 }
 
+void SoundClock::setLength(double length) {
+    if (const auto current = plan_.load()) {
+        plan_.store(std::make_shared<const Planned>(Planned{current->plan, length}));
+    }
+}
+
 void SoundClock::stop() {
     plan_.store(nullptr);
 }

@@ -43,6 +43,8 @@ class SoundClock final : public MediaClock {
     // From engine-clock time `clockTime` on the schedule moves at `rate` (0: held). A change
     // before one already planned replaces the later ones.
     void changeRate(double rate, ClockTime clockTime);
+    // The schedule now lasts `length` seconds (a loop's sound ended at a seam), the plan kept.
+    void setLength(double length);
     // No plan: the clock is the engine clock again.
     void stop();
 

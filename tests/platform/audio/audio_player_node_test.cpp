@@ -137,6 +137,68 @@ TEST(AudioPlayerNode, StopCallsEveryPendingCompletionExactlyOnce) {
     EXPECT_EQ(order.size(), std::size_t(kItems));
 }
 
+// The schedule (three items of a second, a ramp whose every sample says its place; the
+// read-ahead holds the first and a third of the second) is ended at a frame while playing:
+// nothing past it is heard, read ahead or not, the items not yet read ahead that lie wholly
+// past it complete at once on the calling thread, every item completes once, and the next
+// schedule after a stop plays whole.
+TEST(AudioPlayerNode, EndingTheScheduleAtAFrameDropsEverythingPastIt) {
+    const struct {
+        const char* name;
+        uint64_t end;
+        uint64_t heard;        // frames of the schedule heard in all
+        std::vector<int> cut;  // items whose completions endScheduleAfter runs
+    } cases[] = {
+        {"inside the first item", 30001, 30001, {2}},
+        {"at the first join", 48000, 48000, {2}},
+        {"inside the second item, past what is read ahead", 70000, 70000, {2}},
+        {"at the second join", 96000, 96000, {2}},
+        {"inside the last item", 100000, 100000, {}},
+        {"already played past", 500, 1024, {2}},
+    };
+    constexpr std::size_t kItem = 48000;
+    std::vector<float> ramp(3 * kItem);
+    for (std::size_t i = 0; i < ramp.size(); ++i) {
+        ramp[i] = float(i + 1) / float(ramp.size());
+    }
+    const auto mainThread = std::this_thread::get_id();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EngineRig rig;
+        auto player = rig.startedPlayer();
+        std::vector<int> completedHere;
+        std::vector<std::atomic<int>> completed(3);
+        for (int i = 0; i < 3; ++i) {
+            player->scheduleBuffer(bufferOf(slice(ramp, i * kItem, kItem), 48000.0), [&, i] {
+                ++completed[i];
+                if (std::this_thread::get_id() == mainThread) {
+                    completedHere.push_back(i);
+                }
+            });
+        }
+        player->play();
+        rig.pull(1024);
+        player->endScheduleAfter(c.end);
+        EXPECT_EQ(completedHere, c.cut);
+        rig.pull(uint32_t(ramp.size()), 4096);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(completed[i].load(), 1) << "item " << i;
+        }
+        const auto out = rig.channel(0);
+        EXPECT_EQ(slice(out, 0, c.heard), slice(ramp, 0, c.heard));
+        EXPECT_EQ(peak(out.subspan(c.heard)), 0.0) << "heard past the end";
+        EXPECT_NEAR(*player->playerTime(), double(c.heard) / 48000.0, 1e-9);
+
+        player->stop();
+        rig.pull(1024);  // the render thread takes the stop in and frees the ring
+        rig.device->clearCaptured();
+        player->scheduleBuffer(bufferOf(ramp, 48000.0));
+        player->play();
+        rig.pull(uint32_t(ramp.size()), 4096);
+        EXPECT_EQ(slice(rig.channel(0), 0, ramp.size()), ramp) << "a stop clears the end";
+    }
+}
+
 TEST(AudioPlayerNode, AfterAStopNewItemsPlayFromTheirStart) {
     EngineRig rig;
     auto player = rig.startedPlayer();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/runloop/usable_cores.h"
+#include "support/allowed_cpus.h"
 
 namespace kestio::platform {
 namespace {
@@ -52,21 +53,7 @@ TEST(WorkerPool, TheSharedPoolIsOneInstance) {
     EXPECT_LE(WorkerPool::shared().concurrency(), 8);
 }
 
-// The first `count` CPUs this process may run on, or fewer when it has fewer.
-cpu_set_t firstAllowedCpus(int count) {
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    sched_getaffinity(0, sizeof allowed, &allowed);
-    cpu_set_t chosen;
-    CPU_ZERO(&chosen);
-    for (int cpu = 0, taken = 0; cpu < CPU_SETSIZE && taken < count; ++cpu) {
-        if (CPU_ISSET(cpu, &allowed)) {
-            CPU_SET(cpu, &chosen);
-            ++taken;
-        }
-    }
-    return chosen;
-}
+using test::firstAllowedCpus;
 
 // A child process started afresh (the test binary run again for this test alone, so its shared
 // pool is not yet made) is narrowed to a few CPUs, as `taskset` would, and exits with the

@@ -4,12 +4,15 @@
 
 #include <atomic>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "platform/media/decoded_asset.h"
 #include "platform/media/decoded_player_layer.h"
 #include "platform/runloop/manual_run_loop.h"
+#include "support/fake_media.h"
 #include "support/frame_number_strip.h"
 #include "support/media_fixtures.h"
 #include "support/playback_test_support.h"
@@ -241,6 +244,145 @@ TEST(PlayerLooper, RangeClampingRules) {
     // Unknown duration: unchanged.
     EXPECT_EQ(loopRangeWithin(TimeRange::fromTo(7.0, 8.0), std::numeric_limits<double>::infinity()),
               TimeRange::fromTo(7.0, 8.0));
+}
+
+// Ranges the looper clamps, on scripted items (a 4 s clip at 30 fps, ready 0.1 s after it is
+// queued, its seeks landing 0.05 s after they are asked): a preroll of the player finishes, the
+// looper reports ready, and the passes seam where the clamped range ends, from the first seam
+// on, with the picture of the clamped range's first frame.
+TEST(PlayerLooper, ClampedRangesPrerollAndSeamOnTheClampedRange) {
+    struct Case {
+        const char* name;
+        TimeRange asked;
+        TimeRange played;
+    };
+    const Case cases[] = {
+        {"inside", TimeRange::fromTo(1.0, 2.0), TimeRange::fromTo(1.0, 2.0)},
+        {"end past the item", TimeRange::fromTo(3.0, 9.0), TimeRange::fromTo(3.0, 4.0)},
+        {"start at the end", TimeRange::fromTo(4.0, 6.0), TimeRange::fromTo(0.0, 4.0)},
+        {"start past the end", TimeRange::fromTo(5.0, 6.0), TimeRange::fromTo(0.0, 4.0)},
+        {"start far past the end", TimeRange::fromTo(40.0, 41.0), TimeRange::fromTo(0.0, 4.0)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ManualRunLoop loop;
+        kestio::test::FakeMediaFactory fakes(loop);
+        kestio::test::FakeMediaScript script;
+        script.duration = 4.0;
+        script.video->frameRate = kFps;
+        script.assetLoadDelay = 0.0;
+        script.readyDelay = 0.1;
+        script.seekDuration = 0.05;
+        fakes.setScript("clip.mov", script);
+        const auto player =
+            std::dynamic_pointer_cast<kestio::test::FakeQueuePlayer>(fakes.makeQueuePlayer());
+        const auto looper =
+            fakes.makeLooper(player, fakes.makeItem(fakes.makeAsset("clip.mov")), c.asked);
+        std::optional<bool> prerolled;
+        std::function<void(bool)> ask = [&](bool finished) {
+            if (finished) {
+                prerolled = true;
+            } else if (player->current()->statusValue() != ItemStatus::Failed) {
+                player->preroll(1.0f, ask);  // a seek of the looper's came first
+            } else {
+                prerolled = false;
+            }
+        };
+        player->preroll(1.0f, ask);
+        loop.advance(1.0);
+        ASSERT_EQ(prerolled, std::optional<bool>(true)) << "the picture never prerolled";
+        EXPECT_EQ(looper->statusValue(), LooperStatus::Ready);
+        ASSERT_TRUE(looper->range().has_value());
+        EXPECT_EQ(*looper->range(), c.played);
+        const int first = static_cast<int>(std::lround(c.played.start * kFps));
+        EXPECT_EQ(player->frameShownAt(loop.now()), kestio::test::FakeFrame::of("clip.mov", first));
+
+        const HostTime start = loop.now();
+        player->play();
+        const HostTime seam = start + c.played.duration;
+        loop.advance(seam - 1e-4 - loop.now());
+        const int last = static_cast<int>(std::lround(c.played.end() * kFps)) - 1;
+        EXPECT_EQ(player->frameShownAt(loop.now()), kestio::test::FakeFrame::of("clip.mov", last));
+        EXPECT_EQ(player->frameShownAt(seam), kestio::test::FakeFrame::of("clip.mov", first));
+        loop.advance(2 * c.played.duration);
+        EXPECT_EQ(looper->loopCount(), 2);
+    }
+}
+
+// A range starting at or past the end of a real file (2 s, 60 frames) loops the whole item: the
+// first pass is positioned past the end before the duration is known, its decoder reaches the
+// end of the file from there, and the player still prerolls, on frame 0 once clamped.
+TEST(PlayerLooper, ARangeStartingPastTheEndPrerollsAndLoopsTheWholeItem) {
+    for (const double start : {2.0, 5.0, 40.0}) {
+        SCOPED_TRACE(start);
+        LoopRig rig;
+        DecodedPlayerLooper looper(rig.player, rig.templateItem(clip30().path),
+                                   TimeRange::fromTo(start, start + 1.0));
+        std::optional<bool> prerolled;
+        std::function<void(bool)> ask = [&](bool finished) {
+            if (!finished && looper.statusValue() != LooperStatus::Failed) {
+                rig.player->preroll(1.0f, ask);  // a seek of the looper's came first
+                return;
+            }
+            prerolled = finished;
+        };
+        rig.player->preroll(1.0f, ask);
+        ASSERT_TRUE(runUntil(rig.loop, [&] { return prerolled.has_value(); }));
+        ASSERT_TRUE(*prerolled) << "the first pass never prerolled";
+        EXPECT_EQ(looper.statusValue(), LooperStatus::Ready);
+        const double duration = rig.player->current()->duration();
+        ASSERT_TRUE(looper.range().has_value());
+        EXPECT_EQ(*looper.range(), TimeRange::fromTo(0.0, duration));
+        ASSERT_TRUE(runUntil(rig.loop, [&] { return rig.layer.readyForDisplay(); }));
+        const auto shown = rig.play(270);  // two seams
+        EXPECT_EQ(shown, expectedTicks(0, 60, 270));
+        EXPECT_EQ(looper.loopCount(), 2);
+    }
+}
+
+// A rate change to 2 asked for ahead, with the run loop's thread held from the call on (scripted
+// items: the range 2-3 s at 30 fps, the first seam at 1.1 s): the passes take it at its clock
+// time by themselves, whether it falls before the seam or beyond it, in the next pass.
+TEST(PlayerLooper, ARateChangeAskedAheadReachesTheNextPassWithoutTheRunLoop) {
+    const struct {
+        const char* name;
+        double changeAt;
+        // The picture shown at 1.31 s and at 1.51 s.
+        int at131;
+        int at151;
+    } cases[] = {
+        // Pass 0 ends at 1.0 + (3.0 - 2.9) / 2; pass 1 runs at 2 from then.
+        {"before the seam", 1.0, 75, 87},
+        // Pass 1 runs at 1 from 1.1 to 1.4 (to 2.3 s), at 2 from there.
+        {"beyond the seam", 1.4, 66, 75},
+        // Pass 1 runs at 1 throughout.
+        {"after the next seam", 2.4, 66, 72},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ManualRunLoop loop;
+        kestio::test::FakeMediaFactory fakes(loop);
+        const auto player =
+            std::dynamic_pointer_cast<kestio::test::FakeQueuePlayer>(fakes.makeQueuePlayer());
+        const auto looper = fakes.makeLooper(player, fakes.makeItem(fakes.makeAsset("loop.mov")),
+                                             TimeRange::fromTo(2.0, 3.0));
+        player->play();
+        loop.advance(0.5);
+        ASSERT_EQ(player->frameShownAt(HostTime(1.1 - 1e-4)),
+                  kestio::test::FakeFrame::of("loop.mov", 89));
+        player->setRate(2.0f, ClockTime(c.changeAt));
+        loop.stall(1.02);                              // to 1.52 s
+        EXPECT_EQ(looper->loopCount(), 0) << "the run loop ran";
+        EXPECT_EQ(player->frameShownAt(HostTime(1.31)),
+                  kestio::test::FakeFrame::of("loop.mov", c.at131));
+        EXPECT_EQ(player->frameShownAt(HostTime(1.51)),
+                  kestio::test::FakeFrame::of("loop.mov", c.at151));
+        loop.advance(0.0);
+        EXPECT_EQ(looper->loopCount(), 1);
+        EXPECT_EQ(player->frameShownAt(HostTime(1.51)),
+                  kestio::test::FakeFrame::of("loop.mov", c.at151))
+            << "the run loop, handling the seam late, changed the picture";
+    }
 }
 
 TEST(PlayerLooper, AnUnplayableTemplateFails) {

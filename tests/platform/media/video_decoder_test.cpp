@@ -12,6 +12,7 @@
 
 #include "platform/graphics/worker_pool.h"
 #include "platform/runloop/usable_cores.h"
+#include "support/allowed_cpus.h"
 #include "support/process_runner.h"
 
 namespace kestio::platform::media {
@@ -126,21 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-// The first `count` CPUs this process may use.
-cpu_set_t firstAllowedCpus(int count) {
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    sched_getaffinity(0, sizeof allowed, &allowed);
-    cpu_set_t chosen;
-    CPU_ZERO(&chosen);
-    for (int cpu = 0, taken = 0; cpu < CPU_SETSIZE && taken < count; ++cpu) {
-        if (CPU_ISSET(cpu, &allowed)) {
-            CPU_SET(cpu, &chosen);
-            ++taken;
-        }
-    }
-    return chosen;
-}
+using test::firstAllowedCpus;
 
 struct ThreadCase {
     const char* name;

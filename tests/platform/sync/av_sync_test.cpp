@@ -503,6 +503,55 @@ TEST_F(AvSync, ALoopedRangeKeepsItsSoundForAHundredPasses) {
     EXPECT_EQ(clips_->loopCount(), 100);
 }
 
+// A loop asked to start past the end of the clip loops the whole clip, picture and sound: it
+// reports ready, and the first flash of each pass is seen with its beep.
+TEST_F(AvSync, ALoopStartingPastTheEndLoopsTheWholeClip) {
+    const auto& clip = flashBeepClip({30, 1});
+    load(clip);
+    constexpr double kStart = 0.5;
+    const double length = clip.file.duration;
+    play(kStart, TimeRange::fromTo(length + 1.0, length + 2.0));
+    expectTogether(kStart + clip.flashTimes[0], "pass0");
+    expectTogether(kStart + length + clip.flashTimes[0], "pass1");
+    EXPECT_EQ(clips_->loopCount(), 1);
+}
+
+// A loop ended during its second pass: that pass plays to the range end, picture and sound, and
+// both stop at that seam; the passes the sound had read ahead past it are never heard, and no
+// picture of a later pass is shown.
+TEST_F(AvSync, AnEndedLoopStopsPictureAndSoundAtTheSameSeam) {
+    const auto& clip = flashBeepClip({30, 1});
+    load(clip);
+    constexpr double kStart = 0.5;
+    play(kStart, TimeRange::fromTo(1.0, 2.0));  // flash and beep 0.5 s into each pass
+    expectTogether(kStart + 0.5, "pass0");
+    runTo(kStart + 1.2);
+    clips_->endLoop();
+    expectTogether(kStart + 1.5, "the last pass");
+    const double seam = kStart + 2.0;
+    runTo(seam - 0.02);
+    const uint64_t quietFrom = pulled_ + uint64_t(0.03 * kRate);
+    flash_.reset();
+    {
+        std::lock_guard lock(composedMutex_);
+        composed_.clear();
+        watching_ = true;
+    }
+    runTo(seam + 1.0, kBlock, true);  // past where the next pass's flash and beep would be
+    {
+        std::lock_guard lock(composedMutex_);
+        watching_ = false;
+        composed_.clear();
+    }
+    EXPECT_FALSE(flash_) << "a pass after the end was shown";
+    const auto& left = device_->channel(0);
+    ASSERT_GT(left.size() + captureBase_, quietFrom);
+    const std::span<const float> after(left.data() + (quietFrom - captureBase_),
+                                       left.size() - (quietFrom - captureBase_));
+    EXPECT_EQ(test::firstAbove(after, 0.01f), after.size()) << "sound heard past the seam";
+    EXPECT_EQ(clips_->loopCount(), 1);
+}
+
 // The run loop's thread is held for 200 ms across a seam, the flash 50 ms after it: the next
 // pass starts at the seam by itself, picture and sound.
 TEST_F(AvSync, ASeamNeedsNoStepOfTheMainThread) {
