@@ -16,6 +16,7 @@ bool HeldFrameReader::read(platform::audio::AudioFile& file, int64_t at, uint32_
             changed_.notify_all();
             changed_.wait(lock, [&] { return !armed_; });
             holding_ = false;
+            changed_.notify_all();
         }
     }
     file.setFramePosition(at);
@@ -38,11 +39,12 @@ std::optional<int64_t> HeldFrameReader::waitUntilHeld(double wallSeconds) {
 }
 
 void HeldFrameReader::release() {
-    {
-        std::lock_guard lock(mutex_);
-        armed_ = false;
-    }
+    std::unique_lock lock(mutex_);
+    armed_ = false;
     changed_.notify_all();
+    // Until the held read goes on: from then on waitUntilHeld() no longer answers for it, so a
+    // test that waits for the read-ahead waits for it to catch up, however loaded the machine.
+    changed_.wait(lock, [&] { return !holding_; });
 }
 
 }  // namespace kestio::test
