@@ -69,7 +69,8 @@ TEST_F(ColorCompositionTest, PlayedPicturesAreCorrectedFrameByFrame) {
 
     // A change while playing shows on the next picture: red is gone from all of it.
     box.setValue(noRed);
-    advanceDecoded(loop, *loaded.player, 1.0 / 30.0);
+    // A frame and a half: the next picture, whatever side of a frame's edge the clock stood on.
+    advanceDecoded(loop, *loaded.player, 1.5 / 30.0);
     picture = shown();
     EXPECT_GT(test::readFrameNumber(picture), frame);
     int reddest = 0;
