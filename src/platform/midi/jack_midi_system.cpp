@@ -28,7 +28,7 @@ constexpr std::size_t kOutputQueueBytes = 64 * 1024;
 constexpr auto kFirstAnswerWait = std::chrono::seconds(1);
 
 // What one JACK client is to carry: its name and the ports wanted so far.
-struct LinkSpec {
+struct WantedLink {
     std::string clientName;
     std::optional<std::string> inputPortName;
     std::shared_ptr<const MIDIPacketHandler> handler;
@@ -40,17 +40,17 @@ struct LinkSpec {
 // thread.
 class Link {
   public:
-    // Opens a client and gives it the spec's ports; null when no server answers (or a client of
+    // Opens a client and gives it the wanted ports; null when no server answers (or a client of
     // a server that went away is still closing). Blocking.
-    static std::unique_ptr<Link> open(const LinkSpec& spec, std::function<void()> onLost) {
-        jack_client_t* handle = jack_client_gate::open(spec.clientName);
+    static std::unique_ptr<Link> open(const WantedLink& wanted, std::function<void()> onLost) {
+        jack_client_t* handle = jack_client_gate::open(wanted.clientName);
         if (handle == nullptr) {
             return nullptr;
         }
         std::unique_ptr<Link> link(new Link(handle, std::move(onLost)));
         jack_set_process_callback(handle, &Link::process, link.get());
         jack_on_info_shutdown(handle, &Link::shutDown, link.get());
-        link->addPorts(spec);
+        link->addPorts(wanted);
         return link;
     }
 
@@ -68,12 +68,12 @@ class Link {
 
     enum class PortsAdded { none, added, addedAndReactivated, failed };
 
-    // Registers the spec's ports that the client lacks. libjack's process thread walks the
+    // Registers the wanted ports that the client lacks. libjack's process thread walks the
     // client's port list without a lock, so an active client is deactivated first (which breaks
     // its connections: the caller restores them).
-    PortsAdded addPorts(const LinkSpec& spec) {
-        const bool needInput = spec.inputPortName && input_.load() == nullptr;
-        const bool needOutput = spec.outputPortName && output_.load() == nullptr;
+    PortsAdded addPorts(const WantedLink& wanted) {
+        const bool needInput = wanted.inputPortName && input_.load() == nullptr;
+        const bool needOutput = wanted.outputPortName && output_.load() == nullptr;
         if (!needInput && !needOutput) {
             return PortsAdded::none;
         }
@@ -84,15 +84,15 @@ class Link {
         }
         bool ok = true;
         if (needInput) {
-            handlerOwner_ = spec.handler;
+            handlerOwner_ = wanted.handler;
             handler_.store(handlerOwner_.get(), std::memory_order_release);
-            jack_port_t* port = jack_port_register(handle_, spec.inputPortName->c_str(),
+            jack_port_t* port = jack_port_register(handle_, wanted.inputPortName->c_str(),
                                                    JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
             ok = ok && port != nullptr;
             input_.store(port, std::memory_order_release);
         }
         if (needOutput) {
-            jack_port_t* port = jack_port_register(handle_, spec.outputPortName->c_str(),
+            jack_port_t* port = jack_port_register(handle_, wanted.outputPortName->c_str(),
                                                    JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
             ok = ok && port != nullptr;
             output_.store(port, std::memory_order_release);
@@ -205,7 +205,7 @@ class JackMIDISystem::Client final : public MIDIClient {
           ownNames_(std::move(ownNames)),
           onSetupChanged_(std::move(onSetupChanged)),
           self_(std::make_shared<Client*>(this)) {
-        spec_.clientName = std::move(name);
+        wanted_.clientName = std::move(name);
         startOpening();
         if (opening_.wait_for(kFirstAnswerWait) == std::future_status::ready) {
             adoptOpened();
@@ -229,16 +229,16 @@ class JackMIDISystem::Client final : public MIDIClient {
     std::vector<MIDIEndpoint> destinations() override { return endpoints(currentDestinations()); }
 
     MIDIStatus createInputPort(const std::string& name, MIDIPacketHandler onPacket) override {
-        if (spec_.inputPortName) {
+        if (wanted_.inputPortName) {
             return kRefused;  // one input port per client; it keeps its first handler
         }
-        spec_.inputPortName = name;
-        spec_.handler = std::make_shared<const MIDIPacketHandler>(std::move(onPacket));
+        wanted_.inputPortName = name;
+        wanted_.handler = std::make_shared<const MIDIPacketHandler>(std::move(onPacket));
         return addPorts();
     }
 
     MIDIStatus connectSource(const std::string& sourceId) override {
-        if (!spec_.inputPortName) {
+        if (!wanted_.inputPortName) {
             return kNoPort;
         }
         Link* link = liveLink();
@@ -272,23 +272,23 @@ class JackMIDISystem::Client final : public MIDIClient {
     }
 
     MIDIStatus createOutputPort(const std::string& name) override {
-        if (spec_.outputPortName) {
+        if (wanted_.outputPortName) {
             return kRefused;
         }
-        spec_.outputPortName = name;
+        wanted_.outputPortName = name;
         return addPorts();
     }
 
     void prepareDestination(const std::string& destinationId) override {
         Link* link = liveLink();
-        if (spec_.outputPortName && link != nullptr) {
+        if (wanted_.outputPortName && link != nullptr) {
             route(*link, destinationId);
         }
     }
 
     MIDIStatus send(const std::string& destinationId,
                     const std::vector<std::uint8_t>& bytes) override {
-        if (!spec_.outputPortName) {
+        if (!wanted_.outputPortName) {
             return kNoPort;
         }
         // The server may go at any moment (its notice comes on libjack's thread): the link is
@@ -312,7 +312,7 @@ class JackMIDISystem::Client final : public MIDIClient {
         if (link == nullptr) {
             return kMIDIStatusOK;  // the ports come with the server
         }
-        const auto added = link->addPorts(spec_);
+        const auto added = link->addPorts(wanted_);
         if (added == Link::PortsAdded::addedAndReactivated) {
             restoreConnections();
         }
@@ -381,8 +381,8 @@ class JackMIDISystem::Client final : public MIDIClient {
                 }
             });
         };
-        opening_ = std::async(std::launch::async, [spec = spec_, wake] {
-            auto link = Link::open(spec, wake);
+        opening_ = std::async(std::launch::async, [wanted = wanted_, wake] {
+            auto link = Link::open(wanted, wake);
             wake();
             return link;
         });
@@ -396,7 +396,7 @@ class JackMIDISystem::Client final : public MIDIClient {
         }
         link_ = opening_.get();
         if (link_) {
-            const auto added = link_->addPorts(spec_);
+            const auto added = link_->addPorts(wanted_);
             (void)added;  // a new client has no connections yet: restore them in any case
             restoreConnections();
         }
@@ -466,7 +466,7 @@ class JackMIDISystem::Client final : public MIDIClient {
     std::shared_ptr<std::set<std::string>> ownNames_;
     std::function<void()> onSetupChanged_;
     std::shared_ptr<Client*> self_;
-    LinkSpec spec_;
+    WantedLink wanted_;
     std::unique_ptr<Link> link_;
     std::future<std::unique_ptr<Link>> opening_;
     std::vector<std::future<void>> closing_;
