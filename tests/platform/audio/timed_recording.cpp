@@ -45,15 +45,15 @@ TimedRecording::TimedRecording(const std::string& source) : source_(source) {
             if (state != PA_CONTEXT_READY) {
                 return;
             }
-            const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, uint32_t(kRate), 2};
-            recording.stream_ = pa_stream_new(context, "timed recording", &spec, nullptr);
+            const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, uint32_t(kRate), 2};
+            recording.stream_ = pa_stream_new(context, "timed recording", &format, nullptr);
             pa_stream_set_read_callback(
                 recording.stream_,
                 [](pa_stream*, size_t, void* data) { static_cast<TimedRecording*>(data)->read(); },
                 &recording);
             pa_buffer_attr attributes{};
             attributes.maxlength = uint32_t(-1);
-            attributes.fragsize = uint32_t(pa_usec_to_bytes(kFragmentMicros, &spec));
+            attributes.fragsize = uint32_t(pa_usec_to_bytes(kFragmentMicros, &format));
             const auto flags =
                 pa_stream_flags_t(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
                                   PA_STREAM_ADJUST_LATENCY);
