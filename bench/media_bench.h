@@ -29,6 +29,18 @@ struct GrainClip {
     int keyFrameInterval = 50;
 };
 
+// Runs the ffmpeg command `argv`, which writes `partial`, and moves the result to `path`, so an
+// interrupted run never leaves a half-made clip under the clip's name (throws when ffmpeg fails).
+inline void makeWithFfmpeg(const std::vector<std::string>& argv,
+                           const std::filesystem::path& partial, const std::filesystem::path& path,
+                           std::chrono::minutes limit) {
+    const auto result = kestio::test::runProcess(argv, limit);
+    if (!result.succeeded()) {
+        throw std::runtime_error(kestio::test::describeFailure(argv, result));
+    }
+    std::filesystem::rename(partial, path);
+}
+
 // The clip's path in the fixture folder, made first with the ffmpeg command if it is not there
 // yet (throws when ffmpeg fails).
 inline const std::filesystem::path& grainClip(const GrainClip& clip) {
@@ -77,11 +89,7 @@ inline const std::filesystem::path& grainClip(const GrainClip& clip) {
                                                "-pix_fmt",
                                                "yuv420p",
                                                partial.string()};
-        const auto result = kestio::test::runProcess(argv, std::chrono::minutes(5));
-        if (!result.succeeded()) {
-            throw std::runtime_error(kestio::test::describeFailure(argv, result));
-        }
-        fs::rename(partial, path);
+        makeWithFfmpeg(argv, partial, path, std::chrono::minutes(5));
     }
     return made[name] = path;
 }
@@ -121,11 +129,7 @@ inline const std::filesystem::path& proresClip(int frames) {
                                                "-pix_fmt",
                                                "yuv422p10le",
                                                partial.string()};
-        const auto result = kestio::test::runProcess(argv, std::chrono::minutes(10));
-        if (!result.succeeded()) {
-            throw std::runtime_error(kestio::test::describeFailure(argv, result));
-        }
-        fs::rename(partial, path);
+        makeWithFfmpeg(argv, partial, path, std::chrono::minutes(10));
     }
     return made[frames] = path;
 }
