@@ -135,9 +135,10 @@ void PlaybackController::removeObservers() {
     videoStatusObserver_.reset();
     readyObserver_.reset();
     stillTimer_.cancel();
+    stillEndTimer_.cancel();
     audioTimer_.cancel();
     audioEndTimer_.cancel();
-    audioClockChain_ = nullptr;
+    watchedPlayer_.reset();
 }
 
 void PlaybackController::publishIdle() {
