@@ -160,7 +160,7 @@ void PlaybackController::log(std::string_view message) {
     const std::string line =
         "[" + platform::formatTimeOfDay(wallClock_->now()) + "] " + std::string(message);
     const platform::HostTime now = loop_.now();
-    if (!lastLogUpdate_ || now - *lastLogUpdate_ >= kLoadLogThrottle) {
+    if (!lastLogUpdate_ || now - *lastLogUpdate_ >= kLoadLogThrottle - 1e-9) {
         lastLogUpdate_ = now;
         loop_.post([weak = weakSelf(), this, text = std::string(message)]() mutable {
             if (weak.lock()) {
