@@ -23,6 +23,8 @@ constexpr uint32_t kTapFrames = 1024;
 constexpr double kVuPeriod = 1.0 / 30.0;
 // loadLog takes at most one message in this many seconds.
 constexpr double kLoadLogThrottle = 0.1;
+// VU ticks without a measurement after which the meters show silence.
+constexpr int kTicksBeforeSilence = 3;
 }  // namespace
 
 PlaybackController::PlaybackController(PlaybackServices services)
@@ -207,7 +209,18 @@ void PlaybackController::startMetering() {
 }
 
 void PlaybackController::vuTick() {
-    const VuReading reading = meter_->take();
+    auto taken = meter_->take();
+    if (taken) {
+        ticksWithoutReading_ = 0;
+    } else if (++ticksWithoutReading_ < kTicksBeforeSilence) {
+        // Blocks come unevenly: a tick without one keeps what is shown.
+        return;
+    } else {
+        // No sound is being rendered: the meters fall to silence.
+        taken = VuReading();
+        taken->channelCount = vuChannelCount.get();
+    }
+    const VuReading reading = *taken;
     const bool silent = reading.isSilent();
     if (silent && lastPublishedVUWasSilent_) {
         return;

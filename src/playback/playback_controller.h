@@ -401,6 +401,7 @@ class PlaybackController {
     platform::TimerHandle vuTimer_;
     platform::Subscription deviceSubscription_;
     bool lastPublishedVUWasSilent_ = true;
+    int ticksWithoutReading_ = 0;
     // The reading vuTick() hands to publishVU().
     VuReading pendingReading_;
 

@@ -62,7 +62,8 @@ TEST(PlaybackState, PendingWorkOfADestroyedControllerDoesNothing) {
     rig.playSlot(0, 0);
     rig.pc().log("pending");
     rig.controller.reset();
-    rig.advance(1.0);
+    rig.loop.waitForPosted(0.2);
+    rig.loop.advance(1.0);
     SUCCEED();
 }
 
@@ -97,7 +98,7 @@ class VuPublish : public ::testing::Test {
     void pullAndWait(double seconds) {
         rig.device->pull(uint32_t(48000 * seconds));
         // The tap runs on the engine's tap thread: wait until its reading arrives.
-        for (int i = 0; i < 2000; ++i) {
+        for (int i = 0; i < 200; ++i) {
             rig.loop.advance(1.0 / 30.0);
             if (published()) {
                 return;
@@ -123,11 +124,17 @@ TEST_F(VuPublish, TheToneIsPublishedAtItsLevelAndSilenceOnlyOnce) {
     published = [&] { return rig.pc().vuLevelL.get() == -100.0f; };
     pullAndWait(0.1);
     EXPECT_EQ(rig.pc().vuLevelL.get(), -100.0f);
+    // Silent blocks keep coming; once the last tone block is through, nothing more is published.
+    published = [&] { return false; };
+    pullAndWait(0.1);
     const int afterSilence = sets;
-    rig.device->pull(4800);
-    rig.loop.waitForPosted(0.05);
-    rig.loop.advance(0.5);
+    rig.device->pull(9600);
+    for (int i = 0; i < 30; ++i) {
+        rig.loop.waitForPosted(0.005);
+        rig.loop.advance(1.0 / 30.0);
+    }
     EXPECT_EQ(sets, afterSilence);
+    EXPECT_EQ(rig.pc().vuLevelL.get(), -100.0f);
 }
 
 }  // namespace
