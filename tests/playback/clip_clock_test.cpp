@@ -154,11 +154,39 @@ TEST(StaleStart, TwoFiresThirtyMillisecondsApartLeaveTheSecondOnAir) {
     EXPECT_FALSE(rig.logHas("PostRoll"));
 }
 
+TEST(StaleStart, APlayBetweenAnOutPointAndItsPostRollIsNotPostRolled) {
+    test::PlaybackRig rig;
+    rig.playRequests = false;
+    rig.editSlot(0, 0).outPoint = 2.0;
+    rig.editSlot(0, 0).postRollMode = PostRollMode::black;
+    rig.editSlot(0, 2).postRollMode = PostRollMode::black;
+    rig.playSlot(0, 0);
+    rig.advance(1.5);
+    // The operator fires the next cue in the turn the out point is decided, before its
+    // post-roll runs.
+    bool fired = false;
+    auto operatorFires = rig.pc().currentTime.subscribe([&](double) {
+        if (!fired && rig.pc().postRollFired()) {
+            fired = true;
+            rig.playSlot(0, 2);
+        }
+    });
+    rig.advance(1.0);
+    ASSERT_TRUE(fired);
+    operatorFires.reset();
+    rig.advance(0.5);
+    EXPECT_EQ(rig.pc().currentSlotIndex.get(), 2);
+    EXPECT_FALSE(rig.logHas("PostRoll"));
+    EXPECT_FALSE(rig.surface().slotA().isStill());
+    EXPECT_EQ(rig.surface().showingSlot().containerLayer()->presentationOpacity(), 1.0f);
+}
+
 TEST(LayerSwitchGuard, ASecondSwitchWaitsForTheFirstsFiftyMilliseconds) {
     test::PlaybackRig rig;
     std::vector<platform::HostTime> cuts;
     rig.surface().onCutStarted = [&](bool) { cuts.push_back(rig.loop.now()); };
-    rig.media.setScript("/media/b0s1.mp4", test::FakeMediaScript{.readyDelay = 0.0});
+    rig.media.setScript("/media/b0s1.mp4",
+                        test::FakeMediaScript{.readyDelay = 0.0, .seekDuration = 0.0});
     rig.playSlot(0, 0);
     while (cuts.empty()) {
         rig.advance(0.001, 0.001);
