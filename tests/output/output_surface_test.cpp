@@ -11,6 +11,7 @@
 
 #include "output/audio_engine_controller.h"
 #include "platform/audio/audio_player_node.h"
+#include "support/media_fixtures.h"
 #include "surface_rig.h"
 
 namespace kestio::output {
@@ -450,6 +451,43 @@ TEST_F(OutputSurfaceTest, LayerLogLinesAreStampedPrintedAndPostedInOrder) {
         EXPECT_EQ(printed[printed.size() - expected.size() + i], stamp + expected[i]);
     }
     EXPECT_TRUE(std::regex_match(stamp, std::regex(R"(\[\d\d:\d\d:\d\d\.123\] \[LAYER\] )")));
+}
+
+}  // namespace
+}  // namespace kestio::output
+
+namespace kestio::output {
+namespace {
+
+// A clip of another format readied beside the sound on air: the chain on air keeps its wiring
+// (no gap, no change of pitch or equaliser); the other chain takes the new one.
+TEST(OutputSurfaceEngine, TheChainOnAirKeepsItsWiringWhileItPlays) {
+    SurfaceRig rig(8);
+    PlaybackSlot& onAir = rig.surface.slotA();
+    bool loaded = false;
+    onAir.audio().load(test::mediaFixtures().audio("wav").path, 0.0, std::nullopt,
+                       [&loaded](bool) { loaded = true; });
+    ASSERT_TRUE(rig.settle([&] { return loaded; }));
+    ASSERT_TRUE(onAir.audio().isReady());
+    const auto& node = onAir.audio().playerNode();
+    node->scheduleSegment(onAir.audio().audioFile(), onAir.audio().fileStartFrame(),
+                          onAir.audio().fileTotalFrames());
+    node->play();
+    ASSERT_TRUE(node->isPlaying());
+    const auto before = onAir.audio().currentFormat();
+
+    rig.surface.reconfigureAudioEngine(6, 44100.0);
+    EXPECT_EQ(onAir.audio().currentFormat(), before);
+    EXPECT_TRUE(onAir.audio().usesEffects());
+    EXPECT_EQ(rig.surface.slotB().audio().currentFormat().channelCount, 6u);
+    EXPECT_EQ(rig.surface.slotB().audio().currentFormat().sampleRate, 44100.0);
+    EXPECT_FALSE(rig.surface.slotB().audio().usesEffects());
+    EXPECT_TRUE(node->isPlaying());
+
+    // Once it is off air and silent, it takes the clip's wiring too.
+    node->stop();
+    rig.surface.reconfigureAudioEngine(6, 44100.0);
+    EXPECT_EQ(onAir.audio().currentFormat().channelCount, 6u);
 }
 
 }  // namespace
