@@ -109,10 +109,11 @@ TEST_F(PostRoll, FreezeHoldsTheFrameOneFrameBeforeTheOutPoint) {
               std::vector<std::string>{"freeze seek: outPoint=5.0 target=4.96"});
     const auto& player = *rig.surface().slotB().player();
     EXPECT_EQ(player.rateValue(), 0.0f);
-    EXPECT_NEAR(player.currentTime(), 4.96, 0.02);
+    // Within the last frame's interval [4.96, 5.0).
+    EXPECT_NEAR(player.currentTime(), 4.98, 1e-9);
     // The picture stays there.
     rig.advance(1.0);
-    EXPECT_NEAR(player.currentTime(), 4.96, 0.02);
+    EXPECT_NEAR(player.currentTime(), 4.98, 1e-9);
 }
 
 TEST_F(PostRoll, LoopOfAClipPlaysItAgainAndOfAStillRunsItsTimeAgain) {
