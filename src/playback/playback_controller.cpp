@@ -140,6 +140,7 @@ void PlaybackController::removeObservers() {
     stillEndTimer_.cancel();
     audioTimer_.cancel();
     audioEndTimer_.cancel();
+    slotAudioPoll_.cancel();
     watchedPlayer_.reset();
 }
 

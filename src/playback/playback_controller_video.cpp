@@ -159,6 +159,9 @@ void PlaybackController::showWhenReady(const StartContext& context) {
     if (presented.width() == 0 && presented.height() == 0) {
         native = view_->monitorSize();
     }
+    if (!context.item->hasVideo()) {
+        platform::Console::log("video: " + context.item->url().string() + " has no picture");
+    }
     log("presentationSize: " + sizeText(presented.width(), presented.height()) +
         " → nativeSize: " + sizeText(native.width, native.height));
     log("isReadyForDisplay: " + context.data.name + " → 表示切り替え +" +
