@@ -140,6 +140,7 @@ void VerticalFader::cancelInput() {
 void VerticalFader::buildPopover() {
     // Built afresh for each opening, so its texts follow the current language.
     if (popover_ != nullptr) {
+        popover_->finish();
         popover_->deleteLater();
     }
     popover_ = new ui::Popover(this);

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QApplication>
 #include <QLayout>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QWidget>
 #include <cmath>
@@ -57,6 +59,9 @@ QImage render(QWidget& widget, const QColor& background) {
         layout->activate();
     }
     QImage image(widget.size(), QImage::Format_ARGB32);
+    if (image.isNull()) {
+        return image;  // nothing to draw on
+    }
     image.fill(background);
     widget.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
     return image;
@@ -65,6 +70,19 @@ QImage render(QWidget& widget, const QColor& background) {
 void saveShot(const QImage& image, const QString& name) {
     const auto path = testOutputDir() / (name.toStdString() + ".png");
     EXPECT_TRUE(image.save(QString::fromStdString(path.string()))) << path;
+}
+
+void doubleClick(QWidget& widget, QPoint point) {
+    const QPointF local(point);
+    const QPointF global(widget.mapToGlobal(point));
+    auto send = [&](QEvent::Type type, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, local, global, Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(&widget, &event);
+    };
+    send(QEvent::MouseButtonPress, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, Qt::NoButton);
+    send(QEvent::MouseButtonDblClick, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, Qt::NoButton);
 }
 
 QColor over(const QColor& color, const QColor& background) {

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QPoint>
 #include <QString>
 #include <filesystem>
 
@@ -23,6 +24,9 @@ QImage render(QWidget& widget, const QColor& background = Qt::black);
 
 // Writes the image as <name>.png into the test output folder.
 void saveShot(const QImage& image, const QString& name);
+
+// A double-click as the window system delivers it: press, release, double-click, release.
+void doubleClick(QWidget& widget, QPoint point);
 
 // The opaque colour that `color` makes over `background`, as 8-bit channels.
 QColor over(const QColor& color, const QColor& background);
