@@ -24,7 +24,8 @@ struct Recorder {
     double value = 0.0;
     int writes = 0;
     ui::Binding<double> binding() {
-        return {[this] { return value; }, [this](double v) {
+        return {[this] { return value; },
+                [this](double v) {
                     value = v;
                     ++writes;
                 }};
@@ -39,10 +40,12 @@ TEST(CompactControls, EqSliderWholeDecibelsHalvesAwayFromZero) {
     };
     const double dB = 112.0 / 24.0;
     const Case cases[] = {
-        {-10, 12},          {0, 12},          {0.1, 12},          {56, 0},
+        {-10, 12},           {0, 12},
+        {0.1, 12},           {56, 0},
         {56 + 0.5 * dB, -1},  // -0.5 rounds away from zero
-        {56 - 0.5 * dB, 1},   {56 + 0.49 * dB, 0}, {56 + 5 * dB, -5},
-        {111, -12},         {112, -12},       {500, -12},
+        {56 - 0.5 * dB, 1},  {56 + 0.49 * dB, 0},
+        {56 + 5 * dB, -5},   {111, -12},
+        {112, -12},          {500, -12},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(eqBandValueAtPointer(c.y, 112), c.value) << c.y;
@@ -209,9 +212,8 @@ TEST_F(ValueLabelTest, ReturnCommitsParsedAndClampedText) {
         double value;  // 1 (unchanged) when nothing is written
     };
     const Case cases[] = {
-        {"2", 2.0},    {"x1.5", 1.5}, {"20", 8.0},  {"0", 0.1},    {"1e400", 8.0},
-        {"-inf", 0.1}, {"abc", 1.0},  {"", 1.0},    {"nan", 1.0},  {"x nan", 1.0},
-        {"3,5", 1.0},  {"１２", 1.0},
+        {"2", 2.0},   {"x1.5", 1.5}, {"20", 8.0},  {"0", 0.1},     {"1e400", 8.0}, {"-inf", 0.1},
+        {"abc", 1.0}, {"", 1.0},     {"nan", 1.0}, {"x nan", 1.0}, {"3,5", 1.0},   {"１２", 1.0},
     };
     for (const auto& c : cases) {
         rate_.value = 1.0;
