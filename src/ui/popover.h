@@ -17,8 +17,9 @@ QPoint popoverOrigin(const QRect& anchor, const QSize& size, const QRect& screen
 // only when the popover went away by other means (outside click, Escape, the anchor hidden), so
 // the owner can tell "dismissed, nothing written" from its own commit or cancel.
 class Popover : public QFrame {
-  public:
-    explicit Popover(QWidget* anchor);
+    Q_OBJECT  // so that findChild and qobject_cast tell a popover from other frames
+
+        public : explicit Popover(QWidget* anchor);
 
     void setContentLayout(QLayout* layout);
     // Shows the popover at the anchor's trailing edge.
