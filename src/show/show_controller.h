@@ -26,6 +26,7 @@ class ProjectManager;
 class RecentProjects;
 class ShowImporter;
 class ShowPlayback;
+class ThumbnailFiles;
 namespace platform {
 class BookmarkService;
 class DialogPresenter;
@@ -146,6 +147,8 @@ class ShowController {
 
     ThumbnailStore& thumbnailStore() { return thumbnailStore_; }
     ShowPlayback& playback() { return playback_; }
+    // The thumbnail files of the package, written and read off the main thread.
+    ThumbnailFiles& thumbnailFiles() { return *thumbnailFiles_; }
 
     // ---- Now-playing values (none while nothing on air addresses a slot of the project) -------
     double currentFrameRate() const;
@@ -244,7 +247,7 @@ class ShowController {
     void refreshVisibleMIDIList();
     void disarmMIDILearn();
     // Import steps.
-    void runImportStep(const std::shared_ptr<ImportJob>& job);
+    void runImportStep(const std::shared_ptr<ImportJob>& job, std::size_t index);
     void finishImportProbe(const std::shared_ptr<ImportJob>& job, std::size_t index,
                            ImportOutcome outcome);
     void runDisplayCheck(const std::shared_ptr<ImportJob>& job, std::size_t index);
@@ -254,6 +257,8 @@ class ShowController {
     std::optional<std::filesystem::path> thumbnailPath(int bank, int slot) const;
     bool stillHolds(std::uint64_t generation, int bank, int slot,
                     const std::filesystem::path& url) const;
+    void abandonImport(const std::shared_ptr<ImportJob>& job);
+    void releaseReservations(ImportJob& job);
 
     platform::RunLoop& loop_;
     ShowPlayback& playback_;
@@ -274,6 +279,9 @@ class ShowController {
     // Slots promised to imports still running; no other import takes them.
     std::set<SlotLocation> reservedSlots_;
     std::shared_ptr<WarmUpSession> warmUp_;
+    // Imports whose files are still being probed (isLoading stays on while any is).
+    int importsProbing_ = 0;
+    std::unique_ptr<ThumbnailFiles> thumbnailFiles_;
     // Deferred work holds this weakly and does nothing once the controller is gone.
     std::shared_ptr<ShowController*> lifetime_;
 };
