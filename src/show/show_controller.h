@@ -18,6 +18,7 @@
 
 namespace kestio {
 
+class DiskWorker;
 class KeyboardShortcutHandler;
 class MIDIInputController;
 class MIDIListPanelController;
@@ -254,6 +255,13 @@ class ShowController {
     std::optional<std::filesystem::path> thumbnailPath(int bank, int slot) const;
     bool stillHolds(std::uint64_t generation, int bank, int slot,
                     const std::filesystem::path& url) const;
+    // Project files, the missing-media check and the relink: their disk work runs on the disk
+    // worker (made on first use) and `then` runs on the run loop once the operation is over
+    // (its alerts answered), whatever its outcome.
+    struct ProjectIO;
+    DiskWorker& diskWorker();
+    void checkMissingMedia(std::function<void()> then);
+    void relinkFromFolder(std::function<void()> then);
 
     platform::RunLoop& loop_;
     ShowPlayback& playback_;
@@ -274,6 +282,10 @@ class ShowController {
     // Slots promised to imports still running; no other import takes them.
     std::set<SlotLocation> reservedSlots_;
     std::shared_ptr<WarmUpSession> warmUp_;
+    std::shared_ptr<DiskWorker> diskWorker_;
+    // Counts the opens and closes asked for; a package read answers only if no later open or
+    // close was asked meanwhile.
+    std::uint64_t loadRequest_ = 0;
     // Deferred work holds this weakly and does nothing once the controller is gone.
     std::shared_ptr<ShowController*> lifetime_;
 };
