@@ -11,7 +11,7 @@
 #include "show/show_importer.h"
 #include "show/show_playback.h"
 #include "show/slot_display_name.h"
-#include "show/thumbnail_files.h"
+#include "show/disk_worker.h"
 
 namespace kestio {
 
@@ -29,7 +29,6 @@ ShowController::ShowController(ShowServices services)
       recentProjects_(services.recentProjects),
       midiList_(services.midiList),
       project_(kDefaultRows, kDefaultColumns),
-      thumbnailFiles_(std::make_unique<ThumbnailFiles>(services.loop)),
       lifetime_(std::make_shared<ShowController*>(this)) {
     // A fresh window listens to MIDI; its project says so too, so that saving it keeps MIDI on.
     project_.midiInputEnabled = midi_.isEnabled.get();

@@ -18,6 +18,7 @@
 
 namespace kestio {
 
+class DiskWorker;
 class KeyboardShortcutHandler;
 class MIDIInputController;
 class MIDIListPanelController;
@@ -26,7 +27,6 @@ class ProjectManager;
 class RecentProjects;
 class ShowImporter;
 class ShowPlayback;
-class ThumbnailFiles;
 namespace platform {
 class BookmarkService;
 class DialogPresenter;
@@ -147,8 +147,6 @@ class ShowController {
 
     ThumbnailStore& thumbnailStore() { return thumbnailStore_; }
     ShowPlayback& playback() { return playback_; }
-    // The thumbnail files of the package, written and read off the main thread.
-    ThumbnailFiles& thumbnailFiles() { return *thumbnailFiles_; }
 
     // ---- Now-playing values (none while nothing on air addresses a slot of the project) -------
     double currentFrameRate() const;
@@ -259,6 +257,13 @@ class ShowController {
                     const std::filesystem::path& url) const;
     void abandonImport(const std::shared_ptr<ImportJob>& job);
     void releaseReservations(ImportJob& job);
+    // Project files, the missing-media check and the relink: their disk work runs on the disk
+    // worker (made on first use) and `then` runs on the run loop once the operation is over
+    // (its alerts answered), whatever its outcome.
+    struct ProjectIO;
+    DiskWorker& diskWorker();
+    void checkMissingMedia(std::function<void()> then);
+    void relinkFromFolder(std::function<void()> then);
 
     platform::RunLoop& loop_;
     ShowPlayback& playback_;
@@ -281,7 +286,10 @@ class ShowController {
     std::shared_ptr<WarmUpSession> warmUp_;
     // Imports whose files are still being probed (isLoading stays on while any is).
     int importsProbing_ = 0;
-    std::unique_ptr<ThumbnailFiles> thumbnailFiles_;
+    std::shared_ptr<DiskWorker> diskWorker_;
+    // Counts the opens and closes asked for; a package read answers only if no later open or
+    // close was asked meanwhile.
+    std::uint64_t loadRequest_ = 0;
     // Deferred work holds this weakly and does nothing once the controller is gone.
     std::shared_ptr<ShowController*> lifetime_;
 };

@@ -1,12 +1,15 @@
+#include <fstream>
+#include <iterator>
+
 #include "import/clip_importer.h"
 #include "model/project_manager.h"
 #include "model/thumbnail_naming.h"
 #include "platform/runloop/console.h"
 #include "platform/storage/bookmark_service.h"
+#include "show/disk_worker.h"
 #include "show/show_controller.h"
 #include "show/show_importer.h"
 #include "show/show_playback.h"
-#include "show/thumbnail_files.h"
 
 namespace kestio {
 
@@ -21,6 +24,34 @@ struct ShowController::ImportJob {
 };
 
 namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Reads a thumbnail file of at most `maxBytes`; none when it cannot be read.
+std::optional<Bytes> readThumbnailFile(const std::filesystem::path& file, std::size_t maxBytes) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(file, error);
+    if (error || size > maxBytes) {
+        return std::nullopt;
+    }
+    std::ifstream in(file, std::ios::binary);
+    Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) {
+        return std::nullopt;
+    }
+    return data;
+}
+
+// Writes a thumbnail file, making its folder first. Failures are ignored: a thumbnail can
+// always be made again.
+bool writeThumbnailFile(const std::filesystem::path& file, const Bytes& bytes) {
+    std::error_code error;
+    std::filesystem::create_directories(file.parent_path(), error);
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    return out.good();
+}
 
 void appendAlertLine(platform::Published<std::optional<std::string>>& alert,
                      const std::string& text) {
@@ -276,8 +307,9 @@ void ShowController::endImport(const std::shared_ptr<ImportJob>& job) {
         const auto url = record->videoURL;
         std::weak_ptr<ShowController*> alive = lifetime_;
         const auto generation = job->generation;
-        thumbnailFiles_->read(
-            file, ProjectManager::kMaxThumbnailBytes, [alive, generation, where, url](auto bytes) {
+        diskWorker().run<std::optional<Bytes>>(
+            [file] { return readThumbnailFile(file, ProjectManager::kMaxThumbnailBytes); },
+            [alive, generation, where, url](std::optional<Bytes> bytes) {
                 auto self = alive.lock();
                 if (!self || !bytes || !url ||
                     !(*self)->stillHolds(generation, where.bank, where.slot, *url)) {
@@ -306,7 +338,12 @@ std::optional<std::filesystem::path> ShowController::thumbnailPath(int bank, int
 
 void ShowController::deleteThumbnailFile(int bank, int slot) {
     if (const auto file = thumbnailPath(bank, slot)) {
-        thumbnailFiles_->remove(*file);
+        diskWorker().run<bool>(
+            [file = *file] {
+                std::error_code error;
+                return std::filesystem::remove(file, error);
+            },
+            [](bool) {});
     }
 }
 
@@ -331,7 +368,9 @@ void ShowController::saveThumbnail(int bank, int slot, const std::filesystem::pa
             show.projectDidChange();
             if (bytes) {
                 if (const auto file = show.thumbnailPath(bank, slot)) {
-                    show.thumbnailFiles_->write(*file, *bytes);
+                    show.diskWorker().run<bool>(
+                        [file = *file, bytes = *bytes] { return writeThumbnailFile(file, bytes); },
+                        [](bool) {});
                 }
             }
         });
