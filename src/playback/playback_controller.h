@@ -66,7 +66,7 @@ struct SlotAudioSettingsBox {
 struct PlaybackServices {
     platform::RunLoop& loop;
     // Time of day for the play log's stamps (null: the system's).
-    std::shared_ptr<const platform::WallClock> wallClock;
+    std::shared_ptr<const platform::WallClock> wallClock = nullptr;
     // The output surface the controller owns and plays on (with its two slots and the shared
     // audio engine).
     std::unique_ptr<OutputSurface> view;
@@ -74,10 +74,10 @@ struct PlaybackServices {
     const LocalizationManager* localization = nullptr;
     // Decodes a still's first picture; called off the main thread (empty: the platform's
     // decoder).
-    std::function<platform::DecodedStill(const std::filesystem::path&)> decodeStill;
+    std::function<platform::DecodedStill(const std::filesystem::path&)> decodeStill = {};
     // Runs blocking work (a still's decode) off the main thread; empty: a worker thread of the
     // controller. Tests may run it at once on their own thread.
-    std::function<void(std::function<void()>)> runInBackground;
+    std::function<void(std::function<void()>)> runInBackground = {};
 };
 
 // The one object that plays the show: it puts slots on air on the output surface (pictures
