@@ -51,13 +51,20 @@ void ShowController::WarmUpSession::step(ShowController& show,
             show.playSlot(bank, slot);
             const std::weak_ptr<WarmUpSession> weak = session;
             const std::weak_ptr<ShowController*> alive = show.lifetime_;
+            // The next entry starts on a later turn of the run loop, also when the answer
+            // comes at once, so that a long list never deepens the stack.
             show.waitForActiveDisplay(kWarmUpDisplayTimeout, [&show, weak, alive](bool) {
-                const auto running = weak.lock();
-                if (!alive.lock() || !running || running->ended) {
+                if (!alive.lock()) {
                     return;
                 }
-                finishEntry(show, running);
-                step(show, running);
+                show.loop_.post([&show, weak, alive] {
+                    const auto running = weak.lock();
+                    if (!alive.lock() || !running || running->ended) {
+                        return;
+                    }
+                    finishEntry(show, running);
+                    step(show, running);
+                });
             });
             return;
         }
