@@ -245,7 +245,7 @@ class ShowController {
     void refreshVisibleMIDIList();
     void disarmMIDILearn();
     // Import steps.
-    void runImportStep(const std::shared_ptr<ImportJob>& job);
+    void runImportStep(const std::shared_ptr<ImportJob>& job, std::size_t index);
     void finishImportProbe(const std::shared_ptr<ImportJob>& job, std::size_t index,
                            ImportOutcome outcome);
     void runDisplayCheck(const std::shared_ptr<ImportJob>& job, std::size_t index);
@@ -255,6 +255,8 @@ class ShowController {
     std::optional<std::filesystem::path> thumbnailPath(int bank, int slot) const;
     bool stillHolds(std::uint64_t generation, int bank, int slot,
                     const std::filesystem::path& url) const;
+    void abandonImport(const std::shared_ptr<ImportJob>& job);
+    void releaseReservations(ImportJob& job);
     // Project files, the missing-media check and the relink: their disk work runs on the disk
     // worker (made on first use) and `then` runs on the run loop once the operation is over
     // (its alerts answered), whatever its outcome.
@@ -282,6 +284,8 @@ class ShowController {
     // Slots promised to imports still running; no other import takes them.
     std::set<SlotLocation> reservedSlots_;
     std::shared_ptr<WarmUpSession> warmUp_;
+    // Imports whose files are still being probed (isLoading stays on while any is).
+    int importsProbing_ = 0;
     std::shared_ptr<DiskWorker> diskWorker_;
     // Counts the opens and closes asked for; a package read answers only if no later open or
     // close was asked meanwhile.
