@@ -7,9 +7,9 @@
 
 #include "model/localization_manager.h"
 #include "platform/ui/dialog_presenter.h"
-#include "show/media_check_text.h"
 #include "show/show_controller.h"
 #include "show/show_playback.h"
+#include "show/slot_display_name.h"
 #include "show/warm_up_list.h"
 
 namespace kestio {
@@ -161,7 +161,7 @@ WarmUpMissingChoice ShowController::askMissingFileDuringWarmUp(int bank, int slo
     if (data == nullptr) {
         return WarmUpMissingChoice::skip;
     }
-    const std::string name = displayName(data->name);
+    const std::string name = slotDisplayName(data->name);
     const int answer = dialogs_.alert(
         DialogPresenter::AlertStyle::warning, L("ファイルが見つかりません", "File Not Found"),
         L("「" + name +

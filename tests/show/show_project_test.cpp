@@ -1,6 +1,8 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <iterator>
+#include <regex>
 #include <string>
 
 #include "show_project_fixture.h"
@@ -135,15 +137,22 @@ TEST_F(ShowProject, BadPackagesFailToLoadAndTheOpenProjectStays) {
     std::vector<fs::path> bad;
     bad.push_back(writePackage(named("x"), "Corrupt.ktshow"));
     std::ofstream(bad.back() / "data.json", std::ios::trunc) << "{\"banks\": [tru";
-    bad.push_back(folder / "Missing.ktshow");
-    fs::create_directories(bad.back() / "data.json");  // a folder where the document should be
-    bad.push_back(folder / "Folder.ktshow");
-    for (auto [rows, columns, banks] : {std::tuple{0, 10, 20}, {4, -1, 20}, {4, 10, 0}}) {
-        ProjectData shape(4, 10);
-        shape.rows = rows;
-        shape.columns = columns;
-        shape.banks.resize(static_cast<std::size_t>(banks));
-        bad.push_back(writePackage(shape, "Shape" + std::to_string(bad.size()) + ".ktshow"));
+    bad.push_back(folder / "DocumentIsAFolder.ktshow");
+    fs::create_directories(bad.back() / "data.json");
+    bad.push_back(folder / "NotThere.ktshow");
+    ProjectData noBanks(4, 10);
+    noBanks.banks.clear();
+    bad.push_back(writePackage(noBanks, "NoBanks.ktshow"));
+    ProjectData noRows(4, 10);
+    noRows.rows = 0;
+    bad.push_back(writePackage(noRows, "NoRows.ktshow"));
+    // A hand-edited document with a negative column count.
+    bad.push_back(writePackage(named("x"), "Negative.ktshow"));
+    {
+        std::ifstream in(bad.back() / "data.json");
+        const std::string text((std::istreambuf_iterator<char>(in)), {});
+        std::ofstream(bad.back() / "data.json", std::ios::trunc)
+            << std::regex_replace(text, std::regex(R"("columns"\s*:\s*10)"), R"("columns": -1)");
     }
     for (const auto& package : bad) {
         const std::size_t alertsBefore = dialogs.callsOf("alert").size();
