@@ -133,8 +133,10 @@ void ShowController::startWarmUp(const ProjectData& project) {
             playback_.log("ウォームアップ実行中のため、新たなウォームアップは開始しません");
             return;
         }
-        // The running one belongs to a project that was replaced: end it first.
-        WarmUpSession::end(*this, warmUp_);
+        // The running one belongs to a project that was replaced: end it first (through a
+        // copy of the pointer, as the end lets go of the member).
+        const auto previous = warmUp_;
+        WarmUpSession::end(*this, previous);
     }
     auto session = std::make_shared<WarmUpSession>();
     session->list = std::move(list);

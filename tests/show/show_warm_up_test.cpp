@@ -142,6 +142,27 @@ TEST_F(ShowWarmUp, OneRunAtATimeAndAMutedOutputStaysMuted) {
     EXPECT_TRUE(playback.isMuted().get());
 }
 
+TEST_F(ShowWarmUp, OpeningAnotherProjectEndsTheRunningOneBeforeItsOwnStarts) {
+    completeLine = "ウォームアップ完了 (2件)";
+    openWith({{0, 0}, {0, 1}, {0, 2}});
+    loop.runPending();
+    ASSERT_EQ(plays().size(), 1u);  // the first run waits for its first slot
+
+    ProjectData other(4, 10);
+    other.banks[5].slots[0] = slotFor(media("other/a.mov"));
+    other.banks[5].slots[1] = slotFor(media("other/b.mov"));
+    open(writePackage(other, "Other.ktshow"));
+    EXPECT_TRUE(logged("ウォームアップ完了 (3件)"));
+    EXPECT_TRUE(logged("ウォームアップ開始: 2件"));
+    runToEnd();
+    EXPECT_EQ(playback.callsStartingWith("play 5 ").size(), 2u);
+    EXPECT_EQ(playback.callsStartingWith("play 0 ").size(), 1u);
+    // The second run saved the mute as it was before the first, not the first one's.
+    EXPECT_FALSE(playback.isMuted().get());
+    EXPECT_FALSE(show->isLoading.get());
+    EXPECT_FALSE(playback.warming);
+}
+
 TEST_F(ShowWarmUp, ClosingTheProjectEndsTheRun) {
     completeLine = "ウォームアップ完了 (3件)";
     openWith({{0, 0}, {0, 1}, {0, 2}});
