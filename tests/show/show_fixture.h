@@ -38,19 +38,36 @@ class ShowFixture : public ::testing::Test {
     FakeShowPlayback playback;
     FakeShowImporter importer{loop};
     ScriptedDialogPresenter dialogs;
-    std::unique_ptr<ShowController> show = std::make_unique<ShowController>(ShowServices{
-        .loop = loop,
-        .playback = playback,
-        .importer = importer,
-        .midi = midi,
-        .midiOut = midiOut,
-        .keyboard = keyboard,
-        .dialogs = dialogs,
-        .bookmarks = bookmarks,
-        .defaults = defaults,
-        .projectManager = projectManager,
-        .recentProjects = recentProjects,
-    });
+    std::unique_ptr<ShowController> show = makeShow();
+
+    std::unique_ptr<ShowController> makeShow() {
+        return std::make_unique<ShowController>(ShowServices{
+            .loop = loop,
+            .playback = playback,
+            .importer = importer,
+            .midi = midi,
+            .midiOut = midiOut,
+            .keyboard = keyboard,
+            .dialogs = dialogs,
+            .bookmarks = bookmarks,
+            .defaults = defaults,
+            .projectManager = projectManager,
+            .recentProjects = recentProjects,
+        });
+    }
+
+    // The slot of the current project (for setting up a case).
+    SlotData& slot(int bank, int index) {
+        return const_cast<ProjectData&>(show->project())
+            .banks[static_cast<std::size_t>(bank)]
+            .slots[static_cast<std::size_t>(index)];
+    }
+    ProjectData& project() { return const_cast<ProjectData&>(show->project()); }
+    // Gives the slot a file location, as a loaded project has.
+    void load(int bank, int index, const std::string& file) {
+        slot(bank, index).videoURL = std::filesystem::path("/media") / file;
+        slot(bank, index).name = std::filesystem::path(file).stem().string();
+    }
 };
 
 }  // namespace kestio::test
