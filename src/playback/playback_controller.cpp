@@ -23,6 +23,8 @@ constexpr uint32_t kTapFrames = 1024;
 constexpr double kVuPeriod = 1.0 / 30.0;
 // loadLog takes at most one message in this many seconds.
 constexpr double kLoadLogThrottle = 0.1;
+// VU ticks without a measurement after which the meters show silence.
+constexpr int kTicksBeforeSilence = 3;
 }  // namespace
 
 PlaybackController::PlaybackController(PlaybackServices services)
@@ -136,9 +138,10 @@ void PlaybackController::removeObservers() {
     videoStatusObserver_.reset();
     readyObserver_.reset();
     stillTimer_.cancel();
+    stillEndTimer_.cancel();
     audioTimer_.cancel();
     audioEndTimer_.cancel();
-    audioClockChain_ = nullptr;
+    watchedPlayer_.reset();
 }
 
 void PlaybackController::publishIdle() {
@@ -160,7 +163,7 @@ void PlaybackController::log(std::string_view message) {
     const std::string line =
         "[" + platform::formatTimeOfDay(wallClock_->now()) + "] " + std::string(message);
     const platform::HostTime now = loop_.now();
-    if (!lastLogUpdate_ || now - *lastLogUpdate_ >= kLoadLogThrottle) {
+    if (!lastLogUpdate_ || now - *lastLogUpdate_ >= kLoadLogThrottle - 1e-9) {
         lastLogUpdate_ = now;
         loop_.post([weak = weakSelf(), this, text = std::string(message)]() mutable {
             if (weak.lock()) {
@@ -207,7 +210,18 @@ void PlaybackController::startMetering() {
 }
 
 void PlaybackController::vuTick() {
-    const VuReading reading = meter_->take();
+    auto taken = meter_->take();
+    if (taken) {
+        ticksWithoutReading_ = 0;
+    } else if (++ticksWithoutReading_ < kTicksBeforeSilence) {
+        // Blocks come unevenly: a tick without one keeps what is shown.
+        return;
+    } else {
+        // No sound is being rendered: the meters fall to silence.
+        taken = VuReading();
+        taken->channelCount = vuChannelCount.get();
+    }
+    const VuReading reading = *taken;
     const bool silent = reading.isSilent();
     if (silent && lastPublishedVUWasSilent_) {
         return;

@@ -16,6 +16,7 @@
 #include "model/slot_data.h"
 #include "platform/graphics/geometry.h"
 #include "platform/media/player_item.h"
+#include "platform/media/queue_player.h"
 #include "platform/runloop/published.h"
 #include "platform/runloop/run_loop.h"
 #include "platform/runloop/time_types.h"
@@ -261,6 +262,8 @@ class PlaybackController {
         double dissolveDuration = 0.0;
         double inPoint = 0.0;
         std::shared_ptr<SlotAudioSettingsBox> audio;
+        // The item's readiness was handled; the start was begun (each at most once).
+        std::shared_ptr<bool> ready = std::make_shared<bool>(false);
         std::shared_ptr<bool> started = std::make_shared<bool>(false);
     };
     // A layer switch asked for by a loop.
@@ -329,10 +332,12 @@ class PlaybackController {
     // Audio-only path and slot sound start.
     void playAudioOnly(int bank, int slot, const std::filesystem::path& url, const SlotData& data,
                        PlaybackSlot& target);
-    // Starts the slot's picture and sound together from clip time `from` once its chain has
-    // loaded the sound (looked at every kSlotAudioPoll seconds, for this play only).
+    // Starts the slot's picture and sound together from clip time `from` once its item is
+    // ready and its chain has loaded the sound (looked at every kSlotAudioPoll seconds, for
+    // this play only); `onStarted` gets the clip player's answer.
     void startSlotAudio(uint64_t generation, PlaybackSlot& slot,
-                        std::shared_ptr<SlotAudioSettingsBox> audio, double from);
+                        std::shared_ptr<SlotAudioSettingsBox> audio, double from,
+                        std::function<void(bool ready)> onStarted = {});
 
     // Play log.
     void appendLoadLog(std::string message);
@@ -376,7 +381,10 @@ class PlaybackController {
     platform::Subscription endObserver_;
     platform::Subscription readyObserver_;
     platform::Subscription videoStatusObserver_;
+    // The player the clip clocks watch.
+    std::shared_ptr<platform::media::QueuePlayer> watchedPlayer_;
     platform::TimerHandle stillTimer_;
+    platform::TimerHandle stillEndTimer_;
     platform::TimerHandle audioTimer_;
     platform::TimerHandle audioEndTimer_;
     platform::TimerHandle slotAudioPoll_;
@@ -387,7 +395,8 @@ class PlaybackController {
     // Audio-only clock: the clip time the sound starts at, and the end it runs to.
     double audioStart_ = 0.0;
     double audioEnd_ = 0.0;
-    AudioEngineController* audioClockChain_ = nullptr;
+    // The slot an audio-only clip plays in (its player's time is the clip's position).
+    PlaybackSlot* audioOnlySlot_ = nullptr;
 
     std::optional<std::filesystem::path> currentURL_;
     std::optional<SlotRef> preloadedNextTarget_;
@@ -417,6 +426,7 @@ class PlaybackController {
     platform::TimerHandle vuTimer_;
     platform::Subscription deviceSubscription_;
     bool lastPublishedVUWasSilent_ = true;
+    int ticksWithoutReading_ = 0;
     // The reading vuTick() hands to publishVU().
     VuReading pendingReading_;
 

@@ -175,6 +175,7 @@ void PlaybackController::playAudioOnly(int bank, int slot, const std::filesystem
     }
     startSlotAudio(generation, target, audio, inPoint);
 
+    audioOnlySlot_ = &target;
     const double end = std::min(outPoint.value_or(clipDuration), clipDuration);
     if (inPoint < end) {
         startAudioTimer(inPoint, end);
@@ -200,18 +201,19 @@ float PlaybackController::slotVolume(const AudioSettings& settings) const {
 }
 
 void PlaybackController::startSlotAudio(uint64_t generation, PlaybackSlot& slot,
-                                        std::shared_ptr<SlotAudioSettingsBox> audio, double from) {
+                                        std::shared_ptr<SlotAudioSettingsBox> audio, double from,
+                                        std::function<void(bool ready)> onStarted) {
     if (generation != playGeneration_) {
         return;
     }
     if (!slot.audio().loadFinished() || !slot.player()->current() ||
         slot.player()->current()->statusValue() == platform::media::ItemStatus::Unknown) {
-        slotAudioPoll_ = loop_.after(
-            kSlotAudioPoll, [weak = weakSelf(), this, generation, target = &slot, audio, from] {
-                if (weak.lock()) {
-                    startSlotAudio(generation, *target, audio, from);
-                }
-            });
+        slotAudioPoll_ = loop_.after(kSlotAudioPoll, [weak = weakSelf(), this, generation,
+                                                      target = &slot, audio, from, onStarted] {
+            if (weak.lock()) {
+                startSlotAudio(generation, *target, audio, from, onStarted);
+            }
+        });
         return;
     }
     slot.audio().setLevel(audio->settings.masterLevel, audio->settings.isMuted);
@@ -225,7 +227,17 @@ void PlaybackController::startSlotAudio(uint64_t generation, PlaybackSlot& slot,
     auto& clip = slot.clipPlayer();
     const auto& engineClock = view_->sharedEngine().clock();
     clip.play(slot.currentClip(), platform::ItemTime(from), engineClock->timeAt(loop_.now()),
-              [](bool) {});
+              [weak = weakSelf(), this, generation, onStarted](bool ready) {
+                  if (!weak.lock() || generation != playGeneration_) {
+                      return;
+                  }
+                  if (!ready) {
+                      platform::Console::log("playback: the clip could not start");
+                  }
+                  if (onStarted) {
+                      onStarted(ready);
+                  }
+              });
 }
 
 }  // namespace kestio

@@ -63,10 +63,10 @@ void VuMeter::measure(const float* const* channels, uint32_t channelCount, uint3
     measured_.fetch_add(1, std::memory_order_release);
 }
 
-VuReading VuMeter::take() {
+std::optional<VuReading> VuMeter::take() {
     const uint64_t measured = measured_.load(std::memory_order_acquire);
     if (measured == takenAt_) {
-        return last_;
+        return std::nullopt;
     }
     takenAt_ = measured;
     VuReading reading;
@@ -76,7 +76,6 @@ VuReading VuMeter::take() {
         const bool measuredChannel = int(c) < reading.channelCount;
         reading.levels[c] = measuredChannel && db > kNone ? db : VuReading::kSilenceDb;
     }
-    last_ = reading;
     return reading;
 }
 
@@ -85,9 +84,6 @@ void VuMeter::reset() {
         level.store(kNone, std::memory_order_relaxed);
     }
     takenAt_ = measured_.load(std::memory_order_acquire);
-    const int channels = last_.channelCount;
-    last_ = VuReading();
-    last_.channelCount = channels;
 }
 
 }  // namespace kestio

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace kestio::platform::audio {
 class PcmBuffer;
@@ -48,10 +49,10 @@ class VuMeter {
     void measure(const platform::audio::PcmBuffer& buffer);
     // The same for raw channels, for callers without a buffer.
     void measure(const float* const* channels, uint32_t channelCount, uint32_t frames);
-    // Main thread: the loudest levels since the last take (none measured: the last reading
-    // taken).
-    VuReading take();
-    // Main thread: forgets what was measured (the meters fall to silence).
+    // Main thread: the loudest levels since the last take; none when nothing was measured
+    // since (the engine delivers its blocks unevenly, or has stopped).
+    std::optional<VuReading> take();
+    // Main thread: forgets what was measured.
     void reset();
 
   private:
@@ -61,7 +62,6 @@ class VuMeter {
     std::atomic<int> channelCount_{2};
     std::atomic<uint64_t> measured_{0};
     uint64_t takenAt_ = 0;
-    VuReading last_;
 };
 
 }  // namespace kestio
