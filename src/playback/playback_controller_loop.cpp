@@ -15,6 +15,7 @@
 #include "output/audio_engine_controller.h"
 #include "output/output_surface.h"
 #include "output/playback_slot.h"
+#include "platform/media/decoded_player_looper.h"
 #include "platform/media/player_item.h"
 #include "platform/media/queue_player.h"
 #include "platform/runloop/console.h"
@@ -321,11 +322,14 @@ void PlaybackController::releaseLoop(PostRollMode postRoll) {
         platform::Console::log("loop release: the looping slot has no item");
         return;
     }
-    // The seam: the end of the range the looper plays (clamped to the item), else the out
-    // point, the item's length or the published length.
-    const auto range = slot.loopRange();
+    // The seam: the end of the range the looper plays (clamped to the item as the looper
+    // clamps it), else the out point, the item's length or the published length.
+    std::optional<platform::media::TimeRange> range;
+    if (const auto asked = slot.loopRange()) {
+        range = platform::media::loopRangeWithin(*asked, item->duration());
+    }
     double seam = duration.get();
-    if (range) {
+    if (range && std::isfinite(range->end())) {
         seam = range->end();
     } else if (activeLoopBoundary_) {
         seam = *activeLoopBoundary_;
