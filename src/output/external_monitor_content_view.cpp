@@ -188,7 +188,6 @@ void ExternalMonitorContentView::layoutCanvas() {
 }
 
 void ExternalMonitorContentView::endTransitions() {
-    ++generation_;
     finish_.cancel();
     for (Mirror* m : {&a_, &b_}) {
         m->unit->removeAnimation(kDissolveIn);
@@ -212,7 +211,6 @@ void ExternalMonitorContentView::startDissolve(bool toA, float fromOpacity, doub
     // What the upper slot shows now, before the fades of an earlier transition are removed.
     const float upperNow = b_.unit->presentationOpacity();
     endTransitions();
-    const std::uint64_t generation = generation_;
     isDissolving_ = true;
     char text[64];
     std::snprintf(text, sizeof text, "%.2f", duration);
@@ -237,17 +235,14 @@ void ExternalMonitorContentView::startDissolve(bool toA, float fromOpacity, doub
     const double fadeSeconds = std::isfinite(duration) && duration > 0.0 ? duration : 0.0;
     const double untilBegin = std::max(0.0, beginTime - loop_.now());
     std::weak_ptr<ExternalMonitorContentView*> weak = self_;
-    finish_ = loop_.after(untilBegin + fadeSeconds + kFinishDelay, [weak, generation, toA] {
+    finish_ = loop_.after(untilBegin + fadeSeconds + kFinishDelay, [weak, toA] {
         if (auto self = weak.lock()) {
-            (*self)->finishDissolve(generation, toA);
+            (*self)->finishDissolve(toA);
         }
     });
 }
 
-void ExternalMonitorContentView::finishDissolve(std::uint64_t generation, bool toA) {
-    if (generation != generation_) {
-        return;  // a later transition took over
-    }
+void ExternalMonitorContentView::finishDissolve(bool toA) {
     for (Mirror* m : {&a_, &b_}) {
         m->unit->removeAnimation(kDissolveIn);
         m->unit->removeAnimation(kDissolveOut);

@@ -106,7 +106,7 @@ class ExternalMonitorContentView {
     void followOpacity(Mirror& m);
     void followContents(Mirror& m);
     void endTransitions();
-    void finishDissolve(std::uint64_t generation, bool toA);
+    void finishDissolve(bool toA);
     void log(const std::string& message);
     std::string opacitiesText() const;
 
@@ -120,9 +120,8 @@ class ExternalMonitorContentView {
     Mirror b_;
     platform::Subscription surfaceBounds_;
     bool isDissolving_ = false;
-    // Advanced by every mirror transition: a cross-fade's end step of an earlier one does
-    // nothing.
-    std::uint64_t generation_ = 0;
+    // The end step of the cross-fade under way. Every transition cancels or replaces it, so only
+    // the latest transition's end acts.
     platform::TimerHandle finish_;
 
     // Deferred steps and the surface's callbacks hold this weakly.
