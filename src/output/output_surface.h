@@ -165,7 +165,9 @@ class OutputSurface {
         std::uint64_t clearCount = 0;
     };
 
-    void placeSlot(PlaybackSlot& slot, const std::optional<AppliedGeometry>& applied);
+    // False when the rectangle is refused.
+    bool placeSlot(PlaybackSlot& slot, const std::optional<AppliedGeometry>& applied);
+    void stopOutgoingSound(PlaybackSlot& outgoing, std::optional<platform::ClockTime> atClockTime);
     std::optional<AppliedGeometry>& appliedFor(PlaybackSlot& slot);
     void cancelTransitions();
 
@@ -186,6 +188,7 @@ class OutputSurface {
     std::optional<AppliedGeometry> appliedA_;
     std::optional<AppliedGeometry> appliedB_;
     platform::TimerHandle fadeInCleanup_;
+    platform::TimerHandle outgoingSoundStop_;
 
     // Deferred steps hold this weakly.
     std::shared_ptr<OutputSurface*> self_ = std::make_shared<OutputSurface*>(this);

@@ -38,6 +38,9 @@ class AudioEngineController;
 namespace kestio::platform {
 class Layer;
 }
+namespace kestio::platform::audio {
+class AudioEngine;
+}
 
 namespace kestio::output {
 
@@ -70,8 +73,9 @@ class PlaybackSlot {
     static constexpr const char* kFadeOut = "fadeOut";
 
     // Clip players of the real classes: the queue player follows the chain's player node on
-    // the engine of `audio`.
-    static ClipPlayerFactory pairedClipPlayers(platform::RunLoop& loop);
+    // `engine` (the engine of the chains).
+    static ClipPlayerFactory pairedClipPlayers(platform::RunLoop& loop,
+                                               platform::audio::AudioEngine& engine);
 
     // `audio` must outlive the slot. The slot starts empty: hidden (opacity 0), no item, no
     // still, default colour values.
@@ -157,9 +161,9 @@ class PlaybackSlot {
   private:
     struct ReadyWait;
 
-    void startLoopWithRange(std::shared_ptr<platform::media::PlayerItem> templateItem,
-                            double startTime, std::optional<platform::media::TimeRange> range,
-                            std::function<void()> onReady);
+    void startLoopWithRange(std::uint64_t generation, const std::filesystem::path& url,
+                            std::shared_ptr<platform::media::PlayerItem> templateItem,
+                            platform::media::TimeRange range, std::function<void()> onReady);
     void readyPass(std::uint64_t wait, int attempts);
     void finishWait(std::uint64_t wait, bool posted);
     void endReadyWait();
@@ -192,6 +196,7 @@ class PlaybackSlot {
     std::uint64_t readyWait_ = 0;
     std::function<void()> onReady_;
     platform::Subscription readyObserver_;
+    bool readyObserved_ = false;
     platform::TimerHandle readyRecheck_;
 
     // Deferred steps hold this weakly.
