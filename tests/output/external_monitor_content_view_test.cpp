@@ -4,12 +4,14 @@
 
 #include <QColor>
 #include <QImage>
+#include <chrono>
+#include <ctime>
 #include <string>
 #include <vector>
 
-#include "mirror_rig.h"
 #include "output/playback_slot.h"
 #include "platform/media/player_layer.h"
+#include "surface_rig.h"
 
 namespace kestio::output {
 namespace {
@@ -18,33 +20,47 @@ using platform::Layer;
 using platform::RectF;
 using platform::SizeF;
 
+// 12:03:04.567 today, local time.
+std::chrono::system_clock::time_point fixedTimeOfDay() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    local.tm_hour = 12;
+    local.tm_min = 3;
+    local.tm_sec = 4;
+    local.tm_isdst = -1;
+    return std::chrono::system_clock::from_time_t(std::mktime(&local)) +
+           std::chrono::milliseconds(567);
+}
+
 // A mirror in a 1920×1080 window of an operator's view of 960×540 on a 1920×1080 canvas. The
 // tests play the surface's part by hand: they set the slots' layers and call its callbacks.
 class ContentViewTest : public ::testing::Test {
   protected:
     ContentViewTest() {
-        rig.surface->rootLayer()->setFrame({0, 0, 960, 540});
+        rig.wallClock->set(fixedTimeOfDay());
+        rig.surface.rootLayer()->setFrame({0, 0, 960, 540});
         for (PlaybackSlot* slot : {&slotA(), &slotB()}) {
             slot->containerLayer()->setFrame({0, 0, 960, 540});
             slot->videoLayer()->setFrame({0, 0, 960, 540});
         }
         slotA().containerLayer()->setOpacity(1.0f);
         slotB().containerLayer()->setOpacity(0.0f);
-        view = std::make_unique<ExternalMonitorContentView>(rig.loop, *rig.surface,
+        view = std::make_unique<ExternalMonitorContentView>(rig.loop, rig.surface,
                                                             SizeF{1920, 1080}, rig.wallClock);
         view->onLog = [this](const std::string& line) { lines.push_back(line); };
         view->layout({1920, 1080});
     }
 
-    PlaybackSlot& slotA() { return rig.surface->slotA(); }
-    PlaybackSlot& slotB() { return rig.surface->slotB(); }
+    PlaybackSlot& slotA() { return rig.surface.slotA(); }
+    PlaybackSlot& slotB() { return rig.surface.slotB(); }
     float shownA() { return view->slotLayer(true)->presentationOpacity(); }
     float shownB() { return view->slotLayer(false)->presentationOpacity(); }
     // What the audience sees of a slot: its unit over what lies beneath (B over A).
     float weightOfB() { return shownB(); }
     float weightOfA() { return (1.0f - shownB()) * shownA(); }
 
-    test::MirrorRig rig;
+    test::SurfaceRig rig;
     std::unique_ptr<ExternalMonitorContentView> view;
     std::vector<std::string> lines;
 };
@@ -80,7 +96,7 @@ TEST_F(ContentViewTest, EmptySizesLeaveTheCanvasAndTheMirrorFramesAsTheyAre) {
     view->layout({0, 0});
     EXPECT_EQ(view->canvasLayer()->frame(), canvas);
     view->layout({1920, 1080});
-    rig.surface->rootLayer()->setFrame({0, 0, 0, 540});  // an empty operator's view
+    rig.surface.rootLayer()->setFrame({0, 0, 0, 540});  // an empty operator's view
     slotA().containerLayer()->setFrame({10, 10, 100, 100});
     EXPECT_EQ(view->slotLayer(true)->frame(), unit);
 }
@@ -143,7 +159,7 @@ TEST_F(ContentViewTest, AStillAppearsWithItsSlotAndGoesWhenCleared) {
 TEST_F(ContentViewTest, ACutShowsTheIncomingSlotAndLogsIt) {
     slotA().containerLayer()->setOpacity(0.0f);
     slotB().containerLayer()->setOpacity(1.0f);
-    rig.surface->onCutStarted(false);
+    rig.surface.onCutStarted(false);
     EXPECT_EQ(view->slotLayer(true)->opacity(), 0.0f);
     EXPECT_EQ(view->slotLayer(false)->opacity(), 1.0f);
     EXPECT_TRUE(lines.empty());  // handed over on a later turn
@@ -154,14 +170,14 @@ TEST_F(ContentViewTest, ACutShowsTheIncomingSlotAndLogsIt) {
 }
 
 TEST_F(ContentViewTest, AWarmUpCutKeepsTheIncomingSlotDarkAsTheSurfaceDoes) {
-    rig.surface->setIsWarming(true);
-    rig.surface->onCutStarted(false);
+    rig.surface.setIsWarming(true);
+    rig.surface.onCutStarted(false);
     EXPECT_EQ(view->slotLayer(false)->opacity(), 0.0f);
     EXPECT_EQ(view->slotLayer(true)->opacity(), 0.0f);
 }
 
 TEST_F(ContentViewTest, ADissolveTowardBFadesBInOverAFullAAndIgnoresTheSourceMeanwhile) {
-    rig.surface->onDissolveStarted(false, 1.0f, 1.0, rig.loop.now());
+    rig.surface.onDissolveStarted(false, 1.0f, 1.0, rig.loop.now());
     EXPECT_TRUE(view->isDissolving());
     rig.loop.advance(0.5);
     // Half-way through an eased fade: half of each, and A still fully lit beneath.
@@ -192,7 +208,7 @@ TEST_F(ContentViewTest, ADissolveTowardBFadesBInOverAFullAAndIgnoresTheSourceMea
 TEST_F(ContentViewTest, ADissolveTowardAShowsAAtOnceUnderBFadingOut) {
     view->slotLayer(true)->setOpacity(0.0f);
     view->slotLayer(false)->setOpacity(1.0f);
-    rig.surface->onDissolveStarted(true, 0.8f, 2.0, rig.loop.now());
+    rig.surface.onDissolveStarted(true, 0.8f, 2.0, rig.loop.now());
     EXPECT_EQ(shownA(), 1.0f);
     EXPECT_NEAR(shownB(), 0.8f, 1e-6);
     rig.loop.advance(1.0);
@@ -205,7 +221,7 @@ TEST_F(ContentViewTest, ADissolveTowardAShowsAAtOnceUnderBFadingOut) {
 
 TEST_F(ContentViewTest, FadesBeginWhenTheSurfacesDo) {
     // The surface's fades begin at the incoming clip's start, 0.2 s from now.
-    rig.surface->onDissolveStarted(false, 1.0f, 1.0, rig.loop.now() + 0.2);
+    rig.surface.onDissolveStarted(false, 1.0f, 1.0, rig.loop.now() + 0.2);
     rig.loop.advance(0.2);
     EXPECT_EQ(shownB(), 0.0f);
     rig.loop.advance(0.5);
@@ -217,10 +233,10 @@ TEST_F(ContentViewTest, FadesBeginWhenTheSurfacesDo) {
 }
 
 TEST_F(ContentViewTest, OnlyTheLatestTransitionsEndActs) {
-    rig.surface->onDissolveStarted(false, 1.0f, 1.0, rig.loop.now());
+    rig.surface.onDissolveStarted(false, 1.0f, 1.0, rig.loop.now());
     rig.loop.advance(0.3);
     const float bNow = shownB();
-    rig.surface->onDissolveStarted(true, bNow, 1.0, rig.loop.now());
+    rig.surface.onDissolveStarted(true, bNow, 1.0, rig.loop.now());
     EXPECT_NEAR(shownB(), bNow, 1e-6);  // it goes on from what is on screen
     rig.loop.advance(0.75);             // past the first one's end step
     EXPECT_TRUE(view->isDissolving());
@@ -231,9 +247,9 @@ TEST_F(ContentViewTest, OnlyTheLatestTransitionsEndActs) {
     EXPECT_EQ(shownB(), 0.0f);
 
     // A cut during a cross-fade ends it: no end step follows.
-    rig.surface->onDissolveStarted(false, 1.0f, 1.0, rig.loop.now());
+    rig.surface.onDissolveStarted(false, 1.0f, 1.0, rig.loop.now());
     rig.loop.advance(0.5);
-    rig.surface->onCutStarted(true);
+    rig.surface.onCutStarted(true);
     EXPECT_FALSE(view->isDissolving());
     EXPECT_EQ(shownA(), 1.0f);
     EXPECT_EQ(shownB(), 0.0f);
@@ -244,10 +260,10 @@ TEST_F(ContentViewTest, OnlyTheLatestTransitionsEndActs) {
 }
 
 TEST_F(ContentViewTest, GoneViewsLeaveTheSurfacesCallbacksHarmless) {
-    rig.surface->onDissolveStarted(false, 1.0f, 1.0, rig.loop.now());
+    rig.surface.onDissolveStarted(false, 1.0f, 1.0, rig.loop.now());
     view.reset();
-    rig.surface->onCutStarted(true);
-    rig.surface->onDissolveStarted(true, 1.0f, 1.0, rig.loop.now());
+    rig.surface.onCutStarted(true);
+    rig.surface.onDissolveStarted(true, 1.0f, 1.0, rig.loop.now());
     slotA().containerLayer()->setOpacity(0.5f);
     rig.loop.advance(2.0);
     EXPECT_EQ(rig.loop.pendingCount(), 0u);

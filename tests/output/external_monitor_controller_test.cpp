@@ -4,10 +4,10 @@
 
 #include <algorithm>
 
-#include "mirror_rig.h"
 #include "output/external_monitor_content_view.h"
 #include "support/fake_output_window.h"
 #include "support/fake_screen_provider.h"
+#include "surface_rig.h"
 
 namespace kestio::output {
 namespace {
@@ -45,7 +45,7 @@ class ExternalMonitorControllerTest : public ::testing::Test {
     }
     ScreenInfo info(const ScreenDescriptor& d) { return ScreenInfo::fromDescriptor(d); }
 
-    test::MirrorRig rig;
+    test::SurfaceRig rig;
     FakeScreenProvider screens;
     test::FakeOutputWindowFactory windows;
     std::unique_ptr<ExternalMonitorController> controller_;
@@ -119,7 +119,7 @@ TEST_F(ExternalMonitorControllerTest, RefreshesOnALaterTurnAfterEveryScreenChang
 }
 
 TEST_F(ExternalMonitorControllerTest, PresentsABorderlessWindowOnTheChosenScreen) {
-    controller().present(info(kDp), *rig.surface, {1920.0, 1080.0});
+    controller().present(info(kDp), rig.surface, {1920.0, 1080.0});
     ASSERT_EQ(windows.made.size(), 1u);
     const auto& window = *windows.made[0];
     EXPECT_EQ(window.screen.id, kDp.id);
@@ -148,8 +148,8 @@ TEST_F(ExternalMonitorControllerTest, PresentingElsewhereClosesTheFirstWindowBef
             return make(s);
         },
         rig.wallClock);
-    controller().present(info(kHdmi), *rig.surface, {1920.0, 1080.0});
-    controller().present(info(kDp), *rig.surface, {1280.0, 720.0});
+    controller().present(info(kHdmi), rig.surface, {1920.0, 1080.0});
+    controller().present(info(kDp), rig.surface, {1280.0, 720.0});
     ASSERT_EQ(windows.made.size(), 2u);
     EXPECT_TRUE(firstGoneWhenSecondMade);
     EXPECT_EQ(controller().activeScreen.get(), info(kDp));
@@ -176,14 +176,14 @@ TEST_F(ExternalMonitorControllerTest, BadPresentsEndIdleWithTheCanvasStoredAndNo
         SCOPED_TRACE(c.what);
         windows.made.clear();
         windows.gone.clear();
-        controller().present(info(kHdmi), *rig.surface, {1920.0, 1080.0});
+        controller().present(info(kHdmi), rig.surface, {1920.0, 1080.0});
         ASSERT_EQ(windows.made.size(), 1u);
         if (c.windowGone) {
             windows.gone.insert(c.screen.id);
         }
         int presentingNotices = 0;
         auto sub = controller().isPresenting.subscribe([&](bool) { ++presentingNotices; });
-        controller().present(c.screen, *rig.surface, c.canvas);
+        controller().present(c.screen, rig.surface, c.canvas);
         EXPECT_EQ(windows.made.size(), 1u);
         EXPECT_TRUE(windows.made[0]->destroyed);
         EXPECT_FALSE(windows.made[0]->visible);
@@ -212,7 +212,7 @@ TEST_F(ExternalMonitorControllerTest, StopsWhenTheActiveScreenLeavesTheList) {
         screens.mainId = kLaptop.id;
         controller().refreshScreens();
         windows.made.clear();
-        controller().present(info(kDp), *rig.surface, {1920.0, 1080.0});
+        controller().present(info(kDp), rig.surface, {1920.0, 1080.0});
         ASSERT_TRUE(controller().isPresenting.get());
 
         screens.list = c.after;
@@ -229,9 +229,9 @@ TEST_F(ExternalMonitorControllerTest, StopsWhenTheActiveScreenLeavesTheList) {
 }
 
 TEST_F(ExternalMonitorControllerTest, AScreenThatVanishesMidDissolveLeavesItIdleAndTheSurfaceSafe) {
-    controller().present(info(kHdmi), *rig.surface, {1920.0, 1080.0});
-    ASSERT_TRUE(rig.surface->onDissolveStarted);
-    rig.surface->onDissolveStarted(false, 1.0f, 1.0, rig.loop.now());
+    controller().present(info(kHdmi), rig.surface, {1920.0, 1080.0});
+    ASSERT_TRUE(rig.surface.onDissolveStarted);
+    rig.surface.onDissolveStarted(false, 1.0f, 1.0, rig.loop.now());
     ASSERT_TRUE(controller().contentView()->isDissolving());
     rig.loop.advance(0.4);
 
@@ -241,8 +241,8 @@ TEST_F(ExternalMonitorControllerTest, AScreenThatVanishesMidDissolveLeavesItIdle
     EXPECT_FALSE(controller().isPresenting.get());
     EXPECT_TRUE(windows.made[0]->destroyed);
     // The mirror's callbacks left on the surface do nothing; its end step never runs.
-    rig.surface->onCutStarted(true);
-    rig.surface->onDissolveStarted(true, 1.0f, 0.5, rig.loop.now());
+    rig.surface.onCutStarted(true);
+    rig.surface.onDissolveStarted(true, 1.0f, 0.5, rig.loop.now());
     rig.loop.advance(2.0);
     EXPECT_EQ(rig.loop.pendingCount(), 0u);
 }
@@ -257,7 +257,7 @@ TEST_F(ExternalMonitorControllerTest, StopAlwaysAnnouncesIdleAndTheDestructorClo
     EXPECT_EQ(presenting, 2);
     EXPECT_EQ(active, 2);
 
-    controller().present(info(kHdmi), *rig.surface, {1920.0, 1080.0});
+    controller().present(info(kHdmi), rig.surface, {1920.0, 1080.0});
     EXPECT_EQ(screens.observerCount(), 1u);
     controller_.reset();
     EXPECT_EQ(screens.observerCount(), 0u);

@@ -10,12 +10,12 @@
 #include <cstdlib>
 #include <memory>
 
-#include "mirror_rig.h"
 #include "output/external_monitor_content_view.h"
 #include "output/playback_slot.h"
 #include "platform/graphics/layer_snapshot.h"
 #include "platform/graphics/presenter.h"
 #include "platform/media/player_layer.h"
+#include "surface_rig.h"
 
 namespace kestio::output {
 namespace {
@@ -64,11 +64,11 @@ class MirrorPixelsTest : public ::testing::Test {
           mirrorPublisher(rig.loop),
           surfacePresenter(rig.loop.hostClock()),
           mirrorPresenter(rig.loop.hostClock()) {
-        rig.surface->setViewSize({192, 108});
-        view = std::make_unique<ExternalMonitorContentView>(rig.loop, *rig.surface,
+        rig.surface.setViewSize({192, 108});
+        view = std::make_unique<ExternalMonitorContentView>(rig.loop, rig.surface,
                                                             SizeF{1920, 1080}, rig.wallClock);
         view->layout({384, 216});
-        surfacePublisher.setRoot(rig.surface->rootLayer());
+        surfacePublisher.setRoot(rig.surface.rootLayer());
         mirrorPublisher.setRoot(view->rootLayer());
         surfacePresenter.setSource(surfacePublisher.slot());
         mirrorPresenter.setSource(mirrorPublisher.slot());
@@ -109,7 +109,7 @@ class MirrorPixelsTest : public ::testing::Test {
         EXPECT_LE(largestDifference(surfacePicture, mirrorPicture), 3);
     }
 
-    test::MirrorRig rig;
+    test::SurfaceRig rig;
     std::unique_ptr<ExternalMonitorContentView> view;
     SnapshotPublisher surfacePublisher;
     SnapshotPublisher mirrorPublisher;
@@ -121,20 +121,20 @@ class MirrorPixelsTest : public ::testing::Test {
 };
 
 TEST_F(MirrorPixelsTest, TheMirrorFollowsACutADissolveAndAStillDissolvedInOnB) {
-    rig.surface->slotA().showStill(solid(Qt::red), ColorSettings{});
-    rig.surface->prepareForPlay(false);  // A on air
+    rig.surface.slotA().showStill(solid(Qt::red), ColorSettings{});
+    rig.surface.prepareForPlay(false);  // A on air
     advanceRefreshes(1);
     EXPECT_EQ(centreOf(surfacePicture), QColor(Qt::red));
     expectSamePicture("a still on A");
 
-    rig.surface->slotB().showStill(solid(Qt::blue), ColorSettings{});
-    rig.surface->cut(rig.surface->slotB());
+    rig.surface.slotB().showStill(solid(Qt::blue), ColorSettings{});
+    rig.surface.cut(rig.surface.slotB());
     advanceRefreshes(1);
     EXPECT_EQ(centreOf(surfacePicture), QColor(Qt::blue));
     expectSamePicture("cut to B");
 
-    rig.surface->slotA().showStill(solid(Qt::green), ColorSettings{});
-    rig.surface->dissolve(rig.surface->slotA(), 1.0);
+    rig.surface.slotA().showStill(solid(Qt::green), ColorSettings{});
+    rig.surface.dissolve(rig.surface.slotA(), 1.0);
     for (int i = 0; i < 4; ++i) {
         advanceRefreshes(16);  // a quarter of a second
         expectSamePicture("dissolving toward A");
@@ -151,8 +151,8 @@ TEST_F(MirrorPixelsTest, TheMirrorFollowsACutADissolveAndAStillDissolvedInOnB) {
     expectSamePicture("after the dissolve toward A");
 
     // A still dissolved in on B shows on the audience's output exactly as on the surface.
-    rig.surface->slotB().showStill(solid(Qt::yellow), ColorSettings{});
-    rig.surface->dissolve(rig.surface->slotB(), 0.5);
+    rig.surface.slotB().showStill(solid(Qt::yellow), ColorSettings{});
+    rig.surface.dissolve(rig.surface.slotB(), 0.5);
     advanceRefreshes(16);
     const QColor mid = centreOf(mirrorPicture);
     EXPECT_GT(mid.red(), 100);  // the yellow still is coming in
@@ -163,16 +163,16 @@ TEST_F(MirrorPixelsTest, TheMirrorFollowsACutADissolveAndAStillDissolvedInOnB) {
 }
 
 TEST_F(MirrorPixelsTest, AClipPlayingInASlotShowsTheSamePictureInTheMirror) {
-    rig.surface->slotA().load("clip.mov", 0.0, std::nullopt, ColorSettings{});
-    rig.surface->slotA().clipPlayer().play(rig.surface->slotA().currentClip(),
-                                           platform::ItemTime(0.0),
-                                           platform::ClockTime(rig.loop.now().seconds()));
-    rig.surface->prepareForPlay(true);
+    rig.surface.slotA().load("clip.mov", 0.0, std::nullopt, ColorSettings{});
+    rig.surface.slotA().clipPlayer().play(rig.surface.slotA().currentClip(),
+                                          platform::ItemTime(0.0),
+                                          platform::ClockTime(rig.loop.now().seconds()));
+    rig.surface.prepareForPlay(true);
     advanceRefreshes(32);
-    ASSERT_FALSE(rig.surface->slotA().playerLayerSource()->frameAt(rig.loop.now()).isNull())
+    ASSERT_FALSE(rig.surface.slotA().playerLayerSource()->frameAt(rig.loop.now()).isNull())
         << "the clip never showed a picture";
     const auto shown =
-        test::readFakeFrame(rig.surface->slotA().playerLayerSource()->frameAt(rig.loop.now()));
+        test::readFakeFrame(rig.surface.slotA().playerLayerSource()->frameAt(rig.loop.now()));
     ASSERT_TRUE(shown.has_value());
     EXPECT_NE(centreOf(surfacePicture), QColor(Qt::black));
     expectSamePicture("a playing clip");
