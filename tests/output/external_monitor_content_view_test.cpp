@@ -192,7 +192,7 @@ TEST_F(ContentViewTest, ADissolveTowardBFadesBInOverAFullAAndIgnoresTheSourceMea
     rig.loop.advance(0.549);
     EXPECT_TRUE(view->isDissolving());
     EXPECT_EQ(shownB(), 1.0f);
-    rig.loop.advance(0.001);
+    rig.loop.advance(0.002);
     EXPECT_FALSE(view->isDissolving());
     EXPECT_EQ(view->slotLayer(true)->opacity(), 0.0f);
     EXPECT_EQ(view->slotLayer(false)->opacity(), 1.0f);
@@ -213,7 +213,7 @@ TEST_F(ContentViewTest, ADissolveTowardAShowsAAtOnceUnderBFadingOut) {
     EXPECT_NEAR(shownB(), 0.8f, 1e-6);
     rig.loop.advance(1.0);
     EXPECT_NEAR(shownB(), 0.4f, 1e-4);
-    rig.loop.advance(1.05);
+    rig.loop.advance(1.051);
     EXPECT_FALSE(view->isDissolving());
     EXPECT_EQ(shownA(), 1.0f);
     EXPECT_EQ(shownB(), 0.0f);
@@ -228,7 +228,7 @@ TEST_F(ContentViewTest, FadesBeginWhenTheSurfacesDo) {
     EXPECT_NEAR(shownB(), 0.5f, 1e-4);
     rig.loop.advance(0.549);
     EXPECT_TRUE(view->isDissolving());
-    rig.loop.advance(0.001);
+    rig.loop.advance(0.002);
     EXPECT_FALSE(view->isDissolving());
 }
 
