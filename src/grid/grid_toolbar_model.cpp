@@ -17,7 +17,7 @@ std::string pick(AppLanguage language, const char* ja, const char* en) {
     return language == AppLanguage::en ? en : ja;
 }
 
-ToolbarItem button(ToolbarControl control, std::string text, ToolbarSymbol symbol, QColor fg,
+ToolbarItem button(ToolbarControl control, std::string text, ui::Symbol symbol, QColor fg,
                    QColor bg, bool enabled, QFont::Weight weight = QFont::Normal) {
     ToolbarItem item;
     item.control = control;
@@ -43,18 +43,17 @@ void normalFace(const ToolbarState& s, std::vector<ToolbarItem>& items) {
     const QColor dim = palette::white(0.7);
     const QColor group = palette::white(0.22);
     items.push_back(button(ToolbarControl::multipleSelect, "Multiple Select",
-                           ToolbarSymbol::checkmarkCircle,
-                           s.editLocked ? palette::white(0.35) : dim, group,
-                           !s.editLocked && !s.learnMode, QFont::Medium));
-    items.push_back(button(ToolbarControl::midiLearn, "MIDI Learn", ToolbarSymbol::pianoKeys,
+                           ui::Symbol::checkmarkCircle, s.editLocked ? palette::white(0.35) : dim,
+                           group, !s.editLocked && !s.learnMode, QFont::Medium));
+    items.push_back(button(ToolbarControl::midiLearn, "MIDI Learn", ui::Symbol::pianoKeys,
                            s.learnMode ? palette::black(1) : dim,
                            s.learnMode ? palette::green() : group, !s.editLocked, QFont::Medium));
-    items.push_back(button(ToolbarControl::midiList, "MIDI List", ToolbarSymbol::listBullet, dim,
+    items.push_back(button(ToolbarControl::midiList, "MIDI List", ui::Symbol::listBullet, dim,
                            group, true, QFont::Medium));
 
     ToolbarItem labels =
         button(ToolbarControl::midiLabels, "",
-               s.showMIDILabels ? ToolbarSymbol::eye : ToolbarSymbol::eyeSlash, dim, group, true);
+               s.showMIDILabels ? ui::Symbol::eye : ui::Symbol::eyeSlash, dim, group, true);
     labels.fontSize = 10;
     labels.on = s.showMIDILabels;
     labels.tooltip =
@@ -63,7 +62,7 @@ void normalFace(const ToolbarState& s, std::vector<ToolbarItem>& items) {
 
     ToolbarItem follow =
         button(ToolbarControl::followJump, pick(s.language, "ジャンプ追従", "Follow Jump"),
-               ToolbarSymbol::turnRight, s.followJump ? palette::white(0.85) : palette::white(0.45),
+               ui::Symbol::turnRight, s.followJump ? palette::white(0.85) : palette::white(0.45),
                group, true);
     follow.fontSize = 10;
     follow.on = s.followJump;
@@ -97,25 +96,22 @@ void selectFace(const ToolbarState& s, std::vector<ToolbarItem>& items) {
     items.push_back(button(ToolbarControl::selectAll,
                            all ? pick(s.language, "選択解除", "Deselect All")
                                : pick(s.language, "すべて選択", "Select All"),
-                           ToolbarSymbol::none, palette::white(1), palette::white(0.3), true));
+                           ui::Symbol::none, palette::white(1), palette::white(0.3), true));
     items.push_back(plain(ToolbarControl::separator));
     const bool any = n > 0;
     const QColor fg = any ? palette::white(1) : palette::white(0.35);
     const QColor bg = any ? palette::white(0.3) : palette::white(0.18);
-    items.push_back(
-        button(ToolbarControl::batchNextGo, "Next GO", ToolbarSymbol::none, fg, bg, any));
-    items.push_back(
-        button(ToolbarControl::batchFreeze, "Freeze", ToolbarSymbol::none, fg, bg, any));
+    items.push_back(button(ToolbarControl::batchNextGo, "Next GO", ui::Symbol::none, fg, bg, any));
+    items.push_back(button(ToolbarControl::batchFreeze, "Freeze", ui::Symbol::none, fg, bg, any));
     items.push_back(plain(ToolbarControl::separator));
     items.push_back(button(ToolbarControl::copy, pick(s.language, "コピー", "Copy"),
-                           ToolbarSymbol::docOnDoc, fg, bg, any));
+                           ui::Symbol::docOnDoc, fg, bg, any));
     items.push_back(button(ToolbarControl::remove, pick(s.language, "削除", "Delete"),
-                           ToolbarSymbol::trash,
-                           any ? palette::withOpacity(palette::red(), 0.9) : fg,
+                           ui::Symbol::trash, any ? palette::withOpacity(palette::red(), 0.9) : fg,
                            any ? palette::withOpacity(palette::red(), 0.18) : bg, any));
     items.push_back(plain(ToolbarControl::separator));
     items.push_back(button(ToolbarControl::cancel, pick(s.language, "キャンセル", "Cancel"),
-                           ToolbarSymbol::none, palette::white(0.7), palette::white(0.22), true));
+                           ui::Symbol::none, palette::white(0.7), palette::white(0.22), true));
     items.push_back(plain(ToolbarControl::spacer));
 }
 

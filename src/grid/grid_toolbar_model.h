@@ -11,6 +11,7 @@
 
 #include "model/app_language.h"
 #include "model/project_data.h"
+#include "ui/symbols.h"
 
 namespace kestio {
 class ShowController;
@@ -36,22 +37,10 @@ enum class ToolbarControl {
     spacer,
 };
 
-enum class ToolbarSymbol {
-    none,
-    checkmarkCircle,
-    pianoKeys,
-    listBullet,
-    eye,
-    eyeSlash,
-    turnRight,
-    docOnDoc,
-    trash,
-};
-
 struct ToolbarItem {
     ToolbarControl control = ToolbarControl::spacer;
     std::string text;
-    ToolbarSymbol symbol = ToolbarSymbol::none;
+    ui::Symbol symbol = ui::Symbol::none;
     QColor textColor;
     QColor background;
     double fontSize = 11;

@@ -38,7 +38,7 @@ TEST(GridToolbarModel, NormalFaceOrderLooksAndEnabledStates) {
     EXPECT_TRUE(item(face, C::multipleSelect).enabled);
     EXPECT_EQ(item(face, C::followJump).text, "Follow Jump");
     EXPECT_EQ(greyLevel(item(face, C::followJump).textColor), 217);  // grey 0.85 while on
-    EXPECT_EQ(item(face, C::midiLabels).symbol, ToolbarSymbol::eyeSlash);
+    EXPECT_EQ(item(face, C::midiLabels).symbol, ui::Symbol::eyeSlash);
 
     s.editLocked = true;
     s.followJump = false;
@@ -49,7 +49,7 @@ TEST(GridToolbarModel, NormalFaceOrderLooksAndEnabledStates) {
     EXPECT_FALSE(item(face, C::midiLearn).enabled);
     EXPECT_TRUE(item(face, C::midiList).enabled);
     EXPECT_TRUE(item(face, C::midiLabels).enabled);
-    EXPECT_EQ(item(face, C::midiLabels).symbol, ToolbarSymbol::eye);
+    EXPECT_EQ(item(face, C::midiLabels).symbol, ui::Symbol::eye);
     EXPECT_EQ(greyLevel(item(face, C::followJump).textColor), 115);  // grey 0.45
 
     s.editLocked = false;
