@@ -2,7 +2,8 @@
 
 #include <charconv>
 #include <cstdio>
-#include <regex>
+
+#include "show/slot_display_name.h"
 
 namespace kestio {
 
@@ -14,21 +15,11 @@ bool english(AppLanguage language) {
 
 }  // namespace
 
-std::string displayName(std::string_view slotName) {
-    static const std::regex prefix(R"(^\d+[_\-\s]+)");
-    const std::string name(slotName);
-    std::smatch match;
-    if (std::regex_search(name, match, prefix)) {
-        return match.suffix().str();
-    }
-    return name;
-}
-
 std::string listEntry(std::string_view bankName, std::string_view slotName,
                       std::string_view remark) {
     std::string entry(bankName);
     entry += " / ";
-    entry += displayName(slotName);
+    entry += slotDisplayName(std::string(slotName));
     entry += remark;
     return entry;
 }
@@ -93,7 +84,7 @@ std::string numberWithDecimal(double value) {
 std::string rescanDoneLogLine(std::string_view slotName, double duration, double fps) {
     char seconds[64];
     std::snprintf(seconds, sizeof seconds, "%.1f", duration);
-    return "✅ 再スキャン完了: " + displayName(slotName) + " duration=" + seconds +
+    return "✅ 再スキャン完了: " + slotDisplayName(std::string(slotName)) + " duration=" + seconds +
            "s fps=" + numberWithDecimal(fps);
 }
 

@@ -18,11 +18,7 @@ inline constexpr std::string_view kNoAccessRemark = "（アクセス権限なし
 // A list shows at most this many entries; a line tells how many more there are.
 inline constexpr std::size_t kMaxListedEntries = 15;
 
-// The slot's name without a leading run of digits followed by underscores, hyphens or white
-// space ("03_Intro" gives "Intro"); the name itself when there is no such prefix.
-std::string displayName(std::string_view slotName);
-
-// "<bank name> / <display name>" followed by the remark, if any.
+// "<bank name> / <the slot's display name>" followed by the remark, if any.
 std::string listEntry(std::string_view bankName, std::string_view slotName,
                       std::string_view remark = {});
 

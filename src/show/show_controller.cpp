@@ -7,11 +7,11 @@
 #include "model/localization_manager.h"
 #include "platform/storage/bookmark_service.h"
 #include "platform/ui/dialog_presenter.h"
+#include "show/disk_worker.h"
 #include "show/output_canvas.h"
 #include "show/show_importer.h"
 #include "show/show_playback.h"
 #include "show/slot_display_name.h"
-#include "show/disk_worker.h"
 
 namespace kestio {
 
@@ -66,6 +66,18 @@ void ShowController::replaceProject(ProjectData project) {
 void ShowController::setUnsaved() {
     hasUnsavedChanges = true;
     projectDidChange();
+}
+
+void ShowController::beginLoading() {
+    if (++loadingCount_ == 1) {
+        isLoading = true;
+    }
+}
+
+void ShowController::endLoading() {
+    if (loadingCount_ > 0 && --loadingCount_ == 0) {
+        isLoading = false;
+    }
 }
 
 bool ShowController::isOnAir(int bank, int slot) const {

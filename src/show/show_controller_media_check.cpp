@@ -21,6 +21,7 @@
 #include "show/show_controller.h"
 #include "show/show_importer.h"
 #include "show/show_playback.h"
+#include "show/slot_display_name.h"
 
 namespace kestio {
 
@@ -102,7 +103,7 @@ void ShowController::checkMissingMedia(std::function<void()> then) {
                 }
                 if (finding.rescan && finding.url) {
                     playback_.log("♻️ ファイル更新を検知、再スキャン: " +
-                                  displayName(slot->name));
+                                  slotDisplayName(slot->name));
                     rescanClip(*finding.url, finding.bank, finding.slot);
                 }
             }
@@ -149,8 +150,8 @@ void ShowController::rescanClip(const fs::path& url, int bank, int slot) {
             }
             SlotData* target = slotAt(bank, slot);
             if (const auto* error = std::get_if<ImportError>(&outcome)) {
-                playback_.log("⚠️ 再スキャン失敗: " + displayName(target->name) + " - " +
-                              error->description());
+                playback_.log("⚠️ 再スキャン失敗: " + slotDisplayName(target->name) +
+                              " - " + error->description());
                 return;
             }
             const ClipInfo& info = std::get<ImportResult>(outcome).clipInfo;

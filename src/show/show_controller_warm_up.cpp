@@ -7,9 +7,9 @@
 
 #include "model/localization_manager.h"
 #include "platform/ui/dialog_presenter.h"
-#include "show/media_check_text.h"
 #include "show/show_controller.h"
 #include "show/show_playback.h"
+#include "show/slot_display_name.h"
 #include "show/warm_up_list.h"
 
 namespace kestio {
@@ -51,13 +51,20 @@ void ShowController::WarmUpSession::step(ShowController& show,
             show.playSlot(bank, slot);
             const std::weak_ptr<WarmUpSession> weak = session;
             const std::weak_ptr<ShowController*> alive = show.lifetime_;
+            // The next entry starts on a later turn of the run loop, also when the answer
+            // comes at once, so that a long list never deepens the stack.
             show.waitForActiveDisplay(kWarmUpDisplayTimeout, [&show, weak, alive](bool) {
-                const auto running = weak.lock();
-                if (!alive.lock() || !running || running->ended) {
+                if (!alive.lock()) {
                     return;
                 }
-                finishEntry(show, running);
-                step(show, running);
+                show.loop_.post([&show, weak, alive] {
+                    const auto running = weak.lock();
+                    if (!alive.lock() || !running || running->ended) {
+                        return;
+                    }
+                    finishEntry(show, running);
+                    step(show, running);
+                });
             });
             return;
         }
@@ -110,7 +117,7 @@ void ShowController::WarmUpSession::end(ShowController& show,
     show.playback_.warmDone() = 0;
     show.playback_.warmTotal() = 0;
     show.playback_.log("ウォームアップ完了 (" + std::to_string(session->total()) + "件)");
-    show.isLoading = false;
+    show.endLoading();
     // The unsaved mark is left as it is: warming changes nothing in the project.
 }
 
@@ -126,8 +133,10 @@ void ShowController::startWarmUp(const ProjectData& project) {
             playback_.log("ウォームアップ実行中のため、新たなウォームアップは開始しません");
             return;
         }
-        // The running one belongs to a project that was replaced: end it first.
-        WarmUpSession::end(*this, warmUp_);
+        // The running one belongs to a project that was replaced: end it first (through a
+        // copy of the pointer, as the end lets go of the member).
+        const auto previous = warmUp_;
+        WarmUpSession::end(*this, previous);
     }
     auto session = std::make_shared<WarmUpSession>();
     session->list = std::move(list);
@@ -135,7 +144,7 @@ void ShowController::startWarmUp(const ProjectData& project) {
     playback_.log("ウォームアップ開始: " + std::to_string(session->total()) + "件");
     playback_.warmDone() = 0;
     playback_.warmTotal() = session->total();
-    isLoading = true;
+    beginLoading();
     session->wasMuted = playback_.isMuted().get();
     playback_.isMuted() = true;
     playback_.setWarming(true);
@@ -154,7 +163,7 @@ WarmUpMissingChoice ShowController::askMissingFileDuringWarmUp(int bank, int slo
     if (data == nullptr) {
         return WarmUpMissingChoice::skip;
     }
-    const std::string name = displayName(data->name);
+    const std::string name = slotDisplayName(data->name);
     const int answer = dialogs_.alert(
         DialogPresenter::AlertStyle::warning, L("ファイルが見つかりません", "File Not Found"),
         L("「" + name +
