@@ -184,16 +184,17 @@ void paintMIDILabels(QPainter& p, QSizeF size, const SlotCellLook& look) {
 
 }  // namespace
 
-void paintSlotCell(QPainter& p, QSizeF size, const SlotCellLook& look) {
-    p.save();
-    p.setRenderHint(QPainter::Antialiasing);
+namespace {
+
+// Every layer of the cell, not clipped to its rounded corners.
+void paintLayers(QPainter& p, QSizeF size, const SlotCellLook& look) {
     const QRectF rect(QPointF(0, 0), size);
-    QPainterPath clip;
-    clip.addRoundedRect(rect, kCellCornerRadius, kCellCornerRadius);
-    p.setClipPath(clip);
     p.fillRect(rect, look.background);
     if (look.thumbnail && !look.thumbnail->isNull()) {
+        p.save();
+        p.setRenderHint(QPainter::Antialiasing, false);
         p.drawImage(rect, *look.thumbnail);
+        p.restore();
     }
     paintInfoLine(p, size, look);
     paintHeader(p, size, look);
@@ -207,7 +208,41 @@ void paintSlotCell(QPainter& p, QSizeF size, const SlotCellLook& look) {
     }
     paintBadges(p, size, look);
     paintMIDILabels(p, size, look);
+}
+
+QPainterPath cellShape(QSizeF size) {
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(QPointF(0, 0), size), kCellCornerRadius, kCellCornerRadius);
+    return shape;
+}
+
+}  // namespace
+
+void paintSlotCell(QPainter& p, QSizeF size, const SlotCellLook& look) {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setClipPath(cellShape(size));
+    paintLayers(p, size, look);
     p.restore();
+}
+
+QImage renderSlotCell(QSize pixels, double scale, const SlotCellLook& look) {
+    QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull() || scale <= 0) {
+        return image;
+    }
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(scale, scale);
+    const QSizeF size(pixels.width() / scale, pixels.height() / scale);
+    paintLayers(p, size, look);
+    // Cut the corners: clear what lies outside the rounded shape.
+    QPainterPath outside;
+    outside.addRect(QRectF(QPointF(0, 0), size));
+    p.setCompositionMode(QPainter::CompositionMode_DestinationOut);
+    p.fillPath(outside.subtracted(cellShape(size)), Qt::black);
+    return image;
 }
 
 }  // namespace kestio::grid

@@ -22,20 +22,28 @@ void SlotCellView::setInputs(SlotCellInputs inputs) {
         return;
     }
     look_ = std::move(look);
+    drawnValid_ = false;
     update();
 }
 
 void SlotCellView::setScale(double scale) {
     if (scale != scale_) {
         scale_ = scale;
+        drawnValid_ = false;
         update();
     }
 }
 
 void SlotCellView::paintEvent(QPaintEvent*) {
+    const double dpr = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * dpr).toSize();
+    if (!drawnValid_ || drawn_.size() != pixels) {
+        drawn_ = renderSlotCell(pixels, scale_ * dpr, look_);
+        drawn_.setDevicePixelRatio(dpr);
+        drawnValid_ = true;
+    }
     QPainter painter(this);
-    painter.scale(scale_, scale_);
-    paintSlotCell(painter, QSizeF(width() / scale_, height() / scale_), look_);
+    painter.drawImage(QPointF(0, 0), drawn_);
 }
 
 void SlotCellView::mouseReleaseEvent(QMouseEvent* event) {

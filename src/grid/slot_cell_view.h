@@ -34,6 +34,10 @@ class SlotCellView : public QWidget {
 
     SlotCellInputs inputs_;
     SlotCellLook look_;
+    // The cell as last drawn; drawn again when the look, the size or the scale changes, so
+    // that an exposure or a neighbour's repaint only copies it.
+    QImage drawn_;
+    bool drawnValid_ = false;
     double scale_ = 1.0;
 };
 

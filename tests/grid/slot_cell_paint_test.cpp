@@ -184,3 +184,37 @@ TEST(SlotCellPaint, MIDILabelsInTheCentre) {
 
 }  // namespace
 }  // namespace kestio::grid
+
+namespace kestio::grid {
+namespace {
+
+// The cached drawing of a cell shows what painting through the rounded clip shows, and nothing
+// outside the rounded corners.
+TEST(SlotCellPaint, TheCachedDrawingMatchesAndCutsItsCorners) {
+    SlotCellInputs in;
+    in.language = AppLanguage::en;
+    in.slot.videoURL = "/media/a.mp4";
+    in.slot.name = "01_A";
+    in.isCurrent = true;
+    in.isCursor = true;
+    const QImage drawn = renderSlotCell(QSize(184, 118), 1.0, cellLook(in));
+    QImage painted(184, 118, QImage::Format_ARGB32_Premultiplied);
+    painted.fill(Qt::transparent);
+    {
+        QPainter painter(&painted);
+        paintSlotCell(painter, QSizeF(184, 118), cellLook(in));
+    }
+    EXPECT_EQ(qAlpha(drawn.pixel(0, 0)), 0);
+    EXPECT_EQ(qAlpha(drawn.pixel(183, 117)), 0);
+    for (const QPoint p : {QPoint(92, 50), QPoint(0, 59), QPoint(4, 59), QPoint(92, 110)}) {
+        EXPECT_TRUE(test::near(drawn.pixelColor(p), painted.pixelColor(p), 3))
+            << p.x() << "," << p.y();
+    }
+    // Twice the scale: the same picture at twice the pixels.
+    const QImage sharp = renderSlotCell(QSize(368, 236), 2.0, cellLook(in));
+    EXPECT_TRUE(test::near(sharp.pixelColor(1, 118), drawn.pixelColor(0, 59), 3));
+    EXPECT_TRUE(test::near(sharp.pixelColor(184, 100), drawn.pixelColor(92, 50), 3));
+}
+
+}  // namespace
+}  // namespace kestio::grid
