@@ -126,6 +126,10 @@ bool LiveShowPlayback::isLooping() const {
     return controller_.isLooping();
 }
 
+bool LiveShowPlayback::isShowingPlayerStopped() const {
+    return controller_.view().showingSlot().player()->rateValue() == 0.0f;
+}
+
 void LiveShowPlayback::hideSlotLayers() {
     controller_.view().slotA().containerLayer()->setOpacity(0.0f);
     controller_.view().slotB().containerLayer()->setOpacity(0.0f);

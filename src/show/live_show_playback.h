@@ -36,6 +36,7 @@ class LiveShowPlayback final : public ShowPlayback {
     bool isWarming() const override;
     void setWarming(bool warming) override;
     bool isLooping() const override;
+    bool isShowingPlayerStopped() const override;
     void hideSlotLayers() override;
     void clearSurface() override;
     platform::Published<std::optional<int>>& currentBankIndex() override;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "import/import_result.h"
@@ -209,6 +210,20 @@ class ShowController {
     void applySlotSettingsToActivePlayer(int bank, int slot);
     void renameBank(int bank);
     void showMIDIOutputAssignDialog(int bank, int slot);
+
+    // ---- Edits made by the views -------------------------------------------------------------
+    // Runs `edit` on the project and tells the views it changed; with `marksUnsaved` the project
+    // is also marked unsaved. The grid's cell and batch actions and the MIDI list's clears go
+    // through it. `edit` must check the indices it uses and keep no reference to the project.
+    template <typename Edit>
+    void editProject(Edit&& edit, bool marksUnsaved) {
+        std::forward<Edit>(edit)(project_);
+        if (marksUnsaved) {
+            setUnsaved();
+        } else {
+            projectDidChange();
+        }
+    }
 
     // ---- Project open, save and close ---------------------------------------------------------
     void saveProject();

@@ -60,6 +60,9 @@ class ShowPlayback {
     virtual bool isWarming() const = 0;
     virtual void setWarming(bool warming) = 0;
     virtual bool isLooping() const = 0;
+    // True when the player of the playback slot now showing stands still (its rate is 0), as a
+    // clip frozen at its end does.
+    virtual bool isShowingPlayerStopped() const = 0;
 
     // Sets the opacity of both playback slots' picture layers to 0 at once.
     virtual void hideSlotLayers() = 0;

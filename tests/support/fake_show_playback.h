@@ -21,6 +21,8 @@ class FakeShowPlayback final : public ShowPlayback {
     int logFileReopens = 0;
     bool warming = false;
     bool looping = false;
+    // The showing playback slot's player stands still.
+    bool showingStopped = false;
     // The record handed to the last play() and standby().
     std::optional<SlotData> lastPlayed;
     // How a warm-ready wait ends: answered at once with this value, or kept for the test to
@@ -54,6 +56,7 @@ class FakeShowPlayback final : public ShowPlayback {
     bool isWarming() const override { return warming; }
     void setWarming(bool value) override;
     bool isLooping() const override { return looping; }
+    bool isShowingPlayerStopped() const override { return showingStopped; }
     void hideSlotLayers() override;
     void clearSurface() override;
 
