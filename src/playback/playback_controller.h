@@ -31,6 +31,9 @@ struct DecodedStill;
 namespace kestio::platform::audio {
 class PcmBuffer;
 }
+namespace kestio::platform::media {
+class MediaFactory;
+}
 namespace kestio::output {
 class OutputSurface;
 class PlaybackSlot;
@@ -78,6 +81,9 @@ struct PlaybackServices {
     // Runs blocking work (a still's decode) off the main thread; empty: a worker thread of the
     // controller. Tests may run it at once on their own thread.
     std::function<void(std::function<void()>)> runInBackground = {};
+    // Makes the separate, never shown players a warm-up prerolls a clip on (null: a warm-up of
+    // a video that does not loop reports nothing, so its wait times out).
+    platform::media::MediaFactory* media = nullptr;
 };
 
 // The one object that plays the show: it puts slots on air on the output surface (pictures
@@ -347,9 +353,17 @@ class PlaybackController {
     void installLoopObservers(PlaybackSlot& slot, std::optional<double> outPoint);
     void handleLoopPeriodicTime(uint64_t generation, double time);
     void loopBoundaryFired(uint64_t generation, PostRollMode postRoll);
+    void loopItemChanged(PlaybackSlot& slot);
+    // Preload.
+    void preloadWhenHiddenSlotIsFree(uint64_t generation, SlotRef target,
+                                     const std::filesystem::path& url, const SlotData& data);
     // Warm-up.
     void warmUp(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
+    void warmUpOnSeparatePlayer(uint64_t warmToken, const std::filesystem::path& url);
+    void warmUpLoop(uint64_t warmToken, const std::filesystem::path& url, const SlotData& data);
     void signalWarmReady(uint64_t warmToken);
+    // Transport: whether the showing slot's clip is started (not paused, not still preparing).
+    bool isShowingClipRunning();
     // ---- End of the members of the loop, preload, warm-up and transport files ----
 
     platform::RunLoop& loop_;
@@ -397,6 +411,17 @@ class PlaybackController {
     uint64_t playGeneration_ = 0;
     uint64_t warmToken_ = 0;
     platform::TimerHandle warmReadyTimer_;
+    // The loop's wait for its slot to be ready to switch in, the warm-up of a video on its own
+    // player, the warm-up wait under way, and a preload waiting for a dissolve to end (each
+    // defined in the file of its part).
+    struct LoopReadyWait;
+    struct WarmUpAttempt;
+    struct WarmWait;
+    std::shared_ptr<LoopReadyWait> loopReadyWait_;
+    std::shared_ptr<WarmUpAttempt> warmUpAttempt_;
+    std::shared_ptr<WarmWait> warmWait_;
+    platform::TimerHandle preloadRetry_;
+    platform::media::MediaFactory* media_ = nullptr;
     std::optional<platform::HostTime> lastLogUpdate_;
     std::optional<double> colorRefreshAnchorTime_;
 

@@ -88,7 +88,7 @@ struct PlaybackRig {
                 },
                 wallClock}),
             &localization, [this](const std::filesystem::path& file) { return decodeStill(file); },
-            [](std::function<void()> job) { job(); }});
+            [](std::function<void()> job) { job(); }, &media});
         controller->projectProvider = [this]() -> std::optional<ProjectData> { return project; };
         controller->onRequestPlay = [this](int bank, int slot) {
             requests.push_back({bank, slot});
