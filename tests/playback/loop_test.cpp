@@ -54,12 +54,12 @@ class LoopTest : public ::testing::Test {
 
     // Plays slot (0, 0) and runs until its loop is on air.
     void startLoopOnAir() {
-        AudioEngineController& chain = rig.surface().hiddenSlot().audio();
+        output::PlaybackSlot& target = rig.surface().hiddenSlot();
         rig.playSlot(0, 0);
-        runUntilOnAir(chain);
+        runUntilOnAir(target);
     }
-    void runUntilOnAir(AudioEngineController& chain) {
-        ASSERT_TRUE(test::runUntilOnAir(rig, chain)) << "the loop never went on air";
+    void runUntilOnAir(output::PlaybackSlot& target) {
+        ASSERT_TRUE(test::runUntilOnAir(rig, target)) << "the loop never went on air";
         ASSERT_TRUE(rig.surface().showingSlot().isLooping());
     }
 
@@ -123,10 +123,10 @@ TEST_F(LoopTest, AHundredPassesShowEveryFrameOfTheRangeOnceInOrder) {
 
 TEST_F(LoopTest, PublishesTheRangeAndLogsItsStart) {
     makeLoop(2.0, 3.0);
-    AudioEngineController& chain = rig.surface().hiddenSlot().audio();
+    output::PlaybackSlot& target = rig.surface().hiddenSlot();
     rig.playSlot(0, 0);
     EXPECT_EQ(rig.pc().duration.get(), 3.0);
-    runUntilOnAir(chain);
+    runUntilOnAir(target);
     EXPECT_EQ(rig.pc().currentBankIndex.get(), 0);
     EXPECT_EQ(rig.pc().selectedClipName.get(), "b0s0");
     EXPECT_EQ(logCount("LoopVideo 開始: b0s0 IN=2.0 OUT=Optional(3.0)"), 1);

@@ -24,27 +24,28 @@ inline void settleLoad(PlaybackRig& rig, AudioEngineController& chain) {
     rig.loop.runPending();
 }
 
-// The slot on air shows a started clip (or a still).
-inline bool clipOnAir(PlaybackRig& rig) {
-    auto& slot = rig.surface().showingSlot();
-    return slot.containerLayer()->opacity() == 1.0f &&
+// `slot` is on air with a started clip (or a still).
+inline bool clipOnAir(PlaybackRig& rig, output::PlaybackSlot& slot) {
+    return &rig.surface().showingSlot() == &slot && slot.containerLayer()->opacity() == 1.0f &&
            (slot.isStill() || slot.clipPlayer().startTime().get().has_value());
 }
 
-// Runs the clock in 10 ms steps until the clip loading into `chain`'s slot is on air.
-inline bool runUntilOnAir(PlaybackRig& rig, AudioEngineController& chain) {
-    for (int i = 0; i < 300 && !clipOnAir(rig); ++i) {
-        settleLoad(rig, chain);
+// Runs the clock in 10 ms steps until `slot` (playing a clip that loads its sound into the
+// slot's chain) is on air.
+inline bool runUntilOnAir(PlaybackRig& rig, output::PlaybackSlot& slot) {
+    for (int i = 0; i < 300 && !clipOnAir(rig, slot); ++i) {
+        settleLoad(rig, slot.audio());
         rig.loop.advance(0.01);
     }
-    return clipOnAir(rig);
+    return clipOnAir(rig, slot);
 }
 
-// Plays (bank, slot) as the show controller does and runs until it is on air.
+// Plays (bank, slot) as the show controller does and runs until it is on air (in the slot that
+// was hidden).
 inline bool playUntilOnAir(PlaybackRig& rig, int bank, int slot) {
-    AudioEngineController& chain = rig.surface().hiddenSlot().audio();
+    output::PlaybackSlot& target = rig.surface().hiddenSlot();
     rig.playSlot(bank, slot);
-    return runUntilOnAir(rig, chain);
+    return runUntilOnAir(rig, target);
 }
 
 // The play-log lines holding `fragment`.
