@@ -69,7 +69,7 @@ struct SlotAudioSettingsBox {
 struct PlaybackServices {
     platform::RunLoop& loop;
     // Time of day for the play log's stamps (null: the system's).
-    std::shared_ptr<const platform::WallClock> wallClock;
+    std::shared_ptr<const platform::WallClock> wallClock = nullptr;
     // The output surface the controller owns and plays on (with its two slots and the shared
     // audio engine).
     std::unique_ptr<OutputSurface> view;
@@ -77,10 +77,10 @@ struct PlaybackServices {
     const LocalizationManager* localization = nullptr;
     // Decodes a still's first picture; called off the main thread (empty: the platform's
     // decoder).
-    std::function<platform::DecodedStill(const std::filesystem::path&)> decodeStill;
+    std::function<platform::DecodedStill(const std::filesystem::path&)> decodeStill = {};
     // Runs blocking work (a still's decode) off the main thread; empty: a worker thread of the
     // controller. Tests may run it at once on their own thread.
-    std::function<void(std::function<void()>)> runInBackground;
+    std::function<void(std::function<void()>)> runInBackground = {};
     // Makes the separate, never shown players a warm-up prerolls a clip on (null: a warm-up of
     // a video that does not loop reports nothing, so its wait times out).
     platform::media::MediaFactory* media = nullptr;
