@@ -37,7 +37,8 @@ PlaybackController::PlaybackController(PlaybackServices services)
       view_(std::move(services.view)),
       toneGen_(std::make_unique<output::TestToneGenerator>()),
       playLog_(std::make_unique<PlayLog>()),
-      meter_(std::make_shared<VuMeter>()) {
+      meter_(std::make_shared<VuMeter>()),
+      media_(services.media) {
     if (!decodeStill_) {
         decodeStill_ = [](const std::filesystem::path& file) {
             return platform::decodeStill(file);

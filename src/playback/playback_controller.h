@@ -31,6 +31,9 @@ struct DecodedStill;
 namespace kestio::platform::audio {
 class PcmBuffer;
 }
+namespace kestio::platform::media {
+class MediaFactory;
+}
 namespace kestio::output {
 class OutputSurface;
 class PlaybackSlot;
@@ -66,7 +69,7 @@ struct SlotAudioSettingsBox {
 struct PlaybackServices {
     platform::RunLoop& loop;
     // Time of day for the play log's stamps (null: the system's).
-    std::shared_ptr<const platform::WallClock> wallClock;
+    std::shared_ptr<const platform::WallClock> wallClock = nullptr;
     // The output surface the controller owns and plays on (with its two slots and the shared
     // audio engine).
     std::unique_ptr<OutputSurface> view;
@@ -74,10 +77,13 @@ struct PlaybackServices {
     const LocalizationManager* localization = nullptr;
     // Decodes a still's first picture; called off the main thread (empty: the platform's
     // decoder).
-    std::function<platform::DecodedStill(const std::filesystem::path&)> decodeStill;
+    std::function<platform::DecodedStill(const std::filesystem::path&)> decodeStill = {};
     // Runs blocking work (a still's decode) off the main thread; empty: a worker thread of the
     // controller. Tests may run it at once on their own thread.
-    std::function<void(std::function<void()>)> runInBackground;
+    std::function<void(std::function<void()>)> runInBackground = {};
+    // Makes the separate, never shown players a warm-up prerolls a clip on (null: a warm-up of
+    // a video that does not loop reports nothing, so its wait times out).
+    platform::media::MediaFactory* media = nullptr;
 };
 
 // The one object that plays the show: it puts slots on air on the output surface (pictures
@@ -344,9 +350,17 @@ class PlaybackController {
     void installLoopObservers(PlaybackSlot& slot, std::optional<double> outPoint);
     void handleLoopPeriodicTime(uint64_t generation, double time);
     void loopBoundaryFired(uint64_t generation, PostRollMode postRoll);
+    void loopItemChanged(PlaybackSlot& slot);
+    // Preload.
+    void preloadWhenHiddenSlotIsFree(uint64_t generation, SlotRef target,
+                                     const std::filesystem::path& url, const SlotData& data);
     // Warm-up.
     void warmUp(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
+    void warmUpOnSeparatePlayer(uint64_t warmToken, const std::filesystem::path& url);
+    void warmUpLoop(uint64_t warmToken, const std::filesystem::path& url, const SlotData& data);
     void signalWarmReady(uint64_t warmToken);
+    // Transport: whether the showing slot's clip is started (not paused, not still preparing).
+    bool isShowingClipRunning();
     // ---- End of the members of the loop, preload, warm-up and transport files ----
 
     platform::RunLoop& loop_;
@@ -394,6 +408,17 @@ class PlaybackController {
     uint64_t playGeneration_ = 0;
     uint64_t warmToken_ = 0;
     platform::TimerHandle warmReadyTimer_;
+    // The loop's wait for its slot to be ready to switch in, the warm-up of a video on its own
+    // player, the warm-up wait under way, and a preload waiting for a dissolve to end (each
+    // defined in the file of its part).
+    struct LoopReadyWait;
+    struct WarmUpAttempt;
+    struct WarmWait;
+    std::shared_ptr<LoopReadyWait> loopReadyWait_;
+    std::shared_ptr<WarmUpAttempt> warmUpAttempt_;
+    std::shared_ptr<WarmWait> warmWait_;
+    platform::TimerHandle preloadRetry_;
+    platform::media::MediaFactory* media_ = nullptr;
     std::optional<platform::HostTime> lastLogUpdate_;
     std::optional<double> colorRefreshAnchorTime_;
 

@@ -140,7 +140,10 @@ void PlaybackController::postRollFreeze(uint64_t generation) {
             return;
         }
         const double target = end - frame;
-        player->seek(target, frame / 2.0, frame / 2.0);
+        // Anywhere within half a frame of the target would do; the middle of the last frame's
+        // interval, at its upper edge, always shows that frame, even when the table's frame is
+        // a 1001 one for a clip of whole frames a second.
+        player->seek(target + frame / 2.0, 0.0, 0.0);
         const std::string line =
             "freeze seek: outPoint=" + shortestDouble(end) + " target=" + shortestDouble(target);
         platform::Console::log(line);

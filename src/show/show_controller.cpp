@@ -68,6 +68,18 @@ void ShowController::setUnsaved() {
     projectDidChange();
 }
 
+void ShowController::beginLoading() {
+    if (++loadingCount_ == 1) {
+        isLoading = true;
+    }
+}
+
+void ShowController::endLoading() {
+    if (loadingCount_ > 0 && --loadingCount_ == 0) {
+        isLoading = false;
+    }
+}
+
 bool ShowController::isOnAir(int bank, int slot) const {
     const auto& onBank = playback_.currentBankIndex().get();
     const auto& onSlot = playback_.currentSlotIndex().get();

@@ -239,6 +239,9 @@ class ShowController {
     // work started for the old one are dropped.
     void replaceProject(ProjectData project);
     void setUnsaved();
+    // One more or one less thing loading (an import's probes, a warm-up); isLoading follows.
+    void beginLoading();
+    void endLoading();
     void loadWaveform(int bank, int slot, const std::filesystem::path& url);
     void sendOutputNote(const MIDINoteBinding& binding);
     void toggleSelected(int slot);
@@ -284,8 +287,9 @@ class ShowController {
     // Slots promised to imports still running; no other import takes them.
     std::set<SlotLocation> reservedSlots_;
     std::shared_ptr<WarmUpSession> warmUp_;
-    // Imports whose files are still being probed (isLoading stays on while any is).
-    int importsProbing_ = 0;
+    // What is loading now: imports whose files are still being probed and a running warm-up.
+    // isLoading is on while it is above 0.
+    int loadingCount_ = 0;
     std::shared_ptr<DiskWorker> diskWorker_;
     // Counts the opens and closes asked for; a package read answers only if no later open or
     // close was asked meanwhile.

@@ -2,6 +2,7 @@
 #include <iterator>
 
 #include "import/clip_importer.h"
+#include "model/localization_manager.h"
 #include "model/project_manager.h"
 #include "model/thumbnail_naming.h"
 #include "platform/runloop/console.h"
@@ -144,8 +145,7 @@ void ShowController::importFiles(const std::vector<std::filesystem::path>& urls,
     for (const auto& a : job->assignments) {
         reservedSlots_.insert({a.bank, a.slot});
     }
-    ++importsProbing_;
-    isLoading = true;
+    beginLoading();
     std::weak_ptr<ShowController*> alive = lifetime_;
     loop_.post([alive, job] {
         if (auto self = alive.lock()) {
@@ -160,16 +160,16 @@ void ShowController::releaseReservations(ImportJob& job) {
     }
     if (job.probing) {
         job.probing = false;
-        if (--importsProbing_ == 0) {
-            isLoading = false;
-        }
+        endLoading();
     }
 }
 
 void ShowController::abandonImport(const std::shared_ptr<ImportJob>& job) {
     const bool wasChecking = !job->probing;
     releaseReservations(*job);
-    playback_.log("インポート中断: プロジェクトが切り替わったため、残りの取り込みを中止しました");
+    playback_.log(L("インポート中断: プロジェクトが切り替わったため、残りの取り込みを中止しました",
+                    "Import stopped: the project was replaced, so the rest of the import was "
+                    "dropped"));
     platform::Console::log("Import: the project was replaced; the rest of the import is dropped");
     if (wasChecking) {
         playback_.isMuted() = job->wasMuted;
@@ -221,7 +221,8 @@ void ShowController::finishImportProbe(const std::shared_ptr<ImportJob>& job, st
         SlotData* record = slotAt(assignment.bank, assignment.slot);
         if (!record || record->videoURL) {
             // Something else filled the slot while the file was probed: it is not overwritten.
-            appendAlertLine(importAlert, "取り込み先が使用中のため取り込みませんでした: " +
+            appendAlertLine(importAlert, L("取り込み先が使用中のため取り込みませんでした: ",
+                                           "Not imported because its slot was filled meanwhile: ") +
                                              assignment.url.filename().string());
         } else {
             const double time = record->inPoint.value_or(0.0);

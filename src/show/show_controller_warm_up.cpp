@@ -117,7 +117,7 @@ void ShowController::WarmUpSession::end(ShowController& show,
     show.playback_.warmDone() = 0;
     show.playback_.warmTotal() = 0;
     show.playback_.log("ウォームアップ完了 (" + std::to_string(session->total()) + "件)");
-    show.isLoading = false;
+    show.endLoading();
     // The unsaved mark is left as it is: warming changes nothing in the project.
 }
 
@@ -144,7 +144,7 @@ void ShowController::startWarmUp(const ProjectData& project) {
     playback_.log("ウォームアップ開始: " + std::to_string(session->total()) + "件");
     playback_.warmDone() = 0;
     playback_.warmTotal() = session->total();
-    isLoading = true;
+    beginLoading();
     session->wasMuted = playback_.isMuted().get();
     playback_.isMuted() = true;
     playback_.setWarming(true);

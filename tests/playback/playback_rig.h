@@ -88,7 +88,7 @@ struct PlaybackRig {
                 },
                 wallClock}),
             &localization, [this](const std::filesystem::path& file) { return decodeStill(file); },
-            [](std::function<void()> job) { job(); }});
+            [](std::function<void()> job) { job(); }, &media});
         controller->projectProvider = [this]() -> std::optional<ProjectData> { return project; };
         controller->onRequestPlay = [this](int bank, int slot) {
             requests.push_back({bank, slot});
@@ -122,9 +122,11 @@ struct PlaybackRig {
 
     // Runs posted work handed over by the sound chains' load threads, without moving the clock.
     bool settleLoads() {
-        auto finished = [this] {
-            return surface().audioA().loadFinished() && surface().audioB().loadFinished();
+        // A slot holding an item has its chain loading the item's sound until it has finished.
+        auto settled = [](output::PlaybackSlot& slot) {
+            return !slot.player()->current() || slot.audio().loadFinished();
         };
+        auto finished = [&] { return settled(surface().slotA()) && settled(surface().slotB()); };
         for (int i = 0; i < 3000 && !finished(); ++i) {
             loop.waitForPosted(0.01);
         }

@@ -1,3 +1,4 @@
+#include "model/localization_manager.h"
 #include "show_fixture.h"
 #include "support/temporary_folder.h"
 
@@ -116,8 +117,9 @@ TEST_F(Import, AClipWhosePictureNeverComesIsTakenOutAgain) {
     ASSERT_EQ(playback.pendingWarmWaits.size(), 1u);
     playback.answerWarmWait(true);
     EXPECT_EQ(linesStartingWith("⚠️"),
-              std::vector<std::string>{"⚠️ ウォームアップでisReadyForDisplayがタイムアウト → "
-                                       "取り込みを取り消し: a"});
+              std::vector<std::string>{
+                  "⚠️ ウォームアップでisReadyForDisplayがタイムアウト → "
+                  "取り込みを取り消し: a"});
     EXPECT_EQ(*show->importAlert.get(), "再生できないファイルのため取り込みを取り消しました: a");
     EXPECT_FALSE(slot(0, 0).videoURL);
     EXPECT_EQ(slot(0, 1).name, "b");
@@ -138,10 +140,79 @@ TEST_F(Import, ASlotFilledWhileItsFileWasProbedIsNotOverwritten) {
     importer.probes["/drop/a.mov"].delay = 1.0;
     show->handleDrop(files({"a.mov"}), 0, 0);
     loop.advance(0.5);
+    // Pasted over while the file is probed: another clip, with its own bookmark and thumbnail.
     load(0, 0, "pasted.mov");
+    slot(0, 0).bookmarkData = std::vector<std::uint8_t>{7, 7};
+    slot(0, 0).thumbnail = std::vector<std::uint8_t>{9};
+    slot(0, 0).thumbnailFileName = "pasted.png";
     loop.advance(1.0);
     EXPECT_EQ(slot(0, 0).name, "pasted");
-    EXPECT_EQ(*show->importAlert.get(), "取り込み先が使用中のため取り込みませんでした: a.mov");
+    EXPECT_EQ(slot(0, 0).videoURL, std::filesystem::path("/media/pasted.mov"));
+    EXPECT_EQ(slot(0, 0).bookmarkData, (std::vector<std::uint8_t>{7, 7}));
+    EXPECT_EQ(slot(0, 0).thumbnail, (std::vector<std::uint8_t>{9}));
+    EXPECT_EQ(slot(0, 0).thumbnailFileName, "pasted.png");
+    EXPECT_EQ(show->importAlert.get(),
+              std::optional<std::string>("取り込み先が使用中のため取り込みませんでした: a.mov"));
+    // Nothing was imported: no completion line, no display check, no thumbnail taken.
+    EXPECT_TRUE(linesStartingWith("インポート完了").empty());
+    EXPECT_TRUE(playback.callsStartingWith("play").empty());
+    EXPECT_EQ(importer.requestCount("videoThumbnail"), 0u);
+    EXPECT_FALSE(show->isLoading.get());
+}
+
+// The interface language picks the text of the lines the import adds of its own.
+TEST_F(Import, ItsOwnLinesSpeakTheInterfaceLanguage) {
+    struct English {
+        English() { LocalizationManager::shared().language = AppLanguage::en; }
+        ~English() { LocalizationManager::shared().language = AppLanguage::ja; }
+    } english;
+    playback.warmReadyAnswer = true;
+    importer.probes["/drop/a.mov"].delay = 1.0;
+    importer.probes["/drop/c.mov"].delay = 1.0;
+    show->handleDrop(files({"a.mov", "b.mov", "c.mov"}), 0, 0);
+    loop.advance(0.5);
+    load(0, 0, "pasted.mov");
+    loop.advance(0.6);
+    EXPECT_EQ(
+        show->importAlert.get(),
+        std::optional<std::string>("Not imported because its slot was filled meanwhile: a.mov"));
+    dialogs.alertAnswers = {0};  // "Close"
+    show->closeProject();
+    loop.advance(2.0);
+    EXPECT_EQ(linesStartingWith("Import stopped"),
+              std::vector<std::string>{
+                  "Import stopped: the project was replaced, so the rest of the import was "
+                  "dropped"});
+    EXPECT_TRUE(linesStartingWith("インポート中断").empty());
+}
+
+// isLoading counts what is loading: an import's probes and a warm-up, in either order.
+TEST_F(Import, LoadingLastsUntilTheImportAndTheWarmUpHaveBothEnded) {
+    load(0, 0, "a.mov");
+    load(0, 1, "b.mov");
+    // A warm-up runs; an import from the file chooser joins it and ends its probes first.
+    show->startWarmUp(show->project());
+    show->importFiles(files({"c.mov"}), 0, 5);
+    loop.advance(1.0);
+    EXPECT_EQ(slot(0, 5).name, "c");
+    EXPECT_TRUE(show->isLoading.get());
+    for (int guard = 0; guard < 10 && !playback.pendingWarmWaits.empty(); ++guard) {
+        playback.answerWarmWait(true);
+        loop.advance(0.1);
+    }
+    EXPECT_TRUE(playback.pendingWarmWaits.empty());
+    EXPECT_FALSE(show->isLoading.get());
+
+    // An import probes; a warm-up starts and ends meanwhile.
+    playback.warmReadyAnswer = true;
+    importer.probes["/drop/d.mov"].delay = 3.0;
+    show->importFiles(files({"d.mov"}), 0, 6);
+    show->startWarmUp(show->project());
+    loop.advance(1.0);
+    EXPECT_EQ(playback.warmTotal().get(), 0);  // the warm-up is over
+    EXPECT_TRUE(show->isLoading.get());
+    loop.advance(3.0);
+    EXPECT_EQ(slot(0, 6).name, "d");
     EXPECT_FALSE(show->isLoading.get());
 }
 
