@@ -113,10 +113,16 @@ void PlaybackController::postRollFreeze(uint64_t generation) {
     }
     // The end time and the frame rate come from the asset's probe, loaded off the main thread;
     // the seek is a step of this play only.
-    auto player = showing.player();
-    item->asset()->loadInfo([weak = weakSelf(), this, generation, outPoint, item, player](
+    // The asset keeps the completion until it answers: it holds the item and player weakly,
+    // since the item holds the asset.
+    std::weak_ptr<platform::media::PlayerItem> weakItem = item;
+    std::weak_ptr<platform::media::QueuePlayer> weakPlayer = showing.player();
+    item->asset()->loadInfo([weak = weakSelf(), this, generation, outPoint, weakItem, weakPlayer](
                                 const platform::media::Loaded<platform::media::MediaInfo>& info) {
-        if (!weak.lock() || generation != playGeneration_ || player->current() != item) {
+        const auto heldItem = weakItem.lock();
+        const auto player = weakPlayer.lock();
+        if (!weak.lock() || generation != playGeneration_ || !heldItem || !player ||
+            player->current() != heldItem) {
             return;
         }
         double end = 0.0;

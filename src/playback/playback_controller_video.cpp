@@ -131,10 +131,8 @@ void PlaybackController::onVideoItemReady(const StartContext& context) {
         return;
     }
     PlaybackSlot& target = *context.target;
-    if (target.player()->current() != context.item) {
-        return;
-    }
     const auto status = context.item->statusValue();
+    // A failure of this play's item is reported even when the player has let it go.
     if (status == platform::media::ItemStatus::Failed) {
         *context.ready = true;
         videoStatusObserver_.reset();
@@ -143,7 +141,8 @@ void PlaybackController::onVideoItemReady(const StartContext& context) {
         log("映像を再生できません: " + context.data.name + " (" + context.item->error() + ")");
         return;
     }
-    if (status != platform::media::ItemStatus::ReadyToPlay) {
+    if (status != platform::media::ItemStatus::ReadyToPlay ||
+        target.player()->current() != context.item) {
         return;
     }
     *context.ready = true;
