@@ -171,7 +171,7 @@ class ShowOnRealMedia : public ::testing::Test {
 
 TEST_F(ShowOnRealMedia, RenamedAndMovedClipsAreFoundMissingRelinkedAndPlay) {
     ProjectData project(4, 10);
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 6; ++i) {
         project.banks[0].slots[std::size_t(i)] =
             probed(clip("clips/c" + std::to_string(i) + ".mp4", 1.0));
     }
@@ -185,8 +185,9 @@ TEST_F(ShowOnRealMedia, RenamedAndMovedClipsAreFoundMissingRelinkedAndPlay) {
     }
     dialogs.alertAnswers = {1, 1, 1};  // Later; then skip the two renamed clips in the warm-up
     show->loadProject(package);
-    // The warm-up meets only the two renamed clips, and is told to skip them.
-    ASSERT_TRUE(runUntil([&] { return logged("ウォームアップ完了 (2件)"); }));
+    // The warm-up meets the two renamed clips (skipped as told) and warms the sixth.
+    ASSERT_TRUE(runUntil([&] { return logged("ウォームアップ完了 (3件)"); }));
+    EXPECT_TRUE(logged("再生: BANK[BANK 1] SLOT[6] c5 postRoll=freeze"));
     const auto missing = dialogs.callsOf("alert").at(0);
     EXPECT_NE(missing.texts.at(1).find("BANK 1 / c0（ファイル名が変更されています）"),
               std::string::npos);
@@ -204,6 +205,32 @@ TEST_F(ShowOnRealMedia, RenamedAndMovedClipsAreFoundMissingRelinkedAndPlay) {
         ASSERT_TRUE(runUntil([&] { return controller.currentSlotIndex.get() == i; })) << i;
     }
     EXPECT_EQ(controller.selectedClipName.get(), "c4");
+}
+
+TEST_F(ShowOnRealMedia, TheWarmUpPlaysEveryClipHiddenAndLeavesTheOutputBlack) {
+    ProjectData project(4, 10);
+    const std::vector<std::pair<int, int>> order = {{0, 1}, {0, 4}, {0, 9}, {2, 0}};
+    for (const auto& [b, s] : order) {
+        project.banks[std::size_t(b)].slots[std::size_t(s)] =
+            probed(clip("warm/b" + std::to_string(b) + "s" + std::to_string(s) + ".mp4", 1.0));
+    }
+    const fs::path package = projectManager.save(project, folder / "Warm.ktshow");
+    std::vector<int> progress;
+    auto watching = controller.warmDone.subscribe([&](int done) { progress.push_back(done); });
+    show->loadProject(package);
+    ASSERT_TRUE(runUntil([&] { return logged("ウォームアップ完了 (4件)"); }));
+    EXPECT_EQ(progress, (std::vector<int>{0, 1, 2, 3, 4, 0}));
+    for (const auto& [b, s] : order) {
+        const std::string name = "b" + std::to_string(b) + "s" + std::to_string(s);
+        EXPECT_TRUE(logged("再生: BANK[BANK " + std::to_string(b + 1) + "] SLOT[" +
+                           std::to_string(s + 1) + "] " + name + " postRoll=freeze"))
+            << name;
+    }
+    EXPECT_FALSE(controller.currentSlotIndex.get().has_value());
+    EXPECT_FALSE(controller.isWarming);
+    EXPECT_FALSE(controller.isMuted.get());
+    EXPECT_FALSE(show->isLoading.get());
+    EXPECT_FALSE(show->hasUnsavedChanges.get());
 }
 
 TEST_F(ShowOnRealMedia, AClipReplacedOnDiskIsProbedAgainAndItsOutPointClamped) {
