@@ -141,10 +141,15 @@ void ShowController::handleMIDIControlChange(std::uint8_t, std::uint8_t controll
     playback_.applyEqualizerToShowingSlot(equalizer);
 }
 
+// GCC 12 with the sanitizers wrongly takes the payload of the empty optional handed to the
+// published value for read before it is written.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 void ShowController::disarmMIDILearn() {
     midiLearnArmedTarget = std::nullopt;
     midi_.onLearnedNote = nullptr;
 }
+#pragma GCC diagnostic pop
 
 void ShowController::toggleMIDILearnMode() {
     isMIDILearnMode = !isMIDILearnMode.get();

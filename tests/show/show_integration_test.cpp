@@ -201,6 +201,26 @@ TEST(ShowOnRealFiles, AClipAPictureAndASoundDroppedOnSlot38LandInOrderWithTheirT
     EXPECT_FALSE(real.controller->isMuted.get());
 }
 
+TEST(ShowOnRealFiles, AFileGoneBeforeItsProbeIsReportedAndFillsNothing) {
+    platform::ManualRunLoop loop;
+    platform::LoopbackMIDISystem midiSystem{loop};
+    RealShow real(loop, midiSystem);
+    const auto drop = real.folder.path() / "drop";
+    std::filesystem::create_directories(drop);
+    std::filesystem::copy_file(mediaFixtures().video("mp4").path, drop / "gone.mp4");
+    std::filesystem::copy_file(mediaFixtures().still("png").path, drop / "kept.png");
+    real.show->handleDrop({drop / "gone.mp4", drop / "kept.png"}, 2, 0);
+    // The probes start on a later turn: the clip is gone by then.
+    std::filesystem::remove(drop / "gone.mp4");
+    ASSERT_TRUE(
+        real.runUntil([&] { return !real.show->isLoading.get() && !real.controller->isWarming; }));
+    ASSERT_TRUE(real.show->importAlert.get());
+    EXPECT_NE(real.show->importAlert.get()->find("gone.mp4"), std::string::npos)
+        << *real.show->importAlert.get();
+    EXPECT_FALSE(real.slot(2, 0).videoURL);
+    EXPECT_EQ(real.slot(2, 1).name, "kept");
+}
+
 class ShowMIDIOverJack : public JackServerTest {
   protected:
     void SetUp() override {
