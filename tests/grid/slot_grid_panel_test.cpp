@@ -251,6 +251,23 @@ TEST_F(GridPanel, ADropOfThreeClipsOnCell12ImportsThemFromThereOnALaterTurn) {
     EXPECT_EQ(slot(2, 14).name, "c");
 }
 
+TEST_F(GridPanel, TheDropGoesToTheBankShownWhenItIsDelivered) {
+    test::TemporaryFolder folder;
+    show->currentProjectURL = folder.path() / "Show.ktshow";
+    show->selectBank(2);
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile("/media/a.mp4")});
+    QDragEnterEvent enter(centreOf(7), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(panel.get(), &enter);
+    QDropEvent drop(centreOf(7), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(panel.get(), &drop);
+    show->selectBank(5);  // before the next turn
+    for (int i = 0; i < 5; ++i)
+        loop.runPending();
+    EXPECT_EQ(slot(5, 7).name, "a");
+    EXPECT_FALSE(slot(2, 7).videoURL.has_value());
+}
+
 TEST_F(GridPanel, DropsOutsideTheCellsOrWithoutFilesAreRefused) {
     QMimeData files;
     files.setUrls({QUrl::fromLocalFile("/media/a.mp4")});
@@ -260,6 +277,8 @@ TEST_F(GridPanel, DropsOutsideTheCellsOrWithoutFilesAreRefused) {
     EXPECT_FALSE(onToolbar.isAccepted());
     QMimeData web;
     web.setUrls({QUrl("https://example.com/a.mp4")});
+    QDragEnterEvent webEnter(centreOf(0), Qt::CopyAction, &web, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(panel.get(), &webEnter);
     QDropEvent drop(centreOf(0), Qt::CopyAction, &web, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(panel.get(), &drop);
     EXPECT_FALSE(drop.isAccepted());
