@@ -128,9 +128,9 @@ TEST_F(MainWindowTest, CardsHaveTheirPlacesAndGreys) {
     }
     // The player's card is darker than every other card.
     EXPECT_DOUBLE_EQ(frames->card(CanvasPanel::player)->style().white, 0.12);
-    for (const CanvasPanel other : {CanvasPanel::projectToolbar, CanvasPanel::bankList,
-                                    CanvasPanel::clipInspector, CanvasPanel::audio,
-                                    CanvasPanel::geometry, CanvasPanel::eqColor}) {
+    for (const CanvasPanel other :
+         {CanvasPanel::projectToolbar, CanvasPanel::bankList, CanvasPanel::clipInspector,
+          CanvasPanel::audio, CanvasPanel::geometry, CanvasPanel::eqColor}) {
         EXPECT_DOUBLE_EQ(frames->card(other)->style().white, 0.16);
     }
     const QImage image = content();
