@@ -92,6 +92,13 @@ void measure(benchmark::State& state, const std::vector<std::string>& peerInputs
     state.counters["peak_MB"] = peak / 1e6;
     state.counters["peer_MB"] = peer / 1e6;
     state.counters["ratio"] = peer > 0.0 ? peak / peer : 0.0;
+    {
+        const struct mallinfo2 m = mallinfo2();
+        state.counters["X_arena"] = m.arena / 1e6;
+        state.counters["X_inuse"] = m.uordblks / 1e6;
+        state.counters["X_free"] = m.fordblks / 1e6;
+        state.counters["X_mmap"] = m.hblkhd / 1e6;
+    }
 }
 
 // One item's decoder alone, opened, its queue full and its read-ahead done (no event for half a

@@ -82,6 +82,8 @@ void DecodedPlayerItem::forwardBufferChanged() {
 
 void DecodedPlayerItem::endTimeChanged() {
     if (decoder_) {
+        // A nearer end drops the queued pictures past it, the shown one perhaps.
+        keepShownPicture();
         decoder_->setEndTime(forwardEnd_);
     }
 }
@@ -197,8 +199,9 @@ void DecodedPlayerItem::refreshBuffer() {
         }
     }
     if (buffer.hasFrame) {
-        // Keep the picture shown now, so a seek or a stall that empties the queue leaves one.
-        keepShownPicture();
+        // The decoder shows its own pictures again (its queue keeps the one showing until a
+        // newer one is due): the picture kept for a seek goes, so that its memory does too.
+        held_ = QImage();
     }
     displayable_ = displayable_ || buffer.hasFrame || (ready_ && !hasVideo_);
 

@@ -66,7 +66,8 @@ class DecodedPlayerItem final : public PlayableItem,
     std::shared_ptr<ItemDecoder> decoder_;
     std::optional<SeekRequest> queuedSeek_;
     bool displayable_ = false;
-    // The picture last known to be shown, for while the decoder has none (during a seek).
+    // The picture shown when a seek (or a nearer end) emptied the decoder's queue, kept only
+    // until the decoder has a picture again.
     QImage held_;
 };
 

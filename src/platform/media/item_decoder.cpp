@@ -18,9 +18,19 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // Decoded pictures are most of an item's memory (33 MB each at 2160p, 8 MB at 1080p): the
 // queue holds what fits in this many bytes, at least two pictures and at most a quarter
-// second. Compressed read-ahead is cheap.
+// second.
 constexpr std::size_t kFrameMemory = 24u * 1024u * 1024u;
 constexpr std::size_t kMinFrames = 2;
+// While the item's time stands (paused, or waiting for a start further away than
+// kStartLeadSeconds), the queue holds only the picture it shows first: the decoder stays
+// positioned and warm, and decodes the next one as the time starts (or that long before).
+constexpr std::size_t kStandingFrames = 1;
+constexpr double kStartLeadSeconds = 0.25;
+// Compressed read-ahead goes up to the forward buffer's seconds, at the clip's bit rate no
+// more than kReadAheadBytes, yet always kMinReadAheadSeconds (a 2160p ProRes second is 90 MB);
+// while the time stands, kMinReadAheadSeconds.
+constexpr std::size_t kReadAheadBytes = 12u * 1024u * 1024u;
+constexpr double kMinReadAheadSeconds = 0.5;
 constexpr std::size_t kMaxPackets = 4096;
 constexpr std::size_t kMaxPacketBytes = 64u * 1024u * 1024u;
 constexpr int kMaxDecodeErrors = 64;
@@ -118,6 +128,7 @@ class ItemDecoder::Core {
     enum class Raw { Frame, End, Interrupted };
     struct Now {
         std::optional<double> itemTime;
+        std::optional<ClockTime> clockTime;  // of the media clock, while the time moves
         std::uint64_t clockVersion = 0;
     };
 
@@ -152,6 +163,9 @@ class ItemDecoder::Core {
     void insertLocked(Frame frame);
     void forgetArrivalsLocked();
     std::size_t queuedLocked() const { return frames_.size() - (doubtful_ ? 1 : 0); }
+    // Whether the item's time stands and will for longer than kStartLeadSeconds after `now`.
+    bool standsLocked(const Now& now) const;
+    bool wantsPacketLocked() const;
 
     const std::filesystem::path path_;
     const std::shared_ptr<ffmpeg::IoControl> io_ = std::make_shared<ffmpeg::IoControl>();
@@ -169,6 +183,8 @@ class ItemDecoder::Core {
     std::uint64_t generation_ = 0;
     std::deque<Frame> frames_;  // in time order
     std::size_t capacity_ = 3;
+    // The queue holds kStandingFrames while the time stands (see standsLocked()).
+    bool standing_ = true;
     bool ended_ = false;
     bool endOfFile_ = false;
     double endTime_;
@@ -384,7 +400,7 @@ ItemDecoder::Buffer ItemDecoder::Core::buffer() const {
     const std::size_t counted = queuedLocked();
     b.bufferedUntil =
         counted == 0 ? kNaN : frames_[counted - 1].time + frames_[counted - 1].duration;
-    b.full = counted >= capacity_;
+    b.full = counted >= (standing_ ? std::min(capacity_, kStandingFrames) : capacity_);
     b.ended = ended_;
     b.mediaEnd = mediaEnd_;
     return b;
@@ -453,7 +469,8 @@ ItemDecoder::Core::Now ItemDecoder::Core::now() {
         result.itemTime = clock.anchorItem.seconds();
     } else if (const auto host = hostNow()) {
         // The media clock is called without any lock held: it may take its own.
-        result.itemTime = clock.at(media->timeAt(*host)).seconds();
+        result.clockTime = media->timeAt(*host);
+        result.itemTime = clock.at(*result.clockTime).seconds();
     }
     return result;
 }
@@ -519,8 +536,33 @@ bool ItemDecoder::Core::openDecoder() {
     return true;
 }
 
+bool ItemDecoder::Core::standsLocked(const Now& now) const {
+    const ItemClock& clock = itemClock_;
+    if (!clock.moves()) {
+        return true;
+    }
+    if (!now.clockTime) {
+        return false;
+    }
+    const ClockTime start =
+        clock.rate > 0.0 ? clock.anchorClock : std::max(clock.changeClock, clock.anchorClock);
+    return start - *now.clockTime > kStartLeadSeconds;
+}
+
+bool ItemDecoder::Core::wantsPacketLocked() const {
+    if (demuxEnded_ || packets_.size() >= kMaxPackets || packetBytes_ >= kMaxPacketBytes) {
+        return false;
+    }
+    if (packetsSeconds_ < kMinReadAheadSeconds) {
+        return true;
+    }
+    return !standing_ && packetsSeconds_ < forwardBuffer_ && packetBytes_ < kReadAheadBytes;
+}
+
 ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
                                                        std::uint64_t& generation) {
+    // Spare picture buffers are given back once per stretch of waiting with the time standing.
+    bool trimmed = false;
     for (;;) {
         const Now clockNow = now();
         std::unique_lock lock(mutex_);
@@ -540,20 +582,30 @@ ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
             generation = generation_;
             return Work::Seek;
         }
-        if (!ended_ && queuedLocked() < capacity_) {
+        standing_ = standsLocked(clockNow);
+        const std::size_t wanted = standing_ ? std::min(capacity_, kStandingFrames) : capacity_;
+        if (!ended_ && queuedLocked() < wanted) {
             generation = generation_;
             return Work::Decode;
         }
-        if (!demuxEnded_ && packets_.size() < kMaxPackets && packetBytes_ < kMaxPacketBytes &&
-            packetsSeconds_ < forwardBuffer_) {
+        if (wantsPacketLocked()) {
             return Work::ReadAhead;
+        }
+        if (standing_ && !trimmed) {
+            trimmed = true;
+            lock.unlock();
+            decoder_->releaseSparePictures();
+            continue;
         }
         // A clock about to change rate is looked at again by kMaxDueWait anyway.
         const double rate = std::max(itemClock_.rate, itemClock_.changeRate);
-        if (clockNow.itemTime && itemClock_.moves() && frames_.size() >= 2) {
-            // Until the next picture falls due (rechecked at least every kMaxDueWait).
-            const double due =
-                std::clamp((frames_[1].time - *clockNow.itemTime) / rate, 1e-3, kMaxDueWait);
+        if (clockNow.itemTime && itemClock_.moves()) {
+            // Until the next picture falls due or the start comes near (rechecked at least
+            // every kMaxDueWait).
+            double due = kMaxDueWait;
+            if (frames_.size() >= 2) {
+                due = std::clamp((frames_[1].time - *clockNow.itemTime) / rate, 1e-3, kMaxDueWait);
+            }
             wake_.wait_for(lock, std::chrono::duration<double>(due));
         } else {
             wake_.wait(lock);

@@ -566,7 +566,12 @@ QImage VideoDecoder::toImage(const AVFrame& frame, bool upright, QSize maxSize) 
 
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
     const bool hasAlpha = desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
-    QImage image(target, hasAlpha ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied);
+    const QImage::Format format =
+        hasAlpha ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied;
+    QImage image = pictures_.take(target, format);
+    if (image.isNull()) {
+        image = QImage(target, format);
+    }
     if (image.isNull()) {
         return {};
     }

@@ -10,6 +10,7 @@
 #include "platform/graphics/worker_pool.h"
 #include "platform/media/loaded.h"
 #include "platform/media/media_file.h"
+#include "platform/media/picture_pool.h"
 
 namespace kestio::platform::media {
 
@@ -99,7 +100,11 @@ class VideoDecoder {
     // A null image when the frame is larger than ffmpeg::MediaLimits allow or cannot be converted.
     // Large pictures that keep their height are converted in bands of rows on the conversion
     // pool at once; the picture is the one a single pass gives.
+    // The picture's memory comes from the decoder's pool of picture buffers and goes back to it
+    // when the last copy of the picture is gone (see PicturePool).
     QImage toImage(const AVFrame& frame, bool upright, QSize maxSize = {});
+    // Unmaps the picture buffers kept for reuse: a decoder with nothing to do keeps none.
+    void releaseSparePictures() { pictures_.trim(0); }
 
   private:
     enum class Landing { AtOrBefore, After, Nothing, Stopped };
@@ -136,6 +141,7 @@ class VideoDecoder {
     struct Converter;
     std::unique_ptr<Converter> converter_;
     WorkerPool* pool_ = nullptr;
+    PicturePool pictures_;
 };
 
 }  // namespace kestio::platform::media
