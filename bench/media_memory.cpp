@@ -4,13 +4,13 @@
 // two views of a playing clip, and the rate at which the item's decoder decodes and converts.
 //
 // Each case reports what it adds to the resident memory of the process: peak_MB at its most
-// (the high-water mark, reset when the case starts) and MB at its end; peer_MB, the growth of
-// the peak resident memory of the ffmpeg command over its start-up (decoding to BGRA pictures,
-// as we do, and dropping them: `ffmpeg [-re] <inputs> -pix_fmt bgra -f null -`); and ratio,
-// peak_MB over peer_MB.
+// (the high-water mark, reset when the case starts) and MB in the state the case measures; peer_MB,
+// the growth of the peak resident memory of the ffmpeg command over its start-up (decoding to BGRA
+// pictures, as we do, and dropping them: `ffmpeg [-re] <inputs> -pix_fmt bgra -f null -`); and
+// ratio, peak_MB over peer_MB.
 //
 // Run on four cores, as the target machine, one case per process (the allocator keeps some of
-// what a process has used), e.g. with bench/media_memory_table.sh, which runs every case so and
+// what a process has used), e.g. with bench/media_memory_table.py, which runs every case so and
 // prints the table; or: taskset -c 0-3 bench/bench_media_memory
 //   --benchmark_filter=BM_OnePlayingItem/2160 --benchmark_out=one_playing_2160.json
 // The clips are made with the ffmpeg command into the fixture folder the first time.
@@ -77,28 +77,22 @@ double peerGrowthBytes(const std::vector<std::string>& inputs) {
 }
 
 // Runs one case: the ffmpeg command first (while this process is small), then `body`, which
-// returns false when the case could not run. Reports the counters described at the top.
+// calls its argument once the case is in the state measured (before tearing it down) and returns
+// false when the case could not run. Reports the counters described at the top.
 void measure(benchmark::State& state, const std::vector<std::string>& peerInputs,
-             const std::function<bool()>& body) {
+             const std::function<bool(const std::function<void()>&)>& body) {
     const double peer = peerGrowthBytes(peerInputs);
     malloc_trim(0);
     const double before = residentBytes();
     kestio::bench::resetPeakResident();
-    if (!body()) {
+    const auto record = [&] { state.counters["MB"] = (residentBytes() - before) / 1e6; };
+    if (!body(record)) {
         return;
     }
     const double peak = kestio::bench::peakResidentBytes() - before;
-    state.counters["MB"] = (residentBytes() - before) / 1e6;
     state.counters["peak_MB"] = peak / 1e6;
     state.counters["peer_MB"] = peer / 1e6;
     state.counters["ratio"] = peer > 0.0 ? peak / peer : 0.0;
-    {
-        const struct mallinfo2 m = mallinfo2();
-        state.counters["X_arena"] = m.arena / 1e6;
-        state.counters["X_inuse"] = m.uordblks / 1e6;
-        state.counters["X_free"] = m.fordblks / 1e6;
-        state.counters["X_mmap"] = m.hblkhd / 1e6;
-    }
 }
 
 // One item's decoder alone, opened, its queue full and its read-ahead done (no event for half a
@@ -177,17 +171,19 @@ bool waitUntilReady(ManualRunLoop& loop,
 void BM_ReadyItemInPlayer(benchmark::State& state) {
     const fs::path& path = clip(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        measure(state, {"-i", path.string(), "-frames:v", "1"}, [&] {
-            ManualRunLoop loop;
-            auto player = DecodedQueuePlayer::make(loop);
-            auto item = itemFor(loop, path);
-            player->insert(item);
-            if (!waitUntilReady(loop, {item})) {
-                state.SkipWithError("the item did not become ready");
-                return false;
-            }
-            return true;
-        });
+        measure(state, {"-i", path.string(), "-frames:v", "1"},
+                [&](const std::function<void()>& record) {
+                    ManualRunLoop loop;
+                    auto player = DecodedQueuePlayer::make(loop);
+                    auto item = itemFor(loop, path);
+                    player->insert(item);
+                    if (!waitUntilReady(loop, {item})) {
+                        state.SkipWithError("the item did not become ready");
+                        return false;
+                    }
+                    record();
+                    return true;
+                });
     }
 }
 BENCHMARK(BM_ReadyItemInPlayer)->Arg(2160)->Arg(1080)->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -196,7 +192,7 @@ BENCHMARK(BM_ReadyItemInPlayer)->Arg(2160)->Arg(1080)->Iterations(1)->Unit(bench
 void BM_OnePlayingItem(benchmark::State& state) {
     const fs::path& path = clip(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        measure(state, {"-re", "-i", path.string()}, [&] {
+        measure(state, {"-re", "-i", path.string()}, [&](const std::function<void()>& record) {
             ManualRunLoop loop;
             auto player = DecodedQueuePlayer::make(loop);
             auto item = itemFor(loop, path);
@@ -207,6 +203,7 @@ void BM_OnePlayingItem(benchmark::State& state) {
             }
             player->play();
             playFor(loop, 4.5);
+            record();
             player->pause();
             return true;
         });
@@ -219,21 +216,25 @@ BENCHMARK(BM_OnePlayingItem)->Arg(2160)->Arg(1080)->Iterations(1)->Unit(benchmar
 void BM_LoopingRange(benchmark::State& state) {
     const fs::path& path = clip(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        measure(state, {"-re", "-ss", "1", "-t", "2", "-i", path.string()}, [&] {
-            ManualRunLoop loop;
-            auto player = DecodedQueuePlayer::make(loop);
-            DecodedPlayerLooper looper(player, itemFor(loop, path), TimeRange::fromTo(1.0, 3.0));
-            if (!runUntil(loop, [&] { return looper.statusValue() != LooperStatus::Unknown; }) ||
-                looper.statusValue() != LooperStatus::Ready) {
-                state.SkipWithError("the looper did not become ready");
-                return false;
-            }
-            player->play();
-            playFor(loop, 5.0);
-            state.counters["passes"] = looper.loopCount();
-            player->pause();
-            return true;
-        });
+        measure(state, {"-re", "-ss", "1", "-t", "2", "-i", path.string()},
+                [&](const std::function<void()>& record) {
+                    ManualRunLoop loop;
+                    auto player = DecodedQueuePlayer::make(loop);
+                    DecodedPlayerLooper looper(player, itemFor(loop, path),
+                                               TimeRange::fromTo(1.0, 3.0));
+                    if (!runUntil(loop,
+                                  [&] { return looper.statusValue() != LooperStatus::Unknown; }) ||
+                        looper.statusValue() != LooperStatus::Ready) {
+                        state.SkipWithError("the looper did not become ready");
+                        return false;
+                    }
+                    player->play();
+                    playFor(loop, 5.0);
+                    record();
+                    state.counters["passes"] = looper.loopCount();
+                    player->pause();
+                    return true;
+                });
     }
 }
 BENCHMARK(BM_LoopingRange)->Arg(2160)->Arg(1080)->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -246,7 +247,7 @@ void BM_TwoPlayingOnePreloaded(benchmark::State& state) {
         measure(
             state,
             {"-re", "-i", path.string(), "-re", "-i", path.string(), "-map", "0:v", "-map", "1:v"},
-            [&] {
+            [&](const std::function<void()>& record) {
                 ManualRunLoop loop;
                 std::vector<std::shared_ptr<DecodedQueuePlayer>> players;
                 std::vector<std::shared_ptr<DecodedPlayerItem>> items;
@@ -262,6 +263,7 @@ void BM_TwoPlayingOnePreloaded(benchmark::State& state) {
                 players[0]->play();
                 players[1]->play();
                 playFor(loop, 3.0);
+                record();
                 for (auto& player : players) {
                     player->pause();
                 }

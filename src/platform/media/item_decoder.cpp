@@ -561,7 +561,8 @@ bool ItemDecoder::Core::wantsPacketLocked() const {
 
 ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
                                                        std::uint64_t& generation) {
-    // Spare picture buffers are given back once per stretch of waiting with the time standing.
+    // Spare picture buffers are given back once per stretch of waiting with the time
+    // standing.
     bool trimmed = false;
     for (;;) {
         const Now clockNow = now();

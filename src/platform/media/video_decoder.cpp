@@ -169,6 +169,10 @@ bool VideoDecoder::Converter::configure(const AVFrame& frame, QSize target, int 
 
 VideoDecoder::~VideoDecoder() = default;
 
+void VideoDecoder::releaseSparePictures() {
+    pictures_.trim(0);
+}
+
 Loaded<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::path& path,
                                                          std::shared_ptr<ffmpeg::IoControl> io,
                                                          Options options) {
@@ -568,7 +572,7 @@ QImage VideoDecoder::toImage(const AVFrame& frame, bool upright, QSize maxSize) 
     const bool hasAlpha = desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
     const QImage::Format format =
         hasAlpha ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied;
-    QImage image = pictures_.take(target, format);
+    QImage image = pooledPicture(pictures_, target, format);
     if (image.isNull()) {
         image = QImage(target, format);
     }

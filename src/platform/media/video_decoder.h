@@ -9,8 +9,8 @@
 #include "platform/ffmpeg/ffmpeg_handles.h"
 #include "platform/graphics/worker_pool.h"
 #include "platform/media/loaded.h"
+#include "platform/media/mapped_buffer_pool.h"
 #include "platform/media/media_file.h"
-#include "platform/media/picture_pool.h"
 
 namespace kestio::platform::media {
 
@@ -101,10 +101,10 @@ class VideoDecoder {
     // Large pictures that keep their height are converted in bands of rows on the conversion
     // pool at once; the picture is the one a single pass gives.
     // The picture's memory comes from the decoder's pool of picture buffers and goes back to it
-    // when the last copy of the picture is gone (see PicturePool).
+    // when the last copy of the picture is gone (see MappedBufferPool).
     QImage toImage(const AVFrame& frame, bool upright, QSize maxSize = {});
     // Unmaps the picture buffers kept for reuse: a decoder with nothing to do keeps none.
-    void releaseSparePictures() { pictures_.trim(0); }
+    void releaseSparePictures();
 
   private:
     enum class Landing { AtOrBefore, After, Nothing, Stopped };
@@ -141,7 +141,7 @@ class VideoDecoder {
     struct Converter;
     std::unique_ptr<Converter> converter_;
     WorkerPool* pool_ = nullptr;
-    PicturePool pictures_;
+    MappedBufferPool pictures_{1};
 };
 
 }  // namespace kestio::platform::media
