@@ -561,7 +561,7 @@ bool ItemDecoder::Core::wantsPacketLocked() const {
 
 ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
                                                        std::uint64_t& generation) {
-    // Spare picture buffers are given back once per stretch of waiting with the time
+    // Spare picture and frame buffers are given back once per stretch of waiting with the time
     // standing.
     bool trimmed = false;
     for (;;) {
@@ -595,7 +595,7 @@ ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
         if (standing_ && !trimmed) {
             trimmed = true;
             lock.unlock();
-            decoder_->releaseSparePictures();
+            decoder_->releaseSpareBuffers();
             continue;
         }
         // A clock about to change rate is looked at again by kMaxDueWait anyway.

@@ -7,8 +7,8 @@
 
 namespace kestio::platform::media {
 
-// Buffers of one size at a time, mapped from the system and reused: a decoder's pictures. A
-// buffer comes back when its holder gives it back, on whatever thread; the
+// Buffers of one size at a time, mapped from the system and reused: a decoder's pictures, and its
+// decoded frames. A buffer comes back when its holder gives it back, on whatever thread; the
 // pool keeps at most `spare` free buffers and unmaps the others at once, and trim() gives back
 // the free ones, so what a decoder holds is what its pictures and frames in use need.
 //

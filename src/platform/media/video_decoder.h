@@ -103,8 +103,10 @@ class VideoDecoder {
     // The picture's memory comes from the decoder's pool of picture buffers and goes back to it
     // when the last copy of the picture is gone (see MappedBufferPool).
     QImage toImage(const AVFrame& frame, bool upright, QSize maxSize = {});
-    // Unmaps the picture buffers kept for reuse: a decoder with nothing to do keeps none.
-    void releaseSparePictures();
+    // Unmaps the picture and frame buffers kept for reuse: a decoder with nothing to do keeps
+    // none (decoded frames come from a pool of the decoder's own, too: FFmpeg's would keep as
+    // many frames as the busiest moment needed, a seek's say, until the decoder closes).
+    void releaseSpareBuffers();
 
   private:
     enum class Landing { AtOrBefore, After, Nothing, Stopped };
@@ -121,6 +123,8 @@ class VideoDecoder {
     // and the track's start (the frame is kept as a landing). False when interrupted.
     bool findOriginByDecoding();
 
+    // The buffers of decoded frames (before codec_, which uses it until it is freed).
+    MappedBufferPool frameBuffers_{2};
     std::unique_ptr<MediaFile> file_;
     ffmpeg::CodecPtr codec_;
     ffmpeg::PacketPtr packet_;
