@@ -125,6 +125,7 @@ void DecodedPlayerItem::timelineChanged() {
         clock.anchorItem = std::min(clock.anchorItem, ItemTime(seekFloor()));
     }
     decoder_->setClock(clock, mediaClock());
+    decoder_->setStanding(pausedByPlayer());
 }
 
 void DecodedPlayerItem::startLoading() {
@@ -135,6 +136,7 @@ void DecodedPlayerItem::startLoading() {
     settings.forwardBufferSeconds = forwardBuffer_;
     settings.endTime = forwardEnd_;
     settings.initialSeek = queuedSeek_;
+    settings.standing = pausedByPlayer();
     queuedSeek_.reset();
     std::weak_ptr<DecodedPlayerItem> weak = weak_from_this();
     RunLoop* loop = &loop_;

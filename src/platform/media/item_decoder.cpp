@@ -21,14 +21,11 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // second.
 constexpr std::size_t kFrameMemory = 24u * 1024u * 1024u;
 constexpr std::size_t kMinFrames = 2;
-// While the item's time stands (paused, or waiting for a start further away than
-// kStartLeadSeconds), the queue holds only the picture it shows first: the decoder stays
-// positioned and warm, and decodes the next one as the time starts (or that long before).
+// Pictures queued while the item stands (see setStanding()).
 constexpr std::size_t kStandingFrames = 1;
-constexpr double kStartLeadSeconds = 0.25;
 // Compressed read-ahead goes up to the forward buffer's seconds, at the clip's bit rate no
 // more than kReadAheadBytes, yet always kMinReadAheadSeconds (a 2160p ProRes second is 90 MB);
-// while the time stands, kMinReadAheadSeconds.
+// while the item stands, kMinReadAheadSeconds.
 constexpr std::size_t kReadAheadBytes = 12u * 1024u * 1024u;
 constexpr double kMinReadAheadSeconds = 0.5;
 constexpr std::size_t kMaxPackets = 4096;
@@ -111,6 +108,7 @@ class ItemDecoder::Core {
     void seek(const SeekRequest& request);
     void setEndTime(double endTime);
     void setForwardBuffer(double seconds);
+    void setStanding(bool standing);
     void setClock(const ItemClock& clock, std::shared_ptr<const MediaClock> mediaClock);
     void release(double itemTime);
     QImage frameAt(double itemTime) const;
@@ -128,7 +126,6 @@ class ItemDecoder::Core {
     enum class Raw { Frame, End, Interrupted };
     struct Now {
         std::optional<double> itemTime;
-        std::optional<ClockTime> clockTime;  // of the media clock, while the time moves
         std::uint64_t clockVersion = 0;
     };
 
@@ -163,8 +160,6 @@ class ItemDecoder::Core {
     void insertLocked(Frame frame);
     void forgetArrivalsLocked();
     std::size_t queuedLocked() const { return frames_.size() - (doubtful_ ? 1 : 0); }
-    // Whether the item's time stands and will for longer than kStartLeadSeconds after `now`.
-    bool standsLocked(const Now& now) const;
     bool wantsPacketLocked() const;
 
     const std::filesystem::path path_;
@@ -183,8 +178,8 @@ class ItemDecoder::Core {
     std::uint64_t generation_ = 0;
     std::deque<Frame> frames_;  // in time order
     std::size_t capacity_ = 3;
-    // The queue holds kStandingFrames while the time stands (see standsLocked()).
-    bool standing_ = true;
+    // See setStanding().
+    bool standing_;
     bool ended_ = false;
     bool endOfFile_ = false;
     double endTime_;
@@ -243,6 +238,10 @@ void ItemDecoder::setForwardBuffer(double seconds) {
     core_->setForwardBuffer(seconds);
 }
 
+void ItemDecoder::setStanding(bool standing) {
+    core_->setStanding(standing);
+}
+
 void ItemDecoder::setClock(const ItemClock& clock, std::shared_ptr<const MediaClock> mediaClock) {
     core_->setClock(clock, std::move(mediaClock));
 }
@@ -273,6 +272,7 @@ ItemDecoder::Core::Core(std::filesystem::path path, const RunLoop& runLoop, Even
       runLoop_(&runLoop),
       sink_(std::move(sink)),
       pendingSeek_(settings.initialSeek),
+      standing_(settings.standing),
       endTime_(settings.endTime),
       forwardBuffer_(settings.forwardBufferSeconds),
       mediaEnd_(kNaN),
@@ -338,6 +338,14 @@ void ItemDecoder::Core::setForwardBuffer(double seconds) {
     {
         std::lock_guard lock(mutex_);
         forwardBuffer_ = seconds;
+    }
+    wake_.notify_all();
+}
+
+void ItemDecoder::Core::setStanding(bool standing) {
+    {
+        std::lock_guard lock(mutex_);
+        standing_ = standing;
     }
     wake_.notify_all();
 }
@@ -469,8 +477,7 @@ ItemDecoder::Core::Now ItemDecoder::Core::now() {
         result.itemTime = clock.anchorItem.seconds();
     } else if (const auto host = hostNow()) {
         // The media clock is called without any lock held: it may take its own.
-        result.clockTime = media->timeAt(*host);
-        result.itemTime = clock.at(*result.clockTime).seconds();
+        result.itemTime = clock.at(media->timeAt(*host)).seconds();
     }
     return result;
 }
@@ -536,19 +543,6 @@ bool ItemDecoder::Core::openDecoder() {
     return true;
 }
 
-bool ItemDecoder::Core::standsLocked(const Now& now) const {
-    const ItemClock& clock = itemClock_;
-    if (!clock.moves()) {
-        return true;
-    }
-    if (!now.clockTime) {
-        return false;
-    }
-    const ClockTime start =
-        clock.rate > 0.0 ? clock.anchorClock : std::max(clock.changeClock, clock.anchorClock);
-    return start - *now.clockTime > kStartLeadSeconds;
-}
-
 bool ItemDecoder::Core::wantsPacketLocked() const {
     if (demuxEnded_ || packets_.size() >= kMaxPackets || packetBytes_ >= kMaxPacketBytes) {
         return false;
@@ -561,8 +555,7 @@ bool ItemDecoder::Core::wantsPacketLocked() const {
 
 ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
                                                        std::uint64_t& generation) {
-    // Spare picture and frame buffers are given back once per stretch of waiting with the time
-    // standing.
+    // Spare picture and frame buffers are given back once per stretch of waiting for the owner.
     bool trimmed = false;
     for (;;) {
         const Now clockNow = now();
@@ -583,7 +576,6 @@ ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
             generation = generation_;
             return Work::Seek;
         }
-        standing_ = standsLocked(clockNow);
         const std::size_t wanted = standing_ ? std::min(capacity_, kStandingFrames) : capacity_;
         if (!ended_ && queuedLocked() < wanted) {
             generation = generation_;
@@ -592,22 +584,18 @@ ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
         if (wantsPacketLocked()) {
             return Work::ReadAhead;
         }
-        if (standing_ && !trimmed) {
+        // A clock about to change rate is looked at again by kMaxDueWait anyway.
+        const double rate = std::max(itemClock_.rate, itemClock_.changeRate);
+        if (clockNow.itemTime && itemClock_.moves() && frames_.size() >= 2) {
+            // Until the next picture falls due (rechecked at least every kMaxDueWait).
+            const double due =
+                std::clamp((frames_[1].time - *clockNow.itemTime) / rate, 1e-3, kMaxDueWait);
+            wake_.wait_for(lock, std::chrono::duration<double>(due));
+        } else if (!trimmed) {
+            // Nothing to do until woken: the buffers kept for reuse go back first.
             trimmed = true;
             lock.unlock();
             decoder_->releaseSpareBuffers();
-            continue;
-        }
-        // A clock about to change rate is looked at again by kMaxDueWait anyway.
-        const double rate = std::max(itemClock_.rate, itemClock_.changeRate);
-        if (clockNow.itemTime && itemClock_.moves()) {
-            // Until the next picture falls due or the start comes near (rechecked at least
-            // every kMaxDueWait).
-            double due = kMaxDueWait;
-            if (frames_.size() >= 2) {
-                due = std::clamp((frames_[1].time - *clockNow.itemTime) / rate, 1e-3, kMaxDueWait);
-            }
-            wake_.wait_for(lock, std::chrono::duration<double>(due));
         } else {
             wake_.wait(lock);
         }

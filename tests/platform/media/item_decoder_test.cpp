@@ -155,62 +155,6 @@ INSTANTIATE_TEST_SUITE_P(Clips, ItemDecoderPlayback,
                          ::testing::Values(PlayCase{"Good", false}, PlayCase{"BadStamp", true}),
                          [](const auto& param) { return std::string(param.param.name); });
 
-// While the item's time stands, the queue holds only the picture it shows; once the time moves,
-// or a quarter second before a start set ahead, it fills to its capacity (the start itself never
-// comes here: the run loop's clock stops short of it).
-struct StandingCase {
-    const char* name;
-    // The clock while the time stands, `now` being the media clock's time now.
-    ItemClock (*standing)(ClockTime now);
-    // What brings the start near: a new clock, or how far the run loop's clock moves on.
-    std::optional<ItemClock> (*moving)(ClockTime now);
-    double advance;
-};
-
-void PrintTo(const StandingCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class ItemDecoderStanding : public ::testing::TestWithParam<StandingCase> {};
-
-TEST_P(ItemDecoderStanding, HoldsOnePictureUntilTheTimeMovesOrItsStartIsNear) {
-    const StandingCase& c = GetParam();
-    Decoding d(mediaFixtures().rateClip({30000, 1001}).path);
-    ASSERT_TRUE(d.opened);
-    const ClockTime now = HostTimeMediaClock().timeAt(d.loop.now());
-    d.decoder->setClock(c.standing(now));
-    ASSERT_TRUE(waitFor(d.loop, [&] { return d.decoder->buffer().full; }));
-    EXPECT_NEAR(d.decoder->buffer().bufferedUntil, kFrame, 1e-6) << "one picture while standing";
-    if (const auto moving = c.moving(now)) {
-        d.decoder->setClock(*moving);
-    }
-    d.loop.advance(c.advance);
-    EXPECT_TRUE(d.decodedThrough(4 * kFrame)) << "the queue did not fill before the start";
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Clocks, ItemDecoderStanding,
-    ::testing::Values(StandingCase{
-                          "PausedThenPlayed",
-                          [](ClockTime now) {
-                              return ItemClock{ItemTime(0.0), now};
-                          },
-                          [](ClockTime now) {
-                              return std::optional<ItemClock>(ItemClock{ItemTime(0.0), now, 1.0});
-                          },
-                          0.0},
-                      StandingCase{"StartSetAhead",
-                                   [](ClockTime now) {
-                                       return ItemClock{ItemTime(0.0), now + 2.0, 1.0};
-                                   },
-                                   [](ClockTime) { return std::optional<ItemClock>(); }, 1.8},
-                      StandingCase{"RateChangeSetAhead",
-                                   [](ClockTime now) {
-                                       return ItemClock{ItemTime(0.0), now, 0.0, now + 2.0, 1.0};
-                                   },
-                                   [](ClockTime) { return std::optional<ItemClock>(); }, 1.8}),
-    [](const auto& param) { return std::string(param.param.name); });
-
 // A media clock that holds whoever reads it until the test opens it, and notes the thread that
 // frees it.
 struct Gate {

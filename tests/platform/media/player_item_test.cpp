@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QTransform>
+#include <chrono>
 #include <cmath>
+#include <functional>
 #include <optional>
+#include <ostream>
+#include <thread>
 #include <vector>
 
 #include "platform/media/decoded_asset.h"
@@ -55,6 +59,72 @@ INSTANTIATE_TEST_SUITE_P(OutputRates, PlaybackAtRate,
                          ::testing::Values(Rational{24000, 1001}, Rational{30000, 1001},
                                            Rational{60000, 1001}),
                          [](const auto& param) { return "r" + std::to_string(param.param.num); });
+
+// ---- standing ----
+
+// The time up to which the item's pictures are decoded, read from its decoder without the run
+// loop (which would hand the item a seek's landing).
+double decodedUntil(const DecodedPlayerItem& item) {
+    const auto ranges = item.loadedTimeRanges();
+    return ranges.empty() ? item.currentTime() : ranges.front().end();
+}
+
+// Waits on real time, never running the run loop, until `done` holds (30 s at most).
+bool waitWithoutTheRunLoop(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+// What asks a paused item to move: playing, a start set ahead, or a seek asked while a start is
+// pending (a looper's next pass), the run loop not having handled the landing.
+struct StandingCase {
+    const char* name;
+    void (*ask)(ManualRunLoop& loop, DecodedQueuePlayer& player, DecodedPlayerItem& item);
+};
+
+void PrintTo(const StandingCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class PlayerItemStanding : public ::testing::TestWithParam<StandingCase> {};
+
+// A ready item its player holds paused keeps only the picture it shows decoded; asked to move,
+// it decodes ahead by itself.
+TEST_P(PlayerItemStanding, PausedHoldsOnePictureAndAskedToMoveDecodesAhead) {
+    const auto& clip = mediaFixtures().rateClip({30, 1});
+    ManualRunLoop loop(HostTime(100.0));
+    auto [player, item] = loadPlayer(loop, clip.path);
+    ASSERT_EQ(item->statusValue(), ItemStatus::ReadyToPlay) << item->error();
+    ASSERT_TRUE(testing::runUntil(loop, [&] { return item->likelyToKeepUp(); }));
+    EXPECT_NEAR(decodedUntil(*item), frameTime(clip, 1), 1e-6) << "one picture while paused";
+    GetParam().ask(loop, *player, *item);
+    EXPECT_TRUE(waitWithoutTheRunLoop([&] {
+        return decodedUntil(*item) >= item->currentTime() + frameTime(clip, 4);
+    })) << "decoded until "
+        << decodedUntil(*item) << " s at " << item->currentTime() << " s";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Asks, PlayerItemStanding,
+    ::testing::Values(
+        StandingCase{"Played", [](ManualRunLoop&, DecodedQueuePlayer& player,
+                                  DecodedPlayerItem&) { player.play(); }},
+        StandingCase{"StartSetAhead",
+                     [](ManualRunLoop& loop, DecodedQueuePlayer& player, DecodedPlayerItem&) {
+                         player.setRate(1.0f, player.clock()->timeAt(loop.now()) + 2.0);
+                     }},
+        StandingCase{"SeekWhileAStartIsPending",
+                     [](ManualRunLoop& loop, DecodedQueuePlayer& player, DecodedPlayerItem& item) {
+                         player.setRate(1.0f, player.clock()->timeAt(loop.now()) + 2.0);
+                         item.seek(1.0, 0.0, 0.0);
+                     }}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 // ---- seeking ----
 
