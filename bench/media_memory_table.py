@@ -23,8 +23,10 @@ def run(program, case, height):
     return found[0]
 
 
-def goal(case, figures, results):
+def goal(case, figures, results, height):
     peak = figures["peak_MB"]
+    if height != "2160":
+        return "(goals are set at 2160p)", None
     if case == "BM_ReadyItemInPlayer":
         return "under 200 MB", peak < 200
     if case == "BM_OnePlayingItem":
@@ -44,9 +46,9 @@ def main():
         print(f"{'case':28} {'peak':>7} {'end':>7} {'ffmpeg':>7} {'ratio':>6}  goal")
         for case in CASES:
             f = results[case]
-            text, met = goal(case, f, results)
+            text, met = goal(case, f, results, height)
             print(f"{case:28} {f['peak_MB']:7.0f} {f['MB']:7.0f} {f['peer_MB']:7.0f} "
-                  f"{f['ratio']:6.2f}  {text}: {'met' if met else 'NOT met'}")
+                  f"{f['ratio']:6.2f}  {text}{'' if met is None else ': met' if met else ': NOT met'}")
 
 
 main()
