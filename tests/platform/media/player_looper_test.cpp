@@ -377,7 +377,7 @@ TEST(PlayerLooper, ARateChangeAskedAheadReachesTheNextPassWithoutTheRunLoop) {
         ASSERT_EQ(player->frameShownAt(HostTime(1.1 - 1e-4)),
                   kestio::test::FakeFrame::of("loop.mov", 89));
         player->setRate(2.0f, ClockTime(c.changeAt));
-        loop.stall(1.02);  // to 1.52 s
+        loop.stall(1.02);                              // to 1.52 s
         EXPECT_EQ(looper->loopCount(), 0) << "the run loop ran";
         EXPECT_EQ(player->frameShownAt(HostTime(1.31)),
                   kestio::test::FakeFrame::of("loop.mov", c.at131));
