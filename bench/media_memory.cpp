@@ -76,9 +76,9 @@ double peerGrowthBytes(const std::vector<std::string>& inputs) {
     return start > 0.0 && peak > 0.0 ? peak - start : 0.0;
 }
 
-// Runs one case: the ffmpeg command first (while this process is small), then `body`, which
-// calls its argument once the case is in the state measured (before tearing it down) and returns
-// false when the case could not run. Reports the counters described at the top.
+// Runs one case: the ffmpeg command first (so that nothing of ours runs beside it), then `body`,
+// which calls its argument once the case is in the state measured (before tearing it down) and
+// returns false when the case could not run. Reports the counters described at the top.
 void measure(benchmark::State& state, const std::vector<std::string>& peerInputs,
              const std::function<bool(const std::function<void()>&)>& body) {
     const double peer = peerGrowthBytes(peerInputs);
