@@ -83,6 +83,7 @@ MappedBufferPool::Lease* MappedBufferPool::take(std::size_t bytes) {
 }
 
 void MappedBufferPool::giveBack(Lease* taken) {
+    taken->handed.load(std::memory_order_acquire);
     std::unique_ptr<Lease> lease(taken);
     State& state = *lease->state;
     {
@@ -135,7 +136,9 @@ QImage pooledPicture(MappedBufferPool& pool, QSize size, QImage::Format format) 
         lease);
     if (image.isNull()) {
         MappedBufferPool::giveBack(lease);
+        return image;
     }
+    MappedBufferPool::handOver(lease);
     return image;
 }
 

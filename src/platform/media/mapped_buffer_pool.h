@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QSize>
+#include <atomic>
 #include <cstddef>
 #include <memory>
 
@@ -26,6 +27,8 @@ class MappedBufferPool {
         std::shared_ptr<State> state;
         void* data = nullptr;
         std::size_t bytes = 0;
+        // See handOver().
+        std::atomic<bool> handed{false};
     };
 
     explicit MappedBufferPool(std::size_t spare = 1);
@@ -37,6 +40,10 @@ class MappedBufferPool {
     // A buffer of `bytes`, null when none can be mapped. Taking another size than the last one
     // unmaps the free buffers of the old size. Hand it to giveBack() exactly once.
     Lease* take(std::size_t bytes);
+    // The taker is done with the lease's fields and hands the buffer to its holder, which may
+    // give it back on another thread: that thread then sees the lease whole, whatever carried it
+    // over (FFmpeg's and Qt's reference counts are invisible to the thread checker).
+    static void handOver(Lease* lease) { lease->handed.store(true, std::memory_order_release); }
     // Back to its pool, or unmapped when the pool has spares enough, has moved on to another
     // size or is gone.
     static void giveBack(Lease* lease);

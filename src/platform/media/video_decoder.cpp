@@ -152,6 +152,7 @@ int getPooledBuffer(AVCodecContext* context, AVFrame* frame, int flags) {
         frame->linesize[i] = sizes[i] != 0 ? linesize[i] : 0;
     }
     frame->extended_data = frame->data;
+    MappedBufferPool::handOver(lease);
     return 0;
 }
 
