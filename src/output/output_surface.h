@@ -1,0 +1,197 @@
+#pragma once
+
+// The program output: a black layer tree holding the two playback slots, slot A below and slot B
+// above, of which one is on air while the other prepares the next clip. It switches between them
+// with a cut or an eased dissolve, places each slot's picture on the output canvas by the
+// clip's geometry, writes a layer log of every switch and tells a mirror when a cut or a
+// dissolve starts. It also owns the one audio engine both slots' sound chains (and the test
+// tone) play into, and fits the chains to a clip's channel count and rate without touching the
+// sound on air.
+//
+// Views show the tree through their own presenters (a LayerView over rootLayer()); none of them
+// owns a slot or a decoder. The view that lays the surface out calls layout() after each size
+// change.
+//
+// Everything runs on the run loop's (main) thread. A dissolve is two layer animations begun at
+// one time (that of the incoming clip's start on the engine clock, when given), so picture and
+// sound keep together whatever the main thread does. Deferred dissolve steps hold the surface
+// weakly and carry the dissolve generation they began with; once the counter has moved on they
+// do nothing.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "model/settings_records.h"
+#include "output/audio_engine_controller.h"
+#include "output/playback_slot.h"
+#include "output/video_color_compositor.h"
+#include "platform/audio/audio_engine.h"
+#include "platform/graphics/geometry.h"
+#include "platform/graphics/opacity_animation.h"
+#include "platform/graphics/worker_pool.h"
+#include "platform/runloop/run_loop.h"
+#include "platform/runloop/time_types.h"
+#include "platform/runloop/wall_clock.h"
+
+namespace kestio::platform {
+class Layer;
+}
+namespace kestio::platform::audio {
+class AudioOutputDevice;
+}
+
+namespace kestio::output {
+
+class OutputSurface {
+  public:
+    struct Services {
+        platform::RunLoop& loop;
+        // The device the shared engine plays on.
+        std::shared_ptr<platform::audio::AudioOutputDevice> audioDevice;
+        platform::media::MediaFactory& media;
+        // Makes each slot's clip player; empty: PlaybackSlot::pairedClipPlayers.
+        ClipPlayerFactory clipPlayers = {};
+        // The time of day stamped on layer-log lines; null: the system's.
+        std::shared_ptr<const platform::WallClock> wallClock = nullptr;
+        // Where colour correction runs; null: the shared pool.
+        platform::WorkerPool* pool = nullptr;
+    };
+
+    // The canvas before any play request sets one.
+    static constexpr platform::SizeF kDefaultMonitorSize{1920.0, 1080.0};
+    // The deferred clean-up of a dissolve to slot B runs this long after the fade's end.
+    static constexpr double kFadeInCleanupDelay = 0.01;
+    // Rates reconfigureAudioEngine() takes; others become kFallbackSampleRate.
+    static constexpr double kMaxSampleRate = 768000.0;
+    static constexpr double kFallbackSampleRate = 48000.0;
+
+    // Builds the engine on the device, the chains "A" and "B" on it, a slot for each and the
+    // layer tree, and starts the engine (a failure is a console line).
+    explicit OutputSurface(Services services);
+    ~OutputSurface();
+    OutputSurface(const OutputSurface&) = delete;
+    OutputSurface& operator=(const OutputSurface&) = delete;
+
+    // A warm-up runs: a cut then leaves the incoming slot's opacity as it is.
+    bool isWarming() const { return isWarming_; }
+    void setIsWarming(bool warming) { isWarming_ = warming; }
+
+    platform::audio::AudioEngine& sharedEngine() { return engine_; }
+    const VideoColorCompositor& compositor() const { return compositor_; }
+    PlaybackSlot& slotA() { return *slotA_; }
+    PlaybackSlot& slotB() { return *slotB_; }
+    AudioEngineController& audioA() { return *audioA_; }
+    AudioEngineController& audioB() { return *audioB_; }
+    // The slot on air (A while showingA()) and the other one.
+    PlaybackSlot& showingSlot() { return showingA_ ? *slotA_ : *slotB_; }
+    PlaybackSlot& hiddenSlot() { return showingA_ ? *slotB_ : *slotA_; }
+
+    // The output canvas in pixels; geometry is computed in it. A size that is not finite and
+    // positive is refused with a console line.
+    platform::SizeF monitorSize() const { return monitorSize_; }
+    void setMonitorSize(platform::SizeF size);
+
+    // Which slot is on air: true slot A.
+    bool showingA() const { return showingA_; }
+    void setShowingA(bool showingA) { showingA_ = showingA; }
+
+    // Counter of transitions: advancing it makes every pending dissolve step do nothing.
+    std::uint64_t dissolveGeneration() const { return dissolveGeneration_; }
+    void advanceDissolveGeneration() { ++dissolveGeneration_; }
+
+    // Receives every finished layer-log line (posted to the run loop).
+    std::function<void(const std::string& line)> onLayerLog;
+    // Told when a dissolve starts: whether slot A comes in, the outgoing slot's opacity on screen
+    // then, the duration, and the host time the fades begin at.
+    std::function<void(bool incomingIsA, float outgoingOpacity, double duration,
+                       platform::HostTime beginTime)>
+        onDissolveStarted;
+    // Told when a cut is made: whether slot A comes in.
+    std::function<void(bool incomingIsA)> onCutStarted;
+
+    // The tree to show: black, clipped to its bounds, slot A's container (z 1) under slot B's
+    // (z 2).
+    const std::shared_ptr<platform::Layer>& rootLayer() const { return root_; }
+    // The layout pass: each slot's container fills the root's bounds, or takes the geometry last
+    // applied to it since it was last cleared, fitted to the new bounds.
+    void layout();
+    // Sets the root's frame to a view of `size` and lays out.
+    void setViewSize(platform::SizeF size);
+
+    // Fits the chains to a clip of `channelCount` channels at `sampleRate`: at least two channels,
+    // no more than the device has (when it has two or more), with time-pitch and equaliser only
+    // for stereo. The sound on air plays on through it unchanged. Asking again for the format in
+    // force does nothing.
+    void reconfigureAudioEngine(std::uint32_t channelCount, double sampleRate);
+
+    // Places `slot`'s picture on the canvas by `geometry` (content size: the clip's picture, for
+    // the original-size mode). A rectangle that is not finite is refused with a layer-log line.
+    void applyGeometry(const GeometrySettings& geometry, PlaybackSlot& slot, double contentWidth,
+                       double contentHeight);
+
+    // Switches at once to the hidden slot `to`: it becomes visible (unless warming), the slot
+    // on air is hidden and cleared. A dissolve under way ends with it.
+    void cut(PlaybackSlot& to);
+    // Cross-fades to the hidden slot `to` over `duration` seconds (zero or less: at once),
+    // beginning when the engine clock reads `atClockTime` (none: now). The outgoing sound
+    // fades out over the first frames of the fade; the outgoing slot is cleared once hidden.
+    void dissolve(PlaybackSlot& to, double duration,
+                  std::optional<platform::ClockTime> atClockTime = std::nullopt);
+    // Ends any transition before a new play request: the slot on air fully visible, the hidden
+    // one hidden and, unless `preloaded` (it holds the preloaded clip), cleared.
+    void prepareForPlay(bool preloaded);
+    // Stops all output: every pending dissolve step made void, both slots' animations removed
+    // and both cleared, slot A marked on air, and the layer-log line "stopAll".
+    void stopAll();
+
+    // The dissolve's fade: eased in and out, holding its last value until removed.
+    static platform::OpacityAnimation makeOpacityAnimation(float from, float to, double duration);
+
+    // Writes "[HH:mm:ss.SSS] [LAYER] " + message to the console and posts it to onLayerLog.
+    void layerLog(const std::string& message);
+    // Four layer-log lines: the heading and both slots' z positions and opacities, and
+    // showingA.
+    void logLayerState(const std::string& label);
+
+  private:
+    struct AppliedGeometry {
+        GeometrySettings geometry;
+        double contentWidth = 0.0;
+        double contentHeight = 0.0;
+        // The slot's clearCount() when it was applied.
+        std::uint64_t clearCount = 0;
+    };
+
+    // False when the rectangle is refused.
+    bool placeSlot(PlaybackSlot& slot, const std::optional<AppliedGeometry>& applied);
+    void stopOutgoingSound(PlaybackSlot& outgoing, std::optional<platform::ClockTime> atClockTime);
+    std::optional<AppliedGeometry>& appliedFor(PlaybackSlot& slot);
+    void cancelTransitions();
+
+    platform::RunLoop& loop_;
+    std::shared_ptr<const platform::WallClock> wallClock_;
+    platform::audio::AudioEngine engine_;
+    VideoColorCompositor compositor_;
+    std::unique_ptr<AudioEngineController> audioA_;
+    std::unique_ptr<AudioEngineController> audioB_;
+    std::unique_ptr<PlaybackSlot> slotA_;
+    std::unique_ptr<PlaybackSlot> slotB_;
+    std::shared_ptr<platform::Layer> root_;
+
+    bool isWarming_ = false;
+    platform::SizeF monitorSize_ = kDefaultMonitorSize;
+    bool showingA_ = true;
+    std::uint64_t dissolveGeneration_ = 0;
+    std::optional<AppliedGeometry> appliedA_;
+    std::optional<AppliedGeometry> appliedB_;
+    platform::TimerHandle fadeInCleanup_;
+    platform::TimerHandle outgoingSoundStop_;
+
+    // Deferred steps hold this weakly.
+    std::shared_ptr<OutputSurface*> self_ = std::make_shared<OutputSurface*>(this);
+};
+
+}  // namespace kestio::output

@@ -1,0 +1,439 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/model_enums.h"
+#include "model/project_data.h"
+#include "model/settings_records.h"
+#include "model/slot_data.h"
+#include "platform/graphics/geometry.h"
+#include "platform/media/player_item.h"
+#include "platform/media/queue_player.h"
+#include "platform/runloop/published.h"
+#include "platform/runloop/run_loop.h"
+#include "platform/runloop/time_types.h"
+#include "platform/runloop/wall_clock.h"
+#include "playback/vu_meter.h"
+
+class QImage;
+
+namespace kestio::platform {
+struct DecodedStill;
+}
+namespace kestio::platform::audio {
+class PcmBuffer;
+}
+namespace kestio::platform::media {
+class MediaFactory;
+}
+namespace kestio::output {
+class OutputSurface;
+class PlaybackSlot;
+class TestToneGenerator;
+}  // namespace kestio::output
+
+namespace kestio {
+
+class AudioEngineController;
+class LocalizationManager;
+class PlayLog;
+class SerialWorker;
+class VuMeter;
+
+// A slot's place in the project, bank and slot counted from 0.
+struct SlotRef {
+    int bank = 0;
+    int slot = 0;
+    bool operator==(const SlotRef&) const = default;
+};
+
+using output::OutputSurface;
+using output::PlaybackSlot;
+
+// The audio settings a slot's sound starts with, shared by the steps of one start: the slot's
+// level and mute, the mute forced on while the output was muted when the start began.
+struct SlotAudioSettingsBox {
+    AudioSettings settings;
+};
+
+// The services a playback controller runs on, injected so that tests can give it a manual run
+// loop, a fixed wall clock, scripted media and a null audio device.
+struct PlaybackServices {
+    platform::RunLoop& loop;
+    // Time of day for the play log's stamps (null: the system's).
+    std::shared_ptr<const platform::WallClock> wallClock = nullptr;
+    // The output surface the controller owns and plays on (with its two slots and the shared
+    // audio engine).
+    std::unique_ptr<OutputSurface> view;
+    // The interface language's text picker (null: the application's shared manager).
+    const LocalizationManager* localization = nullptr;
+    // Decodes a still's first picture; called off the main thread (empty: the platform's
+    // decoder).
+    std::function<platform::DecodedStill(const std::filesystem::path&)> decodeStill = {};
+    // Runs blocking work (a still's decode) off the main thread; empty: a worker thread of the
+    // controller. Tests may run it at once on their own thread.
+    std::function<void(std::function<void()>)> runInBackground = {};
+    // Makes the separate, never shown players a warm-up prerolls a clip on (null: a warm-up of
+    // a video that does not loop reports nothing, so its wait times out).
+    platform::media::MediaFactory* media = nullptr;
+};
+
+// The one object that plays the show: it puts slots on air on the output surface (pictures
+// through the hidden slot and a cut or dissolve, sound through the slot's audio chain), runs the
+// clocks of the clip on air and carries out its post-roll, preloads the next cue, meters the
+// program sound and writes the play log. Every value the panels show is published.
+//
+// Threads: everything runs on the run loop's (main) thread, except the play log's file work
+// (its own writer thread) and the meter tap (the engine's tap thread), which share nothing with
+// the controller but their own small states. Every deferred step holds the controller weakly and
+// carries the play generation it was made for: once a newer play, a black or a standby cue has
+// begun, an older clip's deferred steps do nothing.
+class PlaybackController {
+  public:
+    using ProjectProvider = std::function<std::optional<ProjectData>()>;
+    using SlotRequest = std::function<void(int bank, int slot)>;
+    using ItemPtr = std::shared_ptr<platform::media::PlayerItem>;
+
+    // Levels are dBFS; this stands for silence and is the floor.
+    static constexpr float kSilenceDb = -100.0f;
+    static constexpr std::size_t kMeterChannels = 8;
+    // At most this many messages are kept in loadLog.
+    static constexpr std::size_t kLoadLogLimit = 100;
+    // How often a start looks whether the slot's sound has loaded.
+    static constexpr double kSlotAudioPoll = 0.02;
+
+    // Builds the state below and starts metering.
+    explicit PlaybackController(PlaybackServices services);
+    // Cancels every timer, observer, the device subscription and the meter tap, and closes the
+    // play log on its thread after the lines already queued are written.
+    ~PlaybackController();
+    PlaybackController(const PlaybackController&) = delete;
+    PlaybackController& operator=(const PlaybackController&) = delete;
+
+    // ---- Published values (main thread) ----
+    // Play position of the clip on air, in clip time (seconds).
+    platform::Published<double> currentTime{0.0};
+    // Length of the clip on air; a still's duration.
+    platform::Published<double> duration{0.0};
+    // The slot on air; none when nothing is.
+    platform::Published<std::optional<int>> currentBankIndex{std::nullopt};
+    platform::Published<std::optional<int>> currentSlotIndex{std::nullopt};
+    // Name of the clip on air; the "No Selection" text when none is.
+    platform::Published<std::string> selectedClipName;
+    // Levels of the first two channels and of eight channels (always eight entries).
+    platform::Published<float> vuLevelL{kSilenceDb};
+    platform::Published<float> vuLevelR{kSilenceDb};
+    platform::Published<std::vector<float>> vuLevels{
+        std::vector<float>(kMeterChannels, kSilenceDb)};
+    // Channels measured in the program sound (at most eight).
+    platform::Published<int> vuChannelCount{2};
+    // "Name (2ch)" of the default output device; "—" when there is none.
+    platform::Published<std::string> outputDeviceName{std::string("\u2014")};
+    // The output mute.
+    platform::Published<bool> isMuted{false};
+    // The last play-log messages (without stamps), at most kLoadLogLimit.
+    platform::Published<std::vector<std::string>> loadLog;
+    // Warm-up progress, written by the show controller.
+    platform::Published<int> warmDone{0};
+    platform::Published<int> warmTotal{0};
+
+    // ---- Fields set by the show controller and the panels (main thread) ----
+    // True while the project's clips are warmed up: playing a slot only warms it up.
+    bool isWarming = false;
+    // A looping clip started during warm-up.
+    std::optional<std::filesystem::path> warmupLoopURL;
+    // Called once a warm-up step is ready (set and cleared by the warm-up wait).
+    std::function<void()> onWarmReady;
+    // Returns the current project; the controller reads the project only through it.
+    ProjectProvider projectProvider;
+    // Asks the show controller to play a slot (post-roll next and jump).
+    SlotRequest onRequestPlay;
+    // Asks the show controller to preload a slot (a video with post-roll next or jump started).
+    SlotRequest onRequestPreloadNext;
+    // True while the operator drags the timeline: the clip clock publishes and decides nothing.
+    bool isSeeking = false;
+    // The play log file ("app.log" in the open package); takes effect at reopenLogFile().
+    std::optional<std::filesystem::path> logFileURL;
+    // The observation of a cued (standby) item, kept here so that removeObservers() ends it.
+    platform::Subscription statusObserver;
+
+    // Peak (true) or RMS (false) metering; read by the meter tap on its own thread.
+    bool isMeterPeak() const;
+    void setMeterPeak(bool peak);
+
+    // ---- State read by the show controller and the panels ----
+    OutputSurface& view() { return *view_; }
+    const OutputSurface& view() const { return *view_; }
+    output::TestToneGenerator& toneGen() { return *toneGen_; }
+    bool isLooping() const { return isLooping_; }
+    bool isAudioOnlySlot() const { return isAudioOnlySlot_; }
+    const std::optional<std::filesystem::path>& currentURL() const { return currentURL_; }
+    const std::optional<SlotRef>& preloadedNextTarget() const { return preloadedNextTarget_; }
+    const std::optional<std::filesystem::path>& preloadedNextURL() const {
+        return preloadedNextURL_;
+    }
+    bool postRollFired() const { return postRollFired_; }
+    // Advanced by every play, black post-roll and standby cue.
+    uint64_t playGeneration() const { return playGeneration_; }
+    // The in point of the slot on air; 0 without one, without slot data or with nothing on air.
+    double currentInPoint() const;
+    // The play log's writer (tests wait on it with flush()).
+    PlayLog& playLog() { return *playLog_; }
+
+    // ---- Playing (main thread) ----
+    // Puts bank `bank`, slot `slot` on air from `url` with the slot record `data` on a canvas of
+    // `monitorSize`: video, still, audio only or a loop; while warming only warms it up. The
+    // preloaded hidden slot is used when it holds (bank, slot) from `url`.
+    void play(int bank, int slot, const std::filesystem::path& url, const SlotData& data,
+              platform::SizeF monitorSize);
+    // Loads the slot into the hidden playback slot and records it as the preloaded next cue.
+    void preloadNext(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
+    // Carries out `mode` at once for the slot on air (black also when nothing is on air).
+    void handlePostRoll(PostRollMode mode);
+    // The slot post-roll `next` plays after (bank, slot): the following slot when it holds
+    // media, else the first slot of the next bank when it does; none otherwise.
+    std::optional<SlotRef> nextPostRollTarget(int bank, int slot) const;
+    // Ends the running loop at its next seam and carries out `postRoll` there.
+    void releaseLoop(PostRollMode postRoll);
+    // Removes the clip clocks, the end watcher, the item observations and the still and
+    // audio-only timers; the players, layers and published values stay.
+    void removeObservers();
+
+    // ---- Transport (main thread) ----
+    void pause();
+    void resume();
+    // Flips the output mute, logs "MUTE: ON"/"MUTE: OFF" and applies the volumes of both slots
+    // with the settings of the slot on air (none: 0 dB, not muted).
+    void toggleMute(const std::optional<AudioSettings>& settings = std::nullopt);
+    // Publishes `seconds` and moves the picture and sound of the showing slot there.
+    void seek(double seconds);
+    // Steps `frames` frames of `frameRate` from the current position, within 0 to duration.
+    void skip(int frames, double frameRate);
+    void setPlaybackRate(double rate);
+    void applySlotVolume(bool muted, float gainDB);
+    void updateGeometry(const GeometrySettings& geometry);
+    void applyColorSettings(const ColorSettings& color);
+    void stopTestTone();
+    // The status handler of a standby item (cued paused at its first frame): when `item` is
+    // ready and still `slot`'s current item `loadedItem`, seeks to `inPoint`, cuts to the slot
+    // paused there, and publishes it.
+    void handleStatusChange(const ItemPtr& item, PlaybackSlot& slot, const ItemPtr& loadedItem,
+                            const std::filesystem::path& url, double inPoint);
+
+    // ---- Warm-up (main thread) ----
+    // Calls `done` once: true when onWarmReady fires first, false when `timeout` seconds pass
+    // first.
+    void waitForWarmReady(double timeout, std::function<void(bool ready)> done);
+
+    // ---- Play log (main thread) ----
+    // Stamps the message with the time of day, keeps it in loadLog and has the writer thread
+    // print it and append it to the open log file.
+    void log(std::string_view message);
+    // On the writer thread: closes the open file and opens logFileURL for appending (created
+    // when missing); nothing is opened without one.
+    void reopenLogFile();
+
+    // ---- Metering (main thread) ----
+    // Publishes the default output device's name and channel count.
+    void refreshOutputDevice();
+    // Sets the engine's format for the slot's clip facts (channels 2 to 8, its sample rate).
+    void configureAudioEngine(const SlotData& data);
+
+  private:
+    struct Alive {};
+    // What one video start carries through its deferred steps.
+    struct StartContext {
+        uint64_t generation = 0;
+        int bank = 0;
+        int slot = 0;
+        PlaybackSlot* target = nullptr;
+        ItemPtr item;
+        SlotData data;
+        platform::HostTime startedAt;
+        bool dissolve = false;
+        double dissolveDuration = 0.0;
+        double inPoint = 0.0;
+        std::shared_ptr<SlotAudioSettingsBox> audio;
+        // The item's readiness was handled; the start was begun (each at most once).
+        std::shared_ptr<bool> ready = std::make_shared<bool>(false);
+        std::shared_ptr<bool> started = std::make_shared<bool>(false);
+    };
+    // A layer switch asked for by a loop.
+    struct LayerSwitch {
+        bool dissolve = false;
+        PlaybackSlot* target = nullptr;
+        double duration = 0.0;
+    };
+
+    // Creation and teardown.
+    void startMetering();
+    void vuTick();
+    void publishVU();
+    std::weak_ptr<Alive> weakSelf() const { return alive_; }
+    // Runs `fn` later on the loop when this controller still exists and `generation` is still
+    // the play generation.
+    void postForGeneration(uint64_t generation, std::function<void()> fn);
+    PlaybackSlot& showingSlot();
+    PlaybackSlot& hiddenSlot();
+    std::optional<SlotData> slotData(int bank, int slot) const;
+    std::optional<SlotData> slotDataOnAir() const;
+    std::string pick(std::string_view ja, std::string_view en) const;
+    void publishIdle();
+
+    // Still path.
+    void playStill(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
+    void showDecodedStill(uint64_t generation, int bank, int slot, const std::filesystem::path& url,
+                          const SlotData& data, const QImage& image);
+
+    // Video path and layer switch.
+    void playVideo(int bank, int slot, const std::filesystem::path& url, const SlotData& data,
+                   PlaybackSlot& target);
+    void onVideoItemReady(const StartContext& context);
+    void showWhenReady(const StartContext& context);
+    void deferredStart(const StartContext& context);
+    void startVideoAndSwitch(const StartContext& context);
+    void performLayerSwitch(uint64_t generation, std::function<void()> action);
+    void requestLayerSwitch(uint64_t generation, LayerSwitch change);
+    void switchLayer(const LayerSwitch& change);
+    bool isReadyToSwitch(PlaybackSlot& slot, bool dissolve) const;
+    std::shared_ptr<SlotAudioSettingsBox> makeAudioSettingsBox(const SlotData& data) const;
+    float slotVolume(const AudioSettings& settings) const;
+
+    // Post-roll.
+    void postRollNext(int bank, int slot);
+    void postRollFreeze(uint64_t generation);
+    void postRollLoop(int bank, int slot);
+    void postRollBlack();
+    void postRollJump(int bank, int slot);
+
+    // Clip clocks and end watchers.
+    void installTimeObservers(PlaybackSlot& slot, std::optional<double> outPoint, double inPoint,
+                              double fps);
+    void handlePeriodicTime(uint64_t generation, double time);
+    void outPointReached(uint64_t generation);
+    void firePostRollForCurrentSlot(uint64_t generation);
+    void firePostRoll(uint64_t generation, int bank, int slot);
+    void observeItemEnd(const ItemPtr& item);
+    void itemDidPlayToEnd(uint64_t generation);
+    void startStillTimer(double seconds);
+    void stillTimerTick(uint64_t generation);
+    void startAudioTimer(double start, double end);
+    void audioTimerTick(uint64_t generation);
+    PostRollMode postRollModeOnAir() const;
+
+    // Audio-only path and slot sound start.
+    void playAudioOnly(int bank, int slot, const std::filesystem::path& url, const SlotData& data,
+                       PlaybackSlot& target);
+    // Starts the slot's picture and sound together from clip time `from` once its item is
+    // ready and its chain has loaded the sound (looked at every kSlotAudioPoll seconds, for
+    // this play only); `onStarted` gets the clip player's answer.
+    void startSlotAudio(uint64_t generation, PlaybackSlot& slot,
+                        std::shared_ptr<SlotAudioSettingsBox> audio, double from,
+                        std::function<void(bool ready)> onStarted = {});
+
+    // Play log.
+    void appendLoadLog(std::string message);
+
+    // ---- Members of the loop, preload, warm-up and transport files ----
+    // Looping and loop release.
+    void playLoopVideo(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
+    void cutWhenReadyForLoop(uint64_t generation, PlaybackSlot& slot, TransitionMode transition,
+                             double dissolveDuration, std::function<void()> onReady);
+    void installLoopObservers(PlaybackSlot& slot, std::optional<double> outPoint);
+    void handleLoopPeriodicTime(uint64_t generation, double time);
+    void loopBoundaryFired(uint64_t generation, PostRollMode postRoll);
+    void loopItemChanged(PlaybackSlot& slot);
+    // Preload.
+    void preloadWhenHiddenSlotIsFree(uint64_t generation, SlotRef target,
+                                     const std::filesystem::path& url, const SlotData& data);
+    // Warm-up.
+    void warmUp(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
+    void warmUpOnSeparatePlayer(uint64_t warmToken, const std::filesystem::path& url);
+    void warmUpLoop(uint64_t warmToken, const std::filesystem::path& url, const SlotData& data);
+    void signalWarmReady(uint64_t warmToken);
+    // Transport: whether the showing slot's clip is started (not paused, not still preparing).
+    bool isShowingClipRunning();
+    // ---- End of the members of the loop, preload, warm-up and transport files ----
+
+    platform::RunLoop& loop_;
+    std::shared_ptr<const platform::WallClock> wallClock_;
+    const LocalizationManager* localization_ = nullptr;
+    std::function<platform::DecodedStill(const std::filesystem::path&)> decodeStill_;
+    std::function<void(std::function<void()>)> runInBackground_;
+
+    std::unique_ptr<OutputSurface> view_;
+    std::unique_ptr<output::TestToneGenerator> toneGen_;
+    std::unique_ptr<PlayLog> playLog_;
+    std::shared_ptr<VuMeter> meter_;
+
+    // Watchers of the clip on air.
+    platform::Subscription timeObserver_;
+    platform::Subscription boundaryObserver_;
+    platform::Subscription outPointObserver_;
+    platform::Subscription endObserver_;
+    platform::Subscription readyObserver_;
+    platform::Subscription videoStatusObserver_;
+    // The player the clip clocks watch.
+    std::shared_ptr<platform::media::QueuePlayer> watchedPlayer_;
+    platform::TimerHandle stillTimer_;
+    platform::TimerHandle stillEndTimer_;
+    platform::TimerHandle audioTimer_;
+    platform::TimerHandle audioEndTimer_;
+    platform::TimerHandle slotAudioPoll_;
+    std::optional<double> activeLoopBoundary_;
+    // Still clock: the host time the still went on air and its duration.
+    platform::HostTime stillStartedAt_;
+    double stillDuration_ = 0.0;
+    // Audio-only clock: the clip time the sound starts at, and the end it runs to.
+    double audioStart_ = 0.0;
+    double audioEnd_ = 0.0;
+    // The slot an audio-only clip plays in (its player's time is the clip's position).
+    PlaybackSlot* audioOnlySlot_ = nullptr;
+
+    std::optional<std::filesystem::path> currentURL_;
+    std::optional<SlotRef> preloadedNextTarget_;
+    std::optional<std::filesystem::path> preloadedNextURL_;
+    bool isLooping_ = false;
+    bool isAudioOnlySlot_ = false;
+    bool postRollFired_ = false;
+    bool isSwitchingLayer_ = false;
+    uint64_t playGeneration_ = 0;
+    uint64_t warmToken_ = 0;
+    platform::TimerHandle warmReadyTimer_;
+    // The loop's wait for its slot to be ready to switch in, the warm-up of a video on its own
+    // player, the warm-up wait under way, and a preload waiting for a dissolve to end (each
+    // defined in the file of its part).
+    struct LoopReadyWait;
+    struct WarmUpAttempt;
+    struct WarmWait;
+    std::shared_ptr<LoopReadyWait> loopReadyWait_;
+    std::shared_ptr<WarmUpAttempt> warmUpAttempt_;
+    std::shared_ptr<WarmWait> warmWait_;
+    platform::TimerHandle preloadRetry_;
+    platform::media::MediaFactory* media_ = nullptr;
+    std::optional<platform::HostTime> lastLogUpdate_;
+    std::optional<double> colorRefreshAnchorTime_;
+
+    // Metering.
+    platform::TimerHandle vuTimer_;
+    platform::Subscription deviceSubscription_;
+    bool lastPublishedVUWasSilent_ = true;
+    int ticksWithoutReading_ = 0;
+    // The reading vuTick() hands to publishVU().
+    VuReading pendingReading_;
+
+    // Pending switches and deferred steps hold this weakly.
+    std::shared_ptr<Alive> alive_ = std::make_shared<Alive>();
+    // Runs still decodes when no runInBackground was given. Declared last: it ends first.
+    std::unique_ptr<SerialWorker> backgroundWorker_;
+};
+
+}  // namespace kestio

@@ -1,0 +1,390 @@
+// Looping and loop release.
+//
+// A loop runs on the slot's clip player: the looper repeats the range on the picture side and the
+// sound's passes are scheduled ahead on the chain's player node, so a seam needs no step of the
+// main thread; the controller only learns of each seam (the seam log) and publishes the position.
+// A release ends the loop at its next seam on both sides at once (ClipPlayer::endLoop) and
+// carries out the chosen post-roll there: a post-roll that starts another clip is asked for
+// 0.1 s ahead of the seam, so that clip has that long to get ready, or at once when the release
+// comes later than that; one that starts nothing (black, freeze, loop) takes effect at the seam
+// itself. The end of the last pass applies it too, should the seam's boundary never be crossed.
+
+#include <cmath>
+#include <cstdio>
+
+#include "output/audio_engine_controller.h"
+#include "output/output_surface.h"
+#include "output/playback_slot.h"
+#include "platform/media/decoded_player_looper.h"
+#include "platform/media/player_item.h"
+#include "platform/media/queue_player.h"
+#include "platform/runloop/console.h"
+#include "playback/playback_controller.h"
+#include "playback/playback_text.h"
+
+namespace kestio {
+
+namespace {
+// The position observer's interval.
+constexpr double kLoopObserverInterval = 0.05;
+// The wait for a loop's slot to become ready gives it this long before looking at its layer.
+constexpr double kLoopReadyFallback = 2.0;
+// A seam this near the start of the item is no usable seam: the post-roll applies at once.
+constexpr double kNoUsableSeam = 0.15;
+// A post-roll that starts another clip is asked for this long before the seam.
+constexpr double kReleaseLead = 0.1;
+// A published duration this long or longer is left as it is.
+constexpr double kDurationGuard = 10000.0;
+// Its forward buffer while it loops.
+constexpr double kLoopTemplateBuffer = 5.0;
+
+bool positiveDuration(double d) {
+    return std::isfinite(d) && d > 0.0;
+}
+
+std::optional<double> finitePoint(const std::optional<double>& value) {
+    if (value && std::isfinite(*value)) {
+        return value;
+    }
+    return std::nullopt;
+}
+
+std::string fixed2(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f", value);
+    return text;
+}
+
+std::string modeName(PostRollMode mode) {
+    return std::string(rawValue(mode));
+}
+
+// The post-roll starts another clip, which needs time to get ready before the seam.
+bool startsAnotherClip(PostRollMode mode) {
+    return mode == PostRollMode::next || mode == PostRollMode::jump;
+}
+
+// The slot that runs the loop: the one on air once switched, the hidden one before.
+PlaybackSlot& loopingSlot(OutputSurface& view) {
+    if (!view.showingSlot().isLooping() && view.hiddenSlot().isLooping()) {
+        return view.hiddenSlot();
+    }
+    return view.showingSlot();
+}
+}  // namespace
+
+// What one wait for a loop's slot to be ready to switch in holds: the three observations, the
+// fallback and whether the switch step ran.
+struct PlaybackController::LoopReadyWait {
+    bool fired = false;
+    platform::Subscription layerReady;
+    platform::Subscription rate;
+    platform::Subscription keepUp;
+    platform::TimerHandle fallback;
+
+    void end() {
+        fired = true;
+        layerReady.reset();
+        rate.reset();
+        keepUp.reset();
+        fallback.cancel();
+    }
+};
+
+void PlaybackController::playLoopVideo(int bank, int slot, const std::filesystem::path& url,
+                                       const SlotData& data) {
+    const double inPoint = std::max(finitePoint(data.inPoint).value_or(0.0), 0.0);
+    const auto outPoint = finitePoint(data.outPoint);
+    const platform::HostTime startedAt = loop_.now();
+    removeObservers();
+    isLooping_ = true;
+    const uint64_t generation = playGeneration_;
+    PlaybackSlot& target = hiddenSlot();
+    configureAudioEngine(data);
+    // The clip on air keeps its sound until the switch, where the surface ends it with its
+    // picture (a cut at once, a dissolve by fading it out).
+    auto audio = makeAudioSettingsBox(data);
+    target.audio().applyEqualizer(data.equalizer);
+
+    currentURL_ = url;
+    currentBankIndex.set(bank);
+    currentSlotIndex.set(slot);
+    selectedClipName.set(data.name);
+    postRollFired_ = false;
+    currentTime.set(inPoint);
+    duration.set(outPoint.value_or(0.0));
+
+    const auto elapsedMs = [this, startedAt] {
+        return std::to_string(int64_t((loop_.now() - startedAt) * 1000.0));
+    };
+    const auto placePicture = [this, &target, geometry = data.geometry] {
+        double width = view_->monitorSize().width;
+        double height = view_->monitorSize().height;
+        if (const auto item = target.player()->current()) {
+            const QSize size = item->presentationSize();
+            if (size.width() != 0 || size.height() != 0) {
+                width = size.width();
+                height = size.height();
+            }
+        }
+        view_->applyGeometry(geometry, target, width, height);
+    };
+
+    if (warmupLoopURL && *warmupLoopURL == url && target.isLooping()) {
+        // Warm-up left this clip looping, silent, in the hidden slot: it is switched in as it
+        // runs, with its sound brought up.
+        warmupLoopURL.reset();
+        log("LoopVideo 高速切り替え（ウォームアップ済み）: " + data.name);
+        placePicture();
+        target.audio().setLevel(audio->settings.masterLevel, audio->settings.isMuted);
+        target.audio().startEngineIfNeeded();
+        cutWhenReadyForLoop(
+            generation, target, data.transitionMode, data.dissolveDuration,
+            [this, name = data.name, elapsedMs] {
+                log("LoopVideo 高速切り替え完了: " + name + " +" + elapsedMs() + "ms");
+            });
+        installLoopObservers(target, outPoint);
+        return;
+    }
+
+    warmupLoopURL.reset();
+    log("LoopVideo 開始: " + data.name + " IN=" + shortestDouble(inPoint) +
+        " OUT=" + (outPoint ? "Optional(" + shortestDouble(*outPoint) + ")" : std::string("nil")));
+    target.audio().setLevel(audio->settings.masterLevel, audio->settings.isMuted);
+    // The clip is loaded colour-corrected from its first picture; its item is the template the
+    // looper copies for each pass.
+    target.load(url, inPoint, outPoint, data.colorSettings);
+    const auto item = target.player()->current();
+    if (!item) {
+        platform::Console::log("loop: no item for " + url.string());
+        log("LoopVideo 開始できません: " + data.name);
+        return;
+    }
+    item->setPreferredForwardBufferDuration(kLoopTemplateBuffer);
+    installLoopObservers(target, outPoint);
+    target.startLoop(url, item->asset(), item, inPoint, outPoint,
+                     [weak = weakSelf(), this, generation, targetPtr = &target, data, audio,
+                      elapsedMs, placePicture] {
+                         if (!weak.lock() || generation != playGeneration_) {
+                             return;
+                         }
+                         log("LoopVideo readyToPlay: " + data.name + " +" + elapsedMs() + "ms");
+                         placePicture();
+                         // The sound runs with the picture on the slot's clip player; the level is
+                         // the one the start began with.
+                         targetPtr->audio().setLevel(audio->settings.masterLevel,
+                                                     audio->settings.isMuted);
+                         targetPtr->audio().startEngineIfNeeded();
+                         cutWhenReadyForLoop(
+                             generation, *targetPtr, data.transitionMode, data.dissolveDuration,
+                             [this, name = data.name, elapsedMs] {
+                                 log("LoopVideo 表示切り替え: " + name + " +" + elapsedMs() + "ms");
+                             });
+                     });
+}
+
+void PlaybackController::cutWhenReadyForLoop(uint64_t generation, PlaybackSlot& slot,
+                                             TransitionMode transition, double dissolveDuration,
+                                             std::function<void()> onReady) {
+    const bool dissolve = transition == TransitionMode::dissolve;
+    auto switchStep = [weak = weakSelf(), this, generation, slotPtr = &slot, dissolve,
+                       dissolveDuration, onReady = std::move(onReady)] {
+        if (!weak.lock() || generation != playGeneration_) {
+            return;
+        }
+        if (onReady) {
+            onReady();
+        }
+        if (onWarmReady) {
+            auto ready = onWarmReady;
+            ready();
+        }
+        requestLayerSwitch(generation, LayerSwitch{dissolve, slotPtr, dissolveDuration});
+    };
+    if (loopReadyWait_) {
+        loopReadyWait_->end();
+        loopReadyWait_.reset();
+    }
+    if (view_->isWarming() || isReadyToSwitch(slot, dissolve)) {
+        switchStep();
+        return;
+    }
+
+    auto wait = std::make_shared<LoopReadyWait>();
+    loopReadyWait_ = wait;
+    std::weak_ptr<LoopReadyWait> weakWait = wait;
+    // Runs the switch step once, for this wait and this play only.
+    auto fire = [weak = weakSelf(), this, weakWait, generation, switchStep] {
+        const auto current = weakWait.lock();
+        if (!weak.lock() || !current || current->fired) {
+            return;
+        }
+        current->end();
+        if (loopReadyWait_ == current) {
+            loopReadyWait_.reset();
+        }
+        if (generation == playGeneration_) {
+            switchStep();
+        }
+    };
+    auto readinessChanged = [this, slotPtr = &slot, dissolve, fire] {
+        if (isReadyToSwitch(*slotPtr, dissolve)) {
+            fire();
+        }
+    };
+    wait->layerReady = slot.playerLayer().isReadyForDisplay().subscribe(
+        [readinessChanged](const bool&) { readinessChanged(); });
+    wait->rate =
+        slot.player()->rate().subscribe([readinessChanged](const float&) { readinessChanged(); });
+    if (const auto item = slot.player()->current()) {
+        wait->keepUp = item->isPlaybackLikelyToKeepUp().subscribe(
+            [readinessChanged](const bool&) { readinessChanged(); });
+    }
+    // Switches when the layer can show a picture by then; otherwise the observations wait on.
+    wait->fallback = loop_.after(kLoopReadyFallback, [slotPtr = &slot, fire] {
+        if (slotPtr->playerLayer().readyForDisplay()) {
+            fire();
+        }
+    });
+}
+
+void PlaybackController::installLoopObservers(PlaybackSlot& slot, std::optional<double> outPoint) {
+    if (outPoint) {
+        duration.set(*outPoint);
+    }
+    activeLoopBoundary_ = outPoint;
+    const uint64_t generation = playGeneration_;
+    slot.currentItemObserver() =
+        slot.player()->observeCurrentItem([weak = weakSelf(), this, generation, slotPtr = &slot](
+                                              const ItemPtr& oldItem, const ItemPtr& newItem) {
+            if (!weak.lock() || generation != playGeneration_ || oldItem == newItem) {
+                return;
+            }
+            loopItemChanged(*slotPtr);
+        });
+    timeObserver_ = slot.player()->addPeriodicTimeObserver(
+        kLoopObserverInterval, [weak = weakSelf(), this, generation](double time) {
+            if (weak.lock()) {
+                handleLoopPeriodicTime(generation, time);
+            }
+        });
+}
+
+void PlaybackController::loopItemChanged(PlaybackSlot& slot) {
+    const auto& player = *slot.player();
+    const auto current = player.current();
+    std::string text;
+    int index = 0;
+    for (const auto& item : player.items()) {
+        if (index > 0) {
+            text += " / ";
+        }
+        const auto ranges = item->loadedTimeRanges();
+        text += "item" + std::to_string(index) + (item == current ? "(現在再生中)" : "") +
+                ": status=" + std::to_string(int(item->statusValue())) +
+                " keepUp=" + (item->likelyToKeepUp() ? "true" : "false") +
+                " buffered=" + fixed2(ranges.empty() ? -1.0 : ranges.front().duration) + "s";
+        ++index;
+    }
+    log("🔁 ループ継ぎ目検知（currentItem切替）: " + text);
+}
+
+void PlaybackController::handleLoopPeriodicTime(uint64_t generation, double time) {
+    if (generation != playGeneration_ || isSeeking) {
+        return;
+    }
+    currentTime.set(time);
+    const auto& player = *loopingSlot(*view_).player();
+    const auto item = player.current();
+    const double itemDuration = item ? item->duration() : std::nan("");
+    const double d = duration.get();
+    if (!positiveDuration(d)) {
+        if (positiveDuration(itemDuration)) {
+            duration.set(itemDuration);
+        } else if (const auto items = player.items();
+                   !items.empty() && positiveDuration(items.front()->duration())) {
+            duration.set(items.front()->duration());
+        }
+    } else if (d >= kDurationGuard) {
+        return;
+    } else if (std::isfinite(itemDuration) && d < itemDuration) {
+        duration.set(itemDuration);
+    }
+}
+
+void PlaybackController::releaseLoop(PostRollMode postRoll) {
+    if (!isLooping_) {
+        return;
+    }
+    PlaybackSlot& slot = loopingSlot(*view_);
+    const auto item = slot.player()->current();
+    if (!item) {
+        platform::Console::log("loop release: the looping slot has no item");
+        return;
+    }
+    // The seam: the end of the range the looper plays (clamped to the item as the looper
+    // clamps it), else the out point, the item's length or the published length.
+    std::optional<platform::media::TimeRange> range;
+    if (const auto asked = slot.loopRange()) {
+        range = platform::media::loopRangeWithin(*asked, item->duration());
+    }
+    double seam = duration.get();
+    if (range && std::isfinite(range->end())) {
+        seam = range->end();
+    } else if (activeLoopBoundary_) {
+        seam = *activeLoopBoundary_;
+    } else if (std::isfinite(item->duration())) {
+        seam = item->duration();
+    }
+    const uint64_t generation = playGeneration_;
+    if (!std::isfinite(seam) || seam <= kNoUsableSeam) {
+        log("ループ解除（境目不明のため即時切替）: postRoll=" + modeName(postRoll));
+        slot.clipPlayer().endLoop();
+        isLooping_ = false;
+        handlePostRoll(postRoll);
+        return;
+    }
+
+    // Both sides end with the pass playing now, at the seam, whatever the main thread does.
+    slot.clipPlayer().endLoop();
+    const double rangeStart = range ? range->start : currentInPoint();
+    const double now = slot.player()->currentTime();
+    const bool lead = startsAnotherClip(postRoll);
+    const double at = lead ? seam - kReleaseLead : seam;
+    if (lead && (now >= at || at < rangeStart)) {
+        // Too late to ask ahead: the clip that follows is asked for now, and the pass on air
+        // plays on to the seam meanwhile.
+        log("ループ解除（境目直前のため即時切替）: postRoll=" + modeName(postRoll));
+        isLooping_ = false;
+        handlePostRoll(postRoll);
+        return;
+    }
+    log("ループ解除予約: 境目(" + fixed2(seam) + "s)" + (lead ? "の0.1秒前で" : "で") +
+        " postRoll=" + modeName(postRoll) + " へ切り替え");
+    boundaryObserver_ = slot.player()->addBoundaryTimeObserver(
+        {at}, [weak = weakSelf(), this, generation, postRoll] {
+            if (weak.lock()) {
+                loopBoundaryFired(generation, postRoll);
+            }
+        });
+    // The last pass's end, should the boundary not be crossed (a pass shorter than a frame, a
+    // seek past it).
+    endObserver_ = item->onDidPlayToEnd([weak = weakSelf(), this, generation, postRoll] {
+        if (weak.lock()) {
+            loopBoundaryFired(generation, postRoll);
+        }
+    });
+}
+
+void PlaybackController::loopBoundaryFired(uint64_t generation, PostRollMode postRoll) {
+    if (generation != playGeneration_ || !isLooping_) {
+        return;
+    }
+    boundaryObserver_.reset();
+    endObserver_.reset();
+    log("ループ解除完了（先回り切替）、postRoll=" + modeName(postRoll) + " を適用");
+    isLooping_ = false;
+    handlePostRoll(postRoll);
+}
+
+}  // namespace kestio

@@ -1,0 +1,243 @@
+// Playing a slot: the play entry, the still path, the audio-only path and the volume rule.
+
+#include <QImage>
+#include <cmath>
+#include <utility>
+
+#include "output/audio_engine_controller.h"
+#include "output/output_surface.h"
+#include "output/playback_slot.h"
+#include "platform/graphics/layer.h"
+#include "platform/graphics/still_decoder.h"
+#include "platform/runloop/console.h"
+#include "playback/playback_controller.h"
+#include "playback/playback_text.h"
+
+namespace kestio {
+
+namespace {
+std::optional<double> finiteOrNone(const std::optional<double>& value) {
+    if (value && std::isfinite(*value)) {
+        return value;
+    }
+    return std::nullopt;
+}
+}  // namespace
+
+void PlaybackController::play(int bank, int slot, const std::filesystem::path& url,
+                              const SlotData& data, platform::SizeF monitorSize) {
+    view_->setMonitorSize(monitorSize);
+    audioTimer_.cancel();
+    audioEndTimer_.cancel();
+    isAudioOnlySlot_ = false;
+
+    if (isWarming) {
+        if (data.mediaType == MediaType::video) {
+            warmUp(bank, slot, url, data);
+        } else {
+            loop_.post([weak = weakSelf(), this] {
+                if (weak.lock() && onWarmReady) {
+                    auto ready = onWarmReady;
+                    ready();
+                }
+            });
+        }
+        return;
+    }
+
+    const bool matched = preloadedNextTarget_ && *preloadedNextTarget_ == SlotRef{bank, slot} &&
+                         preloadedNextURL_ == url;
+    // Every deferred step of the clip before this one is void from here on.
+    ++playGeneration_;
+    view_->prepareForPlay(matched);
+    removeObservers();
+    log("再生開始: " + bankSlotText(bank, slot) + " " + data.name +
+        " transition=" + std::string(rawValue(data.transitionMode)) +
+        " geo=" + std::string(rawValue(data.geometry.mode)) + "/scale" +
+        wholePercent(data.geometry.scaleX) + "%");
+    if (!matched) {
+        preloadedNextTarget_.reset();
+        preloadedNextURL_.reset();
+    }
+    // The clip on air keeps its picture and its sound until the switch, where the surface ends
+    // both together (a cut clears the outgoing slot, a dissolve fades its sound out): its
+    // picture follows its sound, so silencing it here would freeze the picture too.
+
+    const bool loops = data.postRollMode == PostRollMode::loop;
+    switch (data.mediaType) {
+        case MediaType::video:
+            if (loops) {
+                playLoopVideo(bank, slot, url, data);
+            } else {
+                playVideo(bank, slot, url, data, hiddenSlot());
+            }
+            break;
+        case MediaType::audio:
+            if (loops) {
+                playLoopVideo(bank, slot, url, data);
+            } else {
+                playAudioOnly(bank, slot, url, data, hiddenSlot());
+            }
+            break;
+        case MediaType::still:
+            playStill(bank, slot, url, data);
+            break;
+    }
+}
+
+// ---- Still path ----
+
+void PlaybackController::playStill(int bank, int slot, const std::filesystem::path& url,
+                                   const SlotData& data) {
+    const uint64_t generation = playGeneration_;
+    // The decode runs off the main thread; its result comes back as a step of this play.
+    runInBackground_(
+        [weak = weakSelf(), this, generation, bank, slot, url, data, decode = decodeStill_] {
+            auto still = std::make_shared<platform::DecodedStill>(decode(url));
+            if (!weak.lock()) {
+                return;
+            }
+            loop_.post([weak, this, generation, bank, slot, url, data, still] {
+                if (!weak.lock() || generation != playGeneration_) {
+                    return;
+                }
+                if (!still->ok()) {
+                    platform::Console::log("still: cannot decode " + url.string() + ": " +
+                                           still->error);
+                    log("静止画を表示できません: " + data.name + " (" + still->error + ")");
+                    return;
+                }
+                showDecodedStill(generation, bank, slot, url, data, still->image);
+            });
+        });
+}
+
+void PlaybackController::showDecodedStill(uint64_t generation, int bank, int slot,
+                                          const std::filesystem::path& url, const SlotData& data,
+                                          const QImage& image) {
+    (void)generation;
+    PlaybackSlot& target = hiddenSlot();
+    target.showStill(image, data.colorSettings);
+    currentURL_ = url;
+    currentBankIndex.set(bank);
+    currentSlotIndex.set(slot);
+    selectedClipName.set(data.name);
+    currentTime.set(0.0);
+    const double stillSeconds =
+        std::isfinite(data.stillDuration) && data.stillDuration > 0 ? data.stillDuration : 0.0;
+    duration.set(stillSeconds);
+    view_->applyGeometry(data.geometry, target, image.width(), image.height());
+    if (data.transitionMode == TransitionMode::dissolve) {
+        view_->dissolve(target, data.dissolveDuration);
+    } else {
+        view_->cut(target);
+    }
+    startStillTimer(stillSeconds);
+}
+
+// ---- Audio-only path ----
+
+void PlaybackController::playAudioOnly(int bank, int slot, const std::filesystem::path& url,
+                                       const SlotData& data, PlaybackSlot& target) {
+    const uint64_t generation = playGeneration_;
+    const double inPoint = std::max(finiteOrNone(data.inPoint).value_or(0.0), 0.0);
+    const auto outPoint = finiteOrNone(data.outPoint);
+    const double clipDuration =
+        data.clipInfo && std::isfinite(data.clipInfo->duration) ? data.clipInfo->duration : 0.0;
+
+    configureAudioEngine(data);
+    // The slot's picture side is emptied; the sound plays through its chain and the clip's item,
+    // whose time follows the sound heard.
+    target.clear();
+    target.load(url, inPoint, outPoint, data.colorSettings);
+    target.videoLayer()->setHidden(true);
+    auto audio = makeAudioSettingsBox(data);
+    target.audio().setLevel(audio->settings.masterLevel, audio->settings.isMuted);
+    target.audio().applyEqualizer(data.equalizer);
+
+    currentURL_ = url;
+    currentBankIndex.set(bank);
+    currentSlotIndex.set(slot);
+    selectedClipName.set(data.name);
+    postRollFired_ = false;
+    currentTime.set(inPoint);
+    duration.set(clipDuration);
+    isAudioOnlySlot_ = true;
+
+    if (data.transitionMode == TransitionMode::dissolve) {
+        view_->dissolve(target, data.dissolveDuration);
+    } else {
+        view_->cut(target);
+    }
+    if (onWarmReady) {
+        auto ready = onWarmReady;
+        ready();
+    }
+    startSlotAudio(generation, target, audio, inPoint);
+
+    audioOnlySlot_ = &target;
+    const double end = std::min(outPoint.value_or(clipDuration), clipDuration);
+    if (inPoint < end) {
+        startAudioTimer(inPoint, end);
+    }
+}
+
+std::shared_ptr<SlotAudioSettingsBox> PlaybackController::makeAudioSettingsBox(
+    const SlotData& data) const {
+    auto box = std::make_shared<SlotAudioSettingsBox>();
+    box->settings = data.audioSettings;
+    if (isMuted.get()) {
+        box->settings.isMuted = true;
+    }
+    return box;
+}
+
+float PlaybackController::slotVolume(const AudioSettings& settings) const {
+    if (isMuted.get() || settings.isMuted || !std::isfinite(settings.masterLevel) ||
+        settings.masterLevel <= AudioEngineController::kSilentGainDb) {
+        return 0.0f;
+    }
+    return std::pow(10.0f, settings.masterLevel / 20.0f);
+}
+
+void PlaybackController::startSlotAudio(uint64_t generation, PlaybackSlot& slot,
+                                        std::shared_ptr<SlotAudioSettingsBox> audio, double from,
+                                        std::function<void(bool ready)> onStarted) {
+    if (generation != playGeneration_) {
+        return;
+    }
+    if (!slot.audio().loadFinished() || !slot.player()->current() ||
+        slot.player()->current()->statusValue() == platform::media::ItemStatus::Unknown) {
+        slotAudioPoll_ = loop_.after(kSlotAudioPoll, [weak = weakSelf(), this, generation,
+                                                      target = &slot, audio, from, onStarted] {
+            if (weak.lock()) {
+                startSlotAudio(generation, *target, audio, from, onStarted);
+            }
+        });
+        return;
+    }
+    slot.audio().setLevel(audio->settings.masterLevel, audio->settings.isMuted);
+    const auto item = slot.player()->current();
+    if (item->statusValue() == platform::media::ItemStatus::Failed) {
+        platform::Console::log("audio: cannot play " + item->url().string() + ": " + item->error());
+        log("音声を再生できません: " + item->url().filename().string());
+        return;
+    }
+    slot.audio().startEngineIfNeeded();
+    auto& clip = slot.clipPlayer();
+    const auto& engineClock = view_->sharedEngine().clock();
+    clip.play(slot.currentClip(), platform::ItemTime(from), engineClock->timeAt(loop_.now()),
+              [weak = weakSelf(), this, generation, onStarted](bool ready) {
+                  if (!weak.lock() || generation != playGeneration_) {
+                      return;
+                  }
+                  if (!ready) {
+                      platform::Console::log("playback: the clip could not start");
+                  }
+                  if (onStarted) {
+                      onStarted(ready);
+                  }
+              });
+}
+
+}  // namespace kestio

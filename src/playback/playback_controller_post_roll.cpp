@@ -1,0 +1,206 @@
+// Post-roll: what follows a clip's end or out point (next, freeze, loop, black, jump).
+
+#include <cmath>
+#include <utility>
+
+#include "output/audio_engine_controller.h"
+#include "output/output_surface.h"
+#include "output/playback_slot.h"
+#include "platform/audio/audio_player_node.h"
+#include "platform/media/asset.h"
+#include "platform/media/media_time.h"
+#include "platform/media/queue_player.h"
+#include "platform/runloop/console.h"
+#include "playback/frame_duration.h"
+#include "playback/playback_controller.h"
+#include "playback/playback_text.h"
+
+namespace kestio {
+
+namespace {
+// A still's duration when its slot data cannot be read.
+constexpr double kDefaultStillDuration = 5.0;
+
+// The slot at (bank, slot) holds media; a place outside the project holds none.
+bool hasMedia(const ProjectData& project, int bank, int slot) {
+    if (bank < 0 || slot < 0 || std::size_t(bank) >= project.banks.size()) {
+        return false;
+    }
+    const auto& slots = project.banks[std::size_t(bank)].slots;
+    return std::size_t(slot) < slots.size() && slots[std::size_t(slot)].videoURL.has_value();
+}
+}  // namespace
+
+void PlaybackController::handlePostRoll(PostRollMode mode) {
+    if (!currentBankIndex.get() || !currentSlotIndex.get()) {
+        return;
+    }
+    const int bank = *currentBankIndex.get();
+    const int slot = *currentSlotIndex.get();
+    log("PostRoll: " + std::string(rawValue(mode)) + " " + bankSlotText(bank, slot));
+    switch (mode) {
+        case PostRollMode::next:
+            postRollNext(bank, slot);
+            break;
+        case PostRollMode::freeze:
+            postRollFreeze(playGeneration_);
+            break;
+        case PostRollMode::loop:
+            postRollLoop(bank, slot);
+            break;
+        case PostRollMode::black:
+            postRollBlack();
+            break;
+        case PostRollMode::jump:
+            postRollJump(bank, slot);
+            break;
+    }
+}
+
+std::optional<SlotRef> PlaybackController::nextPostRollTarget(int bank, int slot) const {
+    if (!projectProvider) {
+        return std::nullopt;
+    }
+    const auto project = projectProvider();
+    if (!project) {
+        return std::nullopt;
+    }
+    const int64_t perBank = project->rows * project->columns;
+    if (int64_t(slot) + 1 <= perBank - 1 && hasMedia(*project, bank, slot + 1)) {
+        return SlotRef{bank, slot + 1};
+    }
+    if (int64_t(bank) < int64_t(project->banks.size()) - 1 && hasMedia(*project, bank + 1, 0)) {
+        return SlotRef{bank + 1, 0};
+    }
+    return std::nullopt;
+}
+
+void PlaybackController::postRollNext(int bank, int slot) {
+    const auto next = nextPostRollTarget(bank, slot);
+    if (!next) {
+        handlePostRoll(PostRollMode::black);
+        return;
+    }
+    if (next->bank != bank) {
+        log("PostRoll Next: BANK" + std::to_string(bank + 1) + " → BANK" +
+            std::to_string(bank + 2) + " SLOT1");
+    }
+    if (onRequestPlay) {
+        onRequestPlay(next->bank, next->slot);
+    }
+}
+
+void PlaybackController::postRollFreeze(uint64_t generation) {
+    PlaybackSlot& showing = showingSlot();
+    if (showing.isStill()) {
+        return;
+    }
+    if (isLooping_) {
+        showing.stopLooping();
+        isLooping_ = false;
+    }
+    showing.clipPlayer().stop();
+    showing.player()->pause();
+    showing.audio().playerNode()->pause();
+    const auto item = showing.player()->current();
+    if (!item) {
+        return;
+    }
+    const auto data = slotDataOnAir();
+    std::optional<double> outPoint;
+    if (data && data->outPoint && std::isfinite(*data->outPoint)) {
+        outPoint = platform::media::MediaTime::seconds(*data->outPoint);
+    }
+    // The end time and the frame rate come from the asset's probe, loaded off the main thread;
+    // the seek is a step of this play only.
+    auto player = showing.player();
+    item->asset()->loadInfo([weak = weakSelf(), this, generation, outPoint, item, player](
+                                const platform::media::Loaded<platform::media::MediaInfo>& info) {
+        if (!weak.lock() || generation != playGeneration_ || player->current() != item) {
+            return;
+        }
+        double end = 0.0;
+        if (outPoint) {
+            end = *outPoint;
+        } else if (info && std::isfinite(info->duration)) {
+            end = info->duration;
+        }
+        if (!(end > 0.0)) {
+            return;
+        }
+        std::optional<double> rate;
+        if (info) {
+            const auto videos = info->tracksOfKind(platform::media::TrackKind::Video);
+            if (!videos.empty()) {
+                rate = videos.front().nominalFrameRate;
+            }
+        }
+        const double frame = frameDuration(rate);
+        if (end <= frame) {
+            return;
+        }
+        const double target = end - frame;
+        // Anywhere within half a frame of the target would do; the middle of the last frame's
+        // interval, at its upper edge, always shows that frame, even when the table's frame is
+        // a 1001 one for a clip of whole frames a second.
+        player->seek(target + frame / 2.0, 0.0, 0.0);
+        const std::string line =
+            "freeze seek: outPoint=" + shortestDouble(end) + " target=" + shortestDouble(target);
+        platform::Console::log(line);
+        log(line);
+    });
+}
+
+void PlaybackController::postRollLoop(int bank, int slot) {
+    if (showingSlot().isStill()) {
+        const auto data = slotDataOnAir();
+        startStillTimer(data ? data->stillDuration : kDefaultStillDuration);
+        return;
+    }
+    if (!isLooping_ && onRequestPlay) {
+        onRequestPlay(bank, slot);
+    }
+}
+
+void PlaybackController::postRollBlack() {
+    removeObservers();
+    // Every deferred step of the clip that was on air is void from here on.
+    ++playGeneration_;
+    view_->stopAll();
+    audioTimer_.cancel();
+    isAudioOnlySlot_ = false;
+    currentURL_.reset();
+    publishIdle();
+}
+
+void PlaybackController::postRollJump(int bank, int slot) {
+    const auto data = slotData(bank, slot);
+    std::optional<SlotRef> target;
+    if (data && data->jumpTarget) {
+        const auto& jump = *data->jumpTarget;
+        const auto project = projectProvider ? projectProvider() : std::nullopt;
+        // A target outside the project (a stale one after the grid changed) counts as none.
+        const bool inside =
+            project && jump.bank >= 0 && jump.slot >= 0 &&
+            std::size_t(jump.bank) < project->banks.size() &&
+            std::size_t(jump.slot) < project->banks[std::size_t(jump.bank)].slots.size() &&
+            jump.slot < project->rows * project->columns;
+        if (inside) {
+            target = SlotRef{int(jump.bank), int(jump.slot)};
+        } else {
+            platform::Console::log("⚠️ JUMP: target BANK" + std::to_string(jump.bank + 1) +
+                                   " SLOT" + std::to_string(jump.slot + 1) +
+                                   " is outside the project");
+        }
+    }
+    if (!target) {
+        platform::Console::log("⚠️ JUMP: target not set, freezing");
+        handlePostRoll(PostRollMode::freeze);
+        return;
+    }
+    if (onRequestPlay) {
+        onRequestPlay(target->bank, target->slot);
+    }
+}
+
+}  // namespace kestio

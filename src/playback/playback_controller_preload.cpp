@@ -1,0 +1,77 @@
+// Next-cue preload: the successor of a video on air is loaded, paused and hidden, into the hidden
+// slot, so that its cut needs no load time. The play entry recognises it by target and URL.
+
+#include <cmath>
+
+#include "output/audio_engine_controller.h"
+#include "output/output_surface.h"
+#include "output/playback_slot.h"
+#include "platform/graphics/layer.h"
+#include "platform/runloop/console.h"
+#include "playback/playback_controller.h"
+#include "playback/playback_text.h"
+
+namespace kestio {
+
+namespace {
+// How often a preload waiting for a dissolve to end looks again.
+constexpr double kPreloadRetrySeconds = 0.05;
+
+// The hidden slot is still fading out of a dissolve: loading it now would replace the picture
+// the audience still sees, and the dissolve's clean-up would then clear what was loaded.
+bool isFading(PlaybackSlot& slot) {
+    const auto& layer = slot.containerLayer();
+    return layer->hasAnimation(PlaybackSlot::kFadeOut) ||
+           layer->hasAnimation(PlaybackSlot::kFadeIn);
+}
+}  // namespace
+
+void PlaybackController::preloadNext(int bank, int slot, const std::filesystem::path& url,
+                                     const SlotData& data) {
+    // Only a video that plays through the video path is preloaded.
+    if (data.mediaType != MediaType::video || data.postRollMode == PostRollMode::loop) {
+        return;
+    }
+    if (data.isFileMissing) {
+        platform::Console::log("preload: the file of " + bankSlotText(bank, slot) +
+                               " is missing: " + url.string());
+        return;
+    }
+    preloadRetry_.cancel();
+    preloadWhenHiddenSlotIsFree(playGeneration_, SlotRef{bank, slot}, url, data);
+}
+
+void PlaybackController::preloadWhenHiddenSlotIsFree(uint64_t generation, SlotRef target,
+                                                     const std::filesystem::path& url,
+                                                     const SlotData& data) {
+    if (generation != playGeneration_) {
+        return;
+    }
+    PlaybackSlot& hidden = hiddenSlot();
+    if (isFading(hidden)) {
+        preloadRetry_ = loop_.after(
+            kPreloadRetrySeconds, [weak = weakSelf(), this, generation, target, url, data] {
+                if (weak.lock()) {
+                    preloadWhenHiddenSlotIsFree(generation, target, url, data);
+                }
+            });
+        return;
+    }
+    log("NextGo先読み開始: " + data.name);
+    // The chains carry the engine's own format, so fitting them to the next clip leaves the
+    // sound on air as it is.
+    configureAudioEngine(data);
+    const double inPoint =
+        data.inPoint && std::isfinite(*data.inPoint) ? std::max(*data.inPoint, 0.0) : 0.0;
+    const std::optional<double> outPoint =
+        data.outPoint && std::isfinite(*data.outPoint) ? data.outPoint : std::nullopt;
+    hidden.load(url, inPoint, outPoint, data.colorSettings);
+    // The output mute is folded into the slot's own; the chain silences -40 dB and below.
+    hidden.audio().setLevel(data.audioSettings.masterLevel,
+                            data.audioSettings.isMuted || isMuted.get());
+    hidden.audio().applyEqualizer(data.equalizer);
+    preloadedNextTarget_ = target;
+    preloadedNextURL_ = url;
+}
+
+}  // namespace kestio

@@ -1,0 +1,274 @@
+// The video path: loading a clip into the hidden slot (or taking over the preloaded one),
+// starting its picture and sound together at its in point, and the guarded switch of the two
+// slots.
+
+#include <cmath>
+#include <utility>
+
+#include "output/audio_engine_controller.h"
+#include "output/output_surface.h"
+#include "output/playback_slot.h"
+#include "platform/media/player_layer.h"
+#include "platform/media/queue_player.h"
+#include "platform/runloop/console.h"
+#include "playback/playback_controller.h"
+#include "playback/playback_text.h"
+
+namespace kestio {
+
+namespace {
+// The layer switch guard: one switch in this many seconds; a request meanwhile is retried
+// after kSwitchRetry.
+constexpr double kSwitchBusy = 0.05;
+constexpr double kSwitchRetry = 0.02;
+
+long wholeMilliseconds(double seconds) {
+    return long(std::floor(seconds * 1000.0));
+}
+
+std::string truth(bool value) {
+    return value ? "true" : "false";
+}
+
+std::string targetText(const std::optional<SlotRef>& target) {
+    if (!target) {
+        return "nil";
+    }
+    return "(" + std::to_string(target->bank) + "," + std::to_string(target->slot) + ")";
+}
+
+// The rate a clip starts at: its play rate within what the time-pitch unit takes.
+float startRate(double playRate) {
+    if (!std::isfinite(playRate) || playRate <= 0.0) {
+        return 1.0f;
+    }
+    return float(std::clamp(playRate, 0.1, 8.0));
+}
+}  // namespace
+
+void PlaybackController::playVideo(int bank, int slot, const std::filesystem::path& url,
+                                   const SlotData& data, PlaybackSlot& target) {
+    if (data.postRollMode == PostRollMode::loop) {
+        playLoopVideo(bank, slot, url, data);
+        return;
+    }
+    const platform::HostTime startedAt = loop_.now();
+    const double inPoint =
+        data.inPoint && std::isfinite(*data.inPoint) ? std::max(*data.inPoint, 0.0) : 0.0;
+    std::optional<double> outPoint;
+    if (data.outPoint && std::isfinite(*data.outPoint)) {
+        outPoint = data.outPoint;
+    }
+
+    configureAudioEngine(data);
+
+    const bool targetMatch = preloadedNextTarget_ && *preloadedNextTarget_ == SlotRef{bank, slot};
+    const bool urlMatch = preloadedNextURL_ && *preloadedNextURL_ == url;
+    const bool slotMatch = &target == &hiddenSlot();
+    const auto loaded = target.player()->current();
+    const bool itemMatch = loaded && loaded->url() == url;
+    const bool usePreload = targetMatch && urlMatch && slotMatch && itemMatch;
+    if (preloadedNextTarget_ && !usePreload) {
+        log("NextGo先読み不一致: targetMatch=" + truth(targetMatch) + " urlMatch=" +
+            truth(urlMatch) + " slotMatch=" + truth(slotMatch) + " itemMatch=" + truth(itemMatch) +
+            " preloadedTarget=" + targetText(preloadedNextTarget_) + " want=(" +
+            std::to_string(bank) + "," + std::to_string(slot) + ")");
+    }
+    preloadedNextTarget_.reset();
+    preloadedNextURL_.reset();
+    if (usePreload) {
+        log("NextGo先読み使用: " + data.name + " → ロードをスキップ");
+    } else {
+        target.load(url, inPoint, outPoint, data.colorSettings);
+        log("loadVideo: " + std::to_string(wholeMilliseconds(loop_.now() - startedAt)) + "ms");
+    }
+
+    auto audio = makeAudioSettingsBox(data);
+    target.audio().setLevel(audio->settings.masterLevel, audio->settings.isMuted);
+    target.audio().applyEqualizer(data.equalizer);
+
+    currentURL_ = url;
+    currentBankIndex.set(bank);
+    currentSlotIndex.set(slot);
+    selectedClipName.set(data.name);
+    postRollFired_ = false;
+    currentTime.set(inPoint);
+    const double clipDuration =
+        data.clipInfo && std::isfinite(data.clipInfo->duration) ? data.clipInfo->duration : 0.0;
+    duration.set(outPoint.value_or(clipDuration));
+
+    const auto item = target.player()->current();
+    if (!item) {
+        log("currentItem nil: " + data.name + " → 再生不可");
+        return;
+    }
+    const double fps = data.clipInfo ? data.clipInfo->fps : 30.0;
+    installTimeObservers(target, outPoint, inPoint, fps);
+    observeItemEnd(item);
+
+    StartContext context;
+    context.generation = playGeneration_;
+    context.bank = bank;
+    context.slot = slot;
+    context.target = &target;
+    context.item = item;
+    context.data = data;
+    context.startedAt = startedAt;
+    context.dissolve = data.transitionMode == TransitionMode::dissolve;
+    context.dissolveDuration = data.dissolveDuration;
+    context.inPoint = inPoint;
+    context.audio = audio;
+
+    // The status is looked at now (a preloaded item is ready already) and at each change; the
+    // first look is a step of its own, so no handler runs inside this call.
+    videoStatusObserver_ = item->status().subscribe(
+        [this, context](const platform::media::ItemStatus&) { onVideoItemReady(context); });
+    postForGeneration(context.generation, [this, context] { onVideoItemReady(context); });
+}
+
+void PlaybackController::onVideoItemReady(const StartContext& context) {
+    if (context.generation != playGeneration_ || *context.ready) {
+        return;
+    }
+    PlaybackSlot& target = *context.target;
+    if (target.player()->current() != context.item) {
+        return;
+    }
+    const auto status = context.item->statusValue();
+    if (status == platform::media::ItemStatus::Failed) {
+        *context.ready = true;
+        videoStatusObserver_.reset();
+        platform::Console::log("video: cannot play " + context.item->url().string() + ": " +
+                               context.item->error());
+        log("映像を再生できません: " + context.data.name + " (" + context.item->error() + ")");
+        return;
+    }
+    if (status != platform::media::ItemStatus::ReadyToPlay) {
+        return;
+    }
+    *context.ready = true;
+    videoStatusObserver_.reset();
+    log("映像 readyToPlay: " + context.data.name + " +" +
+        std::to_string(wholeMilliseconds(loop_.now() - context.startedAt)) + "ms");
+    postForGeneration(context.generation, [this, context] { showWhenReady(context); });
+}
+
+void PlaybackController::showWhenReady(const StartContext& context) {
+    PlaybackSlot& target = *context.target;
+    const QSize presented = context.item->presentationSize();
+    platform::SizeF native{double(presented.width()), double(presented.height())};
+    if (presented.width() == 0 && presented.height() == 0) {
+        native = view_->monitorSize();
+    }
+    log("presentationSize: " + sizeText(presented.width(), presented.height()) +
+        " → nativeSize: " + sizeText(native.width, native.height));
+    log("isReadyForDisplay: " + context.data.name + " → 表示切り替え +" +
+        std::to_string(wholeMilliseconds(loop_.now() - context.startedAt)) + "ms");
+    if (!(native.width == 0.0 && native.height == 0.0)) {
+        view_->applyGeometry(context.data.geometry, target, native.width, native.height);
+    }
+    target.clipPlayer().setRate(startRate(context.data.playRate),
+                                view_->sharedEngine().clock()->timeAt(loop_.now()));
+    startSlotAudio(context.generation, target, context.audio, context.inPoint,
+                   [this, context](bool ready) {
+                       if (ready) {
+                           deferredStart(context);
+                       }
+                   });
+}
+
+void PlaybackController::deferredStart(const StartContext& context) {
+    if (context.generation != playGeneration_ || *context.started) {
+        return;
+    }
+    *context.started = true;
+    performLayerSwitch(context.generation, [this, context] { startVideoAndSwitch(context); });
+}
+
+void PlaybackController::startVideoAndSwitch(const StartContext& context) {
+    PlaybackSlot& target = *context.target;
+    if (context.dissolve) {
+        view_->dissolve(target, context.dissolveDuration, target.clipPlayer().startTime().get());
+    } else {
+        view_->logLayerState("cut直前");
+        view_->cut(target);
+        view_->logLayerState("cut直後");
+    }
+    if (onWarmReady) {
+        auto ready = onWarmReady;
+        ready();
+    }
+    if (context.data.mediaType == MediaType::video && onRequestPreloadNext) {
+        std::optional<SlotRef> next;
+        if (context.data.postRollMode == PostRollMode::next) {
+            next = nextPostRollTarget(context.bank, context.slot);
+        } else if (context.data.postRollMode == PostRollMode::jump && context.data.jumpTarget) {
+            const SlotRef jump{int(context.data.jumpTarget->bank),
+                               int(context.data.jumpTarget->slot)};
+            if (slotData(jump.bank, jump.slot)) {
+                next = jump;
+            }
+        }
+        if (next) {
+            onRequestPreloadNext(next->bank, next->slot);
+        }
+    }
+}
+
+void PlaybackController::performLayerSwitch(uint64_t generation, std::function<void()> action) {
+    if (generation != playGeneration_) {
+        return;
+    }
+    if (isSwitchingLayer_) {
+        loop_
+            .after(kSwitchRetry,
+                   [weak = weakSelf(), this, generation, action = std::move(action)]() mutable {
+                       if (weak.lock()) {
+                           performLayerSwitch(generation, std::move(action));
+                       }
+                   })
+            .detach();
+        return;
+    }
+    isSwitchingLayer_ = true;
+    action();
+    loop_
+        .after(kSwitchBusy,
+               [weak = weakSelf(), this] {
+                   if (weak.lock()) {
+                       isSwitchingLayer_ = false;
+                   }
+               })
+        .detach();
+}
+
+void PlaybackController::requestLayerSwitch(uint64_t generation, LayerSwitch change) {
+    performLayerSwitch(generation, [this, change] { switchLayer(change); });
+}
+
+void PlaybackController::switchLayer(const LayerSwitch& change) {
+    if (change.target == nullptr) {
+        return;
+    }
+    if (change.dissolve) {
+        view_->dissolve(*change.target, change.duration,
+                        change.target->clipPlayer().startTime().get());
+    } else {
+        view_->logLayerState("cutLoop直前");
+        view_->cut(*change.target);
+        view_->logLayerState("cutLoop直後");
+    }
+}
+
+bool PlaybackController::isReadyToSwitch(PlaybackSlot& slot, bool dissolve) const {
+    if (!slot.playerLayer().readyForDisplay()) {
+        return false;
+    }
+    const auto item = slot.player()->current();
+    if (item && !item->likelyToKeepUp()) {
+        return false;
+    }
+    return !dissolve || slot.player()->rateValue() > 0.0f;
+}
+
+}  // namespace kestio

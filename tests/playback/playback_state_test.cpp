@@ -1,0 +1,141 @@
+// The controller's state at creation, its clean-up, the output device and the VU publishing.
+
+#include <gtest/gtest.h>
+
+#include "output/test_tone.h"
+#include "playback_rig.h"
+
+namespace kestio {
+namespace {
+
+TEST(PlaybackState, ANewControllerPublishesNothingOnAirInEitherLanguage) {
+    for (const auto& [language, text] :
+         {std::pair{AppLanguage::en, "No Selection"}, std::pair{AppLanguage::ja, "未選択"}}) {
+        test::PlaybackRig rig(language);
+        auto& pc = rig.pc();
+        EXPECT_EQ(pc.selectedClipName.get(), text);
+        EXPECT_EQ(pc.currentTime.get(), 0.0);
+        EXPECT_EQ(pc.duration.get(), 0.0);
+        EXPECT_FALSE(pc.currentBankIndex.get());
+        EXPECT_FALSE(pc.currentSlotIndex.get());
+        EXPECT_EQ(pc.vuLevels.get(), std::vector<float>(8, -100.0f));
+        EXPECT_EQ(pc.vuLevelL.get(), -100.0f);
+        EXPECT_EQ(pc.vuLevelR.get(), -100.0f);
+        EXPECT_EQ(pc.vuChannelCount.get(), 2);
+        EXPECT_FALSE(pc.isMuted.get());
+        EXPECT_TRUE(pc.isMeterPeak());
+        EXPECT_TRUE(pc.loadLog.get().empty());
+        EXPECT_EQ(pc.toneGen().levelDb(), -20.0);
+        EXPECT_FALSE(pc.toneGen().isRunning());
+    }
+}
+
+TEST(PlaybackState, RemoveObserversOnAnEmptyControllerDoesNothingAndCanRepeat) {
+    test::PlaybackRig rig;
+    const std::size_t pending = rig.loop.pendingCount();
+    rig.pc().removeObservers();
+    rig.pc().removeObservers();
+    EXPECT_EQ(rig.loop.pendingCount(), pending);
+    EXPECT_FALSE(rig.pc().isLooping());
+}
+
+TEST(PlaybackState, CurrentInPoint) {
+    test::PlaybackRig rig;
+    rig.editSlot(0, 1).inPoint = 2.5;
+    EXPECT_EQ(rig.pc().currentInPoint(), 0.0);  // nothing on air
+    rig.pc().currentBankIndex.set(0);
+    rig.pc().currentSlotIndex.set(1);
+    EXPECT_EQ(rig.pc().currentInPoint(), 2.5);
+    rig.editSlot(0, 1).inPoint.reset();
+    EXPECT_EQ(rig.pc().currentInPoint(), 0.0);  // no in point
+    rig.editSlot(0, 1).inPoint = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(rig.pc().currentInPoint(), 0.0);  // a hand-edited document
+    rig.pc().currentSlotIndex.set(99);
+    EXPECT_EQ(rig.pc().currentInPoint(), 0.0);  // outside the bank
+    rig.pc().projectProvider = nullptr;
+    rig.pc().currentSlotIndex.set(1);
+    EXPECT_EQ(rig.pc().currentInPoint(), 0.0);  // no provider
+}
+
+TEST(PlaybackState, PendingWorkOfADestroyedControllerDoesNothing) {
+    test::PlaybackRig rig;
+    rig.playSlot(0, 0);
+    rig.pc().log("pending");
+    rig.controller.reset();
+    rig.loop.waitForPosted(0.2);
+    rig.loop.advance(1.0);
+    SUCCEED();
+}
+
+TEST(OutputDevice, NameAndChannelsFollowTheDefaultOutput) {
+    test::PlaybackRig rig;
+    EXPECT_EQ(rig.pc().outputDeviceName.get(), "Null Output (2ch)");
+    rig.device->changeTo(44100.0, 6, "Studio Monitor");
+    EXPECT_EQ(rig.pc().outputDeviceName.get(), "Studio Monitor (6ch)");
+    rig.device->defaultOutput.set({true, "Bare", 0, 48000.0});
+    EXPECT_EQ(rig.pc().outputDeviceName.get(), "Bare");
+    rig.device->defaultOutput.set({});
+    EXPECT_EQ(rig.pc().outputDeviceName.get(), "\u2014");
+}
+
+TEST(EngineFormat, ClipFactsChooseTheChainsFormat) {
+    test::PlaybackRig rig(AppLanguage::en);
+    SlotData data;
+    rig.pc().configureAudioEngine(data);  // no clip facts: nothing
+    EXPECT_EQ(rig.surface().audioA().currentFormat().channelCount, 2u);
+    ClipInfo info;
+    info.channels = 1;
+    info.sampleRate = 0;
+    data.clipInfo = info;
+    rig.pc().configureAudioEngine(data);
+    EXPECT_EQ(rig.surface().audioA().currentFormat().sampleRate, 48000.0);
+    EXPECT_EQ(rig.surface().audioA().currentFormat().channelCount, 2u);
+}
+
+// The VU timer publishes what the tap measured, 30 times a second, and a silent reading once.
+class VuPublish : public ::testing::Test {
+  protected:
+    void pullAndWait(double seconds) {
+        rig.device->pull(uint32_t(48000 * seconds));
+        // The tap runs on the engine's tap thread: wait until its reading arrives.
+        for (int i = 0; i < 200; ++i) {
+            rig.loop.advance(1.0 / 30.0);
+            if (published()) {
+                return;
+            }
+            rig.loop.waitForPosted(0.001);
+        }
+    }
+    std::function<bool()> published = [] { return true; };
+    test::PlaybackRig rig;
+};
+
+TEST_F(VuPublish, TheToneIsPublishedAtItsLevelAndSilenceOnlyOnce) {
+    auto& engine = rig.surface().sharedEngine();
+    rig.pc().toneGen().start(engine, -20.0);
+    int sets = 0;
+    auto counting = rig.pc().vuLevels.subscribe([&](const std::vector<float>&) { ++sets; });
+    published = [&] { return rig.pc().vuLevelL.get() > -30.0f; };
+    pullAndWait(0.1);
+    EXPECT_NEAR(rig.pc().vuLevelL.get(), -20.0, 0.5);
+    EXPECT_NEAR(rig.pc().vuLevelR.get(), -20.0, 0.5);
+
+    rig.pc().toneGen().stop(engine);
+    published = [&] { return rig.pc().vuLevelL.get() == -100.0f; };
+    pullAndWait(0.1);
+    EXPECT_EQ(rig.pc().vuLevelL.get(), -100.0f);
+    // Silent blocks keep coming; once the last tone block is through, nothing more is published.
+    published = [&] { return false; };
+    pullAndWait(0.1);
+    const int afterSilence = sets;
+    rig.device->pull(9600);
+    for (int i = 0; i < 30; ++i) {
+        rig.loop.waitForPosted(0.005);
+        rig.loop.advance(1.0 / 30.0);
+    }
+    EXPECT_EQ(sets, afterSilence);
+    EXPECT_EQ(rig.pc().vuLevelL.get(), -100.0f);
+}
+
+}  // namespace
+}  // namespace kestio
