@@ -16,8 +16,9 @@ namespace kestio::platform::media {
 // and decodes ahead of the position. It is ready to play once its first picture is decoded
 // (or, for a file with sound only, once it is open), and failed when the file cannot be opened
 // or yields no picture. Decoded pictures are kept for a quarter of a second ahead (at least
-// three, at most twelve, less for very large pictures), so memory stays bounded. It plays in a
-// DecodedQueuePlayer made by its make() only.
+// three, at most twelve, less for very large pictures; while its player holds it paused, no
+// more than 8 MB of them), so memory stays bounded. It plays in a DecodedQueuePlayer made by its
+// make() only.
 class DecodedPlayerItem final : public PlayableItem,
                                 public std::enable_shared_from_this<DecodedPlayerItem> {
     struct Token {};

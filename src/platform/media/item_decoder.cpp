@@ -21,8 +21,9 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // second.
 constexpr std::size_t kFrameMemory = 24u * 1024u * 1024u;
 constexpr std::size_t kMinFrames = 2;
-// Pictures queued while the item stands (see setStanding()).
-constexpr std::size_t kStandingFrames = 1;
+// While the item stands (see setStanding()), the queue holds what fits in this many bytes, at
+// least one picture: a 1080p or 2160p picture alone, small pictures as many as when playing.
+constexpr std::size_t kStandingFrameMemory = 8u * 1024u * 1024u;
 // Compressed read-ahead goes up to the forward buffer's seconds, at the clip's bit rate no
 // more than kReadAheadBytes, yet always kMinReadAheadSeconds (a 2160p ProRes second is 90 MB);
 // while the item stands, kMinReadAheadSeconds.
@@ -178,6 +179,7 @@ class ItemDecoder::Core {
     std::uint64_t generation_ = 0;
     std::deque<Frame> frames_;  // in time order
     std::size_t capacity_ = 3;
+    std::size_t standingCapacity_ = 1;
     // See setStanding().
     bool standing_;
     bool ended_ = false;
@@ -408,7 +410,7 @@ ItemDecoder::Buffer ItemDecoder::Core::buffer() const {
     const std::size_t counted = queuedLocked();
     b.bufferedUntil =
         counted == 0 ? kNaN : frames_[counted - 1].time + frames_[counted - 1].duration;
-    b.full = counted >= (standing_ ? std::min(capacity_, kStandingFrames) : capacity_);
+    b.full = counted >= (standing_ ? standingCapacity_ : capacity_);
     b.ended = ended_;
     b.mediaEnd = mediaEnd_;
     return b;
@@ -540,6 +542,7 @@ bool ItemDecoder::Core::openDecoder() {
     const std::size_t byMemory = std::max(kMinFrames, kFrameMemory / bytes);
     std::lock_guard lock(mutex_);
     capacity_ = std::min(byTime, byMemory);
+    standingCapacity_ = std::clamp<std::size_t>(kStandingFrameMemory / bytes, 1, capacity_);
     return true;
 }
 
@@ -576,7 +579,7 @@ ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
             generation = generation_;
             return Work::Seek;
         }
-        const std::size_t wanted = standing_ ? std::min(capacity_, kStandingFrames) : capacity_;
+        const std::size_t wanted = standing_ ? standingCapacity_ : capacity_;
         if (!ended_ && queuedLocked() < wanted) {
             generation = generation_;
             return Work::Decode;

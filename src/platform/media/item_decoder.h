@@ -92,10 +92,11 @@ class ItemDecoder {
     void seek(const SeekRequest& request);
     void setEndTime(double endTime);
     void setForwardBuffer(double seconds);
-    // The item is paused by its player (no rate, no start pending): the queue holds only the
-    // picture it shows and the read-ahead half a second, the decoder staying positioned and
-    // warm; the rest is decoded once the item is asked to move. A standing timeline alone (a
-    // seek or loading under way) does not count: an item may be asked to start meanwhile.
+    // The item is paused by its player (no rate, no start pending): the queue holds no more
+    // than 8 MB of pictures (the picture it shows alone from 1080p up) and the read-ahead half a
+    // second, the decoder staying positioned and warm; the rest is decoded once the item is
+    // asked to move. A standing timeline alone (a seek or loading under way) does not count: an
+    // item may be asked to start meanwhile.
     void setStanding(bool standing);
     // The item's clock against `mediaClock`, so that pictures already late are not converted
     // and past ones leave the queue: now in item time is clock.at(mediaClock->timeAt(host)).
