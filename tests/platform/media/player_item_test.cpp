@@ -1,6 +1,7 @@
 #include "platform/media/decoded_player_item.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QTransform>
 #include <chrono>
@@ -91,7 +92,9 @@ std::filesystem::path largeClip() {
     std::filesystem::create_directories(folder);
     const auto path = folder / "large_1080p30.mp4";
     if (!std::filesystem::exists(path)) {
-        const auto partial = folder / "partial_large_1080p30.mp4";
+        // Test processes may make it at once: each writes its own and moves it into place.
+        const auto partial =
+            folder / ("partial_" + std::to_string(getpid()) + "_large_1080p30.mp4");
         const std::vector<std::string> argv = {
             "ffmpeg",    "-nostdin", "-y",
             "-v",        "error",    "-f",
