@@ -18,9 +18,17 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // Decoded pictures are most of an item's memory (33 MB each at 2160p, 8 MB at 1080p): the
 // queue holds what fits in this many bytes, at least two pictures and at most a quarter
-// second. Compressed read-ahead is cheap.
+// second.
 constexpr std::size_t kFrameMemory = 24u * 1024u * 1024u;
 constexpr std::size_t kMinFrames = 2;
+// While the item stands (see setStanding()), the queue holds what fits in this many bytes, at
+// least one picture: a 1080p or 2160p picture alone, small pictures as many as when playing.
+constexpr std::size_t kStandingFrameMemory = 8u * 1024u * 1024u;
+// Compressed read-ahead goes up to the forward buffer's seconds, at the clip's bit rate no
+// more than kReadAheadBytes, yet always kMinReadAheadSeconds (a 2160p ProRes second is 90 MB);
+// while the item stands, kMinReadAheadSeconds.
+constexpr std::size_t kReadAheadBytes = 12u * 1024u * 1024u;
+constexpr double kMinReadAheadSeconds = 0.5;
 constexpr std::size_t kMaxPackets = 4096;
 constexpr std::size_t kMaxPacketBytes = 64u * 1024u * 1024u;
 constexpr int kMaxDecodeErrors = 64;
@@ -101,6 +109,7 @@ class ItemDecoder::Core {
     void seek(const SeekRequest& request);
     void setEndTime(double endTime);
     void setForwardBuffer(double seconds);
+    void setStanding(bool standing);
     void setClock(const ItemClock& clock, std::shared_ptr<const MediaClock> mediaClock);
     void release(double itemTime);
     QImage frameAt(double itemTime) const;
@@ -152,6 +161,7 @@ class ItemDecoder::Core {
     void insertLocked(Frame frame);
     void forgetArrivalsLocked();
     std::size_t queuedLocked() const { return frames_.size() - (doubtful_ ? 1 : 0); }
+    bool wantsPacketLocked() const;
 
     const std::filesystem::path path_;
     const std::shared_ptr<ffmpeg::IoControl> io_ = std::make_shared<ffmpeg::IoControl>();
@@ -169,6 +179,9 @@ class ItemDecoder::Core {
     std::uint64_t generation_ = 0;
     std::deque<Frame> frames_;  // in time order
     std::size_t capacity_ = 3;
+    std::size_t standingCapacity_ = 1;
+    // See setStanding().
+    bool standing_;
     bool ended_ = false;
     bool endOfFile_ = false;
     double endTime_;
@@ -227,6 +240,10 @@ void ItemDecoder::setForwardBuffer(double seconds) {
     core_->setForwardBuffer(seconds);
 }
 
+void ItemDecoder::setStanding(bool standing) {
+    core_->setStanding(standing);
+}
+
 void ItemDecoder::setClock(const ItemClock& clock, std::shared_ptr<const MediaClock> mediaClock) {
     core_->setClock(clock, std::move(mediaClock));
 }
@@ -257,6 +274,7 @@ ItemDecoder::Core::Core(std::filesystem::path path, const RunLoop& runLoop, Even
       runLoop_(&runLoop),
       sink_(std::move(sink)),
       pendingSeek_(settings.initialSeek),
+      standing_(settings.standing),
       endTime_(settings.endTime),
       forwardBuffer_(settings.forwardBufferSeconds),
       mediaEnd_(kNaN),
@@ -326,6 +344,14 @@ void ItemDecoder::Core::setForwardBuffer(double seconds) {
     wake_.notify_all();
 }
 
+void ItemDecoder::Core::setStanding(bool standing) {
+    {
+        std::lock_guard lock(mutex_);
+        standing_ = standing;
+    }
+    wake_.notify_all();
+}
+
 void ItemDecoder::Core::setClock(const ItemClock& clock,
                                  std::shared_ptr<const MediaClock> mediaClock) {
     {
@@ -384,7 +410,7 @@ ItemDecoder::Buffer ItemDecoder::Core::buffer() const {
     const std::size_t counted = queuedLocked();
     b.bufferedUntil =
         counted == 0 ? kNaN : frames_[counted - 1].time + frames_[counted - 1].duration;
-    b.full = counted >= capacity_;
+    b.full = counted >= (standing_ ? standingCapacity_ : capacity_);
     b.ended = ended_;
     b.mediaEnd = mediaEnd_;
     return b;
@@ -516,11 +542,24 @@ bool ItemDecoder::Core::openDecoder() {
     const std::size_t byMemory = std::max(kMinFrames, kFrameMemory / bytes);
     std::lock_guard lock(mutex_);
     capacity_ = std::min(byTime, byMemory);
+    standingCapacity_ = std::clamp<std::size_t>(kStandingFrameMemory / bytes, 1, capacity_);
     return true;
+}
+
+bool ItemDecoder::Core::wantsPacketLocked() const {
+    if (demuxEnded_ || packets_.size() >= kMaxPackets || packetBytes_ >= kMaxPacketBytes) {
+        return false;
+    }
+    if (packetsSeconds_ < kMinReadAheadSeconds) {
+        return true;
+    }
+    return !standing_ && packetsSeconds_ < forwardBuffer_ && packetBytes_ < kReadAheadBytes;
 }
 
 ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
                                                        std::uint64_t& generation) {
+    // Spare picture and frame buffers are given back once per stretch of waiting for the owner.
+    bool trimmed = false;
     for (;;) {
         const Now clockNow = now();
         std::unique_lock lock(mutex_);
@@ -540,12 +579,12 @@ ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
             generation = generation_;
             return Work::Seek;
         }
-        if (!ended_ && queuedLocked() < capacity_) {
+        const std::size_t wanted = standing_ ? standingCapacity_ : capacity_;
+        if (!ended_ && queuedLocked() < wanted) {
             generation = generation_;
             return Work::Decode;
         }
-        if (!demuxEnded_ && packets_.size() < kMaxPackets && packetBytes_ < kMaxPacketBytes &&
-            packetsSeconds_ < forwardBuffer_) {
+        if (wantsPacketLocked()) {
             return Work::ReadAhead;
         }
         // A clock about to change rate is looked at again by kMaxDueWait anyway.
@@ -555,6 +594,11 @@ ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
             const double due =
                 std::clamp((frames_[1].time - *clockNow.itemTime) / rate, 1e-3, kMaxDueWait);
             wake_.wait_for(lock, std::chrono::duration<double>(due));
+        } else if (!trimmed) {
+            // Nothing to do until woken: the buffers kept for reuse go back first.
+            trimmed = true;
+            lock.unlock();
+            decoder_->releaseSpareBuffers();
         } else {
             wake_.wait(lock);
         }
