@@ -23,6 +23,8 @@ class QtOutputWindow final : public OutputWindow {
     void close() override;
 
     LayerView& view() { return *view_; }
+    // The window as the platform shows it; null before it is first shown.
+    QWindow* windowHandle() const { return view_->windowHandle(); }
 
     // Windows on the connected screen with the descriptor's id; null when it is gone.
     static OutputWindowFactory factory(RunLoop& loop);
