@@ -69,7 +69,9 @@ void QtOutputWindow::orderFrontRegardless() {
             glWindow_->setScreen(screen_);
             glWindow_->setGeometry(screen_->geometry());
         }
-        glWindow_->showFullScreen();
+        // Full screen and shown, without showFullScreen()'s request to activate the window.
+        glWindow_->setWindowStates(Qt::WindowFullScreen);
+        glWindow_->setVisible(true);
         glWindow_->raise();
         return;
     }
