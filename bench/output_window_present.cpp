@@ -86,7 +86,12 @@ void BM_PresentToXWindow(benchmark::State& state) {
         state.SkipWithError("no threaded OpenGL on this platform");
         return;
     }
-    window.setContent(root, [&](SizeF s) { player->setFrame({0, 0, s.width, s.height}); });
+    window.setContent(
+        root,
+        [&](SizeF s) {
+            player->setFrame({0, 0, s.width, s.height});
+        },
+        nullptr);
     window.setFrameRate(60.0);
     window.orderFrontRegardless();
     Presenter& presenter = window.presenter();

@@ -140,9 +140,13 @@ TEST_F(ExternalMonitorControllerTest, RefreshesOnALaterTurnAfterEveryScreenChang
 }
 
 TEST_F(ExternalMonitorControllerTest, PresentsABorderlessWindowOnTheChosenScreen) {
+    const auto surfaceDrawings = std::make_shared<platform::SharedCompositions>();
+    controller().shareCompositionsWith(surfaceDrawings);
     controller().present(info(kDp), rig.surface, {1920.0, 1080.0});
     ASSERT_EQ(windows.made.size(), 1u);
     const auto& window = *windows.made[0];
+    // The window finds the surface's views' drawings where it would draw the same picture.
+    EXPECT_EQ(window.shared, surfaceDrawings);
     EXPECT_EQ(window.screen.id, kDp.id);
     EXPECT_TRUE(window.visible);
     EXPECT_EQ(window.timesShown, 1);

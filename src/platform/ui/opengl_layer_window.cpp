@@ -141,6 +141,11 @@ void OpenGLLayerWindow::setRootLayer(std::shared_ptr<Layer> root) {
     publisher_.setRoot(root_);
 }
 
+void OpenGLLayerWindow::setSharedCompositions(std::shared_ptr<SharedCompositions> shared) {
+    shared_ = shared ? std::move(shared) : std::make_shared<SharedCompositions>();
+    presenter_.setSource(publisher_.slot(), shared_);
+}
+
 void OpenGLLayerWindow::setFrameRate(double hz) {
     requestedRate_ = hz > 0.0 && std::isfinite(hz) ? hz : 0.0;
     presenter_.setRefreshRate(frameRate());

@@ -53,6 +53,10 @@ class OpenGLLayerWindow final : public QWindow {
     // A tree of this window's own, whose root takes the window's size.
     void setRootLayer(std::shared_ptr<Layer> root);
     const std::shared_ptr<Layer>& rootLayer() const { return root_; }
+    // Where the window's presenter finds the drawings of other views of the same picture and
+    // leaves its own (see SharedCompositions); null: a set of the window's own.
+    void setSharedCompositions(std::shared_ptr<SharedCompositions> shared);
+    const std::shared_ptr<SharedCompositions>& sharedCompositions() const { return shared_; }
     // The window's layout pass: called after each size change, once the root's frame has been
     // set to the new size.
     std::function<void(SizeF)> onLayout;

@@ -40,8 +40,10 @@ QtOutputWindow::QtOutputWindow(RunLoop& loop, QScreen* screen, Path path) : scre
 
 QtOutputWindow::~QtOutputWindow() = default;
 
-void QtOutputWindow::setContent(std::shared_ptr<Layer> root, std::function<void(SizeF)> onLayout) {
+void QtOutputWindow::setContent(std::shared_ptr<Layer> root, std::function<void(SizeF)> onLayout,
+                                std::shared_ptr<SharedCompositions> shared) {
     if (glWindow_) {
+        glWindow_->setSharedCompositions(std::move(shared));
         glWindow_->onLayout = std::move(onLayout);
         glWindow_->setRootLayer(std::move(root));
         if (glWindow_->onLayout) {
@@ -49,6 +51,7 @@ void QtOutputWindow::setContent(std::shared_ptr<Layer> root, std::function<void(
         }
         return;
     }
+    view_->setSharedCompositions(std::move(shared));
     view_->onLayout = std::move(onLayout);
     view_->setRootLayer(std::move(root));
     if (view_->onLayout) {

@@ -28,7 +28,8 @@ class QtOutputWindow final : public OutputWindow {
     QtOutputWindow(RunLoop& loop, QScreen* screen, Path path = availablePath());
     ~QtOutputWindow() override;
 
-    void setContent(std::shared_ptr<Layer> root, std::function<void(SizeF)> onLayout) override;
+    void setContent(std::shared_ptr<Layer> root, std::function<void(SizeF)> onLayout,
+                    std::shared_ptr<SharedCompositions> shared) override;
     SizeF contentSize() const override;
     void orderFrontRegardless() override;
     void close() override;

@@ -129,7 +129,12 @@ TEST(OutputWindowOnXChild, KeepsPresentingWhileTheMainThreadIsBusy) {
     QtOutputWindow window(loop, screen);
     ASSERT_EQ(window.path(), QtOutputWindow::Path::openGL);
     OpenGLLayerWindow& gl = *window.openGLWindow();
-    window.setContent(root, [&](SizeF size) { player->setFrame({0, 0, size.width, size.height}); });
+    window.setContent(
+        root,
+        [&](SizeF size) {
+            player->setFrame({0, 0, size.width, size.height});
+        },
+        nullptr);
     window.setFrameRate(kRefreshRate);
     window.orderFrontRegardless();
     ASSERT_TRUE(runEventsUntil(loop, [&] { return gl.waitForPresent(10, 0.0); }));

@@ -49,7 +49,8 @@ TEST(QtOutputWindow, CoversItsScreenShowsTheContentAndCloses) {
     auto root = Layer::create(loop);
     root->setBackgroundColor(QColor(Qt::red));
     std::vector<SizeF> layouts;
-    window.setContent(root, [&](SizeF size) { layouts.push_back(size); });
+    window.setContent(
+        root, [&](SizeF size) { layouts.push_back(size); }, nullptr);
     ASSERT_FALSE(layouts.empty());
 
     window.orderFrontRegardless();
@@ -98,7 +99,10 @@ TEST(FakeOutputWindow, RecordsWhatWasAskedOfIt) {
         auto window = factory(screen);
         auto root = Layer::create(loop);
         SizeF laidOut;
-        window->setContent(root, [&](SizeF s) { laidOut = s; });
+        auto shared = std::make_shared<SharedCompositions>();
+        window->setContent(
+            root, [&](SizeF s) { laidOut = s; }, shared);
+        EXPECT_EQ(windows.made.at(0)->shared, shared);
         EXPECT_EQ(laidOut, (SizeF{1280, 1024}));
         EXPECT_EQ(root->frame(), (RectF{0, 0, 1280, 1024}));
         window->orderFrontRegardless();
