@@ -37,6 +37,7 @@ TEST(ExternalMonitorOnXChild, OpensOnTheSecondScreenAndShowsTheProgram) {
     if (!test::isXServerChild()) {
         GTEST_SKIP() << "runs only inside the X server that ExternalMonitorOnX starts";
     }
+    test::keepOpenGLLibrariesLoaded();
     const QList<QScreen*> screens = QGuiApplication::screens();
     ASSERT_EQ(screens.size(), 2);
     QScreen* second = screens[1];

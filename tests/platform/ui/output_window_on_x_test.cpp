@@ -113,6 +113,7 @@ TEST(OutputWindowOnXChild, KeepsPresentingWhileTheMainThreadIsBusy) {
     if (!test::isXServerChild()) {
         GTEST_SKIP() << "runs only inside the X server that OutputWindowOnX starts";
     }
+    test::keepOpenGLLibrariesLoaded();
     ASSERT_EQ(QtOutputWindow::availablePath(), QtOutputWindow::Path::openGL)
         << "no threaded OpenGL on " << QGuiApplication::platformName().toStdString();
     QScreen* screen = QGuiApplication::primaryScreen();
