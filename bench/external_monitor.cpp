@@ -2,8 +2,12 @@
 // one presenter at 1920x1080 or 3840x2160, alone and beside the mirror composed by a presenter of
 // its own at the same size (a canvas of the same size in a window of that size). Both show one
 // moving picture that changes every refresh, as a playing clip's does; the mirror shows the very
-// same source, so nothing is decoded for it and its cost is its composition alone. CPU time of
-// the whole process per refresh (64 refreshes per second of a manual clock).
+// same source, so nothing is decoded for it. With mirror:1 the two presenters share their
+// drawings, as the output window shares the surface's views' (the controller's
+// shareCompositionsWith): the mirror finds each picture the surface drew and works out its
+// composition only. mirror:2 keeps the mirror's drawings to itself, as a window whose size no
+// view of the surface has. CPU time of the whole process per refresh (64 refreshes per second of
+// a manual clock).
 #include <benchmark/benchmark.h>
 
 #include <QImage>
@@ -16,6 +20,7 @@
 #include "platform/graphics/layer.h"
 #include "platform/graphics/layer_snapshot.h"
 #include "platform/graphics/presenter.h"
+#include "platform/graphics/shared_compositions.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "support/fake_clip_player.h"
 #include "support/fake_media.h"
@@ -54,6 +59,7 @@ void BM_ProgramOutput(benchmark::State& state) {
     const int w = int(state.range(0));
     const int h = int(state.range(1));
     const bool withMirror = state.range(2) != 0;
+    const bool sharing = state.range(2) == 1;
     ManualRunLoop loop;
     test::FakeMediaFactory media(loop);
     output::OutputSurface surface(
@@ -81,19 +87,21 @@ void BM_ProgramOutput(benchmark::State& state) {
     SnapshotPublisher mirrorTree(loop);
     surfaceTree.setRoot(surface.rootLayer());
     std::vector<std::unique_ptr<Presenter>> presenters;
-    const auto add = [&](const SnapshotPublisher& tree) {
+    const auto surfaceDrawings = std::make_shared<SharedCompositions>();
+    const auto add = [&](const SnapshotPublisher& tree,
+                         std::shared_ptr<SharedCompositions> shared) {
         auto presenter = std::make_unique<Presenter>(clock);
-        presenter->setSource(tree.slot());
+        presenter->setSource(tree.slot(), std::move(shared));
         presenter->setSize({w, h});
         presenter->setRefreshRate(64.0);
         presenter->start();
         presenter->waitForRefresh(1, 10.0);
         presenters.push_back(std::move(presenter));
     };
-    add(surfaceTree);
+    add(surfaceTree, surfaceDrawings);
     if (mirror) {
         mirrorTree.setRoot(mirror->rootLayer());
-        add(mirrorTree);
+        add(mirrorTree, sharing ? surfaceDrawings : nullptr);
     }
     std::uint64_t refresh = 1;
     for (auto _ : state) {
@@ -115,8 +123,10 @@ BENCHMARK(BM_ProgramOutput)
     ->ArgNames({"w", "h", "mirror"})
     ->Args({1920, 1080, 0})
     ->Args({1920, 1080, 1})
+    ->Args({1920, 1080, 2})
     ->Args({3840, 2160, 0})
     ->Args({3840, 2160, 1})
+    ->Args({3840, 2160, 2})
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime();
 

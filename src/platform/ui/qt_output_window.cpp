@@ -4,10 +4,30 @@
 
 namespace kestio::platform {
 
-QtOutputWindow::QtOutputWindow(RunLoop& loop, QScreen* screen)
-    : view_(std::make_unique<LayerView>(loop)), screen_(screen) {
-    view_->setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                          Qt::WindowDoesNotAcceptFocus);
+namespace {
+
+constexpr Qt::WindowFlags kFlags =
+    Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus;
+
+}  // namespace
+
+QtOutputWindow::Path QtOutputWindow::availablePath() {
+    return OpenGLLayerWindow::isAvailable() ? Path::openGL : Path::widget;
+}
+
+QtOutputWindow::QtOutputWindow(RunLoop& loop, QScreen* screen, Path path) : screen_(screen) {
+    if (path == Path::openGL && OpenGLLayerWindow::isAvailable()) {
+        glWindow_ = std::make_unique<OpenGLLayerWindow>(loop, screen);
+        glWindow_->setFlags(kFlags);
+        glWindow_->setCursor(Qt::BlankCursor);
+        glWindow_->setTitle(QStringLiteral("Kestio Output"));
+        if (screen) {
+            glWindow_->setGeometry(screen->geometry());
+        }
+        return;
+    }
+    view_ = std::make_unique<LayerView>(loop);
+    view_->setWindowFlags(kFlags);
     view_->setAttribute(Qt::WA_ShowWithoutActivating);
     view_->setFocusPolicy(Qt::NoFocus);
     view_->setCursor(Qt::BlankCursor);
@@ -20,7 +40,18 @@ QtOutputWindow::QtOutputWindow(RunLoop& loop, QScreen* screen)
 
 QtOutputWindow::~QtOutputWindow() = default;
 
-void QtOutputWindow::setContent(std::shared_ptr<Layer> root, std::function<void(SizeF)> onLayout) {
+void QtOutputWindow::setContent(std::shared_ptr<Layer> root, std::function<void(SizeF)> onLayout,
+                                std::shared_ptr<SharedCompositions> shared) {
+    if (glWindow_) {
+        glWindow_->setSharedCompositions(std::move(shared));
+        glWindow_->onLayout = std::move(onLayout);
+        glWindow_->setRootLayer(std::move(root));
+        if (glWindow_->onLayout) {
+            glWindow_->onLayout(contentSize());
+        }
+        return;
+    }
+    view_->setSharedCompositions(std::move(shared));
     view_->onLayout = std::move(onLayout);
     view_->setRootLayer(std::move(root));
     if (view_->onLayout) {
@@ -29,10 +60,24 @@ void QtOutputWindow::setContent(std::shared_ptr<Layer> root, std::function<void(
 }
 
 SizeF QtOutputWindow::contentSize() const {
+    if (glWindow_) {
+        return {double(glWindow_->width()), double(glWindow_->height())};
+    }
     return {double(view_->width()), double(view_->height())};
 }
 
 void QtOutputWindow::orderFrontRegardless() {
+    if (glWindow_) {
+        if (screen_) {
+            glWindow_->setScreen(screen_);
+            glWindow_->setGeometry(screen_->geometry());
+        }
+        // Full screen and shown, without showFullScreen()'s request to activate the window.
+        glWindow_->setWindowStates(Qt::WindowFullScreen);
+        glWindow_->setVisible(true);
+        glWindow_->raise();
+        return;
+    }
     if (screen_) {
         view_->setScreen(screen_);
         view_->setGeometry(screen_->geometry());
@@ -42,7 +87,27 @@ void QtOutputWindow::orderFrontRegardless() {
 }
 
 void QtOutputWindow::close() {
-    view_->hide();
+    if (glWindow_) {
+        glWindow_->hide();
+    } else {
+        view_->hide();
+    }
+}
+
+Presenter& QtOutputWindow::presenter() {
+    return glWindow_ ? glWindow_->presenter() : view_->presenter();
+}
+
+void QtOutputWindow::setFrameRate(double hz) {
+    if (glWindow_) {
+        glWindow_->setFrameRate(hz);
+    } else {
+        view_->setFrameRate(hz);
+    }
+}
+
+QWindow* QtOutputWindow::windowHandle() const {
+    return glWindow_ ? glWindow_.get() : view_->windowHandle();
 }
 
 OutputWindowFactory QtOutputWindow::factory(RunLoop& loop) {
