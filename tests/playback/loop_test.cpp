@@ -11,6 +11,7 @@
 #include "platform/audio/audio_player_node.h"
 #include "platform/graphics/layer.h"
 #include "playback/playback_rig.h"
+#include "playback/playback_steps.h"
 #include "support/fake_media.h"
 
 namespace kestio {
@@ -49,31 +50,17 @@ class LoopTest : public ::testing::Test {
         return dynamic_cast<FakeQueuePlayer&>(*rig.surface().showingSlot().player());
     }
 
-    // Lets the load thread of `chain` hand its outcome over, without moving the clock.
-    void settleLoad(AudioEngineController& chain) {
-        for (int i = 0; i < 500 && !chain.loadFinished(); ++i) {
-            rig.loop.waitForPosted(0.01);
-        }
-        rig.loop.runPending();
-    }
+    void settleLoad(AudioEngineController& chain) { test::settleLoad(rig, chain); }
 
     // Plays slot (0, 0) and runs until its loop is on air.
     void startLoopOnAir() {
-        AudioEngineController& chain = rig.surface().hiddenSlot().audio();
+        output::PlaybackSlot& target = rig.surface().hiddenSlot();
         rig.playSlot(0, 0);
-        runUntilOnAir(chain);
+        runUntilOnAir(target);
     }
-    void runUntilOnAir(AudioEngineController& chain) {
-        for (int i = 0; i < 200 && !loopOnAir(); ++i) {
-            settleLoad(chain);
-            rig.loop.advance(0.01);
-        }
-        ASSERT_TRUE(loopOnAir()) << "the loop never went on air";
-    }
-    bool loopOnAir() {
-        auto& slot = rig.surface().showingSlot();
-        return slot.isLooping() && slot.containerLayer()->opacity() == 1.0f &&
-               slot.clipPlayer().startTime().get().has_value();
+    void runUntilOnAir(output::PlaybackSlot& target) {
+        ASSERT_TRUE(test::runUntilOnAir(rig, target)) << "the loop never went on air";
+        ASSERT_TRUE(rig.surface().showingSlot().isLooping());
     }
 
     // Samples what the slot on air shows every kStep for `seconds`; consecutive samples of one
@@ -102,13 +89,7 @@ class LoopTest : public ::testing::Test {
         }
     }
 
-    int logCount(const std::string& fragment) {
-        int count = 0;
-        for (const auto& line : rig.logLines()) {
-            count += line.find(fragment) != std::string::npos ? 1 : 0;
-        }
-        return count;
-    }
+    int logCount(const std::string& fragment) { return test::logCount(rig, fragment); }
 
     test::PlaybackRig rig;
 };
@@ -142,10 +123,10 @@ TEST_F(LoopTest, AHundredPassesShowEveryFrameOfTheRangeOnceInOrder) {
 
 TEST_F(LoopTest, PublishesTheRangeAndLogsItsStart) {
     makeLoop(2.0, 3.0);
-    AudioEngineController& chain = rig.surface().hiddenSlot().audio();
+    output::PlaybackSlot& target = rig.surface().hiddenSlot();
     rig.playSlot(0, 0);
     EXPECT_EQ(rig.pc().duration.get(), 3.0);
-    runUntilOnAir(chain);
+    runUntilOnAir(target);
     EXPECT_EQ(rig.pc().currentBankIndex.get(), 0);
     EXPECT_EQ(rig.pc().selectedClipName.get(), "b0s0");
     EXPECT_EQ(logCount("LoopVideo 開始: b0s0 IN=2.0 OUT=Optional(3.0)"), 1);

@@ -1,0 +1,163 @@
+// The next-cue preload on scripted media in virtual time.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/audio/audio_player_node.h"
+#include "playback/playback_steps.h"
+
+namespace kestio {
+namespace {
+
+class PreloadTest : public ::testing::Test {
+  protected:
+    output::PlaybackSlot& hidden() { return rig.surface().hiddenSlot(); }
+    std::size_t assetsOf(const std::filesystem::path& url) {
+        std::size_t count = 0;
+        for (const auto& asset : rig.media.assets()) {
+            count += asset->url() == url ? 1 : 0;
+        }
+        return count;
+    }
+    void preload(int bank, int slot) {
+        const SlotData& data = rig.slot(bank, slot);
+        rig.pc().preloadNext(bank, slot, *data.videoURL, data);
+    }
+
+    test::PlaybackRig rig;
+};
+
+struct Refused {
+    const char* name;
+    MediaType type;
+    PostRollMode postRoll;
+    bool missing;
+};
+
+class PreloadRefused : public PreloadTest, public ::testing::WithParamInterface<Refused> {};
+
+// A still, a sound, a loop and a file known to be missing are never preloaded, and an earlier
+// preload stays as it was.
+TEST_P(PreloadRefused, LeavesTheHiddenSlotAndTheEarlierPreload) {
+    preload(0, 1);
+    auto& slot = rig.editSlot(0, 2);
+    slot.mediaType = GetParam().type;
+    slot.postRollMode = GetParam().postRoll;
+    slot.isFileMissing = GetParam().missing;
+    const auto item = hidden().player()->current();
+    preload(0, 2);
+    EXPECT_EQ(rig.pc().preloadedNextTarget(), (SlotRef{0, 1}));
+    EXPECT_EQ(rig.pc().preloadedNextURL(), rig.slot(0, 1).videoURL);
+    EXPECT_EQ(hidden().player()->current(), item);
+    EXPECT_EQ(assetsOf(*rig.slot(0, 2).videoURL), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, PreloadRefused,
+    ::testing::Values(Refused{"Still", MediaType::still, PostRollMode::next, false},
+                      Refused{"Audio", MediaType::audio, PostRollMode::next, false},
+                      Refused{"Loop", MediaType::video, PostRollMode::loop, false},
+                      Refused{"MissingFile", MediaType::video, PostRollMode::next, true}),
+    [](const ::testing::TestParamInfo<Refused>& param) { return param.param.name; });
+
+TEST_F(PreloadTest, LoadsTheClipPausedAndHiddenAtItsInPoint) {
+    auto& data = rig.editSlot(0, 1);
+    data.inPoint = 1.5;
+    data.audioSettings.masterLevel = -20.0f;
+    preload(0, 1);
+    EXPECT_EQ(rig.pc().preloadedNextTarget(), (SlotRef{0, 1}));
+    EXPECT_EQ(rig.pc().preloadedNextURL(), data.videoURL);
+    const auto item = hidden().player()->current();
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->url(), *data.videoURL);
+    rig.loop.advance(0.5);
+    EXPECT_EQ(hidden().player()->rateValue(), 0.0f);
+    EXPECT_EQ(hidden().containerLayer()->opacity(), 0.0f);
+    EXPECT_NEAR(hidden().audio().playerNode()->volume(), 0.1f, 1e-6);
+    EXPECT_EQ(test::logCount(rig, "NextGo先読み開始: b0s1"), 1);
+}
+
+struct Level {
+    float gainDb;
+    bool outputMuted;
+    bool audible;
+};
+
+class PreloadLevel : public PreloadTest, public ::testing::WithParamInterface<Level> {};
+
+TEST_P(PreloadLevel, FollowsTheVolumeRuleWithTheOutputMute) {
+    rig.editSlot(0, 1).audioSettings.masterLevel = GetParam().gainDb;
+    if (GetParam().outputMuted) {
+        rig.pc().toggleMute();
+    }
+    preload(0, 1);
+    EXPECT_EQ(hidden().audio().playerNode()->volume() > 0.0f, GetParam().audible);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gains, PreloadLevel,
+                         ::testing::Values(Level{-40.0f, false, false}, Level{-39.9f, false, true},
+                                           Level{0.0f, true, false}, Level{0.0f, false, true}));
+
+// The preloaded slot played next is switched in without loading it again; a slot whose file was
+// replaced (another URL) loads anew.
+TEST_F(PreloadTest, ThePreloadedCueGoesOnAirWithoutALoad) {
+    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 0));
+    preload(0, 1);
+    const auto preloaded = hidden().player()->current();
+    ASSERT_TRUE(preloaded);
+    rig.loop.advance(0.5);
+    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 1));
+    EXPECT_EQ(rig.surface().showingSlot().player()->current(), preloaded);
+    EXPECT_EQ(assetsOf(*rig.slot(0, 1).videoURL), 1u);
+    EXPECT_EQ(test::logCount(rig, "NextGo先読み使用: b0s1"), 1);
+}
+
+TEST_F(PreloadTest, AReplacedFileIsNoMatch) {
+    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 0));
+    preload(0, 1);
+    rig.editSlot(0, 1).videoURL = "/media/replaced.mp4";
+    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 1));
+    EXPECT_EQ(rig.surface().showingSlot().player()->current()->url(),
+              std::filesystem::path("/media/replaced.mp4"));
+    EXPECT_FALSE(rig.pc().preloadedNextTarget());
+}
+
+// While the clip on air dissolves in, the hidden slot still shows the outgoing picture: the
+// preload waits for the fade to end instead of replacing it.
+TEST_F(PreloadTest, WaitsForADissolveToEnd) {
+    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 0));
+    auto& data = rig.editSlot(0, 2);
+    data.transitionMode = TransitionMode::dissolve;
+    data.dissolveDuration = 1.0;
+    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 2));
+    ASSERT_TRUE(hidden().containerLayer()->hasAnimation(output::PlaybackSlot::kFadeOut));
+    const auto outgoing = hidden().player()->current();
+    preload(0, 3);
+    EXPECT_EQ(hidden().player()->current(), outgoing);
+    EXPECT_FALSE(rig.pc().preloadedNextTarget());
+    rig.loop.advance(1.2);
+    ASSERT_TRUE(hidden().player()->current());
+    EXPECT_EQ(hidden().player()->current()->url(), *rig.slot(0, 3).videoURL);
+    EXPECT_EQ(rig.pc().preloadedNextTarget(), (SlotRef{0, 3}));
+}
+
+// A next cue of another channel count and rate leaves the clip on air playing and heard.
+TEST_F(PreloadTest, NeverSilencesTheClipOnAir) {
+    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 0));
+    auto& onAir = rig.surface().showingSlot();
+    const float volume = onAir.audio().playerNode()->volume();
+    const std::size_t calls = test::fakeClipPlayer(onAir).calls().size();
+    auto& next = rig.editSlot(0, 1);
+    next.clipInfo->channels = 6;
+    next.clipInfo->sampleRate = 96000.0;
+    preload(0, 1);
+    rig.loop.advance(0.5);
+    EXPECT_EQ(test::fakeClipPlayer(onAir).calls().size(), calls);
+    EXPECT_TRUE(onAir.clipPlayer().startTime().get());
+    EXPECT_EQ(onAir.audio().playerNode()->volume(), volume);
+    EXPECT_EQ(&rig.surface().showingSlot(), &onAir);
+}
+
+}  // namespace
+}  // namespace kestio
