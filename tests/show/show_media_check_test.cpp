@@ -228,3 +228,53 @@ TEST_F(ShowMediaCheck, ARelinkThatFindsNothingWarnsAndLeavesTheMarkAlone) {
 
 }  // namespace
 }  // namespace kestio::test
+
+namespace kestio::test {
+namespace {
+
+TEST_F(ShowMediaCheck, ASlotClearedDuringTheFolderSearchIsNotRelinked) {
+    ProjectData project(4, 10);
+    project.banks[0].slots[0] = slotFor(media("a/Intro.mov"));
+    project.banks[0].slots[1] = slotFor(media("a/Outro.mov"));
+    const fs::path package = writePackage(project, "Cleared.ktshow");
+    fs::remove_all(folder / "a");
+    open(package);
+    media("b/Intro.mov");
+    media("b/Outro.mov");
+    dialogs.pathAnswers.push_back(folder / "b");
+    show->relinkFromFolder();
+    show->deleteClip(0, 0);  // before the search's answer is taken
+    ASSERT_TRUE(waitFor([&] { return !alertsTitled(relinkTitle()).empty(); }));
+    EXPECT_EQ(slot(0, 0).name, "001");
+    EXPECT_FALSE(slot(0, 0).bookmarkData.has_value());
+    EXPECT_EQ(slot(0, 1).videoURL, folder / "b/Outro.mov");
+    EXPECT_TRUE(logged("🔗 再リンク: 1件成功 / 0件未発見"));
+}
+
+}  // namespace
+}  // namespace kestio::test
+
+namespace kestio::test {
+namespace {
+
+TEST_F(ShowMediaCheck, ASlotEditedWhileItsFileIsLookedAtKeepsTheEdit) {
+    ProjectData project(4, 10);
+    project.banks[0].slots[0] = slotFor(media("a/Intro.mov"));
+    const fs::path package = writePackage(project, "Edited.ktshow");
+    fs::remove_all(folder / "a");
+    open(package);
+    ASSERT_EQ(alertsTitled(missingTitle()).size(), 1u);
+    show->checkMissingMedia();
+    show->deleteClip(0, 0);  // before the check's answer is taken
+    dialogs.pathAnswers.push_back(folder / "nowhere");
+    show->relinkFromFolder();  // its answer comes after the check's (one disk worker)
+    ASSERT_TRUE(waitFor([&] {
+        return !alertsTitled(L("フォルダにアクセスできません", "Failed to Access Folder")).empty();
+    }));
+    EXPECT_EQ(alertsTitled(missingTitle()).size(), 1u);
+    EXPECT_FALSE(slot(0, 0).isFileMissing);
+    EXPECT_EQ(slot(0, 0).name, "001");
+}
+
+}  // namespace
+}  // namespace kestio::test

@@ -1,0 +1,263 @@
+// The show's project, missing-media, relink, rescan and warm-up operations on real packages,
+// generated clips, the real clip importer and the real playback controller on the null audio
+// device.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "control/key_binding_store.h"
+#include "control/keyboard_shortcut_handler.h"
+#include "control/midi_input_controller.h"
+#include "control/midi_output_controller.h"
+#include "import/clip_importer.h"
+#include "model/localization_manager.h"
+#include "model/project_manager.h"
+#include "model/recent_projects.h"
+#include "output/output_surface.h"
+#include "platform/media/decoded_media_factory.h"
+#include "platform/midi/loopback_midi_system.h"
+#include "platform/runloop/manual_run_loop.h"
+#include "platform/storage/bookmark_service.h"
+#include "platform/storage/user_defaults.h"
+#include "playback/playback_controller.h"
+#include "show/live_show_importer.h"
+#include "show/live_show_playback.h"
+#include "show/show_controller.h"
+#include "support/null_audio_device.h"
+#include "support/process_runner.h"
+#include "support/scripted_dialog_presenter.h"
+#include "support/temporary_folder.h"
+
+namespace kestio::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ShowOnRealMedia : public ::testing::Test {
+  protected:
+    TemporaryFolder folder;
+    platform::ManualRunLoop loop;
+    platform::InMemoryUserDefaults defaults;
+    platform::BookmarkService bookmarks;
+    platform::LoopbackMIDISystem midiSystem{loop};
+    MIDIInputController midi{loop, midiSystem};
+    MIDIOutputController midiOut{loop, midiSystem};
+    KeyBindingStore keyBindings{defaults};
+    KeyboardShortcutHandler keyboard{keyBindings};
+    ProjectManager projectManager{bookmarks};
+    RecentProjects recentProjects{defaults, bookmarks};
+    ClipImporter clipImporter{loop, bookmarks};
+    LiveShowImporter importer{clipImporter};
+    std::shared_ptr<NullAudioDevice> device =
+        std::make_shared<NullAudioDevice>(48000.0, 2, "Null Output", loop.hostClock());
+    platform::media::DecodedMediaFactory media{loop};
+    PlaybackController controller{PlaybackServices{
+        .loop = loop,
+        .wallClock = nullptr,
+        .view = std::make_unique<output::OutputSurface>(
+            output::OutputSurface::Services{.loop = loop, .audioDevice = device, .media = media}),
+        .localization = nullptr,
+        .decodeStill = {},
+        .runInBackground = {}}};
+    LiveShowPlayback playback{controller};
+    ScriptedDialogPresenter dialogs;
+    std::unique_ptr<ShowController> show = std::make_unique<ShowController>(ShowServices{
+        .loop = loop,
+        .playback = playback,
+        .importer = importer,
+        .midi = midi,
+        .midiOut = midiOut,
+        .keyboard = keyboard,
+        .dialogs = dialogs,
+        .bookmarks = bookmarks,
+        .defaults = defaults,
+        .projectManager = projectManager,
+        .recentProjects = recentProjects,
+    });
+
+    void SetUp() override {
+        controller.projectProvider = [this]() -> std::optional<ProjectData> {
+            return show->project();
+        };
+    }
+
+    // A clip of `seconds` at 25 fps with a tone, made with ffmpeg.
+    fs::path clip(const std::string& relative, double seconds) {
+        const fs::path file = folder / relative;
+        fs::create_directories(file.parent_path());
+        const std::string length = std::to_string(seconds);
+        const auto result = runProcess({"ffmpeg",
+                                        "-nostdin",
+                                        "-v",
+                                        "error",
+                                        "-y",
+                                        "-f",
+                                        "lavfi",
+                                        "-i",
+                                        "testsrc=size=160x120:rate=25:duration=" + length,
+                                        "-f",
+                                        "lavfi",
+                                        "-i",
+                                        "sine=frequency=1000:sample_rate=48000:duration=" + length,
+                                        "-c:v",
+                                        "libx264",
+                                        "-pix_fmt",
+                                        "yuv420p",
+                                        "-c:a",
+                                        "aac",
+                                        "-shortest",
+                                        file.string()},
+                                       std::chrono::seconds(60));
+        EXPECT_TRUE(result.succeeded()) << result.errorOutput;
+        return file;
+    }
+
+    // Runs the loop, moving virtual time on by small steps, until `done` holds.
+    template <typename Done>
+    bool runUntil(Done done, double virtualLimit = 60.0) {
+        for (double moved = 0; moved < virtualLimit;) {
+            loop.runPending();
+            if (done()) {
+                return true;
+            }
+            if (!loop.waitForPosted(0.02)) {
+                loop.advance(0.02);
+                moved += 0.02;
+            }
+        }
+        return done();
+    }
+
+    // Whether the play log of the open package holds the message (its writer thread appends
+    // lines as they come).
+    bool logged(const std::string& message) const {
+        const auto package = show->currentProjectURL.get();
+        if (!package) {
+            return false;
+        }
+        std::ifstream in(*package / "app.log");
+        for (std::string line; std::getline(in, line);) {
+            if (line.size() >= message.size() &&
+                line.compare(line.size() - message.size(), message.size(), message) == 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    SlotData probed(const fs::path& file) {
+        std::optional<ImportOutcome> outcome;
+        clipImporter.importMeta(file, 0.0, [&](ImportOutcome o) { outcome = std::move(o); });
+        EXPECT_TRUE(runUntil([&] { return outcome.has_value(); }));
+        const auto& result = std::get<ImportResult>(*outcome);
+        SlotData slot;
+        slot.name = result.name;
+        slot.bookmarkData = result.bookmark;
+        slot.videoURL = result.url;
+        slot.mediaType = result.mediaType;
+        slot.clipInfo = result.clipInfo;
+        return slot;
+    }
+
+    const SlotData& slot(int b, int s) const {
+        return show->project().banks[std::size_t(b)].slots[std::size_t(s)];
+    }
+};
+
+TEST_F(ShowOnRealMedia, RenamedAndMovedClipsAreFoundMissingRelinkedAndPlay) {
+    ProjectData project(4, 10);
+    for (int i = 0; i < 6; ++i) {
+        project.banks[0].slots[std::size_t(i)] =
+            probed(clip("clips/c" + std::to_string(i) + ".mp4", 1.0));
+    }
+    const fs::path package = projectManager.save(project, folder / "Six.ktshow");
+    fs::rename(folder / "clips/c0.mp4", folder / "clips/c0 take 2.mp4");
+    fs::rename(folder / "clips/c1.mp4", folder / "clips/c1 take 2.mp4");
+    fs::create_directories(folder / "moved/deeper");
+    for (int i : {2, 3, 4}) {
+        fs::rename(folder / ("clips/c" + std::to_string(i) + ".mp4"),
+                   folder / "moved/deeper" / ("c" + std::to_string(i) + ".mp4"));
+    }
+    dialogs.alertAnswers = {1, 1, 1};  // Later; then skip the two renamed clips in the warm-up
+    show->loadProject(package);
+    // The warm-up meets the two renamed clips (skipped as told) and warms the sixth.
+    ASSERT_TRUE(runUntil([&] { return logged("ウォームアップ完了 (3件)"); }));
+    EXPECT_TRUE(logged("再生: BANK[BANK 1] SLOT[6] c5 postRoll=freeze"));
+    const auto missing = dialogs.callsOf("alert").at(0);
+    EXPECT_NE(missing.texts.at(1).find("BANK 1 / c0（ファイル名が変更されています）"),
+              std::string::npos);
+    EXPECT_NE(missing.texts.at(1).find("BANK 1 / c4\n"), std::string::npos);
+    EXPECT_TRUE(runUntil([&] { return logged("⚠️ ファイルロスト: 5件"); }));
+    EXPECT_EQ(controller.warmTotal.get(), 0);
+    EXPECT_FALSE(controller.currentSlotIndex.get().has_value());  // the output is black
+
+    dialogs.pathAnswers = {folder / "moved"};
+    show->relinkFromFolder();
+    ASSERT_TRUE(runUntil([&] { return logged("🔗 再リンク: 3件成功 / 2件未発見"); }));
+    for (int i : {2, 3, 4}) {
+        EXPECT_FALSE(slot(0, i).isFileMissing);
+        show->playSlot(0, i);
+        ASSERT_TRUE(runUntil([&] { return controller.currentSlotIndex.get() == i; })) << i;
+    }
+    EXPECT_EQ(controller.selectedClipName.get(), "c4");
+}
+
+TEST_F(ShowOnRealMedia, TheWarmUpPlaysEveryClipHiddenAndLeavesTheOutputBlack) {
+    ProjectData project(4, 10);
+    const std::vector<std::pair<int, int>> order = {{0, 1}, {0, 4}, {0, 9}, {2, 0}};
+    for (const auto& [b, s] : order) {
+        project.banks[std::size_t(b)].slots[std::size_t(s)] =
+            probed(clip("warm/b" + std::to_string(b) + "s" + std::to_string(s) + ".mp4", 1.0));
+    }
+    const fs::path package = projectManager.save(project, folder / "Warm.ktshow");
+    std::vector<int> progress;
+    auto watching = controller.warmDone.subscribe([&](int done) { progress.push_back(done); });
+    show->loadProject(package);
+    ASSERT_TRUE(runUntil([&] { return logged("ウォームアップ完了 (4件)"); }));
+    EXPECT_EQ(progress, (std::vector<int>{0, 1, 2, 3, 4, 0}));
+    for (const auto& [b, s] : order) {
+        const std::string name = "b" + std::to_string(b) + "s" + std::to_string(s);
+        EXPECT_TRUE(logged("再生: BANK[BANK " + std::to_string(b + 1) + "] SLOT[" +
+                           std::to_string(s + 1) + "] " + name + " postRoll=freeze"))
+            << name;
+    }
+    EXPECT_FALSE(controller.currentSlotIndex.get().has_value());
+    EXPECT_FALSE(controller.isWarming);
+    EXPECT_FALSE(controller.isMuted.get());
+    EXPECT_FALSE(show->isLoading.get());
+    EXPECT_FALSE(show->hasUnsavedChanges.get());
+}
+
+TEST_F(ShowOnRealMedia, AClipReplacedOnDiskIsProbedAgainAndItsOutPointClamped) {
+    const fs::path file = clip("rescan/Clip.mp4", 3.0);
+    ProjectData project(4, 10);
+    SlotData data = probed(file);
+    ASSERT_NEAR(data.clipInfo->duration, 3.0, 0.1);
+    data.outPoint = 2.5;
+    project.banks[1].slots[2] = data;
+    const fs::path package = projectManager.save(project, folder / "Rescan.ktshow");
+    // New content of another length, in place, dated later.
+    const fs::path shorter = clip("rescan/new.mp4", 1.0);
+    fs::rename(shorter, file);
+    fs::last_write_time(file, fs::last_write_time(file) + std::chrono::seconds(5));
+
+    show->loadProject(package);
+    ASSERT_TRUE(runUntil([&] {
+        return show->currentProjectURL.get() && slot(1, 2).clipInfo &&
+               slot(1, 2).clipInfo->duration < 2.0;
+    }));
+    EXPECT_NEAR(slot(1, 2).clipInfo->duration, 1.0, 0.1);
+    EXPECT_EQ(slot(1, 2).outPoint, slot(1, 2).clipInfo->duration);
+    EXPECT_TRUE(runUntil(
+        [&] { return logged("♻️ ファイル更新を検知、再スキャン: Clip"); }));
+    EXPECT_TRUE(show->hasUnsavedChanges.get()) << "unsaved";
+    ASSERT_TRUE(runUntil([&] { return fs::exists(package / "thumbnails/thumb_1_2.png"); }));
+}
+
+}  // namespace
+}  // namespace kestio::test
