@@ -170,6 +170,7 @@ TEST_F(PlayerPanelTest, PostRollChoices) {
         {PostRollMode::next, true, false, {"releaseLoop next"}},
         {PostRollMode::black, true, true, {"releaseLoop black"}},
         {PostRollMode::loop, true, false, {}},
+        {PostRollMode::loop, true, true, {}},  // the loop goes on: no replay
         {PostRollMode::next, false, true, {}},
         {PostRollMode::loop, false, true, {"playSlot 4 9"}},
         {PostRollMode::loop, false, false, {}},
