@@ -49,10 +49,13 @@ double sliderRate(double position) {
     if (std::abs(rate - 1.0) < 0.05) {
         rate = 1.0;
     }
-    if (!(rate > kRateMin)) {  // also a NaN position
+    // The slider's ends, reached through floating-point arithmetic on the log scale, lie within
+    // a rounding error of the end rates: they write the end rates exactly.
+    constexpr double kEndTolerance = 1e-9;
+    if (!(rate > kRateMin * (1.0 + kEndTolerance))) {  // also a NaN position
         rate = kRateMin;
     }
-    if (rate > kRateMax) {
+    if (rate > kRateMax * (1.0 - kEndTolerance)) {
         rate = kRateMax;
     }
     return rate;

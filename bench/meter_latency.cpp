@@ -1,0 +1,143 @@
+// From a sound at the engine's tap to the audio section's meter bar painted with it: a -20 dBFS
+// tone switched on in the real engine (null device, pulled a millisecond at a time, paced to the
+// wall clock as a sound card pulls) while the real playback controller meters it and the audio
+// section shows its levels. Reported per tone start: the virtual milliseconds until the meter's
+// first bar reads the tone (counter latency_ms, the goal: under 50) and the wall time of painting
+// the bar then (the benchmark's own time).
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QImage>
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <thread>
+
+#include "output/output_surface.h"
+#include "output/test_tone.h"
+#include "panels/audio_section.h"
+#include "panels/live_panel_facade.h"
+#include "panels/meter_bar_view.h"
+#include "panels/vu_meter_view.h"
+#include "platform/media/decoded_media_factory.h"
+#include "platform/runloop/manual_run_loop.h"
+#include "playback/playback_controller.h"
+#include "show/show_controller.h"
+#include "support/null_audio_device.h"
+#include "ui/panel_card.h"
+
+namespace {
+
+using namespace kestio;
+
+QApplication& application() {
+    static int argc = 1;
+    static char name[] = "bench_meter_latency";
+    static char* argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QApplication app(argc, argv);
+    return app;
+}
+
+void BM_ToneToMeterBar(benchmark::State& state) {
+    application();
+    platform::ManualRunLoop loop;
+    auto device =
+        std::make_shared<test::NullAudioDevice>(48000.0, 2, "Null Output", loop.hostClock());
+    platform::media::DecodedMediaFactory media{loop};
+    PlaybackController controller{PlaybackServices{
+        .loop = loop,
+        .wallClock = nullptr,
+        .view = std::make_unique<output::OutputSurface>(
+            output::OutputSurface::Services{.loop = loop, .audioDevice = device, .media = media}),
+        .localization = nullptr,
+        .decodeStill = {},
+        .runInBackground = {}}};
+    // The panel reads the playback controller's published values; nothing is loaded.
+    struct Facade final : panels::PanelFacade {
+        PlaybackController& p;
+        ProjectData project_;
+        platform::Published<std::uint64_t> revision{0};
+        platform::Published<bool> learn{false}, peak{true}, jump{false};
+        platform::Published<std::optional<MIDILearnTarget>> armed;
+        platform::Published<std::optional<int>> none;
+        explicit Facade(PlaybackController& c) : p(c) {}
+        const ProjectData& project() const override { return project_; }
+        platform::Published<std::uint64_t>& projectRevision() override { return revision; }
+        platform::Published<bool>& isMIDILearnMode() override { return learn; }
+        platform::Published<std::optional<MIDILearnTarget>>& midiLearnArmedTarget() override {
+            return armed;
+        }
+        platform::Published<bool>& isMeterPeak() override { return peak; }
+        platform::Published<bool>& isSettingJumpTarget() override { return jump; }
+        platform::Published<std::optional<int>>& jumpSourceBank() override { return none; }
+        platform::Published<std::optional<int>>& jumpSourceSlot() override { return none; }
+        double currentFrameRate() const override { return 30.0; }
+        bool editSlot(int, int, const std::function<void(SlotData&)>&) override { return false; }
+        void markUnsaved() override {}
+        void armMIDILearn(const std::string&) override {}
+        void playSlot(int, int) override {}
+        platform::Published<std::optional<int>>& currentBankIndex() override {
+            return p.currentBankIndex;
+        }
+        platform::Published<std::optional<int>>& currentSlotIndex() override {
+            return p.currentSlotIndex;
+        }
+        platform::Published<double>& currentTime() override { return p.currentTime; }
+        platform::Published<double>& duration() override { return p.duration; }
+        platform::Published<std::string>& selectedClipName() override { return p.selectedClipName; }
+        platform::Published<bool>& isMuted() override { return p.isMuted; }
+        platform::Published<std::vector<float>>& vuLevels() override { return p.vuLevels; }
+        platform::Published<int>& vuChannelCount() override { return p.vuChannelCount; }
+        platform::Published<std::string>& outputDeviceName() override { return p.outputDeviceName; }
+        bool isLooping() const override { return false; }
+        bool isShowingPlayerStopped() const override { return true; }
+        void handlePostRoll(PostRollMode) override {}
+        void releaseLoop(PostRollMode) override {}
+        void setPlaybackRate(double) override {}
+        void toggleMute(const std::optional<AudioSettings>&) override {}
+        void applySlotVolume(bool, float) override {}
+        void setMeterPeak(bool on) override { p.setMeterPeak(on); }
+        std::shared_ptr<platform::Layer> programLayer() override { return nullptr; }
+        void layoutProgram() override {}
+    } facade{controller};
+    ui::PanelCard card(ui::PanelCardStyle::audio());
+    auto* section = new panels::AudioSection(facade, loop, card);
+    card.show();
+    auto& engine = controller.view().sharedEngine();
+    // The device renders in real time, a millisecond at a time, as a sound card asks: the
+    // engine's tap thread and the meter then see the blocks at their real pace.
+    auto next = std::chrono::steady_clock::now();
+    const auto step = [&] {
+        next += std::chrono::milliseconds(1);
+        std::this_thread::sleep_until(next);
+        loop.advance(0.001);
+        device->pull(48);
+        loop.runPending();
+    };
+    double total = 0.0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        controller.toneGen().stop(engine);
+        next = std::chrono::steady_clock::now();
+        while (section->meter()->levels()[0] > -90.0f) {
+            step();
+        }
+        controller.toneGen().start(engine, -20.0);
+        int steps = 0;
+        while (section->meter()->levels()[0] < -21.0f && steps < 1000) {
+            step();
+            ++steps;
+        }
+        total += steps;
+        state.ResumeTiming();
+        // The bar painted with the new level.
+        QImage image = section->meter()->bar(0)->grab().toImage();
+        benchmark::DoNotOptimize(image);
+    }
+    controller.toneGen().stop(engine);
+    state.counters["latency_ms"] = total / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_ToneToMeterBar)->Iterations(20)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
