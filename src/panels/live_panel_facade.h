@@ -49,6 +49,24 @@ class LivePanelFacade final : public PanelFacade {
     std::shared_ptr<platform::Layer> programLayer() override;
     void layoutProgram() override;
 
+    // Picture and sound settings, transport and thumbnail capture (live_panel_facade_edits.cpp).
+    platform::Published<bool>& editLocked() override;
+    platform::Published<bool>& geoScaleLocked() override;
+    platform::Published<int>& eqPanelTab() override;
+    platform::Published<std::optional<std::string>>& colorSliderEditingLabel() override;
+    platform::Published<std::string>& colorSliderInputText() override;
+    void applyColorSettings(const ColorSettings& color) override;
+    void applyEqualizerToShowingSlot(const EqualizerSettings& equalizer) override;
+    void updateGeometry(const GeometrySettings& geometry) override;
+    void seek(double seconds) override;
+    void skip(int frames, double frameRate) override;
+    void pause() override;
+    void resume() override;
+    void setSeeking(bool seeking) override;
+    std::uint64_t projectGeneration() const override;
+    std::optional<std::filesystem::path> currentProjectURL() const override;
+    std::optional<std::filesystem::path> resolveSlotURL(int bank, int slot) override;
+
   private:
     ShowController& show_;
     PlaybackController& playback_;

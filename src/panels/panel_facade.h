@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -79,6 +80,41 @@ class PanelFacade {
     // and its layout pass, run after each size change of the view that shows it.
     virtual std::shared_ptr<platform::Layer> programLayer() = 0;
     virtual void layoutProgram() = 0;
+
+    // ---- Picture and sound settings (EQ and colour, geometry) ----
+    // The edit lock: while on, no EQ, colour or geometry edit writes anything.
+    virtual platform::Published<bool>& editLocked() = 0;
+    // The geometry scales' ratio lock (on at start, never saved).
+    virtual platform::Published<bool>& geoScaleLocked() = 0;
+    // The EQ and colour panel's tab (0: equaliser) and its colour value entry: the label of the
+    // row whose entry is open, and the entry's text.
+    virtual platform::Published<int>& eqPanelTab() = 0;
+    virtual platform::Published<std::optional<std::string>>& colorSliderEditingLabel() = 0;
+    virtual platform::Published<std::string>& colorSliderInputText() = 0;
+    // Hand new settings to the clip on air: the colour to its picture (the next composed picture
+    // shows it), the equaliser to the sound chain of the playback slot now showing, the geometry
+    // to its place on the canvas.
+    virtual void applyColorSettings(const ColorSettings& color) = 0;
+    virtual void applyEqualizerToShowingSlot(const EqualizerSettings& equalizer) = 0;
+    virtual void updateGeometry(const GeometrySettings& geometry) = 0;
+
+    // ---- Transport ----
+    // Publishes the position and moves the clip on air there.
+    virtual void seek(double seconds) = 0;
+    // Steps `frames` frames of `frameRate` from the current position.
+    virtual void skip(int frames, double frameRate) = 0;
+    virtual void pause() = 0;
+    virtual void resume() = 0;
+    // While on, the clip's clock publishes no position: a timeline drag shows its own.
+    virtual void setSeeking(bool seeking) = 0;
+
+    // ---- Thumbnail capture ----
+    // Advanced whenever the project is replaced (opened, closed).
+    virtual std::uint64_t projectGeneration() const = 0;
+    // The open package; none for a project never saved.
+    virtual std::optional<std::filesystem::path> currentProjectURL() const = 0;
+    // The slot's media file, none when it cannot be reached.
+    virtual std::optional<std::filesystem::path> resolveSlotURL(int bank, int slot) = 0;
 };
 
 // The slot loaded in the player as the panels edit it: its indices and record.

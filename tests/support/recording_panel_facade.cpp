@@ -89,4 +89,34 @@ void RecordingPanelFacade::setMeterPeak(bool peak) {
     calls.push_back(std::string("meterPeak ") + (peak ? "1" : "0"));
 }
 
+void RecordingPanelFacade::applyColorSettings(const ColorSettings& c) {
+    calls.push_back("applyColor " + number(c.brightness) + " " + number(c.contrast) + " " +
+                    number(c.saturation) + " " + number(c.hue) + " " + number(c.gamma) + " " +
+                    number(c.redGain) + " " + number(c.greenGain) + " " + number(c.blueGain));
+}
+
+void RecordingPanelFacade::applyEqualizerToShowingSlot(const EqualizerSettings& e) {
+    calls.push_back("applyEqualizer " + number(e.hz80) + " " + number(e.hz315) + " " +
+                    number(e.hz800) + " " + number(e.khz1_25) + " " + number(e.khz2_5) + " " +
+                    number(e.khz3_2));
+}
+
+void RecordingPanelFacade::updateGeometry(const GeometrySettings& g) {
+    calls.push_back("updateGeometry " + std::string(rawValue(g.mode)) + " " + number(g.posX) + " " +
+                    number(g.posY) + " " + number(g.scaleX) + " " + number(g.scaleY));
+}
+
+void RecordingPanelFacade::seek(double seconds) {
+    calls.push_back("seek " + number(seconds));
+}
+
+void RecordingPanelFacade::skip(int frames, double rate) {
+    calls.push_back("skip " + std::to_string(frames) + " " + number(rate));
+}
+
+void RecordingPanelFacade::setSeeking(bool value) {
+    seeking = value;
+    calls.push_back(std::string("seeking ") + (value ? "1" : "0"));
+}
+
 }  // namespace kestio::test

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,7 +71,42 @@ class RecordingPanelFacade final : public panels::PanelFacade {
 
     bool unsaved = false;
 
+    // Picture and sound settings, transport and thumbnail capture; each call recorded as
+    // "applyColor <brightness> <contrast> ...", "applyEqualizer <six gains>",
+    // "updateGeometry <mode> <x> <y> <w> <h>", "seek 15", "skip -1 29.97", "pause", "resume",
+    // "seeking 1".
+    std::uint64_t generation = 0;
+    std::optional<std::filesystem::path> packageURL;
+    // The media file of each slot as the show would resolve it (none: not reachable).
+    std::function<std::optional<std::filesystem::path>(int, int)> slotURL;
+    bool seeking = false;
+    platform::Published<bool>& editLocked() override { return editLocked_; }
+    platform::Published<bool>& geoScaleLocked() override { return geoScaleLocked_; }
+    platform::Published<int>& eqPanelTab() override { return eqPanelTab_; }
+    platform::Published<std::optional<std::string>>& colorSliderEditingLabel() override {
+        return editingLabel_;
+    }
+    platform::Published<std::string>& colorSliderInputText() override { return inputText_; }
+    void applyColorSettings(const ColorSettings& color) override;
+    void applyEqualizerToShowingSlot(const EqualizerSettings& equalizer) override;
+    void updateGeometry(const GeometrySettings& geometry) override;
+    void seek(double seconds) override;
+    void skip(int frames, double frameRate) override;
+    void pause() override { calls.emplace_back("pause"); }
+    void resume() override { calls.emplace_back("resume"); }
+    void setSeeking(bool value) override;
+    std::uint64_t projectGeneration() const override { return generation; }
+    std::optional<std::filesystem::path> currentProjectURL() const override { return packageURL; }
+    std::optional<std::filesystem::path> resolveSlotURL(int bank, int slot) override {
+        return slotURL ? slotURL(bank, slot) : std::nullopt;
+    }
+
   private:
+    platform::Published<bool> editLocked_{false};
+    platform::Published<bool> geoScaleLocked_{true};
+    platform::Published<int> eqPanelTab_{0};
+    platform::Published<std::optional<std::string>> editingLabel_;
+    platform::Published<std::string> inputText_;
     platform::Published<std::uint64_t> revision_{0};
     platform::Published<bool> learnMode_{false};
     platform::Published<std::optional<MIDILearnTarget>> armed_;
