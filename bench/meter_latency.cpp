@@ -24,6 +24,7 @@
 #include "playback/playback_controller.h"
 #include "show/show_controller.h"
 #include "support/null_audio_device.h"
+#include "support/recording_panel_facade.h"
 #include "ui/panel_card.h"
 
 namespace {
@@ -54,29 +55,9 @@ void BM_ToneToMeterBar(benchmark::State& state) {
         .decodeStill = {},
         .runInBackground = {}}};
     // The panel reads the playback controller's published values; nothing is loaded.
-    struct Facade final : panels::PanelFacade {
+    struct Facade final : test::RecordingPanelFacade {
         PlaybackController& p;
-        ProjectData project_;
-        platform::Published<std::uint64_t> revision{0};
-        platform::Published<bool> learn{false}, peak{true}, jump{false};
-        platform::Published<std::optional<MIDILearnTarget>> armed;
-        platform::Published<std::optional<int>> none;
-        explicit Facade(PlaybackController& c) : p(c) {}
-        const ProjectData& project() const override { return project_; }
-        platform::Published<std::uint64_t>& projectRevision() override { return revision; }
-        platform::Published<bool>& isMIDILearnMode() override { return learn; }
-        platform::Published<std::optional<MIDILearnTarget>>& midiLearnArmedTarget() override {
-            return armed;
-        }
-        platform::Published<bool>& isMeterPeak() override { return peak; }
-        platform::Published<bool>& isSettingJumpTarget() override { return jump; }
-        platform::Published<std::optional<int>>& jumpSourceBank() override { return none; }
-        platform::Published<std::optional<int>>& jumpSourceSlot() override { return none; }
-        double currentFrameRate() const override { return 30.0; }
-        bool editSlot(int, int, const std::function<void(SlotData&)>&) override { return false; }
-        void markUnsaved() override {}
-        void armMIDILearn(const std::string&) override {}
-        void playSlot(int, int) override {}
+        explicit Facade(PlaybackController& c) : p(c) { isMeterPeak().set(true); }
         platform::Published<std::optional<int>>& currentBankIndex() override {
             return p.currentBankIndex;
         }
@@ -90,16 +71,7 @@ void BM_ToneToMeterBar(benchmark::State& state) {
         platform::Published<std::vector<float>>& vuLevels() override { return p.vuLevels; }
         platform::Published<int>& vuChannelCount() override { return p.vuChannelCount; }
         platform::Published<std::string>& outputDeviceName() override { return p.outputDeviceName; }
-        bool isLooping() const override { return false; }
-        bool isShowingPlayerStopped() const override { return true; }
-        void handlePostRoll(PostRollMode) override {}
-        void releaseLoop(PostRollMode) override {}
-        void setPlaybackRate(double) override {}
-        void toggleMute(const std::optional<AudioSettings>&) override {}
-        void applySlotVolume(bool, float) override {}
         void setMeterPeak(bool on) override { p.setMeterPeak(on); }
-        std::shared_ptr<platform::Layer> programLayer() override { return nullptr; }
-        void layoutProgram() override {}
     } facade{controller};
     ui::PanelCard card(ui::PanelCardStyle::audio());
     auto* section = new panels::AudioSection(facade, loop, card);

@@ -15,7 +15,7 @@ namespace kestio::test {
 // and every write and output call recorded in order as one text each ("edit 2 5",
 // "unsaved", "setPlaybackRate 1.5", "toggleMute none", "applySlotVolume 0 -6",
 // "postRoll black", "releaseLoop next", "playSlot 2 5", "arm stop", "meterPeak 0").
-class RecordingPanelFacade final : public panels::PanelFacade {
+class RecordingPanelFacade : public panels::PanelFacade {
   public:
     // A project of `banks` banks of `slotsPerBank` default slots.
     explicit RecordingPanelFacade(int banks = 20, int slotsPerBank = 40);
