@@ -227,6 +227,9 @@ class ShowController {
 
     // ---- Project open, save and close ---------------------------------------------------------
     void saveProject();
+    // The same, then done(true) once the package is written, or done(false) when the save
+    // panel was cancelled or the write failed (its alert shown); exactly once.
+    void saveProject(std::function<void(bool saved)> done);
     void saveProjectAs();
     void openProject();
     void loadProject(const std::filesystem::path& url);

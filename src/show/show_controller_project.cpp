@@ -94,7 +94,9 @@ struct ShowController::ProjectIO {
         std::optional<platform::Bytes> folderBookmark;
     };
 
-    static void save(ShowController& show, const fs::path& url, SaveKind kind) {
+    using SaveDone = std::function<void(bool saved)>;
+
+    static void save(ShowController& show, const fs::path& url, SaveKind kind, SaveDone done = {}) {
         const std::uint64_t generation = show.projectGeneration_;
         const std::uint64_t revision = show.projectRevision.get();
         // The project as it stands now: an import or a warm-up running meanwhile has written
@@ -114,22 +116,28 @@ struct ShowController::ProjectIO {
             return outcome;
         };
         show.diskWorker().run<SaveOutcome>(
-            std::move(job), [&show, url, kind, generation, revision](SaveOutcome outcome) {
-                finishSave(show, url, kind, generation, revision, std::move(outcome));
+            std::move(job),
+            [&show, url, kind, generation, revision, done = std::move(done)](SaveOutcome outcome) {
+                const bool saved =
+                    finishSave(show, url, kind, generation, revision, std::move(outcome));
+                if (done) {
+                    done(saved);
+                }
             });
     }
 
-    static void finishSave(ShowController& show, const fs::path& url, SaveKind kind,
+    // True when the package was written for the project still open.
+    static bool finishSave(ShowController& show, const fs::path& url, SaveKind kind,
                            std::uint64_t generation, std::uint64_t revision, SaveOutcome outcome) {
         if (outcome.error) {
             // Location, play log, unsaved mark and recent list stay as they were.
             show.dialogs_.alert(DialogPresenter::AlertStyle::warning,
                                 L("保存に失敗しました", "Save Failed"), *outcome.error, {"OK"});
-            return;
+            return false;
         }
         if (generation != show.projectGeneration_) {
             // Another project was opened or the project closed while this one was written.
-            return;
+            return false;
         }
         if (outcome.folderBookmark) {
             show.defaults_.setData(kFolderBookmarkPrefix + lastComponent(url),
@@ -156,6 +164,7 @@ struct ShowController::ProjectIO {
         if (kind != SaveKind::inPlace) {
             show.recentProjects_.add(url);
         }
+        return true;
     }
 
     static std::optional<fs::path> askSaveLocation(ShowController& show, const std::string& title,
@@ -226,13 +235,21 @@ DiskWorker& ShowController::diskWorker() {
 }
 
 void ShowController::saveProject() {
+    saveProject(nullptr);
+}
+
+void ShowController::saveProject(std::function<void(bool saved)> done) {
     if (const auto url = currentProjectURL.get()) {
-        ProjectIO::save(*this, *url, ProjectIO::SaveKind::inPlace);
+        ProjectIO::save(*this, *url, ProjectIO::SaveKind::inPlace, std::move(done));
         return;
     }
     if (const auto url = ProjectIO::askSaveLocation(*this, L("プロジェクトを保存", "Save Project"),
                                                     "Untitled")) {
-        ProjectIO::save(*this, *url, ProjectIO::SaveKind::throughPanel);
+        ProjectIO::save(*this, *url, ProjectIO::SaveKind::throughPanel, std::move(done));
+        return;
+    }
+    if (done) {
+        done(false);
     }
 }
 

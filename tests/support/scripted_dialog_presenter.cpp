@@ -73,6 +73,16 @@ std::optional<std::filesystem::path> ScriptedDialogPresenter::openPackage(
     return nextPath();
 }
 
+std::vector<std::filesystem::path> ScriptedDialogPresenter::openFiles(
+    const std::string& title, const std::string& filterName,
+    const std::vector<std::string>& extensions) {
+    std::vector<std::string> texts{title, filterName};
+    texts.insert(texts.end(), extensions.begin(), extensions.end());
+    calls.push_back({"openFiles", AlertStyle::informational, std::move(texts), {}});
+    modal();
+    return takeOr<std::vector<std::filesystem::path>>(filesAnswers, {});
+}
+
 std::optional<std::filesystem::path> ScriptedDialogPresenter::openFolder(
     const std::string& title, const std::string& prompt, const std::string& message) {
     calls.push_back({"openFolder", AlertStyle::informational, {title, prompt, message}, {}});

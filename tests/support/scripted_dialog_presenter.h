@@ -29,6 +29,7 @@ class ScriptedDialogPresenter final : public platform::DialogPresenter {
     std::deque<std::optional<std::string>> textAnswers;
     std::deque<std::optional<std::pair<std::string, std::string>>> midiNoteAnswers;
     std::deque<std::optional<std::filesystem::path>> pathAnswers;  // save, open and folder panels
+    std::deque<std::vector<std::filesystem::path>> filesAnswers;   // file-choosing panels
     std::function<void()> duringModal;
 
     std::vector<Call> calls;
@@ -52,6 +53,9 @@ class ScriptedDialogPresenter final : public platform::DialogPresenter {
                                                      const std::string& prompt,
                                                      const std::string& message,
                                                      const std::string& extension) override;
+    std::vector<std::filesystem::path> openFiles(
+        const std::string& title, const std::string& filterName,
+        const std::vector<std::string>& extensions) override;
     std::optional<std::filesystem::path> openFolder(const std::string& title,
                                                     const std::string& prompt,
                                                     const std::string& message) override;

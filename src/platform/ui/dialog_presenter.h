@@ -61,6 +61,12 @@ class DialogPresenter {
                                                              const std::string& message,
                                                              const std::string& extension) = 0;
 
+    // An open panel choosing any number of existing files whose extension (in any letter case)
+    // is one of `extensions` (without dots). Empty when cancelled.
+    virtual std::vector<std::filesystem::path> openFiles(
+        const std::string& title, const std::string& filterName,
+        const std::vector<std::string>& extensions) = 0;
+
     // An open panel choosing one folder. None when cancelled.
     virtual std::optional<std::filesystem::path> openFolder(const std::string& title,
                                                             const std::string& prompt,

@@ -162,6 +162,28 @@ std::optional<std::filesystem::path> QtDialogPresenter::openPackage(const std::s
     return chosenPath(dialog);
 }
 
+std::vector<std::filesystem::path> QtDialogPresenter::openFiles(
+    const std::string& title, const std::string& filterName,
+    const std::vector<std::string>& extensions) {
+    QFileDialog dialog(parent_.data(), q(title));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    // Both letter cases of each extension: the dialog's patterns follow the file system's case.
+    QStringList patterns;
+    for (const auto& extension : extensions) {
+        patterns << q("*." + extension) << q("*." + extension).toUpper();
+    }
+    dialog.setNameFilter(q(filterName) + " (" + patterns.join(' ') + ")");
+    std::vector<std::filesystem::path> chosen;
+    if (dialog.exec() == QDialog::Accepted) {
+        for (const QString& file : dialog.selectedFiles()) {
+            chosen.emplace_back(file.toStdString());
+        }
+    }
+    return chosen;
+}
+
 std::optional<std::filesystem::path> QtDialogPresenter::openFolder(const std::string& title,
                                                                    const std::string& prompt,
                                                                    const std::string& message) {

@@ -32,6 +32,9 @@ class QtDialogPresenter final : public DialogPresenter {
                                                      const std::string& prompt,
                                                      const std::string& message,
                                                      const std::string& extension) override;
+    std::vector<std::filesystem::path> openFiles(
+        const std::string& title, const std::string& filterName,
+        const std::vector<std::string>& extensions) override;
     std::optional<std::filesystem::path> openFolder(const std::string& title,
                                                     const std::string& prompt,
                                                     const std::string& message) override;

@@ -1,0 +1,202 @@
+#include "app/application.h"
+
+#include <QApplication>
+#include <QMenuBar>
+#include <iostream>
+
+#include "app/app_delegate.h"
+#include "app/app_menus.h"
+#include "app/design_canvas.h"
+#include "app/dialog_host.h"
+#include "app/loading_overlay.h"
+#include "app/main_view_wiring.h"
+#include "app/main_window.h"
+#include "app/open_url.h"
+#include "app/panel_frames.h"
+#include "app/program_picture_view.h"
+#include "control/key_binding_panel_controller.h"
+#include "control/key_binding_store.h"
+#include "control/keyboard_shortcut_handler.h"
+#include "control/midi_input_controller.h"
+#include "control/midi_output_controller.h"
+#include "grid/slot_grid_panel.h"
+#include "import/clip_importer.h"
+#include "model/localization_manager.h"
+#include "model/project_manager.h"
+#include "model/recent_projects.h"
+#include "output/external_monitor_controller.h"
+#include "output/output_surface.h"
+#include "platform/audio/qt_audio_device.h"
+#include "platform/media/decoded_media_factory.h"
+#include "platform/midi/midi_system.h"
+#include "platform/runloop/qt_run_loop.h"
+#include "platform/storage/bookmark_service.h"
+#include "platform/storage/notification_center.h"
+#include "platform/storage/user_defaults.h"
+#include "platform/ui/qt_dialog_presenter.h"
+#include "platform/ui/qt_output_window.h"
+#include "platform/ui/qt_screen_provider.h"
+#include "playback/playback_controller.h"
+#include "show/live_show_importer.h"
+#include "show/live_show_playback.h"
+#include "show/show_controller.h"
+
+namespace kestio::app {
+
+// Every part, in the order they are made. The window goes first when they are destroyed: its
+// widgets read the show and the playback.
+struct Application::Parts {
+    explicit Parts(const LaunchOptions& options)
+        : notifications(platform::NotificationCenter::defaultCenter()),
+          localization(LocalizationManager::shared()),
+          defaults(platform::UserDefaults::standard()) {
+        notifications.setMainLoop(&loop);
+        device = std::make_shared<platform::audio::QtAudioDevice>(loop, loop.hostClock());
+        playback = std::make_unique<PlaybackController>(
+            PlaybackServices{.loop = loop,
+                             .view = std::make_unique<output::OutputSurface>(
+                                 output::OutputSurface::Services{loop, device, media}),
+                             .localization = &localization,
+                             .media = &media});
+        live = std::make_unique<LiveShowPlayback>(*playback);
+        midiSystem = platform::makeMIDISystem(loop, options.midiApi);
+        midi = std::make_unique<MIDIInputController>(loop, *midiSystem);
+        midiOut = std::make_unique<MIDIOutputController>(loop, *midiSystem);
+        monitor = std::make_unique<output::ExternalMonitorController>(
+            loop, screens, platform::QtOutputWindow::factory(loop));
+        window = std::make_unique<MainWindow>(loop);
+        dialogs = std::make_unique<platform::QtDialogPresenter>(window.get());
+        show = std::make_unique<ShowController>(ShowServices{
+            .loop = loop,
+            .playback = *live,
+            .importer = liveImporter,
+            .midi = *midi,
+            .midiOut = *midiOut,
+            .keyboard = keyboard,
+            .dialogs = *dialogs,
+            .bookmarks = bookmarks,
+            .defaults = defaults,
+            .projectManager = projectManager,
+            .recentProjects = recentProjects,
+        });
+        delegate = std::make_unique<AppDelegate>(*dialogs, notifications);
+        wiring = std::make_unique<MainViewWiring>(MainViewWiring::Services{
+            .show = *show,
+            .playback = *live,
+            .notifications = notifications,
+            .delegate = delegate.get(),
+            .midi = *midi,
+            .midiOut = *midiOut,
+            .keyboard = keyboard,
+            .installProjectProvider =
+                [this](MainViewWiring::ProjectProvider provider) {
+                    playback->projectProvider = std::move(provider);
+                },
+            .installLayerLog =
+                [this](MainViewWiring::LayerLog log) {
+                    playback->view().onLayerLog = std::move(log);
+                },
+        });
+
+        frames = std::make_unique<PanelFrames>(window->canvas(), *show, *live);
+        auto* picture = new ProgramPictureView(loop, playback->view(), frames->playerPictureRow());
+        picture->setGeometry(frames->playerPictureRow()->rect());
+        window->canvas().place(
+            CanvasPanel::slotGrid,
+            new grid::SlotGridPanel(grid::SlotGridPanel::Services{
+                .show = *show, .loop = loop, .midi = *midi, .midiOut = *midiOut}));
+        window->addOverlay(new LoadingOverlay(loop, show->isLoading, live->warmDone(),
+                                              live->warmTotal(), nullptr));
+        dialogHost =
+            std::make_unique<DialogHost>(loop, *show, *dialogs, [this] { monitor->stop(); });
+    }
+
+    ~Parts() {
+        menus.reset();
+        window.reset();
+        dialogHost.reset();
+        wiring.reset();
+        show.reset();
+    }
+
+    platform::QtRunLoop loop;
+    platform::NotificationCenter& notifications;
+    LocalizationManager& localization;
+    platform::UserDefaults& defaults;
+    platform::BookmarkService bookmarks;
+    ProjectManager projectManager{bookmarks};
+    RecentProjects recentProjects{defaults, bookmarks};
+    std::shared_ptr<platform::audio::QtAudioDevice> device;
+    platform::media::DecodedMediaFactory media{loop};
+    std::unique_ptr<PlaybackController> playback;
+    std::unique_ptr<LiveShowPlayback> live;
+    ClipImporter importer{loop, bookmarks};
+    LiveShowImporter liveImporter{importer};
+    std::unique_ptr<platform::MIDISystem> midiSystem;
+    std::unique_ptr<MIDIInputController> midi;
+    std::unique_ptr<MIDIOutputController> midiOut;
+    KeyboardShortcutHandler keyboard{KeyBindingStore::shared()};
+    platform::QtScreenProvider screens;
+    std::unique_ptr<output::ExternalMonitorController> monitor;
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<platform::QtDialogPresenter> dialogs;
+    std::unique_ptr<ShowController> show;
+    std::unique_ptr<AppDelegate> delegate;
+    std::unique_ptr<MainViewWiring> wiring;
+    std::unique_ptr<PanelFrames> frames;
+    std::unique_ptr<DialogHost> dialogHost;
+    std::unique_ptr<AppMenus> menus;
+};
+
+Application::Application(const LaunchOptions& options)
+    : options_(options), parts_(std::make_unique<Parts>(options)) {
+    Parts& p = *parts_;
+    p.menus = std::make_unique<AppMenus>(
+        *p.window->menuBar(), p.localization,
+        AppMenus::Actions{
+            .showKeyBindings = [] { KeyBindingPanelController::shared().show(); },
+            .requestWarmUp = [&p] { p.notifications.post(kRequestReWarmUpNotification); },
+            .quit = [this] { requestQuit(); },
+        });
+    p.window->onCloseRequested = [this] { requestQuit(); };
+    p.window->onFirstShown = [this] { onWindowFirstShown(); };
+}
+
+Application::~Application() = default;
+
+void Application::onWindowFirstShown() {
+    Parts& p = *parts_;
+    p.wiring->onAppearSetup();
+    if (!options_.package) {
+        return;
+    }
+    // The package is handed over once the window is wired, as a document opened from outside.
+    const auto package = *options_.package;
+    p.loop.post([&p, package] {
+        if (!handleOpenURL(p.notifications, package)) {
+            std::cerr << "kestio: not a .ktshow project package: " << package.string() << '\n';
+        }
+    });
+}
+
+void Application::requestQuit() {
+    if (askingToQuit_) {
+        return;
+    }
+    askingToQuit_ = true;
+    parts_->delegate->confirmQuit([this](AppDelegate::Reply reply) {
+        askingToQuit_ = false;
+        if (reply == AppDelegate::Reply::terminateNow) {
+            parts_->window->allowClose();
+            parts_->window->close();
+            QCoreApplication::quit();
+        }
+    });
+}
+
+int Application::run() {
+    parts_->window->show();
+    return QApplication::exec();
+}
+
+}  // namespace kestio::app
