@@ -22,8 +22,8 @@ constexpr std::size_t kShownLabels = 3;
 
 // A small text on a rounded plate, centred at `centreX` with its bottom at `bottom`; returns
 // the plate's top.
-double drawPlate(QPainter& p, double centreX, double bottom, const QString& text,
-                 const QFont& font, const QColor& textColor, const QColor& plate) {
+double drawPlate(QPainter& p, double centreX, double bottom, const QString& text, const QFont& font,
+                 const QColor& textColor, const QColor& plate) {
     const QFontMetricsF metrics(font);
     const double width = metrics.horizontalAdvance(text) + 6.0;
     const double height = metrics.height() + 2.0;
@@ -41,10 +41,9 @@ double drawPlate(QPainter& p, double centreX, double bottom, const QString& text
 
 std::string assignmentLabel(const MIDIControlAssignment& assignment) {
     char text[64];
-    std::snprintf(text, sizeof text, "Ch.%02lld %s(%lld)",
-                  static_cast<long long>(assignment.channel),
-                  grid::midiNoteName(assignment.note).c_str(),
-                  static_cast<long long>(assignment.note));
+    std::snprintf(
+        text, sizeof text, "Ch.%02lld %s(%lld)", static_cast<long long>(assignment.channel),
+        grid::midiNoteName(assignment.note).c_str(), static_cast<long long>(assignment.note));
     return text;
 }
 
@@ -115,7 +114,8 @@ void paintAssignableTile(QPainter& p, const QRectF& control, const TileFace& fac
     p.restore();
 }
 
-std::optional<PanelMenuEntry> clearAssignmentEntry(ShowController& show, const std::string& target) {
+std::optional<PanelMenuEntry> clearAssignmentEntry(ShowController& show,
+                                                   const std::string& target) {
     if (!show.isMIDILearnMode.get()) {
         return std::nullopt;
     }

@@ -137,7 +137,8 @@ std::vector<PanelMenuEntry> BankListModel::menu(int index) {
         return entry;
     };
     ShowController& show = show_;
-    entries.push_back(action(L("名前を変更", "Rename"), [&show, index] { show.renameBank(index); }));
+    entries.push_back(
+        action(L("名前を変更", "Rename"), [&show, index] { show.renameBank(index); }));
     entries.push_back(PanelMenuEntry::separator());
     entries.push_back(action(L("コピー", "Copy"), [&show, index] { show.bankClipboard = index; }));
     if (pasteSource(index)) {
@@ -145,9 +146,8 @@ std::vector<PanelMenuEntry> BankListModel::menu(int index) {
         entries.push_back(action(L("ペースト", "Paste"), [this, index] { paste(index); }));
     }
     entries.push_back(PanelMenuEntry::separator());
-    PanelMenuEntry clear = action(L("クリア", "Clear"), [&show, index] {
-        show.confirmClearBank = index;
-    });
+    PanelMenuEntry clear =
+        action(L("クリア", "Clear"), [&show, index] { show.confirmClearBank = index; });
     clear.destructive = true;
     entries.push_back(clear);
     return entries;
@@ -162,8 +162,8 @@ BankList::BankList(ShowController& show, QSize size, QWidget* parent)
 
 QRectF BankList::tileRect(int index) const {
     const double rowsHeight = height() - kFooterHeight - kDividerTop - 1.0 - 2 * kSpacing;
-    const double tileHeight = (rowsHeight - (BankListModel::kRows - 1) * kSpacing) /
-                              BankListModel::kRows;
+    const double tileHeight =
+        (rowsHeight - (BankListModel::kRows - 1) * kSpacing) / BankListModel::kRows;
     const double tileWidth = (width() - kSpacing) / 2.0;
     const int row = index % BankListModel::kRows;
     const int column = index / BankListModel::kRows;

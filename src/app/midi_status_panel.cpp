@@ -127,8 +127,9 @@ QRectF MIDIStatusPanel::destinationRect() const {
     const double top = height() - kOutputRowHeight;
     const QFont label = ui::fonts::system(9);
     const double left = 8 + 5 + 5 + textWidth(QStringLiteral("Output"), label) + 5;
-    const double w = std::min(textWidth(q(model_.destinationLabel()), ui::fonts::monospaced(9)) + 10,
-                              width() - left - 40);
+    const double w =
+        std::min(textWidth(q(model_.destinationLabel()), ui::fonts::monospaced(9)) + 10,
+                 width() - left - 40);
     return {left, top + 3, w, kOutputRowHeight - 6};
 }
 
@@ -164,7 +165,8 @@ void MIDIStatusPanel::paintEvent(QPaintEvent*) {
     p.fillRect(QRectF(0, kHeaderHeight, width(), 1), ui::palette::white(0.28));
 
     // Sources.
-    const QRectF area(0, kHeaderHeight + 1, width(), height() - kHeaderHeight - 2 - kOutputRowHeight);
+    const QRectF area(0, kHeaderHeight + 1, width(),
+                      height() - kHeaderHeight - 2 - kOutputRowHeight);
     const auto sources = model_.sources();
     if (sources.empty()) {
         fillDot(p, QPointF(8 + 2.5, area.center().y()), 5, ui::palette::white(0.3));

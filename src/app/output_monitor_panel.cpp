@@ -3,8 +3,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <algorithm>
 #include <QWheelEvent>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -165,8 +165,8 @@ QRectF OutputMonitorPanel::listRect() const {
 
 QRectF OutputMonitorPanel::rowRect(std::size_t row) const {
     const QRectF list = listRect();
-    return {6, list.top() + 3 + double(row) * (kRowHeight + kRowSpacing) - scroll_,
-            width() - 12.0, kRowHeight};
+    return {6, list.top() + 3 + double(row) * (kRowHeight + kRowSpacing) - scroll_, width() - 12.0,
+            kRowHeight};
 }
 
 QRectF OutputMonitorPanel::badgeRect(std::size_t row) const {
@@ -205,11 +205,13 @@ void OutputMonitorPanel::paintEvent(QPaintEvent*) {
                    ui::palette::white(0.6));
     const QRectF sw = switchRect();
     p.setOpacity(model_.switchEnabled() ? 1.0 : 0.45);
-    fillRounded(p, sw, sw.height() / 2, presenting ? ui::palette::green() : ui::palette::white(0.3));
+    fillRounded(p, sw, sw.height() / 2,
+                presenting ? ui::palette::green() : ui::palette::white(0.3));
     const double knob = sw.height() - 2;
-    fillDot(p, QPointF(presenting ? sw.right() - 1 - knob / 2 : sw.left() + 1 + knob / 2,
-                       sw.center().y()),
-            knob, Qt::white);
+    fillDot(
+        p,
+        QPointF(presenting ? sw.right() - 1 - knob / 2 : sw.left() + 1 + knob / 2, sw.center().y()),
+        knob, Qt::white);
     p.setOpacity(1.0);
     p.fillRect(QRectF(0, kHeaderHeight, width(), 1), ui::palette::white(0.28));
 
@@ -279,10 +281,10 @@ void OutputMonitorPanel::paintEvent(QPaintEvent*) {
     }
     p.restore();
 
-    strokeRounded(p, card.adjusted(0.75, 0.75, -0.75, -0.75), 6,
-                  presenting ? ui::palette::withOpacity(ui::palette::green(), 0.5)
-                             : ui::palette::white(0.28),
-                  presenting ? 1.5 : 1.0);
+    strokeRounded(
+        p, card.adjusted(0.75, 0.75, -0.75, -0.75), 6,
+        presenting ? ui::palette::withOpacity(ui::palette::green(), 0.5) : ui::palette::white(0.28),
+        presenting ? 1.5 : 1.0);
 }
 
 void OutputMonitorPanel::mouseReleaseEvent(QMouseEvent* event) {

@@ -159,8 +159,9 @@ void ProjectToolbar::refresh() {
     forceReset_->adjustSize();
     const QFont statusFont = ui::fonts::monospaced(10);
     const double statusLeft = 8 + 8 + 4;
-    forceReset_->move(int(statusLeft + textWidth(status_, statusFont) + 4),
-                      kNameRowHeight + kRowSpacing + (kStatusRowHeight - forceReset_->height()) / 2);
+    forceReset_->move(
+        int(statusLeft + textWidth(status_, statusFont) + 4),
+        kNameRowHeight + kRowSpacing + (kStatusRowHeight - forceReset_->height()) / 2);
     forceReset_->setVisible(loading);
 
     open_->setText(q(L("開く", "Open")));

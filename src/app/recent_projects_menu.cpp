@@ -100,8 +100,7 @@ void RecentProjectsButton::retranslate() {
 void RecentProjectsButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const double side = 14;
-    ui::drawSymbol(p,
-                   QRectF((width() - side) / 2.0, (height() - side) / 2.0, side, side),
+    ui::drawSymbol(p, QRectF((width() - side) / 2.0, (height() - side) / 2.0, side, side),
                    ui::Symbol::clockArrowCirclepath, ui::palette::white(0.92));
 }
 

@@ -122,23 +122,23 @@ void UtilityButtons::paintEvent(QPaintEvent*) {
         strokeRounded(p, r, kRadius, outline, 1.0);
         return r;
     };
-    const QRectF lock = button(Button::editLock,
-                               show_.editLocked.get() ? ui::palette::red() : ui::palette::white(0.28),
-                               ui::palette::white(0.5));
+    const QRectF lock = button(
+        Button::editLock, show_.editLocked.get() ? ui::palette::red() : ui::palette::white(0.28),
+        ui::palette::white(0.5));
     drawLine(p, lock, QStringLiteral("EDIT LOCK"), ui::fonts::system(15, QFont::Bold), Qt::white,
              Qt::AlignCenter);
 
     const bool bars = show_.isColorBarActive.get();
-    const QRectF barsRect =
-        button(Button::colorBars, bars ? QColor::fromRgbF(0.2f, 0.5f, 0.8f) : ui::palette::white(0.22),
-               bars ? ui::palette::withOpacity(ui::palette::blue(), 0.8) : ui::palette::white(0.4));
+    const QRectF barsRect = button(
+        Button::colorBars, bars ? QColor::fromRgbF(0.2f, 0.5f, 0.8f) : ui::palette::white(0.22),
+        bars ? ui::palette::withOpacity(ui::palette::blue(), 0.8) : ui::palette::white(0.4));
     drawLine(p, barsRect, QStringLiteral("Colorbar"), ui::fonts::system(10, QFont::DemiBold),
              Qt::white, Qt::AlignCenter);
 
     const bool tone = show_.is1kHzActive.get();
-    const QRectF toneRect =
-        button(Button::tone, tone ? QColor::fromRgbF(0.2f, 0.6f, 0.3f) : ui::palette::white(0.22),
-               tone ? ui::palette::withOpacity(ui::palette::green(), 0.8) : ui::palette::white(0.4));
+    const QRectF toneRect = button(
+        Button::tone, tone ? QColor::fromRgbF(0.2f, 0.6f, 0.3f) : ui::palette::white(0.22),
+        tone ? ui::palette::withOpacity(ui::palette::green(), 0.8) : ui::palette::white(0.4));
     const double mid = toneRect.center().y();
     drawLine(p, QRectF(toneRect.left(), mid - 13, toneRect.width(), 14), QStringLiteral("1kHz"),
              ui::fonts::system(10, QFont::DemiBold), Qt::white, Qt::AlignCenter);

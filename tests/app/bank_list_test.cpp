@@ -35,8 +35,7 @@ TEST(AssignableTile, LabelTexts) {
                                                      assignment(1, 67)};
     const TileFace face = tileFace(false, true, false, five);
     // The first three in list order, then "+2" for the rest.
-    EXPECT_EQ(face.labels,
-              (std::vector<std::string>{"Ch.01 C(60)", "Ch.01 D(62)", "Ch.01 E(64)"}));
+    EXPECT_EQ(face.labels, (std::vector<std::string>{"Ch.01 C(60)", "Ch.01 D(62)", "Ch.01 E(64)"}));
     EXPECT_EQ(face.more, "+2");
     EXPECT_EQ(tileFace(false, true, false, {five.begin(), five.begin() + 3}).more, std::nullopt);
 }
@@ -184,8 +183,7 @@ TEST_F(BankListTest, AClickMakesTheBankCurrentAndInLearnModeArmsIt) {
 
 TEST_F(BankListTest, MenuOffersPasteAndReplaceOnlyForAnotherCopiedBank) {
     const std::vector<std::string> plain = {"Rename", "-", "Copy", "-", "Clear"};
-    const std::vector<std::string> full = {"Rename", "-",      "Copy", "Replace",
-                                           "Paste",  "-", "Clear"};
+    const std::vector<std::string> full = {"Rename", "-", "Copy", "Replace", "Paste", "-", "Clear"};
     EXPECT_EQ(menuTexts(4), plain);
     trigger(1, "Copy");
     EXPECT_EQ(show->bankClipboard.get(), 1);

@@ -19,7 +19,8 @@ class SidePanelFixture : public ShowProjectFixture {
 
     // The panel drawn on the card grey in each language, saved as <name>_en.png and
     // <name>_ja.png; returns the English image.
-    QImage shots(QWidget& panel, const QString& name, const QColor& background = QColor(41, 41, 41)) {
+    QImage shots(QWidget& panel, const QString& name,
+                 const QColor& background = QColor(41, 41, 41)) {
         setLanguage(AppLanguage::ja);
         saveShot(render(panel, background), name + "_ja");
         setLanguage(AppLanguage::en);
