@@ -24,11 +24,30 @@ QString q(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+// The title colour, kept in the palette (what the button reports) and in its style: a push
+// button is a grey rounded bezel sized to its title; a flat one has no bezel.
 void setTitleColor(QAbstractButton* button, const QColor& color) {
     QPalette colours = button->palette();
     colours.setColor(QPalette::ButtonText, color);
     colours.setColor(QPalette::Disabled, QPalette::ButtonText, color);
     button->setPalette(colours);
+    const QString rgba = QStringLiteral("rgba(%1, %2, %3, %4)")
+                             .arg(color.red())
+                             .arg(color.green())
+                             .arg(color.blue())
+                             .arg(color.alphaF());
+    auto* push = qobject_cast<QPushButton*>(button);
+    if (push && !push->isFlat()) {
+        button->setStyleSheet(
+            QStringLiteral("QPushButton { color: %1; background: rgb(92, 92, 92); border: none;"
+                           " border-radius: 5px; padding: 1px 7px; }"
+                           " QPushButton:pressed { background: rgb(120, 120, 120); }"
+                           " QPushButton:disabled { background: rgb(72, 72, 72); }")
+                .arg(rgba));
+    } else if (push) {
+        button->setStyleSheet(
+            QStringLiteral("QPushButton { color: %1; border: none; padding: 0; }").arg(rgba));
+    }
 }
 
 QPushButton* pushButton(QWidget* parent, double fontSize, QFont::Weight weight = QFont::Normal) {
@@ -91,7 +110,6 @@ ProjectToolbar::ProjectToolbar(ShowController& show, RecentProjectsMenuModel::Se
     forceReset_->setFlat(true);
     forceReset_->setFocusPolicy(Qt::NoFocus);
     forceReset_->setFont(ui::fonts::system(9));
-    forceReset_->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0; }"));
     setTitleColor(forceReset_, ui::palette::orange());
     connect(forceReset_, &QPushButton::clicked, this, [this] { show_.isLoading = false; });
 
@@ -110,7 +128,7 @@ ProjectToolbar::ProjectToolbar(ShowController& show, RecentProjectsMenuModel::Se
     relink_->setFixedSize(22, 24);
     help_ = pushButton(commands, 14, QFont::Bold);
     help_->setText(QStringLiteral("?"));
-    help_->setFixedWidth(30);
+    help_->setFixedWidth(26);
     setTitleColor(help_, ui::palette::white(0.7));
     row->addWidget(open_);
     row->addWidget(recent_);

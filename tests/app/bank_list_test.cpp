@@ -17,6 +17,7 @@ namespace kestio::app {
 namespace {
 
 using test::near;
+using test::setLanguage;
 
 const QColor kCurrentRed = QColor::fromRgbF(0.7f, 0.1f, 0.1f);
 

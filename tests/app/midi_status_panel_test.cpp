@@ -14,6 +14,7 @@ namespace kestio::app {
 namespace {
 
 using test::near;
+using test::setLanguage;
 
 TEST(MidiStatusText, EffectiveDestinationFallback) {
     const std::vector<std::string> ab = {"A", "B"};

@@ -20,6 +20,7 @@ namespace {
 using platform::ScreenDescriptor;
 using test::FakeScreenProvider;
 using test::near;
+using test::setLanguage;
 
 const ScreenDescriptor kLaptop = FakeScreenProvider::screen("eDP-1", {0, 0, 1440, 900}, 2.0);
 const ScreenDescriptor kHdmi =

@@ -15,6 +15,7 @@ namespace kestio::app {
 namespace {
 
 using test::near;
+using test::setLanguage;
 
 TEST(ProjectToolbarText, NameKeepsInnerDots) {
     EXPECT_EQ(projectDisplayName(std::nullopt), std::nullopt);

@@ -6,6 +6,7 @@
 
 #include "model/localization_manager.h"
 #include "show/show_project_fixture.h"
+#include "ui/palette.h"
 #include "ui/ui_test_support.h"
 
 namespace kestio::test {

@@ -18,6 +18,7 @@ namespace kestio::app {
 namespace {
 
 using test::near;
+using test::setLanguage;
 
 class UtilityButtonsTest : public test::SidePanelFixture {
   protected:
