@@ -102,6 +102,7 @@ struct Application::Parts {
         frames = std::make_unique<PanelFrames>(window->canvas(), *show, *live);
         auto* picture = new ProgramPictureView(loop, playback->view(), frames->playerPictureRow());
         picture->setGeometry(frames->playerPictureRow()->rect());
+        picture->show();
         window->canvas().place(
             CanvasPanel::slotGrid,
             new grid::SlotGridPanel(grid::SlotGridPanel::Services{

@@ -2,6 +2,7 @@
 
 #include <QGraphicsProxyWidget>
 #include <QGraphicsScene>
+#include <QGraphicsSceneMouseEvent>
 #include <QResizeEvent>
 
 #include "app/canvas_layout.h"
@@ -9,11 +10,29 @@
 
 namespace kestio::app {
 
+namespace {
+
+// The canvas's place in the scene. It takes every press, so that the release that follows
+// reaches the widget pressed even when that widget acts on the release only (as in a window,
+// where the pressed widget always gets its release).
+class CanvasProxy : public QGraphicsProxyWidget {
+  protected:
+    void mousePressEvent(QGraphicsSceneMouseEvent* event) override {
+        QGraphicsProxyWidget::mousePressEvent(event);
+        event->accept();
+    }
+};
+
+}  // namespace
+
 CanvasView::CanvasView(DesignCanvas* canvas, QWidget* parent)
     : QGraphicsView(parent), canvas_(canvas) {
     auto* scene = new QGraphicsScene(this);
     scene->setSceneRect(0, 0, kDesignWidth, kDesignHeight);
-    scene->addWidget(canvas_)->setPos(0, 0);
+    auto* proxy = new CanvasProxy;
+    proxy->setWidget(canvas_);
+    scene->addItem(proxy);
+    proxy->setPos(0, 0);
     setScene(scene);
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -58,6 +58,7 @@ PanelFrames::PanelFrames(DesignCanvas& canvas, ShowController& show, ShowPlaybac
     // panel's own content.
     pictureRow_ = new QWidget(player);
     pictureRow_->setGeometry(player->style().padding, kPictureTop, contentWidth, kPictureHeight);
+    pictureRow_->show();
 
     canvas.place(CanvasPanel::clipInspector, new PanelCard(PanelCardStyle::clipSettings()));
     canvas.place(CanvasPanel::audio, new PanelCard(PanelCardStyle::audio()));
