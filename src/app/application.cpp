@@ -14,6 +14,7 @@
 #include "app/open_url.h"
 #include "app/panel_frames.h"
 #include "app/program_picture_view.h"
+#include "app/side_panels.h"
 #include "control/key_binding_panel_controller.h"
 #include "control/key_binding_store.h"
 #include "control/keyboard_shortcut_handler.h"
@@ -106,6 +107,19 @@ struct Application::Parts {
             CanvasPanel::slotGrid,
             new grid::SlotGridPanel(grid::SlotGridPanel::Services{
                 .show = *show, .loop = loop, .midi = *midi, .midiOut = *midiOut}));
+        sidePanels = std::make_unique<SidePanels>(
+            window->canvas(), *frames,
+            SidePanels::Services{
+                .show = *show,
+                .playback = *playback,
+                .monitor = *monitor,
+                .midi = *midi,
+                .midiOut = *midiOut,
+                .recent = {recentProjects, bookmarks, *dialogs,
+                           [this](const std::filesystem::path& package) {
+                               show->loadProject(package);
+                           }},
+            });
         window->addOverlay(new LoadingOverlay(loop, show->isLoading, live->warmDone(),
                                               live->warmTotal(), nullptr));
         dialogHost =
@@ -115,6 +129,7 @@ struct Application::Parts {
     ~Parts() {
         menus.reset();
         window.reset();
+        sidePanels.reset();
         dialogHost.reset();
         wiring.reset();
         show.reset();
@@ -145,6 +160,7 @@ struct Application::Parts {
     std::unique_ptr<AppDelegate> delegate;
     std::unique_ptr<MainViewWiring> wiring;
     std::unique_ptr<PanelFrames> frames;
+    std::unique_ptr<SidePanels> sidePanels;
     std::unique_ptr<DialogHost> dialogHost;
     std::unique_ptr<AppMenus> menus;
 };
