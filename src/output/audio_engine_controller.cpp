@@ -174,7 +174,8 @@ void AudioEngineController::finishLoad(uint64_t generation, ClipSound sound) {
     if (generation != loadGeneration_) {
         return;  // a later load was asked for after this one was posted
     }
-    ticket_.reset();
+    // The ticket is kept: the load's thread may still be inside its post to the run loop, and
+    // the destructor's cancel() waits (on the ticket's lock) until it is out of it.
     for (const auto& line : sound.lines) {
         Console::log(line);
     }

@@ -141,6 +141,7 @@ void PlaybackController::removeObservers() {
     stillEndTimer_.cancel();
     audioTimer_.cancel();
     audioEndTimer_.cancel();
+    slotAudioPoll_.cancel();
     watchedPlayer_.reset();
 }
 

@@ -262,8 +262,11 @@ class PlaybackController {
         double dissolveDuration = 0.0;
         double inPoint = 0.0;
         std::shared_ptr<SlotAudioSettingsBox> audio;
-        // The item's readiness was handled; the start was begun (each at most once).
+        // The item's readiness was handled; the picture was placed; the clip player has
+        // prerolled the clip; the start was begun (each at most once).
         std::shared_ptr<bool> ready = std::make_shared<bool>(false);
+        std::shared_ptr<bool> placed = std::make_shared<bool>(false);
+        std::shared_ptr<bool> clipReady = std::make_shared<bool>(false);
         std::shared_ptr<bool> started = std::make_shared<bool>(false);
     };
     // A layer switch asked for by a loop.

@@ -173,7 +173,17 @@ void PlaybackController::playAudioOnly(int bank, int slot, const std::filesystem
         auto ready = onWarmReady;
         ready();
     }
-    startSlotAudio(generation, target, audio, inPoint);
+    startSlotAudio(generation, target, audio, inPoint,
+                   [this, url, name = data.name,
+                    item = std::weak_ptr(target.player()->current())](bool ready) {
+                       if (ready) {
+                           return;
+                       }
+                       const auto failed = item.lock();
+                       platform::Console::log("audio: cannot play " + url.string() + ": " +
+                                              (failed ? failed->error() : std::string()));
+                       log("音声を再生できません: " + name);
+                   });
 
     audioOnlySlot_ = &target;
     const double end = std::min(outPoint.value_or(clipDuration), clipDuration);
@@ -206,8 +216,9 @@ void PlaybackController::startSlotAudio(uint64_t generation, PlaybackSlot& slot,
     if (generation != playGeneration_) {
         return;
     }
-    if (!slot.audio().loadFinished() || !slot.player()->current() ||
-        slot.player()->current()->statusValue() == platform::media::ItemStatus::Unknown) {
+    // The picture side needs no wait: the clip player prerolls the item from its first load on,
+    // so its first picture is decoded once.
+    if (!slot.audio().loadFinished() || !slot.player()->current()) {
         slotAudioPoll_ = loop_.after(kSlotAudioPoll, [weak = weakSelf(), this, generation,
                                                       target = &slot, audio, from, onStarted] {
             if (weak.lock()) {
@@ -219,8 +230,9 @@ void PlaybackController::startSlotAudio(uint64_t generation, PlaybackSlot& slot,
     slot.audio().setLevel(audio->settings.masterLevel, audio->settings.isMuted);
     const auto item = slot.player()->current();
     if (item->statusValue() == platform::media::ItemStatus::Failed) {
-        platform::Console::log("audio: cannot play " + item->url().string() + ": " + item->error());
-        log("音声を再生できません: " + item->url().filename().string());
+        if (onStarted) {
+            onStarted(false);
+        }
         return;
     }
     slot.audio().startEngineIfNeeded();

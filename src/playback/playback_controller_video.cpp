@@ -119,6 +119,19 @@ void PlaybackController::playVideo(int bank, int slot, const std::filesystem::pa
     context.inPoint = inPoint;
     context.audio = audio;
 
+    // Picture and sound are prerolled from now on, while the item's readiness is handled below.
+    target.clipPlayer().setRate(startRate(data.playRate),
+                                view_->sharedEngine().clock()->timeAt(loop_.now()));
+    startSlotAudio(context.generation, target, context.audio, inPoint, [this, context](bool ready) {
+        if (!ready) {
+            return;
+        }
+        *context.clipReady = true;
+        if (*context.placed) {
+            deferredStart(context);
+        }
+    });
+
     // The status is looked at now (a preloaded item is ready already) and at each change; the
     // first look is a step of its own, so no handler runs inside this call.
     videoStatusObserver_ = item->status().subscribe(
@@ -159,6 +172,9 @@ void PlaybackController::showWhenReady(const StartContext& context) {
     if (presented.width() == 0 && presented.height() == 0) {
         native = view_->monitorSize();
     }
+    if (!context.item->hasVideo()) {
+        platform::Console::log("video: " + context.item->url().string() + " has no picture");
+    }
     log("presentationSize: " + sizeText(presented.width(), presented.height()) +
         " → nativeSize: " + sizeText(native.width, native.height));
     log("isReadyForDisplay: " + context.data.name + " → 表示切り替え +" +
@@ -166,14 +182,11 @@ void PlaybackController::showWhenReady(const StartContext& context) {
     if (!(native.width == 0.0 && native.height == 0.0)) {
         view_->applyGeometry(context.data.geometry, target, native.width, native.height);
     }
-    target.clipPlayer().setRate(startRate(context.data.playRate),
-                                view_->sharedEngine().clock()->timeAt(loop_.now()));
-    startSlotAudio(context.generation, target, context.audio, context.inPoint,
-                   [this, context](bool ready) {
-                       if (ready) {
-                           deferredStart(context);
-                       }
-                   });
+    // The clip starts once prerolled and placed, whichever comes last.
+    *context.placed = true;
+    if (*context.clipReady) {
+        deferredStart(context);
+    }
 }
 
 void PlaybackController::deferredStart(const StartContext& context) {

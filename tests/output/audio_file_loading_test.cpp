@@ -122,23 +122,6 @@ TEST_P(LoadChannels, StreamsNoMoreChannelsThanTheConnectionCarries) {
 INSTANTIATE_TEST_SUITE_P(Counts, LoadChannels, ::testing::ValuesIn(kChannels),
                          [](const auto& param) { return std::string(param.param.name); });
 
-// A QuickTime clip with pictures and a six-channel 44.1 kHz sound (channel c at 400 + 300c Hz).
-std::filesystem::path writeSixChannelClip(const TemporaryFolder& folder) {
-    const auto path = folder.path() / "six.mov";
-    std::string exprs;
-    for (int c = 0; c < 6; ++c) {
-        exprs +=
-            (c ? "|" : "") + std::string("0.2*sin(2*PI*") + std::to_string(400 + 300 * c) + "*t)";
-    }
-    const auto result = runProcess({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
-                                    "testsrc=size=160x120:rate=25:duration=2", "-f", "lavfi", "-i",
-                                    "aevalsrc=" + exprs + ":s=44100:d=2:c=5.1", "-c:v", "mpeg4",
-                                    "-c:a", "pcm_s16le", "-shortest", path.string()},
-                                   std::chrono::seconds(60));
-    EXPECT_TRUE(result.succeeded()) << result.errorOutput;
-    return path;
-}
-
 TEST(LoadVideoSound, IsAlwaysStreamedAsTwoChannelsAtTheMediaRate) {
     TemporaryFolder folder;
     const auto clip = writeSixChannelClip(folder);

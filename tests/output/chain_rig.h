@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <span>
@@ -19,6 +20,7 @@
 #include "platform/audio/audio_player_node.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "support/null_audio_device.h"
+#include "support/process_runner.h"
 #include "support/signal_analysis.h"
 #include "support/temporary_folder.h"
 
@@ -104,6 +106,23 @@ inline std::vector<std::vector<float>> toneChannels(uint32_t count, double rate,
         channels.push_back(sineWave(400.0 + 300.0 * c, rate, std::size_t(seconds * rate), 0.2));
     }
     return channels;
+}
+
+// A QuickTime clip with pictures and a six-channel 44.1 kHz sound (channel c at 400 + 300c Hz).
+inline std::filesystem::path writeSixChannelClip(const TemporaryFolder& folder) {
+    const auto path = folder.path() / "six.mov";
+    std::string exprs;
+    for (int c = 0; c < 6; ++c) {
+        exprs +=
+            (c ? "|" : "") + std::string("0.2*sin(2*PI*") + std::to_string(400 + 300 * c) + "*t)";
+    }
+    const auto result = runProcess({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                                    "testsrc=size=160x120:rate=25:duration=2", "-f", "lavfi", "-i",
+                                    "aevalsrc=" + exprs + ":s=44100:d=2:c=5.1", "-c:v", "mpeg4",
+                                    "-c:a", "pcm_s16le", "-shortest", path.string()},
+                                   std::chrono::seconds(60));
+    EXPECT_TRUE(result.succeeded()) << result.errorOutput;
+    return path;
 }
 
 }  // namespace kestio::test

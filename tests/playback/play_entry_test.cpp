@@ -89,6 +89,7 @@ TEST_F(PlayEntry, AStillThatCannotBeDecodedLeavesThePictureOnAirAndSaysWhy) {
     platform::Console::Capture console;
     rig.playSlot(0, 1);
     rig.loop.runPending();
+    rig.pc().playLog().flush();  // its console lines are written
     EXPECT_TRUE(console.contains("truncated JPEG"));
     EXPECT_EQ(shown(rig.surface().slotB()), 1.0f);
     EXPECT_FALSE(rig.surface().slotA().isStill());
@@ -112,6 +113,7 @@ TEST_F(PlayEntry, APlayOfAnotherSlotDropsThePreloadAndAFailedItemIsAConsoleLine)
     platform::Console::Capture console;
     rig.playSlot(0, 3);
     rig.advance(0.5);
+    rig.pc().playLog().flush();  // its console lines are written
     EXPECT_TRUE(console.contains("video: cannot play /media/b0s3.mp4"));
     EXPECT_TRUE(rig.logHas("映像を再生できません: b0s3"));
     // Nothing was switched: slot A is still the one on air.

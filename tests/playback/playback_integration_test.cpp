@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "output/output_surface.h"
@@ -128,6 +130,33 @@ TEST_F(PlaybackIntegration, AFileThatVanishedAfterImportLeavesTheOutputAsItWas) 
         said = said || message.rfind("映像を再生できません", 0) == 0;
     }
     EXPECT_TRUE(said);
+}
+
+}  // namespace
+}  // namespace kestio
+
+namespace kestio {
+namespace {
+
+TEST_F(PlaybackIntegration, AFileCutShortMidPlayEndsOnItsLastGoodPicture) {
+    // The first half of a transport stream: it opens and plays, and its data runs out midway.
+    const auto& ts = test::mediaFixtures().video("ts");
+    const auto cut = folder.path() / "cut.ts";
+    {
+        std::ifstream in(ts.path, std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+        std::ofstream out(cut, std::ios::binary);
+        out.write(bytes.data(), std::streamsize(bytes.size() / 2));
+    }
+    auto& slot = project.banks[0].slots[0];
+    slot.videoURL = cut;
+    slot.outPoint.reset();
+    slot.postRollMode = PostRollMode::freeze;
+    play(0, 0);
+    run(ts.duration + 1.0);
+    EXPECT_EQ(controller->currentSlotIndex.get(), 0);
+    // What is on air is a picture of the clip, not a broken one.
+    EXPECT_GE(test::readFrameNumber(composed()), 0);
 }
 
 }  // namespace

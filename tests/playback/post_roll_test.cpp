@@ -87,6 +87,7 @@ TEST_F(PostRoll, AJumpOutsideTheProjectFreezesWithAWarning) {
     platform::Console::Capture console;
     rig.pc().handlePostRoll(PostRollMode::jump);
     EXPECT_TRUE(rig.requests.empty());
+    rig.pc().playLog().flush();  // its console lines are written
     EXPECT_TRUE(console.contains("⚠️ JUMP: target not set, freezing"));
     EXPECT_EQ(lines("PostRoll"), (std::vector<std::string>{"PostRoll: jump BANK1 SLOT1",
                                                            "PostRoll: freeze BANK1 SLOT1"}));

@@ -1,0 +1,206 @@
+#include "platform/ui/qt_dialog_presenter.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace kestio::platform {
+
+namespace {
+
+QString q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+std::optional<std::filesystem::path> chosenPath(QFileDialog& dialog) {
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return std::filesystem::path(dialog.selectedFiles().first().toStdString());
+}
+
+// A dialog with the given fields (label over a line edit each), OK and Cancel.
+struct FieldDialog {
+    QDialog dialog;
+    std::vector<QLineEdit*> fields;
+
+    FieldDialog(QWidget* parent, const std::string& message, const std::string& informative,
+                const std::vector<std::pair<std::string, std::string>>& labelledTexts,
+                const std::string& okTitle, const std::string& cancelTitle)
+        : dialog(parent) {
+        dialog.setWindowTitle(q(message));
+        auto* layout = new QVBoxLayout(&dialog);
+        auto* title = new QLabel(q(message));
+        QFont bold = title->font();
+        bold.setBold(true);
+        title->setFont(bold);
+        layout->addWidget(title);
+        if (!informative.empty()) {
+            auto* text = new QLabel(q(informative));
+            text->setWordWrap(true);
+            layout->addWidget(text);
+        }
+        auto* grid = new QGridLayout;
+        int column = 0;
+        for (const auto& [label, value] : labelledTexts) {
+            if (!label.empty()) {
+                grid->addWidget(new QLabel(q(label)), 0, column);
+            }
+            auto* field = new QLineEdit(q(value));
+            grid->addWidget(field, 1, column++);
+            fields.push_back(field);
+        }
+        layout->addLayout(grid);
+        auto* buttons = new QDialogButtonBox;
+        buttons->addButton(q(okTitle), QDialogButtonBox::AcceptRole)->setDefault(true);
+        buttons->addButton(q(cancelTitle), QDialogButtonBox::RejectRole);
+        QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+        QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+        layout->addWidget(buttons);
+        if (!fields.empty()) {
+            fields.front()->setFocus();
+            fields.front()->selectAll();
+        }
+    }
+};
+
+}  // namespace
+
+QtDialogPresenter::QtDialogPresenter(QWidget* parent) : parent_(parent) {}
+QtDialogPresenter::~QtDialogPresenter() = default;
+
+int QtDialogPresenter::alert(AlertStyle style, const std::string& message,
+                             const std::string& informative,
+                             const std::vector<std::string>& buttons) {
+    QMessageBox box(parent_.data());
+    box.setIcon(style == AlertStyle::critical  ? QMessageBox::Critical
+                : style == AlertStyle::warning ? QMessageBox::Warning
+                                               : QMessageBox::Information);
+    box.setText(q(message));
+    box.setInformativeText(q(informative));
+    std::vector<QAbstractButton*> added;
+    const std::vector<std::string> titles =
+        buttons.empty() ? std::vector<std::string>{"OK"} : buttons;
+    for (std::size_t i = 0; i < titles.size(); ++i) {
+        auto* button =
+            box.addButton(q(titles[i]), i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole);
+        added.push_back(button);
+        if (i == 0) {
+            box.setDefaultButton(button);
+        }
+    }
+    box.exec();
+    for (std::size_t i = 0; i < added.size(); ++i) {
+        if (box.clickedButton() == added[i]) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+std::optional<std::string> QtDialogPresenter::promptText(const std::string& message,
+                                                         const std::string& initialText,
+                                                         const std::string& okTitle,
+                                                         const std::string& cancelTitle) {
+    FieldDialog prompt(parent_.data(), message, {}, {{"", initialText}}, okTitle, cancelTitle);
+    prompt.fields[0]->setFixedSize(200, 24);
+    if (prompt.dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return prompt.fields[0]->text().toStdString();
+}
+
+std::optional<std::pair<std::string, std::string>> QtDialogPresenter::promptMIDINote(
+    const MIDINotePrompt& texts, const std::string& okTitle, const std::string& cancelTitle) {
+    FieldDialog prompt(parent_.data(), texts.message, texts.informative,
+                       {{texts.channelLabel, texts.channelText}, {texts.noteLabel, texts.noteText}},
+                       okTitle, cancelTitle);
+    for (auto* field : prompt.fields) {
+        field->setFixedSize(100, 22);
+    }
+    if (prompt.dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return std::pair{prompt.fields[0]->text().toStdString(),
+                     prompt.fields[1]->text().toStdString()};
+}
+
+std::optional<std::filesystem::path> QtDialogPresenter::savePackage(const std::string& title,
+                                                                    const std::string& proposedName,
+                                                                    const std::string& prompt,
+                                                                    const std::string& extension) {
+    QFileDialog dialog(parent_.data(), q(title));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(q("*." + extension));
+    dialog.selectFile(q(proposedName));
+    dialog.setLabelText(QFileDialog::Accept, q(prompt));
+    return chosenPath(dialog);
+}
+
+std::optional<std::filesystem::path> QtDialogPresenter::openPackage(const std::string& title,
+                                                                    const std::string& prompt,
+                                                                    const std::string& message,
+                                                                    const std::string& extension) {
+    // A package is a folder: the dialog picks folders and files alike as one item, and the
+    // caller checks the extension of what was picked.
+    QFileDialog dialog(parent_.data(), q(title));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters({q(message + " (*." + extension + ")"), q("* (*)")});
+    dialog.setLabelText(QFileDialog::Accept, q(prompt));
+    return chosenPath(dialog);
+}
+
+std::optional<std::filesystem::path> QtDialogPresenter::openFolder(const std::string& title,
+                                                                   const std::string& prompt,
+                                                                   const std::string& message) {
+    QFileDialog dialog(parent_.data(), q(title));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setLabelText(QFileDialog::Accept, q(prompt));
+    dialog.setLabelText(QFileDialog::LookIn, q(message));
+    return chosenPath(dialog);
+}
+
+void QtDialogPresenter::toggleHelpPanel(const std::string& title, const std::string& text) {
+    if (!helpPanel_) {
+        auto panel = std::make_unique<QWidget>(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint);
+        panel->setWindowTitle(q(title));
+        panel->resize(480, 580);
+        auto* layout = new QVBoxLayout(panel.get());
+        layout->setContentsMargins(0, 0, 0, 0);
+        auto* view = new QPlainTextEdit(q(text));
+        view->setReadOnly(true);
+        QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        font.setPointSize(13);
+        view->setFont(font);
+        view->document()->setDocumentMargin(16);
+        layout->addWidget(view);
+        helpPanel_ = std::move(panel);
+        helpPanel_->show();
+        helpPanel_->raise();
+        helpPanel_->activateWindow();
+        return;
+    }
+    if (helpPanel_->isVisible()) {
+        helpPanel_->hide();
+    } else {
+        helpPanel_->show();
+        helpPanel_->raise();
+        helpPanel_->activateWindow();
+    }
+}
+
+}  // namespace kestio::platform

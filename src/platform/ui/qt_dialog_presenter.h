@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include "platform/ui/dialog_presenter.h"
+
+namespace kestio::platform {
+
+// The dialogs of the main window as Qt widgets: message boxes, small input dialogs and
+// non-native file dialogs that can pick a package folder as one item.
+class QtDialogPresenter final : public DialogPresenter {
+  public:
+    // Dialogs are centred on `parent` when one is given (it may go away at any time).
+    explicit QtDialogPresenter(QWidget* parent = nullptr);
+    ~QtDialogPresenter() override;
+
+    int alert(AlertStyle style, const std::string& message, const std::string& informative,
+              const std::vector<std::string>& buttons) override;
+    std::optional<std::string> promptText(const std::string& message,
+                                          const std::string& initialText,
+                                          const std::string& okTitle,
+                                          const std::string& cancelTitle) override;
+    std::optional<std::pair<std::string, std::string>> promptMIDINote(
+        const MIDINotePrompt& prompt, const std::string& okTitle,
+        const std::string& cancelTitle) override;
+    std::optional<std::filesystem::path> savePackage(const std::string& title,
+                                                     const std::string& proposedName,
+                                                     const std::string& prompt,
+                                                     const std::string& extension) override;
+    std::optional<std::filesystem::path> openPackage(const std::string& title,
+                                                     const std::string& prompt,
+                                                     const std::string& message,
+                                                     const std::string& extension) override;
+    std::optional<std::filesystem::path> openFolder(const std::string& title,
+                                                    const std::string& prompt,
+                                                    const std::string& message) override;
+    void toggleHelpPanel(const std::string& title, const std::string& text) override;
+
+    // The help panel once made (for tests).
+    QWidget* helpPanel() const { return helpPanel_.get(); }
+
+  private:
+    QPointer<QWidget> parent_;
+    std::unique_ptr<QWidget> helpPanel_;
+};
+
+}  // namespace kestio::platform

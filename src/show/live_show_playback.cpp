@@ -1,0 +1,161 @@
+#include "show/live_show_playback.h"
+
+#include "output/audio_engine_controller.h"
+#include "output/output_surface.h"
+#include "output/playback_slot.h"
+#include "platform/graphics/layer.h"
+
+namespace kestio {
+
+LiveShowPlayback::LiveShowPlayback(PlaybackController& controller) : controller_(controller) {
+    controller_.onRequestPlay = [this](int bank, int slot) {
+        if (onRequestPlay) {
+            onRequestPlay(bank, slot);
+        }
+    };
+    controller_.onRequestPreloadNext = [this](int bank, int slot) {
+        if (onRequestPreloadNext) {
+            onRequestPreloadNext(bank, slot);
+        }
+    };
+}
+
+void LiveShowPlayback::play(int bank, int slot, const std::filesystem::path& url,
+                            const SlotData& data, platform::SizeF monitorSize) {
+    controller_.play(bank, slot, url, data, monitorSize);
+}
+
+void LiveShowPlayback::preloadNext(int bank, int slot, const std::filesystem::path& url,
+                                   const SlotData& data) {
+    controller_.preloadNext(bank, slot, url, data);
+}
+
+void LiveShowPlayback::standby(int bank, int slot, const std::filesystem::path& url,
+                               const SlotData& data, platform::SizeF monitorSize) {
+    auto& view = controller_.view();
+    view.setMonitorSize(monitorSize);
+    controller_.removeObservers();
+    PlaybackSlot& hidden = view.hiddenSlot();
+    const double inPoint = data.inPoint.value_or(0.0);
+    hidden.load(url, inPoint, data.outPoint, data.colorSettings);
+    controller_.currentBankIndex = bank;
+    controller_.currentSlotIndex = slot;
+    controller_.selectedClipName = data.name;
+    const auto item = hidden.player()->currentItem().get();
+    if (!item) {
+        controller_.statusObserver.reset();
+        return;
+    }
+    PlaybackController* controller = &controller_;
+    PlaybackSlot* target = &hidden;
+    std::weak_ptr<platform::media::PlayerItem> weakItem = item;
+    controller_.statusObserver = item->status().subscribe(
+        [controller, target, weakItem, url, inPoint](const platform::media::ItemStatus&) {
+            if (auto loaded = weakItem.lock()) {
+                controller->handleStatusChange(loaded, *target, loaded, url, inPoint);
+            }
+        });
+}
+
+void LiveShowPlayback::log(const std::string& message) {
+    controller_.log(message);
+}
+
+std::optional<std::filesystem::path> LiveShowPlayback::logFileURL() const {
+    return controller_.logFileURL;
+}
+
+void LiveShowPlayback::setLogFileURL(std::optional<std::filesystem::path> url) {
+    controller_.logFileURL = std::move(url);
+}
+
+void LiveShowPlayback::reopenLogFile() {
+    controller_.reopenLogFile();
+}
+void LiveShowPlayback::handlePostRoll(PostRollMode mode) {
+    controller_.handlePostRoll(mode);
+}
+void LiveShowPlayback::pause() {
+    controller_.pause();
+}
+void LiveShowPlayback::resume() {
+    controller_.resume();
+}
+
+void LiveShowPlayback::toggleMute(const std::optional<AudioSettings>& onAirAudio) {
+    controller_.toggleMute(onAirAudio);
+}
+
+void LiveShowPlayback::applySlotVolume(bool muted, float gainDB) {
+    controller_.applySlotVolume(muted, gainDB);
+}
+
+void LiveShowPlayback::updateGeometry(const GeometrySettings& geometry) {
+    controller_.updateGeometry(geometry);
+}
+
+void LiveShowPlayback::applyColorSettings(const ColorSettings& color) {
+    controller_.applyColorSettings(color);
+}
+
+void LiveShowPlayback::applyEqualizerToShowingSlot(const EqualizerSettings& equalizer) {
+    controller_.view().showingSlot().audio().applyEqualizer(equalizer);
+}
+
+void LiveShowPlayback::releaseLoop(PostRollMode postRoll) {
+    controller_.releaseLoop(postRoll);
+}
+void LiveShowPlayback::removeObservers() {
+    controller_.removeObservers();
+}
+
+void LiveShowPlayback::waitForWarmReady(double timeout, std::function<void(bool)> done) {
+    controller_.waitForWarmReady(timeout, std::move(done));
+}
+
+bool LiveShowPlayback::isWarming() const {
+    return controller_.isWarming;
+}
+
+void LiveShowPlayback::setWarming(bool warming) {
+    controller_.isWarming = warming;
+    controller_.view().setIsWarming(warming);
+}
+
+bool LiveShowPlayback::isLooping() const {
+    return controller_.isLooping();
+}
+
+bool LiveShowPlayback::isShowingPlayerStopped() const {
+    return controller_.view().showingSlot().player()->rateValue() == 0.0f;
+}
+
+void LiveShowPlayback::hideSlotLayers() {
+    controller_.view().slotA().containerLayer()->setOpacity(0.0f);
+    controller_.view().slotB().containerLayer()->setOpacity(0.0f);
+}
+
+void LiveShowPlayback::clearSurface() {
+    controller_.view().stopAll();
+}
+
+platform::Published<std::optional<int>>& LiveShowPlayback::currentBankIndex() {
+    return controller_.currentBankIndex;
+}
+platform::Published<std::optional<int>>& LiveShowPlayback::currentSlotIndex() {
+    return controller_.currentSlotIndex;
+}
+platform::Published<std::string>& LiveShowPlayback::selectedClipName() {
+    return controller_.selectedClipName;
+}
+platform::Published<bool>& LiveShowPlayback::isMuted() {
+    return controller_.isMuted;
+}
+platform::Published<int>& LiveShowPlayback::warmDone() {
+    return controller_.warmDone;
+}
+platform::Published<int>& LiveShowPlayback::warmTotal() {
+    return controller_.warmTotal;
+}
+
+}  // namespace kestio

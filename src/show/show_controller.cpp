@@ -1,0 +1,285 @@
+#include "show/show_controller.h"
+
+#include <cmath>
+
+#include "control/midi_input_controller.h"
+#include "control/midi_output_controller.h"
+#include "model/localization_manager.h"
+#include "platform/storage/bookmark_service.h"
+#include "platform/ui/dialog_presenter.h"
+#include "show/disk_worker.h"
+#include "show/output_canvas.h"
+#include "show/show_importer.h"
+#include "show/show_playback.h"
+#include "show/slot_display_name.h"
+
+namespace kestio {
+
+ShowController::ShowController(ShowServices services)
+    : loop_(services.loop),
+      playback_(services.playback),
+      importer_(services.importer),
+      midi_(services.midi),
+      midiOut_(services.midiOut),
+      keyboard_(services.keyboard),
+      dialogs_(services.dialogs),
+      bookmarks_(services.bookmarks),
+      defaults_(services.defaults),
+      projectManager_(services.projectManager),
+      recentProjects_(services.recentProjects),
+      midiList_(services.midiList),
+      project_(kDefaultRows, kDefaultColumns),
+      lifetime_(std::make_shared<ShowController*>(this)) {
+    // A fresh window listens to MIDI; its project says so too, so that saving it keeps MIDI on.
+    project_.midiInputEnabled = midi_.isEnabled.get();
+}
+
+ShowController::~ShowController() = default;
+
+// ---- State -------------------------------------------------------------------------------------
+
+SlotData* ShowController::slotAt(int bank, int slot) {
+    if (bank < 0 || slot < 0 || static_cast<std::size_t>(bank) >= project_.banks.size()) {
+        return nullptr;
+    }
+    auto& slots = project_.banks[static_cast<std::size_t>(bank)].slots;
+    if (static_cast<std::size_t>(slot) >= slots.size()) {
+        return nullptr;
+    }
+    return &slots[static_cast<std::size_t>(slot)];
+}
+
+const SlotData* ShowController::slotAt(int bank, int slot) const {
+    return const_cast<ShowController*>(this)->slotAt(bank, slot);
+}
+
+void ShowController::projectDidChange() {
+    projectRevision = projectRevision.get() + 1;
+}
+
+void ShowController::replaceProject(ProjectData project) {
+    project_ = std::move(project);
+    ++projectGeneration_;
+    projectDidChange();
+}
+
+void ShowController::setUnsaved() {
+    hasUnsavedChanges = true;
+    projectDidChange();
+}
+
+void ShowController::beginLoading() {
+    if (++loadingCount_ == 1) {
+        isLoading = true;
+    }
+}
+
+void ShowController::endLoading() {
+    if (loadingCount_ > 0 && --loadingCount_ == 0) {
+        isLoading = false;
+    }
+}
+
+bool ShowController::isOnAir(int bank, int slot) const {
+    const auto& onBank = playback_.currentBankIndex().get();
+    const auto& onSlot = playback_.currentSlotIndex().get();
+    return onBank && onSlot && *onBank == bank && *onSlot == slot;
+}
+
+platform::SizeF ShowController::canvasSize() const {
+    return kestio::canvasSize(project_.outputSettings.resolution);
+}
+
+namespace {
+
+const SlotData* onAirSlot(const ShowController& show, ShowPlayback& playback) {
+    const auto& bank = playback.currentBankIndex().get();
+    const auto& slot = playback.currentSlotIndex().get();
+    if (!bank || !slot) {
+        return nullptr;
+    }
+    const auto& banks = show.project().banks;
+    if (*bank < 0 || *slot < 0 || static_cast<std::size_t>(*bank) >= banks.size()) {
+        return nullptr;
+    }
+    const auto& slots = banks[static_cast<std::size_t>(*bank)].slots;
+    return static_cast<std::size_t>(*slot) < slots.size() ? &slots[static_cast<std::size_t>(*slot)]
+                                                          : nullptr;
+}
+
+}  // namespace
+
+double ShowController::currentFrameRate() const {
+    if (const auto* slot = onAirSlot(*this, playback_)) {
+        if (slot->clipInfo && std::isfinite(slot->clipInfo->fps) && slot->clipInfo->fps > 0) {
+            return slot->clipInfo->fps;
+        }
+    }
+    return frameRateValue(project_.outputSettings.frameRate);
+}
+
+std::optional<double> ShowController::nowPlayingInPoint() const {
+    const auto* slot = onAirSlot(*this, playback_);
+    return slot ? slot->inPoint : std::nullopt;
+}
+
+std::optional<double> ShowController::nowPlayingOutPoint() const {
+    const auto* slot = onAirSlot(*this, playback_);
+    return slot ? slot->outPoint : std::nullopt;
+}
+
+std::optional<PostRollMode> ShowController::nowPlayingPostRollMode() const {
+    const auto* slot = onAirSlot(*this, playback_);
+    return slot ? std::optional(slot->postRollMode) : std::nullopt;
+}
+
+std::optional<TransitionMode> ShowController::nowPlayingTransitionMode() const {
+    const auto* slot = onAirSlot(*this, playback_);
+    return slot ? std::optional(slot->transitionMode) : std::nullopt;
+}
+
+// ---- Playing a slot ----------------------------------------------------------------------------
+
+void ShowController::playSlot(int bank, int slot) {
+    const SlotData* record = slotAt(bank, slot);
+    if (!record) {
+        return;
+    }
+    if (record->isFileMissing) {
+        const std::string name = slotDisplayName(record->name);
+        playback_.log("再生中止: ファイルが見つかりません（" + name + "）");
+        dialogs_.alert(platform::DialogPresenter::AlertStyle::warning,
+                       L("ファイルが見つかりません", "File Not Found"),
+                       L("「" + name + "」の元ファイルが見つからないため、再生できません。",
+                         "Can't play \"" + name + "\" because its source file could not be found."),
+                       {L("OK", "OK")});
+        return;
+    }
+    const auto url = resolveSlotURL(bank, slot);
+    if (!url) {
+        return;
+    }
+    // A copy: playback and MIDI may run code that edits the project before this returns.
+    const SlotData data = *slotAt(bank, slot);
+    const std::string bankName = project_.banks[static_cast<std::size_t>(bank)].name;
+    playback_.log("再生: BANK[" + bankName + "] SLOT[" + std::to_string(slot + 1) + "] " +
+                  data.name + " postRoll=" + std::string(rawValue(data.postRollMode)));
+    playback_.play(bank, slot, *url, data, canvasSize());
+    // A slot played hidden for a warm-up or an import check is not a cue: the outside world
+    // hears nothing of it.
+    if (data.midiOutputBinding && !playback_.isWarming()) {
+        sendOutputNote(*data.midiOutputBinding);
+    }
+    if (!data.waveformData) {
+        loadWaveform(bank, slot, *url);
+    }
+}
+
+void ShowController::sendOutputNote(const MIDINoteBinding& binding) {
+    const int channel = static_cast<int>(binding.channel);
+    const int note = static_cast<int>(binding.note);
+    midiOut_.sendMessage(0x90, note, 100, channel);
+    std::weak_ptr<ShowController*> alive = lifetime_;
+    auto noteOff = loop_.after(kMIDINoteOffDelay, [alive, channel, note] {
+        if (auto self = alive.lock()) {
+            (*self)->midiOut_.sendMessage(0x80, note, 0, channel);
+        }
+    });
+    noteOff.detach();
+}
+
+bool ShowController::stillHolds(std::uint64_t generation, int bank, int slot,
+                                const std::filesystem::path& url) const {
+    if (generation != projectGeneration_) {
+        return false;
+    }
+    const SlotData* record = slotAt(bank, slot);
+    return record && record->videoURL && *record->videoURL == url;
+}
+
+void ShowController::loadWaveform(int bank, int slot, const std::filesystem::path& url) {
+    std::weak_ptr<ShowController*> alive = lifetime_;
+    const auto generation = projectGeneration_;
+    importer_.generateWaveform(
+        url, kWaveformPoints,
+        [alive, generation, bank, slot, url](std::optional<ShowImporter::Waveform> waveform) {
+            auto self = alive.lock();
+            if (!self || !waveform) {
+                return;
+            }
+            ShowController& show = **self;
+            // Only onto the file it was read from: the slot may hold another clip by now.
+            if (!show.stillHolds(generation, bank, slot, url)) {
+                return;
+            }
+            show.slotAt(bank, slot)->waveformData = std::move(*waveform);
+            show.projectDidChange();
+        });
+}
+
+std::optional<std::filesystem::path> ShowController::resolveSlotURL(int bank, int slot) {
+    SlotData* record = slotAt(bank, slot);
+    if (!record) {
+        return std::nullopt;
+    }
+    if (!record->bookmarkData) {
+        return record->videoURL;
+    }
+    using platform::BookmarkOption;
+    try {
+        const auto resolved = bookmarks_.resolveBookmarkData(*record->bookmarkData,
+                                                             BookmarkOption::withSecurityScope);
+        bookmarks_.startAccessingSecurityScopedResource(resolved.path);
+        record->videoURL = resolved.path;
+        if (resolved.isStale) {
+            try {
+                record->bookmarkData =
+                    bookmarks_.bookmarkData(resolved.path, BookmarkOption::withSecurityScope);
+            } catch (const platform::BookmarkError&) {
+                // The stale bookmark is kept: it still leads to the file, and dropping it would
+                // lose the slot's reference at the next save.
+            }
+        }
+        return resolved.path;
+    } catch (const platform::BookmarkError&) {
+    }
+    try {
+        const auto resolved =
+            bookmarks_.resolveBookmarkData(*record->bookmarkData, BookmarkOption::none);
+        record->videoURL = resolved.path;
+        return resolved.path;
+    } catch (const platform::BookmarkError&) {
+    }
+    return record->videoURL;
+}
+
+void ShowController::preloadNextGo(int bank, int slot) {
+    const SlotData* record = slotAt(bank, slot);
+    if (!record || record->isFileMissing) {
+        return;
+    }
+    const auto url = resolveSlotURL(bank, slot);
+    if (!url) {
+        return;
+    }
+    const SlotData data = *slotAt(bank, slot);
+    playback_.preloadNext(bank, slot, *url, data);
+}
+
+void ShowController::standbySlot(int bank, int slot) {
+    const auto url = resolveSlotURL(bank, slot);
+    if (!url) {
+        return;
+    }
+    const SlotData data = *slotAt(bank, slot);
+    playback_.standby(bank, slot, *url, data, canvasSize());
+}
+
+void ShowController::requestPlay(int bank, int slot) {
+    if (bank != currentBank.get()) {
+        currentBank = bank;
+    }
+    playSlot(bank, slot);
+}
+
+}  // namespace kestio

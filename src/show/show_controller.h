@@ -1,0 +1,316 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "import/import_result.h"
+#include "model/project_data.h"
+#include "model/thumbnail_store.h"
+#include "platform/graphics/geometry.h"
+#include "platform/runloop/published.h"
+#include "platform/runloop/run_loop.h"
+
+namespace kestio {
+
+class DiskWorker;
+class KeyboardShortcutHandler;
+class MIDIInputController;
+class MIDIListPanelController;
+class MIDIOutputController;
+class ProjectManager;
+class RecentProjects;
+class ShowImporter;
+class ShowPlayback;
+namespace platform {
+class BookmarkService;
+class DialogPresenter;
+class UserDefaults;
+}  // namespace platform
+
+// A bank index and a slot index, both from 0.
+struct SlotLocation {
+    int bank = 0;
+    int slot = 0;
+    bool operator==(const SlotLocation&) const = default;
+    auto operator<=>(const SlotLocation&) const = default;
+};
+
+// What MIDI learn is armed for: a slot's input bindings or a control target text ("bank:<n>",
+// "play", "pause", "stop", "mute").
+struct MIDILearnTarget {
+    enum class Kind { slot, control };
+    Kind kind = Kind::slot;
+    SlotLocation location;  // for Kind::slot
+    std::string control;    // for Kind::control
+
+    static MIDILearnTarget forSlot(int bank, int slot) { return {Kind::slot, {bank, slot}, {}}; }
+    static MIDILearnTarget forControl(std::string target) {
+        return {Kind::control, {}, std::move(target)};
+    }
+    bool operator==(const MIDILearnTarget&) const = default;
+};
+
+// The operator's answer to a slot found missing during the warm-up.
+enum class WarmUpMissingChoice { searchFolder, skip, cancel };
+
+// The services the show controller works through; all borrowed, all outliving it.
+struct ShowServices {
+    platform::RunLoop& loop;
+    ShowPlayback& playback;
+    ShowImporter& importer;
+    MIDIInputController& midi;
+    MIDIOutputController& midiOut;
+    KeyboardShortcutHandler& keyboard;
+    platform::DialogPresenter& dialogs;
+    const platform::BookmarkService& bookmarks;
+    platform::UserDefaults& defaults;
+    const ProjectManager& projectManager;
+    RecentProjects& recentProjects;
+    // The MIDI assignments panel's controller, when the application has one.
+    MIDIListPanelController* midiList = nullptr;
+};
+
+// The show state of the main window and every show operation: playing a slot, the keyboard
+// actions and Cut Go, MIDI actions and learn, imports, slot and bank edits, opening and saving
+// projects, missing media and the warm-up. It needs no view: the grid and the panels read its
+// published values and call its operations. Everything runs on the main thread; work that ends
+// elsewhere comes back through the run loop. Late results (waveforms, thumbnails, probes) are
+// written only into the project and the slot they were started for.
+class ShowController {
+  public:
+    static constexpr double designW = 1920;
+    static constexpr double designH = 1080;
+    static constexpr int kDefaultRows = 4;
+    static constexpr int kDefaultColumns = 10;
+    static constexpr double kMIDINoteOffDelay = 0.12;  // seconds
+    static constexpr int kWaveformPoints = 500;
+    static constexpr double kImportDisplayTimeout = 5.0;  // seconds
+    static constexpr double kWarmUpDisplayTimeout = 1.5;  // seconds
+
+    explicit ShowController(ShowServices services);
+    ~ShowController();
+    ShowController(const ShowController&) = delete;
+    ShowController& operator=(const ShowController&) = delete;
+
+    // ---- Show state --------------------------------------------------------------------------
+    // The open project; every edit writes it. projectRevision is bumped after each operation
+    // that changed it, projectGeneration when it was replaced (opened or closed).
+    const ProjectData& project() const { return project_; }
+    platform::Published<std::uint64_t> projectRevision{0};
+    std::uint64_t projectGeneration() const { return projectGeneration_; }
+
+    platform::Published<int> currentBank{0};
+    platform::Published<bool> showingFileImporter{false};
+    platform::Published<std::optional<int>> assignBank;
+    platform::Published<std::optional<int>> assignSlot;
+    platform::Published<bool> isSettingJumpTarget{false};
+    platform::Published<std::optional<int>> jumpSourceBank;
+    platform::Published<std::optional<int>> jumpSourceSlot;
+    platform::Published<std::optional<SlotLocation>> replacingSource;
+    platform::Published<bool> editLocked{false};
+    platform::Published<bool> hasUnsavedChanges{false};
+    platform::Published<std::optional<std::string>> importAlert;
+    // An import held back until the operator confirms importing while a clip plays.
+    platform::Published<std::function<void()>> confirmImportWhilePlaying;
+    platform::Published<bool> isLoading{false};
+    platform::Published<bool> geoScaleLocked{true};
+    platform::Published<bool> isMIDILearnMode{false};
+    platform::Published<std::optional<MIDILearnTarget>> midiLearnArmedTarget;
+    platform::Published<bool> showMIDIAssignLabels{false};
+    platform::Published<bool> followJump{true};
+    platform::Published<bool> isSelectMode{false};
+    platform::Published<std::set<int>> selectedSlots;
+    platform::Published<bool> confirmStopMonitor{false};
+    platform::Published<bool> confirmReWarmUp{false};
+    platform::Published<bool> isColorBarActive{false};
+    platform::Published<bool> isMeterPeak{true};
+    platform::Published<bool> is1kHzActive{false};
+    platform::Published<double> toneLevel1kHz{-20.0};
+    platform::Published<int> cursorSlot{0};
+    platform::Published<std::optional<std::filesystem::path>> currentProjectURL;
+    platform::Published<bool> showNoProjectAlert{false};
+    platform::Published<std::optional<SlotLocation>> slotClipboard;
+    platform::Published<std::vector<SlotData>> multiSlotClipboard;
+    platform::Published<std::optional<int>> bankClipboard;
+    platform::Published<std::optional<int>> confirmClearBank;
+    platform::Published<std::optional<int>> confirmUnassignBank;
+    platform::Published<std::optional<int>> confirmUnassignSlot;
+    platform::Published<int> eqPanelTab{0};
+    platform::Published<std::optional<std::string>> colorSliderEditingLabel;
+    platform::Published<std::string> colorSliderInputText;
+
+    ThumbnailStore& thumbnailStore() { return thumbnailStore_; }
+    ShowPlayback& playback() { return playback_; }
+
+    // ---- Now-playing values (none while nothing on air addresses a slot of the project) -------
+    double currentFrameRate() const;
+    std::optional<double> nowPlayingInPoint() const;
+    std::optional<double> nowPlayingOutPoint() const;
+    std::optional<PostRollMode> nowPlayingPostRollMode() const;
+    std::optional<TransitionMode> nowPlayingTransitionMode() const;
+    // The output canvas of the project's output resolution.
+    platform::SizeF canvasSize() const;
+    // True when (bank, slot) is the slot the playback controller publishes as on air.
+    bool isOnAir(int bank, int slot) const;
+
+    // ---- Playing a slot ---------------------------------------------------------------------
+    void playSlot(int bank, int slot);
+    std::optional<std::filesystem::path> resolveSlotURL(int bank, int slot);
+    void preloadNextGo(int bank, int slot);
+    void standbySlot(int bank, int slot);
+    // The playback controller's request to play another slot: shows its bank, then plays it.
+    void requestPlay(int bank, int slot);
+
+    // ---- Keyboard actions and Cut Go ----------------------------------------------------------
+    void setupKeyboardShortcuts();
+    void keyPlaySlot(int slotIndex);
+    void moveCursor(int rowDelta, int columnDelta);
+    void enterCursorSlot();
+    void standbyCursorSlot();
+    void selectBank(int bankIndex);
+    void pausePlayback();
+    void stopPlayback();
+    void cutGo();
+    void showHelpWindow();
+
+    // ---- MIDI actions and learn ---------------------------------------------------------------
+    void setupMIDIInput();
+    void handleMIDINoteOn(std::uint8_t status, std::uint8_t note, std::uint8_t velocity);
+    void performMIDIControlAction(const std::string& target);
+    void handleMIDIControlChange(std::uint8_t channel, std::uint8_t controller, std::uint8_t value);
+    void toggleMIDILearnMode();
+    void armMIDILearn(int bank, int slot);
+    void armMIDILearn(const std::string& control);
+    void learnSlotBinding(int rawChannel, int note, int bank, int slot);
+    void learnControlAssignment(int rawChannel, int note, const std::string& target);
+    void removeMIDIBinding(std::int64_t channel, std::int64_t note);
+    std::vector<MIDIControlAssignment> controlAssignments(const std::string& target) const;
+    std::optional<MIDIControlAssignment> firstControlAssignment(const std::string& target) const;
+    void clearControlAssignment(const std::string& target);
+    // Keeps the first use of every MIDI (channel, note) pair of the project.
+    void deduplicateMIDIAssignments();
+
+    // ---- Import -------------------------------------------------------------------------------
+    void handleDrop(const std::vector<std::filesystem::path>& urls, int bank, int slot);
+    void importFiles(const std::vector<std::filesystem::path>& urls, int bank, int slot);
+    // Calls done(true) when the picture of the slot just played is ready for display within
+    // `timeout` seconds, else done(false); exactly once.
+    void waitForActiveDisplay(double timeout, std::function<void(bool)> done);
+    void deleteThumbnailFile(int bank, int slot);
+
+    // ---- Slot and bank edits ------------------------------------------------------------------
+    void deleteClip(int bank, int slot);
+    void applySlotSettingsToActivePlayer(int bank, int slot);
+    void renameBank(int bank);
+    void showMIDIOutputAssignDialog(int bank, int slot);
+
+    // ---- Edits made by the views -------------------------------------------------------------
+    // Runs `edit` on the project and tells the views it changed; with `marksUnsaved` the project
+    // is also marked unsaved. The grid's cell and batch actions and the MIDI list's clears go
+    // through it. `edit` must check the indices it uses and keep no reference to the project.
+    template <typename Edit>
+    void editProject(Edit&& edit, bool marksUnsaved) {
+        std::forward<Edit>(edit)(project_);
+        if (marksUnsaved) {
+            setUnsaved();
+        } else {
+            projectDidChange();
+        }
+    }
+
+    // ---- Project open, save and close ---------------------------------------------------------
+    void saveProject();
+    void saveProjectAs();
+    void openProject();
+    void loadProject(const std::filesystem::path& url);
+    void closeProject();
+
+    // ---- Missing media, rescan and relink -----------------------------------------------------
+    void checkMissingMedia();
+    void rescanClip(const std::filesystem::path& url, int bank, int slot);
+    void relinkFromFolder();
+
+    // ---- Warm-up ------------------------------------------------------------------------------
+    void startWarmUp(const ProjectData& project);
+    WarmUpMissingChoice askMissingFileDuringWarmUp(int bank, int slot);
+
+  private:
+    struct ImportJob;
+    struct WarmUpSession;
+
+    // The slot at (bank, slot), none when the indices address no slot of the project.
+    SlotData* slotAt(int bank, int slot);
+    const SlotData* slotAt(int bank, int slot) const;
+    // Marks the project changed for the views.
+    void projectDidChange();
+    // Replaces the whole project (open, close): bumps the generation so that late results of
+    // work started for the old one are dropped.
+    void replaceProject(ProjectData project);
+    void setUnsaved();
+    // One more or one less thing loading (an import's probes, a warm-up); isLoading follows.
+    void beginLoading();
+    void endLoading();
+    void loadWaveform(int bank, int slot, const std::filesystem::path& url);
+    void sendOutputNote(const MIDINoteBinding& binding);
+    void toggleSelected(int slot);
+    void refreshVisibleMIDIList();
+    void disarmMIDILearn();
+    // Import steps.
+    void runImportStep(const std::shared_ptr<ImportJob>& job, std::size_t index);
+    void finishImportProbe(const std::shared_ptr<ImportJob>& job, std::size_t index,
+                           ImportOutcome outcome);
+    void runDisplayCheck(const std::shared_ptr<ImportJob>& job, std::size_t index);
+    void endImport(const std::shared_ptr<ImportJob>& job);
+    void saveThumbnail(int bank, int slot, const std::filesystem::path& url,
+                       std::optional<std::vector<std::uint8_t>> bookmark, double time);
+    std::optional<std::filesystem::path> thumbnailPath(int bank, int slot) const;
+    bool stillHolds(std::uint64_t generation, int bank, int slot,
+                    const std::filesystem::path& url) const;
+    void abandonImport(const std::shared_ptr<ImportJob>& job);
+    void releaseReservations(ImportJob& job);
+    // Project files, the missing-media check and the relink: their disk work runs on the disk
+    // worker (made on first use) and `then` runs on the run loop once the operation is over
+    // (its alerts answered), whatever its outcome.
+    struct ProjectIO;
+    DiskWorker& diskWorker();
+    void checkMissingMedia(std::function<void()> then);
+    void relinkFromFolder(std::function<void()> then);
+
+    platform::RunLoop& loop_;
+    ShowPlayback& playback_;
+    ShowImporter& importer_;
+    MIDIInputController& midi_;
+    MIDIOutputController& midiOut_;
+    KeyboardShortcutHandler& keyboard_;
+    platform::DialogPresenter& dialogs_;
+    const platform::BookmarkService& bookmarks_;
+    platform::UserDefaults& defaults_;
+    const ProjectManager& projectManager_;
+    RecentProjects& recentProjects_;
+    MIDIListPanelController* midiList_;
+
+    ProjectData project_;
+    std::uint64_t projectGeneration_ = 0;
+    ThumbnailStore thumbnailStore_;
+    // Slots promised to imports still running; no other import takes them.
+    std::set<SlotLocation> reservedSlots_;
+    std::shared_ptr<WarmUpSession> warmUp_;
+    // What is loading now: imports whose files are still being probed and a running warm-up.
+    // isLoading is on while it is above 0.
+    int loadingCount_ = 0;
+    std::shared_ptr<DiskWorker> diskWorker_;
+    // Counts the opens and closes asked for; a package read answers only if no later open or
+    // close was asked meanwhile.
+    std::uint64_t loadRequest_ = 0;
+    // Deferred work holds this weakly and does nothing once the controller is gone.
+    std::shared_ptr<ShowController*> lifetime_;
+};
+
+}  // namespace kestio

@@ -1,0 +1,96 @@
+// Slot and bank edits of the show controller: removing a slot's clip, handing the stored
+// settings of the slot on air to the players again, renaming a bank and choosing the MIDI
+// note a slot sends when it plays.
+
+#include <string>
+
+#include "model/localization_manager.h"
+#include "platform/ui/dialog_presenter.h"
+#include "show/show_controller.h"
+#include "show/show_playback.h"
+#include "show/slot_edits.h"
+
+namespace kestio {
+
+void ShowController::deleteClip(int bank, int slot) {
+    const SlotData* current = slotAt(bank, slot);
+    if (current == nullptr) {
+        return;
+    }
+    setUnsaved();
+    playback_.log("クリップ削除: BANK" + std::to_string(bank + 1) + " SLOT" +
+                  std::to_string(slot + 1) + " " + current->name);
+    deleteThumbnailFile(bank, slot);
+    // Replaced even while it is on air: playback goes on with what it has loaded.
+    clearSlot(project_, bank, slot);
+    projectDidChange();
+}
+
+void ShowController::applySlotSettingsToActivePlayer(int bank, int slot) {
+    if (playback_.currentBankIndex().get() != bank || playback_.currentSlotIndex().get() != slot) {
+        return;
+    }
+    const SlotData* data = slotAt(bank, slot);
+    if (data == nullptr) {
+        return;
+    }
+    // Copies: each call may lead to work that changes the project.
+    const GeometrySettings geometry = data->geometry;
+    const AudioSettings audio = data->audioSettings;
+    const EqualizerSettings equalizer = data->equalizer;
+    const ColorSettings color = data->colorSettings;
+    playback_.updateGeometry(geometry);
+    playback_.applySlotVolume(audio.isMuted, audio.masterLevel);
+    playback_.applyEqualizerToShowingSlot(equalizer);
+    playback_.applyColorSettings(color);
+}
+
+void ShowController::renameBank(int bank) {
+    if (!addressesBank(project_, bank)) {
+        return;
+    }
+    const std::uint64_t generation = projectGeneration_;
+    const auto name = dialogs_.promptText(L("バンク名を変更", "Rename Bank"),
+                                          project_.banks[static_cast<std::size_t>(bank)].name, "OK",
+                                          L("キャンセル", "Cancel"));
+    // The dialog is modal but runs a nested event loop: the project may have been replaced
+    // or reshaped meanwhile, and then the answer belongs to a bank that is gone.
+    if (!name || generation != projectGeneration_ || !renameBankIn(project_, bank, *name)) {
+        return;
+    }
+    setUnsaved();
+    projectDidChange();
+}
+
+void ShowController::showMIDIOutputAssignDialog(int bank, int slot) {
+    const SlotData* data = slotAt(bank, slot);
+    if (data == nullptr) {
+        return;
+    }
+    const std::uint64_t generation = projectGeneration_;
+    const MIDINoteBinding start = midiOutputDialogStart(data->midiOutputBinding);
+    platform::DialogPresenter::MIDINotePrompt prompt;
+    prompt.message = L("MIDI出力アサイン", "MIDI Output Assign");
+    prompt.informative = L(
+        "このスロットを再生したときに外部機器へ送るMIDIチャンネルとノート番号を指定してください。",
+        "Specify the MIDI channel and note number to send to the external device when this "
+        "slot plays.");
+    // These two labels read the same in both languages.
+    prompt.channelLabel = "Channel (1-16)";
+    prompt.noteLabel = "Note (0-127)";
+    prompt.channelText = std::to_string(start.channel);
+    prompt.noteText = std::to_string(start.note);
+    const auto answer = dialogs_.promptMIDINote(prompt, "OK", L("キャンセル", "Cancel"));
+    if (!answer || generation != projectGeneration_) {
+        return;
+    }
+    SlotData* target = slotAt(bank, slot);
+    if (target == nullptr) {
+        return;
+    }
+    target->midiOutputBinding = midiOutputFromFields(answer->first, answer->second);
+    setUnsaved();
+    projectDidChange();
+}
+
+}  // namespace kestio

@@ -1,0 +1,380 @@
+#include <fstream>
+#include <iterator>
+
+#include "import/clip_importer.h"
+#include "model/localization_manager.h"
+#include "model/project_manager.h"
+#include "model/thumbnail_naming.h"
+#include "platform/runloop/console.h"
+#include "platform/storage/bookmark_service.h"
+#include "show/disk_worker.h"
+#include "show/show_controller.h"
+#include "show/show_importer.h"
+#include "show/show_playback.h"
+
+namespace kestio {
+
+// One importFiles() call, from its start until its display check ends.
+struct ShowController::ImportJob {
+    std::uint64_t generation = 0;
+    std::vector<ClipImporter::SlotAssignment> assignments;
+    std::vector<SlotLocation> filled;
+    std::vector<std::string> takenOut;
+    bool probing = true;
+    bool wasMuted = false;
+};
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Reads a thumbnail file of at most `maxBytes`; none when it cannot be read.
+std::optional<Bytes> readThumbnailFile(const std::filesystem::path& file, std::size_t maxBytes) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(file, error);
+    if (error || size > maxBytes) {
+        return std::nullopt;
+    }
+    std::ifstream in(file, std::ios::binary);
+    Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) {
+        return std::nullopt;
+    }
+    return data;
+}
+
+// Writes a thumbnail file, making its folder first. Failures are ignored: a thumbnail can
+// always be made again.
+bool writeThumbnailFile(const std::filesystem::path& file, const Bytes& bytes) {
+    std::error_code error;
+    std::filesystem::create_directories(file.parent_path(), error);
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    return out.good();
+}
+
+void appendAlertLine(platform::Published<std::optional<std::string>>& alert,
+                     const std::string& text) {
+    const auto& current = alert.get();
+    alert = current && !current->empty() ? *current + "\n" + text : text;
+}
+
+std::string bankSlotText(int bank, int slot) {
+    return "BANK" + std::to_string(bank + 1) + " SLOT" + std::to_string(slot + 1);
+}
+
+}  // namespace
+
+void ShowController::handleDrop(const std::vector<std::filesystem::path>& urls, int bank,
+                                int slot) {
+    if (!currentProjectURL.get()) {
+        showNoProjectAlert = true;
+        return;
+    }
+    // While clips are being prepared the grid says drops are off, and they are.
+    if (isLoading.get()) {
+        platform::Console::log("Import: " + std::to_string(urls.size()) +
+                               " dropped files ignored while clips are loading");
+        return;
+    }
+    if (playback_.currentBankIndex().get()) {
+        std::weak_ptr<ShowController*> alive = lifetime_;
+        confirmImportWhilePlaying = [alive, urls, bank, slot] {
+            if (auto self = alive.lock()) {
+                (*self)->importFiles(urls, bank, slot);
+            }
+        };
+        return;
+    }
+    importFiles(urls, bank, slot);
+}
+
+void ShowController::importFiles(const std::vector<std::filesystem::path>& urls, int bank,
+                                 int slot) {
+    for (const auto& url : urls) {
+        bookmarks_.startAccessingSecurityScopedResource(url);
+    }
+    playback_.log("インポート開始: " + std::to_string(urls.size()) + "件 → " +
+                  bankSlotText(bank, slot));
+
+    // Slots promised to imports still running, and slots whose file is missing (they hold a
+    // reference that a relink will restore), are not free.
+    ProjectData view = project_;
+    for (std::size_t b = 0; b < view.banks.size(); ++b) {
+        for (std::size_t s = 0; s < view.banks[b].slots.size(); ++s) {
+            auto& record = view.banks[b].slots[s];
+            const SlotLocation where{static_cast<int>(b), static_cast<int>(s)};
+            if (record.isFileMissing || reservedSlots_.count(where)) {
+                record.videoURL = std::filesystem::path("/");
+            }
+        }
+    }
+    auto split = ClipImporter::filterSupported(urls, view, bank, slot);
+
+    std::vector<std::string> unsupported;
+    std::size_t noFreeSlot = 0;
+    for (const auto& url : split.rejected) {
+        if (ProjectManager::mediaType(url)) {
+            ++noFreeSlot;
+        } else {
+            unsupported.push_back(url.filename().string());
+        }
+    }
+    if (!unsupported.empty() || noFreeSlot > 0) {
+        std::string message;
+        if (!unsupported.empty()) {
+            message += "非対応形式: ";
+            for (std::size_t i = 0; i < unsupported.size(); ++i) {
+                message += (i ? ", " : "") + unsupported[i];
+            }
+            message += "\n";
+        }
+        if (noFreeSlot > 0) {
+            message += "空きスロット不足: " + std::to_string(noFreeSlot) + "個";
+        }
+        importAlert = message;
+    }
+    if (split.assignments.empty()) {
+        return;
+    }
+
+    auto job = std::make_shared<ImportJob>();
+    job->generation = projectGeneration_;
+    job->assignments = std::move(split.assignments);
+    for (const auto& a : job->assignments) {
+        reservedSlots_.insert({a.bank, a.slot});
+    }
+    beginLoading();
+    std::weak_ptr<ShowController*> alive = lifetime_;
+    loop_.post([alive, job] {
+        if (auto self = alive.lock()) {
+            (*self)->runImportStep(job, 0);
+        }
+    });
+}
+
+void ShowController::releaseReservations(ImportJob& job) {
+    for (const auto& a : job.assignments) {
+        reservedSlots_.erase({a.bank, a.slot});
+    }
+    if (job.probing) {
+        job.probing = false;
+        endLoading();
+    }
+}
+
+void ShowController::abandonImport(const std::shared_ptr<ImportJob>& job) {
+    const bool wasChecking = !job->probing;
+    releaseReservations(*job);
+    playback_.log(L("インポート中断: プロジェクトが切り替わったため、残りの取り込みを中止しました",
+                    "Import stopped: the project was replaced, so the rest of the import was "
+                    "dropped"));
+    platform::Console::log("Import: the project was replaced; the rest of the import is dropped");
+    if (wasChecking) {
+        playback_.isMuted() = job->wasMuted;
+        playback_.setWarming(false);
+        playback_.hideSlotLayers();
+    }
+}
+
+void ShowController::runImportStep(const std::shared_ptr<ImportJob>& job, std::size_t index) {
+    if (job->generation != projectGeneration_) {
+        abandonImport(job);
+        return;
+    }
+    if (index >= job->assignments.size()) {
+        releaseReservations(*job);
+        if (job->filled.empty()) {
+            endImport(job);
+            return;
+        }
+        job->wasMuted = playback_.isMuted().get();
+        playback_.isMuted() = true;
+        playback_.setWarming(true);
+        playback_.hideSlotLayers();
+        runDisplayCheck(job, 0);
+        return;
+    }
+    const auto& assignment = job->assignments[index];
+    const SlotData* record = slotAt(assignment.bank, assignment.slot);
+    const double time = record && record->inPoint ? *record->inPoint : 0.0;
+    std::weak_ptr<ShowController*> alive = lifetime_;
+    importer_.importMeta(assignment.url, time, [alive, job, index](ImportOutcome outcome) {
+        if (auto self = alive.lock()) {
+            (*self)->finishImportProbe(job, index, std::move(outcome));
+        }
+    });
+}
+
+void ShowController::finishImportProbe(const std::shared_ptr<ImportJob>& job, std::size_t index,
+                                       ImportOutcome outcome) {
+    if (job->generation != projectGeneration_) {
+        abandonImport(job);
+        return;
+    }
+    const auto assignment = job->assignments[index];
+    if (const auto* error = std::get_if<ImportError>(&outcome)) {
+        importAlert = error->message();
+    } else {
+        auto& result = std::get<ImportResult>(outcome);
+        SlotData* record = slotAt(assignment.bank, assignment.slot);
+        if (!record || record->videoURL) {
+            // Something else filled the slot while the file was probed: it is not overwritten.
+            appendAlertLine(importAlert, L("取り込み先が使用中のため取り込みませんでした: ",
+                                           "Not imported because its slot was filled meanwhile: ") +
+                                             assignment.url.filename().string());
+        } else {
+            const double time = record->inPoint.value_or(0.0);
+            record->videoURL = result.url;
+            record->bookmarkData = result.bookmark;
+            record->name = result.name;
+            record->mediaType = result.mediaType;
+            record->clipInfo = result.clipInfo;
+            record->isFileMissing = false;
+            record->thumbnail = result.thumbnail;
+            record->thumbnailFileName = thumbnailFileName(assignment.bank, assignment.slot);
+            job->filled.push_back({assignment.bank, assignment.slot});
+            playback_.log("インポート完了: " + result.name + " → " +
+                          bankSlotText(assignment.bank, assignment.slot));
+            setUnsaved();
+            deleteThumbnailFile(assignment.bank, assignment.slot);
+            if (result.mediaType == MediaType::video) {
+                saveThumbnail(assignment.bank, assignment.slot, result.url, result.bookmark, time);
+            }
+        }
+    }
+    runImportStep(job, index + 1);
+}
+
+void ShowController::runDisplayCheck(const std::shared_ptr<ImportJob>& job, std::size_t index) {
+    if (job->generation != projectGeneration_) {
+        abandonImport(job);
+        return;
+    }
+    if (index >= job->filled.size()) {
+        playback_.handlePostRoll(PostRollMode::black);
+        playback_.isMuted() = job->wasMuted;
+        playback_.setWarming(false);
+        playback_.hideSlotLayers();
+        if (!job->takenOut.empty()) {
+            std::string names;
+            for (std::size_t i = 0; i < job->takenOut.size(); ++i) {
+                names += (i ? ", " : "") + job->takenOut[i];
+            }
+            appendAlertLine(importAlert,
+                            "再生できないファイルのため取り込みを取り消しました: " + names);
+        }
+        endImport(job);
+        return;
+    }
+    const auto where = job->filled[index];
+    playSlot(where.bank, where.slot);
+    std::weak_ptr<ShowController*> alive = lifetime_;
+    waitForActiveDisplay(kImportDisplayTimeout, [alive, job, index, where](bool ready) {
+        auto self = alive.lock();
+        if (!self) {
+            return;
+        }
+        ShowController& show = **self;
+        if (!ready && job->generation == show.projectGeneration_) {
+            if (const SlotData* record = show.slotAt(where.bank, where.slot)) {
+                const std::string name = record->name;
+                show.playback_.log(
+                    "⚠️ ウォームアップでisReadyForDisplayがタイムアウト → "
+                    "取り込みを取り消し: " +
+                    name);
+                job->takenOut.push_back(name);
+                show.deleteClip(where.bank, where.slot);
+            }
+        }
+        show.runDisplayCheck(job, index + 1);
+    });
+}
+
+void ShowController::endImport(const std::shared_ptr<ImportJob>& job) {
+    const auto package = currentProjectURL.get();
+    if (!package) {
+        return;
+    }
+    for (const auto& where : job->filled) {
+        const SlotData* record = slotAt(where.bank, where.slot);
+        if (!record || record->thumbnail || !record->thumbnailFileName ||
+            !ProjectManager::isBareFileName(*record->thumbnailFileName)) {
+            continue;
+        }
+        const auto file =
+            *package / ProjectManager::kThumbnailsFolderName / *record->thumbnailFileName;
+        const auto url = record->videoURL;
+        std::weak_ptr<ShowController*> alive = lifetime_;
+        const auto generation = job->generation;
+        diskWorker().run<std::optional<Bytes>>(
+            [file] { return readThumbnailFile(file, ProjectManager::kMaxThumbnailBytes); },
+            [alive, generation, where, url](std::optional<Bytes> bytes) {
+                auto self = alive.lock();
+                if (!self || !bytes || !url ||
+                    !(*self)->stillHolds(generation, where.bank, where.slot, *url)) {
+                    return;
+                }
+                SlotData* slot = (*self)->slotAt(where.bank, where.slot);
+                if (!slot->thumbnail) {
+                    slot->thumbnail = std::move(*bytes);
+                    (*self)->projectDidChange();
+                }
+            });
+    }
+}
+
+void ShowController::waitForActiveDisplay(double timeout, std::function<void(bool)> done) {
+    playback_.waitForWarmReady(timeout, std::move(done));
+}
+
+std::optional<std::filesystem::path> ShowController::thumbnailPath(int bank, int slot) const {
+    const auto& package = currentProjectURL.get();
+    if (!package) {
+        return std::nullopt;
+    }
+    return *package / ProjectManager::kThumbnailsFolderName / thumbnailFileName(bank, slot);
+}
+
+void ShowController::deleteThumbnailFile(int bank, int slot) {
+    if (const auto file = thumbnailPath(bank, slot)) {
+        diskWorker().run<bool>(
+            [file = *file] {
+                std::error_code error;
+                return std::filesystem::remove(file, error);
+            },
+            [](bool) {});
+    }
+}
+
+void ShowController::saveThumbnail(int bank, int slot, const std::filesystem::path& url,
+                                   std::optional<std::vector<std::uint8_t>>, double time) {
+    // The importer opens the file through its own access (bookmark or path) on its workers.
+    std::weak_ptr<ShowController*> alive = lifetime_;
+    const auto generation = projectGeneration_;
+    importer_.videoThumbnail(
+        url, time, [alive, generation, bank, slot, url](std::optional<ShowImporter::Bytes> bytes) {
+            auto self = alive.lock();
+            if (!self) {
+                return;
+            }
+            ShowController& show = **self;
+            // Only onto the clip it was taken from: the slot may have been emptied, pasted over
+            // or filled again meanwhile, and the project replaced.
+            if (!show.stillHolds(generation, bank, slot, url)) {
+                return;
+            }
+            show.slotAt(bank, slot)->thumbnail = bytes;
+            show.projectDidChange();
+            if (bytes) {
+                if (const auto file = show.thumbnailPath(bank, slot)) {
+                    show.diskWorker().run<bool>(
+                        [file = *file, bytes = *bytes] { return writeThumbnailFile(file, bytes); },
+                        [](bool) {});
+                }
+            }
+        });
+}
+
+}  // namespace kestio

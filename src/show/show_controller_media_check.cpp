@@ -1,0 +1,281 @@
+// The missing-media check after a project is opened, the rescan of clips changed on disk and
+// the relink of missing slots from a folder. The disk work (resolving, looking at files,
+// searching folders, writing thumbnails) runs on the show's disk worker; the results are
+// written into the project on the run loop, and only into slots that still refer to what was
+// looked at.
+
+#include <memory>
+#include <string>
+#include <variant>
+
+#include "model/localization_manager.h"
+#include "model/project_manager.h"
+#include "model/thumbnail_naming.h"
+#include "platform/storage/bookmark_service.h"
+#include "platform/storage/file_io.h"
+#include "platform/ui/dialog_presenter.h"
+#include "show/disk_worker.h"
+#include "show/media_check_text.h"
+#include "show/media_file_check.h"
+#include "show/relink_index.h"
+#include "show/show_controller.h"
+#include "show/show_importer.h"
+#include "show/show_playback.h"
+#include "show/slot_display_name.h"
+
+namespace kestio {
+
+namespace fs = std::filesystem;
+using platform::DialogPresenter;
+
+namespace {
+
+AppLanguage language() {
+    return LocalizationManager::shared().language.get();
+}
+
+std::string_view remarkFor(MissingKind kind) {
+    switch (kind) {
+        case MissingKind::renamed:
+            return kRenamedRemark;
+        case MissingKind::noAccess:
+            return kNoAccessRemark;
+        case MissingKind::none:
+        case MissingKind::notFound:
+            break;
+    }
+    return {};
+}
+
+// Whether the slot still holds the file reference that was examined.
+bool sameReference(const SlotData& slot, const SlotFileReference& reference) {
+    return slot.bookmarkData == reference.bookmarkData && slot.videoURL == reference.videoURL;
+}
+
+struct RelinkOutcome {
+    bool accessible = false;
+    RelinkPlan plan;
+};
+
+}  // namespace
+
+void ShowController::checkMissingMedia() {
+    checkMissingMedia([] {});
+}
+
+void ShowController::checkMissingMedia(std::function<void()> then) {
+    auto references =
+        std::make_shared<const std::vector<SlotFileReference>>(collectSlotFiles(project_));
+    const std::uint64_t generation = projectGeneration_;
+    auto job = [references, &bookmarks = bookmarks_] {
+        std::vector<SlotFileFinding> findings;
+        findings.reserve(references->size());
+        for (const auto& reference : *references) {
+            findings.push_back(examineSlotFile(reference, bookmarks));
+        }
+        return findings;
+    };
+    diskWorker().run<std::vector<SlotFileFinding>>(
+        std::move(job), [this, references, generation,
+                         then = std::move(then)](std::vector<SlotFileFinding> findings) {
+            if (generation != projectGeneration_) {
+                then();
+                return;
+            }
+            std::vector<std::string> missing;
+            for (std::size_t i = 0; i < findings.size(); ++i) {
+                const SlotFileFinding& finding = findings[i];
+                const SlotFileReference& reference = (*references)[i];
+                SlotData* slot = slotAt(finding.bank, finding.slot);
+                // An edit made while the files were looked at wins over what was found.
+                if (slot == nullptr || !sameReference(*slot, reference)) {
+                    continue;
+                }
+                slot->isFileMissing = finding.missing != MissingKind::none;
+                if (slot->isFileMissing) {
+                    missing.push_back(
+                        listEntry(project_.banks[static_cast<std::size_t>(finding.bank)].name,
+                                  slot->name, remarkFor(finding.missing)));
+                }
+                if (finding.recordDate && slot->clipInfo) {
+                    // Recorded without marking the project unsaved.
+                    slot->clipInfo->sourceModifiedAt = finding.fileDate;
+                }
+                if (finding.rescan && finding.url) {
+                    playback_.log("♻️ ファイル更新を検知、再スキャン: " +
+                                  slotDisplayName(slot->name));
+                    rescanClip(*finding.url, finding.bank, finding.slot);
+                }
+            }
+            projectDidChange();
+            if (missing.empty()) {
+                then();
+                return;
+            }
+            playback_.log("⚠️ ファイルロスト: " + std::to_string(missing.size()) + "件");
+            const int answer = dialogs_.alert(
+                DialogPresenter::AlertStyle::warning,
+                L("メディアファイルが見つかりません", "Missing Media Files"),
+                missingMediaText(missing, language()),
+                {L("フォルダから再リンク...", "Relink from Folder..."), L("後で", "Later")});
+            if (answer == 0) {
+                relinkFromFolder(then);
+            } else {
+                then();
+            }
+        });
+}
+
+void ShowController::rescanClip(const fs::path& url, int bank, int slot) {
+    const SlotData* data = slotAt(bank, slot);
+    if (data == nullptr) {
+        return;
+    }
+    const double time = data->inPoint.value_or(0.0);
+    const std::uint64_t generation = projectGeneration_;
+    const std::weak_ptr<ShowController*> alive = lifetime_;
+    const bool accessing = bookmarks_.startAccessingSecurityScopedResource(url);
+    importer_.importMeta(
+        url, time,
+        [this, alive, url, bank, slot, generation, time, accessing](ImportOutcome outcome) {
+            if (!alive.lock()) {
+                return;
+            }
+            if (accessing) {
+                bookmarks_.stopAccessingSecurityScopedResource(url);
+            }
+            // Written only into the project and the slot the probe was started for.
+            if (!stillHolds(generation, bank, slot, url)) {
+                return;
+            }
+            SlotData* target = slotAt(bank, slot);
+            if (const auto* error = std::get_if<ImportError>(&outcome)) {
+                playback_.log("⚠️ 再スキャン失敗: " + slotDisplayName(target->name) +
+                              " - " + error->description());
+                return;
+            }
+            const ClipInfo& info = std::get<ImportResult>(outcome).clipInfo;
+            target->clipInfo = info;
+            if (target->outPoint && info.duration < *target->outPoint) {
+                target->outPoint =
+                    info.duration > 0 ? std::optional<double>(info.duration) : std::nullopt;
+            }
+            setUnsaved();
+            playback_.log(rescanDoneLogLine(target->name, info.duration, info.fps));
+            projectDidChange();
+
+            importer_.regeneratePreview(
+                url, time,
+                [this, alive, url, bank, slot, generation](ShowImporter::Preview preview) {
+                    if (!alive.lock() || !preview.thumbnail ||
+                        !stillHolds(generation, bank, slot, url)) {
+                        return;
+                    }
+                    SlotData* refreshed = slotAt(bank, slot);
+                    const std::string name = thumbnailFileName(bank, slot);
+                    refreshed->thumbnail = *preview.thumbnail;
+                    refreshed->thumbnailFileName = name;
+                    projectDidChange();
+                    if (const auto package = currentProjectURL.get()) {
+                        const fs::path folder = *package / ProjectManager::kThumbnailsFolderName;
+                        diskWorker().run<bool>(
+                            [folder, name, bytes = std::move(*preview.thumbnail)] {
+                                // The picture is still shown from memory when it cannot be written.
+                                try {
+                                    std::error_code ignored;
+                                    fs::create_directories(folder, ignored);
+                                    platform::writeFileAtomically(folder / name, bytes,
+                                                                  platform::Durability::unflushed);
+                                    return true;
+                                } catch (const std::exception&) {
+                                    return false;
+                                }
+                            },
+                            [](bool) {});
+                    }
+                });
+        });
+}
+
+void ShowController::relinkFromFolder() {
+    relinkFromFolder([] {});
+}
+
+void ShowController::relinkFromFolder(std::function<void()> then) {
+    const auto folder = dialogs_.openFolder(
+        L("再リンク元のフォルダを選択", "Choose Folder to Relink From"),
+        L("このフォルダを検索", "Search This Folder"),
+        L("見つからないメディアと同じ名前のファイルを含むフォルダを選択してください（親フォルダでも"
+          "構いません）",
+          "Select a folder containing files with the same names as the missing media (a parent "
+          "folder also works)"));
+    if (!folder) {
+        then();
+        return;
+    }
+    const std::uint64_t generation = projectGeneration_;
+    auto job = [&bookmarks = bookmarks_, folder = *folder,
+                missing = collectMissingSlots(project_)] {
+        RelinkOutcome outcome;
+        outcome.accessible = bookmarks.startAccessingSecurityScopedResource(folder);
+        if (!outcome.accessible) {
+            return outcome;
+        }
+        const RelinkIndex index = buildRelinkIndex(folder);
+        outcome.plan = planRelink(missing, index, [&bookmarks](const fs::path& file) {
+            const bool accessing = bookmarks.startAccessingSecurityScopedResource(file);
+            std::optional<std::vector<std::uint8_t>> bookmark;
+            try {
+                bookmark =
+                    bookmarks.bookmarkData(file, platform::BookmarkOption::withSecurityScope);
+            } catch (const std::exception&) {
+            }
+            if (accessing) {
+                bookmarks.stopAccessingSecurityScopedResource(file);
+            }
+            return bookmark;
+        });
+        bookmarks.stopAccessingSecurityScopedResource(folder);
+        return outcome;
+    };
+    diskWorker().run<RelinkOutcome>(
+        std::move(job), [this, generation, then = std::move(then)](RelinkOutcome outcome) {
+            if (!outcome.accessible) {
+                dialogs_.alert(DialogPresenter::AlertStyle::critical,
+                               L("フォルダにアクセスできません", "Failed to Access Folder"), "",
+                               {"OK"});
+                then();
+                return;
+            }
+            if (generation != projectGeneration_) {
+                // The slots searched for belong to a project that is no longer open.
+                then();
+                return;
+            }
+            int relinked = 0;
+            std::vector<std::string> notFound = std::move(outcome.plan.notFound);
+            for (auto& match : outcome.plan.matches) {
+                SlotData* slot = slotAt(match.bank, match.slot);
+                // A slot edited during the search keeps what the operator gave it.
+                if (slot == nullptr || !slot->isFileMissing || slot->name != match.name) {
+                    continue;
+                }
+                slot->bookmarkData = std::move(match.bookmark);
+                slot->videoURL = std::move(match.file);
+                slot->isFileMissing = false;
+                ++relinked;
+            }
+            if (relinked > 0) {
+                setUnsaved();
+            }
+            playback_.log(relinkLogLine(relinked, static_cast<int>(notFound.size())));
+            projectDidChange();
+            dialogs_.alert(relinked > 0 ? DialogPresenter::AlertStyle::informational
+                                        : DialogPresenter::AlertStyle::warning,
+                           L("再リンク完了", "Relink Complete"),
+                           relinkReportText(relinked, notFound, language()), {"OK"});
+            then();
+        });
+}
+
+}  // namespace kestio

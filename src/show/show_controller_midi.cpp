@@ -1,0 +1,273 @@
+#include <charconv>
+
+#include "control/midi_input_controller.h"
+#include "control/midi_list_panel_controller.h"
+#include "show/midi_assignment_dedup.h"
+#include "show/show_controller.h"
+#include "show/show_playback.h"
+
+namespace kestio {
+
+namespace {
+
+// A bank index as the control text writes it: an optional sign and decimal digits, nothing else.
+std::optional<int> parseBankIndex(std::string_view text) {
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+        if (text.empty() || text.front() == '-') {
+            return std::nullopt;
+        }
+    }
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace
+
+void ShowController::setupMIDIInput() {
+    std::weak_ptr<ShowController*> alive = lifetime_;
+    midi_.slotCount = static_cast<int>(project_.rows * project_.columns);
+    midi_.onPlaySlot = nullptr;
+    midi_.onRawMessage = [alive](std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
+        if (auto self = alive.lock()) {
+            (*self)->handleMIDINoteOn(status, data1, data2);
+        }
+    };
+    midi_.onControlChange = [alive](std::uint8_t channel, std::uint8_t controller,
+                                    std::uint8_t value) {
+        if (auto self = alive.lock()) {
+            (*self)->handleMIDIControlChange(channel, controller, value);
+        }
+    };
+}
+
+void ShowController::handleMIDINoteOn(std::uint8_t status, std::uint8_t note,
+                                      std::uint8_t velocity) {
+    if ((status & 0xF0) != 0x90 || velocity == 0 || isMIDILearnMode.get()) {
+        return;
+    }
+    const std::int64_t channel = (status & 0x0F) + 1;
+    for (std::size_t b = 0; b < project_.banks.size(); ++b) {
+        const auto& slots = project_.banks[b].slots;
+        for (std::size_t s = 0; s < slots.size(); ++s) {
+            const auto& bindings = slots[s].midiBindings;
+            if (!bindings || std::find(bindings->begin(), bindings->end(),
+                                       MIDINoteBinding{channel, note}) == bindings->end()) {
+                continue;
+            }
+            const int bank = static_cast<int>(b);
+            const int slot = static_cast<int>(s);
+            if (!isSelectMode.get()) {
+                if (bank != currentBank.get()) {
+                    currentBank = bank;
+                }
+                cursorSlot = slot;
+                playSlot(bank, slot);
+            } else if (bank == currentBank.get()) {
+                cursorSlot = slot;
+                toggleSelected(slot);
+            }
+            return;
+        }
+    }
+    for (const auto& assignment : project_.midiControlAssignments) {
+        if (assignment.channel == channel && assignment.note == note) {
+            const std::string target = assignment.target;  // the action may change the list
+            performMIDIControlAction(target);
+            return;
+        }
+    }
+}
+
+void ShowController::performMIDIControlAction(const std::string& target) {
+    constexpr std::string_view bankPrefix = "bank:";
+    if (target.rfind(bankPrefix, 0) == 0) {
+        const auto index = parseBankIndex(std::string_view(target).substr(bankPrefix.size()));
+        if (index && *index >= 0 && static_cast<std::size_t>(*index) < project_.banks.size()) {
+            currentBank = *index;
+        }
+    } else if (target == "stop") {
+        stopPlayback();
+    } else if (target == "play") {
+        playback_.resume();
+    } else if (target == "pause") {
+        playback_.pause();
+    } else if (target == "mute") {
+        std::optional<AudioSettings> audio;
+        const auto& bank = playback_.currentBankIndex().get();
+        const auto& slot = playback_.currentSlotIndex().get();
+        if (bank && slot) {
+            if (const SlotData* record = slotAt(*bank, *slot)) {
+                audio = record->audioSettings;
+            }
+        }
+        playback_.toggleMute(audio);
+    }
+}
+
+void ShowController::handleMIDIControlChange(std::uint8_t, std::uint8_t controller,
+                                             std::uint8_t value) {
+    const auto& bank = playback_.currentBankIndex().get();
+    const auto& slot = playback_.currentSlotIndex().get();
+    if (!bank || !slot) {
+        return;
+    }
+    SlotData* record = slotAt(*bank, *slot);
+    if (!record) {
+        return;
+    }
+    const float fraction = static_cast<float>(value) / 127.0f;
+    if (controller == 7) {
+        record->audioSettings.masterLevel = fraction * 36.0f - 24.0f;
+        const bool muted = record->audioSettings.isMuted;
+        const float level = record->audioSettings.masterLevel;
+        setUnsaved();
+        playback_.applySlotVolume(muted, level);
+        return;
+    }
+    if (controller < 20 || controller > 25) {
+        return;
+    }
+    float EqualizerSettings::*bands[] = {&EqualizerSettings::hz80,   &EqualizerSettings::hz315,
+                                         &EqualizerSettings::hz800,  &EqualizerSettings::khz1_25,
+                                         &EqualizerSettings::khz2_5, &EqualizerSettings::khz3_2};
+    record->equalizer.*bands[controller - 20] = fraction * 24.0f - 12.0f;
+    const EqualizerSettings equalizer = record->equalizer;
+    setUnsaved();
+    playback_.applyEqualizerToShowingSlot(equalizer);
+}
+
+// GCC 12 with the sanitizers wrongly takes the payload of the empty optional handed to the
+// published value for read before it is written.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+void ShowController::disarmMIDILearn() {
+    midiLearnArmedTarget = std::nullopt;
+    midi_.onLearnedNote = nullptr;
+}
+#pragma GCC diagnostic pop
+
+void ShowController::toggleMIDILearnMode() {
+    isMIDILearnMode = !isMIDILearnMode.get();
+    if (!isMIDILearnMode.get()) {
+        disarmMIDILearn();
+    }
+}
+
+// The learned-note callbacks copy what they need before acting: learning disarms, which
+// replaces the callback while it runs.
+void ShowController::armMIDILearn(int bank, int slot) {
+    if (!isMIDILearnMode.get()) {
+        return;
+    }
+    midiLearnArmedTarget = MIDILearnTarget::forSlot(bank, slot);
+    std::weak_ptr<ShowController*> alive = lifetime_;
+    midi_.onLearnedNote = [alive, bank, slot](std::uint8_t channel, std::uint8_t note) {
+        const auto self = alive.lock();
+        const int b = bank;
+        const int s = slot;
+        if (self) {
+            (*self)->learnSlotBinding(channel, note, b, s);
+        }
+    };
+}
+
+void ShowController::armMIDILearn(const std::string& control) {
+    if (!isMIDILearnMode.get()) {
+        return;
+    }
+    midiLearnArmedTarget = MIDILearnTarget::forControl(control);
+    std::weak_ptr<ShowController*> alive = lifetime_;
+    midi_.onLearnedNote = [alive, control](std::uint8_t channel, std::uint8_t note) {
+        const auto self = alive.lock();
+        const std::string target = control;
+        if (self) {
+            (*self)->learnControlAssignment(channel, note, target);
+        }
+    };
+}
+
+void ShowController::refreshVisibleMIDIList() {
+    if (midiList_ && midiList_->isPanelVisible()) {
+        midiList_->store().update(project_);
+    }
+}
+
+void ShowController::learnSlotBinding(int rawChannel, int note, int bank, int slot) {
+    if (!slotAt(bank, slot)) {
+        return;
+    }
+    const std::int64_t channel = rawChannel + 1;
+    removeMIDIBinding(channel, note);
+    slotAt(bank, slot)->addMIDIBinding(channel, note);
+    setUnsaved();
+    refreshVisibleMIDIList();
+    disarmMIDILearn();
+}
+
+void ShowController::learnControlAssignment(int rawChannel, int note, const std::string& target) {
+    const std::int64_t channel = rawChannel + 1;
+    removeMIDIBinding(channel, note);
+    project_.midiControlAssignments.push_back({target, channel, note});
+    setUnsaved();
+    refreshVisibleMIDIList();
+    disarmMIDILearn();
+}
+
+void ShowController::removeMIDIBinding(std::int64_t channel, std::int64_t note) {
+    const MIDINoteBinding pair{channel, note};
+    for (auto& bank : project_.banks) {
+        for (auto& slot : bank.slots) {
+            if (slot.midiBindings) {
+                std::erase(*slot.midiBindings, pair);  // an emptied list stays a list
+            }
+        }
+    }
+    std::erase_if(project_.midiControlAssignments, [&](const MIDIControlAssignment& a) {
+        return a.channel == channel && a.note == note;
+    });
+    projectDidChange();
+}
+
+std::vector<MIDIControlAssignment> ShowController::controlAssignments(
+    const std::string& target) const {
+    std::vector<MIDIControlAssignment> found;
+    for (const auto& assignment : project_.midiControlAssignments) {
+        if (assignment.target == target) {
+            found.push_back(assignment);
+        }
+    }
+    return found;
+}
+
+std::optional<MIDIControlAssignment> ShowController::firstControlAssignment(
+    const std::string& target) const {
+    for (const auto& assignment : project_.midiControlAssignments) {
+        if (assignment.target == target) {
+            return assignment;
+        }
+    }
+    return std::nullopt;
+}
+
+void ShowController::clearControlAssignment(const std::string& target) {
+    std::erase_if(project_.midiControlAssignments,
+                  [&](const MIDIControlAssignment& a) { return a.target == target; });
+    setUnsaved();
+}
+
+void ShowController::deduplicateMIDIAssignments() {
+    const int removed = kestio::deduplicateMIDIAssignments(project_);
+    if (removed == 0) {
+        return;
+    }
+    playback_.log("🧹 MIDIアサインの重複を " + std::to_string(removed) +
+                  "件 整理しました");
+    setUnsaved();
+}
+
+}  // namespace kestio

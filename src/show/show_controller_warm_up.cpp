@@ -1,0 +1,187 @@
+// The warm-up of the show controller: every slot with media is played once, hidden and muted
+// in the playback controller's warm-up way, so that each file has been opened and its decoder
+// started before the show. One run at a time; it resumes on the run loop after each slot's
+// picture is ready (or its time-out), and ends with the output black and the mute as before.
+
+#include <string>
+
+#include "model/localization_manager.h"
+#include "platform/ui/dialog_presenter.h"
+#include "show/show_controller.h"
+#include "show/show_playback.h"
+#include "show/slot_display_name.h"
+#include "show/warm_up_list.h"
+
+namespace kestio {
+
+using platform::DialogPresenter;
+
+struct ShowController::WarmUpSession {
+    std::vector<std::pair<int, int>> list;
+    std::size_t index = 0;  // the entry being warmed
+    bool wasMuted = false;
+    std::uint64_t generation = 0;  // of the project the list was taken from
+    bool ended = false;
+
+    int total() const { return static_cast<int>(list.size()); }
+
+    // Runs the entries from `index` on until one has to wait, or the run ends.
+    static void step(ShowController& show, const std::shared_ptr<WarmUpSession>& session);
+    static void finishEntry(ShowController& show, const std::shared_ptr<WarmUpSession>& session);
+    static void end(ShowController& show, const std::shared_ptr<WarmUpSession>& session);
+};
+
+void ShowController::WarmUpSession::step(ShowController& show,
+                                         const std::shared_ptr<WarmUpSession>& session) {
+    while (!session->ended) {
+        if (session->generation != show.projectGeneration_ ||
+            session->index >= session->list.size()) {
+            // Done, or the project the list belongs to was replaced: its indices mean nothing
+            // in the new one.
+            end(show, session);
+            return;
+        }
+        const auto [bank, slot] = session->list[session->index];
+        const SlotData* data = show.slotAt(bank, slot);
+        if (data == nullptr) {
+            finishEntry(show, session);
+            continue;
+        }
+        if (!data->isFileMissing) {
+            show.playSlot(bank, slot);
+            const std::weak_ptr<WarmUpSession> weak = session;
+            const std::weak_ptr<ShowController*> alive = show.lifetime_;
+            // The next entry starts on a later turn of the run loop, also when the answer
+            // comes at once, so that a long list never deepens the stack.
+            show.waitForActiveDisplay(kWarmUpDisplayTimeout, [&show, weak, alive](bool) {
+                if (!alive.lock()) {
+                    return;
+                }
+                show.loop_.post([&show, weak, alive] {
+                    const auto running = weak.lock();
+                    if (!alive.lock() || !running || running->ended) {
+                        return;
+                    }
+                    finishEntry(show, running);
+                    step(show, running);
+                });
+            });
+            return;
+        }
+        const WarmUpMissingChoice choice = show.askMissingFileDuringWarmUp(bank, slot);
+        if (session->ended) {
+            return;  // ended while the alert was open
+        }
+        switch (choice) {
+            case WarmUpMissingChoice::searchFolder: {
+                // The same entry again afterwards: a relinked slot is then played, one still
+                // missing asks again.
+                const std::weak_ptr<WarmUpSession> weak = session;
+                show.relinkFromFolder([&show, weak] {
+                    if (const auto running = weak.lock(); running && !running->ended) {
+                        step(show, running);
+                    }
+                });
+                return;
+            }
+            case WarmUpMissingChoice::skip:
+                finishEntry(show, session);
+                continue;
+            case WarmUpMissingChoice::cancel:
+                show.playback_.log("ウォームアップ中止（" + std::to_string(session->index) + "/" +
+                                   std::to_string(session->total()) + "件処理済み）");
+                end(show, session);
+                return;
+        }
+    }
+}
+
+void ShowController::WarmUpSession::finishEntry(ShowController& show,
+                                                const std::shared_ptr<WarmUpSession>& session) {
+    ++session->index;
+    show.playback_.warmDone() = static_cast<int>(session->index);
+}
+
+void ShowController::WarmUpSession::end(ShowController& show,
+                                        const std::shared_ptr<WarmUpSession>& session) {
+    session->ended = true;
+    if (show.warmUp_ == session) {
+        show.warmUp_.reset();
+    }
+    show.playback_.setWarming(false);
+    // The output goes black and the playback controller lets go of the last warmed clip, so
+    // that none of its timers fires a post-roll after the run.
+    show.playback_.clearSurface();
+    show.playback_.handlePostRoll(PostRollMode::black);
+    show.playback_.isMuted() = session->wasMuted;
+    show.playback_.warmDone() = 0;
+    show.playback_.warmTotal() = 0;
+    show.playback_.log("ウォームアップ完了 (" + std::to_string(session->total()) + "件)");
+    show.endLoading();
+    // The unsaved mark is left as it is: warming changes nothing in the project.
+}
+
+void ShowController::startWarmUp(const ProjectData& project) {
+    auto list = warmUpList(project);
+    if (list.empty()) {
+        return;
+    }
+    if (warmUp_) {
+        if (warmUp_->generation == projectGeneration_) {
+            // One run at a time: a second run would take the first one's mute as the state
+            // to restore and leave the output muted for good.
+            playback_.log("ウォームアップ実行中のため、新たなウォームアップは開始しません");
+            return;
+        }
+        // The running one belongs to a project that was replaced: end it first (through a
+        // copy of the pointer, as the end lets go of the member).
+        const auto previous = warmUp_;
+        WarmUpSession::end(*this, previous);
+    }
+    auto session = std::make_shared<WarmUpSession>();
+    session->list = std::move(list);
+    session->generation = projectGeneration_;
+    playback_.log("ウォームアップ開始: " + std::to_string(session->total()) + "件");
+    playback_.warmDone() = 0;
+    playback_.warmTotal() = session->total();
+    beginLoading();
+    session->wasMuted = playback_.isMuted().get();
+    playback_.isMuted() = true;
+    playback_.setWarming(true);
+    warmUp_ = session;
+    const std::weak_ptr<WarmUpSession> weak = session;
+    const std::weak_ptr<ShowController*> alive = lifetime_;
+    loop_.post([this, weak, alive] {
+        if (const auto running = weak.lock(); alive.lock() && running && !running->ended) {
+            WarmUpSession::step(*this, running);
+        }
+    });
+}
+
+WarmUpMissingChoice ShowController::askMissingFileDuringWarmUp(int bank, int slot) {
+    const SlotData* data = slotAt(bank, slot);
+    if (data == nullptr) {
+        return WarmUpMissingChoice::skip;
+    }
+    const std::string name = slotDisplayName(data->name);
+    const int answer = dialogs_.alert(
+        DialogPresenter::AlertStyle::warning, L("ファイルが見つかりません", "File Not Found"),
+        L("「" + name +
+              "」の元ファイルが見つからないため、ウォームアップできません。\n\n"
+              "フォルダを指定して再リンクするか、このクリップをスキップして続行できます。",
+          "Can't warm up \"" + name +
+              "\" because its source file could not be found.\n\nYou can choose a folder to "
+              "relink it, or skip this clip and continue."),
+        {L("フォルダを検索...", "Search Folder..."), L("スキップ", "Skip"),
+         L("ウォームアップを中止", "Cancel Warm-Up")});
+    switch (answer) {
+        case 0:
+            return WarmUpMissingChoice::searchFolder;
+        case 1:
+            return WarmUpMissingChoice::skip;
+        default:
+            return WarmUpMissingChoice::cancel;
+    }
+}
+
+}  // namespace kestio

@@ -1,0 +1,184 @@
+// The audience's picture against the operator's: the output surface and its mirror, each
+// composed by a presenter of its own on the run loop's clock, compared pixel by pixel at the same
+// refreshes through cuts, dissolves, stills and a playing clip.
+
+#include <gtest/gtest.h>
+
+#include <QColor>
+#include <QImage>
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+
+#include "output/external_monitor_content_view.h"
+#include "output/playback_slot.h"
+#include "platform/graphics/layer_snapshot.h"
+#include "platform/graphics/presenter.h"
+#include "platform/media/player_layer.h"
+#include "surface_rig.h"
+
+namespace kestio::output {
+namespace {
+
+using platform::HostTime;
+using platform::Presenter;
+using platform::SizeF;
+using platform::SnapshotPublisher;
+
+constexpr double kRate = 64.0;  // a refresh period exact in binary
+constexpr double kWait = 20.0;  // wall seconds, a guard only
+
+QImage solid(QColor colour) {
+    QImage image(32, 18, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+// The largest difference of any channel of any pixel.
+int largestDifference(const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) {
+        return 256;
+    }
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    int worst = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
+        const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
+        for (int col = 0; col < x.width(); ++col) {
+            worst = std::max({worst, std::abs(qRed(p[col]) - qRed(q[col])),
+                              std::abs(qGreen(p[col]) - qGreen(q[col])),
+                              std::abs(qBlue(p[col]) - qBlue(q[col]))});
+        }
+    }
+    return worst;
+}
+
+// The operator's view at 192×108 and the output window at 384×216 showing a 1920×1080 canvas
+// (fitted down to 384×216), each composed at its own size; the mirror's picture is compared
+// at the operator's size.
+class MirrorPixelsTest : public ::testing::Test {
+  protected:
+    MirrorPixelsTest()
+        : surfacePublisher(rig.loop),
+          mirrorPublisher(rig.loop),
+          surfacePresenter(rig.loop.hostClock()),
+          mirrorPresenter(rig.loop.hostClock()) {
+        rig.surface.setViewSize({192, 108});
+        view = std::make_unique<ExternalMonitorContentView>(rig.loop, rig.surface,
+                                                            SizeF{1920, 1080}, rig.wallClock);
+        view->layout({384, 216});
+        surfacePublisher.setRoot(rig.surface.rootLayer());
+        mirrorPublisher.setRoot(view->rootLayer());
+        surfacePresenter.setSource(surfacePublisher.slot());
+        mirrorPresenter.setSource(mirrorPublisher.slot());
+        surfacePresenter.setSize({192, 108});
+        mirrorPresenter.setSize({384, 216});
+        start = rig.loop.now();
+        for (Presenter* p : {&surfacePresenter, &mirrorPresenter}) {
+            p->setRefreshRate(kRate);
+            p->start();
+            // Its refreshes count from when its thread begins: before the clock moves.
+            EXPECT_TRUE(p->waitForRefresh(1, kWait));
+        }
+    }
+    ~MirrorPixelsTest() override {
+        surfacePresenter.stop();
+        mirrorPresenter.stop();
+    }
+
+    // Moves the clock on by whole refreshes and takes both presenters' pictures of the refresh
+    // then being composed.
+    void advanceRefreshes(int refreshes) {
+        rig.loop.advance(refreshes / kRate);
+        const auto current = std::uint64_t(std::llround((rig.loop.now() - start) * kRate)) + 1;
+        ASSERT_TRUE(surfacePresenter.waitForRefresh(current, kWait))
+            << "newest " << surfacePresenter.newestFrame().refresh << " wanted " << current
+            << " now " << (rig.loop.now() - start);
+        ASSERT_TRUE(mirrorPresenter.waitForRefresh(current, kWait));
+        const auto s = surfacePresenter.newestFrame();
+        const auto m = mirrorPresenter.newestFrame();
+        ASSERT_EQ(s.refresh, current);
+        ASSERT_EQ(m.refresh, current);
+        surfacePicture = s.image;
+        mirrorPicture = m.image.scaled(192, 108, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    QColor centreOf(const QImage& image) { return image.pixelColor(96, 54); }
+    void expectSamePicture(const char* when) {
+        SCOPED_TRACE(when);
+        EXPECT_LE(largestDifference(surfacePicture, mirrorPicture), 3);
+    }
+
+    test::SurfaceRig rig;
+    std::unique_ptr<ExternalMonitorContentView> view;
+    SnapshotPublisher surfacePublisher;
+    SnapshotPublisher mirrorPublisher;
+    Presenter surfacePresenter;
+    Presenter mirrorPresenter;
+    HostTime start;
+    QImage surfacePicture;
+    QImage mirrorPicture;
+};
+
+TEST_F(MirrorPixelsTest, TheMirrorFollowsACutADissolveAndAStillDissolvedInOnB) {
+    rig.surface.slotA().showStill(solid(Qt::red), ColorSettings{});
+    rig.surface.prepareForPlay(false);  // A on air
+    advanceRefreshes(1);
+    EXPECT_EQ(centreOf(surfacePicture), QColor(Qt::red));
+    expectSamePicture("a still on A");
+
+    rig.surface.slotB().showStill(solid(Qt::blue), ColorSettings{});
+    rig.surface.cut(rig.surface.slotB());
+    advanceRefreshes(1);
+    EXPECT_EQ(centreOf(surfacePicture), QColor(Qt::blue));
+    expectSamePicture("cut to B");
+
+    rig.surface.slotA().showStill(solid(Qt::green), ColorSettings{});
+    rig.surface.dissolve(rig.surface.slotA(), 1.0);
+    for (int i = 0; i < 4; ++i) {
+        advanceRefreshes(16);  // a quarter of a second
+        expectSamePicture("dissolving toward A");
+        if (i == 1) {
+            // Half-way: half of each, no darker than either (the operator's view never dips).
+            const QColor c = centreOf(surfacePicture);
+            EXPECT_NEAR(c.green() + c.blue(), 255, 3);
+            EXPECT_GT(c.green(), 100);
+            EXPECT_GT(c.blue(), 100);
+        }
+    }
+    advanceRefreshes(8);
+    EXPECT_EQ(centreOf(surfacePicture), QColor(Qt::green));
+    expectSamePicture("after the dissolve toward A");
+
+    // A still dissolved in on B shows on the audience's output exactly as on the surface.
+    rig.surface.slotB().showStill(solid(Qt::yellow), ColorSettings{});
+    rig.surface.dissolve(rig.surface.slotB(), 0.5);
+    advanceRefreshes(16);
+    const QColor mid = centreOf(mirrorPicture);
+    EXPECT_GT(mid.red(), 100);  // the yellow still is coming in
+    expectSamePicture("a still dissolving in on B");
+    advanceRefreshes(32);
+    EXPECT_EQ(centreOf(mirrorPicture), QColor(Qt::yellow));
+    expectSamePicture("after the dissolve toward B");
+}
+
+TEST_F(MirrorPixelsTest, AClipPlayingInASlotShowsTheSamePictureInTheMirror) {
+    rig.surface.slotA().load("clip.mov", 0.0, std::nullopt, ColorSettings{});
+    rig.surface.slotA().clipPlayer().play(rig.surface.slotA().currentClip(),
+                                          platform::ItemTime(0.0),
+                                          platform::ClockTime(rig.loop.now().seconds()));
+    rig.surface.prepareForPlay(true);
+    advanceRefreshes(32);
+    ASSERT_FALSE(rig.surface.slotA().playerLayerSource()->frameAt(rig.loop.now()).isNull())
+        << "the clip never showed a picture";
+    const auto shown =
+        test::readFakeFrame(rig.surface.slotA().playerLayerSource()->frameAt(rig.loop.now()));
+    ASSERT_TRUE(shown.has_value());
+    EXPECT_NE(centreOf(surfacePicture), QColor(Qt::black));
+    expectSamePicture("a playing clip");
+    advanceRefreshes(20);
+    expectSamePicture("the same clip later");
+}
+
+}  // namespace
+}  // namespace kestio::output

@@ -1,0 +1,393 @@
+// The output surface's sound measured where it leaves the program: on the null device's output
+// (the test's thread renders it block by block) and, once, through the system's sound server.
+// Pictures are the surface's whole layer tree composed into pixels; sound is what the device
+// rendered or the server played, placed on host time by the test's own account.
+
+#include <gtest/gtest.h>
+
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <optional>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/pulse_server.h"
+#include "audio/timed_recording.h"
+#include "chain_rig.h"
+#include "composed_flash.h"
+#include "output/output_surface.h"
+#include "platform/audio/audio_player_node.h"
+#include "platform/audio/qt_audio_device.h"
+#include "platform/graphics/compositor.h"
+#include "platform/graphics/layer.h"
+#include "platform/media/decoded_media_factory.h"
+#include "platform/media/decoded_player_item.h"
+#include "platform/runloop/manual_run_loop.h"
+#include "platform/runloop/media_clock.h"
+#include "support/media_fixtures.h"
+#include "support/null_audio_device.h"
+#include "support/playback_test_support.h"
+#include "support/signal_analysis.h"
+#include "support/temporary_folder.h"
+
+namespace kestio::output {
+namespace {
+
+using platform::ClockTime;
+using platform::HostTime;
+using platform::ItemTime;
+using platform::media::DecodedPlayerItem;
+using platform::media::ItemStatus;
+
+constexpr double kRate = 48000.0;
+// Host time when a test begins.
+constexpr double kHostStart = 1000.0;
+// The device plays this much slower than host time, so a picture that followed host time
+// rather than the sound would drift from it.
+constexpr double kDrift = 5e-4;
+// Blocks pulled while nothing is measured, and while waiting for a start.
+constexpr uint32_t kFastBlock = 4800;
+constexpr uint32_t kBlock = 256;
+constexpr QSize kView{320, 180};
+
+double endOf(const platform::media::PlayerItem& item) {
+    double end = item.duration();
+    if (std::isfinite(item.forwardPlaybackEndTime())) {
+        end = std::min(end, item.forwardPlaybackEndTime());
+    }
+    return end;
+}
+
+// The item has its pictures decoded a tenth of a second ahead of its time (or to its end).
+bool decodedAhead(const DecodedPlayerItem& item) {
+    if (item.statusValue() != ItemStatus::ReadyToPlay) {
+        return true;
+    }
+    const double want = std::min(item.currentTime() + 0.1, endOf(item) - 1e-6);
+    const auto ranges = item.loadedTimeRanges();
+    return ranges.empty() ? item.currentTime() >= want - 1e-9 : ranges.front().end() >= want;
+}
+
+// The real surface (decoded media, paired clip players, its own engine) on a null device whose
+// host time is the run loop's: every block pulled moves it by what the block lasts on the device.
+class SurfaceOnTheNullDevice : public ::testing::Test {
+  protected:
+    SurfaceOnTheNullDevice() {
+        surface.setViewSize({double(kView.width()), double(kView.height())});
+    }
+
+    const platform::MediaClock& clock() { return *surface.sharedEngine().clock(); }
+
+    // Pulls `frames` once both chains have read ahead what they play, moves host time by what
+    // they last on the device and waits until the pictures are decoded ahead of it.
+    void pull(uint32_t frames) {
+        device->pull(0);
+        for (auto* chain : {&surface.audioA(), &surface.audioB()}) {
+            ASSERT_TRUE(chain->playerNode()->waitUntilPrepared(20.0)) << "read-ahead stalled";
+        }
+        pulls.push_back({pulled, loop.now().seconds()});
+        device->pull(frames);
+        pulled += frames;
+        loop.advance(frames * (1.0 + kDrift) / kRate);
+        waitForPictures();
+    }
+
+    void waitForPictures() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        const auto ready = [&] {
+            for (PlaybackSlot* slot : {&surface.slotA(), &surface.slotB()}) {
+                const auto items = slot->player()->items();
+                for (std::size_t i = 0; i < std::min<std::size_t>(2, items.size()); ++i) {
+                    const auto* item = dynamic_cast<const DecodedPlayerItem*>(items[i].get());
+                    if (item && !decodedAhead(*item)) {
+                        return false;
+                    }
+                }
+            }
+            return true;
+        };
+        while (!ready()) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "decoding did not keep up";
+            std::this_thread::yield();
+        }
+    }
+
+    // Pulls until the engine clock reads `clockTime` at the run loop's now, to the frame when
+    // `exact`.
+    void runTo(double clockTime, uint32_t block = kFastBlock) {
+        while (!::testing::Test::HasFatalFailure()) {
+            const double left = clockTime - clock().timeAt(loop.now()).seconds();
+            if (left <= 0.5 / kRate) {
+                return;
+            }
+            pull(std::max<uint32_t>(1, std::min<uint32_t>(block, uint32_t(left * kRate))));
+        }
+    }
+
+    // Pulls small blocks, taking posted work between them, until `done` holds.
+    bool pullUntil(const std::function<bool()>& done) {
+        for (int i = 0; i < 4000 && !done() && !::testing::Test::HasFatalFailure(); ++i) {
+            loop.waitForPosted(0.002);
+            pull(kBlock);
+        }
+        return done();
+    }
+
+    // Lets go of the sound rendered so far.
+    void dropCapture() {
+        if (!device->captured().empty()) {
+            captureBase += device->channel(0).size();
+            device->clearCaptured();
+        }
+    }
+
+    // The host time at which the device played frame `frame` (of all pulled).
+    double hostTimeOf(double frame) const {
+        auto it = std::upper_bound(pulls.begin(), pulls.end(), frame,
+                                   [](double f, const Pull& p) { return f < double(p.frame); });
+        const Pull& p = *std::prev(it);
+        return p.host + (frame - double(p.frame)) * (1.0 + kDrift) / kRate;
+    }
+
+    // The left channel from device frame `from` (of all pulled) to what has been pulled.
+    std::span<const float> leftFrom(uint64_t from) const {
+        const auto& left = device->channel(0);
+        const std::size_t at = std::min<std::size_t>(left.size(), from - captureBase);
+        return std::span<const float>(left).subspan(at);
+    }
+
+    // The flash and the beep of `slot`'s flash-and-beep clip due at engine-clock time
+    // `expected`: both found, within `tolerance` of each other on host time.
+    void expectTogether(PlaybackSlot& slot, const test::FlashBeepClip& clip, double expected,
+                        double tolerance, const std::string& where) {
+        SCOPED_TRACE(where);
+        runTo(expected - 0.05);
+        const uint64_t from = pulled;
+        const auto flash = test::firstWhiteComposed(loop, compositor, *surface.rootLayer(), kView,
+                                                    *slot.player(), clip.file.frameRate.value());
+        ASSERT_TRUE(flash) << "no flash composed near clock time " << expected;
+        runTo(expected + 0.1);
+        const auto heard = leftFrom(from);
+        const std::size_t at = test::firstAbove(heard, float(0.5 * clip.beepAmplitude));
+        ASSERT_LT(at, heard.size()) << "no beep rendered near clock time " << expected;
+        const double beep = hostTimeOf(double(from + at));
+        EXPECT_NEAR(*flash, beep, tolerance)
+            << "flash minus beep " << (*flash - beep) * 1e3 << " ms";
+        // Both where the start the clip player published puts them, not merely together. A
+        // start "as soon as ready" is published as the clock's reading when it was made, and
+        // the sound begins with the next block the device renders: up to a block (5.3 ms)
+        // later.
+        EXPECT_NEAR(beep, clock().hostTimeAt(ClockTime(expected)).seconds(), 0.008);
+        worst = std::max(worst, std::abs(*flash - beep));
+    }
+
+    struct Pull {
+        uint64_t frame;
+        double host;
+    };
+
+    platform::ManualRunLoop loop{HostTime(kHostStart)};
+    std::shared_ptr<test::NullAudioDevice> device =
+        std::make_shared<test::NullAudioDevice>(kRate, 2, "Null Output", loop.hostClock());
+    platform::media::DecodedMediaFactory media{loop};
+    OutputSurface surface{OutputSurface::Services{loop, device, media}};
+    platform::Compositor compositor;
+    uint64_t pulled = 0;
+    uint64_t captureBase = 0;
+    std::vector<Pull> pulls;
+    double worst = 0.0;
+};
+
+// A slot loops the second before a clip's end (a start without an end: the range runs to the
+// clip's end, found from its duration), picture and sound on the slot's one clip player: every
+// pass's flash is composed within a millisecond and a half of its beep, from the first pass to
+// the hundredth, and the passes are the clip player's (the chain schedules none of its own).
+TEST_F(SurfaceOnTheNullDevice, ALoopsPictureAndSoundStayTogetherForAHundredPasses) {
+    const auto& clip = test::flashBeepClip({30, 1});
+    PlaybackSlot& slot = surface.slotA();
+    surface.prepareForPlay(false);
+    auto asset = media.makeAsset(clip.file.path);
+    auto item = media.makeItem(asset);
+    bool ready = false;
+    slot.startLoop(clip.file.path, asset, item, 3.0, std::nullopt, [&ready] { ready = true; });
+    ASSERT_TRUE(pullUntil([&] { return ready && slot.clipPlayer().startTime().get(); }));
+    ASSERT_TRUE(slot.loopRange());
+    EXPECT_NEAR(slot.loopRange()->start, 3.0, 1e-9);
+    EXPECT_NEAR(slot.loopRange()->end(), 4.0, 0.01);
+    EXPECT_EQ(slot.clipPlayer().player(), slot.player());
+    const double start = slot.clipPlayer().startTime().get()->seconds();
+    const double pass = slot.loopRange()->end() - slot.loopRange()->start;
+
+    // The flash and the beep are half a second into each pass.
+    constexpr double kTolerance = 0.0015;
+    for (int k = 0; k <= 100; ++k) {
+        if (k % 10 == 0 || k == 1) {
+            expectTogether(slot, clip, start + k * pass + 0.5, kTolerance,
+                           "pass " + std::to_string(k));
+            if (::testing::Test::HasFatalFailure()) {
+                return;
+            }
+        } else {
+            runTo(start + k * pass + 0.7);
+        }
+        dropCapture();
+    }
+    EXPECT_EQ(slot.clipPlayer().loopCount(), 100);
+    EXPECT_FALSE(slot.audio().isLooping()) << "the chain schedules passes of its own";
+    RecordProperty("worst_flash_minus_beep_us", std::to_string(std::lround(worst * 1e6)));
+}
+
+// Slot A plays a stereo 48 kHz clip; slot B is preloaded with a six-channel 44.1 kHz one and the
+// chains are fitted to it; B starts at a clock time and the surface cuts to it there. A's tone
+// goes on unbroken through the preload, B's starts at the cut, and there is no gap between
+// them.
+TEST_F(SurfaceOnTheNullDevice, APreloadOfAnotherFormatStartsAtTheCutWithoutAGap) {
+    test::TemporaryFolder folder;
+    const auto six = test::writeSixChannelClip(folder);
+    const auto& onAir = test::mediaFixtures().rateClip({30, 1});
+    PlaybackSlot& a = surface.slotA();
+    PlaybackSlot& b = surface.slotB();
+    a.load(onAir.path, 0.0, std::nullopt, {});
+    surface.prepareForPlay(false);
+    ASSERT_TRUE(pullUntil([&] { return a.audio().loadFinished(); }));
+    ASSERT_TRUE(a.audio().isReady());
+    a.clipPlayer().play(a.currentClip(), ItemTime(0.0),
+                        ClockTime(-std::numeric_limits<double>::infinity()));
+    ASSERT_TRUE(pullUntil([&] { return bool(a.clipPlayer().startTime().get()); }));
+    const double aStart = a.clipPlayer().startTime().get()->seconds();
+    runTo(aStart + 0.2);
+
+    // The preload, as the playback controller makes it while A is on air.
+    const uint64_t preloadFrom = pulled;
+    b.load(six, 0.0, std::nullopt, {});
+    surface.reconfigureAudioEngine(6, 44100.0);
+    ASSERT_TRUE(pullUntil([&] { return b.audio().loadFinished(); }));
+    ASSERT_TRUE(b.audio().isReady());
+    const double cutAt = clock().timeAt(loop.now()).seconds() + 0.2;
+    ASSERT_LT(cutAt + 0.4, aStart + onAir.duration - 0.05) << "the preload took too long";
+    std::optional<bool> bReady;
+    b.clipPlayer().play(b.currentClip(), ItemTime(0.0), ClockTime(cutAt),
+                        [&bReady](bool r) { bReady = r; });
+    ASSERT_TRUE(pullUntil([&] { return bReady.has_value(); }));
+    ASSERT_TRUE(*bReady);
+    runTo(cutAt, kBlock);
+    const uint64_t cutFrame = pulled;
+    surface.cut(b);
+    runTo(cutAt + 0.4);
+
+    const auto heard = leftFrom(preloadFrom);
+    const std::size_t cut = cutFrame - preloadFrom;
+    ASSERT_GT(heard.size(), cut + 9600);
+    // A's 1 kHz before the cut, through the preload and the rewiring, unbroken; only B's 400 Hz
+    // after it.
+    const double aRms = test::kToneAmplitude / std::sqrt(2.0);
+    for (std::size_t at = 0; at + 2400 <= cut - 240; at += 1200) {
+        const auto window = heard.subspan(at, 2400);
+        EXPECT_NEAR(test::toneAmplitude(window, kRate, 1000.0), test::kToneAmplitude, 0.01) << at;
+        EXPECT_NEAR(test::zeroCrossingFrequency(window, kRate), 1000.0, 2.0) << at;
+    }
+    const auto after = heard.subspan(cut + 480, 4800);
+    EXPECT_NEAR(test::toneAmplitude(after, kRate, 400.0), 0.2, 0.01);
+    EXPECT_LT(test::toneAmplitude(after, kRate, 1000.0), 0.005) << "A still heard after the cut";
+    // B starts at the cut: none of its 400 Hz in the 25 ms before, all of it in the 25 ms from
+    // a millisecond after.
+    EXPECT_LT(test::toneAmplitude(heard.subspan(cut - 1200, 1200), kRate, 400.0), 0.005);
+    EXPECT_NEAR(test::toneAmplitude(heard.subspan(cut + 48, 1200), kRate, 400.0), 0.2, 0.01);
+    // No gap: every 400 Hz period around the cut carries sound at least half as loud as the
+    // quieter of the two.
+    for (std::size_t at = cut - 4800; at + 120 <= cut + 4800; at += 24) {
+        const auto window = heard.subspan(at, 120);
+        double sum = 0.0;
+        for (const float s : window) {
+            sum += double(s) * s;
+        }
+        ASSERT_GT(std::sqrt(sum / 120.0), 0.5 * aRms)
+            << "a gap " << (double(at) - double(cut)) / kRate * 1e3 << " ms from the cut";
+    }
+}
+
+double steadyNow() {
+    return platform::SteadyHostClock().now().seconds();
+}
+
+class SurfaceOnPulse : public test::PulseServerSuite {};
+
+// Through the system's output, with its real latency: a slot of the surface loops a clip's
+// second around a flash, and on each of three passes the sink plays the beep (as the server's own
+// timing of a recording of its monitor places it) within 5 ms of the host time at which the
+// surface's composed picture turns white. The run loop follows the steady clock.
+TEST_F(SurfaceOnPulse, EachLoopPassesBeepIsPlayedWithItsComposedFlash) {
+    const auto& clip = test::flashBeepClip({30, 1});
+    platform::ManualRunLoop loop{HostTime(steadyNow())};
+    auto device = std::make_shared<platform::audio::QtAudioDevice>(
+        loop, std::make_shared<platform::SteadyHostClock>());
+    platform::media::DecodedMediaFactory media{loop};
+    test::TimedRecording recording("null.monitor");
+    ASSERT_EQ(recording.failure(), "");
+    OutputSurface surface{OutputSurface::Services{loop, device, media}};
+    ASSERT_TRUE(surface.sharedEngine().isRunning());
+    surface.setViewSize({double(kView.width()), double(kView.height())});
+    platform::Compositor compositor;
+    const auto deadline = steadyNow() + 40.0;
+    // Takes in the recording and Qt's events, and moves the run loop up to the steady clock.
+    auto follow = [&] {
+        QEventLoop events;
+        QTimer::singleShot(2, &events, &QEventLoop::quit);
+        events.exec();
+        loop.advance(std::max(0.0, steadyNow() - loop.now().seconds()));
+        return steadyNow() < deadline;
+    };
+    while (recording.frames() < std::size_t(kRate / 2) && follow()) {
+    }
+
+    PlaybackSlot& slot = surface.slotA();
+    surface.prepareForPlay(false);
+    auto asset = media.makeAsset(clip.file.path);
+    bool ready = false;
+    slot.startLoop(clip.file.path, asset, media.makeItem(asset), 1.0, 2.0,
+                   [&ready] { ready = true; });
+    while (!(ready && slot.clipPlayer().startTime().get()) && follow()) {
+    }
+    ASSERT_TRUE(ready) << "the loop never became ready";
+    const double start = slot.clipPlayer().startTime().get()->seconds();
+    const auto& clock = *surface.sharedEngine().clock();
+
+    std::vector<double> flashes;
+    for (int k = 0; k < 3; ++k) {
+        const double expected = start + k + 0.5;  // the flash is half a second into the range
+        while (clock.timeAt(loop.now()).seconds() < expected - 0.05 && follow()) {
+        }
+        const auto host = test::firstWhiteComposed(loop, compositor, *surface.rootLayer(), kView,
+                                                   *slot.player(), clip.file.frameRate.value());
+        ASSERT_TRUE(host) << "no flash composed on pass " << k;
+        flashes.push_back(*host);
+    }
+    const auto recordedUpTo = [&] {
+        return recording.hostTimeOf(double(recording.frames())).value_or(-1e300);
+    };
+    while (recordedUpTo() < flashes.back() + 0.3 && follow()) {
+    }
+    surface.stopAll();
+    ASSERT_LT(steadyNow(), deadline) << "the recording did not keep up";
+
+    const auto left = recording.left();
+    for (std::size_t k = 0; k < flashes.size(); ++k) {
+        const auto from = std::size_t(std::max(0.0, *recording.frameAt(flashes[k] - 0.3)));
+        ASSERT_LT(from, left.size());
+        const std::span<const float> window(left.data() + from, left.size() - from);
+        const std::size_t at = test::firstAbove(window, float(0.5 * clip.beepAmplitude));
+        ASSERT_LT(at, window.size()) << "no beep recorded near pass " << k;
+        const double beep = *recording.hostTimeOf(double(from + at));
+        RecordProperty("pass" + std::to_string(k) + "_flash_minus_beep_us",
+                       std::to_string(std::lround((flashes[k] - beep) * 1e6)));
+        EXPECT_NEAR(flashes[k], beep, 0.005) << "pass " << k;
+    }
+}
+
+}  // namespace
+}  // namespace kestio::output

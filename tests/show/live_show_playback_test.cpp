@@ -1,0 +1,198 @@
+// The show controller on the real playback controller through LiveShowPlayback: scripted media,
+// scripted clip players and the null audio device, all on one ManualRunLoop. The controller's
+// requests and project are wired to the show as the main window wires them.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "control/key_binding_store.h"
+#include "control/keyboard_shortcut_handler.h"
+#include "control/midi_input_controller.h"
+#include "control/midi_output_controller.h"
+#include "model/project_manager.h"
+#include "model/recent_projects.h"
+#include "platform/graphics/layer.h"
+#include "platform/midi/loopback_midi_system.h"
+#include "platform/storage/bookmark_service.h"
+#include "playback/playback_rig.h"
+#include "show/live_show_playback.h"
+#include "show/show_controller.h"
+#include "support/fake_show_importer.h"
+#include "support/scripted_dialog_presenter.h"
+
+namespace kestio::test {
+namespace {
+
+class LiveShow : public ::testing::Test {
+  protected:
+    LiveShow() {
+        rig.pc().projectProvider = [this]() -> std::optional<ProjectData> {
+            return show->project();
+        };
+        live.onRequestPlay = [this](int bank, int slot) { show->requestPlay(bank, slot); };
+        live.onRequestPreloadNext = [this](int bank, int slot) { show->preloadNextGo(bank, slot); };
+        show->currentProjectURL = rig.folder.path() / "Show.ktshow";
+    }
+
+    SlotData& slot(int bank, int index) {
+        return const_cast<ProjectData&>(show->project())
+            .banks[std::size_t(bank)]
+            .slots[std::size_t(index)];
+    }
+    std::filesystem::path load(int bank, int index, const std::string& file) {
+        const auto url = std::filesystem::path("/media") / file;
+        slot(bank, index).videoURL = url;
+        slot(bank, index).name = url.stem().string();
+        slot(bank, index).mediaType = MediaType::video;
+        return url;
+    }
+    // The picture the showing slot's player shows now.
+    std::optional<FakeFrame> shownFrame() {
+        auto player =
+            std::dynamic_pointer_cast<FakeQueuePlayer>(rig.surface().showingSlot().player());
+        return player ? player->frameShownAt(rig.loop.now()) : std::nullopt;
+    }
+    float opacity(output::PlaybackSlot& s) { return s.containerLayer()->presentationOpacity(); }
+
+    PlaybackRig rig;
+    LiveShowPlayback live{rig.pc()};
+    platform::BookmarkService bookmarks;
+    platform::LoopbackMIDISystem midiSystem{rig.loop};
+    MIDIInputController midi{rig.loop, midiSystem};
+    MIDIOutputController midiOut{rig.loop, midiSystem};
+    KeyBindingStore keyBindings{rig.defaults};
+    KeyboardShortcutHandler keyboard{keyBindings};
+    ProjectManager projectManager{bookmarks};
+    RecentProjects recentProjects{rig.defaults, bookmarks};
+    FakeShowImporter importer{rig.loop};
+    ScriptedDialogPresenter dialogs;
+    std::unique_ptr<ShowController> show = std::make_unique<ShowController>(ShowServices{
+        .loop = rig.loop,
+        .playback = live,
+        .importer = importer,
+        .midi = midi,
+        .midiOut = midiOut,
+        .keyboard = keyboard,
+        .dialogs = dialogs,
+        .bookmarks = bookmarks,
+        .defaults = rig.defaults,
+        .projectManager = projectManager,
+        .recentProjects = recentProjects,
+    });
+};
+
+TEST_F(LiveShow, APlayedSlotGoesOnAirAndTheShowReadsItsNowPlayingValues) {
+    const auto url = load(2, 5, "opener.mp4");
+    slot(2, 5).inPoint = 1.5;
+    slot(2, 5).postRollMode = PostRollMode::black;
+    show->playSlot(2, 5);
+    rig.advance(0.5);
+    EXPECT_TRUE(show->isOnAir(2, 5));
+    EXPECT_EQ(live.selectedClipName().get(), "opener");
+    EXPECT_EQ(show->nowPlayingInPoint(), 1.5);
+    EXPECT_EQ(show->nowPlayingPostRollMode(), PostRollMode::black);
+    EXPECT_FALSE(rig.surface().showingA());
+    ASSERT_TRUE(shownFrame());
+    EXPECT_EQ(shownFrame()->urlTag, fakeUrlTag(url));
+    // The show's line and the controller's own land in the one play log.
+    EXPECT_TRUE(rig.logHas("] 再生: BANK[BANK 3] SLOT[6] opener postRoll=black"));
+    EXPECT_TRUE(rig.logHas("] 再生開始: BANK3 SLOT6 opener"));
+}
+
+TEST_F(LiveShow, StandbyCuesTheSlotPausedOnItsInPointAndCutsOnceItIsReady) {
+    const auto url = load(1, 2, "cue.mp4");
+    slot(1, 2).inPoint = 2.0;
+    show->standbySlot(1, 2);
+    // Published at once; the cut waits for the picture.
+    EXPECT_TRUE(show->isOnAir(1, 2));
+    EXPECT_EQ(live.selectedClipName().get(), "cue");
+    EXPECT_TRUE(rig.surface().showingA());
+    rig.advance(1.0);
+    EXPECT_FALSE(rig.surface().showingA());
+    EXPECT_EQ(rig.surface().showingSlot().player()->rateValue(), 0.0f);
+    EXPECT_EQ(rig.pc().currentTime.get(), 2.0);
+    // 2 s into a 29.97 fps clip is its 60th picture (index 59), and it stays there.
+    EXPECT_EQ(shownFrame(), FakeFrame::of(url, 59));
+    rig.advance(1.0);
+    EXPECT_EQ(shownFrame(), FakeFrame::of(url, 59));
+}
+
+TEST_F(LiveShow, APlayBeforeTheCueIsReadyIsNeverCutAwayFrom) {
+    const auto cue = load(0, 0, "cue.mp4");
+    const auto played = load(0, 1, "played.mp4");
+    FakeMediaScript slowScript;
+    slowScript.readyDelay = 0.4;
+    rig.media.setScript(cue, slowScript);
+    show->standbySlot(0, 0);
+    show->playSlot(0, 1);
+    rig.advance(1.5);
+    EXPECT_TRUE(show->isOnAir(0, 1));
+    ASSERT_TRUE(shownFrame());
+    EXPECT_EQ(shownFrame()->urlTag, fakeUrlTag(played));
+    EXPECT_GT(rig.surface().showingSlot().player()->rateValue(), 0.0f);
+}
+
+TEST_F(LiveShow, APostRollNextIntoTheNextBankIsPlayedThroughTheShow) {
+    load(0, 39, "last.mp4");
+    slot(0, 39).outPoint = 1.0;
+    slot(0, 39).postRollMode = PostRollMode::next;
+    const auto next = load(1, 0, "first.mp4");
+    show->playSlot(0, 39);
+    rig.advance(2.0);
+    EXPECT_EQ(show->currentBank.get(), 1);
+    EXPECT_TRUE(show->isOnAir(1, 0));
+    ASSERT_TRUE(shownFrame());
+    EXPECT_EQ(shownFrame()->urlTag, fakeUrlTag(next));
+    EXPECT_TRUE(rig.logHas("] 再生: BANK[BANK 2] SLOT[1] first"));
+}
+
+TEST_F(LiveShow, WarmingHidingMutingAndClearingReachTheControllerAndItsSurface) {
+    live.setWarming(true);
+    EXPECT_TRUE(rig.pc().isWarming);
+    EXPECT_TRUE(rig.surface().isWarming());
+    EXPECT_TRUE(live.isWarming());
+    live.setWarming(false);
+    EXPECT_FALSE(rig.pc().isWarming);
+    EXPECT_FALSE(rig.surface().isWarming());
+
+    live.isMuted() = true;
+    EXPECT_TRUE(rig.pc().isMuted.get());
+
+    load(0, 0, "a.mp4");
+    show->playSlot(0, 0);
+    rig.advance(0.5);
+    ASSERT_EQ(opacity(rig.surface().showingSlot()), 1.0f);
+    live.hideSlotLayers();
+    EXPECT_EQ(opacity(rig.surface().slotA()), 0.0f);
+    EXPECT_EQ(opacity(rig.surface().slotB()), 0.0f);
+    live.clearSurface();
+    EXPECT_TRUE(rig.surface().showingA());
+    EXPECT_FALSE(rig.surface().slotA().player()->current());
+    EXPECT_FALSE(rig.surface().slotB().player()->current());
+}
+
+// The import's display check plays each new slot in the warm-up way on the real controller: a
+// file whose picture comes stays, one that never opens is taken out after the time-out.
+TEST_F(LiveShow, TheImportCheckKeepsWhatPlaysAndTakesOutWhatNeverOpens) {
+    FakeMediaScript broken;
+    broken.loads = false;
+    rig.media.setScript("/drop/broken.mov", broken);
+    show->handleDrop({"/drop/good.mov", "/drop/broken.mov"}, 0, 0);
+    rig.advance(ShowController::kImportDisplayTimeout + 2.0, 0.05);
+    EXPECT_EQ(slot(0, 0).name, "good");
+    EXPECT_FALSE(slot(0, 1).videoURL);
+    EXPECT_TRUE(rig.logHas("取り込みを取り消し: broken"));
+    EXPECT_FALSE(rig.logHas("取り込みを取り消し: good"));
+    EXPECT_FALSE(show->isLoading.get());
+    // Afterwards: not warming, the mute as before, nothing on air and nothing showing.
+    EXPECT_FALSE(rig.pc().isWarming);
+    EXPECT_FALSE(rig.surface().isWarming());
+    EXPECT_FALSE(rig.pc().isMuted.get());
+    EXPECT_FALSE(live.currentBankIndex().get());
+    EXPECT_EQ(opacity(rig.surface().slotA()), 0.0f);
+    EXPECT_EQ(opacity(rig.surface().slotB()), 0.0f);
+}
+
+}  // namespace
+}  // namespace kestio::test

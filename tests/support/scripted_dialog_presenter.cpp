@@ -1,0 +1,99 @@
+#include "support/scripted_dialog_presenter.h"
+
+namespace kestio::test {
+
+namespace {
+
+template <typename T>
+T takeOr(std::deque<T>& queue, T fallback) {
+    if (queue.empty()) {
+        return fallback;
+    }
+    T value = std::move(queue.front());
+    queue.pop_front();
+    return value;
+}
+
+}  // namespace
+
+void ScriptedDialogPresenter::modal() {
+    if (duringModal) {
+        duringModal();
+    }
+}
+
+std::optional<std::filesystem::path> ScriptedDialogPresenter::nextPath() {
+    modal();
+    return takeOr<std::optional<std::filesystem::path>>(pathAnswers, std::nullopt);
+}
+
+int ScriptedDialogPresenter::alert(AlertStyle style, const std::string& message,
+                                   const std::string& informative,
+                                   const std::vector<std::string>& buttons) {
+    calls.push_back({"alert", style, {message, informative}, buttons});
+    modal();
+    return takeOr(alertAnswers, -1);
+}
+
+std::optional<std::string> ScriptedDialogPresenter::promptText(const std::string& message,
+                                                               const std::string& initialText,
+                                                               const std::string& okTitle,
+                                                               const std::string& cancelTitle) {
+    calls.push_back(
+        {"promptText", AlertStyle::informational, {message, initialText}, {okTitle, cancelTitle}});
+    modal();
+    return takeOr<std::optional<std::string>>(textAnswers, std::nullopt);
+}
+
+std::optional<std::pair<std::string, std::string>> ScriptedDialogPresenter::promptMIDINote(
+    const MIDINotePrompt& prompt, const std::string& okTitle, const std::string& cancelTitle) {
+    calls.push_back({"promptMIDINote",
+                     AlertStyle::informational,
+                     {prompt.message, prompt.informative, prompt.channelLabel, prompt.noteLabel,
+                      prompt.channelText, prompt.noteText},
+                     {okTitle, cancelTitle}});
+    modal();
+    return takeOr<std::optional<std::pair<std::string, std::string>>>(midiNoteAnswers,
+                                                                      std::nullopt);
+}
+
+std::optional<std::filesystem::path> ScriptedDialogPresenter::savePackage(
+    const std::string& title, const std::string& proposedName, const std::string& prompt,
+    const std::string& extension) {
+    calls.push_back(
+        {"savePackage", AlertStyle::informational, {title, proposedName, prompt, extension}, {}});
+    return nextPath();
+}
+
+std::optional<std::filesystem::path> ScriptedDialogPresenter::openPackage(
+    const std::string& title, const std::string& prompt, const std::string& message,
+    const std::string& extension) {
+    calls.push_back(
+        {"openPackage", AlertStyle::informational, {title, prompt, message, extension}, {}});
+    return nextPath();
+}
+
+std::optional<std::filesystem::path> ScriptedDialogPresenter::openFolder(
+    const std::string& title, const std::string& prompt, const std::string& message) {
+    calls.push_back({"openFolder", AlertStyle::informational, {title, prompt, message}, {}});
+    return nextPath();
+}
+
+void ScriptedDialogPresenter::toggleHelpPanel(const std::string& title, const std::string& text) {
+    calls.push_back({"toggleHelpPanel", AlertStyle::informational, {title, text}, {}});
+    ++helpPanelToggles;
+    helpPanelVisible = !helpPanelVisible;
+}
+
+std::vector<ScriptedDialogPresenter::Call> ScriptedDialogPresenter::callsOf(
+    const std::string& kind) const {
+    std::vector<Call> out;
+    for (const auto& call : calls) {
+        if (call.kind == kind) {
+            out.push_back(call);
+        }
+    }
+    return out;
+}
+
+}  // namespace kestio::test

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/ui/dialog_presenter.h"
+
+namespace kestio::test {
+
+// Answers the dialogs from a script and records every call with its texts. Each kind of
+// dialog has its own queue of answers; a dialog with no answer queued is cancelled (an alert
+// answers -1). `duringModal` runs inside each modal call before it answers, as a nested
+// event loop would run other work while a dialog is open.
+class ScriptedDialogPresenter final : public platform::DialogPresenter {
+  public:
+    struct Call {
+        std::string kind;  // "alert", "promptText", "promptMIDINote", "savePackage", ...
+        AlertStyle style = AlertStyle::informational;
+        std::vector<std::string> texts;  // the texts of the call, in parameter order
+        std::vector<std::string> buttons;
+    };
+
+    std::deque<int> alertAnswers;
+    std::deque<std::optional<std::string>> textAnswers;
+    std::deque<std::optional<std::pair<std::string, std::string>>> midiNoteAnswers;
+    std::deque<std::optional<std::filesystem::path>> pathAnswers;  // save, open and folder panels
+    std::function<void()> duringModal;
+
+    std::vector<Call> calls;
+    int helpPanelToggles = 0;
+    bool helpPanelVisible = false;
+
+    int alert(AlertStyle style, const std::string& message, const std::string& informative,
+              const std::vector<std::string>& buttons) override;
+    std::optional<std::string> promptText(const std::string& message,
+                                          const std::string& initialText,
+                                          const std::string& okTitle,
+                                          const std::string& cancelTitle) override;
+    std::optional<std::pair<std::string, std::string>> promptMIDINote(
+        const MIDINotePrompt& prompt, const std::string& okTitle,
+        const std::string& cancelTitle) override;
+    std::optional<std::filesystem::path> savePackage(const std::string& title,
+                                                     const std::string& proposedName,
+                                                     const std::string& prompt,
+                                                     const std::string& extension) override;
+    std::optional<std::filesystem::path> openPackage(const std::string& title,
+                                                     const std::string& prompt,
+                                                     const std::string& message,
+                                                     const std::string& extension) override;
+    std::optional<std::filesystem::path> openFolder(const std::string& title,
+                                                    const std::string& prompt,
+                                                    const std::string& message) override;
+    void toggleHelpPanel(const std::string& title, const std::string& text) override;
+
+    // The calls of one kind, in order.
+    std::vector<Call> callsOf(const std::string& kind) const;
+
+  private:
+    void modal();
+    std::optional<std::filesystem::path> nextPath();
+};
+
+}  // namespace kestio::test
