@@ -35,6 +35,8 @@ constexpr double kNoUsableSeam = 0.15;
 constexpr double kReleaseLead = 0.1;
 // A published duration this long or longer is left as it is.
 constexpr double kDurationGuard = 10000.0;
+// How long a release that lands on a seam the run loop has not handled yet waits for it.
+constexpr double kSeamNotHandledYet = 0.001;
 // Its forward buffer while it loops.
 constexpr double kLoopTemplateBuffer = 5.0;
 
@@ -337,6 +339,20 @@ void PlaybackController::releaseLoop(PostRollMode postRoll) {
         seam = item->duration();
     }
     const uint64_t generation = playGeneration_;
+    if (std::isfinite(seam) && seam > kNoUsableSeam && item->currentTime() >= seam - 1e-6 &&
+        slot.player()->rateValue() > 0.0f) {
+        // The clock has reached a seam the run loop has not handled yet: the pass standing at
+        // its end is over and the next one runs. The release waits for the seam to be handled,
+        // so that it ends the pass that runs, not the one that is over.
+        auto retry = std::make_shared<platform::TimerHandle>(
+            loop_.after(kSeamNotHandledYet, [weak = weakSelf(), this, generation, postRoll] {
+                if (weak.lock() && generation == playGeneration_) {
+                    releaseLoop(postRoll);
+                }
+            }));
+        boundaryObserver_ = platform::Subscription([retry] { retry->cancel(); });
+        return;
+    }
     if (!std::isfinite(seam) || seam <= kNoUsableSeam) {
         log("ループ解除（境目不明のため即時切替）: postRoll=" + modeName(postRoll));
         slot.clipPlayer().endLoop();

@@ -123,7 +123,12 @@ TEST_F(WarmUpTest, ASignalAndTheTimeOutInOneTurnEndTheWaitOnce) {
                 }
             });
         }
+        // A step that copied the signal before the wait ended (as a switch step does) calls
+        // it late.
+        auto copied = rig.pc().onWarmReady;
         rig.loop.advance(2.0);
+        copied();
+        rig.loop.runPending();
         EXPECT_EQ(answers, std::vector<bool>{signalFirst}) << "signal first: " << signalFirst;
         EXPECT_FALSE(rig.pc().onWarmReady);
     }
