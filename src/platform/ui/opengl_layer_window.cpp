@@ -33,24 +33,26 @@ bool canDraw(const QOpenGLContext& context) {
             context.hasExtension(QByteArrayLiteral("GL_EXT_texture_format_BGRA8888")));
 }
 
-bool probeThreadedOpenGL() {
+// Whether the platform has usable threaded OpenGL, and its renderer's name.
+OpenGLSupport probeThreadedOpenGL() {
     if (QGuiApplication::platformName() == QLatin1String("offscreen") ||
         !QOpenGLContext::supportsThreadedOpenGL()) {
-        return false;
+        return {};
     }
     QOpenGLContext context;
     if (!context.create()) {
-        return false;
+        return {};
     }
     QOffscreenSurface surface;
     surface.setFormat(context.format());
     surface.create();
     if (!surface.isValid() || !context.makeCurrent(&surface)) {
-        return false;
+        return {};
     }
-    const bool usable = canDraw(context);
+    const auto* name = reinterpret_cast<const char*>(context.functions()->glGetString(GL_RENDERER));
+    OpenGLSupport support{canDraw(context), name ? name : ""};
     context.doneCurrent();
-    return usable;
+    return support;
 }
 
 // The picture's pixels and the GL objects they go through, owned by the present thread.
@@ -168,9 +170,13 @@ class Blitter {
 
 }  // namespace
 
+const OpenGLSupport& OpenGLLayerWindow::support() {
+    static const OpenGLSupport probed = probeThreadedOpenGL();
+    return probed;
+}
+
 bool OpenGLLayerWindow::isAvailable() {
-    static const bool available = probeThreadedOpenGL();
-    return available;
+    return support().threaded;
 }
 
 OpenGLLayerWindow::OpenGLLayerWindow(RunLoop& loop, QScreen* screen)
@@ -181,6 +187,7 @@ OpenGLLayerWindow::OpenGLLayerWindow(RunLoop& loop, QScreen* screen)
 
 OpenGLLayerWindow::~OpenGLLayerWindow() {
     stopPresenting();
+    alive_.reset();
 }
 
 void OpenGLLayerWindow::setRootLayer(std::shared_ptr<Layer> root) {
@@ -279,6 +286,7 @@ void OpenGLLayerWindow::presentLoop() {
     }
     Blitter blitter(context);
     bool prepared = false;
+    std::vector<double> firstCosts;
     std::uint64_t shown = presenter_.newestFrame().refresh;
     const std::shared_ptr<const HostClock> clock = loop_.hostClock();
     while (!stopping_) {
@@ -312,11 +320,30 @@ void OpenGLLayerWindow::presentLoop() {
             lastPresented_ = frame.refresh;
         }
         presented_.notify_all();
+        if (firstCosts.size() < std::size_t(kMeasuredPresents)) {
+            firstCosts.push_back(record.presentSeconds);
+            if (firstCosts.size() == std::size_t(kMeasuredPresents)) {
+                reportFirstCosts(firstCosts);
+            }
+        }
     }
     if (prepared && context.makeCurrent(this)) {
         blitter.release();
         context.doneCurrent();
     }
+}
+
+void OpenGLLayerWindow::reportFirstCosts(std::vector<double> costs) {
+    std::weak_ptr<OpenGLLayerWindow*> weak = alive_;
+    loop_.post([weak, costs = std::move(costs)] {
+        const auto self = weak.lock();
+        if (!self || !(*self)->onFirstPresents) {
+            return;
+        }
+        // A copy: the handler may destroy the window, and with it the member.
+        const auto handler = (*self)->onFirstPresents;
+        handler(costs);
+    });
 }
 
 std::vector<OpenGLLayerWindow::PresentRecord> OpenGLLayerWindow::takePresentRecords() {
