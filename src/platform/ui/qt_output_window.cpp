@@ -25,10 +25,12 @@ PresentPathChoice QtOutputWindow::automaticChoice() {
 }
 
 QtOutputWindow::QtOutputWindow(RunLoop& loop, QScreen* screen, std::optional<Path> forced)
+    : QtOutputWindow(loop, screen, choosePresentPath(OpenGLLayerWindow::support(), forced)) {}
+
+QtOutputWindow::QtOutputWindow(RunLoop& loop, QScreen* screen, const PresentPathChoice& choice)
     : loop_(loop), screen_(screen) {
-    const PresentPathChoice choice = choosePresentPath(OpenGLLayerWindow::support(), forced);
     Console::log(describe(choice));
-    if (choice.path == Path::widget) {
+    if (choice.path == Path::widget || !OpenGLLayerWindow::isAvailable()) {
         makeWidget();
         return;
     }

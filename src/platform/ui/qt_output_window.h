@@ -33,6 +33,8 @@ class QtOutputWindow final : public OutputWindow {
     // `forced` takes that path whatever the renderer and its cost; OpenGL where the platform has
     // no threaded OpenGL still falls back to the widget.
     QtOutputWindow(RunLoop& loop, QScreen* screen, std::optional<Path> forced = std::nullopt);
+    // Takes `choice` as made (choosePresentPath); OpenGL only where the platform has it.
+    QtOutputWindow(RunLoop& loop, QScreen* screen, const PresentPathChoice& choice);
     ~QtOutputWindow() override;
 
     void setContent(std::shared_ptr<Layer> root, std::function<void(SizeF)> onLayout,

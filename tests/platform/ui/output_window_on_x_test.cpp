@@ -239,5 +239,39 @@ TEST(OutputWindowOnXChild, LeftToChooseOnASoftwareRendererPaintsAsAWidgetAndSays
                   gl.renderer + "\" draws in software");
 }
 
+// A window that chose OpenGL itself measures its first presents; at 1000 refreshes a second a
+// present may take 0.5 ms, which Mesa's software rasteriser cannot keep, so the window turns to the
+// widget, with the same content, still shown.
+TEST(OutputWindowOnXChild, AChosenOpenGLPathOverItsBudgetTurnsToTheWidget) {
+    if (!test::isXServerChild()) {
+        GTEST_SKIP() << "runs only inside the X server that OutputWindowOnX starts";
+    }
+    test::keepOpenGLLibrariesLoaded();
+    QtRunLoop loop;
+    Console::Capture console;
+    QtOutputWindow window(loop, QGuiApplication::primaryScreen(),
+                          PresentPathChoice{PresentPath::openGL, "as if in hardware", true});
+    ASSERT_EQ(window.path(), QtOutputWindow::Path::openGL);
+    auto root = Layer::create(loop);
+    root->setBackgroundColor(QColor(Qt::red));
+    SizeF laidOut;
+    window.setContent(
+        root, [&](SizeF size) { laidOut = size; }, nullptr);
+    window.setFrameRate(1000.0);
+    window.orderFrontRegardless();
+    ASSERT_TRUE(runEventsUntil(loop, [&] { return window.path() == QtOutputWindow::Path::widget; }))
+        << "the OpenGL path was kept";
+    ASSERT_TRUE(runEventsUntil(loop, [&] {
+        return window.widgetView()->isVisible() && laidOut == SizeF{640.0, 360.0};
+    }));
+    EXPECT_EQ(window.widgetView()->rootLayer(), root);
+    EXPECT_EQ(window.windowHandle()->screen(), QGuiApplication::primaryScreen());
+    ASSERT_EQ(console.lines().size(), 2u);
+    EXPECT_EQ(console.lines()[1],
+              "output window: paints as a widget on the main thread: its first presents took "
+              "over 0.5 ms each");
+    window.close();
+}
+
 }  // namespace
 }  // namespace kestio::platform
