@@ -1,5 +1,5 @@
 // The cost of putting one composed picture of the program on a real X window, per frame, on both
-// of the output window's paths: OpenGL from its own thread (texture upload, framebuffer copy and
+// of the output window's paths: OpenGL from its own thread (texture upload, one textured quad and
 // swap, as the window's present thread times them) and the widget painted on the main thread
 // (QWidget::repaint(): the paint event's copy into the backing store and its flush to the X
 // server). The picture changes every refresh, as a playing clip's does; composing it is not

@@ -61,9 +61,9 @@ OpenGLSupport probeThreadedOpenGL() {
 // has (no conversion on the way), then drawn into the window's back buffer by one quad. A quad is
 // used rather than a framebuffer copy: it turns the picture the right way up as it draws, where a
 // flipping copy costs a software rasteriser twice as much, and it writes opaque pixels.
-class Blitter {
+class PictureDrawer {
   public:
-    explicit Blitter(QOpenGLContext& context) : context_(context) {}
+    explicit PictureDrawer(QOpenGLContext& context) : context_(context) {}
 
     // False when the drawing program cannot be made; then draw() must not be called.
     bool prepare() {
@@ -284,7 +284,7 @@ void OpenGLLayerWindow::presentLoop() {
     if (!context.create()) {
         return;
     }
-    Blitter blitter(context);
+    PictureDrawer drawer(context);
     bool prepared = false;
     std::vector<double> firstCosts;
     std::uint64_t shown = presenter_.newestFrame().refresh;
@@ -300,14 +300,14 @@ void OpenGLLayerWindow::presentLoop() {
             continue;
         }
         if (!prepared) {
-            prepared = blitter.prepare();
+            prepared = drawer.prepare();
             if (!prepared) {
                 Console::log("output window: the OpenGL drawing program did not build");
                 break;
             }
         }
         const double began = steadySeconds();
-        blitter.draw(frame.image, window);
+        drawer.draw(frame.image, window);
         context.swapBuffers(this);
         const PresentRecord record{frame.refresh, frame.targetTime, clock->now(),
                                    steadySeconds() - began};
@@ -328,7 +328,7 @@ void OpenGLLayerWindow::presentLoop() {
         }
     }
     if (prepared && context.makeCurrent(this)) {
-        blitter.release();
+        drawer.release();
         context.doneCurrent();
     }
 }
