@@ -1,5 +1,7 @@
 #include "platform/ui/opengl_layer_window.h"
 
+#include "platform/runloop/console.h"
+
 #include <QExposeEvent>
 #include <QGuiApplication>
 #include <QOffscreenSurface>
@@ -23,104 +25,158 @@ double steadySeconds() {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-// True when `context` can copy between framebuffers (glBlitFramebuffer).
-bool canBlit(const QOpenGLContext& context) {
-    const QSurfaceFormat format = context.format();
-    return format.majorVersion() >= 3 ||
-           context.hasExtension(QByteArrayLiteral("GL_ARB_framebuffer_object"));
+// True when `context` runs the picture's drawing program (GLSL 1.30 or GLSL ES 3.00, vertex
+// arrays) and, on OpenGL ES, takes BGRA pixels.
+bool canDraw(const QOpenGLContext& context) {
+    return context.format().majorVersion() >= 3 &&
+           (!context.isOpenGLES() ||
+            context.hasExtension(QByteArrayLiteral("GL_EXT_texture_format_BGRA8888")));
 }
 
-bool probeThreadedOpenGL() {
+// Whether the platform has usable threaded OpenGL, and its renderer's name.
+OpenGLSupport probeThreadedOpenGL() {
     if (QGuiApplication::platformName() == QLatin1String("offscreen") ||
         !QOpenGLContext::supportsThreadedOpenGL()) {
-        return false;
+        return {};
     }
     QOpenGLContext context;
     if (!context.create()) {
-        return false;
+        return {};
     }
     QOffscreenSurface surface;
     surface.setFormat(context.format());
     surface.create();
     if (!surface.isValid() || !context.makeCurrent(&surface)) {
-        return false;
+        return {};
     }
-    const bool usable = canBlit(context);
+    const auto* name = reinterpret_cast<const char*>(context.functions()->glGetString(GL_RENDERER));
+    OpenGLSupport support{canDraw(context), name ? name : ""};
     context.doneCurrent();
-    return usable;
+    return support;
 }
 
 // The picture's pixels and the GL objects they go through, owned by the present thread.
-class Blitter {
+//
+// Each picture is copied once into a texture made once per picture size, in the layout it already
+// has (no conversion on the way), then drawn into the window's back buffer by one quad. A quad is
+// used rather than a framebuffer copy: it turns the picture the right way up as it draws, where a
+// flipping copy costs a software rasteriser twice as much, and it writes opaque pixels.
+class PictureDrawer {
   public:
-    explicit Blitter(QOpenGLContext& context) : context_(context) {}
+    explicit PictureDrawer(QOpenGLContext& context) : context_(context) {}
+
+    // False when the drawing program cannot be made; then draw() must not be called.
+    bool prepare() {
+        QOpenGLExtraFunctions& gl = *context_.extraFunctions();
+        const bool es = context_.isOpenGLES();
+        const QByteArray version =
+            es ? "#version 300 es\nprecision mediump float;\n" : "#version 130\n";
+        // The picture's corners from the vertex number: 0 bottom left, 1 bottom right, 2 top
+        // left, 3 top right. The picture's first row is its top, GL's is its bottom.
+        const QByteArray vertex = version + R"(
+            out vec2 texturePoint;
+            void main() {
+                vec2 corner = vec2(float(gl_VertexID & 1), float(gl_VertexID >> 1));
+                texturePoint = vec2(corner.x, 1.0 - corner.y);
+                gl_Position = vec4(corner * 2.0 - 1.0, 0.0, 1.0);
+            })";
+        const QByteArray fragment = version + R"(
+            in vec2 texturePoint;
+            out vec4 colour;
+            uniform sampler2D picture;
+            void main() { colour = vec4(texture(picture, texturePoint).rgb, 1.0); })";
+        program_ = gl.glCreateProgram();
+        const GLuint shaders[] = {compile(gl, GL_VERTEX_SHADER, vertex),
+                                  compile(gl, GL_FRAGMENT_SHADER, fragment)};
+        for (GLuint shader : shaders) {
+            gl.glAttachShader(program_, shader);
+            gl.glDeleteShader(shader);
+        }
+        gl.glLinkProgram(program_);
+        GLint linked = GL_FALSE;
+        gl.glGetProgramiv(program_, GL_LINK_STATUS, &linked);
+        gl.glGenVertexArrays(1, &vertexArray_);
+        gl.glGenTextures(1, &texture_);
+        // Desktop GL takes 32-bit pixels whose bytes run B, G, R, A as BGRA packed in reverse,
+        // which its drivers store as they are; OpenGL ES knows BGRA only as bytes.
+        uploadType_ = es ? GL_UNSIGNED_BYTE : GL_UNSIGNED_INT_8_8_8_8_REV;
+        uploadInternal_ = es ? GL_BGRA : GL_RGBA8;
+        return linked == GL_TRUE;
+    }
 
     // Draws `picture` at the window's top-left, black around it, into the bound context's
     // window framebuffer of `window` device pixels.
     void draw(const QImage& picture, QSize window) {
         QOpenGLExtraFunctions& gl = *context_.extraFunctions();
-        if (texture_ == 0) {
-            gl.glGenTextures(1, &texture_);
-            gl.glGenFramebuffers(1, &framebuffer_);
-        }
+        gl.glBindFramebuffer(GL_FRAMEBUFFER, context_.defaultFramebufferObject());
+        gl.glActiveTexture(GL_TEXTURE0);
         gl.glBindTexture(GL_TEXTURE_2D, texture_);
         if (picture.size() != textureSize_) {
             gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
             gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-            gl.glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, picture.width(), picture.height(), 0,
-                            GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
+            gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+            gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+            gl.glTexImage2D(GL_TEXTURE_2D, 0, GLint(uploadInternal_), picture.width(),
+                            picture.height(), 0, GL_BGRA, uploadType_, nullptr);
             textureSize_ = picture.size();
-            gl.glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer_);
-            gl.glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D,
-                                      texture_, 0);
         }
-        // The composed picture is 32-bit premultiplied ARGB: in memory B, G, R, A on this
-        // little-endian machine, which is GL's BGRA.
+        // The composed picture is 32-bit (premultiplied) ARGB: in memory B, G, R, A on this
+        // little-endian machine.
         gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
         gl.glPixelStorei(GL_UNPACK_ROW_LENGTH, int(picture.bytesPerLine() / 4));
         gl.glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, picture.width(), picture.height(), GL_BGRA,
-                           GL_UNSIGNED_BYTE, picture.constBits());
+                           uploadType_, picture.constBits());
         gl.glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
 
-        gl.glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer_);
-        gl.glBindFramebuffer(GL_DRAW_FRAMEBUFFER, context_.defaultFramebufferObject());
-        gl.glViewport(0, 0, window.width(), window.height());
         if (picture.size() != window) {
+            gl.glViewport(0, 0, window.width(), window.height());
             gl.glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
             gl.glClear(GL_COLOR_BUFFER_BIT);
         }
-        // The picture's first row is its top; GL's is its bottom: the copy turns it over, and
-        // puts it against the window's top edge.
-        const int w = picture.width();
-        const int h = picture.height();
-        gl.glBlitFramebuffer(0, h, w, 0, 0, window.height() - h, w, window.height(),
-                             GL_COLOR_BUFFER_BIT, GL_NEAREST);
-        gl.glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+        // Premultiplied over black: the colour channels as they are, opaque.
+        gl.glViewport(0, window.height() - picture.height(), picture.width(), picture.height());
+        gl.glUseProgram(program_);
+        gl.glBindVertexArray(vertexArray_);
+        gl.glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+        gl.glBindVertexArray(0);
     }
 
     // Frees the GL objects; the context must be current.
     void release() {
-        if (texture_ != 0) {
-            QOpenGLExtraFunctions& gl = *context_.extraFunctions();
-            gl.glDeleteFramebuffers(1, &framebuffer_);
-            gl.glDeleteTextures(1, &texture_);
-            texture_ = 0;
-            framebuffer_ = 0;
-        }
+        QOpenGLExtraFunctions& gl = *context_.extraFunctions();
+        gl.glDeleteTextures(1, &texture_);
+        gl.glDeleteVertexArrays(1, &vertexArray_);
+        gl.glDeleteProgram(program_);
+        texture_ = vertexArray_ = program_ = 0;
     }
 
   private:
+    static GLuint compile(QOpenGLExtraFunctions& gl, GLenum kind, const QByteArray& source) {
+        const GLuint shader = gl.glCreateShader(kind);
+        const char* text = source.constData();
+        gl.glShaderSource(shader, 1, &text, nullptr);
+        gl.glCompileShader(shader);
+        return shader;
+    }
+
     QOpenGLContext& context_;
+    GLuint program_ = 0;
+    GLuint vertexArray_ = 0;
     GLuint texture_ = 0;
-    GLuint framebuffer_ = 0;
+    GLenum uploadType_ = GL_UNSIGNED_BYTE;
+    GLenum uploadInternal_ = GL_RGBA8;
     QSize textureSize_;
 };
 
 }  // namespace
 
+const OpenGLSupport& OpenGLLayerWindow::support() {
+    static const OpenGLSupport probed = probeThreadedOpenGL();
+    return probed;
+}
+
 bool OpenGLLayerWindow::isAvailable() {
-    static const bool available = probeThreadedOpenGL();
-    return available;
+    return support().threaded;
 }
 
 OpenGLLayerWindow::OpenGLLayerWindow(RunLoop& loop, QScreen* screen)
@@ -131,6 +187,7 @@ OpenGLLayerWindow::OpenGLLayerWindow(RunLoop& loop, QScreen* screen)
 
 OpenGLLayerWindow::~OpenGLLayerWindow() {
     stopPresenting();
+    alive_.reset();
 }
 
 void OpenGLLayerWindow::setRootLayer(std::shared_ptr<Layer> root) {
@@ -227,7 +284,9 @@ void OpenGLLayerWindow::presentLoop() {
     if (!context.create()) {
         return;
     }
-    Blitter blitter(context);
+    PictureDrawer drawer(context);
+    bool prepared = false;
+    std::vector<double> firstCosts;
     std::uint64_t shown = presenter_.newestFrame().refresh;
     const std::shared_ptr<const HostClock> clock = loop_.hostClock();
     while (!stopping_) {
@@ -240,8 +299,15 @@ void OpenGLLayerWindow::presentLoop() {
         if (frame.image.isNull() || !exposed_ || window.isEmpty() || !context.makeCurrent(this)) {
             continue;
         }
+        if (!prepared) {
+            prepared = drawer.prepare();
+            if (!prepared) {
+                Console::log("output window: the OpenGL drawing program did not build");
+                break;
+            }
+        }
         const double began = steadySeconds();
-        blitter.draw(frame.image, window);
+        drawer.draw(frame.image, window);
         context.swapBuffers(this);
         const PresentRecord record{frame.refresh, frame.targetTime, clock->now(),
                                    steadySeconds() - began};
@@ -254,11 +320,30 @@ void OpenGLLayerWindow::presentLoop() {
             lastPresented_ = frame.refresh;
         }
         presented_.notify_all();
+        if (firstCosts.size() < std::size_t(kMeasuredPresents)) {
+            firstCosts.push_back(record.presentSeconds);
+            if (firstCosts.size() == std::size_t(kMeasuredPresents)) {
+                reportFirstCosts(firstCosts);
+            }
+        }
     }
-    if (context.makeCurrent(this)) {
-        blitter.release();
+    if (prepared && context.makeCurrent(this)) {
+        drawer.release();
         context.doneCurrent();
     }
+}
+
+void OpenGLLayerWindow::reportFirstCosts(std::vector<double> costs) {
+    std::weak_ptr<OpenGLLayerWindow*> weak = alive_;
+    loop_.post([weak, costs = std::move(costs)] {
+        const auto self = weak.lock();
+        if (!self || !(*self)->onFirstPresents) {
+            return;
+        }
+        // A copy: the handler may destroy the window, and with it the member.
+        const auto handler = (*self)->onFirstPresents;
+        handler(costs);
+    });
 }
 
 std::vector<OpenGLLayerWindow::PresentRecord> OpenGLLayerWindow::takePresentRecords() {

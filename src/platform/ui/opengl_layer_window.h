@@ -16,6 +16,7 @@
 #include "platform/graphics/layer_snapshot.h"
 #include "platform/graphics/presenter.h"
 #include "platform/runloop/run_loop.h"
+#include "platform/ui/present_path_choice.h"
 
 namespace kestio::platform {
 
@@ -25,8 +26,8 @@ namespace kestio::platform {
 // As in a LayerView, a Presenter composes the tree on its thread once per display refresh at the
 // window's device pixel size, from the snapshots published after each change of the tree. The
 // window's present thread, which owns the window's OpenGL context, waits for each newly composed
-// picture, uploads it to a texture, copies it to the window's back buffer and swaps: no step of
-// it passes through the main thread. The main thread only edits the tree and follows the
+// picture, uploads it to a texture, draws that into the window's back buffer and swaps: no step
+// of it passes through the main thread. The main thread only edits the tree and follows the
 // window's size and exposure.
 //
 // Only for platforms with threaded OpenGL (isAvailable()); never under the offscreen platform.
@@ -41,9 +42,11 @@ class OpenGLLayerWindow final : public QWindow {
         double presentSeconds = 0.0;  // upload, copy and swap, in steady-clock seconds
     };
 
-    // True when the platform lets a thread other than the main one draw to a window through
-    // OpenGL: not the offscreen platform, threaded OpenGL supported, and a context of OpenGL 3.0
-    // or OpenGL ES 3.0 or later (for the framebuffer copy) can be made. Asked once per process.
+    // What the platform's OpenGL is: threaded when a thread other than the main one can draw to a
+    // window through it (not the offscreen platform, threaded OpenGL supported, and a context of
+    // OpenGL 3.0 or OpenGL ES 3.0 or later, for the drawing program, can be made), and the
+    // renderer's name. Asked once per process.
+    static const OpenGLSupport& support();
     static bool isAvailable();
 
     // The presenter paces itself by the loop's host clock.
@@ -64,6 +67,11 @@ class OpenGLLayerWindow final : public QWindow {
     void setFrameRate(double hz);
     double frameRate() const;
 
+    // Called on the main thread, once per showing, with the present times (PresentRecord's
+    // presentSeconds) of the first kMeasuredPresents pictures put on the screen. It may destroy
+    // the window.
+    std::function<void(const std::vector<double>&)> onFirstPresents;
+
     Presenter& presenter() { return presenter_; }
     // The pictures put on the screen since the last call (the latest few thousand).
     std::vector<PresentRecord> takePresentRecords();
@@ -82,6 +90,7 @@ class OpenGLLayerWindow final : public QWindow {
     void startPresenting();
     void stopPresenting();
     void presentLoop();
+    void reportFirstCosts(std::vector<double> costs);
 
     RunLoop& loop_;
     std::shared_ptr<Layer> root_;
@@ -100,6 +109,8 @@ class OpenGLLayerWindow final : public QWindow {
     mutable std::condition_variable presented_;
     std::deque<PresentRecord> records_;
     std::uint64_t lastPresented_ = 0;
+    // Lets the costs posted from the present thread find the window, or find it gone.
+    std::shared_ptr<OpenGLLayerWindow*> alive_ = std::make_shared<OpenGLLayerWindow*>(this);
 };
 
 }  // namespace kestio::platform

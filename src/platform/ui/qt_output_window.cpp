@@ -1,5 +1,8 @@
 #include "platform/ui/qt_output_window.h"
 
+#include <cstdio>
+
+#include "platform/runloop/console.h"
 #include "platform/ui/qt_screen_provider.h"
 
 namespace kestio::platform {
@@ -9,39 +12,85 @@ namespace {
 constexpr Qt::WindowFlags kFlags =
     Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus;
 
-}  // namespace
-
-QtOutputWindow::Path QtOutputWindow::availablePath() {
-    return OpenGLLayerWindow::isAvailable() ? Path::openGL : Path::widget;
+std::string milliseconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f ms", seconds * 1000.0);
+    return text;
 }
 
-QtOutputWindow::QtOutputWindow(RunLoop& loop, QScreen* screen, Path path) : screen_(screen) {
-    if (path == Path::openGL && OpenGLLayerWindow::isAvailable()) {
-        glWindow_ = std::make_unique<OpenGLLayerWindow>(loop, screen);
-        glWindow_->setFlags(kFlags);
-        glWindow_->setCursor(Qt::BlankCursor);
-        glWindow_->setTitle(QStringLiteral("Kestio Output"));
-        if (screen) {
-            glWindow_->setGeometry(screen->geometry());
-        }
+}  // namespace
+
+PresentPathChoice QtOutputWindow::automaticChoice() {
+    return choosePresentPath(OpenGLLayerWindow::support());
+}
+
+QtOutputWindow::QtOutputWindow(RunLoop& loop, QScreen* screen, std::optional<Path> forced)
+    : QtOutputWindow(loop, screen, choosePresentPath(OpenGLLayerWindow::support(), forced)) {}
+
+QtOutputWindow::QtOutputWindow(RunLoop& loop, QScreen* screen, const PresentPathChoice& choice)
+    : loop_(loop), screen_(screen) {
+    Console::log(describe(choice));
+    if (choice.path == Path::widget || !OpenGLLayerWindow::isAvailable()) {
+        makeWidget();
         return;
     }
-    view_ = std::make_unique<LayerView>(loop);
-    view_->setWindowFlags(kFlags);
-    view_->setAttribute(Qt::WA_ShowWithoutActivating);
-    view_->setFocusPolicy(Qt::NoFocus);
-    view_->setCursor(Qt::BlankCursor);
-    view_->setWindowTitle(QStringLiteral("Kestio Output"));
-    if (screen) {
-        view_->setScreen(screen);
-        view_->setGeometry(screen->geometry());
+    makeOpenGLWindow();
+    if (choice.automatic) {
+        glWindow_->onFirstPresents = [this](const std::vector<double>& seconds) {
+            const double rate = glWindow_->frameRate();
+            if (presentCostOverBudget(seconds, rate)) {
+                turnToWidget("its first presents took over " +
+                             milliseconds(kPresentBudgetShare / rate) + " each");
+            }
+        };
     }
 }
 
 QtOutputWindow::~QtOutputWindow() = default;
 
+void QtOutputWindow::makeOpenGLWindow() {
+    glWindow_ = std::make_unique<OpenGLLayerWindow>(loop_, screen_);
+    glWindow_->setFlags(kFlags);
+    glWindow_->setCursor(Qt::BlankCursor);
+    glWindow_->setTitle(QStringLiteral("Kestio Output"));
+    if (screen_) {
+        glWindow_->setGeometry(screen_->geometry());
+    }
+}
+
+void QtOutputWindow::makeWidget() {
+    view_ = std::make_unique<LayerView>(loop_);
+    view_->setWindowFlags(kFlags);
+    view_->setAttribute(Qt::WA_ShowWithoutActivating);
+    view_->setFocusPolicy(Qt::NoFocus);
+    view_->setCursor(Qt::BlankCursor);
+    view_->setWindowTitle(QStringLiteral("Kestio Output"));
+    if (screen_) {
+        view_->setScreen(screen_);
+        view_->setGeometry(screen_->geometry());
+    }
+}
+
+void QtOutputWindow::turnToWidget(const std::string& why) {
+    Console::log(describe({Path::widget, why, true}));
+    glWindow_.reset();
+    makeWidget();
+    if (frameRate_ > 0.0) {
+        view_->setFrameRate(frameRate_);
+    }
+    if (root_ || onLayout_) {
+        setContent(root_, onLayout_, shared_);
+    }
+    if (shown_) {
+        orderFrontRegardless();
+    }
+}
+
 void QtOutputWindow::setContent(std::shared_ptr<Layer> root, std::function<void(SizeF)> onLayout,
                                 std::shared_ptr<SharedCompositions> shared) {
+    root_ = root;
+    onLayout_ = onLayout;
+    shared_ = shared;
     if (glWindow_) {
         glWindow_->setSharedCompositions(std::move(shared));
         glWindow_->onLayout = std::move(onLayout);
@@ -67,6 +116,7 @@ SizeF QtOutputWindow::contentSize() const {
 }
 
 void QtOutputWindow::orderFrontRegardless() {
+    shown_ = true;
     if (glWindow_) {
         if (screen_) {
             glWindow_->setScreen(screen_);
@@ -87,6 +137,7 @@ void QtOutputWindow::orderFrontRegardless() {
 }
 
 void QtOutputWindow::close() {
+    shown_ = false;
     if (glWindow_) {
         glWindow_->hide();
     } else {
@@ -99,6 +150,7 @@ Presenter& QtOutputWindow::presenter() {
 }
 
 void QtOutputWindow::setFrameRate(double hz) {
+    frameRate_ = hz;
     if (glWindow_) {
         glWindow_->setFrameRate(hz);
     } else {

@@ -4,28 +4,37 @@
 #include <QScreen>
 #include <QWindow>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "platform/ui/layer_view.h"
 #include "platform/ui/opengl_layer_window.h"
 #include "platform/ui/output_window.h"
+#include "platform/ui/present_path_choice.h"
 
 namespace kestio::platform {
 
 // A frameless, black, stays-on-top window covering one screen in full-screen mode, shown
 // without activation and refusing focus, with the mouse cursor hidden over it.
 //
-// Where the platform has threaded OpenGL, its content is an OpenGLLayerWindow, which puts each
-// picture on the screen from a thread of its own, so the audience's picture keeps going while the
-// main thread is held up. Elsewhere (the offscreen platform among them) it is a LayerView, whose
-// pictures are composed off the main thread but painted on it.
+// Where the platform has threaded OpenGL drawn in hardware, its content is an OpenGLLayerWindow,
+// which puts each picture on the screen from a thread of its own, so the audience's picture keeps
+// going while the main thread is held up. Elsewhere (the offscreen platform, a software
+// rasteriser) it is a LayerView, whose pictures are composed off the main thread but painted on
+// it. An OpenGL path the window chose itself turns to the widget when its first presents take
+// more than their budget (see presentCostOverBudget). Each choice is reported on the console.
 class QtOutputWindow final : public OutputWindow {
   public:
-    enum class Path { openGL, widget };
-    // OpenGL where OpenGLLayerWindow::isAvailable(), else the widget.
-    static Path availablePath();
+    using Path = PresentPath;
+    // The path a window takes when none is asked for (before any measure).
+    static PresentPathChoice automaticChoice();
+    static Path availablePath() { return automaticChoice().path; }
 
-    // `path` openGL where it is not available falls back to the widget.
-    QtOutputWindow(RunLoop& loop, QScreen* screen, Path path = availablePath());
+    // `forced` takes that path whatever the renderer and its cost; OpenGL where the platform has
+    // no threaded OpenGL still falls back to the widget.
+    QtOutputWindow(RunLoop& loop, QScreen* screen, std::optional<Path> forced = std::nullopt);
+    // Takes `choice` as made (choosePresentPath); OpenGL only where the platform has it.
+    QtOutputWindow(RunLoop& loop, QScreen* screen, const PresentPathChoice& choice);
     ~QtOutputWindow() override;
 
     void setContent(std::shared_ptr<Layer> root, std::function<void(SizeF)> onLayout,
@@ -34,6 +43,8 @@ class QtOutputWindow final : public OutputWindow {
     void orderFrontRegardless() override;
     void close() override;
 
+    // The path taken now. When an OpenGL path the window chose turns to the widget, the view,
+    // the presenter and the window handle below are replaced: take them afresh after a turn.
     Path path() const { return glWindow_ ? Path::openGL : Path::widget; }
     // The view of the path taken; the other is null.
     LayerView* widgetView() const { return view_.get(); }
@@ -48,6 +59,17 @@ class QtOutputWindow final : public OutputWindow {
     static OutputWindowFactory factory(RunLoop& loop);
 
   private:
+    void makeOpenGLWindow();
+    void makeWidget();
+    void turnToWidget(const std::string& why);
+
+    RunLoop& loop_;
+    double frameRate_ = 0.0;
+    bool shown_ = false;
+    // The content, kept to move it onto the widget when the OpenGL path turns out too slow.
+    std::shared_ptr<Layer> root_;
+    std::function<void(SizeF)> onLayout_;
+    std::shared_ptr<SharedCompositions> shared_;
     std::unique_ptr<LayerView> view_;
     std::unique_ptr<OpenGLLayerWindow> glWindow_;
     QPointer<QScreen> screen_;

@@ -1,6 +1,7 @@
-// The output window on a real X server with Mesa's OpenGL: it presents through OpenGL from its
-// own thread, and while the main thread is busy for 200 ms the picture on the X screen, read
-// back by another X connection on another thread, keeps advancing on time.
+// The output window on a real X server with Mesa's OpenGL. Asked to present through OpenGL from
+// its own thread, it does, and while the main thread is busy for 200 ms the picture on the X
+// screen, read back by another X connection on another thread, keeps advancing on time. Left to
+// choose, it paints as a widget there, since Mesa under Xvfb draws in software, and says so.
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
@@ -15,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/runloop/console.h"
 #include "platform/runloop/qt_run_loop.h"
 #include "platform/ui/qt_output_window.h"
 #include "support/frame_number_strip.h"
@@ -114,7 +116,7 @@ TEST(OutputWindowOnXChild, KeepsPresentingWhileTheMainThreadIsBusy) {
         GTEST_SKIP() << "runs only inside the X server that OutputWindowOnX starts";
     }
     test::keepOpenGLLibrariesLoaded();
-    ASSERT_EQ(QtOutputWindow::availablePath(), QtOutputWindow::Path::openGL)
+    ASSERT_TRUE(OpenGLLayerWindow::isAvailable())
         << "no threaded OpenGL on " << QGuiApplication::platformName().toStdString();
     QScreen* screen = QGuiApplication::primaryScreen();
     ASSERT_EQ(screen->geometry().size(), kScreen);
@@ -127,7 +129,8 @@ TEST(OutputWindowOnXChild, KeepsPresentingWhileTheMainThreadIsBusy) {
     auto player = Layer::create(loop);
     player->setFrameSource(source);
     root->addSublayer(player);
-    QtOutputWindow window(loop, screen);
+    // A software rasteriser would not be chosen: the threaded present is asked for by name.
+    QtOutputWindow window(loop, screen, QtOutputWindow::Path::openGL);
     ASSERT_EQ(window.path(), QtOutputWindow::Path::openGL);
     OpenGLLayerWindow& gl = *window.openGLWindow();
     window.setContent(
@@ -214,6 +217,60 @@ TEST(OutputWindowOnXChild, KeepsPresentingWhileTheMainThreadIsBusy) {
     }
     EXPECT_GE(readInStall, 10);
     EXPECT_GE(seen.size(), 4u) << "the screen's picture stood still while the main thread was busy";
+}
+
+TEST(OutputWindowOnXChild, LeftToChooseOnASoftwareRendererPaintsAsAWidgetAndSaysWhy) {
+    if (!test::isXServerChild()) {
+        GTEST_SKIP() << "runs only inside the X server that OutputWindowOnX starts";
+    }
+    test::keepOpenGLLibrariesLoaded();
+    const OpenGLSupport& gl = OpenGLLayerWindow::support();
+    ASSERT_TRUE(gl.threaded);
+    ASSERT_TRUE(isSoftwareRenderer(gl.renderer)) << gl.renderer << " is not Mesa's software";
+
+    QtRunLoop loop;
+    Console::Capture console;
+    QtOutputWindow window(loop, QGuiApplication::primaryScreen());
+    EXPECT_EQ(window.path(), QtOutputWindow::Path::widget);
+    ASSERT_EQ(console.lines().size(), 1u);
+    EXPECT_EQ(console.lines()[0],
+              "output window: paints as a widget on the main thread: the "
+              "OpenGL renderer \"" +
+                  gl.renderer + "\" draws in software");
+}
+
+// A window that chose OpenGL itself measures its first presents; at 1000 refreshes a second a
+// present may take 0.5 ms, which Mesa's software rasteriser cannot keep, so the window turns to the
+// widget, with the same content, still shown.
+TEST(OutputWindowOnXChild, AChosenOpenGLPathOverItsBudgetTurnsToTheWidget) {
+    if (!test::isXServerChild()) {
+        GTEST_SKIP() << "runs only inside the X server that OutputWindowOnX starts";
+    }
+    test::keepOpenGLLibrariesLoaded();
+    QtRunLoop loop;
+    Console::Capture console;
+    QtOutputWindow window(loop, QGuiApplication::primaryScreen(),
+                          PresentPathChoice{PresentPath::openGL, "as if in hardware", true});
+    ASSERT_EQ(window.path(), QtOutputWindow::Path::openGL);
+    auto root = Layer::create(loop);
+    root->setBackgroundColor(QColor(Qt::red));
+    SizeF laidOut;
+    window.setContent(
+        root, [&](SizeF size) { laidOut = size; }, nullptr);
+    window.setFrameRate(1000.0);
+    window.orderFrontRegardless();
+    ASSERT_TRUE(runEventsUntil(loop, [&] { return window.path() == QtOutputWindow::Path::widget; }))
+        << "the OpenGL path was kept";
+    ASSERT_TRUE(runEventsUntil(loop, [&] {
+        return window.widgetView()->isVisible() && laidOut == SizeF{640.0, 360.0};
+    }));
+    EXPECT_EQ(window.widgetView()->rootLayer(), root);
+    EXPECT_EQ(window.windowHandle()->screen(), QGuiApplication::primaryScreen());
+    ASSERT_EQ(console.lines().size(), 2u);
+    EXPECT_EQ(console.lines()[1],
+              "output window: paints as a widget on the main thread: its first presents took "
+              "over 0.5 ms each");
+    window.close();
 }
 
 }  // namespace
