@@ -27,6 +27,8 @@ struct GrainClip {
     int frames = 100;
     // Pictures from one key frame to the next.
     int keyFrameInterval = 50;
+    // A stereo AAC tone beside the pictures, as long as they are.
+    bool sound = false;
 };
 
 // Runs the ffmpeg command `argv`, which writes `partial`, and moves the result to `path`, so an
@@ -46,7 +48,8 @@ inline void makeWithFfmpeg(const std::vector<std::string>& argv,
 inline const std::filesystem::path& grainClip(const GrainClip& clip) {
     namespace fs = std::filesystem;
     static std::map<std::string, fs::path> made;
-    const std::string name = std::to_string(clip.height) + "p" + clip.rateName + ".mp4";
+    const std::string name =
+        std::to_string(clip.height) + "p" + clip.rateName + (clip.sound ? "_sound" : "") + ".mp4";
     if (auto found = made.find(name); found != made.end()) {
         return found->second;
     }
@@ -57,38 +60,50 @@ inline const std::filesystem::path& grainClip(const GrainClip& clip) {
         const int width = clip.height * 16 / 9;
         const std::string rate = clip.height > 1080 ? "80M" : "20M";
         const fs::path partial = folder / ("partial_" + name);
-        const std::vector<std::string> argv = {"ffmpeg",
-                                               "-nostdin",
-                                               "-y",
-                                               "-loglevel",
-                                               "error",
-                                               "-f",
-                                               "lavfi",
-                                               "-i",
-                                               "testsrc2=size=" + std::to_string(width) + "x" +
-                                                   std::to_string(clip.height) +
-                                                   ":rate=" + clip.frameRate,
-                                               "-frames:v",
-                                               std::to_string(clip.frames),
-                                               "-vf",
-                                               "noise=alls=6:allf=t",
-                                               "-c:v",
-                                               "libx264",
-                                               "-preset",
-                                               "veryfast",
-                                               "-profile:v",
-                                               "high",
-                                               "-b:v",
-                                               rate,
-                                               "-maxrate",
-                                               rate,
-                                               "-bufsize",
-                                               rate,
-                                               "-g",
-                                               std::to_string(clip.keyFrameInterval),
-                                               "-pix_fmt",
-                                               "yuv420p",
-                                               partial.string()};
+        std::vector<std::string> argv = {"ffmpeg",
+                                         "-nostdin",
+                                         "-y",
+                                         "-loglevel",
+                                         "error",
+                                         "-f",
+                                         "lavfi",
+                                         "-i",
+                                         "testsrc2=size=" + std::to_string(width) + "x" +
+                                             std::to_string(clip.height) +
+                                             ":rate=" + clip.frameRate};
+        if (clip.sound) {
+            // As long as the pictures: frames / rate seconds, the rate as ffmpeg takes it.
+            const auto slash = clip.frameRate.find('/');
+            const double fps = slash == std::string::npos
+                                   ? std::stod(clip.frameRate)
+                                   : std::stod(clip.frameRate.substr(0, slash)) /
+                                         std::stod(clip.frameRate.substr(slash + 1));
+            argv.insert(argv.end(), {"-f", "lavfi", "-i",
+                                     "sine=frequency=440:sample_rate=48000:duration=" +
+                                         std::to_string(clip.frames / fps),
+                                     "-ac", "2", "-c:a", "aac", "-b:a", "192k"});
+        }
+        argv.insert(argv.end(), {"-frames:v",
+                                 std::to_string(clip.frames),
+                                 "-vf",
+                                 "noise=alls=6:allf=t",
+                                 "-c:v",
+                                 "libx264",
+                                 "-preset",
+                                 "veryfast",
+                                 "-profile:v",
+                                 "high",
+                                 "-b:v",
+                                 rate,
+                                 "-maxrate",
+                                 rate,
+                                 "-bufsize",
+                                 rate,
+                                 "-g",
+                                 std::to_string(clip.keyFrameInterval),
+                                 "-pix_fmt",
+                                 "yuv420p",
+                                 partial.string()});
         makeWithFfmpeg(argv, partial, path, std::chrono::minutes(5));
     }
     return made[name] = path;

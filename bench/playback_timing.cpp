@@ -14,6 +14,7 @@ extern "C" {
 
 #include <chrono>
 #include <cmath>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 
@@ -69,6 +70,20 @@ struct Rig {
     std::unique_ptr<PlaybackController> controller;
 };
 
+// CPU time of every thread of this process, in seconds.
+double processCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+// The 1080p clip of both benchmarks: argument 1 with a sound track, 0 without.
+const fs::path& clipFor(const benchmark::State& state) {
+    kestio::bench::GrainClip clip;
+    clip.sound = state.range(0) != 0;
+    return kestio::bench::grainClip(clip);
+}
+
 SlotData slotFor(const fs::path& path, double fps) {
     SlotData slot;
     slot.name = path.filename().string();
@@ -80,14 +95,17 @@ SlotData slotFor(const fs::path& path, double fps) {
 }
 
 // From play() to the first composed picture of the clip (slot B on air, its picture there),
-// the two slots taking turns so that nothing is preloaded.
+// the two slots taking turns so that nothing is preloaded. Counter: the CPU time of all the
+// process's threads from play() to that picture.
 void BM_PlayToFirstFrame(benchmark::State& state) {
-    const fs::path& path = kestio::bench::grainClip({});
+    const fs::path& path = clipFor(state);
     Rig rig;
     rig.project.banks.resize(1);
     rig.project.banks[0].slots = {slotFor(path, 25.0), slotFor(path, 25.0)};
     int slot = 0;
+    double cpu = 0.0;
     for (auto _ : state) {
+        const double cpuBefore = processCpuSeconds();
         auto& target = rig.controller->view().hiddenSlot();
         rig.play(slot);
         // The clip is on air once its slot shows and the composed output is no longer black.
@@ -109,19 +127,30 @@ void BM_PlayToFirstFrame(benchmark::State& state) {
             state.SkipWithError("the clip never came on air");
             return;
         }
+        cpu += processCpuSeconds() - cpuBefore;
         state.PauseTiming();
         rig.controller->handlePostRoll(PostRollMode::black);
         rig.loop.runPending();
         slot = 1 - slot;
         state.ResumeTiming();
     }
+    state.counters["cpu_ms_all_threads"] =
+        benchmark::Counter(cpu * 1e3, benchmark::Counter::kAvgIterations);
 }
-BENCHMARK(BM_PlayToFirstFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PlayToFirstFrame)
+    ->ArgName("sound")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
-// FFmpeg's own open of the same file and decode of its first picture, in this process.
+// FFmpeg's own open of the same file and decode of its first picture, in this process (with
+// FFmpeg's default of one decoding thread). Counter as above.
 void BM_FfmpegOpenAndFirstDecode(benchmark::State& state) {
-    const fs::path& path = kestio::bench::grainClip({});
+    const fs::path& path = clipFor(state);
+    double cpu = 0.0;
     for (auto _ : state) {
+        const double cpuBefore = processCpuSeconds();
         AVFormatContext* format = nullptr;
         if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0 ||
             avformat_find_stream_info(format, nullptr) < 0) {
@@ -151,9 +180,17 @@ void BM_FfmpegOpenAndFirstDecode(benchmark::State& state) {
         av_packet_free(&packet);
         avcodec_free_context(&context);
         avformat_close_input(&format);
+        cpu += processCpuSeconds() - cpuBefore;
     }
+    state.counters["cpu_ms_all_threads"] =
+        benchmark::Counter(cpu * 1e3, benchmark::Counter::kAvgIterations);
 }
-BENCHMARK(BM_FfmpegOpenAndFirstDecode)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FfmpegOpenAndFirstDecode)
+    ->ArgName("sound")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // Plays of a generated clip with an out point at 1 s and post-roll next: where the clip's time
 // stands when the post-roll comes, in frames past the out point (the target is one frame

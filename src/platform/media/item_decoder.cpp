@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <sstream>
+#include <utility>
 
 #include "platform/media/video_decoder.h"
 #include "platform/runloop/console.h"
@@ -123,7 +124,7 @@ class ItemDecoder::Core {
         double time = 0.0;
         double duration = 0.0;
     };
-    enum class Work { Stop, Seek, Decode, ReadAhead };
+    enum class Work { Stop, Seek, Landed, Decode, ReadAhead };
     enum class Raw { Frame, End, Interrupted };
     struct Now {
         std::optional<double> itemTime;
@@ -148,6 +149,9 @@ class ItemDecoder::Core {
               double landing);
     void markEnded(std::uint64_t generation, bool endOfFile);
     void announceOpened(std::uint64_t seekId = 0, double landing = 0.0);
+    // Reports a quiet seek once the first picture is queued: its landing by performSeek()'s
+    // rule for a first picture.
+    void reportQuietSeek(const SeekRequest& request, double firstTime);
     void postProgress();
 
     // The owner's services, usable only until it retires.
@@ -198,6 +202,13 @@ class ItemDecoder::Core {
     bool reportedDisorder_ = false;
     std::atomic<bool> progressPosted_{false};
     std::atomic<int> threadCount_{0};
+    // The thread decodes on from the top of the file as opened: no seek has repositioned it
+    // and no picture has left the queue. A seek to the first picture (or before it) then needs
+    // no restart: it is answered from that picture, queued or still decoding (quietSeek_).
+    bool fromTop_ = true;
+    // Once opened (NaN before): the time of the first picture.
+    double firstPictureTime_ = kNaN;
+    std::optional<SeekRequest> quietSeek_;
 
     // The decode thread's own.
     std::unique_ptr<VideoDecoder> decoder_;
@@ -309,6 +320,15 @@ void ItemDecoder::Core::retire() {
 void ItemDecoder::Core::seek(const SeekRequest& request) {
     {
         std::lock_guard lock(mutex_);
+        const double target = std::isfinite(request.time) ? std::max(request.time, 0.0) : 0.0;
+        if (fromTop_ && !pendingSeek_ && std::isfinite(firstPictureTime_) &&
+            target <= firstPictureTime_ + kEpsilon) {
+            // Where decoding from the top lands anyway: the pictures decoded so far stay.
+            quietSeek_ = request;
+            wake_.notify_all();
+            return;
+        }
+        quietSeek_.reset();
         pendingSeek_ = request;
         ++generation_;
         frames_.clear();
@@ -379,6 +399,7 @@ bool ItemDecoder::Core::releaseLocked(double itemTime) {
     while (frames_.size() >= 2 && frames_[1].time <= itemTime + kEpsilon) {
         frames_.pop_front();
         released = true;
+        fromTop_ = false;
     }
     if (doubtful_ && frames_.size() == 1) {
         // The picture in doubt is the one showing now: nothing is left to compare it with.
@@ -499,6 +520,18 @@ void ItemDecoder::Core::run() {
             case Work::Seek:
                 performSeek(request, generation);
                 break;
+            case Work::Landed: {
+                double firstTime = 0.0;
+                {
+                    std::lock_guard lock(mutex_);
+                    if (generation != generation_ || frames_.empty()) {
+                        break;
+                    }
+                    firstTime = frames_.front().time;
+                }
+                reportQuietSeek(request, firstTime);
+                break;
+            }
             case Work::Decode:
                 decodeOne(generation);
                 break;
@@ -523,6 +556,10 @@ bool ItemDecoder::Core::openDecoder() {
     }
     decoder_ = std::move(*opened);
     threadCount_.store(decoder_->threadCount());
+    if (decoder_->hasVideo()) {
+        std::lock_guard lock(mutex_);
+        firstPictureTime_ = decoder_->firstPictureTime();
+    }
     if (!decoder_->hasVideo()) {
         {
             std::lock_guard lock(mutex_);
@@ -578,6 +615,12 @@ ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
             pendingSeek_.reset();
             generation = generation_;
             return Work::Seek;
+        }
+        if (quietSeek_ && !frames_.empty()) {
+            request = *quietSeek_;
+            quietSeek_.reset();
+            generation = generation_;
+            return Work::Landed;
         }
         const std::size_t wanted = standing_ ? standingCapacity_ : capacity_;
         if (!ended_ && queuedLocked() < wanted) {
@@ -726,15 +769,40 @@ QImage ItemDecoder::Core::picture(AVFrame* frame) {
 }
 
 void ItemDecoder::Core::push(std::uint64_t generation, Frame frame) {
+    std::optional<SeekRequest> quiet;
+    double firstTime = 0.0;
     {
         std::lock_guard lock(mutex_);
         if (generation != generation_) {
             return;
         }
         insertLocked(std::move(frame));
+        quiet = std::exchange(quietSeek_, std::nullopt);
+        firstTime = frames_.front().time;
     }
     pushedAny_ = true;
+    if (quiet) {
+        reportQuietSeek(*quiet, firstTime);
+        return;
+    }
     announceOpened();
+    postProgress();
+}
+
+void ItemDecoder::Core::reportQuietSeek(const SeekRequest& request, double firstTime) {
+    const double target = std::isfinite(request.time) ? std::max(request.time, 0.0) : 0.0;
+    const bool within = firstTime >= target - std::max(0.0, request.toleranceBefore) - kEpsilon &&
+                        firstTime <= target + std::max(0.0, request.toleranceAfter) + kEpsilon;
+    const double landing = within ? firstTime : target;
+    if (!announced_) {
+        announceOpened(request.id, landing);
+    } else {
+        DecoderEvent event;
+        event.kind = DecoderEvent::Kind::SeekLanded;
+        event.seekId = request.id;
+        event.landing = landing;
+        emit(event);
+    }
     postProgress();
 }
 
@@ -762,6 +830,8 @@ void ItemDecoder::Core::decodeOne(std::uint64_t generation) {
         return;
     }
     if (isLate(time, duration)) {
+        std::lock_guard lock(mutex_);
+        fromTop_ = false;
         return;
     }
     QImage image = picture(frame.get());
@@ -814,6 +884,10 @@ void ItemDecoder::Core::land(std::uint64_t generation, const SeekRequest& reques
 }
 
 void ItemDecoder::Core::performSeek(const SeekRequest& request, std::uint64_t generation) {
+    {
+        std::lock_guard lock(mutex_);
+        fromTop_ = false;
+    }
     packets_.clear();
     packetsSeconds_ = 0.0;
     packetBytes_ = 0;
@@ -899,10 +973,16 @@ void ItemDecoder::Core::performSeek(const SeekRequest& request, std::uint64_t ge
 }
 
 void ItemDecoder::Core::markEnded(std::uint64_t generation, bool endOfFile) {
+    std::optional<SeekRequest> quiet;
+    double firstTime = kNaN;
     {
         std::lock_guard lock(mutex_);
         if (generation != generation_) {
             return;
+        }
+        quiet = std::exchange(quietSeek_, std::nullopt);
+        if (!frames_.empty()) {
+            firstTime = frames_.front().time;
         }
         ended_ = true;
         if (endOfFile) {
@@ -918,6 +998,12 @@ void ItemDecoder::Core::markEnded(std::uint64_t generation, bool endOfFile) {
         event.kind = DecoderEvent::Kind::Failed;
         event.error = "No picture could be decoded";
         emit(event);
+        return;
+    }
+    if (quiet) {
+        // Ended before a picture came (an end time at the first picture): the seek lands at
+        // its target, as performSeek() lands one there.
+        reportQuietSeek(*quiet, std::isfinite(firstTime) ? firstTime : kNaN);
         return;
     }
     announceOpened();

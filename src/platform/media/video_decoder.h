@@ -59,6 +59,9 @@ class VideoDecoder {
     // One frame at the nominal rate (1/30 s when the rate is unknown).
     double nominalFrameDuration() const;
     int rotation() const { return rotation_; }
+    // The time of the track's first picture: decoding from the top shows it first, and a seek
+    // to it or before it lands on it.
+    double firstPictureTime() const { return trackStart_ - origin_; }
     // The threads the video decoder runs (1 without threading).
     int threadCount() const;
     // The size pictures are shown at: pixel aspect applied, and rotated when `upright`.
