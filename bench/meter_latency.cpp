@@ -13,18 +13,13 @@
 #include <memory>
 #include <thread>
 
-#include "output/output_surface.h"
 #include "output/test_tone.h"
 #include "panels/audio_section.h"
 #include "panels/live_panel_facade.h"
 #include "panels/meter_bar_view.h"
 #include "panels/vu_meter_view.h"
-#include "platform/media/decoded_media_factory.h"
-#include "platform/runloop/manual_run_loop.h"
-#include "playback/playback_controller.h"
-#include "playback_panel_facade.h"
+#include "playback_panel_rig.h"
 #include "show/show_controller.h"
-#include "support/null_audio_device.h"
 #include "ui/panel_card.h"
 
 namespace {
@@ -42,20 +37,8 @@ QApplication& application() {
 
 void BM_ToneToMeterBar(benchmark::State& state) {
     application();
-    platform::ManualRunLoop loop;
-    auto device =
-        std::make_shared<test::NullAudioDevice>(48000.0, 2, "Null Output", loop.hostClock());
-    platform::media::DecodedMediaFactory media{loop};
-    PlaybackController controller{PlaybackServices{
-        .loop = loop,
-        .wallClock = nullptr,
-        .view = std::make_unique<output::OutputSurface>(
-            output::OutputSurface::Services{.loop = loop, .audioDevice = device, .media = media}),
-        .localization = nullptr,
-        .decodeStill = {},
-        .runInBackground = {}}};
-    // The panel reads the playback controller's published values; nothing is loaded.
-    bench::PlaybackPanelFacade facade{controller};
+    bench::PlaybackPanelRig rig;
+    auto& [loop, device, media, controller, facade] = rig;
     ui::PanelCard card(ui::PanelCardStyle::audio());
     auto* section = new panels::AudioSection(facade, loop, card);
     card.show();

@@ -21,7 +21,6 @@
 #include <memory>
 
 #include "media_bench.h"
-#include "output/output_surface.h"
 #include "output/test_tone.h"
 #include "panels/audio_section.h"
 #include "panels/clip_inspector.h"
@@ -29,11 +28,7 @@
 #include "panels/geometry_section.h"
 #include "panels/player_panel.h"
 #include "panels/transport_row.h"
-#include "platform/media/decoded_media_factory.h"
-#include "platform/runloop/manual_run_loop.h"
-#include "playback/playback_controller.h"
-#include "playback_panel_facade.h"
-#include "support/null_audio_device.h"
+#include "playback_panel_rig.h"
 #include "ui/panel_card.h"
 
 namespace {
@@ -83,19 +78,8 @@ ui::PanelCard* placeCard(QWidget& window, ui::PanelCardStyle style, double width
 
 void BM_PanelsFrameWhilePlaying(benchmark::State& state) {
     application();
-    platform::ManualRunLoop loop;
-    auto device =
-        std::make_shared<test::NullAudioDevice>(48000.0, 2, "Null Output", loop.hostClock());
-    platform::media::DecodedMediaFactory media{loop};
-    PlaybackController controller{PlaybackServices{
-        .loop = loop,
-        .wallClock = nullptr,
-        .view = std::make_unique<output::OutputSurface>(
-            output::OutputSurface::Services{.loop = loop, .audioDevice = device, .media = media}),
-        .localization = nullptr,
-        .decodeStill = {},
-        .runInBackground = {}}};
-    bench::PlaybackPanelFacade facade{controller};
+    bench::PlaybackPanelRig rig;
+    auto& [loop, device, media, controller, facade] = rig;
 
     // 1080p at 25 fps, 4 s: long enough for the frames measured.
     const auto& clip = bench::grainClip(bench::GrainClip{

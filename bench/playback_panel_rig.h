@@ -1,14 +1,21 @@
 #pragma once
 
-// The panels' facade for benchmarks that run the real playback controller without a show: the
-// loaded slot, its time, the meters and the program picture are the controller's own; the
-// project is the recording facade's, which the controller is given as its project.
+// The panels on the real playback controller without a show, for benchmarks: the controller
+// with its output surface on real decoding and the null audio device (the benchmark pulls its
+// sound) on a manual run loop, and a facade whose loaded slot, time, meters and program picture
+// are the controller's own and whose project is the recording facade's, which the controller is
+// given as its project.
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "output/output_surface.h"
+#include "platform/media/decoded_media_factory.h"
+#include "platform/runloop/manual_run_loop.h"
 #include "playback/playback_controller.h"
+#include "support/null_audio_device.h"
 #include "support/recording_panel_facade.h"
 
 namespace kestio::bench {
@@ -39,6 +46,22 @@ class PlaybackPanelFacade final : public test::RecordingPanelFacade {
 
   private:
     PlaybackController& p_;
+};
+
+struct PlaybackPanelRig {
+    platform::ManualRunLoop loop;
+    std::shared_ptr<test::NullAudioDevice> device =
+        std::make_shared<test::NullAudioDevice>(48000.0, 2, "Null Output", loop.hostClock());
+    platform::media::DecodedMediaFactory media{loop};
+    PlaybackController controller{PlaybackServices{
+        .loop = loop,
+        .wallClock = nullptr,
+        .view = std::make_unique<output::OutputSurface>(
+            output::OutputSurface::Services{.loop = loop, .audioDevice = device, .media = media}),
+        .localization = nullptr,
+        .decodeStill = {},
+        .runInBackground = {}}};
+    PlaybackPanelFacade facade{controller};
 };
 
 }  // namespace kestio::bench
