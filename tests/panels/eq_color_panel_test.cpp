@@ -234,5 +234,51 @@ TEST_F(GeometrySectionTest, RatioLockAndEditLock) {
     EXPECT_TRUE(section->placeholder()->isVisible());
 }
 
+// Screenshots for a person of the GEOMETRY card as the main window lays it out: idle (nothing
+// loaded), playing (a custom placement) and editing (a scale being typed), in both languages.
+TEST(GeometryShots, IdlePlayingAndEditingInBothLanguages) {
+    for (AppLanguage language : {AppLanguage::en, AppLanguage::ja}) {
+        test::setLanguage(language);
+        const QString suffix = language == AppLanguage::en ? "en" : "ja";
+        test::RecordingPanelFacade facade;
+        ui::PanelCard card(ui::PanelCardStyle::geometry());
+        auto* titleRow = new QWidget;
+        auto* layout = new QHBoxLayout(titleRow);
+        layout->setContentsMargins(0, 0, 0, 0);
+        auto* title = new QLabel(QStringLiteral("GEOMETRY"));
+        title->setStyleSheet(QStringLiteral("color: white; font-weight: bold;"));
+        layout->addWidget(title);
+        layout->addStretch(1);
+        auto* controls = new QWidget;
+        auto* section = new GeometrySection(facade, *titleRow, *controls);
+        card.addContent(titleRow);
+        controls->setFixedSize(381, 70);
+        card.addContent(controls);
+        card.show();
+        EXPECT_TRUE(section->placeholder()->isVisible());
+        test::saveShot(test::render(card, ui::palette::white(0.42)), "geometry_idle_" + suffix);
+
+        facade.slot(2, 5).geometry.mode = GeometryMode::custom;
+        facade.slot(2, 5).geometry.posX = 480;
+        facade.slot(2, 5).geometry.posY = 270;
+        facade.slot(2, 5).geometry.scaleX = 50;
+        facade.slot(2, 5).geometry.scaleY = 50;
+        facade.setLoaded(2, 5);
+        section->refresh();
+        EXPECT_TRUE(section->scaleRow()->isVisible());
+        test::saveShot(test::render(card, ui::palette::white(0.42)), "geometry_playing_" + suffix);
+
+        QLineEdit* field = section->field(2);
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClicks(field, "75");
+        EXPECT_EQ(facade.slot(2, 5).geometry.scaleX, 50.0);  // not written before Return
+        test::saveShot(test::render(card, ui::palette::white(0.42)), "geometry_editing_" + suffix);
+        QTest::keyClick(field, Qt::Key_Return);
+        EXPECT_EQ(facade.slot(2, 5).geometry.scaleX, 75.0);
+    }
+    test::setLanguage(AppLanguage::en);
+}
+
 }  // namespace
 }  // namespace kestio::panels
