@@ -144,6 +144,46 @@ TEST_F(EqColorPanelTest, ResetActsOnTheVisibleTabAndTabsShowModification) {
     test::setLanguage(AppLanguage::en);
 }
 
+// Screenshots for a person: idle (nothing loaded), playing (a loaded slot with a changed EQ and
+// colour, each tab) and editing (a colour value being typed), in both languages.
+TEST(EqColorShots, IdlePlayingAndEditingInBothLanguages) {
+    for (AppLanguage language : {AppLanguage::en, AppLanguage::ja}) {
+        test::setLanguage(language);
+        const QString suffix = language == AppLanguage::en ? "en" : "ja";
+        test::RecordingPanelFacade facade;
+        ui::PanelCard card{ui::PanelCardStyle::eqColor()};
+        auto* panel = new EqColorPanel(facade, card);
+        card.show();
+        test::saveShot(test::render(card, ui::palette::white(0.42)), "eq_color_idle_" + suffix);
+
+        SlotData& slot = facade.slot(1, 2);
+        slot.equalizer.hz80 = 6;
+        slot.equalizer.hz800 = -4;
+        slot.colorSettings.gamma = 1.4f;
+        slot.colorSettings.redGain = 0.8f;
+        facade.setLoaded(1, 2);
+        panel->refresh();
+        EXPECT_EQ(panel->tabButton(0)->look().textColor, ui::palette::yellow());
+        test::saveShot(test::render(card, ui::palette::white(0.42)),
+                       "eq_color_playing_eq_" + suffix);
+        panel->selectTab(1);
+        test::saveShot(test::render(card, ui::palette::white(0.42)),
+                       "eq_color_playing_color_" + suffix);
+
+        panel->beginValueEntry(5);  // R
+        ASSERT_NE(panel->entryField(), nullptr);
+        panel->entryField()->selectAll();
+        QTest::keyClicks(panel->entryField(), "120");
+        EXPECT_EQ(facade.slot(1, 2).colorSettings.redGain, 0.8f);  // not written before Return
+        test::saveShot(test::render(card, ui::palette::white(0.42)), "eq_color_editing_" + suffix);
+        // The entry opens in a popover of its own window.
+        QWidget* popover = panel->entryField()->window();
+        ASSERT_NE(popover, card.window());
+        test::saveShot(test::render(*popover), "eq_color_editing_entry_" + suffix);
+    }
+    test::setLanguage(AppLanguage::en);
+}
+
 // ---- Geometry ----
 
 class GeometrySectionTest : public ::testing::Test {
