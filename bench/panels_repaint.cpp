@@ -81,9 +81,10 @@ void BM_PanelsFrameWhilePlaying(benchmark::State& state) {
     bench::PlaybackPanelRig rig;
     auto& [loop, device, media, controller, facade] = rig;
 
-    // 1080p at 25 fps, 4 s: long enough for the frames measured.
-    const auto& clip = bench::grainClip(bench::GrainClip{
-        .height = 1080, .frameRate = "25", .rateName = "", .frames = 100, .keyFrameInterval = 50});
+    // 1080p at 25 fps, 100 pictures (4 s): long enough for the frames measured.
+    bench::GrainClip spec;
+    spec.height = 1080;
+    const auto& clip = bench::grainClip(spec);
     SlotData& data = facade.slot(0, 0);
     data.videoURL = clip;
     data.name = "grain 1080p";

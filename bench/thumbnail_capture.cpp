@@ -84,8 +84,9 @@ void BM_Capture2160pThumbnail(benchmark::State& state) {
     LiveShowImporter importer{clipImporter};
     test::RecordingPanelFacade facade;
 
-    const fs::path& clip = bench::grainClip(bench::GrainClip{
-        .height = 2160, .frameRate = "25", .rateName = "", .frames = 100, .keyFrameInterval = 50});
+    bench::GrainClip spec;  // 25 fps, 100 pictures, a key frame every 50
+    spec.height = 2160;
+    const fs::path& clip = bench::grainClip(spec);
     const fs::path package = fs::path(KESTIO_FIXTURE_DIR) / "bench-thumbnail-package";
     fs::remove_all(package);
     fs::create_directories(package);
