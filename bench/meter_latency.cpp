@@ -13,18 +13,13 @@
 #include <memory>
 #include <thread>
 
-#include "output/output_surface.h"
 #include "output/test_tone.h"
 #include "panels/audio_section.h"
 #include "panels/live_panel_facade.h"
 #include "panels/meter_bar_view.h"
 #include "panels/vu_meter_view.h"
-#include "platform/media/decoded_media_factory.h"
-#include "platform/runloop/manual_run_loop.h"
-#include "playback/playback_controller.h"
+#include "playback_panel_rig.h"
 #include "show/show_controller.h"
-#include "support/null_audio_device.h"
-#include "support/recording_panel_facade.h"
 #include "ui/panel_card.h"
 
 namespace {
@@ -42,37 +37,8 @@ QApplication& application() {
 
 void BM_ToneToMeterBar(benchmark::State& state) {
     application();
-    platform::ManualRunLoop loop;
-    auto device =
-        std::make_shared<test::NullAudioDevice>(48000.0, 2, "Null Output", loop.hostClock());
-    platform::media::DecodedMediaFactory media{loop};
-    PlaybackController controller{PlaybackServices{
-        .loop = loop,
-        .wallClock = nullptr,
-        .view = std::make_unique<output::OutputSurface>(
-            output::OutputSurface::Services{.loop = loop, .audioDevice = device, .media = media}),
-        .localization = nullptr,
-        .decodeStill = {},
-        .runInBackground = {}}};
-    // The panel reads the playback controller's published values; nothing is loaded.
-    struct Facade final : test::RecordingPanelFacade {
-        PlaybackController& p;
-        explicit Facade(PlaybackController& c) : p(c) { isMeterPeak().set(true); }
-        platform::Published<std::optional<int>>& currentBankIndex() override {
-            return p.currentBankIndex;
-        }
-        platform::Published<std::optional<int>>& currentSlotIndex() override {
-            return p.currentSlotIndex;
-        }
-        platform::Published<double>& currentTime() override { return p.currentTime; }
-        platform::Published<double>& duration() override { return p.duration; }
-        platform::Published<std::string>& selectedClipName() override { return p.selectedClipName; }
-        platform::Published<bool>& isMuted() override { return p.isMuted; }
-        platform::Published<std::vector<float>>& vuLevels() override { return p.vuLevels; }
-        platform::Published<int>& vuChannelCount() override { return p.vuChannelCount; }
-        platform::Published<std::string>& outputDeviceName() override { return p.outputDeviceName; }
-        void setMeterPeak(bool on) override { p.setMeterPeak(on); }
-    } facade{controller};
+    bench::PlaybackPanelRig rig;
+    auto& [loop, device, media, controller, facade] = rig;
     ui::PanelCard card(ui::PanelCardStyle::audio());
     auto* section = new panels::AudioSection(facade, loop, card);
     card.show();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/runloop/published.h"
+#include "ui/popover.h"  // complete for QPointer<Popover>
 
 class QLineEdit;
 class QMenu;
@@ -16,7 +17,6 @@ class QWidget;
 namespace kestio::ui {
 class FittedLabel;
 class PanelCard;
-class Popover;
 }  // namespace kestio::ui
 
 namespace kestio::panels {

@@ -144,6 +144,46 @@ TEST_F(EqColorPanelTest, ResetActsOnTheVisibleTabAndTabsShowModification) {
     test::setLanguage(AppLanguage::en);
 }
 
+// Screenshots for a person: idle (nothing loaded), playing (a loaded slot with a changed EQ and
+// colour, each tab) and editing (a colour value being typed), in both languages.
+TEST(EqColorShots, IdlePlayingAndEditingInBothLanguages) {
+    for (AppLanguage language : {AppLanguage::en, AppLanguage::ja}) {
+        test::setLanguage(language);
+        const QString suffix = language == AppLanguage::en ? "en" : "ja";
+        test::RecordingPanelFacade facade;
+        ui::PanelCard card{ui::PanelCardStyle::eqColor()};
+        auto* panel = new EqColorPanel(facade, card);
+        card.show();
+        test::saveShot(test::render(card, ui::palette::white(0.42)), "eq_color_idle_" + suffix);
+
+        SlotData& slot = facade.slot(1, 2);
+        slot.equalizer.hz80 = 6;
+        slot.equalizer.hz800 = -4;
+        slot.colorSettings.gamma = 1.4f;
+        slot.colorSettings.redGain = 0.8f;
+        facade.setLoaded(1, 2);
+        panel->refresh();
+        EXPECT_EQ(panel->tabButton(0)->look().textColor, ui::palette::yellow());
+        test::saveShot(test::render(card, ui::palette::white(0.42)),
+                       "eq_color_playing_eq_" + suffix);
+        panel->selectTab(1);
+        test::saveShot(test::render(card, ui::palette::white(0.42)),
+                       "eq_color_playing_color_" + suffix);
+
+        panel->beginValueEntry(5);  // R
+        ASSERT_NE(panel->entryField(), nullptr);
+        panel->entryField()->selectAll();
+        QTest::keyClicks(panel->entryField(), "120");
+        EXPECT_EQ(facade.slot(1, 2).colorSettings.redGain, 0.8f);  // not written before Return
+        test::saveShot(test::render(card, ui::palette::white(0.42)), "eq_color_editing_" + suffix);
+        // The entry opens in a popover of its own window.
+        QWidget* popover = panel->entryField()->window();
+        ASSERT_NE(popover, card.window());
+        test::saveShot(test::render(*popover), "eq_color_editing_entry_" + suffix);
+    }
+    test::setLanguage(AppLanguage::en);
+}
+
 // ---- Geometry ----
 
 class GeometrySectionTest : public ::testing::Test {
@@ -232,6 +272,52 @@ TEST_F(GeometrySectionTest, RatioLockAndEditLock) {
     EXPECT_FALSE(section->controls()->isEnabled());
     facade.setLoaded(std::nullopt, std::nullopt);
     EXPECT_TRUE(section->placeholder()->isVisible());
+}
+
+// Screenshots for a person of the GEOMETRY card as the main window lays it out: idle (nothing
+// loaded), playing (a custom placement) and editing (a scale being typed), in both languages.
+TEST(GeometryShots, IdlePlayingAndEditingInBothLanguages) {
+    for (AppLanguage language : {AppLanguage::en, AppLanguage::ja}) {
+        test::setLanguage(language);
+        const QString suffix = language == AppLanguage::en ? "en" : "ja";
+        test::RecordingPanelFacade facade;
+        ui::PanelCard card(ui::PanelCardStyle::geometry());
+        auto* titleRow = new QWidget;
+        auto* layout = new QHBoxLayout(titleRow);
+        layout->setContentsMargins(0, 0, 0, 0);
+        auto* title = new QLabel(QStringLiteral("GEOMETRY"));
+        title->setStyleSheet(QStringLiteral("color: white; font-weight: bold;"));
+        layout->addWidget(title);
+        layout->addStretch(1);
+        auto* controls = new QWidget;
+        auto* section = new GeometrySection(facade, *titleRow, *controls);
+        card.addContent(titleRow);
+        controls->setFixedSize(381, 70);
+        card.addContent(controls);
+        card.show();
+        EXPECT_TRUE(section->placeholder()->isVisible());
+        test::saveShot(test::render(card, ui::palette::white(0.42)), "geometry_idle_" + suffix);
+
+        facade.slot(2, 5).geometry.mode = GeometryMode::custom;
+        facade.slot(2, 5).geometry.posX = 480;
+        facade.slot(2, 5).geometry.posY = 270;
+        facade.slot(2, 5).geometry.scaleX = 50;
+        facade.slot(2, 5).geometry.scaleY = 50;
+        facade.setLoaded(2, 5);
+        section->refresh();
+        EXPECT_TRUE(section->scaleRow()->isVisible());
+        test::saveShot(test::render(card, ui::palette::white(0.42)), "geometry_playing_" + suffix);
+
+        QLineEdit* field = section->field(2);
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClicks(field, "75");
+        EXPECT_EQ(facade.slot(2, 5).geometry.scaleX, 50.0);  // not written before Return
+        test::saveShot(test::render(card, ui::palette::white(0.42)), "geometry_editing_" + suffix);
+        QTest::keyClick(field, Qt::Key_Return);
+        EXPECT_EQ(facade.slot(2, 5).geometry.scaleX, 75.0);
+    }
+    test::setLanguage(AppLanguage::en);
 }
 
 }  // namespace

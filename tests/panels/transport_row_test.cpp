@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "panels/player_panel.h"
 #include "panels/styled_button.h"
 #include "panels/thumbnail_capture.h"
 #include "panels/timeline_bar.h"
@@ -142,6 +143,55 @@ TEST_F(TransportTest, TimelinePictures) {
     facade.slot(0, 0).waveformData = std::vector<float>(200, 0.5f);
     facade.projectRevision().set(facade.projectRevision().get() + 1);
     test::saveShot(test::render(card, ui::palette::white(0.42)), "transport_waveform_en");
+}
+
+// Screenshots for a person of the whole player card with its timeline and transport rows:
+// idle, playing (marks, waveform, the playhead at 40 of 100 s) and scrubbing (the playhead
+// held at three quarters), in both languages.
+TEST(TransportShots, IdlePlayingAndScrubbingInBothLanguages) {
+    for (AppLanguage language : {AppLanguage::en, AppLanguage::ja}) {
+        test::setLanguage(language);
+        const QString suffix = language == AppLanguage::en ? "en" : "ja";
+        platform::ManualRunLoop loop;
+        test::RecordingPanelFacade facade;
+        facade.frameRate = 25.0;
+        facade.selectedClipName() = language == AppLanguage::en ? "No Selection" : "未選択";
+        ui::PanelCard card(ui::PanelCardStyle::player());
+        new PlayerPanel(facade, loop, card);
+        auto* row = new TransportRow(facade, card, [](int, int) {});
+        card.show();
+        test::saveShot(test::render(card, ui::palette::white(0.42)),
+                       "player_transport_idle_" + suffix);
+        EXPECT_FALSE(row->button(TransportImage::setIn)->isEnabled());
+
+        auto& slot = facade.slot(2, 5);
+        slot.clipInfo = ClipInfo{};
+        slot.clipInfo->resolution = "1920x1080";
+        slot.clipInfo->fps = 25.0;
+        slot.inPoint = 12.0;
+        slot.outPoint = 80.0;
+        slot.waveformData = std::vector<float>(200, 0.4f);
+        facade.selectedClipName() =
+            language == AppLanguage::en ? "Opening titles" : "オープニング タイトル";
+        facade.setLoaded(2, 5);
+        facade.duration().set(100.0);
+        facade.currentTime().set(40.0);
+        EXPECT_TRUE(row->button(TransportImage::setIn)->isEnabled());
+        test::saveShot(test::render(card, ui::palette::white(0.42)),
+                       "player_transport_playing_" + suffix);
+
+        TimelineBar* bar = row->timeline();
+        const int w = bar->width();
+        QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(w * 4 / 10, 12));
+        QTest::mouseMove(bar, QPoint(w * 3 / 4, 12));
+        EXPECT_TRUE(facade.seeking);
+        EXPECT_NEAR(facade.currentTime().get(), 75.0, 100.0 / w);
+        test::saveShot(test::render(card, ui::palette::white(0.42)),
+                       "player_transport_scrubbing_" + suffix);
+        QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(w * 3 / 4, 12));
+        EXPECT_FALSE(facade.seeking);
+    }
+    test::setLanguage(AppLanguage::en);
 }
 
 // ---- Thumbnail capture ----
