@@ -69,6 +69,7 @@ PanelFrames::PanelFrames(DesignCanvas& canvas, ShowController& show, ShowPlaybac
 
     auto* geometry = new PanelCard(PanelCardStyle::geometry());
     QWidget* titleRow = geometryTitleRow();
+    geometryTitle_ = titleRow;
     geometry->addContent(titleRow);
     auto* scroll = new QScrollArea;
     scroll->setFrameShape(QFrame::NoFrame);

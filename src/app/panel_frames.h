@@ -40,7 +40,9 @@ class PanelFrames {
     ui::PanelCard* card(CanvasPanel panel) const;
     // The player card's row for the program picture (content width, 308 points high).
     QWidget* playerPictureRow() const { return pictureRow_; }
-    // The GEOMETRY card's scroll area content.
+    // The GEOMETRY card's title row (a box layout; the mode buttons go at its end) and its
+    // scroll area content.
+    QWidget* geometryTitle() const { return geometryTitle_; }
     QWidget* geometryControls() const { return geometryControls_; }
 
     // The program picture row's place in the player card: below the header, clip name and
@@ -53,6 +55,7 @@ class PanelFrames {
     ShowPlayback& playback_;
     DesignCanvas& canvas_;
     QWidget* pictureRow_ = nullptr;
+    QWidget* geometryTitle_ = nullptr;
     QWidget* geometryControls_ = nullptr;
 };
 
