@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
+#include <QTimer>
 #include <cmath>
 #include <memory>
 
@@ -341,6 +343,34 @@ TEST_F(MainWindowPanels, LearnModeArmsAndClearsEachAssignableControl) {
         EXPECT_TRUE(show->controlAssignments(t.target).empty());
     }
     EXPECT_FALSE(controller.isMuted.get());  // MUTE only armed learning
+}
+
+// A right click on an assignable control: in learn mode it opens the tile's menu with its one
+// entry; outside learn mode the tile opens nothing.
+TEST_F(MainWindowPanels, TheControlsContextMenuIsTheTilesInLearnMode) {
+    showWindow();
+    QWidget* stop = panels->player().stopButton();
+    const auto rightClick = [&] {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, stop->rect().center(),
+                                stop->mapToGlobal(stop->rect().center()));
+        QApplication::sendEvent(stop, &event);
+    };
+    rightClick();
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+
+    show->toggleMIDILearnMode();
+    QStringList shown;
+    // The menu runs its own event loop: read it and close it from there.
+    QTimer::singleShot(0, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            for (QAction* action : menu->actions()) {
+                shown << action->text();
+            }
+            menu->close();
+        }
+    });
+    rightClick();
+    EXPECT_EQ(shown, QStringList{"Clear MIDI Assignment"});
 }
 
 // The output window finds the drawings of the player panel's program view: a monitor presented
