@@ -33,6 +33,13 @@ InspectorPanels::InspectorPanels(const PanelFrames& frames, Services s)
     eqColor_ = new panels::EqColorPanel(*facade_, *frames.card(CanvasPanel::eqColor));
     geometry_ =
         new panels::GeometrySection(*facade_, *frames.geometryTitle(), *frames.geometryControls());
+    // A layout shows the widgets added to it only on a later turn of the event loop: the mode
+    // buttons are shown now, so that the title row is measured with them.
+    for (const GeometryMode mode :
+         {GeometryMode::fitToWindow, GeometryMode::custom, GeometryMode::originalSize}) {
+        geometry_->modeButton(mode)->show();
+    }
+    frames.fitGeometryControls();
 
     stopTile_ = new MIDITileOverlay(s.show, *player_->stopButton(), "stop");
     muteTile_ = new MIDITileOverlay(s.show, *audio_->muteButton(), "mute");

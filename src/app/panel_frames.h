@@ -44,6 +44,9 @@ class PanelFrames {
     // scroll area content.
     QWidget* geometryTitle() const { return geometryTitle_; }
     QWidget* geometryControls() const { return geometryControls_; }
+    // Gives the GEOMETRY card's scroll area the height its title row leaves in the card; called
+    // again once the row holds its mode buttons.
+    void fitGeometryControls() const;
 
     // The program picture row's place in the player card: below the header, clip name and
     // post-roll rows, above the timecode, timeline and transport rows.
@@ -56,6 +59,7 @@ class PanelFrames {
     DesignCanvas& canvas_;
     QWidget* pictureRow_ = nullptr;
     QWidget* geometryTitle_ = nullptr;
+    QWidget* geometryScroll_ = nullptr;
     QWidget* geometryControls_ = nullptr;
 };
 

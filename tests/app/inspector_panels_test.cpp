@@ -38,6 +38,7 @@
 #include "panels/clip_inspector.h"
 #include "panels/compact_slider.h"
 #include "panels/editable_value_label.h"
+#include "panels/geometry_section.h"
 #include "panels/player_panel.h"
 #include "panels/styled_button.h"
 #include "panels/transport_row.h"
@@ -257,6 +258,15 @@ TEST_F(MainWindowPanels, EveryPanelShowsInItsCard) {
         {"rate slider", panels->inspector().rateSlider(), {1119, 8, 376, 196}},
         {"MUTE", panels->audio().muteButton(), {1119, 204, 376, 332}},
     };
+    // The GEOMETRY card's controls end inside its padding, below the title row with its mode
+    // buttons.
+    const QWidget* controls = frames->geometryControls()->parentWidget()->parentWidget();
+    const QRect title(inWindow(*frames->geometryTitle(), {0, 0}), frames->geometryTitle()->size());
+    const QRect scroll(inWindow(*controls, {0, 0}), controls->size());
+    EXPECT_EQ(title.top(), 220 + 8);
+    EXPECT_EQ(scroll.top(), title.bottom() + 1 + 6);
+    EXPECT_LE(scroll.bottom() + 1, 336 - 8)
+        << "title row " << title.height() << " high, controls " << scroll.height();
     for (const Inside& w : widgets) {
         const QRect placed(inWindow(*w.widget, {0, 0}), w.widget->size());
         EXPECT_TRUE(w.card.contains(placed)) << w.what << " at " << placed.x() << "," << placed.y()
@@ -287,6 +297,11 @@ TEST_F(MainWindowPanels, ARateTypedThroughTheWindowReachesThePlayer) {
     // Half a second of the clock, well before the end of the two-second clip.
     ASSERT_TRUE(runUntil([&] { return loop.now().seconds() - start >= 0.5; }));
     EXPECT_NEAR(controller.currentTime.get() - from, 1.0, 0.1);
+    // The geometry mode button in the GEOMETRY card's title row, clicked through the window.
+    QWidget* custom = panels->geometry().modeButton(GeometryMode::custom);
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, inWindow(*custom, custom->rect().center()));
+    EXPECT_EQ(show->project().banks[0].slots[0].geometry.mode, GeometryMode::custom);
+    settle();
     saveShot(content(), "main_window_rate_typed_en");
 }
 
