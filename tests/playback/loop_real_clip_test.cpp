@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "output/output_surface.h"
+#include "platform/audio/audio_player_node.h"
 #include "platform/graphics/compositor.h"
 #include "platform/media/decoded_media_factory.h"
 #include "platform/media/decoded_player_item.h"
@@ -249,6 +250,48 @@ TEST_F(LoopOnRealClip, AResumedLoopGoesOnFromWhereItPaused) {
     EXPECT_LT(std::abs(double(*silentFrom) - double(seamAt)) / kRate, 0.05)
         << "the sound's seam is " << (double(*silentFrom) - double(seamAt)) / kRate
         << " s from the picture's";
+}
+
+// The output mute flipped while a loop is starting holds once the loop is on air: the chain's
+// volume and the sound the device renders follow the operator's last choice, not the mute the
+// start began with.
+TEST_F(LoopOnRealClip, TheOutputMuteFlippedDuringALoopStartHolds) {
+    struct Case {
+        bool mutedBefore;
+        bool mutedAfter;
+    };
+    const double expected = test::kToneAmplitude / std::sqrt(2.0);
+    for (const Case c : {Case{false, true}, Case{true, false}}) {
+        SCOPED_TRACE(c.mutedBefore ? "unmuted while starting" : "muted while starting");
+        if (controller->isMuted.get() != c.mutedBefore) {
+            controller->toggleMute();
+        }
+        const auto& data = project.banks[0].slots[0];
+        auto& target = controller->view().hiddenSlot();
+        const auto targetOnAir = [&] {
+            return &controller->view().showingSlot() == &target && onAir();
+        };
+        controller->play(0, 0, *data.videoURL, data, {320.0, 180.0});
+        // Flipped before the loop's first pass is ready.
+        ASSERT_FALSE(targetOnAir());
+        controller->toggleMute(data.audioSettings);
+        for (int i = 0; i < 300 && !targetOnAir(); ++i) {
+            step();
+        }
+        ASSERT_TRUE(targetOnAir());
+        for (int i = 0; i < 20; ++i) {
+            step();
+        }
+        EXPECT_EQ(target.audio().playerNode()->volume(), c.mutedAfter ? 0.0f : 1.0f);
+        const auto& left = device->channel(0);
+        const std::size_t last = std::size_t(0.1 * kRate);
+        const double level = test::rms(std::span(left).subspan(left.size() - last, last));
+        if (c.mutedAfter) {
+            EXPECT_LT(level, 0.01 * expected) << "heard while muted";
+        } else {
+            EXPECT_GT(level, 0.7 * expected) << "silent while not muted";
+        }
+    }
 }
 
 }  // namespace
