@@ -51,6 +51,7 @@ OutputSurface::OutputSurface(Services services)
     : loop_(services.loop),
       wallClock_(services.wallClock ? services.wallClock
                                     : std::make_shared<platform::SystemWallClock>()),
+      media_(services.media),
       engine_(services.audioDevice),
       compositor_(services.loop, services.pool ? *services.pool : platform::WorkerPool::shared()),
       root_(Layer::create(services.loop)) {

@@ -81,8 +81,8 @@ struct PlaybackServices {
     // Runs blocking work (a still's decode) off the main thread; empty: a worker thread of the
     // controller. Tests may run it at once on their own thread.
     std::function<void(std::function<void()>)> runInBackground = {};
-    // Makes the separate, never shown players a warm-up prerolls a clip on (null: a warm-up of
-    // a video that does not loop reports nothing, so its wait times out).
+    // Makes the separate, never shown players a warm-up prerolls a clip on (null: the output
+    // surface's factory).
     platform::media::MediaFactory* media = nullptr;
 };
 

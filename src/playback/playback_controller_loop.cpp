@@ -105,8 +105,13 @@ void PlaybackController::playLoopVideo(int bank, int slot, const std::filesystem
     configureAudioEngine(data);
     // The clip on air keeps its sound until the switch, where the surface ends it with its
     // picture (a cut at once, a dissolve by fading it out).
-    auto audio = makeAudioSettingsBox(data);
     target.audio().applyEqualizer(data.equalizer);
+    // The chain's level: the slot's own, muted by the slot's mute or by the output mute as it
+    // is when applied (the operator may flip it while the loop is starting).
+    const auto applyLevel = [this, level = data.audioSettings.masterLevel,
+                             muted = data.audioSettings.isMuted](PlaybackSlot& chainSlot) {
+        chainSlot.audio().setLevel(level, muted || isMuted.get());
+    };
 
     currentURL_ = url;
     currentBankIndex.set(bank);
@@ -138,7 +143,7 @@ void PlaybackController::playLoopVideo(int bank, int slot, const std::filesystem
         warmupLoopURL.reset();
         log("LoopVideo 高速切り替え（ウォームアップ済み）: " + data.name);
         placePicture();
-        target.audio().setLevel(audio->settings.masterLevel, audio->settings.isMuted);
+        applyLevel(target);
         target.audio().startEngineIfNeeded();
         cutWhenReadyForLoop(
             generation, target, data.transitionMode, data.dissolveDuration,
@@ -152,7 +157,7 @@ void PlaybackController::playLoopVideo(int bank, int slot, const std::filesystem
     warmupLoopURL.reset();
     log("LoopVideo 開始: " + data.name + " IN=" + shortestDouble(inPoint) +
         " OUT=" + (outPoint ? "Optional(" + shortestDouble(*outPoint) + ")" : std::string("nil")));
-    target.audio().setLevel(audio->settings.masterLevel, audio->settings.isMuted);
+    applyLevel(target);
     // The clip is loaded colour-corrected from its first picture; its item is the template the
     // looper copies for each pass.
     target.load(url, inPoint, outPoint, data.colorSettings);
@@ -165,17 +170,15 @@ void PlaybackController::playLoopVideo(int bank, int slot, const std::filesystem
     item->setPreferredForwardBufferDuration(kLoopTemplateBuffer);
     installLoopObservers(target, outPoint);
     target.startLoop(url, item->asset(), item, inPoint, outPoint,
-                     [weak = weakSelf(), this, generation, targetPtr = &target, data, audio,
+                     [weak = weakSelf(), this, generation, targetPtr = &target, data, applyLevel,
                       elapsedMs, placePicture] {
                          if (!weak.lock() || generation != playGeneration_) {
                              return;
                          }
                          log("LoopVideo readyToPlay: " + data.name + " +" + elapsedMs() + "ms");
                          placePicture();
-                         // The sound runs with the picture on the slot's clip player; the level is
-                         // the one the start began with.
-                         targetPtr->audio().setLevel(audio->settings.masterLevel,
-                                                     audio->settings.isMuted);
+                         // The sound runs with the picture on the slot's clip player.
+                         applyLevel(*targetPtr);
                          targetPtr->audio().startEngineIfNeeded();
                          cutWhenReadyForLoop(
                              generation, *targetPtr, data.transitionMode, data.dissolveDuration,

@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "output/output_surface.h"
+#include "platform/audio/audio_player_node.h"
 #include "platform/graphics/compositor.h"
 #include "platform/media/decoded_media_factory.h"
 #include "platform/media/decoded_player_item.h"
@@ -22,6 +24,7 @@
 #include "support/null_audio_device.h"
 #include "support/playback_test_support.h"
 #include "support/signal_analysis.h"
+#include "support/temporary_folder.h"
 
 namespace kestio {
 namespace {
@@ -174,6 +177,121 @@ TEST_F(LoopOnRealClip, AReleaseAppliesAtTheSeam) {
     step();
     EXPECT_EQ(composedFrame(), -1);
     EXPECT_EQ(controller->currentBankIndex.get(), std::nullopt);
+}
+
+// Paused mid-pass and resumed, the loop goes on from the picture it was paused on (not from the
+// range start), and its sound from the same place: the clip's sound begins 0.8 s in, so each
+// pass of [0.5 s, 1.5 s) is heard silent for its first 0.3 s, and that silence must begin at
+// the seam where the picture wraps.
+TEST_F(LoopOnRealClip, AResumedLoopGoesOnFromWhereItPaused) {
+    test::TemporaryFolder folder;
+    const auto late = folder / "late.mov";
+    test::writeWithLateSound(test::mediaFixtures().rateClip({30, 1}), 0.8, late);
+    project.banks[0].slots[0].videoURL = late;
+    const int first = 15;
+    const int last = 44;
+    startOnAir();
+    for (int i = 0; i < int(1.5 / kStep); ++i) {
+        step();
+    }
+    while (composedFrame() < 29 || composedFrame() > 31) {
+        step();
+    }
+    controller->pause();
+    step();
+    const int paused = composedFrame();
+    for (int i = 0; i < 30; ++i) {
+        step();
+        ASSERT_EQ(composedFrame(), paused) << "the picture moves while paused";
+    }
+
+    controller->resume();
+    for (int i = 0; i < 100 && !onAir(); ++i) {
+        step();
+    }
+    ASSERT_TRUE(onAir());
+    const std::size_t soundFrom = device->channel(0).size();
+    std::vector<int> frames{composedFrame()};
+    EXPECT_GE(frames.front(), paused);
+    EXPECT_LE(frames.front(), paused + 2) << "the loop did not go on from its picture";
+    // On to the seam and into the next pass: in order, the range's start after the seam.
+    std::size_t seamAt = 0;
+    for (int i = 0; i < int(0.9 / kStep); ++i) {
+        step();
+        frames.push_back(composedFrame());
+        const int now = frames.back();
+        const int before = frames[frames.size() - 2];
+        ASSERT_GE(now, first);
+        ASSERT_LE(now, last);
+        if (now < before) {
+            EXPECT_EQ(seamAt, 0u) << "a second seam";
+            EXPECT_GE(before, last - 1);
+            EXPECT_LE(now, first + 1);
+            seamAt = device->channel(0).size();
+        } else {
+            EXPECT_LE(now - before, 1) << "a frame skipped after the resume";
+        }
+    }
+    ASSERT_NE(seamAt, 0u);
+
+    // The sound after the resume: tone until the seam, then the pass's silent start.
+    const auto& left = device->channel(0);
+    const std::size_t window = kRate / 1000;
+    const double expected = test::kToneAmplitude / std::sqrt(2.0);
+    std::optional<std::size_t> silentFrom;
+    for (std::size_t at = soundFrom + 2 * window; at + window <= left.size(); at += window) {
+        if (test::rms(std::span(left).subspan(at, window)) < 0.2 * expected) {
+            silentFrom = at;
+            break;
+        }
+    }
+    ASSERT_TRUE(silentFrom.has_value()) << "no silent start of a pass heard";
+    // The picture's wrap is seen on the step that passes the seam: within a frame and a step.
+    EXPECT_LT(std::abs(double(*silentFrom) - double(seamAt)) / kRate, 0.05)
+        << "the sound's seam is " << (double(*silentFrom) - double(seamAt)) / kRate
+        << " s from the picture's";
+}
+
+// The output mute flipped while a loop is starting holds once the loop is on air: the chain's
+// volume and the sound the device renders follow the operator's last choice, not the mute the
+// start began with.
+TEST_F(LoopOnRealClip, TheOutputMuteFlippedDuringALoopStartHolds) {
+    struct Case {
+        bool mutedBefore;
+        bool mutedAfter;
+    };
+    const double expected = test::kToneAmplitude / std::sqrt(2.0);
+    for (const Case c : {Case{false, true}, Case{true, false}}) {
+        SCOPED_TRACE(c.mutedBefore ? "unmuted while starting" : "muted while starting");
+        if (controller->isMuted.get() != c.mutedBefore) {
+            controller->toggleMute();
+        }
+        const auto& data = project.banks[0].slots[0];
+        auto& target = controller->view().hiddenSlot();
+        const auto targetOnAir = [&] {
+            return &controller->view().showingSlot() == &target && onAir();
+        };
+        controller->play(0, 0, *data.videoURL, data, {320.0, 180.0});
+        // Flipped before the loop's first pass is ready.
+        ASSERT_FALSE(targetOnAir());
+        controller->toggleMute(data.audioSettings);
+        for (int i = 0; i < 300 && !targetOnAir(); ++i) {
+            step();
+        }
+        ASSERT_TRUE(targetOnAir());
+        for (int i = 0; i < 20; ++i) {
+            step();
+        }
+        EXPECT_EQ(target.audio().playerNode()->volume(), c.mutedAfter ? 0.0f : 1.0f);
+        const auto& left = device->channel(0);
+        const std::size_t last = std::size_t(0.1 * kRate);
+        const double level = test::rms(std::span(left).subspan(left.size() - last, last));
+        if (c.mutedAfter) {
+            EXPECT_LT(level, 0.01 * expected) << "heard while muted";
+        } else {
+            EXPECT_GT(level, 0.7 * expected) << "silent while not muted";
+        }
+    }
 }
 
 }  // namespace
