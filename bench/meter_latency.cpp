@@ -13,17 +13,15 @@
 #include <memory>
 #include <thread>
 
-#include "output/output_surface.h"
 #include "output/test_tone.h"
 #include "panels/audio_section.h"
 #include "panels/live_panel_facade.h"
 #include "panels/meter_bar_view.h"
 #include "panels/vu_meter_view.h"
-#include "platform/media/decoded_media_factory.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "playback/playback_controller.h"
 #include "show/show_controller.h"
-#include "support/null_audio_device.h"
+#include "support/live_show_rig.h"
 #include "support/recording_panel_facade.h"
 #include "ui/panel_card.h"
 
@@ -43,17 +41,9 @@ QApplication& application() {
 void BM_ToneToMeterBar(benchmark::State& state) {
     application();
     platform::ManualRunLoop loop;
-    auto device =
-        std::make_shared<test::NullAudioDevice>(48000.0, 2, "Null Output", loop.hostClock());
-    platform::media::DecodedMediaFactory media{loop};
-    PlaybackController controller{PlaybackServices{
-        .loop = loop,
-        .wallClock = nullptr,
-        .view = std::make_unique<output::OutputSurface>(
-            output::OutputSurface::Services{.loop = loop, .audioDevice = device, .media = media}),
-        .localization = nullptr,
-        .decodeStill = {},
-        .runInBackground = {}}};
+    test::LivePlaybackRig output{loop};
+    PlaybackController& controller = output.controller;
+    const auto& device = output.device;
     // The panel reads the playback controller's published values; nothing is loaded.
     struct Facade final : test::RecordingPanelFacade {
         PlaybackController& p;
