@@ -14,11 +14,11 @@
 #include <QPaintEvent>
 #include <memory>
 
+#include "filled_bank.h"
 #include "grid/slot_cell_painter.h"
 #include "grid/slot_grid_panel.h"
 #include "offscreen_application.h"
 #include "show/show_controller.h"
-#include "slot_thumbnail.h"
 #include "support/show_rig.h"
 
 namespace {
@@ -39,28 +39,14 @@ struct GridBench : test::RecordedShow {
         panel->show();
         settle();
     }
+    // Gives every slot of the bank a clip and a thumbnail.
+    void fill(int bank, int seed) { bench::fillBank(*show, bank, seed, 29.97); }
     // Waits until every thumbnail decode asked for has landed and the cells have painted.
     void settle() {
         for (int guard = 0; guard < 1000 && show->thumbnailStore().decodesPending() > 0; ++guard) {
             loop.waitForPosted(1.0);
         }
         QApplication::processEvents();
-    }
-    // Gives every slot of the bank a clip and a thumbnail.
-    void fill(int bank, int seed) {
-        show->editProject(
-            [&](ProjectData& project) {
-                auto& slots = project.banks[std::size_t(bank)].slots;
-                for (std::size_t i = 0; i < slots.size(); ++i) {
-                    slots[i].videoURL = "/media/clip" + std::to_string(i) + ".mp4";
-                    slots[i].name = std::to_string(i + 1) + "_Clip " + std::to_string(i + 1);
-                    slots[i].clipInfo = ClipInfo{};
-                    slots[i].clipInfo->duration = 10.0 + double(i);
-                    slots[i].clipInfo->fps = 29.97;
-                    slots[i].thumbnail = bench::slotThumbnailPNG(seed + int(i));
-                }
-            },
-            false);
     }
 };
 

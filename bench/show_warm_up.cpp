@@ -18,7 +18,7 @@
 #include "platform/storage/bookmark_service.h"
 #include "resident_memory.h"
 #include "support/live_show_rig.h"
-#include "support/process_runner.h"
+#include "support/media_fixtures.h"
 #include "support/temporary_folder.h"
 
 namespace {
@@ -36,28 +36,7 @@ struct RealShow : test::LoopbackLoop {
 void BM_WarmUp80(benchmark::State& state) {
     test::TemporaryFolder folder;
     const fs::path first = folder / "clip0.mp4";
-    const auto made = test::runProcess({"ffmpeg",
-                                        "-nostdin",
-                                        "-v",
-                                        "error",
-                                        "-y",
-                                        "-f",
-                                        "lavfi",
-                                        "-i",
-                                        "testsrc=size=160x120:rate=25:duration=1",
-                                        "-f",
-                                        "lavfi",
-                                        "-i",
-                                        "sine=frequency=1000:sample_rate=48000:duration=1",
-                                        "-c:v",
-                                        "libx264",
-                                        "-pix_fmt",
-                                        "yuv420p",
-                                        "-c:a",
-                                        "aac",
-                                        "-shortest",
-                                        first.string()},
-                                       std::chrono::seconds(60));
+    const auto made = test::writeToneClip(first, 1.0);
     if (!made.succeeded()) {
         state.SkipWithError(made.errorOutput.c_str());
         return;

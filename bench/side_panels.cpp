@@ -12,10 +12,10 @@
 
 #include "app/bank_list.h"
 #include "app/recent_projects_menu.h"
+#include "filled_bank.h"
 #include "grid/slot_grid_panel.h"
 #include "offscreen_application.h"
 #include "show/show_controller.h"
-#include "slot_thumbnail.h"
 #include "support/show_rig.h"
 #include "support/temporary_folder.h"
 
@@ -30,8 +30,8 @@ struct SideBench : test::RecordedShow {
 
     SideBench() {
         bench::offscreenApplication("bench_side_panels");
-        fill(0, 0);
-        fill(1, 100);
+        bench::fillBank(*show, 0, 0, std::nullopt);
+        bench::fillBank(*show, 1, 100, std::nullopt);
         panel = std::make_unique<grid::SlotGridPanel>(
             grid::SlotGridPanel::Services{*show, loop, midi, midiOut, nullptr});
         panel->resize(1878, 528);
@@ -39,20 +39,6 @@ struct SideBench : test::RecordedShow {
         list = std::make_unique<app::BankList>(*show, QSize(426, 416));
         list->show();
         QApplication::processEvents();
-    }
-    void fill(int bank, int seed) {
-        show->editProject(
-            [&](ProjectData& project) {
-                auto& slots = project.banks[std::size_t(bank)].slots;
-                for (std::size_t i = 0; i < slots.size(); ++i) {
-                    slots[i].videoURL = "/media/clip" + std::to_string(i) + ".mp4";
-                    slots[i].name = std::to_string(i + 1) + "_Clip " + std::to_string(i + 1);
-                    slots[i].clipInfo = ClipInfo{};
-                    slots[i].clipInfo->duration = 10.0 + double(i);
-                    slots[i].thumbnail = bench::slotThumbnailPNG(seed + int(i));
-                }
-            },
-            false);
     }
 };
 

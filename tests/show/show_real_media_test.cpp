@@ -17,7 +17,7 @@
 #include "playback/playback_controller.h"
 #include "show/show_controller.h"
 #include "support/live_show_rig.h"
-#include "support/process_runner.h"
+#include "support/media_fixtures.h"
 #include "support/scripted_dialog_presenter.h"
 #include "support/temporary_folder.h"
 
@@ -40,29 +40,7 @@ class ShowOnRealMedia : public ::testing::Test {
     fs::path clip(const std::string& relative, double seconds) {
         const fs::path file = folder / relative;
         fs::create_directories(file.parent_path());
-        const std::string length = std::to_string(seconds);
-        const auto result = runProcess({"ffmpeg",
-                                        "-nostdin",
-                                        "-v",
-                                        "error",
-                                        "-y",
-                                        "-f",
-                                        "lavfi",
-                                        "-i",
-                                        "testsrc=size=160x120:rate=25:duration=" + length,
-                                        "-f",
-                                        "lavfi",
-                                        "-i",
-                                        "sine=frequency=1000:sample_rate=48000:duration=" + length,
-                                        "-c:v",
-                                        "libx264",
-                                        "-pix_fmt",
-                                        "yuv420p",
-                                        "-c:a",
-                                        "aac",
-                                        "-shortest",
-                                        file.string()},
-                                       std::chrono::seconds(60));
+        const auto result = writeToneClip(file, seconds);
         EXPECT_TRUE(result.succeeded()) << result.errorOutput;
         return file;
     }
