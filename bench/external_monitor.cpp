@@ -10,11 +10,9 @@
 // a manual clock).
 #include <benchmark/benchmark.h>
 
-#include <QImage>
-#include <cmath>
 #include <memory>
-#include <random>
 
+#include "changing_pictures.h"
 #include "output/external_monitor_content_view.h"
 #include "output/output_surface.h"
 #include "platform/graphics/layer.h"
@@ -31,30 +29,6 @@ namespace {
 using namespace kestio;
 using namespace kestio::platform;
 
-// Two noisy pictures of a decoded clip's size, one per refresh in turn.
-class ChangingPictures final : public FrameSource {
-  public:
-    ChangingPictures(int width, int height) {
-        std::mt19937 random(7);
-        for (QImage& picture : pictures_) {
-            picture = QImage(width, height, QImage::Format_RGB32);
-            for (int y = 0; y < height; ++y) {
-                auto* line = reinterpret_cast<quint32*>(picture.scanLine(y));
-                const quint32 base = random();
-                for (int x = 0; x < width; ++x) {
-                    line[x] = 0xff000000u | ((base + quint32(x) * 2654435761u) & 0x00ffffffu);
-                }
-            }
-        }
-    }
-    QImage frameAt(HostTime time) const override {
-        return pictures_[std::llround(time.seconds() * 64.0) % 2];
-    }
-
-  private:
-    QImage pictures_[2];
-};
-
 void BM_ProgramOutput(benchmark::State& state) {
     const int w = int(state.range(0));
     const int h = int(state.range(1));
@@ -70,7 +44,7 @@ void BM_ProgramOutput(benchmark::State& state) {
     surface.setMonitorSize({double(w), double(h)});
     surface.setViewSize({double(w), double(h)});
     surface.prepareForPlay(true);  // slot A on air
-    auto pictures = std::make_shared<ChangingPictures>(w, h);
+    auto pictures = std::make_shared<bench::ChangingPictures>(w, h, 64.0);
     surface.slotA().videoLayer()->setFrameSource(pictures);
 
     std::unique_ptr<output::ExternalMonitorContentView> mirror;

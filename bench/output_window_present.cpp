@@ -14,10 +14,9 @@
 #include <QApplication>
 #include <QScreen>
 #include <chrono>
-#include <cmath>
-#include <random>
 #include <string>
 
+#include "changing_pictures.h"
 #include "platform/graphics/layer.h"
 #include "platform/runloop/qt_run_loop.h"
 #include "platform/ui/qt_output_window.h"
@@ -36,30 +35,6 @@ QApplication& application() {
     }();
     return *app;
 }
-
-// Two noisy pictures of the window's size, one per refresh in turn.
-class ChangingPictures final : public FrameSource {
-  public:
-    ChangingPictures(int width, int height) {
-        std::mt19937 random(7);
-        for (QImage& picture : pictures_) {
-            picture = QImage(width, height, QImage::Format_RGB32);
-            for (int y = 0; y < height; ++y) {
-                auto* line = reinterpret_cast<quint32*>(picture.scanLine(y));
-                const quint32 base = random();
-                for (int x = 0; x < width; ++x) {
-                    line[x] = 0xff000000u | ((base + quint32(x) * 2654435761u) & 0x00ffffffu);
-                }
-            }
-        }
-    }
-    QImage frameAt(HostTime time) const override {
-        return pictures_[std::llround(time.seconds() * 60.0) % 2];
-    }
-
-  private:
-    QImage pictures_[2];
-};
 
 double steadySeconds() {
     using namespace std::chrono;
@@ -82,7 +57,8 @@ void BM_PresentToXWindow(benchmark::State& state) {
     QtRunLoop loop;
     auto root = Layer::create(loop);
     auto player = Layer::create(loop);
-    player->setFrameSource(std::make_shared<ChangingPictures>(size.width(), size.height()));
+    player->setFrameSource(
+        std::make_shared<kestio::bench::ChangingPictures>(size.width(), size.height(), 60.0));
     root->addSublayer(player);
     QtOutputWindow window(loop, screen, path);
     if (window.path() != path) {

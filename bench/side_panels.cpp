@@ -4,121 +4,41 @@
 // goal: under 20 ms; opening reads only the stored list, the existence check waits for a
 // choice). Runs on the offscreen platform.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
 #include <QApplication>
-#include <QBuffer>
-#include <QImage>
 #include <QMenu>
-#include <QPainter>
 #include <filesystem>
 #include <memory>
 
 #include "app/bank_list.h"
 #include "app/recent_projects_menu.h"
-#include "control/key_binding_store.h"
-#include "control/keyboard_shortcut_handler.h"
-#include "control/midi_input_controller.h"
-#include "control/midi_output_controller.h"
+#include "filled_bank.h"
 #include "grid/slot_grid_panel.h"
-#include "model/project_manager.h"
-#include "model/recent_projects.h"
-#include "platform/midi/loopback_midi_system.h"
-#include "platform/runloop/manual_run_loop.h"
-#include "platform/storage/bookmark_service.h"
-#include "platform/storage/user_defaults.h"
+#include "offscreen_application.h"
 #include "show/show_controller.h"
-#include "support/fake_show_importer.h"
-#include "support/fake_show_playback.h"
-#include "support/scripted_dialog_presenter.h"
+#include "support/show_rig.h"
 #include "support/temporary_folder.h"
 
 namespace {
 
 using namespace kestio;
 
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "bench_side_panels";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        return new QApplication(argc, argv);
-    }();
-    return *app;
-}
-
-std::vector<std::uint8_t> thumbnailPNG(int seed) {
-    QImage image(320, 180, QImage::Format_RGB32);
-    QPainter painter(&image);
-    QLinearGradient gradient(0, 0, 320, 180);
-    gradient.setColorAt(0, QColor::fromHsv((seed * 37) % 360, 160, 200));
-    gradient.setColorAt(1, QColor(20, 20, 20));
-    painter.fillRect(image.rect(), gradient);
-    painter.end();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
-}
-
 // A show with two filled banks, the grid panel and the bank list over it.
-struct SideBench {
-    platform::ManualRunLoop loop;
-    platform::InMemoryUserDefaults defaults;
-    platform::BookmarkService bookmarks;
-    platform::LoopbackMIDISystem midiSystem{loop};
-    MIDIInputController midi{loop, midiSystem};
-    MIDIOutputController midiOut{loop, midiSystem};
-    KeyBindingStore keyBindings{defaults};
-    KeyboardShortcutHandler keyboard{keyBindings};
-    ProjectManager projectManager{bookmarks};
-    RecentProjects recentProjects{defaults, bookmarks};
-    test::FakeShowPlayback playback;
-    test::FakeShowImporter importer{loop};
-    test::ScriptedDialogPresenter dialogs;
-    ShowController show{ShowServices{
-        .loop = loop,
-        .playback = playback,
-        .importer = importer,
-        .midi = midi,
-        .midiOut = midiOut,
-        .keyboard = keyboard,
-        .dialogs = dialogs,
-        .bookmarks = bookmarks,
-        .defaults = defaults,
-        .projectManager = projectManager,
-        .recentProjects = recentProjects,
-    }};
+struct SideBench : test::RecordedShow {
     std::unique_ptr<grid::SlotGridPanel> panel;
     std::unique_ptr<app::BankList> list;
 
     SideBench() {
-        application();
-        fill(0, 0);
-        fill(1, 100);
+        bench::offscreenApplication("bench_side_panels");
+        bench::fillBank(*show, 0, 0, std::nullopt);
+        bench::fillBank(*show, 1, 100, std::nullopt);
         panel = std::make_unique<grid::SlotGridPanel>(
-            grid::SlotGridPanel::Services{show, loop, midi, midiOut, nullptr});
+            grid::SlotGridPanel::Services{*show, loop, midi, midiOut, nullptr});
         panel->resize(1878, 528);
         panel->show();
-        list = std::make_unique<app::BankList>(show, QSize(426, 416));
+        list = std::make_unique<app::BankList>(*show, QSize(426, 416));
         list->show();
         QApplication::processEvents();
-    }
-    void fill(int bank, int seed) {
-        show.editProject(
-            [&](ProjectData& project) {
-                auto& slots = project.banks[std::size_t(bank)].slots;
-                for (std::size_t i = 0; i < slots.size(); ++i) {
-                    slots[i].videoURL = "/media/clip" + std::to_string(i) + ".mp4";
-                    slots[i].name = std::to_string(i + 1) + "_Clip " + std::to_string(i + 1);
-                    slots[i].clipInfo = ClipInfo{};
-                    slots[i].clipInfo->duration = 10.0 + double(i);
-                    slots[i].thumbnail = thumbnailPNG(seed + int(i));
-                }
-            },
-            false);
     }
 };
 
