@@ -6,9 +6,9 @@
 // changing 2160p picture in views of several sizes: a full-size view and a 547x308 one (the player
 // panel's picture) together against the full-size view alone (the goal: under 1.2x), the small
 // view alone against the full-size one, and two full-size views sharing their drawings;
-// BM_DownscaleToPanel is the small view's shrinking alone, on one thread. Every case measures the CPU time
-// of the whole process (all threads, the worker pool included) per refresh, so the ratio of a
-// presenter case to the direct one is the price of the thread hand-over and the snapshots.
+// BM_DownscaleToPanel is the small view's shrinking alone, on one thread. Every case measures the
+// CPU time of the whole process (all threads, the worker pool included) per refresh, so the ratio
+// of a presenter case to the direct one is the price of the thread hand-over and the snapshots.
 #include <benchmark/benchmark.h>
 
 #include <QImage>

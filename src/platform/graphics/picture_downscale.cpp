@@ -22,6 +22,12 @@ constexpr double kRowSpacing = 8.0;
 // At most this many boxes along each axis: 4 * 8 * 8 = 256 pixels per sum keep every channel's
 // sum within 16 bits.
 constexpr int kMaxBoxes = 8;
+// Output pixels per part of the work spread over the pool. Shrinking is bound by reading the
+// source from memory, not by arithmetic, so a small picture (the player panel's 547x308) is
+// shrunk on the calling thread alone: splitting it costs more in waking workers and in threads
+// stalling on the same memory than it saves, and beside a full-size view it competes less with
+// that view's drawing.
+constexpr qint64 kPixelsPerPart = 256 * 1024;
 
 // The four channels of a premultiplied ARGB32 pixel in the 16-bit lanes of one word, so sums of
 // up to 256 pixels add without carrying between channels.
@@ -138,7 +144,9 @@ QImage downscaled(const QImage& picture, QRectF source, QSize size, WorkerPool& 
     const bool vector = nextColumn == 1;
 #endif
 
-    const int parts = std::min(size.height(), pool.concurrency() * 2);
+    const qint64 pixels = qint64(size.width()) * size.height();
+    const int parts = static_cast<int>(std::min(
+        {qint64(size.height()), qint64(pool.concurrency()) * 2, 1 + pixels / kPixelsPerPart}));
     pool.parallelFor(parts, [&](int part) {
         const int top = static_cast<int>(static_cast<qint64>(size.height()) * part / parts);
         const int bottom =
