@@ -111,14 +111,14 @@ QImage downscaled(const QImage& picture, QRectF source, QSize size, WorkerPool& 
 #if defined(__SSE2__)
     // Two neighbouring pixels of a row in one load, their channels widened to 16 bits and summed
     // in eight lanes; the averages by a multiplication with the count's reciprocal.
-    const auto vectorRow = [&](const uchar* const* lines, const uchar* const* nextLines,
+    const auto vectorRow = [&](const uchar* const* lines, const uchar* const* linesAhead,
                                const int* starts, quint32* out) {
         const __m128i zero = _mm_setzero_si128();
         const __m128i half = _mm_set1_epi16(static_cast<short>(count / 2));
         const __m128i reciprocal = _mm_set1_epi16(static_cast<short>((65536 + count - 1) / count));
         for (int x = 0; x < size.width(); ++x, starts += columnsPer) {
             for (int r = 0; r < rowsPer; ++r) {
-                const uchar* ahead = nextLines[r] + qsizetype(starts[0]) * 4;
+                const uchar* ahead = linesAhead[r] + qsizetype(starts[0]) * 4;
                 _mm_prefetch(reinterpret_cast<const char*>(ahead), _MM_HINT_T0);
                 _mm_prefetch(reinterpret_cast<const char*>(ahead + nextRow), _MM_HINT_T0);
             }
@@ -152,18 +152,19 @@ QImage downscaled(const QImage& picture, QRectF source, QSize size, WorkerPool& 
         const int bottom =
             static_cast<int>(static_cast<qint64>(size.height()) * (part + 1) / parts);
         const uchar* lines[kMaxBoxes];
-        const uchar* nextLines[kMaxBoxes];
+        const uchar* linesAhead[kMaxBoxes];
         for (int y = top; y < bottom; ++y) {
-            // The rows the next output row reads, fetched ahead while this one is summed.
-            const std::size_t next = std::size_t(std::min(y + 1, bottom - 1));
+            // The rows the output row after next reads, fetched ahead while this one is summed
+            // (one row ahead leaves too little time for memory to answer).
+            const std::size_t ahead = std::size_t(std::min(y + 2, bottom - 1));
             for (int r = 0; r < rowsPer; ++r) {
                 lines[r] = bits + rows[std::size_t(y) * rowsPer + r] * stride;
-                nextLines[r] = bits + rows[next * rowsPer + r] * stride;
+                linesAhead[r] = bits + rows[ahead * rowsPer + r] * stride;
             }
             auto* out = reinterpret_cast<quint32*>(output.scanLine(y));
 #if defined(__SSE2__)
             if (vector) {
-                vectorRow(lines, nextLines, columns.data(), out);
+                vectorRow(lines, linesAhead, columns.data(), out);
                 continue;
             }
 #endif
