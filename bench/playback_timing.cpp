@@ -528,6 +528,7 @@ void BM_LoopSeams(benchmark::State& state) {
 BENCHMARK(BM_LoopSeams)
     ->ArgNames({"range", "passes"})
     ->Args({6, 1000})
+    ->Args({30, 1000})
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
 
