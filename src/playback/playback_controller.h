@@ -59,7 +59,7 @@ using output::OutputSurface;
 using output::PlaybackSlot;
 
 // The audio settings a slot's sound starts with, shared by the steps of one start: the slot's
-// level and mute, the mute forced on while the output was muted when the start began.
+// own level and mute (the output mute is added each time they are applied).
 struct SlotAudioSettingsBox {
     AudioSettings settings;
 };
@@ -308,6 +308,9 @@ class PlaybackController {
     void switchLayer(const LayerSwitch& change);
     bool isReadyToSwitch(PlaybackSlot& slot, bool dissolve) const;
     std::shared_ptr<SlotAudioSettingsBox> makeAudioSettingsBox(const SlotData& data) const;
+    // Sets the slot chain's level: the slot's own, muted by its mute or by the output mute as it
+    // is at this moment.
+    void applySlotLevel(PlaybackSlot& slot, const AudioSettings& settings);
     float slotVolume(const AudioSettings& settings) const;
 
     // Post-roll.

@@ -106,11 +106,10 @@ void PlaybackController::playLoopVideo(int bank, int slot, const std::filesystem
     // The clip on air keeps its sound until the switch, where the surface ends it with its
     // picture (a cut at once, a dissolve by fading it out).
     target.audio().applyEqualizer(data.equalizer);
-    // The chain's level: the slot's own, muted by the slot's mute or by the output mute as it
-    // is when applied (the operator may flip it while the loop is starting).
-    const auto applyLevel = [this, level = data.audioSettings.masterLevel,
-                             muted = data.audioSettings.isMuted](PlaybackSlot& chainSlot) {
-        chainSlot.audio().setLevel(level, muted || isMuted.get());
+    // The chain's level, with the output mute as it is when applied (the operator may flip it
+    // while the loop is starting).
+    const auto applyLevel = [this, settings = data.audioSettings](PlaybackSlot& chainSlot) {
+        applySlotLevel(chainSlot, settings);
     };
 
     currentURL_ = url;
