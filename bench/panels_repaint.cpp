@@ -1,13 +1,13 @@
 // Main-thread cost of the panels while a 1080p clip plays, one turn of the main thread per 60 Hz
 // frame: the player panel (program picture, timecode, timeline and transport), the clip
-// inspector, the audio section with its meters, GEOMETRY and EQ and colour, each in its card at
-// its place on a 1920 × 1080 window, on the real playback controller, real decoding and the
-// null audio device. A frame is the run loop's due work (clip clock, published values, meter
-// ticker, the decoders' hand-overs) and Qt's repaint of what changed. Measured is the main
-// thread's own CPU time of the frame (the benchmark's time), its worst frame (counter
-// worst_ms) and both as a share of the 4 ms budget (budget_share, worst_budget_share). Sound
-// is rendered by the device outside the measured part, as a sound card's thread would. Runs on
-// the offscreen platform; counter paints_per_frame says how many widgets each frame repainted.
+// settingsPanel, the audio section with its meters, GEOMETRY and EQ and colour, each in its card
+// at its place on a 1920 × 1080 window, on the real playback controller, real decoding and the null
+// audio device. A frame is the run loop's due work (clip clock, published values, meter ticker, the
+// decoders' hand-overs) and Qt's repaint of what changed. Measured is the main thread's own CPU
+// time of the frame (the benchmark's time), its worst frame (counter worst_ms) and both as a share
+// of the 4 ms budget (budget_share, worst_budget_share). Sound is rendered by the device outside
+// the measured part, as a sound card's thread would. Runs on the offscreen platform; counter
+// paints_per_frame says how many widgets each frame repainted.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <time.h>
@@ -23,7 +23,7 @@
 #include "media_bench.h"
 #include "output/test_tone.h"
 #include "panels/audio_section.h"
-#include "panels/clip_inspector.h"
+#include "panels/clip_settings_panel.h"
 #include "panels/eq_color_panel.h"
 #include "panels/geometry_section.h"
 #include "panels/player_panel.h"
@@ -82,9 +82,9 @@ void BM_PanelsFrameWhilePlaying(benchmark::State& state) {
     auto& [loop, device, media, controller, facade] = rig;
 
     // 1080p at 25 fps, 100 pictures (4 s): long enough for the frames measured.
-    bench::GrainClip spec;
-    spec.height = 1080;
-    const auto& clip = bench::grainClip(spec);
+    bench::GrainClip shape;
+    shape.height = 1080;
+    const auto& clip = bench::grainClip(shape);
     SlotData& data = facade.slot(0, 0);
     data.videoURL = clip;
     data.name = "grain 1080p";
@@ -101,8 +101,9 @@ void BM_PanelsFrameWhilePlaying(benchmark::State& state) {
     auto* player = placeCard(window, ui::PanelCardStyle::player(), 643, 528, 788.5, 272);
     new panels::PlayerPanel(facade, loop, *player);
     new panels::TransportRow(facade, *player, [](int, int) {});
-    auto* inspector = placeCard(window, ui::PanelCardStyle::clipSettings(), 376, 196, 1307, 106);
-    new panels::ClipInspector(facade, *inspector);
+    auto* settingsPanel =
+        placeCard(window, ui::PanelCardStyle::clipSettings(), 376, 196, 1307, 106);
+    new panels::ClipSettingsPanel(facade, *settingsPanel);
     auto* audio = placeCard(window, ui::PanelCardStyle::audio(), 376, 332, 1307, 370);
     new panels::AudioSection(facade, loop, *audio);
     auto* geometry = placeCard(window, ui::PanelCardStyle::geometry(), 397, 116, 1701.5, 278);

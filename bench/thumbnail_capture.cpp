@@ -84,9 +84,9 @@ void BM_Capture2160pThumbnail(benchmark::State& state) {
     LiveShowImporter importer{clipImporter};
     test::RecordingPanelFacade facade;
 
-    bench::GrainClip spec;  // 25 fps, 100 pictures, a key frame every 50
-    spec.height = 2160;
-    const fs::path& clip = bench::grainClip(spec);
+    bench::GrainClip shape;  // 25 fps, 100 pictures, a key frame every 50
+    shape.height = 2160;
+    const fs::path& clip = bench::grainClip(shape);
     const fs::path package = fs::path(KESTIO_FIXTURE_DIR) / "bench-thumbnail-package";
     fs::remove_all(package);
     fs::create_directories(package);

@@ -8,13 +8,13 @@
 #include "app/app_menus.h"
 #include "app/design_canvas.h"
 #include "app/dialog_host.h"
-#include "app/inspector_panels.h"
 #include "app/loading_overlay.h"
 #include "app/main_view_wiring.h"
 #include "app/main_window.h"
 #include "app/open_url.h"
 #include "app/panel_frames.h"
 #include "app/side_panels.h"
+#include "app/slot_panels.h"
 #include "control/key_binding_panel_controller.h"
 #include "control/key_binding_store.h"
 #include "control/keyboard_shortcut_handler.h"
@@ -117,12 +117,12 @@ struct Application::Parts {
                                show->loadProject(package);
                            }},
             });
-        inspectorPanels = std::make_unique<InspectorPanels>(
-            *frames, InspectorPanels::Services{.loop = loop,
-                                               .show = *show,
-                                               .playback = *playback,
-                                               .importer = liveImporter,
-                                               .monitor = *monitor});
+        slotPanels =
+            std::make_unique<SlotPanels>(*frames, SlotPanels::Services{.loop = loop,
+                                                                       .show = *show,
+                                                                       .playback = *playback,
+                                                                       .importer = liveImporter,
+                                                                       .monitor = *monitor});
         window->addOverlay(new LoadingOverlay(loop, show->isLoading, live->warmDone(),
                                               live->warmTotal(), nullptr));
         dialogHost =
@@ -133,7 +133,7 @@ struct Application::Parts {
         menus.reset();
         window.reset();
         sidePanels.reset();
-        inspectorPanels.reset();
+        slotPanels.reset();
         dialogHost.reset();
         wiring.reset();
         show.reset();
@@ -165,7 +165,7 @@ struct Application::Parts {
     std::unique_ptr<MainViewWiring> wiring;
     std::unique_ptr<PanelFrames> frames;
     std::unique_ptr<SidePanels> sidePanels;
-    std::unique_ptr<InspectorPanels> inspectorPanels;
+    std::unique_ptr<SlotPanels> slotPanels;
     std::unique_ptr<DialogHost> dialogHost;
     std::unique_ptr<AppMenus> menus;
 };

@@ -60,7 +60,7 @@ PanelFrames::PanelFrames(DesignCanvas& canvas, ShowController& show, ShowPlaybac
     pictureRow_->setGeometry(player->style().padding, kPictureTop, contentWidth, kPictureHeight);
     pictureRow_->show();
 
-    canvas.place(CanvasPanel::clipInspector, new PanelCard(PanelCardStyle::clipSettings()));
+    canvas.place(CanvasPanel::clipSettingsPanel, new PanelCard(PanelCardStyle::clipSettings()));
     canvas.place(CanvasPanel::audio, new PanelCard(PanelCardStyle::audio()));
     for (const CanvasPanel own :
          {CanvasPanel::outputMonitor, CanvasPanel::utilityButtons, CanvasPanel::midiStatus}) {

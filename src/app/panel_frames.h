@@ -21,7 +21,7 @@ namespace kestio::app {
 class DesignCanvas;
 
 // The frames of the main window's panels on the design canvas. The toolbar, bank list, player,
-// clip inspector, audio, GEOMETRY and EQ and colour panels are panel cards of their own style;
+// clip settingsPanel, audio, GEOMETRY and EQ and colour panels are panel cards of their own style;
 // the GEOMETRY card carries its title row above a scroll area without scroll bars. The output
 // monitor, the utility buttons and the MIDI status panel keep their places as plain cards until
 // they are drawn themselves. The frames keep no state: what they hand their contents is read

@@ -21,7 +21,7 @@ class Layer;
 
 namespace kestio::panels {
 
-// What the player, inspector and audio panels read and call of the show and the playback
+// What the player, settings panel and audio panels read and call of the show and the playback
 // controllers, in one narrow interface: the application's implementation forwards to the two
 // controllers; panel tests give a recording fake. Main thread only.
 //

@@ -13,14 +13,14 @@ namespace kestio::panels {
 
 namespace {
 
-struct ButtonSpec {
+struct ButtonFace {
     TransportImage image;
     double iconSize;
     int width;
     bool accent;
 };
 
-constexpr std::array<ButtonSpec, 11> kButtons{{
+constexpr std::array<ButtonFace, 11> kButtons{{
     {TransportImage::toInPoint, 16, 38, false},
     {TransportImage::setIn, 16, 38, false},
     {TransportImage::clearIn, 16, 38, false},
@@ -34,13 +34,13 @@ constexpr std::array<ButtonSpec, 11> kButtons{{
     {TransportImage::toOutPoint, 16, 38, false},
 }};
 
-StyledButton::Look buttonLook(const ButtonSpec& spec, bool enabled) {
+StyledButton::Look buttonLook(const ButtonFace& face, bool enabled) {
     StyledButton::Look look;
-    look.fill = spec.accent ? QColor::fromRgbF(0.0f, 0.7f, 0.85f) : ui::palette::white(0.25);
+    look.fill = face.accent ? QColor::fromRgbF(0.0f, 0.7f, 0.85f) : ui::palette::white(0.25);
     look.radius = 6;
-    look.iconSize = spec.iconSize;
+    look.iconSize = face.iconSize;
     look.iconSpacing = 0;
-    const TransportImage image = spec.image;
+    const TransportImage image = face.image;
     // A disabled button is drawn faded, as the platform draws a disabled plain button.
     const QColor ink = enabled ? QColor(Qt::white) : ui::palette::white(1.0, 0.35);
     look.textColor = ink;

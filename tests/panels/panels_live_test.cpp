@@ -13,7 +13,7 @@
 #include "output/test_tone.h"
 #include "panels/audio_level_scale.h"
 #include "panels/audio_section.h"
-#include "panels/clip_inspector.h"
+#include "panels/clip_settings_panel.h"
 #include "panels/editable_value_label.h"
 #include "panels/meter_bar_view.h"
 #include "panels/player_panel.h"
@@ -71,12 +71,12 @@ TEST_F(PanelsOnRealParts, PlayerTimecodeReadsTheFrameUnderThePlayhead) {
 }
 
 // A typed rate reaches the project, the unsaved mark and the player on air.
-TEST_F(PanelsOnRealParts, InspectorRateReachesThePlayer) {
+TEST_F(PanelsOnRealParts, SettingsPanelRateReachesThePlayer) {
     ui::PanelCard card(ui::PanelCardStyle::clipSettings());
-    auto* inspector = new ClipInspector(facade, card);
+    auto* settingsPanel = new ClipSettingsPanel(facade, card);
     card.show();
     playClip(1, 2);
-    auto* field = inspector->rateField();
+    auto* field = settingsPanel->rateField();
     field->beginEditing();
     field->field()->clear();
     QTest::keyClicks(field->field(), "x1.5");
@@ -84,7 +84,7 @@ TEST_F(PanelsOnRealParts, InspectorRateReachesThePlayer) {
     EXPECT_EQ(show->project().banks[1].slots[2].playRate, 1.5);
     EXPECT_TRUE(show->hasUnsavedChanges.get());
     EXPECT_FLOAT_EQ(controller.view().showingSlot().player()->rateValue(), 1.5f);
-    QTest::mouseClick(inspector->resetButton(), Qt::LeftButton);
+    QTest::mouseClick(settingsPanel->resetButton(), Qt::LeftButton);
     EXPECT_FLOAT_EQ(controller.view().showingSlot().player()->rateValue(), 1.0f);
 }
 

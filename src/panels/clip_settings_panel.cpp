@@ -1,4 +1,4 @@
-#include "panels/clip_inspector.h"
+#include "panels/clip_settings_panel.h"
 
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
@@ -18,7 +18,7 @@
 
 namespace kestio::panels {
 
-namespace inspector {
+namespace clip_settings {
 
 QString formatDissolveTime(double seconds) {
     return ui::formatFixedQ(seconds, 2) + QStringLiteral(" s");
@@ -61,7 +61,7 @@ double sliderRate(double position) {
     return rate;
 }
 
-}  // namespace inspector
+}  // namespace clip_settings
 
 namespace {
 
@@ -120,7 +120,7 @@ void dim(QWidget* widget, bool dimmed) {
 
 }  // namespace
 
-ClipInspector::ClipInspector(PanelFacade& facade, ui::PanelCard& card)
+ClipSettingsPanel::ClipSettingsPanel(PanelFacade& facade, ui::PanelCard& card)
     : QObject(&card), facade_(facade) {
     build(card);
     const auto follow = [this](auto& published) {
@@ -133,9 +133,9 @@ ClipInspector::ClipInspector(PanelFacade& facade, ui::PanelCard& card)
     refresh();
 }
 
-ClipInspector::~ClipInspector() = default;
+ClipSettingsPanel::~ClipSettingsPanel() = default;
 
-const SlotData* ClipInspector::targetSlot() const {
+const SlotData* ClipSettingsPanel::targetSlot() const {
     if (!target_) {
         return nullptr;
     }
@@ -150,11 +150,11 @@ const SlotData* ClipInspector::targetSlot() const {
     return &slots[static_cast<std::size_t>(target_->slot)];
 }
 
-bool ClipInspector::writeTarget(const std::function<void(SlotData&)>& edit) {
+bool ClipSettingsPanel::writeTarget(const std::function<void(SlotData&)>& edit) {
     return target_ && facade_.editSlot(target_->bank, target_->slot, edit);
 }
 
-void ClipInspector::build(ui::PanelCard& card) {
+void ClipSettingsPanel::build(ui::PanelCard& card) {
     auto* transitions = new QWidget;
     transitions->setFixedSize(kContentWidth, 38);
     auto* transitionLayout = new QHBoxLayout(transitions);
@@ -192,13 +192,14 @@ void ClipInspector::build(ui::PanelCard& card) {
     auto* dissolveTitle = new QHBoxLayout;
     dissolveTitle->addWidget(title("Dissolve Time"));
     dissolveTitle->addStretch(1);
-    dissolveField_ = new EditableValueLabel(
-        dissolve, {inspector::kDissolveMin, inspector::kDissolveMax}, inspector::formatDissolveTime,
-        inspector::parseDissolveTime, ui::fonts::monospaced(14), 52);
+    dissolveField_ =
+        new EditableValueLabel(dissolve, {clip_settings::kDissolveMin, clip_settings::kDissolveMax},
+                               clip_settings::formatDissolveTime, clip_settings::parseDissolveTime,
+                               ui::fonts::monospaced(14), 52);
     dissolveTitle->addWidget(dissolveField_);
     dissolveLayout->addLayout(dissolveTitle);
     dissolveSlider_ = new CompactSlider(
-        dissolve, {inspector::kDissolveMin, inspector::kDissolveMax}, kAccent, 3, 12);
+        dissolve, {clip_settings::kDissolveMin, clip_settings::kDissolveMax}, kAccent, 3, 12);
     dissolveLayout->addWidget(dissolveSlider_);
     card.addContent(dissolveBlock);
 
@@ -209,7 +210,7 @@ void ClipInspector::build(ui::PanelCard& card) {
             return slot ? slot->playRate : 1.0;
         },
         [this](double value) {
-            const double rate = inspector::fieldRate(value);
+            const double rate = clip_settings::fieldRate(value);
             if (writeTarget([rate](SlotData& slot) { slot.playRate = rate; })) {
                 facade_.markUnsaved();
                 facade_.setPlaybackRate(rate);
@@ -218,10 +219,10 @@ void ClipInspector::build(ui::PanelCard& card) {
     const ui::Binding<double> rateSlider{
         [this] {
             const SlotData* slot = targetSlot();
-            return slot ? inspector::rateSliderPosition(slot->playRate) : 0.0;
+            return slot ? clip_settings::rateSliderPosition(slot->playRate) : 0.0;
         },
         [this](double position) {
-            const double rate = inspector::sliderRate(position);
+            const double rate = clip_settings::sliderRate(position);
             if (writeTarget([rate](SlotData& slot) { slot.playRate = rate; })) {
                 facade_.markUnsaved();
                 facade_.setPlaybackRate(rate);
@@ -235,9 +236,9 @@ void ClipInspector::build(ui::PanelCard& card) {
     auto* rateTitle = new QHBoxLayout;
     rateTitle->addWidget(title("Play Rate"));
     rateTitle->addStretch(1);
-    rateField_ = new EditableValueLabel(rateField, {inspector::kRateMin, inspector::kRateMax},
-                                        inspector::formatPlayRate, inspector::parsePlayRate,
-                                        ui::fonts::monospaced(14), 52);
+    rateField_ = new EditableValueLabel(
+        rateField, {clip_settings::kRateMin, clip_settings::kRateMax},
+        clip_settings::formatPlayRate, clip_settings::parsePlayRate, ui::fonts::monospaced(14), 52);
     rateTitle->addWidget(rateField_);
     reset_ = new StyledButton;
     reset_->setText(QStringLiteral("RESET"));
@@ -255,13 +256,13 @@ void ClipInspector::build(ui::PanelCard& card) {
     rateTitle->addWidget(reset_);
     rateLayout->addLayout(rateTitle);
     rateSlider_ = new CompactSlider(
-        rateSlider, {inspector::kRateSliderMin, inspector::kRateSliderMax}, kAccent, 3, 12);
+        rateSlider, {clip_settings::kRateSliderMin, clip_settings::kRateSliderMax}, kAccent, 3, 12);
     rateLayout->addWidget(rateSlider_);
     rateLayout->addWidget(tickLabels());
     card.addContent(rateBlock);
 }
 
-void ClipInspector::refresh() {
+void ClipSettingsPanel::refresh() {
     const auto loaded = loadedSlot(facade_);
     const std::optional<Target> next =
         loaded ? std::optional(Target{loaded->bank, loaded->slot}) : std::nullopt;
@@ -297,7 +298,7 @@ void ClipInspector::refresh() {
     rateField_->update();
 }
 
-void ClipInspector::setTransitionMode(TransitionMode mode) {
+void ClipSettingsPanel::setTransitionMode(TransitionMode mode) {
     const auto loaded = loadedSlot(facade_);
     if (!loaded) {
         return;
@@ -308,7 +309,7 @@ void ClipInspector::setTransitionMode(TransitionMode mode) {
     }
 }
 
-void ClipInspector::resetPlayRate() {
+void ClipSettingsPanel::resetPlayRate() {
     const auto loaded = loadedSlot(facade_);
     if (!loaded) {
         return;
@@ -319,7 +320,7 @@ void ClipInspector::resetPlayRate() {
     }
 }
 
-StyledButton* ClipInspector::transitionButton(TransitionMode mode) const {
+StyledButton* ClipSettingsPanel::transitionButton(TransitionMode mode) const {
     return transitions_[static_cast<std::size_t>(mode)];
 }
 

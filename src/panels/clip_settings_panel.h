@@ -22,8 +22,8 @@ class EditableValueLabel;
 class PanelFacade;
 class StyledButton;
 
-// The clip inspector's texts and scales.
-namespace inspector {
+// The clip settings panel's texts and scales.
+namespace clip_settings {
 
 inline constexpr double kDissolveMin = 0.033;
 inline constexpr double kDissolveMax = 5.0;
@@ -46,19 +46,19 @@ double rateSliderPosition(double rate);
 // within 0.05 of it (the band's ends excluded), then kept within 0.1 to 8.
 double sliderRate(double position);
 
-}  // namespace inspector
+}  // namespace clip_settings
 
-// The clip inspector: the transition of the slot loaded in the player (Cut Go or Dissolve), its
-// dissolve time and its play rate (typed, on a logarithmic slider, or reset to 1). Every edit
+// The clip settings panel: the transition of the slot loaded in the player (Cut Go or Dissolve),
+// its dissolve time and its play rate (typed, on a logarithmic slider, or reset to 1). Every edit
 // writes the slot, then marks the project unsaved; a rate edit then sets the rate of the clip on
 // air. The transition and the dissolve time are read when the slot is next played. With no slot
 // loaded the controls are shown inactive and write nothing.
 //
 // The panel fills the card it is given (the clip settings card) and lives as long as it.
-class ClipInspector : public QObject {
+class ClipSettingsPanel : public QObject {
   public:
-    ClipInspector(PanelFacade& facade, ui::PanelCard& card);
-    ~ClipInspector() override;
+    ClipSettingsPanel(PanelFacade& facade, ui::PanelCard& card);
+    ~ClipSettingsPanel() override;
 
     // Reads the loaded slot again and shows it.
     void refresh();

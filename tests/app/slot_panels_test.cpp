@@ -18,11 +18,11 @@
 
 #include "app/canvas_view.h"
 #include "app/design_canvas.h"
-#include "app/inspector_panels.h"
 #include "app/main_window.h"
 #include "app/midi_tile_overlay.h"
 #include "app/panel_frames.h"
 #include "app/side_panels.h"
+#include "app/slot_panels.h"
 #include "control/key_binding_store.h"
 #include "control/keyboard_shortcut_handler.h"
 #include "control/midi_input_controller.h"
@@ -35,7 +35,7 @@
 #include "output/external_monitor_controller.h"
 #include "output/output_surface.h"
 #include "panels/audio_section.h"
-#include "panels/clip_inspector.h"
+#include "panels/clip_settings_panel.h"
 #include "panels/compact_slider.h"
 #include "panels/editable_value_label.h"
 #include "panels/geometry_section.h"
@@ -88,12 +88,12 @@ class MainWindowPanels : public ::testing::Test {
                                       .midi = midi,
                                       .midiOut = midiOut,
                                       .recent = {recentProjects, bookmarks, dialogs, {}}});
-        panels = std::make_unique<app::InspectorPanels>(
-            *frames, app::InspectorPanels::Services{.loop = loop,
-                                                    .show = *show,
-                                                    .playback = controller,
-                                                    .importer = importer,
-                                                    .monitor = monitor});
+        panels = std::make_unique<app::SlotPanels>(*frames,
+                                                   app::SlotPanels::Services{.loop = loop,
+                                                                             .show = *show,
+                                                                             .playback = controller,
+                                                                             .importer = importer,
+                                                                             .monitor = monitor});
     }
     ~MainWindowPanels() override {
         // The panels' cards go before what the panels read.
@@ -204,7 +204,7 @@ class MainWindowPanels : public ::testing::Test {
     std::unique_ptr<app::MainWindow> window;
     std::unique_ptr<app::PanelFrames> frames;
     std::unique_ptr<app::SidePanels> sidePanels;
-    std::unique_ptr<app::InspectorPanels> panels;
+    std::unique_ptr<app::SlotPanels> panels;
 };
 
 // Each panel's own drawing at a known point of its card, where the plain card would show its
@@ -223,11 +223,11 @@ TEST_F(MainWindowPanels, EveryPanelShowsInItsCard) {
         {"program letterbox", {490, 280}, QColor(0, 0, 0)},
         {"post-roll Next GO", {480, 106}, QColor(64, 64, 64)},
         {"transport PLAY", {712, 508}, QColor(0, 179, 217)},
-        {"clip inspector Cut Go", {1140, 34}, QColor(71, 71, 71)},
+        {"clip settings panel Cut Go", {1140, 34}, QColor(71, 71, 71)},
         {"audio MUTE", {1140, 247}, QColor(64, 64, 64)},
         {"geometry Fit to Window", {1680, 238}, QColor(71, 71, 71)},
         {"EQ tab", {1515, 362}, QColor(77, 77, 77)},
-        {"inspector card padding", {1122, 106}, QColor(41, 41, 41)},
+        {"settings panel card padding", {1122, 106}, QColor(41, 41, 41)},
         {"grey strip", {1114, 272}, QColor(107, 107, 107)},
     };
     showWindow();
@@ -255,7 +255,7 @@ TEST_F(MainWindowPanels, EveryPanelShowsInItsCard) {
         {"STOP", panels->player().stopButton(), {467, 8, 643, 528}},
         {"program picture", panels->player().pictureBox(), {467, 8, 643, 528}},
         {"transport", panels->transport().buttonRow(), {467, 8, 643, 528}},
-        {"rate slider", panels->inspector().rateSlider(), {1119, 8, 376, 196}},
+        {"rate slider", panels->settingsPanel().rateSlider(), {1119, 8, 376, 196}},
         {"MUTE", panels->audio().muteButton(), {1119, 204, 376, 332}},
     };
     // The GEOMETRY card's controls end inside its padding, below the title row with its mode
@@ -274,14 +274,14 @@ TEST_F(MainWindowPanels, EveryPanelShowsInItsCard) {
     }
 }
 
-// A play rate typed into the inspector through the window: a click on the readout opens its
+// A play rate typed into the settings panel through the window: a click on the readout opens its
 // field, the keys replace the text, Return commits. The slot keeps the rate, the project is
 // marked unsaved and the clip on air runs at it: its position moves twice as fast as the clock.
 TEST_F(MainWindowPanels, ARateTypedThroughTheWindowReachesThePlayer) {
     showWindow();
     playClip(0, 0);
     settle();
-    panels::EditableValueLabel* rate = panels->inspector().rateField();
+    panels::EditableValueLabel* rate = panels->settingsPanel().rateField();
     QWidget* viewport = window->canvasView().viewport();
     QTest::mouseClick(viewport, Qt::LeftButton, {}, inWindow(*rate, rate->rect().center()));
     ASSERT_TRUE(rate->isEditing());

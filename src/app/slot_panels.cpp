@@ -1,10 +1,10 @@
-#include "app/inspector_panels.h"
+#include "app/slot_panels.h"
 
 #include "app/midi_tile_overlay.h"
 #include "app/panel_frames.h"
 #include "output/external_monitor_controller.h"
 #include "panels/audio_section.h"
-#include "panels/clip_inspector.h"
+#include "panels/clip_settings_panel.h"
 #include "panels/eq_color_panel.h"
 #include "panels/geometry_section.h"
 #include "panels/live_panel_facade.h"
@@ -18,7 +18,7 @@
 
 namespace kestio::app {
 
-InspectorPanels::InspectorPanels(const PanelFrames& frames, Services s)
+SlotPanels::SlotPanels(const PanelFrames& frames, Services s)
     : facade_(std::make_unique<panels::LivePanelFacade>(s.show, s.playback)),
       capture_(std::make_unique<panels::ThumbnailCapture>(*facade_, s.importer, s.loop)) {
     ui::PanelCard& playerCard = *frames.card(CanvasPanel::player);
@@ -28,7 +28,8 @@ InspectorPanels::InspectorPanels(const PanelFrames& frames, Services s)
     player_ = new panels::PlayerPanel(*facade_, s.loop, playerCard);
     transport_ = new panels::TransportRow(
         *facade_, playerCard, [this](int bank, int slot) { capture_->capture(bank, slot); });
-    inspector_ = new panels::ClipInspector(*facade_, *frames.card(CanvasPanel::clipInspector));
+    settingsPanel_ =
+        new panels::ClipSettingsPanel(*facade_, *frames.card(CanvasPanel::clipSettingsPanel));
     audio_ = new panels::AudioSection(*facade_, s.loop, *frames.card(CanvasPanel::audio));
     eqColor_ = new panels::EqColorPanel(*facade_, *frames.card(CanvasPanel::eqColor));
     geometry_ =
@@ -56,9 +57,9 @@ InspectorPanels::InspectorPanels(const PanelFrames& frames, Services s)
     }
 }
 
-InspectorPanels::~InspectorPanels() = default;
+SlotPanels::~SlotPanels() = default;
 
-panels::PanelFacade& InspectorPanels::facade() const {
+panels::PanelFacade& SlotPanels::facade() const {
     return *facade_;
 }
 

@@ -14,7 +14,7 @@ class RunLoop;
 }
 namespace panels {
 class AudioSection;
-class ClipInspector;
+class ClipSettingsPanel;
 class EqColorPanel;
 class GeometrySection;
 class LivePanelFacade;
@@ -31,14 +31,14 @@ class MIDITileOverlay;
 class PanelFrames;
 
 // Puts the panels that watch and shape the clip on air into their cards: the player panel with
-// its timeline and transport rows, the clip inspector, the audio section, the EQ and colour
+// its timeline and transport rows, the clip settingsPanel, the audio section, the EQ and colour
 // panel and the geometry section, all talking to the show and the playback through one facade.
 // STOP, MUTE, PLAY and Pause carry the MIDI-assignable tile. The output window finds the
 // drawings of the player panel's program view (a picture of the same pixel size is drawn once).
 //
 // The panels live with their cards; this object holds what they share (the facade, the
 // thumbnail capture) and must outlive the cards: destroy the window first.
-class InspectorPanels {
+class SlotPanels {
   public:
     struct Services {
         platform::RunLoop& loop;
@@ -48,17 +48,17 @@ class InspectorPanels {
         output::ExternalMonitorController& monitor;
     };
 
-    InspectorPanels(const PanelFrames& frames, Services services);
-    ~InspectorPanels();
-    InspectorPanels(const InspectorPanels&) = delete;
-    InspectorPanels& operator=(const InspectorPanels&) = delete;
+    SlotPanels(const PanelFrames& frames, Services services);
+    ~SlotPanels();
+    SlotPanels(const SlotPanels&) = delete;
+    SlotPanels& operator=(const SlotPanels&) = delete;
 
     panels::PanelFacade& facade() const;
 
     // The panels and their tiles, for tests.
     panels::PlayerPanel& player() const { return *player_; }
     panels::TransportRow& transport() const { return *transport_; }
-    panels::ClipInspector& inspector() const { return *inspector_; }
+    panels::ClipSettingsPanel& settingsPanel() const { return *settingsPanel_; }
     panels::AudioSection& audio() const { return *audio_; }
     panels::EqColorPanel& eqColor() const { return *eqColor_; }
     panels::GeometrySection& geometry() const { return *geometry_; }
@@ -72,7 +72,7 @@ class InspectorPanels {
     std::unique_ptr<panels::ThumbnailCapture> capture_;
     panels::PlayerPanel* player_ = nullptr;
     panels::TransportRow* transport_ = nullptr;
-    panels::ClipInspector* inspector_ = nullptr;
+    panels::ClipSettingsPanel* settingsPanel_ = nullptr;
     panels::AudioSection* audio_ = nullptr;
     panels::EqColorPanel* eqColor_ = nullptr;
     panels::GeometrySection* geometry_ = nullptr;
