@@ -314,9 +314,9 @@ std::unique_ptr<RenderPlan> AudioEngine::buildPlan() {
         auto& inputSteps = plan->inputLists.emplace_back();
         for (const Link* link : inputs) {
             if (&node == mixer_.get()) {
-                const KernelSetup sourceSpec{link->format, link->format,
-                                             MixerNode::inputFramesFor(link->format, setup)};
-                RenderStep* source = self(self, *link->source, sourceSpec);
+                const KernelSetup sourceSetup{link->format, link->format,
+                                              MixerNode::inputFramesFor(link->format, setup)};
+                RenderStep* source = self(self, *link->source, sourceSetup);
                 RenderStep* input = source;
                 if (auto converter = mixer_->converterFor(*link->source, link->format, setup)) {
                     RenderStep& convert = plan->steps.emplace_back();
@@ -333,9 +333,9 @@ std::unique_ptr<RenderPlan> AudioEngine::buildPlan() {
                 }
                 inputSteps.push_back(input);
             } else {
-                const KernelSetup sourceSpec{link->format, link->format,
-                                             node.maxInputFrames(setup)};
-                inputSteps.push_back(self(self, *link->source, sourceSpec));
+                const KernelSetup sourceSetup{link->format, link->format,
+                                              node.maxInputFrames(setup)};
+                inputSteps.push_back(self(self, *link->source, sourceSetup));
             }
         }
         step.inputs = inputSteps;

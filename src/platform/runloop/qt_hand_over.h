@@ -24,7 +24,7 @@ namespace detail {
 // thread loads first, so all that the caller wrote up to and including the copy comes before
 // the call. The receiving side stores again once it has read, and the destructor loads: Qt may
 // free a blocking call's object on the caller's thread. (One capture: the order in which a
-// lambda's captures are made is unspecified.)
+// lambda's captures are made is left open by the language.)
 template <class T>
 class HandedOver {
   public:
