@@ -290,14 +290,15 @@ struct LiveRig {
         const auto size = controller->view().monitorSize();
         controller->play(0, slot, *data.videoURL, data, size);
     }
-    // Follows the steady clock until `done` holds; false after 30 s.
+    // Follows the steady clock until `done` holds, looked at after each turn of the run loop
+    // (at most 2 ms apart); false after 30 s.
     bool followUntil(const std::function<bool()>& done) {
         const double deadline = kestio::bench::steadyNow() + 30.0;
         while (!done()) {
             if (kestio::bench::steadyNow() > deadline) {
                 return false;
             }
-            pace.follow(0.001);
+            pace.follow(0.0);
         }
         return true;
     }
@@ -461,7 +462,8 @@ void BM_PreloadedCueOnAir(benchmark::State& state) {
             }
             std::lock_guard lock(mutex);
             for (const auto& c : composed) {
-                if (c.at > steps.asked && !c.black) {
+                // The clip's own picture: not black, its frame number readable.
+                if (c.at > steps.asked && !c.black && c.frame >= 0) {
                     first = c;
                     return true;
                 }
