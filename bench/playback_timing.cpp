@@ -484,20 +484,18 @@ void BM_PreloadedCueOnAir(benchmark::State& state) {
     rig.presenter.stop();
     rig.controller->view().onCutStarted = nullptr;
     // In frame periods from play(), per cue, for `field`.
-    const auto periodsTo = [&](double CueSteps::*field) {
+    // From `from` to `to` of each cue, in frame periods: median and worst.
+    const auto count = [&](const std::string& name, double CueSteps::*from, double CueSteps::*to) {
         std::vector<double> values;
         for (const auto& cue : cues) {
-            values.push_back((cue.*field - cue.asked) * format.rate);
+            values.push_back((cue.*to - cue.*from) * format.rate);
         }
-        return medianAndWorst(values);
-    };
-    const auto count = [&](const std::string& name, double CueSteps::*field) {
-        const auto [median, worst] = periodsTo(field);
+        const auto [median, worst] = medianAndWorst(values);
         state.counters[name + "_median_frames"] = median;
         state.counters[name + "_worst_frames"] = worst;
     };
     state.counters["cues"] = double(cues.size());
-    count("composed", &CueSteps::composed);
+    count("composed", &CueSteps::asked, &CueSteps::composed);
     std::vector<double> presented;
     std::vector<double> frames;
     for (const auto& cue : cues) {
@@ -508,12 +506,15 @@ void BM_PreloadedCueOnAir(benchmark::State& state) {
     state.counters["presented_worst_frames"] = medianAndWorst(presented).second;
     state.counters["first_frame_shown_highest"] = medianAndWorst(frames).second;
     state.counters["first_frame_shown_lowest"] = *std::min_element(frames.begin(), frames.end());
-    count("returned", &CueSteps::returned);
-    count("cut", &CueSteps::cut);
-    count("start_published", &CueSteps::started);
-    count("start_time", &CueSteps::startsAt);
-    count("published", &CueSteps::published);
-    count("woke", &CueSteps::woke);
+    count("returned", &CueSteps::asked, &CueSteps::returned);
+    count("cut", &CueSteps::asked, &CueSteps::cut);
+    count("start_published", &CueSteps::asked, &CueSteps::started);
+    count("start_time", &CueSteps::asked, &CueSteps::startsAt);
+    count("published", &CueSteps::asked, &CueSteps::published);
+    count("woke", &CueSteps::asked, &CueSteps::woke);
+    // The two parts after the snapshot: the wait for the refresh, and its composing.
+    count("wait_for_refresh", &CueSteps::published, &CueSteps::woke);
+    count("composing", &CueSteps::woke, &CueSteps::composed);
 }
 BENCHMARK(BM_PreloadedCueOnAir)
     ->ArgName("height")
