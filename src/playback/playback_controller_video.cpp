@@ -234,7 +234,13 @@ void PlaybackController::startVideoAndSwitch(const StartContext& context) {
             }
         }
         if (next) {
-            onRequestPreloadNext(next->bank, next->slot);
+            // On a later turn: the cut's picture goes to the views before the follower's file
+            // is opened.
+            postForGeneration(context.generation, [this, next = *next] {
+                if (onRequestPreloadNext) {
+                    onRequestPreloadNext(next.bank, next.slot);
+                }
+            });
         }
     }
 }

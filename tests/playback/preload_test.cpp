@@ -157,6 +157,23 @@ INSTANTIATE_TEST_SUITE_P(
                       AtOnce{"FromAnInPointDissolve", 1.5, TransitionMode::dissolve}),
     [](const ::testing::TestParamInfo<AtOnce>& param) { return param.param.name; });
 
+// A cue put on air in the play call asks for its follower's preload on a later turn: the cut
+// reaches the views before the follower's file is opened.
+TEST_F(PreloadTest, TheFollowerOfACueOnAirAtOnceIsAskedForOnALaterTurn) {
+    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 0));
+    rig.editSlot(0, 1).postRollMode = PostRollMode::next;
+    preload(0, 1);
+    rig.advance(0.5);
+    auto& target = hidden();
+    rig.preloadRequests.clear();
+    rig.playSlot(0, 1);
+    ASSERT_EQ(&rig.surface().showingSlot(), &target);
+    EXPECT_TRUE(rig.preloadRequests.empty());
+    rig.advance(0.0);
+    ASSERT_EQ(rig.preloadRequests.size(), 1u);
+    EXPECT_EQ(rig.preloadRequests[0], (SlotRef{0, 2}));
+}
+
 // A cue played before its preload is ready (its picture at the in point still to come) is
 // switched in only once the clip has started there.
 TEST_F(PreloadTest, ANotYetReadyPreloadSwitchesOnceStarted) {
