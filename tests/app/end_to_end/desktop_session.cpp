@@ -1,0 +1,258 @@
+#include "desktop_session.h"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+#include <thread>
+
+namespace kestio::test {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kToolTime = 20s;
+
+bool near(int value, int target, int tolerance) {
+    return std::abs(value - target) <= tolerance;
+}
+
+}  // namespace
+
+bool pollUntil(const std::function<bool()>& done, std::chrono::milliseconds guard) {
+    const auto end = std::chrono::steady_clock::now() + guard;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return done();
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+VirtualDesktop::VirtualDesktop() {
+    server_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{
+        "Xvfb", "-displayfd", "1", "+xinerama", "-screen", "0", "1920x1080x24", "-screen", "1",
+        "1280x720x24", "-nolisten", "tcp", "-noreset"});
+    if (!server_->started()) {
+        failure_ = "Xvfb did not start: " + server_->failure();
+        return;
+    }
+    // The server writes its display number once it accepts clients.
+    std::string number;
+    const auto end = std::chrono::steady_clock::now() + 30s;
+    while (number.find('\n') == std::string::npos && std::chrono::steady_clock::now() < end) {
+        for (const auto& chunk : server_->take(200ms)) {
+            number += chunk.bytes;
+        }
+        if (!server_->running()) {
+            break;
+        }
+    }
+    if (number.find('\n') == std::string::npos) {
+        failure_ = "Xvfb gave no display number";
+        server_->stop();
+        return;
+    }
+    display_ = ":" + number.substr(0, number.find('\n'));
+    setenv("DISPLAY", display_.c_str(), 1);
+}
+
+VirtualDesktop::~VirtualDesktop() {
+    if (server_) {
+        server_->stop();
+    }
+    unsetenv("DISPLAY");
+}
+
+std::optional<std::string> VirtualDesktop::xdotool(
+    const std::vector<std::string>& arguments) const {
+    std::vector<std::string> argv{"xdotool"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    const ProcessResult result = runProcess(argv, kToolTime);
+    if (!result.succeeded()) {
+        return std::nullopt;
+    }
+    return result.output;
+}
+
+QImage VirtualDesktop::grab(const QRect& area) const {
+    const std::string size = std::to_string(area.width()) + "x" + std::to_string(area.height());
+    const std::string input =
+        display_ + "+" + std::to_string(area.x()) + "," + std::to_string(area.y());
+    const ProcessResult result =
+        runProcess({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "x11grab", "-draw_mouse", "0",
+                    "-video_size", size, "-i", input, "-frames:v", "1", "-f", "rawvideo",
+                    "-pix_fmt", "rgb24", "-"},
+                   kToolTime);
+    const auto bytes = static_cast<std::size_t>(area.width()) * area.height() * 3;
+    if (!result.succeeded() || result.output.size() != bytes) {
+        return {};
+    }
+    QImage image(reinterpret_cast<const uchar*>(result.output.data()), area.width(), area.height(),
+                 area.width() * 3, QImage::Format_RGB888);
+    return image.copy();
+}
+
+KestioProcess::KestioProcess(const VirtualDesktop& desktop,
+                             const std::vector<std::string>& arguments)
+    : desktop_(desktop),
+      process_(
+          [&] {
+              std::vector<std::string> argv{KESTIO_PROGRAM};
+              argv.insert(argv.end(), arguments.begin(), arguments.end());
+              return argv;
+          }(),
+          BackgroundProcess::ErrorOutput::withOutput) {}
+
+KestioProcess::~KestioProcess() {
+    process_.stop();
+}
+
+const std::string& KestioProcess::output() {
+    for (const auto& chunk : process_.take(0ms)) {
+        output_ += chunk.bytes;
+    }
+    return output_;
+}
+
+bool KestioProcess::waitForOutput(const std::string& fragment, std::chrono::milliseconds guard) {
+    return pollUntil([&] { return output().find(fragment) != std::string::npos; }, guard);
+}
+
+std::optional<int> KestioProcess::waitForExit(std::chrono::milliseconds guard) {
+    if (!pollUntil([&] { return !process_.running(); }, guard)) {
+        return std::nullopt;
+    }
+    output();
+    return process_.stop();
+}
+
+std::vector<std::string> KestioProcess::visibleWindows() {
+    // Questions and alerts have no title: windows are found by their class.
+    const auto found = desktop_.xdotool({"search", "--onlyvisible", "--class", "."});
+    std::vector<std::string> windows;
+    if (!found) {
+        return windows;
+    }
+    std::istringstream lines(*found);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty()) {
+            windows.push_back(line);
+        }
+    }
+    return windows;
+}
+
+std::optional<QRect> KestioProcess::geometry(const std::string& window) {
+    const auto shell = desktop_.xdotool({"getwindowgeometry", "--shell", window});
+    if (!shell) {
+        return std::nullopt;
+    }
+    int x = 0, y = 0, width = 0, height = 0;
+    std::istringstream lines(*shell);
+    for (std::string line; std::getline(lines, line);) {
+        const auto equals = line.find('=');
+        if (equals == std::string::npos) {
+            continue;
+        }
+        const std::string key = line.substr(0, equals);
+        const int value = std::atoi(line.c_str() + equals + 1);
+        if (key == "X") {
+            x = value;
+        } else if (key == "Y") {
+            y = value;
+        } else if (key == "WIDTH") {
+            width = value;
+        } else if (key == "HEIGHT") {
+            height = value;
+        }
+    }
+    if (width <= 0 || height <= 0) {
+        return std::nullopt;
+    }
+    return QRect(x, y, width, height);
+}
+
+std::optional<std::string> KestioProcess::mainWindow() {
+    std::optional<std::string> largest;
+    int largestArea = 0;
+    for (const auto& window : visibleWindows()) {
+        if (const auto frame = geometry(window);
+            frame && frame->width() * frame->height() > largestArea) {
+            largestArea = frame->width() * frame->height();
+            largest = window;
+        }
+    }
+    return largest;
+}
+
+std::optional<std::string> KestioProcess::dialogWindow() {
+    const auto main = mainWindow();
+    for (const auto& window : visibleWindows()) {
+        if (window != main) {
+            return window;
+        }
+    }
+    return std::nullopt;
+}
+
+bool KestioProcess::press(const std::string& window, const std::vector<std::string>& keys) {
+    if (!desktop_.xdotool({"windowfocus", "--sync", window})) {
+        return false;
+    }
+    std::vector<std::string> arguments{"key", "--clearmodifiers"};
+    arguments.insert(arguments.end(), keys.begin(), keys.end());
+    return desktop_.xdotool(arguments).has_value();
+}
+
+std::optional<QRectF> findCanvas(const QImage& window) {
+    const QImage image = window.convertToFormat(QImage::Format_RGB32);
+    int left = image.width(), top = image.height(), right = -1, bottom = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = row[x];
+            if (near(qRed(pixel), 107, 3) && near(qGreen(pixel), 107, 3) &&
+                near(qBlue(pixel), 107, 3)) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+    }
+    if (right < 0) {
+        return std::nullopt;
+    }
+    return QRectF(left, top, right - left + 1, bottom - top + 1);
+}
+
+std::optional<QRect> findTestPicture(const QImage& image, const QRect& area) {
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    const QRect within = area.intersected(rgb.rect());
+    QRect red, blue;
+    for (int y = within.top(); y <= within.bottom(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+        for (int x = within.left(); x <= within.right(); ++x) {
+            const QRgb p = row[x];
+            if (qRed(p) > 200 && qGreen(p) < 60 && qBlue(p) < 60) {
+                red = red.united(QRect(x, y, 1, 1));
+            } else if (qBlue(p) > 200 && qRed(p) < 60 && qGreen(p) < 60) {
+                blue = blue.united(QRect(x, y, 1, 1));
+            }
+        }
+    }
+    // The red quadrant is the picture's upper left quarter below the strip, the blue one its
+    // lower left quarter: together they give its left edge, width and bottom.
+    if (red.width() < 16 || blue.height() < 8 || blue.top() < red.top()) {
+        return std::nullopt;
+    }
+    // The strip covers the top tenth, so the red shows over four tenths of the height.
+    const int top = red.top() - red.height() / 4;
+    return QRect(red.left(), top, 2 * red.width(), blue.bottom() + 1 - top);
+}
+
+}  // namespace kestio::test
