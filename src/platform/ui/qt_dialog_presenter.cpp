@@ -82,9 +82,9 @@ QtDialogPresenter::~QtDialogPresenter() = default;
 int QtDialogPresenter::alert(AlertStyle style, const std::string& message,
                              const std::string& informative,
                              const std::vector<std::string>& buttons) {
-    // Warnings and errors also go to the console, so a terminal or a log collector keeps
-    // what went wrong after the alert is dismissed.
-    if (style != AlertStyle::informational) {
+    // A warning or an error that only informs (one button at most, not a question) also goes
+    // to the console, so a terminal or a log collector keeps it after the alert is dismissed.
+    if (style != AlertStyle::informational && buttons.size() <= 1) {
         Console::log("alert: " + message + (informative.empty() ? "" : ": " + informative));
     }
     QMessageBox box(parent_.data());

@@ -3,10 +3,11 @@
 // and a click on the grid, then saved on the way out; and the show goes on through bad input.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+#include <signal.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -244,7 +245,8 @@ TEST_F(EndToEnd, KeysMidiAndClicksPlayCuesAndSaveAndQuitWritesThePackage) {
     fs::create_directories(document / "in-the-way");
     ASSERT_TRUE(kestio.press(window, {"ctrl+q"}));
     ASSERT_TRUE(answerDefault(kestio)) << "no quit question";
-    EXPECT_TRUE(kestio.waitForOutput("alert: ")) << kestio.output();
+    EXPECT_TRUE(kestio.waitForOutput("alert: 保存に失敗しました"))
+        << kestio.output();  // Save Failed
     EXPECT_TRUE(kestio.running());
     ASSERT_TRUE(answerDefault(kestio)) << "no alert of the failed save";
 
@@ -258,6 +260,116 @@ TEST_F(EndToEnd, KeysMidiAndClicksPlayCuesAndSaveAndQuitWritesThePackage) {
     ASSERT_TRUE(reread.banks[0].slots[kMidiSlot].midiBindings.has_value());
     EXPECT_EQ(reread.banks[0].slots[kMidiSlot].midiBindings->size(), 1u);
     EXPECT_FALSE(saved.empty());
+}
+
+// Bad packages on the command line: each is reported in an alert that says why (and on the
+// console), the program stays up with its window, and the path is left as it was.
+TEST_F(EndToEnd, ABadPackageOnTheCommandLineIsReportedAndTheProgramStays) {
+    struct Case {
+        const char* what;
+        std::function<fs::path()> make;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"missing", [&] { return folder_ / "Missing.ktshow"; }, "No such file or directory"},
+        {"plain file", [&] { return folder_.write("Plain.ktshow", "not a package"); },
+         "Not a directory"},
+        {"corrupt",
+         [&] {
+             fs::create_directories(folder_ / "Corrupt.ktshow");
+             folder_.write("Corrupt.ktshow/data.json", "{\"banks\": [");
+             return folder_ / "Corrupt.ktshow";
+         },
+         "JSON"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path package = c.make();
+        const bool existed = fs::exists(package);
+        const std::string before = fs::is_directory(package)
+                                       ? readFile(package / ProjectManager::kDataFileName)
+                                       : readFile(package);
+        KestioProcess kestio(*desktop_, {"--midi", "jack", package.string()});
+        EXPECT_TRUE(kestio.waitForOutput("alert: 読み込みに失敗しました"))
+            << kestio.output();  // Load Failed
+        EXPECT_NE(kestio.output().find(c.reason), std::string::npos) << kestio.output();
+        EXPECT_TRUE(kestio.mainWindow().has_value());
+        ASSERT_TRUE(answerDefault(kestio));
+        EXPECT_TRUE(pollUntil([&] { return !kestio.dialogWindow().has_value(); }));
+        EXPECT_TRUE(kestio.running());
+        EXPECT_EQ(kestio.stop(), 128 + SIGTERM);
+        EXPECT_EQ(fs::exists(package), existed);
+        EXPECT_EQ(fs::is_directory(package) ? readFile(package / ProjectManager::kDataFileName)
+                                            : readFile(package),
+                  before);
+    }
+}
+
+// A second program started on a package the first has open leaves it to the first, says so,
+// and the first plays on.
+TEST_F(EndToEnd, ASecondProgramOnTheSamePackageLeavesItToTheFirst) {
+    const fs::path package = writeShow();
+    KestioProcess first(*desktop_, {"--midi", "jack", package.string()});
+    const std::string window = awaitShow(first, package);
+    ASSERT_FALSE(window.empty());
+
+    KestioProcess second(*desktop_, {"--midi", "jack", package.string()});
+    EXPECT_TRUE(second.waitForOutput("alert: このプロジェクトは別の Kestio で開かれています"))
+        << second.output();  // This project is open in another Kestio
+    EXPECT_EQ(second.stop(), 128 + SIGTERM);
+
+    // The slot key "2" plays the second cue in the first program, whose log alone has the show.
+    ASSERT_TRUE(first.press(window, {"2"}));
+    EXPECT_TRUE(played(package, "MidiCue")) << readFile(package / "app.log");
+    const std::string log = readFile(package / "app.log");
+    EXPECT_EQ(log.find("プロジェクト読み込み"), log.rfind("プロジェクト読み込み")) << log;
+    EXPECT_TRUE(first.running());
+}
+
+// The show goes on through a smaller window, the sound server going away and coming back, and
+// the JACK server going away and coming back.
+TEST_F(EndToEnd, TheShowGoesOnThroughAResizeAndLostSoundAndMIDIServers) {
+    const fs::path package = writeShow();
+    auto controller = std::make_unique<JackMidiPeer>(JackMidiPeer::source("controller", "out"));
+    KestioProcess kestio(*desktop_, {"--midi", "jack", package.string()});
+    const std::string window = awaitShow(kestio, package);
+    ASSERT_FALSE(window.empty());
+    ASSERT_TRUE(kestio.press(window, {"1"}));
+    ASSERT_TRUE(played(package, "KeyCue"));
+
+    ASSERT_TRUE(desktop_->xdotool({"windowsize", "--sync", window, "800", "600"}));
+    EXPECT_TRUE(pollUntil([&] { return kestio.geometry(window) == QRect(0, 0, 800, 600); }))
+        << kestio.geometry(window).value_or(QRect()).width();
+    EXPECT_TRUE(programPlays(kestio, window)) << "the program picture after the resize";
+
+    // The sound server goes away mid-show and comes back: the picture plays on, cues still fire,
+    // and the sound reaches the new server.
+    pulse_->stop();
+    EXPECT_TRUE(programPlays(kestio, window)) << "the program picture without a sound server";
+    ASSERT_TRUE(kestio.press(window, {"1"}));
+    EXPECT_TRUE(played(package, "KeyCue", 2));
+    ASSERT_EQ(pulse_->start(), "");
+    auto recording = pulse_->record("null.monitor");
+    EXPECT_TRUE(recording->waitForSound(4800, 0.05f, 20.0))
+        << "no sound after the server came back";
+    ASSERT_TRUE(kestio.press(window, {"1"}));
+    EXPECT_TRUE(played(package, "KeyCue", 3));
+
+    // The JACK server goes away: one line says so, the show plays on from the keyboard, and
+    // once the server is back a controller's notes play cues again.
+    controller.reset();
+    jack_->kill();
+    EXPECT_TRUE(kestio.waitForOutput("JACK server lost")) << kestio.output();
+    ASSERT_TRUE(kestio.press(window, {"2"}));
+    EXPECT_TRUE(played(package, "MidiCue"));
+    ASSERT_TRUE(jack_->start());
+    EXPECT_TRUE(kestio.waitForOutput("JACK server back")) << kestio.output();
+    controller = std::make_unique<JackMidiPeer>(JackMidiPeer::source("controller", "out"));
+    EXPECT_TRUE(pollUntil([&] {
+        controller->send({0x90, kMidiNote, 100});
+        return played(package, "MidiCue", 2);
+    })) << kestio.output();
+    EXPECT_TRUE(kestio.running());
 }
 
 }  // namespace
