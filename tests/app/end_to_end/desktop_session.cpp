@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -233,26 +234,58 @@ std::optional<QRectF> findCanvas(const QImage& window) {
 std::optional<QRect> findTestPicture(const QImage& image, const QRect& area) {
     const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
     const QRect within = area.intersected(rgb.rect());
-    QRect red, blue;
+    const auto isRed = [](QRgb p) { return qRed(p) > 200 && qGreen(p) < 60 && qBlue(p) < 60; };
+    const auto isBlue = [](QRgb p) { return qBlue(p) > 200 && qRed(p) < 60 && qGreen(p) < 60; };
+    // The red quadrant is the run of red that the most rows share exactly: a red frame drawn
+    // around a cell of the grid shares it with a row or two at most.
+    std::map<std::pair<int, int>, std::vector<int>> rowsOfRun;
     for (int y = within.top(); y <= within.bottom(); ++y) {
         const auto* row = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
-        for (int x = within.left(); x <= within.right(); ++x) {
-            const QRgb p = row[x];
-            if (qRed(p) > 200 && qGreen(p) < 60 && qBlue(p) < 60) {
-                red = red.united(QRect(x, y, 1, 1));
-            } else if (qBlue(p) > 200 && qRed(p) < 60 && qGreen(p) < 60) {
-                blue = blue.united(QRect(x, y, 1, 1));
+        std::pair<int, int> longest{0, -1};
+        for (int x = within.left(); x <= within.right();) {
+            if (!isRed(row[x])) {
+                ++x;
+                continue;
+            }
+            const int begin = x;
+            while (x <= within.right() && isRed(row[x])) {
+                ++x;
+            }
+            if (x - begin > longest.second - longest.first + 1) {
+                longest = {begin, x - 1};
             }
         }
+        if (longest.second - longest.first + 1 >= 16) {
+            rowsOfRun[longest].push_back(y);
+        }
     }
-    // The red quadrant is the picture's upper left quarter below the strip, the blue one its
-    // lower left quarter: together they give its left edge, width and bottom.
-    if (red.width() < 16 || blue.height() < 8 || blue.top() < red.top()) {
+    const auto red = std::max_element(rowsOfRun.begin(), rowsOfRun.end(), [](auto& a, auto& b) {
+        return a.second.size() < b.second.size();
+    });
+    if (red == rowsOfRun.end() || red->second.size() < 8) {
+        return std::nullopt;
+    }
+    const int left = red->first.first;
+    const int width = 2 * (red->first.second - left + 1);
+    const int redTop = red->second.front();
+    const int redBottom = red->second.back();
+    // Below it the blue quadrant reaches the picture's bottom edge.
+    const int middle = (left + red->first.second) / 2;
+    int bottom = -1;
+    for (int y = redBottom + 1; y <= within.bottom(); ++y) {
+        const bool blue = isBlue(reinterpret_cast<const QRgb*>(rgb.constScanLine(y))[middle]);
+        if (blue) {
+            bottom = y;
+        } else if (bottom >= 0) {
+            break;
+        }
+    }
+    if (bottom < 0) {
         return std::nullopt;
     }
     // The strip covers the top tenth, so the red shows over four tenths of the height.
-    const int top = red.top() - red.height() / 4;
-    return QRect(red.left(), top, 2 * red.width(), blue.bottom() + 1 - top);
+    const int top = redTop - (redBottom + 1 - redTop) / 4;
+    return QRect(left, top, width, bottom + 1 - top);
 }
 
 }  // namespace kestio::test
