@@ -2,20 +2,23 @@
 // one presenter at 1920x1080 or 3840x2160, alone and beside the mirror composed by a presenter of
 // its own at the same size (a canvas of the same size in a window of that size). Both show one
 // moving picture that changes every refresh, as a playing clip's does; the mirror shows the very
-// same source, so nothing is decoded for it and its cost is its composition alone. CPU time of
-// the whole process per refresh (64 refreshes per second of a manual clock).
+// same source, so nothing is decoded for it. With mirror:1 the two presenters share their
+// drawings, as the output window shares the surface's views' (the controller's
+// shareCompositionsWith): the mirror finds each picture the surface drew and works out its
+// composition only. mirror:2 keeps the mirror's drawings to itself, as a window whose size no
+// view of the surface has. CPU time of the whole process per refresh (64 refreshes per second of
+// a manual clock).
 #include <benchmark/benchmark.h>
 
-#include <QImage>
-#include <cmath>
 #include <memory>
-#include <random>
 
+#include "changing_pictures.h"
 #include "output/external_monitor_content_view.h"
 #include "output/output_surface.h"
 #include "platform/graphics/layer.h"
 #include "platform/graphics/layer_snapshot.h"
 #include "platform/graphics/presenter.h"
+#include "platform/graphics/shared_compositions.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "support/fake_clip_player.h"
 #include "support/fake_media.h"
@@ -26,34 +29,11 @@ namespace {
 using namespace kestio;
 using namespace kestio::platform;
 
-// Two noisy pictures of a decoded clip's size, one per refresh in turn.
-class ChangingPictures final : public FrameSource {
-  public:
-    ChangingPictures(int width, int height) {
-        std::mt19937 random(7);
-        for (QImage& picture : pictures_) {
-            picture = QImage(width, height, QImage::Format_RGB32);
-            for (int y = 0; y < height; ++y) {
-                auto* line = reinterpret_cast<quint32*>(picture.scanLine(y));
-                const quint32 base = random();
-                for (int x = 0; x < width; ++x) {
-                    line[x] = 0xff000000u | ((base + quint32(x) * 2654435761u) & 0x00ffffffu);
-                }
-            }
-        }
-    }
-    QImage frameAt(HostTime time) const override {
-        return pictures_[std::llround(time.seconds() * 64.0) % 2];
-    }
-
-  private:
-    QImage pictures_[2];
-};
-
 void BM_ProgramOutput(benchmark::State& state) {
     const int w = int(state.range(0));
     const int h = int(state.range(1));
     const bool withMirror = state.range(2) != 0;
+    const bool sharing = state.range(2) == 1;
     ManualRunLoop loop;
     test::FakeMediaFactory media(loop);
     output::OutputSurface surface(
@@ -64,7 +44,7 @@ void BM_ProgramOutput(benchmark::State& state) {
     surface.setMonitorSize({double(w), double(h)});
     surface.setViewSize({double(w), double(h)});
     surface.prepareForPlay(true);  // slot A on air
-    auto pictures = std::make_shared<ChangingPictures>(w, h);
+    auto pictures = std::make_shared<bench::ChangingPictures>(w, h, 64.0);
     surface.slotA().videoLayer()->setFrameSource(pictures);
 
     std::unique_ptr<output::ExternalMonitorContentView> mirror;
@@ -81,19 +61,21 @@ void BM_ProgramOutput(benchmark::State& state) {
     SnapshotPublisher mirrorTree(loop);
     surfaceTree.setRoot(surface.rootLayer());
     std::vector<std::unique_ptr<Presenter>> presenters;
-    const auto add = [&](const SnapshotPublisher& tree) {
+    const auto surfaceDrawings = std::make_shared<SharedCompositions>();
+    const auto add = [&](const SnapshotPublisher& tree,
+                         std::shared_ptr<SharedCompositions> shared) {
         auto presenter = std::make_unique<Presenter>(clock);
-        presenter->setSource(tree.slot());
+        presenter->setSource(tree.slot(), std::move(shared));
         presenter->setSize({w, h});
         presenter->setRefreshRate(64.0);
         presenter->start();
         presenter->waitForRefresh(1, 10.0);
         presenters.push_back(std::move(presenter));
     };
-    add(surfaceTree);
+    add(surfaceTree, surfaceDrawings);
     if (mirror) {
         mirrorTree.setRoot(mirror->rootLayer());
-        add(mirrorTree);
+        add(mirrorTree, sharing ? surfaceDrawings : nullptr);
     }
     std::uint64_t refresh = 1;
     for (auto _ : state) {
@@ -115,8 +97,10 @@ BENCHMARK(BM_ProgramOutput)
     ->ArgNames({"w", "h", "mirror"})
     ->Args({1920, 1080, 0})
     ->Args({1920, 1080, 1})
+    ->Args({1920, 1080, 2})
     ->Args({3840, 2160, 0})
     ->Args({3840, 2160, 1})
+    ->Args({3840, 2160, 2})
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime();
 

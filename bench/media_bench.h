@@ -3,7 +3,9 @@
 // What the media benchmarks share: the clips they decode, and a wait on a ManualRunLoop fed by
 // decode threads.
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -11,7 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/runloop/host_clock.h"
 #include "platform/runloop/manual_run_loop.h"
+#include "support/frame_number_strip.h"
+#include "support/null_audio_device.h"
 #include "support/process_runner.h"
 
 namespace kestio::bench {
@@ -27,6 +32,10 @@ struct GrainClip {
     int frames = 100;
     // Pictures from one key frame to the next.
     int keyFrameInterval = 50;
+    // A stereo AAC tone beside the pictures, as long as they are.
+    bool sound = false;
+    // Each picture's index in the frame-number strip along its top (drawn over the grain).
+    bool frameNumbers = false;
 };
 
 // Runs the ffmpeg command `argv`, which writes `partial`, and moves the result to `path`, so an
@@ -46,7 +55,9 @@ inline void makeWithFfmpeg(const std::vector<std::string>& argv,
 inline const std::filesystem::path& grainClip(const GrainClip& clip) {
     namespace fs = std::filesystem;
     static std::map<std::string, fs::path> made;
-    const std::string name = std::to_string(clip.height) + "p" + clip.rateName + ".mp4";
+    const std::string name = std::to_string(clip.height) + "p" + clip.rateName +
+                             (clip.sound ? "_sound" : "") + (clip.frameNumbers ? "_numbered" : "") +
+                             ".mp4";
     if (auto found = made.find(name); found != made.end()) {
         return found->second;
     }
@@ -57,38 +68,53 @@ inline const std::filesystem::path& grainClip(const GrainClip& clip) {
         const int width = clip.height * 16 / 9;
         const std::string rate = clip.height > 1080 ? "80M" : "20M";
         const fs::path partial = folder / ("partial_" + name);
-        const std::vector<std::string> argv = {"ffmpeg",
-                                               "-nostdin",
-                                               "-y",
-                                               "-loglevel",
-                                               "error",
-                                               "-f",
-                                               "lavfi",
-                                               "-i",
-                                               "testsrc2=size=" + std::to_string(width) + "x" +
-                                                   std::to_string(clip.height) +
-                                                   ":rate=" + clip.frameRate,
-                                               "-frames:v",
-                                               std::to_string(clip.frames),
-                                               "-vf",
-                                               "noise=alls=6:allf=t",
-                                               "-c:v",
-                                               "libx264",
-                                               "-preset",
-                                               "veryfast",
-                                               "-profile:v",
-                                               "high",
-                                               "-b:v",
-                                               rate,
-                                               "-maxrate",
-                                               rate,
-                                               "-bufsize",
-                                               rate,
-                                               "-g",
-                                               std::to_string(clip.keyFrameInterval),
-                                               "-pix_fmt",
-                                               "yuv420p",
-                                               partial.string()};
+        std::vector<std::string> argv = {"ffmpeg",
+                                         "-nostdin",
+                                         "-y",
+                                         "-loglevel",
+                                         "error",
+                                         "-f",
+                                         "lavfi",
+                                         "-i",
+                                         "testsrc2=size=" + std::to_string(width) + "x" +
+                                             std::to_string(clip.height) +
+                                             ":rate=" + clip.frameRate};
+        if (clip.sound) {
+            // As long as the pictures: frames / rate seconds, the rate as ffmpeg takes it.
+            const auto slash = clip.frameRate.find('/');
+            const double fps = slash == std::string::npos
+                                   ? std::stod(clip.frameRate)
+                                   : std::stod(clip.frameRate.substr(0, slash)) /
+                                         std::stod(clip.frameRate.substr(slash + 1));
+            argv.insert(argv.end(), {"-f", "lavfi", "-i",
+                                     "sine=frequency=440:sample_rate=48000:duration=" +
+                                         std::to_string(clip.frames / fps),
+                                     "-ac", "2", "-c:a", "aac", "-b:a", "192k"});
+        }
+        argv.insert(argv.end(),
+                    {"-frames:v",
+                     std::to_string(clip.frames),
+                     "-vf",
+                     "noise=alls=6:allf=t" +
+                         (clip.frameNumbers ? "," + kestio::test::FrameNumberStrip::ffmpegFilter()
+                                            : std::string()),
+                     "-c:v",
+                     "libx264",
+                     "-preset",
+                     "veryfast",
+                     "-profile:v",
+                     "high",
+                     "-b:v",
+                     rate,
+                     "-maxrate",
+                     rate,
+                     "-bufsize",
+                     rate,
+                     "-g",
+                     std::to_string(clip.keyFrameInterval),
+                     "-pix_fmt",
+                     "yuv420p",
+                     partial.string()});
         makeWithFfmpeg(argv, partial, path, std::chrono::minutes(5));
     }
     return made[name] = path;
@@ -146,5 +172,37 @@ inline bool runUntil(platform::ManualRunLoop& loop, const std::function<bool()>&
     }
     return true;
 }
+
+// The steady clock's time, in seconds.
+inline double steadyNow() {
+    return platform::SteadyHostClock().now().seconds();
+}
+
+// Drives a run loop and a null device at the real pace: the loop's clock follows the steady
+// clock and the device renders the sound up to it, as a sound card would.
+struct SteadyPace {
+    SteadyPace(platform::ManualRunLoop& loop, kestio::test::NullAudioDevice& device)
+        : loop(loop), device(device), started(loop.now().seconds()) {}
+    // Takes posted work, moves the run loop up to the steady clock and renders the sound up to
+    // there, for `seconds`.
+    void follow(double seconds) {
+        const double until = steadyNow() + seconds;
+        do {
+            loop.waitForPosted(1.0 / 480.0);
+            loop.advance(std::max(0.0, steadyNow() - loop.now().seconds()));
+            const auto due = std::uint64_t((loop.now().seconds() - started) * 48000.0);
+            if (due > pulled) {
+                device.pull(std::uint32_t(due - pulled));
+                device.clearCaptured();
+                pulled = due;
+            }
+        } while (steadyNow() < until);
+    }
+
+    platform::ManualRunLoop& loop;
+    kestio::test::NullAudioDevice& device;
+    const double started;
+    std::uint64_t pulled = 0;
+};
 
 }  // namespace kestio::bench

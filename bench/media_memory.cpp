@@ -1,12 +1,18 @@
-// Memory and decode speed of playing items: the resident memory one ready item adds (its
-// decoder, read-ahead and decoded queue), for 2160p and 1080p H.264 at 29.97; what a looping
-// clip adds, and two playing clips with a third preloaded, as the program output holds them;
-// and the rate at which the item's decoder (with the thread count playback chooses) decodes
-// and converts 2160p29.97, against the 29.97 pictures a second it has to keep up with.
+// Memory of items in a player at 2160p and 1080p H.264 29.97, beside the ffmpeg command doing
+// the same work in the same run: a ready item (paused at its first picture), one item playing,
+// a 2 s range looping, two items playing with a third preloaded; also the item's decoder alone,
+// two views of a playing clip, and the rate at which the item's decoder decodes and converts.
 //
-// Run on four cores, as the target machine, one benchmark per process (memory a process has
-// once used stays resident): taskset -c 0-3 bench/bench_media_memory
-//   --benchmark_filter=BM_ReadyItemMemory/2160 --benchmark_out=media_memory_2160.json
+// Each case reports what it adds to the resident memory of the process: peak_MB at its most
+// (the high-water mark, reset when the case starts) and MB in the state the case measures; peer_MB,
+// the growth of the peak resident memory of the ffmpeg command over its start-up (decoding to BGRA
+// pictures, as we do, and dropping them: `ffmpeg [-re] <inputs> -pix_fmt bgra -f null -`); and
+// ratio, peak_MB over peer_MB.
+//
+// Run on four cores, as the target machine, one case per process (the allocator keeps some of
+// what a process has used), e.g. with bench/media_memory_table.py, which runs every case so and
+// prints the table; or: taskset -c 0-3 bench/bench_media_memory
+//   --benchmark_filter=BM_OnePlayingItem/2160 --benchmark_out=one_playing_2160.json
 // The clips are made with the ffmpeg command into the fixture folder the first time.
 
 #include <benchmark/benchmark.h>
@@ -16,6 +22,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,8 +61,42 @@ const fs::path& clip(int height) {
 
 using kestio::bench::residentBytes;
 
-// One item's decoder, opened, its queue full and its read-ahead done (no event for half a
-// second): what it adds to the resident memory of the process.
+// What the ffmpeg command adds to its peak resident memory decoding `inputs` (input options
+// and -i arguments) to BGRA pictures, over what it holds decoding a tiny picture; 0 when it
+// failed.
+double peerGrowthBytes(const std::vector<std::string>& inputs) {
+    const auto run = [](const std::vector<std::string>& in) {
+        std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-v", "error"};
+        argv.insert(argv.end(), in.begin(), in.end());
+        argv.insert(argv.end(), {"-pix_fmt", "bgra", "-f", "null", "-"});
+        return kestio::bench::childPeakBytes(argv);
+    };
+    static const double start = run({"-f", "lavfi", "-i", "nullsrc=s=64x64:d=0.1"});
+    const double peak = run(inputs);
+    return start > 0.0 && peak > 0.0 ? peak - start : 0.0;
+}
+
+// Runs one case: the ffmpeg command first (so that nothing of ours runs beside it), then `body`,
+// which calls its argument once the case is in the state measured (before tearing it down) and
+// returns false when the case could not run. Reports the counters described at the top.
+void measure(benchmark::State& state, const std::vector<std::string>& peerInputs,
+             const std::function<bool(const std::function<void()>&)>& body) {
+    const double peer = peerGrowthBytes(peerInputs);
+    malloc_trim(0);
+    const double before = residentBytes();
+    kestio::bench::resetPeakResident();
+    const auto record = [&] { state.counters["MB"] = (residentBytes() - before) / 1e6; };
+    if (!body(record)) {
+        return;
+    }
+    const double peak = kestio::bench::peakResidentBytes() - before;
+    state.counters["peak_MB"] = peak / 1e6;
+    state.counters["peer_MB"] = peer / 1e6;
+    state.counters["ratio"] = peer > 0.0 ? peak / peer : 0.0;
+}
+
+// One item's decoder alone, opened, its queue full and its read-ahead done (no event for half a
+// second): the part of an item's memory that its decoding holds.
 void BM_ReadyItemMemory(benchmark::State& state) {
     const fs::path& path = clip(static_cast<int>(state.range(0)));
     for (auto _ : state) {
@@ -105,62 +146,132 @@ std::shared_ptr<DecodedPlayerItem> itemFor(ManualRunLoop& loop, const fs::path& 
     return DecodedPlayerItem::make(DecodedAsset::make(loop, path));
 }
 
-// A 2 s range of a clip looping for 5 s (two seams), and what it adds to the resident memory.
-void BM_LoopingMemory(benchmark::State& state) {
+// Waits until every item is ready and likely to keep up (its queue full), then for the run loop
+// to be quiet for half a second.
+bool waitUntilReady(ManualRunLoop& loop,
+                    const std::vector<std::shared_ptr<DecodedPlayerItem>>& items) {
+    const bool ready = runUntil(loop, [&] {
+        return std::all_of(items.begin(), items.end(), [](const auto& item) {
+            return item->statusValue() == ItemStatus::Failed ||
+                   (item->statusValue() == ItemStatus::ReadyToPlay && item->likelyToKeepUp());
+        });
+    });
+    if (!ready || std::any_of(items.begin(), items.end(), [](const auto& item) {
+            return item->statusValue() == ItemStatus::Failed;
+        })) {
+        return false;
+    }
+    while (loop.waitForPosted(0.5)) {
+    }
+    return true;
+}
+
+// A ready item in a player, paused at its first picture, its read-ahead done. Peer: the ffmpeg
+// command decoding the first picture.
+void BM_ReadyItemInPlayer(benchmark::State& state) {
     const fs::path& path = clip(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        malloc_trim(0);
-        const double before = residentBytes();
-        ManualRunLoop loop;
-        auto player = DecodedQueuePlayer::make(loop);
-        DecodedPlayerLooper looper(player, itemFor(loop, path), TimeRange::fromTo(1.0, 3.0));
-        if (!runUntil(loop, [&] { return looper.statusValue() != LooperStatus::Unknown; }) ||
-            looper.statusValue() != LooperStatus::Ready) {
-            state.SkipWithError("the looper did not become ready");
-            return;
-        }
-        player->play();
-        playFor(loop, 5.0);
-        state.counters["MB"] = (residentBytes() - before) / 1e6;
-        state.counters["passes"] = looper.loopCount();
-        player->pause();
+        measure(state, {"-i", path.string(), "-frames:v", "1"},
+                [&](const std::function<void()>& record) {
+                    ManualRunLoop loop;
+                    auto player = DecodedQueuePlayer::make(loop);
+                    auto item = itemFor(loop, path);
+                    player->insert(item);
+                    if (!waitUntilReady(loop, {item})) {
+                        state.SkipWithError("the item did not become ready");
+                        return false;
+                    }
+                    record();
+                    return true;
+                });
     }
 }
-BENCHMARK(BM_LoopingMemory)->Arg(2160)->Arg(1080)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadyItemInPlayer)->Arg(2160)->Arg(1080)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// One item playing for 4.5 s of its 5. Peer: the ffmpeg command decoding the clip at its rate.
+void BM_OnePlayingItem(benchmark::State& state) {
+    const fs::path& path = clip(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        measure(state, {"-re", "-i", path.string()}, [&](const std::function<void()>& record) {
+            ManualRunLoop loop;
+            auto player = DecodedQueuePlayer::make(loop);
+            auto item = itemFor(loop, path);
+            player->insert(item);
+            if (!waitUntilReady(loop, {item})) {
+                state.SkipWithError("the item did not become ready");
+                return false;
+            }
+            player->play();
+            playFor(loop, 4.5);
+            record();
+            player->pause();
+            return true;
+        });
+    }
+}
+BENCHMARK(BM_OnePlayingItem)->Arg(2160)->Arg(1080)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// A 2 s range of a clip looping for 5 s (two seams). Peer: the ffmpeg command decoding one pass
+// of the range at its rate (what a looper that holds one decoder holds).
+void BM_LoopingRange(benchmark::State& state) {
+    const fs::path& path = clip(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        measure(state, {"-re", "-ss", "1", "-t", "2", "-i", path.string()},
+                [&](const std::function<void()>& record) {
+                    ManualRunLoop loop;
+                    auto player = DecodedQueuePlayer::make(loop);
+                    DecodedPlayerLooper looper(player, itemFor(loop, path),
+                                               TimeRange::fromTo(1.0, 3.0));
+                    if (!runUntil(loop,
+                                  [&] { return looper.statusValue() != LooperStatus::Unknown; }) ||
+                        looper.statusValue() != LooperStatus::Ready) {
+                        state.SkipWithError("the looper did not become ready");
+                        return false;
+                    }
+                    player->play();
+                    playFor(loop, 5.0);
+                    record();
+                    state.counters["passes"] = looper.loopCount();
+                    player->pause();
+                    return true;
+                });
+    }
+}
+BENCHMARK(BM_LoopingRange)->Arg(2160)->Arg(1080)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // Two clips playing (the A and B slots during a dissolve) and a third preloaded, paused at its
-// start, and what they add to the resident memory after 3 s.
-void BM_TwoPlayingOnePreloadedMemory(benchmark::State& state) {
+// start, for 3 s. Peer: the ffmpeg command decoding two clips at their rate.
+void BM_TwoPlayingOnePreloaded(benchmark::State& state) {
     const fs::path& path = clip(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        malloc_trim(0);
-        const double before = residentBytes();
-        ManualRunLoop loop;
-        std::vector<std::shared_ptr<DecodedQueuePlayer>> players;
-        std::vector<std::shared_ptr<DecodedPlayerItem>> items;
-        for (int n = 0; n < 3; ++n) {
-            players.push_back(DecodedQueuePlayer::make(loop));
-            items.push_back(itemFor(loop, path));
-            players.back()->insert(items.back());
-        }
-        if (!runUntil(loop, [&] {
-                return std::all_of(items.begin(), items.end(), [](const auto& item) {
-                    return item->statusValue() != ItemStatus::Unknown;
-                });
-            })) {
-            state.SkipWithError("the items did not become ready");
-            return;
-        }
-        players[0]->play();
-        players[1]->play();
-        playFor(loop, 3.0);
-        state.counters["MB"] = (residentBytes() - before) / 1e6;
-        for (auto& player : players) {
-            player->pause();
-        }
+        measure(
+            state,
+            {"-re", "-i", path.string(), "-re", "-i", path.string(), "-map", "0:v", "-map", "1:v"},
+            [&](const std::function<void()>& record) {
+                ManualRunLoop loop;
+                std::vector<std::shared_ptr<DecodedQueuePlayer>> players;
+                std::vector<std::shared_ptr<DecodedPlayerItem>> items;
+                for (int n = 0; n < 3; ++n) {
+                    players.push_back(DecodedQueuePlayer::make(loop));
+                    items.push_back(itemFor(loop, path));
+                    players.back()->insert(items.back());
+                }
+                if (!waitUntilReady(loop, items)) {
+                    state.SkipWithError("the items did not become ready");
+                    return false;
+                }
+                players[0]->play();
+                players[1]->play();
+                playFor(loop, 3.0);
+                record();
+                for (auto& player : players) {
+                    player->pause();
+                }
+                return true;
+            });
     }
 }
-BENCHMARK(BM_TwoPlayingOnePreloadedMemory)
+BENCHMARK(BM_TwoPlayingOnePreloaded)
     ->Arg(2160)
     ->Arg(1080)
     ->Iterations(1)

@@ -43,15 +43,12 @@ using namespace kestio::platform;
 using kestio::bench::grainClip;
 using kestio::bench::residentBytes;
 using kestio::bench::runUntil;
+using kestio::bench::steadyNow;
 using output::OutputSurface;
 using output::PlaybackSlot;
 
 constexpr double kFrameRate = 60000.0 / 1001.0;
 constexpr QSize kProgram{1920, 1080};
-
-double steadyNow() {
-    return SteadyHostClock().now().seconds();
-}
 
 const std::filesystem::path& clip(int height, int frames) {
     return grainClip({.height = height,
@@ -72,21 +69,7 @@ struct LiveSurface {
         presenter.setSize(size);
         presenter.setRefreshRate(kFrameRate);
     }
-    // Takes posted work, moves the run loop up to the steady clock and renders the sound up to
-    // there, for `seconds`.
-    void follow(double seconds) {
-        const double until = steadyNow() + seconds;
-        do {
-            loop.waitForPosted(1.0 / 480.0);
-            loop.advance(std::max(0.0, steadyNow() - loop.now().seconds()));
-            const auto due = std::uint64_t((loop.now().seconds() - started) * 48000.0);
-            if (due > pulled) {
-                device->pull(std::uint32_t(due - pulled));
-                device->clearCaptured();
-                pulled = due;
-            }
-        } while (steadyNow() < until);
-    }
+    void follow(double seconds) { pace.follow(seconds); }
     bool loadReady(PlaybackSlot& slot, const std::filesystem::path& path,
                    const ColorSettings& colors = {}) {
         slot.load(path, 0.0, std::nullopt, colors);
@@ -105,10 +88,9 @@ struct LiveSurface {
     }
 
     ManualRunLoop loop{HostTime(steadyNow())};
-    const double started = loop.now().seconds();
-    std::uint64_t pulled = 0;
     std::shared_ptr<test::NullAudioDevice> device =
         std::make_shared<test::NullAudioDevice>(48000.0, 2, "Null Output", loop.hostClock());
+    kestio::bench::SteadyPace pace{loop, *device};
     media::DecodedMediaFactory media{loop};
     OutputSurface surface{OutputSurface::Services{loop, device, media}};
     SnapshotPublisher publisher{loop};

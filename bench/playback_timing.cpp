@@ -1,9 +1,13 @@
 // The playback controller's timing on the real classes: from play() of a clip that is not
 // preloaded to its first composed picture, beside FFmpeg's own open and first decode of the
-// same file in the same run; and how far from the out point the post-roll comes.
+// same file in the same run; how far from the out point the post-roll comes; at the real pace
+// with a presenter composing the program, from play() of a preloaded cue to its first composed
+// picture, and the late pictures of a loop at its seams beside those in mid-pass.
 //
 //   bench_playback_timing --benchmark_filter=FirstFrame
 //   bench_playback_timing --benchmark_filter=OutPoint
+//   bench_playback_timing --benchmark_filter=PreloadedCue
+//   bench_playback_timing --benchmark_filter=LoopSeams
 
 #include <benchmark/benchmark.h>
 
@@ -14,14 +18,19 @@ extern "C" {
 
 #include <chrono>
 #include <cmath>
+#include <ctime>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "media_bench.h"
 #include "model/localization_manager.h"
 #include "output/output_surface.h"
 #include "platform/graphics/compositor.h"
 #include "platform/graphics/layer.h"
+#include "platform/graphics/layer_snapshot.h"
+#include "platform/graphics/presenter.h"
 #include "platform/media/decoded_media_factory.h"
 #include "platform/media/decoded_player_item.h"
 #include "platform/runloop/manual_run_loop.h"
@@ -69,6 +78,20 @@ struct Rig {
     std::unique_ptr<PlaybackController> controller;
 };
 
+// CPU time of every thread of this process, in seconds.
+double processCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+// The 1080p clip of both benchmarks: argument 1 with a sound track, 0 without.
+const fs::path& clipFor(const benchmark::State& state) {
+    kestio::bench::GrainClip clip;
+    clip.sound = state.range(0) != 0;
+    return kestio::bench::grainClip(clip);
+}
+
 SlotData slotFor(const fs::path& path, double fps) {
     SlotData slot;
     slot.name = path.filename().string();
@@ -80,14 +103,17 @@ SlotData slotFor(const fs::path& path, double fps) {
 }
 
 // From play() to the first composed picture of the clip (slot B on air, its picture there),
-// the two slots taking turns so that nothing is preloaded.
+// the two slots taking turns so that nothing is preloaded. Counter: the CPU time of all the
+// process's threads from play() to that picture.
 void BM_PlayToFirstFrame(benchmark::State& state) {
-    const fs::path& path = kestio::bench::grainClip({});
+    const fs::path& path = clipFor(state);
     Rig rig;
     rig.project.banks.resize(1);
     rig.project.banks[0].slots = {slotFor(path, 25.0), slotFor(path, 25.0)};
     int slot = 0;
+    double cpu = 0.0;
     for (auto _ : state) {
+        const double cpuBefore = processCpuSeconds();
         auto& target = rig.controller->view().hiddenSlot();
         rig.play(slot);
         // The clip is on air once its slot shows and the composed output is no longer black.
@@ -109,19 +135,30 @@ void BM_PlayToFirstFrame(benchmark::State& state) {
             state.SkipWithError("the clip never came on air");
             return;
         }
+        cpu += processCpuSeconds() - cpuBefore;
         state.PauseTiming();
         rig.controller->handlePostRoll(PostRollMode::black);
         rig.loop.runPending();
         slot = 1 - slot;
         state.ResumeTiming();
     }
+    state.counters["cpu_ms_all_threads"] =
+        benchmark::Counter(cpu * 1e3, benchmark::Counter::kAvgIterations);
 }
-BENCHMARK(BM_PlayToFirstFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PlayToFirstFrame)
+    ->ArgName("sound")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
-// FFmpeg's own open of the same file and decode of its first picture, in this process.
+// FFmpeg's own open of the same file and decode of its first picture, in this process (with
+// FFmpeg's default of one decoding thread). Counter as above.
 void BM_FfmpegOpenAndFirstDecode(benchmark::State& state) {
-    const fs::path& path = kestio::bench::grainClip({});
+    const fs::path& path = clipFor(state);
+    double cpu = 0.0;
     for (auto _ : state) {
+        const double cpuBefore = processCpuSeconds();
         AVFormatContext* format = nullptr;
         if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0 ||
             avformat_find_stream_info(format, nullptr) < 0) {
@@ -151,9 +188,17 @@ void BM_FfmpegOpenAndFirstDecode(benchmark::State& state) {
         av_packet_free(&packet);
         avcodec_free_context(&context);
         avformat_close_input(&format);
+        cpu += processCpuSeconds() - cpuBefore;
     }
+    state.counters["cpu_ms_all_threads"] =
+        benchmark::Counter(cpu * 1e3, benchmark::Counter::kAvgIterations);
 }
-BENCHMARK(BM_FfmpegOpenAndFirstDecode)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FfmpegOpenAndFirstDecode)
+    ->ArgName("sound")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // Plays of a generated clip with an out point at 1 s and post-roll next: where the clip's time
 // stands when the post-roll comes, in frames past the out point (the target is one frame
@@ -207,5 +252,284 @@ void BM_OutPointAccuracy(benchmark::State& state) {
     state.counters["earliest_frames_past_out"] = earliest;
 }
 BENCHMARK(BM_OutPointAccuracy)->Arg(30)->Arg(60)->Iterations(100)->Unit(benchmark::kMillisecond);
+
+// A controller on the real surface, decoders and engine at the real pace (the run loop follows
+// the steady clock, the null device renders up to it), and a presenter composing the program
+// at `size` and `rate` refreshes a second on the steady clock. For each refresh it composes,
+// `onComposed` gets the picture on the presenter thread.
+struct LiveRig {
+    LiveRig(QSize size, double rate) {
+        controller = std::make_unique<PlaybackController>(
+            PlaybackServices{loop, nullptr,
+                             std::make_unique<output::OutputSurface>(
+                                 output::OutputSurface::Services{loop, device, media}),
+                             &localization});
+        controller->view().setViewSize({double(size.width()), double(size.height())});
+        controller->projectProvider = [this]() -> std::optional<ProjectData> { return project; };
+        controller->onRequestPlay = [](int, int) {};
+        publisher.setRoot(controller->view().rootLayer());
+        presenter.setSource(publisher.slot());
+        presenter.setSize(size);
+        presenter.setRefreshRate(rate);
+        presenter.setFrameReady([this] {
+            const double at = kestio::bench::steadyNow();
+            const PresentedFrame frame = presenter.newestFrame();
+            if (onComposed) {
+                onComposed(frame, at);
+            }
+        });
+    }
+    ~LiveRig() {
+        presenter.stop();
+        controller.reset();
+    }
+    void play(int slot) {
+        const auto& data = project.banks[0].slots[std::size_t(slot)];
+        const auto size = controller->view().monitorSize();
+        controller->play(0, slot, *data.videoURL, data, size);
+    }
+    // Follows the steady clock until `done` holds; false after 30 s.
+    bool followUntil(const std::function<bool()>& done) {
+        const double deadline = kestio::bench::steadyNow() + 30.0;
+        while (!done()) {
+            if (kestio::bench::steadyNow() > deadline) {
+                return false;
+            }
+            pace.follow(0.001);
+        }
+        return true;
+    }
+
+    ManualRunLoop loop{HostTime(kestio::bench::steadyNow())};
+    std::shared_ptr<kestio::test::NullAudioDevice> device =
+        std::make_shared<kestio::test::NullAudioDevice>(48000.0, 2, "Null", loop.hostClock());
+    kestio::bench::SteadyPace pace{loop, *device};
+    media::DecodedMediaFactory media{loop};
+    InMemoryUserDefaults defaults;
+    LocalizationManager localization{defaults};
+    ProjectData project;
+    std::unique_ptr<PlaybackController> controller;
+    SnapshotPublisher publisher{loop};
+    Presenter presenter{std::make_shared<SteadyHostClock>()};
+    std::function<void(const PresentedFrame&, double at)> onComposed;
+};
+
+bool isBlack(const QImage& picture) {
+    return !picture.isNull() &&
+           qGray(picture.pixel(picture.width() / 2, picture.height() / 2)) == 0;
+}
+
+// The program formats of the on-air benchmark: argument 1080 for 1080p59.94, 2160 for 2160p29.97.
+struct ProgramFormat {
+    QSize size;
+    double rate;
+    std::string ffmpegRate;
+    std::string rateName;
+};
+ProgramFormat programFormat(const benchmark::State& state) {
+    if (state.range(0) == 2160) {
+        return {{3840, 2160}, 30000.0 / 1001.0, "30000/1001", "29.97"};
+    }
+    return {{1920, 1080}, 60000.0 / 1001.0, "60000/1001", "59.94"};
+}
+
+// Black on air, the next cue (a clip with sound) preloaded into the hidden slot and its first
+// picture ready: from play() to the first picture the presenter composes showing the clip, in
+// periods of the program's frame rate. The two slots take turns. Counters: the median and the
+// worst over the cues, to the composed picture and to that refresh's presentation time.
+void BM_PreloadedCueOnAir(benchmark::State& state) {
+    const ProgramFormat format = programFormat(state);
+    const auto& path = kestio::bench::grainClip({.height = int(format.size.height()),
+                                                 .frameRate = format.ffmpegRate,
+                                                 .rateName = format.rateName,
+                                                 .frames = 120,
+                                                 .keyFrameInterval = 60,
+                                                 .sound = true});
+    LiveRig rig(format.size, format.rate);
+    rig.project.banks.resize(1);
+    rig.project.banks[0].slots = {slotFor(path, format.rate), slotFor(path, format.rate)};
+    for (auto& slot : rig.project.banks[0].slots) {
+        slot.clipInfo->duration = 120.0 / format.rate;
+    }
+    struct Composed {
+        double at;
+        double target;
+        bool black;
+    };
+    std::mutex mutex;
+    std::vector<Composed> composed;
+    rig.onComposed = [&](const PresentedFrame& frame, double at) {
+        const bool black = isBlack(frame.image);
+        std::lock_guard lock(mutex);
+        composed.push_back({at, frame.targetTime.seconds(), black});
+    };
+    rig.presenter.start();
+    std::vector<double> toComposed;
+    std::vector<double> toPresented;
+    int slot = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        rig.controller->handlePostRoll(PostRollMode::black);
+        const auto& data = rig.project.banks[0].slots[std::size_t(slot)];
+        auto& hidden = rig.controller->view().hiddenSlot();
+        bool ready = rig.followUntil([&] { return isBlack(rig.presenter.newestFrame().image); });
+        rig.controller->preloadNext(0, slot, *data.videoURL, data);
+        ready = ready && rig.followUntil([&] {
+            return hidden.playerLayer().readyForDisplay() && hidden.audio().loadFinished();
+        });
+        if (!ready || !rig.controller->preloadedNextURL()) {
+            state.SkipWithError("the cue was not preloaded");
+            return;
+        }
+        rig.pace.follow(0.1);
+        {
+            std::lock_guard lock(mutex);
+            composed.clear();
+        }
+        state.ResumeTiming();
+        const double asked = kestio::bench::steadyNow();
+        rig.play(slot);
+        std::optional<Composed> first;
+        const bool shown = rig.followUntil([&] {
+            std::lock_guard lock(mutex);
+            for (const auto& c : composed) {
+                if (c.at > asked && !c.black) {
+                    first = c;
+                    return true;
+                }
+            }
+            return false;
+        });
+        if (!shown) {
+            state.SkipWithError("the cue never came on air");
+            return;
+        }
+        state.SetIterationTime(first->at - asked);
+        toComposed.push_back((first->at - asked) * format.rate);
+        toPresented.push_back((first->target - asked) * format.rate);
+        slot = 1 - slot;
+    }
+    rig.presenter.stop();
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    state.counters["cues"] = double(toComposed.size());
+    state.counters["composed_median_frames"] = median(toComposed);
+    state.counters["composed_worst_frames"] =
+        *std::max_element(toComposed.begin(), toComposed.end());
+    state.counters["presented_median_frames"] = median(toPresented);
+    state.counters["presented_worst_frames"] =
+        *std::max_element(toPresented.begin(), toPresented.end());
+}
+BENCHMARK(BM_PreloadedCueOnAir)
+    ->ArgName("height")
+    ->Arg(1080)
+    ->Arg(2160)
+    ->Iterations(100)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// A loop over frames 30 to 30 + `range` - 1 of a 1080p59.94 clip with sound (its key frames 60
+// apart, so each pass begins by decoding from the key frame before it), played by the
+// controller and composed at 1920x1080 by a presenter at 59.94, for `passes` passes. The frame
+// number of each composed picture is read from its strip; a refresh is late when it does not
+// show the picture after the one the refresh before showed (a picture shown again, one skipped,
+// a refresh skipped, a picture that cannot be read). Refreshes are counted at seams (the
+// refresh after a pass's last picture and the one after its first) and in mid-pass.
+void BM_LoopSeams(benchmark::State& state) {
+    const int range = int(state.range(0));
+    const int passes = int(state.range(1));
+    constexpr double kRate = 60000.0 / 1001.0;
+    constexpr int kFirst = 30;
+    const int last = kFirst + range - 1;
+    const auto& path = kestio::bench::grainClip({.height = 1080,
+                                                 .frameRate = "60000/1001",
+                                                 .rateName = "59.94",
+                                                 .frames = 120,
+                                                 .keyFrameInterval = 60,
+                                                 .sound = true,
+                                                 .frameNumbers = true});
+    for (auto _ : state) {
+        LiveRig rig({1920, 1080}, kRate);
+        auto slot = slotFor(path, kRate);
+        slot.clipInfo->duration = 120.0 / kRate;
+        slot.postRollMode = PostRollMode::loop;
+        slot.inPoint = kFirst / kRate;
+        slot.outPoint = (kFirst + range) / kRate;
+        rig.project.banks.resize(1);
+        rig.project.banks[0].slots = {slot};
+        struct Shown {
+            std::uint64_t refresh;
+            int frame;
+        };
+        std::mutex mutex;
+        std::vector<Shown> shown;
+        shown.reserve(std::size_t(passes * range * 2));
+        bool recording = false;
+        rig.onComposed = [&](const PresentedFrame& frame, double) {
+            const QImage& image = frame.image;
+            // Only the strip is read, so the presenter thread stays quick.
+            const int number =
+                image.isNull()
+                    ? -1
+                    : kestio::test::readFrameNumber(image.copy(
+                          0, 0, image.width(),
+                          image.height() / kestio::test::FrameNumberStrip::kHeightDivisor));
+            std::lock_guard lock(mutex);
+            if (recording) {
+                shown.push_back({frame.refresh, number});
+            }
+        };
+        rig.presenter.start();
+        rig.play(0);
+        if (!rig.followUntil([&] {
+                auto& s = rig.controller->view().showingSlot();
+                return s.isLooping() && s.containerLayer()->opacity() == 1.0f &&
+                       s.clipPlayer().startTime().get().has_value();
+            })) {
+            state.SkipWithError("the loop never came on air");
+            return;
+        }
+        rig.pace.follow(0.5);
+        {
+            std::lock_guard lock(mutex);
+            recording = true;
+        }
+        rig.pace.follow(double(passes * range) / kRate);
+        rig.presenter.stop();
+        std::lock_guard lock(mutex);
+        double seamRefreshes = 0;
+        double seamLate = 0;
+        double midRefreshes = 0;
+        double midLate = 0;
+        double unreadable = 0;
+        for (std::size_t i = 1; i < shown.size(); ++i) {
+            const int before = shown[i - 1].frame;
+            if (before < 0) {
+                continue;
+            }
+            const int wanted = before == last ? kFirst : before + 1;
+            const bool late =
+                shown[i].refresh != shown[i - 1].refresh + 1 || shown[i].frame != wanted;
+            unreadable += shown[i].frame < 0 ? 1 : 0;
+            const bool atSeam = before == last || before == kFirst;
+            (atSeam ? seamRefreshes : midRefreshes) += 1;
+            (atSeam ? seamLate : midLate) += late ? 1 : 0;
+        }
+        state.counters["refreshes"] = double(shown.size());
+        state.counters["seam_refreshes"] = seamRefreshes;
+        state.counters["seam_late"] = seamLate;
+        state.counters["mid_refreshes"] = midRefreshes;
+        state.counters["mid_late"] = midLate;
+        state.counters["unreadable"] = unreadable;
+    }
+}
+BENCHMARK(BM_LoopSeams)
+    ->ArgNames({"range", "passes"})
+    ->Args({6, 1000})
+    ->Args({30, 1000})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 }  // namespace

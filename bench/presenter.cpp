@@ -5,10 +5,10 @@
 // changes every refresh (the goal: paused under 5 % of changing). BM_ViewsOfOneTree shows a
 // changing 2160p picture in views of several sizes: a full-size view and a 547x308 one (the player
 // panel's picture) together against the full-size view alone (the goal: under 1.2x), the small
-// view alone against the full-size one, and two full-size views sharing their drawings. Every
-// case measures the CPU time
-// of the whole process (all threads, the worker pool included) per refresh, so the ratio of a
-// presenter case to the direct one is the price of the thread hand-over and the snapshots.
+// view alone against the full-size one, and two full-size views sharing their drawings;
+// BM_DownscaleToPanel is the small view's shrinking alone, on one thread. Every case measures the
+// CPU time of the whole process (all threads, the worker pool included) per refresh, so the ratio
+// of a presenter case to the direct one is the price of the thread hand-over and the snapshots.
 #include <benchmark/benchmark.h>
 
 #include <QImage>
@@ -19,6 +19,7 @@
 
 #include "platform/graphics/compositor.h"
 #include "platform/graphics/layer.h"
+#include "platform/graphics/picture_downscale.h"
 #include "platform/graphics/presenter.h"
 #include "platform/graphics/shared_compositions.h"
 #include "platform/runloop/manual_run_loop.h"
@@ -210,6 +211,22 @@ void BM_ViewsOfOneTree(benchmark::State& state) {
     state.counters["drawn"] = records == 0 ? 0.0 : double(drawn) / double(records);
 }
 
+// The small view's own work: a 2160p picture shrunk to 547x308 on the calling thread alone (a
+// pool without workers), a different picture each iteration so that it is read from memory as a
+// newly decoded one would be.
+void BM_DownscaleToPanel(benchmark::State& state) {
+    const DecodedSource first(3840, 2160);
+    const DecodedSource second(3840, 2160);
+    const QImage pictures[] = {first.frameAt({}), second.frameAt({})};
+    const QRectF whole(0, 0, 3840, 2160);
+    WorkerPool alone(0);
+    std::size_t n = 0;
+    for (auto _ : state) {
+        const QImage small = downscaled(pictures[n++ % 2], whole, {547, 308}, alone);
+        benchmark::DoNotOptimize(small.constBits());
+    }
+}
+
 void sizes(benchmark::internal::Benchmark* b) {
     b->Args({1920, 1080})->Args({3840, 2160});
 }
@@ -233,6 +250,7 @@ BENCHMARK(BM_PresenterRefresh)
     ->Args({3840, 2160, 1})
     ->Unit(benchmark::kMicrosecond)
     ->MeasureProcessCPUTime();
+BENCHMARK(BM_DownscaleToPanel)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ViewsOfOneTree)
     ->ArgNames({"full", "small"})
     ->Args({1, 0})

@@ -17,66 +17,28 @@
 #include <optional>
 #include <vector>
 
-#include "control/key_binding_store.h"
-#include "control/keyboard_shortcut_handler.h"
-#include "control/midi_input_controller.h"
-#include "control/midi_output_controller.h"
-#include "import/clip_importer.h"
-#include "model/localization_manager.h"
-#include "model/project_manager.h"
-#include "model/recent_projects.h"
-#include "output/audio_engine_controller.h"
-#include "output/output_surface.h"
 #include "output/playback_slot.h"
 #include "platform/graphics/compositor.h"
-#include "platform/media/decoded_media_factory.h"
 #include "platform/media/decoded_player_item.h"
 #include "platform/midi/jack_midi_system.h"
 #include "platform/runloop/manual_run_loop.h"
-#include "platform/storage/bookmark_service.h"
-#include "platform/storage/user_defaults.h"
 #include "playback/playback_controller.h"
-#include "show/live_show_importer.h"
-#include "show/live_show_playback.h"
 #include "show/show_controller.h"
 #include "support/jack_midi_peer.h"
 #include "support/jack_server.h"
+#include "support/live_show_rig.h"
 #include "support/media_fixtures.h"
-#include "support/null_audio_device.h"
 #include "support/playback_test_support.h"
-#include "support/scripted_dialog_presenter.h"
 
 namespace {
 
 using namespace kestio;
 using Clock = std::chrono::steady_clock;
 
+// The show on its real parts with MIDI through JACK, the output composed at 320x180.
 struct LiveRig {
     LiveRig() {
-        controller = std::make_unique<PlaybackController>(
-            PlaybackServices{.loop = loop,
-                             .view = std::make_unique<output::OutputSurface>(
-                                 output::OutputSurface::Services{loop, device, media}),
-                             .localization = &localization,
-                             .media = &media});
-        controller->view().setViewSize({320.0, 180.0});
-        live = std::make_unique<LiveShowPlayback>(*controller);
-        show = std::make_unique<ShowController>(ShowServices{
-            .loop = loop,
-            .playback = *live,
-            .importer = liveImporter,
-            .midi = midi,
-            .midiOut = midiOut,
-            .keyboard = keyboard,
-            .dialogs = dialogs,
-            .bookmarks = bookmarks,
-            .defaults = defaults,
-            .projectManager = projectManager,
-            .recentProjects = recentProjects,
-        });
-        controller->projectProvider = [this]() -> std::optional<ProjectData> {
-            return show->project();
-        };
+        controller.view().setViewSize({320.0, 180.0});
         auto& slot = const_cast<ProjectData&>(show->project()).banks[0].slots[0];
         slot.videoURL = test::mediaFixtures().rateClip({30, 1}).path;
         slot.name = "clip";
@@ -84,18 +46,13 @@ struct LiveRig {
         slot.addMIDIBinding(1, 0x24);
         last = Clock::now();
     }
-    ~LiveRig() {
-        show.reset();
-        live.reset();
-        controller.reset();
-    }
 
     // One turn: work handed over by other threads, then the clock moved up to the wall clock.
     void turn(double waitSeconds) {
         loop.waitForPosted(waitSeconds);
         const auto now = Clock::now();
         loop.advance(std::chrono::duration<double>(now - last).count());
-        device->pull(64);
+        real.device->pull(64);
         last = now;
     }
     template <class Pred>
@@ -111,7 +68,7 @@ struct LiveRig {
         return true;
     }
     QImage composed() {
-        return compositor.render(*controller->view().rootLayer(), loop.now(), QSize(320, 180));
+        return compositor.render(*controller.view().rootLayer(), loop.now(), QSize(320, 180));
     }
     static bool isBlack(const QImage& image) {
         for (int y = 0; y < image.height(); y += 9) {
@@ -125,38 +82,24 @@ struct LiveRig {
     }
     // The slot's clip stands decoded in the hidden slot as the next cue, its sound loaded.
     bool preloaded() {
-        if (!controller->preloadedNextTarget() ||
-            !controller->view().hiddenSlot().audio().loadFinished()) {
+        if (!controller.preloadedNextTarget() ||
+            !controller.view().hiddenSlot().audio().loadFinished()) {
             return false;
         }
         auto item = std::dynamic_pointer_cast<platform::media::DecodedPlayerItem>(
-            controller->view().hiddenSlot().player()->current());
+            controller.view().hiddenSlot().player()->current());
         return item && item->statusValue() == platform::media::ItemStatus::ReadyToPlay &&
                platform::media::testing::waitForDecoded(loop, *item, 0.05);
     }
 
     platform::ManualRunLoop loop;
     Clock::time_point last;
-    std::shared_ptr<test::NullAudioDevice> device =
-        std::make_shared<test::NullAudioDevice>(48000.0, 2, "Null Output", loop.hostClock());
-    platform::media::DecodedMediaFactory media{loop};
-    platform::InMemoryUserDefaults defaults;
-    LocalizationManager localization{defaults};
-    platform::BookmarkService bookmarks;
-    ClipImporter importer{loop, bookmarks};
-    LiveShowImporter liveImporter{importer};
     platform::JackMIDISystem midiSystem{loop};
-    MIDIInputController midi{loop, midiSystem};
-    MIDIOutputController midiOut{loop, midiSystem};
-    KeyBindingStore keyBindings{defaults};
-    KeyboardShortcutHandler keyboard{keyBindings};
-    ProjectManager projectManager{bookmarks};
-    RecentProjects recentProjects{defaults, bookmarks};
-    test::ScriptedDialogPresenter dialogs;
+    test::LiveShowRig real{loop, midiSystem, {.asApplication = true}};
+    PlaybackController& controller = real.controller;
+    MIDIInputController& midi = real.parts.midi;
+    std::unique_ptr<ShowController>& show = real.show;
     platform::Compositor compositor;
-    std::unique_ptr<PlaybackController> controller;
-    std::unique_ptr<LiveShowPlayback> live;
-    std::unique_ptr<ShowController> show;
 };
 
 double median(std::vector<double> values) {
@@ -190,7 +133,7 @@ void BM_MIDINoteToFirstComposedFrame(benchmark::State& state) {
     std::vector<double> transport;
     std::vector<double> onHost;
     for (auto _ : state) {
-        rig.controller->handlePostRoll(PostRollMode::black);
+        rig.controller.handlePostRoll(PostRollMode::black);
         rig.show->preloadNextGo(0, 0);
         if (!rig.turnUntil([&] { return rig.preloaded() && LiveRig::isBlack(rig.composed()); },
                            10.0)) {

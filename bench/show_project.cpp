@@ -22,20 +22,9 @@
 #include <string>
 #include <thread>
 
-#include "control/key_binding_store.h"
-#include "control/keyboard_shortcut_handler.h"
-#include "control/midi_input_controller.h"
-#include "control/midi_output_controller.h"
-#include "model/project_manager.h"
-#include "model/recent_projects.h"
-#include "platform/midi/loopback_midi_system.h"
-#include "platform/runloop/manual_run_loop.h"
 #include "platform/storage/bookmark_service.h"
-#include "platform/storage/user_defaults.h"
 #include "show/show_controller.h"
-#include "support/fake_show_importer.h"
-#include "support/fake_show_playback.h"
-#include "support/scripted_dialog_presenter.h"
+#include "support/show_rig.h"
 #include "support/temporary_folder.h"
 
 namespace {
@@ -49,34 +38,7 @@ double msSince(Clock::time_point start) {
 }
 
 // A show controller with recorded playback and scripted dialogs, as the tests build it.
-struct Show {
-    platform::ManualRunLoop loop;
-    platform::InMemoryUserDefaults defaults;
-    platform::BookmarkService bookmarks;
-    platform::LoopbackMIDISystem midiSystem{loop};
-    MIDIInputController midi{loop, midiSystem};
-    MIDIOutputController midiOut{loop, midiSystem};
-    KeyBindingStore keyBindings{defaults};
-    KeyboardShortcutHandler keyboard{keyBindings};
-    ProjectManager projectManager{bookmarks};
-    RecentProjects recentProjects{defaults, bookmarks};
-    test::FakeShowPlayback playback;
-    test::FakeShowImporter importer{loop};
-    test::ScriptedDialogPresenter dialogs;
-    std::unique_ptr<ShowController> show = std::make_unique<ShowController>(ShowServices{
-        .loop = loop,
-        .playback = playback,
-        .importer = importer,
-        .midi = midi,
-        .midiOut = midiOut,
-        .keyboard = keyboard,
-        .dialogs = dialogs,
-        .bookmarks = bookmarks,
-        .defaults = defaults,
-        .projectManager = projectManager,
-        .recentProjects = recentProjects,
-    });
-
+struct Show : test::RecordedShow {
     Show() { playback.warmReadyAnswer = true; }
 
     template <typename Done>

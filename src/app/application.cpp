@@ -14,7 +14,8 @@
 #include "app/open_url.h"
 #include "app/package_lock.h"
 #include "app/panel_frames.h"
-#include "app/program_picture_view.h"
+#include "app/side_panels.h"
+#include "app/slot_panels.h"
 #include "control/key_binding_panel_controller.h"
 #include "control/key_binding_store.h"
 #include "control/keyboard_shortcut_handler.h"
@@ -100,13 +101,29 @@ struct Application::Parts {
         });
 
         frames = std::make_unique<PanelFrames>(window->canvas(), *show, *live);
-        auto* picture = new ProgramPictureView(loop, playback->view(), frames->playerPictureRow());
-        picture->setGeometry(frames->playerPictureRow()->rect());
-        picture->show();
         window->canvas().place(
             CanvasPanel::slotGrid,
             new grid::SlotGridPanel(grid::SlotGridPanel::Services{
                 .show = *show, .loop = loop, .midi = *midi, .midiOut = *midiOut}));
+        sidePanels = std::make_unique<SidePanels>(
+            window->canvas(), *frames,
+            SidePanels::Services{
+                .show = *show,
+                .playback = *playback,
+                .monitor = *monitor,
+                .midi = *midi,
+                .midiOut = *midiOut,
+                .recent = {recentProjects, bookmarks, *dialogs,
+                           [this](const std::filesystem::path& package) {
+                               show->loadProject(package);
+                           }},
+            });
+        slotPanels =
+            std::make_unique<SlotPanels>(*frames, SlotPanels::Services{.loop = loop,
+                                                                       .show = *show,
+                                                                       .playback = *playback,
+                                                                       .importer = liveImporter,
+                                                                       .monitor = *monitor});
         window->addOverlay(new LoadingOverlay(loop, show->isLoading, live->warmDone(),
                                               live->warmTotal(), nullptr));
         dialogHost =
@@ -116,6 +133,8 @@ struct Application::Parts {
     ~Parts() {
         menus.reset();
         window.reset();
+        sidePanels.reset();
+        slotPanels.reset();
         dialogHost.reset();
         wiring.reset();
         show.reset();
@@ -146,6 +165,8 @@ struct Application::Parts {
     std::unique_ptr<AppDelegate> delegate;
     std::unique_ptr<MainViewWiring> wiring;
     std::unique_ptr<PanelFrames> frames;
+    std::unique_ptr<SidePanels> sidePanels;
+    std::unique_ptr<SlotPanels> slotPanels;
     std::unique_ptr<DialogHost> dialogHost;
     std::unique_ptr<AppMenus> menus;
     // The open package's lock, following the show's location.

@@ -10,7 +10,7 @@ const std::array<PanelPlacement, 11>& canvasPlacements() {
         {CanvasPanel::projectToolbar, 438, 92, 240, 54},
         {CanvasPanel::bankList, 438, 428, 240, 322},
         {CanvasPanel::player, 643, 528, 788.5, 272},
-        {CanvasPanel::clipInspector, 376, 196, 1307, 106},
+        {CanvasPanel::clipSettingsPanel, 376, 196, 1307, 106},
         {CanvasPanel::audio, 376, 332, 1307, 370},
         {CanvasPanel::outputMonitor, 230, 130, 1618, 73},
         {CanvasPanel::utilityButtons, 163, 120, 1817.5, 68},

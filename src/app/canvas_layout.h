@@ -20,7 +20,7 @@ enum class CanvasPanel {
     projectToolbar,
     bankList,
     player,
-    clipInspector,
+    clipSettingsPanel,
     audio,
     outputMonitor,
     utilityButtons,

@@ -60,7 +60,7 @@ PanelFrames::PanelFrames(DesignCanvas& canvas, ShowController& show, ShowPlaybac
     pictureRow_->setGeometry(player->style().padding, kPictureTop, contentWidth, kPictureHeight);
     pictureRow_->show();
 
-    canvas.place(CanvasPanel::clipInspector, new PanelCard(PanelCardStyle::clipSettings()));
+    canvas.place(CanvasPanel::clipSettingsPanel, new PanelCard(PanelCardStyle::clipSettings()));
     canvas.place(CanvasPanel::audio, new PanelCard(PanelCardStyle::audio()));
     for (const CanvasPanel own :
          {CanvasPanel::outputMonitor, CanvasPanel::utilityButtons, CanvasPanel::midiStatus}) {
@@ -69,6 +69,7 @@ PanelFrames::PanelFrames(DesignCanvas& canvas, ShowController& show, ShowPlaybac
 
     auto* geometry = new PanelCard(PanelCardStyle::geometry());
     QWidget* titleRow = geometryTitleRow();
+    geometryTitle_ = titleRow;
     geometry->addContent(titleRow);
     auto* scroll = new QScrollArea;
     scroll->setFrameShape(QFrame::NoFrame);
@@ -79,12 +80,17 @@ PanelFrames::PanelFrames(DesignCanvas& canvas, ShowController& show, ShowPlaybac
     scroll->setStyleSheet(QStringLiteral("background: transparent;"));
     geometryControls_ = new QWidget;
     scroll->setWidget(geometryControls_);
-    const int inner = 397 - 2 * 8;
-    scroll->setFixedSize(inner, 116 - 2 * 8 - 6 - titleRow->sizeHint().height());
+    geometryScroll_ = scroll;
+    scroll->setFixedWidth(397 - 2 * 8);
+    fitGeometryControls();
     geometry->addContent(scroll);
     canvas.place(CanvasPanel::geometry, geometry);
 
     canvas.place(CanvasPanel::eqColor, new PanelCard(PanelCardStyle::eqColor()));
+}
+
+void PanelFrames::fitGeometryControls() const {
+    geometryScroll_->setFixedHeight(116 - 2 * 8 - 6 - geometryTitle_->sizeHint().height());
 }
 
 PanelCard* PanelFrames::card(CanvasPanel panel) const {

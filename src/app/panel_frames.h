@@ -21,7 +21,7 @@ namespace kestio::app {
 class DesignCanvas;
 
 // The frames of the main window's panels on the design canvas. The toolbar, bank list, player,
-// clip inspector, audio, GEOMETRY and EQ and colour panels are panel cards of their own style;
+// clip settingsPanel, audio, GEOMETRY and EQ and colour panels are panel cards of their own style;
 // the GEOMETRY card carries its title row above a scroll area without scroll bars. The output
 // monitor, the utility buttons and the MIDI status panel keep their places as plain cards until
 // they are drawn themselves. The frames keep no state: what they hand their contents is read
@@ -40,8 +40,13 @@ class PanelFrames {
     ui::PanelCard* card(CanvasPanel panel) const;
     // The player card's row for the program picture (content width, 308 points high).
     QWidget* playerPictureRow() const { return pictureRow_; }
-    // The GEOMETRY card's scroll area content.
+    // The GEOMETRY card's title row (a box layout; the mode buttons go at its end) and its
+    // scroll area content.
+    QWidget* geometryTitle() const { return geometryTitle_; }
     QWidget* geometryControls() const { return geometryControls_; }
+    // Gives the GEOMETRY card's scroll area the height its title row leaves in the card; called
+    // again once the row holds its mode buttons.
+    void fitGeometryControls() const;
 
     // The program picture row's place in the player card: below the header, clip name and
     // post-roll rows, above the timecode, timeline and transport rows.
@@ -53,6 +58,8 @@ class PanelFrames {
     ShowPlayback& playback_;
     DesignCanvas& canvas_;
     QWidget* pictureRow_ = nullptr;
+    QWidget* geometryTitle_ = nullptr;
+    QWidget* geometryScroll_ = nullptr;
     QWidget* geometryControls_ = nullptr;
 };
 

@@ -16,7 +16,8 @@ namespace kestio::grid {
 std::optional<int> jumpTargetSlot(ShowController& show);
 
 // The inputs of the cell of (bank, slot) as the show state gives them. The thumbnail comes from
-// the show's thumbnail store under the key "<bank>-<slot>". The slot must exist.
+// the show's thumbnail store under the key "<bank>-<slot>": none while it is being decoded (the
+// grid asks again when it lands). The slot must exist.
 SlotCellInputs cellInputs(ShowController& show, int bank, int slot, bool isJumpTarget,
                           AppLanguage language);
 

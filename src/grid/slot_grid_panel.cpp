@@ -1,11 +1,11 @@
 #include "grid/slot_grid_panel.h"
 
+#include <QDebug>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
-#include <cstdio>
 
 #include "control/midi_input_controller.h"
 #include "control/midi_output_controller.h"
@@ -13,6 +13,7 @@
 #include "grid/grid_geometry.h"
 #include "grid/midi_assignments_panel.h"
 #include "model/localization_manager.h"
+#include "platform/runloop/console.h"
 #include "show/show_controller.h"
 #include "show/show_playback.h"
 #include "ui/palette.h"
@@ -25,6 +26,14 @@ namespace {
 // none, or more than a screen could show; the grid then shows none, or the first 64.
 int gridExtent(std::int64_t count) {
     return static_cast<int>(std::clamp<std::int64_t>(count, 0, 64));
+}
+
+// Qt's own text form of a point or a rectangle, as its debug stream writes it.
+template <typename T>
+std::string debugText(const T& value) {
+    QString text;
+    QDebug(&text).nospace().noquote() << value;
+    return text.toStdString();
 }
 
 AppLanguage currentLanguage() {
@@ -63,6 +72,7 @@ SlotGridPanel::SlotGridPanel(Services services, QWidget* parent)
     follow(show_.editLocked);
     follow(show_.isSettingJumpTarget);
     follow(show_.replacingSource);
+    follow(show_.thumbnailStore().landed);
     follow(show_.slotClipboard);
     follow(show_.multiSlotClipboard);
     follow(show_.playback().currentBankIndex());
@@ -212,11 +222,15 @@ void SlotGridPanel::resizeEvent(QResizeEvent*) {
 }
 
 void SlotGridPanel::dragEnterEvent(QDragEnterEvent* event) {
+    // Only drags that carry a URL list are offered to the grid; the others leave no line.
+    if (!event->mimeData()->hasUrls()) {
+        event->ignore();
+        return;
+    }
     const QPointF point = event->position();
-    std::printf("Grid drag entered at (%.1f, %.1f), cell area (%.1f, %.1f, %.1f × %.1f)\n",
-                point.x(), point.y(), cellArea().x(), cellArea().y(), cellArea().width(),
-                cellArea().height());
-    if (event->mimeData()->hasUrls() && slotAtPoint(point, cellArea(), rows_, columns_)) {
+    platform::Console::log("🟢 GridDropNSView draggingEntered loc=" + debugText(point) +
+                           " slotBodyRect=" + debugText(cellArea()));
+    if (slotAtPoint(point, cellArea(), rows_, columns_)) {
         event->acceptProposedAction();
     } else {
         event->ignore();
@@ -234,12 +248,13 @@ void SlotGridPanel::dragMoveEvent(QDragMoveEvent* event) {
 
 void SlotGridPanel::dropEvent(QDropEvent* event) {
     const auto slot = slotAtPoint(event->position(), cellArea(), rows_, columns_);
-    if (!slot) {
+    if (!slot || !event->mimeData()->hasUrls()) {
         event->ignore();
         return;
     }
     auto files = droppedFiles(*event->mimeData());
-    std::printf("Grid drop: slot=%d files=%zu\n", *slot, files.size());
+    platform::Console::log("🏁 GridDropNSView drop slot=" + std::to_string(*slot) +
+                           " urls=" + std::to_string(files.size()));
     if (files.empty()) {
         event->ignore();
         return;

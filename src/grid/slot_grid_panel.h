@@ -23,11 +23,11 @@ class MIDIAssignmentsPanel;
 
 // The slot grid panel: the toolbar bar over one cell for every slot of the current bank
 // (rows × columns of the project; a bank with fewer slots leaves the rest of the grid empty).
-// It follows the show state and the interface language, hands clicks, menu choices and the
-// toolbar's controls to the show controller's operations, and takes file drops on the cell
-// area, which it delivers to the show's import on a later turn of the run loop with the bank
-// shown at that moment. The panel is laid out in design points (1878 × 528) and scaled to its
-// width.
+// It follows the show state, the interface language and the thumbnails landing from their
+// decoder, hands clicks, menu choices and the toolbar's controls to the show controller's
+// operations, and takes file drops on the cell area, which it delivers to the show's import on
+// a later turn of the run loop with the bank shown at that moment. The panel is laid out in
+// design points (1878 × 528) and scaled to its width.
 class SlotGridPanel : public QWidget {
   public:
     struct Services {

@@ -2,9 +2,16 @@
 
 namespace kestio {
 
-ThumbnailStore::ThumbnailStore() : ThumbnailStore(&ThumbnailStore::decodeWithQt) {}
+ThumbnailStore::ThumbnailStore(DecodeRunner runner, Decoder decoder)
+    : runner_(std::move(runner)),
+      decoder_(std::move(decoder)),
+      lifetime_(std::make_shared<ThumbnailStore*>(this)) {}
 
-ThumbnailStore::ThumbnailStore(Decoder decoder) : decoder_(std::move(decoder)) {}
+ThumbnailStore::~ThumbnailStore() {
+    for (auto& [key, entry] : cache_) {
+        drop(entry);
+    }
+}
 
 ThumbnailStore::Image ThumbnailStore::decodeWithQt(const Bytes& data) {
     QImage image;
@@ -17,18 +24,74 @@ ThumbnailStore::Image ThumbnailStore::decodeWithQt(const Bytes& data) {
 ThumbnailStore::Image ThumbnailStore::image(const std::string& key,
                                             const std::optional<Bytes>& data) {
     if (!data) {
-        cache_.erase(key);
+        if (auto it = cache_.find(key); it != cache_.end()) {
+            drop(it->second);
+            cache_.erase(it);
+        }
         return nullptr;
     }
-    if (auto it = cache_.find(key); it != cache_.end() && it->second.data == *data) {
-        return it->second.image;
+    Entry& entry = cache_[key];
+    if (entry.imageData && *entry.imageData == *data) {
+        drop(entry);
+        return entry.image;
     }
-    Image decoded = decoder_(*data);
-    if (!decoded) {
+    if (entry.failedData && *entry.failedData == *data) {
+        drop(entry);
         return nullptr;
     }
-    cache_[key] = Entry{decoded, *data};
-    return decoded;
+    if (!entry.underWay || *entry.underWay->data != *data) {
+        startDecode(key, entry, *data);
+    }
+    return nullptr;
+}
+
+std::size_t ThumbnailStore::decodesPending() const {
+    std::size_t count = 0;
+    for (const auto& [key, entry] : cache_) {
+        count += entry.underWay ? 1 : 0;
+    }
+    return count;
+}
+
+void ThumbnailStore::startDecode(const std::string& key, Entry& entry, const Bytes& data) {
+    drop(entry);
+    Decode decode{std::make_shared<const Bytes>(data), std::make_shared<std::atomic<bool>>(false)};
+    entry.underWay = decode;
+    std::weak_ptr<ThumbnailStore*> alive = lifetime_;
+    runner_(
+        [decoder = decoder_, decode]() -> Image {
+            return decode.dropped->load() ? nullptr : decoder(*decode.data);
+        },
+        [alive, key, data = decode.data](Image image) {
+            if (auto self = alive.lock()) {
+                (*self)->land(key, data, std::move(image));
+            }
+        });
+}
+
+void ThumbnailStore::land(const std::string& key, const SharedBytes& data, Image image) {
+    auto it = cache_.find(key);
+    // The key was forgotten or asked for other bytes meanwhile: not the slot's thumbnail now.
+    if (it == cache_.end() || !it->second.underWay || it->second.underWay->data != data) {
+        return;
+    }
+    Entry& entry = it->second;
+    entry.underWay.reset();
+    if (!image) {
+        entry.failedData = data;
+        return;
+    }
+    entry.image = std::move(image);
+    entry.imageData = data;
+    entry.failedData.reset();
+    landed = landed.get() + 1;
+}
+
+void ThumbnailStore::drop(Entry& entry) {
+    if (entry.underWay) {
+        entry.underWay->dropped->store(true);
+        entry.underWay.reset();
+    }
 }
 
 }  // namespace kestio

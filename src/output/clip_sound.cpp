@@ -61,26 +61,21 @@ ClipSound loadClipSound(const std::filesystem::path& path, double startTime,
     ClipSound sound;
     const std::string prefix = "audio load [" + label + "]: ";
     std::string error;
-    auto probe = AudioFile::openForReading(path, &error);
-    if (!probe) {
+    // One open: the channels read are chosen from what the file holds.
+    uint32_t sourceChannels = 0;
+    std::shared_ptr<AudioFile> file = AudioFile::openForReading(
+        path,
+        [&](uint32_t channels, bool containsVideo) {
+            sourceChannels = channels;
+            return clipChannelSelection(channels, outputChannels, containsVideo);
+        },
+        &error);
+    if (!file) {
         sound.lines.push_back(prefix + "no sound to play in " + path.filename().string() + " (" +
                               error + ")");
         return sound;
     }
     sound.hasAudio = true;
-    const uint32_t sourceChannels = probe->processingFormat().channelCount;
-    const ChannelMap selection =
-        clipChannelSelection(sourceChannels, outputChannels, probe->containsVideo());
-    std::shared_ptr<AudioFile> file = probe;
-    if (!selection.empty()) {
-        probe.reset();
-        file = AudioFile::openForReading(path, selection, &error);
-        if (!file) {
-            sound.lines.push_back(prefix + "cannot open " + path.filename().string() + " again (" +
-                                  error + ")");
-            return sound;
-        }
-    }
 
     const double rate = file->processingFormat().sampleRate;
     const int64_t total = std::max<int64_t>(file->length(), 0);

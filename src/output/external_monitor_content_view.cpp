@@ -52,8 +52,9 @@ ExternalMonitorContentView::ExternalMonitorContentView(
                            : std::make_shared<const platform::SystemWallClock>()),
       root_(Layer::create(loop)),
       canvas_(Layer::create(loop)) {
+    // The root's black is the canvas's too: a fill of its own would only draw the same black
+    // again, and would keep the mirror's drawing from matching the surface's.
     root_->setBackgroundColor(QColor(Qt::black));
-    canvas_->setBackgroundColor(QColor(Qt::black));
     canvas_->setMasksToBounds(true);
     root_->addSublayer(canvas_);
     buildMirror(a_, playerView.slotA(), 1.0);

@@ -81,8 +81,9 @@ void ExternalMonitorController::present(const ScreenInfo& screen, OutputSurface&
     }
     auto view = std::make_unique<ExternalMonitorContentView>(loop_, playerView, canvas, wallClock_);
     ExternalMonitorContentView* content = view.get();
-    window->setContent(view->rootLayer(),
-                       [content](platform::SizeF size) { content->layout(size); });
+    window->setContent(
+        view->rootLayer(), [content](platform::SizeF size) { content->layout(size); },
+        surfaceCompositions_);
     window->orderFrontRegardless();
     contentView_ = std::move(view);
     monitorWindow_ = std::move(window);

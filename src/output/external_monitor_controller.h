@@ -52,6 +52,14 @@ class ExternalMonitorController {
     // Closes the output window; safe when nothing is shown.
     void stop();
 
+    // The drawings of the output surface's own views, which the output window shares: where it
+    // would draw the very picture one of them drew (a view of the window's size showing the same
+    // frame), it shows that one instead of drawing it again. Taken by the next present(); null
+    // keeps the window's drawings to itself.
+    void shareCompositionsWith(std::shared_ptr<platform::SharedCompositions> shared) {
+        surfaceCompositions_ = std::move(shared);
+    }
+
     // The window's content while presenting, else null.
     ExternalMonitorContentView* contentView() const { return contentView_.get(); }
     platform::OutputWindow* monitorWindow() const { return monitorWindow_.get(); }
@@ -65,6 +73,7 @@ class ExternalMonitorController {
     platform::ScreenProvider& screens_;
     platform::OutputWindowFactory makeWindow_;
     std::shared_ptr<const platform::WallClock> wallClock_;
+    std::shared_ptr<platform::SharedCompositions> surfaceCompositions_;
     // The content view is destroyed after the window that shows its layers.
     std::unique_ptr<ExternalMonitorContentView> contentView_;
     std::unique_ptr<platform::OutputWindow> monitorWindow_;

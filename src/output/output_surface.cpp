@@ -51,6 +51,7 @@ OutputSurface::OutputSurface(Services services)
     : loop_(services.loop),
       wallClock_(services.wallClock ? services.wallClock
                                     : std::make_shared<platform::SystemWallClock>()),
+      media_(services.media),
       engine_(services.audioDevice),
       compositor_(services.loop, services.pool ? *services.pool : platform::WorkerPool::shared()),
       root_(Layer::create(services.loop)) {
@@ -186,7 +187,14 @@ bool OutputSurface::placeSlot(PlaybackSlot& slot, const std::optional<AppliedGeo
         case GeometryMode::custom: {
             const double w = mw * g.scaleX / 100.0;
             const double h = mh * g.scaleY / 100.0;
-            canvas = {g.posX - w * 0.5, g.posY - h * 0.5, w, h};
+            // A scale of zero or below (typed by the operator, stored as typed) shows nothing:
+            // an empty frame at the position, so the picture is neither drawn shifted nor
+            // refused.
+            if (w <= 0.0 || h <= 0.0) {
+                canvas = {g.posX, g.posY, 0.0, 0.0};
+            } else {
+                canvas = {g.posX - w * 0.5, g.posY - h * 0.5, w, h};
+            }
             break;
         }
         case GeometryMode::originalSize: {

@@ -80,6 +80,8 @@ class OutputSurface {
     void setIsWarming(bool warming) { isWarming_ = warming; }
 
     platform::audio::AudioEngine& sharedEngine() { return engine_; }
+    // The factory the slots open their clips with.
+    platform::media::MediaFactory& media() { return media_; }
     const VideoColorCompositor& compositor() const { return compositor_; }
     PlaybackSlot& slotA() { return *slotA_; }
     PlaybackSlot& slotB() { return *slotB_; }
@@ -173,6 +175,7 @@ class OutputSurface {
 
     platform::RunLoop& loop_;
     std::shared_ptr<const platform::WallClock> wallClock_;
+    platform::media::MediaFactory& media_;
     platform::audio::AudioEngine engine_;
     VideoColorCompositor compositor_;
     std::unique_ptr<AudioEngineController> audioA_;

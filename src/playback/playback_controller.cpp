@@ -38,7 +38,9 @@ PlaybackController::PlaybackController(PlaybackServices services)
       toneGen_(std::make_unique<output::TestToneGenerator>()),
       playLog_(std::make_unique<PlayLog>()),
       meter_(std::make_shared<VuMeter>()),
-      media_(services.media) {
+      // The warm-up's separate players come from the factory the output's slots use, unless
+      // another one is given.
+      media_(services.media != nullptr ? services.media : &view_->media()) {
     if (!decodeStill_) {
         decodeStill_ = [](const std::filesystem::path& file) {
             return platform::decodeStill(file);

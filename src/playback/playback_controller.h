@@ -59,7 +59,7 @@ using output::OutputSurface;
 using output::PlaybackSlot;
 
 // The audio settings a slot's sound starts with, shared by the steps of one start: the slot's
-// level and mute, the mute forced on while the output was muted when the start began.
+// own level and mute (the output mute is added each time they are applied).
 struct SlotAudioSettingsBox {
     AudioSettings settings;
 };
@@ -81,8 +81,8 @@ struct PlaybackServices {
     // Runs blocking work (a still's decode) off the main thread; empty: a worker thread of the
     // controller. Tests may run it at once on their own thread.
     std::function<void(std::function<void()>)> runInBackground = {};
-    // Makes the separate, never shown players a warm-up prerolls a clip on (null: a warm-up of
-    // a video that does not loop reports nothing, so its wait times out).
+    // Makes the separate, never shown players a warm-up prerolls a clip on (null: the output
+    // surface's factory).
     platform::media::MediaFactory* media = nullptr;
 };
 
@@ -308,6 +308,9 @@ class PlaybackController {
     void switchLayer(const LayerSwitch& change);
     bool isReadyToSwitch(PlaybackSlot& slot, bool dissolve) const;
     std::shared_ptr<SlotAudioSettingsBox> makeAudioSettingsBox(const SlotData& data) const;
+    // Sets the slot chain's level: the slot's own, muted by its mute or by the output mute as it
+    // is at this moment.
+    void applySlotLevel(PlaybackSlot& slot, const AudioSettings& settings);
     float slotVolume(const AudioSettings& settings) const;
 
     // Post-roll.

@@ -35,6 +35,8 @@ constexpr double kNoUsableSeam = 0.15;
 constexpr double kReleaseLead = 0.1;
 // A published duration this long or longer is left as it is.
 constexpr double kDurationGuard = 10000.0;
+// How long a release that lands on a seam the run loop has not handled yet waits for it.
+constexpr double kSeamNotHandledYet = 0.001;
 // Its forward buffer while it loops.
 constexpr double kLoopTemplateBuffer = 5.0;
 
@@ -103,8 +105,12 @@ void PlaybackController::playLoopVideo(int bank, int slot, const std::filesystem
     configureAudioEngine(data);
     // The clip on air keeps its sound until the switch, where the surface ends it with its
     // picture (a cut at once, a dissolve by fading it out).
-    auto audio = makeAudioSettingsBox(data);
     target.audio().applyEqualizer(data.equalizer);
+    // The chain's level, with the output mute as it is when applied (the operator may flip it
+    // while the loop is starting).
+    const auto applyLevel = [this, settings = data.audioSettings](PlaybackSlot& chainSlot) {
+        applySlotLevel(chainSlot, settings);
+    };
 
     currentURL_ = url;
     currentBankIndex.set(bank);
@@ -136,7 +142,7 @@ void PlaybackController::playLoopVideo(int bank, int slot, const std::filesystem
         warmupLoopURL.reset();
         log("LoopVideo 高速切り替え（ウォームアップ済み）: " + data.name);
         placePicture();
-        target.audio().setLevel(audio->settings.masterLevel, audio->settings.isMuted);
+        applyLevel(target);
         target.audio().startEngineIfNeeded();
         cutWhenReadyForLoop(
             generation, target, data.transitionMode, data.dissolveDuration,
@@ -150,7 +156,7 @@ void PlaybackController::playLoopVideo(int bank, int slot, const std::filesystem
     warmupLoopURL.reset();
     log("LoopVideo 開始: " + data.name + " IN=" + shortestDouble(inPoint) +
         " OUT=" + (outPoint ? "Optional(" + shortestDouble(*outPoint) + ")" : std::string("nil")));
-    target.audio().setLevel(audio->settings.masterLevel, audio->settings.isMuted);
+    applyLevel(target);
     // The clip is loaded colour-corrected from its first picture; its item is the template the
     // looper copies for each pass.
     target.load(url, inPoint, outPoint, data.colorSettings);
@@ -163,17 +169,15 @@ void PlaybackController::playLoopVideo(int bank, int slot, const std::filesystem
     item->setPreferredForwardBufferDuration(kLoopTemplateBuffer);
     installLoopObservers(target, outPoint);
     target.startLoop(url, item->asset(), item, inPoint, outPoint,
-                     [weak = weakSelf(), this, generation, targetPtr = &target, data, audio,
+                     [weak = weakSelf(), this, generation, targetPtr = &target, data, applyLevel,
                       elapsedMs, placePicture] {
                          if (!weak.lock() || generation != playGeneration_) {
                              return;
                          }
                          log("LoopVideo readyToPlay: " + data.name + " +" + elapsedMs() + "ms");
                          placePicture();
-                         // The sound runs with the picture on the slot's clip player; the level is
-                         // the one the start began with.
-                         targetPtr->audio().setLevel(audio->settings.masterLevel,
-                                                     audio->settings.isMuted);
+                         // The sound runs with the picture on the slot's clip player.
+                         applyLevel(*targetPtr);
                          targetPtr->audio().startEngineIfNeeded();
                          cutWhenReadyForLoop(
                              generation, *targetPtr, data.transitionMode, data.dissolveDuration,
@@ -337,6 +341,20 @@ void PlaybackController::releaseLoop(PostRollMode postRoll) {
         seam = item->duration();
     }
     const uint64_t generation = playGeneration_;
+    if (std::isfinite(seam) && seam > kNoUsableSeam && item->currentTime() >= seam - 1e-6 &&
+        slot.player()->rateValue() > 0.0f) {
+        // The clock has reached a seam the run loop has not handled yet: the pass standing at
+        // its end is over and the next one runs. The release waits for the seam to be handled,
+        // so that it ends the pass that runs, not the one that is over.
+        auto retry = std::make_shared<platform::TimerHandle>(
+            loop_.after(kSeamNotHandledYet, [weak = weakSelf(), this, generation, postRoll] {
+                if (weak.lock() && generation == playGeneration_) {
+                    releaseLoop(postRoll);
+                }
+            }));
+        boundaryObserver_ = platform::Subscription([retry] { retry->cancel(); });
+        return;
+    }
     if (!std::isfinite(seam) || seam <= kNoUsableSeam) {
         log("ループ解除（境目不明のため即時切替）: postRoll=" + modeName(postRoll));
         slot.clipPlayer().endLoop();

@@ -152,7 +152,7 @@ void PlaybackController::playAudioOnly(int bank, int slot, const std::filesystem
     target.load(url, inPoint, outPoint, data.colorSettings);
     target.videoLayer()->setHidden(true);
     auto audio = makeAudioSettingsBox(data);
-    target.audio().setLevel(audio->settings.masterLevel, audio->settings.isMuted);
+    applySlotLevel(target, audio->settings);
     target.audio().applyEqualizer(data.equalizer);
 
     currentURL_ = url;
@@ -196,10 +196,12 @@ std::shared_ptr<SlotAudioSettingsBox> PlaybackController::makeAudioSettingsBox(
     const SlotData& data) const {
     auto box = std::make_shared<SlotAudioSettingsBox>();
     box->settings = data.audioSettings;
-    if (isMuted.get()) {
-        box->settings.isMuted = true;
-    }
     return box;
+}
+
+void PlaybackController::applySlotLevel(PlaybackSlot& slot, const AudioSettings& settings) {
+    // The output mute is read now: the operator may flip it while the slot is starting.
+    slot.audio().setLevel(settings.masterLevel, settings.isMuted || isMuted.get());
 }
 
 float PlaybackController::slotVolume(const AudioSettings& settings) const {
@@ -227,7 +229,7 @@ void PlaybackController::startSlotAudio(uint64_t generation, PlaybackSlot& slot,
         });
         return;
     }
-    slot.audio().setLevel(audio->settings.masterLevel, audio->settings.isMuted);
+    applySlotLevel(slot, audio->settings);
     const auto item = slot.player()->current();
     if (item->statusValue() == platform::media::ItemStatus::Failed) {
         if (onStarted) {

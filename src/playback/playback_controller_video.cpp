@@ -84,7 +84,7 @@ void PlaybackController::playVideo(int bank, int slot, const std::filesystem::pa
     }
 
     auto audio = makeAudioSettingsBox(data);
-    target.audio().setLevel(audio->settings.masterLevel, audio->settings.isMuted);
+    applySlotLevel(target, audio->settings);
     target.audio().applyEqualizer(data.equalizer);
 
     currentURL_ = url;

@@ -29,6 +29,13 @@ ShowController::ShowController(ShowServices services)
       recentProjects_(services.recentProjects),
       midiList_(services.midiList),
       project_(kDefaultRows, kDefaultColumns),
+      thumbnailStore_([this](std::function<ThumbnailStore::Image()> work,
+                             std::function<void(ThumbnailStore::Image)> done) {
+          if (!thumbnailWorker_) {
+              thumbnailWorker_ = std::make_unique<DiskWorker>(loop_);
+          }
+          thumbnailWorker_->run<ThumbnailStore::Image>(std::move(work), std::move(done));
+      }),
       lifetime_(std::make_shared<ShowController*>(this)) {
     // A fresh window listens to MIDI; its project says so too, so that saving it keeps MIDI on.
     project_.midiInputEnabled = midi_.isEnabled.get();

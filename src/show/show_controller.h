@@ -301,6 +301,10 @@ class ShowController {
 
     ProjectData project_;
     std::uint64_t projectGeneration_ = 0;
+    // The thread that decodes the grid's thumbnails (made on first use), apart from the disk
+    // worker so that a bank of decodes never holds up a save. Declared before the store: the
+    // store goes first and its queued decodes are skipped before the thread is joined.
+    std::unique_ptr<DiskWorker> thumbnailWorker_;
     ThumbnailStore thumbnailStore_;
     // Slots promised to imports still running; no other import takes them.
     std::set<SlotLocation> reservedSlots_;

@@ -203,6 +203,46 @@ void drawSymbol(QPainter& p, const QRectF& rect, Symbol symbol, const QColor& co
             p.drawLine(QPointF(6.5, 6), QPointF(6.5, 12));
             p.drawLine(QPointF(9.5, 6), QPointF(9.5, 12));
             break;
+        case Symbol::link:  // two chain links on a diagonal
+            p.setPen(pen(color, 1.6));
+            p.setBrush(Qt::NoBrush);
+            p.save();
+            p.translate(8, 8);
+            p.rotate(-45);
+            p.drawRoundedRect(QRectF(-7, -2.5, 8, 5), 2.5, 2.5);
+            p.drawRoundedRect(QRectF(-1, -2.5, 8, 5), 2.5, 2.5);
+            p.restore();
+            break;
+        case Symbol::clockArrowCirclepath: {  // a clock inside an arrow turning back
+            p.setPen(pen(color, 1.3));
+            p.setBrush(Qt::NoBrush);
+            p.drawArc(QRectF(2, 2, 12, 12), 200 * 16, -300 * 16);
+            QPainterPath head;
+            head.moveTo(0.6, 6.4);
+            head.lineTo(2.6, 9.4);
+            head.lineTo(4.9, 6.6);
+            p.drawPath(head);
+            p.drawLine(QPointF(8, 8), QPointF(8, 4.8));
+            p.drawLine(QPointF(8, 8), QPointF(10.4, 9.6));
+            break;
+        }
+        case Symbol::arrowClockwise: {  // an open circle with an arrow head at its top
+            p.setPen(pen(color, 1.6));
+            p.setBrush(Qt::NoBrush);
+            p.drawArc(QRectF(2.5, 2.5, 11, 11), 60 * 16, 300 * 16);
+            p.setPen(Qt::NoPen);
+            p.setBrush(color);
+            QPainterPath head;
+            head.moveTo(9.2, 0.6);
+            head.lineTo(13.6, 3.4);
+            head.lineTo(9.0, 6.0);
+            head.closeSubpath();
+            p.drawPath(head);
+            break;
+        }
+        case Symbol::checkmark:
+            checkStroke(p, color, 1.8);
+            break;
     }
 }
 

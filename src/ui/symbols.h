@@ -32,6 +32,11 @@ enum class Symbol {
     turnRight,
     docOnDoc,
     trash,
+    // project toolbar and side panels
+    link,
+    clockArrowCirclepath,
+    arrowClockwise,
+    checkmark,
 };
 
 void drawSymbol(QPainter& painter, const QRectF& rect, Symbol symbol, const QColor& color);

@@ -40,7 +40,7 @@ TEST(CanvasLayout, EveryPanelHasItsFixedRectangle) {
         {CanvasPanel::projectToolbar, 21, 8, 459, 100},
         {CanvasPanel::bankList, 21, 108, 459, 536},
         {CanvasPanel::player, 467, 8, 1110, 536},
-        {CanvasPanel::clipInspector, 1119, 8, 1495, 204},
+        {CanvasPanel::clipSettingsPanel, 1119, 8, 1495, 204},
         {CanvasPanel::audio, 1119, 204, 1495, 536},
         {CanvasPanel::outputMonitor, 1503, 8, 1733, 138},
         {CanvasPanel::utilityButtons, 1736, 8, 1899, 128},
@@ -69,7 +69,7 @@ TEST(CanvasLayout, PanelsLieOnTheCanvasWithoutOverlapping) {
     for (std::size_t i = 0; i < all.size(); ++i) {
         EXPECT_TRUE(canvas.contains(all[i].rect())) << i;
         for (std::size_t j = i + 1; j < all.size(); ++j) {
-            // Touching edges (the clip inspector over the audio section) are no overlap.
+            // Touching edges (the clip settings panel over the audio section) are no overlap.
             const QRectF common = all[i].rect().intersected(all[j].rect());
             EXPECT_TRUE(common.width() <= 0.5 || common.height() <= 0.5) << i << " and " << j;
         }

@@ -88,7 +88,7 @@ TEST_F(MainWindowTest, TheCanvasIsScaledIntoEveryWindowAndPinnedTopLeft) {
          1.0,
          {{2200, 500, black, "the band on the right"},
           {463, 272, grey(107), "the strip between bank list and player"},
-          {1114, 272, grey(107), "the strip between player and inspector"},
+          {1114, 272, grey(107), "the strip between player and settings panel"},
           {24, 54, grey(41), "the toolbar card's padding"},
           {470, 272, grey(31), "the player card's padding"},
           {1122, 300, grey(41), "the audio card"},
@@ -129,7 +129,7 @@ TEST_F(MainWindowTest, CardsHaveTheirPlacesAndGreys) {
     // The player's card is darker than every other card.
     EXPECT_DOUBLE_EQ(frames->card(CanvasPanel::player)->style().white, 0.12);
     for (const CanvasPanel other :
-         {CanvasPanel::projectToolbar, CanvasPanel::bankList, CanvasPanel::clipInspector,
+         {CanvasPanel::projectToolbar, CanvasPanel::bankList, CanvasPanel::clipSettingsPanel,
           CanvasPanel::audio, CanvasPanel::geometry, CanvasPanel::eqColor}) {
         EXPECT_DOUBLE_EQ(frames->card(other)->style().white, 0.16);
     }

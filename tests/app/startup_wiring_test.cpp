@@ -111,11 +111,13 @@ TEST_F(StartupWiring, TheOpenProjectFlagFollowsLocationAndUnsavedChanges) {
         std::function<void()> act;
         bool expected;
     };
+    const std::optional<std::filesystem::path> location = folder / "A.ktshow";
+    const std::optional<std::filesystem::path> noLocation;
     const Step steps[] = {
         {"edit", [&] { show->hasUnsavedChanges = true; }, true},
-        {"location", [&] { show->currentProjectURL = folder / "A.ktshow"; }, true},
+        {"location", [&] { show->currentProjectURL = location; }, true},
         {"saved", [&] { show->hasUnsavedChanges = false; }, true},
-        {"location cleared", [&] { show->currentProjectURL = std::nullopt; }, false},
+        {"location cleared", [&] { show->currentProjectURL = noLocation; }, false},
         {"edit again", [&] { show->hasUnsavedChanges = true; }, true},
         {"saved again", [&] { show->hasUnsavedChanges = false; }, false},
     };

@@ -25,19 +25,8 @@ class GridRealDrop : public test::ShowFixture {
     ClipImporter clipImporter{loop, bookmarks};
     LiveShowImporter liveImporter{clipImporter};
     test::TemporaryFolder folder;
-    std::unique_ptr<ShowController> realShow = std::make_unique<ShowController>(ShowServices{
-        .loop = loop,
-        .playback = playback,
-        .importer = liveImporter,
-        .midi = midi,
-        .midiOut = midiOut,
-        .keyboard = keyboard,
-        .dialogs = dialogs,
-        .bookmarks = bookmarks,
-        .defaults = defaults,
-        .projectManager = projectManager,
-        .recentProjects = recentProjects,
-    });
+    std::unique_ptr<ShowController> realShow =
+        std::make_unique<ShowController>(services(loop, playback, liveImporter));
 
     template <class Pred>
     bool runUntil(Pred done, double wallSeconds = 60.0) {

@@ -91,6 +91,8 @@ TEST(SlotCellPaint, FramesAndTheirWidths) {
         {"cursor", [](SlotCellInputs& in) { in.isCursor = true; }, kBlue, 2},
         {"selected", [](SlotCellInputs& in) { in.isSelected = true; }, kBlue, 2},
         {"armed", [](SlotCellInputs& in) { in.isMIDIArmed = true; }, kGreen, 2},
+        {"missing", [](SlotCellInputs& in) { in.slot.isFileMissing = true; }, kOrange, 1},
+        {"jump target", [](SlotCellInputs& in) { in.isJumpTarget = true; }, kOrange, 1},
         {"learn", [](SlotCellInputs& in) { in.midiLearnHighlight = true; }, kGreen, 1},
         {"jump pick", [](SlotCellInputs& in) { in.isJumpHighlight = true; }, kOrange, 1},
         {"replace",

@@ -12,6 +12,7 @@
 #include "grid/grid_geometry.h"
 #include "grid/midi_assignments_panel.h"
 #include "grid/slot_grid_panel.h"
+#include "platform/runloop/console.h"
 #include "show/show_fixture.h"
 #include "support/temporary_folder.h"
 #include "ui/ui_test_support.h"
@@ -96,6 +97,15 @@ class GridPanel : public test::ShowFixture {
             out.push_back(action->isSeparator() ? "-" : action->text().toStdString());
         }
         return out;
+    }
+
+    // Waits, guarded, until every thumbnail decode the grid asked for has come back, then lets
+    // the cells paint.
+    void settleThumbnails() {
+        for (int guard = 0; guard < 200 && show->thumbnailStore().decodesPending() > 0; ++guard)
+            loop.waitForPosted(0.5);
+        EXPECT_EQ(show->thumbnailStore().decodesPending(), 0u);
+        QApplication::processEvents();
     }
 
     // A bank of sample clips for the screenshots: names, thumbnails, states and badges.
@@ -230,6 +240,7 @@ TEST_F(GridPanel, ADropOfThreeClipsOnCell12ImportsThemFromThereOnALaterTurn) {
     data.setUrls({QUrl::fromLocalFile("/media/a.mp4"), QUrl::fromLocalFile("/media/b.mov"),
                   QUrl::fromLocalFile("/media/c.png")});
     const QPoint at = centreOf(12);
+    platform::Console::Capture console;
     QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(panel.get(), &enter);
     EXPECT_TRUE(enter.isAccepted());
@@ -240,6 +251,12 @@ TEST_F(GridPanel, ADropOfThreeClipsOnCell12ImportsThemFromThereOnALaterTurn) {
     QApplication::sendEvent(panel.get(), &drop);
     EXPECT_TRUE(drop.isAccepted());
     EXPECT_TRUE(importer.requests.empty());  // not inside the drag
+    // One line as the drag enters (the move writes none) and one at the drop.
+    EXPECT_EQ(console.lines(),
+              (std::vector<std::string>{"🟢 GridDropNSView draggingEntered loc=QPointF(" +
+                                            std::to_string(at.x()) + "," + std::to_string(at.y()) +
+                                            ") slotBodyRect=QRectF(4,40 1870x484)",
+                                        "🏁 GridDropNSView drop slot=12 urls=3"}));
     loop.runPending();
     loop.advance(0.0);
     ASSERT_GE(importer.requests.size(), 1u);
@@ -269,6 +286,7 @@ TEST_F(GridPanel, TheDropGoesToTheBankShownWhenItIsDelivered) {
 }
 
 TEST_F(GridPanel, DropsOutsideTheCellsOrWithoutFilesAreRefused) {
+    platform::Console::Capture console;
     QMimeData files;
     files.setUrls({QUrl::fromLocalFile("/media/a.mp4")});
     QDragEnterEvent onToolbar(QPoint(400, 20), Qt::CopyAction, &files, Qt::LeftButton,
@@ -287,6 +305,16 @@ TEST_F(GridPanel, DropsOutsideTheCellsOrWithoutFilesAreRefused) {
     QDragEnterEvent plain(centreOf(0), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(panel.get(), &plain);
     EXPECT_FALSE(plain.isAccepted());
+    QDropEvent plainDrop(centreOf(0), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(panel.get(), &plainDrop);
+    EXPECT_FALSE(plainDrop.isAccepted());
+    // The toolbar drag is logged as it enters; the web link is dropped with no file (a count of
+    // 0); plain text is not offered to the grid at all.
+    ASSERT_EQ(console.lines().size(), 3u);
+    EXPECT_TRUE(
+        console.lines()[0].starts_with("🟢 GridDropNSView draggingEntered loc=QPointF(400,20)"));
+    EXPECT_TRUE(console.lines()[1].starts_with("🟢 GridDropNSView draggingEntered loc="));
+    EXPECT_EQ(console.lines()[2], "🏁 GridDropNSView drop slot=0 urls=0");
     loop.runPending();
     EXPECT_TRUE(importer.requests.empty());
     EXPECT_FALSE(show->showNoProjectAlert.get());
@@ -330,8 +358,52 @@ TEST_F(GridPanel, ShortBanksAndGridsWithoutRowsDrawWithoutCells) {
     clickCell(0);  // a hidden cell takes no click; nothing breaks
 }
 
+TEST_F(GridPanel, ColdThumbnailsDrawWithoutAPictureThenRepaintTheirCellsWhenTheyLand) {
+    const QColor red(220, 30, 30);
+    const QColor blue(30, 60, 220);
+    load(1, 2, "two.mp4");
+    load(1, 5, "five.mp4");
+    load(1, 6, "six.mp4");
+    slot(1, 2).thumbnail = pngOf(red, red);
+    slot(1, 5).thumbnail = pngOf(blue, blue);
+    slot(1, 6).thumbnail = pngOf(blue, red);
+    show->selectBank(1);  // a cold switch: nothing of this bank is decoded yet
+    EXPECT_FALSE(panel->cell(2)->look().thumbnail);  // not decoded on the main thread
+    EXPECT_EQ(show->thumbnailStore().decodesPending(), 3u);
+    QApplication::processEvents();
+    const QPoint probe(panel->cell(2)->width() / 2, panel->cell(2)->height() / 2);
+    EXPECT_FALSE(near(test::render(*panel->cell(2)).pixelColor(probe), red, 40));
+
+    // Slot 6 takes another clip before its picture lands: that picture is dropped.
+    slot(1, 6).thumbnail.reset();
+    touch();
+    PaintCounter counter;
+    for (int i = 0; i < panel->cellCount(); ++i)
+        panel->cell(i)->installEventFilter(&counter);
+    settleThumbnails();
+    ASSERT_TRUE(panel->cell(2)->look().thumbnail);
+    ASSERT_TRUE(panel->cell(5)->look().thumbnail);
+    EXPECT_FALSE(panel->cell(6)->look().thumbnail);
+    // Only the two cells whose picture landed painted again.
+    EXPECT_EQ(counter.paints.size(), 2u);
+    EXPECT_EQ(counter.paints[panel->cell(2)], 1);
+    EXPECT_EQ(counter.paints[panel->cell(5)], 1);
+    EXPECT_TRUE(near(test::render(*panel->cell(2)).pixelColor(probe), red, 3));
+
+    // Back and forth: the pictures are there at once, the same objects, with no new decode.
+    const auto landed = show->thumbnailStore().landed.get();
+    const auto picture = panel->cell(2)->look().thumbnail;
+    show->selectBank(0);
+    show->selectBank(1);
+    EXPECT_EQ(panel->cell(2)->look().thumbnail, picture);
+    EXPECT_EQ(show->thumbnailStore().decodesPending(), 0u);
+    EXPECT_EQ(show->thumbnailStore().landed.get(), landed);
+}
+
 TEST_F(GridPanel, ScreenshotsOfABankInEachModeAndLanguage) {
     fillBankForShots();
+    settleThumbnails();
+    EXPECT_TRUE(panel->cell(0)->look().thumbnail);
     EXPECT_EQ(panel->cell(14)->look().badges, (std::vector<CellBadge>{CellBadge::jump}));
     EXPECT_FALSE(panel->cell(8)->look().thumbnail);  // the corrupt thumbnail draws none
     struct Mode {

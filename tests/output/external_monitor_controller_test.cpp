@@ -77,6 +77,27 @@ TEST_F(ExternalMonitorControllerTest, ListsTheScreensOtherThanTheMainOneByIdInPl
     }
 }
 
+TEST_F(ExternalMonitorControllerTest, ListsAndPresentsOnAnXScreenNamedAsTheMainOne) {
+    // An X server's two screens: both "screen", both at the origin.
+    screens.list = {FakeScreenProvider::screen("screen", {0, 0, 1920, 1080}),
+                    FakeScreenProvider::screen("screen", {0, 0, 1280, 1024})};
+    screens.mainId = screens.screens().at(0).id;
+    const std::vector<ScreenInfo>& listed = controller().availableScreens.get();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].nativeSize, (SizeF{1280.0, 1024.0}));
+    EXPECT_NE(listed[0].id, screens.mainId);
+
+    controller().present(listed[0], rig.surface, {1920.0, 1080.0});
+    ASSERT_EQ(windows.made.size(), 1u);
+    EXPECT_EQ(windows.made[0]->screen.geometry, QRect(0, 0, 1280, 1024));
+    EXPECT_TRUE(controller().isPresenting.get());
+    // Listed again, it is the same screen: the window stays.
+    screens.announceChange();
+    rig.loop.runPending();
+    EXPECT_TRUE(controller().isPresenting.get());
+    EXPECT_TRUE(windows.made[0]->visible);
+}
+
 TEST(ScreenInfoTest, DescribesADisplayInPointsAndPixels) {
     const ScreenInfo retina = ScreenInfo::fromDescriptor(
         FakeScreenProvider::screen("DP-1", {0, 0, 1440, 900}, 2.0, 0.0, "Studio"));
@@ -119,9 +140,13 @@ TEST_F(ExternalMonitorControllerTest, RefreshesOnALaterTurnAfterEveryScreenChang
 }
 
 TEST_F(ExternalMonitorControllerTest, PresentsABorderlessWindowOnTheChosenScreen) {
+    const auto surfaceDrawings = std::make_shared<platform::SharedCompositions>();
+    controller().shareCompositionsWith(surfaceDrawings);
     controller().present(info(kDp), rig.surface, {1920.0, 1080.0});
     ASSERT_EQ(windows.made.size(), 1u);
     const auto& window = *windows.made[0];
+    // The window finds the surface's views' drawings where it would draw the same picture.
+    EXPECT_EQ(window.shared, surfaceDrawings);
     EXPECT_EQ(window.screen.id, kDp.id);
     EXPECT_TRUE(window.visible);
     EXPECT_EQ(window.timesShown, 1);

@@ -8,12 +8,15 @@
 #include <QImage>
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <set>
 
 #include "output/external_monitor_content_view.h"
 #include "output/playback_slot.h"
 #include "platform/graphics/layer_snapshot.h"
 #include "platform/graphics/presenter.h"
+#include "platform/graphics/shared_compositions.h"
 #include "platform/media/player_layer.h"
 #include "surface_rig.h"
 
@@ -178,6 +181,110 @@ TEST_F(MirrorPixelsTest, AClipPlayingInASlotShowsTheSamePictureInTheMirror) {
     expectSamePicture("a playing clip");
     advanceRefreshes(20);
     expectSamePicture("the same clip later");
+}
+
+}  // namespace
+}  // namespace kestio::output
+
+namespace kestio::output {
+namespace {
+
+// A decoder's pictures: each frame one image, handed out again for as long as it shows (the
+// scripted players make a new image at each call).
+class DecodedPictures final : public platform::FrameSource {
+  public:
+    DecodedPictures() {
+        for (QColor colour : {Qt::darkRed, Qt::darkGreen, Qt::darkBlue, Qt::darkCyan}) {
+            pictures_.push_back(solid(colour));
+        }
+    }
+    QImage frameAt(HostTime time) const override {
+        return pictures_[std::size_t(std::llround(time.seconds() * 24.0)) % pictures_.size()];
+    }
+
+  private:
+    std::vector<QImage> pictures_;
+};
+
+// An output window the size of an operator's view of the surface, sharing that view's drawings:
+// each picture of a playing clip, a dissolve to another and a cut is drawn once between the two,
+// and both show the very same image. (A still scaled to the view is scaled by each presenter's
+// own compositor, so views of a still draw it each.)
+TEST(MirrorSharingTest, AtTheSurfacesSizeTheMirrorShowsTheSurfacesDrawings) {
+    test::SurfaceRig rig;
+    rig.surface.setViewSize({384, 216});
+    ExternalMonitorContentView view(rig.loop, rig.surface, SizeF{1920, 1080}, rig.wallClock);
+    view.layout({384, 216});
+    SnapshotPublisher surfaceTree(rig.loop);
+    SnapshotPublisher mirrorTree(rig.loop);
+    surfaceTree.setRoot(rig.surface.rootLayer());
+    mirrorTree.setRoot(view.rootLayer());
+    auto shared = std::make_shared<platform::SharedCompositions>();
+    Presenter surface(rig.loop.hostClock());
+    Presenter mirror(rig.loop.hostClock());
+    surface.setSource(surfaceTree.slot(), shared);
+    mirror.setSource(mirrorTree.slot(), shared);
+    const HostTime start = rig.loop.now();
+    for (Presenter* p : {&surface, &mirror}) {
+        p->setSize({384, 216});
+        p->setRefreshRate(kRate);
+        p->start();
+        ASSERT_TRUE(p->waitForRefresh(1, kWait));
+    }
+
+    // The clip on A: the mirror's video layer shows the slot's source, as it always does.
+    const auto clip = std::make_shared<DecodedPictures>();
+    rig.surface.slotA().videoLayer()->setFrameSource(clip);
+    view.mirrorLayer(true)->setFrameSource(clip);
+    rig.surface.prepareForPlay(true);
+    int compared = 0;
+    std::set<std::uint64_t> settling;
+    // `settles`: the refreshes between the end of the surface's fade and the mirror's end step,
+    // where the mirror still draws the outgoing slot under the incoming one at full opacity and
+    // the surface no longer does: the same pixels, drawn each.
+    const auto step = [&](int refreshes, const char* when, bool settles = false) {
+        SCOPED_TRACE(when);
+        for (int i = 0; i < refreshes; ++i) {
+            rig.loop.advance(1.0 / kRate);
+            const auto current = std::uint64_t(std::llround((rig.loop.now() - start) * kRate)) + 1;
+            ASSERT_TRUE(surface.waitForRefresh(current, kWait));
+            ASSERT_TRUE(mirror.waitForRefresh(current, kWait));
+            const auto s = surface.newestFrame();
+            const auto m = mirror.newestFrame();
+            ASSERT_EQ(s.refresh, m.refresh);
+            if (settles) {
+                settling.insert(s.refresh);
+                continue;
+            }
+            EXPECT_EQ(s.image.cacheKey(), m.image.cacheKey()) << "refresh " << s.refresh;
+            ++compared;
+        }
+    };
+    step(16, "a playing clip");
+    const auto nextClip = std::make_shared<DecodedPictures>();
+    rig.surface.slotB().videoLayer()->setFrameSource(nextClip);
+    view.mirrorLayer(false)->setFrameSource(nextClip);
+    rig.surface.dissolve(rig.surface.slotB(), 0.25);
+    step(16, "dissolving to the clip on B");
+    step(4, "the dissolve's end steps", true);
+    step(4, "after the dissolve");
+    rig.surface.cut(rig.surface.slotA());
+    step(4, "cut to A");
+    surface.stop();
+    mirror.stop();
+
+    // Each refresh was drawn once between the two presenters, never by both.
+    std::map<std::uint64_t, int> drawings;
+    for (Presenter* p : {&surface, &mirror}) {
+        for (const platform::RefreshRecord& r : p->takeRecords()) {
+            drawings[r.refresh] += r.drawn ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(compared, 40);
+    for (const auto& [refresh, drawn] : drawings) {
+        EXPECT_LE(drawn, settling.count(refresh) ? 2 : 1)
+            << "refresh " << refresh << " was drawn by both";
+    }
 }
 
 }  // namespace

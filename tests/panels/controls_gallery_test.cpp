@@ -1,4 +1,4 @@
-// The audio and inspector controls side by side in an audio card, in both languages, for a
+// The audio and settings panel controls side by side in an audio card, in both languages, for a
 // person to look at; probes check that each control landed where it was put.
 #include <gtest/gtest.h>
 

@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <span>
 
 #include "output/output_surface.h"
+#include "platform/audio/audio_player_node.h"
 #include "platform/graphics/compositor.h"
 #include "platform/media/decoded_media_factory.h"
 #include "platform/media/decoded_player_item.h"
@@ -20,6 +23,7 @@
 #include "support/media_fixtures.h"
 #include "support/null_audio_device.h"
 #include "support/playback_test_support.h"
+#include "support/signal_analysis.h"
 #include "support/temporary_folder.h"
 
 namespace kestio {
@@ -157,6 +161,65 @@ TEST_F(PlaybackIntegration, AFileCutShortMidPlayEndsOnItsLastGoodPicture) {
     EXPECT_EQ(controller->currentSlotIndex.get(), 0);
     // What is on air is a picture of the clip, not a broken one.
     EXPECT_GE(test::readFrameNumber(composed()), 0);
+}
+
+}  // namespace
+}  // namespace kestio
+
+namespace kestio {
+namespace {
+
+// The output mute flipped while a clip or a sound file is starting holds once its sound runs: the
+// chain's volume and the sound the device renders follow the operator's last choice, not the mute
+// the start began with.
+TEST_F(PlaybackIntegration, TheOutputMuteFlippedDuringAStartHolds) {
+    struct Case {
+        const char* name;
+        MediaType kind;
+        bool mutedBefore;
+    };
+    const double expected = test::kToneAmplitude / std::sqrt(2.0);
+    const auto& sound = test::mediaFixtures().audio("wav");
+    for (const Case c : {Case{"clip, muted while starting", MediaType::video, false},
+                         Case{"clip, unmuted while starting", MediaType::video, true},
+                         Case{"sound file, muted while starting", MediaType::audio, false},
+                         Case{"sound file, unmuted while starting", MediaType::audio, true}}) {
+        SCOPED_TRACE(c.name);
+        if (controller->isMuted.get() != c.mutedBefore) {
+            controller->toggleMute();
+        }
+        auto data = project.banks[0].slots[2];
+        data.outPoint.reset();
+        data.mediaType = c.kind;
+        if (c.kind == MediaType::audio) {
+            data.videoURL = sound.path;
+            data.clipInfo->duration = sound.duration;
+        }
+        auto& target = controller->view().hiddenSlot();
+        const auto soundRuns = [&] {
+            return &controller->view().showingSlot() == &target &&
+                   target.clipPlayer().startTime().get().has_value();
+        };
+        controller->play(0, 2, *data.videoURL, data, {320.0, 180.0});
+        // Flipped before the sound has started.
+        ASSERT_FALSE(soundRuns());
+        controller->toggleMute(data.audioSettings);
+        for (int i = 0; i < 300 && !soundRuns(); ++i) {
+            run(0.01);
+        }
+        ASSERT_TRUE(soundRuns());
+        run(0.2);
+        const bool mutedAfter = !c.mutedBefore;
+        EXPECT_EQ(target.audio().playerNode()->volume(), mutedAfter ? 0.0f : 1.0f);
+        const auto& left = device->channel(0);
+        const std::size_t last = 4800;
+        const double level = test::rms(std::span(left).subspan(left.size() - last, last));
+        if (mutedAfter) {
+            EXPECT_LT(level, 0.01 * expected) << "heard while muted";
+        } else {
+            EXPECT_GT(level, 0.7 * expected) << "silent while not muted";
+        }
+    }
 }
 
 }  // namespace

@@ -123,7 +123,12 @@ TEST_F(WarmUpTest, ASignalAndTheTimeOutInOneTurnEndTheWaitOnce) {
                 }
             });
         }
+        // A step that copied the signal before the wait ended (as a switch step does) calls
+        // it late.
+        auto copied = rig.pc().onWarmReady;
         rig.loop.advance(2.0);
+        copied();
+        rig.loop.runPending();
         EXPECT_EQ(answers, std::vector<bool>{signalFirst}) << "signal first: " << signalFirst;
         EXPECT_FALSE(rig.pc().onWarmReady);
     }
@@ -166,7 +171,11 @@ TEST_F(WarmUpTest, EverySlotOfAGridIsWarmedWithNothingOnTheOutput) {
     for (int slot = 0; slot < 6; ++slot) {
         warm(0, slot, 1.5);
         for (int i = 0; i < 150 && answers.size() <= std::size_t(slot); ++i) {
-            test::settleLoad(rig, rig.surface().hiddenSlot().audio());
+            // Only the looping slot loads a chain (the hidden slot's); a wait for the others'
+            // would wait out its wall-time guard on every step.
+            if (slot == 4) {
+                test::settleLoad(rig, rig.surface().hiddenSlot().audio());
+            }
             rig.loop.advance(0.01);
             expectNothingOnTheOutput();
         }

@@ -11,31 +11,18 @@
 #include <memory>
 #include <mutex>
 
-#include "control/key_binding_store.h"
-#include "control/keyboard_shortcut_handler.h"
-#include "control/midi_input_controller.h"
-#include "control/midi_output_controller.h"
-#include "import/clip_importer.h"
-#include "model/localization_manager.h"
 #include "model/project_manager.h"
-#include "model/recent_projects.h"
-#include "output/output_surface.h"
-#include "platform/media/decoded_media_factory.h"
 #include "platform/midi/jack_midi_system.h"
 #include "platform/midi/loopback_midi_system.h"
 #include "platform/runloop/manual_run_loop.h"
-#include "platform/storage/bookmark_service.h"
-#include "platform/storage/user_defaults.h"
 #include "playback/play_log.h"
 #include "playback/playback_controller.h"
-#include "show/live_show_importer.h"
 #include "show/live_show_playback.h"
 #include "show/show_controller.h"
 #include "support/jack_midi_peer.h"
 #include "support/jack_server.h"
+#include "support/live_show_rig.h"
 #include "support/media_fixtures.h"
-#include "support/null_audio_device.h"
-#include "support/scripted_dialog_presenter.h"
 #include "support/temporary_folder.h"
 
 namespace kestio::test {
@@ -46,42 +33,14 @@ using Bytes = std::vector<std::uint8_t>;
 // Every real part of a show, on the MIDI system it is given.
 struct RealShow {
     explicit RealShow(platform::ManualRunLoop& loop, platform::MIDISystem& midiSystem)
-        : loop(loop), midi(loop, midiSystem), midiOut(loop, midiSystem) {
-        controller = std::make_unique<PlaybackController>(
-            PlaybackServices{.loop = loop,
-                             .view = std::make_unique<output::OutputSurface>(
-                                 output::OutputSurface::Services{loop, device, media}),
-                             .localization = &localization,
-                             .media = &media});
-        controller->view().setViewSize({320.0, 180.0});
+        : loop(loop), rig(loop, midiSystem, {.asApplication = true}) {
+        controller.view().setViewSize({320.0, 180.0});
         std::filesystem::create_directories(package);
-        controller->logFileURL = package / "app.log";
-        controller->reopenLogFile();
-        live = std::make_unique<LiveShowPlayback>(*controller);
-        show = std::make_unique<ShowController>(ShowServices{
-            .loop = loop,
-            .playback = *live,
-            .importer = liveImporter,
-            .midi = midi,
-            .midiOut = midiOut,
-            .keyboard = keyboard,
-            .dialogs = dialogs,
-            .bookmarks = bookmarks,
-            .defaults = defaults,
-            .projectManager = projectManager,
-            .recentProjects = recentProjects,
-        });
+        controller.logFileURL = package / "app.log";
+        controller.reopenLogFile();
         // As the main window wires them.
-        controller->projectProvider = [this]() -> std::optional<ProjectData> {
-            return show->project();
-        };
-        live->onRequestPlay = [this](int bank, int slot) { show->requestPlay(bank, slot); };
+        live.onRequestPlay = [this](int bank, int slot) { show->requestPlay(bank, slot); };
         show->currentProjectURL = package;
-    }
-    ~RealShow() {
-        show.reset();
-        live.reset();
-        controller.reset();
     }
 
     // Runs the loop until `done` holds, taking 5 ms of virtual time for every 10 ms of waiting
@@ -97,7 +56,7 @@ struct RealShow {
             }
             loop.waitForPosted(0.01);
             loop.advance(0.005);
-            device->pull(240);
+            rig.device->pull(240);
         }
         return true;
     }
@@ -107,7 +66,7 @@ struct RealShow {
             .slots[std::size_t(index)];
     }
     std::vector<std::string> logMessages() {
-        controller->playLog().flush();
+        controller.playLog().flush();
         std::vector<std::string> out;
         std::ifstream in(package / "app.log");
         for (std::string line; std::getline(in, line);) {
@@ -119,24 +78,12 @@ struct RealShow {
     platform::ManualRunLoop& loop;
     TemporaryFolder folder;
     std::filesystem::path package = folder.path() / "Show.ktshow";
-    std::shared_ptr<NullAudioDevice> device =
-        std::make_shared<NullAudioDevice>(48000.0, 2, "Null Output", loop.hostClock());
-    platform::media::DecodedMediaFactory media{loop};
-    platform::InMemoryUserDefaults defaults;
-    LocalizationManager localization{defaults};
-    platform::BookmarkService bookmarks;
-    ClipImporter importer{loop, bookmarks};
-    LiveShowImporter liveImporter{importer};
-    MIDIInputController midi;
-    MIDIOutputController midiOut;
-    KeyBindingStore keyBindings{defaults};
-    KeyboardShortcutHandler keyboard{keyBindings};
-    ProjectManager projectManager{bookmarks};
-    RecentProjects recentProjects{defaults, bookmarks};
-    ScriptedDialogPresenter dialogs;
-    std::unique_ptr<PlaybackController> controller;
-    std::unique_ptr<LiveShowPlayback> live;
-    std::unique_ptr<ShowController> show;
+    LiveShowRig rig;
+    PlaybackController& controller = rig.controller;
+    LiveShowPlayback& live = rig.playback;
+    MIDIInputController& midi = rig.parts.midi;
+    MIDIOutputController& midiOut = rig.parts.midiOut;
+    std::unique_ptr<ShowController>& show = rig.show;
 };
 
 TEST(ShowOnRealFiles, AClipAPictureAndASoundDroppedOnSlot38LandInOrderWithTheirThumbnails) {
@@ -160,7 +107,7 @@ TEST(ShowOnRealFiles, AClipAPictureAndASoundDroppedOnSlot38LandInOrderWithTheirT
     const auto thumbnailFile =
         real.package / ProjectManager::kThumbnailsFolderName / "thumb_0_38.png";
     ASSERT_TRUE(real.runUntil([&] {
-        return !real.show->isLoading.get() && !real.controller->isWarming &&
+        return !real.show->isLoading.get() && !real.controller.isWarming &&
                std::filesystem::exists(thumbnailFile);
     }));
 
@@ -197,8 +144,8 @@ TEST(ShowOnRealFiles, AClipAPictureAndASoundDroppedOnSlot38LandInOrderWithTheirT
                                               "インポート完了: tone → BANK2 SLOT2"}));
     // Each passed the display check; the output ends black with nothing on air.
     EXPECT_EQ(real.show->importAlert.get(), std::optional<std::string>("非対応形式: notes.txt\n"));
-    EXPECT_FALSE(real.live->currentBankIndex().get());
-    EXPECT_FALSE(real.controller->isMuted.get());
+    EXPECT_FALSE(real.live.currentBankIndex().get());
+    EXPECT_FALSE(real.controller.isMuted.get());
 }
 
 TEST(ShowOnRealFiles, AFileGoneBeforeItsProbeIsReportedAndFillsNothing) {
@@ -213,7 +160,7 @@ TEST(ShowOnRealFiles, AFileGoneBeforeItsProbeIsReportedAndFillsNothing) {
     // The probes start on a later turn: the clip is gone by then.
     std::filesystem::remove(drop / "gone.mp4");
     ASSERT_TRUE(
-        real.runUntil([&] { return !real.show->isLoading.get() && !real.controller->isWarming; }));
+        real.runUntil([&] { return !real.show->isLoading.get() && !real.controller.isWarming; }));
     ASSERT_TRUE(real.show->importAlert.get());
     EXPECT_NE(real.show->importAlert.get()->find("gone.mp4"), std::string::npos)
         << *real.show->importAlert.get();
@@ -270,7 +217,7 @@ TEST_F(ShowMIDIOverJack, ANoteFromAnotherClientPutsItsSlotOnAirAndShowsItsBank) 
     ASSERT_TRUE(real->runUntil([&] { return real->show->isOnAir(3, 7); }, 10.0));
     EXPECT_EQ(real->show->currentBank.get(), 3);
     EXPECT_EQ(real->show->cursorSlot.get(), 7);
-    EXPECT_EQ(real->controller->currentURL(), clip);
+    EXPECT_EQ(real->controller.currentURL(), clip);
 }
 
 TEST_F(ShowMIDIOverJack, APlayedSlotsNoteReachesAnotherClientAndIsReleasedAfter120ms) {

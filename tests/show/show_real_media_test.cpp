@@ -10,26 +10,14 @@
 #include <memory>
 #include <string>
 
-#include "control/key_binding_store.h"
-#include "control/keyboard_shortcut_handler.h"
-#include "control/midi_input_controller.h"
-#include "control/midi_output_controller.h"
-#include "import/clip_importer.h"
 #include "model/localization_manager.h"
 #include "model/project_manager.h"
-#include "model/recent_projects.h"
-#include "output/output_surface.h"
-#include "platform/media/decoded_media_factory.h"
 #include "platform/midi/loopback_midi_system.h"
 #include "platform/runloop/manual_run_loop.h"
-#include "platform/storage/bookmark_service.h"
-#include "platform/storage/user_defaults.h"
 #include "playback/playback_controller.h"
-#include "show/live_show_importer.h"
-#include "show/live_show_playback.h"
 #include "show/show_controller.h"
-#include "support/null_audio_device.h"
-#include "support/process_runner.h"
+#include "support/live_show_rig.h"
+#include "support/media_fixtures.h"
 #include "support/scripted_dialog_presenter.h"
 #include "support/temporary_folder.h"
 
@@ -42,77 +30,17 @@ class ShowOnRealMedia : public ::testing::Test {
   protected:
     TemporaryFolder folder;
     platform::ManualRunLoop loop;
-    platform::InMemoryUserDefaults defaults;
-    platform::BookmarkService bookmarks;
     platform::LoopbackMIDISystem midiSystem{loop};
-    MIDIInputController midi{loop, midiSystem};
-    MIDIOutputController midiOut{loop, midiSystem};
-    KeyBindingStore keyBindings{defaults};
-    KeyboardShortcutHandler keyboard{keyBindings};
-    ProjectManager projectManager{bookmarks};
-    RecentProjects recentProjects{defaults, bookmarks};
-    ClipImporter clipImporter{loop, bookmarks};
-    LiveShowImporter importer{clipImporter};
-    std::shared_ptr<NullAudioDevice> device =
-        std::make_shared<NullAudioDevice>(48000.0, 2, "Null Output", loop.hostClock());
-    platform::media::DecodedMediaFactory media{loop};
-    PlaybackController controller{PlaybackServices{
-        .loop = loop,
-        .wallClock = nullptr,
-        .view = std::make_unique<output::OutputSurface>(
-            output::OutputSurface::Services{.loop = loop, .audioDevice = device, .media = media}),
-        .localization = nullptr,
-        .decodeStill = {},
-        .runInBackground = {}}};
-    LiveShowPlayback playback{controller};
-    ScriptedDialogPresenter dialogs;
-    std::unique_ptr<ShowController> show = std::make_unique<ShowController>(ShowServices{
-        .loop = loop,
-        .playback = playback,
-        .importer = importer,
-        .midi = midi,
-        .midiOut = midiOut,
-        .keyboard = keyboard,
-        .dialogs = dialogs,
-        .bookmarks = bookmarks,
-        .defaults = defaults,
-        .projectManager = projectManager,
-        .recentProjects = recentProjects,
-    });
-
-    void SetUp() override {
-        controller.projectProvider = [this]() -> std::optional<ProjectData> {
-            return show->project();
-        };
-    }
+    LiveShowRig rig{loop, midiSystem};
+    PlaybackController& controller = rig.controller;
+    ScriptedDialogPresenter& dialogs = rig.parts.dialogs;
+    std::unique_ptr<ShowController>& show = rig.show;
 
     // A clip of `seconds` at 25 fps with a tone, made with ffmpeg.
     fs::path clip(const std::string& relative, double seconds) {
         const fs::path file = folder / relative;
         fs::create_directories(file.parent_path());
-        const std::string length = std::to_string(seconds);
-        const auto result = runProcess({"ffmpeg",
-                                        "-nostdin",
-                                        "-v",
-                                        "error",
-                                        "-y",
-                                        "-f",
-                                        "lavfi",
-                                        "-i",
-                                        "testsrc=size=160x120:rate=25:duration=" + length,
-                                        "-f",
-                                        "lavfi",
-                                        "-i",
-                                        "sine=frequency=1000:sample_rate=48000:duration=" + length,
-                                        "-c:v",
-                                        "libx264",
-                                        "-pix_fmt",
-                                        "yuv420p",
-                                        "-c:a",
-                                        "aac",
-                                        "-shortest",
-                                        file.string()},
-                                       std::chrono::seconds(60));
+        const auto result = writeToneClip(file, seconds);
         EXPECT_TRUE(result.succeeded()) << result.errorOutput;
         return file;
     }
@@ -152,7 +80,7 @@ class ShowOnRealMedia : public ::testing::Test {
 
     SlotData probed(const fs::path& file) {
         std::optional<ImportOutcome> outcome;
-        clipImporter.importMeta(file, 0.0, [&](ImportOutcome o) { outcome = std::move(o); });
+        rig.clipImporter.importMeta(file, 0.0, [&](ImportOutcome o) { outcome = std::move(o); });
         EXPECT_TRUE(runUntil([&] { return outcome.has_value(); }));
         const auto& result = std::get<ImportResult>(*outcome);
         SlotData slot;
@@ -175,7 +103,7 @@ TEST_F(ShowOnRealMedia, RenamedAndMovedClipsAreFoundMissingRelinkedAndPlay) {
         project.banks[0].slots[std::size_t(i)] =
             probed(clip("clips/c" + std::to_string(i) + ".mp4", 1.0));
     }
-    const fs::path package = projectManager.save(project, folder / "Six.ktshow");
+    const fs::path package = rig.parts.projectManager.save(project, folder / "Six.ktshow");
     fs::rename(folder / "clips/c0.mp4", folder / "clips/c0 take 2.mp4");
     fs::rename(folder / "clips/c1.mp4", folder / "clips/c1 take 2.mp4");
     fs::create_directories(folder / "moved/deeper");
@@ -214,7 +142,7 @@ TEST_F(ShowOnRealMedia, TheWarmUpPlaysEveryClipHiddenAndLeavesTheOutputBlack) {
         project.banks[std::size_t(b)].slots[std::size_t(s)] =
             probed(clip("warm/b" + std::to_string(b) + "s" + std::to_string(s) + ".mp4", 1.0));
     }
-    const fs::path package = projectManager.save(project, folder / "Warm.ktshow");
+    const fs::path package = rig.parts.projectManager.save(project, folder / "Warm.ktshow");
     std::vector<int> progress;
     auto watching = controller.warmDone.subscribe([&](int done) { progress.push_back(done); });
     show->loadProject(package);
@@ -240,7 +168,7 @@ TEST_F(ShowOnRealMedia, AClipReplacedOnDiskIsProbedAgainAndItsOutPointClamped) {
     ASSERT_NEAR(data.clipInfo->duration, 3.0, 0.1);
     data.outPoint = 2.5;
     project.banks[1].slots[2] = data;
-    const fs::path package = projectManager.save(project, folder / "Rescan.ktshow");
+    const fs::path package = rig.parts.projectManager.save(project, folder / "Rescan.ktshow");
     // New content of another length, in place, dated later.
     const fs::path shorter = clip("rescan/new.mp4", 1.0);
     fs::rename(shorter, file);

@@ -26,6 +26,14 @@ namespace detail {
 struct FakeMediaRegistry {
     explicit FakeMediaRegistry(RunLoop& runLoop) : loop(runLoop) {}
 
+    // Adds `made` to `list`, dropping the entries whose object has gone: a weak reference keeps
+    // the memory of an object made with make_shared, so a long test would otherwise grow.
+    template <class T>
+    static void remember(std::vector<std::weak_ptr<T>>& list, const std::shared_ptr<T>& made) {
+        std::erase_if(list, [](const std::weak_ptr<T>& weak) { return weak.expired(); });
+        list.push_back(made);
+    }
+
     FakeMediaScript scriptFor(const std::filesystem::path& url) const {
         auto found = scripts.find(url);
         return found != scripts.end() ? found->second : defaultScript;
@@ -35,7 +43,7 @@ struct FakeMediaRegistry {
         auto fake = std::dynamic_pointer_cast<FakeAsset>(asset);
         FakeMediaScript script = fake ? fake->script() : scriptFor(asset->url());
         auto item = std::make_shared<FakePlayerItem>(self, std::move(asset), std::move(script));
-        items.push_back(item);
+        remember(items, item);
         return item;
     }
 
@@ -449,7 +457,7 @@ FakeMediaScript FakeMediaFactory::script(const std::filesystem::path& url) const
 std::shared_ptr<platform::media::Asset> FakeMediaFactory::makeAsset(
     const std::filesystem::path& url) {
     auto asset = std::make_shared<FakeAsset>(registry_->loop, url, registry_->scriptFor(url));
-    registry_->assets.push_back(asset);
+    detail::FakeMediaRegistry::remember(registry_->assets, asset);
     return asset;
 }
 
@@ -460,7 +468,7 @@ std::shared_ptr<PlayerItem> FakeMediaFactory::makeItem(
 
 std::shared_ptr<QueuePlayer> FakeMediaFactory::makeQueuePlayer() {
     auto player = std::make_shared<FakeQueuePlayer>(registry_);
-    registry_->players.push_back(player);
+    detail::FakeMediaRegistry::remember(registry_->players, player);
     return player;
 }
 

@@ -16,6 +16,7 @@ struct FakeOutputWindowRecord {
     platform::ScreenDescriptor screen;
     std::shared_ptr<platform::Layer> root;
     std::function<void(platform::SizeF)> onLayout;
+    std::shared_ptr<platform::SharedCompositions> shared;
     platform::SizeF size;
     int timesShown = 0;
     int timesClosed = 0;
@@ -30,7 +31,9 @@ class FakeOutputWindow final : public platform::OutputWindow {
     ~FakeOutputWindow() override { record_->destroyed = true; }
 
     void setContent(std::shared_ptr<platform::Layer> root,
-                    std::function<void(platform::SizeF)> onLayout) override {
+                    std::function<void(platform::SizeF)> onLayout,
+                    std::shared_ptr<platform::SharedCompositions> shared) override {
+        record_->shared = std::move(shared);
         record_->root = std::move(root);
         record_->onLayout = std::move(onLayout);
         layOut();

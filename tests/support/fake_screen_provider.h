@@ -6,16 +6,23 @@
 #include <string>
 #include <vector>
 
+#include "platform/ui/screen_ids.h"
 #include "platform/ui/screen_provider.h"
 
 namespace kestio::test {
 
 class FakeScreenProvider final : public platform::ScreenProvider {
   public:
-    std::vector<platform::ScreenDescriptor> list;  // in platform order
+    // In platform order; screens() numbers them as the platform does (assignScreenIds), so the
+    // ids given here are replaced.
+    std::vector<platform::ScreenDescriptor> list;
     std::uint32_t mainId = 0;
 
-    std::vector<platform::ScreenDescriptor> screens() const override { return list; }
+    std::vector<platform::ScreenDescriptor> screens() const override {
+        std::vector<platform::ScreenDescriptor> numbered = list;
+        platform::assignScreenIds(numbered);
+        return numbered;
+    }
     std::uint32_t mainScreenId() const override { return mainId; }
     [[nodiscard]] platform::Subscription onScreensChanged(std::function<void()> observer) override {
         return changes_.subscribe([fn = std::move(observer)](int) { fn(); });

@@ -784,6 +784,32 @@ std::vector<fs::path> writeListsNaming(const fs::path& folder, const fs::path& t
     return written;
 }
 
+ProcessResult writeToneClip(const fs::path& file, double seconds) {
+    const std::string length = std::to_string(seconds);
+    return runProcess({"ffmpeg",
+                       "-nostdin",
+                       "-v",
+                       "error",
+                       "-y",
+                       "-f",
+                       "lavfi",
+                       "-i",
+                       "testsrc=size=160x120:rate=25:duration=" + length,
+                       "-f",
+                       "lavfi",
+                       "-i",
+                       "sine=frequency=1000:sample_rate=48000:duration=" + length,
+                       "-c:v",
+                       "libx264",
+                       "-pix_fmt",
+                       "yuv420p",
+                       "-c:a",
+                       "aac",
+                       "-shortest",
+                       file.string()},
+                      std::chrono::seconds(60));
+}
+
 void writeWithLateSound(const MediaFile& clip, double delay, const fs::path& output) {
     std::vector<std::string> argv = ffmpegBase();
     append(argv, {"-i", clip.path.string(), "-itsoffset", std::to_string(delay), "-i",

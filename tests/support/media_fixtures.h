@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/process_runner.h"
+
 namespace kestio::test {
 
 struct Rational {
@@ -124,6 +126,10 @@ const MediaFile& longToneFile();
 // sound file's name (.wav). Written into `folder`; returns their paths.
 std::vector<std::filesystem::path> writeListsNaming(const std::filesystem::path& folder,
                                                     const std::filesystem::path& target);
+
+// Writes a small clip of `seconds` at `file`: 160x120 test pictures at 25 fps in H.264 with a
+// 1 kHz tone in AAC (48 kHz). The result tells whether ffmpeg succeeded, and why not.
+ProcessResult writeToneClip(const std::filesystem::path& file, double seconds);
 
 // Writes `clip`'s pictures with its sound `delay` seconds later (as 16-bit PCM) into a
 // QuickTime file at `output`. Throws std::runtime_error when the ffmpeg command fails.

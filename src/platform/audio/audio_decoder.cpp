@@ -25,13 +25,39 @@ AudioDecoder::~AudioDecoder() = default;
 
 std::unique_ptr<AudioDecoder> AudioDecoder::open(const std::filesystem::path& path,
                                                  std::string& error) {
+    bool probeNeeded = false;
+    auto decoder = open(path, false, error, probeNeeded);
+    if (!decoder && probeNeeded) {
+        error.clear();
+        decoder = open(path, true, error, probeNeeded);
+    }
+    return decoder;
+}
+
+std::unique_ptr<AudioDecoder> AudioDecoder::open(const std::filesystem::path& path, bool probe,
+                                                 std::string& error, bool& probeNeeded) {
+    probeNeeded = false;
     std::unique_ptr<AudioDecoder> d(new AudioDecoder());
     d->io_ = std::make_unique<ffmpeg::IoControl>();
-    d->format_ctx_ = ffmpeg::openGuardedInput(path, *d->io_, true, error);
+    d->format_ctx_ = ffmpeg::openGuardedInput(path, *d->io_, false, error);
     if (!d->format_ctx_) {
         return nullptr;
     }
     AVFormatContext* raw = d->format_ctx_.get();
+    // QuickTime and MP4 headers describe every track: probing them would decode pictures as
+    // well (seven for H.264, more than the rest of the open costs at 1080p). The first sound
+    // frame then confirms what the headers say (below). Other containers are probed.
+    const bool movFamily =
+        raw->iformat != nullptr && std::strncmp(raw->iformat->name, "mov,mp4", 7) == 0;
+    if (probe || !movFamily) {
+        d->io_->armDeadline(ffmpeg::MediaLimits::kOpenSeconds);
+        const int probed = avformat_find_stream_info(raw, nullptr);
+        if (probed < 0) {
+            error = ffmpeg::errorText(probed);
+            return nullptr;
+        }
+        probe = true;
+    }
     const AVCodec* codec = nullptr;
     d->stream_ = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
     if (d->stream_ < 0 || codec == nullptr) {
@@ -65,6 +91,8 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const std::filesystem::path& pa
     const auto format =
         AudioFormat::make(d->codec_->sample_rate, uint32_t(d->codec_->ch_layout.nb_channels));
     if (!format) {
+        // Headers that leave the rate or the channels out: the probe finds them.
+        probeNeeded = !probe;
         error = "unsupported sample rate or channel count";
         return nullptr;
     }
@@ -95,13 +123,48 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const std::filesystem::path& pa
         if (ours && d->packet_->pts != AV_NOPTS_VALUE) {
             d->firstPacket_ = std::min(d->packet_->pts, d->streamStart_);
         }
+        if (ours && !probe && !d->headersConfirmed()) {
+            // The headers say otherwise than the sound (a sample rate that doubles with
+            // implicitly signalled SBR, say): the probe decides.
+            probeNeeded = true;
+            return nullptr;
+        }
         av_packet_unref(d->packet_.get());
         if (ours) {
             break;
         }
     }
+    avcodec_flush_buffers(d->codec_.get());
     d->length_ = d->measureLength();
     return d;
+}
+
+bool AudioDecoder::headersConfirmed() {
+    // The first frames may be all encoder delay, which the decoder drops: a few packets on.
+    constexpr int kPackets = 16;
+    for (int sent = 0; sent < kPackets;) {
+        if (packet_->stream_index == stream_) {
+            if (avcodec_send_packet(codec_.get(), packet_.get()) < 0) {
+                return false;
+            }
+            ++sent;
+            const int received = avcodec_receive_frame(codec_.get(), frame_.get());
+            if (received == 0) {
+                const bool same = frame_->sample_rate == int(format_.sampleRate) &&
+                                  frame_->ch_layout.nb_channels == int(format_.channelCount);
+                av_frame_unref(frame_.get());
+                return same;
+            }
+            if (received != AVERROR(EAGAIN)) {
+                return false;
+            }
+        }
+        av_packet_unref(packet_.get());
+        if (readPacket() < 0) {
+            return false;
+        }
+    }
+    return false;
 }
 
 int AudioDecoder::readPacket() {

@@ -36,6 +36,12 @@ class AudioDecoder {
 
   private:
     AudioDecoder() = default;
+    // Opens without probing the streams when the container's headers describe them (unless
+    // `probe`); sets `probeNeeded` and fails when the first sound frame contradicts them.
+    static std::unique_ptr<AudioDecoder> open(const std::filesystem::path& path, bool probe,
+                                              std::string& error, bool& probeNeeded);
+    // The first packet of the sound decodes to the rate and channel count the headers state.
+    bool headersConfirmed();
 
     // Reads the next packet into packet_, within the read deadline.
     int readPacket();

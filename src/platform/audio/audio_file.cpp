@@ -27,6 +27,13 @@ std::shared_ptr<AudioFile> AudioFile::openForReading(const std::filesystem::path
         setError(error, "the channel selection has more channels than a stream can carry");
         return nullptr;
     }
+    return openForReading(
+        path, [&selection](uint32_t, bool) { return selection; }, error);
+}
+
+std::shared_ptr<AudioFile> AudioFile::openForReading(const std::filesystem::path& path,
+                                                     const SelectionRule& rule,
+                                                     std::string* error) {
     std::string why;
     auto decoder = AudioDecoder::open(path, why);
     if (!decoder) {
@@ -34,6 +41,11 @@ std::shared_ptr<AudioFile> AudioFile::openForReading(const std::filesystem::path
         return nullptr;
     }
     const uint32_t sourceChannels = decoder->format().channelCount;
+    const ChannelMap selection = rule(sourceChannels, decoder->containsVideo());
+    if (selection.size() > AudioFormat::kMaxChannels) {
+        setError(error, "the channel selection has more channels than a stream can carry");
+        return nullptr;
+    }
     for (const int source : selection) {
         if (source >= int(sourceChannels) || source < -1) {
             setError(error, "the channel selection names channel " + std::to_string(source + 1) +

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +46,13 @@ class AudioFile {
     // AudioFormat::kMaxChannels or names a channel the file does not have.
     static std::shared_ptr<AudioFile> openForReading(const std::filesystem::path& path,
                                                      const ChannelMap& selection,
+                                                     std::string* error = nullptr);
+    // Chooses the selection from the file's channel count and whether it holds pictures too.
+    using SelectionRule = std::function<ChannelMap(uint32_t sourceChannels, bool containsVideo)>;
+    // The same, read through the selection `rule` gives once the file is open (one open where
+    // the selection depends on the file).
+    static std::shared_ptr<AudioFile> openForReading(const std::filesystem::path& path,
+                                                     const SelectionRule& rule,
                                                      std::string* error = nullptr);
     // Creates (or replaces) a CAF file with `format`'s rate and channel count. Null on
     // failure; `error` then says why.

@@ -7,6 +7,7 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <xmmintrin.h>
 #endif
 
 namespace kestio::platform {
@@ -21,6 +22,12 @@ constexpr double kRowSpacing = 8.0;
 // At most this many boxes along each axis: 4 * 8 * 8 = 256 pixels per sum keep every channel's
 // sum within 16 bits.
 constexpr int kMaxBoxes = 8;
+// Output pixels per part of the work spread over the pool. Shrinking is bound by reading the
+// source from memory, not by arithmetic, so a small picture (the player panel's 547x308) is
+// shrunk on the calling thread alone: splitting it costs more in waking workers and in threads
+// stalling on the same memory than it saves, and beside a full-size view it competes less with
+// that view's drawing.
+constexpr qint64 kPixelsPerPart = 256 * 1024;
 
 // The four channels of a premultiplied ARGB32 pixel in the 16-bit lanes of one word, so sums of
 // up to 256 pixels add without carrying between channels.
@@ -104,11 +111,17 @@ QImage downscaled(const QImage& picture, QRectF source, QSize size, WorkerPool& 
 #if defined(__SSE2__)
     // Two neighbouring pixels of a row in one load, their channels widened to 16 bits and summed
     // in eight lanes; the averages by a multiplication with the count's reciprocal.
-    const auto vectorRow = [&](const uchar* const* lines, const int* starts, quint32* out) {
+    const auto vectorRow = [&](const uchar* const* lines, const uchar* const* linesAhead,
+                               const int* starts, quint32* out) {
         const __m128i zero = _mm_setzero_si128();
         const __m128i half = _mm_set1_epi16(static_cast<short>(count / 2));
         const __m128i reciprocal = _mm_set1_epi16(static_cast<short>((65536 + count - 1) / count));
         for (int x = 0; x < size.width(); ++x, starts += columnsPer) {
+            for (int r = 0; r < rowsPer; ++r) {
+                const uchar* ahead = linesAhead[r] + qsizetype(starts[0]) * 4;
+                _mm_prefetch(reinterpret_cast<const char*>(ahead), _MM_HINT_T0);
+                _mm_prefetch(reinterpret_cast<const char*>(ahead + nextRow), _MM_HINT_T0);
+            }
             __m128i sum = zero;
             for (int r = 0; r < rowsPer; ++r) {
                 const uchar* upper = lines[r];
@@ -131,20 +144,27 @@ QImage downscaled(const QImage& picture, QRectF source, QSize size, WorkerPool& 
     const bool vector = nextColumn == 1;
 #endif
 
-    const int parts = std::min(size.height(), pool.concurrency() * 2);
+    const qint64 pixels = qint64(size.width()) * size.height();
+    const int parts = static_cast<int>(std::min(
+        {qint64(size.height()), qint64(pool.concurrency()) * 2, 1 + pixels / kPixelsPerPart}));
     pool.parallelFor(parts, [&](int part) {
         const int top = static_cast<int>(static_cast<qint64>(size.height()) * part / parts);
         const int bottom =
             static_cast<int>(static_cast<qint64>(size.height()) * (part + 1) / parts);
         const uchar* lines[kMaxBoxes];
+        const uchar* linesAhead[kMaxBoxes];
         for (int y = top; y < bottom; ++y) {
+            // The rows the output row after next reads, fetched ahead while this one is summed
+            // (one row ahead leaves too little time for memory to answer).
+            const std::size_t ahead = std::size_t(std::min(y + 2, bottom - 1));
             for (int r = 0; r < rowsPer; ++r) {
                 lines[r] = bits + rows[std::size_t(y) * rowsPer + r] * stride;
+                linesAhead[r] = bits + rows[ahead * rowsPer + r] * stride;
             }
             auto* out = reinterpret_cast<quint32*>(output.scanLine(y));
 #if defined(__SSE2__)
             if (vector) {
-                vectorRow(lines, columns.data(), out);
+                vectorRow(lines, linesAhead, columns.data(), out);
                 continue;
             }
 #endif

@@ -22,8 +22,8 @@ namespace kestio::platform {
 bool needsDownscale(QSizeF source, QSize target);
 
 // The `source` part of `picture` (in its pixels) shrunk to `size`, premultiplied ARGB32. The
-// picture is read as premultiplied ARGB32 or RGB32 (converted first when it is neither). Rows are
-// spread over `pool`.
+// picture is read as premultiplied ARGB32 or RGB32 (converted first when it is neither). The rows
+// of a large output are spread over `pool`; a small one is shrunk on the calling thread.
 QImage downscaled(const QImage& picture, QRectF source, QSize size, WorkerPool& pool);
 
 }  // namespace kestio::platform

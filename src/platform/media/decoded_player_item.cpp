@@ -82,6 +82,8 @@ void DecodedPlayerItem::forwardBufferChanged() {
 
 void DecodedPlayerItem::endTimeChanged() {
     if (decoder_) {
+        // A nearer end drops the queued pictures past it, the shown one perhaps.
+        keepShownPicture();
         decoder_->setEndTime(forwardEnd_);
     }
 }
@@ -123,6 +125,7 @@ void DecodedPlayerItem::timelineChanged() {
         clock.anchorItem = std::min(clock.anchorItem, ItemTime(seekFloor()));
     }
     decoder_->setClock(clock, mediaClock());
+    decoder_->setStanding(pausedByPlayer());
 }
 
 void DecodedPlayerItem::startLoading() {
@@ -133,6 +136,7 @@ void DecodedPlayerItem::startLoading() {
     settings.forwardBufferSeconds = forwardBuffer_;
     settings.endTime = forwardEnd_;
     settings.initialSeek = queuedSeek_;
+    settings.standing = pausedByPlayer();
     queuedSeek_.reset();
     std::weak_ptr<DecodedPlayerItem> weak = weak_from_this();
     RunLoop* loop = &loop_;
@@ -197,8 +201,9 @@ void DecodedPlayerItem::refreshBuffer() {
         }
     }
     if (buffer.hasFrame) {
-        // Keep the picture shown now, so a seek or a stall that empties the queue leaves one.
-        keepShownPicture();
+        // The decoder shows its own pictures again (its queue keeps the one showing until a
+        // newer one is due): the picture kept for a seek goes, so that its memory does too.
+        held_ = QImage();
     }
     displayable_ = displayable_ || buffer.hasFrame || (ready_ && !hasVideo_);
 

@@ -16,8 +16,9 @@ namespace kestio::platform::media {
 // and decodes ahead of the position. It is ready to play once its first picture is decoded
 // (or, for a file with sound only, once it is open), and failed when the file cannot be opened
 // or yields no picture. Decoded pictures are kept for a quarter of a second ahead (at least
-// three, at most twelve, less for very large pictures), so memory stays bounded. It plays in a
-// DecodedQueuePlayer made by its make() only.
+// three, at most twelve, less for very large pictures; while its player holds it paused, no
+// more than 8 MB of them), so memory stays bounded. It plays in a DecodedQueuePlayer made by its
+// make() only.
 class DecodedPlayerItem final : public PlayableItem,
                                 public std::enable_shared_from_this<DecodedPlayerItem> {
     struct Token {};
@@ -66,7 +67,8 @@ class DecodedPlayerItem final : public PlayableItem,
     std::shared_ptr<ItemDecoder> decoder_;
     std::optional<SeekRequest> queuedSeek_;
     bool displayable_ = false;
-    // The picture last known to be shown, for while the decoder has none (during a seek).
+    // The picture shown when a seek (or a nearer end) emptied the decoder's queue, kept only
+    // until the decoder has a picture again.
     QImage held_;
 };
 

@@ -428,6 +428,14 @@ void DecodedQueuePlayer::updateDisplayable() {
 }
 
 void DecodedQueuePlayer::publish() {
+    if (!carryOver_.isNull()) {
+        // The item before's last picture is shown only until the current item has its own.
+        auto item = front();
+        if (item && !item->pictureAt(item->currentTime()).isNull()) {
+            carryOver_ = QImage();
+            carryOverFilter_.reset();
+        }
+    }
     auto snapshot = std::make_shared<Snapshot>();
     snapshot->clock = clock_;
     snapshot->filter = filter_;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <sstream>
+#include <utility>
 
 #include "platform/media/video_decoder.h"
 #include "platform/runloop/console.h"
@@ -18,9 +19,17 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // Decoded pictures are most of an item's memory (33 MB each at 2160p, 8 MB at 1080p): the
 // queue holds what fits in this many bytes, at least two pictures and at most a quarter
-// second. Compressed read-ahead is cheap.
+// second.
 constexpr std::size_t kFrameMemory = 24u * 1024u * 1024u;
 constexpr std::size_t kMinFrames = 2;
+// While the item stands (see setStanding()), the queue holds what fits in this many bytes, at
+// least one picture: a 1080p or 2160p picture alone, small pictures as many as when playing.
+constexpr std::size_t kStandingFrameMemory = 8u * 1024u * 1024u;
+// Compressed read-ahead goes up to the forward buffer's seconds, at the clip's bit rate no
+// more than kReadAheadBytes, yet always kMinReadAheadSeconds (a 2160p ProRes second is 90 MB);
+// while the item stands, kMinReadAheadSeconds.
+constexpr std::size_t kReadAheadBytes = 12u * 1024u * 1024u;
+constexpr double kMinReadAheadSeconds = 0.5;
 constexpr std::size_t kMaxPackets = 4096;
 constexpr std::size_t kMaxPacketBytes = 64u * 1024u * 1024u;
 constexpr int kMaxDecodeErrors = 64;
@@ -101,6 +110,7 @@ class ItemDecoder::Core {
     void seek(const SeekRequest& request);
     void setEndTime(double endTime);
     void setForwardBuffer(double seconds);
+    void setStanding(bool standing);
     void setClock(const ItemClock& clock, std::shared_ptr<const MediaClock> mediaClock);
     void release(double itemTime);
     QImage frameAt(double itemTime) const;
@@ -114,7 +124,7 @@ class ItemDecoder::Core {
         double time = 0.0;
         double duration = 0.0;
     };
-    enum class Work { Stop, Seek, Decode, ReadAhead };
+    enum class Work { Stop, Seek, Landed, Decode, ReadAhead };
     enum class Raw { Frame, End, Interrupted };
     struct Now {
         std::optional<double> itemTime;
@@ -139,6 +149,9 @@ class ItemDecoder::Core {
               double landing);
     void markEnded(std::uint64_t generation, bool endOfFile);
     void announceOpened(std::uint64_t seekId = 0, double landing = 0.0);
+    // Reports a quiet seek once the first picture is queued: its landing by performSeek()'s
+    // rule for a first picture.
+    void reportQuietSeek(const SeekRequest& request, double firstTime);
     void postProgress();
 
     // The owner's services, usable only until it retires.
@@ -152,6 +165,7 @@ class ItemDecoder::Core {
     void insertLocked(Frame frame);
     void forgetArrivalsLocked();
     std::size_t queuedLocked() const { return frames_.size() - (doubtful_ ? 1 : 0); }
+    bool wantsPacketLocked() const;
 
     const std::filesystem::path path_;
     const std::shared_ptr<ffmpeg::IoControl> io_ = std::make_shared<ffmpeg::IoControl>();
@@ -169,6 +183,9 @@ class ItemDecoder::Core {
     std::uint64_t generation_ = 0;
     std::deque<Frame> frames_;  // in time order
     std::size_t capacity_ = 3;
+    std::size_t standingCapacity_ = 1;
+    // See setStanding().
+    bool standing_;
     bool ended_ = false;
     bool endOfFile_ = false;
     double endTime_;
@@ -185,6 +202,13 @@ class ItemDecoder::Core {
     bool reportedDisorder_ = false;
     std::atomic<bool> progressPosted_{false};
     std::atomic<int> threadCount_{0};
+    // The thread decodes on from the top of the file as opened: no seek has repositioned it
+    // and no picture has left the queue. A seek to the first picture (or before it) then needs
+    // no restart: it is answered from that picture, queued or still decoding (quietSeek_).
+    bool fromTop_ = true;
+    // Once opened (NaN before): the time of the first picture.
+    double firstPictureTime_ = kNaN;
+    std::optional<SeekRequest> quietSeek_;
 
     // The decode thread's own.
     std::unique_ptr<VideoDecoder> decoder_;
@@ -227,6 +251,10 @@ void ItemDecoder::setForwardBuffer(double seconds) {
     core_->setForwardBuffer(seconds);
 }
 
+void ItemDecoder::setStanding(bool standing) {
+    core_->setStanding(standing);
+}
+
 void ItemDecoder::setClock(const ItemClock& clock, std::shared_ptr<const MediaClock> mediaClock) {
     core_->setClock(clock, std::move(mediaClock));
 }
@@ -257,6 +285,7 @@ ItemDecoder::Core::Core(std::filesystem::path path, const RunLoop& runLoop, Even
       runLoop_(&runLoop),
       sink_(std::move(sink)),
       pendingSeek_(settings.initialSeek),
+      standing_(settings.standing),
       endTime_(settings.endTime),
       forwardBuffer_(settings.forwardBufferSeconds),
       mediaEnd_(kNaN),
@@ -291,6 +320,15 @@ void ItemDecoder::Core::retire() {
 void ItemDecoder::Core::seek(const SeekRequest& request) {
     {
         std::lock_guard lock(mutex_);
+        const double target = std::isfinite(request.time) ? std::max(request.time, 0.0) : 0.0;
+        if (fromTop_ && !pendingSeek_ && std::isfinite(firstPictureTime_) &&
+            target <= firstPictureTime_ + kEpsilon) {
+            // Where decoding from the top lands anyway: the pictures decoded so far stay.
+            quietSeek_ = request;
+            wake_.notify_all();
+            return;
+        }
+        quietSeek_.reset();
         pendingSeek_ = request;
         ++generation_;
         frames_.clear();
@@ -326,6 +364,14 @@ void ItemDecoder::Core::setForwardBuffer(double seconds) {
     wake_.notify_all();
 }
 
+void ItemDecoder::Core::setStanding(bool standing) {
+    {
+        std::lock_guard lock(mutex_);
+        standing_ = standing;
+    }
+    wake_.notify_all();
+}
+
 void ItemDecoder::Core::setClock(const ItemClock& clock,
                                  std::shared_ptr<const MediaClock> mediaClock) {
     {
@@ -353,6 +399,7 @@ bool ItemDecoder::Core::releaseLocked(double itemTime) {
     while (frames_.size() >= 2 && frames_[1].time <= itemTime + kEpsilon) {
         frames_.pop_front();
         released = true;
+        fromTop_ = false;
     }
     if (doubtful_ && frames_.size() == 1) {
         // The picture in doubt is the one showing now: nothing is left to compare it with.
@@ -384,7 +431,7 @@ ItemDecoder::Buffer ItemDecoder::Core::buffer() const {
     const std::size_t counted = queuedLocked();
     b.bufferedUntil =
         counted == 0 ? kNaN : frames_[counted - 1].time + frames_[counted - 1].duration;
-    b.full = counted >= capacity_;
+    b.full = counted >= (standing_ ? standingCapacity_ : capacity_);
     b.ended = ended_;
     b.mediaEnd = mediaEnd_;
     return b;
@@ -473,6 +520,18 @@ void ItemDecoder::Core::run() {
             case Work::Seek:
                 performSeek(request, generation);
                 break;
+            case Work::Landed: {
+                double firstTime = 0.0;
+                {
+                    std::lock_guard lock(mutex_);
+                    if (generation != generation_ || frames_.empty()) {
+                        break;
+                    }
+                    firstTime = frames_.front().time;
+                }
+                reportQuietSeek(request, firstTime);
+                break;
+            }
             case Work::Decode:
                 decodeOne(generation);
                 break;
@@ -497,6 +556,10 @@ bool ItemDecoder::Core::openDecoder() {
     }
     decoder_ = std::move(*opened);
     threadCount_.store(decoder_->threadCount());
+    if (decoder_->hasVideo()) {
+        std::lock_guard lock(mutex_);
+        firstPictureTime_ = decoder_->firstPictureTime();
+    }
     if (!decoder_->hasVideo()) {
         {
             std::lock_guard lock(mutex_);
@@ -516,11 +579,24 @@ bool ItemDecoder::Core::openDecoder() {
     const std::size_t byMemory = std::max(kMinFrames, kFrameMemory / bytes);
     std::lock_guard lock(mutex_);
     capacity_ = std::min(byTime, byMemory);
+    standingCapacity_ = std::clamp<std::size_t>(kStandingFrameMemory / bytes, 1, capacity_);
     return true;
+}
+
+bool ItemDecoder::Core::wantsPacketLocked() const {
+    if (demuxEnded_ || packets_.size() >= kMaxPackets || packetBytes_ >= kMaxPacketBytes) {
+        return false;
+    }
+    if (packetsSeconds_ < kMinReadAheadSeconds) {
+        return true;
+    }
+    return !standing_ && packetsSeconds_ < forwardBuffer_ && packetBytes_ < kReadAheadBytes;
 }
 
 ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
                                                        std::uint64_t& generation) {
+    // Spare picture and frame buffers are given back once per stretch of waiting for the owner.
+    bool trimmed = false;
     for (;;) {
         const Now clockNow = now();
         std::unique_lock lock(mutex_);
@@ -540,12 +616,18 @@ ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
             generation = generation_;
             return Work::Seek;
         }
-        if (!ended_ && queuedLocked() < capacity_) {
+        if (quietSeek_ && !frames_.empty()) {
+            request = *quietSeek_;
+            quietSeek_.reset();
+            generation = generation_;
+            return Work::Landed;
+        }
+        const std::size_t wanted = standing_ ? standingCapacity_ : capacity_;
+        if (!ended_ && queuedLocked() < wanted) {
             generation = generation_;
             return Work::Decode;
         }
-        if (!demuxEnded_ && packets_.size() < kMaxPackets && packetBytes_ < kMaxPacketBytes &&
-            packetsSeconds_ < forwardBuffer_) {
+        if (wantsPacketLocked()) {
             return Work::ReadAhead;
         }
         // A clock about to change rate is looked at again by kMaxDueWait anyway.
@@ -555,6 +637,11 @@ ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
             const double due =
                 std::clamp((frames_[1].time - *clockNow.itemTime) / rate, 1e-3, kMaxDueWait);
             wake_.wait_for(lock, std::chrono::duration<double>(due));
+        } else if (!trimmed) {
+            // Nothing to do until woken: the buffers kept for reuse go back first.
+            trimmed = true;
+            lock.unlock();
+            decoder_->releaseSpareBuffers();
         } else {
             wake_.wait(lock);
         }
@@ -682,15 +769,40 @@ QImage ItemDecoder::Core::picture(AVFrame* frame) {
 }
 
 void ItemDecoder::Core::push(std::uint64_t generation, Frame frame) {
+    std::optional<SeekRequest> quiet;
+    double firstTime = 0.0;
     {
         std::lock_guard lock(mutex_);
         if (generation != generation_) {
             return;
         }
         insertLocked(std::move(frame));
+        quiet = std::exchange(quietSeek_, std::nullopt);
+        firstTime = frames_.front().time;
     }
     pushedAny_ = true;
+    if (quiet) {
+        reportQuietSeek(*quiet, firstTime);
+        return;
+    }
     announceOpened();
+    postProgress();
+}
+
+void ItemDecoder::Core::reportQuietSeek(const SeekRequest& request, double firstTime) {
+    const double target = std::isfinite(request.time) ? std::max(request.time, 0.0) : 0.0;
+    const bool within = firstTime >= target - std::max(0.0, request.toleranceBefore) - kEpsilon &&
+                        firstTime <= target + std::max(0.0, request.toleranceAfter) + kEpsilon;
+    const double landing = within ? firstTime : target;
+    if (!announced_) {
+        announceOpened(request.id, landing);
+    } else {
+        DecoderEvent event;
+        event.kind = DecoderEvent::Kind::SeekLanded;
+        event.seekId = request.id;
+        event.landing = landing;
+        emit(event);
+    }
     postProgress();
 }
 
@@ -718,6 +830,8 @@ void ItemDecoder::Core::decodeOne(std::uint64_t generation) {
         return;
     }
     if (isLate(time, duration)) {
+        std::lock_guard lock(mutex_);
+        fromTop_ = false;
         return;
     }
     QImage image = picture(frame.get());
@@ -770,6 +884,10 @@ void ItemDecoder::Core::land(std::uint64_t generation, const SeekRequest& reques
 }
 
 void ItemDecoder::Core::performSeek(const SeekRequest& request, std::uint64_t generation) {
+    {
+        std::lock_guard lock(mutex_);
+        fromTop_ = false;
+    }
     packets_.clear();
     packetsSeconds_ = 0.0;
     packetBytes_ = 0;
@@ -855,10 +973,16 @@ void ItemDecoder::Core::performSeek(const SeekRequest& request, std::uint64_t ge
 }
 
 void ItemDecoder::Core::markEnded(std::uint64_t generation, bool endOfFile) {
+    std::optional<SeekRequest> quiet;
+    double firstTime = kNaN;
     {
         std::lock_guard lock(mutex_);
         if (generation != generation_) {
             return;
+        }
+        quiet = std::exchange(quietSeek_, std::nullopt);
+        if (!frames_.empty()) {
+            firstTime = frames_.front().time;
         }
         ended_ = true;
         if (endOfFile) {
@@ -874,6 +998,12 @@ void ItemDecoder::Core::markEnded(std::uint64_t generation, bool endOfFile) {
         event.kind = DecoderEvent::Kind::Failed;
         event.error = "No picture could be decoded";
         emit(event);
+        return;
+    }
+    if (quiet) {
+        // Ended before a picture came (an end time at the first picture): the seek lands at
+        // its target, as performSeek() lands one there.
+        reportQuietSeek(*quiet, std::isfinite(firstTime) ? firstTime : kNaN);
         return;
     }
     announceOpened();

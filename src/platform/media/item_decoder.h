@@ -66,6 +66,8 @@ class ItemDecoder {
         double forwardBufferSeconds = 2.0;
         double endTime = 0.0;  // NaN: the end of the media
         std::optional<SeekRequest> initialSeek;
+        // See setStanding().
+        bool standing = false;
     };
     struct Buffer {
         bool hasFrame = false;
@@ -90,6 +92,12 @@ class ItemDecoder {
     void seek(const SeekRequest& request);
     void setEndTime(double endTime);
     void setForwardBuffer(double seconds);
+    // The item is paused by its player (no rate, no start pending): the queue holds no more
+    // than 8 MB of pictures (the picture it shows alone from 1080p up) and the read-ahead half a
+    // second, the decoder staying positioned and warm; the rest is decoded once the item is
+    // asked to move. A standing timeline alone (a seek or loading under way) does not count: an
+    // item may be asked to start meanwhile.
+    void setStanding(bool standing);
     // The item's clock against `mediaClock`, so that pictures already late are not converted
     // and past ones leave the queue: now in item time is clock.at(mediaClock->timeAt(host)).
     void setClock(const ItemClock& clock, std::shared_ptr<const MediaClock> mediaClock =

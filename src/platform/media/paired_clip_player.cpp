@@ -65,7 +65,12 @@ void PairedClipPlayer::play(Clip clip, ItemTime from, ClockTime atClockTime,
     }
     if (clip_.loop) {
         looper_ = std::make_unique<DecodedPlayerLooper>(player_, clip_.item, clip_.loop);
-        from = ItemTime(clip_.loop->start);
+        // The looper positions every pass at the range start; a start inside the range (a
+        // paused loop resumed) moves only the first pass there, and the sound's first pass
+        // follows the picture's (see prerollPicture()).
+        if (from.seconds() > clip_.loop->start && from.seconds() < clip_.loop->end()) {
+            player_->seek(from.seconds(), 0.0, 0.0);
+        }
     } else {
         player_->replaceAllItems({clip_.item});
         player_->seek(from.seconds(), 0.0, 0.0);
@@ -105,8 +110,9 @@ void PairedClipPlayer::prerollPicture(std::uint64_t generation) {
         }
         player.pending_->pictureReady = true;
         if (player.looper_) {
-            // The looper's range is clamped to the item by now: the sound loops the same one.
-            player.scheduleSound(ItemTime(0.0));
+            // The looper's range is clamped to the item by now: the sound loops the same one,
+            // its first pass from where the picture's begins.
+            player.scheduleSound(ItemTime(player.player_->currentTime()));
         }
         player.check();
     });
@@ -128,14 +134,25 @@ void PairedClipPlayer::scheduleSound(ItemTime from) {
         const auto end = std::clamp<std::int64_t>(std::llround(range.end() * rate), start, length);
         soundLength_ = INFINITY;
         passFrames_ = std::uint64_t(end > start ? end - start : length - start);
+        firstPassSkip_ = 0;
         if (passFrames_ == 0) {
             return;
         }
+        // A first pass that begins inside the range: the frames before `from` are skipped.
+        if (std::isfinite(from.seconds()) && from.seconds() > range.start) {
+            firstPassSkip_ = std::min<std::uint64_t>(
+                std::uint64_t(std::llround((from.seconds() - range.start) * rate)),
+                passFrames_ - 1);
+        }
+        const std::uint64_t firstPass = passFrames_ - firstPassSkip_;
         if (!looper_->isLooping()) {
             // The loop was ended before its start: one pass, as the picture plays.
-            soundLength_ = double(passFrames_) / rate;
-            node_->scheduleSegment(clip_.sound, start, passFrames_);
+            soundLength_ = double(firstPass) / rate;
+            node_->scheduleSegment(clip_.sound, start + std::int64_t(firstPassSkip_), firstPass);
             return;
+        }
+        if (firstPassSkip_ > 0) {
+            node_->scheduleSegment(clip_.sound, start + std::int64_t(firstPassSkip_), firstPass);
         }
         soundLoop_.start(clip_.sound, start, passFrames_);
         return;
@@ -205,7 +222,7 @@ void PairedClipPlayer::endLoop() {
     }
     // The sound's passes follow each other in the node's schedule from its start: it ends where
     // the picture's pass does, passes already read ahead beyond it dropped.
-    const std::uint64_t end = passes * passFrames_;
+    const std::uint64_t end = passes * passFrames_ - firstPassSkip_;
     soundLoop_.stop();
     node_->endScheduleAfter(end);
     clock_->setLength(double(end) / clip_.sound->processingFormat().sampleRate);

@@ -76,6 +76,8 @@ class PairedClipPlayer final : public ClipPlayer {
     audio::SegmentLoop soundLoop_;
     // Frames of one sound pass of a loop.
     std::uint64_t passFrames_ = 0;
+    // Frames of the range's start the first sound pass leaves out (a loop resumed mid-pass).
+    std::uint64_t firstPassSkip_ = 0;
     std::uint64_t generation_ = 0;
     std::optional<Pending> pending_;
     TimerHandle poll_;

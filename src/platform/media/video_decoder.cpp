@@ -9,6 +9,7 @@
 #include "platform/runloop/usable_cores.h"
 
 extern "C" {
+#include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -79,6 +80,80 @@ void choosePlaybackThreads(AVCodecContext& context, const AVCodec& codec) {
     } else {
         context.thread_count = 1;
     }
+}
+
+// Decoded frames in buffers of the decoder's MappedBufferPool (the codec context's opaque),
+// laid out as FFmpeg's own allocator lays them out: planes of the aligned coded size, rows
+// aligned as the codec asks, padding after each plane. Hardware and paletted formats, and codecs
+// that do not let the caller allocate, keep FFmpeg's allocator. Called from FFmpeg's threads.
+int getPooledBuffer(AVCodecContext* context, AVFrame* frame, int flags) {
+    auto* pool = static_cast<MappedBufferPool*>(context->opaque);
+    const auto format = static_cast<AVPixelFormat>(frame->format);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    if (pool == nullptr || desc == nullptr || context->codec == nullptr ||
+        (context->codec->capabilities & AV_CODEC_CAP_DR1) == 0 ||
+        (desc->flags &
+         (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM)) != 0 ||
+        frame->width <= 0 || frame->height <= 0) {
+        return avcodec_default_get_buffer2(context, frame, flags);
+    }
+    constexpr std::size_t kPadding = 16 + 64;  // FFmpeg's input padding and stride alignment
+    int width = frame->width;
+    int height = frame->height;
+    int align[AV_NUM_DATA_POINTERS] = {};
+    avcodec_align_dimensions2(context, &width, &height, align);
+    int linesize[4] = {};
+    for (;;) {
+        if (av_image_fill_linesizes(linesize, format, width) < 0) {
+            return avcodec_default_get_buffer2(context, frame, flags);
+        }
+        bool unaligned = false;
+        for (int i = 0; i < 4; ++i) {
+            unaligned = unaligned || (align[i] > 0 && linesize[i] % align[i] != 0);
+        }
+        if (!unaligned) {
+            break;
+        }
+        width += width & ~(width - 1);
+    }
+    std::ptrdiff_t strides[4];
+    for (int i = 0; i < 4; ++i) {
+        strides[i] = linesize[i];
+    }
+    std::size_t sizes[4] = {};
+    if (av_image_fill_plane_sizes(sizes, format, height, strides) < 0) {
+        return avcodec_default_get_buffer2(context, frame, flags);
+    }
+    std::size_t offsets[4] = {};
+    std::size_t total = 0;
+    for (int i = 0; i < 4; ++i) {
+        offsets[i] = total;
+        if (sizes[i] != 0) {
+            total += (sizes[i] + kPadding + 63) / 64 * 64;
+        }
+    }
+    MappedBufferPool::Lease* lease = pool->take(total);
+    if (lease == nullptr) {
+        return AVERROR(ENOMEM);
+    }
+    auto* base = static_cast<std::uint8_t*>(lease->data);
+    frame->buf[0] = av_buffer_create(
+        base, total,
+        [](void* opaque, std::uint8_t*) {
+            MappedBufferPool::giveBack(static_cast<MappedBufferPool::Lease*>(opaque));
+        },
+        lease, 0);
+    if (frame->buf[0] == nullptr) {
+        MappedBufferPool::giveBack(lease);
+        return AVERROR(ENOMEM);
+    }
+    for (int i = 0; i < 4; ++i) {
+        frame->data[i] = sizes[i] != 0 ? base + offsets[i] : nullptr;
+        frame->linesize[i] = sizes[i] != 0 ? linesize[i] : 0;
+    }
+    frame->extended_data = frame->data;
+    MappedBufferPool::handOver(lease);
+    return 0;
 }
 
 // A band of rows is worth converting on another thread from this many pixels on (a 640x360
@@ -169,6 +244,11 @@ bool VideoDecoder::Converter::configure(const AVFrame& frame, QSize target, int 
 
 VideoDecoder::~VideoDecoder() = default;
 
+void VideoDecoder::releaseSpareBuffers() {
+    pictures_.trim(0);
+    frameBuffers_.trim(0);
+}
+
 Loaded<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::path& path,
                                                          std::shared_ptr<ffmpeg::IoControl> io,
                                                          Options options) {
@@ -237,6 +317,16 @@ Loaded<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::
         context->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     }
     context->max_pixels = ffmpeg::MediaLimits::kMaxPixels;
+    context->opaque = &decoder->frameBuffers_;
+    context->get_buffer2 = &getPooledBuffer;
+#if LIBAVCODEC_VERSION_MAJOR < 60
+    // The allocator is thread-safe: frame threads call it themselves instead of waiting for this
+    // thread (which would also hold back the frames they let go). Always so from FFmpeg 6 on.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    context->thread_safe_callbacks = 1;
+#pragma GCC diagnostic pop
+#endif
     rc = avcodec_open2(context.get(), codec, nullptr);
     if (rc < 0) {
         return Result::failure(ffmpeg::errorText(rc));
@@ -566,7 +656,12 @@ QImage VideoDecoder::toImage(const AVFrame& frame, bool upright, QSize maxSize) 
 
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
     const bool hasAlpha = desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
-    QImage image(target, hasAlpha ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied);
+    const QImage::Format format =
+        hasAlpha ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied;
+    QImage image = pooledPicture(pictures_, target, format);
+    if (image.isNull()) {
+        image = QImage(target, format);
+    }
     if (image.isNull()) {
         return {};
     }

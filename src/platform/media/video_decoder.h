@@ -9,6 +9,7 @@
 #include "platform/ffmpeg/ffmpeg_handles.h"
 #include "platform/graphics/worker_pool.h"
 #include "platform/media/loaded.h"
+#include "platform/media/mapped_buffer_pool.h"
 #include "platform/media/media_file.h"
 
 namespace kestio::platform::media {
@@ -58,6 +59,9 @@ class VideoDecoder {
     // One frame at the nominal rate (1/30 s when the rate is unknown).
     double nominalFrameDuration() const;
     int rotation() const { return rotation_; }
+    // The time of the track's first picture: decoding from the top shows it first, and a seek
+    // to it or before it lands on it.
+    double firstPictureTime() const { return trackStart_ - origin_; }
     // The threads the video decoder runs (1 without threading).
     int threadCount() const;
     // The size pictures are shown at: pixel aspect applied, and rotated when `upright`.
@@ -99,7 +103,13 @@ class VideoDecoder {
     // A null image when the frame is larger than ffmpeg::MediaLimits allow or cannot be converted.
     // Large pictures that keep their height are converted in bands of rows on the conversion
     // pool at once; the picture is the one a single pass gives.
+    // The picture's memory comes from the decoder's pool of picture buffers and goes back to it
+    // when the last copy of the picture is gone (see MappedBufferPool).
     QImage toImage(const AVFrame& frame, bool upright, QSize maxSize = {});
+    // Unmaps the picture and frame buffers kept for reuse: a decoder with nothing to do keeps
+    // none (decoded frames come from a pool of the decoder's own, too: FFmpeg's would keep as
+    // many frames as the busiest moment needed, a seek's say, until the decoder closes).
+    void releaseSpareBuffers();
 
   private:
     enum class Landing { AtOrBefore, After, Nothing, Stopped };
@@ -116,6 +126,8 @@ class VideoDecoder {
     // and the track's start (the frame is kept as a landing). False when interrupted.
     bool findOriginByDecoding();
 
+    // The buffers of decoded frames (before codec_, which uses it until it is freed).
+    MappedBufferPool frameBuffers_{2};
     std::unique_ptr<MediaFile> file_;
     ffmpeg::CodecPtr codec_;
     ffmpeg::PacketPtr packet_;
@@ -136,6 +148,7 @@ class VideoDecoder {
     struct Converter;
     std::unique_ptr<Converter> converter_;
     WorkerPool* pool_ = nullptr;
+    MappedBufferPool pictures_{1};
 };
 
 }  // namespace kestio::platform::media

@@ -51,6 +51,11 @@ void LayerView::showPublishedTree(std::shared_ptr<const SnapshotSlot> slot,
     update();
 }
 
+void LayerView::setSharedCompositions(std::shared_ptr<SharedCompositions> shared) {
+    shared_ = shared ? std::move(shared) : std::make_shared<SharedCompositions>();
+    presenter_.setSource(publisher_.slot(), shared_);
+}
+
 void LayerView::setFrameRate(double hz) {
     requestedRate_ = hz > 0.0 && std::isfinite(hz) ? hz : 0.0;
     presenter_.setRefreshRate(frameRate());

@@ -42,6 +42,12 @@ class LayerView : public QWidget {
     void showPublishedTree(std::shared_ptr<const SnapshotSlot> slot,
                            std::shared_ptr<SharedCompositions> shared);
 
+    // Where the view's presenter finds the drawings of other views of the same picture and
+    // leaves its own (see SharedCompositions); null: a set of the view's own. For the tree of
+    // setRootLayer().
+    void setSharedCompositions(std::shared_ptr<SharedCompositions> shared);
+    const std::shared_ptr<SharedCompositions>& sharedCompositions() const { return shared_; }
+
     // The view's layout pass: called after each size change, once the root's frame has been
     // set to the new size.
     std::function<void(SizeF)> onLayout;

@@ -5,6 +5,7 @@
 
 #include "platform/graphics/geometry.h"
 #include "platform/graphics/layer.h"
+#include "platform/graphics/shared_compositions.h"
 #include "platform/ui/screen_descriptor.h"
 
 namespace kestio::platform {
@@ -17,7 +18,11 @@ class OutputWindow {
 
     // What the window shows: a layer tree filling the window (the root's frame follows the
     // window's size) and the content's layout pass, called with the size after each change.
-    virtual void setContent(std::shared_ptr<Layer> root, std::function<void(SizeF)> onLayout) = 0;
+    // `shared`, when given, holds the drawings of other views of the same picture (say, the
+    // program's views in the main window): where the window would draw the same picture, it
+    // shows theirs instead; null keeps its drawings to itself.
+    virtual void setContent(std::shared_ptr<Layer> root, std::function<void(SizeF)> onLayout,
+                            std::shared_ptr<SharedCompositions> shared) = 0;
     virtual SizeF contentSize() const = 0;
     // Shows the window above all others without activating the application or taking focus.
     virtual void orderFrontRegardless() = 0;

@@ -3,6 +3,8 @@
 #include <QGuiApplication>
 #include <algorithm>
 
+#include "platform/ui/screen_ids.h"
+
 namespace kestio::platform {
 
 QtScreenProvider::QtScreenProvider() : context_(std::make_unique<QObject>()) {
@@ -36,10 +38,13 @@ void QtScreenProvider::watch(QScreen* screen) {
     QObject::connect(screen, &QScreen::physicalDotsPerInchChanged, context_.get(), notify);
 }
 
-ScreenDescriptor QtScreenProvider::describe(const QScreen& screen) {
+namespace {
+
+// A screen's description without its id, which depends on the other screens.
+ScreenDescriptor describe(const QScreen& screen) {
     ScreenDescriptor d;
     d.connector = screen.name().toStdString();
-    d.id = screenIdForName(d.connector);
+    d.serial = screen.serialNumber().trimmed().toStdString();
     const QString model = screen.model().trimmed();
     d.name = !model.isEmpty()       ? model.toStdString()
              : !d.connector.empty() ? d.connector
@@ -50,17 +55,25 @@ ScreenDescriptor QtScreenProvider::describe(const QScreen& screen) {
     return d;
 }
 
-std::vector<ScreenDescriptor> QtScreenProvider::screens() const {
+}  // namespace
+
+std::vector<ScreenDescriptor> QtScreenProvider::describeAll() {
     std::vector<ScreenDescriptor> list;
     for (const QScreen* s : QGuiApplication::screens()) {
         list.push_back(describe(*s));
     }
+    assignScreenIds(list);
     return list;
 }
 
+std::vector<ScreenDescriptor> QtScreenProvider::screens() const {
+    return describeAll();
+}
+
 std::uint32_t QtScreenProvider::mainScreenId() const {
-    const QScreen* primary = QGuiApplication::primaryScreen();
-    return primary ? describe(*primary).id : 0;
+    const QList<QScreen*> all = QGuiApplication::screens();
+    const auto primary = all.indexOf(QGuiApplication::primaryScreen());
+    return primary < 0 ? 0 : describeAll().at(std::size_t(primary)).id;
 }
 
 Subscription QtScreenProvider::onScreensChanged(std::function<void()> observer) {
@@ -68,9 +81,11 @@ Subscription QtScreenProvider::onScreensChanged(std::function<void()> observer) 
 }
 
 QScreen* QtScreenProvider::findScreen(std::uint32_t id) {
-    for (QScreen* s : QGuiApplication::screens()) {
-        if (screenIdForName(s->name().toStdString()) == id) {
-            return s;
+    const QList<QScreen*> all = QGuiApplication::screens();
+    const std::vector<ScreenDescriptor> described = describeAll();
+    for (std::size_t i = 0; i < described.size() && i < std::size_t(all.size()); ++i) {
+        if (described[i].id == id) {
+            return all[qsizetype(i)];
         }
     }
     return nullptr;

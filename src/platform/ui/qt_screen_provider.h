@@ -19,11 +19,13 @@ class QtScreenProvider final : public ScreenProvider {
     std::uint32_t mainScreenId() const override;
     [[nodiscard]] Subscription onScreensChanged(std::function<void()> observer) override;
 
-    static ScreenDescriptor describe(const QScreen& screen);
     // The connected screen with this id, or null.
     static QScreen* findScreen(std::uint32_t id);
 
   private:
+    // The descriptions of QGuiApplication::screens(), in that order, with their ids.
+    static std::vector<ScreenDescriptor> describeAll();
+
     void watch(QScreen* screen);
     void changed() { changes_.set(changes_.get() + 1); }
 

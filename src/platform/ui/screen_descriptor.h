@@ -9,11 +9,12 @@ namespace kestio::platform {
 
 // One display as the platform lists it.
 struct ScreenDescriptor {
-    // Stable while the display stays connected to the same connector: the 32-bit FNV-1a hash
-    // of the connector name (screenIdForName).
+    // Unique among the displays connected, and stable while the display stays on the same
+    // connector: see assignScreenIds().
     std::uint32_t id = 0;
     std::string name;       // the display's model name, else the connector name, else "Display"
-    std::string connector;  // e.g. "HDMI-1", "DP-2"
+    std::string connector;  // e.g. "HDMI-1", "DP-2"; several X screens may all say "screen"
+    std::string serial;     // the display's serial number; often empty
     QRect geometry;         // in logical pixels (points), global desktop coordinates
     double scale = 1.0;     // device pixels per logical pixel
     // The current mode's refresh rate in Hz. Qt reports 60 when it cannot read the mode, so

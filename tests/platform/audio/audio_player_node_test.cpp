@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <mutex>
@@ -181,6 +183,13 @@ TEST(AudioPlayerNode, EndingTheScheduleAtAFrameDropsEverythingPastIt) {
         player->endScheduleAfter(c.end);
         EXPECT_EQ(completedHere, c.cut);
         rig.pull(uint32_t(ramp.size()), 4096);
+        // A completion the read-ahead thread runs may come a moment after the pull returns on a
+        // loaded machine; wait for every one, with a generous guard.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline &&
+               std::any_of(completed.begin(), completed.end(), [](auto& n) { return n == 0; })) {
+            std::this_thread::yield();
+        }
         for (int i = 0; i < 3; ++i) {
             EXPECT_EQ(completed[i].load(), 1) << "item " << i;
         }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -187,6 +188,72 @@ class GateClock final : public MediaClock {
   private:
     std::shared_ptr<Gate> gate_;
 };
+
+// Seeks of a decoder that has pictures queued from the top of the file. A seek to the first
+// picture keeps the pictures already decoded (the same images, not decoded again); once the
+// clock has released pictures, or for a later target, the seek restarts decoding. Each lands on
+// its picture and answers with its id.
+struct SeekCase {
+    const char* name;
+    double releaseThrough;  // NaN: nothing released before the seek
+    double target;
+    int expectedFrame;
+    bool keepsQueuedPictures;
+};
+
+void PrintTo(const SeekCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ItemDecoderSeekFromTop : public ::testing::TestWithParam<SeekCase> {};
+
+TEST_P(ItemDecoderSeekFromTop, LandsOnThePictureAndDecodesAgainOnlyWhenItMust) {
+    const SeekCase& c = GetParam();
+    ManualRunLoop loop{HostTime(10.0)};
+    bool opened = false;
+    std::vector<DecoderEvent> landings;
+    std::unique_ptr<ItemDecoder> decoder;
+    ItemDecoder::Settings settings;
+    settings.endTime = std::numeric_limits<double>::quiet_NaN();
+    decoder = std::make_unique<ItemDecoder>(
+        mediaFixtures().rateClip({30000, 1001}).path, loop,
+        [&](const DecoderEvent& event) {
+            loop.post([&, event] {
+                opened = opened || event.kind == DecoderEvent::Kind::Opened;
+                if (event.kind == DecoderEvent::Kind::SeekLanded ||
+                    (event.kind == DecoderEvent::Kind::Opened && event.seekId != 0)) {
+                    landings.push_back(event);
+                }
+                if (event.kind == DecoderEvent::Kind::Progress) {
+                    decoder->progressHandled();
+                }
+            });
+        },
+        settings);
+    ASSERT_TRUE(runUntil(loop, [&] { return opened; }));
+    ASSERT_TRUE(waitFor(loop, [&] { return decoder->buffer().bufferedUntil >= 2 * kFrame; }));
+    if (!std::isnan(c.releaseThrough)) {
+        decoder->release(c.releaseThrough);
+    }
+    const qint64 before = decoder->frameAt(c.target).cacheKey();
+
+    decoder->seek({.id = 7, .time = c.target});
+    ASSERT_TRUE(waitFor(loop, [&] { return !landings.empty(); }));
+    ASSERT_EQ(landings.size(), 1u);
+    EXPECT_EQ(landings[0].seekId, 7u);
+    EXPECT_NEAR(landings[0].landing, std::max(c.target, 0.0), 1e-6);
+    const QImage shown = decoder->frameAt(c.target);
+    EXPECT_EQ(readFrameNumber(shown), c.expectedFrame);
+    EXPECT_EQ(shown.cacheKey() == before, c.keepsQueuedPictures);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ItemDecoderSeekFromTop,
+    ::testing::Values(SeekCase{"FirstPicture", std::nan(""), 0.0, 0, true},
+                      SeekCase{"BeforeTheFirstPicture", std::nan(""), -1.0, 0, true},
+                      SeekCase{"FirstPictureAfterARelease", 1.5 * kFrame, 0.0, 0, false},
+                      SeekCase{"LaterPicture", std::nan(""), 30 * kFrame, 30, false}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST(ItemDecoderRetirement, DestroyingReturnsWhileTheThreadIsStillBusy) {
     Decoding d(mediaFixtures().rateClip({30000, 1001}).path);

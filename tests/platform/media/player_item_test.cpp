@@ -1,10 +1,17 @@
 #include "platform/media/decoded_player_item.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QTransform>
+#include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <functional>
 #include <optional>
+#include <ostream>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/media/decoded_asset.h"
@@ -14,6 +21,7 @@
 #include "support/frame_number_strip.h"
 #include "support/media_fixtures.h"
 #include "support/playback_test_support.h"
+#include "support/process_runner.h"
 
 namespace kestio::platform::media {
 namespace {
@@ -55,6 +63,110 @@ INSTANTIATE_TEST_SUITE_P(OutputRates, PlaybackAtRate,
                          ::testing::Values(Rational{24000, 1001}, Rational{30000, 1001},
                                            Rational{60000, 1001}),
                          [](const auto& param) { return "r" + std::to_string(param.param.num); });
+
+// ---- standing ----
+
+// The time up to which the item's pictures are decoded, read from its decoder without the run
+// loop (which would hand the item a seek's landing).
+double decodedUntil(const DecodedPlayerItem& item) {
+    const auto ranges = item.loadedTimeRanges();
+    return ranges.empty() ? item.currentTime() : ranges.front().end();
+}
+
+// Waits on real time, never running the run loop, until `done` holds (30 s at most).
+bool waitWithoutTheRunLoop(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+// A 1080p clip of ten pictures at 30 fps, made with the ffmpeg command into the fixture folder
+// unless it is there: one picture is more than a paused item keeps beyond the one it shows.
+std::filesystem::path largeClip() {
+    const auto folder = std::filesystem::path(KESTIO_FIXTURE_DIR) / "player-item";
+    std::filesystem::create_directories(folder);
+    const auto path = folder / "large_1080p30.mp4";
+    if (!std::filesystem::exists(path)) {
+        // Test processes may make it at once: each writes its own and moves it into place.
+        const auto partial =
+            folder / ("partial_" + std::to_string(getpid()) + "_large_1080p30.mp4");
+        const std::vector<std::string> argv = {
+            "ffmpeg",    "-nostdin", "-y",
+            "-v",        "error",    "-f",
+            "lavfi",     "-i",       "testsrc2=size=1920x1080:rate=30",
+            "-frames:v", "10",       "-c:v",
+            "libx264",   "-preset",  "ultrafast",
+            "-pix_fmt",  "yuv420p",  partial.string()};
+        const auto result = kestio::test::runProcess(argv, std::chrono::minutes(2));
+        EXPECT_TRUE(result.succeeded()) << kestio::test::describeFailure(argv, result);
+        std::filesystem::rename(partial, path);
+    }
+    return path;
+}
+
+// What asks a paused item to move: playing, a start set ahead, or a seek asked while a start is
+// pending (a looper's next pass), the run loop not having handled the landing.
+struct StandingCase {
+    const char* name;
+    void (*ask)(ManualRunLoop& loop, DecodedQueuePlayer& player, DecodedPlayerItem& item);
+    bool large;          // the 1080p clip, else the 320x180 one
+    int pausedPictures;  // decoded while paused
+    int movingPictures;  // decoded ahead once asked to move (as many as a playing item queues)
+};
+
+void PrintTo(const StandingCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class PlayerItemStanding : public ::testing::TestWithParam<StandingCase> {};
+
+// A ready item its player holds paused keeps no more than 8 MB of pictures decoded (a 1080p one
+// alone, small ones a quarter second as when playing); asked to move, it decodes ahead by
+// itself.
+TEST_P(PlayerItemStanding, PausedHoldsLittleAndAskedToMoveDecodesAhead) {
+    const StandingCase& c = GetParam();
+    const std::filesystem::path path =
+        c.large ? largeClip() : mediaFixtures().rateClip({30, 1}).path;
+    const double frame = 1.0 / 30.0;
+    ManualRunLoop loop(HostTime(100.0));
+    auto [player, item] = loadPlayer(loop, path);
+    ASSERT_EQ(item->statusValue(), ItemStatus::ReadyToPlay) << item->error();
+    ASSERT_TRUE(testing::runUntil(loop, [&] { return item->likelyToKeepUp(); }));
+    EXPECT_NEAR(decodedUntil(*item), c.pausedPictures * frame, 1e-6) << "while paused";
+    c.ask(loop, *player, *item);
+    EXPECT_TRUE(waitWithoutTheRunLoop([&] {
+        return decodedUntil(*item) >= item->currentTime() + c.movingPictures * frame - 1e-6;
+    })) << "decoded until "
+        << decodedUntil(*item) << " s at " << item->currentTime() << " s";
+}
+
+void play(ManualRunLoop&, DecodedQueuePlayer& player, DecodedPlayerItem&) {
+    player.play();
+}
+
+void startAhead(ManualRunLoop& loop, DecodedQueuePlayer& player, DecodedPlayerItem&) {
+    player.setRate(1.0f, player.clock()->timeAt(loop.now()) + 2.0);
+}
+
+void seekWithAStartPending(ManualRunLoop& loop, DecodedQueuePlayer& player,
+                           DecodedPlayerItem& item) {
+    player.setRate(1.0f, player.clock()->timeAt(loop.now()) + 2.0);
+    item.seek(0.1, 0.0, 0.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Asks, PlayerItemStanding,
+                         ::testing::Values(StandingCase{"LargePlayed", play, true, 1, 3},
+                                           StandingCase{"LargeStartSetAhead", startAhead, true, 1,
+                                                        3},
+                                           StandingCase{"LargeSeekWhileAStartIsPending",
+                                                        seekWithAStartPending, true, 1, 3},
+                                           StandingCase{"SmallPlayed", play, false, 8, 8}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 // ---- seeking ----
 

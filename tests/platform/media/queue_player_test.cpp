@@ -127,6 +127,34 @@ TEST(QueuePlayerAdvance, TheNextItemFollowsTheLastFrameWithoutAGap) {
     EXPECT_EQ(player->items(), std::vector<QueuePlayer::ItemPtr>{b});
 }
 
+// The last picture of the item before is shown across the seam until the next item has its
+// own, and then let go: nothing keeps it once the item before is gone.
+TEST(QueuePlayerAdvance, TheLastPictureOfTheItemBeforeIsLetGoOnceTheNextShowsItsOwn) {
+    ManualRunLoop loop;
+    auto player = DecodedQueuePlayer::make(loop);
+    auto a = DecodedPlayerItem::make(DecodedAsset::make(loop, clip30().path));
+    auto b = DecodedPlayerItem::make(DecodedAsset::make(loop, clip30().path));
+    a->setForwardPlaybackEndTime(10.0 / 30.0);  // frames 0..9
+    ASSERT_TRUE(player->insert(a));
+    ASSERT_TRUE(player->insert(b));
+    DecodedPlayerLayer layer(player);
+    ASSERT_TRUE(testing::waitForStatus(loop, *a));
+    ASSERT_TRUE(testing::waitForStatus(loop, *b));
+    player->play();
+    advanceDecoded(loop, *player, 9.5 / 30.0);
+    QImage last = layer.frameAt(loop.now());
+    ASSERT_EQ(readFrameNumber(last), 9);
+    advanceDecoded(loop, *player, 3.0 / 30.0);  // into frame 2 of b
+    ASSERT_EQ(player->current(), b);
+    ASSERT_EQ(readFrameNumber(layer.frameAt(loop.now())), 2);
+    a.reset();  // its decoder and queue go on a thread of their own: look every few ms
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!last.isDetached() && std::chrono::steady_clock::now() < deadline) {
+        loop.waitForPosted(0.005);
+    }
+    EXPECT_TRUE(last.isDetached()) << "the picture before the seam is still held";
+}
+
 TEST(QueuePlayerRate, DoubleRateRunsTheClockTwiceAsFast) {
     ManualRunLoop loop;
     auto [player, item] = loadPlayer(loop, clip30().path);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,11 @@
 #include "platform/runloop/usable_cores.h"
 #include "support/allowed_cpus.h"
 #include "support/process_runner.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+}
 
 namespace kestio::platform::media {
 namespace {
@@ -125,6 +131,116 @@ INSTANTIATE_TEST_SUITE_P(
             ch = std::isalnum(static_cast<unsigned char>(ch)) != 0 ? ch : '_';
         }
         return name;
+    });
+
+// The first frame of the file as FFmpeg decodes it with its own allocator, one thread: its
+// planes packed one after another (empty when it fails).
+std::vector<std::uint8_t> referencePlanes(const fs::path& path) {
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) {
+        return {};
+    }
+    ffmpeg::FormatPtr format(raw);
+    if (avformat_find_stream_info(format.get(), nullptr) < 0) {
+        return {};
+    }
+    const int stream = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (stream < 0) {
+        return {};
+    }
+    const AVCodecParameters* par = format->streams[stream]->codecpar;
+    ffmpeg::CodecPtr codec(avcodec_alloc_context3(avcodec_find_decoder(par->codec_id)));
+    if (!codec || avcodec_parameters_to_context(codec.get(), par) < 0 ||
+        avcodec_open2(codec.get(), codec->codec, nullptr) < 0) {
+        return {};
+    }
+    ffmpeg::PacketPtr packet = ffmpeg::makePacket();
+    ffmpeg::FramePtr frame = ffmpeg::makeFrame();
+    bool flushing = false;
+    while (avcodec_receive_frame(codec.get(), frame.get()) != 0) {
+        if (flushing) {
+            return {};
+        }
+        if (av_read_frame(format.get(), packet.get()) < 0) {
+            flushing = true;
+            avcodec_send_packet(codec.get(), nullptr);
+            continue;
+        }
+        if (packet->stream_index == stream) {
+            avcodec_send_packet(codec.get(), packet.get());
+        }
+        av_packet_unref(packet.get());
+    }
+    const auto pixels = static_cast<AVPixelFormat>(frame->format);
+    std::vector<std::uint8_t> packed(
+        static_cast<std::size_t>(av_image_get_buffer_size(pixels, frame->width, frame->height, 1)));
+    av_image_copy_to_buffer(packed.data(), static_cast<int>(packed.size()), frame->data,
+                            frame->linesize, pixels, frame->width, frame->height, 1);
+    return packed;
+}
+
+struct LayoutCase {
+    const char* name;
+    std::vector<std::string> encoding;
+    const char* size;
+};
+
+void PrintTo(const LayoutCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class DecodedFrames : public testing::TestWithParam<LayoutCase> {};
+
+// Decoded frames live in the decoder's own buffers, laid out for each codec and pixel format as
+// FFmpeg lays out its own: the frames decoded with playback threads hold the very planes one
+// thread of FFmpeg's own allocation gives (a plane overlapping the next, or rows too short for
+// the codec's writes, would show here).
+TEST_P(DecodedFrames, HoldThePlanesFfmpegsOwnAllocationGives) {
+    const LayoutCase& c = GetParam();
+    const fs::path clip =
+        makeClip(std::string("layout_") + c.name, c.encoding, c.size, "noise=alls=40:allf=t");
+    ASSERT_FALSE(clip.empty());
+    const std::vector<std::uint8_t> reference = referencePlanes(clip);
+    ASSERT_FALSE(reference.empty());
+    auto decoder = VideoDecoder::open(clip, std::make_shared<ffmpeg::IoControl>(),
+                                      {.threads = VideoDecoder::kPlaybackThreads});
+    ASSERT_TRUE(decoder) << decoder.error();
+    ffmpeg::FramePtr frame = ffmpeg::makeFrame();
+    ASSERT_EQ((*decoder)->decodeNext(frame.get()), VideoDecoder::Step::Frame);
+    const auto pixels = static_cast<AVPixelFormat>(frame->format);
+    std::vector<std::uint8_t> packed(reference.size());
+    ASSERT_EQ(av_image_get_buffer_size(pixels, frame->width, frame->height, 1),
+              static_cast<int>(reference.size()));
+    av_image_copy_to_buffer(packed.data(), static_cast<int>(packed.size()), frame->data,
+                            frame->linesize, pixels, frame->width, frame->height, 1);
+    EXPECT_TRUE(packed == reference);
+    // The picture made from it is whole too (its rows come from the decoder's picture pool).
+    const QImage picture = (*decoder)->toImage(*frame, true);
+    ASSERT_FALSE(picture.isNull());
+    EXPECT_EQ(picture.size(), QSize(frame->width, frame->height));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codecs, DecodedFrames,
+    testing::Values(LayoutCase{"h264_420.mp4",
+                               {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"},
+                               "642x362"},
+                    LayoutCase{"h264_444.mp4",
+                               {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv444p"},
+                               "1920x1080"},
+                    LayoutCase{"hevc_420_10.mp4",
+                               {"-c:v", "libx265", "-preset", "ultrafast", "-pix_fmt",
+                                "yuv420p10le", "-x265-params", "log-level=error"},
+                               "650x366"},
+                    LayoutCase{"prores_4444.mov",
+                               {"-c:v", "prores_ks", "-profile:v", "4", "-pix_fmt", "yuva444p10le"},
+                               "640x360"},
+                    LayoutCase{"mpeg2_422.mkv",
+                               {"-c:v", "mpeg2video", "-pix_fmt", "yuv422p", "-q:v", "2"},
+                               "720x576"},
+                    LayoutCase{"ffv1_410.mkv", {"-c:v", "ffv1", "-pix_fmt", "yuv410p"}, "641x363"}),
+    [](const testing::TestParamInfo<LayoutCase>& param) {
+        return std::string(param.param.name).substr(0, std::string(param.param.name).find('.'));
     });
 
 using test::firstAllowedCpus;

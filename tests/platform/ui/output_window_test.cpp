@@ -28,14 +28,18 @@ bool advanceUntilNewFrame(ManualRunLoop& loop, const Presenter& presenter) {
 TEST(QtOutputWindow, IsABorderlessUnfocusedTopWindowWithoutACursor) {
     ManualRunLoop loop;
     QScreen* screen = QGuiApplication::primaryScreen();
-    QtOutputWindow window(loop, screen);
-    const Qt::WindowFlags flags = window.view().windowFlags();
+    // The offscreen platform has no threaded OpenGL to present through, even when asked.
+    EXPECT_EQ(QtOutputWindow::availablePath(), QtOutputWindow::Path::widget);
+    QtOutputWindow window(loop, screen, QtOutputWindow::Path::openGL);
+    ASSERT_EQ(window.path(), QtOutputWindow::Path::widget);
+    ASSERT_NE(window.widgetView(), nullptr);
+    const Qt::WindowFlags flags = window.widgetView()->windowFlags();
     EXPECT_TRUE(flags.testFlag(Qt::FramelessWindowHint));
     EXPECT_TRUE(flags.testFlag(Qt::WindowStaysOnTopHint));
     EXPECT_TRUE(flags.testFlag(Qt::WindowDoesNotAcceptFocus));
-    EXPECT_TRUE(window.view().testAttribute(Qt::WA_ShowWithoutActivating));
-    EXPECT_EQ(window.view().cursor().shape(), Qt::BlankCursor);
-    EXPECT_EQ(window.view().screen(), screen);
+    EXPECT_TRUE(window.widgetView()->testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_EQ(window.widgetView()->cursor().shape(), Qt::BlankCursor);
+    EXPECT_EQ(window.widgetView()->screen(), screen);
 }
 
 TEST(QtOutputWindow, CoversItsScreenShowsTheContentAndCloses) {
@@ -45,25 +49,26 @@ TEST(QtOutputWindow, CoversItsScreenShowsTheContentAndCloses) {
     auto root = Layer::create(loop);
     root->setBackgroundColor(QColor(Qt::red));
     std::vector<SizeF> layouts;
-    window.setContent(root, [&](SizeF size) { layouts.push_back(size); });
+    window.setContent(
+        root, [&](SizeF size) { layouts.push_back(size); }, nullptr);
     ASSERT_FALSE(layouts.empty());
 
     window.orderFrontRegardless();
-    EXPECT_TRUE(window.view().isVisible());
-    EXPECT_TRUE(window.view().isFullScreen());
-    EXPECT_EQ(window.view().geometry(), screen->geometry());
+    EXPECT_TRUE(window.widgetView()->isVisible());
+    EXPECT_TRUE(window.widgetView()->isFullScreen());
+    EXPECT_EQ(window.widgetView()->geometry(), screen->geometry());
     const SizeF size = window.contentSize();
     EXPECT_EQ(size,
               (SizeF{double(screen->geometry().width()), double(screen->geometry().height())}));
     EXPECT_EQ(root->frame(), (RectF{0, 0, size.width, size.height}));
     EXPECT_EQ(layouts.back(), size);
-    ASSERT_TRUE(advanceUntilNewFrame(loop, window.view().presenter()));
-    EXPECT_EQ(window.view().grab().toImage().pixelColor(3, 3), QColor(Qt::red));
+    ASSERT_TRUE(advanceUntilNewFrame(loop, window.widgetView()->presenter()));
+    EXPECT_EQ(window.widgetView()->grab().toImage().pixelColor(3, 3), QColor(Qt::red));
 
     window.close();
-    EXPECT_FALSE(window.view().isVisible());
+    EXPECT_FALSE(window.widgetView()->isVisible());
     window.orderFrontRegardless();  // can be shown again
-    EXPECT_TRUE(window.view().isVisible());
+    EXPECT_TRUE(window.widgetView()->isVisible());
     window.close();
 }
 
@@ -94,7 +99,10 @@ TEST(FakeOutputWindow, RecordsWhatWasAskedOfIt) {
         auto window = factory(screen);
         auto root = Layer::create(loop);
         SizeF laidOut;
-        window->setContent(root, [&](SizeF s) { laidOut = s; });
+        auto shared = std::make_shared<SharedCompositions>();
+        window->setContent(
+            root, [&](SizeF s) { laidOut = s; }, shared);
+        EXPECT_EQ(windows.made.at(0)->shared, shared);
         EXPECT_EQ(laidOut, (SizeF{1280, 1024}));
         EXPECT_EQ(root->frame(), (RectF{0, 0, 1280, 1024}));
         window->orderFrontRegardless();

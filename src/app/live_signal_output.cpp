@@ -1,0 +1,48 @@
+#include "app/live_signal_output.h"
+
+#include "output/output_surface.h"
+#include "output/playback_slot.h"
+#include "output/test_tone.h"
+#include "playback/playback_controller.h"
+
+namespace kestio::app {
+
+void LiveSignalOutput::resetPlayback() {
+    if (playback_.currentBankIndex.get() && playback_.currentSlotIndex.get()) {
+        playback_.handlePostRoll(PostRollMode::black);
+    } else {
+        // A cue whose indices are not published yet still has its watchers.
+        playback_.removeObservers();
+    }
+}
+
+void LiveSignalOutput::showStillAndCut(const QImage& picture) {
+    output::OutputSurface& surface = playback_.view();
+    output::PlaybackSlot& hidden = surface.hiddenSlot();
+    hidden.showStill(picture, ColorSettings{});
+    surface.cut(hidden);
+}
+
+void LiveSignalOutput::clearOutput() {
+    playback_.view().stopAll();
+}
+
+bool LiveSignalOutput::startTone(double levelDb) {
+    auto& engine = playback_.view().sharedEngine();
+    playback_.toneGen().start(engine, levelDb);
+    if (playback_.toneGen().isRunning() && engine.isRunning()) {
+        return true;
+    }
+    playback_.stopTestTone();
+    return false;
+}
+
+void LiveSignalOutput::stopTone() {
+    playback_.stopTestTone();
+}
+
+void LiveSignalOutput::setToneLevel(double levelDb) {
+    playback_.toneGen().setLevel(levelDb);
+}
+
+}  // namespace kestio::app

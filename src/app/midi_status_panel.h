@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QRectF>
+#include <QWidget>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/panel_menu.h"
+#include "app/panel_painting.h"
+
+namespace kestio {
+class MIDIInputController;
+class MIDIOutputController;
+}  // namespace kestio
+
+namespace kestio::app {
+
+// The destination MIDI output uses: the chosen one, else the first listed, else none.
+std::optional<std::string> effectiveDestination(const std::optional<std::string>& chosen,
+                                                const std::vector<std::string>& available);
+
+// The MIDI status panel without a view. Sources and destinations are listed by position, so
+// two with the same name are both shown; a destination is chosen by name, as the output
+// controller stores it, so with duplicated names the first of them is the one used.
+class MIDIStatusModel {
+  public:
+    MIDIStatusModel(MIDIInputController& midi, MIDIOutputController& midiOut)
+        : midi_(midi), midiOut_(midiOut) {}
+
+    std::vector<std::string> sources() const;
+    bool hasSources() const;
+    bool inputEnabled() const;
+    bool hasDestinations() const;
+    // The destination menu's title: the effective destination or "Not Connected".
+    std::string destinationLabel() const;
+    std::vector<PanelMenuEntry> destinationMenu();
+
+    void toggleInput();
+    void refreshSources();
+    void refreshDestinations();
+    void selectDestination(const std::string& name);
+
+  private:
+    MIDIInputController& midi_;
+    MIDIOutputController& midiOut_;
+};
+
+// The MIDI status card: header with refresh and the MIDI ON / OFF pill, the sources, and the
+// output row with the destination menu. It paints the model and routes clicks to it.
+class MIDIStatusPanel : public QWidget {
+  public:
+    MIDIStatusPanel(MIDIInputController& midi, MIDIOutputController& midiOut, QSize size,
+                    QWidget* parent = nullptr);
+
+    MIDIStatusModel& model() { return model_; }
+    QRectF refreshSourcesRect() const;
+    QRectF toggleRect() const;
+    QRectF destinationRect() const;
+    QRectF refreshDestinationsRect() const;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+  private:
+    MIDIStatusModel model_;
+    RepaintOn repaint_{*this};
+};
+
+}  // namespace kestio::app

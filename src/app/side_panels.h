@@ -1,0 +1,44 @@
+#pragma once
+
+#include <memory>
+
+#include "app/recent_projects_menu.h"
+
+namespace kestio {
+class MIDIInputController;
+class MIDIOutputController;
+class PlaybackController;
+class ShowController;
+namespace output {
+class ExternalMonitorController;
+}
+}  // namespace kestio
+
+namespace kestio::app {
+
+class DesignCanvas;
+class PanelFrames;
+class SignalOutput;
+
+// Puts the side panels of the main window in their places: the project toolbar and the bank
+// list into their cards, the output monitor, the utility buttons and the MIDI status panel in
+// place of their plain cards.
+class SidePanels {
+  public:
+    struct Services {
+        ShowController& show;
+        PlaybackController& playback;
+        output::ExternalMonitorController& monitor;
+        MIDIInputController& midi;
+        MIDIOutputController& midiOut;
+        RecentProjectsMenuModel::Services recent;
+    };
+
+    SidePanels(DesignCanvas& canvas, const PanelFrames& frames, Services services);
+    ~SidePanels();
+
+  private:
+    std::unique_ptr<SignalOutput> signals_;
+};
+
+}  // namespace kestio::app

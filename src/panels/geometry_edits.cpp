@@ -1,0 +1,92 @@
+#include "panels/geometry_edits.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "show/output_canvas.h"
+
+namespace kestio::panels {
+
+const char* geometryModeTitle(GeometryMode mode) {
+    switch (mode) {
+        case GeometryMode::fitToWindow:
+            return "Fit to Window";
+        case GeometryMode::custom:
+            return "Custom";
+        case GeometryMode::originalSize:
+            return "Original";
+    }
+    return "";
+}
+
+CanvasCentre canvasCentre(OutputResolution resolution) {
+    const auto size = canvasSize(resolution);
+    return {size.width / 2.0, size.height / 2.0};
+}
+
+GeometrySettings withMode(GeometrySettings geometry, GeometryMode mode,
+                          OutputResolution resolution) {
+    const CanvasCentre centre = canvasCentre(resolution);
+    geometry.mode = mode;
+    switch (mode) {
+        case GeometryMode::fitToWindow:
+            geometry.posX = centre.x;
+            geometry.posY = centre.y;
+            geometry.scaleX = 100;
+            geometry.scaleY = 100;
+            break;
+        case GeometryMode::originalSize:
+            geometry.posX = centre.x;
+            geometry.posY = centre.y;
+            break;
+        case GeometryMode::custom:
+            break;
+    }
+    return geometry;
+}
+
+namespace {
+
+// Writes `value` into `edited` and lets `partner` follow in proportion.
+void scaleWithPartner(double& edited, double& partner, double value, bool ratioLocked) {
+    const double old = edited;
+    edited = value;
+    if (ratioLocked && old > 0) {
+        const double followed = partner * value / old;
+        // A NaN (from an infinite or NaN entry) would pass the limits unchanged: keep the
+        // partner as it was instead.
+        if (!std::isnan(followed)) {
+            partner = std::max(std::min(followed, kScaleUpper), kScaleLower);
+        }
+    }
+}
+
+}  // namespace
+
+GeometrySettings withScaleX(GeometrySettings geometry, double value, bool ratioLocked) {
+    scaleWithPartner(geometry.scaleX, geometry.scaleY, value, ratioLocked);
+    return geometry;
+}
+
+GeometrySettings withScaleY(GeometrySettings geometry, double value, bool ratioLocked) {
+    scaleWithPartner(geometry.scaleY, geometry.scaleX, value, ratioLocked);
+    return geometry;
+}
+
+QString geometryFieldText(double value, const QLocale& locale) {
+    if (!std::isfinite(value)) {
+        return QString();
+    }
+    return locale.toString(value, 'f', 0);
+}
+
+std::optional<double> geometryFieldValue(const QString& text, const QLocale& locale) {
+    bool ok = false;
+    const double value = locale.toDouble(text, &ok);
+    if (!ok || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace kestio::panels

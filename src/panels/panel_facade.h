@@ -1,0 +1,131 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/model_enums.h"
+#include "model/project_data.h"
+#include "model/settings_records.h"
+#include "model/slot_data.h"
+#include "platform/runloop/published.h"
+#include "show/show_controller.h"
+
+namespace kestio::platform {
+class Layer;
+}
+
+namespace kestio::panels {
+
+// What the player, settings panel and audio panels read and call of the show and the playback
+// controllers, in one narrow interface: the application's implementation forwards to the two
+// controllers; panel tests give a recording fake. Main thread only.
+//
+// The panels edit the slot loaded in the player (the playback controller's bank and slot
+// indices), never the grid's cursor slot. An edit writes one field (editSlot), then marks the
+// project unsaved, then hands values that act on the clip on air to the output.
+class PanelFacade {
+  public:
+    virtual ~PanelFacade() = default;
+
+    // ---- Show state ----
+    virtual const ProjectData& project() const = 0;
+    // Bumped after every change of the project.
+    virtual platform::Published<std::uint64_t>& projectRevision() = 0;
+    virtual platform::Published<bool>& isMIDILearnMode() = 0;
+    virtual platform::Published<std::optional<MIDILearnTarget>>& midiLearnArmedTarget() = 0;
+    // The meter mode the audio section shows (peak at start, never saved).
+    virtual platform::Published<bool>& isMeterPeak() = 0;
+    // The jump-target pick started from the player panel.
+    virtual platform::Published<bool>& isSettingJumpTarget() = 0;
+    virtual platform::Published<std::optional<int>>& jumpSourceBank() = 0;
+    virtual platform::Published<std::optional<int>>& jumpSourceSlot() = 0;
+    // The loaded clip's frame rate when it has a positive one, else the project's output rate.
+    virtual double currentFrameRate() const = 0;
+
+    // Runs `edit` on the slot at (bank, slot) and tells the views the project changed; returns
+    // false, writing nothing, when the indices address no slot of the project.
+    virtual bool editSlot(int bank, int slot, const std::function<void(SlotData&)>& edit) = 0;
+    virtual void markUnsaved() = 0;
+    virtual void armMIDILearn(const std::string& control) = 0;
+    // Plays the slot from its start (as a click on its cell does).
+    virtual void playSlot(int bank, int slot) = 0;
+
+    // ---- Playback ----
+    virtual platform::Published<std::optional<int>>& currentBankIndex() = 0;
+    virtual platform::Published<std::optional<int>>& currentSlotIndex() = 0;
+    virtual platform::Published<double>& currentTime() = 0;
+    virtual platform::Published<double>& duration() = 0;
+    virtual platform::Published<std::string>& selectedClipName() = 0;
+    virtual platform::Published<bool>& isMuted() = 0;
+    virtual platform::Published<std::vector<float>>& vuLevels() = 0;
+    virtual platform::Published<int>& vuChannelCount() = 0;
+    virtual platform::Published<std::string>& outputDeviceName() = 0;
+    virtual bool isLooping() const = 0;
+    // True when the player of the playback slot on air stands still (frozen at its end, paused).
+    virtual bool isShowingPlayerStopped() const = 0;
+
+    virtual void handlePostRoll(PostRollMode mode) = 0;
+    virtual void releaseLoop(PostRollMode postRoll) = 0;
+    virtual void setPlaybackRate(double rate) = 0;
+    virtual void toggleMute(const std::optional<AudioSettings>& onAirAudio) = 0;
+    virtual void applySlotVolume(bool muted, float gainDB) = 0;
+    virtual void setMeterPeak(bool peak) = 0;
+
+    // The program output's layer tree, for the player panel's picture (null: nothing to show),
+    // and its layout pass, run after each size change of the view that shows it.
+    virtual std::shared_ptr<platform::Layer> programLayer() = 0;
+    virtual void layoutProgram() = 0;
+
+    // ---- Picture and sound settings (EQ and colour, geometry) ----
+    // The edit lock: while on, no EQ, colour or geometry edit writes anything.
+    virtual platform::Published<bool>& editLocked() = 0;
+    // The geometry scales' ratio lock (on at start, never saved).
+    virtual platform::Published<bool>& geoScaleLocked() = 0;
+    // The EQ and colour panel's tab (0: equaliser) and its colour value entry: the label of the
+    // row whose entry is open, and the entry's text.
+    virtual platform::Published<int>& eqPanelTab() = 0;
+    virtual platform::Published<std::optional<std::string>>& colorSliderEditingLabel() = 0;
+    virtual platform::Published<std::string>& colorSliderInputText() = 0;
+    // Hand new settings to the clip on air: the colour to its picture (the next composed picture
+    // shows it), the equaliser to the sound chain of the playback slot now showing, the geometry
+    // to its place on the canvas.
+    virtual void applyColorSettings(const ColorSettings& color) = 0;
+    virtual void applyEqualizerToShowingSlot(const EqualizerSettings& equalizer) = 0;
+    virtual void updateGeometry(const GeometrySettings& geometry) = 0;
+
+    // ---- Transport ----
+    // Publishes the position and moves the clip on air there.
+    virtual void seek(double seconds) = 0;
+    // Steps `frames` frames of `frameRate` from the current position.
+    virtual void skip(int frames, double frameRate) = 0;
+    virtual void pause() = 0;
+    virtual void resume() = 0;
+    // While on, the clip's clock publishes no position: a timeline drag shows its own.
+    virtual void setSeeking(bool seeking) = 0;
+
+    // ---- Thumbnail capture ----
+    // Advanced whenever the project is replaced (opened, closed).
+    virtual std::uint64_t projectGeneration() const = 0;
+    // The open package; none for a project never saved.
+    virtual std::optional<std::filesystem::path> currentProjectURL() const = 0;
+    // The slot's media file, none when it cannot be reached.
+    virtual std::optional<std::filesystem::path> resolveSlotURL(int bank, int slot) = 0;
+};
+
+// The slot loaded in the player as the panels edit it: its indices and record.
+struct LoadedSlotRef {
+    int bank = 0;
+    int slot = 0;
+    const SlotData* data = nullptr;
+};
+
+// The loaded slot; none when either index is absent or the indices address no slot of the
+// project (a project replaced while a clip stayed loaded is treated as nothing loaded).
+std::optional<LoadedSlotRef> loadedSlot(PanelFacade& facade);
+
+}  // namespace kestio::panels

@@ -1,0 +1,136 @@
+// The MIDI status panel over the MIDI controllers on the in-memory MIDI system: ports that come
+// and go, duplicated, empty and very long names.
+
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include "app/main_view_wiring.h"
+#include "app/midi_status_panel.h"
+#include "platform/storage/notification_center.h"
+#include "side_panel_fixture.h"
+
+namespace kestio::app {
+namespace {
+
+using test::near;
+using test::setLanguage;
+
+TEST(MidiStatusText, EffectiveDestinationFallback) {
+    const std::vector<std::string> ab = {"A", "B"};
+    EXPECT_EQ(effectiveDestination(std::nullopt, ab), "A");
+    EXPECT_EQ(effectiveDestination(std::string("B"), ab), "B");
+    EXPECT_EQ(effectiveDestination(std::nullopt, {}), std::nullopt);
+}
+
+class MidiStatusPanelTest : public test::SidePanelFixture {
+  protected:
+    MidiStatusPanelTest() {
+        midi.start();
+        midiOut.setup();
+    }
+
+    MIDIStatusPanel panel{midi, midiOut, QSize(397, 70)};
+    platform::NotificationCenter notifications{&loop};
+
+    void click(QRectF rect) {
+        QTest::mouseClick(&panel, Qt::LeftButton, {}, rect.center().toPoint());
+    }
+    // Lets the controllers hear of the set-up change the system announced.
+    void announce() { loop.runPending(); }
+    std::vector<std::string> menuTexts() {
+        std::vector<std::string> texts;
+        for (const auto& e : panel.model().destinationMenu()) {
+            texts.push_back((e.checked ? "✓" : "") + e.text + (e.enabled ? "" : " (off)"));
+        }
+        return texts;
+    }
+};
+
+TEST_F(MidiStatusPanelTest, NoSources) {
+    EXPECT_FALSE(panel.model().hasSources());
+    EXPECT_EQ(panel.model().destinationLabel(), "Not Connected");
+    EXPECT_EQ(menuTexts(), std::vector<std::string>{"No destination found (off)"});
+    const QImage image = shots(panel, "midi_status_no_sources");
+    EXPECT_TRUE(near(image.pixelColor(200, 0), ui::palette::white(0.28), 12));
+    EXPECT_TRUE(near(image.pixelColor(10, 70 - 10), ui::palette::white(0.3), 12));  // output dot
+    setLanguage(AppLanguage::ja);
+    EXPECT_EQ(panel.model().destinationLabel(), "未接続");
+    EXPECT_EQ(menuTexts(), std::vector<std::string>{"送信先が見つかりません (off)"});
+}
+
+TEST_F(MidiStatusPanelTest, SourcesBorderGreenEvenWhenOff) {
+    midiSystem.addSource(std::string("Launch Pad"));
+    midiSystem.addSource(std::nullopt);
+    announce();
+    EXPECT_EQ(panel.model().sources(), (std::vector<std::string>{"Launch Pad", "MIDI Device"}));
+    click(panel.toggleRect());
+    EXPECT_FALSE(midi.isEnabled.get());
+    EXPECT_EQ(panel.model().sources().size(), 2u);  // still listed and connected
+    const QImage image = shots(panel, "midi_status_sources_off");
+    const QColor border = image.pixelColor(200, 0);
+    EXPECT_GT(border.green(), border.red() + 40);
+    click(panel.toggleRect());
+    EXPECT_TRUE(midi.isEnabled.get());
+    shots(panel, "midi_status_sources_on");
+}
+
+TEST_F(MidiStatusPanelTest, EffectiveDestinationFallback) {
+    const std::string a = midiSystem.addDestination(std::string("A"));
+    const std::string b = midiSystem.addDestination(std::string("B"));
+    announce();
+    EXPECT_EQ(panel.model().destinationLabel(), "A");
+    EXPECT_EQ(menuTexts(), (std::vector<std::string>{"✓A", "B"}));
+    panel.model().destinationMenu()[1].action();
+    EXPECT_EQ(midiOut.selectedDestinationName.get(), "B");
+    EXPECT_EQ(panel.model().destinationLabel(), "B");
+    EXPECT_EQ(menuTexts(), (std::vector<std::string>{"A", "✓B"}));
+    const QImage image = shots(panel, "midi_status_destination");
+    EXPECT_TRUE(near(image.pixelColor(10, 70 - 10), ui::palette::orange(), 20));
+
+    midiSystem.removeDestination(b);
+    click(panel.refreshDestinationsRect());
+    EXPECT_EQ(panel.model().destinationLabel(), "A");
+    midiSystem.removeDestination(a);
+    click(panel.refreshDestinationsRect());
+    EXPECT_EQ(panel.model().destinationLabel(), "Not Connected");
+}
+
+TEST_F(MidiStatusPanelTest, ToggleFlipsEnabledAndMarksUnsaved) {
+    MainViewWiring wiring(MainViewWiring::Services{.show = *show,
+                                                   .playback = playback,
+                                                   .notifications = notifications,
+                                                   .delegate = nullptr,
+                                                   .midi = midi,
+                                                   .midiOut = midiOut,
+                                                   .keyboard = keyboard,
+                                                   .installProjectProvider = {},
+                                                   .installLayerLog = {}});
+    click(panel.toggleRect());
+    EXPECT_FALSE(show->project().midiInputEnabled);
+    EXPECT_TRUE(show->hasUnsavedChanges.get());
+}
+
+TEST_F(MidiStatusPanelTest, PortsThatComeAndGoWithOddNames) {
+    const std::string longName(500, 'M');
+    midiSystem.addSource(std::string("Pad"));
+    midiSystem.addSource(std::string("Pad"));
+    midiSystem.addSource(std::string(""));
+    const std::string gone = midiSystem.addSource(longName);
+    midiSystem.addDestination(std::string("Out"));
+    midiSystem.addDestination(std::string("Out"));
+    announce();
+    // Listed by position: both "Pad"s are shown.
+    EXPECT_EQ(panel.model().sources().size(), 4u);
+    // Chosen by name: the first "Out" carries the check mark.
+    EXPECT_EQ(menuTexts(), (std::vector<std::string>{"✓Out", "Out"}));
+    shots(panel, "midi_status_odd_names");
+    midiSystem.removeSource(gone);
+    announce();
+    EXPECT_EQ(panel.model().sources().size(), 3u);
+    click(panel.refreshSourcesRect());
+    EXPECT_EQ(panel.model().sources().size(), 3u);
+}
+
+}  // namespace
+}  // namespace kestio::app

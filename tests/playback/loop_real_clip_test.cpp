@@ -1,0 +1,298 @@
+// A loop and its release on the real classes: a generated clip (frame numbers in its pictures, a
+// 1 kHz tone in its sound) decoded by FFmpeg, the real slots and surface, the audio engine on a
+// null device whose clock is the run loop's. The pictures are read from the surface's composed
+// output, the sound from what the device rendered.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "output/output_surface.h"
+#include "platform/audio/audio_player_node.h"
+#include "platform/graphics/compositor.h"
+#include "platform/media/decoded_media_factory.h"
+#include "platform/media/decoded_player_item.h"
+#include "platform/runloop/manual_run_loop.h"
+#include "playback/playback_controller.h"
+#include "playback_rig.h"
+#include "support/frame_number_strip.h"
+#include "support/media_fixtures.h"
+#include "support/null_audio_device.h"
+#include "support/playback_test_support.h"
+#include "support/signal_analysis.h"
+#include "support/temporary_folder.h"
+
+namespace kestio {
+namespace {
+
+using platform::media::DecodedPlayerItem;
+
+constexpr double kStep = 0.01;
+constexpr int kRate = 48000;
+
+class LoopOnRealClip : public ::testing::Test {
+  protected:
+    LoopOnRealClip() {
+        controller = std::make_unique<PlaybackController>(
+            PlaybackServices{loop,
+                             nullptr,
+                             std::make_unique<output::OutputSurface>(
+                                 output::OutputSurface::Services{loop, device, media}),
+                             &localization,
+                             {},
+                             {},
+                             &media});
+        controller->view().setViewSize({320.0, 180.0});
+        const auto& clip = test::mediaFixtures().rateClip({30, 1});
+        project = test::makeProject(1, 1, 2);
+        for (auto& slot : project.banks[0].slots) {
+            slot.videoURL = clip.path;
+            slot.clipInfo->duration = clip.duration;
+        }
+        auto& looped = project.banks[0].slots[0];
+        looped.postRollMode = PostRollMode::loop;
+        looped.inPoint = 0.5;
+        looped.outPoint = 1.5;
+        controller->projectProvider = [this]() -> std::optional<ProjectData> { return project; };
+        controller->onRequestPlay = [](int, int) {};
+    }
+    ~LoopOnRealClip() override { controller.reset(); }
+
+    // One step of the clock: the pictures of the playing slots decoded through it first, the
+    // device then pulling the step's sound.
+    void step() {
+        for (auto* slot : {&controller->view().slotA(), &controller->view().slotB()}) {
+            auto item = std::dynamic_pointer_cast<DecodedPlayerItem>(slot->player()->current());
+            if (item && item->statusValue() == platform::media::ItemStatus::ReadyToPlay &&
+                slot->player()->rateValue() > 0.0f) {
+                ASSERT_TRUE(platform::media::testing::waitForDecoded(
+                    loop, *item, item->currentTime() + 2 * kStep));
+            }
+        }
+        loop.waitForPosted(0.002);
+        loop.advance(kStep);
+        device->pull(std::uint32_t(kStep * kRate));
+    }
+    int composedFrame() {
+        return test::readFrameNumber(
+            compositor.render(*controller->view().rootLayer(), loop.now(), QSize(320, 180)));
+    }
+    void startOnAir() {
+        const auto& data = project.banks[0].slots[0];
+        controller->play(0, 0, *data.videoURL, data, {320.0, 180.0});
+        for (int i = 0; i < 300 && !onAir(); ++i) {
+            step();
+        }
+        ASSERT_TRUE(onAir());
+    }
+    bool onAir() {
+        auto& slot = controller->view().showingSlot();
+        return slot.isLooping() && slot.containerLayer()->opacity() == 1.0f &&
+               slot.clipPlayer().startTime().get().has_value();
+    }
+
+    platform::ManualRunLoop loop;
+    std::shared_ptr<test::NullAudioDevice> device =
+        std::make_shared<test::NullAudioDevice>(kRate, 2, "Null Output", loop.hostClock());
+    platform::media::DecodedMediaFactory media{loop};
+    platform::InMemoryUserDefaults defaults;
+    LocalizationManager localization{defaults};
+    platform::Compositor compositor;
+    ProjectData project;
+    std::unique_ptr<PlaybackController> controller;
+};
+
+// Five passes of [0.5 s, 1.5 s): the composed output shows frames 15 to 44 in order each pass,
+// never a black picture, never a frame out of order at a seam; the tone plays on without a gap.
+TEST_F(LoopOnRealClip, LoopsWithoutAGapInPictureOrSound) {
+    startOnAir();
+    const std::size_t soundFrom = device->channel(0).size() + std::size_t(0.05 * kRate);
+
+    std::vector<int> frames;
+    const int first = 15;
+    const int last = 44;
+    for (int i = 0; i < int(5.0 / kStep); ++i) {
+        step();
+        frames.push_back(composedFrame());
+    }
+    int wraps = 0;
+    for (std::size_t i = 1; i < frames.size(); ++i) {
+        ASSERT_GE(frames[i], first) << "sample " << i;
+        ASSERT_LE(frames[i], last) << "sample " << i;
+        if (frames[i] < frames[i - 1]) {
+            ++wraps;
+            EXPECT_GE(frames[i - 1], last - 1) << "a pass ended early at sample " << i;
+            EXPECT_LE(frames[i], first + 1) << "a pass began late at sample " << i;
+        } else {
+            EXPECT_LE(frames[i] - frames[i - 1], 1) << "a frame skipped at sample " << i;
+        }
+    }
+    EXPECT_GE(wraps, 4);
+    const std::size_t soundTo = device->channel(0).size();
+
+    // The tone in 1 ms windows over the passes (its seams included): never a gap.
+    const auto& left = device->channel(0);
+    const double expected = test::kToneAmplitude / std::sqrt(2.0);
+    double quietest = 1.0;
+    for (std::size_t at = soundFrom; at + kRate / 1000 <= soundTo; at += kRate / 1000) {
+        quietest = std::min(quietest, test::rms(std::span(left).subspan(at, kRate / 1000)));
+    }
+    EXPECT_GT(quietest, 0.7 * expected) << "a gap in the tone";
+    EXPECT_LT(
+        test::largestSecondDifference(std::span(left).subspan(soundFrom, soundTo - soundFrom)),
+        0.02)
+        << "a click in the tone";
+}
+
+// Released to black mid-pass, the pass on air plays to its seam and the output then goes black;
+// released on the very instant of a seam the run loop has not handled yet, it ends the pass
+// that has just begun.
+TEST_F(LoopOnRealClip, AReleaseAppliesAtTheSeam) {
+    const int first = 15;
+    const int last = 44;
+    startOnAir();
+    for (int i = 0; i < int(2.0 / kStep); ++i) {
+        step();
+    }
+    // Released to black mid-pass: no pass follows; black once the seam is reached.
+    while (composedFrame() > 25 || composedFrame() < first) {
+        step();
+    }
+    controller->releaseLoop(PostRollMode::black);
+    int lastShown = -1;
+    bool restarted = false;
+    for (int i = 0; i < 150 && controller->isLooping(); ++i) {
+        step();
+        const int frame = composedFrame();
+        restarted = restarted || (frame >= 0 && frame < lastShown);
+        lastShown = frame >= 0 ? frame : lastShown;
+    }
+    EXPECT_FALSE(controller->isLooping());
+    EXPECT_FALSE(restarted);
+    EXPECT_GE(lastShown, last - 1);
+    step();
+    EXPECT_EQ(composedFrame(), -1);
+    EXPECT_EQ(controller->currentBankIndex.get(), std::nullopt);
+}
+
+// Paused mid-pass and resumed, the loop goes on from the picture it was paused on (not from the
+// range start), and its sound from the same place: the clip's sound begins 0.8 s in, so each
+// pass of [0.5 s, 1.5 s) is heard silent for its first 0.3 s, and that silence must begin at
+// the seam where the picture wraps.
+TEST_F(LoopOnRealClip, AResumedLoopGoesOnFromWhereItPaused) {
+    test::TemporaryFolder folder;
+    const auto late = folder / "late.mov";
+    test::writeWithLateSound(test::mediaFixtures().rateClip({30, 1}), 0.8, late);
+    project.banks[0].slots[0].videoURL = late;
+    const int first = 15;
+    const int last = 44;
+    startOnAir();
+    for (int i = 0; i < int(1.5 / kStep); ++i) {
+        step();
+    }
+    while (composedFrame() < 29 || composedFrame() > 31) {
+        step();
+    }
+    controller->pause();
+    step();
+    const int paused = composedFrame();
+    for (int i = 0; i < 30; ++i) {
+        step();
+        ASSERT_EQ(composedFrame(), paused) << "the picture moves while paused";
+    }
+
+    controller->resume();
+    for (int i = 0; i < 100 && !onAir(); ++i) {
+        step();
+    }
+    ASSERT_TRUE(onAir());
+    const std::size_t soundFrom = device->channel(0).size();
+    std::vector<int> frames{composedFrame()};
+    EXPECT_GE(frames.front(), paused);
+    EXPECT_LE(frames.front(), paused + 2) << "the loop did not go on from its picture";
+    // On to the seam and into the next pass: in order, the range's start after the seam.
+    std::size_t seamAt = 0;
+    for (int i = 0; i < int(0.9 / kStep); ++i) {
+        step();
+        frames.push_back(composedFrame());
+        const int now = frames.back();
+        const int before = frames[frames.size() - 2];
+        ASSERT_GE(now, first);
+        ASSERT_LE(now, last);
+        if (now < before) {
+            EXPECT_EQ(seamAt, 0u) << "a second seam";
+            EXPECT_GE(before, last - 1);
+            EXPECT_LE(now, first + 1);
+            seamAt = device->channel(0).size();
+        } else {
+            EXPECT_LE(now - before, 1) << "a frame skipped after the resume";
+        }
+    }
+    ASSERT_NE(seamAt, 0u);
+
+    // The sound after the resume: tone until the seam, then the pass's silent start.
+    const auto& left = device->channel(0);
+    const std::size_t window = kRate / 1000;
+    const double expected = test::kToneAmplitude / std::sqrt(2.0);
+    std::optional<std::size_t> silentFrom;
+    for (std::size_t at = soundFrom + 2 * window; at + window <= left.size(); at += window) {
+        if (test::rms(std::span(left).subspan(at, window)) < 0.2 * expected) {
+            silentFrom = at;
+            break;
+        }
+    }
+    ASSERT_TRUE(silentFrom.has_value()) << "no silent start of a pass heard";
+    // The picture's wrap is seen on the step that passes the seam: within a frame and a step.
+    EXPECT_LT(std::abs(double(*silentFrom) - double(seamAt)) / kRate, 0.05)
+        << "the sound's seam is " << (double(*silentFrom) - double(seamAt)) / kRate
+        << " s from the picture's";
+}
+
+// The output mute flipped while a loop is starting holds once the loop is on air: the chain's
+// volume and the sound the device renders follow the operator's last choice, not the mute the
+// start began with.
+TEST_F(LoopOnRealClip, TheOutputMuteFlippedDuringALoopStartHolds) {
+    struct Case {
+        bool mutedBefore;
+        bool mutedAfter;
+    };
+    const double expected = test::kToneAmplitude / std::sqrt(2.0);
+    for (const Case c : {Case{false, true}, Case{true, false}}) {
+        SCOPED_TRACE(c.mutedBefore ? "unmuted while starting" : "muted while starting");
+        if (controller->isMuted.get() != c.mutedBefore) {
+            controller->toggleMute();
+        }
+        const auto& data = project.banks[0].slots[0];
+        auto& target = controller->view().hiddenSlot();
+        const auto targetOnAir = [&] {
+            return &controller->view().showingSlot() == &target && onAir();
+        };
+        controller->play(0, 0, *data.videoURL, data, {320.0, 180.0});
+        // Flipped before the loop's first pass is ready.
+        ASSERT_FALSE(targetOnAir());
+        controller->toggleMute(data.audioSettings);
+        for (int i = 0; i < 300 && !targetOnAir(); ++i) {
+            step();
+        }
+        ASSERT_TRUE(targetOnAir());
+        for (int i = 0; i < 20; ++i) {
+            step();
+        }
+        EXPECT_EQ(target.audio().playerNode()->volume(), c.mutedAfter ? 0.0f : 1.0f);
+        const auto& left = device->channel(0);
+        const std::size_t last = std::size_t(0.1 * kRate);
+        const double level = test::rms(std::span(left).subspan(left.size() - last, last));
+        if (c.mutedAfter) {
+            EXPECT_LT(level, 0.01 * expected) << "heard while muted";
+        } else {
+            EXPECT_GT(level, 0.7 * expected) << "silent while not muted";
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestio

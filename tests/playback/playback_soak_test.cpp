@@ -1,0 +1,192 @@
+// The playback core under a long random show in virtual time, on scripted media: cues fired at
+// random moments over every kind of slot and post-roll, loops released at random points,
+// preloads that miss, transport operations mid-clip and files that fail. Afterwards the
+// controller stops cleanly, leaves no timer behind, and its memory stayed flat.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "playback/playback_steps.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define KESTIO_PLAYBACK_SANITIZED 1
+#else
+#define KESTIO_PLAYBACK_SANITIZED 0
+#endif
+
+namespace kestio {
+namespace {
+
+constexpr int kBanks = 2;
+constexpr int kRows = 2;
+constexpr int kColumns = 3;
+constexpr int kSlots = kRows * kColumns;
+
+// Resident memory of this process, in kilobytes.
+long residentKilobytes() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0;
+    long resident = 0;
+    statm >> pages >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+class PlaybackSoak : public ::testing::Test {
+  protected:
+    PlaybackSoak() : random(20261207) {
+        rig.project = test::makeProject(kBanks, kRows, kColumns);
+        for (int b = 0; b < kBanks; ++b) {
+            for (int s = 0; s < kSlots; ++s) {
+                configure(b, s);
+            }
+        }
+    }
+
+    double uniform(double from, double to) {
+        return std::uniform_real_distribution<double>(from, to)(random);
+    }
+    int pick(int count) { return std::uniform_int_distribution<int>(0, count - 1)(random); }
+
+    void configure(int bank, int index) {
+        SlotData& slot = rig.editSlot(bank, index);
+        const int kind = pick(12);
+        slot.mediaType = kind == 0   ? MediaType::still
+                         : kind == 1 ? MediaType::audio
+                                     : MediaType::video;
+        slot.stillDuration = uniform(0.3, 2.0);
+        slot.postRollMode = PostRollMode(pick(5));
+        slot.transitionMode = pick(3) == 0 ? TransitionMode::dissolve : TransitionMode::cut;
+        slot.dissolveDuration = uniform(0.1, 0.6);
+        if (pick(3) == 0) {
+            slot.inPoint = uniform(0.0, 1.0);
+        }
+        if (pick(2) == 0) {
+            slot.outPoint = uniform(1.2, 3.5);
+        }
+        if (slot.postRollMode == PostRollMode::jump && pick(4) != 0) {
+            slot.jumpTarget = JumpTarget{pick(kBanks), pick(kSlots)};
+        }
+        test::FakeMediaScript script;
+        script.duration = uniform(1.0, 4.0);
+        slot.clipInfo->duration = script.duration;
+        script.readyDelay = uniform(0.02, 0.3);
+        script.prerollDelay = pick(4) == 0 ? uniform(0.0, 0.2) : 0.0;
+        script.loads = pick(12) != 0;
+        rig.media.setScript(*slot.videoURL, script);
+    }
+
+    // Lets the chains' load threads hand over what they finished (a chain that loads nothing
+    // is not waited for).
+    void settle() {
+        for (auto* chain : {&rig.surface().audioA(), &rig.surface().audioB()}) {
+            for (int i = 0; i < 200 && !chain->loadFinished(); ++i) {
+                rig.loop.waitForPosted(0.005);
+            }
+        }
+        rig.loop.runPending();
+    }
+    void run(double seconds) {
+        for (double moved = 0.0; moved < seconds; moved += 0.05) {
+            settle();
+            rig.loop.advance(0.05);
+        }
+        settle();
+    }
+
+    void fireOneCue() {
+        auto& pc = rig.pc();
+        const int kind = pick(20);
+        if (kind < 11) {
+            rig.playSlot(pick(kBanks), pick(kSlots));
+        } else if (kind < 13) {
+            if (pc.isLooping()) {
+                pc.releaseLoop(PostRollMode(pick(5)));
+            } else {
+                rig.playSlot(pick(kBanks), pick(kSlots));
+            }
+        } else if (kind < 15) {
+            // Often not the slot played next: a preload that misses.
+            const int bank = pick(kBanks);
+            const int slot = pick(kSlots);
+            pc.preloadNext(bank, slot, *rig.slot(bank, slot).videoURL, rig.slot(bank, slot));
+        } else if (kind < 19) {
+            switch (pick(7)) {
+                case 0:
+                    pc.pause();
+                    break;
+                case 1:
+                    pc.resume();
+                    break;
+                case 2:
+                    pc.seek(uniform(-1.0, 5.0));
+                    break;
+                case 3:
+                    pc.skip(pick(11) - 5, 29.97);
+                    break;
+                case 4:
+                    pc.setPlaybackRate(uniform(0.0, 10.0));
+                    break;
+                case 5:
+                    pc.toggleMute();
+                    break;
+                default:
+                    pc.applyColorSettings(ColorSettings{});
+                    break;
+            }
+        } else {
+            pc.handlePostRoll(PostRollMode::black);
+        }
+    }
+
+    test::PlaybackRig rig;
+    std::mt19937 random;
+};
+
+TEST_F(PlaybackSoak, TenThousandRandomCuesEndIdleWithNothingLeftBehind) {
+    const int cues = KESTIO_PLAYBACK_SANITIZED ? 2000 : 10000;
+    const int window = cues / 10;
+    // Both chains have loaded once, so settle() waits only for loads under way.
+    rig.playSlot(0, 0);
+    run(0.5);
+    rig.playSlot(0, 1);
+    run(0.5);
+    rig.pc().handlePostRoll(PostRollMode::black);
+    run(5.0);
+    const std::size_t pendingAtStart = rig.loop.pendingCount();
+
+    long afterFirst = 0;
+    for (int cue = 0; cue < cues; ++cue) {
+        fireOneCue();
+        run(uniform(0.0, 1.0));
+        // The fakes' own call records are the test's, not the product's memory.
+        test::fakePlayer(rig.surface().slotA()).clearCalls();
+        test::fakePlayer(rig.surface().slotB()).clearCalls();
+        if (cue == window - 1) {
+            afterFirst = residentKilobytes();
+        }
+    }
+    const long afterLast = residentKilobytes();
+    RecordProperty("residentKbAfterFirstTenth", std::to_string(afterFirst));
+    RecordProperty("residentKbAfterLastCue", std::to_string(afterLast));
+
+    rig.pc().handlePostRoll(PostRollMode::black);
+    run(10.0);
+    EXPECT_EQ(rig.pc().currentBankIndex.get(), std::nullopt);
+    EXPECT_EQ(rig.pc().currentSlotIndex.get(), std::nullopt);
+    EXPECT_FALSE(rig.pc().isLooping());
+    EXPECT_EQ(rig.surface().slotA().containerLayer()->opacity(), 0.0f);
+    EXPECT_EQ(rig.surface().slotB().containerLayer()->opacity(), 0.0f);
+    EXPECT_FALSE(rig.surface().slotA().clipPlayer().startTime().get());
+    EXPECT_FALSE(rig.surface().slotB().clipPlayer().startTime().get());
+    EXPECT_EQ(rig.loop.pendingCount(), pendingAtStart) << "timers were left behind";
+    if (!KESTIO_PLAYBACK_SANITIZED) {
+        EXPECT_LE(double(afterLast), double(afterFirst) * 1.05)
+            << "resident memory grew from " << afterFirst << " kB to " << afterLast << " kB";
+    }
+}
+
+}  // namespace
+}  // namespace kestio
