@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 namespace kestio::test {
 
@@ -34,9 +35,9 @@ bool pollUntil(const std::function<bool()>& done, std::chrono::milliseconds guar
 }
 
 VirtualDesktop::VirtualDesktop() {
-    server_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{
-        "Xvfb", "-displayfd", "1", "+xinerama", "-screen", "0", "1920x1080x24", "-screen", "1",
-        "1280x720x24", "-nolisten", "tcp", "-noreset"});
+    server_ = std::make_unique<BackgroundProcess>(
+        std::vector<std::string>{"Xvfb", "-displayfd", "1", "-screen", "0", "1920x1080x24",
+                                 "-screen", "1", "1280x720x24", "-nolisten", "tcp", "-noreset"});
     if (!server_->started()) {
         failure_ = "Xvfb did not start: " + server_->failure();
         return;
@@ -79,10 +80,10 @@ std::optional<std::string> VirtualDesktop::xdotool(
     return result.output;
 }
 
-QImage VirtualDesktop::grab(const QRect& area) const {
+QImage VirtualDesktop::grab(const QRect& area, int screen) const {
     const std::string size = std::to_string(area.width()) + "x" + std::to_string(area.height());
-    const std::string input =
-        display_ + "+" + std::to_string(area.x()) + "," + std::to_string(area.y());
+    const std::string input = display_ + "." + std::to_string(screen) + "+" +
+                              std::to_string(area.x()) + "," + std::to_string(area.y());
     const ProcessResult result =
         runProcess({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "x11grab", "-draw_mouse", "0",
                     "-video_size", size, "-i", input, "-frames:v", "1", "-f", "rawvideo",
@@ -147,53 +148,65 @@ std::vector<std::string> KestioProcess::visibleWindows() {
     return windows;
 }
 
-std::optional<QRect> KestioProcess::geometry(const std::string& window) {
+std::map<std::string, int> KestioProcess::windowFacts(const std::string& window) {
+    std::map<std::string, int> facts;
     const auto shell = desktop_.xdotool({"getwindowgeometry", "--shell", window});
     if (!shell) {
-        return std::nullopt;
+        return facts;
     }
-    int x = 0, y = 0, width = 0, height = 0;
     std::istringstream lines(*shell);
     for (std::string line; std::getline(lines, line);) {
-        const auto equals = line.find('=');
-        if (equals == std::string::npos) {
-            continue;
-        }
-        const std::string key = line.substr(0, equals);
-        const int value = std::atoi(line.c_str() + equals + 1);
-        if (key == "X") {
-            x = value;
-        } else if (key == "Y") {
-            y = value;
-        } else if (key == "WIDTH") {
-            width = value;
-        } else if (key == "HEIGHT") {
-            height = value;
+        if (const auto equals = line.find('='); equals != std::string::npos) {
+            facts[line.substr(0, equals)] = std::atoi(line.c_str() + equals + 1);
         }
     }
-    if (width <= 0 || height <= 0) {
+    return facts;
+}
+
+std::optional<QRect> KestioProcess::geometry(const std::string& window) {
+    auto facts = windowFacts(window);
+    if (facts["WIDTH"] <= 0 || facts["HEIGHT"] <= 0) {
         return std::nullopt;
     }
-    return QRect(x, y, width, height);
+    return QRect(facts["X"], facts["Y"], facts["WIDTH"], facts["HEIGHT"]);
+}
+
+std::optional<int> KestioProcess::screenOf(const std::string& window) {
+    const auto facts = windowFacts(window);
+    const auto screen = facts.find("SCREEN");
+    if (screen == facts.end()) {
+        return std::nullopt;
+    }
+    return screen->second;
 }
 
 std::optional<std::string> KestioProcess::mainWindow() {
     std::optional<std::string> largest;
     int largestArea = 0;
     for (const auto& window : visibleWindows()) {
-        if (const auto frame = geometry(window);
-            frame && frame->width() * frame->height() > largestArea) {
-            largestArea = frame->width() * frame->height();
+        auto facts = windowFacts(window);
+        const int area = facts["WIDTH"] * facts["HEIGHT"];
+        if (facts.count("SCREEN") != 0 && facts["SCREEN"] == 0 && area > largestArea) {
+            largestArea = area;
             largest = window;
         }
     }
     return largest;
 }
 
+std::optional<std::string> KestioProcess::outputWindow() {
+    for (const auto& window : visibleWindows()) {
+        if (screenOf(window) == 1) {
+            return window;
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> KestioProcess::dialogWindow() {
     const auto main = mainWindow();
     for (const auto& window : visibleWindows()) {
-        if (window != main) {
+        if (window != main && screenOf(window) == 0) {
             return window;
         }
     }
@@ -211,21 +224,35 @@ bool KestioProcess::press(const std::string& window, const std::vector<std::stri
 
 std::optional<QRectF> findCanvas(const QImage& window) {
     const QImage image = window.convertToFormat(QImage::Format_RGB32);
-    int left = image.width(), top = image.height(), right = -1, bottom = -1;
+    // The canvas's edges are grey along most of their length (the margins around the cards);
+    // a grey pixel elsewhere, such as in the smoothed edge of dark text on the light menu bar,
+    // is not enough to count a row or column in.
+    std::vector<int> perRow(image.height(), 0);
+    std::vector<int> perColumn(image.width(), 0);
     for (int y = 0; y < image.height(); ++y) {
         const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
         for (int x = 0; x < image.width(); ++x) {
             const QRgb pixel = row[x];
             if (near(qRed(pixel), 107, 3) && near(qGreen(pixel), 107, 3) &&
                 near(qBlue(pixel), 107, 3)) {
-                left = std::min(left, x);
-                right = std::max(right, x);
-                top = std::min(top, y);
-                bottom = std::max(bottom, y);
+                ++perRow[y];
+                ++perColumn[x];
             }
         }
     }
-    if (right < 0) {
+    const auto span = [](const std::vector<int>& counts, int least) -> std::pair<int, int> {
+        int first = -1, last = -1;
+        for (int i = 0; i < int(counts.size()); ++i) {
+            if (counts[i] >= least) {
+                first = first < 0 ? i : first;
+                last = i;
+            }
+        }
+        return {first, last};
+    };
+    const auto [top, bottom] = span(perRow, image.width() / 4);
+    const auto [left, right] = span(perColumn, image.height() / 4);
+    if (top < 0 || left < 0) {
         return std::nullopt;
     }
     return QRectF(left, top, right - left + 1, bottom - top + 1);
