@@ -187,7 +187,9 @@ std::optional<QPoint> EndToEnd::onScreen(KestioProcess& kestio, const std::strin
 bool EndToEnd::clickCanvas(KestioProcess& kestio, const std::string& window, QPointF onCanvas,
                            int button) {
     const auto point = onScreen(kestio, window, onCanvas);
-    if (!point) {
+    // An operator clicks in the active window: without a window manager, the window has the
+    // focus only when given it (and Qt opens no context menu in a window without it).
+    if (!point || !desktop_->xdotool({"windowfocus", "--sync", window})) {
         return false;
     }
     return desktop_
