@@ -22,7 +22,13 @@ bool LayerSnapshot::movesAfter(HostTime time) const {
     if (hidden) {
         return false;
     }
-    if (frameSource || (animation && !animation->animation.hasEnded(time - animation->beginTime))) {
+    if (animation && !animation->animation.hasEnded(time - animation->beginTime)) {
+        return true;
+    }
+    if (!(presentationOpacity(time) > 0.0f)) {
+        return false;  // not drawn, and stays so without an animation
+    }
+    if (frameSource) {
         return true;
     }
     return std::any_of(sublayers.begin(), sublayers.end(),

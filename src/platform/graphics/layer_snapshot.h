@@ -47,8 +47,9 @@ struct LayerSnapshot {
     RectF bounds() const;
     float presentationOpacity(HostTime time) const;
     // True when what the subtree shows may change after `time` without a new snapshot: a shown
-    // layer has a frame source, or an animation that has not ended by then. Hidden subtrees
-    // count for nothing, since showing them takes a new snapshot.
+    // layer has a frame source, or an animation that has not ended by then. Hidden and fully
+    // transparent subtrees without such an animation count for nothing, since showing them takes
+    // a new snapshot.
     bool movesAfter(HostTime time) const;
 };
 

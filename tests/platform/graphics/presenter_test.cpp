@@ -426,6 +426,14 @@ TEST_F(PresenterRestTest, KeepsComposingWhilePicturesMoveAndRestsOnceTheyStop) {
     loop.runPending();
     composedEach(1);  // the last refresh that shows it
     restsThenWakes(QColor(200, 0, 0));
+
+    // Moving pictures under a transparent layer (a slot waiting for its cue) are not drawn.
+    child->removeAllAnimations();  // the fade's end held it at full opacity
+    child->setOpacity(0.0f);
+    child->setFrameSource(source);
+    loop.runPending();
+    composedEach(1);
+    restsThenWakes(QColor(0, 0, 200));
 }
 
 // A thread waiting for refreshes (an output window's present loop) gets each of them, still
