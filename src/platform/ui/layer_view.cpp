@@ -15,8 +15,13 @@ LayerView::LayerView(RunLoop& loop, QWidget* parent) : QWidget(parent), presenta
     black.setColor(QPalette::Window, Qt::black);
     setPalette(black);
     presentation_.presenter().setFrameReady([this] {
+        // A refresh that shows the last picture again leaves the screen as it is.
+        const qint64 picture = presentation_.presenter().newestFrame().image.cacheKey();
+        if (lastPicture_.exchange(picture) == picture) {
+            return;
+        }
         if (repaintAsked_.exchange(true)) {
-            return;  // the last request has not been served yet
+            return;  // the last request has not been served yet; it paints the newest picture
         }
         postToThreadOf(this, [this] {
             repaintAsked_ = false;

@@ -23,7 +23,8 @@ namespace kestio::platform {
 //
 // Qt widgets paint on the GUI thread, so the picture still reaches the screen through
 // paintEvent, which only copies the newest composed picture (one blit, no composing). The
-// presenter asks for that repaint with a queued call, at most one outstanding at a time.
+// presenter asks for that repaint with a queued call, at most one outstanding at a time, and only
+// when the picture differs from the one before: an unchanged program repaints nothing.
 //
 // Several views may show one tree (the program output and its monitors): each composes it at its
 // own size, and views of the same size share their drawings (SharedCompositions).
@@ -72,6 +73,7 @@ class LayerView : public QWidget {
 
     LayerPresentation presentation_;
     std::atomic<bool> repaintAsked_{false};
+    std::atomic<qint64> lastPicture_{0};  // the newest picture's cacheKey(), 0 for none
 };
 
 }  // namespace kestio::platform

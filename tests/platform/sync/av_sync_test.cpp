@@ -116,8 +116,13 @@ class AvSync : public ::testing::Test {
         reader_->release();
     }
 
-    // The presenter shows `source` (the player's layer unless a test pairs another player).
-    void show(std::shared_ptr<const FrameSource> source) { picture_->setFrameSource(source); }
+    // The presenter shows `source` (the player's layer unless a test pairs another player),
+    // from now on even while the run loop is held: a presenter of a tree without moving
+    // pictures rests, and present() waits for its refreshes.
+    void show(std::shared_ptr<const FrameSource> source) {
+        picture_->setFrameSource(source);
+        publisher_.publish();
+    }
 
     void load(const FlashBeepClip& clip, bool throughTimePitch = false,
               std::shared_ptr<media::QueuePlayer> player = nullptr) {
