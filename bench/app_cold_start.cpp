@@ -94,15 +94,11 @@ void BM_ColdStartToFirstPaint(benchmark::State& state) {
     state.counters["first_paint_median_ms"] = median(toPaint);
     state.counters["first_paint_worst_ms"] = *std::max_element(toPaint.begin(), toPaint.end());
     state.counters["goal_share_median"] = median(toPaint) / 1000.0;
-    state.counters["goal_share_worst"] =
-        *std::max_element(toPaint.begin(), toPaint.end()) / 1000.0;
+    state.counters["goal_share_worst"] = *std::max_element(toPaint.begin(), toPaint.end()) / 1000.0;
     state.counters["mapped_median_ms"] = median(toMap);
     state.counters["grab_gap_ms"] = *std::max_element(gaps.begin(), gaps.end());
 }
 
 }  // namespace
 
-BENCHMARK(BM_ColdStartToFirstPaint)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(10);
+BENCHMARK(BM_ColdStartToFirstPaint)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);

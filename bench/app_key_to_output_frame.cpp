@@ -40,9 +40,9 @@ double median(std::vector<double> values) {
 struct OutputShow {
     bench::AppSession& session;
     bench::XScreenWatch& x;
-    std::unique_ptr<test::KestioProcess> kestio;
-    std::string mainWindow;
-    QRect stripRow;  // root coordinates
+    std::unique_ptr<test::KestioProcess> kestio = nullptr;
+    std::string mainWindow = {};
+    QRect stripRow = {};  // root coordinates
 
     // Starts the program on the show, opens the output window and finds the picture in it.
     std::string open(const fs::path& package) {
@@ -63,7 +63,8 @@ struct OutputShow {
             return "no canvas in the main window";
         }
         const double scale = canvas->width() / app::kDesignWidth;
-        const QPoint click = (frame->topLeft() + canvas->topLeft() + kMonitorSwitch * scale).toPoint();
+        const QPoint click =
+            (frame->topLeft() + canvas->topLeft() + kMonitorSwitch * scale).toPoint();
         if (!session.desktop().xdotool({"mousemove", "--sync", std::to_string(click.x()),
                                         std::to_string(click.y()), "click", "1"})) {
             return "cannot click the monitor switch";

@@ -89,7 +89,7 @@ void BM_MainWindowFrameWhilePlaying(benchmark::State& state) {
     RepaintCycles repaints;
     double cpuStart = 0.0;
     double cpuTotal = 0.0;
-    auto wallStart = bench::SteadyClock::now();
+    auto wallStart = std::chrono::steady_clock::now();
     double wall = 0.0;
 
     for (auto _ : state) {
@@ -97,10 +97,10 @@ void BM_MainWindowFrameWhilePlaying(benchmark::State& state) {
         enum class Step { window, warmUp, playing } step = Step::window;
         app::MainWindow* window = nullptr;
         QTimer script;
-        const auto begun = bench::SteadyClock::now();
+        const auto begun = std::chrono::steady_clock::now();
         auto playedAt = begun;
         QObject::connect(&script, &QTimer::timeout, [&] {
-            const auto now = bench::SteadyClock::now();
+            const auto now = std::chrono::steady_clock::now();
             if (now - begun > 180s) {
                 failure = "the show never played";
                 QCoreApplication::quit();
@@ -139,7 +139,8 @@ void BM_MainWindowFrameWhilePlaying(benchmark::State& state) {
                     cpuStart = threadCpuMs();
                     QTimer::singleShot(int(kMeasuredSeconds * 1000), [&] {
                         cpuTotal = threadCpuMs() - cpuStart;
-                        wall = std::chrono::duration<double>(bench::SteadyClock::now() - wallStart)
+                        wall = std::chrono::duration<double>(std::chrono::steady_clock::now() -
+                                                             wallStart)
                                    .count();
                         window->windowHandle()->removeEventFilter(&repaints);
                         QCoreApplication::quit();
@@ -173,7 +174,4 @@ void BM_MainWindowFrameWhilePlaying(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_MainWindowFrameWhilePlaying)
-    ->UseManualTime()
-    ->Unit(benchmark::kSecond)
-    ->Iterations(1);
+BENCHMARK(BM_MainWindowFrameWhilePlaying)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);

@@ -24,8 +24,10 @@ using SteadyClock = std::chrono::steady_clock;
 // The steady-clock instant of an X server time stamp (milliseconds), taken within 24 days of it.
 inline SteadyClock::time_point serverTimeToSteady(std::uint32_t serverMs) {
     const auto now = SteadyClock::now();
-    const auto nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
-    const auto behind = static_cast<std::int32_t>(static_cast<std::uint32_t>(nowMs.count()) - serverMs);
+    const auto nowMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
+    const auto behind =
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(nowMs.count()) - serverMs);
     return SteadyClock::time_point(nowMs - std::chrono::milliseconds(behind));
 }
 
@@ -61,10 +63,9 @@ class XScreenWatch {
     Grab grab(const QRect& area) {
         Grab grab;
         grab.asked = SteadyClock::now();
-        const auto cookie = xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_,
-                                          std::int16_t(area.x()), std::int16_t(area.y()),
-                                          std::uint16_t(area.width()),
-                                          std::uint16_t(area.height()), ~0u);
+        const auto cookie = xcb_get_image(
+            connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, std::int16_t(area.x()),
+            std::int16_t(area.y()), std::uint16_t(area.width()), std::uint16_t(area.height()), ~0u);
         xcb_get_image_reply_t* reply = xcb_get_image_reply(connection_, cookie, nullptr);
         grab.answered = SteadyClock::now();
         if (reply == nullptr) {
@@ -136,8 +137,8 @@ class XScreenWatch {
         const xcb_atom_t name = atom->atom;
         std::free(atom);
         xcb_get_property_reply_t* property = xcb_get_property_reply(
-            connection_,
-            xcb_get_property(connection_, 0, window, name, XCB_ATOM_CARDINAL, 0, 1), nullptr);
+            connection_, xcb_get_property(connection_, 0, window, name, XCB_ATOM_CARDINAL, 0, 1),
+            nullptr);
         std::optional<int> pid;
         if (property != nullptr && xcb_get_property_value_length(property) == 4) {
             pid = int(*static_cast<std::uint32_t*>(xcb_get_property_value(property)));

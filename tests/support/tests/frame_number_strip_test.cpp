@@ -82,7 +82,9 @@ TEST(FrameNumberStrip, ReadsOneRowAcrossTheMiddleOfTheStrip) {
         int frame;
         QSize size;
     };
-    const Case cases[] = {{0, {1280, 720}}, {1, {1920, 1080}}, {4095, {643, 362}},
+    const Case cases[] = {{0, {1280, 720}},
+                          {1, {1920, 1080}},
+                          {4095, {643, 362}},
                           {FrameNumberStrip::kMaxFrameNumber, {160, 90}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.frame);
@@ -95,8 +97,8 @@ TEST(FrameNumberStrip, ReadsOneRowAcrossTheMiddleOfTheStrip) {
 
     // A decoded frame of a real clip, shown at the output window's size.
     const MediaFile& clip = mediaFixtures().rateClip({60000, 1001});
-    const QImage frame = decodeFrame(clip, 5).scaled(1280, 720, Qt::IgnoreAspectRatio,
-                                                     Qt::SmoothTransformation);
+    const QImage frame =
+        decodeFrame(clip, 5).scaled(1280, 720, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     ASSERT_FALSE(frame.isNull());
     EXPECT_EQ(readFrameNumberOfRow(frame.copy(0, 36, 1280, 1)), 5);
     EXPECT_EQ(readFrameNumberOfRow(frame.copy(0, 36, 640, 1)), -1) << "half a row";
