@@ -3,8 +3,9 @@
 // and JACK servers. Timed from just before the program is started to the first grab of the
 // window's middle row that shows the design canvas's grey: the paint happened before that grab's
 // answer and after the previous grab's request (counter grab_gap_ms, the bound of the figure's
-// own error). The program is ended after each start; the files stay in the page cache between
-// starts, as they do when an operator reopens a show. Goal: under 1 s, median and worst.
+// own error). The program is ended after each start and the JACK server started afresh; the
+// files stay in the page cache between starts, as they do when an operator reopens a show.
+// Goal: under 1 s, median and worst.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -90,6 +91,11 @@ void BM_ColdStartToFirstPaint(benchmark::State& state) {
         }
         toMap.push_back(bench::millisecondsBetween(started, mapped));
         kestio.stop();
+        // Every start meets a JACK server of its own, as a program quit the ordinary way leaves.
+        if (!session.restartJack()) {
+            state.SkipWithError("the JACK server did not come back");
+            return;
+        }
     }
     state.counters["first_paint_median_ms"] = median(toPaint);
     state.counters["first_paint_worst_ms"] = *std::max_element(toPaint.begin(), toPaint.end());

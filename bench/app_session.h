@@ -65,6 +65,12 @@ class AppSession {
     }
 
     test::VirtualDesktop& desktop() { return desktop_; }
+    // A fresh JACK server under the same name. A program ended by a signal leaves its clients
+    // open in the server, which then takes seconds to let the next program's clients in.
+    bool restartJack() {
+        jack_.kill();
+        return jack_.start();
+    }
     const fs::path& folder() const { return folder_.path(); }
 
     // A slot of the show: a file of its own name (a hard link to `clip`), as the importer leaves
