@@ -36,13 +36,18 @@ double threadRunSeconds(int pid, int tid) {
 }
 
 void BM_IdleMainWindowCpu(benchmark::State& state) {
+    test::VirtualDesktop desktop;
+    if (!desktop.failure().empty()) {
+        state.SkipWithError(desktop.failure().c_str());
+        return;
+    }
     bench::AppSession session;
     if (const std::string failure = session.failure(); !failure.empty()) {
         state.SkipWithError(failure.c_str());
         return;
     }
     const auto package = session.writeFullShow("Idle.ktshow");
-    test::KestioProcess kestio(session.desktop(), {"--midi", "jack", package.string()});
+    test::KestioProcess kestio(desktop, {"--midi", "jack", package.string()});
     std::string window;
     if (!test::pollUntil([&] {
             window = kestio.mainWindow().value_or("");
@@ -52,7 +57,7 @@ void BM_IdleMainWindowCpu(benchmark::State& state) {
         state.SkipWithError(("the show never opened: " + kestio.output()).c_str());
         return;
     }
-    bench::XScreenWatch x(session.desktop().display());
+    bench::XScreenWatch x(desktop.display());
     const auto pid = x.processOf(std::uint32_t(std::stoul(window)));
     clockid_t clock{};
     if (!pid || clock_getcpuclockid(*pid, &clock) != 0) {

@@ -1,5 +1,5 @@
 // Key press to the cue's first frame in the output window, on the real kestio program on an Xvfb
-// with two screens, the private sound and JACK servers. The show: key "1" plays a looping 59.94
+// with two X screens, the private sound and JACK servers. The show: key "1" plays a looping 59.94
 // clip whose frames carry their number in a strip of blocks, key "2" a still picture without
 // one; the show's clips are warmed up, and the output window is switched on from the Output
 // Monitor panel and covers the second screen.
@@ -19,6 +19,7 @@
 #include "app/canvas_layout.h"
 #include "app_session.h"
 #include "support/frame_number_strip.h"
+#include "two_screen_desktop.h"
 #include "x_screen_watch.h"
 
 namespace {
@@ -37,74 +38,95 @@ double median(std::vector<double> values) {
     return values.empty() ? 0.0 : values[values.size() / 2];
 }
 
+// The program on the show, its main window on the first X screen and its output window on the
+// second; the windows are found as the X server maps them.
 struct OutputShow {
-    bench::AppSession& session;
+    bench::TwoScreenDesktop& desktop;
     bench::XScreenWatch& x;
-    std::unique_ptr<test::KestioProcess> kestio = nullptr;
-    std::string mainWindow = {};
-    QRect stripRow = {};  // root coordinates
+    std::unique_ptr<test::BackgroundProcess> kestio = nullptr;
+    std::uint32_t mainWindow = 0;
+    QRect stripRow = {};  // in the second screen's coordinates
+    std::vector<std::uint32_t> mapped = {};
 
-    // Starts the program on the show, opens the output window and finds the picture in it.
+    // The first window mapped on `screen` at least `minimumWidth` wide.
+    std::optional<std::pair<std::uint32_t, QRect>> mappedWindow(std::size_t screen,
+                                                                int minimumWidth) {
+        std::optional<std::pair<std::uint32_t, QRect>> found;
+        test::pollUntil([&] {
+            const auto events = x.take().mapped;
+            mapped.insert(mapped.end(), events.begin(), events.end());
+            for (const auto window : mapped) {
+                const auto place = x.placement(window);
+                if (place && place->screen == screen && place->area.width() >= minimumWidth) {
+                    found = std::make_pair(window, place->area);
+                    return true;
+                }
+            }
+            return false;
+        });
+        return found;
+    }
+
     std::string open(const fs::path& package) {
-        kestio = std::make_unique<test::KestioProcess>(
-            session.desktop(), std::vector<std::string>{"--midi", "jack", package.string()});
-        if (!test::pollUntil([&] {
-                mainWindow = kestio->mainWindow().value_or("");
-                return !mainWindow.empty();
-            })) {
-            return "no main window: " + kestio->output();
+        x.watchTopLevels();
+        kestio = std::make_unique<test::BackgroundProcess>(
+            std::vector<std::string>{KESTIO_PROGRAM, "--midi", "jack", package.string()});
+        const auto main = mappedWindow(0, 1000);
+        if (!main) {
+            return "no main window";
         }
+        mainWindow = main->first;
         if (!bench::AppSession::waitForWarmUp(package)) {
             return "the show never warmed up";
         }
-        const auto frame = kestio->geometry(mainWindow);
-        const auto canvas = frame ? test::findCanvas(session.desktop().grab(*frame)) : std::nullopt;
+        const auto canvas = test::findCanvas(x.grab(main->second).image);
         if (!canvas) {
             return "no canvas in the main window";
         }
         const double scale = canvas->width() / app::kDesignWidth;
         const QPoint click =
-            (frame->topLeft() + canvas->topLeft() + kMonitorSwitch * scale).toPoint();
-        if (!session.desktop().xdotool({"mousemove", "--sync", std::to_string(click.x()),
-                                        std::to_string(click.y()), "click", "1"})) {
+            (main->second.topLeft() + canvas->topLeft() + kMonitorSwitch * scale).toPoint();
+        if (!desktop.xdotool({"mousemove", "--screen", "0", "--sync", std::to_string(click.x()),
+                              std::to_string(click.y()), "click", "1"})) {
             return "cannot click the monitor switch";
         }
-        // The output window covers the second screen, right of the first.
-        std::optional<QRect> output;
-        if (!test::pollUntil([&] {
-                const auto window = kestio->dialogWindow();
-                output = window ? kestio->geometry(*window) : std::nullopt;
-                return output && output->x() >= 1920;
-            })) {
+        const auto output = mappedWindow(1, 100);
+        if (!output) {
             return "no output window on the second screen";
         }
         // Keys go to the main window's focus, with the pointer away from every window.
-        if (!session.desktop().xdotool({"mousemove", "--sync", "1900", "1060"}) ||
-            !kestio->press(mainWindow, {"1"})) {
+        const std::string id = std::to_string(mainWindow);
+        if (!desktop.xdotool({"mousemove", "--screen", "0", "--sync", "1910", "1070"}) ||
+            !desktop.xdotool({"windowfocus", "--sync", id}) || !desktop.xdotool({"key", "1"})) {
             return "cannot press keys";
         }
         std::optional<QRect> picture;
         test::pollUntil([&] {
-            picture = test::findTestPicture(session.desktop().grab(*output),
-                                            QRect(QPoint(0, 0), output->size()));
+            picture = test::findTestPicture(x.grab(output->second, 1).image,
+                                            QRect(QPoint(0, 0), output->second.size()));
             return picture.has_value();
         });
         if (!picture) {
             return "the clip never showed in the output window";
         }
         const int stripMiddle = picture->height() / test::FrameNumberStrip::kHeightDivisor / 2;
-        stripRow = QRect(output->x() + picture->x(), output->y() + picture->y() + stripMiddle,
-                         picture->width(), 1);
+        stripRow = QRect(output->second.x() + picture->x(),
+                         output->second.y() + picture->y() + stripMiddle, picture->width(), 1);
         return {};
     }
 
     int shownFrame() {
-        const auto grab = x.grab(stripRow);
+        const auto grab = x.grab(stripRow, 1);
         return grab.image.isNull() ? -1 : test::readFrameNumberOfRow(grab.image);
     }
 };
 
 void BM_KeyPressToOutputFrame(benchmark::State& state) {
+    bench::TwoScreenDesktop desktop;
+    if (!desktop.failure().empty()) {
+        state.SkipWithError(desktop.failure().c_str());
+        return;
+    }
     bench::AppSession session;
     if (const std::string failure = session.failure(); !failure.empty()) {
         state.SkipWithError(failure.c_str());
@@ -114,21 +136,21 @@ void BM_KeyPressToOutputFrame(benchmark::State& state) {
     const auto package = session.writeFullShow("Keys.ktshow", [&](ProjectData& project) {
         session.fillSlot(project.banks[0].slots[1], still, "Still", 1);
     });
-    bench::XScreenWatch x(session.desktop().display());
+    bench::XScreenWatch x(desktop.display());
     if (!x.connected()) {
         state.SkipWithError("no connection to the X server");
         return;
     }
-    OutputShow show{session, x};
+    OutputShow show{desktop, x};
     if (const std::string failure = show.open(package); !failure.empty()) {
         state.SkipWithError(failure.c_str());
         return;
     }
-    x.watchKeys(std::uint32_t(std::stoul(show.mainWindow)));
+    x.watchKeys(show.mainWindow);
 
     std::vector<double> latencies, gaps;
     for (auto _ : state) {
-        if (!show.kestio->press(show.mainWindow, {"2"}) ||
+        if (!desktop.xdotool({"key", "2"}) ||
             !test::pollUntil([&] { return show.shownFrame() < 0; })) {
             state.SkipWithError("the still never replaced the clip");
             return;
@@ -137,7 +159,7 @@ void BM_KeyPressToOutputFrame(benchmark::State& state) {
         std::this_thread::sleep_for(150ms);
         x.take();
         const auto launched = bench::SteadyClock::now();
-        if (!session.desktop().xdotool({"key", "1"})) {
+        if (!desktop.xdotool({"key", "1"})) {
             state.SkipWithError("xdotool failed");
             return;
         }

@@ -66,6 +66,11 @@ app::MainWindow* findMainWindow() {
 }
 
 void BM_MainWindowFrameWhilePlaying(benchmark::State& state) {
+    test::VirtualDesktop desktop;
+    if (!desktop.failure().empty()) {
+        state.SkipWithError(desktop.failure().c_str());
+        return;
+    }
     bench::AppSession session;
     if (const std::string failure = session.failure(); !failure.empty()) {
         state.SkipWithError(failure.c_str());
@@ -119,8 +124,8 @@ void BM_MainWindowFrameWhilePlaying(benchmark::State& state) {
                         return;
                     }
                     const std::string id = std::to_string(window->winId());
-                    if (!session.desktop().xdotool({"windowfocus", "--sync", id}) ||
-                        !session.desktop().xdotool({"key", "1"})) {
+                    if (!desktop.xdotool({"windowfocus", "--sync", id}) ||
+                        !desktop.xdotool({"key", "1"})) {
                         failure = "cannot press the key";
                         QCoreApplication::quit();
                         return;

@@ -1,9 +1,10 @@
 #pragma once
 
-// The surroundings of the real kestio program for the application benchmarks: an Xvfb with two
-// screens, a private PulseAudio server, a JACK server on the dummy driver, the program's own
-// settings, data and cache folders, and show packages of generated clips written the way the
-// program saves them. Everything started here is stopped by its process id.
+// The surroundings of the real kestio program for the application benchmarks, besides the X
+// server the benchmark starts first: a private PulseAudio server, a JACK server on the dummy
+// driver, the program's own settings, data and cache folders, and show packages of generated
+// clips written the way the program saves them. Everything started here is stopped by its
+// process id.
 
 #include <fstream>
 #include <functional>
@@ -52,9 +53,6 @@ class AppSession {
 
     // Empty when every server runs, else what is missing.
     std::string failure() const {
-        if (!desktop_.failure().empty()) {
-            return desktop_.failure();
-        }
         if (!pulseFailure_.empty()) {
             return "no private PulseAudio server: " + pulseFailure_;
         }
@@ -64,7 +62,6 @@ class AppSession {
         return {};
     }
 
-    test::VirtualDesktop& desktop() { return desktop_; }
     // A fresh JACK server under the same name. A program ended by a signal leaves its clients
     // open in the server, which then takes seconds to let the next program's clients in.
     bool restartJack() {
@@ -126,7 +123,6 @@ class AppSession {
     }
 
   private:
-    test::VirtualDesktop desktop_;
     test::PulseServer pulse_;
     std::string pulseFailure_;
     test::JackServer jack_;

@@ -10,6 +10,7 @@
 
 #include <QImage>
 #include <QRect>
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -50,21 +51,24 @@ class XScreenWatch {
     explicit XScreenWatch(const std::string& display) {
         connection_ = xcb_connect(display.c_str(), nullptr);
         if (xcb_connection_has_error(connection_) == 0) {
-            root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+            for (auto it = xcb_setup_roots_iterator(xcb_get_setup(connection_)); it.rem;
+                 xcb_screen_next(&it)) {
+                roots_.push_back(it.data->root);
+            }
         }
     }
     ~XScreenWatch() { xcb_disconnect(connection_); }
     XScreenWatch(const XScreenWatch&) = delete;
     XScreenWatch& operator=(const XScreenWatch&) = delete;
 
-    bool connected() const { return root_ != 0; }
+    bool connected() const { return !roots_.empty(); }
 
-    // The pixels of `area` in root coordinates.
-    Grab grab(const QRect& area) {
+    // The pixels of `area` in the root coordinates of X screen `screen`.
+    Grab grab(const QRect& area, std::size_t screen = 0) {
         Grab grab;
         grab.asked = SteadyClock::now();
         const auto cookie = xcb_get_image(
-            connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, std::int16_t(area.x()),
+            connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, roots_.at(screen), std::int16_t(area.x()),
             std::int16_t(area.y()), std::uint16_t(area.width()), std::uint16_t(area.height()), ~0u);
         xcb_get_image_reply_t* reply = xcb_get_image_reply(connection_, cookie, nullptr);
         grab.answered = SteadyClock::now();
@@ -83,7 +87,11 @@ class XScreenWatch {
     }
 
     // Reports top-level windows as they are mapped (take().mapped).
-    void watchTopLevels() { selectInput(root_, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY); }
+    void watchTopLevels() {
+        for (const auto root : roots_) {
+            selectInput(root, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
+        }
+    }
     // Reports the key presses delivered to `window` (take().keyTimes), alongside its own client.
     void watchKeys(std::uint32_t window) { selectInput(window, XCB_EVENT_MASK_KEY_PRESS); }
 
@@ -108,23 +116,33 @@ class XScreenWatch {
         return events;
     }
 
-    // The window's inside in root coordinates.
-    std::optional<QRect> geometry(std::uint32_t window) {
+    struct Placement {
+        std::size_t screen = 0;
+        QRect area;  // the window's inside in the root coordinates of its screen
+    };
+    std::optional<Placement> placement(std::uint32_t window) {
         xcb_get_geometry_reply_t* size =
             xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr);
         if (size == nullptr) {
             return std::nullopt;
         }
         const QSize extent(size->width, size->height);
+        const xcb_window_t root = size->root;
         std::free(size);
+        const auto screen =
+            std::size_t(std::find(roots_.begin(), roots_.end(), root) - roots_.begin());
         xcb_translate_coordinates_reply_t* place = xcb_translate_coordinates_reply(
-            connection_, xcb_translate_coordinates(connection_, window, root_, 0, 0), nullptr);
+            connection_, xcb_translate_coordinates(connection_, window, root, 0, 0), nullptr);
         if (place == nullptr) {
             return std::nullopt;
         }
         const QPoint origin(place->dst_x, place->dst_y);
         std::free(place);
-        return QRect(origin, extent);
+        return Placement{screen, QRect(origin, extent)};
+    }
+    std::optional<QRect> geometry(std::uint32_t window) {
+        const auto found = placement(window);
+        return found ? std::optional<QRect>(found->area) : std::nullopt;
     }
 
     // The process id the window's owner gives in _NET_WM_PID.
@@ -154,7 +172,7 @@ class XScreenWatch {
     }
 
     xcb_connection_t* connection_ = nullptr;
-    xcb_window_t root_ = 0;
+    std::vector<xcb_window_t> roots_;  // one for each X screen
 };
 
 }  // namespace kestio::bench
