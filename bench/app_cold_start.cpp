@@ -48,7 +48,7 @@ void BM_ColdStartToFirstPaint(benchmark::State& state) {
         state.SkipWithError(failure.c_str());
         return;
     }
-    const auto package = session.writeFullShow("Show800.ktshow");
+    const auto package = session.writeShow("Show800.ktshow", 20);
     bench::XScreenWatch x(desktop.display());
     if (!x.connected()) {
         state.SkipWithError("no connection to the X server");

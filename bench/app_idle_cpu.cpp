@@ -46,7 +46,7 @@ void BM_IdleMainWindowCpu(benchmark::State& state) {
         state.SkipWithError(failure.c_str());
         return;
     }
-    const auto package = session.writeFullShow("Idle.ktshow");
+    const auto package = session.writeShow("Idle.ktshow", 20);
     test::KestioProcess kestio(desktop, {"--midi", "jack", package.string()});
     std::string window;
     if (!test::pollUntil([&] {

@@ -6,6 +6,7 @@
 // clips written the way the program saves them. Everything started here is stopped by its
 // process id.
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -51,6 +52,12 @@ class AppSession {
         }
     }
 
+    // jackd can take minutes to end after the program's clients went with its process: nothing
+    // of it is needed any more.
+    ~AppSession() { jack_.kill(); }
+    AppSession(const AppSession&) = delete;
+    AppSession& operator=(const AppSession&) = delete;
+
     // Empty when every server runs, else what is missing.
     std::string failure() const {
         if (!pulseFailure_.empty()) {
@@ -92,13 +99,13 @@ class AppSession {
         slot.thumbnail = slotThumbnailPNG(seed);
     }
 
-    // A show of 20 banks of 4 × 10 slots, every slot a looping cue of the 59.94 clip; `adjust`
-    // may change it before it is saved as `name` in the session's folder.
-    fs::path writeFullShow(const std::string& name,
-                           const std::function<void(ProjectData&)>& adjust = {}) {
+    // A show of 20 banks of 4 × 10 slots, every slot of the first `filledBanks` a looping cue of
+    // the 59.94 clip; `adjust` may change it before it is saved as `name` in the session's folder.
+    fs::path writeShow(const std::string& name, std::size_t filledBanks,
+                       const std::function<void(ProjectData&)>& adjust = {}) {
         const test::MediaFile& clip = test::mediaFixtures().rateClip({60000, 1001});
         ProjectData project(4, 10);
-        for (std::size_t b = 0; b < project.banks.size(); ++b) {
+        for (std::size_t b = 0; b < std::min(filledBanks, project.banks.size()); ++b) {
             auto& slots = project.banks[b].slots;
             for (std::size_t s = 0; s < slots.size(); ++s) {
                 const std::string title =
