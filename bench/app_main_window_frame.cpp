@@ -108,7 +108,7 @@ void BM_MainWindowFrameWhilePlaying(benchmark::State& state) {
             const auto now = std::chrono::steady_clock::now();
             if (now - begun > 180s) {
                 failure = "the show never played";
-                QCoreApplication::quit();
+                QCoreApplication::exit(0);
                 return;
             }
             switch (step) {
@@ -127,7 +127,7 @@ void BM_MainWindowFrameWhilePlaying(benchmark::State& state) {
                     if (!desktop.xdotool({"windowfocus", "--sync", id}) ||
                         !desktop.xdotool({"key", "1"})) {
                         failure = "cannot press the key";
-                        QCoreApplication::quit();
+                        QCoreApplication::exit(0);
                         return;
                     }
                     playedAt = now;
@@ -139,6 +139,9 @@ void BM_MainWindowFrameWhilePlaying(benchmark::State& state) {
                         return;
                     }
                     script.stop();
+                    // A window of widgets is asked to repaint through the widget or, with
+                    // OpenGL content, through its QWindow.
+                    window->installEventFilter(&repaints);
                     window->windowHandle()->installEventFilter(&repaints);
                     wallStart = now;
                     cpuStart = threadCpuMs();
@@ -147,8 +150,9 @@ void BM_MainWindowFrameWhilePlaying(benchmark::State& state) {
                         wall = std::chrono::duration<double>(std::chrono::steady_clock::now() -
                                                              wallStart)
                                    .count();
+                        window->removeEventFilter(&repaints);
                         window->windowHandle()->removeEventFilter(&repaints);
-                        QCoreApplication::quit();
+                        QCoreApplication::exit(0);
                     });
                     return;
             }
