@@ -14,6 +14,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <fstream>
 #include <thread>
 
 #include "app/canvas_layout.h"
@@ -27,6 +28,9 @@ namespace {
 using namespace kestio;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
+
+// The X screen the output window opens on.
+constexpr std::size_t kOutputScreen = 1;
 
 constexpr double kGoalMs = 2.0 * 1001.0 / 60.0;
 
@@ -45,7 +49,7 @@ struct OutputShow {
     bench::XScreenWatch& x;
     std::unique_ptr<test::BackgroundProcess> kestio = nullptr;
     std::uint32_t mainWindow = 0;
-    QRect stripRow = {};  // in the second screen's coordinates
+    QRect stripRow = {};  // in the output screen's coordinates
     std::vector<std::uint32_t> mapped = {};
 
     // The first window mapped on `screen` at least `minimumWidth` wide.
@@ -70,7 +74,8 @@ struct OutputShow {
     std::string open(const fs::path& package) {
         x.watchTopLevels();
         kestio = std::make_unique<test::BackgroundProcess>(
-            std::vector<std::string>{KESTIO_PROGRAM, "--midi", "jack", package.string()});
+            std::vector<std::string>{KESTIO_PROGRAM, "--midi", "jack", package.string()},
+            test::BackgroundProcess::ErrorOutput::withOutput);
         const auto main = mappedWindow(0, 1000);
         if (!main) {
             return "no main window";
@@ -79,8 +84,23 @@ struct OutputShow {
         if (!bench::AppSession::waitForWarmUp(package)) {
             return "the show never warmed up";
         }
-        const auto canvas = test::findCanvas(x.grab(main->second).image);
-        if (!canvas) {
+        // The loading overlay still fades out after the warm-up's log line, darkening the
+        // canvas's grey meanwhile, so that other pixels pass for it. The canvas is taken once
+        // two grabs in a row find it at the same place, placed as the program lays it out:
+        // pinned to the window's left edge and filling its width or its height.
+        const QSize windowSize = main->second.size();
+        const auto laidOut = [&](const QRectF& found) {
+            return found.left() == 0 &&
+                   (found.right() == windowSize.width() || found.bottom() == windowSize.height());
+        };
+        std::optional<QRectF> canvas;
+        const bool settled = test::pollUntil([&] {
+            const auto found = test::findCanvas(x.grab(main->second).image);
+            const bool same = found && canvas && *found == *canvas && laidOut(*found);
+            canvas = found;
+            return same;
+        });
+        if (!settled) {
             return "no canvas in the main window";
         }
         // The canvas's grey also shows in the menu bar's lettering above it: its top is found
@@ -94,7 +114,7 @@ struct OutputShow {
                               std::to_string(click.y()), "click", "1"})) {
             return "cannot click the monitor switch";
         }
-        const auto output = mappedWindow(1, 100);
+        const auto output = mappedWindow(kOutputScreen, 100);
         if (!output) {
             return "no output window on the second screen";
         }
@@ -106,7 +126,7 @@ struct OutputShow {
         }
         std::optional<QRect> picture;
         test::pollUntil([&] {
-            picture = test::findTestPicture(x.grab(output->second, 1).image,
+            picture = test::findTestPicture(x.grab(output->second, kOutputScreen).image,
                                             QRect(QPoint(0, 0), output->second.size()));
             return picture.has_value();
         });
@@ -119,8 +139,32 @@ struct OutputShow {
         return {};
     }
 
+    // Grabs of both screens and the program's output, left in a folder of their own when a
+    // step fails; the message says where.
+    std::string keepEvidence(const std::string& failure, const fs::path& package) {
+        const fs::path folder = fs::temp_directory_path() / "kestio-key-to-output-frame";
+        fs::create_directories(folder);
+        for (std::size_t screen : {0u, 1u}) {
+            const QRect whole = screen == 0 ? QRect(0, 0, 1920, 1080) : QRect(0, 0, 1280, 720);
+            x.grab(whole, screen)
+                .image.save(QString::fromStdString(
+                    (folder / ("screen" + std::to_string(screen) + ".png")).string()));
+        }
+        std::string output;
+        if (kestio) {
+            for (const auto& chunk : kestio->take(std::chrono::milliseconds(0))) {
+                output += chunk.bytes;
+            }
+        }
+        std::ofstream(folder / "output.txt") << output;
+        std::ofstream(folder / "app.log") << bench::readWholeFile(package / "app.log");
+        return failure + " (screens, output and play log in " + folder.string() + ")";
+    }
+
+    // The output picture's strip row as the X server has it now.
+    bench::XScreenWatch::Grab grabStrip() { return x.grab(stripRow, kOutputScreen); }
     int shownFrame() {
-        const auto grab = x.grab(stripRow, 1);
+        const auto grab = grabStrip();
         return grab.image.isNull() ? -1 : test::readFrameNumberOfRow(grab.image);
     }
 };
@@ -147,7 +191,7 @@ void BM_KeyPressToOutputFrame(benchmark::State& state) {
     }
     OutputShow show{desktop, x};
     if (const std::string failure = show.open(package); !failure.empty()) {
-        state.SkipWithError(failure.c_str());
+        state.SkipWithError(show.keepEvidence(failure, package).c_str());
         return;
     }
     x.watchKeys(show.mainWindow);
@@ -156,7 +200,8 @@ void BM_KeyPressToOutputFrame(benchmark::State& state) {
     for (auto _ : state) {
         if (!desktop.xdotool({"key", "2"}) ||
             !test::pollUntil([&] { return show.shownFrame() < 0; })) {
-            state.SkipWithError("the still never replaced the clip");
+            state.SkipWithError(
+                show.keepEvidence("the still never replaced the clip", package).c_str());
             return;
         }
         // A cue is fired well after the one before it: the output settles first.
@@ -177,7 +222,7 @@ void BM_KeyPressToOutputFrame(benchmark::State& state) {
                     pressed = bench::serverTimeToSteady(times.front());
                 }
             }
-            const auto grab = x.grab(show.stripRow);
+            const auto grab = show.grabStrip();
             if (!grab.image.isNull() && test::readFrameNumberOfRow(grab.image) >= 0) {
                 if (!pressed) {
                     const auto times = x.take().keyTimes;
@@ -201,7 +246,11 @@ void BM_KeyPressToOutputFrame(benchmark::State& state) {
             }
             previousAsk = grab.asked;
             if (grab.answered > guard) {
-                state.SkipWithError("the clip never showed after its key");
+                state.SkipWithError(show.keepEvidence("the clip never showed after its key after " +
+                                                          std::to_string(latencies.size()) +
+                                                          " presses",
+                                                      package)
+                                        .c_str());
                 return;
             }
             std::this_thread::sleep_for(100us);
