@@ -37,13 +37,8 @@ double threadRunSeconds(int pid, int tid) {
 
 void BM_IdleMainWindowCpu(benchmark::State& state) {
     test::VirtualDesktop desktop;
-    if (!desktop.failure().empty()) {
-        state.SkipWithError(desktop.failure().c_str());
-        return;
-    }
     bench::AppSession session;
-    if (const std::string failure = session.failure(); !failure.empty()) {
-        state.SkipWithError(failure.c_str());
+    if (bench::skipped(state, desktop.failure()) || bench::skipped(state, session.failure())) {
         return;
     }
     const auto package = session.writeShow("Idle.ktshow", 20);

@@ -171,13 +171,8 @@ struct OutputShow {
 
 void BM_KeyPressToOutputFrame(benchmark::State& state) {
     bench::TwoScreenDesktop desktop;
-    if (!desktop.failure().empty()) {
-        state.SkipWithError(desktop.failure().c_str());
-        return;
-    }
     bench::AppSession session;
-    if (const std::string failure = session.failure(); !failure.empty()) {
-        state.SkipWithError(failure.c_str());
+    if (bench::skipped(state, desktop.failure()) || bench::skipped(state, session.failure())) {
         return;
     }
     const test::MediaFile& still = test::mediaFixtures().still("png");

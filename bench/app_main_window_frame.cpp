@@ -67,13 +67,8 @@ app::MainWindow* findMainWindow() {
 
 void BM_MainWindowFrameWhilePlaying(benchmark::State& state) {
     test::VirtualDesktop desktop;
-    if (!desktop.failure().empty()) {
-        state.SkipWithError(desktop.failure().c_str());
-        return;
-    }
     bench::AppSession session;
-    if (const std::string failure = session.failure(); !failure.empty()) {
-        state.SkipWithError(failure.c_str());
+    if (bench::skipped(state, desktop.failure()) || bench::skipped(state, session.failure())) {
         return;
     }
     const auto package = session.writeShow("Frames.ktshow", 1);

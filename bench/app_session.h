@@ -6,6 +6,8 @@
 // clips written the way the program saves them. Everything started here is stopped by its
 // process id.
 
+#include <benchmark/benchmark.h>
+
 #include <algorithm>
 #include <fstream>
 #include <functional>
@@ -24,6 +26,15 @@
 #include "support/temporary_folder.h"
 
 namespace kestio::bench {
+
+// Skips the benchmark, saying why, when its setting-up says it failed.
+inline bool skipped(benchmark::State& state, const std::string& failure) {
+    if (failure.empty()) {
+        return false;
+    }
+    state.SkipWithError(failure.c_str());
+    return true;
+}
 
 namespace fs = std::filesystem;
 

@@ -13,6 +13,7 @@
 
 #include "platform/graphics/layer.h"
 #include "platform/runloop/manual_run_loop.h"
+#include "support/held_picture.h"
 
 namespace kestio::platform {
 namespace {
@@ -141,31 +142,12 @@ TEST(Presenter, ComposesEachRefreshForItsTimeAndSkipsTheOnesAlreadyPast) {
     }
 }
 
-// Pictures that change only when the test says so, each one image handed out again and again.
-class SwitchedPictures final : public FrameSource {
-  public:
-    void show(QColor colour) {
-        QImage picture(16, 9, QImage::Format_RGB32);
-        picture.fill(colour);
-        std::lock_guard lock(mutex_);
-        picture_ = std::move(picture);
-    }
-    QImage frameAt(HostTime) const override {
-        std::lock_guard lock(mutex_);
-        return picture_;
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    QImage picture_;
-};
-
 // Each step changes something (or nothing) on the main thread, then the presenter composes the
 // next refresh: it draws anew exactly when the picture would differ, and shows the last
 // picture again otherwise.
 TEST(Presenter, ReusesItsLastPictureOnlyWhileNothingItShowsHasChanged) {
     ManualRunLoop loop(HostTime(10.0));
-    auto source = std::make_shared<SwitchedPictures>();
+    auto source = std::make_shared<test::HeldPicture>();
     source->show(QColor(200, 0, 0));
     auto root = playerTree(loop, source);
     auto& player = root->sublayers().front();

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "platform/runloop/manual_run_loop.h"
+#include "support/held_picture.h"
 
 namespace kestio::platform {
 namespace {
@@ -87,25 +88,6 @@ TEST_F(LayerViewTest, AChangeIsOnTheRefreshAfterItsPublicationAndHidingStopsComp
     EXPECT_EQ(loop.pendingCount(), 0u);  // nothing ticks on the main thread
 }
 
-// One picture handed out again and again until the test shows another.
-class HeldPicture final : public FrameSource {
-  public:
-    void show(QColor colour) {
-        QImage picture(16, 9, QImage::Format_RGB32);
-        picture.fill(colour);
-        std::lock_guard lock(mutex_);
-        picture_ = std::move(picture);
-    }
-    QImage frameAt(HostTime) const override {
-        std::lock_guard lock(mutex_);
-        return picture_;
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    QImage picture_;
-};
-
 class PaintCounter final : public QObject {
   public:
     int paints = 0;
@@ -122,7 +104,7 @@ class PaintCounter final : public QObject {
 TEST(LayerView, RepaintsOnlyWhenItsPictureChanged) {
     constexpr double kPeriod = 1.0 / 64.0;  // exact in binary: refreshes fall due exactly
     ManualRunLoop loop{HostTime(5.0)};
-    auto source = std::make_shared<HeldPicture>();
+    auto source = std::make_shared<test::HeldPicture>();
     source->show(QColor(200, 0, 0));
     auto root = Layer::create(loop);
     root->setBackgroundColor(QColor(Qt::black));
