@@ -1,7 +1,6 @@
 #include "ui_test_support.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <QApplication>
 #include <QLayout>
@@ -14,34 +13,6 @@
 #include "model/localization_manager.h"
 
 namespace kestio::test {
-
-namespace {
-
-// Points $XDG_CONFIG_HOME at a private folder before anything reads the user defaults, so
-// tests never touch the user's settings; removes it at the end.
-class PrivateConfigHome : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kestio-ui-XXXXXX");
-        if (mkdtemp(pattern.data()) == nullptr) {
-            FAIL() << "cannot make a temporary folder";
-        }
-        folder_ = pattern;
-        setenv("XDG_CONFIG_HOME", pattern.c_str(), 1);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
-
-  private:
-    std::filesystem::path folder_;
-};
-
-[[maybe_unused]] auto* const environment =
-    ::testing::AddGlobalTestEnvironment(new PrivateConfigHome);
-
-}  // namespace
 
 void setLanguage(AppLanguage language) {
     LocalizationManager::shared().language = language;
