@@ -104,6 +104,16 @@ std::shared_ptr<PlayerItem> DecodedPlayerItem::replica() const {
     return copy;
 }
 
+void DecodedPlayerItem::seekAsked() {
+    // An item no player holds shows nothing while it seeks (a loop's finished pass going back
+    // to the start): it keeps no picture for it, and lets go of one kept before.
+    if (inPlayer()) {
+        keepShownPicture();
+    } else {
+        held_ = QImage();
+    }
+}
+
 void DecodedPlayerItem::keepShownPicture() {
     if (decoder_) {
         QImage image = decoder_->frameAt(currentTime());

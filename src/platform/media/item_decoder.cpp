@@ -128,6 +128,9 @@ class ItemDecoder::Core {
     enum class Raw { Frame, End, Interrupted };
     struct Now {
         std::optional<double> itemTime;
+        // Media clock seconds until the item starts to run, while it stands until a start set
+        // ahead (the next item across a seam); 0 otherwise.
+        double untilStart = 0.0;
         std::uint64_t clockVersion = 0;
     };
 
@@ -166,6 +169,9 @@ class ItemDecoder::Core {
     void forgetArrivalsLocked();
     std::size_t queuedLocked() const { return frames_.size() - (doubtful_ ? 1 : 0); }
     bool wantsPacketLocked() const;
+    // The queue holds no more than the standing capacity: the player asks the item to stand,
+    // or its start lies further ahead than a full queue reaches.
+    bool holdsLittleLocked() const { return standing_ || awaitingStart_; }
 
     const std::filesystem::path path_;
     const std::shared_ptr<ffmpeg::IoControl> io_ = std::make_shared<ffmpeg::IoControl>();
@@ -186,6 +192,11 @@ class ItemDecoder::Core {
     std::size_t standingCapacity_ = 1;
     // See setStanding().
     bool standing_;
+    // The item stands until a start set ahead and the start is not near yet (the decode thread
+    // sets it from the clock): it keeps only what standing keeps until then.
+    bool awaitingStart_ = false;
+    // The nominal duration of one picture, once opened.
+    double frameDuration_ = 1.0 / 30.0;
     bool ended_ = false;
     bool endOfFile_ = false;
     double endTime_;
@@ -431,7 +442,7 @@ ItemDecoder::Buffer ItemDecoder::Core::buffer() const {
     const std::size_t counted = queuedLocked();
     b.bufferedUntil =
         counted == 0 ? kNaN : frames_[counted - 1].time + frames_[counted - 1].duration;
-    b.full = counted >= (standing_ ? standingCapacity_ : capacity_);
+    b.full = counted >= (holdsLittleLocked() ? standingCapacity_ : capacity_);
     b.ended = ended_;
     b.mediaEnd = mediaEnd_;
     return b;
@@ -500,7 +511,11 @@ ItemDecoder::Core::Now ItemDecoder::Core::now() {
         result.itemTime = clock.anchorItem.seconds();
     } else if (const auto host = hostNow()) {
         // The media clock is called without any lock held: it may take its own.
-        result.itemTime = clock.at(media->timeAt(*host)).seconds();
+        const ClockTime clockNow = media->timeAt(*host);
+        result.itemTime = clock.at(clockNow).seconds();
+        if (clock.rate <= 0.0 && clock.changeClock > clockNow) {
+            result.untilStart = clock.changeClock - clockNow;
+        }
     }
     return result;
 }
@@ -578,6 +593,7 @@ bool ItemDecoder::Core::openDecoder() {
         std::clamp<std::size_t>(static_cast<std::size_t>(std::ceil(0.25 * rate)), 3, 12);
     const std::size_t byMemory = std::max(kMinFrames, kFrameMemory / bytes);
     std::lock_guard lock(mutex_);
+    frameDuration_ = decoder_->nominalFrameDuration();
     capacity_ = std::min(byTime, byMemory);
     standingCapacity_ = std::clamp<std::size_t>(kStandingFrameMemory / bytes, 1, capacity_);
     return true;
@@ -590,7 +606,8 @@ bool ItemDecoder::Core::wantsPacketLocked() const {
     if (packetsSeconds_ < kMinReadAheadSeconds) {
         return true;
     }
-    return !standing_ && packetsSeconds_ < forwardBuffer_ && packetBytes_ < kReadAheadBytes;
+    return !holdsLittleLocked() && packetsSeconds_ < forwardBuffer_ &&
+           packetBytes_ < kReadAheadBytes;
 }
 
 ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
@@ -622,7 +639,15 @@ ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
             generation = generation_;
             return Work::Landed;
         }
-        const std::size_t wanted = standing_ ? standingCapacity_ : capacity_;
+        // An item that starts by itself later (the next pass of a loop, the next item of a
+        // queue) decodes its first pictures and waits with them; it fills its queue from the
+        // time a full queue ahead of its start takes to play, as a playing item keeps it full.
+        const double lead = clockNow.untilStart > 0.0
+                                ? static_cast<double>(capacity_) * frameDuration_ /
+                                      std::max(itemClock_.changeRate, 1e-3)
+                                : 0.0;
+        awaitingStart_ = clockNow.untilStart > lead;
+        const std::size_t wanted = holdsLittleLocked() ? standingCapacity_ : capacity_;
         if (!ended_ && queuedLocked() < wanted) {
             generation = generation_;
             return Work::Decode;
@@ -642,6 +667,10 @@ ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
             trimmed = true;
             lock.unlock();
             decoder_->releaseSpareBuffers();
+        } else if (awaitingStart_) {
+            // Until the queue is to fill before the start (rechecked at least every kMaxDueWait).
+            const double due = std::clamp(clockNow.untilStart - lead, 1e-3, kMaxDueWait);
+            wake_.wait_for(lock, std::chrono::duration<double>(due));
         } else {
             wake_.wait(lock);
         }
