@@ -40,6 +40,11 @@ constexpr double kOutOfOrderSeconds = 0.5;
 // While pictures are queued ahead and the clock runs, the thread looks at the clock again at
 // least this often (the clock may be one whose rate differs a little from the host's).
 constexpr double kMaxDueWait = 0.1;
+// The pictures from a seek's landing to the end time are kept, to be shown again at once when
+// the same seek is asked again (a loop's pass going back to its start), when they fit in this
+// many bytes: a range shorter than a seek back and its first decoded picture then loops without
+// waiting on the decoder (at 1080p, eleven pictures; at 2160p, two).
+constexpr std::size_t kKeptRangeMemory = 96u * 1024u * 1024u;
 
 // Joins the threads of retired decoders, so that their owners never wait for a thread to end.
 // One for the process; at exit it joins those still ending.
@@ -126,6 +131,17 @@ class ItemDecoder::Core {
     };
     enum class Work { Stop, Seek, Landed, Decode, ReadAhead };
     enum class Raw { Frame, End, Interrupted };
+    // The pictures of a short range, from a seek's landing to the end time (see
+    // kKeptRangeMemory).
+    struct KeptRange {
+        SeekRequest seek;  // its id aside, the seek that lands on them
+        double landing = 0.0;
+        double endTime = 0.0;
+        std::vector<Frame> frames;
+        // Every picture to the end time is there; the decoder stands right after the last.
+        bool complete = false;
+        bool endOfFile = false;
+    };
     struct Now {
         std::optional<double> itemTime;
         // Media clock seconds until the item starts to run, while it stands until a start set
@@ -153,8 +169,8 @@ class ItemDecoder::Core {
     void markEnded(std::uint64_t generation, bool endOfFile);
     void announceOpened(std::uint64_t seekId = 0, double landing = 0.0);
     // Reports a quiet seek once the first picture is queued: its landing by performSeek()'s
-    // rule for a first picture.
-    void reportQuietSeek(const SeekRequest& request, double firstTime);
+    // rule for a first picture; `keep`: the queued pictures start a kept range.
+    void reportQuietSeek(const SeekRequest& request, double firstTime, bool keep = true);
     void postProgress();
 
     // The owner's services, usable only until it retires.
@@ -169,6 +185,11 @@ class ItemDecoder::Core {
     void forgetArrivalsLocked();
     std::size_t queuedLocked() const { return frames_.size() - (doubtful_ ? 1 : 0); }
     bool wantsPacketLocked() const;
+    // Starts keeping the pictures queued from a seek landing at `landing` when the range to the
+    // end time fits in kKeptRangeMemory.
+    void keepRangeLocked(const SeekRequest& request, double landing);
+    // Whether `request` lands on the kept pictures of a complete range.
+    bool landsOnKeptLocked(const SeekRequest& request) const;
     // The queue holds no more than the standing capacity: the player asks the item to stand,
     // or its start lies further ahead than a full queue reaches.
     bool holdsLittleLocked() const { return standing_ || awaitingStart_; }
@@ -195,8 +216,10 @@ class ItemDecoder::Core {
     // The item stands until a start set ahead and the start is not near yet (the decode thread
     // sets it from the clock): it keeps only what standing keeps until then.
     bool awaitingStart_ = false;
-    // The nominal duration of one picture, once opened.
+    // The nominal duration of one picture, and the bytes of one, once opened.
     double frameDuration_ = 1.0 / 30.0;
+    std::size_t pictureBytes_ = 0;
+    std::optional<KeptRange> kept_;
     bool ended_ = false;
     bool endOfFile_ = false;
     double endTime_;
@@ -329,6 +352,7 @@ void ItemDecoder::Core::retire() {
 }
 
 void ItemDecoder::Core::seek(const SeekRequest& request) {
+    std::optional<double> landing;
     {
         std::lock_guard lock(mutex_);
         const double target = std::isfinite(request.time) ? std::max(request.time, 0.0) : 0.0;
@@ -340,20 +364,65 @@ void ItemDecoder::Core::seek(const SeekRequest& request) {
             return;
         }
         quietSeek_.reset();
-        pendingSeek_ = request;
         ++generation_;
-        frames_.clear();
         forgetArrivalsLocked();
-        ended_ = false;
-        endOfFile_ = false;
+        fromTop_ = false;
+        if (landsOnKeptLocked(request)) {
+            // The pictures are all here and the decoder stands after the last of them: the seek
+            // lands now, without the decode thread.
+            frames_.assign(kept_->frames.begin(), kept_->frames.end());
+            lastArrival_ = frames_.back().time;
+            pendingSeek_.reset();
+            ended_ = true;
+            endOfFile_ = kept_->endOfFile;
+            landing = kept_->landing;
+        } else {
+            kept_.reset();
+            pendingSeek_ = request;
+            frames_.clear();
+            ended_ = false;
+            endOfFile_ = false;
+        }
+    }
+    if (landing) {
+        DecoderEvent event;
+        event.kind = DecoderEvent::Kind::SeekLanded;
+        event.seekId = request.id;
+        event.landing = *landing;
+        emit(event);
+        postProgress();
+        return;
     }
     wake_.notify_all();
+}
+
+bool ItemDecoder::Core::landsOnKeptLocked(const SeekRequest& request) const {
+    return kept_ && kept_->complete && !kept_->frames.empty() && request.time == kept_->seek.time &&
+           request.toleranceBefore == kept_->seek.toleranceBefore &&
+           request.toleranceAfter == kept_->seek.toleranceAfter && endTime_ == kept_->endTime;
+}
+
+void ItemDecoder::Core::keepRangeLocked(const SeekRequest& request, double landing) {
+    kept_.reset();
+    if (!std::isfinite(endTime_) || frames_.empty() || pictureBytes_ == 0) {
+        return;
+    }
+    const double span = endTime_ - frames_.front().time;
+    const double pictures = std::ceil(span / frameDuration_ - kEpsilon) + 1.0;
+    if (!(span > 0.0) ||
+        pictures * static_cast<double>(pictureBytes_) > static_cast<double>(kKeptRangeMemory)) {
+        return;
+    }
+    kept_ = KeptRange{request, landing, endTime_, {frames_.begin(), frames_.end()}};
 }
 
 void ItemDecoder::Core::setEndTime(double endTime) {
     {
         std::lock_guard lock(mutex_);
         endTime_ = endTime;
+        if (kept_ && kept_->endTime != endTime) {
+            kept_.reset();
+        }
         if (std::isfinite(endTime)) {
             std::erase_if(frames_, [&](const Frame& f) { return f.time >= endTime - kEpsilon; });
             if (doubtful_ && (frames_.empty() || frames_.back().time != lastArrival_)) {
@@ -470,6 +539,7 @@ void ItemDecoder::Core::insertLocked(Frame frame) {
             }
             frames_.pop_back();
             lastArrival_ = previousArrival_;
+            kept_.reset();
         }
     }
     if (std::isfinite(lastArrival_) && t > lastArrival_ + kOutOfOrderSeconds) {
@@ -594,6 +664,7 @@ bool ItemDecoder::Core::openDecoder() {
     const std::size_t byMemory = std::max(kMinFrames, kFrameMemory / bytes);
     std::lock_guard lock(mutex_);
     frameDuration_ = decoder_->nominalFrameDuration();
+    pictureBytes_ = bytes;
     capacity_ = std::min(byTime, byMemory);
     standingCapacity_ = std::clamp<std::size_t>(kStandingFrameMemory / bytes, 1, capacity_);
     return true;
@@ -805,6 +876,14 @@ void ItemDecoder::Core::push(std::uint64_t generation, Frame frame) {
         if (generation != generation_) {
             return;
         }
+        if (kept_ && !kept_->complete) {
+            if (kept_->frames.back().time < frame.time &&
+                kept_->frames.size() * pictureBytes_ < kKeptRangeMemory) {
+                kept_->frames.push_back(frame);
+            } else {
+                kept_.reset();
+            }
+        }
         insertLocked(std::move(frame));
         quiet = std::exchange(quietSeek_, std::nullopt);
         firstTime = frames_.front().time;
@@ -818,11 +897,15 @@ void ItemDecoder::Core::push(std::uint64_t generation, Frame frame) {
     postProgress();
 }
 
-void ItemDecoder::Core::reportQuietSeek(const SeekRequest& request, double firstTime) {
+void ItemDecoder::Core::reportQuietSeek(const SeekRequest& request, double firstTime, bool keep) {
     const double target = std::isfinite(request.time) ? std::max(request.time, 0.0) : 0.0;
     const bool within = firstTime >= target - std::max(0.0, request.toleranceBefore) - kEpsilon &&
                         firstTime <= target + std::max(0.0, request.toleranceAfter) + kEpsilon;
     const double landing = within ? firstTime : target;
+    if (keep) {
+        std::lock_guard lock(mutex_);
+        keepRangeLocked(request, landing);
+    }
     if (!announced_) {
         announceOpened(request.id, landing);
     } else {
@@ -861,6 +944,8 @@ void ItemDecoder::Core::decodeOne(std::uint64_t generation) {
     if (isLate(time, duration)) {
         std::lock_guard lock(mutex_);
         fromTop_ = false;
+        // A picture skipped: the kept pictures would miss it.
+        kept_.reset();
         return;
     }
     QImage image = picture(frame.get());
@@ -898,6 +983,7 @@ void ItemDecoder::Core::land(std::uint64_t generation, const SeekRequest& reques
         if (generation != generation_) {
             return;
         }
+        keepRangeLocked(request, landing);
     }
     if (!announced_) {
         // Ready and positioned in one step.
@@ -1014,6 +1100,10 @@ void ItemDecoder::Core::markEnded(std::uint64_t generation, bool endOfFile) {
             firstTime = frames_.front().time;
         }
         ended_ = true;
+        if (kept_ && !kept_->complete) {
+            kept_->complete = true;
+            kept_->endOfFile = endOfFile;
+        }
         if (endOfFile) {
             endOfFile_ = true;
             if (decodedAny_) {
@@ -1032,7 +1122,7 @@ void ItemDecoder::Core::markEnded(std::uint64_t generation, bool endOfFile) {
     if (quiet) {
         // Ended before a picture came (an end time at the first picture): the seek lands at
         // its target, as performSeek() lands one there.
-        reportQuietSeek(*quiet, std::isfinite(firstTime) ? firstTime : kNaN);
+        reportQuietSeek(*quiet, std::isfinite(firstTime) ? firstTime : kNaN, false);
         return;
     }
     announceOpened();
