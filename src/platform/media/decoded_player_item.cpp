@@ -136,6 +136,7 @@ void DecodedPlayerItem::timelineChanged() {
     }
     decoder_->setClock(clock, mediaClock());
     decoder_->setStanding(pausedByPlayer());
+    decoder_->setQueuedBehind(queuedBehindCurrent());
 }
 
 void DecodedPlayerItem::startLoading() {

@@ -46,6 +46,12 @@ constexpr double kMaxDueWait = 0.1;
 // waiting on the decoder (at 1080p, eleven pictures; at 2160p, two).
 constexpr std::size_t kKeptRangeMemory = 96u * 1024u * 1024u;
 
+// Whether two seeks land alike (their ids aside).
+bool sameSeek(const SeekRequest& a, const SeekRequest& b) {
+    return a.time == b.time && a.toleranceBefore == b.toleranceBefore &&
+           a.toleranceAfter == b.toleranceAfter;
+}
+
 // Joins the threads of retired decoders, so that their owners never wait for a thread to end.
 // One for the process; at exit it joins those still ending.
 class Reaper {
@@ -116,6 +122,7 @@ class ItemDecoder::Core {
     void setEndTime(double endTime);
     void setForwardBuffer(double seconds);
     void setStanding(bool standing);
+    void setQueuedBehind(bool behind);
     void setClock(const ItemClock& clock, std::shared_ptr<const MediaClock> mediaClock);
     void release(double itemTime);
     QImage frameAt(double itemTime) const;
@@ -213,8 +220,10 @@ class ItemDecoder::Core {
     std::size_t standingCapacity_ = 1;
     // See setStanding().
     bool standing_;
-    // The item stands until a start set ahead and the start is not near yet (the decode thread
-    // sets it from the clock): it keeps only what standing keeps until then.
+    // See setQueuedBehind().
+    bool queuedBehind_ = false;
+    // Queued behind, the item stands until a start set ahead and the start is not near yet
+    // (the decode thread sets it from the clock): it keeps only what standing keeps until then.
     bool awaitingStart_ = false;
     // The nominal duration of one picture, and the bytes of one, once opened.
     double frameDuration_ = 1.0 / 30.0;
@@ -236,10 +245,13 @@ class ItemDecoder::Core {
     bool reportedDisorder_ = false;
     std::atomic<bool> progressPosted_{false};
     std::atomic<int> threadCount_{0};
-    // The thread decodes on from the top of the file as opened: no seek has repositioned it
-    // and no picture has left the queue. A seek to the first picture (or before it) then needs
-    // no restart: it is answered from that picture, queued or still decoding (quietSeek_).
-    bool fromTop_ = true;
+    // No picture has left the queue (or been skipped) since the thread was positioned: from the
+    // top of the file as opened (positionedBy_ empty), or by the seek that landed last. A seek
+    // to the first picture (or before it), or the same seek again (an item made ready at its in
+    // point, then started there), then needs no restart: it is answered from the pictures
+    // queued, or still decoding (quietSeek_).
+    bool untouched_ = true;
+    std::optional<SeekRequest> positionedBy_;
     // Once opened (NaN before): the time of the first picture.
     double firstPictureTime_ = kNaN;
     std::optional<SeekRequest> quietSeek_;
@@ -287,6 +299,10 @@ void ItemDecoder::setForwardBuffer(double seconds) {
 
 void ItemDecoder::setStanding(bool standing) {
     core_->setStanding(standing);
+}
+
+void ItemDecoder::setQueuedBehind(bool behind) {
+    core_->setQueuedBehind(behind);
 }
 
 void ItemDecoder::setClock(const ItemClock& clock, std::shared_ptr<const MediaClock> mediaClock) {
@@ -356,9 +372,13 @@ void ItemDecoder::Core::seek(const SeekRequest& request) {
     {
         std::lock_guard lock(mutex_);
         const double target = std::isfinite(request.time) ? std::max(request.time, 0.0) : 0.0;
-        if (fromTop_ && !pendingSeek_ && std::isfinite(firstPictureTime_) &&
-            target <= firstPictureTime_ + kEpsilon) {
-            // Where decoding from the top lands anyway: the pictures decoded so far stay.
+        const bool fromTop = !positionedBy_ && std::isfinite(firstPictureTime_) &&
+                             target <= firstPictureTime_ + kEpsilon;
+        // The picture a seek landed on serves any seek to the same time, whatever its
+        // tolerances: it is the one that shows there.
+        const bool again = positionedBy_ && positionedBy_->time == request.time;
+        if (untouched_ && !pendingSeek_ && (fromTop || again)) {
+            // Where decoding lands anyway: the pictures decoded so far stay.
             quietSeek_ = request;
             wake_.notify_all();
             return;
@@ -366,7 +386,7 @@ void ItemDecoder::Core::seek(const SeekRequest& request) {
         quietSeek_.reset();
         ++generation_;
         forgetArrivalsLocked();
-        fromTop_ = false;
+        untouched_ = false;
         if (landsOnKeptLocked(request)) {
             // The pictures are all here and the decoder stands after the last of them: the seek
             // lands now, without the decode thread.
@@ -397,12 +417,14 @@ void ItemDecoder::Core::seek(const SeekRequest& request) {
 }
 
 bool ItemDecoder::Core::landsOnKeptLocked(const SeekRequest& request) const {
-    return kept_ && kept_->complete && !kept_->frames.empty() && request.time == kept_->seek.time &&
-           request.toleranceBefore == kept_->seek.toleranceBefore &&
-           request.toleranceAfter == kept_->seek.toleranceAfter && endTime_ == kept_->endTime;
+    return kept_ && kept_->complete && !kept_->frames.empty() && sameSeek(kept_->seek, request) &&
+           endTime_ == kept_->endTime;
 }
 
 void ItemDecoder::Core::keepRangeLocked(const SeekRequest& request, double landing) {
+    if (kept_ && kept_->complete && sameSeek(kept_->seek, request) && endTime_ == kept_->endTime) {
+        return;  // the same range again
+    }
     kept_.reset();
     if (!std::isfinite(endTime_) || frames_.empty() || pictureBytes_ == 0) {
         return;
@@ -452,6 +474,14 @@ void ItemDecoder::Core::setStanding(bool standing) {
     wake_.notify_all();
 }
 
+void ItemDecoder::Core::setQueuedBehind(bool behind) {
+    {
+        std::lock_guard lock(mutex_);
+        queuedBehind_ = behind;
+    }
+    wake_.notify_all();
+}
+
 void ItemDecoder::Core::setClock(const ItemClock& clock,
                                  std::shared_ptr<const MediaClock> mediaClock) {
     {
@@ -479,7 +509,7 @@ bool ItemDecoder::Core::releaseLocked(double itemTime) {
     while (frames_.size() >= 2 && frames_[1].time <= itemTime + kEpsilon) {
         frames_.pop_front();
         released = true;
-        fromTop_ = false;
+        untouched_ = false;
     }
     if (doubtful_ && frames_.size() == 1) {
         // The picture in doubt is the one showing now: nothing is left to compare it with.
@@ -710,14 +740,14 @@ ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
             generation = generation_;
             return Work::Landed;
         }
-        // An item that starts by itself later (the next pass of a loop, the next item of a
-        // queue) decodes its first pictures and waits with them; it fills its queue from the
-        // time a full queue ahead of its start takes to play, as a playing item keeps it full.
+        // A queued item that starts by itself later (the next pass of a loop) decodes its first
+        // pictures and waits with them; it fills its queue from the time a full queue ahead of
+        // its start takes to play, as a playing item keeps it full.
         const double lead = clockNow.untilStart > 0.0
                                 ? static_cast<double>(capacity_) * frameDuration_ /
                                       std::max(itemClock_.changeRate, 1e-3)
                                 : 0.0;
-        awaitingStart_ = clockNow.untilStart > lead;
+        awaitingStart_ = queuedBehind_ && clockNow.untilStart > lead;
         const std::size_t wanted = holdsLittleLocked() ? standingCapacity_ : capacity_;
         if (!ended_ && queuedLocked() < wanted) {
             generation = generation_;
@@ -943,7 +973,7 @@ void ItemDecoder::Core::decodeOne(std::uint64_t generation) {
     }
     if (isLate(time, duration)) {
         std::lock_guard lock(mutex_);
-        fromTop_ = false;
+        untouched_ = false;
         // A picture skipped: the kept pictures would miss it.
         kept_.reset();
         return;
@@ -983,6 +1013,10 @@ void ItemDecoder::Core::land(std::uint64_t generation, const SeekRequest& reques
         if (generation != generation_) {
             return;
         }
+        if (!frames_.empty()) {
+            untouched_ = true;
+            positionedBy_ = request;
+        }
         keepRangeLocked(request, landing);
     }
     if (!announced_) {
@@ -1001,7 +1035,7 @@ void ItemDecoder::Core::land(std::uint64_t generation, const SeekRequest& reques
 void ItemDecoder::Core::performSeek(const SeekRequest& request, std::uint64_t generation) {
     {
         std::lock_guard lock(mutex_);
-        fromTop_ = false;
+        untouched_ = false;
     }
     packets_.clear();
     packetsSeconds_ = 0.0;

@@ -1,5 +1,6 @@
 // What an item decoder's queue holds: an item that starts later waits with its first picture,
-// and the pictures of a short range are shown again at once when the same seek comes back.
+// the pictures of a short range are shown again at once when the same seek comes back, and a
+// seek to where the decoder already stands keeps the pictures queued.
 
 #include <gtest/gtest.h>
 
@@ -119,28 +120,41 @@ std::filesystem::path largeClip(const kestio::test::TemporaryFolder& folder) {
     return path;
 }
 
-// The next item of a queue stands until a start set ahead on its clock. Until the start is
-// near it holds its first picture only (as a paused item does); from a full queue's time before
-// the start it fills its queue as a playing item, so the start finds its pictures decoded.
-TEST(ItemDecoderQueue, AnItemStartingLaterWaitsWithItsFirstPictureUntilTheStartNears) {
+// An item stands until a start set ahead on its clock. Queued behind its player's current item
+// (a loop's next pass) it holds its first picture only until the start is near (as a paused
+// item does), then fills its queue as a playing item, a full queue's time before the start. The
+// current item itself decodes ahead at once (a start set ahead is a start asked for).
+class ItemDecoderStartAhead : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ItemDecoderStartAhead, QueuedBehindWaitsWithItsFirstPictureUntilTheStartNears) {
+    const bool queuedBehind = GetParam();
     kestio::test::TemporaryFolder folder;
     Decoding d(largeClip(folder));
     ASSERT_TRUE(d.opened);
     const ClockTime now = HostTimeMediaClock().timeAt(d.loop.now());
     const double startsIn = 2.0;
     // Positioned at the second picture (as a loop's next pass at its range start).
+    d.decoder->setQueuedBehind(queuedBehind);
     d.decoder->setClock({ItemTime(kFrame), now, 0.0, now + startsIn, 1.0});
     d.decoder->seek({.id = 1, .time = kFrame});
+    const auto filled = [&] { return d.decoder->buffer().bufferedUntil >= 3 * kFrame - 1e-6; };
 
-    ASSERT_TRUE(d.waitFor([&] { return d.landed(1) && d.decoder->buffer().full; }));
-    EXPECT_NEAR(d.decoder->buffer().bufferedUntil, 2 * kFrame, 1e-6) << "one picture while waiting";
-    EXPECT_EQ(readFrameNumber(d.decoder->frameAt(kFrame)), 1);
-
-    // One picture's time before the start (within the two a full queue holds), the queue fills.
-    d.loop.advance(startsIn - kFrame);
-    EXPECT_TRUE(d.waitFor([&] { return d.decoder->buffer().bufferedUntil >= 3 * kFrame - 1e-6; }));
+    if (queuedBehind) {
+        ASSERT_TRUE(d.waitFor([&] { return d.landed(1) && d.decoder->buffer().full; }));
+        EXPECT_NEAR(d.decoder->buffer().bufferedUntil, 2 * kFrame, 1e-6)
+            << "one picture while waiting";
+        EXPECT_EQ(readFrameNumber(d.decoder->frameAt(kFrame)), 1);
+        // One picture's time before the start (within the two a full queue holds).
+        d.loop.advance(startsIn - kFrame);
+    }
+    EXPECT_TRUE(d.waitFor(filled)) << "the queue did not fill";
     EXPECT_EQ(d.shown(1, 3), frames(1, 3));
 }
+
+INSTANTIATE_TEST_SUITE_P(Items, ItemDecoderStartAhead, ::testing::Values(true, false),
+                         [](const auto& param) {
+                             return std::string(param.param ? "QueuedBehind" : "Current");
+                         });
 
 // A decoder seeks to a short range's start and decodes to its end time; then a second seek is
 // asked. The same seek lands at once on the pictures kept (no decoding, the landing posted
@@ -195,6 +209,53 @@ INSTANTIATE_TEST_SUITE_P(Cases, ItemDecoderKeptRange,
                          ::testing::Values(KeptCase{"SameStart", 10, 16, true},
                                            KeptCase{"OtherStart", 11, 16, false},
                                            KeptCase{"EndMoved", 10, 17, false}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+// A decoder seeks to a later picture (an item made ready at its in point); a second seek to the
+// same time (the item started there) is answered from the picture queued, not decoded again,
+// unless pictures left the queue meanwhile. Either way it lands, with its own id.
+struct AgainCase {
+    const char* name;
+    bool releasedBetween;
+    double toleranceAfter;
+    bool keepsQueuedPicture;
+};
+
+void PrintTo(const AgainCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ItemDecoderSeekAgain : public ::testing::TestWithParam<AgainCase> {};
+
+TEST_P(ItemDecoderSeekAgain, TheSameTimeIsAnsweredFromThePictureQueued) {
+    const AgainCase& c = GetParam();
+    constexpr int kTarget = 20;
+    Decoding d(mediaFixtures().rateClip({30000, 1001}).path);
+    ASSERT_TRUE(d.opened);
+    d.decoder->seek({.id = 1, .time = kTarget * kFrame});
+    ASSERT_TRUE(d.waitFor([&] {
+        return d.landed(1) && d.decoder->buffer().bufferedUntil >= (kTarget + 2) * kFrame;
+    }));
+    if (c.releasedBetween) {
+        d.decoder->release((kTarget + 1.5) * kFrame);
+    }
+    const qint64 before = d.decoder->frameAt(kTarget * kFrame).cacheKey();
+
+    d.decoder->seek({.id = 2, .time = kTarget * kFrame, .toleranceAfter = c.toleranceAfter});
+    ASSERT_TRUE(d.waitFor([&] { return d.landed(2); }));
+    EXPECT_NEAR(d.landings.back().landing, kTarget * kFrame, 1e-6);
+    const QImage shown = d.decoder->frameAt(kTarget * kFrame);
+    EXPECT_EQ(readFrameNumber(shown), kTarget);
+    EXPECT_EQ(shown.cacheKey() == before, c.keepsQueuedPicture);
+    ASSERT_TRUE(
+        d.waitFor([&] { return d.decoder->buffer().bufferedUntil >= (kTarget + 3) * kFrame; }));
+    EXPECT_EQ(d.shown(kTarget, kTarget + 3), frames(kTarget, kTarget + 3));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ItemDecoderSeekAgain,
+                         ::testing::Values(AgainCase{"SameSeek", false, 0.0, true},
+                                           AgainCase{"OtherTolerance", false, 0.5, true},
+                                           AgainCase{"AfterPicturesLeft", true, 0.0, false}),
                          [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
