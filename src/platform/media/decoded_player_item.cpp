@@ -134,9 +134,11 @@ void DecodedPlayerItem::timelineChanged() {
         // everything from the earliest time it may land on.
         clock.anchorItem = std::min(clock.anchorItem, ItemTime(seekFloor()));
     }
+    // In this order, so that the decode thread never sees an item that stands until its start
+    // as one asked to move now: it would fill its queue meanwhile.
+    decoder_->setQueuedBehind(queuedBehindCurrent());
     decoder_->setClock(clock, mediaClock());
     decoder_->setStanding(pausedByPlayer());
-    decoder_->setQueuedBehind(queuedBehindCurrent());
 }
 
 void DecodedPlayerItem::startLoading() {

@@ -41,9 +41,11 @@ constexpr double kOutOfOrderSeconds = 0.5;
 // least this often (the clock may be one whose rate differs a little from the host's).
 constexpr double kMaxDueWait = 0.1;
 // The pictures from a seek's landing to the end time are kept, to be shown again at once when
-// the same seek is asked again (a loop's pass going back to its start), when they fit in this
-// many bytes: a range shorter than a seek back and its first decoded picture then loops without
-// waiting on the decoder (at 1080p, eleven pictures; at 2160p, two).
+// the same seek is asked again (a loop's pass going back to its start), when they are no more
+// than kKeptRangePictures and fit in kKeptRangeMemory: a range shorter than a seek back and its
+// first decoded picture then loops without waiting on the decoder (at 1080p, eleven pictures;
+// at 2160p, two). Longer ranges leave a decoder the time to seek back.
+constexpr std::size_t kKeptRangePictures = 12;
 constexpr std::size_t kKeptRangeMemory = 96u * 1024u * 1024u;
 
 // Whether two seeks land alike (their ids aside).
@@ -152,8 +154,9 @@ class ItemDecoder::Core {
     struct Now {
         std::optional<double> itemTime;
         // Media clock seconds until the item starts to run, while it stands until a start set
-        // ahead (the next item across a seam); 0 otherwise.
+        // ahead (the next item across a seam); 0 otherwise. The rate it starts at.
         double untilStart = 0.0;
+        double startRate = 0.0;
         std::uint64_t clockVersion = 0;
     };
 
@@ -222,8 +225,9 @@ class ItemDecoder::Core {
     bool standing_;
     // See setQueuedBehind().
     bool queuedBehind_ = false;
-    // Queued behind, the item stands until a start set ahead and the start is not near yet
-    // (the decode thread sets it from the clock): it keeps only what standing keeps until then.
+    // Queued behind, the item stands (a seek under way) or stands until a start set ahead and
+    // the start is not near yet (the decode thread sets it from the clock): it keeps only what
+    // standing keeps until then.
     bool awaitingStart_ = false;
     // The nominal duration of one picture, and the bytes of one, once opened.
     double frameDuration_ = 1.0 / 30.0;
@@ -246,10 +250,9 @@ class ItemDecoder::Core {
     std::atomic<bool> progressPosted_{false};
     std::atomic<int> threadCount_{0};
     // No picture has left the queue (or been skipped) since the thread was positioned: from the
-    // top of the file as opened (positionedBy_ empty), or by the seek that landed last. A seek
-    // to the first picture (or before it), or the same seek again (an item made ready at its in
-    // point, then started there), then needs no restart: it is answered from the pictures
-    // queued, or still decoding (quietSeek_).
+    // top of the file as opened (positionedBy_ empty), or by the seek that landed last. From the
+    // top, a seek to the first picture (or before it) needs no restart: it is answered from the
+    // pictures queued, or still decoding (quietSeek_).
     bool untouched_ = true;
     std::optional<SeekRequest> positionedBy_;
     // Once opened (NaN before): the time of the first picture.
@@ -372,13 +375,9 @@ void ItemDecoder::Core::seek(const SeekRequest& request) {
     {
         std::lock_guard lock(mutex_);
         const double target = std::isfinite(request.time) ? std::max(request.time, 0.0) : 0.0;
-        const bool fromTop = !positionedBy_ && std::isfinite(firstPictureTime_) &&
-                             target <= firstPictureTime_ + kEpsilon;
-        // The picture a seek landed on serves any seek to the same time, whatever its
-        // tolerances: it is the one that shows there.
-        const bool again = positionedBy_ && positionedBy_->time == request.time;
-        if (untouched_ && !pendingSeek_ && (fromTop || again)) {
-            // Where decoding lands anyway: the pictures decoded so far stay.
+        if (untouched_ && !positionedBy_ && !pendingSeek_ && std::isfinite(firstPictureTime_) &&
+            target <= firstPictureTime_ + kEpsilon) {
+            // Where decoding from the top lands anyway: the pictures decoded so far stay.
             quietSeek_ = request;
             wake_.notify_all();
             return;
@@ -431,7 +430,7 @@ void ItemDecoder::Core::keepRangeLocked(const SeekRequest& request, double landi
     }
     const double span = endTime_ - frames_.front().time;
     const double pictures = std::ceil(span / frameDuration_ - kEpsilon) + 1.0;
-    if (!(span > 0.0) ||
+    if (!(span > 0.0) || pictures > static_cast<double>(kKeptRangePictures) ||
         pictures * static_cast<double>(pictureBytes_) > static_cast<double>(kKeptRangeMemory)) {
         return;
     }
@@ -613,8 +612,12 @@ ItemDecoder::Core::Now ItemDecoder::Core::now() {
         // The media clock is called without any lock held: it may take its own.
         const ClockTime clockNow = media->timeAt(*host);
         result.itemTime = clock.at(clockNow).seconds();
-        if (clock.rate <= 0.0 && clock.changeClock > clockNow) {
+        if (clock.rate > 0.0 && clock.anchorClock > clockNow) {
+            result.untilStart = clock.anchorClock - clockNow;
+            result.startRate = clock.rate;
+        } else if (clock.rate <= 0.0 && clock.changeClock > clockNow) {
             result.untilStart = clock.changeClock - clockNow;
+            result.startRate = clock.changeRate;
         }
     }
     return result;
@@ -741,13 +744,15 @@ ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
             return Work::Landed;
         }
         // A queued item that starts by itself later (the next pass of a loop) decodes its first
-        // pictures and waits with them; it fills its queue from the time a full queue ahead of
-        // its start takes to play, as a playing item keeps it full.
+        // pictures and waits with them, also while its timeline stands for a seek (the start
+        // set again once it lands). It fills its queue from the time the pictures after the
+        // first of a full queue take to play before the start, so that it starts with its queue
+        // full as a playing item keeps it, while the item before it holds its last picture alone.
         const double lead = clockNow.untilStart > 0.0
-                                ? static_cast<double>(capacity_) * frameDuration_ /
-                                      std::max(itemClock_.changeRate, 1e-3)
+                                ? static_cast<double>(std::max<std::size_t>(capacity_, 2) - 1) *
+                                      frameDuration_ / std::max(clockNow.startRate, 1e-3)
                                 : 0.0;
-        awaitingStart_ = queuedBehind_ && clockNow.untilStart > lead;
+        awaitingStart_ = queuedBehind_ && (clockNow.untilStart > lead || !itemClock_.moves());
         const std::size_t wanted = holdsLittleLocked() ? standingCapacity_ : capacity_;
         if (!ended_ && queuedLocked() < wanted) {
             generation = generation_;
@@ -768,7 +773,7 @@ ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
             trimmed = true;
             lock.unlock();
             decoder_->releaseSpareBuffers();
-        } else if (awaitingStart_) {
+        } else if (awaitingStart_ && clockNow.untilStart > 0.0) {
             // Until the queue is to fill before the start (rechecked at least every kMaxDueWait).
             const double due = std::clamp(clockNow.untilStart - lead, 1e-3, kMaxDueWait);
             wake_.wait_for(lock, std::chrono::duration<double>(due));
@@ -908,6 +913,7 @@ void ItemDecoder::Core::push(std::uint64_t generation, Frame frame) {
         }
         if (kept_ && !kept_->complete) {
             if (kept_->frames.back().time < frame.time &&
+                kept_->frames.size() < kKeptRangePictures &&
                 kept_->frames.size() * pictureBytes_ < kKeptRangeMemory) {
                 kept_->frames.push_back(frame);
             } else {

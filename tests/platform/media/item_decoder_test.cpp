@@ -215,17 +215,15 @@ class GateClock final : public MediaClock {
 };
 
 // Seeks of a decoder that has pictures queued from the top of the file, or from a seek to a
-// later picture (an item made ready at its in point). A seek to the first picture (or before
-// it), or to the time the decoder was positioned at, whatever its tolerances, keeps the
-// pictures already decoded (the same images, not decoded again); once the clock has released
-// pictures, or for another target, the seek restarts decoding. Each lands on its picture and
-// answers with its id.
+// later picture. From the top, a seek to the first picture (or before it) keeps the pictures
+// already decoded (the same images, not decoded again); once the clock has released pictures,
+// once a seek has positioned the decoder, or for a later target, the seek restarts decoding.
+// Each lands on its picture and answers with its id.
 struct SeekCase {
     const char* name;
     double positionedAt;    // NaN: from the top
     double releaseThrough;  // NaN: nothing released before the seek
     double target;
-    double toleranceAfter;
     int expectedFrame;
     bool keepsQueuedPictures;
 };
@@ -252,7 +250,7 @@ TEST_P(ItemDecoderQueuedSeek, LandsOnThePictureAndDecodesAgainOnlyWhenItMust) {
     }
     const qint64 before = d.decoder->frameAt(c.target).cacheKey();
 
-    d.decoder->seek({.id = 7, .time = c.target, .toleranceAfter = c.toleranceAfter});
+    d.decoder->seek({.id = 7, .time = c.target});
     ASSERT_TRUE(waitFor(d.loop, [&] { return !d.landings.empty(); }));
     ASSERT_EQ(d.landings.size(), 1u);
     EXPECT_EQ(d.landings[0].seekId, 7u);
@@ -269,15 +267,12 @@ constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ItemDecoderQueuedSeek,
-    ::testing::Values(
-        SeekCase{"FirstPicture", kNone, kNone, 0.0, 0.0, 0, true},
-        SeekCase{"BeforeTheFirstPicture", kNone, kNone, -1.0, 0.0, 0, true},
-        SeekCase{"FirstPictureAfterARelease", kNone, 1.5 * kFrame, 0.0, 0.0, 0, false},
-        SeekCase{"LaterPicture", kNone, kNone, 30 * kFrame, 0.0, 30, false},
-        SeekCase{"SameTimeAgain", 20 * kFrame, kNone, 20 * kFrame, 0.0, 20, true},
-        SeekCase{"SameTimeOtherTolerance", 20 * kFrame, kNone, 20 * kFrame, 0.5, 20, true},
-        SeekCase{"SameTimeAfterARelease", 20 * kFrame, 21.5 * kFrame, 20 * kFrame, 0.0, 20, false},
-        SeekCase{"FirstPictureOncePositionedLater", 20 * kFrame, kNone, 0.0, 0.0, 0, false}),
+    ::testing::Values(SeekCase{"FirstPicture", kNone, kNone, 0.0, 0, true},
+                      SeekCase{"BeforeTheFirstPicture", kNone, kNone, -1.0, 0, true},
+                      SeekCase{"FirstPictureAfterARelease", kNone, 1.5 * kFrame, 0.0, 0, false},
+                      SeekCase{"LaterPicture", kNone, kNone, 30 * kFrame, 30, false},
+                      SeekCase{"FirstPictureOncePositionedLater", 20 * kFrame, kNone, 0.0, 0,
+                               false}),
     [](const auto& param) { return std::string(param.param.name); });
 
 // A frame-numbered 1920x1080 clip at 29.97 (one second): its pictures are large enough that an
@@ -311,40 +306,57 @@ std::filesystem::path largeClip(const kestio::test::TemporaryFolder& folder) {
     return path;
 }
 
-// An item stands until a start set ahead on its clock. Queued behind its player's current item
-// (a loop's next pass) it holds its first picture only until the start is near (as a paused
-// item does), then fills its queue as a playing item, a full queue's time before the start. The
-// current item itself decodes ahead at once (a start set ahead is a start asked for).
-class ItemDecoderStartAhead : public ::testing::TestWithParam<bool> {};
+// An item queued behind its player's current item (a loop's next pass) holds its first picture
+// only (as a paused item does) while its clock stands for a seek and until a start set ahead
+// is near; then it fills its queue as a playing item, within a picture's time before the start.
+// The current item itself decodes ahead at once (a start set ahead is a start asked for).
+struct StartCase {
+    const char* name;
+    bool queuedBehind;
+    bool startSetAhead;  // else the clock stands (a seek under way), the start set afterwards
+    bool waitsWithOnePicture;
+};
+
+void PrintTo(const StartCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ItemDecoderStartAhead : public ::testing::TestWithParam<StartCase> {};
 
 TEST_P(ItemDecoderStartAhead, QueuedBehindWaitsWithItsFirstPictureUntilTheStartNears) {
-    const bool queuedBehind = GetParam();
+    const StartCase& c = GetParam();
     kestio::test::TemporaryFolder folder;
     Decoding d(largeClip(folder));
     const ClockTime now = HostTimeMediaClock().timeAt(d.loop.now());
     const double startsIn = 2.0;
+    const ItemClock startAhead{ItemTime(kFrame), now, 0.0, now + startsIn, 1.0};
     // Positioned at the second picture (as a loop's next pass at its range start).
-    d.decoder->setQueuedBehind(queuedBehind);
-    d.decoder->setClock({ItemTime(kFrame), now, 0.0, now + startsIn, 1.0});
+    d.decoder->setQueuedBehind(c.queuedBehind);
+    d.decoder->setClock(c.startSetAhead ? startAhead : ItemClock{ItemTime(kFrame), now});
     d.decoder->seek({.id = 1, .time = kFrame});
     const auto filled = [&] { return d.decoder->buffer().bufferedUntil >= 3 * kFrame - 1e-6; };
 
-    if (queuedBehind) {
+    if (c.waitsWithOnePicture) {
         ASSERT_TRUE(waitFor(d.loop, [&] { return d.landed(1) && d.decoder->buffer().full; }));
         EXPECT_NEAR(d.decoder->buffer().bufferedUntil, 2 * kFrame, 1e-6)
             << "one picture while waiting";
         EXPECT_EQ(readFrameNumber(d.decoder->frameAt(kFrame)), 1);
-        // One picture's time before the start (within the two a full queue holds).
-        d.loop.advance(startsIn - kFrame);
+        if (!c.startSetAhead) {
+            d.decoder->setClock(startAhead);
+        }
+        // Within the picture before the start.
+        d.loop.advance(startsIn - kFrame / 2);
     }
     EXPECT_TRUE(waitFor(d.loop, filled)) << "the queue did not fill";
     EXPECT_EQ(d.shown(1, 3), frames(1, 3));
 }
 
-INSTANTIATE_TEST_SUITE_P(Items, ItemDecoderStartAhead, ::testing::Values(true, false),
-                         [](const auto& param) {
-                             return std::string(param.param ? "QueuedBehind" : "Current");
-                         });
+INSTANTIATE_TEST_SUITE_P(Items, ItemDecoderStartAhead,
+                         ::testing::Values(StartCase{"QueuedBehindStartSetAhead", true, true, true},
+                                           StartCase{"QueuedBehindWhileItsClockStands", true, false,
+                                                     true},
+                                           StartCase{"CurrentStartSetAhead", false, true, false}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 // A decoder seeks to a short range's start and decodes to its end time; then a second seek is
 // asked. The same seek lands at once on the pictures kept (no decoding, the landing posted
