@@ -38,7 +38,8 @@ QApplication& application() {
 void BM_ToneToMeterBar(benchmark::State& state) {
     application();
     bench::PlaybackPanelRig rig;
-    auto& [loop, device, media, controller, facade] = rig;
+    auto& [loop, output, facade] = rig;
+    auto& [device, media, controller] = output;
     ui::PanelCard card(ui::PanelCardStyle::audio());
     auto* section = new panels::AudioSection(facade, loop, card);
     card.show();

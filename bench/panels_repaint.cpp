@@ -79,7 +79,8 @@ ui::PanelCard* placeCard(QWidget& window, ui::PanelCardStyle style, double width
 void BM_PanelsFrameWhilePlaying(benchmark::State& state) {
     application();
     bench::PlaybackPanelRig rig;
-    auto& [loop, device, media, controller, facade] = rig;
+    auto& [loop, output, facade] = rig;
+    auto& [device, media, controller] = output;
 
     // 1080p at 25 fps, 100 pictures (4 s): long enough for the frames measured.
     bench::GrainClip shape;

@@ -11,11 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "output/output_surface.h"
-#include "platform/media/decoded_media_factory.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "playback/playback_controller.h"
-#include "support/null_audio_device.h"
+#include "support/live_show_rig.h"
 #include "support/recording_panel_facade.h"
 
 namespace kestio::bench {
@@ -50,18 +48,8 @@ class PlaybackPanelFacade final : public test::RecordingPanelFacade {
 
 struct PlaybackPanelRig {
     platform::ManualRunLoop loop;
-    std::shared_ptr<test::NullAudioDevice> device =
-        std::make_shared<test::NullAudioDevice>(48000.0, 2, "Null Output", loop.hostClock());
-    platform::media::DecodedMediaFactory media{loop};
-    PlaybackController controller{PlaybackServices{
-        .loop = loop,
-        .wallClock = nullptr,
-        .view = std::make_unique<output::OutputSurface>(
-            output::OutputSurface::Services{.loop = loop, .audioDevice = device, .media = media}),
-        .localization = nullptr,
-        .decodeStill = {},
-        .runInBackground = {}}};
-    PlaybackPanelFacade facade{controller};
+    test::LivePlaybackRig output{loop};
+    PlaybackPanelFacade facade{output.controller};
 };
 
 }  // namespace kestio::bench

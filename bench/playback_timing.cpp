@@ -16,12 +16,14 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ctime>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "media_bench.h"
@@ -288,14 +290,15 @@ struct LiveRig {
         const auto size = controller->view().monitorSize();
         controller->play(0, slot, *data.videoURL, data, size);
     }
-    // Follows the steady clock until `done` holds; false after 30 s.
+    // Follows the steady clock until `done` holds, looked at after each turn of the run loop
+    // (at most 2 ms apart); false after 30 s.
     bool followUntil(const std::function<bool()>& done) {
         const double deadline = kestio::bench::steadyNow() + 30.0;
         while (!done()) {
             if (kestio::bench::steadyNow() > deadline) {
                 return false;
             }
-            pace.follow(0.001);
+            pace.follow(0.0);
         }
         return true;
     }
@@ -333,10 +336,38 @@ ProgramFormat programFormat(const benchmark::State& state) {
     return {{1920, 1080}, 60000.0 / 1001.0, "60000/1001", "59.94"};
 }
 
-// Black on air, the next cue (a clip with sound) preloaded into the hidden slot and its first
-// picture ready: from play() to the first picture the presenter composes showing the clip, in
-// periods of the program's frame rate. The two slots take turns. Counters: the median and the
-// worst over the cues, to the composed picture and to that refresh's presentation time.
+// The moments of one cue's way on air, in steady-clock seconds (NaN: not seen).
+struct CueSteps {
+    double asked = NAN;      // play() called
+    double returned = NAN;   // play() returned
+    double cut = NAN;        // the surface switched to the cue's slot
+    double started = NAN;    // the clip player published its start
+    double startsAt = NAN;   // the host time that start stands for
+    double published = NAN;  // first seen: a snapshot for the presenter with the slot on air
+    double woke = NAN;       // the refresh that composed the cue's first picture began
+    double composed = NAN;   // that picture was composed
+    int frame = -1;          // the frame number it shows
+};
+
+// The median and the worst of `values` (NaN entries left out).
+std::pair<double, double> medianAndWorst(std::vector<double> values) {
+    std::erase_if(values, [](double v) { return std::isnan(v); });
+    if (values.empty()) {
+        return {NAN, NAN};
+    }
+    std::sort(values.begin(), values.end());
+    return {values[values.size() / 2], values.back()};
+}
+
+// Black on air, the next cue (a frame-numbered clip with sound) preloaded into the hidden slot
+// and its first picture ready: from play() to the first picture the presenter composes showing
+// the clip, in periods of the program's frame rate. The two slots take turns. Counters: the
+// median and the worst over the cues, to the composed picture and to that refresh's
+// presentation time; the frame the first composed picture shows (the worst: the highest); and,
+// from play(), each step on the way (median and worst): play() returned, the cut, the clip
+// player's start published and the time it stands for, the snapshot with the slot on air seen
+// by the run loop's thread (to within its 2 ms turns), and the presenter's wake for the refresh
+// that composed the picture.
 void BM_PreloadedCueOnAir(benchmark::State& state) {
     const ProgramFormat format = programFormat(state);
     const auto& path = kestio::bench::grainClip({.height = int(format.size.height()),
@@ -344,7 +375,9 @@ void BM_PreloadedCueOnAir(benchmark::State& state) {
                                                  .rateName = format.rateName,
                                                  .frames = 120,
                                                  .keyFrameInterval = 60,
-                                                 .sound = true});
+                                                 .sound = true,
+                                                 .frameNumbers = true});
+    const double period = 1.0 / format.rate;
     LiveRig rig(format.size, format.rate);
     rig.project.banks.resize(1);
     rig.project.banks[0].slots = {slotFor(path, format.rate), slotFor(path, format.rate)};
@@ -355,23 +388,38 @@ void BM_PreloadedCueOnAir(benchmark::State& state) {
         double at;
         double target;
         bool black;
+        int frame;
     };
     std::mutex mutex;
     std::vector<Composed> composed;
     rig.onComposed = [&](const PresentedFrame& frame, double at) {
-        const bool black = isBlack(frame.image);
+        const QImage& image = frame.image;
+        const bool black = isBlack(image);
+        // Only the strip is read, so the presenter thread stays quick.
+        const int number =
+            black || image.isNull()
+                ? -1
+                : kestio::test::readFrameNumber(
+                      image.copy(0, 0, image.width(),
+                                 image.height() / kestio::test::FrameNumberStrip::kHeightDivisor));
         std::lock_guard lock(mutex);
-        composed.push_back({at, frame.targetTime.seconds(), black});
+        composed.push_back({at, frame.targetTime.seconds(), black, number});
+    };
+    CueSteps steps;
+    rig.controller->view().onCutStarted = [&](bool) {
+        if (std::isnan(steps.cut)) {
+            steps.cut = kestio::bench::steadyNow();
+        }
     };
     rig.presenter.start();
-    std::vector<double> toComposed;
-    std::vector<double> toPresented;
+    std::vector<CueSteps> cues;
     int slot = 0;
     for (auto _ : state) {
         state.PauseTiming();
         rig.controller->handlePostRoll(PostRollMode::black);
         const auto& data = rig.project.banks[0].slots[std::size_t(slot)];
         auto& hidden = rig.controller->view().hiddenSlot();
+        const bool targetIsA = &hidden == &rig.controller->view().slotA();
         bool ready = rig.followUntil([&] { return isBlack(rig.presenter.newestFrame().image); });
         rig.controller->preloadNext(0, slot, *data.videoURL, data);
         ready = ready && rig.followUntil([&] {
@@ -386,14 +434,36 @@ void BM_PreloadedCueOnAir(benchmark::State& state) {
             std::lock_guard lock(mutex);
             composed.clear();
         }
+        steps = CueSteps{};
+        const auto startWatch =
+            hidden.clipPlayer().startTime().subscribe([&](const std::optional<ClockTime>& at) {
+                if (at && std::isnan(steps.started)) {
+                    steps.started = kestio::bench::steadyNow();
+                    steps.startsAt =
+                        rig.controller->view().sharedEngine().clock()->hostTimeAt(*at).seconds();
+                }
+            });
+        // The slot's container in the published tree: A's is drawn first, B's above it.
+        const auto slotOnAir = [&] {
+            const auto snapshot = rig.publisher.slot()->load();
+            if (!snapshot || snapshot->sublayers.size() < 2) {
+                return false;
+            }
+            return snapshot->sublayers[targetIsA ? 0 : 1]->opacity == 1.0f;
+        };
         state.ResumeTiming();
-        const double asked = kestio::bench::steadyNow();
+        steps.asked = kestio::bench::steadyNow();
         rig.play(slot);
+        steps.returned = kestio::bench::steadyNow();
         std::optional<Composed> first;
         const bool shown = rig.followUntil([&] {
+            if (std::isnan(steps.published) && slotOnAir()) {
+                steps.published = kestio::bench::steadyNow();
+            }
             std::lock_guard lock(mutex);
             for (const auto& c : composed) {
-                if (c.at > asked && !c.black) {
+                // The clip's own picture: not black, its frame number readable.
+                if (c.at > steps.asked && !c.black && c.frame >= 0) {
                     first = c;
                     return true;
                 }
@@ -404,23 +474,47 @@ void BM_PreloadedCueOnAir(benchmark::State& state) {
             state.SkipWithError("the cue never came on air");
             return;
         }
-        state.SetIterationTime(first->at - asked);
-        toComposed.push_back((first->at - asked) * format.rate);
-        toPresented.push_back((first->target - asked) * format.rate);
+        state.SetIterationTime(first->at - steps.asked);
+        steps.composed = first->at;
+        steps.woke = first->target - period;
+        steps.frame = first->frame;
+        cues.push_back(steps);
         slot = 1 - slot;
     }
     rig.presenter.stop();
-    const auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
+    rig.controller->view().onCutStarted = nullptr;
+    // In frame periods from play(), per cue, for `field`.
+    // From `from` to `to` of each cue, in frame periods: median and worst.
+    const auto count = [&](const std::string& name, double CueSteps::*from, double CueSteps::*to) {
+        std::vector<double> values;
+        for (const auto& cue : cues) {
+            values.push_back((cue.*to - cue.*from) * format.rate);
+        }
+        const auto [median, worst] = medianAndWorst(values);
+        state.counters[name + "_median_frames"] = median;
+        state.counters[name + "_worst_frames"] = worst;
     };
-    state.counters["cues"] = double(toComposed.size());
-    state.counters["composed_median_frames"] = median(toComposed);
-    state.counters["composed_worst_frames"] =
-        *std::max_element(toComposed.begin(), toComposed.end());
-    state.counters["presented_median_frames"] = median(toPresented);
-    state.counters["presented_worst_frames"] =
-        *std::max_element(toPresented.begin(), toPresented.end());
+    state.counters["cues"] = double(cues.size());
+    count("composed", &CueSteps::asked, &CueSteps::composed);
+    std::vector<double> presented;
+    std::vector<double> frames;
+    for (const auto& cue : cues) {
+        presented.push_back((cue.woke + period - cue.asked) * format.rate);
+        frames.push_back(double(cue.frame));
+    }
+    state.counters["presented_median_frames"] = medianAndWorst(presented).first;
+    state.counters["presented_worst_frames"] = medianAndWorst(presented).second;
+    state.counters["first_frame_shown_highest"] = medianAndWorst(frames).second;
+    state.counters["first_frame_shown_lowest"] = *std::min_element(frames.begin(), frames.end());
+    count("returned", &CueSteps::asked, &CueSteps::returned);
+    count("cut", &CueSteps::asked, &CueSteps::cut);
+    count("start_published", &CueSteps::asked, &CueSteps::started);
+    count("start_time", &CueSteps::asked, &CueSteps::startsAt);
+    count("published", &CueSteps::asked, &CueSteps::published);
+    count("woke", &CueSteps::asked, &CueSteps::woke);
+    // The two parts after the snapshot: the wait for the refresh, and its composing.
+    count("wait_for_refresh", &CueSteps::published, &CueSteps::woke);
+    count("composing", &CueSteps::woke, &CueSteps::composed);
 }
 BENCHMARK(BM_PreloadedCueOnAir)
     ->ArgName("height")

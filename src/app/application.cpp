@@ -12,6 +12,7 @@
 #include "app/main_view_wiring.h"
 #include "app/main_window.h"
 #include "app/open_url.h"
+#include "app/package_lock.h"
 #include "app/panel_frames.h"
 #include "app/side_panels.h"
 #include "app/slot_panels.h"
@@ -168,7 +169,27 @@ struct Application::Parts {
     std::unique_ptr<SlotPanels> slotPanels;
     std::unique_ptr<DialogHost> dialogHost;
     std::unique_ptr<AppMenus> menus;
+    // The open package's lock, following the show's location.
+    std::optional<PackageLock> packageLock;
+    platform::Subscription locationSubscription;
 };
+
+namespace {
+
+void alertOpenElsewhere(platform::DialogPresenter& dialogs, const std::filesystem::path& package,
+                        bool opened) {
+    dialogs.alert(platform::DialogPresenter::AlertStyle::warning,
+                  L("このプロジェクトは別の Kestio で開かれています",
+                    "This project is open in another Kestio"),
+                  package.string() + "\n" +
+                      (opened ? L("両方で保存すると、後の保存が先の保存を上書きします。",
+                                  "Saving in both overwrites one's saves with the other's.")
+                              : L("このウィンドウでは開きませんでした。",
+                                  "It was not opened in this window.")),
+                  {});
+}
+
+}  // namespace
 
 Application::Application(const LaunchOptions& options)
     : options_(options), parts_(std::make_unique<Parts>(options)) {
@@ -181,6 +202,24 @@ Application::Application(const LaunchOptions& options)
             .quit = [this] { requestQuit(); },
         });
     p.window->onCloseRequested = [this] { requestQuit(); };
+    // Whichever way a package is opened or saved to, this process holds its lock; when another
+    // Kestio holds it already, the operator is told that both have it open.
+    p.locationSubscription =
+        p.show->currentProjectURL.subscribe([&p](const std::optional<std::filesystem::path>& url) {
+            if (!url) {
+                p.packageLock.reset();
+                return;
+            }
+            if (p.packageLock && p.packageLock->package() == *url) {
+                return;
+            }
+            p.packageLock.reset();
+            p.packageLock = PackageLock::acquire(*url);
+            if (!p.packageLock && PackageLock::probe(*url) == PackageLock::State::heldElsewhere) {
+                const auto package = *url;
+                p.loop.post([&p, package] { alertOpenElsewhere(*p.dialogs, package, true); });
+            }
+        });
     p.window->onFirstShown = [this] { onWindowFirstShown(); };
 }
 
@@ -195,6 +234,12 @@ void Application::onWindowFirstShown() {
     // The package is handed over once the window is wired, as a document opened from outside.
     const auto package = *options_.package;
     p.loop.post([&p, package] {
+        // A package another Kestio has open is left to it: two programs saving one package
+        // would overwrite each other's work.
+        if (PackageLock::probe(package) == PackageLock::State::heldElsewhere) {
+            alertOpenElsewhere(*p.dialogs, package, false);
+            return;
+        }
         if (!handleOpenURL(p.notifications, package)) {
             std::cerr << "kestio: not a .ktshow project package: " << package.string() << '\n';
         }

@@ -13,7 +13,7 @@ MeterLevels meterLevels(const std::vector<float>& levels) {
 }
 
 MeterPeakHold::MeterPeakHold() {
-    peaks_.fill(-100.0f);
+    peaks_.fill(kFloor);
     // The distant past: a first peak is not held by a time it never had.
     raisedAt_.fill(platform::HostTime(-std::numeric_limits<double>::infinity()));
 }
@@ -34,6 +34,10 @@ void MeterPeakHold::tick(platform::HostTime now) {
             peaks_[ch] = std::max(peaks_[ch] - step, kFloor);
         }
     }
+}
+
+bool MeterPeakHold::resting() const {
+    return std::all_of(peaks_.begin(), peaks_.end(), [](float peak) { return peak <= kFloor; });
 }
 
 }  // namespace kestio::panels

@@ -16,7 +16,7 @@ MeterLevels meterLevels(const std::vector<float>& levels);
 // The held peaks of the eight meter channels. A peak rises at once to any higher level it is
 // shown; it is held for 0.6 s after it last rose, then falls 1.5 dB a tick (a tick is 0.05 s, so
 // 30 dB a second) down to -41 dB, one below the scale, where it rests. The fall step is fixed:
-// a late tick does not fall further.
+// a late tick does not fall further. Peaks that were never raised rest there from the start.
 class MeterPeakHold {
   public:
     static constexpr double kHoldSeconds = 0.6;
@@ -32,6 +32,8 @@ class MeterPeakHold {
     void tick(platform::HostTime now);
 
     const MeterLevels& peaks() const { return peaks_; }
+    // True when every peak rests at the bottom: ticks would change nothing.
+    bool resting() const;
 
   private:
     MeterLevels peaks_;

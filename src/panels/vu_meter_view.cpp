@@ -26,6 +26,7 @@ void VUMeterView::setLevels(const std::vector<float>& levels) {
     levels_ = next;
     hold_.capture(levels_, runLoop_.now());
     refreshBars();
+    tickWhileFalling();
 }
 
 void VUMeterView::setActiveChannels(int count) {
@@ -35,15 +36,25 @@ void VUMeterView::setActiveChannels(int count) {
 
 void VUMeterView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    ticker_ = runLoop_.every(MeterPeakHold::kTickSeconds, [this] {
-        hold_.tick(runLoop_.now());
-        refreshBars();
-    });
+    tickWhileFalling();
 }
 
 void VUMeterView::hideEvent(QHideEvent* event) {
     ticker_.cancel();
     QWidget::hideEvent(event);
+}
+
+void VUMeterView::tickWhileFalling() {
+    if (ticker_.active() || !isVisible() || hold_.resting()) {
+        return;
+    }
+    ticker_ = runLoop_.every(MeterPeakHold::kTickSeconds, [this] {
+        hold_.tick(runLoop_.now());
+        refreshBars();
+        if (hold_.resting()) {
+            ticker_.cancel();
+        }
+    });
 }
 
 void VUMeterView::refreshBars() {

@@ -13,7 +13,8 @@ class MeterBarView;
 
 // The eight-channel level meter: one MeterBarView per channel, 2 points apart, equal widths;
 // channels from `activeChannels` up are drawn inactive. Each change of the level array raises the
-// held peaks; a 0.05-s ticker on the run loop, running while the meter is shown, lets them fall.
+// held peaks; a 0.05-s ticker on the run loop lets them fall. It runs only while the meter is shown
+// and a peak is held or falling, so a silent or hidden meter costs nothing.
 class VUMeterView : public QWidget {
   public:
     explicit VUMeterView(platform::RunLoop& runLoop, QWidget* parent = nullptr);
@@ -34,6 +35,8 @@ class VUMeterView : public QWidget {
 
   private:
     void refreshBars();
+    // Starts the ticker when the meter is shown and a peak has yet to come to rest.
+    void tickWhileFalling();
 
     platform::RunLoop& runLoop_;
     MeterLevels levels_;

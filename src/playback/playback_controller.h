@@ -360,6 +360,9 @@ class PlaybackController {
     // Preload.
     void preloadWhenHiddenSlotIsFree(uint64_t generation, SlotRef target,
                                      const std::filesystem::path& url, const SlotData& data);
+    // The preloaded `item` in `slot` stands at `inPoint` with that picture ready to show, and
+    // the slot's chain has its sound.
+    bool preloadedPictureReady(PlaybackSlot& slot, const ItemPtr& item, double inPoint) const;
     // Warm-up.
     void warmUp(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
     void warmUpOnSeparatePlayer(uint64_t warmToken, const std::filesystem::path& url);
@@ -407,6 +410,13 @@ class PlaybackController {
     std::optional<std::filesystem::path> currentURL_;
     std::optional<SlotRef> preloadedNextTarget_;
     std::optional<std::filesystem::path> preloadedNextURL_;
+    // The preloaded item once it stands at its in point (at once for an in point of 0, else
+    // when its seek there has landed), and that in point.
+    struct PreloadedPicture {
+        std::weak_ptr<platform::media::PlayerItem> item;
+        double inPoint = 0.0;
+    };
+    std::optional<PreloadedPicture> preloadedPicture_;
     bool isLooping_ = false;
     bool isAudioOnlySlot_ = false;
     bool postRollFired_ = false;

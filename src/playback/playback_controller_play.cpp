@@ -47,9 +47,12 @@ void PlaybackController::play(int bank, int slot, const std::filesystem::path& u
 
     const bool matched = preloadedNextTarget_ && *preloadedNextTarget_ == SlotRef{bank, slot} &&
                          preloadedNextURL_ == url;
+    // A loop the warm-up left running in the hidden slot is switched in as it runs.
+    const bool warmedLoop = data.postRollMode == PostRollMode::loop && warmupLoopURL &&
+                            *warmupLoopURL == url && hiddenSlot().isLooping();
     // Every deferred step of the clip before this one is void from here on.
     ++playGeneration_;
-    view_->prepareForPlay(matched);
+    view_->prepareForPlay(matched || warmedLoop);
     removeObservers();
     log("再生開始: " + bankSlotText(bank, slot) + " " + data.name +
         " transition=" + std::string(rawValue(data.transitionMode)) +

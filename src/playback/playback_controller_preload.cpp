@@ -7,6 +7,7 @@
 #include "output/output_surface.h"
 #include "output/playback_slot.h"
 #include "platform/graphics/layer.h"
+#include "platform/media/player_layer.h"
 #include "platform/runloop/console.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
@@ -66,12 +67,33 @@ void PlaybackController::preloadWhenHiddenSlotIsFree(uint64_t generation, SlotRe
     const std::optional<double> outPoint =
         data.outPoint && std::isfinite(*data.outPoint) ? data.outPoint : std::nullopt;
     hidden.load(url, inPoint, outPoint, data.colorSettings);
+    // The item is brought to the in point now, so that the play finds that picture decoded
+    // and can switch to it at once.
+    preloadedPicture_.reset();
+    if (const auto item = hidden.player()->current(); item && inPoint > 0.0) {
+        item->seek(inPoint, 0.0, 0.0,
+                   [weak = weakSelf(), this, weakItem = std::weak_ptr(item), inPoint](bool landed) {
+                       if (weak.lock() && landed) {
+                           preloadedPicture_ = PreloadedPicture{weakItem, inPoint};
+                       }
+                   });
+    } else if (item) {
+        preloadedPicture_ = PreloadedPicture{item, 0.0};
+    }
     // The output mute is folded into the slot's own; the chain silences -40 dB and below.
     hidden.audio().setLevel(data.audioSettings.masterLevel,
                             data.audioSettings.isMuted || isMuted.get());
     hidden.audio().applyEqualizer(data.equalizer);
     preloadedNextTarget_ = target;
     preloadedNextURL_ = url;
+}
+
+bool PlaybackController::preloadedPictureReady(PlaybackSlot& slot, const ItemPtr& item,
+                                               double inPoint) const {
+    return preloadedPicture_ && item && preloadedPicture_->item.lock() == item &&
+           preloadedPicture_->inPoint == inPoint &&
+           item->statusValue() == platform::media::ItemStatus::ReadyToPlay &&
+           slot.playerLayer().readyForDisplay() && slot.audio().loadFinished();
 }
 
 }  // namespace kestio

@@ -76,6 +76,9 @@ void PlaybackController::playVideo(int bank, int slot, const std::filesystem::pa
     }
     preloadedNextTarget_.reset();
     preloadedNextURL_.reset();
+    // Looked at before the clip player takes the item over (its start seeks it again).
+    const bool showAtOnce = usePreload && preloadedPictureReady(target, loaded, inPoint);
+    preloadedPicture_.reset();
     if (usePreload) {
         log("NextGo先読み使用: " + data.name + " → ロードをスキップ");
     } else {
@@ -132,6 +135,15 @@ void PlaybackController::playVideo(int bank, int slot, const std::filesystem::pa
         }
     });
 
+    if (showAtOnce) {
+        // The preloaded slot shows the clip's first picture already: it is placed and switched
+        // in within this call, and the picture moves once the clip player starts picture and
+        // sound together.
+        *context.ready = true;
+        showWhenReady(context);
+        deferredStart(context);
+        return;
+    }
     // The status is looked at now (a preloaded item is ready already) and at each change; the
     // first look is a step of its own, so no handler runs inside this call.
     videoStatusObserver_ = item->status().subscribe(
@@ -222,7 +234,13 @@ void PlaybackController::startVideoAndSwitch(const StartContext& context) {
             }
         }
         if (next) {
-            onRequestPreloadNext(next->bank, next->slot);
+            // On a later turn: the cut's picture goes to the views before the follower's file
+            // is opened.
+            postForGeneration(context.generation, [this, next = *next] {
+                if (onRequestPreloadNext) {
+                    onRequestPreloadNext(next.bank, next.slot);
+                }
+            });
         }
     }
 }

@@ -1,7 +1,6 @@
 // The main window on screen: the design canvas scaled into windows of several sizes and probed at
-// known points, the panels' cards, the program picture through its own view of the output
-// surface, clicks reaching the panels at their scaled places, the loading overlay, and
-// screenshots of the whole window in both languages.
+// known points, the panels' cards, clicks reaching the panels at their scaled places, the loading
+// overlay, and screenshots of the whole window in both languages.
 
 #include <gtest/gtest.h>
 
@@ -15,14 +14,9 @@
 #include "app/loading_overlay.h"
 #include "app/main_window.h"
 #include "app/panel_frames.h"
-#include "app/program_picture_view.h"
 #include "app_fixture.h"
 #include "grid/slot_cell_view.h"
 #include "grid/slot_grid_panel.h"
-#include "output/output_surface.h"
-#include "platform/media/decoded_media_factory.h"
-#include "platform/ui/layer_view.h"
-#include "support/null_audio_device.h"
 #include "ui/panel_card.h"
 #include "ui/ui_test_support.h"
 
@@ -35,9 +29,6 @@ class MainWindowTest : public AppFixture {
   protected:
     MainWindowTest() {
         frames = std::make_unique<app::PanelFrames>(window.canvas(), *show, playback);
-        picture = new app::ProgramPictureView(loop, surface, frames->playerPictureRow());
-        picture->setGeometry(frames->playerPictureRow()->rect());
-        picture->show();
         grid = new grid::SlotGridPanel(
             {.show = *show, .loop = loop, .midi = midi, .midiOut = midiOut});
         window.canvas().place(CanvasPanel::slotGrid, grid);
@@ -59,13 +50,8 @@ class MainWindowTest : public AppFixture {
     static QColor at(const QImage& image, int x, int y) { return image.pixelColor(x, y); }
     static QColor grey(int level) { return QColor(level, level, level); }
 
-    std::shared_ptr<NullAudioDevice> device =
-        std::make_shared<NullAudioDevice>(48000.0, 2, "Null Output", loop.hostClock());
-    platform::media::DecodedMediaFactory mediaFactory{loop};
-    output::OutputSurface surface{output::OutputSurface::Services{loop, device, mediaFactory}};
     app::MainWindow window{loop};
     std::unique_ptr<app::PanelFrames> frames;
-    app::ProgramPictureView* picture = nullptr;
     grid::SlotGridPanel* grid = nullptr;
     app::LoadingOverlay* overlay = nullptr;
 };
@@ -136,22 +122,6 @@ TEST_F(MainWindowTest, CardsHaveTheirPlacesAndGreys) {
     const QImage image = content();
     // Rounded corners: the very corner of a card shows the canvas grey.
     EXPECT_TRUE(near(at(image, 21, 8), grey(107), 12)) << at(image, 21, 8).name().toStdString();
-}
-
-TEST_F(MainWindowTest, TheProgramPictureIsAView16By9OfTheOutputSurface) {
-    showAt(1920, 1080);
-    const QRect row = frames->playerPictureRow()->geometry();
-    EXPECT_EQ(row, QRect(6, app::PanelFrames::kPictureTop, 631, 308));
-    const QRect pictureRect = picture->layerView().geometry();
-    EXPECT_EQ(pictureRect.height(), 308);
-    EXPECT_NEAR(pictureRect.width(), 308 * 16.0 / 9.0, 1.0);
-    EXPECT_NEAR(pictureRect.center().x(), 631 / 2.0, 1.0);
-    // The view shows the surface's own tree, whose frame follows the view.
-    EXPECT_EQ(picture->layerView().rootLayer(), surface.rootLayer());
-    // Nothing on air: black, letter-box bands included.
-    const QImage image = content();
-    EXPECT_TRUE(near(at(image, 467 + 6 + 10, 125 + 150), QColor(0, 0, 0)));
-    EXPECT_TRUE(near(at(image, 788, 280), QColor(0, 0, 0)));
 }
 
 TEST_F(MainWindowTest, AClickOnAScaledGridCellPlaysItsSlot) {

@@ -3,7 +3,6 @@
 // Finds when the output surface's whole layer tree, composed into pixels, first shows a white
 // picture: the flash of a flash-and-beep clip, on host time.
 
-#include <QImage>
 #include <QSize>
 #include <memory>
 #include <optional>
@@ -14,13 +13,9 @@
 #include "platform/media/queue_player.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "support/playback_test_support.h"
+#include "support/white_flash.h"
 
 namespace kestio::test {
-
-inline bool isWhite(const QImage& picture) {
-    return !picture.isNull() &&
-           qGray(picture.pixel(picture.width() / 2, picture.height() / 2)) > 128;
-}
 
 // The host time, to well under a microsecond, at which the composed picture of `root` first
 // turns white within `horizon` seconds of the run loop's now: stepped by half a frame of
@@ -38,28 +33,10 @@ inline std::optional<double> firstWhiteComposed(platform::ManualRunLoop& loop,
     }
     EXPECT_TRUE(
         platform::media::testing::waitForDecoded(loop, *item, item->currentTime() + horizon));
-    const auto whiteAt = [&](double host) {
+    const double now = loop.now().seconds();
+    return firstWhite(now, now + horizon, 0.5 / frameRate, [&](double host) {
         return isWhite(compositor.render(root, platform::HostTime(host), size));
-    };
-    double lo = loop.now().seconds();
-    if (whiteAt(lo)) {
-        ADD_FAILURE() << "already white at host time " << lo;
-        return std::nullopt;
-    }
-    const double step = 0.5 / frameRate;
-    double hi = lo;
-    while (!whiteAt(hi)) {
-        lo = hi;
-        hi += step;
-        if (hi > loop.now().seconds() + horizon) {
-            return std::nullopt;
-        }
-    }
-    for (int i = 0; i < 40; ++i) {
-        const double mid = 0.5 * (lo + hi);
-        (whiteAt(mid) ? hi : lo) = mid;
-    }
-    return hi;
+    });
 }
 
 }  // namespace kestio::test

@@ -32,8 +32,10 @@
 #include "support/media_fixtures.h"
 #include "support/null_audio_device.h"
 #include "support/playback_test_support.h"
+#include "support/pulled_sound.h"
 #include "support/signal_analysis.h"
 #include "support/temporary_folder.h"
+#include "sync/recorded_beeps.h"
 
 namespace kestio::output {
 namespace {
@@ -55,24 +57,6 @@ constexpr uint32_t kFastBlock = 4800;
 constexpr uint32_t kBlock = 256;
 constexpr QSize kView{320, 180};
 
-double endOf(const platform::media::PlayerItem& item) {
-    double end = item.duration();
-    if (std::isfinite(item.forwardPlaybackEndTime())) {
-        end = std::min(end, item.forwardPlaybackEndTime());
-    }
-    return end;
-}
-
-// The item has its pictures decoded a tenth of a second ahead of its time (or to its end).
-bool decodedAhead(const DecodedPlayerItem& item) {
-    if (item.statusValue() != ItemStatus::ReadyToPlay) {
-        return true;
-    }
-    const double want = std::min(item.currentTime() + 0.1, endOf(item) - 1e-6);
-    const auto ranges = item.loadedTimeRanges();
-    return ranges.empty() ? item.currentTime() >= want - 1e-9 : ranges.front().end() >= want;
-}
-
 // The real surface (decoded media, paired clip players, its own engine) on a null device whose
 // host time is the run loop's: every block pulled moves it by what the block lasts on the device.
 class SurfaceOnTheNullDevice : public ::testing::Test {
@@ -90,31 +74,11 @@ class SurfaceOnTheNullDevice : public ::testing::Test {
         for (auto* chain : {&surface.audioA(), &surface.audioB()}) {
             ASSERT_TRUE(chain->playerNode()->waitUntilPrepared(20.0)) << "read-ahead stalled";
         }
-        pulls.push_back({pulled, loop.now().seconds()});
-        device->pull(frames);
-        pulled += frames;
+        sound.pull(frames, loop.now().seconds());
         loop.advance(frames * (1.0 + kDrift) / kRate);
-        waitForPictures();
-    }
-
-    void waitForPictures() {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        const auto ready = [&] {
-            for (PlaybackSlot* slot : {&surface.slotA(), &surface.slotB()}) {
-                const auto items = slot->player()->items();
-                for (std::size_t i = 0; i < std::min<std::size_t>(2, items.size()); ++i) {
-                    const auto* item = dynamic_cast<const DecodedPlayerItem*>(items[i].get());
-                    if (item && !decodedAhead(*item)) {
-                        return false;
-                    }
-                }
-            }
-            return true;
-        };
-        while (!ready()) {
-            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "decoding did not keep up";
-            std::this_thread::yield();
-        }
+        ASSERT_TRUE(platform::media::testing::waitForDecodedAhead(
+            {surface.slotA().player().get(), surface.slotB().player().get()}))
+            << "decoding did not keep up";
     }
 
     // Pulls until the engine clock reads `clockTime` at the run loop's now, to the frame when
@@ -138,44 +102,24 @@ class SurfaceOnTheNullDevice : public ::testing::Test {
         return done();
     }
 
-    // Lets go of the sound rendered so far.
-    void dropCapture() {
-        if (!device->captured().empty()) {
-            captureBase += device->channel(0).size();
-            device->clearCaptured();
-        }
-    }
-
-    // The host time at which the device played frame `frame` (of all pulled).
-    double hostTimeOf(double frame) const {
-        auto it = std::upper_bound(pulls.begin(), pulls.end(), frame,
-                                   [](double f, const Pull& p) { return f < double(p.frame); });
-        const Pull& p = *std::prev(it);
-        return p.host + (frame - double(p.frame)) * (1.0 + kDrift) / kRate;
-    }
-
-    // The left channel from device frame `from` (of all pulled) to what has been pulled.
-    std::span<const float> leftFrom(uint64_t from) const {
-        const auto& left = device->channel(0);
-        const std::size_t at = std::min<std::size_t>(left.size(), from - captureBase);
-        return std::span<const float>(left).subspan(at);
-    }
-
     // The flash and the beep of `slot`'s flash-and-beep clip due at engine-clock time
     // `expected`: both found, within `tolerance` of each other on host time.
     void expectTogether(PlaybackSlot& slot, const test::FlashBeepClip& clip, double expected,
                         double tolerance, const std::string& where) {
         SCOPED_TRACE(where);
-        runTo(expected - 0.05);
-        const uint64_t from = pulled;
+        // The picture follows the sound's clock, which runs on at most 0.1 s past the last block
+        // rendered: come near in small blocks, so that the search below lies within it.
+        runTo(expected - 0.15);
+        runTo(expected - 0.05, kBlock);
+        const uint64_t from = sound.pulled();
         const auto flash = test::firstWhiteComposed(loop, compositor, *surface.rootLayer(), kView,
                                                     *slot.player(), clip.file.frameRate.value());
         ASSERT_TRUE(flash) << "no flash composed near clock time " << expected;
         runTo(expected + 0.1);
-        const auto heard = leftFrom(from);
+        const auto heard = sound.leftFrom(from);
         const std::size_t at = test::firstAbove(heard, float(0.5 * clip.beepAmplitude));
         ASSERT_LT(at, heard.size()) << "no beep rendered near clock time " << expected;
-        const double beep = hostTimeOf(double(from + at));
+        const double beep = sound.hostTimeOf(double(from + at));
         EXPECT_NEAR(*flash, beep, tolerance)
             << "flash minus beep " << (*flash - beep) * 1e3 << " ms";
         // Both where the start the clip player published puts them, not merely together. A
@@ -186,20 +130,13 @@ class SurfaceOnTheNullDevice : public ::testing::Test {
         worst = std::max(worst, std::abs(*flash - beep));
     }
 
-    struct Pull {
-        uint64_t frame;
-        double host;
-    };
-
     platform::ManualRunLoop loop{HostTime(kHostStart)};
     std::shared_ptr<test::NullAudioDevice> device =
         std::make_shared<test::NullAudioDevice>(kRate, 2, "Null Output", loop.hostClock());
     platform::media::DecodedMediaFactory media{loop};
     OutputSurface surface{OutputSurface::Services{loop, device, media}};
     platform::Compositor compositor;
-    uint64_t pulled = 0;
-    uint64_t captureBase = 0;
-    std::vector<Pull> pulls;
+    test::PulledSound sound{*device, (1.0 + kDrift) / kRate};
     double worst = 0.0;
 };
 
@@ -235,7 +172,7 @@ TEST_F(SurfaceOnTheNullDevice, ALoopsPictureAndSoundStayTogetherForAHundredPasse
         } else {
             runTo(start + k * pass + 0.7);
         }
-        dropCapture();
+        sound.dropCapture();
     }
     EXPECT_EQ(slot.clipPlayer().loopCount(), 100);
     EXPECT_FALSE(slot.audio().isLooping()) << "the chain schedules passes of its own";
@@ -263,7 +200,7 @@ TEST_F(SurfaceOnTheNullDevice, APreloadOfAnotherFormatStartsAtTheCutWithoutAGap)
     runTo(aStart + 0.2);
 
     // The preload, as the playback controller makes it while A is on air.
-    const uint64_t preloadFrom = pulled;
+    const uint64_t preloadFrom = sound.pulled();
     b.load(six, 0.0, std::nullopt, {});
     surface.reconfigureAudioEngine(6, 44100.0);
     ASSERT_TRUE(pullUntil([&] { return b.audio().loadFinished(); }));
@@ -276,11 +213,11 @@ TEST_F(SurfaceOnTheNullDevice, APreloadOfAnotherFormatStartsAtTheCutWithoutAGap)
     ASSERT_TRUE(pullUntil([&] { return bReady.has_value(); }));
     ASSERT_TRUE(*bReady);
     runTo(cutAt, kBlock);
-    const uint64_t cutFrame = pulled;
+    const uint64_t cutFrame = sound.pulled();
     surface.cut(b);
     runTo(cutAt + 0.4);
 
-    const auto heard = leftFrom(preloadFrom);
+    const auto heard = sound.leftFrom(preloadFrom);
     const std::size_t cut = cutFrame - preloadFrom;
     ASSERT_GT(heard.size(), cut + 9600);
     // A's 1 kHz before the cut, through the preload and the rewiring, unbroken; only B's 400 Hz
@@ -311,10 +248,6 @@ TEST_F(SurfaceOnTheNullDevice, APreloadOfAnotherFormatStartsAtTheCutWithoutAGap)
     }
 }
 
-double steadyNow() {
-    return platform::SteadyHostClock().now().seconds();
-}
-
 class SurfaceOnPulse : public test::PulseServerSuite {};
 
 // Through the system's output, with its real latency: a slot of the surface loops a clip's
@@ -323,7 +256,7 @@ class SurfaceOnPulse : public test::PulseServerSuite {};
 // surface's composed picture turns white. The run loop follows the steady clock.
 TEST_F(SurfaceOnPulse, EachLoopPassesBeepIsPlayedWithItsComposedFlash) {
     const auto& clip = test::flashBeepClip({30, 1});
-    platform::ManualRunLoop loop{HostTime(steadyNow())};
+    platform::ManualRunLoop loop{HostTime(test::steadyNow())};
     auto device = std::make_shared<platform::audio::QtAudioDevice>(
         loop, std::make_shared<platform::SteadyHostClock>());
     platform::media::DecodedMediaFactory media{loop};
@@ -333,15 +266,7 @@ TEST_F(SurfaceOnPulse, EachLoopPassesBeepIsPlayedWithItsComposedFlash) {
     ASSERT_TRUE(surface.sharedEngine().isRunning());
     surface.setViewSize({double(kView.width()), double(kView.height())});
     platform::Compositor compositor;
-    const auto deadline = steadyNow() + 40.0;
-    // Takes in the recording and Qt's events, and moves the run loop up to the steady clock.
-    auto follow = [&] {
-        QEventLoop events;
-        QTimer::singleShot(2, &events, &QEventLoop::quit);
-        events.exec();
-        loop.advance(std::max(0.0, steadyNow() - loop.now().seconds()));
-        return steadyNow() < deadline;
-    };
+    test::SteadyClockFollower follow(loop, 40.0);
     while (recording.frames() < std::size_t(kRate / 2) && follow()) {
     }
 
@@ -373,20 +298,8 @@ TEST_F(SurfaceOnPulse, EachLoopPassesBeepIsPlayedWithItsComposedFlash) {
     while (recordedUpTo() < flashes.back() + 0.3 && follow()) {
     }
     surface.stopAll();
-    ASSERT_LT(steadyNow(), deadline) << "the recording did not keep up";
-
-    const auto left = recording.left();
-    for (std::size_t k = 0; k < flashes.size(); ++k) {
-        const auto from = std::size_t(std::max(0.0, *recording.frameAt(flashes[k] - 0.3)));
-        ASSERT_LT(from, left.size());
-        const std::span<const float> window(left.data() + from, left.size() - from);
-        const std::size_t at = test::firstAbove(window, float(0.5 * clip.beepAmplitude));
-        ASSERT_LT(at, window.size()) << "no beep recorded near pass " << k;
-        const double beep = *recording.hostTimeOf(double(from + at));
-        RecordProperty("pass" + std::to_string(k) + "_flash_minus_beep_us",
-                       std::to_string(std::lround((flashes[k] - beep) * 1e6)));
-        EXPECT_NEAR(flashes[k], beep, 0.005) << "pass " << k;
-    }
+    ASSERT_TRUE(follow.inTime()) << "the recording did not keep up";
+    test::expectRecordedBeeps(recording, flashes, clip.beepAmplitude, "pass");
 }
 
 }  // namespace

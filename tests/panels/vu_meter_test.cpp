@@ -25,9 +25,9 @@ class VuMeterTest : public ::testing::Test {
 
 // A rise to -6 dB, then silence: held 0.6 s, then 1.5 dB a tick down to -41, where it rests.
 TEST_F(VuMeterTest, PeakHoldAndDecay) {
-    ASSERT_TRUE(meter_.isTicking());
+    meter_.setLevels({-100.0f, -30.0f});  // starts the ticker
     loop_.advance(0.01);  // between ticks, so no tick falls exactly at the end of the hold
-    meter_.setLevels({-6.0f, -100.0f});
+    meter_.setLevels({-6.0f, -30.0f});
     meter_.setLevels({-100.0f, -100.0f});  // silence: a change, but nothing rises
     EXPECT_EQ(meter_.peaks()[0], -6.0f);
     loop_.advance(0.59);  // t = 0.60: held 0.59 s
@@ -68,6 +68,32 @@ TEST_F(VuMeterTest, PeaksRiseOnlyWhenTheArrayChanges) {
     meter_.setLevels({-10.0f, -20.0f});  // a change: every channel rises to its level
     EXPECT_EQ(meter_.peaks()[0], -10.0f);
     EXPECT_EQ(meter_.peaks()[1], -20.0f);
+}
+
+// The ticker runs only while the meter is shown and some peak is held or falling; a silent
+// meter leaves nothing on the run loop.
+TEST_F(VuMeterTest, TicksOnlyWhileShownAndAPeakHasYetToRest) {
+    EXPECT_FALSE(meter_.isTicking());  // shown, silent from the start
+    EXPECT_EQ(loop_.pendingCount(), 0u);
+    meter_.setLevels({-100.0f, -60.0f});  // a change, but below the scale: nothing to fall
+    EXPECT_FALSE(meter_.isTicking());
+    meter_.setLevels({-10.0f});
+    EXPECT_TRUE(meter_.isTicking());
+    loop_.advance(1.0);  // held 0.6 s, then falling
+    EXPECT_TRUE(meter_.isTicking());
+    loop_.advance(1.0);  // 31 dB at 30 dB a second: at rest since about 1.65 s
+    EXPECT_FLOAT_EQ(meter_.peaks()[0], -41.0f);
+    EXPECT_FALSE(meter_.isTicking());
+    EXPECT_EQ(loop_.pendingCount(), 0u);
+
+    meter_.hide();
+    meter_.setLevels({-3.0f});  // raised while hidden: held, but no ticker
+    EXPECT_FALSE(meter_.isTicking());
+    loop_.advance(0.02);
+    meter_.show();
+    EXPECT_TRUE(meter_.isTicking());
+    loop_.advance(0.63);  // ticks from 0.05 to 0.6 s after the show: one past the hold
+    EXPECT_FLOAT_EQ(meter_.peaks()[0], -4.5f);
 }
 
 TEST_F(VuMeterTest, TickerRunsOnlyWhileShown) {

@@ -52,6 +52,21 @@ class LoopTest : public ::testing::Test {
 
     void settleLoad(AudioEngineController& chain) { test::settleLoad(rig, chain); }
 
+    // Warms slot (0, 0) up as the show controller does; true once the warm-up reported ready.
+    bool warmUp() {
+        rig.pc().isWarming = true;
+        rig.surface().setIsWarming(true);
+        bool ready = false;
+        auto& hidden = rig.surface().hiddenSlot();
+        rig.playSlot(0, 0);
+        rig.pc().waitForWarmReady(5.0, [&](bool answer) { ready = answer; });
+        for (int i = 0; i < 100 && !ready; ++i) {
+            settleLoad(hidden.audio());
+            rig.loop.advance(0.01);
+        }
+        return ready;
+    }
+
     // Plays slot (0, 0) and runs until its loop is on air.
     void startLoopOnAir() {
         output::PlaybackSlot& target = rig.surface().hiddenSlot();
@@ -261,17 +276,8 @@ TEST_F(LoopTest, ANewPlayDropsAnArmedRelease) {
 // loop's start later takes the clip on air with its sound.
 TEST_F(LoopTest, AWarmedLoopRunsHiddenAndSilent) {
     makeLoop(1.0, 2.0);
-    rig.pc().isWarming = true;
-    rig.surface().setIsWarming(true);
-    bool ready = false;
     auto& hidden = rig.surface().hiddenSlot();
-    rig.playSlot(0, 0);
-    rig.pc().waitForWarmReady(5.0, [&](bool answer) { ready = answer; });
-    for (int i = 0; i < 100 && !ready; ++i) {
-        settleLoad(hidden.audio());
-        rig.loop.advance(0.01);
-    }
-    ASSERT_TRUE(ready);
+    ASSERT_TRUE(warmUp());
     EXPECT_TRUE(hidden.isLooping());
     EXPECT_TRUE(hidden.clipPlayer().startTime().get().has_value()) << "the loop does not run";
     EXPECT_EQ(hidden.containerLayer()->opacity(), 0.0f);
@@ -285,6 +291,36 @@ TEST_F(LoopTest, AWarmedLoopRunsHiddenAndSilent) {
     startLoopOnAir();
     EXPECT_FALSE(rig.pc().warmupLoopURL);
     EXPECT_GT(rig.surface().showingSlot().audio().playerNode()->volume(), 0.0f);
+}
+
+// The loop warm-up left running is the one played: switched in, heard, when play() returns,
+// without a new start of the clip player or a new item.
+TEST_F(LoopTest, AWarmedLoopIsSwitchedInAsItRuns) {
+    makeLoop(1.0, 2.0);
+    auto& warmed = rig.surface().hiddenSlot();
+    ASSERT_TRUE(warmUp());
+    rig.loop.advance(0.3);
+    const auto plays = [&] {
+        int count = 0;
+        for (const auto& call : test::fakeClipPlayer(warmed).calls()) {
+            count += call.kind == test::FakeClipPlayer::Call::Kind::Play ? 1 : 0;
+        }
+        return count;
+    };
+    const int playsBefore = plays();
+    const auto startedAt = warmed.clipPlayer().startTime().get();
+    const int passes = warmed.clipPlayer().loopCount();
+    rig.pc().isWarming = false;
+    rig.surface().setIsWarming(false);
+
+    rig.playSlot(0, 0);
+    EXPECT_EQ(&rig.surface().showingSlot(), &warmed);
+    EXPECT_EQ(warmed.containerLayer()->opacity(), 1.0f);
+    EXPECT_GT(warmed.audio().playerNode()->volume(), 0.0f);
+    EXPECT_EQ(plays(), playsBefore);
+    EXPECT_EQ(warmed.clipPlayer().startTime().get(), startedAt);
+    EXPECT_EQ(warmed.clipPlayer().loopCount(), passes);
+    EXPECT_EQ(logCount("LoopVideo 高速切り替え（ウォームアップ済み）: b0s0"), 1);
 }
 
 // The loop's slot is ready to show its picture before decoding keeps up: the switch waits for

@@ -113,6 +113,84 @@ TEST_F(PreloadTest, ThePreloadedCueGoesOnAirWithoutALoad) {
     EXPECT_EQ(test::logCount(rig, "NextGo先読み使用: b0s1"), 1);
 }
 
+struct AtOnce {
+    const char* name;
+    double inPoint;
+    TransitionMode transition;
+};
+
+class PreloadAtOnce : public PreloadTest, public ::testing::WithParamInterface<AtOnce> {};
+
+// A preloaded cue whose first picture is ready is on air when play() returns, showing the
+// picture of its in point (never the file's first one), before any turn of the run loop; the
+// clip then starts from there.
+TEST_P(PreloadAtOnce, IsOnAirWhenPlayReturns) {
+    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 0));
+    auto& data = rig.editSlot(0, 1);
+    data.inPoint = GetParam().inPoint;
+    data.transitionMode = GetParam().transition;
+    data.dissolveDuration = 0.5;
+    preload(0, 1);
+    rig.advance(0.5);
+    auto& target = hidden();
+    const int inPointFrame =
+        rig.media.script(*data.videoURL).frameIndexAt(GetParam().inPoint, 10.0);
+    rig.playSlot(0, 1);
+    ASSERT_EQ(&rig.surface().showingSlot(), &target);
+    EXPECT_EQ(target.containerLayer()->opacity(), 1.0f);
+    const auto shown = test::fakePlayer(target).frameShownAt(rig.loop.now());
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->index, inPointFrame);
+    EXPECT_EQ(shown->urlTag, test::fakeUrlTag(*data.videoURL));
+
+    ASSERT_TRUE(test::runUntilOnAir(rig, target));
+    const auto started = test::fakePlayer(target).frameShownAt(rig.loop.now());
+    ASSERT_TRUE(started);
+    EXPECT_GE(started->index, inPointFrame);
+    EXPECT_LE(started->index, inPointFrame + 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cues, PreloadAtOnce,
+    ::testing::Values(AtOnce{"FromTheStartCut", 0.0, TransitionMode::cut},
+                      AtOnce{"FromAnInPointCut", 1.5, TransitionMode::cut},
+                      AtOnce{"FromAnInPointDissolve", 1.5, TransitionMode::dissolve}),
+    [](const ::testing::TestParamInfo<AtOnce>& param) { return param.param.name; });
+
+// A cue put on air in the play call asks for its follower's preload on a later turn: the cut
+// reaches the views before the follower's file is opened.
+TEST_F(PreloadTest, TheFollowerOfACueOnAirAtOnceIsAskedForOnALaterTurn) {
+    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 0));
+    rig.editSlot(0, 1).postRollMode = PostRollMode::next;
+    preload(0, 1);
+    rig.advance(0.5);
+    auto& target = hidden();
+    rig.preloadRequests.clear();
+    rig.playSlot(0, 1);
+    ASSERT_EQ(&rig.surface().showingSlot(), &target);
+    EXPECT_TRUE(rig.preloadRequests.empty());
+    rig.advance(0.0);
+    ASSERT_EQ(rig.preloadRequests.size(), 1u);
+    EXPECT_EQ(rig.preloadRequests[0], (SlotRef{0, 2}));
+}
+
+// A cue played before its preload is ready (its picture at the in point still to come) is
+// switched in only once the clip has started there.
+TEST_F(PreloadTest, ANotYetReadyPreloadSwitchesOnceStarted) {
+    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 0));
+    auto& data = rig.editSlot(0, 1);
+    data.inPoint = 1.5;
+    preload(0, 1);
+    rig.advance(0.05);
+    auto& target = hidden();
+    rig.playSlot(0, 1);
+    EXPECT_NE(&rig.surface().showingSlot(), &target);
+    ASSERT_TRUE(test::runUntilOnAir(rig, target));
+    const auto shown = test::fakePlayer(target).frameShownAt(rig.loop.now());
+    ASSERT_TRUE(shown);
+    EXPECT_GE(shown->index, rig.media.script(*data.videoURL).frameIndexAt(1.5, 10.0));
+}
+
 TEST_F(PreloadTest, AReplacedFileIsNoMatch) {
     ASSERT_TRUE(test::playUntilOnAir(rig, 0, 0));
     preload(0, 1);

@@ -125,4 +125,20 @@ int readFrameNumber(const QImage& image) {
     return value;
 }
 
+int readFrameNumberOfRow(const QImage& row) {
+    if (row.isNull()) {
+        return -1;
+    }
+    // The row stands for the strip of a picture of its width whose strip is two rows high: the
+    // reader takes the middle of each block of both.
+    const QImage line = row.convertToFormat(QImage::Format_RGB32);
+    QImage picture(line.width(), 2 * FrameNumberStrip::kHeightDivisor, QImage::Format_RGB32);
+    picture.fill(QColor(128, 128, 128));
+    for (int y = 0; y < 2; ++y) {
+        std::copy_n(reinterpret_cast<const QRgb*>(line.constScanLine(0)), line.width(),
+                    reinterpret_cast<QRgb*>(picture.scanLine(y)));
+    }
+    return readFrameNumber(picture);
+}
+
 }  // namespace kestio::test

@@ -34,4 +34,8 @@ QImage pictureWithFrameNumber(int frameNumber, QSize size);
 // or a parity mismatch.
 int readFrameNumber(const QImage& image);
 
+// Reads the frame index from one row of pixels taken across the middle of the strip of a whole
+// picture (a grab of a single screen row, say); -1 as readFrameNumber() would give.
+int readFrameNumberOfRow(const QImage& row);
+
 }  // namespace kestio::test

@@ -106,6 +106,10 @@ std::string JackMidiPeer::portName() const {
     return state_ != nullptr ? std::string(jack_port_name(state_->port)) : std::string();
 }
 
+bool JackMidiPeer::connected() const {
+    return state_ != nullptr && !state_->lost.load() && jack_port_connected(state_->port) > 0;
+}
+
 void JackMidiPeer::send(const std::vector<std::uint8_t>& bytes) {
     if (state_ == nullptr || state_->lost.load()) {
         return;

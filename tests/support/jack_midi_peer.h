@@ -32,6 +32,8 @@ class JackMidiPeer {
     bool serverLost() const;
     // The port's full name, as the product lists it.
     std::string portName() const;
+    // True while the port has a connection to another port (the product's, say).
+    bool connected() const;
     void send(const std::vector<std::uint8_t>& bytes);
 
   private:

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <fstream>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace kestio::platform::media::testing {
@@ -60,6 +61,39 @@ bool decodedThrough(const DecodedPlayerItem& item, double itemTime) {
 
 bool waitForDecoded(ManualRunLoop& loop, DecodedPlayerItem& item, double itemTime) {
     return runUntil(loop, [&] { return decodedThrough(item, itemTime); });
+}
+
+bool decodedAhead(const DecodedPlayerItem& item) {
+    if (item.statusValue() != ItemStatus::ReadyToPlay) {
+        return true;
+    }
+    const double want = std::min(item.currentTime() + 0.1, endOf(item) - 1e-6);
+    const auto ranges = item.loadedTimeRanges();
+    return ranges.empty() ? item.currentTime() >= want - 1e-9 : ranges.front().end() >= want;
+}
+
+bool waitForDecodedAhead(std::initializer_list<const QueuePlayer*> players, double wallSeconds) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::duration<double>(wallSeconds);
+    const auto ahead = [&] {
+        for (const QueuePlayer* player : players) {
+            const auto items = player->items();
+            for (std::size_t i = 0; i < std::min<std::size_t>(2, items.size()); ++i) {
+                const auto* item = dynamic_cast<const DecodedPlayerItem*>(items[i].get());
+                if (item != nullptr && !decodedAhead(*item)) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    };
+    while (!ahead()) {
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::yield();
+    }
+    return true;
 }
 
 void advanceDecoded(ManualRunLoop& loop, QueuePlayer& player, double seconds) {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 
 #include "platform/media/decoded_asset.h"
@@ -22,6 +23,17 @@ bool waitForStatus(ManualRunLoop& loop, PlayerItem& item);
 
 // Runs posted work until the item has decoded its pictures through `itemTime` (or to its end).
 bool waitForDecoded(ManualRunLoop& loop, DecodedPlayerItem& item, double itemTime);
+
+// Whether the item has its pictures decoded a tenth of a second ahead of its current time (or
+// to its end). An item not yet ready shows nothing and counts as ahead. Reads without running
+// the run loop.
+bool decodedAhead(const DecodedPlayerItem& item);
+
+// Waits on real time, never running the run loop (which the test may be holding), until the
+// decoded items among the first two of each player are decoded ahead; false when `wallSeconds`
+// pass first.
+bool waitForDecodedAhead(std::initializer_list<const QueuePlayer*> players,
+                         double wallSeconds = 20.0);
 
 // Moves the clock by `seconds`, in steps of at most a display tick, each taken once the
 // player's current item (and the next queued one, when the current one ends within the step)

@@ -143,7 +143,13 @@ void PlayerReadAhead::run() {
     std::unique_lock lock(mutex_);
     runner_ = std::this_thread::get_id();
     while (!quit_) {
-        if (queue_.empty() || !hasRoomLocked()) {
+        if (queue_.empty()) {
+            // Nothing to read until schedule(), stop() or quit(), which all say so.
+            work_.wait(lock);
+            continue;
+        }
+        if (!hasRoomLocked()) {
+            // The render thread frees room without a word: look again shortly.
             work_.wait_for(lock, kIdleWait);
             continue;
         }

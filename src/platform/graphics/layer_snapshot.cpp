@@ -1,5 +1,6 @@
 #include "platform/graphics/layer_snapshot.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/graphics/layer.h"
@@ -15,6 +16,23 @@ float LayerSnapshot::presentationOpacity(HostTime time) const {
         return presentedOpacity(opacity, nullptr, HostTime(), time);
     }
     return presentedOpacity(opacity, &animation->animation, animation->beginTime, time);
+}
+
+bool LayerSnapshot::movesAfter(HostTime time) const {
+    if (hidden) {
+        return false;
+    }
+    if (animation && !animation->animation.hasEnded(time - animation->beginTime)) {
+        return true;
+    }
+    if (!(presentationOpacity(time) > 0.0f)) {
+        return false;  // not drawn, and stays so without an animation
+    }
+    if (frameSource) {
+        return true;
+    }
+    return std::any_of(sublayers.begin(), sublayers.end(),
+                       [time](const auto& sublayer) { return sublayer->movesAfter(time); });
 }
 
 SnapshotPublisher::SnapshotPublisher(RunLoop& loop) : loop_(loop) {}

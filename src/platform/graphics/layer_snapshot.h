@@ -2,9 +2,11 @@
 
 #include <QColor>
 #include <QImage>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "platform/graphics/frame_source.h"
@@ -44,18 +46,29 @@ struct LayerSnapshot {
 
     RectF bounds() const;
     float presentationOpacity(HostTime time) const;
+    // True when what the subtree shows may change after `time` without a new snapshot: a shown
+    // layer has a frame source, or an animation that has not ended by then. Hidden and fully
+    // transparent subtrees without such an animation count for nothing, since showing them takes
+    // a new snapshot.
+    bool movesAfter(HostTime time) const;
 };
 
 // The latest snapshot of a tree, for other threads: stored by the main thread, loaded by
 // presenters. The lock is held only to copy or swap the pointer, never while a snapshot is built,
 // read or released, so neither side waits on the other's work. (ThreadSanitizer reports GCC 12's
 // std::atomic<std::shared_ptr> as racing between a load and the next store.)
+//
+// Readers that rest while nothing changes (presenters of a still picture) are told of each store
+// through a watch: a quick, thread-safe call made on the storing thread.
 class SnapshotSlot {
   public:
     void store(std::shared_ptr<const LayerSnapshot> snapshot) {
         {
             std::lock_guard lock(mutex_);
             latest_.swap(snapshot);
+            for (const auto& [id, onStore] : watches_) {
+                onStore();
+            }
         }
         // The snapshot replaced is let go here, outside the lock.
     }
@@ -64,9 +77,23 @@ class SnapshotSlot {
         return latest_;
     }
 
+    // Calls `onStore` after each store until unwatch(id); once unwatch() returns, no call of it
+    // is under way.
+    int watch(std::function<void()> onStore) const {
+        std::lock_guard lock(mutex_);
+        watches_.emplace_back(++lastWatch_, std::move(onStore));
+        return lastWatch_;
+    }
+    void unwatch(int id) const {
+        std::lock_guard lock(mutex_);
+        std::erase_if(watches_, [id](const auto& watch) { return watch.first == id; });
+    }
+
   private:
     mutable std::mutex mutex_;
     std::shared_ptr<const LayerSnapshot> latest_;
+    mutable std::vector<std::pair<int, std::function<void()>>> watches_;
+    mutable int lastWatch_ = 0;
 };
 
 // Keeps a slot up to date with a layer tree on the main thread: it publishes a snapshot when

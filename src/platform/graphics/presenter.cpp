@@ -8,6 +8,8 @@ namespace kestio::platform {
 namespace {
 
 constexpr std::size_t kRecordLimit = 4096;
+// How long one rest lasts at most: any length will do, as a rest ends when something changes.
+constexpr double kRestSeconds = 3600.0;
 
 double validRate(double hz) {
     return hz > 0.0 && std::isfinite(hz) ? hz : 60.0;
@@ -20,22 +22,41 @@ Presenter::Presenter(std::shared_ptr<const HostClock> clock, WorkerPool& pool)
 
 Presenter::~Presenter() {
     stop();
+    setSource(nullptr);
 }
 
 void Presenter::setSource(std::shared_ptr<const SnapshotSlot> slot,
                           std::shared_ptr<SharedCompositions> shared) {
-    std::lock_guard lock(mutex_);
-    slot_ = std::move(slot);
-    shared_ = std::move(shared);
+    {
+        std::lock_guard lock(mutex_);
+        if (slot_ != slot) {
+            if (slot_) {
+                slot_->unwatch(slotWatch_);
+            }
+            slotWatch_ = slot ? slot->watch([this] { wake(); }) : 0;
+        }
+        slot_ = std::move(slot);
+        shared_ = std::move(shared);
+    }
+    wake();
 }
 
 void Presenter::setSize(QSize pixels) {
-    std::lock_guard lock(mutex_);
-    size_ = pixels;
+    {
+        std::lock_guard lock(mutex_);
+        size_ = pixels;
+    }
+    wake();
 }
 
 void Presenter::setRefreshRate(double hz) {
     rate_.store(validRate(hz));
+    wake();
+}
+
+void Presenter::wake() const {
+    woken_ = true;
+    clock_->wake();
 }
 
 double Presenter::refreshRate() const {
@@ -61,7 +82,7 @@ void Presenter::stop() {
         return;
     }
     stopping_ = true;
-    clock_->wake();
+    wake();
     thread_.join();
 }
 
@@ -77,13 +98,34 @@ std::vector<RefreshRecord> Presenter::takeRecords() {
     return taken;
 }
 
+namespace {
+
+// Keeps a presenter from resting while someone waits for its refreshes.
+class Waiting {
+  public:
+    Waiting(std::atomic<int>& waiters, const std::function<void()>& wake) : waiters_(waiters) {
+        ++waiters_;
+        wake();
+    }
+    ~Waiting() { --waiters_; }
+    Waiting(const Waiting&) = delete;
+    Waiting& operator=(const Waiting&) = delete;
+
+  private:
+    std::atomic<int>& waiters_;
+};
+
+}  // namespace
+
 bool Presenter::waitForRefresh(std::uint64_t refresh, double wallSeconds) const {
+    const Waiting waiting(waiters_, [this] { wake(); });
     std::unique_lock lock(mutex_);
     return composed_.wait_for(lock, std::chrono::duration<double>(wallSeconds),
                               [&] { return newest_.refresh >= refresh; });
 }
 
 bool Presenter::waitForNewFrame(double wallSeconds) const {
+    const Waiting waiting(waiters_, [this] { wake(); });
     std::unique_lock lock(mutex_);
     // The composing under way may have begun before; the one after it has not.
     const std::uint64_t wanted = compositions_ + 2;
@@ -117,8 +159,11 @@ void Presenter::run() {
             // Too late for this refresh: compose for the next one still ahead.
             k = static_cast<std::uint64_t>(std::floor((now - anchor) / period)) + 1;
         }
-        compose(base + k, anchor + double(k) * period);
+        const bool still = compose(base + k, anchor + double(k) * period);
         ++k;
+        if (still && waiters_.load() == 0) {
+            clock_->waitUntil(clock_->now() + kRestSeconds, woken_);
+        }
     }
 }
 
@@ -138,7 +183,9 @@ QImage* Presenter::freeBuffer() {
     return nullptr;
 }
 
-void Presenter::compose(std::uint64_t refresh, HostTime target) {
+bool Presenter::compose(std::uint64_t refresh, HostTime target) {
+    // A change from here on wakes the rest that may follow this composing.
+    woken_ = false;
     std::shared_ptr<const LayerSnapshot> snapshot;
     std::shared_ptr<SharedCompositions> shared;
     QSize size;
@@ -182,6 +229,9 @@ void Presenter::compose(std::uint64_t refresh, HostTime target) {
         }
     }
     lastDrawn_ = shown;
+    // Nothing to show stays so; a picture stays while nothing in it moves (one not drawn, for
+    // want of a free buffer, is tried again at the next refresh).
+    const bool still = !snapshot || size.isEmpty() || (shown && !snapshot->movesAfter(target));
     QImage picture = shown ? shown->image : QImage();
     // The snapshot is let go here, on this thread: what it holds is safe to release anywhere.
     snapshot.reset();
@@ -199,6 +249,7 @@ void Presenter::compose(std::uint64_t refresh, HostTime target) {
     if (frameReady_) {
         frameReady_();
     }
+    return still;
 }
 
 }  // namespace kestio::platform

@@ -57,6 +57,11 @@ struct RefreshRecord {
 // given the same SharedCompositions also show each other's pictures: views of one size draw
 // each picture once between them, and each keeps its own records.
 //
+// A presenter whose picture cannot change by itself (no frame source and no animation still
+// running in what it shows) rests after composing it, without waking each refresh, until a new
+// snapshot is stored, its source, size or rate is set, or someone waits for a refresh; it then
+// composes for the next refresh on its pace. An unchanged still picture thus costs nothing at all.
+//
 // Pictures go to three buffers in turn: the newest one is handed out (newestFrame(), an
 // implicitly shared image, cheap to copy), and a buffer is drawn into again only when no one
 // holds it any more. After each refresh the frame-ready call runs on the presenter thread.
@@ -101,7 +106,10 @@ class Presenter {
 
   private:
     void run();
-    void compose(std::uint64_t refresh, HostTime target);
+    // Returns true when the picture composed cannot change until something wakes the presenter.
+    bool compose(std::uint64_t refresh, HostTime target);
+    // Ends a rest (or the next one before it begins).
+    void wake() const;
     QImage* freeBuffer();  // under mutex_
 
     std::shared_ptr<const HostClock> clock_;
@@ -111,11 +119,14 @@ class Presenter {
     std::function<void()> frameReady_;
     std::atomic<double> rate_{60.0};
     std::atomic<bool> stopping_{false};
+    mutable std::atomic<bool> woken_{false};  // cleared as each composing begins
+    mutable std::atomic<int> waiters_{0};     // threads in waitForRefresh() or waitForNewFrame()
     std::thread thread_;
 
     mutable std::mutex mutex_;
     mutable std::condition_variable composed_;
     std::shared_ptr<const SnapshotSlot> slot_;
+    int slotWatch_ = 0;
     std::shared_ptr<SharedCompositions> shared_;
     QSize size_;
     std::array<QImage, 3> buffers_;  // drawn into outside the mutex by the presenter thread

@@ -19,9 +19,23 @@ Gate& gate() {
     return instance;
 }
 
+void quiet(const char*) {}
+
+// libjack prints every failed attempt to reach a server, and the clients here try again at
+// every poll while there is none: its printers are silenced, and the MIDI system says in one
+// line of its own when the server is lost and when it is back.
+void silenceLibjack() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        jack_set_error_function(&quiet);
+        jack_set_info_function(&quiet);
+    });
+}
+
 }  // namespace
 
 jack_client_t* open(const std::string& name) {
+    silenceLibjack();
     std::lock_guard lock(gate().opening);
     if (gate().lostClients.load() > 0) {
         return nullptr;

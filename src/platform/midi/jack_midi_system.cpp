@@ -16,6 +16,7 @@
 #include "platform/midi/jack_client_gate.h"
 #include "platform/midi/jack_midi_queue.h"
 #include "platform/midi/midi_port_names.h"
+#include "platform/runloop/console.h"
 
 namespace kestio::platform {
 
@@ -395,6 +396,10 @@ class JackMIDISystem::Client final : public MIDIClient {
             return;
         }
         link_ = opening_.get();
+        if (link_ && serverLost_) {
+            serverLost_ = false;
+            Console::log("MIDI: JACK server back");
+        }
         if (link_) {
             const auto added = link_->addPorts(wanted_);
             (void)added;  // a new client has no connections yet: restore them in any case
@@ -416,6 +421,11 @@ class JackMIDISystem::Client final : public MIDIClient {
         });
         if (link_ && link_->lost()) {
             retire(std::move(link_));
+            // Said once: the reopening that follows is quiet until the server is back.
+            if (!serverLost_) {
+                serverLost_ = true;
+                Console::log("MIDI: JACK server lost; its connections come back with it");
+            }
         }
         if (!link_) {
             adoptOpened();
@@ -468,6 +478,7 @@ class JackMIDISystem::Client final : public MIDIClient {
     std::shared_ptr<Client*> self_;
     WantedLink wanted_;
     std::unique_ptr<Link> link_;
+    bool serverLost_ = false;
     std::future<std::unique_ptr<Link>> opening_;
     std::vector<std::future<void>> closing_;
     std::set<std::string> connectedSources_;

@@ -3,23 +3,25 @@
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScreen>
-#include <cmath>
 
 #include "platform/runloop/qt_hand_over.h"
 
 namespace kestio::platform {
 
-LayerView::LayerView(RunLoop& loop, QWidget* parent)
-    : QWidget(parent), publisher_(loop), presenter_(loop.hostClock()) {
+LayerView::LayerView(RunLoop& loop, QWidget* parent) : QWidget(parent), presentation_(loop) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
     QPalette black = palette();
     black.setColor(QPalette::Window, Qt::black);
     setPalette(black);
-    presenter_.setSource(publisher_.slot(), shared_);
-    presenter_.setFrameReady([this] {
+    presentation_.presenter().setFrameReady([this] {
+        // A refresh that shows the last picture again leaves the screen as it is.
+        const qint64 picture = presentation_.presenter().newestFrame().image.cacheKey();
+        if (lastPicture_.exchange(picture) == picture) {
+            return;
+        }
         if (repaintAsked_.exchange(true)) {
-            return;  // the last request has not been served yet
+            return;  // the last request has not been served yet; it paints the newest picture
         }
         postToThreadOf(this, [this] {
             repaintAsked_ = false;
@@ -29,82 +31,60 @@ LayerView::LayerView(RunLoop& loop, QWidget* parent)
 }
 
 LayerView::~LayerView() {
-    presenter_.stop();
+    presentation_.presenter().stop();
 }
 
 void LayerView::setRootLayer(std::shared_ptr<Layer> root) {
-    root_ = std::move(root);
-    if (root_) {
-        root_->setFrame({0.0, 0.0, double(width()), double(height())});
-    }
-    publisher_.setRoot(root_);
+    presentation_.setRootLayer(std::move(root), {double(width()), double(height())});
     update();
 }
 
 void LayerView::showPublishedTree(std::shared_ptr<const SnapshotSlot> slot,
                                   std::shared_ptr<SharedCompositions> shared) {
     if (slot) {
-        presenter_.setSource(std::move(slot), std::move(shared));
+        presentation_.presenter().setSource(std::move(slot), std::move(shared));
     } else {
-        presenter_.setSource(publisher_.slot(), shared_);
+        presentation_.showOwnTree();
     }
     update();
 }
 
 void LayerView::setSharedCompositions(std::shared_ptr<SharedCompositions> shared) {
-    shared_ = shared ? std::move(shared) : std::make_shared<SharedCompositions>();
-    presenter_.setSource(publisher_.slot(), shared_);
+    presentation_.setSharedCompositions(std::move(shared));
 }
 
 void LayerView::setFrameRate(double hz) {
-    requestedRate_ = hz > 0.0 && std::isfinite(hz) ? hz : 0.0;
-    presenter_.setRefreshRate(frameRate());
+    presentation_.setFrameRate(hz, screen());
 }
 
 double LayerView::frameRate() const {
-    if (requestedRate_ > 0.0) {
-        return requestedRate_;
-    }
-    const QScreen* s = screen();
-    const double rate = s ? s->refreshRate() : 0.0;
-    return rate >= 1.0 && std::isfinite(rate) ? rate : 60.0;
+    return presentation_.frameRate(screen());
 }
 
 QSize LayerView::devicePixels() const {
-    const qreal ratio = devicePixelRatioF();
-    return {qRound(width() * ratio), qRound(height() * ratio)};
+    return platform::devicePixels(size(), devicePixelRatioF());
 }
 
 void LayerView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    presenter_.setSize(devicePixels());
-    presenter_.setRefreshRate(frameRate());
-    presenter_.start();
+    presentation_.start(devicePixels(), screen());
 }
 
 void LayerView::hideEvent(QHideEvent* event) {
-    presenter_.stop();
+    presentation_.presenter().stop();
     QWidget::hideEvent(event);
 }
 
 void LayerView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     const SizeF size{double(event->size().width()), double(event->size().height())};
-    if (root_) {
-        root_->setFrame({0.0, 0.0, size.width, size.height});
-    }
-    if (onLayout) {
-        onLayout(size);
-    }
-    // The new size and the layout for it reach the presenter together.
-    publisher_.publish();
-    presenter_.setSize(devicePixels());
+    presentation_.resize(size, devicePixels(), onLayout);
 }
 
 void LayerView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
-    const QImage picture = presenter_.newestFrame().image;
+    const QImage picture = presentation_.presenter().newestFrame().image;
     if (picture.isNull()) {
         return;
     }

@@ -11,6 +11,7 @@
 #include "platform/graphics/layer_snapshot.h"
 #include "platform/graphics/presenter.h"
 #include "platform/runloop/run_loop.h"
+#include "platform/ui/layer_presentation.h"
 
 namespace kestio::platform {
 
@@ -22,7 +23,8 @@ namespace kestio::platform {
 //
 // Qt widgets paint on the GUI thread, so the picture still reaches the screen through
 // paintEvent, which only copies the newest composed picture (one blit, no composing). The
-// presenter asks for that repaint with a queued call, at most one outstanding at a time.
+// presenter asks for that repaint with a queued call, at most one outstanding at a time, and only
+// when the picture differs from the one before: an unchanged program repaints nothing.
 //
 // Several views may show one tree (the program output and its monitors): each composes it at its
 // own size, and views of the same size share their drawings (SharedCompositions).
@@ -34,7 +36,7 @@ class LayerView : public QWidget {
 
     // A tree of this view's own, whose root takes the view's size.
     void setRootLayer(std::shared_ptr<Layer> root);
-    const std::shared_ptr<Layer>& rootLayer() const { return root_; }
+    const std::shared_ptr<Layer>& rootLayer() const { return presentation_.rootLayer(); }
 
     // Shows instead a tree published elsewhere, whose owner sets its root's frame; the view scales
     // it to its own size. `shared` is the one its views share drawings through. Replaces the tree
@@ -46,7 +48,9 @@ class LayerView : public QWidget {
     // leaves its own (see SharedCompositions); null: a set of the view's own. For the tree of
     // setRootLayer().
     void setSharedCompositions(std::shared_ptr<SharedCompositions> shared);
-    const std::shared_ptr<SharedCompositions>& sharedCompositions() const { return shared_; }
+    const std::shared_ptr<SharedCompositions>& sharedCompositions() const {
+        return presentation_.sharedCompositions();
+    }
 
     // The view's layout pass: called after each size change, once the root's frame has been
     // set to the new size.
@@ -56,7 +60,7 @@ class LayerView : public QWidget {
     void setFrameRate(double hz);
     double frameRate() const;
 
-    Presenter& presenter() { return presenter_; }
+    Presenter& presenter() { return presentation_.presenter(); }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -67,12 +71,9 @@ class LayerView : public QWidget {
   private:
     QSize devicePixels() const;
 
-    std::shared_ptr<Layer> root_;
-    SnapshotPublisher publisher_;
-    std::shared_ptr<SharedCompositions> shared_ = std::make_shared<SharedCompositions>();
-    Presenter presenter_;
+    LayerPresentation presentation_;
     std::atomic<bool> repaintAsked_{false};
-    double requestedRate_ = 0.0;
+    std::atomic<qint64> lastPicture_{0};  // the newest picture's cacheKey(), 0 for none
 };
 
 }  // namespace kestio::platform

@@ -180,9 +180,8 @@ bool OpenGLLayerWindow::isAvailable() {
 }
 
 OpenGLLayerWindow::OpenGLLayerWindow(RunLoop& loop, QScreen* screen)
-    : QWindow(screen), loop_(loop), publisher_(loop), presenter_(loop.hostClock()) {
+    : QWindow(screen), loop_(loop), presentation_(loop) {
     setSurfaceType(QSurface::OpenGLSurface);
-    presenter_.setSource(publisher_.slot(), shared_);
 }
 
 OpenGLLayerWindow::~OpenGLLayerWindow() {
@@ -191,35 +190,23 @@ OpenGLLayerWindow::~OpenGLLayerWindow() {
 }
 
 void OpenGLLayerWindow::setRootLayer(std::shared_ptr<Layer> root) {
-    root_ = std::move(root);
-    if (root_) {
-        root_->setFrame({0.0, 0.0, double(width()), double(height())});
-    }
-    publisher_.setRoot(root_);
+    presentation_.setRootLayer(std::move(root), {double(width()), double(height())});
 }
 
 void OpenGLLayerWindow::setSharedCompositions(std::shared_ptr<SharedCompositions> shared) {
-    shared_ = shared ? std::move(shared) : std::make_shared<SharedCompositions>();
-    presenter_.setSource(publisher_.slot(), shared_);
+    presentation_.setSharedCompositions(std::move(shared));
 }
 
 void OpenGLLayerWindow::setFrameRate(double hz) {
-    requestedRate_ = hz > 0.0 && std::isfinite(hz) ? hz : 0.0;
-    presenter_.setRefreshRate(frameRate());
+    presentation_.setFrameRate(hz, screen());
 }
 
 double OpenGLLayerWindow::frameRate() const {
-    if (requestedRate_ > 0.0) {
-        return requestedRate_;
-    }
-    const QScreen* s = screen();
-    const double rate = s ? s->refreshRate() : 0.0;
-    return rate >= 1.0 && std::isfinite(rate) ? rate : 60.0;
+    return presentation_.frameRate(screen());
 }
 
 QSize OpenGLLayerWindow::devicePixels() const {
-    const qreal ratio = devicePixelRatio();
-    return {qRound(width() * ratio), qRound(height() * ratio)};
+    return platform::devicePixels(size(), devicePixelRatio());
 }
 
 void OpenGLLayerWindow::showEvent(QShowEvent* event) {
@@ -240,18 +227,10 @@ void OpenGLLayerWindow::exposeEvent(QExposeEvent* event) {
 void OpenGLLayerWindow::resizeEvent(QResizeEvent* event) {
     QWindow::resizeEvent(event);
     const SizeF size{double(event->size().width()), double(event->size().height())};
-    if (root_) {
-        root_->setFrame({0.0, 0.0, size.width, size.height});
-    }
-    if (onLayout) {
-        onLayout(size);
-    }
-    // The new size and the layout for it reach the presenter together.
-    publisher_.publish();
     const QSize pixels = devicePixels();
     pixelWidth_ = pixels.width();
     pixelHeight_ = pixels.height();
-    presenter_.setSize(pixels);
+    presentation_.resize(size, pixels, onLayout);
 }
 
 void OpenGLLayerWindow::startPresenting() {
@@ -261,15 +240,13 @@ void OpenGLLayerWindow::startPresenting() {
     const QSize pixels = devicePixels();
     pixelWidth_ = pixels.width();
     pixelHeight_ = pixels.height();
-    presenter_.setSize(pixels);
-    presenter_.setRefreshRate(frameRate());
-    presenter_.start();
+    presentation_.start(pixels, screen());
     stopping_ = false;
     presentThread_ = std::thread([this] { presentLoop(); });
 }
 
 void OpenGLLayerWindow::stopPresenting() {
-    presenter_.stop();
+    presentation_.presenter().stop();
     if (presentThread_.joinable()) {
         stopping_ = true;
         presentThread_.join();
@@ -284,16 +261,17 @@ void OpenGLLayerWindow::presentLoop() {
     if (!context.create()) {
         return;
     }
+    Presenter& presenter = presentation_.presenter();
     PictureDrawer drawer(context);
     bool prepared = false;
     std::vector<double> firstCosts;
-    std::uint64_t shown = presenter_.newestFrame().refresh;
+    std::uint64_t shown = presenter.newestFrame().refresh;
     const std::shared_ptr<const HostClock> clock = loop_.hostClock();
     while (!stopping_) {
-        if (!presenter_.waitForRefresh(shown + 1, kPollSeconds)) {
+        if (!presenter.waitForRefresh(shown + 1, kPollSeconds)) {
             continue;
         }
-        const PresentedFrame frame = presenter_.newestFrame();
+        const PresentedFrame frame = presenter.newestFrame();
         shown = frame.refresh;
         const QSize window(pixelWidth_.load(), pixelHeight_.load());
         if (frame.image.isNull() || !exposed_ || window.isEmpty() || !context.makeCurrent(this)) {

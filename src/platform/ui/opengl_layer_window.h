@@ -16,6 +16,7 @@
 #include "platform/graphics/layer_snapshot.h"
 #include "platform/graphics/presenter.h"
 #include "platform/runloop/run_loop.h"
+#include "platform/ui/layer_presentation.h"
 #include "platform/ui/present_path_choice.h"
 
 namespace kestio::platform {
@@ -55,11 +56,13 @@ class OpenGLLayerWindow final : public QWindow {
 
     // A tree of this window's own, whose root takes the window's size.
     void setRootLayer(std::shared_ptr<Layer> root);
-    const std::shared_ptr<Layer>& rootLayer() const { return root_; }
+    const std::shared_ptr<Layer>& rootLayer() const { return presentation_.rootLayer(); }
     // Where the window's presenter finds the drawings of other views of the same picture and
     // leaves its own (see SharedCompositions); null: a set of the window's own.
     void setSharedCompositions(std::shared_ptr<SharedCompositions> shared);
-    const std::shared_ptr<SharedCompositions>& sharedCompositions() const { return shared_; }
+    const std::shared_ptr<SharedCompositions>& sharedCompositions() const {
+        return presentation_.sharedCompositions();
+    }
     // The window's layout pass: called after each size change, once the root's frame has been
     // set to the new size.
     std::function<void(SizeF)> onLayout;
@@ -72,7 +75,7 @@ class OpenGLLayerWindow final : public QWindow {
     // the window.
     std::function<void(const std::vector<double>&)> onFirstPresents;
 
-    Presenter& presenter() { return presenter_; }
+    Presenter& presenter() { return presentation_.presenter(); }
     // The pictures put on the screen since the last call (the latest few thousand).
     std::vector<PresentRecord> takePresentRecords();
     // Blocks until a picture of refresh `refresh` or later has been put on the screen, at most
@@ -93,11 +96,7 @@ class OpenGLLayerWindow final : public QWindow {
     void reportFirstCosts(std::vector<double> costs);
 
     RunLoop& loop_;
-    std::shared_ptr<Layer> root_;
-    SnapshotPublisher publisher_;
-    std::shared_ptr<SharedCompositions> shared_ = std::make_shared<SharedCompositions>();
-    Presenter presenter_;
-    double requestedRate_ = 0.0;
+    LayerPresentation presentation_;
 
     std::atomic<bool> exposed_{false};
     std::atomic<int> pixelWidth_{0};

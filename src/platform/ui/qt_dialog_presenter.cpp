@@ -1,5 +1,7 @@
 #include "platform/ui/qt_dialog_presenter.h"
 
+#include "platform/runloop/console.h"
+
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -80,6 +82,11 @@ QtDialogPresenter::~QtDialogPresenter() = default;
 int QtDialogPresenter::alert(AlertStyle style, const std::string& message,
                              const std::string& informative,
                              const std::vector<std::string>& buttons) {
+    // A warning or an error that only informs (one button at most, not a question) also goes
+    // to the console, so a terminal or a log collector keeps it after the alert is dismissed.
+    if (style != AlertStyle::informational && buttons.size() <= 1) {
+        Console::log("alert: " + message + (informative.empty() ? "" : ": " + informative));
+    }
     QMessageBox box(parent_.data());
     box.setIcon(style == AlertStyle::critical  ? QMessageBox::Critical
                 : style == AlertStyle::warning ? QMessageBox::Warning

@@ -39,6 +39,10 @@ PulseServer::PulseServer() {
 }
 
 PulseServer::~PulseServer() {
+    stop();
+}
+
+void PulseServer::stop() {
     keeper_.reset();
     server_.reset();
 }

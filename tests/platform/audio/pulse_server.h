@@ -25,8 +25,11 @@ class PulseServer {
     PulseServer(const PulseServer&) = delete;
     PulseServer& operator=(const PulseServer&) = delete;
 
-    // Starts the server and the keeper. Empty on success, else why it could not.
+    // Starts the server and the keeper. Empty on success, else why it could not. After stop()
+    // it starts them again on the same socket, as a restarted sound server would be.
     std::string start();
+    // Stops the keeper and the server, by process id; their clients lose them.
+    void stop();
 
     // The null sink's latency as the server reports it now, in seconds: how long a frame it
     // takes from a stream now waits before it plays. It rises and falls as the sink renders

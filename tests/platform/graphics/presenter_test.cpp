@@ -4,12 +4,16 @@
 
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <functional>
+#include <future>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "platform/graphics/layer.h"
 #include "platform/runloop/manual_run_loop.h"
+#include "support/held_picture.h"
 
 namespace kestio::platform {
 namespace {
@@ -138,31 +142,12 @@ TEST(Presenter, ComposesEachRefreshForItsTimeAndSkipsTheOnesAlreadyPast) {
     }
 }
 
-// Pictures that change only when the test says so, each one image handed out again and again.
-class SwitchedPictures final : public FrameSource {
-  public:
-    void show(QColor colour) {
-        QImage picture(16, 9, QImage::Format_RGB32);
-        picture.fill(colour);
-        std::lock_guard lock(mutex_);
-        picture_ = std::move(picture);
-    }
-    QImage frameAt(HostTime) const override {
-        std::lock_guard lock(mutex_);
-        return picture_;
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    QImage picture_;
-};
-
 // Each step changes something (or nothing) on the main thread, then the presenter composes the
 // next refresh: it draws anew exactly when the picture would differ, and shows the last
 // picture again otherwise.
 TEST(Presenter, ReusesItsLastPictureOnlyWhileNothingItShowsHasChanged) {
     ManualRunLoop loop(HostTime(10.0));
-    auto source = std::make_shared<SwitchedPictures>();
+    auto source = std::make_shared<test::HeldPicture>();
     source->show(QColor(200, 0, 0));
     auto root = playerTree(loop, source);
     auto& player = root->sublayers().front();
@@ -229,6 +214,229 @@ TEST(Presenter, ReusesItsLastPictureOnlyWhileNothingItShowsHasChanged) {
         previous = picture;
     }
     presenter.stop();
+}
+
+// A clock that moves only when told to, and tells how far ahead the one thread waiting on it
+// (a presenter's) asked to sleep.
+class WatchedClock final : public HostClock {
+  public:
+    HostTime now() const override {
+        std::lock_guard lock(mutex_);
+        return now_;
+    }
+    void waitUntil(HostTime time, const std::atomic<bool>& stop) const override {
+        std::unique_lock lock(mutex_);
+        sleepingUntil_ = time;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return stop.load() || now_ >= time; });
+        sleepingUntil_.reset();
+    }
+    void wake() const override {
+        std::lock_guard lock(mutex_);
+        changed_.notify_all();
+    }
+    void advance(double seconds) {
+        std::lock_guard lock(mutex_);
+        now_ += seconds;
+        changed_.notify_all();
+    }
+    // Waits until the thread sleeps until after `seconds` from now; false after kWait of real time.
+    bool sleepsLongerThan(double seconds) const {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::duration<double>(kWait), [&] {
+            return sleepingUntil_ && *sleepingUntil_ > now_ + seconds;
+        });
+    }
+
+    // Waits until the thread sleeps until no later than `seconds` from now.
+    bool sleepsAtMost(double seconds) const {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::duration<double>(kWait), [&] {
+            return sleepingUntil_ && *sleepingUntil_ <= now_ + seconds;
+        });
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    HostTime now_{10.0};
+    mutable std::optional<HostTime> sleepingUntil_;
+};
+
+// A presenter at 64 refreshes per second on a watched clock, followed through its frame-ready
+// call only (a thread waiting for its refreshes keeps it composing).
+class PresenterRestTest : public ::testing::Test {
+  protected:
+    static constexpr double kPeriod = 1.0 / 64.0;
+
+    void SetUp() override {
+        root->setFrame({0, 0, 64, 36});
+        root->setBackgroundColor(QColor(200, 0, 0));
+        root->addSublayer(child);
+        child->setFrame({0, 0, 64, 36});
+        publisher.setRoot(root);
+        presenter.setSource(publisher.slot());
+        presenter.setSize({64, 36});
+        presenter.setRefreshRate(1.0 / kPeriod);
+        presenter.setFrameReady([this] {
+            {
+                std::lock_guard lock(mutex);
+                ++composed;
+            }
+            changed.notify_all();
+        });
+        presenter.start();
+        ASSERT_TRUE(composedAtLeast(1));
+        presenter.takeRecords();
+    }
+    void TearDown() override { presenter.stop(); }
+
+    bool composedAtLeast(int count) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::duration<double>(kWait),
+                                [&] { return composed >= count; });
+    }
+    int compositions() {
+        std::lock_guard lock(mutex);
+        return composed;
+    }
+    // The presenter sleeps for far longer than a refresh; the clock then moves on refresh by
+    // refresh, nothing else happening, and nothing is composed.
+    void idle(int refreshes) {
+        ASSERT_TRUE(clock->sleepsLongerThan(60.0));
+        const int before = compositions();
+        for (int i = 0; i < refreshes; ++i) {
+            clock->advance(kPeriod);
+        }
+        EXPECT_EQ(compositions(), before);
+    }
+    QColor centre() {
+        const QImage picture = presenter.newestFrame().image;
+        return picture.pixelColor(picture.width() / 2, picture.height() / 2);
+    }
+
+    ManualRunLoop loop{HostTime(10.0)};
+    std::shared_ptr<WatchedClock> clock = std::make_shared<WatchedClock>();
+    std::shared_ptr<Layer> root = Layer::create(loop);
+    std::shared_ptr<Layer> child = Layer::create(loop);
+    SnapshotPublisher publisher{loop};
+    Presenter presenter{clock};
+    std::mutex mutex;
+    std::condition_variable changed;
+    int composed = 0;
+};
+
+// While nothing it shows can change, idle refreshes compose nothing; each kind of change is
+// composed at once, for the refresh ahead, and the presenter rests again.
+TEST_F(PresenterRestTest, ComposesNothingWhileItsPictureCannotChangeAndWakesForAChange) {
+    struct Step {
+        const char* name;
+        std::function<void()> change;
+        QSize size;
+        QColor colour;
+    };
+    const Step steps[] = {
+        {"a new snapshot",
+         [&] {
+             root->setBackgroundColor(QColor(0, 0, 200));
+             loop.runPending();
+         },
+         {64, 36},
+         QColor(0, 0, 200)},
+        {"a new size",
+         [&] {
+             presenter.setSize({32, 18});
+         },
+         {32, 18},
+         QColor(0, 0, 200)},
+        {"a new rate", [&] { presenter.setRefreshRate(32.0); }, {32, 18}, QColor(0, 0, 200)},
+        {"a hidden layer shown",
+         [&] {
+             child->setBackgroundColor(QColor(0, 200, 0));
+             loop.runPending();
+         },
+         {32, 18},
+         QColor(0, 200, 0)},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        const int before = compositions();
+        ASSERT_NO_FATAL_FAILURE(idle(12));
+        step.change();
+        ASSERT_TRUE(composedAtLeast(before + 1));
+        const std::vector<RefreshRecord> records = presenter.takeRecords();
+        ASSERT_EQ(records.size(), 1u);  // the change's refresh, none of the idle ones
+        EXPECT_GT(records[0].targetTime, clock->now());
+        EXPECT_EQ(presenter.newestFrame().image.size(), step.size);
+        EXPECT_EQ(centre(), step.colour);
+    }
+}
+
+// Moving pictures and running animations are composed refresh by refresh; once the animation
+// has ended or the source is gone, the presenter rests.
+TEST_F(PresenterRestTest, KeepsComposingWhilePicturesMoveAndRestsOnceTheyStop) {
+    const auto composedEach = [&](int refreshes) {
+        for (int i = 0; i < refreshes; ++i) {
+            const int before = compositions();
+            clock->advance(kPeriod);
+            ASSERT_TRUE(composedAtLeast(before + 1)) << i;
+        }
+    };
+    const auto restsThenWakes = [&](QColor shown) {
+        presenter.takeRecords();
+        const int before = compositions();
+        ASSERT_NO_FATAL_FAILURE(idle(12));
+        root->setBackgroundColor(shown);
+        loop.runPending();
+        ASSERT_TRUE(composedAtLeast(before + 1));
+        EXPECT_EQ(presenter.takeRecords().size(), 1u);
+    };
+
+    child->setOpacity(0.0f);
+    child->setBackgroundColor(QColor(0, 200, 0));
+    child->addAnimation("fade", {0.0f, 1.0f, 6 * kPeriod, TimingFunction::linear()});
+    loop.runPending();
+    composedEach(5);  // refreshes 2 to 6, whose time is the fade's end
+    EXPECT_EQ(centre(), QColor(0, 200, 0));
+    restsThenWakes(QColor(0, 0, 200));
+
+    auto source = std::make_shared<NumberedFrames>(64.0);
+    child->setFrameSource(source);
+    loop.runPending();
+    composedEach(5);
+    child->setFrameSource(nullptr);
+    loop.runPending();
+    composedEach(1);  // the last refresh that shows it
+    restsThenWakes(QColor(200, 0, 0));
+
+    // Moving pictures under a transparent layer (a slot waiting for its cue) are not drawn.
+    child->removeAllAnimations();  // the fade's end held it at full opacity
+    child->setOpacity(0.0f);
+    child->setFrameSource(source);
+    loop.runPending();
+    composedEach(1);
+    restsThenWakes(QColor(0, 0, 200));
+}
+
+// A thread waiting for refreshes (an output window's present loop) gets each of them, still
+// picture or not; the presenter rests again once it has gone.
+TEST_F(PresenterRestTest, KeepsComposingWhileAThreadWaitsForItsRefreshes) {
+    ASSERT_NO_FATAL_FAILURE(idle(4));
+    // Woken four periods on, it composes the refresh ahead at once; three more follow.
+    const std::uint64_t wanted = presenter.newestFrame().refresh + 4 + 3;
+    auto waiter =
+        std::async(std::launch::async, [&] { return presenter.waitForRefresh(wanted, kWait); });
+    ASSERT_TRUE(clock->sleepsAtMost(kPeriod));
+    for (int i = 0; i < 3; ++i) {
+        const int before = compositions();
+        clock->advance(kPeriod);
+        ASSERT_TRUE(composedAtLeast(before + 1)) << i;
+    }
+    EXPECT_TRUE(waiter.get());
+    EXPECT_EQ(presenter.newestFrame().refresh, wanted);
+    // The waiter may leave only after the presenter looked for it: one refresh more at most.
+    clock->advance(kPeriod);
+    ASSERT_NO_FATAL_FAILURE(idle(4));
 }
 
 // Two views of the same moving pictures at 59.94 Hz on the real clock while the main thread

@@ -50,7 +50,10 @@
 #include "support/media_fixtures.h"
 #include "support/null_audio_device.h"
 #include "support/playback_test_support.h"
+#include "support/pulled_sound.h"
 #include "support/signal_analysis.h"
+#include "support/white_flash.h"
+#include "sync/recorded_beeps.h"
 
 namespace kestio::platform {
 namespace {
@@ -89,30 +92,6 @@ constexpr QSize kViewSize(16, 9);
 
 using Flash = std::function<bool(const QImage&)>;
 
-bool isWhite(const QImage& picture) {
-    return !picture.isNull() &&
-           qGray(picture.pixel(picture.width() / 2, picture.height() / 2)) > 128;
-}
-
-double endOf(const media::PlayerItem& item) {
-    double end = item.duration();
-    if (std::isfinite(item.forwardPlaybackEndTime())) {
-        end = std::min(end, item.forwardPlaybackEndTime());
-    }
-    return end;
-}
-
-// The item has its pictures decoded a tenth of a second ahead of its time (or to its end). Read
-// without running the run loop, which the test may be holding.
-bool decodedAhead(const DecodedPlayerItem& item) {
-    if (item.statusValue() != ItemStatus::ReadyToPlay) {
-        return true;  // nothing shown from it yet
-    }
-    const double want = std::min(item.currentTime() + 0.1, endOf(item) - 1e-6);
-    const auto ranges = item.loadedTimeRanges();
-    return ranges.empty() ? item.currentTime() >= want - 1e-9 : ranges.front().end() >= want;
-}
-
 // An engine on a null device whose clock is the test's: host time is the run loop's, and every
 // block pulled moves it by what the block lasts on the device. A clip player pairs a decoded
 // player on the same loop with a player node of the engine; a presenter on its own thread
@@ -137,8 +116,13 @@ class AvSync : public ::testing::Test {
         reader_->release();
     }
 
-    // The presenter shows `source` (the player's layer unless a test pairs another player).
-    void show(std::shared_ptr<const FrameSource> source) { picture_->setFrameSource(source); }
+    // The presenter shows `source` (the player's layer unless a test pairs another player),
+    // from now on even while the run loop is held: a presenter of a tree without moving
+    // pictures rests, and present() waits for its refreshes.
+    void show(std::shared_ptr<const FrameSource> source) {
+        picture_->setFrameSource(source);
+        publisher_.publish();
+    }
 
     void load(const FlashBeepClip& clip, bool throughTimePitch = false,
               std::shared_ptr<media::QueuePlayer> player = nullptr) {
@@ -223,26 +207,6 @@ class AvSync : public ::testing::Test {
         }
     }
 
-    // Waits (on real time, for the decode threads) until the player's decoded items have their
-    // pictures decoded ahead; never runs the run loop.
-    void waitForPictures() {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        const auto ready = [&] {
-            const auto items = clips_->player()->items();
-            for (std::size_t i = 0; i < std::min<std::size_t>(2, items.size()); ++i) {
-                const auto* item = dynamic_cast<const DecodedPlayerItem*>(items[i].get());
-                if (item && !decodedAhead(*item)) {
-                    return false;
-                }
-            }
-            return true;
-        };
-        while (!ready()) {
-            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "decoding did not keep up";
-            std::this_thread::yield();
-        }
-    }
-
     // Presenter thread: notes each composed refresh, its pixels kept while watching.
     void noteComposed() {
         const PresentedFrame frame = presenter_.newestFrame();
@@ -282,13 +246,12 @@ class AvSync : public ::testing::Test {
     void pull(uint32_t frames) {
         device_->pull(0);
         ASSERT_TRUE(waitForReadAhead()) << "the sound's read-ahead stalled";
-        pulls_.push_back({pulled_, loop_.now().seconds()});
-        device_->pull(frames);
-        pulled_ += frames;
+        heard_.pull(frames, loop_.now().seconds());
         moveHost(frames * (1.0 + kDrift) / kRate);
         // Device time never runs ahead of the decoders, whatever the machine's load: pictures
         // a loaded machine decodes late would otherwise be judged late.
-        waitForPictures();
+        ASSERT_TRUE(media::testing::waitForDecodedAhead({clips_->player().get()}))
+            << "decoding did not keep up";
         present();
     }
 
@@ -296,9 +259,10 @@ class AvSync : public ::testing::Test {
     // `watch`, in blocks of one refresh each until the flash is found.
     void runTo(double deviceTime, uint32_t block = kFastBlock, bool watch = false) {
         const auto target = static_cast<uint64_t>(std::llround(deviceTime * kRate));
-        while (pulled_ < target && !::testing::Test::HasFatalFailure()) {
+        while (heard_.pulled() < target && !::testing::Test::HasFatalFailure()) {
             const uint32_t size = watch && !flash_ ? kWatchBlock : block;
-            const auto n = static_cast<uint32_t>(std::min<uint64_t>(size, target - pulled_));
+            const auto n =
+                static_cast<uint32_t>(std::min<uint64_t>(size, target - heard_.pulled()));
             pull(n);
             if (watch && !flash_) {
                 findFlash();
@@ -323,14 +287,6 @@ class AvSync : public ::testing::Test {
         }
     }
 
-    // The host time at which the device played frame `frame` (of all pulled).
-    double hostTimeOf(double frame) const {
-        auto it = std::upper_bound(pulls_.begin(), pulls_.end(), frame,
-                                   [](double f, const Pull& p) { return f < double(p.frame); });
-        const Pull& p = *std::prev(it);
-        return p.host + (frame - double(p.frame)) * (1.0 + kDrift) / kRate;
-    }
-
     // The flash and the beep expected near the device's time `expected`: both found, within
     // `tolerance` of each other on host time. `rate` above 0: the sound went through a
     // stretcher at that rate, and the beep is where the window of its stretched length holding
@@ -345,7 +301,7 @@ class AvSync : public ::testing::Test {
             composed_.clear();
             watching_ = true;
         }
-        const uint64_t from = pulled_;
+        const uint64_t from = heard_.pulled();
         runTo(expected + 0.1, kBlock, true);
         {
             std::lock_guard lock(composedMutex_);
@@ -353,11 +309,8 @@ class AvSync : public ::testing::Test {
             composed_.clear();
         }
         ASSERT_TRUE(flash_) << "no flash near device time " << expected;
-        ASSERT_FALSE(device_->captured().empty());
-        const auto& left = device_->channel(0);
-        ASSERT_GE(from, captureBase_);
-        const std::span<const float> window(left.data() + (from - captureBase_),
-                                            left.size() - (from - captureBase_));
+        const std::span<const float> window = heard_.leftFrom(from);
+        ASSERT_FALSE(window.empty());
         std::size_t at = 0;
         if (rate > 0.0f) {
             const auto length = std::size_t(std::lround(clip_->beepSeconds / rate * kRate));
@@ -366,27 +319,15 @@ class AvSync : public ::testing::Test {
             at = test::firstAbove(window, float(0.5 * clip_->beepAmplitude));
         }
         ASSERT_LT(at, window.size()) << "no beep near device time " << expected;
-        const double beep = hostTimeOf(double(from + at));
+        const double beep = heard_.hostTimeOf(double(from + at));
         RecordProperty(where + "_flash_minus_beep_us",
                        std::to_string(std::lround((*flash_ - beep) * 1e6)));
         EXPECT_NEAR(*flash_, beep, tolerance)
             << "flash at host " << *flash_ << ", beep at " << beep;
     }
 
-    // Lets go of the sound rendered so far (long runs would otherwise hold minutes of it).
-    void dropCapture() {
-        if (!device_->captured().empty()) {
-            captureBase_ += device_->channel(0).size();
-            device_->clearCaptured();
-        }
-    }
-
     void changeRates(bool back);
 
-    struct Pull {
-        uint64_t frame;
-        double host;
-    };
     struct Composed {
         double target;
         QImage image;
@@ -404,12 +345,10 @@ class AvSync : public ::testing::Test {
     std::unique_ptr<PairedClipPlayer> clips_;
     const FlashBeepClip* clip_ = nullptr;
     std::shared_ptr<AudioFile> sound_;
-    uint64_t pulled_ = 0;
-    uint64_t captureBase_ = 0;  // frames dropped from the device's capture
-    std::vector<Pull> pulls_;
+    test::PulledSound heard_{*device_, (1.0 + kDrift) / kRate};
     double heldUntil_ = -1.0;
     std::optional<double> flash_;
-    Flash isFlash_ = isWhite;
+    Flash isFlash_ = test::isWhite;
 
     std::shared_ptr<Layer> root_ = Layer::create(loop_);
     std::shared_ptr<Layer> picture_ = Layer::create(loop_);
@@ -497,7 +436,7 @@ TEST_F(AvSync, ALoopedRangeKeepsItsSoundForAHundredPasses) {
     expectTogether(kStart + 0.5, "pass0");
     for (int pass = 1; pass < 100; ++pass) {
         runTo(kStart + pass);
-        dropCapture();
+        heard_.dropCapture();
     }
     expectTogether(kStart + 100 + 0.5, "pass100");
     EXPECT_EQ(clips_->loopCount(), 100);
@@ -530,7 +469,7 @@ TEST_F(AvSync, AnEndedLoopStopsPictureAndSoundAtTheSameSeam) {
     expectTogether(kStart + 1.5, "the last pass");
     const double seam = kStart + 2.0;
     runTo(seam - 0.02);
-    const uint64_t quietFrom = pulled_ + uint64_t(0.03 * kRate);
+    const uint64_t quietFrom = heard_.pulled() + uint64_t(0.03 * kRate);
     flash_.reset();
     {
         std::lock_guard lock(composedMutex_);
@@ -544,10 +483,8 @@ TEST_F(AvSync, AnEndedLoopStopsPictureAndSoundAtTheSameSeam) {
         composed_.clear();
     }
     EXPECT_FALSE(flash_) << "a pass after the end was shown";
-    const auto& left = device_->channel(0);
-    ASSERT_GT(left.size() + captureBase_, quietFrom);
-    const std::span<const float> after(left.data() + (quietFrom - captureBase_),
-                                       left.size() - (quietFrom - captureBase_));
+    const auto after = heard_.leftFrom(quietFrom);
+    ASSERT_FALSE(after.empty());
     EXPECT_EQ(test::firstAbove(after, 0.01f), after.size()) << "sound heard past the seam";
     EXPECT_EQ(clips_->loopCount(), 1);
 }
@@ -627,10 +564,8 @@ TEST_F(AvSync, APictureReadyLateStartsWithItsSound) {
         };
         expectTogether(started->seconds() + clip.flashTimes[k], "flash" + std::to_string(k));
     }
-    const auto& left = device_->channel(0);
-    const auto heardBefore = std::size_t(std::lround(silentUpTo * kRate)) - captureBase_;
-    EXPECT_EQ(test::firstAbove(std::span<const float>(left.data(), heardBefore), 0.01f),
-              heardBefore)
+    const auto heardBefore = heard_.leftFrom(0).first(std::size_t(std::lround(silentUpTo * kRate)));
+    EXPECT_EQ(test::firstAbove(heardBefore, 0.01f), heardBefore.size())
         << "sound heard before the picture was ready";
 }
 
@@ -696,29 +631,10 @@ std::optional<double> firstWhite(ManualRunLoop& loop, const media::PlayerLayer& 
     }
     const double rate = player->rateValue();
     EXPECT_TRUE(media::testing::waitForDecoded(loop, *item, item->currentTime() + 0.15 * rate));
-    const double step = 0.5 / frameRate / std::max(rate, 0.1);
-    double lo = loop.now().seconds();
-    if (isWhite(layer.frameAt(HostTime(lo)))) {
-        ADD_FAILURE() << "already white at host time " << lo;
-        return std::nullopt;
-    }
-    double hi = lo;
-    while (!isWhite(layer.frameAt(HostTime(hi)))) {
-        lo = hi;
-        hi += step;
-        if (hi > loop.now().seconds() + 0.15) {
-            return std::nullopt;
-        }
-    }
-    for (int i = 0; i < 40; ++i) {
-        const double mid = 0.5 * (lo + hi);
-        (isWhite(layer.frameAt(HostTime(mid))) ? hi : lo) = mid;
-    }
-    return hi;
-}
-
-double steadyNow() {
-    return SteadyHostClock().now().seconds();
+    const double now = loop.now().seconds();
+    return test::firstWhite(
+        now, now + 0.15, 0.5 / frameRate / std::max(rate, 0.1),
+        [&](double host) { return test::isWhite(layer.frameAt(HostTime(host))); });
 }
 
 class AvSyncOnPulse : public test::PulseServerSuite {};
@@ -729,7 +645,7 @@ class AvSyncOnPulse : public test::PulseServerSuite {};
 // time).
 TEST_F(AvSyncOnPulse, EveryBeepIsPlayedWithFiveMillisecondsOfItsFlash) {
     const auto& clip = flashBeepClip({30, 1});
-    ManualRunLoop loop{HostTime(steadyNow())};
+    ManualRunLoop loop{HostTime(test::steadyNow())};
     auto device = std::make_shared<audio::QtAudioDevice>(loop, std::make_shared<SteadyHostClock>());
     audio::AudioEngine engine(device);
     auto node = std::make_shared<AudioPlayerNode>();
@@ -747,15 +663,7 @@ TEST_F(AvSyncOnPulse, EveryBeepIsPlayedWithFiveMillisecondsOfItsFlash) {
     test::TimedRecording recording("null.monitor");
     ASSERT_EQ(recording.failure(), "");
     ASSERT_FALSE(engine.start());
-    const auto deadline = steadyNow() + 30.0;
-    // Takes in the recording and Qt's events, and moves the run loop up to the steady clock.
-    auto follow = [&] {
-        QEventLoop events;
-        QTimer::singleShot(2, &events, &QEventLoop::quit);
-        events.exec();
-        loop.advance(std::max(0.0, steadyNow() - loop.now().seconds()));
-        return steadyNow() < deadline;
-    };
+    test::SteadyClockFollower follow(loop, 30.0);
     const auto& clock = *engine.clock();
     // Half a second to settle the output and its clock, then both start together.
     while (recording.frames() < std::size_t(kRate / 2) && follow()) {
@@ -780,20 +688,8 @@ TEST_F(AvSyncOnPulse, EveryBeepIsPlayedWithFiveMillisecondsOfItsFlash) {
     while (recordedUpTo() < flashes.back() + 0.3 && follow()) {
     }
     engine.stop();
-    ASSERT_LT(steadyNow(), deadline) << "the recording did not keep up";
-
-    const auto left = recording.left();
-    for (std::size_t k = 0; k < flashes.size(); ++k) {
-        const auto from = std::size_t(std::max(0.0, *recording.frameAt(flashes[k] - 0.3)));
-        ASSERT_LT(from, left.size());
-        const std::span<const float> window(left.data() + from, left.size() - from);
-        const std::size_t at = test::firstAbove(window, float(0.5 * clip.beepAmplitude));
-        ASSERT_LT(at, window.size()) << "no beep recorded near flash " << k;
-        const double beep = *recording.hostTimeOf(double(from + at));
-        RecordProperty("flash" + std::to_string(k) + "_minus_beep_us",
-                       std::to_string(std::lround((flashes[k] - beep) * 1e6)));
-        EXPECT_NEAR(flashes[k], beep, 0.005) << "flash " << k;
-    }
+    ASSERT_TRUE(follow.inTime()) << "the recording did not keep up";
+    test::expectRecordedBeeps(recording, flashes, clip.beepAmplitude, "flash");
 }
 
 }  // namespace

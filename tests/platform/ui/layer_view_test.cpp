@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QEvent>
+#include <functional>
+#include <mutex>
 
 #include "platform/runloop/manual_run_loop.h"
+#include "support/held_picture.h"
 
 namespace kestio::platform {
 namespace {
@@ -82,6 +86,76 @@ TEST_F(LayerViewTest, AChangeIsOnTheRefreshAfterItsPublicationAndHidingStopsComp
     view.hide();
     EXPECT_FALSE(view.presenter().isRunning());
     EXPECT_EQ(loop.pendingCount(), 0u);  // nothing ticks on the main thread
+}
+
+class PaintCounter final : public QObject {
+  public:
+    int paints = 0;
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
+// Each step changes something (or nothing), then the presenter composes two refreshes: the view
+// paints once when the picture changed and not at all while it stays the same.
+TEST(LayerView, RepaintsOnlyWhenItsPictureChanged) {
+    constexpr double kPeriod = 1.0 / 64.0;  // exact in binary: refreshes fall due exactly
+    ManualRunLoop loop{HostTime(5.0)};
+    auto source = std::make_shared<test::HeldPicture>();
+    source->show(QColor(200, 0, 0));
+    auto root = Layer::create(loop);
+    root->setBackgroundColor(QColor(Qt::black));
+    auto player = Layer::create(loop);
+    player->setFrame({0, 0, 160, 90});
+    player->setFrameSource(source);
+    root->addSublayer(player);
+    LayerView view(loop);
+    view.setRootLayer(root);
+    view.setFrameRate(1.0 / kPeriod);
+    view.resize(160, 90);
+    view.show();
+    ASSERT_TRUE(view.presenter().waitForRefresh(1, kWait));
+    loop.advance(kPeriod);  // once refresh 2 is composed, refresh 1 has asked for its repaint
+    ASSERT_TRUE(view.presenter().waitForRefresh(2, kWait));
+    const auto deliver = [] {
+        for (int i = 0; i < 3; ++i) {
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+        }
+    };
+    deliver();
+    PaintCounter counter;
+    view.installEventFilter(&counter);
+
+    struct Step {
+        const char* name;
+        std::function<void()> change;
+        int paints;
+    };
+    const Step steps[] = {
+        {"nothing changed", [] {}, 0},
+        {"still nothing", [] {}, 0},
+        {"a new picture", [&] { source->show(QColor(0, 0, 200)); }, 1},
+        {"the same picture", [] {}, 0},
+        {"the layer hidden", [&] { player->setHidden(true); }, 1},
+        {"nothing again", [] {}, 0},
+    };
+    std::uint64_t refresh = 2;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        counter.paints = 0;
+        step.change();
+        loop.advance(kPeriod);  // publishes the change; its refresh is composed
+        loop.advance(kPeriod);  // once the refresh after it is, the first one's call has ended
+        refresh += 2;
+        ASSERT_TRUE(view.presenter().waitForRefresh(refresh, kWait));
+        deliver();
+        EXPECT_EQ(counter.paints, step.paints);
+    }
+    EXPECT_EQ(view.grab().toImage().pixelColor(80, 45), QColor(Qt::black));
 }
 
 TEST(LayerView, WithoutATreeShowsBlackAndFollowsTheScreenRate) {

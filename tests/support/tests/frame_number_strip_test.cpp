@@ -76,5 +76,40 @@ TEST(FrameNumberStrip, RefusesPicturesWithoutAClearStrip) {
     EXPECT_EQ(readFrameNumber(flipped), -1) << "markers at the wrong ends";
 }
 
+// One screen row across the strip, as a benchmark grabs it from a window showing the clip.
+TEST(FrameNumberStrip, ReadsOneRowAcrossTheMiddleOfTheStrip) {
+    struct Case {
+        int frame;
+        QSize size;
+    };
+    const Case cases[] = {{0, {1280, 720}},
+                          {1, {1920, 1080}},
+                          {4095, {643, 362}},
+                          {FrameNumberStrip::kMaxFrameNumber, {160, 90}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.frame);
+        const QImage picture = pictureWithFrameNumber(c.frame, c.size);
+        const int strip = c.size.height() / FrameNumberStrip::kHeightDivisor;
+        EXPECT_EQ(readFrameNumberOfRow(picture.copy(0, strip / 2, c.size.width(), 1)), c.frame);
+        EXPECT_EQ(readFrameNumberOfRow(picture.copy(0, strip + 2, c.size.width(), 1)), -1)
+            << "a row below the strip";
+    }
+
+    // A decoded frame of a real clip, shown at the output window's size.
+    const MediaFile& clip = mediaFixtures().rateClip({60000, 1001});
+    const QImage frame =
+        decodeFrame(clip, 5).scaled(1280, 720, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    ASSERT_FALSE(frame.isNull());
+    EXPECT_EQ(readFrameNumberOfRow(frame.copy(0, 36, 1280, 1)), 5);
+    EXPECT_EQ(readFrameNumberOfRow(frame.copy(0, 36, 640, 1)), -1) << "half a row";
+    EXPECT_EQ(readFrameNumberOfRow(frame.copy(0, 36, 1280, 1).mirrored(true, false)), -1);
+    EXPECT_EQ(readFrameNumberOfRow(QImage()), -1);
+
+    // The test picture of the stills has no strip.
+    const QImage still(QString::fromStdString(mediaFixtures().still("png").path.string()));
+    ASSERT_FALSE(still.isNull());
+    EXPECT_EQ(readFrameNumberOfRow(still.copy(0, still.height() / 20, still.width(), 1)), -1);
+}
+
 }  // namespace
 }  // namespace kestio::test
