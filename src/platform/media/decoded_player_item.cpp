@@ -104,6 +104,16 @@ std::shared_ptr<PlayerItem> DecodedPlayerItem::replica() const {
     return copy;
 }
 
+void DecodedPlayerItem::seekAsked() {
+    // An item no player holds shows nothing while it seeks (a loop's finished pass going back
+    // to the start): it keeps no picture for it, and lets go of one kept before.
+    if (inPlayer()) {
+        keepShownPicture();
+    } else {
+        held_ = QImage();
+    }
+}
+
 void DecodedPlayerItem::keepShownPicture() {
     if (decoder_) {
         QImage image = decoder_->frameAt(currentTime());
@@ -124,6 +134,9 @@ void DecodedPlayerItem::timelineChanged() {
         // everything from the earliest time it may land on.
         clock.anchorItem = std::min(clock.anchorItem, ItemTime(seekFloor()));
     }
+    // In this order, so that the decode thread never sees an item that stands until its start
+    // as one asked to move now: it would fill its queue meanwhile.
+    decoder_->setQueuedBehind(queuedBehindCurrent());
     decoder_->setClock(clock, mediaClock());
     decoder_->setStanding(pausedByPlayer());
 }

@@ -49,7 +49,7 @@ class DecodedPlayerItem final : public PlayableItem,
     void startLoading() override;
     void startSeek(std::uint64_t id, double target, double toleranceBefore,
                    double toleranceAfter) override;
-    void seekAsked() override { keepShownPicture(); }
+    void seekAsked() override;
     void settled() override { refreshBuffer(); }
     void failing() override;
     void timelineChanged() override;

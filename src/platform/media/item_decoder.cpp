@@ -40,6 +40,19 @@ constexpr double kOutOfOrderSeconds = 0.5;
 // While pictures are queued ahead and the clock runs, the thread looks at the clock again at
 // least this often (the clock may be one whose rate differs a little from the host's).
 constexpr double kMaxDueWait = 0.1;
+// The pictures from a seek's landing to the end time are kept, to be shown again at once when
+// the same seek is asked again (a loop's pass going back to its start), when they are no more
+// than kKeptRangePictures and fit in kKeptRangeMemory: a range shorter than a seek back and its
+// first decoded picture then loops without waiting on the decoder (at 1080p, eleven pictures;
+// at 2160p, two). Longer ranges leave a decoder the time to seek back.
+constexpr std::size_t kKeptRangePictures = 12;
+constexpr std::size_t kKeptRangeMemory = 96u * 1024u * 1024u;
+
+// Whether two seeks land alike (their ids aside).
+bool sameSeek(const SeekRequest& a, const SeekRequest& b) {
+    return a.time == b.time && a.toleranceBefore == b.toleranceBefore &&
+           a.toleranceAfter == b.toleranceAfter;
+}
 
 // Joins the threads of retired decoders, so that their owners never wait for a thread to end.
 // One for the process; at exit it joins those still ending.
@@ -111,6 +124,7 @@ class ItemDecoder::Core {
     void setEndTime(double endTime);
     void setForwardBuffer(double seconds);
     void setStanding(bool standing);
+    void setQueuedBehind(bool behind);
     void setClock(const ItemClock& clock, std::shared_ptr<const MediaClock> mediaClock);
     void release(double itemTime);
     QImage frameAt(double itemTime) const;
@@ -126,8 +140,23 @@ class ItemDecoder::Core {
     };
     enum class Work { Stop, Seek, Landed, Decode, ReadAhead };
     enum class Raw { Frame, End, Interrupted };
+    // The pictures of a short range, from a seek's landing to the end time (see
+    // kKeptRangeMemory).
+    struct KeptRange {
+        SeekRequest seek;  // its id aside, the seek that lands on them
+        double landing = 0.0;
+        double endTime = 0.0;
+        std::vector<Frame> frames;
+        // Every picture to the end time is there; the decoder stands right after the last.
+        bool complete = false;
+        bool endOfFile = false;
+    };
     struct Now {
         std::optional<double> itemTime;
+        // Media clock seconds until the item starts to run, while it stands until a start set
+        // ahead (the next item across a seam); 0 otherwise. The rate it starts at.
+        double untilStart = 0.0;
+        double startRate = 0.0;
         std::uint64_t clockVersion = 0;
     };
 
@@ -150,8 +179,8 @@ class ItemDecoder::Core {
     void markEnded(std::uint64_t generation, bool endOfFile);
     void announceOpened(std::uint64_t seekId = 0, double landing = 0.0);
     // Reports a quiet seek once the first picture is queued: its landing by performSeek()'s
-    // rule for a first picture.
-    void reportQuietSeek(const SeekRequest& request, double firstTime);
+    // rule for a first picture; `keep`: the queued pictures start a kept range.
+    void reportQuietSeek(const SeekRequest& request, double firstTime, bool keep = true);
     void postProgress();
 
     // The owner's services, usable only until it retires.
@@ -166,6 +195,14 @@ class ItemDecoder::Core {
     void forgetArrivalsLocked();
     std::size_t queuedLocked() const { return frames_.size() - (doubtful_ ? 1 : 0); }
     bool wantsPacketLocked() const;
+    // Starts keeping the pictures queued from a seek landing at `landing` when the range to the
+    // end time fits in kKeptRangeMemory.
+    void keepRangeLocked(const SeekRequest& request, double landing);
+    // Whether `request` lands on the kept pictures of a complete range.
+    bool landsOnKeptLocked(const SeekRequest& request) const;
+    // The queue holds no more than the standing capacity: the player asks the item to stand,
+    // or its start lies further ahead than a full queue reaches.
+    bool holdsLittleLocked() const { return standing_ || awaitingStart_; }
 
     const std::filesystem::path path_;
     const std::shared_ptr<ffmpeg::IoControl> io_ = std::make_shared<ffmpeg::IoControl>();
@@ -186,6 +223,16 @@ class ItemDecoder::Core {
     std::size_t standingCapacity_ = 1;
     // See setStanding().
     bool standing_;
+    // See setQueuedBehind().
+    bool queuedBehind_ = false;
+    // Queued behind, the item stands (a seek under way) or stands until a start set ahead and
+    // the start is not near yet (the decode thread sets it from the clock): it keeps only what
+    // standing keeps until then.
+    bool awaitingStart_ = false;
+    // The nominal duration of one picture, and the bytes of one, once opened.
+    double frameDuration_ = 1.0 / 30.0;
+    std::size_t pictureBytes_ = 0;
+    std::optional<KeptRange> kept_;
     bool ended_ = false;
     bool endOfFile_ = false;
     double endTime_;
@@ -202,10 +249,12 @@ class ItemDecoder::Core {
     bool reportedDisorder_ = false;
     std::atomic<bool> progressPosted_{false};
     std::atomic<int> threadCount_{0};
-    // The thread decodes on from the top of the file as opened: no seek has repositioned it
-    // and no picture has left the queue. A seek to the first picture (or before it) then needs
-    // no restart: it is answered from that picture, queued or still decoding (quietSeek_).
-    bool fromTop_ = true;
+    // No picture has left the queue (or been skipped) since the thread was positioned: from the
+    // top of the file as opened (positionedBy_ empty), or by the seek that landed last. From the
+    // top, a seek to the first picture (or before it) needs no restart: it is answered from the
+    // pictures queued, or still decoding (quietSeek_).
+    bool untouched_ = true;
+    std::optional<SeekRequest> positionedBy_;
     // Once opened (NaN before): the time of the first picture.
     double firstPictureTime_ = kNaN;
     std::optional<SeekRequest> quietSeek_;
@@ -253,6 +302,10 @@ void ItemDecoder::setForwardBuffer(double seconds) {
 
 void ItemDecoder::setStanding(bool standing) {
     core_->setStanding(standing);
+}
+
+void ItemDecoder::setQueuedBehind(bool behind) {
+    core_->setQueuedBehind(behind);
 }
 
 void ItemDecoder::setClock(const ItemClock& clock, std::shared_ptr<const MediaClock> mediaClock) {
@@ -318,10 +371,11 @@ void ItemDecoder::Core::retire() {
 }
 
 void ItemDecoder::Core::seek(const SeekRequest& request) {
+    std::optional<double> landing;
     {
         std::lock_guard lock(mutex_);
         const double target = std::isfinite(request.time) ? std::max(request.time, 0.0) : 0.0;
-        if (fromTop_ && !pendingSeek_ && std::isfinite(firstPictureTime_) &&
+        if (untouched_ && !positionedBy_ && !pendingSeek_ && std::isfinite(firstPictureTime_) &&
             target <= firstPictureTime_ + kEpsilon) {
             // Where decoding from the top lands anyway: the pictures decoded so far stay.
             quietSeek_ = request;
@@ -329,20 +383,67 @@ void ItemDecoder::Core::seek(const SeekRequest& request) {
             return;
         }
         quietSeek_.reset();
-        pendingSeek_ = request;
         ++generation_;
-        frames_.clear();
         forgetArrivalsLocked();
-        ended_ = false;
-        endOfFile_ = false;
+        untouched_ = false;
+        if (landsOnKeptLocked(request)) {
+            // The pictures are all here and the decoder stands after the last of them: the seek
+            // lands now, without the decode thread.
+            frames_.assign(kept_->frames.begin(), kept_->frames.end());
+            lastArrival_ = frames_.back().time;
+            pendingSeek_.reset();
+            ended_ = true;
+            endOfFile_ = kept_->endOfFile;
+            landing = kept_->landing;
+        } else {
+            kept_.reset();
+            pendingSeek_ = request;
+            frames_.clear();
+            ended_ = false;
+            endOfFile_ = false;
+        }
+    }
+    if (landing) {
+        DecoderEvent event;
+        event.kind = DecoderEvent::Kind::SeekLanded;
+        event.seekId = request.id;
+        event.landing = *landing;
+        emit(event);
+        postProgress();
+        return;
     }
     wake_.notify_all();
+}
+
+bool ItemDecoder::Core::landsOnKeptLocked(const SeekRequest& request) const {
+    return kept_ && kept_->complete && !kept_->frames.empty() && sameSeek(kept_->seek, request) &&
+           endTime_ == kept_->endTime;
+}
+
+void ItemDecoder::Core::keepRangeLocked(const SeekRequest& request, double landing) {
+    if (kept_ && kept_->complete && sameSeek(kept_->seek, request) && endTime_ == kept_->endTime) {
+        return;  // the same range again
+    }
+    kept_.reset();
+    if (!std::isfinite(endTime_) || frames_.empty() || pictureBytes_ == 0) {
+        return;
+    }
+    const double span = endTime_ - frames_.front().time;
+    const double pictures = std::ceil(span / frameDuration_ - kEpsilon) + 1.0;
+    if (!(span > 0.0) || pictures > static_cast<double>(kKeptRangePictures) ||
+        pictures * static_cast<double>(pictureBytes_) > static_cast<double>(kKeptRangeMemory)) {
+        return;
+    }
+    kept_ = KeptRange{request, landing, endTime_, {frames_.begin(), frames_.end()}};
 }
 
 void ItemDecoder::Core::setEndTime(double endTime) {
     {
         std::lock_guard lock(mutex_);
         endTime_ = endTime;
+        if (kept_ && kept_->endTime != endTime) {
+            kept_.reset();
+        }
         if (std::isfinite(endTime)) {
             std::erase_if(frames_, [&](const Frame& f) { return f.time >= endTime - kEpsilon; });
             if (doubtful_ && (frames_.empty() || frames_.back().time != lastArrival_)) {
@@ -368,6 +469,14 @@ void ItemDecoder::Core::setStanding(bool standing) {
     {
         std::lock_guard lock(mutex_);
         standing_ = standing;
+    }
+    wake_.notify_all();
+}
+
+void ItemDecoder::Core::setQueuedBehind(bool behind) {
+    {
+        std::lock_guard lock(mutex_);
+        queuedBehind_ = behind;
     }
     wake_.notify_all();
 }
@@ -399,7 +508,7 @@ bool ItemDecoder::Core::releaseLocked(double itemTime) {
     while (frames_.size() >= 2 && frames_[1].time <= itemTime + kEpsilon) {
         frames_.pop_front();
         released = true;
-        fromTop_ = false;
+        untouched_ = false;
     }
     if (doubtful_ && frames_.size() == 1) {
         // The picture in doubt is the one showing now: nothing is left to compare it with.
@@ -431,7 +540,7 @@ ItemDecoder::Buffer ItemDecoder::Core::buffer() const {
     const std::size_t counted = queuedLocked();
     b.bufferedUntil =
         counted == 0 ? kNaN : frames_[counted - 1].time + frames_[counted - 1].duration;
-    b.full = counted >= (standing_ ? standingCapacity_ : capacity_);
+    b.full = counted >= (holdsLittleLocked() ? standingCapacity_ : capacity_);
     b.ended = ended_;
     b.mediaEnd = mediaEnd_;
     return b;
@@ -459,6 +568,7 @@ void ItemDecoder::Core::insertLocked(Frame frame) {
             }
             frames_.pop_back();
             lastArrival_ = previousArrival_;
+            kept_.reset();
         }
     }
     if (std::isfinite(lastArrival_) && t > lastArrival_ + kOutOfOrderSeconds) {
@@ -500,7 +610,15 @@ ItemDecoder::Core::Now ItemDecoder::Core::now() {
         result.itemTime = clock.anchorItem.seconds();
     } else if (const auto host = hostNow()) {
         // The media clock is called without any lock held: it may take its own.
-        result.itemTime = clock.at(media->timeAt(*host)).seconds();
+        const ClockTime clockNow = media->timeAt(*host);
+        result.itemTime = clock.at(clockNow).seconds();
+        if (clock.rate > 0.0 && clock.anchorClock > clockNow) {
+            result.untilStart = clock.anchorClock - clockNow;
+            result.startRate = clock.rate;
+        } else if (clock.rate <= 0.0 && clock.changeClock > clockNow) {
+            result.untilStart = clock.changeClock - clockNow;
+            result.startRate = clock.changeRate;
+        }
     }
     return result;
 }
@@ -578,6 +696,8 @@ bool ItemDecoder::Core::openDecoder() {
         std::clamp<std::size_t>(static_cast<std::size_t>(std::ceil(0.25 * rate)), 3, 12);
     const std::size_t byMemory = std::max(kMinFrames, kFrameMemory / bytes);
     std::lock_guard lock(mutex_);
+    frameDuration_ = decoder_->nominalFrameDuration();
+    pictureBytes_ = bytes;
     capacity_ = std::min(byTime, byMemory);
     standingCapacity_ = std::clamp<std::size_t>(kStandingFrameMemory / bytes, 1, capacity_);
     return true;
@@ -590,7 +710,8 @@ bool ItemDecoder::Core::wantsPacketLocked() const {
     if (packetsSeconds_ < kMinReadAheadSeconds) {
         return true;
     }
-    return !standing_ && packetsSeconds_ < forwardBuffer_ && packetBytes_ < kReadAheadBytes;
+    return !holdsLittleLocked() && packetsSeconds_ < forwardBuffer_ &&
+           packetBytes_ < kReadAheadBytes;
 }
 
 ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
@@ -622,7 +743,17 @@ ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
             generation = generation_;
             return Work::Landed;
         }
-        const std::size_t wanted = standing_ ? standingCapacity_ : capacity_;
+        // A queued item that starts by itself later (the next pass of a loop) decodes its first
+        // pictures and waits with them, also while its timeline stands for a seek (the start
+        // set again once it lands). It fills its queue from the time the pictures after the
+        // first of a full queue take to play before the start, so that it starts with its queue
+        // full as a playing item keeps it, while the item before it holds its last picture alone.
+        const double lead = clockNow.untilStart > 0.0
+                                ? static_cast<double>(std::max<std::size_t>(capacity_, 2) - 1) *
+                                      frameDuration_ / std::max(clockNow.startRate, 1e-3)
+                                : 0.0;
+        awaitingStart_ = queuedBehind_ && (clockNow.untilStart > lead || !itemClock_.moves());
+        const std::size_t wanted = holdsLittleLocked() ? standingCapacity_ : capacity_;
         if (!ended_ && queuedLocked() < wanted) {
             generation = generation_;
             return Work::Decode;
@@ -642,6 +773,10 @@ ItemDecoder::Core::Work ItemDecoder::Core::waitForWork(SeekRequest& request,
             trimmed = true;
             lock.unlock();
             decoder_->releaseSpareBuffers();
+        } else if (awaitingStart_ && clockNow.untilStart > 0.0) {
+            // Until the queue is to fill before the start (rechecked at least every kMaxDueWait).
+            const double due = std::clamp(clockNow.untilStart - lead, 1e-3, kMaxDueWait);
+            wake_.wait_for(lock, std::chrono::duration<double>(due));
         } else {
             wake_.wait(lock);
         }
@@ -776,6 +911,15 @@ void ItemDecoder::Core::push(std::uint64_t generation, Frame frame) {
         if (generation != generation_) {
             return;
         }
+        if (kept_ && !kept_->complete) {
+            if (kept_->frames.back().time < frame.time &&
+                kept_->frames.size() < kKeptRangePictures &&
+                kept_->frames.size() * pictureBytes_ < kKeptRangeMemory) {
+                kept_->frames.push_back(frame);
+            } else {
+                kept_.reset();
+            }
+        }
         insertLocked(std::move(frame));
         quiet = std::exchange(quietSeek_, std::nullopt);
         firstTime = frames_.front().time;
@@ -789,11 +933,15 @@ void ItemDecoder::Core::push(std::uint64_t generation, Frame frame) {
     postProgress();
 }
 
-void ItemDecoder::Core::reportQuietSeek(const SeekRequest& request, double firstTime) {
+void ItemDecoder::Core::reportQuietSeek(const SeekRequest& request, double firstTime, bool keep) {
     const double target = std::isfinite(request.time) ? std::max(request.time, 0.0) : 0.0;
     const bool within = firstTime >= target - std::max(0.0, request.toleranceBefore) - kEpsilon &&
                         firstTime <= target + std::max(0.0, request.toleranceAfter) + kEpsilon;
     const double landing = within ? firstTime : target;
+    if (keep) {
+        std::lock_guard lock(mutex_);
+        keepRangeLocked(request, landing);
+    }
     if (!announced_) {
         announceOpened(request.id, landing);
     } else {
@@ -831,7 +979,9 @@ void ItemDecoder::Core::decodeOne(std::uint64_t generation) {
     }
     if (isLate(time, duration)) {
         std::lock_guard lock(mutex_);
-        fromTop_ = false;
+        untouched_ = false;
+        // A picture skipped: the kept pictures would miss it.
+        kept_.reset();
         return;
     }
     QImage image = picture(frame.get());
@@ -869,6 +1019,11 @@ void ItemDecoder::Core::land(std::uint64_t generation, const SeekRequest& reques
         if (generation != generation_) {
             return;
         }
+        if (!frames_.empty()) {
+            untouched_ = true;
+            positionedBy_ = request;
+        }
+        keepRangeLocked(request, landing);
     }
     if (!announced_) {
         // Ready and positioned in one step.
@@ -886,7 +1041,7 @@ void ItemDecoder::Core::land(std::uint64_t generation, const SeekRequest& reques
 void ItemDecoder::Core::performSeek(const SeekRequest& request, std::uint64_t generation) {
     {
         std::lock_guard lock(mutex_);
-        fromTop_ = false;
+        untouched_ = false;
     }
     packets_.clear();
     packetsSeconds_ = 0.0;
@@ -985,6 +1140,10 @@ void ItemDecoder::Core::markEnded(std::uint64_t generation, bool endOfFile) {
             firstTime = frames_.front().time;
         }
         ended_ = true;
+        if (kept_ && !kept_->complete) {
+            kept_->complete = true;
+            kept_->endOfFile = endOfFile;
+        }
         if (endOfFile) {
             endOfFile_ = true;
             if (decodedAny_) {
@@ -1003,7 +1162,7 @@ void ItemDecoder::Core::markEnded(std::uint64_t generation, bool endOfFile) {
     if (quiet) {
         // Ended before a picture came (an end time at the first picture): the seek lands at
         // its target, as performSeek() lands one there.
-        reportQuietSeek(*quiet, std::isfinite(firstTime) ? firstTime : kNaN);
+        reportQuietSeek(*quiet, std::isfinite(firstTime) ? firstTime : kNaN, false);
         return;
     }
     announceOpened();

@@ -98,6 +98,12 @@ class ItemDecoder {
     // asked to move. A standing timeline alone (a seek or loading under way) does not count: an
     // item may be asked to start meanwhile.
     void setStanding(bool standing);
+    // The item is queued behind its player's current item and starts by itself at a clock time
+    // set ahead (the next pass of a loop): until the start nears, and while its clock stands (a
+    // seek under way), it keeps what standing keeps, its first pictures; it fills its queue from
+    // the time a full queue takes to play before the start. A current item with a start set
+    // ahead decodes ahead at once.
+    void setQueuedBehind(bool behind);
     // The item's clock against `mediaClock`, so that pictures already late are not converted
     // and past ones leave the queue: now in item time is clock.at(mediaClock->timeAt(host)).
     void setClock(const ItemClock& clock, std::shared_ptr<const MediaClock> mediaClock =

@@ -261,6 +261,10 @@ void PlayableItem::notifyOwner(Change change) {
 
 // ---- for the player ----
 
+bool PlayableItem::queuedBehindCurrent() const {
+    return owner_ != nullptr && owner_->current().get() != this;
+}
+
 void PlayableItem::attach(DecodedQueuePlayer* player, std::shared_ptr<const MediaClock> clock) {
     owner_ = player;
     setMediaClock(std::move(clock));

@@ -137,6 +137,10 @@ class PlayableItem : public PlayerItem {
     const Timeline& timeline() const { return timeline_; }
     const std::shared_ptr<const MediaClock>& mediaClock() const { return mediaClock_; }
     bool isReady() const { return ready_; }
+    // True while a player holds the item (as its current item or queued).
+    bool inPlayer() const { return owner_ != nullptr; }
+    // True while the item is queued behind its player's current item.
+    bool queuedBehindCurrent() const;
     // True while the player asks the item to stand: no rate, and no start or change of rate
     // pending. (The timeline also stands while loading or seeking, the player asking it to run.)
     bool pausedByPlayer() const { return clockRate_ <= 0.0 && !rateChange_; }

@@ -56,6 +56,10 @@ struct Decoding {
                 loop.post([this, event] {
                     opened = opened || event.kind == DecoderEvent::Kind::Opened;
                     failed = failed || event.kind == DecoderEvent::Kind::Failed;
+                    if (event.kind == DecoderEvent::Kind::SeekLanded ||
+                        (event.kind == DecoderEvent::Kind::Opened && event.seekId != 0)) {
+                        landings.push_back(event);
+                    }
                     if (event.kind == DecoderEvent::Kind::Progress) {
                         decoder->progressHandled();
                     }
@@ -73,11 +77,32 @@ struct Decoding {
         });
     }
 
+    bool landed(std::uint64_t id) const {
+        return !landings.empty() && landings.back().seekId == id;
+    }
+    // The frame numbers shown at the middle of frames [first, end).
+    std::vector<int> shown(int first, int end) const {
+        std::vector<int> numbers;
+        for (int n = first; n < end; ++n) {
+            numbers.push_back(readFrameNumber(decoder->frameAt((n + 0.5) * kFrame)));
+        }
+        return numbers;
+    }
+
     ManualRunLoop loop{HostTime(10.0)};
     bool opened = false;
     bool failed = false;
+    std::vector<DecoderEvent> landings;
     std::unique_ptr<ItemDecoder> decoder;
 };
+
+std::vector<int> frames(int first, int end) {
+    std::vector<int> numbers;
+    for (int n = first; n < end; ++n) {
+        numbers.push_back(n);
+    }
+    return numbers;
+}
 
 // The 29.97 rate clip with the picture at 0.2 s (frame 6) stamped 1.659 s instead.
 std::filesystem::path clipWithOneBadStamp(const kestio::test::TemporaryFolder& folder) {
@@ -189,12 +214,14 @@ class GateClock final : public MediaClock {
     std::shared_ptr<Gate> gate_;
 };
 
-// Seeks of a decoder that has pictures queued from the top of the file. A seek to the first
-// picture keeps the pictures already decoded (the same images, not decoded again); once the
-// clock has released pictures, or for a later target, the seek restarts decoding. Each lands on
-// its picture and answers with its id.
+// Seeks of a decoder that has pictures queued from the top of the file, or from a seek to a
+// later picture. From the top, a seek to the first picture (or before it) keeps the pictures
+// already decoded (the same images, not decoded again); once the clock has released pictures,
+// once a seek has positioned the decoder, or for a later target, the seek restarts decoding.
+// Each lands on its picture and answers with its id.
 struct SeekCase {
     const char* name;
+    double positionedAt;    // NaN: from the top
     double releaseThrough;  // NaN: nothing released before the seek
     double target;
     int expectedFrame;
@@ -205,55 +232,185 @@ void PrintTo(const SeekCase& c, std::ostream* out) {
     *out << c.name;
 }
 
-class ItemDecoderSeekFromTop : public ::testing::TestWithParam<SeekCase> {};
+class ItemDecoderQueuedSeek : public ::testing::TestWithParam<SeekCase> {};
 
-TEST_P(ItemDecoderSeekFromTop, LandsOnThePictureAndDecodesAgainOnlyWhenItMust) {
+TEST_P(ItemDecoderQueuedSeek, LandsOnThePictureAndDecodesAgainOnlyWhenItMust) {
     const SeekCase& c = GetParam();
-    ManualRunLoop loop{HostTime(10.0)};
-    bool opened = false;
-    std::vector<DecoderEvent> landings;
-    std::unique_ptr<ItemDecoder> decoder;
-    ItemDecoder::Settings settings;
-    settings.endTime = std::numeric_limits<double>::quiet_NaN();
-    decoder = std::make_unique<ItemDecoder>(
-        mediaFixtures().rateClip({30000, 1001}).path, loop,
-        [&](const DecoderEvent& event) {
-            loop.post([&, event] {
-                opened = opened || event.kind == DecoderEvent::Kind::Opened;
-                if (event.kind == DecoderEvent::Kind::SeekLanded ||
-                    (event.kind == DecoderEvent::Kind::Opened && event.seekId != 0)) {
-                    landings.push_back(event);
-                }
-                if (event.kind == DecoderEvent::Kind::Progress) {
-                    decoder->progressHandled();
-                }
-            });
-        },
-        settings);
-    ASSERT_TRUE(runUntil(loop, [&] { return opened; }));
-    ASSERT_TRUE(waitFor(loop, [&] { return decoder->buffer().bufferedUntil >= 2 * kFrame; }));
-    if (!std::isnan(c.releaseThrough)) {
-        decoder->release(c.releaseThrough);
+    Decoding d(mediaFixtures().rateClip({30000, 1001}).path);
+    double from = 0.0;
+    if (!std::isnan(c.positionedAt)) {
+        from = c.positionedAt;
+        d.decoder->seek({.id = 6, .time = from});
+        ASSERT_TRUE(waitFor(d.loop, [&] { return d.landed(6); }));
+        d.landings.clear();
     }
-    const qint64 before = decoder->frameAt(c.target).cacheKey();
+    ASSERT_TRUE(d.decodedThrough(from + 2 * kFrame));
+    if (!std::isnan(c.releaseThrough)) {
+        d.decoder->release(c.releaseThrough);
+    }
+    const qint64 before = d.decoder->frameAt(c.target).cacheKey();
 
-    decoder->seek({.id = 7, .time = c.target});
-    ASSERT_TRUE(waitFor(loop, [&] { return !landings.empty(); }));
-    ASSERT_EQ(landings.size(), 1u);
-    EXPECT_EQ(landings[0].seekId, 7u);
-    EXPECT_NEAR(landings[0].landing, std::max(c.target, 0.0), 1e-6);
-    const QImage shown = decoder->frameAt(c.target);
+    d.decoder->seek({.id = 7, .time = c.target});
+    ASSERT_TRUE(waitFor(d.loop, [&] { return !d.landings.empty(); }));
+    ASSERT_EQ(d.landings.size(), 1u);
+    EXPECT_EQ(d.landings[0].seekId, 7u);
+    EXPECT_NEAR(d.landings[0].landing, std::max(c.target, 0.0), 1e-6);
+    const QImage shown = d.decoder->frameAt(c.target);
     EXPECT_EQ(readFrameNumber(shown), c.expectedFrame);
     EXPECT_EQ(shown.cacheKey() == before, c.keepsQueuedPictures);
+    ASSERT_TRUE(d.decodedThrough(std::max(c.target, 0.0) + 3 * kFrame));
+    EXPECT_EQ(d.shown(c.expectedFrame, c.expectedFrame + 3),
+              frames(c.expectedFrame, c.expectedFrame + 3));
 }
 
+constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+
 INSTANTIATE_TEST_SUITE_P(
-    Cases, ItemDecoderSeekFromTop,
-    ::testing::Values(SeekCase{"FirstPicture", std::nan(""), 0.0, 0, true},
-                      SeekCase{"BeforeTheFirstPicture", std::nan(""), -1.0, 0, true},
-                      SeekCase{"FirstPictureAfterARelease", 1.5 * kFrame, 0.0, 0, false},
-                      SeekCase{"LaterPicture", std::nan(""), 30 * kFrame, 30, false}),
+    Cases, ItemDecoderQueuedSeek,
+    ::testing::Values(SeekCase{"FirstPicture", kNone, kNone, 0.0, 0, true},
+                      SeekCase{"BeforeTheFirstPicture", kNone, kNone, -1.0, 0, true},
+                      SeekCase{"FirstPictureAfterARelease", kNone, 1.5 * kFrame, 0.0, 0, false},
+                      SeekCase{"LaterPicture", kNone, kNone, 30 * kFrame, 30, false},
+                      SeekCase{"FirstPictureOncePositionedLater", 20 * kFrame, kNone, 0.0, 0,
+                               false}),
     [](const auto& param) { return std::string(param.param.name); });
+
+// A frame-numbered 1920x1080 clip at 29.97 (one second): its pictures are large enough that an
+// item standing holds one of them and a playing one two.
+std::filesystem::path largeClip(const kestio::test::TemporaryFolder& folder) {
+    const auto path = folder / "large.mp4";
+    const std::vector<std::string> argv = {"ffmpeg",
+                                           "-nostdin",
+                                           "-y",
+                                           "-v",
+                                           "error",
+                                           "-f",
+                                           "lavfi",
+                                           "-i",
+                                           "testsrc2=size=1920x1080:rate=30000/1001",
+                                           "-frames:v",
+                                           "30",
+                                           "-vf",
+                                           kestio::test::FrameNumberStrip::ffmpegFilter(),
+                                           "-c:v",
+                                           "libx264",
+                                           "-preset",
+                                           "ultrafast",
+                                           "-g",
+                                           "30",
+                                           "-pix_fmt",
+                                           "yuv420p",
+                                           path.string()};
+    const auto result = kestio::test::runProcess(argv, std::chrono::minutes(2));
+    EXPECT_TRUE(result.succeeded()) << kestio::test::describeFailure(argv, result);
+    return path;
+}
+
+// An item queued behind its player's current item (a loop's next pass) holds its first picture
+// only (as a paused item does) while its clock stands for a seek and until a start set ahead
+// is near; then it fills its queue as a playing item, within a picture's time before the start.
+// The current item itself decodes ahead at once (a start set ahead is a start asked for).
+struct StartCase {
+    const char* name;
+    bool queuedBehind;
+    bool startSetAhead;  // else the clock stands (a seek under way), the start set afterwards
+    bool waitsWithOnePicture;
+};
+
+void PrintTo(const StartCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ItemDecoderStartAhead : public ::testing::TestWithParam<StartCase> {};
+
+TEST_P(ItemDecoderStartAhead, QueuedBehindWaitsWithItsFirstPictureUntilTheStartNears) {
+    const StartCase& c = GetParam();
+    kestio::test::TemporaryFolder folder;
+    Decoding d(largeClip(folder));
+    const ClockTime now = HostTimeMediaClock().timeAt(d.loop.now());
+    const double startsIn = 2.0;
+    const ItemClock startAhead{ItemTime(kFrame), now, 0.0, now + startsIn, 1.0};
+    // Positioned at the second picture (as a loop's next pass at its range start).
+    d.decoder->setQueuedBehind(c.queuedBehind);
+    d.decoder->setClock(c.startSetAhead ? startAhead : ItemClock{ItemTime(kFrame), now});
+    d.decoder->seek({.id = 1, .time = kFrame});
+    const auto filled = [&] { return d.decoder->buffer().bufferedUntil >= 3 * kFrame - 1e-6; };
+
+    if (c.waitsWithOnePicture) {
+        ASSERT_TRUE(waitFor(d.loop, [&] { return d.landed(1) && d.decoder->buffer().full; }));
+        EXPECT_NEAR(d.decoder->buffer().bufferedUntil, 2 * kFrame, 1e-6)
+            << "one picture while waiting";
+        EXPECT_EQ(readFrameNumber(d.decoder->frameAt(kFrame)), 1);
+        if (!c.startSetAhead) {
+            d.decoder->setClock(startAhead);
+        }
+        // Within the picture before the start.
+        d.loop.advance(startsIn - kFrame / 2);
+    }
+    EXPECT_TRUE(waitFor(d.loop, filled)) << "the queue did not fill";
+    EXPECT_EQ(d.shown(1, 3), frames(1, 3));
+}
+
+INSTANTIATE_TEST_SUITE_P(Items, ItemDecoderStartAhead,
+                         ::testing::Values(StartCase{"QueuedBehindStartSetAhead", true, true, true},
+                                           StartCase{"QueuedBehindWhileItsClockStands", true, false,
+                                                     true},
+                                           StartCase{"CurrentStartSetAhead", false, true, false}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+// A decoder seeks to a short range's start and decodes to its end time; then a second seek is
+// asked. The same seek lands at once on the pictures kept (no decoding, the landing posted
+// before seek() returns); another start or a moved end decodes again and shows its own range,
+// not the kept one.
+struct KeptCase {
+    const char* name;
+    int secondStart;
+    int secondEnd;
+    bool landsAtOnce;
+};
+
+void PrintTo(const KeptCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ItemDecoderKeptRange : public ::testing::TestWithParam<KeptCase> {};
+
+TEST_P(ItemDecoderKeptRange, TheSameSeekLandsAtOnceOnThePicturesOfTheRange) {
+    const KeptCase& c = GetParam();
+    constexpr int kStart = 10;
+    constexpr int kEnd = 16;  // six pictures
+    Decoding d(mediaFixtures().rateClip({30000, 1001}).path);
+    d.decoder->setEndTime(kEnd * kFrame);
+    d.decoder->seek({.id = 1, .time = kStart * kFrame});
+    ASSERT_TRUE(waitFor(d.loop, [&] { return d.landed(1) && d.decoder->buffer().ended; }));
+    ASSERT_EQ(d.shown(kStart, kEnd), frames(kStart, kEnd));
+    // The clock plays the range through: its pictures leave the queue.
+    d.decoder->release(kEnd * kFrame);
+    ASSERT_EQ(readFrameNumber(d.decoder->frameAt(kStart * kFrame)), kEnd - 1);
+
+    if (c.secondEnd != kEnd) {
+        d.decoder->setEndTime(c.secondEnd * kFrame);
+    }
+    d.decoder->seek({.id = 2, .time = c.secondStart * kFrame});
+    d.loop.runPending();
+    if (c.landsAtOnce) {
+        // Nothing waited for: the decode thread had no part in it.
+        EXPECT_TRUE(d.landed(2));
+        EXPECT_TRUE(d.decoder->buffer().ended);
+        EXPECT_NEAR(d.landings.back().landing, c.secondStart * kFrame, 1e-6);
+        EXPECT_EQ(d.shown(c.secondStart, c.secondEnd), frames(c.secondStart, c.secondEnd));
+    }
+    ASSERT_TRUE(waitFor(d.loop, [&] { return d.landed(2) && d.decoder->buffer().ended; }));
+    EXPECT_EQ(d.shown(c.secondStart, c.secondEnd), frames(c.secondStart, c.secondEnd));
+    EXPECT_EQ(readFrameNumber(d.decoder->frameAt(c.secondEnd * kFrame)), c.secondEnd - 1)
+        << "nothing queued past the end";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ItemDecoderKeptRange,
+                         ::testing::Values(KeptCase{"SameStart", 10, 16, true},
+                                           KeptCase{"OtherStart", 11, 16, false},
+                                           KeptCase{"EndMoved", 10, 17, false}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST(ItemDecoderRetirement, DestroyingReturnsWhileTheThreadIsStillBusy) {
     Decoding d(mediaFixtures().rateClip({30000, 1001}).path);

@@ -113,6 +113,31 @@ TEST(PlayerLooper, AShortRangeStaysGaplessWithTwoDecoders) {
     EXPECT_EQ(shown, expectedTicks(15, 18, 60));
 }
 
+// A range of six pictures is shorter than a seek back and its first decoded picture: the
+// passes after the first two are shown from the pictures each decoder keeps of the range, so
+// the loop needs no decoding at its seams. The clock moves without waiting for any decoder.
+TEST(PlayerLooper, ASixFrameRangeShowsEveryFrameOncePerPassWithoutWaitingOnDecoders) {
+    LoopRig rig;
+    DecodedPlayerLooper looper(rig.player, rig.templateItem(clip30().path),
+                               TimeRange::fromTo(15 / kFps, 21 / kFps));
+    ASSERT_TRUE(runUntil(rig.loop, [&] { return rig.layer.readyForDisplay(); }));
+    constexpr int kTicksPerPass = 12;
+    constexpr int kWarmPasses = 2;
+    const auto warm = rig.play(kWarmPasses * kTicksPerPass);
+    ASSERT_EQ(warm, expectedTicks(15, 21, kWarmPasses * kTicksPerPass));
+
+    constexpr int kPasses = 200;
+    std::vector<int> shown;
+    for (int k = 0; k < kPasses * kTicksPerPass; ++k) {
+        shown.push_back(readFrameNumber(rig.layer.frameAt(rig.loop.now())));
+        rig.loop.advance(kTick);
+    }
+    std::vector<int> expected = expectedTicks(15, 21, (kWarmPasses + kPasses) * kTicksPerPass);
+    expected.erase(expected.begin(), expected.begin() + kWarmPasses * kTicksPerPass);
+    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(looper.loopCount(), kWarmPasses + kPasses);
+}
+
 // Greys the picture below the frame number strip, so a picture tells which filter made it.
 std::shared_ptr<const FrameFilter> greyFilter(int level, std::atomic<int>& calls) {
     return std::make_shared<const FrameFilter>([level, &calls](const QImage& decoded) {
@@ -377,7 +402,7 @@ TEST(PlayerLooper, ARateChangeAskedAheadReachesTheNextPassWithoutTheRunLoop) {
         ASSERT_EQ(player->frameShownAt(HostTime(1.1 - 1e-4)),
                   kestio::test::FakeFrame::of("loop.mov", 89));
         player->setRate(2.0f, ClockTime(c.changeAt));
-        loop.stall(1.02);                              // to 1.52 s
+        loop.stall(1.02);  // to 1.52 s
         EXPECT_EQ(looper->loopCount(), 0) << "the run loop ran";
         EXPECT_EQ(player->frameShownAt(HostTime(1.31)),
                   kestio::test::FakeFrame::of("loop.mov", c.at131));
