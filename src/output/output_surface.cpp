@@ -285,9 +285,13 @@ void OutputSurface::dissolve(PlaybackSlot& to, double duration,
     if (!incomingIsA) {
         // Slot B, the upper layer, fades in over A; A is hidden and cleared just after the end.
         platform::Transaction transaction(loop_);
-        transaction.setCompletion([weak, generation, layer = incoming.containerLayer()] {
+        // The layer keeps the completion until its fade ends: holding the layer weakly keeps
+        // the two from owning each other when the surface goes mid-fade.
+        std::weak_ptr<platform::Layer> fading = incoming.containerLayer();
+        transaction.setCompletion([weak, generation, fading] {
             const auto self = weak.lock();
-            if (!self || (*self)->dissolveGeneration_ != generation) {
+            const auto layer = fading.lock();
+            if (!self || !layer || (*self)->dissolveGeneration_ != generation) {
                 return;
             }
             layer->setOpacity(1.0f);

@@ -277,6 +277,40 @@ TEST_F(OutputSurfaceTest, StopAllClearsBothSlotsAndVoidsEveryPendingStep) {
     EXPECT_NE(rig.layerLines.back().find("] [LAYER] stopAll"), std::string::npos);
 }
 
+// A surface that goes while a fade is under way (the program quits mid-dissolve) lets go of
+// both slots' layers and clips; a layer kept alive by its own fade's completion would keep its
+// player, and a real player's decoding thread, running past the run loop it reads.
+TEST(OutputSurfaceLifetime, ASurfaceGoneMidDissolveLeavesNoLayerOrClipAlive) {
+    for (const bool towardB : {true, false}) {
+        SCOPED_TRACE(towardB ? "toward B, fading in" : "toward A, B fading out");
+        std::vector<std::weak_ptr<const void>> held;
+        {
+            SurfaceRig rig;
+            OutputSurface& surface = rig.surface;
+            surface.slotA().load("/clips/onair.mov", 0.0, std::nullopt, ColorSettings{});
+            surface.slotB().load("/clips/next.mov", 0.0, std::nullopt, ColorSettings{});
+            surface.prepareForPlay(true);
+            rig.loop.advance(0.2);
+            if (!towardB) {
+                surface.cut(surface.slotB());
+                surface.slotA().load("/clips/third.mov", 0.0, std::nullopt, ColorSettings{});
+                rig.loop.advance(0.2);
+            }
+            surface.dissolve(towardB ? surface.slotB() : surface.slotA(), 4.0);
+            rig.loop.advance(1.0);
+            for (PlaybackSlot* slot : {&surface.slotA(), &surface.slotB()}) {
+                ASSERT_NE(slot->player()->current(), nullptr);
+                held.emplace_back(slot->containerLayer());
+                held.emplace_back(slot->player()->current());
+            }
+        }
+        for (std::size_t i = 0; i < held.size(); ++i) {
+            EXPECT_TRUE(held[i].expired())
+                << (i % 2 == 0 ? "layer" : "clip") << " of slot " << (i < 2 ? "A" : "B");
+        }
+    }
+}
+
 // Where a slot's picture lands in a 192x108 view of the 1920x1080 canvas.
 TEST_F(OutputSurfaceTest, GeometryPlacesThePictureOnTheCanvasScaledToTheView) {
     using platform::Gravity;
