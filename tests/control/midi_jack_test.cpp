@@ -43,6 +43,16 @@ class MIDIOverJack : public test::JackServerTest {
         return true;
     }
 
+    // Runs the polls (one a second of the loop's time) and the work they hand back until `done`.
+    template <class Pred>
+    bool pollUntil(Pred done) {
+        for (int turn = 0; turn < 30 && !done(); ++turn) {
+            loop_.advance(1.0);
+            runUntil(done, 1.0);
+        }
+        return done();
+    }
+
     // JACK puts a new connection into its graph a few cycles later. A harmless control change
     // is sent until one gets through, so the messages under test meet a finished connection.
     template <class Pred>
@@ -88,8 +98,10 @@ TEST_F(MIDIOverJack, NotesAndControlChangesOfAnotherClientReachTheCallbacks) {
         calls.push_back("cc " + std::to_string(ch) + " " + std::to_string(c) + " " +
                         std::to_string(v));
     };
+    // The controller is connected once the server's first answer reaches the main thread.
     midi.start();
-    ASSERT_TRUE(midi.isConnected.get());
+    EXPECT_FALSE(midi.isConnected.get());
+    ASSERT_TRUE(runUntil([&] { return midi.isConnected.get(); }));
     EXPECT_EQ(midi.connectedSourceNames.get(),
               std::vector<std::string>{"KestioTestController:out"});
 
@@ -117,12 +129,12 @@ TEST_F(MIDIOverJack, ADeviceThatArrivesLaterIsPickedUpByPolling) {
     midi.onLearnedNote = [&](std::uint8_t, std::uint8_t) { ++notes; };
     midi.onRawMessage = [&](std::uint8_t, std::uint8_t, std::uint8_t) { ++messages; };
     midi.start();
+    ASSERT_TRUE(loop_.waitForPosted(10.0)) << "the server's first answer never came";
     EXPECT_FALSE(midi.isConnected.get());
 
     auto device = test::JackMidiPeer::source("KestioTestLateController", "out");
     ASSERT_TRUE(device.opened());
-    loop_.advance(1.0);
-    ASSERT_TRUE(midi.isConnected.get());
+    ASSERT_TRUE(pollUntil([&] { return midi.isConnected.get(); }));
     ASSERT_TRUE(primeConnection(device, [&] { return messages > 0; }));
     const Bytes noteOn{0x90, 0x24, 0x7F};
     device.send(noteOn);
@@ -151,6 +163,7 @@ TEST_F(MIDIOverJack, ANoteSentArrivesAtAnotherClientAsTheExactThreeBytes) {
     MIDIInputController midi(loop_, *system_);  // our own input port must not be a destination
     midi.start();
     out.setup();
+    ASSERT_TRUE(runUntil([&] { return out.isConnected.get(); }));
     ASSERT_EQ(out.availableDestinationNames.get(), std::vector<std::string>{"KestioTestSynth:in"});
     out.selectedDestinationName = std::string("KestioTestSynth:in");
 

@@ -39,7 +39,7 @@ struct JackMidiPeer::State {
             }
             return 0;
         }
-        self->queue.drainInto(buffer);
+        self->queue.drainInto(buffer, 0);
         return 0;
     }
 
@@ -114,7 +114,7 @@ void JackMidiPeer::send(const std::vector<std::uint8_t>& bytes) {
     if (state_ == nullptr || state_->lost.load()) {
         return;
     }
-    state_->queue.push(bytes.data(), bytes.size());
+    state_->queue.push(bytes.data(), bytes.size(), 0);
 }
 
 }  // namespace kestio::test

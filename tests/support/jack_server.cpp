@@ -112,6 +112,18 @@ void JackServer::kill() {
     }
 }
 
+void JackServer::freeze() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGSTOP);
+    }
+}
+
+void JackServer::thaw() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGCONT);
+    }
+}
+
 void JackServer::awaitPreviousServer() {
     // The lock file holds the pid of the last server started under it. A test process that
     // crashed leaves its server to the kernel's death signal, which may not have finished it
@@ -203,6 +215,7 @@ JackServer::~JackServer() {
 
 void JackServer::stop() {
     if (pid_ > 0) {
+        thaw();
         ::kill(pid_, SIGTERM);
         waitExit(pid_);
         pid_ = -1;

@@ -33,6 +33,10 @@ class JackServer {
     // Kills the server as a crash would (SIGKILL: no goodbye to its clients) and waits until
     // the process is gone.
     void kill();
+    // Freezes the server (SIGSTOP): it keeps its clients and connections but answers nothing,
+    // as a hung server would, until thaw() (SIGCONT). Stopping it thaws it first.
+    void freeze();
+    void thaw();
 
   private:
     enum class Launch { answered, exitedAtStart, failed };

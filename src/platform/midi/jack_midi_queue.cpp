@@ -10,28 +10,44 @@ JackMidiQueue::~JackMidiQueue() {
     jack_ringbuffer_free(ring_);
 }
 
-bool JackMidiQueue::push(const std::uint8_t* bytes, std::size_t length) {
-    const auto size = static_cast<std::uint32_t>(length);
-    if (jack_ringbuffer_write_space(ring_) < sizeof size + size) {
+namespace {
+struct Header {
+    std::uint32_t size;
+    std::uint32_t route;
+};
+}  // namespace
+
+bool JackMidiQueue::push(const std::uint8_t* bytes, std::size_t length, std::uint32_t route) {
+    const Header header{static_cast<std::uint32_t>(length), route};
+    if (jack_ringbuffer_write_space(ring_) < sizeof header + header.size) {
         return false;
     }
-    jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(&size), sizeof size);
-    jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(bytes), size);
+    jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(&header), sizeof header);
+    jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(bytes), header.size);
     return true;
 }
 
-void JackMidiQueue::drainInto(void* portBuffer) {
+void JackMidiQueue::drainInto(void* portBuffer, std::uint32_t currentRoute) {
     jack_midi_clear_buffer(portBuffer);
-    std::uint32_t size = 0;
-    while (jack_ringbuffer_peek(ring_, reinterpret_cast<char*>(&size), sizeof size) ==
-               sizeof size &&
-           jack_ringbuffer_read_space(ring_) >= sizeof size + size) {
-        jack_midi_data_t* room = jack_midi_event_reserve(portBuffer, 0, size);
+    Header header{};
+    while (jack_ringbuffer_peek(ring_, reinterpret_cast<char*>(&header), sizeof header) ==
+               sizeof header &&
+           jack_ringbuffer_read_space(ring_) >= sizeof header + header.size) {
+        // The difference, read as signed, orders two route numbers across a wrap-around.
+        const auto age = static_cast<std::int32_t>(currentRoute - header.route);
+        if (age < 0) {
+            break;  // its route is not in place yet
+        }
+        if (age > 0) {
+            jack_ringbuffer_read_advance(ring_, sizeof header + header.size);
+            continue;
+        }
+        jack_midi_data_t* room = jack_midi_event_reserve(portBuffer, 0, header.size);
         if (room == nullptr) {
             break;
         }
-        jack_ringbuffer_read_advance(ring_, sizeof size);
-        jack_ringbuffer_read(ring_, reinterpret_cast<char*>(room), size);
+        jack_ringbuffer_read_advance(ring_, sizeof header);
+        jack_ringbuffer_read(ring_, reinterpret_cast<char*>(room), header.size);
     }
 }
 

@@ -9,6 +9,11 @@ namespace kestio::platform {
 
 // MIDI messages from one thread to a JACK client's process callback, through libjack's lock-free
 // ring: one writer, one reader, nothing locked or allocated on either side.
+//
+// Each message carries the number of the route (the output port's connection) it was sent for.
+// The port is connected on another thread, a little after the message is queued: the reader
+// holds a message back while its route is newer than the one in place, and drops one whose route
+// was already replaced, so that no message reaches a destination it was not sent to.
 class JackMidiQueue {
   public:
     explicit JackMidiQueue(std::size_t bytes);
@@ -16,11 +21,12 @@ class JackMidiQueue {
     JackMidiQueue(const JackMidiQueue&) = delete;
     JackMidiQueue& operator=(const JackMidiQueue&) = delete;
 
-    // The writer's side: queues one message whole; false when there is no room for it.
-    bool push(const std::uint8_t* bytes, std::size_t length);
+    // The writer's side: queues one message whole, for `route`; false when there is no room.
+    bool push(const std::uint8_t* bytes, std::size_t length, std::uint32_t route);
     // The process callback's side: clears the port buffer of this cycle and writes into it, in
-    // order, the queued messages that fit; the rest wait for the next cycle.
-    void drainInto(void* portBuffer);
+    // order, the queued messages of `currentRoute` that fit, dropping those of older routes. The
+    // rest wait for the next cycle. Route numbers only grow (wrapping around).
+    void drainInto(void* portBuffer, std::uint32_t currentRoute);
 
   private:
     jack_ringbuffer_t* ring_;

@@ -6,13 +6,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstring>
-#include <future>
 #include <optional>
 #include <vector>
 
+#include "platform/midi/call_thread.h"
 #include "platform/midi/jack_client_gate.h"
 #include "platform/midi/jack_midi_queue.h"
 #include "platform/midi/midi_port_names.h"
@@ -24,9 +23,6 @@ namespace {
 
 // Room for messages on their way to the process thread: far more than a burst of notes.
 constexpr std::size_t kOutputQueueBytes = 64 * 1024;
-// How long creating a client waits for the server's first answer before carrying on without
-// it (the next polls pick the answer up).
-constexpr auto kFirstAnswerWait = std::chrono::seconds(1);
 
 // What one JACK client is to carry: its name and the ports wanted so far.
 struct WantedLink {
@@ -36,9 +32,9 @@ struct WantedLink {
     std::optional<std::string> outputPortName;
 };
 
-// One open JACK client with its ports. The main thread (or, while opening and closing, a worker
-// thread) owns it; libjack calls process() on its process thread and lost() on its notification
-// thread.
+// One open JACK client with its ports. Its client's call thread owns it and makes every libjack
+// call on it; the main thread only queues messages (enqueue) and asks whether it is lost. libjack
+// calls process() on its process thread and shutDown() on its notification thread.
 class Link {
   public:
     // Opens a client and gives it the wanted ports; null when no server answers (or a client of
@@ -133,10 +129,13 @@ class Link {
         jack_disconnect(handle_, from.c_str(), to.c_str());
     }
 
-    // Queues one message for the output port's next cycle; false when the queue is full.
-    bool enqueue(const std::vector<std::uint8_t>& bytes) {
-        return queue_.push(bytes.data(), bytes.size());
+    // Queues one message for the output port, sent once `route` is in place; false when the
+    // queue is full. One thread only.
+    bool enqueue(const std::vector<std::uint8_t>& bytes, std::uint32_t route) {
+        return queue_.push(bytes.data(), bytes.size(), route);
     }
+    // The output port's connection numbered `route` is in place (or given up).
+    void setRoute(std::uint32_t route) { route_.store(route, std::memory_order_release); }
 
   private:
     Link(jack_client_t* handle, std::function<void()> onLost)
@@ -166,7 +165,8 @@ class Link {
             }
         }
         if (jack_port_t* out = self->output_.load(std::memory_order_acquire)) {
-            self->queue_.drainInto(jack_port_get_buffer(out, frames));
+            self->queue_.drainInto(jack_port_get_buffer(out, frames),
+                                   self->route_.load(std::memory_order_acquire));
         }
         return 0;
     }
@@ -191,174 +191,127 @@ class Link {
     std::atomic<const MIDIPacketHandler*> handler_{nullptr};
     std::atomic<jack_port_t*> input_{nullptr};
     std::atomic<jack_port_t*> output_{nullptr};
+    std::atomic<std::uint32_t> route_{0};
     std::atomic<bool> lost_{false};
     std::atomic<bool> closing_{false};
     bool active_ = false;
 };
 
-}  // namespace
+// What a look at the server found: the link it was made through and the server's MIDI ports.
+struct Survey {
+    Link* link = nullptr;      // the keeper's link, lost or not; none when no server answered
+    std::uint64_t serial = 0;  // the link's number (links are numbered from 1 as they open)
+    std::vector<std::string> sources;
+    std::vector<std::string> destinations;
+};
 
-class JackMIDISystem::Client final : public MIDIClient {
+// The JACK side of one client: its link and the ports and connections it is to have. Used only on
+// the client's call thread, so every libjack call that can block is made there. The link stays
+// open until the main thread retires it (it may hold the link's address until then).
+class LinkKeeper {
   public:
-    Client(RunLoop& loop, double pollInterval, std::string name,
-           std::shared_ptr<std::set<std::string>> ownNames, std::function<void()> onSetupChanged)
-        : loop_(loop),
-          ownNames_(std::move(ownNames)),
-          onSetupChanged_(std::move(onSetupChanged)),
-          self_(std::make_shared<Client*>(this)) {
-        wanted_.clientName = std::move(name);
-        startOpening();
-        if (opening_.wait_for(kFirstAnswerWait) == std::future_status::ready) {
-            adoptOpened();
-        }
-        lastSources_ = currentSources();
-        lastDestinations_ = currentDestinations();
-        poll_ = loop.every(pollInterval, [this] { poll(Retry::yes); });
+    LinkKeeper(std::string clientName, std::function<void()> onLost) : onLost_(std::move(onLost)) {
+        wanted_.clientName = std::move(clientName);
     }
 
-    ~Client() override {
-        poll_.cancel();
-        self_.reset();
-        if (opening_.valid()) {
-            opening_.wait();
+    // Opens a link when there is none (its ports and connections come with it), and lists the
+    // server's ports through a live one.
+    Survey survey() {
+        if (!link_) {
+            link_ = Link::open(wanted_, onLost_);
+            if (link_) {
+                serial_ = ++opened_;
+                restore();
+            }
         }
-        link_.reset();
-        closing_.clear();  // each waits for its close
+        Survey found;
+        if (link_) {
+            found.link = link_.get();
+            found.serial = serial_;
+            if (!link_->lost()) {
+                found.sources = link_->ports(JackPortIsOutput);
+                found.destinations = link_->ports(JackPortIsInput);
+            }
+        }
+        return found;
     }
 
-    std::vector<MIDIEndpoint> sources() override { return endpoints(currentSources()); }
-    std::vector<MIDIEndpoint> destinations() override { return endpoints(currentDestinations()); }
-
-    MIDIStatus createInputPort(const std::string& name, MIDIPacketHandler onPacket) override {
-        if (wanted_.inputPortName) {
-            return kRefused;  // one input port per client; it keeps its first handler
-        }
+    void wantInput(const std::string& name, std::shared_ptr<const MIDIPacketHandler> handler) {
         wanted_.inputPortName = name;
-        wanted_.handler = std::make_shared<const MIDIPacketHandler>(std::move(onPacket));
-        return addPorts();
+        wanted_.handler = std::move(handler);
+        addPorts();
     }
-
-    MIDIStatus connectSource(const std::string& sourceId) override {
-        if (!wanted_.inputPortName) {
-            return kNoPort;
-        }
-        Link* link = liveLink();
-        if (link == nullptr) {
-            return kNoServer;
-        }
-        const auto input = link->inputName();
-        if (!input) {
-            return kRefused;
-        }
-        const auto sources = currentSources();
-        if (std::find(sources.begin(), sources.end(), sourceId) == sources.end()) {
-            return kUnknownEndpoint;
-        }
-        if (!link->connect(sourceId, *input)) {
-            return kRefused;
-        }
-        connectedSources_.insert(sourceId);
-        return kMIDIStatusOK;
-    }
-
-    void disconnectSource(const std::string& sourceId) override {
-        connectedSources_.erase(sourceId);
-        Link* link = liveLink();
-        if (link == nullptr) {
-            return;
-        }
-        if (const auto input = link->inputName()) {
-            link->disconnect(sourceId, *input);
-        }
-    }
-
-    MIDIStatus createOutputPort(const std::string& name) override {
-        if (wanted_.outputPortName) {
-            return kRefused;
-        }
+    void wantOutput(const std::string& name) {
         wanted_.outputPortName = name;
-        return addPorts();
+        addPorts();
     }
 
-    void prepareDestination(const std::string& destinationId) override {
-        Link* link = liveLink();
-        if (wanted_.outputPortName && link != nullptr) {
-            route(*link, destinationId);
+    void connect(const std::string& source) {
+        sources_.insert(source);
+        if (Link* link = live()) {
+            if (const auto input = link->inputName()) {
+                link->connect(source, *input);
+            }
+        }
+    }
+    void disconnect(const std::string& source) {
+        sources_.erase(source);
+        if (Link* link = live()) {
+            if (const auto input = link->inputName()) {
+                link->disconnect(source, *input);
+            }
         }
     }
 
-    MIDIStatus send(const std::string& destinationId,
-                    const std::vector<std::uint8_t>& bytes) override {
-        if (!wanted_.outputPortName) {
-            return kNoPort;
+    // Connects the output port to `destination` alone, then lets the messages of `route` go.
+    void route(const std::string& destination, std::uint32_t route) {
+        Link* link = live();
+        const auto output = link != nullptr ? link->outputName() : std::nullopt;
+        if (output && target_ && *target_ != destination) {
+            link->disconnect(*output, *target_);
         }
-        // The server may go at any moment (its notice comes on libjack's thread): the link is
-        // looked at once, and stays ours to use until this thread lets it go.
-        Link* link = liveLink();
-        if (link == nullptr) {
-            return kNoServer;
+        target_ = destination;
+        route_ = route;
+        if (output) {
+            link->connect(*output, destination);
         }
-        if (const auto status = route(*link, destinationId); status != kMIDIStatusOK) {
-            return status;
+        if (link != nullptr) {
+            link->setRoute(route);
         }
-        return link->enqueue(bytes) ? kMIDIStatusOK : kQueueFull;
     }
+
+    // Closes the link numbered `serial`, whose server went away. Blocking.
+    void retire(std::uint64_t serial) {
+        if (link_ && serial_ == serial) {
+            link_.reset();
+        }
+    }
+    void close() { link_.reset(); }
 
   private:
-    // The current client, unless its server is gone.
-    Link* liveLink() const { return link_ && !link_->lost() ? link_.get() : nullptr; }
+    Link* live() const { return link_ && !link_->lost() ? link_.get() : nullptr; }
 
-    MIDIStatus addPorts() {
-        Link* link = liveLink();
-        if (link == nullptr) {
-            return kMIDIStatusOK;  // the ports come with the server
+    void addPorts() {
+        if (Link* link = live()) {
+            if (link->addPorts(wanted_) == Link::PortsAdded::addedAndReactivated) {
+                restore();
+            }
         }
-        const auto added = link->addPorts(wanted_);
-        if (added == Link::PortsAdded::addedAndReactivated) {
-            restoreConnections();
-        }
-        return added == Link::PortsAdded::failed ? kRefused : kMIDIStatusOK;
     }
 
-    // Connects the output port to `destinationId` alone, so that what is sent reaches it and
-    // nothing else.
-    MIDIStatus route(Link& link, const std::string& destinationId) {
-        if (target_ == destinationId) {
-            return kMIDIStatusOK;
-        }
-        const auto output = link.outputName();
-        if (!output) {
-            return kRefused;
-        }
-        const auto destinations = currentDestinations();
-        if (std::find(destinations.begin(), destinations.end(), destinationId) ==
-            destinations.end()) {
-            return kUnknownEndpoint;
-        }
-        if (target_) {
-            link.disconnect(*output, *target_);
-            target_.reset();
-        }
-        if (!link.connect(*output, destinationId)) {
-            return kRefused;
-        }
-        target_ = destinationId;
-        return kMIDIStatusOK;
-    }
-
-    // After the client was deactivated or replaced: the sources and destination still there are
+    // After the link was reactivated or replaced: the sources and destination still there are
     // connected again; the others are forgotten.
-    void restoreConnections() {
-        Link* link = liveLink();
+    void restore() {
+        Link* link = live();
         if (link == nullptr) {
             return;
         }
-        const auto sources = currentSources();
-        std::erase_if(connectedSources_, [&](const std::string& id) {
+        const auto sources = link->ports(JackPortIsOutput);
+        std::erase_if(sources_, [&](const std::string& id) {
             return std::find(sources.begin(), sources.end(), id) == sources.end();
         });
         if (const auto input = link->inputName()) {
-            for (const auto& id : connectedSources_) {
+            for (const auto& id : sources_) {
                 link->connect(id, *input);
             }
         }
@@ -368,80 +321,202 @@ class JackMIDISystem::Client final : public MIDIClient {
                 target_.reset();
             }
         }
+        link->setRoute(route_);
     }
 
-    void startOpening() {
+    WantedLink wanted_;
+    std::function<void()> onLost_;
+    std::unique_ptr<Link> link_;
+    std::uint64_t serial_ = 0;
+    std::uint64_t opened_ = 0;
+    std::set<std::string> sources_;
+    std::optional<std::string> target_;
+    std::uint32_t route_ = 0;
+};
+
+}  // namespace
+
+// The call threads of destroyed clients, each still closing its JACK client; the main thread
+// never waits for such a close, the system's end does.
+class JackMIDISystem::ClosingClients {
+  public:
+    void add(std::unique_ptr<CallThread> thread) {
+        std::erase_if(threads_, [](const auto& t) { return t->finished(); });
+        threads_.push_back(std::move(thread));
+    }
+
+  private:
+    std::vector<std::unique_ptr<CallThread>> threads_;
+};
+
+// The main thread's side of a client. It never calls libjack: its call thread does, and hands
+// back what the server said through the run loop. Until the first answer the client has no
+// endpoints; each answer that changes them is announced through onSetupChanged.
+class JackMIDISystem::Client final : public MIDIClient {
+  public:
+    Client(RunLoop& loop, double pollInterval, std::string name,
+           std::shared_ptr<std::set<std::string>> ownNames,
+           std::shared_ptr<ClosingClients> closingClients, std::function<void()> onSetupChanged)
+        : loop_(loop),
+          ownNames_(std::move(ownNames)),
+          closingClients_(std::move(closingClients)),
+          onSetupChanged_(std::move(onSetupChanged)),
+          self_(std::make_shared<Client*>(this)),
+          calls_(std::make_unique<CallThread>()) {
+        // The server's shutdown notice (on libjack's thread) wakes the main thread at once.
         std::weak_ptr<Client*> weak = self_;
-        RunLoop* loop = &loop_;
-        // Both callbacks wake the main thread for a poll, which takes the news in. Only the
-        // timer's polls try again, so a server that is not there is asked once a poll.
-        auto wake = [loop, weak] {
-            loop->post([weak] {
+        RunLoop* loopPointer = &loop_;
+        keeper_ = std::make_shared<LinkKeeper>(std::move(name), [loopPointer, weak] {
+            loopPointer->post([weak] {
                 if (auto self = weak.lock()) {
-                    (*self)->poll(Retry::no);
+                    (*self)->checkLink();
                 }
             });
-        };
-        opening_ = std::async(std::launch::async, [wanted = wanted_, wake] {
-            auto link = Link::open(wanted, wake);
-            wake();
-            return link;
+        });
+        survey();
+        poll_ = loop.every(pollInterval, [this] {
+            checkLink();
+            survey();
         });
     }
 
-    // Takes the client that a finished open gave, if any, and gives it the ports wanted since.
-    void adoptOpened() {
-        if (!opening_.valid() ||
-            opening_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+    ~Client() override {
+        poll_.cancel();
+        self_.reset();
+        calls_->post([keeper = std::move(keeper_)] { keeper->close(); });
+        calls_->finish();
+        closingClients_->add(std::move(calls_));
+    }
+
+    std::vector<MIDIEndpoint> sources() override { return endpoints(sources_); }
+    std::vector<MIDIEndpoint> destinations() override { return endpoints(destinations_); }
+
+    MIDIStatus createInputPort(const std::string& name, MIDIPacketHandler onPacket) override {
+        if (hasInput_) {
+            return kRefused;  // one input port per client; it keeps its first handler
+        }
+        hasInput_ = true;
+        auto handler = std::make_shared<const MIDIPacketHandler>(std::move(onPacket));
+        call([name, handler](LinkKeeper& k) { k.wantInput(name, handler); });
+        return kMIDIStatusOK;  // made now, or with the server
+    }
+
+    MIDIStatus connectSource(const std::string& sourceId) override {
+        if (!hasInput_) {
+            return kNoPort;
+        }
+        if (liveLink() == nullptr) {
+            return kNoServer;
+        }
+        if (!listed(sources_, sourceId)) {
+            return kUnknownEndpoint;
+        }
+        call([sourceId](LinkKeeper& k) { k.connect(sourceId); });
+        return kMIDIStatusOK;
+    }
+
+    void disconnectSource(const std::string& sourceId) override {
+        call([sourceId](LinkKeeper& k) { k.disconnect(sourceId); });
+    }
+
+    MIDIStatus createOutputPort(const std::string& name) override {
+        if (hasOutput_) {
+            return kRefused;
+        }
+        hasOutput_ = true;
+        call([name](LinkKeeper& k) { k.wantOutput(name); });
+        return kMIDIStatusOK;
+    }
+
+    void prepareDestination(const std::string& destinationId) override {
+        if (hasOutput_ && liveLink() != nullptr) {
+            routeTo(destinationId);
+        }
+    }
+
+    MIDIStatus send(const std::string& destinationId,
+                    const std::vector<std::uint8_t>& bytes) override {
+        if (!hasOutput_) {
+            return kNoPort;
+        }
+        // The server may go at any moment (its notice comes on libjack's thread): the link is
+        // looked at once, and stays open until this thread retires it.
+        Link* link = liveLink();
+        if (link == nullptr) {
+            return kNoServer;
+        }
+        if (const auto status = routeTo(destinationId); status != kMIDIStatusOK) {
+            return status;
+        }
+        return link->enqueue(bytes, route_) ? kMIDIStatusOK : kQueueFull;
+    }
+
+  private:
+    // The adopted link, unless its server is gone.
+    Link* liveLink() const { return link_ != nullptr && !link_->lost() ? link_ : nullptr; }
+
+    template <class Fn>
+    void call(Fn fn) {
+        calls_->post([keeper = keeper_, fn = std::move(fn)] { fn(*keeper); });
+    }
+
+    // Asks the call thread for a look at the server, unless one is on its way: a server that
+    // hangs holds up one look, never a queue of them.
+    void survey() {
+        if (surveying_) {
             return;
         }
-        link_ = opening_.get();
-        if (link_ && serverLost_) {
-            serverLost_ = false;
-            Console::log("MIDI: JACK server back");
-        }
-        if (link_) {
-            const auto added = link_->addPorts(wanted_);
-            (void)added;  // a new client has no connections yet: restore them in any case
-            restoreConnections();
-        }
-    }
-
-    // A client whose server went is closed on a thread of its own.
-    void retire(std::unique_ptr<Link> link) {
-        closing_.push_back(
-            std::async(std::launch::async, [link = std::move(link)]() mutable { link.reset(); }));
-    }
-
-    enum class Retry { no, yes };
-
-    void poll(Retry retry) {
-        std::erase_if(closing_, [](std::future<void>& f) {
-            return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+        surveying_ = true;
+        std::weak_ptr<Client*> weak = self_;
+        RunLoop* loop = &loop_;
+        call([weak, loop](LinkKeeper& k) {
+            loop->post([weak, found = k.survey()]() mutable {
+                if (auto self = weak.lock()) {
+                    (*self)->take(std::move(found));
+                }
+            });
         });
-        if (link_ && link_->lost()) {
-            retire(std::move(link_));
-            // Said once: the reopening that follows is quiet until the server is back.
-            if (!serverLost_) {
-                serverLost_ = true;
-                Console::log("MIDI: JACK server lost; its connections come back with it");
+    }
+
+    void take(Survey found) {
+        surveying_ = false;
+        if (link_ == nullptr && found.link != nullptr && found.serial > retiredSerial_) {
+            link_ = found.link;
+            linkSerial_ = found.serial;
+            if (serverLost_) {
+                serverLost_ = false;
+                Console::log("MIDI: JACK server back");
             }
         }
-        if (!link_) {
-            adoptOpened();
-            if (!link_ && !opening_.valid() && retry == Retry::yes) {
-                startOpening();
-            }
+        checkLink();
+        if (link_ != nullptr && found.serial == linkSerial_) {
+            publish(ours(std::move(found.sources)), ours(std::move(found.destinations)));
         }
-        auto sourcesNow = currentSources();
-        auto destinationsNow = currentDestinations();
-        if (sourcesNow == lastSources_ && destinationsNow == lastDestinations_) {
+    }
+
+    // A link whose server went is let go (its call thread closes it), and its endpoints with it.
+    void checkLink() {
+        if (link_ == nullptr || !link_->lost()) {
             return;
         }
-        lastSources_ = std::move(sourcesNow);
-        lastDestinations_ = std::move(destinationsNow);
-        if (target_ && std::find(lastDestinations_.begin(), lastDestinations_.end(), *target_) ==
-                           lastDestinations_.end()) {
+        link_ = nullptr;
+        retiredSerial_ = linkSerial_;
+        call([serial = linkSerial_](LinkKeeper& k) { k.retire(serial); });
+        // Said once: the reopening that follows is quiet until the server is back.
+        if (!serverLost_) {
+            serverLost_ = true;
+            Console::log("MIDI: JACK server lost; its connections come back with it");
+        }
+        publish({}, {});
+    }
+
+    void publish(std::vector<std::string> sources, std::vector<std::string> destinations) {
+        if (sources == sources_ && destinations == destinations_) {
+            return;
+        }
+        sources_ = std::move(sources);
+        destinations_ = std::move(destinations);
+        if (target_ && !listed(destinations_, *target_)) {
             target_.reset();
         }
         if (onSetupChanged_) {
@@ -449,19 +524,31 @@ class JackMIDISystem::Client final : public MIDIClient {
         }
     }
 
-    std::vector<std::string> currentSources() const { return listed(JackPortIsOutput); }
-    std::vector<std::string> currentDestinations() const { return listed(JackPortIsInput); }
-
-    std::vector<std::string> listed(unsigned long flags) const {
-        std::vector<std::string> out;
-        if (Link* link = liveLink()) {
-            for (auto& name : link->ports(flags)) {
-                if (!name.empty() && !isOwnMIDIPort(name, *ownNames_)) {
-                    out.push_back(std::move(name));
-                }
-            }
+    // Routes the output port to `destinationId` alone (on the call thread); the messages sent
+    // from now on wait for that route.
+    MIDIStatus routeTo(const std::string& destinationId) {
+        if (target_ == destinationId) {
+            return kMIDIStatusOK;
         }
-        return out;
+        if (!listed(destinations_, destinationId)) {
+            return kUnknownEndpoint;
+        }
+        target_ = destinationId;
+        ++route_;
+        call([destinationId, route = route_](LinkKeeper& k) { k.route(destinationId, route); });
+        return kMIDIStatusOK;
+    }
+
+    // The ports of the server without those of our own clients.
+    std::vector<std::string> ours(std::vector<std::string> names) const {
+        std::erase_if(names, [&](const std::string& name) {
+            return name.empty() || isOwnMIDIPort(name, *ownNames_);
+        });
+        return names;
+    }
+
+    static bool listed(const std::vector<std::string>& ids, const std::string& id) {
+        return std::find(ids.begin(), ids.end(), id) != ids.end();
     }
 
     static std::vector<MIDIEndpoint> endpoints(const std::vector<std::string>& ids) {
@@ -474,31 +561,37 @@ class JackMIDISystem::Client final : public MIDIClient {
 
     RunLoop& loop_;
     std::shared_ptr<std::set<std::string>> ownNames_;
+    std::shared_ptr<ClosingClients> closingClients_;
     std::function<void()> onSetupChanged_;
     std::shared_ptr<Client*> self_;
-    WantedLink wanted_;
-    std::unique_ptr<Link> link_;
+    std::unique_ptr<CallThread> calls_;
+    std::shared_ptr<LinkKeeper> keeper_;  // used on the call thread only
+    bool hasInput_ = false;
+    bool hasOutput_ = false;
+    Link* link_ = nullptr;  // open until retired; the keeper owns it
+    std::uint64_t linkSerial_ = 0;
+    std::uint64_t retiredSerial_ = 0;
+    bool surveying_ = false;
     bool serverLost_ = false;
-    std::future<std::unique_ptr<Link>> opening_;
-    std::vector<std::future<void>> closing_;
-    std::set<std::string> connectedSources_;
     std::optional<std::string> target_;
-    std::vector<std::string> lastSources_;
-    std::vector<std::string> lastDestinations_;
+    std::uint32_t route_ = 0;
+    std::vector<std::string> sources_;
+    std::vector<std::string> destinations_;
     TimerHandle poll_;
 };
 
 JackMIDISystem::JackMIDISystem(RunLoop& loop, double pollInterval)
     : loop_(loop),
       pollInterval_(pollInterval),
-      ownClientNames_(std::make_shared<std::set<std::string>>()) {}
+      ownClientNames_(std::make_shared<std::set<std::string>>()),
+      closingClients_(std::make_shared<ClosingClients>()) {}
 
 JackMIDISystem::~JackMIDISystem() = default;
 
 MIDISystem::ClientResult JackMIDISystem::createClient(const std::string& name,
                                                       std::function<void()> onSetupChanged) {
     ownClientNames_->insert(name);
-    return {std::make_unique<Client>(loop_, pollInterval_, name, ownClientNames_,
+    return {std::make_unique<Client>(loop_, pollInterval_, name, ownClientNames_, closingClients_,
                                      std::move(onSetupChanged)),
             kMIDIStatusOK};
 }

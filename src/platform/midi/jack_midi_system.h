@@ -20,8 +20,12 @@ namespace kestio::platform {
 // - The server's shutdown notice marks the client dead; from then on nothing but the close is
 //   called on it, and that close runs on a thread of its own (it can take a while, and libjack
 //   does not allow it from its own notification thread).
-// - A client without a server (lost, or never found) is reopened on a worker thread, never on
-//   the main thread, at each poll until a server answers; its ports come back with it.
+// - The main thread never waits for the server: every libjack call that can block (opening and
+//   closing, registering ports, listing them, connecting) runs on a thread of the client's own,
+//   which hands its findings back through the run loop. A new client has no endpoints until the
+//   server's first answer arrives; the endpoints then show as a set-up change.
+// - A client without a server (lost, or never found) is reopened at each poll until a server
+//   answers; its ports and connections come back with it.
 // Losing and regaining the server shows as a set-up change: the endpoints disappear, then
 // return. Ports of our own clients are never listed.
 class JackMIDISystem final : public MIDISystem {
@@ -29,7 +33,7 @@ class JackMIDISystem final : public MIDISystem {
     explicit JackMIDISystem(RunLoop& loop, double pollInterval = 1.0);
     ~JackMIDISystem() override;
 
-    // Always gives a client (even with no server yet); status is kMIDIStatusOK.
+    // Always gives a client (even with no server yet), at once; status is kMIDIStatusOK.
     ClientResult createClient(const std::string& name,
                               std::function<void()> onSetupChanged) override;
 
@@ -42,10 +46,13 @@ class JackMIDISystem final : public MIDISystem {
 
   private:
     class Client;
+    class ClosingClients;
 
     RunLoop& loop_;
     double pollInterval_;
     std::shared_ptr<std::set<std::string>> ownClientNames_;
+    // The system's end waits here for the JACK clients still closing.
+    std::shared_ptr<ClosingClients> closingClients_;
 };
 
 }  // namespace kestio::platform

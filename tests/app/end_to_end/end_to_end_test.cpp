@@ -44,6 +44,9 @@ TEST_F(EndToEnd, KeysMidiAndClicksPlayCuesAndSaveAndQuitWritesThePackage) {
     EXPECT_TRUE(programPlays(kestio, window)) << "no frame of the clip in the program picture";
     EXPECT_TRUE(outputPlays()) << "no frame of the clip on the output screen";
 
+    // The program connects the controller once the server has answered it (never waiting for it).
+    ASSERT_TRUE(pollUntil([&] { return controller.connected(); }, 40s))
+        << "the program never connected the controller";
     controller.send({0x90, kMidiNote, 100});
     controller.send({0x80, kMidiNote, 0});
     EXPECT_TRUE(played(package, "MidiCue")) << readFile(package / "app.log");

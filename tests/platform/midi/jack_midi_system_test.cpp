@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "platform/runloop/manual_run_loop.h"
 #include "support/jack_midi_peer.h"
@@ -130,7 +131,7 @@ TEST_F(JackMIDI, ReceivesPacketsOfAnotherClientUnchangedAndNeverListsItsOwnPorts
 
     PacketInbox inbox;
     ASSERT_EQ(client.createInputPort("KestioInputPort", inbox.handler()), kMIDIStatusOK);
-    ASSERT_TRUE(contains(ids(client.sources()), sender.portName()));
+    ASSERT_TRUE(pollUntil([&] { return contains(ids(client.sources()), sender.portName()); }));
     ASSERT_EQ(client.connectSource(sender.portName()), kMIDIStatusOK);
     ASSERT_TRUE(prime(inbox, [&] { sender.send(kProbe); }));
 
@@ -157,6 +158,7 @@ TEST_F(JackMIDI, SendsExactBytesToTheChosenDestinationOnly) {
     ASSERT_TRUE(sinkA.opened() && sinkB.opened());
 
     ASSERT_EQ(client.createOutputPort("KestioOutputPort"), kMIDIStatusOK);
+    ASSERT_TRUE(pollUntil([&] { return client.destinations().size() >= 2; }));
     const auto destinations = ids(client.destinations());
     ASSERT_TRUE(contains(destinations, sinkA.portName()));
     ASSERT_TRUE(contains(destinations, sinkB.portName()));
@@ -169,13 +171,14 @@ TEST_F(JackMIDI, SendsExactBytesToTheChosenDestinationOnly) {
     ASSERT_TRUE(first.waitFor(2));
     EXPECT_EQ(first.packets(), (std::vector<Bytes>{{0x92, 0x3C, 0x64}, {0x82, 0x3C, 0x00}}));
 
-    // Another destination takes over the port: what is sent to it never reaches the first.
-    ASSERT_TRUE(prime(second, [&] { client.send(sinkB.portName(), kProbe); }));
+    // Another destination takes over the port: what is sent to it never reaches the first, not
+    // even while the port is being connected anew.
     first.reset();
+    ASSERT_TRUE(prime(second, [&] { client.send(sinkB.portName(), kProbe); }));
     ASSERT_EQ(client.send(sinkB.portName(), {0x95, 0x40, 0x01}), kMIDIStatusOK);
     ASSERT_TRUE(second.waitFor(1));
     EXPECT_EQ(second.packets(), (std::vector<Bytes>{{0x95, 0x40, 0x01}}));
-    EXPECT_FALSE(first.waitBriefly(0.2)) << "the first destination heard the second's note";
+    EXPECT_FALSE(first.waitBriefly(0.2)) << "the first destination heard the second's messages";
 }
 
 TEST_F(JackMIDI, PollingNoticesSourcesThatComeAndGo) {
@@ -186,19 +189,19 @@ TEST_F(JackMIDI, PollingNoticesSourcesThatComeAndGo) {
     auto& client = *result.client;
     ASSERT_EQ(client.createInputPort("KestioInputPort", [](const std::uint8_t*, std::size_t) {}),
               kMIDIStatusOK);
-
-    loop_.advance(1.0);
-    EXPECT_EQ(changes, 0) << "nothing changed";
+    // A server with nothing but our own ports on it is no change (the next count shows it).
+    loop_.advance(3.0);
+    loop_.waitForPosted(0.5);
 
     auto device = std::make_unique<JackMidiPeer>(JackMidiPeer::source("KestioTestDevice", "out"));
     const auto id = device->portName();
-    loop_.advance(1.0);
+    ASSERT_TRUE(pollUntil([&] { return changes > 0; }));
     EXPECT_EQ(changes, 1);
     ASSERT_TRUE(contains(ids(client.sources()), id));
     ASSERT_EQ(client.connectSource(id), kMIDIStatusOK);
 
     device.reset();
-    loop_.advance(1.0);
+    ASSERT_TRUE(pollUntil([&] { return changes > 1; }));
     EXPECT_EQ(changes, 2);
     EXPECT_FALSE(contains(ids(client.sources()), id));
     client.disconnectSource(id);
@@ -214,6 +217,8 @@ TEST_F(JackMIDI, UnknownEndpointsAndMissingPortsAreRefused) {
     ASSERT_EQ(client.createInputPort("KestioInputPort", [](const std::uint8_t*, std::size_t) {}),
               kMIDIStatusOK);
     ASSERT_EQ(client.createOutputPort("KestioOutputPort"), kMIDIStatusOK);
+    ASSERT_TRUE(
+        pollUntil([&] { return client.connectSource("Nobody:out") != JackMIDISystem::kNoServer; }));
     EXPECT_EQ(client.connectSource("Nobody:out"), JackMIDISystem::kUnknownEndpoint);
     EXPECT_EQ(client.send("Nobody:in", {0x90, 1, 1}), JackMIDISystem::kUnknownEndpoint);
 }
@@ -221,22 +226,23 @@ TEST_F(JackMIDI, UnknownEndpointsAndMissingPortsAreRefused) {
 // Notes flow both ways through one client (an input and an output port on it) between two
 // peers, until the server is killed, and again once it is back.
 TEST_F(JackMIDI, OutlivesAServerKilledWhileNotesFlowBothWaysAndPlaysOnWhenItReturns) {
-    JackMIDISystem system(loop_, 1.0);
-    int changes = 0;
-    auto result = system.createClient("KestioMIDIClient", [&] { ++changes; });
-    ASSERT_TRUE(result.client);
-    auto& client = *result.client;
     PacketInbox fromDevice;
     PacketInbox atSynth;
-    ASSERT_EQ(client.createInputPort("KestioInputPort", fromDevice.handler()), kMIDIStatusOK);
-    ASSERT_EQ(client.createOutputPort("KestioOutputPort"), kMIDIStatusOK);
-
     auto device = std::make_unique<JackMidiPeer>(JackMidiPeer::source("KestioTestDevice", "out"));
     auto synth = std::make_unique<JackMidiPeer>(
         JackMidiPeer::destination("KestioTestSynth", "in", atSynth.handler()));
     ASSERT_TRUE(device->opened() && synth->opened());
     const auto deviceId = device->portName();
     const auto synthId = synth->portName();
+
+    JackMIDISystem system(loop_, 1.0);
+    int changes = 0;
+    auto result = system.createClient("KestioMIDIClient", [&] { ++changes; });
+    ASSERT_TRUE(result.client);
+    auto& client = *result.client;
+    ASSERT_EQ(client.createInputPort("KestioInputPort", fromDevice.handler()), kMIDIStatusOK);
+    ASSERT_EQ(client.createOutputPort("KestioOutputPort"), kMIDIStatusOK);
+    ASSERT_TRUE(pollUntil([&] { return changes > 0; }));
 
     const auto flowBothWays = [&] {
         fromDevice.reset();
@@ -262,7 +268,8 @@ TEST_F(JackMIDI, OutlivesAServerKilledWhileNotesFlowBothWaysAndPlaysOnWhenItRetu
     };
     ASSERT_TRUE(flowBothWays());
     loop_.advance(1.0);
-    ASSERT_EQ(changes, 1) << "the peers' arrival is one change";
+    loop_.waitForPosted(0.5);
+    ASSERT_EQ(changes, 1) << "the server's first answer, with both peers, is one change";
 
     // Notes keep going while the server dies under them.
     for (int i = 0; i < 50; ++i) {
@@ -298,6 +305,72 @@ TEST_F(JackMIDI, OutlivesAServerKilledWhileNotesFlowBothWaysAndPlaysOnWhenItRetu
     })) << "the endpoints did not return";
     EXPECT_FALSE(anyMentions(ids(client.sources()), "KestioMIDIClient"));
     EXPECT_TRUE(flowBothWays());
+}
+
+// Creating a client waits for no answer of the server: until the answer has come back through
+// the run loop, the client has no endpoints; taking it is one set-up change.
+TEST_F(JackMIDI, CreatingAClientWaitsForNoAnswerAndTheAnswerComesAsASetupChange) {
+    auto device = JackMidiPeer::source("KestioTestDevice", "out");
+    ASSERT_TRUE(device.opened());
+    JackMIDISystem system(loop_, 1.0);
+    int changes = 0;
+    auto result = system.createClient("KestioMIDIClient", [&] { ++changes; });
+    ASSERT_TRUE(result.client);
+    auto& client = *result.client;
+    PacketInbox inbox;
+    ASSERT_EQ(client.createInputPort("KestioInputPort", inbox.handler()), kMIDIStatusOK);
+    EXPECT_TRUE(client.sources().empty()) << "the client waited for the server's answer";
+    EXPECT_EQ(client.connectSource(device.portName()), JackMIDISystem::kNoServer);
+    EXPECT_EQ(changes, 0);
+
+    ASSERT_TRUE(loop_.waitForPosted(10.0)) << "the server's answer never came";
+    EXPECT_EQ(changes, 1);
+    ASSERT_TRUE(contains(ids(client.sources()), device.portName()));
+    ASSERT_EQ(client.connectSource(device.portName()), kMIDIStatusOK);
+    ASSERT_TRUE(prime(inbox, [&] { device.send(kProbe); }));
+}
+
+// A server that hangs holds up nothing on the main thread: making a client, its ports, sends and
+// polls all return while the server is frozen (a guard thaws it if they do not, and the test
+// fails), and the client connects once the server answers again.
+TEST_F(JackMIDI, AFrozenServerStallsNothingAndTheClientConnectsWhenItThaws) {
+    auto device = JackMidiPeer::source("KestioTestDevice", "out");
+    ASSERT_TRUE(device.opened());
+
+    std::mutex mutex;
+    std::condition_variable done;
+    bool mainThreadThrough = false;
+    server_->freeze();
+    std::thread guard([&] {
+        std::unique_lock lock(mutex);
+        if (!done.wait_for(lock, std::chrono::seconds(20), [&] { return mainThreadThrough; })) {
+            server_->thaw();  // the main thread is stuck on the server: let it go, and fail
+        }
+    });
+    JackMIDISystem system(loop_, 1.0);
+    int changes = 0;
+    auto result = system.createClient("KestioMIDIClient", [&] { ++changes; });
+    ASSERT_TRUE(result.client);
+    auto& client = *result.client;
+    PacketInbox inbox;
+    EXPECT_EQ(client.createInputPort("KestioInputPort", inbox.handler()), kMIDIStatusOK);
+    EXPECT_EQ(client.createOutputPort("KestioOutputPort"), kMIDIStatusOK);
+    loop_.advance(5.0);  // five polls
+    EXPECT_EQ(client.send(device.portName(), {0x90, 1, 1}), JackMIDISystem::kNoServer);
+    {
+        std::lock_guard lock(mutex);
+        mainThreadThrough = true;
+    }
+    done.notify_all();
+    guard.join();
+    EXPECT_TRUE(client.sources().empty());
+    EXPECT_EQ(changes, 0);
+
+    server_->thaw();
+    ASSERT_TRUE(pollUntil([&] { return contains(ids(client.sources()), device.portName()); }));
+    EXPECT_EQ(changes, 1);
+    ASSERT_EQ(client.connectSource(device.portName()), kMIDIStatusOK);
+    ASSERT_TRUE(prime(inbox, [&] { device.send(kProbe); }));
 }
 
 // A client made while no server answers yet works once one does, at a later poll.
