@@ -202,7 +202,8 @@ TEST_F(ShowMIDIOverJack, ANoteFromAnotherClientPutsItsSlotOnAirAndShowsItsBank) 
     real->slot(3, 7).addMIDIBinding(1, 0x24);
     real->midi.start();
     real->show->setupMIDIInput();
-    ASSERT_TRUE(real->midi.isConnected.get());
+    // The controller connects once the server's first answer reaches the main thread.
+    ASSERT_TRUE(real->runUntil([&] { return real->midi.isConnected.get(); }, 10.0));
     // JACK joins a new connection a few cycles later: a control change nothing listens to is
     // sent until one arrives.
     bool primed = false;
@@ -238,6 +239,7 @@ TEST_F(ShowMIDIOverJack, APlayedSlotsNoteReachesAnotherClientAndIsReleasedAfter1
     ASSERT_TRUE(synth.opened());
     auto& out = real->midiOut;
     out.setup();
+    ASSERT_TRUE(real->runUntil([&] { return out.isConnected.get(); }, 10.0));
     out.selectedDestinationName = std::string("KestioTestSynth:in");
     {
         std::unique_lock lock(mutex);
