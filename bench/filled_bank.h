@@ -2,34 +2,22 @@
 
 // A bank whose slots all hold a clip and a thumbnail, for the panel benchmarks.
 
-#include <QBuffer>
-#include <QImage>
-#include <QLinearGradient>
-#include <QPainter>
+#include <QColor>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "show/show_controller.h"
+#include "support/gradient_png.h"
 
 namespace kestio::bench {
 
 // A slot thumbnail as a project stores it: a 320 × 180 PNG of a gradient whose hue follows
 // `seed`, so neighbouring slots differ.
 inline std::vector<std::uint8_t> slotThumbnailPNG(int seed) {
-    QImage image(320, 180, QImage::Format_RGB32);
-    QPainter painter(&image);
-    QLinearGradient gradient(0, 0, 320, 180);
-    gradient.setColorAt(0, QColor::fromHsv((seed * 37) % 360, 160, 200));
-    gradient.setColorAt(1, QColor(20, 20, 20));
-    painter.fillRect(image.rect(), gradient);
-    painter.end();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+    return test::gradientPNG({320, 180}, {0, 0}, {320, 180},
+                             QColor::fromHsv((seed * 37) % 360, 160, 200), QColor(20, 20, 20));
 }
 
 // Gives every slot of the bank a clip (named "<n>_Clip <n>", 10 s and up, at `fps` when given)

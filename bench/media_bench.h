@@ -50,114 +50,109 @@ inline void makeWithFfmpeg(const std::vector<std::string>& argv,
     std::filesystem::rename(partial, path);
 }
 
-// The clip's path in the fixture folder, made first with the ffmpeg command if it is not there
-// yet (throws when ffmpeg fails).
-inline const std::filesystem::path& grainClip(const GrainClip& clip) {
+// The clip `fileName` in the benchmarks' media folder under the fixture folder, made the first
+// time within `limit` by ffmpeg from the generated pictures `pictures` (a lavfi graph), with the
+// further arguments `arguments(partial)`, which end by writing `partial`; remembered for the rest
+// of the run (throws when ffmpeg fails).
+inline const std::filesystem::path& benchClip(
+    const std::string& fileName, std::chrono::minutes limit, const std::string& pictures,
+    const std::function<std::vector<std::string>(const std::filesystem::path& partial)>&
+        arguments) {
     namespace fs = std::filesystem;
     static std::map<std::string, fs::path> made;
-    const std::string name = std::to_string(clip.height) + "p" + clip.rateName +
-                             (clip.sound ? "_sound" : "") + (clip.frameNumbers ? "_numbered" : "") +
-                             ".mp4";
-    if (auto found = made.find(name); found != made.end()) {
+    if (auto found = made.find(fileName); found != made.end()) {
         return found->second;
     }
     const fs::path folder = fs::path(KESTIO_FIXTURE_DIR) / "bench-media";
     fs::create_directories(folder);
-    const fs::path path = folder / ("grain_" + name);
+    const fs::path path = folder / fileName;
     if (!fs::exists(path)) {
-        const int width = clip.height * 16 / 9;
-        const std::string rate = clip.height > 1080 ? "80M" : "20M";
-        const fs::path partial = folder / ("partial_" + name);
-        std::vector<std::string> argv = {"ffmpeg",
-                                         "-nostdin",
-                                         "-y",
-                                         "-loglevel",
-                                         "error",
-                                         "-f",
-                                         "lavfi",
-                                         "-i",
-                                         "testsrc2=size=" + std::to_string(width) + "x" +
-                                             std::to_string(clip.height) +
-                                             ":rate=" + clip.frameRate};
-        if (clip.sound) {
-            // As long as the pictures: frames / rate seconds, the rate as ffmpeg takes it.
-            const auto slash = clip.frameRate.find('/');
-            const double fps = slash == std::string::npos
-                                   ? std::stod(clip.frameRate)
-                                   : std::stod(clip.frameRate.substr(0, slash)) /
-                                         std::stod(clip.frameRate.substr(slash + 1));
-            argv.insert(argv.end(), {"-f", "lavfi", "-i",
-                                     "sine=frequency=440:sample_rate=48000:duration=" +
-                                         std::to_string(clip.frames / fps),
-                                     "-ac", "2", "-c:a", "aac", "-b:a", "192k"});
-        }
-        argv.insert(argv.end(),
-                    {"-frames:v",
-                     std::to_string(clip.frames),
-                     "-vf",
-                     "noise=alls=6:allf=t" +
-                         (clip.frameNumbers ? "," + kestio::test::FrameNumberStrip::ffmpegFilter()
-                                            : std::string()),
-                     "-c:v",
-                     "libx264",
-                     "-preset",
-                     "veryfast",
-                     "-profile:v",
-                     "high",
-                     "-b:v",
-                     rate,
-                     "-maxrate",
-                     rate,
-                     "-bufsize",
-                     rate,
-                     "-g",
-                     std::to_string(clip.keyFrameInterval),
-                     "-pix_fmt",
-                     "yuv420p",
-                     partial.string()});
-        makeWithFfmpeg(argv, partial, path, std::chrono::minutes(5));
+        const fs::path partial = folder / ("partial_" + fileName);
+        std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-y", "-loglevel", "error",
+                                         "-f",     "lavfi",    "-i", pictures};
+        const auto more = arguments(partial);
+        argv.insert(argv.end(), more.begin(), more.end());
+        makeWithFfmpeg(argv, partial, path, limit);
     }
-    return made[name] = path;
+    return made[fileName] = path;
+}
+
+// The clip's path in the fixture folder, made first with the ffmpeg command if it is not there
+// yet (throws when ffmpeg fails).
+inline const std::filesystem::path& grainClip(const GrainClip& clip) {
+    const std::string name = std::to_string(clip.height) + "p" + clip.rateName +
+                             (clip.sound ? "_sound" : "") + (clip.frameNumbers ? "_numbered" : "") +
+                             ".mp4";
+    const int width = clip.height * 16 / 9;
+    const std::string pictures = "testsrc2=size=" + std::to_string(width) + "x" +
+                                 std::to_string(clip.height) + ":rate=" + clip.frameRate;
+    return benchClip(
+        "grain_" + name, std::chrono::minutes(5), pictures,
+        [&clip](const std::filesystem::path& partial) {
+            const std::string rate = clip.height > 1080 ? "80M" : "20M";
+            std::vector<std::string> argv;
+            if (clip.sound) {
+                // As long as the pictures: frames / rate seconds, the rate as ffmpeg
+                // takes it.
+                const auto slash = clip.frameRate.find('/');
+                const double fps = slash == std::string::npos
+                                       ? std::stod(clip.frameRate)
+                                       : std::stod(clip.frameRate.substr(0, slash)) /
+                                             std::stod(clip.frameRate.substr(slash + 1));
+                argv = {
+                    "-f",
+                    "lavfi",
+                    "-i",
+                    "sine=frequency=440:sample_rate=48000:duration=" + std::to_string(clip.frames / fps),
+                    "-ac",
+                    "2",
+                    "-c:a",
+                    "aac",
+                    "-b:a",
+                    "192k"};
+            }
+            argv.insert(argv.end(), {"-frames:v",
+                                     std::to_string(clip.frames),
+                                     "-vf",
+                                     "noise=alls=6:allf=t" +
+                                         (clip.frameNumbers
+                                              ? "," + kestio::test::FrameNumberStrip::ffmpegFilter()
+                                              : std::string()),
+                                     "-c:v",
+                                     "libx264",
+                                     "-preset",
+                                     "veryfast",
+                                     "-profile:v",
+                                     "high",
+                                     "-b:v",
+                                     rate,
+                                     "-maxrate",
+                                     rate,
+                                     "-bufsize",
+                                     rate,
+                                     "-g",
+                                     std::to_string(clip.keyFrameInterval),
+                                     "-pix_fmt",
+                                     "yuv420p",
+                                     partial.string()});
+            return argv;
+        });
 }
 
 // ProRes 422 HQ at 2160p, 25 fps, of noisy test pictures, `frames` long: an intra-only clip as
 // editing systems hand over for playback. Made with the ffmpeg command into the fixture folder
 // the first time (throws when ffmpeg fails).
 inline const std::filesystem::path& proresClip(int frames) {
-    namespace fs = std::filesystem;
-    static std::map<int, fs::path> made;
-    if (auto found = made.find(frames); found != made.end()) {
-        return found->second;
-    }
-    const fs::path folder = fs::path(KESTIO_FIXTURE_DIR) / "bench-media";
-    fs::create_directories(folder);
     const std::string name = "prores_hq_2160p_" + std::to_string(frames) + ".mov";
-    const fs::path path = folder / name;
-    if (!fs::exists(path)) {
-        const fs::path partial = folder / ("partial_" + name);
-        const std::vector<std::string> argv = {"ffmpeg",
-                                               "-nostdin",
-                                               "-y",
-                                               "-loglevel",
-                                               "error",
-                                               "-f",
-                                               "lavfi",
-                                               "-i",
-                                               "testsrc2=size=3840x2160:rate=25",
-                                               "-frames:v",
-                                               std::to_string(frames),
-                                               "-vf",
-                                               "noise=alls=6:allf=t",
-                                               "-c:v",
-                                               "prores_ks",
-                                               "-profile:v",
-                                               "3",
-                                               "-pix_fmt",
-                                               "yuv422p10le",
-                                               partial.string()};
-        makeWithFfmpeg(argv, partial, path, std::chrono::minutes(10));
-    }
-    return made[frames] = path;
+    return benchClip(name, std::chrono::minutes(10), "testsrc2=size=3840x2160:rate=25",
+                     [frames](const std::filesystem::path& partial) {
+                         return std::vector<std::string>{"-frames:v",     std::to_string(frames),
+                                                         "-vf",           "noise=alls=6:allf=t",
+                                                         "-c:v",          "prores_ks",
+                                                         "-profile:v",    "3",
+                                                         "-pix_fmt",      "yuv422p10le",
+                                                         partial.string()};
+                     });
 }
 
 // Runs posted work until `done` holds; false after 60 s.

@@ -7,6 +7,7 @@
 #include "model/localization_manager.h"
 #include "panels/editable_value_label.h"
 #include "panels/panel_facade.h"
+#include "panels/panel_refresh.h"
 #include "panels/speaker_symbol.h"
 #include "panels/styled_button.h"
 #include "panels/vertical_fader.h"
@@ -77,19 +78,12 @@ ui::FittedLabel* readoutText() {
 }  // namespace
 
 AudioSection::AudioSection(PanelFacade& facade, platform::RunLoop& loop, ui::PanelCard& card)
-    : QObject(&card), facade_(facade) {
+    : QObject(&card), facade_(facade), target_(facade) {
     build(loop, card);
-    const auto follow = [this](auto& published) {
-        subscriptions_.push_back(published.subscribe([this](const auto&) { refresh(); }));
-    };
-    follow(facade_.projectRevision());
-    follow(facade_.currentBankIndex());
-    follow(facade_.currentSlotIndex());
-    follow(facade_.isMuted());
-    follow(facade_.isMeterPeak());
-    follow(facade_.outputDeviceName());
-    follow(facade_.isMIDILearnMode());
-    follow(LocalizationManager::shared().language);
+    refreshOnLoadedSlot(
+        subscriptions_, facade_, [this] { refresh(); }, facade_.isMuted(), facade_.isMeterPeak(),
+        facade_.outputDeviceName(), facade_.isMIDILearnMode(),
+        LocalizationManager::shared().language);
     // Levels come about 30 times a second: they go to the meter alone.
     subscriptions_.push_back(
         facade_.vuLevels().subscribe([this](const auto&) { refreshLevels(); }));
@@ -101,32 +95,13 @@ AudioSection::AudioSection(PanelFacade& facade, platform::RunLoop& loop, ui::Pan
 
 AudioSection::~AudioSection() = default;
 
-const SlotData* AudioSection::targetSlot() const {
-    if (!target_) {
-        return nullptr;
-    }
-    const auto& banks = facade_.project().banks;
-    if (target_->bank < 0 || static_cast<std::size_t>(target_->bank) >= banks.size()) {
-        return nullptr;
-    }
-    const auto& slots = banks[static_cast<std::size_t>(target_->bank)].slots;
-    if (target_->slot < 0 || static_cast<std::size_t>(target_->slot) >= slots.size()) {
-        return nullptr;
-    }
-    return &slots[static_cast<std::size_t>(target_->slot)];
-}
-
 void AudioSection::writeGain(double gainDB) {
-    if (!target_) {
-        return;
-    }
     const float level = static_cast<float>(gainDB);
-    if (!facade_.editSlot(target_->bank, target_->slot,
-                          [level](SlotData& slot) { slot.audioSettings.masterLevel = level; })) {
+    if (!target_.write([level](SlotData& slot) { slot.audioSettings.masterLevel = level; })) {
         return;
     }
     facade_.markUnsaved();
-    if (const SlotData* slot = targetSlot()) {
+    if (const SlotData* slot = target_.slot()) {
         facade_.applySlotVolume(slot->audioSettings.isMuted, slot->audioSettings.masterLevel);
     }
 }
@@ -151,7 +126,7 @@ void AudioSection::build(platform::RunLoop& loop, ui::PanelCard& card) {
 
     const ui::Binding<double> gain{
         [this] {
-            const SlotData* slot = targetSlot();
+            const SlotData* slot = target_.slot();
             return slot ? static_cast<double>(slot->audioSettings.masterLevel) : 0.0;
         },
         [this](double value) { writeGain(value); }};
@@ -206,19 +181,15 @@ void AudioSection::build(platform::RunLoop& loop, ui::PanelCard& card) {
 }
 
 void AudioSection::refresh() {
-    const auto loaded = loadedSlot(facade_);
-    const std::optional<Target> next =
-        loaded ? std::optional(Target{loaded->bank, loaded->slot}) : std::nullopt;
-    if (next != target_) {
+    target_.retarget([this] {
         if (gainField_->isEditing()) {
             gainField_->commit();  // a typed gain belongs to the slot it was begun on
         }
         if (fader_->isShowingInput()) {
             fader_->cancelInput();
         }
-        target_ = next;
-    }
-    const SlotData* slot = targetSlot();
+    });
+    const SlotData* slot = target_.slot();
 
     device_->setText(QString::fromStdString(facade_.outputDeviceName().get()));
     const bool muted = facade_.isMuted().get();
@@ -253,12 +224,12 @@ void AudioSection::refreshLevels() {
 }
 
 bool AudioSection::showsGainField() const {
-    const SlotData* slot = targetSlot();
+    const SlotData* slot = target_.slot();
     return slot != nullptr && !slot->audioSettings.isMuted;
 }
 
 QString AudioSection::gainReadoutText() const {
-    const SlotData* slot = targetSlot();
+    const SlotData* slot = target_.slot();
     if (slot == nullptr) {
         return QStringLiteral("+0.0 dB");
     }

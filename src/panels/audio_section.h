@@ -3,11 +3,11 @@
 #include <QObject>
 #include <QString>
 #include <array>
-#include <functional>
 #include <optional>
 #include <vector>
 
 #include "model/slot_data.h"
+#include "panels/edit_target.h"
 #include "platform/runloop/published.h"
 #include "platform/runloop/run_loop.h"
 
@@ -68,19 +68,12 @@ class AudioSection : public QObject {
     StyledButton* modeButton(bool peak) const { return modes_[peak ? 1 : 0]; }
 
   private:
-    struct Target {
-        int bank = 0;
-        int slot = 0;
-        bool operator==(const Target&) const = default;
-    };
-
-    const SlotData* targetSlot() const;
     void writeGain(double gainDB);
     void build(platform::RunLoop& loop, ui::PanelCard& card);
     void refreshLevels();
 
     PanelFacade& facade_;
-    std::optional<Target> target_;
+    EditTarget target_;
     ui::FittedLabel* device_ = nullptr;
     StyledButton* mute_ = nullptr;
     VerticalFader* fader_ = nullptr;

@@ -9,6 +9,7 @@
 #include "panels/compact_slider.h"
 #include "panels/editable_value_label.h"
 #include "panels/panel_facade.h"
+#include "panels/panel_refresh.h"
 #include "panels/styled_button.h"
 #include "ui/fitted_label.h"
 #include "ui/fonts.h"
@@ -121,38 +122,14 @@ void dim(QWidget* widget, bool dimmed) {
 }  // namespace
 
 ClipSettingsPanel::ClipSettingsPanel(PanelFacade& facade, ui::PanelCard& card)
-    : QObject(&card), facade_(facade) {
+    : QObject(&card), facade_(facade), target_(facade) {
     build(card);
-    const auto follow = [this](auto& published) {
-        subscriptions_.push_back(published.subscribe([this](const auto&) { refresh(); }));
-    };
-    follow(facade_.projectRevision());
-    follow(facade_.currentBankIndex());
-    follow(facade_.currentSlotIndex());
-    follow(LocalizationManager::shared().language);
+    refreshOnLoadedSlot(
+        subscriptions_, facade_, [this] { refresh(); }, LocalizationManager::shared().language);
     refresh();
 }
 
 ClipSettingsPanel::~ClipSettingsPanel() = default;
-
-const SlotData* ClipSettingsPanel::targetSlot() const {
-    if (!target_) {
-        return nullptr;
-    }
-    const auto& banks = facade_.project().banks;
-    if (target_->bank < 0 || static_cast<std::size_t>(target_->bank) >= banks.size()) {
-        return nullptr;
-    }
-    const auto& slots = banks[static_cast<std::size_t>(target_->bank)].slots;
-    if (target_->slot < 0 || static_cast<std::size_t>(target_->slot) >= slots.size()) {
-        return nullptr;
-    }
-    return &slots[static_cast<std::size_t>(target_->slot)];
-}
-
-bool ClipSettingsPanel::writeTarget(const std::function<void(SlotData&)>& edit) {
-    return target_ && facade_.editSlot(target_->bank, target_->slot, edit);
-}
 
 void ClipSettingsPanel::build(ui::PanelCard& card) {
     auto* transitions = new QWidget;
@@ -176,11 +153,11 @@ void ClipSettingsPanel::build(ui::PanelCard& card) {
     // The dissolve time: title row with the typed value, and its slider.
     const ui::Binding<double> dissolve{
         [this] {
-            const SlotData* slot = targetSlot();
+            const SlotData* slot = target_.slot();
             return slot ? slot->dissolveDuration : 1.0;
         },
         [this](double value) {
-            if (writeTarget([value](SlotData& slot) { slot.dissolveDuration = value; })) {
+            if (target_.write([value](SlotData& slot) { slot.dissolveDuration = value; })) {
                 facade_.markUnsaved();
             }
         }};
@@ -206,24 +183,24 @@ void ClipSettingsPanel::build(ui::PanelCard& card) {
     // The play rate: title row with the typed value and RESET, its slider and tick labels.
     const ui::Binding<double> rateField{
         [this] {
-            const SlotData* slot = targetSlot();
+            const SlotData* slot = target_.slot();
             return slot ? slot->playRate : 1.0;
         },
         [this](double value) {
             const double rate = clip_settings::fieldRate(value);
-            if (writeTarget([rate](SlotData& slot) { slot.playRate = rate; })) {
+            if (target_.write([rate](SlotData& slot) { slot.playRate = rate; })) {
                 facade_.markUnsaved();
                 facade_.setPlaybackRate(rate);
             }
         }};
     const ui::Binding<double> rateSlider{
         [this] {
-            const SlotData* slot = targetSlot();
+            const SlotData* slot = target_.slot();
             return slot ? clip_settings::rateSliderPosition(slot->playRate) : 0.0;
         },
         [this](double position) {
             const double rate = clip_settings::sliderRate(position);
-            if (writeTarget([rate](SlotData& slot) { slot.playRate = rate; })) {
+            if (target_.write([rate](SlotData& slot) { slot.playRate = rate; })) {
                 facade_.markUnsaved();
                 facade_.setPlaybackRate(rate);
             }
@@ -263,19 +240,15 @@ void ClipSettingsPanel::build(ui::PanelCard& card) {
 }
 
 void ClipSettingsPanel::refresh() {
-    const auto loaded = loadedSlot(facade_);
-    const std::optional<Target> next =
-        loaded ? std::optional(Target{loaded->bank, loaded->slot}) : std::nullopt;
-    if (next != target_) {
-        // A value being typed belongs to the slot it was begun on.
+    // A value being typed belongs to the slot it was begun on.
+    target_.retarget([this] {
         for (auto* field : {dissolveField_, rateField_}) {
             if (field->isEditing()) {
                 field->commit();
             }
         }
-        target_ = next;
-    }
-    const SlotData* slot = targetSlot();
+    });
+    const SlotData* slot = target_.slot();
     const bool isLoaded = slot != nullptr;
     for (std::size_t i = 0; i < transitions_.size(); ++i) {
         const bool selected = isLoaded && static_cast<std::size_t>(slot->transitionMode) == i;

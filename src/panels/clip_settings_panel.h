@@ -3,12 +3,12 @@
 #include <QObject>
 #include <QString>
 #include <array>
-#include <functional>
 #include <optional>
 #include <vector>
 
 #include "model/model_enums.h"
 #include "model/slot_data.h"
+#include "panels/edit_target.h"
 #include "platform/runloop/published.h"
 
 namespace kestio::ui {
@@ -76,19 +76,10 @@ class ClipSettingsPanel : public QObject {
     CompactSlider* rateSlider() const { return rateSlider_; }
 
   private:
-    struct Target {
-        int bank = 0;
-        int slot = 0;
-        bool operator==(const Target&) const = default;
-    };
-
-    const SlotData* targetSlot() const;
-    bool writeTarget(const std::function<void(SlotData&)>& edit);
     void build(ui::PanelCard& card);
 
     PanelFacade& facade_;
-    // The slot the value controls edit: the loaded one at the last refresh.
-    std::optional<Target> target_;
+    EditTarget target_;
     std::array<StyledButton*, 2> transitions_{};
     EditableValueLabel* dissolveField_ = nullptr;
     EditableValueLabel* rateField_ = nullptr;

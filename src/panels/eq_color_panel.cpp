@@ -16,6 +16,7 @@
 #include "panels/eq_band_slider.h"
 #include "panels/eq_color_rows.h"
 #include "panels/panel_facade.h"
+#include "panels/panel_refresh.h"
 #include "panels/styled_button.h"
 #include "ui/fitted_label.h"
 #include "ui/fonts.h"
@@ -110,16 +111,9 @@ class TabButton : public StyledButton {
 EqColorPanel::EqColorPanel(PanelFacade& facade, ui::PanelCard& card)
     : QObject(&card), facade_(facade) {
     build(card);
-    const auto follow = [this](auto& published) {
-        subscriptions_.push_back(published.subscribe([this](const auto&) { refresh(); }));
-    };
-    follow(facade_.projectRevision());
-    follow(facade_.currentBankIndex());
-    follow(facade_.currentSlotIndex());
-    follow(facade_.editLocked());
-    follow(facade_.eqPanelTab());
-    follow(facade_.colorSliderEditingLabel());
-    follow(LocalizationManager::shared().language);
+    refreshOnLoadedSlot(
+        subscriptions_, facade_, [this] { refresh(); }, facade_.editLocked(), facade_.eqPanelTab(),
+        facade_.colorSliderEditingLabel(), LocalizationManager::shared().language);
     refresh();
 }
 

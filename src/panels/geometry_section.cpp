@@ -11,6 +11,7 @@
 
 #include "panels/geometry_edits.h"
 #include "panels/panel_facade.h"
+#include "panels/panel_refresh.h"
 #include "panels/styled_button.h"
 #include "ui/fonts.h"
 #include "ui/palette.h"
@@ -134,14 +135,9 @@ GeometrySection::GeometrySection(PanelFacade& facade, QWidget& buttonRow, QWidge
     stack->addWidget(scaleRow_);
     stack->addStretch(1);
 
-    const auto follow = [this](auto& published) {
-        subscriptions_.push_back(published.subscribe([this](const auto&) { refresh(); }));
-    };
-    follow(facade_.projectRevision());
-    follow(facade_.currentBankIndex());
-    follow(facade_.currentSlotIndex());
-    follow(facade_.editLocked());
-    follow(facade_.geoScaleLocked());
+    refreshOnLoadedSlot(
+        subscriptions_, facade_, [this] { refresh(); }, facade_.editLocked(),
+        facade_.geoScaleLocked());
     refresh();
 }
 

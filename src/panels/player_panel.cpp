@@ -7,6 +7,7 @@
 #include "model/localization_manager.h"
 #include "panels/painted_row.h"
 #include "panels/panel_facade.h"
+#include "panels/panel_refresh.h"
 #include "panels/styled_button.h"
 #include "platform/ui/layer_view.h"
 #include "show/timecode.h"
@@ -131,17 +132,10 @@ PlayerPanelState playerPanelState(PanelFacade& facade) {
 PlayerPanel::PlayerPanel(PanelFacade& facade, platform::RunLoop& loop, ui::PanelCard& card)
     : QObject(&card), facade_(facade) {
     build(loop, card);
-    const auto follow = [this](auto& published) {
-        subscriptions_.push_back(published.subscribe([this](const auto&) { refresh(); }));
-    };
-    follow(facade_.projectRevision());
-    follow(facade_.currentBankIndex());
-    follow(facade_.currentSlotIndex());
-    follow(facade_.currentTime());
-    follow(facade_.duration());
-    follow(facade_.selectedClipName());
-    follow(facade_.isMIDILearnMode());
-    follow(LocalizationManager::shared().language);
+    refreshOnLoadedSlot(
+        subscriptions_, facade_, [this] { refresh(); }, facade_.currentTime(), facade_.duration(),
+        facade_.selectedClipName(), facade_.isMIDILearnMode(),
+        LocalizationManager::shared().language);
     refresh();
 }
 

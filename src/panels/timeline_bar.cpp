@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "panels/panel_facade.h"
+#include "panels/panel_refresh.h"
 #include "panels/timeline_scale.h"
 #include "ui/palette.h"
 
@@ -45,14 +46,8 @@ void drawMark(QPainter& p, double x, double height, const QColor& colour) {
 
 TimelineBar::TimelineBar(PanelFacade& facade, QWidget* parent) : QWidget(parent), facade_(facade) {
     setFixedHeight(kHeight);
-    const auto follow = [this](auto& published) {
-        subscriptions_.push_back(published.subscribe([this](const auto&) { update(); }));
-    };
-    follow(facade_.projectRevision());
-    follow(facade_.currentBankIndex());
-    follow(facade_.currentSlotIndex());
-    follow(facade_.currentTime());
-    follow(facade_.duration());
+    refreshOnLoadedSlot(
+        subscriptions_, facade_, [this] { update(); }, facade_.currentTime(), facade_.duration());
 }
 
 double TimelineBar::playheadX() const {

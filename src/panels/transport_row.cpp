@@ -4,6 +4,7 @@
 #include <QPainter>
 
 #include "panels/panel_facade.h"
+#include "panels/panel_refresh.h"
 #include "panels/styled_button.h"
 #include "panels/timeline_bar.h"
 #include "ui/palette.h"
@@ -87,12 +88,7 @@ TransportRow::TransportRow(PanelFacade& facade, ui::PanelCard& card,
     layout->addStretch(1);
     card.addContent(row_);
 
-    const auto follow = [this](auto& published) {
-        subscriptions_.push_back(published.subscribe([this](const auto&) { refresh(); }));
-    };
-    follow(facade_.projectRevision());
-    follow(facade_.currentBankIndex());
-    follow(facade_.currentSlotIndex());
+    refreshOnLoadedSlot(subscriptions_, facade_, [this] { refresh(); });
     refresh();
 }
 

@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QBuffer>
 #include <QMenu>
 #include <QMimeData>
-#include <QPainter>
 #include <QTest>
 #include <QUrl>
 
@@ -14,6 +12,7 @@
 #include "grid/slot_grid_panel.h"
 #include "platform/runloop/console.h"
 #include "show/show_fixture.h"
+#include "support/gradient_png.h"
 #include "support/temporary_folder.h"
 #include "ui/ui_test_support.h"
 
@@ -40,18 +39,7 @@ class PaintCounter : public QObject {
 };
 
 std::vector<std::uint8_t> pngOf(const QColor& top, const QColor& bottom) {
-    QImage image(64, 36, QImage::Format_RGB32);
-    QPainter painter(&image);
-    QLinearGradient gradient(0, 0, 0, 36);
-    gradient.setColorAt(0, top);
-    gradient.setColorAt(1, bottom);
-    painter.fillRect(image.rect(), gradient);
-    painter.end();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+    return test::gradientPNG({64, 36}, {0, 0}, {0, 36}, top, bottom);
 }
 
 class GridPanel : public test::ShowFixture {

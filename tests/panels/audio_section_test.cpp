@@ -17,6 +17,7 @@
 #include "panels/vu_meter_view.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "support/recording_panel_facade.h"
+#include "typed_value.h"
 #include "ui/fitted_label.h"
 #include "ui/palette.h"
 #include "ui/panel_card.h"
@@ -51,18 +52,7 @@ class AudioSectionTest : public ::testing::Test {
         test::setLanguage(AppLanguage::en);
         card.show();
     }
-    void typeGain(const QString& text) {
-        auto* field = section->gainField();
-        field->beginEditing();
-        field->field()->clear();
-        // Key events for what a keyboard types; other characters as an input method gives them.
-        if (std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 128; })) {
-            QTest::keyClicks(field->field(), text);
-        } else {
-            field->field()->insert(text);
-        }
-        QTest::keyClick(field->field(), Qt::Key_Return);
-    }
+    void typeGain(const QString& text) { test::typeInto(section->gainField(), text); }
 
     platform::ManualRunLoop loop;
     test::RecordingPanelFacade facade;

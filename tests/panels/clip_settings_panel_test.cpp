@@ -15,6 +15,7 @@
 #include "panels/editable_value_label.h"
 #include "panels/styled_button.h"
 #include "support/recording_panel_facade.h"
+#include "typed_value.h"
 #include "ui/palette.h"
 #include "ui/panel_card.h"
 #include "ui_test_support.h"
@@ -23,6 +24,7 @@ namespace kestio::panels {
 namespace {
 
 using Calls = std::vector<std::string>;
+using test::typeInto;
 
 TEST(ClipSettingsPanelText, ParseRateAndDissolve) {
     struct Case {
@@ -74,18 +76,6 @@ class ClipSettingsPanelTest : public ::testing::Test {
         test::setLanguage(AppLanguage::en);
         card.show();
     }
-    void typeInto(EditableValueLabel* field, const QString& text) {
-        field->beginEditing();
-        field->field()->clear();
-        // Key events for what a keyboard types; other characters as an input method gives them.
-        if (std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 128; })) {
-            QTest::keyClicks(field->field(), text);
-        } else {
-            field->field()->insert(text);
-        }
-        QTest::keyClick(field->field(), Qt::Key_Return);
-    }
-
     test::RecordingPanelFacade facade;
     ui::PanelCard card{ui::PanelCardStyle::clipSettings()};
     ClipSettingsPanel* settingsPanel = new ClipSettingsPanel(facade, card);

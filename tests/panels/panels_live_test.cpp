@@ -23,6 +23,7 @@
 #include "platform/ui/layer_view.h"
 #include "support/frame_number_strip.h"
 #include "support/signal_analysis.h"
+#include "typed_value.h"
 #include "ui/palette.h"
 #include "ui/panel_card.h"
 #include "ui_test_support.h"
@@ -76,11 +77,7 @@ TEST_F(PanelsOnRealParts, SettingsPanelRateReachesThePlayer) {
     auto* settingsPanel = new ClipSettingsPanel(facade, card);
     card.show();
     playClip(1, 2);
-    auto* field = settingsPanel->rateField();
-    field->beginEditing();
-    field->field()->clear();
-    QTest::keyClicks(field->field(), "x1.5");
-    QTest::keyClick(field->field(), Qt::Key_Return);
+    test::typeInto(settingsPanel->rateField(), "x1.5");
     EXPECT_EQ(show->project().banks[1].slots[2].playRate, 1.5);
     EXPECT_TRUE(show->hasUnsavedChanges.get());
     EXPECT_FLOAT_EQ(controller.view().showingSlot().player()->rateValue(), 1.5f);

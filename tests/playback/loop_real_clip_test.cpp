@@ -19,6 +19,7 @@
 #include "platform/runloop/manual_run_loop.h"
 #include "playback/playback_controller.h"
 #include "playback_rig.h"
+#include "real_clip_rig.h"
 #include "support/frame_number_strip.h"
 #include "support/media_fixtures.h"
 #include "support/null_audio_device.h"
@@ -32,21 +33,10 @@ namespace {
 using platform::media::DecodedPlayerItem;
 
 constexpr double kStep = 0.01;
-constexpr int kRate = 48000;
 
-class LoopOnRealClip : public ::testing::Test {
+class LoopOnRealClip : public ::testing::Test, protected test::RealClipRig {
   protected:
-    LoopOnRealClip() {
-        controller = std::make_unique<PlaybackController>(
-            PlaybackServices{loop,
-                             nullptr,
-                             std::make_unique<output::OutputSurface>(
-                                 output::OutputSurface::Services{loop, device, media}),
-                             &localization,
-                             {},
-                             {},
-                             &media});
-        controller->view().setViewSize({320.0, 180.0});
+    LoopOnRealClip() : RealClipRig(true) {
         const auto& clip = test::mediaFixtures().rateClip({30, 1});
         project = test::makeProject(1, 1, 2);
         for (auto& slot : project.banks[0].slots) {
@@ -57,10 +47,7 @@ class LoopOnRealClip : public ::testing::Test {
         looped.postRollMode = PostRollMode::loop;
         looped.inPoint = 0.5;
         looped.outPoint = 1.5;
-        controller->projectProvider = [this]() -> std::optional<ProjectData> { return project; };
-        controller->onRequestPlay = [](int, int) {};
     }
-    ~LoopOnRealClip() override { controller.reset(); }
 
     // One step of the clock: the pictures of the playing slots decoded through it first, the
     // device then pulling the step's sound.
@@ -95,15 +82,7 @@ class LoopOnRealClip : public ::testing::Test {
                slot.clipPlayer().startTime().get().has_value();
     }
 
-    platform::ManualRunLoop loop;
-    std::shared_ptr<test::NullAudioDevice> device =
-        std::make_shared<test::NullAudioDevice>(kRate, 2, "Null Output", loop.hostClock());
-    platform::media::DecodedMediaFactory media{loop};
-    platform::InMemoryUserDefaults defaults;
-    LocalizationManager localization{defaults};
     platform::Compositor compositor;
-    ProjectData project;
-    std::unique_ptr<PlaybackController> controller;
 };
 
 // Five passes of [0.5 s, 1.5 s): the composed output shows frames 15 to 44 in order each pass,

@@ -15,6 +15,7 @@
 #include "platform/runloop/manual_run_loop.h"
 #include "playback/playback_controller.h"
 #include "playback_rig.h"
+#include "real_clip_rig.h"
 #include "support/media_fixtures.h"
 #include "support/null_audio_device.h"
 
@@ -22,7 +23,6 @@ namespace kestio {
 namespace {
 
 constexpr double kStep = 0.01;
-constexpr int kRate = 48000;
 // The show controller's wait for one clip.
 constexpr double kWaitTimeout = 1.5;
 // A generated clip, opened and prerolled, is ready well within this.
@@ -35,19 +35,9 @@ struct Warmed {
 
 // Built as the application builds it (the media factory passed to the controller too), and as
 // the show's benchmark does (passed to the output surface only).
-class WarmUpOnRealClips : public ::testing::TestWithParam<bool> {
+class WarmUpOnRealClips : public ::testing::TestWithParam<bool>, protected test::RealClipRig {
   protected:
-    WarmUpOnRealClips() {
-        controller = std::make_unique<PlaybackController>(
-            PlaybackServices{loop,
-                             nullptr,
-                             std::make_unique<output::OutputSurface>(
-                                 output::OutputSurface::Services{loop, device, media}),
-                             &localization,
-                             {},
-                             {},
-                             GetParam() ? &media : nullptr});
-        controller->view().setViewSize({320.0, 180.0});
+    WarmUpOnRealClips() : RealClipRig(GetParam()) {
         const auto& fixtures = test::mediaFixtures();
         project = test::makeProject(1, 2, 3);
         const test::Rational rates[] = {{30, 1}, {24, 1}, {30000, 1001}};
@@ -57,12 +47,9 @@ class WarmUpOnRealClips : public ::testing::TestWithParam<bool> {
             slots[i].videoURL = clip.path;
             slots[i].clipInfo->duration = clip.duration;
         }
-        controller->projectProvider = [this]() -> std::optional<ProjectData> { return project; };
-        controller->onRequestPlay = [](int, int) {};
         controller->isWarming = true;
         controller->view().setIsWarming(true);
     }
-    ~WarmUpOnRealClips() override { controller.reset(); }
 
     // Warms slot `index` as the show controller does and runs the clock until the wait answers.
     Warmed warm(std::size_t index) {
@@ -83,15 +70,6 @@ class WarmUpOnRealClips : public ::testing::TestWithParam<bool> {
         }
         return answer.value_or(Warmed{false, 2 * kWaitTimeout});
     }
-
-    platform::ManualRunLoop loop;
-    std::shared_ptr<test::NullAudioDevice> device =
-        std::make_shared<test::NullAudioDevice>(kRate, 2, "Null Output", loop.hostClock());
-    platform::media::DecodedMediaFactory media{loop};
-    platform::InMemoryUserDefaults defaults;
-    LocalizationManager localization{defaults};
-    ProjectData project;
-    std::unique_ptr<PlaybackController> controller;
 };
 
 // Six clips in a row, each ready long before its wait would give up, and nothing on air.
