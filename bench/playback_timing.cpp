@@ -17,6 +17,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -24,6 +25,7 @@ extern "C" {
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -419,6 +421,17 @@ void BM_PreloadedCueOnAir(benchmark::State& state) {
         }
     };
     rig.presenter.start();
+    // Argument `waiting` 1: a thread waits for each refresh, as the output window's present loop
+    // does, so the presenter composes every refresh rather than resting on the black picture.
+    std::atomic<bool> presenting{state.range(1) != 0};
+    std::thread presentLoop;
+    if (presenting) {
+        presentLoop = std::thread([&] {
+            while (presenting) {
+                rig.presenter.waitForRefresh(rig.presenter.newestFrame().refresh + 1, 0.05);
+            }
+        });
+    }
     std::vector<CueSteps> cues;
     int slot = 0;
     for (auto _ : state) {
@@ -494,6 +507,10 @@ void BM_PreloadedCueOnAir(benchmark::State& state) {
         cues.push_back(steps);
         slot = 1 - slot;
     }
+    presenting = false;
+    if (presentLoop.joinable()) {
+        presentLoop.join();
+    }
     rig.presenter.stop();
     rig.controller->view().onCutStarted = nullptr;
     // In frame periods from play(), per cue, for `field`.
@@ -532,9 +549,11 @@ void BM_PreloadedCueOnAir(benchmark::State& state) {
     count("composing", &CueSteps::woke, &CueSteps::composed);
 }
 BENCHMARK(BM_PreloadedCueOnAir)
-    ->ArgName("height")
-    ->Arg(1080)
-    ->Arg(2160)
+    ->ArgNames({"height", "waiting"})
+    ->Args({1080, 0})
+    ->Args({1080, 1})
+    ->Args({2160, 0})
+    ->Args({2160, 1})
     ->Iterations(100)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

@@ -558,6 +558,61 @@ TEST_F(PresenterRecomposeTest, ComposesAtMostTwicePerPeriodThroughABurstOfSnapsh
     }
 }
 
+// Moving pictures each of which takes `cost` seconds of the watched clock to make, as a slow
+// drawing would.
+class SlowFrames final : public FrameSource {
+  public:
+    SlowFrames(WatchedClock& clock, double cost) : clock_(clock), cost_(cost) {}
+    QImage frameAt(HostTime time) const override {
+        clock_.advance(cost_);
+        return frames_.frameAt(time);
+    }
+
+  private:
+    WatchedClock& clock_;
+    double cost_;
+    NumberedFrames frames_{64.0};
+};
+
+// A refresh is composed again only while the time left before it is longer than the last
+// drawing took; otherwise the snapshot waits for the next refresh, which then starts on time.
+TEST_F(PresenterRecomposeTest, ComposesAgainOnlyWhenThePictureCanBeReadyInTime) {
+    struct Case {
+        const char* name;
+        double cost;  // in periods
+        bool again;
+        QColor colour;
+    };
+    const Case cases[] = {{"a quick drawing", 0.2, true, QColor(0, 0, 200)},
+                          {"a slow drawing", 0.6, false, QColor(0, 200, 0)}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        child->setFrameSource(std::make_shared<SlowFrames>(*clock, c.cost * kPeriod));
+        loop.runPending();
+        ASSERT_TRUE(clock->settled());
+        // On to the newest refresh's time: the next one is composed on its turn, and drawing it
+        // takes the cost.
+        clock->advance(presenter.newestFrame().targetTime - clock->now());
+        ASSERT_TRUE(clock->settled());
+        const PresentedFrame before = presenter.newestFrame();
+        ASSERT_GT(before.targetTime, clock->now());
+        presenter.takeRecords();
+        show(c.colour);
+        ASSERT_TRUE(clock->settled());
+        const std::vector<RefreshRecord> records = presenter.takeRecords();
+        ASSERT_EQ(records.size(), c.again ? 1u : 0u);
+        EXPECT_EQ(rightHalf() == c.colour, c.again);
+        if (c.again) {
+            EXPECT_TRUE(records[0].recomposed);
+            EXPECT_LT(records[0].composedAt, records[0].targetTime);
+        }
+        clock->advance(before.targetTime - clock->now());
+        ASSERT_TRUE(clock->settled());
+        EXPECT_EQ(presenter.newestFrame().refresh, before.refresh + 1);
+        EXPECT_EQ(rightHalf(), c.colour);
+    }
+}
+
 // Two views of the same moving pictures at 59.94 Hz on the real clock while the main thread
 // is stuck for 200 ms. The goal is no late or skipped refresh at all. A loaded machine (the
 // suite runs in parallel, under sanitizers) may hold a presenter thread up now and then, so up
