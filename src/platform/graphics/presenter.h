@@ -149,7 +149,7 @@ class Presenter {
     std::atomic<bool> stored_{false};
     // How long the last drawing took on the host clock (presenter thread only).
     double drawSeconds_ = 0.0;
-    mutable std::atomic<int> waiters_{0};  // threads in waitForRefresh() or waitForNewFrame()
+    mutable std::atomic<int> waiters_{0};  // threads in one of the wait...() calls
     std::thread thread_;
 
     mutable std::mutex mutex_;
