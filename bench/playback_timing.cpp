@@ -349,6 +349,7 @@ struct CueSteps {
     double published = NAN;   // first seen: a snapshot for the presenter with the slot on air
     double woke = NAN;        // the refresh that composed the cue's first picture began
     double composed = NAN;    // that picture was composed
+    double target = NAN;      // the presentation time of its refresh
     int frame = -1;           // the frame number it shows
     bool recomposed = false;  // that refresh was composed again for it, before its time
 };
@@ -496,6 +497,7 @@ void BM_PreloadedCueOnAir(benchmark::State& state) {
         }
         state.SetIterationTime(first->at - steps.asked);
         steps.composed = first->at;
+        steps.target = first->target;
         // A refresh composed on its turn begins at its period's start; one composed again begins
         // as the snapshot is stored, seen here as `published` (to within a turn of the loop).
         steps.woke = first->target - period;
@@ -531,7 +533,7 @@ void BM_PreloadedCueOnAir(benchmark::State& state) {
     std::vector<double> presented;
     std::vector<double> frames;
     for (const auto& cue : cues) {
-        presented.push_back((cue.woke + period - cue.asked) * format.rate);
+        presented.push_back((cue.target - cue.asked) * format.rate);
         frames.push_back(double(cue.frame));
     }
     state.counters["presented_median_frames"] = medianAndWorst(presented).first;
