@@ -17,12 +17,15 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -338,15 +341,17 @@ ProgramFormat programFormat(const benchmark::State& state) {
 
 // The moments of one cue's way on air, in steady-clock seconds (NaN: not seen).
 struct CueSteps {
-    double asked = NAN;      // play() called
-    double returned = NAN;   // play() returned
-    double cut = NAN;        // the surface switched to the cue's slot
-    double started = NAN;    // the clip player published its start
-    double startsAt = NAN;   // the host time that start stands for
-    double published = NAN;  // first seen: a snapshot for the presenter with the slot on air
-    double woke = NAN;       // the refresh that composed the cue's first picture began
-    double composed = NAN;   // that picture was composed
-    int frame = -1;          // the frame number it shows
+    double asked = NAN;       // play() called
+    double returned = NAN;    // play() returned
+    double cut = NAN;         // the surface switched to the cue's slot
+    double started = NAN;     // the clip player published its start
+    double startsAt = NAN;    // the host time that start stands for
+    double published = NAN;   // first seen: a snapshot for the presenter with the slot on air
+    double woke = NAN;        // the refresh that composed the cue's first picture began
+    double composed = NAN;    // that picture was composed
+    double target = NAN;      // the presentation time of its refresh
+    int frame = -1;           // the frame number it shows
+    bool recomposed = false;  // that refresh was composed again for it, before its time
 };
 
 // The median and the worst of `values` (NaN entries left out).
@@ -367,7 +372,8 @@ std::pair<double, double> medianAndWorst(std::vector<double> values) {
 // from play(), each step on the way (median and worst): play() returned, the cut, the clip
 // player's start published and the time it stands for, the snapshot with the slot on air seen
 // by the run loop's thread (to within its 2 ms turns), and the presenter's wake for the refresh
-// that composed the picture.
+// that composed the picture; and how many cues' first pictures came from a refresh composed
+// again for the snapshot with the cut, before its time.
 void BM_PreloadedCueOnAir(benchmark::State& state) {
     const ProgramFormat format = programFormat(state);
     const auto& path = kestio::bench::grainClip({.height = int(format.size.height()),
@@ -389,10 +395,14 @@ void BM_PreloadedCueOnAir(benchmark::State& state) {
         double target;
         bool black;
         int frame;
+        bool again;  // the refresh composed again, for a snapshot stored before its time
     };
     std::mutex mutex;
     std::vector<Composed> composed;
+    std::uint64_t lastRefresh = 0;  // presenter thread only
     rig.onComposed = [&](const PresentedFrame& frame, double at) {
+        const bool again = frame.refresh == lastRefresh;
+        lastRefresh = frame.refresh;
         const QImage& image = frame.image;
         const bool black = isBlack(image);
         // Only the strip is read, so the presenter thread stays quick.
@@ -403,7 +413,7 @@ void BM_PreloadedCueOnAir(benchmark::State& state) {
                       image.copy(0, 0, image.width(),
                                  image.height() / kestio::test::FrameNumberStrip::kHeightDivisor));
         std::lock_guard lock(mutex);
-        composed.push_back({at, frame.targetTime.seconds(), black, number});
+        composed.push_back({at, frame.targetTime.seconds(), black, number, again});
     };
     CueSteps steps;
     rig.controller->view().onCutStarted = [&](bool) {
@@ -412,6 +422,17 @@ void BM_PreloadedCueOnAir(benchmark::State& state) {
         }
     };
     rig.presenter.start();
+    // Argument `waiting` 1: a thread waits for each refresh, as the output window's present loop
+    // does, so the presenter composes every refresh rather than resting on the black picture.
+    std::atomic<bool> presenting{state.range(1) != 0};
+    std::thread presentLoop;
+    if (presenting) {
+        presentLoop = std::thread([&] {
+            while (presenting) {
+                rig.presenter.waitForRefresh(rig.presenter.newestFrame().refresh + 1, 0.05);
+            }
+        });
+    }
     std::vector<CueSteps> cues;
     int slot = 0;
     for (auto _ : state) {
@@ -476,10 +497,21 @@ void BM_PreloadedCueOnAir(benchmark::State& state) {
         }
         state.SetIterationTime(first->at - steps.asked);
         steps.composed = first->at;
+        steps.target = first->target;
+        // A refresh composed on its turn begins at its period's start; one composed again begins
+        // as the snapshot is stored, seen here as `published` (to within a turn of the loop).
         steps.woke = first->target - period;
+        if (first->again && !std::isnan(steps.published)) {
+            steps.woke = std::max(steps.woke, steps.published);
+        }
+        steps.recomposed = first->again;
         steps.frame = first->frame;
         cues.push_back(steps);
         slot = 1 - slot;
+    }
+    presenting = false;
+    if (presentLoop.joinable()) {
+        presentLoop.join();
     }
     rig.presenter.stop();
     rig.controller->view().onCutStarted = nullptr;
@@ -495,11 +527,13 @@ void BM_PreloadedCueOnAir(benchmark::State& state) {
         state.counters[name + "_worst_frames"] = worst;
     };
     state.counters["cues"] = double(cues.size());
+    state.counters["recomposed_cues"] = double(
+        std::count_if(cues.begin(), cues.end(), [](const CueSteps& c) { return c.recomposed; }));
     count("composed", &CueSteps::asked, &CueSteps::composed);
     std::vector<double> presented;
     std::vector<double> frames;
     for (const auto& cue : cues) {
-        presented.push_back((cue.woke + period - cue.asked) * format.rate);
+        presented.push_back((cue.target - cue.asked) * format.rate);
         frames.push_back(double(cue.frame));
     }
     state.counters["presented_median_frames"] = medianAndWorst(presented).first;
@@ -517,9 +551,11 @@ void BM_PreloadedCueOnAir(benchmark::State& state) {
     count("composing", &CueSteps::woke, &CueSteps::composed);
 }
 BENCHMARK(BM_PreloadedCueOnAir)
-    ->ArgName("height")
-    ->Arg(1080)
-    ->Arg(2160)
+    ->ArgNames({"height", "waiting"})
+    ->Args({1080, 0})
+    ->Args({1080, 1})
+    ->Args({2160, 0})
+    ->Args({2160, 1})
     ->Iterations(100)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

@@ -33,11 +33,16 @@ void Presenter::setSource(std::shared_ptr<const SnapshotSlot> slot,
             if (slot_) {
                 slot_->unwatch(slotWatch_);
             }
-            slotWatch_ = slot ? slot->watch([this] { wake(); }) : 0;
+            slotWatch_ = slot ? slot->watch([this] {
+                stored_ = true;
+                wake();
+            })
+                              : 0;
         }
         slot_ = std::move(slot);
         shared_ = std::move(shared);
     }
+    stored_ = true;
     wake();
 }
 
@@ -82,6 +87,7 @@ void Presenter::stop() {
         return;
     }
     stopping_ = true;
+    stored_ = true;
     wake();
     thread_.join();
 }
@@ -124,6 +130,13 @@ bool Presenter::waitForRefresh(std::uint64_t refresh, double wallSeconds) const 
                               [&] { return newest_.refresh >= refresh; });
 }
 
+bool Presenter::waitForComposition(std::uint64_t composition, double wallSeconds) const {
+    const Waiting waiting(waiters_, [this] { wake(); });
+    std::unique_lock lock(mutex_);
+    return composed_.wait_for(lock, std::chrono::duration<double>(wallSeconds),
+                              [&] { return newest_.composition > composition; });
+}
+
 bool Presenter::waitForNewFrame(double wallSeconds) const {
     const Waiting waiting(waiters_, [this] { wake(); });
     std::unique_lock lock(mutex_);
@@ -159,11 +172,26 @@ void Presenter::run() {
             // Too late for this refresh: compose for the next one still ahead.
             k = static_cast<std::uint64_t>(std::floor((now - anchor) / period)) + 1;
         }
-        const bool still = compose(base + k, anchor + double(k) * period);
-        ++k;
-        if (still && waiters_.load() == 0) {
-            clock_->waitUntil(clock_->now() + kRestSeconds, woken_);
+        const HostTime target = anchor + double(k) * period;
+        bool still = compose(base + k, target, false);
+        // Until the refresh's time (or while resting), a snapshot stored meanwhile is composed
+        // for it at once, once, when there is time left to draw it.
+        bool again = true;
+        while (!stopping_) {
+            if (still && waiters_.load() == 0) {
+                clock_->waitUntil(clock_->now() + kRestSeconds, woken_);
+            } else if (again) {
+                clock_->waitUntil(target, stored_);
+            } else {
+                break;
+            }
+            if (stopping_ || !again || !stored_ || clock_->now() + drawSeconds_ >= target) {
+                break;
+            }
+            again = false;
+            still = compose(base + k, target, true);
         }
+        ++k;
     }
 }
 
@@ -183,9 +211,12 @@ QImage* Presenter::freeBuffer() {
     return nullptr;
 }
 
-bool Presenter::compose(std::uint64_t refresh, HostTime target) {
-    // A change from here on wakes the rest that may follow this composing.
+bool Presenter::compose(std::uint64_t refresh, HostTime target, bool again) {
+    // A change from here on wakes the rest that may follow this composing, and a snapshot
+    // stored from here on is one this composing may not have seen.
     woken_ = false;
+    stored_ = false;
+    const HostTime began = clock_->now();
     std::shared_ptr<const LayerSnapshot> snapshot;
     std::shared_ptr<SharedCompositions> shared;
     QSize size;
@@ -218,6 +249,7 @@ bool Presenter::compose(std::uint64_t refresh, HostTime target) {
                 }
                 if (buffer) {
                     compositor_.draw(composition, *buffer);
+                    drawSeconds_ = clock_->now() - began;
                     shown = std::make_shared<const DrawnPicture>(
                         DrawnPicture{std::move(composition), *buffer});
                     drawn = true;
@@ -238,9 +270,10 @@ bool Presenter::compose(std::uint64_t refresh, HostTime target) {
     const HostTime composedAt = clock_->now();
     {
         std::lock_guard lock(mutex_);
-        newest_ = {std::move(picture), refresh, target};
         ++compositions_;
-        records_.push_back({refresh, target, composedAt, std::move(pictures), reused, drawn});
+        newest_ = {std::move(picture), refresh, target, compositions_};
+        records_.push_back(
+            {refresh, target, composedAt, std::move(pictures), reused, drawn, again});
         if (records_.size() > kRecordLimit) {
             records_.pop_front();
         }

@@ -27,11 +27,18 @@ struct PresentedFrame {
     QImage image;               // null before the first refresh or without a tree to show
     std::uint64_t refresh = 0;  // the refresh it was composed for (0: none yet)
     HostTime targetTime{};      // that refresh's presentation time
+    // Counts this presenter's composings (0: none yet): a refresh composed again has a higher
+    // number than its first picture.
+    std::uint64_t composition = 0;
 };
 
-// What a presenter did for one refresh; a refresh it never composed has no record.
+// What a presenter did for one composing; a refresh it never composed has no record. A refresh
+// composed again (see Presenter) has a second record right after its first, marked `recomposed`:
+// counting refreshes, skipped or late ones, takes the first records only, while the second one
+// tells what the refresh shows in the end.
 struct RefreshRecord {
-    std::uint64_t refresh = 0;  // consecutive while no refresh is skipped
+    std::uint64_t refresh = 0;  // consecutive from first record to first record while no
+                                // refresh is skipped; a recomposed record repeats the refresh
     HostTime targetTime{};      // the refresh's presentation time
     HostTime composedAt{};      // when its picture was ready; late when after targetTime
     // The frame sources' pictures the refresh shows, in drawing order (say, the first frame of
@@ -42,6 +49,8 @@ struct RefreshRecord {
     // True when this presenter drew the picture; false when it showed its last one again or one
     // that another view of the same tree drew.
     bool drawn = false;
+    // True when this composing replaced the refresh's picture composed from an older snapshot.
+    bool recomposed = false;
 };
 
 // Composes the pictures of one output view on its own thread, so that nothing the main thread
@@ -50,6 +59,15 @@ struct RefreshRecord {
 // composed during the period before it, from the latest published snapshot of the tree and
 // the frame sources' pictures for that presentation time. A refresh whose time has already
 // passed when its turn comes is skipped rather than composed late.
+//
+// A snapshot stored after refresh k was composed and before its presentation time (a cut, a
+// cue going on air) is composed for refresh k at once, rather than one period later with
+// refresh k + 1: the newest picture for that presentation time then shows it, with a record of
+// its own (RefreshRecord::recomposed) and a frame-ready call. Each refresh is composed again at
+// most once, so a burst of snapshots (one per turn of the main thread while something animates)
+// costs at most two composings per period; later ones wait for the next refresh. A refresh is
+// not composed again when the last drawing took longer than the time left before its
+// presentation, since the picture would miss it and hold up the next refresh.
 //
 // A refresh whose drawing would be the same as the last one's (same snapshot content, opacities,
 // size and frame-source pictures: see Composition) shows the last picture again without drawing
@@ -100,6 +118,11 @@ class Presenter {
     // Blocks until a refresh numbered `refresh` or later is composed, at most `wallSeconds`
     // of real time. Returns false on time-out.
     bool waitForRefresh(std::uint64_t refresh, double wallSeconds) const;
+    // Blocks until a picture composed after the one numbered `composition`
+    // (PresentedFrame::composition) is ready: a later refresh, or the same one composed again.
+    // At most `wallSeconds` of real time; false on time-out. Keeps the presenter composing each
+    // refresh while it waits, as waitForRefresh() does.
+    bool waitForComposition(std::uint64_t composition, double wallSeconds) const;
     // Blocks until a picture whose composing began after this call is ready, at most
     // `wallSeconds` of real time. Returns false on time-out.
     bool waitForNewFrame(double wallSeconds) const;
@@ -107,7 +130,8 @@ class Presenter {
   private:
     void run();
     // Returns true when the picture composed cannot change until something wakes the presenter.
-    bool compose(std::uint64_t refresh, HostTime target);
+    // `again`: the refresh was composed before, from an older snapshot.
+    bool compose(std::uint64_t refresh, HostTime target, bool again);
     // Ends a rest (or the next one before it begins).
     void wake() const;
     QImage* freeBuffer();  // under mutex_
@@ -120,7 +144,12 @@ class Presenter {
     std::atomic<double> rate_{60.0};
     std::atomic<bool> stopping_{false};
     mutable std::atomic<bool> woken_{false};  // cleared as each composing begins
-    mutable std::atomic<int> waiters_{0};     // threads in waitForRefresh() or waitForNewFrame()
+    // Set when a snapshot is stored or the source set (and to stop); cleared as each composing
+    // begins. Ends the wait for the presentation time of the refresh just composed.
+    std::atomic<bool> stored_{false};
+    // How long the last drawing took on the host clock (presenter thread only).
+    double drawSeconds_ = 0.0;
+    mutable std::atomic<int> waiters_{0};  // threads in one of the wait...() calls
     std::thread thread_;
 
     mutable std::mutex mutex_;

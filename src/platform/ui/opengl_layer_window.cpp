@@ -265,14 +265,15 @@ void OpenGLLayerWindow::presentLoop() {
     PictureDrawer drawer(context);
     bool prepared = false;
     std::vector<double> firstCosts;
-    std::uint64_t shown = presenter.newestFrame().refresh;
+    // A refresh composed again from a newer snapshot is put on the screen again.
+    std::uint64_t shown = presenter.newestFrame().composition;
     const std::shared_ptr<const HostClock> clock = loop_.hostClock();
     while (!stopping_) {
-        if (!presenter.waitForRefresh(shown + 1, kPollSeconds)) {
+        if (!presenter.waitForComposition(shown, kPollSeconds)) {
             continue;
         }
         const PresentedFrame frame = presenter.newestFrame();
-        shown = frame.refresh;
+        shown = frame.composition;
         const QSize window(pixelWidth_.load(), pixelHeight_.load());
         if (frame.image.isNull() || !exposed_ || window.isEmpty() || !context.makeCurrent(this)) {
             continue;

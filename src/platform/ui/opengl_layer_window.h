@@ -35,7 +35,8 @@ namespace kestio::platform {
 // Main thread only, but for presenter(), takePresentRecords() and waitForPresent().
 class OpenGLLayerWindow final : public QWindow {
   public:
-    // One picture put on the screen.
+    // One picture put on the screen. A refresh the presenter composed again has two, the
+    // second with the newer picture.
     struct PresentRecord {
         std::uint64_t refresh = 0;    // the presenter's refresh it was composed for
         HostTime targetTime{};        // that refresh's presentation time

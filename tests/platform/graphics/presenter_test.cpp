@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -192,6 +193,7 @@ TEST(Presenter, ReusesItsLastPictureOnlyWhileNothingItShowsHasChanged) {
     ASSERT_TRUE(presenter.waitForRefresh(1, kWait));
     QImage previous = presenter.newestFrame().image;
     EXPECT_EQ(previous.pixelColor(32, 18), QColor(200, 0, 0));
+    presenter.takeRecords();
     std::uint64_t refresh = 1;
     for (const Step& step : steps) {
         SCOPED_TRACE(step.name);
@@ -206,7 +208,11 @@ TEST(Presenter, ReusesItsLastPictureOnlyWhileNothingItShowsHasChanged) {
         EXPECT_EQ(picture.cacheKey() == previous.cacheKey(), step.reused);
         const std::vector<RefreshRecord> records = presenter.takeRecords();
         ASSERT_FALSE(records.empty());
-        EXPECT_EQ(records.back().reused, step.reused);
+        // A change stored before the refresh's time is composed at once, for the refresh before
+        // (composed again): the step drew anew when any of its records did.
+        EXPECT_EQ(std::all_of(records.begin(), records.end(),
+                              [](const RefreshRecord& r) { return r.reused; }),
+                  step.reused);
         const std::vector<PictureName> named = {
             {source.get(), source->frameAt(HostTime()).cacheKey()}};
         EXPECT_EQ(records.back().pictures,
@@ -226,19 +232,31 @@ class WatchedClock final : public HostClock {
     }
     void waitUntil(HostTime time, const std::atomic<bool>& stop) const override {
         std::unique_lock lock(mutex_);
-        sleepingUntil_ = time;
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return stop.load() || now_ >= time; });
-        sleepingUntil_.reset();
+        while (!stop.load() && now_ < time) {
+            sleepingUntil_ = time;
+            sleptAfter_ = wakes_;
+            changed_.notify_all();
+            changed_.wait(lock);
+            sleepingUntil_.reset();
+        }
     }
     void wake() const override {
         std::lock_guard lock(mutex_);
+        ++wakes_;
         changed_.notify_all();
     }
     void advance(double seconds) {
         std::lock_guard lock(mutex_);
         now_ += seconds;
+        ++wakes_;
         changed_.notify_all();
+    }
+    // Waits until the thread sleeps, having gone to sleep after the last wake() or advance():
+    // it has seen all they tell and done all it does for them. False after kWait of real time.
+    bool settled() const {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::duration<double>(kWait),
+                                 [&] { return sleepingUntil_ && sleptAfter_ == wakes_; });
     }
     // Waits until the thread sleeps until after `seconds` from now; false after kWait of real time.
     bool sleepsLongerThan(double seconds) const {
@@ -261,6 +279,8 @@ class WatchedClock final : public HostClock {
     mutable std::condition_variable changed_;
     HostTime now_{10.0};
     mutable std::optional<HostTime> sleepingUntil_;
+    mutable std::uint64_t wakes_ = 0;
+    mutable std::uint64_t sleptAfter_ = 0;  // the wakes counted when the thread last slept
 };
 
 // A presenter at 64 refreshes per second on a watched clock, followed through its frame-ready
@@ -392,29 +412,33 @@ TEST_F(PresenterRestTest, KeepsComposingWhilePicturesMoveAndRestsOnceTheyStop) {
         EXPECT_EQ(presenter.takeRecords().size(), 1u);
     };
 
+    // Each store below comes while the refresh ahead waits for its time: that refresh is
+    // composed again at once, before the clock moves.
+    const auto stored = [&] {
+        loop.runPending();
+        ASSERT_TRUE(clock->settled());
+    };
     child->setOpacity(0.0f);
     child->setBackgroundColor(QColor(0, 200, 0));
     child->addAnimation("fade", {0.0f, 1.0f, 6 * kPeriod, TimingFunction::linear()});
-    loop.runPending();
+    ASSERT_NO_FATAL_FAILURE(stored());
     composedEach(5);  // refreshes 2 to 6, whose time is the fade's end
     EXPECT_EQ(centre(), QColor(0, 200, 0));
     restsThenWakes(QColor(0, 0, 200));
 
     auto source = std::make_shared<NumberedFrames>(64.0);
     child->setFrameSource(source);
-    loop.runPending();
+    ASSERT_NO_FATAL_FAILURE(stored());
     composedEach(5);
     child->setFrameSource(nullptr);
-    loop.runPending();
-    composedEach(1);  // the last refresh that shows it
+    ASSERT_NO_FATAL_FAILURE(stored());  // the refresh ahead no longer shows it
     restsThenWakes(QColor(200, 0, 0));
 
     // Moving pictures under a transparent layer (a slot waiting for its cue) are not drawn.
     child->removeAllAnimations();  // the fade's end held it at full opacity
     child->setOpacity(0.0f);
     child->setFrameSource(source);
-    loop.runPending();
-    composedEach(1);
+    ASSERT_NO_FATAL_FAILURE(stored());
     restsThenWakes(QColor(0, 0, 200));
 }
 
@@ -437,6 +461,156 @@ TEST_F(PresenterRestTest, KeepsComposingWhileAThreadWaitsForItsRefreshes) {
     // The waiter may leave only after the presenter looked for it: one refresh more at most.
     clock->advance(kPeriod);
     ASSERT_NO_FATAL_FAILURE(idle(4));
+}
+
+// The root's colour is seen on the right half of the picture, beside a child on the left half.
+class PresenterRecomposeTest : public PresenterRestTest {
+  protected:
+    void SetUp() override {
+        PresenterRestTest::SetUp();
+        child->setFrame({0, 0, 32, 36});
+    }
+    QColor rightHalf() { return presenter.newestFrame().image.pixelColor(48, 18); }
+    void show(QColor colour) {
+        root->setBackgroundColor(colour);
+        loop.runPending();
+    }
+    // Shows `colour` half way through the period before the newest refresh (composed on its
+    // turn): that refresh is composed again at once, virtual time standing still.
+    void composedAtOnceMidPeriod(QColor colour) {
+        clock->advance(kPeriod / 2);
+        ASSERT_TRUE(clock->settled());
+        const PresentedFrame before = presenter.newestFrame();
+        ASSERT_GT(before.targetTime, clock->now());
+        presenter.takeRecords();
+        show(colour);
+        ASSERT_TRUE(presenter.waitForComposition(before.composition, kWait));
+        const PresentedFrame after = presenter.newestFrame();
+        EXPECT_EQ(after.refresh, before.refresh);
+        EXPECT_EQ(after.targetTime, before.targetTime);
+        EXPECT_EQ(rightHalf(), colour);
+        const std::vector<RefreshRecord> records = presenter.takeRecords();
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].refresh, before.refresh);
+        EXPECT_TRUE(records[0].recomposed);
+        EXPECT_TRUE(records[0].drawn);
+        EXPECT_EQ(records[0].composedAt, clock->now());
+    }
+};
+
+// A snapshot stored while the refresh ahead waits for its time (a cue going on air) shows in
+// that refresh, whether the presenter was resting on a still picture or composing moving ones.
+TEST_F(PresenterRecomposeTest, ComposesASnapshotStoredMidPeriodForTheRefreshAhead) {
+    {
+        SCOPED_TRACE("resting on a still picture");
+        // Refresh 1 was composed as the presenter started; it has rested since.
+        ASSERT_NO_FATAL_FAILURE(composedAtOnceMidPeriod(QColor(0, 0, 200)));
+    }
+    {
+        SCOPED_TRACE("moving pictures");
+        child->setFrameSource(std::make_shared<NumberedFrames>(64.0));
+        loop.runPending();
+        clock->advance(kPeriod / 2);  // the end of refresh 1's period: refresh 2 on its turn
+        ASSERT_TRUE(clock->settled());
+        ASSERT_NO_FATAL_FAILURE(composedAtOnceMidPeriod(QColor(0, 200, 0)));
+        const std::uint64_t refresh = presenter.newestFrame().refresh;
+        clock->advance(kPeriod / 2);
+        ASSERT_TRUE(presenter.waitForRefresh(refresh + 1, kWait));
+        EXPECT_EQ(rightHalf(), QColor(0, 200, 0));
+        const std::vector<RefreshRecord> records = presenter.takeRecords();
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_FALSE(records[0].recomposed);
+    }
+}
+
+// Snapshots stored four times a period, for three periods: each refresh is composed on its turn
+// and once more for the first snapshot after it, never more; the next refresh shows the last.
+TEST_F(PresenterRecomposeTest, ComposesAtMostTwicePerPeriodThroughABurstOfSnapshots) {
+    child->setFrameSource(std::make_shared<NumberedFrames>(64.0));
+    loop.runPending();
+    clock->advance(kPeriod);  // a refresh on its turn, from the snapshot with the source
+    ASSERT_TRUE(clock->settled());
+    const std::uint64_t first = presenter.newestFrame().refresh;
+    presenter.takeRecords();
+    const QColor burst[] = {QColor(0, 0, 200), QColor(0, 200, 0), QColor(200, 200, 0),
+                            QColor(0, 200, 200)};
+    constexpr int kPeriods = 3;
+    for (int period = 0; period < kPeriods; ++period) {
+        SCOPED_TRACE(period);
+        for (const QColor& colour : burst) {
+            show(colour);
+            ASSERT_TRUE(clock->settled());
+            EXPECT_EQ(rightHalf(), burst[0]);
+            clock->advance(kPeriod / 4);  // the last quarter reaches the refresh's time
+            ASSERT_TRUE(clock->settled());
+        }
+        EXPECT_EQ(presenter.newestFrame().refresh, first + std::uint64_t(period) + 1);
+        EXPECT_EQ(rightHalf(), burst[3]);
+    }
+    const std::vector<RefreshRecord> records = presenter.takeRecords();
+    ASSERT_EQ(records.size(), std::size_t(2 * kPeriods));
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        // first+0 again, first+1, first+1 again, first+2, ...
+        const bool again = i % 2 == 0;
+        EXPECT_EQ(records[i].refresh, first + (i + 1) / 2) << i;
+        EXPECT_EQ(records[i].recomposed, again) << i;
+        EXPECT_LT(records[i].composedAt, records[i].targetTime) << i;
+    }
+}
+
+// Moving pictures each of which takes `cost` seconds of the watched clock to make, as a slow
+// drawing would.
+class SlowFrames final : public FrameSource {
+  public:
+    SlowFrames(WatchedClock& clock, double cost) : clock_(clock), cost_(cost) {}
+    QImage frameAt(HostTime time) const override {
+        clock_.advance(cost_);
+        return frames_.frameAt(time);
+    }
+
+  private:
+    WatchedClock& clock_;
+    double cost_;
+    NumberedFrames frames_{64.0};
+};
+
+// A refresh is composed again only while the time left before it is longer than the last
+// drawing took; otherwise the snapshot waits for the next refresh, which then starts on time.
+TEST_F(PresenterRecomposeTest, ComposesAgainOnlyWhenThePictureCanBeReadyInTime) {
+    struct Case {
+        const char* name;
+        double cost;  // in periods
+        bool again;
+        QColor colour;
+    };
+    const Case cases[] = {{"a quick drawing", 0.2, true, QColor(0, 0, 200)},
+                          {"a slow drawing", 0.6, false, QColor(0, 200, 0)}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        child->setFrameSource(std::make_shared<SlowFrames>(*clock, c.cost * kPeriod));
+        loop.runPending();
+        ASSERT_TRUE(clock->settled());
+        // On to the newest refresh's time: the next one is composed on its turn, and drawing it
+        // takes the cost.
+        clock->advance(presenter.newestFrame().targetTime - clock->now());
+        ASSERT_TRUE(clock->settled());
+        const PresentedFrame before = presenter.newestFrame();
+        ASSERT_GT(before.targetTime, clock->now());
+        presenter.takeRecords();
+        show(c.colour);
+        ASSERT_TRUE(clock->settled());
+        const std::vector<RefreshRecord> records = presenter.takeRecords();
+        ASSERT_EQ(records.size(), c.again ? 1u : 0u);
+        EXPECT_EQ(rightHalf() == c.colour, c.again);
+        if (c.again) {
+            EXPECT_TRUE(records[0].recomposed);
+            EXPECT_LT(records[0].composedAt, records[0].targetTime);
+        }
+        clock->advance(before.targetTime - clock->now());
+        ASSERT_TRUE(clock->settled());
+        EXPECT_EQ(presenter.newestFrame().refresh, before.refresh + 1);
+        EXPECT_EQ(rightHalf(), c.colour);
+    }
 }
 
 // Two views of the same moving pictures at 59.94 Hz on the real clock while the main thread

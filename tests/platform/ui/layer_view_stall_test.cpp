@@ -136,8 +136,10 @@ TEST(LayerViewStall, TheProgramKeepsItsRefreshesAndPicturesWhileTheMainThreadIsB
     sampling = false;
     sampler.join();
     view.hide();
-    const std::vector<RefreshRecord> records = presenter.takeRecords();
+    std::vector<RefreshRecord> records = presenter.takeRecords();
     ASSERT_FALSE(records.empty());
+    // A refresh composed again, from a snapshot stored before its time, counts once.
+    std::erase_if(records, [](const RefreshRecord& r) { return r.recomposed; });
 
     // Every refresh named the picture due at its time and stayed on the display's pace; the ones
     // due during the stall were composed before their time. A loaded machine may hold the
