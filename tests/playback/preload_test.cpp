@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "platform/audio/audio_player_node.h"
@@ -239,86 +241,6 @@ TEST_F(PreloadTest, NeverSilencesTheClipOnAir) {
 
 // ---- Looping cues ----
 
-class PreloadedLoopTest : public PreloadTest {
-  protected:
-    PreloadedLoopTest() {
-        rig.editSlot(0, 0).postRollMode = PostRollMode::loop;
-        rig.editSlot(0, 1).postRollMode = PostRollMode::loop;
-    }
-    // What the media factory has opened so far.
-    struct Opened {
-        std::size_t assets = 0;
-        int loopers = 0;
-        bool operator==(const Opened&) const = default;
-    };
-    Opened opened() { return {rig.media.assets().size(), rig.media.loopersMade()}; }
-    // Fires (bank, slot), whose loop the hidden slot runs, and checks that it is on air, heard,
-    // when play() returns, as it ran, with nothing opened for it.
-    void expectSwitchedInAsItRuns(int bank, int slot) {
-        auto& target = hidden();
-        ASSERT_TRUE(target.isLooping());
-        const Opened before = opened();
-        const auto startedAt = target.clipPlayer().startTime().get();
-        ASSERT_TRUE(startedAt);
-        rig.playSlot(bank, slot);
-        EXPECT_EQ(&rig.surface().showingSlot(), &target);
-        EXPECT_EQ(target.containerLayer()->opacity(), 1.0f);
-        EXPECT_GT(target.audio().playerNode()->volume(), 0.0f);
-        EXPECT_EQ(opened(), before);
-        EXPECT_EQ(target.clipPlayer().startTime().get(), startedAt);
-        EXPECT_EQ(test::logCount(
-                      rig, "LoopVideo 高速切り替え（先読み済み）: " + rig.slot(bank, slot).name),
-                  1);
-    }
-};
-
-// A looping follower is preloaded as its loop, running hidden and silent beside the clip on air,
-// which plays on as it was; played, it goes on air inside the play call.
-TEST_F(PreloadedLoopTest, GoesOnAirInsidePlayWithoutOpeningItsFileAgain) {
-    rig.editSlot(0, 0).postRollMode = PostRollMode::next;
-    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 0));
-    auto& onAir = rig.surface().showingSlot();
-    const float onAirVolume = onAir.audio().playerNode()->volume();
-    const std::size_t onAirCalls = test::fakeClipPlayer(onAir).calls().size();
-    preload(0, 1);
-    rig.advance(0.5);
-    EXPECT_TRUE(hidden().isLooping());
-    EXPECT_EQ(hidden().containerLayer()->opacity(), 0.0f);
-    EXPECT_EQ(hidden().audio().playerNode()->volume(), 0.0f);
-    EXPECT_EQ(onAir.audio().playerNode()->volume(), onAirVolume);
-    EXPECT_EQ(test::fakeClipPlayer(onAir).calls().size(), onAirCalls);
-    EXPECT_EQ(&rig.surface().showingSlot(), &onAir);
-    expectSwitchedInAsItRuns(0, 1);
-}
-
-// A preloaded loop played before it can show a picture is switched in once it can, still without
-// opening its file again; a newer play meanwhile leaves it never switched. (Loops with an out
-// point run as soon as they are started.)
-TEST_F(PreloadedLoopTest, PlayedBeforeItIsReadyItSwitchesOnceItCan) {
-    rig.editSlot(0, 0).postRollMode = PostRollMode::next;
-    rig.editSlot(0, 1).outPoint = 5.0;
-    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 0));
-    preload(0, 1);
-    auto& target = hidden();
-    const Opened before = opened();
-    rig.playSlot(0, 1);
-    EXPECT_NE(&rig.surface().showingSlot(), &target);
-    ASSERT_TRUE(test::runUntilOnAir(rig, target));
-    EXPECT_EQ(opened(), before);
-    EXPECT_EQ(test::logCount(rig, "LoopVideo 高速切り替え（先読み済み）: b0s1"), 1);
-
-    auto& loop = rig.editSlot(0, 0);
-    loop.postRollMode = PostRollMode::loop;
-    loop.outPoint = 5.0;
-    preload(0, 0);
-    rig.playSlot(0, 0);
-    rig.playSlot(0, 2);
-    rig.advance(1.0);
-    EXPECT_EQ(test::logCount(rig, "LoopVideo 高速切り替え（先読み済み）: b0s0"), 1);
-    EXPECT_EQ(test::logCount(rig, "LoopVideo 高速切り替え完了: b0s0"), 0);
-    EXPECT_EQ(rig.surface().showingSlot().player()->current()->url(), *rig.slot(0, 2).videoURL);
-}
-
 struct TakenOffAir {
     const char* name;
     MediaType type;
@@ -326,85 +248,66 @@ struct TakenOffAir {
     TransitionMode transition;
     // The loop plays in slot A, under slot B: a dissolve to B fades B in over it.
     bool loopInLowerSlot;
-    // The preload asked for once the cue is on air: the loop's, or the cue's own follower's.
-    SlotRef asked;
+    // The slot of bank 0 whose preload is asked for once the cue is on air: the loop's (0), or
+    // the cue's own follower's.
+    int asked;
 };
 
-class LoopTakenOffAir : public PreloadedLoopTest,
-                        public ::testing::WithParamInterface<TakenOffAir> {};
+class LoopTakenOffAir : public PreloadTest, public ::testing::WithParamInterface<TakenOffAir> {};
 
-// A cue that takes a loop off air and has no follower of its own asks, on a later turn once it
-// is switched in, for that loop's preload, which waits out a dissolve still fading the loop's
-// picture; fired again, the loop goes on air at once. A cue with a follower asks for its
-// follower instead.
+// A cue that takes the loop (0, 0) off air, with no follower of its own, asks once switched in
+// for the loop's preload: it waits out the dissolve still showing the loop's slot, then runs the
+// loop hidden and silent, the cue on air heard as before; fired again, the loop is on air and
+// heard when play() returns, with nothing more opened.
 TEST_P(LoopTakenOffAir, AsksForTheLoopAgainUnlessItHasAFollower) {
     const TakenOffAir& cue = GetParam();
+    rig.editSlot(0, 0).postRollMode = PostRollMode::loop;
     auto& data = rig.editSlot(0, 2);
-    data.mediaType = cue.type;
-    data.postRollMode = cue.postRoll;
-    data.transitionMode = cue.transition;
+    std::tie(data.mediaType, data.postRollMode, data.transitionMode) =
+        std::tuple(cue.type, cue.postRoll, cue.transition);
     data.dissolveDuration = 0.5;
     rig.pc().onRequestPreloadNext = [this](int bank, int slot) {
         rig.preloadRequests.push_back({bank, slot});
         preload(bank, slot);
     };
-    if (cue.loopInLowerSlot) {
-        ASSERT_TRUE(test::playUntilOnAir(rig, 0, 3));
-    }
+    ASSERT_TRUE(!cue.loopInLowerSlot || test::playUntilOnAir(rig, 0, 3));
     ASSERT_TRUE(test::playUntilOnAir(rig, 0, 0));
-    ASSERT_EQ(&rig.surface().showingSlot() == &rig.surface().slotA(), cue.loopInLowerSlot);
     auto& loopSlot = rig.surface().showingSlot();
+    ASSERT_EQ(&loopSlot == &rig.surface().slotA(), cue.loopInLowerSlot);
     rig.preloadRequests.clear();
-    auto& target = hidden();
-    rig.playSlot(0, 2);
-    EXPECT_TRUE(rig.preloadRequests.empty());
-    ASSERT_TRUE(test::runUntilOnAir(rig, target));
-    // Until the fade is over the outgoing loop's picture stays as it was: nothing is loaded
-    // into its slot.
     const int loopers = rig.media.loopersMade();
+    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 2));
+    const float onAirVolume = rig.surface().showingSlot().audio().playerNode()->volume();
     for (int i = 0; i < 100 && loopSlot.containerLayer()->opacity() > 0.0f; ++i) {
-        ASSERT_TRUE(loopSlot.isLooping());
-        ASSERT_EQ(rig.media.loopersMade(), loopers);
+        ASSERT_EQ(rig.media.loopersMade(), loopers) << "loaded while the loop still shows";
         rig.advance(0.02);
     }
     rig.advance(1.0);
-    ASSERT_EQ(rig.preloadRequests, std::vector<SlotRef>{cue.asked});
-    if (cue.asked == SlotRef{0, 0}) {
-        expectSwitchedInAsItRuns(0, 0);
-    } else {
-        EXPECT_EQ(rig.pc().preloadedNextTarget(), cue.asked);
+    ASSERT_EQ(rig.preloadRequests, std::vector<SlotRef>{{0, cue.asked}});
+    if (cue.asked != 0) {
+        return;
     }
+    EXPECT_EQ(rig.surface().showingSlot().audio().playerNode()->volume(), onAirVolume);
+    ASSERT_TRUE(loopSlot.isLooping());
+    EXPECT_EQ(loopSlot.audio().playerNode()->volume(), 0.0f);
+    const auto opened = std::pair(rig.media.assets().size(), rig.media.loopersMade());
+    rig.playSlot(0, 0);
+    EXPECT_EQ(&rig.surface().showingSlot(), &loopSlot);
+    EXPECT_EQ(loopSlot.containerLayer()->opacity(), 1.0f);
+    EXPECT_GT(loopSlot.audio().playerNode()->volume(), 0.0f);
+    EXPECT_EQ(std::pair(rig.media.assets().size(), rig.media.loopersMade()), opened);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cues, LoopTakenOffAir,
-    ::testing::Values(
-        TakenOffAir{
-            "StillCut", MediaType::still, PostRollMode::loop, TransitionMode::cut, false, {0, 0}},
-        TakenOffAir{"StillDissolvingUnderTheLoop",
-                    MediaType::still,
-                    PostRollMode::loop,
-                    TransitionMode::dissolve,
-                    false,
-                    {0, 0}},
-        TakenOffAir{"StillDissolvingOverTheLoop",
-                    MediaType::still,
-                    PostRollMode::loop,
-                    TransitionMode::dissolve,
-                    true,
-                    {0, 0}},
-        TakenOffAir{"VideoEndingInBlack",
-                    MediaType::video,
-                    PostRollMode::black,
-                    TransitionMode::cut,
-                    false,
-                    {0, 0}},
-        TakenOffAir{"VideoWithAFollower",
-                    MediaType::video,
-                    PostRollMode::next,
-                    TransitionMode::cut,
-                    false,
-                    {0, 3}}),
+    ::testing::Values(TakenOffAir{"StillCut", MediaType::still, PostRollMode::loop,
+                                  TransitionMode::cut, false, 0},
+                      TakenOffAir{"StillDissolvingOverTheLoop", MediaType::still,
+                                  PostRollMode::loop, TransitionMode::dissolve, true, 0},
+                      TakenOffAir{"VideoEndingInBlack", MediaType::video, PostRollMode::black,
+                                  TransitionMode::cut, false, 0},
+                      TakenOffAir{"VideoWithAFollower", MediaType::video, PostRollMode::next,
+                                  TransitionMode::cut, false, 3}),
     [](const ::testing::TestParamInfo<TakenOffAir>& param) { return param.param.name; });
 
 }  // namespace
