@@ -283,7 +283,7 @@ TEST_P(LoopTakenOffAir, AsksForTheLoopAgainUnlessItHasAFollower) {
         rig.advance(0.02);
     }
     rig.advance(1.0);
-    ASSERT_EQ(rig.preloadRequests, std::vector<SlotRef>{{0, cue.asked}});
+    ASSERT_EQ(rig.preloadRequests, (std::vector<SlotRef>{{0, cue.asked}}));
     if (cue.asked != 0) {
         return;
     }
