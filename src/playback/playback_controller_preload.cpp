@@ -1,9 +1,12 @@
 // Next-cue preload: the successor of a video on air is loaded, paused and hidden, into the hidden
 // slot, so that its cut needs no load time. A looping cue is started looping there instead,
-// hidden and silent, as the warm-up leaves a loop: the loop path switches it in as it runs. The
-// play entry recognises either by target and URL.
+// hidden and silent, as the warm-up leaves a loop: the loop path switches it in as it runs. A
+// loop taken off air by a cue without a follower of its own is preloaded so once that cue is
+// switched in, so that firing it again is as quick. The play entry recognises a preload by
+// target and URL.
 
 #include <cmath>
+#include <utility>
 
 #include "output/audio_engine_controller.h"
 #include "output/output_surface.h"
@@ -128,6 +131,20 @@ void PlaybackController::preloadLoop(uint64_t generation, const std::filesystem:
                              log("NextGo先読みループ準備完了: " + name);
                          }
                      });
+}
+
+void PlaybackController::prepareLoopAgainLater(uint64_t generation) {
+    const auto loop = std::exchange(loopToPrepareAgain_, std::nullopt);
+    if (!loop) {
+        return;
+    }
+    // On a later turn, as a follower's preload: the switch reaches the views first. The preload
+    // waits out a dissolve still fading the loop's picture out of the hidden slot.
+    postForGeneration(generation, [this, loop = *loop] {
+        if (onRequestPreloadNext) {
+            onRequestPreloadNext(loop.bank, loop.slot);
+        }
+    });
 }
 
 bool PlaybackController::preloadedPictureReady(PlaybackSlot& slot, const ItemPtr& item,

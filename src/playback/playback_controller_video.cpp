@@ -247,20 +247,6 @@ void PlaybackController::startVideoAndSwitch(const StartContext& context) {
     prepareLoopAgainLater(context.generation);
 }
 
-void PlaybackController::prepareLoopAgainLater(uint64_t generation) {
-    const auto loop = std::exchange(loopToPrepareAgain_, std::nullopt);
-    if (!loop) {
-        return;
-    }
-    // On a later turn, as a follower's preload: the switch reaches the views first. The preload
-    // waits out a dissolve still fading the loop's picture out of the hidden slot.
-    postForGeneration(generation, [this, loop = *loop] {
-        if (onRequestPreloadNext) {
-            onRequestPreloadNext(loop.bank, loop.slot);
-        }
-    });
-}
-
 void PlaybackController::performLayerSwitch(uint64_t generation, std::function<void()> action) {
     if (generation != playGeneration_) {
         return;
