@@ -360,6 +360,15 @@ class PlaybackController {
     // Preload.
     void preloadWhenHiddenSlotIsFree(uint64_t generation, SlotRef target,
                                      const std::filesystem::path& url, const SlotData& data);
+    // The preload of a cue that plays through the video path: its item paused at its in point,
+    // at the slot's level; of a looping cue: its loop running, silent.
+    void preloadItem(const std::filesystem::path& url, const SlotData& data, double inPoint,
+                     std::optional<double> outPoint);
+    void preloadLoop(uint64_t generation, const std::filesystem::path& url, const SlotData& data,
+                     double inPoint, std::optional<double> outPoint);
+    // Asks on a later turn, for this play only, for the preload of the loop that went off air
+    // when it began (once; nothing without one).
+    void prepareLoopAgainLater(uint64_t generation);
     // The preloaded `item` in `slot` stands at `inPoint` with that picture ready to show, and
     // the slot's chain has its sound.
     bool preloadedPictureReady(PlaybackSlot& slot, const ItemPtr& item, double inPoint) const;
@@ -417,6 +426,9 @@ class PlaybackController {
         double inPoint = 0.0;
     };
     std::optional<PreloadedPicture> preloadedPicture_;
+    // The looping cue that was on air when the play on air now began, to be preloaded again
+    // once that play's picture is switched in.
+    std::optional<SlotRef> loopToPrepareAgain_;
     bool isLooping_ = false;
     bool isAudioOnlySlot_ = false;
     bool postRollFired_ = false;

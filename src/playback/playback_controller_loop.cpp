@@ -136,11 +136,22 @@ void PlaybackController::playLoopVideo(int bank, int slot, const std::filesystem
         view_->applyGeometry(geometry, target, width, height);
     };
 
-    if (warmupLoopURL && *warmupLoopURL == url && target.isLooping()) {
-        // Warm-up left this clip looping, silent, in the hidden slot: it is switched in as it
-        // runs, with its sound brought up.
+    // The hidden slot may run this cue's loop already, silent: left there by the warm-up, or by
+    // the preload of the cue to come. It is switched in as it runs, with its sound brought up.
+    // A loop still finding its range (a play in the first moments after its preload) is no
+    // loop yet: the clip is loaded again below.
+    const bool warmed = warmupLoopURL && *warmupLoopURL == url;
+    const bool preloaded = preloadedNextTarget_ && *preloadedNextTarget_ == SlotRef{bank, slot} &&
+                           preloadedNextURL_ == url;
+    preloadedNextTarget_.reset();
+    preloadedNextURL_.reset();
+    preloadedPicture_.reset();
+    const auto running = target.player()->current();
+    if ((warmed || preloaded) && target.isLooping() && running && running->url() == url) {
         warmupLoopURL.reset();
-        log("LoopVideo 高速切り替え（ウォームアップ済み）: " + data.name);
+        log((warmed ? "LoopVideo 高速切り替え（ウォームアップ済み）: "
+                    : "LoopVideo 高速切り替え（先読み済み）: ") +
+            data.name);
         placePicture();
         applyLevel(target);
         target.audio().startEngineIfNeeded();

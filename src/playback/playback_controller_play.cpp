@@ -50,6 +50,13 @@ void PlaybackController::play(int bank, int slot, const std::filesystem::path& u
     // A loop the warm-up left running in the hidden slot is switched in as it runs.
     const bool warmedLoop = data.postRollMode == PostRollMode::loop && warmupLoopURL &&
                             *warmupLoopURL == url && hiddenSlot().isLooping();
+    // A loop going off air is started again in the hidden slot once this cue is on air, so
+    // that firing it again switches at once (unless this cue's follower takes the slot).
+    loopToPrepareAgain_.reset();
+    if (isLooping_ && currentBankIndex.get() && currentSlotIndex.get() &&
+        SlotRef{*currentBankIndex.get(), *currentSlotIndex.get()} != SlotRef{bank, slot}) {
+        loopToPrepareAgain_ = SlotRef{*currentBankIndex.get(), *currentSlotIndex.get()};
+    }
     // Every deferred step of the clip before this one is void from here on.
     ++playGeneration_;
     view_->prepareForPlay(matched || warmedLoop);
@@ -118,7 +125,6 @@ void PlaybackController::playStill(int bank, int slot, const std::filesystem::pa
 void PlaybackController::showDecodedStill(uint64_t generation, int bank, int slot,
                                           const std::filesystem::path& url, const SlotData& data,
                                           const QImage& image) {
-    (void)generation;
     PlaybackSlot& target = hiddenSlot();
     target.showStill(image, data.colorSettings);
     currentURL_ = url;
@@ -136,6 +142,7 @@ void PlaybackController::showDecodedStill(uint64_t generation, int bank, int slo
         view_->cut(target);
     }
     startStillTimer(stillSeconds);
+    prepareLoopAgainLater(generation);
 }
 
 // ---- Audio-only path ----

@@ -1,7 +1,12 @@
 // Next-cue preload: the successor of a video on air is loaded, paused and hidden, into the hidden
-// slot, so that its cut needs no load time. The play entry recognises it by target and URL.
+// slot, so that its cut needs no load time. A looping cue is started looping there instead,
+// hidden and silent, as the warm-up leaves a loop: the loop path switches it in as it runs. A
+// loop taken off air by a cue without a follower of its own is preloaded so once that cue is
+// switched in, so that firing it again is as quick. The play entry recognises a preload by
+// target and URL.
 
 #include <cmath>
+#include <utility>
 
 #include "output/audio_engine_controller.h"
 #include "output/output_surface.h"
@@ -17,20 +22,28 @@ namespace kestio {
 namespace {
 // How often a preload waiting for a dissolve to end looks again.
 constexpr double kPreloadRetrySeconds = 0.05;
+// Read-ahead of a preloaded loop's template item, as the loop path gives it.
+constexpr double kPreloadedLoopBuffer = 5.0;
 
-// The hidden slot is still fading out of a dissolve: loading it now would replace the picture
-// the audience still sees, and the dissolve's clean-up would then clear what was loaded.
-bool isFading(PlaybackSlot& slot) {
-    const auto& layer = slot.containerLayer();
-    return layer->hasAnimation(PlaybackSlot::kFadeOut) ||
-           layer->hasAnimation(PlaybackSlot::kFadeIn);
+// The hidden slot still shows in a dissolve: fading out above the slot on air, or under it while
+// that one fades in (and until the clean-up hides it just after). Loading it now would replace
+// the picture the audience still sees, and the dissolve's clean-up would then clear what was
+// loaded.
+bool isFading(OutputSurface& view) {
+    const auto fades = [](PlaybackSlot& slot) {
+        const auto& layer = slot.containerLayer();
+        return layer->hasAnimation(PlaybackSlot::kFadeOut) ||
+               layer->hasAnimation(PlaybackSlot::kFadeIn);
+    };
+    return fades(view.hiddenSlot()) || fades(view.showingSlot()) ||
+           view.hiddenSlot().containerLayer()->opacity() > 0.0f;
 }
 }  // namespace
 
 void PlaybackController::preloadNext(int bank, int slot, const std::filesystem::path& url,
                                      const SlotData& data) {
-    // Only a video that plays through the video path is preloaded.
-    if (data.mediaType != MediaType::video || data.postRollMode == PostRollMode::loop) {
+    // Only a video is preloaded: one that plays through the video path, or a looping one.
+    if (data.mediaType != MediaType::video) {
         return;
     }
     if (data.isFileMissing) {
@@ -48,8 +61,7 @@ void PlaybackController::preloadWhenHiddenSlotIsFree(uint64_t generation, SlotRe
     if (generation != playGeneration_) {
         return;
     }
-    PlaybackSlot& hidden = hiddenSlot();
-    if (isFading(hidden)) {
+    if (isFading(*view_)) {
         preloadRetry_ = loop_.after(
             kPreloadRetrySeconds, [weak = weakSelf(), this, generation, target, url, data] {
                 if (weak.lock()) {
@@ -66,10 +78,22 @@ void PlaybackController::preloadWhenHiddenSlotIsFree(uint64_t generation, SlotRe
         data.inPoint && std::isfinite(*data.inPoint) ? std::max(*data.inPoint, 0.0) : 0.0;
     const std::optional<double> outPoint =
         data.outPoint && std::isfinite(*data.outPoint) ? data.outPoint : std::nullopt;
+    preloadedPicture_.reset();
+    if (data.postRollMode == PostRollMode::loop) {
+        preloadLoop(generation, url, data, inPoint, outPoint);
+    } else {
+        preloadItem(url, data, inPoint, outPoint);
+    }
+    preloadedNextTarget_ = target;
+    preloadedNextURL_ = url;
+}
+
+void PlaybackController::preloadItem(const std::filesystem::path& url, const SlotData& data,
+                                     double inPoint, std::optional<double> outPoint) {
+    PlaybackSlot& hidden = hiddenSlot();
     hidden.load(url, inPoint, outPoint, data.colorSettings);
     // The item is brought to the in point now, so that the play finds that picture decoded
     // and can switch to it at once.
-    preloadedPicture_.reset();
     if (const auto item = hidden.player()->current(); item && inPoint > 0.0) {
         item->seek(inPoint, 0.0, 0.0,
                    [weak = weakSelf(), this, weakItem = std::weak_ptr(item), inPoint](bool landed) {
@@ -84,8 +108,43 @@ void PlaybackController::preloadWhenHiddenSlotIsFree(uint64_t generation, SlotRe
     hidden.audio().setLevel(data.audioSettings.masterLevel,
                             data.audioSettings.isMuted || isMuted.get());
     hidden.audio().applyEqualizer(data.equalizer);
-    preloadedNextTarget_ = target;
-    preloadedNextURL_ = url;
+}
+
+void PlaybackController::preloadLoop(uint64_t generation, const std::filesystem::path& url,
+                                     const SlotData& data, double inPoint,
+                                     std::optional<double> outPoint) {
+    PlaybackSlot& hidden = hiddenSlot();
+    hidden.load(url, inPoint, outPoint, data.colorSettings);
+    // Its sound runs with its picture from now on: the chain stays muted until the loop path
+    // brings the slot's level up at the switch.
+    hidden.audio().setLevel(data.audioSettings.masterLevel, true);
+    hidden.audio().applyEqualizer(data.equalizer);
+    const auto item = hidden.player()->current();
+    if (!item) {
+        platform::Console::log("preload: no item for " + url.string());
+        return;
+    }
+    item->setPreferredForwardBufferDuration(kPreloadedLoopBuffer);
+    hidden.startLoop(url, item->asset(), item, inPoint, outPoint,
+                     [weak = weakSelf(), this, generation, name = data.name] {
+                         if (weak.lock() && generation == playGeneration_) {
+                             log("NextGo先読みループ準備完了: " + name);
+                         }
+                     });
+}
+
+void PlaybackController::prepareLoopAgainLater(uint64_t generation) {
+    const auto loop = std::exchange(loopToPrepareAgain_, std::nullopt);
+    if (!loop) {
+        return;
+    }
+    // On a later turn, as a follower's preload: the switch reaches the views first. The preload
+    // waits out a dissolve still fading the loop's picture out of the hidden slot.
+    postForGeneration(generation, [this, loop = *loop] {
+        if (onRequestPreloadNext) {
+            onRequestPreloadNext(loop.bank, loop.slot);
+        }
+    });
 }
 
 bool PlaybackController::preloadedPictureReady(PlaybackSlot& slot, const ItemPtr& item,

@@ -241,8 +241,10 @@ void PlaybackController::startVideoAndSwitch(const StartContext& context) {
                     onRequestPreloadNext(next.bank, next.slot);
                 }
             });
+            return;
         }
     }
+    prepareLoopAgainLater(context.generation);
 }
 
 void PlaybackController::performLayerSwitch(uint64_t generation, std::function<void()> action) {

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "platform/audio/audio_player_node.h"
 #include "playback/playback_steps.h"
@@ -37,8 +40,8 @@ struct Refused {
 
 class PreloadRefused : public PreloadTest, public ::testing::WithParamInterface<Refused> {};
 
-// A still, a sound, a loop and a file known to be missing are never preloaded, and an earlier
-// preload stays as it was.
+// A still, a sound and a file known to be missing are never preloaded, and an earlier preload
+// stays as it was.
 TEST_P(PreloadRefused, LeavesTheHiddenSlotAndTheEarlierPreload) {
     preload(0, 1);
     auto& slot = rig.editSlot(0, 2);
@@ -57,7 +60,6 @@ INSTANTIATE_TEST_SUITE_P(
     Kinds, PreloadRefused,
     ::testing::Values(Refused{"Still", MediaType::still, PostRollMode::next, false},
                       Refused{"Audio", MediaType::audio, PostRollMode::next, false},
-                      Refused{"Loop", MediaType::video, PostRollMode::loop, false},
                       Refused{"MissingFile", MediaType::video, PostRollMode::next, true}),
     [](const ::testing::TestParamInfo<Refused>& param) { return param.param.name; });
 
@@ -236,6 +238,77 @@ TEST_F(PreloadTest, NeverSilencesTheClipOnAir) {
     EXPECT_EQ(onAir.audio().playerNode()->volume(), volume);
     EXPECT_EQ(&rig.surface().showingSlot(), &onAir);
 }
+
+// ---- Looping cues ----
+
+struct TakenOffAir {
+    const char* name;
+    MediaType type;
+    PostRollMode postRoll;
+    TransitionMode transition;
+    // The loop plays in slot A, under slot B: a dissolve to B fades B in over it.
+    bool loopInLowerSlot;
+    // The slot of bank 0 whose preload is asked for once the cue is on air: the loop's (0), or
+    // the cue's own follower's.
+    int asked;
+};
+
+class LoopTakenOffAir : public PreloadTest, public ::testing::WithParamInterface<TakenOffAir> {};
+
+// A cue that takes the loop (0, 0) off air, with no follower of its own, asks once switched in
+// for the loop's preload: it waits out the dissolve still showing the loop's slot, then runs the
+// loop hidden and silent, the cue on air heard as before; fired again, the loop is on air and
+// heard when play() returns, with nothing more opened.
+TEST_P(LoopTakenOffAir, AsksForTheLoopAgainUnlessItHasAFollower) {
+    const TakenOffAir& cue = GetParam();
+    rig.editSlot(0, 0).postRollMode = PostRollMode::loop;
+    auto& data = rig.editSlot(0, 2);
+    std::tie(data.mediaType, data.postRollMode, data.transitionMode) =
+        std::tuple(cue.type, cue.postRoll, cue.transition);
+    data.dissolveDuration = 0.5;
+    rig.pc().onRequestPreloadNext = [this](int bank, int slot) {
+        rig.preloadRequests.push_back({bank, slot});
+        preload(bank, slot);
+    };
+    ASSERT_TRUE(!cue.loopInLowerSlot || test::playUntilOnAir(rig, 0, 3));
+    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 0));
+    auto& loopSlot = rig.surface().showingSlot();
+    ASSERT_EQ(&loopSlot == &rig.surface().slotA(), cue.loopInLowerSlot);
+    rig.preloadRequests.clear();
+    const int loopers = rig.media.loopersMade();
+    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 2));
+    const float onAirVolume = rig.surface().showingSlot().audio().playerNode()->volume();
+    for (int i = 0; i < 100 && loopSlot.containerLayer()->opacity() > 0.0f; ++i) {
+        ASSERT_EQ(rig.media.loopersMade(), loopers) << "loaded while the loop still shows";
+        rig.advance(0.02);
+    }
+    rig.advance(1.0);
+    ASSERT_EQ(rig.preloadRequests, (std::vector<SlotRef>{{0, cue.asked}}));
+    if (cue.asked != 0) {
+        return;
+    }
+    EXPECT_EQ(rig.surface().showingSlot().audio().playerNode()->volume(), onAirVolume);
+    ASSERT_TRUE(loopSlot.isLooping());
+    EXPECT_EQ(loopSlot.audio().playerNode()->volume(), 0.0f);
+    const auto opened = std::pair(rig.media.assets().size(), rig.media.loopersMade());
+    rig.playSlot(0, 0);
+    EXPECT_EQ(&rig.surface().showingSlot(), &loopSlot);
+    EXPECT_EQ(loopSlot.containerLayer()->opacity(), 1.0f);
+    EXPECT_GT(loopSlot.audio().playerNode()->volume(), 0.0f);
+    EXPECT_EQ(std::pair(rig.media.assets().size(), rig.media.loopersMade()), opened);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cues, LoopTakenOffAir,
+    ::testing::Values(TakenOffAir{"StillCut", MediaType::still, PostRollMode::loop,
+                                  TransitionMode::cut, false, 0},
+                      TakenOffAir{"StillDissolvingOverTheLoop", MediaType::still,
+                                  PostRollMode::loop, TransitionMode::dissolve, true, 0},
+                      TakenOffAir{"VideoEndingInBlack", MediaType::video, PostRollMode::black,
+                                  TransitionMode::cut, false, 0},
+                      TakenOffAir{"VideoWithAFollower", MediaType::video, PostRollMode::next,
+                                  TransitionMode::cut, false, 3}),
+    [](const ::testing::TestParamInfo<TakenOffAir>& param) { return param.param.name; });
 
 }  // namespace
 }  // namespace kestio
