@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "platform/midi/call_thread.h"
@@ -54,6 +55,12 @@ class Link {
     // Closes the client: its threads have stopped when this returns. Blocking.
     ~Link() {
         closing_.store(true);
+        // libjack ends the client's threads by cancelling them, at any instruction: a notice of
+        // the server's end still being handed to the main thread (holding the run loop's lock)
+        // would unwind through our code and stop the program. The close waits for it to return.
+        while (notifying_.load() > 0) {
+            std::this_thread::yield();
+        }
         jack_client_gate::close(handle_, lost_);
     }
 
@@ -174,14 +181,16 @@ class Link {
     // The notification thread, when the server goes. libjack allows no call on the client here.
     static void shutDown(jack_status_t, const char*, void* arg) {
         auto* self = static_cast<Link*>(arg);
-        if (self->closing_.load() || self->lost_.load()) {
-            return;  // a notice during our own close is no loss
+        self->notifying_.fetch_add(1);
+        if (!self->closing_.load() &&
+            !self->lost_.load()) {  // a notice in our own close is no loss
+            jack_client_gate::lost();
+            self->lost_.store(true, std::memory_order_release);
+            if (self->onLost_) {
+                self->onLost_();
+            }
         }
-        jack_client_gate::lost();
-        self->lost_.store(true, std::memory_order_release);
-        if (self->onLost_) {
-            self->onLost_();
-        }
+        self->notifying_.fetch_sub(1);
     }
 
     jack_client_t* handle_;
@@ -194,6 +203,7 @@ class Link {
     std::atomic<std::uint32_t> route_{0};
     std::atomic<bool> lost_{false};
     std::atomic<bool> closing_{false};
+    std::atomic<int> notifying_{0};  // shutDown() calls under way
     bool active_ = false;
 };
 
