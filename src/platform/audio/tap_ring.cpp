@@ -72,7 +72,9 @@ bool TapRing::read(BlockHeader& header, std::vector<float>& samples) {
     copyOut(read, &header, sizeof header);
     const std::size_t count = header.silent ? 0 : std::size_t(header.frames) * header.channels;
     samples.resize(count);
-    copyOut(read + sizeof header, samples.data(), count * sizeof(float));
+    if (count > 0) {
+        copyOut(read + sizeof header, samples.data(), count * sizeof(float));
+    }
     readIndex_.store(read + sizeof header + count * sizeof(float), std::memory_order_release);
     return true;
 }
