@@ -82,10 +82,17 @@ std::optional<VuReading> VuMeter::take() {
     takenAt_ = measured;
     VuReading reading;
     reading.channelCount = channelCount_.load(std::memory_order_relaxed);
+    bool levels = false;
     for (std::size_t c = 0; c < VuReading::kChannels; ++c) {
         const float db = spanMax_[c].exchange(kNone, std::memory_order_relaxed);
+        levels = levels || db > kNone;
         const bool measuredChannel = int(c) < reading.channelCount;
         reading.levels[c] = measuredChannel && db > kNone ? db : VuReading::kSilenceDb;
+    }
+    // A measurement counted after the last take had already put its levels into that take:
+    // there is nothing new to show (rather than a false silence).
+    if (!levels) {
+        return std::nullopt;
     }
     return reading;
 }

@@ -99,13 +99,17 @@ class VuPublish : public ::testing::Test {
   protected:
     void pullAndWait(double seconds) {
         rig.device->pull(uint32_t(48000 * seconds));
-        // The tap runs on the engine's tap thread: wait until its reading arrives.
+        // The tap runs on the engine's tap thread: wait until its reading arrives (a reading
+        // that wakes a sleeping meter is published by the work it posts).
         for (int i = 0; i < 200; ++i) {
             rig.loop.advance(1.0 / 30.0);
             if (published()) {
                 return;
             }
             rig.loop.waitForPosted(0.001);
+            if (published()) {
+                return;
+            }
         }
     }
     std::function<bool()> published = [] { return true; };
