@@ -111,9 +111,9 @@ struct Blocks {
 // first block, the one the sound stopped in filled up with zeros, one block of zeros (so a meter
 // reading the newest block falls to silence), and then, with nothing in between, the new sound.
 TEST(SilentRender, ATapLearnsWhereTheSoundStopsAndNothingMoreUntilItStartsAgain) {
+    Blocks blocks;  // outlives the engine, whose tap thread may still deliver at the end
     EngineRig rig;
     auto player = chain(rig, false);
-    Blocks blocks;
     ASSERT_FALSE(rig.engine.mainMixerNode()->installTap(0, 1024, std::nullopt, blocks.block()));
     player->scheduleBuffer(bufferOf(std::vector<float>(1536, 0.5f), double(kRate)));
     player->play();
