@@ -2,12 +2,20 @@
 // warmed up, nothing playing, on an Xvfb with the private sound and JACK servers. Each
 // iteration reads the process's CPU clock (all its threads) and its main thread's run time
 // (/proc/<pid>/task/<pid>/schedstat, the clock the thread's own CLOCK_THREAD_CPUTIME_ID reads)
-// over 10 s of wall time. Goal: under 3 % of one core.
+// over 10 s of wall time, and prints the share of each of its threads, by name (median of the
+// windows). Goal: under 3 % of one core.
 #include <benchmark/benchmark.h>
 #include <time.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "app_session.h"
 #include "x_screen_watch.h"
@@ -33,6 +41,38 @@ double threadRunSeconds(int pid, int tid) {
     double nanoseconds = 0.0;
     in >> nanoseconds;
     return nanoseconds / 1e9;
+}
+
+// Run time of every thread of the process, keyed by thread id, with the thread's name.
+struct ThreadTimes {
+    std::map<int, std::pair<std::string, double>> byId;
+};
+
+ThreadTimes threadTimes(int pid) {
+    ThreadTimes times;
+    std::error_code error;
+    const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& entry : std::filesystem::directory_iterator(tasks, error)) {
+        const int tid = std::atoi(entry.path().filename().c_str());
+        std::ifstream comm(entry.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        times.byId[tid] = {name, threadRunSeconds(pid, tid)};
+    }
+    return times;
+}
+
+// Percent of one core each thread name used between two readings (threads of one name summed;
+// a thread that began in between counts from zero).
+std::map<std::string, double> sharesByName(const ThreadTimes& before, const ThreadTimes& after,
+                                           double wall) {
+    std::map<std::string, double> shares;
+    for (const auto& [tid, named] : after.byId) {
+        const auto earlier = before.byId.find(tid);
+        const double start = earlier != before.byId.end() ? earlier->second.second : 0.0;
+        shares[named.first] += 100.0 * (named.second - start) / wall;
+    }
+    return shares;
 }
 
 void BM_IdleMainWindowCpu(benchmark::State& state) {
@@ -63,15 +103,20 @@ void BM_IdleMainWindowCpu(benchmark::State& state) {
     std::this_thread::sleep_for(3s);
 
     std::vector<double> process, mainThread;
+    std::map<std::string, std::vector<double>> threads;
     for (auto _ : state) {
         const auto wallStart = bench::SteadyClock::now();
         const double cpuStart = processCpuSeconds(clock);
         const double mainStart = threadRunSeconds(*pid, *pid);
+        const ThreadTimes threadsStart = threadTimes(*pid);
         std::this_thread::sleep_for(kWindow);
         const double wall =
             std::chrono::duration<double>(bench::SteadyClock::now() - wallStart).count();
         process.push_back(100.0 * (processCpuSeconds(clock) - cpuStart) / wall);
         mainThread.push_back(100.0 * (threadRunSeconds(*pid, *pid) - mainStart) / wall);
+        for (const auto& [name, share] : sharesByName(threadsStart, threadTimes(*pid), wall)) {
+            threads[name].push_back(share);
+        }
         state.SetIterationTime(wall);
     }
     if (!kestio.running()) {
@@ -84,6 +129,14 @@ void BM_IdleMainWindowCpu(benchmark::State& state) {
     state.counters["cpu_percent_worst"] = process.back();
     state.counters["goal_share_worst"] = process.back() / kGoalPercent;
     state.counters["main_thread_percent_median"] = mainThread[mainThread.size() / 2];
+    // Windows in which a thread did not exist count as zero for it.
+    std::cerr << "CPU by thread name, percent of one core (median of " << process.size()
+              << " windows):\n";
+    for (auto& [name, shares] : threads) {
+        shares.resize(process.size(), 0.0);
+        std::sort(shares.begin(), shares.end());
+        std::cerr << "  " << name << ": " << shares[shares.size() / 2] << "\n";
+    }
 }
 
 }  // namespace

@@ -197,19 +197,46 @@ void PlaybackController::startMetering() {
     auto& engine = view_->sharedEngine();
     deviceSubscription_ = engine.device().defaultOutput.subscribe(
         [this](const platform::audio::OutputDeviceInfo&) { refreshOutputDevice(); });
-    // The tap holds the meter, never the controller, so a block still running while the
-    // controller goes touches nothing of it.
+    // The tap holds the meter and a weak hold of the controller, never the controller itself,
+    // so a block still running while the controller goes touches nothing of it; the loop
+    // outlives the controller.
     auto meter = meter_;
+    auto wake = [&loop = loop_, weak = weakSelf(), this] {
+        loop.post([weak, this] {
+            if (weak.lock() && !vuTimer_.active()) {
+                wakeMetering();
+                vuTick();  // the sound that woke the meter is shown at once
+            }
+        });
+    };
     if (auto failure = engine.mainMixerNode()->installTap(
-            0, kTapFrames, std::nullopt,
-            [meter](const platform::audio::PcmBuffer& buffer) { meter->measure(buffer); })) {
+            0, kTapFrames, std::nullopt, [meter, wake](const platform::audio::PcmBuffer& buffer) {
+                if (meter->measure(buffer)) {
+                    wake();
+                }
+            })) {
         log("VU: tap not installed: " + *failure);
     }
+    wakeMetering();
+}
+
+void PlaybackController::wakeMetering() {
+    if (vuTimer_.active()) {
+        return;
+    }
+    ticksWithoutReading_ = 0;
     vuTimer_ = loop_.every(kVuPeriod, [weak = weakSelf(), this] {
         if (weak.lock()) {
             vuTick();
         }
     });
+}
+
+void PlaybackController::sleepMetering() {
+    vuTimer_.cancel();
+    if (!meter_->sleep()) {
+        wakeMetering();  // a measurement came in meanwhile
+    }
 }
 
 void PlaybackController::vuTick() {
@@ -218,6 +245,10 @@ void PlaybackController::vuTick() {
         ticksWithoutReading_ = 0;
     } else if (++ticksWithoutReading_ < kTicksBeforeSilence) {
         // Blocks come unevenly: a tick without one keeps what is shown.
+        return;
+    } else if (lastPublishedVUWasSilent_) {
+        // Nothing is measured and silence is shown: nothing to do until the tap measures.
+        sleepMetering();
         return;
     } else {
         // No sound is being rendered: the meters fall to silence.

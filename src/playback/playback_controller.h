@@ -278,6 +278,10 @@ class PlaybackController {
 
     // Creation and teardown.
     void startMetering();
+    // The VU timer runs while the tap measures sound or a shown level has yet to fall to
+    // silence; otherwise it sleeps until the tap measures again.
+    void wakeMetering();
+    void sleepMetering();
     void vuTick();
     void publishVU();
     std::weak_ptr<Alive> weakSelf() const { return alive_; }

@@ -39,16 +39,16 @@ VuMeter::VuMeter() {
     }
 }
 
-void VuMeter::measure(const platform::audio::PcmBuffer& buffer) {
+bool VuMeter::measure(const platform::audio::PcmBuffer& buffer) {
     if (buffer.interleavedData() != nullptr || buffer.channels() == nullptr) {
-        return;
+        return false;
     }
-    measure(buffer.channels(), buffer.channelCount(), buffer.frameLength());
+    return measure(buffer.channels(), buffer.channelCount(), buffer.frameLength());
 }
 
-void VuMeter::measure(const float* const* channels, uint32_t channelCount, uint32_t frames) {
+bool VuMeter::measure(const float* const* channels, uint32_t channelCount, uint32_t frames) {
     if (channels == nullptr || channelCount == 0) {
-        return;
+        return false;
     }
     const bool peak = isPeak();
     const uint32_t count = std::min<uint32_t>(channelCount, VuReading::kChannels);
@@ -60,7 +60,18 @@ void VuMeter::measure(const float* const* channels, uint32_t channelCount, uint3
         }
     }
     channelCount_.store(int(count), std::memory_order_relaxed);
-    measured_.fetch_add(1, std::memory_order_release);
+    // Sequentially consistent with sleep(): the count is up before the reader's state is read.
+    measured_.fetch_add(1, std::memory_order_seq_cst);
+    return asleep_.exchange(false, std::memory_order_seq_cst);
+}
+
+bool VuMeter::sleep() {
+    asleep_.store(true, std::memory_order_seq_cst);
+    if (measured_.load(std::memory_order_seq_cst) != takenAt_) {
+        asleep_.store(false, std::memory_order_relaxed);
+        return false;
+    }
+    return true;
 }
 
 std::optional<VuReading> VuMeter::take() {
@@ -71,10 +82,17 @@ std::optional<VuReading> VuMeter::take() {
     takenAt_ = measured;
     VuReading reading;
     reading.channelCount = channelCount_.load(std::memory_order_relaxed);
+    bool levels = false;
     for (std::size_t c = 0; c < VuReading::kChannels; ++c) {
         const float db = spanMax_[c].exchange(kNone, std::memory_order_relaxed);
+        levels = levels || db > kNone;
         const bool measuredChannel = int(c) < reading.channelCount;
         reading.levels[c] = measuredChannel && db > kNone ? db : VuReading::kSilenceDb;
+    }
+    // A measurement counted after the last take had already put its levels into that take:
+    // there is nothing new to show (rather than a false silence).
+    if (!levels) {
+        return std::nullopt;
     }
     return reading;
 }

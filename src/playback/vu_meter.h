@@ -37,6 +37,10 @@ float blockLevelDb(const float* samples, std::size_t count, bool peak);
 // the 30 Hz meter is never lost; take() (main thread) returns that and starts a new span.
 // Neither side waits for the other: the levels are atomics and a take that races with a
 // measurement leaves the measurement to the next span.
+//
+// While nothing sounds the reader may stop reading (sleep()); the first measurement after that
+// says so, and the reader then wakes. Either the reader sees that measurement when it goes to
+// sleep, or the measurement sees the reader asleep: a wake is never lost.
 class VuMeter {
   public:
     VuMeter();
@@ -46,14 +50,18 @@ class VuMeter {
     void setPeak(bool peak) { peak_.store(peak, std::memory_order_relaxed); }
 
     // Tap thread: measures a non-interleaved buffer (at most eight channels). Allocates nothing.
-    void measure(const platform::audio::PcmBuffer& buffer);
+    // True when the reader was asleep: the caller wakes it.
+    bool measure(const platform::audio::PcmBuffer& buffer);
     // The same for raw channels, for callers without a buffer.
-    void measure(const float* const* channels, uint32_t channelCount, uint32_t frames);
+    bool measure(const float* const* channels, uint32_t channelCount, uint32_t frames);
     // Main thread: the loudest levels since the last take; none when nothing was measured
     // since (the engine delivers its blocks unevenly, or has stopped).
     std::optional<VuReading> take();
     // Main thread: forgets what was measured.
     void reset();
+    // Main thread: the reader stops reading until a measurement wakes it. False, and the reader
+    // stays awake, when a measurement has come since the last take.
+    bool sleep();
 
   private:
     static constexpr float kNone = -1000.0f;
@@ -61,6 +69,7 @@ class VuMeter {
     std::array<std::atomic<float>, VuReading::kChannels> spanMax_;
     std::atomic<int> channelCount_{2};
     std::atomic<uint64_t> measured_{0};
+    std::atomic<bool> asleep_{false};
     uint64_t takenAt_ = 0;
 };
 

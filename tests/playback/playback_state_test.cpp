@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "output/test_tone.h"
+#include "platform/audio/audio_player_node.h"
 #include "playback_rig.h"
+#include "support/media_fixtures.h"
 
 namespace kestio {
 namespace {
@@ -97,13 +99,17 @@ class VuPublish : public ::testing::Test {
   protected:
     void pullAndWait(double seconds) {
         rig.device->pull(uint32_t(48000 * seconds));
-        // The tap runs on the engine's tap thread: wait until its reading arrives.
+        // The tap runs on the engine's tap thread: wait until its reading arrives (a reading
+        // that wakes a sleeping meter is published by the work it posts).
         for (int i = 0; i < 200; ++i) {
             rig.loop.advance(1.0 / 30.0);
             if (published()) {
                 return;
             }
             rig.loop.waitForPosted(0.001);
+            if (published()) {
+                return;
+            }
         }
     }
     std::function<bool()> published = [] { return true; };
@@ -135,6 +141,42 @@ TEST_F(VuPublish, TheToneIsPublishedAtItsLevelAndSilenceOnlyOnce) {
     }
     EXPECT_EQ(sets, afterSilence);
     EXPECT_EQ(rig.pc().vuLevelL.get(), -100.0f);
+}
+
+// The VU timer runs only while there is something to show. Idle, once silence is shown, nothing
+// runs on the loop at all; a cue's sound in a slot's chain, measured by the tap, starts the
+// timer again and its level is shown; when the sound stops the level falls to silence and the
+// timer stops again.
+TEST_F(VuPublish, TheTimerRunsOnlyWhileSoundIsMeasuredOrALevelFalls) {
+    rig.device->pull(4800);
+    rig.loop.advance(0.5);
+    EXPECT_EQ(rig.loop.advance(1.0), 0) << "work runs on the loop while nothing sounds";
+
+    auto& chain = rig.surface().slotA().audio();
+    chain.load(test::mediaFixtures().rateClip({30, 1}).path, 0.0);
+    for (int i = 0; i < 2000 && !chain.loadFinished(); ++i) {
+        rig.loop.waitForPosted(0.01);
+    }
+    ASSERT_TRUE(chain.isReady());
+    chain.seek(0.0, 0.0);
+    chain.playerNode()->play();
+    const auto step = [&] {
+        rig.device->pull(480);
+        rig.loop.waitForPosted(0.002);
+        rig.loop.advance(0.01);
+    };
+    for (int i = 0; i < 300 && rig.pc().vuLevelL.get() < -40.0f; ++i) {
+        step();
+    }
+    EXPECT_GT(rig.pc().vuLevelL.get(), -40.0f) << "the sound was not shown";
+
+    chain.stop();
+    for (int i = 0; i < 300 && rig.pc().vuLevelL.get() > -100.0f; ++i) {
+        step();
+    }
+    EXPECT_EQ(rig.pc().vuLevelL.get(), -100.0f);
+    rig.loop.advance(0.5);
+    EXPECT_EQ(rig.loop.advance(1.0), 0) << "the timer went on after the sound stopped";
 }
 
 }  // namespace

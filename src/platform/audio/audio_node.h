@@ -40,10 +40,12 @@ class AudioNode {
     virtual AudioFormat inputFormat(uint32_t bus) const;
 
     // Installs a tap on output bus `bus` (only 0 exists): `block` gets copies of what the node
-    // renders, in blocks of exactly `bufferSize` frames, on the engine's tap thread. `format`,
-    // when given, must match the output link's rate and channel count if the output is
-    // connected. A tap already on the bus is replaced. Returns the reason when it cannot be
-    // installed (node not attached, no such bus, format mismatch).
+    // renders, in blocks of exactly `bufferSize` frames, on the engine's tap thread. Where the
+    // node falls silent (it has nothing to play) the block is filled up with zeros and one
+    // block of zeros follows; then no blocks come until the node sounds again. `format`, when
+    // given, must match the output link's rate and channel count if the output is connected. A tap
+    // already on the bus is replaced. Returns the reason when it cannot be installed (node not
+    // attached, no such bus, format mismatch).
     std::optional<std::string> installTap(uint32_t bus, uint32_t bufferSize,
                                           std::optional<AudioFormat> format, TapBlock block);
     // Removes the tap on `bus`. After this returns its block is not running and never runs

@@ -1,5 +1,7 @@
 #include "platform/audio/audio_player_node.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -13,6 +15,7 @@
 #include "platform/audio/player_read_ahead.h"
 #include "platform/audio/render_step.h"
 #include "platform/audio/stream_resampler.h"
+#include "platform/audio/zeroed_frames.h"
 
 namespace kestio::platform::audio {
 
@@ -147,10 +150,17 @@ class PlayerKernel final : public RenderKernel {
                 note(produced, false);  // ran out of sound: the schedule holds
             }
         }
-        for (uint32_t c = 0; c < channels_; ++c) {
-            std::memset(outPointers_[c] + produced, 0, (frames - produced) * sizeof(float));
+        if (produced == 0 && fadeAt_ >= fadeLength_) {
+            // Nothing scheduled to play here and no fade-out left: silence.
+            zeroes_.clear(outPointers_.data(), channels_, frames);
+            step.markSilent();
+        } else {
+            zeroes_.dirty();
+            for (uint32_t c = 0; c < channels_; ++c) {
+                std::memset(outPointers_[c] + produced, 0, (frames - produced) * sizeof(float));
+            }
+            mixFadeOut(frames);
         }
-        mixFadeOut(frames);
         shared.ring.setReadIndex(consumer.read);
         return outPointers_.data();
     }
@@ -310,6 +320,7 @@ class PlayerKernel final : public RenderKernel {
     std::vector<float*> fadePointers_;
     uint32_t fadeAt_ = 0;
     uint32_t fadeLength_ = 0;
+    ZeroedFrames zeroes_;
 };
 
 }  // namespace
@@ -336,7 +347,10 @@ AudioPlayerNode::~AudioPlayerNode() {
 
 void AudioPlayerNode::ensureThread() {
     if (!thread_.joinable() && !closing_) {
-        thread_ = std::thread([readAhead = readAhead_] { readAhead->run(); });
+        thread_ = std::thread([readAhead = readAhead_] {
+            pthread_setname_np(pthread_self(), "audio readahead");
+            readAhead->run();
+        });
     }
 }
 

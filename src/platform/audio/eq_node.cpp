@@ -6,6 +6,7 @@
 
 #include "platform/audio/peaking_filter.h"
 #include "platform/audio/render_step.h"
+#include "platform/audio/zeroed_frames.h"
 
 namespace kestio::platform::audio {
 
@@ -49,6 +50,13 @@ class EQKernel final : public RenderKernel {
     const float* const* render(const RenderStep& step, uint32_t frames) noexcept override {
         const float* const* in = step.inputs.empty() ? nullptr : step.inputs[0]->pull(frames);
         update();
+        if ((in == nullptr || step.inputs[0]->silent()) && !ringing()) {
+            // Silence through filters at rest stays silence.
+            zeroes_.clear(outPointers_.data(), channels_, frames);
+            step.markSilent();
+            return outPointers_.data();
+        }
+        zeroes_.dirty();
         for (uint32_t c = 0; c < channels_; ++c) {
             float* out = outPointers_[c];
             if (in == nullptr) {
@@ -74,6 +82,16 @@ class EQKernel final : public RenderKernel {
     }
 
   private:
+    // Whether a band still holds sound from earlier input (its filter has not come to rest).
+    bool ringing() const noexcept {
+        for (const BiquadState& state : state_) {
+            if (state.s1 != 0.0 || state.s2 != 0.0) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     void update() noexcept {
         const uint64_t version = parameters_->version.load(std::memory_order_acquire);
         if (version == seenVersion_) {
@@ -108,6 +126,7 @@ class EQKernel final : public RenderKernel {
     std::vector<BiquadState> state_;
     std::vector<float> out_;
     std::vector<float*> outPointers_;
+    ZeroedFrames zeroes_;
 };
 
 }  // namespace

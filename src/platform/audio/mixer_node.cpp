@@ -11,6 +11,7 @@
 #include "platform/audio/mixing_gain.h"
 #include "platform/audio/render_step.h"
 #include "platform/audio/stream_resampler.h"
+#include "platform/audio/zeroed_frames.h"
 
 namespace kestio::platform::audio {
 
@@ -37,19 +38,23 @@ class MixerKernel final : public RenderKernel {
           gains_(std::max<uint32_t>(setup.maxFrames, 1)) {}
 
     const float* const* render(const RenderStep& step, uint32_t frames) noexcept override {
-        for (uint32_t c = 0; c < channels_; ++c) {
-            std::memset(out_.pointers[c], 0, frames * sizeof(float));
-        }
+        bool sounding = false;
         for (const RenderStep* input : step.inputs) {
             const float* const* in = input->pull(frames);
-            // Frame i of this part is heard at the part's start plus i frames.
+            // Frame i of this part is heard at the part's start plus i frames. The gain runs
+            // for every input, silent or not, so that its ramps keep time.
             float gain = 1.0f;
             const bool constant =
                 input->gain == nullptr || step.time == nullptr ||
                 input->gain->render(step.time->start, rate_, frames, gains_.data(), gain);
-            if (constant && gain == 0.0f) {
+            if ((constant && gain == 0.0f) || input->silent()) {
                 continue;
             }
+            if (!sounding) {
+                zeroes_.clear(out_.pointers.data(), channels_, frames);
+                sounding = true;
+            }
+            zeroes_.dirty();
             const uint32_t channels = std::min(channels_, input->format.channelCount);
             for (uint32_t c = 0; c < channels; ++c) {
                 float* out = out_.pointers[c];
@@ -65,6 +70,10 @@ class MixerKernel final : public RenderKernel {
                 }
             }
         }
+        if (!sounding) {
+            zeroes_.clear(out_.pointers.data(), channels_, frames);
+            step.markSilent();
+        }
         return out_.pointers.data();
     }
 
@@ -72,6 +81,7 @@ class MixerKernel final : public RenderKernel {
     uint32_t channels_;
     double rate_;
     Planes out_;
+    ZeroedFrames zeroes_;
     std::vector<float> gains_;  // per frame, while a gain ramps
 };
 
@@ -96,13 +106,17 @@ class MixerInputKernel final : public RenderKernel {
     const float* const* render(const RenderStep& step, uint32_t frames) noexcept override {
         const RenderStep* upstream = step.inputs.empty() ? nullptr : step.inputs[0];
         if (from_.sampleRate == to_.sampleRate) {
-            if (upstream == nullptr) {
-                return silence(frames);
+            const float* const* in = upstream != nullptr ? upstream->pull(frames) : nullptr;
+            if (in == nullptr || upstream->silent()) {
+                zeroes_.clear(out_.pointers.data(), to_.channelCount, frames);
+                step.markSilent();
+                return out_.pointers.data();
             }
-            const float* const* in = upstream->pull(frames);
+            zeroes_.dirty();
             applyChannelMix(mix_, in, out_.pointers.data(), frames);
             return out_.pointers.data();
         }
+        zeroes_.dirty();
         const uint32_t needed = resampler_.inputFramesFor(frames);
         if (needed > 0 && upstream != nullptr) {
             const float* const* in = pullAhead(step, *upstream, needed);
@@ -135,17 +149,11 @@ class MixerInputKernel final : public RenderKernel {
         return in;
     }
 
-    const float* const* silence(uint32_t frames) noexcept {
-        for (uint32_t c = 0; c < to_.channelCount; ++c) {
-            std::memset(out_.pointers[c], 0, frames * sizeof(float));
-        }
-        return out_.pointers.data();
-    }
-
     AudioFormat from_;
     AudioFormat to_;
     ChannelMix mix_;
     Planes out_;
+    ZeroedFrames zeroes_;
     Planes mapped_;
     std::shared_ptr<const ResamplerTable> table_;
     StreamResampler resampler_;

@@ -83,6 +83,8 @@ std::vector<PlayerReadAhead::Completion> PlayerReadAhead::endAfter(uint64_t fram
     }
     std::reverse(dropped.begin(), dropped.end());
     endAt.store(end, std::memory_order_release);
+    // The front item may now have nothing left to read: its completion is due at once.
+    work_.notify_all();
     return dropped;
 }
 
@@ -143,7 +145,16 @@ void PlayerReadAhead::run() {
     std::unique_lock lock(mutex_);
     runner_ = std::this_thread::get_id();
     while (!quit_) {
-        if (queue_.empty() || !hasRoomLocked()) {
+        if (queue_.empty()) {
+            // Nothing to read until schedule(), stop() or quit(), which change the queue or the
+            // quit flag under the lock and then say so.
+            work_.wait(lock);
+            continue;
+        }
+        // An item an end has cut to what is already read ahead needs no room to complete.
+        const bool readAll = queue_.front().done >= queue_.front().count;
+        if (!readAll && !hasRoomLocked()) {
+            // The render thread frees room without a word: look again shortly.
             work_.wait_for(lock, kIdleWait);
             continue;
         }

@@ -5,9 +5,14 @@
 namespace kestio::platform::audio {
 
 const float* const* RenderStep::pull(uint32_t frames) const noexcept {
+    silent_ = false;
     const float* const* out = kernel->render(*this, frames);
     if (tap != nullptr) {
-        tap->write(out, format.channelCount, frames, format.sampleRate);
+        if (silent_) {
+            tap->writeSilence(format.channelCount, frames, format.sampleRate);
+        } else {
+            tap->write(out, format.channelCount, frames, format.sampleRate);
+        }
     }
     return out;
 }

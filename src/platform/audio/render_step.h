@@ -37,7 +37,8 @@ struct RenderTime {
 };
 
 // A node's place in one render plan: its kernel, the steps it pulls from, its tap and the
-// gain a mixer applies to it. Built on the main thread, then only read on the render thread.
+// gain a mixer applies to it. Built on the main thread, then only read on the render thread,
+// except for the silent mark of the last pull, which is the render thread's.
 class RenderStep {
   public:
     RenderKernel* kernel = nullptr;
@@ -47,8 +48,19 @@ class RenderStep {
     MixingGain* gain = nullptr;  // the render thread advances its ramps
     RenderTime* time = nullptr;  // the engine's, for every step
 
-    // Renders the step and hands a copy of its output to its tap.
+    // Renders the step and hands a copy of its output to its tap (of a silent output, only
+    // that it is silent).
     const float* const* pull(uint32_t frames) const noexcept;
+
+    // Whether the output of the last pull is all zeros because nothing upstream sounds. A
+    // kernel that knows its output is such silence marks it during render(); nodes that pass or
+    // sum their inputs mark theirs when every input is silent, and skip the samples then, so a
+    // graph with nothing to play costs no work per sample. Unmarked output may be silent too.
+    bool silent() const noexcept { return silent_; }
+    void markSilent() const noexcept { silent_ = true; }
+
+  private:
+    mutable bool silent_ = false;
 };
 
 }  // namespace kestio::platform::audio

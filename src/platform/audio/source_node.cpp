@@ -22,10 +22,11 @@ class SourceKernel final : public RenderKernel {
         }
     }
 
-    const float* const* render(const RenderStep& /*step*/, uint32_t frames) noexcept override {
+    const float* const* render(const RenderStep& step, uint32_t frames) noexcept override {
         clear(frames);
         if (frames > 0 && *render_ && !(*render_)(frames, outPointers_.data(), channels_)) {
             clear(frames);
+            step.markSilent();  // the block says it has nothing
         }
         return outPointers_.data();
     }

@@ -1,5 +1,7 @@
 #include "platform/audio/tap_dispatcher.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -8,7 +10,11 @@ namespace kestio::platform::audio {
 
 namespace {
 constexpr auto kPollInterval = std::chrono::milliseconds(4);
-}
+// Once no ring has had a block for this many looks (silence, or no taps), the thread looks
+// only every kQuietPollInterval: the first block of new sound waits that long at most.
+constexpr int kLooksBeforeQuiet = 50;
+constexpr auto kQuietPollInterval = std::chrono::milliseconds(20);
+}  // namespace
 
 TapDispatcher::TapDispatcher() : thread_([this] { run(); }) {}
 
@@ -54,29 +60,37 @@ void TapDispatcher::remove(const TapRing* ring) {
 }
 
 void TapDispatcher::run() {
+    pthread_setname_np(pthread_self(), "audio taps");
     std::vector<std::shared_ptr<Tap>> snapshot;
+    int emptyLooks = 0;
     for (;;) {
         {
             std::unique_lock lock(mutex_);
-            wake_.wait_for(lock, kPollInterval, [this] { return stop_; });
+            const auto interval =
+                emptyLooks >= kLooksBeforeQuiet ? kQuietPollInterval : kPollInterval;
+            wake_.wait_for(lock, interval, [this] { return stop_; });
             if (stop_) {
                 return;
             }
             snapshot = taps_;
         }
         std::lock_guard delivery(deliveryMutex_);
+        bool read = false;
         for (const auto& tap : snapshot) {
             if (!tap->removed) {
-                drain(*tap);
+                read = drain(*tap) || read;
             }
         }
+        emptyLooks = read ? 0 : std::min(emptyLooks + 1, kLooksBeforeQuiet);
         snapshot.clear();
     }
 }
 
-void TapDispatcher::drain(Tap& tap) {
+bool TapDispatcher::drain(Tap& tap) {
     TapRing::BlockHeader header;
+    bool read = false;
     while (!tap.removed && tap.ring->read(header, tap.scratch)) {
+        read = true;
         if (tap.ring->takeGap()) {
             tap.filled = 0;
         }
@@ -90,6 +104,24 @@ void TapDispatcher::drain(Tap& tap) {
             if (!tap.pending) {
                 continue;
             }
+        }
+        if (header.silent) {
+            // The sound stopped: the block it stopped in goes out filled up with zeros, and one
+            // block of zeros after it, so that the newest block says silence; then nothing
+            // until the sound starts again.
+            for (const bool stoppedIn : {true, false}) {
+                if (tap.removed || (stoppedIn && tap.filled == 0)) {
+                    continue;
+                }
+                for (uint32_t c = 0; c < header.channels; ++c) {
+                    std::fill(tap.pending->channel(c) + tap.filled,
+                              tap.pending->channel(c) + tap.blockFrames, 0.0f);
+                }
+                tap.pending->setFrameLength(tap.blockFrames);
+                tap.block(*tap.pending);
+                tap.filled = 0;
+            }
+            continue;
         }
         uint32_t offset = 0;
         while (offset < header.frames && !tap.removed) {
@@ -108,6 +140,7 @@ void TapDispatcher::drain(Tap& tap) {
             }
         }
     }
+    return read;
 }
 
 }  // namespace kestio::platform::audio

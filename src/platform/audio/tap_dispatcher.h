@@ -17,9 +17,12 @@ namespace kestio::platform::audio {
 // number of frames, on the engine's tap thread. The buffer is only valid during the call.
 using TapBlock = std::function<void(const PcmBuffer&)>;
 
-// The tap thread of one engine: drains every tap's ring a few hundred times a second, cuts the
-// samples into blocks of the tap's size and calls the tap's block with each, in order. A
-// format change or dropped samples start a new block.
+// The tap thread of one engine: drains every tap's ring a few hundred times a second (fifty
+// once every ring has stayed empty for a while), cuts the samples into blocks of the tap's size
+// and calls the tap's block with each, in order. A format change or dropped samples start a
+// new block. Where the node's sound stops (it renders silence: nothing plays), the block it
+// stops in is handed over filled up with zeros, then one block of zeros, and no more blocks
+// come until it sounds again.
 class TapDispatcher {
   public:
     TapDispatcher();
@@ -45,7 +48,8 @@ class TapDispatcher {
     };
 
     void run();
-    void drain(Tap& tap);
+    // Hands over what the tap's ring holds; true when it held anything.
+    bool drain(Tap& tap);
 
     std::mutex mutex_;  // taps_ and stop_
     std::condition_variable wake_;

@@ -31,22 +31,36 @@ void TapRing::write(const float* const* channels, uint32_t channelCount, uint32_
     if (frames == 0 || channelCount == 0) {
         return;
     }
-    const std::size_t payload = std::size_t(frames) * channelCount * sizeof(float);
+    inSilence_ = false;
+    put(BlockHeader{frames, channelCount, sampleRate, false}, channels);
+}
+
+void TapRing::writeSilence(uint32_t channelCount, uint32_t frames, double sampleRate) noexcept {
+    if (frames == 0 || channelCount == 0 || inSilence_) {
+        return;
+    }
+    // A silent block that finds no room is tried again with the next one.
+    inSilence_ = put(BlockHeader{frames, channelCount, sampleRate, true}, nullptr);
+}
+
+bool TapRing::put(const BlockHeader& header, const float* const* channels) noexcept {
+    const std::size_t payload =
+        header.silent ? 0 : std::size_t(header.frames) * header.channels * sizeof(float);
     const std::size_t needed = sizeof(BlockHeader) + payload;
     const std::size_t write = writeIndex_.load(std::memory_order_relaxed);
     const std::size_t read = readIndex_.load(std::memory_order_acquire);
     if (capacity_ - (write - read) < needed) {
         gap_.store(true, std::memory_order_release);
-        return;
+        return false;
     }
-    const BlockHeader header{frames, channelCount, sampleRate};
     copyIn(write, &header, sizeof header);
     std::size_t at = write + sizeof header;
-    for (uint32_t c = 0; c < channelCount; ++c) {
-        copyIn(at, channels[c], std::size_t(frames) * sizeof(float));
-        at += std::size_t(frames) * sizeof(float);
+    for (uint32_t c = 0; c < header.channels && !header.silent; ++c) {
+        copyIn(at, channels[c], std::size_t(header.frames) * sizeof(float));
+        at += std::size_t(header.frames) * sizeof(float);
     }
     writeIndex_.store(write + needed, std::memory_order_release);
+    return true;
 }
 
 bool TapRing::read(BlockHeader& header, std::vector<float>& samples) {
@@ -56,9 +70,11 @@ bool TapRing::read(BlockHeader& header, std::vector<float>& samples) {
         return false;
     }
     copyOut(read, &header, sizeof header);
-    const std::size_t count = std::size_t(header.frames) * header.channels;
+    const std::size_t count = header.silent ? 0 : std::size_t(header.frames) * header.channels;
     samples.resize(count);
-    copyOut(read + sizeof header, samples.data(), count * sizeof(float));
+    if (count > 0) {
+        copyOut(read + sizeof header, samples.data(), count * sizeof(float));
+    }
     readIndex_.store(read + sizeof header + count * sizeof(float), std::memory_order_release);
     return true;
 }

@@ -147,6 +147,9 @@ class TimePitchKernel final : public RenderKernel {
             spanStart_ = callStart + double(done) / (linkRate_ * pace);
             const float* const* out = renderSpan(step, upstream, done, end - done);
             if (done == 0 && end == frames) {
+                if (passedOn_ && upstream->silent()) {
+                    step.markSilent();
+                }
                 return out;
             }
             if (out != outPointers_.data()) {
@@ -183,6 +186,7 @@ class TimePitchKernel final : public RenderKernel {
     const float* const* renderSpan(const RenderStep& step, const RenderStep* upstream,
                                    uint32_t offset, uint32_t frames) noexcept {
         const float rate = rate_;
+        passedOn_ = false;
         if (rate == 1.0f) {
             if (!bypassing_) {
                 drain();
@@ -192,6 +196,7 @@ class TimePitchKernel final : public RenderKernel {
             }
             if (upstream != nullptr) {
                 // A span later in the call is heard later than the engine's part says.
+                passedOn_ = true;
                 return offset == 0 ? upstream->pull(frames)
                                    : pullAt(step, *upstream, frames, 0.0, 1.0);
             }
@@ -617,6 +622,7 @@ class TimePitchKernel final : public RenderKernel {
     uint64_t fed_ = 0;         // input frames given to the stretcher since its restart
     double outContent_ = 0.0;  // input frames its output so far stands for
     bool bypassing_ = true;
+    bool passedOn_ = false;  // the last span is the upstream's own output, untouched
     float currentRate_ = 1.0f;
     std::size_t toDrop_ = 0;
 };

@@ -208,6 +208,28 @@ TEST(AudioPlayerNode, EndingTheScheduleAtAFrameDropsEverythingPastIt) {
     }
 }
 
+// An end at a frame already played while the ring is full: the item being read has nothing
+// left to read, so it completes without the render thread freeing any room.
+TEST(AudioPlayerNode, AnEndBehindThePlayedFramesCompletesTheItemBeingReadAtOnce) {
+    EngineRig rig;
+    auto player = rig.startedPlayer();
+    std::vector<std::atomic<int>> completed(2);
+    for (int i = 0; i < 2; ++i) {
+        player->scheduleBuffer(bufferOf(std::vector<float>(48000, 0.25f), 48000.0),
+                               [&, i] { ++completed[i]; });
+    }
+    player->play();
+    rig.pull(1024);
+    ASSERT_TRUE(player->waitUntilPrepared(20.0));  // the ring is full again
+    player->endScheduleAfter(500);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline && completed[1] == 0) {
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(completed[0].load(), 1);
+    EXPECT_EQ(completed[1].load(), 1);
+}
+
 TEST(AudioPlayerNode, AfterAStopNewItemsPlayFromTheirStart) {
     EngineRig rig;
     auto player = rig.startedPlayer();
