@@ -265,15 +265,17 @@ void OpenGLLayerWindow::presentLoop() {
     PictureDrawer drawer(context);
     bool prepared = false;
     std::vector<double> firstCosts;
-    // A refresh composed again from a newer snapshot is put on the screen again.
-    std::uint64_t shown = presenter.newestFrame().composition;
+    // One swap per refresh: with the display's vertical sync a second swap in one period waits
+    // for the next one, and would put every later picture a refresh late. A refresh composed
+    // again from a newer snapshot is shown when it is ready before the window takes the refresh.
+    std::uint64_t shown = presenter.newestFrame().refresh;
     const std::shared_ptr<const HostClock> clock = loop_.hostClock();
     while (!stopping_) {
-        if (!presenter.waitForComposition(shown, kPollSeconds)) {
+        if (!presenter.waitForRefresh(shown + 1, kPollSeconds)) {
             continue;
         }
         const PresentedFrame frame = presenter.newestFrame();
-        shown = frame.composition;
+        shown = frame.refresh;
         const QSize window(pixelWidth_.load(), pixelHeight_.load());
         if (frame.image.isNull() || !exposed_ || window.isEmpty() || !context.makeCurrent(this)) {
             continue;
