@@ -10,6 +10,7 @@
 #include <string>
 
 #include "playback/playback_steps.h"
+#include "random_cues.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define KESTIO_PLAYBACK_SANITIZED 1
@@ -97,52 +98,14 @@ class PlaybackSoak : public ::testing::Test {
     }
 
     void fireOneCue() {
-        auto& pc = rig.pc();
-        const int kind = pick(20);
-        if (kind < 11) {
-            rig.playSlot(pick(kBanks), pick(kSlots));
-        } else if (kind < 13) {
-            if (pc.isLooping()) {
-                pc.releaseLoop(PostRollMode(pick(5)));
-            } else {
-                rig.playSlot(pick(kBanks), pick(kSlots));
-            }
-        } else if (kind < 15) {
-            // Often not the slot played next: a preload that misses.
-            const int bank = pick(kBanks);
-            const int slot = pick(kSlots);
-            pc.preloadNext(bank, slot, *rig.slot(bank, slot).videoURL, rig.slot(bank, slot));
-        } else if (kind < 19) {
-            switch (pick(7)) {
-                case 0:
-                    pc.pause();
-                    break;
-                case 1:
-                    pc.resume();
-                    break;
-                case 2:
-                    pc.seek(uniform(-1.0, 5.0));
-                    break;
-                case 3:
-                    pc.skip(pick(11) - 5, 29.97);
-                    break;
-                case 4:
-                    pc.setPlaybackRate(uniform(0.0, 10.0));
-                    break;
-                case 5:
-                    pc.toggleMute();
-                    break;
-                default:
-                    pc.applyColorSettings(ColorSettings{});
-                    break;
-            }
-        } else {
-            pc.handlePostRoll(PostRollMode::black);
-        }
+        cues.fire(
+            rig.pc(), [this](int bank, int slot) { rig.playSlot(bank, slot); },
+            [this](int bank, int slot) -> const SlotData& { return rig.slot(bank, slot); });
     }
 
     test::PlaybackRig rig;
     std::mt19937 random;
+    test::RandomCues cues{random, kBanks, kSlots};
 };
 
 TEST_F(PlaybackSoak, TenThousandRandomCuesEndIdleWithNothingLeftBehind) {
