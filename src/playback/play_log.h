@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "playback/serial_worker.h"
+#include "platform/runloop/serial_worker.h"
 
 namespace kestio {
 
@@ -38,7 +38,7 @@ class PlayLog {
     // The writer thread's own: the open file descriptor (-1: none).
     int fd_ = -1;
     // Declared last: it ends (writing what is queued) before the rest goes.
-    SerialWorker worker_;
+    platform::SerialWorker worker_;
 };
 
 }  // namespace kestio

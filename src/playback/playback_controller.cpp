@@ -11,8 +11,8 @@
 #include "platform/audio/audio_output_device.h"
 #include "platform/audio/mixer_node.h"
 #include "platform/graphics/still_decoder.h"
+#include "platform/runloop/serial_worker.h"
 #include "playback/play_log.h"
-#include "playback/serial_worker.h"
 #include "playback/vu_meter.h"
 
 namespace kestio {
@@ -47,7 +47,7 @@ PlaybackController::PlaybackController(PlaybackServices services)
         };
     }
     if (!runInBackground_) {
-        backgroundWorker_ = std::make_unique<SerialWorker>();
+        backgroundWorker_ = std::make_unique<platform::SerialWorker>();
         runInBackground_ = [worker = backgroundWorker_.get()](std::function<void()> job) {
             worker->submit(std::move(job));
         };

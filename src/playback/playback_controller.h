@@ -27,7 +27,8 @@ class QImage;
 
 namespace kestio::platform {
 struct DecodedStill;
-}
+class SerialWorker;
+}  // namespace kestio::platform
 namespace kestio::platform::audio {
 class PcmBuffer;
 }
@@ -45,7 +46,6 @@ namespace kestio {
 class AudioEngineController;
 class LocalizationManager;
 class PlayLog;
-class SerialWorker;
 class VuMeter;
 
 // A slot's place in the project, bank and slot counted from 0.
@@ -465,7 +465,7 @@ class PlaybackController {
     // Pending switches and deferred steps hold this weakly.
     std::shared_ptr<Alive> alive_ = std::make_shared<Alive>();
     // Runs still decodes when no runInBackground was given. Declared last: it ends first.
-    std::unique_ptr<SerialWorker> backgroundWorker_;
+    std::unique_ptr<platform::SerialWorker> backgroundWorker_;
 };
 
 }  // namespace kestio

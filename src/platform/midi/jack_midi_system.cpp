@@ -12,11 +12,11 @@
 #include <thread>
 #include <vector>
 
-#include "platform/midi/call_thread.h"
 #include "platform/midi/jack_client_gate.h"
 #include "platform/midi/jack_midi_queue.h"
 #include "platform/midi/midi_port_names.h"
 #include "platform/runloop/console.h"
+#include "platform/runloop/serial_worker.h"
 
 namespace kestio::platform {
 
@@ -350,13 +350,13 @@ class LinkKeeper {
 // never waits for such a close, the system's end does.
 class JackMIDISystem::ClosingClients {
   public:
-    void add(std::unique_ptr<CallThread> thread) {
-        std::erase_if(threads_, [](const auto& t) { return t->finished(); });
+    void add(std::unique_ptr<SerialWorker> thread) {
+        std::erase_if(threads_, [](const auto& t) { return t->idle(); });
         threads_.push_back(std::move(thread));
     }
 
   private:
-    std::vector<std::unique_ptr<CallThread>> threads_;
+    std::vector<std::unique_ptr<SerialWorker>> threads_;
 };
 
 // The main thread's side of a client. It never calls libjack: its call thread does, and hands
@@ -372,7 +372,7 @@ class JackMIDISystem::Client final : public MIDIClient {
           closingClients_(std::move(closingClients)),
           onSetupChanged_(std::move(onSetupChanged)),
           self_(std::make_shared<Client*>(this)),
-          calls_(std::make_unique<CallThread>()) {
+          calls_(std::make_unique<SerialWorker>()) {
         // The server's shutdown notice (on libjack's thread) wakes the main thread at once.
         std::weak_ptr<Client*> weak = self_;
         RunLoop* loopPointer = &loop_;
@@ -393,8 +393,7 @@ class JackMIDISystem::Client final : public MIDIClient {
     ~Client() override {
         poll_.cancel();
         self_.reset();
-        calls_->post([keeper = std::move(keeper_)] { keeper->close(); });
-        calls_->finish();
+        calls_->submit([keeper = std::move(keeper_)] { keeper->close(); });
         closingClients_->add(std::move(calls_));
     }
 
@@ -467,7 +466,7 @@ class JackMIDISystem::Client final : public MIDIClient {
 
     template <class Fn>
     void call(Fn fn) {
-        calls_->post([keeper = keeper_, fn = std::move(fn)] { fn(*keeper); });
+        calls_->submit([keeper = keeper_, fn = std::move(fn)] { fn(*keeper); });
     }
 
     // Asks the call thread for a look at the server, unless one is on its way: a server that
@@ -574,7 +573,7 @@ class JackMIDISystem::Client final : public MIDIClient {
     std::shared_ptr<ClosingClients> closingClients_;
     std::function<void()> onSetupChanged_;
     std::shared_ptr<Client*> self_;
-    std::unique_ptr<CallThread> calls_;
+    std::unique_ptr<SerialWorker> calls_;
     std::shared_ptr<LinkKeeper> keeper_;  // used on the call thread only
     bool hasInput_ = false;
     bool hasOutput_ = false;

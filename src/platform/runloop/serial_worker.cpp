@@ -1,8 +1,8 @@
-#include "playback/serial_worker.h"
+#include "platform/runloop/serial_worker.h"
 
 #include <utility>
 
-namespace kestio {
+namespace kestio::platform {
 
 SerialWorker::SerialWorker() : thread_([this] { run(); }) {}
 
@@ -30,6 +30,11 @@ void SerialWorker::flush() {
     done_.wait(lock, [&] { return finished_ >= target; });
 }
 
+bool SerialWorker::idle() const {
+    std::lock_guard lock(mutex_);
+    return finished_ == submitted_;
+}
+
 void SerialWorker::run() {
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -48,4 +53,4 @@ void SerialWorker::run() {
     }
 }
 
-}  // namespace kestio
+}  // namespace kestio::platform

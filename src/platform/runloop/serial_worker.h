@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-namespace kestio {
+namespace kestio::platform {
 
 // A thread of its own that runs the jobs handed to it one at a time, in the order they were
 // handed over. Handing a job over never waits for the jobs before it.
@@ -23,11 +23,13 @@ class SerialWorker {
     void submit(std::function<void()> job);
     // Blocks until every job handed over before the call has run. Never from a job.
     void flush();
+    // True while no job is queued or running. Any thread.
+    bool idle() const;
 
   private:
     void run();
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable done_;
     std::deque<std::function<void()>> jobs_;
@@ -37,4 +39,4 @@ class SerialWorker {
     std::thread thread_;
 };
 
-}  // namespace kestio
+}  // namespace kestio::platform
