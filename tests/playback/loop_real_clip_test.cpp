@@ -273,5 +273,46 @@ TEST_F(LoopOnRealClip, TheOutputMuteFlippedDuringALoopStartHolds) {
     }
 }
 
+// A cue played fast, or slow, and taken off air, or followed by a cue whose file is gone: the
+// show falls quiet, and nothing keeps working through its silence. The meters' poll stops once
+// they show silence, as it did before the cue.
+TEST_F(LoopOnRealClip, AStretchedCueTakenOffAirLeavesNothingWorkingThroughTheSilence) {
+    const auto& data = project.banks[0].slots[1];
+    auto gone = data;
+    gone.videoURL = test::mediaFixtures().folder / "gone" / "missing.mp4";
+    struct Case {
+        const char* name;
+        double rate;
+        bool thenGone;
+    };
+    for (const Case c :
+         {Case{"at 8, then black", 8.0, false}, Case{"at 0.5, then black", 0.5, false},
+          Case{"at 2, then a gone file", 2.0, true}}) {
+        SCOPED_TRACE(c.name);
+        for (int i = 0; i < 50; ++i) {
+            step();
+        }
+        const std::size_t atRest = loop.pendingCount();
+        controller->play(0, 1, *data.videoURL, data, {320.0, 180.0});
+        for (int i = 0; i < 30; ++i) {
+            step();
+        }
+        controller->setPlaybackRate(c.rate);
+        for (int i = 0; i < 30; ++i) {
+            step();
+        }
+        if (c.thenGone) {
+            controller->play(0, 1, *gone.videoURL, gone, {320.0, 180.0});
+        }
+        controller->handlePostRoll(PostRollMode::black);
+        controller->setPlaybackRate(1.0);
+        for (int i = 0; i < 200; ++i) {
+            step();
+        }
+        EXPECT_EQ(controller->vuLevelL.get(), VuReading::kSilenceDb);
+        EXPECT_EQ(loop.pendingCount(), atRest) << "something still polls the silence";
+    }
+}
+
 }  // namespace
 }  // namespace kestio

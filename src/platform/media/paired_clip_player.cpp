@@ -48,6 +48,11 @@ void PairedClipPlayer::cancel(bool answer) {
     }
     node_->stop();
     clock_->stop();
+    // A stretcher left at another rate would go on working through the silence of a player
+    // that plays nothing; the next start sets the rate it plays at.
+    if (stretch_) {
+        stretch_->setRate(1.0f);
+    }
 }
 
 void PairedClipPlayer::play(Clip clip, ItemTime from, ClockTime atClockTime,
