@@ -5,18 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <random>
 #include <string>
 
 #include "playback/playback_steps.h"
 #include "random_cues.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define KESTIO_PLAYBACK_SANITIZED 1
-#else
-#define KESTIO_PLAYBACK_SANITIZED 0
-#endif
+#include "support/process_memory.h"
 
 namespace kestio {
 namespace {
@@ -25,15 +19,6 @@ constexpr int kBanks = 2;
 constexpr int kRows = 2;
 constexpr int kColumns = 3;
 constexpr int kSlots = kRows * kColumns;
-
-// Resident memory of this process, in kilobytes.
-long residentKilobytes() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0;
-    long resident = 0;
-    statm >> pages >> resident;
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
 
 class PlaybackSoak : public ::testing::Test {
   protected:
@@ -109,7 +94,7 @@ class PlaybackSoak : public ::testing::Test {
 };
 
 TEST_F(PlaybackSoak, TenThousandRandomCuesEndIdleWithNothingLeftBehind) {
-    const int cues = KESTIO_PLAYBACK_SANITIZED ? 2000 : 10000;
+    const int cues = test::kSanitized ? 2000 : 10000;
     const int window = cues / 10;
     // Both chains have loaded once, so settle() waits only for loads under way.
     rig.playSlot(0, 0);
@@ -128,10 +113,10 @@ TEST_F(PlaybackSoak, TenThousandRandomCuesEndIdleWithNothingLeftBehind) {
         test::fakePlayer(rig.surface().slotA()).clearCalls();
         test::fakePlayer(rig.surface().slotB()).clearCalls();
         if (cue == window - 1) {
-            afterFirst = residentKilobytes();
+            afterFirst = test::residentKilobytes();
         }
     }
-    const long afterLast = residentKilobytes();
+    const long afterLast = test::residentKilobytes();
     RecordProperty("residentKbAfterFirstTenth", std::to_string(afterFirst));
     RecordProperty("residentKbAfterLastCue", std::to_string(afterLast));
 
@@ -145,7 +130,7 @@ TEST_F(PlaybackSoak, TenThousandRandomCuesEndIdleWithNothingLeftBehind) {
     EXPECT_FALSE(rig.surface().slotA().clipPlayer().startTime().get());
     EXPECT_FALSE(rig.surface().slotB().clipPlayer().startTime().get());
     EXPECT_EQ(rig.loop.pendingCount(), pendingAtStart) << "timers were left behind";
-    if (!KESTIO_PLAYBACK_SANITIZED) {
+    if (!test::kSanitized) {
         EXPECT_LE(double(afterLast), double(afterFirst) * 1.05)
             << "resident memory grew from " << afterFirst << " kB to " << afterLast << " kB";
     }

@@ -6,10 +6,7 @@
 // stayed flat.
 
 #include <gtest/gtest.h>
-#include <malloc.h>
-#include <unistd.h>
 
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,12 +16,7 @@
 #include "random_cues.h"
 #include "real_clip_rig.h"
 #include "support/media_fixtures.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define KESTIO_REAL_SOAK_SANITIZED 1
-#else
-#define KESTIO_REAL_SOAK_SANITIZED 0
-#endif
+#include "support/process_memory.h"
 
 namespace kestio {
 namespace {
@@ -34,23 +26,6 @@ constexpr int kRows = 2;
 constexpr int kColumns = 3;
 constexpr int kSlots = kRows * kColumns;
 constexpr double kStep = 0.01;
-
-// What the process holds on its heap (every arena, and blocks mapped on their own), in
-// kilobytes. The resident size also counts what the allocator keeps back after frees spread
-// over the decoding threads' arenas, which grows and shrinks by tens of megabytes with no
-// leak behind it.
-long heapKilobytes() {
-    const struct mallinfo2 info = mallinfo2();
-    return long((info.uordblks + info.hblkhd) / 1024);
-}
-
-long residentKilobytes() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0;
-    long resident = 0;
-    statm >> pages >> resident;
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
 
 class RealPlaybackSoak : public ::testing::Test, protected test::RealClipRig {
   protected:
@@ -123,7 +98,7 @@ class RealPlaybackSoak : public ::testing::Test, protected test::RealClipRig {
 };
 
 TEST_F(RealPlaybackSoak, TwoThousandRandomCuesEndIdleWithNothingLeftBehind) {
-    const int cueCount = KESTIO_REAL_SOAK_SANITIZED ? 150 : 2000;
+    const int cueCount = test::kSanitized ? 150 : 2000;
     // The first half fills what the show keeps a bounded history of (its log lines among them).
     const int window = cueCount / 2;
     // Every slot once first: what the first use of each file's codecs and formats sets up
@@ -152,17 +127,17 @@ TEST_F(RealPlaybackSoak, TwoThousandRandomCuesEndIdleWithNothingLeftBehind) {
             // goes with it.
             controller->handlePostRoll(PostRollMode::black);
             run(2.0);
-            afterFirst = heapKilobytes();
-            residentAfterFirst = residentKilobytes();
+            afterFirst = test::heapKilobytes();
+            residentAfterFirst = test::residentKilobytes();
         }
     }
     controller->handlePostRoll(PostRollMode::black);
     run(2.0);
-    const long afterLast = heapKilobytes();
+    const long afterLast = test::heapKilobytes();
     RecordProperty("heapKbAfterFirstHalf", std::to_string(afterFirst));
     RecordProperty("heapKbAfterLastCue", std::to_string(afterLast));
     RecordProperty("residentKbAfterFirstHalf", std::to_string(residentAfterFirst));
-    RecordProperty("residentKbAfterLastCue", std::to_string(residentKilobytes()));
+    RecordProperty("residentKbAfterLastCue", std::to_string(test::residentKilobytes()));
 
     run(3.0);
     EXPECT_EQ(controller->currentBankIndex.get(), std::nullopt);
@@ -174,7 +149,7 @@ TEST_F(RealPlaybackSoak, TwoThousandRandomCuesEndIdleWithNothingLeftBehind) {
     EXPECT_FALSE(surface.slotA().clipPlayer().startTime().get());
     EXPECT_FALSE(surface.slotB().clipPlayer().startTime().get());
     EXPECT_EQ(loop.pendingCount(), pendingAtStart) << "timers were left behind";
-    if (!KESTIO_REAL_SOAK_SANITIZED) {
+    if (!test::kSanitized) {
         EXPECT_LE(double(afterLast), double(afterFirst) * 1.05)
             << "the heap grew from " << afterFirst << " kB to " << afterLast << " kB";
     }
