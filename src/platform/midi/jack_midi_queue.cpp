@@ -51,4 +51,17 @@ void JackMidiQueue::drainInto(void* portBuffer, std::uint32_t currentRoute) {
     }
 }
 
+bool JackMidiQueue::pop(std::vector<std::uint8_t>& bytes) {
+    Header header{};
+    if (jack_ringbuffer_peek(ring_, reinterpret_cast<char*>(&header), sizeof header) !=
+            sizeof header ||
+        jack_ringbuffer_read_space(ring_) < sizeof header + header.size) {
+        return false;
+    }
+    jack_ringbuffer_read_advance(ring_, sizeof header);
+    bytes.resize(header.size);
+    jack_ringbuffer_read(ring_, reinterpret_cast<char*>(bytes.data()), header.size);
+    return true;
+}
+
 }  // namespace kestio::platform

@@ -4,11 +4,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace kestio::platform {
 
-// MIDI messages from one thread to a JACK client's process callback, through libjack's lock-free
-// ring: one writer, one reader, nothing locked or allocated on either side.
+// MIDI messages between a JACK client's process callback and another thread, through libjack's
+// lock-free ring: one writer, one reader, nothing locked or allocated on the process callback's
+// side. The client's output queue is written by a thread of ours and drained into the port by
+// the process callback; its input queue is written by the process callback and read by the
+// thread that hands the messages on.
 //
 // Each message carries the number of the route (the output port's connection) it was sent for.
 // The port is connected on another thread, a little after the message is queued: the reader
@@ -27,6 +31,9 @@ class JackMidiQueue {
     // order, the queued messages of `currentRoute` that fit, dropping those of older routes. The
     // rest wait for the next cycle. Route numbers only grow (wrapping around).
     void drainInto(void* portBuffer, std::uint32_t currentRoute);
+    // The reader's side of a queue without routes: takes the oldest message into `bytes`; false
+    // when there is none.
+    bool pop(std::vector<std::uint8_t>& bytes);
 
   private:
     jack_ringbuffer_t* ring_;

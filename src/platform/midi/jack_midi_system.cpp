@@ -2,6 +2,7 @@
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <semaphore>
 #include <thread>
 #include <vector>
 
@@ -22,8 +24,9 @@ namespace kestio::platform {
 
 namespace {
 
-// Room for messages on their way to the process thread: far more than a burst of notes.
+// Room for messages on their way to and from the process thread: far more than a burst of notes.
 constexpr std::size_t kOutputQueueBytes = 64 * 1024;
+constexpr std::size_t kInputQueueBytes = 64 * 1024;
 
 // What one JACK client is to carry: its name and the ports wanted so far.
 struct WantedLink {
@@ -35,7 +38,9 @@ struct WantedLink {
 
 // One open JACK client with its ports. Its client's call thread owns it and makes every libjack
 // call on it; the main thread only queues messages (enqueue) and asks whether it is lost. libjack
-// calls process() on its process thread and shutDown() on its notification thread.
+// calls process() on its process thread and shutDown() on its notification thread. Incoming
+// messages go from the process thread, which must never wait, to a thread of the link's own that
+// hands them to the handler (which may lock, allocate and post to the run loop).
 class Link {
   public:
     // Opens a client and gives it the wanted ports; null when no server answers (or a client of
@@ -62,6 +67,11 @@ class Link {
             std::this_thread::yield();
         }
         jack_client_gate::close(handle_, lost_);
+        if (delivery_.joinable()) {
+            stopping_.store(true);
+            arrived_.release();
+            delivery_.join();
+        }
     }
 
     Link(const Link&) = delete;
@@ -90,6 +100,9 @@ class Link {
         if (needInput) {
             handlerOwner_ = wanted.handler;
             handler_.store(handlerOwner_.get(), std::memory_order_release);
+            if (!delivery_.joinable()) {
+                delivery_ = std::thread([this] { deliver(); });
+            }
             jack_port_t* port = jack_port_register(handle_, wanted.inputPortName->c_str(),
                                                    JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
             ok = ok && port != nullptr;
@@ -146,7 +159,34 @@ class Link {
 
   private:
     Link(jack_client_t* handle, std::function<void()> onLost)
-        : handle_(handle), queue_(kOutputQueueBytes), onLost_(std::move(onLost)) {}
+        : handle_(handle),
+          queue_(kOutputQueueBytes),
+          inbox_(kInputQueueBytes),
+          onLost_(std::move(onLost)) {}
+
+    // The delivery thread: hands the messages the process thread took in to the handler, in
+    // order, until the link closes.
+    void deliver() {
+        pthread_setname_np(pthread_self(), "midi in");
+        std::vector<std::uint8_t> bytes;
+        bytes.reserve(256);
+        for (;;) {
+            arrived_.acquire();
+            if (stopping_.load()) {
+                return;
+            }
+            while (inbox_.pop(bytes)) {
+                const MIDIPacketHandler* handler = handler_.load(std::memory_order_acquire);
+                if (handler != nullptr && *handler) {
+                    (*handler)(bytes.data(), bytes.size());
+                }
+            }
+            if (const auto dropped = dropped_.exchange(0); dropped > 0) {
+                Console::log("MIDI: " + std::to_string(dropped) +
+                             " incoming messages dropped: they came faster than they were taken");
+            }
+        }
+    }
 
     std::optional<std::string> nameOf(jack_port_t* port) const {
         if (port == nullptr) {
@@ -155,20 +195,28 @@ class Link {
         return std::string(jack_port_name(port));
     }
 
-    // The process thread: hands each incoming event to the handler, and writes the queued
-    // messages into the output port. A message that does not fit this cycle waits for the next.
+    // The process thread: queues each incoming event for the delivery thread, and writes the
+    // queued messages into the output port. A message that does not fit this cycle waits for the
+    // next.
     static int process(jack_nframes_t frames, void* arg) {
         auto* self = static_cast<Link*>(arg);
         if (jack_port_t* in = self->input_.load(std::memory_order_acquire)) {
             void* buffer = jack_port_get_buffer(in, frames);
-            const MIDIPacketHandler* handler = self->handler_.load(std::memory_order_acquire);
             const std::uint32_t count = jack_midi_get_event_count(buffer);
+            bool queued = false;
             for (std::uint32_t i = 0; i < count; ++i) {
                 jack_midi_event_t event;
-                if (jack_midi_event_get(&event, buffer, i) == 0 && event.size > 0 &&
-                    handler != nullptr && *handler) {
-                    (*handler)(event.buffer, event.size);
+                if (jack_midi_event_get(&event, buffer, i) != 0 || event.size == 0) {
+                    continue;
                 }
+                if (self->inbox_.push(event.buffer, event.size, 0)) {
+                    queued = true;
+                } else {
+                    self->dropped_.fetch_add(1, std::memory_order_relaxed);
+                }
+            }
+            if (queued) {
+                self->arrived_.release();
             }
         }
         if (jack_port_t* out = self->output_.load(std::memory_order_acquire)) {
@@ -195,6 +243,7 @@ class Link {
 
     jack_client_t* handle_;
     JackMidiQueue queue_;
+    JackMidiQueue inbox_;  // routes unused
     std::function<void()> onLost_;
     std::shared_ptr<const MIDIPacketHandler> handlerOwner_;
     std::atomic<const MIDIPacketHandler*> handler_{nullptr};
@@ -204,6 +253,10 @@ class Link {
     std::atomic<bool> lost_{false};
     std::atomic<bool> closing_{false};
     std::atomic<int> notifying_{0};  // shutDown() calls under way
+    std::counting_semaphore<> arrived_{0};
+    std::atomic<std::uint32_t> dropped_{0};
+    std::atomic<bool> stopping_{false};
+    std::thread delivery_;
     bool active_ = false;
 };
 

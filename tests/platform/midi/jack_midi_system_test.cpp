@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -305,6 +306,62 @@ TEST_F(JackMIDI, OutlivesAServerKilledWhileNotesFlowBothWaysAndPlaysOnWhenItRetu
     })) << "the endpoints did not return";
     EXPECT_FALSE(anyMentions(ids(client.sources()), "KestioMIDIClient"));
     EXPECT_TRUE(flowBothWays());
+}
+
+// The handler of incoming messages may take its time (it locks, allocates and posts to the run
+// loop): while it is busy with one message the client's JACK cycles go on, so what it sends
+// still goes out, and what comes in meanwhile is handed over afterwards, in order.
+TEST_F(JackMIDI, AHandlerThatTakesItsTimeHoldsUpNoCycleAndLosesNothing) {
+    const Bytes kHold{0x90, 0x20, 0x7F};
+    PacketInbox incoming;
+    std::mutex gateMutex;
+    std::condition_variable gateChanged;
+    bool gateOpen = false;
+    const auto openGate = [&] {
+        std::lock_guard lock(gateMutex);
+        gateOpen = true;
+        gateChanged.notify_all();
+    };
+    // Whatever fails below, the handler is let go before the client closes.
+    struct OpenAtEnd {
+        std::function<void()> open;
+        ~OpenAtEnd() { open(); }
+    } openAtEnd{openGate};
+    const MIDIPacketHandler slow = [&](const std::uint8_t* bytes, std::size_t n) {
+        incoming.add(bytes, n);
+        if (Bytes(bytes, bytes + n) == kHold) {
+            std::unique_lock lock(gateMutex);
+            gateChanged.wait_for(lock, std::chrono::seconds(30), [&] { return gateOpen; });
+        }
+    };
+
+    PacketInbox atSynth;
+    auto device = JackMidiPeer::source("KestioTestDevice", "out");
+    auto synth = JackMidiPeer::destination("KestioTestSynth", "in", atSynth.handler());
+    ASSERT_TRUE(device.opened() && synth.opened());
+    JackMIDISystem system(loop_);
+    auto result = system.createClient("KestioMIDIClient", {});
+    ASSERT_TRUE(result.client);
+    auto& client = *result.client;
+    ASSERT_EQ(client.createInputPort("KestioInputPort", slow), kMIDIStatusOK);
+    ASSERT_EQ(client.createOutputPort("KestioOutputPort"), kMIDIStatusOK);
+    ASSERT_TRUE(pollUntil([&] { return contains(ids(client.sources()), device.portName()); }));
+    ASSERT_EQ(client.connectSource(device.portName()), kMIDIStatusOK);
+    client.prepareDestination(synth.portName());
+    ASSERT_TRUE(prime(incoming, [&] { device.send(kProbe); }));
+    ASSERT_TRUE(prime(atSynth, [&] { client.send(synth.portName(), kProbe); }));
+
+    device.send(kHold);
+    ASSERT_TRUE(incoming.waitFor(1));  // the handler now holds on to it
+    device.send({0x90, 0x21, 0x40});
+    device.send({0x80, 0x21, 0x00});
+    ASSERT_EQ(client.send(synth.portName(), {0x91, 0x31, 0x41}), kMIDIStatusOK);
+    EXPECT_TRUE(atSynth.waitFor(1)) << "the client's cycles stopped while its handler was busy";
+
+    openGate();
+    ASSERT_TRUE(incoming.waitFor(3));
+    EXPECT_EQ(incoming.packets(),
+              (std::vector<Bytes>{kHold, {0x90, 0x21, 0x40}, {0x80, 0x21, 0x00}}));
 }
 
 // Creating a client waits for no answer of the server: until the answer has come back through
