@@ -53,8 +53,8 @@ struct Composition {
     bool drawsTheSameAs(const Composition& other) const;
     // The topmost op that hides everything beneath it in `area` (a fill of an opaque colour, or
     // a picture without an alpha channel, at full opacity over all of `area`); none when no op
-    // does. Drawing `area` starts at that op, without clearing it first: a program's picture
-    // over its black background costs one pass over the pixels, not three.
+    // does. Drawing `area` starts at that op, without clearing it first: over a program's black
+    // background, the clearing is left out, and under an opaque picture the black too.
     std::optional<std::size_t> coveringOp(QRect area) const;
 };
 
