@@ -22,6 +22,20 @@ bool isFastFormat(QImage::Format f) {
     return f == QImage::Format_RGB32 || f == QImage::Format_ARGB32_Premultiplied;
 }
 
+constexpr int kBandsPerThread = 4;
+constexpr int kMinBandRows = 64;
+
+// True when nothing beneath `op` shows through it anywhere in `area`.
+bool hidesBeneath(const Composition::DrawOp& op, QRect area) {
+    if (op.opacity < 1.0f || !op.target.contains(area)) {
+        return false;
+    }
+    if (op.image.isNull()) {
+        return op.fill.isValid() && op.fill.alpha() == 255;
+    }
+    return !op.image.hasAlphaChannel();
+}
+
 }  // namespace
 
 // Root-layer coordinates (y upward) to device pixels (y downward).
@@ -163,6 +177,19 @@ bool Composition::drawsTheSameAs(const Composition& other) const {
            std::equal(ops.begin(), ops.end(), other.ops.begin(), other.ops.end(), sameOp);
 }
 
+std::optional<std::size_t> Composition::coveringOp(QRect area) const {
+    for (std::size_t i = ops.size(); i-- > 0;) {
+        if (hidesBeneath(ops[i], area)) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+int drawingBands(int height, int threads) {
+    return std::clamp(height / kMinBandRows, 1, kBandsPerThread * std::max(threads, 1));
+}
+
 Composition Compositor::compose(const LayerSnapshot& root, HostTime time, QSize size) {
     Composition out;
     out.size = size;
@@ -214,7 +241,7 @@ void Compositor::draw(const Composition& composition, QImage& target) {
     }
     const std::vector<DrawOp>& ops = composition.ops;
     const int height = size.height();
-    const int bands = std::clamp(height / 64, 1, pool_.concurrency());
+    const int bands = drawingBands(height, pool_.concurrency());
     uchar* bits = target.bits();
     const qsizetype stride = target.bytesPerLine();
     pool_.parallelFor(bands, [&](int band) {
@@ -222,11 +249,15 @@ void Compositor::draw(const Composition& composition, QImage& target) {
         const int bottom = static_cast<int>(static_cast<qint64>(height) * (band + 1) / bands);
         QImage strip(bits + top * stride, size.width(), bottom - top, stride,
                      QImage::Format_ARGB32_Premultiplied);
-        strip.fill(Qt::transparent);
+        const auto cover = composition.coveringOp(QRect(0, top, size.width(), bottom - top));
+        if (!cover) {
+            strip.fill(Qt::transparent);
+        }
+        const std::size_t first = cover.value_or(0);
         QPainter painter(&strip);
         painter.translate(0, -top);
         painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-        for (std::size_t i = 0; i < ops.size(); ++i) {
+        for (std::size_t i = first; i < ops.size(); ++i) {
             const DrawOp& op = ops[i];
             if (op.target.bottom() < top || op.target.top() >= bottom) {
                 continue;

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QSize>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "platform/graphics/layer.h"
@@ -50,7 +51,18 @@ struct Composition {
 
     // Same size and the same operations on the same pictures (by QImage::cacheKey()).
     bool drawsTheSameAs(const Composition& other) const;
+    // The topmost op that hides everything beneath it in `area` (a fill of an opaque colour, or
+    // a picture without an alpha channel, at full opacity over all of `area`); none when no op
+    // does. Drawing `area` starts at that op, without clearing it first: over a program's black
+    // background, the clearing is left out, and under an opaque picture the black too.
+    std::optional<std::size_t> coveringOp(QRect area) const;
 };
+
+// How many horizontal bands a picture `height` rows tall is drawn in by `threads` threads:
+// several for each thread, so that a thread held up by other work (a decoder's, another
+// program's) delays only a small part of the picture while the others take the rest; none
+// under 64 rows, so that setting up a band stays cheap beside drawing it.
+int drawingBands(int height, int threads);
 
 class Compositor {
   public:

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QPainter>
 #include <cmath>
+#include <functional>
 #include <vector>
 
 #include "platform/graphics/transaction.h"
@@ -262,6 +264,151 @@ TEST_F(CompositorTest, BandsOnManyThreadsGiveTheSamePictureAsOneThread) {
     const QImage a = serial.render(*root, HostTime(0.0), {1280, 720});
     const QImage b = compositor.render(*root, HostTime(0.0), {1280, 720});
     EXPECT_EQ(a, b);
+}
+
+// The composition drawn op by op over a cleared image in one go, on the calling thread: what the
+// banded drawing has to match, whatever it leaves out as hidden.
+QImage drawnOpByOp(const Composition& composition) {
+    QImage image(composition.size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    for (const auto& op : composition.ops) {
+        painter.setOpacity(op.opacity);
+        if (op.image.isNull()) {
+            painter.fillRect(op.target, op.fill);
+        } else {
+            painter.drawImage(QRectF(op.target), op.image, op.source);
+        }
+    }
+    return image;
+}
+
+// A program over a red background: what beneath a picture or fill may be left undrawn, and what
+// must still show through. Each is drawn into an image left green by the drawing before, so a
+// band that is neither cleared nor covered shows.
+TEST_F(CompositorTest, LeavesUndrawnOnlyWhatAnOpaqueLayerHidesEverywhereInItsBand) {
+    struct Case {
+        const char* name;
+        std::function<void(Layer& root)> build;
+        bool covered;        // some op hides all beneath it over the whole picture
+        QColor centre;       // of the picture
+        QColor bottomRight;  // the last pixel
+    };
+    const auto player = [&](Layer& root, RectF frame, QImage picture, float opacity) {
+        auto layer = Layer::create(loop);
+        layer->setFrame(frame);
+        layer->setFrameSource(std::make_shared<FakeFrameSource>(std::move(picture)));
+        layer->setOpacity(opacity);
+        root.addSublayer(layer);
+    };
+    const QColor red(255, 0, 0);
+    const QColor blue(0, 0, 255);
+    const Case cases[] = {
+        {"an opaque picture over all",
+         [&](Layer& root) {
+             player(root, {0, 0, 320, 180}, solid(320, 180, blue), 1.0f);
+         },
+         true, blue, blue},
+        {"an opaque picture scaled up over all",
+         [&](Layer& root) {
+             player(root, {0, 0, 320, 180}, solid(16, 9, blue), 1.0f);
+         },
+         true, blue, blue},
+        {"a picture with an alpha channel",
+         [&](Layer& root) {
+             player(root, {0, 0, 320, 180},
+                    solid(320, 180, QColor(0, 0, 255, 128), QImage::Format_ARGB32_Premultiplied),
+                    1.0f);
+         },
+         true,  // the red background still covers everything
+         QColor(127, 0, 128), QColor(127, 0, 128)},
+        {"an opaque picture half transparent",
+         [&](Layer& root) {
+             player(root, {0, 0, 320, 180}, solid(320, 180, blue), 0.5f);
+         },
+         true, QColor(127, 0, 128), QColor(127, 0, 128)},
+        {"an opaque picture over the top rows only",
+         [&](Layer& root) {
+             player(root, {0, 100, 320, 80}, solid(320, 80, blue), 1.0f);
+         },
+         true, red, red},
+        {"no background, a translucent fill",
+         [&](Layer& root) {
+             root.setBackgroundColor(std::nullopt);
+             auto fill = Layer::create(loop);
+             fill->setFrame({0, 0, 320, 180});
+             fill->setBackgroundColor(QColor(0, 0, 255, 128));
+             root.addSublayer(fill);
+         },
+         false, QColor(0, 0, 255, 128), QColor(0, 0, 255, 128)},
+        {"no background, a picture in one corner",
+         [&](Layer& root) {
+             root.setBackgroundColor(std::nullopt);
+             player(root, {288, 0, 32, 18}, solid(32, 18, blue), 1.0f);
+         },
+         false, QColor(0, 0, 0, 0), blue},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto root = makeRoot(320, 180);
+        root->setBackgroundColor(red);
+        c.build(*root);
+        const auto snapshot = root->snapshot();
+        const Composition composition = compositor.compose(*snapshot, HostTime(0.0), {320, 180});
+        EXPECT_EQ(composition.coveringOp(QRect(0, 0, 320, 180)).has_value(), c.covered);
+        QImage target(320, 180, QImage::Format_ARGB32_Premultiplied);
+        target.fill(QColor(0, 255, 0));
+        compositor.draw(composition, target);
+        EXPECT_EQ(target, drawnOpByOp(composition));
+        expectNear(at(target, 160, 90), c.centre.red(), c.centre.green(), c.centre.blue(), 1,
+                   "centre");
+        EXPECT_NEAR(at(target, 160, 90).alpha(), c.centre.alpha(), 1);
+        expectNear(at(target, 319, 179), c.bottomRight.red(), c.bottomRight.green(),
+                   c.bottomRight.blue(), 1, "bottom right");
+    }
+}
+
+// A full-screen picture on a black program: every band starts at the picture, the black and the
+// clearing beneath it left out; where a layer above is translucent, the band still starts at
+// the picture beneath it.
+TEST_F(CompositorTest, APictureOverTheWholeProgramIsWhereEveryBandStarts) {
+    auto root = makeRoot(3840, 2160);
+    auto player = Layer::create(loop);
+    player->setFrame({0, 0, 3840, 2160});
+    player->setFrameSource(std::make_shared<FakeFrameSource>(solid(64, 36, QColor(9, 9, 9))));
+    root->addSublayer(player);
+    auto title = Layer::create(loop);
+    title->setFrame({0, 0, 3840, 200});
+    title->setBackgroundColor(QColor(255, 255, 255, 100));
+    root->addSublayer(title);
+    const Composition composition =
+        compositor.compose(*root->snapshot(), HostTime(0.0), {3840, 2160});
+    ASSERT_EQ(composition.ops.size(), 3u);  // black, picture, title
+    const int bands = drawingBands(2160, 4);
+    for (int band = 0; band < bands; ++band) {
+        const int top = 2160 * band / bands;
+        const int bottom = 2160 * (band + 1) / bands;
+        EXPECT_EQ(composition.coveringOp(QRect(0, top, 3840, bottom - top)), 1u) << band;
+    }
+}
+
+// Enough bands that a thread held up by other work delays a quarter of its share at most, and
+// none so thin that setting it up costs more than drawing it.
+TEST(DrawingBands, GivesEachThreadSeveralBandsOfAtLeast64Rows) {
+    struct Case {
+        int height;
+        int threads;
+    };
+    const Case cases[] = {{2160, 4}, {2160, 8}, {1080, 4}, {1080, 8}, {720, 2},
+                          {36, 4},   {64, 1},   {1, 8},    {2160, 1}, {2160, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.height << " rows, " << c.threads << " threads");
+        const int bands = drawingBands(c.height, c.threads);
+        EXPECT_GE(bands, 1);
+        EXPECT_TRUE(c.height / bands >= 64 || bands == 1);
+        EXPECT_TRUE(bands >= 4 * c.threads || c.height / (bands + 1) < 64);
+    }
 }
 
 TEST_F(CompositorTest, RenderingIntoTheSameImageReusesItsMemory) {
