@@ -5,6 +5,8 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -28,7 +30,9 @@ using platform::ManualRunLoop;
 using platform::audio::AudioEngine;
 using platform::audio::AudioFormat;
 using platform::audio::AudioPlayerNode;
+using platform::audio::AudioRenderCallback;
 using platform::audio::QtAudioDevice;
+using platform::audio::RenderBlock;
 using platform::audio::SourceNode;
 
 const AudioFormat kTone{48000.0, 2, false};
@@ -147,6 +151,98 @@ TEST_F(QtAudioDeviceOnPulse, PlaysAToneThroughTheDefaultOutput) {
     EXPECT_LT(queued[12], 0.02 + 0.011 + 0.005 + 0.02);
     engine.stop();
     expectTone(recording->left());
+}
+
+// Renders silence until the host time it is told, then a steady level, and notes when each
+// block was asked for, when it is heard and whether it sounded (no allocation while rendering).
+class SoundAfterSilence final : public AudioRenderCallback {
+  public:
+    struct Block {
+        double askedAt = 0.0;
+        double heardAt = 0.0;
+        bool sounding = false;
+    };
+
+    std::atomic<double> soundFrom{INFINITY};
+
+    void render(const RenderBlock& block) noexcept override {
+        const bool sounding = block.hostNow.seconds() >= soundFrom.load();
+        for (uint32_t c = 0; c < block.channelCount; ++c) {
+            std::fill_n(block.channels[c], block.frames, sounding ? 0.25f : 0.0f);
+        }
+        const std::size_t at = count_.load(std::memory_order_relaxed);
+        if (at < blocks_.size()) {
+            blocks_[at] = {block.hostNow.seconds(), block.heardAt.seconds(), sounding};
+            count_.store(at + 1, std::memory_order_release);
+        }
+    }
+
+    // The blocks noted; read once the device has stopped.
+    std::vector<Block> blocks() const {
+        return {blocks_.begin(), blocks_.begin() + long(count_.load(std::memory_order_acquire))};
+    }
+
+  private:
+    std::array<Block, 4096> blocks_{};
+    std::atomic<std::size_t> count_{0};
+};
+
+// The median time between two wakes of the render thread (blocks asked for at one host time
+// come from one wake) among the blocks asked for in [from, to).
+double medianWakeInterval(const std::vector<SoundAfterSilence::Block>& blocks, double from,
+                          double to) {
+    std::vector<double> wakes;
+    for (const auto& block : blocks) {
+        if (block.askedAt >= from && block.askedAt < to &&
+            (wakes.empty() || block.askedAt != wakes.back())) {
+            wakes.push_back(block.askedAt);
+        }
+    }
+    std::vector<double> intervals;
+    for (std::size_t i = 1; i < wakes.size(); ++i) {
+        intervals.push_back(wakes[i] - wakes[i - 1]);
+    }
+    if (intervals.empty()) {
+        return NAN;
+    }
+    std::nth_element(intervals.begin(), intervals.begin() + long(intervals.size() / 2),
+                     intervals.end());
+    return intervals[intervals.size() / 2];
+}
+
+// An output fed only silence wakes less often, and one that sounds goes back to its short
+// tick; a sound that begins in the silence is still heard within the sink's buffer and the
+// server's share of the moment it began, as at the short tick.
+TEST_F(QtAudioDeviceOnPulse, WakesLessOftenWhileSilentWithoutDelayingASound) {
+    ManualRunLoop loop;
+    auto device =
+        std::make_shared<QtAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
+    SoundAfterSilence callback;
+    ASSERT_FALSE(device->start(callback));
+    const double began = device->hostNow().seconds();
+    ASSERT_TRUE(waitUntil([&] { return device->hostNow().seconds() > began + 1.5; }, loop, 30.0));
+    const double soundFrom = device->hostNow().seconds();
+    callback.soundFrom.store(soundFrom);
+    ASSERT_TRUE(
+        waitUntil([&] { return device->hostNow().seconds() > soundFrom + 1.0; }, loop, 30.0));
+    device->stop();
+
+    const auto blocks = callback.blocks();
+    const double silentWake = medianWakeInterval(blocks, began + 0.5, soundFrom);
+    const double soundingWake = medianWakeInterval(blocks, soundFrom + 0.2, soundFrom + 1.0);
+    RecordProperty("silent_wake_us", std::to_string(std::lround(silentWake * 1e6)));
+    RecordProperty("sounding_wake_us", std::to_string(std::lround(soundingWake * 1e6)));
+    EXPECT_GT(silentWake, 0.0055);
+    EXPECT_LT(soundingWake, 0.0048);
+
+    const auto first = std::find_if(blocks.begin(), blocks.end(),
+                                    [](const auto& block) { return block.sounding; });
+    ASSERT_NE(first, blocks.end()) << "nothing sounded";
+    RecordProperty("sound_heard_after_us",
+                   std::to_string(std::lround((first->heardAt - soundFrom) * 1e6)));
+    // The sink's buffer of 20 ms, the server's share and a late wake on a loaded machine.
+    EXPECT_LT(first->heardAt - soundFrom, 0.02 + 0.011 + 0.005);
+    EXPECT_GT(first->heardAt, first->askedAt);
 }
 
 TEST_F(QtAudioDeviceOnPulse, FollowsTheDefaultOutputAndKeepsItsClockWhenItGoes) {
