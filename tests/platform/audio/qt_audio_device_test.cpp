@@ -187,27 +187,35 @@ class SoundAfterSilence final : public AudioRenderCallback {
     std::atomic<std::size_t> count_{0};
 };
 
-// The median time between two wakes of the render thread (blocks asked for at one host time
-// come from one wake) among the blocks asked for in [from, to).
-double medianWakeInterval(const std::vector<SoundAfterSilence::Block>& blocks, double from,
-                          double to) {
-    std::vector<double> wakes;
-    for (const auto& block : blocks) {
-        if (block.askedAt >= from && block.askedAt < to &&
-            (wakes.empty() || block.askedAt != wakes.back())) {
-            wakes.push_back(block.askedAt);
-        }
-    }
-    std::vector<double> intervals;
-    for (std::size_t i = 1; i < wakes.size(); ++i) {
-        intervals.push_back(wakes[i] - wakes[i - 1]);
-    }
-    if (intervals.empty()) {
+double median(std::vector<double> values) {
+    if (values.empty()) {
         return NAN;
     }
-    std::nth_element(intervals.begin(), intervals.begin() + long(intervals.size() / 2),
-                     intervals.end());
-    return intervals[intervals.size() / 2];
+    std::nth_element(values.begin(), values.begin() + long(values.size() / 2), values.end());
+    return values[values.size() / 2];
+}
+
+// The first block of every wake of the render thread that rendered (blocks asked for at one
+// host time come from one wake) among the blocks asked for in [from, to).
+std::vector<SoundAfterSilence::Block> wakes(const std::vector<SoundAfterSilence::Block>& blocks,
+                                            double from, double to) {
+    std::vector<SoundAfterSilence::Block> firsts;
+    for (const auto& block : blocks) {
+        if (block.askedAt >= from && block.askedAt < to &&
+            (firsts.empty() || block.askedAt != firsts.back().askedAt)) {
+            firsts.push_back(block);
+        }
+    }
+    return firsts;
+}
+
+// The median time between two wakes.
+double medianWakeInterval(const std::vector<SoundAfterSilence::Block>& firsts) {
+    std::vector<double> intervals;
+    for (std::size_t i = 1; i < firsts.size(); ++i) {
+        intervals.push_back(firsts[i].askedAt - firsts[i - 1].askedAt);
+    }
+    return median(intervals);
 }
 
 // An output fed only silence wakes less often, and one that sounds goes back to its short
@@ -228,12 +236,23 @@ TEST_F(QtAudioDeviceOnPulse, WakesLessOftenWhileSilentWithoutDelayingASound) {
     device->stop();
 
     const auto blocks = callback.blocks();
-    const double silentWake = medianWakeInterval(blocks, began + 0.5, soundFrom);
-    const double soundingWake = medianWakeInterval(blocks, soundFrom + 0.2, soundFrom + 1.0);
+    const auto silentWakes = wakes(blocks, began + 0.5, soundFrom);
+    const double silentWake = medianWakeInterval(silentWakes);
+    const double soundingWake = medianWakeInterval(wakes(blocks, soundFrom + 0.2, soundFrom + 1.0));
     RecordProperty("silent_wake_us", std::to_string(std::lround(silentWake * 1e6)));
     RecordProperty("sounding_wake_us", std::to_string(std::lround(soundingWake * 1e6)));
     EXPECT_GT(silentWake, 0.0055);
     EXPECT_LT(soundingWake, 0.0048);
+    // Between two silent wakes the sink does not run dry: what the last wake queued still
+    // plays when the next one renders (a dry sink would hear each block as soon as it is asked
+    // for, plus the server's share).
+    std::vector<double> stillQueued;
+    for (const auto& wake : silentWakes) {
+        stillQueued.push_back(wake.heardAt - wake.askedAt);
+    }
+    RecordProperty("silent_still_queued_us",
+                   std::to_string(std::lround(median(stillQueued) * 1e6)));
+    EXPECT_GT(median(stillQueued), 0.005);
 
     const auto first = std::find_if(blocks.begin(), blocks.end(),
                                     [](const auto& block) { return block.sounding; });
