@@ -30,6 +30,10 @@ constexpr int kTickMilliseconds = 4;
 // queued, so it is heard as early as at the short tick or earlier, never later: the wait for
 // the next wake grows by what the sink has played meanwhile.
 constexpr int kSilentTickFactor = 2;
+// A wake that finds less than this share of the sink's buffer still queued came late (a loaded
+// machine): the thread keeps the short tick for a while, so the sink does not run dry.
+constexpr double kLateWakeShare = 1.0 / 3.0;
+constexpr double kShortTickAfterLateWakeSeconds = 1.0;
 constexpr uint32_t kBlockFrames = 512;
 // Pacing without a sink renders at most this much at once after a stall.
 constexpr double kMaxPaceSeconds = 0.2;
@@ -163,7 +167,7 @@ class QtAudioDevice::Output {
         }
         if (sink_ && io_ != nullptr) {
             if (const std::optional<bool> silent = feed()) {
-                tickSilently(*silent);
+                tickSilently(*silent && clock_.now() - lateWake_ > kShortTickAfterLateWakeSeconds);
             }
         } else {
             pace();
@@ -205,6 +209,9 @@ class QtAudioDevice::Output {
         stalled_ = false;
         const qsizetype queuedBytes = std::max(sink_->bufferSize() - free, qsizetype(0)) +
                                       std::max(io_->bytesToWrite(), qint64(0));
+        if (double(queuedBytes) < kLateWakeShare * double(sink_->bufferSize())) {
+            lateWake_ = now;
+        }
         HostTime heardAt = now + double(queuedBytes / bytesPerFrame_) / format_.sampleRate +
                            serverLatency_.seconds().value_or(kUnmeasuredServerLatencySeconds);
         bool silent = true;
@@ -261,6 +268,7 @@ class QtAudioDevice::Output {
     QTimer* timer_ = nullptr;
     bool silentTick_ = false;
     int silentTickMilliseconds_ = kTickMilliseconds;
+    HostTime lateWake_;  // when a wake last found the sink almost dry
     AudioRenderCallback* callback_ = nullptr;
     double bufferSeconds_ = 0.02;
     QAudioDevice device_;
