@@ -32,7 +32,7 @@ constexpr int kTickMilliseconds = 4;
 constexpr int kSilentTickFactor = 2;
 // A wake that finds less than this share of the sink's buffer still queued came late (a loaded
 // machine): the thread keeps the short tick for a while, so the sink does not run dry.
-constexpr double kLateWakeShare = 1.0 / 3.0;
+constexpr double kLateWakeShare = 1.0 / 6.0;
 constexpr double kShortTickAfterLateWakeSeconds = 1.0;
 constexpr uint32_t kBlockFrames = 512;
 // Pacing without a sink renders at most this much at once after a stall.
