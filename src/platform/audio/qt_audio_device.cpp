@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/audio/pulse_sink_latency.h"
+#include "platform/audio/silent_frames.h"
 #include "platform/runloop/console.h"
 #include "platform/runloop/qt_hand_over.h"
 
@@ -23,6 +24,16 @@ namespace kestio::platform::audio {
 namespace {
 
 constexpr int kTickMilliseconds = 4;
+// While everything rendered is silence the thread wakes this much less often, though never
+// after more than half the sink's buffer has played, and fills the sink just as full at every
+// wake. A sound that starts is rendered at the next wake right after what the last wake
+// queued, so it is heard as early as at the short tick or earlier, never later: the wait for
+// the next wake grows by what the sink has played meanwhile.
+constexpr int kSilentTickFactor = 2;
+// A wake that finds less than this share of the sink's buffer still queued came late (a loaded
+// machine): the thread keeps the short tick for a while, so the sink does not run dry.
+constexpr double kLateWakeShare = 1.0 / 6.0;
+constexpr double kShortTickAfterLateWakeSeconds = 1.0;
 constexpr uint32_t kBlockFrames = 512;
 // Pacing without a sink renders at most this much at once after a stall.
 constexpr double kMaxPaceSeconds = 0.2;
@@ -74,6 +85,7 @@ class QtAudioDevice::Output {
 
     void switchTo(const QAudioDevice& device, const AudioFormat& format) {
         closeSink();
+        tickSilently(false);
         device_ = device;
         format_ = format;
         serverLatency_.follow(device.id().toStdString());
@@ -120,6 +132,10 @@ class QtAudioDevice::Output {
             Qt::QueuedConnection);
         io_ = sink_->start();
         lastTaken_ = clock_.now();
+        const double granted = double(std::max(sink_->bufferSize(), qsizetype(0))) /
+                               double(bytesPerFrame_) / format_.sampleRate;
+        silentTickMilliseconds_ = std::clamp(int(granted * 1000.0 / 2.0), kTickMilliseconds,
+                                             kSilentTickFactor * kTickMilliseconds);
         if (io_ == nullptr || sink_->error() != QAudio::NoError) {
             fail(QStringLiteral("cannot open the output"));
         }
@@ -150,16 +166,29 @@ class QtAudioDevice::Output {
             return;
         }
         if (sink_ && io_ != nullptr) {
-            feed();
+            if (const std::optional<bool> silent = feed()) {
+                tickSilently(*silent && clock_.now() - lateWake_ > kShortTickAfterLateWakeSeconds);
+            }
         } else {
             pace();
+            tickSilently(false);
         }
+    }
+
+    // Moves the timer to the longer tick while the sink is fed only silence, and back.
+    void tickSilently(bool silent) {
+        if (silent == silentTick_ || timer_ == nullptr) {
+            return;
+        }
+        silentTick_ = silent;
+        timer_->setInterval(silent ? silentTickMilliseconds_ : kTickMilliseconds);
     }
 
     // Fills what the sink has room for. Each block is heard once what is queued before it has
     // played: the sink's buffer, what waits to enter it, and the latency the sound server
-    // reports for the sink it plays to.
-    void feed() {
+    // reports for the sink it plays to. Says whether everything rendered was silent (nothing
+    // when nothing was rendered).
+    std::optional<bool> feed() {
         const HostTime now = clock_.now();
         const qsizetype free = std::max(sink_->bytesFree(), qsizetype(0));
         auto frames = uint32_t(free / bytesPerFrame_);
@@ -174,17 +203,22 @@ class QtAudioDevice::Output {
                 }
                 pace();
             }
-            return;
+            return std::nullopt;
         }
         lastTaken_ = now;
         stalled_ = false;
         const qsizetype queuedBytes = std::max(sink_->bufferSize() - free, qsizetype(0)) +
                                       std::max(io_->bytesToWrite(), qint64(0));
+        if (double(queuedBytes) < kLateWakeShare * double(sink_->bufferSize())) {
+            lateWake_ = now;
+        }
         HostTime heardAt = now + double(queuedBytes / bytesPerFrame_) / format_.sampleRate +
                            serverLatency_.seconds().value_or(kUnmeasuredServerLatencySeconds);
+        bool silent = true;
         while (frames > 0 && sink_) {
             const uint32_t n = std::min(frames, kBlockFrames);
             callback_->render(block(n, heardAt, now));
+            silent = silent && silentFrames(pointers_.data(), format_.channelCount, n);
             heardAt += double(n) / format_.sampleRate;
             const auto bytes = qsizetype(n) * bytesPerFrame_;
             bytes_.resize(bytes);
@@ -208,6 +242,7 @@ class QtAudioDevice::Output {
             io_->write(bytes_.constData(), bytes);
             frames -= n;
         }
+        return silent;
     }
 
     // Without a sink: render what the wall clock says is due, into nothing.
@@ -231,6 +266,9 @@ class QtAudioDevice::Output {
     PulseSinkLatency& serverLatency_;
     const HostClock& clock_;
     QTimer* timer_ = nullptr;
+    bool silentTick_ = false;
+    int silentTickMilliseconds_ = kTickMilliseconds;
+    HostTime lateWake_;  // when a wake last found the sink almost dry
     AudioRenderCallback* callback_ = nullptr;
     double bufferSeconds_ = 0.02;
     QAudioDevice device_;
