@@ -194,7 +194,8 @@ std::unique_ptr<Show> playShow(uint32_t helpers) {
 
     EXPECT_FALSE(engine.start());
     stretched->play();
-    converted->play();
+    // Starts within a block: the frame it starts on follows the time its chain renders at.
+    converted->play(ClockTime(0.0917));
     stopping->play();
     s.rig.pull(20 * kBlock, kBlock);
     stretched->rampVolume(0.2f, 0.05, s.soon());
