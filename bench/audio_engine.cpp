@@ -1,6 +1,7 @@
 // Render-thread cost of the audio graph: CPU time of the thread that pulls the engine, per
-// second of audio rendered, for two stereo slot chains (player -> time-pitch -> six-band EQ ->
-// main mixer) as the output plays them.
+// second of audio rendered, for one or two stereo slot chains (player -> time-pitch -> six-band
+// EQ -> main mixer) as the output plays them. Two chains render side by side on the engine's
+// render helpers, whose CPU time is not counted here; one chain renders on the render thread.
 
 #include <benchmark/benchmark.h>
 
@@ -50,16 +51,16 @@ struct SlotChain {
     std::shared_ptr<std::function<void()>> again = std::make_shared<std::function<void()>>();
 };
 
-// rate: the time-pitch rate (1 bypasses it); linkRate: the chains' sample rate (the device
-// renders at 48 kHz).
-void renderTwoChains(benchmark::State& state, float rate, double linkRate) {
+// count: the chains; rate: the time-pitch rate (1 bypasses it); linkRate: the chains' sample
+// rate (the device renders at 48 kHz).
+void renderChains(benchmark::State& state, int count, float rate, double linkRate) {
     auto device = std::make_shared<kestio::test::NullAudioDevice>(48000.0, 2);
     AudioEngine engine(device);
     const AudioFormat link{linkRate, 2, false};
     const auto material = chord(linkRate, 10.0);
     std::vector<std::unique_ptr<SlotChain>> chains;
     const float centres[] = {80, 315, 800, 1250, 2500, 3200};
-    for (int n = 0; n < 2; ++n) {
+    for (int n = 0; n < count; ++n) {
         auto chain = std::make_unique<SlotChain>();
         engine.attach(chain->player);
         engine.attach(chain->pitch);
@@ -106,6 +107,14 @@ void renderTwoChains(benchmark::State& state, float rate, double linkRate) {
     chains.clear();
 }
 
+void renderTwoChains(benchmark::State& state, float rate, double linkRate) {
+    renderChains(state, 2, rate, linkRate);
+}
+
+void renderOneChain(benchmark::State& state, float rate, double linkRate) {
+    renderChains(state, 1, rate, linkRate);
+}
+
 // Each iteration renders one second of audio; its time is the render thread's CPU time.
 BENCHMARK_CAPTURE(renderTwoChains, stretch_1_25_eq, 1.25f, 48000.0)
     ->UseManualTime()
@@ -117,6 +126,12 @@ BENCHMARK_CAPTURE(renderTwoChains, stretch_2_eq_44k1_into_48k, 2.0f, 44100.0)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(renderTwoChains, rate_1_eq_only, 1.0f, 48000.0)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(renderOneChain, stretch_1_25_eq, 1.25f, 48000.0)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(renderOneChain, rate_1_eq_only, 1.0f, 48000.0)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 

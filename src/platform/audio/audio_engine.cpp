@@ -8,7 +8,9 @@
 #include "platform/audio/mixer_node.h"
 #include "platform/audio/mixing_gain.h"
 #include "platform/audio/output_node.h"
+#include "platform/audio/render_helper_pool.h"
 #include "platform/audio/render_step.h"
+#include "platform/runloop/usable_cores.h"
 
 namespace kestio::platform::audio {
 
@@ -22,7 +24,25 @@ struct RenderPlan {
     std::vector<std::shared_ptr<TapRing>> taps;
     std::vector<std::shared_ptr<MixingGain>> gains;
     RenderStep* root = nullptr;
+    // The time of each chain entering the main mixer (in the order of root->inputs): the
+    // engine's, copied in before every part, which the chain's steps change and put back.
+    std::deque<RenderTime> chainTimes;
 };
+
+namespace {
+
+// The chains of one part, rendered ahead of the main mixer by the render thread and helpers.
+struct ChainPart {
+    std::span<RenderStep* const> chains;
+    uint32_t frames = 0;
+
+    static void render(void* context, uint32_t index) noexcept {
+        const auto& part = *static_cast<const ChainPart*>(context);
+        part.chains[index]->prepare(part.frames);
+    }
+};
+
+}  // namespace
 
 AudioEngine::ChangeBatch::ChangeBatch(AudioEngine& engine) : engine_(engine) {
     ++engine_.batchDepth_;
@@ -35,12 +55,15 @@ AudioEngine::ChangeBatch::~ChangeBatch() {
     }
 }
 
-AudioEngine::AudioEngine(std::shared_ptr<AudioOutputDevice> device)
+AudioEngine::AudioEngine(std::shared_ptr<AudioOutputDevice> device,
+                         std::optional<uint32_t> renderHelpers)
     : device_(std::move(device)),
       mixer_(std::make_shared<MixerNode>()),
       output_(std::make_shared<OutputNode>()),
       outputFormat_(device_->renderFormat()),
-      clock_(std::make_shared<EngineClock>(device_->hostNow(), ClockTime())) {
+      clock_(std::make_shared<EngineClock>(device_->hostNow(), ClockTime())),
+      helpers_(std::make_unique<RenderHelperPool>(
+          renderHelpers.value_or(RenderHelperPool::helpersFor(usableCores())))) {
     positionRate_ = outputFormat_.sampleRate > 0.0 ? outputFormat_.sampleRate : 48000.0;
     for (const std::shared_ptr<AudioNode>& node :
          {std::shared_ptr<AudioNode>(mixer_), std::shared_ptr<AudioNode>(output_)}) {
@@ -288,12 +311,13 @@ std::unique_ptr<RenderPlan> AudioEngine::buildPlan() {
     auto plan = std::make_unique<RenderPlan>();
     plan->format = outputFormat_;
 
-    // Builds the step of `node` rendering with `setup`, and the steps it pulls from.
-    auto build = [&](auto& self, AudioNode& node, const KernelSetup& setup) -> RenderStep* {
+    // Builds the step of `node` rendering with `setup` at `time`, and the steps it pulls from.
+    auto build = [&](auto& self, AudioNode& node, const KernelSetup& setup,
+                     RenderTime* time) -> RenderStep* {
         auto kernel = node.kernelFor(setup);
         node.willRenderTo(setup.output);
         RenderStep& step = plan->steps.emplace_back();
-        step.time = &renderTime_;
+        step.time = time;
         step.kernel = kernel.get();
         step.format = setup.output;
         plan->kernels.push_back(std::move(kernel));
@@ -316,11 +340,12 @@ std::unique_ptr<RenderPlan> AudioEngine::buildPlan() {
             if (&node == mixer_.get()) {
                 const KernelSetup sourceSetup{link->format, link->format,
                                               MixerNode::inputFramesFor(link->format, setup)};
-                RenderStep* source = self(self, *link->source, sourceSetup);
+                RenderTime* chainTime = &plan->chainTimes.emplace_back();
+                RenderStep* source = self(self, *link->source, sourceSetup, chainTime);
                 RenderStep* input = source;
                 if (auto converter = mixer_->converterFor(*link->source, link->format, setup)) {
                     RenderStep& convert = plan->steps.emplace_back();
-                    convert.time = &renderTime_;
+                    convert.time = chainTime;
                     convert.kernel = converter.get();
                     convert.format = setup.output;
                     convert.inputs = plan->inputLists.emplace_back(1, source);
@@ -335,14 +360,15 @@ std::unique_ptr<RenderPlan> AudioEngine::buildPlan() {
             } else {
                 const KernelSetup sourceSetup{link->format, link->format,
                                               node.maxInputFrames(setup)};
-                inputSteps.push_back(self(self, *link->source, sourceSetup));
+                inputSteps.push_back(self(self, *link->source, sourceSetup, time));
             }
         }
         step.inputs = inputSteps;
         return &step;
     };
     plan->root =
-        build(build, *mixer_, KernelSetup{outputFormat_, outputFormat_, kMaxFramesPerRender});
+        build(build, *mixer_, KernelSetup{outputFormat_, outputFormat_, kMaxFramesPerRender},
+              &renderTime_);
     return plan;
 }
 
@@ -403,7 +429,7 @@ void AudioEngine::render(const RenderBlock& block) noexcept {
     }
     clock_->adjust(ClockTime(position()), block.heardAt, block.hostNow, restarted);
 
-    const RenderPlan* plan = currentPlan_;
+    RenderPlan* plan = currentPlan_;
     const uint32_t channelCount = block.channelCount;
     const uint32_t frames = block.frames;
     if (!fits(plan)) {
@@ -418,7 +444,7 @@ void AudioEngine::render(const RenderBlock& block) noexcept {
             renderTime_.start = position();
             renderTime_.pace = 1.0;
             renderTime_.part = renderTime_.newPart();
-            const float* const* out = plan->root->pull(n);
+            const float* const* out = renderPart(*plan, n);
             for (uint32_t c = 0; c < channelCount; ++c) {
                 std::memcpy(block.channels[c] + offset, out[c], n * sizeof(float));
             }
@@ -428,6 +454,30 @@ void AudioEngine::render(const RenderBlock& block) noexcept {
     }
     renderedFrames_.fetch_add(frames, std::memory_order_relaxed);
     renderedPosition_.store(position(), std::memory_order_relaxed);
+}
+
+const float* const* AudioEngine::renderPart(RenderPlan& plan, uint32_t frames) noexcept {
+    for (RenderTime& time : plan.chainTimes) {
+        time = renderTime_;
+    }
+    // Side by side only when it pays: waking the helpers costs more than a chain that has
+    // nothing to play, or a single chain that sounds.
+    const std::span<RenderStep* const> chains = plan.root->inputs;
+    std::size_t sounding = 0;
+    for (const RenderStep* chain : chains) {
+        sounding += chain->silent() ? 0 : 1;
+    }
+    if (sounding >= 2 && helpers_->helperCount() > 0) {
+        ChainPart part{chains, frames};
+        helpers_->run(uint32_t(chains.size()), &ChainPart::render, &part);
+    }
+    const float* const* out = plan.root->pull(frames);
+    // The chains numbered their own parts on from the engine's: later parts take numbers above
+    // all of them, so that no node sees a number again.
+    for (const RenderTime& time : plan.chainTimes) {
+        renderTime_.lastPart = std::max(renderTime_.lastPart, time.lastPart);
+    }
+    return out;
 }
 
 }  // namespace kestio::platform::audio

@@ -23,6 +23,7 @@ namespace kestio::platform::audio {
 class MixerNode;
 class MixingGain;
 class OutputNode;
+class RenderHelperPool;
 struct RenderPlan;
 
 // The audio graph: nodes attached to it, links between them, and one main mixer whose output
@@ -34,14 +35,21 @@ struct RenderPlan;
 // through them. Nodes whose link format is unchanged keep their state (positions, filters,
 // stretcher) across plans.
 //
-// Threads: node render steps and source-node callbacks run on the device's render thread; tap
-// blocks on the engine's tap thread; player completions on each player's read-ahead thread.
+// Threads: node render steps and source-node callbacks run on the device's render thread, or,
+// when two or more chains entering the main mixer sound, on the engine's render helpers: each
+// block the render thread and the helpers render those chains side by side (one thread per
+// chain and block), then the render thread sums them in the main mixer, in order, exactly as it
+// would have summed them rendered one after another. Tap blocks run on the engine's tap
+// thread; player completions on each player's read-ahead thread.
 class AudioEngine final : private AudioRenderCallback {
   public:
     // The largest block a node is asked for; devices asking for more are served in parts.
     static constexpr uint32_t kMaxFramesPerRender = 4096;
 
-    explicit AudioEngine(std::shared_ptr<AudioOutputDevice> device);
+    // `renderHelpers` threads help the render thread (by default as many as the CPUs the
+    // process may run on make worth it: RenderHelperPool::helpersFor).
+    explicit AudioEngine(std::shared_ptr<AudioOutputDevice> device,
+                         std::optional<uint32_t> renderHelpers = std::nullopt);
     ~AudioEngine();
     AudioEngine(const AudioEngine&) = delete;
     AudioEngine& operator=(const AudioEngine&) = delete;
@@ -138,6 +146,8 @@ class AudioEngine final : private AudioRenderCallback {
     std::unique_ptr<RenderPlan> buildPlan();
     void publish(std::unique_ptr<RenderPlan> plan);
     void collectRetiredPlans();
+    // Renders the part of `frames` frames of `plan`, into the main mixer's output.
+    const float* const* renderPart(RenderPlan& plan, uint32_t frames) noexcept;
 
     std::shared_ptr<AudioOutputDevice> device_;
     std::shared_ptr<MixerNode> mixer_;
@@ -171,6 +181,7 @@ class AudioEngine final : private AudioRenderCallback {
     uint64_t framesAtRate_ = 0;
     RenderTime renderTime_;
     std::atomic<double> renderedPosition_{0.0};
+    std::unique_ptr<RenderHelperPool> helpers_;
 };
 
 }  // namespace kestio::platform::audio

@@ -38,7 +38,8 @@ struct RenderTime {
 
 // A node's place in one render plan: its kernel, the steps it pulls from, its tap and the
 // gain a mixer applies to it. Built on the main thread, then only read on the render thread,
-// except for the silent mark of the last pull, which is the render thread's.
+// except for the silent mark of the last pull and an output rendered ahead, which belong to
+// the thread rendering the step in that block (the render thread or one of its helpers).
 class RenderStep {
   public:
     RenderKernel* kernel = nullptr;
@@ -46,11 +47,17 @@ class RenderStep {
     AudioFormat format;  // of the step's output
     TapRing* tap = nullptr;
     MixingGain* gain = nullptr;  // the render thread advances its ramps
-    RenderTime* time = nullptr;  // the engine's, for every step
+    // The engine's for the main mixer; each chain entering the main mixer has its own copy,
+    // which its steps share, so that chains may render on different threads.
+    RenderTime* time = nullptr;
 
     // Renders the step and hands a copy of its output to its tap (of a silent output, only
-    // that it is silent).
+    // that it is silent). After prepare(), returns the output prepared instead.
     const float* const* pull(uint32_t frames) const noexcept;
+    // Renders the step now, as pull() would, for the next pull() of the same number of frames
+    // to return: the chains a mixer sums render side by side on several threads, then the
+    // mixer pulls their outputs in order on its own.
+    void prepare(uint32_t frames) const noexcept { prepared_ = pull(frames); }
 
     // Whether the output of the last pull is all zeros because nothing upstream sounds. A
     // kernel that knows its output is such silence marks it during render(); nodes that pass or
@@ -61,6 +68,7 @@ class RenderStep {
 
   private:
     mutable bool silent_ = false;
+    mutable const float* const* prepared_ = nullptr;
 };
 
 }  // namespace kestio::platform::audio

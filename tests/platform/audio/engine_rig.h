@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -19,8 +20,11 @@
 namespace kestio::test {
 
 struct EngineRig {
-    explicit EngineRig(double rate = 48000.0, uint32_t channels = 2)
-        : device(std::make_shared<NullAudioDevice>(rate, channels)), engine(device) {}
+    // `renderHelpers`: the engine's render helper threads (by default what the CPUs allow).
+    explicit EngineRig(double rate = 48000.0, uint32_t channels = 2,
+                       std::optional<uint32_t> renderHelpers = std::nullopt)
+        : device(std::make_shared<NullAudioDevice>(rate, channels)),
+          engine(device, renderHelpers) {}
 
     std::shared_ptr<platform::audio::AudioPlayerNode> makePlayer() {
         auto player = std::make_shared<platform::audio::AudioPlayerNode>();
