@@ -27,7 +27,7 @@ class DecodedPlayerLayer final : public PlayerLayer {
     Published<bool>& isReadyForDisplay() override { return ready_; }
     bool readyForDisplay() const override { return ready_.get(); }
 
-    // The player's picture at host time `hostTime` (Format_ARGB32_Premultiplied), or null.
+    // The player's picture at host time `hostTime` (as the decoder gives it), or null.
     QImage frameAt(HostTime hostTime) const override;
 
   private:

@@ -28,7 +28,7 @@ namespace kestio::platform::media {
 class Asset;
 
 struct GeneratedImage {
-    QImage image;  // Format_ARGB32_Premultiplied
+    QImage image;  // Format_RGB32, or Format_ARGB32_Premultiplied with an alpha channel
     double actualTime = 0.0;
 };
 

@@ -656,8 +656,9 @@ QImage VideoDecoder::toImage(const AVFrame& frame, bool upright, QSize maxSize) 
 
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
     const bool hasAlpha = desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
-    const QImage::Format format =
-        hasAlpha ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied;
+    // A picture without an alpha channel says so (every pixel opaque), so that the compositor
+    // draws it as a copy and leaves out what it covers.
+    const QImage::Format format = hasAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32;
     QImage image = pooledPicture(pictures_, target, format);
     if (image.isNull()) {
         image = QImage(target, format);

@@ -20,8 +20,9 @@ namespace kestio::platform::media {
 // 0 stands for: a video track that starts later than the sound has its first picture after 0,
 // and that picture is the one showing from 0 until then.
 //
-// Pictures are QImage::Format_ARGB32_Premultiplied at display size (coded size with the
-// pixel aspect applied), optionally turned upright by the track's rotation.
+// Pictures are QImage::Format_RGB32 (Format_ARGB32_Premultiplied for a track with an alpha
+// channel) at display size (coded size with the pixel aspect applied), optionally turned upright
+// by the track's rotation.
 class VideoDecoder {
   public:
     struct Options {

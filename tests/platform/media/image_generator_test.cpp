@@ -128,7 +128,7 @@ TEST(ImageGenerator, AppliesTheTrackRotationAndFitsTheMaximumSize) {
     const auto fitted = ImageGenerator::copyImage(rotated, 0.5, settings);
     ASSERT_TRUE(fitted.ok());
     EXPECT_EQ(fitted->image.size(), QSize(56, 100));
-    EXPECT_EQ(fitted->image.format(), QImage::Format_ARGB32_Premultiplied);
+    EXPECT_EQ(fitted->image.format(), QImage::Format_RGB32);
 }
 
 TEST(ImageGenerator, ABlockingCopyStopsWhenItsControlIsCancelledFromAnotherThread) {
