@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app_session.h"
+#include "clock_seconds.h"
 #include "x_screen_watch.h"
 
 namespace {
@@ -27,12 +28,6 @@ using namespace std::chrono_literals;
 
 constexpr double kGoalPercent = 3.0;
 constexpr auto kWindow = 10s;
-
-double processCpuSeconds(clockid_t clock) {
-    timespec now{};
-    clock_gettime(clock, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
 
 // Nanoseconds the thread has run on a CPU, first field of its schedstat.
 double threadRunSeconds(int pid, int tid) {
@@ -106,13 +101,13 @@ void BM_IdleMainWindowCpu(benchmark::State& state) {
     std::map<std::string, std::vector<double>> threads;
     for (auto _ : state) {
         const auto wallStart = bench::SteadyClock::now();
-        const double cpuStart = processCpuSeconds(clock);
+        const double cpuStart = bench::secondsOf(clock);
         const double mainStart = threadRunSeconds(*pid, *pid);
         const ThreadTimes threadsStart = threadTimes(*pid);
         std::this_thread::sleep_for(kWindow);
         const double wall =
             std::chrono::duration<double>(bench::SteadyClock::now() - wallStart).count();
-        process.push_back(100.0 * (processCpuSeconds(clock) - cpuStart) / wall);
+        process.push_back(100.0 * (bench::secondsOf(clock) - cpuStart) / wall);
         mainThread.push_back(100.0 * (threadRunSeconds(*pid, *pid) - mainStart) / wall);
         for (const auto& [name, share] : sharesByName(threadsStart, threadTimes(*pid), wall)) {
             threads[name].push_back(share);

@@ -20,6 +20,7 @@
 #include "app/application.h"
 #include "app/main_window.h"
 #include "app_session.h"
+#include "clock_seconds.h"
 #include "ui/fonts.h"
 
 namespace {
@@ -31,9 +32,7 @@ constexpr double kBudgetMs = 4.0;
 constexpr double kMeasuredSeconds = 10.0;
 
 double threadCpuMs() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+    return bench::secondsOf(CLOCK_THREAD_CPUTIME_ID) * 1e3;
 }
 
 // The main thread's CPU between one update request of a window and the next.

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "clock_seconds.h"
 #include "platform/audio/audio_engine.h"
 #include "platform/audio/audio_player_node.h"
 #include "platform/audio/eq_node.h"
@@ -22,12 +23,6 @@
 namespace {
 
 using namespace kestio::platform::audio;
-
-double threadCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
 
 std::shared_ptr<PcmBuffer> chord(double rate, double seconds) {
     const auto frames = uint32_t(rate * seconds);
@@ -95,11 +90,11 @@ void renderChains(benchmark::State& state, int count, float rate, double linkRat
         for (auto& chain : chains) {
             chain->player->waitUntilPrepared(10.0);
         }
-        const double start = threadCpuSeconds();
+        const double start = kestio::bench::secondsOf(CLOCK_THREAD_CPUTIME_ID);
         for (uint32_t done = 0; done < 48000; done += kBlock) {
             device->pull(kBlock);
         }
-        state.SetIterationTime(threadCpuSeconds() - start);
+        state.SetIterationTime(kestio::bench::secondsOf(CLOCK_THREAD_CPUTIME_ID) - start);
         device->clearCaptured();
     }
     state.counters["audio_seconds"] = benchmark::Counter(double(state.iterations()));

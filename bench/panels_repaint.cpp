@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "clock_seconds.h"
 #include "media_bench.h"
 #include "output/test_tone.h"
 #include "panels/audio_section.h"
@@ -62,9 +63,7 @@ class PaintCounter final : public QObject {
 };
 
 double threadCpuMs() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+    return bench::secondsOf(CLOCK_THREAD_CPUTIME_ID) * 1e3;
 }
 
 // A card of `style` at a panel's place on the design canvas (width, height, centre).

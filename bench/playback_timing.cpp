@@ -29,6 +29,7 @@ extern "C" {
 #include <utility>
 #include <vector>
 
+#include "clock_seconds.h"
 #include "media_bench.h"
 #include "model/localization_manager.h"
 #include "output/output_surface.h"
@@ -83,13 +84,6 @@ struct Rig {
     std::unique_ptr<PlaybackController> controller;
 };
 
-// CPU time of every thread of this process, in seconds.
-double processCpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
-
 // The 1080p clip of both benchmarks: argument 1 with a sound track, 0 without.
 const fs::path& clipFor(const benchmark::State& state) {
     kestio::bench::GrainClip clip;
@@ -118,7 +112,7 @@ void BM_PlayToFirstFrame(benchmark::State& state) {
     int slot = 0;
     double cpu = 0.0;
     for (auto _ : state) {
-        const double cpuBefore = processCpuSeconds();
+        const double cpuBefore = bench::secondsOf(CLOCK_PROCESS_CPUTIME_ID);
         auto& target = rig.controller->view().hiddenSlot();
         rig.play(slot);
         // The clip is on air once its slot shows and the composed output is no longer black.
@@ -140,7 +134,7 @@ void BM_PlayToFirstFrame(benchmark::State& state) {
             state.SkipWithError("the clip never came on air");
             return;
         }
-        cpu += processCpuSeconds() - cpuBefore;
+        cpu += bench::secondsOf(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore;
         state.PauseTiming();
         rig.controller->handlePostRoll(PostRollMode::black);
         rig.loop.runPending();
@@ -163,7 +157,7 @@ void BM_FfmpegOpenAndFirstDecode(benchmark::State& state) {
     const fs::path& path = clipFor(state);
     double cpu = 0.0;
     for (auto _ : state) {
-        const double cpuBefore = processCpuSeconds();
+        const double cpuBefore = bench::secondsOf(CLOCK_PROCESS_CPUTIME_ID);
         AVFormatContext* format = nullptr;
         if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0 ||
             avformat_find_stream_info(format, nullptr) < 0) {
@@ -193,7 +187,7 @@ void BM_FfmpegOpenAndFirstDecode(benchmark::State& state) {
         av_packet_free(&packet);
         avcodec_free_context(&context);
         avformat_close_input(&format);
-        cpu += processCpuSeconds() - cpuBefore;
+        cpu += bench::secondsOf(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore;
     }
     state.counters["cpu_ms_all_threads"] =
         benchmark::Counter(cpu * 1e3, benchmark::Counter::kAvgIterations);

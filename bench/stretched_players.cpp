@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "clock_seconds.h"
 #include "platform/audio/audio_engine.h"
 #include "platform/audio/audio_player_node.h"
 #include "platform/audio/mixer_node.h"
@@ -35,6 +36,7 @@
 namespace {
 
 using namespace kestio::platform::audio;
+using kestio::bench::secondsOf;
 
 constexpr double kRate = 48000.0;
 constexpr uint32_t kBlock = 512;  // what the Qt output renders at a time
@@ -48,12 +50,6 @@ constexpr std::array<float, kPlayers> kAllAt125 = {1.25f, 1.25f, 1.25f, 1.25f,
                                                    1.25f, 1.25f, 1.25f, 1.25f};
 constexpr std::array<float, kPlayers> kMixedRates = {0.5f,  0.8f, 0.9f, 1.1f,
                                                      1.25f, 1.5f, 2.0f, 0.75f};
-
-double secondsOf(clockid_t clock) {
-    timespec t{};
-    clock_gettime(clock, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
 
 // A three-note chord, different in each channel, so that the stretcher has real work.
 std::shared_ptr<PcmBuffer> chord(double seconds) {
