@@ -97,8 +97,8 @@ class RealPlaybackSoak : public ::testing::Test, protected test::RealClipRig {
     test::RandomCues cues{random, kBanks, kSlots};
 };
 
-TEST_F(RealPlaybackSoak, AThousandRandomCuesEndIdleWithNothingLeftBehind) {
-    const int cueCount = test::kSanitized ? 150 : 1000;
+TEST_F(RealPlaybackSoak, TwoThousandRandomCuesEndIdleWithNothingLeftBehind) {
+    const int cueCount = test::kSanitized ? 150 : 2000;
     // The first half fills what the show keeps a bounded history of (its log lines among them).
     const int window = cueCount / 2;
     // Every slot once first: what the first use of each file's codecs and formats sets up
