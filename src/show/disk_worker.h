@@ -1,13 +1,10 @@
 #pragma once
 
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "platform/runloop/run_loop.h"
+#include "platform/runloop/serial_worker.h"
 
 namespace kestio {
 
@@ -31,8 +28,8 @@ class DiskWorker {
     // must not throw; it gets only values it owns. Main thread.
     template <typename T>
     void run(std::function<T()> work, std::function<void(T)> done) {
-        submit([this, work = std::move(work), done = std::move(done),
-                alive = std::weak_ptr<int>(alive_)]() mutable {
+        worker_.submit([this, work = std::move(work), done = std::move(done),
+                        alive = std::weak_ptr<int>(alive_)]() mutable {
             auto result = std::make_shared<T>(work());
             loop_.post([alive, done = std::move(done), result] {
                 if (alive.lock()) {
@@ -43,16 +40,9 @@ class DiskWorker {
     }
 
   private:
-    void submit(std::function<void()> job);
-    void serve();
-
     platform::RunLoop& loop_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> jobs_;
-    bool stopping_ = false;
-    std::thread thread_;
+    platform::SerialWorker worker_;  // last: its jobs, run to their end when it goes, use the rest
 };
 
 }  // namespace kestio
