@@ -15,17 +15,17 @@
 namespace kestio {
 namespace {
 
-constexpr int kBanks = 2;
-constexpr int kRows = 2;
-constexpr int kColumns = 3;
-constexpr int kSlots = kRows * kColumns;
+using test::kSoakBanks;
+using test::kSoakColumns;
+using test::kSoakRows;
+using test::kSoakSlots;
 
 class PlaybackSoak : public ::testing::Test {
   protected:
     PlaybackSoak() : random(20261207) {
-        rig.project = test::makeProject(kBanks, kRows, kColumns);
-        for (int b = 0; b < kBanks; ++b) {
-            for (int s = 0; s < kSlots; ++s) {
+        rig.project = test::makeProject(kSoakBanks, kSoakRows, kSoakColumns);
+        for (int b = 0; b < kSoakBanks; ++b) {
+            for (int s = 0; s < kSoakSlots; ++s) {
                 configure(b, s);
             }
         }
@@ -53,7 +53,7 @@ class PlaybackSoak : public ::testing::Test {
             slot.outPoint = uniform(1.2, 3.5);
         }
         if (slot.postRollMode == PostRollMode::jump && pick(4) != 0) {
-            slot.jumpTarget = JumpTarget{pick(kBanks), pick(kSlots)};
+            slot.jumpTarget = JumpTarget{pick(kSoakBanks), pick(kSoakSlots)};
         }
         test::FakeMediaScript script;
         script.duration = uniform(1.0, 4.0);
@@ -90,7 +90,7 @@ class PlaybackSoak : public ::testing::Test {
 
     test::PlaybackRig rig;
     std::mt19937 random;
-    test::RandomCues cues{random, kBanks, kSlots};
+    test::RandomCues cues{random, kSoakBanks, kSoakSlots};
 };
 
 TEST_F(PlaybackSoak, TenThousandRandomCuesEndIdleWithNothingLeftBehind) {

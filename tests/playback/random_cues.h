@@ -12,6 +12,12 @@
 
 namespace kestio::test {
 
+// The grid both soaks fire their cues over: two banks of 2 × 3 slots.
+inline constexpr int kSoakBanks = 2;
+inline constexpr int kSoakRows = 2;
+inline constexpr int kSoakColumns = 3;
+inline constexpr int kSoakSlots = kSoakRows * kSoakColumns;
+
 class RandomCues {
   public:
     RandomCues(std::mt19937& random, int banks, int slots)

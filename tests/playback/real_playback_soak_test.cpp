@@ -21,10 +21,10 @@
 namespace kestio {
 namespace {
 
-constexpr int kBanks = 2;
-constexpr int kRows = 2;
-constexpr int kColumns = 3;
-constexpr int kSlots = kRows * kColumns;
+using test::kSoakBanks;
+using test::kSoakColumns;
+using test::kSoakRows;
+using test::kSoakSlots;
 constexpr double kStep = 0.01;
 
 class RealPlaybackSoak : public ::testing::Test, protected test::RealClipRig {
@@ -48,10 +48,10 @@ class RealPlaybackSoak : public ::testing::Test, protected test::RealClipRig {
             {fixtures.audio("wav").path, MediaType::audio, fixtures.audio("wav").duration},
             {fixtures.folder / "gone" / "missing.mp4", MediaType::video, 2.0},
         };
-        project = test::makeProject(kBanks, kRows, kColumns);
-        for (int b = 0; b < kBanks; ++b) {
-            for (int s = 0; s < kSlots; ++s) {
-                const File& file = files[std::size_t(b * kSlots + s) % files.size()];
+        project = test::makeProject(kSoakBanks, kSoakRows, kSoakColumns);
+        for (int b = 0; b < kSoakBanks; ++b) {
+            for (int s = 0; s < kSoakSlots; ++s) {
+                const File& file = files[std::size_t(b * kSoakSlots + s) % files.size()];
                 SlotData& slot = project.banks[std::size_t(b)].slots[std::size_t(s)];
                 slot.videoURL = file.path;
                 slot.mediaType = file.type;
@@ -68,7 +68,7 @@ class RealPlaybackSoak : public ::testing::Test, protected test::RealClipRig {
                     slot.outPoint = cues.uniform(0.7, 1.5);
                 }
                 if (slot.postRollMode == PostRollMode::jump && cues.pick(4) != 0) {
-                    slot.jumpTarget = JumpTarget{cues.pick(kBanks), cues.pick(kSlots)};
+                    slot.jumpTarget = JumpTarget{cues.pick(kSoakBanks), cues.pick(kSoakSlots)};
                 }
             }
         }
@@ -94,7 +94,7 @@ class RealPlaybackSoak : public ::testing::Test, protected test::RealClipRig {
     }
 
     std::mt19937 random;
-    test::RandomCues cues{random, kBanks, kSlots};
+    test::RandomCues cues{random, kSoakBanks, kSoakSlots};
 };
 
 TEST_F(RealPlaybackSoak, TwoThousandRandomCuesEndIdleWithNothingLeftBehind) {
@@ -103,8 +103,8 @@ TEST_F(RealPlaybackSoak, TwoThousandRandomCuesEndIdleWithNothingLeftBehind) {
     const int window = cueCount / 2;
     // Every slot once first: what the first use of each file's codecs and formats sets up
     // stays, and is not what this measures.
-    for (int b = 0; b < kBanks; ++b) {
-        for (int s = 0; s < kSlots; ++s) {
+    for (int b = 0; b < kSoakBanks; ++b) {
+        for (int s = 0; s < kSoakSlots; ++s) {
             play(b, s);
             run(0.3);
         }
