@@ -17,8 +17,6 @@ namespace {
 
 constexpr uint64_t kShortestAskMicros = 10000;
 constexpr uint64_t kLongestAskMicros = 30000;
-constexpr uint64_t kSettledShortestAskMicros = 100000;
-constexpr uint64_t kSettledLongestAskMicros = 300000;
 constexpr uint64_t kConnectingMicros = 50000;
 constexpr uint64_t kRetryMicros = 1000000;
 
@@ -48,15 +46,12 @@ PulseSinkLatency::PulseSinkLatency() : seconds_(std::numeric_limits<double>::qui
                                                  : PA_CONTEXT_FAILED;
             if (state == PA_CONTEXT_READY) {
                 probe.ask();
-                const bool settled = probe.windowFull();
-                const uint64_t shortest = settled ? kSettledShortestAskMicros : kShortestAskMicros;
-                const uint64_t span =
-                    (settled ? kSettledLongestAskMicros : kLongestAskMicros) - shortest;
+                const uint64_t span = kLongestAskMicros - kShortestAskMicros;
                 // Uneven intervals, so that the answers do not sample a sawtooth at one phase.
                 probe.random_ ^= probe.random_ << 13;
                 probe.random_ ^= probe.random_ >> 7;
                 probe.random_ ^= probe.random_ << 17;
-                probe.schedule(shortest + probe.random_ % (span + 1));
+                probe.schedule(kShortestAskMicros + probe.random_ % (span + 1));
             } else if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
                 probe.connect();
                 probe.schedule(probe.context_ != nullptr ? kConnectingMicros : kRetryMicros);
@@ -147,7 +142,6 @@ void PulseSinkLatency::ask() {
         sink = sink_.empty() ? std::string("@DEFAULT_SINK@") : sink_;
         askedSerial_ = sinkSerial_;
     }
-    asked_.fetch_add(1, std::memory_order_relaxed);
     asking_ = pa_context_get_sink_info_by_name(
         context_, sink.c_str(),
         [](pa_context*, const pa_sink_info* info, int, void* self) {
@@ -156,11 +150,6 @@ void PulseSinkLatency::ask() {
             }
         },
         this);
-}
-
-bool PulseSinkLatency::windowFull() const {
-    std::lock_guard lock(sinkMutex_);
-    return windowSerial_ == sinkSerial_ && count_ == kWindow;
 }
 
 void PulseSinkLatency::take(const pa_sink_info& info) {

@@ -18,10 +18,8 @@ namespace kestio::platform::audio {
 // The sound server's own latency of one sink, read through libpulse beside the stream that
 // plays to it: how long after the server takes a frame from a stream the sink plays it. A
 // libpulse context on the same server (the one PULSE_SERVER or the desktop names) asks for the
-// sink's latency at uneven intervals, since a timer-driven sink's latency is a sawtooth, and
-// keeps the mean of the last answers: every 10 to 30 ms until it has a full window of answers
-// about the sink followed, then every 100 to 300 ms, which keeps the mean as good and wakes the
-// program and the server a tenth as often.
+// sink's latency every 10 to 30 ms, at uneven intervals since a timer-driven sink's latency is
+// a sawtooth, and keeps the mean of the last answers.
 //
 // Everything talking to the server runs on libpulse's own thread; no call here waits for the
 // server. When there is no server the latency is simply unknown, and the context keeps trying.
@@ -37,8 +35,6 @@ class PulseSinkLatency {
     // The mean latency in seconds, or nothing before the first answer about the sink followed.
     // Any thread; never blocks.
     std::optional<double> seconds() const noexcept;
-    // How many questions were put to the server so far. Any thread.
-    uint64_t questionsAsked() const noexcept { return asked_.load(std::memory_order_relaxed); }
 
   private:
     static constexpr int kWindow = 32;
@@ -47,7 +43,6 @@ class PulseSinkLatency {
     void schedule(uint64_t micros);  // libpulse's thread
     void ask();                      // libpulse's thread
     void take(const pa_sink_info& info);
-    bool windowFull() const;  // of answers about the sink followed
     void dropContext();
 
     pa_threaded_mainloop* loop_ = nullptr;
@@ -68,7 +63,6 @@ class PulseSinkLatency {
     int next_ = 0;
 
     std::atomic<double> seconds_;
-    std::atomic<uint64_t> asked_{0};
 };
 
 }  // namespace kestio::platform::audio
