@@ -14,6 +14,22 @@ struct Later {
 };
 }  // namespace
 
+ManualRunLoop::~ManualRunLoop() {
+    // Work never run is dropped here, and dropping it destroys what it holds, whose destructor
+    // may post or schedule more on this loop. So the work is taken out of the list before it is
+    // dropped, until no more comes.
+    for (;;) {
+        std::vector<Item> dropped;
+        {
+            std::lock_guard lock(mutex_);
+            dropped.swap(items_);
+        }
+        if (dropped.empty()) {
+            return;
+        }
+    }
+}
+
 void ManualRunLoop::pushLocked(Item item) {
     items_.push_back(std::move(item));
     std::push_heap(items_.begin(), items_.end(), Later{});

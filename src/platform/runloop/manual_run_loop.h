@@ -20,6 +20,7 @@ class ManualRunLoop final : public RunLoop {
   public:
     explicit ManualRunLoop(HostTime startTime = HostTime())
         : ManualRunLoop(std::make_shared<ManualHostClock>(startTime)) {}
+    ~ManualRunLoop() override;
 
     void post(std::function<void()> fn) override;
     TimerHandle after(double seconds, std::function<void()> fn) override;

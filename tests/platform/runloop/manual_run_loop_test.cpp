@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -143,6 +144,33 @@ TEST(ManualRunLoop, PostsFromOtherThreadsAreRunByTheLoop) {
     worker.join();
     EXPECT_EQ(value, 42);
     EXPECT_FALSE(loop.waitForPosted(0.0));
+}
+
+// Work left unrun when the loop goes can hold something whose destructor posts to the loop (a
+// player handing its last word to the main thread); the loop must drop that too, once.
+TEST(ManualRunLoop, WorkThatPostsMoreAsItIsDroppedIsDroppedWithTheLoop) {
+    struct PostsWhenDropped {
+        PostsWhenDropped(ManualRunLoop& loop, int& dropped) : loop(loop), dropped(dropped) {}
+        PostsWhenDropped(const PostsWhenDropped&) = delete;
+        PostsWhenDropped& operator=(const PostsWhenDropped&) = delete;
+        ~PostsWhenDropped() {
+            ++dropped;
+            loop.post([] {});
+            loop.after(1.0, [] {});
+        }
+        ManualRunLoop& loop;
+        int& dropped;
+    };
+    int dropped = 0;
+    {
+        auto loop = std::make_unique<ManualRunLoop>();
+        for (int i = 0; i < 9; ++i) {
+            auto holder = std::make_shared<PostsWhenDropped>(*loop, dropped);
+            loop->after(5.0 + i, [holder] {});
+        }
+        EXPECT_EQ(dropped, 0);
+    }
+    EXPECT_EQ(dropped, 9);
 }
 
 }  // namespace
