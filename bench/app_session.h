@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/end_to_end/desktop_session.h"
+#include "app/end_to_end/program_show.h"
 #include "filled_bank.h"
 #include "model/project_manager.h"
 #include "platform/audio/pulse_server.h"
@@ -47,20 +48,9 @@ class AppSession {
   public:
     AppSession() {
         pulseFailure_ = pulse_.start();
-        for (const char* name : {"config", "data", "cache", "media"}) {
-            fs::create_directories(folder_ / name);
-        }
+        fs::create_directories(folder_ / "media");
         // After the sound server, which points XDG_CONFIG_HOME at its own folder.
-        const std::pair<const char*, std::string> variables[] = {
-            {"XDG_CONFIG_HOME", (folder_ / "config").string()},
-            {"XDG_DATA_HOME", (folder_ / "data").string()},
-            {"XDG_CACHE_HOME", (folder_ / "cache").string()},
-            {"LANG", "C.UTF-8"},
-            {"QT_QPA_PLATFORM", "xcb"},
-        };
-        for (const auto& [name, value] : variables) {
-            environment_.push_back(std::make_unique<test::ScopedEnvironment>(name, value));
-        }
+        environment_ = test::programEnvironment(folder_.path());
     }
 
     // jackd can take minutes to end after the program's clients went with its process: nothing
@@ -97,16 +87,7 @@ class AppSession {
         if (ec) {
             fs::copy_file(clip.path, file, fs::copy_options::overwrite_existing);
         }
-        slot.name = name;
-        slot.bookmarkData = bookmarks_.bookmarkData(file);
-        slot.postRollMode = PostRollMode::loop;
-        slot.mediaType = clip.kind == test::MediaKind::still ? MediaType::still : MediaType::video;
-        ClipInfo info;
-        info.codec = clip.videoCodec;
-        info.resolution = std::to_string(clip.width) + "x" + std::to_string(clip.height);
-        info.fps = clip.frameRate.value();
-        info.duration = clip.duration;
-        slot.clipInfo = info;
+        test::makeLoopingClipCue(slot, clip, file, name, bookmarks_);
         slot.thumbnail = slotThumbnailPNG(seed);
     }
 

@@ -6,6 +6,7 @@
 
 #include "grid/grid_geometry.h"
 #include "model/project_manager.h"
+#include "program_show.h"
 #include "support/frame_number_strip.h"
 #include "support/media_fixtures.h"
 
@@ -65,18 +66,7 @@ void EndToEnd::SetUp() {
         GTEST_SKIP() << jack_->failure();
     }
     // The program's own settings, caches and data, nowhere near the user's.
-    for (const char* name : {"config", "data", "cache"}) {
-        fs::create_directories(folder_ / name);
-    }
-    environment_.push_back(
-        std::make_unique<ScopedEnvironment>("XDG_CONFIG_HOME", (folder_ / "config").string()));
-    environment_.push_back(
-        std::make_unique<ScopedEnvironment>("XDG_DATA_HOME", (folder_ / "data").string()));
-    environment_.push_back(
-        std::make_unique<ScopedEnvironment>("XDG_CACHE_HOME", (folder_ / "cache").string()));
-    environment_.push_back(std::make_unique<ScopedEnvironment>("LANG", "C.UTF-8"));
-    // The program draws on the X server, whatever platform the test process uses.
-    environment_.push_back(std::make_unique<ScopedEnvironment>("QT_QPA_PLATFORM", "xcb"));
+    environment_ = programEnvironment(folder_.path());
     // On the X server, libxkbcommon's keymap reading calls strndup() on names that are not
     // NUL-terminated, which strndup allows; a sanitized program's strict string checks read on
     // to a NUL and report it. The program keeps every other sanitizer option.
@@ -97,15 +87,7 @@ fs::path EndToEnd::writeShow(const std::vector<Cue>& cues, const std::string& na
         // Each cue has a file of its own name, as the importer leaves it.
         const fs::path file = folder_.copy(clip.path, cue.title + ".mp4");
         SlotData& data = project.banks[cue.bank].slots[cue.slot];
-        data.name = cue.title;
-        data.bookmarkData = bookmarks_.bookmarkData(file);
-        data.postRollMode = PostRollMode::loop;
-        ClipInfo info;
-        info.codec = clip.videoCodec;
-        info.resolution = std::to_string(clip.width) + "x" + std::to_string(clip.height);
-        info.fps = clip.frameRate.value();
-        info.duration = clip.duration;
-        data.clipInfo = info;
+        makeLoopingClipCue(data, clip, file, cue.title, bookmarks_);
         if (cue.title == "MidiCue") {
             data.addMIDIBinding(1, kMidiNote);
         }
