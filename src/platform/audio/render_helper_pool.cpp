@@ -20,7 +20,8 @@ namespace {
 constexpr int kSpins = 2000;
 
 // A block's ticket: its generation in the high half, the number of its tasks not taken yet in
-// the low half. Generations only grow and so does a ticket, so no ticket comes back.
+// the low half. Generations only grow and so does a ticket, so no ticket comes back (not for
+// 2^32 blocks, over a year of sound).
 constexpr uint64_t ticket(uint32_t generation, uint32_t left) {
     return uint64_t(generation) << 32 | left;
 }
