@@ -5,6 +5,7 @@
 #include <atomic>
 #include <bit>
 #include <chrono>
+#include <functional>
 #include <set>
 #include <thread>
 #include <vector>
@@ -62,6 +63,124 @@ TEST(RenderHelperPool, RunsEveryTaskOnceAndHandsTheirResultsBack) {
             }
         }
     }
+}
+
+// Spins until `condition` holds; false after ten seconds, a guard against a hang.
+bool waitUntil(const std::function<bool()>& condition) {
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > guard) {
+            return false;
+        }
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+// Holds each helper at every wake until the test lets that wake through: a helper that the OS
+// wakes late, made late on purpose.
+struct Gate {
+    std::atomic<uint32_t> arrived[3] = {};  // wakes of each helper that reached the gate
+    std::atomic<uint32_t> admitted[3] = {};
+    std::atomic<bool> gaveUp{false};
+
+    static void hold(void* context, uint32_t helper) noexcept {
+        auto& gate = *static_cast<Gate*>(context);
+        const uint32_t turn = gate.arrived[helper].fetch_add(1);
+        if (!waitUntil([&] { return gate.admitted[helper].load() > turn; })) {
+            gate.gaveUp = true;
+        }
+    }
+    void open() {
+        for (auto& a : admitted) {
+            a = 1u << 30;
+        }
+    }
+};
+
+// Block 1 wakes the helper and is over before the helper passes the gate. Block 2's first task
+// lets the helper's wake for block 1 through while block 2 is live with tasks left, and waits
+// until the helper is back at the gate (woken for block 2): that late wake must take nothing.
+TEST(RenderHelperPool, ALateHelperNeitherHoldsUpItsBlockNorTakesATaskWhenItWakes) {
+    Gate gate;
+    RenderHelperPool pool(1, &Gate::hold, &gate);
+    Tally first{std::vector<uint32_t>(3, 0), std::vector<std::thread::id>(3)};
+    pool.run(3, &Tally::task, &first);
+    EXPECT_FALSE(gate.gaveUp.load()) << "run() waited for a helper that had no task";
+    EXPECT_EQ(first.runs, (std::vector<uint32_t>{1, 2, 3}));
+    ASSERT_TRUE(waitUntil([&] { return gate.arrived[0].load() == 1; })) << "never woke";
+
+    struct Second {
+        Gate& gate;
+        std::atomic<uint32_t> runs[3] = {};
+        uint32_t takenByTheLateWake = 0;
+        static void task(void* context, uint32_t index) noexcept {
+            auto& s = *static_cast<Second*>(context);
+            if (index == 0) {
+                s.gate.admitted[0] = 1;
+                EXPECT_TRUE(waitUntil([&] { return s.gate.arrived[0].load() == 2; }));
+                s.takenByTheLateWake = s.runs[1] + s.runs[2];
+                s.gate.admitted[0] = 2;
+            }
+            s.runs[index] += 1;
+        }
+    } second{gate};
+    pool.run(3, &Second::task, &second);
+    EXPECT_EQ(second.takenByTheLateWake, 0u) << "the wake for block 1 took tasks of block 2";
+    for (uint32_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(second.runs[i].load(), 1u) << "task " << i;
+    }
+    EXPECT_EQ(first.runs, (std::vector<uint32_t>{1, 2, 3})) << "a task of block 1 ran again";
+    gate.open();
+}
+
+// Helpers dawdle at some wakes, so that their wakes land in later blocks of every size; each
+// block's context is its own row of counts, so a late run of an old task shows too.
+TEST(RenderHelperPool, BlocksInARowRunEachTaskOnceWhileHelpersWakeLate) {
+    struct Dawdle {
+        std::atomic<uint32_t> wakes{0};
+        static void hook(void* context, uint32_t helper) noexcept {
+            const uint32_t n = static_cast<Dawdle*>(context)->wakes.fetch_add(1);
+            for (uint32_t i = (n * 7 + helper) % 5 == 0 ? 200 : 0; i > 0; --i) {
+                std::this_thread::yield();
+            }
+        }
+    } dawdle;
+    // A few microseconds of work each, so that helpers that do wake in time take some.
+    auto count = [](void* context, uint32_t index) noexcept {
+        for (int i = 0; i < 3000; ++i) {
+            asm volatile("");
+        }
+        (*static_cast<std::vector<uint32_t>*>(context))[index] += 1;
+    };
+    RenderHelperPool pool(3, &Dawdle::hook, &dawdle);
+    std::vector<std::vector<uint32_t>> blocks(3000);
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        blocks[b].assign((b * 5 + b / 7) % 14, 0);
+        pool.run(uint32_t(blocks[b].size()), count, &blocks[b]);
+        ASSERT_EQ(blocks[b], std::vector<uint32_t>(blocks[b].size(), 1)) << "block " << b;
+    }
+    pool.run(0, count, nullptr);  // a last block: late wakes go back to sleep
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        ASSERT_EQ(blocks[b], std::vector<uint32_t>(blocks[b].size(), 1)) << "block " << b;
+    }
+}
+
+// The pool goes while helpers are still on their way from their wakes, or in a late wake.
+TEST(RenderHelperPool, StopsWithHelpersStillWakingOrLate) {
+    for (int round = 0; round < 100; ++round) {
+        RenderHelperPool pool(3);
+        Tally tally{std::vector<uint32_t>(4, 0), std::vector<std::thread::id>(4)};
+        pool.run(4, &Tally::task, &tally);
+        ASSERT_EQ(tally.runs, (std::vector<uint32_t>{1, 2, 3, 4}));
+    }
+    Gate gate;
+    RenderHelperPool pool(3, &Gate::hold, &gate);
+    Tally tally{std::vector<uint32_t>(4, 0), std::vector<std::thread::id>(4)};
+    pool.run(4, &Tally::task, &tally);
+    ASSERT_TRUE(
+        waitUntil([&] { return gate.arrived[0] + gate.arrived[1] + gate.arrived[2] == 3; }));
+    gate.open();
 }
 
 // Two tasks that each wait until the other has started can only finish side by side.
