@@ -20,7 +20,8 @@ namespace kestio::platform {
 // connection is made (the server connects only ports of active clients), and deactivated when its
 // last connection goes (disconnected, or its port gone from the server) with nothing queued.
 // Messages sent while it is being activated wait in its queue, in order, until the connection
-// to their destination is in place.
+// to their destination is in place. (Another program can connect to our ports only while the
+// client is active, and its connections go when the client goes idle.)
 //
 // The server may stop, restart or be slow to come up during a show, and none of that may take
 // the application down:
@@ -31,9 +32,10 @@ namespace kestio::platform {
 //   called on it, and that close runs on a thread of its own (it can take a while, and libjack
 //   does not allow it from its own notification thread).
 // - The main thread never waits for the server: every libjack call that can block (opening and
-//   closing, registering ports, listing them, connecting) runs on a thread of the client's own,
-//   which hands its findings back through the run loop. A new client has no endpoints until the
-//   server's first answer arrives; the endpoints then show as a set-up change.
+//   closing, activating and deactivating, registering ports, listing them, connecting) runs on a
+//   thread of the client's own, which hands its findings back through the run loop. A new client
+//   has no endpoints until the server's first answer arrives; the endpoints then show as a set-up
+//   change.
 // - A client without a server (lost, or never found) is reopened at each poll until a server
 //   answers; its ports come back with it, and so do its connections to the ports still there
 //   (the client is activated for them, and stays inactive without them).
