@@ -25,7 +25,7 @@ namespace kestio::platform::audio {
 // settled, then every 100 to 300 ms, which wakes the program and the server a tenth as often.
 // It goes back to the quick pace whenever the answers stop fitting the settled mean, a stream
 // or a sink of the server comes, goes or changes (the server tells its clients), another sink
-// is followed, or the output says it ran nearly dry (remeasure()).
+// is followed, or the output says it ran dry (remeasure()).
 //
 // Everything talking to the server runs on libpulse's own thread; no call here waits for the
 // server. When there is no server the latency is simply unknown, and the context keeps trying.
@@ -42,8 +42,8 @@ class PulseSinkLatency {
     // Any thread; never blocks.
     std::optional<double> seconds() const noexcept;
     // Asks at the quick pace again from the next question on: something may have moved the
-    // latency (the output's stream started, or it ran nearly dry). Any thread, the render
-    // thread included: no lock, no allocation.
+    // latency (the output's stream started, or it ran dry). Any thread, the render thread
+    // included: no lock, no allocation.
     void remeasure() noexcept { remeasure_.store(true, std::memory_order_relaxed); }
     // How many questions were put to the server so far. Any thread.
     uint64_t questionsAsked() const noexcept { return asked_.load(std::memory_order_relaxed); }

@@ -212,7 +212,11 @@ class QtAudioDevice::Output {
                                       std::max(io_->bytesToWrite(), qint64(0));
         if (double(queuedBytes) < kLateWakeShare * double(sink_->bufferSize())) {
             lateWake_ = now;
-            // A sink run nearly dry may have moved the server's latency too.
+        }
+        if (queuedBytes == 0) {
+            // The sink ran dry: the server's latency may have moved too. (Only then: a merely
+            // late wake on a loaded machine happens every few seconds, and would keep the
+            // latency asked at the quick pace.)
             serverLatency_.remeasure();
         }
         HostTime heardAt = now + double(queuedBytes / bytesPerFrame_) / format_.sampleRate +

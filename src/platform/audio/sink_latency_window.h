@@ -33,7 +33,7 @@ class SinkLatencyWindow {
     // Takes an answer of `latency` seconds that came at `at`.
     void take(double latency, double at);
     // Something that may move the latency happened at `at` (a stream started or moved, the
-    // sink changed, the output ran nearly dry): back to the quick pace until it settles again.
+    // sink changed, the output ran dry): back to the quick pace until it settles again.
     void unsettle(double at);
     // Forgets every answer (another sink is followed).
     void clear();
