@@ -4,10 +4,11 @@
 #include <pulse/introspect.h>
 #include <pulse/mainloop-api.h>
 #include <pulse/operation.h>
+#include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
 #include <pulse/timeval.h>
 
-#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
 
@@ -17,6 +18,8 @@ namespace {
 
 constexpr uint64_t kShortestAskMicros = 10000;
 constexpr uint64_t kLongestAskMicros = 30000;
+constexpr uint64_t kSettledShortestAskMicros = 100000;
+constexpr uint64_t kSettledLongestAskMicros = 300000;
 constexpr uint64_t kConnectingMicros = 50000;
 constexpr uint64_t kRetryMicros = 1000000;
 
@@ -45,13 +48,24 @@ PulseSinkLatency::PulseSinkLatency() : seconds_(std::numeric_limits<double>::qui
                                                  ? pa_context_get_state(probe.context_)
                                                  : PA_CONTEXT_FAILED;
             if (state == PA_CONTEXT_READY) {
+                probe.subscribe();
                 probe.ask();
-                const uint64_t span = kLongestAskMicros - kShortestAskMicros;
+                bool settled = false;
+                {
+                    std::lock_guard lock(probe.sinkMutex_);
+                    if (probe.remeasure_.exchange(false, std::memory_order_relaxed)) {
+                        probe.window_.unsettle(probe.now());
+                    }
+                    settled = probe.windowSerial_ == probe.sinkSerial_ && probe.window_.settled();
+                }
+                const uint64_t shortest = settled ? kSettledShortestAskMicros : kShortestAskMicros;
+                const uint64_t span =
+                    (settled ? kSettledLongestAskMicros : kLongestAskMicros) - shortest;
                 // Uneven intervals, so that the answers do not sample a sawtooth at one phase.
                 probe.random_ ^= probe.random_ << 13;
                 probe.random_ ^= probe.random_ >> 7;
                 probe.random_ ^= probe.random_ << 17;
-                probe.schedule(kShortestAskMicros + probe.random_ % (span + 1));
+                probe.schedule(shortest + probe.random_ % (span + 1));
             } else if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
                 probe.connect();
                 probe.schedule(probe.context_ != nullptr ? kConnectingMicros : kRetryMicros);
@@ -118,13 +132,49 @@ void PulseSinkLatency::schedule(uint64_t micros) {
     api_->time_restart(timer_, &at);
 }
 
+double PulseSinkLatency::now() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 void PulseSinkLatency::connect() {
     dropContext();
+    subscribed_ = false;
     context_ = pa_context_new(api_, "Kestio output latency");
     if (context_ != nullptr &&
         pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
         pa_context_unref(context_);
         context_ = nullptr;
+    }
+}
+
+void PulseSinkLatency::subscribe() {
+    if (subscribed_) {
+        return;
+    }
+    subscribed_ = true;
+    // A stream that comes, goes or moves, or a sink that changes, may move the latency of the
+    // sink followed: ask at the quick pace again, from a moment after.
+    pa_context_set_subscribe_callback(
+        context_,
+        [](pa_context*, pa_subscription_event_type_t, uint32_t, void* self) {
+            auto& probe = *static_cast<PulseSinkLatency*>(self);
+            bool wasSettled = false;
+            {
+                std::lock_guard lock(probe.sinkMutex_);
+                wasSettled = probe.window_.settled();
+                probe.window_.unsettle(probe.now());
+            }
+            if (wasSettled) {
+                probe.schedule(kShortestAskMicros);
+            }
+        },
+        this);
+    if (pa_operation* operation = pa_context_subscribe(
+            context_,
+            pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SINK_INPUT),
+            nullptr, nullptr)) {
+        pa_operation_unref(operation);
     }
 }
 
@@ -142,6 +192,7 @@ void PulseSinkLatency::ask() {
         sink = sink_.empty() ? std::string("@DEFAULT_SINK@") : sink_;
         askedSerial_ = sinkSerial_;
     }
+    asked_.fetch_add(1, std::memory_order_relaxed);
     asking_ = pa_context_get_sink_info_by_name(
         context_, sink.c_str(),
         [](pa_context*, const pa_sink_info* info, int, void* self) {
@@ -159,17 +210,11 @@ void PulseSinkLatency::take(const pa_sink_info& info) {
     }
     if (askedSerial_ != windowSerial_) {
         windowSerial_ = askedSerial_;
-        count_ = 0;
-        next_ = 0;
+        window_.clear();
     }
-    window_[next_] = double(info.latency) / 1e6;
-    next_ = (next_ + 1) % kWindow;
-    count_ = std::min(count_ + 1, kWindow);
-    double sum = 0.0;
-    for (int i = 0; i < count_; ++i) {
-        sum += window_[i];
-    }
-    seconds_.store(sum / count_, std::memory_order_relaxed);
+    window_.take(double(info.latency) / 1e6, now());
+    seconds_.store(window_.mean().value_or(std::numeric_limits<double>::quiet_NaN()),
+                   std::memory_order_relaxed);
 }
 
 }  // namespace kestio::platform::audio

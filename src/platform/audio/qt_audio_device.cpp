@@ -131,6 +131,7 @@ class QtAudioDevice::Output {
             },
             Qt::QueuedConnection);
         io_ = sink_->start();
+        serverLatency_.remeasure();  // a new stream moves the sink's latency
         lastTaken_ = clock_.now();
         const double granted = double(std::max(sink_->bufferSize(), qsizetype(0))) /
                                double(bytesPerFrame_) / format_.sampleRate;
@@ -211,6 +212,12 @@ class QtAudioDevice::Output {
                                       std::max(io_->bytesToWrite(), qint64(0));
         if (double(queuedBytes) < kLateWakeShare * double(sink_->bufferSize())) {
             lateWake_ = now;
+        }
+        if (queuedBytes == 0) {
+            // The sink ran dry: the server's latency may have moved too. (Only then: a merely
+            // late wake on a loaded machine happens every few seconds, and would keep the
+            // latency asked at the quick pace.)
+            serverLatency_.remeasure();
         }
         HostTime heardAt = now + double(queuedBytes / bytesPerFrame_) / format_.sampleRate +
                            serverLatency_.seconds().value_or(kUnmeasuredServerLatencySeconds);
