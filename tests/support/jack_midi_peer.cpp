@@ -110,27 +110,6 @@ bool JackMidiPeer::connected() const {
     return state_ != nullptr && !state_->lost.load() && jack_port_connected(state_->port) > 0;
 }
 
-bool JackMidiPeer::connectWith(const std::string& port) {
-    if (state_ == nullptr || state_->lost.load()) {
-        return false;
-    }
-    const std::string own = portName();
-    return state_->output ? jack_connect(state_->client, own.c_str(), port.c_str()) == 0
-                          : jack_connect(state_->client, port.c_str(), own.c_str()) == 0;
-}
-
-void JackMidiPeer::disconnectFrom(const std::string& port) {
-    if (state_ == nullptr || state_->lost.load()) {
-        return;
-    }
-    const std::string own = portName();
-    if (state_->output) {
-        jack_disconnect(state_->client, own.c_str(), port.c_str());
-    } else {
-        jack_disconnect(state_->client, port.c_str(), own.c_str());
-    }
-}
-
 void JackMidiPeer::send(const std::vector<std::uint8_t>& bytes) {
     if (state_ == nullptr || state_->lost.load()) {
         return;

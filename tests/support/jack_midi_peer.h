@@ -34,10 +34,6 @@ class JackMidiPeer {
     std::string portName() const;
     // True while the port has a connection to another port (the product's, say).
     bool connected() const;
-    // Connects the port with `port` of another client (from a source's port, to a destination's);
-    // false when the server refuses, as it does at once for a port of an inactive client.
-    bool connectWith(const std::string& port);
-    void disconnectFrom(const std::string& port);
     void send(const std::vector<std::uint8_t>& bytes);
 
   private:

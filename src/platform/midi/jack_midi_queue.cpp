@@ -64,8 +64,4 @@ bool JackMidiQueue::pop(std::vector<std::uint8_t>& bytes) {
     return true;
 }
 
-bool JackMidiQueue::empty() const {
-    return jack_ringbuffer_read_space(ring_) == 0;
-}
-
 }  // namespace kestio::platform

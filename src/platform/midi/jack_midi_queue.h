@@ -34,9 +34,6 @@ class JackMidiQueue {
     // The reader's side of a queue without routes: takes the oldest message into `bytes`; false
     // when there is none.
     bool pop(std::vector<std::uint8_t>& bytes);
-    // True when nothing is queued. Any thread may ask: the answer is a snapshot, already old
-    // when a writer or reader is at work.
-    bool empty() const;
 
   private:
     jack_ringbuffer_t* ring_;

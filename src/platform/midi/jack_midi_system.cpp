@@ -40,13 +40,11 @@ struct WantedLink {
 // call on it; the main thread only queues messages (enqueue) and asks whether it is lost. libjack
 // calls process() on its process thread and shutDown() on its notification thread. Incoming
 // messages go from the process thread, which must never wait, to a thread of the link's own that
-// hands them to the handler (which may lock, allocate and post to the run loop). The client opens
-// inactive and is activated and deactivated only when asked: while inactive, libjack does not
-// wake its process thread at all.
+// hands them to the handler (which may lock, allocate and post to the run loop).
 class Link {
   public:
-    // Opens an inactive client and gives it the wanted ports; null when no server answers (or a
-    // client of a server that went away is still closing). Blocking.
+    // Opens a client and gives it the wanted ports; null when no server answers (or a client of
+    // a server that went away is still closing). Blocking.
     static std::unique_ptr<Link> open(const WantedLink& wanted, std::function<void()> onLost) {
         jack_client_t* handle = jack_client_gate::open(wanted.clientName);
         if (handle == nullptr) {
@@ -82,18 +80,23 @@ class Link {
     // True once the server has gone: nothing but the close may be called any more.
     bool lost() const { return lost_.load(std::memory_order_acquire); }
 
+    enum class PortsAdded { none, added, addedAndReactivated, failed };
+
     // Registers the wanted ports that the client lacks. libjack's process thread walks the
-    // client's port list without a lock, so an active client is deactivated first, which breaks
-    // its connections; it is left inactive. True when that happened: the caller restores the
-    // connections (activating the client again). A port the server refuses stays missing.
-    bool addPorts(const WantedLink& wanted) {
+    // client's port list without a lock, so an active client is deactivated first (which breaks
+    // its connections: the caller restores them).
+    PortsAdded addPorts(const WantedLink& wanted) {
         const bool needInput = wanted.inputPortName && input_.load() == nullptr;
         const bool needOutput = wanted.outputPortName && output_.load() == nullptr;
         if (!needInput && !needOutput) {
-            return false;
+            return PortsAdded::none;
         }
         const bool wasActive = active_;
-        deactivate();
+        if (active_) {
+            jack_deactivate(handle_);
+            active_ = false;
+        }
+        bool ok = true;
         if (needInput) {
             handlerOwner_ = wanted.handler;
             handler_.store(handlerOwner_.get(), std::memory_order_release);
@@ -102,39 +105,21 @@ class Link {
             }
             jack_port_t* port = jack_port_register(handle_, wanted.inputPortName->c_str(),
                                                    JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+            ok = ok && port != nullptr;
             input_.store(port, std::memory_order_release);
         }
         if (needOutput) {
             jack_port_t* port = jack_port_register(handle_, wanted.outputPortName->c_str(),
                                                    JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+            ok = ok && port != nullptr;
             output_.store(port, std::memory_order_release);
         }
-        return wasActive;
-    }
-
-    // Puts the client into the server's graph: its process callback runs every cycle from then
-    // on, and its ports can be connected (the server connects only ports of active clients).
-    // True when it is active.
-    bool activate() {
-        if (!active_) {
-            active_ = jack_activate(handle_) == 0;
+        active_ = jack_activate(handle_) == 0;
+        if (!ok || !active_) {
+            return PortsAdded::failed;
         }
-        return active_;
+        return wasActive ? PortsAdded::addedAndReactivated : PortsAdded::added;
     }
-    // Takes the client out of the graph; the server breaks its connections.
-    void deactivate() {
-        if (active_) {
-            jack_deactivate(handle_);
-            active_ = false;
-        }
-    }
-    bool active() const { return active_; }
-
-    bool hasInput() const { return input_.load() != nullptr; }
-    bool hasOutput() const { return output_.load() != nullptr; }
-    // True when no message waits for the process callback (a snapshot: the main thread may be
-    // queueing one as this returns).
-    bool nothingQueued() const { return queue_.empty(); }
 
     // Full names of the server's MIDI ports with `flags` (JackPortIsOutput: sources).
     std::vector<std::string> ports(unsigned long flags) const {
@@ -293,8 +278,7 @@ class LinkKeeper {
     }
 
     // Opens a link when there is none (its ports and connections come with it), and lists the
-    // server's ports through a live one; connections to ports no longer listed are forgotten,
-    // and a client left with nothing to carry is deactivated.
+    // server's ports through a live one.
     Survey survey() {
         if (!link_) {
             link_ = Link::open(wanted_, onLost_);
@@ -310,8 +294,6 @@ class LinkKeeper {
             if (!link_->lost()) {
                 found.sources = link_->ports(JackPortIsOutput);
                 found.destinations = link_->ports(JackPortIsInput);
-                forgetGone(found.sources, found.destinations);
-                idleIfUnused();
             }
         }
         return found;
@@ -327,11 +309,10 @@ class LinkKeeper {
         addPorts();
     }
 
-    // Connects `source` to the input port, activating the client first.
     void connect(const std::string& source) {
         sources_.insert(source);
         if (Link* link = live()) {
-            if (const auto input = link->inputName(); input && activate(*link)) {
+            if (const auto input = link->inputName()) {
                 link->connect(source, *input);
             }
         }
@@ -339,25 +320,22 @@ class LinkKeeper {
     void disconnect(const std::string& source) {
         sources_.erase(source);
         if (Link* link = live()) {
-            if (const auto input = link->inputName(); input && link->active()) {
+            if (const auto input = link->inputName()) {
                 link->disconnect(source, *input);
             }
-            idleIfUnused();
         }
     }
 
-    // Connects the output port to `destination` alone (activating the client first), then lets
-    // the messages of `route` go. Messages queued for the route meanwhile wait in the queue, in
-    // order: the process callback holds back those of a route not yet in place.
+    // Connects the output port to `destination` alone, then lets the messages of `route` go.
     void route(const std::string& destination, std::uint32_t route) {
         Link* link = live();
         const auto output = link != nullptr ? link->outputName() : std::nullopt;
-        if (output && target_ && *target_ != destination && link->active()) {
+        if (output && target_ && *target_ != destination) {
             link->disconnect(*output, *target_);
         }
         target_ = destination;
         route_ = route;
-        if (output && activate(*link)) {
+        if (output) {
             link->connect(*output, destination);
         }
         if (link != nullptr) {
@@ -378,74 +356,35 @@ class LinkKeeper {
 
     void addPorts() {
         if (Link* link = live()) {
-            if (link->addPorts(wanted_)) {
+            if (link->addPorts(wanted_) == Link::PortsAdded::addedAndReactivated) {
                 restore();
             }
         }
     }
 
-    // After the link was deactivated for new ports, or replaced: the sources and destination
-    // still there are connected again (the client is activated for them, and only for them); the
-    // others are forgotten.
+    // After the link was reactivated or replaced: the sources and destination still there are
+    // connected again; the others are forgotten.
     void restore() {
         Link* link = live();
         if (link == nullptr) {
             return;
         }
         const auto sources = link->ports(JackPortIsOutput);
-        std::erase_if(sources_, [&](const std::string& id) { return !listed(sources, id); });
-        if (target_ && (!link->hasOutput() || !link->hasPort(*target_))) {
-            target_.reset();
-        }
-        if (hasConnections(*link) && activate(*link)) {
-            if (const auto input = link->inputName()) {
-                for (const auto& id : sources_) {
-                    link->connect(id, *input);
-                }
+        std::erase_if(sources_, [&](const std::string& id) {
+            return std::find(sources.begin(), sources.end(), id) == sources.end();
+        });
+        if (const auto input = link->inputName()) {
+            for (const auto& id : sources_) {
+                link->connect(id, *input);
             }
-            if (target_ && !link->connect(*link->outputName(), *target_)) {
+        }
+        if (target_) {
+            const auto output = link->outputName();
+            if (!output || !link->hasPort(*target_) || !link->connect(*output, *target_)) {
                 target_.reset();
             }
         }
         link->setRoute(route_);
-        idleIfUnused();
-    }
-
-    // The server's ports are gone for good once it no longer lists them (a port that comes back
-    // under the same name is a new one, with no connection): the connections to them are
-    // forgotten.
-    void forgetGone(const std::vector<std::string>& sources,
-                    const std::vector<std::string>& destinations) {
-        std::erase_if(sources_, [&](const std::string& id) { return !listed(sources, id); });
-        if (target_ && !listed(destinations, *target_)) {
-            target_.reset();
-        }
-    }
-
-    bool hasConnections(const Link& link) const {
-        return (link.hasInput() && !sources_.empty()) || (link.hasOutput() && target_);
-    }
-
-    // A client is active only while it has something to carry: once it has no connection left
-    // and nothing queued, it leaves the server's graph, and libjack stops waking its process
-    // thread every cycle. What is still queued keeps it active until a later look.
-    void idleIfUnused() {
-        Link* link = live();
-        if (link != nullptr && link->active() && !hasConnections(*link) && link->nothingQueued()) {
-            link->deactivate();
-        }
-    }
-
-    static bool activate(Link& link) {
-        if (link.activate()) {
-            return true;
-        }
-        Console::log("MIDI: the JACK server refused to activate the client; it connects nothing");
-        return false;
-    }
-
-    static bool listed(const std::vector<std::string>& ids, const std::string& id) {
-        return std::find(ids.begin(), ids.end(), id) != ids.end();
     }
 
     WantedLink wanted_;

@@ -13,32 +13,19 @@ namespace kestio::platform {
 // one input port (sources are connected to it) and one output port (connected to the one
 // destination last sent to, so a message reaches only the destination it was sent to).
 //
-// A JACK client is active (in the server's graph, its process thread woken every cycle) only
-// while it has something to carry: a source connected to its input port, its output port
-// connected to a destination, or messages queued to send. A client with ports and nothing else
-// stays inactive and costs nothing while the show is idle. It is activated just before its first
-// connection is made (the server connects only ports of active clients), and deactivated when its
-// last connection goes (disconnected, or its port gone from the server) with nothing queued.
-// Messages sent while it is being activated wait in its queue, in order, until the connection
-// to their destination is in place. (Another program can connect to our ports only while the
-// client is active, and its connections go when the client goes idle.)
-//
 // The server may stop, restart or be slow to come up during a show, and none of that may take
 // the application down:
 // - Ports are only ever registered while the JACK client is inactive (libjack walks its port
-//   list from its process thread without a lock); an active client is deactivated for them and
-//   its connections restored.
+//   list from its process thread without a lock).
 // - The server's shutdown notice marks the client dead; from then on nothing but the close is
 //   called on it, and that close runs on a thread of its own (it can take a while, and libjack
 //   does not allow it from its own notification thread).
 // - The main thread never waits for the server: every libjack call that can block (opening and
-//   closing, activating and deactivating, registering ports, listing them, connecting) runs on a
-//   thread of the client's own, which hands its findings back through the run loop. A new client
-//   has no endpoints until the server's first answer arrives; the endpoints then show as a set-up
-//   change.
+//   closing, registering ports, listing them, connecting) runs on a thread of the client's own,
+//   which hands its findings back through the run loop. A new client has no endpoints until the
+//   server's first answer arrives; the endpoints then show as a set-up change.
 // - A client without a server (lost, or never found) is reopened at each poll until a server
-//   answers; its ports come back with it, and so do its connections to the ports still there
-//   (the client is activated for them, and stays inactive without them).
+//   answers; its ports and connections come back with it.
 // Losing and regaining the server shows as a set-up change: the endpoints disappear, then
 // return. Ports of our own clients are never listed.
 class JackMIDISystem final : public MIDISystem {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -101,28 +100,6 @@ bool prime(PacketInbox& inbox, Send send) {
     return false;
 }
 
-// A run loop that counts the work posted to it: each look at the server a client asked for comes
-// back as one post.
-class CountingLoop final : public RunLoop {
-  public:
-    explicit CountingLoop(ManualRunLoop& loop) : RunLoop(loop.hostClock()), loop_(loop) {}
-    void post(std::function<void()> fn) override {
-        posts_.fetch_add(1);
-        loop_.post(std::move(fn));
-    }
-    TimerHandle after(double seconds, std::function<void()> fn) override {
-        return loop_.after(seconds, std::move(fn));
-    }
-    TimerHandle every(double seconds, std::function<void()> fn) override {
-        return loop_.every(seconds, std::move(fn));
-    }
-    int posts() const { return posts_.load(); }
-
-  private:
-    ManualRunLoop& loop_;
-    std::atomic<int> posts_{0};
-};
-
 class JackMIDI : public test::JackServerTest {
   protected:
     // Runs the client's polls (one per second of the run loop's time) until `done` holds. Opening
@@ -141,29 +118,7 @@ class JackMIDI : public test::JackServerTest {
         return true;
     }
 
-    // Lets the client's call thread finish what it was asked so far: polls until two looks at
-    // the server have come back (the first may have been asked before; the client asks for one
-    // look at a time).
-    bool settle() {
-        const int start = counted_.posts();
-        return pollUntil([&] { return counted_.posts() >= start + 2; });
-    }
-
-    // True when the server connects `peer` with our port `ours`, which it does only for a port
-    // of an active client: it says at once whether our client is in its graph. A connection made
-    // is undone.
-    static bool accepts(JackMidiPeer& peer, const std::string& ours) {
-        if (!peer.connectWith(ours)) {
-            return false;
-        }
-        peer.disconnectFrom(ours);
-        return true;
-    }
-
-    static constexpr const char* kInput = "KestioMIDIClient:KestioInputPort";
-    static constexpr const char* kOutput = "KestioMIDIClient:KestioOutputPort";
     ManualRunLoop loop_;
-    CountingLoop counted_{loop_};  // for a system whose answers settle() counts
 };
 
 TEST_F(JackMIDI, ReceivesPacketsOfAnotherClientUnchangedAndNeverListsItsOwnPorts) {
@@ -473,134 +428,6 @@ TEST_F(JackMIDI, AFrozenServerStallsNothingAndTheClientConnectsWhenItThaws) {
     EXPECT_EQ(changes, 1);
     ASSERT_EQ(client.connectSource(device.portName()), kMIDIStatusOK);
     ASSERT_TRUE(prime(inbox, [&] { device.send(kProbe); }));
-}
-
-// A client with a port and nothing to carry stays out of the server's graph (libjack never wakes
-// its process thread). Connecting the first source activates it (the server connects only active
-// clients) and notes arrive; it stays active while a source is left, and leaves with the last.
-TEST_F(JackMIDI, TheFirstSourceActivatesTheClientAndTheLastOneGoneIdlesIt) {
-    auto first = JackMidiPeer::source("KestioTestDeviceA", "out");
-    auto second = JackMidiPeer::source("KestioTestDeviceB", "out");
-    auto witness = JackMidiPeer::source("KestioTestWitness", "out");
-    ASSERT_TRUE(first.opened() && second.opened() && witness.opened());
-    JackMIDISystem system(counted_);
-    auto result = system.createClient("KestioMIDIClient", {});
-    ASSERT_TRUE(result.client);
-    auto& client = *result.client;
-    PacketInbox inbox;
-    ASSERT_EQ(client.createInputPort("KestioInputPort", inbox.handler()), kMIDIStatusOK);
-    ASSERT_TRUE(pollUntil([&] {
-        const auto sources = ids(client.sources());
-        return contains(sources, first.portName()) && contains(sources, second.portName());
-    }));
-    ASSERT_TRUE(settle());  // the port is made after the first look at the server
-    ASSERT_FALSE(accepts(witness, kInput)) << "an idle client is in the server's graph";
-
-    ASSERT_EQ(client.connectSource(first.portName()), kMIDIStatusOK);
-    ASSERT_EQ(client.connectSource(second.portName()), kMIDIStatusOK);
-    ASSERT_TRUE(prime(inbox, [&] { first.send(kProbe); }))
-        << "the first connection carries nothing";
-    first.send({0x90, 0x3C, 0x64});
-    ASSERT_TRUE(inbox.waitFor(1));
-    EXPECT_EQ(inbox.packets().front(), (Bytes{0x90, 0x3C, 0x64}));
-
-    client.disconnectSource(first.portName());
-    ASSERT_TRUE(settle());
-    EXPECT_TRUE(accepts(witness, kInput)) << "the client went idle with a source still connected";
-    EXPECT_TRUE(second.connected());
-
-    client.disconnectSource(second.portName());
-    ASSERT_TRUE(settle());
-    EXPECT_FALSE(accepts(witness, kInput)) << "the client stayed active with no connection left";
-
-    // And it wakes again for the next connection.
-    inbox.reset();
-    ASSERT_EQ(client.connectSource(second.portName()), kMIDIStatusOK);
-    ASSERT_TRUE(prime(inbox, [&] { second.send(kProbe); }));
-}
-
-// The first messages sent through an idle client wake it; none is lost, reordered, or heard by
-// another destination, even while the client is still being activated. When the destination
-// goes, so does the client's activity.
-TEST_F(JackMIDI, MessagesSentThroughAnIdleClientArriveInOrderAtTheirDestinationOnly) {
-    PacketInbox chosen;
-    PacketInbox other;
-    auto synth = std::make_unique<JackMidiPeer>(
-        JackMidiPeer::destination("KestioTestSynthA", "in", chosen.handler()));
-    auto bystander = JackMidiPeer::destination("KestioTestSynthB", "in", other.handler());
-    ASSERT_TRUE(synth->opened() && bystander.opened());
-    JackMIDISystem system(counted_);
-    auto result = system.createClient("KestioMIDIClient", {});
-    ASSERT_TRUE(result.client);
-    auto& client = *result.client;
-    ASSERT_EQ(client.createOutputPort("KestioOutputPort"), kMIDIStatusOK);
-    const auto synthId = synth->portName();
-    ASSERT_TRUE(pollUntil([&] {
-        const auto destinations = ids(client.destinations());
-        return contains(destinations, synthId) && contains(destinations, bystander.portName());
-    }));
-    ASSERT_TRUE(settle());  // the port is made after the first look at the server
-    ASSERT_FALSE(accepts(bystander, kOutput)) << "an idle client is in the server's graph";
-
-    std::vector<Bytes> sent;
-    for (std::uint8_t note = 0x30; note < 0x38; ++note) {
-        sent.push_back({0x90, note, 0x40});
-        ASSERT_EQ(client.send(synthId, sent.back()), kMIDIStatusOK);
-    }
-    ASSERT_TRUE(chosen.waitFor(sent.size()));
-    EXPECT_EQ(chosen.packets(), sent);
-    EXPECT_FALSE(other.waitBriefly(0.2)) << "another destination heard the messages";
-
-    synth.reset();
-    ASSERT_TRUE(pollUntil([&] { return !contains(ids(client.destinations()), synthId); }));
-    ASSERT_TRUE(settle());
-    EXPECT_FALSE(accepts(bystander, kOutput)) << "the client stayed active for a destination gone";
-}
-
-// The server goes and comes back twice: the first time the client is idle, and it comes back
-// idle until it is given a connection; the second time it carries one, and it comes back with it
-// (activated for it, with no new request).
-TEST_F(JackMIDI, AServerRegainedKeepsAnIdleClientIdleAndRestoresTheConnectionsOfAnActiveOne) {
-    auto device = std::make_unique<JackMidiPeer>(JackMidiPeer::source("KestioTestDevice", "out"));
-    ASSERT_TRUE(device->opened());
-    JackMIDISystem system(counted_, 1.0);
-    auto result = system.createClient("KestioMIDIClient", {});
-    ASSERT_TRUE(result.client);
-    auto& client = *result.client;
-    PacketInbox inbox;
-    ASSERT_EQ(client.createInputPort("KestioInputPort", inbox.handler()), kMIDIStatusOK);
-    const auto deviceListed = [&] { return contains(ids(client.sources()), device->portName()); };
-    ASSERT_TRUE(pollUntil(deviceListed));
-    ASSERT_TRUE(settle());  // the port is made after the first look at the server
-    ASSERT_FALSE(accepts(*device, kInput)) << "an idle client is in the server's graph";
-    const auto restartServer = [&] {
-        server_->kill();
-        if (!pollUntil([&] { return client.sources().empty(); }) || !settle()) {
-            return ::testing::AssertionFailure() << "the loss went unnoticed";
-        }
-        device.reset();
-        if (!server_->start()) {
-            return ::testing::AssertionFailure() << server_->failure();
-        }
-        device = std::make_unique<JackMidiPeer>(JackMidiPeer::source("KestioTestDevice", "out"));
-        if (!device->opened() || !pollUntil(deviceListed)) {
-            return ::testing::AssertionFailure() << "the endpoints did not return";
-        }
-        return ::testing::AssertionSuccess();
-    };
-
-    ASSERT_TRUE(restartServer());
-    EXPECT_FALSE(accepts(*device, kInput)) << "the reopened client is active with nothing to carry";
-    ASSERT_EQ(client.connectSource(device->portName()), kMIDIStatusOK);
-    ASSERT_TRUE(prime(inbox, [&] { device->send(kProbe); }));
-
-    ASSERT_TRUE(restartServer());
-    EXPECT_TRUE(device->connected()) << "the connection did not come back with the server";
-    inbox.reset();
-    ASSERT_TRUE(prime(inbox, [&] { device->send(kProbe); }));
-    device->send({0x90, 0x3D, 0x65});
-    ASSERT_TRUE(inbox.waitFor(1));
-    EXPECT_EQ(inbox.packets().front(), (Bytes{0x90, 0x3D, 0x65}));
 }
 
 // A client made while no server answers yet works once one does, at a later poll.
