@@ -11,7 +11,9 @@
 #include <QObject>
 #include <QThread>
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <type_traits>
 #include <utility>
 
@@ -52,26 +54,43 @@ class HandedOver {
 
 }  // namespace detail
 
-// Runs `fn` on `context`'s thread and waits for it (at once when called on that thread).
+// Runs `fn` on `context`'s thread and waits for it (at once when called on that thread). The
+// call is handed over as a plain queued one, and the wait ends when Qt lets go of it, run or
+// dropped (its context gone): a blocking queued call would have Qt read the caller's stack
+// after `fn` returns, past any order of ours, which the thread sanitizer reports.
 template <class Fn>
 void runOnThreadOf(QObject& context, Fn&& fn) {
     if (QThread::currentThread() == context.thread()) {
         fn();
         return;
     }
+    struct Waiter {
+        std::mutex mutex;
+        std::condition_variable released;
+        bool done = false;
+    };
     struct Call {
+        Call(std::remove_reference_t<Fn>* fn, std::shared_ptr<Waiter> waiter)
+            : fn(fn), waiter(std::move(waiter)) {}
+        Call(const Call&) = delete;
+        Call& operator=(const Call&) = delete;
+        ~Call() {
+            std::lock_guard lock(waiter->mutex);
+            waiter->done = true;
+            waiter->released.notify_all();
+        }
         std::remove_reference_t<Fn>* fn;
-        std::atomic<bool> done{false};
-    } call{&fn};
+        std::shared_ptr<Waiter> waiter;
+    };
+    const auto waiter = std::make_shared<Waiter>();
     QMetaObject::invokeMethod(
         &context,
-        [handle = detail::HandedOver<Call*>(&call)] {
-            Call* c = handle.get();
-            (*c->fn)();
-            c->done.store(true, std::memory_order_release);
+        [handle = detail::HandedOver<std::shared_ptr<Call>>(std::make_shared<Call>(&fn, waiter))] {
+            (*handle.get()->fn)();
         },
-        Qt::BlockingQueuedConnection);
-    (void)call.done.load(std::memory_order_acquire);
+        Qt::QueuedConnection);
+    std::unique_lock lock(waiter->mutex);
+    waiter->released.wait(lock, [&] { return waiter->done; });
 }
 
 // Queues `fn` to run on `context`'s thread without waiting; dropped if `context` is gone by
