@@ -16,10 +16,6 @@ namespace kestio::platform::audio {
 
 namespace {
 
-constexpr uint64_t kShortestAskMicros = 10000;
-constexpr uint64_t kLongestAskMicros = 30000;
-constexpr uint64_t kSettledShortestAskMicros = 100000;
-constexpr uint64_t kSettledLongestAskMicros = 300000;
 constexpr uint64_t kConnectingMicros = 50000;
 constexpr uint64_t kRetryMicros = 1000000;
 
@@ -50,17 +46,18 @@ PulseSinkLatency::PulseSinkLatency() : seconds_(std::numeric_limits<double>::qui
             if (state == PA_CONTEXT_READY) {
                 probe.subscribe();
                 probe.ask();
-                bool settled = false;
+                SinkLatencyWindow::AskSpan pace = SinkLatencyWindow::kQuickAsks;
                 {
                     std::lock_guard lock(probe.sinkMutex_);
                     if (probe.remeasure_.exchange(false, std::memory_order_relaxed)) {
                         probe.window_.unsettle(probe.now());
                     }
-                    settled = probe.windowSerial_ == probe.sinkSerial_ && probe.window_.settled();
+                    if (probe.windowSerial_ == probe.sinkSerial_) {
+                        pace = probe.window_.askSpan();
+                    }
                 }
-                const uint64_t shortest = settled ? kSettledShortestAskMicros : kShortestAskMicros;
-                const uint64_t span =
-                    (settled ? kSettledLongestAskMicros : kLongestAskMicros) - shortest;
+                const auto shortest = uint64_t(pace.shortest * 1e6);
+                const auto span = uint64_t(pace.longest * 1e6) - shortest;
                 // Uneven intervals, so that the answers do not sample a sawtooth at one phase.
                 probe.random_ ^= probe.random_ << 13;
                 probe.random_ ^= probe.random_ >> 7;
@@ -166,7 +163,7 @@ void PulseSinkLatency::subscribe() {
                 probe.window_.unsettle(probe.now());
             }
             if (wasSettled) {
-                probe.schedule(kShortestAskMicros);
+                probe.schedule(uint64_t(SinkLatencyWindow::kQuickAsks.shortest * 1e6));
             }
         },
         this);

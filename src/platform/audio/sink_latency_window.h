@@ -42,6 +42,16 @@ class SinkLatencyWindow {
     std::optional<double> mean() const;
     bool settled() const { return settled_; }
 
+    // How long to wait before the next question, in seconds: a span to pick from at random (so
+    // that the answers do not sample a sawtooth at one phase), short until the window settles.
+    struct AskSpan {
+        double shortest;
+        double longest;
+    };
+    static constexpr AskSpan kQuickAsks{0.010, 0.030};
+    static constexpr AskSpan kSettledAsks{0.100, 0.300};
+    AskSpan askSpan() const { return settled_ ? kSettledAsks : kQuickAsks; }
+
   private:
     struct Answer {
         double latency = 0.0;

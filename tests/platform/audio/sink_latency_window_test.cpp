@@ -28,8 +28,7 @@ struct Sawtooth {
     double mean() const { return (low + high) / 2.0; }
 };
 
-// Asks a simulated sink at the pace the window wants: every 10 to 30 ms until it settles,
-// then every 100 to 300 ms, at uneven intervals.
+// Asks a simulated sink at the pace the window wants, at uneven intervals within its span.
 class Asker {
   public:
     explicit Asker(SinkLatencyWindow& window) : window_(window) {}
@@ -43,8 +42,8 @@ class Asker {
             if (each) {
                 each();
             }
-            const bool slow = window_.settled();
-            now_ += slow ? 0.1 + 0.2 * uniform() : 0.01 + 0.02 * uniform();
+            const auto span = window_.askSpan();
+            now_ += span.shortest + (span.longest - span.shortest) * uniform();
         }
     }
     double now() const { return now_; }
