@@ -38,8 +38,9 @@ class VideoDecoder {
     };
     // Frame threading holds a picture per thread, slice threading none: intra-only codecs that
     // split pictures into slices (ProRes, DNxHD, ...) take slices, others frames where the
-    // codec can. The count grows with the picture size (2 up to 720p, 3 up to 1080p, 4 above)
-    // and never exceeds the cores this process may run on (its CPU affinity).
+    // codec can. The count grows with the picture size (2 up to 720p, 3 up to 1080p, 4 above;
+    // frame threads stay at 3 up to 2160p at 30 pictures a second) and never exceeds the cores
+    // this process may run on (its CPU affinity).
     static constexpr int kPlaybackThreads = -1;
 
     ~VideoDecoder();
