@@ -10,7 +10,9 @@
 // time (what the block costs, free of the machine's other load) and its wall time. Over the
 // run: the CPU of every thread of the process (read-ahead and priming included) per second of
 // audio. Worst blocks are given as the median over the iterations of each one's worst, and the
-// worst of all (_max), in % of the block's period.
+// worst of all (_max), in % of the block's period. The rendering thread runs under the
+// real-time policy where the system allows it, as the sound output's thread and the render
+// helpers do (counter `realtime`).
 // Run it pinned, e.g. `taskset -c 0-3 build/dev/bench/bench_stretched_players`.
 
 #include <benchmark/benchmark.h>
@@ -30,6 +32,7 @@
 #include "platform/audio/audio_player_node.h"
 #include "platform/audio/mixer_node.h"
 #include "platform/audio/pcm_buffer.h"
+#include "platform/audio/realtime_scheduling.h"
 #include "platform/audio/time_pitch_node.h"
 #include "support/null_audio_device.h"
 
@@ -103,6 +106,26 @@ void report(benchmark::State& state, std::vector<RunCosts> runs) {
     state.counters["all_threads_cpu_pct"] = 100.0 * cpu / (kSeconds * double(runs.size()));
 }
 
+// The calling thread renders under the real-time policy, as the sound output's thread does,
+// while it lives (where the system allows it; the `realtime` counter says whether it did).
+class RenderingThread {
+  public:
+    explicit RenderingThread(benchmark::State& state)
+        : raised_(kestio::platform::audio::scheduleCallingThreadInRealTime().empty()) {
+        state.counters["realtime"] = raised_ ? 1.0 : 0.0;
+    }
+    ~RenderingThread() {
+        if (raised_) {
+            kestio::platform::audio::scheduleCallingThreadOrdinarily();
+        }
+    }
+    RenderingThread(const RenderingThread&) = delete;
+    RenderingThread& operator=(const RenderingThread&) = delete;
+
+  private:
+    const bool raised_;
+};
+
 struct Chain {
     std::shared_ptr<AudioPlayerNode> player = std::make_shared<AudioPlayerNode>();
     std::shared_ptr<TimePitchNode> pitch = std::make_shared<TimePitchNode>();
@@ -145,6 +168,7 @@ void engine(benchmark::State& state, std::array<float, kPlayers> rates, double l
         device->clearCaptured();
 
         RunCosts run;
+        const RenderingThread rendering(state);
         for (uint32_t b = 0; b < kBlocks; ++b) {
             state.PauseTiming();
             for (Chain& chain : chains) {
@@ -205,6 +229,7 @@ void library(benchmark::State& state, std::array<float, kPlayers> rates) {
         }
 
         RunCosts run;
+        const RenderingThread rendering(state);
         const double processStart = secondsOf(CLOCK_PROCESS_CPUTIME_ID);
         for (uint32_t b = 0; b < kBlocks; ++b) {
             const double cpu = secondsOf(CLOCK_THREAD_CPUTIME_ID);

@@ -11,10 +11,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "platform/audio/pulse_sink_latency.h"
+#include "platform/audio/realtime_scheduling.h"
 #include "platform/audio/silent_frames.h"
 #include "platform/runloop/console.h"
 #include "platform/runloop/qt_hand_over.h"
@@ -55,6 +58,20 @@ class QtAudioDevice::Output {
         : onFailure_(std::move(onFailure)), serverLatency_(serverLatency), clock_(clock) {}
 
     QObject context;
+
+    // On the device thread as it starts: it renders every block, so it runs before ordinary
+    // threads where the system allows (Qt's own priorities leave it an ordinary thread on Linux).
+    void scheduleInRealTime() {
+        const std::string refused = scheduleCallingThreadInRealTime();
+        realTime_ = refused.empty();
+        mayRunInRealTime_ = realTime_;
+        if (!realTime_) {
+            Console::log(
+                "audio output: runs at ordinary priority, so a busy machine may break "
+                "its sound up: " +
+                refused);
+        }
+    }
 
     void begin(AudioRenderCallback* callback, const QAudioDevice& device, const AudioFormat& format,
                double bufferSeconds) {
@@ -166,6 +183,7 @@ class QtAudioDevice::Output {
         if (callback_ == nullptr) {
             return;
         }
+        watchDuty();
         if (sink_ && io_ != nullptr) {
             if (const std::optional<bool> silent = feed()) {
                 tickSilently(*silent && clock_.now() - lateWake_ > kShortTickAfterLateWakeSeconds);
@@ -173,6 +191,40 @@ class QtAudioDevice::Output {
         } else {
             pace();
             tickSilently(false);
+        }
+    }
+
+    // Steps the thread down to ordinary scheduling while rendering takes nearly all of its
+    // time, so that it cannot keep the rest of the program off its CPU, and back once rendering
+    // has eased (see RealTimeDutyWatch).
+    void watchDuty() {
+        if (!mayRunInRealTime_) {
+            return;
+        }
+        timespec wall{};
+        timespec cpu{};
+        clock_gettime(CLOCK_MONOTONIC, &wall);
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);
+        const auto seconds = [](const timespec& t) { return double(t.tv_sec) + 1e-9 * t.tv_nsec; };
+        switch (duty_.look(seconds(wall), seconds(cpu), realTime_)) {
+            case RealTimeDutyWatch::Step::Stay:
+                return;
+            case RealTimeDutyWatch::Step::StepDown:
+                scheduleCallingThreadOrdinarily();
+                realTime_ = false;
+                Console::log("audio output: rendering took " +
+                             std::to_string(std::lround(100.0 * duty_.lastDuty())) +
+                             "% of its time over a second; it runs at ordinary priority until "
+                             "that eases");
+                return;
+            case RealTimeDutyWatch::Step::StepUp:
+                realTime_ = scheduleCallingThreadInRealTime().empty();
+                if (realTime_) {
+                    Console::log(
+                        "audio output: rendering has eased; it runs at real-time "
+                        "priority again");
+                }
+                return;
         }
     }
 
@@ -273,6 +325,9 @@ class QtAudioDevice::Output {
     PulseSinkLatency& serverLatency_;
     const HostClock& clock_;
     QTimer* timer_ = nullptr;
+    bool mayRunInRealTime_ = false;
+    bool realTime_ = false;
+    RealTimeDutyWatch duty_;
     bool silentTick_ = false;
     int silentTickMilliseconds_ = kTickMilliseconds;
     HostTime lateWake_;  // when a wake last found the sink almost dry
@@ -319,6 +374,9 @@ QtAudioDevice::QtAudioDevice(RunLoop& mainLoop, std::shared_ptr<const HostClock>
         *serverLatency_, *hostClock_);
     thread_->setObjectName(QStringLiteral("audio output"));
     output_->context.moveToThread(thread_.get());
+    QObject::connect(
+        thread_.get(), &QThread::started, thread_.get(),
+        [output = output_.get()] { output->scheduleInRealTime(); }, Qt::DirectConnection);
     thread_->start(QThread::TimeCriticalPriority);
     QObject::connect(devices_.get(), &QMediaDevices::audioOutputsChanged, devices_.get(),
                      [this] { followDefault(false); });

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "platform/audio/denormal_guard.h"
+#include "platform/audio/realtime_scheduling.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -43,8 +44,9 @@ void pause() noexcept {
 
 }  // namespace
 
-RenderHelperPool::RenderHelperPool(uint32_t helpers, WakeHook onWake, void* wakeContext)
-    : onWake_(onWake), wakeContext_(wakeContext) {
+RenderHelperPool::RenderHelperPool(uint32_t helpers, Scheduling scheduling, WakeHook onWake,
+                                   void* wakeContext)
+    : scheduling_(scheduling), onWake_(onWake), wakeContext_(wakeContext) {
     helpers_.reserve(helpers);
     for (uint32_t i = 0; i < helpers; ++i) {
         auto& helper = *helpers_.emplace_back(std::make_unique<Helper>());
@@ -128,6 +130,10 @@ bool RenderHelperPool::takeTasks(uint32_t generation) noexcept {
 
 void RenderHelperPool::serve(Helper& helper, uint32_t number) noexcept {
     pthread_setname_np(pthread_self(), "audio render");
+    if (scheduling_ == Scheduling::RealTime) {
+        // Refused where the render thread is refused too; its device says so once.
+        scheduleCallingThreadInRealTime();
+    }
     const DenormalGuard denormalsAreZero;
     for (;;) {
         helper.wake.acquire();

@@ -35,9 +35,16 @@ class RenderHelperPool {
     // task; tests hold a helper back with it to make it late.
     using WakeHook = void (*)(void* context, uint32_t helper) noexcept;
 
+    // How the helpers are scheduled. RealTime: under the real-time policy where the system
+    // allows it (scheduleCallingThreadInRealTime), as the render thread they help, so that a busy
+    // machine does not hold them up. Ordinary: as they start (tests whose wake hook holds a
+    // helper in a busy wait, which under the real-time policy would keep ordinary threads off
+    // its CPU).
+    enum class Scheduling { RealTime, Ordinary };
+
     // Starts `helpers` threads (none: run() does every task on the calling thread).
-    explicit RenderHelperPool(uint32_t helpers, WakeHook onWake = nullptr,
-                              void* wakeContext = nullptr);
+    explicit RenderHelperPool(uint32_t helpers, Scheduling scheduling = Scheduling::RealTime,
+                              WakeHook onWake = nullptr, void* wakeContext = nullptr);
     // Stops and joins the helpers, late ones too; run() must not be running.
     ~RenderHelperPool();
     RenderHelperPool(const RenderHelperPool&) = delete;
@@ -67,6 +74,7 @@ class RenderHelperPool {
     bool takeTasks(uint32_t generation) noexcept;
 
     std::vector<std::unique_ptr<Helper>> helpers_;
+    const Scheduling scheduling_;
     const WakeHook onWake_;
     void* const wakeContext_;
     uint32_t generation_ = 0;  // the last block's; the caller's alone

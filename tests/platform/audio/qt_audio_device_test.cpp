@@ -18,8 +18,10 @@
 #include "platform/audio/audio_player_node.h"
 #include "platform/audio/mixer_node.h"
 #include "platform/audio/source_node.h"
+#include "platform/runloop/console.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "pulse_server.h"
+#include "sound_thread_policy.h"
 #include "support/signal_analysis.h"
 #include "timed_recording.h"
 
@@ -154,6 +156,56 @@ TEST_F(QtAudioDeviceOnPulse, PlaysAToneThroughTheDefaultOutput) {
     EXPECT_LT(queued[12], 0.02 + 0.011 + 0.005 + 0.02);
     engine.stop();
     expectTone(recording->left());
+}
+
+// The thread that renders each block runs before ordinary threads, where the system allows it.
+TEST_F(QtAudioDeviceOnPulse, RendersOnAThreadUnderTheRealTimePolicyWhileItKeepsUp) {
+    const std::string refused = soundThreadsMayRunInRealTime();
+    platform::Console::Capture console;
+    ManualRunLoop loop;
+    auto device =
+        std::make_shared<QtAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
+    int policy = -1;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            policy = policyOfThreadNamed("audio output");
+            return policy != -1 && (policy != SCHED_OTHER || !refused.empty());
+        },
+        loop, 10.0))
+        << "the output thread ran under policy " << policy;
+    if (!refused.empty()) {
+        EXPECT_TRUE(console.contains("runs at ordinary priority")) << "refused in silence";
+        GTEST_SKIP() << refused;
+    }
+    EXPECT_EQ(policy, SCHED_FIFO);
+    EXPECT_FALSE(console.contains("runs at ordinary priority"));
+
+    // Rendering that takes longer than the sound it renders would keep the thread busy for
+    // good: it steps down to ordinary scheduling within a second or two, and back up once
+    // rendering has eased for a few seconds.
+    struct Laboured final : AudioRenderCallback {
+        std::atomic<bool> labouring{true};
+        void render(const RenderBlock& block) noexcept override {
+            const auto until = std::chrono::steady_clock::now() +
+                               std::chrono::duration<double>(1.5 * block.frames / 48000.0);
+            while (labouring.load() && std::chrono::steady_clock::now() < until) {
+            }
+            for (uint32_t c = 0; c < block.channelCount; ++c) {
+                std::fill_n(block.channels[c], block.frames, 0.0f);
+            }
+        }
+    } laboured;
+    ASSERT_FALSE(device->start(laboured));
+    EXPECT_TRUE(
+        waitUntil([&] { return policyOfThreadNamed("audio output") == SCHED_OTHER; }, loop, 10.0))
+        << "a thread busy rendering kept the real-time policy";
+    EXPECT_TRUE(console.contains("it runs at ordinary priority until that eases"));
+    laboured.labouring = false;
+    EXPECT_TRUE(
+        waitUntil([&] { return policyOfThreadNamed("audio output") == SCHED_FIFO; }, loop, 20.0))
+        << "never back to the real-time policy";
+    EXPECT_TRUE(console.contains("real-time priority again"));
+    device->stop();
 }
 
 // Renders silence until the host time it is told, then a steady level, and notes when each

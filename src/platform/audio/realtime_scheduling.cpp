@@ -1,0 +1,56 @@
+#include "platform/audio/realtime_scheduling.h"
+
+#include <sched.h>
+
+#include <cerrno>
+#include <system_error>
+
+namespace kestio::platform::audio {
+
+std::string scheduleCallingThreadInRealTime(int priority) {
+    sched_param param{};
+    param.sched_priority = priority;
+    // On Linux, process id 0 names the calling thread alone.
+    if (sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &param) == 0) {
+        return {};
+    }
+    const int error = errno;
+    if (error == EPERM) {
+        return "the system does not let this process use real-time scheduling (it needs "
+               "CAP_SYS_NICE, or a real-time priority limit of at least " +
+               std::to_string(priority) + ", as members of an audio group usually have)";
+    }
+    return "real-time scheduling was refused: " + std::generic_category().message(error);
+}
+
+void scheduleCallingThreadOrdinarily() {
+    const sched_param ordinary{};
+    sched_setscheduler(0, SCHED_OTHER, &ordinary);
+}
+
+RealTimeDutyWatch::Step RealTimeDutyWatch::look(double wall, double cpu, bool realTime) {
+    if (!started_) {
+        started_ = true;
+        windowWall_ = wall;
+        windowCpu_ = cpu;
+        return Step::Stay;
+    }
+    const double span = wall - windowWall_;
+    if (span < kWindowSeconds) {
+        return Step::Stay;
+    }
+    lastDuty_ = (cpu - windowCpu_) / span;
+    windowWall_ = wall;
+    windowCpu_ = cpu;
+    easedWindows_ = lastDuty_ < kEasedDuty ? easedWindows_ + 1 : 0;
+    if (realTime && lastDuty_ > kMostDuty) {
+        return Step::StepDown;
+    }
+    if (!realTime && easedWindows_ >= kEasedWindows) {
+        easedWindows_ = 0;
+        return Step::StepUp;
+    }
+    return Step::Stay;
+}
+
+}  // namespace kestio::platform::audio
