@@ -40,9 +40,13 @@ Console::Capture::Capture() : lines_(std::make_shared<std::vector<std::string>>(
     previous_ = exchangeSink([lines](std::string_view line) { lines->emplace_back(line); });
 }
 
-Console::Capture::~Capture() { exchangeSink(std::move(previous_)); }
+Console::Capture::~Capture() {
+    exchangeSink(std::move(previous_));
+}
 
 bool Console::Capture::contains(std::string_view fragment) const {
+    // Lines may come from any thread while this looks.
+    std::lock_guard lock(sinkMutex());
     for (const auto& line : *lines_) {
         if (line.find(fragment) != std::string::npos) {
             return true;
