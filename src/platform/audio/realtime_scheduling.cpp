@@ -28,6 +28,15 @@ void scheduleCallingThreadOrdinarily() {
     sched_setscheduler(0, SCHED_OTHER, &ordinary);
 }
 
+int realTimePriorityOfCallingThread() {
+    const int policy = sched_getscheduler(0) & ~SCHED_RESET_ON_FORK;
+    if (policy != SCHED_FIFO && policy != SCHED_RR) {
+        return 0;
+    }
+    sched_param param{};
+    return sched_getparam(0, &param) == 0 ? param.sched_priority : 0;
+}
+
 RealTimeDutyWatch::Step RealTimeDutyWatch::look(double wall, double cpu, bool realTime) {
     if (!started_) {
         started_ = true;

@@ -20,6 +20,10 @@ std::string scheduleCallingThreadInRealTime(int priority = kSoundThreadPriority)
 // Moves the calling thread back to ordinary scheduling (always allowed).
 void scheduleCallingThreadOrdinarily();
 
+// The calling thread's priority under a real-time policy (FIFO or round-robin); 0 when it is
+// scheduled ordinarily.
+int realTimePriorityOfCallingThread();
+
 // Watches how much of its time a real-time sound thread spends working. One that works nearly
 // all the time (the machine cannot render the show as fast as it plays, or a fault keeps it
 // busy) keeps ordinary threads, the user interface's among them, off its CPU: it is told to step

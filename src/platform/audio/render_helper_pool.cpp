@@ -1,6 +1,7 @@
 #include "platform/audio/render_helper_pool.h"
 
 #include <pthread.h>
+#include <sched.h>
 
 #include <algorithm>
 
@@ -44,9 +45,8 @@ void pause() noexcept {
 
 }  // namespace
 
-RenderHelperPool::RenderHelperPool(uint32_t helpers, Scheduling scheduling, WakeHook onWake,
-                                   void* wakeContext)
-    : scheduling_(scheduling), onWake_(onWake), wakeContext_(wakeContext) {
+RenderHelperPool::RenderHelperPool(uint32_t helpers, WakeHook onWake, void* wakeContext)
+    : onWake_(onWake), wakeContext_(wakeContext) {
     helpers_.reserve(helpers);
     for (uint32_t i = 0; i < helpers; ++i) {
         auto& helper = *helpers_.emplace_back(std::make_unique<Helper>());
@@ -75,6 +75,9 @@ void RenderHelperPool::run(uint32_t count, Task task, void* context) noexcept {
             task(context, i);
         }
         return;
+    }
+    if (blocksSinceLook_++ % kBlocksPerLook == 0) {
+        callerPriority_.store(realTimePriorityOfCallingThread(), std::memory_order_relaxed);
     }
     const uint32_t generation = ++generation_;
     task_ = task;
@@ -130,11 +133,8 @@ bool RenderHelperPool::takeTasks(uint32_t generation) noexcept {
 
 void RenderHelperPool::serve(Helper& helper, uint32_t number) noexcept {
     pthread_setname_np(pthread_self(), "audio render");
-    if (scheduling_ == Scheduling::RealTime) {
-        // Refused where the render thread is refused too; its device says so once.
-        scheduleCallingThreadInRealTime();
-    }
     const DenormalGuard denormalsAreZero;
+    int priority = 0;  // this helper's real-time priority; 0: ordinary
     for (;;) {
         helper.wake.acquire();
         // Reads the newest call: a wake that came while this one was on its way changed it.
@@ -142,6 +142,17 @@ void RenderHelperPool::serve(Helper& helper, uint32_t number) noexcept {
             uint32_t(helper.call.fetch_and(~kWakePending, std::memory_order_acq_rel));
         if (stopping_.load(std::memory_order_acquire)) {
             return;
+        }
+        if (const int wanted = callerPriority_.load(std::memory_order_relaxed);
+            wanted != priority) {
+            // Refused where the caller was allowed, which cannot happen within one process:
+            // not tried again until the caller's scheduling changes.
+            if (wanted > 0) {
+                scheduleCallingThreadInRealTime(wanted);
+            } else {
+                scheduleCallingThreadOrdinarily();
+            }
+            priority = wanted;
         }
         if (onWake_ != nullptr) {
             onWake_(wakeContext_, number);

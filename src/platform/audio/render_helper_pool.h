@@ -28,6 +28,12 @@ namespace kestio::platform::audio {
 // own, and the caller, when it runs out of tasks, spins a little, then sleeps on a semaphore
 // until the helper that does the last task is done. Helpers treat denormal floats as zero, as
 // the render thread does, so that a task's result does not depend on the thread that ran it.
+//
+// Helpers are scheduled as the thread that calls run(): under the real-time policy at its
+// priority while it runs under it (the sound output's thread, where the system allows), so that
+// a busy machine holds up none of the block's work, and ordinarily once it steps down (see
+// RealTimeDutyWatch) or when it never ran otherwise. run() looks at its caller's policy every
+// kBlocksPerLook blocks; a helper takes it on when it wakes.
 class RenderHelperPool {
   public:
     using Task = void (*)(void* context, uint32_t index) noexcept;
@@ -35,16 +41,9 @@ class RenderHelperPool {
     // task; tests hold a helper back with it to make it late.
     using WakeHook = void (*)(void* context, uint32_t helper) noexcept;
 
-    // How the helpers are scheduled. RealTime: under the real-time policy where the system
-    // allows it (scheduleCallingThreadInRealTime), as the render thread they help, so that a busy
-    // machine does not hold them up. Ordinary: as they start (tests whose wake hook holds a
-    // helper in a busy wait, which under the real-time policy would keep ordinary threads off
-    // its CPU).
-    enum class Scheduling { RealTime, Ordinary };
-
     // Starts `helpers` threads (none: run() does every task on the calling thread).
-    explicit RenderHelperPool(uint32_t helpers, Scheduling scheduling = Scheduling::RealTime,
-                              WakeHook onWake = nullptr, void* wakeContext = nullptr);
+    explicit RenderHelperPool(uint32_t helpers, WakeHook onWake = nullptr,
+                              void* wakeContext = nullptr);
     // Stops and joins the helpers, late ones too; run() must not be running.
     ~RenderHelperPool();
     RenderHelperPool(const RenderHelperPool&) = delete;
@@ -56,6 +55,10 @@ class RenderHelperPool {
     static uint32_t helpersFor(int cores);
 
     uint32_t helperCount() const { return uint32_t(helpers_.size()); }
+
+    // How often run() looks at its caller's scheduling: about a third of a second of 512-frame
+    // blocks at 48 kHz.
+    static constexpr uint32_t kBlocksPerLook = 32;
 
     // Runs task(context, i) for every i below `count`, and returns when all are done. Called
     // from one thread at a time.
@@ -74,10 +77,12 @@ class RenderHelperPool {
     bool takeTasks(uint32_t generation) noexcept;
 
     std::vector<std::unique_ptr<Helper>> helpers_;
-    const Scheduling scheduling_;
     const WakeHook onWake_;
     void* const wakeContext_;
-    uint32_t generation_ = 0;  // the last block's; the caller's alone
+    uint32_t generation_ = 0;       // the last block's; the caller's alone
+    uint32_t blocksSinceLook_ = 0;  // the caller's alone
+    // The caller's real-time priority as run() last saw it; 0: ordinary scheduling.
+    std::atomic<int> callerPriority_{0};
     // The block's tasks: written by the caller before it publishes the block's ticket, read by
     // whoever has taken one of its tasks.
     Task task_ = nullptr;

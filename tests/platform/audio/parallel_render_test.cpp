@@ -292,15 +292,8 @@ TEST(ParallelRender, ASingleSoundingChainStaysOnTheRenderThread) {
         show.threads.waitForHelper = true;
         show.rig.pull(50 * kBlock, kBlock);
         std::lock_guard lock(show.threads.mutex);
-        // (Helped, the render thread may find every chain taken: helpers that run under the
-        // real-time policy beside an ordinary test thread often take them all.)
-        const bool offTheRenderThread =
-            std::any_of(show.threads.seen.begin(), show.threads.seen.end(),
-                        [](std::thread::id id) { return id != std::this_thread::get_id(); });
-        EXPECT_EQ(offTheRenderThread, c.helped) << c.name;
-        if (!c.helped) {
-            EXPECT_TRUE(show.threads.seen.count(std::this_thread::get_id())) << c.name;
-        }
+        EXPECT_EQ(show.threads.seen.size() > 1, c.helped) << c.name;
+        EXPECT_TRUE(show.threads.seen.count(std::this_thread::get_id())) << c.name;
     }
 }
 

@@ -69,8 +69,9 @@ TEST(RealTimeScheduling, ARefusalSaysWhyAndLeavesTheThreadAsItWas) {
     }
 }
 
-// The render helpers run as the render thread they help, unless asked to stay ordinary.
-TEST(RealTimeScheduling, RenderHelpersTakeThePolicyTheirPoolIsMadeWith) {
+// The render helpers are scheduled as the thread that renders: real-time while it is, ordinary
+// once it steps down, within a look's worth of blocks.
+TEST(RealTimeScheduling, RenderHelpersFollowTheSchedulingOfTheThreadTheyHelp) {
     if (const std::string refused = soundThreadsMayRunInRealTime(); !refused.empty()) {
         GTEST_SKIP() << refused;
     }
@@ -80,24 +81,33 @@ TEST(RealTimeScheduling, RenderHelpersTakeThePolicyTheirPoolIsMadeWith) {
             static_cast<Policies*>(context)->seen[helper] =
                 sched_getscheduler(0) & ~SCHED_RESET_ON_FORK;
         }
-    };
-    const std::vector<std::pair<RenderHelperPool::Scheduling, int>> table = {
-        {RenderHelperPool::Scheduling::RealTime, SCHED_FIFO},
-        {RenderHelperPool::Scheduling::Ordinary, SCHED_OTHER}};
+    } policies;
     auto nothing = [](void*, uint32_t) noexcept {};
-    for (const auto& [scheduling, policy] : table) {
-        Policies policies;
-        {
-            RenderHelperPool pool(2, scheduling, &Policies::hook, &policies);
-            // Blocks until both helpers have woken once.
+    std::vector<std::pair<int, int>> seen;  // each helper's policy after each stretch
+    std::thread([&] {
+        RenderHelperPool pool(2, &Policies::hook, &policies);
+        // Blocks until each helper has woken since the caller's scheduling changed.
+        const auto blocks = [&] {
+            for (uint32_t n = 0; n < RenderHelperPool::kBlocksPerLook; ++n) {
+                pool.run(3, nothing, nullptr);
+            }
+            policies.seen[0] = -1;
+            policies.seen[1] = -1;
             while (policies.seen[0] == -1 || policies.seen[1] == -1) {
                 pool.run(3, nothing, nullptr);
                 std::this_thread::yield();
             }
-        }
-        EXPECT_EQ(policies.seen[0], policy);
-        EXPECT_EQ(policies.seen[1], policy);
-    }
+            seen.emplace_back(policies.seen[0].load(), policies.seen[1].load());
+        };
+        blocks();
+        scheduleCallingThreadInRealTime();
+        blocks();
+        platform::audio::scheduleCallingThreadOrdinarily();
+        blocks();
+    }).join();
+    const std::vector<std::pair<int, int>> expected = {
+        {SCHED_OTHER, SCHED_OTHER}, {SCHED_FIFO, SCHED_FIFO}, {SCHED_OTHER, SCHED_OTHER}};
+    EXPECT_EQ(seen, expected) << "ordinary, then real-time, then ordinary again";
 }
 
 // The watch over a sound thread's work, driven with made-up times: each look comes a quarter

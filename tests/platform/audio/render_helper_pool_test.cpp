@@ -103,7 +103,7 @@ struct Gate {
 // until the helper is back at the gate (woken for block 2): that late wake must take nothing.
 TEST(RenderHelperPool, ALateHelperNeitherHoldsUpItsBlockNorTakesATaskWhenItWakes) {
     Gate gate;
-    RenderHelperPool pool(1, RenderHelperPool::Scheduling::Ordinary, &Gate::hold, &gate);
+    RenderHelperPool pool(1, &Gate::hold, &gate);
     Tally first{std::vector<uint32_t>(3, 0), std::vector<std::thread::id>(3)};
     pool.run(3, &Tally::task, &first);
     EXPECT_FALSE(gate.gaveUp.load()) << "run() waited for a helper that had no task";
@@ -153,7 +153,7 @@ TEST(RenderHelperPool, BlocksInARowRunEachTaskOnceWhileHelpersWakeLate) {
         }
         (*static_cast<std::vector<uint32_t>*>(context))[index] += 1;
     };
-    RenderHelperPool pool(3, RenderHelperPool::Scheduling::Ordinary, &Dawdle::hook, &dawdle);
+    RenderHelperPool pool(3, &Dawdle::hook, &dawdle);
     std::vector<std::vector<uint32_t>> blocks(3000);
     for (std::size_t b = 0; b < blocks.size(); ++b) {
         blocks[b].assign((b * 5 + b / 7) % 14, 0);
@@ -175,7 +175,7 @@ TEST(RenderHelperPool, StopsWithHelpersStillWakingOrLate) {
         ASSERT_EQ(tally.runs, (std::vector<uint32_t>{1, 2, 3, 4}));
     }
     Gate gate;
-    RenderHelperPool pool(3, RenderHelperPool::Scheduling::Ordinary, &Gate::hold, &gate);
+    RenderHelperPool pool(3, &Gate::hold, &gate);
     Tally tally{std::vector<uint32_t>(4, 0), std::vector<std::thread::id>(4)};
     pool.run(4, &Tally::task, &tally);
     ASSERT_TRUE(
