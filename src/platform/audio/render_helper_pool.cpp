@@ -1,7 +1,6 @@
 #include "platform/audio/render_helper_pool.h"
 
 #include <pthread.h>
-#include <sched.h>
 
 #include <algorithm>
 

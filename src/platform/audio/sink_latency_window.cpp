@@ -26,8 +26,7 @@ void SinkLatencyWindow::take(double latency, double at) {
     if (settled_) {
         const Summary before = summarize(at);
         if (before.count > 0) {
-            const double margin = std::max(kSmallestToleranceSeconds,
-                                           kOutsideShare * (before.highest - before.lowest));
+            const double margin = tolerance(before, kOutsideShare);
             if (latency < before.lowest - margin || latency > before.highest + margin) {
                 unsettle(at);
             }
