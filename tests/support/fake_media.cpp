@@ -220,7 +220,7 @@ class FakePictures final : public platform::media::ItemPictures {
   public:
     FakePictures(std::filesystem::path url, FakeMediaScript script)
         : url_(std::move(url)), script_(std::move(script)) {}
-    QImage pictureAt(double itemTime, double endTime) const override {
+    platform::Picture pictureAt(double itemTime, double endTime) const override {
         const int index = script_.frameIndexAt(itemTime, endTime);
         return index < 0 ? QImage() : fakeFramePicture(FakeFrame::of(url_, index));
     }

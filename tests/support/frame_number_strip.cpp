@@ -92,6 +92,10 @@ QImage pictureWithFrameNumber(int frameNumber, QSize size) {
     return picture;
 }
 
+int readFrameNumber(const platform::Picture& picture) {
+    return readFrameNumber(picture.toImage());
+}
+
 int readFrameNumber(const QImage& image) {
     if (image.isNull() || image.width() < 2 * FrameNumberStrip::kBlocks ||
         image.height() < 2 * FrameNumberStrip::kHeightDivisor) {

@@ -3,6 +3,8 @@
 #include <QImage>
 #include <string>
 
+#include "platform/graphics/picture.h"
+
 namespace kestio::test {
 
 // Every generated clip carries its frame index as a row of 16 black or white blocks along the
@@ -33,6 +35,8 @@ QImage pictureWithFrameNumber(int frameNumber, QSize size);
 // clearly white (a blend of two frames, say), a marker missing (a black or blank picture)
 // or a parity mismatch.
 int readFrameNumber(const QImage& image);
+// The same, of a picture (converted first when it is kept as decoded).
+int readFrameNumber(const platform::Picture& picture);
 
 // Reads the frame index from one row of pixels taken across the middle of the strip of a whole
 // picture (a grab of a single screen row, say); -1 as readFrameNumber() would give.

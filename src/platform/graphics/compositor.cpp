@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "platform/graphics/picture_downscale.h"
+#include "platform/graphics/yuv_picture.h"
 
 namespace kestio::platform {
 
@@ -24,6 +25,12 @@ bool isFastFormat(QImage::Format f) {
 
 constexpr int kBandsPerThread = 4;
 constexpr int kMinBandRows = 64;
+
+// True when `op` draws its whole picture at the picture's own size.
+bool isPixelForPixel(const Composition::DrawOp& op) {
+    return op.image.size() == op.target.size() &&
+           op.source == QRectF(QPointF(0, 0), QSizeF(op.image.size()));
+}
 
 // True when nothing beneath `op` shows through it anywhere in `area`.
 bool hidesBeneath(const Composition::DrawOp& op, QRect area) {
@@ -85,7 +92,7 @@ QImage Compositor::preparedStill(const QImage& still, QSize size) {
     return prepared;
 }
 
-void Compositor::addPicture(const QImage& picture, QRect target, QRect clip, float opacity,
+void Compositor::addPicture(const Picture& picture, QRect target, QRect clip, float opacity,
                             bool cache, std::vector<DrawOp>& ops) {
     const QRect visible = target.intersected(clip);
     if (visible.isEmpty()) {
@@ -93,7 +100,7 @@ void Compositor::addPicture(const QImage& picture, QRect target, QRect clip, flo
     }
     if (visible == target) {
         // Wholly visible: a still is scaled once and kept; a frame is scaled while drawn.
-        QImage image = cache ? preparedStill(picture, target.size()) : picture;
+        Picture image = cache ? Picture(preparedStill(picture.image(), target.size())) : picture;
         const QRectF source(QPointF(0, 0), QSizeF(image.size()));
         ops.push_back({target, opacity, {}, std::move(image), source});
         return;
@@ -137,7 +144,7 @@ void Compositor::collect(const LayerSnapshot& layer, const Mapping& map, double 
                    opacity, true, ops);
     }
     if (const auto& source = layer.frameSource) {
-        const QImage frame = source->frameAt(time);
+        const Picture frame = source->pictureAt(time);
         if (!frame.isNull()) {
             const RectF placed = placeContent(
                 layer.videoGravity, {double(frame.width()), double(frame.height())}, area);
@@ -145,7 +152,7 @@ void Compositor::collect(const LayerSnapshot& layer, const Mapping& map, double 
             addPicture(frame, map.toDevice(placed.x, placed.y, placed.width, placed.height), clip,
                        opacity, false, ops);
             if (ops.size() > before) {
-                out.pictures.push_back({source.get(), frame.cacheKey()});
+                out.pictures.push_back({source.get(), frame.key()});
             }
         }
     }
@@ -171,7 +178,7 @@ void Compositor::render(const LayerSnapshot& root, HostTime time, QSize size, QI
 bool Composition::drawsTheSameAs(const Composition& other) const {
     const auto sameOp = [](const DrawOp& a, const DrawOp& b) {
         return a.target == b.target && a.opacity == b.opacity && a.fill == b.fill &&
-               a.image.cacheKey() == b.image.cacheKey() && a.source == b.source;
+               a.image.key() == b.image.key() && a.source == b.source;
     };
     return size == other.size &&
            std::equal(ops.begin(), ops.end(), other.ops.begin(), other.ops.end(), sameOp);
@@ -231,15 +238,26 @@ void Compositor::draw(const Composition& composition, QImage& target) {
         }
     }
     // Pictures shrunk to half or less are shrunk first, with a filter that suits the ratio, and
-    // then drawn pixel for pixel; the rest are filtered bilinearly as they are drawn.
-    std::vector<QImage> shrunk(composition.ops.size());
-    for (std::size_t i = 0; i < composition.ops.size(); ++i) {
-        const DrawOp& op = composition.ops[i];
-        if (!op.image.isNull() && needsDownscale(op.source.size(), op.target.size())) {
-            shrunk[i] = downscaled(op.image, op.source, op.target.size(), pool_);
+    // then drawn pixel for pixel; the rest are filtered bilinearly as they are drawn. A picture
+    // kept as decoded is converted where it lands when it is drawn pixel for pixel and opaque
+    // (the program's own picture, on air), each band converting its own rows; otherwise it is
+    // converted whole first and drawn as an image.
+    const std::vector<DrawOp>& ops = composition.ops;
+    std::vector<QImage> shrunk(ops.size());
+    std::vector<QImage> converted(ops.size());
+    for (std::size_t i = 0; i < ops.size(); ++i) {
+        const DrawOp& op = ops[i];
+        if (op.image.isNull()) {
+            continue;
+        }
+        const YuvPicture* yuv = op.image.yuv();
+        if (needsDownscale(op.source.size(), op.target.size())) {
+            shrunk[i] = yuv ? downscaledYuv(*yuv, op.source, op.target.size(), pool_)
+                            : downscaled(op.image.image(), op.source, op.target.size(), pool_);
+        } else if (yuv && !(isPixelForPixel(op) && op.opacity >= 1.0f)) {
+            converted[i] = convertedYuv(*yuv, pool_);
         }
     }
-    const std::vector<DrawOp>& ops = composition.ops;
     const int height = size.height();
     const int bands = drawingBands(height, pool_.concurrency());
     uchar* bits = target.bits();
@@ -263,15 +281,25 @@ void Compositor::draw(const Composition& composition, QImage& target) {
                 continue;
             }
             painter.setOpacity(op.opacity);
+            const YuvPicture* yuv = op.image.yuv();
             if (!shrunk[i].isNull()) {
                 painter.drawImage(op.target.topLeft(), shrunk[i]);
             } else if (op.image.isNull()) {
                 painter.fillRect(op.target, op.fill);
-            } else if (op.image.size() == op.target.size() &&
-                       op.source == QRectF(QPointF(0, 0), QSizeF(op.image.size()))) {
-                painter.drawImage(op.target.topLeft(), op.image);
+            } else if (yuv != nullptr && converted[i].isNull()) {
+                // Opaque and pixel for pixel: this band's rows of it, converted in place (the
+                // raster painter has drawn everything before it already).
+                const int from = std::max(op.target.top(), top);
+                const int to = std::min(op.target.bottom() + 1, bottom);
+                convertYuvRows(*yuv, from - op.target.top(), to - from,
+                               bits + from * stride + qsizetype(op.target.left()) * 4, stride);
             } else {
-                painter.drawImage(QRectF(op.target), op.image, op.source);
+                const QImage& image = yuv != nullptr ? converted[i] : op.image.image();
+                if (isPixelForPixel(op)) {
+                    painter.drawImage(op.target.topLeft(), image);
+                } else {
+                    painter.drawImage(QRectF(op.target), image, op.source);
+                }
             }
         }
     });

@@ -8,6 +8,7 @@
 
 #include "platform/graphics/layer.h"
 #include "platform/graphics/layer_snapshot.h"
+#include "platform/graphics/picture.h"
 #include "platform/graphics/worker_pool.h"
 
 namespace kestio::platform {
@@ -40,7 +41,7 @@ struct Composition {
         QRect target;  // device pixels
         float opacity = 1.0f;
         QColor fill;    // used when image is null
-        QImage image;   // its `source` part drawn into target, scaled when the sizes differ
+        Picture image;  // its `source` part drawn into target, scaled when the sizes differ
         QRectF source;  // in image pixels
     };
 
@@ -49,7 +50,7 @@ struct Composition {
     // The frame sources' pictures it shows, in drawing order.
     std::vector<PictureName> pictures;
 
-    // Same size and the same operations on the same pictures (by QImage::cacheKey()).
+    // Same size and the same operations on the same pictures (by Picture::key()).
     bool drawsTheSameAs(const Composition& other) const;
     // The topmost op that hides everything beneath it in `area` (a fill of an opaque colour, or
     // a picture without an alpha channel, at full opacity over all of `area`); none when no op
@@ -81,7 +82,7 @@ class Compositor {
 
   private:
     using DrawOp = Composition::DrawOp;
-    void addPicture(const QImage& picture, QRect target, QRect clip, float opacity, bool cache,
+    void addPicture(const Picture& picture, QRect target, QRect clip, float opacity, bool cache,
                     std::vector<DrawOp>& ops);
     struct ScaledStill {
         qint64 key = 0;

@@ -15,11 +15,11 @@ constexpr double kEpsilon = 1e-6;
 // it has none.
 class DecodedPictures final : public ItemPictures {
   public:
-    DecodedPictures(std::shared_ptr<ItemDecoder> decoder, QImage held)
+    DecodedPictures(std::shared_ptr<ItemDecoder> decoder, Picture held)
         : decoder_(std::move(decoder)), held_(std::move(held)) {}
-    QImage pictureAt(double itemTime, double /*endTime*/) const override {
+    Picture pictureAt(double itemTime, double /*endTime*/) const override {
         if (decoder_) {
-            QImage image = decoder_->frameAt(itemTime);
+            Picture image = decoder_->frameAt(itemTime);
             if (!image.isNull()) {
                 return image;
             }
@@ -29,7 +29,7 @@ class DecodedPictures final : public ItemPictures {
 
   private:
     std::shared_ptr<ItemDecoder> decoder_;
-    QImage held_;
+    Picture held_;
 };
 
 }  // namespace
@@ -110,13 +110,13 @@ void DecodedPlayerItem::seekAsked() {
     if (inPlayer()) {
         keepShownPicture();
     } else {
-        held_ = QImage();
+        held_ = Picture();
     }
 }
 
 void DecodedPlayerItem::keepShownPicture() {
     if (decoder_) {
-        QImage image = decoder_->frameAt(currentTime());
+        Picture image = decoder_->frameAt(currentTime());
         if (!image.isNull()) {
             held_ = std::move(image);
         }
@@ -168,7 +168,7 @@ void DecodedPlayerItem::startLoading() {
 
 void DecodedPlayerItem::failing() {
     decoder_.reset();
-    held_ = QImage();
+    held_ = Picture();
     displayable_ = false;
 }
 
@@ -216,7 +216,7 @@ void DecodedPlayerItem::refreshBuffer() {
     if (buffer.hasFrame) {
         // The decoder shows its own pictures again (its queue keeps the one showing until a
         // newer one is due): the picture kept for a seek goes, so that its memory does too.
-        held_ = QImage();
+        held_ = Picture();
     }
     displayable_ = displayable_ || buffer.hasFrame || (ready_ && !hasVideo_);
 

@@ -43,7 +43,7 @@ class DecodedPlayerItem final : public PlayableItem,
     // The decoded picture for `itemTime` (no filter applied): the queued picture whose
     // interval holds it, or the last one kept while nothing newer is decoded (during a seek,
     // say). Null before the first.
-    QImage frameAt(double itemTime) const { return pictureAt(itemTime); }
+    QImage frameAt(double itemTime) const { return pictureAt(itemTime).toImage(); }
 
   private:
     void startLoading() override;
@@ -69,7 +69,7 @@ class DecodedPlayerItem final : public PlayableItem,
     bool displayable_ = false;
     // The picture shown when a seek (or a nearer end) emptied the decoder's queue, kept only
     // until the decoder has a picture again.
-    QImage held_;
+    Picture held_;
 };
 
 }  // namespace kestio::platform::media

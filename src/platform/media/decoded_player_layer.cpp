@@ -42,4 +42,8 @@ QImage DecodedPlayerLayer::frameAt(HostTime hostTime) const {
     return player_ ? player_->frameAt(hostTime) : QImage();
 }
 
+Picture DecodedPlayerLayer::pictureAt(HostTime hostTime) const {
+    return player_ ? player_->pictureAt(hostTime) : Picture();
+}
+
 }  // namespace kestio::platform::media

@@ -29,6 +29,7 @@ class DecodedPlayerLayer final : public PlayerLayer {
 
     // The player's picture at host time `hostTime` (as the decoder gives it), or null.
     QImage frameAt(HostTime hostTime) const override;
+    Picture pictureAt(HostTime hostTime) const override;
 
   private:
     void update(bool ready);

@@ -151,7 +151,7 @@ void DecodedQueuePlayer::currentChanged(const PlayableItemPtr& oldItem, ClockTim
         applyRateTo(*newItem, clockTime);
     }
     if (!gapless) {
-        carryOver_ = QImage();
+        carryOver_ = Picture();
         carryOverFilter_.reset();
     }
     reschedule();
@@ -432,7 +432,7 @@ void DecodedQueuePlayer::publish() {
         // The item before's last picture is shown only until the current item has its own.
         auto item = front();
         if (item && !item->pictureAt(item->currentTime()).isNull()) {
-            carryOver_ = QImage();
+            carryOver_ = Picture();
             carryOverFilter_.reset();
         }
     }
@@ -451,12 +451,12 @@ void DecodedQueuePlayer::publish() {
     snapshot_.store(std::move(snapshot));
 }
 
-QImage DecodedQueuePlayer::filtered(const QImage& picture,
-                                    const std::shared_ptr<const FrameFilter>& filter) const {
+Picture DecodedQueuePlayer::filtered(const Picture& picture,
+                                     const std::shared_ptr<const FrameFilter>& filter) const {
     if (!filter || picture.isNull()) {
         return picture;
     }
-    const qint64 key = picture.cacheKey();
+    const qint64 key = picture.key();
     {
         std::lock_guard lock(filteredMutex_);
         for (const auto& entry : filtered_) {
@@ -465,15 +465,16 @@ QImage DecodedQueuePlayer::filtered(const QImage& picture,
             }
         }
     }
+    const QImage image = picture.toImage();
     QImage result;
     try {
-        result = (*filter)(picture);
+        result = (*filter)(image);
     } catch (...) {
         result = QImage();
     }
-    if (result.size() != picture.size()) {
+    if (result.size() != image.size()) {
         // A filter that fails or changes the size shows the picture as decoded.
-        result = picture;
+        return picture;
     }
     std::lock_guard lock(filteredMutex_);
     filtered_.push_back({key, filter, result});
@@ -483,7 +484,33 @@ QImage DecodedQueuePlayer::filtered(const QImage& picture,
     return result;
 }
 
+QImage DecodedQueuePlayer::imageOf(const Picture& picture) const {
+    if (picture.yuv() == nullptr) {
+        return picture.image();
+    }
+    const qint64 key = picture.key();
+    {
+        std::lock_guard lock(filteredMutex_);
+        for (const auto& entry : filtered_) {
+            if (entry.key == key && !entry.filter) {
+                return entry.picture;
+            }
+        }
+    }
+    QImage image = picture.toImage();
+    std::lock_guard lock(filteredMutex_);
+    filtered_.push_back({key, nullptr, image});
+    while (filtered_.size() > kFilteredKept) {
+        filtered_.pop_front();
+    }
+    return image;
+}
+
 QImage DecodedQueuePlayer::frameAt(HostTime hostTime) const {
+    return imageOf(pictureAt(hostTime));
+}
+
+Picture DecodedQueuePlayer::pictureAt(HostTime hostTime) const {
     const auto snapshot = snapshot_.load();
     if (!snapshot || !snapshot->current) {
         return {};
@@ -494,12 +521,12 @@ QImage DecodedQueuePlayer::frameAt(HostTime hostTime) const {
         // Past the end, before the run loop has handled it: the next item is already on (it
         // runs from the end instant by itself).
         const auto& next = *snapshot->next;
-        QImage image = next.pictureAt(next.timeAt(clockTime));
+        Picture image = next.pictureAt(next.timeAt(clockTime));
         if (!image.isNull()) {
             return filtered(image, snapshot->filter ? snapshot->filter : next.filter);
         }
     }
-    QImage image = current.pictureAt(current.timeAt(clockTime));
+    Picture image = current.pictureAt(current.timeAt(clockTime));
     if (!image.isNull()) {
         return filtered(image, snapshot->filter ? snapshot->filter : current.filter);
     }

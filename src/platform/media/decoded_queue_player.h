@@ -78,6 +78,7 @@ class DecodedQueuePlayer : public QueuePlayer,
     std::shared_ptr<const FrameFilter> frameFilter() const override { return filter_; }
 
     QImage frameAt(HostTime hostTime) const override;
+    Picture pictureAt(HostTime hostTime) const override;
     Published<bool>& hasDisplayableFrame() override { return hasDisplayableFrame_; }
 
   protected:
@@ -114,9 +115,10 @@ class DecodedQueuePlayer : public QueuePlayer,
         // The player's filter, over the items' own.
         std::shared_ptr<const FrameFilter> filter;
         // The last picture of the item before, shown until the current one has its first.
-        QImage carryOver;
+        Picture carryOver;
         std::shared_ptr<const FrameFilter> carryOverFilter;
     };
+    // A picture filtered, or (without a filter) converted to an image for frameAt().
     struct Filtered {
         qint64 key = 0;
         std::shared_ptr<const FrameFilter> filter;
@@ -139,7 +141,10 @@ class DecodedQueuePlayer : public QueuePlayer,
     void checkPrerolls();
     void detachAll();
     void publish();
-    QImage filtered(const QImage& picture, const std::shared_ptr<const FrameFilter>& filter) const;
+    Picture filtered(const Picture& picture,
+                     const std::shared_ptr<const FrameFilter>& filter) const;
+    // `picture` as an image, the same image for as long as the picture is the same.
+    QImage imageOf(const Picture& picture) const;
 
     RunLoop& loop_;
     const void* family_;
@@ -163,7 +168,7 @@ class DecodedQueuePlayer : public QueuePlayer,
 
     TimerHandle endTimer_;
     ClockTime clockEnd_{};
-    QImage carryOver_;
+    Picture carryOver_;
     std::shared_ptr<const FrameFilter> carryOverFilter_;
     CurrentTimeline timeline_{*this};
     PlayerTimeObservers observers_;

@@ -17,9 +17,10 @@ namespace {
 constexpr double kEpsilon = 1e-6;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
-// Decoded pictures are most of an item's memory (33 MB each at 2160p, 8 MB at 1080p): the
-// queue holds what fits in this many bytes, at least two pictures and at most a quarter
-// second.
+// Decoded pictures are most of an item's memory (33 MB each at 2160p, 8 MB at 1080p, as images):
+// the queue holds what fits in this many bytes, at least two pictures and at most a quarter
+// second. Pictures are counted as images even when they are kept as decoded (12 MB at 2160p),
+// so the queue is as deep whatever the clip decodes to.
 constexpr std::size_t kFrameMemory = 24u * 1024u * 1024u;
 constexpr std::size_t kMinFrames = 2;
 // While the item stands (see setStanding()), the queue holds what fits in this many bytes, at
@@ -127,14 +128,14 @@ class ItemDecoder::Core {
     void setQueuedBehind(bool behind);
     void setClock(const ItemClock& clock, std::shared_ptr<const MediaClock> mediaClock);
     void release(double itemTime);
-    QImage frameAt(double itemTime) const;
+    Picture frameAt(double itemTime) const;
     Buffer buffer() const;
     void progressHandled() { progressPosted_.store(false); }
     int threadCount() const { return threadCount_.load(); }
 
   private:
     struct Frame {
-        QImage image;
+        Picture image;
         double time = 0.0;
         double duration = 0.0;
     };
@@ -172,7 +173,7 @@ class ItemDecoder::Core {
     bool interruptRequested();
     double endLimit();
     bool isLate(double time, double duration);
-    QImage picture(AVFrame* frame);
+    Picture picture(AVFrame* frame);
     void push(std::uint64_t generation, Frame frame);
     void land(std::uint64_t generation, const SeekRequest& request, AVFrame* frame, double time,
               double landing);
@@ -316,7 +317,7 @@ void ItemDecoder::release(double itemTime) {
     core_->release(itemTime);
 }
 
-QImage ItemDecoder::frameAt(double itemTime) const {
+Picture ItemDecoder::frameAt(double itemTime) const {
     return core_->frameAt(itemTime);
 }
 
@@ -517,7 +518,7 @@ bool ItemDecoder::Core::releaseLocked(double itemTime) {
     return released;
 }
 
-QImage ItemDecoder::Core::frameAt(double itemTime) const {
+Picture ItemDecoder::Core::frameAt(double itemTime) const {
     std::lock_guard lock(mutex_);
     if (frames_.empty()) {
         return {};
@@ -894,12 +895,9 @@ bool ItemDecoder::Core::isLate(double time, double duration) {
     return now.itemTime && time + duration < *now.itemTime - 1e-3;
 }
 
-QImage ItemDecoder::Core::picture(AVFrame* frame) {
-    QImage image = decoder_->toImage(*frame, true);
+Picture ItemDecoder::Core::picture(AVFrame* frame) {
+    Picture image = decoder_->toPicture(*frame, true);
     av_frame_unref(frame);
-    if (image.isNull()) {
-        return image;
-    }
     return image;
 }
 
@@ -984,7 +982,7 @@ void ItemDecoder::Core::decodeOne(std::uint64_t generation) {
         kept_.reset();
         return;
     }
-    QImage image = picture(frame.get());
+    Picture image = picture(frame.get());
     if (!image.isNull()) {
         push(generation, {std::move(image), time, duration});
     }
@@ -1005,7 +1003,7 @@ void ItemDecoder::Core::land(std::uint64_t generation, const SeekRequest& reques
                              double time, double landing) {
     if (frame != nullptr) {
         const double duration = decoder_->frameDuration(*frame);
-        QImage image = picture(frame);
+        Picture image = picture(frame);
         if (!image.isNull()) {
             std::lock_guard lock(mutex_);
             if (generation == generation_) {

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/ffmpeg/ffmpeg_handles.h"
+#include "platform/graphics/picture.h"
 #include "platform/media/item_clock.h"
 #include "platform/media/media_file.h"
 #include "platform/runloop/media_clock.h"
@@ -48,12 +49,13 @@ struct DecoderEvent {
 // The demux/decode thread of one player item and the queue of pictures it fills.
 //
 // The thread reads the video track ahead (compressed, up to the forward-buffer duration),
-// decodes a few pictures ahead into the frame queue (bounded in bytes) and converts them. The
-// queue is kept in presentation order; a picture stamped far out of order among its
-// neighbours is dropped. Pictures leave the queue once the item clock has passed them: the
-// thread releases them itself, so presenting never waits on the owner's thread. It blocks on a
-// condition variable while there is nothing to do and is woken by the owner (a seek, room in
-// the queue, a changed setting or clock, stop) or when the next picture falls due.
+// decodes a few pictures ahead into the frame queue (bounded in bytes), kept as decoded where
+// they can be (VideoDecoder::toPicture) and converted otherwise. The queue is kept in
+// presentation order; a picture stamped far out of order among its neighbours is dropped. Pictures
+// leave the queue once the item clock has passed them: the thread releases them itself, so
+// presenting never waits on the owner's thread. It blocks on a condition variable while there is
+// nothing to do and is woken by the owner (a seek, room in the queue, a changed setting or clock,
+// stop) or when the next picture falls due.
 //
 // The thread never touches the owner: it reports through the event sink, which must only hand
 // the event over to the main thread. Every public function is safe from any thread (presenter
@@ -112,7 +114,7 @@ class ItemDecoder {
     void release(double itemTime);
     // The queued picture that shows `itemTime` (the earliest when all are later); null when
     // the queue is empty.
-    QImage frameAt(double itemTime) const;
+    Picture frameAt(double itemTime) const;
     Buffer buffer() const;
     // The owner has taken in the last Progress event; the next change posts another.
     void progressHandled();

@@ -22,8 +22,8 @@ double PlayableItem::View::timeAt(ClockTime clockTime) const {
     return clampedTime(timeline.at(clockTime).seconds(), endTime);
 }
 
-QImage PlayableItem::View::pictureAt(double itemTime) const {
-    return pictures ? pictures->pictureAt(itemTime, endTime) : QImage();
+Picture PlayableItem::View::pictureAt(double itemTime) const {
+    return pictures ? pictures->pictureAt(itemTime, endTime) : Picture();
 }
 
 PlayableItem::PlayableItem(RunLoop& loop, const void* family)

@@ -17,6 +17,8 @@
 #include "platform/runloop/published.h"
 #include "platform/runloop/run_loop.h"
 
+#include "platform/graphics/picture.h"
+
 namespace kestio::platform::media {
 
 class DecodedQueuePlayer;
@@ -27,7 +29,7 @@ class ItemPictures {
     virtual ~ItemPictures() = default;
     // The picture for `itemTime` of an item ending at `endTime` (no filter applied); null when
     // there is none.
-    virtual QImage pictureAt(double itemTime, double endTime) const = 0;
+    virtual Picture pictureAt(double itemTime, double endTime) const = 0;
 };
 
 // A player item as the queue player plays it: its timeline against the player's clock, its
@@ -50,7 +52,7 @@ class PlayableItem : public PlayerItem {
         // The item's time at `clockTime`, within [0, endTime].
         double timeAt(ClockTime clockTime) const;
         // The picture for `itemTime`, null when there is none.
-        QImage pictureAt(double itemTime) const;
+        Picture pictureAt(double itemTime) const;
     };
 
     ~PlayableItem() override;
@@ -82,7 +84,7 @@ class PlayableItem : public PlayerItem {
 
     bool isSeeking() const { return seek_.has_value(); }
     // The picture for `itemTime` (no filter applied).
-    QImage pictureAt(double itemTime) const { return view().pictureAt(itemTime); }
+    Picture pictureAt(double itemTime) const { return view().pictureAt(itemTime); }
 
   protected:
     enum class Change { Ready, Failed, SeekStarted, SeekLanded, EndMoved, Buffer, Filter };

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/graphics/picture.h"
 #include "platform/media/player_item.h"
 #include "platform/runloop/media_clock.h"
 #include "platform/runloop/published.h"
@@ -121,6 +122,9 @@ class QueuePlayer {
     // force now applied (the player's, else the item's). Null when there is nothing to show. Safe
     // from any thread.
     virtual QImage frameAt(HostTime hostTime) const = 0;
+    // The same picture as the compositor takes it: possibly still as decoded (see
+    // FrameSource::pictureAt()). By default, frameAt()'s image.
+    virtual Picture pictureAt(HostTime hostTime) const { return frameAt(hostTime); }
     // True while the current item has a picture for its time (or is ready and has none
     // to show: a file with sound only).
     virtual Published<bool>& hasDisplayableFrame() = 0;

@@ -4,6 +4,8 @@
 #include <QtEndian>
 #include <atomic>
 #include <cmath>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "platform/runloop/usable_cores.h"
@@ -37,6 +39,22 @@ int swsColorspace(const AVFrame& frame) {
             return SWS_CS_BT2020;
         default:
             return frame.height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+    }
+}
+
+// The luma weights of red and blue of the matrix swsColorspace() picks for the frame.
+std::pair<float, float> lumaWeights(const AVFrame& frame) {
+    switch (swsColorspace(frame)) {
+        case SWS_CS_ITU601:
+            return {0.299f, 0.114f};
+        case SWS_CS_SMPTE240M:
+            return {0.212f, 0.087f};
+        case SWS_CS_FCC:
+            return {0.30f, 0.11f};
+        case SWS_CS_BT2020:
+            return {0.2627f, 0.0593f};
+        default:
+            return {0.2126f, 0.0722f};
     }
 }
 
@@ -624,6 +642,39 @@ bool VideoDecoder::seek(double t, const std::function<bool()>& stopRequested) {
         }
     }
     return !stopped() && rewind();
+}
+
+Picture VideoDecoder::toPicture(const AVFrame& frame, bool upright) {
+    const auto format = static_cast<AVPixelFormat>(frame.format);
+    AVRational sar = frame.sample_aspect_ratio;
+    if (sar.num <= 0 || sar.den <= 0) {
+        sar = av_guess_sample_aspect_ratio(file_->context(), file_->stream(stream_), nullptr);
+    }
+    const bool keptAsDecoded =
+        (format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P) &&
+        ffmpeg::MediaLimits::pictureSizeAllowed(frame.width, frame.height) &&
+        !(upright && rotation_ != 0) &&
+        displaySizeOf(frame.width, frame.height, sar) == QSize(frame.width, frame.height) &&
+        frame.data[0] != nullptr && frame.data[1] != nullptr && frame.data[2] != nullptr &&
+        frame.buf[0] != nullptr;
+    if (!keptAsDecoded) {
+        return toImage(frame, upright);
+    }
+    std::shared_ptr<AVFrame> held(av_frame_clone(&frame), [](AVFrame* f) { av_frame_free(&f); });
+    if (!held) {
+        return toImage(frame, upright);
+    }
+    YuvPicture yuv;
+    yuv.width = held->width;
+    yuv.height = held->height;
+    for (int i = 0; i < 3; ++i) {
+        yuv.planes[i] = held->data[i];
+        yuv.strides[i] = held->linesize[i];
+    }
+    std::tie(yuv.kr, yuv.kb) = lumaWeights(*held);
+    yuv.fullRange = isFullRange(*held);
+    yuv.owner = std::move(held);
+    return Picture(std::move(yuv));
 }
 
 QImage VideoDecoder::toImage(const AVFrame& frame, bool upright, QSize maxSize) {

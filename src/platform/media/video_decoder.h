@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "platform/ffmpeg/ffmpeg_handles.h"
+#include "platform/graphics/picture.h"
 #include "platform/graphics/worker_pool.h"
 #include "platform/media/loaded.h"
 #include "platform/media/mapped_buffer_pool.h"
@@ -20,7 +21,7 @@ namespace kestio::platform::media {
 // 0 stands for: a video track that starts later than the sound has its first picture after 0,
 // and that picture is the one showing from 0 until then.
 //
-// Pictures are QImage::Format_RGB32 (Format_ARGB32_Premultiplied for a track with an alpha
+// Images are QImage::Format_RGB32 (Format_ARGB32_Premultiplied for a track with an alpha
 // channel) at display size (coded size with the pixel aspect applied), optionally turned upright
 // by the track's rotation.
 class VideoDecoder {
@@ -108,6 +109,10 @@ class VideoDecoder {
     // The picture's memory comes from the decoder's pool of picture buffers and goes back to it
     // when the last copy of the picture is gone (see MappedBufferPool).
     QImage toImage(const AVFrame& frame, bool upright, QSize maxSize = {});
+    // The frame as a picture to play. A frame of 8-bit 4:2:0 shown at its coded size and not
+    // turned (what most clips decode to) stays as decoded, holding the frame's buffer until the
+    // picture is gone, and is converted where it is drawn; any other frame is toImage()'s.
+    Picture toPicture(const AVFrame& frame, bool upright);
     // Unmaps the picture and frame buffers kept for reuse: a decoder with nothing to do keeps
     // none (decoded frames come from a pool of the decoder's own, too: FFmpeg's would keep as
     // many frames as the busiest moment needed, a seek's say, until the decoder closes).

@@ -278,7 +278,7 @@ QImage drawnOpByOp(const Composition& composition) {
         if (op.image.isNull()) {
             painter.fillRect(op.target, op.fill);
         } else {
-            painter.drawImage(QRectF(op.target), op.image, op.source);
+            painter.drawImage(QRectF(op.target), op.image.toImage(), op.source);
         }
     }
     return image;

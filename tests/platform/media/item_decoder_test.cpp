@@ -248,16 +248,16 @@ TEST_P(ItemDecoderQueuedSeek, LandsOnThePictureAndDecodesAgainOnlyWhenItMust) {
     if (!std::isnan(c.releaseThrough)) {
         d.decoder->release(c.releaseThrough);
     }
-    const qint64 before = d.decoder->frameAt(c.target).cacheKey();
+    const qint64 before = d.decoder->frameAt(c.target).key();
 
     d.decoder->seek({.id = 7, .time = c.target});
     ASSERT_TRUE(waitFor(d.loop, [&] { return !d.landings.empty(); }));
     ASSERT_EQ(d.landings.size(), 1u);
     EXPECT_EQ(d.landings[0].seekId, 7u);
     EXPECT_NEAR(d.landings[0].landing, std::max(c.target, 0.0), 1e-6);
-    const QImage shown = d.decoder->frameAt(c.target);
+    const Picture shown = d.decoder->frameAt(c.target);
     EXPECT_EQ(readFrameNumber(shown), c.expectedFrame);
-    EXPECT_EQ(shown.cacheKey() == before, c.keepsQueuedPictures);
+    EXPECT_EQ(shown.key() == before, c.keepsQueuedPictures);
     ASSERT_TRUE(d.decodedThrough(std::max(c.target, 0.0) + 3 * kFrame));
     EXPECT_EQ(d.shown(c.expectedFrame, c.expectedFrame + 3),
               frames(c.expectedFrame, c.expectedFrame + 3));

@@ -142,17 +142,24 @@ TEST(QueuePlayerAdvance, TheLastPictureOfTheItemBeforeIsLetGoOnceTheNextShowsIts
     ASSERT_TRUE(testing::waitForStatus(loop, *b));
     player->play();
     advanceDecoded(loop, *player, 9.5 / 30.0);
-    QImage last = layer.frameAt(loop.now());
-    ASSERT_EQ(readFrameNumber(last), 9);
+    // The picture as the player hands it to the compositor, held here only through a weak
+    // reference to what keeps its pixels.
+    std::weak_ptr<const void> last;
+    {
+        const Picture picture = layer.pictureAt(loop.now());
+        ASSERT_EQ(readFrameNumber(picture), 9);
+        ASSERT_NE(picture.yuv(), nullptr) << "the clip's pictures are kept as decoded";
+        last = picture.yuv()->owner;
+    }
     advanceDecoded(loop, *player, 3.0 / 30.0);  // into frame 2 of b
     ASSERT_EQ(player->current(), b);
-    ASSERT_EQ(readFrameNumber(layer.frameAt(loop.now())), 2);
+    ASSERT_EQ(readFrameNumber(layer.pictureAt(loop.now())), 2);
     a.reset();  // its decoder and queue go on a thread of their own: look every few ms
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!last.isDetached() && std::chrono::steady_clock::now() < deadline) {
+    while (!last.expired() && std::chrono::steady_clock::now() < deadline) {
         loop.waitForPosted(0.005);
     }
-    EXPECT_TRUE(last.isDetached()) << "the picture before the seam is still held";
+    EXPECT_TRUE(last.expired()) << "the picture before the seam is still held";
 }
 
 TEST(QueuePlayerRate, DoubleRateRunsTheClockTwiceAsFast) {

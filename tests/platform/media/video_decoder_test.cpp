@@ -15,6 +15,7 @@
 #include "platform/graphics/worker_pool.h"
 #include "platform/runloop/usable_cores.h"
 #include "support/allowed_cpus.h"
+#include "support/media_fixtures.h"
 #include "support/process_runner.h"
 
 extern "C" {
@@ -295,6 +296,113 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<ThreadCase>& param) {
         return std::string(param.param.name).substr(0, std::string(param.param.name).find('.'));
     });
+
+struct PlayedCase {
+    const char* name;
+    std::vector<std::string> encoding;
+    const char* size;
+    std::string filter;
+    // Kept as the decoder gave it, to be converted where it is drawn.
+    bool keptAsDecoded;
+};
+
+void PrintTo(const PlayedCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class PlayedPictures : public testing::TestWithParam<PlayedCase> {};
+
+// A picture to play stays as decoded only where the planes show as they are (8-bit 4:2:0 at
+// the coded size); anything else is converted as before. A kept picture, converted where it is
+// drawn, shows the colours the decoder's own conversion gives: the matrix and range of the clip
+// are the ones its frames state (a wrong matrix or range shifts testsrc2's saturated colours by
+// tens of levels). The two conversions differ by their rounding only.
+TEST_P(PlayedPictures, StayAsDecodedOnlyWhereTheyShowSoAndConvertToTheSameColours) {
+    const PlayedCase& c = GetParam();
+    const fs::path clip = makeClip(std::string("played_") + c.name, c.encoding, c.size, c.filter);
+    ASSERT_FALSE(clip.empty());
+    auto decoder = VideoDecoder::open(clip, std::make_shared<ffmpeg::IoControl>(), {.threads = 1});
+    ASSERT_TRUE(decoder) << decoder.error();
+    ffmpeg::FramePtr frame = ffmpeg::makeFrame();
+    ASSERT_EQ((*decoder)->decodeNext(frame.get()), VideoDecoder::Step::Frame);
+    const QImage converted = (*decoder)->toImage(*frame, true);
+    const Picture picture = (*decoder)->toPicture(*frame, true);
+    ASSERT_FALSE(picture.isNull());
+    ASSERT_EQ(picture.yuv() != nullptr, c.keptAsDecoded);
+    EXPECT_EQ(picture.size(), converted.size());
+    if (!c.keptAsDecoded) {
+        return;
+    }
+    // The picture holds the frame's planes: they outlive the decoder's own reference.
+    av_frame_unref(frame.get());
+    const QImage shown = picture.toImage();
+    ASSERT_EQ(shown.size(), converted.size());
+    int worst = 0;
+    double total = 0.0;
+    for (int y = 0; y < shown.height(); ++y) {
+        const auto* a = reinterpret_cast<const QRgb*>(shown.constScanLine(y));
+        const auto* b = reinterpret_cast<const QRgb*>(converted.constScanLine(y));
+        for (int x = 0; x < shown.width(); ++x) {
+            for (const int shift : {0, 8, 16}) {
+                const int d = std::abs(int((a[x] >> shift) & 0xff) - int((b[x] >> shift) & 0xff));
+                worst = std::max(worst, d);
+                total += d;
+            }
+        }
+    }
+    EXPECT_LE(worst, 4);
+    EXPECT_LE(total / (3.0 * shown.width() * shown.height()), 1.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, PlayedPictures,
+    testing::Values(
+        PlayedCase{"bt709.mkv",
+                   {"-c:v", "ffv1", "-colorspace", "bt709", "-color_range", "tv"},
+                   "640x360",
+                   "format=yuv420p",
+                   true},
+        PlayedCase{"bt601_odd.mkv",
+                   {"-c:v", "ffv1", "-colorspace", "bt470bg", "-color_range", "tv"},
+                   "643x361",
+                   "format=yuv420p",
+                   true},
+        PlayedCase{"unstated_720p.mkv", {"-c:v", "ffv1"}, "1280x720", "format=yuv420p", true},
+        PlayedCase{"unstated_576p.mkv", {"-c:v", "ffv1"}, "720x576", "format=yuv420p", true},
+        PlayedCase{"full_range.avi",
+                   {"-c:v", "mjpeg", "-q:v", "2", "-pix_fmt", "yuvj420p"},
+                   "640x360",
+                   "format=yuvj420p",
+                   true},
+        PlayedCase{"h264.mp4",
+                   {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"},
+                   "642x362",
+                   "null",
+                   true},
+        PlayedCase{"yuv422.mkv", {"-c:v", "ffv1"}, "640x360", "format=yuv422p", false},
+        PlayedCase{"yuv420_10.mkv", {"-c:v", "ffv1"}, "640x360", "format=yuv420p10le", false},
+        PlayedCase{
+            "anamorphic.mkv", {"-c:v", "ffv1"}, "640x360", "format=yuv420p,setsar=4/3", false}),
+    [](const testing::TestParamInfo<PlayedCase>& param) {
+        return std::string(param.param.name).substr(0, std::string(param.param.name).find('.'));
+    });
+
+// A turned clip stays as decoded when it is asked for as coded, and is converted (and turned)
+// when it is asked for upright.
+TEST(PlayedPictures, OfATurnedClipAreConvertedToBeShownUpright) {
+    const auto& rotated = test::mediaFixtures().rotatedClip;
+    auto decoder =
+        VideoDecoder::open(rotated.path, std::make_shared<ffmpeg::IoControl>(), {.threads = 1});
+    ASSERT_TRUE(decoder) << decoder.error();
+    ffmpeg::FramePtr frame = ffmpeg::makeFrame();
+    ASSERT_EQ((*decoder)->decodeNext(frame.get()), VideoDecoder::Step::Frame);
+    const Picture upright = (*decoder)->toPicture(*frame, true);
+    EXPECT_EQ(upright.yuv(), nullptr);
+    EXPECT_EQ(upright.size(), (*decoder)->displaySize(true));
+    const Picture coded = (*decoder)->toPicture(*frame, false);
+    EXPECT_NE(coded.yuv(), nullptr);
+    EXPECT_EQ(coded.size(), (*decoder)->displaySize(false));
+}
 
 }  // namespace
 }  // namespace kestio::platform::media
