@@ -22,6 +22,7 @@
 #include "platform/graphics/picture_downscale.h"
 #include "platform/graphics/presenter.h"
 #include "platform/graphics/shared_compositions.h"
+#include "platform/graphics/yuv_picture.h"
 #include "platform/runloop/manual_run_loop.h"
 
 namespace {
@@ -61,6 +62,45 @@ class AlternatingSource final : public FrameSource {
     DecodedSource first_;
     DecodedSource second_;
     bool changing_;
+};
+
+// A picture kept as decoded, as a player hands out an 8-bit 4:2:0 clip's: planes of noise.
+Picture decodedPicture(int width, int height, unsigned seed) {
+    std::mt19937 random(seed);
+    auto planes = std::make_shared<std::vector<std::vector<std::uint8_t>>>(3);
+    YuvPicture yuv;
+    yuv.width = width;
+    yuv.height = height;
+    for (int p = 0; p < 3; ++p) {
+        const int w = p == 0 ? width : (width + 1) / 2;
+        const int h = p == 0 ? height : (height + 1) / 2;
+        const qsizetype stride = (w + 63) / 64 * 64;
+        auto& plane = (*planes)[std::size_t(p)];
+        plane.resize(std::size_t(stride * h));
+        for (auto& sample : plane) {
+            sample = std::uint8_t(16 + random() % 220);
+        }
+        yuv.planes[p] = plane.data();
+        yuv.strides[p] = stride;
+    }
+    yuv.owner = planes;
+    return Picture(std::move(yuv));
+}
+
+// Two decoded pictures kept as decoded, shown in turn (one per refresh at 64 per second).
+class AlternatingDecodedSource final : public FrameSource {
+  public:
+    AlternatingDecodedSource(int width, int height)
+        : first_(decodedPicture(width, height, 1)), second_(decodedPicture(width, height, 2)) {}
+    QImage frameAt(HostTime time) const override { return pictureAt(time).toImage(); }
+    Picture pictureAt(HostTime time) const override {
+        const bool odd = static_cast<long long>(std::floor(time.seconds() * 64.0 + 0.5)) % 2 != 0;
+        return odd ? second_ : first_;
+    }
+
+  private:
+    Picture first_;
+    Picture second_;
 };
 
 std::shared_ptr<Layer> playerTree(ManualRunLoop& loop, int width, int height,
@@ -162,14 +202,20 @@ void BM_PresenterRefresh(benchmark::State& state) {
 
 // Views of one tree whose picture changes every refresh, all at 64 refreshes per second and
 // sharing drawings as the views of one tree do: state.range(0) full-size (3840x2160) views and
-// state.range(1) views of 547x308.
+// state.range(1) views of 547x308; the pictures are images (state.range(2) 0) or kept as
+// decoded, as a player hands out an 8-bit 4:2:0 clip's (1).
 void BM_ViewsOfOneTree(benchmark::State& state) {
     constexpr int kWidth = 3840;
     constexpr int kHeight = 2160;
     ManualRunLoop loop;
     SnapshotPublisher publisher(loop);
-    publisher.setRoot(playerTree(loop, kWidth, kHeight,
-                                 std::make_shared<AlternatingSource>(kWidth, kHeight, true)));
+    std::shared_ptr<const FrameSource> source;
+    if (state.range(2) != 0) {
+        source = std::make_shared<AlternatingDecodedSource>(kWidth, kHeight);
+    } else {
+        source = std::make_shared<AlternatingSource>(kWidth, kHeight, true);
+    }
+    publisher.setRoot(playerTree(loop, kWidth, kHeight, std::move(source)));
     auto shared = std::make_shared<SharedCompositions>();
     auto clock = std::make_shared<ManualHostClock>();
     std::vector<std::unique_ptr<Presenter>> presenters;
@@ -252,11 +298,15 @@ BENCHMARK(BM_PresenterRefresh)
     ->MeasureProcessCPUTime();
 BENCHMARK(BM_DownscaleToPanel)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ViewsOfOneTree)
-    ->ArgNames({"full", "small"})
-    ->Args({1, 0})
-    ->Args({1, 1})
-    ->Args({0, 1})
-    ->Args({2, 0})
+    ->ArgNames({"full", "small", "decoded"})
+    ->Args({1, 0, 0})
+    ->Args({1, 1, 0})
+    ->Args({0, 1, 0})
+    ->Args({2, 0, 0})
+    ->Args({1, 0, 1})
+    ->Args({1, 1, 1})
+    ->Args({0, 1, 1})
+    ->Args({2, 0, 1})
     ->Unit(benchmark::kMicrosecond)
     ->MeasureProcessCPUTime();
 
