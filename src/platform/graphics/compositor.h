@@ -31,7 +31,10 @@ namespace kestio::platform {
 // a layer are kept between renders while in use, so a still on air is scaled once. A picture is
 // scaled once, as it is drawn at the image's size: bilinearly when it shrinks to no less than
 // half, with the box filter of picture_downscale.h when it shrinks further (a small view of a
-// large frame), so a small view never composes at the picture's size. One compositor
+// large frame), so a small view never composes at the picture's size. A picture kept as decoded
+// (YuvPicture) is converted to RGB in the same pass: where it is drawn opaque and pixel for
+// pixel, each band converts its own rows straight into the image; a small view averages its
+// planes; other draws convert it whole first. One compositor
 // renders on one thread at a time; several compositors may share one pool. Everything one render
 // draws, worked out before any pixel is touched: the fills and pictures in drawing order, each
 // already placed, cut to what is visible and given its opacity. Two renders with the same drawing
