@@ -9,6 +9,7 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <xmmintrin.h>
 #endif
 
 namespace kestio::platform {
@@ -159,6 +160,170 @@ int vectorRow(const Coefficients& k, const std::uint8_t* luma, const std::uint8_
 }
 #endif
 
+// The rows the boxes of one output row read: each box's two luma rows and the chroma rows
+// they take their chroma from (the same one twice for a box starting on an even row).
+struct BoxRows {
+    int count = 0;  // 2 per box along a column
+    const std::uint8_t* luma[2 * downscale::kMaxBoxes];
+    const std::uint8_t* cb[2 * downscale::kMaxBoxes];
+    const std::uint8_t* cr[2 * downscale::kMaxBoxes];
+};
+
+// The sums of the 2x2 boxes whose left column is x, over the rows of `rows`, for each luma
+// column x in [from, to): Y' into `luma`, and Cb and Cr of the chroma columns the box's two
+// luma columns map to into `cb` and `cr` (at most 16 rows of 4 samples of 255: 16 bits hold
+// them). `width` is the picture's, `nextColumn` 0 in a picture one pixel wide.
+void boxSums(const BoxRows& rows, const BoxRows& ahead, int from, int to, int width, int nextColumn,
+             std::uint16_t* luma, std::uint16_t* cb, std::uint16_t* cr) {
+    int x = from;
+#if defined(__SSE2__)
+    // Sixteen columns a step from an even one, while the loads (of columns up to x + 16 and
+    // chroma columns up to x / 2 + 8) stay within the rows: column 2i's box takes chroma column i
+    // twice, column 2i + 1's columns i and i + 1.
+    x &= ~1;
+    const __m128i zero = _mm_setzero_si128();
+    const auto chromaPairs = [&](const std::uint8_t* const* chroma, std::uint16_t* out) {
+        __m128i here = zero;
+        __m128i next = zero;
+        for (int r = 0; r < rows.count; ++r) {
+            const std::uint8_t* c = chroma[r] + x / 2;
+            here = _mm_add_epi16(
+                here,
+                _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(c)), zero));
+            next = _mm_add_epi16(
+                next,
+                _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(c + 1)), zero));
+        }
+        const __m128i evens = _mm_add_epi16(here, here);
+        const __m128i odds = _mm_add_epi16(here, next);
+        auto* o = reinterpret_cast<__m128i*>(out + x);
+        _mm_storeu_si128(o, _mm_unpacklo_epi16(evens, odds));
+        _mm_storeu_si128(o + 1, _mm_unpackhi_epi16(evens, odds));
+    };
+    for (int step = 0; x < to && x + 17 <= width && nextColumn == 1; x += 16, ++step) {
+        if (step % 4 == 0) {
+            // Every 64 bytes of luma, the same part of the rows of the output row after next
+            // is asked for (one row ahead leaves too little time for memory to answer).
+            for (int r = 0; r < ahead.count; ++r) {
+                _mm_prefetch(reinterpret_cast<const char*>(ahead.luma[r] + x), _MM_HINT_T0);
+                _mm_prefetch(reinterpret_cast<const char*>(ahead.cb[r] + x / 2), _MM_HINT_T0);
+                _mm_prefetch(reinterpret_cast<const char*>(ahead.cr[r] + x / 2), _MM_HINT_T0);
+            }
+        }
+        __m128i low = zero;
+        __m128i high = zero;
+        for (int r = 0; r < rows.count; ++r) {
+            const std::uint8_t* l = rows.luma[r] + x;
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(l));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(l + 1));
+            low = _mm_add_epi16(
+                low, _mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)));
+            high = _mm_add_epi16(
+                high, _mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(luma + x), low);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(luma + x + 8), high);
+        chromaPairs(rows.cb, cb);
+        chromaPairs(rows.cr, cr);
+    }
+#endif
+    for (; x < to; ++x) {
+        const int right = x + nextColumn;
+        unsigned y = 0;
+        unsigned b = 0;
+        unsigned r = 0;
+        for (int i = 0; i < rows.count; ++i) {
+            y += rows.luma[i][x] + rows.luma[i][right];
+            b += rows.cb[i][x / 2] + rows.cb[i][right / 2];
+            r += rows.cr[i][x / 2] + rows.cr[i][right / 2];
+        }
+        luma[x] = static_cast<std::uint16_t>(y);
+        cb[x] = static_cast<std::uint16_t>(b);
+        cr[x] = static_cast<std::uint16_t>(r);
+    }
+}
+
+// Sums of `count` samples (at most 256 of 255) to their average times 256, as the conversion
+// takes samples: (sum * multiplier + half) >> shift, the multiplier 256 / count with as many
+// fractional bits as keep it within 16 bits (the product within 32). The averages keep eight
+// fractional bits: rounding them to whole codes would cost up to half a code, and round ties
+// (frequent, as a chroma sample counts two or four times in a sum) one way.
+struct Averaging {
+    explicit Averaging(int count) {
+        shift = 24;
+        while (std::lround(std::ldexp(256.0 / count, shift)) > 65535) {
+            --shift;
+        }
+        multiplier = static_cast<unsigned>(std::lround(std::ldexp(256.0 / count, shift)));
+    }
+    int operator()(unsigned sum) const {
+        return static_cast<int>((sum * multiplier + (1u << (shift - 1))) >> shift);
+    }
+    unsigned multiplier = 0;
+    int shift = 0;
+};
+
+// The averages of box sums converted to pixels, as convertYuvRows() converts samples.
+struct Shrink {
+    Coefficients k;
+    Averaging average;
+
+    quint32 pixel(unsigned y, unsigned cb, unsigned cr) const {
+        return toPixel(k, average(y), chromaTerms(k, average(cb), average(cr)));
+    }
+
+#if defined(__SSE2__)
+    // Eight pixels a step; returns the first column left for pixel().
+    int vectorRow(const std::uint16_t* sumY, const std::uint16_t* sumCb, const std::uint16_t* sumCr,
+                  int width, quint32* out) const {
+        const __m128i multiplier = _mm_set1_epi16(static_cast<short>(average.multiplier));
+        const __m128i half = _mm_set1_epi32(1 << (average.shift - 1));
+        const __m128i shift = _mm_cvtsi32_si128(average.shift);
+        const __m128i centre32 = _mm_set1_epi32(0x8000);
+        const __m128i centre = _mm_set1_epi16(static_cast<short>(0x8000));
+        const __m128i opaque = _mm_set1_epi8(static_cast<char>(0xff));
+        const __m128i lumaK = _mm_set1_epi16(static_cast<short>(k.luma));
+        const __m128i redCr = _mm_set1_epi16(static_cast<short>(k.redCr));
+        const __m128i greenCb = _mm_set1_epi16(static_cast<short>(k.greenCb));
+        const __m128i greenCr = _mm_set1_epi16(static_cast<short>(k.greenCr));
+        const __m128i blueCb = _mm_set1_epi16(static_cast<short>(k.blueCb));
+        const __m128i offset = _mm_set1_epi16(static_cast<short>(k.offset));
+        // The average times 256, less 128 * 256 so that it packs into signed 16 bits.
+        const auto centred = [&](const std::uint16_t* sums) {
+            const __m128i sum = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums));
+            const __m128i low = _mm_mullo_epi16(sum, multiplier);
+            const __m128i high = _mm_mulhi_epu16(sum, multiplier);
+            const auto part = [&](__m128i product) {
+                return _mm_sub_epi32(_mm_srl_epi32(_mm_add_epi32(product, half), shift), centre32);
+            };
+            return _mm_packs_epi32(part(_mm_unpacklo_epi16(low, high)),
+                                   part(_mm_unpackhi_epi16(low, high)));
+        };
+        int x = 0;
+        for (; x + 8 <= width; x += 8) {
+            const __m128i y = _mm_mulhi_epu16(_mm_xor_si128(centred(sumY + x), centre), lumaK);
+            const __m128i b = centred(sumCb + x);
+            const __m128i r = centred(sumCr + x);
+            const auto level = [&](__m128i terms) {
+                return _mm_srai_epi16(_mm_add_epi16(y, _mm_add_epi16(terms, offset)),
+                                      kFractionBits);
+            };
+            const __m128i red = level(_mm_mulhi_epi16(r, redCr));
+            const __m128i green =
+                level(_mm_add_epi16(_mm_mulhi_epi16(b, greenCb), _mm_mulhi_epi16(r, greenCr)));
+            const __m128i blue = level(_mm_mulhi_epi16(b, blueCb));
+            const __m128i bg =
+                _mm_unpacklo_epi8(_mm_packus_epi16(blue, blue), _mm_packus_epi16(green, green));
+            const __m128i ra = _mm_unpacklo_epi8(_mm_packus_epi16(red, red), opaque);
+            auto* o = reinterpret_cast<__m128i*>(out + x);
+            _mm_storeu_si128(o, _mm_unpacklo_epi16(bg, ra));
+            _mm_storeu_si128(o + 1, _mm_unpackhi_epi16(bg, ra));
+        }
+        return x;
+    }
+#endif
+};
+
 bool usable(const YuvPicture& p) {
     const qsizetype chromaWidth = (p.width + 1) / 2;
     return p.width > 0 && p.height > 0 && p.planes[0] != nullptr && p.planes[1] != nullptr &&
@@ -230,67 +395,66 @@ QImage downscaledYuv(const YuvPicture& picture, QRectF source, QSize size, Worke
     // A box's second column or row is its first again in a picture one pixel wide or high.
     const int nextColumn = picture.width > 1 ? 1 : 0;
     const int nextRow = picture.height > 1 ? 1 : 0;
-    const int count = 4 * columnsPer * rowsPer;  // at most 256: sums stay within 16 bits
-    // Averages with eight fractional bits (times 256, rounded), which the conversion takes as
-    // it takes single samples: rounding them to whole codes first would cost up to half a code,
-    // and round ties (frequent, as chroma samples count two or four times in a sum) up. The
-    // division as a multiplication by a reciprocal with 40 fractional bits, exact for every
-    // sum of up to 256 samples.
-    const std::uint64_t reciprocal = ((std::uint64_t(1) << 40) + count - 1) / count;
-    const auto average = [&](std::uint32_t sum) {
-        return static_cast<int>(
-            (((std::uint64_t(sum) << 8) + std::uint64_t(count / 2)) * reciprocal) >> 40);
-    };
-    const Coefficients k = coefficients(picture);
-
-    // The two luma rows of a box and the chroma rows they take their chroma from.
-    struct BoxRows {
-        const std::uint8_t* luma[2];
-        const std::uint8_t* cb[2];
-        const std::uint8_t* cr[2];
-    };
-    const auto boxRows = [&](int row) {
-        BoxRows b{};
-        for (int i = 0; i < 2; ++i) {
-            const int y = row + i * nextRow;
-            b.luma[i] = picture.planes[0] + qsizetype(y) * picture.strides[0];
-            b.cb[i] = picture.planes[1] + qsizetype(y / 2) * picture.strides[1];
-            b.cr[i] = picture.planes[2] + qsizetype(y / 2) * picture.strides[2];
-        }
-        return b;
-    };
+    const Shrink shrink{coefficients(picture), Averaging(4 * columnsPer * rowsPer)};
+    // The luma columns the boxes read (boxStarts() gives them in order).
+    const int lumaFirst = columns.front();
+    const int lumaEnd = columns.back() + nextColumn + 1;
 
     const int partCount = parts(size, pool.concurrency());
     pool.parallelFor(partCount, [&](int part) {
         const int top = partRow(size.height(), part, partCount);
         const int bottom = partRow(size.height(), part + 1, partCount);
-        BoxRows lines[kMaxBoxes];
-        for (int y = top; y < bottom; ++y) {
+        // Per luma column, the sums of the boxes starting there (padded: the vector steps
+        // write up to 15 columns past the last box); then per output pixel those of its boxes.
+        std::vector<std::uint16_t> columnSums(3 * (std::size_t(lumaEnd) + 16));
+        std::uint16_t* lumaBoxes = columnSums.data();
+        std::uint16_t* cbBoxes = lumaBoxes + lumaEnd + 16;
+        std::uint16_t* crBoxes = cbBoxes + lumaEnd + 16;
+        std::vector<std::uint16_t> pixelSums(3 * std::size_t(size.width()));
+        std::uint16_t* sumY = pixelSums.data();
+        std::uint16_t* sumCb = sumY + size.width();
+        std::uint16_t* sumCr = sumCb + size.width();
+        const auto boxRows = [&](int y) {
+            BoxRows lines;
+            lines.count = 2 * rowsPer;
             for (int r = 0; r < rowsPer; ++r) {
-                lines[r] = boxRows(rows[std::size_t(y) * rowsPer + r]);
+                const int first = rows[std::size_t(y) * rowsPer + r];
+                for (int i = 0; i < 2; ++i) {
+                    const int row = first + i * nextRow;
+                    lines.luma[2 * r + i] = picture.planes[0] + qsizetype(row) * picture.strides[0];
+                    lines.cb[2 * r + i] =
+                        picture.planes[1] + qsizetype(row / 2) * picture.strides[1];
+                    lines.cr[2 * r + i] =
+                        picture.planes[2] + qsizetype(row / 2) * picture.strides[2];
+                }
             }
-            auto* out = reinterpret_cast<quint32*>(output.scanLine(y));
+            return lines;
+        };
+        for (int y = top; y < bottom; ++y) {
+            boxSums(boxRows(y), boxRows(std::min(y + 2, bottom - 1)), lumaFirst,
+                    lumaEnd - nextColumn, picture.width, nextColumn, lumaBoxes, cbBoxes, crBoxes);
             const int* starts = columns.data();
             for (int x = 0; x < size.width(); ++x, starts += columnsPer) {
-                std::uint32_t sumY = 0;
-                std::uint32_t sumCb = 0;
-                std::uint32_t sumCr = 0;
-                for (int r = 0; r < rowsPer; ++r) {
-                    const BoxRows& b = lines[r];
-                    for (int c = 0; c < columnsPer; ++c) {
-                        const int left = starts[c];
-                        const int right = left + nextColumn;
-                        const int chromaLeft = left / 2;
-                        const int chromaRight = right / 2;
-                        sumY +=
-                            b.luma[0][left] + b.luma[0][right] + b.luma[1][left] + b.luma[1][right];
-                        sumCb += b.cb[0][chromaLeft] + b.cb[0][chromaRight] + b.cb[1][chromaLeft] +
-                                 b.cb[1][chromaRight];
-                        sumCr += b.cr[0][chromaLeft] + b.cr[0][chromaRight] + b.cr[1][chromaLeft] +
-                                 b.cr[1][chromaRight];
-                    }
+                unsigned luma = 0;
+                unsigned cb = 0;
+                unsigned cr = 0;
+                for (int c = 0; c < columnsPer; ++c) {
+                    const int left = starts[c];
+                    luma += lumaBoxes[left];
+                    cb += cbBoxes[left];
+                    cr += crBoxes[left];
                 }
-                out[x] = toPixel(k, average(sumY), chromaTerms(k, average(sumCb), average(sumCr)));
+                sumY[x] = static_cast<std::uint16_t>(luma);
+                sumCb[x] = static_cast<std::uint16_t>(cb);
+                sumCr[x] = static_cast<std::uint16_t>(cr);
+            }
+            auto* out = reinterpret_cast<quint32*>(output.scanLine(y));
+            int x = 0;
+#if defined(__SSE2__)
+            x = shrink.vectorRow(sumY, sumCb, sumCr, size.width(), out);
+#endif
+            for (; x < size.width(); ++x) {
+                out[x] = shrink.pixel(sumY[x], sumCb[x], sumCr[x]);
             }
         }
     });
