@@ -107,6 +107,7 @@ void scalarRow(const Coefficients& k, const std::uint8_t* luma, const std::uint8
 #if defined(__SSE2__)
 // Sixteen pixels a step: their eight chroma pairs' terms are worked out once and each used for
 // two neighbouring pixels. Returns the first column left for scalarRow().
+template <bool kStreaming>
 int vectorRow(const Coefficients& k, const std::uint8_t* luma, const std::uint8_t* cb,
               const std::uint8_t* cr, int width, quint32* out) {
     const __m128i zero = _mm_setzero_si128();
@@ -151,10 +152,17 @@ int vectorRow(const Coefficients& k, const std::uint8_t* luma, const std::uint8_
         const __m128i raLow = _mm_unpacklo_epi8(bytesR, opaque);
         const __m128i raHigh = _mm_unpackhi_epi8(bytesR, opaque);
         auto* o = reinterpret_cast<__m128i*>(out + x);
-        _mm_storeu_si128(o, _mm_unpacklo_epi16(bgLow, raLow));
-        _mm_storeu_si128(o + 1, _mm_unpackhi_epi16(bgLow, raLow));
-        _mm_storeu_si128(o + 2, _mm_unpacklo_epi16(bgHigh, raHigh));
-        _mm_storeu_si128(o + 3, _mm_unpackhi_epi16(bgHigh, raHigh));
+        const auto store = [](__m128i* to, __m128i v) {
+            if constexpr (kStreaming) {
+                _mm_stream_si128(to, v);
+            } else {
+                _mm_storeu_si128(to, v);
+            }
+        };
+        store(o, _mm_unpacklo_epi16(bgLow, raLow));
+        store(o + 1, _mm_unpackhi_epi16(bgLow, raLow));
+        store(o + 2, _mm_unpacklo_epi16(bgHigh, raHigh));
+        store(o + 3, _mm_unpackhi_epi16(bgHigh, raHigh));
     }
     return x;
 }
@@ -324,6 +332,10 @@ struct Shrink {
 #endif
 };
 
+// Converted pictures larger than this (a 2160p one, not a 1080p one) are written around the
+// cache.
+constexpr qint64 kStreamingBytes = 16 * 1024 * 1024;
+
 bool usable(const YuvPicture& p) {
     const qsizetype chromaWidth = (p.width + 1) / 2;
     return p.width > 0 && p.height > 0 && p.planes[0] != nullptr && p.planes[1] != nullptr &&
@@ -342,6 +354,13 @@ constexpr int kBandsPerThread = 4;
 void convertYuvRows(const YuvPicture& picture, int top, int rows, std::uint8_t* out,
                     qsizetype stride) {
     const Coefficients k = coefficients(picture);
+#if defined(__SSE2__)
+    // The rows of a large picture are written around the cache, when aligned for it: such a
+    // picture does not stay there until it is drawn anyway, and this saves reading each line
+    // of the image from memory before writing it.
+    const bool streaming = qint64(picture.width) * picture.height * 4 > kStreamingBytes &&
+                           reinterpret_cast<std::uintptr_t>(out) % 16 == 0 && stride % 16 == 0;
+#endif
     for (int y = top; y < top + rows; ++y, out += stride) {
         const std::uint8_t* luma = picture.planes[0] + qsizetype(y) * picture.strides[0];
         const std::uint8_t* cb = picture.planes[1] + qsizetype(y / 2) * picture.strides[1];
@@ -349,10 +368,16 @@ void convertYuvRows(const YuvPicture& picture, int top, int rows, std::uint8_t* 
         auto* pixels = reinterpret_cast<quint32*>(out);
         int x = 0;
 #if defined(__SSE2__)
-        x = vectorRow(k, luma, cb, cr, picture.width, pixels);
+        x = streaming ? vectorRow<true>(k, luma, cb, cr, picture.width, pixels)
+                      : vectorRow<false>(k, luma, cb, cr, picture.width, pixels);
 #endif
         scalarRow(k, luma, cb, cr, x, picture.width, pixels);
     }
+#if defined(__SSE2__)
+    if (streaming) {
+        _mm_sfence();
+    }
+#endif
 }
 
 QImage convertedYuv(const YuvPicture& picture, WorkerPool& pool) {

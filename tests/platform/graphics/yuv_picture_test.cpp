@@ -287,10 +287,15 @@ TEST(YuvConversion, GivesTheSamePixelsForAnyColumnsAndBandsOfRows) {
         convertYuvRows(planes.picture(), top, rows, banded.scanLine(top), banded.bytesPerLine());
     }
     EXPECT_TRUE(banded == whole);
-    // A picture large enough to be spread over a pool.
-    const Planes large = randomPlanes(1001, 555, 5);
+    // A picture large enough to be spread over a pool and written around the cache, against
+    // its rows converted one by one into rows not aligned for that.
+    const Planes large = randomPlanes(3840, 2160, 5);
+    QImage rowByRow(3841, 2160, QImage::Format_RGB32);
+    for (int y = 0; y < large.height; ++y) {
+        convertYuvRows(large.picture(), y, 1, rowByRow.scanLine(y), rowByRow.bytesPerLine());
+    }
     WorkerPool pool(3);
-    EXPECT_TRUE(convertedYuv(large.picture(), pool) == converted(large));
+    EXPECT_TRUE(convertedYuv(large.picture(), pool) == rowByRow.copy(0, 0, 3840, 2160));
 }
 
 TEST(YuvConversion, RefusesPicturesWithoutPlanes) {
