@@ -425,6 +425,9 @@ QImage downscaledYuv(const YuvPicture& picture, QRectF source, QSize size, Worke
     const int lumaFirst = columns.front();
     const int lumaEnd = columns.back() + nextColumn + 1;
 
+    // The image's memory taken once, here: the parts only write their own rows of it.
+    std::uint8_t* const outputBits = output.bits();
+    const qsizetype outputStride = output.bytesPerLine();
     const int partCount = parts(size, pool.concurrency());
     pool.parallelFor(partCount, [&](int part) {
         const int top = partRow(size.height(), part, partCount);
@@ -473,7 +476,7 @@ QImage downscaledYuv(const YuvPicture& picture, QRectF source, QSize size, Worke
                 sumCb[x] = static_cast<std::uint16_t>(cb);
                 sumCr[x] = static_cast<std::uint16_t>(cr);
             }
-            auto* out = reinterpret_cast<quint32*>(output.scanLine(y));
+            auto* out = reinterpret_cast<quint32*>(outputBits + qsizetype(y) * outputStride);
             int x = 0;
 #if defined(__SSE2__)
             x = shrink.vectorRow(sumY, sumCb, sumCr, size.width(), out);
