@@ -7,9 +7,10 @@
 // panel's picture) together against the full-size view alone (the goal: under 1.2x), the small
 // view alone against the full-size one, and two full-size views sharing their drawings;
 // BM_DownscaleToPanel is the small view's shrinking alone, on one thread, and
-// BM_DownscaleToPanelFromYuv the same from decoded 4:2:0 planes (the goal: well under it, as it
-// reads about a third as much). BM_ConvertYuv2160 turns a 2160p 4:2:0 picture into RGB on a pool
-// of four threads, by convertedYuv() and by libswscale in bands as the decoder does. Every case
+// BM_DownscaleToPanelFromYuv the same from decoded 4:2:0 planes, of which it reads less than half
+// as many bytes (it sums three planes where the other sums one word per pixel, so it does more
+// arithmetic). BM_ConvertYuv2160 turns a 2160p 4:2:0 picture into RGB on a pool of four threads,
+// by convertedYuv() and by libswscale in bands as the decoder does. Every case
 // measures the CPU time of the whole process (all threads, the worker pool included) per refresh,
 // so the ratio of a presenter case to the direct one is the price of the thread hand-over and the
 // snapshots.
