@@ -6,10 +6,21 @@
 // changing 2160p picture in views of several sizes: a full-size view and a 547x308 one (the player
 // panel's picture) together against the full-size view alone (the goal: under 1.2x), the small
 // view alone against the full-size one, and two full-size views sharing their drawings;
-// BM_DownscaleToPanel is the small view's shrinking alone, on one thread. Every case measures the
-// CPU time of the whole process (all threads, the worker pool included) per refresh, so the ratio
-// of a presenter case to the direct one is the price of the thread hand-over and the snapshots.
+// BM_DownscaleToPanel is the small view's shrinking alone, on one thread, and
+// BM_DownscaleToPanelFromYuv the same from decoded 4:2:0 planes, of which it reads less than half
+// as many bytes (it sums three planes where the other sums one word per pixel, so it does more
+// arithmetic). BM_ConvertYuv2160 turns a 2160p 4:2:0 picture into RGB on a pool of four threads,
+// by convertedYuv() and by libswscale in bands as the decoder does. Every case
+// measures the CPU time of the whole process (all threads, the worker pool included) per refresh,
+// so the ratio of a presenter case to the direct one is the price of the thread hand-over and the
+// snapshots.
 #include <benchmark/benchmark.h>
+
+extern "C" {
+#include <libavutil/buffer.h>
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
 
 #include <QImage>
 #include <cmath>
@@ -273,6 +284,131 @@ void BM_DownscaleToPanel(benchmark::State& state) {
     }
 }
 
+// A decoded 4:2:0 picture of random samples.
+class DecodedYuv {
+  public:
+    DecodedYuv(int width, int height, unsigned seed)
+        : width_(width), height_(height), chromaWidth_((width + 1) / 2) {
+        std::mt19937 random(seed);
+        luma_.resize(std::size_t(width) * height);
+        cb_.resize(std::size_t(chromaWidth_) * ((height + 1) / 2));
+        cr_.resize(cb_.size());
+        for (auto* plane : {&luma_, &cb_, &cr_}) {
+            for (auto& sample : *plane) {
+                sample = static_cast<std::uint8_t>(random());
+            }
+        }
+    }
+    YuvPicture picture() const {
+        YuvPicture p;
+        p.width = width_;
+        p.height = height_;
+        p.planes[0] = luma_.data();
+        p.planes[1] = cb_.data();
+        p.planes[2] = cr_.data();
+        p.strides[0] = width_;
+        p.strides[1] = p.strides[2] = chromaWidth_;
+        return p;
+    }
+
+  private:
+    int width_;
+    int height_;
+    int chromaWidth_;
+    std::vector<std::uint8_t> luma_, cb_, cr_;
+};
+
+// BM_DownscaleToPanel's work from two decoded 4:2:0 pictures.
+void BM_DownscaleToPanelFromYuv(benchmark::State& state) {
+    const DecodedYuv first(3840, 2160, 1);
+    const DecodedYuv second(3840, 2160, 2);
+    const YuvPicture pictures[] = {first.picture(), second.picture()};
+    const QRectF whole(0, 0, 3840, 2160);
+    WorkerPool alone(0);
+    std::size_t n = 0;
+    for (auto _ : state) {
+        const QImage small = downscaledYuv(pictures[n++ % 2], whole, {547, 308}, alone);
+        benchmark::DoNotOptimize(small.constBits());
+    }
+}
+
+// A 2160p 4:2:0 picture into RGB on three workers and the caller, alternately two pictures so
+// that each is read from memory; state.range(0): 0 convertedYuv(), 1 libswscale in 16 bands,
+// one context each, as the decoder converts today.
+void BM_ConvertYuv2160(benchmark::State& state) {
+    constexpr int kWidth = 3840;
+    constexpr int kHeight = 2160;
+    constexpr int kBands = 16;
+    const DecodedYuv first(kWidth, kHeight, 1);
+    const DecodedYuv second(kWidth, kHeight, 2);
+    const YuvPicture pictures[] = {first.picture(), second.picture()};
+    const bool swscale = state.range(0) != 0;
+    WorkerPool pool(3);
+    std::vector<SwsContext*> contexts;
+    QImage image(kWidth, kHeight, QImage::Format_RGB32);
+    if (swscale) {
+        for (int b = 0; b < kBands; ++b) {
+            contexts.push_back(sws_getContext(kWidth, kHeight, AV_PIX_FMT_YUV420P, kWidth, kHeight,
+                                              AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr,
+                                              nullptr));
+            sws_setColorspaceDetails(contexts.back(), sws_getCoefficients(SWS_CS_ITU709), 0,
+                                     sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+        }
+    }
+    std::size_t n = 0;
+    for (auto _ : state) {
+        const YuvPicture& picture = pictures[n++ % 2];
+        if (!swscale) {
+            image = convertedYuv(picture, pool);
+            benchmark::DoNotOptimize(image.constBits());
+            continue;
+        }
+        // As the decoder does: every band's context is handed the whole picture and makes its
+        // own rows of the image. Both frames lend their memory (buffers that free nothing), as
+        // libswscale would copy a source, and allocate a target, that are not reference counted.
+        const auto lent = [](const std::uint8_t* data, std::size_t size) {
+            return av_buffer_create(
+                const_cast<std::uint8_t*>(data), size, [](void*, std::uint8_t*) {}, nullptr, 0);
+        };
+        AVFrame* in = av_frame_alloc();
+        AVFrame* out = av_frame_alloc();
+        in->format = AV_PIX_FMT_YUV420P;
+        in->width = kWidth;
+        in->height = kHeight;
+        for (int i = 0; i < 3; ++i) {
+            in->data[i] = const_cast<std::uint8_t*>(picture.planes[i]);
+            in->linesize[i] = static_cast<int>(picture.strides[i]);
+            in->buf[i] = lent(picture.planes[i],
+                              std::size_t(picture.strides[i]) * (i == 0 ? kHeight : kHeight / 2));
+        }
+        image = QImage(kWidth, kHeight, QImage::Format_RGB32);
+        out->format = AV_PIX_FMT_BGRA;
+        out->width = kWidth;
+        out->height = kHeight;
+        out->data[0] = image.bits();
+        out->linesize[0] = static_cast<int>(image.bytesPerLine());
+        out->buf[0] = lent(image.bits(), std::size_t(image.sizeInBytes()));
+        pool.parallelFor(kBands, [&](int b) {
+            SwsContext* sws = contexts[std::size_t(b)];
+            const int top = kHeight * b / kBands / 2 * 2;
+            const int bottom = b + 1 == kBands ? kHeight : kHeight * (b + 1) / kBands / 2 * 2;
+            if (sws_frame_start(sws, out, in) >= 0 && sws_send_slice(sws, 0, kHeight) >= 0) {
+                sws_receive_slice(sws, unsigned(top), unsigned(bottom - top));
+            }
+            sws_frame_end(sws);
+        });
+        av_frame_free(&in);
+        av_frame_free(&out);
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    for (SwsContext* sws : contexts) {
+        sws_freeContext(sws);
+    }
+    state.counters["cpu_per_px"] =
+        benchmark::Counter(double(kWidth) * kHeight, benchmark::Counter::kIsIterationInvariantRate |
+                                                         benchmark::Counter::kInvert);
+}
+
 void sizes(benchmark::internal::Benchmark* b) {
     b->Args({1920, 1080})->Args({3840, 2160});
 }
@@ -297,6 +433,13 @@ BENCHMARK(BM_PresenterRefresh)
     ->Unit(benchmark::kMicrosecond)
     ->MeasureProcessCPUTime();
 BENCHMARK(BM_DownscaleToPanel)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DownscaleToPanelFromYuv)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ConvertYuv2160)
+    ->ArgNames({"swscale"})
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime();
 BENCHMARK(BM_ViewsOfOneTree)
     ->ArgNames({"full", "small", "decoded"})
     ->Args({1, 0, 0})

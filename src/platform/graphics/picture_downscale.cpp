@@ -1,9 +1,10 @@
 #include "platform/graphics/picture_downscale.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <vector>
+
+#include "platform/graphics/downscale_boxes.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -14,43 +15,12 @@ namespace kestio::platform {
 
 namespace {
 
-// Boxes are at most this many source pixels apart across a row, and this many rows apart down
-// a column. Rows cost more than columns (a row read at all is read from memory whole), so they
-// are sampled more sparsely.
-constexpr double kColumnSpacing = 4.0;
-constexpr double kRowSpacing = 8.0;
-// At most this many boxes along each axis: 4 * 8 * 8 = 256 pixels per sum keep every channel's
-// sum within 16 bits.
-constexpr int kMaxBoxes = 8;
-// Output pixels per part of the work spread over the pool. Shrinking is bound by reading the
-// source from memory, not by arithmetic, so a small picture (the player panel's 547x308) is
-// shrunk on the calling thread alone: splitting it costs more in waking workers and in threads
-// stalling on the same memory than it saves, and beside a full-size view it competes less with
-// that view's drawing.
-constexpr qint64 kPixelsPerPart = 256 * 1024;
+using namespace downscale;
 
 // The four channels of a premultiplied ARGB32 pixel in the 16-bit lanes of one word, so sums of
 // up to 256 pixels add without carrying between channels.
 inline std::uint64_t lanes(quint32 pixel) {
     return (pixel & 0x00ff00ffu) | (std::uint64_t(pixel & 0xff00ff00u) << 24);
-}
-
-// The first row (or column) of each 2x2 box along one axis, for every output position.
-std::vector<int> boxStarts(double origin, double extent, int outputs, int limit, double spacing,
-                           int& boxes) {
-    const double step = extent / outputs;
-    boxes = std::clamp(static_cast<int>(std::ceil(step / spacing)), 1, kMaxBoxes);
-    std::vector<int> starts(static_cast<std::size_t>(outputs) * boxes);
-    const int last = std::max(0, limit - 2);
-    for (int o = 0; o < outputs; ++o) {
-        for (int b = 0; b < boxes; ++b) {
-            // The box's centre falls on its share of the footprint's centre.
-            const double centre = origin + (o + (b + 0.5) / boxes) * step;
-            const int start = static_cast<int>(std::floor(centre - 1.0 + 0.5));
-            starts[static_cast<std::size_t>(o) * boxes + b] = std::clamp(start, 0, last);
-        }
-    }
-    return starts;
 }
 
 }  // namespace
@@ -144,13 +114,10 @@ QImage downscaled(const QImage& picture, QRectF source, QSize size, WorkerPool& 
     const bool vector = nextColumn == 1;
 #endif
 
-    const qint64 pixels = qint64(size.width()) * size.height();
-    const int parts = static_cast<int>(std::min(
-        {qint64(size.height()), qint64(pool.concurrency()) * 2, 1 + pixels / kPixelsPerPart}));
-    pool.parallelFor(parts, [&](int part) {
-        const int top = static_cast<int>(static_cast<qint64>(size.height()) * part / parts);
-        const int bottom =
-            static_cast<int>(static_cast<qint64>(size.height()) * (part + 1) / parts);
+    const int partCount = parts(size, pool.concurrency());
+    pool.parallelFor(partCount, [&](int part) {
+        const int top = partRow(size.height(), part, partCount);
+        const int bottom = partRow(size.height(), part + 1, partCount);
         const uchar* lines[kMaxBoxes];
         const uchar* linesAhead[kMaxBoxes];
         for (int y = top; y < bottom; ++y) {
