@@ -103,9 +103,10 @@ TEST_P(DecodedPictureDrawing, ShowsAsThePictureConvertedFirstWould) {
                      int(c.placement.width), int(c.placement.height));
     const Difference d = compare(composed, reference, area.intersected(composed.rect()));
     // Shrinking averages the planes before converting, not the colours after: the two differ by
-    // the rounding of both.
+    // the rounding of both, and where a colour lies outside what RGB holds, by its clipping
+    // before or after the average.
     const bool shrunk = needsDownscale(QSizeF(picture.size()), area.size());
-    EXPECT_LE(d.inside, shrunk ? 2 : 0);
+    EXPECT_LE(d.inside, shrunk ? 4 : 0);
     EXPECT_EQ(d.outside, 0);
 }
 
