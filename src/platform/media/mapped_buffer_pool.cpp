@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -12,7 +13,7 @@ struct MappedBufferPool::State {
     std::size_t spare = 1;
     std::size_t bytes = 0;  // the size of the buffers kept free
     std::vector<void*> free;
-    std::size_t taken = 0;
+    std::vector<void*> taken;
     bool closed = false;
 
     // Under mutex: moves the free buffers beyond `keep` to `out`, to be unmapped after.
@@ -68,16 +69,17 @@ MappedBufferPool::Lease* MappedBufferPool::take(std::size_t bytes) {
             data = state_->free.back();
             state_->free.pop_back();
         }
-        ++state_->taken;
     }
     unmapAll(stale, staleBytes);
     if (data == nullptr) {
         data = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (data == MAP_FAILED) {
-            std::lock_guard lock(state_->mutex);
-            --state_->taken;
             return nullptr;
         }
+    }
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->taken.push_back(data);
     }
     return new Lease{state_, data, bytes};
 }
@@ -88,7 +90,7 @@ void MappedBufferPool::giveBack(Lease* taken) {
     State& state = *lease->state;
     {
         std::lock_guard lock(state.mutex);
-        --state.taken;
+        std::erase(state.taken, lease->data);
         if (!state.closed && lease->bytes == state.bytes && state.free.size() < state.spare) {
             state.free.push_back(lease->data);
             return;
@@ -115,7 +117,12 @@ std::size_t MappedBufferPool::freeCount() const {
 
 std::size_t MappedBufferPool::takenCount() const {
     std::lock_guard lock(state_->mutex);
-    return state_->taken;
+    return state_->taken.size();
+}
+
+bool MappedBufferPool::holds(const void* data) const {
+    std::lock_guard lock(state_->mutex);
+    return std::find(state_->taken.begin(), state_->taken.end(), data) != state_->taken.end();
 }
 
 QImage pooledPicture(MappedBufferPool& pool, QSize size, QImage::Format format) {

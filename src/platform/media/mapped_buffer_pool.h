@@ -50,6 +50,12 @@ class MappedBufferPool {
     // Unmaps the free buffers beyond `keep` (a decoder with nothing to do keeps none).
     void trim(std::size_t keep = 0);
 
+    // Whether `data` is the start of a buffer taken from this pool and not given back. Asking
+    // takes the pool's lock, which the taker took after mapping the buffer: so the mapping comes
+    // before what the caller does next, as the thread checker sees it too (a buffer FFmpeg's
+    // threads filled reaches the caller through FFmpeg's own synchronisation, which it cannot
+    // see).
+    bool holds(const void* data) const;
     // Buffers free in the pool, and buffers taken and not given back.
     std::size_t freeCount() const;
     std::size_t takenCount() const;

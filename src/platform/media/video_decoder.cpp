@@ -656,7 +656,8 @@ Picture VideoDecoder::toPicture(const AVFrame& frame, bool upright) {
         !(upright && rotation_ != 0) &&
         displaySizeOf(frame.width, frame.height, sar) == QSize(frame.width, frame.height) &&
         frame.data[0] != nullptr && frame.data[1] != nullptr && frame.data[2] != nullptr &&
-        frame.buf[0] != nullptr;
+        frame.buf[0] != nullptr && frame.buf[1] == nullptr &&
+        frameBuffers_.holds(frame.buf[0]->data);
     if (!keptAsDecoded) {
         return toImage(frame, upright);
     }

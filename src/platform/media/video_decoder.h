@@ -110,8 +110,9 @@ class VideoDecoder {
     // when the last copy of the picture is gone (see MappedBufferPool).
     QImage toImage(const AVFrame& frame, bool upright, QSize maxSize = {});
     // The frame as a picture to play. A frame of 8-bit 4:2:0 shown at its coded size and not
-    // turned (what most clips decode to) stays as decoded, holding the frame's buffer until the
-    // picture is gone, and is converted where it is drawn; any other frame is toImage()'s.
+    // turned (what most clips decode to), in one of the decoder's own buffers (see
+    // MappedBufferPool::holds()), stays as decoded, holding the buffer until the picture is
+    // gone, and is converted where it is drawn; any other frame is toImage()'s.
     Picture toPicture(const AVFrame& frame, bool upright);
     // Unmaps the picture and frame buffers kept for reuse: a decoder with nothing to do keeps
     // none (decoded frames come from a pool of the decoder's own, too: FFmpeg's would keep as
