@@ -293,8 +293,11 @@ void BM_PlayingWithTwoViewsMemory(benchmark::State& state) {
             const auto lut = std::make_shared<const ColorLut>(
                 ColorFilterChain({ColorControls{0.05f, 1.1f, 1.2f}, GammaAdjust{0.9f},
                                   ColorMatrix{1.1f, 1.0f, 0.9f}}));
+            // As the program's colour correction: pictures kept as decoded are converted and
+            // corrected in one pass.
             player->setFrameFilter(std::make_shared<const FrameFilter>(
-                [lut](const QImage& picture) { return lut->apply(picture); }));
+                [lut](const QImage& picture) { return lut->apply(picture); },
+                [lut](const YuvPicture& picture) { return lut->apply(picture); }));
         }
         auto item = itemFor(loop, path);
         player->insert(item);

@@ -22,7 +22,10 @@ std::shared_ptr<const FrameFilter> makeFrameFilter(const ColorSettings& settings
     auto table =
         std::make_shared<const platform::ColorLut>(VideoColorCompositor::filterChain(settings));
     return std::make_shared<const FrameFilter>(
-        [table, &pool](const QImage& picture) { return table->apply(picture, pool); });
+        [table, &pool](const QImage& picture) { return table->apply(picture, pool); },
+        [table, &pool](const platform::YuvPicture& picture) {
+            return table->apply(picture, pool);
+        });
 }
 
 }  // namespace

@@ -392,6 +392,34 @@ QImage ColorLut::apply(const QImage& image, WorkerPool& pool, Kernel kernel) con
     return out;
 }
 
+QImage ColorLut::apply(const YuvPicture& picture, WorkerPool& pool, Kernel kernel) const {
+    if (identity_ || usesChain_) {
+        return apply(convertedYuv(picture, pool), pool, kernel);
+    }
+    QImage out(picture.width, picture.height, QImage::Format_RGB32);
+    if (out.isNull()) {
+        return out;
+    }
+    Layout layout{};
+    pixel_rows::layoutOf(out.format(), layout);
+    const int width = picture.width;
+    uchar* dstBits = out.bits();
+    const qsizetype dstStride = out.bytesPerLine();
+    const RowKernel row = rowKernel(kernel);
+    const Tables& tables = tables_;
+    auto rows = [&](int from, int to) {
+        std::vector<std::uint32_t> converted(static_cast<std::size_t>(width));
+        for (int y = from; y < to; ++y) {
+            convertYuvRows(picture, y, 1, reinterpret_cast<std::uint8_t*>(converted.data()), 0,
+                           true);
+            row(converted.data(), reinterpret_cast<std::uint32_t*>(dstBits + y * dstStride), width,
+                tables, layout);
+        }
+    };
+    pixel_rows::forEachRowBand(width, picture.height, pool, rows);
+    return out;
+}
+
 void ColorLut::applyInto(const QImage& image, QImage& out, WorkerPool& pool, Kernel kernel) const {
     if (identity_ || image.isNull()) {
         out = image;

@@ -7,6 +7,7 @@
 
 #include "platform/graphics/color_filter_chain.h"
 #include "platform/graphics/worker_pool.h"
+#include "platform/graphics/yuv_picture.h"
 
 namespace kestio::platform {
 
@@ -73,6 +74,12 @@ class ColorLut {
     // not shared (a frame buffer kept from the last call); otherwise `out` is replaced.
     void applyInto(const QImage& image, QImage& out, WorkerPool& pool = WorkerPool::shared(),
                    Kernel kernel = Kernel::Fastest) const;
+
+    // A picture kept as decoded, converted and corrected in one pass (Format_RGB32): each row is
+    // converted into a row of scratch and corrected from there into the result, so no image of
+    // the converted picture is made.
+    QImage apply(const YuvPicture& picture, WorkerPool& pool = WorkerPool::shared(),
+                 Kernel kernel = Kernel::Fastest) const;
 
     // The table's parts, for the kernels.
     struct OutputCurve {

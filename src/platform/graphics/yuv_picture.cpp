@@ -352,13 +352,14 @@ constexpr int kBandsPerThread = 4;
 }  // namespace
 
 void convertYuvRows(const YuvPicture& picture, int top, int rows, std::uint8_t* out,
-                    qsizetype stride) {
+                    qsizetype stride, bool readSoon) {
     const Coefficients k = coefficients(picture);
 #if defined(__SSE2__)
     // The rows of a large picture are written around the cache, when aligned for it: such a
     // picture does not stay there until it is drawn anyway, and this saves reading each line
     // of the image from memory before writing it.
-    const bool streaming = qint64(picture.width) * picture.height * 4 > kStreamingBytes &&
+    const bool streaming = !readSoon &&
+                           qint64(picture.width) * picture.height * 4 > kStreamingBytes &&
                            reinterpret_cast<std::uintptr_t>(out) % 16 == 0 && stride % 16 == 0;
 #endif
     for (int y = top; y < top + rows; ++y, out += stride) {

@@ -35,9 +35,10 @@ struct YuvPicture {
 // Rows [top, top + rows) of `picture` as opaque 32-bit pixels (QImage::Format_RGB32, which is
 // also valid premultiplied ARGB32): row `top` lands at `out`, each next row `stride` bytes
 // further. Chroma is taken from the nearest chroma sample (rows and columns shared by two luma
-// samples), clamped to the picture.
+// samples), clamped to the picture. Rows of a large picture are written around the cache, unless
+// `readSoon` says they are read again at once (a row of scratch, say).
 void convertYuvRows(const YuvPicture& picture, int top, int rows, std::uint8_t* out,
-                    qsizetype stride);
+                    qsizetype stride, bool readSoon = false);
 
 // The whole picture as a Format_RGB32 image (null when it cannot be allocated), with its rows
 // spread over `pool`.

@@ -465,14 +465,13 @@ Picture DecodedQueuePlayer::filtered(const Picture& picture,
             }
         }
     }
-    const QImage image = picture.toImage();
     QImage result;
     try {
-        result = (*filter)(image);
+        result = (*filter)(picture);
     } catch (...) {
         result = QImage();
     }
-    if (result.size() != image.size()) {
+    if (result.size() != picture.size()) {
         // A filter that fails or changes the size shows the picture as decoded.
         return picture;
     }

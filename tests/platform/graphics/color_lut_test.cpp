@@ -6,6 +6,9 @@
 #include <numbers>
 #include <random>
 
+#include "platform/graphics/yuv_picture.h"
+#include "support/yuv_pictures.h"
+
 namespace kestio::platform {
 namespace {
 
@@ -124,6 +127,34 @@ TEST(ColorLut, IdentityAndNullPicturesComeBackUntouched) {
         EXPECT_EQ(lut.apply(still).cacheKey(), still.cacheKey());
     }
     EXPECT_TRUE(ColorLut(ColorFilterChain({GammaAdjust{2}})).apply(QImage()).isNull());
+}
+
+// A picture kept as decoded is corrected in one pass with its conversion, and comes out as the
+// converted picture corrected would, pixel for pixel: for a table, for a chain too mixed for a
+// table (which corrects the converted picture), and for the identity (the conversion alone).
+// Rows of a large picture go through the same per-row scratch as a small one's.
+TEST(ColorLut, CorrectsAPictureKeptAsDecodedAsItsConvertedImage) {
+    WorkerPool pool(3);
+    for (const QSize size : {QSize(77, 41), QSize(1921, 1081)}) {
+        const YuvPicture picture = test::smoothYuvPicture(size, 5);
+        const QImage converted = convertedYuv(picture, pool);
+        for (const auto& chain :
+             {ColorFilterChain(),
+              ColorFilterChain({ColorControls{0.1f, 1.2f, 1.4f}, GammaAdjust{0.8f}}),
+              ColorFilterChain({ColorMatrix{1.2f, 1.0f, 0.8f}, HueAdjust{0.5f},
+                                ColorMatrix{0.9f, 1.1f, 1.0f}})}) {
+            const ColorLut lut(chain);
+            for (const Kernel kernel : {Kernel::Fastest, Kernel::Portable}) {
+                const QImage direct = lut.apply(picture, pool, kernel);
+                const QImage twoPasses = lut.apply(converted, pool, kernel);
+                ASSERT_EQ(direct.size(), size);
+                ASSERT_EQ(direct.format(), twoPasses.format());
+                const Difference d = largestDifference(direct, twoPasses);
+                EXPECT_EQ(d.colour, 0) << size.width() << " kernel " << int(kernel);
+                EXPECT_EQ(d.alpha, 0);
+            }
+        }
+    }
 }
 
 TEST(ColorLut, WritesIntoItsOwnBufferOnlyAndNeverIntoASharedOne) {
