@@ -185,6 +185,8 @@ struct BoxRows {
 // sum, and those of 8 boxes' columns, fit in 16 bits. In a picture one pixel wide, column 1
 // holds column 0 again, so that every box reads its two columns as neighbours. The vector
 // steps write up to 31 columns either side of the range.
+// kRows is rows.count, fixed so that the loops down the rows unroll.
+template <int kRows>
 void columnSums(const BoxRows& rows, const BoxRows& ahead, int from, int to, int width,
                 std::uint16_t* luma, std::uint32_t* chroma) {
     const int chromaWidth = (width + 1) / 2;
@@ -202,7 +204,7 @@ void columnSums(const BoxRows& rows, const BoxRows& ahead, int from, int to, int
         high = zero;
         __m128i lowPart = zero;
         __m128i highPart = zero;
-        for (int r = 0; r < rows.count; ++r) {
+        for (int r = 0; r < kRows; ++r) {
             // A box on an even row takes both its rows' chroma from the same row.
             if (r % 2 == 0 || lines[r] != lines[r - 1]) {
                 const __m128i v =
@@ -214,7 +216,7 @@ void columnSums(const BoxRows& rows, const BoxRows& ahead, int from, int to, int
             high = _mm_add_epi16(high, highPart);
         }
         if (column % 64 == 0) {
-            for (int r = 0; r < ahead.count; ++r) {
+            for (int r = 0; r < kRows; ++r) {
                 _mm_prefetch(reinterpret_cast<const char*>(next[r] + column), _MM_HINT_T0);
             }
         }
@@ -246,7 +248,7 @@ void columnSums(const BoxRows& rows, const BoxRows& ahead, int from, int to, int
 #endif
     for (; x < to; ++x) {
         unsigned sum = 0;
-        for (int r = 0; r < rows.count; ++r) {
+        for (int r = 0; r < kRows; ++r) {
             sum += rows.luma[r][x];
         }
         luma[x] = static_cast<std::uint16_t>(sum);
@@ -257,12 +259,22 @@ void columnSums(const BoxRows& rows, const BoxRows& ahead, int from, int to, int
     for (; c < chromaTo; ++c) {
         unsigned b = 0;
         unsigned r = 0;
-        for (int i = 0; i < rows.count; ++i) {
+        for (int i = 0; i < kRows; ++i) {
             b += rows.cb[i][c];
             r += rows.cr[i][c];
         }
         chroma[2 * c] = chroma[2 * c + 1] = b | (r << 16);
     }
+}
+
+// columnSums() for rows.count of 2 to 2 * downscale::kMaxBoxes.
+template <int... kBoxes>
+void columnSums(std::integer_sequence<int, kBoxes...>, const BoxRows& rows, const BoxRows& ahead,
+                int from, int to, int width, std::uint16_t* luma, std::uint32_t* chroma) {
+    ((rows.count == 2 * (kBoxes + 1)
+          ? columnSums<2 * (kBoxes + 1)>(rows, ahead, from, to, width, luma, chroma)
+          : void()),
+     ...);
 }
 
 // Per output pixel of a row, the sums of its `kBoxes` boxes (their first columns at `starts`)
@@ -515,8 +527,9 @@ QImage downscaledYuv(const YuvPicture& picture, QRectF source, QSize size, Worke
             return lines;
         };
         for (int y = top; y < bottom; ++y) {
-            columnSums(boxRows(y), boxRows(std::min(y + 2, bottom - 1)), lumaFirst, lumaEnd,
-                       picture.width, lumaDown.data(), chromaDown.data());
+            columnSums(std::make_integer_sequence<int, kMaxBoxes>(), boxRows(y),
+                       boxRows(std::min(y + 2, bottom - 1)), lumaFirst, lumaEnd, picture.width,
+                       lumaDown.data(), chromaDown.data());
             gatherBoxes(columnsPer, columns.data(), size.width(), lumaDown.data(),
                         chromaDown.data(), sumY, sumCb, sumCr);
             auto* out = reinterpret_cast<quint32*>(outputBits + qsizetype(y) * outputStride);
