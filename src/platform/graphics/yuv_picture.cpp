@@ -184,8 +184,8 @@ struct BoxRows {
 // conversion takes it), Cb in the low and Cr in the high 16 bits. At most 16 rows of 255: a
 // sum, and those of 8 boxes' columns, fit in 16 bits. In a picture one pixel wide, column 1
 // holds column 0 again, so that every box reads its two columns as neighbours. The vector
-// steps write up to 31 columns either side of the range.
-// kRows is rows.count, fixed so that the loops down the rows unroll.
+// steps write up to 31 columns either side of the range. kRows is rows.count, fixed so that
+// the loops down the rows unroll.
 template <int kRows>
 void columnSums(const BoxRows& rows, const BoxRows& ahead, int from, int to, int width,
                 std::uint16_t* luma, std::uint32_t* chroma) {
