@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <utility>
 #include <vector>
 
 #include "platform/graphics/downscale_boxes.h"
@@ -177,78 +179,145 @@ struct BoxRows {
     const std::uint8_t* cr[2 * downscale::kMaxBoxes];
 };
 
-// The sums of the 2x2 boxes whose left column is x, over the rows of `rows`, for each luma
-// column x in [from, to): Y' into `luma`, and Cb and Cr of the chroma columns the box's two
-// luma columns map to into `cb` and `cr` (at most 16 rows of 4 samples of 255: 16 bits hold
-// them). `width` is the picture's, `nextColumn` 0 in a picture one pixel wide.
-void boxSums(const BoxRows& rows, const BoxRows& ahead, int from, int to, int width, int nextColumn,
-             std::uint16_t* luma, std::uint16_t* cb, std::uint16_t* cr) {
+// The sums down the rows of `rows` of the luma columns in [from, to), into `luma`, and of the
+// chroma columns under them, into `chroma`: per luma column that of its chroma sample (as the
+// conversion takes it), Cb in the low and Cr in the high 16 bits. At most 16 rows of 255: a
+// sum, and those of 8 boxes' columns, fit in 16 bits. In a picture one pixel wide, column 1
+// holds column 0 again, so that every box reads its two columns as neighbours. The vector
+// steps write up to 31 columns either side of the range. kRows is rows.count, fixed so that
+// the loops down the rows unroll.
+template <int kRows>
+void columnSums(const BoxRows& rows, const BoxRows& ahead, int from, int to, int width,
+                std::uint16_t* luma, std::uint32_t* chroma) {
+    const int chromaWidth = (width + 1) / 2;
+    const int chromaTo = (to - 1) / 2 + 1;
     int x = from;
+    int c = from / 2;
 #if defined(__SSE2__)
-    // Sixteen columns a step from an even one, while the loads (of columns up to x + 16 and
-    // chroma columns up to x / 2 + 8) stay within the rows: column 2i's box takes chroma column i
-    // twice, column 2i + 1's columns i and i + 1.
-    x &= ~1;
     const __m128i zero = _mm_setzero_si128();
-    const auto chromaPairs = [&](const std::uint8_t* const* chroma, std::uint16_t* out) {
-        __m128i here = zero;
-        __m128i next = zero;
-        for (int r = 0; r < rows.count; ++r) {
-            const std::uint8_t* c = chroma[r] + x / 2;
-            here = _mm_add_epi16(
-                here,
-                _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(c)), zero));
-            next = _mm_add_epi16(
-                next,
-                _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(c + 1)), zero));
+    // Sixteen columns of every row a step, from a multiple of 16, while the loads stay within
+    // the rows; every 64 bytes, the same part of the rows of the output row after next is
+    // asked for (one row ahead leaves too little time for memory to answer).
+    const auto down = [&](const std::uint8_t* const* lines, const std::uint8_t* const* next,
+                          int column, __m128i& low, __m128i& high) {
+        low = zero;
+        high = zero;
+        __m128i lowPart = zero;
+        __m128i highPart = zero;
+        for (int r = 0; r < kRows; ++r) {
+            // A box on an even row takes both its rows' chroma from the same row.
+            if (r % 2 == 0 || lines[r] != lines[r - 1]) {
+                const __m128i v =
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines[r] + column));
+                lowPart = _mm_unpacklo_epi8(v, zero);
+                highPart = _mm_unpackhi_epi8(v, zero);
+            }
+            low = _mm_add_epi16(low, lowPart);
+            high = _mm_add_epi16(high, highPart);
         }
-        const __m128i evens = _mm_add_epi16(here, here);
-        const __m128i odds = _mm_add_epi16(here, next);
-        auto* o = reinterpret_cast<__m128i*>(out + x);
-        _mm_storeu_si128(o, _mm_unpacklo_epi16(evens, odds));
-        _mm_storeu_si128(o + 1, _mm_unpackhi_epi16(evens, odds));
-    };
-    for (int step = 0; x < to && x + 17 <= width && nextColumn == 1; x += 16, ++step) {
-        if (step % 4 == 0) {
-            // Every 64 bytes of luma, the same part of the rows of the output row after next
-            // is asked for (one row ahead leaves too little time for memory to answer).
-            for (int r = 0; r < ahead.count; ++r) {
-                _mm_prefetch(reinterpret_cast<const char*>(ahead.luma[r] + x), _MM_HINT_T0);
-                _mm_prefetch(reinterpret_cast<const char*>(ahead.cb[r] + x / 2), _MM_HINT_T0);
-                _mm_prefetch(reinterpret_cast<const char*>(ahead.cr[r] + x / 2), _MM_HINT_T0);
+        if (column % 64 == 0) {
+            for (int r = 0; r < kRows; ++r) {
+                _mm_prefetch(reinterpret_cast<const char*>(next[r] + column), _MM_HINT_T0);
             }
         }
-        __m128i low = zero;
-        __m128i high = zero;
-        for (int r = 0; r < rows.count; ++r) {
-            const std::uint8_t* l = rows.luma[r] + x;
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(l));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(l + 1));
-            low = _mm_add_epi16(
-                low, _mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)));
-            high = _mm_add_epi16(
-                high, _mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)));
-        }
+    };
+    for (x &= ~15; x < to && x + 16 <= width; x += 16) {
+        __m128i low;
+        __m128i high;
+        down(rows.luma, ahead.luma, x, low, high);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(luma + x), low);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(luma + x + 8), high);
-        chromaPairs(rows.cb, cb);
-        chromaPairs(rows.cr, cr);
+    }
+    for (c &= ~15; c < chromaTo && c + 16 <= chromaWidth; c += 16) {
+        __m128i cbLow;
+        __m128i cbHigh;
+        __m128i crLow;
+        __m128i crHigh;
+        down(rows.cb, ahead.cb, c, cbLow, cbHigh);
+        down(rows.cr, ahead.cr, c, crLow, crHigh);
+        // Cb and Cr paired, each pair twice: once for each of its two luma columns.
+        auto* out = reinterpret_cast<__m128i*>(chroma + 2 * c);
+        const __m128i pairs[4] = {
+            _mm_unpacklo_epi16(cbLow, crLow), _mm_unpackhi_epi16(cbLow, crLow),
+            _mm_unpacklo_epi16(cbHigh, crHigh), _mm_unpackhi_epi16(cbHigh, crHigh)};
+        for (int i = 0; i < 4; ++i) {
+            _mm_storeu_si128(out + 2 * i, _mm_unpacklo_epi32(pairs[i], pairs[i]));
+            _mm_storeu_si128(out + 2 * i + 1, _mm_unpackhi_epi32(pairs[i], pairs[i]));
+        }
     }
 #endif
     for (; x < to; ++x) {
-        const int right = x + nextColumn;
-        unsigned y = 0;
+        unsigned sum = 0;
+        for (int r = 0; r < kRows; ++r) {
+            sum += rows.luma[r][x];
+        }
+        luma[x] = static_cast<std::uint16_t>(sum);
+    }
+    if (width == 1) {
+        luma[1] = luma[0];
+    }
+    for (; c < chromaTo; ++c) {
         unsigned b = 0;
         unsigned r = 0;
-        for (int i = 0; i < rows.count; ++i) {
-            y += rows.luma[i][x] + rows.luma[i][right];
-            b += rows.cb[i][x / 2] + rows.cb[i][right / 2];
-            r += rows.cr[i][x / 2] + rows.cr[i][right / 2];
+        for (int i = 0; i < kRows; ++i) {
+            b += rows.cb[i][c];
+            r += rows.cr[i][c];
         }
-        luma[x] = static_cast<std::uint16_t>(y);
-        cb[x] = static_cast<std::uint16_t>(b);
-        cr[x] = static_cast<std::uint16_t>(r);
+        chroma[2 * c] = chroma[2 * c + 1] = b | (r << 16);
     }
+}
+
+// columnSums() for rows.count of 2 to 2 * downscale::kMaxBoxes.
+template <int... kBoxes>
+void columnSums(std::integer_sequence<int, kBoxes...>, const BoxRows& rows, const BoxRows& ahead,
+                int from, int to, int width, std::uint16_t* luma, std::uint32_t* chroma) {
+    ((rows.count == 2 * (kBoxes + 1)
+          ? columnSums<2 * (kBoxes + 1)>(rows, ahead, from, to, width, luma, chroma)
+          : void()),
+     ...);
+}
+
+// Per output pixel of a row, the sums of its `kBoxes` boxes (their first columns at `starts`)
+// from columnSums(). A box's two columns are neighbours: their luma sums are read at once as the
+// halves of 32 bits, their chroma sums as those of 64, and the halves added at the end.
+template <int kBoxes>
+void gatherBoxes(const int* starts, int width, const std::uint16_t* luma,
+                 const std::uint32_t* chroma, std::uint16_t* sumY, std::uint16_t* sumCb,
+                 std::uint16_t* sumCr) {
+    for (int x = 0; x < width; ++x, starts += kBoxes) {
+        std::uint32_t lumaPairs = 0;
+        std::uint64_t chromaPairs = 0;
+        for (int c = 0; c < kBoxes; ++c) {
+            std::uint32_t lumaPair;
+            std::uint64_t chromaPair;
+            std::memcpy(&lumaPair, luma + starts[c], sizeof lumaPair);
+            std::memcpy(&chromaPair, chroma + starts[c], sizeof chromaPair);
+            lumaPairs += lumaPair;
+            chromaPairs += chromaPair;
+        }
+        const auto both = static_cast<std::uint32_t>(chromaPairs + (chromaPairs >> 32));
+        sumY[x] = static_cast<std::uint16_t>(lumaPairs + (lumaPairs >> 16));
+        sumCb[x] = static_cast<std::uint16_t>(both);
+        sumCr[x] = static_cast<std::uint16_t>(both >> 16);
+    }
+}
+
+// gatherBoxes() for 1 to downscale::kMaxBoxes boxes per pixel, each count unrolled.
+template <int... kCounts>
+void gatherBoxes(std::integer_sequence<int, kCounts...>, int boxes, const int* starts, int width,
+                 const std::uint16_t* luma, const std::uint32_t* chroma, std::uint16_t* sumY,
+                 std::uint16_t* sumCb, std::uint16_t* sumCr) {
+    ((boxes == kCounts + 1
+          ? gatherBoxes<kCounts + 1>(starts, width, luma, chroma, sumY, sumCb, sumCr)
+          : void()),
+     ...);
+}
+
+void gatherBoxes(int boxes, const int* starts, int width, const std::uint16_t* luma,
+                 const std::uint32_t* chroma, std::uint16_t* sumY, std::uint16_t* sumCb,
+                 std::uint16_t* sumCr) {
+    gatherBoxes(std::make_integer_sequence<int, downscale::kMaxBoxes>(), boxes, starts, width, luma,
+                chroma, sumY, sumCb, sumCr);
 }
 
 // Sums of `count` samples (at most 256 of 255) to their average times 256, as the conversion
@@ -433,12 +502,11 @@ QImage downscaledYuv(const YuvPicture& picture, QRectF source, QSize size, Worke
     pool.parallelFor(partCount, [&](int part) {
         const int top = partRow(size.height(), part, partCount);
         const int bottom = partRow(size.height(), part + 1, partCount);
-        // Per luma column, the sums of the boxes starting there (padded: the vector steps
-        // write up to 15 columns past the last box); then per output pixel those of its boxes.
-        std::vector<std::uint16_t> columnSums(3 * (std::size_t(lumaEnd) + 16));
-        std::uint16_t* lumaBoxes = columnSums.data();
-        std::uint16_t* cbBoxes = lumaBoxes + lumaEnd + 16;
-        std::uint16_t* crBoxes = cbBoxes + lumaEnd + 16;
+        // Per luma column, the sums down the boxes' rows of its luma and its chroma; then
+        // per output pixel those of its boxes' columns.
+        const std::size_t span = std::size_t(lumaEnd) + 48;
+        std::vector<std::uint16_t> lumaDown(span);
+        std::vector<std::uint32_t> chromaDown(span);
         std::vector<std::uint16_t> pixelSums(3 * std::size_t(size.width()));
         std::uint16_t* sumY = pixelSums.data();
         std::uint16_t* sumCb = sumY + size.width();
@@ -460,23 +528,11 @@ QImage downscaledYuv(const YuvPicture& picture, QRectF source, QSize size, Worke
             return lines;
         };
         for (int y = top; y < bottom; ++y) {
-            boxSums(boxRows(y), boxRows(std::min(y + 2, bottom - 1)), lumaFirst,
-                    lumaEnd - nextColumn, picture.width, nextColumn, lumaBoxes, cbBoxes, crBoxes);
-            const int* starts = columns.data();
-            for (int x = 0; x < size.width(); ++x, starts += columnsPer) {
-                unsigned luma = 0;
-                unsigned cb = 0;
-                unsigned cr = 0;
-                for (int c = 0; c < columnsPer; ++c) {
-                    const int left = starts[c];
-                    luma += lumaBoxes[left];
-                    cb += cbBoxes[left];
-                    cr += crBoxes[left];
-                }
-                sumY[x] = static_cast<std::uint16_t>(luma);
-                sumCb[x] = static_cast<std::uint16_t>(cb);
-                sumCr[x] = static_cast<std::uint16_t>(cr);
-            }
+            columnSums(std::make_integer_sequence<int, kMaxBoxes>(), boxRows(y),
+                       boxRows(std::min(y + 2, bottom - 1)), lumaFirst, lumaEnd, picture.width,
+                       lumaDown.data(), chromaDown.data());
+            gatherBoxes(columnsPer, columns.data(), size.width(), lumaDown.data(),
+                        chromaDown.data(), sumY, sumCb, sumCr);
             auto* out = reinterpret_cast<quint32*>(outputBits + qsizetype(y) * outputStride);
             int x = 0;
 #if defined(__SSE2__)

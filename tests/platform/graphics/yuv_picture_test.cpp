@@ -364,5 +364,35 @@ TEST(YuvDownscale, MatchesShrinkingTheConvertedPicture) {
     }
 }
 
+// Halving a picture puts every box of both shrinks on the 2x2 block of its output pixel, so
+// they read the same samples however much neighbours differ: noise in every plane (a box at the
+// wrong row or column, or chroma from the wrong sample, shows; from an odd row and column a box
+// takes its chroma from four samples), kept close to grey so that no colour clips and the
+// conversion stays linear.
+TEST(YuvDownscale, MatchesShrinkingTheConvertedPictureWhereBoxesCoincide) {
+    struct Case {
+        const char* name;
+        QSize picture;
+        QRectF source;
+    };
+    const Case cases[] = {
+        {"whole picture", {512, 288}, QRectF(0, 0, 512, 288)},
+        {"part from even offsets", {512, 288}, QRectF(66, 38, 300, 170)},
+        {"part from odd offsets, boxes across chroma samples",
+         {512, 288},
+         QRectF(67, 39, 300, 170)},
+        {"odd picture", {301, 167}, QRectF(0, 0, 300, 166)},
+    };
+    WorkerPool alone(0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Planes planes = randomPlanes(c.picture.width(), c.picture.height(), 11, 100, 150);
+        const QSize size = (c.source.size() / 2).toSize();
+        const QImage one = downscaledYuv(planes.picture(), c.source, size, alone);
+        ASSERT_EQ(one.size(), size);
+        EXPECT_LE(difference(one, downscaled(converted(planes), c.source, size, alone)).worst, 1);
+    }
+}
+
 }  // namespace
 }  // namespace kestio::platform
