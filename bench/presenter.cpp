@@ -75,7 +75,8 @@ class AlternatingSource final : public FrameSource {
     bool changing_;
 };
 
-// A picture kept as decoded, as a player hands out an 8-bit 4:2:0 clip's: planes of noise.
+// A picture kept as decoded, as a player hands out an 8-bit 4:2:0 clip's: planes of random
+// samples.
 Picture decodedPicture(int width, int height, unsigned seed) {
     std::mt19937 random(seed);
     auto planes = std::make_shared<std::vector<std::vector<std::uint8_t>>>(3);
@@ -284,45 +285,11 @@ void BM_DownscaleToPanel(benchmark::State& state) {
     }
 }
 
-// A decoded 4:2:0 picture of random samples.
-class DecodedYuv {
-  public:
-    DecodedYuv(int width, int height, unsigned seed)
-        : width_(width), height_(height), chromaWidth_((width + 1) / 2) {
-        std::mt19937 random(seed);
-        luma_.resize(std::size_t(width) * height);
-        cb_.resize(std::size_t(chromaWidth_) * ((height + 1) / 2));
-        cr_.resize(cb_.size());
-        for (auto* plane : {&luma_, &cb_, &cr_}) {
-            for (auto& sample : *plane) {
-                sample = static_cast<std::uint8_t>(random());
-            }
-        }
-    }
-    YuvPicture picture() const {
-        YuvPicture p;
-        p.width = width_;
-        p.height = height_;
-        p.planes[0] = luma_.data();
-        p.planes[1] = cb_.data();
-        p.planes[2] = cr_.data();
-        p.strides[0] = width_;
-        p.strides[1] = p.strides[2] = chromaWidth_;
-        return p;
-    }
-
-  private:
-    int width_;
-    int height_;
-    int chromaWidth_;
-    std::vector<std::uint8_t> luma_, cb_, cr_;
-};
-
 // BM_DownscaleToPanel's work from two decoded 4:2:0 pictures.
 void BM_DownscaleToPanelFromYuv(benchmark::State& state) {
-    const DecodedYuv first(3840, 2160, 1);
-    const DecodedYuv second(3840, 2160, 2);
-    const YuvPicture pictures[] = {first.picture(), second.picture()};
+    const Picture first = decodedPicture(3840, 2160, 1);
+    const Picture second = decodedPicture(3840, 2160, 2);
+    const YuvPicture pictures[] = {*first.yuv(), *second.yuv()};
     const QRectF whole(0, 0, 3840, 2160);
     WorkerPool alone(0);
     std::size_t n = 0;
@@ -339,9 +306,9 @@ void BM_ConvertYuv2160(benchmark::State& state) {
     constexpr int kWidth = 3840;
     constexpr int kHeight = 2160;
     constexpr int kBands = 16;
-    const DecodedYuv first(kWidth, kHeight, 1);
-    const DecodedYuv second(kWidth, kHeight, 2);
-    const YuvPicture pictures[] = {first.picture(), second.picture()};
+    const Picture first = decodedPicture(kWidth, kHeight, 1);
+    const Picture second = decodedPicture(kWidth, kHeight, 2);
+    const YuvPicture pictures[] = {*first.yuv(), *second.yuv()};
     const bool swscale = state.range(0) != 0;
     WorkerPool pool(3);
     std::vector<SwsContext*> contexts;
