@@ -31,14 +31,6 @@ qint64 Picture::key() const {
     return yuv_ ? key_ : image_.cacheKey();
 }
 
-qsizetype Picture::bytes() const {
-    if (yuv_) {
-        const qsizetype chromaRows = (yuv_->height + 1) / 2;
-        return yuv_->strides[0] * yuv_->height + (yuv_->strides[1] + yuv_->strides[2]) * chromaRows;
-    }
-    return image_.sizeInBytes();
-}
-
 QImage Picture::toImage(WorkerPool& pool) const {
     return yuv_ ? convertedYuv(*yuv_, pool) : image_;
 }

@@ -29,8 +29,6 @@ class Picture {
     qint64 key() const;
     // Whether some pixels may be less than opaque (decoded Y'CbCr never is).
     bool hasAlphaChannel() const { return !yuv_ && image_.hasAlphaChannel(); }
-    // The memory the picture's pixels take.
-    qsizetype bytes() const;
 
     // The image, for a picture that is one; null otherwise.
     const QImage& image() const { return image_; }

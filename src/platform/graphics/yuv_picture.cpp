@@ -107,20 +107,35 @@ void scalarRow(const Coefficients& k, const std::uint8_t* luma, const std::uint8
 }
 
 #if defined(__SSE2__)
+// The conversion's factors in every 16-bit lane, and the constants both vector paths use.
+struct LaneFactors {
+    explicit LaneFactors(const Coefficients& k)
+        : opaque(_mm_set1_epi8(static_cast<char>(0xff))),
+          centre(_mm_set1_epi16(static_cast<short>(0x8000))),
+          lumaK(_mm_set1_epi16(static_cast<short>(k.luma))),
+          redCr(_mm_set1_epi16(static_cast<short>(k.redCr))),
+          greenCb(_mm_set1_epi16(static_cast<short>(k.greenCb))),
+          greenCr(_mm_set1_epi16(static_cast<short>(k.greenCr))),
+          blueCb(_mm_set1_epi16(static_cast<short>(k.blueCb))),
+          offset(_mm_set1_epi16(static_cast<short>(k.offset))) {}
+    __m128i opaque;
+    __m128i centre;
+    __m128i lumaK;
+    __m128i redCr;
+    __m128i greenCb;
+    __m128i greenCr;
+    __m128i blueCb;
+    __m128i offset;
+};
+
 // Sixteen pixels a step: their eight chroma pairs' terms are worked out once and each used for
 // two neighbouring pixels. Returns the first column left for scalarRow().
 template <bool kStreaming>
 int vectorRow(const Coefficients& k, const std::uint8_t* luma, const std::uint8_t* cb,
               const std::uint8_t* cr, int width, quint32* out) {
     const __m128i zero = _mm_setzero_si128();
-    const __m128i opaque = _mm_set1_epi8(static_cast<char>(0xff));
-    const __m128i centre = _mm_set1_epi16(static_cast<short>(0x8000));
-    const __m128i lumaK = _mm_set1_epi16(static_cast<short>(k.luma));
-    const __m128i redCr = _mm_set1_epi16(static_cast<short>(k.redCr));
-    const __m128i greenCb = _mm_set1_epi16(static_cast<short>(k.greenCb));
-    const __m128i greenCr = _mm_set1_epi16(static_cast<short>(k.greenCr));
-    const __m128i blueCb = _mm_set1_epi16(static_cast<short>(k.blueCb));
-    const __m128i offset = _mm_set1_epi16(static_cast<short>(k.offset));
+    const LaneFactors lanes(k);
+    const auto& [opaque, centre, lumaK, redCr, greenCb, greenCr, blueCb, offset] = lanes;
     int x = 0;
     for (; x + 16 <= width; x += 16) {
         // (C - 128) * 256: the sample in the high byte, its top bit flipped.
@@ -357,14 +372,8 @@ struct Shrink {
         const __m128i half = _mm_set1_epi32(1 << (average.shift - 1));
         const __m128i shift = _mm_cvtsi32_si128(average.shift);
         const __m128i centre32 = _mm_set1_epi32(0x8000);
-        const __m128i centre = _mm_set1_epi16(static_cast<short>(0x8000));
-        const __m128i opaque = _mm_set1_epi8(static_cast<char>(0xff));
-        const __m128i lumaK = _mm_set1_epi16(static_cast<short>(k.luma));
-        const __m128i redCr = _mm_set1_epi16(static_cast<short>(k.redCr));
-        const __m128i greenCb = _mm_set1_epi16(static_cast<short>(k.greenCb));
-        const __m128i greenCr = _mm_set1_epi16(static_cast<short>(k.greenCr));
-        const __m128i blueCb = _mm_set1_epi16(static_cast<short>(k.blueCb));
-        const __m128i offset = _mm_set1_epi16(static_cast<short>(k.offset));
+        const LaneFactors lanes(k);
+        const auto& [opaque, centre, lumaK, redCr, greenCb, greenCr, blueCb, offset] = lanes;
         // The average times 256, less 128 * 256 so that it packs into signed 16 bits.
         const auto centred = [&](const std::uint16_t* sums) {
             const __m128i sum = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums));
