@@ -74,34 +74,27 @@ TEST_P(DecodedPictureDrawing, ShowsAsThePictureConvertedFirstWould) {
     const Picture picture(test::smoothYuvPicture({321, 181}, 7));
     const QImage converted = picture.toImage(pool);
 
-    auto root = Layer::create(loop);
-    root->setFrame({0, 0, double(c.view.width()), double(c.view.height())});
-    root->setBackgroundColor(QColor(Qt::black));
-    root->setMasksToBounds(true);
-    auto player = Layer::create(loop);
-    player->setFrame(c.placement);
-    player->setVideoGravity(Gravity::Resize);
-    player->setOpacity(c.opacity);
-    player->setFrameSource(std::make_shared<DecodedSource>(picture));
-    root->addSublayer(player);
-    const QImage composed = compositor.render(*root, loop.now(), c.view);
-
+    // The picture in a player layer placed as the case says, over the root's black.
+    const auto composed = [&](const Picture& shown) {
+        auto root = Layer::create(loop);
+        root->setFrame({0, 0, double(c.view.width()), double(c.view.height())});
+        root->setBackgroundColor(QColor(Qt::black));
+        root->setMasksToBounds(true);
+        auto player = Layer::create(loop);
+        player->setFrame(c.placement);
+        player->setVideoGravity(Gravity::Resize);
+        player->setOpacity(c.opacity);
+        player->setFrameSource(std::make_shared<DecodedSource>(shown));
+        root->addSublayer(player);
+        return compositor.render(*root, loop.now(), c.view);
+    };
+    const QImage decoded = composed(picture);
     // The reference: the converted image drawn by the compositor's own rules for images.
-    auto imageRoot = Layer::create(loop);
-    imageRoot->setFrame(root->frame());
-    imageRoot->setBackgroundColor(QColor(Qt::black));
-    imageRoot->setMasksToBounds(true);
-    auto imagePlayer = Layer::create(loop);
-    imagePlayer->setFrame(c.placement);
-    imagePlayer->setVideoGravity(Gravity::Resize);
-    imagePlayer->setOpacity(c.opacity);
-    imagePlayer->setFrameSource(std::make_shared<DecodedSource>(Picture(converted)));
-    imageRoot->addSublayer(imagePlayer);
-    const QImage reference = compositor.render(*imageRoot, loop.now(), c.view);
+    const QImage reference = composed(Picture(converted));
 
     const QRect area(int(c.placement.x), int(c.view.height() - c.placement.y - c.placement.height),
                      int(c.placement.width), int(c.placement.height));
-    const Difference d = compare(composed, reference, area.intersected(composed.rect()));
+    const Difference d = compare(decoded, reference, area.intersected(decoded.rect()));
     // Shrinking averages the planes before converting, not the colours after: the two differ by
     // the rounding of both, and where a colour lies outside what RGB holds, by its clipping
     // before or after the average.
