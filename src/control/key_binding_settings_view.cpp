@@ -240,6 +240,9 @@ void KeyBindingSettingsView::refresh() {
              "Press Delete, or use the × button, to set it to \"Not Assigned\".\n"
              "Grid slot keys (1-0 / Q-P / A-; / Z-/) and arrow keys cannot be "
              "assigned.")));
+    // The panel takes its fixed size from the size hints, which guess a wrapped text's height
+    // at some width of their own: the help is given the height of its lines at its real width.
+    help_->setMinimumHeight(help_->heightForWidth(width()));
     for (PlayControlAction action : kAllPlayControlActions) {
         titles_[action]->setFont(uiFont(12, QFont::Medium));
         titles_[action]->setText(qs(title(action)));

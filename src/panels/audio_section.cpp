@@ -1,6 +1,5 @@
 #include "panels/audio_section.h"
 
-#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
@@ -13,6 +12,7 @@
 #include "panels/vertical_fader.h"
 #include "panels/vu_meter_view.h"
 #include "panels/vu_scale_labels.h"
+#include "ui/dimming.h"
 #include "ui/fitted_label.h"
 #include "ui/fonts.h"
 #include "ui/number_text.h"
@@ -42,6 +42,8 @@ namespace {
 constexpr int kContentWidth = 360;
 constexpr int kGainRowHeight = 233;
 constexpr int kReadoutHeight = 16;
+// The fader's opacity while no slot is loaded.
+constexpr double kNoSlotOpacity = 0.35;
 
 StyledButton::Look muteLook(bool muted) {
     StyledButton::Look look;
@@ -198,13 +200,7 @@ void AudioSection::refresh() {
 
     const bool loadedNow = slot != nullptr;
     fader_->setEnabled(loadedNow);
-    if (loadedNow) {
-        fader_->setGraphicsEffect(nullptr);
-    } else if (fader_->graphicsEffect() == nullptr) {
-        auto* effect = new QGraphicsOpacityEffect(fader_);
-        effect->setOpacity(0.35);
-        fader_->setGraphicsEffect(effect);
-    }
+    ui::setDimmed(*fader_, loadedNow ? 1.0 : kNoSlotOpacity);
     fader_->update();
 
     const bool field = showsGainField();

@@ -1,6 +1,5 @@
 #include "panels/clip_settings_panel.h"
 
-#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 #include <cmath>
@@ -11,6 +10,7 @@
 #include "panels/panel_facade.h"
 #include "panels/panel_refresh.h"
 #include "panels/styled_button.h"
+#include "ui/dimming.h"
 #include "ui/fitted_label.h"
 #include "ui/fonts.h"
 #include "ui/number_text.h"
@@ -109,15 +109,8 @@ QWidget* tickLabels() {
     return row;
 }
 
-void dim(QWidget* widget, bool dimmed) {
-    if (dimmed) {
-        auto* effect = new QGraphicsOpacityEffect(widget);
-        effect->setOpacity(0.35);
-        widget->setGraphicsEffect(effect);
-    } else {
-        widget->setGraphicsEffect(nullptr);
-    }
-}
+// The sliders' opacity while no slot is loaded.
+constexpr double kNoSlotOpacity = 0.35;
 
 }  // namespace
 
@@ -257,10 +250,8 @@ void ClipSettingsPanel::refresh() {
     dissolveField_->setVisible(isLoaded);
     rateField_->setVisible(isLoaded);
     for (auto* slider : {dissolveSlider_, rateSlider_}) {
-        if (slider->isEnabled() != isLoaded || slider->graphicsEffect() == nullptr) {
-            slider->setEnabled(isLoaded);
-            dim(slider, !isLoaded);
-        }
+        slider->setEnabled(isLoaded);
+        ui::setDimmed(*slider, isLoaded ? 1.0 : kNoSlotOpacity);
         slider->update();
     }
     reset_->setEnabled(isLoaded && slot->playRate != 1.0);

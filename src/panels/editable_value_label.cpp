@@ -41,8 +41,14 @@ QString EditableValueLabel::displayText() const {
 }
 
 QSize EditableValueLabel::sizeHint() const {
+    // Wide enough for the value now and for both ends of the range, so that a value set from
+    // outside (which lays nothing out again) is never cut: in "-11.9 dB" after "+0.0 dB", the
+    // sign would go.
     const QFontMetrics metrics(font());
-    const int text = metrics.horizontalAdvance(displayText()) + 2;
+    int text = 0;
+    for (const double value : {value_.get(), range_.lower, range_.upper}) {
+        text = std::max(text, metrics.horizontalAdvance(format_(value)) + 2);
+    }
     return QSize(std::max(minWidth_, text), metrics.height() + 2);
 }
 

@@ -1,6 +1,5 @@
 #include "panels/eq_color_panel.h"
 
-#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +17,7 @@
 #include "panels/panel_facade.h"
 #include "panels/panel_refresh.h"
 #include "panels/styled_button.h"
+#include "ui/dimming.h"
 #include "ui/fitted_label.h"
 #include "ui/fonts.h"
 #include "ui/palette.h"
@@ -51,21 +51,6 @@ StyledButton::Look tabLook(bool selected, bool modified) {
     look.textColor =
         modified ? ui::palette::yellow() : (selected ? QColor(Qt::white) : ui::palette::white(0.5));
     return look;
-}
-
-void setOpacity(QWidget* widget, double opacity) {
-    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(widget->graphicsEffect());
-    if (opacity >= 1.0) {
-        if (effect != nullptr) {
-            widget->setGraphicsEffect(nullptr);
-        }
-        return;
-    }
-    if (effect == nullptr) {
-        effect = new QGraphicsOpacityEffect(widget);
-        widget->setGraphicsEffect(effect);
-    }
-    effect->setOpacity(opacity);
 }
 
 constexpr double kTabPadding = 10;
@@ -251,7 +236,7 @@ void EqColorPanel::refresh() {
     reset_->setEnabled(loaded.has_value() && !locked);
     pages_->setCurrentIndex(tab);
     pages_->setEnabled(!locked);
-    setOpacity(pages_, locked ? kLockedOpacity : 1.0);
+    ui::setDimmed(*pages_, locked ? kLockedOpacity : 1.0);
 
     const auto& bands = eqBandRows();
     for (std::size_t i = 0; i < bands.size(); ++i) {
@@ -261,7 +246,7 @@ void EqColorPanel::refresh() {
                                    : value > 0              ? ui::palette::yellow()
                                                             : ui::palette::cyan());
         bandSliders_[i]->setEnabled(loaded.has_value());
-        setOpacity(bandSliders_[i], loaded ? 1.0 : kNoSlotOpacity);
+        ui::setDimmed(*bandSliders_[i], loaded ? 1.0 : kNoSlotOpacity);
         bandSliders_[i]->update();
     }
     const auto& rows = colorRows();
@@ -273,7 +258,7 @@ void EqColorPanel::refresh() {
                                                              : ui::palette::yellow());
         colorLabels_[i]->setText(QString::fromUtf8(rows[i].label(lang)));
         colorSliders_[i]->setEnabled(loaded.has_value() && !locked);
-        setOpacity(colorSliders_[i], loaded ? 1.0 : kNoSlotOpacity);
+        ui::setDimmed(*colorSliders_[i], loaded ? 1.0 : kNoSlotOpacity);
         colorSliders_[i]->update();
     }
     syncPopover();

@@ -1,24 +1,32 @@
 #include "panels/geometry_section.h"
 
 #include <QBoxLayout>
-#include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSlider>
+#include <QWheelEvent>
 #include <cmath>
 
 #include "panels/geometry_edits.h"
 #include "panels/panel_facade.h"
 #include "panels/panel_refresh.h"
 #include "panels/styled_button.h"
+#include "ui/dimming.h"
 #include "ui/fonts.h"
 #include "ui/palette.h"
 
 namespace kestio::panels {
 
 namespace {
+
+// The height of a row: the X, Y and scale rows with the spacing between them fit the card's
+// area below its title row (74 points).
+constexpr int kRowHeight = 20;
+
+// The controls' opacity under the edit lock.
+constexpr double kLockedOpacity = 0.4;
 
 // The sliders move in hundredths, so that a drag is as good as continuous.
 constexpr double kSliderSteps = 100.0;
@@ -72,6 +80,16 @@ void drawLock(QPainter& p, const QRectF& rect, bool closed, const QColor& colour
     }
     p.restore();
 }
+
+// A slider that leaves the mouse wheel to the scroll area around it: a wheel turned while the
+// pointer passes over a row must not move the picture on air.
+class WheelFreeSlider : public QSlider {
+  public:
+    using QSlider::QSlider;
+
+  protected:
+    void wheelEvent(QWheelEvent* event) override { event->ignore(); }
+};
 
 StyledButton::Look modeLook(bool selected) {
     StyledButton::Look look;
@@ -146,6 +164,7 @@ GeometrySection::~GeometrySection() = default;
 QWidget* GeometrySection::buildRow(int row, const char* label, int labelWidth, int fieldWidth,
                                    int fontSize) {
     auto* widget = new QWidget;
+    widget->setFixedHeight(kRowHeight);
     auto* layout = new QHBoxLayout(widget);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(row < 2 ? 4 : 3);
@@ -155,7 +174,7 @@ QWidget* GeometrySection::buildRow(int row, const char* label, int labelWidth, i
     name->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     name->setFixedWidth(labelWidth);
     layout->addWidget(name);
-    auto* slider = new QSlider(Qt::Horizontal);
+    auto* slider = new WheelFreeSlider(Qt::Horizontal);
     const RowRange range = kRanges[std::size_t(row)];
     slider->setRange(int(range.lower * kSliderSteps), int(range.upper * kSliderSteps));
     QObject::connect(slider, &QSlider::valueChanged, this, [this, row](int position) {
@@ -181,7 +200,7 @@ QWidget* GeometrySection::buildRow(int row, const char* label, int labelWidth, i
     layout->addWidget(slider, 1);
     sliders_[std::size_t(row)] = slider;
     auto* field = new QLineEdit;
-    field->setFixedWidth(fieldWidth);
+    field->setFixedSize(fieldWidth, kRowHeight);
     field->setFont(ui::fonts::monospaced(fontSize));
     field->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     field->setStyleSheet(QStringLiteral("color: black; background: white;"));
@@ -229,13 +248,7 @@ void GeometrySection::refresh() {
     positionRows_->setVisible(loaded && mode != GeometryMode::fitToWindow);
     scaleRow_->setVisible(loaded && mode == GeometryMode::custom);
     controls_->setEnabled(!locked);
-    if (locked) {
-        auto* effect = new QGraphicsOpacityEffect(controls_);
-        effect->setOpacity(0.4);
-        controls_->setGraphicsEffect(effect);
-    } else {
-        controls_->setGraphicsEffect(nullptr);
-    }
+    ui::setDimmed(*controls_, locked ? kLockedOpacity : 1.0);
     if (loaded) {
         for (int row = 0; row < 4; ++row) {
             const double value = fieldOf(loaded->data->geometry, row);

@@ -103,7 +103,13 @@ PlayerPanelState playerPanelState(PanelFacade& facade) {
     const double time = facade.currentTime().get();
     const double length = facade.duration().get();
     const double left = length - time;
-    const double remaining = left > 0.0 ? left : 0.0;  // also when either is not a number
+    double remaining = left > 0.0 ? left : 0.0;  // also when either is not a number
+    // A clip that stands still within its last frame shows that frame for good: it is at its
+    // end. (A freeze holds the middle of the last frame, half a frame before the end.)
+    const double frame = 1.0 / std::max(1.0, std::round(std::isfinite(fps) ? fps : 1.0));
+    if (state.loaded && remaining < frame && facade.isShowingPlayerStopped()) {
+        remaining = 0.0;
+    }
     state.remaining = timecode(remaining, fps);
     state.remainingRed = state.loaded && remaining > 0.0 && remaining <= kRedThreshold;
     state.clipName = QString::fromStdString(facade.selectedClipName().get());

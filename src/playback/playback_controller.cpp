@@ -53,6 +53,13 @@ PlaybackController::PlaybackController(PlaybackServices services)
         };
     }
     selectedClipName.set(pick("未選択", "No Selection"));
+    LocalizationManager& language =
+        localization_ != nullptr ? *localization_ : LocalizationManager::shared();
+    languageSubscription_ = language.language.subscribe([this](AppLanguage) {
+        if (!currentBankIndex.get()) {
+            selectedClipName.set(pick("未選択", "No Selection"));
+        }
+    });
     startMetering();
 }
 

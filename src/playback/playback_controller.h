@@ -74,7 +74,7 @@ struct PlaybackServices {
     // audio engine).
     std::unique_ptr<OutputSurface> view;
     // The interface language's text picker (null: the application's shared manager).
-    const LocalizationManager* localization = nullptr;
+    LocalizationManager* localization = nullptr;
     // Decodes a still's first picture; called off the main thread (empty: the platform's
     // decoder).
     std::function<platform::DecodedStill(const std::filesystem::path&)> decodeStill = {};
@@ -387,7 +387,9 @@ class PlaybackController {
 
     platform::RunLoop& loop_;
     std::shared_ptr<const platform::WallClock> wallClock_;
-    const LocalizationManager* localization_ = nullptr;
+    LocalizationManager* localization_ = nullptr;
+    // Keeps the name shown while nothing is loaded in the interface language.
+    platform::Subscription languageSubscription_;
     std::function<platform::DecodedStill(const std::filesystem::path&)> decodeStill_;
     std::function<void(std::function<void()>)> runInBackground_;
 

@@ -207,6 +207,12 @@ TEST_F(MainWindowPanels, ARateTypedThroughTheWindowReachesThePlayer) {
     QTest::mouseClick(viewport, Qt::LeftButton, {}, inWindow(*custom, custom->rect().center()));
     EXPECT_EQ(show->project().banks[0].slots[0].geometry.mode, GeometryMode::custom);
     settle();
+    // All three rows of Custom show whole in the card's area below the title row: the scale
+    // row, the last, ends inside it.
+    const QWidget* scaleRow = panels->geometry().scaleRow();
+    const QWidget* area = frames->geometryControls()->parentWidget();
+    ASSERT_TRUE(scaleRow->isVisible());
+    EXPECT_LE(scaleRow->mapTo(area, QPoint(0, scaleRow->height())).y(), area->height());
     saveShot(content(), "main_window_rate_typed_en");
 }
 

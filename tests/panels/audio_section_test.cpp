@@ -127,6 +127,23 @@ TEST_F(AudioSectionTest, TypedGains) {
     }
 }
 
+// The readout of a gain set from outside (a fader drag, another slot loaded) shows the whole
+// text with its sign, whatever it showed before: a cut of -11.9 dB never reads "11.9 dB".
+TEST_F(AudioSectionTest, TheGainReadoutShowsTheWholeTextOfAnyGain) {
+    facade.setLoaded(0, 5);
+    QCoreApplication::sendPostedEvents();  // the first layout
+    for (const float level : {-11.9f, -39.9f, 12.0f, -40.0f}) {
+        SCOPED_TRACE(level);
+        facade.slot(0, 5).audioSettings.masterLevel = level;
+        facade.setLoaded(0, 5);
+        QCoreApplication::sendPostedEvents();
+        const EditableValueLabel* field = section->gainField();
+        const QString text = field->displayText();
+        EXPECT_EQ(text, gain::format(level));
+        EXPECT_GE(field->width(), QFontMetrics(field->font()).horizontalAdvance(text));
+    }
+}
+
 // A slot muted on its own shows "clip muted"; the fader still edits it and the volume applied
 // carries the slot's mute.
 TEST_F(AudioSectionTest, ClipMutedReadout) {

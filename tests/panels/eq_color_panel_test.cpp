@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSlider>
 #include <QTest>
+#include <QWheelEvent>
 
 #include "panels/eq_band_slider.h"
 #include "panels/eq_color_panel.h"
@@ -24,6 +26,17 @@ namespace kestio::panels {
 namespace {
 
 using Calls = std::vector<std::string>;
+
+// Turns the mouse wheel `notches` notches up over the middle of `widget`, as the window system
+// delivers it (an ignored turn goes on to the parents).
+void turnWheel(QWidget& widget, int notches) {
+    const QPointF at = QRectF(widget.rect()).center();
+    for (int i = 0; i < notches; ++i) {
+        QWheelEvent event(at, widget.mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&widget, &event);
+    }
+}
 
 class EqColorPanelTest : public ::testing::Test {
   protected:
@@ -272,6 +285,33 @@ TEST_F(GeometrySectionTest, RatioLockAndEditLock) {
     EXPECT_FALSE(section->controls()->isEnabled());
     facade.setLoaded(std::nullopt, std::nullopt);
     EXPECT_TRUE(section->placeholder()->isVisible());
+}
+
+// A wheel turned over a slider of the panel (the pointer passing over it on its way) writes
+// nothing and calls nothing: neither the geometry nor the equaliser or colour changes by accident.
+TEST_F(GeometrySectionTest, TheWheelOverASliderWritesNothing) {
+    facade.geoScaleLocked().set(false);
+    const GeometrySettings before = geometry();
+    for (int row = 0; row < 4; ++row) {
+        SCOPED_TRACE(row);
+        const int position = section->slider(row)->value();
+        turnWheel(*section->slider(row), 6);
+        EXPECT_EQ(section->slider(row)->value(), position);
+    }
+    EXPECT_EQ(facade.calls, Calls{});
+    EXPECT_FALSE(facade.unsaved);
+    EXPECT_EQ(geometry(), before);
+}
+
+TEST_F(EqColorPanelTest, TheWheelOverASliderWritesNothing) {
+    const auto sliders = panel->content()->findChildren<EQBandSlider*>();
+    EXPECT_EQ(sliders.size(), 12);
+    for (auto* slider : sliders) {
+        turnWheel(*slider, 6);
+    }
+    EXPECT_EQ(facade.calls, Calls{});
+    EXPECT_EQ(loaded().equalizer, EqualizerSettings{});
+    EXPECT_EQ(loaded().colorSettings, ColorSettings{});
 }
 
 // Screenshots for a person of the GEOMETRY card as the main window lays it out: idle (nothing

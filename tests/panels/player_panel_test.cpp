@@ -128,6 +128,32 @@ TEST_F(PlayerPanelTest, RemainingRedThreshold) {
     EXPECT_FALSE(panel->state().remainingRed);
 }
 
+// A clip frozen at its end stands still half a frame before it: it shows the end, uncoloured. A
+// clip that plays there, or stands still a whole frame before the end, shows the frame left.
+TEST_F(PlayerPanelTest, AClipFrozenAtItsEndShowsTheEnd) {
+    struct Case {
+        double left;
+        bool stopped;
+        bool red;
+        const char* text;
+    };
+    const double frame = 1001.0 / 60000.0;  // of the clip; the readout counts 60 a second
+    const Case cases[] = {
+        {frame / 2, true, false, "00;00;00;00"},
+        {frame / 2, false, true, "00;00;00;01"},
+        {1.0 / 60.0 + 1e-9, true, true, "00;00;00;01"},
+        {0.5, true, true, "00;00;00;30"},
+    };
+    facade.frameRate = 59.94;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.left) + (c.stopped ? " stopped" : " playing"));
+        facade.showingStopped = c.stopped;
+        play(0, 0, 12.0 - c.left, 12.0);
+        EXPECT_EQ(panel->state().remaining, c.text);
+        EXPECT_EQ(panel->state().remainingRed, c.red);
+    }
+}
+
 TEST_F(PlayerPanelTest, ClipInfoAndTimecodes) {
     struct Case {
         double fps;

@@ -32,6 +32,22 @@ TEST(PlaybackState, ANewControllerPublishesNothingOnAirInEitherLanguage) {
     }
 }
 
+// The name shown while nothing is loaded follows the interface language at once; a loaded
+// clip's name stays what it is.
+TEST(PlaybackState, TheIdleClipNameFollowsTheLanguage) {
+    test::PlaybackRig rig(AppLanguage::ja);
+    auto& pc = rig.pc();
+    rig.localization.language = AppLanguage::en;
+    EXPECT_EQ(pc.selectedClipName.get(), "No Selection");
+    rig.localization.language = AppLanguage::ja;
+    EXPECT_EQ(pc.selectedClipName.get(), "未選択");
+    pc.currentBankIndex.set(0);
+    pc.currentSlotIndex.set(1);
+    pc.selectedClipName.set("Opening");
+    rig.localization.language = AppLanguage::en;
+    EXPECT_EQ(pc.selectedClipName.get(), "Opening");
+}
+
 TEST(PlaybackState, RemoveObserversOnAnEmptyControllerDoesNothingAndCanRepeat) {
     test::PlaybackRig rig;
     const std::size_t pending = rig.loop.pendingCount();

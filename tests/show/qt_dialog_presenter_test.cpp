@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -37,6 +38,30 @@ TEST(QtDialogPresenter, AnAlertAnswersTheIndexOfTheButtonPressed) {
     EXPECT_EQ(dialogs.alert(DialogPresenter::AlertStyle::warning, "Close Project?", "Sure?",
                             {"Close", "Cancel"}),
               1);
+}
+
+// Every line of an alert's informative text stands whole (a Japanese line too, which could
+// break between any two characters): none wraps in the middle of a word.
+TEST(QtDialogPresenter, AnAlertKeepsEachLineOfItsInformativeTextWhole) {
+    QtDialogPresenter dialogs;
+    const std::string lines[] = {
+        "全スロットのデコーダを起動します。\n再生中のクリップは停止します。",
+        "This will start the decoder for every slot.\nAny clip currently playing will be "
+        "stopped."};
+    for (const std::string& informative : lines) {
+        whenModal([](QWidget* modal) {
+            auto* label = modal->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+            ASSERT_NE(label, nullptr);
+            const QFontMetrics metrics(label->font());
+            for (const QString& line : label->text().split(QLatin1Char('\n'))) {
+                EXPECT_LE(metrics.horizontalAdvance(line), label->contentsRect().width())
+                    << line.toStdString();
+            }
+            qobject_cast<QMessageBox*>(modal)->buttons().front()->click();
+        });
+        dialogs.alert(DialogPresenter::AlertStyle::informational, "ウォームアップを実行しますか？",
+                      informative, {"実行", "キャンセル"});
+    }
 }
 
 TEST(QtDialogPresenter, ATextPromptGivesWhatWasTypedOrNothingOnCancel) {

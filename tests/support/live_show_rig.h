@@ -20,7 +20,7 @@ namespace kestio::test {
 // How the real playback controller is made.
 struct LivePlaybackOptions {
     // The interface language's text picker (null: the application's shared manager).
-    const LocalizationManager* localization = nullptr;
+    LocalizationManager* localization = nullptr;
     // Whether a warm-up prerolls clips on players of its own, as the application's does.
     bool warmUpPlayers = false;
 };

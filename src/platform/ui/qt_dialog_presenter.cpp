@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace kestio::platform {
 
@@ -20,6 +21,25 @@ namespace {
 
 QString q(const std::string& text) {
     return QString::fromStdString(text);
+}
+
+// The message box sizes itself from its labels' minimum widths, which for text that may break
+// between any two characters (Japanese) is next to nothing: its lines would wrap in the middle
+// of a word. Each line of the informative text is given room to stand whole, up to a limit.
+void keepInformativeLinesWhole(QMessageBox& box) {
+    constexpr int kWidestLine = 520;
+    auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+    if (label == nullptr) {
+        return;
+    }
+    const QFontMetrics metrics(label->font());
+    int widest = 0;
+    for (const QString& line : label->text().split(QLatin1Char('\n'))) {
+        widest = std::max(widest, metrics.horizontalAdvance(line));
+    }
+    const QMargins margins = label->contentsMargins();
+    label->setMinimumWidth(std::min(widest, kWidestLine) + margins.left() + margins.right() +
+                           2 * label->margin() + 1);
 }
 
 std::optional<std::filesystem::path> chosenPath(QFileDialog& dialog) {
@@ -93,6 +113,7 @@ int QtDialogPresenter::alert(AlertStyle style, const std::string& message,
                                                : QMessageBox::Information);
     box.setText(q(message));
     box.setInformativeText(q(informative));
+    keepInformativeLinesWhole(box);
     std::vector<QAbstractButton*> added;
     const std::vector<std::string> titles =
         buttons.empty() ? std::vector<std::string>{"OK"} : buttons;
