@@ -196,21 +196,6 @@ TEST_F(KeyBindingPanelTest, RendersInBothLanguages) {
     shoot("key-bindings-recording");
 }
 
-// Every line of the help text shows in either language: the panel is as tall as the wrapped
-// text needs at the panel's width.
-TEST_F(KeyBindingPanelTest, TheWholeHelpTextShows) {
-    for (AppLanguage language : kAllAppLanguages) {
-        SCOPED_TRACE(rawValue(language));
-        test::setLanguage(language);
-        QApplication::processEvents();
-        auto* help = view().findChild<QLabel*>("help");
-        ASSERT_NE(help, nullptr);
-        EXPECT_EQ(help->width(), view().width());
-        EXPECT_GE(help->height(), help->heightForWidth(help->width()));
-    }
-    test::setLanguage(AppLanguage::en);
-}
-
 TEST(KeyBindingPanelRestart, AnEditedBindingSurvivesARestart) {
     test::setLanguage(AppLanguage::en);
     const auto file = test::configHome() / "Kestio" / "Kestio.ini";

@@ -108,6 +108,46 @@ Comparison compare(const QImage& reference, const QImage& shown, const QRect& ar
     return c;
 }
 
+// The lengths of the runs of white (value fields' backgrounds) down the column x of `image`
+// between rows `top` and `bottom`.
+std::vector<int> whiteRuns(const QImage& image, int x, int top, int bottom) {
+    std::vector<int> runs;
+    int run = 0;
+    for (int y = top; y <= bottom; ++y) {
+        if (deviation(image.pixel(x, y), qRgb(255, 255, 255)) < 16) {
+            ++run;
+        } else if (run > 0) {
+            runs.push_back(run);
+            run = 0;
+        }
+    }
+    if (run > 0) {
+        runs.push_back(run);
+    }
+    return runs;
+}
+
+// How many rows of plain background lie between the last line of a panel's help text and the
+// help's lower edge: the help is the panel's top block, on its own grey, with a text margin of
+// 14 at the left that no text enters.
+int rowsBelowHelpText(const QImage& panel) {
+    const QRgb grey = panel.pixel(4, 2);
+    int bottom = 0;
+    while (bottom < panel.height() && deviation(panel.pixel(4, bottom), grey) <= 3) {
+        ++bottom;
+    }
+    int lastText = -1;
+    for (int y = 0; y < bottom; ++y) {
+        for (int x = 14; x < panel.width() - 14; ++x) {
+            if (deviation(panel.pixel(x, y), grey) > 30) {
+                lastText = y;
+                break;
+            }
+        }
+    }
+    return lastText < 0 ? -1 : bottom - 1 - lastText;
+}
+
 // One grab of the main window with where the canvas is in it.
 struct Shot {
     QImage image;
@@ -201,8 +241,8 @@ class ScreenEndToEnd : public EndToEnd {
                 break;
         }
         if (std::getenv("SCREEN_PROBES") != nullptr) {
-            std::fprintf(stderr, "probe %s: %d ink %d expected %d drawn %d bright\n",
-                         control.name, c.ink, c.asExpected, c.drawn, c.tooBright);
+            std::fprintf(stderr, "probe %s: %d ink %d expected %d drawn %d bright\n", control.name,
+                         c.ink, c.asExpected, c.drawn, c.tooBright);
         }
         if (why != nullptr) {
             *why = std::string(control.name) + ": " + std::to_string(c.ink) + " ink pixels, " +
@@ -387,6 +427,42 @@ TEST_F(ScreenEndToEnd, EveryInspectorControlIsDrawnAndDimmedAtItsPlace) {
             EXPECT_TRUE(shows(loadedSmall, noneSmall, e.control, e.card, e.look, &why))
                 << name(small, "none") << ": " << why;
         }
+        // The scale row, the last of the geometry controls, shows whole at both sizes: the H%
+        // field (the last white down a column through its left part) is as tall as the X field
+        // (the first down a column through its left part).
+        for (const Shot* shot : {&loadedLarge, &loadedSmall}) {
+            const auto fields = [&](double x) {
+                const QRectF area = kGeometryControls.onCanvas;
+                const QRect column = shot->place(QRectF(x, area.top(), 1, area.height() + 8));
+                return whiteRuns(shot->image, column.left(), column.top(), column.bottom());
+            };
+            const std::vector<int> xColumn = fields(1812);
+            const std::vector<int> hColumn = fields(1864);
+            ASSERT_FALSE(xColumn.empty());
+            ASSERT_FALSE(hColumn.empty());
+            EXPECT_GE(xColumn.front(), 10);
+            EXPECT_GE(hColumn.back(), xColumn.front() - 1)
+                << "the W% and H% fields are cut off at the card's edge";
+        }
+
+        // The key bindings panel shows every line of its help text.
+        ASSERT_TRUE(kestio.press(window, {"ctrl+shift+comma"}));
+        std::string panel;
+        ASSERT_TRUE(pollUntil([&] {
+            panel = kestio.dialogWindow().value_or("");
+            return !panel.empty();
+        })) << "no key bindings panel";
+        Shot help;
+        pollUntil(
+            [&] {
+                const auto frame = kestio.geometry(panel);
+                help.image =
+                    frame ? desktop_->grab(*frame).convertToFormat(QImage::Format_RGB32) : QImage();
+                return !help.image.isNull() && rowsBelowHelpText(help.image) >= 4;
+            },
+            3s);
+        save(help, std::string(language) + "_key_bindings");
+        EXPECT_GE(rowsBelowHelpText(help.image), 4) << "the help's last line is cut off";
     }
 }
 
