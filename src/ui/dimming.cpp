@@ -58,8 +58,10 @@ class Veil : public QWidget {
     }
 };
 
+// The veil laid over `widget`, if any: its one direct child of the veil's name.
 Veil* veilOf(const QWidget& widget) {
-    return widget.findChild<Veil*>(QString::fromLatin1(kVeilName), Qt::FindDirectChildrenOnly);
+    return static_cast<Veil*>(
+        widget.findChild<QWidget*>(QString::fromLatin1(kVeilName), Qt::FindDirectChildrenOnly));
 }
 
 }  // namespace
