@@ -33,9 +33,11 @@ enum class Look {
     faded,        // disabled and at 0.35: drawn, nowhere brighter than that (no slot loaded)
 };
 
-// A control and its rectangle on the 1920×1080 design canvas, a little larger than it is.
+// A control, the card it lies on and its rectangle on the 1920×1080 design canvas, a little
+// larger than it is.
 struct Control {
     const char* name;
+    app::CanvasPanel card;
     QRectF onCanvas;
 };
 
@@ -53,18 +55,25 @@ std::vector<Control> eqBandSliders() {
     const double column = (inner - 5 * 6) / 6;
     for (int i = 0; i < 6; ++i) {
         const double centre = card.left() + 8 + i * (column + 6) + column / 2;
-        sliders.push_back({names[i], QRectF(centre - 12, card.top() + 8 + 22 + 4 + 16, 24, 112)});
+        sliders.push_back({names[i], app::CanvasPanel::eqColor,
+                           QRectF(centre - 12, card.top() + 8 + 22 + 4 + 16, 24, 112)});
     }
     return sliders;
 }
 
-const Control kDissolveSlider{"dissolve-time slider", QRectF(1125, 83, 364, 16)};
-const Control kRateSlider{"rate slider", QRectF(1125, 126, 364, 16)};
-const Control kFader{"gain fader", QRectF(1125, 270, 44, 236)};
-const Control kTransitions{"transition buttons", QRectF(1125, 14, 364, 42)};
+using P = app::CanvasPanel;
+const Control kDissolveSlider{"dissolve-time slider", P::clipSettingsPanel, {1125, 83, 364, 16}};
+const Control kRateSlider{"rate slider", P::clipSettingsPanel, {1125, 126, 364, 16}};
+const Control kFader{"gain fader", P::audio, {1125, 270, 44, 236}};
+const Control kTransitions{"transition buttons", P::clipSettingsPanel, {1125, 14, 364, 42}};
 // The EQ and colour tabs' page below the tab row, and the geometry controls below the title.
-const Control kEqPage{"EQ/colour page", QRectF(1509, 376, 385, 150)};
-const Control kGeometryControls{"geometry controls", QRectF(1509, 254, 385, 74)};
+const Control kTabPage{"EQ/colour page", P::eqColor, {1509, 376, 385, 150}};
+const Control kGeometryControls{"geometry controls", P::geometry, {1509, 254, 385, 74}};
+
+struct Expectation {
+    Control control;
+    Look look;
+};
 
 // How the pixels of a control compare with its reference.
 struct Comparison {
@@ -221,10 +230,10 @@ class ScreenEndToEnd : public EndToEnd {
     }
 
     // Whether `control` shows in `shown` with `look`, compared with `reference`.
-    static bool shows(const Shot& reference, const Shot& shown, const Control& control,
-                      app::CanvasPanel card, Look look, std::string* why = nullptr) {
+    static bool shows(const Shot& reference, const Shot& shown, const Control& control, Look look,
+                      std::string* why = nullptr) {
         const QRect area = shown.place(control.onCanvas);
-        const QRgb grey = reference.cardGrey(card);
+        const QRgb grey = reference.cardGrey(control.card);
         const double opacity = look == Look::dimmed ? 0.4 : look == Look::faded ? 0.35 : 1.0;
         const Comparison c = compare(reference.image, shown.image, area, grey, opacity);
         bool ok = c.ink >= 30;
@@ -250,25 +259,25 @@ class ScreenEndToEnd : public EndToEnd {
         return ok;
     }
 
-    // Waits until every control shows as asked; reports those that do not.
-    struct Expectation {
-        Control control;
-        app::CanvasPanel card;
-        Look look;
-    };
+    // Reports each control that does not show in `shot` as expected against `reference`.
+    static void expectAll(const Shot& reference, const Shot& shot,
+                          const std::vector<Expectation>& expectations, const std::string& name) {
+        for (const Expectation& e : expectations) {
+            std::string why;
+            EXPECT_TRUE(shows(reference, shot, e.control, e.look, &why)) << name << ": " << why;
+        }
+    }
+
+    // Waits until every control shows as expected, then reports those that do not.
     Shot expectShown(KestioProcess& kestio, const std::string& window, const Shot& reference,
                      const std::vector<Expectation>& expectations, const std::string& name) {
         const Shot shot = grabWhen(kestio, window, [&](const Shot& s) {
             return std::all_of(expectations.begin(), expectations.end(), [&](const auto& e) {
-                return shows(reference, s, e.control, e.card, e.look);
+                return shows(reference, s, e.control, e.look);
             });
         });
         save(shot, name);
-        for (const Expectation& e : expectations) {
-            std::string why;
-            EXPECT_TRUE(shows(reference, shot, e.control, e.card, e.look, &why))
-                << name << ": " << why;
-        }
+        expectAll(reference, shot, expectations, name);
         return shot;
     }
 
@@ -284,30 +293,24 @@ class ScreenEndToEnd : public EndToEnd {
 };
 
 TEST_F(ScreenEndToEnd, EveryInspectorControlIsDrawnAndDimmedAtItsPlace) {
-    using P = app::CanvasPanel;
     // Dimmed by the edit lock: the EQ and colour tab's page and the geometry controls. The
     // clip inspector and the audio section do not follow the lock.
-    const auto locked = [](bool colourTab) {
-        return std::vector<Expectation>{
-            {{colourTab ? "colour page" : "EQ page", kEqPage.onCanvas}, P::eqColor, Look::dimmed},
-            {kGeometryControls, P::geometry, Look::dimmed},
-            {kTransitions, P::clipSettingsPanel, Look::asReference},
-            {kDissolveSlider, P::clipSettingsPanel, Look::asReference},
-            {kRateSlider, P::clipSettingsPanel, Look::asReference},
-            {kFader, P::audio, Look::asReference},
-        };
+    const std::vector<Expectation> locked{
+        {kTabPage, Look::dimmed},          {kGeometryControls, Look::dimmed},
+        {kTransitions, Look::asReference}, {kDissolveSlider, Look::asReference},
+        {kRateSlider, Look::asReference},  {kFader, Look::asReference},
     };
+    const std::vector<Expectation> unlocked{{kGeometryControls, Look::asReference}};
     // Faded with no slot loaded: the inspector's two sliders, the gain fader, the band sliders.
-    std::vector<Expectation> faded{{kDissolveSlider, P::clipSettingsPanel, Look::faded},
-                                   {kRateSlider, P::clipSettingsPanel, Look::faded},
-                                   {kFader, P::audio, Look::faded}};
+    std::vector<Expectation> faded{
+        {kDissolveSlider, Look::faded}, {kRateSlider, Look::faded}, {kFader, Look::faded}};
     for (const Control& band : eqBandSliders()) {
-        faded.push_back({band, P::eqColor, Look::faded});
+        faded.push_back({band, Look::faded});
     }
     // The page shows the other tab: some of its pixels changed.
     const auto turned = [](const Shot& before) {
         return [before](const Shot& now) {
-            const QRect area = now.place(kEqPage.onCanvas);
+            const QRect area = now.place(kTabPage.onCanvas);
             int changed = 0;
             for (int y = area.top(); y <= area.bottom(); ++y) {
                 for (int x = area.left(); x <= area.right(); ++x) {
@@ -315,6 +318,13 @@ TEST_F(ScreenEndToEnd, EveryInspectorControlIsDrawnAndDimmedAtItsPlace) {
                 }
             }
             return changed > 50;
+        };
+    };
+    const auto showsAll = [](const Shot& reference, const std::vector<Expectation>& expected) {
+        return [&reference, &expected](const Shot& now) {
+            return std::all_of(expected.begin(), expected.end(), [&](const Expectation& e) {
+                return shows(reference, now, e.control, e.look);
+            });
         };
     };
 
@@ -356,39 +366,24 @@ TEST_F(ScreenEndToEnd, EveryInspectorControlIsDrawnAndDimmedAtItsPlace) {
         ASSERT_TRUE(kestio.press(window, {"1"}));
         ASSERT_TRUE(played(package, "KeyCue"));
         const Shot loadedLarge = grabWhen(kestio, window, [&](const Shot& s) {
-            return shows(s, noneLarge, kFader, P::audio, Look::faded);
+            return shows(s, noneLarge, kFader, Look::faded);
         });
         save(loadedLarge, name(large, "loaded"));
-        for (const Expectation& e : faded) {
-            std::string why;
-            EXPECT_TRUE(shows(loadedLarge, noneLarge, e.control, e.card, e.look, &why))
-                << name(large, "none") << ": " << why;
-        }
+        expectAll(loadedLarge, noneLarge, faded, name(large, "none"));
 
         // The lock on and off, on the EQ tab and then on the colour tab.
         ASSERT_TRUE(clickEditLock(kestio, window));
         const Shot lockedLarge =
-            expectShown(kestio, window, loadedLarge, locked(false), name(large, "locked"));
+            expectShown(kestio, window, loadedLarge, locked, name(large, "locked"));
         ASSERT_TRUE(clickTab(kestio, window, 1));
         const Shot lockedColourLarge = grabWhen(kestio, window, turned(lockedLarge));
         save(lockedColourLarge, name(large, "locked_colour"));
         ASSERT_TRUE(clickEditLock(kestio, window));
-        const Shot colourLarge = grabWhen(kestio, window, [&](const Shot& s) {
-            return shows(loadedLarge, s, kGeometryControls, P::geometry, Look::asReference);
-        });
-        save(colourLarge, name(large, "loaded_colour"));
-        for (const Expectation& e : locked(true)) {
-            std::string why;
-            EXPECT_TRUE(shows(colourLarge, lockedColourLarge, e.control, e.card, e.look, &why))
-                << name(large, "locked_colour") << ": " << why;
-        }
         // Unlocked, the geometry controls are back as they were.
-        {
-            std::string why;
-            EXPECT_TRUE(shows(loadedLarge, colourLarge, kGeometryControls, P::geometry,
-                              Look::asReference, &why))
-                << name(large, "loaded_colour") << ": " << why;
-        }
+        const Shot colourLarge = grabWhen(kestio, window, showsAll(loadedLarge, unlocked));
+        save(colourLarge, name(large, "loaded_colour"));
+        expectAll(loadedLarge, colourLarge, unlocked, name(large, "loaded_colour"));
+        expectAll(colourLarge, lockedColourLarge, locked, name(large, "locked_colour"));
 
         // The same at the small size, from the colour tab back to the EQ tab.
         ASSERT_TRUE(resize(small));
@@ -396,25 +391,15 @@ TEST_F(ScreenEndToEnd, EveryInspectorControlIsDrawnAndDimmedAtItsPlace) {
         save(colourSmall, name(small, "loaded_colour"));
         ASSERT_TRUE(clickEditLock(kestio, window));
         const Shot lockedColourSmall =
-            expectShown(kestio, window, colourSmall, locked(true), name(small, "locked_colour"));
+            expectShown(kestio, window, colourSmall, locked, name(small, "locked_colour"));
         ASSERT_TRUE(clickTab(kestio, window, 0));
         const Shot lockedSmall = grabWhen(kestio, window, turned(lockedColourSmall));
         save(lockedSmall, name(small, "locked"));
         ASSERT_TRUE(clickEditLock(kestio, window));
-        const Shot loadedSmall = grabWhen(kestio, window, [&](const Shot& s) {
-            return shows(colourSmall, s, kGeometryControls, P::geometry, Look::asReference);
-        });
+        const Shot loadedSmall = grabWhen(kestio, window, showsAll(colourSmall, unlocked));
         save(loadedSmall, name(small, "loaded"));
-        for (const Expectation& e : locked(false)) {
-            std::string why;
-            EXPECT_TRUE(shows(loadedSmall, lockedSmall, e.control, e.card, e.look, &why))
-                << name(small, "locked") << ": " << why;
-        }
-        for (const Expectation& e : faded) {
-            std::string why;
-            EXPECT_TRUE(shows(loadedSmall, noneSmall, e.control, e.card, e.look, &why))
-                << name(small, "none") << ": " << why;
-        }
+        expectAll(loadedSmall, lockedSmall, locked, name(small, "locked"));
+        expectAll(loadedSmall, noneSmall, faded, name(small, "none"));
         // The scale row, the last of the geometry controls, shows whole at both sizes: the H%
         // field (the last white down a column through its left part) is as tall as the X field
         // (the first down a column through its left part).
@@ -435,7 +420,7 @@ TEST_F(ScreenEndToEnd, EveryInspectorControlIsDrawnAndDimmedAtItsPlace) {
 
         // A clip frozen at its end reads the end in the player's header: the remaining time in
         // the light label colour, no longer red as in its last ten seconds.
-        const QRectF player = cardRect(P::player);
+        const QRectF player = cardRect(app::CanvasPanel::player);
         const QRectF readout(player.left() + 130, player.top() + 8, player.width() - 260, 40);
         const auto reddish = [&](const Shot& shot) {
             const QRect area = shot.place(readout);
