@@ -165,6 +165,35 @@ TEST_F(AtomicWriteTest, AProcessKilledWhileWritingLeavesOneWholeVersion) {
         ::close(pipeFds[0]);
         const std::string now = contentOf(file);
         ASSERT_TRUE(now == a || now == b) << "round " << round << ": " << now.size() << " bytes";
+        // What a kill leaves beside the file is known as the write's own temporary file.
+        for (const auto& name : entriesOf(folder.path())) {
+            EXPECT_TRUE(name == "data.json" || isTemporaryFileName(name, "data.json")) << name;
+        }
+    }
+}
+
+TEST(TemporaryFileNameTest, KnowsTheTemporaryFilesOfAWriteAndNothingElse) {
+    struct Case {
+        std::string name;
+        std::string target;
+        bool temporary;
+    };
+    const Case cases[] = {
+        {".data.json.tmp-0123456789abcdef", "data.json", true},
+        {".data.json.tmp-0123456789abcdef", "", true},
+        {".data.json.tmp-0123456789abcdef", "data.jso", false},
+        {".thumb_1_2.png.tmp-ffffffffffffffff", "", true},
+        {"data.json", "", false},
+        {".data.json.tmp-0123456789abcde", "", false},   // a digit short
+        {".data.json.tmp-0123456789abcdeg", "", false},  // not a hex digit
+        {".data.json.tmp-0123456789ABCDEF", "", false},  // not as written
+        {"data.json.tmp-0123456789abcdef", "", false},   // not hidden
+        {".data.json.tmp+0123456789abcdef", "", false},  // not the mark
+        {"..tmp-0123456789abcdef", "", false},           // no name
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(isTemporaryFileName(c.name, c.target), c.temporary)
+            << c.name << " / " << c.target;
     }
 }
 
