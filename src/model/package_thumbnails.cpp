@@ -1,6 +1,8 @@
 #include "model/package_thumbnails.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <set>
 #include <string>
@@ -16,13 +18,30 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Whether `file` is a regular file of `size` bytes: a picture written whole before, under the
-// name of its content.
-bool holds(const fs::path& file, std::size_t size) {
-    struct stat info {};
-    return ::lstat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-           static_cast<std::uint64_t>(info.st_size) == size;
-}
+// The folder a save writes pictures into, open for looking names up in it.
+class Folder {
+  public:
+    explicit Folder(const fs::path& path)
+        : fd_(::open(path.c_str(), O_DIRECTORY | O_RDONLY | O_CLOEXEC)) {}
+    ~Folder() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    // Whether the folder holds `name` as a regular file of `size` bytes: a picture written whole
+    // before, under the name of its content.
+    bool holds(const std::string& name, std::size_t size) const {
+        struct stat info {};
+        return fd_ >= 0 && ::fstatat(fd_, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+               S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) == size;
+    }
+
+  private:
+    int fd_;
+};
 
 std::set<std::string> namesReferredTo(const ProjectData& document) {
     std::set<std::string> names;
@@ -54,6 +73,7 @@ std::vector<std::string> regularFilesOf(const fs::path& folder) {
 std::vector<fs::path> writeNewThumbnails(ProjectData& project, const fs::path& folder,
                                          const PackageFiles& files) {
     std::vector<fs::path> written;
+    const Folder pictures(folder);
     try {
         for (std::size_t b = 0; b < project.banks.size(); ++b) {
             auto& slots = project.banks[b].slots;
@@ -64,10 +84,9 @@ std::vector<fs::path> writeNewThumbnails(ProjectData& project, const fs::path& f
                 }
                 const std::string name =
                     thumbnailFileName(static_cast<int>(b), static_cast<int>(s), *slot.thumbnail);
-                const fs::path file = folder / name;
-                if (!holds(file, slot.thumbnail->size())) {
-                    files.writeThumbnail(file, *slot.thumbnail);
-                    written.push_back(file);
+                if (!pictures.holds(name, slot.thumbnail->size())) {
+                    files.writeThumbnail(folder / name, *slot.thumbnail);
+                    written.push_back(folder / name);
                 }
                 slot.thumbnailFileName = name;
             }

@@ -1,6 +1,5 @@
 #include "model/thumbnail_naming.h"
 
-#include <array>
 #include <bit>
 #include <cstdio>
 #include <cstring>
@@ -36,18 +35,23 @@ std::uint64_t avalanche(std::uint64_t h) {
 // hundreds of pictures on every save. It tells pictures apart; it is no defence against a
 // picture made to collide, which a show never holds.
 std::uint64_t contentHash(std::span<const std::uint8_t> bytes) {
-    std::array<std::uint64_t, 4> lanes = {kPrime1 + kPrime2, kPrime2, 0, 0 - kPrime1};
+    std::uint64_t lane0 = kPrime1 + kPrime2;
+    std::uint64_t lane1 = kPrime2;
+    std::uint64_t lane2 = 0;
+    std::uint64_t lane3 = 0 - kPrime1;
     const std::uint8_t* p = bytes.data();
     std::size_t left = bytes.size();
     for (; left >= 32; left -= 32, p += 32) {
-        for (std::size_t i = 0; i < lanes.size(); ++i) {
-            lanes[i] = mixed(lanes[i], word(p + 8 * i));
-        }
+        lane0 = mixed(lane0, word(p));
+        lane1 = mixed(lane1, word(p + 8));
+        lane2 = mixed(lane2, word(p + 16));
+        lane3 = mixed(lane3, word(p + 24));
     }
     std::uint64_t h = static_cast<std::uint64_t>(bytes.size()) * kPrime3;
-    for (std::size_t i = 0; i < lanes.size(); ++i) {
-        h = mixed(h ^ avalanche(lanes[i]), std::uint64_t(i + 1));
-    }
+    h = mixed(h ^ avalanche(lane0), 1);
+    h = mixed(h ^ avalanche(lane1), 2);
+    h = mixed(h ^ avalanche(lane2), 3);
+    h = mixed(h ^ avalanche(lane3), 4);
     for (; left >= 8; left -= 8, p += 8) {
         h = mixed(h, word(p));
     }
