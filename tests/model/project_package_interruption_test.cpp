@@ -155,47 +155,37 @@ class PackageInterruptionTest : public ::testing::Test {
     ProjectData b = version('b');
 };
 
-TEST_F(PackageInterruptionTest, AFailedWriteAtAnyStepLeavesTheOldPackageWithNothingAdded) {
-    for (int step = 1;; ++step) {
-        fs::remove_all(package);
-        manager.save(a, package);
-        const auto before = filesIn(package / "thumbnails");
-        FaultyFiles faulty{step};
-        ProjectManager failing{bookmarks, faulty.files()};
-        bool failed = false;
-        try {
-            failing.save(b, package);
-        } catch (const fs::filesystem_error&) {
-            failed = true;
+TEST_F(PackageInterruptionTest, AFullDiskOrAKillAtAnyStepLeavesOneWholeVersion) {
+    for (const auto fault : {FaultyFiles::Fault::diskFull, FaultyFiles::Fault::kill}) {
+        for (int step = 1;; ++step) {
+            fs::remove_all(package);
+            manager.save(a, package);
+            const auto pictures = filesIn(package / "thumbnails");
+            // Exits with 2 when the save reports its failure, 3 when it ended before the fault.
+            const auto child = kestio::test::runInChild([&] {
+                FaultyFiles faulty{step, fault};
+                ProjectManager faulting{bookmarks, faulty.files()};
+                try {
+                    faulting.save(b, package);
+                } catch (const fs::filesystem_error&) {
+                    _exit(2);
+                }
+                _exit(faulty.steps < step ? 3 : 0);
+            });
+            const std::string when = (fault == FaultyFiles::Fault::kill ? "killed" : "disk full") +
+                                     std::string(" at step ") + std::to_string(step);
+            if (child.exited && child.code == 2) {  // the old package, with nothing added
+                EXPECT_EQ(filesIn(package / "thumbnails"), pictures) << when;
+                EXPECT_EQ(shown(manager.load(package)), a) << when;
+            }
+            expectOneWholeVersion(when);
+            if (child.exited && child.code == 3) {
+                EXPECT_EQ(shown(manager.load(package)), b);
+                break;
+            }
+            ASSERT_TRUE(child.exited ? child.code == 2 || child.code == 0 : child.code == SIGKILL)
+                << when;
         }
-        const std::string when = "disk full at step " + std::to_string(step);
-        if (failed) {
-            EXPECT_EQ(shown(manager.load(package)), a) << when;
-            EXPECT_EQ(filesIn(package / "thumbnails"), before) << when;
-        }
-        expectOneWholeVersion(when);
-        if (faulty.steps < step) {
-            break;  // the save ran to its end before the fault's turn
-        }
-    }
-}
-
-TEST_F(PackageInterruptionTest, AKillAtAnyStepLeavesOneWholeVersionOnceOpened) {
-    for (int step = 1;; ++step) {
-        fs::remove_all(package);
-        manager.save(a, package);
-        const auto child = kestio::test::runInChild([&] {
-            FaultyFiles faulty{step, FaultyFiles::Fault::kill};
-            ProjectManager killed{bookmarks, faulty.files()};
-            killed.save(b, package);
-        });
-        const std::string when = "killed at step " + std::to_string(step);
-        expectOneWholeVersion(when);
-        if (child.exited) {
-            EXPECT_EQ(shown(manager.load(package)), b);
-            break;  // the save ran to its end before the kill's turn
-        }
-        ASSERT_EQ(child.code, SIGKILL) << when;
     }
 }
 

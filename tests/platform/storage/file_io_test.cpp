@@ -172,31 +172,6 @@ TEST_F(AtomicWriteTest, AProcessKilledWhileWritingLeavesOneWholeVersion) {
     }
 }
 
-TEST(TemporaryFileNameTest, KnowsTheTemporaryFilesOfAWriteAndNothingElse) {
-    struct Case {
-        std::string name;
-        std::string target;
-        bool temporary;
-    };
-    const Case cases[] = {
-        {".data.json.tmp-0123456789abcdef", "data.json", true},
-        {".data.json.tmp-0123456789abcdef", "", true},
-        {".data.json.tmp-0123456789abcdef", "data.jso", false},
-        {".thumb_1_2.png.tmp-ffffffffffffffff", "", true},
-        {"data.json", "", false},
-        {".data.json.tmp-0123456789abcde", "", false},   // a digit short
-        {".data.json.tmp-0123456789abcdeg", "", false},  // not a hex digit
-        {".data.json.tmp-0123456789ABCDEF", "", false},  // not as written
-        {"data.json.tmp-0123456789abcdef", "", false},   // not hidden
-        {".data.json.tmp+0123456789abcdef", "", false},  // not the mark
-        {"..tmp-0123456789abcdef", "", false},           // no name
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(isTemporaryFileName(c.name, c.target), c.temporary)
-            << c.name << " / " << c.target;
-    }
-}
-
 TEST(ReadFileTest, ReadsWholeFilesAndFailsOnFoldersAndMissingFiles) {
     TemporaryFolder folder;
     std::string big(200000, '\0');
