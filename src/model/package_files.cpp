@@ -10,7 +10,10 @@ PackageFiles PackageFiles::standard() {
     PackageFiles files;
     files.writeThumbnail = [](const std::filesystem::path& file,
                               std::span<const std::uint8_t> bytes) {
-        platform::writeFileAtomically(file, bytes, platform::Durability::flushed);
+        platform::writeFileAtomically(file, bytes, platform::Durability::unflushed);
+    };
+    files.flushThumbnails = [](std::span<const std::filesystem::path> written) {
+        platform::flushFiles(written);
     };
     files.writeDocument = [](const std::filesystem::path& file,
                              const std::function<void(std::ostream&)>& write) {

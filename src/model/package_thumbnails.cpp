@@ -91,6 +91,9 @@ std::vector<fs::path> writeNewThumbnails(ProjectData& project, const fs::path& f
                 slot.thumbnailFileName = name;
             }
         }
+        if (!written.empty()) {
+            files.flushThumbnails(written);
+        }
     } catch (...) {
         for (const auto& file : written) {
             files.remove(file);

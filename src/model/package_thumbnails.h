@@ -18,9 +18,9 @@ namespace kestio {
 // its pictures, and what is left over is removed at the next open or save.
 
 // Gives every slot of `project` that holds picture bytes the name of its picture, and writes the
-// pictures that `folder` does not hold yet. A slot without bytes keeps the name it has. Returns
-// the files written. When a picture cannot be written, removes those written and throws
-// std::filesystem::filesystem_error.
+// pictures that `folder` does not hold yet, on the disk before this returns. A slot without bytes
+// keeps the name it has. Returns the files written. When a picture cannot be written, removes
+// those written and throws std::filesystem::filesystem_error.
 std::vector<std::filesystem::path> writeNewThumbnails(ProjectData& project,
                                                       const std::filesystem::path& folder,
                                                       const PackageFiles& files);

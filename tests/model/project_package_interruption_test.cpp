@@ -99,12 +99,13 @@ struct FaultyFiles {
         return false;
     }
 
-    // Writes not flushed to the disk, which changes nothing here but the time the tests take.
+    // Nothing flushed to the disk, which changes nothing here but the time the tests take.
     static PackageFiles quick() {
         PackageFiles files = PackageFiles::standard();
         files.writeThumbnail = [](const fs::path& file, std::span<const std::uint8_t> bytes) {
             platform::writeFileAtomically(file, bytes, platform::Durability::unflushed);
         };
+        files.flushThumbnails = [](std::span<const fs::path>) {};
         files.writeDocument = [](const fs::path& file,
                                  const std::function<void(std::ostream&)>& write) {
             platform::writeFileAtomically(file, write, platform::Durability::unflushed);
@@ -118,6 +119,10 @@ struct FaultyFiles {
         f.writeThumbnail = [this, real](const fs::path& file, std::span<const std::uint8_t> bytes) {
             proceed(true);
             real.writeThumbnail(file, bytes);
+        };
+        f.flushThumbnails = [this, real](std::span<const fs::path> written) {
+            proceed(true);
+            real.flushThumbnails(written);
         };
         f.writeDocument = [this, real](const fs::path& file,
                                        const std::function<void(std::ostream&)>& write) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <ostream>
@@ -218,6 +219,33 @@ void writeAtomically(const fs::path& file, const Fill& fill, Durability durabili
 }
 
 }  // namespace
+
+void flushFiles(std::span<const fs::path> files) {
+    std::vector<FileDescriptor> open(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        open[i].reset(::open(files[i].c_str(), O_RDONLY | O_CLOEXEC));
+        if (!open[i]) {
+            fail("cannot flush", files[i], errno);
+        }
+        ::sync_file_range(open[i].get(), 0, 0, SYNC_FILE_RANGE_WRITE);  // starts the writes
+    }
+    std::vector<fs::path> folders;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (::fdatasync(open[i].get()) != 0) {
+            fail("cannot flush", files[i], errno);
+        }
+        const fs::path folder = files[i].has_parent_path() ? files[i].parent_path() : ".";
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+            folders.push_back(folder);
+        }
+    }
+    for (const auto& folder : folders) {
+        FileDescriptor dir(::open(folder.c_str(), O_DIRECTORY | O_RDONLY | O_CLOEXEC));
+        if (!dir || ::fsync(dir.get()) != 0) {
+            fail("cannot flush the folder of", folder, errno);
+        }
+    }
+}
 
 bool isTemporaryFileName(std::string_view name, std::string_view target) {
     const std::size_t suffix = kTemporaryMark.size() + kTemporaryDigits;
