@@ -96,7 +96,7 @@ void BM_Capture2160pThumbnail(benchmark::State& state) {
     facade.slotURL = [&](int, int) -> std::optional<fs::path> { return clip; };
     const fs::path file = package / "thumbnails" / "thumb_0_0.png";
 
-    panels::ThumbnailCapture capture(facade, importer, loop);
+    panels::ThumbnailCapture capture(facade, importer);
     int landed = 0;
     for (auto _ : state) {
         facade.slot(0, 0).thumbnail.reset();

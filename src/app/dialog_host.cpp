@@ -28,10 +28,6 @@ void DialogHost::clearBank(ShowController& show, int bank) {
     if (!addressesBank(show.project(), bank)) {
         return;
     }
-    const auto slotCount = show.project().banks[std::size_t(bank)].slots.size();
-    for (std::size_t s = 0; s < slotCount; ++s) {
-        show.deleteThumbnailFile(bank, int(s));
-    }
     show.editProject(
         [bank](ProjectData& project) {
             auto& target = project.banks[std::size_t(bank)];

@@ -86,9 +86,6 @@ void SelectionActions::deleteSelectedSlots() {
             emptied.push_back(index);
         }
     }
-    for (int index : emptied) {
-        show_.deleteThumbnailFile(bank, index);
-    }
     show_.editProject(
         [&](ProjectData& project) {
             for (int index : emptied) {

@@ -6,8 +6,8 @@
 #include <string>
 #include <system_error>
 
+#include "model/package_thumbnails.h"
 #include "model/project_coding.h"
-#include "model/thumbnail_naming.h"
 #include "platform/runloop/console.h"
 #include "platform/storage/file_io.h"
 
@@ -50,8 +50,8 @@ bool contains(const std::array<std::string_view, N>& set, std::string_view value
 
 }  // namespace
 
-ProjectManager::ProjectManager(const platform::BookmarkService& bookmarks)
-    : bookmarks_(bookmarks) {}
+ProjectManager::ProjectManager(const platform::BookmarkService& bookmarks, PackageFiles files)
+    : bookmarks_(bookmarks), files_(std::move(files)) {}
 
 ProjectManager& ProjectManager::shared() {
     static ProjectManager instance(platform::BookmarkService::standard());
@@ -71,31 +71,24 @@ fs::path ProjectManager::save(ProjectData project, const fs::path& package) cons
         project.thumbnailsFolderBookmark.reset();
     }
 
-    for (std::size_t b = 0; b < project.banks.size(); ++b) {
-        auto& slots = project.banks[b].slots;
-        for (std::size_t s = 0; s < slots.size(); ++s) {
-            SlotData& slot = slots[s];
-            if (slot.thumbnail) {
-                const std::string name =
-                    thumbnailFileName(static_cast<int>(b), static_cast<int>(s));
-                try {
-                    // Thumbnails are not flushed one by one (hundreds of them would make a
-                    // save slow); the document, flushed last, is what must survive.
-                    platform::writeFileAtomically(thumbnails / name, *slot.thumbnail,
-                                                  platform::Durability::unflushed);
-                } catch (const fs::filesystem_error&) {
-                    // A thumbnail is not worth failing the save for; the name is kept so that
-                    // an earlier file of the same slot is still found.
-                }
-                slot.thumbnailFileName = name;
-            }
+    const std::vector<fs::path> written = writeNewThumbnails(project, thumbnails, files_);
+    for (auto& bank : project.banks) {
+        for (auto& slot : bank.slots) {
             slot.thumbnail.reset();
             slot.waveformData.reset();
         }
     }
-
-    // Written slot by slot into the temporary file, so that the text never exists whole.
-    platform::writeFileAtomically(dataFile, [&](std::ostream& out) { writeProject(project, out); });
+    try {
+        // Written slot by slot into the temporary file, so that the text never exists whole.
+        files_.writeDocument(dataFile, [&](std::ostream& out) { writeProject(project, out); });
+    } catch (...) {
+        // The pictures written for this document are nobody's now.
+        for (const auto& file : written) {
+            files_.remove(file);
+        }
+        throw;
+    }
+    removePackageLeftovers(package, project, files_);
     return package;
 }
 
@@ -133,6 +126,7 @@ ProjectData ProjectManager::load(const fs::path& package) const {
         }
     }
     Console::log("✅ thumbnails loaded: " + std::to_string(loaded));
+    removePackageLeftovers(package, project, files_);
     return project;
 }
 

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "model/model_enums.h"
+#include "model/package_files.h"
 #include "model/project_data.h"
 #include "platform/storage/bookmark_service.h"
 
@@ -20,8 +21,11 @@ inline constexpr const char* saveProject = "saveProject";
 }  // namespace notification_names
 
 // Writes and reads a show package: a folder "<name>.ktshow" holding the document
-// "data.json", the slot thumbnails "thumbnails/thumb_<bank>_<slot>.png" and the play log
-// "app.log" (which is not touched here). Nothing in a package is ever deleted.
+// "data.json", the slot thumbnails in "thumbnails" (named by the document's slots) and the play
+// log "app.log" (which is not touched here). A save writes the pictures and the document as one
+// (see package_thumbnails.h): whenever it stops, the package holds the old document with its
+// pictures or the new one with its pictures. Pictures no document refers to and temporary
+// files of saves cut short are removed by the next save or load; nothing else is deleted.
 //
 // Save and load are synchronous; the caller chooses the thread. Errors of the file system
 // (std::filesystem::filesystem_error) and of the document (ModelCodingError) are thrown
@@ -29,20 +33,23 @@ inline constexpr const char* saveProject = "saveProject";
 class ProjectManager {
   public:
     // The bookmark service is borrowed and must outlive the manager.
-    explicit ProjectManager(const platform::BookmarkService& bookmarks);
+    explicit ProjectManager(const platform::BookmarkService& bookmarks,
+                            PackageFiles files = PackageFiles::standard());
     ProjectManager(const ProjectManager&) = delete;
     ProjectManager& operator=(const ProjectManager&) = delete;
 
     static ProjectManager& shared();
 
     // Writes the package and returns `package`. The project is taken by value: the caller's
-    // copy keeps its thumbnails, waveforms and thumbnail file names. Thumbnails are written
-    // before "data.json", and every file is replaced atomically, so a save that fails or is
-    // cut short leaves the previous "data.json" whole.
+    // copy keeps its thumbnails, waveforms and thumbnail file names. Only pictures the package
+    // does not hold yet are written, then "data.json" is replaced atomically, then what it no
+    // longer refers to is removed. A save that fails removes the pictures it wrote and leaves
+    // the previous package as it was.
     std::filesystem::path save(ProjectData project, const std::filesystem::path& package) const;
 
     // Reads the package: the document, each slot's file location from its bookmark (with
-    // the security scope, else without) and each slot's thumbnail.
+    // the security scope, else without) and each slot's thumbnail. Then removes what saves cut
+    // short left in the package.
     ProjectData load(const std::filesystem::path& package) const;
 
     // The kind of media a file holds, by its extension (the text after the last dot of the
@@ -68,6 +75,7 @@ class ProjectManager {
 
   private:
     const platform::BookmarkService& bookmarks_;
+    PackageFiles files_;
 };
 
 }  // namespace kestio

@@ -1,50 +1,15 @@
 #include "panels/thumbnail_capture.h"
 
-#include <fstream>
-#include <system_error>
-
 #include "model/thumbnail_naming.h"
 #include "panels/panel_facade.h"
-#include "show/disk_worker.h"
 #include "show/show_importer.h"
 
 namespace kestio::panels {
 
 namespace fs = std::filesystem;
 
-bool writeThumbnailPNG(const fs::path& package, int bank, int slot,
-                       const std::vector<std::uint8_t>& png) {
-    const fs::path folder = package / "thumbnails";
-    std::error_code error;
-    fs::create_directories(folder, error);
-    // Written beside the old file and moved over it, so that a failed write never leaves a
-    // half-written picture in the old one's place.
-    const fs::path file = folder / thumbnailFileName(bank, slot);
-    const fs::path partial = folder / (thumbnailFileName(bank, slot) + ".partial");
-    {
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            return false;
-        }
-        out.write(reinterpret_cast<const char*>(png.data()),
-                  static_cast<std::streamsize>(png.size()));
-        out.close();
-        if (!out) {
-            fs::remove(partial, error);
-            return false;
-        }
-    }
-    fs::rename(partial, file, error);
-    if (error) {
-        fs::remove(partial, error);
-        return false;
-    }
-    return true;
-}
-
-ThumbnailCapture::ThumbnailCapture(PanelFacade& facade, ShowImporter& importer,
-                                   platform::RunLoop& loop)
-    : facade_(facade), importer_(importer), disk_(std::make_unique<DiskWorker>(loop)) {}
+ThumbnailCapture::ThumbnailCapture(PanelFacade& facade, ShowImporter& importer)
+    : facade_(facade), importer_(importer) {}
 
 ThumbnailCapture::~ThumbnailCapture() = default;
 
@@ -90,13 +55,6 @@ void ThumbnailCapture::land(std::uint64_t generation, int bank, int slot,
         return;
     }
     facade_.markUnsaved();
-    if (const auto package = facade_.currentProjectURL()) {
-        disk_->run<bool>(
-            [package = *package, bank, slot, bytes = std::move(*png)] {
-                return writeThumbnailPNG(package, bank, slot, bytes);
-            },
-            [](bool) {});
-    }
 }
 
 }  // namespace kestio::panels

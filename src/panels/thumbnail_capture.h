@@ -6,10 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/runloop/run_loop.h"
-
 namespace kestio {
-class DiskWorker;
 class ShowImporter;
 }  // namespace kestio
 
@@ -17,27 +14,23 @@ namespace kestio::panels {
 
 class PanelFacade;
 
-// Writes a slot's thumbnail file into the package's "thumbnails" folder (made when missing),
-// replacing the file there; false when the folder or the file cannot be written. Any thread.
-bool writeThumbnailPNG(const std::filesystem::path& package, int bank, int slot,
-                       const std::vector<std::uint8_t>& png);
-
 // Replaces a slot's thumbnail with a picture of its own clip: at the play position while the
 // slot is the one loaded in the player, else at its in point (0 without one). The file is
-// opened and decoded off the main thread by the importer, and the package file is written on a
-// disk thread, so the main thread never waits for either. Nothing is shown or reported.
+// opened and decoded off the main thread by the importer, so the main thread never waits for
+// it. Nothing is shown or reported. The picture is held in the project; the package gets it
+// when it is saved.
 //
-// The slot keeps its old picture and file until the new picture exists: a clip that cannot be
-// read leaves the slot as it was. A new picture lands only in the project the capture began
+// The slot keeps its old picture until the new picture exists: a clip that cannot be read
+// leaves the slot as it was. A new picture lands only in the project the capture began
 // in, and only on the clip it was taken from: once the project is opened, closed or replaced,
 // or the slot is given another file, a late picture is dropped. A picture that lands marks the
-// project unsaved, so that the file name reaches the project file at the next save.
+// project unsaved, so that the picture reaches the package at the next save.
 //
 // Main thread only. Captures are never cancelled; of two captures of one slot the later to
 // finish leaves its picture.
 class ThumbnailCapture {
   public:
-    ThumbnailCapture(PanelFacade& facade, ShowImporter& importer, platform::RunLoop& loop);
+    ThumbnailCapture(PanelFacade& facade, ShowImporter& importer);
     ~ThumbnailCapture();
     ThumbnailCapture(const ThumbnailCapture&) = delete;
     ThumbnailCapture& operator=(const ThumbnailCapture&) = delete;
@@ -51,7 +44,6 @@ class ThumbnailCapture {
 
     PanelFacade& facade_;
     ShowImporter& importer_;
-    std::unique_ptr<DiskWorker> disk_;
     // Answers of the importer hold this weakly: they do nothing once the capture is gone.
     std::shared_ptr<ThumbnailCapture*> self_ = std::make_shared<ThumbnailCapture*>(this);
 };

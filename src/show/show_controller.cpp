@@ -39,6 +39,11 @@ ShowController::ShowController(ShowServices services)
       lifetime_(std::make_shared<ShowController*>(this)) {
     // A fresh window listens to MIDI; its project says so too, so that saving it keeps MIDI on.
     project_.midiInputEnabled = midi_.isEnabled.get();
+    editCounter_ = hasUnsavedChanges.subscribe([this](bool unsaved) {
+        if (unsaved) {
+            ++editCount_;
+        }
+    });
 }
 
 ShowController::~ShowController() = default;

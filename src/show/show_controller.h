@@ -203,7 +203,6 @@ class ShowController {
     // Calls done(true) when the picture of the slot just played is ready for display within
     // `timeout` seconds, else done(false); exactly once.
     void waitForActiveDisplay(double timeout, std::function<void(bool)> done);
-    void deleteThumbnailFile(int bank, int slot);
 
     // ---- Slot and bank edits ------------------------------------------------------------------
     void deleteClip(int bank, int slot);
@@ -270,10 +269,8 @@ class ShowController {
     void finishImportProbe(const std::shared_ptr<ImportJob>& job, std::size_t index,
                            ImportOutcome outcome);
     void runDisplayCheck(const std::shared_ptr<ImportJob>& job, std::size_t index);
-    void endImport(const std::shared_ptr<ImportJob>& job);
     void saveThumbnail(int bank, int slot, const std::filesystem::path& url,
                        std::optional<std::vector<std::uint8_t>> bookmark, double time);
-    std::optional<std::filesystem::path> thumbnailPath(int bank, int slot) const;
     bool stillHolds(std::uint64_t generation, int bank, int slot,
                     const std::filesystem::path& url) const;
     void abandonImport(const std::shared_ptr<ImportJob>& job);
@@ -301,6 +298,10 @@ class ShowController {
 
     ProjectData project_;
     std::uint64_t projectGeneration_ = 0;
+    // Counts the times the project was marked unsaved: a save clears the mark only when no edit
+    // came while it was written. Results that land meanwhile (waveforms, pictures) are no edits.
+    std::uint64_t editCount_ = 0;
+    platform::Subscription editCounter_;
     // The thread that decodes the grid's thumbnails (made on first use), apart from the disk
     // worker so that a bank of decodes never holds up a save. Declared before the store: the
     // store goes first and its queued decodes are skipped before the thread is joined.

@@ -20,7 +20,6 @@ void ShowController::deleteClip(int bank, int slot) {
     setUnsaved();
     playback_.log("クリップ削除: BANK" + std::to_string(bank + 1) + " SLOT" +
                   std::to_string(slot + 1) + " " + current->name);
-    deleteThumbnailFile(bank, slot);
     // Replaced even while it is on air: playback goes on with what it has loaded.
     clearSlot(project_, bank, slot);
     projectDidChange();

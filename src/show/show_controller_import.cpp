@@ -1,13 +1,9 @@
-#include <fstream>
-#include <iterator>
-
 #include "import/clip_importer.h"
 #include "model/localization_manager.h"
 #include "model/project_manager.h"
 #include "model/thumbnail_naming.h"
 #include "platform/runloop/console.h"
 #include "platform/storage/bookmark_service.h"
-#include "show/disk_worker.h"
 #include "show/show_controller.h"
 #include "show/show_importer.h"
 #include "show/show_playback.h"
@@ -25,34 +21,6 @@ struct ShowController::ImportJob {
 };
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-// Reads a thumbnail file of at most `maxBytes`; none when it cannot be read.
-std::optional<Bytes> readThumbnailFile(const std::filesystem::path& file, std::size_t maxBytes) {
-    std::error_code error;
-    const auto size = std::filesystem::file_size(file, error);
-    if (error || size > maxBytes) {
-        return std::nullopt;
-    }
-    std::ifstream in(file, std::ios::binary);
-    Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.good() && !in.eof()) {
-        return std::nullopt;
-    }
-    return data;
-}
-
-// Writes a thumbnail file, making its folder first. Failures are ignored: a thumbnail can
-// always be made again.
-bool writeThumbnailFile(const std::filesystem::path& file, const Bytes& bytes) {
-    std::error_code error;
-    std::filesystem::create_directories(file.parent_path(), error);
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    return out.good();
-}
 
 void appendAlertLine(platform::Published<std::optional<std::string>>& alert,
                      const std::string& text) {
@@ -186,7 +154,6 @@ void ShowController::runImportStep(const std::shared_ptr<ImportJob>& job, std::s
     if (index >= job->assignments.size()) {
         releaseReservations(*job);
         if (job->filled.empty()) {
-            endImport(job);
             return;
         }
         job->wasMuted = playback_.isMuted().get();
@@ -233,12 +200,16 @@ void ShowController::finishImportProbe(const std::shared_ptr<ImportJob>& job, st
             record->clipInfo = result.clipInfo;
             record->isFileMissing = false;
             record->thumbnail = result.thumbnail;
-            record->thumbnailFileName = thumbnailFileName(assignment.bank, assignment.slot);
+            // Without a picture the slot names none: a file of that name in the package shows
+            // the clip the slot held before, until the package is saved.
+            record->thumbnailFileName = result.thumbnail
+                                            ? std::optional<std::string>(thumbnailFileName(
+                                                  assignment.bank, assignment.slot))
+                                            : std::nullopt;
             job->filled.push_back({assignment.bank, assignment.slot});
             playback_.log("インポート完了: " + result.name + " → " +
                           bankSlotText(assignment.bank, assignment.slot));
             setUnsaved();
-            deleteThumbnailFile(assignment.bank, assignment.slot);
             if (result.mediaType == MediaType::video) {
                 saveThumbnail(assignment.bank, assignment.slot, result.url, result.bookmark, time);
             }
@@ -265,7 +236,6 @@ void ShowController::runDisplayCheck(const std::shared_ptr<ImportJob>& job, std:
             appendAlertLine(importAlert,
                             "再生できないファイルのため取り込みを取り消しました: " + names);
         }
-        endImport(job);
         return;
     }
     const auto where = job->filled[index];
@@ -292,60 +262,8 @@ void ShowController::runDisplayCheck(const std::shared_ptr<ImportJob>& job, std:
     });
 }
 
-void ShowController::endImport(const std::shared_ptr<ImportJob>& job) {
-    const auto package = currentProjectURL.get();
-    if (!package) {
-        return;
-    }
-    for (const auto& where : job->filled) {
-        const SlotData* record = slotAt(where.bank, where.slot);
-        if (!record || record->thumbnail || !record->thumbnailFileName ||
-            !ProjectManager::isBareFileName(*record->thumbnailFileName)) {
-            continue;
-        }
-        const auto file =
-            *package / ProjectManager::kThumbnailsFolderName / *record->thumbnailFileName;
-        const auto url = record->videoURL;
-        std::weak_ptr<ShowController*> alive = lifetime_;
-        const auto generation = job->generation;
-        diskWorker().run<std::optional<Bytes>>(
-            [file] { return readThumbnailFile(file, ProjectManager::kMaxThumbnailBytes); },
-            [alive, generation, where, url](std::optional<Bytes> bytes) {
-                auto self = alive.lock();
-                if (!self || !bytes || !url ||
-                    !(*self)->stillHolds(generation, where.bank, where.slot, *url)) {
-                    return;
-                }
-                SlotData* slot = (*self)->slotAt(where.bank, where.slot);
-                if (!slot->thumbnail) {
-                    slot->thumbnail = std::move(*bytes);
-                    (*self)->projectDidChange();
-                }
-            });
-    }
-}
-
 void ShowController::waitForActiveDisplay(double timeout, std::function<void(bool)> done) {
     playback_.waitForWarmReady(timeout, std::move(done));
-}
-
-std::optional<std::filesystem::path> ShowController::thumbnailPath(int bank, int slot) const {
-    const auto& package = currentProjectURL.get();
-    if (!package) {
-        return std::nullopt;
-    }
-    return *package / ProjectManager::kThumbnailsFolderName / thumbnailFileName(bank, slot);
-}
-
-void ShowController::deleteThumbnailFile(int bank, int slot) {
-    if (const auto file = thumbnailPath(bank, slot)) {
-        diskWorker().run<bool>(
-            [file = *file] {
-                std::error_code error;
-                return std::filesystem::remove(file, error);
-            },
-            [](bool) {});
-    }
 }
 
 void ShowController::saveThumbnail(int bank, int slot, const std::filesystem::path& url,
@@ -365,15 +283,12 @@ void ShowController::saveThumbnail(int bank, int slot, const std::filesystem::pa
             if (!show.stillHolds(generation, bank, slot, url)) {
                 return;
             }
-            show.slotAt(bank, slot)->thumbnail = bytes;
+            // Held in memory: the package gets the picture when it is saved.
+            SlotData* record = show.slotAt(bank, slot);
+            record->thumbnail = bytes;
+            record->thumbnailFileName =
+                bytes ? std::optional<std::string>(thumbnailFileName(bank, slot)) : std::nullopt;
             show.projectDidChange();
-            if (bytes) {
-                if (const auto file = show.thumbnailPath(bank, slot)) {
-                    show.diskWorker().run<bool>(
-                        [file = *file, bytes = *bytes] { return writeThumbnailFile(file, bytes); },
-                        [](bool) {});
-                }
-            }
         });
 }
 

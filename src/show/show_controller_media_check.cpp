@@ -1,6 +1,6 @@
 // The missing-media check after a project is opened, the rescan of clips changed on disk and
 // the relink of missing slots from a folder. The disk work (resolving, looking at files,
-// searching folders, writing thumbnails) runs on the show's disk worker; the results are
+// searching folders) runs on the show's disk worker; the results are
 // written into the project on the run loop, and only into slots that still refer to what was
 // looked at.
 
@@ -9,10 +9,8 @@
 #include <variant>
 
 #include "model/localization_manager.h"
-#include "model/project_manager.h"
 #include "model/thumbnail_naming.h"
 #include "platform/storage/bookmark_service.h"
-#include "platform/storage/file_io.h"
 #include "platform/ui/dialog_presenter.h"
 #include "show/disk_worker.h"
 #include "show/media_check_text.h"
@@ -171,28 +169,11 @@ void ShowController::rescanClip(const fs::path& url, int bank, int slot) {
                         !stillHolds(generation, bank, slot, url)) {
                         return;
                     }
+                    // Held in memory: the package gets the picture when it is saved.
                     SlotData* refreshed = slotAt(bank, slot);
-                    const std::string name = thumbnailFileName(bank, slot);
                     refreshed->thumbnail = *preview.thumbnail;
-                    refreshed->thumbnailFileName = name;
+                    refreshed->thumbnailFileName = thumbnailFileName(bank, slot);
                     projectDidChange();
-                    if (const auto package = currentProjectURL.get()) {
-                        const fs::path folder = *package / ProjectManager::kThumbnailsFolderName;
-                        diskWorker().run<bool>(
-                            [folder, name, bytes = std::move(*preview.thumbnail)] {
-                                // The picture is still shown from memory when it cannot be written.
-                                try {
-                                    std::error_code ignored;
-                                    fs::create_directories(folder, ignored);
-                                    platform::writeFileAtomically(folder / name, bytes,
-                                                                  platform::Durability::unflushed);
-                                    return true;
-                                } catch (const std::exception&) {
-                                    return false;
-                                }
-                            },
-                            [](bool) {});
-                    }
                 });
         });
 }

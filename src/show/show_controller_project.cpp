@@ -98,7 +98,7 @@ struct ShowController::ProjectIO {
 
     static void save(ShowController& show, const fs::path& url, SaveKind kind, SaveDone done = {}) {
         const std::uint64_t generation = show.projectGeneration_;
-        const std::uint64_t revision = show.projectRevision.get();
+        const std::uint64_t edits = show.editCount_;
         // The project as it stands now: an import or a warm-up running meanwhile has written
         // only whole slots into it.
         auto job = [&manager = show.projectManager_, &bookmarks = show.bookmarks_,
@@ -117,9 +117,9 @@ struct ShowController::ProjectIO {
         };
         show.diskWorker().run<SaveOutcome>(
             std::move(job),
-            [&show, url, kind, generation, revision, done = std::move(done)](SaveOutcome outcome) {
+            [&show, url, kind, generation, edits, done = std::move(done)](SaveOutcome outcome) {
                 const bool saved =
-                    finishSave(show, url, kind, generation, revision, std::move(outcome));
+                    finishSave(show, url, kind, generation, edits, std::move(outcome));
                 if (done) {
                     done(saved);
                 }
@@ -128,7 +128,7 @@ struct ShowController::ProjectIO {
 
     // True when the package was written for the project still open.
     static bool finishSave(ShowController& show, const fs::path& url, SaveKind kind,
-                           std::uint64_t generation, std::uint64_t revision, SaveOutcome outcome) {
+                           std::uint64_t generation, std::uint64_t edits, SaveOutcome outcome) {
         if (outcome.error) {
             // Location, play log, unsaved mark and recent list stay as they were.
             show.dialogs_.alert(DialogPresenter::AlertStyle::warning,
@@ -158,7 +158,7 @@ struct ShowController::ProjectIO {
                 break;
         }
         // An edit made while the package was written is not in it: the mark stays.
-        if (kind != SaveKind::saveAs && revision == show.projectRevision.get()) {
+        if (kind != SaveKind::saveAs && edits == show.editCount_) {
             show.hasUnsavedChanges = false;
         }
         if (kind != SaveKind::inPlace) {

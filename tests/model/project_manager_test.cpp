@@ -10,6 +10,7 @@
 
 #include "model/base64.h"
 #include "model/project_coding.h"
+#include "model/thumbnail_naming.h"
 #include "platform/runloop/console.h"
 #include "support/temporary_folder.h"
 
@@ -69,15 +70,18 @@ TEST_F(ProjectManagerTest, SavingWithoutThumbnailsMakesAnEmptyThumbnailsFolder) 
               package / "thumbnails");
 }
 
-TEST_F(ProjectManagerTest, ThumbnailsAreWrittenByPositionAndTheCallersProjectIsUnchanged) {
+TEST_F(ProjectManagerTest,
+       ThumbnailsAreWrittenByPositionAndContentAndTheCallersProjectIsUnchanged) {
     slot(project, 2, 13).thumbnail = bytesOf("png of 2/13");
     slot(project, 2, 13).thumbnailFileName = "old.png";
     slot(project, 2, 13).waveformData = std::vector<float>{0.5f};
     const ProjectData before = project;
     manager.save(project, package);
 
-    EXPECT_EQ(contentOf(package / "thumbnails" / "thumb_2_13.png"), "png of 2/13");
-    EXPECT_EQ(document()["banks"][2]["slots"][13]["thumbnailFileName"], "thumb_2_13.png");
+    const std::string name = thumbnailFileName(2, 13, bytesOf("png of 2/13"));
+    EXPECT_TRUE(name.starts_with("thumb_2_13_")) << name;
+    EXPECT_EQ(contentOf(package / "thumbnails" / name), "png of 2/13");
+    EXPECT_EQ(document()["banks"][2]["slots"][13]["thumbnailFileName"], name);
     EXPECT_EQ(project, before);
     EXPECT_EQ(slot(project, 2, 13).thumbnailFileName, "old.png");
     EXPECT_EQ(slot(project, 2, 13).thumbnail, bytesOf("png of 2/13"));
@@ -86,14 +90,15 @@ TEST_F(ProjectManagerTest, ThumbnailsAreWrittenByPositionAndTheCallersProjectIsU
 TEST_F(ProjectManagerTest, ASlotWhoseThumbnailWasRemovedKeepsItsOldFile) {
     slot(project, 0, 0).thumbnail = bytesOf("first");
     manager.save(project, package);
+    const std::string name = document()["banks"][0]["slots"][0]["thumbnailFileName"];
     slot(project, 0, 0).thumbnail.reset();
-    slot(project, 0, 0).thumbnailFileName = "thumb_0_0.png";
+    slot(project, 0, 0).thumbnailFileName = name;
     manager.save(project, package);
-    EXPECT_EQ(document()["banks"][0]["slots"][0]["thumbnailFileName"], "thumb_0_0.png");
+    EXPECT_EQ(document()["banks"][0]["slots"][0]["thumbnailFileName"], name);
     EXPECT_EQ(manager.load(package).banks[0].slots[0].thumbnail, bytesOf("first"));
 }
 
-TEST_F(ProjectManagerTest, SavingIntoAPackageLeavesTheLogAndOtherFilesAlone) {
+TEST_F(ProjectManagerTest, SavingIntoAPackageLeavesTheLogAndOtherFilesAloneButNoStalePictures) {
     manager.save(project, package);
     writeText(package / "app.log", "12:00:00.000 アプリ起動: Show.ktshow\n");
     writeText(package / "thumbnails" / "thumb_9_9.png", "no slot names this");
@@ -104,9 +109,10 @@ TEST_F(ProjectManagerTest, SavingIntoAPackageLeavesTheLogAndOtherFilesAlone) {
     manager.save(project, package);
 
     EXPECT_EQ(contentOf(package / "app.log"), "12:00:00.000 アプリ起動: Show.ktshow\n");
-    EXPECT_EQ(contentOf(package / "thumbnails" / "thumb_9_9.png"), "no slot names this");
+    EXPECT_FALSE(fs::exists(package / "thumbnails" / "thumb_9_9.png"));
     EXPECT_EQ(contentOf(package / "notes.txt"), "mine");
-    EXPECT_EQ(contentOf(package / "thumbnails" / "thumb_1_1.png"), "new");
+    EXPECT_FALSE(fs::exists(package / "thumbnails" / "thumb_1_1.png"));
+    EXPECT_EQ(contentOf(package / "thumbnails" / thumbnailFileName(1, 1, bytesOf("new"))), "new");
     EXPECT_EQ(document()["midiInputEnabled"], true);
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(package)) {
@@ -131,9 +137,9 @@ TEST_F(ProjectManagerTest, AReloadedPackageEqualsTheSavedProject) {
     Console::Capture console;
     const ProjectData loaded = manager.load(package);
     ProjectData expected = project;
-    slot(expected, 0, 0).thumbnailFileName = "thumb_0_0.png";
+    slot(expected, 0, 0).thumbnailFileName = thumbnailFileName(0, 0, bytesOf("thumb a"));
     slot(expected, 0, 0).videoURL = media / "intro.mov";
-    slot(expected, 19, 39).thumbnailFileName = "thumb_19_39.png";
+    slot(expected, 19, 39).thumbnailFileName = thumbnailFileName(19, 39, bytesOf("thumb b"));
     slot(expected, 19, 39).videoURL = media / "logo.png";
     expected.thumbnailsFolderBookmark = loaded.thumbnailsFolderBookmark;
     EXPECT_EQ(loaded, expected);
@@ -199,17 +205,18 @@ TEST_F(ProjectManagerTest, AMissingThumbnailsFolderWarnsPerNamedFile) {
     slot(project, 0, 0).thumbnail = bytesOf("a");
     slot(project, 1, 2).thumbnail = bytesOf("b");
     manager.save(project, package);
+    const std::string a = thumbnailFileName(0, 0, bytesOf("a"));
+    const std::string b = thumbnailFileName(1, 2, bytesOf("b"));
     fs::remove_all(package / "thumbnails");
     Console::Capture console;
     const ProjectData loaded = manager.load(package);
-    EXPECT_EQ(console.lines(),
-              (std::vector<std::string>{"📂 load package: " + package.string(),
-                                        "🖼 thumbsURL: " + (package / "thumbnails").string(),
-                                        "⚠️ thumb load failed: thumb_0_0.png",
-                                        "⚠️ thumb load failed: thumb_1_2.png",
-                                        "✅ thumbnails loaded: 0"}));
+    EXPECT_EQ(console.lines(), (std::vector<std::string>{
+                                   "📂 load package: " + package.string(),
+                                   "🖼 thumbsURL: " + (package / "thumbnails").string(),
+                                   "⚠️ thumb load failed: " + a,
+                                   "⚠️ thumb load failed: " + b, "✅ thumbnails loaded: 0"}));
     EXPECT_FALSE(loaded.banks[0].slots[0].thumbnail);
-    EXPECT_EQ(loaded.banks[0].slots[0].thumbnailFileName, "thumb_0_0.png");
+    EXPECT_EQ(loaded.banks[0].slots[0].thumbnailFileName, a);
 }
 
 TEST_F(ProjectManagerTest, ThumbnailNamesAreOnlyReadAsRegularFilesInsideTheFolder) {
@@ -264,7 +271,8 @@ TEST_F(ProjectManagerTest, AFolderInPlaceOfTheDocumentFailsTheSaveAndIsKept) {
     slot(project, 0, 0).thumbnail = bytesOf("thumb");
     EXPECT_THROW(manager.save(project, package), fs::filesystem_error);
     EXPECT_TRUE(fs::is_directory(package / "data.json" / "inside"));
-    EXPECT_EQ(contentOf(package / "thumbnails" / "thumb_0_0.png"), "thumb");  // written first
+    // The picture written for the document that could not be written is removed again.
+    EXPECT_TRUE(fs::is_empty(package / "thumbnails"));
     EXPECT_THROW(manager.load(package), fs::filesystem_error);
 }
 
@@ -282,7 +290,8 @@ TEST_F(ProjectManagerTest, AFileInPlaceOfTheThumbnailsFolderFailsTheSaveAndWarns
 
     Console::Capture console;
     const ProjectData loaded = manager.load(package);
-    EXPECT_TRUE(console.contains("⚠️ thumb load failed: thumb_0_0.png"));
+    EXPECT_TRUE(
+        console.contains("⚠️ thumb load failed: " + thumbnailFileName(0, 0, bytesOf("thumb"))));
     EXPECT_EQ(console.lines().back(), "✅ thumbnails loaded: 0");
     EXPECT_EQ(loaded.banks[0].slots[1].name, "002");
 }

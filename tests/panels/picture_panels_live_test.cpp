@@ -145,18 +145,23 @@ TEST_F(PicturePanelsOnRealParts, TypedGeometryMovesThePictureInPixels) {
 }
 
 // The thumbnail of the paused loaded slot is taken at its position by the real importer and
-// written into the package; a clip that cannot be read leaves the old one.
-TEST_F(PicturePanelsOnRealParts, ThumbnailCaptureWritesThePackageFile) {
+// held in the project until it is saved; a clip that cannot be read leaves the old one.
+TEST_F(PicturePanelsOnRealParts, ThumbnailCaptureHoldsThePictureInTheProject) {
     test::TemporaryFolder package;
     show->currentProjectURL.set(package.path());
-    ThumbnailCapture capture(facade, importer, loop);
+    ThumbnailCapture capture(facade, importer);
     playClip(0, 4);
     show->pausePlayback();
+    const auto earlier = show->project().banks[0].slots[4].thumbnail;
     capture.capture(0, 4);
-    const auto file = package.path() / "thumbnails" / "thumb_0_4.png";
-    ASSERT_TRUE(runUntil([&] { return std::filesystem::exists(file); }));
-    const QImage picture(QString::fromStdString(file.string()));
+    ASSERT_TRUE(runUntil([&] {
+        const auto& now = show->project().banks[0].slots[4].thumbnail;
+        return now && now != earlier;
+    }));
+    const auto& png = *show->project().banks[0].slots[4].thumbnail;
+    const QImage picture = QImage::fromData(png.data(), static_cast<int>(png.size()));
     ASSERT_FALSE(picture.isNull());
+    EXPECT_FALSE(std::filesystem::exists(package.path() / "thumbnails"));
     EXPECT_LE(std::max(picture.width(), picture.height()), 320);
     EXPECT_EQ(show->project().banks[0].slots[4].thumbnailFileName, "thumb_0_4.png");
     // A file that fails to read keeps the picture.

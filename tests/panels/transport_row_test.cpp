@@ -211,7 +211,7 @@ class ThumbnailCaptureTest : public ::testing::Test {
         std::ifstream in(package.path() / "thumbnails/thumb_0_1.png");
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-    // Runs the loop until the disk thread has written what it was given.
+    // Runs the loop until the importer has answered.
     void settle() {
         for (int i = 0; i < 50; ++i) {
             loop.runPending();
@@ -224,7 +224,7 @@ class ThumbnailCaptureTest : public ::testing::Test {
     test::RecordingPanelFacade facade;
     test::FakeShowImporter importer{loop};
     test::TemporaryFolder package;
-    ThumbnailCapture capture{facade, importer, loop};
+    ThumbnailCapture capture{facade, importer};
 };
 
 TEST_F(ThumbnailCaptureTest, AFailedReadKeepsTheOldPictureAndFile) {
@@ -237,14 +237,14 @@ TEST_F(ThumbnailCaptureTest, AFailedReadKeepsTheOldPictureAndFile) {
     EXPECT_FALSE(facade.unsaved);
 }
 
-TEST_F(ThumbnailCaptureTest, ANewPictureReplacesSlotAndFileAndMarksUnsaved) {
+TEST_F(ThumbnailCaptureTest, ANewPictureReplacesTheSlotsButNotThePackageFileAndMarksUnsaved) {
     importer.thumbnails["/media/clip.mp4"] = std::vector<std::uint8_t>{'n', 'e', 'w'};
     facade.slot(0, 1).inPoint = 2.5;
     capture.capture(0, 1);
     settle();
     EXPECT_EQ(facade.slot(0, 1).thumbnail, (std::vector<std::uint8_t>{'n', 'e', 'w'}));
     EXPECT_EQ(facade.slot(0, 1).thumbnailFileName, "thumb_0_1.png");
-    EXPECT_EQ(fileText(), "new");
+    EXPECT_EQ(fileText(), "old");  // until the project is saved
     EXPECT_TRUE(facade.unsaved);
     EXPECT_EQ(importer.requests.back(), "videoThumbnail /media/clip.mp4 2.5");
     // The loaded slot is taken at the play position instead.

@@ -38,15 +38,20 @@ class ShowEdits : public ShowProjectFixture {
 };
 
 TEST_F(ShowEdits, DeletingAClipLeavesAFreshSlotAndLogsTheOldName) {
-    const auto thumbnail = package / "thumbnails" / "thumb_1_4.png";
-    ASSERT_TRUE(std::filesystem::exists(thumbnail));
+    const auto thumbnail = package / "thumbnails" / slot(1, 4).thumbnailFileName.value_or("");
+    ASSERT_TRUE(std::filesystem::is_regular_file(thumbnail));
     show->deleteClip(1, 4);
     SlotData fresh;
     fresh.name = "045";
     EXPECT_EQ(slot(1, 4), fresh);
     EXPECT_TRUE(show->hasUnsavedChanges.get());
     EXPECT_TRUE(logged("クリップ削除: BANK2 SLOT5 Intro"));
-    EXPECT_TRUE(waitFor([&] { return !std::filesystem::exists(thumbnail); }));
+    // The package keeps the clip's picture until the project is saved.
+    EXPECT_TRUE(std::filesystem::exists(thumbnail));
+    bool saved = false;
+    show->saveProject([&](bool done) { saved = done; });
+    ASSERT_TRUE(waitFor([&] { return saved; }));
+    EXPECT_FALSE(std::filesystem::exists(thumbnail));
 }
 
 TEST_F(ShowEdits, OperationsOnSlotsOrBanksOutsideTheProjectDoNothing) {

@@ -104,12 +104,13 @@ TEST(ShowOnRealFiles, AClipAPictureAndASoundDroppedOnSlot38LandInOrderWithTheirT
         {drop / "clip.mp4", drop / "notes.txt", drop / "still.png", drop / "tone.wav"}, 0, 38);
     EXPECT_EQ(real.show->importAlert.get(), std::optional<std::string>("非対応形式: notes.txt\n"));
     ASSERT_TRUE(real.show->isLoading.get());
-    const auto thumbnailFile =
-        real.package / ProjectManager::kThumbnailsFolderName / "thumb_0_38.png";
     ASSERT_TRUE(real.runUntil([&] {
         return !real.show->isLoading.get() && !real.controller.isWarming &&
-               std::filesystem::exists(thumbnailFile);
+               real.slot(0, 38).thumbnail;
     }));
+    // The pictures are held in the project until it is saved.
+    const auto thumbnails = real.package / ProjectManager::kThumbnailsFolderName;
+    EXPECT_TRUE(!std::filesystem::exists(thumbnails) || std::filesystem::is_empty(thumbnails));
 
     struct Expected {
         int bank, slot;
@@ -127,8 +128,15 @@ TEST(ShowOnRealFiles, AClipAPictureAndASoundDroppedOnSlot38LandInOrderWithTheirT
                   "thumb_" + std::to_string(e.bank) + "_" + std::to_string(e.slot) + ".png");
     }
     EXPECT_EQ(real.slot(0, 39).name, "taken");
-    // The video's thumbnail was written into the package as a PNG.
-    std::ifstream png(thumbnailFile, std::ios::binary);
+    // The save writes the video's thumbnail into the package as a PNG.
+    bool saved = false;
+    real.show->saveProject([&](bool done) { saved = done; });
+    ASSERT_TRUE(real.runUntil([&] { return saved; }));
+    const auto name = real.rig.parts.projectManager.load(real.package)
+                          .banks[0]
+                          .slots[38]
+                          .thumbnailFileName.value_or("");
+    std::ifstream png(thumbnails / name, std::ios::binary);
     char magic[4] = {};
     png.read(magic, 4);
     EXPECT_EQ(std::string(magic + 1, 3), "PNG");

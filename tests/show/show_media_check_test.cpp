@@ -160,8 +160,13 @@ TEST_F(ShowRescan, AVideoChangedOnDiskIsProbedAgainAndItsOutPointClamped) {
     EXPECT_TRUE(show->hasUnsavedChanges.get());
     EXPECT_EQ(slot(2, 1).thumbnail, (std::vector<std::uint8_t>{'n', 'e', 'w'}));
     EXPECT_EQ(slot(2, 1).thumbnailFileName, "thumb_2_1.png");
-    EXPECT_TRUE(waitFor([&] { return fs::exists(package / "thumbnails/thumb_2_1.png"); }));
     EXPECT_EQ(importer.requestCount("importMeta"), 1u);
+    // The new picture reaches the package with the next save.
+    bool saved = false;
+    show->saveProject([&](bool done) { saved = done; });
+    ASSERT_TRUE(waitFor([&] { return saved; }));
+    EXPECT_EQ(projectManager.load(package).banks[2].slots[1].thumbnail,
+              (std::vector<std::uint8_t>{'n', 'e', 'w'}));
 }
 
 TEST_F(ShowRescan, ASmallDateDifferenceOrAStillIsNotProbedAgain) {

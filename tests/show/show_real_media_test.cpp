@@ -184,7 +184,9 @@ TEST_F(ShowOnRealMedia, AClipReplacedOnDiskIsProbedAgainAndItsOutPointClamped) {
     EXPECT_TRUE(runUntil(
         [&] { return logged("♻️ ファイル更新を検知、再スキャン: Clip"); }));
     EXPECT_TRUE(show->hasUnsavedChanges.get()) << "unsaved";
-    ASSERT_TRUE(runUntil([&] { return fs::exists(package / "thumbnails/thumb_1_2.png"); }));
+    // A new picture of the new content, held in the project until it is saved.
+    ASSERT_TRUE(runUntil([&] { return slot(1, 2).thumbnail != data.thumbnail; }));
+    EXPECT_TRUE(slot(1, 2).thumbnail);
 }
 
 }  // namespace

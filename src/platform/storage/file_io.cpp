@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <ostream>
@@ -103,6 +104,9 @@ class DescriptorOutput : public std::streambuf {
 // Puts the content into the descriptor; returns the error of the writes, 0 when all went out.
 using Fill = std::function<int(int fd)>;
 
+constexpr std::string_view kTemporaryMark = ".tmp-";
+constexpr std::size_t kTemporaryDigits = 16;
+
 std::string temporaryName(const std::string& name) {
     static std::atomic<std::uint64_t> counter{0};
     thread_local std::mt19937_64 random{std::random_device{}() ^
@@ -110,7 +114,7 @@ std::string temporaryName(const std::string& name) {
     const std::uint64_t value = random() ^ (counter.fetch_add(1) << 48);
     char suffix[17];
     std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(value));
-    return "." + name + ".tmp-" + suffix;
+    return "." + name + std::string(kTemporaryMark) + suffix;
 }
 
 // Gives the new file the permissions of the file it replaces, if there is one.
@@ -215,6 +219,45 @@ void writeAtomically(const fs::path& file, const Fill& fill, Durability durabili
 }
 
 }  // namespace
+
+void flushFiles(std::span<const fs::path> files) {
+    std::vector<FileDescriptor> open(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        open[i].reset(::open(files[i].c_str(), O_RDONLY | O_CLOEXEC));
+        if (!open[i]) {
+            fail("cannot flush", files[i], errno);
+        }
+        ::sync_file_range(open[i].get(), 0, 0, SYNC_FILE_RANGE_WRITE);  // starts the writes
+    }
+    std::vector<fs::path> folders;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (::fdatasync(open[i].get()) != 0) {
+            fail("cannot flush", files[i], errno);
+        }
+        const fs::path folder = files[i].has_parent_path() ? files[i].parent_path() : ".";
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+            folders.push_back(folder);
+        }
+    }
+    for (const auto& folder : folders) {
+        FileDescriptor dir(::open(folder.c_str(), O_DIRECTORY | O_RDONLY | O_CLOEXEC));
+        if (!dir || ::fsync(dir.get()) != 0) {
+            fail("cannot flush the folder of", folder, errno);
+        }
+    }
+}
+
+bool isTemporaryFileName(std::string_view name, std::string_view target) {
+    const std::size_t suffix = kTemporaryMark.size() + kTemporaryDigits;
+    if (name.size() < 2 + suffix || name.front() != '.') {
+        return false;
+    }
+    const std::string_view digits = name.substr(name.size() - kTemporaryDigits);
+    const std::string_view mark = name.substr(name.size() - suffix, kTemporaryMark.size());
+    const std::string_view named = name.substr(1, name.size() - 1 - suffix);
+    return mark == kTemporaryMark && (target.empty() || named == target) &&
+           digits.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
 
 void writeFileAtomically(const fs::path& file, std::span<const std::uint8_t> bytes,
                          Durability durability) {

@@ -34,6 +34,17 @@ void writeFileAtomically(const std::filesystem::path& file,
                          const std::function<void(std::ostream&)>& write,
                          Durability durability = Durability::flushed);
 
+// Waits until the content of `files` (written Durability::unflushed) and their names are on the
+// disk: the writes of all of them are started before any is waited for, so that many small
+// files cost about what one does. Throws std::filesystem::filesystem_error when one cannot be
+// flushed.
+void flushFiles(std::span<const std::filesystem::path> files);
+
+// Whether `name` is the name of a temporary file of writeFileAtomically() for a file named
+// `target` (any target when empty): what a process killed between the write and the rename
+// leaves behind, and nothing else may remove.
+bool isTemporaryFileName(std::string_view name, std::string_view target = {});
+
 // The whole content of a file. Throws std::filesystem::filesystem_error when it cannot be
 // opened or read.
 Bytes readFile(const std::filesystem::path& file);

@@ -165,6 +165,10 @@ TEST_F(AtomicWriteTest, AProcessKilledWhileWritingLeavesOneWholeVersion) {
         ::close(pipeFds[0]);
         const std::string now = contentOf(file);
         ASSERT_TRUE(now == a || now == b) << "round " << round << ": " << now.size() << " bytes";
+        // What a kill leaves beside the file is known as the write's own temporary file.
+        for (const auto& name : entriesOf(folder.path())) {
+            EXPECT_TRUE(name == "data.json" || isTemporaryFileName(name, "data.json")) << name;
+        }
     }
 }
 

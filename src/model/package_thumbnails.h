@@ -1,0 +1,35 @@
+#pragma once
+
+#include <filesystem>
+#include <vector>
+
+#include "model/package_files.h"
+#include "model/project_data.h"
+
+namespace kestio {
+
+// The pictures of a package's "thumbnails" folder, kept in step with its document.
+//
+// A save names every slot's picture by its content (thumbnailFileName(bank, slot, bytes)) and
+// writes only the pictures the folder does not hold yet: under new names, which the document
+// still on disk does not refer to. The document written next is what makes them the package's;
+// only once it has landed are the files it no longer refers to removed. So whenever a save is
+// cut short or fails, the package holds the old document with its pictures or the new one with
+// its pictures, and what is left over is removed at the next open or save.
+
+// Gives every slot of `project` that holds picture bytes the name of its picture, and writes the
+// pictures that `folder` does not hold yet, on the disk before this returns. A slot without bytes
+// keeps the name it has. Returns the files written. When a picture cannot be written, removes
+// those written and throws std::filesystem::filesystem_error.
+std::vector<std::filesystem::path> writeNewThumbnails(ProjectData& project,
+                                                      const std::filesystem::path& folder,
+                                                      const PackageFiles& files);
+
+// Removes from `package` what `document`, the package's document, does not need: the pictures
+// of ours in its "thumbnails" folder that no slot refers to, and the temporary files that saves
+// cut short left there and beside the document. Other files (the play log, the operator's own)
+// are left alone; a failure to remove is ignored.
+void removePackageLeftovers(const std::filesystem::path& package, const ProjectData& document,
+                            const PackageFiles& files);
+
+}  // namespace kestio
