@@ -224,6 +224,7 @@ void PlaybackController::handleStatusChange(const ItemPtr& item, PlaybackSlot& s
     statusObserver.reset();
     // The cued slot replaces what was on air: the deferred steps of the clip before are void.
     const uint64_t generation = ++playGeneration_;
+    letStillDecodeGo();
     const double target = std::isfinite(inPoint) ? std::max(inPoint, 0.0) : 0.0;
     slot.player()->seek(
         target, 0.0, 0.0,

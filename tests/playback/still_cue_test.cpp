@@ -167,6 +167,19 @@ TEST_F(StillCues, ADecodeThatCannotStopHoldsNoLaterCueAndItsPictureIsDropped) {
     EXPECT_EQ(rig.surface().showingSlot().stillSize(), QSize(64, 36));
 }
 
+TEST_F(StillCues, GoingToBlackLetsAStillDecodeGo) {
+    rig.playSlot(0, 0);
+    rig.advance(0.5);
+    rig.playSlot(0, 1);
+    ASSERT_TRUE(runUntil([&] { return started == 1; }));
+    rig.pc().handlePostRoll(PostRollMode::black);
+    ASSERT_TRUE(runUntil([&] { return ended == 1; }));
+    EXPECT_TRUE(stopHeard);
+    rig.loop.runPending();
+    EXPECT_FALSE(rig.pc().currentSlotIndex.get());
+    EXPECT_FALSE(rig.surface().showingSlot().isStill());
+}
+
 TEST_F(StillCues, AVideoCueLetsAStillDecodeGoToo) {
     rig.playSlot(0, 1);
     ASSERT_TRUE(runUntil([&] { return started == 1; }));
