@@ -94,8 +94,11 @@ QSize reducedStillSize(QSize size, QSize fitInto);
 // format allows it, so a very large photo needs memory only for the reduced picture.
 //
 // `stop` is asked between steps: Qt's readers between the reads of the file's bytes, TIFF
-// between bands, WebP between the pieces fed to its decoder, HEIF before and after libheif's
+// between bands, WebP before libwebp's decode (one call), HEIF before and after libheif's
 // decode (which cannot be stopped) and between rows of its conversion.
+//
+// A PNG whose chunks declare more bytes than the file holds is refused as cut short before
+// Qt's reader sees it (libpng would allocate what a chunk declares first).
 DecodedStill decodeStill(const std::filesystem::path& file, const StillLimits& limits = {},
                          QSize fitInto = {}, const StillStop& stop = {});
 DecodedStill decodeStill(const QByteArray& bytes, const StillLimits& limits = {},
