@@ -107,6 +107,7 @@ std::string stillFailureReason(platform::StillProblem problem, const std::string
             return L("画像のためのメモリが足りません",
                      "There is not enough memory for the picture");
         case P::none:
+        case P::cancelled:  // import never stops a decode
             break;
     }
     return L("画像を読み込めません", "The picture cannot be read");
@@ -342,8 +343,10 @@ void ClipImporter::importStill(const std::filesystem::path& url, std::optional<B
         [decode = backend_.decodeStill, url](JobControl&) {
             // Only a thumbnail is made here: a large photo is decoded at a few times its
             // size (memory for that, not for the photo), and the thumbnail made from that.
-            // The facts give the picture's own size.
-            const int decodeSide = kThumbnailMaxSide * 4;
+            // The facts give the picture's own size. Display falls back to this size, so a
+            // still that decodes here can be shown.
+            static_assert(platform::kStillCheckSide >= kThumbnailMaxSide);
+            const int decodeSide = platform::kStillCheckSide;
             const platform::DecodedStill still = decode(url, QSize(decodeSide, decodeSide));
             if (!still.ok()) {
                 return Decoded{false, 0, 0, std::nullopt, still.problem, still.detail};

@@ -43,6 +43,10 @@ WaveformReading readWaveform(const std::filesystem::path& file, int pointCount,
     if (reader.status() == media::AssetReader::Status::Cancelled && !points.complete()) {
         return {};
     }
+    // Sound the player's reader would stop at part way is no sound to play.
+    if (reader.status() == media::AssetReader::Status::Failed) {
+        return {};
+    }
     return {std::move(points).finish(), framesDecoded};
 }
 

@@ -12,7 +12,8 @@ namespace kestio {
 struct WaveformReading {
     std::optional<std::vector<float>> points;
     // Sample frames decoded before the points were complete: 0 when not a single frame of
-    // sound could be decoded (a header without data, say).
+    // sound could be decoded (a header without data, say), or when the sound holds data its
+    // decoder refuses, at which the player's reader would stop.
     std::int64_t framesDecoded = 0;
 };
 

@@ -305,7 +305,7 @@ void PlaybackSlot::endReadyWait() {
     readyRecheck_.cancel();
 }
 
-void PlaybackSlot::showStill(const QImage& image, const ColorSettings& colors) {
+void PlaybackSlot::showStill(const QImage& image, const ColorSettings& colors, QSize ownSize) {
     stopLooping();
     isStill_ = true;
     if (clipPlayer_) {
@@ -315,6 +315,7 @@ void PlaybackSlot::showStill(const QImage& image, const ColorSettings& colors) {
     player_->removeAllItems();
     videoLayer_->setHidden(true);
     originalStillImage_ = image;
+    stillSize_ = ownSize.isValid() ? ownSize : image.size();
     colorSettingsBox_->setValue(colors);
     containerLayer_->setContents(compositor_.applyToStill(image, colors));
     containerLayer_->setContentsGravity(platform::Gravity::ResizeAspect);
@@ -329,6 +330,7 @@ void PlaybackSlot::clear() {
     player_->removeAllItems();
     audio_.stop();
     containerLayer_->setContents(QImage());
+    stillSize_ = QSize();
     containerLayer_->setOpacity(0.0f);
     containerLayer_->removeAnimation(kFadeIn);
     containerLayer_->removeAnimation(kFadeOut);

@@ -119,6 +119,8 @@ class PlaybackSlot {
     bool isWaitingForDisplay() const { return waitingForDisplay_; }
     // The still as received, before colour correction (null without one).
     const QImage& originalStillImage() const { return originalStillImage_; }
+    // The still's own size in pixels, which places it (empty without one).
+    QSize stillSize() const { return stillSize_; }
 
     // The clip the player holds now (its current item) with the sound the chain has loaded
     // (none until the chain holds a span of it), for clipPlayer().play().
@@ -151,8 +153,9 @@ class PlaybackSlot {
     void waitForReadyForDisplay(int attempts, std::function<void()> onReady);
 
     // Shows `image` colour-corrected by `colors` in the container, letterboxed; the player is
-    // emptied and the video layer hidden. Changes no opacity.
-    void showStill(const QImage& image, const ColorSettings& colors);
+    // emptied and the video layer hidden. Changes no opacity. `ownSize` is the picture's own
+    // size when `image` was decoded reduced (not valid: the image's size).
+    void showStill(const QImage& image, const ColorSettings& colors, QSize ownSize = {});
 
     // Stops everything and empties the slot: loop, player, sound, still; opacity 0 and the
     // dissolve animations removed.
@@ -189,6 +192,7 @@ class PlaybackSlot {
     bool isStill_ = false;
     std::uint64_t clearCount_ = 0;
     QImage originalStillImage_;
+    QSize stillSize_;
 
     // The readiness wait: its number (a wait of another number is over), its callback, the
     // observation of the layer and the pending re-check.

@@ -11,7 +11,7 @@
 #include "platform/audio/audio_output_device.h"
 #include "platform/audio/mixer_node.h"
 #include "platform/graphics/still_decoder.h"
-#include "platform/runloop/serial_worker.h"
+#include "platform/runloop/job_threads.h"
 #include "playback/play_log.h"
 #include "playback/vu_meter.h"
 
@@ -25,6 +25,9 @@ constexpr double kVuPeriod = 1.0 / 30.0;
 constexpr double kLoadLogThrottle = 0.1;
 // VU ticks without a measurement after which the meters show silence.
 constexpr int kTicksBeforeSilence = 3;
+// Still decodes at once: the one wanted beside up to two let go that cannot stop at once
+// (libheif's), each taking at most one decode's memory.
+constexpr int kStillDecodeThreads = 3;
 }  // namespace
 
 PlaybackController::PlaybackController(PlaybackServices services)
@@ -42,12 +45,13 @@ PlaybackController::PlaybackController(PlaybackServices services)
       // another one is given.
       media_(services.media != nullptr ? services.media : &view_->media()) {
     if (!decodeStill_) {
-        decodeStill_ = [](const std::filesystem::path& file) {
-            return platform::decodeStill(file);
+        decodeStill_ = [](const std::filesystem::path& file, QSize shownAt,
+                          const std::function<bool()>& stop) {
+            return platform::decodeStillToShow(file, shownAt, stop);
         };
     }
     if (!runInBackground_) {
-        backgroundWorker_ = std::make_unique<platform::SerialWorker>();
+        backgroundWorker_ = std::make_unique<platform::JobThreads>(kStillDecodeThreads);
         runInBackground_ = [worker = backgroundWorker_.get()](std::function<void()> job) {
             worker->submit(std::move(job));
         };
@@ -65,6 +69,7 @@ PlaybackController::PlaybackController(PlaybackServices services)
 
 PlaybackController::~PlaybackController() {
     alive_.reset();
+    letStillDecodeGo();
     removeObservers();
     vuTimer_.cancel();
     deviceSubscription_.reset();

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QSize>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -27,7 +29,7 @@ class QImage;
 
 namespace kestio::platform {
 struct DecodedStill;
-class SerialWorker;
+class JobThreads;
 }  // namespace kestio::platform
 namespace kestio::platform::audio {
 class PcmBuffer;
@@ -75,11 +77,15 @@ struct PlaybackServices {
     std::unique_ptr<OutputSurface> view;
     // The interface language's text picker (null: the application's shared manager).
     LocalizationManager* localization = nullptr;
-    // Decodes a still's first picture; called off the main thread (empty: the platform's
-    // decoder).
-    std::function<platform::DecodedStill(const std::filesystem::path&)> decodeStill = {};
-    // Runs blocking work (a still's decode) off the main thread; empty: a worker thread of the
-    // controller. Tests may run it at once on their own thread.
+    // Decodes a still's first picture to be drawn at `shownAt` pixels (its own size when not
+    // valid), giving up once `stop` says a later cue took its place; called off the main thread
+    // (empty: the platform's decoder for display).
+    std::function<platform::DecodedStill(const std::filesystem::path&, QSize shownAt,
+                                         const std::function<bool()>& stop)>
+        decodeStill = {};
+    // Runs blocking work (a still's decode) off the main thread; empty: a few worker threads of
+    // the controller, so that a decode which cannot stop at once holds no later one. Tests may
+    // run it at once on their own thread.
     std::function<void(std::function<void()>)> runInBackground = {};
     // Makes the separate, never shown players a warm-up prerolls a clip on (null: the output
     // surface's factory).
@@ -298,7 +304,9 @@ class PlaybackController {
     // Still path.
     void playStill(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
     void showDecodedStill(uint64_t generation, int bank, int slot, const std::filesystem::path& url,
-                          const SlotData& data, const QImage& image);
+                          const SlotData& data, const platform::DecodedStill& still);
+    // Tells the still decode under way, if any, that its picture is no longer wanted.
+    void letStillDecodeGo();
 
     // Video path and layer switch.
     void playVideo(int bank, int slot, const std::filesystem::path& url, const SlotData& data,
@@ -390,7 +398,9 @@ class PlaybackController {
     LocalizationManager* localization_ = nullptr;
     // Keeps the name shown while nothing is loaded in the interface language.
     platform::Subscription languageSubscription_;
-    std::function<platform::DecodedStill(const std::filesystem::path&)> decodeStill_;
+    std::function<platform::DecodedStill(const std::filesystem::path&, QSize,
+                                         const std::function<bool()>&)>
+        decodeStill_;
     std::function<void(std::function<void()>)> runInBackground_;
 
     std::unique_ptr<OutputSurface> view_;
@@ -440,6 +450,8 @@ class PlaybackController {
     bool postRollFired_ = false;
     bool isSwitchingLayer_ = false;
     uint64_t playGeneration_ = 0;
+    // Set once the still being decoded is no longer wanted (read by its decoding thread).
+    std::shared_ptr<std::atomic<bool>> stillDecodeStop_;
     uint64_t warmToken_ = 0;
     platform::TimerHandle warmReadyTimer_;
     // The loop's wait for its slot to be ready to switch in, the warm-up of a video on its own
@@ -467,7 +479,7 @@ class PlaybackController {
     // Pending switches and deferred steps hold this weakly.
     std::shared_ptr<Alive> alive_ = std::make_shared<Alive>();
     // Runs still decodes when no runInBackground was given. Declared last: it ends first.
-    std::unique_ptr<platform::SerialWorker> backgroundWorker_;
+    std::unique_ptr<platform::JobThreads> backgroundWorker_;
 };
 
 }  // namespace kestio

@@ -7,6 +7,7 @@
 #include "output/audio_engine_controller.h"
 #include "output/output_surface.h"
 #include "output/playback_slot.h"
+#include "output/still_display_size.h"
 #include "platform/graphics/layer.h"
 #include "platform/graphics/still_decoder.h"
 #include "platform/runloop/console.h"
@@ -57,8 +58,10 @@ void PlaybackController::play(int bank, int slot, const std::filesystem::path& u
         SlotRef{*currentBankIndex.get(), *currentSlotIndex.get()} != SlotRef{bank, slot}) {
         loopToPrepareAgain_ = SlotRef{*currentBankIndex.get(), *currentSlotIndex.get()};
     }
-    // Every deferred step of the clip before this one is void from here on.
+    // Every deferred step of the clip before this one is void from here on, and a still being
+    // decoded for it is let go.
     ++playGeneration_;
+    letStillDecodeGo();
     view_->prepareForPlay(matched || warmedLoop);
     removeObservers();
     log("再生開始: " + bankSlotText(bank, slot) + " " + data.name +
@@ -97,36 +100,55 @@ void PlaybackController::play(int bank, int slot, const std::filesystem::path& u
 
 // ---- Still path ----
 
+void PlaybackController::letStillDecodeGo() {
+    if (stillDecodeStop_) {
+        stillDecodeStop_->store(true);
+        stillDecodeStop_.reset();
+    }
+}
+
 void PlaybackController::playStill(int bank, int slot, const std::filesystem::path& url,
                                    const SlotData& data) {
     const uint64_t generation = playGeneration_;
-    // The decode runs off the main thread; its result comes back as a step of this play.
-    runInBackground_(
-        [weak = weakSelf(), this, generation, bank, slot, url, data, decode = decodeStill_] {
-            auto still = std::make_shared<platform::DecodedStill>(decode(url));
-            if (!weak.lock()) {
+    // Decoded at the size it is drawn at on the output, not the file's own.
+    const QSize shownAt = output::stillDisplaySize(data.geometry, view_->monitorSize());
+    stillDecodeStop_ = std::make_shared<std::atomic<bool>>(false);
+    // The decode runs off the main thread; its result comes back as a step of this play. A
+    // later cue lets it go: not begun, it never begins; under way, it stops where it can, and
+    // its result is dropped unseen.
+    runInBackground_([weak = weakSelf(), this, generation, bank, slot, url, data, shownAt,
+                      stop = stillDecodeStop_, decode = decodeStill_] {
+        if (stop->load()) {
+            return;
+        }
+        auto still = std::make_shared<platform::DecodedStill>(
+            decode(url, shownAt, [&stop] { return stop->load(); }));
+        if (!weak.lock() || stop->load()) {
+            return;
+        }
+        loop_.post([weak, this, generation, bank, slot, url, data, still] {
+            if (!weak.lock() || generation != playGeneration_) {
                 return;
             }
-            loop_.post([weak, this, generation, bank, slot, url, data, still] {
-                if (!weak.lock() || generation != playGeneration_) {
-                    return;
-                }
-                if (!still->ok()) {
-                    platform::Console::log("still: cannot decode " + url.string() + ": " +
-                                           still->error);
-                    log("静止画を表示できません: " + data.name + " (" + still->error + ")");
-                    return;
-                }
-                showDecodedStill(generation, bank, slot, url, data, still->image);
-            });
+            if (!still->ok()) {
+                platform::Console::log("still: cannot decode " + url.string() + ": " +
+                                       still->error);
+                log("静止画を表示できません: " + data.name + " (" + still->error + ")");
+                return;
+            }
+            showDecodedStill(generation, bank, slot, url, data, *still);
         });
+    });
 }
 
 void PlaybackController::showDecodedStill(uint64_t generation, int bank, int slot,
                                           const std::filesystem::path& url, const SlotData& data,
-                                          const QImage& image) {
+                                          const platform::DecodedStill& still) {
+    stillDecodeStop_.reset();
     PlaybackSlot& target = hiddenSlot();
-    target.showStill(image, data.colorSettings);
+    // Placed by the picture's own size, which a picture decoded reduced keeps beside it.
+    const QSize ownSize = still.fullSize.isValid() ? still.fullSize : still.image.size();
+    target.showStill(still.image, data.colorSettings, ownSize);
     currentURL_ = url;
     currentBankIndex.set(bank);
     currentSlotIndex.set(slot);
@@ -135,7 +157,7 @@ void PlaybackController::showDecodedStill(uint64_t generation, int bank, int slo
     const double stillSeconds =
         std::isfinite(data.stillDuration) && data.stillDuration > 0 ? data.stillDuration : 0.0;
     duration.set(stillSeconds);
-    view_->applyGeometry(data.geometry, target, image.width(), image.height());
+    view_->applyGeometry(data.geometry, target, ownSize.width(), ownSize.height());
     if (data.transitionMode == TransitionMode::dissolve) {
         view_->dissolve(target, data.dissolveDuration);
     } else {

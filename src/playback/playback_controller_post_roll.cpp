@@ -172,6 +172,7 @@ void PlaybackController::postRollBlack() {
     removeObservers();
     // Every deferred step of the clip that was on air is void from here on.
     ++playGeneration_;
+    letStillDecodeGo();
     view_->stopAll();
     audioTimer_.cancel();
     isAudioOnlySlot_ = false;

@@ -176,8 +176,8 @@ void PlaybackController::updateGeometry(const GeometrySettings& geometry) {
     double width = view_->monitorSize().width;
     double height = view_->monitorSize().height;
     if (slot.isStill() && !slot.originalStillImage().isNull()) {
-        width = slot.originalStillImage().width();
-        height = slot.originalStillImage().height();
+        width = slot.stillSize().width();
+        height = slot.stillSize().height();
     } else if (const auto item = slot.player()->current()) {
         const QSize size = item->presentationSize();
         if (size.width() != 0 || size.height() != 0) {
@@ -196,7 +196,7 @@ void PlaybackController::applyColorSettings(const ColorSettings& color) {
         }
         // Re-rendered from the still as received; the container's opacity stays.
         const QImage original = slot.originalStillImage();
-        slot.showStill(original, color);
+        slot.showStill(original, color, slot.stillSize());
         return;
     }
     // The player's frame filter follows the box, and the next composed picture shows the new
@@ -224,6 +224,7 @@ void PlaybackController::handleStatusChange(const ItemPtr& item, PlaybackSlot& s
     statusObserver.reset();
     // The cued slot replaces what was on air: the deferred steps of the clip before are void.
     const uint64_t generation = ++playGeneration_;
+    letStillDecodeGo();
     const double target = std::isfinite(inPoint) ? std::max(inPoint, 0.0) : 0.0;
     slot.player()->seek(
         target, 0.0, 0.0,

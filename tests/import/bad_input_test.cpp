@@ -12,6 +12,8 @@
 #include "importer_harness.h"
 #include "model/localization_manager.h"
 #include "model/project_manager.h"
+#include "platform/audio/audio_file.h"
+#include "platform/audio/pcm_buffer.h"
 #include "platform/runloop/console.h"
 #include "support/media_fixtures.h"
 #include "support/process_runner.h"
@@ -185,6 +187,78 @@ TEST_F(BadInput, ASoundHeaderWithoutItsDataIsRefusedRatherThanPlayingNothing) {
     EXPECT_TRUE(console.contains(
         "❌ importAudio 音声データなし（トラックはあるがデコードできる音がない）: stub.wav"));
     EXPECT_FALSE(console.contains("audioTrack取得失敗"));
+}
+
+// Whether the player's sound reader opens the file and reads it to its end, as a cue does.
+bool playerReadsThrough(const std::filesystem::path& file) {
+    using platform::audio::AudioFile;
+    const auto sound = AudioFile::openForReading(file);
+    if (!sound) {
+        return false;
+    }
+    const auto buffer = platform::audio::PcmBuffer::make(sound->processingFormat(), 4096);
+    std::int64_t read = 0;
+    while (read < sound->length()) {
+        if (!sound->read(*buffer, 4096) || buffer->frameLength() == 0) {
+            return false;
+        }
+        read += buffer->frameLength();
+    }
+    return read > 0;
+}
+
+// `bytes` with `replacement` written over them from `at`.
+std::string patched(std::string bytes, std::size_t at, const std::string& replacement) {
+    return bytes.replace(at, replacement.size(), replacement);
+}
+
+TEST_F(BadInput, SoundImportsExactlyWhenThePlayerCanReadItThrough) {
+    const auto wav = folder / "tone.wav";
+    const auto caf = folder / "tone.caf";
+    for (const auto& file : {wav, caf}) {
+        ffmpeg({"-f", "lavfi", "-i", "sine=frequency=1000:sample_rate=48000:duration=1", "-ac", "2",
+                "-fflags", "+bitexact", "-map_metadata", "-1", file.string()});
+    }
+    const auto readAll = [](const std::filesystem::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string wavBytes = readAll(wav);
+    const std::string cafBytes = readAll(caf);
+    ASSERT_EQ(wavBytes.substr(36, 4), "data");
+    ASSERT_EQ(cafBytes.substr(8, 4), "desc");
+    // A frame of the WAV is 4 bytes (its block align at 32); a CAF packet 4 bytes (at 36, big
+    // endian) and its rate a big-endian double at 20.
+    const std::string cafRate219("\x40\x6b\x60\x00\x00\x00\x00\x00", 8);
+    struct Case {
+        std::string name;
+        std::string bytes;
+        bool sound;
+    };
+    const std::vector<Case> cases = {
+        {"whole.wav", wavBytes, true},
+        {"whole.caf", cafBytes, true},
+        {"frames-of-21-bytes.wav", patched(wavBytes, 32, std::string("\x15\x00", 2)), false},
+        {"packets-of-35-bytes.caf", patched(cafBytes, 36, std::string("\x00\x00\x00\x23", 4)),
+         false},
+        {"rate-500.wav", floatWav(std::vector<float>(2000, 0.5f), 2, 500), false},
+        {"rate-219.caf", patched(cafBytes, 20, cafRate219), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto file = folder.write(c.name, c.bytes);
+        const bool plays = playerReadsThrough(file);
+        EXPECT_EQ(plays, c.sound);
+        const ImportOutcome outcome = harness.importMeta(file);
+        if (plays) {
+            const ImportResult* result = resultOf(outcome);
+            ASSERT_NE(result, nullptr);
+            EXPECT_EQ(result->mediaType, MediaType::audio);
+        } else {
+            expectError(outcome, ImportError::loadFailed(file));
+            EXPECT_TRUE(console.contains("❌ importAudio")) << c.name;
+        }
+    }
 }
 
 TEST_F(BadInput, AnEmptyOrUndecodableStillFailsWithTheStillLine) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QImage>
 #include <filesystem>
 #include <memory>
@@ -215,6 +216,51 @@ TEST_F(LargeStills, AHeicOfAHundredMegapixelsImportsWithItsSize) {
     ASSERT_TRUE(child.exited) << "killed by signal " << child.code;
     ASSERT_EQ(child.code, 0);
     expectImportedAs(harness.importMeta(heic), "10000x10000");
+    // What imports can be shown: decoded for display, fitted to a 1080p output and at its own
+    // size (whole, it would need 810 MiB), within what one decode may take.
+    for (const QSize shownAt : {QSize(1920, 1080), QSize()}) {
+        SCOPED_TRACE(shownAt.width());
+        const ChildResult shown = runLimited(kChildBytes, 60, [&] {
+            const platform::DecodedStill still = platform::decodeStillToShow(heic, shownAt);
+            const QSize fits = shownAt.isValid() ? QSize(1080, 1080) : QSize(2160, 2160);
+            _exit(!still.ok()                             ? refusedWith(still.problem)
+                  : still.fullSize != QSize(10000, 10000) ? 3
+                  : still.image.size() != fits            ? 4
+                                                          : 0);
+        });
+        EXPECT_TRUE(shown.exited) << "killed by signal " << shown.code;
+        EXPECT_EQ(shown.code, 0);
+    }
+}
+
+// A PNG of a few hundred bytes whose text chunk declares 2 GiB: refused from the lengths its
+// chunks declare, before its reader allocates what they claim.
+TEST_F(LargeStills, APngChunkClaimingGibibytesIsRefusedWithoutTheMemoryItClaims) {
+    QImage pixels(4, 4, QImage::Format_RGB32);
+    pixels.fill(Qt::gray);
+    QByteArray written;
+    QBuffer buffer(&written);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(pixels.save(&buffer, "PNG"));
+    std::string png = written.toStdString();
+    std::string chunk(
+        "\x7f\xff\xff\xff"
+        "tEXt"
+        "Comment",
+        15);
+    chunk += std::string(400, 'x');
+    const std::size_t afterHeader = 8 + 12 + 13;
+    png.insert(afterHeader, chunk);
+    const auto bomb = folder_->write("text-bomb.png", png);
+    const ChildResult child = runLimited(64LL * 1024 * 1024, 1, [&] {
+        const platform::DecodedStill still = ImportBackend::standard().decodeStill(bomb, {});
+        _exit(still.ok() ? 0 : refusedWith(still.problem));
+    });
+    EXPECT_TRUE(child.exited) << "killed by signal " << child.code;
+    EXPECT_EQ(child.code, refusedWith(platform::StillProblem::truncated));
+    const ImportError* error = errorOf(harness.importMeta(bomb));
+    ASSERT_NE(error, nullptr);
+    EXPECT_TRUE(console.contains("PNG"));
 }
 
 }  // namespace

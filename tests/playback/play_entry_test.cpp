@@ -82,7 +82,7 @@ TEST_F(PlayEntry, AStillIsPublishedWithItsDurationAndPlacedByItsOwnSize) {
 TEST_F(PlayEntry, AStillThatCannotBeDecodedLeavesThePictureOnAirAndSaysWhy) {
     rig.playSlot(0, 0);
     rig.advance(0.5);
-    rig.decodeStill = [](const std::filesystem::path&) {
+    rig.decodeStill = [](const std::filesystem::path&, const std::function<bool()>&) {
         return platform::stillFailure(platform::StillProblem::truncated, "truncated JPEG");
     };
     rig.editSlot(0, 1).mediaType = MediaType::still;

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -73,7 +74,9 @@ inline ProjectData makeProject(int banks, int rows = 2, int columns = 2) {
 }
 
 struct PlaybackRig {
-    explicit PlaybackRig(AppLanguage language = AppLanguage::en)
+    // `ownDecodeThreads`: stills decode on the controller's own threads, as in the application,
+    // rather than at once on the calling thread.
+    explicit PlaybackRig(AppLanguage language = AppLanguage::en, bool ownDecodeThreads = false)
         : device(std::make_shared<NullAudioDevice>(48000.0, 2, "Null Output", loop.hostClock())) {
         localization.language = language;
         controller = std::make_unique<PlaybackController>(PlaybackServices{
@@ -87,8 +90,18 @@ struct PlaybackRig {
                     return clipPlayer;
                 },
                 wallClock}),
-            &localization, [this](const std::filesystem::path& file) { return decodeStill(file); },
-            [](std::function<void()> job) { job(); }, &media});
+            &localization,
+            [this](const std::filesystem::path& file, QSize shownAt,
+                   const std::function<bool()>& stop) {
+                {
+                    std::lock_guard lock(stillSizesMutex);
+                    stillSizesAsked.push_back(shownAt);
+                }
+                return decodeStill(file, stop);
+            },
+            ownDecodeThreads ? std::function<void(std::function<void()>)>()
+                             : [](std::function<void()> job) { job(); },
+            &media});
         controller->projectProvider = [this]() -> std::optional<ProjectData> { return project; };
         controller->onRequestPlay = [this](int bank, int slot) {
             requests.push_back({bank, slot});
@@ -169,8 +182,13 @@ struct PlaybackRig {
     std::vector<SlotRef> preloadRequests;
     // Post-roll requests play the slot asked for.
     bool playRequests = true;
-    std::function<platform::DecodedStill(const std::filesystem::path&)> decodeStill =
-        [](const std::filesystem::path&) {
+    // The sizes the controller asked stills to be decoded for, in order (asked on the decoding
+    // threads).
+    std::mutex stillSizesMutex;
+    std::vector<QSize> stillSizesAsked;
+    std::function<platform::DecodedStill(const std::filesystem::path&,
+                                         const std::function<bool()>& stop)>
+        decodeStill = [](const std::filesystem::path&, const std::function<bool()>&) {
             platform::DecodedStill still;
             still.image = QImage(640, 360, QImage::Format_RGB32);
             still.image.fill(Qt::red);

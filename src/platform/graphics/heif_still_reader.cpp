@@ -78,7 +78,8 @@ Matrix matrixOf(const heif_image_handle* handle) {
 
 // Converts a decoded YCbCr picture to RGB at `out` size (at most its own), so that only the
 // reduced picture is ever in RGB.
-QImage reducedFromPlanes(const heif_image* image, const Matrix& m, QSize out) {
+QImage reducedFromPlanes(const heif_image* image, const Matrix& m, QSize out,
+                         const StillStop& stop) {
     const int w = heif_image_get_width(image, heif_channel_Y);
     const int h = heif_image_get_height(image, heif_channel_Y);
     const int cw = heif_image_get_width(image, heif_channel_Cb);
@@ -113,6 +114,9 @@ QImage reducedFromPlanes(const heif_image* image, const Matrix& m, QSize out) {
     }
     const double kg = 1.0 - m.kr - m.kb;
     for (int oy = 0; oy < sampled.height(); ++oy) {
+        if (stop && oy % 64 == 0 && stop()) {
+            return {};
+        }
         const int y = std::min(h - 1, int((oy + 0.5) * h / sampled.height()));
         const int cy = std::min(ch - 1, int(std::int64_t(y) * ch / h));
         auto* line = reinterpret_cast<QRgb*>(rgb.scanLine(oy));
@@ -181,7 +185,8 @@ bool looksLikeHeif(const QByteArray& bytes) {
     return result == heif_filetype_yes_supported || result == heif_filetype_yes_unsupported;
 }
 
-DecodedStill readHeifStill(const QByteArray& bytes, const StillLimits& limits, QSize fitInto) {
+DecodedStill readHeifStill(const QByteArray& bytes, const StillLimits& limits, QSize fitInto,
+                           const StillStop& stop) {
     ensureHeifInitialised();
     std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
     if (!context) {
@@ -245,6 +250,11 @@ DecodedStill readHeifStill(const QByteArray& bytes, const StillLimits& limits, Q
                                 " MiB allowed",
                             size);
     }
+    // libheif's decode cannot be stopped once begun: a stop is heard before and after it.
+    const auto stopped = [&stop] { return stop && stop(); };
+    if (stopped()) {
+        return stillFailure(StillProblem::cancelled, "no longer wanted");
+    }
     std::unique_ptr<heif_decoding_options, OptionsFree> options(heif_decoding_options_alloc());
     options->ignore_transformations = 0;
     options->convert_hdr_to_8bit = viaPlanes ? 0 : 1;
@@ -263,8 +273,14 @@ DecodedStill readHeifStill(const QByteArray& bytes, const StillLimits& limits, Q
                             std::string("undecodable HEIF picture: ") + err.message,
                             std::string("HEIF: ") + err.message);
     }
+    if (stopped()) {
+        return stillFailure(StillProblem::cancelled, "no longer wanted");
+    }
     if (viaPlanes) {
-        QImage reduced = reducedFromPlanes(image.get(), matrixOf(handle.get()), target);
+        QImage reduced = reducedFromPlanes(image.get(), matrixOf(handle.get()), target, stop);
+        if (stopped()) {
+            return stillFailure(StillProblem::cancelled, "no longer wanted");
+        }
         if (reduced.isNull()) {
             return stillFailure(StillProblem::undecodable, "undecodable HEIF picture",
                                 "HEIF: unexpected planes");

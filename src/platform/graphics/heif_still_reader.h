@@ -14,6 +14,8 @@ bool looksLikeHeif(const QByteArray& bytes);
 // full size, so the saving is in not converting the whole picture to RGB). The memory a
 // decode takes is estimated from the declared size and the sizes the streams really code,
 // and refused beyond the budget before anything is decoded.
-DecodedStill readHeifStill(const QByteArray& bytes, const StillLimits& limits, QSize fitInto);
+// `stop` is asked before and after libheif's decode and between rows of the conversion.
+DecodedStill readHeifStill(const QByteArray& bytes, const StillLimits& limits, QSize fitInto,
+                           const StillStop& stop = {});
 
 }  // namespace kestio::platform

@@ -1,12 +1,12 @@
 #include "platform/graphics/still_decoder.h"
 
-#include <QBuffer>
 #include <QColorSpace>
 #include <QFile>
 #include <QImageReader>
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -19,6 +19,9 @@
 namespace kestio::platform {
 
 namespace {
+
+// The largest canvas the program output has (2160p).
+constexpr QSize kLargestOutputSize(3840, 2160);
 
 std::string sizeText(qint64 w, qint64 h) {
     return std::to_string(w) + "x" + std::to_string(h);
@@ -184,6 +187,36 @@ bool bmpIsComplete(const QByteArray& b) {
     return h.pixelOffset + rowBytes * h.height <= b.size();
 }
 
+// Every chunk must lie within the file: a chunk declaring more bytes than follow it (a text
+// chunk claiming 2 GiB in a file of a few hundred bytes) would have libpng allocate what it
+// declares before finding the file at its end. Walked before Qt's reader sees the file.
+std::optional<DecodedStill> pngChunkOverrun(const QByteArray& b) {
+    const auto u32be = [&b](qsizetype at) {
+        return std::uint32_t(byteAt(b, at)) << 24 | std::uint32_t(byteAt(b, at + 1)) << 16 |
+               std::uint32_t(byteAt(b, at + 2)) << 8 | std::uint32_t(byteAt(b, at + 3));
+    };
+    const qsizetype n = b.size();
+    qsizetype i = 8;  // after the signature
+    while (i + 8 <= n) {
+        const qint64 length = u32be(i);
+        const QByteArray type = b.mid(i + 4, 4);
+        // Length, type, data and CRC.
+        if (length > qint64(n) - i - 12) {
+            return stillFailure(StillProblem::truncated,
+                                "truncated PNG data: chunk " + type.toStdString() + " declares " +
+                                    std::to_string(length) + " bytes, " +
+                                    std::to_string(std::max<qint64>(n - i - 12, 0)) + " follow it",
+                                "PNG");
+        }
+        if (type == "IEND") {
+            return std::nullopt;
+        }
+        i += 12 + length;
+    }
+    // Ends between chunks: Qt's reader tells whether the picture is whole.
+    return std::nullopt;
+}
+
 // A failure when the file is cut off, else nothing.
 std::optional<DecodedStill> truncation(const QByteArray& bytes, const QByteArray& format) {
     if (format == "jpeg" && !jpegIsComplete(bytes)) {
@@ -236,17 +269,58 @@ void raiseQtAllocationLimit() {
     });
 }
 
-DecodedStill readWithQt(const QByteArray& bytes, const StillLimits& limits, QSize fitInto) {
+// The file's bytes as Qt's readers see them: once the picture is no longer wanted every read
+// fails, and the reader gives up where it is (libpng and libjpeg read a few kilobytes at a
+// time). Not a QBuffer, whose bytes Qt's JPEG reader would take directly, never reading.
+class StoppableReader : public QIODevice {
+  public:
+    StoppableReader(const QByteArray& bytes, const StillStop& stop) : bytes_(bytes), stop_(stop) {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    bool stopped() const { return stopped_; }
+    qint64 size() const override { return bytes_.size(); }
+
+  protected:
+    qint64 readData(char* data, qint64 maxSize) override {
+        if (stopped_ || (stop_ && stop_())) {
+            stopped_ = true;
+            return -1;
+        }
+        const qint64 at = pos();
+        const qint64 count = std::clamp<qint64>(bytes_.size() - at, 0, maxSize);
+        if (count > 0) {
+            std::memcpy(data, bytes_.constData() + at, std::size_t(count));
+        }
+        return count;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+  private:
+    const QByteArray& bytes_;
+    const StillStop& stop_;
+    bool stopped_ = false;
+};
+
+DecodedStill cancelledStill() {
+    return stillFailure(StillProblem::cancelled, "no longer wanted");
+}
+
+DecodedStill readWithQt(const QByteArray& bytes, const StillLimits& limits, QSize fitInto,
+                        const StillStop& stop) {
     raiseQtAllocationLimit();
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
+    StoppableReader source(bytes, stop);
+    QImageReader reader(&source);
     reader.setAutoTransform(true);
     if (!reader.canRead()) {
-        return stillFailure(StillProblem::notAnImage, "not an image");
+        return source.stopped() ? cancelledStill()
+                                : stillFailure(StillProblem::notAnImage, "not an image");
     }
     const QByteArray format = reader.format();
+    if (format == "png") {
+        if (auto overrun = pngChunkOverrun(bytes)) {
+            return std::move(*overrun);
+        }
+    }
     QSize fullSize;
     if (const QSize declared = reader.size(); declared.isValid()) {
         if (declared.isEmpty()) {
@@ -288,6 +362,9 @@ DecodedStill readWithQt(const QByteArray& bytes, const StillLimits& limits, QSiz
         return std::move(*cut);
     }
     QImage image = reader.read();
+    if (source.stopped()) {
+        return cancelledStill();
+    }
     if (image.isNull()) {
         const std::string why =
             format.toStdString() + " data: " + reader.errorString().toStdString();
@@ -320,9 +397,12 @@ QImage normalised(QImage image) {
 }
 
 // What every reader's picture goes through: reduced when the reader could not, normalised.
-DecodedStill finished(DecodedStill result, QSize fitInto) {
+DecodedStill finished(DecodedStill result, QSize fitInto, const StillStop& stop) {
     if (!result.ok()) {
         return result;
+    }
+    if (stop && stop()) {
+        return cancelledStill();
     }
     if (!result.fullSize.isValid()) {
         result.fullSize = result.image.size();
@@ -372,19 +452,23 @@ QSize reducedStillSize(QSize size, QSize fitInto) {
     return {std::max(1, fitted.width()), std::max(1, fitted.height())};
 }
 
-DecodedStill decodeStill(const QByteArray& bytes, const StillLimits& limits, QSize fitInto) {
+DecodedStill decodeStill(const QByteArray& bytes, const StillLimits& limits, QSize fitInto,
+                         const StillStop& stop) {
     if (bytes.isEmpty()) {
         return stillFailure(StillProblem::emptyFile, "empty file");
     }
-    return finished(looksLikeHeif(bytes)        ? readHeifStill(bytes, limits, fitInto)
-                    : looksLikeTiff(bytes)      ? readTiffStill(bytes, limits, fitInto)
-                    : looksLikeStillWebp(bytes) ? readWebpStill(bytes, limits, fitInto)
-                                                : readWithQt(bytes, limits, fitInto),
-                    fitInto);
+    if (stop && stop()) {
+        return cancelledStill();
+    }
+    return finished(looksLikeHeif(bytes)        ? readHeifStill(bytes, limits, fitInto, stop)
+                    : looksLikeTiff(bytes)      ? readTiffStill(bytes, limits, fitInto, stop)
+                    : looksLikeStillWebp(bytes) ? readWebpStill(bytes, limits, fitInto, stop)
+                                                : readWithQt(bytes, limits, fitInto, stop),
+                    fitInto, stop);
 }
 
 DecodedStill decodeStill(const std::filesystem::path& file, const StillLimits& limits,
-                         QSize fitInto) {
+                         QSize fitInto, const StillStop& stop) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(file, ec)) {
         const std::string why = ec ? ec.message() : std::string("not a file");
@@ -402,7 +486,7 @@ DecodedStill decodeStill(const std::filesystem::path& file, const StillLimits& l
     // A TIFF is read from disk as it is decoded: its file size costs no memory.
     if (looksLikeTiff(in.peek(4))) {
         in.close();
-        return finished(readTiffStill(file, limits, fitInto), fitInto);
+        return finished(readTiffStill(file, limits, fitInto, stop), fitInto, stop);
     }
     const qint64 size = in.size();
     if (size > limits.maxFileBytes) {
@@ -416,7 +500,28 @@ DecodedStill decodeStill(const std::filesystem::path& file, const StillLimits& l
         return stillFailure(StillProblem::unreadableFile,
                             "cannot read " + file.string() + ": " + why, why);
     }
-    return decodeStill(bytes, limits, fitInto);
+    return decodeStill(bytes, limits, fitInto, stop);
+}
+
+DecodedStill decodeStillToShow(const std::filesystem::path& file, QSize shownAt,
+                               const StillStop& stop, const StillLimits& limits) {
+    // Each later size only when the one before was refused for what its decode would take, and
+    // only when it is smaller: a refusal comes from the file's header, before any decoding.
+    const QSize sizes[] = {shownAt, kLargestOutputSize, QSize(kStillCheckSide, kStillCheckSide)};
+    DecodedStill still;
+    QSize tried;
+    for (const QSize size : sizes) {
+        if (tried.isValid() && (!size.isValid() || (size.width() >= tried.width() &&
+                                                    size.height() >= tried.height()))) {
+            continue;
+        }
+        still = decodeStill(file, limits, size, stop);
+        if (still.problem != StillProblem::tooCostly && still.problem != StillProblem::tooLarge) {
+            break;
+        }
+        tried = size.isValid() ? size : QSize(limits.maxSide, limits.maxSide);
+    }
+    return still;
 }
 
 }  // namespace kestio::platform

@@ -5,6 +5,7 @@
 #include <QSize>
 #include <QtGlobal>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace kestio::platform {
@@ -40,7 +41,13 @@ enum class StillProblem {
     tooCostly,     // decoding would take more memory than the budget; detail: the size
     sizeMismatch,  // the declared size is not the coded picture's; detail: both sizes
     outOfMemory,
+    cancelled,  // the caller's stop said the picture was no longer wanted
 };
+
+// Asked from the decoding thread between steps of a decode: true once the picture is no longer
+// wanted (a later cue took its place). The decode then ends as soon as the format's reader lets
+// it, failing with StillProblem::cancelled. Empty: never stopped.
+using StillStop = std::function<bool()>;
 
 struct DecodedStill {
     // Upright (orientation metadata applied), in sRGB, Format_RGB32 when opaque and
@@ -85,9 +92,26 @@ QSize reducedStillSize(QSize size, QSize fitInto);
 // With a valid `fitInto`, a picture larger than that is decoded at a reduced size that fits
 // it, keeping its shape (never enlarged); the reduction is done while decoding where the
 // format allows it, so a very large photo needs memory only for the reduced picture.
+//
+// `stop` is asked between steps: Qt's readers between the reads of the file's bytes, TIFF
+// between bands, WebP before libwebp's decode (one call), HEIF before and after libheif's
+// decode (which cannot be stopped) and between rows of its conversion.
+//
+// A PNG whose chunks declare more bytes than the file holds is refused as cut short before
+// Qt's reader sees it (libpng would allocate what a chunk declares first).
 DecodedStill decodeStill(const std::filesystem::path& file, const StillLimits& limits = {},
-                         QSize fitInto = {});
+                         QSize fitInto = {}, const StillStop& stop = {});
 DecodedStill decodeStill(const QByteArray& bytes, const StillLimits& limits = {},
-                         QSize fitInto = {});
+                         QSize fitInto = {}, const StillStop& stop = {});
+
+// The size import checks a still at (a box of this side): a still that decodes at it imports.
+inline constexpr int kStillCheckSide = 1280;
+
+// Decodes a still to be shown drawn at `shownAt` pixels (its own size when `shownAt` is not
+// valid). A picture the limits refuse at that size (decoding it whole would take more memory
+// than one decode may) is decoded at the largest output's size, else at the size import checks
+// it at: a still that imports can always be shown.
+DecodedStill decodeStillToShow(const std::filesystem::path& file, QSize shownAt,
+                               const StillStop& stop = {}, const StillLimits& limits = {});
 
 }  // namespace kestio::platform

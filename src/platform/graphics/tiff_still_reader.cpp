@@ -149,7 +149,8 @@ bool looksLikeTiff(const QByteArray& bytes) {
 
 namespace {
 
-DecodedStill readOpened(TIFF* tif, Complaint& complaint, const StillLimits& limits, QSize fitInto) {
+DecodedStill readOpened(TIFF* tif, Complaint& complaint, const StillLimits& limits, QSize fitInto,
+                        const StillStop& stop) {
     if (!tif) {
         return undecodable(complaint, "not readable");
     }
@@ -222,6 +223,9 @@ DecodedStill readOpened(TIFF* tif, Complaint& complaint, const StillLimits& limi
         return stillFailure(StillProblem::outOfMemory, "out of memory for the picture");
     }
     for (std::uint32_t row = 0; row < height; row += bandRows) {
+        if (stop && stop()) {
+            return stillFailure(StillProblem::cancelled, "no longer wanted");
+        }
         const std::uint32_t rows = std::min(bandRows, height - row);
         image.row_offset = int(row);
         image.col_offset = 0;
@@ -245,7 +249,8 @@ DecodedStill readOpened(TIFF* tif, Complaint& complaint, const StillLimits& limi
 
 }  // namespace
 
-DecodedStill readTiffStill(const QByteArray& bytes, const StillLimits& limits, QSize fitInto) {
+DecodedStill readTiffStill(const QByteArray& bytes, const StillLimits& limits, QSize fitInto,
+                           const StillStop& stop) {
     MemoryFile file{&bytes, 0};
     Complaint complaint;
     TIFFOpenOptions* options = optionsKeeping(complaint);
@@ -253,17 +258,17 @@ DecodedStill readTiffStill(const QByteArray& bytes, const StillLimits& limits, Q
         TIFFClientOpenExt("TIFF", "r", &file, readBytes, writeNothing, seekTo, closeNothing, sizeOf,
                           mapInPlace, unmapNothing, options));
     TIFFOpenOptionsFree(options);
-    return readOpened(tif.get(), complaint, limits, fitInto);
+    return readOpened(tif.get(), complaint, limits, fitInto, stop);
 }
 
 DecodedStill readTiffStill(const std::filesystem::path& file, const StillLimits& limits,
-                           QSize fitInto) {
+                           QSize fitInto, const StillStop& stop) {
     Complaint complaint;
     TIFFOpenOptions* options = optionsKeeping(complaint);
     // Read, not mapped: only the strips being decoded are in memory.
     const std::unique_ptr<TIFF, TiffClose> tif(TIFFOpenExt(file.c_str(), "rm", options));
     TIFFOpenOptionsFree(options);
-    return readOpened(tif.get(), complaint, limits, fitInto);
+    return readOpened(tif.get(), complaint, limits, fitInto, stop);
 }
 
 }  // namespace kestio::platform

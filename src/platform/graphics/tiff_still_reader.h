@@ -16,9 +16,10 @@ bool looksLikeTiff(const QByteArray& bytes);
 // the full width beside the reduced picture. Its orientation tag and colour profile are
 // applied. The declared size is checked against the limits before anything is decoded.
 // The file is read from disk as it is decoded, so its size is bounded by the declared picture
-// and not by what memory holds.
-DecodedStill readTiffStill(const QByteArray& bytes, const StillLimits& limits, QSize fitInto);
+// and not by what memory holds. `stop` is asked between bands.
+DecodedStill readTiffStill(const QByteArray& bytes, const StillLimits& limits, QSize fitInto,
+                           const StillStop& stop = {});
 DecodedStill readTiffStill(const std::filesystem::path& file, const StillLimits& limits,
-                           QSize fitInto);
+                           QSize fitInto, const StillStop& stop = {});
 
 }  // namespace kestio::platform

@@ -69,7 +69,8 @@ bool looksLikeStillWebp(const QByteArray& bytes) {
     return status != VP8_STATUS_OK || !features.has_animation;
 }
 
-DecodedStill readWebpStill(const QByteArray& bytes, const StillLimits& limits, QSize fitInto) {
+DecodedStill readWebpStill(const QByteArray& bytes, const StillLimits& limits, QSize fitInto,
+                           const StillStop& stop) {
     WebPDecoderConfig config;
     if (!WebPInitDecoderConfig(&config)) {
         return stillFailure(StillProblem::undecodable, "undecodable webp data: libwebp version",
@@ -118,6 +119,10 @@ DecodedStill readWebpStill(const QByteArray& bytes, const StillLimits& limits, Q
     config.output.u.RGBA.rgba = picture.bits();
     config.output.u.RGBA.stride = int(picture.bytesPerLine());
     config.output.u.RGBA.size = std::size_t(picture.sizeInBytes());
+    // libwebp decodes in one call: a stop is heard before it starts.
+    if (stop && stop()) {
+        return stillFailure(StillProblem::cancelled, "no longer wanted");
+    }
     const VP8StatusCode status = WebPDecode(data, size, &config);
     WebPFreeDecBuffer(&config.output);
     if (status != VP8_STATUS_OK) {

@@ -14,7 +14,8 @@ bool looksLikeStillWebp(const QByteArray& bytes);
 // Decodes a still WebP with libwebp, reduced while decoding to fit `fitInto` when valid, its
 // colour profile applied. Its real size comes from the header; the memory a decode needs (a
 // lossless picture or an alpha plane is kept whole by libwebp) is checked against the budget
-// before anything is decoded.
-DecodedStill readWebpStill(const QByteArray& bytes, const StillLimits& limits, QSize fitInto);
+// before anything is decoded. `stop` is asked before libwebp's decode, which runs in one call.
+DecodedStill readWebpStill(const QByteArray& bytes, const StillLimits& limits, QSize fitInto,
+                           const StillStop& stop = {});
 
 }  // namespace kestio::platform

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <deque>
 
+#include "platform/audio/audio_format.h"
 #include "platform/ffmpeg/ffmpeg_handles.h"
 #include "platform/media/media_file.h"
 
@@ -68,8 +69,9 @@ Loaded<std::unique_ptr<AssetReader>> AssetReader::open(const std::filesystem::pa
             continue;
         }
         const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+        // Only the rates and channel counts the player's sound path carries.
         if (codec == nullptr || par->ch_layout.nb_channels <= 0 ||
-            par->ch_layout.nb_channels > 64 || par->sample_rate <= 0 || par->sample_rate > 768000) {
+            !audio::AudioFormat::make(par->sample_rate, uint32_t(par->ch_layout.nb_channels))) {
             continue;
         }
         ffmpeg::CodecPtr context(avcodec_alloc_context3(codec));
@@ -241,6 +243,13 @@ bool AssetReader::readMore() {
             const int rc = avcodec_receive_frame(track->codec.get(), frame.get());
             if (rc == AVERROR(EAGAIN)) {
                 break;
+            }
+            if (rc < 0 && rc != AVERROR_EOF && !endOfFile_) {
+                // Data the decoder refuses once it has taken it in (the rest of a packet cut
+                // across a sample): the player's reader stops at it, so reading it fails too.
+                status_ = Status::Failed;
+                error_ = "Undecodable audio data: " + ffmpeg::errorText(rc);
+                return false;
             }
             if (rc < 0) {
                 if (rc == AVERROR_EOF || endOfFile_) {

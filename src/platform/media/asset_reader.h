@@ -42,7 +42,8 @@ class AssetReader {
   public:
     enum class Status { Reading, Completed, Failed, Cancelled };
 
-    // Fails when the file cannot be opened or has no decodable audio track.
+    // Fails when the file cannot be opened or has no audio track the player's sound path
+    // carries (decoder, rate, channel count).
     static Loaded<std::unique_ptr<AssetReader>> open(const std::filesystem::path& path,
                                                      AudioReadSettings settings = {});
     ~AssetReader();
@@ -54,8 +55,8 @@ class AssetReader {
     // The container's duration in seconds (+infinity when it does not say).
     double duration() const { return duration_; }
 
-    // The next chunk, or nothing once the sound is over (Completed), reading failed or was
-    // cancelled.
+    // The next chunk, or nothing once the sound is over (Completed), reading failed (too many
+    // damaged packets, or data the decoder refuses once taken in) or was cancelled.
     std::optional<AudioSampleBuffer> copyNextSampleBuffer();
     void cancelReading();
     Status status() const { return status_; }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/audio/audio_format.h"
 #include "platform/media/media_file.h"
 
 namespace kestio::platform::media {
@@ -220,8 +221,10 @@ TrackInfo describe(const MediaFile& file, const AVStream* st) {
                                            ? par.bits_per_raw_sample
                                            : av_get_bits_per_sample(par.codec_id);
             }
-            track.decodable = hasDecoder && track.channels > 0 && track.channels <= 64 &&
-                              par.sample_rate > 0 && par.sample_rate <= 768000;
+            // The rates and channel counts the player's sound path carries.
+            track.decodable =
+                hasDecoder && track.channels > 0 &&
+                audio::AudioFormat::make(par.sample_rate, uint32_t(track.channels)).has_value();
             break;
         case AVMEDIA_TYPE_SUBTITLE:
             track.kind = TrackKind::Subtitle;

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <string>
 #include <utility>
@@ -288,6 +289,128 @@ TEST(StillDecoder, APhotoOfFortyEightMegapixelsDecodes) {
     ASSERT_TRUE(decoded.ok()) << decoded.error;
     EXPECT_EQ(decoded.image.size(), QSize(8000, 6000));
     EXPECT_EQ(QColor(decoded.image.pixel(7999, 5999)), QColor(200, 30, 40));
+}
+
+// A stop that says "no longer wanted" from its `from`-th ask on, counting its asks.
+struct CountingStop {
+    explicit CountingStop(int from) : from(from) {}
+    StillStop stop() {
+        return [this] { return ++asks >= from; };
+    }
+    int from;
+    int asks = 0;
+};
+
+TEST(StillDecoder, EveryFormatsReaderHearsAStopOnceItHasBegun) {
+    // The first ask is before any reader starts; the second is the reader's own.
+    for (const test::MediaFile& file : test::mediaFixtures().stills) {
+        CountingStop counting(2);
+        const DecodedStill still = decodeStill(file.path, {}, {}, counting.stop());
+        EXPECT_EQ(still.problem, StillProblem::cancelled) << file.extension;
+        EXPECT_TRUE(still.image.isNull()) << file.extension;
+        EXPECT_EQ(still.error, "no longer wanted") << file.extension;
+    }
+}
+
+// A picture that compresses badly, so that reading it takes many reads: every pixel differs.
+QByteArray noisyPicture(const char* format) {
+    QImage noise(1600, 1200, QImage::Format_RGB32);
+    std::uint32_t seed = 12345;
+    for (int y = 0; y < noise.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(noise.scanLine(y));
+        for (int x = 0; x < noise.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            line[x] = 0xff000000u | (seed >> 8);
+        }
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    noise.save(&buffer, format, 95);
+    return bytes;
+}
+
+TEST(StillDecoder, AStopMidwayEndsTheDecodeWithoutReadingTheRest) {
+    for (const char* format : {"PNG", "JPEG"}) {
+        SCOPED_TRACE(format);
+        const QByteArray bytes = noisyPicture(format);
+        CountingStop never(std::numeric_limits<int>::max());
+        ASSERT_TRUE(decodeStill(bytes, {}, {}, never.stop()).ok());
+        ASSERT_GT(never.asks, 20) << "too few reads to stop in the middle";
+        CountingStop halfway(never.asks / 2);
+        const DecodedStill still = decodeStill(bytes, {}, {}, halfway.stop());
+        EXPECT_EQ(still.problem, StillProblem::cancelled);
+        EXPECT_EQ(halfway.asks, never.asks / 2);
+    }
+}
+
+// A PNG of `width` x `height` written by Qt.
+QByteArray flatPng(int width, int height) {
+    QImage picture(width, height, QImage::Format_RGB32);
+    picture.fill(QColor(30, 90, 200));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+    return bytes;
+}
+
+TEST_F(StillDecoderFiles, AStillTooCostlyToShowAtTheSizeAskedIsShownSmallerNeverRefused) {
+    // 100 MB to decode whole, 19 MB at the largest output's size.
+    writeBytes(path("square.png"), flatPng(5000, 5000));
+    StillLimits limits;
+    limits.decodeBudgetBytes = 40 << 20;
+    ASSERT_EQ(decodeStill(path("square.png"), limits).problem, StillProblem::tooCostly);
+    const DecodedStill whole = decodeStillToShow(path("square.png"), QSize(), {}, limits);
+    ASSERT_TRUE(whole.ok()) << whole.error;
+    EXPECT_EQ(whole.fullSize, QSize(5000, 5000));
+    EXPECT_EQ(whole.image.size(), QSize(2160, 2160));
+    EXPECT_EQ(QColor(whole.image.pixel(1000, 1000)), QColor(30, 90, 200));
+
+    // Fitted to 1080p it needs 1.8 MB; at the size import checks it at, 0.8 MB.
+    writeBytes(path("wide.png"), flatPng(8000, 1000));
+    limits.decodeBudgetBytes = 1 << 20;
+    const DecodedStill wide = decodeStillToShow(path("wide.png"), QSize(1920, 1080), {}, limits);
+    ASSERT_TRUE(wide.ok()) << wide.error;
+    EXPECT_EQ(wide.image.size(), QSize(kStillCheckSide, 160));
+    EXPECT_EQ(wide.fullSize, QSize(8000, 1000));
+
+    // Shown at a size it fits: at that size, its own when smaller.
+    const DecodedStill fitted = decodeStillToShow(path("square.png"), QSize(960, 540));
+    EXPECT_EQ(fitted.image.size(), QSize(540, 540));
+    const DecodedStill small = decodeStillToShow(path("wide.png"), QSize(10000, 10000));
+    EXPECT_EQ(small.image.size(), QSize(8000, 1000));
+    // Refused for what it declares: refused at every size.
+    writeBytes(path("huge.png"), pngClaiming(200000, 200000));
+    EXPECT_EQ(decodeStillToShow(path("huge.png"), QSize()).error, "image too large: 200000x200000");
+}
+
+// `png` with a chunk of `type` declaring `declared` bytes, holding `held` of them, put in
+// after its header chunk.
+QByteArray withChunkAfterHeader(const QByteArray& png, const char* type, std::uint32_t declared,
+                                int held) {
+    QByteArray chunk;
+    appendBigEndian(chunk, declared);
+    chunk.append(type);
+    chunk.append(QByteArray(held, 'a'));
+    const qsizetype afterHeader = 8 + 12 + 13;
+    return png.left(afterHeader) + chunk + png.mid(afterHeader);
+}
+
+TEST(StillDecoder, APngChunkDeclaringMoreThanTheFileHoldsIsRefusedAsCutShort) {
+    const QByteArray png = flatPng(4, 4);
+    ASSERT_TRUE(decodeStill(png).ok());
+    const std::vector<std::pair<std::string, QByteArray>> files = {
+        {"a text chunk of 64 MiB", withChunkAfterHeader(png, "tEXt", 64u << 20, 500)},
+        {"a compressed text chunk of 2 GiB", withChunkAfterHeader(png, "zTXt", 0x7fffffffu, 40)},
+        {"a chunk of a length PNG forbids", withChunkAfterHeader(png, "iTXt", 0xffffffffu, 40)},
+        {"a file cut in its pixels", png.left(png.indexOf("IDAT") + 10)},
+    };
+    for (const auto& [what, bytes] : files) {
+        const DecodedStill still = decodeStill(bytes);
+        EXPECT_EQ(still.problem, StillProblem::truncated) << what << ": " << still.error;
+        EXPECT_EQ(still.detail, "PNG") << what;
+    }
 }
 
 TEST(StillDecoder, EveryPublicSampleDecodesOrFailsCleanly) {
