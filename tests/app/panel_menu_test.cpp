@@ -14,7 +14,7 @@ namespace {
 // Pixels of the row's leading part (where the mark is drawn) that differ clearly from `ground`.
 int markPixels(const QImage& image, const QRect& row, const QColor& ground) {
     int count = 0;
-    for (int y = row.top(); y <= row.bottom(); ++y) {
+    for (int y = row.top() + 2; y <= row.bottom() - 2; ++y) {
         for (int x = row.left() + 2; x < row.left() + 24 && x <= row.right(); ++x) {
             const QColor c = image.pixelColor(x, y);
             const int difference = std::abs(c.red() - ground.red()) +
