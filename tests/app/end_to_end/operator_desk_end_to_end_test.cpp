@@ -372,6 +372,31 @@ TEST_F(OperatorDesk, QuestionsMenusAndPanelsAnswerAsAnOperatorExpects) {
     EXPECT_EQ(ProjectManager(bookmarks_).load(package).banks[0].slots[kKeySlot].name, "KeyCue");
 }
 
+// What cannot be opened from the command line is told in the operator's language, with its
+// path: a file that is not a package, and a package that is not there.
+TEST_F(OperatorDesk, APathThatCannotBeOpenedIsToldInTheOperatorsWords) {
+    struct Case {
+        const char* what;
+        fs::path path;
+        const char* told;
+    };
+    const Case cases[] = {
+        {"not a package", folder_.write("notes.txt", "a note"),
+         "alert: プロジェクトを開けません: "},  // Cannot Open Project
+        {"not there", folder_ / "Gone.ktshow", "この場所には何もありません"},  // nothing there
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        KestioProcess kestio(*desktop_, {"--midi", "jack", c.path.string()});
+        EXPECT_TRUE(kestio.waitForOutput(c.told)) << kestio.output();
+        EXPECT_TRUE(kestio.waitForOutput(c.path.string() + "\n")) << kestio.output();
+        EXPECT_EQ(kestio.output().find("alert: 読み込みに失敗しました: filesystem error"),
+                  std::string::npos)
+            << kestio.output();
+        EXPECT_TRUE(kestio.running());
+    }
+}
+
 // The output display goes from 3840×1080 to 1920×1080 while a cue plays on it: the output
 // window takes the display's new size and the whole canvas shows in it.
 TEST_F(OutputDisplayChange, TheOutputFollowsItsDisplaysNewMode) {
