@@ -22,8 +22,9 @@ void AppDelegate::confirmQuit(std::function<void(Reply)> reply) {
         dialogs_.alert(DialogPresenter::AlertStyle::warning, L("終了しますか？", "Quit?"),
                        L("プロジェクトを保存してから終了しますか？",
                          "Do you want to save the project before quitting?"),
-                       {L("保存して終了", "Save and Quit"), L("保存せず終了", "Don't Save"),
-                        L("キャンセル", "Cancel")});
+                       {L("保存して終了", "Save and Quit"),
+                        {L("保存せず終了", "Don't Save"), DialogPresenter::ButtonRole::destructive},
+                        {L("キャンセル", "Cancel"), DialogPresenter::ButtonRole::cancel}});
     switch (answer) {
         case 0: {
             // The save may finish later (its writing runs off the main thread); the reply waits

@@ -14,13 +14,16 @@
 #include "app/open_url.h"
 #include "app/package_lock.h"
 #include "app/panel_frames.h"
+#include "app/qt_translations.h"
 #include "app/side_panels.h"
 #include "app/slot_panels.h"
 #include "control/key_binding_panel_controller.h"
 #include "control/key_binding_store.h"
 #include "control/keyboard_shortcut_handler.h"
 #include "control/midi_input_controller.h"
+#include "control/midi_list_panel_controller.h"
 #include "control/midi_output_controller.h"
+#include "grid/midi_assignments_panel.h"
 #include "grid/slot_grid_panel.h"
 #include "import/clip_importer.h"
 #include "model/localization_manager.h"
@@ -80,7 +83,9 @@ struct Application::Parts {
             .defaults = defaults,
             .projectManager = projectManager,
             .recentProjects = recentProjects,
+            .midiList = &midiList,
         });
+        midiAssignments = std::make_unique<grid::MIDIAssignmentsPanel>(*show, midiList);
         delegate = std::make_unique<AppDelegate>(*dialogs, notifications);
         wiring = std::make_unique<MainViewWiring>(MainViewWiring::Services{
             .show = *show,
@@ -101,10 +106,13 @@ struct Application::Parts {
         });
 
         frames = std::make_unique<PanelFrames>(window->canvas(), *show, *live);
-        window->canvas().place(
-            CanvasPanel::slotGrid,
-            new grid::SlotGridPanel(grid::SlotGridPanel::Services{
-                .show = *show, .loop = loop, .midi = *midi, .midiOut = *midiOut}));
+        window->canvas().place(CanvasPanel::slotGrid,
+                               new grid::SlotGridPanel(grid::SlotGridPanel::Services{
+                                   .show = *show,
+                                   .loop = loop,
+                                   .midi = *midi,
+                                   .midiOut = *midiOut,
+                                   .midiAssignments = midiAssignments.get()}));
         sidePanels = std::make_unique<SidePanels>(
             window->canvas(), *frames,
             SidePanels::Services{
@@ -137,6 +145,7 @@ struct Application::Parts {
         slotPanels.reset();
         dialogHost.reset();
         wiring.reset();
+        midiAssignments.reset();
         show.reset();
     }
 
@@ -144,6 +153,7 @@ struct Application::Parts {
     platform::NotificationCenter& notifications;
     LocalizationManager& localization;
     platform::UserDefaults& defaults;
+    QtTranslations qtTranslations{localization.language};
     platform::BookmarkService bookmarks;
     ProjectManager projectManager{bookmarks};
     RecentProjects recentProjects{defaults, bookmarks};
@@ -161,7 +171,10 @@ struct Application::Parts {
     std::unique_ptr<output::ExternalMonitorController> monitor;
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<platform::QtDialogPresenter> dialogs;
+    // The "MIDI Assignments" panel's list and window, which the show refreshes after a learn.
+    MIDIListPanelController midiList{loop};
     std::unique_ptr<ShowController> show;
+    std::unique_ptr<grid::MIDIAssignmentsPanel> midiAssignments;
     std::unique_ptr<AppDelegate> delegate;
     std::unique_ptr<MainViewWiring> wiring;
     std::unique_ptr<PanelFrames> frames;
@@ -242,6 +255,14 @@ void Application::onWindowFirstShown() {
         }
         if (!handleOpenURL(p.notifications, package)) {
             std::cerr << "kestio: not a .ktshow project package: " << package.string() << '\n';
+            p.dialogs->alert(
+                platform::DialogPresenter::AlertStyle::warning,
+                L("プロジェクトを開けません", "Cannot Open Project"),
+                package.string() + "\n" +
+                    L("名前が「.ktshow」で終わるプロジェクトパッケージではありません。",
+                      "This is not a project package: its name does not end in "
+                      "\".ktshow\"."),
+                {});
         }
     });
 }

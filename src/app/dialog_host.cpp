@@ -101,7 +101,8 @@ void DialogHost::look() {
 }
 
 bool DialogHost::presentNext() {
-    const std::string cancel = L("キャンセル", "Cancel");
+    using Role = DialogPresenter::ButtonRole;
+    const DialogPresenter::AlertButton cancel(L("キャンセル", "Cancel"), Role::cancel);
     const auto warning = DialogPresenter::AlertStyle::warning;
 
     if (show_.showNoProjectAlert.get()) {
@@ -113,7 +114,16 @@ bool DialogHost::presentNext() {
               "This creates the folder used to store thumbnails."),
             {L("File Save で作成", "Create with File Save"), cancel});
         show_.showNoProjectAlert = false;
-        if (answer == 0) {
+        std::optional<PendingImport> pending = std::move(pendingImport_);
+        pendingImport_.reset();
+        if (answer == 0 && pending) {
+            show_.saveProject([weak = std::weak_ptr<DialogHost*>(lifetime_),
+                               pending = std::move(*pending)](bool saved) {
+                if (auto self = weak.lock(); self && saved) {
+                    (*self)->show_.handleDrop(pending.urls, pending.bank, pending.slot);
+                }
+            });
+        } else if (answer == 0) {
             show_.saveProject();
         }
         return true;
@@ -122,7 +132,7 @@ bool DialogHost::presentNext() {
         const int answer = dialogs_.alert(
             warning,
             L("このBANKの内容をすべてクリアしますか？", "Clear all contents of this BANK?"), "",
-            {L("クリア", "Clear"), cancel});
+            {{L("クリア", "Clear"), Role::destructive}, cancel});
         if (answer == 0) {
             clearBank(show_, *bank);
         }
@@ -132,7 +142,7 @@ bool DialogHost::presentNext() {
     if (show_.confirmUnassignBank.get()) {
         const int answer =
             dialogs_.alert(warning, L("このクリップを削除しますか？", "Delete this clip?"), "",
-                           {L("削除", "Delete"), cancel});
+                           {{L("削除", "Delete"), Role::destructive}, cancel});
         // Read after the answer: the states may have changed while the dialog was open.
         const auto bank = show_.confirmUnassignBank.get();
         const auto slot = show_.confirmUnassignSlot.get();
@@ -151,7 +161,12 @@ bool DialogHost::presentNext() {
         if (!urls.empty()) {
             const int bank = show_.assignBank.get().value_or(show_.currentBank.get());
             const int slot = show_.assignSlot.get().value_or(0);
-            show_.handleDrop(urls, bank, slot);
+            if (show_.currentProjectURL.get()) {
+                show_.handleDrop(urls, bank, slot);
+            } else {
+                pendingImport_ = PendingImport{urls, bank, slot};
+                show_.showNoProjectAlert = true;
+            }
         }
         return true;
     }
@@ -166,7 +181,7 @@ bool DialogHost::presentNext() {
             warning, L("再生中です", "Playback in Progress"),
             L("再生中にファイルを取り込むと影響が出る場合があります。\n取り込みますか？",
               "Importing a file while something is playing may cause issues.\nImport anyway?"),
-            {L("取り込む", "Import"), cancel});
+            {{L("取り込む", "Import"), Role::destructive}, cancel});
         auto action = show_.confirmImportWhilePlaying.get();
         show_.confirmImportWhilePlaying = std::function<void()>{};
         if (answer == 0 && action) {
@@ -177,7 +192,7 @@ bool DialogHost::presentNext() {
     if (show_.confirmStopMonitor.get()) {
         const int answer = dialogs_.alert(
             warning, L("外部モニター出力を停止しますか？", "Stop external monitor output?"), "",
-            {L("停止", "Stop"), cancel});
+            {{L("停止", "Stop"), Role::destructive}, cancel});
         show_.confirmStopMonitor = false;
         if (answer == 0 && stopMonitor_) {
             stopMonitor_();

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/runloop/published.h"
@@ -23,7 +25,11 @@ namespace kestio::app {
 // A change of any of their states asks for a look on a later turn of the run loop; the look
 // presents the first dialog whose state is set, in that order, and only one at a time: another
 // look follows each answer. A dialog that is dismissed without a button press (Escape) counts
-// as its cancel button, and the OK-only "Import" alert as its OK. Main thread only.
+// as its cancel button, and the OK-only "Import" alert as its OK.
+//
+// Files chosen in the file importer while the show has no package yet wait for it: the "No
+// Project" alert is raised for them, and once "Create with File Save" has saved the show they
+// are imported as chosen; cancelling the alert or the save drops them. Main thread only.
 class DialogHost {
   public:
     // Clears one bank: its name back to "BANK <n>", every slot's thumbnail file removed and the
@@ -46,6 +52,12 @@ class DialogHost {
     bool isPresenting() const { return presenting_; }
 
   private:
+    struct PendingImport {
+        std::vector<std::filesystem::path> urls;
+        int bank = 0;
+        int slot = 0;
+    };
+
     void scheduleLook();
     void look();
     // Presents the first pending dialog; false when none is pending.
@@ -55,6 +67,7 @@ class DialogHost {
     ShowController& show_;
     platform::DialogPresenter& dialogs_;
     std::function<void()> stopMonitor_;
+    std::optional<PendingImport> pendingImport_;
     bool presenting_ = false;
     bool lookScheduled_ = false;
     std::vector<platform::Subscription> subscriptions_;

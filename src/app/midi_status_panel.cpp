@@ -4,6 +4,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QWheelEvent>
+#include <cmath>
 
 #include "control/midi_input_controller.h"
 #include "control/midi_output_controller.h"
@@ -27,6 +31,57 @@ QString q(const std::string& text) {
 QString toggleText(bool on) {
     return on ? QStringLiteral("MIDI ON") : QStringLiteral("MIDI OFF");
 }
+
+// The scroll area of the source rows: a notch of the wheel moves it by one row, a touchpad by
+// the pixels it reports.
+class SourceScrollArea : public QScrollArea {
+  public:
+    using QScrollArea::QScrollArea;
+
+  protected:
+    void wheelEvent(QWheelEvent* event) override {
+        QScrollBar& bar = *verticalScrollBar();
+        if (!event->pixelDelta().isNull()) {
+            bar.setValue(bar.value() - event->pixelDelta().y());
+        } else {
+            pendingAngle_ += event->angleDelta().y();
+            const int notches = pendingAngle_ / 120;
+            pendingAngle_ -= notches * 120;
+            bar.setValue(bar.value() - notches * int(kSourceLine + 1));
+        }
+        event->accept();
+    }
+
+  private:
+    int pendingAngle_ = 0;
+};
+
+// The rows of the sources, as tall as they need; the scroll area shows part of them.
+class SourceRows : public QWidget {
+  public:
+    explicit SourceRows(MIDIStatusModel& model) : model_(model) {}
+
+    void setRowCount(int rows) {
+        setFixedHeight(int(std::ceil(3 + rows * (kSourceLine + 1) - 1 + 3)));
+        update();
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        double y = 3;
+        for (const std::string& name : model_.sources()) {
+            fillDot(p, QPointF(8 + 2.5, y + kSourceLine / 2), 5, ui::palette::green());
+            drawLine(p, QRectF(8 + 5 + 5, y, width() - 26, kSourceLine), q(name),
+                     ui::fonts::monospaced(9), ui::palette::white(0.75));
+            y += kSourceLine + 1;
+        }
+    }
+
+  private:
+    MIDIStatusModel& model_;
+};
 
 }  // namespace
 
@@ -107,6 +162,22 @@ MIDIStatusPanel::MIDIStatusPanel(MIDIInputController& midi, MIDIOutputController
                                  QSize size, QWidget* parent)
     : QWidget(parent), model_(midi, midiOut) {
     setFixedSize(size);
+    sourceList_ = new SourceScrollArea(this);
+    sourceList_->setFrameShape(QFrame::NoFrame);
+    sourceList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    sourceList_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    sourceList_->setWidgetResizable(false);
+    sourceList_->viewport()->setAutoFillBackground(false);
+    sourceList_->setAutoFillBackground(false);
+    sourceList_->setFocusPolicy(Qt::NoFocus);
+    sourceList_->setGeometry(sourceAreaRect().toAlignedRect());
+    auto* rows = new SourceRows(model_);
+    rows->setFixedWidth(width());
+    sourceList_->setWidget(rows);
+    rows->setAutoFillBackground(false);  // the card shows through
+    subscriptions_.push_back(
+        midi.connectedSourceNames.subscribe([this](const auto&) { updateSources(); }));
+    updateSources();
     repaint_(midi.isConnected)(midi.connectedSourceNames)(midi.isEnabled)(midiOut.isConnected)(
         midiOut.availableDestinationNames)(midiOut.selectedDestinationName)(
         LocalizationManager::shared().language);
@@ -131,6 +202,16 @@ QRectF MIDIStatusPanel::destinationRect() const {
         std::min(textWidth(q(model_.destinationLabel()), ui::fonts::monospaced(9)) + 10,
                  width() - left - 40);
     return {left, top + 3, w, kOutputRowHeight - 6};
+}
+
+QRectF MIDIStatusPanel::sourceAreaRect() const {
+    return {0, kHeaderHeight + 1, double(width()), height() - kHeaderHeight - 2 - kOutputRowHeight};
+}
+
+void MIDIStatusPanel::updateSources() {
+    const auto count = int(model_.sources().size());
+    static_cast<SourceRows*>(sourceList_->widget())->setRowCount(count);
+    sourceList_->setVisible(count > 0);
 }
 
 QRectF MIDIStatusPanel::refreshDestinationsRect() const {
@@ -164,26 +245,13 @@ void MIDIStatusPanel::paintEvent(QPaintEvent*) {
              ui::fonts::system(10, QFont::Bold), on ? green : ui::palette::white(0.45));
     p.fillRect(QRectF(0, kHeaderHeight, width(), 1), ui::palette::white(0.28));
 
-    // Sources.
-    const QRectF area(0, kHeaderHeight + 1, width(),
-                      height() - kHeaderHeight - 2 - kOutputRowHeight);
-    const auto sources = model_.sources();
-    if (sources.empty()) {
+    // Sources: their rows are the scroll area's; with none, the message.
+    const QRectF area = sourceAreaRect();
+    if (model_.sources().empty()) {
         fillDot(p, QPointF(8 + 2.5, area.center().y()), 5, ui::palette::white(0.3));
         drawLine(p, area.adjusted(8 + 5 + 5, 0, -8, 0),
                  q(L("MIDI機器が接続されていません", "No MIDI device connected")),
                  ui::fonts::system(9), ui::palette::white(0.45));
-    } else {
-        p.save();
-        p.setClipRect(area);
-        double y = area.top() + 3;
-        for (const std::string& name : sources) {
-            fillDot(p, QPointF(8 + 2.5, y + kSourceLine / 2), 5, green);
-            drawLine(p, QRectF(8 + 5 + 5, y, width() - 26, kSourceLine), q(name),
-                     ui::fonts::monospaced(9), ui::palette::white(0.75));
-            y += kSourceLine + 1;
-        }
-        p.restore();
     }
     p.fillRect(QRectF(0, area.bottom(), width(), 1), ui::palette::white(0.28));
 

@@ -9,6 +9,8 @@
 #include "app/panel_menu.h"
 #include "app/panel_painting.h"
 
+class QScrollArea;
+
 namespace kestio {
 class MIDIInputController;
 class MIDIOutputController;
@@ -46,8 +48,9 @@ class MIDIStatusModel {
     MIDIOutputController& midiOut_;
 };
 
-// The MIDI status card: header with refresh and the MIDI ON / OFF pill, the sources, and the
-// output row with the destination menu. It paints the model and routes clicks to it.
+// The MIDI status card: header with refresh and the MIDI ON / OFF pill, the sources in a
+// scroll area without scroll bars (the wheel scrolls it), and the output row with the
+// destination menu. It paints the model and routes clicks to it.
 class MIDIStatusPanel : public QWidget {
   public:
     MIDIStatusPanel(MIDIInputController& midi, MIDIOutputController& midiOut, QSize size,
@@ -58,14 +61,22 @@ class MIDIStatusPanel : public QWidget {
     QRectF toggleRect() const;
     QRectF destinationRect() const;
     QRectF refreshDestinationsRect() const;
+    // The area between the header and the output row.
+    QRectF sourceAreaRect() const;
+    // The scroll area of the source rows (hidden while there is no source).
+    QScrollArea& sourceList() const { return *sourceList_; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
   private:
+    void updateSources();
+
     MIDIStatusModel model_;
+    QScrollArea* sourceList_;  // a child
     RepaintOn repaint_{*this};
+    std::vector<platform::Subscription> subscriptions_;
 };
 
 }  // namespace kestio::app

@@ -53,10 +53,19 @@ void ExternalMonitorController::refreshScreens() {
         }
     }
     availableScreens = std::move(list);
-    const std::optional<ScreenInfo>& active = activeScreen.get();
-    if (active && std::none_of(availableScreens.get().begin(), availableScreens.get().end(),
-                               [&](const ScreenInfo& s) { return s.id == active->id; })) {
+    const std::optional<ScreenInfo> active = activeScreen.get();
+    if (!active) {
+        return;
+    }
+    const auto& available = availableScreens.get();
+    const auto now = std::find_if(available.begin(), available.end(),
+                                  [&](const ScreenInfo& s) { return s.id == active->id; });
+    if (now == available.end()) {
         stop();
+    } else if (*now != *active) {
+        // The display stayed but changed (another mode, scale or rate): the output window
+        // follows its display by itself; the description follows here.
+        activeScreen = *now;
     }
 }
 

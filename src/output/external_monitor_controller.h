@@ -43,7 +43,8 @@ class ExternalMonitorController {
     platform::Published<platform::SizeF> canvasSize{platform::SizeF{1920.0, 1080.0}};
     platform::Published<bool> isPresenting{false};
 
-    // Rebuilds availableScreens; stops when the active display is no longer among them.
+    // Rebuilds availableScreens; stops when the active display is no longer among them, and
+    // takes its new description when it changed.
     void refreshScreens();
     // Opens the output window on `screen`, mirroring `playerView` on a canvas of `canvasSize`.
     // Always stops first, so at most one window exists. A display that has gone or a canvas of

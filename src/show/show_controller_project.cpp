@@ -9,8 +9,10 @@
 
 #include "control/midi_input_controller.h"
 #include "model/localization_manager.h"
+#include "model/project_load_failure.h"
 #include "model/project_manager.h"
 #include "model/recent_projects.h"
+#include "platform/runloop/console.h"
 #include "platform/storage/bookmark_service.h"
 #include "platform/storage/user_defaults.h"
 #include "platform/ui/dialog_presenter.h"
@@ -280,14 +282,17 @@ void ShowController::openProject() {
 
 void ShowController::loadProject(const fs::path& url) {
     const std::uint64_t request = ++loadRequest_;
-    auto job = [&manager = projectManager_, &bookmarks = bookmarks_, url] {
+    auto job = [&manager = projectManager_, &bookmarks = bookmarks_, url,
+                language = LocalizationManager::shared().language.get()] {
         ProjectIO::LoadOutcome outcome;
         outcome.folderBookmark = folderBookmark(bookmarks, url);
         const bool accessing = bookmarks.startAccessingSecurityScopedResource(url);
         try {
             outcome.project = manager.load(url);
         } catch (const std::exception& error) {
-            outcome.error = error.what();
+            // The operator reads why in his words; the console keeps the library's.
+            platform::Console::log("load failed: " + url.string() + ": " + error.what());
+            outcome.error = projectLoadFailureText(url, error, language);
         }
         if (accessing) {
             bookmarks.stopAccessingSecurityScopedResource(url);

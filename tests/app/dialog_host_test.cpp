@@ -36,40 +36,53 @@ class Dialogs : public AppFixture {
 };
 
 TEST_F(Dialogs, EveryQuestionHasItsTextsAndButtons) {
+    using Role = platform::DialogPresenter::ButtonRole;
     struct Case {
         std::function<void()> raise;
         std::string title;
         std::string message;
         std::vector<std::string> buttons;
+        // The destructive actions are never Return's; every Cancel is Escape's.
+        std::vector<Role> roles;
     };
     const Case cases[] = {
         {[&] { show->showNoProjectAlert = true; },
          "No Project",
          "Please save the project with \"File Save\" before loading files.\nThis creates the "
          "folder used to store thumbnails.",
-         {"Create with File Save", "Cancel"}},
+         {"Create with File Save", "Cancel"},
+         {Role::none, Role::cancel}},
         {[&] { show->confirmClearBank = 2; },
          "Clear all contents of this BANK?",
          "",
-         {"Clear", "Cancel"}},
-        {[&] { show->confirmUnassignBank = 0; }, "Delete this clip?", "", {"Delete", "Cancel"}},
+         {"Clear", "Cancel"},
+         {Role::destructive, Role::cancel}},
+        {[&] { show->confirmUnassignBank = 0; },
+         "Delete this clip?",
+         "",
+         {"Delete", "Cancel"},
+         {Role::destructive, Role::cancel}},
         {[&] { show->importAlert = std::string("Unsupported file"); },
          "Import",
          "Unsupported file",
-         {"OK"}},
+         {"OK"},
+         {Role::none}},
         {[&] { show->confirmImportWhilePlaying = std::function<void()>([] {}); },
          "Playback in Progress",
          "Importing a file while something is playing may cause issues.\nImport anyway?",
-         {"Import", "Cancel"}},
+         {"Import", "Cancel"},
+         {Role::destructive, Role::cancel}},
         {[&] { show->confirmStopMonitor = true; },
          "Stop external monitor output?",
          "",
-         {"Stop", "Cancel"}},
+         {"Stop", "Cancel"},
+         {Role::destructive, Role::cancel}},
         {[&] { show->confirmReWarmUp = true; },
          "Run warm-up?",
          "This will start the decoder for every slot.\nAny clip currently playing will be "
          "stopped.",
-         {"Run", "Cancel"}},
+         {"Run", "Cancel"},
+         {Role::none, Role::cancel}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.title);
@@ -82,6 +95,7 @@ TEST_F(Dialogs, EveryQuestionHasItsTextsAndButtons) {
         EXPECT_EQ(alerts[0].texts.at(0), c.title);
         EXPECT_EQ(alerts[0].texts.at(1), c.message);
         EXPECT_EQ(alerts[0].buttons, c.buttons);
+        EXPECT_EQ(alerts[0].roles, c.roles);
         EXPECT_FALSE(host.isPresenting());
     }
     // Every question was closed by its answer: nothing is presented again.
@@ -89,6 +103,47 @@ TEST_F(Dialogs, EveryQuestionHasItsTextsAndButtons) {
     loop.runPending();
     EXPECT_TRUE(dialogs.callsOf("alert").empty());
     EXPECT_FALSE(show->importAlert.get().has_value());
+}
+
+// Files chosen for the first import into a show that has no package yet are imported once
+// "Create with File Save" has saved it; cancelling the alert or the save panel drops them.
+TEST_F(Dialogs, FilesChosenBeforeTheFirstSaveAreImportedAfterIt) {
+    struct Case {
+        const char* what;
+        int alertAnswer;
+        std::optional<fs::path> saveAnswer;
+        bool imported;
+    };
+    const Case cases[] = {
+        {"alert cancelled", 1, std::nullopt, false},
+        {"save panel cancelled", 0, std::nullopt, false},
+        {"saved", 0, folder / "First", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        show->currentProjectURL = std::nullopt;
+        importer.requests.clear();
+        dialogs.calls.clear();
+        const fs::path clip = media("clips/" + std::string(c.what) + ".mp4");
+        dialogs.filesAnswers = {{clip}};
+        dialogs.alertAnswers = {c.alertAnswer};
+        dialogs.pathAnswers = {c.saveAnswer};
+        show->assignBank = 2;
+        show->assignSlot = 5;
+        show->showingFileImporter = true;
+        loop.runPending();
+        EXPECT_EQ(titles(), std::vector<std::string>{"No Project"});
+        if (c.imported) {
+            ASSERT_TRUE(waitFor([&] { return slot(2, 5).videoURL == clip; }));
+            EXPECT_EQ(show->currentProjectURL.get(), folder / "First.ktshow");
+        } else {
+            // Neither answer leaves work on the disk: nothing comes later.
+            loop.runPending();
+            loop.runPending();
+            EXPECT_EQ(importer.requestCount("importMeta"), 0u);
+            EXPECT_FALSE(slot(2, 5).videoURL.has_value());
+        }
+    }
 }
 
 TEST_F(Dialogs, JapaneseTexts) {

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 
 #include "app/main_view_wiring.h"
 #include "app/midi_status_panel.h"
@@ -35,6 +38,21 @@ class MidiStatusPanelTest : public test::SidePanelFixture {
 
     void click(QRectF rect) {
         QTest::mouseClick(&panel, Qt::LeftButton, {}, rect.center().toPoint());
+    }
+    // Turns the mouse wheel over the source list by `notches` (negative: towards the end), on
+    // the panel as shown.
+    void wheel(int notches) {
+        panel.show();
+        QWidget* viewport = panel.sourceList().viewport();
+        const QPointF at(viewport->width() / 2.0, viewport->height() / 2.0);
+        QWheelEvent event(at, viewport->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(viewport, &event);
+    }
+    // True when a source row's green dot is drawn at height y of the panel.
+    static bool dotAt(const QImage& image, int y) {
+        const QColor c = image.pixelColor(10, y);
+        return c.green() > c.red() + 60;
     }
     // Lets the controllers hear of the set-up change the system announced.
     void announce() { loop.runPending(); }
@@ -73,6 +91,43 @@ TEST_F(MidiStatusPanelTest, SourcesBorderGreenEvenWhenOff) {
     click(panel.toggleRect());
     EXPECT_TRUE(midi.isEnabled.get());
     shots(panel, "midi_status_sources_on");
+}
+
+// Five sources in a list with room for two: the wheel scrolls it row by row to the fifth and
+// back; a list that fits does not scroll.
+TEST_F(MidiStatusPanelTest, TheSourceListScrollsToItsLastSource) {
+    std::vector<std::string> ids;
+    for (const char* name : {"One", "Two", "Three", "Four", "Fifth source"}) {
+        ids.push_back(midiSystem.addSource(std::string(name)));
+    }
+    announce();
+    ASSERT_FALSE(panel.sourceList().isHidden());
+    // The first two rows' dots at 31.5 and 43.5; nothing between them.
+    const QImage top = shots(panel, "midi_status_five_sources_top");
+    EXPECT_TRUE(dotAt(top, 31));
+    EXPECT_FALSE(dotAt(top, 40));
+    QScrollBar& bar = *panel.sourceList().verticalScrollBar();
+    wheel(-1);
+    EXPECT_GT(bar.value(), 0);
+    wheel(-10);
+    EXPECT_EQ(bar.value(), bar.maximum());
+    // At the end the fourth and fifth rows show, the fifth ending 3 points above the divider.
+    const QImage end = shots(panel, "midi_status_five_sources_end");
+    EXPECT_TRUE(dotAt(end, 28));
+    EXPECT_TRUE(dotAt(end, 40));
+    EXPECT_FALSE(dotAt(end, 34));
+    wheel(10);
+    EXPECT_EQ(bar.value(), 0);
+
+    for (int i = 4; i >= 1; --i) {
+        midiSystem.removeSource(ids[std::size_t(i)]);
+    }
+    announce();
+    wheel(-10);
+    EXPECT_EQ(bar.value(), 0);  // one row fits
+    midiSystem.removeSource(ids[0]);
+    announce();
+    EXPECT_TRUE(panel.sourceList().isHidden());
 }
 
 TEST_F(MidiStatusPanelTest, EffectiveDestinationFallback) {
@@ -120,8 +175,12 @@ TEST_F(MidiStatusPanelTest, PortsThatComeAndGoWithOddNames) {
     midiSystem.addDestination(std::string("Out"));
     midiSystem.addDestination(std::string("Out"));
     announce();
-    // Listed by position: both "Pad"s are shown.
+    // Listed by position: both "Pad"s are shown, two at a time; the wheel brings the fourth
+    // into view at the bottom of the list.
     EXPECT_EQ(panel.model().sources().size(), 4u);
+    wheel(-3);
+    const QImage end = test::render(panel);
+    EXPECT_TRUE(dotAt(end, 40)) << "the fourth source is not in view";
     // Chosen by name: the first "Out" carries the check mark.
     EXPECT_EQ(menuTexts(), (std::vector<std::string>{"✓Out", "Out"}));
     shots(panel, "midi_status_odd_names");

@@ -253,6 +253,26 @@ TEST_F(ExternalMonitorControllerTest, StopsWhenTheActiveScreenLeavesTheList) {
     }
 }
 
+// The live display changes its mode (1920×1080 to 1280×720, 60 to 50 Hz): the output stays on
+// it in the same window, and what the controller says of it follows.
+TEST_F(ExternalMonitorControllerTest, TheActiveScreensNewDescriptionIsTakenWhileItPresents) {
+    controller().present(info(kHdmi), rig.surface, {1920.0, 1080.0});
+    ASSERT_TRUE(controller().isPresenting.get());
+    const ScreenDescriptor smaller =
+        FakeScreenProvider::screen("HDMI-1", {1440, 0, 1280, 720}, 1.0, 50.0, "Projector");
+    screens.list = {kLaptop, smaller, kDp};
+    screens.announceChange();
+    rig.loop.runPending();
+    EXPECT_TRUE(controller().isPresenting.get());
+    ASSERT_TRUE(controller().activeScreen.get().has_value());
+    EXPECT_EQ(*controller().activeScreen.get(), info(smaller));
+    EXPECT_EQ(controller().activeScreen.get()->resolutionLabel(), "1280×720");
+    EXPECT_EQ(controller().availableScreens.get().at(0), info(smaller));
+    ASSERT_EQ(windows.made.size(), 1u);
+    EXPECT_FALSE(windows.made[0]->destroyed);
+    EXPECT_EQ(windows.made[0]->timesClosed, 0);
+}
+
 TEST_F(ExternalMonitorControllerTest, AScreenThatVanishesMidDissolveLeavesItIdleAndTheSurfaceSafe) {
     controller().present(info(kHdmi), rig.surface, {1920.0, 1080.0});
     ASSERT_TRUE(rig.surface.onDissolveStarted);

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -21,6 +22,14 @@ void whenModal(std::function<void(QWidget*)> answer) {
         ASSERT_NE(modal, nullptr);
         answer(modal);
     });
+}
+
+// A key pressed and released on `widget`; what it leaves unhandled goes to its parents.
+void pressKey(QWidget* widget, Qt::Key key) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+    QApplication::sendEvent(widget, &release);
 }
 
 TEST(QtDialogPresenter, AnAlertAnswersTheIndexOfTheButtonPressed) {
@@ -62,6 +71,67 @@ TEST(QtDialogPresenter, AnAlertKeepsEachLineOfItsInformativeTextWhole) {
         dialogs.alert(DialogPresenter::AlertStyle::informational, "ウォームアップを実行しますか？",
                       informative, {"実行", "キャンセル"});
     }
+}
+
+// Return and Escape on an alert, sent where the keyboard focus is: Return never presses a
+// destructive button, Escape presses the cancel button.
+TEST(QtDialogPresenter, ReturnAndEscapeFollowTheButtonRoles) {
+    using Role = DialogPresenter::ButtonRole;
+    const DialogPresenter::AlertButton clear("Clear", Role::destructive);
+    const DialogPresenter::AlertButton cancel("Cancel", Role::cancel);
+    struct Case {
+        const char* what;
+        std::vector<DialogPresenter::AlertButton> buttons;
+        Qt::Key key;
+        int answer;
+    };
+    const Case cases[] = {
+        {"destructive confirmation, Return", {clear, cancel}, Qt::Key_Return, 1},
+        {"destructive confirmation, Enter", {clear, cancel}, Qt::Key_Enter, 1},
+        {"destructive confirmation, Escape", {clear, cancel}, Qt::Key_Escape, 1},
+        {"quit, Return",
+         {"Save and Quit", {"Don't Save", Role::destructive}, cancel},
+         Qt::Key_Return,
+         0},
+        {"quit, Escape",
+         {"Save and Quit", {"Don't Save", Role::destructive}, cancel},
+         Qt::Key_Escape,
+         2},
+        {"question, Return", {"Run", cancel}, Qt::Key_Return, 0},
+        {"question, Escape", {"Run", cancel}, Qt::Key_Escape, 1},
+        {"plain buttons, Return", {"Close", "Cancel"}, Qt::Key_Return, 0},
+        {"plain buttons, Escape", {"Close", "Cancel"}, Qt::Key_Escape, 1},
+        {"OK only, Return", {}, Qt::Key_Return, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QtDialogPresenter dialogs;
+        whenModal([key = c.key](QWidget* modal) {
+            QWidget* focused = modal->focusWidget() ? modal->focusWidget() : modal;
+            pressKey(focused, key);
+            // A key that answered nothing fails the case instead of holding the test.
+            QTimer::singleShot(2000, modal, [modal] { qobject_cast<QDialog*>(modal)->done(-7); });
+        });
+        EXPECT_EQ(dialogs.alert(DialogPresenter::AlertStyle::warning, "Sure?", "", c.buttons),
+                  c.answer);
+    }
+}
+
+// Tabbing onto a destructive button does not make Return press it either.
+TEST(QtDialogPresenter, ReturnOnAFocusedDestructiveButtonPressesTheDefaultOne) {
+    QtDialogPresenter dialogs;
+    whenModal([](QWidget* modal) {
+        for (auto* button : qobject_cast<QMessageBox*>(modal)->buttons()) {
+            if (button->text() == "Delete") {
+                button->setFocus();
+                pressKey(button, Qt::Key_Return);
+            }
+        }
+    });
+    EXPECT_EQ(dialogs.alert(DialogPresenter::AlertStyle::warning, "Delete this clip?", "",
+                            {{"Delete", DialogPresenter::ButtonRole::destructive},
+                             {"Cancel", DialogPresenter::ButtonRole::cancel}}),
+              1);
 }
 
 TEST(QtDialogPresenter, ATextPromptGivesWhatWasTypedOrNothingOnCancel) {

@@ -29,8 +29,13 @@ std::optional<std::filesystem::path> ScriptedDialogPresenter::nextPath() {
 
 int ScriptedDialogPresenter::alert(AlertStyle style, const std::string& message,
                                    const std::string& informative,
-                                   const std::vector<std::string>& buttons) {
-    calls.push_back({"alert", style, {message, informative}, buttons});
+                                   const std::vector<AlertButton>& buttons) {
+    Call call{"alert", style, {message, informative}, {}, {}};
+    for (const AlertButton& button : buttons) {
+        call.buttons.push_back(button.title);
+        call.roles.push_back(button.role);
+    }
+    calls.push_back(std::move(call));
     modal();
     return takeOr(alertAnswers, -1);
 }
@@ -39,8 +44,11 @@ std::optional<std::string> ScriptedDialogPresenter::promptText(const std::string
                                                                const std::string& initialText,
                                                                const std::string& okTitle,
                                                                const std::string& cancelTitle) {
-    calls.push_back(
-        {"promptText", AlertStyle::informational, {message, initialText}, {okTitle, cancelTitle}});
+    calls.push_back({"promptText",
+                     AlertStyle::informational,
+                     {message, initialText},
+                     {okTitle, cancelTitle},
+                     {}});
     modal();
     return takeOr<std::optional<std::string>>(textAnswers, std::nullopt);
 }
@@ -51,7 +59,8 @@ std::optional<std::pair<std::string, std::string>> ScriptedDialogPresenter::prom
                      AlertStyle::informational,
                      {prompt.message, prompt.informative, prompt.channelLabel, prompt.noteLabel,
                       prompt.channelText, prompt.noteText},
-                     {okTitle, cancelTitle}});
+                     {okTitle, cancelTitle},
+                     {}});
     modal();
     return takeOr<std::optional<std::pair<std::string, std::string>>>(midiNoteAnswers,
                                                                       std::nullopt);
@@ -60,8 +69,11 @@ std::optional<std::pair<std::string, std::string>> ScriptedDialogPresenter::prom
 std::optional<std::filesystem::path> ScriptedDialogPresenter::savePackage(
     const std::string& title, const std::string& proposedName, const std::string& prompt,
     const std::string& extension) {
-    calls.push_back(
-        {"savePackage", AlertStyle::informational, {title, proposedName, prompt, extension}, {}});
+    calls.push_back({"savePackage",
+                     AlertStyle::informational,
+                     {title, proposedName, prompt, extension},
+                     {},
+                     {}});
     return nextPath();
 }
 
@@ -69,7 +81,7 @@ std::optional<std::filesystem::path> ScriptedDialogPresenter::openPackage(
     const std::string& title, const std::string& prompt, const std::string& message,
     const std::string& extension) {
     calls.push_back(
-        {"openPackage", AlertStyle::informational, {title, prompt, message, extension}, {}});
+        {"openPackage", AlertStyle::informational, {title, prompt, message, extension}, {}, {}});
     return nextPath();
 }
 
@@ -78,19 +90,19 @@ std::vector<std::filesystem::path> ScriptedDialogPresenter::openFiles(
     const std::vector<std::string>& extensions) {
     std::vector<std::string> texts{title, filterName};
     texts.insert(texts.end(), extensions.begin(), extensions.end());
-    calls.push_back({"openFiles", AlertStyle::informational, std::move(texts), {}});
+    calls.push_back({"openFiles", AlertStyle::informational, std::move(texts), {}, {}});
     modal();
     return takeOr<std::vector<std::filesystem::path>>(filesAnswers, {});
 }
 
 std::optional<std::filesystem::path> ScriptedDialogPresenter::openFolder(
     const std::string& title, const std::string& prompt, const std::string& message) {
-    calls.push_back({"openFolder", AlertStyle::informational, {title, prompt, message}, {}});
+    calls.push_back({"openFolder", AlertStyle::informational, {title, prompt, message}, {}, {}});
     return nextPath();
 }
 
 void ScriptedDialogPresenter::toggleHelpPanel(const std::string& title, const std::string& text) {
-    calls.push_back({"toggleHelpPanel", AlertStyle::informational, {title, text}, {}});
+    calls.push_back({"toggleHelpPanel", AlertStyle::informational, {title, text}, {}, {}});
     ++helpPanelToggles;
     helpPanelVisible = !helpPanelVisible;
 }

@@ -23,6 +23,7 @@ class ScriptedDialogPresenter final : public platform::DialogPresenter {
         AlertStyle style = AlertStyle::informational;
         std::vector<std::string> texts;  // the texts of the call, in parameter order
         std::vector<std::string> buttons;
+        std::vector<ButtonRole> roles;  // of the alert's buttons, in order
     };
 
     std::deque<int> alertAnswers;
@@ -37,7 +38,7 @@ class ScriptedDialogPresenter final : public platform::DialogPresenter {
     bool helpPanelVisible = false;
 
     int alert(AlertStyle style, const std::string& message, const std::string& informative,
-              const std::vector<std::string>& buttons) override;
+              const std::vector<AlertButton>& buttons) override;
     std::optional<std::string> promptText(const std::string& message,
                                           const std::string& initialText,
                                           const std::string& okTitle,

@@ -17,6 +17,21 @@ class DialogPresenter {
   public:
     enum class AlertStyle { informational, warning, critical };
 
+    // What a button of an alert does to the answer's keys. Return presses the default button:
+    // the first button of no role, else the cancel button; a destructive button is never the
+    // default. Escape presses the cancel button.
+    enum class ButtonRole { none, destructive, cancel };
+
+    struct AlertButton {
+        AlertButton(std::string title, ButtonRole role = ButtonRole::none)
+            : title(std::move(title)), role(role) {}
+        AlertButton(const char* title, ButtonRole role = ButtonRole::none)
+            : title(title), role(role) {}
+
+        std::string title;
+        ButtonRole role;
+    };
+
     // Texts of the dialog that asks for a MIDI channel and note.
     struct MIDINotePrompt {
         std::string message;
@@ -29,11 +44,12 @@ class DialogPresenter {
 
     virtual ~DialogPresenter() = default;
 
-    // Shows an alert with the buttons in order (the first is the default button; none given
-    // means one "OK"). Returns the index of the button pressed; -1 when it was dismissed
-    // otherwise.
+    // Shows an alert with the buttons in order (none given means one "OK"); their roles choose
+    // the default and the escape button (see ButtonRole). Without a cancel button, Escape
+    // presses the only button that is not the default, when there is exactly one. Returns the
+    // index of the button pressed; -1 when it was dismissed otherwise.
     virtual int alert(AlertStyle style, const std::string& message, const std::string& informative,
-                      const std::vector<std::string>& buttons) = 0;
+                      const std::vector<AlertButton>& buttons) = 0;
 
     // Asks for one line of text (field focused, OK first, then Cancel). None on Cancel.
     virtual std::optional<std::string> promptText(const std::string& message,

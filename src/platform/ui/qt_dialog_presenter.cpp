@@ -101,7 +101,7 @@ QtDialogPresenter::~QtDialogPresenter() = default;
 
 int QtDialogPresenter::alert(AlertStyle style, const std::string& message,
                              const std::string& informative,
-                             const std::vector<std::string>& buttons) {
+                             const std::vector<AlertButton>& buttons) {
     // A warning or an error that only informs (one button at most, not a question) also goes
     // to the console, so a terminal or a log collector keeps it after the alert is dismissed.
     if (style != AlertStyle::informational && buttons.size() <= 1) {
@@ -114,16 +114,41 @@ int QtDialogPresenter::alert(AlertStyle style, const std::string& message,
     box.setText(q(message));
     box.setInformativeText(q(informative));
     keepInformativeLinesWhole(box);
+    const std::vector<AlertButton> list =
+        buttons.empty() ? std::vector<AlertButton>{AlertButton("OK")} : buttons;
     std::vector<QAbstractButton*> added;
-    const std::vector<std::string> titles =
-        buttons.empty() ? std::vector<std::string>{"OK"} : buttons;
-    for (std::size_t i = 0; i < titles.size(); ++i) {
-        auto* button =
-            box.addButton(q(titles[i]), i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole);
-        added.push_back(button);
-        if (i == 0) {
-            box.setDefaultButton(button);
+    QPushButton* defaultButton = nullptr;
+    QPushButton* cancelButton = nullptr;
+    for (const AlertButton& entry : list) {
+        QMessageBox::ButtonRole role = QMessageBox::RejectRole;
+        if (entry.role == ButtonRole::destructive) {
+            role = QMessageBox::DestructiveRole;
+        } else if (entry.role == ButtonRole::none && !defaultButton) {
+            role = QMessageBox::AcceptRole;
         }
+        QPushButton* button = box.addButton(q(entry.title), role);
+        added.push_back(button);
+        switch (entry.role) {
+            case ButtonRole::none:
+                defaultButton = defaultButton ? defaultButton : button;
+                break;
+            case ButtonRole::destructive:
+                // Return on a focused destructive button goes to the default button instead.
+                button->setAutoDefault(false);
+                break;
+            case ButtonRole::cancel:
+                cancelButton = cancelButton ? cancelButton : button;
+                break;
+        }
+    }
+    if (!defaultButton) {
+        defaultButton = cancelButton;
+    }
+    if (defaultButton) {
+        box.setDefaultButton(defaultButton);
+    }
+    if (cancelButton) {
+        box.setEscapeButton(cancelButton);
     }
     box.exec();
     for (std::size_t i = 0; i < added.size(); ++i) {

@@ -16,7 +16,7 @@ class QtDialogPresenter final : public DialogPresenter {
     ~QtDialogPresenter() override;
 
     int alert(AlertStyle style, const std::string& message, const std::string& informative,
-              const std::vector<std::string>& buttons) override;
+              const std::vector<AlertButton>& buttons) override;
     std::optional<std::string> promptText(const std::string& message,
                                           const std::string& initialText,
                                           const std::string& okTitle,

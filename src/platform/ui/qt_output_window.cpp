@@ -28,8 +28,12 @@ QtOutputWindow::QtOutputWindow(RunLoop& loop, QScreen* screen, std::optional<Pat
     : QtOutputWindow(loop, screen, choosePresentPath(OpenGLLayerWindow::support(), forced)) {}
 
 QtOutputWindow::QtOutputWindow(RunLoop& loop, QScreen* screen, const PresentPathChoice& choice)
-    : loop_(loop), screen_(screen) {
+    : loop_(loop), screen_(screen), screenWatch_(std::make_unique<QObject>()) {
     Console::log(describe(choice));
+    if (screen_) {
+        QObject::connect(screen_, &QScreen::geometryChanged, screenWatch_.get(),
+                         [this] { followScreen(); });
+    }
     if (choice.path == Path::widget || !OpenGLLayerWindow::isAvailable()) {
         makeWidget();
         return;
@@ -47,6 +51,21 @@ QtOutputWindow::QtOutputWindow(RunLoop& loop, QScreen* screen, const PresentPath
 }
 
 QtOutputWindow::~QtOutputWindow() = default;
+
+void QtOutputWindow::followScreen() {
+    if (!screen_) {
+        return;
+    }
+    const QRect geometry = screen_->geometry();
+    Console::log("Output window: screen " + screen_->name().toStdString() + " is now " +
+                 std::to_string(geometry.width()) + "x" + std::to_string(geometry.height()) +
+                 " at " + std::to_string(geometry.x()) + "," + std::to_string(geometry.y()));
+    if (glWindow_) {
+        glWindow_->setGeometry(geometry);
+    } else {
+        view_->setGeometry(geometry);
+    }
+}
 
 void QtOutputWindow::makeOpenGLWindow() {
     glWindow_ = std::make_unique<OpenGLLayerWindow>(loop_, screen_);

@@ -15,7 +15,9 @@
 namespace kestio::platform {
 
 // A frameless, black, stays-on-top window covering one screen in full-screen mode, shown
-// without activation and refusing focus, with the mouse cursor hidden over it.
+// without activation and refusing focus, with the mouse cursor hidden over it. It follows its
+// screen: when the screen's geometry changes (another mode, the display moved), the window takes
+// the new geometry and its content is laid out again at the new size.
 //
 // Where the platform has threaded OpenGL drawn in hardware, its content is an OpenGLLayerWindow,
 // which puts each picture on the screen from a thread of its own, so the audience's picture keeps
@@ -61,6 +63,7 @@ class QtOutputWindow final : public OutputWindow {
   private:
     void makeOpenGLWindow();
     void makeWidget();
+    void followScreen();
     void turnToWidget(const std::string& why);
 
     RunLoop& loop_;
@@ -73,6 +76,7 @@ class QtOutputWindow final : public OutputWindow {
     std::unique_ptr<LayerView> view_;
     std::unique_ptr<OpenGLLayerWindow> glWindow_;
     QPointer<QScreen> screen_;
+    std::unique_ptr<QObject> screenWatch_;  // the context of the screen's geometry signal
 };
 
 }  // namespace kestio::platform

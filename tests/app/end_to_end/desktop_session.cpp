@@ -34,10 +34,17 @@ bool pollUntil(const std::function<bool()>& done, std::chrono::milliseconds guar
     return true;
 }
 
-VirtualDesktop::VirtualDesktop() {
-    server_ = std::make_unique<BackgroundProcess>(
-        std::vector<std::string>{"Xvfb", "-displayfd", "1", "-screen", "0", "1920x1080x24",
-                                 "-screen", "1", "1280x720x24", "-nolisten", "tcp", "-noreset"});
+VirtualDesktop::VirtualDesktop() : VirtualDesktop({QSize(1920, 1080), kSecondScreen}) {}
+
+VirtualDesktop::VirtualDesktop(const std::vector<QSize>& screens) {
+    std::vector<std::string> argv{"Xvfb", "-displayfd", "1"};
+    for (std::size_t i = 0; i < screens.size(); ++i) {
+        argv.insert(argv.end(), {"-screen", std::to_string(i),
+                                 std::to_string(screens[i].width()) + "x" +
+                                     std::to_string(screens[i].height()) + "x24"});
+    }
+    argv.insert(argv.end(), {"-nolisten", "tcp", "-noreset"});
+    server_ = std::make_unique<BackgroundProcess>(argv);
     if (!server_->started()) {
         failure_ = "Xvfb did not start: " + server_->failure();
         return;

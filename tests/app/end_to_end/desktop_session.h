@@ -32,6 +32,8 @@ class VirtualDesktop {
     static constexpr QSize kSecondScreen{1280, 720};
 
     VirtualDesktop();
+    // An Xvfb whose X screens have the sizes given, in order.
+    explicit VirtualDesktop(const std::vector<QSize>& screens);
     ~VirtualDesktop();
     VirtualDesktop(const VirtualDesktop&) = delete;
     VirtualDesktop& operator=(const VirtualDesktop&) = delete;
