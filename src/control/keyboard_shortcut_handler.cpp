@@ -3,6 +3,10 @@
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QComboBox>
+#include <QGraphicsItem>
+#include <QGraphicsProxyWidget>
+#include <QGraphicsScene>
+#include <QGraphicsView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -152,20 +156,61 @@ void KeyboardShortcutHandler::fire(const Shortcut& shortcut) {
     }
 }
 
+namespace {
+
+// The widget that gets the typed keys: the application's focus widget, followed into the
+// widgets a graphics view shows in its scene. The window system gives the focus to the view;
+// the view hands its keys on to the scene's focus item, and a proxy item to the focus widget of
+// the widget it shows.
+QWidget* keyReceiver() {
+    QWidget* receiver = QApplication::focusWidget();
+    // Views inside views are followed too, a few deep.
+    for (int depth = 0; depth < 8; ++depth) {
+        auto* view = qobject_cast<QGraphicsView*>(receiver);
+        QGraphicsScene* scene = view != nullptr ? view->scene() : nullptr;
+        QGraphicsItem* item = scene != nullptr ? scene->focusItem() : nullptr;
+        auto* proxy = item != nullptr && item->isWidget()
+                          ? qobject_cast<QGraphicsProxyWidget*>(item->toGraphicsObject())
+                          : nullptr;
+        QWidget* shown = proxy != nullptr ? proxy->widget() : nullptr;
+        QWidget* inner = shown != nullptr ? shown->focusWidget() : nullptr;
+        if (inner == nullptr || inner == receiver) {
+            break;
+        }
+        receiver = inner;
+    }
+    return receiver;
+}
+
+// Whether typing goes into `widget` as text.
+bool takesText(const QWidget* widget) {
+    if (qobject_cast<const QLineEdit*>(widget) || qobject_cast<const QTextEdit*>(widget) ||
+        qobject_cast<const QPlainTextEdit*>(widget) ||
+        qobject_cast<const QAbstractSpinBox*>(widget)) {
+        return true;
+    }
+    // An editable combo box has the focus itself, or its line edit has it.
+    for (const QWidget* w = widget; w != nullptr; w = w->parentWidget()) {
+        if (const auto* combo = qobject_cast<const QComboBox*>(w)) {
+            return combo->isEditable();
+        }
+        if (w->isWindow()) {
+            break;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 bool KeyboardShortcutHandler::keysGoElsewhere() {
-    if (QApplication::activeModalWidget() != nullptr) {
+    // A modal window, or an open menu or popup, takes every key.
+    if (QApplication::activeModalWidget() != nullptr ||
+        QApplication::activePopupWidget() != nullptr) {
         return true;
     }
-    QWidget* focus = QApplication::focusWidget();
-    if (focus == nullptr) {
-        return false;
-    }
-    if (qobject_cast<QLineEdit*>(focus) || qobject_cast<QTextEdit*>(focus) ||
-        qobject_cast<QPlainTextEdit*>(focus) || qobject_cast<QAbstractSpinBox*>(focus)) {
-        return true;
-    }
-    auto* combo = qobject_cast<QComboBox*>(focus);
-    return combo != nullptr && combo->isEditable();
+    const QWidget* receiver = keyReceiver();
+    return receiver != nullptr && takesText(receiver);
 }
 
 bool KeyboardShortcutHandler::eventFilter(QObject* watched, QEvent* event) {

@@ -98,6 +98,25 @@ QImage VirtualDesktop::grab(const QRect& area, int screen) const {
     return image.copy();
 }
 
+WindowManager::WindowManager(const VirtualDesktop& desktop) {
+    process_ =
+        std::make_unique<BackgroundProcess>(std::vector<std::string>{"openbox", "--sm-disable"});
+    if (!process_->started()) {
+        failure_ = "openbox did not start: " + process_->failure();
+        return;
+    }
+    // The desktop count is published by a window manager only, once it manages the screen.
+    if (!pollUntil([&] { return desktop.xdotool({"get_num_desktops"}).has_value(); })) {
+        failure_ = "openbox does not manage the screen";
+    }
+}
+
+WindowManager::~WindowManager() {
+    if (process_) {
+        process_->stop();
+    }
+}
+
 KestioProcess::KestioProcess(const VirtualDesktop& desktop,
                              const std::vector<std::string>& arguments)
     : desktop_(desktop),
