@@ -5,12 +5,15 @@
 #include <filesystem>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "model/model_enums.h"
 #include "model/project_data.h"
 #include "platform/storage/bookmark_service.h"
 
 namespace kestio {
+
+struct DefaultedSlotValue;  // project_coding.h
 
 // The names of the notifications with which the application asks the main view to open a
 // project (open panel) or to save the current one.
@@ -42,8 +45,11 @@ class ProjectManager {
     std::filesystem::path save(ProjectData project, const std::filesystem::path& package) const;
 
     // Reads the package: the document, each slot's file location from its bookmark (with
-    // the security scope, else without) and each slot's thumbnail.
-    ProjectData load(const std::filesystem::path& package) const;
+    // the security scope, else without) and each slot's thumbnail. The slot members read as
+    // their defaults (see DefaultedSlotValue) are added to `defaulted` when given, and each is
+    // written to the console.
+    ProjectData load(const std::filesystem::path& package,
+                     std::vector<DefaultedSlotValue>* defaulted = nullptr) const;
 
     // The kind of media a file holds, by its extension (the text after the last dot of the
     // last path component, in any letter case); none for other files.
