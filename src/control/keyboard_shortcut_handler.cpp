@@ -174,7 +174,9 @@ QWidget* keyReceiver() {
                           : nullptr;
         QWidget* shown = proxy != nullptr ? proxy->widget() : nullptr;
         QWidget* inner = shown != nullptr ? shown->focusWidget() : nullptr;
-        if (inner == nullptr || inner == receiver) {
+        // A widget hidden while it had the focus (a field that closes when its edit ends)
+        // keeps being named as the focus widget; it takes no keys.
+        if (inner == nullptr || inner == receiver || !inner->isVisible()) {
             break;
         }
         receiver = inner;

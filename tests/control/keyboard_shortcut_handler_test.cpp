@@ -269,6 +269,30 @@ TEST_F(KeyboardShortcutHandlerTest, TextFieldsShownThroughAGraphicsViewKeepTheir
     }
 }
 
+// A readout that becomes a field while it is edited hides its field when the edit ends; the
+// keys then belong to the show again.
+TEST_F(KeyboardShortcutHandlerTest, AFieldHiddenAfterItsEditLeavesTheKeysToTheShow) {
+    QWidget panel;
+    auto* layout = new QVBoxLayout(&panel);
+    auto* field = new QLineEdit;
+    layout->addWidget(field);
+    QGraphicsScene scene;
+    scene.addWidget(&panel);
+    QGraphicsView view(&scene, &window_);
+    window_.layout()->addWidget(&view);
+    view.show();
+    view.setFocus();
+    field->setFocus();
+    QApplication::processEvents();
+    ASSERT_EQ(QApplication::focusWidget(), &view);
+    EXPECT_EQ(fired(press(Qt::Key_2, 3, {}, "2")), "");
+    field->hide();
+    QApplication::processEvents();
+    EXPECT_EQ(fired(press(Qt::Key_2, 3, {}, "2")), "slot 1");
+    scene.removeItem(panel.graphicsProxyWidget());
+    probe_.setFocus();
+}
+
 TEST_F(KeyboardShortcutHandlerTest, AnOpenMenuKeepsTheKeys) {
     QMenu menu(&window_);
     menu.addAction("Level");
