@@ -1,18 +1,14 @@
 #include "control/keyboard_shortcut_handler.h"
 
-#include <QAbstractSpinBox>
 #include <QApplication>
-#include <QComboBox>
 #include <QGraphicsItem>
 #include <QGraphicsProxyWidget>
 #include <QGraphicsScene>
 #include <QGraphicsView>
 #include <QKeyEvent>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QTextEdit>
 
 #include "control/key_codes.h"
+#include "control/text_entry.h"
 
 namespace kestio {
 
@@ -182,25 +178,6 @@ QWidget* keyReceiver() {
         receiver = inner;
     }
     return receiver;
-}
-
-// Whether typing goes into `widget` as text.
-bool takesText(const QWidget* widget) {
-    if (qobject_cast<const QLineEdit*>(widget) || qobject_cast<const QTextEdit*>(widget) ||
-        qobject_cast<const QPlainTextEdit*>(widget) ||
-        qobject_cast<const QAbstractSpinBox*>(widget)) {
-        return true;
-    }
-    // An editable combo box has the focus itself, or its line edit has it.
-    for (const QWidget* w = widget; w != nullptr; w = w->parentWidget()) {
-        if (const auto* combo = qobject_cast<const QComboBox*>(w)) {
-            return combo->isEditable();
-        }
-        if (w->isWindow()) {
-            break;
-        }
-    }
-    return false;
 }
 
 }  // namespace
