@@ -1,12 +1,14 @@
 // Keys on the real program under a window manager, as an operator types them: the play-control
-// keys reach the show past the desktop's own bindings, and digits typed into a value field are
-// the field's, never the slot keys'.
+// keys reach the show past the desktop's own bindings, digits typed into a value field are the
+// field's, never the slot keys', and once Return or a click on the grid ends the typing the slot
+// keys play their cues again.
 
 #include <gtest/gtest.h>
 
 #include <QColor>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/canvas_layout.h"
 #include "end_to_end_fixture.h"
@@ -52,15 +54,18 @@ int starts(const std::string& log, const std::string& cue) {
     return count;
 }
 
-TEST_F(EndToEnd, UnderAWindowManagerPauseReachesTheShowAndDigitsTypedIntoAFieldStayThere) {
+TEST_F(EndToEnd, UnderAWindowManagerPauseReachesTheShowAndAFieldKeepsTheKeysUntilReturnOrAClick) {
     WindowManager manager(*desktop_);
     ASSERT_EQ(manager.failure(), "");
-    // The key cue shows its geometry fields (X, Y, W%, H%) in the inspector.
+    // The key cue and the click cue show their geometry fields (X, Y, W%, H%) in the inspector.
     const fs::path package = writeShow();
+    double clickCueX = 0;
     {
         ProjectManager store(bookmarks_);
         ProjectData project = store.load(package);
         project.banks[0].slots[kKeySlot].geometry.mode = GeometryMode::custom;
+        project.banks[0].slots[kClickSlot].geometry.mode = GeometryMode::custom;
+        clickCueX = project.banks[0].slots[kClickSlot].geometry.posX;
         store.save(std::move(project), package);
     }
     KestioProcess kestio(*desktop_, {"--midi", "jack", package.string()});
@@ -81,7 +86,8 @@ TEST_F(EndToEnd, UnderAWindowManagerPauseReachesTheShowAndDigitsTypedIntoAFieldS
     })) << "the clip did not pause";
 
     // The X field is the first field of the geometry card. A click puts the cursor in it; the
-    // text is replaced by 21, and the focus leaves it with Tab. Neither 2 nor 1 plays a slot.
+    // text is replaced by 21, and Return commits it. Neither 2 nor 1 plays a slot while typed;
+    // after Return the slot keys are the show's again: 1 plays the key cue again.
     const auto frame = kestio.geometry(window);
     ASSERT_TRUE(frame.has_value());
     const QRectF card = app::placement(app::CanvasPanel::geometry).rect();
@@ -92,19 +98,39 @@ TEST_F(EndToEnd, UnderAWindowManagerPauseReachesTheShowAndDigitsTypedIntoAFieldS
     const auto field = firstField(desktop_->grab(*frame), cardOnScreen);
     ASSERT_TRUE(field.has_value()) << "no geometry field on screen";
     const QPoint at = frame->topLeft() + *field;
-    ASSERT_TRUE(desktop_->xdotool(
-        {"mousemove", "--sync", std::to_string(at.x()), std::to_string(at.y()), "click", "1"}));
-    ASSERT_TRUE(desktop_->xdotool({"key", "--clearmodifiers", "ctrl+a", "2", "1", "Tab"}));
+    const auto typeIntoField = [&](const std::vector<std::string>& keys) {
+        if (!desktop_->xdotool({"mousemove", "--sync", std::to_string(at.x()),
+                                std::to_string(at.y()), "click", "1"})) {
+            return false;
+        }
+        std::vector<std::string> arguments{"key", "--clearmodifiers", "ctrl+a"};
+        arguments.insert(arguments.end(), keys.begin(), keys.end());
+        return desktop_->xdotool(arguments).has_value();
+    };
+    ASSERT_TRUE(typeIntoField({"2", "1", "Return"}));
+    ASSERT_TRUE(kestio.press(window, {"1"}));
+    EXPECT_TRUE(played(package, "KeyCue", 2)) << "the slot key after Return did not play";
+
+    // Typing 34, then a click on a cell of the grid (which takes no focus) commits it to the key
+    // cue and hands the keys back: the cell plays its cue, which shows its own fields, and 2
+    // plays the second slot.
+    ASSERT_TRUE(typeIntoField({"3", "4"}));
+    ASSERT_TRUE(clickCell(kestio, window, kClickSlot));
+    EXPECT_TRUE(played(package, "ClickCue"));
+    ASSERT_TRUE(kestio.press(window, {"2"}));
+    EXPECT_TRUE(played(package, "MidiCue"))
+        << "the slot key after a click on the grid did not play";
 
     // "Save and Quit" writes what was typed.
     ASSERT_TRUE(kestio.press(window, {"ctrl+q"}));
     ASSERT_TRUE(answerDefault(kestio)) << "no quit question";
     EXPECT_EQ(kestio.waitForExit(), 0) << kestio.output();
     const std::string log = readFile(package / "app.log");
-    EXPECT_EQ(starts(log, "KeyCue"), 1) << log;
-    EXPECT_EQ(starts(log, "MidiCue"), 0) << log;
+    EXPECT_EQ(starts(log, "KeyCue"), 2) << log;
+    EXPECT_EQ(starts(log, "MidiCue"), 1) << log;
     const ProjectData reread = ProjectManager(bookmarks_).load(package);
-    EXPECT_EQ(reread.banks[0].slots[kKeySlot].geometry.posX, 21.0);
+    EXPECT_EQ(reread.banks[0].slots[kKeySlot].geometry.posX, 34.0);
+    EXPECT_EQ(reread.banks[0].slots[kClickSlot].geometry.posX, clickCueX);
 }
 
 }  // namespace
