@@ -54,7 +54,8 @@ class VirtualDesktop {
 
 // A window manager (openbox with its stock key bindings) on the first screen of `desktop`, for
 // as long as it lives: windows get frames, and the desktop's own keys (Alt+Space opens the
-// window menu) are taken before any program sees them.
+// window menu) are taken before any program sees them. Once constructed without a failure, it
+// has finished its start-up.
 class WindowManager {
   public:
     explicit WindowManager(const VirtualDesktop& desktop);
