@@ -88,16 +88,21 @@ TEST_F(EndToEnd, UnderAWindowManagerPauseReachesTheShowAndAFieldKeepsTheKeysUnti
     // The X field is the first field of the geometry card. A click puts the cursor in it; the
     // text is replaced by 21, and Return commits it. Neither 2 nor 1 plays a slot while typed;
     // after Return the slot keys are the show's again: 1 plays the key cue again.
-    const auto frame = kestio.geometry(window);
-    ASSERT_TRUE(frame.has_value());
+    // (Looked for until the window shows it: a grab can come before the panel is drawn.)
     const QRectF card = app::placement(app::CanvasPanel::geometry).rect();
-    const auto topLeft = onScreen(kestio, window, card.topLeft());
-    const auto bottomRight = onScreen(kestio, window, card.bottomRight());
-    ASSERT_TRUE(topLeft && bottomRight);
-    const QRect cardOnScreen(*topLeft - frame->topLeft(), *bottomRight - frame->topLeft());
-    const auto field = firstField(desktop_->grab(*frame), cardOnScreen);
-    ASSERT_TRUE(field.has_value()) << "no geometry field on screen";
-    const QPoint at = frame->topLeft() + *field;
+    QPoint at;
+    ASSERT_TRUE(pollUntil([&] {
+        const auto frame = kestio.geometry(window);
+        const auto topLeft = onScreen(kestio, window, card.topLeft());
+        const auto bottomRight = onScreen(kestio, window, card.bottomRight());
+        if (!frame || !topLeft || !bottomRight) {
+            return false;
+        }
+        const QRect cardOnScreen(*topLeft - frame->topLeft(), *bottomRight - frame->topLeft());
+        const auto field = firstField(desktop_->grab(*frame), cardOnScreen);
+        at = frame->topLeft() + field.value_or(QPoint());
+        return field.has_value();
+    })) << "no geometry field on screen";
     const auto typeIntoField = [&](const std::vector<std::string>& keys) {
         if (!desktop_->xdotool({"mousemove", "--sync", std::to_string(at.x()),
                                 std::to_string(at.y()), "click", "1"})) {
