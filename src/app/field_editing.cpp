@@ -41,12 +41,13 @@ QWidget* FieldEditing::focusedField() const {
     QGraphicsProxyWidget* proxy = proxyOf(scene != nullptr ? scene->focusItem() : nullptr);
     QWidget* shown = proxy != nullptr ? proxy->widget() : nullptr;
     QWidget* field = shown != nullptr ? shown->focusWidget() : nullptr;
-    return field != nullptr && takesText(field) ? field : nullptr;
+    // A field hidden while it had the focus (a readout's field once its edit ended) is still
+    // named as the focus widget; it takes no keys.
+    return field != nullptr && field->isVisible() && takesText(field) ? field : nullptr;
 }
 
 void FieldEditing::beforeKey() {
-    QWidget* field = focusedField();
-    keyField_ = field != nullptr && field->isVisible() ? field : nullptr;
+    keyField_ = focusedField();
     if (keyField_ == nullptr || keyField_ == edited_) {
         return;
     }

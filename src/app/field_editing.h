@@ -16,8 +16,9 @@ namespace kestio::app {
 // field does, as it does on them), Escape abandons it (the field shows the text it had before
 // the typing, and writes nothing), and a press of any mouse button on the view outside a text
 // field ends the typing as the field losing the focus does (it commits) before the press goes
-// on. The field then has no focus: the view keeps the window's focus and takes the keys for the
-// show. A field that handles these keys itself (a readout that closes its field) still does.
+// on. The focus then goes to the widget the field is shown in, which takes no text: the view
+// keeps the window's focus, and the keys are the show's. A field that handles these keys itself
+// (a readout that closes its field) still does.
 // The view calls it around the key and mouse presses it hands on to its scene.
 class FieldEditing : public QObject {
   public:
@@ -31,7 +32,7 @@ class FieldEditing : public QObject {
     // Before the view hands on a mouse press at `position` (in the view's viewport).
     void beforePress(const QPoint& position);
 
-    // The text field of the shown widgets that has the focus, or null.
+    // The text field of the shown widgets that has the focus (and is shown), or null.
     QWidget* focusedField() const;
 
   protected:
