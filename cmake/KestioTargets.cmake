@@ -31,18 +31,25 @@ if(KESTIO_SANITIZE_THREAD)
     set(kestio_tsan_environment ENVIRONMENT_MODIFICATION "TSAN_OPTIONS=set:${kestio_tsan_options}")
 endif()
 
-# kestio_tests(<executable> LABEL <label> [THREADED] DEPS <targets...>)
+# kestio_tests(<executable> LABEL <label> [THREADED] [TIMEOUT <s>] [RESOURCE_LOCK <name>]
+#              DEPS <targets...>)
 # One GoogleTest executable from the .cpp files of the calling folder, discovered by CTest
 # and labelled so that `ctest -L <label>` runs one layer. THREADED adds the label "tsan": the
 # tests of components with threads of their own, to run in a -DKESTIO_SANITIZE_THREAD=ON build.
+# RESOURCE_LOCK makes CTest start them one at a time (a resource they hold for their whole run):
+# a test then never spends its time-out waiting for another.
 function(kestio_tests target)
-    cmake_parse_arguments(ARG "THREADED" "LABEL;TIMEOUT" "DEPS" ${ARGN})
+    cmake_parse_arguments(ARG "THREADED" "LABEL;TIMEOUT;RESOURCE_LOCK" "DEPS" ${ARGN})
     if(ARG_THREADED)
         # Labels every test of this folder, the discovered ones included.
         set_property(DIRECTORY APPEND PROPERTY LABELS tsan)
     endif()
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)
+    endif()
+    set(lock "")
+    if(ARG_RESOURCE_LOCK)
+        set(lock RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
     endif()
     file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
     file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
@@ -51,9 +58,24 @@ function(kestio_tests target)
     target_compile_options(${target} PRIVATE ${KESTIO_TEST_OPTIMIZATION})
     gtest_discover_tests(${target}
         DISCOVERY_TIMEOUT 60
-        PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT ${ARG_TIMEOUT}
+        PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT ${ARG_TIMEOUT} ${lock}
                    ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
                    ${kestio_tsan_environment})
+endfunction()
+
+# kestio_resource_lock(<executable> <regex> <lock>)
+# The discovered tests of the executable whose names match the regex hold the CTest resource
+# lock <lock> (as kestio_tests' RESOURCE_LOCK does for all of an executable's tests). Applied
+# after the folder's discovered tests are defined.
+function(kestio_resource_lock target pattern lock)
+    set(script "${CMAKE_CURRENT_BINARY_DIR}/${target}_resource_lock.cmake")
+    file(WRITE "${script}"
+        "foreach(name IN LISTS ${target}_TESTS)\n"
+        "    if(name MATCHES [=[${pattern}]=])\n"
+        "        set_tests_properties(\"\${name}\" PROPERTIES RESOURCE_LOCK ${lock})\n"
+        "    endif()\n"
+        "endforeach()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
 endfunction()
 
 # kestio_run_alone(<test names...>)

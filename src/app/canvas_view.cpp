@@ -3,10 +3,13 @@
 #include <QGraphicsProxyWidget>
 #include <QGraphicsScene>
 #include <QGraphicsSceneMouseEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QResizeEvent>
 
 #include "app/canvas_layout.h"
 #include "app/design_canvas.h"
+#include "app/field_editing.h"
 
 namespace kestio::app {
 
@@ -26,7 +29,7 @@ class CanvasProxy : public QGraphicsProxyWidget {
 }  // namespace
 
 CanvasView::CanvasView(DesignCanvas* canvas, QWidget* parent)
-    : QGraphicsView(parent), canvas_(canvas) {
+    : QGraphicsView(parent), canvas_(canvas), editing_(new FieldEditing(*this)) {
     auto* scene = new QGraphicsScene(this);
     scene->setSceneRect(0, 0, kDesignWidth, kDesignHeight);
     auto* proxy = new CanvasProxy;
@@ -47,6 +50,19 @@ CanvasView::CanvasView(DesignCanvas* canvas, QWidget* parent)
 void CanvasView::resizeEvent(QResizeEvent* event) {
     QGraphicsView::resizeEvent(event);
     applyScale();
+}
+
+void CanvasView::keyPressEvent(QKeyEvent* event) {
+    editing_->beforeKey();
+    QGraphicsView::keyPressEvent(event);
+    if (editing_->afterKey(*event)) {
+        event->accept();
+    }
+}
+
+void CanvasView::mousePressEvent(QMouseEvent* event) {
+    editing_->beforePress(event->position().toPoint());
+    QGraphicsView::mousePressEvent(event);
 }
 
 void CanvasView::applyScale() {

@@ -85,7 +85,15 @@ std::optional<KeyBinding> KeyBindingStore::effectiveKey(PlayControlAction action
     if (auto it = bindings.get().find(action); it != bindings.get().end()) {
         return it->second;
     }
-    return defaultKey(action);
+    // A default yields to the same key stored for another action: a key the operator chose
+    // keeps doing what he chose it for when a default changes.
+    const auto key = defaultKey(action);
+    for (const auto& [other, stored] : bindings.get()) {
+        if (key && other != action && stored == *key) {
+            return std::nullopt;
+        }
+    }
+    return key;
 }
 
 std::optional<PlayControlAction> KeyBindingStore::conflictingAction(

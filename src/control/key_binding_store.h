@@ -15,7 +15,8 @@ namespace kestio {
 
 // The operator's choice of key for each play-control action, kept in the user defaults.
 // An action's effective key is none when it is in unassignedActions, else its entry in
-// bindings, else its default key. No action is ever in both. Main thread only.
+// bindings, else its default key unless another action's entry holds that key. No action is
+// ever in both. Main thread only.
 //
 // Stored form: under "playControlKeyBindings" a map from action raw value to
 // {"keyCode": code, "modifiers": flags}; under "playControlUnassignedActions" the raw values

@@ -1,14 +1,14 @@
 #include "control/keyboard_shortcut_handler.h"
 
-#include <QAbstractSpinBox>
 #include <QApplication>
-#include <QComboBox>
+#include <QGraphicsItem>
+#include <QGraphicsProxyWidget>
+#include <QGraphicsScene>
+#include <QGraphicsView>
 #include <QKeyEvent>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QTextEdit>
 
 #include "control/key_codes.h"
+#include "control/text_entry.h"
 
 namespace kestio {
 
@@ -152,20 +152,44 @@ void KeyboardShortcutHandler::fire(const Shortcut& shortcut) {
     }
 }
 
+namespace {
+
+// The widget that gets the typed keys: the application's focus widget, followed into the
+// widgets a graphics view shows in its scene. The window system gives the focus to the view;
+// the view hands its keys on to the scene's focus item, and a proxy item to the focus widget of
+// the widget it shows.
+QWidget* keyReceiver() {
+    QWidget* receiver = QApplication::focusWidget();
+    // Views inside views are followed too, a few deep.
+    for (int depth = 0; depth < 8; ++depth) {
+        auto* view = qobject_cast<QGraphicsView*>(receiver);
+        QGraphicsScene* scene = view != nullptr ? view->scene() : nullptr;
+        QGraphicsItem* item = scene != nullptr ? scene->focusItem() : nullptr;
+        auto* proxy = item != nullptr && item->isWidget()
+                          ? qobject_cast<QGraphicsProxyWidget*>(item->toGraphicsObject())
+                          : nullptr;
+        QWidget* shown = proxy != nullptr ? proxy->widget() : nullptr;
+        QWidget* inner = shown != nullptr ? shown->focusWidget() : nullptr;
+        // A widget hidden while it had the focus (a field that closes when its edit ends)
+        // keeps being named as the focus widget; it takes no keys.
+        if (inner == nullptr || inner == receiver || !inner->isVisible()) {
+            break;
+        }
+        receiver = inner;
+    }
+    return receiver;
+}
+
+}  // namespace
+
 bool KeyboardShortcutHandler::keysGoElsewhere() {
-    if (QApplication::activeModalWidget() != nullptr) {
+    // A modal window, or an open menu or popup, takes every key.
+    if (QApplication::activeModalWidget() != nullptr ||
+        QApplication::activePopupWidget() != nullptr) {
         return true;
     }
-    QWidget* focus = QApplication::focusWidget();
-    if (focus == nullptr) {
-        return false;
-    }
-    if (qobject_cast<QLineEdit*>(focus) || qobject_cast<QTextEdit*>(focus) ||
-        qobject_cast<QPlainTextEdit*>(focus) || qobject_cast<QAbstractSpinBox*>(focus)) {
-        return true;
-    }
-    auto* combo = qobject_cast<QComboBox*>(focus);
-    return combo != nullptr && combo->isEditable();
+    const QWidget* receiver = keyReceiver();
+    return receiver != nullptr && takesText(receiver);
 }
 
 bool KeyboardShortcutHandler::eventFilter(QObject* watched, QEvent* event) {

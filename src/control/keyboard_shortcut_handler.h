@@ -14,7 +14,8 @@ namespace kestio {
 // the binding store, Ctrl+S, Ctrl+digit and Ctrl+Alt+digit for banks, the arrows for the
 // cursor and the 40 slot keys. It filters the key events of the whole application; a key it
 // handles is swallowed (also when its callback is not set), every other key goes on as usual.
-// Keys pass untouched while a modal window is up or a text field has the focus.
+// Keys pass untouched while a modal window, a menu or a popup is up, and while a text field has
+// the focus (also a field of a widget that a graphics view shows).
 class KeyboardShortcutHandler : public QObject {
   public:
     // What a key press stands for.

@@ -52,7 +52,8 @@ std::optional<KeyBinding> defaultKey(PlayControlAction action) {
         case PlayControlAction::cutGo:
             return KeyBinding{keycode::kSpace, 0};
         case PlayControlAction::pause:
-            return KeyBinding{keycode::kSpace, modifier::kOption};
+            // Alt+Space opens the window menu under most Linux window managers.
+            return KeyBinding{keycode::kSpace, modifier::kShift};
         case PlayControlAction::playAtCursor:
             return KeyBinding{keycode::kReturn, 0};
         case PlayControlAction::standby:

@@ -25,7 +25,7 @@ std::optional<PlayControlAction> playControlActionFromRawValue(std::string_view 
 // The action's title in the current language.
 std::string title(PlayControlAction action);
 
-// The built-in key: Space, Alt+Space, Return, Shift+Return; none for stop.
+// The built-in key: Space, Shift+Space, Return, Shift+Return; none for stop.
 std::optional<KeyBinding> defaultKey(PlayControlAction action);
 
 }  // namespace kestio

@@ -39,7 +39,7 @@ constexpr std::string_view kJapaneseHelp = R"KT(Kestio  Help
 
 再生制御:
   Space          Cut Go (次のスロットへ移動して再生、空なら黒)
-  Alt+Space      一時停止
+  Shift+Space    一時停止
   Enter          カーソル位置を再生
   Shift+Enter    Stand by at First Frame
   ※再生制御のキーはメニューバー「Kestio > キーバインド設定...」
@@ -97,7 +97,7 @@ Slot Playback:
 
 Playback Control:
   Space          Cut Go (advance to next slot and play; black if empty)
-  Alt+Space      Pause
+  Shift+Space    Pause
   Enter          Play the slot at the cursor
   Shift+Enter    Stand by at First Frame
   *Playback control keys can be customized from the menu bar:

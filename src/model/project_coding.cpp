@@ -188,6 +188,22 @@ E readEnum(const Json& value, const std::string& path) {
     return *parsed;
 }
 
+// A slot's enumeration member: an unknown text leaves `field` at its default and is noted.
+template <ModelEnum E>
+void readSlotEnum(const Json& slot, std::string_view key, const std::string& path, E& field,
+                  std::vector<DefaultedSlotValue>* defaulted) {
+    const Json* value = optionalMember(slot, key);
+    if (value == nullptr) {
+        return;
+    }
+    const std::string raw = readString(*value, member(path, key));
+    if (const auto parsed = fromRawValue<E>(raw)) {
+        field = *parsed;
+    } else if (defaulted != nullptr) {
+        defaulted->push_back({0, 0, std::string(key), raw, std::string(rawValue(field))});
+    }
+}
+
 // ---- writing values -------------------------------------------------------------------------
 
 OrderedJson writeDouble(double value, const std::string& path) {
@@ -512,7 +528,8 @@ void checkBankSlots(std::size_t slots, const std::string& slotsPath) {
 struct ReadSlots {
     std::size_t count = 0;        // the elements of the array
     std::vector<SlotData> slots;  // decoded in order; all of them unless the bank is refused
-    std::optional<ModelCodingError> error;  // of the first slot that failed to decode
+    std::optional<ModelCodingError> error;      // of the first slot that failed to decode
+    std::vector<DefaultedSlotValue> defaulted;  // of the decoded slots
 };
 
 // A document as the streaming reader hands it over: its tree with every bank's "slots" array
@@ -585,7 +602,7 @@ std::int64_t readGridSide(const Json& value, const std::string& path) {
 
 // Decodes the members of the root in a fixed order, so that of several faults the same one is
 // always reported, whatever order the text gives them in.
-ProjectData decodeRoot(ReadDocument document) {
+ProjectData decodeRoot(ReadDocument document, std::vector<DefaultedSlotValue>* defaulted) {
     const Json& root = document.root;
     requireObject(root, {});
     ProjectData project;
@@ -613,7 +630,14 @@ ProjectData decodeRoot(ReadDocument document) {
     project.banks.reserve(banks.size());
     for (std::size_t i = 0; i < banks.size(); ++i) {
         ReadSlots read = i < document.banks.size() ? std::move(document.banks[i]) : ReadSlots{};
+        std::vector<DefaultedSlotValue> bankDefaulted = std::move(read.defaulted);
         project.banks.push_back(decodeBank(banks[i], element("banks", i), std::move(read)));
+        if (defaulted != nullptr) {
+            for (DefaultedSlotValue& value : bankDefaulted) {
+                value.bank = i;
+                defaulted->push_back(std::move(value));
+            }
+        }
     }
     if (const Json* value = optionalMember(root, "thumbnailsFolderBookmark")) {
         project.thumbnailsFolderBookmark = readBytes(*value, "thumbnailsFolderBookmark");
@@ -877,8 +901,14 @@ class DocumentReader final : public nlohmann::json_sax<Json> {
             if (!read.error && !banksOnlyCounted_ && read.count <= kMaxSlotsInBank &&
                 document_.slotCount <= kMaxSlotsInDocument) {
                 try {
+                    std::vector<DefaultedSlotValue> defaulted;
                     read.slots.push_back(
-                        decodeSlot(slot_, element(member(element("banks", bank), "slots"), index)));
+                        decodeSlot(slot_, element(member(element("banks", bank), "slots"), index),
+                                   &defaulted));
+                    for (DefaultedSlotValue& value : defaulted) {
+                        value.slot = index;
+                        read.defaulted.push_back(std::move(value));
+                    }
                 } catch (ModelCodingError& error) {
                     read.error = std::move(error);
                 }
@@ -905,9 +935,10 @@ void checkDocumentFile(const std::filesystem::path& file) {
     scanJsonFile(file, counting);
 }
 
-// ---- slots (lenient per key, strict about values) -------------------------------------------
+// ---- slots (lenient per key, strict about values but unknown enumeration texts) ---------------
 
-SlotData decodeSlot(const Json& value, const std::string& path) {
+SlotData decodeSlot(const Json& value, const std::string& path,
+                    std::vector<DefaultedSlotValue>* defaulted) {
     requireObject(value, path);
     SlotData slot;
     const auto key = [&](std::string_view name) { return member(path, name); };
@@ -917,15 +948,11 @@ SlotData decodeSlot(const Json& value, const std::string& path) {
     if (const Json* v = optionalMember(value, "bookmarkData")) {
         slot.bookmarkData = readBytes(*v, key("bookmarkData"));
     }
-    if (const Json* v = optionalMember(value, "mediaType")) {
-        slot.mediaType = readEnum<MediaType>(*v, key("mediaType"));
-    }
+    readSlotEnum(value, "mediaType", path, slot.mediaType, defaulted);
     if (const Json* v = optionalMember(value, "stillDuration")) {
         slot.stillDuration = readDouble(*v, key("stillDuration"));
     }
-    if (const Json* v = optionalMember(value, "postRollMode")) {
-        slot.postRollMode = readEnum<PostRollMode>(*v, key("postRollMode"));
-    }
+    readSlotEnum(value, "postRollMode", path, slot.postRollMode, defaulted);
     if (const Json* v = optionalMember(value, "jumpTarget")) {
         slot.jumpTarget = decodeJumpTarget(*v, key("jumpTarget"));
     }
@@ -935,9 +962,7 @@ SlotData decodeSlot(const Json& value, const std::string& path) {
     if (const Json* v = optionalMember(value, "outPoint")) {
         slot.outPoint = readDouble(*v, key("outPoint"));
     }
-    if (const Json* v = optionalMember(value, "transitionMode")) {
-        slot.transitionMode = readEnum<TransitionMode>(*v, key("transitionMode"));
-    }
+    readSlotEnum(value, "transitionMode", path, slot.transitionMode, defaulted);
     if (const Json* v = optionalMember(value, "dissolveDuration")) {
         slot.dissolveDuration = readDouble(*v, key("dissolveDuration"));
     }
@@ -1050,14 +1075,15 @@ std::string encodeProject(const ProjectData& project) {
     return std::move(out).str();
 }
 
-ProjectData decodeProject(std::string_view json) {
+ProjectData decodeProject(std::string_view json, std::vector<DefaultedSlotValue>* defaulted) {
     checkJsonNesting(json);
     DocumentReader reader;
     parseJsonEvents(json, reader);
-    return decodeRoot(reader.take());
+    return decodeRoot(reader.take(), defaulted);
 }
 
-ProjectData readProjectFile(const std::filesystem::path& file) {
+ProjectData readProjectFile(const std::filesystem::path& file,
+                            std::vector<DefaultedSlotValue>* defaulted) {
     checkDocumentFile(file);
     std::ifstream in(file, std::ios::binary);
     if (!in) {
@@ -1067,7 +1093,7 @@ ProjectData readProjectFile(const std::filesystem::path& file) {
     }
     DocumentReader reader;
     parseJsonEvents(in, reader);
-    return decodeRoot(reader.take());
+    return decodeRoot(reader.take(), defaulted);
 }
 
 }  // namespace kestio

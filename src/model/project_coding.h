@@ -3,19 +3,22 @@
 // The "data.json" coding of the show document and of single slots.
 //
 // Reading is lenient at the root and in slots (a missing or null member takes its default; the root
-// member "banks" is required) and strict inside the settings records (every member required, except
-// ClipInfo.sourceModifiedAt). Writing hands members over in a fixed order, leaves absent optional
-// values out (never null), writes byte fields as Base64, Float fields in their shortest
-// single-precision form and refuses non-finite numbers. Every failure throws ModelCodingError
-// naming the key path. A document may hold at most 1000 banks, 10000 slots in a bank and 200000
-// slots in all (20 banks of the largest grid); larger ones fail before their slots are decoded.
-// Writing refuses a grid or counts that reading would refuse, so what is written can be read.
+// member "banks" is required; an unknown text of a slot's enumeration member takes its default and
+// is reported as a DefaultedSlotValue) and strict inside the settings records (every member
+// required, except ClipInfo.sourceModifiedAt). Writing hands members over in a fixed order, leaves
+// absent optional values out (never null), writes byte fields as Base64, Float fields in their
+// shortest single-precision form and refuses non-finite numbers. Every failure throws
+// ModelCodingError naming the key path. A document may hold at most 1000 banks, 10000 slots in a
+// bank and 200000 slots in all (20 banks of the largest grid); larger ones fail before their slots
+// are decoded. Writing refuses a grid or counts that reading would refuse, so what is written can
+// be read.
 
 #include <cstdint>
 #include <filesystem>
 #include <iosfwd>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -24,6 +27,18 @@
 #include "model/slot_data.h"
 
 namespace kestio {
+
+// A slot member that reading left at its default because its text names no value of its kind
+// (an unknown media type, post-roll mode or transition mode, as a newer or hand-edited document
+// may hold). The rest of the show is read as usual.
+struct DefaultedSlotValue {
+    std::size_t bank = 0;  // both counted from 0; both 0 for a slot coded on its own
+    std::size_t slot = 0;
+    std::string key;           // the slot's member, "postRollMode"
+    std::string found;         // the text it held
+    std::string defaultValue;  // the stored text of the value given instead
+    bool operator==(const DefaultedSlotValue&) const = default;
+};
 
 // The document text, pretty-printed.
 std::string encodeProject(const ProjectData& project);
@@ -47,16 +62,20 @@ void checkDocumentFile(const std::filesystem::path& file);
 // Reads a whole document; any failure anywhere fails the whole document. Each slot is decoded
 // from its own small tree as the parser reaches it: the tree of the whole document is never
 // built. Of duplicate members the last one wins, except that the slots of a replaced "banks" or
-// "slots" member still count against the limits.
-ProjectData decodeProject(std::string_view json);
+// "slots" member still count against the limits. The slot members left at their defaults are
+// added to `defaulted` (when given), in document order.
+ProjectData decodeProject(std::string_view json,
+                          std::vector<DefaultedSlotValue>* defaulted = nullptr);
 
 // Reads the document in `file`: checkDocumentFile first, then the file is read in pieces as
 // decodeProject reads text. Throws as both do.
-ProjectData readProjectFile(const std::filesystem::path& file);
+ProjectData readProjectFile(const std::filesystem::path& file,
+                            std::vector<DefaultedSlotValue>* defaulted = nullptr);
 
 // One slot object. keyPath prefixes the key paths of errors ("banks[0].slots[3]"); empty for a
 // slot coded on its own.
 nlohmann::ordered_json encodeSlot(const SlotData& slot, const std::string& keyPath = {});
-SlotData decodeSlot(const nlohmann::json& value, const std::string& keyPath = {});
+SlotData decodeSlot(const nlohmann::json& value, const std::string& keyPath = {},
+                    std::vector<DefaultedSlotValue>* defaulted = nullptr);
 
 }  // namespace kestio

@@ -92,7 +92,8 @@ fs::path ProjectManager::save(ProjectData project, const fs::path& package) cons
     return package;
 }
 
-ProjectData ProjectManager::load(const fs::path& package) const {
+ProjectData ProjectManager::load(const fs::path& package,
+                                 std::vector<DefaultedSlotValue>* defaulted) const {
     Console::log("📂 load package: " + package.string());
     const fs::path dataFile = package / kDataFileName;
     const fs::path thumbnails = package / kThumbnailsFolderName;
@@ -100,7 +101,16 @@ ProjectData ProjectManager::load(const fs::path& package) const {
 
     // A document that is too large, or holds more than a project can, is refused by a
     // streaming pass before any slot is decoded; then each slot is decoded as it is read.
-    ProjectData project = readProjectFile(dataFile);
+    std::vector<DefaultedSlotValue> found;
+    ProjectData project = readProjectFile(dataFile, &found);
+    for (const DefaultedSlotValue& value : found) {
+        Console::log("⚠️ banks[" + std::to_string(value.bank) + "].slots[" +
+                     std::to_string(value.slot) + "]." + value.key + ": unknown value \"" +
+                     value.found + "\", read as \"" + value.defaultValue + "\"");
+    }
+    if (defaulted != nullptr) {
+        defaulted->insert(defaulted->end(), found.begin(), found.end());
+    }
 
     int loaded = 0;
     for (auto& bank : project.banks) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "model/model_enums.h"
 #include "model/package_files.h"
@@ -12,6 +13,8 @@
 #include "platform/storage/bookmark_service.h"
 
 namespace kestio {
+
+struct DefaultedSlotValue;  // project_coding.h
 
 // The names of the notifications with which the application asks the main view to open a
 // project (open panel) or to save the current one.
@@ -49,8 +52,11 @@ class ProjectManager {
 
     // Reads the package: the document, each slot's file location from its bookmark (with
     // the security scope, else without) and each slot's thumbnail. Then removes what saves cut
-    // short left in the package.
-    ProjectData load(const std::filesystem::path& package) const;
+    // short left in the package. The slot members read as their defaults (see
+    // DefaultedSlotValue) are added to `defaulted` when given, and each is written to the
+    // console.
+    ProjectData load(const std::filesystem::path& package,
+                     std::vector<DefaultedSlotValue>* defaulted = nullptr) const;
 
     // The kind of media a file holds, by its extension (the text after the last dot of the
     // last path component, in any letter case); none for other files.

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "control/midi_input_controller.h"
 #include "model/localization_manager.h"
@@ -16,6 +17,7 @@
 #include "platform/storage/bookmark_service.h"
 #include "platform/storage/user_defaults.h"
 #include "platform/ui/dialog_presenter.h"
+#include "show/defaulted_values_text.h"
 #include "show/disk_worker.h"
 #include "show/project_shape.h"
 #include "show/show_controller.h"
@@ -83,6 +85,23 @@ ProjectData fileLocationsOf(const ProjectData& project) {
 }  // namespace
 
 struct ShowController::ProjectIO {
+    // Slot members whose stored texts named unknown values were read as their defaults: each
+    // goes to the play log, and the operator is told which slots changed.
+    static void reportDefaultedValues(ShowController& show,
+                                      const std::vector<std::string>& entries) {
+        if (entries.empty()) {
+            return;
+        }
+        for (const std::string& entry : entries) {
+            show.playback_.log("不明な値を既定値で読み込み: " + entry);
+        }
+        show.dialogs_.alert(
+            DialogPresenter::AlertStyle::warning,
+            L("一部のスロット設定を既定値で読み込みました",
+              "Some slot settings were read as their defaults"),
+            defaultedValuesText(entries, LocalizationManager::shared().language.get()), {"OK"});
+    }
+
     enum class SaveKind { inPlace, throughPanel, saveAs };
 
     struct SaveOutcome {
@@ -94,6 +113,7 @@ struct ShowController::ProjectIO {
         std::optional<ProjectData> project;
         std::optional<std::string> error;
         std::optional<platform::Bytes> folderBookmark;
+        std::vector<DefaultedSlotValue> defaulted;
     };
 
     using SaveDone = std::function<void(bool saved)>;
@@ -201,6 +221,8 @@ struct ShowController::ProjectIO {
                                 {"OK"});
             return;
         }
+        const std::vector<std::string> defaulted =
+            defaultedValueEntries(*outcome.project, outcome.defaulted);
         ProjectData warmUpSource = fileLocationsOf(*outcome.project);
         const bool midiInputEnabled = outcome.project->midiInputEnabled;
         const bool showLabels = outcome.project->showMIDIAssignLabels;
@@ -219,6 +241,10 @@ struct ShowController::ProjectIO {
         show.refreshVisibleMIDIList();
         show.deduplicateMIDIAssignments();
         const std::uint64_t generation = show.projectGeneration_;
+        reportDefaultedValues(show, defaulted);
+        if (generation != show.projectGeneration_) {
+            return;  // another project was opened or the project closed meanwhile
+        }
         show.checkMissingMedia([&show, url, generation, warmUpSource = std::move(warmUpSource)]() {
             if (generation != show.projectGeneration_) {
                 return;
@@ -288,7 +314,7 @@ void ShowController::loadProject(const fs::path& url) {
         outcome.folderBookmark = folderBookmark(bookmarks, url);
         const bool accessing = bookmarks.startAccessingSecurityScopedResource(url);
         try {
-            outcome.project = manager.load(url);
+            outcome.project = manager.load(url, &outcome.defaulted);
         } catch (const std::exception& error) {
             // The operator reads why in his words; the console keeps the library's.
             platform::Console::log("load failed: " + url.string() + ": " + error.what());

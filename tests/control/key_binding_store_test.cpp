@@ -22,7 +22,7 @@ class KeyBindingStoreTest : public ::testing::Test {
 TEST_F(KeyBindingStoreTest, WithNothingStoredTheDefaultKeysApply) {
     KeyBindingStore store(defaults_);
     EXPECT_EQ(store.effectiveKey(A::cutGo), (KeyBinding{49, 0}));
-    EXPECT_EQ(store.effectiveKey(A::pause), (KeyBinding{49, kOption}));
+    EXPECT_EQ(store.effectiveKey(A::pause), (KeyBinding{49, kShift}));
     EXPECT_EQ(store.effectiveKey(A::playAtCursor), (KeyBinding{36, 0}));
     EXPECT_EQ(store.effectiveKey(A::standby), (KeyBinding{36, kShift}));
     EXPECT_EQ(store.effectiveKey(A::stop), std::nullopt);
@@ -33,7 +33,7 @@ TEST_F(KeyBindingStoreTest, AKeyOfAnotherActionIsRefusedUntilThatActionLetsGo) {
     KeyBindingStore store(defaults_);
     EXPECT_EQ(store.assign(49, 0, A::pause),
               "Already assigned to \"Cut Go (advance to next slot and play, black if empty)\"");
-    EXPECT_EQ(store.effectiveKey(A::pause), (KeyBinding{49, kOption}));
+    EXPECT_EQ(store.effectiveKey(A::pause), (KeyBinding{49, kShift}));
 
     store.unassign(A::cutGo);
     EXPECT_EQ(store.assign(49, 0, A::pause), std::nullopt);
@@ -47,6 +47,23 @@ TEST_F(KeyBindingStoreTest, AKeyOfAnotherActionIsRefusedUntilThatActionLetsGo) {
     test::setLanguage(AppLanguage::ja);
     EXPECT_EQ(store.assign(76, 0, A::standby),
               "「STOP（再生停止・黒）」に既に割り当てられています");
+}
+
+// A key stored for one action before another action's default came to be the same key.
+TEST_F(KeyBindingStoreTest, ADefaultKeyYieldsToTheSameKeyStoredForAnotherAction) {
+    defaults_.setUIntMapMap("playControlKeyBindings",
+                            {{"stop", {{"keyCode", 49}, {"modifiers", kShift}}}});
+    KeyBindingStore store(defaults_);
+    EXPECT_EQ(store.effectiveKey(A::stop), (KeyBinding{49, kShift}));
+    EXPECT_EQ(store.effectiveKey(A::pause), std::nullopt);
+    EXPECT_EQ(store.conflictingAction(49, kShift, std::nullopt), A::stop);
+
+    // Its default comes back once the other action lets the key go.
+    store.unassign(A::stop);
+    EXPECT_EQ(store.effectiveKey(A::pause), (KeyBinding{49, kShift}));
+    // A key stored for the action itself is no reason to yield.
+    EXPECT_EQ(store.assign(49, kShift, A::pause), std::nullopt);
+    EXPECT_EQ(store.effectiveKey(A::pause), (KeyBinding{49, kShift}));
 }
 
 TEST_F(KeyBindingStoreTest, SlotKeysAndBareArrowsAreRefusedAsReserved) {
@@ -109,8 +126,8 @@ TEST_F(KeyBindingStoreTest, BindingsSurviveARestartInTheSettingsFile) {
     {
         platform::SettingsUserDefaults settings(file);
         KeyBindingStore store(settings);
-        ASSERT_EQ(store.assign(49, kShift, A::stop), std::nullopt);
         store.unassign(A::pause);
+        ASSERT_EQ(store.assign(49, kShift, A::stop), std::nullopt);
     }
     platform::SettingsUserDefaults settings(file);
     KeyBindingStore store(settings);

@@ -2,11 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
+#include <QGraphicsProxyWidget>
+#include <QGraphicsScene>
+#include <QGraphicsView>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTextEdit>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -110,7 +121,8 @@ class KeyboardShortcutHandlerTest : public ::testing::Test {
 
 TEST_F(KeyboardShortcutHandlerTest, DefaultPlayControlKeysFireTheirActions) {
     EXPECT_EQ(fired(press(Qt::Key_Space, kEvSpace, {}, " ")), "cutGo");
-    EXPECT_EQ(fired(press(Qt::Key_Space, kEvSpace, Qt::AltModifier, " ")), "pause");
+    EXPECT_EQ(fired(press(Qt::Key_Space, kEvSpace, Qt::ShiftModifier, " ")), "pause");
+    EXPECT_EQ(fired(press(Qt::Key_Space, kEvSpace, Qt::AltModifier, " ")), "");
     EXPECT_EQ(fired(press(Qt::Key_Return, kEvEnter, {}, "\r")), "enter");
     EXPECT_EQ(fired(press(Qt::Key_Enter, kEvKpEnter, Qt::KeypadModifier, "\r")), "enter");
     EXPECT_EQ(fired(press(Qt::Key_Return, kEvEnter, Qt::ShiftModifier, "\r")), "standby");
@@ -194,6 +206,106 @@ TEST_F(KeyboardShortcutHandlerTest, TextFieldsAndModalWindowsKeepTheirKeys) {
     });
     dialog.exec();
     EXPECT_TRUE(sawKeyWhileModal);
+}
+
+// The main window shows its panels through a graphics view, which has the window's focus and
+// hands its keys on to the focused widget of the panel it shows.
+TEST_F(KeyboardShortcutHandlerTest, TextFieldsShownThroughAGraphicsViewKeepTheirKeys) {
+    struct Case {
+        const char* what;
+        std::function<QWidget*()> make;
+        std::function<QString(QWidget*)> text;  // null for a control that takes no text
+    };
+    const auto editable = [] {
+        auto* combo = new QComboBox;
+        combo->setEditable(true);
+        return combo;
+    };
+    const Case cases[] = {
+        {"line edit", [] { return new QLineEdit; },
+         [](QWidget* w) { return static_cast<QLineEdit*>(w)->text(); }},
+        // The digits go in before the 0 the box shows.
+        {"spin box",
+         [] {
+             auto* box = new QSpinBox;
+             box->setRange(0, 999);
+             return box;
+         },
+         [](QWidget* w) { return QString::number(static_cast<QSpinBox*>(w)->value() / 10); }},
+        {"plain text edit", [] { return new QPlainTextEdit; },
+         [](QWidget* w) { return static_cast<QPlainTextEdit*>(w)->toPlainText(); }},
+        {"text edit", [] { return new QTextEdit; },
+         [](QWidget* w) { return static_cast<QTextEdit*>(w)->toPlainText(); }},
+        {"editable combo box", editable,
+         [](QWidget* w) { return static_cast<QComboBox*>(w)->currentText(); }},
+        {"push button", [] { return new QPushButton("OK"); }, nullptr},
+        {"fixed combo box", [] { return new QComboBox; }, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QWidget panel;
+        auto* layout = new QVBoxLayout(&panel);
+        QWidget* widget = c.make();
+        layout->addWidget(widget);
+        QGraphicsScene scene;
+        scene.addWidget(&panel);
+        QGraphicsView view(&scene, &window_);
+        window_.layout()->addWidget(&view);
+        view.show();
+        view.setFocus();
+        widget->setFocus();
+        QApplication::processEvents();
+        ASSERT_EQ(QApplication::focusWidget(), &view);
+        ASSERT_TRUE(widget->hasFocus() || widget->focusProxy() != nullptr ||
+                    panel.focusWidget() != nullptr);
+
+        EXPECT_EQ(fired(press(Qt::Key_2, 3, {}, "2")), c.text ? "" : "slot 1");
+        EXPECT_EQ(fired(press(Qt::Key_1, kEv1, {}, "1")), c.text ? "" : "slot 0");
+        if (c.text) {
+            EXPECT_EQ(c.text(widget), "21");
+        }
+        scene.removeItem(panel.graphicsProxyWidget());
+        probe_.setFocus();
+    }
+}
+
+// A readout that becomes a field while it is edited hides its field when the edit ends; the
+// keys then belong to the show again.
+TEST_F(KeyboardShortcutHandlerTest, AFieldHiddenAfterItsEditLeavesTheKeysToTheShow) {
+    QWidget panel;
+    auto* layout = new QVBoxLayout(&panel);
+    auto* field = new QLineEdit;
+    layout->addWidget(field);
+    QGraphicsScene scene;
+    scene.addWidget(&panel);
+    QGraphicsView view(&scene, &window_);
+    window_.layout()->addWidget(&view);
+    view.show();
+    view.setFocus();
+    field->setFocus();
+    QApplication::processEvents();
+    ASSERT_EQ(QApplication::focusWidget(), &view);
+    EXPECT_EQ(fired(press(Qt::Key_2, 3, {}, "2")), "");
+    field->hide();
+    QApplication::processEvents();
+    EXPECT_EQ(fired(press(Qt::Key_2, 3, {}, "2")), "slot 1");
+    scene.removeItem(panel.graphicsProxyWidget());
+    probe_.setFocus();
+}
+
+TEST_F(KeyboardShortcutHandlerTest, AnOpenMenuKeepsTheKeys) {
+    QMenu menu(&window_);
+    menu.addAction("Level");
+    menu.popup(window_.mapToGlobal(QPoint(10, 10)));
+    QApplication::processEvents();
+    ASSERT_EQ(QApplication::activePopupWidget(), &menu);
+    log_.clear();
+    auto event = press(Qt::Key_Space, kEvSpace, {}, " ");
+    QApplication::sendEvent(&menu, &event);
+    EXPECT_TRUE(log_.empty());
+    menu.close();
+    QApplication::processEvents();
+    EXPECT_EQ(fired(press(Qt::Key_Space, kEvSpace, {}, " ")), "cutGo");
 }
 
 TEST_F(KeyboardShortcutHandlerTest, DisabledOrStoppedHandlersLetEverythingThrough) {

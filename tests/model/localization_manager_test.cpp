@@ -123,13 +123,14 @@ TEST(HelpTextTest, KeysCarryTheirLinuxNamesInAlignedColumns) {
         }
         // Key and meaning columns line up: the meaning starts at column 17.
         for (const auto& line : linesOf(text)) {
-            if (line.rfind("  Ctrl", 0) == 0 || line.rfind("  Alt", 0) == 0) {
+            if (line.rfind("  Ctrl", 0) == 0 || line.rfind("  Alt", 0) == 0 ||
+                line.rfind("  Shift", 0) == 0) {
                 EXPECT_EQ(line.find_first_not_of(' ', line.find(' ', 2)), 17u) << line;
             }
         }
     }
     EXPECT_NE(helpText(AppLanguage::en).find("  Ctrl+Alt+1-0   BANK 11-20\n"), std::string::npos);
-    EXPECT_NE(helpText(AppLanguage::ja).find("  Alt+Space      一時停止\n"), std::string::npos);
+    EXPECT_NE(helpText(AppLanguage::ja).find("  Shift+Space    一時停止\n"), std::string::npos);
 }
 
 TEST(HelpTextTest, TheListOfFormatsIsKept) {

@@ -112,11 +112,10 @@ std::vector<Malformed> malformedDocuments() {
 
         // Slot members.
         {"name a number", documentWithSlots(R"({"name": 5})"), slotPath("name")},
-        {"post-roll capitalised", documentWithSlots(R"({"postRollMode": "Freeze"})"),
+        {"post-roll a number", documentWithSlots(R"({"postRollMode": 1})"),
          slotPath("postRollMode")},
-        {"unknown media type", documentWithSlots(R"({"mediaType": "movie"})"),
-         slotPath("mediaType")},
-        {"transition capitalised", documentWithSlots(R"({"transitionMode": "Cut"})"),
+        {"media type an object", documentWithSlots(R"({"mediaType": {}})"), slotPath("mediaType")},
+        {"transition a boolean", documentWithSlots(R"({"transitionMode": true})"),
          slotPath("transitionMode")},
         {"play rate a string", documentWithSlots(R"({"playRate": "1"})"), slotPath("playRate")},
         {"still duration a boolean", documentWithSlots(R"({"stillDuration": true})"),
@@ -194,12 +193,12 @@ std::vector<Malformed> malformedDocuments() {
         {"output binding an array", documentWithSlots(R"({"midiOutputBinding": []})"),
          slotPath("midiOutputBinding")},
         {"fourth slot post-roll",
-         documentWithSlots(R"({}, {}, {}, {"name": "x", "postRollMode": "Loop"})"),
+         documentWithSlots(R"({}, {}, {}, {"name": "x", "postRollMode": 2})"),
          "banks[0].slots[3].postRollMode"},
 
         // Of several faults, the first in writing order is reported, whatever the text order.
         {"first faulty slot key",
-         documentWithSlots(R"({"playRate": "x", "postRollMode": "x", "mediaType": "x"})"),
+         documentWithSlots(R"({"playRate": "x", "postRollMode": 0, "mediaType": 0})"),
          slotPath("mediaType")},
         {"first faulty root key", R"({"followJumpEnabled": 1, "banks": [null], "rows": -5})",
          "rows"},
@@ -207,23 +206,23 @@ std::vector<Malformed> malformedDocuments() {
          withColor(R"("blueGain": null, "brightness": "0", "contrast": 1)"),
          slotPath("colorSettings.brightness")},
         {"faulty slot before a faulty root key",
-         R"({"banks": [{"name": "B", "slots": [{"mediaType": "x"}]}], "rows": -5})", "rows"},
+         R"({"banks": [{"name": "B", "slots": [{"mediaType": 0}]}], "rows": -5})", "rows"},
         {"faulty slot before its bank's faulty name",
-         R"({"banks": [{"slots": [{"mediaType": "x"}], "name": 5}]})", "banks[0].name"},
+         R"({"banks": [{"slots": [{"mediaType": 0}], "name": 5}]})", "banks[0].name"},
         {"faulty slots in two banks",
-         R"({"banks": [{"name": "B", "slots": [{}, {"mediaType": "x"}]},
-                       {"name": "C", "slots": [{"postRollMode": "x"}]}]})",
+         R"({"banks": [{"name": "B", "slots": [{}, {"mediaType": 0}]},
+                       {"name": "C", "slots": [{"postRollMode": 0}]}]})",
          "banks[0].slots[1].mediaType"},
         {"faulty slot before a later bank over its slot limit",
-         R"({"banks": [{"name": "B", "slots": [{"mediaType": "x"}]}, {"name": "C", "slots": [)" +
+         R"({"banks": [{"name": "B", "slots": [{"mediaType": 0}]}, {"name": "C", "slots": [)" +
              repeated("{}", 10001) + "]}]}",
          slotPath("mediaType")},
         {"faulty slot in a bank over its slot limit",
-         R"({"banks": [{"name": "B", "slots": [{"mediaType": "x"}, )" + repeated("{}", 10000) +
+         R"({"banks": [{"name": "B", "slots": [{"mediaType": 0}, )" + repeated("{}", 10000) +
              "]}]}",
          "banks[0].slots"},
         {"faulty slot of a replaced slots member",
-         R"({"banks": [{"name": "B", "slots": [{}], "slots": [{}, {"mediaType": "x"}]}]})",
+         R"({"banks": [{"name": "B", "slots": [{}], "slots": [{}, {"mediaType": 0}]}]})",
          "banks[0].slots[1].mediaType"},
     };
 }
@@ -248,7 +247,7 @@ TEST(MalformedDocument, DocumentsAtTheLimitsAreRead) {
 
 TEST(MalformedDocument, OfDuplicateMembersTheLastIsRead) {
     const ProjectData project = decodeProject(R"({"banks": [{"name": "A", "slots": []}],
-        "banks": [{"name": "B", "slots": [{"mediaType": "x"}], "slots": [{"name": "s"}]},
+        "banks": [{"name": "B", "slots": [{"mediaType": 0}], "slots": [{"name": "s"}]},
                   {"name": "C", "slots": "none", "slots": []}]})");
     ASSERT_EQ(project.banks.size(), 2u);
     EXPECT_EQ(project.banks[0].name, "B");
@@ -262,12 +261,19 @@ TEST(MalformedDocument, OfDuplicateMembersTheLastIsRead) {
 
 TEST(MalformedDocument, ErrorTextNamesKeyAndReason) {
     try {
-        decodeProject(documentWithSlots(R"({}, {"postRollMode": "Freeze"})"));
+        decodeProject(documentWithSlots(R"({}, {"postRollMode": 2})"));
         FAIL() << "no error";
     } catch (const ModelCodingError& error) {
         EXPECT_EQ(error.keyPath(), "banks[0].slots[1].postRollMode");
         EXPECT_EQ(std::string(error.what()),
-                  "banks[0].slots[1].postRollMode: unknown value \"Freeze\"");
+                  "banks[0].slots[1].postRollMode: expected a string, found a number");
+    }
+    try {
+        decodeProject(R"({"outputSettings": {"resolution": "4k", "frameRate": "30"},
+                          "banks": []})");
+        FAIL() << "no error";
+    } catch (const ModelCodingError& error) {
+        EXPECT_EQ(std::string(error.what()), "outputSettings.resolution: unknown value \"4k\"");
     }
     try {
         decodeProject(R"({"banks": [{"slots": []}]})");
@@ -427,7 +433,7 @@ TEST(UnwritableValue, SingleSlotErrorsUseTheGivenPrefix) {
               "clipboard[2].dissolveDuration");
     EXPECT_EQ(failingKeyPath([&] { decodeSlot(nlohmann::json::array()); }), "");
     EXPECT_EQ(failingKeyPath([&] {
-                  decodeSlot(nlohmann::json{{"mediaType", "x"}}, "pasted");
+                  decodeSlot(nlohmann::json{{"mediaType", 0}}, "pasted");
               }),
               "pasted.mediaType");
 }

@@ -465,5 +465,67 @@ TEST(LenientValues, ModeratelyDeepUnknownMembersAreIgnored) {
     EXPECT_EQ(decodeProject(R"({"extra": )" + deep + R"(, "banks": []})"), ProjectData{});
 }
 
+// A slot's enumeration member whose text names no value (a newer or hand-edited document)
+// takes the member's default; the slot's other members and the rest of the show are read, and
+// each defaulted member is reported with its slot.
+TEST(LenientSlotValues, AnUnknownTextTakesItsDefaultAndIsReported) {
+    using V = DefaultedSlotValue;
+    struct Case {
+        const char* what;
+        std::string document;
+        std::vector<V> defaulted;
+    };
+    const std::string good = R"({"name": "Good", "postRollMode": "loop", "mediaType": "still"})";
+    const Case cases[] = {
+        {"post-roll in the second bank",
+         R"({"banks": [{"name": "A", "slots": [)" + good + R"(]},
+                       {"name": "B", "slots": [{}, {"name": "Intro", "postRollMode": "sideways",
+                                                    "playRate": 2}]}]})",
+         {{1, 1, "postRollMode", "sideways", "freeze"}}},
+        {"all three in one slot",
+         documentWithSlots(
+             R"({"mediaType": "hologram", "postRollMode": "Loop", "transitionMode": "wipe"})"),
+         {{0, 0, "mediaType", "hologram", "video"},
+          {0, 0, "postRollMode", "Loop", "freeze"},
+          {0, 0, "transitionMode", "wipe", "cut"}}},
+        {"only the last of two slots members counts",
+         R"({"banks": [{"name": "A", "slots": [{"postRollMode": "x"}],
+                        "slots": [)" +
+             good + R"(, {"transitionMode": "y"}]}]})",
+         {{0, 1, "transitionMode", "y", "cut"}}},
+        {"known texts", documentWithSlots(good), {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<V> defaulted;
+        const ProjectData project = decodeProject(c.document, &defaulted);
+        EXPECT_EQ(defaulted, c.defaulted);
+        for (const V& value : c.defaulted) {
+            const SlotData& slot = project.banks.at(value.bank).slots.at(value.slot);
+            EXPECT_EQ(slot.mediaType, SlotData().mediaType);
+            EXPECT_EQ(slot.postRollMode, SlotData().postRollMode);
+            EXPECT_EQ(slot.transitionMode, SlotData().transitionMode);
+        }
+        // A slot read whole stays as written.
+        const SlotData& first = project.banks[0].slots[0];
+        if (first.name == "Good") {
+            EXPECT_EQ(first.postRollMode, PostRollMode::loop);
+            EXPECT_EQ(first.mediaType, MediaType::still);
+        }
+    }
+    // The rest of the defaulted slot is kept, and it is written back with its default.
+    std::vector<V> defaulted;
+    const ProjectData project = decodeProject(cases[0].document, &defaulted);
+    EXPECT_EQ(project.banks[1].slots[1].name, "Intro");
+    EXPECT_EQ(project.banks[1].slots[1].playRate, 2.0);
+    EXPECT_EQ(encodeSlot(project.banks[1].slots[1])["postRollMode"], "freeze");
+    // A slot coded on its own is read the same way.
+    std::vector<V> single;
+    EXPECT_EQ(
+        decodeSlot(parseJsonText(R"({"postRollMode": "sideways"})"), {}, &single).postRollMode,
+        PostRollMode::freeze);
+    EXPECT_EQ(single, (std::vector<V>{{0, 0, "postRollMode", "sideways", "freeze"}}));
+}
+
 }  // namespace
 }  // namespace kestio

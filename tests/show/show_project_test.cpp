@@ -169,6 +169,39 @@ TEST_F(ShowProject, BadPackagesFailToLoadAndTheOpenProjectStays) {
     EXPECT_EQ(logCount("プロジェクト読み込み: Good.ktshow"), 1);
 }
 
+// A package whose document names a post-roll mode this program does not know, in one slot.
+TEST_F(ShowProject, AnUnknownValueInOneSlotLeavesTheRestOfTheShowAndSaysWhichSlot) {
+    ProjectData project = named("Opening");
+    project.banks[1].slots[3].name = "02_Intro";
+    project.banks[1].slots[3].postRollMode = PostRollMode::loop;
+    project.banks[1].slots[3].playRate = 2.0;
+    const fs::path package = writePackage(project, "Newer.ktshow");
+    {
+        std::ifstream in(package / "data.json");
+        const std::string text((std::istreambuf_iterator<char>(in)), {});
+        const std::regex loop(R"("postRollMode"\s*:\s*"loop")");
+        ASSERT_TRUE(std::regex_search(text, loop));
+        std::ofstream(package / "data.json", std::ios::trunc)
+            << std::regex_replace(text, loop, R"("postRollMode": "sideways")");
+    }
+    open(package);
+    EXPECT_FALSE(alerted(L("読み込みに失敗しました", "Load Failed")));
+    EXPECT_EQ(show->currentProjectURL.get(), package);
+    EXPECT_EQ(show->project().banks[0].slots[0].name, "Opening");
+    const SlotData& slot = show->project().banks[1].slots[3];
+    EXPECT_EQ(slot.name, "02_Intro");
+    EXPECT_EQ(slot.playRate, 2.0);
+    EXPECT_EQ(slot.postRollMode, PostRollMode::freeze);
+
+    const std::string line = R"(BANK 2 SLOT 4 (Intro): postRollMode "sideways" → freeze)";
+    EXPECT_EQ(logCount("不明な値を既定値で読み込み: " + line), 1);
+    const std::string title = L("一部のスロット設定を既定値で読み込みました",
+                                "Some slot settings were read as their defaults");
+    ASSERT_TRUE(alerted(title));
+    EXPECT_NE(dialogs.callsOf("alert").back().texts.at(1).find(line), std::string::npos);
+    EXPECT_FALSE(show->hasUnsavedChanges.get());
+}
+
 TEST_F(ShowProject, OnlyTheLastOfTwoOpensIsShown) {
     const fs::path first = writePackage(named("First"), "First.ktshow");
     const fs::path second = writePackage(named("Second"), "Second.ktshow");

@@ -105,6 +105,40 @@ QImage VirtualDesktop::grab(const QRect& area, int screen) const {
     return image.copy();
 }
 
+WindowManager::WindowManager(const VirtualDesktop& desktop) {
+    // Openbox runs its start-up command once it has taken the screen, bound its keys and
+    // managed the windows already there: the line that command prints says it is ready. (The
+    // desktop count it publishes early in its start-up says less: focus and key bindings may
+    // not be set up yet.)
+    const std::string ready = "window manager ready on " + desktop.display();
+    process_ = std::make_unique<BackgroundProcess>(
+        std::vector<std::string>{"openbox", "--sm-disable", "--startup", "echo '" + ready + "'"},
+        BackgroundProcess::ErrorOutput::withOutput);
+    if (!process_->started()) {
+        failure_ = "openbox did not start: " + process_->failure();
+        return;
+    }
+    std::string said;
+    const bool started = pollUntil([&] {
+        for (const auto& chunk : process_->take(0ms)) {
+            said += chunk.bytes;
+        }
+        return said.find(ready) != std::string::npos || !process_->running();
+    });
+    if (!started || said.find(ready) == std::string::npos) {
+        failure_ = std::string(process_->running() ? "openbox did not finish its start-up"
+                                                   : "openbox ended at start-up") +
+                   ": " + said;
+        process_->stop();
+    }
+}
+
+WindowManager::~WindowManager() {
+    if (process_) {
+        process_->stop();
+    }
+}
+
 KestioProcess::KestioProcess(const VirtualDesktop& desktop,
                              const std::vector<std::string>& arguments)
     : desktop_(desktop),

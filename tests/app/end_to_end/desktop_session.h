@@ -54,6 +54,25 @@ class VirtualDesktop {
     std::string failure_;
 };
 
+// A window manager (openbox with its stock key bindings) on the first screen of `desktop`, for
+// as long as it lives: windows get frames, and the desktop's own keys (Alt+Space opens the
+// window menu) are taken before any program sees them. Once constructed without a failure, it
+// has finished its start-up.
+class WindowManager {
+  public:
+    explicit WindowManager(const VirtualDesktop& desktop);
+    ~WindowManager();
+    WindowManager(const WindowManager&) = delete;
+    WindowManager& operator=(const WindowManager&) = delete;
+
+    // Empty once it manages the screen, else why it does not.
+    const std::string& failure() const { return failure_; }
+
+  private:
+    std::unique_ptr<BackgroundProcess> process_;
+    std::string failure_;
+};
+
 // One running kestio, its output collected as it arrives.
 class KestioProcess {
   public:

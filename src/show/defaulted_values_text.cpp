@@ -1,0 +1,34 @@
+#include "show/defaulted_values_text.h"
+
+#include "show/media_check_text.h"
+#include "show/slot_display_name.h"
+
+namespace kestio {
+
+std::vector<std::string> defaultedValueEntries(const ProjectData& project,
+                                               const std::vector<DefaultedSlotValue>& defaulted) {
+    std::vector<std::string> entries;
+    for (const DefaultedSlotValue& value : defaulted) {
+        std::string entry =
+            "BANK " + std::to_string(value.bank + 1) + " SLOT " + std::to_string(value.slot + 1);
+        if (value.bank < project.banks.size() &&
+            value.slot < project.banks[value.bank].slots.size()) {
+            const std::string name =
+                slotDisplayName(project.banks[value.bank].slots[value.slot].name);
+            if (!name.empty()) {
+                entry += " (" + name + ")";
+            }
+        }
+        entries.push_back(entry + ": " + value.key + " \"" + value.found + "\" → " +
+                          value.defaultValue);
+    }
+    return entries;
+}
+
+std::string defaultedValuesText(const std::vector<std::string>& entries, AppLanguage language) {
+    return listWithOverflow(entries, language) + "\n\n" +
+           (language == AppLanguage::ja ? "これらの設定を確認してから保存してください。"
+                                        : "Check these settings before you save the project.");
+}
+
+}  // namespace kestio
