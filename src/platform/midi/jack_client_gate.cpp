@@ -1,17 +1,26 @@
 #include "platform/midi/jack_client_gate.h"
 
 #include <atomic>
+#include <functional>
 #include <mutex>
+#include <vector>
 
 namespace kestio::platform::jack_client_gate {
 
 namespace {
 
+struct Enrolled {
+    jack_client_t* client;
+    const std::atomic<bool>* lost;
+    std::function<void()> markLost;
+};
+
 // The process's JACK clients are one shared state of libjack's; this mirrors what the gate needs
 // of it.
 struct Gate {
-    std::mutex opening;
+    std::mutex held;  // by every libjack call on a client
     std::atomic<int> lostClients{0};
+    std::vector<Enrolled> enrolled;  // guarded by `held`
 };
 
 Gate& gate() {
@@ -32,11 +41,32 @@ void silenceLibjack() {
     });
 }
 
+// A request to the client's server that changes nothing: true when the server answered.
+bool answers(jack_client_t* client) {
+    char* uuid = jack_get_uuid_for_client_name(client, jack_get_client_name(client));
+    if (uuid == nullptr) {
+        return false;
+    }
+    jack_free(uuid);
+    return true;
+}
+
 }  // namespace
 
-jack_client_t* open(const std::string& name) {
+std::unique_lock<std::mutex> hold() {
+    return std::unique_lock(gate().held);
+}
+
+jack_client_t* open(const std::unique_lock<std::mutex>& held, const std::string& name) {
+    (void)held;
     silenceLibjack();
-    std::lock_guard lock(gate().opening);
+    // The notice of a server's end does not reach every client of it (one opened as the server
+    // went gets none): each open client's server must answer before another client opens.
+    for (const auto& e : gate().enrolled) {
+        if (!e.lost->load() && !answers(e.client)) {
+            e.markLost();
+        }
+    }
     if (gate().lostClients.load() > 0) {
         return nullptr;
     }
@@ -44,12 +74,19 @@ jack_client_t* open(const std::string& name) {
     return jack_client_open(name.c_str(), JackNoStartServer, &status);
 }
 
+void enroll(const std::unique_lock<std::mutex>& held, jack_client_t* client,
+            const std::atomic<bool>& lost, std::function<void()> markLost) {
+    (void)held;
+    gate().enrolled.push_back({client, &lost, std::move(markLost)});
+}
+
 void lost() {
     gate().lostClients.fetch_add(1);
 }
 
 void close(jack_client_t* client, const std::atomic<bool>& lost) {
-    std::lock_guard lock(gate().opening);
+    std::lock_guard lock(gate().held);
+    std::erase_if(gate().enrolled, [&](const Enrolled& e) { return e.client == client; });
     jack_client_close(client);
     if (lost.load()) {
         gate().lostClients.fetch_sub(1);

@@ -46,14 +46,28 @@ class Link {
     // Opens a client and gives it the wanted ports; null when no server answers (or a client of
     // a server that went away is still closing). Blocking.
     static std::unique_ptr<Link> open(const WantedLink& wanted, std::function<void()> onLost) {
-        jack_client_t* handle = jack_client_gate::open(wanted.clientName);
+        const auto held = jack_client_gate::hold();
+        jack_client_t* handle = jack_client_gate::open(held, wanted.clientName);
         if (handle == nullptr) {
             return nullptr;
         }
         std::unique_ptr<Link> link(new Link(handle, std::move(onLost)));
         jack_set_process_callback(handle, &Link::process, link.get());
         jack_on_info_shutdown(handle, &Link::shutDown, link.get());
-        link->addPorts(wanted);
+        // A server that went while the client was being opened gave its notice before there was
+        // anyone to tell. Registering the ports and activating are requests to the server: when
+        // they fail, the link is lost from the start, and it is closed before any other client of
+        // the process opens (a client of a dead server left open beside one of a new server
+        // shares libjack's per-process state with it).
+        auto added = link->addPortsHeld(wanted);
+        if (added == PortsAdded::none && !link->activateHeld()) {
+            added = PortsAdded::failed;
+        }
+        if (added == PortsAdded::failed) {
+            link->markLost();
+        }
+        Link* raw = link.get();
+        jack_client_gate::enroll(held, handle, link->lost_, [raw] { raw->markLost(); });
         return link;
     }
 
@@ -80,12 +94,30 @@ class Link {
     // True once the server has gone: nothing but the close may be called any more.
     bool lost() const { return lost_.load(std::memory_order_acquire); }
 
+    // The server is gone (its notice came, or a request failed): counted once, however many
+    // threads find out.
+    void markLost() {
+        if (lost_.exchange(true, std::memory_order_acq_rel)) {
+            return;
+        }
+        jack_client_gate::lost();
+        if (onLost_) {
+            onLost_();
+        }
+    }
+
     enum class PortsAdded { none, added, addedAndReactivated, failed };
 
     // Registers the wanted ports that the client lacks. libjack's process thread walks the
     // client's port list without a lock, so an active client is deactivated first (which breaks
     // its connections: the caller restores them).
     PortsAdded addPorts(const WantedLink& wanted) {
+        const auto held = jack_client_gate::hold();
+        return addPortsHeld(wanted);
+    }
+
+    // addPorts() with the gate held by the caller.
+    PortsAdded addPortsHeld(const WantedLink& wanted) {
         const bool needInput = wanted.inputPortName && input_.load() == nullptr;
         const bool needOutput = wanted.outputPortName && output_.load() == nullptr;
         if (!needInput && !needOutput) {
@@ -114,8 +146,7 @@ class Link {
             ok = ok && port != nullptr;
             output_.store(port, std::memory_order_release);
         }
-        active_ = jack_activate(handle_) == 0;
-        if (!ok || !active_) {
+        if (!activateHeld() || !ok) {
             return PortsAdded::failed;
         }
         return wasActive ? PortsAdded::addedAndReactivated : PortsAdded::added;
@@ -124,6 +155,7 @@ class Link {
     // Full names of the server's MIDI ports with `flags` (JackPortIsOutput: sources).
     std::vector<std::string> ports(unsigned long flags) const {
         std::vector<std::string> names;
+        const auto held = jack_client_gate::hold();
         const char** list = jack_get_ports(handle_, nullptr, JACK_DEFAULT_MIDI_TYPE, flags);
         if (list != nullptr) {
             for (const char** p = list; *p != nullptr; ++p) {
@@ -135,6 +167,7 @@ class Link {
     }
 
     bool hasPort(const std::string& name) const {
+        const auto held = jack_client_gate::hold();
         return jack_port_by_name(handle_, name.c_str()) != nullptr;
     }
     std::optional<std::string> inputName() const { return nameOf(input_.load()); }
@@ -142,10 +175,12 @@ class Link {
 
     // 0, or EEXIST for a connection that exists already, count as connected.
     bool connect(const std::string& from, const std::string& to) {
+        const auto held = jack_client_gate::hold();
         const int result = jack_connect(handle_, from.c_str(), to.c_str());
         return result == 0 || result == EEXIST;
     }
     void disconnect(const std::string& from, const std::string& to) {
+        const auto held = jack_client_gate::hold();
         jack_disconnect(handle_, from.c_str(), to.c_str());
     }
 
@@ -163,6 +198,12 @@ class Link {
           queue_(kOutputQueueBytes),
           inbox_(kInputQueueBytes),
           onLost_(std::move(onLost)) {}
+
+    // Activates the client, the gate held: true when the server took it.
+    bool activateHeld() {
+        active_ = jack_activate(handle_) == 0;
+        return active_;
+    }
 
     // The delivery thread: hands the messages the process thread took in to the handler, in
     // order, until the link closes.
@@ -192,6 +233,7 @@ class Link {
         if (port == nullptr) {
             return std::nullopt;
         }
+        const auto held = jack_client_gate::hold();
         return std::string(jack_port_name(port));
     }
 
@@ -226,17 +268,14 @@ class Link {
         return 0;
     }
 
-    // The notification thread, when the server goes. libjack allows no call on the client here.
+    // The notice that the server went, on a thread of libjack's: its notification thread, or its
+    // process thread when a cycle fails, possibly both at once. libjack allows no call on the
+    // client here.
     static void shutDown(jack_status_t, const char*, void* arg) {
         auto* self = static_cast<Link*>(arg);
         self->notifying_.fetch_add(1);
-        if (!self->closing_.load() &&
-            !self->lost_.load()) {  // a notice in our own close is no loss
-            jack_client_gate::lost();
-            self->lost_.store(true, std::memory_order_release);
-            if (self->onLost_) {
-                self->onLost_();
-            }
+        if (!self->closing_.load()) {  // a notice in our own close is no loss
+            self->markLost();
         }
         self->notifying_.fetch_sub(1);
     }
@@ -282,6 +321,9 @@ class LinkKeeper {
     Survey survey() {
         if (!link_) {
             link_ = Link::open(wanted_, onLost_);
+            if (link_ && link_->lost()) {
+                link_.reset();  // its server went as it was opened: no one has seen it yet
+            }
             if (link_) {
                 serial_ = ++opened_;
                 restore();
@@ -356,7 +398,10 @@ class LinkKeeper {
 
     void addPorts() {
         if (Link* link = live()) {
-            if (link->addPorts(wanted_) == Link::PortsAdded::addedAndReactivated) {
+            const auto added = link->addPorts(wanted_);
+            if (added == Link::PortsAdded::failed) {
+                link->markLost();  // the main thread retires it; it is opened afresh
+            } else if (added == Link::PortsAdded::addedAndReactivated) {
                 restore();
             }
         }
