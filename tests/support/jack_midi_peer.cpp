@@ -78,16 +78,17 @@ JackMidiPeer JackMidiPeer::open(const std::string& client, const std::string& po
         std::this_thread::sleep_for(std::chrono::milliseconds(10));  // a worker is closing
         held.lock();
     }
+    // The server is asked for an answer once its notice has a taker, before a thread of the
+    // client's runs (see the product's clients).
     if (state->client != nullptr) {
-        state->port = jack_port_register(state->client, port.c_str(), JACK_DEFAULT_MIDI_TYPE,
-                                         output ? JackPortIsOutput : JackPortIsInput, 0);
-    }
-    bool ok = state->port != nullptr;
-    if (ok) {
         jack_set_process_callback(state->client, &State::process, state);
         jack_on_info_shutdown(state->client, &State::shutDown, state);
-        ok = jack_activate(state->client) == 0;
+        if (platform::jack_client_gate::answers(held, state->client)) {
+            state->port = jack_port_register(state->client, port.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                             output ? JackPortIsOutput : JackPortIsInput, 0);
+        }
     }
+    bool ok = state->port != nullptr && jack_activate(state->client) == 0;
     if (ok) {
         platform::jack_client_gate::enroll(held, state->client, state->noticed,
                                            [state] { State::shutDown({}, nullptr, state); });

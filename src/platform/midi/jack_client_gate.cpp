@@ -41,8 +41,10 @@ void silenceLibjack() {
     });
 }
 
-// A request to the client's server that changes nothing: true when the server answered.
-bool answers(jack_client_t* client) {
+}  // namespace
+
+bool answers(const std::unique_lock<std::mutex>& held, jack_client_t* client) {
+    (void)held;
     char* uuid = jack_get_uuid_for_client_name(client, jack_get_client_name(client));
     if (uuid == nullptr) {
         return false;
@@ -50,8 +52,6 @@ bool answers(jack_client_t* client) {
     jack_free(uuid);
     return true;
 }
-
-}  // namespace
 
 std::unique_lock<std::mutex> hold() {
     return std::unique_lock(gate().held);
@@ -63,7 +63,7 @@ jack_client_t* open(const std::unique_lock<std::mutex>& held, const std::string&
     // The notice of a server's end does not reach every client of it (one opened as the server
     // went gets none): each open client's server must answer before another client opens.
     for (const auto& e : gate().enrolled) {
-        if (!e.lost->load() && !answers(e.client)) {
+        if (!e.lost->load() && !answers(held, e.client)) {
             e.markLost();
         }
     }

@@ -34,6 +34,9 @@ namespace jack_client_gate {
 // other client opens before this one has shown that its server is still there.
 jack_client_t* open(const std::unique_lock<std::mutex>& held, const std::string& name);
 
+// Asks the client's server for an answer that changes nothing: true when it answered. Blocking.
+bool answers(const std::unique_lock<std::mutex>& held, jack_client_t* client);
+
 // Enrols a client that was opened and set up: before another client opens, the gate asks its
 // server for an answer, and calls `markLost` (which calls lost()) when none comes. `lost` is the
 // client's flag. Enrolment ends with the close.

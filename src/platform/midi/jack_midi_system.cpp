@@ -55,16 +55,17 @@ class Link {
         jack_set_process_callback(handle, &Link::process, link.get());
         jack_on_info_shutdown(handle, &Link::shutDown, link.get());
         // A server that went while the client was being opened gave its notice before there was
-        // anyone to tell. Registering the ports and activating are requests to the server: when
-        // they fail, the link is lost from the start, and it is closed before any other client of
-        // the process opens (a client of a dead server left open beside one of a new server
-        // shares libjack's per-process state with it).
-        auto added = link->addPortsHeld(wanted);
-        if (added == PortsAdded::none && !link->activateHeld()) {
-            added = PortsAdded::failed;
-        }
-        if (added == PortsAdded::failed) {
+        // anyone to tell: the server is asked for an answer now that the notice has a taker. A
+        // link whose server is silent is lost from the start, and closed (never activated, so
+        // with no process thread to stop) before any other client of the process opens: a client
+        // of a dead server left open beside one of a new server shares libjack's per-process
+        // state with it. From here on the notice tells.
+        if (!jack_client_gate::answers(held, handle)) {
             link->markLost();
+            return link;
+        }
+        if (link->addPortsHeld(wanted) == PortsAdded::none) {
+            link->activateHeld();
         }
         Link* raw = link.get();
         jack_client_gate::enroll(held, handle, link->lost_, [raw] { raw->markLost(); });
@@ -398,10 +399,7 @@ class LinkKeeper {
 
     void addPorts() {
         if (Link* link = live()) {
-            const auto added = link->addPorts(wanted_);
-            if (added == Link::PortsAdded::failed) {
-                link->markLost();  // the main thread retires it; it is opened afresh
-            } else if (added == Link::PortsAdded::addedAndReactivated) {
+            if (link->addPorts(wanted_) == Link::PortsAdded::addedAndReactivated) {
                 restore();
             }
         }
