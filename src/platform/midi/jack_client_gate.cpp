@@ -1,5 +1,8 @@
 #include "platform/midi/jack_client_gate.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -41,6 +44,20 @@ void silenceLibjack() {
     });
 }
 
+// libjack writes to the socket of a server that may be gone: the write must fail, not raise
+// SIGPIPE, which ends the process. libjack blocks the signal on the thread that first opens a
+// client only; every thread that calls it blocks it here.
+void blockBrokenPipeSignal() {
+    thread_local bool blocked = false;
+    if (!blocked) {
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+        blocked = true;
+    }
+}
+
 }  // namespace
 
 bool answers(const std::unique_lock<std::mutex>& held, jack_client_t* client) {
@@ -54,6 +71,7 @@ bool answers(const std::unique_lock<std::mutex>& held, jack_client_t* client) {
 }
 
 std::unique_lock<std::mutex> hold() {
+    blockBrokenPipeSignal();
     return std::unique_lock(gate().held);
 }
 
@@ -85,7 +103,7 @@ void lost() {
 }
 
 void close(jack_client_t* client, const std::atomic<bool>& lost) {
-    std::lock_guard lock(gate().held);
+    const auto held = hold();
     std::erase_if(gate().enrolled, [&](const Enrolled& e) { return e.client == client; });
     jack_client_close(client);
     if (lost.load()) {

@@ -7,8 +7,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <semaphore>
 #include <thread>
@@ -75,6 +78,14 @@ class Link {
     // Closes the client: its threads have stopped when this returns. Blocking.
     ~Link() {
         closing_.store(true);
+        // A server found gone by a question (not by its notice) has its notice on the way: the
+        // notification thread reads the broken socket and words the error (glibc's message
+        // catalogue, under its locale lock) before it gives the notice. Cancelled in there, it
+        // would keep that lock for good; the close waits for the notice, for a while.
+        if (lost_.load()) {
+            std::unique_lock lock(noticeMutex_);
+            noticeCame_.wait_for(lock, std::chrono::seconds(1), [this] { return noticed_; });
+        }
         // libjack ends the client's threads by cancelling them, at any instruction: a notice of
         // the server's end still being handed to the main thread (holding the run loop's lock)
         // would unwind through our code and stop the program. The close waits for it to return.
@@ -278,6 +289,11 @@ class Link {
         if (!self->closing_.load()) {  // a notice in our own close is no loss
             self->markLost();
         }
+        {
+            std::lock_guard lock(self->noticeMutex_);
+            self->noticed_ = true;
+        }
+        self->noticeCame_.notify_all();
         self->notifying_.fetch_sub(1);
     }
 
@@ -293,6 +309,9 @@ class Link {
     std::atomic<bool> lost_{false};
     std::atomic<bool> closing_{false};
     std::atomic<int> notifying_{0};  // shutDown() calls under way
+    std::mutex noticeMutex_;
+    std::condition_variable noticeCame_;
+    bool noticed_ = false;  // guarded by noticeMutex_
     std::counting_semaphore<> arrived_{0};
     std::atomic<std::uint32_t> dropped_{0};
     std::atomic<bool> stopping_{false};

@@ -82,6 +82,12 @@ class ServerChurn {
                     pause(5);
                 }
                 own_.kill();
+                // The peers close once they heard of it (see the product's clients).
+                const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+                while ((!device.serverLost() || !synth.serverLost()) &&
+                       std::chrono::steady_clock::now() < guard) {
+                    pause(5);
+                }
             } else {
                 auto& other = others[random() % kOtherServers];
                 if (other && other->running() && pick == 9) {
