@@ -67,7 +67,6 @@ class ServerChurn {
         const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         while (std::chrono::steady_clock::now() < end) {
             const auto pick = random() % 10;
-
             if (pick < 6) {
                 if (!own_.start()) {
                     continue;
