@@ -9,7 +9,10 @@ namespace kestio {
 using platform::Console;
 
 MIDIInputController::MIDIInputController(platform::RunLoop& loop, platform::MIDISystem& system)
-    : loop_(loop), system_(system), lifetime_(std::make_shared<MIDIInputController*>(this)) {}
+    : loop_(loop),
+      system_(system),
+      queue_(std::make_shared<MIDIInputQueue>()),
+      lifetime_(std::make_shared<MIDIInputController*>(this)) {}
 
 MIDIInputController::~MIDIInputController() {
     stop();
@@ -31,30 +34,21 @@ void MIDIInputController::start() {
     }
     client_ = std::move(created.client);
 
-    // Runs on the MIDI thread: decodes, then hands every step to the main thread in order.
+    // Runs on the MIDI thread: decodes, queues latest-only, and asks the main thread for one take
+    // at a time.
     platform::RunLoop* loop = &loop_;
-    auto onPacket = [loop, weak](const std::uint8_t* bytes, std::size_t length) {
+    auto onPacket = [loop, weak, queue = queue_](const std::uint8_t* bytes, std::size_t length) {
+        bool askForTake = false;
+        const double now = loop->now().seconds();
         for (const MIDIMessage& message : parseMIDIPacket(bytes, length)) {
-            auto step = [weak](auto fn) {
-                return [weak, fn] {
-                    if (auto self = weak.lock()) {
-                        fn(**self);
-                    }
-                };
-            };
-            if (message.kind == MIDIMessage::Kind::controlChange) {
-                loop->post(
-                    step([message](MIDIInputController& c) { c.controlChangeStep(message); }));
-                continue;
-            }
-            loop->post(step([message](MIDIInputController& c) { c.noteStep(message); }));
-            if (message.kind == MIDIMessage::Kind::noteOn) {
-                loop->post(
-                    step([message](MIDIInputController& c) { c.noteToSlotStep(message.data1); }));
-            } else {
-                loop->post(
-                    step([message](MIDIInputController& c) { c.noteOffStep(message.data1); }));
-            }
+            askForTake = queue->put(message, now) || askForTake;
+        }
+        if (askForTake) {
+            loop->post([weak] {
+                if (auto self = weak.lock()) {
+                    (*self)->takeQueued();
+                }
+            });
         }
     };
     const auto status = client_->createInputPort("KestioInputPort", std::move(onPacket));
@@ -106,6 +100,52 @@ void MIDIInputController::stop() {
     hasInputPort_ = false;
     isConnected = false;
     connectedSourceNames = std::vector<std::string>{};
+}
+
+void MIDIInputController::takeQueued() {
+    const auto batch = queue_->take();
+    std::size_t dropped = batch.replaced;
+    // The newest note-on is never stale: it is what the player asked for last.
+    std::size_t newestNoteOn = batch.entries.size();
+    for (std::size_t i = 0; i < batch.entries.size(); ++i) {
+        if (batch.entries[i].message.kind == MIDIMessage::Kind::noteOn) {
+            newestNoteOn = i;
+        }
+    }
+    for (std::size_t i = 0; i < batch.entries.size(); ++i) {
+        const MIDIMessage& message = batch.entries[i].message;
+        if (message.kind == MIDIMessage::Kind::controlChange) {
+            controlChangeStep(message);
+            continue;
+        }
+        if (message.kind == MIDIMessage::Kind::noteOn && i != newestNoteOn &&
+            loop_.now().seconds() - batch.entries[i].arrivedAt > kStaleNoteOnAfter) {
+            ++dropped;
+            continue;
+        }
+        noteStep(message);
+        if (message.kind == MIDIMessage::Kind::noteOn) {
+            noteToSlotStep(message.data1);
+        } else {
+            noteOffStep(message.data1);
+        }
+    }
+    reportDropped(dropped);
+}
+
+void MIDIInputController::reportDropped(std::size_t count) {
+    droppedSinceReport_ += count;
+    if (droppedSinceReport_ == 0 || dropReport_.active()) {
+        return;
+    }
+    // One line a second at most while a flood lasts; the last one follows its end.
+    dropReport_ = loop_.after(kDropReportInterval, [this] {
+        dropReport_.detach();
+        Console::log("MIDI: " + std::to_string(droppedSinceReport_) +
+                     " incoming messages dropped: they came faster than the show could act on "
+                     "them (the latest of each note and controller was kept)");
+        droppedSinceReport_ = 0;
+    });
 }
 
 void MIDIInputController::controlChangeStep(const MIDIMessage& message) {

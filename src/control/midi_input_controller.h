@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "control/midi_input_queue.h"
 #include "control/midi_message.h"
 #include "platform/midi/midi_system.h"
 #include "platform/runloop/published.h"
@@ -17,8 +18,20 @@ namespace kestio {
 
 // Receives MIDI from every source of the system through the client "KestioMIDIClient" and
 // its port "KestioInputPort", decodes notes and control changes on the MIDI thread, and hands
-// each message to the main thread, in byte order, where it updates lastMessageDescription and,
-// while isEnabled, calls the callbacks. Channels reach the callbacks as 0-15.
+// the messages to the main thread, in the order they arrived, where each updates
+// lastMessageDescription and, while isEnabled, calls the callbacks. Channels reach the callbacks
+// as 0-15.
+//
+// Input may come faster than the show can act on it (a stuck key, a device whose output is routed
+// back to its input), and none of it may pile up: the show must answer the next key at once when
+// such a flood ends. So:
+// - Messages wait latest-only, one per kind, channel and note or controller (MIDIInputQueue): a
+//   message replaces the one of its note or controller still waiting, and the main thread takes
+//   all that waits in one go, with at most one take on its way.
+// - Within a take, a note-on that has waited longer than kStaleNoteOnAfter when its turn comes is
+//   dropped, unless it is the take's newest note-on. Control changes and note-offs are never
+//   dropped for age: their latest value is the state the player left.
+// - What was dropped is counted and written to the console, one line a second at most.
 class MIDIInputController {
   public:
     MIDIInputController(platform::RunLoop& loop, platform::MIDISystem& system);
@@ -55,7 +68,13 @@ class MIDIInputController {
     bool hasInputPort() const { return hasInputPort_; }
     const std::vector<std::string>& connectedSources() const { return connectedSources_; }
 
+    // A note-on that waited longer than this (seconds) for its turn is stale.
+    static constexpr double kStaleNoteOnAfter = 0.05;
+    static constexpr double kDropReportInterval = 1.0;
+
   private:
+    void takeQueued();
+    void reportDropped(std::size_t count);
     void controlChangeStep(const MIDIMessage& message);
     void noteStep(const MIDIMessage& message);
     void noteOffStep(std::uint8_t note);
@@ -66,6 +85,10 @@ class MIDIInputController {
     std::unique_ptr<platform::MIDIClient> client_;
     bool hasInputPort_ = false;
     std::vector<std::string> connectedSources_;
+    // Shared with the MIDI thread's handler, which may outlive the controller briefly.
+    std::shared_ptr<MIDIInputQueue> queue_;
+    std::size_t droppedSinceReport_ = 0;
+    platform::TimerHandle dropReport_;
     // Work handed to the main thread holds this weakly and does nothing once it is gone.
     std::shared_ptr<MIDIInputController*> lifetime_;
 };

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <regex>
 #include <thread>
 
 #include "platform/midi/loopback_midi_system.h"
@@ -183,6 +185,140 @@ TEST_F(MIDIInputControllerTest, StopReleasesEverything) {
     system_.sendFromSource(source_, {0x90, 0x3C, 0x64});
     loop_.runPending();
     EXPECT_TRUE(calls_.empty());
+}
+
+// Several messages waiting for one take: the latest of each note (on and off apart) and
+// controller is kept, in the order the kept ones arrived, and what was replaced is counted.
+TEST_F(MIDIInputControllerTest, WaitingMessagesKeepTheLatestOfEachNoteAndController) {
+    Console::Capture console;
+    midi_.start();
+    midi_.onLearnedNote = nullptr;
+    midi_.onPlaySlot = nullptr;
+    receive(
+        {0x90, 60, 1, 0xB0, 7, 1, 0x90, 61, 2, 0x90, 60, 3, 0xB0, 7, 5, 0x80, 61, 0, 0xB1, 7, 9});
+    EXPECT_EQ(calls_,
+              (std::vector<std::string>{"raw 144 61 2", "raw 144 60 3", "raw 176 7 5", "cc 0 7 5",
+                                        "raw 128 61 0", "off 61", "raw 177 7 9", "cc 1 7 9"}));
+    EXPECT_EQ(midi_.lastMessageDescription.get(), "CC  Ch2  CC7 = 9");
+    loop_.advance(MIDIInputController::kDropReportInterval);
+    EXPECT_TRUE(console.contains("MIDI: 2 incoming messages dropped"));
+
+    // Taken, the places are free again: the same note comes through on its own.
+    calls_.clear();
+    receive({0x90, 60, 4});
+    EXPECT_EQ(calls_, std::vector<std::string>{"raw 144 60 4"});
+}
+
+// While the show is busy with one cue the note-ons behind it age: one that waited too long is
+// dropped, unless it is the newest, which is what the player asked for last. Control changes and
+// note-offs are never dropped for age.
+TEST_F(MIDIInputControllerTest, ANoteOnThatWaitedTooLongIsDroppedUnlessItIsTheNewest) {
+    midi_.start();
+    midi_.onLearnedNote = nullptr;
+    midi_.onPlaySlot = nullptr;
+    midi_.onNoteOff = nullptr;
+    midi_.onControlChange = nullptr;
+    struct Case {
+        double cueCost;     // main-thread seconds each fired note-on takes
+        double busyBefore;  // main-thread seconds busy before the take runs
+        std::vector<std::uint8_t> bytes;
+        std::vector<std::string> expected;
+    };
+    const double stale = MIDIInputController::kStaleNoteOnAfter;
+    const std::vector<Case> cases{
+        {stale * 0.6,
+         0.0,
+         {0x90, 60, 1, 0x90, 61, 1, 0x90, 62, 1},
+         {"raw 144 60 1", "raw 144 61 1", "raw 144 62 1"}},
+        {stale * 1.2,
+         0.0,
+         {0x90, 60, 1, 0x90, 61, 1, 0x90, 62, 1},
+         {"raw 144 60 1", "raw 144 62 1"}},
+        {0.0, 1.0, {0x90, 60, 1}, {"raw 144 60 1"}},
+        {0.0, 1.0, {0x90, 60, 1, 0x90, 61, 1}, {"raw 144 61 1"}},
+        {stale * 2,
+         0.0,
+         {0x90, 60, 1, 0x80, 59, 0, 0xB0, 7, 3, 0x90, 61, 1},
+         {"raw 144 60 1", "raw 128 59 0", "raw 176 7 3", "raw 144 61 1"}},
+    };
+    for (const auto& c : cases) {
+        calls_.clear();
+        midi_.onRawMessage = [&](std::uint8_t s, std::uint8_t a, std::uint8_t b) {
+            calls_.push_back("raw " + std::to_string(s) + " " + std::to_string(a) + " " +
+                             std::to_string(b));
+            if ((s & 0xF0) == 0x90) {
+                loop_.stall(c.cueCost);
+            }
+        };
+        system_.sendFromSource(source_, c.bytes);
+        loop_.stall(c.busyBefore);
+        loop_.runPending();
+        EXPECT_EQ(calls_, c.expected) << "cue cost " << c.cueCost << ", busy " << c.busyBefore;
+    }
+}
+
+// A source floods the input for ten seconds at 750 note-ons a second over 40 notes, with a fader
+// moving among them (a stuck controller, or a device whose output comes back in), while each cue
+// costs the main thread 20 ms. The main thread is never held for long, the cues stop with the
+// flood, the next key is answered within a frame or two, the fader ends where it was left, and
+// the console says how much was dropped.
+TEST_F(MIDIInputControllerTest, AFloodFiresBoundedCuesAndTheNextKeyIsAnsweredAtOnce) {
+    constexpr double kCueCost = 0.02;
+    constexpr double kRate = 750.0;
+    constexpr double kFlood = 10.0;
+    Console::Capture console;
+    midi_.start();
+    midi_.onLearnedNote = nullptr;
+    midi_.onPlaySlot = nullptr;
+    midi_.onNoteOff = nullptr;
+    std::vector<std::pair<int, double>> cues;  // note, time fired
+    midi_.onRawMessage = [&](std::uint8_t status, std::uint8_t note, std::uint8_t velocity) {
+        if ((status & 0xF0) == 0x90 && velocity > 0) {
+            cues.emplace_back(note, loop_.now().seconds());
+            loop_.stall(kCueCost);
+        }
+    };
+    int fader = -1;
+    midi_.onControlChange = [&](std::uint8_t, std::uint8_t, std::uint8_t value) { fader = value; };
+
+    const double start = loop_.now().seconds();
+    int sent = 0;
+    int lastFaderSent = -1;
+    double longestTurn = 0.0;
+    while (loop_.now().seconds() - start < kFlood) {
+        // What the source sent since the last turn of the main thread.
+        const int due = static_cast<int>((loop_.now().seconds() - start) * kRate) + 1;
+        std::vector<std::uint8_t> bytes;
+        for (; sent < due; ++sent) {
+            const auto note = static_cast<std::uint8_t>(36 + sent % 40);
+            bytes.insert(bytes.end(), {0x90, note, 0x7F});
+            if (sent % 10 == 0) {
+                lastFaderSent = sent / 10 % 128;
+                bytes.insert(bytes.end(), {0xB0, 7, static_cast<std::uint8_t>(lastFaderSent)});
+            }
+        }
+        system_.sendFromSource(source_, bytes);
+        const double before = loop_.now().seconds();
+        loop_.advance(0.001);
+        longestTurn = std::max(longestTurn, loop_.now().seconds() - before);
+    }
+    const double floodEnd = loop_.now().seconds();
+    const auto firedDuringFlood = cues.size();
+
+    system_.sendFromSource(source_, {0x90, 100, 0x7F});  // the operator's next key
+    loop_.advance(5.0);
+
+    EXPECT_GT(sent, 7000);
+    EXPECT_LT(longestTurn, 0.1) << "the main thread was held by MIDI input";
+    EXPECT_LT(firedDuringFlood, static_cast<std::size_t>(sent / 10)) << "few were dropped";
+    ASSERT_FALSE(cues.empty());
+    EXPECT_EQ(cues.back().first, 100) << "cues went on firing after the operator's key";
+    EXPECT_LT(cues.back().second - floodEnd, 0.1) << "the operator's key waited";
+    EXPECT_LE(cues.size() - firedDuringFlood, 5u) << "cues went on firing after the flood";
+    EXPECT_EQ(fader, lastFaderSent);
+    const std::regex droppedLine(R"(MIDI: [1-9][0-9]* incoming messages dropped.*)");
+    EXPECT_TRUE(std::any_of(console.lines().begin(), console.lines().end(),
+                            [&](const auto& l) { return std::regex_match(l, droppedLine); }));
 }
 
 }  // namespace

@@ -4,10 +4,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "control/midi_input_controller.h"
 #include "control/midi_output_controller.h"
 #include "platform/midi/jack_midi_system.h"
+#include "platform/runloop/console.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "support/jack_midi_peer.h"
 #include "support/jack_server.h"
@@ -187,6 +189,41 @@ TEST_F(MIDIOverJack, ANoteSentArrivesAtAnotherClientAsTheExactThreeBytes) {
     lock.unlock();
     // Nothing of ours came back in as input.
     EXPECT_FALSE(midi.isConnected.get());
+}
+
+// Another client floods the input with a thousand note-ons over eight notes while every cue costs
+// the main thread a few milliseconds: far fewer cues fire than notes came, the key pressed after
+// the flood is answered, and the console says how much was dropped.
+TEST_F(MIDIOverJack, AFloodFromAnotherClientFiresFewCuesAndTheNextKeyIsAnswered) {
+    auto device = test::JackMidiPeer::source("KestioTestController", "out");
+    ASSERT_TRUE(device.opened());
+    MIDIInputController midi(loop_, *system_);
+    int probes = 0;
+    std::vector<int> cues;
+    midi.onRawMessage = [&](std::uint8_t s, std::uint8_t note, std::uint8_t velocity) {
+        if (s == 0xBF) {
+            ++probes;
+        } else if (s == 0x90 && velocity > 0) {
+            cues.push_back(note);
+            // What firing a cue costs the main thread (work, not a wait).
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    };
+    midi.start();
+    ASSERT_TRUE(runUntil([&] { return midi.isConnected.get(); }));
+    ASSERT_TRUE(primeConnection(device, [&] { return probes > 0; }));
+    loop_.runPending();
+
+    platform::Console::Capture console;
+    constexpr int kFlood = 1000;
+    for (int i = 0; i < kFlood; ++i) {
+        device.send({0x90, static_cast<std::uint8_t>(36 + i % 8), 0x7F});
+    }
+    device.send({0x90, 100, 0x7F});  // the operator's next key
+    ASSERT_TRUE(runUntil([&] { return !cues.empty() && cues.back() == 100; }));
+    EXPECT_LT(cues.size(), std::size_t{kFlood / 4});
+    loop_.advance(MIDIInputController::kDropReportInterval);
+    EXPECT_TRUE(console.contains("incoming messages dropped"));
 }
 
 }  // namespace

@@ -140,7 +140,9 @@ TEST_F(MIDIRouting, LearningMovesANoteFromEveryOtherBindingAndKeepsLearnModeOn) 
     EXPECT_EQ(playback.callsStartingWith("play 0 5").size(), 1u);
 }
 
-TEST_F(MIDIRouting, AFloodOfTenThousandNotesASecondForFiveSecondsIsActedOnOncePerNoteAsItComes) {
+// Ten notes a millisecond for five seconds, each a cue that costs the show nothing: what came in a
+// millisecond is acted on within it, the notes of one note number once each turn (the latest).
+TEST_F(MIDIRouting, AFloodOfTenThousandNotesASecondForFiveSecondsIsActedOnAsItComes) {
     load(0, 0, "a.mov");
     bind(0, 0, 1, 60);
     slot(0, 0).waveformData = std::vector<float>(500, 0.1f);
@@ -156,14 +158,14 @@ TEST_F(MIDIRouting, AFloodOfTenThousandNotesASecondForFiveSecondsIsActedOnOncePe
             ++sent;
         }
         loop.advance(0.001);
-        if (playback.logLines.size() != sent) {
+        if (playback.logLines.size() != static_cast<std::size_t>(ms + 1)) {
             ++behind;
         }
     }
     EXPECT_EQ(behind, 0);
     EXPECT_EQ(sent, 50000u);
-    EXPECT_EQ(playback.callsStartingWith("play 0 0").size(), sent);
-    EXPECT_EQ(playback.logLines.size(), sent);
+    EXPECT_EQ(playback.callsStartingWith("play 0 0").size(), std::size_t{kMilliseconds});
+    EXPECT_EQ(playback.logLines.size(), std::size_t{kMilliseconds});
     EXPECT_EQ(show->currentBank.get(), 0);
 }
 

@@ -17,6 +17,7 @@ struct JackMidiPeer::State {
     Handler onMessage;
     platform::JackMidiQueue queue{16 * 1024};
     std::atomic<bool> lost{false};
+    std::atomic<bool> noticed{false};
     std::atomic<bool> closing{false};
 
     ~State() {
@@ -45,7 +46,8 @@ struct JackMidiPeer::State {
 
     static void shutDown(jack_status_t, const char*, void* arg) {
         auto* self = static_cast<State*>(arg);
-        if (!self->closing.load() && !self->lost.load()) {
+        // libjack may give the notice from two of its threads at once: counted once.
+        if (!self->closing.load() && !self->noticed.exchange(true)) {
             platform::jack_client_gate::lost();
             self->lost.store(true);
         }
@@ -67,23 +69,32 @@ JackMidiPeer JackMidiPeer::open(const std::string& client, const std::string& po
     state->output = output;
     state->onMessage = std::move(onMessage);
     // The gate refuses while a client of a server that went away is still closing (the product's
-    // own, on its worker thread): try again for a while.
+    // own, on its worker thread): try again for a while. It is held through the set-up.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while ((state->client = platform::jack_client_gate::open(client)) == nullptr &&
+    auto held = platform::jack_client_gate::hold();
+    while ((state->client = platform::jack_client_gate::open(held, client)) == nullptr &&
            std::chrono::steady_clock::now() < deadline) {
+        held.unlock();
         std::this_thread::sleep_for(std::chrono::milliseconds(10));  // a worker is closing
+        held.lock();
     }
+    // The server is asked for an answer once its notice has a taker, before a thread of the
+    // client's runs (see the product's clients).
     if (state->client != nullptr) {
-        state->port = jack_port_register(state->client, port.c_str(), JACK_DEFAULT_MIDI_TYPE,
-                                         output ? JackPortIsOutput : JackPortIsInput, 0);
+        jack_set_process_callback(state->client, &State::process, state);
+        jack_on_info_shutdown(state->client, &State::shutDown, state);
+        if (platform::jack_client_gate::answers(held, state->client)) {
+            state->port = jack_port_register(state->client, port.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                             output ? JackPortIsOutput : JackPortIsInput, 0);
+        }
     }
-    if (state->port == nullptr) {
-        delete state;
-        return JackMidiPeer(nullptr);
+    bool ok = state->port != nullptr && jack_activate(state->client) == 0;
+    if (ok) {
+        platform::jack_client_gate::enroll(held, state->client, state->noticed,
+                                           [state] { State::shutDown({}, nullptr, state); });
     }
-    jack_set_process_callback(state->client, &State::process, state);
-    jack_on_info_shutdown(state->client, &State::shutDown, state);
-    if (jack_activate(state->client) != 0) {
+    held.unlock();  // the close takes the gate itself
+    if (!ok) {
         delete state;
         return JackMidiPeer(nullptr);
     }
@@ -103,11 +114,19 @@ bool JackMidiPeer::serverLost() const {
 }
 
 std::string JackMidiPeer::portName() const {
-    return state_ != nullptr ? std::string(jack_port_name(state_->port)) : std::string();
+    if (state_ == nullptr) {
+        return {};
+    }
+    const auto held = platform::jack_client_gate::hold();
+    return jack_port_name(state_->port);
 }
 
 bool JackMidiPeer::connected() const {
-    return state_ != nullptr && !state_->lost.load() && jack_port_connected(state_->port) > 0;
+    if (state_ == nullptr || state_->lost.load()) {
+        return false;
+    }
+    const auto held = platform::jack_client_gate::hold();
+    return jack_port_connected(state_->port) > 0;
 }
 
 void JackMidiPeer::send(const std::vector<std::uint8_t>& bytes) {

@@ -7,8 +7,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <semaphore>
 #include <thread>
@@ -46,20 +49,43 @@ class Link {
     // Opens a client and gives it the wanted ports; null when no server answers (or a client of
     // a server that went away is still closing). Blocking.
     static std::unique_ptr<Link> open(const WantedLink& wanted, std::function<void()> onLost) {
-        jack_client_t* handle = jack_client_gate::open(wanted.clientName);
+        const auto held = jack_client_gate::hold();
+        jack_client_t* handle = jack_client_gate::open(held, wanted.clientName);
         if (handle == nullptr) {
             return nullptr;
         }
         std::unique_ptr<Link> link(new Link(handle, std::move(onLost)));
         jack_set_process_callback(handle, &Link::process, link.get());
         jack_on_info_shutdown(handle, &Link::shutDown, link.get());
-        link->addPorts(wanted);
+        // A server that went while the client was being opened gave its notice before there was
+        // anyone to tell: the server is asked for an answer now that the notice has a taker. A
+        // link whose server is silent is lost from the start, and closed (never activated, so
+        // with no process thread to stop) before any other client of the process opens: a client
+        // of a dead server left open beside one of a new server shares libjack's per-process
+        // state with it. From here on the notice tells.
+        if (!jack_client_gate::answers(held, handle)) {
+            link->markLost();
+            return link;
+        }
+        if (link->addPortsHeld(wanted) == PortsAdded::none) {
+            link->activateHeld();
+        }
+        Link* raw = link.get();
+        jack_client_gate::enroll(held, handle, link->lost_, [raw] { raw->markLost(); });
         return link;
     }
 
     // Closes the client: its threads have stopped when this returns. Blocking.
     ~Link() {
         closing_.store(true);
+        // A server found gone by a question (not by its notice) has its notice on the way: the
+        // notification thread reads the broken socket and words the error (glibc's message
+        // catalogue, under its locale lock) before it gives the notice. Cancelled in there, it
+        // would keep that lock for good; the close waits for the notice, for a while.
+        if (lost_.load()) {
+            std::unique_lock lock(noticeMutex_);
+            noticeCame_.wait_for(lock, std::chrono::seconds(1), [this] { return noticed_; });
+        }
         // libjack ends the client's threads by cancelling them, at any instruction: a notice of
         // the server's end still being handed to the main thread (holding the run loop's lock)
         // would unwind through our code and stop the program. The close waits for it to return.
@@ -80,12 +106,30 @@ class Link {
     // True once the server has gone: nothing but the close may be called any more.
     bool lost() const { return lost_.load(std::memory_order_acquire); }
 
+    // The server is gone (its notice came, or a request failed): counted once, however many
+    // threads find out.
+    void markLost() {
+        if (lost_.exchange(true, std::memory_order_acq_rel)) {
+            return;
+        }
+        jack_client_gate::lost();
+        if (onLost_) {
+            onLost_();
+        }
+    }
+
     enum class PortsAdded { none, added, addedAndReactivated, failed };
 
     // Registers the wanted ports that the client lacks. libjack's process thread walks the
     // client's port list without a lock, so an active client is deactivated first (which breaks
     // its connections: the caller restores them).
     PortsAdded addPorts(const WantedLink& wanted) {
+        const auto held = jack_client_gate::hold();
+        return addPortsHeld(wanted);
+    }
+
+    // addPorts() with the gate held by the caller.
+    PortsAdded addPortsHeld(const WantedLink& wanted) {
         const bool needInput = wanted.inputPortName && input_.load() == nullptr;
         const bool needOutput = wanted.outputPortName && output_.load() == nullptr;
         if (!needInput && !needOutput) {
@@ -114,8 +158,7 @@ class Link {
             ok = ok && port != nullptr;
             output_.store(port, std::memory_order_release);
         }
-        active_ = jack_activate(handle_) == 0;
-        if (!ok || !active_) {
+        if (!activateHeld() || !ok) {
             return PortsAdded::failed;
         }
         return wasActive ? PortsAdded::addedAndReactivated : PortsAdded::added;
@@ -124,6 +167,7 @@ class Link {
     // Full names of the server's MIDI ports with `flags` (JackPortIsOutput: sources).
     std::vector<std::string> ports(unsigned long flags) const {
         std::vector<std::string> names;
+        const auto held = jack_client_gate::hold();
         const char** list = jack_get_ports(handle_, nullptr, JACK_DEFAULT_MIDI_TYPE, flags);
         if (list != nullptr) {
             for (const char** p = list; *p != nullptr; ++p) {
@@ -135,6 +179,7 @@ class Link {
     }
 
     bool hasPort(const std::string& name) const {
+        const auto held = jack_client_gate::hold();
         return jack_port_by_name(handle_, name.c_str()) != nullptr;
     }
     std::optional<std::string> inputName() const { return nameOf(input_.load()); }
@@ -142,10 +187,12 @@ class Link {
 
     // 0, or EEXIST for a connection that exists already, count as connected.
     bool connect(const std::string& from, const std::string& to) {
+        const auto held = jack_client_gate::hold();
         const int result = jack_connect(handle_, from.c_str(), to.c_str());
         return result == 0 || result == EEXIST;
     }
     void disconnect(const std::string& from, const std::string& to) {
+        const auto held = jack_client_gate::hold();
         jack_disconnect(handle_, from.c_str(), to.c_str());
     }
 
@@ -163,6 +210,12 @@ class Link {
           queue_(kOutputQueueBytes),
           inbox_(kInputQueueBytes),
           onLost_(std::move(onLost)) {}
+
+    // Activates the client, the gate held: true when the server took it.
+    bool activateHeld() {
+        active_ = jack_activate(handle_) == 0;
+        return active_;
+    }
 
     // The delivery thread: hands the messages the process thread took in to the handler, in
     // order, until the link closes.
@@ -192,6 +245,7 @@ class Link {
         if (port == nullptr) {
             return std::nullopt;
         }
+        const auto held = jack_client_gate::hold();
         return std::string(jack_port_name(port));
     }
 
@@ -226,18 +280,20 @@ class Link {
         return 0;
     }
 
-    // The notification thread, when the server goes. libjack allows no call on the client here.
+    // The notice that the server went, on a thread of libjack's: its notification thread, or its
+    // process thread when a cycle fails, possibly both at once. libjack allows no call on the
+    // client here.
     static void shutDown(jack_status_t, const char*, void* arg) {
         auto* self = static_cast<Link*>(arg);
         self->notifying_.fetch_add(1);
-        if (!self->closing_.load() &&
-            !self->lost_.load()) {  // a notice in our own close is no loss
-            jack_client_gate::lost();
-            self->lost_.store(true, std::memory_order_release);
-            if (self->onLost_) {
-                self->onLost_();
-            }
+        if (!self->closing_.load()) {  // a notice in our own close is no loss
+            self->markLost();
         }
+        {
+            std::lock_guard lock(self->noticeMutex_);
+            self->noticed_ = true;
+        }
+        self->noticeCame_.notify_all();
         self->notifying_.fetch_sub(1);
     }
 
@@ -253,6 +309,9 @@ class Link {
     std::atomic<bool> lost_{false};
     std::atomic<bool> closing_{false};
     std::atomic<int> notifying_{0};  // shutDown() calls under way
+    std::mutex noticeMutex_;
+    std::condition_variable noticeCame_;
+    bool noticed_ = false;  // guarded by noticeMutex_
     std::counting_semaphore<> arrived_{0};
     std::atomic<std::uint32_t> dropped_{0};
     std::atomic<bool> stopping_{false};
@@ -282,6 +341,9 @@ class LinkKeeper {
     Survey survey() {
         if (!link_) {
             link_ = Link::open(wanted_, onLost_);
+            if (link_ && link_->lost()) {
+                link_.reset();  // its server went as it was opened: no one has seen it yet
+            }
             if (link_) {
                 serial_ = ++opened_;
                 restore();

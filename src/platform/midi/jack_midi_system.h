@@ -22,7 +22,9 @@ namespace kestio::platform {
 //   does not allow it from its own notification thread).
 // - The main thread never waits for the server: every libjack call that can block (opening and
 //   closing, registering ports, listing them, connecting) runs on a thread of the client's own,
-//   which hands its findings back through the run loop. A new client has no endpoints until the
+//   which hands its findings back through the run loop. Those calls run one at a time across the
+//   process, and a client opens only once every other client's server has answered
+//   (jack_client_gate): libjack's state is one per process. A new client has no endpoints until the
 //   server's first answer arrives; the endpoints then show as a set-up change.
 // - A client without a server (lost, or never found) is reopened at each poll until a server
 //   answers; its ports and connections come back with it.
