@@ -10,7 +10,9 @@
 #include "output/test_tone.h"
 #include "platform/audio/audio_output_device.h"
 #include "platform/audio/mixer_node.h"
+#include "platform/graphics/layer.h"
 #include "platform/graphics/still_decoder.h"
+#include "platform/media/queue_player.h"
 #include "platform/runloop/serial_worker.h"
 #include "playback/play_log.h"
 #include "playback/vu_meter.h"
@@ -122,6 +124,30 @@ std::optional<SlotData> PlaybackController::slotDataOnAir() const {
     return slotData(*currentBankIndex.get(), *currentSlotIndex.get());
 }
 
+bool PlaybackController::isWarming() const {
+    return view_->isWarming();
+}
+
+void PlaybackController::setWarming(bool warming) {
+    view_->setIsWarming(warming);
+}
+
+std::optional<SlotRef> PlaybackController::preloadedNextTarget() const {
+    const auto& cue = view_->background();
+    if (!cue ||
+        (cue->state != output::CueState::loading && cue->state != output::CueState::ready)) {
+        return std::nullopt;
+    }
+    return cue->ref;
+}
+
+std::optional<std::filesystem::path> PlaybackController::preloadedNextURL() const {
+    if (!preloadedNextTarget()) {
+        return std::nullopt;
+    }
+    return view_->background()->url;
+}
+
 double PlaybackController::currentInPoint() const {
     const auto data = slotDataOnAir();
     if (!data || !data->inPoint || !std::isfinite(*data->inPoint)) {
@@ -158,6 +184,66 @@ void PlaybackController::publishIdle() {
     vuLevelL.set(kSilenceDb);
     vuLevelR.set(kSilenceDb);
     lastPublishedVUWasSilent_ = true;
+}
+
+// ---- A cue that did not go on air ----
+
+void PlaybackController::cueFailed(int bank, int slot, const std::string& reason) {
+    // The failed clip leaves the hidden slot; the clip on air was never touched.
+    view_->forgetCue();
+    hiddenSlot().clear();
+    publishOnAir();
+    if (onCueFailed) {
+        onCueFailed(bank, slot, reason);
+    }
+}
+
+void PlaybackController::publishOnAir() {
+    const auto& onAir = view_->foreground();
+    const auto data = onAir ? slotData(onAir->ref.bank, onAir->ref.slot) : std::nullopt;
+    if (!onAir || !data) {
+        currentURL_.reset();
+        publishIdle();
+        return;
+    }
+    currentURL_ = onAir->url;
+    currentBankIndex.set(onAir->ref.bank);
+    currentSlotIndex.set(onAir->ref.slot);
+    selectedClipName.set(data->name);
+    // The clip on air is watched again as it runs: its clock, its end and its post-roll.
+    PlaybackSlot& showing = showingSlot();
+    const double inPoint =
+        data->inPoint && std::isfinite(*data->inPoint) ? std::max(*data->inPoint, 0.0) : 0.0;
+    const std::optional<double> outPoint =
+        data->outPoint && std::isfinite(*data->outPoint) ? data->outPoint : std::nullopt;
+    if (showing.isStill()) {
+        const platform::HostTime startedAt = stillStartedAt_;
+        const double length = stillDuration_;
+        startStillTimer(std::max(length - (loop_.now() - startedAt), 0.0));
+        stillStartedAt_ = startedAt;
+        stillDuration_ = length;
+        duration.set(length);
+        return;
+    }
+    const auto item = showing.player()->current();
+    if (!item) {
+        return;
+    }
+    currentTime.set(showing.player()->currentTime());
+    if (showing.isLooping()) {
+        isLooping_ = true;
+        installLoopObservers(showing, outPoint);
+        return;
+    }
+    if (showing.videoLayer()->isHidden()) {
+        isAudioOnlySlot_ = true;
+        audioOnlySlot_ = &showing;
+        startAudioTimer(showing.player()->currentTime(), audioEnd_);
+        return;
+    }
+    duration.set(item->duration());
+    installTimeObservers(showing, outPoint, inPoint, data->clipInfo ? data->clipInfo->fps : 30.0);
+    observeItemEnd(item);
 }
 
 // ---- Play log ----

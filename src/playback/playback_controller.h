@@ -14,6 +14,7 @@
 #include "model/project_data.h"
 #include "model/settings_records.h"
 #include "model/slot_data.h"
+#include "output/slot_cue.h"
 #include "platform/graphics/geometry.h"
 #include "platform/media/player_item.h"
 #include "platform/media/queue_player.h"
@@ -47,13 +48,6 @@ class AudioEngineController;
 class LocalizationManager;
 class PlayLog;
 class VuMeter;
-
-// A slot's place in the project, bank and slot counted from 0.
-struct SlotRef {
-    int bank = 0;
-    int slot = 0;
-    bool operator==(const SlotRef&) const = default;
-};
 
 using output::OutputSurface;
 using output::PlaybackSlot;
@@ -146,10 +140,6 @@ class PlaybackController {
     platform::Published<int> warmTotal{0};
 
     // ---- Fields set by the show controller and the panels (main thread) ----
-    // True while the project's clips are warmed up: playing a slot only warms it up.
-    bool isWarming = false;
-    // A looping clip started during warm-up.
-    std::optional<std::filesystem::path> warmupLoopURL;
     // Called once a warm-up step is ready (set and cleared by the warm-up wait).
     std::function<void()> onWarmReady;
     // Returns the current project; the controller reads the project only through it.
@@ -158,6 +148,9 @@ class PlaybackController {
     SlotRequest onRequestPlay;
     // Asks the show controller to preload a slot (a video with post-roll next or jump started).
     SlotRequest onRequestPreloadNext;
+    // Told when a cue did not go on air (its file could not be opened or decoded): the slot and
+    // the reason. What was on air stays on air, and the published values show it again.
+    std::function<void(int bank, int slot, const std::string& reason)> onCueFailed;
     // True while the operator drags the timeline: the clip clock publishes and decides nothing.
     bool isSeeking = false;
     // The play log file ("app.log" in the open package); takes effect at reopenLogFile().
@@ -176,10 +169,14 @@ class PlaybackController {
     bool isLooping() const { return isLooping_; }
     bool isAudioOnlySlot() const { return isAudioOnlySlot_; }
     const std::optional<std::filesystem::path>& currentURL() const { return currentURL_; }
-    const std::optional<SlotRef>& preloadedNextTarget() const { return preloadedNextTarget_; }
-    const std::optional<std::filesystem::path>& preloadedNextURL() const {
-        return preloadedNextURL_;
-    }
+    // True while the project's clips are warmed up: playing a slot only warms it up. The output
+    // surface holds the one flag.
+    bool isWarming() const;
+    void setWarming(bool warming);
+    // The cue the hidden slot holds for a later play (a preload), as the output surface records
+    // it; none when it holds nothing that a play could take.
+    std::optional<SlotRef> preloadedNextTarget() const;
+    std::optional<std::filesystem::path> preloadedNextURL() const;
     bool postRollFired() const { return postRollFired_; }
     // Advanced by every play, black post-roll and standby cue.
     uint64_t playGeneration() const { return playGeneration_; }
@@ -194,7 +191,8 @@ class PlaybackController {
     // preloaded hidden slot is used when it holds (bank, slot) from `url`.
     void play(int bank, int slot, const std::filesystem::path& url, const SlotData& data,
               platform::SizeF monitorSize);
-    // Loads the slot into the hidden playback slot and records it as the preloaded next cue.
+    // Loads the slot into the hidden playback slot and cues it there as the next cue (never a
+    // loop: a fired loop starts at its in point, so nothing of it runs ahead).
     void preloadNext(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
     // Carries out `mode` at once for the slot on air (black also when nothing is on air).
     void handlePostRoll(PostRollMode mode);
@@ -210,8 +208,9 @@ class PlaybackController {
     // ---- Transport (main thread) ----
     void pause();
     void resume();
-    // Flips the output mute, logs "MUTE: ON"/"MUTE: OFF" and applies the volumes of both slots
-    // with the settings of the slot on air (none: 0 dB, not muted).
+    // Flips the output mute, logs "MUTE: ON"/"MUTE: OFF" and applies the slot on air's level
+    // with its settings (none: 0 dB, not muted); the hidden slot gets the level of its cue when
+    // one is on its way to air, and stays silent otherwise.
     void toggleMute(const std::optional<AudioSettings>& settings = std::nullopt);
     // Publishes `seconds` and moves the picture and sound of the showing slot there.
     void seek(double seconds);
@@ -297,7 +296,7 @@ class PlaybackController {
 
     // Still path.
     void playStill(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
-    void showDecodedStill(uint64_t generation, int bank, int slot, const std::filesystem::path& url,
+    void showDecodedStill(int bank, int slot, const std::filesystem::path& url,
                           const SlotData& data, const QImage& image);
 
     // Video path and layer switch.
@@ -365,21 +364,21 @@ class PlaybackController {
     void preloadWhenHiddenSlotIsFree(uint64_t generation, SlotRef target,
                                      const std::filesystem::path& url, const SlotData& data);
     // The preload of a cue that plays through the video path: its item paused at its in point,
-    // at the slot's level; of a looping cue: its loop running, silent.
-    void preloadItem(const std::filesystem::path& url, const SlotData& data, double inPoint,
-                     std::optional<double> outPoint);
-    void preloadLoop(uint64_t generation, const std::filesystem::path& url, const SlotData& data,
+    // at the slot's level.
+    void preloadItem(SlotRef target, const std::filesystem::path& url, const SlotData& data,
                      double inPoint, std::optional<double> outPoint);
-    // Asks on a later turn, for this play only, for the preload of the loop that went off air
-    // when it began (once; nothing without one).
-    void prepareLoopAgainLater(uint64_t generation);
-    // The preloaded `item` in `slot` stands at `inPoint` with that picture ready to show, and
-    // the slot's chain has its sound.
+    // The cued `item` in `slot` stands at `inPoint` with that picture ready to show, and the
+    // slot's chain has its sound.
     bool preloadedPictureReady(PlaybackSlot& slot, const ItemPtr& item, double inPoint) const;
+    // A cue did not go on air: what is on air is published and watched again, and the show is
+    // told why.
+    void cueFailed(int bank, int slot, const std::string& reason);
+    void publishOnAir();
     // Warm-up.
     void warmUp(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
     void warmUpOnSeparatePlayer(uint64_t warmToken, const std::filesystem::path& url);
-    void warmUpLoop(uint64_t warmToken, const std::filesystem::path& url, const SlotData& data);
+    void warmUpLoop(uint64_t warmToken, int bank, int slot, const std::filesystem::path& url,
+                    const SlotData& data);
     void signalWarmReady(uint64_t warmToken);
     // Transport: whether the showing slot's clip is started (not paused, not still preparing).
     bool isShowingClipRunning();
@@ -421,18 +420,6 @@ class PlaybackController {
     PlaybackSlot* audioOnlySlot_ = nullptr;
 
     std::optional<std::filesystem::path> currentURL_;
-    std::optional<SlotRef> preloadedNextTarget_;
-    std::optional<std::filesystem::path> preloadedNextURL_;
-    // The preloaded item once it stands at its in point (at once for an in point of 0, else
-    // when its seek there has landed), and that in point.
-    struct PreloadedPicture {
-        std::weak_ptr<platform::media::PlayerItem> item;
-        double inPoint = 0.0;
-    };
-    std::optional<PreloadedPicture> preloadedPicture_;
-    // The looping cue that was on air when the play on air now began, to be preloaded again
-    // once that play's picture is switched in.
-    std::optional<SlotRef> loopToPrepareAgain_;
     bool isLooping_ = false;
     bool isAudioOnlySlot_ = false;
     bool postRollFired_ = false;

@@ -136,35 +136,8 @@ void PlaybackController::playLoopVideo(int bank, int slot, const std::filesystem
         view_->applyGeometry(geometry, target, width, height);
     };
 
-    // The hidden slot may run this cue's loop already, silent: left there by the warm-up, or by
-    // the preload of the cue to come. It is switched in as it runs, with its sound brought up.
-    // A loop still finding its range (a play in the first moments after its preload) is no
-    // loop yet: the clip is loaded again below.
-    const bool warmed = warmupLoopURL && *warmupLoopURL == url;
-    const bool preloaded = preloadedNextTarget_ && *preloadedNextTarget_ == SlotRef{bank, slot} &&
-                           preloadedNextURL_ == url;
-    preloadedNextTarget_.reset();
-    preloadedNextURL_.reset();
-    preloadedPicture_.reset();
-    const auto running = target.player()->current();
-    if ((warmed || preloaded) && target.isLooping() && running && running->url() == url) {
-        warmupLoopURL.reset();
-        log((warmed ? "LoopVideo 高速切り替え（ウォームアップ済み）: "
-                    : "LoopVideo 高速切り替え（先読み済み）: ") +
-            data.name);
-        placePicture();
-        applyLevel(target);
-        target.audio().startEngineIfNeeded();
-        cutWhenReadyForLoop(
-            generation, target, data.transitionMode, data.dissolveDuration,
-            [this, name = data.name, elapsedMs] {
-                log("LoopVideo 高速切り替え完了: " + name + " +" + elapsedMs() + "ms");
-            });
-        installLoopObservers(target, outPoint);
-        return;
-    }
-
-    warmupLoopURL.reset();
+    // A loop always starts at its in point: whatever the hidden slot ran before (a warm-up's
+    // loop, a preload) was cleared by the play entry, and the clip is loaded here.
     log("LoopVideo 開始: " + data.name + " IN=" + shortestDouble(inPoint) +
         " OUT=" + (outPoint ? "Optional(" + shortestDouble(*outPoint) + ")" : std::string("nil")));
     applyLevel(target);

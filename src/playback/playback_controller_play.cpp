@@ -31,7 +31,7 @@ void PlaybackController::play(int bank, int slot, const std::filesystem::path& u
     audioEndTimer_.cancel();
     isAudioOnlySlot_ = false;
 
-    if (isWarming) {
+    if (isWarming()) {
         if (data.mediaType == MediaType::video) {
             warmUp(bank, slot, url, data);
         } else {
@@ -45,29 +45,28 @@ void PlaybackController::play(int bank, int slot, const std::filesystem::path& u
         return;
     }
 
-    const bool matched = preloadedNextTarget_ && *preloadedNextTarget_ == SlotRef{bank, slot} &&
-                         preloadedNextURL_ == url;
-    // A loop the warm-up left running in the hidden slot is switched in as it runs.
-    const bool warmedLoop = data.postRollMode == PostRollMode::loop && warmupLoopURL &&
-                            *warmupLoopURL == url && hiddenSlot().isLooping();
-    // A loop going off air is started again in the hidden slot once this cue is on air, so
-    // that firing it again switches at once (unless this cue's follower takes the slot).
-    loopToPrepareAgain_.reset();
-    if (isLooping_ && currentBankIndex.get() && currentSlotIndex.get() &&
-        SlotRef{*currentBankIndex.get(), *currentSlotIndex.get()} != SlotRef{bank, slot}) {
-        loopToPrepareAgain_ = SlotRef{*currentBankIndex.get(), *currentSlotIndex.get()};
-    }
+    // The hidden slot is taken as it is only when it holds this cue, loaded ahead and paused at
+    // its in point (a preload); anything else there is cleared. A loop is never cued ahead: it
+    // starts at its in point, on its own path.
+    const bool matched = data.postRollMode != PostRollMode::loop &&
+                         view_->holdsCue(SlotRef{bank, slot}, url) &&
+                         view_->background()->state != output::CueState::hiddenPlaying;
     // Every deferred step of the clip before this one is void from here on.
     ++playGeneration_;
-    view_->prepareForPlay(matched || warmedLoop);
+    view_->prepareForPlay(matched);
     removeObservers();
     log("再生開始: " + bankSlotText(bank, slot) + " " + data.name +
         " transition=" + std::string(rawValue(data.transitionMode)) +
         " geo=" + std::string(rawValue(data.geometry.mode)) + "/scale" +
         wholePercent(data.geometry.scaleX) + "%");
     if (!matched) {
-        preloadedNextTarget_.reset();
-        preloadedNextURL_.reset();
+        // This play's own cue: started in the hidden slot and switched to air once ready.
+        output::Cue cue;
+        cue.ref = SlotRef{bank, slot};
+        cue.url = url;
+        cue.state = output::CueState::hiddenPlaying;
+        cue.audio = data.audioSettings;
+        view_->cue(std::move(cue));
     }
     // The clip on air keeps its picture and its sound until the switch, where the surface ends
     // both together (a cut clears the outgoing slot, a dissolve fades its sound out): its
@@ -115,16 +114,16 @@ void PlaybackController::playStill(int bank, int slot, const std::filesystem::pa
                     platform::Console::log("still: cannot decode " + url.string() + ": " +
                                            still->error);
                     log("静止画を表示できません: " + data.name + " (" + still->error + ")");
+                    cueFailed(bank, slot, still->error);
                     return;
                 }
-                showDecodedStill(generation, bank, slot, url, data, still->image);
+                showDecodedStill(bank, slot, url, data, still->image);
             });
         });
 }
 
-void PlaybackController::showDecodedStill(uint64_t generation, int bank, int slot,
-                                          const std::filesystem::path& url, const SlotData& data,
-                                          const QImage& image) {
+void PlaybackController::showDecodedStill(int bank, int slot, const std::filesystem::path& url,
+                                          const SlotData& data, const QImage& image) {
     PlaybackSlot& target = hiddenSlot();
     target.showStill(image, data.colorSettings);
     currentURL_ = url;
@@ -136,13 +135,8 @@ void PlaybackController::showDecodedStill(uint64_t generation, int bank, int slo
         std::isfinite(data.stillDuration) && data.stillDuration > 0 ? data.stillDuration : 0.0;
     duration.set(stillSeconds);
     view_->applyGeometry(data.geometry, target, image.width(), image.height());
-    if (data.transitionMode == TransitionMode::dissolve) {
-        view_->dissolve(target, data.dissolveDuration);
-    } else {
-        view_->cut(target);
-    }
+    view_->take({data.transitionMode == TransitionMode::dissolve, data.dissolveDuration});
     startStillTimer(stillSeconds);
-    prepareLoopAgainLater(generation);
 }
 
 // ---- Audio-only path ----
@@ -174,11 +168,7 @@ void PlaybackController::playAudioOnly(int bank, int slot, const std::filesystem
     duration.set(clipDuration);
     isAudioOnlySlot_ = true;
 
-    if (data.transitionMode == TransitionMode::dissolve) {
-        view_->dissolve(target, data.dissolveDuration);
-    } else {
-        view_->cut(target);
-    }
+    view_->take({data.transitionMode == TransitionMode::dissolve, data.dissolveDuration});
     if (onWarmReady) {
         auto ready = onWarmReady;
         ready();

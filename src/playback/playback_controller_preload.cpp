@@ -1,9 +1,7 @@
 // Next-cue preload: the successor of a video on air is loaded, paused and hidden, into the hidden
-// slot, so that its cut needs no load time. A looping cue is started looping there instead,
-// hidden and silent, as the warm-up leaves a loop: the loop path switches it in as it runs. A
-// loop taken off air by a cue without a follower of its own is preloaded so once that cue is
-// switched in, so that firing it again is as quick. The play entry recognises a preload by
-// target and URL.
+// slot and cued there with the output surface, so that its cut needs no load time. A looping cue
+// is never preloaded: a fired loop starts at its in point, so nothing of it may run ahead. The
+// play entry recognises a preload by asking the surface whether it holds that cue.
 
 #include <cmath>
 #include <utility>
@@ -22,8 +20,6 @@ namespace kestio {
 namespace {
 // How often a preload waiting for a dissolve to end looks again.
 constexpr double kPreloadRetrySeconds = 0.05;
-// Read-ahead of a preloaded loop's template item, as the loop path gives it.
-constexpr double kPreloadedLoopBuffer = 5.0;
 
 // The hidden slot still shows in a dissolve: fading out above the slot on air, or under it while
 // that one fades in (and until the clean-up hides it just after). Loading it now would replace
@@ -42,8 +38,8 @@ bool isFading(OutputSurface& view) {
 
 void PlaybackController::preloadNext(int bank, int slot, const std::filesystem::path& url,
                                      const SlotData& data) {
-    // Only a video is preloaded: one that plays through the video path, or a looping one.
-    if (data.mediaType != MediaType::video) {
+    // Only a video that plays through the video path is preloaded.
+    if (data.mediaType != MediaType::video || data.postRollMode == PostRollMode::loop) {
         return;
     }
     if (data.isFileMissing) {
@@ -61,7 +57,9 @@ void PlaybackController::preloadWhenHiddenSlotIsFree(uint64_t generation, SlotRe
     if (generation != playGeneration_) {
         return;
     }
-    if (isFading(*view_)) {
+    // A play on its way to air holds the hidden slot until its take.
+    const auto& cued = view_->background();
+    if (isFading(*view_) || (cued && cued->state == output::CueState::hiddenPlaying)) {
         preloadRetry_ = loop_.after(
             kPreloadRetrySeconds, [weak = weakSelf(), this, generation, target, url, data] {
                 if (weak.lock()) {
@@ -78,31 +76,37 @@ void PlaybackController::preloadWhenHiddenSlotIsFree(uint64_t generation, SlotRe
         data.inPoint && std::isfinite(*data.inPoint) ? std::max(*data.inPoint, 0.0) : 0.0;
     const std::optional<double> outPoint =
         data.outPoint && std::isfinite(*data.outPoint) ? data.outPoint : std::nullopt;
-    preloadedPicture_.reset();
-    if (data.postRollMode == PostRollMode::loop) {
-        preloadLoop(generation, url, data, inPoint, outPoint);
-    } else {
-        preloadItem(url, data, inPoint, outPoint);
-    }
-    preloadedNextTarget_ = target;
-    preloadedNextURL_ = url;
+    preloadItem(target, url, data, inPoint, outPoint);
 }
 
-void PlaybackController::preloadItem(const std::filesystem::path& url, const SlotData& data,
-                                     double inPoint, std::optional<double> outPoint) {
+void PlaybackController::preloadItem(SlotRef target, const std::filesystem::path& url,
+                                     const SlotData& data, double inPoint,
+                                     std::optional<double> outPoint) {
     PlaybackSlot& hidden = hiddenSlot();
     hidden.load(url, inPoint, outPoint, data.colorSettings);
+    const auto item = hidden.player()->current();
+    output::Cue cue;
+    cue.ref = target;
+    cue.url = url;
+    cue.state = output::CueState::loading;
+    cue.audio = data.audioSettings;
+    cue.item = item;
+    cue.inPoint = inPoint;
+    view_->cue(std::move(cue));
     // The item is brought to the in point now, so that the play finds that picture decoded
     // and can switch to it at once.
-    if (const auto item = hidden.player()->current(); item && inPoint > 0.0) {
+    if (item && inPoint > 0.0) {
         item->seek(inPoint, 0.0, 0.0,
-                   [weak = weakSelf(), this, weakItem = std::weak_ptr(item), inPoint](bool landed) {
-                       if (weak.lock() && landed) {
-                           preloadedPicture_ = PreloadedPicture{weakItem, inPoint};
+                   [weak = weakSelf(), this, weakItem = std::weak_ptr(item)](bool landed) {
+                       const auto& cued = view_->background();
+                       if (weak.lock() && landed && cued &&
+                           cued->state == output::CueState::loading &&
+                           cued->item.lock() == weakItem.lock()) {
+                           view_->setCueState(output::CueState::ready);
                        }
                    });
     } else if (item) {
-        preloadedPicture_ = PreloadedPicture{item, 0.0};
+        view_->setCueState(output::CueState::ready);
     }
     // The output mute is folded into the slot's own; the chain silences -40 dB and below.
     hidden.audio().setLevel(data.audioSettings.masterLevel,
@@ -110,47 +114,11 @@ void PlaybackController::preloadItem(const std::filesystem::path& url, const Slo
     hidden.audio().applyEqualizer(data.equalizer);
 }
 
-void PlaybackController::preloadLoop(uint64_t generation, const std::filesystem::path& url,
-                                     const SlotData& data, double inPoint,
-                                     std::optional<double> outPoint) {
-    PlaybackSlot& hidden = hiddenSlot();
-    hidden.load(url, inPoint, outPoint, data.colorSettings);
-    // Its sound runs with its picture from now on: the chain stays muted until the loop path
-    // brings the slot's level up at the switch.
-    hidden.audio().setLevel(data.audioSettings.masterLevel, true);
-    hidden.audio().applyEqualizer(data.equalizer);
-    const auto item = hidden.player()->current();
-    if (!item) {
-        platform::Console::log("preload: no item for " + url.string());
-        return;
-    }
-    item->setPreferredForwardBufferDuration(kPreloadedLoopBuffer);
-    hidden.startLoop(url, item->asset(), item, inPoint, outPoint,
-                     [weak = weakSelf(), this, generation, name = data.name] {
-                         if (weak.lock() && generation == playGeneration_) {
-                             log("NextGo先読みループ準備完了: " + name);
-                         }
-                     });
-}
-
-void PlaybackController::prepareLoopAgainLater(uint64_t generation) {
-    const auto loop = std::exchange(loopToPrepareAgain_, std::nullopt);
-    if (!loop) {
-        return;
-    }
-    // On a later turn, as a follower's preload: the switch reaches the views first. The preload
-    // waits out a dissolve still fading the loop's picture out of the hidden slot.
-    postForGeneration(generation, [this, loop = *loop] {
-        if (onRequestPreloadNext) {
-            onRequestPreloadNext(loop.bank, loop.slot);
-        }
-    });
-}
-
 bool PlaybackController::preloadedPictureReady(PlaybackSlot& slot, const ItemPtr& item,
                                                double inPoint) const {
-    return preloadedPicture_ && item && preloadedPicture_->item.lock() == item &&
-           preloadedPicture_->inPoint == inPoint &&
+    const auto& cued = view_->background();
+    return cued && cued->state == output::CueState::ready && item && cued->item.lock() == item &&
+           cued->inPoint == inPoint &&
            item->statusValue() == platform::media::ItemStatus::ReadyToPlay &&
            slot.playerLayer().readyForDisplay() && slot.audio().loadFinished();
 }

@@ -74,8 +74,14 @@ void PlaybackController::toggleMute(const std::optional<AudioSettings>& settings
     const float gain = settings ? settings->masterLevel : 0.0f;
     const bool slotMuted = settings ? settings->isMuted : false;
     // The chain applies the silent-gain rule itself; the output mute is folded into its mute.
-    view_->audioA().setLevel(gain, slotMuted || isMuted.get());
-    view_->audioB().setLevel(gain, slotMuted || isMuted.get());
+    showingSlot().audio().setLevel(gain, slotMuted || isMuted.get());
+    // The hidden slot is heard only as a cue on its way to air, at its own level; a warming
+    // play, a slot fading out or an empty one stays silent.
+    if (const auto cued = view_->backgroundLevel()) {
+        hiddenSlot().audio().setLevel(cued->masterLevel, cued->isMuted || isMuted.get());
+    } else {
+        hiddenSlot().audio().setLevel(0.0f, true);
+    }
 }
 
 void PlaybackController::seek(double seconds) {
@@ -231,7 +237,9 @@ void PlaybackController::handleStatusChange(const ItemPtr& item, PlaybackSlot& s
             if (!finished || !weak.lock() || generation != playGeneration_) {
                 return;
             }
-            view_->cut(*slotPtr);
+            if (slotPtr == &hiddenSlot()) {
+                view_->take({});
+            }
             slotPtr->player()->pause();
             currentURL_ = url;
             currentTime.set(target);

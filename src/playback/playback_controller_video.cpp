@@ -30,11 +30,8 @@ std::string truth(bool value) {
     return value ? "true" : "false";
 }
 
-std::string targetText(const std::optional<SlotRef>& target) {
-    if (!target) {
-        return "nil";
-    }
-    return "(" + std::to_string(target->bank) + "," + std::to_string(target->slot) + ")";
+std::string targetText(const SlotRef& target) {
+    return "(" + std::to_string(target.bank) + "," + std::to_string(target.slot) + ")";
 }
 
 // The rate a clip starts at: its play rate within what the time-pitch unit takes.
@@ -62,23 +59,32 @@ void PlaybackController::playVideo(int bank, int slot, const std::filesystem::pa
 
     configureAudioEngine(data);
 
-    const bool targetMatch = preloadedNextTarget_ && *preloadedNextTarget_ == SlotRef{bank, slot};
-    const bool urlMatch = preloadedNextURL_ && *preloadedNextURL_ == url;
+    // The hidden slot holds either this play's own cue (loaded below) or the preload of this
+    // cue, which the play takes over when its item is the one loaded there.
+    const auto& cued = view_->background();
+    const bool preloaded = cued && cued->state != output::CueState::hiddenPlaying;
+    const bool targetMatch = preloaded && cued->ref == SlotRef{bank, slot};
+    const bool urlMatch = preloaded && cued->url == url;
     const bool slotMatch = &target == &hiddenSlot();
     const auto loaded = target.player()->current();
     const bool itemMatch = loaded && loaded->url() == url;
     const bool usePreload = targetMatch && urlMatch && slotMatch && itemMatch;
-    if (preloadedNextTarget_ && !usePreload) {
-        log("NextGo先読み不一致: targetMatch=" + truth(targetMatch) + " urlMatch=" +
-            truth(urlMatch) + " slotMatch=" + truth(slotMatch) + " itemMatch=" + truth(itemMatch) +
-            " preloadedTarget=" + targetText(preloadedNextTarget_) + " want=(" +
-            std::to_string(bank) + "," + std::to_string(slot) + ")");
+    if (preloaded && !usePreload) {
+        log("NextGo先読み不一致: targetMatch=" + truth(targetMatch) +
+            " urlMatch=" + truth(urlMatch) + " slotMatch=" + truth(slotMatch) +
+            " itemMatch=" + truth(itemMatch) + " preloadedTarget=" + targetText(cued->ref) +
+            " want=(" + std::to_string(bank) + "," + std::to_string(slot) + ")");
     }
-    preloadedNextTarget_.reset();
-    preloadedNextURL_.reset();
     // Looked at before the clip player takes the item over (its start seeks it again).
     const bool showAtOnce = usePreload && preloadedPictureReady(target, loaded, inPoint);
-    preloadedPicture_.reset();
+    {
+        output::Cue cue;
+        cue.ref = SlotRef{bank, slot};
+        cue.url = url;
+        cue.state = output::CueState::hiddenPlaying;
+        cue.audio = data.audioSettings;
+        view_->cue(std::move(cue));
+    }
     if (usePreload) {
         log("NextGo先読み使用: " + data.name + " → ロードをスキップ");
     } else {
@@ -164,6 +170,7 @@ void PlaybackController::onVideoItemReady(const StartContext& context) {
         platform::Console::log("video: cannot play " + context.item->url().string() + ": " +
                                context.item->error());
         log("映像を再生できません: " + context.data.name + " (" + context.item->error() + ")");
+        cueFailed(context.bank, context.slot, context.item->error());
         return;
     }
     if (status != platform::media::ItemStatus::ReadyToPlay ||
@@ -211,11 +218,12 @@ void PlaybackController::deferredStart(const StartContext& context) {
 
 void PlaybackController::startVideoAndSwitch(const StartContext& context) {
     PlaybackSlot& target = *context.target;
-    if (context.dissolve) {
-        view_->dissolve(target, context.dissolveDuration, target.clipPlayer().startTime().get());
-    } else {
+    if (!context.dissolve) {
         view_->logLayerState("cut直前");
-        view_->cut(target);
+    }
+    view_->take({context.dissolve, context.dissolveDuration},
+                target.clipPlayer().startTime().get());
+    if (!context.dissolve) {
         view_->logLayerState("cut直後");
     }
     if (onWarmReady) {
@@ -241,10 +249,8 @@ void PlaybackController::startVideoAndSwitch(const StartContext& context) {
                     onRequestPreloadNext(next.bank, next.slot);
                 }
             });
-            return;
         }
     }
-    prepareLoopAgainLater(context.generation);
 }
 
 void PlaybackController::performLayerSwitch(uint64_t generation, std::function<void()> action) {
@@ -282,12 +288,11 @@ void PlaybackController::switchLayer(const LayerSwitch& change) {
     if (change.target == nullptr) {
         return;
     }
-    if (change.dissolve) {
-        view_->dissolve(*change.target, change.duration,
-                        change.target->clipPlayer().startTime().get());
-    } else {
+    if (!change.dissolve) {
         view_->logLayerState("cutLoop直前");
-        view_->cut(*change.target);
+    }
+    view_->take({change.dissolve, change.duration}, change.target->clipPlayer().startTime().get());
+    if (!change.dissolve) {
         view_->logLayerState("cutLoop直後");
     }
 }

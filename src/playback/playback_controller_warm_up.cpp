@@ -1,7 +1,8 @@
 // Warm-up playback: while the show controller warms the project's clips, a play request puts
 // nothing on air. A video is prerolled on a separate player that no view shows and no engine
-// hears; a looping video is left looping, silent, in the hidden slot so that its later start
-// switches at once; a still or a sound only reports ready.
+// hears; a looping video is started looping, silent and unseen, in the hidden slot, cued there
+// as warming (never taken to air: a fired loop starts at its in point); a still or a sound only
+// reports ready.
 //
 // Each warm-up request carries a token: a signal of an earlier request (a preroll finishing
 // after its wait gave up) is dropped, so it cannot end the wait of the next slot. A warm-up that
@@ -53,7 +54,7 @@ void PlaybackController::warmUp(int bank, int slot, const std::filesystem::path&
     warmUpAttempt_.reset();
     log("ウォームアップ: " + bankSlotText(bank, slot) + " " + data.name);
     if (data.postRollMode == PostRollMode::loop && data.mediaType == MediaType::video) {
-        warmUpLoop(token, url, data);
+        warmUpLoop(token, bank, slot, url, data);
     } else {
         warmUpOnSeparatePlayer(token, url);
     }
@@ -117,8 +118,8 @@ void PlaybackController::warmUpOnSeparatePlayer(uint64_t warmToken,
     attempt->player->insert(attempt->item);
 }
 
-void PlaybackController::warmUpLoop(uint64_t warmToken, const std::filesystem::path& url,
-                                    const SlotData& data) {
+void PlaybackController::warmUpLoop(uint64_t warmToken, int bank, int slot,
+                                    const std::filesystem::path& url, const SlotData& data) {
     PlaybackSlot& hidden = hiddenSlot();
     const double inPoint =
         data.inPoint && std::isfinite(*data.inPoint) ? std::max(*data.inPoint, 0.0) : 0.0;
@@ -129,17 +130,23 @@ void PlaybackController::warmUpLoop(uint64_t warmToken, const std::filesystem::p
     hidden.load(url, inPoint, outPoint, data.colorSettings);
     hidden.audio().setLevel(data.audioSettings.masterLevel, true);
     const auto item = hidden.player()->current();
+    output::Cue cue;
+    cue.ref = SlotRef{bank, slot};
+    cue.url = url;
+    cue.state = output::CueState::warming;
+    cue.item = item;
+    cue.inPoint = inPoint;
+    view_->cue(std::move(cue));
     if (!item) {
         platform::Console::log("warm-up: no item for " + url.string());
         return;
     }
     item->setPreferredForwardBufferDuration(kWarmLoopForwardBuffer);
     hidden.startLoop(url, item->asset(), item, inPoint, outPoint,
-                     [weak = weakSelf(), this, warmToken, url] {
+                     [weak = weakSelf(), this, warmToken] {
                          if (!weak.lock() || warmToken != warmToken_) {
                              return;
                          }
-                         warmupLoopURL = url;
                          signalWarmReady(warmToken);
                      });
 }

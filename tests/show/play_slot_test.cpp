@@ -70,10 +70,10 @@ TEST_F(PlaySlot, AMissingFileIsReportedByItsShortNameAndNothingIsPlayed) {
     const auto alerts = dialogs.callsOf("alert");
     ASSERT_EQ(alerts.size(), 2u);
     EXPECT_EQ(alerts[0].style, platform::DialogPresenter::AlertStyle::warning);
-    EXPECT_EQ(alerts[0].texts,
-              (std::vector<std::string>{
-                  "File Not Found",
-                  "Can't play \"intro\" because its source file could not be found."}));
+    EXPECT_EQ(
+        alerts[0].texts,
+        (std::vector<std::string>{
+            "File Not Found", "Can't play \"intro\" because its source file could not be found."}));
     EXPECT_EQ(alerts[1].texts[1], "「intro」の元ファイルが見つからないため、再生できません。");
     EXPECT_TRUE(midiSystem.received(synth).empty());
 }

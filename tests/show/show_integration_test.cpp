@@ -107,7 +107,7 @@ TEST(ShowOnRealFiles, AClipAPictureAndASoundDroppedOnSlot38LandInOrderWithTheirT
     const auto thumbnailFile =
         real.package / ProjectManager::kThumbnailsFolderName / "thumb_0_38.png";
     ASSERT_TRUE(real.runUntil([&] {
-        return !real.show->isLoading.get() && !real.controller.isWarming &&
+        return !real.show->isLoading.get() && !real.controller.isWarming() &&
                std::filesystem::exists(thumbnailFile);
     }));
 
@@ -160,7 +160,7 @@ TEST(ShowOnRealFiles, AFileGoneBeforeItsProbeIsReportedAndFillsNothing) {
     // The probes start on a later turn: the clip is gone by then.
     std::filesystem::remove(drop / "gone.mp4");
     ASSERT_TRUE(
-        real.runUntil([&] { return !real.show->isLoading.get() && !real.controller.isWarming; }));
+        real.runUntil([&] { return !real.show->isLoading.get() && !real.controller.isWarming(); }));
     ASSERT_TRUE(real.show->importAlert.get());
     EXPECT_NE(real.show->importAlert.get()->find("gone.mp4"), std::string::npos)
         << *real.show->importAlert.get();
