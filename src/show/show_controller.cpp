@@ -36,6 +36,7 @@ ShowController::ShowController(ShowServices services)
           }
           thumbnailWorker_->run<ThumbnailStore::Image>(std::move(work), std::move(done));
       }),
+      hiddenPlays_(services.loop, services.playback),
       lifetime_(std::make_shared<ShowController*>(this)) {
     // A fresh window listens to MIDI; its project says so too, so that saving it keeps MIDI on.
     project_.midiInputEnabled = midi_.isEnabled.get();

@@ -17,6 +17,8 @@
 #include "platform/runloop/published.h"
 #include "platform/runloop/run_loop.h"
 
+#include "show/hidden_plays.h"
+
 namespace kestio {
 
 class DiskWorker;
@@ -309,6 +311,8 @@ class ShowController {
     // Slots promised to imports still running; no other import takes them.
     std::set<SlotLocation> reservedSlots_;
     std::shared_ptr<WarmUpSession> warmUp_;
+    // The warm-up and the imports' display checks play hidden, one run at a time.
+    HiddenPlays hiddenPlays_;
     // What is loading now: imports whose files are still being probed and a running warm-up.
     // isLoading is on while it is above 0.
     int loadingCount_ = 0;
