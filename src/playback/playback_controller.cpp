@@ -232,6 +232,7 @@ void PlaybackController::publishOnAir() {
     currentTime.set(showing.player()->currentTime());
     if (showing.isLooping()) {
         isLooping_ = true;
+        loopSlot_ = &showing;
         installLoopObservers(showing, outPoint);
         return;
     }

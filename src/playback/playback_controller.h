@@ -421,6 +421,8 @@ class PlaybackController {
 
     std::optional<std::filesystem::path> currentURL_;
     bool isLooping_ = false;
+    // The slot the loop of the clip on air runs in (set by its start, whichever slot is on air).
+    PlaybackSlot* loopSlot_ = nullptr;
     bool isAudioOnlySlot_ = false;
     bool postRollFired_ = false;
     bool isSwitchingLayer_ = false;

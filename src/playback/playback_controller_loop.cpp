@@ -66,13 +66,6 @@ bool startsAnotherClip(PostRollMode mode) {
     return mode == PostRollMode::next || mode == PostRollMode::jump;
 }
 
-// The slot that runs the loop: the one on air once switched, the hidden one before.
-PlaybackSlot& loopingSlot(OutputSurface& view) {
-    if (!view.showingSlot().isLooping() && view.hiddenSlot().isLooping()) {
-        return view.hiddenSlot();
-    }
-    return view.showingSlot();
-}
 }  // namespace
 
 // What one wait for a loop's slot to be ready to switch in holds: the three observations, the
@@ -102,6 +95,7 @@ void PlaybackController::playLoopVideo(int bank, int slot, const std::filesystem
     isLooping_ = true;
     const uint64_t generation = playGeneration_;
     PlaybackSlot& target = hiddenSlot();
+    loopSlot_ = &target;
     configureAudioEngine(data);
     // The clip on air keeps its sound until the switch, where the surface ends it with its
     // picture (a cut at once, a dissolve by fading it out).
@@ -168,6 +162,12 @@ void PlaybackController::playLoopVideo(int bank, int slot, const std::filesystem
                              [this, name = data.name, elapsedMs] {
                                  log("LoopVideo 表示切り替え: " + name + " +" + elapsedMs() + "ms");
                              });
+                         // The slot's post-roll may have changed while the loop was starting:
+                         // the loop runs, so a release can end it now.
+                         if (const PostRollMode mode = postRollModeOnAir();
+                             mode != PostRollMode::loop && generation == playGeneration_) {
+                             releaseLoop(mode);
+                         }
                      });
 }
 
@@ -282,7 +282,10 @@ void PlaybackController::handleLoopPeriodicTime(uint64_t generation, double time
         return;
     }
     currentTime.set(time);
-    const auto& player = *loopingSlot(*view_).player();
+    if (loopSlot_ == nullptr) {
+        return;
+    }
+    const auto& player = *loopSlot_->player();
     const auto item = player.current();
     const double itemDuration = item ? item->duration() : std::nan("");
     const double d = duration.get();
@@ -301,10 +304,16 @@ void PlaybackController::handleLoopPeriodicTime(uint64_t generation, double time
 }
 
 void PlaybackController::releaseLoop(PostRollMode postRoll) {
-    if (!isLooping_) {
+    if (!isLooping_ || loopSlot_ == nullptr) {
         return;
     }
-    PlaybackSlot& slot = loopingSlot(*view_);
+    if (!loopSlot_->isLooping()) {
+        // The loop is still starting (its range or sound to come): it reads the slot's post-roll
+        // once it runs, and is released then.
+        log("ループ解除予約（開始待ち）: postRoll=" + modeName(postRoll));
+        return;
+    }
+    PlaybackSlot& slot = *loopSlot_;
     const auto item = slot.player()->current();
     if (!item) {
         platform::Console::log("loop release: the looping slot has no item");
