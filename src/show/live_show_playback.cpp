@@ -18,6 +18,11 @@ LiveShowPlayback::LiveShowPlayback(PlaybackController& controller) : controller_
             onRequestPreloadNext(bank, slot);
         }
     };
+    controller_.onCueFailed = [this](int bank, int slot, const std::string& reason) {
+        if (onCueFailed) {
+            onCueFailed(bank, slot, reason);
+        }
+    };
 }
 
 void LiveShowPlayback::play(int bank, int slot, const std::filesystem::path& url,

@@ -264,6 +264,9 @@ class ShowController {
     void endLoading();
     void loadWaveform(int bank, int slot, const std::filesystem::path& url);
     void sendOutputNote(const MIDINoteBinding& binding);
+    // A cue that playback could not put on air: a file gone since the project was opened marks
+    // its slot missing and is reported as a missing slot is; another failure is logged.
+    void cueDidNotFire(int bank, int slot, const std::string& reason);
     void toggleSelected(int slot);
     void refreshVisibleMIDIList();
     void disarmMIDILearn();
