@@ -14,19 +14,16 @@
 #include "platform/graphics/still_decoder.h"
 #include "platform/media/queue_player.h"
 #include "platform/runloop/serial_worker.h"
+#include "playback/next_cue_preload.h"
 #include "playback/play_log.h"
-#include "playback/vu_meter.h"
+#include "playback/program_meter.h"
+#include "playback/warm_up.h"
 
 namespace kestio {
 
 namespace {
-// The meter's tap: frames per measurement, and the VU timer's period.
-constexpr uint32_t kTapFrames = 1024;
-constexpr double kVuPeriod = 1.0 / 30.0;
 // loadLog takes at most one message in this many seconds.
 constexpr double kLoadLogThrottle = 0.1;
-// VU ticks without a measurement after which the meters show silence.
-constexpr int kTicksBeforeSilence = 3;
 }  // namespace
 
 PlaybackController::PlaybackController(PlaybackServices services)
@@ -39,10 +36,12 @@ PlaybackController::PlaybackController(PlaybackServices services)
       view_(std::move(services.view)),
       toneGen_(std::make_unique<output::TestToneGenerator>()),
       playLog_(std::make_unique<PlayLog>()),
-      meter_(std::make_shared<VuMeter>()),
-      // The warm-up's separate players come from the factory the output's slots use, unless
-      // another one is given.
-      media_(services.media != nullptr ? services.media : &view_->media()) {
+      meter_(std::make_unique<ProgramMeter>(*this, loop_, view_->sharedEngine())) {
+    // The warm-up's separate players come from the factory the output's slots use, unless
+    // another one is given.
+    warmUp_ = std::make_unique<WarmUp>(
+        *this, loop_, services.media != nullptr ? services.media : &view_->media(), onWarmReady);
+    preload_ = std::make_unique<NextCuePreload>(*this, loop_);
     if (!decodeStill_) {
         decodeStill_ = [](const std::filesystem::path& file) {
             return platform::decodeStill(file);
@@ -55,15 +54,13 @@ PlaybackController::PlaybackController(PlaybackServices services)
         };
     }
     selectedClipName.set(pick("未選択", "No Selection"));
-    startMetering();
+    meter_->start();
 }
 
 PlaybackController::~PlaybackController() {
     alive_.reset();
     removeObservers();
-    vuTimer_.cancel();
-    deviceSubscription_.reset();
-    view_->sharedEngine().mainMixerNode()->removeTap(0);
+    meter_.reset();
     if (toneGen_->isRunning()) {
         toneGen_->stop(view_->sharedEngine());
     }
@@ -156,6 +153,15 @@ double PlaybackController::currentInPoint() const {
     return *data->inPoint;
 }
 
+void PlaybackController::preloadNext(int bank, int slot, const std::filesystem::path& url,
+                                     const SlotData& data) {
+    preload_->preload(bank, slot, url, data);
+}
+
+void PlaybackController::waitForWarmReady(double timeout, std::function<void(bool ready)> done) {
+    warmUp_->waitForReady(timeout, std::move(done));
+}
+
 void PlaybackController::removeObservers() {
     isLooping_ = false;
     timeObserver_.reset();
@@ -179,11 +185,7 @@ void PlaybackController::publishIdle() {
     selectedClipName.set(pick("未選択", "No Selection"));
     currentTime.set(0.0);
     duration.set(0.0);
-    meter_->reset();
-    vuLevels.set(std::vector<float>(kMeterChannels, kSilenceDb));
-    vuLevelL.set(kSilenceDb);
-    vuLevelR.set(kSilenceDb);
-    lastPublishedVUWasSilent_ = true;
+    meter_->silence();
 }
 
 // ---- A cue that did not go on air ----
@@ -277,98 +279,8 @@ void PlaybackController::reopenLogFile() {
     playLog_->reopen(logFileURL);
 }
 
-// ---- Metering and the output device ----
-
-void PlaybackController::startMetering() {
-    refreshOutputDevice();
-    auto& engine = view_->sharedEngine();
-    deviceSubscription_ = engine.device().defaultOutput.subscribe(
-        [this](const platform::audio::OutputDeviceInfo&) { refreshOutputDevice(); });
-    // The tap holds the meter and a weak hold of the controller, never the controller itself,
-    // so a block still running while the controller goes touches nothing of it; the loop
-    // outlives the controller.
-    auto meter = meter_;
-    auto wake = [&loop = loop_, weak = weakSelf(), this] {
-        loop.post([weak, this] {
-            if (weak.lock() && !vuTimer_.active()) {
-                wakeMetering();
-                vuTick();  // the sound that woke the meter is shown at once
-            }
-        });
-    };
-    if (auto failure = engine.mainMixerNode()->installTap(
-            0, kTapFrames, std::nullopt, [meter, wake](const platform::audio::PcmBuffer& buffer) {
-                if (meter->measure(buffer)) {
-                    wake();
-                }
-            })) {
-        log("VU: tap not installed: " + *failure);
-    }
-    wakeMetering();
-}
-
-void PlaybackController::wakeMetering() {
-    if (vuTimer_.active()) {
-        return;
-    }
-    ticksWithoutReading_ = 0;
-    vuTimer_ = loop_.every(kVuPeriod, [weak = weakSelf(), this] {
-        if (weak.lock()) {
-            vuTick();
-        }
-    });
-}
-
-void PlaybackController::sleepMetering() {
-    vuTimer_.cancel();
-    if (!meter_->sleep()) {
-        wakeMetering();  // a measurement came in meanwhile
-    }
-}
-
-void PlaybackController::vuTick() {
-    auto taken = meter_->take();
-    if (taken) {
-        ticksWithoutReading_ = 0;
-    } else if (++ticksWithoutReading_ < kTicksBeforeSilence) {
-        // Blocks come unevenly: a tick without one keeps what is shown.
-        return;
-    } else if (lastPublishedVUWasSilent_) {
-        // Nothing is measured and silence is shown: nothing to do until the tap measures.
-        sleepMetering();
-        return;
-    } else {
-        // No sound is being rendered: the meters fall to silence.
-        taken = VuReading();
-        taken->channelCount = vuChannelCount.get();
-    }
-    const VuReading reading = *taken;
-    const bool silent = reading.isSilent();
-    if (silent && lastPublishedVUWasSilent_) {
-        return;
-    }
-    lastPublishedVUWasSilent_ = silent;
-    pendingReading_ = reading;
-    publishVU();
-}
-
-void PlaybackController::publishVU() {
-    const VuReading& reading = pendingReading_;
-    vuLevels.set(std::vector<float>(reading.levels.begin(), reading.levels.end()));
-    vuLevelL.set(reading.levels[0]);
-    vuLevelR.set(reading.levels[1]);
-    vuChannelCount.set(reading.channelCount);
-}
-
 void PlaybackController::refreshOutputDevice() {
-    const auto info = view_->sharedEngine().device().defaultOutput.get();
-    if (!info.present) {
-        outputDeviceName.set("\u2014");
-    } else if (info.channelCount < 1) {
-        outputDeviceName.set(info.name);
-    } else {
-        outputDeviceName.set(info.name + " (" + std::to_string(info.channelCount) + "ch)");
-    }
+    meter_->refreshOutputDevice();
 }
 
 void PlaybackController::configureAudioEngine(const SlotData& data) {

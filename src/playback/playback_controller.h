@@ -45,6 +45,9 @@ class TestToneGenerator;
 namespace kestio {
 
 class AudioEngineController;
+class WarmUp;
+class ProgramMeter;
+class NextCuePreload;
 class LocalizationManager;
 class PlayLog;
 class VuMeter;
@@ -275,14 +278,6 @@ class PlaybackController {
         double duration = 0.0;
     };
 
-    // Creation and teardown.
-    void startMetering();
-    // The VU timer runs while the tap measures sound or a shown level has yet to fall to
-    // silence; otherwise it sleeps until the tap measures again.
-    void wakeMetering();
-    void sleepMetering();
-    void vuTick();
-    void publishVU();
     std::weak_ptr<Alive> weakSelf() const { return alive_; }
     // Runs `fn` later on the loop when this controller still exists and `generation` is still
     // the play generation.
@@ -360,26 +355,10 @@ class PlaybackController {
     void handleLoopPeriodicTime(uint64_t generation, double time);
     void loopBoundaryFired(uint64_t generation, PostRollMode postRoll);
     void loopItemChanged(PlaybackSlot& slot);
-    // Preload.
-    void preloadWhenHiddenSlotIsFree(uint64_t generation, SlotRef target,
-                                     const std::filesystem::path& url, const SlotData& data);
-    // The preload of a cue that plays through the video path: its item paused at its in point,
-    // at the slot's level.
-    void preloadItem(SlotRef target, const std::filesystem::path& url, const SlotData& data,
-                     double inPoint, std::optional<double> outPoint);
-    // The cued `item` in `slot` stands at `inPoint` with that picture ready to show, and the
-    // slot's chain has its sound.
-    bool preloadedPictureReady(PlaybackSlot& slot, const ItemPtr& item, double inPoint) const;
     // A cue did not go on air: what is on air is published and watched again, and the show is
     // told why.
     void cueFailed(int bank, int slot, const std::string& reason);
     void publishOnAir();
-    // Warm-up.
-    void warmUp(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
-    void warmUpOnSeparatePlayer(uint64_t warmToken, const std::filesystem::path& url);
-    void warmUpLoop(uint64_t warmToken, int bank, int slot, const std::filesystem::path& url,
-                    const SlotData& data);
-    void signalWarmReady(uint64_t warmToken);
     // Transport: whether the showing slot's clip is started (not paused, not still preparing).
     bool isShowingClipRunning();
     // ---- End of the members of the loop, preload, warm-up and transport files ----
@@ -393,7 +372,7 @@ class PlaybackController {
     std::unique_ptr<OutputSurface> view_;
     std::unique_ptr<output::TestToneGenerator> toneGen_;
     std::unique_ptr<PlayLog> playLog_;
-    std::shared_ptr<VuMeter> meter_;
+    std::unique_ptr<ProgramMeter> meter_;
 
     // Watchers of the clip on air.
     platform::Subscription timeObserver_;
@@ -427,29 +406,16 @@ class PlaybackController {
     bool postRollFired_ = false;
     bool isSwitchingLayer_ = false;
     uint64_t playGeneration_ = 0;
-    uint64_t warmToken_ = 0;
-    platform::TimerHandle warmReadyTimer_;
     // The loop's wait for its slot to be ready to switch in, the warm-up of a video on its own
     // player, the warm-up wait under way, and a preload waiting for a dissolve to end (each
     // defined in the file of its part).
     struct LoopReadyWait;
-    struct WarmUpAttempt;
-    struct WarmWait;
     std::shared_ptr<LoopReadyWait> loopReadyWait_;
-    std::shared_ptr<WarmUpAttempt> warmUpAttempt_;
-    std::shared_ptr<WarmWait> warmWait_;
-    platform::TimerHandle preloadRetry_;
-    platform::media::MediaFactory* media_ = nullptr;
+    // The owned parts.
+    std::unique_ptr<WarmUp> warmUp_;
+    std::unique_ptr<NextCuePreload> preload_;
     std::optional<platform::HostTime> lastLogUpdate_;
     std::optional<double> colorRefreshAnchorTime_;
-
-    // Metering.
-    platform::TimerHandle vuTimer_;
-    platform::Subscription deviceSubscription_;
-    bool lastPublishedVUWasSilent_ = true;
-    int ticksWithoutReading_ = 0;
-    // The reading vuTick() hands to publishVU().
-    VuReading pendingReading_;
 
     // Pending switches and deferred steps hold this weakly.
     std::shared_ptr<Alive> alive_ = std::make_shared<Alive>();

@@ -21,6 +21,7 @@
 #include "platform/runloop/console.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
+#include "playback/warm_up.h"
 
 namespace kestio {
 
@@ -183,10 +184,7 @@ void PlaybackController::cutWhenReadyForLoop(uint64_t generation, PlaybackSlot& 
         if (onReady) {
             onReady();
         }
-        if (onWarmReady) {
-            auto ready = onWarmReady;
-            ready();
-        }
+        warmUp_->signalReady();
         requestLayerSwitch(generation, LayerSwitch{dissolve, slotPtr, dissolveDuration});
     };
     if (loopReadyWait_) {

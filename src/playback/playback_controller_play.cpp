@@ -12,6 +12,7 @@
 #include "platform/runloop/console.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
+#include "playback/warm_up.h"
 
 namespace kestio {
 
@@ -33,14 +34,9 @@ void PlaybackController::play(int bank, int slot, const std::filesystem::path& u
 
     if (isWarming()) {
         if (data.mediaType == MediaType::video) {
-            warmUp(bank, slot, url, data);
+            warmUp_->warm(bank, slot, url, data);
         } else {
-            loop_.post([weak = weakSelf(), this] {
-                if (weak.lock() && onWarmReady) {
-                    auto ready = onWarmReady;
-                    ready();
-                }
-            });
+            warmUp_->signalReadyLater();
         }
         return;
     }
@@ -169,10 +165,7 @@ void PlaybackController::playAudioOnly(int bank, int slot, const std::filesystem
     isAudioOnlySlot_ = true;
 
     view_->take({data.transitionMode == TransitionMode::dissolve, data.dissolveDuration});
-    if (onWarmReady) {
-        auto ready = onWarmReady;
-        ready();
-    }
+    warmUp_->signalReady();
     startSlotAudio(generation, target, audio, inPoint,
                    [this, url, name = data.name,
                     item = std::weak_ptr(target.player()->current())](bool ready) {

@@ -19,7 +19,7 @@
 #include "platform/runloop/console.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
-#include "playback/vu_meter.h"
+#include "playback/program_meter.h"
 
 namespace kestio {
 
@@ -213,11 +213,7 @@ void PlaybackController::applyColorSettings(const ColorSettings& color) {
 void PlaybackController::stopTestTone() {
     toneGen_->stop(view_->sharedEngine());
     // What the meter measured of the tone is dropped, so the next tick does not show it again.
-    meter_->reset();
-    vuLevels.set(std::vector<float>(kMeterChannels, kSilenceDb));
-    vuLevelL.set(kSilenceDb);
-    vuLevelR.set(kSilenceDb);
-    lastPublishedVUWasSilent_ = true;
+    meter_->silence();
 }
 
 void PlaybackController::handleStatusChange(const ItemPtr& item, PlaybackSlot& slot,

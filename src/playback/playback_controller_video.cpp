@@ -11,8 +11,10 @@
 #include "platform/media/player_layer.h"
 #include "platform/media/queue_player.h"
 #include "platform/runloop/console.h"
+#include "playback/next_cue_preload.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
+#include "playback/warm_up.h"
 
 namespace kestio {
 
@@ -76,7 +78,7 @@ void PlaybackController::playVideo(int bank, int slot, const std::filesystem::pa
             " want=(" + std::to_string(bank) + "," + std::to_string(slot) + ")");
     }
     // Looked at before the clip player takes the item over (its start seeks it again).
-    const bool showAtOnce = usePreload && preloadedPictureReady(target, loaded, inPoint);
+    const bool showAtOnce = usePreload && preload_->pictureReady(target, loaded, inPoint);
     {
         output::Cue cue;
         cue.ref = SlotRef{bank, slot};
@@ -226,10 +228,7 @@ void PlaybackController::startVideoAndSwitch(const StartContext& context) {
     if (!context.dissolve) {
         view_->logLayerState("cut直後");
     }
-    if (onWarmReady) {
-        auto ready = onWarmReady;
-        ready();
-    }
+    warmUp_->signalReady();
     if (context.data.mediaType == MediaType::video && onRequestPreloadNext) {
         std::optional<SlotRef> next;
         if (context.data.postRollMode == PostRollMode::next) {

@@ -1,8 +1,3 @@
-// Next-cue preload: the successor of a video on air is loaded, paused and hidden, into the hidden
-// slot and cued there with the output surface, so that its cut needs no load time. A looping cue
-// is never preloaded: a fired loop starts at its in point, so nothing of it may run ahead. The
-// play entry recognises a preload by asking the surface whether it holds that cue.
-
 #include <cmath>
 #include <utility>
 
@@ -12,6 +7,7 @@
 #include "platform/graphics/layer.h"
 #include "platform/media/player_layer.h"
 #include "platform/runloop/console.h"
+#include "playback/next_cue_preload.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
 
@@ -36,8 +32,16 @@ bool isFading(OutputSurface& view) {
 }
 }  // namespace
 
-void PlaybackController::preloadNext(int bank, int slot, const std::filesystem::path& url,
-                                     const SlotData& data) {
+NextCuePreload::NextCuePreload(PlaybackController& controller, platform::RunLoop& loop)
+    : controller_(controller), loop_(loop) {}
+
+NextCuePreload::~NextCuePreload() {
+    alive_.reset();
+    retry_.cancel();
+}
+
+void NextCuePreload::preload(int bank, int slot, const std::filesystem::path& url,
+                             const SlotData& data) {
     // Only a video that plays through the video path is preloaded.
     if (data.mediaType != MediaType::video || data.postRollMode == PostRollMode::loop) {
         return;
@@ -47,42 +51,42 @@ void PlaybackController::preloadNext(int bank, int slot, const std::filesystem::
                                " is missing: " + url.string());
         return;
     }
-    preloadRetry_.cancel();
-    preloadWhenHiddenSlotIsFree(playGeneration_, SlotRef{bank, slot}, url, data);
+    retry_.cancel();
+    whenHiddenSlotIsFree(controller_.playGeneration(), SlotRef{bank, slot}, url, data);
 }
 
-void PlaybackController::preloadWhenHiddenSlotIsFree(uint64_t generation, SlotRef target,
-                                                     const std::filesystem::path& url,
-                                                     const SlotData& data) {
-    if (generation != playGeneration_) {
+void NextCuePreload::whenHiddenSlotIsFree(uint64_t generation, SlotRef target,
+                                          const std::filesystem::path& url, const SlotData& data) {
+    if (generation != controller_.playGeneration()) {
         return;
     }
+    OutputSurface& view = controller_.view();
     // A play on its way to air holds the hidden slot until its take.
-    const auto& cued = view_->background();
-    if (isFading(*view_) || (cued && cued->state == output::CueState::hiddenPlaying)) {
-        preloadRetry_ = loop_.after(
-            kPreloadRetrySeconds, [weak = weakSelf(), this, generation, target, url, data] {
-                if (weak.lock()) {
-                    preloadWhenHiddenSlotIsFree(generation, target, url, data);
-                }
-            });
+    const auto& cued = view.background();
+    if (isFading(view) || (cued && cued->state == output::CueState::hiddenPlaying)) {
+        retry_ = loop_.after(kPreloadRetrySeconds,
+                             [weak = weakSelf(), this, generation, target, url, data] {
+                                 if (weak.lock()) {
+                                     whenHiddenSlotIsFree(generation, target, url, data);
+                                 }
+                             });
         return;
     }
-    log("NextGo先読み開始: " + data.name);
+    controller_.log("NextGo先読み開始: " + data.name);
     // The chains carry the engine's own format, so fitting them to the next clip leaves the
     // sound on air as it is.
-    configureAudioEngine(data);
+    controller_.configureAudioEngine(data);
     const double inPoint =
         data.inPoint && std::isfinite(*data.inPoint) ? std::max(*data.inPoint, 0.0) : 0.0;
     const std::optional<double> outPoint =
         data.outPoint && std::isfinite(*data.outPoint) ? data.outPoint : std::nullopt;
-    preloadItem(target, url, data, inPoint, outPoint);
+    load(target, url, data, inPoint, outPoint);
 }
 
-void PlaybackController::preloadItem(SlotRef target, const std::filesystem::path& url,
-                                     const SlotData& data, double inPoint,
-                                     std::optional<double> outPoint) {
-    PlaybackSlot& hidden = hiddenSlot();
+void NextCuePreload::load(SlotRef target, const std::filesystem::path& url, const SlotData& data,
+                          double inPoint, std::optional<double> outPoint) {
+    OutputSurface& view = controller_.view();
+    PlaybackSlot& hidden = view.hiddenSlot();
     hidden.load(url, inPoint, outPoint, data.colorSettings);
     const auto item = hidden.player()->current();
     output::Cue cue;
@@ -92,31 +96,35 @@ void PlaybackController::preloadItem(SlotRef target, const std::filesystem::path
     cue.audio = data.audioSettings;
     cue.item = item;
     cue.inPoint = inPoint;
-    view_->cue(std::move(cue));
+    view.cue(std::move(cue));
     // The item is brought to the in point now, so that the play finds that picture decoded
     // and can switch to it at once.
     if (item && inPoint > 0.0) {
         item->seek(inPoint, 0.0, 0.0,
                    [weak = weakSelf(), this, weakItem = std::weak_ptr(item)](bool landed) {
-                       const auto& cued = view_->background();
-                       if (weak.lock() && landed && cued &&
-                           cued->state == output::CueState::loading &&
+                       if (!weak.lock() || !landed) {
+                           return;
+                       }
+                       OutputSurface& surface = controller_.view();
+                       const auto& cued = surface.background();
+                       if (cued && cued->state == output::CueState::loading &&
                            cued->item.lock() == weakItem.lock()) {
-                           view_->setCueState(output::CueState::ready);
+                           surface.setCueState(output::CueState::ready);
                        }
                    });
     } else if (item) {
-        view_->setCueState(output::CueState::ready);
+        view.setCueState(output::CueState::ready);
     }
     // The output mute is folded into the slot's own; the chain silences -40 dB and below.
     hidden.audio().setLevel(data.audioSettings.masterLevel,
-                            data.audioSettings.isMuted || isMuted.get());
+                            data.audioSettings.isMuted || controller_.isMuted.get());
     hidden.audio().applyEqualizer(data.equalizer);
 }
 
-bool PlaybackController::preloadedPictureReady(PlaybackSlot& slot, const ItemPtr& item,
-                                               double inPoint) const {
-    const auto& cued = view_->background();
+bool NextCuePreload::pictureReady(PlaybackSlot& slot,
+                                  const std::shared_ptr<platform::media::PlayerItem>& item,
+                                  double inPoint) const {
+    const auto& cued = controller_.view().background();
     return cued && cued->state == output::CueState::ready && item && cued->item.lock() == item &&
            cued->inPoint == inPoint &&
            item->statusValue() == platform::media::ItemStatus::ReadyToPlay &&
