@@ -100,18 +100,7 @@ void PlaybackController::postForGeneration(uint64_t generation, std::function<vo
 }
 
 std::optional<SlotData> PlaybackController::slotData(int bank, int slot) const {
-    if (!projectProvider || bank < 0 || slot < 0) {
-        return std::nullopt;
-    }
-    const auto project = projectProvider();
-    if (!project || std::size_t(bank) >= project->banks.size()) {
-        return std::nullopt;
-    }
-    const auto& slots = project->banks[std::size_t(bank)].slots;
-    if (std::size_t(slot) >= slots.size()) {
-        return std::nullopt;
-    }
-    return slots[std::size_t(slot)];
+    return postRoll_.slotData(bank, slot);
 }
 
 std::optional<SlotData> PlaybackController::slotDataOnAir() const {

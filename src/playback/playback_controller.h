@@ -22,6 +22,7 @@
 #include "platform/runloop/run_loop.h"
 #include "platform/runloop/time_types.h"
 #include "platform/runloop/wall_clock.h"
+#include "playback/post_roll_policy.h"
 #include "playback/vu_meter.h"
 
 class QImage;
@@ -412,6 +413,7 @@ class PlaybackController {
     struct LoopReadyWait;
     std::shared_ptr<LoopReadyWait> loopReadyWait_;
     // The owned parts.
+    PostRollPolicy postRoll_{projectProvider};
     std::unique_ptr<WarmUp> warmUp_;
     std::unique_ptr<NextCuePreload> preload_;
     std::optional<platform::HostTime> lastLogUpdate_;

@@ -17,8 +17,6 @@ namespace kestio {
 namespace {
 // The period of the published position.
 constexpr double kClockPeriod = 0.05;
-// A freeze without an out point ends this long before the item's end.
-constexpr double kNearEndMargin = 0.1;
 // Durations closer than this are the same for publishing.
 constexpr double kDurationEpsilon = 0.001;
 // The audio-only clock counts a position this close to its end as the end.
@@ -79,31 +77,15 @@ void PlaybackController::handlePeriodicTime(uint64_t generation, double time) {
     }
     const int bank = *currentBankIndex.get();
     const int slot = *currentSlotIndex.get();
-    const float rate = watchedPlayer_->rateValue();
-    const auto data = slotData(bank, slot);
-    const auto fire = [&] {
+    // Only a running clip decides: a paused or frozen one waits.
+    if (watchedPlayer_->rateValue() != 0.0f &&
+        postRoll_.isDueBeforeTheEnd(SlotRef{bank, slot}, time, itemDuration)) {
         postRollFired_ = true;
         loop_.post([weak = weakSelf(), this, generation, bank, slot] {
             if (weak.lock()) {
                 firePostRoll(generation, bank, slot);
             }
         });
-    };
-    if (data && data->outPoint && std::isfinite(*data->outPoint) && time >= *data->outPoint) {
-        if (rate != 0.0f) {
-            fire();
-        }
-        return;
-    }
-    if (rate == 0.0f || !data) {
-        return;
-    }
-    if (data->postRollMode != PostRollMode::freeze || data->outPoint) {
-        return;
-    }
-    if (std::isfinite(itemDuration) && itemDuration > 0.0 &&
-        time >= itemDuration - kNearEndMargin) {
-        fire();
     }
 }
 
@@ -120,8 +102,7 @@ void PlaybackController::firePostRoll(uint64_t generation, int bank, int slot) {
         currentSlotIndex.get() != slot) {
         return;
     }
-    const auto data = slotData(bank, slot);
-    handlePostRoll(data ? data->postRollMode : PostRollMode::freeze);
+    handlePostRoll(postRoll_.atEnd(SlotRef{bank, slot}));
 }
 
 void PlaybackController::observeItemEnd(const ItemPtr& item) {
@@ -215,8 +196,10 @@ void PlaybackController::audioTimerTick(uint64_t generation) {
 }
 
 PostRollMode PlaybackController::postRollModeOnAir() const {
-    const auto data = slotDataOnAir();
-    return data ? data->postRollMode : PostRollMode::freeze;
+    if (!currentBankIndex.get() || !currentSlotIndex.get()) {
+        return PostRollMode::freeze;
+    }
+    return postRoll_.atEnd(SlotRef{*currentBankIndex.get(), *currentSlotIndex.get()});
 }
 
 }  // namespace kestio

@@ -1,4 +1,5 @@
-// Post-roll: what follows a clip's end or out point (next, freeze, loop, black, jump).
+// Post-roll steps: carrying out the mode the post-roll policy chose (next, freeze, loop, black,
+// jump).
 
 #include <cmath>
 #include <utility>
@@ -21,14 +22,6 @@ namespace {
 // A still's duration when its slot data cannot be read.
 constexpr double kDefaultStillDuration = 5.0;
 
-// The slot at (bank, slot) holds media; a place outside the project holds none.
-bool hasMedia(const ProjectData& project, int bank, int slot) {
-    if (bank < 0 || slot < 0 || std::size_t(bank) >= project.banks.size()) {
-        return false;
-    }
-    const auto& slots = project.banks[std::size_t(bank)].slots;
-    return std::size_t(slot) < slots.size() && slots[std::size_t(slot)].videoURL.has_value();
-}
 }  // namespace
 
 void PlaybackController::handlePostRoll(PostRollMode mode) {
@@ -58,21 +51,7 @@ void PlaybackController::handlePostRoll(PostRollMode mode) {
 }
 
 std::optional<SlotRef> PlaybackController::nextPostRollTarget(int bank, int slot) const {
-    if (!projectProvider) {
-        return std::nullopt;
-    }
-    const auto project = projectProvider();
-    if (!project) {
-        return std::nullopt;
-    }
-    const int64_t perBank = project->rows * project->columns;
-    if (int64_t(slot) + 1 <= perBank - 1 && hasMedia(*project, bank, slot + 1)) {
-        return SlotRef{bank, slot + 1};
-    }
-    if (int64_t(bank) < int64_t(project->banks.size()) - 1 && hasMedia(*project, bank + 1, 0)) {
-        return SlotRef{bank + 1, 0};
-    }
-    return std::nullopt;
+    return postRoll_.nextTarget(bank, slot);
 }
 
 void PlaybackController::postRollNext(int bank, int slot) {
@@ -180,25 +159,7 @@ void PlaybackController::postRollBlack() {
 }
 
 void PlaybackController::postRollJump(int bank, int slot) {
-    const auto data = slotData(bank, slot);
-    std::optional<SlotRef> target;
-    if (data && data->jumpTarget) {
-        const auto& jump = *data->jumpTarget;
-        const auto project = projectProvider ? projectProvider() : std::nullopt;
-        // A target outside the project (a stale one after the grid changed) counts as none.
-        const bool inside =
-            project && jump.bank >= 0 && jump.slot >= 0 &&
-            std::size_t(jump.bank) < project->banks.size() &&
-            std::size_t(jump.slot) < project->banks[std::size_t(jump.bank)].slots.size() &&
-            jump.slot < project->rows * project->columns;
-        if (inside) {
-            target = SlotRef{int(jump.bank), int(jump.slot)};
-        } else {
-            platform::Console::log("⚠️ JUMP: target BANK" + std::to_string(jump.bank + 1) +
-                                   " SLOT" + std::to_string(jump.slot + 1) +
-                                   " is outside the project");
-        }
-    }
+    const auto target = postRoll_.jumpTarget(bank, slot);
     if (!target) {
         platform::Console::log("⚠️ JUMP: target not set, freezing");
         handlePostRoll(PostRollMode::freeze);

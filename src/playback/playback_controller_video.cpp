@@ -229,18 +229,9 @@ void PlaybackController::startVideoAndSwitch(const StartContext& context) {
         view_->logLayerState("cut直後");
     }
     warmUp_->signalReady();
-    if (context.data.mediaType == MediaType::video && onRequestPreloadNext) {
-        std::optional<SlotRef> next;
-        if (context.data.postRollMode == PostRollMode::next) {
-            next = nextPostRollTarget(context.bank, context.slot);
-        } else if (context.data.postRollMode == PostRollMode::jump && context.data.jumpTarget) {
-            const SlotRef jump{int(context.data.jumpTarget->bank),
-                               int(context.data.jumpTarget->slot)};
-            if (slotData(jump.bank, jump.slot)) {
-                next = jump;
-            }
-        }
-        if (next) {
+    // The follower to preload, as the slot's post-roll says now.
+    if (onRequestPreloadNext) {
+        if (const auto next = postRoll_.followerAtPlay(SlotRef{context.bank, context.slot})) {
             // On a later turn: the cut's picture goes to the views before the follower's file
             // is opened.
             postForGeneration(context.generation, [this, next = *next] {
