@@ -14,6 +14,7 @@
 #include "platform/graphics/still_decoder.h"
 #include "platform/media/queue_player.h"
 #include "platform/runloop/serial_worker.h"
+#include "playback/loop_runner.h"
 #include "playback/next_cue_preload.h"
 #include "playback/play_log.h"
 #include "playback/program_meter.h"
@@ -42,6 +43,7 @@ PlaybackController::PlaybackController(PlaybackServices services)
     warmUp_ = std::make_unique<WarmUp>(
         *this, loop_, services.media != nullptr ? services.media : &view_->media(), onWarmReady);
     preload_ = std::make_unique<NextCuePreload>(*this, loop_);
+    loops_ = std::make_unique<LoopRunner>(*this, loop_);
     if (!decodeStill_) {
         decodeStill_ = [](const std::filesystem::path& file) {
             return platform::decodeStill(file);
@@ -147,12 +149,20 @@ void PlaybackController::preloadNext(int bank, int slot, const std::filesystem::
     preload_->preload(bank, slot, url, data);
 }
 
+bool PlaybackController::isLooping() const {
+    return loops_->isRunning();
+}
+
+void PlaybackController::releaseLoop(PostRollMode postRoll) {
+    loops_->release(postRoll);
+}
+
 void PlaybackController::waitForWarmReady(double timeout, std::function<void(bool ready)> done) {
     warmUp_->waitForReady(timeout, std::move(done));
 }
 
 void PlaybackController::removeObservers() {
-    isLooping_ = false;
+    loops_->stop();
     timeObserver_.reset();
     boundaryObserver_.reset();
     outPointObserver_.reset();
@@ -222,9 +232,7 @@ void PlaybackController::publishOnAir() {
     }
     currentTime.set(showing.player()->currentTime());
     if (showing.isLooping()) {
-        isLooping_ = true;
-        loopSlot_ = &showing;
-        installLoopObservers(showing, outPoint);
+        loops_->adopt(showing, outPoint);
         return;
     }
     if (showing.videoLayer()->isHidden()) {

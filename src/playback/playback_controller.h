@@ -49,6 +49,7 @@ class AudioEngineController;
 class WarmUp;
 class ProgramMeter;
 class NextCuePreload;
+class LoopRunner;
 class LocalizationManager;
 class PlayLog;
 class VuMeter;
@@ -170,7 +171,7 @@ class PlaybackController {
     OutputSurface& view() { return *view_; }
     const OutputSurface& view() const { return *view_; }
     output::TestToneGenerator& toneGen() { return *toneGen_; }
-    bool isLooping() const { return isLooping_; }
+    bool isLooping() const;
     bool isAudioOnlySlot() const { return isAudioOnlySlot_; }
     const std::optional<std::filesystem::path>& currentURL() const { return currentURL_; }
     // True while the project's clips are warmed up: playing a slot only warms it up. The output
@@ -251,6 +252,8 @@ class PlaybackController {
     void configureAudioEngine(const SlotData& data);
 
   private:
+    // The loop runner carries out the controller's order of events for a loop, on its state.
+    friend class LoopRunner;
     struct Alive {};
     // What one video start carries through its deferred steps.
     struct StartContext {
@@ -348,14 +351,6 @@ class PlaybackController {
     void appendLoadLog(std::string message);
 
     // ---- Members of the loop, preload, warm-up and transport files ----
-    // Looping and loop release.
-    void playLoopVideo(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
-    void cutWhenReadyForLoop(uint64_t generation, PlaybackSlot& slot, TransitionMode transition,
-                             double dissolveDuration, std::function<void()> onReady);
-    void installLoopObservers(PlaybackSlot& slot, std::optional<double> outPoint);
-    void handleLoopPeriodicTime(uint64_t generation, double time);
-    void loopBoundaryFired(uint64_t generation, PostRollMode postRoll);
-    void loopItemChanged(PlaybackSlot& slot);
     // A cue did not go on air: what is on air is published and watched again, and the show is
     // told why.
     void cueFailed(int bank, int slot, const std::string& reason);
@@ -389,7 +384,6 @@ class PlaybackController {
     platform::TimerHandle audioTimer_;
     platform::TimerHandle audioEndTimer_;
     platform::TimerHandle slotAudioPoll_;
-    std::optional<double> activeLoopBoundary_;
     // Still clock: the host time the still went on air and its duration.
     platform::HostTime stillStartedAt_;
     double stillDuration_ = 0.0;
@@ -400,9 +394,6 @@ class PlaybackController {
     PlaybackSlot* audioOnlySlot_ = nullptr;
 
     std::optional<std::filesystem::path> currentURL_;
-    bool isLooping_ = false;
-    // The slot the loop of the clip on air runs in (set by its start, whichever slot is on air).
-    PlaybackSlot* loopSlot_ = nullptr;
     bool isAudioOnlySlot_ = false;
     bool postRollFired_ = false;
     bool isSwitchingLayer_ = false;
@@ -410,12 +401,11 @@ class PlaybackController {
     // The loop's wait for its slot to be ready to switch in, the warm-up of a video on its own
     // player, the warm-up wait under way, and a preload waiting for a dissolve to end (each
     // defined in the file of its part).
-    struct LoopReadyWait;
-    std::shared_ptr<LoopReadyWait> loopReadyWait_;
     // The owned parts.
     PostRollPolicy postRoll_{projectProvider};
     std::unique_ptr<WarmUp> warmUp_;
     std::unique_ptr<NextCuePreload> preload_;
+    std::unique_ptr<LoopRunner> loops_;
     std::optional<platform::HostTime> lastLogUpdate_;
     std::optional<double> colorRefreshAnchorTime_;
 

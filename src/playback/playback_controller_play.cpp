@@ -10,6 +10,7 @@
 #include "platform/graphics/layer.h"
 #include "platform/graphics/still_decoder.h"
 #include "platform/runloop/console.h"
+#include "playback/loop_runner.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
 #include "playback/warm_up.h"
@@ -72,14 +73,14 @@ void PlaybackController::play(int bank, int slot, const std::filesystem::path& u
     switch (data.mediaType) {
         case MediaType::video:
             if (loops) {
-                playLoopVideo(bank, slot, url, data);
+                loops_->start(bank, slot, url, data);
             } else {
                 playVideo(bank, slot, url, data, hiddenSlot());
             }
             break;
         case MediaType::audio:
             if (loops) {
-                playLoopVideo(bank, slot, url, data);
+                loops_->start(bank, slot, url, data);
             } else {
                 playAudioOnly(bank, slot, url, data, hiddenSlot());
             }

@@ -13,6 +13,7 @@
 #include "platform/media/queue_player.h"
 #include "platform/runloop/console.h"
 #include "playback/frame_duration.h"
+#include "playback/loop_runner.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
 
@@ -74,9 +75,9 @@ void PlaybackController::postRollFreeze(uint64_t generation) {
     if (showing.isStill()) {
         return;
     }
-    if (isLooping_) {
+    if (loops_->isRunning()) {
         showing.stopLooping();
-        isLooping_ = false;
+        loops_->markEnded();
     }
     showing.clipPlayer().stop();
     showing.player()->pause();
@@ -142,7 +143,7 @@ void PlaybackController::postRollLoop(int bank, int slot) {
         startStillTimer(data ? data->stillDuration : kDefaultStillDuration);
         return;
     }
-    if (!isLooping_ && onRequestPlay) {
+    if (!loops_->isRunning() && onRequestPlay) {
         onRequestPlay(bank, slot);
     }
 }

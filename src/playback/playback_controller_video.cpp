@@ -11,6 +11,7 @@
 #include "platform/media/player_layer.h"
 #include "platform/media/queue_player.h"
 #include "platform/runloop/console.h"
+#include "playback/loop_runner.h"
 #include "playback/next_cue_preload.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
@@ -48,7 +49,7 @@ float startRate(double playRate) {
 void PlaybackController::playVideo(int bank, int slot, const std::filesystem::path& url,
                                    const SlotData& data, PlaybackSlot& target) {
     if (data.postRollMode == PostRollMode::loop) {
-        playLoopVideo(bank, slot, url, data);
+        loops_->start(bank, slot, url, data);
         return;
     }
     const platform::HostTime startedAt = loop_.now();
