@@ -14,6 +14,7 @@
 #include "platform/graphics/still_decoder.h"
 #include "platform/media/queue_player.h"
 #include "platform/runloop/serial_worker.h"
+#include "playback/clip_clock.h"
 #include "playback/loop_runner.h"
 #include "playback/next_cue_preload.h"
 #include "playback/play_log.h"
@@ -44,6 +45,7 @@ PlaybackController::PlaybackController(PlaybackServices services)
         *this, loop_, services.media != nullptr ? services.media : &view_->media(), onWarmReady);
     preload_ = std::make_unique<NextCuePreload>(*this, loop_);
     loops_ = std::make_unique<LoopRunner>(*this, loop_);
+    clock_ = std::make_unique<ClipClock>(*this, loop_);
     if (!decodeStill_) {
         decodeStill_ = [](const std::filesystem::path& file) {
             return platform::decodeStill(file);
@@ -149,6 +151,13 @@ void PlaybackController::preloadNext(int bank, int slot, const std::filesystem::
     preload_->preload(bank, slot, url, data);
 }
 
+PostRollMode PlaybackController::postRollModeOnAir() const {
+    if (!currentBankIndex.get() || !currentSlotIndex.get()) {
+        return PostRollMode::freeze;
+    }
+    return postRoll_.atEnd(SlotRef{*currentBankIndex.get(), *currentSlotIndex.get()});
+}
+
 bool PlaybackController::isLooping() const {
     return loops_->isRunning();
 }
@@ -163,19 +172,11 @@ void PlaybackController::waitForWarmReady(double timeout, std::function<void(boo
 
 void PlaybackController::removeObservers() {
     loops_->stop();
-    timeObserver_.reset();
-    boundaryObserver_.reset();
-    outPointObserver_.reset();
-    endObserver_.reset();
+    clock_->stop();
     statusObserver.reset();
     videoStatusObserver_.reset();
     readyObserver_.reset();
-    stillTimer_.cancel();
-    stillEndTimer_.cancel();
-    audioTimer_.cancel();
-    audioEndTimer_.cancel();
     slotAudioPoll_.cancel();
-    watchedPlayer_.reset();
 }
 
 void PlaybackController::publishIdle() {
@@ -218,12 +219,8 @@ void PlaybackController::publishOnAir() {
     const std::optional<double> outPoint =
         data->outPoint && std::isfinite(*data->outPoint) ? data->outPoint : std::nullopt;
     if (showing.isStill()) {
-        const platform::HostTime startedAt = stillStartedAt_;
-        const double length = stillDuration_;
-        startStillTimer(std::max(length - (loop_.now() - startedAt), 0.0));
-        stillStartedAt_ = startedAt;
-        stillDuration_ = length;
-        duration.set(length);
+        clock_->resumeStill();
+        duration.set(clock_->stillDuration());
         return;
     }
     const auto item = showing.player()->current();
@@ -237,13 +234,12 @@ void PlaybackController::publishOnAir() {
     }
     if (showing.videoLayer()->isHidden()) {
         isAudioOnlySlot_ = true;
-        audioOnlySlot_ = &showing;
-        startAudioTimer(showing.player()->currentTime(), audioEnd_);
+        clock_->watchAudio(showing, showing.player()->currentTime(), clock_->audioEnd());
         return;
     }
     duration.set(item->duration());
-    installTimeObservers(showing, outPoint, inPoint, data->clipInfo ? data->clipInfo->fps : 30.0);
-    observeItemEnd(item);
+    clock_->watchVideo(showing, outPoint, inPoint, data->clipInfo ? data->clipInfo->fps : 30.0);
+    clock_->watchEnd(item);
 }
 
 // ---- Play log ----

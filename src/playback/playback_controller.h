@@ -50,6 +50,7 @@ class WarmUp;
 class ProgramMeter;
 class NextCuePreload;
 class LoopRunner;
+class ClipClock;
 class LocalizationManager;
 class PlayLog;
 class VuMeter;
@@ -252,8 +253,10 @@ class PlaybackController {
     void configureAudioEngine(const SlotData& data);
 
   private:
-    // The loop runner carries out the controller's order of events for a loop, on its state.
+    // The loop runner and the clip clock carry out steps of the controller's order of events
+    // (a loop's start and release, a clip's end) on its state.
     friend class LoopRunner;
+    friend class ClipClock;
     struct Alive {};
     // What one video start carries through its deferred steps.
     struct StartContext {
@@ -322,19 +325,7 @@ class PlaybackController {
     void postRollBlack();
     void postRollJump(int bank, int slot);
 
-    // Clip clocks and end watchers.
-    void installTimeObservers(PlaybackSlot& slot, std::optional<double> outPoint, double inPoint,
-                              double fps);
-    void handlePeriodicTime(uint64_t generation, double time);
-    void outPointReached(uint64_t generation);
-    void firePostRollForCurrentSlot(uint64_t generation);
-    void firePostRoll(uint64_t generation, int bank, int slot);
-    void observeItemEnd(const ItemPtr& item);
-    void itemDidPlayToEnd(uint64_t generation);
-    void startStillTimer(double seconds);
-    void stillTimerTick(uint64_t generation);
-    void startAudioTimer(double start, double end);
-    void audioTimerTick(uint64_t generation);
+    // The post-roll the policy gives the slot on air at its end.
     PostRollMode postRollModeOnAir() const;
 
     // Audio-only path and slot sound start.
@@ -371,27 +362,9 @@ class PlaybackController {
     std::unique_ptr<ProgramMeter> meter_;
 
     // Watchers of the clip on air.
-    platform::Subscription timeObserver_;
-    platform::Subscription boundaryObserver_;
-    platform::Subscription outPointObserver_;
-    platform::Subscription endObserver_;
     platform::Subscription readyObserver_;
     platform::Subscription videoStatusObserver_;
-    // The player the clip clocks watch.
-    std::shared_ptr<platform::media::QueuePlayer> watchedPlayer_;
-    platform::TimerHandle stillTimer_;
-    platform::TimerHandle stillEndTimer_;
-    platform::TimerHandle audioTimer_;
-    platform::TimerHandle audioEndTimer_;
     platform::TimerHandle slotAudioPoll_;
-    // Still clock: the host time the still went on air and its duration.
-    platform::HostTime stillStartedAt_;
-    double stillDuration_ = 0.0;
-    // Audio-only clock: the clip time the sound starts at, and the end it runs to.
-    double audioStart_ = 0.0;
-    double audioEnd_ = 0.0;
-    // The slot an audio-only clip plays in (its player's time is the clip's position).
-    PlaybackSlot* audioOnlySlot_ = nullptr;
 
     std::optional<std::filesystem::path> currentURL_;
     bool isAudioOnlySlot_ = false;
@@ -406,6 +379,7 @@ class PlaybackController {
     std::unique_ptr<WarmUp> warmUp_;
     std::unique_ptr<NextCuePreload> preload_;
     std::unique_ptr<LoopRunner> loops_;
+    std::unique_ptr<ClipClock> clock_;
     std::optional<platform::HostTime> lastLogUpdate_;
     std::optional<double> colorRefreshAnchorTime_;
 

@@ -10,6 +10,7 @@
 #include "platform/graphics/layer.h"
 #include "platform/graphics/still_decoder.h"
 #include "platform/runloop/console.h"
+#include "playback/clip_clock.h"
 #include "playback/loop_runner.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
@@ -29,8 +30,7 @@ std::optional<double> finiteOrNone(const std::optional<double>& value) {
 void PlaybackController::play(int bank, int slot, const std::filesystem::path& url,
                               const SlotData& data, platform::SizeF monitorSize) {
     view_->setMonitorSize(monitorSize);
-    audioTimer_.cancel();
-    audioEndTimer_.cancel();
+    clock_->stopAudio();
     isAudioOnlySlot_ = false;
 
     if (isWarming()) {
@@ -133,7 +133,7 @@ void PlaybackController::showDecodedStill(int bank, int slot, const std::filesys
     duration.set(stillSeconds);
     view_->applyGeometry(data.geometry, target, image.width(), image.height());
     view_->take({data.transitionMode == TransitionMode::dissolve, data.dissolveDuration});
-    startStillTimer(stillSeconds);
+    clock_->startStill(stillSeconds);
 }
 
 // ---- Audio-only path ----
@@ -179,10 +179,9 @@ void PlaybackController::playAudioOnly(int bank, int slot, const std::filesystem
                        log("音声を再生できません: " + name);
                    });
 
-    audioOnlySlot_ = &target;
     const double end = std::min(outPoint.value_or(clipDuration), clipDuration);
     if (inPoint < end) {
-        startAudioTimer(inPoint, end);
+        clock_->watchAudio(target, inPoint, end);
     }
 }
 

@@ -12,6 +12,7 @@
 #include "platform/media/media_time.h"
 #include "platform/media/queue_player.h"
 #include "platform/runloop/console.h"
+#include "playback/clip_clock.h"
 #include "playback/frame_duration.h"
 #include "playback/loop_runner.h"
 #include "playback/playback_controller.h"
@@ -140,7 +141,7 @@ void PlaybackController::postRollFreeze(uint64_t generation) {
 void PlaybackController::postRollLoop(int bank, int slot) {
     if (showingSlot().isStill()) {
         const auto data = slotDataOnAir();
-        startStillTimer(data ? data->stillDuration : kDefaultStillDuration);
+        clock_->startStill(data ? data->stillDuration : kDefaultStillDuration);
         return;
     }
     if (!loops_->isRunning() && onRequestPlay) {
@@ -153,7 +154,7 @@ void PlaybackController::postRollBlack() {
     // Every deferred step of the clip that was on air is void from here on.
     ++playGeneration_;
     view_->stopAll();
-    audioTimer_.cancel();
+    clock_->stopAudio();
     isAudioOnlySlot_ = false;
     currentURL_.reset();
     publishIdle();

@@ -17,6 +17,7 @@
 #include "platform/audio/audio_engine.h"
 #include "platform/graphics/layer.h"
 #include "platform/runloop/console.h"
+#include "playback/clip_clock.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
 #include "playback/program_meter.h"
@@ -37,8 +38,7 @@ void PlaybackController::pause() {
     PlaybackSlot& slot = showingSlot();
     slot.clipPlayer().stop();
     if (isAudioOnlySlot_) {
-        audioTimer_.cancel();
-        audioEndTimer_.cancel();
+        clock_->stopAudio();
     }
     colorRefreshAnchorTime_.reset();
 }
@@ -57,13 +57,13 @@ void PlaybackController::resume() {
         slot.clipPlayer().seekAndPlay(platform::ItemTime(from),
                                       view_->sharedEngine().clock()->timeAt(loop_.now()));
     }
-    if (isAudioOnlySlot_ && !audioTimer_.active() && currentBankIndex.get()) {
+    if (isAudioOnlySlot_ && !clock_->isAudioRunning() && currentBankIndex.get()) {
         const auto data = slotDataOnAir();
         double end = data && data->outPoint && std::isfinite(*data->outPoint) ? *data->outPoint
                                                                               : duration.get();
         end = std::min(end, duration.get());
         if (currentTime.get() < end) {
-            startAudioTimer(currentTime.get(), end);
+            clock_->startAudio(currentTime.get(), end);
         }
     }
 }
@@ -105,17 +105,16 @@ void PlaybackController::seek(double seconds) {
             slot.player()->seek(t, 0.0, 0.0);
         }
     }
-    if (isAudioOnlySlot_ && audioTimer_.active() && currentBankIndex.get()) {
+    if (isAudioOnlySlot_ && clock_->isAudioRunning() && currentBankIndex.get()) {
         const auto data = slotDataOnAir();
         double end = data && data->outPoint && std::isfinite(*data->outPoint) ? *data->outPoint
                                                                               : duration.get();
         end = std::min(end, duration.get());
         if (end <= t) {
-            audioTimer_.cancel();
-            audioEndTimer_.cancel();
+            clock_->stopAudio();
         } else {
             postRollFired_ = false;
-            startAudioTimer(t, end);
+            clock_->startAudio(t, end);
         }
     }
 }

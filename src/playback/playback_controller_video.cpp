@@ -11,6 +11,7 @@
 #include "platform/media/player_layer.h"
 #include "platform/media/queue_player.h"
 #include "platform/runloop/console.h"
+#include "playback/clip_clock.h"
 #include "playback/loop_runner.h"
 #include "playback/next_cue_preload.h"
 #include "playback/playback_controller.h"
@@ -115,8 +116,8 @@ void PlaybackController::playVideo(int bank, int slot, const std::filesystem::pa
         return;
     }
     const double fps = data.clipInfo ? data.clipInfo->fps : 30.0;
-    installTimeObservers(target, outPoint, inPoint, fps);
-    observeItemEnd(item);
+    clock_->watchVideo(target, outPoint, inPoint, fps);
+    clock_->watchEnd(item);
 
     StartContext context;
     context.generation = playGeneration_;
