@@ -19,6 +19,7 @@
 #include "playback/next_cue_preload.h"
 #include "playback/play_log.h"
 #include "playback/program_meter.h"
+#include "playback/transport.h"
 #include "playback/warm_up.h"
 
 namespace kestio {
@@ -46,6 +47,7 @@ PlaybackController::PlaybackController(PlaybackServices services)
     preload_ = std::make_unique<NextCuePreload>(*this, loop_);
     loops_ = std::make_unique<LoopRunner>(*this, loop_);
     clock_ = std::make_unique<ClipClock>(*this, loop_);
+    transport_ = std::make_unique<Transport>(*this);
     if (!decodeStill_) {
         decodeStill_ = [](const std::filesystem::path& file) {
             return platform::decodeStill(file);
@@ -156,6 +158,44 @@ PostRollMode PlaybackController::postRollModeOnAir() const {
         return PostRollMode::freeze;
     }
     return postRoll_.atEnd(SlotRef{*currentBankIndex.get(), *currentSlotIndex.get()});
+}
+
+// ---- Transport: the steps on the slot on air ----
+
+void PlaybackController::pause() {
+    transport_->pause();
+}
+void PlaybackController::resume() {
+    transport_->resume();
+}
+void PlaybackController::toggleMute(const std::optional<AudioSettings>& settings) {
+    transport_->toggleMute(settings);
+}
+void PlaybackController::seek(double seconds) {
+    transport_->seek(seconds);
+}
+void PlaybackController::skip(int frames, double frameRate) {
+    transport_->skip(frames, frameRate);
+}
+void PlaybackController::setPlaybackRate(double rate) {
+    transport_->setPlaybackRate(rate);
+}
+void PlaybackController::applySlotVolume(bool muted, float gainDB) {
+    transport_->applySlotVolume(muted, gainDB);
+}
+void PlaybackController::updateGeometry(const GeometrySettings& geometry) {
+    transport_->updateGeometry(geometry);
+}
+void PlaybackController::applyColorSettings(const ColorSettings& color) {
+    transport_->applyColorSettings(color);
+}
+void PlaybackController::stopTestTone() {
+    transport_->stopTestTone();
+}
+void PlaybackController::handleStatusChange(const ItemPtr& item, PlaybackSlot& slot,
+                                            const ItemPtr& loadedItem,
+                                            const std::filesystem::path& url, double inPoint) {
+    transport_->handleStatusChange(item, slot, loadedItem, url, inPoint);
 }
 
 bool PlaybackController::isLooping() const {

@@ -51,6 +51,7 @@ class ProgramMeter;
 class NextCuePreload;
 class LoopRunner;
 class ClipClock;
+class Transport;
 class LocalizationManager;
 class PlayLog;
 class VuMeter;
@@ -257,6 +258,7 @@ class PlaybackController {
     // (a loop's start and release, a clip's end) on its state.
     friend class LoopRunner;
     friend class ClipClock;
+    friend class Transport;
     struct Alive {};
     // What one video start carries through its deferred steps.
     struct StartContext {
@@ -346,8 +348,6 @@ class PlaybackController {
     // told why.
     void cueFailed(int bank, int slot, const std::string& reason);
     void publishOnAir();
-    // Transport: whether the showing slot's clip is started (not paused, not still preparing).
-    bool isShowingClipRunning();
     // ---- End of the members of the loop, preload, warm-up and transport files ----
 
     platform::RunLoop& loop_;
@@ -380,8 +380,8 @@ class PlaybackController {
     std::unique_ptr<NextCuePreload> preload_;
     std::unique_ptr<LoopRunner> loops_;
     std::unique_ptr<ClipClock> clock_;
+    std::unique_ptr<Transport> transport_;
     std::optional<platform::HostTime> lastLogUpdate_;
-    std::optional<double> colorRefreshAnchorTime_;
 
     // Pending switches and deferred steps hold this weakly.
     std::shared_ptr<Alive> alive_ = std::make_shared<Alive>();
