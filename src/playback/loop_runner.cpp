@@ -11,6 +11,7 @@
 #include "playback/loop_runner.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
+#include "playback/video_start.h"
 #include "playback/warm_up.h"
 
 namespace kestio {
@@ -194,14 +195,14 @@ void LoopRunner::cutWhenReady(uint64_t generation, PlaybackSlot& slot, Transitio
             onReady();
         }
         pc_.warmUp_->signalReady();
-        pc_.requestLayerSwitch(
-            generation, PlaybackController::LayerSwitch{dissolve, slotPtr, dissolveDuration});
+        pc_.video_->requestLayerSwitch(
+            generation, VideoStart::LayerSwitch{dissolve, slotPtr, dissolveDuration});
     };
     if (readyWait_) {
         readyWait_->end();
         readyWait_.reset();
     }
-    if (pc_.view_->isWarming() || pc_.isReadyToSwitch(slot, dissolve)) {
+    if (pc_.view_->isWarming() || pc_.video_->isReadyToSwitch(slot, dissolve)) {
         switchStep();
         return;
     }
@@ -224,7 +225,7 @@ void LoopRunner::cutWhenReady(uint64_t generation, PlaybackSlot& slot, Transitio
         }
     };
     auto readinessChanged = [this, slotPtr = &slot, dissolve, fire] {
-        if (pc_.isReadyToSwitch(*slotPtr, dissolve)) {
+        if (pc_.video_->isReadyToSwitch(*slotPtr, dissolve)) {
             fire();
         }
     };

@@ -20,6 +20,7 @@
 #include "playback/play_log.h"
 #include "playback/program_meter.h"
 #include "playback/transport.h"
+#include "playback/video_start.h"
 #include "playback/warm_up.h"
 
 namespace kestio {
@@ -48,6 +49,7 @@ PlaybackController::PlaybackController(PlaybackServices services)
     loops_ = std::make_unique<LoopRunner>(*this, loop_);
     clock_ = std::make_unique<ClipClock>(*this, loop_);
     transport_ = std::make_unique<Transport>(*this);
+    video_ = std::make_unique<VideoStart>(*this);
     if (!decodeStill_) {
         decodeStill_ = [](const std::filesystem::path& file) {
             return platform::decodeStill(file);
@@ -214,7 +216,7 @@ void PlaybackController::removeObservers() {
     loops_->stop();
     clock_->stop();
     statusObserver.reset();
-    videoStatusObserver_.reset();
+    video_->stop();
     readyObserver_.reset();
     slotAudioPoll_.cancel();
 }

@@ -52,6 +52,7 @@ class NextCuePreload;
 class LoopRunner;
 class ClipClock;
 class Transport;
+class VideoStart;
 class LocalizationManager;
 class PlayLog;
 class VuMeter;
@@ -259,34 +260,8 @@ class PlaybackController {
     friend class LoopRunner;
     friend class ClipClock;
     friend class Transport;
+    friend class VideoStart;
     struct Alive {};
-    // What one video start carries through its deferred steps.
-    struct StartContext {
-        uint64_t generation = 0;
-        int bank = 0;
-        int slot = 0;
-        PlaybackSlot* target = nullptr;
-        ItemPtr item;
-        SlotData data;
-        platform::HostTime startedAt;
-        bool dissolve = false;
-        double dissolveDuration = 0.0;
-        double inPoint = 0.0;
-        std::shared_ptr<SlotAudioSettingsBox> audio;
-        // The item's readiness was handled; the picture was placed; the clip player has
-        // prerolled the clip; the start was begun (each at most once).
-        std::shared_ptr<bool> ready = std::make_shared<bool>(false);
-        std::shared_ptr<bool> placed = std::make_shared<bool>(false);
-        std::shared_ptr<bool> clipReady = std::make_shared<bool>(false);
-        std::shared_ptr<bool> started = std::make_shared<bool>(false);
-    };
-    // A layer switch asked for by a loop.
-    struct LayerSwitch {
-        bool dissolve = false;
-        PlaybackSlot* target = nullptr;
-        double duration = 0.0;
-    };
-
     std::weak_ptr<Alive> weakSelf() const { return alive_; }
     // Runs `fn` later on the loop when this controller still exists and `generation` is still
     // the play generation.
@@ -303,17 +278,6 @@ class PlaybackController {
     void showDecodedStill(int bank, int slot, const std::filesystem::path& url,
                           const SlotData& data, const QImage& image);
 
-    // Video path and layer switch.
-    void playVideo(int bank, int slot, const std::filesystem::path& url, const SlotData& data,
-                   PlaybackSlot& target);
-    void onVideoItemReady(const StartContext& context);
-    void showWhenReady(const StartContext& context);
-    void deferredStart(const StartContext& context);
-    void startVideoAndSwitch(const StartContext& context);
-    void performLayerSwitch(uint64_t generation, std::function<void()> action);
-    void requestLayerSwitch(uint64_t generation, LayerSwitch change);
-    void switchLayer(const LayerSwitch& change);
-    bool isReadyToSwitch(PlaybackSlot& slot, bool dissolve) const;
     std::shared_ptr<SlotAudioSettingsBox> makeAudioSettingsBox(const SlotData& data) const;
     // Sets the slot chain's level: the slot's own, muted by its mute or by the output mute as it
     // is at this moment.
@@ -363,13 +327,11 @@ class PlaybackController {
 
     // Watchers of the clip on air.
     platform::Subscription readyObserver_;
-    platform::Subscription videoStatusObserver_;
     platform::TimerHandle slotAudioPoll_;
 
     std::optional<std::filesystem::path> currentURL_;
     bool isAudioOnlySlot_ = false;
     bool postRollFired_ = false;
-    bool isSwitchingLayer_ = false;
     uint64_t playGeneration_ = 0;
     // The loop's wait for its slot to be ready to switch in, the warm-up of a video on its own
     // player, the warm-up wait under way, and a preload waiting for a dissolve to end (each
@@ -381,6 +343,7 @@ class PlaybackController {
     std::unique_ptr<LoopRunner> loops_;
     std::unique_ptr<ClipClock> clock_;
     std::unique_ptr<Transport> transport_;
+    std::unique_ptr<VideoStart> video_;
     std::optional<platform::HostTime> lastLogUpdate_;
 
     // Pending switches and deferred steps hold this weakly.

@@ -14,6 +14,7 @@
 #include "playback/loop_runner.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
+#include "playback/video_start.h"
 #include "playback/warm_up.h"
 
 namespace kestio {
@@ -75,7 +76,7 @@ void PlaybackController::play(int bank, int slot, const std::filesystem::path& u
             if (loops) {
                 loops_->start(bank, slot, url, data);
             } else {
-                playVideo(bank, slot, url, data, hiddenSlot());
+                video_->play(bank, slot, url, data, hiddenSlot());
             }
             break;
         case MediaType::audio:

@@ -1,7 +1,3 @@
-// The video path: loading a clip into the hidden slot (or taking over the preloaded one),
-// starting its picture and sound together at its in point, and the guarded switch of the two
-// slots.
-
 #include <cmath>
 #include <utility>
 
@@ -16,6 +12,7 @@
 #include "playback/next_cue_preload.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
+#include "playback/video_start.h"
 #include "playback/warm_up.h"
 
 namespace kestio {
@@ -47,13 +44,13 @@ float startRate(double playRate) {
 }
 }  // namespace
 
-void PlaybackController::playVideo(int bank, int slot, const std::filesystem::path& url,
-                                   const SlotData& data, PlaybackSlot& target) {
+void VideoStart::play(int bank, int slot, const std::filesystem::path& url, const SlotData& data,
+                      PlaybackSlot& target) {
     if (data.postRollMode == PostRollMode::loop) {
-        loops_->start(bank, slot, url, data);
+        pc_.loops_->start(bank, slot, url, data);
         return;
     }
-    const platform::HostTime startedAt = loop_.now();
+    const platform::HostTime startedAt = pc_.loop_.now();
     const double inPoint =
         data.inPoint && std::isfinite(*data.inPoint) ? std::max(*data.inPoint, 0.0) : 0.0;
     std::optional<double> outPoint;
@@ -61,66 +58,67 @@ void PlaybackController::playVideo(int bank, int slot, const std::filesystem::pa
         outPoint = data.outPoint;
     }
 
-    configureAudioEngine(data);
+    pc_.configureAudioEngine(data);
 
     // The hidden slot holds either this play's own cue (loaded below) or the preload of this
     // cue, which the play takes over when its item is the one loaded there.
-    const auto& cued = view_->background();
+    const auto& cued = pc_.view_->background();
     const bool preloaded = cued && cued->state != output::CueState::hiddenPlaying;
     const bool targetMatch = preloaded && cued->ref == SlotRef{bank, slot};
     const bool urlMatch = preloaded && cued->url == url;
-    const bool slotMatch = &target == &hiddenSlot();
+    const bool slotMatch = &target == &pc_.hiddenSlot();
     const auto loaded = target.player()->current();
     const bool itemMatch = loaded && loaded->url() == url;
     const bool usePreload = targetMatch && urlMatch && slotMatch && itemMatch;
     if (preloaded && !usePreload) {
-        log("NextGo先読み不一致: targetMatch=" + truth(targetMatch) +
-            " urlMatch=" + truth(urlMatch) + " slotMatch=" + truth(slotMatch) +
-            " itemMatch=" + truth(itemMatch) + " preloadedTarget=" + targetText(cued->ref) +
-            " want=(" + std::to_string(bank) + "," + std::to_string(slot) + ")");
+        pc_.log("NextGo先読み不一致: targetMatch=" + truth(targetMatch) +
+                " urlMatch=" + truth(urlMatch) + " slotMatch=" + truth(slotMatch) +
+                " itemMatch=" + truth(itemMatch) + " preloadedTarget=" + targetText(cued->ref) +
+                " want=(" + std::to_string(bank) + "," + std::to_string(slot) + ")");
     }
     // Looked at before the clip player takes the item over (its start seeks it again).
-    const bool showAtOnce = usePreload && preload_->pictureReady(target, loaded, inPoint);
+    const bool showAtOnce = usePreload && pc_.preload_->pictureReady(target, loaded, inPoint);
     {
         output::Cue cue;
         cue.ref = SlotRef{bank, slot};
         cue.url = url;
         cue.state = output::CueState::hiddenPlaying;
         cue.audio = data.audioSettings;
-        view_->cue(std::move(cue));
+        pc_.view_->cue(std::move(cue));
     }
     if (usePreload) {
-        log("NextGo先読み使用: " + data.name + " → ロードをスキップ");
+        pc_.log("NextGo先読み使用: " + data.name + " → ロードをスキップ");
     } else {
         target.load(url, inPoint, outPoint, data.colorSettings);
-        log("loadVideo: " + std::to_string(wholeMilliseconds(loop_.now() - startedAt)) + "ms");
+        pc_.log("loadVideo: " + std::to_string(wholeMilliseconds(pc_.loop_.now() - startedAt)) +
+                "ms");
     }
 
-    auto audio = makeAudioSettingsBox(data);
-    applySlotLevel(target, audio->settings);
+    auto audio = pc_.makeAudioSettingsBox(data);
+    pc_.applySlotLevel(target, audio->settings);
     target.audio().applyEqualizer(data.equalizer);
 
-    currentURL_ = url;
-    currentBankIndex.set(bank);
-    currentSlotIndex.set(slot);
-    selectedClipName.set(data.name);
-    postRollFired_ = false;
-    currentTime.set(inPoint);
+    pc_.currentURL_ = url;
+    pc_.currentBankIndex.set(bank);
+    pc_.currentSlotIndex.set(slot);
+    pc_.selectedClipName.set(data.name);
+    pc_.postRollFired_ = false;
+    pc_.currentTime.set(inPoint);
     const double clipDuration =
         data.clipInfo && std::isfinite(data.clipInfo->duration) ? data.clipInfo->duration : 0.0;
-    duration.set(outPoint.value_or(clipDuration));
+    pc_.duration.set(outPoint.value_or(clipDuration));
 
     const auto item = target.player()->current();
     if (!item) {
-        log("currentItem nil: " + data.name + " → 再生不可");
+        pc_.log("currentItem nil: " + data.name + " → 再生不可");
         return;
     }
     const double fps = data.clipInfo ? data.clipInfo->fps : 30.0;
-    clock_->watchVideo(target, outPoint, inPoint, fps);
-    clock_->watchEnd(item);
+    pc_.clock_->watchVideo(target, outPoint, inPoint, fps);
+    pc_.clock_->watchEnd(item);
 
     StartContext context;
-    context.generation = playGeneration_;
+    context.generation = pc_.playGeneration_;
     context.bank = bank;
     context.slot = slot;
     context.target = &target;
@@ -134,16 +132,17 @@ void PlaybackController::playVideo(int bank, int slot, const std::filesystem::pa
 
     // Picture and sound are prerolled from now on, while the item's readiness is handled below.
     target.clipPlayer().setRate(startRate(data.playRate),
-                                view_->sharedEngine().clock()->timeAt(loop_.now()));
-    startSlotAudio(context.generation, target, context.audio, inPoint, [this, context](bool ready) {
-        if (!ready) {
-            return;
-        }
-        *context.clipReady = true;
-        if (*context.placed) {
-            deferredStart(context);
-        }
-    });
+                                pc_.view_->sharedEngine().clock()->timeAt(pc_.loop_.now()));
+    pc_.startSlotAudio(context.generation, target, context.audio, inPoint,
+                       [this, context](bool ready) {
+                           if (!ready) {
+                               return;
+                           }
+                           *context.clipReady = true;
+                           if (*context.placed) {
+                               deferredStart(context);
+                           }
+                       });
 
     if (showAtOnce) {
         // The preloaded slot shows the clip's first picture already: it is placed and switched
@@ -156,13 +155,13 @@ void PlaybackController::playVideo(int bank, int slot, const std::filesystem::pa
     }
     // The status is looked at now (a preloaded item is ready already) and at each change; the
     // first look is a step of its own, so no handler runs inside this call.
-    videoStatusObserver_ = item->status().subscribe(
-        [this, context](const platform::media::ItemStatus&) { onVideoItemReady(context); });
-    postForGeneration(context.generation, [this, context] { onVideoItemReady(context); });
+    statusObserver_ = item->status().subscribe(
+        [this, context](const platform::media::ItemStatus&) { onItemReady(context); });
+    pc_.postForGeneration(context.generation, [this, context] { onItemReady(context); });
 }
 
-void PlaybackController::onVideoItemReady(const StartContext& context) {
-    if (context.generation != playGeneration_ || *context.ready) {
+void VideoStart::onItemReady(const StartContext& context) {
+    if (context.generation != pc_.playGeneration_ || *context.ready) {
         return;
     }
     PlaybackSlot& target = *context.target;
@@ -170,11 +169,11 @@ void PlaybackController::onVideoItemReady(const StartContext& context) {
     // A failure of this play's item is reported even when the player has let it go.
     if (status == platform::media::ItemStatus::Failed) {
         *context.ready = true;
-        videoStatusObserver_.reset();
+        statusObserver_.reset();
         platform::Console::log("video: cannot play " + context.item->url().string() + ": " +
                                context.item->error());
-        log("映像を再生できません: " + context.data.name + " (" + context.item->error() + ")");
-        cueFailed(context.bank, context.slot, context.item->error());
+        pc_.log("映像を再生できません: " + context.data.name + " (" + context.item->error() + ")");
+        pc_.cueFailed(context.bank, context.slot, context.item->error());
         return;
     }
     if (status != platform::media::ItemStatus::ReadyToPlay ||
@@ -182,28 +181,28 @@ void PlaybackController::onVideoItemReady(const StartContext& context) {
         return;
     }
     *context.ready = true;
-    videoStatusObserver_.reset();
-    log("映像 readyToPlay: " + context.data.name + " +" +
-        std::to_string(wholeMilliseconds(loop_.now() - context.startedAt)) + "ms");
-    postForGeneration(context.generation, [this, context] { showWhenReady(context); });
+    statusObserver_.reset();
+    pc_.log("映像 readyToPlay: " + context.data.name + " +" +
+            std::to_string(wholeMilliseconds(pc_.loop_.now() - context.startedAt)) + "ms");
+    pc_.postForGeneration(context.generation, [this, context] { showWhenReady(context); });
 }
 
-void PlaybackController::showWhenReady(const StartContext& context) {
+void VideoStart::showWhenReady(const StartContext& context) {
     PlaybackSlot& target = *context.target;
     const QSize presented = context.item->presentationSize();
     platform::SizeF native{double(presented.width()), double(presented.height())};
     if (presented.width() == 0 && presented.height() == 0) {
-        native = view_->monitorSize();
+        native = pc_.view_->monitorSize();
     }
     if (!context.item->hasVideo()) {
         platform::Console::log("video: " + context.item->url().string() + " has no picture");
     }
-    log("presentationSize: " + sizeText(presented.width(), presented.height()) +
-        " → nativeSize: " + sizeText(native.width, native.height));
-    log("isReadyForDisplay: " + context.data.name + " → 表示切り替え +" +
-        std::to_string(wholeMilliseconds(loop_.now() - context.startedAt)) + "ms");
+    pc_.log("presentationSize: " + sizeText(presented.width(), presented.height()) +
+            " → nativeSize: " + sizeText(native.width, native.height));
+    pc_.log("isReadyForDisplay: " + context.data.name + " → 表示切り替え +" +
+            std::to_string(wholeMilliseconds(pc_.loop_.now() - context.startedAt)) + "ms");
     if (!(native.width == 0.0 && native.height == 0.0)) {
-        view_->applyGeometry(context.data.geometry, target, native.width, native.height);
+        pc_.view_->applyGeometry(context.data.geometry, target, native.width, native.height);
     }
     // The clip starts once prerolled and placed, whichever comes last.
     *context.placed = true;
@@ -212,47 +211,47 @@ void PlaybackController::showWhenReady(const StartContext& context) {
     }
 }
 
-void PlaybackController::deferredStart(const StartContext& context) {
-    if (context.generation != playGeneration_ || *context.started) {
+void VideoStart::deferredStart(const StartContext& context) {
+    if (context.generation != pc_.playGeneration_ || *context.started) {
         return;
     }
     *context.started = true;
-    performLayerSwitch(context.generation, [this, context] { startVideoAndSwitch(context); });
+    performLayerSwitch(context.generation, [this, context] { startAndSwitch(context); });
 }
 
-void PlaybackController::startVideoAndSwitch(const StartContext& context) {
+void VideoStart::startAndSwitch(const StartContext& context) {
     PlaybackSlot& target = *context.target;
     if (!context.dissolve) {
-        view_->logLayerState("cut直前");
+        pc_.view_->logLayerState("cut直前");
     }
-    view_->take({context.dissolve, context.dissolveDuration},
-                target.clipPlayer().startTime().get());
+    pc_.view_->take({context.dissolve, context.dissolveDuration},
+                    target.clipPlayer().startTime().get());
     if (!context.dissolve) {
-        view_->logLayerState("cut直後");
+        pc_.view_->logLayerState("cut直後");
     }
-    warmUp_->signalReady();
+    pc_.warmUp_->signalReady();
     // The follower to preload, as the slot's post-roll says now.
-    if (onRequestPreloadNext) {
-        if (const auto next = postRoll_.followerAtPlay(SlotRef{context.bank, context.slot})) {
+    if (pc_.onRequestPreloadNext) {
+        if (const auto next = pc_.postRoll_.followerAtPlay(SlotRef{context.bank, context.slot})) {
             // On a later turn: the cut's picture goes to the views before the follower's file
             // is opened.
-            postForGeneration(context.generation, [this, next = *next] {
-                if (onRequestPreloadNext) {
-                    onRequestPreloadNext(next.bank, next.slot);
+            pc_.postForGeneration(context.generation, [this, next = *next] {
+                if (pc_.onRequestPreloadNext) {
+                    pc_.onRequestPreloadNext(next.bank, next.slot);
                 }
             });
         }
     }
 }
 
-void PlaybackController::performLayerSwitch(uint64_t generation, std::function<void()> action) {
-    if (generation != playGeneration_) {
+void VideoStart::performLayerSwitch(uint64_t generation, std::function<void()> action) {
+    if (generation != pc_.playGeneration_) {
         return;
     }
     if (isSwitchingLayer_) {
-        loop_
+        pc_.loop_
             .after(kSwitchRetry,
-                   [weak = weakSelf(), this, generation, action = std::move(action)]() mutable {
+                   [weak = pc_.weakSelf(), this, generation, action = std::move(action)]() mutable {
                        if (weak.lock()) {
                            performLayerSwitch(generation, std::move(action));
                        }
@@ -262,9 +261,9 @@ void PlaybackController::performLayerSwitch(uint64_t generation, std::function<v
     }
     isSwitchingLayer_ = true;
     action();
-    loop_
+    pc_.loop_
         .after(kSwitchBusy,
-               [weak = weakSelf(), this] {
+               [weak = pc_.weakSelf(), this] {
                    if (weak.lock()) {
                        isSwitchingLayer_ = false;
                    }
@@ -272,24 +271,25 @@ void PlaybackController::performLayerSwitch(uint64_t generation, std::function<v
         .detach();
 }
 
-void PlaybackController::requestLayerSwitch(uint64_t generation, LayerSwitch change) {
+void VideoStart::requestLayerSwitch(uint64_t generation, LayerSwitch change) {
     performLayerSwitch(generation, [this, change] { switchLayer(change); });
 }
 
-void PlaybackController::switchLayer(const LayerSwitch& change) {
+void VideoStart::switchLayer(const LayerSwitch& change) {
     if (change.target == nullptr) {
         return;
     }
     if (!change.dissolve) {
-        view_->logLayerState("cutLoop直前");
+        pc_.view_->logLayerState("cutLoop直前");
     }
-    view_->take({change.dissolve, change.duration}, change.target->clipPlayer().startTime().get());
+    pc_.view_->take({change.dissolve, change.duration},
+                    change.target->clipPlayer().startTime().get());
     if (!change.dissolve) {
-        view_->logLayerState("cutLoop直後");
+        pc_.view_->logLayerState("cutLoop直後");
     }
 }
 
-bool PlaybackController::isReadyToSwitch(PlaybackSlot& slot, bool dissolve) const {
+bool VideoStart::isReadyToSwitch(PlaybackSlot& slot, bool dissolve) const {
     if (!slot.playerLayer().readyForDisplay()) {
         return false;
     }
