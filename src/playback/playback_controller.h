@@ -93,6 +93,36 @@ struct PlaybackServices {
 // clocks of the clip on air and carries out its post-roll, preloads the next cue, meters the
 // program sound and writes the play log. Every value the panels show is published.
 //
+// The controller keeps the order of events; its owned parts do the steps, each with its own
+// fields: VideoStart (load or take over the cue, preroll, place, switch), LoopRunner (a loop's
+// start, seams and release), ClipClock (position, out point, end; still and audio-only clocks),
+// PostRollPolicy (what follows a clip, asked at play, before the end and at the end), Transport
+// (steps on the slot on air), NextCuePreload, WarmUp and ProgramMeter. The order of a play:
+//   1. play(): warming? the warm-up takes it and nothing goes on air. Otherwise the hidden slot is
+//      kept only when the output surface holds this very cue (a preload); a new play generation
+//      voids every deferred step of the clip before; all watchers end (removeObservers()); the
+//      play's cue is recorded with the surface.
+//   2. The path of the media kind starts the clip in the hidden slot (VideoStart, LoopRunner,
+//      the still and audio-only paths); the clip on air plays on meanwhile.
+//   3. Take: once the clip is ready, one cut or dissolve puts it on air; the surface's cue
+//      becomes what is on air. A cue that fails leaves what is on air there, published and
+//      watched again (cueFailed()), and the show is told (onCueFailed).
+//   4. After the take: the follower the post-roll policy names is asked to be preloaded (a
+//      video's start), and the clip clock watches the clip.
+//   5. At its end (or out point, or a loop's release at its seam), the post-roll policy reads the
+//      slot's record as it is then, and the controller carries that mode out.
+//
+// Ownership and hand-over rules:
+// - What is on air and what is cued (with its state) are the output surface's alone; no part
+//   keeps a copy. A part that loads the hidden slot records its cue there; a play takes a cue
+//   only while the surface says it holds that cue in a state a play may take.
+// - A loop is never cued ahead: it is always loaded by the loop runner and starts at its in
+//   point. A warm-up's loop is cued as warming and never taken.
+// - The hidden slot is heard only as a cue on its way to air, at its own level; the output mute
+//   is folded into every level when it is applied.
+// - The post-roll of a clip is decided by the policy when each moment comes, from the slot's
+//   record then; nothing decided at play binds the end.
+//
 // Threads: everything runs on the run loop's (main) thread, except the play log's file work
 // (its own writer thread) and the meter tap (the engine's tap thread), which share nothing with
 // the controller but their own small states. Every deferred step holds the controller weakly and
