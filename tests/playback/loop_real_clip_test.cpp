@@ -314,5 +314,40 @@ TEST_F(LoopOnRealClip, AStretchedCueTakenOffAirLeavesNothingWorkingThroughTheSil
     }
 }
 
+// The operator gives the loop of a whole clip another post-roll while it is still starting (its
+// range and sound still loading): once it runs, it is released by that mode, and freezes at the
+// seam instead of looping on.
+TEST_F(LoopOnRealClip, AModeChangedWhileTheLoopStartsIsCarriedOutAtItsSeam) {
+    project.banks[0].slots[0].inPoint.reset();
+    project.banks[0].slots[0].outPoint.reset();
+    const double length = project.banks[0].slots[0].clipInfo->duration;
+    for (const double changedAfter : {0.0, 0.05}) {
+        SCOPED_TRACE("changed " + std::to_string(changedAfter) + " s after the play");
+        project.banks[0].slots[0].postRollMode = PostRollMode::loop;
+        const auto& data = project.banks[0].slots[0];
+        controller->play(0, 0, *data.videoURL, data, {320.0, 180.0});
+        for (int i = 0; i < int(changedAfter / kStep); ++i) {
+            step();
+        }
+        // As the player panel does: the record changes, and a running loop is released.
+        project.banks[0].slots[0].postRollMode = PostRollMode::freeze;
+        if (controller->isLooping()) {
+            controller->releaseLoop(PostRollMode::freeze);
+        }
+        for (int i = 0; i < int((length + 1.0) / kStep); ++i) {
+            step();
+        }
+        EXPECT_FALSE(controller->isLooping()) << "the loop runs on";
+        const int frozen = composedFrame();
+        for (int i = 0; i < int(0.5 / kStep); ++i) {
+            step();
+        }
+        EXPECT_EQ(composedFrame(), frozen);
+        EXPECT_GE(frozen, int(length * 30.0) - 3);
+        controller->handlePostRoll(PostRollMode::black);
+        step();
+    }
+}
+
 }  // namespace
 }  // namespace kestio
