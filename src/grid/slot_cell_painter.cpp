@@ -6,6 +6,7 @@
 
 #include "ui/fonts.h"
 #include "ui/palette.h"
+#include "ui/post_roll_modes.h"
 #include "ui/symbols.h"
 
 namespace kestio::grid {
@@ -13,22 +14,6 @@ namespace kestio::grid {
 namespace {
 
 namespace palette = ui::palette;
-
-ui::Symbol postRollSymbol(PostRollMode mode) {
-    switch (mode) {
-        case PostRollMode::next:
-            return ui::Symbol::nextGo;
-        case PostRollMode::freeze:
-            return ui::Symbol::freeze;
-        case PostRollMode::loop:
-            return ui::Symbol::loop;
-        case PostRollMode::black:
-            return ui::Symbol::black;
-        case PostRollMode::jump:
-            return ui::Symbol::jump;
-    }
-    return ui::Symbol::none;
-}
 
 // A text on a rounded box: the box is the text's advance plus the padding.
 QRectF textBox(const QFont& font, const QString& text, double padX, double padY) {
@@ -68,8 +53,8 @@ void paintInfoLine(QPainter& p, QSizeF size, const SlotCellLook& look) {
         p.setPen(Qt::NoPen);
         p.setBrush(palette::black(0.55));
         p.drawRoundedRect(box, 3, 3);
-        ui::drawSymbol(p, box.adjusted(4, 4, -4, -4), postRollSymbol(*look.postRollIcon),
-                       Qt::white);
+        ui::drawSymbol(p, box.adjusted(4, 4, -4, -4),
+                       ui::postRollModeView(*look.postRollIcon).symbol, Qt::white);
     }
 }
 

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <string_view>
 
+#include "ui/post_roll_modes.h"
+
 namespace kestio::grid {
 
 namespace {
@@ -60,17 +62,10 @@ SlotMenuEntry postRollMenu(const SlotData& slot, AppLanguage language) {
     SlotMenuEntry menu;
     menu.kind = SlotMenuEntry::Kind::submenu;
     menu.text = pick(language, "ポストロール", "Post-Roll");
-    // These five read the same in both languages.
-    static constexpr std::pair<PostRollMode, const char*> kModes[] = {
-        {PostRollMode::next, "Next GO"},
-        {PostRollMode::freeze, "Freeze"},
-        {PostRollMode::loop, "Loop"},
-        {PostRollMode::black, "Black"},
-        {PostRollMode::jump, "Jump"}};
-    for (const auto& [mode, text] : kModes) {
-        auto entry = action(text, SlotCommandKind::setPostRoll);
-        entry.command.postRoll = mode;
-        entry.checked = slot.postRollMode == mode;
+    for (const auto& row : ui::kPostRollModes) {
+        auto entry = action(std::string(row.label), SlotCommandKind::setPostRoll);
+        entry.command.postRoll = row.mode;
+        entry.checked = slot.postRollMode == row.mode;
         menu.children.push_back(std::move(entry));
     }
     return menu;

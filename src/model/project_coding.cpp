@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "model/base64.h"
+#include "model/color_values.h"
 #include "model/json_text.h"
 
 namespace kestio {
@@ -307,12 +308,8 @@ struct FloatMember {
     float Record::*field;
 };
 
-constexpr FloatMember<ColorSettings> kColorMembers[] = {
-    {"brightness", &ColorSettings::brightness}, {"contrast", &ColorSettings::contrast},
-    {"saturation", &ColorSettings::saturation}, {"hue", &ColorSettings::hue},
-    {"gamma", &ColorSettings::gamma},           {"redGain", &ColorSettings::redGain},
-    {"greenGain", &ColorSettings::greenGain},   {"blueGain", &ColorSettings::blueGain},
-};
+// The colour values are stored under the names of their table, in its order.
+constexpr const auto& kColorMembers = kColorValues;
 
 constexpr FloatMember<EqualizerSettings> kEqualizerMembers[] = {
     {"hz80", &EqualizerSettings::hz80},     {"hz315", &EqualizerSettings::hz315},
@@ -320,23 +317,22 @@ constexpr FloatMember<EqualizerSettings> kEqualizerMembers[] = {
     {"khz2_5", &EqualizerSettings::khz2_5}, {"khz3_2", &EqualizerSettings::khz3_2},
 };
 
-template <typename Record, std::size_t N>
-Record decodeFloatRecord(const Json& value, const std::string& path,
-                         const FloatMember<Record> (&members)[N]) {
+template <typename Record, typename Members>
+Record decodeFloatRecord(const Json& value, const std::string& path, const Members& members) {
     requireObject(value, path);
     Record record;
-    for (const auto& [key, field] : members) {
-        record.*field = readFloat(requiredMember(value, key, path), member(path, key));
+    for (const auto& m : members) {
+        record.*m.field = readFloat(requiredMember(value, m.key, path), member(path, m.key));
     }
     return record;
 }
 
-template <typename Record, std::size_t N>
+template <typename Record, typename Members>
 OrderedJson encodeFloatRecord(const Record& record, const std::string& path,
-                              const FloatMember<Record> (&members)[N]) {
+                              const Members& members) {
     OrderedJson out = OrderedJson::object();
-    for (const auto& [key, field] : members) {
-        out[std::string(key)] = writeFloat(record.*field, member(path, key));
+    for (const auto& m : members) {
+        out[std::string(m.key)] = writeFloat(record.*m.field, member(path, m.key));
     }
     return out;
 }
@@ -973,10 +969,12 @@ SlotData decodeSlot(const Json& value, const std::string& path,
         slot.audioSettings = decodeAudioSettings(*v, key("audioSettings"));
     }
     if (const Json* v = optionalMember(value, "equalizer")) {
-        slot.equalizer = decodeFloatRecord(*v, key("equalizer"), kEqualizerMembers);
+        slot.equalizer =
+            decodeFloatRecord<EqualizerSettings>(*v, key("equalizer"), kEqualizerMembers);
     }
     if (const Json* v = optionalMember(value, "colorSettings")) {
-        slot.colorSettings = decodeFloatRecord(*v, key("colorSettings"), kColorMembers);
+        slot.colorSettings =
+            decodeFloatRecord<ColorSettings>(*v, key("colorSettings"), kColorMembers);
     }
     if (const Json* v = optionalMember(value, "geometry")) {
         slot.geometry = decodeGeometry(*v, key("geometry"));

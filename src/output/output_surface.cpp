@@ -231,9 +231,54 @@ void OutputSurface::cancelTransitions() {
     }
 }
 
+void OutputSurface::cue(Cue cue) {
+    background_ = std::move(cue);
+}
+
+void OutputSurface::setCueState(CueState state) {
+    if (background_) {
+        background_->state = state;
+    }
+}
+
+bool OutputSurface::holdsCue(SlotRef ref, const std::filesystem::path& url) const {
+    return background_ && background_->state != CueState::warming && background_->ref == ref &&
+           background_->url == url;
+}
+
+void OutputSurface::forgetCue() {
+    background_.reset();
+}
+
+std::optional<AudioSettings> OutputSurface::backgroundLevel() const {
+    if (!background_ || background_->state == CueState::warming) {
+        return std::nullopt;
+    }
+    return background_->audio;
+}
+
+void OutputSurface::promoteCue() {
+    if (background_) {
+        foreground_ = OnAir{background_->ref, background_->url};
+    } else {
+        foreground_.reset();
+    }
+    background_.reset();
+}
+
+void OutputSurface::take(const Take& how, std::optional<platform::ClockTime> atClockTime) {
+    PlaybackSlot& incoming = hiddenSlot();
+    if (how.dissolve) {
+        dissolve(incoming, how.duration, atClockTime);
+    } else {
+        cut(incoming);
+    }
+}
+
 void OutputSurface::cut(PlaybackSlot& to) {
     // A dissolve under way ends here: none of its steps may later hide or clear the slot cut to.
     cancelTransitions();
+    promoteCue();
     const bool wasA = showingA_;
     showingA_ = !wasA;
     PlaybackSlot& outgoing = wasA ? *slotA_ : *slotB_;
@@ -251,6 +296,7 @@ void OutputSurface::cut(PlaybackSlot& to) {
 
 void OutputSurface::dissolve(PlaybackSlot& to, double duration,
                              std::optional<platform::ClockTime> atClockTime) {
+    promoteCue();
     const bool wasA = showingA_;
     showingA_ = !wasA;
     PlaybackSlot& incoming = to;
@@ -376,6 +422,7 @@ void OutputSurface::prepareForPlay(bool preloaded) {
     hiddenSlot().containerLayer()->setOpacity(0.0f);
     if (!preloaded) {
         hiddenSlot().clear();
+        background_.reset();
     }
 }
 
@@ -386,6 +433,8 @@ void OutputSurface::stopAll() {
         slot->containerLayer()->removeAllAnimations();
         slot->clear();
     }
+    foreground_.reset();
+    background_.reset();
     showingA_ = true;
     layerLog("stopAll");
 }

@@ -12,6 +12,18 @@
 // owns a slot or a decoder. The view that lays the surface out calls layout() after each size
 // change.
 //
+// The pair of slots is the one owner of what is on air (the foreground) and of what is cued in
+// the hidden slot (the background, with its state: loading, ready, hidden-playing, warming).
+// Hand-over and ownership rules:
+// - A cue is recorded by cue() once its clip is in the hidden slot, and lives there until a take
+//   moves it to air, forgetCue() drops it, or the hidden slot is cleared (a play that does not
+//   use it, stopAll()).
+// - The clip on air stays on air until a take replaces it: a cue that never becomes ready, or
+//   fails, leaves the foreground as it is.
+// - Only take() (or the cut and dissolve under it) moves a cue to air; a warming cue is never
+//   meant for air, and is never heard: backgroundLevel() gives a level only to a cue on its way
+//   to air.
+//
 // Everything runs on the run loop's (main) thread. A dissolve is two layer animations begun at
 // one time (that of the incoming clip's start on the engine clock, when given), so picture and
 // sound keep together whatever the main thread does. Deferred dissolve steps hold the surface
@@ -27,6 +39,7 @@
 #include "model/settings_records.h"
 #include "output/audio_engine_controller.h"
 #include "output/playback_slot.h"
+#include "output/slot_cue.h"
 #include "output/video_color_compositor.h"
 #include "platform/audio/audio_engine.h"
 #include "platform/graphics/geometry.h"
@@ -91,6 +104,27 @@ class OutputSurface {
     PlaybackSlot& showingSlot() { return showingA_ ? *slotA_ : *slotB_; }
     PlaybackSlot& hiddenSlot() { return showingA_ ? *slotB_ : *slotA_; }
 
+    // ---- What is on air and what is cued ----
+    // The clip the foreground slot shows on air; none before the first take and after stopAll().
+    const std::optional<OnAir>& foreground() const { return foreground_; }
+    // The clip cued in the background (hidden) slot; none when nothing is.
+    const std::optional<Cue>& background() const { return background_; }
+    // Records `cue` as what the hidden slot holds now (its clip loaded there by the caller),
+    // replacing any earlier cue.
+    void cue(Cue cue);
+    // Moves the cue on to `state` (nothing without one).
+    void setCueState(CueState state);
+    // The cue of `ref` from `url` is in the hidden slot, on its way to air (not warming).
+    bool holdsCue(SlotRef ref, const std::filesystem::path& url) const;
+    // Drops the record of the cue; the hidden slot keeps what it holds until it is cleared.
+    void forgetCue();
+    // Switches the hidden slot to air by a cut or a dissolve (beginning at `atClockTime` on the
+    // engine clock; none: now); its cue becomes what is on air.
+    void take(const Take& how, std::optional<platform::ClockTime> atClockTime = std::nullopt);
+    // The level the hidden slot's chain may have now: its cue's own while the cue is on its way
+    // to air; none (silent) for a warming cue, a slot fading out or an empty one.
+    std::optional<AudioSettings> backgroundLevel() const;
+
     // The output canvas in pixels; geometry is computed in it. A size that is not finite and
     // positive is refused with a console line.
     platform::SizeF monitorSize() const { return monitorSize_; }
@@ -135,7 +169,8 @@ class OutputSurface {
                        double contentHeight);
 
     // Switches at once to the hidden slot `to`: it becomes visible (unless warming), the slot
-    // on air is hidden and cleared. A dissolve under way ends with it.
+    // on air is hidden and cleared, and the cue becomes what is on air. A dissolve under way
+    // ends with it.
     void cut(PlaybackSlot& to);
     // Cross-fades to the hidden slot `to` over `duration` seconds (zero or less: at once),
     // beginning when the engine clock reads `atClockTime` (none: now). The outgoing sound
@@ -172,6 +207,8 @@ class OutputSurface {
     void stopOutgoingSound(PlaybackSlot& outgoing, std::optional<platform::ClockTime> atClockTime);
     std::optional<AppliedGeometry>& appliedFor(PlaybackSlot& slot);
     void cancelTransitions();
+    // The cue goes on air: the foreground takes it, the background is empty.
+    void promoteCue();
 
     platform::RunLoop& loop_;
     std::shared_ptr<const platform::WallClock> wallClock_;
@@ -185,6 +222,8 @@ class OutputSurface {
     std::shared_ptr<platform::Layer> root_;
 
     bool isWarming_ = false;
+    std::optional<OnAir> foreground_;
+    std::optional<Cue> background_;
     platform::SizeF monitorSize_ = kDefaultMonitorSize;
     bool showingA_ = true;
     std::uint64_t dissolveGeneration_ = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "model/color_values.h"
 #include "ui/number_text.h"
 #include "ui/value_range.h"
 
@@ -21,16 +22,16 @@ const std::array<EqBandRow, 6>& eqBandRows() {
 }
 
 const std::array<ColorRow, 8>& colorRows() {
-    static const std::array<ColorRow, 8> rows{{
-        {"明るさ", "Bright", &ColorSettings::brightness, -1.0f, 1.0f, 0.0f},
-        {"コントラスト", "Contr", &ColorSettings::contrast, 0.0f, 2.0f, 1.0f},
-        {"彩度", "Sat", &ColorSettings::saturation, 0.0f, 2.0f, 1.0f},
-        {"色相", "Hue", &ColorSettings::hue, -180.0f, 180.0f, 0.0f},
-        {"ガンマ", "Gamma", &ColorSettings::gamma, 0.1f, 3.0f, 1.0f},
-        {"R", "R", &ColorSettings::redGain, 0.0f, 2.0f, 1.0f},
-        {"G", "G", &ColorSettings::greenGain, 0.0f, 2.0f, 1.0f},
-        {"B", "B", &ColorSettings::blueGain, 0.0f, 2.0f, 1.0f},
-    }};
+    // The rows of the colour values' one table, in its order.
+    static const std::array<ColorRow, 8> rows = [] {
+        std::array<ColorRow, 8> made{};
+        for (std::size_t i = 0; i < made.size(); ++i) {
+            const ColorValue& value = kColorValues[i];
+            made[i] = ColorRow{value.labelJa, value.labelEn, value.field,
+                               value.lower,   value.upper,   value.neutral};
+        }
+        return made;
+    }();
     return rows;
 }
 

@@ -15,6 +15,7 @@
 #include "ui/number_text.h"
 #include "ui/palette.h"
 #include "ui/panel_card.h"
+#include "ui/post_roll_modes.h"
 
 namespace kestio::panels {
 
@@ -26,13 +27,7 @@ constexpr int kPostRollHeight = 32;
 constexpr int kTimecodeHeight = 22;
 constexpr double kRedThreshold = 10.0;  // seconds left
 
-constexpr std::array<std::pair<PostRollMode, const char*>, 5> kPostRolls{{
-    {PostRollMode::next, "Next GO"},
-    {PostRollMode::freeze, "Freeze"},
-    {PostRollMode::loop, "Loop"},
-    {PostRollMode::black, "Black"},
-    {PostRollMode::jump, "Jump"},
-}};
+constexpr const auto& kPostRolls = ui::kPostRollModes;
 
 QString timecode(double seconds, double fps) {
     return QString::fromStdString(timecodeString(seconds, fps));
@@ -191,9 +186,10 @@ void PlayerPanel::build(platform::RunLoop& loop, ui::PanelCard& card) {
     postRollLayout->setSpacing(4);
     for (std::size_t i = 0; i < kPostRolls.size(); ++i) {
         auto* button = new StyledButton;
-        button->setText(QString::fromUtf8(kPostRolls[i].second));
+        button->setText(
+            QString::fromUtf8(kPostRolls[i].label.data(), qsizetype(kPostRolls[i].label.size())));
         button->setFixedHeight(kPostRollHeight);
-        const PostRollMode mode = kPostRolls[i].first;
+        const PostRollMode mode = kPostRolls[i].mode;
         button->onClicked = [this, mode] { setPostRollMode(mode); };
         postRollLayout->addWidget(button, 1);
         postRolls_[i] = button;
@@ -244,7 +240,7 @@ void PlayerPanel::refresh() {
     stop_->setEnabled(state_.stopEnabled);
     stop_->setLook(stopLook(state_.stopEnabled));
     for (std::size_t i = 0; i < postRolls_.size(); ++i) {
-        postRolls_[i]->setLook(postRollLook(state_.postRoll == kPostRolls[i].first));
+        postRolls_[i]->setLook(postRollLook(state_.postRoll == kPostRolls[i].mode));
     }
     header_->update();
     clipLine_->update();

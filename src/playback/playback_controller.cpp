@@ -10,21 +10,23 @@
 #include "output/test_tone.h"
 #include "platform/audio/audio_output_device.h"
 #include "platform/audio/mixer_node.h"
+#include "platform/graphics/layer.h"
 #include "platform/graphics/still_decoder.h"
 #include "platform/runloop/job_threads.h"
+#include "playback/clip_clock.h"
+#include "playback/loop_runner.h"
+#include "playback/next_cue_preload.h"
 #include "playback/play_log.h"
-#include "playback/vu_meter.h"
+#include "playback/program_meter.h"
+#include "playback/transport.h"
+#include "playback/video_start.h"
+#include "playback/warm_up.h"
 
 namespace kestio {
 
 namespace {
-// The meter's tap: frames per measurement, and the VU timer's period.
-constexpr uint32_t kTapFrames = 1024;
-constexpr double kVuPeriod = 1.0 / 30.0;
 // loadLog takes at most one message in this many seconds.
 constexpr double kLoadLogThrottle = 0.1;
-// VU ticks without a measurement after which the meters show silence.
-constexpr int kTicksBeforeSilence = 3;
 // Still decodes at once: the one wanted beside up to two let go that cannot stop at once
 // (libheif's), each taking at most one decode's memory.
 constexpr int kStillDecodeThreads = 3;
@@ -40,10 +42,16 @@ PlaybackController::PlaybackController(PlaybackServices services)
       view_(std::move(services.view)),
       toneGen_(std::make_unique<output::TestToneGenerator>()),
       playLog_(std::make_unique<PlayLog>()),
-      meter_(std::make_shared<VuMeter>()),
-      // The warm-up's separate players come from the factory the output's slots use, unless
-      // another one is given.
-      media_(services.media != nullptr ? services.media : &view_->media()) {
+      meter_(std::make_unique<ProgramMeter>(*this, loop_, view_->sharedEngine())) {
+    // The warm-up's separate players come from the factory the output's slots use, unless
+    // another one is given.
+    warmUp_ = std::make_unique<WarmUp>(
+        *this, loop_, services.media != nullptr ? services.media : &view_->media(), onWarmReady);
+    preload_ = std::make_unique<NextCuePreload>(*this, loop_);
+    loops_ = std::make_unique<LoopRunner>(*this, loop_);
+    clock_ = std::make_unique<ClipClock>(*this, loop_);
+    transport_ = std::make_unique<Transport>(*this);
+    video_ = std::make_unique<VideoStart>(*this);
     if (!decodeStill_) {
         decodeStill_ = [](const std::filesystem::path& file, QSize shownAt,
                           const std::function<bool()>& stop) {
@@ -64,16 +72,14 @@ PlaybackController::PlaybackController(PlaybackServices services)
             selectedClipName.set(pick("未選択", "No Selection"));
         }
     });
-    startMetering();
+    meter_->start();
 }
 
 PlaybackController::~PlaybackController() {
     alive_.reset();
     letStillDecodeGo();
     removeObservers();
-    vuTimer_.cancel();
-    deviceSubscription_.reset();
-    view_->sharedEngine().mainMixerNode()->removeTap(0);
+    meter_.reset();
     if (toneGen_->isRunning()) {
         toneGen_->stop(view_->sharedEngine());
     }
@@ -113,18 +119,7 @@ void PlaybackController::postForGeneration(uint64_t generation, std::function<vo
 }
 
 std::optional<SlotData> PlaybackController::slotData(int bank, int slot) const {
-    if (!projectProvider || bank < 0 || slot < 0) {
-        return std::nullopt;
-    }
-    const auto project = projectProvider();
-    if (!project || std::size_t(bank) >= project->banks.size()) {
-        return std::nullopt;
-    }
-    const auto& slots = project->banks[std::size_t(bank)].slots;
-    if (std::size_t(slot) >= slots.size()) {
-        return std::nullopt;
-    }
-    return slots[std::size_t(slot)];
+    return postRoll_.slotData(bank, slot);
 }
 
 std::optional<SlotData> PlaybackController::slotDataOnAir() const {
@@ -132,6 +127,30 @@ std::optional<SlotData> PlaybackController::slotDataOnAir() const {
         return std::nullopt;
     }
     return slotData(*currentBankIndex.get(), *currentSlotIndex.get());
+}
+
+bool PlaybackController::isWarming() const {
+    return view_->isWarming();
+}
+
+void PlaybackController::setWarming(bool warming) {
+    view_->setIsWarming(warming);
+}
+
+std::optional<SlotRef> PlaybackController::preloadedNextTarget() const {
+    const auto& cue = view_->background();
+    if (!cue ||
+        (cue->state != output::CueState::loading && cue->state != output::CueState::ready)) {
+        return std::nullopt;
+    }
+    return cue->ref;
+}
+
+std::optional<std::filesystem::path> PlaybackController::preloadedNextURL() const {
+    if (!preloadedNextTarget()) {
+        return std::nullopt;
+    }
+    return view_->background()->url;
 }
 
 double PlaybackController::currentInPoint() const {
@@ -142,21 +161,75 @@ double PlaybackController::currentInPoint() const {
     return *data->inPoint;
 }
 
+void PlaybackController::preloadNext(int bank, int slot, const std::filesystem::path& url,
+                                     const SlotData& data) {
+    preload_->preload(bank, slot, url, data);
+}
+
+PostRollMode PlaybackController::postRollModeOnAir() const {
+    if (!currentBankIndex.get() || !currentSlotIndex.get()) {
+        return PostRollMode::freeze;
+    }
+    return postRoll_.atEnd(SlotRef{*currentBankIndex.get(), *currentSlotIndex.get()});
+}
+
+// ---- Transport: the steps on the slot on air ----
+
+void PlaybackController::pause() {
+    transport_->pause();
+}
+void PlaybackController::resume() {
+    transport_->resume();
+}
+void PlaybackController::toggleMute(const std::optional<AudioSettings>& settings) {
+    transport_->toggleMute(settings);
+}
+void PlaybackController::seek(double seconds) {
+    transport_->seek(seconds);
+}
+void PlaybackController::skip(int frames, double frameRate) {
+    transport_->skip(frames, frameRate);
+}
+void PlaybackController::setPlaybackRate(double rate) {
+    transport_->setPlaybackRate(rate);
+}
+void PlaybackController::applySlotVolume(bool muted, float gainDB) {
+    transport_->applySlotVolume(muted, gainDB);
+}
+void PlaybackController::updateGeometry(const GeometrySettings& geometry) {
+    transport_->updateGeometry(geometry);
+}
+void PlaybackController::applyColorSettings(const ColorSettings& color) {
+    transport_->applyColorSettings(color);
+}
+void PlaybackController::stopTestTone() {
+    transport_->stopTestTone();
+}
+void PlaybackController::handleStatusChange(const ItemPtr& item, PlaybackSlot& slot,
+                                            const ItemPtr& loadedItem,
+                                            const std::filesystem::path& url, double inPoint) {
+    transport_->handleStatusChange(item, slot, loadedItem, url, inPoint);
+}
+
+bool PlaybackController::isLooping() const {
+    return loops_->isRunning();
+}
+
+void PlaybackController::releaseLoop(PostRollMode postRoll) {
+    loops_->release(postRoll);
+}
+
+void PlaybackController::waitForWarmReady(double timeout, std::function<void(bool ready)> done) {
+    warmUp_->waitForReady(timeout, std::move(done));
+}
+
 void PlaybackController::removeObservers() {
-    isLooping_ = false;
-    timeObserver_.reset();
-    boundaryObserver_.reset();
-    outPointObserver_.reset();
-    endObserver_.reset();
+    loops_->stop();
+    clock_->stop();
     statusObserver.reset();
-    videoStatusObserver_.reset();
+    video_->stop();
     readyObserver_.reset();
-    stillTimer_.cancel();
-    stillEndTimer_.cancel();
-    audioTimer_.cancel();
-    audioEndTimer_.cancel();
     slotAudioPoll_.cancel();
-    watchedPlayer_.reset();
 }
 
 void PlaybackController::publishIdle() {
@@ -165,11 +238,61 @@ void PlaybackController::publishIdle() {
     selectedClipName.set(pick("未選択", "No Selection"));
     currentTime.set(0.0);
     duration.set(0.0);
-    meter_->reset();
-    vuLevels.set(std::vector<float>(kMeterChannels, kSilenceDb));
-    vuLevelL.set(kSilenceDb);
-    vuLevelR.set(kSilenceDb);
-    lastPublishedVUWasSilent_ = true;
+    meter_->silence();
+}
+
+// ---- A cue that did not go on air ----
+
+void PlaybackController::cueFailed(int bank, int slot, const std::string& reason) {
+    // The failed clip leaves the hidden slot; the clip on air was never touched.
+    view_->forgetCue();
+    hiddenSlot().clear();
+    publishOnAir();
+    if (onCueFailed) {
+        onCueFailed(bank, slot, reason);
+    }
+}
+
+void PlaybackController::publishOnAir() {
+    const auto& onAir = view_->foreground();
+    const auto data = onAir ? slotData(onAir->ref.bank, onAir->ref.slot) : std::nullopt;
+    if (!onAir || !data) {
+        currentURL_.reset();
+        publishIdle();
+        return;
+    }
+    currentURL_ = onAir->url;
+    currentBankIndex.set(onAir->ref.bank);
+    currentSlotIndex.set(onAir->ref.slot);
+    selectedClipName.set(data->name);
+    // The clip on air is watched again as it runs: its clock, its end and its post-roll.
+    PlaybackSlot& showing = showingSlot();
+    const double inPoint =
+        data->inPoint && std::isfinite(*data->inPoint) ? std::max(*data->inPoint, 0.0) : 0.0;
+    const std::optional<double> outPoint =
+        data->outPoint && std::isfinite(*data->outPoint) ? data->outPoint : std::nullopt;
+    if (showing.isStill()) {
+        clock_->resumeStill();
+        duration.set(clock_->stillDuration());
+        return;
+    }
+    const auto item = showing.player()->current();
+    if (!item) {
+        return;
+    }
+    currentTime.set(showing.player()->currentTime());
+    if (showing.isLooping()) {
+        loops_->adopt(showing, outPoint);
+        return;
+    }
+    if (showing.videoLayer()->isHidden()) {
+        isAudioOnlySlot_ = true;
+        clock_->watchAudio(showing, showing.player()->currentTime(), clock_->audioEnd());
+        return;
+    }
+    duration.set(item->duration());
+    clock_->watchVideo(showing, outPoint, inPoint, data->clipInfo ? data->clipInfo->fps : 30.0);
+    clock_->watchEnd(item);
 }
 
 // ---- Play log ----
@@ -202,98 +325,8 @@ void PlaybackController::reopenLogFile() {
     playLog_->reopen(logFileURL);
 }
 
-// ---- Metering and the output device ----
-
-void PlaybackController::startMetering() {
-    refreshOutputDevice();
-    auto& engine = view_->sharedEngine();
-    deviceSubscription_ = engine.device().defaultOutput.subscribe(
-        [this](const platform::audio::OutputDeviceInfo&) { refreshOutputDevice(); });
-    // The tap holds the meter and a weak hold of the controller, never the controller itself,
-    // so a block still running while the controller goes touches nothing of it; the loop
-    // outlives the controller.
-    auto meter = meter_;
-    auto wake = [&loop = loop_, weak = weakSelf(), this] {
-        loop.post([weak, this] {
-            if (weak.lock() && !vuTimer_.active()) {
-                wakeMetering();
-                vuTick();  // the sound that woke the meter is shown at once
-            }
-        });
-    };
-    if (auto failure = engine.mainMixerNode()->installTap(
-            0, kTapFrames, std::nullopt, [meter, wake](const platform::audio::PcmBuffer& buffer) {
-                if (meter->measure(buffer)) {
-                    wake();
-                }
-            })) {
-        log("VU: tap not installed: " + *failure);
-    }
-    wakeMetering();
-}
-
-void PlaybackController::wakeMetering() {
-    if (vuTimer_.active()) {
-        return;
-    }
-    ticksWithoutReading_ = 0;
-    vuTimer_ = loop_.every(kVuPeriod, [weak = weakSelf(), this] {
-        if (weak.lock()) {
-            vuTick();
-        }
-    });
-}
-
-void PlaybackController::sleepMetering() {
-    vuTimer_.cancel();
-    if (!meter_->sleep()) {
-        wakeMetering();  // a measurement came in meanwhile
-    }
-}
-
-void PlaybackController::vuTick() {
-    auto taken = meter_->take();
-    if (taken) {
-        ticksWithoutReading_ = 0;
-    } else if (++ticksWithoutReading_ < kTicksBeforeSilence) {
-        // Blocks come unevenly: a tick without one keeps what is shown.
-        return;
-    } else if (lastPublishedVUWasSilent_) {
-        // Nothing is measured and silence is shown: nothing to do until the tap measures.
-        sleepMetering();
-        return;
-    } else {
-        // No sound is being rendered: the meters fall to silence.
-        taken = VuReading();
-        taken->channelCount = vuChannelCount.get();
-    }
-    const VuReading reading = *taken;
-    const bool silent = reading.isSilent();
-    if (silent && lastPublishedVUWasSilent_) {
-        return;
-    }
-    lastPublishedVUWasSilent_ = silent;
-    pendingReading_ = reading;
-    publishVU();
-}
-
-void PlaybackController::publishVU() {
-    const VuReading& reading = pendingReading_;
-    vuLevels.set(std::vector<float>(reading.levels.begin(), reading.levels.end()));
-    vuLevelL.set(reading.levels[0]);
-    vuLevelR.set(reading.levels[1]);
-    vuChannelCount.set(reading.channelCount);
-}
-
 void PlaybackController::refreshOutputDevice() {
-    const auto info = view_->sharedEngine().device().defaultOutput.get();
-    if (!info.present) {
-        outputDeviceName.set("\u2014");
-    } else if (info.channelCount < 1) {
-        outputDeviceName.set(info.name);
-    } else {
-        outputDeviceName.set(info.name + " (" + std::to_string(info.channelCount) + "ch)");
-    }
+    meter_->refreshOutputDevice();
 }
 
 void PlaybackController::configureAudioEngine(const SlotData& data) {

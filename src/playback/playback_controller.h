@@ -16,6 +16,7 @@
 #include "model/project_data.h"
 #include "model/settings_records.h"
 #include "model/slot_data.h"
+#include "output/slot_cue.h"
 #include "platform/graphics/geometry.h"
 #include "platform/media/player_item.h"
 #include "platform/media/queue_player.h"
@@ -23,6 +24,7 @@
 #include "platform/runloop/run_loop.h"
 #include "platform/runloop/time_types.h"
 #include "platform/runloop/wall_clock.h"
+#include "playback/post_roll_policy.h"
 #include "playback/vu_meter.h"
 
 class QImage;
@@ -46,16 +48,16 @@ class TestToneGenerator;
 namespace kestio {
 
 class AudioEngineController;
+class WarmUp;
+class ProgramMeter;
+class NextCuePreload;
+class LoopRunner;
+class ClipClock;
+class Transport;
+class VideoStart;
 class LocalizationManager;
 class PlayLog;
 class VuMeter;
-
-// A slot's place in the project, bank and slot counted from 0.
-struct SlotRef {
-    int bank = 0;
-    int slot = 0;
-    bool operator==(const SlotRef&) const = default;
-};
 
 using output::OutputSurface;
 using output::PlaybackSlot;
@@ -96,6 +98,36 @@ struct PlaybackServices {
 // through the hidden slot and a cut or dissolve, sound through the slot's audio chain), runs the
 // clocks of the clip on air and carries out its post-roll, preloads the next cue, meters the
 // program sound and writes the play log. Every value the panels show is published.
+//
+// The controller keeps the order of events; its owned parts do the steps, each with its own
+// fields: VideoStart (load or take over the cue, preroll, place, switch), LoopRunner (a loop's
+// start, seams and release), ClipClock (position, out point, end; still and audio-only clocks),
+// PostRollPolicy (what follows a clip, asked at play, before the end and at the end), Transport
+// (steps on the slot on air), NextCuePreload, WarmUp and ProgramMeter. The order of a play:
+//   1. play(): warming? the warm-up takes it and nothing goes on air. Otherwise the hidden slot is
+//      kept only when the output surface holds this very cue (a preload); a new play generation
+//      voids every deferred step of the clip before; all watchers end (removeObservers()); the
+//      play's cue is recorded with the surface.
+//   2. The path of the media kind starts the clip in the hidden slot (VideoStart, LoopRunner,
+//      the still and audio-only paths); the clip on air plays on meanwhile.
+//   3. Take: once the clip is ready, one cut or dissolve puts it on air; the surface's cue
+//      becomes what is on air. A cue that fails leaves what is on air there, published and
+//      watched again (cueFailed()), and the show is told (onCueFailed).
+//   4. After the take: the follower the post-roll policy names is asked to be preloaded (a
+//      video's start), and the clip clock watches the clip.
+//   5. At its end (or out point, or a loop's release at its seam), the post-roll policy reads the
+//      slot's record as it is then, and the controller carries that mode out.
+//
+// Ownership and hand-over rules:
+// - What is on air and what is cued (with its state) are the output surface's alone; no part
+//   keeps a copy. A part that loads the hidden slot records its cue there; a play takes a cue
+//   only while the surface says it holds that cue in a state a play may take.
+// - A loop is never cued ahead: it is always loaded by the loop runner and starts at its in
+//   point. A warm-up's loop is cued as warming and never taken.
+// - The hidden slot is heard only as a cue on its way to air, at its own level; the output mute
+//   is folded into every level when it is applied.
+// - The post-roll of a clip is decided by the policy when each moment comes, from the slot's
+//   record then; nothing decided at play binds the end.
 //
 // Threads: everything runs on the run loop's (main) thread, except the play log's file work
 // (its own writer thread) and the meter tap (the engine's tap thread), which share nothing with
@@ -152,10 +184,6 @@ class PlaybackController {
     platform::Published<int> warmTotal{0};
 
     // ---- Fields set by the show controller and the panels (main thread) ----
-    // True while the project's clips are warmed up: playing a slot only warms it up.
-    bool isWarming = false;
-    // A looping clip started during warm-up.
-    std::optional<std::filesystem::path> warmupLoopURL;
     // Called once a warm-up step is ready (set and cleared by the warm-up wait).
     std::function<void()> onWarmReady;
     // Returns the current project; the controller reads the project only through it.
@@ -164,6 +192,9 @@ class PlaybackController {
     SlotRequest onRequestPlay;
     // Asks the show controller to preload a slot (a video with post-roll next or jump started).
     SlotRequest onRequestPreloadNext;
+    // Told when a cue did not go on air (its file could not be opened or decoded): the slot and
+    // the reason. What was on air stays on air, and the published values show it again.
+    std::function<void(int bank, int slot, const std::string& reason)> onCueFailed;
     // True while the operator drags the timeline: the clip clock publishes and decides nothing.
     bool isSeeking = false;
     // The play log file ("app.log" in the open package); takes effect at reopenLogFile().
@@ -179,13 +210,17 @@ class PlaybackController {
     OutputSurface& view() { return *view_; }
     const OutputSurface& view() const { return *view_; }
     output::TestToneGenerator& toneGen() { return *toneGen_; }
-    bool isLooping() const { return isLooping_; }
+    bool isLooping() const;
     bool isAudioOnlySlot() const { return isAudioOnlySlot_; }
     const std::optional<std::filesystem::path>& currentURL() const { return currentURL_; }
-    const std::optional<SlotRef>& preloadedNextTarget() const { return preloadedNextTarget_; }
-    const std::optional<std::filesystem::path>& preloadedNextURL() const {
-        return preloadedNextURL_;
-    }
+    // True while the project's clips are warmed up: playing a slot only warms it up. The output
+    // surface holds the one flag.
+    bool isWarming() const;
+    void setWarming(bool warming);
+    // The cue the hidden slot holds for a later play (a preload), as the output surface records
+    // it; none when it holds nothing that a play could take.
+    std::optional<SlotRef> preloadedNextTarget() const;
+    std::optional<std::filesystem::path> preloadedNextURL() const;
     bool postRollFired() const { return postRollFired_; }
     // Advanced by every play, black post-roll and standby cue.
     uint64_t playGeneration() const { return playGeneration_; }
@@ -200,7 +235,8 @@ class PlaybackController {
     // preloaded hidden slot is used when it holds (bank, slot) from `url`.
     void play(int bank, int slot, const std::filesystem::path& url, const SlotData& data,
               platform::SizeF monitorSize);
-    // Loads the slot into the hidden playback slot and records it as the preloaded next cue.
+    // Loads the slot into the hidden playback slot and cues it there as the next cue (never a
+    // loop: a fired loop starts at its in point, so nothing of it runs ahead).
     void preloadNext(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
     // Carries out `mode` at once for the slot on air (black also when nothing is on air).
     void handlePostRoll(PostRollMode mode);
@@ -216,8 +252,9 @@ class PlaybackController {
     // ---- Transport (main thread) ----
     void pause();
     void resume();
-    // Flips the output mute, logs "MUTE: ON"/"MUTE: OFF" and applies the volumes of both slots
-    // with the settings of the slot on air (none: 0 dB, not muted).
+    // Flips the output mute, logs "MUTE: ON"/"MUTE: OFF" and applies the slot on air's level
+    // with its settings (none: 0 dB, not muted); the hidden slot gets the level of its cue when
+    // one is on its way to air, and stays silent otherwise.
     void toggleMute(const std::optional<AudioSettings>& settings = std::nullopt);
     // Publishes `seconds` and moves the picture and sound of the showing slot there.
     void seek(double seconds);
@@ -254,42 +291,13 @@ class PlaybackController {
     void configureAudioEngine(const SlotData& data);
 
   private:
+    // The loop runner and the clip clock carry out steps of the controller's order of events
+    // (a loop's start and release, a clip's end) on its state.
+    friend class LoopRunner;
+    friend class ClipClock;
+    friend class Transport;
+    friend class VideoStart;
     struct Alive {};
-    // What one video start carries through its deferred steps.
-    struct StartContext {
-        uint64_t generation = 0;
-        int bank = 0;
-        int slot = 0;
-        PlaybackSlot* target = nullptr;
-        ItemPtr item;
-        SlotData data;
-        platform::HostTime startedAt;
-        bool dissolve = false;
-        double dissolveDuration = 0.0;
-        double inPoint = 0.0;
-        std::shared_ptr<SlotAudioSettingsBox> audio;
-        // The item's readiness was handled; the picture was placed; the clip player has
-        // prerolled the clip; the start was begun (each at most once).
-        std::shared_ptr<bool> ready = std::make_shared<bool>(false);
-        std::shared_ptr<bool> placed = std::make_shared<bool>(false);
-        std::shared_ptr<bool> clipReady = std::make_shared<bool>(false);
-        std::shared_ptr<bool> started = std::make_shared<bool>(false);
-    };
-    // A layer switch asked for by a loop.
-    struct LayerSwitch {
-        bool dissolve = false;
-        PlaybackSlot* target = nullptr;
-        double duration = 0.0;
-    };
-
-    // Creation and teardown.
-    void startMetering();
-    // The VU timer runs while the tap measures sound or a shown level has yet to fall to
-    // silence; otherwise it sleeps until the tap measures again.
-    void wakeMetering();
-    void sleepMetering();
-    void vuTick();
-    void publishVU();
     std::weak_ptr<Alive> weakSelf() const { return alive_; }
     // Runs `fn` later on the loop when this controller still exists and `generation` is still
     // the play generation.
@@ -303,22 +311,11 @@ class PlaybackController {
 
     // Still path.
     void playStill(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
-    void showDecodedStill(uint64_t generation, int bank, int slot, const std::filesystem::path& url,
+    void showDecodedStill(int bank, int slot, const std::filesystem::path& url,
                           const SlotData& data, const platform::DecodedStill& still);
     // Tells the still decode under way, if any, that its picture is no longer wanted.
     void letStillDecodeGo();
 
-    // Video path and layer switch.
-    void playVideo(int bank, int slot, const std::filesystem::path& url, const SlotData& data,
-                   PlaybackSlot& target);
-    void onVideoItemReady(const StartContext& context);
-    void showWhenReady(const StartContext& context);
-    void deferredStart(const StartContext& context);
-    void startVideoAndSwitch(const StartContext& context);
-    void performLayerSwitch(uint64_t generation, std::function<void()> action);
-    void requestLayerSwitch(uint64_t generation, LayerSwitch change);
-    void switchLayer(const LayerSwitch& change);
-    bool isReadyToSwitch(PlaybackSlot& slot, bool dissolve) const;
     std::shared_ptr<SlotAudioSettingsBox> makeAudioSettingsBox(const SlotData& data) const;
     // Sets the slot chain's level: the slot's own, muted by its mute or by the output mute as it
     // is at this moment.
@@ -332,19 +329,7 @@ class PlaybackController {
     void postRollBlack();
     void postRollJump(int bank, int slot);
 
-    // Clip clocks and end watchers.
-    void installTimeObservers(PlaybackSlot& slot, std::optional<double> outPoint, double inPoint,
-                              double fps);
-    void handlePeriodicTime(uint64_t generation, double time);
-    void outPointReached(uint64_t generation);
-    void firePostRollForCurrentSlot(uint64_t generation);
-    void firePostRoll(uint64_t generation, int bank, int slot);
-    void observeItemEnd(const ItemPtr& item);
-    void itemDidPlayToEnd(uint64_t generation);
-    void startStillTimer(double seconds);
-    void stillTimerTick(uint64_t generation);
-    void startAudioTimer(double start, double end);
-    void audioTimerTick(uint64_t generation);
+    // The post-roll the policy gives the slot on air at its end.
     PostRollMode postRollModeOnAir() const;
 
     // Audio-only path and slot sound start.
@@ -361,36 +346,10 @@ class PlaybackController {
     void appendLoadLog(std::string message);
 
     // ---- Members of the loop, preload, warm-up and transport files ----
-    // Looping and loop release.
-    void playLoopVideo(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
-    void cutWhenReadyForLoop(uint64_t generation, PlaybackSlot& slot, TransitionMode transition,
-                             double dissolveDuration, std::function<void()> onReady);
-    void installLoopObservers(PlaybackSlot& slot, std::optional<double> outPoint);
-    void handleLoopPeriodicTime(uint64_t generation, double time);
-    void loopBoundaryFired(uint64_t generation, PostRollMode postRoll);
-    void loopItemChanged(PlaybackSlot& slot);
-    // Preload.
-    void preloadWhenHiddenSlotIsFree(uint64_t generation, SlotRef target,
-                                     const std::filesystem::path& url, const SlotData& data);
-    // The preload of a cue that plays through the video path: its item paused at its in point,
-    // at the slot's level; of a looping cue: its loop running, silent.
-    void preloadItem(const std::filesystem::path& url, const SlotData& data, double inPoint,
-                     std::optional<double> outPoint);
-    void preloadLoop(uint64_t generation, const std::filesystem::path& url, const SlotData& data,
-                     double inPoint, std::optional<double> outPoint);
-    // Asks on a later turn, for this play only, for the preload of the loop that went off air
-    // when it began (once; nothing without one).
-    void prepareLoopAgainLater(uint64_t generation);
-    // The preloaded `item` in `slot` stands at `inPoint` with that picture ready to show, and
-    // the slot's chain has its sound.
-    bool preloadedPictureReady(PlaybackSlot& slot, const ItemPtr& item, double inPoint) const;
-    // Warm-up.
-    void warmUp(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
-    void warmUpOnSeparatePlayer(uint64_t warmToken, const std::filesystem::path& url);
-    void warmUpLoop(uint64_t warmToken, const std::filesystem::path& url, const SlotData& data);
-    void signalWarmReady(uint64_t warmToken);
-    // Transport: whether the showing slot's clip is started (not paused, not still preparing).
-    bool isShowingClipRunning();
+    // A cue did not go on air: what is on air is published and watched again, and the show is
+    // told why.
+    void cueFailed(int bank, int slot, const std::string& reason);
+    void publishOnAir();
     // ---- End of the members of the loop, preload, warm-up and transport files ----
 
     platform::RunLoop& loop_;
@@ -406,75 +365,30 @@ class PlaybackController {
     std::unique_ptr<OutputSurface> view_;
     std::unique_ptr<output::TestToneGenerator> toneGen_;
     std::unique_ptr<PlayLog> playLog_;
-    std::shared_ptr<VuMeter> meter_;
+    std::unique_ptr<ProgramMeter> meter_;
 
     // Watchers of the clip on air.
-    platform::Subscription timeObserver_;
-    platform::Subscription boundaryObserver_;
-    platform::Subscription outPointObserver_;
-    platform::Subscription endObserver_;
     platform::Subscription readyObserver_;
-    platform::Subscription videoStatusObserver_;
-    // The player the clip clocks watch.
-    std::shared_ptr<platform::media::QueuePlayer> watchedPlayer_;
-    platform::TimerHandle stillTimer_;
-    platform::TimerHandle stillEndTimer_;
-    platform::TimerHandle audioTimer_;
-    platform::TimerHandle audioEndTimer_;
     platform::TimerHandle slotAudioPoll_;
-    std::optional<double> activeLoopBoundary_;
-    // Still clock: the host time the still went on air and its duration.
-    platform::HostTime stillStartedAt_;
-    double stillDuration_ = 0.0;
-    // Audio-only clock: the clip time the sound starts at, and the end it runs to.
-    double audioStart_ = 0.0;
-    double audioEnd_ = 0.0;
-    // The slot an audio-only clip plays in (its player's time is the clip's position).
-    PlaybackSlot* audioOnlySlot_ = nullptr;
 
     std::optional<std::filesystem::path> currentURL_;
-    std::optional<SlotRef> preloadedNextTarget_;
-    std::optional<std::filesystem::path> preloadedNextURL_;
-    // The preloaded item once it stands at its in point (at once for an in point of 0, else
-    // when its seek there has landed), and that in point.
-    struct PreloadedPicture {
-        std::weak_ptr<platform::media::PlayerItem> item;
-        double inPoint = 0.0;
-    };
-    std::optional<PreloadedPicture> preloadedPicture_;
-    // The looping cue that was on air when the play on air now began, to be preloaded again
-    // once that play's picture is switched in.
-    std::optional<SlotRef> loopToPrepareAgain_;
-    bool isLooping_ = false;
     bool isAudioOnlySlot_ = false;
     bool postRollFired_ = false;
-    bool isSwitchingLayer_ = false;
     uint64_t playGeneration_ = 0;
     // Set once the still being decoded is no longer wanted (read by its decoding thread).
     std::shared_ptr<std::atomic<bool>> stillDecodeStop_;
-    uint64_t warmToken_ = 0;
-    platform::TimerHandle warmReadyTimer_;
     // The loop's wait for its slot to be ready to switch in, the warm-up of a video on its own
     // player, the warm-up wait under way, and a preload waiting for a dissolve to end (each
     // defined in the file of its part).
-    struct LoopReadyWait;
-    struct WarmUpAttempt;
-    struct WarmWait;
-    std::shared_ptr<LoopReadyWait> loopReadyWait_;
-    std::shared_ptr<WarmUpAttempt> warmUpAttempt_;
-    std::shared_ptr<WarmWait> warmWait_;
-    platform::TimerHandle preloadRetry_;
-    platform::media::MediaFactory* media_ = nullptr;
+    // The owned parts.
+    PostRollPolicy postRoll_{projectProvider};
+    std::unique_ptr<WarmUp> warmUp_;
+    std::unique_ptr<NextCuePreload> preload_;
+    std::unique_ptr<LoopRunner> loops_;
+    std::unique_ptr<ClipClock> clock_;
+    std::unique_ptr<Transport> transport_;
+    std::unique_ptr<VideoStart> video_;
     std::optional<platform::HostTime> lastLogUpdate_;
-    std::optional<double> colorRefreshAnchorTime_;
-
-    // Metering.
-    platform::TimerHandle vuTimer_;
-    platform::Subscription deviceSubscription_;
-    bool lastPublishedVUWasSilent_ = true;
-    int ticksWithoutReading_ = 0;
-    // The reading vuTick() hands to publishVU().
-    VuReading pendingReading_;
 
     // Pending switches and deferred steps hold this weakly.
     std::shared_ptr<Alive> alive_ = std::make_shared<Alive>();

@@ -11,8 +11,12 @@
 #include "platform/graphics/layer.h"
 #include "platform/graphics/still_decoder.h"
 #include "platform/runloop/console.h"
+#include "playback/clip_clock.h"
+#include "playback/loop_runner.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
+#include "playback/video_start.h"
+#include "playback/warm_up.h"
 
 namespace kestio {
 
@@ -28,49 +32,42 @@ std::optional<double> finiteOrNone(const std::optional<double>& value) {
 void PlaybackController::play(int bank, int slot, const std::filesystem::path& url,
                               const SlotData& data, platform::SizeF monitorSize) {
     view_->setMonitorSize(monitorSize);
-    audioTimer_.cancel();
-    audioEndTimer_.cancel();
+    clock_->stopAudio();
     isAudioOnlySlot_ = false;
 
-    if (isWarming) {
+    if (isWarming()) {
         if (data.mediaType == MediaType::video) {
-            warmUp(bank, slot, url, data);
+            warmUp_->warm(bank, slot, url, data);
         } else {
-            loop_.post([weak = weakSelf(), this] {
-                if (weak.lock() && onWarmReady) {
-                    auto ready = onWarmReady;
-                    ready();
-                }
-            });
+            warmUp_->signalReadyLater();
         }
         return;
     }
 
-    const bool matched = preloadedNextTarget_ && *preloadedNextTarget_ == SlotRef{bank, slot} &&
-                         preloadedNextURL_ == url;
-    // A loop the warm-up left running in the hidden slot is switched in as it runs.
-    const bool warmedLoop = data.postRollMode == PostRollMode::loop && warmupLoopURL &&
-                            *warmupLoopURL == url && hiddenSlot().isLooping();
-    // A loop going off air is started again in the hidden slot once this cue is on air, so
-    // that firing it again switches at once (unless this cue's follower takes the slot).
-    loopToPrepareAgain_.reset();
-    if (isLooping_ && currentBankIndex.get() && currentSlotIndex.get() &&
-        SlotRef{*currentBankIndex.get(), *currentSlotIndex.get()} != SlotRef{bank, slot}) {
-        loopToPrepareAgain_ = SlotRef{*currentBankIndex.get(), *currentSlotIndex.get()};
-    }
+    // The hidden slot is taken as it is only when it holds this cue, loaded ahead and paused at
+    // its in point (a preload); anything else there is cleared. A loop is never cued ahead: it
+    // starts at its in point, on its own path.
+    const bool matched = data.postRollMode != PostRollMode::loop &&
+                         view_->holdsCue(SlotRef{bank, slot}, url) &&
+                         view_->background()->state != output::CueState::hiddenPlaying;
     // Every deferred step of the clip before this one is void from here on, and a still being
     // decoded for it is let go.
     ++playGeneration_;
     letStillDecodeGo();
-    view_->prepareForPlay(matched || warmedLoop);
+    view_->prepareForPlay(matched);
     removeObservers();
     log("再生開始: " + bankSlotText(bank, slot) + " " + data.name +
         " transition=" + std::string(rawValue(data.transitionMode)) +
         " geo=" + std::string(rawValue(data.geometry.mode)) + "/scale" +
         wholePercent(data.geometry.scaleX) + "%");
     if (!matched) {
-        preloadedNextTarget_.reset();
-        preloadedNextURL_.reset();
+        // This play's own cue: started in the hidden slot and switched to air once ready.
+        output::Cue cue;
+        cue.ref = SlotRef{bank, slot};
+        cue.url = url;
+        cue.state = output::CueState::hiddenPlaying;
+        cue.audio = data.audioSettings;
+        view_->cue(std::move(cue));
     }
     // The clip on air keeps its picture and its sound until the switch, where the surface ends
     // both together (a cut clears the outgoing slot, a dissolve fades its sound out): its
@@ -80,14 +77,14 @@ void PlaybackController::play(int bank, int slot, const std::filesystem::path& u
     switch (data.mediaType) {
         case MediaType::video:
             if (loops) {
-                playLoopVideo(bank, slot, url, data);
+                loops_->start(bank, slot, url, data);
             } else {
-                playVideo(bank, slot, url, data, hiddenSlot());
+                video_->play(bank, slot, url, data, hiddenSlot());
             }
             break;
         case MediaType::audio:
             if (loops) {
-                playLoopVideo(bank, slot, url, data);
+                loops_->start(bank, slot, url, data);
             } else {
                 playAudioOnly(bank, slot, url, data, hiddenSlot());
             }
@@ -134,15 +131,16 @@ void PlaybackController::playStill(int bank, int slot, const std::filesystem::pa
                 platform::Console::log("still: cannot decode " + url.string() + ": " +
                                        still->error);
                 log("静止画を表示できません: " + data.name + " (" + still->error + ")");
+                cueFailed(bank, slot, still->error);
                 return;
             }
-            showDecodedStill(generation, bank, slot, url, data, *still);
+            showDecodedStill(bank, slot, url, data, *still);
         });
     });
 }
 
-void PlaybackController::showDecodedStill(uint64_t generation, int bank, int slot,
-                                          const std::filesystem::path& url, const SlotData& data,
+void PlaybackController::showDecodedStill(int bank, int slot, const std::filesystem::path& url,
+                                          const SlotData& data,
                                           const platform::DecodedStill& still) {
     stillDecodeStop_.reset();
     PlaybackSlot& target = hiddenSlot();
@@ -158,13 +156,8 @@ void PlaybackController::showDecodedStill(uint64_t generation, int bank, int slo
         std::isfinite(data.stillDuration) && data.stillDuration > 0 ? data.stillDuration : 0.0;
     duration.set(stillSeconds);
     view_->applyGeometry(data.geometry, target, ownSize.width(), ownSize.height());
-    if (data.transitionMode == TransitionMode::dissolve) {
-        view_->dissolve(target, data.dissolveDuration);
-    } else {
-        view_->cut(target);
-    }
-    startStillTimer(stillSeconds);
-    prepareLoopAgainLater(generation);
+    view_->take({data.transitionMode == TransitionMode::dissolve, data.dissolveDuration});
+    clock_->startStill(stillSeconds);
 }
 
 // ---- Audio-only path ----
@@ -196,15 +189,8 @@ void PlaybackController::playAudioOnly(int bank, int slot, const std::filesystem
     duration.set(clipDuration);
     isAudioOnlySlot_ = true;
 
-    if (data.transitionMode == TransitionMode::dissolve) {
-        view_->dissolve(target, data.dissolveDuration);
-    } else {
-        view_->cut(target);
-    }
-    if (onWarmReady) {
-        auto ready = onWarmReady;
-        ready();
-    }
+    view_->take({data.transitionMode == TransitionMode::dissolve, data.dissolveDuration});
+    warmUp_->signalReady();
     startSlotAudio(generation, target, audio, inPoint,
                    [this, url, name = data.name,
                     item = std::weak_ptr(target.player()->current())](bool ready) {
@@ -217,10 +203,9 @@ void PlaybackController::playAudioOnly(int bank, int slot, const std::filesystem
                        log("音声を再生できません: " + name);
                    });
 
-    audioOnlySlot_ = &target;
     const double end = std::min(outPoint.value_or(clipDuration), clipDuration);
     if (inPoint < end) {
-        startAudioTimer(inPoint, end);
+        clock_->watchAudio(target, inPoint, end);
     }
 }
 

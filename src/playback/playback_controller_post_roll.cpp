@@ -1,4 +1,5 @@
-// Post-roll: what follows a clip's end or out point (next, freeze, loop, black, jump).
+// Post-roll steps: carrying out the mode the post-roll policy chose (next, freeze, loop, black,
+// jump).
 
 #include <cmath>
 #include <utility>
@@ -11,7 +12,9 @@
 #include "platform/media/media_time.h"
 #include "platform/media/queue_player.h"
 #include "platform/runloop/console.h"
+#include "playback/clip_clock.h"
 #include "playback/frame_duration.h"
+#include "playback/loop_runner.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
 
@@ -21,14 +24,6 @@ namespace {
 // A still's duration when its slot data cannot be read.
 constexpr double kDefaultStillDuration = 5.0;
 
-// The slot at (bank, slot) holds media; a place outside the project holds none.
-bool hasMedia(const ProjectData& project, int bank, int slot) {
-    if (bank < 0 || slot < 0 || std::size_t(bank) >= project.banks.size()) {
-        return false;
-    }
-    const auto& slots = project.banks[std::size_t(bank)].slots;
-    return std::size_t(slot) < slots.size() && slots[std::size_t(slot)].videoURL.has_value();
-}
 }  // namespace
 
 void PlaybackController::handlePostRoll(PostRollMode mode) {
@@ -58,21 +53,7 @@ void PlaybackController::handlePostRoll(PostRollMode mode) {
 }
 
 std::optional<SlotRef> PlaybackController::nextPostRollTarget(int bank, int slot) const {
-    if (!projectProvider) {
-        return std::nullopt;
-    }
-    const auto project = projectProvider();
-    if (!project) {
-        return std::nullopt;
-    }
-    const int64_t perBank = project->rows * project->columns;
-    if (int64_t(slot) + 1 <= perBank - 1 && hasMedia(*project, bank, slot + 1)) {
-        return SlotRef{bank, slot + 1};
-    }
-    if (int64_t(bank) < int64_t(project->banks.size()) - 1 && hasMedia(*project, bank + 1, 0)) {
-        return SlotRef{bank + 1, 0};
-    }
-    return std::nullopt;
+    return postRoll_.nextTarget(bank, slot);
 }
 
 void PlaybackController::postRollNext(int bank, int slot) {
@@ -95,9 +76,9 @@ void PlaybackController::postRollFreeze(uint64_t generation) {
     if (showing.isStill()) {
         return;
     }
-    if (isLooping_) {
+    if (loops_->isRunning()) {
         showing.stopLooping();
-        isLooping_ = false;
+        loops_->markEnded();
     }
     showing.clipPlayer().stop();
     showing.player()->pause();
@@ -160,10 +141,10 @@ void PlaybackController::postRollFreeze(uint64_t generation) {
 void PlaybackController::postRollLoop(int bank, int slot) {
     if (showingSlot().isStill()) {
         const auto data = slotDataOnAir();
-        startStillTimer(data ? data->stillDuration : kDefaultStillDuration);
+        clock_->startStill(data ? data->stillDuration : kDefaultStillDuration);
         return;
     }
-    if (!isLooping_ && onRequestPlay) {
+    if (!loops_->isRunning() && onRequestPlay) {
         onRequestPlay(bank, slot);
     }
 }
@@ -174,32 +155,14 @@ void PlaybackController::postRollBlack() {
     ++playGeneration_;
     letStillDecodeGo();
     view_->stopAll();
-    audioTimer_.cancel();
+    clock_->stopAudio();
     isAudioOnlySlot_ = false;
     currentURL_.reset();
     publishIdle();
 }
 
 void PlaybackController::postRollJump(int bank, int slot) {
-    const auto data = slotData(bank, slot);
-    std::optional<SlotRef> target;
-    if (data && data->jumpTarget) {
-        const auto& jump = *data->jumpTarget;
-        const auto project = projectProvider ? projectProvider() : std::nullopt;
-        // A target outside the project (a stale one after the grid changed) counts as none.
-        const bool inside =
-            project && jump.bank >= 0 && jump.slot >= 0 &&
-            std::size_t(jump.bank) < project->banks.size() &&
-            std::size_t(jump.slot) < project->banks[std::size_t(jump.bank)].slots.size() &&
-            jump.slot < project->rows * project->columns;
-        if (inside) {
-            target = SlotRef{int(jump.bank), int(jump.slot)};
-        } else {
-            platform::Console::log("⚠️ JUMP: target BANK" + std::to_string(jump.bank + 1) +
-                                   " SLOT" + std::to_string(jump.slot + 1) +
-                                   " is outside the project");
-        }
-    }
+    const auto target = postRoll_.jumpTarget(bank, slot);
     if (!target) {
         platform::Console::log("⚠️ JUMP: target not set, freezing");
         handlePostRoll(PostRollMode::freeze);

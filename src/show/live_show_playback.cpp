@@ -18,6 +18,11 @@ LiveShowPlayback::LiveShowPlayback(PlaybackController& controller) : controller_
             onRequestPreloadNext(bank, slot);
         }
     };
+    controller_.onCueFailed = [this](int bank, int slot, const std::string& reason) {
+        if (onCueFailed) {
+            onCueFailed(bank, slot, reason);
+        }
+    };
 }
 
 void LiveShowPlayback::play(int bank, int slot, const std::filesystem::path& url,
@@ -38,6 +43,15 @@ void LiveShowPlayback::standby(int bank, int slot, const std::filesystem::path& 
     PlaybackSlot& hidden = view.hiddenSlot();
     const double inPoint = data.inPoint.value_or(0.0);
     hidden.load(url, inPoint, data.outPoint, data.colorSettings);
+    // The slot pair records the cue; the standby cue goes on air paused, by a take.
+    output::Cue cue;
+    cue.ref = SlotRef{bank, slot};
+    cue.url = url;
+    cue.state = output::CueState::hiddenPlaying;
+    cue.audio = data.audioSettings;
+    cue.item = hidden.player()->current();
+    cue.inPoint = inPoint;
+    view.cue(std::move(cue));
     controller_.currentBankIndex = bank;
     controller_.currentSlotIndex = slot;
     controller_.selectedClipName = data.name;
@@ -114,12 +128,11 @@ void LiveShowPlayback::waitForWarmReady(double timeout, std::function<void(bool)
 }
 
 bool LiveShowPlayback::isWarming() const {
-    return controller_.isWarming;
+    return controller_.isWarming();
 }
 
 void LiveShowPlayback::setWarming(bool warming) {
-    controller_.isWarming = warming;
-    controller_.view().setIsWarming(warming);
+    controller_.setWarming(warming);
 }
 
 bool LiveShowPlayback::isLooping() const {

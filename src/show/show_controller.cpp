@@ -36,6 +36,7 @@ ShowController::ShowController(ShowServices services)
           }
           thumbnailWorker_->run<ThumbnailStore::Image>(std::move(work), std::move(done));
       }),
+      hiddenPlays_(services.loop, services.playback),
       lifetime_(std::make_shared<ShowController*>(this)) {
     // A fresh window listens to MIDI; its project says so too, so that saving it keeps MIDI on.
     project_.midiInputEnabled = midi_.isEnabled.get();
@@ -44,6 +45,12 @@ ShowController::ShowController(ShowServices services)
             ++editCount_;
         }
     });
+    std::weak_ptr<ShowController*> alive = lifetime_;
+    playback_.onCueFailed = [alive](int bank, int slot, const std::string& reason) {
+        if (const auto self = alive.lock()) {
+            (*self)->cueDidNotFire(bank, slot, reason);
+        }
+    };
 }
 
 ShowController::~ShowController() = default;
@@ -185,6 +192,31 @@ void ShowController::playSlot(int bank, int slot) {
     if (!data.waveformData) {
         loadWaveform(bank, slot, *url);
     }
+}
+
+void ShowController::cueDidNotFire(int bank, int slot, const std::string& reason) {
+    SlotData* record = slotAt(bank, slot);
+    if (record == nullptr || !record->videoURL) {
+        return;
+    }
+    const std::string name = slotDisplayName(record->name);
+    std::error_code error;
+    if (std::filesystem::exists(*record->videoURL, error)) {
+        // The file is there but could not be played: the play log says why.
+        playback_.log("再生中止: 再生できません（" + name + "）: " + reason);
+        return;
+    }
+    // The file went away during the show (moved, a drive unplugged): the slot is marked missing
+    // as the missing-media check marks it, and the operator is told, as for a slot known to be
+    // missing.
+    record->isFileMissing = true;
+    projectDidChange();
+    playback_.log("再生中止: ファイルが見つかりません（" + name + "）");
+    dialogs_.alert(platform::DialogPresenter::AlertStyle::warning,
+                   L("ファイルが見つかりません", "File Not Found"),
+                   L("「" + name + "」の元ファイルが見つからないため、再生できません。",
+                     "Can't play \"" + name + "\" because its source file could not be found."),
+                   {L("OK", "OK")});
 }
 
 void ShowController::sendOutputNote(const MIDINoteBinding& binding) {

@@ -17,6 +17,8 @@
 #include "platform/runloop/published.h"
 #include "platform/runloop/run_loop.h"
 
+#include "show/hidden_plays.h"
+
 namespace kestio {
 
 class DiskWorker;
@@ -261,6 +263,9 @@ class ShowController {
     void endLoading();
     void loadWaveform(int bank, int slot, const std::filesystem::path& url);
     void sendOutputNote(const MIDINoteBinding& binding);
+    // A cue that playback could not put on air: a file gone since the project was opened marks
+    // its slot missing and is reported as a missing slot is; another failure is logged.
+    void cueDidNotFire(int bank, int slot, const std::string& reason);
     void toggleSelected(int slot);
     void refreshVisibleMIDIList();
     void disarmMIDILearn();
@@ -310,6 +315,8 @@ class ShowController {
     // Slots promised to imports still running; no other import takes them.
     std::set<SlotLocation> reservedSlots_;
     std::shared_ptr<WarmUpSession> warmUp_;
+    // The warm-up and the imports' display checks play hidden, one run at a time.
+    HiddenPlays hiddenPlays_;
     // What is loading now: imports whose files are still being probed and a running warm-up.
     // isLoading is on while it is above 0.
     int loadingCount_ = 0;

@@ -1,3 +1,7 @@
+#include <fstream>
+#include <iterator>
+#include <utility>
+
 #include "import/clip_importer.h"
 #include "model/localization_manager.h"
 #include "model/project_manager.h"
@@ -17,7 +21,8 @@ struct ShowController::ImportJob {
     std::vector<SlotLocation> filled;
     std::vector<std::string> takenOut;
     bool probing = true;
-    bool wasMuted = false;
+    // Ends the display check's turn among the hidden plays (empty until its turn has come).
+    HiddenPlays::Done checkDone;
 };
 
 namespace {
@@ -140,9 +145,10 @@ void ShowController::abandonImport(const std::shared_ptr<ImportJob>& job) {
                     "dropped"));
     platform::Console::log("Import: the project was replaced; the rest of the import is dropped");
     if (wasChecking) {
-        playback_.isMuted() = job->wasMuted;
-        playback_.setWarming(false);
-        playback_.hideSlotLayers();
+        if (const auto done = std::exchange(job->checkDone, nullptr)) {
+            ShowPlayback& playback = playback_;
+            done([&playback] { playback.hideSlotLayers(); });
+        }
     }
 }
 
@@ -156,11 +162,18 @@ void ShowController::runImportStep(const std::shared_ptr<ImportJob>& job, std::s
         if (job->filled.empty()) {
             return;
         }
-        job->wasMuted = playback_.isMuted().get();
-        playback_.isMuted() = true;
-        playback_.setWarming(true);
-        playback_.hideSlotLayers();
-        runDisplayCheck(job, 0);
+        // The display check plays the new clips hidden, in its turn among the hidden plays.
+        std::weak_ptr<ShowController*> alive = lifetime_;
+        hiddenPlays_.enqueue([alive, job](HiddenPlays::Done done) {
+            const auto self = alive.lock();
+            if (!self) {
+                done({});
+                return;
+            }
+            job->checkDone = std::move(done);
+            (*self)->playback_.hideSlotLayers();
+            (*self)->runDisplayCheck(job, 0);
+        });
         return;
     }
     const auto& assignment = job->assignments[index];
@@ -224,10 +237,13 @@ void ShowController::runDisplayCheck(const std::shared_ptr<ImportJob>& job, std:
         return;
     }
     if (index >= job->filled.size()) {
-        playback_.handlePostRoll(PostRollMode::black);
-        playback_.isMuted() = job->wasMuted;
-        playback_.setWarming(false);
-        playback_.hideSlotLayers();
+        if (const auto done = std::exchange(job->checkDone, nullptr)) {
+            ShowPlayback& playback = playback_;
+            done([&playback] {
+                playback.handlePostRoll(PostRollMode::black);
+                playback.hideSlotLayers();
+            });
+        }
         if (!job->takenOut.empty()) {
             std::string names;
             for (std::size_t i = 0; i < job->takenOut.size(); ++i) {

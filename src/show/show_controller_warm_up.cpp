@@ -1,9 +1,12 @@
 // The warm-up of the show controller: every slot with media is played once, hidden and muted
 // in the playback controller's warm-up way, so that each file has been opened and its decoder
 // started before the show. One run at a time; it resumes on the run loop after each slot's
-// picture is ready (or its time-out), and ends with the output black and the mute as before.
+// picture is ready (or its time-out), and ends with the output black. The run takes its turn
+// among the show's hidden plays, which keep the output muted and hidden while any runs and put
+// the mute back as it was once the last has ended.
 
 #include <string>
+#include <utility>
 
 #include "model/localization_manager.h"
 #include "platform/ui/dialog_presenter.h"
@@ -19,7 +22,8 @@ using platform::DialogPresenter;
 struct ShowController::WarmUpSession {
     std::vector<std::pair<int, int>> list;
     std::size_t index = 0;  // the entry being warmed
-    bool wasMuted = false;
+    // Ends the run's turn among the hidden plays (empty until its turn has come).
+    HiddenPlays::Done done;
     std::uint64_t generation = 0;  // of the project the list was taken from
     bool ended = false;
 
@@ -108,12 +112,15 @@ void ShowController::WarmUpSession::end(ShowController& show,
     if (show.warmUp_ == session) {
         show.warmUp_.reset();
     }
-    show.playback_.setWarming(false);
     // The output goes black and the playback controller lets go of the last warmed clip, so
     // that none of its timers fires a post-roll after the run.
-    show.playback_.clearSurface();
-    show.playback_.handlePostRoll(PostRollMode::black);
-    show.playback_.isMuted() = session->wasMuted;
+    if (const auto done = std::exchange(session->done, nullptr)) {
+        ShowPlayback& playback = show.playback_;
+        done([&playback] {
+            playback.clearSurface();
+            playback.handlePostRoll(PostRollMode::black);
+        });
+    }
     show.playback_.warmDone() = 0;
     show.playback_.warmTotal() = 0;
     show.playback_.log("ウォームアップ完了 (" + std::to_string(session->total()) + "件)");
@@ -145,16 +152,21 @@ void ShowController::startWarmUp(const ProjectData& project) {
     playback_.warmDone() = 0;
     playback_.warmTotal() = session->total();
     beginLoading();
-    session->wasMuted = playback_.isMuted().get();
-    playback_.isMuted() = true;
-    playback_.setWarming(true);
     warmUp_ = session;
     const std::weak_ptr<WarmUpSession> weak = session;
     const std::weak_ptr<ShowController*> alive = lifetime_;
-    loop_.post([this, weak, alive] {
-        if (const auto running = weak.lock(); alive.lock() && running && !running->ended) {
-            WarmUpSession::step(*this, running);
+    hiddenPlays_.enqueue([this, weak, alive](HiddenPlays::Done done) {
+        const auto running = weak.lock();
+        if (!alive.lock() || !running || running->ended) {
+            done({});
+            return;
         }
+        running->done = std::move(done);
+        loop_.post([this, weak, alive] {
+            if (const auto current = weak.lock(); alive.lock() && current && !current->ended) {
+                WarmUpSession::step(*this, current);
+            }
+        });
     });
 }
 

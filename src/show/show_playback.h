@@ -83,6 +83,9 @@ class ShowPlayback {
     // preload of the slot that follows the one starting), answered by the show controller.
     std::function<void(int bank, int slot)> onRequestPlay;
     std::function<void(int bank, int slot)> onRequestPreloadNext;
+    // Told when a cue did not go on air (its file could not be opened or decoded), with the
+    // reason; what was on air stays on air. The show controller answers it.
+    std::function<void(int bank, int slot, const std::string& reason)> onCueFailed;
 };
 
 }  // namespace kestio

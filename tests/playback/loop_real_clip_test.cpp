@@ -314,5 +314,80 @@ TEST_F(LoopOnRealClip, AStretchedCueTakenOffAirLeavesNothingWorkingThroughTheSil
     }
 }
 
+// The operator gives the loop of a whole clip another post-roll while it is still starting (its
+// range and sound still loading): once it runs, it is released by that mode, and freezes at the
+// seam instead of looping on.
+TEST_F(LoopOnRealClip, AModeChangedWhileTheLoopStartsIsCarriedOutAtItsSeam) {
+    project.banks[0].slots[0].inPoint.reset();
+    project.banks[0].slots[0].outPoint.reset();
+    const double length = project.banks[0].slots[0].clipInfo->duration;
+    for (const double changedAfter : {0.0, 0.05}) {
+        SCOPED_TRACE("changed " + std::to_string(changedAfter) + " s after the play");
+        project.banks[0].slots[0].postRollMode = PostRollMode::loop;
+        const auto& data = project.banks[0].slots[0];
+        controller->play(0, 0, *data.videoURL, data, {320.0, 180.0});
+        for (int i = 0; i < int(changedAfter / kStep); ++i) {
+            step();
+        }
+        // As the player panel does: the record changes, and a running loop is released.
+        project.banks[0].slots[0].postRollMode = PostRollMode::freeze;
+        if (controller->isLooping()) {
+            controller->releaseLoop(PostRollMode::freeze);
+        }
+        for (int i = 0; i < int((length + 1.0) / kStep); ++i) {
+            step();
+        }
+        EXPECT_FALSE(controller->isLooping()) << "the loop runs on";
+        const int frozen = composedFrame();
+        for (int i = 0; i < int(0.5 / kStep); ++i) {
+            step();
+        }
+        EXPECT_EQ(composedFrame(), frozen);
+        EXPECT_GE(frozen, int(length * 30.0) - 3);
+        controller->handlePostRoll(PostRollMode::black);
+        step();
+    }
+}
+
+// A loop of [0.5 s, 1.5 s) shows its in point's frame (15) first when it goes on air, however it
+// was fired: cold, after a preload was asked for it 0.6 s before, or fired again after a clip
+// took it off air.
+TEST_F(LoopOnRealClip, AFiredLoopStartsAtItsInPointFrame) {
+    // Preload requests are answered as the show controller answers them.
+    controller->onRequestPreloadNext = [this](int bank, int slot) {
+        const auto& asked = project.banks[std::size_t(bank)].slots[std::size_t(slot)];
+        controller->preloadNext(bank, slot, *asked.videoURL, asked);
+    };
+    enum class Before { cold, preloaded, firedAgainOverAClip };
+    for (const Before before : {Before::cold, Before::preloaded, Before::firedAgainOverAClip}) {
+        SCOPED_TRACE("case " + std::to_string(int(before)));
+        controller->handlePostRoll(PostRollMode::black);
+        step();
+        const auto& data = project.banks[0].slots[0];
+        if (before == Before::preloaded) {
+            controller->preloadNext(0, 0, *data.videoURL, data);
+        } else if (before == Before::firedAgainOverAClip) {
+            startOnAir();
+            const auto& clip = project.banks[0].slots[1];
+            controller->play(0, 1, *clip.videoURL, clip, {320.0, 180.0});
+        }
+        for (int i = 0; i < int(0.6 / kStep); ++i) {
+            step();
+        }
+        auto& target = controller->view().hiddenSlot();
+        controller->play(0, 0, *data.videoURL, data, {320.0, 180.0});
+        int first = -1;
+        for (int i = 0; i < 300 && first < 0; ++i) {
+            step();
+            if (&controller->view().showingSlot() == &target &&
+                target.containerLayer()->opacity() == 1.0f) {
+                first = composedFrame();
+            }
+        }
+        EXPECT_GE(first, 15);
+        EXPECT_LE(first, 16);
+    }
+}
+
 }  // namespace
 }  // namespace kestio

@@ -54,7 +54,7 @@ class LoopTest : public ::testing::Test {
 
     // Warms slot (0, 0) up as the show controller does; true once the warm-up reported ready.
     bool warmUp() {
-        rig.pc().isWarming = true;
+        rig.pc().setWarming(true);
         rig.surface().setIsWarming(true);
         bool ready = false;
         auto& hidden = rig.surface().hiddenSlot();
@@ -272,8 +272,8 @@ TEST_F(LoopTest, ANewPlayDropsAnArmedRelease) {
     EXPECT_EQ(logCount("ループ解除完了"), 0);
 }
 
-// Warm-up leaves the loop running in the hidden slot, unseen and unheard, with its URL noted; the
-// loop's start later takes the clip on air with its sound.
+// Warm-up leaves the loop running in the hidden slot, unseen and unheard, cued there as warming;
+// the loop's start later takes the clip on air with its sound.
 TEST_F(LoopTest, AWarmedLoopRunsHiddenAndSilent) {
     makeLoop(1.0, 2.0);
     auto& hidden = rig.surface().hiddenSlot();
@@ -282,46 +282,70 @@ TEST_F(LoopTest, AWarmedLoopRunsHiddenAndSilent) {
     EXPECT_TRUE(hidden.clipPlayer().startTime().get().has_value()) << "the loop does not run";
     EXPECT_EQ(hidden.containerLayer()->opacity(), 0.0f);
     EXPECT_EQ(hidden.audio().playerNode()->volume(), 0.0f) << "a warmed loop is heard";
-    EXPECT_EQ(rig.pc().warmupLoopURL, rig.slot(0, 0).videoURL);
+    ASSERT_TRUE(rig.surface().background());
+    EXPECT_EQ(rig.surface().background()->state, output::CueState::warming);
+    EXPECT_EQ(rig.surface().background()->url, rig.slot(0, 0).videoURL);
     EXPECT_EQ(rig.pc().currentBankIndex.get(), std::nullopt);
     EXPECT_EQ(logCount("ウォームアップ: BANK1 SLOT1 b0s0"), 1);
 
-    rig.pc().isWarming = false;
-    rig.surface().setIsWarming(false);
+    rig.pc().setWarming(false);
     startLoopOnAir();
-    EXPECT_FALSE(rig.pc().warmupLoopURL);
+    EXPECT_FALSE(rig.surface().background());
     EXPECT_GT(rig.surface().showingSlot().audio().playerNode()->volume(), 0.0f);
 }
 
-// The loop warm-up left running is the one played: switched in, heard, when play() returns,
-// without a new start of the clip player or a new item.
-TEST_F(LoopTest, AWarmedLoopIsSwitchedInAsItRuns) {
-    makeLoop(1.0, 2.0);
-    auto& warmed = rig.surface().hiddenSlot();
-    ASSERT_TRUE(warmUp());
-    rig.loop.advance(0.3);
-    const auto plays = [&] {
-        int count = 0;
-        for (const auto& call : test::fakeClipPlayer(warmed).calls()) {
-            count += call.kind == test::FakeClipPlayer::Call::Kind::Play ? 1 : 0;
-        }
-        return count;
-    };
-    const int playsBefore = plays();
-    const auto startedAt = warmed.clipPlayer().startTime().get();
-    const int passes = warmed.clipPlayer().loopCount();
-    rig.pc().isWarming = false;
-    rig.surface().setIsWarming(false);
+// A loop cue always starts at its in point: one warmed, preloaded or taken off air and fired
+// again runs nothing ahead, and its first picture on air is that of its in point.
+struct FiredLoop {
+    const char* name;
+    // What happened to the loop before it is fired.
+    enum { warmed, preloaded, firedAgainOverAClip } before;
+};
 
+class LoopStartsAtItsInPoint : public LoopTest, public ::testing::WithParamInterface<FiredLoop> {};
+
+TEST_P(LoopStartsAtItsInPoint, WhateverRanBefore) {
+    makeLoop(1.0, 2.0);
+    switch (GetParam().before) {
+        case FiredLoop::warmed:
+            ASSERT_TRUE(warmUp());
+            rig.pc().setWarming(false);
+            break;
+        case FiredLoop::preloaded: {
+            const SlotData& data = rig.slot(0, 0);
+            rig.pc().preloadNext(0, 0, *data.videoURL, data);
+            EXPECT_FALSE(rig.pc().preloadedNextTarget()) << "a loop was preloaded";
+            break;
+        }
+        case FiredLoop::firedAgainOverAClip:
+            rig.pc().onRequestPreloadNext = [this](int bank, int slot) {
+                const SlotData& data = rig.slot(bank, slot);
+                rig.pc().preloadNext(bank, slot, *data.videoURL, data);
+            };
+            startLoopOnAir();
+            ASSERT_TRUE(test::playUntilOnAir(rig, 0, 2));
+            break;
+    }
+    // The loop runs on for a while wherever it was left running.
+    rig.advance(0.6);
+    EXPECT_FALSE(rig.surface().hiddenSlot().clipPlayer().startTime().get() &&
+                 rig.surface().background() &&
+                 rig.surface().background()->state != output::CueState::warming)
+        << "a loop runs hidden ahead of its start";
+    output::PlaybackSlot& target = rig.surface().hiddenSlot();
     rig.playSlot(0, 0);
-    EXPECT_EQ(&rig.surface().showingSlot(), &warmed);
-    EXPECT_EQ(warmed.containerLayer()->opacity(), 1.0f);
-    EXPECT_GT(warmed.audio().playerNode()->volume(), 0.0f);
-    EXPECT_EQ(plays(), playsBefore);
-    EXPECT_EQ(warmed.clipPlayer().startTime().get(), startedAt);
-    EXPECT_EQ(warmed.clipPlayer().loopCount(), passes);
-    EXPECT_EQ(logCount("LoopVideo 高速切り替え（ウォームアップ済み）: b0s0"), 1);
+    runUntilOnAir(target);
+    const auto first = showingPlayer().frameShownAt(rig.loop.now());
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->index, int(std::lround(1.0 * kFps)));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cues, LoopStartsAtItsInPoint,
+    ::testing::Values(FiredLoop{"Warmed", FiredLoop::warmed},
+                      FiredLoop{"Preloaded", FiredLoop::preloaded},
+                      FiredLoop{"FiredAgainOverAClip", FiredLoop::firedAgainOverAClip}),
+    [](const ::testing::TestParamInfo<FiredLoop>& param) { return param.param.name; });
 
 // The loop's slot is ready to show its picture before decoding keeps up: the switch waits for
 // the keep-up and happens once; a newer play made meanwhile leaves it never switched.

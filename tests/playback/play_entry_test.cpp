@@ -97,7 +97,7 @@ TEST_F(PlayEntry, AStillThatCannotBeDecodedLeavesThePictureOnAirAndSaysWhy) {
 
 TEST_F(PlayEntry, WhileWarmingAStillOnlySignalsReadyOnALaterTurn) {
     rig.editSlot(0, 1).mediaType = MediaType::still;
-    rig.pc().isWarming = true;
+    rig.pc().setWarming(true);
     int ready = 0;
     rig.pc().onWarmReady = [&] { ++ready; };
     rig.playSlot(0, 1);

@@ -143,6 +143,8 @@ struct MuteCase {
 
 class TransportMute : public TransportTest, public ::testing::WithParamInterface<MuteCase> {};
 
+// Unmuting restores the gain of the slot on air only: the hidden slot, holding no cue on its way
+// to air, stays silent.
 TEST_P(TransportMute, MuteSilencesBothSlotsAndUnmuteRestoresTheGain) {
     AudioSettings settings;
     settings.masterLevel = GetParam().gainDb;
@@ -156,7 +158,7 @@ TEST_P(TransportMute, MuteSilencesBothSlotsAndUnmuteRestoresTheGain) {
     rig.pc().toggleMute(settings);
     EXPECT_FALSE(rig.pc().isMuted.get());
     EXPECT_NEAR(a.volume(), GetParam().volume, 1e-6);
-    EXPECT_NEAR(b.volume(), GetParam().volume, 1e-6);
+    EXPECT_EQ(b.volume(), 0.0f) << "the hidden slot is heard";
     EXPECT_EQ(test::logCount(rig, "MUTE: ON"), 1);
     EXPECT_EQ(test::logCount(rig, "MUTE: OFF"), 1);
 }
@@ -167,6 +169,60 @@ INSTANTIATE_TEST_SUITE_P(Gains, TransportMute,
                                            MuteCase{-40.0f, false, 0.0f},
                                            MuteCase{-39.9f, false, 0.0101158f},
                                            MuteCase{-6.0f, true, 0.0f}));
+
+struct HiddenCase {
+    const char* name;
+    // What the hidden slot holds while a clip is on air.
+    enum { warmingLoop, preloadedCue, loopUnderAStill } holds;
+    // Its chain's volume after the output mute goes on and off.
+    float volume;
+};
+
+class HiddenSlotAcrossMute : public TransportTest,
+                             public ::testing::WithParamInterface<HiddenCase> {};
+
+// The hidden slot is heard only as a cue on its way to air, at its own level: a loop played
+// hidden for a warm-up, or what is left under a still, stays silent when the mute goes off.
+TEST_P(HiddenSlotAcrossMute, IsHeardOnlyAsACueOnItsWayToAir) {
+    rig.editSlot(0, 1).audioSettings.masterLevel = -20.0f;
+    switch (GetParam().holds) {
+        case HiddenCase::warmingLoop:
+            onAir();
+            rig.editSlot(0, 1).postRollMode = PostRollMode::loop;
+            rig.pc().setWarming(true);
+            rig.playSlot(0, 1);
+            rig.advance(0.5);
+            rig.pc().setWarming(false);
+            ASSERT_TRUE(rig.surface().hiddenSlot().isLooping());
+            break;
+        case HiddenCase::preloadedCue: {
+            onAir();
+            const SlotData& data = rig.slot(0, 1);
+            rig.pc().preloadNext(0, 1, *data.videoURL, data);
+            rig.advance(0.5);
+            break;
+        }
+        case HiddenCase::loopUnderAStill:
+            rig.editSlot(0, 0).postRollMode = PostRollMode::loop;
+            onAir();
+            rig.editSlot(0, 2).mediaType = MediaType::still;
+            rig.playSlot(0, 2);
+            rig.advance(1.0);
+            ASSERT_TRUE(showing().isStill());
+            break;
+    }
+    AudioSettings onAirSettings;
+    rig.pc().toggleMute(onAirSettings);
+    rig.pc().toggleMute(onAirSettings);
+    EXPECT_NEAR(rig.surface().hiddenSlot().audio().playerNode()->volume(), GetParam().volume, 1e-6);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Holds, HiddenSlotAcrossMute,
+    ::testing::Values(HiddenCase{"AWarmingLoop", HiddenCase::warmingLoop, 0.0f},
+                      HiddenCase{"APreloadedCue", HiddenCase::preloadedCue, 0.1f},
+                      HiddenCase{"ALoopUnderAStill", HiddenCase::loopUnderAStill, 0.0f}),
+    [](const ::testing::TestParamInfo<HiddenCase>& param) { return param.param.name; });
 
 TEST_F(TransportTest, TheSlotLevelFollowsTheOutputMute) {
     onAir();

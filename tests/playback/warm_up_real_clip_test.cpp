@@ -47,7 +47,7 @@ class WarmUpOnRealClips : public ::testing::TestWithParam<bool>, protected test:
             slots[i].videoURL = clip.path;
             slots[i].clipInfo->duration = clip.duration;
         }
-        controller->isWarming = true;
+        controller->setWarming(true);
         controller->view().setIsWarming(true);
     }
 

@@ -15,7 +15,7 @@ namespace {
 class WarmUpTest : public ::testing::Test {
   protected:
     WarmUpTest() {
-        rig.pc().isWarming = true;
+        rig.pc().setWarming(true);
         rig.surface().setIsWarming(true);
     }
 

@@ -149,11 +149,11 @@ TEST_F(LiveShow, APostRollNextIntoTheNextBankIsPlayedThroughTheShow) {
 
 TEST_F(LiveShow, WarmingHidingMutingAndClearingReachTheControllerAndItsSurface) {
     live.setWarming(true);
-    EXPECT_TRUE(rig.pc().isWarming);
+    EXPECT_TRUE(rig.pc().isWarming());
     EXPECT_TRUE(rig.surface().isWarming());
     EXPECT_TRUE(live.isWarming());
     live.setWarming(false);
-    EXPECT_FALSE(rig.pc().isWarming);
+    EXPECT_FALSE(rig.pc().isWarming());
     EXPECT_FALSE(rig.surface().isWarming());
 
     live.isMuted() = true;
@@ -186,7 +186,7 @@ TEST_F(LiveShow, TheImportCheckKeepsWhatPlaysAndTakesOutWhatNeverOpens) {
     EXPECT_FALSE(rig.logHas("取り込みを取り消し: good"));
     EXPECT_FALSE(show->isLoading.get());
     // Afterwards: not warming, the mute as before, nothing on air and nothing showing.
-    EXPECT_FALSE(rig.pc().isWarming);
+    EXPECT_FALSE(rig.pc().isWarming());
     EXPECT_FALSE(rig.surface().isWarming());
     EXPECT_FALSE(rig.pc().isMuted.get());
     EXPECT_FALSE(live.currentBankIndex().get());

@@ -1,3 +1,5 @@
+#include <fstream>
+
 #include "model/localization_manager.h"
 #include "show_fixture.h"
 #include "support/temporary_folder.h"
@@ -53,6 +55,33 @@ TEST_F(PlaySlot, AnEmptySlotOrIndicesOutsideTheProjectDoNothingAtAll) {
     EXPECT_EQ(importer.requestCount("generateWaveform"), 0u);
 }
 
+// A cue that playback could not put on air because its file went away during the show: the slot
+// gets the missing mark and the operator the missing-file alert and log line; a file that is
+// there but would not play is only logged.
+TEST_F(PlaySlot, ACueWhoseFileWentAwayIsMarkedMissingAndReported) {
+    TemporaryFolder folder;
+    const auto present = folder.path() / "present.mov";
+    std::ofstream(present) << "not a clip";
+    load(0, 0, "012_gone.mov");
+    slot(0, 0).name = "012_gone";
+    slot(0, 1).videoURL = present;
+    slot(0, 1).name = "present";
+    LocalizationManager::shared().language = AppLanguage::ja;
+    ASSERT_TRUE(playback.onCueFailed);
+    playback.onCueFailed(0, 0, "No such file or directory");
+    playback.onCueFailed(0, 1, "Invalid data found when processing input");
+    EXPECT_TRUE(slot(0, 0).isFileMissing);
+    EXPECT_FALSE(slot(0, 1).isFileMissing);
+    EXPECT_EQ(
+        playback.logLines,
+        (std::vector<std::string>{
+            "再生中止: ファイルが見つかりません（gone）",
+            "再生中止: 再生できません（present）: Invalid data found when processing input"}));
+    const auto alerts = dialogs.callsOf("alert");
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].texts.front(), "ファイルが見つかりません");
+}
+
 TEST_F(PlaySlot, AMissingFileIsReportedByItsShortNameAndNothingIsPlayed) {
     load(0, 0, "012_intro.mov");
     slot(0, 0).name = "012_intro";
@@ -70,10 +99,10 @@ TEST_F(PlaySlot, AMissingFileIsReportedByItsShortNameAndNothingIsPlayed) {
     const auto alerts = dialogs.callsOf("alert");
     ASSERT_EQ(alerts.size(), 2u);
     EXPECT_EQ(alerts[0].style, platform::DialogPresenter::AlertStyle::warning);
-    EXPECT_EQ(alerts[0].texts,
-              (std::vector<std::string>{
-                  "File Not Found",
-                  "Can't play \"intro\" because its source file could not be found."}));
+    EXPECT_EQ(
+        alerts[0].texts,
+        (std::vector<std::string>{
+            "File Not Found", "Can't play \"intro\" because its source file could not be found."}));
     EXPECT_EQ(alerts[1].texts[1], "「intro」の元ファイルが見つからないため、再生できません。");
     EXPECT_TRUE(midiSystem.received(synth).empty());
 }

@@ -105,7 +105,7 @@ TEST(ShowOnRealFiles, AClipAPictureAndASoundDroppedOnSlot38LandInOrderWithTheirT
     EXPECT_EQ(real.show->importAlert.get(), std::optional<std::string>("非対応形式: notes.txt\n"));
     ASSERT_TRUE(real.show->isLoading.get());
     ASSERT_TRUE(real.runUntil([&] {
-        return !real.show->isLoading.get() && !real.controller.isWarming &&
+        return !real.show->isLoading.get() && !real.controller.isWarming() &&
                real.slot(0, 38).thumbnail;
     }));
     // The pictures are held in the project until it is saved.
@@ -168,7 +168,7 @@ TEST(ShowOnRealFiles, AFileGoneBeforeItsProbeIsReportedAndFillsNothing) {
     // The probes start on a later turn: the clip is gone by then.
     std::filesystem::remove(drop / "gone.mp4");
     ASSERT_TRUE(
-        real.runUntil([&] { return !real.show->isLoading.get() && !real.controller.isWarming; }));
+        real.runUntil([&] { return !real.show->isLoading.get() && !real.controller.isWarming(); }));
     ASSERT_TRUE(real.show->importAlert.get());
     EXPECT_NE(real.show->importAlert.get()->find("gone.mp4"), std::string::npos)
         << *real.show->importAlert.get();

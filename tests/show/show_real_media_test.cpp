@@ -155,7 +155,7 @@ TEST_F(ShowOnRealMedia, TheWarmUpPlaysEveryClipHiddenAndLeavesTheOutputBlack) {
             << name;
     }
     EXPECT_FALSE(controller.currentSlotIndex.get().has_value());
-    EXPECT_FALSE(controller.isWarming);
+    EXPECT_FALSE(controller.isWarming());
     EXPECT_FALSE(controller.isMuted.get());
     EXPECT_FALSE(show->isLoading.get());
     EXPECT_FALSE(show->hasUnsavedChanges.get());

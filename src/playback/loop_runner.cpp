@@ -1,14 +1,3 @@
-// Looping and loop release.
-//
-// A loop runs on the slot's clip player: the looper repeats the range on the picture side and the
-// sound's passes are scheduled ahead on the chain's player node, so a seam needs no step of the
-// main thread; the controller only learns of each seam (the seam log) and publishes the position.
-// A release ends the loop at its next seam on both sides at once (ClipPlayer::endLoop) and
-// carries out the chosen post-roll there: a post-roll that starts another clip is asked for
-// 0.1 s ahead of the seam, so that clip has that long to get ready, or at once when the release
-// comes later than that; one that starts nothing (black, freeze, loop) takes effect at the seam
-// itself. The end of the last pass applies it too, should the seam's boundary never be crossed.
-
 #include <cmath>
 #include <cstdio>
 
@@ -19,8 +8,11 @@
 #include "platform/media/player_item.h"
 #include "platform/media/queue_player.h"
 #include "platform/runloop/console.h"
+#include "playback/loop_runner.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
+#include "playback/video_start.h"
+#include "playback/warm_up.h"
 
 namespace kestio {
 
@@ -66,18 +58,11 @@ bool startsAnotherClip(PostRollMode mode) {
     return mode == PostRollMode::next || mode == PostRollMode::jump;
 }
 
-// The slot that runs the loop: the one on air once switched, the hidden one before.
-PlaybackSlot& loopingSlot(OutputSurface& view) {
-    if (!view.showingSlot().isLooping() && view.hiddenSlot().isLooping()) {
-        return view.hiddenSlot();
-    }
-    return view.showingSlot();
-}
 }  // namespace
 
 // What one wait for a loop's slot to be ready to switch in holds: the three observations, the
 // fallback and whether the switch step ran.
-struct PlaybackController::LoopReadyWait {
+struct LoopRunner::ReadyWait {
     bool fired = false;
     platform::Subscription layerReady;
     platform::Subscription rate;
@@ -93,39 +78,60 @@ struct PlaybackController::LoopReadyWait {
     }
 };
 
-void PlaybackController::playLoopVideo(int bank, int slot, const std::filesystem::path& url,
-                                       const SlotData& data) {
+LoopRunner::LoopRunner(PlaybackController& controller, platform::RunLoop& loop)
+    : pc_(controller), loop_(loop) {}
+
+LoopRunner::~LoopRunner() {
+    alive_.reset();
+    stop();
+}
+
+void LoopRunner::stop() {
+    running_ = false;
+    timeObserver_.reset();
+    boundaryObserver_.reset();
+    endObserver_.reset();
+}
+
+void LoopRunner::adopt(PlaybackSlot& slot, std::optional<double> outPoint) {
+    running_ = true;
+    slot_ = &slot;
+    watch(slot, outPoint);
+}
+
+void LoopRunner::start(int bank, int slot, const std::filesystem::path& url, const SlotData& data) {
     const double inPoint = std::max(finitePoint(data.inPoint).value_or(0.0), 0.0);
     const auto outPoint = finitePoint(data.outPoint);
     const platform::HostTime startedAt = loop_.now();
-    removeObservers();
-    isLooping_ = true;
-    const uint64_t generation = playGeneration_;
-    PlaybackSlot& target = hiddenSlot();
-    configureAudioEngine(data);
+    pc_.removeObservers();
+    running_ = true;
+    const uint64_t generation = pc_.playGeneration_;
+    PlaybackSlot& target = pc_.hiddenSlot();
+    slot_ = &target;
+    pc_.configureAudioEngine(data);
     // The clip on air keeps its sound until the switch, where the surface ends it with its
     // picture (a cut at once, a dissolve by fading it out).
     target.audio().applyEqualizer(data.equalizer);
     // The chain's level, with the output mute as it is when applied (the operator may flip it
     // while the loop is starting).
     const auto applyLevel = [this, settings = data.audioSettings](PlaybackSlot& chainSlot) {
-        applySlotLevel(chainSlot, settings);
+        pc_.applySlotLevel(chainSlot, settings);
     };
 
-    currentURL_ = url;
-    currentBankIndex.set(bank);
-    currentSlotIndex.set(slot);
-    selectedClipName.set(data.name);
-    postRollFired_ = false;
-    currentTime.set(inPoint);
-    duration.set(outPoint.value_or(0.0));
+    pc_.currentURL_ = url;
+    pc_.currentBankIndex.set(bank);
+    pc_.currentSlotIndex.set(slot);
+    pc_.selectedClipName.set(data.name);
+    pc_.postRollFired_ = false;
+    pc_.currentTime.set(inPoint);
+    pc_.duration.set(outPoint.value_or(0.0));
 
     const auto elapsedMs = [this, startedAt] {
         return std::to_string(int64_t((loop_.now() - startedAt) * 1000.0));
     };
     const auto placePicture = [this, &target, geometry = data.geometry] {
-        double width = view_->monitorSize().width;
-        double height = view_->monitorSize().height;
+        double width = pc_.view_->monitorSize().width;
+        double height = pc_.view_->monitorSize().height;
         if (const auto item = target.player()->current()) {
             const QSize size = item->presentationSize();
             if (size.width() != 0 || size.height() != 0) {
@@ -133,40 +139,13 @@ void PlaybackController::playLoopVideo(int bank, int slot, const std::filesystem
                 height = size.height();
             }
         }
-        view_->applyGeometry(geometry, target, width, height);
+        pc_.view_->applyGeometry(geometry, target, width, height);
     };
 
-    // The hidden slot may run this cue's loop already, silent: left there by the warm-up, or by
-    // the preload of the cue to come. It is switched in as it runs, with its sound brought up.
-    // A loop still finding its range (a play in the first moments after its preload) is no
-    // loop yet: the clip is loaded again below.
-    const bool warmed = warmupLoopURL && *warmupLoopURL == url;
-    const bool preloaded = preloadedNextTarget_ && *preloadedNextTarget_ == SlotRef{bank, slot} &&
-                           preloadedNextURL_ == url;
-    preloadedNextTarget_.reset();
-    preloadedNextURL_.reset();
-    preloadedPicture_.reset();
-    const auto running = target.player()->current();
-    if ((warmed || preloaded) && target.isLooping() && running && running->url() == url) {
-        warmupLoopURL.reset();
-        log((warmed ? "LoopVideo 高速切り替え（ウォームアップ済み）: "
-                    : "LoopVideo 高速切り替え（先読み済み）: ") +
-            data.name);
-        placePicture();
-        applyLevel(target);
-        target.audio().startEngineIfNeeded();
-        cutWhenReadyForLoop(
-            generation, target, data.transitionMode, data.dissolveDuration,
-            [this, name = data.name, elapsedMs] {
-                log("LoopVideo 高速切り替え完了: " + name + " +" + elapsedMs() + "ms");
-            });
-        installLoopObservers(target, outPoint);
-        return;
-    }
-
-    warmupLoopURL.reset();
-    log("LoopVideo 開始: " + data.name + " IN=" + shortestDouble(inPoint) +
-        " OUT=" + (outPoint ? "Optional(" + shortestDouble(*outPoint) + ")" : std::string("nil")));
+    // A loop always starts at its in point: whatever the hidden slot ran before (a warm-up's
+    // loop, a preload) was cleared by the play entry, and the clip is loaded here.
+    pc_.log("LoopVideo 開始: " + data.name + " IN=" + shortestDouble(inPoint) + " OUT=" +
+            (outPoint ? "Optional(" + shortestDouble(*outPoint) + ")" : std::string("nil")));
     applyLevel(target);
     // The clip is loaded colour-corrected from its first picture; its item is the template the
     // looper copies for each pass.
@@ -174,60 +153,63 @@ void PlaybackController::playLoopVideo(int bank, int slot, const std::filesystem
     const auto item = target.player()->current();
     if (!item) {
         platform::Console::log("loop: no item for " + url.string());
-        log("LoopVideo 開始できません: " + data.name);
+        pc_.log("LoopVideo 開始できません: " + data.name);
         return;
     }
     item->setPreferredForwardBufferDuration(kLoopTemplateBuffer);
-    installLoopObservers(target, outPoint);
-    target.startLoop(url, item->asset(), item, inPoint, outPoint,
-                     [weak = weakSelf(), this, generation, targetPtr = &target, data, applyLevel,
-                      elapsedMs, placePicture] {
-                         if (!weak.lock() || generation != playGeneration_) {
-                             return;
-                         }
-                         log("LoopVideo readyToPlay: " + data.name + " +" + elapsedMs() + "ms");
-                         placePicture();
-                         // The sound runs with the picture on the slot's clip player.
-                         applyLevel(*targetPtr);
-                         targetPtr->audio().startEngineIfNeeded();
-                         cutWhenReadyForLoop(
-                             generation, *targetPtr, data.transitionMode, data.dissolveDuration,
-                             [this, name = data.name, elapsedMs] {
-                                 log("LoopVideo 表示切り替え: " + name + " +" + elapsedMs() + "ms");
-                             });
-                     });
+    watch(target, outPoint);
+    target.startLoop(
+        url, item->asset(), item, inPoint, outPoint,
+        [weak = weakSelf(), this, generation, targetPtr = &target, data, applyLevel, elapsedMs,
+         placePicture] {
+            if (!weak.lock() || generation != pc_.playGeneration_) {
+                return;
+            }
+            pc_.log("LoopVideo readyToPlay: " + data.name + " +" + elapsedMs() + "ms");
+            placePicture();
+            // The sound runs with the picture on the slot's clip player.
+            applyLevel(*targetPtr);
+            targetPtr->audio().startEngineIfNeeded();
+            cutWhenReady(generation, *targetPtr, data.transitionMode, data.dissolveDuration,
+                         [this, name = data.name, elapsedMs] {
+                             pc_.log("LoopVideo 表示切り替え: " + name + " +" + elapsedMs() + "ms");
+                         });
+            // The slot's post-roll may have changed while the loop was starting:
+            // the loop runs, so a release can end it now.
+            if (const PostRollMode mode = pc_.postRollModeOnAir();
+                mode != PostRollMode::loop && generation == pc_.playGeneration_) {
+                release(mode);
+            }
+        });
 }
 
-void PlaybackController::cutWhenReadyForLoop(uint64_t generation, PlaybackSlot& slot,
-                                             TransitionMode transition, double dissolveDuration,
-                                             std::function<void()> onReady) {
+void LoopRunner::cutWhenReady(uint64_t generation, PlaybackSlot& slot, TransitionMode transition,
+                              double dissolveDuration, std::function<void()> onReady) {
     const bool dissolve = transition == TransitionMode::dissolve;
     auto switchStep = [weak = weakSelf(), this, generation, slotPtr = &slot, dissolve,
                        dissolveDuration, onReady = std::move(onReady)] {
-        if (!weak.lock() || generation != playGeneration_) {
+        if (!weak.lock() || generation != pc_.playGeneration_) {
             return;
         }
         if (onReady) {
             onReady();
         }
-        if (onWarmReady) {
-            auto ready = onWarmReady;
-            ready();
-        }
-        requestLayerSwitch(generation, LayerSwitch{dissolve, slotPtr, dissolveDuration});
+        pc_.warmUp_->signalReady();
+        pc_.video_->requestLayerSwitch(
+            generation, VideoStart::LayerSwitch{dissolve, slotPtr, dissolveDuration});
     };
-    if (loopReadyWait_) {
-        loopReadyWait_->end();
-        loopReadyWait_.reset();
+    if (readyWait_) {
+        readyWait_->end();
+        readyWait_.reset();
     }
-    if (view_->isWarming() || isReadyToSwitch(slot, dissolve)) {
+    if (pc_.view_->isWarming() || pc_.video_->isReadyToSwitch(slot, dissolve)) {
         switchStep();
         return;
     }
 
-    auto wait = std::make_shared<LoopReadyWait>();
-    loopReadyWait_ = wait;
-    std::weak_ptr<LoopReadyWait> weakWait = wait;
+    auto wait = std::make_shared<ReadyWait>();
+    readyWait_ = wait;
+    std::weak_ptr<ReadyWait> weakWait = wait;
     // Runs the switch step once, for this wait and this play only.
     auto fire = [weak = weakSelf(), this, weakWait, generation, switchStep] {
         const auto current = weakWait.lock();
@@ -235,15 +217,15 @@ void PlaybackController::cutWhenReadyForLoop(uint64_t generation, PlaybackSlot& 
             return;
         }
         current->end();
-        if (loopReadyWait_ == current) {
-            loopReadyWait_.reset();
+        if (readyWait_ == current) {
+            readyWait_.reset();
         }
-        if (generation == playGeneration_) {
+        if (generation == pc_.playGeneration_) {
             switchStep();
         }
     };
     auto readinessChanged = [this, slotPtr = &slot, dissolve, fire] {
-        if (isReadyToSwitch(*slotPtr, dissolve)) {
+        if (pc_.video_->isReadyToSwitch(*slotPtr, dissolve)) {
             fire();
         }
     };
@@ -263,29 +245,30 @@ void PlaybackController::cutWhenReadyForLoop(uint64_t generation, PlaybackSlot& 
     });
 }
 
-void PlaybackController::installLoopObservers(PlaybackSlot& slot, std::optional<double> outPoint) {
+void LoopRunner::watch(PlaybackSlot& slot, std::optional<double> outPoint) {
     if (outPoint) {
-        duration.set(*outPoint);
+        pc_.duration.set(*outPoint);
     }
-    activeLoopBoundary_ = outPoint;
-    const uint64_t generation = playGeneration_;
+    boundary_ = outPoint;
+    const uint64_t generation = pc_.playGeneration_;
     slot.currentItemObserver() =
         slot.player()->observeCurrentItem([weak = weakSelf(), this, generation, slotPtr = &slot](
-                                              const ItemPtr& oldItem, const ItemPtr& newItem) {
-            if (!weak.lock() || generation != playGeneration_ || oldItem == newItem) {
+                                              const PlaybackController::ItemPtr& oldItem,
+                                              const PlaybackController::ItemPtr& newItem) {
+            if (!weak.lock() || generation != pc_.playGeneration_ || oldItem == newItem) {
                 return;
             }
-            loopItemChanged(*slotPtr);
+            itemChanged(*slotPtr);
         });
     timeObserver_ = slot.player()->addPeriodicTimeObserver(
         kLoopObserverInterval, [weak = weakSelf(), this, generation](double time) {
             if (weak.lock()) {
-                handleLoopPeriodicTime(generation, time);
+                periodicTime(generation, time);
             }
         });
 }
 
-void PlaybackController::loopItemChanged(PlaybackSlot& slot) {
+void LoopRunner::itemChanged(PlaybackSlot& slot) {
     const auto& player = *slot.player();
     const auto current = player.current();
     std::string text;
@@ -301,37 +284,46 @@ void PlaybackController::loopItemChanged(PlaybackSlot& slot) {
                 " buffered=" + fixed2(ranges.empty() ? -1.0 : ranges.front().duration) + "s";
         ++index;
     }
-    log("🔁 ループ継ぎ目検知（currentItem切替）: " + text);
+    pc_.log("🔁 ループ継ぎ目検知（currentItem切替）: " + text);
 }
 
-void PlaybackController::handleLoopPeriodicTime(uint64_t generation, double time) {
-    if (generation != playGeneration_ || isSeeking) {
+void LoopRunner::periodicTime(uint64_t generation, double time) {
+    if (generation != pc_.playGeneration_ || pc_.isSeeking) {
         return;
     }
-    currentTime.set(time);
-    const auto& player = *loopingSlot(*view_).player();
+    pc_.currentTime.set(time);
+    if (slot_ == nullptr) {
+        return;
+    }
+    const auto& player = *slot_->player();
     const auto item = player.current();
     const double itemDuration = item ? item->duration() : std::nan("");
-    const double d = duration.get();
+    const double d = pc_.duration.get();
     if (!positiveDuration(d)) {
         if (positiveDuration(itemDuration)) {
-            duration.set(itemDuration);
+            pc_.duration.set(itemDuration);
         } else if (const auto items = player.items();
                    !items.empty() && positiveDuration(items.front()->duration())) {
-            duration.set(items.front()->duration());
+            pc_.duration.set(items.front()->duration());
         }
     } else if (d >= kDurationGuard) {
         return;
     } else if (std::isfinite(itemDuration) && d < itemDuration) {
-        duration.set(itemDuration);
+        pc_.duration.set(itemDuration);
     }
 }
 
-void PlaybackController::releaseLoop(PostRollMode postRoll) {
-    if (!isLooping_) {
+void LoopRunner::release(PostRollMode postRoll) {
+    if (!running_ || slot_ == nullptr) {
         return;
     }
-    PlaybackSlot& slot = loopingSlot(*view_);
+    if (!slot_->isLooping()) {
+        // The loop is still starting (its range or sound to come): it reads the slot's post-roll
+        // once it runs, and is released then.
+        pc_.log("ループ解除予約（開始待ち）: postRoll=" + modeName(postRoll));
+        return;
+    }
+    PlaybackSlot& slot = *slot_;
     const auto item = slot.player()->current();
     if (!item) {
         platform::Console::log("loop release: the looping slot has no item");
@@ -343,15 +335,15 @@ void PlaybackController::releaseLoop(PostRollMode postRoll) {
     if (const auto asked = slot.loopRange()) {
         range = platform::media::loopRangeWithin(*asked, item->duration());
     }
-    double seam = duration.get();
+    double seam = pc_.duration.get();
     if (range && std::isfinite(range->end())) {
         seam = range->end();
-    } else if (activeLoopBoundary_) {
-        seam = *activeLoopBoundary_;
+    } else if (boundary_) {
+        seam = *boundary_;
     } else if (std::isfinite(item->duration())) {
         seam = item->duration();
     }
-    const uint64_t generation = playGeneration_;
+    const uint64_t generation = pc_.playGeneration_;
     if (std::isfinite(seam) && seam > kNoUsableSeam && item->currentTime() >= seam - 1e-6 &&
         slot.player()->rateValue() > 0.0f) {
         // The clock has reached a seam the run loop has not handled yet: the pass standing at
@@ -359,61 +351,61 @@ void PlaybackController::releaseLoop(PostRollMode postRoll) {
         // so that it ends the pass that runs, not the one that is over.
         auto retry = std::make_shared<platform::TimerHandle>(
             loop_.after(kSeamNotHandledYet, [weak = weakSelf(), this, generation, postRoll] {
-                if (weak.lock() && generation == playGeneration_) {
-                    releaseLoop(postRoll);
+                if (weak.lock() && generation == pc_.playGeneration_) {
+                    release(postRoll);
                 }
             }));
         boundaryObserver_ = platform::Subscription([retry] { retry->cancel(); });
         return;
     }
     if (!std::isfinite(seam) || seam <= kNoUsableSeam) {
-        log("ループ解除（境目不明のため即時切替）: postRoll=" + modeName(postRoll));
+        pc_.log("ループ解除（境目不明のため即時切替）: postRoll=" + modeName(postRoll));
         slot.clipPlayer().endLoop();
-        isLooping_ = false;
-        handlePostRoll(postRoll);
+        running_ = false;
+        pc_.handlePostRoll(postRoll);
         return;
     }
 
     // Both sides end with the pass playing now, at the seam, whatever the main thread does.
     slot.clipPlayer().endLoop();
-    const double rangeStart = range ? range->start : currentInPoint();
+    const double rangeStart = range ? range->start : pc_.currentInPoint();
     const double now = slot.player()->currentTime();
     const bool lead = startsAnotherClip(postRoll);
     const double at = lead ? seam - kReleaseLead : seam;
     if (lead && (now >= at || at < rangeStart)) {
         // Too late to ask ahead: the clip that follows is asked for now, and the pass on air
         // plays on to the seam meanwhile.
-        log("ループ解除（境目直前のため即時切替）: postRoll=" + modeName(postRoll));
-        isLooping_ = false;
-        handlePostRoll(postRoll);
+        pc_.log("ループ解除（境目直前のため即時切替）: postRoll=" + modeName(postRoll));
+        running_ = false;
+        pc_.handlePostRoll(postRoll);
         return;
     }
-    log("ループ解除予約: 境目(" + fixed2(seam) + "s)" + (lead ? "の0.1秒前で" : "で") +
-        " postRoll=" + modeName(postRoll) + " へ切り替え");
+    pc_.log("ループ解除予約: 境目(" + fixed2(seam) + "s)" + (lead ? "の0.1秒前で" : "で") +
+            " postRoll=" + modeName(postRoll) + " へ切り替え");
     boundaryObserver_ = slot.player()->addBoundaryTimeObserver(
         {at}, [weak = weakSelf(), this, generation, postRoll] {
             if (weak.lock()) {
-                loopBoundaryFired(generation, postRoll);
+                boundaryFired(generation, postRoll);
             }
         });
     // The last pass's end, should the boundary not be crossed (a pass shorter than a frame, a
     // seek past it).
     endObserver_ = item->onDidPlayToEnd([weak = weakSelf(), this, generation, postRoll] {
         if (weak.lock()) {
-            loopBoundaryFired(generation, postRoll);
+            boundaryFired(generation, postRoll);
         }
     });
 }
 
-void PlaybackController::loopBoundaryFired(uint64_t generation, PostRollMode postRoll) {
-    if (generation != playGeneration_ || !isLooping_) {
+void LoopRunner::boundaryFired(uint64_t generation, PostRollMode postRoll) {
+    if (generation != pc_.playGeneration_ || !running_) {
         return;
     }
     boundaryObserver_.reset();
     endObserver_.reset();
-    log("ループ解除完了（先回り切替）、postRoll=" + modeName(postRoll) + " を適用");
-    isLooping_ = false;
-    handlePostRoll(postRoll);
+    pc_.log("ループ解除完了（先回り切替）、postRoll=" + modeName(postRoll) + " を適用");
+    running_ = false;
+    pc_.handlePostRoll(postRoll);
 }
 
 }  // namespace kestio

@@ -1,12 +1,3 @@
-// Warm-up playback: while the show controller warms the project's clips, a play request puts
-// nothing on air. A video is prerolled on a separate player that no view shows and no engine
-// hears; a looping video is left looping, silent, in the hidden slot so that its later start
-// switches at once; a still or a sound only reports ready.
-//
-// Each warm-up request carries a token: a signal of an earlier request (a preroll finishing
-// after its wait gave up) is dropped, so it cannot end the wait of the next slot. A warm-up that
-// times out or fails reports nothing, so its wait ends "not ready".
-
 #include <cmath>
 
 #include "output/audio_engine_controller.h"
@@ -18,6 +9,7 @@
 #include "platform/runloop/console.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
+#include "playback/warm_up.h"
 
 namespace kestio {
 
@@ -32,7 +24,7 @@ constexpr double kWarmLoopForwardBuffer = 5.0;
 
 // A video prerolled on a player of its own: it lives until it reports, fails, times out or a
 // later warm-up replaces it.
-struct PlaybackController::WarmUpAttempt {
+struct WarmUp::Attempt {
     uint64_t token = 0;
     std::shared_ptr<platform::media::QueuePlayer> player;
     std::shared_ptr<platform::media::PlayerItem> item;
@@ -41,45 +33,67 @@ struct PlaybackController::WarmUpAttempt {
 };
 
 // One wait for a warm-up step: it ends once, ready or not.
-struct PlaybackController::WarmWait {
+struct WarmUp::Wait {
     bool ended = false;
     std::function<void(bool)> done;
 };
 
-void PlaybackController::warmUp(int bank, int slot, const std::filesystem::path& url,
-                                const SlotData& data) {
-    const uint64_t token = ++warmToken_;
-    // An attempt still under way belongs to an earlier request: its answer no longer counts.
-    warmUpAttempt_.reset();
-    log("ウォームアップ: " + bankSlotText(bank, slot) + " " + data.name);
-    if (data.postRollMode == PostRollMode::loop && data.mediaType == MediaType::video) {
-        warmUpLoop(token, url, data);
-    } else {
-        warmUpOnSeparatePlayer(token, url);
+WarmUp::WarmUp(PlaybackController& controller, platform::RunLoop& loop,
+               platform::media::MediaFactory* media, std::function<void()>& onWarmReady)
+    : controller_(controller), loop_(loop), media_(media), onWarmReady_(onWarmReady) {}
+
+WarmUp::~WarmUp() {
+    alive_.reset();
+    readyTimer_.cancel();
+}
+
+void WarmUp::signalReady() {
+    if (onWarmReady_) {
+        auto ready = onWarmReady_;
+        ready();
     }
 }
 
-void PlaybackController::warmUpOnSeparatePlayer(uint64_t warmToken,
-                                                const std::filesystem::path& url) {
+void WarmUp::signalReadyLater() {
+    loop_.post([weak = weakSelf(), this] {
+        if (weak.lock()) {
+            signalReady();
+        }
+    });
+}
+
+void WarmUp::warm(int bank, int slot, const std::filesystem::path& url, const SlotData& data) {
+    const uint64_t token = ++token_;
+    // An attempt still under way belongs to an earlier request: its answer no longer counts.
+    attempt_.reset();
+    controller_.log("ウォームアップ: " + bankSlotText(bank, slot) + " " + data.name);
+    if (data.postRollMode == PostRollMode::loop && data.mediaType == MediaType::video) {
+        warmLoop(token, bank, slot, url, data);
+    } else {
+        warmOnSeparatePlayer(token, url);
+    }
+}
+
+void WarmUp::warmOnSeparatePlayer(uint64_t token, const std::filesystem::path& url) {
     if (media_ == nullptr) {
         platform::Console::log("warm-up: no media factory to preroll " + url.string());
         return;
     }
-    auto attempt = std::make_shared<WarmUpAttempt>();
-    attempt->token = warmToken;
+    auto attempt = std::make_shared<Attempt>();
+    attempt->token = token;
     attempt->player = media_->makeQueuePlayer();
     attempt->player->setVolume(0.0f);
     attempt->player->setMuted(true);
     attempt->player->setAutomaticallyWaitsToMinimizeStalling(false);
     attempt->item = media_->makeItem(media_->makeAsset(url));
     attempt->item->setPreferredForwardBufferDuration(kWarmUpForwardBuffer);
-    warmUpAttempt_ = attempt;
-    std::weak_ptr<WarmUpAttempt> weakAttempt = attempt;
+    attempt_ = attempt;
+    std::weak_ptr<Attempt> weakAttempt = attempt;
 
     // Ends the attempt (the player with it) without reporting anything.
     const auto drop = [weak = weakSelf(), this, weakAttempt] {
-        if (weak.lock() && warmUpAttempt_ && warmUpAttempt_ == weakAttempt.lock()) {
-            warmUpAttempt_.reset();
+        if (weak.lock() && attempt_ && attempt_ == weakAttempt.lock()) {
+            attempt_.reset();
         }
     };
     attempt->timeout = loop_.after(kWarmUpTimeout, [drop, url] {
@@ -110,16 +124,17 @@ void PlaybackController::warmUpOnSeparatePlayer(uint64_t warmToken,
                     }
                     drop();
                     if (finished) {
-                        signalWarmReady(token);
+                        signal(token);
                     }
                 });
         });
     attempt->player->insert(attempt->item);
 }
 
-void PlaybackController::warmUpLoop(uint64_t warmToken, const std::filesystem::path& url,
-                                    const SlotData& data) {
-    PlaybackSlot& hidden = hiddenSlot();
+void WarmUp::warmLoop(uint64_t token, int bank, int slot, const std::filesystem::path& url,
+                      const SlotData& data) {
+    OutputSurface& view = controller_.view();
+    PlaybackSlot& hidden = view.hiddenSlot();
     const double inPoint =
         data.inPoint && std::isfinite(*data.inPoint) ? std::max(*data.inPoint, 0.0) : 0.0;
     const std::optional<double> outPoint =
@@ -129,32 +144,34 @@ void PlaybackController::warmUpLoop(uint64_t warmToken, const std::filesystem::p
     hidden.load(url, inPoint, outPoint, data.colorSettings);
     hidden.audio().setLevel(data.audioSettings.masterLevel, true);
     const auto item = hidden.player()->current();
+    output::Cue cue;
+    cue.ref = SlotRef{bank, slot};
+    cue.url = url;
+    cue.state = output::CueState::warming;
+    cue.item = item;
+    cue.inPoint = inPoint;
+    view.cue(std::move(cue));
     if (!item) {
         platform::Console::log("warm-up: no item for " + url.string());
         return;
     }
     item->setPreferredForwardBufferDuration(kWarmLoopForwardBuffer);
-    hidden.startLoop(url, item->asset(), item, inPoint, outPoint,
-                     [weak = weakSelf(), this, warmToken, url] {
-                         if (!weak.lock() || warmToken != warmToken_) {
-                             return;
-                         }
-                         warmupLoopURL = url;
-                         signalWarmReady(warmToken);
-                     });
+    hidden.startLoop(url, item->asset(), item, inPoint, outPoint, [weak = weakSelf(), this, token] {
+        if (weak.lock()) {
+            signal(token);
+        }
+    });
 }
 
-void PlaybackController::signalWarmReady(uint64_t warmToken) {
-    if (warmToken != warmToken_ || !onWarmReady) {
-        return;
+void WarmUp::signal(uint64_t token) {
+    if (token == token_) {
+        signalReady();
     }
-    auto ready = onWarmReady;
-    ready();
 }
 
-void PlaybackController::waitForWarmReady(double timeout, std::function<void(bool ready)> done) {
+void WarmUp::waitForReady(double timeout, std::function<void(bool ready)> done) {
     // A wait still under way is replaced: it ends "not ready" now rather than never.
-    if (const auto earlier = std::exchange(warmWait_, nullptr); earlier && !earlier->ended) {
+    if (const auto earlier = std::exchange(wait_, nullptr); earlier && !earlier->ended) {
         earlier->ended = true;
         loop_.post([done = std::move(earlier->done)] {
             if (done) {
@@ -162,11 +179,11 @@ void PlaybackController::waitForWarmReady(double timeout, std::function<void(boo
             }
         });
     }
-    warmReadyTimer_.cancel();
-    auto wait = std::make_shared<WarmWait>();
+    readyTimer_.cancel();
+    auto wait = std::make_shared<Wait>();
     wait->done = std::move(done);
-    warmWait_ = wait;
-    std::weak_ptr<WarmWait> weakWait = wait;
+    wait_ = wait;
+    std::weak_ptr<Wait> weakWait = wait;
     // Whichever of the signal and the timer comes first ends the wait; the other finds it ended.
     auto finish = [weak = weakSelf(), this, weakWait](bool ready) {
         const auto current = weakWait.lock();
@@ -180,16 +197,16 @@ void PlaybackController::waitForWarmReady(double timeout, std::function<void(boo
                 done(ready);
             }
         });
-        if (weak.lock() && warmWait_ == current) {
-            warmReadyTimer_.cancel();
-            warmWait_.reset();
+        if (weak.lock() && wait_ == current) {
+            readyTimer_.cancel();
+            wait_.reset();
             // Last: this may be the callback running now, and nothing of it is used after.
-            onWarmReady = nullptr;
+            onWarmReady_ = nullptr;
         }
     };
     const double seconds = std::isfinite(timeout) && timeout > 0.0 ? timeout : 0.0;
-    warmReadyTimer_ = loop_.after(seconds, [finish] { finish(false); });
-    onWarmReady = [finish] { finish(true); };
+    readyTimer_ = loop_.after(seconds, [finish] { finish(false); });
+    onWarmReady_ = [finish] { finish(true); };
 }
 
 }  // namespace kestio

@@ -1,12 +1,3 @@
-// Transport operations on the slot on air: pause and resume, mute, seek and frame steps, rate,
-// level, geometry and colour while on air, the test tone off, and the standby cue's completion.
-//
-// A clip's picture follows its sound on the engine clock, so the two are always moved together:
-// pausing stops the slot's clip player (the picture shown stays), resuming starts it again from
-// the picture's position at the engine clock's present, and a seek of a running clip restarts
-// both at the new position. A paused clip's seek moves only the picture; the sound follows it
-// on resume.
-
 #include <algorithm>
 #include <cmath>
 
@@ -17,9 +8,11 @@
 #include "platform/audio/audio_engine.h"
 #include "platform/graphics/layer.h"
 #include "platform/runloop/console.h"
+#include "playback/clip_clock.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
-#include "playback/vu_meter.h"
+#include "playback/program_meter.h"
+#include "playback/transport.h"
 
 namespace kestio {
 
@@ -29,56 +22,59 @@ constexpr double kMinRate = 0.1;
 constexpr double kMaxRate = 8.0;
 }  // namespace
 
-bool PlaybackController::isShowingClipRunning() {
-    return showingSlot().clipPlayer().startTime().get().has_value();
+bool Transport::isShowingClipRunning() {
+    return pc_.showingSlot().clipPlayer().startTime().get().has_value();
 }
 
-void PlaybackController::pause() {
-    PlaybackSlot& slot = showingSlot();
+void Transport::pause() {
+    PlaybackSlot& slot = pc_.showingSlot();
     slot.clipPlayer().stop();
-    if (isAudioOnlySlot_) {
-        audioTimer_.cancel();
-        audioEndTimer_.cancel();
+    if (pc_.isAudioOnlySlot_) {
+        pc_.clock_->stopAudio();
     }
-    colorRefreshAnchorTime_.reset();
 }
 
-void PlaybackController::resume() {
-    postRollFired_ = false;
-    colorRefreshAnchorTime_.reset();
-    PlaybackSlot& slot = showingSlot();
+void Transport::resume() {
+    pc_.postRollFired_ = false;
+    PlaybackSlot& slot = pc_.showingSlot();
     const auto item = slot.player()->current();
     if (item && !slot.isStill() && !isShowingClipRunning()) {
         double from = slot.player()->currentTime();
         if (!std::isfinite(from)) {
-            from = currentTime.get();
+            from = pc_.currentTime.get();
         }
         slot.audio().startEngineIfNeeded();
         slot.clipPlayer().seekAndPlay(platform::ItemTime(from),
-                                      view_->sharedEngine().clock()->timeAt(loop_.now()));
+                                      pc_.view_->sharedEngine().clock()->timeAt(pc_.loop_.now()));
     }
-    if (isAudioOnlySlot_ && !audioTimer_.active() && currentBankIndex.get()) {
-        const auto data = slotDataOnAir();
+    if (pc_.isAudioOnlySlot_ && !pc_.clock_->isAudioRunning() && pc_.currentBankIndex.get()) {
+        const auto data = pc_.slotDataOnAir();
         double end = data && data->outPoint && std::isfinite(*data->outPoint) ? *data->outPoint
-                                                                              : duration.get();
-        end = std::min(end, duration.get());
-        if (currentTime.get() < end) {
-            startAudioTimer(currentTime.get(), end);
+                                                                              : pc_.duration.get();
+        end = std::min(end, pc_.duration.get());
+        if (pc_.currentTime.get() < end) {
+            pc_.clock_->startAudio(pc_.currentTime.get(), end);
         }
     }
 }
 
-void PlaybackController::toggleMute(const std::optional<AudioSettings>& settings) {
-    isMuted.set(!isMuted.get());
-    log(isMuted.get() ? "MUTE: ON" : "MUTE: OFF");
+void Transport::toggleMute(const std::optional<AudioSettings>& settings) {
+    pc_.isMuted.set(!pc_.isMuted.get());
+    pc_.log(pc_.isMuted.get() ? "MUTE: ON" : "MUTE: OFF");
     const float gain = settings ? settings->masterLevel : 0.0f;
     const bool slotMuted = settings ? settings->isMuted : false;
     // The chain applies the silent-gain rule itself; the output mute is folded into its mute.
-    view_->audioA().setLevel(gain, slotMuted || isMuted.get());
-    view_->audioB().setLevel(gain, slotMuted || isMuted.get());
+    pc_.showingSlot().audio().setLevel(gain, slotMuted || pc_.isMuted.get());
+    // The hidden slot is heard only as a cue on its way to air, at its own level; a warming
+    // play, a slot fading out or an empty one stays silent.
+    if (const auto cued = pc_.view_->backgroundLevel()) {
+        pc_.hiddenSlot().audio().setLevel(cued->masterLevel, cued->isMuted || pc_.isMuted.get());
+    } else {
+        pc_.hiddenSlot().audio().setLevel(0.0f, true);
+    }
 }
 
-void PlaybackController::seek(double seconds) {
+void Transport::seek(double seconds) {
     if (!std::isfinite(seconds)) {
         platform::Console::log("seek: ignored a position that is not a number: " +
                                shortestDouble(seconds));
@@ -86,37 +82,36 @@ void PlaybackController::seek(double seconds) {
     }
     // Within the clip: an audio-only clip (which has no picture to clamp its time) too.
     double t = std::max(seconds, 0.0);
-    if (duration.get() > 0.0) {
-        t = std::min(t, duration.get());
+    if (pc_.duration.get() > 0.0) {
+        t = std::min(t, pc_.duration.get());
     }
-    currentTime.set(t);
-    PlaybackSlot& slot = showingSlot();
+    pc_.currentTime.set(t);
+    PlaybackSlot& slot = pc_.showingSlot();
     if (slot.player()->current() && !slot.isStill()) {
         if (isShowingClipRunning()) {
-            slot.clipPlayer().seekAndPlay(platform::ItemTime(t),
-                                          view_->sharedEngine().clock()->timeAt(loop_.now()));
+            slot.clipPlayer().seekAndPlay(
+                platform::ItemTime(t), pc_.view_->sharedEngine().clock()->timeAt(pc_.loop_.now()));
         } else {
             slot.player()->seek(t, 0.0, 0.0);
         }
     }
-    if (isAudioOnlySlot_ && audioTimer_.active() && currentBankIndex.get()) {
-        const auto data = slotDataOnAir();
+    if (pc_.isAudioOnlySlot_ && pc_.clock_->isAudioRunning() && pc_.currentBankIndex.get()) {
+        const auto data = pc_.slotDataOnAir();
         double end = data && data->outPoint && std::isfinite(*data->outPoint) ? *data->outPoint
-                                                                              : duration.get();
-        end = std::min(end, duration.get());
+                                                                              : pc_.duration.get();
+        end = std::min(end, pc_.duration.get());
         if (end <= t) {
-            audioTimer_.cancel();
-            audioEndTimer_.cancel();
+            pc_.clock_->stopAudio();
         } else {
-            postRollFired_ = false;
-            startAudioTimer(t, end);
+            pc_.postRollFired_ = false;
+            pc_.clock_->startAudio(t, end);
         }
     }
 }
 
-void PlaybackController::skip(int frames, double frameRate) {
-    PlaybackSlot& slot = showingSlot();
-    if (slot.isStill() || isAudioOnlySlot_) {
+void Transport::skip(int frames, double frameRate) {
+    PlaybackSlot& slot = pc_.showingSlot();
+    if (slot.isStill() || pc_.isAudioOnlySlot_) {
         return;
     }
     if (!std::isfinite(frameRate) || frameRate <= 0.0) {
@@ -126,10 +121,10 @@ void PlaybackController::skip(int frames, double frameRate) {
     }
     double from = slot.player()->currentTime();
     if (!std::isfinite(from)) {
-        from = currentTime.get();
+        from = pc_.currentTime.get();
     }
-    const double t = std::max(std::min(from + double(frames) / frameRate, duration.get()), 0.0);
-    currentTime.set(t);
+    const double t = std::max(std::min(from + double(frames) / frameRate, pc_.duration.get()), 0.0);
+    pc_.currentTime.set(t);
     if (!slot.player()->current()) {
         return;
     }
@@ -137,14 +132,14 @@ void PlaybackController::skip(int frames, double frameRate) {
     // which its sound follows on resume.
     if (isShowingClipRunning()) {
         slot.clipPlayer().seekAndPlay(platform::ItemTime(t),
-                                      view_->sharedEngine().clock()->timeAt(loop_.now()));
+                                      pc_.view_->sharedEngine().clock()->timeAt(pc_.loop_.now()));
     } else {
         slot.player()->seek(t, 0.0, 0.0);
     }
 }
 
-void PlaybackController::setPlaybackRate(double rate) {
-    if (!currentBankIndex.get()) {
+void Transport::setPlaybackRate(double rate) {
+    if (!pc_.currentBankIndex.get()) {
         return;
     }
     if (!std::isfinite(rate) || rate <= 0.0) {
@@ -153,28 +148,28 @@ void PlaybackController::setPlaybackRate(double rate) {
     }
     // Picture and sound keep one rate, the one the time-pitch unit can stretch to.
     const double clamped = std::clamp(rate, kMinRate, kMaxRate);
-    PlaybackSlot& slot = showingSlot();
-    const auto now = view_->sharedEngine().clock()->timeAt(loop_.now());
+    PlaybackSlot& slot = pc_.showingSlot();
+    const auto now = pc_.view_->sharedEngine().clock()->timeAt(pc_.loop_.now());
     slot.clipPlayer().setRate(float(clamped), now);
     // A paused clip starts at the new rate.
     if (slot.player()->current() && !slot.isStill() && !isShowingClipRunning()) {
         double from = slot.player()->currentTime();
         if (!std::isfinite(from)) {
-            from = currentTime.get();
+            from = pc_.currentTime.get();
         }
         slot.audio().startEngineIfNeeded();
         slot.clipPlayer().seekAndPlay(platform::ItemTime(from), now);
     }
 }
 
-void PlaybackController::applySlotVolume(bool muted, float gainDB) {
-    showingSlot().audio().setLevel(gainDB, muted || isMuted.get());
+void Transport::applySlotVolume(bool muted, float gainDB) {
+    pc_.showingSlot().audio().setLevel(gainDB, muted || pc_.isMuted.get());
 }
 
-void PlaybackController::updateGeometry(const GeometrySettings& geometry) {
-    PlaybackSlot& slot = showingSlot();
-    double width = view_->monitorSize().width;
-    double height = view_->monitorSize().height;
+void Transport::updateGeometry(const GeometrySettings& geometry) {
+    PlaybackSlot& slot = pc_.showingSlot();
+    double width = pc_.view_->monitorSize().width;
+    double height = pc_.view_->monitorSize().height;
     if (slot.isStill() && !slot.originalStillImage().isNull()) {
         width = slot.stillSize().width();
         height = slot.stillSize().height();
@@ -185,11 +180,11 @@ void PlaybackController::updateGeometry(const GeometrySettings& geometry) {
             height = size.height();
         }
     }
-    view_->applyGeometry(geometry, slot, width, height);
+    pc_.view_->applyGeometry(geometry, slot, width, height);
 }
 
-void PlaybackController::applyColorSettings(const ColorSettings& color) {
-    PlaybackSlot& slot = showingSlot();
+void Transport::applyColorSettings(const ColorSettings& color) {
+    PlaybackSlot& slot = pc_.showingSlot();
     if (slot.isStill()) {
         if (slot.originalStillImage().isNull()) {
             return;
@@ -204,38 +199,36 @@ void PlaybackController::applyColorSettings(const ColorSettings& color) {
     slot.colorSettingsBox().setValue(color);
 }
 
-void PlaybackController::stopTestTone() {
-    toneGen_->stop(view_->sharedEngine());
+void Transport::stopTestTone() {
+    pc_.toneGen_->stop(pc_.view_->sharedEngine());
     // What the meter measured of the tone is dropped, so the next tick does not show it again.
-    meter_->reset();
-    vuLevels.set(std::vector<float>(kMeterChannels, kSilenceDb));
-    vuLevelL.set(kSilenceDb);
-    vuLevelR.set(kSilenceDb);
-    lastPublishedVUWasSilent_ = true;
+    pc_.meter_->silence();
 }
 
-void PlaybackController::handleStatusChange(const ItemPtr& item, PlaybackSlot& slot,
-                                            const ItemPtr& loadedItem,
-                                            const std::filesystem::path& url, double inPoint) {
+void Transport::handleStatusChange(const PlaybackController::ItemPtr& item, PlaybackSlot& slot,
+                                   const PlaybackController::ItemPtr& loadedItem,
+                                   const std::filesystem::path& url, double inPoint) {
     if (!item || item->statusValue() != platform::media::ItemStatus::ReadyToPlay ||
         slot.player()->current() != loadedItem || item != loadedItem) {
         return;
     }
-    statusObserver.reset();
+    pc_.statusObserver.reset();
     // The cued slot replaces what was on air: the deferred steps of the clip before are void.
-    const uint64_t generation = ++playGeneration_;
-    letStillDecodeGo();
+    const uint64_t generation = ++pc_.playGeneration_;
+    pc_.letStillDecodeGo();
     const double target = std::isfinite(inPoint) ? std::max(inPoint, 0.0) : 0.0;
     slot.player()->seek(
         target, 0.0, 0.0,
-        [weak = weakSelf(), this, generation, slotPtr = &slot, url, target](bool finished) {
-            if (!finished || !weak.lock() || generation != playGeneration_) {
+        [weak = pc_.weakSelf(), this, generation, slotPtr = &slot, url, target](bool finished) {
+            if (!finished || !weak.lock() || generation != pc_.playGeneration_) {
                 return;
             }
-            view_->cut(*slotPtr);
+            if (slotPtr == &pc_.hiddenSlot()) {
+                pc_.view_->take({});
+            }
             slotPtr->player()->pause();
-            currentURL_ = url;
-            currentTime.set(target);
+            pc_.currentURL_ = url;
+            pc_.currentTime.set(target);
         });
 }
 

@@ -1,0 +1,85 @@
+#pragma once
+
+// Looping and loop release.
+//
+// A loop runs on the slot's clip player: the looper repeats the range on the picture side and the
+// sound's passes are scheduled ahead on the chain's player node, so a seam needs no step of the
+// main thread; the controller only learns of each seam (the seam log) and publishes the position.
+// A release ends the loop at its next seam on both sides at once (ClipPlayer::endLoop) and
+// carries out the chosen post-roll there: a post-roll that starts another clip is asked for
+// 0.1 s ahead of the seam, so that clip has that long to get ready, or at once when the release
+// comes later than that; one that starts nothing (black, freeze, loop) takes effect at the seam
+// itself. The end of the last pass applies it too, should the seam's boundary never be crossed.
+
+//
+// Owns: whether a loop runs and the slot it runs in, its seam (the out point), the wait for its
+// slot to be ready to switch in, and its own observations (position, seam log, an armed release).
+// The controller's removeObservers() ends them all (stop()). A loop is never cued ahead: it is
+// always loaded here and starts at its in point.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "model/model_enums.h"
+#include "model/slot_data.h"
+#include "platform/runloop/published.h"
+#include "platform/runloop/run_loop.h"
+
+namespace kestio::output {
+class PlaybackSlot;
+}
+
+namespace kestio {
+
+class PlaybackController;
+
+class LoopRunner {
+  public:
+    LoopRunner(PlaybackController& controller, platform::RunLoop& loop);
+    ~LoopRunner();
+    LoopRunner(const LoopRunner&) = delete;
+    LoopRunner& operator=(const LoopRunner&) = delete;
+
+    // A loop runs on air or is starting (until released or stopped).
+    bool isRunning() const { return running_; }
+    // Puts (bank, slot) on air looping from `url`: loaded into the hidden slot, started at its
+    // in point, and switched in once its slot is ready.
+    void start(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
+    // Ends the running loop at its next seam and carries out `postRoll` there; a loop still
+    // starting is released once it runs, by the slot's post-roll then.
+    void release(PostRollMode postRoll);
+    // Takes over a loop found running on air (a failed cue left it there), and watches it.
+    void adopt(output::PlaybackSlot& slot, std::optional<double> outPoint);
+    // The loop is over (a freeze stopped it): nothing more is decided for it.
+    void markEnded() { running_ = false; }
+    // Ends the observations and forgets the loop.
+    void stop();
+
+  private:
+    struct ReadyWait;
+
+    void cutWhenReady(std::uint64_t generation, output::PlaybackSlot& slot,
+                      TransitionMode transition, double dissolveDuration,
+                      std::function<void()> onReady);
+    void watch(output::PlaybackSlot& slot, std::optional<double> outPoint);
+    void periodicTime(std::uint64_t generation, double time);
+    void itemChanged(output::PlaybackSlot& slot);
+    void boundaryFired(std::uint64_t generation, PostRollMode postRoll);
+    std::weak_ptr<bool> weakSelf() const { return alive_; }
+
+    PlaybackController& pc_;
+    platform::RunLoop& loop_;
+    bool running_ = false;
+    output::PlaybackSlot* slot_ = nullptr;
+    std::optional<double> boundary_;
+    std::shared_ptr<ReadyWait> readyWait_;
+    platform::Subscription timeObserver_;
+    platform::Subscription boundaryObserver_;
+    platform::Subscription endObserver_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace kestio

@@ -1,0 +1,134 @@
+#include <cmath>
+#include <utility>
+
+#include "output/audio_engine_controller.h"
+#include "output/output_surface.h"
+#include "output/playback_slot.h"
+#include "platform/graphics/layer.h"
+#include "platform/media/player_layer.h"
+#include "platform/runloop/console.h"
+#include "playback/next_cue_preload.h"
+#include "playback/playback_controller.h"
+#include "playback/playback_text.h"
+
+namespace kestio {
+
+namespace {
+// How often a preload waiting for a dissolve to end looks again.
+constexpr double kPreloadRetrySeconds = 0.05;
+
+// The hidden slot still shows in a dissolve: fading out above the slot on air, or under it while
+// that one fades in (and until the clean-up hides it just after). Loading it now would replace
+// the picture the audience still sees, and the dissolve's clean-up would then clear what was
+// loaded.
+bool isFading(OutputSurface& view) {
+    const auto fades = [](PlaybackSlot& slot) {
+        const auto& layer = slot.containerLayer();
+        return layer->hasAnimation(PlaybackSlot::kFadeOut) ||
+               layer->hasAnimation(PlaybackSlot::kFadeIn);
+    };
+    return fades(view.hiddenSlot()) || fades(view.showingSlot()) ||
+           view.hiddenSlot().containerLayer()->opacity() > 0.0f;
+}
+}  // namespace
+
+NextCuePreload::NextCuePreload(PlaybackController& controller, platform::RunLoop& loop)
+    : controller_(controller), loop_(loop) {}
+
+NextCuePreload::~NextCuePreload() {
+    alive_.reset();
+    retry_.cancel();
+}
+
+void NextCuePreload::preload(int bank, int slot, const std::filesystem::path& url,
+                             const SlotData& data) {
+    // Only a video that plays through the video path is preloaded.
+    if (data.mediaType != MediaType::video || data.postRollMode == PostRollMode::loop) {
+        return;
+    }
+    if (data.isFileMissing) {
+        platform::Console::log("preload: the file of " + bankSlotText(bank, slot) +
+                               " is missing: " + url.string());
+        return;
+    }
+    retry_.cancel();
+    whenHiddenSlotIsFree(controller_.playGeneration(), SlotRef{bank, slot}, url, data);
+}
+
+void NextCuePreload::whenHiddenSlotIsFree(uint64_t generation, SlotRef target,
+                                          const std::filesystem::path& url, const SlotData& data) {
+    if (generation != controller_.playGeneration()) {
+        return;
+    }
+    OutputSurface& view = controller_.view();
+    // A play on its way to air holds the hidden slot until its take.
+    const auto& cued = view.background();
+    if (isFading(view) || (cued && cued->state == output::CueState::hiddenPlaying)) {
+        retry_ = loop_.after(kPreloadRetrySeconds,
+                             [weak = weakSelf(), this, generation, target, url, data] {
+                                 if (weak.lock()) {
+                                     whenHiddenSlotIsFree(generation, target, url, data);
+                                 }
+                             });
+        return;
+    }
+    controller_.log("NextGo先読み開始: " + data.name);
+    // The chains carry the engine's own format, so fitting them to the next clip leaves the
+    // sound on air as it is.
+    controller_.configureAudioEngine(data);
+    const double inPoint =
+        data.inPoint && std::isfinite(*data.inPoint) ? std::max(*data.inPoint, 0.0) : 0.0;
+    const std::optional<double> outPoint =
+        data.outPoint && std::isfinite(*data.outPoint) ? data.outPoint : std::nullopt;
+    load(target, url, data, inPoint, outPoint);
+}
+
+void NextCuePreload::load(SlotRef target, const std::filesystem::path& url, const SlotData& data,
+                          double inPoint, std::optional<double> outPoint) {
+    OutputSurface& view = controller_.view();
+    PlaybackSlot& hidden = view.hiddenSlot();
+    hidden.load(url, inPoint, outPoint, data.colorSettings);
+    const auto item = hidden.player()->current();
+    output::Cue cue;
+    cue.ref = target;
+    cue.url = url;
+    cue.state = output::CueState::loading;
+    cue.audio = data.audioSettings;
+    cue.item = item;
+    cue.inPoint = inPoint;
+    view.cue(std::move(cue));
+    // The item is brought to the in point now, so that the play finds that picture decoded
+    // and can switch to it at once.
+    if (item && inPoint > 0.0) {
+        item->seek(inPoint, 0.0, 0.0,
+                   [weak = weakSelf(), this, weakItem = std::weak_ptr(item)](bool landed) {
+                       if (!weak.lock() || !landed) {
+                           return;
+                       }
+                       OutputSurface& surface = controller_.view();
+                       const auto& cued = surface.background();
+                       if (cued && cued->state == output::CueState::loading &&
+                           cued->item.lock() == weakItem.lock()) {
+                           surface.setCueState(output::CueState::ready);
+                       }
+                   });
+    } else if (item) {
+        view.setCueState(output::CueState::ready);
+    }
+    // The output mute is folded into the slot's own; the chain silences -40 dB and below.
+    hidden.audio().setLevel(data.audioSettings.masterLevel,
+                            data.audioSettings.isMuted || controller_.isMuted.get());
+    hidden.audio().applyEqualizer(data.equalizer);
+}
+
+bool NextCuePreload::pictureReady(PlaybackSlot& slot,
+                                  const std::shared_ptr<platform::media::PlayerItem>& item,
+                                  double inPoint) const {
+    const auto& cued = controller_.view().background();
+    return cued && cued->state == output::CueState::ready && item && cued->item.lock() == item &&
+           cued->inPoint == inPoint &&
+           item->statusValue() == platform::media::ItemStatus::ReadyToPlay &&
+           slot.playerLayer().readyForDisplay() && slot.audio().loadFinished();
+}
+
+}  // namespace kestio

@@ -1,0 +1,62 @@
+#pragma once
+
+// Next-cue preload: the successor of a video on air is loaded, paused and hidden, into the hidden
+// slot and cued there with the output surface, so that its cut needs no load time. A looping cue
+// is never preloaded: a fired loop starts at its in point, so nothing of it may run ahead. The
+// play entry recognises a preload by asking the surface whether it holds that cue.
+
+//
+// Owns: the wait for a dissolve to end before the hidden slot is loaded. What was preloaded is
+// recorded as the output surface's cue, nowhere else.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "model/slot_data.h"
+#include "output/slot_cue.h"
+#include "platform/runloop/run_loop.h"
+
+namespace kestio::platform::media {
+class PlayerItem;
+}
+namespace kestio::output {
+class PlaybackSlot;
+}
+
+namespace kestio {
+
+class PlaybackController;
+
+class NextCuePreload {
+  public:
+    NextCuePreload(PlaybackController& controller, platform::RunLoop& loop);
+    ~NextCuePreload();
+    NextCuePreload(const NextCuePreload&) = delete;
+    NextCuePreload& operator=(const NextCuePreload&) = delete;
+
+    // Loads the slot into the hidden playback slot, paused at its in point, and cues it there
+    // (a video that plays through the video path only; never a loop or a file known missing).
+    // While a dissolve still shows the hidden slot, the load waits for it to end.
+    void preload(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
+    // The cued `item` in `slot` stands at `inPoint` with that picture ready to show, and the
+    // slot's chain has its sound.
+    bool pictureReady(output::PlaybackSlot& slot,
+                      const std::shared_ptr<platform::media::PlayerItem>& item,
+                      double inPoint) const;
+
+  private:
+    void whenHiddenSlotIsFree(std::uint64_t generation, SlotRef target,
+                              const std::filesystem::path& url, const SlotData& data);
+    void load(SlotRef target, const std::filesystem::path& url, const SlotData& data,
+              double inPoint, std::optional<double> outPoint);
+    std::weak_ptr<bool> weakSelf() const { return alive_; }
+
+    PlaybackController& controller_;
+    platform::RunLoop& loop_;
+    platform::TimerHandle retry_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace kestio

@@ -1,0 +1,303 @@
+#include <cmath>
+#include <utility>
+
+#include "output/audio_engine_controller.h"
+#include "output/output_surface.h"
+#include "output/playback_slot.h"
+#include "platform/media/player_layer.h"
+#include "platform/media/queue_player.h"
+#include "platform/runloop/console.h"
+#include "playback/clip_clock.h"
+#include "playback/loop_runner.h"
+#include "playback/next_cue_preload.h"
+#include "playback/playback_controller.h"
+#include "playback/playback_text.h"
+#include "playback/video_start.h"
+#include "playback/warm_up.h"
+
+namespace kestio {
+
+namespace {
+// The layer switch guard: one switch in this many seconds; a request meanwhile is retried
+// after kSwitchRetry.
+constexpr double kSwitchBusy = 0.05;
+constexpr double kSwitchRetry = 0.02;
+
+long wholeMilliseconds(double seconds) {
+    return long(std::floor(seconds * 1000.0));
+}
+
+std::string truth(bool value) {
+    return value ? "true" : "false";
+}
+
+std::string targetText(const SlotRef& target) {
+    return "(" + std::to_string(target.bank) + "," + std::to_string(target.slot) + ")";
+}
+
+// The rate a clip starts at: its play rate within what the time-pitch unit takes.
+float startRate(double playRate) {
+    if (!std::isfinite(playRate) || playRate <= 0.0) {
+        return 1.0f;
+    }
+    return float(std::clamp(playRate, 0.1, 8.0));
+}
+}  // namespace
+
+void VideoStart::play(int bank, int slot, const std::filesystem::path& url, const SlotData& data,
+                      PlaybackSlot& target) {
+    if (data.postRollMode == PostRollMode::loop) {
+        pc_.loops_->start(bank, slot, url, data);
+        return;
+    }
+    const platform::HostTime startedAt = pc_.loop_.now();
+    const double inPoint =
+        data.inPoint && std::isfinite(*data.inPoint) ? std::max(*data.inPoint, 0.0) : 0.0;
+    std::optional<double> outPoint;
+    if (data.outPoint && std::isfinite(*data.outPoint)) {
+        outPoint = data.outPoint;
+    }
+
+    pc_.configureAudioEngine(data);
+
+    // The hidden slot holds either this play's own cue (loaded below) or the preload of this
+    // cue, which the play takes over when its item is the one loaded there.
+    const auto& cued = pc_.view_->background();
+    const bool preloaded = cued && cued->state != output::CueState::hiddenPlaying;
+    const bool targetMatch = preloaded && cued->ref == SlotRef{bank, slot};
+    const bool urlMatch = preloaded && cued->url == url;
+    const bool slotMatch = &target == &pc_.hiddenSlot();
+    const auto loaded = target.player()->current();
+    const bool itemMatch = loaded && loaded->url() == url;
+    const bool usePreload = targetMatch && urlMatch && slotMatch && itemMatch;
+    if (preloaded && !usePreload) {
+        pc_.log("NextGo先読み不一致: targetMatch=" + truth(targetMatch) +
+                " urlMatch=" + truth(urlMatch) + " slotMatch=" + truth(slotMatch) +
+                " itemMatch=" + truth(itemMatch) + " preloadedTarget=" + targetText(cued->ref) +
+                " want=(" + std::to_string(bank) + "," + std::to_string(slot) + ")");
+    }
+    // Looked at before the clip player takes the item over (its start seeks it again).
+    const bool showAtOnce = usePreload && pc_.preload_->pictureReady(target, loaded, inPoint);
+    {
+        output::Cue cue;
+        cue.ref = SlotRef{bank, slot};
+        cue.url = url;
+        cue.state = output::CueState::hiddenPlaying;
+        cue.audio = data.audioSettings;
+        pc_.view_->cue(std::move(cue));
+    }
+    if (usePreload) {
+        pc_.log("NextGo先読み使用: " + data.name + " → ロードをスキップ");
+    } else {
+        target.load(url, inPoint, outPoint, data.colorSettings);
+        pc_.log("loadVideo: " + std::to_string(wholeMilliseconds(pc_.loop_.now() - startedAt)) +
+                "ms");
+    }
+
+    auto audio = pc_.makeAudioSettingsBox(data);
+    pc_.applySlotLevel(target, audio->settings);
+    target.audio().applyEqualizer(data.equalizer);
+
+    pc_.currentURL_ = url;
+    pc_.currentBankIndex.set(bank);
+    pc_.currentSlotIndex.set(slot);
+    pc_.selectedClipName.set(data.name);
+    pc_.postRollFired_ = false;
+    pc_.currentTime.set(inPoint);
+    const double clipDuration =
+        data.clipInfo && std::isfinite(data.clipInfo->duration) ? data.clipInfo->duration : 0.0;
+    pc_.duration.set(outPoint.value_or(clipDuration));
+
+    const auto item = target.player()->current();
+    if (!item) {
+        pc_.log("currentItem nil: " + data.name + " → 再生不可");
+        return;
+    }
+    const double fps = data.clipInfo ? data.clipInfo->fps : 30.0;
+    pc_.clock_->watchVideo(target, outPoint, inPoint, fps);
+    pc_.clock_->watchEnd(item);
+
+    StartContext context;
+    context.generation = pc_.playGeneration_;
+    context.bank = bank;
+    context.slot = slot;
+    context.target = &target;
+    context.item = item;
+    context.data = data;
+    context.startedAt = startedAt;
+    context.dissolve = data.transitionMode == TransitionMode::dissolve;
+    context.dissolveDuration = data.dissolveDuration;
+    context.inPoint = inPoint;
+    context.audio = audio;
+
+    // Picture and sound are prerolled from now on, while the item's readiness is handled below.
+    target.clipPlayer().setRate(startRate(data.playRate),
+                                pc_.view_->sharedEngine().clock()->timeAt(pc_.loop_.now()));
+    pc_.startSlotAudio(context.generation, target, context.audio, inPoint,
+                       [this, context](bool ready) {
+                           if (!ready) {
+                               return;
+                           }
+                           *context.clipReady = true;
+                           if (*context.placed) {
+                               deferredStart(context);
+                           }
+                       });
+
+    if (showAtOnce) {
+        // The preloaded slot shows the clip's first picture already: it is placed and switched
+        // in within this call, and the picture moves once the clip player starts picture and
+        // sound together.
+        *context.ready = true;
+        showWhenReady(context);
+        deferredStart(context);
+        return;
+    }
+    // The status is looked at now (a preloaded item is ready already) and at each change; the
+    // first look is a step of its own, so no handler runs inside this call.
+    statusObserver_ = item->status().subscribe(
+        [this, context](const platform::media::ItemStatus&) { onItemReady(context); });
+    pc_.postForGeneration(context.generation, [this, context] { onItemReady(context); });
+}
+
+void VideoStart::onItemReady(const StartContext& context) {
+    if (context.generation != pc_.playGeneration_ || *context.ready) {
+        return;
+    }
+    PlaybackSlot& target = *context.target;
+    const auto status = context.item->statusValue();
+    // A failure of this play's item is reported even when the player has let it go.
+    if (status == platform::media::ItemStatus::Failed) {
+        *context.ready = true;
+        statusObserver_.reset();
+        platform::Console::log("video: cannot play " + context.item->url().string() + ": " +
+                               context.item->error());
+        pc_.log("映像を再生できません: " + context.data.name + " (" + context.item->error() + ")");
+        pc_.cueFailed(context.bank, context.slot, context.item->error());
+        return;
+    }
+    if (status != platform::media::ItemStatus::ReadyToPlay ||
+        target.player()->current() != context.item) {
+        return;
+    }
+    *context.ready = true;
+    statusObserver_.reset();
+    pc_.log("映像 readyToPlay: " + context.data.name + " +" +
+            std::to_string(wholeMilliseconds(pc_.loop_.now() - context.startedAt)) + "ms");
+    pc_.postForGeneration(context.generation, [this, context] { showWhenReady(context); });
+}
+
+void VideoStart::showWhenReady(const StartContext& context) {
+    PlaybackSlot& target = *context.target;
+    const QSize presented = context.item->presentationSize();
+    platform::SizeF native{double(presented.width()), double(presented.height())};
+    if (presented.width() == 0 && presented.height() == 0) {
+        native = pc_.view_->monitorSize();
+    }
+    if (!context.item->hasVideo()) {
+        platform::Console::log("video: " + context.item->url().string() + " has no picture");
+    }
+    pc_.log("presentationSize: " + sizeText(presented.width(), presented.height()) +
+            " → nativeSize: " + sizeText(native.width, native.height));
+    pc_.log("isReadyForDisplay: " + context.data.name + " → 表示切り替え +" +
+            std::to_string(wholeMilliseconds(pc_.loop_.now() - context.startedAt)) + "ms");
+    if (!(native.width == 0.0 && native.height == 0.0)) {
+        pc_.view_->applyGeometry(context.data.geometry, target, native.width, native.height);
+    }
+    // The clip starts once prerolled and placed, whichever comes last.
+    *context.placed = true;
+    if (*context.clipReady) {
+        deferredStart(context);
+    }
+}
+
+void VideoStart::deferredStart(const StartContext& context) {
+    if (context.generation != pc_.playGeneration_ || *context.started) {
+        return;
+    }
+    *context.started = true;
+    performLayerSwitch(context.generation, [this, context] { startAndSwitch(context); });
+}
+
+void VideoStart::startAndSwitch(const StartContext& context) {
+    PlaybackSlot& target = *context.target;
+    if (!context.dissolve) {
+        pc_.view_->logLayerState("cut直前");
+    }
+    pc_.view_->take({context.dissolve, context.dissolveDuration},
+                    target.clipPlayer().startTime().get());
+    if (!context.dissolve) {
+        pc_.view_->logLayerState("cut直後");
+    }
+    pc_.warmUp_->signalReady();
+    // The follower to preload, as the slot's post-roll says now.
+    if (pc_.onRequestPreloadNext) {
+        if (const auto next = pc_.postRoll_.followerAtPlay(SlotRef{context.bank, context.slot})) {
+            // On a later turn: the cut's picture goes to the views before the follower's file
+            // is opened.
+            pc_.postForGeneration(context.generation, [this, next = *next] {
+                if (pc_.onRequestPreloadNext) {
+                    pc_.onRequestPreloadNext(next.bank, next.slot);
+                }
+            });
+        }
+    }
+}
+
+void VideoStart::performLayerSwitch(uint64_t generation, std::function<void()> action) {
+    if (generation != pc_.playGeneration_) {
+        return;
+    }
+    if (isSwitchingLayer_) {
+        pc_.loop_
+            .after(kSwitchRetry,
+                   [weak = pc_.weakSelf(), this, generation, action = std::move(action)]() mutable {
+                       if (weak.lock()) {
+                           performLayerSwitch(generation, std::move(action));
+                       }
+                   })
+            .detach();
+        return;
+    }
+    isSwitchingLayer_ = true;
+    action();
+    pc_.loop_
+        .after(kSwitchBusy,
+               [weak = pc_.weakSelf(), this] {
+                   if (weak.lock()) {
+                       isSwitchingLayer_ = false;
+                   }
+               })
+        .detach();
+}
+
+void VideoStart::requestLayerSwitch(uint64_t generation, LayerSwitch change) {
+    performLayerSwitch(generation, [this, change] { switchLayer(change); });
+}
+
+void VideoStart::switchLayer(const LayerSwitch& change) {
+    if (change.target == nullptr) {
+        return;
+    }
+    if (!change.dissolve) {
+        pc_.view_->logLayerState("cutLoop直前");
+    }
+    pc_.view_->take({change.dissolve, change.duration},
+                    change.target->clipPlayer().startTime().get());
+    if (!change.dissolve) {
+        pc_.view_->logLayerState("cutLoop直後");
+    }
+}
+
+bool VideoStart::isReadyToSwitch(PlaybackSlot& slot, bool dissolve) const {
+    if (!slot.playerLayer().readyForDisplay()) {
+        return false;
+    }
+    const auto item = slot.player()->current();
+    if (item && !item->likelyToKeepUp()) {
+        return false;
+    }
+    return !dissolve || slot.player()->rateValue() > 0.0f;
+}
+
+}  // namespace kestio
