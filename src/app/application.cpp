@@ -117,6 +117,8 @@ struct Application::Parts {
                            [this](const std::filesystem::path& package) {
                                show->loadProject(package);
                            }},
+                .soundOutput = *device,
+                .loop = loop,
             });
         slotPanels =
             std::make_unique<SlotPanels>(*frames, SlotPanels::Services{.loop = loop,
