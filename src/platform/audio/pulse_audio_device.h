@@ -20,10 +20,10 @@ class PulseSinkLatency;
 // device's own thread (its render thread) every few milliseconds with a buffer of about 20 ms,
 // in 32-bit float at the sink's rate and channel count.
 //
-// The render thread also talks to the server, through a libpulse main loop of its own that it
-// runs at every wake without waiting: nothing here waits for the server, and the main thread
-// only hears what happened. The server tells the device when its default sink, or a sink,
-// changes; the device then publishes the new default and the stream moves there.
+// libpulse's own thread (a threaded main loop) hears the server; the render thread acts on what
+// it heard at every wake. Nothing here waits for the server (but the constructor, briefly), and
+// the main thread only hears what happened. The server tells the device when its default sink,
+// or a sink, changes; the device then publishes the new default and the stream moves there.
 //
 // When the server goes away (it stopped, it restarted) the device says so (`connection`),
 // publishes that there is no output, and tries the server again after a short wait, then after

@@ -203,12 +203,15 @@ TEST_F(PulseAudioDeviceOnPulse, RendersOnAThreadUnderTheRealTimePolicyWhileItKee
     EXPECT_TRUE(
         waitUntil([&] { return policyOfThreadNamed("audio output") == SCHED_OTHER; }, loop, 10.0))
         << "a thread busy rendering kept the real-time policy";
-    EXPECT_TRUE(console.contains("it runs at ordinary priority until that eases"));
+    // (Said just after the step, which the test may see first.)
+    EXPECT_TRUE(
+        waitUntil([&] { return console.contains("it runs at ordinary priority until that eases"); },
+                  loop, 5.0));
     laboured.labouring = false;
     EXPECT_TRUE(
         waitUntil([&] { return policyOfThreadNamed("audio output") == SCHED_FIFO; }, loop, 20.0))
         << "never back to the real-time policy";
-    EXPECT_TRUE(console.contains("real-time priority again"));
+    EXPECT_TRUE(waitUntil([&] { return console.contains("real-time priority again"); }, loop, 5.0));
     device->stop();
 }
 
