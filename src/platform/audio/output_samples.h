@@ -1,8 +1,15 @@
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 namespace kestio::platform::audio {
+
+// A float sample clipped to full scale (-1...1); one that is not a number is silence.
+inline float clipToFullScale(float sample) {
+    return std::isnan(sample) ? 0.0f : std::clamp(sample, -1.0f, 1.0f);
+}
 
 // Interleaves `frames` frames of `channels` float planes into `out` for the sound server,
 // clipped to full scale: the mix is float and may go above 1 (a level above 0 dB), which is
