@@ -57,6 +57,9 @@ constexpr double kStallPeriods = 2.0;
 // A stream the server ended while it still answers (its sink went away) is opened again after
 // this long, unless the default output changes first.
 constexpr double kStreamRetrySeconds = 1.0;
+// How long the render thread waits for the server to make a stream before it paces the clock
+// again.
+constexpr double kStreamOpenSeconds = 0.5;
 // How long the constructor waits for the server's first answer.
 constexpr auto kFirstAnswer = std::chrono::seconds(1);
 
@@ -422,6 +425,7 @@ class PulseAudioDevice::Output {
         attributes.minreq = uint32_t(-1);
         attributes.fragsize = uint32_t(-1);
         streamStarting_ = true;
+        streamOpenedAt_ = clock_.now();
         if (pa_stream_connect_playback(
                 stream_, sink_.c_str(), &attributes,
                 pa_stream_flags_t(PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY), nullptr,
@@ -492,6 +496,11 @@ class PulseAudioDevice::Output {
                     setTick(slow ? silentTickMilliseconds_ : kTickMilliseconds);
                 }
             }
+        } else if (awaitingStream()) {
+            // Nothing is rendered while the server makes the stream (a few milliseconds): the
+            // engine's clock would otherwise take the blocks paced meanwhile as heard at once,
+            // and then have to learn the stream's own latency.
+            restartPacing();
         } else {
             pace();
             if (silentTick_) {
@@ -499,6 +508,15 @@ class PulseAudioDevice::Output {
                 setTick(kTickMilliseconds);
             }
         }
+    }
+
+    bool awaitingStream() {
+        if (stream_ == nullptr || streamEnded_) {
+            return false;
+        }
+        Locked locked(loop_);
+        return pa_stream_get_state(stream_) == PA_STREAM_CREATING &&
+               clock_.now() - streamOpenedAt_ < kStreamOpenSeconds;
     }
 
     void setTick(int milliseconds) {
@@ -653,6 +671,7 @@ class PulseAudioDevice::Output {
     bool streamEnded_ = false;  // likewise
     bool playing_ = false;      // the stream is ready and fed
     HostTime streamRetryAt_;
+    HostTime streamOpenedAt_;
     int64_t bufferBytes_ = 0;
     int bytesPerFrame_ = 8;
     std::vector<std::vector<float>> planes_;
