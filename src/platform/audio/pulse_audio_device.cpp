@@ -120,6 +120,11 @@ class PulseAudioDevice::Output {
             loseServer();
             return;
         }
+        // libpulse's thread sends what the render thread writes: it runs before ordinary
+        // threads too, so that a busy machine does not hold the sound back on its way.
+        pa_threaded_mainloop_once_unlocked(
+            loop_, [](pa_threaded_mainloop*, void*) { (void)scheduleCallingThreadInRealTime(); },
+            nullptr);
         Locked locked(loop_);
         connectServer();
     }
