@@ -1,12 +1,11 @@
 #include "app/midi_status_panel.h"
 
-#include "app/sound_output_status.h"
-
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 
+#include "app/sound_output_status.h"
 #include "control/midi_input_controller.h"
 #include "control/midi_output_controller.h"
 #include "model/localization_manager.h"
