@@ -31,7 +31,7 @@
 #include "model/recent_projects.h"
 #include "output/external_monitor_controller.h"
 #include "output/output_surface.h"
-#include "platform/audio/qt_audio_device.h"
+#include "platform/audio/pulse_audio_device.h"
 #include "platform/media/decoded_media_factory.h"
 #include "platform/midi/midi_system.h"
 #include "platform/runloop/qt_run_loop.h"
@@ -56,7 +56,7 @@ struct Application::Parts {
           localization(LocalizationManager::shared()),
           defaults(platform::UserDefaults::standard()) {
         notifications.setMainLoop(&loop);
-        device = std::make_shared<platform::audio::QtAudioDevice>(loop, loop.hostClock());
+        device = std::make_shared<platform::audio::PulseAudioDevice>(loop, loop.hostClock());
         playback = std::make_unique<PlaybackController>(
             PlaybackServices{.loop = loop,
                              .view = std::make_unique<output::OutputSurface>(
@@ -125,6 +125,8 @@ struct Application::Parts {
                            [this](const std::filesystem::path& package) {
                                show->loadProject(package);
                            }},
+                .soundOutput = *device,
+                .loop = loop,
             });
         slotPanels =
             std::make_unique<SlotPanels>(*frames, SlotPanels::Services{.loop = loop,
@@ -157,7 +159,7 @@ struct Application::Parts {
     platform::BookmarkService bookmarks;
     ProjectManager projectManager{bookmarks};
     RecentProjects recentProjects{defaults, bookmarks};
-    std::shared_ptr<platform::audio::QtAudioDevice> device;
+    std::shared_ptr<platform::audio::PulseAudioDevice> device;
     platform::media::DecodedMediaFactory media{loop};
     std::unique_ptr<PlaybackController> playback;
     std::unique_ptr<LiveShowPlayback> live;

@@ -9,6 +9,7 @@
 #include <QWheelEvent>
 #include <cmath>
 
+#include "app/sound_output_status.h"
 #include "control/midi_input_controller.h"
 #include "control/midi_output_controller.h"
 #include "model/localization_manager.h"
@@ -159,8 +160,8 @@ void MIDIStatusModel::selectDestination(const std::string& name) {
 }
 
 MIDIStatusPanel::MIDIStatusPanel(MIDIInputController& midi, MIDIOutputController& midiOut,
-                                 QSize size, QWidget* parent)
-    : QWidget(parent), model_(midi, midiOut) {
+                                 QSize size, SoundOutputStatus* sound, QWidget* parent)
+    : QWidget(parent), model_(midi, midiOut), sound_(sound) {
     setFixedSize(size);
     sourceList_ = new SourceScrollArea(this);
     sourceList_->setFrameShape(QFrame::NoFrame);
@@ -181,6 +182,15 @@ MIDIStatusPanel::MIDIStatusPanel(MIDIInputController& midi, MIDIOutputController
     repaint_(midi.isConnected)(midi.connectedSourceNames)(midi.isEnabled)(midiOut.isConnected)(
         midiOut.availableDestinationNames)(midiOut.selectedDestinationName)(
         LocalizationManager::shared().language);
+    if (sound_ != nullptr) {
+        repaint_(sound_->notice);
+    }
+}
+
+QRectF MIDIStatusPanel::soundNoticeRect() const {
+    const double left =
+        8 + textWidth(QStringLiteral("MIDI Device"), ui::fonts::system(11, QFont::DemiBold)) + 10;
+    return {left, 0, std::max(refreshSourcesRect().left() - 6 - left, 0.0), kHeaderHeight};
 }
 
 QRectF MIDIStatusPanel::toggleRect() const {
@@ -232,6 +242,17 @@ void MIDIStatusPanel::paintEvent(QPaintEvent*) {
     p.fillRect(QRectF(0, 0, width(), kHeaderHeight), ui::palette::white(0.18));
     drawLine(p, QRectF(8, 0, 150, kHeaderHeight), QStringLiteral("MIDI Device"),
              ui::fonts::system(11, QFont::DemiBold), ui::palette::white(0.75));
+    if (const auto notice = sound_ ? sound_->notice.get() : SoundOutputStatus::Notice::none;
+        notice != SoundOutputStatus::Notice::none) {
+        const QColor color = notice == SoundOutputStatus::Notice::lost ? ui::palette::red()
+                             : notice == SoundOutputStatus::Notice::reconnecting
+                                 ? ui::palette::orange()
+                                 : ui::palette::green();
+        const QRectF box = soundNoticeRect();
+        fillDot(p, QPointF(box.left() + 3.5, box.center().y()), 7, color);
+        drawLine(p, box.adjusted(7 + 4, 0, 0, 0), q(SoundOutputStatus::text(notice)),
+                 ui::fonts::system(9, QFont::DemiBold), color);
+    }
     ui::drawSymbol(p, refreshSourcesRect(), ui::Symbol::arrowClockwise, ui::palette::white(0.6));
     const bool on = model_.inputEnabled();
     const QRectF pill = toggleRect();

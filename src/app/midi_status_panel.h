@@ -18,6 +18,8 @@ class MIDIOutputController;
 
 namespace kestio::app {
 
+class SoundOutputStatus;
+
 // The destination MIDI output uses: the chosen one, else the first listed, else none.
 std::optional<std::string> effectiveDestination(const std::optional<std::string>& chosen,
                                                 const std::vector<std::string>& available);
@@ -50,13 +52,16 @@ class MIDIStatusModel {
 
 // The MIDI status card: header with refresh and the MIDI ON / OFF pill, the sources in a
 // scroll area without scroll bars (the wheel scrolls it), and the output row with the
-// destination menu. It paints the model and routes clicks to it.
+// destination menu. It paints the model and routes clicks to it. With `sound`, the header also
+// says, after its title, when the sound output was lost, is being reconnected or is back.
 class MIDIStatusPanel : public QWidget {
   public:
     MIDIStatusPanel(MIDIInputController& midi, MIDIOutputController& midiOut, QSize size,
-                    QWidget* parent = nullptr);
+                    SoundOutputStatus* sound = nullptr, QWidget* parent = nullptr);
 
     MIDIStatusModel& model() { return model_; }
+    // Where the sound output's notice is drawn: its dot, then its text.
+    QRectF soundNoticeRect() const;
     QRectF refreshSourcesRect() const;
     QRectF toggleRect() const;
     QRectF destinationRect() const;
@@ -75,6 +80,7 @@ class MIDIStatusPanel : public QWidget {
 
     MIDIStatusModel model_;
     QScrollArea* sourceList_;  // a child
+    SoundOutputStatus* sound_;
     RepaintOn repaint_{*this};
     std::vector<platform::Subscription> subscriptions_;
 };

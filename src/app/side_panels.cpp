@@ -7,6 +7,7 @@
 #include "app/output_monitor_panel.h"
 #include "app/panel_frames.h"
 #include "app/project_toolbar.h"
+#include "app/sound_output_status.h"
 #include "app/utility_buttons.h"
 #include "playback/playback_controller.h"
 #include "ui/panel_card.h"
@@ -35,7 +36,8 @@ void replacePlace(DesignCanvas& canvas, CanvasPanel panel, QWidget* widget) {
 }  // namespace
 
 SidePanels::SidePanels(DesignCanvas& canvas, const PanelFrames& frames, Services s)
-    : signals_(std::make_unique<LiveSignalOutput>(s.playback)) {
+    : signals_(std::make_unique<LiveSignalOutput>(s.playback)),
+      sound_(std::make_unique<SoundOutputStatus>(s.loop, s.soundOutput.connection)) {
     if (ui::PanelCard* card = frames.card(CanvasPanel::projectToolbar)) {
         card->addContent(new ProjectToolbar(s.show, std::move(s.recent), contentSize(*card)));
     }
@@ -47,8 +49,9 @@ SidePanels::SidePanels(DesignCanvas& canvas, const PanelFrames& frames, Services
                                         placeSize(CanvasPanel::outputMonitor)));
     replacePlace(canvas, CanvasPanel::utilityButtons,
                  new UtilityButtons(s.show, *signals_, placeSize(CanvasPanel::utilityButtons)));
-    replacePlace(canvas, CanvasPanel::midiStatus,
-                 new MIDIStatusPanel(s.midi, s.midiOut, placeSize(CanvasPanel::midiStatus)));
+    replacePlace(
+        canvas, CanvasPanel::midiStatus,
+        new MIDIStatusPanel(s.midi, s.midiOut, placeSize(CanvasPanel::midiStatus), sound_.get()));
 }
 
 SidePanels::~SidePanels() = default;

@@ -12,6 +12,12 @@ class ShowController;
 namespace output {
 class ExternalMonitorController;
 }
+namespace platform {
+class RunLoop;
+namespace audio {
+class AudioOutputDevice;
+}
+}  // namespace platform
 }  // namespace kestio
 
 namespace kestio::app {
@@ -19,6 +25,7 @@ namespace kestio::app {
 class DesignCanvas;
 class PanelFrames;
 class SignalOutput;
+class SoundOutputStatus;
 
 // Puts the side panels of the main window in their places: the project toolbar and the bank
 // list into their cards, the output monitor, the utility buttons and the MIDI status panel in
@@ -32,6 +39,9 @@ class SidePanels {
         MIDIInputController& midi;
         MIDIOutputController& midiOut;
         RecentProjectsMenuModel::Services recent;
+        // What the MIDI status panel says of the sound output follows this device.
+        platform::audio::AudioOutputDevice& soundOutput;
+        platform::RunLoop& loop;
     };
 
     SidePanels(DesignCanvas& canvas, const PanelFrames& frames, Services services);
@@ -39,6 +49,7 @@ class SidePanels {
 
   private:
     std::unique_ptr<SignalOutput> signals_;
+    std::unique_ptr<SoundOutputStatus> sound_;
 };
 
 }  // namespace kestio::app

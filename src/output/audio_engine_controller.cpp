@@ -246,7 +246,9 @@ void AudioEngineController::stop() {
 
 void AudioEngineController::setLevel(float gainDb, bool muted) {
     const bool silent = muted || !(gainDb > kSilentGainDb);
-    player_->setVolume(silent ? 0.0f : std::pow(10.0f, std::min(gainDb, 0.0f) / 20.0f));
+    // Above 0 dB the sound is boosted as asked: the mix is float, and the output clips what
+    // goes over full scale.
+    player_->setVolume(silent ? 0.0f : std::pow(10.0f, gainDb / 20.0f));
 }
 
 void AudioEngineController::applyEqualizer(const EqualizerSettings& settings) {

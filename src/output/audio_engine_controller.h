@@ -110,7 +110,8 @@ class AudioEngineController {
     // Ends looping, then stops the player (so no further pass is scheduled).
     void stop();
 
-    // The slot's level: silent when muted or at or below kSilentGainDb, else the gain in dB.
+    // The slot's level: silent when muted or at or below kSilentGainDb, else the gain in dB
+    // (above 0 dB too: the mix is float and the output clips what goes over full scale).
     // Applied where the chain enters the mixer, from the next block.
     void setLevel(float gainDb, bool muted);
     // The equaliser's six band gains, at once.

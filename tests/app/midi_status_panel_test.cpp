@@ -10,6 +10,7 @@
 
 #include "app/main_view_wiring.h"
 #include "app/midi_status_panel.h"
+#include "app/sound_output_status.h"
 #include "platform/storage/notification_center.h"
 #include "side_panel_fixture.h"
 
@@ -189,6 +190,67 @@ TEST_F(MidiStatusPanelTest, PortsThatComeAndGoWithOddNames) {
     EXPECT_EQ(panel.model().sources().size(), 3u);
     click(panel.refreshSourcesRect());
     EXPECT_EQ(panel.model().sources().size(), 3u);
+}
+
+// What the header says of the sound output as its device loses the server, keeps trying it and
+// has it back: the notice, its text in both languages and its dot's colour, "back" for a few
+// seconds only, and nothing while the output simply plays.
+TEST_F(MidiStatusPanelTest, SaysWhatHappensToTheSoundOutput) {
+    using platform::audio::OutputConnection;
+    using Notice = SoundOutputStatus::Notice;
+    platform::Published<OutputConnection> connection{OutputConnection::connected};
+    SoundOutputStatus sound(loop, connection);
+    MIDIStatusPanel withSound{midi, midiOut, QSize(397, 70), &sound};
+    struct Step {
+        std::optional<OutputConnection> told;  // what the device says, if anything
+        double later;                          // then this much time passes
+        Notice notice;
+        std::string en;
+        std::string ja;
+        QColor dot;
+        const char* shot;
+    };
+    const Step steps[] = {
+        {std::nullopt, 0.0, Notice::none, "", "", ui::palette::white(0.18), nullptr},
+        {OutputConnection::connected, 0.0, Notice::none, "", "", ui::palette::white(0.18), nullptr},
+        {OutputConnection::lost, 0.0, Notice::lost, "Audio output disconnected",
+         "オーディオ出力が切断されました", ui::palette::red(), "midi_status_sound_lost"},
+        {OutputConnection::reconnecting, 30.0, Notice::reconnecting, "Reconnecting audio output…",
+         "オーディオ出力を再接続中…", ui::palette::orange(), "midi_status_sound_reconnecting"},
+        {OutputConnection::connected, SoundOutputStatus::kBackSeconds - 0.1, Notice::back,
+         "Audio output reconnected", "オーディオ出力が再接続されました", ui::palette::green(),
+         "midi_status_sound_back"},
+        {std::nullopt, 0.2, Notice::none, "", "", ui::palette::white(0.18), nullptr},
+        {OutputConnection::lost, 0.0, Notice::lost, "Audio output disconnected",
+         "オーディオ出力が切断されました", ui::palette::red(), nullptr},
+        {OutputConnection::connected, 1.0, Notice::back, "Audio output reconnected",
+         "オーディオ出力が再接続されました", ui::palette::green(), nullptr},
+    };
+    int index = 0;
+    for (const Step& step : steps) {
+        SCOPED_TRACE("step " + std::to_string(index++));
+        if (step.told) {
+            connection = *step.told;
+        }
+        loop.advance(step.later);
+        EXPECT_EQ(sound.notice.get(), step.notice);
+        EXPECT_EQ(SoundOutputStatus::text(step.notice), step.en);
+        setLanguage(AppLanguage::ja);
+        EXPECT_EQ(SoundOutputStatus::text(step.notice), step.ja);
+        setLanguage(AppLanguage::en);
+        const QImage image =
+            step.shot ? shots(withSound, step.shot) : test::render(withSound, QColor(41, 41, 41));
+        const QRectF notice = withSound.soundNoticeRect();
+        EXPECT_TRUE(
+            near(image.pixelColor(QPointF(notice.left() + 3.5, notice.center().y()).toPoint()),
+                 step.dot, 20))
+            << image.pixelColor(QPointF(notice.left() + 3.5, notice.center().y()).toPoint())
+                   .name()
+                   .toStdString();
+    }
+    // A device whose server is not there from the start is lost at once.
+    platform::Published<OutputConnection> never{OutputConnection::lost};
+    EXPECT_EQ(SoundOutputStatus(loop, never).notice.get(), Notice::lost);
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include "app/slot_panels.h"
 #include "grid/slot_grid_panel.h"
 #include "output/external_monitor_controller.h"
+#include "output/output_surface.h"
 #include "panels/audio_section.h"
 #include "panels/clip_settings_panel.h"
 #include "panels/compact_slider.h"
@@ -33,6 +34,7 @@
 #include "panels/player_panel.h"
 #include "panels/styled_button.h"
 #include "panels/transport_row.h"
+#include "platform/audio/audio_engine.h"
 #include "platform/ui/layer_view.h"
 #include "support/fake_output_window.h"
 #include "support/fake_screen_provider.h"
@@ -64,7 +66,9 @@ class MainWindowPanels : public LiveShowFixture {
                 .monitor = monitor,
                 .midi = rig.parts.midi,
                 .midiOut = rig.parts.midiOut,
-                .recent = {rig.parts.recentProjects, rig.parts.bookmarks, rig.parts.dialogs, {}}});
+                .recent = {rig.parts.recentProjects, rig.parts.bookmarks, rig.parts.dialogs, {}},
+                .soundOutput = controller.view().sharedEngine().device(),
+                .loop = loop});
         panels = std::make_unique<app::SlotPanels>(
             *frames, app::SlotPanels::Services{.loop = loop,
                                                .show = *show,

@@ -156,6 +156,9 @@ class ChainLevel : public LoadedChain, public ::testing::WithParamInterface<Leve
 const LevelCase kLevels[] = {
     {"Unity", 0.0f, false, 1.0},
     {"MinusSix", -6.0f, false, 0.501187},
+    // Above 0 dB the sound is louder than the file: the mixer carries it in float.
+    {"PlusSix", 6.0f, false, 1.995262},
+    {"PlusTwelve", 12.0f, false, 3.981072},
     {"Muted", 0.0f, true, 0.0},
     {"AtTheSilentGain", -40.0f, false, 0.0},
     {"JustAboveIt", -39.9f, false, 0.010116},

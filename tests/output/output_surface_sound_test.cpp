@@ -22,7 +22,7 @@
 #include "composed_flash.h"
 #include "output/output_surface.h"
 #include "platform/audio/audio_player_node.h"
-#include "platform/audio/qt_audio_device.h"
+#include "platform/audio/pulse_audio_device.h"
 #include "platform/graphics/compositor.h"
 #include "platform/graphics/layer.h"
 #include "platform/media/decoded_media_factory.h"
@@ -257,7 +257,7 @@ class SurfaceOnPulse : public test::PulseServerSuite {};
 TEST_F(SurfaceOnPulse, EachLoopPassesBeepIsPlayedWithItsComposedFlash) {
     const auto& clip = test::flashBeepClip({30, 1});
     platform::ManualRunLoop loop{HostTime(test::steadyNow())};
-    auto device = std::make_shared<platform::audio::QtAudioDevice>(
+    auto device = std::make_shared<platform::audio::PulseAudioDevice>(
         loop, std::make_shared<platform::SteadyHostClock>());
     platform::media::DecodedMediaFactory media{loop};
     test::TimedRecording recording("null.monitor");

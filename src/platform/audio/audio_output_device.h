@@ -40,6 +40,13 @@ struct OutputDeviceInfo {
     bool operator==(const OutputDeviceInfo&) const = default;
 };
 
+// How a device stands with the sound server it plays through.
+enum class OutputConnection {
+    connected,     // the server answers (or the device needs none)
+    lost,          // the server went away or could not be reached; it is tried again soon
+    reconnecting,  // the server is being tried again, and again, until it answers
+};
+
 // Where the engine's sound goes: a device with its own render thread that pulls blocks from a
 // callback. Every method runs on the main thread.
 class AudioOutputDevice {
@@ -62,6 +69,10 @@ class AudioOutputDevice {
     // thread may still render a few blocks at the old format after that; every block says its
     // own rate and channel count.
     Published<OutputDeviceInfo> defaultOutput;
+    // Set on the main thread whenever the device loses its sound server, tries it again, or
+    // has it back. A device starts connected; one whose server was never there is lost from
+    // its first attempt.
+    Published<OutputConnection> connection{OutputConnection::connected};
 };
 
 }  // namespace kestio::platform::audio

@@ -8,6 +8,8 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 
+#include "platform/audio/output_samples.h"
+
 namespace kestio::platform::audio {
 
 std::unique_ptr<CafWriter> CafWriter::create(const std::filesystem::path& path,
@@ -102,7 +104,7 @@ bool CafWriter::write(const PcmBuffer& buffer, std::string& error) {
                 std::memcpy(out, &v, 4);
                 out += 4;
             } else {
-                const float v = std::clamp(sample(i, c), -1.0f, 1.0f);
+                const float v = clipToFullScale(sample(i, c));
                 const auto s = int16_t(std::lround(v * 32767.0f));
                 out[0] = uint8_t(s & 0xff);
                 out[1] = uint8_t((s >> 8) & 0xff);

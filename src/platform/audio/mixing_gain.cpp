@@ -8,8 +8,10 @@ namespace kestio::platform::audio {
 
 namespace {
 
+// A gain above one is kept (the mix is float; the device's conversion clips what is over full
+// scale); a negative gain or one that is not finite silences.
 float clampGain(float value) {
-    return std::isfinite(value) ? std::clamp(value, 0.0f, 1.0f) : 0.0f;
+    return std::isfinite(value) ? std::max(value, 0.0f) : 0.0f;
 }
 
 uint64_t packStep(uint32_t serial, float value) {

@@ -25,7 +25,7 @@ class MixingGain {
     MixingGain(const MixingGain&) = delete;
     MixingGain& operator=(const MixingGain&) = delete;
 
-    // Main thread. The gain is clamped to 0...1; anything not finite is 0.
+    // Main thread. A gain above 1 boosts; a negative one, or one not finite, is 0.
     // Sets the gain from the next block rendered.
     void set(float value);
     // Moves the gain from its value at engine clock time `atClockTime` (NaN: the next block) to

@@ -173,6 +173,33 @@ std::optional<QPoint> EndToEnd::onScreen(KestioProcess& kestio, const std::strin
     return (frame->topLeft() + canvas->topLeft() + onCanvas * scale).toPoint();
 }
 
+int EndToEnd::canvasPixelsNear(KestioProcess& kestio, const std::string& window,
+                               const QRectF& onCanvas, const QColor& color, int tolerance) {
+    const auto frame = kestio.geometry(window);
+    const QImage shot = frame ? desktop_->grab(*frame) : QImage();
+    const auto canvas = shot.isNull() ? std::nullopt : findCanvas(shot);
+    if (!canvas) {
+        return -1;
+    }
+    const double scale = canvas->width() / 1920.0;
+    const QRect area =
+        QRectF(canvas->topLeft() + onCanvas.topLeft() * scale, onCanvas.size() * scale)
+            .toAlignedRect()
+            .intersected(shot.rect());
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor pixel = shot.pixelColor(x, y);
+            count += std::abs(pixel.red() - color.red()) <= tolerance &&
+                             std::abs(pixel.green() - color.green()) <= tolerance &&
+                             std::abs(pixel.blue() - color.blue()) <= tolerance
+                         ? 1
+                         : 0;
+        }
+    }
+    return count;
+}
+
 bool EndToEnd::clickCanvas(KestioProcess& kestio, const std::string& window, QPointF onCanvas,
                            int button) {
     const auto point = onScreen(kestio, window, onCanvas);

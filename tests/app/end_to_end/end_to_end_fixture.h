@@ -66,6 +66,10 @@ class EndToEnd : public ::testing::Test {
     // found in a grab of the main window; none when it is not found.
     std::optional<QPoint> onScreen(KestioProcess& kestio, const std::string& window,
                                    QPointF onCanvas);
+    // How many pixels of a rectangle of the design canvas, in a grab of the main window, are
+    // within `tolerance` of `color` in each channel; -1 when the canvas is not found.
+    int canvasPixelsNear(KestioProcess& kestio, const std::string& window, const QRectF& onCanvas,
+                         const QColor& color, int tolerance = 40);
     // Clicks a point of the design canvas with `button` (1 left, 3 right).
     bool clickCanvas(KestioProcess& kestio, const std::string& window, QPointF onCanvas,
                      int button = 1);

@@ -9,11 +9,13 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "app/canvas_layout.h"
 #include "end_to_end_fixture.h"
 #include "model/project_manager.h"
 #include "support/jack_midi_peer.h"
+#include "ui/palette.h"
 
 namespace kestio::test {
 namespace {
@@ -165,23 +167,53 @@ TEST_F(EndToEnd, TheShowGoesOnThroughAResizeAndLostSoundAndMIDIServers) {
         EXPECT_TRUE(before->waitForSound(4800, 0.05f, 20.0)) << "no sound from the cue";
     }
 
+    const QRect original = kestio.geometry(window).value_or(QRect());
     ASSERT_TRUE(desktop_->xdotool({"windowsize", "--sync", window, "800", "600"}));
     EXPECT_TRUE(pollUntil([&] { return kestio.geometry(window) == QRect(0, 0, 800, 600); }))
         << kestio.geometry(window).value_or(QRect()).width();
     EXPECT_TRUE(programPlays(kestio, window)) << "the program picture after the resize";
+    ASSERT_TRUE(desktop_->xdotool({"windowsize", "--sync", window, std::to_string(original.width()),
+                                   std::to_string(original.height())}));
 
-    // The sound server goes away mid-show and comes back: the picture plays on, cues still fire,
-    // and the sound reaches the new server.
+    // The sound server goes away mid-show for longer than any retry waits, and comes back: the
+    // picture plays on, cues still fire, the MIDI status panel says that the sound output was
+    // lost, is being reconnected and is back, and the sound of the clip on air reaches the new
+    // server, as does that of a cue fired after it came back.
+    // (The notice stands in the panel's header, between its title and its refresh button.)
+    const QRectF notice(1503 + 80, 144 + 2, 200, 18);
+    const auto noticeShows = [&](const QColor& color) {
+        return canvasPixelsNear(kestio, window, notice, color) >= 4;
+    };
+    EXPECT_FALSE(noticeShows(ui::palette::red()) || noticeShows(ui::palette::orange()));
     pulse_->stop();
+    const auto outage = std::chrono::steady_clock::now();
+    EXPECT_TRUE(kestio.waitForOutput("audio output: the sound server went away"))
+        << kestio.output();
+    EXPECT_TRUE(pollUntil([&] {
+        return noticeShows(ui::palette::red()) || noticeShows(ui::palette::orange());
+    })) << "the status panel does not say that the sound output was lost";
     EXPECT_TRUE(programPlays(kestio, window)) << "the program picture without a sound server";
     ASSERT_TRUE(kestio.press(window, {"1"}));
     EXPECT_TRUE(played(package, "KeyCue", 2));
+    std::this_thread::sleep_until(outage + 10s);  // the outage itself
+    EXPECT_TRUE(noticeShows(ui::palette::orange()))
+        << "the status panel does not say that the sound output is being reconnected";
     ASSERT_EQ(pulse_->start(), "");
-    auto recording = pulse_->record("null.monitor");
-    EXPECT_TRUE(recording->waitForSound(4800, 0.05f, 20.0))
-        << "no sound after the server came back";
+    EXPECT_TRUE(kestio.waitForOutput("audio output: the sound server is back")) << kestio.output();
+    EXPECT_TRUE(pollUntil([&] { return noticeShows(ui::palette::green()); }, 4s))
+        << "the status panel does not say that the sound output is back";
+    {
+        auto recording = pulse_->record("null.monitor");
+        EXPECT_TRUE(recording->waitForSound(4800, 0.05f, 20.0))
+            << "no sound after the server came back";
+    }
     ASSERT_TRUE(kestio.press(window, {"1"}));
     EXPECT_TRUE(played(package, "KeyCue", 3));
+    {
+        auto recording = pulse_->record("null.monitor");
+        EXPECT_TRUE(recording->waitForSound(4800, 0.05f, 20.0))
+            << "no sound of the cue fired after the server came back";
+    }
 
     // The JACK server goes away and comes back: the show plays on from the keyboard, the
     // console says once that the server went and once that it is back, and a controller on the

@@ -358,7 +358,7 @@ TEST(AudioPlayerNode, VolumeIsAppliedWhereTheChainEntersTheMixer) {
     player->removeTap(0);
 
     player->setVolume(7.0f);
-    EXPECT_EQ(player->volume(), 1.0f);
+    EXPECT_EQ(player->volume(), 7.0f) << "a volume above one boosts";
     player->setVolume(-1.0f);
     EXPECT_EQ(player->volume(), 0.0f);
 }

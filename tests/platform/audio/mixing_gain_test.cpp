@@ -163,5 +163,31 @@ TEST(MixingGain, RequestsWaitForAStoppedEngineAndOverflowSetsTheTarget) {
     EXPECT_EQ(constant, 0.125f) << "the overflow became a step to the newest target";
 }
 
+// A gain above one boosts (the mix is float; what leaves for the device is clipped there); a
+// negative gain or one that is not a number silences; both for steps and for ramps.
+TEST(MixingGain, KeepsGainsAboveOneAndSilencesNegativeOrNonFiniteOnes) {
+    struct Case {
+        float asked;
+        float kept;
+    };
+    for (const Case c : {Case{2.0f, 2.0f}, Case{3.981072f, 3.981072f}, Case{1.0f, 1.0f},
+                         Case{-0.5f, 0.0f}, Case{INFINITY, 0.0f}, Case{NAN, 0.0f}}) {
+        const std::string what = "gain " + std::to_string(c.asked);
+        platform::audio::MixingGain stepped(0.5f);
+        stepped.set(c.asked);
+        EXPECT_EQ(stepped.target(), c.kept) << what;
+        std::vector<float> gains(256);
+        float constant = -1.0f;
+        ASSERT_TRUE(stepped.render(0.0, kRate, 256, gains.data(), constant)) << what;
+        EXPECT_EQ(constant, c.kept) << what;
+
+        platform::audio::MixingGain ramped(0.5f);
+        ramped.ramp(c.asked, 128 / kRate, 0.0);
+        EXPECT_FALSE(ramped.render(0.0, kRate, 256, gains.data(), constant)) << what;
+        EXPECT_NEAR(gains[64], 0.5 + (c.kept - 0.5) * 0.5, 1e-5) << what;
+        EXPECT_EQ(gains[200], c.kept) << what;
+    }
+}
+
 }  // namespace
 }  // namespace kestio::test

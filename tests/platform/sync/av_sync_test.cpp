@@ -34,7 +34,7 @@
 #include "platform/audio/audio_file.h"
 #include "platform/audio/audio_player_node.h"
 #include "platform/audio/mixer_node.h"
-#include "platform/audio/qt_audio_device.h"
+#include "platform/audio/pulse_audio_device.h"
 #include "platform/audio/time_pitch_node.h"
 #include "platform/graphics/layer.h"
 #include "platform/graphics/layer_snapshot.h"
@@ -646,7 +646,7 @@ class AvSyncOnPulse : public test::PulseServerSuite {};
 TEST_F(AvSyncOnPulse, EveryBeepIsPlayedWithFiveMillisecondsOfItsFlash) {
     const auto& clip = flashBeepClip({30, 1});
     ManualRunLoop loop{HostTime(test::steadyNow())};
-    auto device = std::make_shared<audio::QtAudioDevice>(loop, std::make_shared<SteadyHostClock>());
+    auto device = std::make_shared<audio::PulseAudioDevice>(loop, std::make_shared<SteadyHostClock>());
     audio::AudioEngine engine(device);
     auto node = std::make_shared<AudioPlayerNode>();
     engine.attach(node);

@@ -1,4 +1,4 @@
-#include "platform/audio/qt_audio_device.h"
+#include "platform/audio/pulse_audio_device.h"
 
 #include <gtest/gtest.h>
 
@@ -33,7 +33,8 @@ using platform::audio::AudioEngine;
 using platform::audio::AudioFormat;
 using platform::audio::AudioPlayerNode;
 using platform::audio::AudioRenderCallback;
-using platform::audio::QtAudioDevice;
+using platform::audio::OutputConnection;
+using platform::audio::PulseAudioDevice;
 using platform::audio::RenderBlock;
 using platform::audio::SourceNode;
 
@@ -117,15 +118,15 @@ void expectTone(const std::vector<float>& recorded) {
     EXPECT_NEAR(medianPieceAmplitude(window), 0.5, 0.5 * 0.035);  // 0.3 dB
 }
 
-class QtAudioDeviceOnPulse : public PulseServerSuite {
+class PulseAudioDeviceOnPulse : public PulseServerSuite {
   protected:
     static void expectBeepsAtTheHostTimesOfTheirClockTimes(double settleSeconds);
 };
 
-TEST_F(QtAudioDeviceOnPulse, PlaysAToneThroughTheDefaultOutput) {
+TEST_F(PulseAudioDeviceOnPulse, PlaysAToneThroughTheDefaultOutput) {
     ManualRunLoop loop;
     auto device =
-        std::make_shared<QtAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
+        std::make_shared<PulseAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
     const auto info = device->defaultOutput.get();
     EXPECT_TRUE(info.present);
     EXPECT_FALSE(info.name.empty());
@@ -159,12 +160,12 @@ TEST_F(QtAudioDeviceOnPulse, PlaysAToneThroughTheDefaultOutput) {
 }
 
 // The thread that renders each block runs before ordinary threads, where the system allows it.
-TEST_F(QtAudioDeviceOnPulse, RendersOnAThreadUnderTheRealTimePolicyWhileItKeepsUp) {
+TEST_F(PulseAudioDeviceOnPulse, RendersOnAThreadUnderTheRealTimePolicyWhileItKeepsUp) {
     const std::string refused = soundThreadsMayRunInRealTime();
     platform::Console::Capture console;
     ManualRunLoop loop;
     auto device =
-        std::make_shared<QtAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
+        std::make_shared<PulseAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
     int policy = -1;
     ASSERT_TRUE(waitUntil(
         [&] {
@@ -202,12 +203,15 @@ TEST_F(QtAudioDeviceOnPulse, RendersOnAThreadUnderTheRealTimePolicyWhileItKeepsU
     EXPECT_TRUE(
         waitUntil([&] { return policyOfThreadNamed("audio output") == SCHED_OTHER; }, loop, 10.0))
         << "a thread busy rendering kept the real-time policy";
-    EXPECT_TRUE(console.contains("it runs at ordinary priority until that eases"));
+    // (Said just after the step, which the test may see first.)
+    EXPECT_TRUE(
+        waitUntil([&] { return console.contains("it runs at ordinary priority until that eases"); },
+                  loop, 5.0));
     laboured.labouring = false;
     EXPECT_TRUE(
         waitUntil([&] { return policyOfThreadNamed("audio output") == SCHED_FIFO; }, loop, 20.0))
         << "never back to the real-time policy";
-    EXPECT_TRUE(console.contains("real-time priority again"));
+    EXPECT_TRUE(waitUntil([&] { return console.contains("real-time priority again"); }, loop, 5.0));
     device->stop();
 }
 
@@ -279,10 +283,10 @@ double medianWakeInterval(const std::vector<SoundAfterSilence::Block>& firsts) {
 // An output fed only silence wakes less often, unless its sink ran almost dry lately, and one
 // that sounds goes back to its short tick; a sound that begins in the silence is still heard within
 // the sink's buffer and the server's share of the moment it began, as at the short tick.
-TEST_F(QtAudioDeviceOnPulse, WakesLessOftenWhileSilentWithoutDelayingASound) {
+TEST_F(PulseAudioDeviceOnPulse, WakesLessOftenWhileSilentWithoutDelayingASound) {
     ManualRunLoop loop;
     auto device =
-        std::make_shared<QtAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
+        std::make_shared<PulseAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
     SoundAfterSilence callback;
     ASSERT_FALSE(device->start(callback));
     const double began = device->hostNow().seconds();
@@ -340,10 +344,10 @@ TEST_F(QtAudioDeviceOnPulse, WakesLessOftenWhileSilentWithoutDelayingASound) {
     EXPECT_GT(first->heardAt, first->askedAt);
 }
 
-TEST_F(QtAudioDeviceOnPulse, FollowsTheDefaultOutputAndKeepsItsClockWhenItGoes) {
+TEST_F(PulseAudioDeviceOnPulse, FollowsTheDefaultOutputAndKeepsItsClockWhenItGoes) {
     ManualRunLoop loop;
     auto device =
-        std::make_shared<QtAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
+        std::make_shared<PulseAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
     AudioEngine engine(device);
     auto tone = toneSource();
     engine.attach(tone);
@@ -394,14 +398,53 @@ TEST_F(QtAudioDeviceOnPulse, FollowsTheDefaultOutputAndKeepsItsClockWhenItGoes) 
     engine.stop();
 }
 
+// The sound server goes away for longer than any retry waits, and comes back: the sound comes
+// back by itself on the same device, which tells that it lost the server, kept trying it and has
+// it back.
+TEST_F(PulseAudioDeviceOnPulse, SoundComesBackAfterTheServerWasGoneForTenSeconds) {
+    ManualRunLoop loop;
+    auto device =
+        std::make_shared<PulseAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
+    AudioEngine engine(device);
+    auto tone = toneSource();
+    engine.attach(tone);
+    ASSERT_FALSE(engine.connect(tone, engine.mainMixerNode(), kTone));
+    ASSERT_FALSE(engine.start());
+    {
+        auto recording = server_->record("null.monitor");
+        ASSERT_TRUE(recording->waitForSound(4800, 0.25f, 30.0)) << "no tone before the outage";
+    }
+
+    std::vector<OutputConnection> told;
+    auto watching = device->connection.subscribe([&](OutputConnection c) { told.push_back(c); });
+    server_->stop();
+    // The output goes, and the device says so at once; then it keeps trying.
+    ASSERT_TRUE(waitUntil([&] { return !device->defaultOutput.get().present; }, loop, 5.0));
+    EXPECT_EQ(told, std::vector<OutputConnection>{OutputConnection::lost});
+    // The outage itself: ten seconds with the main thread's work going on.
+    waitUntil([] { return false; }, loop, 10.0);
+    EXPECT_EQ(told, (std::vector<OutputConnection>{OutputConnection::lost,
+                                                   OutputConnection::reconnecting}));
+    ASSERT_EQ(server_->start(), "");
+    auto recording = server_->record("null.monitor");
+    ASSERT_TRUE(waitUntil([&] { return recording->waitForSound(960, 0.25f, 0.0); }, loop, 30.0))
+        << "the sound did not come back";
+    EXPECT_EQ(told.back(), OutputConnection::connected);
+    EXPECT_TRUE(device->defaultOutput.get().present);
+    ASSERT_TRUE(recording->waitForSound(48000, 0.25f, 30.0));
+    expectTone(recording->left());
+    EXPECT_TRUE(engine.isRunning());
+    engine.stop();
+}
+
 // Beeps started at engine clock times are played by the sink, as the server's own timing of a
 // recording of its monitor places them, at the host times the engine's clock gives for them:
 // the clock counts the sound server's latency as well as the sink's buffers. The beeps start
 // `settleSeconds` after the output.
-void QtAudioDeviceOnPulse::expectBeepsAtTheHostTimesOfTheirClockTimes(double settleSeconds) {
+void PulseAudioDeviceOnPulse::expectBeepsAtTheHostTimesOfTheirClockTimes(double settleSeconds) {
     ManualRunLoop loop;
     auto device =
-        std::make_shared<QtAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
+        std::make_shared<PulseAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
     AudioEngine engine(device);
     auto player = std::make_shared<AudioPlayerNode>();
     engine.attach(player);
@@ -455,13 +498,13 @@ void QtAudioDeviceOnPulse::expectBeepsAtTheHostTimesOfTheirClockTimes(double set
     }
 }
 
-TEST_F(QtAudioDeviceOnPulse, BeepsAreHeardAtTheHostTimesOfTheirClockTimes) {
+TEST_F(PulseAudioDeviceOnPulse, BeepsAreHeardAtTheHostTimesOfTheirClockTimes) {
     expectBeepsAtTheHostTimesOfTheirClockTimes(1.0);
 }
 
 // As above, once the server's latency has settled and is asked for only every 100 to 300 ms:
 // the mean of those rarer answers places the beeps as well.
-TEST_F(QtAudioDeviceOnPulse, BeepsAreHeardAtTheirClockTimesOnceTheLatencyIsAskedRarely) {
+TEST_F(PulseAudioDeviceOnPulse, BeepsAreHeardAtTheirClockTimesOnceTheLatencyIsAskedRarely) {
     expectBeepsAtTheHostTimesOfTheirClockTimes(5.0);
 }
 
