@@ -189,19 +189,10 @@ void PlaybackController::updateGeometry(const GeometrySettings& geometry) {
 }
 
 void PlaybackController::applyColorSettings(const ColorSettings& color) {
-    PlaybackSlot& slot = showingSlot();
-    if (slot.isStill()) {
-        if (slot.originalStillImage().isNull()) {
-            return;
-        }
-        // Re-rendered from the still as received; the container's opacity stays.
-        const QImage original = slot.originalStillImage();
-        slot.showStill(original, color, slot.stillSize());
-        return;
-    }
-    // The player's frame filter follows the box, and the next composed picture shows the new
-    // values, paused or not: no nudge of the position is needed to redraw a paused picture.
-    slot.colorSettingsBox().setValue(color);
+    // The player's frame filter and the still's contents filter follow the box, and the next
+    // composed picture shows the new values, paused or not: no nudge of the position is needed
+    // to redraw a paused picture, and no still is corrected here.
+    showingSlot().colorSettingsBox().setValue(color);
 }
 
 void PlaybackController::stopTestTone() {
