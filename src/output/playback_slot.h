@@ -156,8 +156,8 @@ class PlaybackSlot {
 
     // Shows `image` colour-corrected by `colors` in the container, letterboxed; the player is
     // emptied and the video layer hidden. Changes no opacity. The correction is made where the
-    // still is composed, not here. `ownSize` is the picture's own
-    // size when `image` was decoded reduced (not valid: the image's size).
+    // still is composed, not here. `ownSize` is the picture's own size when `image` was decoded
+    // reduced (not valid: the image's size).
     void showStill(const QImage& image, const ColorSettings& colors, QSize ownSize = {});
 
     // Stops everything and empties the slot: loop, player, sound, still; opacity 0 and the

@@ -7,6 +7,7 @@
 
 #include "output/color_settings_box.h"
 #include "platform/graphics/color_lut.h"
+#include "platform/graphics/contents_filter.h"
 #include "platform/graphics/layer.h"
 #include "platform/runloop/console.h"
 
@@ -97,11 +98,6 @@ QImage VideoColorCompositor::applyToStill(const QImage& image,
     }
     QImage corrected = applyColorSettings(image, settings);
     return corrected.isNull() ? image : corrected;
-}
-
-std::shared_ptr<const platform::ContentsFilter> VideoColorCompositor::stillFilter(
-    const ColorSettings& settings) const {
-    return makeStillFilter(settings, pool_);
 }
 
 platform::Subscription VideoColorCompositor::composeStill(

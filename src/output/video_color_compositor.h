@@ -23,7 +23,6 @@
 
 #include "model/settings_records.h"
 #include "platform/graphics/color_filter_chain.h"
-#include "platform/graphics/contents_filter.h"
 #include "platform/graphics/frame_filter.h"
 #include "platform/graphics/worker_pool.h"
 #include "platform/media/queue_player.h"
@@ -54,11 +53,6 @@ class VideoColorCompositor {
     // Immutable and safe on any thread; each call makes a new filter, which the player takes
     // as a new settings version.
     std::shared_ptr<const platform::FrameFilter> frameFilter(const ColorSettings& settings) const;
-
-    // The still step for `settings`, for a layer's contents filter: null at the defaults.
-    // Immutable and safe on any thread; each call makes a new filter (a new settings version).
-    std::shared_ptr<const platform::ContentsFilter> stillFilter(
-        const ColorSettings& settings) const;
 
     // `image` corrected by `settings` (same size; formats as ColorLut::apply).
     QImage applyColorSettings(const QImage& image, const ColorSettings& settings) const;
