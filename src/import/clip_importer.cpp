@@ -15,7 +15,7 @@
 #include "import/url_parts.h"
 #include "model/localization_manager.h"
 #include "model/project_manager.h"
-#include "platform/media/frame_filter.h"
+#include "platform/graphics/frame_filter.h"
 #include "platform/media/media_time.h"
 #include "platform/runloop/console.h"
 
@@ -289,7 +289,7 @@ void ClipImporter::verifyRenderablePipeline(const std::filesystem::path& asset, 
             if (!picture || picture->isNull()) {
                 return false;
             }
-            const media::FrameFilter passThrough = [](const QImage& image) { return image; };
+            const platform::FrameFilter passThrough = [](const QImage& image) { return image; };
             return !passThrough(*picture).isNull();
         },
         answer);

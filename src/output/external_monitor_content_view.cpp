@@ -110,8 +110,10 @@ void ExternalMonitorContentView::observe(Mirror& m) {
     auto& obs = m.observations;
     obs.push_back(m.source->containerLayer()->observe(LayerProperty::Opacity,
                                                       [this, &m] { followOpacity(m); }));
-    obs.push_back(m.source->containerLayer()->observe(LayerProperty::Contents,
-                                                      [this, &m] { followContents(m); }));
+    for (const auto property : {LayerProperty::Contents, LayerProperty::ContentsFilter}) {
+        obs.push_back(
+            m.source->containerLayer()->observe(property, [this, &m] { followContents(m); }));
+    }
     obs.push_back(m.source->videoLayer()->observe(
         LayerProperty::Hidden, [&m, &video] { m.video->setHidden(video.isHidden()); }));
     for (const auto& layer : {m.source->containerLayer(), m.source->videoLayer()}) {
@@ -131,6 +133,8 @@ void ExternalMonitorContentView::followOpacity(Mirror& m) {
 void ExternalMonitorContentView::followContents(Mirror& m) {
     const Layer& container = *m.source->containerLayer();
     m.still->setContentsGravity(container.contentsGravity());
+    // The same still through the same filter: corrected once for both views.
+    m.still->setContentsFilter(container.contentsFilter());
     m.still->setContents(container.contents());
     m.still->setOpacity(container.contents().isNull() ? 0.0f : 1.0f);
 }

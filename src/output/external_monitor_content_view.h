@@ -6,8 +6,9 @@
 // It decodes nothing. Each of the surface's slots is mirrored as one unit, in the surface's
 // stacking order (slot A's unit below slot B's): a slot layer that carries the slot's opacity and
 // the container's place on the canvas, holding a video layer that shows the very picture source
-// of the slot's player and, above it, a still layer that repeats the slot's still. Observations
-// of the surface's layers keep opacity, visibility, stills, geometry and video gravity in step;
+// of the slot's player and, above it, a still layer that repeats the slot's still (through the
+// same contents filter, so the still is corrected once for both). Observations of the surface's
+// layers keep opacity, visibility, stills, their filters, geometry and video gravity in step;
 // the surface's transition callbacks make the mirror play its own cut and its own cross-fade,
 // the same fades as the surface's, begun at the same host time, so the audience sees what the
 // operator sees. While a cross-fade runs, the surface's opacity changes are ignored; only the

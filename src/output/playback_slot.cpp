@@ -80,6 +80,9 @@ PlaybackSlot::PlaybackSlot(const SlotServices& services, AudioEngineController& 
     // loop passes included, is corrected from its first picture, and a change of the values
     // shows on the next picture composed.
     colorFollow_ = compositor_.compose(player_, *colorSettingsBox_);
+    // The still in the container follows the same values where it is composed: a change of
+    // them swaps a filter here and leaves the picture work to the presenters.
+    stillColorFollow_ = compositor_.composeStill(containerLayer_, *colorSettingsBox_);
 }
 
 PlaybackSlot::~PlaybackSlot() {
@@ -117,7 +120,7 @@ void PlaybackSlot::load(const std::filesystem::path& url, double startTime,
     player_->setActionAtItemEnd(media::ActionAtItemEnd::Pause);
 
     videoLayer_->setHidden(false);
-    containerLayer_->setContents(QImage());
+    removeStill();
 
     audio_.load(url, startTime, endTime);
 }
@@ -317,8 +320,13 @@ void PlaybackSlot::showStill(const QImage& image, const ColorSettings& colors, Q
     originalStillImage_ = image;
     stillSize_ = ownSize.isValid() ? ownSize : image.size();
     colorSettingsBox_->setValue(colors);
-    containerLayer_->setContents(compositor_.applyToStill(image, colors));
+    containerLayer_->setContents(image);
     containerLayer_->setContentsGravity(platform::Gravity::ResizeAspect);
+}
+
+void PlaybackSlot::removeStill() {
+    containerLayer_->setContents(QImage());
+    compositor_.refreshStill(*containerLayer_, *colorSettingsBox_);
 }
 
 void PlaybackSlot::clear() {
@@ -329,7 +337,7 @@ void PlaybackSlot::clear() {
     player_->pause();
     player_->removeAllItems();
     audio_.stop();
-    containerLayer_->setContents(QImage());
+    removeStill();
     stillSize_ = QSize();
     containerLayer_->setOpacity(0.0f);
     containerLayer_->removeAnimation(kFadeIn);

@@ -101,7 +101,8 @@ class PlaybackSlot {
     platform::media::ClipPlayer& clipPlayer() const { return *clipPlayer_; }
     // The slot's sound chain.
     AudioEngineController& audio() const { return audio_; }
-    // The colour values in force for this slot; the player's frame filter follows them.
+    // The colour values in force for this slot; the player's frame filter and the still's
+    // contents filter follow them, so setting them is all a colour change takes.
     ColorSettingsBox& colorSettingsBox() const { return *colorSettingsBox_; }
 
     // A loop started by startLoop() runs (until stopLooping(), load(), showStill() or clear()).
@@ -117,7 +118,8 @@ class PlaybackSlot {
     std::uint64_t clearCount() const { return clearCount_; }
     // A readiness wait is under way.
     bool isWaitingForDisplay() const { return waitingForDisplay_; }
-    // The still as received, before colour correction (null without one).
+    // The still as received (null without one): the container's contents, which its contents
+    // filter corrects where it is composed.
     const QImage& originalStillImage() const { return originalStillImage_; }
     // The still's own size in pixels, which places it (empty without one).
     QSize stillSize() const { return stillSize_; }
@@ -153,8 +155,9 @@ class PlaybackSlot {
     void waitForReadyForDisplay(int attempts, std::function<void()> onReady);
 
     // Shows `image` colour-corrected by `colors` in the container, letterboxed; the player is
-    // emptied and the video layer hidden. Changes no opacity. `ownSize` is the picture's own
-    // size when `image` was decoded reduced (not valid: the image's size).
+    // emptied and the video layer hidden. Changes no opacity. The correction is made where the
+    // still is composed, not here. `ownSize` is the picture's own size when `image` was decoded
+    // reduced (not valid: the image's size).
     void showStill(const QImage& image, const ColorSettings& colors, QSize ownSize = {});
 
     // Stops everything and empties the slot: loop, player, sound, still; opacity 0 and the
@@ -170,6 +173,8 @@ class PlaybackSlot {
     void readyPass(std::uint64_t wait, int attempts);
     void finishWait(std::uint64_t wait, bool posted);
     void endReadyWait();
+    // Empties the container, the corrected copy of its still included.
+    void removeStill();
 
     platform::RunLoop& loop_;
     platform::media::MediaFactory& media_;
@@ -182,6 +187,7 @@ class PlaybackSlot {
     std::unique_ptr<platform::media::ClipPlayer> clipPlayer_;
     std::unique_ptr<ColorSettingsBox> colorSettingsBox_;
     platform::Subscription colorFollow_;
+    platform::Subscription stillColorFollow_;
 
     bool isLooping_ = false;
     std::optional<platform::media::TimeRange> loopRange_;

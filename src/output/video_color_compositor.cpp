@@ -1,31 +1,55 @@
 #include "output/video_color_compositor.h"
 
+#include <mutex>
 #include <numbers>
 #include <utility>
 #include <vector>
 
 #include "output/color_settings_box.h"
 #include "platform/graphics/color_lut.h"
+#include "platform/graphics/contents_filter.h"
+#include "platform/graphics/layer.h"
 #include "platform/runloop/console.h"
 
 namespace kestio::output {
 
 namespace {
 
-using platform::media::FrameFilter;
+using platform::FrameFilter;
+
+// The table of one settings version, built the first time a picture is corrected with it, on
+// that picture's thread: a change of the values costs the main thread no table.
+class LazyTable {
+  public:
+    explicit LazyTable(platform::ColorFilterChain chain) : chain_(std::move(chain)) {}
+    const platform::ColorLut& get() const {
+        std::call_once(built_, [this] { table_ = platform::ColorLut(chain_); });
+        return table_;
+    }
+
+  private:
+    platform::ColorFilterChain chain_;
+    mutable std::once_flag built_;
+    mutable platform::ColorLut table_;
+};
 
 std::shared_ptr<const FrameFilter> makeFrameFilter(const ColorSettings& settings,
                                                    platform::WorkerPool& pool) {
     if (VideoColorCompositor::isDefault(settings)) {
         return nullptr;
     }
-    auto table =
-        std::make_shared<const platform::ColorLut>(VideoColorCompositor::filterChain(settings));
+    auto table = std::make_shared<const LazyTable>(VideoColorCompositor::filterChain(settings));
     return std::make_shared<const FrameFilter>(
-        [table, &pool](const QImage& picture) { return table->apply(picture, pool); },
+        [table, &pool](const QImage& picture) { return table->get().apply(picture, pool); },
         [table, &pool](const platform::YuvPicture& picture) {
-            return table->apply(picture, pool);
+            return table->get().apply(picture, pool);
         });
+}
+
+std::shared_ptr<const platform::ContentsFilter> makeStillFilter(const ColorSettings& settings,
+                                                                platform::WorkerPool& pool) {
+    auto step = makeFrameFilter(settings, pool);
+    return step ? std::make_shared<const platform::ContentsFilter>(*step) : nullptr;
 }
 
 }  // namespace
@@ -74,6 +98,24 @@ QImage VideoColorCompositor::applyToStill(const QImage& image,
     }
     QImage corrected = applyColorSettings(image, settings);
     return corrected.isNull() ? image : corrected;
+}
+
+platform::Subscription VideoColorCompositor::composeStill(
+    const std::shared_ptr<platform::Layer>& layer, ColorSettingsBox& box) const {
+    if (!layer) {
+        return {};
+    }
+    layer->setContentsFilter(makeStillFilter(box.value(), pool_));
+    std::weak_ptr<platform::Layer> weakLayer = layer;
+    return box.onChange([weakLayer, &pool = pool_](const ColorSettings& settings) {
+        if (auto target = weakLayer.lock()) {
+            target->setContentsFilter(makeStillFilter(settings, pool));
+        }
+    });
+}
+
+void VideoColorCompositor::refreshStill(platform::Layer& layer, const ColorSettingsBox& box) const {
+    layer.setContentsFilter(makeStillFilter(box.value(), pool_));
 }
 
 platform::Subscription VideoColorCompositor::compose(

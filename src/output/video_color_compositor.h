@@ -3,7 +3,9 @@
 // Applies a slot's colour values to its pictures. Video is corrected where pictures are
 // composed for display, through the player's frame filter: every view of the player (program
 // surface and mirror) shows the corrected picture, and the filter runs once per picture
-// however many views show it. Stills are corrected once into a new image.
+// however many views show it. A still is corrected the same way, where it is composed, through
+// its layer's contents filter: once per still and settings version for every view, on a
+// presenter thread, so a change of the values only swaps the filter on the main thread.
 //
 // The correction, in the colour step's working space (linear light, sRGB primaries):
 //   1. colour controls (saturation, contrast, brightness), whenever any value differs from
@@ -11,8 +13,9 @@
 //   2. a hue rotation of hue × π / 180 radians (single precision), when hue is not 0;
 //   3. a gamma of c^gamma, when gamma is not 1;
 //   4. a gain per channel, when any gain is not 1.
-// At the default values (exact equality) nothing runs at all: a video picture is shown as
-// decoded and a still is returned as the very same image.
+// At the default values (exact equality) nothing runs at all: a picture or a still is shown as
+// decoded. A settings version's correction table is built when it first corrects a picture, on
+// that picture's thread.
 
 #include <QImage>
 #include <functional>
@@ -20,11 +23,15 @@
 
 #include "model/settings_records.h"
 #include "platform/graphics/color_filter_chain.h"
+#include "platform/graphics/frame_filter.h"
 #include "platform/graphics/worker_pool.h"
-#include "platform/media/frame_filter.h"
 #include "platform/media/queue_player.h"
 #include "platform/runloop/published.h"
 #include "platform/runloop/run_loop.h"
+
+namespace kestio::platform {
+class Layer;
+}
 
 namespace kestio::output {
 
@@ -45,14 +52,13 @@ class VideoColorCompositor {
     // The per-picture step for `settings`: null at the defaults, so that no filter work runs.
     // Immutable and safe on any thread; each call makes a new filter, which the player takes
     // as a new settings version.
-    std::shared_ptr<const platform::media::FrameFilter> frameFilter(
-        const ColorSettings& settings) const;
+    std::shared_ptr<const platform::FrameFilter> frameFilter(const ColorSettings& settings) const;
 
     // `image` corrected by `settings` (same size; formats as ColorLut::apply).
     QImage applyColorSettings(const QImage& image, const ColorSettings& settings) const;
 
-    // The still path: `image` itself at the defaults (or when correcting yields nothing),
-    // otherwise a corrected copy.
+    // A still corrected whole at once, as composition corrects it: `image` itself at the
+    // defaults (or when correcting yields nothing), otherwise a corrected copy.
     QImage applyToStill(const QImage& image, const ColorSettings& settings) const;
 
     // Corrects every picture `player` shows with `box`'s values. The filter is on the player
@@ -65,6 +71,17 @@ class VideoColorCompositor {
     [[nodiscard]] platform::Subscription compose(
         const std::shared_ptr<platform::media::QueuePlayer>& player, ColorSettingsBox& box,
         std::function<void()> completion = {}) const;
+
+    // Corrects the still `layer` shows (its contents) with `box`'s values where it is composed:
+    // the filter is on the layer when this returns, and each later change of the box swaps it at
+    // once (main thread), touching no picture; the still is corrected anew when next composed.
+    // The layer follows the box until the returned subscription ends; ending it leaves the
+    // last filter in place. The layer is held weakly.
+    [[nodiscard]] platform::Subscription composeStill(const std::shared_ptr<platform::Layer>& layer,
+                                                      ColorSettingsBox& box) const;
+    // Puts a new filter of the box's values on `layer`, which lets go of the still the old one
+    // made (a layer whose still has gone keeps no corrected copy of it).
+    void refreshStill(platform::Layer& layer, const ColorSettingsBox& box) const;
 
   private:
     platform::RunLoop& mainLoop_;

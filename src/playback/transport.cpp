@@ -184,19 +184,10 @@ void Transport::updateGeometry(const GeometrySettings& geometry) {
 }
 
 void Transport::applyColorSettings(const ColorSettings& color) {
-    PlaybackSlot& slot = pc_.showingSlot();
-    if (slot.isStill()) {
-        if (slot.originalStillImage().isNull()) {
-            return;
-        }
-        // Re-rendered from the still as received; the container's opacity stays.
-        const QImage original = slot.originalStillImage();
-        slot.showStill(original, color, slot.stillSize());
-        return;
-    }
-    // The player's frame filter follows the box, and the next composed picture shows the new
-    // values, paused or not: no nudge of the position is needed to redraw a paused picture.
-    slot.colorSettingsBox().setValue(color);
+    // The player's frame filter and the still's contents filter follow the box, and the next
+    // composed picture shows the new values, paused or not: no nudge of the position is needed
+    // to redraw a paused picture, and no still is corrected here.
+    pc_.showingSlot().colorSettingsBox().setValue(color);
 }
 
 void Transport::stopTestTone() {

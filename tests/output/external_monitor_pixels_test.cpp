@@ -15,6 +15,7 @@
 
 #include "output/external_monitor_content_view.h"
 #include "output/playback_slot.h"
+#include "output/video_color_compositor.h"
 #include "platform/graphics/layer_snapshot.h"
 #include "platform/graphics/presenter.h"
 #include "platform/graphics/shared_compositions.h"
@@ -164,6 +165,32 @@ TEST_F(MirrorPixelsTest, TheMirrorFollowsACutADissolveAndAStillDissolvedInOnB) {
     advanceRefreshes(32);
     EXPECT_EQ(centreOf(mirrorPicture), QColor(Qt::yellow));
     expectSamePicture("after the dissolve toward B");
+}
+
+// The colour values of a still on air change as a slider moves them: only the slot's values
+// are set, and the next refresh of both the surface and the mirror shows the still corrected.
+TEST_F(MirrorPixelsTest, AColourChangeOnAStillOnAirReachesBothPictures) {
+    const QImage orange = solid(QColor(220, 120, 40));
+    rig.surface.slotA().showStill(orange, ColorSettings{});
+    rig.surface.prepareForPlay(false);  // A on air
+    advanceRefreshes(1);
+    EXPECT_EQ(centreOf(surfacePicture), QColor(220, 120, 40));
+
+    VideoColorCompositor reference(rig.loop);
+    ColorSettings settings;
+    for (const float saturation : {0.0f, 0.5f, 1.6f}) {
+        settings.saturation = saturation;
+        settings.redGain = 1.0f + saturation / 4;
+        rig.surface.slotA().colorSettingsBox().setValue(settings);
+        EXPECT_EQ(rig.surface.slotA().containerLayer()->contents().cacheKey(), orange.cacheKey())
+            << "the still itself is left as it is";
+        advanceRefreshes(1);
+        const QColor expected = reference.applyToStill(orange, settings).pixelColor(0, 0);
+        SCOPED_TRACE(saturation);
+        EXPECT_EQ(centreOf(surfacePicture), expected);
+        EXPECT_EQ(centreOf(mirrorPicture), expected);
+        expectSamePicture("after a colour change");
+    }
 }
 
 TEST_F(MirrorPixelsTest, AClipPlayingInASlotShowsTheSamePictureInTheMirror) {

@@ -11,6 +11,7 @@
 
 #include "output/audio_engine_controller.h"
 #include "platform/audio/audio_player_node.h"
+#include "platform/graphics/compositor.h"
 #include "surface_rig.h"
 
 namespace kestio::output {
@@ -262,7 +263,8 @@ TEST_F(PlaybackSlotTest, ALoopPlaysItsRangeAndReportsReadyOnce) {
     EXPECT_GT(slot().player()->rateValue(), 0.0f);
 }
 
-// A still replaces the video in the container, corrected; opacity is left to the surface.
+// A still replaces the video in the container, corrected where it is composed; opacity is left
+// to the surface.
 TEST_F(PlaybackSlotTest, AStillIsShownCorrectedInTheContainer) {
     slot().load("/a/clip.mov", 0.0, std::nullopt, ColorSettings{});
     QImage still(8, 6, QImage::Format_RGB32);
@@ -280,10 +282,19 @@ TEST_F(PlaybackSlotTest, AStillIsShownCorrectedInTheContainer) {
     ColorSettings grey;
     grey.saturation = 0.0f;
     slot().showStill(still, grey);
-    const QRgb c = slot().containerLayer()->contents().pixel(3, 3);
+    EXPECT_EQ(slot().containerLayer()->contents().cacheKey(), still.cacheKey());
+    slot().containerLayer()->setFrame({0, 0, 8, 6});
+    slot().containerLayer()->setOpacity(1.0f);
+    const QRgb c =
+        platform::Compositor().render(*slot().containerLayer(), rig.loop.now(), {8, 6}).pixel(3, 3);
     EXPECT_EQ(qRed(c), qGreen(c));
     EXPECT_EQ(qGreen(c), qBlue(c));
     EXPECT_EQ(slot().originalStillImage(), still);
+
+    // Emptied, the container keeps no corrected copy of the still.
+    const auto filter = slot().containerLayer()->contentsFilter();
+    slot().clear();
+    EXPECT_NE(slot().containerLayer()->contentsFilter(), filter);
 }
 
 // Clearing mid-fade leaves the slot hidden, empty and without the dissolve's animations.

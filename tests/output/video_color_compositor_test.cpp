@@ -10,6 +10,8 @@
 #include <string>
 
 #include "output/color_settings_box.h"
+#include "platform/graphics/compositor.h"
+#include "platform/graphics/layer.h"
 #include "platform/runloop/console.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "support/fake_media.h"
@@ -247,6 +249,94 @@ TEST_F(ComposeTest, WithoutAPlayerTheCompletionStillRuns) {
     EXPECT_TRUE(completed);
     EXPECT_TRUE(console.contains("VideoColorCompositor"));
     box.setValue(brighter);  // nothing to follow, nothing breaks
+}
+
+}  // namespace
+}  // namespace kestio::output
+
+namespace kestio::output {
+namespace {
+
+// A still on a layer of its own size, its colour following a box, composed as a presenter
+// composes it.
+class StillCompositionTest : public VideoColorCompositorTest {
+  protected:
+    StillCompositionTest() : layer(platform::Layer::create(loop)) {
+        layer->setFrame({0, 0, double(still.width()), double(still.height())});
+        layer->setContents(still);
+    }
+    QImage composed() {
+        return platform::Compositor()
+            .render(*layer, loop.now(), still.size())
+            .convertToFormat(QImage::Format_RGB32);
+    }
+    // A picture of many colours: every code of each channel somewhere.
+    static QImage varied() {
+        QImage image(256, 48, QImage::Format_RGB32);
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                image.setPixel(x, y, qRgb(x, (x * 7 + y * 29) % 256, (255 - x + y * 53) % 256));
+            }
+        }
+        return image;
+    }
+
+    const QImage still = varied();
+    std::shared_ptr<platform::Layer> layer;
+    ColorSettingsBox box;
+};
+
+// The still composed through its filter is, pixel for pixel, the whole still corrected at once
+// (the way stills were corrected before they were corrected at composition), for each setting
+// alone, a full grade, and the defaults (the still itself).
+TEST_F(StillCompositionTest, TheComposedStillIsTheWholeStillCorrected) {
+    auto following = compositor.composeStill(layer, box);
+    ColorSettings grey;
+    grey.saturation = 0.0f;
+    ColorSettings hue;
+    hue.hue = -75.0f;
+    ColorSettings gamma;
+    gamma.gamma = 0.6f;
+    ColorSettings grade{0.05f, 1.3f, 1.4f, 30.0f, 1.2f, 1.1f, 0.95f, 0.8f};
+    const ColorSettings cases[] = {ColorSettings{}, grey, hue, gamma, grade, ColorSettings{}};
+    for (const auto& settings : cases) {
+        box.setValue(settings);
+        const QImage expected =
+            compositor.applyToStill(still, settings).convertToFormat(QImage::Format_RGB32);
+        const QImage shown = composed();
+        ASSERT_EQ(shown.size(), expected.size());
+        int differing = 0;
+        for (int y = 0; y < shown.height(); ++y) {
+            for (int x = 0; x < shown.width(); ++x) {
+                differing += shown.pixel(x, y) != expected.pixel(x, y);
+            }
+        }
+        EXPECT_EQ(differing, 0) << "brightness " << settings.brightness << " saturation "
+                                << settings.saturation << " hue " << settings.hue;
+    }
+}
+
+// A change of the values swaps the layer's filter and nothing else: the still stays the very
+// image it was, no filter at the defaults, and a layer let go is neither kept nor touched.
+TEST_F(StillCompositionTest, AChangeOnlySwapsTheFilter) {
+    ColorSettings warm;
+    warm.redGain = 1.2f;
+    box.setValue(warm);
+    auto following = compositor.composeStill(layer, box);
+    const auto first = layer->contentsFilter();
+    ASSERT_NE(first, nullptr) << "the box's values are in place at once";
+    warm.redGain = 1.3f;
+    box.setValue(warm);
+    EXPECT_NE(layer->contentsFilter(), first);
+    EXPECT_NE(layer->contentsFilter(), nullptr);
+    EXPECT_EQ(layer->contents().cacheKey(), still.cacheKey());
+    box.setValue(ColorSettings{});
+    EXPECT_EQ(layer->contentsFilter(), nullptr);
+
+    std::weak_ptr<platform::Layer> weak = layer;
+    layer.reset();
+    EXPECT_TRUE(weak.expired());
+    box.setValue(warm);
 }
 
 }  // namespace

@@ -71,10 +71,16 @@ TEST_F(StillPlacing, AStillDecodedReducedIsPlacedByItsOwnSizeAlsoWhenItsGeometry
     EXPECT_DOUBLE_EQ(drawnWidth(), 1.0);
     rig.pc().updateGeometry(still.geometry);
     EXPECT_DOUBLE_EQ(drawnWidth(), 2.0);
-    // A colour change re-renders the picture and keeps its own size.
+    // A colour change keeps the picture's own size; it only sets the slot's values, which the
+    // still's filter follows where it is composed: the still itself is left as decoded.
+    const auto& container = *rig.surface().slotB().containerLayer();
+    const qint64 decoded = container.contents().cacheKey();
     ColorSettings warmer;
     warmer.redGain = 1.2f;
     rig.pc().applyColorSettings(warmer);
+    EXPECT_EQ(rig.surface().slotB().colorSettingsBox().value(), warmer);
+    EXPECT_EQ(container.contents().cacheKey(), decoded);
+    EXPECT_NE(container.contentsFilter(), nullptr);
     rig.pc().updateGeometry(still.geometry);
     EXPECT_DOUBLE_EQ(drawnWidth(), 2.0);
 }

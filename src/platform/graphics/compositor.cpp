@@ -137,7 +137,11 @@ void Compositor::collect(const LayerSnapshot& layer, const Mapping& map, double 
             ops.push_back({visible, opacity, *color, {}, {}});
         }
     }
-    if (const QImage& still = layer.contents; !still.isNull()) {
+    if (!layer.contents.isNull()) {
+        // A filtered still is made once per still and filter and then the same image, so the
+        // scaled copy below is kept as for any still.
+        const QImage still =
+            layer.contentsFilter ? layer.contentsFilter->apply(layer.contents) : layer.contents;
         const RectF placed = placeContent(layer.contentsGravity,
                                           {double(still.width()), double(still.height())}, area);
         addPicture(still, map.toDevice(placed.x, placed.y, placed.width, placed.height), clip,

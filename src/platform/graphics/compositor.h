@@ -20,11 +20,11 @@ namespace kestio::platform {
 //
 // The root layer's bounds fill the whole image (scaled when the sizes differ) with the
 // lower-left of the bounds at the image's bottom-left corner. Each layer draws, beneath its
-// sublayers: its background colour, its contents (with the contents gravity) and its frame
-// source's picture (with the video gravity); a layer's opacity multiplies into its sublayers;
-// hidden layers and layers at opacity 0 draw nothing. Edges fall on pixel boundaries by the
-// pixel-centre rule: a pixel belongs to a rectangle when its centre lies inside it, so
-// letterbox bars are exact. Areas nothing draws on stay transparent.
+// sublayers: its background colour, its contents (through its contents filter, with the contents
+// gravity) and its frame source's picture (with the video gravity); a layer's opacity multiplies
+// into its sublayers; hidden layers and layers at opacity 0 draw nothing. Edges fall on pixel
+// boundaries by the pixel-centre rule: a pixel belongs to a rectangle when its centre lies inside
+// it, so letterbox bars are exact. Areas nothing draws on stay transparent.
 //
 // Rendering is two steps: compose() works out what to draw (a Composition, cheap), draw() fills
 // the pixels. The image is drawn in horizontal bands spread over the worker pool. Stills scaled for

@@ -50,6 +50,7 @@ std::shared_ptr<const LayerSnapshot> Layer::snapshot() const {
     snap->masksToBounds = masksToBounds_;
     snap->contents = contents_.get();
     snap->contentsGravity = contentsGravity_;
+    snap->contentsFilter = contentsFilter_.get();
     snap->frameSource = frameSource_;
     snap->videoGravity = videoGravity_.get();
     if (!animations_.empty()) {
@@ -93,6 +94,11 @@ void Layer::setMasksToBounds(bool masks) {
 
 void Layer::setContentsGravity(Gravity gravity) {
     contentsGravity_ = gravity;
+    changed();
+}
+
+void Layer::setContentsFilter(std::shared_ptr<const ContentsFilter> filter) {
+    contentsFilter_.set(std::move(filter));
     changed();
 }
 
@@ -257,6 +263,8 @@ Subscription Layer::observe(LayerProperty property, std::function<void()> observ
             return opacity_.subscribe(call);
         case LayerProperty::Contents:
             return contents_.subscribe(call);
+        case LayerProperty::ContentsFilter:
+            return contentsFilter_.subscribe(call);
         case LayerProperty::Hidden:
             return hidden_.subscribe(call);
         case LayerProperty::Frame:

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/graphics/contents_filter.h"
 #include "platform/graphics/frame_source.h"
 #include "platform/graphics/geometry.h"
 #include "platform/graphics/gravity.h"
@@ -21,7 +22,7 @@ namespace kestio::platform {
 struct LayerSnapshot;
 
 // The properties of a layer that can be observed.
-enum class LayerProperty { Opacity, Contents, Hidden, Frame, VideoGravity };
+enum class LayerProperty { Opacity, Contents, ContentsFilter, Hidden, Frame, VideoGravity };
 
 // One node of a picture: a rectangle in its superlayer with an opacity, an optional background
 // colour, an optional still (contents) and an optional moving picture (a frame source, which
@@ -80,6 +81,12 @@ class Layer : public std::enable_shared_from_this<Layer> {
     const QImage& contents() const { return contents_.get(); }
     void setContentsGravity(Gravity gravity);
     Gravity contentsGravity() const { return contentsGravity_; }
+    // A step the still goes through where it is composed (colour correction); null shows the
+    // still as it is. Swapping it touches no picture here.
+    void setContentsFilter(std::shared_ptr<const ContentsFilter> filter);
+    const std::shared_ptr<const ContentsFilter>& contentsFilter() const {
+        return contentsFilter_.get();
+    }
     // Moving pictures, asked for the picture of each rendered time; placed with the video
     // gravity. Any number of layers may show the same source. Snapshots take the source to
     // presenter threads, but it is always let go on this layer's thread, so a source may hold
@@ -144,6 +151,7 @@ class Layer : public std::enable_shared_from_this<Layer> {
     bool masksToBounds_ = false;
     Published<QImage> contents_;
     Gravity contentsGravity_ = Gravity::Resize;
+    Published<std::shared_ptr<const ContentsFilter>> contentsFilter_;
     std::shared_ptr<const FrameSource> frameSource_;
     Published<Gravity> videoGravity_{Gravity::ResizeAspect};
     std::vector<std::shared_ptr<Layer>> sublayers_;

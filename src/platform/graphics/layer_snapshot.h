@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/graphics/contents_filter.h"
 #include "platform/graphics/frame_source.h"
 #include "platform/graphics/geometry.h"
 #include "platform/graphics/gravity.h"
@@ -39,6 +40,7 @@ struct LayerSnapshot {
     bool masksToBounds = false;
     QImage contents;
     Gravity contentsGravity = Gravity::Resize;
+    std::shared_ptr<const ContentsFilter> contentsFilter;  // applied where contents are composed
     std::shared_ptr<const FrameSource> frameSource;
     Gravity videoGravity = Gravity::ResizeAspect;
     std::optional<Animation> animation;                           // the most recently added one

@@ -12,7 +12,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/media/frame_filter.h"
+#include "platform/graphics/frame_filter.h"
 #include "platform/media/loaded.h"
 
 namespace kestio::platform {

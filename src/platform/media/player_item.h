@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/media/frame_filter.h"
+#include "platform/graphics/frame_filter.h"
 #include "platform/media/media_time.h"
 #include "platform/runloop/published.h"
 

@@ -344,7 +344,7 @@ TEST_F(FakeMediaTest, PicturesNameTheirFrameAndPassTheFilterInForce) {
     EXPECT_EQ(queue->frameShownAt(loop.now()), FakeFrame::of("clip.mov", 29));  // 1.0 s × 29.97
 
     const QRgb red = qRgb(255, 0, 0);
-    clip->setFrameFilter(std::make_shared<const platform::media::FrameFilter>([red](QImage p) {
+    clip->setFrameFilter(std::make_shared<const platform::FrameFilter>([red](QImage p) {
         p.setPixel(15, 8, red);
         return p;
     }));
@@ -352,7 +352,7 @@ TEST_F(FakeMediaTest, PicturesNameTheirFrameAndPassTheFilterInForce) {
     EXPECT_EQ(filtered.pixel(15, 8), red);
     EXPECT_EQ(readFakeFrame(filtered), FakeFrame::of("clip.mov", 29));
     // A filter that changes the size is not applied.
-    clip->setFrameFilter(std::make_shared<const platform::media::FrameFilter>(
+    clip->setFrameFilter(std::make_shared<const platform::FrameFilter>(
         [](const QImage& p) { return p.scaled(4, 4); }));
     EXPECT_EQ(queue->frameAt(loop.now()).size(), QSize(16, 9));
     EXPECT_FALSE(readFakeFrame(QImage()).has_value());

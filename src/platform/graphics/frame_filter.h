@@ -7,7 +7,7 @@
 
 #include "platform/graphics/picture.h"
 
-namespace kestio::platform::media {
+namespace kestio::platform {
 
 // A picture step (colour correction) applied when a picture is composed for display: it takes
 // the decoded picture and returns the picture to show, of the same size. It is pure and
@@ -47,4 +47,4 @@ class FrameFilter {
     DecodedStep decoded_;
 };
 
-}  // namespace kestio::platform::media
+}  // namespace kestio::platform
