@@ -8,6 +8,7 @@
 #include "platform/storage/bookmark_service.h"
 #include "platform/ui/dialog_presenter.h"
 #include "show/disk_worker.h"
+#include "show/midi_routing.h"
 #include "show/output_canvas.h"
 #include "show/show_importer.h"
 #include "show/show_playback.h"
@@ -37,6 +38,7 @@ ShowController::ShowController(ShowServices services)
           thumbnailWorker_->run<ThumbnailStore::Image>(std::move(work), std::move(done));
       }),
       hiddenPlays_(services.loop, services.playback),
+      midiRouting_(std::make_unique<MIDIRouting>(*this)),
       lifetime_(std::make_shared<ShowController*>(this)) {
     // A fresh window listens to MIDI; its project says so too, so that saving it keeps MIDI on.
     project_.midiInputEnabled = midi_.isEnabled.get();
@@ -324,6 +326,56 @@ void ShowController::requestPlay(int bank, int slot) {
         currentBank = bank;
     }
     playSlot(bank, slot);
+}
+
+// ---- MIDI actions and learn (the MIDI routing part)
+// ----------------------------------------------
+
+void ShowController::setupMIDIInput() {
+    midiRouting_->setupMIDIInput();
+}
+void ShowController::handleMIDINoteOn(std::uint8_t status, std::uint8_t note,
+                                      std::uint8_t velocity) {
+    midiRouting_->handleMIDINoteOn(status, note, velocity);
+}
+void ShowController::performMIDIControlAction(const std::string& target) {
+    midiRouting_->performMIDIControlAction(target);
+}
+void ShowController::handleMIDIControlChange(std::uint8_t channel, std::uint8_t controller,
+                                             std::uint8_t value) {
+    midiRouting_->handleMIDIControlChange(channel, controller, value);
+}
+void ShowController::toggleMIDILearnMode() {
+    midiRouting_->toggleMIDILearnMode();
+}
+void ShowController::armMIDILearn(int bank, int slot) {
+    midiRouting_->armMIDILearn(bank, slot);
+}
+void ShowController::armMIDILearn(const std::string& control) {
+    midiRouting_->armMIDILearn(control);
+}
+void ShowController::learnSlotBinding(int rawChannel, int note, int bank, int slot) {
+    midiRouting_->learnSlotBinding(rawChannel, note, bank, slot);
+}
+void ShowController::learnControlAssignment(int rawChannel, int note, const std::string& target) {
+    midiRouting_->learnControlAssignment(rawChannel, note, target);
+}
+void ShowController::removeMIDIBinding(std::int64_t channel, std::int64_t note) {
+    midiRouting_->removeMIDIBinding(channel, note);
+}
+std::vector<MIDIControlAssignment> ShowController::controlAssignments(
+    const std::string& target) const {
+    return midiRouting_->controlAssignments(target);
+}
+std::optional<MIDIControlAssignment> ShowController::firstControlAssignment(
+    const std::string& target) const {
+    return midiRouting_->firstControlAssignment(target);
+}
+void ShowController::clearControlAssignment(const std::string& target) {
+    midiRouting_->clearControlAssignment(target);
+}
+void ShowController::deduplicateMIDIAssignments() {
+    midiRouting_->deduplicateMIDIAssignments();
 }
 
 }  // namespace kestio

@@ -25,6 +25,7 @@ class DiskWorker;
 class KeyboardShortcutHandler;
 class MIDIInputController;
 class MIDIListPanelController;
+class MIDIRouting;
 class MIDIOutputController;
 class ProjectManager;
 class RecentProjects;
@@ -85,6 +86,21 @@ struct ShowServices {
 // published values and call its operations. Everything runs on the main thread; work that ends
 // elsewhere comes back through the run loop. Late results (waveforms, thumbnails, probes) are
 // written only into the project and the slot they were started for.
+//
+// The controller keeps the show state and the order of operations; its owned parts carry out the
+// operations of one field each, with their own fields, and reach the show state through the
+// controller (they are its friends). The public operations below stay the controller's: those of
+// a part forward to it in one line. The parts:
+// - MIDIRouting (midi_routing.h): MIDI notes and control changes, MIDI learn, the bindings and
+//   control assignments of the project.
+//
+// Ownership and hand-over rules:
+// - The project, its generation and revision, the published state the views read and the
+//   loading count are the controller's alone; a part edits the project only through the
+//   controller's slotAt/setUnsaved/projectDidChange/replaceProject, and never keeps a reference
+//   to a slot or to the project across a turn of the run loop.
+// - A part's deferred work (MIDI callbacks, disk results, probes) holds the controller's
+//   lifetime weakly, as the controller's own does, and does nothing once it is gone.
 class ShowController {
   public:
     static constexpr double designW = 1920;
@@ -246,6 +262,9 @@ class ShowController {
     WarmUpMissingChoice askMissingFileDuringWarmUp(int bank, int slot);
 
   private:
+    // The parts carry out the operations of their field with the controller's show state.
+    friend class MIDIRouting;
+
     struct ImportJob;
     struct WarmUpSession;
 
@@ -267,8 +286,6 @@ class ShowController {
     // its slot missing and is reported as a missing slot is; another failure is logged.
     void cueDidNotFire(int bank, int slot, const std::string& reason);
     void toggleSelected(int slot);
-    void refreshVisibleMIDIList();
-    void disarmMIDILearn();
     // Import steps.
     void runImportStep(const std::shared_ptr<ImportJob>& job, std::size_t index);
     void finishImportProbe(const std::shared_ptr<ImportJob>& job, std::size_t index,
@@ -324,6 +341,8 @@ class ShowController {
     // Counts the opens and closes asked for; a package read answers only if no later open or
     // close was asked meanwhile.
     std::uint64_t loadRequest_ = 0;
+    // The owned parts (see the top of this class).
+    std::unique_ptr<MIDIRouting> midiRouting_;
     // Deferred work holds this weakly and does nothing once the controller is gone.
     std::shared_ptr<ShowController*> lifetime_;
 };

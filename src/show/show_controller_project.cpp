@@ -19,6 +19,7 @@
 #include "platform/ui/dialog_presenter.h"
 #include "show/defaulted_values_text.h"
 #include "show/disk_worker.h"
+#include "show/midi_routing.h"
 #include "show/project_shape.h"
 #include "show/show_controller.h"
 #include "show/show_playback.h"
@@ -238,7 +239,7 @@ struct ShowController::ProjectIO {
         show.followJump = followJump;
         // The project now equals its file; what the steps below change marks it unsaved.
         show.hasUnsavedChanges = false;
-        show.refreshVisibleMIDIList();
+        show.midiRouting_->refreshVisibleMIDIList();
         show.deduplicateMIDIAssignments();
         const std::uint64_t generation = show.projectGeneration_;
         reportDefaultedValues(show, defaulted);
@@ -366,7 +367,7 @@ void ShowController::closeProject() {
     playback_.setLogFileURL(std::nullopt);
     playback_.reopenLogFile();
     playback_.log("プロジェクトを閉じました");
-    refreshVisibleMIDIList();
+    midiRouting_->refreshVisibleMIDIList();
 }
 
 }  // namespace kestio
