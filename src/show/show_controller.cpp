@@ -8,6 +8,7 @@
 #include "platform/storage/bookmark_service.h"
 #include "platform/ui/dialog_presenter.h"
 #include "show/disk_worker.h"
+#include "show/media_check.h"
 #include "show/midi_routing.h"
 #include "show/output_canvas.h"
 #include "show/show_importer.h"
@@ -39,6 +40,7 @@ ShowController::ShowController(ShowServices services)
       }),
       hiddenPlays_(services.loop, services.playback),
       midiRouting_(std::make_unique<MIDIRouting>(*this)),
+      mediaCheck_(std::make_unique<MediaCheck>(*this)),
       lifetime_(std::make_shared<ShowController*>(this)) {
     // A fresh window listens to MIDI; its project says so too, so that saving it keeps MIDI on.
     project_.midiInputEnabled = midi_.isEnabled.get();
@@ -376,6 +378,19 @@ void ShowController::clearControlAssignment(const std::string& target) {
 }
 void ShowController::deduplicateMIDIAssignments() {
     midiRouting_->deduplicateMIDIAssignments();
+}
+
+// ---- Missing media, rescan and relink (the media check part)
+// --------------------------------------
+
+void ShowController::checkMissingMedia() {
+    mediaCheck_->checkMissingMedia();
+}
+void ShowController::rescanClip(const std::filesystem::path& url, int bank, int slot) {
+    mediaCheck_->rescanClip(url, bank, slot);
+}
+void ShowController::relinkFromFolder() {
+    mediaCheck_->relinkFromFolder();
 }
 
 }  // namespace kestio

@@ -25,6 +25,7 @@ class DiskWorker;
 class KeyboardShortcutHandler;
 class MIDIInputController;
 class MIDIListPanelController;
+class MediaCheck;
 class MIDIRouting;
 class MIDIOutputController;
 class ProjectManager;
@@ -93,6 +94,8 @@ struct ShowServices {
 // a part forward to it in one line. The parts:
 // - MIDIRouting (midi_routing.h): MIDI notes and control changes, MIDI learn, the bindings and
 //   control assignments of the project.
+// - MediaCheck (media_check.h): the missing-media check of an opened project, the rescan of
+//   clips changed on disk and the relink of missing slots from a folder.
 //
 // Ownership and hand-over rules:
 // - The project, its generation and revision, the published state the views read and the
@@ -264,6 +267,7 @@ class ShowController {
   private:
     // The parts carry out the operations of their field with the controller's show state.
     friend class MIDIRouting;
+    friend class MediaCheck;
 
     struct ImportJob;
     struct WarmUpSession;
@@ -297,13 +301,10 @@ class ShowController {
                     const std::filesystem::path& url) const;
     void abandonImport(const std::shared_ptr<ImportJob>& job);
     void releaseReservations(ImportJob& job);
-    // Project files, the missing-media check and the relink: their disk work runs on the disk
-    // worker (made on first use) and `then` runs on the run loop once the operation is over
-    // (its alerts answered), whatever its outcome.
+    // The disk worker (made on first use) that project files, the missing-media check and the
+    // relink run their disk work on, one after another.
     struct ProjectIO;
     DiskWorker& diskWorker();
-    void checkMissingMedia(std::function<void()> then);
-    void relinkFromFolder(std::function<void()> then);
 
     platform::RunLoop& loop_;
     ShowPlayback& playback_;
@@ -343,6 +344,7 @@ class ShowController {
     std::uint64_t loadRequest_ = 0;
     // The owned parts (see the top of this class).
     std::unique_ptr<MIDIRouting> midiRouting_;
+    std::unique_ptr<MediaCheck> mediaCheck_;
     // Deferred work holds this weakly and does nothing once the controller is gone.
     std::shared_ptr<ShowController*> lifetime_;
 };

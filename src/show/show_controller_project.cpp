@@ -19,6 +19,7 @@
 #include "platform/ui/dialog_presenter.h"
 #include "show/defaulted_values_text.h"
 #include "show/disk_worker.h"
+#include "show/media_check.h"
 #include "show/midi_routing.h"
 #include "show/project_shape.h"
 #include "show/show_controller.h"
@@ -246,13 +247,14 @@ struct ShowController::ProjectIO {
         if (generation != show.projectGeneration_) {
             return;  // another project was opened or the project closed meanwhile
         }
-        show.checkMissingMedia([&show, url, generation, warmUpSource = std::move(warmUpSource)]() {
-            if (generation != show.projectGeneration_) {
-                return;
-            }
-            show.startWarmUp(warmUpSource);
-            show.recentProjects_.add(url);
-        });
+        show.mediaCheck_->checkMissingMedia(
+            [&show, url, generation, warmUpSource = std::move(warmUpSource)]() {
+                if (generation != show.projectGeneration_) {
+                    return;
+                }
+                show.startWarmUp(warmUpSource);
+                show.recentProjects_.add(url);
+            });
     }
 };
 
