@@ -11,6 +11,7 @@
 #include "show/media_check.h"
 #include "show/midi_routing.h"
 #include "show/output_canvas.h"
+#include "show/show_import.h"
 #include "show/show_importer.h"
 #include "show/show_playback.h"
 #include "show/slot_display_name.h"
@@ -41,6 +42,7 @@ ShowController::ShowController(ShowServices services)
       hiddenPlays_(services.loop, services.playback),
       midiRouting_(std::make_unique<MIDIRouting>(*this)),
       mediaCheck_(std::make_unique<MediaCheck>(*this)),
+      showImport_(std::make_unique<ShowImport>(*this)),
       lifetime_(std::make_shared<ShowController*>(this)) {
     // A fresh window listens to MIDI; its project says so too, so that saving it keeps MIDI on.
     project_.midiInputEnabled = midi_.isEnabled.get();
@@ -378,6 +380,21 @@ void ShowController::clearControlAssignment(const std::string& target) {
 }
 void ShowController::deduplicateMIDIAssignments() {
     midiRouting_->deduplicateMIDIAssignments();
+}
+
+// ---- Import (the import part) -------------------------------------------------------------------
+
+void ShowController::handleDrop(const std::vector<std::filesystem::path>& urls, int bank,
+                                int slot) {
+    showImport_->handleDrop(urls, bank, slot);
+}
+void ShowController::importFiles(const std::vector<std::filesystem::path>& urls, int bank,
+                                 int slot) {
+    showImport_->importFiles(urls, bank, slot);
+}
+
+void ShowController::waitForActiveDisplay(double timeout, std::function<void(bool)> done) {
+    playback_.waitForWarmReady(timeout, std::move(done));
 }
 
 // ---- Missing media, rescan and relink (the media check part)

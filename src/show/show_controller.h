@@ -30,6 +30,7 @@ class MIDIRouting;
 class MIDIOutputController;
 class ProjectManager;
 class RecentProjects;
+class ShowImport;
 class ShowImporter;
 class ShowPlayback;
 namespace platform {
@@ -96,6 +97,8 @@ struct ShowServices {
 //   control assignments of the project.
 // - MediaCheck (media_check.h): the missing-media check of an opened project, the rescan of
 //   clips changed on disk and the relink of missing slots from a folder.
+// - ShowImport (show_import.h): drops and imports, from the files' slots to the display check of
+//   the new clips.
 //
 // Ownership and hand-over rules:
 // - The project, its generation and revision, the published state the views read and the
@@ -268,8 +271,8 @@ class ShowController {
     // The parts carry out the operations of their field with the controller's show state.
     friend class MIDIRouting;
     friend class MediaCheck;
+    friend class ShowImport;
 
-    struct ImportJob;
     struct WarmUpSession;
 
     // The slot at (bank, slot), none when the indices address no slot of the project.
@@ -290,17 +293,8 @@ class ShowController {
     // its slot missing and is reported as a missing slot is; another failure is logged.
     void cueDidNotFire(int bank, int slot, const std::string& reason);
     void toggleSelected(int slot);
-    // Import steps.
-    void runImportStep(const std::shared_ptr<ImportJob>& job, std::size_t index);
-    void finishImportProbe(const std::shared_ptr<ImportJob>& job, std::size_t index,
-                           ImportOutcome outcome);
-    void runDisplayCheck(const std::shared_ptr<ImportJob>& job, std::size_t index);
-    void saveThumbnail(int bank, int slot, const std::filesystem::path& url,
-                       std::optional<std::vector<std::uint8_t>> bookmark, double time);
     bool stillHolds(std::uint64_t generation, int bank, int slot,
                     const std::filesystem::path& url) const;
-    void abandonImport(const std::shared_ptr<ImportJob>& job);
-    void releaseReservations(ImportJob& job);
     // The disk worker (made on first use) that project files, the missing-media check and the
     // relink run their disk work on, one after another.
     struct ProjectIO;
@@ -330,8 +324,6 @@ class ShowController {
     // store goes first and its queued decodes are skipped before the thread is joined.
     std::unique_ptr<DiskWorker> thumbnailWorker_;
     ThumbnailStore thumbnailStore_;
-    // Slots promised to imports still running; no other import takes them.
-    std::set<SlotLocation> reservedSlots_;
     std::shared_ptr<WarmUpSession> warmUp_;
     // The warm-up and the imports' display checks play hidden, one run at a time.
     HiddenPlays hiddenPlays_;
@@ -345,6 +337,7 @@ class ShowController {
     // The owned parts (see the top of this class).
     std::unique_ptr<MIDIRouting> midiRouting_;
     std::unique_ptr<MediaCheck> mediaCheck_;
+    std::unique_ptr<ShowImport> showImport_;
     // Deferred work holds this weakly and does nothing once the controller is gone.
     std::shared_ptr<ShowController*> lifetime_;
 };
