@@ -11,6 +11,7 @@
 #include "show/media_check.h"
 #include "show/midi_routing.h"
 #include "show/output_canvas.h"
+#include "show/project_io.h"
 #include "show/show_import.h"
 #include "show/show_importer.h"
 #include "show/show_playback.h"
@@ -43,14 +44,10 @@ ShowController::ShowController(ShowServices services)
       midiRouting_(std::make_unique<MIDIRouting>(*this)),
       mediaCheck_(std::make_unique<MediaCheck>(*this)),
       showImport_(std::make_unique<ShowImport>(*this)),
+      projectIO_(std::make_unique<ProjectIO>(*this)),
       lifetime_(std::make_shared<ShowController*>(this)) {
     // A fresh window listens to MIDI; its project says so too, so that saving it keeps MIDI on.
     project_.midiInputEnabled = midi_.isEnabled.get();
-    editCounter_ = hasUnsavedChanges.subscribe([this](bool unsaved) {
-        if (unsaved) {
-            ++editCount_;
-        }
-    });
     std::weak_ptr<ShowController*> alive = lifetime_;
     playback_.onCueFailed = [alive](int bank, int slot, const std::string& reason) {
         if (const auto self = alive.lock()) {
@@ -330,6 +327,35 @@ void ShowController::requestPlay(int bank, int slot) {
         currentBank = bank;
     }
     playSlot(bank, slot);
+}
+
+DiskWorker& ShowController::diskWorker() {
+    if (!diskWorker_) {
+        diskWorker_ = std::make_shared<DiskWorker>(loop_);
+    }
+    return *diskWorker_;
+}
+
+// ---- Project open, save and close (the project files part)
+// ---------------------------------------
+
+void ShowController::saveProject() {
+    projectIO_->saveProject();
+}
+void ShowController::saveProject(std::function<void(bool saved)> done) {
+    projectIO_->saveProject(std::move(done));
+}
+void ShowController::saveProjectAs() {
+    projectIO_->saveProjectAs();
+}
+void ShowController::openProject() {
+    projectIO_->openProject();
+}
+void ShowController::loadProject(const std::filesystem::path& url) {
+    projectIO_->loadProject(url);
+}
+void ShowController::closeProject() {
+    projectIO_->closeProject();
 }
 
 // ---- MIDI actions and learn (the MIDI routing part)

@@ -27,6 +27,7 @@ class MIDIInputController;
 class MIDIListPanelController;
 class MediaCheck;
 class MIDIRouting;
+class ProjectIO;
 class MIDIOutputController;
 class ProjectManager;
 class RecentProjects;
@@ -99,14 +100,24 @@ struct ShowServices {
 //   clips changed on disk and the relink of missing slots from a folder.
 // - ShowImport (show_import.h): drops and imports, from the files' slots to the display check of
 //   the new clips.
+// - ProjectIO (project_io.h): opening, saving and closing the project, with the count of edits
+//   that decides whether a save clears the unsaved mark.
 //
 // Ownership and hand-over rules:
-// - The project, its generation and revision, the published state the views read and the
-//   loading count are the controller's alone; a part edits the project only through the
-//   controller's slotAt/setUnsaved/projectDidChange/replaceProject, and never keeps a reference
-//   to a slot or to the project across a turn of the run loop.
-// - A part's deferred work (MIDI callbacks, disk results, probes) holds the controller's
-//   lifetime weakly, as the controller's own does, and does nothing once it is gone.
+// - The project, its generation and revision and the published state the views read are the
+//   controller's alone. A part edits the project in place and tells the views through the
+//   controller's setUnsaved or projectDidChange; only replaceProject replaces it (bumping the
+//   generation). A part keeps no reference to a slot or to the project across a turn of the run
+//   loop: a late result looks its slot up again and checks the generation and the slot's file.
+// - The disk worker, the hidden plays (warm-up and import display checks take turns on them) and
+//   the loading count are shared by the parts and stay the controller's.
+// - A part's deferred work holds the controller's lifetime weakly (MIDI input, importer and run
+//   loop callbacks), as the controller's own does, or is an answer of the disk worker, which is
+//   never called once the worker is gone; so nothing runs into a part after the controller is
+//   destroyed. The parts are declared after the disk worker, so they go before it.
+// - A part's operation that another part's order of events continues (an opened project goes on
+//   to the missing-media check, then to the warm-up; a missing file in the warm-up to the
+//   relink) is called on that part through the controller, with the `then` step as an argument.
 class ShowController {
   public:
     static constexpr double designW = 1920;
@@ -272,6 +283,7 @@ class ShowController {
     friend class MIDIRouting;
     friend class MediaCheck;
     friend class ShowImport;
+    friend class ProjectIO;
 
     struct WarmUpSession;
 
@@ -297,7 +309,6 @@ class ShowController {
                     const std::filesystem::path& url) const;
     // The disk worker (made on first use) that project files, the missing-media check and the
     // relink run their disk work on, one after another.
-    struct ProjectIO;
     DiskWorker& diskWorker();
 
     platform::RunLoop& loop_;
@@ -315,10 +326,6 @@ class ShowController {
 
     ProjectData project_;
     std::uint64_t projectGeneration_ = 0;
-    // Counts the times the project was marked unsaved: a save clears the mark only when no edit
-    // came while it was written. Results that land meanwhile (waveforms, pictures) are no edits.
-    std::uint64_t editCount_ = 0;
-    platform::Subscription editCounter_;
     // The thread that decodes the grid's thumbnails (made on first use), apart from the disk
     // worker so that a bank of decodes never holds up a save. Declared before the store: the
     // store goes first and its queued decodes are skipped before the thread is joined.
@@ -331,13 +338,11 @@ class ShowController {
     // isLoading is on while it is above 0.
     int loadingCount_ = 0;
     std::shared_ptr<DiskWorker> diskWorker_;
-    // Counts the opens and closes asked for; a package read answers only if no later open or
-    // close was asked meanwhile.
-    std::uint64_t loadRequest_ = 0;
     // The owned parts (see the top of this class).
     std::unique_ptr<MIDIRouting> midiRouting_;
     std::unique_ptr<MediaCheck> mediaCheck_;
     std::unique_ptr<ShowImport> showImport_;
+    std::unique_ptr<ProjectIO> projectIO_;
     // Deferred work holds this weakly and does nothing once the controller is gone.
     std::shared_ptr<ShowController*> lifetime_;
 };
