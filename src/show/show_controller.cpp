@@ -8,7 +8,11 @@
 #include "platform/storage/bookmark_service.h"
 #include "platform/ui/dialog_presenter.h"
 #include "show/disk_worker.h"
+#include "show/media_check.h"
+#include "show/midi_routing.h"
 #include "show/output_canvas.h"
+#include "show/project_io.h"
+#include "show/show_import.h"
 #include "show/show_importer.h"
 #include "show/show_playback.h"
 #include "show/slot_display_name.h"
@@ -37,14 +41,13 @@ ShowController::ShowController(ShowServices services)
           thumbnailWorker_->run<ThumbnailStore::Image>(std::move(work), std::move(done));
       }),
       hiddenPlays_(services.loop, services.playback),
+      midiRouting_(std::make_unique<MIDIRouting>(*this)),
+      mediaCheck_(std::make_unique<MediaCheck>(*this)),
+      showImport_(std::make_unique<ShowImport>(*this)),
+      projectIO_(std::make_unique<ProjectIO>(*this)),
       lifetime_(std::make_shared<ShowController*>(this)) {
     // A fresh window listens to MIDI; its project says so too, so that saving it keeps MIDI on.
     project_.midiInputEnabled = midi_.isEnabled.get();
-    editCounter_ = hasUnsavedChanges.subscribe([this](bool unsaved) {
-        if (unsaved) {
-            ++editCount_;
-        }
-    });
     std::weak_ptr<ShowController*> alive = lifetime_;
     playback_.onCueFailed = [alive](int bank, int slot, const std::string& reason) {
         if (const auto self = alive.lock()) {
@@ -324,6 +327,113 @@ void ShowController::requestPlay(int bank, int slot) {
         currentBank = bank;
     }
     playSlot(bank, slot);
+}
+
+DiskWorker& ShowController::diskWorker() {
+    if (!diskWorker_) {
+        diskWorker_ = std::make_shared<DiskWorker>(loop_);
+    }
+    return *diskWorker_;
+}
+
+// ---- Project open, save and close (the project files part)
+// ---------------------------------------
+
+void ShowController::saveProject() {
+    projectIO_->saveProject();
+}
+void ShowController::saveProject(std::function<void(bool saved)> done) {
+    projectIO_->saveProject(std::move(done));
+}
+void ShowController::saveProjectAs() {
+    projectIO_->saveProjectAs();
+}
+void ShowController::openProject() {
+    projectIO_->openProject();
+}
+void ShowController::loadProject(const std::filesystem::path& url) {
+    projectIO_->loadProject(url);
+}
+void ShowController::closeProject() {
+    projectIO_->closeProject();
+}
+
+// ---- MIDI actions and learn (the MIDI routing part)
+// ----------------------------------------------
+
+void ShowController::setupMIDIInput() {
+    midiRouting_->setupMIDIInput();
+}
+void ShowController::handleMIDINoteOn(std::uint8_t status, std::uint8_t note,
+                                      std::uint8_t velocity) {
+    midiRouting_->handleMIDINoteOn(status, note, velocity);
+}
+void ShowController::performMIDIControlAction(const std::string& target) {
+    midiRouting_->performMIDIControlAction(target);
+}
+void ShowController::handleMIDIControlChange(std::uint8_t channel, std::uint8_t controller,
+                                             std::uint8_t value) {
+    midiRouting_->handleMIDIControlChange(channel, controller, value);
+}
+void ShowController::toggleMIDILearnMode() {
+    midiRouting_->toggleMIDILearnMode();
+}
+void ShowController::armMIDILearn(int bank, int slot) {
+    midiRouting_->armMIDILearn(bank, slot);
+}
+void ShowController::armMIDILearn(const std::string& control) {
+    midiRouting_->armMIDILearn(control);
+}
+void ShowController::learnSlotBinding(int rawChannel, int note, int bank, int slot) {
+    midiRouting_->learnSlotBinding(rawChannel, note, bank, slot);
+}
+void ShowController::learnControlAssignment(int rawChannel, int note, const std::string& target) {
+    midiRouting_->learnControlAssignment(rawChannel, note, target);
+}
+void ShowController::removeMIDIBinding(std::int64_t channel, std::int64_t note) {
+    midiRouting_->removeMIDIBinding(channel, note);
+}
+std::vector<MIDIControlAssignment> ShowController::controlAssignments(
+    const std::string& target) const {
+    return midiRouting_->controlAssignments(target);
+}
+std::optional<MIDIControlAssignment> ShowController::firstControlAssignment(
+    const std::string& target) const {
+    return midiRouting_->firstControlAssignment(target);
+}
+void ShowController::clearControlAssignment(const std::string& target) {
+    midiRouting_->clearControlAssignment(target);
+}
+void ShowController::deduplicateMIDIAssignments() {
+    midiRouting_->deduplicateMIDIAssignments();
+}
+
+// ---- Import (the import part) -------------------------------------------------------------------
+
+void ShowController::handleDrop(const std::vector<std::filesystem::path>& urls, int bank,
+                                int slot) {
+    showImport_->handleDrop(urls, bank, slot);
+}
+void ShowController::importFiles(const std::vector<std::filesystem::path>& urls, int bank,
+                                 int slot) {
+    showImport_->importFiles(urls, bank, slot);
+}
+
+void ShowController::waitForActiveDisplay(double timeout, std::function<void(bool)> done) {
+    playback_.waitForWarmReady(timeout, std::move(done));
+}
+
+// ---- Missing media, rescan and relink (the media check part)
+// --------------------------------------
+
+void ShowController::checkMissingMedia() {
+    mediaCheck_->checkMissingMedia();
+}
+void ShowController::rescanClip(const std::filesystem::path& url, int bank, int slot) {
+    mediaCheck_->rescanClip(url, bank, slot);
+}
+void ShowController::relinkFromFolder() {
+    mediaCheck_->relinkFromFolder();
 }
 
 }  // namespace kestio

@@ -26,8 +26,12 @@ class KeyboardShortcutHandler;
 class MIDIInputController;
 class MIDIListPanelController;
 class MIDIOutputController;
+class MIDIRouting;
+class MediaCheck;
+class ProjectIO;
 class ProjectManager;
 class RecentProjects;
+class ShowImport;
 class ShowImporter;
 class ShowPlayback;
 namespace platform {
@@ -85,6 +89,35 @@ struct ShowServices {
 // published values and call its operations. Everything runs on the main thread; work that ends
 // elsewhere comes back through the run loop. Late results (waveforms, thumbnails, probes) are
 // written only into the project and the slot they were started for.
+//
+// The controller keeps the show state and the order of operations; its owned parts carry out the
+// operations of one field each, with their own fields, and reach the show state through the
+// controller (they are its friends). The public operations below stay the controller's: those of
+// a part forward to it in one line. The parts:
+// - MIDIRouting (midi_routing.h): MIDI notes and control changes, MIDI learn, the bindings and
+//   control assignments of the project.
+// - MediaCheck (media_check.h): the missing-media check of an opened project, the rescan of
+//   clips changed on disk and the relink of missing slots from a folder.
+// - ShowImport (show_import.h): drops and imports, from the files' slots to the display check of
+//   the new clips.
+// - ProjectIO (project_io.h): opening, saving and closing the project, with the count of edits
+//   that decides whether a save clears the unsaved mark.
+//
+// Ownership and hand-over rules:
+// - The project, its generation and revision and the published state the views read are the
+//   controller's alone. A part edits the project in place and tells the views through the
+//   controller's setUnsaved or projectDidChange; only replaceProject replaces it (bumping the
+//   generation). A part keeps no reference to a slot or to the project across a turn of the run
+//   loop: a late result looks its slot up again and checks the generation and the slot's file.
+// - The disk worker, the hidden plays (warm-up and import display checks take turns on them) and
+//   the loading count are shared by the parts and stay the controller's.
+// - A part's deferred work holds the controller's lifetime weakly (MIDI input, importer and run
+//   loop callbacks), as the controller's own does, or is an answer of the disk worker, which is
+//   never called once the worker is gone; so nothing runs into a part after the controller is
+//   destroyed. The parts are declared after the disk worker, so they go before it.
+// - A part's operation that another part's order of events continues (an opened project goes on
+//   to the missing-media check, then to the warm-up; a missing file in the warm-up to the
+//   relink) is called on that part through the controller, with the `then` step as an argument.
 class ShowController {
   public:
     static constexpr double designW = 1920;
@@ -246,7 +279,12 @@ class ShowController {
     WarmUpMissingChoice askMissingFileDuringWarmUp(int bank, int slot);
 
   private:
-    struct ImportJob;
+    // The parts carry out the operations of their field with the controller's show state.
+    friend class MIDIRouting;
+    friend class MediaCheck;
+    friend class ShowImport;
+    friend class ProjectIO;
+
     struct WarmUpSession;
 
     // The slot at (bank, slot), none when the indices address no slot of the project.
@@ -267,26 +305,11 @@ class ShowController {
     // its slot missing and is reported as a missing slot is; another failure is logged.
     void cueDidNotFire(int bank, int slot, const std::string& reason);
     void toggleSelected(int slot);
-    void refreshVisibleMIDIList();
-    void disarmMIDILearn();
-    // Import steps.
-    void runImportStep(const std::shared_ptr<ImportJob>& job, std::size_t index);
-    void finishImportProbe(const std::shared_ptr<ImportJob>& job, std::size_t index,
-                           ImportOutcome outcome);
-    void runDisplayCheck(const std::shared_ptr<ImportJob>& job, std::size_t index);
-    void saveThumbnail(int bank, int slot, const std::filesystem::path& url,
-                       std::optional<std::vector<std::uint8_t>> bookmark, double time);
     bool stillHolds(std::uint64_t generation, int bank, int slot,
                     const std::filesystem::path& url) const;
-    void abandonImport(const std::shared_ptr<ImportJob>& job);
-    void releaseReservations(ImportJob& job);
-    // Project files, the missing-media check and the relink: their disk work runs on the disk
-    // worker (made on first use) and `then` runs on the run loop once the operation is over
-    // (its alerts answered), whatever its outcome.
-    struct ProjectIO;
+    // The disk worker (made on first use) that project files, the missing-media check and the
+    // relink run their disk work on, one after another.
     DiskWorker& diskWorker();
-    void checkMissingMedia(std::function<void()> then);
-    void relinkFromFolder(std::function<void()> then);
 
     platform::RunLoop& loop_;
     ShowPlayback& playback_;
@@ -303,17 +326,11 @@ class ShowController {
 
     ProjectData project_;
     std::uint64_t projectGeneration_ = 0;
-    // Counts the times the project was marked unsaved: a save clears the mark only when no edit
-    // came while it was written. Results that land meanwhile (waveforms, pictures) are no edits.
-    std::uint64_t editCount_ = 0;
-    platform::Subscription editCounter_;
     // The thread that decodes the grid's thumbnails (made on first use), apart from the disk
     // worker so that a bank of decodes never holds up a save. Declared before the store: the
     // store goes first and its queued decodes are skipped before the thread is joined.
     std::unique_ptr<DiskWorker> thumbnailWorker_;
     ThumbnailStore thumbnailStore_;
-    // Slots promised to imports still running; no other import takes them.
-    std::set<SlotLocation> reservedSlots_;
     std::shared_ptr<WarmUpSession> warmUp_;
     // The warm-up and the imports' display checks play hidden, one run at a time.
     HiddenPlays hiddenPlays_;
@@ -321,9 +338,11 @@ class ShowController {
     // isLoading is on while it is above 0.
     int loadingCount_ = 0;
     std::shared_ptr<DiskWorker> diskWorker_;
-    // Counts the opens and closes asked for; a package read answers only if no later open or
-    // close was asked meanwhile.
-    std::uint64_t loadRequest_ = 0;
+    // The owned parts (see the top of this class).
+    std::unique_ptr<MIDIRouting> midiRouting_;
+    std::unique_ptr<MediaCheck> mediaCheck_;
+    std::unique_ptr<ShowImport> showImport_;
+    std::unique_ptr<ProjectIO> projectIO_;
     // Deferred work holds this weakly and does nothing once the controller is gone.
     std::shared_ptr<ShowController*> lifetime_;
 };

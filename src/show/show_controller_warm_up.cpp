@@ -10,6 +10,7 @@
 
 #include "model/localization_manager.h"
 #include "platform/ui/dialog_presenter.h"
+#include "show/media_check.h"
 #include "show/show_controller.h"
 #include "show/show_playback.h"
 #include "show/slot_display_name.h"
@@ -81,7 +82,7 @@ void ShowController::WarmUpSession::step(ShowController& show,
                 // The same entry again afterwards: a relinked slot is then played, one still
                 // missing asks again.
                 const std::weak_ptr<WarmUpSession> weak = session;
-                show.relinkFromFolder([&show, weak] {
+                show.mediaCheck_->relinkFromFolder([&show, weak] {
                     if (const auto running = weak.lock(); running && !running->ended) {
                         step(show, running);
                     }

@@ -1,8 +1,4 @@
-// The missing-media check after a project is opened, the rescan of clips changed on disk and
-// the relink of missing slots from a folder. The disk work (resolving, looking at files,
-// searching folders) runs on the show's disk worker; the results are
-// written into the project on the run loop, and only into slots that still refer to what was
-// looked at.
+#include "show/media_check.h"
 
 #include <memory>
 #include <string>
@@ -57,15 +53,15 @@ struct RelinkOutcome {
 
 }  // namespace
 
-void ShowController::checkMissingMedia() {
+void MediaCheck::checkMissingMedia() {
     checkMissingMedia([] {});
 }
 
-void ShowController::checkMissingMedia(std::function<void()> then) {
+void MediaCheck::checkMissingMedia(std::function<void()> then) {
     auto references =
-        std::make_shared<const std::vector<SlotFileReference>>(collectSlotFiles(project_));
-    const std::uint64_t generation = projectGeneration_;
-    auto job = [references, &bookmarks = bookmarks_] {
+        std::make_shared<const std::vector<SlotFileReference>>(collectSlotFiles(show_.project_));
+    const std::uint64_t generation = show_.projectGeneration_;
+    auto job = [references, &bookmarks = show_.bookmarks_] {
         std::vector<SlotFileFinding> findings;
         findings.reserve(references->size());
         for (const auto& reference : *references) {
@@ -73,10 +69,10 @@ void ShowController::checkMissingMedia(std::function<void()> then) {
         }
         return findings;
     };
-    diskWorker().run<std::vector<SlotFileFinding>>(
+    show_.diskWorker().run<std::vector<SlotFileFinding>>(
         std::move(job), [this, references, generation,
                          then = std::move(then)](std::vector<SlotFileFinding> findings) {
-            if (generation != projectGeneration_) {
+            if (generation != show_.projectGeneration_) {
                 then();
                 return;
             }
@@ -84,7 +80,7 @@ void ShowController::checkMissingMedia(std::function<void()> then) {
             for (std::size_t i = 0; i < findings.size(); ++i) {
                 const SlotFileFinding& finding = findings[i];
                 const SlotFileReference& reference = (*references)[i];
-                SlotData* slot = slotAt(finding.bank, finding.slot);
+                SlotData* slot = show_.slotAt(finding.bank, finding.slot);
                 // An edit made while the files were looked at wins over what was found.
                 if (slot == nullptr || !sameReference(*slot, reference)) {
                     continue;
@@ -92,7 +88,7 @@ void ShowController::checkMissingMedia(std::function<void()> then) {
                 slot->isFileMissing = finding.missing != MissingKind::none;
                 if (slot->isFileMissing) {
                     missing.push_back(
-                        listEntry(project_.banks[static_cast<std::size_t>(finding.bank)].name,
+                        listEntry(show_.project_.banks[static_cast<std::size_t>(finding.bank)].name,
                                   slot->name, remarkFor(finding.missing)));
                 }
                 if (finding.recordDate && slot->clipInfo) {
@@ -100,18 +96,19 @@ void ShowController::checkMissingMedia(std::function<void()> then) {
                     slot->clipInfo->sourceModifiedAt = finding.fileDate;
                 }
                 if (finding.rescan && finding.url) {
-                    playback_.log("♻️ ファイル更新を検知、再スキャン: " +
-                                  slotDisplayName(slot->name));
+                    show_.playback_.log("♻️ ファイル更新を検知、再スキャン: " +
+                                        slotDisplayName(slot->name));
                     rescanClip(*finding.url, finding.bank, finding.slot);
                 }
             }
-            projectDidChange();
+            show_.projectDidChange();
             if (missing.empty()) {
                 then();
                 return;
             }
-            playback_.log("⚠️ ファイルロスト: " + std::to_string(missing.size()) + "件");
-            const int answer = dialogs_.alert(
+            show_.playback_.log("⚠️ ファイルロスト: " + std::to_string(missing.size()) +
+                                "件");
+            const int answer = show_.dialogs_.alert(
                 DialogPresenter::AlertStyle::warning,
                 L("メディアファイルが見つかりません", "Missing Media Files"),
                 missingMediaText(missing, language()),
@@ -124,32 +121,32 @@ void ShowController::checkMissingMedia(std::function<void()> then) {
         });
 }
 
-void ShowController::rescanClip(const fs::path& url, int bank, int slot) {
-    const SlotData* data = slotAt(bank, slot);
+void MediaCheck::rescanClip(const fs::path& url, int bank, int slot) {
+    const SlotData* data = show_.slotAt(bank, slot);
     if (data == nullptr) {
         return;
     }
     const double time = data->inPoint.value_or(0.0);
-    const std::uint64_t generation = projectGeneration_;
-    const std::weak_ptr<ShowController*> alive = lifetime_;
-    const bool accessing = bookmarks_.startAccessingSecurityScopedResource(url);
-    importer_.importMeta(
+    const std::uint64_t generation = show_.projectGeneration_;
+    const std::weak_ptr<ShowController*> alive = show_.lifetime_;
+    const bool accessing = show_.bookmarks_.startAccessingSecurityScopedResource(url);
+    show_.importer_.importMeta(
         url, time,
         [this, alive, url, bank, slot, generation, time, accessing](ImportOutcome outcome) {
             if (!alive.lock()) {
                 return;
             }
             if (accessing) {
-                bookmarks_.stopAccessingSecurityScopedResource(url);
+                show_.bookmarks_.stopAccessingSecurityScopedResource(url);
             }
             // Written only into the project and the slot the probe was started for.
-            if (!stillHolds(generation, bank, slot, url)) {
+            if (!show_.stillHolds(generation, bank, slot, url)) {
                 return;
             }
-            SlotData* target = slotAt(bank, slot);
+            SlotData* target = show_.slotAt(bank, slot);
             if (const auto* error = std::get_if<ImportError>(&outcome)) {
-                playback_.log("⚠️ 再スキャン失敗: " + slotDisplayName(target->name) +
-                              " - " + error->description());
+                show_.playback_.log("⚠️ 再スキャン失敗: " +
+                                    slotDisplayName(target->name) + " - " + error->description());
                 return;
             }
             const ClipInfo& info = std::get<ImportResult>(outcome).clipInfo;
@@ -158,32 +155,32 @@ void ShowController::rescanClip(const fs::path& url, int bank, int slot) {
                 target->outPoint =
                     info.duration > 0 ? std::optional<double>(info.duration) : std::nullopt;
             }
-            setUnsaved();
-            playback_.log(rescanDoneLogLine(target->name, info.duration, info.fps));
-            projectDidChange();
+            show_.setUnsaved();
+            show_.playback_.log(rescanDoneLogLine(target->name, info.duration, info.fps));
+            show_.projectDidChange();
 
-            importer_.regeneratePreview(
+            show_.importer_.regeneratePreview(
                 url, time,
                 [this, alive, url, bank, slot, generation](ShowImporter::Preview preview) {
                     if (!alive.lock() || !preview.thumbnail ||
-                        !stillHolds(generation, bank, slot, url)) {
+                        !show_.stillHolds(generation, bank, slot, url)) {
                         return;
                     }
                     // Held in memory: the package gets the picture when it is saved.
-                    SlotData* refreshed = slotAt(bank, slot);
+                    SlotData* refreshed = show_.slotAt(bank, slot);
                     refreshed->thumbnail = *preview.thumbnail;
                     refreshed->thumbnailFileName = thumbnailFileName(bank, slot);
-                    projectDidChange();
+                    show_.projectDidChange();
                 });
         });
 }
 
-void ShowController::relinkFromFolder() {
+void MediaCheck::relinkFromFolder() {
     relinkFromFolder([] {});
 }
 
-void ShowController::relinkFromFolder(std::function<void()> then) {
-    const auto folder = dialogs_.openFolder(
+void MediaCheck::relinkFromFolder(std::function<void()> then) {
+    const auto folder = show_.dialogs_.openFolder(
         L("再リンク元のフォルダを選択", "Choose Folder to Relink From"),
         L("このフォルダを検索", "Search This Folder"),
         L("見つからないメディアと同じ名前のファイルを含むフォルダを選択してください（親フォルダでも"
@@ -194,9 +191,9 @@ void ShowController::relinkFromFolder(std::function<void()> then) {
         then();
         return;
     }
-    const std::uint64_t generation = projectGeneration_;
-    auto job = [&bookmarks = bookmarks_, folder = *folder,
-                missing = collectMissingSlots(project_)] {
+    const std::uint64_t generation = show_.projectGeneration_;
+    auto job = [&bookmarks = show_.bookmarks_, folder = *folder,
+                missing = collectMissingSlots(show_.project_)] {
         RelinkOutcome outcome;
         outcome.accessible = bookmarks.startAccessingSecurityScopedResource(folder);
         if (!outcome.accessible) {
@@ -219,16 +216,16 @@ void ShowController::relinkFromFolder(std::function<void()> then) {
         bookmarks.stopAccessingSecurityScopedResource(folder);
         return outcome;
     };
-    diskWorker().run<RelinkOutcome>(
+    show_.diskWorker().run<RelinkOutcome>(
         std::move(job), [this, generation, then = std::move(then)](RelinkOutcome outcome) {
             if (!outcome.accessible) {
-                dialogs_.alert(DialogPresenter::AlertStyle::critical,
-                               L("フォルダにアクセスできません", "Failed to Access Folder"), "",
-                               {"OK"});
+                show_.dialogs_.alert(DialogPresenter::AlertStyle::critical,
+                                     L("フォルダにアクセスできません", "Failed to Access Folder"),
+                                     "", {"OK"});
                 then();
                 return;
             }
-            if (generation != projectGeneration_) {
+            if (generation != show_.projectGeneration_) {
                 // The slots searched for belong to a project that is no longer open.
                 then();
                 return;
@@ -236,7 +233,7 @@ void ShowController::relinkFromFolder(std::function<void()> then) {
             int relinked = 0;
             std::vector<std::string> notFound = std::move(outcome.plan.notFound);
             for (auto& match : outcome.plan.matches) {
-                SlotData* slot = slotAt(match.bank, match.slot);
+                SlotData* slot = show_.slotAt(match.bank, match.slot);
                 // A slot edited during the search keeps what the operator gave it.
                 if (slot == nullptr || !slot->isFileMissing || slot->name != match.name) {
                     continue;
@@ -247,14 +244,14 @@ void ShowController::relinkFromFolder(std::function<void()> then) {
                 ++relinked;
             }
             if (relinked > 0) {
-                setUnsaved();
+                show_.setUnsaved();
             }
-            playback_.log(relinkLogLine(relinked, static_cast<int>(notFound.size())));
-            projectDidChange();
-            dialogs_.alert(relinked > 0 ? DialogPresenter::AlertStyle::informational
-                                        : DialogPresenter::AlertStyle::warning,
-                           L("再リンク完了", "Relink Complete"),
-                           relinkReportText(relinked, notFound, language()), {"OK"});
+            show_.playback_.log(relinkLogLine(relinked, static_cast<int>(notFound.size())));
+            show_.projectDidChange();
+            show_.dialogs_.alert(relinked > 0 ? DialogPresenter::AlertStyle::informational
+                                              : DialogPresenter::AlertStyle::warning,
+                                 L("再リンク完了", "Relink Complete"),
+                                 relinkReportText(relinked, notFound, language()), {"OK"});
             then();
         });
 }

@@ -1,3 +1,5 @@
+#include "show/show_import.h"
+
 #include <fstream>
 #include <iterator>
 #include <utility>
@@ -15,7 +17,7 @@
 namespace kestio {
 
 // One importFiles() call, from its start until its display check ends.
-struct ShowController::ImportJob {
+struct ShowImport::ImportJob {
     std::uint64_t generation = 0;
     std::vector<ClipImporter::SlotAssignment> assignments;
     std::vector<SlotLocation> filled;
@@ -39,21 +41,20 @@ std::string bankSlotText(int bank, int slot) {
 
 }  // namespace
 
-void ShowController::handleDrop(const std::vector<std::filesystem::path>& urls, int bank,
-                                int slot) {
-    if (!currentProjectURL.get()) {
-        showNoProjectAlert = true;
+void ShowImport::handleDrop(const std::vector<std::filesystem::path>& urls, int bank, int slot) {
+    if (!show_.currentProjectURL.get()) {
+        show_.showNoProjectAlert = true;
         return;
     }
     // While clips are being prepared the grid says drops are off, and they are.
-    if (isLoading.get()) {
+    if (show_.isLoading.get()) {
         platform::Console::log("Import: " + std::to_string(urls.size()) +
                                " dropped files ignored while clips are loading");
         return;
     }
-    if (playback_.currentBankIndex().get()) {
-        std::weak_ptr<ShowController*> alive = lifetime_;
-        confirmImportWhilePlaying = [alive, urls, bank, slot] {
+    if (show_.playback_.currentBankIndex().get()) {
+        std::weak_ptr<ShowController*> alive = show_.lifetime_;
+        show_.confirmImportWhilePlaying = [alive, urls, bank, slot] {
             if (auto self = alive.lock()) {
                 (*self)->importFiles(urls, bank, slot);
             }
@@ -63,17 +64,16 @@ void ShowController::handleDrop(const std::vector<std::filesystem::path>& urls, 
     importFiles(urls, bank, slot);
 }
 
-void ShowController::importFiles(const std::vector<std::filesystem::path>& urls, int bank,
-                                 int slot) {
+void ShowImport::importFiles(const std::vector<std::filesystem::path>& urls, int bank, int slot) {
     for (const auto& url : urls) {
-        bookmarks_.startAccessingSecurityScopedResource(url);
+        show_.bookmarks_.startAccessingSecurityScopedResource(url);
     }
-    playback_.log("インポート開始: " + std::to_string(urls.size()) + "件 → " +
-                  bankSlotText(bank, slot));
+    show_.playback_.log("インポート開始: " + std::to_string(urls.size()) + "件 → " +
+                        bankSlotText(bank, slot));
 
     // Slots promised to imports still running, and slots whose file is missing (they hold a
     // reference that a relink will restore), are not free.
-    ProjectData view = project_;
+    ProjectData view = show_.project_;
     for (std::size_t b = 0; b < view.banks.size(); ++b) {
         for (std::size_t s = 0; s < view.banks[b].slots.size(); ++s) {
             auto& record = view.banks[b].slots[s];
@@ -106,54 +106,55 @@ void ShowController::importFiles(const std::vector<std::filesystem::path>& urls,
         if (noFreeSlot > 0) {
             message += "空きスロット不足: " + std::to_string(noFreeSlot) + "個";
         }
-        importAlert = message;
+        show_.importAlert = message;
     }
     if (split.assignments.empty()) {
         return;
     }
 
     auto job = std::make_shared<ImportJob>();
-    job->generation = projectGeneration_;
+    job->generation = show_.projectGeneration_;
     job->assignments = std::move(split.assignments);
     for (const auto& a : job->assignments) {
         reservedSlots_.insert({a.bank, a.slot});
     }
-    beginLoading();
-    std::weak_ptr<ShowController*> alive = lifetime_;
-    loop_.post([alive, job] {
+    show_.beginLoading();
+    std::weak_ptr<ShowController*> alive = show_.lifetime_;
+    show_.loop_.post([alive, job] {
         if (auto self = alive.lock()) {
-            (*self)->runImportStep(job, 0);
+            (*self)->showImport_->runImportStep(job, 0);
         }
     });
 }
 
-void ShowController::releaseReservations(ImportJob& job) {
+void ShowImport::releaseReservations(ImportJob& job) {
     for (const auto& a : job.assignments) {
         reservedSlots_.erase({a.bank, a.slot});
     }
     if (job.probing) {
         job.probing = false;
-        endLoading();
+        show_.endLoading();
     }
 }
 
-void ShowController::abandonImport(const std::shared_ptr<ImportJob>& job) {
+void ShowImport::abandonImport(const std::shared_ptr<ImportJob>& job) {
     const bool wasChecking = !job->probing;
     releaseReservations(*job);
-    playback_.log(L("インポート中断: プロジェクトが切り替わったため、残りの取り込みを中止しました",
-                    "Import stopped: the project was replaced, so the rest of the import was "
-                    "dropped"));
+    show_.playback_.log(
+        L("インポート中断: プロジェクトが切り替わったため、残りの取り込みを中止しました",
+          "Import stopped: the project was replaced, so the rest of the import was "
+          "dropped"));
     platform::Console::log("Import: the project was replaced; the rest of the import is dropped");
     if (wasChecking) {
         if (const auto done = std::exchange(job->checkDone, nullptr)) {
-            ShowPlayback& playback = playback_;
+            ShowPlayback& playback = show_.playback_;
             done([&playback] { playback.hideSlotLayers(); });
         }
     }
 }
 
-void ShowController::runImportStep(const std::shared_ptr<ImportJob>& job, std::size_t index) {
-    if (job->generation != projectGeneration_) {
+void ShowImport::runImportStep(const std::shared_ptr<ImportJob>& job, std::size_t index) {
+    if (job->generation != show_.projectGeneration_) {
         abandonImport(job);
         return;
     }
@@ -163,8 +164,8 @@ void ShowController::runImportStep(const std::shared_ptr<ImportJob>& job, std::s
             return;
         }
         // The display check plays the new clips hidden, in its turn among the hidden plays.
-        std::weak_ptr<ShowController*> alive = lifetime_;
-        hiddenPlays_.enqueue([alive, job](HiddenPlays::Done done) {
+        std::weak_ptr<ShowController*> alive = show_.lifetime_;
+        show_.hiddenPlays_.enqueue([alive, job](HiddenPlays::Done done) {
             const auto self = alive.lock();
             if (!self) {
                 done({});
@@ -172,38 +173,39 @@ void ShowController::runImportStep(const std::shared_ptr<ImportJob>& job, std::s
             }
             job->checkDone = std::move(done);
             (*self)->playback_.hideSlotLayers();
-            (*self)->runDisplayCheck(job, 0);
+            (*self)->showImport_->runDisplayCheck(job, 0);
         });
         return;
     }
     const auto& assignment = job->assignments[index];
-    const SlotData* record = slotAt(assignment.bank, assignment.slot);
+    const SlotData* record = show_.slotAt(assignment.bank, assignment.slot);
     const double time = record && record->inPoint ? *record->inPoint : 0.0;
-    std::weak_ptr<ShowController*> alive = lifetime_;
-    importer_.importMeta(assignment.url, time, [alive, job, index](ImportOutcome outcome) {
+    std::weak_ptr<ShowController*> alive = show_.lifetime_;
+    show_.importer_.importMeta(assignment.url, time, [alive, job, index](ImportOutcome outcome) {
         if (auto self = alive.lock()) {
-            (*self)->finishImportProbe(job, index, std::move(outcome));
+            (*self)->showImport_->finishImportProbe(job, index, std::move(outcome));
         }
     });
 }
 
-void ShowController::finishImportProbe(const std::shared_ptr<ImportJob>& job, std::size_t index,
-                                       ImportOutcome outcome) {
-    if (job->generation != projectGeneration_) {
+void ShowImport::finishImportProbe(const std::shared_ptr<ImportJob>& job, std::size_t index,
+                                   ImportOutcome outcome) {
+    if (job->generation != show_.projectGeneration_) {
         abandonImport(job);
         return;
     }
     const auto assignment = job->assignments[index];
     if (const auto* error = std::get_if<ImportError>(&outcome)) {
-        importAlert = error->message();
+        show_.importAlert = error->message();
     } else {
         auto& result = std::get<ImportResult>(outcome);
-        SlotData* record = slotAt(assignment.bank, assignment.slot);
+        SlotData* record = show_.slotAt(assignment.bank, assignment.slot);
         if (!record || record->videoURL) {
             // Something else filled the slot while the file was probed: it is not overwritten.
-            appendAlertLine(importAlert, L("取り込み先が使用中のため取り込みませんでした: ",
-                                           "Not imported because its slot was filled meanwhile: ") +
-                                             assignment.url.filename().string());
+            appendAlertLine(show_.importAlert,
+                            L("取り込み先が使用中のため取り込みませんでした: ",
+                              "Not imported because its slot was filled meanwhile: ") +
+                                assignment.url.filename().string());
         } else {
             const double time = record->inPoint.value_or(0.0);
             record->videoURL = result.url;
@@ -220,9 +222,9 @@ void ShowController::finishImportProbe(const std::shared_ptr<ImportJob>& job, st
                                                   assignment.bank, assignment.slot))
                                             : std::nullopt;
             job->filled.push_back({assignment.bank, assignment.slot});
-            playback_.log("インポート完了: " + result.name + " → " +
-                          bankSlotText(assignment.bank, assignment.slot));
-            setUnsaved();
+            show_.playback_.log("インポート完了: " + result.name + " → " +
+                                bankSlotText(assignment.bank, assignment.slot));
+            show_.setUnsaved();
             if (result.mediaType == MediaType::video) {
                 saveThumbnail(assignment.bank, assignment.slot, result.url, result.bookmark, time);
             }
@@ -231,14 +233,14 @@ void ShowController::finishImportProbe(const std::shared_ptr<ImportJob>& job, st
     runImportStep(job, index + 1);
 }
 
-void ShowController::runDisplayCheck(const std::shared_ptr<ImportJob>& job, std::size_t index) {
-    if (job->generation != projectGeneration_) {
+void ShowImport::runDisplayCheck(const std::shared_ptr<ImportJob>& job, std::size_t index) {
+    if (job->generation != show_.projectGeneration_) {
         abandonImport(job);
         return;
     }
     if (index >= job->filled.size()) {
         if (const auto done = std::exchange(job->checkDone, nullptr)) {
-            ShowPlayback& playback = playback_;
+            ShowPlayback& playback = show_.playback_;
             done([&playback] {
                 playback.handlePostRoll(PostRollMode::black);
                 playback.hideSlotLayers();
@@ -249,45 +251,42 @@ void ShowController::runDisplayCheck(const std::shared_ptr<ImportJob>& job, std:
             for (std::size_t i = 0; i < job->takenOut.size(); ++i) {
                 names += (i ? ", " : "") + job->takenOut[i];
             }
-            appendAlertLine(importAlert,
+            appendAlertLine(show_.importAlert,
                             "再生できないファイルのため取り込みを取り消しました: " + names);
         }
         return;
     }
     const auto where = job->filled[index];
-    playSlot(where.bank, where.slot);
-    std::weak_ptr<ShowController*> alive = lifetime_;
-    waitForActiveDisplay(kImportDisplayTimeout, [alive, job, index, where](bool ready) {
-        auto self = alive.lock();
-        if (!self) {
-            return;
-        }
-        ShowController& show = **self;
-        if (!ready && job->generation == show.projectGeneration_) {
-            if (const SlotData* record = show.slotAt(where.bank, where.slot)) {
-                const std::string name = record->name;
-                show.playback_.log(
-                    "⚠️ ウォームアップでisReadyForDisplayがタイムアウト → "
-                    "取り込みを取り消し: " +
-                    name);
-                job->takenOut.push_back(name);
-                show.deleteClip(where.bank, where.slot);
+    show_.playSlot(where.bank, where.slot);
+    std::weak_ptr<ShowController*> alive = show_.lifetime_;
+    show_.waitForActiveDisplay(
+        ShowController::kImportDisplayTimeout, [alive, job, index, where](bool ready) {
+            auto self = alive.lock();
+            if (!self) {
+                return;
             }
-        }
-        show.runDisplayCheck(job, index + 1);
-    });
+            ShowController& show = **self;
+            if (!ready && job->generation == show.projectGeneration_) {
+                if (const SlotData* record = show.slotAt(where.bank, where.slot)) {
+                    const std::string name = record->name;
+                    show.playback_.log(
+                        "⚠️ ウォームアップでisReadyForDisplayがタイムアウト → "
+                        "取り込みを取り消し: " +
+                        name);
+                    job->takenOut.push_back(name);
+                    show.deleteClip(where.bank, where.slot);
+                }
+            }
+            show.showImport_->runDisplayCheck(job, index + 1);
+        });
 }
 
-void ShowController::waitForActiveDisplay(double timeout, std::function<void(bool)> done) {
-    playback_.waitForWarmReady(timeout, std::move(done));
-}
-
-void ShowController::saveThumbnail(int bank, int slot, const std::filesystem::path& url,
-                                   std::optional<std::vector<std::uint8_t>>, double time) {
+void ShowImport::saveThumbnail(int bank, int slot, const std::filesystem::path& url,
+                               std::optional<std::vector<std::uint8_t>>, double time) {
     // The importer opens the file through its own access (bookmark or path) on its workers.
-    std::weak_ptr<ShowController*> alive = lifetime_;
-    const auto generation = projectGeneration_;
-    importer_.videoThumbnail(
+    std::weak_ptr<ShowController*> alive = show_.lifetime_;
+    const auto generation = show_.projectGeneration_;
+    show_.importer_.videoThumbnail(
         url, time, [alive, generation, bank, slot, url](std::optional<ShowImporter::Bytes> bytes) {
             auto self = alive.lock();
             if (!self) {

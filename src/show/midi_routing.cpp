@@ -1,3 +1,5 @@
+#include "show/midi_routing.h"
+
 #include <charconv>
 
 #include "control/midi_input_controller.h"
@@ -28,31 +30,31 @@ std::optional<int> parseBankIndex(std::string_view text) {
 
 }  // namespace
 
-void ShowController::setupMIDIInput() {
-    std::weak_ptr<ShowController*> alive = lifetime_;
-    midi_.slotCount = static_cast<int>(project_.rows * project_.columns);
-    midi_.onPlaySlot = nullptr;
-    midi_.onRawMessage = [alive](std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
+void MIDIRouting::setupMIDIInput() {
+    std::weak_ptr<ShowController*> alive = show_.lifetime_;
+    show_.midi_.slotCount = static_cast<int>(show_.project_.rows * show_.project_.columns);
+    show_.midi_.onPlaySlot = nullptr;
+    show_.midi_.onRawMessage = [alive](std::uint8_t status, std::uint8_t data1,
+                                       std::uint8_t data2) {
         if (auto self = alive.lock()) {
             (*self)->handleMIDINoteOn(status, data1, data2);
         }
     };
-    midi_.onControlChange = [alive](std::uint8_t channel, std::uint8_t controller,
-                                    std::uint8_t value) {
+    show_.midi_.onControlChange = [alive](std::uint8_t channel, std::uint8_t controller,
+                                          std::uint8_t value) {
         if (auto self = alive.lock()) {
             (*self)->handleMIDIControlChange(channel, controller, value);
         }
     };
 }
 
-void ShowController::handleMIDINoteOn(std::uint8_t status, std::uint8_t note,
-                                      std::uint8_t velocity) {
-    if ((status & 0xF0) != 0x90 || velocity == 0 || isMIDILearnMode.get()) {
+void MIDIRouting::handleMIDINoteOn(std::uint8_t status, std::uint8_t note, std::uint8_t velocity) {
+    if ((status & 0xF0) != 0x90 || velocity == 0 || show_.isMIDILearnMode.get()) {
         return;
     }
     const std::int64_t channel = (status & 0x0F) + 1;
-    for (std::size_t b = 0; b < project_.banks.size(); ++b) {
-        const auto& slots = project_.banks[b].slots;
+    for (std::size_t b = 0; b < show_.project_.banks.size(); ++b) {
+        const auto& slots = show_.project_.banks[b].slots;
         for (std::size_t s = 0; s < slots.size(); ++s) {
             const auto& bindings = slots[s].midiBindings;
             if (!bindings || std::find(bindings->begin(), bindings->end(),
@@ -61,20 +63,20 @@ void ShowController::handleMIDINoteOn(std::uint8_t status, std::uint8_t note,
             }
             const int bank = static_cast<int>(b);
             const int slot = static_cast<int>(s);
-            if (!isSelectMode.get()) {
-                if (bank != currentBank.get()) {
-                    currentBank = bank;
+            if (!show_.isSelectMode.get()) {
+                if (bank != show_.currentBank.get()) {
+                    show_.currentBank = bank;
                 }
-                cursorSlot = slot;
-                playSlot(bank, slot);
-            } else if (bank == currentBank.get()) {
-                cursorSlot = slot;
-                toggleSelected(slot);
+                show_.cursorSlot = slot;
+                show_.playSlot(bank, slot);
+            } else if (bank == show_.currentBank.get()) {
+                show_.cursorSlot = slot;
+                show_.toggleSelected(slot);
             }
             return;
         }
     }
-    for (const auto& assignment : project_.midiControlAssignments) {
+    for (const auto& assignment : show_.project_.midiControlAssignments) {
         if (assignment.channel == channel && assignment.note == note) {
             const std::string target = assignment.target;  // the action may change the list
             performMIDIControlAction(target);
@@ -83,40 +85,41 @@ void ShowController::handleMIDINoteOn(std::uint8_t status, std::uint8_t note,
     }
 }
 
-void ShowController::performMIDIControlAction(const std::string& target) {
+void MIDIRouting::performMIDIControlAction(const std::string& target) {
     constexpr std::string_view bankPrefix = "bank:";
     if (target.rfind(bankPrefix, 0) == 0) {
         const auto index = parseBankIndex(std::string_view(target).substr(bankPrefix.size()));
-        if (index && *index >= 0 && static_cast<std::size_t>(*index) < project_.banks.size()) {
-            currentBank = *index;
+        if (index && *index >= 0 &&
+            static_cast<std::size_t>(*index) < show_.project_.banks.size()) {
+            show_.currentBank = *index;
         }
     } else if (target == "stop") {
-        stopPlayback();
+        show_.stopPlayback();
     } else if (target == "play") {
-        playback_.resume();
+        show_.playback_.resume();
     } else if (target == "pause") {
-        playback_.pause();
+        show_.playback_.pause();
     } else if (target == "mute") {
         std::optional<AudioSettings> audio;
-        const auto& bank = playback_.currentBankIndex().get();
-        const auto& slot = playback_.currentSlotIndex().get();
+        const auto& bank = show_.playback_.currentBankIndex().get();
+        const auto& slot = show_.playback_.currentSlotIndex().get();
         if (bank && slot) {
-            if (const SlotData* record = slotAt(*bank, *slot)) {
+            if (const SlotData* record = show_.slotAt(*bank, *slot)) {
                 audio = record->audioSettings;
             }
         }
-        playback_.toggleMute(audio);
+        show_.playback_.toggleMute(audio);
     }
 }
 
-void ShowController::handleMIDIControlChange(std::uint8_t, std::uint8_t controller,
-                                             std::uint8_t value) {
-    const auto& bank = playback_.currentBankIndex().get();
-    const auto& slot = playback_.currentSlotIndex().get();
+void MIDIRouting::handleMIDIControlChange(std::uint8_t, std::uint8_t controller,
+                                          std::uint8_t value) {
+    const auto& bank = show_.playback_.currentBankIndex().get();
+    const auto& slot = show_.playback_.currentSlotIndex().get();
     if (!bank || !slot) {
         return;
     }
-    SlotData* record = slotAt(*bank, *slot);
+    SlotData* record = show_.slotAt(*bank, *slot);
     if (!record) {
         return;
     }
@@ -125,8 +128,8 @@ void ShowController::handleMIDIControlChange(std::uint8_t, std::uint8_t controll
         record->audioSettings.masterLevel = fraction * 36.0f - 24.0f;
         const bool muted = record->audioSettings.isMuted;
         const float level = record->audioSettings.masterLevel;
-        setUnsaved();
-        playback_.applySlotVolume(muted, level);
+        show_.setUnsaved();
+        show_.playback_.applySlotVolume(muted, level);
         return;
     }
     if (controller < 20 || controller > 25) {
@@ -137,36 +140,36 @@ void ShowController::handleMIDIControlChange(std::uint8_t, std::uint8_t controll
                                          &EqualizerSettings::khz2_5, &EqualizerSettings::khz3_2};
     record->equalizer.*bands[controller - 20] = fraction * 24.0f - 12.0f;
     const EqualizerSettings equalizer = record->equalizer;
-    setUnsaved();
-    playback_.applyEqualizerToShowingSlot(equalizer);
+    show_.setUnsaved();
+    show_.playback_.applyEqualizerToShowingSlot(equalizer);
 }
 
 // GCC 12 with the sanitizers wrongly takes the payload of the empty optional handed to the
 // published value for read before it is written.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-void ShowController::disarmMIDILearn() {
-    midiLearnArmedTarget = std::nullopt;
-    midi_.onLearnedNote = nullptr;
+void MIDIRouting::disarmMIDILearn() {
+    show_.midiLearnArmedTarget = std::nullopt;
+    show_.midi_.onLearnedNote = nullptr;
 }
 #pragma GCC diagnostic pop
 
-void ShowController::toggleMIDILearnMode() {
-    isMIDILearnMode = !isMIDILearnMode.get();
-    if (!isMIDILearnMode.get()) {
+void MIDIRouting::toggleMIDILearnMode() {
+    show_.isMIDILearnMode = !show_.isMIDILearnMode.get();
+    if (!show_.isMIDILearnMode.get()) {
         disarmMIDILearn();
     }
 }
 
 // The learned-note callbacks copy what they need before acting: learning disarms, which
 // replaces the callback while it runs.
-void ShowController::armMIDILearn(int bank, int slot) {
-    if (!isMIDILearnMode.get()) {
+void MIDIRouting::armMIDILearn(int bank, int slot) {
+    if (!show_.isMIDILearnMode.get()) {
         return;
     }
-    midiLearnArmedTarget = MIDILearnTarget::forSlot(bank, slot);
-    std::weak_ptr<ShowController*> alive = lifetime_;
-    midi_.onLearnedNote = [alive, bank, slot](std::uint8_t channel, std::uint8_t note) {
+    show_.midiLearnArmedTarget = MIDILearnTarget::forSlot(bank, slot);
+    std::weak_ptr<ShowController*> alive = show_.lifetime_;
+    show_.midi_.onLearnedNote = [alive, bank, slot](std::uint8_t channel, std::uint8_t note) {
         const auto self = alive.lock();
         const int b = bank;
         const int s = slot;
@@ -176,13 +179,13 @@ void ShowController::armMIDILearn(int bank, int slot) {
     };
 }
 
-void ShowController::armMIDILearn(const std::string& control) {
-    if (!isMIDILearnMode.get()) {
+void MIDIRouting::armMIDILearn(const std::string& control) {
+    if (!show_.isMIDILearnMode.get()) {
         return;
     }
-    midiLearnArmedTarget = MIDILearnTarget::forControl(control);
-    std::weak_ptr<ShowController*> alive = lifetime_;
-    midi_.onLearnedNote = [alive, control](std::uint8_t channel, std::uint8_t note) {
+    show_.midiLearnArmedTarget = MIDILearnTarget::forControl(control);
+    std::weak_ptr<ShowController*> alive = show_.lifetime_;
+    show_.midi_.onLearnedNote = [alive, control](std::uint8_t channel, std::uint8_t note) {
         const auto self = alive.lock();
         const std::string target = control;
         if (self) {
@@ -191,52 +194,52 @@ void ShowController::armMIDILearn(const std::string& control) {
     };
 }
 
-void ShowController::refreshVisibleMIDIList() {
-    if (midiList_ && midiList_->isPanelVisible()) {
-        midiList_->store().update(project_);
+void MIDIRouting::refreshVisibleMIDIList() {
+    if (show_.midiList_ && show_.midiList_->isPanelVisible()) {
+        show_.midiList_->store().update(show_.project_);
     }
 }
 
-void ShowController::learnSlotBinding(int rawChannel, int note, int bank, int slot) {
-    if (!slotAt(bank, slot)) {
+void MIDIRouting::learnSlotBinding(int rawChannel, int note, int bank, int slot) {
+    if (!show_.slotAt(bank, slot)) {
         return;
     }
     const std::int64_t channel = rawChannel + 1;
     removeMIDIBinding(channel, note);
-    slotAt(bank, slot)->addMIDIBinding(channel, note);
-    setUnsaved();
+    show_.slotAt(bank, slot)->addMIDIBinding(channel, note);
+    show_.setUnsaved();
     refreshVisibleMIDIList();
     disarmMIDILearn();
 }
 
-void ShowController::learnControlAssignment(int rawChannel, int note, const std::string& target) {
+void MIDIRouting::learnControlAssignment(int rawChannel, int note, const std::string& target) {
     const std::int64_t channel = rawChannel + 1;
     removeMIDIBinding(channel, note);
-    project_.midiControlAssignments.push_back({target, channel, note});
-    setUnsaved();
+    show_.project_.midiControlAssignments.push_back({target, channel, note});
+    show_.setUnsaved();
     refreshVisibleMIDIList();
     disarmMIDILearn();
 }
 
-void ShowController::removeMIDIBinding(std::int64_t channel, std::int64_t note) {
+void MIDIRouting::removeMIDIBinding(std::int64_t channel, std::int64_t note) {
     const MIDINoteBinding pair{channel, note};
-    for (auto& bank : project_.banks) {
+    for (auto& bank : show_.project_.banks) {
         for (auto& slot : bank.slots) {
             if (slot.midiBindings) {
                 std::erase(*slot.midiBindings, pair);  // an emptied list stays a list
             }
         }
     }
-    std::erase_if(project_.midiControlAssignments, [&](const MIDIControlAssignment& a) {
+    std::erase_if(show_.project_.midiControlAssignments, [&](const MIDIControlAssignment& a) {
         return a.channel == channel && a.note == note;
     });
-    projectDidChange();
+    show_.projectDidChange();
 }
 
-std::vector<MIDIControlAssignment> ShowController::controlAssignments(
+std::vector<MIDIControlAssignment> MIDIRouting::controlAssignments(
     const std::string& target) const {
     std::vector<MIDIControlAssignment> found;
-    for (const auto& assignment : project_.midiControlAssignments) {
+    for (const auto& assignment : show_.project_.midiControlAssignments) {
         if (assignment.target == target) {
             found.push_back(assignment);
         }
@@ -244,9 +247,9 @@ std::vector<MIDIControlAssignment> ShowController::controlAssignments(
     return found;
 }
 
-std::optional<MIDIControlAssignment> ShowController::firstControlAssignment(
+std::optional<MIDIControlAssignment> MIDIRouting::firstControlAssignment(
     const std::string& target) const {
-    for (const auto& assignment : project_.midiControlAssignments) {
+    for (const auto& assignment : show_.project_.midiControlAssignments) {
         if (assignment.target == target) {
             return assignment;
         }
@@ -254,20 +257,20 @@ std::optional<MIDIControlAssignment> ShowController::firstControlAssignment(
     return std::nullopt;
 }
 
-void ShowController::clearControlAssignment(const std::string& target) {
-    std::erase_if(project_.midiControlAssignments,
+void MIDIRouting::clearControlAssignment(const std::string& target) {
+    std::erase_if(show_.project_.midiControlAssignments,
                   [&](const MIDIControlAssignment& a) { return a.target == target; });
-    setUnsaved();
+    show_.setUnsaved();
 }
 
-void ShowController::deduplicateMIDIAssignments() {
-    const int removed = kestio::deduplicateMIDIAssignments(project_);
+void MIDIRouting::deduplicateMIDIAssignments() {
+    const int removed = kestio::deduplicateMIDIAssignments(show_.project_);
     if (removed == 0) {
         return;
     }
-    playback_.log("🧹 MIDIアサインの重複を " + std::to_string(removed) +
-                  "件 整理しました");
-    setUnsaved();
+    show_.playback_.log("🧹 MIDIアサインの重複を " + std::to_string(removed) +
+                        "件 整理しました");
+    show_.setUnsaved();
 }
 
 }  // namespace kestio
