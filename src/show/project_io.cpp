@@ -311,7 +311,8 @@ void ProjectIO::closeProject() {
     const int answer = show_.dialogs_.alert(
         DialogPresenter::AlertStyle::warning, L("プロジェクトを閉じますか？", "Close Project?"),
         L("保存していない変更は失われます。", "Any unsaved changes will be lost."),
-        {L("閉じる", "Close"), L("キャンセル", "Cancel")});
+        {{L("閉じる", "Close"), DialogPresenter::ButtonRole::destructive},
+         {L("キャンセル", "Cancel"), DialogPresenter::ButtonRole::cancel}});
     if (answer != 0) {
         return;
     }

@@ -246,6 +246,9 @@ TEST_F(ShowProject, ClosingStopsTheOutputAndReturnsToTheDefaultProject) {
     dialogs.alertAnswers = {1};  // Cancel
     show->closeProject();
     EXPECT_EQ(show->currentProjectURL.get(), package);
+    // Closing loses what is unsaved: Return must not close, Escape cancels.
+    using Role = platform::DialogPresenter::ButtonRole;
+    EXPECT_EQ(dialogs.calls.back().roles, (std::vector<Role>{Role::destructive, Role::cancel}));
     EXPECT_TRUE(playback.callsStartingWith("clearSurface").empty());
 
     dialogs.alertAnswers = {0};
