@@ -39,21 +39,7 @@ double LivePanelFacade::currentFrameRate() const {
 }
 
 bool LivePanelFacade::editSlot(int bank, int slot, const std::function<void(SlotData&)>& edit) {
-    bool written = false;
-    show_.editProject(
-        [&](ProjectData& project) {
-            if (bank < 0 || slot < 0 || static_cast<std::size_t>(bank) >= project.banks.size()) {
-                return;
-            }
-            auto& slots = project.banks[static_cast<std::size_t>(bank)].slots;
-            if (static_cast<std::size_t>(slot) >= slots.size()) {
-                return;
-            }
-            edit(slots[static_cast<std::size_t>(slot)]);
-            written = true;
-        },
-        false);
-    return written;
+    return show_.editSlot(bank, slot, edit);
 }
 
 void LivePanelFacade::markUnsaved() {
@@ -105,14 +91,8 @@ void LivePanelFacade::handlePostRoll(PostRollMode mode) {
 void LivePanelFacade::releaseLoop(PostRollMode postRoll) {
     playback_.releaseLoop(postRoll);
 }
-void LivePanelFacade::setPlaybackRate(double rate) {
-    playback_.setPlaybackRate(rate);
-}
 void LivePanelFacade::toggleMute(const std::optional<AudioSettings>& onAirAudio) {
     playback_.toggleMute(onAirAudio);
-}
-void LivePanelFacade::applySlotVolume(bool muted, float gainDB) {
-    playback_.applySlotVolume(muted, gainDB);
 }
 void LivePanelFacade::setMeterPeak(bool peak) {
     playback_.setMeterPeak(peak);

@@ -23,15 +23,6 @@ platform::Published<std::optional<std::string>>& LivePanelFacade::colorSliderEdi
 platform::Published<std::string>& LivePanelFacade::colorSliderInputText() {
     return show_.colorSliderInputText;
 }
-void LivePanelFacade::applyColorSettings(const ColorSettings& color) {
-    playback_.applyColorSettings(color);
-}
-void LivePanelFacade::applyEqualizerToShowingSlot(const EqualizerSettings& equalizer) {
-    playback_.view().showingSlot().audio().applyEqualizer(equalizer);
-}
-void LivePanelFacade::updateGeometry(const GeometrySettings& geometry) {
-    playback_.updateGeometry(geometry);
-}
 void LivePanelFacade::seek(double seconds) {
     playback_.seek(seconds);
 }

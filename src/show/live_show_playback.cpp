@@ -104,6 +104,10 @@ void LiveShowPlayback::applySlotVolume(bool muted, float gainDB) {
     controller_.applySlotVolume(muted, gainDB);
 }
 
+void LiveShowPlayback::setPlaybackRate(double rate) {
+    controller_.setPlaybackRate(rate);
+}
+
 void LiveShowPlayback::updateGeometry(const GeometrySettings& geometry) {
     controller_.updateGeometry(geometry);
 }

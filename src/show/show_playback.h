@@ -44,6 +44,8 @@ class ShowPlayback {
     // Flips the global mute and applies the volume of the slot on air.
     virtual void toggleMute(const std::optional<AudioSettings>& onAirAudio) = 0;
     virtual void applySlotVolume(bool muted, float gainDB) = 0;
+    // Sets the play rate of the clip on air.
+    virtual void setPlaybackRate(double rate) = 0;
     virtual void updateGeometry(const GeometrySettings& geometry) = 0;
     virtual void applyColorSettings(const ColorSettings& color) = 0;
     // Applies the equaliser to the audio chain of the playback slot now showing.

@@ -81,6 +81,12 @@ void FakeShowPlayback::applySlotVolume(bool muted, float gainDB) {
     calls.push_back(out.str());
 }
 
+void FakeShowPlayback::setPlaybackRate(double rate) {
+    std::ostringstream out;
+    out << "rate " << rate;
+    calls.push_back(out.str());
+}
+
 void FakeShowPlayback::updateGeometry(const GeometrySettings&) {
     calls.push_back("geometry");
 }
