@@ -128,12 +128,10 @@ struct Application::Parts {
                 .soundOutput = *device,
                 .loop = loop,
             });
-        slotPanels =
-            std::make_unique<SlotPanels>(*frames, SlotPanels::Services{.loop = loop,
-                                                                       .show = *show,
-                                                                       .playback = *playback,
-                                                                       .importer = liveImporter,
-                                                                       .monitor = *monitor});
+        slotPanels = std::make_unique<SlotPanels>(
+            *frames,
+            SlotPanels::Services{
+                .loop = loop, .show = *show, .importer = liveImporter, .monitor = *monitor});
         window->addOverlay(new LoadingOverlay(loop, show->isLoading, live->warmDone(),
                                               live->warmTotal(), nullptr));
         dialogHost =

@@ -1,14 +1,11 @@
 #include "panels/live_panel_facade.h"
 
-#include "output/output_surface.h"
-#include "playback/playback_controller.h"
 #include "show/show_controller.h"
 #include "show/show_playback.h"
 
 namespace kestio::panels {
 
-LivePanelFacade::LivePanelFacade(ShowController& show, PlaybackController& playback)
-    : show_(show), playback_(playback) {}
+LivePanelFacade::LivePanelFacade(ShowController& show) : show_(show), playback_(show.playback()) {}
 
 const ProjectData& LivePanelFacade::project() const {
     return show_.project();
@@ -53,37 +50,37 @@ void LivePanelFacade::playSlot(int bank, int slot) {
 }
 
 platform::Published<std::optional<int>>& LivePanelFacade::currentBankIndex() {
-    return playback_.currentBankIndex;
+    return playback_.currentBankIndex();
 }
 platform::Published<std::optional<int>>& LivePanelFacade::currentSlotIndex() {
-    return playback_.currentSlotIndex;
+    return playback_.currentSlotIndex();
 }
 platform::Published<double>& LivePanelFacade::currentTime() {
-    return playback_.currentTime;
+    return playback_.currentTime();
 }
 platform::Published<double>& LivePanelFacade::duration() {
-    return playback_.duration;
+    return playback_.duration();
 }
 platform::Published<std::string>& LivePanelFacade::selectedClipName() {
-    return playback_.selectedClipName;
+    return playback_.selectedClipName();
 }
 platform::Published<bool>& LivePanelFacade::isMuted() {
-    return playback_.isMuted;
+    return playback_.isMuted();
 }
 platform::Published<std::vector<float>>& LivePanelFacade::vuLevels() {
-    return playback_.vuLevels;
+    return playback_.vuLevels();
 }
 platform::Published<int>& LivePanelFacade::vuChannelCount() {
-    return playback_.vuChannelCount;
+    return playback_.vuChannelCount();
 }
 platform::Published<std::string>& LivePanelFacade::outputDeviceName() {
-    return playback_.outputDeviceName;
+    return playback_.outputDeviceName();
 }
 bool LivePanelFacade::isLooping() const {
     return playback_.isLooping();
 }
 bool LivePanelFacade::isShowingPlayerStopped() const {
-    return show_.playback().isShowingPlayerStopped();
+    return playback_.isShowingPlayerStopped();
 }
 void LivePanelFacade::handlePostRoll(PostRollMode mode) {
     playback_.handlePostRoll(mode);
@@ -98,10 +95,10 @@ void LivePanelFacade::setMeterPeak(bool peak) {
     playback_.setMeterPeak(peak);
 }
 std::shared_ptr<platform::Layer> LivePanelFacade::programLayer() {
-    return playback_.view().rootLayer();
+    return playback_.programLayer();
 }
 void LivePanelFacade::layoutProgram() {
-    playback_.view().layout();
+    playback_.layoutProgram();
 }
 
 }  // namespace kestio::panels

@@ -3,17 +3,17 @@
 #include "panels/panel_facade.h"
 
 namespace kestio {
-class PlaybackController;
 class ShowController;
+class ShowPlayback;
 }  // namespace kestio
 
 namespace kestio::panels {
 
-// The panels' view of the application's show controller and playback controller. Both must
-// outlive it. Main thread only.
+// The panels' view of the application's show controller and, through the show's playback
+// adapter, of playback. The show must outlive it. Main thread only.
 class LivePanelFacade final : public PanelFacade {
   public:
-    LivePanelFacade(ShowController& show, PlaybackController& playback);
+    explicit LivePanelFacade(ShowController& show);
 
     const ProjectData& project() const override;
     platform::Published<std::uint64_t>& projectRevision() override;
@@ -64,7 +64,7 @@ class LivePanelFacade final : public PanelFacade {
 
   private:
     ShowController& show_;
-    PlaybackController& playback_;
+    ShowPlayback& playback_;
 };
 
 }  // namespace kestio::panels

@@ -70,11 +70,9 @@ class MainWindowPanels : public LiveShowFixture {
                 .soundOutput = controller.view().sharedEngine().device(),
                 .loop = loop});
         panels = std::make_unique<app::SlotPanels>(
-            *frames, app::SlotPanels::Services{.loop = loop,
-                                               .show = *show,
-                                               .playback = controller,
-                                               .importer = rig.importer,
-                                               .monitor = monitor});
+            *frames,
+            app::SlotPanels::Services{
+                .loop = loop, .show = *show, .importer = rig.importer, .monitor = monitor});
     }
     ~MainWindowPanels() override {
         // The panels' cards go before what the panels read.
