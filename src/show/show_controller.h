@@ -263,7 +263,7 @@ class ShowController {
     // Marks the project changed for the views.
     void projectDidChange();
     // Hands to playback what differs between `before` and the slot's record now, when it is on
-    // air; everything when `before` is none.
+    // air; all but the rate when `before` is none (the player keeps its rate until it is edited).
     void pushOnAirSettings(int bank, int slot, const std::optional<SlotData>& before);
     // Replaces the whole project (open, close): bumps the generation so that late results of
     // work started for the old one are dropped.
