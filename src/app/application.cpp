@@ -8,6 +8,7 @@
 #include "app/app_menus.h"
 #include "app/design_canvas.h"
 #include "app/dialog_host.h"
+#include "app/live_signal_output.h"
 #include "app/loading_overlay.h"
 #include "app/main_view_wiring.h"
 #include "app/main_window.h"
@@ -64,6 +65,7 @@ struct Application::Parts {
                              .localization = &localization,
                              .media = &media});
         live = std::make_unique<LiveShowPlayback>(*playback);
+        signalOutput = std::make_unique<LiveSignalOutput>(*playback);
         midiSystem = platform::makeMIDISystem(loop, options.midiApi);
         midi = std::make_unique<MIDIInputController>(loop, *midiSystem);
         midiOut = std::make_unique<MIDIOutputController>(loop, *midiSystem);
@@ -117,7 +119,8 @@ struct Application::Parts {
             window->canvas(), *frames,
             SidePanels::Services{
                 .show = *show,
-                .playback = *playback,
+                .program = playback->view(),
+                .signals = *signalOutput,
                 .monitor = *monitor,
                 .midi = *midi,
                 .midiOut = *midiOut,
@@ -128,12 +131,10 @@ struct Application::Parts {
                 .soundOutput = *device,
                 .loop = loop,
             });
-        slotPanels =
-            std::make_unique<SlotPanels>(*frames, SlotPanels::Services{.loop = loop,
-                                                                       .show = *show,
-                                                                       .playback = *playback,
-                                                                       .importer = liveImporter,
-                                                                       .monitor = *monitor});
+        slotPanels = std::make_unique<SlotPanels>(
+            *frames,
+            SlotPanels::Services{
+                .loop = loop, .show = *show, .importer = liveImporter, .monitor = *monitor});
         window->addOverlay(new LoadingOverlay(loop, show->isLoading, live->warmDone(),
                                               live->warmTotal(), nullptr));
         dialogHost =
@@ -163,6 +164,8 @@ struct Application::Parts {
     platform::media::DecodedMediaFactory media{loop};
     std::unique_ptr<PlaybackController> playback;
     std::unique_ptr<LiveShowPlayback> live;
+    // The colour bars and test tone of the utility buttons, on the playback controller.
+    std::unique_ptr<LiveSignalOutput> signalOutput;
     ClipImporter importer{loop, bookmarks};
     LiveShowImporter liveImporter{importer};
     std::unique_ptr<platform::MIDISystem> midiSystem;

@@ -2,14 +2,12 @@
 
 #include "app/bank_list.h"
 #include "app/design_canvas.h"
-#include "app/live_signal_output.h"
 #include "app/midi_status_panel.h"
 #include "app/output_monitor_panel.h"
 #include "app/panel_frames.h"
 #include "app/project_toolbar.h"
 #include "app/sound_output_status.h"
 #include "app/utility_buttons.h"
-#include "playback/playback_controller.h"
 #include "ui/panel_card.h"
 
 namespace kestio::app {
@@ -36,8 +34,7 @@ void replacePlace(DesignCanvas& canvas, CanvasPanel panel, QWidget* widget) {
 }  // namespace
 
 SidePanels::SidePanels(DesignCanvas& canvas, const PanelFrames& frames, Services s)
-    : signals_(std::make_unique<LiveSignalOutput>(s.playback)),
-      sound_(std::make_unique<SoundOutputStatus>(s.loop, s.soundOutput.connection)) {
+    : sound_(std::make_unique<SoundOutputStatus>(s.loop, s.soundOutput.connection)) {
     if (ui::PanelCard* card = frames.card(CanvasPanel::projectToolbar)) {
         card->addContent(new ProjectToolbar(s.show, std::move(s.recent), contentSize(*card)));
     }
@@ -45,10 +42,10 @@ SidePanels::SidePanels(DesignCanvas& canvas, const PanelFrames& frames, Services
         card->addContent(new BankList(s.show, contentSize(*card)));
     }
     replacePlace(canvas, CanvasPanel::outputMonitor,
-                 new OutputMonitorPanel(s.monitor, s.playback.view(), s.show,
+                 new OutputMonitorPanel(s.monitor, s.program, s.show,
                                         placeSize(CanvasPanel::outputMonitor)));
     replacePlace(canvas, CanvasPanel::utilityButtons,
-                 new UtilityButtons(s.show, *signals_, placeSize(CanvasPanel::utilityButtons)));
+                 new UtilityButtons(s.show, s.signals, placeSize(CanvasPanel::utilityButtons)));
     replacePlace(
         canvas, CanvasPanel::midiStatus,
         new MIDIStatusPanel(s.midi, s.midiOut, placeSize(CanvasPanel::midiStatus), sound_.get()));

@@ -7,11 +7,11 @@
 namespace kestio {
 class MIDIInputController;
 class MIDIOutputController;
-class PlaybackController;
 class ShowController;
 namespace output {
 class ExternalMonitorController;
-}
+class OutputSurface;
+}  // namespace output
 namespace platform {
 class RunLoop;
 namespace audio {
@@ -34,7 +34,10 @@ class SidePanels {
   public:
     struct Services {
         ShowController& show;
-        PlaybackController& playback;
+        // The program output the monitor panel shows, and the colour bars and test tone of the
+        // utility buttons; both must outlive the panels.
+        output::OutputSurface& program;
+        SignalOutput& signals;
         output::ExternalMonitorController& monitor;
         MIDIInputController& midi;
         MIDIOutputController& midiOut;
@@ -48,7 +51,6 @@ class SidePanels {
     ~SidePanels();
 
   private:
-    std::unique_ptr<SignalOutput> signals_;
     std::unique_ptr<SoundOutputStatus> sound_;
 };
 

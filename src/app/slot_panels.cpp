@@ -19,7 +19,7 @@
 namespace kestio::app {
 
 SlotPanels::SlotPanels(const PanelFrames& frames, Services s)
-    : facade_(std::make_unique<panels::LivePanelFacade>(s.show, s.playback)),
+    : facade_(std::make_unique<panels::LivePanelFacade>(s.show)),
       capture_(std::make_unique<panels::ThumbnailCapture>(*facade_, s.importer)) {
     ui::PanelCard& playerCard = *frames.card(CanvasPanel::player);
     // The player panel shows the program through a view of its own in its picture row; the

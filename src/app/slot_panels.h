@@ -3,7 +3,6 @@
 #include <memory>
 
 namespace kestio {
-class PlaybackController;
 class ShowController;
 class ShowImporter;
 namespace output {
@@ -43,7 +42,6 @@ class SlotPanels {
     struct Services {
         platform::RunLoop& loop;
         ShowController& show;
-        PlaybackController& playback;
         ShowImporter& importer;
         output::ExternalMonitorController& monitor;
     };

@@ -103,9 +103,6 @@ void AudioSection::writeGain(double gainDB) {
         return;
     }
     facade_.markUnsaved();
-    if (const SlotData* slot = target_.slot()) {
-        facade_.applySlotVolume(slot->audioSettings.isMuted, slot->audioSettings.masterLevel);
-    }
 }
 
 void AudioSection::build(platform::RunLoop& loop, ui::PanelCard& card) {

@@ -183,7 +183,6 @@ void ClipSettingsPanel::build(ui::PanelCard& card) {
             const double rate = clip_settings::fieldRate(value);
             if (target_.write([rate](SlotData& slot) { slot.playRate = rate; })) {
                 facade_.markUnsaved();
-                facade_.setPlaybackRate(rate);
             }
         }};
     const ui::Binding<double> rateSlider{
@@ -195,7 +194,6 @@ void ClipSettingsPanel::build(ui::PanelCard& card) {
             const double rate = clip_settings::sliderRate(position);
             if (target_.write([rate](SlotData& slot) { slot.playRate = rate; })) {
                 facade_.markUnsaved();
-                facade_.setPlaybackRate(rate);
             }
         }};
     auto* rateBlock = new QWidget;
@@ -279,7 +277,6 @@ void ClipSettingsPanel::resetPlayRate() {
         return;
     }
     if (facade_.editSlot(loaded->bank, loaded->slot, [](SlotData& slot) { slot.playRate = 1.0; })) {
-        facade_.setPlaybackRate(1.0);
         facade_.markUnsaved();
     }
 }

@@ -282,12 +282,6 @@ void EqColorPanel::reset() {
         }
     });
     facade_.markUnsaved();
-    const auto stored = loadedSlot(facade_);
-    if (eqTab) {
-        facade_.applyEqualizerToShowingSlot(stored->data->equalizer);
-    } else {
-        facade_.applyColorSettings(stored->data->colorSettings);
-    }
 }
 
 void EqColorPanel::setBand(std::size_t band, double value) {
@@ -300,7 +294,6 @@ void EqColorPanel::setBand(std::size_t band, double value) {
     facade_.editSlot(loaded->bank, loaded->slot,
                      [&](SlotData& slot) { slot.equalizer.*field = static_cast<float>(value); });
     facade_.markUnsaved();
-    facade_.applyEqualizerToShowingSlot(loadedSlot(facade_)->data->equalizer);
 }
 
 void EqColorPanel::writeColor(std::size_t row, float value) {
@@ -312,7 +305,6 @@ void EqColorPanel::writeColor(std::size_t row, float value) {
     facade_.editSlot(loaded->bank, loaded->slot,
                      [&](SlotData& slot) { slot.colorSettings.*field = value; });
     facade_.markUnsaved();
-    facade_.applyColorSettings(loadedSlot(facade_)->data->colorSettings);
 }
 
 void EqColorPanel::setColorPosition(std::size_t row, double position) {

@@ -286,8 +286,7 @@ void GeometrySection::edit(Edit&& change) {
     facade_.editSlot(loaded->bank, loaded->slot, [&](SlotData& slot) {
         slot.geometry = change(slot.geometry, ratio, resolution);
     });
-    // The output follows first; the project is marked unsaved after.
-    facade_.updateGeometry(loadedSlot(facade_)->data->geometry);
+    // The output follows within the edit; the project is marked unsaved after.
     facade_.markUnsaved();
 }
 

@@ -1,14 +1,11 @@
 #include "panels/live_panel_facade.h"
 
-#include "output/output_surface.h"
-#include "playback/playback_controller.h"
 #include "show/show_controller.h"
 #include "show/show_playback.h"
 
 namespace kestio::panels {
 
-LivePanelFacade::LivePanelFacade(ShowController& show, PlaybackController& playback)
-    : show_(show), playback_(playback) {}
+LivePanelFacade::LivePanelFacade(ShowController& show) : show_(show), playback_(show.playback()) {}
 
 const ProjectData& LivePanelFacade::project() const {
     return show_.project();
@@ -39,21 +36,7 @@ double LivePanelFacade::currentFrameRate() const {
 }
 
 bool LivePanelFacade::editSlot(int bank, int slot, const std::function<void(SlotData&)>& edit) {
-    bool written = false;
-    show_.editProject(
-        [&](ProjectData& project) {
-            if (bank < 0 || slot < 0 || static_cast<std::size_t>(bank) >= project.banks.size()) {
-                return;
-            }
-            auto& slots = project.banks[static_cast<std::size_t>(bank)].slots;
-            if (static_cast<std::size_t>(slot) >= slots.size()) {
-                return;
-            }
-            edit(slots[static_cast<std::size_t>(slot)]);
-            written = true;
-        },
-        false);
-    return written;
+    return show_.editSlot(bank, slot, edit);
 }
 
 void LivePanelFacade::markUnsaved() {
@@ -67,37 +50,37 @@ void LivePanelFacade::playSlot(int bank, int slot) {
 }
 
 platform::Published<std::optional<int>>& LivePanelFacade::currentBankIndex() {
-    return playback_.currentBankIndex;
+    return playback_.currentBankIndex();
 }
 platform::Published<std::optional<int>>& LivePanelFacade::currentSlotIndex() {
-    return playback_.currentSlotIndex;
+    return playback_.currentSlotIndex();
 }
 platform::Published<double>& LivePanelFacade::currentTime() {
-    return playback_.currentTime;
+    return playback_.currentTime();
 }
 platform::Published<double>& LivePanelFacade::duration() {
-    return playback_.duration;
+    return playback_.duration();
 }
 platform::Published<std::string>& LivePanelFacade::selectedClipName() {
-    return playback_.selectedClipName;
+    return playback_.selectedClipName();
 }
 platform::Published<bool>& LivePanelFacade::isMuted() {
-    return playback_.isMuted;
+    return playback_.isMuted();
 }
 platform::Published<std::vector<float>>& LivePanelFacade::vuLevels() {
-    return playback_.vuLevels;
+    return playback_.vuLevels();
 }
 platform::Published<int>& LivePanelFacade::vuChannelCount() {
-    return playback_.vuChannelCount;
+    return playback_.vuChannelCount();
 }
 platform::Published<std::string>& LivePanelFacade::outputDeviceName() {
-    return playback_.outputDeviceName;
+    return playback_.outputDeviceName();
 }
 bool LivePanelFacade::isLooping() const {
     return playback_.isLooping();
 }
 bool LivePanelFacade::isShowingPlayerStopped() const {
-    return show_.playback().isShowingPlayerStopped();
+    return playback_.isShowingPlayerStopped();
 }
 void LivePanelFacade::handlePostRoll(PostRollMode mode) {
     playback_.handlePostRoll(mode);
@@ -105,23 +88,17 @@ void LivePanelFacade::handlePostRoll(PostRollMode mode) {
 void LivePanelFacade::releaseLoop(PostRollMode postRoll) {
     playback_.releaseLoop(postRoll);
 }
-void LivePanelFacade::setPlaybackRate(double rate) {
-    playback_.setPlaybackRate(rate);
-}
 void LivePanelFacade::toggleMute(const std::optional<AudioSettings>& onAirAudio) {
     playback_.toggleMute(onAirAudio);
-}
-void LivePanelFacade::applySlotVolume(bool muted, float gainDB) {
-    playback_.applySlotVolume(muted, gainDB);
 }
 void LivePanelFacade::setMeterPeak(bool peak) {
     playback_.setMeterPeak(peak);
 }
 std::shared_ptr<platform::Layer> LivePanelFacade::programLayer() {
-    return playback_.view().rootLayer();
+    return playback_.programLayer();
 }
 void LivePanelFacade::layoutProgram() {
-    playback_.view().layout();
+    playback_.layoutProgram();
 }
 
 }  // namespace kestio::panels

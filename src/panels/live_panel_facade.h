@@ -3,17 +3,17 @@
 #include "panels/panel_facade.h"
 
 namespace kestio {
-class PlaybackController;
 class ShowController;
+class ShowPlayback;
 }  // namespace kestio
 
 namespace kestio::panels {
 
-// The panels' view of the application's show controller and playback controller. Both must
-// outlive it. Main thread only.
+// The panels' view of the application's show controller and, through the show's playback
+// adapter, of playback. The show must outlive it. Main thread only.
 class LivePanelFacade final : public PanelFacade {
   public:
-    LivePanelFacade(ShowController& show, PlaybackController& playback);
+    explicit LivePanelFacade(ShowController& show);
 
     const ProjectData& project() const override;
     platform::Published<std::uint64_t>& projectRevision() override;
@@ -42,9 +42,7 @@ class LivePanelFacade final : public PanelFacade {
     bool isShowingPlayerStopped() const override;
     void handlePostRoll(PostRollMode mode) override;
     void releaseLoop(PostRollMode postRoll) override;
-    void setPlaybackRate(double rate) override;
     void toggleMute(const std::optional<AudioSettings>& onAirAudio) override;
-    void applySlotVolume(bool muted, float gainDB) override;
     void setMeterPeak(bool peak) override;
     std::shared_ptr<platform::Layer> programLayer() override;
     void layoutProgram() override;
@@ -55,9 +53,6 @@ class LivePanelFacade final : public PanelFacade {
     platform::Published<int>& eqPanelTab() override;
     platform::Published<std::optional<std::string>>& colorSliderEditingLabel() override;
     platform::Published<std::string>& colorSliderInputText() override;
-    void applyColorSettings(const ColorSettings& color) override;
-    void applyEqualizerToShowingSlot(const EqualizerSettings& equalizer) override;
-    void updateGeometry(const GeometrySettings& geometry) override;
     void seek(double seconds) override;
     void skip(int frames, double frameRate) override;
     void pause() override;
@@ -69,7 +64,7 @@ class LivePanelFacade final : public PanelFacade {
 
   private:
     ShowController& show_;
-    PlaybackController& playback_;
+    ShowPlayback& playback_;
 };
 
 }  // namespace kestio::panels

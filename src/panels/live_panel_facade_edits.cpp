@@ -1,10 +1,9 @@
 // The picture and sound settings, transport and thumbnail members of the panels' view of the
 // show and playback controllers.
 
-#include "output/output_surface.h"
 #include "panels/live_panel_facade.h"
-#include "playback/playback_controller.h"
 #include "show/show_controller.h"
+#include "show/show_playback.h"
 
 namespace kestio::panels {
 
@@ -23,15 +22,6 @@ platform::Published<std::optional<std::string>>& LivePanelFacade::colorSliderEdi
 platform::Published<std::string>& LivePanelFacade::colorSliderInputText() {
     return show_.colorSliderInputText;
 }
-void LivePanelFacade::applyColorSettings(const ColorSettings& color) {
-    playback_.applyColorSettings(color);
-}
-void LivePanelFacade::applyEqualizerToShowingSlot(const EqualizerSettings& equalizer) {
-    playback_.view().showingSlot().audio().applyEqualizer(equalizer);
-}
-void LivePanelFacade::updateGeometry(const GeometrySettings& geometry) {
-    playback_.updateGeometry(geometry);
-}
 void LivePanelFacade::seek(double seconds) {
     playback_.seek(seconds);
 }
@@ -45,7 +35,7 @@ void LivePanelFacade::resume() {
     playback_.resume();
 }
 void LivePanelFacade::setSeeking(bool seeking) {
-    playback_.isSeeking = seeking;
+    playback_.setSeeking(seeking);
 }
 std::uint64_t LivePanelFacade::projectGeneration() const {
     return show_.projectGeneration();

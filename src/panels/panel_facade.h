@@ -27,7 +27,8 @@ namespace kestio::panels {
 //
 // The panels edit the slot loaded in the player (the playback controller's bank and slot
 // indices), never the grid's cursor slot. An edit writes one field (editSlot), then marks the
-// project unsaved, then hands values that act on the clip on air to the output.
+// project unsaved. The panels hand nothing to the output themselves: the show controller's
+// slot edit passes what changed on the slot on air to playback.
 class PanelFacade {
   public:
     virtual ~PanelFacade() = default;
@@ -47,8 +48,9 @@ class PanelFacade {
     // The loaded clip's frame rate when it has a positive one, else the project's output rate.
     virtual double currentFrameRate() const = 0;
 
-    // Runs `edit` on the slot at (bank, slot) and tells the views the project changed; returns
-    // false, writing nothing, when the indices address no slot of the project.
+    // Runs `edit` on the slot at (bank, slot) through the show controller's one route of a slot
+    // edit and tells the views the project changed; returns false, writing nothing, when the
+    // indices address no slot of the project.
     virtual bool editSlot(int bank, int slot, const std::function<void(SlotData&)>& edit) = 0;
     virtual void markUnsaved() = 0;
     virtual void armMIDILearn(const std::string& control) = 0;
@@ -71,9 +73,7 @@ class PanelFacade {
 
     virtual void handlePostRoll(PostRollMode mode) = 0;
     virtual void releaseLoop(PostRollMode postRoll) = 0;
-    virtual void setPlaybackRate(double rate) = 0;
     virtual void toggleMute(const std::optional<AudioSettings>& onAirAudio) = 0;
-    virtual void applySlotVolume(bool muted, float gainDB) = 0;
     virtual void setMeterPeak(bool peak) = 0;
 
     // The program output's layer tree, for the player panel's picture (null: nothing to show),
@@ -91,12 +91,6 @@ class PanelFacade {
     virtual platform::Published<int>& eqPanelTab() = 0;
     virtual platform::Published<std::optional<std::string>>& colorSliderEditingLabel() = 0;
     virtual platform::Published<std::string>& colorSliderInputText() = 0;
-    // Hand new settings to the clip on air: the colour to its picture (the next composed picture
-    // shows it), the equaliser to the sound chain of the playback slot now showing, the geometry
-    // to its place on the canvas.
-    virtual void applyColorSettings(const ColorSettings& color) = 0;
-    virtual void applyEqualizerToShowingSlot(const EqualizerSettings& equalizer) = 0;
-    virtual void updateGeometry(const GeometrySettings& geometry) = 0;
 
     // ---- Transport ----
     // Publishes the position and moves the clip on air there.

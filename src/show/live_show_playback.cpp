@@ -104,6 +104,10 @@ void LiveShowPlayback::applySlotVolume(bool muted, float gainDB) {
     controller_.applySlotVolume(muted, gainDB);
 }
 
+void LiveShowPlayback::setPlaybackRate(double rate) {
+    controller_.setPlaybackRate(rate);
+}
+
 void LiveShowPlayback::updateGeometry(const GeometrySettings& geometry) {
     controller_.updateGeometry(geometry);
 }
@@ -169,6 +173,40 @@ platform::Published<int>& LiveShowPlayback::warmDone() {
 }
 platform::Published<int>& LiveShowPlayback::warmTotal() {
     return controller_.warmTotal;
+}
+
+platform::Published<double>& LiveShowPlayback::currentTime() {
+    return controller_.currentTime;
+}
+platform::Published<double>& LiveShowPlayback::duration() {
+    return controller_.duration;
+}
+platform::Published<std::vector<float>>& LiveShowPlayback::vuLevels() {
+    return controller_.vuLevels;
+}
+platform::Published<int>& LiveShowPlayback::vuChannelCount() {
+    return controller_.vuChannelCount;
+}
+platform::Published<std::string>& LiveShowPlayback::outputDeviceName() {
+    return controller_.outputDeviceName;
+}
+void LiveShowPlayback::setMeterPeak(bool peak) {
+    controller_.setMeterPeak(peak);
+}
+void LiveShowPlayback::seek(double seconds) {
+    controller_.seek(seconds);
+}
+void LiveShowPlayback::skip(int frames, double frameRate) {
+    controller_.skip(frames, frameRate);
+}
+void LiveShowPlayback::setSeeking(bool seeking) {
+    controller_.isSeeking = seeking;
+}
+std::shared_ptr<platform::Layer> LiveShowPlayback::programLayer() {
+    return controller_.view().rootLayer();
+}
+void LiveShowPlayback::layoutProgram() {
+    controller_.view().layout();
 }
 
 }  // namespace kestio

@@ -27,6 +27,7 @@ class LiveShowPlayback final : public ShowPlayback {
     void resume() override;
     void toggleMute(const std::optional<AudioSettings>& onAirAudio) override;
     void applySlotVolume(bool muted, float gainDB) override;
+    void setPlaybackRate(double rate) override;
     void updateGeometry(const GeometrySettings& geometry) override;
     void applyColorSettings(const ColorSettings& color) override;
     void applyEqualizerToShowingSlot(const EqualizerSettings& equalizer) override;
@@ -45,6 +46,17 @@ class LiveShowPlayback final : public ShowPlayback {
     platform::Published<bool>& isMuted() override;
     platform::Published<int>& warmDone() override;
     platform::Published<int>& warmTotal() override;
+    platform::Published<double>& currentTime() override;
+    platform::Published<double>& duration() override;
+    platform::Published<std::vector<float>>& vuLevels() override;
+    platform::Published<int>& vuChannelCount() override;
+    platform::Published<std::string>& outputDeviceName() override;
+    void setMeterPeak(bool peak) override;
+    void seek(double seconds) override;
+    void skip(int frames, double frameRate) override;
+    void setSeeking(bool seeking) override;
+    std::shared_ptr<platform::Layer> programLayer() override;
+    void layoutProgram() override;
 
   private:
     PlaybackController& controller_;

@@ -241,6 +241,14 @@ class ShowController {
 
     // ---- Slot and bank edits ------------------------------------------------------------------
     void deleteClip(int bank, int slot);
+    // The one route of a slot edit made by the views: runs `edit` on the slot at (bank, slot)
+    // and tells the views the project changed; when that slot is on air, hands the values that
+    // act on the clip playing and that the edit changed (rate, geometry, volume and mute,
+    // equaliser, colour) to playback, each once. Returns false, writing nothing, when the
+    // indices address no slot of the project. Does not mark the project unsaved.
+    bool editSlot(int bank, int slot, const std::function<void(SlotData&)>& edit);
+    // Hands all the stored settings of the slot to the players when it is on air (after its
+    // record was replaced as a whole, as a swap does).
     void applySlotSettingsToActivePlayer(int bank, int slot);
     void renameBank(int bank);
     void showMIDIOutputAssignDialog(int bank, int slot);
@@ -292,6 +300,9 @@ class ShowController {
     const SlotData* slotAt(int bank, int slot) const;
     // Marks the project changed for the views.
     void projectDidChange();
+    // Hands to playback what differs between `before` and the slot's record now, when it is on
+    // air; all but the rate when `before` is none (the player keeps its rate until it is edited).
+    void pushOnAirSettings(int bank, int slot, const std::optional<SlotData>& before);
     // Replaces the whole project (open, close): bumps the generation so that late results of
     // work started for the old one are dropped.
     void replaceProject(ProjectData project);

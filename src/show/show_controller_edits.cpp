@@ -1,7 +1,10 @@
-// Slot and bank edits of the show controller: removing a slot's clip, handing the stored
-// settings of the slot on air to the players again, renaming a bank and choosing the MIDI
-// note a slot sends when it plays.
+// Slot and bank edits of the show controller: removing a slot's clip, the one route of a slot
+// edit made by the views (which hands what changed on the slot on air to the players), handing
+// the stored settings of the slot on air to the players again, renaming a bank and choosing the
+// MIDI note a slot sends when it plays.
 
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "model/localization_manager.h"
@@ -25,8 +28,29 @@ void ShowController::deleteClip(int bank, int slot) {
     projectDidChange();
 }
 
+bool ShowController::editSlot(int bank, int slot, const std::function<void(SlotData&)>& edit) {
+    SlotData* target = slotAt(bank, slot);
+    if (target == nullptr) {
+        return false;
+    }
+    std::optional<SlotData> before;
+    if (isOnAir(bank, slot)) {
+        before = *target;
+    }
+    edit(*target);
+    projectDidChange();
+    if (before) {
+        pushOnAirSettings(bank, slot, before);
+    }
+    return true;
+}
+
 void ShowController::applySlotSettingsToActivePlayer(int bank, int slot) {
-    if (playback_.currentBankIndex().get() != bank || playback_.currentSlotIndex().get() != slot) {
+    pushOnAirSettings(bank, slot, std::nullopt);
+}
+
+void ShowController::pushOnAirSettings(int bank, int slot, const std::optional<SlotData>& before) {
+    if (!isOnAir(bank, slot)) {
         return;
     }
     const SlotData* data = slotAt(bank, slot);
@@ -34,14 +58,29 @@ void ShowController::applySlotSettingsToActivePlayer(int bank, int slot) {
         return;
     }
     // Copies: each call may lead to work that changes the project.
+    const double rate = data->playRate;
     const GeometrySettings geometry = data->geometry;
     const AudioSettings audio = data->audioSettings;
     const EqualizerSettings equalizer = data->equalizer;
     const ColorSettings color = data->colorSettings;
-    playback_.updateGeometry(geometry);
-    playback_.applySlotVolume(audio.isMuted, audio.masterLevel);
-    playback_.applyEqualizerToShowingSlot(equalizer);
-    playback_.applyColorSettings(color);
+    // A whole record handed again (before is none) leaves the rate alone, as it always has:
+    // the player keeps the rate it started with until the rate itself is edited.
+    if (before && before->playRate != rate) {
+        playback_.setPlaybackRate(rate);
+    }
+    if (!before || before->geometry != geometry) {
+        playback_.updateGeometry(geometry);
+    }
+    if (!before || before->audioSettings.isMuted != audio.isMuted ||
+        before->audioSettings.masterLevel != audio.masterLevel) {
+        playback_.applySlotVolume(audio.isMuted, audio.masterLevel);
+    }
+    if (!before || before->equalizer != equalizer) {
+        playback_.applyEqualizerToShowingSlot(equalizer);
+    }
+    if (!before || before->colorSettings != color) {
+        playback_.applyColorSettings(color);
+    }
 }
 
 void ShowController::renameBank(int bank) {

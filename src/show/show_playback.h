@@ -2,13 +2,19 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "model/settings_records.h"
 #include "model/slot_data.h"
 #include "platform/graphics/geometry.h"
 #include "platform/runloop/published.h"
+
+namespace kestio::platform {
+class Layer;
+}
 
 namespace kestio {
 
@@ -44,6 +50,8 @@ class ShowPlayback {
     // Flips the global mute and applies the volume of the slot on air.
     virtual void toggleMute(const std::optional<AudioSettings>& onAirAudio) = 0;
     virtual void applySlotVolume(bool muted, float gainDB) = 0;
+    // Sets the play rate of the clip on air.
+    virtual void setPlaybackRate(double rate) = 0;
     virtual void updateGeometry(const GeometrySettings& geometry) = 0;
     virtual void applyColorSettings(const ColorSettings& color) = 0;
     // Applies the equaliser to the audio chain of the playback slot now showing.
@@ -78,6 +86,26 @@ class ShowPlayback {
     virtual platform::Published<bool>& isMuted() = 0;
     virtual platform::Published<int>& warmDone() = 0;
     virtual platform::Published<int>& warmTotal() = 0;
+
+    // ---- What the panels read and drive of the clip on air ----
+    // Its position and length in seconds, the meter levels and channel count, and the name of
+    // the sound output device.
+    virtual platform::Published<double>& currentTime() = 0;
+    virtual platform::Published<double>& duration() = 0;
+    virtual platform::Published<std::vector<float>>& vuLevels() = 0;
+    virtual platform::Published<int>& vuChannelCount() = 0;
+    virtual platform::Published<std::string>& outputDeviceName() = 0;
+    // The meters' mode: peak or average.
+    virtual void setMeterPeak(bool peak) = 0;
+    // Publishes the position and moves the clip on air there.
+    virtual void seek(double seconds) = 0;
+    // Steps `frames` frames of `frameRate` from the current position.
+    virtual void skip(int frames, double frameRate) = 0;
+    // While on, the clip's clock publishes no position.
+    virtual void setSeeking(bool seeking) = 0;
+    // The program output's layer tree and its layout pass.
+    virtual std::shared_ptr<platform::Layer> programLayer() = 0;
+    virtual void layoutProgram() = 0;
 
     // Requests of the playback controller (a post-roll that goes on to another slot, and the
     // preload of the slot that follows the one starting), answered by the show controller.

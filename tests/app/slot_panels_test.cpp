@@ -18,6 +18,7 @@
 
 #include "app/canvas_view.h"
 #include "app/design_canvas.h"
+#include "app/live_signal_output.h"
 #include "app/main_window.h"
 #include "app/midi_tile_overlay.h"
 #include "app/panel_frames.h"
@@ -62,7 +63,8 @@ class MainWindowPanels : public LiveShowFixture {
             window->canvas(), *frames,
             app::SidePanels::Services{
                 .show = *show,
-                .playback = controller,
+                .program = controller.view(),
+                .signals = signals,
                 .monitor = monitor,
                 .midi = rig.parts.midi,
                 .midiOut = rig.parts.midiOut,
@@ -70,11 +72,9 @@ class MainWindowPanels : public LiveShowFixture {
                 .soundOutput = controller.view().sharedEngine().device(),
                 .loop = loop});
         panels = std::make_unique<app::SlotPanels>(
-            *frames, app::SlotPanels::Services{.loop = loop,
-                                               .show = *show,
-                                               .playback = controller,
-                                               .importer = rig.importer,
-                                               .monitor = monitor});
+            *frames,
+            app::SlotPanels::Services{
+                .loop = loop, .show = *show, .importer = rig.importer, .monitor = monitor});
     }
     ~MainWindowPanels() override {
         // The panels' cards go before what the panels read.
@@ -110,6 +110,7 @@ class MainWindowPanels : public LiveShowFixture {
     FakeOutputWindowFactory windows;
     output::ExternalMonitorController monitor{loop, screens, windows.factory()};
 
+    app::LiveSignalOutput signals{controller};
     std::unique_ptr<app::MainWindow> window;
     std::unique_ptr<app::PanelFrames> frames;
     std::unique_ptr<app::SidePanels> sidePanels;

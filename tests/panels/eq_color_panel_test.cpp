@@ -55,14 +55,14 @@ class EqColorPanelTest : public ::testing::Test {
     EqColorPanel* panel = nullptr;
 };
 
-TEST_F(EqColorPanelTest, ABandDragWritesTheLoadedSlotThenMarksThenApplies) {
+// The show's slot edit hands what changed to the clip on air; the panel writes, then marks.
+TEST_F(EqColorPanelTest, ABandDragWritesTheLoadedSlotThenMarks) {
     EQBandSlider* slider = panel->bandSlider(1);
     QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(10, 0));
     QTest::mouseMove(slider, QPoint(10, 56 - 5 * 112 / 24));
     QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(10, 56 - 5 * 112 / 24));
     EXPECT_EQ(loaded().equalizer.hz315, 5.0f);
-    EXPECT_EQ(facade.calls, (Calls{"edit 3 7", "unsaved", "applyEqualizer 0 12 0 0 0 0", "edit 3 7",
-                                   "unsaved", "applyEqualizer 0 5 0 0 0 0"}));
+    EXPECT_EQ(facade.calls, (Calls{"edit 3 7", "unsaved", "edit 3 7", "unsaved"}));
     EXPECT_EQ(panel->bandReadout(1), "+5");
     // Every other slot stayed as it was.
     EXPECT_EQ(facade.slot(0, 7).equalizer, EqualizerSettings{});
@@ -78,7 +78,8 @@ TEST_F(EqColorPanelTest, ColourSliderStepsAreCubicAndDoubleClickResets) {
     EXPECT_EQ(panel->colorReadout(1), "1.00");  // finer than the readout shows
     test::doubleClick(*contrast, QPoint(10, 10));
     EXPECT_EQ(loaded().colorSettings.contrast, 1.0f);
-    EXPECT_EQ(facade.calls.back(), "applyColor 0 1 1 0 1 1 1 1");
+    EXPECT_EQ(loaded().colorSettings, ColorSettings{});
+    EXPECT_EQ(facade.calls.back(), "unsaved");
 }
 
 TEST_F(EqColorPanelTest, TypedValuesClampOrWriteNothing) {
@@ -146,7 +147,7 @@ TEST_F(EqColorPanelTest, ResetActsOnTheVisibleTabAndTabsShowModification) {
     QTest::mouseClick(panel->resetButton(), Qt::LeftButton);
     EXPECT_EQ(loaded().equalizer, EqualizerSettings{});
     EXPECT_EQ(loaded().colorSettings.gamma, 2.0f);
-    EXPECT_EQ(facade.calls, (Calls{"edit 3 7", "unsaved", "applyEqualizer 0 0 0 0 0 0"}));
+    EXPECT_EQ(facade.calls, (Calls{"edit 3 7", "unsaved"}));
     EXPECT_NE(panel->tabButton(0)->look().textColor, ui::palette::yellow());
     panel->selectTab(1);
     test::setLanguage(AppLanguage::ja);
@@ -221,10 +222,14 @@ class GeometrySectionTest : public ::testing::Test {
     GeometrySection* section = nullptr;
 };
 
-TEST_F(GeometrySectionTest, ModeButtonsTellTheOutputBeforeMarkingUnsaved) {
+TEST_F(GeometrySectionTest, ModeButtonsWriteTheGeometryThenMarkUnsaved) {
     QTest::mouseClick(section->modeButton(GeometryMode::fitToWindow), Qt::LeftButton);
-    EXPECT_EQ(facade.calls,
-              (Calls{"edit 2 5", "updateGeometry fitToWindow 640 360 100 100", "unsaved"}));
+    EXPECT_EQ(facade.calls, (Calls{"edit 2 5", "unsaved"}));
+    EXPECT_EQ(geometry().mode, GeometryMode::fitToWindow);
+    EXPECT_EQ(geometry().posX, 640);
+    EXPECT_EQ(geometry().posY, 360);
+    EXPECT_EQ(geometry().scaleX, 100);
+    EXPECT_EQ(geometry().scaleY, 100);
     EXPECT_FALSE(section->positionRows()->isVisible());
     QTest::mouseClick(section->modeButton(GeometryMode::custom), Qt::LeftButton);
     EXPECT_TRUE(section->scaleRow()->isVisible());

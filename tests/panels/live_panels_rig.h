@@ -14,7 +14,7 @@ namespace kestio::panels {
 class LivePanelsRig : public test::LiveShowFixture {
   protected:
     LiveShowImporter& importer = rig.importer;
-    LivePanelFacade facade{*show, controller};
+    LivePanelFacade facade{*show};
 
     void SetUp() override { test::setLanguage(AppLanguage::en); }
 };

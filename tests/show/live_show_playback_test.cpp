@@ -172,6 +172,40 @@ TEST_F(LiveShow, WarmingHidingMutingAndClearingReachTheControllerAndItsSurface) 
     EXPECT_FALSE(rig.surface().slotB().player()->current());
 }
 
+// A slot edit made through the show reaches the real player only while that slot is on air.
+TEST_F(LiveShow, ARateEditOfTheSlotOnAirReachesItsPlayerAndOneOfAnotherSlotDoesNot) {
+    load(0, 0, "a.mp4");
+    load(0, 1, "b.mp4");
+    show->playSlot(0, 0);
+    rig.advance(0.5);
+    const auto player = rig.surface().showingSlot().player();
+    ASSERT_TRUE(player);
+    ASSERT_EQ(player->rate(), 1.0f);
+    ASSERT_TRUE(show->editSlot(0, 1, [](SlotData& d) { d.playRate = 2.0; }));
+    EXPECT_EQ(player->rate(), 1.0f);
+    ASSERT_TRUE(show->editSlot(0, 0, [](SlotData& d) { d.playRate = 0.5; }));
+    EXPECT_EQ(player->rate(), 0.5f);
+}
+
+// The panels' part of the adapter reads and drives the same controller and surface.
+TEST_F(LiveShow, ThePanelsPartReadsAndDrivesTheControllerAndItsSurface) {
+    EXPECT_EQ(live.programLayer(), rig.surface().rootLayer());
+    live.setSeeking(true);
+    EXPECT_TRUE(rig.pc().isSeeking);
+    live.setSeeking(false);
+    EXPECT_FALSE(rig.pc().isSeeking);
+
+    load(0, 0, "a.mp4");
+    show->playSlot(0, 0);
+    rig.advance(0.5);
+    ASSERT_GT(live.duration().get(), 2.0);
+    EXPECT_EQ(&live.duration(), &rig.pc().duration);
+    EXPECT_EQ(&live.vuLevels(), &rig.pc().vuLevels);
+    live.seek(2.0);
+    EXPECT_DOUBLE_EQ(live.currentTime().get(), 2.0);
+    EXPECT_DOUBLE_EQ(rig.pc().currentTime.get(), 2.0);
+}
+
 // The import's display check plays each new slot in the warm-up way on the real controller: a
 // file whose picture comes stays, one that never opens is taken out after the time-out.
 TEST_F(LiveShow, TheImportCheckKeepsWhatPlaysAndTakesOutWhatNeverOpens) {

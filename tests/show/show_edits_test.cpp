@@ -1,4 +1,6 @@
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "show_project_fixture.h"
 
@@ -80,6 +82,68 @@ TEST_F(ShowEdits, TheSlotOnAirGetsItsStoredSettingsAgainInOrder) {
     EXPECT_EQ(playback.calls, (std::vector<std::string>{"geometry", "volume muted -6",
                                                         "equalizer 3 0 0 0 0 0", "color"}));
     EXPECT_FALSE(show->hasUnsavedChanges.get());
+}
+
+// One kind of slot edit and what playback must be told when it lands on the slot on air.
+struct OnAirEdit {
+    const char* name;
+    std::function<void(SlotData&)> edit;
+    std::vector<std::string> pushed;
+};
+
+TEST_F(ShowEdits, EachEditOfTheSlotOnAirReachesPlaybackOnceAndOtherSlotsPushNothing) {
+    const std::vector<OnAirEdit> cases = {
+        {"rate", [](SlotData& d) { d.playRate = 1.5; }, {"rate 1.5"}},
+        {"geometry", [](SlotData& d) { d.geometry.scaleX = 50; }, {"geometry"}},
+        {"level", [](SlotData& d) { d.audioSettings.masterLevel = -12; }, {"volume muted -12"}},
+        {"mute", [](SlotData& d) { d.audioSettings.isMuted = false; }, {"volume on -6"}},
+        {"equaliser", [](SlotData& d) { d.equalizer.khz3_2 = -4; }, {"equalizer 3 0 0 0 0 -4"}},
+        {"colour", [](SlotData& d) { d.colorSettings.gamma = 1.4f; }, {"color"}},
+        {"rate and colour",
+         [](SlotData& d) {
+             d.playRate = 0.5;
+             d.colorSettings.hue = 20;
+         },
+         {"rate 0.5", "color"}},
+        // Written again as it stands: nothing changed, nothing to hand over.
+        {"same values", [](SlotData& d) { d.geometry.posX = 100; }, {}},
+        // Read by playback when it needs them, never pushed.
+        {"in point", [](SlotData& d) { d.inPoint = 2.0; }, {}},
+        {"post-roll", [](SlotData& d) { d.postRollMode = PostRollMode::loop; }, {}},
+        {"dissolve", [](SlotData& d) { d.dissolveDuration = 3.0; }, {}},
+    };
+    const ProjectData original = show->project();
+    for (const auto& c : cases) {
+        for (const bool onAir : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (onAir ? " on air" : " not on air"));
+            project() = original;
+            playback.setOnAir(onAir ? 1 : 0, onAir ? 4 : 0);
+            playback.calls.clear();
+            const auto revision = show->projectRevision.get();
+
+            ASSERT_TRUE(show->editSlot(1, 4, c.edit));
+            SlotData expected = original.banks[1].slots[4];
+            c.edit(expected);
+            EXPECT_EQ(slot(1, 4), expected);
+            EXPECT_EQ(show->projectRevision.get(), revision + 1);
+            EXPECT_EQ(playback.calls, onAir ? c.pushed : std::vector<std::string>{});
+            EXPECT_FALSE(show->hasUnsavedChanges.get());
+        }
+    }
+}
+
+TEST_F(ShowEdits, AnEditOfASlotOutsideTheProjectWritesAndPushesNothing) {
+    playback.setOnAir(1, 4);
+    const ProjectData before = show->project();
+    const auto revision = show->projectRevision.get();
+    bool ran = false;
+    for (auto [b, s] : {std::pair{-1, 4}, {20, 0}, {1, 40}, {1, -1}}) {
+        EXPECT_FALSE(show->editSlot(b, s, [&](SlotData&) { ran = true; }));
+    }
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(show->project(), before);
+    EXPECT_EQ(show->projectRevision.get(), revision);
+    EXPECT_TRUE(playback.calls.empty());
 }
 
 TEST_F(ShowEdits, RenamingStoresTheTextAsTypedAndCancelKeepsEverything) {

@@ -81,6 +81,12 @@ void FakeShowPlayback::applySlotVolume(bool muted, float gainDB) {
     calls.push_back(out.str());
 }
 
+void FakeShowPlayback::setPlaybackRate(double rate) {
+    std::ostringstream out;
+    out << "rate " << rate;
+    calls.push_back(out.str());
+}
+
 void FakeShowPlayback::updateGeometry(const GeometrySettings&) {
     calls.push_back("geometry");
 }
@@ -150,6 +156,26 @@ std::vector<std::string> FakeShowPlayback::callsStartingWith(const std::string& 
         }
     }
     return out;
+}
+
+void FakeShowPlayback::setMeterPeak(bool peak) {
+    calls.push_back(std::string("meterPeak ") + (peak ? "1" : "0"));
+}
+
+void FakeShowPlayback::seek(double seconds) {
+    std::ostringstream out;
+    out << "seek " << seconds;
+    calls.push_back(out.str());
+}
+
+void FakeShowPlayback::skip(int frames, double frameRate) {
+    std::ostringstream out;
+    out << "skip " << frames << " " << frameRate;
+    calls.push_back(out.str());
+}
+
+void FakeShowPlayback::setSeeking(bool seeking) {
+    calls.push_back(std::string("seeking ") + (seeking ? "1" : "0"));
 }
 
 }  // namespace kestio::test

@@ -47,6 +47,7 @@ class FakeShowPlayback final : public ShowPlayback {
     void resume() override;
     void toggleMute(const std::optional<AudioSettings>& onAirAudio) override;
     void applySlotVolume(bool muted, float gainDB) override;
+    void setPlaybackRate(double rate) override;
     void updateGeometry(const GeometrySettings& geometry) override;
     void applyColorSettings(const ColorSettings& color) override;
     void applyEqualizerToShowingSlot(const EqualizerSettings& equalizer) override;
@@ -67,6 +68,20 @@ class FakeShowPlayback final : public ShowPlayback {
     platform::Published<int>& warmDone() override { return warmDone_; }
     platform::Published<int>& warmTotal() override { return warmTotal_; }
 
+    // The panels' part: published values of the fake's own; each call recorded as
+    // "meterPeak 1", "seek 15", "skip -1 29.97", "seeking 1", "layoutProgram".
+    platform::Published<double>& currentTime() override { return time_; }
+    platform::Published<double>& duration() override { return duration_; }
+    platform::Published<std::vector<float>>& vuLevels() override { return levels_; }
+    platform::Published<int>& vuChannelCount() override { return channels_; }
+    platform::Published<std::string>& outputDeviceName() override { return device_; }
+    void setMeterPeak(bool peak) override;
+    void seek(double seconds) override;
+    void skip(int frames, double frameRate) override;
+    void setSeeking(bool seeking) override;
+    std::shared_ptr<platform::Layer> programLayer() override { return nullptr; }
+    void layoutProgram() override { calls.emplace_back("layoutProgram"); }
+
     // Publishes (bank, slot) as on air, or nothing on air.
     void setOnAir(std::optional<int> bank, std::optional<int> slot);
     // Answers the oldest pending warm-ready wait.
@@ -81,6 +96,11 @@ class FakeShowPlayback final : public ShowPlayback {
     platform::Published<bool> muted_{false};
     platform::Published<int> warmDone_{0};
     platform::Published<int> warmTotal_{0};
+    platform::Published<double> time_{0.0};
+    platform::Published<double> duration_{0.0};
+    platform::Published<std::vector<float>> levels_;
+    platform::Published<int> channels_{2};
+    platform::Published<std::string> device_{std::string("-")};
 };
 
 }  // namespace kestio::test

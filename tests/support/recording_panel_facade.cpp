@@ -71,39 +71,14 @@ void RecordingPanelFacade::releaseLoop(PostRollMode postRoll) {
     calls.push_back("releaseLoop " + std::string(rawValue(postRoll)));
 }
 
-void RecordingPanelFacade::setPlaybackRate(double rate) {
-    calls.push_back("setPlaybackRate " + number(rate));
-}
-
 void RecordingPanelFacade::toggleMute(const std::optional<AudioSettings>& onAirAudio) {
     calls.push_back(onAirAudio ? "toggleMute " + std::string(onAirAudio->isMuted ? "1 " : "0 ") +
                                      number(onAirAudio->masterLevel)
                                : std::string("toggleMute none"));
 }
 
-void RecordingPanelFacade::applySlotVolume(bool muted, float gainDB) {
-    calls.push_back("applySlotVolume " + std::string(muted ? "1 " : "0 ") + number(gainDB));
-}
-
 void RecordingPanelFacade::setMeterPeak(bool peak) {
     calls.push_back(std::string("meterPeak ") + (peak ? "1" : "0"));
-}
-
-void RecordingPanelFacade::applyColorSettings(const ColorSettings& c) {
-    calls.push_back("applyColor " + number(c.brightness) + " " + number(c.contrast) + " " +
-                    number(c.saturation) + " " + number(c.hue) + " " + number(c.gamma) + " " +
-                    number(c.redGain) + " " + number(c.greenGain) + " " + number(c.blueGain));
-}
-
-void RecordingPanelFacade::applyEqualizerToShowingSlot(const EqualizerSettings& e) {
-    calls.push_back("applyEqualizer " + number(e.hz80) + " " + number(e.hz315) + " " +
-                    number(e.hz800) + " " + number(e.khz1_25) + " " + number(e.khz2_5) + " " +
-                    number(e.khz3_2));
-}
-
-void RecordingPanelFacade::updateGeometry(const GeometrySettings& g) {
-    calls.push_back("updateGeometry " + std::string(rawValue(g.mode)) + " " + number(g.posX) + " " +
-                    number(g.posY) + " " + number(g.scaleX) + " " + number(g.scaleY));
 }
 
 void RecordingPanelFacade::seek(double seconds) {

@@ -13,7 +13,7 @@ namespace kestio::test {
 
 // The panels' facade for widget tests: a project of its own, published values the test sets,
 // and every write and output call recorded in order as one text each ("edit 2 5",
-// "unsaved", "setPlaybackRate 1.5", "toggleMute none", "applySlotVolume 0 -6",
+// "unsaved", "toggleMute none",
 // "postRoll black", "releaseLoop next", "playSlot 2 5", "arm stop", "meterPeak 0").
 class RecordingPanelFacade : public panels::PanelFacade {
   public:
@@ -62,9 +62,7 @@ class RecordingPanelFacade : public panels::PanelFacade {
     bool isShowingPlayerStopped() const override { return showingStopped; }
     void handlePostRoll(PostRollMode mode) override;
     void releaseLoop(PostRollMode postRoll) override;
-    void setPlaybackRate(double rate) override;
     void toggleMute(const std::optional<AudioSettings>& onAirAudio) override;
-    void applySlotVolume(bool muted, float gainDB) override;
     void setMeterPeak(bool peak) override;
     std::shared_ptr<platform::Layer> programLayer() override { return program; }
     void layoutProgram() override { ++programLayouts; }
@@ -72,8 +70,7 @@ class RecordingPanelFacade : public panels::PanelFacade {
     bool unsaved = false;
 
     // Picture and sound settings, transport and thumbnail capture; each call recorded as
-    // "applyColor <brightness> <contrast> ...", "applyEqualizer <six gains>",
-    // "updateGeometry <mode> <x> <y> <w> <h>", "seek 15", "skip -1 29.97", "pause", "resume",
+    // "seek 15", "skip -1 29.97", "pause", "resume",
     // "seeking 1".
     std::uint64_t generation = 0;
     std::optional<std::filesystem::path> packageURL;
@@ -87,9 +84,6 @@ class RecordingPanelFacade : public panels::PanelFacade {
         return editingLabel_;
     }
     platform::Published<std::string>& colorSliderInputText() override { return inputText_; }
-    void applyColorSettings(const ColorSettings& color) override;
-    void applyEqualizerToShowingSlot(const EqualizerSettings& equalizer) override;
-    void updateGeometry(const GeometrySettings& geometry) override;
     void seek(double seconds) override;
     void skip(int frames, double frameRate) override;
     void pause() override { calls.emplace_back("pause"); }
