@@ -394,13 +394,13 @@ class PulseAudioDevice::Output {
             pa_context_get_state(context_) != PA_CONTEXT_READY || clock_.now() < streamRetryAt_) {
             return;
         }
-        pa_sample_spec spec{};
-        spec.format = PA_SAMPLE_FLOAT32LE;
-        spec.rate = uint32_t(std::lround(format_.sampleRate));
-        spec.channels = uint8_t(format_.channelCount);
+        pa_sample_spec samples{};
+        samples.format = PA_SAMPLE_FLOAT32LE;
+        samples.rate = uint32_t(std::lround(format_.sampleRate));
+        samples.channels = uint8_t(format_.channelCount);
         const pa_channel_map map = engineChannelMap(format_.channelCount);
         bytesPerFrame_ = int(sizeof(float) * format_.channelCount);
-        stream_ = pa_stream_new(context_, "Kestio", &spec, &map);
+        stream_ = pa_stream_new(context_, "Kestio", &samples, &map);
         if (stream_ == nullptr) {
             streamEnded_ = true;
             return;
