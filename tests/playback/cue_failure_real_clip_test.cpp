@@ -24,8 +24,6 @@ namespace {
 
 using platform::media::DecodedPlayerItem;
 
-constexpr double kStep = 0.01;
-
 class CueOfAGoneFile : public ::testing::Test, protected test::RealClipRig {
   protected:
     CueOfAGoneFile() : RealClipRig(true) {
@@ -45,19 +43,6 @@ class CueOfAGoneFile : public ::testing::Test, protected test::RealClipRig {
         };
     }
 
-    void step() {
-        for (auto* slot : {&controller->view().slotA(), &controller->view().slotB()}) {
-            auto item = std::dynamic_pointer_cast<DecodedPlayerItem>(slot->player()->current());
-            if (item && item->statusValue() == platform::media::ItemStatus::ReadyToPlay &&
-                slot->player()->rateValue() > 0.0f) {
-                ASSERT_TRUE(platform::media::testing::waitForDecoded(
-                    loop, *item, item->currentTime() + 2 * kStep));
-            }
-        }
-        loop.waitForPosted(0.002);
-        loop.advance(kStep);
-        device->pull(std::uint32_t(kStep * kRate));
-    }
     void fire(int slot) {
         const auto& data = project.banks[0].slots[std::size_t(slot)];
         controller->play(0, slot, *data.videoURL, data, {320.0, 180.0});

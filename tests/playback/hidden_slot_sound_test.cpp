@@ -19,8 +19,6 @@ namespace {
 
 using platform::media::DecodedPlayerItem;
 
-constexpr double kStep = 0.01;
-
 class HiddenSlotSound : public ::testing::Test, protected test::RealClipRig {
   protected:
     HiddenSlotSound() : RealClipRig(true) {
@@ -34,19 +32,6 @@ class HiddenSlotSound : public ::testing::Test, protected test::RealClipRig {
         still.videoURL = fixtures.still("png").path;
         still.mediaType = MediaType::still;
         still.stillDuration = 60.0;
-    }
-    void step() {
-        for (auto* slot : {&controller->view().slotA(), &controller->view().slotB()}) {
-            auto item = std::dynamic_pointer_cast<DecodedPlayerItem>(slot->player()->current());
-            if (item && item->statusValue() == platform::media::ItemStatus::ReadyToPlay &&
-                slot->player()->rateValue() > 0.0f) {
-                ASSERT_TRUE(platform::media::testing::waitForDecoded(
-                    loop, *item, item->currentTime() + 2 * kStep));
-            }
-        }
-        loop.waitForPosted(0.002);
-        loop.advance(kStep);
-        device->pull(std::uint32_t(kStep * kRate));
     }
     void run(double seconds) {
         for (int i = 0; i < int(seconds / kStep); ++i) {

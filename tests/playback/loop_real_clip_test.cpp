@@ -32,8 +32,6 @@ namespace {
 
 using platform::media::DecodedPlayerItem;
 
-constexpr double kStep = 0.01;
-
 class LoopOnRealClip : public ::testing::Test, protected test::RealClipRig {
   protected:
     LoopOnRealClip() : RealClipRig(true) {
@@ -49,21 +47,6 @@ class LoopOnRealClip : public ::testing::Test, protected test::RealClipRig {
         looped.outPoint = 1.5;
     }
 
-    // One step of the clock: the pictures of the playing slots decoded through it first, the
-    // device then pulling the step's sound.
-    void step() {
-        for (auto* slot : {&controller->view().slotA(), &controller->view().slotB()}) {
-            auto item = std::dynamic_pointer_cast<DecodedPlayerItem>(slot->player()->current());
-            if (item && item->statusValue() == platform::media::ItemStatus::ReadyToPlay &&
-                slot->player()->rateValue() > 0.0f) {
-                ASSERT_TRUE(platform::media::testing::waitForDecoded(
-                    loop, *item, item->currentTime() + 2 * kStep));
-            }
-        }
-        loop.waitForPosted(0.002);
-        loop.advance(kStep);
-        device->pull(std::uint32_t(kStep * kRate));
-    }
     int composedFrame() {
         return test::readFrameNumber(
             compositor.render(*controller->view().rootLayer(), loop.now(), QSize(320, 180)));
