@@ -11,6 +11,7 @@
 #include "playback/loop_runner.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
+#include "playback/post_roll_policy.h"
 #include "playback/video_start.h"
 #include "playback/warm_up.h"
 
@@ -51,11 +52,6 @@ std::string fixed2(double value) {
 
 std::string modeName(PostRollMode mode) {
     return std::string(rawValue(mode));
-}
-
-// The post-roll starts another clip, which needs time to get ready before the seam.
-bool startsAnotherClip(PostRollMode mode) {
-    return mode == PostRollMode::next || mode == PostRollMode::jump;
 }
 
 }  // namespace
@@ -370,7 +366,8 @@ void LoopRunner::release(PostRollMode postRoll) {
     slot.clipPlayer().endLoop();
     const double rangeStart = range ? range->start : pc_.currentInPoint();
     const double now = slot.player()->currentTime();
-    const bool lead = startsAnotherClip(postRoll);
+    // A post-roll that starts another clip asks for it ahead, to have it ready at the seam.
+    const bool lead = PostRollPolicy::startsAnotherClip(postRoll);
     const double at = lead ? seam - kReleaseLead : seam;
     if (lead && (now >= at || at < rangeStart)) {
         // Too late to ask ahead: the clip that follows is asked for now, and the pass on air

@@ -240,9 +240,6 @@ class PlaybackController {
     void preloadNext(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
     // Carries out `mode` at once for the slot on air (black also when nothing is on air).
     void handlePostRoll(PostRollMode mode);
-    // The slot post-roll `next` plays after (bank, slot): the following slot when it holds
-    // media, else the first slot of the next bank when it does; none otherwise.
-    std::optional<SlotRef> nextPostRollTarget(int bank, int slot) const;
     // Ends the running loop at its next seam and carries out `postRoll` there.
     void releaseLoop(PostRollMode postRoll);
     // Removes the clip clocks, the end watcher, the item observations and the still and
@@ -322,12 +319,13 @@ class PlaybackController {
     void applySlotLevel(PlaybackSlot& slot, const AudioSettings& settings);
     float slotVolume(const AudioSettings& settings) const;
 
-    // Post-roll.
-    void postRollNext(int bank, int slot);
-    void postRollFreeze(uint64_t generation);
-    void postRollLoop(int bank, int slot);
-    void postRollBlack();
-    void postRollJump(int bank, int slot);
+    // Post-roll steps (the policy turns a mode into one of them).
+    // Stops the clip on air and shows its last frame, for this play only.
+    void freezeOnLastFrame(uint64_t generation);
+    // A still's clock starts over; a video not looping already is asked to play again.
+    void restartOnAir(SlotRef onAir);
+    // Voids the clip on air's deferred steps, empties the output and publishes idle.
+    void goBlack();
 
     // The post-roll the policy gives the slot on air at its end.
     PostRollMode postRollModeOnAir() const;

@@ -1,5 +1,5 @@
-// Post-roll steps: carrying out the mode the post-roll policy chose (next, freeze, loop, black,
-// jump).
+// Post-roll: carrying out the step the post-roll policy gives a mode (play a slot, freeze on the
+// last frame, restart the clip on air, black).
 
 #include <cmath>
 #include <utility>
@@ -30,48 +30,35 @@ void PlaybackController::handlePostRoll(PostRollMode mode) {
     if (!currentBankIndex.get() || !currentSlotIndex.get()) {
         return;
     }
-    const int bank = *currentBankIndex.get();
-    const int slot = *currentSlotIndex.get();
-    log("PostRoll: " + std::string(rawValue(mode)) + " " + bankSlotText(bank, slot));
-    switch (mode) {
-        case PostRollMode::next:
-            postRollNext(bank, slot);
+    const SlotRef onAir{*currentBankIndex.get(), *currentSlotIndex.get()};
+    log("PostRoll: " + std::string(rawValue(mode)) + " " + bankSlotText(onAir.bank, onAir.slot));
+    const PostRollStep step = postRoll_.stepFor(mode, onAir);
+    if (step.standIn) {
+        log("PostRoll: " + std::string(rawValue(*step.standIn)) + " " +
+            bankSlotText(onAir.bank, onAir.slot));
+    }
+    if (step.note) {
+        log(*step.note);
+    }
+    switch (step.action) {
+        case PostRollAction::playSlot:
+            if (step.slot && onRequestPlay) {
+                onRequestPlay(step.slot->bank, step.slot->slot);
+            }
             break;
-        case PostRollMode::freeze:
-            postRollFreeze(playGeneration_);
+        case PostRollAction::freezeOnLastFrame:
+            freezeOnLastFrame(playGeneration_);
             break;
-        case PostRollMode::loop:
-            postRollLoop(bank, slot);
+        case PostRollAction::restart:
+            restartOnAir(onAir);
             break;
-        case PostRollMode::black:
-            postRollBlack();
-            break;
-        case PostRollMode::jump:
-            postRollJump(bank, slot);
+        case PostRollAction::black:
+            goBlack();
             break;
     }
 }
 
-std::optional<SlotRef> PlaybackController::nextPostRollTarget(int bank, int slot) const {
-    return postRoll_.nextTarget(bank, slot);
-}
-
-void PlaybackController::postRollNext(int bank, int slot) {
-    const auto next = nextPostRollTarget(bank, slot);
-    if (!next) {
-        handlePostRoll(PostRollMode::black);
-        return;
-    }
-    if (next->bank != bank) {
-        log("PostRoll Next: BANK" + std::to_string(bank + 1) + " → BANK" +
-            std::to_string(bank + 2) + " SLOT1");
-    }
-    if (onRequestPlay) {
-        onRequestPlay(next->bank, next->slot);
-    }
-}
-
-void PlaybackController::postRollFreeze(uint64_t generation) {
+void PlaybackController::freezeOnLastFrame(uint64_t generation) {
     PlaybackSlot& showing = showingSlot();
     if (showing.isStill()) {
         return;
@@ -138,18 +125,18 @@ void PlaybackController::postRollFreeze(uint64_t generation) {
     });
 }
 
-void PlaybackController::postRollLoop(int bank, int slot) {
+void PlaybackController::restartOnAir(SlotRef onAir) {
     if (showingSlot().isStill()) {
         const auto data = slotDataOnAir();
         clock_->startStill(data ? data->stillDuration : kDefaultStillDuration);
         return;
     }
     if (!loops_->isRunning() && onRequestPlay) {
-        onRequestPlay(bank, slot);
+        onRequestPlay(onAir.bank, onAir.slot);
     }
 }
 
-void PlaybackController::postRollBlack() {
+void PlaybackController::goBlack() {
     removeObservers();
     // Every deferred step of the clip that was on air is void from here on.
     ++playGeneration_;
@@ -159,18 +146,6 @@ void PlaybackController::postRollBlack() {
     isAudioOnlySlot_ = false;
     currentURL_.reset();
     publishIdle();
-}
-
-void PlaybackController::postRollJump(int bank, int slot) {
-    const auto target = postRoll_.jumpTarget(bank, slot);
-    if (!target) {
-        platform::Console::log("⚠️ JUMP: target not set, freezing");
-        handlePostRoll(PostRollMode::freeze);
-        return;
-    }
-    if (onRequestPlay) {
-        onRequestPlay(target->bank, target->slot);
-    }
 }
 
 }  // namespace kestio

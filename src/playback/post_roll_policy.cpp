@@ -16,6 +16,15 @@ bool hasMedia(const ProjectData& project, int bank, int slot) {
     const auto& slots = project.banks[std::size_t(bank)].slots;
     return std::size_t(slot) < slots.size() && slots[std::size_t(slot)].videoURL.has_value();
 }
+
+PostRollStep stepOf(PostRollAction action, std::optional<SlotRef> slot = std::nullopt,
+                    std::optional<PostRollMode> standIn = std::nullopt) {
+    PostRollStep step;
+    step.action = action;
+    step.slot = slot;
+    step.standIn = standIn;
+    return step;
+}
 }  // namespace
 
 std::optional<SlotData> PostRollPolicy::slotData(int bank, int slot) const {
@@ -68,6 +77,43 @@ bool PostRollPolicy::isDueBeforeTheEnd(SlotRef onAir, double time, double itemDu
 PostRollMode PostRollPolicy::atEnd(SlotRef onAir) const {
     const auto data = slotData(onAir.bank, onAir.slot);
     return data ? data->postRollMode : PostRollMode::freeze;
+}
+
+PostRollStep PostRollPolicy::stepFor(PostRollMode mode, SlotRef onAir) const {
+    switch (mode) {
+        case PostRollMode::next: {
+            const auto next = nextTarget(onAir.bank, onAir.slot);
+            if (!next) {
+                return stepOf(PostRollAction::black, std::nullopt, PostRollMode::black);
+            }
+            PostRollStep step = stepOf(PostRollAction::playSlot, next);
+            if (next->bank != onAir.bank) {
+                step.note = "PostRoll Next: BANK" + std::to_string(onAir.bank + 1) + " → BANK" +
+                            std::to_string(onAir.bank + 2) + " SLOT1";
+            }
+            return step;
+        }
+        case PostRollMode::freeze:
+            return stepOf(PostRollAction::freezeOnLastFrame);
+        case PostRollMode::loop:
+            return stepOf(PostRollAction::restart);
+        case PostRollMode::black:
+            return stepOf(PostRollAction::black);
+        case PostRollMode::jump: {
+            const auto target = jumpTarget(onAir.bank, onAir.slot);
+            if (!target) {
+                platform::Console::log("⚠️ JUMP: target not set, freezing");
+                return stepOf(PostRollAction::freezeOnLastFrame, std::nullopt,
+                              PostRollMode::freeze);
+            }
+            return stepOf(PostRollAction::playSlot, target);
+        }
+    }
+    return stepOf(PostRollAction::freezeOnLastFrame);
+}
+
+bool PostRollPolicy::startsAnotherClip(PostRollMode mode) {
+    return mode == PostRollMode::next || mode == PostRollMode::jump;
 }
 
 std::optional<SlotRef> PostRollPolicy::nextTarget(int bank, int slot) const {

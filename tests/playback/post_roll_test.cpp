@@ -46,19 +46,21 @@ TEST_F(PostRoll, NextRunsThroughTheBankIntoTheNextAndEndsInBlackAfterTheLast) {
 
 TEST_F(PostRoll, TheNextSlotRuleStopsAtEmptySlotsAndReadsNoShortBankPastItsEnd) {
     auto& project = rig.project;
-    EXPECT_EQ(rig.pc().nextPostRollTarget(0, 0), (SlotRef{0, 1}));
+    // The controller's own policy, reading the project through the controller's provider.
+    const PostRollPolicy policy{rig.pc().projectProvider};
+    EXPECT_EQ(policy.nextTarget(0, 0), (SlotRef{0, 1}));
     project.banks[0].slots[1].videoURL.reset();
     // An empty slot ends the run of the bank: the next bank's first slot follows.
-    EXPECT_EQ(rig.pc().nextPostRollTarget(0, 0), (SlotRef{1, 0}));
+    EXPECT_EQ(policy.nextTarget(0, 0), (SlotRef{1, 0}));
     project.banks[0].slots.resize(2);  // a short bank from a hand-edited document
-    EXPECT_EQ(rig.pc().nextPostRollTarget(0, 1), (SlotRef{1, 0}));
+    EXPECT_EQ(policy.nextTarget(0, 1), (SlotRef{1, 0}));
     project.banks[1].slots.clear();
-    EXPECT_EQ(rig.pc().nextPostRollTarget(0, 1), std::nullopt);
-    EXPECT_EQ(rig.pc().nextPostRollTarget(1, 3), std::nullopt);  // last bank: no wrap
+    EXPECT_EQ(policy.nextTarget(0, 1), std::nullopt);
+    EXPECT_EQ(policy.nextTarget(1, 3), std::nullopt);  // last bank: no wrap
     project.rows = 0;
-    EXPECT_EQ(rig.pc().nextPostRollTarget(0, 0), std::nullopt);
+    EXPECT_EQ(policy.nextTarget(0, 0), std::nullopt);
     rig.pc().projectProvider = nullptr;
-    EXPECT_EQ(rig.pc().nextPostRollTarget(0, 0), std::nullopt);
+    EXPECT_EQ(policy.nextTarget(0, 0), std::nullopt);
 }
 
 TEST_F(PostRoll, BlackEmptiesTheOutputAndPublishesIdleButKeepsThePreload) {
