@@ -440,7 +440,7 @@ void BM_PreloadedCueOnAir(benchmark::State& state) {
         ready = ready && rig.followUntil([&] {
             return hidden.playerLayer().readyForDisplay() && hidden.audio().loadFinished();
         });
-        if (!ready || !rig.controller->preloadedNextURL()) {
+        if (!ready || !rig.controller->preloadedCue()) {
             state.SkipWithError("the cue was not preloaded");
             return;
         }

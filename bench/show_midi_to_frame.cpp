@@ -82,8 +82,7 @@ struct LiveRig {
     }
     // The slot's clip stands decoded in the hidden slot as the next cue, its sound loaded.
     bool preloaded() {
-        if (!controller.preloadedNextTarget() ||
-            !controller.view().hiddenSlot().audio().loadFinished()) {
+        if (!controller.preloadedCue() || !controller.view().hiddenSlot().audio().loadFinished()) {
             return false;
         }
         auto item = std::dynamic_pointer_cast<platform::media::DecodedPlayerItem>(

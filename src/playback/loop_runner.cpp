@@ -8,6 +8,7 @@
 #include "platform/media/player_item.h"
 #include "platform/media/queue_player.h"
 #include "platform/runloop/console.h"
+#include "playback/clip_engine_format.h"
 #include "playback/loop_runner.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
@@ -104,7 +105,7 @@ void LoopRunner::start(int bank, int slot, const std::filesystem::path& url, con
     const uint64_t generation = pc_.playGeneration_;
     PlaybackSlot& target = pc_.hiddenSlot();
     slot_ = &target;
-    pc_.configureAudioEngine(data);
+    applyClipEngineFormat(*pc_.view_, data);
     // The clip on air keeps its sound until the switch, where the surface ends it with its
     // picture (a cut at once, a dissolve by fading it out).
     target.audio().applyEqualizer(data.equalizer);

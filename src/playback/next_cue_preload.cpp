@@ -7,6 +7,7 @@
 #include "platform/graphics/layer.h"
 #include "platform/media/player_layer.h"
 #include "platform/runloop/console.h"
+#include "playback/clip_engine_format.h"
 #include "playback/next_cue_preload.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
@@ -52,12 +53,12 @@ void NextCuePreload::preload(int bank, int slot, const std::filesystem::path& ur
         return;
     }
     retry_.cancel();
-    whenHiddenSlotIsFree(controller_.playGeneration(), SlotRef{bank, slot}, url, data);
+    whenHiddenSlotIsFree(controller_.playGeneration_, SlotRef{bank, slot}, url, data);
 }
 
 void NextCuePreload::whenHiddenSlotIsFree(uint64_t generation, SlotRef target,
                                           const std::filesystem::path& url, const SlotData& data) {
-    if (generation != controller_.playGeneration()) {
+    if (generation != controller_.playGeneration_) {
         return;
     }
     OutputSurface& view = controller_.view();
@@ -75,7 +76,7 @@ void NextCuePreload::whenHiddenSlotIsFree(uint64_t generation, SlotRef target,
     controller_.log("NextGo先読み開始: " + data.name);
     // The chains carry the engine's own format, so fitting them to the next clip leaves the
     // sound on air as it is.
-    controller_.configureAudioEngine(data);
+    applyClipEngineFormat(controller_.view(), data);
     const double inPoint =
         data.inPoint && std::isfinite(*data.inPoint) ? std::max(*data.inPoint, 0.0) : 0.0;
     const std::optional<double> outPoint =

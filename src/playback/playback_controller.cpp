@@ -137,20 +137,22 @@ void PlaybackController::setWarming(bool warming) {
     view_->setIsWarming(warming);
 }
 
-std::optional<SlotRef> PlaybackController::preloadedNextTarget() const {
+std::optional<output::Cue> PlaybackController::preloadedCue() const {
     const auto& cue = view_->background();
     if (!cue ||
         (cue->state != output::CueState::loading && cue->state != output::CueState::ready)) {
         return std::nullopt;
     }
-    return cue->ref;
+    return cue;
 }
 
-std::optional<std::filesystem::path> PlaybackController::preloadedNextURL() const {
-    if (!preloadedNextTarget()) {
-        return std::nullopt;
-    }
-    return view_->background()->url;
+PlaybackController::OnAirClip PlaybackController::onAirClip() const {
+    OnAirClip clip;
+    clip.url = currentURL_;
+    clip.audioOnly = isAudioOnlySlot_;
+    clip.inPoint = currentInPoint();
+    clip.postRollFired = postRollFired_;
+    return clip;
 }
 
 double PlaybackController::currentInPoint() const {
@@ -323,22 +325,6 @@ void PlaybackController::appendLoadLog(std::string message) {
 
 void PlaybackController::reopenLogFile() {
     playLog_->reopen(logFileURL);
-}
-
-void PlaybackController::refreshOutputDevice() {
-    meter_->refreshOutputDevice();
-}
-
-void PlaybackController::configureAudioEngine(const SlotData& data) {
-    if (!data.clipInfo || data.clipInfo->channels <= 0) {
-        return;
-    }
-    const auto channels = data.clipInfo->channels;
-    const uint32_t count = channels >= 8 ? 8 : channels < 3 ? 2 : uint32_t(channels);
-    const double rate = std::isfinite(data.clipInfo->sampleRate) && data.clipInfo->sampleRate > 0
-                            ? data.clipInfo->sampleRate
-                            : 48000.0;
-    view_->reconfigureAudioEngine(count, rate);
 }
 
 }  // namespace kestio

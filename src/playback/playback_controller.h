@@ -116,7 +116,8 @@ struct PlaybackServices {
 //   4. After the take: the follower the post-roll policy names is asked to be preloaded (a
 //      video's start), and the clip clock watches the clip.
 //   5. At its end (or out point, or a loop's release at its seam), the post-roll policy reads the
-//      slot's record as it is then, and the controller carries that mode out.
+//      slot's record as it is then and turns its mode into a step (play a slot, freeze on the
+//      last frame, restart the clip on air, black), which the controller carries out.
 //
 // Ownership and hand-over rules:
 // - What is on air and what is cued (with its state) are the output surface's alone; no part
@@ -128,6 +129,12 @@ struct PlaybackServices {
 //   is folded into every level when it is applied.
 // - The post-roll of a clip is decided by the policy when each moment comes, from the slot's
 //   record then; nothing decided at play binds the end.
+// - What each post-roll mode means is the policy's alone: the controller carries out the steps
+//   it gives, and the loop runner asks it whether a mode starts another clip. Elsewhere a mode
+//   is only asked whether it is loop (a loop is started and released by the loop runner alone).
+// - The parts are friends of the controller and act on its fields in its order of events. The
+//   state they share (the play generation, the file on air, audio-only, whether the post-roll
+//   has been set off) is the controller's; from outside it is read through onAirClip().
 //
 // Threads: everything runs on the run loop's (main) thread, except the play log's file work
 // (its own writer thread) and the meter tap (the engine's tap thread), which share nothing with
@@ -211,21 +218,27 @@ class PlaybackController {
     const OutputSurface& view() const { return *view_; }
     output::TestToneGenerator& toneGen() { return *toneGen_; }
     bool isLooping() const;
-    bool isAudioOnlySlot() const { return isAudioOnlySlot_; }
-    const std::optional<std::filesystem::path>& currentURL() const { return currentURL_; }
+    // What is known of the clip on air, read at once.
+    struct OnAirClip {
+        // Its file; none when nothing is on air.
+        std::optional<std::filesystem::path> url;
+        // Sound only: its picture is hidden and its clock is the audio-only one.
+        bool audioOnly = false;
+        // Its in point by its record as it is now; 0 without one, without a record or with
+        // nothing on air.
+        double inPoint = 0.0;
+        // Its post-roll has been set off (at its out point, its end or a loop's release); it is
+        // not set off again for this clip.
+        bool postRollFired = false;
+    };
+    OnAirClip onAirClip() const;
     // True while the project's clips are warmed up: playing a slot only warms it up. The output
     // surface holds the one flag.
     bool isWarming() const;
     void setWarming(bool warming);
-    // The cue the hidden slot holds for a later play (a preload), as the output surface records
-    // it; none when it holds nothing that a play could take.
-    std::optional<SlotRef> preloadedNextTarget() const;
-    std::optional<std::filesystem::path> preloadedNextURL() const;
-    bool postRollFired() const { return postRollFired_; }
-    // Advanced by every play, black post-roll and standby cue.
-    uint64_t playGeneration() const { return playGeneration_; }
-    // The in point of the slot on air; 0 without one, without slot data or with nothing on air.
-    double currentInPoint() const;
+    // The cue the hidden slot holds for a later play (a preload: its slot and file), as the
+    // output surface records it; none when it holds nothing that a play could take.
+    std::optional<output::Cue> preloadedCue() const;
     // The play log's writer (tests wait on it with flush()).
     PlayLog& playLog() { return *playLog_; }
 
@@ -238,7 +251,8 @@ class PlaybackController {
     // Loads the slot into the hidden playback slot and cues it there as the next cue (never a
     // loop: a fired loop starts at its in point, so nothing of it runs ahead).
     void preloadNext(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
-    // Carries out `mode` at once for the slot on air (black also when nothing is on air).
+    // Carries out `mode` at once for the slot on air, by the step the post-roll policy gives
+    // it; nothing when nothing is on air.
     void handlePostRoll(PostRollMode mode);
     // Ends the running loop at its next seam and carries out `postRoll` there.
     void releaseLoop(PostRollMode postRoll);
@@ -281,19 +295,15 @@ class PlaybackController {
     // when missing); nothing is opened without one.
     void reopenLogFile();
 
-    // ---- Metering (main thread) ----
-    // Publishes the default output device's name and channel count.
-    void refreshOutputDevice();
-    // Sets the engine's format for the slot's clip facts (channels 2 to 8, its sample rate).
-    void configureAudioEngine(const SlotData& data);
-
   private:
-    // The loop runner and the clip clock carry out steps of the controller's order of events
-    // (a loop's start and release, a clip's end) on its state.
+    // The parts carry out steps of the controller's order of events on its state: a video's
+    // start, a loop's start and release, a clip's clocks and end, the transport's steps and a
+    // preload.
     friend class LoopRunner;
     friend class ClipClock;
     friend class Transport;
     friend class VideoStart;
+    friend class NextCuePreload;
     struct Alive {};
     std::weak_ptr<Alive> weakSelf() const { return alive_; }
     // Runs `fn` later on the loop when this controller still exists and `generation` is still
@@ -305,6 +315,8 @@ class PlaybackController {
     std::optional<SlotData> slotDataOnAir() const;
     std::string pick(std::string_view ja, std::string_view en) const;
     void publishIdle();
+    // The in point of the slot on air (as onAirClip() gives it).
+    double currentInPoint() const;
 
     // Still path.
     void playStill(int bank, int slot, const std::filesystem::path& url, const SlotData& data);

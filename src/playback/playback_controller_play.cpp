@@ -12,6 +12,7 @@
 #include "platform/graphics/still_decoder.h"
 #include "platform/runloop/console.h"
 #include "playback/clip_clock.h"
+#include "playback/clip_engine_format.h"
 #include "playback/loop_runner.h"
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
@@ -170,7 +171,7 @@ void PlaybackController::playAudioOnly(int bank, int slot, const std::filesystem
     const double clipDuration =
         data.clipInfo && std::isfinite(data.clipInfo->duration) ? data.clipInfo->duration : 0.0;
 
-    configureAudioEngine(data);
+    applyClipEngineFormat(*view_, data);
     // The slot's picture side is emptied; the sound plays through its chain and the clip's item,
     // whose time follows the sound heard.
     target.clear();

@@ -8,6 +8,7 @@
 #include "platform/media/queue_player.h"
 #include "platform/runloop/console.h"
 #include "playback/clip_clock.h"
+#include "playback/clip_engine_format.h"
 #include "playback/loop_runner.h"
 #include "playback/next_cue_preload.h"
 #include "playback/playback_controller.h"
@@ -58,7 +59,7 @@ void VideoStart::play(int bank, int slot, const std::filesystem::path& url, cons
         outPoint = data.outPoint;
     }
 
-    pc_.configureAudioEngine(data);
+    applyClipEngineFormat(*pc_.view_, data);
 
     // The hidden slot holds either this play's own cue (loaded below) or the preload of this
     // cue, which the play takes over when its item is the one loaded there.

@@ -111,7 +111,7 @@ TEST_F(ClipClock, AnAudioOnlyClipRunsOnItsPlayersTimeFromInToOut) {
     rig.playSlot(0, 1);
     EXPECT_EQ(rig.pc().currentTime.get(), 2.0);
     EXPECT_EQ(rig.pc().duration.get(), 30.0);
-    EXPECT_TRUE(rig.pc().isAudioOnlySlot());
+    EXPECT_TRUE(rig.pc().onAirClip().audioOnly);
     rig.advance(12.0);
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0], (SlotRef{0, 2}));
@@ -167,7 +167,7 @@ TEST(StaleStart, APlayBetweenAnOutPointAndItsPostRollIsNotPostRolled) {
     // post-roll runs.
     bool fired = false;
     auto operatorFires = rig.pc().currentTime.subscribe([&](double) {
-        if (!fired && rig.pc().postRollFired()) {
+        if (!fired && rig.pc().onAirClip().postRollFired) {
             fired = true;
             rig.playSlot(0, 2);
         }

@@ -314,7 +314,7 @@ TEST_P(LoopStartsAtItsInPoint, WhateverRanBefore) {
         case FiredLoop::preloaded: {
             const SlotData& data = rig.slot(0, 0);
             rig.pc().preloadNext(0, 0, *data.videoURL, data);
-            EXPECT_FALSE(rig.pc().preloadedNextTarget()) << "a loop was preloaded";
+            EXPECT_FALSE(rig.pc().preloadedCue()) << "a loop was preloaded";
             break;
         }
         case FiredLoop::firedAgainOverAClip:

@@ -4,6 +4,7 @@
 
 #include "output/test_tone.h"
 #include "platform/audio/audio_player_node.h"
+#include "playback/clip_engine_format.h"
 #include "playback_rig.h"
 #include "support/media_fixtures.h"
 
@@ -60,19 +61,19 @@ TEST(PlaybackState, RemoveObserversOnAnEmptyControllerDoesNothingAndCanRepeat) {
 TEST(PlaybackState, CurrentInPoint) {
     test::PlaybackRig rig;
     rig.editSlot(0, 1).inPoint = 2.5;
-    EXPECT_EQ(rig.pc().currentInPoint(), 0.0);  // nothing on air
+    EXPECT_EQ(rig.pc().onAirClip().inPoint, 0.0);  // nothing on air
     rig.pc().currentBankIndex.set(0);
     rig.pc().currentSlotIndex.set(1);
-    EXPECT_EQ(rig.pc().currentInPoint(), 2.5);
+    EXPECT_EQ(rig.pc().onAirClip().inPoint, 2.5);
     rig.editSlot(0, 1).inPoint.reset();
-    EXPECT_EQ(rig.pc().currentInPoint(), 0.0);  // no in point
+    EXPECT_EQ(rig.pc().onAirClip().inPoint, 0.0);  // no in point
     rig.editSlot(0, 1).inPoint = std::numeric_limits<double>::quiet_NaN();
-    EXPECT_EQ(rig.pc().currentInPoint(), 0.0);  // a hand-edited document
+    EXPECT_EQ(rig.pc().onAirClip().inPoint, 0.0);  // a hand-edited document
     rig.pc().currentSlotIndex.set(99);
-    EXPECT_EQ(rig.pc().currentInPoint(), 0.0);  // outside the bank
+    EXPECT_EQ(rig.pc().onAirClip().inPoint, 0.0);  // outside the bank
     rig.pc().projectProvider = nullptr;
     rig.pc().currentSlotIndex.set(1);
-    EXPECT_EQ(rig.pc().currentInPoint(), 0.0);  // no provider
+    EXPECT_EQ(rig.pc().onAirClip().inPoint, 0.0);  // no provider
 }
 
 TEST(PlaybackState, PendingWorkOfADestroyedControllerDoesNothing) {
@@ -99,13 +100,13 @@ TEST(OutputDevice, NameAndChannelsFollowTheDefaultOutput) {
 TEST(EngineFormat, ClipFactsChooseTheChainsFormat) {
     test::PlaybackRig rig(AppLanguage::en);
     SlotData data;
-    rig.pc().configureAudioEngine(data);  // no clip facts: nothing
+    applyClipEngineFormat(rig.surface(), data);  // no clip facts: nothing
     EXPECT_EQ(rig.surface().audioA().currentFormat().channelCount, 2u);
     ClipInfo info;
     info.channels = 1;
     info.sampleRate = 0;
     data.clipInfo = info;
-    rig.pc().configureAudioEngine(data);
+    applyClipEngineFormat(rig.surface(), data);
     EXPECT_EQ(rig.surface().audioA().currentFormat().sampleRate, 48000.0);
     EXPECT_EQ(rig.surface().audioA().currentFormat().channelCount, 2u);
 }

@@ -50,8 +50,9 @@ TEST_P(PreloadRefused, LeavesTheHiddenSlotAndTheEarlierPreload) {
     slot.isFileMissing = GetParam().missing;
     const auto item = hidden().player()->current();
     preload(0, 2);
-    EXPECT_EQ(rig.pc().preloadedNextTarget(), (SlotRef{0, 1}));
-    EXPECT_EQ(rig.pc().preloadedNextURL(), rig.slot(0, 1).videoURL);
+    ASSERT_TRUE(rig.pc().preloadedCue());
+    EXPECT_EQ(rig.pc().preloadedCue()->ref, (SlotRef{0, 1}));
+    EXPECT_EQ(rig.pc().preloadedCue()->url, rig.slot(0, 1).videoURL);
     EXPECT_EQ(hidden().player()->current(), item);
     EXPECT_EQ(assetsOf(*rig.slot(0, 2).videoURL), 0u);
 }
@@ -69,8 +70,9 @@ TEST_F(PreloadTest, LoadsTheClipPausedAndHiddenAtItsInPoint) {
     data.inPoint = 1.5;
     data.audioSettings.masterLevel = -20.0f;
     preload(0, 1);
-    EXPECT_EQ(rig.pc().preloadedNextTarget(), (SlotRef{0, 1}));
-    EXPECT_EQ(rig.pc().preloadedNextURL(), data.videoURL);
+    ASSERT_TRUE(rig.pc().preloadedCue());
+    EXPECT_EQ(rig.pc().preloadedCue()->ref, (SlotRef{0, 1}));
+    EXPECT_EQ(rig.pc().preloadedCue()->url, data.videoURL);
     const auto item = hidden().player()->current();
     ASSERT_TRUE(item);
     EXPECT_EQ(item->url(), *data.videoURL);
@@ -201,7 +203,7 @@ TEST_F(PreloadTest, AReplacedFileIsNoMatch) {
     ASSERT_TRUE(test::playUntilOnAir(rig, 0, 1));
     EXPECT_EQ(rig.surface().showingSlot().player()->current()->url(),
               std::filesystem::path("/media/replaced.mp4"));
-    EXPECT_FALSE(rig.pc().preloadedNextTarget());
+    EXPECT_FALSE(rig.pc().preloadedCue());
 }
 
 // While the clip on air dissolves in, the hidden slot still shows the outgoing picture: the
@@ -216,11 +218,12 @@ TEST_F(PreloadTest, WaitsForADissolveToEnd) {
     const auto outgoing = hidden().player()->current();
     preload(0, 3);
     EXPECT_EQ(hidden().player()->current(), outgoing);
-    EXPECT_FALSE(rig.pc().preloadedNextTarget());
+    EXPECT_FALSE(rig.pc().preloadedCue());
     rig.loop.advance(1.2);
     ASSERT_TRUE(hidden().player()->current());
     EXPECT_EQ(hidden().player()->current()->url(), *rig.slot(0, 3).videoURL);
-    EXPECT_EQ(rig.pc().preloadedNextTarget(), (SlotRef{0, 3}));
+    ASSERT_TRUE(rig.pc().preloadedCue());
+    EXPECT_EQ(rig.pc().preloadedCue()->ref, (SlotRef{0, 3}));
 }
 
 // A next cue of another channel count and rate leaves the clip on air playing and heard.

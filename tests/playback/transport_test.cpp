@@ -281,7 +281,7 @@ TEST_F(TransportTest, AStandbyItemIsShownPausedAtItsInPoint) {
     EXPECT_EQ(slot.player()->rateValue(), 0.0f);
     EXPECT_NEAR(slot.player()->currentTime(), 2.5, 1e-9);
     EXPECT_EQ(rig.pc().currentTime.get(), 2.5);
-    EXPECT_EQ(rig.pc().currentURL(), url);
+    EXPECT_EQ(rig.pc().onAirClip().url, url);
 }
 
 // Every operation with nothing on air: nothing breaks, nothing starts.

@@ -226,7 +226,7 @@ TEST_F(ShowMIDIOverJack, ANoteFromAnotherClientPutsItsSlotOnAirAndShowsItsBank) 
     ASSERT_TRUE(real->runUntil([&] { return real->show->isOnAir(3, 7); }, 10.0));
     EXPECT_EQ(real->show->currentBank.get(), 3);
     EXPECT_EQ(real->show->cursorSlot.get(), 7);
-    EXPECT_EQ(real->controller.currentURL(), clip);
+    EXPECT_EQ(real->controller.onAirClip().url, clip);
 }
 
 TEST_F(ShowMIDIOverJack, APlayedSlotsNoteReachesAnotherClientAndIsReleasedAfter120ms) {
