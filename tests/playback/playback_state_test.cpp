@@ -4,7 +4,6 @@
 
 #include "output/test_tone.h"
 #include "platform/audio/audio_player_node.h"
-#include "playback/clip_engine_format.h"
 #include "playback_rig.h"
 #include "support/media_fixtures.h"
 
@@ -95,20 +94,6 @@ TEST(OutputDevice, NameAndChannelsFollowTheDefaultOutput) {
     EXPECT_EQ(rig.pc().outputDeviceName.get(), "Bare");
     rig.device->defaultOutput.set({});
     EXPECT_EQ(rig.pc().outputDeviceName.get(), "\u2014");
-}
-
-TEST(EngineFormat, ClipFactsChooseTheChainsFormat) {
-    test::PlaybackRig rig(AppLanguage::en);
-    SlotData data;
-    applyClipEngineFormat(rig.surface(), data);  // no clip facts: nothing
-    EXPECT_EQ(rig.surface().audioA().currentFormat().channelCount, 2u);
-    ClipInfo info;
-    info.channels = 1;
-    info.sampleRate = 0;
-    data.clipInfo = info;
-    applyClipEngineFormat(rig.surface(), data);
-    EXPECT_EQ(rig.surface().audioA().currentFormat().sampleRate, 48000.0);
-    EXPECT_EQ(rig.surface().audioA().currentFormat().channelCount, 2u);
 }
 
 // The VU timer publishes what the tap measured, 30 times a second, and a silent reading once.
