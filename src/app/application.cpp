@@ -45,6 +45,7 @@
 #include "playback/playback_controller.h"
 #include "show/live_show_importer.h"
 #include "show/live_show_playback.h"
+#include "show/project_io.h"
 #include "show/show_controller.h"
 
 namespace kestio::app {
@@ -126,7 +127,7 @@ struct Application::Parts {
                 .midiOut = *midiOut,
                 .recent = {recentProjects, bookmarks, *dialogs,
                            [this](const std::filesystem::path& package) {
-                               show->loadProject(package);
+                               show->projectIO().loadProject(package);
                            }},
                 .soundOutput = *device,
                 .loop = loop,

@@ -1,5 +1,6 @@
 #include "panels/live_panel_facade.h"
 
+#include "show/midi_routing.h"
 #include "show/show_controller.h"
 #include "show/show_playback.h"
 
@@ -43,7 +44,7 @@ void LivePanelFacade::markUnsaved() {
     show_.hasUnsavedChanges = true;
 }
 void LivePanelFacade::armMIDILearn(const std::string& control) {
-    show_.armMIDILearn(control);
+    show_.midiRouting().armMIDILearn(control);
 }
 void LivePanelFacade::playSlot(int bank, int slot) {
     show_.playSlot(bank, slot);
