@@ -6,11 +6,11 @@
 #include <QTest>
 #include <cmath>
 
-#include "app/live_signal_output.h"
 #include "app/utility_buttons.h"
 #include "output/playback_slot.h"
 #include "output/test_tone.h"
 #include "playback/playback_rig.h"
+#include "show/live_signal_output.h"
 #include "side_panel_fixture.h"
 #include "support/recording_signal_output.h"
 
