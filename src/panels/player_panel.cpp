@@ -92,22 +92,23 @@ QRect letterbox(const QSize& size) {
 
 PlayerPanelState playerPanelState(PanelFacade& facade) {
     PlayerPanelState state;
+    ShowPlayback& playback = facade.playback();
     const auto loaded = loadedSlot(facade);
     state.loaded = loaded.has_value();
     const double fps = facade.currentFrameRate();
-    const double time = facade.playback().currentTime().get();
-    const double length = facade.playback().duration().get();
+    const double time = playback.currentTime().get();
+    const double length = playback.duration().get();
     const double left = length - time;
     double remaining = left > 0.0 ? left : 0.0;  // also when either is not a number
     // A clip that stands still within its last frame shows that frame for good: it is at its
     // end. (A freeze holds the middle of the last frame, half a frame before the end.)
     const double frame = 1.0 / std::max(1.0, std::round(std::isfinite(fps) ? fps : 1.0));
-    if (state.loaded && remaining < frame && facade.playback().isShowingPlayerStopped()) {
+    if (state.loaded && remaining < frame && playback.isShowingPlayerStopped()) {
         remaining = 0.0;
     }
     state.remaining = timecode(remaining, fps);
     state.remainingRed = state.loaded && remaining > 0.0 && remaining <= kRedThreshold;
-    state.clipName = QString::fromStdString(facade.playback().selectedClipName().get());
+    state.clipName = QString::fromStdString(playback.selectedClipName().get());
     if (loaded && loaded->data->clipInfo) {
         const ClipInfo& info = *loaded->data->clipInfo;
         state.formatInfo = QStringLiteral("[") + QString::fromStdString(info.resolution) +
@@ -126,7 +127,7 @@ PlayerPanelState playerPanelState(PanelFacade& facade) {
     state.position = timecode(time, fps) + QStringLiteral(" / ") + timecode(length, fps);
     // STOP stops whatever the player holds, even a slot the project no longer has.
     state.stopEnabled =
-        facade.isMIDILearnMode().get() || facade.playback().currentBankIndex().get().has_value();
+        facade.isMIDILearnMode().get() || playback.currentBankIndex().get().has_value();
     return state;
 }
 
