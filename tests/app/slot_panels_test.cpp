@@ -18,7 +18,6 @@
 
 #include "app/canvas_view.h"
 #include "app/design_canvas.h"
-#include "app/live_signal_output.h"
 #include "app/main_window.h"
 #include "app/midi_tile_overlay.h"
 #include "app/panel_frames.h"
@@ -37,6 +36,7 @@
 #include "panels/transport_row.h"
 #include "platform/audio/audio_engine.h"
 #include "platform/ui/layer_view.h"
+#include "show/live_signal_output.h"
 #include "show/midi_routing.h"
 #include "support/fake_output_window.h"
 #include "support/fake_screen_provider.h"
@@ -111,7 +111,7 @@ class MainWindowPanels : public LiveShowFixture {
     FakeOutputWindowFactory windows;
     output::ExternalMonitorController monitor{loop, screens, windows.factory()};
 
-    app::LiveSignalOutput signals{controller};
+    LiveSignalOutput signals{controller};
     std::unique_ptr<app::MainWindow> window;
     std::unique_ptr<app::PanelFrames> frames;
     std::unique_ptr<app::SidePanels> sidePanels;
