@@ -8,11 +8,10 @@
 
 #include <memory>
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "platform/runloop/manual_run_loop.h"
 #include "playback/playback_controller.h"
+#include "show/live_show_playback.h"
 #include "support/live_show_rig.h"
 #include "support/recording_panel_facade.h"
 
@@ -20,30 +19,15 @@ namespace kestio::bench {
 
 class PlaybackPanelFacade final : public test::RecordingPanelFacade {
   public:
-    explicit PlaybackPanelFacade(PlaybackController& controller) : p_(controller) {
+    explicit PlaybackPanelFacade(PlaybackController& controller) : live_(controller) {
         isMeterPeak().set(true);
-        p_.projectProvider = [this]() -> std::optional<ProjectData> { return projectData; };
+        controller.projectProvider = [this]() -> std::optional<ProjectData> { return projectData; };
     }
-    platform::Published<std::optional<int>>& currentBankIndex() override {
-        return p_.currentBankIndex;
-    }
-    platform::Published<std::optional<int>>& currentSlotIndex() override {
-        return p_.currentSlotIndex;
-    }
-    platform::Published<double>& currentTime() override { return p_.currentTime; }
-    platform::Published<double>& duration() override { return p_.duration; }
-    platform::Published<std::string>& selectedClipName() override { return p_.selectedClipName; }
-    platform::Published<bool>& isMuted() override { return p_.isMuted; }
-    platform::Published<std::vector<float>>& vuLevels() override { return p_.vuLevels; }
-    platform::Published<int>& vuChannelCount() override { return p_.vuChannelCount; }
-    platform::Published<std::string>& outputDeviceName() override { return p_.outputDeviceName; }
-    bool isLooping() const override { return p_.isLooping(); }
-    void setMeterPeak(bool on) override { p_.setMeterPeak(on); }
-    std::shared_ptr<platform::Layer> programLayer() override { return p_.view().rootLayer(); }
-    void layoutProgram() override { p_.view().layout(); }
+    // The controller's own values and steps, through the show's adapter.
+    ShowPlayback& playback() override { return live_; }
 
   private:
-    PlaybackController& p_;
+    LiveShowPlayback live_;
 };
 
 struct PlaybackPanelRig {

@@ -23,6 +23,7 @@
 #include "platform/midi/jack_midi_system.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "playback/playback_controller.h"
+#include "show/midi_routing.h"
 #include "show/show_controller.h"
 #include "support/jack_midi_peer.h"
 #include "support/jack_server.h"
@@ -118,7 +119,7 @@ void BM_MIDINoteToFirstComposedFrame(benchmark::State& state) {
     auto pads = test::JackMidiPeer::source("KestioBenchPads", "out");
     LiveRig rig;
     rig.midi.start();
-    rig.show->setupMIDIInput();
+    rig.show->midiRouting().setupMIDIInput();
     // Until the new connection carries messages.
     bool primed = false;
     for (int attempt = 0; attempt < 100 && !primed; ++attempt) {

@@ -25,6 +25,8 @@
 #include <thread>
 
 #include "platform/storage/bookmark_service.h"
+#include "show/media_check.h"
+#include "show/project_io.h"
 #include "show/show_controller.h"
 #include "support/show_rig.h"
 #include "support/temporary_folder.h"
@@ -99,7 +101,7 @@ void BM_OpenProject(benchmark::State& state) {
         const auto start = Clock::now();
         Clock::time_point installed;
         double mainTime = 0;
-        show.show->loadProject(package);
+        show.show->projectIO().loadProject(package);
         mainTime += msSince(start);
         while (show.show->projectGeneration() == generation) {
             show.loop.waitForPosted(0.01);  // runs the install step when it comes
@@ -114,7 +116,7 @@ void BM_OpenProject(benchmark::State& state) {
     // The install step's own main-thread time, measured apart from waiting.
     {
         Show show;
-        show.show->loadProject(package);
+        show.show->projectIO().loadProject(package);
         while (show.loop.pendingCount() == 0) {
             std::this_thread::yield();
         }
@@ -135,7 +137,7 @@ void BM_SaveProject(benchmark::State& state) {
     Show show;
     const fs::path package = show.projectManager.save(
         showWithMedia(folder / "media", show.bookmarks, 720), folder / "Show.ktshow");
-    show.show->loadProject(package);
+    show.show->projectIO().loadProject(package);
     show.waitFor([&] { return !show.recentProjects.load().empty(); });
     show.waitFor([&] { return show.logged("ウォームアップ完了 (800件)"); });
     double main = 0;
@@ -144,7 +146,7 @@ void BM_SaveProject(benchmark::State& state) {
         const std::string line = "プロジェクト上書き保存: Show.ktshow";
         show.playback.logLines.clear();
         const auto start = Clock::now();
-        show.show->saveProject();
+        show.show->projectIO().saveProject();
         main += msSince(start);
         show.waitFor([&] { return show.logged(line); });
         ++saves;
@@ -158,7 +160,7 @@ void BM_SaveOneChangedSlot(benchmark::State& state) {
     Show show;
     const fs::path package = show.projectManager.save(
         showWithMedia(folder / "media", show.bookmarks, 720), folder / "Show.ktshow");
-    show.show->loadProject(package);
+    show.show->projectIO().loadProject(package);
     show.waitFor([&] { return !show.recentProjects.load().empty(); });
     show.waitFor([&] { return show.logged("ウォームアップ完了 (800件)"); });
     const std::string line = "プロジェクト上書き保存: Show.ktshow";
@@ -174,7 +176,7 @@ void BM_SaveOneChangedSlot(benchmark::State& state) {
             true);
         show.playback.logLines.clear();
         state.ResumeTiming();
-        show.show->saveProject();
+        show.show->projectIO().saveProject();
         show.waitFor([&] { return show.logged(line); });
     }
 }
@@ -201,11 +203,11 @@ void BM_Relink(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         Show show;
-        show.show->loadProject(package);
+        show.show->projectIO().loadProject(package);
         show.waitFor([&] { return !show.recentProjects.load().empty(); });
         state.ResumeTiming();
         show.dialogs.pathAnswers.push_back(folder / "library");
-        show.show->relinkFromFolder();
+        show.show->mediaCheck().relinkFromFolder();
         show.waitFor([&] { return show.logged("🔗 再リンク: 800件成功 / 0件未発見"); });
     }
 }

@@ -17,6 +17,7 @@
 #include "model/project_manager.h"
 #include "platform/storage/bookmark_service.h"
 #include "resident_memory.h"
+#include "show/project_io.h"
 #include "support/live_show_rig.h"
 #include "support/media_fixtures.h"
 #include "support/temporary_folder.h"
@@ -60,7 +61,7 @@ void BM_WarmUp80(benchmark::State& state) {
         auto sampling = real.rig.controller.warmDone.subscribe(
             [&](int) { resident.push_back(bench::residentBytes()); });
         const auto start = std::chrono::steady_clock::now();
-        real.rig.show->loadProject(package);
+        real.rig.show->projectIO().loadProject(package);
         bool started = false;
         while (!started || real.rig.show->isLoading.get()) {
             started = started || real.rig.show->isLoading.get();

@@ -8,7 +8,6 @@
 #include "app/app_menus.h"
 #include "app/design_canvas.h"
 #include "app/dialog_host.h"
-#include "app/live_signal_output.h"
 #include "app/loading_overlay.h"
 #include "app/main_view_wiring.h"
 #include "app/main_window.h"
@@ -42,10 +41,11 @@
 #include "platform/ui/qt_dialog_presenter.h"
 #include "platform/ui/qt_output_window.h"
 #include "platform/ui/qt_screen_provider.h"
-#include "playback/playback_controller.h"
+#include "show/live_playback.h"
 #include "show/live_show_importer.h"
-#include "show/live_show_playback.h"
+#include "show/project_io.h"
 #include "show/show_controller.h"
+#include "show/show_playback.h"
 
 namespace kestio::app {
 
@@ -58,14 +58,8 @@ struct Application::Parts {
           defaults(platform::UserDefaults::standard()) {
         notifications.setMainLoop(&loop);
         device = std::make_shared<platform::audio::PulseAudioDevice>(loop, loop.hostClock());
-        playback = std::make_unique<PlaybackController>(
-            PlaybackServices{.loop = loop,
-                             .view = std::make_unique<output::OutputSurface>(
-                                 output::OutputSurface::Services{loop, device, media}),
-                             .localization = &localization,
-                             .media = &media});
-        live = std::make_unique<LiveShowPlayback>(*playback);
-        signalOutput = std::make_unique<LiveSignalOutput>(*playback);
+        playback = std::make_unique<LivePlayback>(LivePlayback::Services{
+            .loop = loop, .audioDevice = device, .media = media, .localization = &localization});
         midiSystem = platform::makeMIDISystem(loop, options.midiApi);
         midi = std::make_unique<MIDIInputController>(loop, *midiSystem);
         midiOut = std::make_unique<MIDIOutputController>(loop, *midiSystem);
@@ -75,7 +69,7 @@ struct Application::Parts {
         dialogs = std::make_unique<platform::QtDialogPresenter>(window.get());
         show = std::make_unique<ShowController>(ShowServices{
             .loop = loop,
-            .playback = *live,
+            .playback = playback->show(),
             .importer = liveImporter,
             .midi = *midi,
             .midiOut = *midiOut,
@@ -91,7 +85,7 @@ struct Application::Parts {
         delegate = std::make_unique<AppDelegate>(*dialogs, notifications);
         wiring = std::make_unique<MainViewWiring>(MainViewWiring::Services{
             .show = *show,
-            .playback = *live,
+            .playback = playback->show(),
             .notifications = notifications,
             .delegate = delegate.get(),
             .midi = *midi,
@@ -99,15 +93,15 @@ struct Application::Parts {
             .keyboard = keyboard,
             .installProjectProvider =
                 [this](MainViewWiring::ProjectProvider provider) {
-                    playback->projectProvider = std::move(provider);
+                    playback->setProjectProvider(std::move(provider));
                 },
             .installLayerLog =
                 [this](MainViewWiring::LayerLog log) {
-                    playback->view().onLayerLog = std::move(log);
+                    playback->program().onLayerLog = std::move(log);
                 },
         });
 
-        frames = std::make_unique<PanelFrames>(window->canvas(), *show, *live);
+        frames = std::make_unique<PanelFrames>(window->canvas(), *show, playback->show());
         window->canvas().place(CanvasPanel::slotGrid,
                                new grid::SlotGridPanel(grid::SlotGridPanel::Services{
                                    .show = *show,
@@ -119,14 +113,14 @@ struct Application::Parts {
             window->canvas(), *frames,
             SidePanels::Services{
                 .show = *show,
-                .program = playback->view(),
-                .signals = *signalOutput,
+                .program = playback->program(),
+                .signals = playback->signals(),
                 .monitor = *monitor,
                 .midi = *midi,
                 .midiOut = *midiOut,
                 .recent = {recentProjects, bookmarks, *dialogs,
                            [this](const std::filesystem::path& package) {
-                               show->loadProject(package);
+                               show->projectIO().loadProject(package);
                            }},
                 .soundOutput = *device,
                 .loop = loop,
@@ -135,8 +129,8 @@ struct Application::Parts {
             *frames,
             SlotPanels::Services{
                 .loop = loop, .show = *show, .importer = liveImporter, .monitor = *monitor});
-        window->addOverlay(new LoadingOverlay(loop, show->isLoading, live->warmDone(),
-                                              live->warmTotal(), nullptr));
+        window->addOverlay(new LoadingOverlay(loop, show->isLoading, playback->show().warmDone(),
+                                              playback->show().warmTotal(), nullptr));
         dialogHost =
             std::make_unique<DialogHost>(loop, *show, *dialogs, [this] { monitor->stop(); });
     }
@@ -162,10 +156,9 @@ struct Application::Parts {
     RecentProjects recentProjects{defaults, bookmarks};
     std::shared_ptr<platform::audio::PulseAudioDevice> device;
     platform::media::DecodedMediaFactory media{loop};
-    std::unique_ptr<PlaybackController> playback;
-    std::unique_ptr<LiveShowPlayback> live;
-    // The colour bars and test tone of the utility buttons, on the playback controller.
-    std::unique_ptr<LiveSignalOutput> signalOutput;
+    // The playback controller on its output surface, the show's adapter to it, and the colour
+    // bars and test tone of the utility buttons.
+    std::unique_ptr<LivePlayback> playback;
     ClipImporter importer{loop, bookmarks};
     LiveShowImporter liveImporter{importer};
     std::unique_ptr<platform::MIDISystem> midiSystem;

@@ -7,6 +7,7 @@
 
 #include "grid/slot_cell_look.h"
 #include "model/localization_manager.h"
+#include "show/midi_routing.h"
 #include "show/show_controller.h"
 #include "ui/fonts.h"
 #include "ui/palette.h"
@@ -71,7 +72,7 @@ bool isArmed(const ShowController& show, const std::string& target) {
 
 TileFace tileFace(const ShowController& show, const std::string& target) {
     return tileFace(show.isMIDILearnMode.get(), show.showMIDIAssignLabels.get(),
-                    isArmed(show, target), show.controlAssignments(target));
+                    isArmed(show, target), show.midiRouting().controlAssignments(target));
 }
 
 void paintAssignableTile(QPainter& p, const QRectF& control, const TileFace& face) {
@@ -122,8 +123,8 @@ std::optional<PanelMenuEntry> clearAssignmentEntry(ShowController& show,
     PanelMenuEntry entry;
     entry.text = L("MIDIアサインを削除", "Clear MIDI Assignment");
     entry.destructive = true;
-    entry.enabled = show.firstControlAssignment(target).has_value();
-    entry.action = [&show, target] { show.clearControlAssignment(target); };
+    entry.enabled = show.midiRouting().firstControlAssignment(target).has_value();
+    entry.action = [&show, target] { show.midiRouting().clearControlAssignment(target); };
     return entry;
 }
 

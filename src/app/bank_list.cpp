@@ -8,6 +8,7 @@
 
 #include "grid/grid_toolbar_model.h"
 #include "model/localization_manager.h"
+#include "show/midi_routing.h"
 #include "show/show_controller.h"
 #include "show/slot_edits.h"
 #include "ui/fonts.h"
@@ -81,7 +82,7 @@ void BankListModel::click(int index) {
         return;
     }
     if (show_.isMIDILearnMode.get()) {
-        show_.armMIDILearn(controlTarget(index));
+        show_.midiRouting().armMIDILearn(controlTarget(index));
     } else if (show_.currentBank.get() != index) {
         show_.currentBank = index;
     }

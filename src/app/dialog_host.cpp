@@ -3,7 +3,9 @@
 #include "model/localization_manager.h"
 #include "model/project_manager.h"
 #include "platform/ui/dialog_presenter.h"
+#include "show/project_io.h"
 #include "show/show_controller.h"
+#include "show/show_import.h"
 #include "show/slot_edits.h"
 
 namespace kestio::app {
@@ -117,14 +119,14 @@ bool DialogHost::presentNext() {
         std::optional<PendingImport> pending = std::move(pendingImport_);
         pendingImport_.reset();
         if (answer == 0 && pending) {
-            show_.saveProject([weak = std::weak_ptr<DialogHost*>(lifetime_),
+            show_.projectIO().saveProject([weak = std::weak_ptr<DialogHost*>(lifetime_),
                                pending = std::move(*pending)](bool saved) {
                 if (auto self = weak.lock(); self && saved) {
-                    (*self)->show_.handleDrop(pending.urls, pending.bank, pending.slot);
+                    (*self)->show_.showImport().handleDrop(pending.urls, pending.bank, pending.slot);
                 }
             });
         } else if (answer == 0) {
-            show_.saveProject();
+            show_.projectIO().saveProject();
         }
         return true;
     }
@@ -162,7 +164,7 @@ bool DialogHost::presentNext() {
             const int bank = show_.assignBank.get().value_or(show_.currentBank.get());
             const int slot = show_.assignSlot.get().value_or(0);
             if (show_.currentProjectURL.get()) {
-                show_.handleDrop(urls, bank, slot);
+                show_.showImport().handleDrop(urls, bank, slot);
             } else {
                 pendingImport_ = PendingImport{urls, bank, slot};
                 show_.showNoProjectAlert = true;

@@ -7,6 +7,8 @@
 #include "control/midi_input_controller.h"
 #include "control/midi_output_controller.h"
 #include "platform/storage/notification_center.h"
+#include "show/midi_routing.h"
+#include "show/project_io.h"
 #include "show/show_controller.h"
 #include "show/show_playback.h"
 
@@ -70,20 +72,20 @@ void MainViewWiring::onAppearSetup() {
 
     auto& center = s_.notifications;
     subscriptions_.push_back(center.addObserver(
-        kOpenProjectNotification, [&show](const platform::Notification&) { show.openProject(); }));
+        kOpenProjectNotification, [&show](const platform::Notification&) { show.projectIO().openProject(); }));
     subscriptions_.push_back(
         center.addObserver(kSaveProjectNotification, [&show](const platform::Notification& note) {
             // The quit confirmation hands over its completion; the plain post has none.
             if (const auto* completion = std::any_cast<SaveCompletion>(&note.object)) {
-                show.saveProject(completion->done);
+                show.projectIO().saveProject(completion->done);
             } else {
-                show.saveProject();
+                show.projectIO().saveProject();
             }
         }));
     subscriptions_.push_back(center.addObserver(
         kOpenProjectURLNotification, [&show](const platform::Notification& note) {
             if (const auto* url = std::any_cast<fs::path>(&note.object)) {
-                show.loadProject(*url);
+                show.projectIO().loadProject(*url);
             }
         }));
     subscriptions_.push_back(center.addObserver(
@@ -100,7 +102,7 @@ void MainViewWiring::onAppearSetup() {
     s_.keyboard.start();
     s_.midi.start();
     s_.midiOut.setup();
-    show.setupMIDIInput();
+    show.midiRouting().setupMIDIInput();
 }
 
 }  // namespace kestio::app

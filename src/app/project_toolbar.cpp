@@ -6,6 +6,8 @@
 #include <QToolButton>
 
 #include "model/localization_manager.h"
+#include "show/media_check.h"
+#include "show/project_io.h"
 #include "show/show_controller.h"
 #include "ui/fitted_label.h"
 #include "ui/fonts.h"
@@ -139,11 +141,11 @@ ProjectToolbar::ProjectToolbar(ShowController& show, RecentProjectsMenuModel::Se
     row->addWidget(relink_);
     row->addWidget(help_);
 
-    connect(open_, &QPushButton::clicked, this, [this] { show_.openProject(); });
-    connect(save_, &QPushButton::clicked, this, [this] { show_.saveProject(); });
-    connect(saveAs_, &QPushButton::clicked, this, [this] { show_.saveProjectAs(); });
-    connect(close_, &QPushButton::clicked, this, [this] { show_.closeProject(); });
-    connect(relink_, &QToolButton::clicked, this, [this] { show_.relinkFromFolder(); });
+    connect(open_, &QPushButton::clicked, this, [this] { show_.projectIO().openProject(); });
+    connect(save_, &QPushButton::clicked, this, [this] { show_.projectIO().saveProject(); });
+    connect(saveAs_, &QPushButton::clicked, this, [this] { show_.projectIO().saveProjectAs(); });
+    connect(close_, &QPushButton::clicked, this, [this] { show_.projectIO().closeProject(); });
+    connect(relink_, &QToolButton::clicked, this, [this] { show_.mediaCheck().relinkFromFolder(); });
     connect(help_, &QPushButton::clicked, this, [this] { show_.showHelpWindow(); });
 
     auto refreshOn = [this](auto& published) {

@@ -8,6 +8,7 @@ namespace kestio {
 class MIDIInputController;
 class MIDIOutputController;
 class ShowController;
+class SignalOutput;
 namespace output {
 class ExternalMonitorController;
 class OutputSurface;
@@ -24,7 +25,6 @@ namespace kestio::app {
 
 class DesignCanvas;
 class PanelFrames;
-class SignalOutput;
 class SoundOutputStatus;
 
 // Puts the side panels of the main window in their places: the project toolbar and the bank

@@ -7,6 +7,7 @@
 
 #include "control/midi_list_panel_controller.h"
 #include "control/midi_list_view.h"
+#include "show/midi_routing.h"
 #include "show/show_controller.h"
 #include "show/slot_edits.h"
 
@@ -26,11 +27,11 @@ void MIDIAssignmentsPanel::toggle() {
                     clearSlotMIDIBinding(bank, slot, binding);
                 },
             .clearControl =
-                [&show](const std::string& target) { show.clearControlAssignment(target); },
+                [&show](const std::string& target) { show.midiRouting().clearControlAssignment(target); },
             .editOutput = [&show](int bank,
-                                  int slot) { show.showMIDIOutputAssignDialog(bank, slot); },
+                                  int slot) { show.midiRouting().showMIDIOutputAssignDialog(bank, slot); },
             .clearOutput = [this](int bank, int slot) { clearSlotMIDIOutput(bank, slot); },
-            .dedup = [&show] { show.deduplicateMIDIAssignments(); },
+            .dedup = [&show] { show.midiRouting().deduplicateMIDIAssignments(); },
         },
         [&show]() -> const ProjectData& { return show.project(); });
 

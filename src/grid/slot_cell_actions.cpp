@@ -1,5 +1,8 @@
 #include "grid/slot_cell_actions.h"
 
+#include <functional>
+
+#include "show/midi_routing.h"
 #include "show/show_controller.h"
 #include "show/show_playback.h"
 #include "show/slot_edits.h"
@@ -8,21 +11,12 @@ namespace kestio::grid {
 
 namespace {
 
-SlotData* slotIn(ProjectData& project, int bank, int slot) {
-    if (!addressesSlot(project, bank, slot)) {
-        return nullptr;
+// Runs `change` on the slot, when it exists, through the show's one route of a slot edit.
+void editSlot(ShowController& show, int bank, int slot, bool marksUnsaved,
+              const std::function<void(SlotData&)>& change) {
+    if (show.editSlot(bank, slot, change) && marksUnsaved) {
+        show.hasUnsavedChanges = true;
     }
-    return &project.banks[static_cast<std::size_t>(bank)].slots[static_cast<std::size_t>(slot)];
-}
-
-// Runs `change` on the slot when it exists.
-template <typename Change>
-void editSlot(ShowController& show, int bank, int slot, bool marksUnsaved, Change change) {
-    if (!addressesSlot(show.project(), bank, slot)) {
-        return;
-    }
-    show.editProject([&](ProjectData& project) { change(*slotIn(project, bank, slot)); },
-                     marksUnsaved);
 }
 
 }  // namespace
@@ -71,7 +65,7 @@ void SlotCellActions::perform(int bank, int slot, const SlotCommand& command) {
             editSlot(show_, bank, slot, true, [](SlotData& data) { data.midiBindings.reset(); });
             break;
         case SlotCommandKind::setMIDIOutput:
-            show_.showMIDIOutputAssignDialog(bank, slot);
+            show_.midiRouting().showMIDIOutputAssignDialog(bank, slot);
             break;
         case SlotCommandKind::clearMIDIOutput:
             editSlot(show_, bank, slot, true,
@@ -82,7 +76,7 @@ void SlotCellActions::perform(int bank, int slot, const SlotCommand& command) {
 
 void SlotCellActions::click(int bank, int slot) {
     if (show_.isMIDILearnMode.get()) {
-        show_.armMIDILearn(bank, slot);
+        show_.midiRouting().armMIDILearn(bank, slot);
         return;
     }
     if (show_.isSelectMode.get()) {

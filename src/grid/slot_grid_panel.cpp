@@ -14,7 +14,9 @@
 #include "grid/midi_assignments_panel.h"
 #include "model/localization_manager.h"
 #include "platform/runloop/console.h"
+#include "show/midi_routing.h"
 #include "show/show_controller.h"
+#include "show/show_import.h"
 #include "show/show_playback.h"
 #include "ui/palette.h"
 
@@ -172,7 +174,7 @@ void SlotGridPanel::pressToolbar(ToolbarControl control) {
             selection_.setSelectMode(false);
             break;
         case ToolbarControl::midiLearn:
-            show_.toggleMIDILearnMode();
+            show_.midiRouting().toggleMIDILearnMode();
             break;
         case ToolbarControl::midiList:
             if (midiAssignments_) {
@@ -265,7 +267,7 @@ void SlotGridPanel::dropEvent(QDropEvent* event) {
     loop_.post([alive, slot = *slot, files = std::move(files)] {
         if (auto self = alive.lock()) {
             ShowController& show = (*self)->show_;
-            show.handleDrop(files, show.currentBank.get(), slot);
+            show.showImport().handleDrop(files, show.currentBank.get(), slot);
         }
     });
 }

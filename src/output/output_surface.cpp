@@ -426,6 +426,35 @@ void OutputSurface::prepareForPlay(bool preloaded) {
     }
 }
 
+OutputSurface::LoadedCue OutputSurface::loadCue(Cue next, std::optional<double> outPoint,
+                                                const ColorSettings& colors) {
+    PlaybackSlot& hidden = hiddenSlot();
+    hidden.load(next.url, next.inPoint, outPoint, colors);
+    next.item = hidden.player()->current();
+    cue(std::move(next));
+    return LoadedCue{hidden, hidden.player()->currentItem().get()};
+}
+
+void OutputSurface::applyEqualizerOnAir(const EqualizerSettings& equalizer) {
+    showingSlot().audio().applyEqualizer(equalizer);
+}
+
+bool OutputSurface::isOnAirStopped() const {
+    const PlaybackSlot& onAir = showingA_ ? *slotA_ : *slotB_;
+    return onAir.player()->rateValue() == 0.0f;
+}
+
+void OutputSurface::hideSlots() {
+    slotA_->containerLayer()->setOpacity(0.0f);
+    slotB_->containerLayer()->setOpacity(0.0f);
+}
+
+void OutputSurface::cutToStill(const QImage& picture) {
+    PlaybackSlot& hidden = hiddenSlot();
+    hidden.showStill(picture, ColorSettings{});
+    cut(hidden);
+}
+
 void OutputSurface::stopAll() {
     ++dissolveGeneration_;
     fadeInCleanup_.cancel();

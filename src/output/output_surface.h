@@ -121,6 +121,15 @@ class OutputSurface {
     // Switches the hidden slot to air by a cut or a dissolve (beginning at `atClockTime` on the
     // engine clock; none: now); its cue becomes what is on air.
     void take(const Take& how, std::optional<platform::ClockTime> atClockTime = std::nullopt);
+    // The clip loadCue() put into the hidden slot: the slot and the clip's item (null when the
+    // slot has none).
+    struct LoadedCue {
+        PlaybackSlot& slot;
+        std::shared_ptr<platform::media::PlayerItem> item;
+    };
+    // Loads `next`'s clip into the hidden slot from its in point (to `outPoint`, with `colors`)
+    // and records it as the cue, with the item loaded for it.
+    LoadedCue loadCue(Cue next, std::optional<double> outPoint, const ColorSettings& colors);
     // The level the hidden slot's chain may have now: its cue's own while the cue is on its way
     // to air; none (silent) for a warming cue, a slot fading out or an empty one.
     std::optional<AudioSettings> backgroundLevel() const;
@@ -156,6 +165,17 @@ class OutputSurface {
     void layout();
     // Sets the root's frame to a view of `size` and lays out.
     void setViewSize(platform::SizeF size);
+
+    // ---- Steps on the slot on air and on both slots ----
+    // Applies the equaliser to the sound chain of the slot on air.
+    void applyEqualizerOnAir(const EqualizerSettings& equalizer);
+    // True when the player of the slot on air stands still (its rate is 0), as a clip frozen at
+    // its end or paused does.
+    bool isOnAirStopped() const;
+    // Sets both slots' picture opacity to 0 at once.
+    void hideSlots();
+    // Shows `picture` as a still with neutral colour in the hidden slot and cuts to it.
+    void cutToStill(const QImage& picture);
 
     // Fits the chains to a clip of `channelCount` channels at `sampleRate`: at least two channels,
     // no more than the device has (when it has two or more), with time-pitch and equaliser only

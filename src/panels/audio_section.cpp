@@ -83,14 +83,14 @@ AudioSection::AudioSection(PanelFacade& facade, platform::RunLoop& loop, ui::Pan
     : QObject(&card), facade_(facade), target_(facade) {
     build(loop, card);
     refreshOnLoadedSlot(
-        subscriptions_, facade_, [this] { refresh(); }, facade_.isMuted(), facade_.isMeterPeak(),
-        facade_.outputDeviceName(), facade_.isMIDILearnMode(),
+        subscriptions_, facade_, [this] { refresh(); }, facade_.playback().isMuted(),
+        facade_.isMeterPeak(), facade_.playback().outputDeviceName(), facade_.isMIDILearnMode(),
         LocalizationManager::shared().language);
     // Levels come about 30 times a second: they go to the meter alone.
     subscriptions_.push_back(
-        facade_.vuLevels().subscribe([this](const auto&) { refreshLevels(); }));
+        facade_.playback().vuLevels().subscribe([this](const auto&) { refreshLevels(); }));
     subscriptions_.push_back(
-        facade_.vuChannelCount().subscribe([this](const auto&) { refreshLevels(); }));
+        facade_.playback().vuChannelCount().subscribe([this](const auto&) { refreshLevels(); }));
     refresh();
     refreshLevels();
 }
@@ -190,8 +190,8 @@ void AudioSection::refresh() {
     });
     const SlotData* slot = target_.slot();
 
-    device_->setText(QString::fromStdString(facade_.outputDeviceName().get()));
-    const bool muted = facade_.isMuted().get();
+    device_->setText(QString::fromStdString(facade_.playback().outputDeviceName().get()));
+    const bool muted = facade_.playback().isMuted().get();
     mute_->setText(muted ? QStringLiteral("MUTED") : QStringLiteral("MUTE"));
     mute_->setLook(muteLook(muted));
 
@@ -212,8 +212,8 @@ void AudioSection::refresh() {
 }
 
 void AudioSection::refreshLevels() {
-    meter_->setActiveChannels(facade_.vuChannelCount().get());
-    meter_->setLevels(facade_.vuLevels().get());
+    meter_->setActiveChannels(facade_.playback().vuChannelCount().get());
+    meter_->setLevels(facade_.playback().vuLevels().get());
 }
 
 bool AudioSection::showsGainField() const {
@@ -238,12 +238,13 @@ void AudioSection::pressMute() {
         return;
     }
     const auto loaded = loadedSlot(facade_);
-    facade_.toggleMute(loaded ? std::optional(loaded->data->audioSettings) : std::nullopt);
+    facade_.playback().toggleMute(loaded ? std::optional(loaded->data->audioSettings)
+                                         : std::nullopt);
 }
 
 void AudioSection::chooseMeterMode(bool peak) {
     facade_.isMeterPeak() = peak;
-    facade_.setMeterPeak(peak);
+    facade_.playback().setMeterPeak(peak);
 }
 
 }  // namespace kestio::panels

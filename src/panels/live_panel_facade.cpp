@@ -1,11 +1,12 @@
 #include "panels/live_panel_facade.h"
 
+#include "show/midi_routing.h"
 #include "show/show_controller.h"
 #include "show/show_playback.h"
 
 namespace kestio::panels {
 
-LivePanelFacade::LivePanelFacade(ShowController& show) : show_(show), playback_(show.playback()) {}
+LivePanelFacade::LivePanelFacade(ShowController& show) : show_(show) {}
 
 const ProjectData& LivePanelFacade::project() const {
     return show_.project();
@@ -43,62 +44,39 @@ void LivePanelFacade::markUnsaved() {
     show_.hasUnsavedChanges = true;
 }
 void LivePanelFacade::armMIDILearn(const std::string& control) {
-    show_.armMIDILearn(control);
+    show_.midiRouting().armMIDILearn(control);
 }
 void LivePanelFacade::playSlot(int bank, int slot) {
     show_.playSlot(bank, slot);
 }
 
-platform::Published<std::optional<int>>& LivePanelFacade::currentBankIndex() {
-    return playback_.currentBankIndex();
+ShowPlayback& LivePanelFacade::playback() {
+    return show_.playback();
 }
-platform::Published<std::optional<int>>& LivePanelFacade::currentSlotIndex() {
-    return playback_.currentSlotIndex();
+
+platform::Published<bool>& LivePanelFacade::editLocked() {
+    return show_.editLocked;
 }
-platform::Published<double>& LivePanelFacade::currentTime() {
-    return playback_.currentTime();
+platform::Published<bool>& LivePanelFacade::geoScaleLocked() {
+    return show_.geoScaleLocked;
 }
-platform::Published<double>& LivePanelFacade::duration() {
-    return playback_.duration();
+platform::Published<int>& LivePanelFacade::eqPanelTab() {
+    return show_.eqPanelTab;
 }
-platform::Published<std::string>& LivePanelFacade::selectedClipName() {
-    return playback_.selectedClipName();
+platform::Published<std::optional<std::string>>& LivePanelFacade::colorSliderEditingLabel() {
+    return show_.colorSliderEditingLabel;
 }
-platform::Published<bool>& LivePanelFacade::isMuted() {
-    return playback_.isMuted();
+platform::Published<std::string>& LivePanelFacade::colorSliderInputText() {
+    return show_.colorSliderInputText;
 }
-platform::Published<std::vector<float>>& LivePanelFacade::vuLevels() {
-    return playback_.vuLevels();
+std::uint64_t LivePanelFacade::projectGeneration() const {
+    return show_.projectGeneration();
 }
-platform::Published<int>& LivePanelFacade::vuChannelCount() {
-    return playback_.vuChannelCount();
+std::optional<std::filesystem::path> LivePanelFacade::currentProjectURL() const {
+    return show_.currentProjectURL.get();
 }
-platform::Published<std::string>& LivePanelFacade::outputDeviceName() {
-    return playback_.outputDeviceName();
-}
-bool LivePanelFacade::isLooping() const {
-    return playback_.isLooping();
-}
-bool LivePanelFacade::isShowingPlayerStopped() const {
-    return playback_.isShowingPlayerStopped();
-}
-void LivePanelFacade::handlePostRoll(PostRollMode mode) {
-    playback_.handlePostRoll(mode);
-}
-void LivePanelFacade::releaseLoop(PostRollMode postRoll) {
-    playback_.releaseLoop(postRoll);
-}
-void LivePanelFacade::toggleMute(const std::optional<AudioSettings>& onAirAudio) {
-    playback_.toggleMute(onAirAudio);
-}
-void LivePanelFacade::setMeterPeak(bool peak) {
-    playback_.setMeterPeak(peak);
-}
-std::shared_ptr<platform::Layer> LivePanelFacade::programLayer() {
-    return playback_.programLayer();
-}
-void LivePanelFacade::layoutProgram() {
-    playback_.layoutProgram();
+std::optional<std::filesystem::path> LivePanelFacade::resolveSlotURL(int bank, int slot) {
+    return show_.resolveSlotURL(bank, slot);
 }
 
 }  // namespace kestio::panels

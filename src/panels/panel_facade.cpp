@@ -3,8 +3,8 @@
 namespace kestio::panels {
 
 std::optional<LoadedSlotRef> loadedSlot(PanelFacade& facade) {
-    const auto bank = facade.currentBankIndex().get();
-    const auto slot = facade.currentSlotIndex().get();
+    const auto bank = facade.playback().currentBankIndex().get();
+    const auto slot = facade.playback().currentSlotIndex().get();
     if (!bank || !slot || *bank < 0 || *slot < 0) {
         return std::nullopt;
     }

@@ -3,10 +3,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "model/model_enums.h"
 #include "model/project_data.h"
@@ -14,18 +12,16 @@
 #include "model/slot_data.h"
 #include "platform/runloop/published.h"
 #include "show/show_controller.h"
-
-namespace kestio::platform {
-class Layer;
-}
+#include "show/show_playback.h"
 
 namespace kestio::panels {
 
-// What the player, settings panel and audio panels read and call of the show and the playback
-// controllers, in one narrow interface: the application's implementation forwards to the two
-// controllers; panel tests give a recording fake. Main thread only.
+// What the player, settings panel and audio panels read and call of the show controller, in one
+// narrow interface, with the show's adapter to playback for what is on air: the application's
+// implementation forwards to the show controller and its playback; panel tests give a recording
+// fake. Main thread only.
 //
-// The panels edit the slot loaded in the player (the playback controller's bank and slot
+// The panels edit the slot loaded in the player (playback's published bank and slot
 // indices), never the grid's cursor slot. An edit writes one field (editSlot), then marks the
 // project unsaved. The panels hand nothing to the output themselves: the show controller's
 // slot edit passes what changed on the slot on air to playback.
@@ -58,28 +54,9 @@ class PanelFacade {
     virtual void playSlot(int bank, int slot) = 0;
 
     // ---- Playback ----
-    virtual platform::Published<std::optional<int>>& currentBankIndex() = 0;
-    virtual platform::Published<std::optional<int>>& currentSlotIndex() = 0;
-    virtual platform::Published<double>& currentTime() = 0;
-    virtual platform::Published<double>& duration() = 0;
-    virtual platform::Published<std::string>& selectedClipName() = 0;
-    virtual platform::Published<bool>& isMuted() = 0;
-    virtual platform::Published<std::vector<float>>& vuLevels() = 0;
-    virtual platform::Published<int>& vuChannelCount() = 0;
-    virtual platform::Published<std::string>& outputDeviceName() = 0;
-    virtual bool isLooping() const = 0;
-    // True when the player of the playback slot on air stands still (frozen at its end, paused).
-    virtual bool isShowingPlayerStopped() const = 0;
-
-    virtual void handlePostRoll(PostRollMode mode) = 0;
-    virtual void releaseLoop(PostRollMode postRoll) = 0;
-    virtual void toggleMute(const std::optional<AudioSettings>& onAirAudio) = 0;
-    virtual void setMeterPeak(bool peak) = 0;
-
-    // The program output's layer tree, for the player panel's picture (null: nothing to show),
-    // and its layout pass, run after each size change of the view that shows it.
-    virtual std::shared_ptr<platform::Layer> programLayer() = 0;
-    virtual void layoutProgram() = 0;
+    // The show's one adapter to playback: what is on air, its position and meters, the program
+    // picture, and the transport and post-roll the panels drive.
+    virtual ShowPlayback& playback() = 0;
 
     // ---- Picture and sound settings (EQ and colour, geometry) ----
     // The edit lock: while on, no EQ, colour or geometry edit writes anything.
@@ -91,16 +68,6 @@ class PanelFacade {
     virtual platform::Published<int>& eqPanelTab() = 0;
     virtual platform::Published<std::optional<std::string>>& colorSliderEditingLabel() = 0;
     virtual platform::Published<std::string>& colorSliderInputText() = 0;
-
-    // ---- Transport ----
-    // Publishes the position and moves the clip on air there.
-    virtual void seek(double seconds) = 0;
-    // Steps `frames` frames of `frameRate` from the current position.
-    virtual void skip(int frames, double frameRate) = 0;
-    virtual void pause() = 0;
-    virtual void resume() = 0;
-    // While on, the clip's clock publishes no position: a timeline drag shows its own.
-    virtual void setSeeking(bool seeking) = 0;
 
     // ---- Thumbnail capture ----
     // Advanced whenever the project is replaced (opened, closed).

@@ -17,8 +17,8 @@ void refreshOnLoadedSlot(std::vector<platform::Subscription>& into, PanelFacade&
         into.push_back(published.subscribe([refresh](const auto&) { refresh(); }));
     };
     follow(facade.projectRevision());
-    follow(facade.currentBankIndex());
-    follow(facade.currentSlotIndex());
+    follow(facade.playback().currentBankIndex());
+    follow(facade.playback().currentSlotIndex());
     (follow(more), ...);
 }
 

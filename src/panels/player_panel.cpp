@@ -92,22 +92,23 @@ QRect letterbox(const QSize& size) {
 
 PlayerPanelState playerPanelState(PanelFacade& facade) {
     PlayerPanelState state;
+    ShowPlayback& playback = facade.playback();
     const auto loaded = loadedSlot(facade);
     state.loaded = loaded.has_value();
     const double fps = facade.currentFrameRate();
-    const double time = facade.currentTime().get();
-    const double length = facade.duration().get();
+    const double time = playback.currentTime().get();
+    const double length = playback.duration().get();
     const double left = length - time;
     double remaining = left > 0.0 ? left : 0.0;  // also when either is not a number
     // A clip that stands still within its last frame shows that frame for good: it is at its
     // end. (A freeze holds the middle of the last frame, half a frame before the end.)
     const double frame = 1.0 / std::max(1.0, std::round(std::isfinite(fps) ? fps : 1.0));
-    if (state.loaded && remaining < frame && facade.isShowingPlayerStopped()) {
+    if (state.loaded && remaining < frame && playback.isShowingPlayerStopped()) {
         remaining = 0.0;
     }
     state.remaining = timecode(remaining, fps);
     state.remainingRed = state.loaded && remaining > 0.0 && remaining <= kRedThreshold;
-    state.clipName = QString::fromStdString(facade.selectedClipName().get());
+    state.clipName = QString::fromStdString(playback.selectedClipName().get());
     if (loaded && loaded->data->clipInfo) {
         const ClipInfo& info = *loaded->data->clipInfo;
         state.formatInfo = QStringLiteral("[") + QString::fromStdString(info.resolution) +
@@ -126,7 +127,7 @@ PlayerPanelState playerPanelState(PanelFacade& facade) {
     state.position = timecode(time, fps) + QStringLiteral(" / ") + timecode(length, fps);
     // STOP stops whatever the player holds, even a slot the project no longer has.
     state.stopEnabled =
-        facade.isMIDILearnMode().get() || facade.currentBankIndex().get().has_value();
+        facade.isMIDILearnMode().get() || playback.currentBankIndex().get().has_value();
     return state;
 }
 
@@ -134,9 +135,9 @@ PlayerPanel::PlayerPanel(PanelFacade& facade, platform::RunLoop& loop, ui::Panel
     : QObject(&card), facade_(facade) {
     build(loop, card);
     refreshOnLoadedSlot(
-        subscriptions_, facade_, [this] { refresh(); }, facade_.currentTime(), facade_.duration(),
-        facade_.selectedClipName(), facade_.isMIDILearnMode(),
-        LocalizationManager::shared().language);
+        subscriptions_, facade_, [this] { refresh(); }, facade_.playback().currentTime(),
+        facade_.playback().duration(), facade_.playback().selectedClipName(),
+        facade_.isMIDILearnMode(), LocalizationManager::shared().language);
     refresh();
 }
 
@@ -198,9 +199,9 @@ void PlayerPanel::build(platform::RunLoop& loop, ui::PanelCard& card) {
 
     auto* box = new ProgramBox;
     box->setFixedSize(kContentWidth, kPictureHeight);
-    if (auto layer = facade_.programLayer()) {
+    if (auto layer = facade_.playback().programLayer()) {
         programView_ = new platform::LayerView(loop, box);
-        programView_->onLayout = [this](platform::SizeF) { facade_.layoutProgram(); };
+        programView_->onLayout = [this](platform::SizeF) { facade_.playback().layoutProgram(); };
         programView_->setRootLayer(std::move(layer));
         box->view = programView_;
         programView_->setGeometry(letterbox(box->size()));
@@ -265,13 +266,13 @@ void PlayerPanel::setPostRollMode(PostRollMode mode) {
     } else if (facade_.isSettingJumpTarget().get()) {
         facade_.isSettingJumpTarget() = false;
     }
-    if (facade_.isLooping()) {
+    if (facade_.playback().isLooping()) {
         if (mode != PostRollMode::loop) {
-            facade_.releaseLoop(mode);
+            facade_.playback().releaseLoop(mode);
         }
         return;
     }
-    if (mode == PostRollMode::loop && facade_.isShowingPlayerStopped()) {
+    if (mode == PostRollMode::loop && facade_.playback().isShowingPlayerStopped()) {
         facade_.playSlot(bank, slot);
     }
 }
@@ -281,7 +282,7 @@ void PlayerPanel::pressStop() {
         facade_.armMIDILearn("stop");
         return;
     }
-    facade_.handlePostRoll(PostRollMode::black);
+    facade_.playback().handlePostRoll(PostRollMode::black);
 }
 
 StyledButton* PlayerPanel::postRollButton(PostRollMode mode) const {

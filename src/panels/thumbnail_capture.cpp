@@ -24,9 +24,10 @@ void ThumbnailCapture::capture(int bank, int slot) {
         return;
     }
     const SlotData& data = banks[std::size_t(bank)].slots[std::size_t(slot)];
-    const bool isLoaded =
-        facade_.currentBankIndex().get() == bank && facade_.currentSlotIndex().get() == slot;
-    const double time = isLoaded ? facade_.currentTime().get() : data.inPoint.value_or(0.0);
+    const bool isLoaded = facade_.playback().currentBankIndex().get() == bank &&
+                          facade_.playback().currentSlotIndex().get() == slot;
+    const double time =
+        isLoaded ? facade_.playback().currentTime().get() : data.inPoint.value_or(0.0);
     std::weak_ptr<ThumbnailCapture*> alive = self_;
     importer_.videoThumbnail(*url, time,
                              [alive, generation = facade_.projectGeneration(), bank, slot,

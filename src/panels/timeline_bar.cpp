@@ -22,7 +22,7 @@ QColor progressBlue() {
 
 TimelineScale scaleOf(PanelFacade& facade) {
     const auto loaded = loadedSlot(facade);
-    return timelineScale(facade.duration().get(), facade.currentTime().get(),
+    return timelineScale(facade.playback().duration().get(), facade.playback().currentTime().get(),
                          loaded ? loaded->data->inPoint : std::nullopt,
                          loaded ? loaded->data->outPoint : std::nullopt);
 }
@@ -47,7 +47,8 @@ void drawMark(QPainter& p, double x, double height, const QColor& colour) {
 TimelineBar::TimelineBar(PanelFacade& facade, QWidget* parent) : QWidget(parent), facade_(facade) {
     setFixedHeight(kHeight);
     refreshOnLoadedSlot(
-        subscriptions_, facade_, [this] { update(); }, facade_.currentTime(), facade_.duration());
+        subscriptions_, facade_, [this] { update(); }, facade_.playback().currentTime(),
+        facade_.playback().duration());
 }
 
 double TimelineBar::playheadX() const {
@@ -150,11 +151,11 @@ void TimelineBar::mouseReleaseEvent(QMouseEvent* event) {
     const auto time = scaleOf(facade_).timeAt(event->position().x(), width());
     if (gesture == Gesture::drag) {
         if (time) {
-            facade_.seek(*time);
+            facade_.playback().seek(*time);
         }
-        facade_.setSeeking(false);
+        facade_.playback().setSeeking(false);
     } else if (time) {
-        facade_.seek(*time);
+        facade_.playback().seek(*time);
     }
 }
 
@@ -163,8 +164,8 @@ void TimelineBar::dragTo(double x) {
     if (!time) {
         return;
     }
-    facade_.setSeeking(true);
-    facade_.currentTime().set(*time);
+    facade_.playback().setSeeking(true);
+    facade_.playback().currentTime().set(*time);
 }
 
 }  // namespace kestio::panels

@@ -101,7 +101,7 @@ StyledButton* TransportRow::button(TransportImage image) const {
 void TransportRow::refresh() {
     const auto loaded = loadedSlot(facade_);
     shown_ = loaded ? std::optional(std::pair(loaded->bank, loaded->slot)) : std::nullopt;
-    const bool onAir = facade_.currentBankIndex().get().has_value();
+    const bool onAir = facade_.playback().currentBankIndex().get().has_value();
     for (std::size_t i = 0; i < kButtons.size(); ++i) {
         bool enabled = true;
         switch (kButtons[i].image) {
@@ -126,14 +126,15 @@ void TransportRow::refresh() {
 
 void TransportRow::seekToInPoint() {
     if (const auto loaded = loadedSlot(facade_)) {
-        facade_.seek(loaded->data->inPoint.value_or(0.0));
+        facade_.playback().seek(loaded->data->inPoint.value_or(0.0));
     }
 }
 
 void TransportRow::seekToOutPoint() {
     if (const auto loaded = loadedSlot(facade_)) {
         // Without an out point: the clip's own end, not the timeline's one-second minimum.
-        facade_.seek(loaded->data->outPoint.value_or(facade_.duration().get()));
+        facade_.playback().seek(
+            loaded->data->outPoint.value_or(facade_.playback().duration().get()));
     }
 }
 
@@ -150,20 +151,20 @@ void TransportRow::writePoint(bool in, std::optional<double> value) {
 }
 
 void TransportRow::setInPoint() {
-    writePoint(true, facade_.currentTime().get());
+    writePoint(true, facade_.playback().currentTime().get());
 }
 void TransportRow::clearInPoint() {
     writePoint(true, std::nullopt);
 }
 void TransportRow::setOutPoint() {
-    writePoint(false, facade_.currentTime().get());
+    writePoint(false, facade_.playback().currentTime().get());
 }
 void TransportRow::clearOutPoint() {
     writePoint(false, std::nullopt);
 }
 
 void TransportRow::stepFrame(int direction) {
-    facade_.skip(direction, facade_.currentFrameRate());
+    facade_.playback().skip(direction, facade_.currentFrameRate());
 }
 
 void TransportRow::playPause(const std::string& key, bool play) {
@@ -172,9 +173,9 @@ void TransportRow::playPause(const std::string& key, bool play) {
         return;
     }
     if (play) {
-        facade_.resume();
+        facade_.playback().resume();
     } else {
-        facade_.pause();
+        facade_.playback().pause();
     }
 }
 

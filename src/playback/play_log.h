@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/runloop/serial_worker.h"
+#include "platform/runloop/job_threads.h"
 
 namespace kestio {
 

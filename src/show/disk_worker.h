@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "platform/runloop/run_loop.h"
-#include "platform/runloop/serial_worker.h"
+#include "platform/runloop/job_threads.h"
 
 namespace kestio {
 

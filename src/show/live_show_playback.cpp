@@ -1,13 +1,11 @@
 #include "show/live_show_playback.h"
 
-#include "output/audio_engine_controller.h"
 #include "output/output_surface.h"
-#include "output/playback_slot.h"
-#include "platform/graphics/layer.h"
 
 namespace kestio {
 
-LiveShowPlayback::LiveShowPlayback(PlaybackController& controller) : controller_(controller) {
+LiveShowPlayback::LiveShowPlayback(PlaybackController& controller)
+    : controller_(controller), surface_(controller.view()) {
     controller_.onRequestPlay = [this](int bank, int slot) {
         if (onRequestPlay) {
             onRequestPlay(bank, slot);
@@ -37,36 +35,31 @@ void LiveShowPlayback::preloadNext(int bank, int slot, const std::filesystem::pa
 
 void LiveShowPlayback::standby(int bank, int slot, const std::filesystem::path& url,
                                const SlotData& data, platform::SizeF monitorSize) {
-    auto& view = controller_.view();
-    view.setMonitorSize(monitorSize);
+    surface_.setMonitorSize(monitorSize);
     controller_.removeObservers();
-    PlaybackSlot& hidden = view.hiddenSlot();
-    const double inPoint = data.inPoint.value_or(0.0);
-    hidden.load(url, inPoint, data.outPoint, data.colorSettings);
     // The slot pair records the cue; the standby cue goes on air paused, by a take.
     output::Cue cue;
     cue.ref = SlotRef{bank, slot};
     cue.url = url;
     cue.state = output::CueState::hiddenPlaying;
     cue.audio = data.audioSettings;
-    cue.item = hidden.player()->current();
-    cue.inPoint = inPoint;
-    view.cue(std::move(cue));
+    cue.inPoint = data.inPoint.value_or(0.0);
+    const double inPoint = cue.inPoint;
+    const auto loaded = surface_.loadCue(std::move(cue), data.outPoint, data.colorSettings);
     controller_.currentBankIndex = bank;
     controller_.currentSlotIndex = slot;
     controller_.selectedClipName = data.name;
-    const auto item = hidden.player()->currentItem().get();
-    if (!item) {
+    if (!loaded.item) {
         controller_.statusObserver.reset();
         return;
     }
     PlaybackController* controller = &controller_;
-    PlaybackSlot* target = &hidden;
-    std::weak_ptr<platform::media::PlayerItem> weakItem = item;
-    controller_.statusObserver = item->status().subscribe(
+    PlaybackSlot* target = &loaded.slot;
+    std::weak_ptr<platform::media::PlayerItem> weakItem = loaded.item;
+    controller_.statusObserver = loaded.item->status().subscribe(
         [controller, target, weakItem, url, inPoint](const platform::media::ItemStatus&) {
-            if (auto loaded = weakItem.lock()) {
-                controller->handleStatusChange(loaded, *target, loaded, url, inPoint);
+            if (auto item = weakItem.lock()) {
+                controller->handleStatusChange(item, *target, item, url, inPoint);
             }
         });
 }
@@ -117,7 +110,7 @@ void LiveShowPlayback::applyColorSettings(const ColorSettings& color) {
 }
 
 void LiveShowPlayback::applyEqualizerToShowingSlot(const EqualizerSettings& equalizer) {
-    controller_.view().showingSlot().audio().applyEqualizer(equalizer);
+    surface_.applyEqualizerOnAir(equalizer);
 }
 
 void LiveShowPlayback::releaseLoop(PostRollMode postRoll) {
@@ -144,16 +137,15 @@ bool LiveShowPlayback::isLooping() const {
 }
 
 bool LiveShowPlayback::isShowingPlayerStopped() const {
-    return controller_.view().showingSlot().player()->rateValue() == 0.0f;
+    return surface_.isOnAirStopped();
 }
 
 void LiveShowPlayback::hideSlotLayers() {
-    controller_.view().slotA().containerLayer()->setOpacity(0.0f);
-    controller_.view().slotB().containerLayer()->setOpacity(0.0f);
+    surface_.hideSlots();
 }
 
 void LiveShowPlayback::clearSurface() {
-    controller_.view().stopAll();
+    surface_.stopAll();
 }
 
 platform::Published<std::optional<int>>& LiveShowPlayback::currentBankIndex() {
@@ -203,10 +195,10 @@ void LiveShowPlayback::setSeeking(bool seeking) {
     controller_.isSeeking = seeking;
 }
 std::shared_ptr<platform::Layer> LiveShowPlayback::programLayer() {
-    return controller_.view().rootLayer();
+    return surface_.rootLayer();
 }
 void LiveShowPlayback::layoutProgram() {
-    controller_.view().layout();
+    surface_.layout();
 }
 
 }  // namespace kestio

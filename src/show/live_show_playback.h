@@ -7,7 +7,9 @@ namespace kestio {
 
 // The show's playback on the application's playback controller and its output surface. The
 // controller's requests to play or preload another slot are handed on to onRequestPlay and
-// onRequestPreloadNext. Main thread only; the controller must outlive this object.
+// onRequestPreloadNext. What it does on the output itself (a standby cue, the equaliser on air,
+// hiding or emptying the slots) is an operation of the output surface. Main thread only; the
+// controller must outlive this object.
 class LiveShowPlayback final : public ShowPlayback {
   public:
     explicit LiveShowPlayback(PlaybackController& controller);
@@ -60,6 +62,8 @@ class LiveShowPlayback final : public ShowPlayback {
 
   private:
     PlaybackController& controller_;
+    // The controller's output surface, driven through its own operations.
+    output::OutputSurface& surface_;
 };
 
 }  // namespace kestio

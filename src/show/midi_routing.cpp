@@ -4,9 +4,12 @@
 
 #include "control/midi_input_controller.h"
 #include "control/midi_list_panel_controller.h"
+#include "model/localization_manager.h"
+#include "platform/ui/dialog_presenter.h"
 #include "show/midi_assignment_dedup.h"
 #include "show/show_controller.h"
 #include "show/show_playback.h"
+#include "show/slot_edits.h"
 
 namespace kestio {
 
@@ -37,13 +40,13 @@ void MIDIRouting::setupMIDIInput() {
     show_.midi_.onRawMessage = [alive](std::uint8_t status, std::uint8_t data1,
                                        std::uint8_t data2) {
         if (auto self = alive.lock()) {
-            (*self)->handleMIDINoteOn(status, data1, data2);
+            (*self)->midiRouting().handleMIDINoteOn(status, data1, data2);
         }
     };
     show_.midi_.onControlChange = [alive](std::uint8_t channel, std::uint8_t controller,
                                           std::uint8_t value) {
         if (auto self = alive.lock()) {
-            (*self)->handleMIDIControlChange(channel, controller, value);
+            (*self)->midiRouting().handleMIDIControlChange(channel, controller, value);
         }
     };
 }
@@ -174,7 +177,7 @@ void MIDIRouting::armMIDILearn(int bank, int slot) {
         const int b = bank;
         const int s = slot;
         if (self) {
-            (*self)->learnSlotBinding(channel, note, b, s);
+            (*self)->midiRouting().learnSlotBinding(channel, note, b, s);
         }
     };
 }
@@ -189,7 +192,7 @@ void MIDIRouting::armMIDILearn(const std::string& control) {
         const auto self = alive.lock();
         const std::string target = control;
         if (self) {
-            (*self)->learnControlAssignment(channel, note, target);
+            (*self)->midiRouting().learnControlAssignment(channel, note, target);
         }
     };
 }
@@ -271,6 +274,37 @@ void MIDIRouting::deduplicateMIDIAssignments() {
     show_.playback_.log("🧹 MIDIアサインの重複を " + std::to_string(removed) +
                         "件 整理しました");
     show_.setUnsaved();
+}
+
+void MIDIRouting::showMIDIOutputAssignDialog(int bank, int slot) {
+    const SlotData* data = show_.slotAt(bank, slot);
+    if (data == nullptr) {
+        return;
+    }
+    const std::uint64_t generation = show_.projectGeneration_;
+    const MIDINoteBinding start = midiOutputDialogStart(data->midiOutputBinding);
+    platform::DialogPresenter::MIDINotePrompt prompt;
+    prompt.message = L("MIDI出力アサイン", "MIDI Output Assign");
+    prompt.informative = L(
+        "このスロットを再生したときに外部機器へ送るMIDIチャンネルとノート番号を指定してください。",
+        "Specify the MIDI channel and note number to send to the external device when this "
+        "slot plays.");
+    // These two labels read the same in both languages.
+    prompt.channelLabel = "Channel (1-16)";
+    prompt.noteLabel = "Note (0-127)";
+    prompt.channelText = std::to_string(start.channel);
+    prompt.noteText = std::to_string(start.note);
+    const auto answer = show_.dialogs_.promptMIDINote(prompt, "OK", L("キャンセル", "Cancel"));
+    if (!answer || generation != show_.projectGeneration_) {
+        return;
+    }
+    SlotData* target = show_.slotAt(bank, slot);
+    if (target == nullptr) {
+        return;
+    }
+    target->midiOutputBinding = midiOutputFromFields(answer->first, answer->second);
+    show_.setUnsaved();
+    show_.projectDidChange();
 }
 
 }  // namespace kestio

@@ -43,6 +43,9 @@ class MIDIRouting {
     std::optional<MIDIControlAssignment> firstControlAssignment(const std::string& target) const;
     void clearControlAssignment(const std::string& target);
     void deduplicateMIDIAssignments();
+    // Asks for the MIDI channel and note the slot sends when it plays, and stores the answer
+    // (nothing when cancelled, or when the project was replaced meanwhile).
+    void showMIDIOutputAssignDialog(int bank, int slot);
     // Refreshes the MIDI assignments panel when it is shown.
     void refreshVisibleMIDIList();
 

@@ -224,7 +224,7 @@ void ProjectIO::finishLoad(const fs::path& url, std::uint64_t request, LoadOutco
     // The project now equals its file; what the steps below change marks it unsaved.
     show_.hasUnsavedChanges = false;
     show_.midiRouting_->refreshVisibleMIDIList();
-    show_.deduplicateMIDIAssignments();
+    show_.midiRouting().deduplicateMIDIAssignments();
     const std::uint64_t generation = show_.projectGeneration_;
     reportDefaultedValues(defaulted);
     if (generation != show_.projectGeneration_) {

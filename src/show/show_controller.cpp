@@ -336,104 +336,10 @@ DiskWorker& ShowController::diskWorker() {
     return *diskWorker_;
 }
 
-// ---- Project open, save and close (the project files part)
-// ---------------------------------------
-
-void ShowController::saveProject() {
-    projectIO_->saveProject();
-}
-void ShowController::saveProject(std::function<void(bool saved)> done) {
-    projectIO_->saveProject(std::move(done));
-}
-void ShowController::saveProjectAs() {
-    projectIO_->saveProjectAs();
-}
-void ShowController::openProject() {
-    projectIO_->openProject();
-}
-void ShowController::loadProject(const std::filesystem::path& url) {
-    projectIO_->loadProject(url);
-}
-void ShowController::closeProject() {
-    projectIO_->closeProject();
-}
-
-// ---- MIDI actions and learn (the MIDI routing part)
-// ----------------------------------------------
-
-void ShowController::setupMIDIInput() {
-    midiRouting_->setupMIDIInput();
-}
-void ShowController::handleMIDINoteOn(std::uint8_t status, std::uint8_t note,
-                                      std::uint8_t velocity) {
-    midiRouting_->handleMIDINoteOn(status, note, velocity);
-}
-void ShowController::performMIDIControlAction(const std::string& target) {
-    midiRouting_->performMIDIControlAction(target);
-}
-void ShowController::handleMIDIControlChange(std::uint8_t channel, std::uint8_t controller,
-                                             std::uint8_t value) {
-    midiRouting_->handleMIDIControlChange(channel, controller, value);
-}
-void ShowController::toggleMIDILearnMode() {
-    midiRouting_->toggleMIDILearnMode();
-}
-void ShowController::armMIDILearn(int bank, int slot) {
-    midiRouting_->armMIDILearn(bank, slot);
-}
-void ShowController::armMIDILearn(const std::string& control) {
-    midiRouting_->armMIDILearn(control);
-}
-void ShowController::learnSlotBinding(int rawChannel, int note, int bank, int slot) {
-    midiRouting_->learnSlotBinding(rawChannel, note, bank, slot);
-}
-void ShowController::learnControlAssignment(int rawChannel, int note, const std::string& target) {
-    midiRouting_->learnControlAssignment(rawChannel, note, target);
-}
-void ShowController::removeMIDIBinding(std::int64_t channel, std::int64_t note) {
-    midiRouting_->removeMIDIBinding(channel, note);
-}
-std::vector<MIDIControlAssignment> ShowController::controlAssignments(
-    const std::string& target) const {
-    return midiRouting_->controlAssignments(target);
-}
-std::optional<MIDIControlAssignment> ShowController::firstControlAssignment(
-    const std::string& target) const {
-    return midiRouting_->firstControlAssignment(target);
-}
-void ShowController::clearControlAssignment(const std::string& target) {
-    midiRouting_->clearControlAssignment(target);
-}
-void ShowController::deduplicateMIDIAssignments() {
-    midiRouting_->deduplicateMIDIAssignments();
-}
-
-// ---- Import (the import part) -------------------------------------------------------------------
-
-void ShowController::handleDrop(const std::vector<std::filesystem::path>& urls, int bank,
-                                int slot) {
-    showImport_->handleDrop(urls, bank, slot);
-}
-void ShowController::importFiles(const std::vector<std::filesystem::path>& urls, int bank,
-                                 int slot) {
-    showImport_->importFiles(urls, bank, slot);
-}
+// ---- Import and warm-up ----------------------------------------------------------------------
 
 void ShowController::waitForActiveDisplay(double timeout, std::function<void(bool)> done) {
     playback_.waitForWarmReady(timeout, std::move(done));
-}
-
-// ---- Missing media, rescan and relink (the media check part)
-// --------------------------------------
-
-void ShowController::checkMissingMedia() {
-    mediaCheck_->checkMissingMedia();
-}
-void ShowController::rescanClip(const std::filesystem::path& url, int bank, int slot) {
-    mediaCheck_->rescanClip(url, bank, slot);
-}
-void ShowController::relinkFromFolder() {
-    mediaCheck_->relinkFromFolder();
 }
 
 }  // namespace kestio

@@ -204,40 +204,24 @@ class ShowController {
     void requestPlay(int bank, int slot);
 
     // ---- Keyboard actions and Cut Go ----------------------------------------------------------
+    // Installs the key handler's actions (slot keys, cursor, Return, standby, Cut Go, bank keys,
+    // pause, stop, save); each action lives below in the private part.
     void setupKeyboardShortcuts();
-    void keyPlaySlot(int slotIndex);
-    void moveCursor(int rowDelta, int columnDelta);
-    void enterCursorSlot();
-    void standbyCursorSlot();
     void selectBank(int bankIndex);
     void pausePlayback();
     void stopPlayback();
-    void cutGo();
     void showHelpWindow();
 
-    // ---- MIDI actions and learn ---------------------------------------------------------------
-    void setupMIDIInput();
-    void handleMIDINoteOn(std::uint8_t status, std::uint8_t note, std::uint8_t velocity);
-    void performMIDIControlAction(const std::string& target);
-    void handleMIDIControlChange(std::uint8_t channel, std::uint8_t controller, std::uint8_t value);
-    void toggleMIDILearnMode();
-    void armMIDILearn(int bank, int slot);
-    void armMIDILearn(const std::string& control);
-    void learnSlotBinding(int rawChannel, int note, int bank, int slot);
-    void learnControlAssignment(int rawChannel, int note, const std::string& target);
-    void removeMIDIBinding(std::int64_t channel, std::int64_t note);
-    std::vector<MIDIControlAssignment> controlAssignments(const std::string& target) const;
-    std::optional<MIDIControlAssignment> firstControlAssignment(const std::string& target) const;
-    void clearControlAssignment(const std::string& target);
-    // Keeps the first use of every MIDI (channel, note) pair of the project.
-    void deduplicateMIDIAssignments();
-
-    // ---- Import -------------------------------------------------------------------------------
-    void handleDrop(const std::vector<std::filesystem::path>& urls, int bank, int slot);
-    void importFiles(const std::vector<std::filesystem::path>& urls, int bank, int slot);
-    // Calls done(true) when the picture of the slot just played is ready for display within
-    // `timeout` seconds, else done(false); exactly once.
-    void waitForActiveDisplay(double timeout, std::function<void(bool)> done);
+    // ---- The owned parts, for the views that drive them -----------------------------------------
+    // MIDI input routing, learn and the assignments (and the MIDI output assign dialog).
+    MIDIRouting& midiRouting() { return *midiRouting_; }
+    const MIDIRouting& midiRouting() const { return *midiRouting_; }
+    // Drops and imports of files into slots.
+    ShowImport& showImport() { return *showImport_; }
+    // Opening, saving and closing the project.
+    ProjectIO& projectIO() { return *projectIO_; }
+    // The missing-media check, the rescan of a clip and the relink from a folder.
+    MediaCheck& mediaCheck() { return *mediaCheck_; }
 
     // ---- Slot and bank edits ------------------------------------------------------------------
     void deleteClip(int bank, int slot);
@@ -251,7 +235,6 @@ class ShowController {
     // record was replaced as a whole, as a swap does).
     void applySlotSettingsToActivePlayer(int bank, int slot);
     void renameBank(int bank);
-    void showMIDIOutputAssignDialog(int bank, int slot);
 
     // ---- Edits made by the views -------------------------------------------------------------
     // Runs `edit` on the project and tells the views it changed; with `marksUnsaved` the project
@@ -267,24 +250,8 @@ class ShowController {
         }
     }
 
-    // ---- Project open, save and close ---------------------------------------------------------
-    void saveProject();
-    // The same, then done(true) once the package is written, or done(false) when the save
-    // panel was cancelled or the write failed (its alert shown); exactly once.
-    void saveProject(std::function<void(bool saved)> done);
-    void saveProjectAs();
-    void openProject();
-    void loadProject(const std::filesystem::path& url);
-    void closeProject();
-
-    // ---- Missing media, rescan and relink -----------------------------------------------------
-    void checkMissingMedia();
-    void rescanClip(const std::filesystem::path& url, int bank, int slot);
-    void relinkFromFolder();
-
     // ---- Warm-up ------------------------------------------------------------------------------
     void startWarmUp(const ProjectData& project);
-    WarmUpMissingChoice askMissingFileDuringWarmUp(int bank, int slot);
 
   private:
     // The parts carry out the operations of their field with the controller's show state.
@@ -294,6 +261,19 @@ class ShowController {
     friend class ProjectIO;
 
     struct WarmUpSession;
+
+    // The key handler's actions (show_controller_keys.cpp).
+    void keyPlaySlot(int slotIndex);
+    void moveCursor(int rowDelta, int columnDelta);
+    void enterCursorSlot();
+    void standbyCursorSlot();
+    void cutGo();
+    // The warm-up's alert for a slot whose file is missing, and its wait for the picture of the
+    // slot just played (the import's display check waits the same way, for 5 s).
+    WarmUpMissingChoice askMissingFileDuringWarmUp(int bank, int slot);
+    // Calls done(true) when the picture of the slot just played is ready for display within
+    // `timeout` seconds, else done(false); exactly once.
+    void waitForActiveDisplay(double timeout, std::function<void(bool)> done);
 
     // The slot at (bank, slot), none when the indices address no slot of the project.
     SlotData* slotAt(int bank, int slot);

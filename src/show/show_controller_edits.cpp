@@ -1,7 +1,6 @@
 // Slot and bank edits of the show controller: removing a slot's clip, the one route of a slot
 // edit made by the views (which hands what changed on the slot on air to the players), handing
-// the stored settings of the slot on air to the players again, renaming a bank and choosing the
-// MIDI note a slot sends when it plays.
+// the stored settings of the slot on air to the players again and renaming a bank.
 
 #include <functional>
 #include <optional>
@@ -96,37 +95,6 @@ void ShowController::renameBank(int bank) {
     if (!name || generation != projectGeneration_ || !renameBankIn(project_, bank, *name)) {
         return;
     }
-    setUnsaved();
-    projectDidChange();
-}
-
-void ShowController::showMIDIOutputAssignDialog(int bank, int slot) {
-    const SlotData* data = slotAt(bank, slot);
-    if (data == nullptr) {
-        return;
-    }
-    const std::uint64_t generation = projectGeneration_;
-    const MIDINoteBinding start = midiOutputDialogStart(data->midiOutputBinding);
-    platform::DialogPresenter::MIDINotePrompt prompt;
-    prompt.message = L("MIDI出力アサイン", "MIDI Output Assign");
-    prompt.informative = L(
-        "このスロットを再生したときに外部機器へ送るMIDIチャンネルとノート番号を指定してください。",
-        "Specify the MIDI channel and note number to send to the external device when this "
-        "slot plays.");
-    // These two labels read the same in both languages.
-    prompt.channelLabel = "Channel (1-16)";
-    prompt.noteLabel = "Note (0-127)";
-    prompt.channelText = std::to_string(start.channel);
-    prompt.noteText = std::to_string(start.note);
-    const auto answer = dialogs_.promptMIDINote(prompt, "OK", L("キャンセル", "Cancel"));
-    if (!answer || generation != projectGeneration_) {
-        return;
-    }
-    SlotData* target = slotAt(bank, slot);
-    if (target == nullptr) {
-        return;
-    }
-    target->midiOutputBinding = midiOutputFromFields(answer->first, answer->second);
     setUnsaved();
     projectDidChange();
 }

@@ -1,6 +1,7 @@
 #include "control/keyboard_shortcut_handler.h"
 #include "model/localization_manager.h"
 #include "platform/ui/dialog_presenter.h"
+#include "show/project_io.h"
 #include "show/show_controller.h"
 #include "show/show_playback.h"
 
@@ -23,7 +24,7 @@ void ShowController::setupKeyboardShortcuts() {
     });
     keyboard_.onEnter = with([](ShowController& show) { show.enterCursorSlot(); });
     keyboard_.onStandby = with([](ShowController& show) { show.standbyCursorSlot(); });
-    keyboard_.onSave = with([](ShowController& show) { show.saveProject(); });
+    keyboard_.onSave = with([](ShowController& show) { show.projectIO().saveProject(); });
     keyboard_.onSelectBank = with([](ShowController& show, int bank) { show.selectBank(bank); });
     keyboard_.onCutGo = with([](ShowController& show) { show.cutGo(); });
     keyboard_.onPause = with([](ShowController& show) { show.pausePlayback(); });

@@ -56,7 +56,7 @@ void ShowImport::handleDrop(const std::vector<std::filesystem::path>& urls, int 
         std::weak_ptr<ShowController*> alive = show_.lifetime_;
         show_.confirmImportWhilePlaying = [alive, urls, bank, slot] {
             if (auto self = alive.lock()) {
-                (*self)->importFiles(urls, bank, slot);
+                (*self)->showImport().importFiles(urls, bank, slot);
             }
         };
         return;

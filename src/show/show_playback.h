@@ -18,10 +18,11 @@ class Layer;
 
 namespace kestio {
 
-// What the show controller asks of playback: the operations on the slot on air, the play log,
-// the warm-up mode and the published now-playing values. The application's implementation
-// drives the playback controller and its output surface; tests record the calls and publish
-// values themselves. Main thread only.
+// The one adapter to playback, for the show controller and the panels: the operations on the
+// slot on air, the play log, the warm-up mode, the published now-playing values and the
+// transport and program picture the panels use. The application's implementation drives the
+// playback controller and its output surface; tests record the calls and publish values
+// themselves. Main thread only.
 class ShowPlayback {
   public:
     virtual ~ShowPlayback() = default;

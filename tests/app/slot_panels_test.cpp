@@ -18,7 +18,6 @@
 
 #include "app/canvas_view.h"
 #include "app/design_canvas.h"
-#include "app/live_signal_output.h"
 #include "app/main_window.h"
 #include "app/midi_tile_overlay.h"
 #include "app/panel_frames.h"
@@ -37,6 +36,8 @@
 #include "panels/transport_row.h"
 #include "platform/audio/audio_engine.h"
 #include "platform/ui/layer_view.h"
+#include "show/live_signal_output.h"
+#include "show/midi_routing.h"
 #include "support/fake_output_window.h"
 #include "support/fake_screen_provider.h"
 #include "support/live_show_fixture.h"
@@ -110,7 +111,7 @@ class MainWindowPanels : public LiveShowFixture {
     FakeOutputWindowFactory windows;
     output::ExternalMonitorController monitor{loop, screens, windows.factory()};
 
-    app::LiveSignalOutput signals{controller};
+    LiveSignalOutput signals{controller};
     std::unique_ptr<app::MainWindow> window;
     std::unique_ptr<app::PanelFrames> frames;
     std::unique_ptr<app::SidePanels> sidePanels;
@@ -250,7 +251,7 @@ TEST_F(MainWindowPanels, LearnModeArmsAndClearsEachAssignableControl) {
         EXPECT_EQ(t.tile.contextMenu(), nullptr);
         EXPECT_FALSE(near(edgeColour(t.control), green, 40));
     }
-    show->toggleMIDILearnMode();
+    show->midiRouting().toggleMIDILearnMode();
     settle();
     saveShot(content(), "main_window_midi_learn_en");
     for (const Tile& t : tiles) {
@@ -267,11 +268,11 @@ TEST_F(MainWindowPanels, LearnModeArmsAndClearsEachAssignableControl) {
         ASSERT_EQ(menu->actions().size(), 1);
         EXPECT_EQ(menu->actions()[0]->text(), "Clear MIDI Assignment");
         EXPECT_FALSE(menu->actions()[0]->isEnabled());
-        show->learnControlAssignment(0, 60, t.target);
+        show->midiRouting().learnControlAssignment(0, 60, t.target);
         menu = t.tile.contextMenu();
         ASSERT_TRUE(menu->actions()[0]->isEnabled());
         menu->actions()[0]->trigger();
-        EXPECT_TRUE(show->controlAssignments(t.target).empty());
+        EXPECT_TRUE(show->midiRouting().controlAssignments(t.target).empty());
     }
     EXPECT_FALSE(controller.isMuted.get());  // MUTE only armed learning
 }
@@ -289,7 +290,7 @@ TEST_F(MainWindowPanels, TheControlsContextMenuIsTheTilesInLearnMode) {
     rightClick();
     EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
 
-    show->toggleMIDILearnMode();
+    show->midiRouting().toggleMIDILearnMode();
     QStringList shown;
     // The menu runs its own event loop: read it and close it from there.
     QTimer::singleShot(0, [&] {

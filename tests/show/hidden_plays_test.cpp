@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "show/show_import.h"
 #include "show_fixture.h"
 #include "support/temporary_folder.h"
 
@@ -31,7 +32,7 @@ class HiddenPlaysOverlap : public ShowFixture, public ::testing::WithParamInterf
         if (run == Overlap::warmUp) {
             show->startWarmUp(show->project());
         } else {
-            show->importFiles({std::filesystem::path("/drop") / file}, 0, slot);
+            show->showImport().importFiles({std::filesystem::path("/drop") / file}, 0, slot);
         }
     }
     // True when every play was made with warming on (hidden, no MIDI output note).

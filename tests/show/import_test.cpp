@@ -1,4 +1,6 @@
 #include "model/localization_manager.h"
+#include "show/project_io.h"
+#include "show/show_import.h"
 #include "show_fixture.h"
 #include "support/temporary_folder.h"
 
@@ -30,7 +32,7 @@ class Import : public ShowFixture {
 TEST_F(Import, FillsFreeSlotsFromTheTargetOnwardAcrossBanks) {
     playback.warmReadyAnswer = true;
     load(0, 39, "taken.mov");
-    show->handleDrop(files({"clip.mp4", "notes.txt", "still.PNG", "tone.wav"}), 0, 38);
+    show->showImport().handleDrop(files({"clip.mp4", "notes.txt", "still.PNG", "tone.wav"}), 0, 38);
     EXPECT_TRUE(show->isLoading.get());
     EXPECT_EQ(*show->importAlert.get(), "非対応形式: notes.txt\n");
     loop.advance(1.0);
@@ -61,7 +63,7 @@ TEST_F(Import, ReportsFilesWithoutAFreeSlotAndNeverWrapsToTheStart) {
             load(19, s, "x" + std::to_string(s) + ".mov");
         }
     }
-    show->handleDrop(files({"a.mov", "b.MOV", "c.txt", "d.mp3"}), 19, 30);
+    show->showImport().handleDrop(files({"a.mov", "b.MOV", "c.txt", "d.mp3"}), 19, 30);
     EXPECT_EQ(*show->importAlert.get(), "非対応形式: c.txt\n空きスロット不足: 2個");
     loop.advance(10.0);
     EXPECT_EQ(slot(19, 37).name, "a");
@@ -69,7 +71,7 @@ TEST_F(Import, ReportsFilesWithoutAFreeSlotAndNeverWrapsToTheStart) {
 }
 
 TEST_F(Import, OnlyUnsupportedFilesNeverStartLoading) {
-    show->handleDrop(files({"a.txt", "folder"}), 0, 0);
+    show->showImport().handleDrop(files({"a.txt", "folder"}), 0, 0);
     EXPECT_EQ(*show->importAlert.get(), "非対応形式: a.txt, folder\n");
     EXPECT_FALSE(show->isLoading.get());
     EXPECT_EQ(playback.logLines, std::vector<std::string>{"インポート開始: 2件 → BANK1 SLOT1"});
@@ -77,13 +79,13 @@ TEST_F(Import, OnlyUnsupportedFilesNeverStartLoading) {
 
 TEST_F(Import, TheEntryChecksLocationAirAndLoading) {
     show->currentProjectURL = std::nullopt;
-    show->handleDrop(files({"a.mov"}), 0, 0);
+    show->showImport().handleDrop(files({"a.mov"}), 0, 0);
     EXPECT_TRUE(show->showNoProjectAlert.get());
     EXPECT_TRUE(playback.logLines.empty());
 
     show->currentProjectURL = folder.path() / "Show.ktshow";
     playback.setOnAir(0, 5);
-    show->handleDrop(files({"a.mov"}), 0, 0);
+    show->showImport().handleDrop(files({"a.mov"}), 0, 0);
     EXPECT_TRUE(playback.logLines.empty());
     ASSERT_TRUE(show->confirmImportWhilePlaying.get());
     show->confirmImportWhilePlaying.get()();
@@ -92,7 +94,7 @@ TEST_F(Import, TheEntryChecksLocationAirAndLoading) {
 
     // While that import loads, drops are refused outright.
     playback.setOnAir(std::nullopt, std::nullopt);
-    show->handleDrop(files({"b.mov"}), 0, 0);
+    show->showImport().handleDrop(files({"b.mov"}), 0, 0);
     EXPECT_EQ(playback.logLines.size(), 1u);
 }
 
@@ -101,7 +103,7 @@ TEST_F(Import, AProbeFailureLeavesTheSlotAndTheLastFailureIsShown) {
     importer.probes["/drop/bad1.mov"].outcome =
         ImportError::loadFailed("/drop/bad1.mov", std::string("first"));
     importer.probes["/drop/bad2.mov"].outcome = ImportError::notPlayable("/drop/bad2.mov");
-    show->handleDrop(files({"bad1.mov", "ok.mov", "bad2.mov"}), 0, 0);
+    show->showImport().handleDrop(files({"bad1.mov", "ok.mov", "bad2.mov"}), 0, 0);
     loop.advance(1.0);
     EXPECT_EQ(*show->importAlert.get(), ImportError::notPlayable("/drop/bad2.mov").message());
     EXPECT_EQ(slot(0, 0).name, "001");  // each file keeps the slot it was given
@@ -110,7 +112,7 @@ TEST_F(Import, AProbeFailureLeavesTheSlotAndTheLastFailureIsShown) {
 }
 
 TEST_F(Import, AClipWhosePictureNeverComesIsTakenOutAgain) {
-    show->handleDrop(files({"a.mov", "b.mov"}), 0, 0);
+    show->showImport().handleDrop(files({"a.mov", "b.mov"}), 0, 0);
     loop.runPending();
     ASSERT_EQ(playback.pendingWarmWaits.size(), 1u);
     playback.answerWarmWait(false);
@@ -128,8 +130,8 @@ TEST_F(Import, AClipWhosePictureNeverComesIsTakenOutAgain) {
 TEST_F(Import, OverlappingImportsNeverTakeTheSameSlot) {
     playback.warmReadyAnswer = true;
     importer.probes["/drop/slow.mov"].delay = 2.0;
-    show->importFiles(files({"slow.mov"}), 0, 0);
-    show->importFiles(files({"fast.mov"}), 0, 0);
+    show->showImport().importFiles(files({"slow.mov"}), 0, 0);
+    show->showImport().importFiles(files({"fast.mov"}), 0, 0);
     loop.advance(5.0);
     EXPECT_EQ(slot(0, 0).name, "slow");
     EXPECT_EQ(slot(0, 1).name, "fast");
@@ -138,7 +140,7 @@ TEST_F(Import, OverlappingImportsNeverTakeTheSameSlot) {
 TEST_F(Import, ASlotFilledWhileItsFileWasProbedIsNotOverwritten) {
     playback.warmReadyAnswer = true;
     importer.probes["/drop/a.mov"].delay = 1.0;
-    show->handleDrop(files({"a.mov"}), 0, 0);
+    show->showImport().handleDrop(files({"a.mov"}), 0, 0);
     loop.advance(0.5);
     // Pasted over while the file is probed: another clip, with its own bookmark and thumbnail.
     load(0, 0, "pasted.mov");
@@ -169,7 +171,7 @@ TEST_F(Import, ItsOwnLinesSpeakTheInterfaceLanguage) {
     playback.warmReadyAnswer = true;
     importer.probes["/drop/a.mov"].delay = 1.0;
     importer.probes["/drop/c.mov"].delay = 1.0;
-    show->handleDrop(files({"a.mov", "b.mov", "c.mov"}), 0, 0);
+    show->showImport().handleDrop(files({"a.mov", "b.mov", "c.mov"}), 0, 0);
     loop.advance(0.5);
     load(0, 0, "pasted.mov");
     loop.advance(0.6);
@@ -177,7 +179,7 @@ TEST_F(Import, ItsOwnLinesSpeakTheInterfaceLanguage) {
         show->importAlert.get(),
         std::optional<std::string>("Not imported because its slot was filled meanwhile: a.mov"));
     dialogs.alertAnswers = {0};  // "Close"
-    show->closeProject();
+    show->projectIO().closeProject();
     loop.advance(2.0);
     EXPECT_EQ(linesStartingWith("Import stopped"),
               std::vector<std::string>{
@@ -192,7 +194,7 @@ TEST_F(Import, LoadingLastsUntilTheImportAndTheWarmUpHaveBothEnded) {
     load(0, 1, "b.mov");
     // A warm-up runs; an import from the file chooser joins it and ends its probes first.
     show->startWarmUp(show->project());
-    show->importFiles(files({"c.mov"}), 0, 5);
+    show->showImport().importFiles(files({"c.mov"}), 0, 5);
     loop.advance(1.0);
     EXPECT_EQ(slot(0, 5).name, "c");
     EXPECT_TRUE(show->isLoading.get());
@@ -206,7 +208,7 @@ TEST_F(Import, LoadingLastsUntilTheImportAndTheWarmUpHaveBothEnded) {
     // An import probes; a warm-up starts and ends meanwhile.
     playback.warmReadyAnswer = true;
     importer.probes["/drop/d.mov"].delay = 3.0;
-    show->importFiles(files({"d.mov"}), 0, 6);
+    show->showImport().importFiles(files({"d.mov"}), 0, 6);
     show->startWarmUp(show->project());
     loop.advance(1.0);
     EXPECT_EQ(playback.warmTotal().get(), 0);  // the warm-up is over
@@ -219,7 +221,7 @@ TEST_F(Import, LoadingLastsUntilTheImportAndTheWarmUpHaveBothEnded) {
 TEST_F(Import, AMissingSlotKeepsItsReferenceAndIsSkipped) {
     playback.warmReadyAnswer = true;
     slot(0, 0).isFileMissing = true;
-    show->handleDrop(files({"a.mov"}), 0, 0);
+    show->showImport().handleDrop(files({"a.mov"}), 0, 0);
     loop.advance(1.0);
     EXPECT_EQ(slot(0, 1).name, "a");
     EXPECT_FALSE(slot(0, 1).isFileMissing);
@@ -229,7 +231,7 @@ TEST_F(Import, AMissingSlotKeepsItsReferenceAndIsSkipped) {
 TEST_F(Import, LateThumbnailsLandOnlyOnTheClipTheyWereMadeFor) {
     playback.warmReadyAnswer = true;
     importer.thumbnailDelay = 3.0;
-    show->handleDrop(files({"a.mov", "b.mov"}), 0, 0);
+    show->showImport().handleDrop(files({"a.mov", "b.mov"}), 0, 0);
     loop.advance(1.0);
     load(0, 1, "other.mov");
     slot(0, 1).thumbnail.reset();
@@ -240,11 +242,11 @@ TEST_F(Import, LateThumbnailsLandOnlyOnTheClipTheyWereMadeFor) {
 
 TEST_F(Import, AProjectReplacedMidImportReceivesNothing) {
     importer.probes["/drop/b.mov"].delay = 2.0;
-    show->handleDrop(files({"a.mov", "b.mov", "c.mov"}), 0, 0);
+    show->showImport().handleDrop(files({"a.mov", "b.mov", "c.mov"}), 0, 0);
     loop.advance(0.5);
     EXPECT_EQ(slot(0, 0).name, "a");
     dialogs.alertAnswers = {0};  // "Close"
-    show->closeProject();
+    show->projectIO().closeProject();
     loop.advance(5.0);
     for (int s = 0; s < 3; ++s) {
         EXPECT_FALSE(slot(0, s).videoURL) << s;
@@ -260,7 +262,7 @@ TEST_F(Import, FiveHundredFilesAtOnceFillWhatIsFreeAndCountTheRest) {
     for (int i = 0; i < 500; ++i) {
         many.push_back("/drop/f" + std::to_string(i) + ".mov");
     }
-    show->handleDrop(many, 19, 0);
+    show->showImport().handleDrop(many, 19, 0);
     EXPECT_EQ(*show->importAlert.get(), "空きスロット不足: 460個");
     loop.advance(60.0);
     EXPECT_EQ(slot(19, 39).name, "f39");

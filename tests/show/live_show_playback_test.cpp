@@ -18,6 +18,7 @@
 #include "playback/playback_rig.h"
 #include "show/live_show_playback.h"
 #include "show/show_controller.h"
+#include "show/show_import.h"
 #include "support/fake_show_importer.h"
 #include "support/scripted_dialog_presenter.h"
 
@@ -212,7 +213,7 @@ TEST_F(LiveShow, TheImportCheckKeepsWhatPlaysAndTakesOutWhatNeverOpens) {
     FakeMediaScript broken;
     broken.loads = false;
     rig.media.setScript("/drop/broken.mov", broken);
-    show->handleDrop({"/drop/good.mov", "/drop/broken.mov"}, 0, 0);
+    show->showImport().handleDrop({"/drop/good.mov", "/drop/broken.mov"}, 0, 0);
     rig.advance(ShowController::kImportDisplayTimeout + 2.0, 0.05);
     EXPECT_EQ(slot(0, 0).name, "good");
     EXPECT_FALSE(slot(0, 1).videoURL);

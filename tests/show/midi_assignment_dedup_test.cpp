@@ -1,5 +1,6 @@
 #include "show/midi_assignment_dedup.h"
 
+#include "show/midi_routing.h"
 #include "show_fixture.h"
 
 namespace kestio::test {
@@ -54,14 +55,14 @@ TEST(MIDIAssignmentDedup, AbsentAndEmptyListsStayAsTheyWere) {
 using ShowDedup = ShowFixture;
 
 TEST_F(ShowDedup, LogsOnceAndMarksUnsavedOnlyWhenSomethingWasRemoved) {
-    show->deduplicateMIDIAssignments();
+    show->midiRouting().deduplicateMIDIAssignments();
     EXPECT_TRUE(playback.logLines.empty());
     EXPECT_FALSE(show->hasUnsavedChanges.get());
 
     slot(0, 0).midiBindings = pairs({{1, 1}, {1, 1}});
     slot(0, 1).midiBindings = pairs({{1, 1}});
     project().midiControlAssignments = {{"mute", 1, 1}};
-    show->deduplicateMIDIAssignments();
+    show->midiRouting().deduplicateMIDIAssignments();
     EXPECT_EQ(playback.logLines, std::vector<std::string>{
                                      "🧹 MIDIアサインの重複を 3件 整理しました"});
     EXPECT_TRUE(show->hasUnsavedChanges.get());

@@ -1,3 +1,4 @@
+#include "show/midi_routing.h"
 #include "show_fixture.h"
 
 namespace kestio::test {
@@ -10,7 +11,7 @@ class MIDIRouting : public ShowFixture {
         source = midiSystem.addSource("Pads");
         midi.start();
         loop.runPending();
-        show->setupMIDIInput();
+        show->midiRouting().setupMIDIInput();
     }
     void send(std::vector<std::uint8_t> bytes) {
         midiSystem.sendFromSource(source, bytes);
@@ -66,11 +67,11 @@ TEST_F(MIDIRouting, ControlTargetsOfTheDocument) {
           Case{"mute", 3, "toggleMute slot"}, Case{"stop", 3, "postRoll black"},
           Case{"stop", 3, ""}, Case{"Stop", 3, ""}}) {
         playback.calls.clear();
-        show->performMIDIControlAction(c.target);
+        show->midiRouting().performMIDIControlAction(c.target);
         EXPECT_EQ(show->currentBank.get(), c.bankAfter) << c.target;
         EXPECT_EQ(playback.calls.empty() ? std::string() : playback.calls[0], c.call) << c.target;
     }
-    show->performMIDIControlAction("mute");  // nothing on air now
+    show->midiRouting().performMIDIControlAction("mute");  // nothing on air now
     EXPECT_EQ(playback.calls.back(), "toggleMute none");
 }
 
@@ -115,8 +116,8 @@ TEST_F(MIDIRouting, LearningMovesANoteFromEveryOtherBindingAndKeepsLearnModeOn) 
     bind(0, 2, 1, 36);
     project().midiControlAssignments = {{"stop", 1, 36}};
     load(0, 5, "a.mov");
-    show->toggleMIDILearnMode();
-    show->armMIDILearn(0, 5);
+    show->midiRouting().toggleMIDILearnMode();
+    show->midiRouting().armMIDILearn(0, 5);
     EXPECT_EQ(show->midiLearnArmedTarget.get(), MIDILearnTarget::forSlot(0, 5));
     send({0x90, 36, 100});
     EXPECT_EQ(slot(0, 2).midiBindings, std::vector<MIDINoteBinding>{});  // emptied, kept a list
@@ -127,14 +128,14 @@ TEST_F(MIDIRouting, LearningMovesANoteFromEveryOtherBindingAndKeepsLearnModeOn) 
     EXPECT_TRUE(playback.calls.empty());  // learn mode fires nothing
     EXPECT_TRUE(show->hasUnsavedChanges.get());
 
-    show->armMIDILearn("bank:3");
+    show->midiRouting().armMIDILearn("bank:3");
     send({0x9F, 1, 100});
     EXPECT_EQ(project().midiControlAssignments,
               (std::vector<MIDIControlAssignment>{{"bank:3", 16, 1}}));
-    EXPECT_EQ(show->firstControlAssignment("bank:3")->note, 1);
+    EXPECT_EQ(show->midiRouting().firstControlAssignment("bank:3")->note, 1);
 
-    show->armMIDILearn(0, 0);
-    show->toggleMIDILearnMode();  // off: disarmed, notes fire again
+    show->midiRouting().armMIDILearn(0, 0);
+    show->midiRouting().toggleMIDILearnMode();  // off: disarmed, notes fire again
     send({0x90, 36, 100});
     EXPECT_EQ(slot(0, 0).midiBindings, std::nullopt);
     EXPECT_EQ(playback.callsStartingWith("play 0 5").size(), 1u);

@@ -2,6 +2,8 @@
 #include <string>
 #include <vector>
 
+#include "show/midi_routing.h"
+#include "show/project_io.h"
 #include "show_project_fixture.h"
 
 namespace kestio::test {
@@ -51,7 +53,7 @@ TEST_F(ShowEdits, DeletingAClipLeavesAFreshSlotAndLogsTheOldName) {
     // The package keeps the clip's picture until the project is saved.
     EXPECT_TRUE(std::filesystem::exists(thumbnail));
     bool saved = false;
-    show->saveProject([&](bool done) { saved = done; });
+    show->projectIO().saveProject([&](bool done) { saved = done; });
     ASSERT_TRUE(waitFor([&] { return saved; }));
     EXPECT_FALSE(std::filesystem::exists(thumbnail));
 }
@@ -60,7 +62,7 @@ TEST_F(ShowEdits, OperationsOnSlotsOrBanksOutsideTheProjectDoNothing) {
     const ProjectData before = show->project();
     for (auto [b, s] : {std::pair{-1, 0}, {20, 0}, {0, 40}, {0, -1}}) {
         show->deleteClip(b, s);
-        show->showMIDIOutputAssignDialog(b, s);
+        show->midiRouting().showMIDIOutputAssignDialog(b, s);
         show->applySlotSettingsToActivePlayer(b, s);
     }
     show->renameBank(20);
@@ -166,7 +168,7 @@ TEST_F(ShowEdits, ARenameAnsweredAfterTheProjectWasReplacedChangesNothing) {
     dialogs.duringModal = [&] {
         dialogs.duringModal = nullptr;
         dialogs.alertAnswers = {0};
-        show->closeProject();  // runs while the dialog is open
+        show->projectIO().closeProject();  // runs while the dialog is open
     };
     show->renameBank(0);
     EXPECT_EQ(show->project().banks[0].name, "BANK 1");
@@ -185,7 +187,7 @@ TEST_F(ShowEdits, TheMIDIOutputDialogParsesClampsAndAlwaysStores) {
     for (const auto& c : cases) {
         dialogs.midiNoteAnswers = {std::pair{std::string(c.channel), std::string(c.note)}};
         show->hasUnsavedChanges = false;
-        show->showMIDIOutputAssignDialog(0, 0);
+        show->midiRouting().showMIDIOutputAssignDialog(0, 0);
         EXPECT_EQ(slot(0, 0).midiOutputBinding, c.stored) << c.channel << " / " << c.note;
         EXPECT_TRUE(show->hasUnsavedChanges.get());
     }
@@ -199,7 +201,7 @@ TEST_F(ShowEdits, TheMIDIOutputDialogParsesClampsAndAlwaysStores) {
     EXPECT_EQ(prompts.at(1).texts.at(5), "0");
 
     show->hasUnsavedChanges = false;
-    show->showMIDIOutputAssignDialog(1, 4);  // cancelled
+    show->midiRouting().showMIDIOutputAssignDialog(1, 4);  // cancelled
     EXPECT_EQ(slot(1, 4).midiOutputBinding, (MIDINoteBinding{3, 70}));
     EXPECT_FALSE(show->hasUnsavedChanges.get());
     EXPECT_EQ(dialogs.callsOf("promptMIDINote").back().texts.at(4), "3");

@@ -18,7 +18,10 @@
 #include "playback/play_log.h"
 #include "playback/playback_controller.h"
 #include "show/live_show_playback.h"
+#include "show/midi_routing.h"
+#include "show/project_io.h"
 #include "show/show_controller.h"
+#include "show/show_import.h"
 #include "support/jack_midi_peer.h"
 #include "support/jack_server.h"
 #include "support/live_show_rig.h"
@@ -100,7 +103,7 @@ TEST(ShowOnRealFiles, AClipAPictureAndASoundDroppedOnSlot38LandInOrderWithTheirT
     real.slot(0, 39).videoURL = mediaFixtures().video("mp4").path;
     real.slot(0, 39).name = "taken";
 
-    real.show->handleDrop(
+    real.show->showImport().handleDrop(
         {drop / "clip.mp4", drop / "notes.txt", drop / "still.png", drop / "tone.wav"}, 0, 38);
     EXPECT_EQ(real.show->importAlert.get(), std::optional<std::string>("非対応形式: notes.txt\n"));
     ASSERT_TRUE(real.show->isLoading.get());
@@ -130,7 +133,7 @@ TEST(ShowOnRealFiles, AClipAPictureAndASoundDroppedOnSlot38LandInOrderWithTheirT
     EXPECT_EQ(real.slot(0, 39).name, "taken");
     // The save writes the video's thumbnail into the package as a PNG.
     bool saved = false;
-    real.show->saveProject([&](bool done) { saved = done; });
+    real.show->projectIO().saveProject([&](bool done) { saved = done; });
     ASSERT_TRUE(real.runUntil([&] { return saved; }));
     const auto name = real.rig.parts.projectManager.load(real.package)
                           .banks[0]
@@ -164,7 +167,7 @@ TEST(ShowOnRealFiles, AFileGoneBeforeItsProbeIsReportedAndFillsNothing) {
     std::filesystem::create_directories(drop);
     std::filesystem::copy_file(mediaFixtures().video("mp4").path, drop / "gone.mp4");
     std::filesystem::copy_file(mediaFixtures().still("png").path, drop / "kept.png");
-    real.show->handleDrop({drop / "gone.mp4", drop / "kept.png"}, 2, 0);
+    real.show->showImport().handleDrop({drop / "gone.mp4", drop / "kept.png"}, 2, 0);
     // The probes start on a later turn: the clip is gone by then.
     std::filesystem::remove(drop / "gone.mp4");
     ASSERT_TRUE(
@@ -209,7 +212,7 @@ TEST_F(ShowMIDIOverJack, ANoteFromAnotherClientPutsItsSlotOnAirAndShowsItsBank) 
     loadClip(3, 7);
     real->slot(3, 7).addMIDIBinding(1, 0x24);
     real->midi.start();
-    real->show->setupMIDIInput();
+    real->show->midiRouting().setupMIDIInput();
     // The controller connects once the server's first answer reaches the main thread.
     ASSERT_TRUE(real->runUntil([&] { return real->midi.isConnected.get(); }, 10.0));
     // JACK joins a new connection a few cycles later: a control change nothing listens to is

@@ -2,8 +2,10 @@
 #include <string>
 
 #include "model/reference_date.h"
+#include "show/media_check.h"
 #include "show/media_check_text.h"
 #include "show/media_file_check.h"
+#include "show/project_io.h"
 #include "show_project_fixture.h"
 
 namespace kestio::test {
@@ -39,7 +41,7 @@ class ShowMediaCheck : public ShowProjectFixture {
     void relink(const fs::path& from) {
         const std::size_t before = alertsTitled(relinkTitle()).size();
         dialogs.pathAnswers.push_back(from);
-        show->relinkFromFolder();
+        show->mediaCheck().relinkFromFolder();
         ASSERT_TRUE(waitFor([&] { return alertsTitled(relinkTitle()).size() > before; }));
     }
 };
@@ -88,7 +90,7 @@ TEST_F(ShowMediaCheck, RenamedAndMovedFilesAreMissingAndMovedOnesRelinkFromTheir
 
     // The relinked slots reopen found: their new bookmarks were saved.
     dialogs.alertAnswers.clear();
-    show->saveProject();
+    show->projectIO().saveProject();
     ASSERT_TRUE(waitFor([&] { return logged("プロジェクト上書き保存: Six.ktshow"); }));
     const ProjectData reread = projectManager.load(package);
     EXPECT_EQ(reread.banks[0].slots[4].videoURL, folder / "moved/c4.mov");
@@ -163,7 +165,7 @@ TEST_F(ShowRescan, AVideoChangedOnDiskIsProbedAgainAndItsOutPointClamped) {
     EXPECT_EQ(importer.requestCount("importMeta"), 1u);
     // The new picture reaches the package with the next save.
     bool saved = false;
-    show->saveProject([&](bool done) { saved = done; });
+    show->projectIO().saveProject([&](bool done) { saved = done; });
     ASSERT_TRUE(waitFor([&] { return saved; }));
     EXPECT_EQ(projectManager.load(package).banks[2].slots[1].thumbnail,
               (std::vector<std::uint8_t>{'n', 'e', 'w'}));
@@ -223,7 +225,7 @@ TEST_F(ShowMediaCheck, ARelinkThatFindsNothingWarnsAndLeavesTheMarkAlone) {
 
     // A folder that cannot be opened.
     dialogs.pathAnswers.push_back(folder / "no such folder");
-    show->relinkFromFolder();
+    show->mediaCheck().relinkFromFolder();
     ASSERT_TRUE(waitFor([&] {
         return !alertsTitled(L("フォルダにアクセスできません", "Failed to Access Folder")).empty();
     }));
@@ -247,7 +249,7 @@ TEST_F(ShowMediaCheck, ASlotClearedDuringTheFolderSearchIsNotRelinked) {
     media("b/Intro.mov");
     media("b/Outro.mov");
     dialogs.pathAnswers.push_back(folder / "b");
-    show->relinkFromFolder();
+    show->mediaCheck().relinkFromFolder();
     show->deleteClip(0, 0);  // before the search's answer is taken
     ASSERT_TRUE(waitFor([&] { return !alertsTitled(relinkTitle()).empty(); }));
     EXPECT_EQ(slot(0, 0).name, "001");
@@ -269,10 +271,10 @@ TEST_F(ShowMediaCheck, ASlotEditedWhileItsFileIsLookedAtKeepsTheEdit) {
     fs::remove_all(folder / "a");
     open(package);
     ASSERT_EQ(alertsTitled(missingTitle()).size(), 1u);
-    show->checkMissingMedia();
+    show->mediaCheck().checkMissingMedia();
     show->deleteClip(0, 0);  // before the check's answer is taken
     dialogs.pathAnswers.push_back(folder / "nowhere");
-    show->relinkFromFolder();  // its answer comes after the check's (one disk worker)
+    show->mediaCheck().relinkFromFolder();  // its answer comes after the check's (one disk worker)
     ASSERT_TRUE(waitFor([&] {
         return !alertsTitled(L("フォルダにアクセスできません", "Failed to Access Folder")).empty();
     }));

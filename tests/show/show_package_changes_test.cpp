@@ -10,6 +10,9 @@
 #include <string>
 
 #include "model/project_manager.h"
+#include "show/media_check.h"
+#include "show/project_io.h"
+#include "show/show_import.h"
 #include "show_project_fixture.h"
 
 namespace kestio::test {
@@ -62,9 +65,9 @@ class ShowPackageChanges : public ShowProjectFixture {
         show->deleteClip(0, 3);
         importer.probes[e] = {ImportOutcome(withoutPicture(e)), 0.0, false};
         importer.thumbnails[e] = std::nullopt;
-        show->handleDrop({c, e}, 0, 2);
+        show->showImport().handleDrop({c, e}, 0, 2);
         ASSERT_TRUE(waitFor([&] { return slotAt(0, 3).videoURL && !show->isLoading.get(); }));
-        show->rescanClip(b, 0, 1);
+        show->mediaCheck().rescanClip(b, 0, 1);
         ASSERT_TRUE(waitFor([&] { return importer.requestCount("regeneratePreview") == 1; }));
         loop.runPending();
         ASSERT_TRUE(show->hasUnsavedChanges.get());
@@ -94,14 +97,14 @@ TEST_F(ShowPackageChanges, AClosedProjectLeavesItsPackageAsItWasOpened) {
     const auto before = contentsOf(package);
     editPictures();
     dialogs.alertAnswers = {0};  // Close
-    show->closeProject();
+    show->projectIO().closeProject();
     openAnother();
     EXPECT_EQ(contentsOf(package), before);
 }
 
 TEST_F(ShowPackageChanges, ASaveWritesThePicturesHeldSinceAndLeavesNoneOfTheClipsGone) {
     editPictures();
-    show->saveProject();
+    show->projectIO().saveProject();
     ASSERT_TRUE(waitFor([&] { return logged("プロジェクト上書き保存: Show.ktshow"); }));
     EXPECT_FALSE(show->hasUnsavedChanges.get());
 
@@ -129,7 +132,7 @@ TEST_F(ShowPackageChanges, ResultsLandingWhileTheProjectIsWrittenLeaveNoUnsavedM
     // A waveform asked for before the save lands before the save's answer is taken.
     show->editProject([](ProjectData& p) { p.banks[0].slots[0].waveformData.reset(); }, true);
     show->playSlot(0, 0);
-    show->saveProject();
+    show->projectIO().saveProject();
     ASSERT_TRUE(waitFor([&] { return logged("プロジェクト上書き保存: Show.ktshow"); }));
     ASSERT_TRUE(slotAt(0, 0).waveformData);
     EXPECT_FALSE(show->hasUnsavedChanges.get()) << "a waveform";
@@ -137,10 +140,10 @@ TEST_F(ShowPackageChanges, ResultsLandingWhileTheProjectIsWrittenLeaveNoUnsavedM
     // A rescan's picture due before the save's answer.
     playback.logLines.clear();
     importer.thumbnailDelay = 1.0;
-    show->rescanClip(b, 0, 1);
+    show->mediaCheck().rescanClip(b, 0, 1);
     ASSERT_TRUE(waitFor([&] { return importer.requestCount("regeneratePreview") == 1; }));
     loop.stall(1.0);
-    show->saveProject();
+    show->projectIO().saveProject();
     ASSERT_TRUE(waitFor([&] { return logged("プロジェクト上書き保存: Show.ktshow"); }));
     ASSERT_EQ(slotAt(0, 1).thumbnail, (Bytes{0x89, 'P', 'N', 'G', 'r'}));
     EXPECT_FALSE(show->hasUnsavedChanges.get()) << "a picture";

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "model/localization_manager.h"
+#include "show/project_io.h"
 #include "show_fixture.h"
 #include "support/temporary_folder.h"
 
@@ -52,7 +53,7 @@ class ShowProjectFixture : public ShowFixture {
 
     // Opens the package and waits until the load has run its last step (the recent list).
     void open(const std::filesystem::path& package) {
-        show->loadProject(package);
+        show->projectIO().loadProject(package);
         ASSERT_TRUE(waitFor([&] { return recentFirst(package); })) << package;
     }
 

@@ -5,6 +5,7 @@
 #include <regex>
 #include <string>
 
+#include "show/project_io.h"
 #include "show_project_fixture.h"
 
 namespace kestio::test {
@@ -30,7 +31,7 @@ class ShowProject : public ShowProjectFixture {
 TEST_F(ShowProject, TheFirstSaveAsksForAPlaceAndThenSavesThere) {
     edit();
     dialogs.pathAnswers = {folder / "Show"};
-    show->saveProject();
+    show->projectIO().saveProject();
     const auto panel = dialogs.callsOf("savePackage").at(0);
     EXPECT_EQ(panel.texts.at(0), L("プロジェクトを保存", "Save Project"));
     EXPECT_EQ(panel.texts.at(1), "Untitled");
@@ -47,7 +48,7 @@ TEST_F(ShowProject, TheFirstSaveAsksForAPlaceAndThenSavesThere) {
     edit();
     defaults.remove("projectFolderBookmark_Show.ktshow");
     const int recentWrites = defaults.writeCount();
-    show->saveProject();
+    show->projectIO().saveProject();
     ASSERT_TRUE(waitFor([&] { return logged("プロジェクト上書き保存: Show.ktshow"); }));
     EXPECT_EQ(dialogs.callsOf("savePackage").size(), 1u);
     EXPECT_FALSE(show->hasUnsavedChanges.get());
@@ -56,12 +57,12 @@ TEST_F(ShowProject, TheFirstSaveAsksForAPlaceAndThenSavesThere) {
 
 TEST_F(ShowProject, SaveAsProposesTheCurrentNameAndKeepsTheUnsavedMark) {
     dialogs.pathAnswers = {folder / "Show.KTSHOW"};
-    show->saveProject();
+    show->projectIO().saveProject();
     ASSERT_TRUE(waitFor([&] { return recentFirst(folder / "Show.KTSHOW"); }));
 
     edit();
     dialogs.pathAnswers = {folder / "Show.json"};
-    show->saveProjectAs();
+    show->projectIO().saveProjectAs();
     EXPECT_EQ(dialogs.callsOf("savePackage").at(1).texts.at(1), "Show");
     const fs::path copy = folder / "Show.json.ktshow";
     ASSERT_TRUE(waitFor([&] { return recentFirst(copy); }));
@@ -75,7 +76,7 @@ TEST_F(ShowProject, AFailedSaveIsNeverShownAsSaved) {
     const fs::path blocked = folder.write("Blocked.ktshow", "not a folder");
     edit();
     dialogs.pathAnswers = {blocked};
-    show->saveProject();
+    show->projectIO().saveProject();
     ASSERT_TRUE(waitFor([&] { return alerted(L("保存に失敗しました", "Save Failed")); }));
     EXPECT_TRUE(show->hasUnsavedChanges.get());
     EXPECT_FALSE(show->currentProjectURL.get().has_value());
@@ -84,14 +85,14 @@ TEST_F(ShowProject, AFailedSaveIsNeverShownAsSaved) {
     EXPECT_FALSE(dialogs.callsOf("alert").back().texts.at(1).empty());
 
     // A cancelled panel saves nothing and leaves the mark on.
-    show->saveProject();
+    show->projectIO().saveProject();
     loop.runPending();
     EXPECT_TRUE(show->hasUnsavedChanges.get());
 }
 
 TEST_F(ShowProject, AnEditMadeWhileThePackageIsWrittenKeepsTheMarkOn) {
     dialogs.pathAnswers = {folder / "Busy"};
-    show->saveProject();
+    show->projectIO().saveProject();
     edit();  // before the worker's answer is taken on the loop
     ASSERT_TRUE(waitFor([&] { return recentFirst(folder / "Busy.ktshow"); }));
     EXPECT_TRUE(show->hasUnsavedChanges.get());
@@ -156,7 +157,7 @@ TEST_F(ShowProject, BadPackagesFailToLoadAndTheOpenProjectStays) {
     }
     for (const auto& package : bad) {
         const std::size_t alertsBefore = dialogs.callsOf("alert").size();
-        show->loadProject(package);
+        show->projectIO().loadProject(package);
         ASSERT_TRUE(waitFor([&] { return dialogs.callsOf("alert").size() > alertsBefore; }))
             << package;
         const auto alert = dialogs.callsOf("alert").back();
@@ -205,8 +206,8 @@ TEST_F(ShowProject, AnUnknownValueInOneSlotLeavesTheRestOfTheShowAndSaysWhichSlo
 TEST_F(ShowProject, OnlyTheLastOfTwoOpensIsShown) {
     const fs::path first = writePackage(named("First"), "First.ktshow");
     const fs::path second = writePackage(named("Second"), "Second.ktshow");
-    show->loadProject(first);
-    show->loadProject(second);
+    show->projectIO().loadProject(first);
+    show->projectIO().loadProject(second);
     ASSERT_TRUE(waitFor([&] { return recentFirst(second); }));
     EXPECT_EQ(show->project().banks[0].slots[0].name, "Second");
     EXPECT_FALSE(logged("プロジェクト読み込み: First.ktshow"));
@@ -215,7 +216,7 @@ TEST_F(ShowProject, OnlyTheLastOfTwoOpensIsShown) {
 TEST_F(ShowProject, ThePanelRefusesAnItemThatIsNotAPackage) {
     const fs::path other = folder.write("notes.txt", "x");
     dialogs.pathAnswers = {other};
-    show->openProject();
+    show->projectIO().openProject();
     const auto alert = dialogs.callsOf("alert").at(0);
     EXPECT_EQ(alert.texts.at(1), L("選択: ", "Selected: ") + "notes.txt");
     loop.runPending();
@@ -223,7 +224,7 @@ TEST_F(ShowProject, ThePanelRefusesAnItemThatIsNotAPackage) {
 
     const fs::path package = writePackage(named("Panel"), "Panel.KtShow");
     dialogs.pathAnswers = {package};
-    show->openProject();
+    show->projectIO().openProject();
     ASSERT_TRUE(waitFor([&] { return recentFirst(package); }));
     EXPECT_EQ(show->project().banks[0].slots[0].name, "Panel");
 }
@@ -244,7 +245,7 @@ TEST_F(ShowProject, ClosingStopsTheOutputAndReturnsToTheDefaultProject) {
     edit();
 
     dialogs.alertAnswers = {1};  // Cancel
-    show->closeProject();
+    show->projectIO().closeProject();
     EXPECT_EQ(show->currentProjectURL.get(), package);
     // Closing loses what is unsaved: Return must not close, Escape cancels.
     using Role = platform::DialogPresenter::ButtonRole;
@@ -252,7 +253,7 @@ TEST_F(ShowProject, ClosingStopsTheOutputAndReturnsToTheDefaultProject) {
     EXPECT_TRUE(playback.callsStartingWith("clearSurface").empty());
 
     dialogs.alertAnswers = {0};
-    show->closeProject();
+    show->projectIO().closeProject();
     // The surface is cleared and the controller lets go of the clip on air.
     EXPECT_EQ(playback.callsStartingWith("clearSurface").size(), 1u);
     EXPECT_EQ(playback.callsStartingWith("postRoll black").size(), 1u);
@@ -276,13 +277,13 @@ TEST_F(ShowProject, ClosingStopsTheOutputAndReturnsToTheDefaultProject) {
 
 TEST_F(ShowProject, ACloseDropsAPackageStillBeingRead) {
     const fs::path package = writePackage(named("Late"), "Late.ktshow");
-    show->loadProject(package);
+    show->projectIO().loadProject(package);
     dialogs.alertAnswers = {0};
-    show->closeProject();
+    show->projectIO().closeProject();
     // The disk worker runs jobs in order: once a save asked for after the close is done, the
     // read's answer has been taken (and dropped).
     dialogs.pathAnswers = {folder / "After"};
-    show->saveProjectAs();
+    show->projectIO().saveProjectAs();
     ASSERT_TRUE(waitFor([&] { return recentFirst(folder / "After.ktshow"); }));
     EXPECT_EQ(show->project().banks[0].slots[0].name, "001");
     EXPECT_FALSE(logged("プロジェクト読み込み: Late.ktshow"));

@@ -15,6 +15,8 @@
 #include "platform/midi/loopback_midi_system.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "playback/playback_controller.h"
+#include "show/media_check.h"
+#include "show/project_io.h"
 #include "show/show_controller.h"
 #include "support/live_show_rig.h"
 #include "support/media_fixtures.h"
@@ -112,7 +114,7 @@ TEST_F(ShowOnRealMedia, RenamedAndMovedClipsAreFoundMissingRelinkedAndPlay) {
                    folder / "moved/deeper" / ("c" + std::to_string(i) + ".mp4"));
     }
     dialogs.alertAnswers = {1, 1, 1};  // Later; then skip the two renamed clips in the warm-up
-    show->loadProject(package);
+    show->projectIO().loadProject(package);
     // The warm-up meets the two renamed clips (skipped as told) and warms the sixth.
     ASSERT_TRUE(runUntil([&] { return logged("ウォームアップ完了 (3件)"); }));
     EXPECT_TRUE(logged("再生: BANK[BANK 1] SLOT[6] c5 postRoll=freeze"));
@@ -125,7 +127,7 @@ TEST_F(ShowOnRealMedia, RenamedAndMovedClipsAreFoundMissingRelinkedAndPlay) {
     EXPECT_FALSE(controller.currentSlotIndex.get().has_value());  // the output is black
 
     dialogs.pathAnswers = {folder / "moved"};
-    show->relinkFromFolder();
+    show->mediaCheck().relinkFromFolder();
     ASSERT_TRUE(runUntil([&] { return logged("🔗 再リンク: 3件成功 / 2件未発見"); }));
     for (int i : {2, 3, 4}) {
         EXPECT_FALSE(slot(0, i).isFileMissing);
@@ -145,7 +147,7 @@ TEST_F(ShowOnRealMedia, TheWarmUpPlaysEveryClipHiddenAndLeavesTheOutputBlack) {
     const fs::path package = rig.parts.projectManager.save(project, folder / "Warm.ktshow");
     std::vector<int> progress;
     auto watching = controller.warmDone.subscribe([&](int done) { progress.push_back(done); });
-    show->loadProject(package);
+    show->projectIO().loadProject(package);
     ASSERT_TRUE(runUntil([&] { return logged("ウォームアップ完了 (4件)"); }));
     EXPECT_EQ(progress, (std::vector<int>{0, 1, 2, 3, 4, 0}));
     for (const auto& [b, s] : order) {
@@ -174,7 +176,7 @@ TEST_F(ShowOnRealMedia, AClipReplacedOnDiskIsProbedAgainAndItsOutPointClamped) {
     fs::rename(shorter, file);
     fs::last_write_time(file, fs::last_write_time(file) + std::chrono::seconds(5));
 
-    show->loadProject(package);
+    show->projectIO().loadProject(package);
     ASSERT_TRUE(runUntil([&] {
         return show->currentProjectURL.get() && slot(1, 2).clipInfo &&
                slot(1, 2).clipInfo->duration < 2.0;

@@ -6,6 +6,8 @@
 #include <csignal>
 #include <string>
 
+#include "show/project_io.h"
+#include "show/show_import.h"
 #include "show_project_fixture.h"
 
 namespace kestio::test {
@@ -19,7 +21,7 @@ class ShowSaves : public ShowProjectFixture {
     void saveInPlace() {
         const std::size_t alerts = dialogs.callsOf("alert").size();
         const auto lines = playback.logLines.size();
-        show->saveProject();
+        show->projectIO().saveProject();
         ASSERT_TRUE(waitFor([&] {
             return dialogs.callsOf("alert").size() > alerts || playback.logLines.size() > lines;
         }));
@@ -36,7 +38,7 @@ TEST_F(ShowSaves, ASaveDuringAnImportHoldsTheSlotsFilledSoFarAndNothingHalfWritt
     const fs::path a = media("in/a.mov"), b = media("in/b.mov"), c = media("in/c.mov");
     importer.probes[b] = {std::nullopt, 1.0, false};
     importer.probes[c] = {std::nullopt, 0.0, true};  // never answers
-    show->handleDrop({a, b, c}, 0, 0);
+    show->showImport().handleDrop({a, b, c}, 0, 0);
     ASSERT_TRUE(waitFor([&] { return show->project().banks[0].slots[0].videoURL.has_value(); }));
     saveInPlace();
     ProjectData saved = projectManager.load(package);

@@ -1,6 +1,7 @@
 #include <string>
 #include <vector>
 
+#include "show/project_io.h"
 #include "show_project_fixture.h"
 
 namespace kestio::test {
@@ -169,7 +170,7 @@ TEST_F(ShowWarmUp, ClosingTheProjectEndsTheRun) {
     loop.runPending();
     ASSERT_EQ(plays().size(), 1u);
     dialogs.alertAnswers = {0};
-    show->closeProject();
+    show->projectIO().closeProject();
     playback.answerWarmWait(true);
     loop.runPending();
     EXPECT_TRUE(logged(completeLine));

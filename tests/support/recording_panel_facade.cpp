@@ -24,8 +24,8 @@ RecordingPanelFacade::RecordingPanelFacade(int banks, int slotsPerBank) {
 }
 
 void RecordingPanelFacade::setLoaded(std::optional<int> bank, std::optional<int> slot) {
-    bank_ = bank;
-    slot_ = slot;
+    playback_.bank = bank;
+    playback_.slot = slot;
 }
 
 SlotData& RecordingPanelFacade::slot(int bank, int index) {
@@ -63,35 +63,113 @@ void RecordingPanelFacade::playSlot(int bank, int slot) {
     calls.push_back("playSlot " + std::to_string(bank) + " " + std::to_string(slot));
 }
 
-void RecordingPanelFacade::handlePostRoll(PostRollMode mode) {
-    calls.push_back("postRoll " + std::string(rawValue(mode)));
+void RecordingPanelFacade::Playback::play(int bank, int slot, const std::filesystem::path&,
+                                          const SlotData&, platform::SizeF) {
+    record("play " + std::to_string(bank) + " " + std::to_string(slot));
 }
 
-void RecordingPanelFacade::releaseLoop(PostRollMode postRoll) {
-    calls.push_back("releaseLoop " + std::string(rawValue(postRoll)));
+void RecordingPanelFacade::Playback::preloadNext(int bank, int slot, const std::filesystem::path&,
+                                                 const SlotData&) {
+    record("preloadNext " + std::to_string(bank) + " " + std::to_string(slot));
 }
 
-void RecordingPanelFacade::toggleMute(const std::optional<AudioSettings>& onAirAudio) {
-    calls.push_back(onAirAudio ? "toggleMute " + std::string(onAirAudio->isMuted ? "1 " : "0 ") +
-                                     number(onAirAudio->masterLevel)
-                               : std::string("toggleMute none"));
+void RecordingPanelFacade::Playback::standby(int bank, int slot, const std::filesystem::path&,
+                                             const SlotData&, platform::SizeF) {
+    record("standby " + std::to_string(bank) + " " + std::to_string(slot));
 }
 
-void RecordingPanelFacade::setMeterPeak(bool peak) {
-    calls.push_back(std::string("meterPeak ") + (peak ? "1" : "0"));
+void RecordingPanelFacade::Playback::log(const std::string& message) {
+    record("log " + message);
 }
 
-void RecordingPanelFacade::seek(double seconds) {
-    calls.push_back("seek " + number(seconds));
+void RecordingPanelFacade::Playback::setLogFileURL(std::optional<std::filesystem::path>) {
+    record("setLogFileURL");
 }
 
-void RecordingPanelFacade::skip(int frames, double rate) {
-    calls.push_back("skip " + std::to_string(frames) + " " + number(rate));
+void RecordingPanelFacade::Playback::reopenLogFile() {
+    record("reopenLogFile");
 }
 
-void RecordingPanelFacade::setSeeking(bool value) {
-    seeking = value;
-    calls.push_back(std::string("seeking ") + (value ? "1" : "0"));
+void RecordingPanelFacade::Playback::handlePostRoll(PostRollMode mode) {
+    record("postRoll " + std::string(rawValue(mode)));
+}
+
+void RecordingPanelFacade::Playback::pause() {
+    record("pause");
+}
+
+void RecordingPanelFacade::Playback::resume() {
+    record("resume");
+}
+
+void RecordingPanelFacade::Playback::toggleMute(const std::optional<AudioSettings>& onAirAudio) {
+    record(onAirAudio ? "toggleMute " + std::string(onAirAudio->isMuted ? "1 " : "0 ") +
+                            number(onAirAudio->masterLevel)
+                      : std::string("toggleMute none"));
+}
+
+void RecordingPanelFacade::Playback::applySlotVolume(bool muted, float gainDB) {
+    record("volume " + std::string(muted ? "1 " : "0 ") + number(gainDB));
+}
+
+void RecordingPanelFacade::Playback::setPlaybackRate(double rate) {
+    record("rate " + number(rate));
+}
+
+void RecordingPanelFacade::Playback::updateGeometry(const GeometrySettings&) {
+    record("geometry");
+}
+
+void RecordingPanelFacade::Playback::applyColorSettings(const ColorSettings&) {
+    record("color");
+}
+
+void RecordingPanelFacade::Playback::applyEqualizerToShowingSlot(const EqualizerSettings&) {
+    record("equalizer");
+}
+
+void RecordingPanelFacade::Playback::releaseLoop(PostRollMode postRoll) {
+    record("releaseLoop " + std::string(rawValue(postRoll)));
+}
+
+void RecordingPanelFacade::Playback::removeObservers() {
+    record("removeObservers");
+}
+
+void RecordingPanelFacade::Playback::waitForWarmReady(double, std::function<void(bool)> done) {
+    record("waitForWarmReady");
+    if (done) {
+        done(false);
+    }
+}
+
+void RecordingPanelFacade::Playback::setWarming(bool warming) {
+    record(std::string("warming ") + (warming ? "1" : "0"));
+}
+
+void RecordingPanelFacade::Playback::hideSlotLayers() {
+    record("hideSlotLayers");
+}
+
+void RecordingPanelFacade::Playback::clearSurface() {
+    record("clearSurface");
+}
+
+void RecordingPanelFacade::Playback::setMeterPeak(bool peak) {
+    record(std::string("meterPeak ") + (peak ? "1" : "0"));
+}
+
+void RecordingPanelFacade::Playback::seek(double seconds) {
+    record("seek " + number(seconds));
+}
+
+void RecordingPanelFacade::Playback::skip(int frames, double rate) {
+    record("skip " + std::to_string(frames) + " " + number(rate));
+}
+
+void RecordingPanelFacade::Playback::setSeeking(bool value) {
+    owner_.seeking = value;
+    record(std::string("seeking ") + (value ? "1" : "0"));
 }
 
 }  // namespace kestio::test

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "app/utility_buttons.h"
+#include "show/signal_output.h"
 
 namespace kestio::test {
 
-class RecordingSignalOutput final : public app::SignalOutput {
+class RecordingSignalOutput final : public SignalOutput {
   public:
     std::vector<std::string> calls;
     QImage lastStill;

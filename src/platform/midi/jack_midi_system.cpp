@@ -21,7 +21,7 @@
 #include "platform/midi/jack_midi_queue.h"
 #include "platform/midi/midi_port_names.h"
 #include "platform/runloop/console.h"
-#include "platform/runloop/serial_worker.h"
+#include "platform/runloop/job_threads.h"
 
 namespace kestio::platform {
 

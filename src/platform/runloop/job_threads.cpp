@@ -1,7 +1,6 @@
 #include "platform/runloop/job_threads.h"
 
 #include <algorithm>
-#include <utility>
 
 namespace kestio::platform {
 
@@ -25,9 +24,31 @@ JobThreads::~JobThreads() {
 void JobThreads::submit(std::function<void()> job) {
     {
         std::lock_guard lock(mutex_);
-        jobs_.push_back(std::move(job));
+        jobs_.emplace_back(submitted_++, std::move(job));
     }
     wake_.notify_one();
+}
+
+std::uint64_t JobThreads::oldestUnfinished() const {
+    std::uint64_t oldest = submitted_;
+    if (!jobs_.empty()) {
+        oldest = std::min(oldest, jobs_.front().first);
+    }
+    if (!running_.empty()) {
+        oldest = std::min(oldest, *running_.begin());
+    }
+    return oldest;
+}
+
+void JobThreads::flush() {
+    std::unique_lock lock(mutex_);
+    const std::uint64_t target = submitted_;
+    done_.wait(lock, [&] { return oldestUnfinished() >= target; });
+}
+
+bool JobThreads::idle() const {
+    std::lock_guard lock(mutex_);
+    return jobs_.empty() && running_.empty();
 }
 
 void JobThreads::run() {
@@ -37,12 +58,15 @@ void JobThreads::run() {
         if (jobs_.empty()) {
             return;
         }
-        auto job = std::move(jobs_.front());
+        auto [number, job] = std::move(jobs_.front());
         jobs_.pop_front();
+        running_.insert(number);
         lock.unlock();
         job();
         job = nullptr;
         lock.lock();
+        running_.erase(number);
+        done_.notify_all();
     }
 }
 

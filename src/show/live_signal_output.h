@@ -1,12 +1,10 @@
 #pragma once
 
-#include "app/utility_buttons.h"
+#include "show/signal_output.h"
 
 namespace kestio {
-class PlaybackController;
-}
 
-namespace kestio::app {
+class PlaybackController;
 
 // The colour bars and the test tone on the application's playback controller and its output
 // surface.
@@ -29,4 +27,4 @@ class LiveSignalOutput final : public SignalOutput {
     PlaybackController& playback_;
 };
 
-}  // namespace kestio::app
+}  // namespace kestio

@@ -1,11 +1,10 @@
-#include "app/live_signal_output.h"
+#include "show/live_signal_output.h"
 
 #include "output/output_surface.h"
-#include "output/playback_slot.h"
 #include "output/test_tone.h"
 #include "playback/playback_controller.h"
 
-namespace kestio::app {
+namespace kestio {
 
 void LiveSignalOutput::resetPlayback() {
     if (playback_.currentBankIndex.get() && playback_.currentSlotIndex.get()) {
@@ -17,10 +16,7 @@ void LiveSignalOutput::resetPlayback() {
 }
 
 void LiveSignalOutput::showStillAndCut(const QImage& picture) {
-    output::OutputSurface& surface = playback_.view();
-    output::PlaybackSlot& hidden = surface.hiddenSlot();
-    hidden.showStill(picture, ColorSettings{});
-    surface.cut(hidden);
+    playback_.view().cutToStill(picture);
 }
 
 void LiveSignalOutput::clearOutput() {
@@ -45,4 +41,4 @@ void LiveSignalOutput::setToneLevel(double levelDb) {
     playback_.toneGen().setLevel(levelDb);
 }
 
-}  // namespace kestio::app
+}  // namespace kestio
