@@ -15,6 +15,7 @@
 #include "show/show_import.h"
 #include "show/show_importer.h"
 #include "show/show_playback.h"
+#include "show/show_warm_up.h"
 #include "show/slot_display_name.h"
 
 namespace kestio {
@@ -45,6 +46,7 @@ ShowController::ShowController(ShowServices services)
       mediaCheck_(std::make_unique<MediaCheck>(*this)),
       showImport_(std::make_unique<ShowImport>(*this)),
       projectIO_(std::make_unique<ProjectIO>(*this)),
+      warmUp_(std::make_unique<ShowWarmUp>(*this)),
       lifetime_(std::make_shared<ShowController*>(this)) {
     // A fresh window listens to MIDI; its project says so too, so that saving it keeps MIDI on.
     project_.midiInputEnabled = midi_.isEnabled.get();
@@ -337,6 +339,10 @@ DiskWorker& ShowController::diskWorker() {
 }
 
 // ---- Import and warm-up ----------------------------------------------------------------------
+
+void ShowController::startWarmUp(const ProjectData& project) {
+    warmUp_->startWarmUp(project);
+}
 
 void ShowController::waitForActiveDisplay(double timeout, std::function<void(bool)> done) {
     playback_.waitForWarmReady(timeout, std::move(done));

@@ -32,6 +32,7 @@ class ProjectIO;
 class ProjectManager;
 class RecentProjects;
 class ShowImport;
+class ShowWarmUp;
 class ShowImporter;
 class ShowPlayback;
 namespace platform {
@@ -92,8 +93,9 @@ struct ShowServices {
 //
 // The controller keeps the show state and the order of operations; its owned parts carry out the
 // operations of one field each, with their own fields, and reach the show state through the
-// controller (they are its friends). The public operations below stay the controller's: those of
-// a part forward to it in one line. The parts:
+// controller (they are its friends). The views call a part's operations on the part itself
+// (midiRouting(), showImport(), projectIO(), mediaCheck()); the controller's own public operations
+// are the show state's and those that run across parts. The parts:
 // - MIDIRouting (midi_routing.h): MIDI notes and control changes, MIDI learn, the bindings and
 //   control assignments of the project.
 // - MediaCheck (media_check.h): the missing-media check of an opened project, the rescan of
@@ -102,6 +104,7 @@ struct ShowServices {
 //   the new clips.
 // - ProjectIO (project_io.h): opening, saving and closing the project, with the count of edits
 //   that decides whether a save clears the unsaved mark.
+// - ShowWarmUp (show_warm_up.h): the warm-up run, one at a time, as one of the hidden plays.
 //
 // Ownership and hand-over rules:
 // - The project, its generation and revision and the published state the views read are the
@@ -259,8 +262,7 @@ class ShowController {
     friend class MediaCheck;
     friend class ShowImport;
     friend class ProjectIO;
-
-    struct WarmUpSession;
+    friend class ShowWarmUp;
 
     // The key handler's actions (show_controller_keys.cpp).
     void keyPlaySlot(int slotIndex);
@@ -268,11 +270,9 @@ class ShowController {
     void enterCursorSlot();
     void standbyCursorSlot();
     void cutGo();
-    // The warm-up's alert for a slot whose file is missing, and its wait for the picture of the
-    // slot just played (the import's display check waits the same way, for 5 s).
-    WarmUpMissingChoice askMissingFileDuringWarmUp(int bank, int slot);
-    // Calls done(true) when the picture of the slot just played is ready for display within
-    // `timeout` seconds, else done(false); exactly once.
+    // The wait of the warm-up and of the import's display check: calls done(true) when the picture
+    // of the slot just played is ready for display within `timeout` seconds, else done(false);
+    // exactly once.
     void waitForActiveDisplay(double timeout, std::function<void(bool)> done);
 
     // The slot at (bank, slot), none when the indices address no slot of the project.
@@ -322,7 +322,6 @@ class ShowController {
     // store goes first and its queued decodes are skipped before the thread is joined.
     std::unique_ptr<DiskWorker> thumbnailWorker_;
     ThumbnailStore thumbnailStore_;
-    std::shared_ptr<WarmUpSession> warmUp_;
     // The warm-up and the imports' display checks play hidden, one run at a time.
     HiddenPlays hiddenPlays_;
     // What is loading now: imports whose files are still being probed and a running warm-up.
@@ -334,6 +333,7 @@ class ShowController {
     std::unique_ptr<MediaCheck> mediaCheck_;
     std::unique_ptr<ShowImport> showImport_;
     std::unique_ptr<ProjectIO> projectIO_;
+    std::unique_ptr<ShowWarmUp> warmUp_;
     // Deferred work holds this weakly and does nothing once the controller is gone.
     std::shared_ptr<ShowController*> lifetime_;
 };

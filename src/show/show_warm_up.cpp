@@ -1,9 +1,4 @@
-// The warm-up of the show controller: every slot with media is played once, hidden and muted
-// in the playback controller's warm-up way, so that each file has been opened and its decoder
-// started before the show. One run at a time; it resumes on the run loop after each slot's
-// picture is ready (or its time-out), and ends with the output black. The run takes its turn
-// among the show's hidden plays, which keep the output muted and hidden while any runs and put
-// the mute back as it was once the last has ended.
+#include "show/show_warm_up.h"
 
 #include <string>
 #include <utility>
@@ -20,7 +15,7 @@ namespace kestio {
 
 using platform::DialogPresenter;
 
-struct ShowController::WarmUpSession {
+struct ShowWarmUp::Session {
     std::vector<std::pair<int, int>> list;
     std::size_t index = 0;  // the entry being warmed
     // Ends the run's turn among the hidden plays (empty until its turn has come).
@@ -29,51 +24,47 @@ struct ShowController::WarmUpSession {
     bool ended = false;
 
     int total() const { return static_cast<int>(list.size()); }
-
-    // Runs the entries from `index` on until one has to wait, or the run ends.
-    static void step(ShowController& show, const std::shared_ptr<WarmUpSession>& session);
-    static void finishEntry(ShowController& show, const std::shared_ptr<WarmUpSession>& session);
-    static void end(ShowController& show, const std::shared_ptr<WarmUpSession>& session);
 };
 
-void ShowController::WarmUpSession::step(ShowController& show,
-                                         const std::shared_ptr<WarmUpSession>& session) {
+void ShowWarmUp::step(const std::shared_ptr<Session>& session) {
+    ShowController& show = show_;
     while (!session->ended) {
         if (session->generation != show.projectGeneration_ ||
             session->index >= session->list.size()) {
             // Done, or the project the list belongs to was replaced: its indices mean nothing
             // in the new one.
-            end(show, session);
+            end(session);
             return;
         }
         const auto [bank, slot] = session->list[session->index];
         const SlotData* data = show.slotAt(bank, slot);
         if (data == nullptr) {
-            finishEntry(show, session);
+            finishEntry(session);
             continue;
         }
         if (!data->isFileMissing) {
             show.playSlot(bank, slot);
-            const std::weak_ptr<WarmUpSession> weak = session;
+            const std::weak_ptr<Session> weak = session;
             const std::weak_ptr<ShowController*> alive = show.lifetime_;
             // The next entry starts on a later turn of the run loop, also when the answer
             // comes at once, so that a long list never deepens the stack.
-            show.waitForActiveDisplay(kWarmUpDisplayTimeout, [&show, weak, alive](bool) {
-                if (!alive.lock()) {
-                    return;
-                }
-                show.loop_.post([&show, weak, alive] {
-                    const auto running = weak.lock();
-                    if (!alive.lock() || !running || running->ended) {
-                        return;
-                    }
-                    finishEntry(show, running);
-                    step(show, running);
-                });
-            });
+            show.waitForActiveDisplay(ShowController::kWarmUpDisplayTimeout,
+                                      [this, &show, weak, alive](bool) {
+                                          if (!alive.lock()) {
+                                              return;
+                                          }
+                                          show.loop_.post([this, weak, alive] {
+                                              const auto running = weak.lock();
+                                              if (!alive.lock() || !running || running->ended) {
+                                                  return;
+                                              }
+                                              finishEntry(running);
+                                              step(running);
+                                          });
+                                      });
             return;
         }
-        const WarmUpMissingChoice choice = show.askMissingFileDuringWarmUp(bank, slot);
+        const WarmUpMissingChoice choice = askMissingFile(bank, slot);
         if (session->ended) {
             return;  // ended while the alert was open
         }
@@ -81,37 +72,36 @@ void ShowController::WarmUpSession::step(ShowController& show,
             case WarmUpMissingChoice::searchFolder: {
                 // The same entry again afterwards: a relinked slot is then played, one still
                 // missing asks again.
-                const std::weak_ptr<WarmUpSession> weak = session;
-                show.mediaCheck_->relinkFromFolder([&show, weak] {
+                const std::weak_ptr<Session> weak = session;
+                show.mediaCheck_->relinkFromFolder([this, weak] {
                     if (const auto running = weak.lock(); running && !running->ended) {
-                        step(show, running);
+                        step(running);
                     }
                 });
                 return;
             }
             case WarmUpMissingChoice::skip:
-                finishEntry(show, session);
+                finishEntry(session);
                 continue;
             case WarmUpMissingChoice::cancel:
                 show.playback_.log("ウォームアップ中止（" + std::to_string(session->index) + "/" +
                                    std::to_string(session->total()) + "件処理済み）");
-                end(show, session);
+                end(session);
                 return;
         }
     }
 }
 
-void ShowController::WarmUpSession::finishEntry(ShowController& show,
-                                                const std::shared_ptr<WarmUpSession>& session) {
+void ShowWarmUp::finishEntry(const std::shared_ptr<Session>& session) {
     ++session->index;
-    show.playback_.warmDone() = static_cast<int>(session->index);
+    show_.playback_.warmDone() = static_cast<int>(session->index);
 }
 
-void ShowController::WarmUpSession::end(ShowController& show,
-                                        const std::shared_ptr<WarmUpSession>& session) {
+void ShowWarmUp::end(const std::shared_ptr<Session>& session) {
+    ShowController& show = show_;
     session->ended = true;
-    if (show.warmUp_ == session) {
-        show.warmUp_.reset();
+    if (running_ == session) {
+        running_.reset();
     }
     // The output goes black and the playback controller lets go of the last warmed clip, so
     // that none of its timers fires a post-roll after the run.
@@ -129,55 +119,56 @@ void ShowController::WarmUpSession::end(ShowController& show,
     // The unsaved mark is left as it is: warming changes nothing in the project.
 }
 
-void ShowController::startWarmUp(const ProjectData& project) {
+void ShowWarmUp::startWarmUp(const ProjectData& project) {
+    ShowController& show = show_;
     auto list = warmUpList(project);
     if (list.empty()) {
         return;
     }
-    if (warmUp_) {
-        if (warmUp_->generation == projectGeneration_) {
+    if (running_) {
+        if (running_->generation == show.projectGeneration_) {
             // One run at a time: a second run would take the first one's mute as the state
             // to restore and leave the output muted for good.
-            playback_.log("ウォームアップ実行中のため、新たなウォームアップは開始しません");
+            show.playback_.log("ウォームアップ実行中のため、新たなウォームアップは開始しません");
             return;
         }
         // The running one belongs to a project that was replaced: end it first (through a
         // copy of the pointer, as the end lets go of the member).
-        const auto previous = warmUp_;
-        WarmUpSession::end(*this, previous);
+        const auto previous = running_;
+        end(previous);
     }
-    auto session = std::make_shared<WarmUpSession>();
+    auto session = std::make_shared<Session>();
     session->list = std::move(list);
-    session->generation = projectGeneration_;
-    playback_.log("ウォームアップ開始: " + std::to_string(session->total()) + "件");
-    playback_.warmDone() = 0;
-    playback_.warmTotal() = session->total();
-    beginLoading();
-    warmUp_ = session;
-    const std::weak_ptr<WarmUpSession> weak = session;
-    const std::weak_ptr<ShowController*> alive = lifetime_;
-    hiddenPlays_.enqueue([this, weak, alive](HiddenPlays::Done done) {
+    session->generation = show.projectGeneration_;
+    show.playback_.log("ウォームアップ開始: " + std::to_string(session->total()) + "件");
+    show.playback_.warmDone() = 0;
+    show.playback_.warmTotal() = session->total();
+    show.beginLoading();
+    running_ = session;
+    const std::weak_ptr<Session> weak = session;
+    const std::weak_ptr<ShowController*> alive = show.lifetime_;
+    show.hiddenPlays_.enqueue([this, &show, weak, alive](HiddenPlays::Done done) {
         const auto running = weak.lock();
         if (!alive.lock() || !running || running->ended) {
             done({});
             return;
         }
         running->done = std::move(done);
-        loop_.post([this, weak, alive] {
+        show.loop_.post([this, weak, alive] {
             if (const auto current = weak.lock(); alive.lock() && current && !current->ended) {
-                WarmUpSession::step(*this, current);
+                step(current);
             }
         });
     });
 }
 
-WarmUpMissingChoice ShowController::askMissingFileDuringWarmUp(int bank, int slot) {
-    const SlotData* data = slotAt(bank, slot);
+WarmUpMissingChoice ShowWarmUp::askMissingFile(int bank, int slot) {
+    const SlotData* data = show_.slotAt(bank, slot);
     if (data == nullptr) {
         return WarmUpMissingChoice::skip;
     }
     const std::string name = slotDisplayName(data->name);
-    const int answer = dialogs_.alert(
+    const int answer = show_.dialogs_.alert(
         DialogPresenter::AlertStyle::warning, L("ファイルが見つかりません", "File Not Found"),
         L("「" + name +
               "」の元ファイルが見つからないため、ウォームアップできません。\n\n"
