@@ -115,13 +115,7 @@ void LoopRunner::start(int bank, int slot, const std::filesystem::path& url, con
         pc_.applySlotLevel(chainSlot, settings);
     };
 
-    pc_.currentURL_ = url;
-    pc_.currentBankIndex.set(bank);
-    pc_.currentSlotIndex.set(slot);
-    pc_.selectedClipName.set(data.name);
-    pc_.postRollFired_ = false;
-    pc_.currentTime.set(inPoint);
-    pc_.duration.set(outPoint.value_or(0.0));
+    pc_.publishStarting(bank, slot, url, data.name, inPoint, outPoint.value_or(0.0));
 
     const auto elapsedMs = [this, startedAt] {
         return std::to_string(int64_t((loop_.now() - startedAt) * 1000.0));

@@ -207,6 +207,11 @@ void PlaybackController::applyColorSettings(const ColorSettings& color) {
 void PlaybackController::stopTestTone() {
     transport_->stopTestTone();
 }
+void PlaybackController::standby(int bank, int slot, const std::filesystem::path& url,
+                                 const SlotData& data, platform::SizeF monitorSize) {
+    transport_->standby(bank, slot, url, data, monitorSize);
+}
+
 void PlaybackController::handleStatusChange(const ItemPtr& item, PlaybackSlot& slot,
                                             const ItemPtr& loadedItem,
                                             const std::filesystem::path& url, double inPoint) {
@@ -228,7 +233,7 @@ void PlaybackController::waitForWarmReady(double timeout, std::function<void(boo
 void PlaybackController::removeObservers() {
     loops_->stop();
     clock_->stop();
-    statusObserver.reset();
+    standbyObserver_.reset();
     video_->stop();
     readyObserver_.reset();
     slotAudioPoll_.cancel();
@@ -253,6 +258,17 @@ void PlaybackController::cueFailed(int bank, int slot, const std::string& reason
     if (onCueFailed) {
         onCueFailed(bank, slot, reason);
     }
+}
+
+void PlaybackController::publishStarting(int bank, int slot, const std::filesystem::path& url,
+                                         const std::string& name, double time, double length) {
+    currentURL_ = url;
+    currentBankIndex.set(bank);
+    currentSlotIndex.set(slot);
+    selectedClipName.set(name);
+    postRollFired_ = false;
+    currentTime.set(time);
+    duration.set(length);
 }
 
 void PlaybackController::publishOnAir() {

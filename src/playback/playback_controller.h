@@ -206,9 +206,6 @@ class PlaybackController {
     bool isSeeking = false;
     // The play log file ("app.log" in the open package); takes effect at reopenLogFile().
     std::optional<std::filesystem::path> logFileURL;
-    // The observation of a cued (standby) item, kept here so that removeObservers() ends it.
-    platform::Subscription statusObserver;
-
     // Peak (true) or RMS (false) metering; read by the meter tap on its own thread.
     bool isMeterPeak() const;
     void setMeterPeak(bool peak);
@@ -276,6 +273,11 @@ class PlaybackController {
     void updateGeometry(const GeometrySettings& geometry);
     void applyColorSettings(const ColorSettings& color);
     void stopTestTone();
+    // Cues the slot paused at its in point, on a canvas of `monitorSize`: the clip on air loses
+    // its watchers, the slot is loaded into the hidden playback slot as the cue and published as
+    // loaded, and the take to it comes once its picture stands at the in point.
+    void standby(int bank, int slot, const std::filesystem::path& url, const SlotData& data,
+                 platform::SizeF monitorSize);
     // The status handler of a standby item (cued paused at its first frame): when `item` is
     // ready and still `slot`'s current item `loadedItem`, seeks to `inPoint`, cuts to the slot
     // paused there, and publishes it.
@@ -360,6 +362,10 @@ class PlaybackController {
     // told why.
     void cueFailed(int bank, int slot, const std::string& reason);
     void publishOnAir();
+    // Publishes a clip starting from (bank, slot) as the one playing: its file, indices and name,
+    // its position `time` and length `length`; its post-roll is not carried out yet.
+    void publishStarting(int bank, int slot, const std::filesystem::path& url,
+                         const std::string& name, double time, double length);
     // ---- End of the members of the loop, preload, warm-up and transport files ----
 
     platform::RunLoop& loop_;
@@ -399,6 +405,8 @@ class PlaybackController {
     std::unique_ptr<Transport> transport_;
     std::unique_ptr<VideoStart> video_;
     std::optional<platform::HostTime> lastLogUpdate_;
+    // The observation of a standby cue's item, ended by removeObservers().
+    platform::Subscription standbyObserver_;
 
     // Pending switches and deferred steps hold this weakly.
     std::shared_ptr<Alive> alive_ = std::make_shared<Alive>();

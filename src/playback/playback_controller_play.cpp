@@ -181,13 +181,7 @@ void PlaybackController::playAudioOnly(int bank, int slot, const std::filesystem
     applySlotLevel(target, audio->settings);
     target.audio().applyEqualizer(data.equalizer);
 
-    currentURL_ = url;
-    currentBankIndex.set(bank);
-    currentSlotIndex.set(slot);
-    selectedClipName.set(data.name);
-    postRollFired_ = false;
-    currentTime.set(inPoint);
-    duration.set(clipDuration);
+    publishStarting(bank, slot, url, data.name, inPoint, clipDuration);
     isAudioOnlySlot_ = true;
 
     view_->take({data.transitionMode == TransitionMode::dissolve, data.dissolveDuration});

@@ -196,6 +196,35 @@ void Transport::stopTestTone() {
     pc_.meter_->silence();
 }
 
+void Transport::standby(int bank, int slot, const std::filesystem::path& url, const SlotData& data,
+                        platform::SizeF monitorSize) {
+    pc_.view_->setMonitorSize(monitorSize);
+    pc_.removeObservers();
+    // The slot pair records the cue; the standby cue goes on air paused, by a take.
+    output::Cue cue;
+    cue.ref = SlotRef{bank, slot};
+    cue.url = url;
+    cue.state = output::CueState::hiddenPlaying;
+    cue.audio = data.audioSettings;
+    cue.inPoint = data.inPoint.value_or(0.0);
+    const double inPoint = cue.inPoint;
+    const auto loaded = pc_.view_->loadCue(std::move(cue), data.outPoint, data.colorSettings);
+    pc_.currentBankIndex = bank;
+    pc_.currentSlotIndex = slot;
+    pc_.selectedClipName = data.name;
+    if (!loaded.item) {
+        return;
+    }
+    PlaybackSlot* target = &loaded.slot;
+    std::weak_ptr<platform::media::PlayerItem> weakItem = loaded.item;
+    pc_.standbyObserver_ = loaded.item->status().subscribe(
+        [this, target, weakItem, url, inPoint](const platform::media::ItemStatus&) {
+            if (auto item = weakItem.lock()) {
+                handleStatusChange(item, *target, item, url, inPoint);
+            }
+        });
+}
+
 void Transport::handleStatusChange(const PlaybackController::ItemPtr& item, PlaybackSlot& slot,
                                    const PlaybackController::ItemPtr& loadedItem,
                                    const std::filesystem::path& url, double inPoint) {
@@ -203,7 +232,7 @@ void Transport::handleStatusChange(const PlaybackController::ItemPtr& item, Play
         slot.player()->current() != loadedItem || item != loadedItem) {
         return;
     }
-    pc_.statusObserver.reset();
+    pc_.standbyObserver_.reset();
     // The cued slot replaces what was on air: the deferred steps of the clip before are void.
     const uint64_t generation = ++pc_.playGeneration_;
     pc_.letStillDecodeGo();

@@ -1,7 +1,8 @@
 #pragma once
 
 // Transport operations on the slot on air: pause and resume, mute, seek and frame steps, rate,
-// level, geometry and colour while on air, the test tone off, and the standby cue's completion.
+// level, geometry and colour while on air, the test tone off, and the standby cue (a slot cued
+// paused at its in point and taken once its picture stands there).
 //
 // A clip's picture follows its sound on the engine clock, so the two are always moved together:
 // pausing stops the slot's clip player (the picture shown stays), resuming starts it again from
@@ -36,6 +37,8 @@ class Transport {
     void updateGeometry(const GeometrySettings& geometry);
     void applyColorSettings(const ColorSettings& color);
     void stopTestTone();
+    void standby(int bank, int slot, const std::filesystem::path& url, const SlotData& data,
+                 platform::SizeF monitorSize);
     void handleStatusChange(const PlaybackController::ItemPtr& item, output::PlaybackSlot& slot,
                             const PlaybackController::ItemPtr& loadedItem,
                             const std::filesystem::path& url, double inPoint);

@@ -99,15 +99,9 @@ void VideoStart::play(int bank, int slot, const std::filesystem::path& url, cons
     pc_.applySlotLevel(target, audio->settings);
     target.audio().applyEqualizer(data.equalizer);
 
-    pc_.currentURL_ = url;
-    pc_.currentBankIndex.set(bank);
-    pc_.currentSlotIndex.set(slot);
-    pc_.selectedClipName.set(data.name);
-    pc_.postRollFired_ = false;
-    pc_.currentTime.set(inPoint);
     const double clipDuration =
         data.clipInfo && std::isfinite(data.clipInfo->duration) ? data.clipInfo->duration : 0.0;
-    pc_.duration.set(outPoint.value_or(clipDuration));
+    pc_.publishStarting(bank, slot, url, data.name, inPoint, outPoint.value_or(clipDuration));
 
     const auto item = target.player()->current();
     if (!item) {

@@ -35,33 +35,7 @@ void LiveShowPlayback::preloadNext(int bank, int slot, const std::filesystem::pa
 
 void LiveShowPlayback::standby(int bank, int slot, const std::filesystem::path& url,
                                const SlotData& data, platform::SizeF monitorSize) {
-    surface_.setMonitorSize(monitorSize);
-    controller_.removeObservers();
-    // The slot pair records the cue; the standby cue goes on air paused, by a take.
-    output::Cue cue;
-    cue.ref = SlotRef{bank, slot};
-    cue.url = url;
-    cue.state = output::CueState::hiddenPlaying;
-    cue.audio = data.audioSettings;
-    cue.inPoint = data.inPoint.value_or(0.0);
-    const double inPoint = cue.inPoint;
-    const auto loaded = surface_.loadCue(std::move(cue), data.outPoint, data.colorSettings);
-    controller_.currentBankIndex = bank;
-    controller_.currentSlotIndex = slot;
-    controller_.selectedClipName = data.name;
-    if (!loaded.item) {
-        controller_.statusObserver.reset();
-        return;
-    }
-    PlaybackController* controller = &controller_;
-    PlaybackSlot* target = &loaded.slot;
-    std::weak_ptr<platform::media::PlayerItem> weakItem = loaded.item;
-    controller_.statusObserver = loaded.item->status().subscribe(
-        [controller, target, weakItem, url, inPoint](const platform::media::ItemStatus&) {
-            if (auto item = weakItem.lock()) {
-                controller->handleStatusChange(item, *target, item, url, inPoint);
-            }
-        });
+    controller_.standby(bank, slot, url, data, monitorSize);
 }
 
 void LiveShowPlayback::log(const std::string& message) {
