@@ -170,13 +170,7 @@ void ShowController::playSlot(int bank, int slot) {
         return;
     }
     if (record->isFileMissing) {
-        const std::string name = slotDisplayName(record->name);
-        playback_.log("再生中止: ファイルが見つかりません（" + name + "）");
-        dialogs_.alert(platform::DialogPresenter::AlertStyle::warning,
-                       L("ファイルが見つかりません", "File Not Found"),
-                       L("「" + name + "」の元ファイルが見つからないため、再生できません。",
-                         "Can't play \"" + name + "\" because its source file could not be found."),
-                       {L("OK", "OK")});
+        refuseMissingFile(slotDisplayName(record->name));
         return;
     }
     const auto url = resolveSlotURL(bank, slot);
@@ -216,6 +210,10 @@ void ShowController::cueDidNotFire(int bank, int slot, const std::string& reason
     // missing.
     record->isFileMissing = true;
     projectDidChange();
+    refuseMissingFile(name);
+}
+
+void ShowController::refuseMissingFile(const std::string& name) {
     playback_.log("再生中止: ファイルが見つかりません（" + name + "）");
     dialogs_.alert(platform::DialogPresenter::AlertStyle::warning,
                    L("ファイルが見つかりません", "File Not Found"),

@@ -295,6 +295,8 @@ class ShowController {
     // A cue that playback could not put on air: a file gone since the project was opened marks
     // its slot missing and is reported as a missing slot is; another failure is logged.
     void cueDidNotFire(int bank, int slot, const std::string& reason);
+    // The play-log line and the "File Not Found" alert for a slot whose file is missing.
+    void refuseMissingFile(const std::string& name);
     void toggleSelected(int slot);
     bool stillHolds(std::uint64_t generation, int bank, int slot,
                     const std::filesystem::path& url) const;
