@@ -87,6 +87,16 @@ ProjectData showWithMedia(const fs::path& folder, const platform::BookmarkServic
     return project;
 }
 
+// Saves the 800-slot show with 720 thumbnails in `folder` as "Show.ktshow", opens it and waits
+// for its warm-up to end.
+void openWarmShow(Show& show, const fs::path& folder) {
+    const fs::path package = show.projectManager.save(
+        showWithMedia(folder / "media", show.bookmarks, 720), folder / "Show.ktshow");
+    show.show->projectIO().loadProject(package);
+    show.waitFor([&] { return !show.recentProjects.load().empty(); });
+    show.waitFor([&] { return show.logged("ウォームアップ完了 (800件)"); });
+}
+
 void BM_OpenProject(benchmark::State& state) {
     test::TemporaryFolder folder;
     Show setup;
@@ -135,11 +145,7 @@ BENCHMARK(BM_OpenProject)->Unit(benchmark::kMillisecond)->Iterations(5);
 void BM_SaveProject(benchmark::State& state) {
     test::TemporaryFolder folder;
     Show show;
-    const fs::path package = show.projectManager.save(
-        showWithMedia(folder / "media", show.bookmarks, 720), folder / "Show.ktshow");
-    show.show->projectIO().loadProject(package);
-    show.waitFor([&] { return !show.recentProjects.load().empty(); });
-    show.waitFor([&] { return show.logged("ウォームアップ完了 (800件)"); });
+    openWarmShow(show, folder.path());
     double main = 0;
     int saves = 0;
     for (auto _ : state) {
@@ -158,11 +164,7 @@ BENCHMARK(BM_SaveProject)->Unit(benchmark::kMillisecond)->Iterations(5);
 void BM_SaveOneChangedSlot(benchmark::State& state) {
     test::TemporaryFolder folder;
     Show show;
-    const fs::path package = show.projectManager.save(
-        showWithMedia(folder / "media", show.bookmarks, 720), folder / "Show.ktshow");
-    show.show->projectIO().loadProject(package);
-    show.waitFor([&] { return !show.recentProjects.load().empty(); });
-    show.waitFor([&] { return show.logged("ウォームアップ完了 (800件)"); });
+    openWarmShow(show, folder.path());
     const std::string line = "プロジェクト上書き保存: Show.ktshow";
     int change = 0;
     for (auto _ : state) {

@@ -23,7 +23,7 @@
 #include "platform/runloop/manual_run_loop.h"
 #include "platform/storage/user_defaults.h"
 #include "playback/playback_controller.h"
-#include "support/null_audio_device.h"
+#include "support/live_show_rig.h"
 
 namespace {
 
@@ -55,12 +55,7 @@ const fs::path& stillPicture(int index) {
 
 struct Rig {
     Rig() {
-        controller = std::make_unique<PlaybackController>(
-            PlaybackServices{loop, nullptr,
-                             std::make_unique<output::OutputSurface>(
-                                 output::OutputSurface::Services{loop, device, media}),
-                             &localization});
-        controller->view().setViewSize({320.0, 180.0});
+        controller.view().setViewSize({320.0, 180.0});
         project.banks.resize(1);
         for (int i = 0; i < kCues; ++i) {
             SlotData slot;
@@ -70,17 +65,16 @@ struct Rig {
             slot.stillDuration = 60.0;
             project.banks[0].slots.push_back(slot);
         }
-        controller->projectProvider = [this]() -> std::optional<ProjectData> { return project; };
+        controller.projectProvider = [this]() -> std::optional<ProjectData> { return project; };
     }
-    ~Rig() { controller.reset(); }
 
     void fire(int slot) {
         const auto& data = project.banks[0].slots[std::size_t(slot)];
-        controller->play(0, slot, *data.videoURL, data, {1920.0, 1080.0});
+        controller.play(0, slot, *data.videoURL, data, {1920.0, 1080.0});
     }
     bool onAir(int slot) {
-        return controller->currentSlotIndex.get() == slot &&
-               controller->view().showingSlot().isStill();
+        return controller.currentSlotIndex.get() == slot &&
+               controller.view().showingSlot().isStill();
     }
     // Runs the loop's posted work for `seconds` of wall time, or until `slot` is on air.
     void runFor(double seconds, int slot = -1) {
@@ -107,18 +101,16 @@ struct Rig {
     }
     // Back to black, and the decode threads given time to finish what the cues left them.
     void rest() {
-        controller->handlePostRoll(PostRollMode::black);
+        controller.handlePostRoll(PostRollMode::black);
         runFor(3.0);
     }
 
     ManualRunLoop loop;
-    std::shared_ptr<kestio::test::NullAudioDevice> device =
-        std::make_shared<kestio::test::NullAudioDevice>(48000.0, 2, "Null", loop.hostClock());
-    media::DecodedMediaFactory media{loop};
     InMemoryUserDefaults defaults;
     LocalizationManager localization{defaults};
     ProjectData project;
-    std::unique_ptr<PlaybackController> controller;
+    test::LivePlaybackRig output{loop, {.localization = &localization}};
+    PlaybackController& controller = output.controller;
 };
 
 // Each iteration: the last still fired alone, then all five fired 50 ms apart. Counters: the

@@ -208,6 +208,22 @@ TEST_F(KeyboardShortcutHandlerTest, TextFieldsAndModalWindowsKeepTheirKeys) {
     EXPECT_TRUE(sawKeyWhileModal);
 }
 
+// `panel` shown through a graphics view in `window`, the view holding the window's focus as the
+// main window's canvas does; the panel leaves the scene with it.
+struct ShownThroughAView {
+    ShownThroughAView(QWidget& shown, QWidget& window) : panel(shown), view(&scene, &window) {
+        scene.addWidget(&panel);
+        window.layout()->addWidget(&view);
+        view.show();
+        view.setFocus();
+    }
+    ~ShownThroughAView() { scene.removeItem(panel.graphicsProxyWidget()); }
+
+    QWidget& panel;
+    QGraphicsScene scene;
+    QGraphicsView view;
+};
+
 // The main window shows its panels through a graphics view, which has the window's focus and
 // hands its keys on to the focused widget of the panel it shows.
 TEST_F(KeyboardShortcutHandlerTest, TextFieldsShownThroughAGraphicsViewKeepTheirKeys) {
@@ -247,15 +263,10 @@ TEST_F(KeyboardShortcutHandlerTest, TextFieldsShownThroughAGraphicsViewKeepTheir
         auto* layout = new QVBoxLayout(&panel);
         QWidget* widget = c.make();
         layout->addWidget(widget);
-        QGraphicsScene scene;
-        scene.addWidget(&panel);
-        QGraphicsView view(&scene, &window_);
-        window_.layout()->addWidget(&view);
-        view.show();
-        view.setFocus();
+        const ShownThroughAView shown(panel, window_);
         widget->setFocus();
         QApplication::processEvents();
-        ASSERT_EQ(QApplication::focusWidget(), &view);
+        ASSERT_EQ(QApplication::focusWidget(), &shown.view);
         ASSERT_TRUE(widget->hasFocus() || widget->focusProxy() != nullptr ||
                     panel.focusWidget() != nullptr);
 
@@ -264,7 +275,6 @@ TEST_F(KeyboardShortcutHandlerTest, TextFieldsShownThroughAGraphicsViewKeepTheir
         if (c.text) {
             EXPECT_EQ(c.text(widget), "21");
         }
-        scene.removeItem(panel.graphicsProxyWidget());
         probe_.setFocus();
     }
 }
@@ -276,20 +286,14 @@ TEST_F(KeyboardShortcutHandlerTest, AFieldHiddenAfterItsEditLeavesTheKeysToTheSh
     auto* layout = new QVBoxLayout(&panel);
     auto* field = new QLineEdit;
     layout->addWidget(field);
-    QGraphicsScene scene;
-    scene.addWidget(&panel);
-    QGraphicsView view(&scene, &window_);
-    window_.layout()->addWidget(&view);
-    view.show();
-    view.setFocus();
+    const ShownThroughAView shown(panel, window_);
     field->setFocus();
     QApplication::processEvents();
-    ASSERT_EQ(QApplication::focusWidget(), &view);
+    ASSERT_EQ(QApplication::focusWidget(), &shown.view);
     EXPECT_EQ(fired(press(Qt::Key_2, 3, {}, "2")), "");
     field->hide();
     QApplication::processEvents();
     EXPECT_EQ(fired(press(Qt::Key_2, 3, {}, "2")), "slot 1");
-    scene.removeItem(panel.graphicsProxyWidget());
     probe_.setFocus();
 }
 
