@@ -15,6 +15,7 @@ struct JackMidiPeer::State {
     jack_port_t* port = nullptr;
     bool output = false;
     Handler onMessage;
+    std::chrono::microseconds busy{0};
     platform::JackMidiQueue queue{16 * 1024};
     std::atomic<bool> lost{false};
     std::atomic<bool> noticed{false};
@@ -29,6 +30,9 @@ struct JackMidiPeer::State {
 
     static int process(jack_nframes_t frames, void* arg) {
         auto* self = static_cast<State*>(arg);
+        const auto until = std::chrono::steady_clock::now() + self->busy;
+        while (std::chrono::steady_clock::now() < until) {
+        }
         void* buffer = jack_port_get_buffer(self->port, frames);
         if (!self->output) {
             const std::uint32_t count = jack_midi_get_event_count(buffer);
@@ -54,8 +58,9 @@ struct JackMidiPeer::State {
     }
 };
 
-JackMidiPeer JackMidiPeer::source(const std::string& client, const std::string& port) {
-    return open(client, port, true, {});
+JackMidiPeer JackMidiPeer::source(const std::string& client, const std::string& port,
+                                  std::chrono::microseconds busy) {
+    return open(client, port, true, {}, busy);
 }
 
 JackMidiPeer JackMidiPeer::destination(const std::string& client, const std::string& port,
@@ -64,9 +69,10 @@ JackMidiPeer JackMidiPeer::destination(const std::string& client, const std::str
 }
 
 JackMidiPeer JackMidiPeer::open(const std::string& client, const std::string& port, bool output,
-                                Handler onMessage) {
+                                Handler onMessage, std::chrono::microseconds busy) {
     auto* state = new State;
     state->output = output;
+    state->busy = busy;
     state->onMessage = std::move(onMessage);
     // The gate refuses while a client of a server that went away is still closing (the product's
     // own, on its worker thread): try again for a while. It is held through the set-up.

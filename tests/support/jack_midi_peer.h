@@ -3,6 +3,7 @@
 #include <jack/jack.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -18,8 +19,10 @@ class JackMidiPeer {
   public:
     using Handler = std::function<void(const std::uint8_t* bytes, std::size_t length)>;
 
-    // A source named "<client>:<port>"; send() queues a message for its next cycle.
-    static JackMidiPeer source(const std::string& client, const std::string& port);
+    // A source named "<client>:<port>"; send() queues a message for its next cycle. With `busy`,
+    // its every cycle takes that long, and the clients it feeds run after it: late in the cycle.
+    static JackMidiPeer source(const std::string& client, const std::string& port,
+                               std::chrono::microseconds busy = {});
     // A destination; `onMessage` runs on JACK's process thread for every message received.
     static JackMidiPeer destination(const std::string& client, const std::string& port,
                                     Handler onMessage);
@@ -40,7 +43,7 @@ class JackMidiPeer {
     struct State;
     explicit JackMidiPeer(State* state) : state_(state) {}
     static JackMidiPeer open(const std::string& client, const std::string& port, bool output,
-                             Handler onMessage);
+                             Handler onMessage, std::chrono::microseconds busy = {});
 
     State* state_ = nullptr;
 };

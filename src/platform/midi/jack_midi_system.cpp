@@ -30,6 +30,8 @@ namespace {
 // Room for messages on their way to and from the process thread: far more than a burst of notes.
 constexpr std::size_t kOutputQueueBytes = 64 * 1024;
 constexpr std::size_t kInputQueueBytes = 64 * 1024;
+// How long a route change waits for the server to take up the output port's new connection.
+constexpr auto kGraphWait = std::chrono::seconds(2);
 
 // What one JACK client is to carry: its name and the ports wanted so far.
 struct WantedLink {
@@ -196,6 +198,29 @@ class Link {
         jack_disconnect(handle_, from.c_str(), to.c_str());
     }
 
+    // Waits, for a while, until the server's cycles run on a graph where the output port feeds
+    // `to` (when `toConnected`) and no longer feeds `from`. jack_connect and jack_disconnect
+    // return once the server has the new graph, which the cycles take up a few periods later (more
+    // when cycles overrun): a message written before then would reach the old destination, or
+    // none. Blocking; the gate is held only for each look.
+    void awaitOutputGraph(const std::optional<std::string>& from, const std::string& to,
+                          bool toConnected) {
+        jack_port_t* out = output_.load(std::memory_order_acquire);
+        const auto deadline = std::chrono::steady_clock::now() + kGraphWait;
+        while (out != nullptr && !lost()) {
+            if (outputGraphIs(out, from, to, toConnected)) {
+                return;
+            }
+            if (std::chrono::steady_clock::now() > deadline) {
+                Console::log(
+                    "MIDI: the JACK server is slow to take up a new connection; "
+                    "messages are sent on");
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
     // Queues one message for the output port, sent once `route` is in place; false when the
     // queue is full. One thread only.
     bool enqueue(const std::vector<std::uint8_t>& bytes, std::uint32_t route) {
@@ -239,6 +264,15 @@ class Link {
                              " incoming messages dropped: they came faster than they were taken");
             }
         }
+    }
+
+    bool outputGraphIs(jack_port_t* out, const std::optional<std::string>& from,
+                       const std::string& to, bool toConnected) const {
+        const auto held = jack_client_gate::hold();
+        if (toConnected && jack_port_connected_to(out, to.c_str()) <= 0) {
+            return false;
+        }
+        return !from || jack_port_connected_to(out, from->c_str()) <= 0;
     }
 
     std::optional<std::string> nameOf(jack_port_t* port) const {
@@ -392,13 +426,16 @@ class LinkKeeper {
     void route(const std::string& destination, std::uint32_t route) {
         Link* link = live();
         const auto output = link != nullptr ? link->outputName() : std::nullopt;
+        std::optional<std::string> left;
         if (output && target_ && *target_ != destination) {
             link->disconnect(*output, *target_);
+            left = target_;
         }
         target_ = destination;
         route_ = route;
         if (output) {
-            link->connect(*output, destination);
+            const bool connected = link->connect(*output, destination);
+            link->awaitOutputGraph(left, destination, connected);
         }
         if (link != nullptr) {
             link->setRoute(route);
@@ -444,6 +481,8 @@ class LinkKeeper {
             const auto output = link->outputName();
             if (!output || !link->hasPort(*target_) || !link->connect(*output, *target_)) {
                 target_.reset();
+            } else {
+                link->awaitOutputGraph(std::nullopt, *target_, true);
             }
         }
         link->setRoute(route_);

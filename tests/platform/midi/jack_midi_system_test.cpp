@@ -182,6 +182,47 @@ TEST_F(JackMIDI, SendsExactBytesToTheChosenDestinationOnly) {
     EXPECT_FALSE(first.waitBriefly(0.2)) << "the first destination heard the second's messages";
 }
 
+// The port hops between two destinations, one message per hop: each reaches the destination it
+// was sent to, and never the other. A busy source feeds the client, so the client's part of each
+// cycle comes late and a connection often changes while a cycle is under way.
+TEST_F(JackMIDI, EachHopBetweenDestinationsDeliversOnlyToTheChosenOne) {
+    JackMIDISystem system(loop_);
+    auto result = system.createClient("KestioMIDIOutputClient", {});
+    ASSERT_TRUE(result.client);
+    auto& client = *result.client;
+    // Most of a cycle (256 frames at 48 kHz: 5.3 ms).
+    auto busy = JackMidiPeer::source("KestioTestBusy", "out", std::chrono::microseconds(4000));
+    ASSERT_TRUE(busy.opened());
+    ASSERT_EQ(client.createInputPort("KestioInputPort", [](const std::uint8_t*, std::size_t) {}),
+              kMIDIStatusOK);
+
+    PacketInbox inboxes[2];
+    JackMidiPeer sinks[2] = {
+        JackMidiPeer::destination("KestioTestSinkA", "in", inboxes[0].handler()),
+        JackMidiPeer::destination("KestioTestSinkB", "in", inboxes[1].handler())};
+    ASSERT_TRUE(sinks[0].opened() && sinks[1].opened());
+    ASSERT_EQ(client.createOutputPort("KestioOutputPort"), kMIDIStatusOK);
+    ASSERT_TRUE(pollUntil([&] {
+        return client.destinations().size() >= 2 &&
+               contains(ids(client.sources()), busy.portName());
+    }));
+    ASSERT_EQ(client.connectSource(busy.portName()), kMIDIStatusOK);
+    ASSERT_TRUE(pollUntil([&] { return busy.connected(); }));
+
+    constexpr int kHops = 40;
+    for (int hop = 0; hop < kHops; ++hop) {
+        const int to = hop % 2;
+        const Bytes note{0x90, static_cast<std::uint8_t>(hop), static_cast<std::uint8_t>(to)};
+        ASSERT_EQ(client.send(sinks[to].portName(), note), kMIDIStatusOK);
+        ASSERT_TRUE(inboxes[to].waitFor(1)) << "hop " << hop << " never arrived";
+        EXPECT_EQ(inboxes[to].packets(), std::vector<Bytes>{note}) << "hop " << hop;
+        EXPECT_TRUE(inboxes[1 - to].packets().empty())
+            << "hop " << hop << " also reached the other destination";
+        inboxes[0].reset();
+        inboxes[1].reset();
+    }
+}
+
 TEST_F(JackMIDI, PollingNoticesSourcesThatComeAndGo) {
     JackMIDISystem system(loop_, 1.0);
     int changes = 0;
