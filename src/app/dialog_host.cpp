@@ -120,9 +120,10 @@ bool DialogHost::presentNext() {
         pendingImport_.reset();
         if (answer == 0 && pending) {
             show_.projectIO().saveProject([weak = std::weak_ptr<DialogHost*>(lifetime_),
-                               pending = std::move(*pending)](bool saved) {
+                                           pending = std::move(*pending)](bool saved) {
                 if (auto self = weak.lock(); self && saved) {
-                    (*self)->show_.showImport().handleDrop(pending.urls, pending.bank, pending.slot);
+                    (*self)->show_.showImport().handleDrop(pending.urls, pending.bank,
+                                                           pending.slot);
                 }
             });
         } else if (answer == 0) {

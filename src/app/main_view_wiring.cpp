@@ -72,7 +72,8 @@ void MainViewWiring::onAppearSetup() {
 
     auto& center = s_.notifications;
     subscriptions_.push_back(center.addObserver(
-        kOpenProjectNotification, [&show](const platform::Notification&) { show.projectIO().openProject(); }));
+        kOpenProjectNotification,
+        [&show](const platform::Notification&) { show.projectIO().openProject(); }));
     subscriptions_.push_back(
         center.addObserver(kSaveProjectNotification, [&show](const platform::Notification& note) {
             // The quit confirmation hands over its completion; the plain post has none.

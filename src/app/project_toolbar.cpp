@@ -145,7 +145,8 @@ ProjectToolbar::ProjectToolbar(ShowController& show, RecentProjectsMenuModel::Se
     connect(save_, &QPushButton::clicked, this, [this] { show_.projectIO().saveProject(); });
     connect(saveAs_, &QPushButton::clicked, this, [this] { show_.projectIO().saveProjectAs(); });
     connect(close_, &QPushButton::clicked, this, [this] { show_.projectIO().closeProject(); });
-    connect(relink_, &QToolButton::clicked, this, [this] { show_.mediaCheck().relinkFromFolder(); });
+    connect(relink_, &QToolButton::clicked, this,
+            [this] { show_.mediaCheck().relinkFromFolder(); });
     connect(help_, &QPushButton::clicked, this, [this] { show_.showHelpWindow(); });
 
     auto refreshOn = [this](auto& published) {

@@ -27,9 +27,13 @@ void MIDIAssignmentsPanel::toggle() {
                     clearSlotMIDIBinding(bank, slot, binding);
                 },
             .clearControl =
-                [&show](const std::string& target) { show.midiRouting().clearControlAssignment(target); },
-            .editOutput = [&show](int bank,
-                                  int slot) { show.midiRouting().showMIDIOutputAssignDialog(bank, slot); },
+                [&show](const std::string& target) {
+                    show.midiRouting().clearControlAssignment(target);
+                },
+            .editOutput =
+                [&show](int bank, int slot) {
+                    show.midiRouting().showMIDIOutputAssignDialog(bank, slot);
+                },
             .clearOutput = [this](int bank, int slot) { clearSlotMIDIOutput(bank, slot); },
             .dedup = [&show] { show.midiRouting().deduplicateMIDIAssignments(); },
         },

@@ -3,8 +3,8 @@
 #include <functional>
 #include <memory>
 
-#include "platform/runloop/run_loop.h"
 #include "platform/runloop/job_threads.h"
+#include "platform/runloop/run_loop.h"
 
 namespace kestio {
 
