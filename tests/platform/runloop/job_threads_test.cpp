@@ -86,7 +86,7 @@ TEST(JobThreads, AFlushWaitsForEveryEarlierJobEvenWhenALaterOneFinishedFirst) {
     EXPECT_TRUE(flushed.get());
 }
 
-TEST(JobThreads, AFlushDoesNotWaitForJobsHandedOverAfterIt) {
+TEST(JobThreads, AFlushWithNothingHandedOverReturnsAtOnceAndOneAfterAJobWaitsForIt) {
     SerialWorker worker;
     worker.flush();  // nothing handed over: returns at once
     std::atomic<bool> ran{false};
