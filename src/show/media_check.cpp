@@ -12,9 +12,9 @@
 #include "show/media_check_text.h"
 #include "show/media_file_check.h"
 #include "show/relink_index.h"
-#include "show/show_controller.h"
 #include "show/show_importer.h"
 #include "show/show_playback.h"
+#include "show/show_project.h"
 #include "show/slot_display_name.h"
 
 namespace kestio {
@@ -58,10 +58,10 @@ void MediaCheck::checkMissingMedia() {
 }
 
 void MediaCheck::checkMissingMedia(std::function<void()> then) {
-    auto references =
-        std::make_shared<const std::vector<SlotFileReference>>(collectSlotFiles(show_.project_));
-    const std::uint64_t generation = show_.projectGeneration_;
-    auto job = [references, &bookmarks = show_.bookmarks_] {
+    auto references = std::make_shared<const std::vector<SlotFileReference>>(
+        collectSlotFiles(show_.project.data()));
+    const std::uint64_t generation = show_.project.generation();
+    auto job = [references, &bookmarks = show_.bookmarks] {
         std::vector<SlotFileFinding> findings;
         findings.reserve(references->size());
         for (const auto& reference : *references) {
@@ -72,7 +72,7 @@ void MediaCheck::checkMissingMedia(std::function<void()> then) {
     show_.diskWorker().run<std::vector<SlotFileFinding>>(
         std::move(job), [this, references, generation,
                          then = std::move(then)](std::vector<SlotFileFinding> findings) {
-            if (generation != show_.projectGeneration_) {
+            if (generation != show_.project.generation()) {
                 then();
                 return;
             }
@@ -80,35 +80,35 @@ void MediaCheck::checkMissingMedia(std::function<void()> then) {
             for (std::size_t i = 0; i < findings.size(); ++i) {
                 const SlotFileFinding& finding = findings[i];
                 const SlotFileReference& reference = (*references)[i];
-                SlotData* slot = show_.slotAt(finding.bank, finding.slot);
+                SlotData* slot = show_.project.slotAt(finding.bank, finding.slot);
                 // An edit made while the files were looked at wins over what was found.
                 if (slot == nullptr || !sameReference(*slot, reference)) {
                     continue;
                 }
                 slot->isFileMissing = finding.missing != MissingKind::none;
                 if (slot->isFileMissing) {
-                    missing.push_back(
-                        listEntry(show_.project_.banks[static_cast<std::size_t>(finding.bank)].name,
-                                  slot->name, remarkFor(finding.missing)));
+                    missing.push_back(listEntry(
+                        show_.project.data().banks[static_cast<std::size_t>(finding.bank)].name,
+                        slot->name, remarkFor(finding.missing)));
                 }
                 if (finding.recordDate && slot->clipInfo) {
                     // Recorded without marking the project unsaved.
                     slot->clipInfo->sourceModifiedAt = finding.fileDate;
                 }
                 if (finding.rescan && finding.url) {
-                    show_.playback_.log("♻️ ファイル更新を検知、再スキャン: " +
-                                        slotDisplayName(slot->name));
+                    show_.playback.log("♻️ ファイル更新を検知、再スキャン: " +
+                                       slotDisplayName(slot->name));
                     rescanClip(*finding.url, finding.bank, finding.slot);
                 }
             }
-            show_.projectDidChange();
+            show_.project.didChange();
             if (missing.empty()) {
                 then();
                 return;
             }
-            show_.playback_.log("⚠️ ファイルロスト: " + std::to_string(missing.size()) +
-                                "件");
-            const int answer = show_.dialogs_.alert(
+            show_.playback.log("⚠️ ファイルロスト: " + std::to_string(missing.size()) +
+                               "件");
+            const int answer = show_.dialogs.alert(
                 DialogPresenter::AlertStyle::warning,
                 L("メディアファイルが見つかりません", "Missing Media Files"),
                 missingMediaText(missing, language()),
@@ -122,31 +122,31 @@ void MediaCheck::checkMissingMedia(std::function<void()> then) {
 }
 
 void MediaCheck::rescanClip(const fs::path& url, int bank, int slot) {
-    const SlotData* data = show_.slotAt(bank, slot);
+    const SlotData* data = show_.project.slotAt(bank, slot);
     if (data == nullptr) {
         return;
     }
     const double time = data->inPoint.value_or(0.0);
-    const std::uint64_t generation = show_.projectGeneration_;
-    const std::weak_ptr<ShowController*> alive = show_.lifetime_;
-    const bool accessing = show_.bookmarks_.startAccessingSecurityScopedResource(url);
-    show_.importer_.importMeta(
+    const std::uint64_t generation = show_.project.generation();
+    const std::weak_ptr<MediaCheck*> alive = alive_;
+    const bool accessing = show_.bookmarks.startAccessingSecurityScopedResource(url);
+    show_.importer.importMeta(
         url, time,
         [this, alive, url, bank, slot, generation, time, accessing](ImportOutcome outcome) {
             if (!alive.lock()) {
                 return;
             }
             if (accessing) {
-                show_.bookmarks_.stopAccessingSecurityScopedResource(url);
+                show_.bookmarks.stopAccessingSecurityScopedResource(url);
             }
             // Written only into the project and the slot the probe was started for.
-            if (!show_.stillHolds(generation, bank, slot, url)) {
+            if (!show_.project.stillHolds(generation, bank, slot, url)) {
                 return;
             }
-            SlotData* target = show_.slotAt(bank, slot);
+            SlotData* target = show_.project.slotAt(bank, slot);
             if (const auto* error = std::get_if<ImportError>(&outcome)) {
-                show_.playback_.log("⚠️ 再スキャン失敗: " +
-                                    slotDisplayName(target->name) + " - " + error->description());
+                show_.playback.log("⚠️ 再スキャン失敗: " +
+                                   slotDisplayName(target->name) + " - " + error->description());
                 return;
             }
             const ClipInfo& info = std::get<ImportResult>(outcome).clipInfo;
@@ -155,22 +155,22 @@ void MediaCheck::rescanClip(const fs::path& url, int bank, int slot) {
                 target->outPoint =
                     info.duration > 0 ? std::optional<double>(info.duration) : std::nullopt;
             }
-            show_.setUnsaved();
-            show_.playback_.log(rescanDoneLogLine(target->name, info.duration, info.fps));
-            show_.projectDidChange();
+            show_.project.setUnsaved();
+            show_.playback.log(rescanDoneLogLine(target->name, info.duration, info.fps));
+            show_.project.didChange();
 
-            show_.importer_.regeneratePreview(
+            show_.importer.regeneratePreview(
                 url, time,
                 [this, alive, url, bank, slot, generation](ShowImporter::Preview preview) {
                     if (!alive.lock() || !preview.thumbnail ||
-                        !show_.stillHolds(generation, bank, slot, url)) {
+                        !show_.project.stillHolds(generation, bank, slot, url)) {
                         return;
                     }
                     // Held in memory: the package gets the picture when it is saved.
-                    SlotData* refreshed = show_.slotAt(bank, slot);
+                    SlotData* refreshed = show_.project.slotAt(bank, slot);
                     refreshed->thumbnail = *preview.thumbnail;
                     refreshed->thumbnailFileName = thumbnailFileName(bank, slot);
-                    show_.projectDidChange();
+                    show_.project.didChange();
                 });
         });
 }
@@ -180,7 +180,7 @@ void MediaCheck::relinkFromFolder() {
 }
 
 void MediaCheck::relinkFromFolder(std::function<void()> then) {
-    const auto folder = show_.dialogs_.openFolder(
+    const auto folder = show_.dialogs.openFolder(
         L("再リンク元のフォルダを選択", "Choose Folder to Relink From"),
         L("このフォルダを検索", "Search This Folder"),
         L("見つからないメディアと同じ名前のファイルを含むフォルダを選択してください（親フォルダでも"
@@ -191,9 +191,9 @@ void MediaCheck::relinkFromFolder(std::function<void()> then) {
         then();
         return;
     }
-    const std::uint64_t generation = show_.projectGeneration_;
-    auto job = [&bookmarks = show_.bookmarks_, folder = *folder,
-                missing = collectMissingSlots(show_.project_)] {
+    const std::uint64_t generation = show_.project.generation();
+    auto job = [&bookmarks = show_.bookmarks, folder = *folder,
+                missing = collectMissingSlots(show_.project.data())] {
         RelinkOutcome outcome;
         outcome.accessible = bookmarks.startAccessingSecurityScopedResource(folder);
         if (!outcome.accessible) {
@@ -219,13 +219,13 @@ void MediaCheck::relinkFromFolder(std::function<void()> then) {
     show_.diskWorker().run<RelinkOutcome>(
         std::move(job), [this, generation, then = std::move(then)](RelinkOutcome outcome) {
             if (!outcome.accessible) {
-                show_.dialogs_.alert(DialogPresenter::AlertStyle::critical,
-                                     L("フォルダにアクセスできません", "Failed to Access Folder"),
-                                     "", {"OK"});
+                show_.dialogs.alert(DialogPresenter::AlertStyle::critical,
+                                    L("フォルダにアクセスできません", "Failed to Access Folder"),
+                                    "", {"OK"});
                 then();
                 return;
             }
-            if (generation != show_.projectGeneration_) {
+            if (generation != show_.project.generation()) {
                 // The slots searched for belong to a project that is no longer open.
                 then();
                 return;
@@ -233,7 +233,7 @@ void MediaCheck::relinkFromFolder(std::function<void()> then) {
             int relinked = 0;
             std::vector<std::string> notFound = std::move(outcome.plan.notFound);
             for (auto& match : outcome.plan.matches) {
-                SlotData* slot = show_.slotAt(match.bank, match.slot);
+                SlotData* slot = show_.project.slotAt(match.bank, match.slot);
                 // A slot edited during the search keeps what the operator gave it.
                 if (slot == nullptr || !slot->isFileMissing || slot->name != match.name) {
                     continue;
@@ -244,14 +244,14 @@ void MediaCheck::relinkFromFolder(std::function<void()> then) {
                 ++relinked;
             }
             if (relinked > 0) {
-                show_.setUnsaved();
+                show_.project.setUnsaved();
             }
-            show_.playback_.log(relinkLogLine(relinked, static_cast<int>(notFound.size())));
-            show_.projectDidChange();
-            show_.dialogs_.alert(relinked > 0 ? DialogPresenter::AlertStyle::informational
-                                              : DialogPresenter::AlertStyle::warning,
-                                 L("再リンク完了", "Relink Complete"),
-                                 relinkReportText(relinked, notFound, language()), {"OK"});
+            show_.playback.log(relinkLogLine(relinked, static_cast<int>(notFound.size())));
+            show_.project.didChange();
+            show_.dialogs.alert(relinked > 0 ? DialogPresenter::AlertStyle::informational
+                                             : DialogPresenter::AlertStyle::warning,
+                                L("再リンク完了", "Relink Complete"),
+                                relinkReportText(relinked, notFound, language()), {"OK"});
             then();
         });
 }

@@ -1,24 +1,27 @@
 #pragma once
 
 // The missing-media check after a project is opened, the rescan of clips changed on disk and
-// the relink of missing slots from a folder, for the show controller. The disk work (resolving,
+// the relink of missing slots from a folder, for the show. The disk work (resolving,
 // looking at files, searching folders) runs on the controller's disk worker; the results are
 // written into the project on the run loop, and only into the project the work was started for
 // and into slots that still refer to what was looked at.
 //
 // Owns: nothing that outlives an operation; each check or relink carries what it looked at in
-// its own job. The missing marks it writes are the project's.
+// its own job. The missing marks it writes are the project's. Acts on the show's project,
+// playback log, importer, dialogs, bookmarks and disk worker; its probes' answers hold its
+// lifetime, so one that comes after it is gone does nothing.
 
 #include <filesystem>
 #include <functional>
+#include <memory>
+
+#include "show/show_context.h"
 
 namespace kestio {
 
-class ShowController;
-
 class MediaCheck {
   public:
-    explicit MediaCheck(ShowController& show) : show_(show) {}
+    explicit MediaCheck(ShowContext& show) : show_(show) {}
     MediaCheck(const MediaCheck&) = delete;
     MediaCheck& operator=(const MediaCheck&) = delete;
 
@@ -36,7 +39,8 @@ class MediaCheck {
     void relinkFromFolder();
 
   private:
-    ShowController& show_;
+    ShowContext& show_;
+    std::shared_ptr<MediaCheck*> alive_ = std::make_shared<MediaCheck*>(this);
 };
 
 }  // namespace kestio

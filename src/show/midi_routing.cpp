@@ -7,8 +7,8 @@
 #include "model/localization_manager.h"
 #include "platform/ui/dialog_presenter.h"
 #include "show/midi_assignment_dedup.h"
-#include "show/show_controller.h"
 #include "show/show_playback.h"
+#include "show/show_project.h"
 #include "show/slot_edits.h"
 
 namespace kestio {
@@ -34,30 +34,29 @@ std::optional<int> parseBankIndex(std::string_view text) {
 }  // namespace
 
 void MIDIRouting::setupMIDIInput() {
-    std::weak_ptr<ShowController*> alive = show_.lifetime_;
-    show_.midi_.slotCount = static_cast<int>(show_.project_.rows * show_.project_.columns);
-    show_.midi_.onPlaySlot = nullptr;
-    show_.midi_.onRawMessage = [alive](std::uint8_t status, std::uint8_t data1,
-                                       std::uint8_t data2) {
+    std::weak_ptr<MIDIRouting*> alive = alive_;
+    midi_.slotCount = static_cast<int>(show_.project.data().rows * show_.project.data().columns);
+    midi_.onPlaySlot = nullptr;
+    midi_.onRawMessage = [alive](std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
         if (auto self = alive.lock()) {
-            (*self)->midiRouting().handleMIDINoteOn(status, data1, data2);
+            (*self)->handleMIDINoteOn(status, data1, data2);
         }
     };
-    show_.midi_.onControlChange = [alive](std::uint8_t channel, std::uint8_t controller,
-                                          std::uint8_t value) {
+    midi_.onControlChange = [alive](std::uint8_t channel, std::uint8_t controller,
+                                    std::uint8_t value) {
         if (auto self = alive.lock()) {
-            (*self)->midiRouting().handleMIDIControlChange(channel, controller, value);
+            (*self)->handleMIDIControlChange(channel, controller, value);
         }
     };
 }
 
 void MIDIRouting::handleMIDINoteOn(std::uint8_t status, std::uint8_t note, std::uint8_t velocity) {
-    if ((status & 0xF0) != 0x90 || velocity == 0 || show_.isMIDILearnMode.get()) {
+    if ((status & 0xF0) != 0x90 || velocity == 0 || learn_.isMIDILearnMode.get()) {
         return;
     }
     const std::int64_t channel = (status & 0x0F) + 1;
-    for (std::size_t b = 0; b < show_.project_.banks.size(); ++b) {
-        const auto& slots = show_.project_.banks[b].slots;
+    for (std::size_t b = 0; b < show_.project.data().banks.size(); ++b) {
+        const auto& slots = show_.project.data().banks[b].slots;
         for (std::size_t s = 0; s < slots.size(); ++s) {
             const auto& bindings = slots[s].midiBindings;
             if (!bindings || std::find(bindings->begin(), bindings->end(),
@@ -66,20 +65,11 @@ void MIDIRouting::handleMIDINoteOn(std::uint8_t status, std::uint8_t note, std::
             }
             const int bank = static_cast<int>(b);
             const int slot = static_cast<int>(s);
-            if (!show_.isSelectMode.get()) {
-                if (bank != show_.currentBank.get()) {
-                    show_.currentBank = bank;
-                }
-                show_.cursorSlot = slot;
-                show_.playSlot(bank, slot);
-            } else if (bank == show_.currentBank.get()) {
-                show_.cursorSlot = slot;
-                show_.toggleSelected(slot);
-            }
+            actions_.slotNote(bank, slot);
             return;
         }
     }
-    for (const auto& assignment : show_.project_.midiControlAssignments) {
+    for (const auto& assignment : show_.project.data().midiControlAssignments) {
         if (assignment.channel == channel && assignment.note == note) {
             const std::string target = assignment.target;  // the action may change the list
             performMIDIControlAction(target);
@@ -92,37 +82,36 @@ void MIDIRouting::performMIDIControlAction(const std::string& target) {
     constexpr std::string_view bankPrefix = "bank:";
     if (target.rfind(bankPrefix, 0) == 0) {
         const auto index = parseBankIndex(std::string_view(target).substr(bankPrefix.size()));
-        if (index && *index >= 0 &&
-            static_cast<std::size_t>(*index) < show_.project_.banks.size()) {
-            show_.currentBank = *index;
+        if (index) {
+            actions_.selectBank(*index);
         }
     } else if (target == "stop") {
-        show_.stopPlayback();
+        actions_.stop();
     } else if (target == "play") {
-        show_.playback_.resume();
+        show_.playback.resume();
     } else if (target == "pause") {
-        show_.playback_.pause();
+        show_.playback.pause();
     } else if (target == "mute") {
         std::optional<AudioSettings> audio;
-        const auto& bank = show_.playback_.currentBankIndex().get();
-        const auto& slot = show_.playback_.currentSlotIndex().get();
+        const auto& bank = show_.playback.currentBankIndex().get();
+        const auto& slot = show_.playback.currentSlotIndex().get();
         if (bank && slot) {
-            if (const SlotData* record = show_.slotAt(*bank, *slot)) {
+            if (const SlotData* record = show_.project.slotAt(*bank, *slot)) {
                 audio = record->audioSettings;
             }
         }
-        show_.playback_.toggleMute(audio);
+        show_.playback.toggleMute(audio);
     }
 }
 
 void MIDIRouting::handleMIDIControlChange(std::uint8_t, std::uint8_t controller,
                                           std::uint8_t value) {
-    const auto& bank = show_.playback_.currentBankIndex().get();
-    const auto& slot = show_.playback_.currentSlotIndex().get();
+    const auto& bank = show_.playback.currentBankIndex().get();
+    const auto& slot = show_.playback.currentSlotIndex().get();
     if (!bank || !slot) {
         return;
     }
-    SlotData* record = show_.slotAt(*bank, *slot);
+    SlotData* record = show_.project.slotAt(*bank, *slot);
     if (!record) {
         return;
     }
@@ -131,8 +120,8 @@ void MIDIRouting::handleMIDIControlChange(std::uint8_t, std::uint8_t controller,
         record->audioSettings.masterLevel = fraction * 36.0f - 24.0f;
         const bool muted = record->audioSettings.isMuted;
         const float level = record->audioSettings.masterLevel;
-        show_.setUnsaved();
-        show_.playback_.applySlotVolume(muted, level);
+        show_.project.setUnsaved();
+        show_.playback.applySlotVolume(muted, level);
         return;
     }
     if (controller < 20 || controller > 25) {
@@ -143,8 +132,8 @@ void MIDIRouting::handleMIDIControlChange(std::uint8_t, std::uint8_t controller,
                                          &EqualizerSettings::khz2_5, &EqualizerSettings::khz3_2};
     record->equalizer.*bands[controller - 20] = fraction * 24.0f - 12.0f;
     const EqualizerSettings equalizer = record->equalizer;
-    show_.setUnsaved();
-    show_.playback_.applyEqualizerToShowingSlot(equalizer);
+    show_.project.setUnsaved();
+    show_.playback.applyEqualizerToShowingSlot(equalizer);
 }
 
 // GCC 12 with the sanitizers wrongly takes the payload of the empty optional handed to the
@@ -152,14 +141,14 @@ void MIDIRouting::handleMIDIControlChange(std::uint8_t, std::uint8_t controller,
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 void MIDIRouting::disarmMIDILearn() {
-    show_.midiLearnArmedTarget = std::nullopt;
-    show_.midi_.onLearnedNote = nullptr;
+    learn_.midiLearnArmedTarget = std::nullopt;
+    midi_.onLearnedNote = nullptr;
 }
 #pragma GCC diagnostic pop
 
 void MIDIRouting::toggleMIDILearnMode() {
-    show_.isMIDILearnMode = !show_.isMIDILearnMode.get();
-    if (!show_.isMIDILearnMode.get()) {
+    learn_.isMIDILearnMode = !learn_.isMIDILearnMode.get();
+    if (!learn_.isMIDILearnMode.get()) {
         disarmMIDILearn();
     }
 }
@@ -167,50 +156,50 @@ void MIDIRouting::toggleMIDILearnMode() {
 // The learned-note callbacks copy what they need before acting: learning disarms, which
 // replaces the callback while it runs.
 void MIDIRouting::armMIDILearn(int bank, int slot) {
-    if (!show_.isMIDILearnMode.get()) {
+    if (!learn_.isMIDILearnMode.get()) {
         return;
     }
-    show_.midiLearnArmedTarget = MIDILearnTarget::forSlot(bank, slot);
-    std::weak_ptr<ShowController*> alive = show_.lifetime_;
-    show_.midi_.onLearnedNote = [alive, bank, slot](std::uint8_t channel, std::uint8_t note) {
+    learn_.midiLearnArmedTarget = MIDILearnTarget::forSlot(bank, slot);
+    std::weak_ptr<MIDIRouting*> alive = alive_;
+    midi_.onLearnedNote = [alive, bank, slot](std::uint8_t channel, std::uint8_t note) {
         const auto self = alive.lock();
         const int b = bank;
         const int s = slot;
         if (self) {
-            (*self)->midiRouting().learnSlotBinding(channel, note, b, s);
+            (*self)->learnSlotBinding(channel, note, b, s);
         }
     };
 }
 
 void MIDIRouting::armMIDILearn(const std::string& control) {
-    if (!show_.isMIDILearnMode.get()) {
+    if (!learn_.isMIDILearnMode.get()) {
         return;
     }
-    show_.midiLearnArmedTarget = MIDILearnTarget::forControl(control);
-    std::weak_ptr<ShowController*> alive = show_.lifetime_;
-    show_.midi_.onLearnedNote = [alive, control](std::uint8_t channel, std::uint8_t note) {
+    learn_.midiLearnArmedTarget = MIDILearnTarget::forControl(control);
+    std::weak_ptr<MIDIRouting*> alive = alive_;
+    midi_.onLearnedNote = [alive, control](std::uint8_t channel, std::uint8_t note) {
         const auto self = alive.lock();
         const std::string target = control;
         if (self) {
-            (*self)->midiRouting().learnControlAssignment(channel, note, target);
+            (*self)->learnControlAssignment(channel, note, target);
         }
     };
 }
 
 void MIDIRouting::refreshVisibleMIDIList() {
-    if (show_.midiList_ && show_.midiList_->isPanelVisible()) {
-        show_.midiList_->store().update(show_.project_);
+    if (midiList_ && midiList_->isPanelVisible()) {
+        midiList_->store().update(show_.project.data());
     }
 }
 
 void MIDIRouting::learnSlotBinding(int rawChannel, int note, int bank, int slot) {
-    if (!show_.slotAt(bank, slot)) {
+    if (!show_.project.slotAt(bank, slot)) {
         return;
     }
     const std::int64_t channel = rawChannel + 1;
     removeMIDIBinding(channel, note);
-    show_.slotAt(bank, slot)->addMIDIBinding(channel, note);
-    show_.setUnsaved();
+    show_.project.slotAt(bank, slot)->addMIDIBinding(channel, note);
+    show_.project.setUnsaved();
     refreshVisibleMIDIList();
     disarmMIDILearn();
 }
@@ -218,31 +207,31 @@ void MIDIRouting::learnSlotBinding(int rawChannel, int note, int bank, int slot)
 void MIDIRouting::learnControlAssignment(int rawChannel, int note, const std::string& target) {
     const std::int64_t channel = rawChannel + 1;
     removeMIDIBinding(channel, note);
-    show_.project_.midiControlAssignments.push_back({target, channel, note});
-    show_.setUnsaved();
+    show_.project.data().midiControlAssignments.push_back({target, channel, note});
+    show_.project.setUnsaved();
     refreshVisibleMIDIList();
     disarmMIDILearn();
 }
 
 void MIDIRouting::removeMIDIBinding(std::int64_t channel, std::int64_t note) {
     const MIDINoteBinding pair{channel, note};
-    for (auto& bank : show_.project_.banks) {
+    for (auto& bank : show_.project.data().banks) {
         for (auto& slot : bank.slots) {
             if (slot.midiBindings) {
                 std::erase(*slot.midiBindings, pair);  // an emptied list stays a list
             }
         }
     }
-    std::erase_if(show_.project_.midiControlAssignments, [&](const MIDIControlAssignment& a) {
+    std::erase_if(show_.project.data().midiControlAssignments, [&](const MIDIControlAssignment& a) {
         return a.channel == channel && a.note == note;
     });
-    show_.projectDidChange();
+    show_.project.didChange();
 }
 
 std::vector<MIDIControlAssignment> MIDIRouting::controlAssignments(
     const std::string& target) const {
     std::vector<MIDIControlAssignment> found;
-    for (const auto& assignment : show_.project_.midiControlAssignments) {
+    for (const auto& assignment : show_.project.data().midiControlAssignments) {
         if (assignment.target == target) {
             found.push_back(assignment);
         }
@@ -252,7 +241,7 @@ std::vector<MIDIControlAssignment> MIDIRouting::controlAssignments(
 
 std::optional<MIDIControlAssignment> MIDIRouting::firstControlAssignment(
     const std::string& target) const {
-    for (const auto& assignment : show_.project_.midiControlAssignments) {
+    for (const auto& assignment : show_.project.data().midiControlAssignments) {
         if (assignment.target == target) {
             return assignment;
         }
@@ -261,27 +250,27 @@ std::optional<MIDIControlAssignment> MIDIRouting::firstControlAssignment(
 }
 
 void MIDIRouting::clearControlAssignment(const std::string& target) {
-    std::erase_if(show_.project_.midiControlAssignments,
+    std::erase_if(show_.project.data().midiControlAssignments,
                   [&](const MIDIControlAssignment& a) { return a.target == target; });
-    show_.setUnsaved();
+    show_.project.setUnsaved();
 }
 
 void MIDIRouting::deduplicateMIDIAssignments() {
-    const int removed = kestio::deduplicateMIDIAssignments(show_.project_);
+    const int removed = kestio::deduplicateMIDIAssignments(show_.project.data());
     if (removed == 0) {
         return;
     }
-    show_.playback_.log("🧹 MIDIアサインの重複を " + std::to_string(removed) +
-                        "件 整理しました");
-    show_.setUnsaved();
+    show_.playback.log("🧹 MIDIアサインの重複を " + std::to_string(removed) +
+                       "件 整理しました");
+    show_.project.setUnsaved();
 }
 
 void MIDIRouting::showMIDIOutputAssignDialog(int bank, int slot) {
-    const SlotData* data = show_.slotAt(bank, slot);
+    const SlotData* data = show_.project.slotAt(bank, slot);
     if (data == nullptr) {
         return;
     }
-    const std::uint64_t generation = show_.projectGeneration_;
+    const std::uint64_t generation = show_.project.generation();
     const MIDINoteBinding start = midiOutputDialogStart(data->midiOutputBinding);
     platform::DialogPresenter::MIDINotePrompt prompt;
     prompt.message = L("MIDI出力アサイン", "MIDI Output Assign");
@@ -294,17 +283,17 @@ void MIDIRouting::showMIDIOutputAssignDialog(int bank, int slot) {
     prompt.noteLabel = "Note (0-127)";
     prompt.channelText = std::to_string(start.channel);
     prompt.noteText = std::to_string(start.note);
-    const auto answer = show_.dialogs_.promptMIDINote(prompt, "OK", L("キャンセル", "Cancel"));
-    if (!answer || generation != show_.projectGeneration_) {
+    const auto answer = show_.dialogs.promptMIDINote(prompt, "OK", L("キャンセル", "Cancel"));
+    if (!answer || generation != show_.project.generation()) {
         return;
     }
-    SlotData* target = show_.slotAt(bank, slot);
+    SlotData* target = show_.project.slotAt(bank, slot);
     if (target == nullptr) {
         return;
     }
     target->midiOutputBinding = midiOutputFromFields(answer->first, answer->second);
-    show_.setUnsaved();
-    show_.projectDidChange();
+    show_.project.setUnsaved();
+    show_.project.didChange();
 }
 
 }  // namespace kestio

@@ -1,34 +1,63 @@
 #pragma once
 
-// MIDI routing and learn for the show controller: an incoming note fires the slot bound to it or
+// MIDI routing and learn for the show: an incoming note fires the slot bound to it or
 // runs the control action assigned to it ("bank:<n>", "play", "pause", "stop", "mute"); a
 // control change sets the level or an equalizer band of the slot on air. In learn mode the next
 // note is bound to the armed slot or control instead, taking the note away from whatever held
 // it before.
 //
-// Owns: nothing of its own beyond its calls. The bindings and assignments are the project's,
-// the learn state the views read (isMIDILearnMode, midiLearnArmedTarget) is the controller's
-// published state, and the MIDI input's callbacks hold the controller's lifetime, so a note that
-// comes after the controller is gone does nothing.
+// Owns: the MIDI input's callbacks, which hold its lifetime, so a note that comes after it is gone
+// does nothing. The bindings and assignments are the project's; the learn state the views read
+// (isMIDILearnMode, midiLearnArmedTarget) is the show's published state, handed over as cells
+// to write. What a note does outside MIDI (play or select a slot, show a bank, stop) it asks
+// through its actions.
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "model/project_data.h"
+#include "platform/runloop/published.h"
+#include "show/midi_learn_target.h"
+#include "show/show_context.h"
 
 namespace kestio {
 
-class ShowController;
+class MIDIInputController;
+class MIDIListPanelController;
 
 class MIDIRouting {
   public:
-    explicit MIDIRouting(ShowController& show) : show_(show) {}
+    // The learn state of the views, written by learning.
+    struct LearnCells {
+        platform::Published<bool>& isMIDILearnMode;
+        platform::Published<std::optional<MIDILearnTarget>>& midiLearnArmedTarget;
+    };
+    // What notes and controls ask of the rest of the show.
+    struct Actions {
+        // A note bound to (bank, slot) came in (learn mode off).
+        std::function<void(int bank, int slot)> slotNote;
+        // The "bank:<n>" control: shows the bank when it is one of the project.
+        std::function<void(int bank)> selectBank;
+        // The "stop" control.
+        std::function<void()> stop;
+    };
+
+    // `midiList` is the MIDI assignments panel's controller, when the application has one.
+    MIDIRouting(ShowContext& show, MIDIInputController& midi, MIDIListPanelController* midiList,
+                LearnCells learn, Actions actions)
+        : show_(show),
+          midi_(midi),
+          midiList_(midiList),
+          learn_(learn),
+          actions_(std::move(actions)) {}
     MIDIRouting(const MIDIRouting&) = delete;
     MIDIRouting& operator=(const MIDIRouting&) = delete;
 
-    // Points the MIDI input's note and control-change callbacks at the controller.
+    // Points the MIDI input's note and control-change callbacks at the routing.
     void setupMIDIInput();
     void handleMIDINoteOn(std::uint8_t status, std::uint8_t note, std::uint8_t velocity);
     void performMIDIControlAction(const std::string& target);
@@ -52,7 +81,12 @@ class MIDIRouting {
   private:
     void disarmMIDILearn();
 
-    ShowController& show_;
+    ShowContext& show_;
+    MIDIInputController& midi_;
+    MIDIListPanelController* midiList_;
+    LearnCells learn_;
+    Actions actions_;
+    std::shared_ptr<MIDIRouting*> alive_ = std::make_shared<MIDIRouting*>(this);
 };
 
 }  // namespace kestio

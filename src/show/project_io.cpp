@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "control/midi_input_controller.h"
 #include "model/localization_manager.h"
 #include "model/project_load_failure.h"
 #include "model/project_manager.h"
@@ -17,11 +16,9 @@
 #include "platform/ui/dialog_presenter.h"
 #include "show/defaulted_values_text.h"
 #include "show/disk_worker.h"
-#include "show/media_check.h"
-#include "show/midi_routing.h"
 #include "show/project_shape.h"
-#include "show/show_controller.h"
 #include "show/show_playback.h"
+#include "show/show_project.h"
 
 namespace kestio {
 
@@ -84,8 +81,16 @@ ProjectData fileLocationsOf(const ProjectData& project) {
 
 }  // namespace
 
-ProjectIO::ProjectIO(ShowController& show) : show_(show) {
-    editCounter_ = show_.hasUnsavedChanges.subscribe([this](bool unsaved) {
+ProjectIO::ProjectIO(ShowContext& show, const ProjectManager& projectManager,
+                     platform::UserDefaults& defaults, RecentProjects& recentProjects,
+                     platform::Published<std::optional<fs::path>>& currentProjectURL, Steps steps)
+    : show_(show),
+      projectManager_(projectManager),
+      defaults_(defaults),
+      recentProjects_(recentProjects),
+      currentProjectURL_(currentProjectURL),
+      steps_(std::move(steps)) {
+    editCounter_ = show_.project.unsavedMark().subscribe([this](bool unsaved) {
         if (unsaved) {
             ++editCount_;
         }
@@ -97,22 +102,22 @@ void ProjectIO::reportDefaultedValues(const std::vector<std::string>& entries) {
         return;
     }
     for (const std::string& entry : entries) {
-        show_.playback_.log("不明な値を既定値で読み込み: " + entry);
+        show_.playback.log("不明な値を既定値で読み込み: " + entry);
     }
-    show_.dialogs_.alert(DialogPresenter::AlertStyle::warning,
-                         L("一部のスロット設定を既定値で読み込みました",
-                           "Some slot settings were read as their defaults"),
-                         defaultedValuesText(entries, LocalizationManager::shared().language.get()),
-                         {"OK"});
+    show_.dialogs.alert(DialogPresenter::AlertStyle::warning,
+                        L("一部のスロット設定を既定値で読み込みました",
+                          "Some slot settings were read as their defaults"),
+                        defaultedValuesText(entries, LocalizationManager::shared().language.get()),
+                        {"OK"});
 }
 
 void ProjectIO::save(const fs::path& url, SaveKind kind, SaveDone done) {
-    const std::uint64_t generation = show_.projectGeneration_;
+    const std::uint64_t generation = show_.project.generation();
     const std::uint64_t edits = editCount_;
     // The project as it stands now: an import or a warm-up running meanwhile has written
     // only whole slots into it.
-    auto job = [&manager = show_.projectManager_, &bookmarks = show_.bookmarks_,
-                project = show_.project_, url, kind]() mutable {
+    auto job = [&manager = projectManager_, &bookmarks = show_.bookmarks,
+                project = show_.project.data(), url, kind]() mutable {
         SaveOutcome outcome;
         try {
             manager.save(std::move(project), url);
@@ -139,46 +144,44 @@ bool ProjectIO::finishSave(const fs::path& url, SaveKind kind, std::uint64_t gen
                            std::uint64_t edits, SaveOutcome outcome) {
     if (outcome.error) {
         // Location, play log, unsaved mark and recent list stay as they were.
-        show_.dialogs_.alert(DialogPresenter::AlertStyle::warning,
-                             L("保存に失敗しました", "Save Failed"), *outcome.error, {"OK"});
+        show_.dialogs.alert(DialogPresenter::AlertStyle::warning,
+                            L("保存に失敗しました", "Save Failed"), *outcome.error, {"OK"});
         return false;
     }
-    if (generation != show_.projectGeneration_) {
+    if (generation != show_.project.generation()) {
         // Another project was opened or the project closed while this one was written.
         return false;
     }
     if (outcome.folderBookmark) {
-        show_.defaults_.setData(kFolderBookmarkPrefix + lastComponent(url),
-                                *outcome.folderBookmark);
+        defaults_.setData(kFolderBookmarkPrefix + lastComponent(url), *outcome.folderBookmark);
     }
-    show_.currentProjectURL = url;
-    show_.playback_.setLogFileURL(url / kLogFileName);
-    show_.playback_.reopenLogFile();
+    currentProjectURL_ = url;
+    show_.playback.setLogFileURL(url / kLogFileName);
+    show_.playback.reopenLogFile();
     switch (kind) {
         case SaveKind::inPlace:
-            show_.playback_.log("プロジェクト上書き保存: " + lastComponent(url));
+            show_.playback.log("プロジェクト上書き保存: " + lastComponent(url));
             break;
         case SaveKind::throughPanel:
-            show_.playback_.log("プロジェクト保存: " + lastComponent(url));
+            show_.playback.log("プロジェクト保存: " + lastComponent(url));
             break;
         case SaveKind::saveAs:
-            show_.playback_.log("別名保存: " + lastComponent(url));
+            show_.playback.log("別名保存: " + lastComponent(url));
             break;
     }
     // An edit made while the package was written is not in it: the mark stays.
     if (kind != SaveKind::saveAs && edits == editCount_) {
-        show_.hasUnsavedChanges = false;
+        show_.project.markSaved();
     }
     if (kind != SaveKind::inPlace) {
-        show_.recentProjects_.add(url);
+        recentProjects_.add(url);
     }
     return true;
 }
 
 std::optional<fs::path> ProjectIO::askSaveLocation(const std::string& title,
                                                    const std::string& proposedName) {
-    auto url =
-        show_.dialogs_.savePackage(title, proposedName, L("保存", "Save"), kPackageExtension);
+    auto url = show_.dialogs.savePackage(title, proposedName, L("保存", "Save"), kPackageExtension);
     if (!url) {
         return std::nullopt;
     }
@@ -187,8 +190,7 @@ std::optional<fs::path> ProjectIO::askSaveLocation(const std::string& title,
 
 void ProjectIO::finishLoad(const fs::path& url, std::uint64_t request, LoadOutcome outcome) {
     if (outcome.folderBookmark) {
-        show_.defaults_.setData(kFolderBookmarkPrefix + lastComponent(url),
-                                *outcome.folderBookmark);
+        defaults_.setData(kFolderBookmarkPrefix + lastComponent(url), *outcome.folderBookmark);
     }
     if (request != loadRequest_) {
         // A later open or a close came first; this package is not wanted any more.
@@ -201,43 +203,36 @@ void ProjectIO::finishLoad(const fs::path& url, std::uint64_t request, LoadOutco
     }
     if (problem || !outcome.project) {
         // The open project, its location and every flag stay as they were.
-        show_.dialogs_.alert(DialogPresenter::AlertStyle::warning,
-                             L("読み込みに失敗しました", "Load Failed"), problem.value_or(""),
-                             {"OK"});
+        show_.dialogs.alert(DialogPresenter::AlertStyle::warning,
+                            L("読み込みに失敗しました", "Load Failed"), problem.value_or(""),
+                            {"OK"});
         return;
     }
     const std::vector<std::string> defaulted =
         defaultedValueEntries(*outcome.project, outcome.defaulted);
     ProjectData warmUpSource = fileLocationsOf(*outcome.project);
-    const bool midiInputEnabled = outcome.project->midiInputEnabled;
-    const bool showLabels = outcome.project->showMIDIAssignLabels;
-    const bool followJumpEnabled = outcome.project->followJumpEnabled;
-    show_.replaceProject(std::move(*outcome.project));
-    show_.currentProjectURL = url;
-    show_.playback_.setLogFileURL(url / kLogFileName);
-    show_.playback_.reopenLogFile();
-    show_.playback_.log("プロジェクト読み込み: " + lastComponent(url));
-    show_.currentBank = 0;
-    show_.midi_.isEnabled = midiInputEnabled;
-    show_.showMIDIAssignLabels = showLabels;
-    show_.followJump = followJumpEnabled;
+    show_.project.replace(std::move(*outcome.project));
+    currentProjectURL_ = url;
+    show_.playback.setLogFileURL(url / kLogFileName);
+    show_.playback.reopenLogFile();
+    show_.playback.log("プロジェクト読み込み: " + lastComponent(url));
+    steps_.followProject(false);
     // The project now equals its file; what the steps below change marks it unsaved.
-    show_.hasUnsavedChanges = false;
-    show_.midiRouting_->refreshVisibleMIDIList();
-    show_.midiRouting().deduplicateMIDIAssignments();
-    const std::uint64_t generation = show_.projectGeneration_;
+    show_.project.markSaved();
+    steps_.refreshMIDIList();
+    steps_.deduplicateMIDIAssignments();
+    const std::uint64_t generation = show_.project.generation();
     reportDefaultedValues(defaulted);
-    if (generation != show_.projectGeneration_) {
+    if (generation != show_.project.generation()) {
         return;  // another project was opened or the project closed meanwhile
     }
-    show_.mediaCheck_->checkMissingMedia(
-        [this, url, generation, warmUpSource = std::move(warmUpSource)]() {
-            if (generation != show_.projectGeneration_) {
-                return;
-            }
-            show_.startWarmUp(warmUpSource);
-            show_.recentProjects_.add(url);
-        });
+    steps_.checkMissingMedia([this, url, generation, warmUpSource = std::move(warmUpSource)]() {
+        if (generation != show_.project.generation()) {
+            return;
+        }
+        steps_.startWarmUp(warmUpSource);
+        recentProjects_.add(url);
+    });
 }
 
 void ProjectIO::saveProject() {
@@ -245,7 +240,7 @@ void ProjectIO::saveProject() {
 }
 
 void ProjectIO::saveProject(std::function<void(bool saved)> done) {
-    if (const auto url = show_.currentProjectURL.get()) {
+    if (const auto url = currentProjectURL_.get()) {
         save(*url, SaveKind::inPlace, std::move(done));
         return;
     }
@@ -259,7 +254,7 @@ void ProjectIO::saveProject(std::function<void(bool saved)> done) {
 }
 
 void ProjectIO::saveProjectAs() {
-    const auto current = show_.currentProjectURL.get();
+    const auto current = currentProjectURL_.get();
     const std::string proposed = current ? current->stem().string() : "Untitled";
     if (const auto url = askSaveLocation(L("別名で保存", "Save As"), proposed)) {
         save(*url, SaveKind::saveAs);
@@ -267,7 +262,7 @@ void ProjectIO::saveProjectAs() {
 }
 
 void ProjectIO::openProject() {
-    const auto url = show_.dialogs_.openPackage(
+    const auto url = show_.dialogs.openPackage(
         L("プロジェクトを開く", "Open Project"), L("開く", "Open"),
         L(".ktshowプロジェクトファイルを選択してください", "Select a .ktshow project file"),
         kPackageExtension);
@@ -275,9 +270,9 @@ void ProjectIO::openProject() {
         return;
     }
     if (!hasPackageExtension(*url)) {
-        show_.dialogs_.alert(DialogPresenter::AlertStyle::warning,
-                             L(".ktshowファイルを選択してください", "Please select a .ktshow file"),
-                             L("選択: ", "Selected: ") + lastComponent(*url), {"OK"});
+        show_.dialogs.alert(DialogPresenter::AlertStyle::warning,
+                            L(".ktshowファイルを選択してください", "Please select a .ktshow file"),
+                            L("選択: ", "Selected: ") + lastComponent(*url), {"OK"});
         return;
     }
     loadProject(*url);
@@ -285,7 +280,7 @@ void ProjectIO::openProject() {
 
 void ProjectIO::loadProject(const fs::path& url) {
     const std::uint64_t request = ++loadRequest_;
-    auto job = [&manager = show_.projectManager_, &bookmarks = show_.bookmarks_, url,
+    auto job = [&manager = projectManager_, &bookmarks = show_.bookmarks, url,
                 language = LocalizationManager::shared().language.get()] {
         LoadOutcome outcome;
         outcome.folderBookmark = folderBookmark(bookmarks, url);
@@ -308,7 +303,7 @@ void ProjectIO::loadProject(const fs::path& url) {
 }
 
 void ProjectIO::closeProject() {
-    const int answer = show_.dialogs_.alert(
+    const int answer = show_.dialogs.alert(
         DialogPresenter::AlertStyle::warning, L("プロジェクトを閉じますか？", "Close Project?"),
         L("保存していない変更は失われます。", "Any unsaved changes will be lost."),
         {{L("閉じる", "Close"), DialogPresenter::ButtonRole::destructive},
@@ -320,30 +315,17 @@ void ProjectIO::closeProject() {
     ++loadRequest_;
     // The output goes black and the playback controller lets go of the clip, so that no
     // timer or observer of it fires into the new project.
-    show_.playback_.clearSurface();
-    show_.playback_.handlePostRoll(PostRollMode::black);
+    show_.playback.clearSurface();
+    show_.playback.handlePostRoll(PostRollMode::black);
 
-    ProjectData fresh(ShowController::kDefaultRows, ShowController::kDefaultColumns);
     // The MIDI input switch keeps its state (a fresh window's switch is on).
-    fresh.midiInputEnabled = show_.midi_.isEnabled.get();
-    show_.replaceProject(std::move(fresh));
-    show_.currentProjectURL = std::nullopt;
-    show_.currentBank = 0;
-    show_.isSettingJumpTarget = false;
-    show_.replacingSource = std::nullopt;
-    show_.editLocked = false;
-    show_.slotClipboard = std::nullopt;
-    show_.bankClipboard = std::nullopt;
-    show_.isSelectMode = false;
-    show_.selectedSlots = std::set<int>{};
-    show_.cursorSlot = 0;
-    show_.midi_.isEnabled = show_.project_.midiInputEnabled;
-    show_.showMIDIAssignLabels = show_.project_.showMIDIAssignLabels;
-    show_.followJump = show_.project_.followJumpEnabled;
-    show_.playback_.setLogFileURL(std::nullopt);
-    show_.playback_.reopenLogFile();
-    show_.playback_.log("プロジェクトを閉じました");
-    show_.midiRouting_->refreshVisibleMIDIList();
+    show_.project.replace(steps_.freshProject());
+    currentProjectURL_ = std::nullopt;
+    steps_.followProject(true);
+    show_.playback.setLogFileURL(std::nullopt);
+    show_.playback.reopenLogFile();
+    show_.playback.log("プロジェクトを閉じました");
+    steps_.refreshMIDIList();
 }
 
 }  // namespace kestio

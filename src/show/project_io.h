@@ -1,15 +1,17 @@
 #pragma once
 
-// Opening, saving and closing the show controller's project. Packages are read and written on
-// the controller's disk worker; the steps that follow resume on the run loop, so the main thread
+// Opening, saving and closing the show's project. Packages are read and written on
+// the show's disk worker; the steps that follow resume on the run loop, so the main thread
 // never waits on a disk. A save writes the project as it stands when it starts and clears the
 // unsaved mark only when no edit came while it was written; a package read opens only when no
 // later open or close was asked for meanwhile. An opened project goes on to the missing-media
 // check, then to the warm-up.
 //
 // Owns: the count of edits (the times the project was marked unsaved) and the count of opens and
-// closes asked for. The project, its location and the published flags it sets are the
-// controller's.
+// closes asked for. The project is the show's; its location is the show's published cell, handed
+// over to write. What an open or a close goes on to in the rest of the show (its state following
+// the new project, the MIDI assignments, the missing-media check, the warm-up) it asks through
+// its steps.
 
 #include <cstdint>
 #include <filesystem>
@@ -22,14 +24,33 @@
 #include "model/project_data.h"
 #include "platform/runloop/published.h"
 #include "platform/storage/user_defaults.h"
+#include "show/show_context.h"
 
 namespace kestio {
 
-class ShowController;
+class ProjectManager;
+class RecentProjects;
 
 class ProjectIO {
   public:
-    explicit ProjectIO(ShowController& show);
+    // What opening and closing go on to in the rest of the show.
+    struct Steps {
+        // The project a close leaves open.
+        std::function<ProjectData()> freshProject;
+        // The show state follows the project just opened (false) or closed (true).
+        std::function<void(bool closed)> followProject;
+        // The MIDI assignments panel shows the project's assignments, when it is shown.
+        std::function<void()> refreshMIDIList;
+        std::function<void()> deduplicateMIDIAssignments;
+        // The missing-media check of the project just opened; `then` once it is over.
+        std::function<void(std::function<void()> then)> checkMissingMedia;
+        std::function<void(const ProjectData& project)> startWarmUp;
+    };
+
+    ProjectIO(ShowContext& show, const ProjectManager& projectManager,
+              platform::UserDefaults& defaults, RecentProjects& recentProjects,
+              platform::Published<std::optional<std::filesystem::path>>& currentProjectURL,
+              Steps steps);
     ProjectIO(const ProjectIO&) = delete;
     ProjectIO& operator=(const ProjectIO&) = delete;
 
@@ -70,7 +91,12 @@ class ProjectIO {
     // goes to the play log, and the operator is told which slots changed.
     void reportDefaultedValues(const std::vector<std::string>& entries);
 
-    ShowController& show_;
+    ShowContext& show_;
+    const ProjectManager& projectManager_;
+    platform::UserDefaults& defaults_;
+    RecentProjects& recentProjects_;
+    platform::Published<std::optional<std::filesystem::path>>& currentProjectURL_;
+    Steps steps_;
     // Counts the times the project was marked unsaved: a save clears the mark only when no edit
     // came while it was written. Results that land meanwhile (waveforms, pictures) are no edits.
     std::uint64_t editCount_ = 0;

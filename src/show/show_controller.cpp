@@ -33,7 +33,7 @@ ShowController::ShowController(ShowServices services)
       projectManager_(services.projectManager),
       recentProjects_(services.recentProjects),
       midiList_(services.midiList),
-      project_(kDefaultRows, kDefaultColumns),
+      project_(freshProject(), projectRevision, hasUnsavedChanges),
       thumbnailStore_([this](std::function<ThumbnailStore::Image()> work,
                              std::function<void(ThumbnailStore::Image)> done) {
           if (!thumbnailWorker_) {
@@ -42,14 +42,20 @@ ShowController::ShowController(ShowServices services)
           thumbnailWorker_->run<ThumbnailStore::Image>(std::move(work), std::move(done));
       }),
       hiddenPlays_(services.loop, services.playback),
-      midiRouting_(std::make_unique<MIDIRouting>(*this)),
-      mediaCheck_(std::make_unique<MediaCheck>(*this)),
-      showImport_(std::make_unique<ShowImport>(*this)),
-      projectIO_(std::make_unique<ProjectIO>(*this)),
-      warmUp_(std::make_unique<ShowWarmUp>(*this)),
+      loading_(isLoading),
+      context_{.loop = loop_,
+               .playback = playback_,
+               .importer = importer_,
+               .dialogs = dialogs_,
+               .bookmarks = bookmarks_,
+               .project = project_,
+               .diskWorker = [this]() -> DiskWorker& { return diskWorker(); }},
+      midiRouting_(makeMIDIRouting()),
+      mediaCheck_(std::make_unique<MediaCheck>(context_)),
+      showImport_(makeShowImport()),
+      projectIO_(makeProjectIO()),
+      warmUp_(makeWarmUp()),
       lifetime_(std::make_shared<ShowController*>(this)) {
-    // A fresh window listens to MIDI; its project says so too, so that saving it keeps MIDI on.
-    project_.midiInputEnabled = midi_.isEnabled.get();
     std::weak_ptr<ShowController*> alive = lifetime_;
     playback_.onCueFailed = [alive](int bank, int slot, const std::string& reason) {
         if (const auto self = alive.lock()) {
@@ -60,48 +66,87 @@ ShowController::ShowController(ShowServices services)
 
 ShowController::~ShowController() = default;
 
+// ---- The parts ---------------------------------------------------------------------------------
+// The parts' callbacks call into the controller and its other parts without a lifetime check:
+// the controller owns the parts and outlives them.
+
+std::unique_ptr<MIDIRouting> ShowController::makeMIDIRouting() {
+    return std::make_unique<MIDIRouting>(
+        context_, midi_, midiList_,
+        MIDIRouting::LearnCells{.isMIDILearnMode = isMIDILearnMode,
+                                .midiLearnArmedTarget = midiLearnArmedTarget},
+        MIDIRouting::Actions{
+            .slotNote = [this](int bank, int slot) { slotNote(bank, slot); },
+            .selectBank = [this](int bank) { selectBank(bank); },
+            .stop = [this] { stopPlayback(); },
+        });
+}
+
+std::unique_ptr<ShowImport> ShowController::makeShowImport() {
+    return std::make_unique<ShowImport>(
+        context_, hiddenPlays_, loading_,
+        ShowImport::Cells{.currentProjectURL = currentProjectURL,
+                          .showNoProjectAlert = showNoProjectAlert,
+                          .confirmImportWhilePlaying = confirmImportWhilePlaying,
+                          .importAlert = importAlert},
+        ShowImport::Actions{
+            .playSlot = [this](int bank, int slot) { playSlot(bank, slot); },
+            .deleteClip = [this](int bank, int slot) { deleteClip(bank, slot); },
+        });
+}
+
+std::unique_ptr<ProjectIO> ShowController::makeProjectIO() {
+    return std::make_unique<ProjectIO>(
+        context_, projectManager_, defaults_, recentProjects_, currentProjectURL,
+        ProjectIO::Steps{
+            .freshProject = [this] { return freshProject(); },
+            .followProject = [this](bool closed) { followReplacedProject(closed); },
+            .refreshMIDIList = [this] { midiRouting_->refreshVisibleMIDIList(); },
+            .deduplicateMIDIAssignments = [this] { midiRouting_->deduplicateMIDIAssignments(); },
+            .checkMissingMedia =
+                [this](std::function<void()> then) {
+                    mediaCheck_->checkMissingMedia(std::move(then));
+                },
+            .startWarmUp = [this](const ProjectData& project) { startWarmUp(project); },
+        });
+}
+
+std::unique_ptr<ShowWarmUp> ShowController::makeWarmUp() {
+    return std::make_unique<ShowWarmUp>(
+        context_, hiddenPlays_, loading_,
+        ShowWarmUp::Actions{
+            .playSlot = [this](int bank, int slot) { playSlot(bank, slot); },
+            .relinkFromFolder =
+                [this](std::function<void()> then) {
+                    mediaCheck_->relinkFromFolder(std::move(then));
+                },
+        });
+}
+
 // ---- State -------------------------------------------------------------------------------------
 
-SlotData* ShowController::slotAt(int bank, int slot) {
-    if (bank < 0 || slot < 0 || static_cast<std::size_t>(bank) >= project_.banks.size()) {
-        return nullptr;
+ProjectData ShowController::freshProject() const {
+    ProjectData fresh(kDefaultRows, kDefaultColumns);
+    fresh.midiInputEnabled = midi_.isEnabled.get();
+    return fresh;
+}
+
+void ShowController::followReplacedProject(bool closed) {
+    currentBank = 0;
+    if (closed) {
+        isSettingJumpTarget = false;
+        replacingSource = std::nullopt;
+        editLocked = false;
+        slotClipboard = std::nullopt;
+        bankClipboard = std::nullopt;
+        isSelectMode = false;
+        selectedSlots = std::set<int>{};
+        cursorSlot = 0;
     }
-    auto& slots = project_.banks[static_cast<std::size_t>(bank)].slots;
-    if (static_cast<std::size_t>(slot) >= slots.size()) {
-        return nullptr;
-    }
-    return &slots[static_cast<std::size_t>(slot)];
-}
-
-const SlotData* ShowController::slotAt(int bank, int slot) const {
-    return const_cast<ShowController*>(this)->slotAt(bank, slot);
-}
-
-void ShowController::projectDidChange() {
-    projectRevision = projectRevision.get() + 1;
-}
-
-void ShowController::replaceProject(ProjectData project) {
-    project_ = std::move(project);
-    ++projectGeneration_;
-    projectDidChange();
-}
-
-void ShowController::setUnsaved() {
-    hasUnsavedChanges = true;
-    projectDidChange();
-}
-
-void ShowController::beginLoading() {
-    if (++loadingCount_ == 1) {
-        isLoading = true;
-    }
-}
-
-void ShowController::endLoading() {
-    if (loadingCount_ > 0 && --loadingCount_ == 0) {
-        isLoading = false;
-    }
+    const ProjectData& project = project_.data();
+    midi_.isEnabled = project.midiInputEnabled;
+    showMIDIAssignLabels = project.showMIDIAssignLabels;
+    followJump = project.followJumpEnabled;
 }
 
 bool ShowController::isOnAir(int bank, int slot) const {
@@ -111,7 +156,7 @@ bool ShowController::isOnAir(int bank, int slot) const {
 }
 
 platform::SizeF ShowController::canvasSize() const {
-    return kestio::canvasSize(project_.outputSettings.resolution);
+    return kestio::canvasSize(project_.data().outputSettings.resolution);
 }
 
 namespace {
@@ -139,7 +184,7 @@ double ShowController::currentFrameRate() const {
             return slot->clipInfo->fps;
         }
     }
-    return frameRateValue(project_.outputSettings.frameRate);
+    return frameRateValue(project_.data().outputSettings.frameRate);
 }
 
 std::optional<double> ShowController::nowPlayingInPoint() const {
@@ -165,7 +210,7 @@ std::optional<TransitionMode> ShowController::nowPlayingTransitionMode() const {
 // ---- Playing a slot ----------------------------------------------------------------------------
 
 void ShowController::playSlot(int bank, int slot) {
-    const SlotData* record = slotAt(bank, slot);
+    const SlotData* record = project_.slotAt(bank, slot);
     if (!record) {
         return;
     }
@@ -178,8 +223,8 @@ void ShowController::playSlot(int bank, int slot) {
         return;
     }
     // A copy: playback and MIDI may run code that edits the project before this returns.
-    const SlotData data = *slotAt(bank, slot);
-    const std::string bankName = project_.banks[static_cast<std::size_t>(bank)].name;
+    const SlotData data = *project_.slotAt(bank, slot);
+    const std::string bankName = project_.data().banks[static_cast<std::size_t>(bank)].name;
     playback_.log("再生: BANK[" + bankName + "] SLOT[" + std::to_string(slot + 1) + "] " +
                   data.name + " postRoll=" + std::string(rawValue(data.postRollMode)));
     playback_.play(bank, slot, *url, data, canvasSize());
@@ -194,7 +239,7 @@ void ShowController::playSlot(int bank, int slot) {
 }
 
 void ShowController::cueDidNotFire(int bank, int slot, const std::string& reason) {
-    SlotData* record = slotAt(bank, slot);
+    SlotData* record = project_.slotAt(bank, slot);
     if (record == nullptr || !record->videoURL) {
         return;
     }
@@ -209,7 +254,7 @@ void ShowController::cueDidNotFire(int bank, int slot, const std::string& reason
     // as the missing-media check marks it, and the operator is told, as for a slot known to be
     // missing.
     record->isFileMissing = true;
-    projectDidChange();
+    project_.didChange();
     refuseMissingFile(name);
 }
 
@@ -235,18 +280,9 @@ void ShowController::sendOutputNote(const MIDINoteBinding& binding) {
     noteOff.detach();
 }
 
-bool ShowController::stillHolds(std::uint64_t generation, int bank, int slot,
-                                const std::filesystem::path& url) const {
-    if (generation != projectGeneration_) {
-        return false;
-    }
-    const SlotData* record = slotAt(bank, slot);
-    return record && record->videoURL && *record->videoURL == url;
-}
-
 void ShowController::loadWaveform(int bank, int slot, const std::filesystem::path& url) {
     std::weak_ptr<ShowController*> alive = lifetime_;
-    const auto generation = projectGeneration_;
+    const auto generation = project_.generation();
     importer_.generateWaveform(
         url, kWaveformPoints,
         [alive, generation, bank, slot, url](std::optional<ShowImporter::Waveform> waveform) {
@@ -256,16 +292,16 @@ void ShowController::loadWaveform(int bank, int slot, const std::filesystem::pat
             }
             ShowController& show = **self;
             // Only onto the file it was read from: the slot may hold another clip by now.
-            if (!show.stillHolds(generation, bank, slot, url)) {
+            if (!show.project_.stillHolds(generation, bank, slot, url)) {
                 return;
             }
-            show.slotAt(bank, slot)->waveformData = std::move(*waveform);
-            show.projectDidChange();
+            show.project_.slotAt(bank, slot)->waveformData = std::move(*waveform);
+            show.project_.didChange();
         });
 }
 
 std::optional<std::filesystem::path> ShowController::resolveSlotURL(int bank, int slot) {
-    SlotData* record = slotAt(bank, slot);
+    SlotData* record = project_.slotAt(bank, slot);
     if (!record) {
         return std::nullopt;
     }
@@ -301,7 +337,7 @@ std::optional<std::filesystem::path> ShowController::resolveSlotURL(int bank, in
 }
 
 void ShowController::preloadNextGo(int bank, int slot) {
-    const SlotData* record = slotAt(bank, slot);
+    const SlotData* record = project_.slotAt(bank, slot);
     if (!record || record->isFileMissing) {
         return;
     }
@@ -309,7 +345,7 @@ void ShowController::preloadNextGo(int bank, int slot) {
     if (!url) {
         return;
     }
-    const SlotData data = *slotAt(bank, slot);
+    const SlotData data = *project_.slotAt(bank, slot);
     playback_.preloadNext(bank, slot, *url, data);
 }
 
@@ -318,7 +354,7 @@ void ShowController::standbySlot(int bank, int slot) {
     if (!url) {
         return;
     }
-    const SlotData data = *slotAt(bank, slot);
+    const SlotData data = *project_.slotAt(bank, slot);
     playback_.standby(bank, slot, *url, data, canvasSize());
 }
 
@@ -336,14 +372,10 @@ DiskWorker& ShowController::diskWorker() {
     return *diskWorker_;
 }
 
-// ---- Import and warm-up ----------------------------------------------------------------------
+// ---- Warm-up ------------------------------------------------------------------------------------
 
 void ShowController::startWarmUp(const ProjectData& project) {
     warmUp_->startWarmUp(project);
-}
-
-void ShowController::waitForActiveDisplay(double timeout, std::function<void(bool)> done) {
-    playback_.waitForWarmReady(timeout, std::move(done));
 }
 
 }  // namespace kestio

@@ -18,6 +18,13 @@
 #include "platform/runloop/run_loop.h"
 
 #include "show/hidden_plays.h"
+#include "show/loading_count.h"
+#include "show/midi_learn_target.h"
+#include "show/show_context.h"
+#include "show/show_import.h"
+#include "show/show_project.h"
+#include "show/show_warm_up.h"
+#include "show/slot_location.h"
 
 namespace kestio {
 
@@ -40,32 +47,6 @@ class BookmarkService;
 class DialogPresenter;
 class UserDefaults;
 }  // namespace platform
-
-// A bank index and a slot index, both from 0.
-struct SlotLocation {
-    int bank = 0;
-    int slot = 0;
-    bool operator==(const SlotLocation&) const = default;
-    auto operator<=>(const SlotLocation&) const = default;
-};
-
-// What MIDI learn is armed for: a slot's input bindings or a control target text ("bank:<n>",
-// "play", "pause", "stop", "mute").
-struct MIDILearnTarget {
-    enum class Kind { slot, control };
-    Kind kind = Kind::slot;
-    SlotLocation location;  // for Kind::slot
-    std::string control;    // for Kind::control
-
-    static MIDILearnTarget forSlot(int bank, int slot) { return {Kind::slot, {bank, slot}, {}}; }
-    static MIDILearnTarget forControl(std::string target) {
-        return {Kind::control, {}, std::move(target)};
-    }
-    bool operator==(const MIDILearnTarget&) const = default;
-};
-
-// The operator's answer to a slot found missing during the warm-up.
-enum class WarmUpMissingChoice { searchFolder, skip, cancel };
 
 // The services the show controller works through; all borrowed, all outliving it.
 struct ShowServices {
@@ -92,10 +73,9 @@ struct ShowServices {
 // written only into the project and the slot they were started for.
 //
 // The controller keeps the show state and the order of operations; its owned parts carry out the
-// operations of one field each, with their own fields, and reach the show state through the
-// controller (they are its friends). The views call a part's operations on the part itself
-// (midiRouting(), showImport(), projectIO(), mediaCheck()); the controller's own public operations
-// are the show state's and those that run across parts. The parts:
+// operations of one field each, with their own fields. The views call a part's operations on the
+// part itself (midiRouting(), showImport(), projectIO(), mediaCheck()); the controller's own
+// public operations are the show state's and those that run across parts. The parts:
 // - MIDIRouting (midi_routing.h): MIDI notes and control changes, MIDI learn, the bindings and
 //   control assignments of the project.
 // - MediaCheck (media_check.h): the missing-media check of an opened project, the rescan of
@@ -107,20 +87,21 @@ struct ShowServices {
 // - ShowWarmUp (show_warm_up.h): the warm-up run, one at a time, as one of the hidden plays.
 //
 // Ownership and hand-over rules:
-// - The project, its generation and revision and the published state the views read are the
-//   controller's alone. A part edits the project in place and tells the views through the
-//   controller's setUnsaved or projectDidChange; only replaceProject replaces it (bumping the
-//   generation). A part keeps no reference to a slot or to the project across a turn of the run
-//   loop: a late result looks its slot up again and checks the generation and the slot's file.
+// - A part knows neither the controller nor its siblings. It is given at construction what it
+//   acts on: the ShowContext (the project, the run loop, playback, the importer, the dialogs,
+//   the bookmarks, the disk worker), the published cells of the show state that are its to
+//   write, and the shared hidden plays and loading count where it plays hidden or loads. What it
+//   needs done elsewhere (play a slot as a cue is played, show a bank, go on to the missing-media
+//   check, the warm-up or the relink) it asks through the callbacks it is given, which the
+//   controller binds to its own operations or to the sibling that carries them out.
+// - The project, its generation and revision are the ShowProject's (show_project.h): a part edits
+//   the project in place and tells the views through it; only an open or a close replaces it.
 // - The disk worker, the hidden plays (warm-up and import display checks take turns on them) and
 //   the loading count are shared by the parts and stay the controller's.
-// - A part's deferred work holds the controller's lifetime weakly (MIDI input, importer and run
+// - A part's deferred work holds the part's own lifetime weakly (MIDI input, importer and run
 //   loop callbacks), as the controller's own does, or is an answer of the disk worker, which is
-//   never called once the worker is gone; so nothing runs into a part after the controller is
-//   destroyed. The parts are declared after the disk worker, so they go before it.
-// - A part's operation that another part's order of events continues (an opened project goes on
-//   to the missing-media check, then to the warm-up; a missing file in the warm-up to the
-//   relink) is called on that part through the controller, with the `then` step as an argument.
+//   never called once the worker is gone; so nothing runs into a part after it is destroyed. The
+//   parts are declared after the disk worker, so they go before it.
 class ShowController {
   public:
     static constexpr double designW = 1920;
@@ -129,8 +110,8 @@ class ShowController {
     static constexpr int kDefaultColumns = 10;
     static constexpr double kMIDINoteOffDelay = 0.12;  // seconds
     static constexpr int kWaveformPoints = 500;
-    static constexpr double kImportDisplayTimeout = 5.0;  // seconds
-    static constexpr double kWarmUpDisplayTimeout = 1.5;  // seconds
+    static constexpr double kImportDisplayTimeout = ShowImport::kDisplayTimeout;
+    static constexpr double kWarmUpDisplayTimeout = ShowWarmUp::kDisplayTimeout;
 
     explicit ShowController(ShowServices services);
     ~ShowController();
@@ -140,9 +121,9 @@ class ShowController {
     // ---- Show state --------------------------------------------------------------------------
     // The open project; every edit writes it. projectRevision is bumped after each operation
     // that changed it, projectGeneration when it was replaced (opened or closed).
-    const ProjectData& project() const { return project_; }
+    const ProjectData& project() const { return project_.data(); }
     platform::Published<std::uint64_t> projectRevision{0};
-    std::uint64_t projectGeneration() const { return projectGeneration_; }
+    std::uint64_t projectGeneration() const { return project_.generation(); }
 
     platform::Published<int> currentBank{0};
     platform::Published<bool> showingFileImporter{false};
@@ -245,11 +226,11 @@ class ShowController {
     // through it. `edit` must check the indices it uses and keep no reference to the project.
     template <typename Edit>
     void editProject(Edit&& edit, bool marksUnsaved) {
-        std::forward<Edit>(edit)(project_);
+        std::forward<Edit>(edit)(project_.data());
         if (marksUnsaved) {
-            setUnsaved();
+            project_.setUnsaved();
         } else {
-            projectDidChange();
+            project_.didChange();
         }
     }
 
@@ -257,39 +238,30 @@ class ShowController {
     void startWarmUp(const ProjectData& project);
 
   private:
-    // The parts carry out the operations of their field with the controller's show state.
-    friend class MIDIRouting;
-    friend class MediaCheck;
-    friend class ShowImport;
-    friend class ProjectIO;
-    friend class ShowWarmUp;
-
     // The key handler's actions (show_controller_keys.cpp).
     void keyPlaySlot(int slotIndex);
     void moveCursor(int rowDelta, int columnDelta);
     void enterCursorSlot();
     void standbyCursorSlot();
     void cutGo();
-    // The wait of the warm-up and of the import's display check: calls done(true) when the picture
-    // of the slot just played is ready for display within `timeout` seconds, else done(false);
-    // exactly once.
-    void waitForActiveDisplay(double timeout, std::function<void(bool)> done);
+    // A MIDI note bound to (bank, slot): shows the slot and plays it, or in select mode toggles
+    // it when it is of the bank shown.
+    void slotNote(int bank, int slot);
 
-    // The slot at (bank, slot), none when the indices address no slot of the project.
-    SlotData* slotAt(int bank, int slot);
-    const SlotData* slotAt(int bank, int slot) const;
-    // Marks the project changed for the views.
-    void projectDidChange();
+    // The parts, made with what each acts on.
+    std::unique_ptr<MIDIRouting> makeMIDIRouting();
+    std::unique_ptr<ShowImport> makeShowImport();
+    std::unique_ptr<ProjectIO> makeProjectIO();
+    std::unique_ptr<ShowWarmUp> makeWarmUp();
+    // A fresh window's project (and the one a close leaves): the default grid, and MIDI input
+    // as the switch stands, so that saving it keeps the switch.
+    ProjectData freshProject() const;
+    // The show state follows a project just opened or closed: its bank and switches, and for a
+    // close also the cursor, the modes and the clipboards.
+    void followReplacedProject(bool closed);
     // Hands to playback what differs between `before` and the slot's record now, when it is on
     // air; all but the rate when `before` is none (the player keeps its rate until it is edited).
     void pushOnAirSettings(int bank, int slot, const std::optional<SlotData>& before);
-    // Replaces the whole project (open, close): bumps the generation so that late results of
-    // work started for the old one are dropped.
-    void replaceProject(ProjectData project);
-    void setUnsaved();
-    // One more or one less thing loading (an import's probes, a warm-up); isLoading follows.
-    void beginLoading();
-    void endLoading();
     void loadWaveform(int bank, int slot, const std::filesystem::path& url);
     void sendOutputNote(const MIDINoteBinding& binding);
     // A cue that playback could not put on air: a file gone since the project was opened marks
@@ -298,8 +270,6 @@ class ShowController {
     // The play-log line and the "File Not Found" alert for a slot whose file is missing.
     void refuseMissingFile(const std::string& name);
     void toggleSelected(int slot);
-    bool stillHolds(std::uint64_t generation, int bank, int slot,
-                    const std::filesystem::path& url) const;
     // The disk worker (made on first use) that project files, the missing-media check and the
     // relink run their disk work on, one after another.
     DiskWorker& diskWorker();
@@ -317,8 +287,7 @@ class ShowController {
     RecentProjects& recentProjects_;
     MIDIListPanelController* midiList_;
 
-    ProjectData project_;
-    std::uint64_t projectGeneration_ = 0;
+    ShowProject project_;
     // The thread that decodes the grid's thumbnails (made on first use), apart from the disk
     // worker so that a bank of decodes never holds up a save. Declared before the store: the
     // store goes first and its queued decodes are skipped before the thread is joined.
@@ -326,10 +295,11 @@ class ShowController {
     ThumbnailStore thumbnailStore_;
     // The warm-up and the imports' display checks play hidden, one run at a time.
     HiddenPlays hiddenPlays_;
-    // What is loading now: imports whose files are still being probed and a running warm-up.
-    // isLoading is on while it is above 0.
-    int loadingCount_ = 0;
+    // Imports whose files are still being probed and a running warm-up; isLoading follows.
+    LoadingCount loading_;
     std::shared_ptr<DiskWorker> diskWorker_;
+    // What the parts all act on.
+    ShowContext context_;
     // The owned parts (see the top of this class).
     std::unique_ptr<MIDIRouting> midiRouting_;
     std::unique_ptr<MediaCheck> mediaCheck_;

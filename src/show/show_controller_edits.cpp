@@ -15,20 +15,20 @@
 namespace kestio {
 
 void ShowController::deleteClip(int bank, int slot) {
-    const SlotData* current = slotAt(bank, slot);
+    const SlotData* current = project_.slotAt(bank, slot);
     if (current == nullptr) {
         return;
     }
-    setUnsaved();
+    project_.setUnsaved();
     playback_.log("クリップ削除: BANK" + std::to_string(bank + 1) + " SLOT" +
                   std::to_string(slot + 1) + " " + current->name);
     // Replaced even while it is on air: playback goes on with what it has loaded.
-    clearSlot(project_, bank, slot);
-    projectDidChange();
+    clearSlot(project_.data(), bank, slot);
+    project_.didChange();
 }
 
 bool ShowController::editSlot(int bank, int slot, const std::function<void(SlotData&)>& edit) {
-    SlotData* target = slotAt(bank, slot);
+    SlotData* target = project_.slotAt(bank, slot);
     if (target == nullptr) {
         return false;
     }
@@ -37,7 +37,7 @@ bool ShowController::editSlot(int bank, int slot, const std::function<void(SlotD
         before = *target;
     }
     edit(*target);
-    projectDidChange();
+    project_.didChange();
     if (before) {
         pushOnAirSettings(bank, slot, before);
     }
@@ -52,7 +52,7 @@ void ShowController::pushOnAirSettings(int bank, int slot, const std::optional<S
     if (!isOnAir(bank, slot)) {
         return;
     }
-    const SlotData* data = slotAt(bank, slot);
+    const SlotData* data = project_.slotAt(bank, slot);
     if (data == nullptr) {
         return;
     }
@@ -83,20 +83,22 @@ void ShowController::pushOnAirSettings(int bank, int slot, const std::optional<S
 }
 
 void ShowController::renameBank(int bank) {
-    if (!addressesBank(project_, bank)) {
+    if (!addressesBank(project_.data(), bank)) {
         return;
     }
-    const std::uint64_t generation = projectGeneration_;
-    const auto name = dialogs_.promptText(L("バンク名を変更", "Rename Bank"),
-                                          project_.banks[static_cast<std::size_t>(bank)].name, "OK",
-                                          L("キャンセル", "Cancel"));
+    const std::uint64_t generation = project_.generation();
+    const auto name =
+        dialogs_.promptText(L("バンク名を変更", "Rename Bank"),
+                            project_.data().banks[static_cast<std::size_t>(bank)].name, "OK",
+                            L("キャンセル", "Cancel"));
     // The dialog is modal but runs a nested event loop: the project may have been replaced
     // or reshaped meanwhile, and then the answer belongs to a bank that is gone.
-    if (!name || generation != projectGeneration_ || !renameBankIn(project_, bank, *name)) {
+    if (!name || generation != project_.generation() ||
+        !renameBankIn(project_.data(), bank, *name)) {
         return;
     }
-    setUnsaved();
-    projectDidChange();
+    project_.setUnsaved();
+    project_.didChange();
 }
 
 }  // namespace kestio

@@ -39,8 +39,21 @@ void ShowController::toggleSelected(int slot) {
     selectedSlots = std::move(selection);
 }
 
+void ShowController::slotNote(int bank, int slot) {
+    if (!isSelectMode.get()) {
+        if (bank != currentBank.get()) {
+            currentBank = bank;
+        }
+        cursorSlot = slot;
+        playSlot(bank, slot);
+    } else if (bank == currentBank.get()) {
+        cursorSlot = slot;
+        toggleSelected(slot);
+    }
+}
+
 void ShowController::keyPlaySlot(int slotIndex) {
-    const auto slotsPerBank = project_.rows * project_.columns;
+    const auto slotsPerBank = project_.data().rows * project_.data().columns;
     if (slotIndex < 0 || slotIndex >= slotsPerBank) {
         return;
     }
@@ -53,8 +66,8 @@ void ShowController::keyPlaySlot(int slotIndex) {
 }
 
 void ShowController::moveCursor(int rowDelta, int columnDelta) {
-    const auto rows = project_.rows;
-    const auto columns = project_.columns;
+    const auto rows = project_.data().rows;
+    const auto columns = project_.data().columns;
     if (rows < 1 || columns < 1) {
         return;
     }
@@ -77,7 +90,7 @@ void ShowController::standbyCursorSlot() {
 }
 
 void ShowController::selectBank(int bankIndex) {
-    if (bankIndex >= 0 && static_cast<std::size_t>(bankIndex) < project_.banks.size()) {
+    if (bankIndex >= 0 && static_cast<std::size_t>(bankIndex) < project_.data().banks.size()) {
         currentBank = bankIndex;
     }
 }
@@ -95,23 +108,25 @@ void ShowController::stopPlayback() {
 void ShowController::cutGo() {
     const int bank = currentBank.get();
     const int cursor = cursorSlot.get();
-    const SlotData* current = slotAt(bank, cursor);
+    const SlotData* current = project_.slotAt(bank, cursor);
     if (!current) {
         return;
     }
     if (followJump.get() && current->postRollMode == PostRollMode::jump && current->jumpTarget) {
         const auto target = *current->jumpTarget;
         const bool inRange =
-            target.bank >= 0 && target.bank < static_cast<std::int64_t>(project_.banks.size()) &&
+            target.bank >= 0 &&
+            target.bank < static_cast<std::int64_t>(project_.data().banks.size()) &&
             target.slot >= 0 &&
-            target.slot < static_cast<std::int64_t>(
-                              project_.banks[static_cast<std::size_t>(target.bank)].slots.size());
+            target.slot <
+                static_cast<std::int64_t>(
+                    project_.data().banks[static_cast<std::size_t>(target.bank)].slots.size());
         if (inRange) {
             const int targetBank = static_cast<int>(target.bank);
             const int targetSlot = static_cast<int>(target.slot);
             currentBank = targetBank;
             cursorSlot = targetSlot;
-            if (!slotAt(targetBank, targetSlot)->videoURL) {
+            if (!project_.slotAt(targetBank, targetSlot)->videoURL) {
                 playback_.handlePostRoll(PostRollMode::black);
             } else {
                 playSlot(targetBank, targetSlot);
@@ -119,14 +134,14 @@ void ShowController::cutGo() {
             return;
         }
     }
-    const std::int64_t slotsPerBank = project_.rows * project_.columns;
+    const std::int64_t slotsPerBank = project_.data().rows * project_.data().columns;
     if (cursor + 1 <= slotsPerBank - 1) {
         cursorSlot = cursor + 1;
-    } else if (bank < static_cast<int>(project_.banks.size()) - 1) {
+    } else if (bank < static_cast<int>(project_.data().banks.size()) - 1) {
         currentBank = bank + 1;
         cursorSlot = 0;
     }
-    const SlotData* next = slotAt(currentBank.get(), cursorSlot.get());
+    const SlotData* next = project_.slotAt(currentBank.get(), cursorSlot.get());
     if (!next || !next->videoURL) {
         playback_.handlePostRoll(PostRollMode::black);
     } else {

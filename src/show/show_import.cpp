@@ -10,9 +10,11 @@
 #include "model/thumbnail_naming.h"
 #include "platform/runloop/console.h"
 #include "platform/storage/bookmark_service.h"
-#include "show/show_controller.h"
+#include "show/hidden_plays.h"
+#include "show/loading_count.h"
 #include "show/show_importer.h"
 #include "show/show_playback.h"
+#include "show/show_project.h"
 
 namespace kestio {
 
@@ -42,21 +44,21 @@ std::string bankSlotText(int bank, int slot) {
 }  // namespace
 
 void ShowImport::handleDrop(const std::vector<std::filesystem::path>& urls, int bank, int slot) {
-    if (!show_.currentProjectURL.get()) {
-        show_.showNoProjectAlert = true;
+    if (!cells_.currentProjectURL.get()) {
+        cells_.showNoProjectAlert = true;
         return;
     }
     // While clips are being prepared the grid says drops are off, and they are.
-    if (show_.isLoading.get()) {
+    if (loading_.any()) {
         platform::Console::log("Import: " + std::to_string(urls.size()) +
                                " dropped files ignored while clips are loading");
         return;
     }
-    if (show_.playback_.currentBankIndex().get()) {
-        std::weak_ptr<ShowController*> alive = show_.lifetime_;
-        show_.confirmImportWhilePlaying = [alive, urls, bank, slot] {
+    if (show_.playback.currentBankIndex().get()) {
+        std::weak_ptr<ShowImport*> alive = alive_;
+        cells_.confirmImportWhilePlaying = [alive, urls, bank, slot] {
             if (auto self = alive.lock()) {
-                (*self)->showImport().importFiles(urls, bank, slot);
+                (*self)->importFiles(urls, bank, slot);
             }
         };
         return;
@@ -66,14 +68,14 @@ void ShowImport::handleDrop(const std::vector<std::filesystem::path>& urls, int 
 
 void ShowImport::importFiles(const std::vector<std::filesystem::path>& urls, int bank, int slot) {
     for (const auto& url : urls) {
-        show_.bookmarks_.startAccessingSecurityScopedResource(url);
+        show_.bookmarks.startAccessingSecurityScopedResource(url);
     }
-    show_.playback_.log("インポート開始: " + std::to_string(urls.size()) + "件 → " +
-                        bankSlotText(bank, slot));
+    show_.playback.log("インポート開始: " + std::to_string(urls.size()) + "件 → " +
+                       bankSlotText(bank, slot));
 
     // Slots promised to imports still running, and slots whose file is missing (they hold a
     // reference that a relink will restore), are not free.
-    ProjectData view = show_.project_;
+    ProjectData view = show_.project.data();
     for (std::size_t b = 0; b < view.banks.size(); ++b) {
         for (std::size_t s = 0; s < view.banks[b].slots.size(); ++s) {
             auto& record = view.banks[b].slots[s];
@@ -106,23 +108,23 @@ void ShowImport::importFiles(const std::vector<std::filesystem::path>& urls, int
         if (noFreeSlot > 0) {
             message += "空きスロット不足: " + std::to_string(noFreeSlot) + "個";
         }
-        show_.importAlert = message;
+        cells_.importAlert = message;
     }
     if (split.assignments.empty()) {
         return;
     }
 
     auto job = std::make_shared<ImportJob>();
-    job->generation = show_.projectGeneration_;
+    job->generation = show_.project.generation();
     job->assignments = std::move(split.assignments);
     for (const auto& a : job->assignments) {
         reservedSlots_.insert({a.bank, a.slot});
     }
-    show_.beginLoading();
-    std::weak_ptr<ShowController*> alive = show_.lifetime_;
-    show_.loop_.post([alive, job] {
+    loading_.begin();
+    std::weak_ptr<ShowImport*> alive = alive_;
+    show_.loop.post([alive, job] {
         if (auto self = alive.lock()) {
-            (*self)->showImport_->runImportStep(job, 0);
+            (*self)->runImportStep(job, 0);
         }
     });
 }
@@ -133,28 +135,28 @@ void ShowImport::releaseReservations(ImportJob& job) {
     }
     if (job.probing) {
         job.probing = false;
-        show_.endLoading();
+        loading_.end();
     }
 }
 
 void ShowImport::abandonImport(const std::shared_ptr<ImportJob>& job) {
     const bool wasChecking = !job->probing;
     releaseReservations(*job);
-    show_.playback_.log(
+    show_.playback.log(
         L("インポート中断: プロジェクトが切り替わったため、残りの取り込みを中止しました",
           "Import stopped: the project was replaced, so the rest of the import was "
           "dropped"));
     platform::Console::log("Import: the project was replaced; the rest of the import is dropped");
     if (wasChecking) {
         if (const auto done = std::exchange(job->checkDone, nullptr)) {
-            ShowPlayback& playback = show_.playback_;
+            ShowPlayback& playback = show_.playback;
             done([&playback] { playback.hideSlotLayers(); });
         }
     }
 }
 
 void ShowImport::runImportStep(const std::shared_ptr<ImportJob>& job, std::size_t index) {
-    if (job->generation != show_.projectGeneration_) {
+    if (job->generation != show_.project.generation()) {
         abandonImport(job);
         return;
     }
@@ -164,45 +166,45 @@ void ShowImport::runImportStep(const std::shared_ptr<ImportJob>& job, std::size_
             return;
         }
         // The display check plays the new clips hidden, in its turn among the hidden plays.
-        std::weak_ptr<ShowController*> alive = show_.lifetime_;
-        show_.hiddenPlays_.enqueue([alive, job](HiddenPlays::Done done) {
+        std::weak_ptr<ShowImport*> alive = alive_;
+        hiddenPlays_.enqueue([alive, job](HiddenPlays::Done done) {
             const auto self = alive.lock();
             if (!self) {
                 done({});
                 return;
             }
             job->checkDone = std::move(done);
-            (*self)->playback_.hideSlotLayers();
-            (*self)->showImport_->runDisplayCheck(job, 0);
+            (*self)->show_.playback.hideSlotLayers();
+            (*self)->runDisplayCheck(job, 0);
         });
         return;
     }
     const auto& assignment = job->assignments[index];
-    const SlotData* record = show_.slotAt(assignment.bank, assignment.slot);
+    const SlotData* record = show_.project.slotAt(assignment.bank, assignment.slot);
     const double time = record && record->inPoint ? *record->inPoint : 0.0;
-    std::weak_ptr<ShowController*> alive = show_.lifetime_;
-    show_.importer_.importMeta(assignment.url, time, [alive, job, index](ImportOutcome outcome) {
+    std::weak_ptr<ShowImport*> alive = alive_;
+    show_.importer.importMeta(assignment.url, time, [alive, job, index](ImportOutcome outcome) {
         if (auto self = alive.lock()) {
-            (*self)->showImport_->finishImportProbe(job, index, std::move(outcome));
+            (*self)->finishImportProbe(job, index, std::move(outcome));
         }
     });
 }
 
 void ShowImport::finishImportProbe(const std::shared_ptr<ImportJob>& job, std::size_t index,
                                    ImportOutcome outcome) {
-    if (job->generation != show_.projectGeneration_) {
+    if (job->generation != show_.project.generation()) {
         abandonImport(job);
         return;
     }
     const auto assignment = job->assignments[index];
     if (const auto* error = std::get_if<ImportError>(&outcome)) {
-        show_.importAlert = error->message();
+        cells_.importAlert = error->message();
     } else {
         auto& result = std::get<ImportResult>(outcome);
-        SlotData* record = show_.slotAt(assignment.bank, assignment.slot);
+        SlotData* record = show_.project.slotAt(assignment.bank, assignment.slot);
         if (!record || record->videoURL) {
             // Something else filled the slot while the file was probed: it is not overwritten.
-            appendAlertLine(show_.importAlert,
+            appendAlertLine(cells_.importAlert,
                             L("取り込み先が使用中のため取り込みませんでした: ",
                               "Not imported because its slot was filled meanwhile: ") +
                                 assignment.url.filename().string());
@@ -222,9 +224,9 @@ void ShowImport::finishImportProbe(const std::shared_ptr<ImportJob>& job, std::s
                                                   assignment.bank, assignment.slot))
                                             : std::nullopt;
             job->filled.push_back({assignment.bank, assignment.slot});
-            show_.playback_.log("インポート完了: " + result.name + " → " +
-                                bankSlotText(assignment.bank, assignment.slot));
-            show_.setUnsaved();
+            show_.playback.log("インポート完了: " + result.name + " → " +
+                               bankSlotText(assignment.bank, assignment.slot));
+            show_.project.setUnsaved();
             if (result.mediaType == MediaType::video) {
                 saveThumbnail(assignment.bank, assignment.slot, result.url, result.bookmark, time);
             }
@@ -234,13 +236,13 @@ void ShowImport::finishImportProbe(const std::shared_ptr<ImportJob>& job, std::s
 }
 
 void ShowImport::runDisplayCheck(const std::shared_ptr<ImportJob>& job, std::size_t index) {
-    if (job->generation != show_.projectGeneration_) {
+    if (job->generation != show_.project.generation()) {
         abandonImport(job);
         return;
     }
     if (index >= job->filled.size()) {
         if (const auto done = std::exchange(job->checkDone, nullptr)) {
-            ShowPlayback& playback = show_.playback_;
+            ShowPlayback& playback = show_.playback;
             done([&playback] {
                 playback.handlePostRoll(PostRollMode::black);
                 playback.hideSlotLayers();
@@ -251,59 +253,58 @@ void ShowImport::runDisplayCheck(const std::shared_ptr<ImportJob>& job, std::siz
             for (std::size_t i = 0; i < job->takenOut.size(); ++i) {
                 names += (i ? ", " : "") + job->takenOut[i];
             }
-            appendAlertLine(show_.importAlert,
+            appendAlertLine(cells_.importAlert,
                             "再生できないファイルのため取り込みを取り消しました: " + names);
         }
         return;
     }
     const auto where = job->filled[index];
-    show_.playSlot(where.bank, where.slot);
-    std::weak_ptr<ShowController*> alive = show_.lifetime_;
-    show_.waitForActiveDisplay(
-        ShowController::kImportDisplayTimeout, [alive, job, index, where](bool ready) {
-            auto self = alive.lock();
-            if (!self) {
-                return;
+    actions_.playSlot(where.bank, where.slot);
+    std::weak_ptr<ShowImport*> alive = alive_;
+    show_.playback.waitForWarmReady(kDisplayTimeout, [alive, job, index, where](bool ready) {
+        auto self = alive.lock();
+        if (!self) {
+            return;
+        }
+        ShowImport& part = **self;
+        if (!ready && job->generation == part.show_.project.generation()) {
+            if (const SlotData* record = part.show_.project.slotAt(where.bank, where.slot)) {
+                const std::string name = record->name;
+                part.show_.playback.log(
+                    "⚠️ ウォームアップでisReadyForDisplayがタイムアウト → "
+                    "取り込みを取り消し: " +
+                    name);
+                job->takenOut.push_back(name);
+                part.actions_.deleteClip(where.bank, where.slot);
             }
-            ShowController& show = **self;
-            if (!ready && job->generation == show.projectGeneration_) {
-                if (const SlotData* record = show.slotAt(where.bank, where.slot)) {
-                    const std::string name = record->name;
-                    show.playback_.log(
-                        "⚠️ ウォームアップでisReadyForDisplayがタイムアウト → "
-                        "取り込みを取り消し: " +
-                        name);
-                    job->takenOut.push_back(name);
-                    show.deleteClip(where.bank, where.slot);
-                }
-            }
-            show.showImport_->runDisplayCheck(job, index + 1);
-        });
+        }
+        part.runDisplayCheck(job, index + 1);
+    });
 }
 
 void ShowImport::saveThumbnail(int bank, int slot, const std::filesystem::path& url,
                                std::optional<std::vector<std::uint8_t>>, double time) {
     // The importer opens the file through its own access (bookmark or path) on its workers.
-    std::weak_ptr<ShowController*> alive = show_.lifetime_;
-    const auto generation = show_.projectGeneration_;
-    show_.importer_.videoThumbnail(
+    std::weak_ptr<ShowImport*> alive = alive_;
+    const auto generation = show_.project.generation();
+    show_.importer.videoThumbnail(
         url, time, [alive, generation, bank, slot, url](std::optional<ShowImporter::Bytes> bytes) {
             auto self = alive.lock();
             if (!self) {
                 return;
             }
-            ShowController& show = **self;
+            ShowProject& project = (*self)->show_.project;
             // Only onto the clip it was taken from: the slot may have been emptied, pasted over
             // or filled again meanwhile, and the project replaced.
-            if (!show.stillHolds(generation, bank, slot, url)) {
+            if (!project.stillHolds(generation, bank, slot, url)) {
                 return;
             }
             // Held in memory: the package gets the picture when it is saved.
-            SlotData* record = show.slotAt(bank, slot);
+            SlotData* record = project.slotAt(bank, slot);
             record->thumbnail = bytes;
             record->thumbnailFileName =
                 bytes ? std::optional<std::string>(thumbnailFileName(bank, slot)) : std::nullopt;
-            show.projectDidChange();
+            project.didChange();
         });
 }
 

@@ -1,30 +1,63 @@
 #pragma once
 
-// Importing files into the show controller's grid: a drop (held for the operator's go-ahead
+// Importing files into the show's grid: a drop (held for the operator's go-ahead
 // while a clip plays), the files' slots chosen from the free ones, each file probed in turn and
 // written into its slot, then a display check that plays the new video clips hidden and takes
 // back any whose picture does not come in time. Results are written only into the project the
 // import was started for and into slots still empty; a replaced project stops the import.
 //
 // Owns: the slots promised to imports still running (no other import takes them) and each
-// import's job. The loading count, the hidden plays' queue and the alerts the views read are the
-// controller's.
+// import's job. The loading count and the hidden plays' queue are shared with the warm-up; the
+// alerts the views read are the show's published cells, handed over to write. Its deferred steps
+// hold its lifetime, so none runs after it is gone. A new clip is played, and one that fails its
+// display check removed, through the actions it is given.
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "import/import_result.h"
-#include "show/show_controller.h"
+#include "platform/runloop/published.h"
+#include "show/show_context.h"
+#include "show/slot_location.h"
 
 namespace kestio {
 
+class HiddenPlays;
+class LoadingCount;
+
 class ShowImport {
   public:
-    explicit ShowImport(ShowController& show) : show_(show) {}
+    // How long a new clip's picture may take to be ready for display before it is taken out.
+    static constexpr double kDisplayTimeout = 5.0;  // seconds
+
+    // The show state an import reads and the alerts it raises.
+    struct Cells {
+        const platform::Published<std::optional<std::filesystem::path>>& currentProjectURL;
+        platform::Published<bool>& showNoProjectAlert;
+        platform::Published<std::function<void()>>& confirmImportWhilePlaying;
+        platform::Published<std::optional<std::string>>& importAlert;
+    };
+    // What an import asks of the rest of the show.
+    struct Actions {
+        // Plays the slot as a cue is played (hidden, as the hidden plays are under way).
+        std::function<void(int bank, int slot)> playSlot;
+        // Removes the slot's clip.
+        std::function<void(int bank, int slot)> deleteClip;
+    };
+
+    ShowImport(ShowContext& show, HiddenPlays& hiddenPlays, LoadingCount& loading, Cells cells,
+               Actions actions)
+        : show_(show),
+          hiddenPlays_(hiddenPlays),
+          loading_(loading),
+          cells_(cells),
+          actions_(std::move(actions)) {}
     ShowImport(const ShowImport&) = delete;
     ShowImport& operator=(const ShowImport&) = delete;
 
@@ -43,8 +76,13 @@ class ShowImport {
     void abandonImport(const std::shared_ptr<ImportJob>& job);
     void releaseReservations(ImportJob& job);
 
-    ShowController& show_;
+    ShowContext& show_;
+    HiddenPlays& hiddenPlays_;
+    LoadingCount& loading_;
+    Cells cells_;
+    Actions actions_;
     std::set<SlotLocation> reservedSlots_;
+    std::shared_ptr<ShowImport*> alive_ = std::make_shared<ShowImport*>(this);
 };
 
 }  // namespace kestio

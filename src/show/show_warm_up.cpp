@@ -5,9 +5,10 @@
 
 #include "model/localization_manager.h"
 #include "platform/ui/dialog_presenter.h"
-#include "show/media_check.h"
-#include "show/show_controller.h"
+#include "show/hidden_plays.h"
+#include "show/loading_count.h"
 #include "show/show_playback.h"
+#include "show/show_project.h"
 #include "show/slot_display_name.h"
 #include "show/warm_up_list.h"
 
@@ -27,9 +28,8 @@ struct ShowWarmUp::Session {
 };
 
 void ShowWarmUp::step(const std::shared_ptr<Session>& session) {
-    ShowController& show = show_;
     while (!session->ended) {
-        if (session->generation != show.projectGeneration_ ||
+        if (session->generation != show_.project.generation() ||
             session->index >= session->list.size()) {
             // Done, or the project the list belongs to was replaced: its indices mean nothing
             // in the new one.
@@ -37,31 +37,30 @@ void ShowWarmUp::step(const std::shared_ptr<Session>& session) {
             return;
         }
         const auto [bank, slot] = session->list[session->index];
-        const SlotData* data = show.slotAt(bank, slot);
+        const SlotData* data = show_.project.slotAt(bank, slot);
         if (data == nullptr) {
             finishEntry(session);
             continue;
         }
         if (!data->isFileMissing) {
-            show.playSlot(bank, slot);
+            actions_.playSlot(bank, slot);
             const std::weak_ptr<Session> weak = session;
-            const std::weak_ptr<ShowController*> alive = show.lifetime_;
+            const std::weak_ptr<ShowWarmUp*> alive = alive_;
             // The next entry starts on a later turn of the run loop, also when the answer
             // comes at once, so that a long list never deepens the stack.
-            show.waitForActiveDisplay(ShowController::kWarmUpDisplayTimeout,
-                                      [this, &show, weak, alive](bool) {
-                                          if (!alive.lock()) {
-                                              return;
-                                          }
-                                          show.loop_.post([this, weak, alive] {
-                                              const auto running = weak.lock();
-                                              if (!alive.lock() || !running || running->ended) {
-                                                  return;
-                                              }
-                                              finishEntry(running);
-                                              step(running);
-                                          });
-                                      });
+            show_.playback.waitForWarmReady(kDisplayTimeout, [this, weak, alive](bool) {
+                if (!alive.lock()) {
+                    return;
+                }
+                show_.loop.post([this, weak, alive] {
+                    const auto running = weak.lock();
+                    if (!alive.lock() || !running || running->ended) {
+                        return;
+                    }
+                    finishEntry(running);
+                    step(running);
+                });
+            });
             return;
         }
         const WarmUpMissingChoice choice = askMissingFile(bank, slot);
@@ -73,7 +72,7 @@ void ShowWarmUp::step(const std::shared_ptr<Session>& session) {
                 // The same entry again afterwards: a relinked slot is then played, one still
                 // missing asks again.
                 const std::weak_ptr<Session> weak = session;
-                show.mediaCheck_->relinkFromFolder([this, weak] {
+                actions_.relinkFromFolder([this, weak] {
                     if (const auto running = weak.lock(); running && !running->ended) {
                         step(running);
                     }
@@ -84,7 +83,7 @@ void ShowWarmUp::step(const std::shared_ptr<Session>& session) {
                 finishEntry(session);
                 continue;
             case WarmUpMissingChoice::cancel:
-                show.playback_.log("ウォームアップ中止（" + std::to_string(session->index) + "/" +
+                show_.playback.log("ウォームアップ中止（" + std::to_string(session->index) + "/" +
                                    std::to_string(session->total()) + "件処理済み）");
                 end(session);
                 return;
@@ -94,11 +93,10 @@ void ShowWarmUp::step(const std::shared_ptr<Session>& session) {
 
 void ShowWarmUp::finishEntry(const std::shared_ptr<Session>& session) {
     ++session->index;
-    show_.playback_.warmDone() = static_cast<int>(session->index);
+    show_.playback.warmDone() = static_cast<int>(session->index);
 }
 
 void ShowWarmUp::end(const std::shared_ptr<Session>& session) {
-    ShowController& show = show_;
     session->ended = true;
     if (running_ == session) {
         running_.reset();
@@ -106,30 +104,29 @@ void ShowWarmUp::end(const std::shared_ptr<Session>& session) {
     // The output goes black and the playback controller lets go of the last warmed clip, so
     // that none of its timers fires a post-roll after the run.
     if (const auto done = std::exchange(session->done, nullptr)) {
-        ShowPlayback& playback = show.playback_;
+        ShowPlayback& playback = show_.playback;
         done([&playback] {
             playback.clearSurface();
             playback.handlePostRoll(PostRollMode::black);
         });
     }
-    show.playback_.warmDone() = 0;
-    show.playback_.warmTotal() = 0;
-    show.playback_.log("ウォームアップ完了 (" + std::to_string(session->total()) + "件)");
-    show.endLoading();
+    show_.playback.warmDone() = 0;
+    show_.playback.warmTotal() = 0;
+    show_.playback.log("ウォームアップ完了 (" + std::to_string(session->total()) + "件)");
+    loading_.end();
     // The unsaved mark is left as it is: warming changes nothing in the project.
 }
 
 void ShowWarmUp::startWarmUp(const ProjectData& project) {
-    ShowController& show = show_;
     auto list = warmUpList(project);
     if (list.empty()) {
         return;
     }
     if (running_) {
-        if (running_->generation == show.projectGeneration_) {
+        if (running_->generation == show_.project.generation()) {
             // One run at a time: a second run would take the first one's mute as the state
             // to restore and leave the output muted for good.
-            show.playback_.log("ウォームアップ実行中のため、新たなウォームアップは開始しません");
+            show_.playback.log("ウォームアップ実行中のため、新たなウォームアップは開始しません");
             return;
         }
         // The running one belongs to a project that was replaced: end it first (through a
@@ -139,22 +136,22 @@ void ShowWarmUp::startWarmUp(const ProjectData& project) {
     }
     auto session = std::make_shared<Session>();
     session->list = std::move(list);
-    session->generation = show.projectGeneration_;
-    show.playback_.log("ウォームアップ開始: " + std::to_string(session->total()) + "件");
-    show.playback_.warmDone() = 0;
-    show.playback_.warmTotal() = session->total();
-    show.beginLoading();
+    session->generation = show_.project.generation();
+    show_.playback.log("ウォームアップ開始: " + std::to_string(session->total()) + "件");
+    show_.playback.warmDone() = 0;
+    show_.playback.warmTotal() = session->total();
+    loading_.begin();
     running_ = session;
     const std::weak_ptr<Session> weak = session;
-    const std::weak_ptr<ShowController*> alive = show.lifetime_;
-    show.hiddenPlays_.enqueue([this, &show, weak, alive](HiddenPlays::Done done) {
+    const std::weak_ptr<ShowWarmUp*> alive = alive_;
+    hiddenPlays_.enqueue([this, weak, alive](HiddenPlays::Done done) {
         const auto running = weak.lock();
         if (!alive.lock() || !running || running->ended) {
             done({});
             return;
         }
         running->done = std::move(done);
-        show.loop_.post([this, weak, alive] {
+        show_.loop.post([this, weak, alive] {
             if (const auto current = weak.lock(); alive.lock() && current && !current->ended) {
                 step(current);
             }
@@ -163,12 +160,12 @@ void ShowWarmUp::startWarmUp(const ProjectData& project) {
 }
 
 WarmUpMissingChoice ShowWarmUp::askMissingFile(int bank, int slot) {
-    const SlotData* data = show_.slotAt(bank, slot);
+    const SlotData* data = show_.project.slotAt(bank, slot);
     if (data == nullptr) {
         return WarmUpMissingChoice::skip;
     }
     const std::string name = slotDisplayName(data->name);
-    const int answer = show_.dialogs_.alert(
+    const int answer = show_.dialogs.alert(
         DialogPresenter::AlertStyle::warning, L("ファイルが見つかりません", "File Not Found"),
         L("「" + name +
               "」の元ファイルが見つからないため、ウォームアップできません。\n\n"

@@ -1,6 +1,6 @@
 #pragma once
 
-// The warm-up of the show controller: every slot with media is played once, hidden and muted
+// The warm-up of the show: every slot with media is played once, hidden and muted
 // in the playback's warm-up way, so that each file has been opened and its decoder started
 // before the show. One run at a time; it resumes on the run loop after each slot's picture is
 // ready (or its time-out), and ends with the output black. The run takes its turn among the
@@ -9,20 +9,39 @@
 //
 // Owns: the running warm-up (its list, position and turn among the hidden plays). The progress
 // the loading overlay reads is published by playback (warmDone, warmTotal); the slots it plays
-// are the project's, looked up again at each step.
+// are the project's, looked up again at each step. Its run-loop steps hold its lifetime, so none
+// runs after it is gone. A slot is played as a cue is played, and a missing file relinked, through
+// the actions it is given.
 
+#include <functional>
 #include <memory>
 
 #include "model/project_data.h"
+#include "show/show_context.h"
 
 namespace kestio {
 
-class ShowController;
-enum class WarmUpMissingChoice;
+class HiddenPlays;
+class LoadingCount;
+
+// The operator's answer to a slot found missing during the warm-up.
+enum class WarmUpMissingChoice { searchFolder, skip, cancel };
 
 class ShowWarmUp {
   public:
-    explicit ShowWarmUp(ShowController& show) : show_(show) {}
+    // How long a slot's picture may take to be ready for display before the run goes on.
+    static constexpr double kDisplayTimeout = 1.5;  // seconds
+
+    // What the run asks of the rest of the show.
+    struct Actions {
+        // Plays the slot as a cue is played (hidden, as the hidden plays are under way).
+        std::function<void(int bank, int slot)> playSlot;
+        // Asks for a folder and relinks the missing slots from it; `then` once that is over.
+        std::function<void(std::function<void()> then)> relinkFromFolder;
+    };
+
+    ShowWarmUp(ShowContext& show, HiddenPlays& hiddenPlays, LoadingCount& loading, Actions actions)
+        : show_(show), hiddenPlays_(hiddenPlays), loading_(loading), actions_(std::move(actions)) {}
     ShowWarmUp(const ShowWarmUp&) = delete;
     ShowWarmUp& operator=(const ShowWarmUp&) = delete;
 
@@ -40,8 +59,12 @@ class ShowWarmUp {
     // The alert for a slot whose file is missing, and the operator's answer.
     WarmUpMissingChoice askMissingFile(int bank, int slot);
 
-    ShowController& show_;
+    ShowContext& show_;
+    HiddenPlays& hiddenPlays_;
+    LoadingCount& loading_;
+    Actions actions_;
     std::shared_ptr<Session> running_;
+    std::shared_ptr<ShowWarmUp*> alive_ = std::make_shared<ShowWarmUp*>(this);
 };
 
 }  // namespace kestio
