@@ -318,7 +318,7 @@ void ProjectIO::closeProject() {
     show_.playback.clearSurface();
     show_.playback.handlePostRoll(PostRollMode::black);
 
-    // The MIDI input switch keeps its state (a fresh window's switch is on).
+    // The default project, with the MIDI input switch as it stands.
     show_.project.replace(steps_.freshProject());
     currentProjectURL_ = std::nullopt;
     steps_.followProject(true);

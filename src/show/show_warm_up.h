@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "model/project_data.h"
 #include "show/show_context.h"
