@@ -101,6 +101,10 @@ bool KeyboardShortcutHandler::handle(const KeyEventInfo& key) {
     if (!shortcut) {
         return false;
     }
+    // A finger resting on a cue, bank or transport key must not fire it again and again.
+    if (key.isAutoRepeat && shortcut->kind != Shortcut::Kind::moveCursor) {
+        return true;
+    }
     fire(*shortcut);
     return true;
 }
@@ -192,15 +196,55 @@ bool KeyboardShortcutHandler::keysGoElsewhere() {
     return receiver != nullptr && takesText(receiver);
 }
 
+KeyboardShortcutHandler::Press KeyboardShortcutHandler::pressOf(const QObject* watched,
+                                                                const QKeyEvent& event) {
+    Press press;
+    press.event = &event;
+    press.firstReceiver = watched;
+    press.type = int(event.type());
+    press.timestamp = event.timestamp();
+    press.key = event.key();
+    press.scanCode = event.nativeScanCode();
+    press.modifiers = int(event.modifiers().toInt());
+    press.autoRepeat = event.isAutoRepeat();
+    return press;
+}
+
+bool KeyboardShortcutHandler::samePress(const Press& a, const Press& b) {
+    return a.event == b.event && a.type == b.type && a.timestamp == b.timestamp &&
+           a.key == b.key && a.scanCode == b.scanCode && a.modifiers == b.modifiers &&
+           a.autoRepeat == b.autoRepeat;
+}
+
 bool KeyboardShortcutHandler::eventFilter(QObject* watched, QEvent* event) {
     const auto type = event->type();
+    if (type == QEvent::KeyRelease) {
+        press_.reset();
+    }
     if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride) {
         return QObject::eventFilter(watched, event);
     }
-    if (!isEnabled || keysGoElsewhere()) {
+    if (!isEnabled) {
         return false;
     }
-    const KeyEventInfo key = translateKeyEvent(*static_cast<QKeyEvent*>(event));
+    const auto& keyEvent = *static_cast<QKeyEvent*>(event);
+    // The window system hands a press to a window, the window to its focus widget, a view on
+    // to the widgets it shows, and a key nobody takes goes up to the parents: all one press.
+    // What it is for was settled when it came in; a field that ends its typing on it may hide
+    // itself or close its popup on the way, and the key stays the field's.
+    Press press = pressOf(watched, keyEvent);
+    const bool handedOn = press_ && samePress(*press_, press) && !watched->isWindowType() &&
+                          watched != press_->firstReceiver;
+    if (handedOn) {
+        press = *press_;
+    } else {
+        press.keysGoElsewhere = keysGoElsewhere();
+        press_ = press;
+    }
+    if (press.keysGoElsewhere) {
+        return false;
+    }
+    const KeyEventInfo key = translateKeyEvent(keyEvent);
     if (type == QEvent::ShortcutOverride) {
         // Claim the key before a menu shortcut can take it; the press follows.
         if (decide(key)) {
