@@ -6,6 +6,7 @@
 #include <QGraphicsScene>
 #include <QGraphicsView>
 #include <QKeyEvent>
+#include <algorithm>
 
 #include "control/key_codes.h"
 #include "control/text_entry.h"
@@ -211,15 +212,15 @@ KeyboardShortcutHandler::Press KeyboardShortcutHandler::pressOf(const QObject* w
 }
 
 bool KeyboardShortcutHandler::samePress(const Press& a, const Press& b) {
-    return a.event == b.event && a.type == b.type && a.timestamp == b.timestamp &&
-           a.key == b.key && a.scanCode == b.scanCode && a.modifiers == b.modifiers &&
-           a.autoRepeat == b.autoRepeat;
+    return a.event == b.event && a.type == b.type && a.timestamp == b.timestamp && a.key == b.key &&
+           a.scanCode == b.scanCode && a.modifiers == b.modifiers && a.autoRepeat == b.autoRepeat;
 }
 
 bool KeyboardShortcutHandler::eventFilter(QObject* watched, QEvent* event) {
     const auto type = event->type();
     if (type == QEvent::KeyRelease) {
-        press_.reset();
+        const auto& release = *static_cast<QKeyEvent*>(event);
+        lastRelease_ = {release.key(), release.timestamp()};
     }
     if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride) {
         return QObject::eventFilter(watched, event);
@@ -232,19 +233,29 @@ bool KeyboardShortcutHandler::eventFilter(QObject* watched, QEvent* event) {
     // to the widgets it shows, and a key nobody takes goes up to the parents: all one press.
     // What it is for was settled when it came in; a field that ends its typing on it may hide
     // itself or close its popup on the way, and the key stays the field's.
+    // (A step on the way may run events of its own, other presses among them: the last few
+    // are kept.)
     Press press = pressOf(watched, keyEvent);
-    const bool handedOn = press_ && samePress(*press_, press) && !watched->isWindowType() &&
-                          watched != press_->firstReceiver;
-    if (handedOn) {
-        press = *press_;
+    const auto seen = std::find_if(presses_.begin(), presses_.end(), [&](const Press& earlier) {
+        return samePress(earlier, press) && !watched->isWindowType() &&
+               watched != earlier.firstReceiver;
+    });
+    if (seen != presses_.end()) {
+        press = *seen;
     } else {
         press.keysGoElsewhere = keysGoElsewhere();
-        press_ = press;
+        presses_[nextPress_] = press;
+        nextPress_ = (nextPress_ + 1) % presses_.size();
     }
     if (press.keysGoElsewhere) {
         return false;
     }
-    const KeyEventInfo key = translateKeyEvent(keyEvent);
+    KeyEventInfo key = translateKeyEvent(keyEvent);
+    // A held key comes again as a release and a press at the same moment; the window system
+    // does not always say that they are a repeat.
+    key.isAutoRepeat =
+        key.isAutoRepeat || (keyEvent.timestamp() != 0 && lastRelease_.key == keyEvent.key() &&
+                             lastRelease_.timestamp == keyEvent.timestamp());
     if (type == QEvent::ShortcutOverride) {
         // Claim the key before a menu shortcut can take it; the press follows.
         if (decide(key)) {
@@ -253,7 +264,12 @@ bool KeyboardShortcutHandler::eventFilter(QObject* watched, QEvent* event) {
         }
         return false;
     }
-    return handle(key);
+    if (!handle(key)) {
+        return false;
+    }
+    // Used up: a key that a field ignored and that goes up to its parents stops here.
+    event->accept();
+    return true;
 }
 
 }  // namespace kestio

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -85,7 +86,13 @@ class KeyboardShortcutHandler : public QObject {
 
     KeyBindingStore& store_;
     bool monitoring_ = false;
-    std::optional<Press> press_;
+    std::array<Press, 8> presses_{};
+    struct Release {
+        int key = 0;
+        std::uint64_t timestamp = 0;
+    };
+    Release lastRelease_;
+    std::size_t nextPress_ = 0;
 };
 
 }  // namespace kestio
