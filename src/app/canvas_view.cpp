@@ -52,14 +52,6 @@ void CanvasView::resizeEvent(QResizeEvent* event) {
     applyScale();
 }
 
-bool CanvasView::event(QEvent* event) {
-    // The view's own handling of Tab would move the keys round the whole canvas.
-    if (event->type() == QEvent::KeyPress && editing_->tab(*static_cast<QKeyEvent*>(event))) {
-        return true;
-    }
-    return QGraphicsView::event(event);
-}
-
 void CanvasView::keyPressEvent(QKeyEvent* event) {
     editing_->beforeKey();
     QGraphicsView::keyPressEvent(event);

@@ -22,7 +22,6 @@ class CanvasView : public QGraphicsView {
     FieldEditing& fieldEditing() const { return *editing_; }
 
   protected:
-    bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

@@ -1,6 +1,5 @@
 #include "app/field_editing.h"
 
-#include <QCoreApplication>
 #include <QGraphicsProxyWidget>
 #include <QGraphicsScene>
 #include <QGraphicsView>
@@ -9,7 +8,6 @@
 #include <QSignalBlocker>
 
 #include "control/text_entry.h"
-#include "panels/field_cycle.h"
 
 namespace kestio::app {
 
@@ -78,19 +76,6 @@ bool FieldEditing::afterKey(const QKeyEvent& event) {
         default:
             return false;
     }
-}
-
-bool FieldEditing::tab(QKeyEvent& event) {
-    if (panels::tabStepOf(event) == panels::TabStep::none) {
-        return false;
-    }
-    QWidget* field = focusedField();
-    if (field == nullptr) {
-        return false;
-    }
-    QCoreApplication::sendEvent(field, &event);
-    event.accept();
-    return true;
 }
 
 void FieldEditing::beforePress(const QPoint& position) {

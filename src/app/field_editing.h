@@ -18,7 +18,7 @@ namespace kestio::app {
 // field ends the typing as the field losing the focus does (it commits) before the press goes
 // on. The focus then goes to the widget the field is shown in, which takes no text: the view
 // keeps the window's focus, and the keys are the show's. A field that handles these keys itself
-// (a readout that closes its field) still does. Tab and Shift+Tab go to the field too.
+// (a readout that closes its field) still does.
 // The view calls it around the key and mouse presses it hands on to its scene.
 class FieldEditing : public QObject {
   public:
@@ -29,10 +29,6 @@ class FieldEditing : public QObject {
     // After: Return, Enter and Escape end the typing into the noted field. True when they did;
     // the key is then used up.
     bool afterKey(const QKeyEvent& event);
-    // Tab or Shift+Tab while a field is typed into: handed to the field itself (whose section
-    // moves on to its next field), never to the focus round of the whole canvas, which could
-    // leave the keys with a control that takes no text. True when it did; the key is used up.
-    bool tab(QKeyEvent& event);
     // Before the view hands on a mouse press at `position` (in the view's viewport).
     void beforePress(const QPoint& position);
 
