@@ -110,36 +110,6 @@ TEST_F(ClipSettingsPanelTest, TransitionAndDissolveWriteTheLoadedSlotOnly) {
     EXPECT_EQ(facade.slot(0, 12).transitionMode, TransitionMode::cut);
 }
 
-// Tab goes from the dissolve time to the rate and round, Shift+Tab back; the field left stores
-// what was typed into it.
-TEST_F(ClipSettingsPanelTest, TabGoesRoundTheFieldsAndTheFieldLeftStoresItsValue) {
-    facade.setLoaded(7, 12);
-    card.activateWindow();
-    QApplication::processEvents();
-    auto* dissolve = settingsPanel->dissolveField();
-    auto* rate = settingsPanel->rateField();
-    dissolve->beginEditing();
-    dissolve->field()->clear();
-    QTest::keyClicks(dissolve->field(), "2");
-    QTest::keyClick(dissolve->field(), Qt::Key_Tab);
-    EXPECT_EQ(facade.slot(7, 12).dissolveDuration, 2.0);
-    EXPECT_FALSE(dissolve->isEditing());
-    ASSERT_TRUE(rate->isEditing());
-    EXPECT_TRUE(rate->field()->hasFocus());
-    // The field opens with its text selected: the typing replaces it.
-    QTest::keyClicks(rate->field(), "3");
-    QTest::keyClick(rate->field(), Qt::Key_Backtab, Qt::ShiftModifier);
-    EXPECT_EQ(facade.slot(7, 12).playRate, 3.0);
-    EXPECT_TRUE(dissolve->isEditing());
-    QTest::keyClick(dissolve->field(), Qt::Key_Tab);
-    EXPECT_TRUE(rate->isEditing());
-    QTest::keyClick(rate->field(), Qt::Key_Tab);
-    EXPECT_TRUE(dissolve->isEditing()) << "round from the last field to the first";
-    QTest::keyClick(dissolve->field(), Qt::Key_Escape);
-    EXPECT_FALSE(dissolve->isEditing());
-    EXPECT_FALSE(rate->isEditing());
-}
-
 // Typed values: clamped into the range, and text that gives no number (or NaN) leaves the value
 // as it was, also with a German C library locale.
 TEST_F(ClipSettingsPanelTest, TypedDissolveTimes) {

@@ -271,9 +271,8 @@ TEST_F(EndToEnd, EveryEndingOfEveryTypedValueStoresItAndLeavesTheClipOnAir) {
         if (field.opens == Opens::menuEntry) {
             ASSERT_TRUE(click(colourTab, "1", 1));
         }
-        double current = 0;
         ASSERT_TRUE(pollUntil([&] { return saved(field).has_value(); }));
-        current = *saved(field);
+        double current = *saved(field);
         for (std::size_t i = 0; i < std::size(endings); ++i) {
             const Ending& ending = endings[i];
             SCOPED_TRACE(std::string(field.name) + " ended by " + ending.name);
