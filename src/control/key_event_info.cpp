@@ -291,6 +291,7 @@ KeyEventInfo translateKeyEvent(const QKeyEvent& event) {
     const int key = event.key();
     info.isModifierOnly = isModifierKey(key);
     info.modifierFlags = modifierFlagsFor(event.modifiers());
+    info.isAutoRepeat = event.isAutoRepeat();
     if (event.nativeScanCode() != 0) {
         info.keyCode = keyCodeForScanCode(event.nativeScanCode());
     }

@@ -15,6 +15,7 @@ struct KeyEventInfo {
     std::uint64_t modifierFlags = 0;       // only bits of modifier::kMask
     std::string characters;                // "" when the key gives no character
     bool isModifierOnly = false;           // Shift, Ctrl, Alt, Super, Caps Lock alone
+    bool isAutoRepeat = false;             // sent again by the keyboard for a held key
 };
 
 // Translates a Qt key event. The key code comes from the native scan code when the platform

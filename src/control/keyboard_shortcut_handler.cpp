@@ -6,6 +6,7 @@
 #include <QGraphicsScene>
 #include <QGraphicsView>
 #include <QKeyEvent>
+#include <algorithm>
 
 #include "control/key_codes.h"
 #include "control/text_entry.h"
@@ -101,6 +102,10 @@ bool KeyboardShortcutHandler::handle(const KeyEventInfo& key) {
     if (!shortcut) {
         return false;
     }
+    // A finger resting on a cue, bank or transport key must not fire it again and again.
+    if (key.isAutoRepeat && shortcut->kind != Shortcut::Kind::moveCursor) {
+        return true;
+    }
     fire(*shortcut);
     return true;
 }
@@ -192,15 +197,65 @@ bool KeyboardShortcutHandler::keysGoElsewhere() {
     return receiver != nullptr && takesText(receiver);
 }
 
+KeyboardShortcutHandler::Press KeyboardShortcutHandler::pressOf(const QObject* watched,
+                                                                const QKeyEvent& event) {
+    Press press;
+    press.event = &event;
+    press.firstReceiver = watched;
+    press.type = int(event.type());
+    press.timestamp = event.timestamp();
+    press.key = event.key();
+    press.scanCode = event.nativeScanCode();
+    press.modifiers = int(event.modifiers().toInt());
+    press.autoRepeat = event.isAutoRepeat();
+    return press;
+}
+
+bool KeyboardShortcutHandler::samePress(const Press& a, const Press& b) {
+    return a.event == b.event && a.type == b.type && a.timestamp == b.timestamp && a.key == b.key &&
+           a.scanCode == b.scanCode && a.modifiers == b.modifiers && a.autoRepeat == b.autoRepeat;
+}
+
 bool KeyboardShortcutHandler::eventFilter(QObject* watched, QEvent* event) {
     const auto type = event->type();
+    if (type == QEvent::KeyRelease) {
+        const auto& release = *static_cast<QKeyEvent*>(event);
+        lastRelease_ = {release.key(), release.timestamp()};
+    }
     if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride) {
         return QObject::eventFilter(watched, event);
     }
-    if (!isEnabled || keysGoElsewhere()) {
+    if (!isEnabled) {
         return false;
     }
-    const KeyEventInfo key = translateKeyEvent(*static_cast<QKeyEvent*>(event));
+    const auto& keyEvent = *static_cast<QKeyEvent*>(event);
+    // The window system hands a press to a window, the window to its focus widget, a view on
+    // to the widgets it shows, and a key nobody takes goes up to the parents: all one press.
+    // What it is for was settled when it came in; a field that ends its typing on it may hide
+    // itself or close its popup on the way, and the key stays the field's.
+    // (A step on the way may run events of its own, other presses among them: the last few
+    // are kept.)
+    Press press = pressOf(watched, keyEvent);
+    const auto seen = std::find_if(presses_.begin(), presses_.end(), [&](const Press& earlier) {
+        return samePress(earlier, press) && !watched->isWindowType() &&
+               watched != earlier.firstReceiver;
+    });
+    if (seen != presses_.end()) {
+        press = *seen;
+    } else {
+        press.keysGoElsewhere = keysGoElsewhere();
+        presses_[nextPress_] = press;
+        nextPress_ = (nextPress_ + 1) % presses_.size();
+    }
+    if (press.keysGoElsewhere) {
+        return false;
+    }
+    KeyEventInfo key = translateKeyEvent(keyEvent);
+    // A held key comes again as a release and a press at the same moment; the window system
+    // does not always say that they are a repeat.
+    key.isAutoRepeat =
+        key.isAutoRepeat || (keyEvent.timestamp() != 0 && lastRelease_.key == keyEvent.key() &&
+                             lastRelease_.timestamp == keyEvent.timestamp());
     if (type == QEvent::ShortcutOverride) {
         // Claim the key before a menu shortcut can take it; the press follows.
         if (decide(key)) {
@@ -209,7 +264,12 @@ bool KeyboardShortcutHandler::eventFilter(QObject* watched, QEvent* event) {
         }
         return false;
     }
-    return handle(key);
+    if (!handle(key)) {
+        return false;
+    }
+    // Used up: a key that a field ignored and that goes up to its parents stops here.
+    event->accept();
+    return true;
 }
 
 }  // namespace kestio

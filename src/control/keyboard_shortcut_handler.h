@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QObject>
+#include <array>
+#include <cstdint>
 #include <functional>
 #include <optional>
 
@@ -15,7 +17,10 @@ namespace kestio {
 // cursor and the 40 slot keys. It filters the key events of the whole application; a key it
 // handles is swallowed (also when its callback is not set), every other key goes on as usual.
 // Keys pass untouched while a modal window, a menu or a popup is up, and while a text field has
-// the focus (also a field of a widget that a graphics view shows).
+// the focus (also a field of a widget that a graphics view shows). Each press is judged once,
+// when the application first sees it: the field that ends its typing on Return (and hides, or
+// closes its popup) keeps that Return, however it is handed on afterwards. A held key fires
+// once: the keyboard's repeats of any key but the arrows are swallowed and do nothing.
 class KeyboardShortcutHandler : public QObject {
   public:
     // What a key press stands for.
@@ -53,18 +58,41 @@ class KeyboardShortcutHandler : public QObject {
 
     // What the key stands for, reading the binding store afresh; no side effect.
     std::optional<Shortcut> decide(const KeyEventInfo& key) const;
-    // Decides and calls the callback; true when the key is handled.
+    // Decides and calls the callback; true when the key is handled. A repeat of a held key is
+    // handled without a call, unless it moves the cursor.
     bool handle(const KeyEventInfo& key);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // One key press as it is handed from widget to widget: the same event, seen first by
+    // `firstReceiver`.
+    struct Press {
+        const QEvent* event = nullptr;
+        const QObject* firstReceiver = nullptr;
+        int type = 0;
+        std::uint64_t timestamp = 0;
+        int key = 0;
+        std::uint32_t scanCode = 0;
+        int modifiers = 0;
+        bool autoRepeat = false;
+        bool keysGoElsewhere = false;  // what was judged at its first receiver
+    };
+    static Press pressOf(const QObject* watched, const QKeyEvent& event);
+    static bool samePress(const Press& a, const Press& b);
     static bool keysGoElsewhere();
     void fire(const Shortcut& shortcut);
 
     KeyBindingStore& store_;
     bool monitoring_ = false;
+    std::array<Press, 8> presses_{};
+    struct Release {
+        int key = 0;
+        std::uint64_t timestamp = 0;
+    };
+    Release lastRelease_;
+    std::size_t nextPress_ = 0;
 };
 
 }  // namespace kestio

@@ -5,6 +5,7 @@
 
 #include "model/localization_manager.h"
 #include "panels/editable_value_label.h"
+#include "panels/field_cycle.h"
 #include "panels/panel_facade.h"
 #include "panels/panel_refresh.h"
 #include "panels/speaker_symbol.h"
@@ -152,6 +153,8 @@ void AudioSection::build(platform::RunLoop& loop, ui::PanelCard& card) {
     gainField_ = new EditableValueLabel(gain, {gain::kMin, gain::kMax}, gain::format, gain::parse,
                                         ui::fonts::monospaced(12), 0);
     fieldLayout->addWidget(gainField_);
+    // The gain is the section's one field: Tab commits it and keeps it open.
+    (new FieldCycle(this))->add(gainField_);
     fieldLayout->addStretch(1);
     meterColumn->addWidget(gainFieldRow_);
     gainText_ = readoutText();

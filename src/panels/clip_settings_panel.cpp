@@ -7,6 +7,7 @@
 #include "model/localization_manager.h"
 #include "panels/compact_slider.h"
 #include "panels/editable_value_label.h"
+#include "panels/field_cycle.h"
 #include "panels/panel_facade.h"
 #include "panels/panel_refresh.h"
 #include "panels/styled_button.h"
@@ -208,6 +209,10 @@ void ClipSettingsPanel::build(ui::PanelCard& card) {
         rateField, {clip_settings::kRateMin, clip_settings::kRateMax},
         clip_settings::formatPlayRate, clip_settings::parsePlayRate, ui::fonts::monospaced(14), 52);
     rateTitle->addWidget(rateField_);
+    // Tab goes from the dissolve time to the rate and round.
+    auto* cycle = new FieldCycle(this);
+    cycle->add(dissolveField_);
+    cycle->add(rateField_);
     reset_ = new StyledButton;
     reset_->setText(QStringLiteral("RESET"));
     {

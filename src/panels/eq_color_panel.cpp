@@ -14,6 +14,7 @@
 #include "model/localization_manager.h"
 #include "panels/eq_band_slider.h"
 #include "panels/eq_color_rows.h"
+#include "panels/field_cycle.h"
 #include "panels/panel_facade.h"
 #include "panels/panel_refresh.h"
 #include "panels/styled_button.h"
@@ -413,6 +414,8 @@ void EqColorPanel::syncPopover() {
     entryField_->setAlignment(Qt::AlignCenter);
     entryField_->setFont(ui::fonts::monospaced(14));
     QObject::connect(entryField_, &QLineEdit::returnPressed, this, [this] { commitValueEntry(); });
+    // The dialog's one field keeps the keys on Tab.
+    (new FieldCycle(popover_))->add(entryField_);
     QObject::connect(entryField_, &QLineEdit::textEdited, this, [this](const QString& text) {
         facade_.colorSliderInputText().set(text.toStdString());
     });

@@ -9,6 +9,7 @@
 #include <QWheelEvent>
 #include <cmath>
 
+#include "panels/field_cycle.h"
 #include "panels/geometry_edits.h"
 #include "panels/panel_facade.h"
 #include "panels/panel_refresh.h"
@@ -152,6 +153,11 @@ GeometrySection::GeometrySection(PanelFacade& facade, QWidget& buttonRow, QWidge
     scales->addWidget(buildRow(3, "H%", 20, 38, 11), 1);
     stack->addWidget(scaleRow_);
     stack->addStretch(1);
+    // Tab goes round X, Y, W% and H% (those shown), never to a slider or a button.
+    auto* cycle = new FieldCycle(this);
+    for (QLineEdit* field : fields_) {
+        cycle->add(field);
+    }
 
     refreshOnLoadedSlot(
         subscriptions_, facade_, [this] { refresh(); }, facade_.editLocked(),

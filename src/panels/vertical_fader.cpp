@@ -17,6 +17,7 @@
 #include "panels/audio_level_scale.h"
 #include "panels/fader_input.h"
 #include "panels/fader_knob.h"
+#include "panels/field_cycle.h"
 #include "ui/fonts.h"
 #include "ui/palette.h"
 #include "ui/popover.h"
@@ -159,6 +160,8 @@ void VerticalFader::buildPopover() {
     field_->setFont(ui::fonts::monospaced(14));
     field_->setPlaceholderText(tr2("例: -6.0", "e.g. -6.0"));
     QObject::connect(field_, &QLineEdit::returnPressed, this, [this] { commitInput(); });
+    // The dialog's one field keeps the keys on Tab.
+    (new FieldCycle(popover_))->add(field_);
     stack->addWidget(field_, 0, Qt::AlignHCenter);
 
     auto* rangeLine =

@@ -19,6 +19,7 @@
 #include "app/design_canvas.h"
 #include "control/keyboard_shortcut_handler.h"
 #include "panels/editable_value_label.h"
+#include "panels/field_cycle.h"
 #include "platform/storage/user_defaults.h"
 #include "ui/fonts.h"
 
@@ -163,6 +164,33 @@ TEST_F(FieldEditingTest, ReturnAndEnterCommitEscapeAbandonsAndTheKeysGoBackToThe
         EXPECT_EQ(labelValue_, c.commits ? 21.0 : 1.0);
         EXPECT_TRUE(keysReachTheShow());
     }
+}
+
+// Tab and Shift+Tab reach the field, whose section decides where the typing goes on (here not
+// the next widget on the canvas): the keys stay in a field, and the field left commits.
+TEST_F(FieldEditingTest, TabAndShiftTabMoveTheTypingRoundTheSectionAndNeverToTheShow) {
+    panels::FieldCycle section(&window_);
+    section.add(x_);
+    section.add(label_);
+    section.add(y_);
+    x_->setText("10");
+    commits_.clear();
+    labelValue_ = 1.0;
+    click(x_);
+    x_->selectAll();
+    EXPECT_TRUE(typeTwentyOne().empty());
+    type(Qt::Key_Tab, 15);
+    EXPECT_EQ(commits_, std::vector<std::string>{"21"});
+    ASSERT_TRUE(label_->isEditing());
+    EXPECT_TRUE(typeTwentyOne().empty()) << "the digits after the Tab are the next field's";
+    type(Qt::Key_Tab, 15);
+    EXPECT_EQ(labelValue_, 21.0);
+    EXPECT_EQ(view_->fieldEditing().focusedField(), y_);
+    type(Qt::Key_Backtab, 15, {}, Qt::ShiftModifier);
+    EXPECT_TRUE(label_->isEditing());
+    EXPECT_TRUE(fired_.empty());
+    type(Qt::Key_Escape, 1);
+    EXPECT_TRUE(keysReachTheShow());
 }
 
 TEST_F(FieldEditingTest, AClickOnTheCanvasOutsideAFieldCommitsAndTheKeysGoBackToTheShow) {

@@ -297,6 +297,109 @@ TEST_F(KeyboardShortcutHandlerTest, AFieldHiddenAfterItsEditLeavesTheKeysToTheSh
     probe_.setFocus();
 }
 
+// A field whose typing ends on a key, and that hides itself as it ends, ignoring the key (as a
+// line edit ignores Return): the key then goes on up to the field's parents.
+class ClosingField : public QLineEdit {
+  public:
+    int ended = 0;
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        ++ended;
+        hide();
+        event->ignore();
+    }
+};
+
+// Every key that ends typing stays the field's, however the field's parents see it after the
+// field has gone: the press was judged as it came in.
+TEST_F(KeyboardShortcutHandlerTest, TheKeyThatEndsAFieldsTypingStaysTheFields) {
+    const struct {
+        const char* what;
+        int key;
+        std::uint32_t evdev;
+        Qt::KeyboardModifiers mods;
+    } endings[] = {
+        {"Return", Qt::Key_Return, kEvEnter, {}},
+        {"keypad Enter", Qt::Key_Enter, kEvKpEnter, Qt::KeypadModifier},
+        {"Shift+Return", Qt::Key_Return, kEvEnter, Qt::ShiftModifier},
+        {"Escape", Qt::Key_Escape, kEvEsc, {}},
+        {"Tab", Qt::Key_Tab, 15, {}},
+        {"Shift+Tab", Qt::Key_Backtab, 15, Qt::ShiftModifier},
+    };
+    // A key that is no play-control key by default is bound to STOP, so that a key leaking to
+    // the show is seen.
+    for (const auto& ending : endings) {
+        SCOPED_TRACE(ending.what);
+        if (ending.key == Qt::Key_Escape || ending.key == Qt::Key_Tab ||
+            ending.key == Qt::Key_Backtab) {
+            store_.resetToDefaults();
+            ASSERT_EQ(store_.assign(*keyCodeForScanCode(ending.evdev + 8),
+                                    modifierFlagsFor(ending.mods), A::stop),
+                      std::nullopt);
+        }
+        QWidget panel;
+        auto* layout = new QVBoxLayout(&panel);
+        auto* field = new ClosingField;
+        layout->addWidget(field);
+        const ShownThroughAView shown(panel, window_);
+        field->setFocus();
+        QApplication::processEvents();
+        // Each press has its own time, as the window system gives it.
+        const auto pressAt = [&](std::uint64_t time) {
+            auto event = press(ending.key, ending.evdev, ending.mods, "\r");
+            event.setTimestamp(time);
+            return fired(std::move(event));
+        };
+        EXPECT_EQ(pressAt(1000), "");
+        EXPECT_EQ(field->ended, 1);
+        // The next press is the show's, wherever the focus went.
+        EXPECT_NE(pressAt(1100), "");
+        probe_.setFocus();
+    }
+}
+
+// A resting finger repeats a key: only the arrows move on; every other shortcut fires once and
+// its repeats are swallowed. A repeat comes flagged, or as a release and a press at one moment.
+TEST_F(KeyboardShortcutHandlerTest, AHeldKeyFiresOnceButTheArrowsRepeat) {
+    const struct {
+        const char* what;
+        int key;
+        std::uint32_t evdev;
+        Qt::KeyboardModifiers mods;
+        QString text;
+        std::string fires;
+        bool repeats;
+    } keys[] = {
+        {"slot key", Qt::Key_3, kEv3, {}, "3", "slot 2", false},
+        {"Cut Go", Qt::Key_Space, kEvSpace, {}, " ", "cutGo", false},
+        {"Play at Cursor", Qt::Key_Return, kEvEnter, {}, "\r", "enter", false},
+        {"bank key", Qt::Key_3, kEv3, Qt::ControlModifier, {}, "bank 2", false},
+        {"arrow", Qt::Key_Down, kEvDown, {}, {}, "move 1 0", true},
+    };
+    for (const auto& k : keys) {
+        SCOPED_TRACE(k.what);
+        const std::string again = k.repeats ? k.fires : "";
+        EXPECT_EQ(fired(QKeyEvent(QEvent::KeyPress, k.key, k.mods, k.evdev + 8, 0, 0, k.text)),
+                  k.fires);
+        EXPECT_EQ(
+            fired(QKeyEvent(QEvent::KeyPress, k.key, k.mods, k.evdev + 8, 0, 0, k.text, true)),
+            again);
+        EXPECT_FALSE(
+            deliver(QKeyEvent(QEvent::KeyPress, k.key, k.mods, k.evdev + 8, 0, 0, k.text, true)))
+            << "a repeat is swallowed";
+        // Unflagged: the release and the press that follows it carry the same time.
+        for (const std::uint64_t pressedAt : {std::uint64_t(5000), std::uint64_t(5040)}) {
+            QKeyEvent release(QEvent::KeyRelease, k.key, k.mods, k.evdev + 8, 0, 0, k.text);
+            release.setTimestamp(5000);
+            QApplication::sendEvent(&probe_, &release);
+            QKeyEvent pressed(QEvent::KeyPress, k.key, k.mods, k.evdev + 8, 0, 0, k.text);
+            pressed.setTimestamp(pressedAt);
+            EXPECT_EQ(fired(std::move(pressed)), pressedAt == 5000 ? again : k.fires);
+        }
+    }
+}
+
 TEST_F(KeyboardShortcutHandlerTest, AnOpenMenuKeepsTheKeys) {
     QMenu menu(&window_);
     menu.addAction("Level");

@@ -267,6 +267,38 @@ TEST_F(GeometrySectionTest, TypedValuesAreStoredAsTypedAndBadTextWritesNothing) 
     QLocale::setDefault(QLocale::c());
 }
 
+// Tab and Shift+Tab go round the fields shown, never to a slider or a button, and the field left
+// stores what was typed into it.
+TEST_F(GeometrySectionTest, TabGoesRoundTheShownFieldsAndTheFieldLeftStoresItsValue) {
+    controls.activateWindow();
+    QApplication::processEvents();
+    struct Case {
+        GeometryMode mode;
+        int from;
+        bool back;
+        int to;
+    };
+    const Case cases[] = {
+        {GeometryMode::custom, 0, false, 1},     {GeometryMode::custom, 1, false, 2},
+        {GeometryMode::custom, 3, false, 0},     {GeometryMode::custom, 0, true, 3},
+        {GeometryMode::custom, 2, true, 1},      {GeometryMode::originalSize, 1, false, 0},
+        {GeometryMode::originalSize, 0, true, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.from) + (c.back ? " back" : " on"));
+        facade.slot(2, 5).geometry.mode = c.mode;
+        section->refresh();
+        QLineEdit* from = section->field(c.from);
+        from->setFocus();
+        from->setText(QStringLiteral("123"));
+        QTest::keyClick(from, c.back ? Qt::Key_Backtab : Qt::Key_Tab,
+                        c.back ? Qt::ShiftModifier : Qt::NoModifier);
+        EXPECT_TRUE(section->field(c.to)->hasFocus());
+        EXPECT_EQ(section->field(c.to)->selectedText(), section->field(c.to)->text());
+        const GeometrySettings& g = geometry();
+        EXPECT_EQ((std::array{g.posX, g.posY, g.scaleX, g.scaleY})[std::size_t(c.from)], 123.0);
+    }
+}
+
 TEST_F(GeometrySectionTest, RatioLockAndEditLock) {
     facade.slot(2, 5).geometry.scaleY = 80;
     section->setScaleX(150);

@@ -1,12 +1,16 @@
 // Keys on the real program under a window manager, as an operator types them: the play-control
 // keys reach the show past the desktop's own bindings, digits typed into a value field are the
 // field's, never the slot keys', and once Return or a click on the grid ends the typing the slot
-// keys play their cues again.
+// keys play their cues again. Every value the operator can type, ended by every key that ends
+// typing or by a click elsewhere, is stored without touching the clip on air; a held cue key
+// fires once.
 
 #include <gtest/gtest.h>
 
 #include <QColor>
+#include <cmath>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -136,6 +140,200 @@ TEST_F(EndToEnd, UnderAWindowManagerPauseReachesTheShowAndAFieldKeepsTheKeysUnti
     const ProjectData reread = ProjectManager(bookmarks_).load(package);
     EXPECT_EQ(reread.banks[0].slots[kKeySlot].geometry.posX, 34.0);
     EXPECT_EQ(reread.banks[0].slots[kClickSlot].geometry.posX, clickCueX);
+}
+
+// The value fields of the inspector and the dialogs opened from it, at their places on the
+// 1920×1080 design canvas, and where each stores what is typed into it.
+struct ValueField {
+    const char* name;
+    QPointF at;
+    enum class Opens { click, doubleClick, menuEntry } opens;
+    bool inPopover;      // typed into a small dialog, which writes on Return or Enter only
+    bool altersPicture;  // a geometry or colour field: the picture on air changes
+    std::vector<std::string> typed;  // one per way of ending
+    std::function<double(const SlotData&)> stored;
+};
+
+// How the typing ends: the keys pressed (or a click on a bare part of the inspector), and
+// whether a field of the panel writes the value then.
+struct Ending {
+    const char* name;
+    std::vector<std::string> keys;  // none: a click elsewhere
+    bool panelFieldWrites;
+    bool dialogWrites;
+};
+
+// The xdotool key names typing `text`.
+std::vector<std::string> keyNames(const std::string& text) {
+    std::vector<std::string> keys;
+    for (const char c : text) {
+        keys.push_back(c == '.' ? "period" : c == '-' ? "minus" : std::string(1, c));
+    }
+    return keys;
+}
+
+TEST_F(EndToEnd, EveryEndingOfEveryTypedValueStoresItAndLeavesTheClipOnAir) {
+    WindowManager manager(*desktop_);
+    ASSERT_EQ(manager.failure(), "");
+    const fs::path package = writeShow();
+    {
+        ProjectManager store(bookmarks_);
+        ProjectData project = store.load(package);
+        project.banks[0].slots[kKeySlot].geometry.mode = GeometryMode::custom;
+        store.save(std::move(project), package);
+    }
+    KestioProcess kestio(*desktop_, {"--midi", "jack", package.string()});
+    const std::string window = awaitShow(kestio, package);
+    ASSERT_FALSE(window.empty());
+    ASSERT_TRUE(kestio.press(window, {"1"}));
+    ASSERT_TRUE(played(package, "KeyCue"));
+    ASSERT_TRUE(programPlays(kestio, window));
+
+    // The canvas is found once; the window stays where it is.
+    const auto frame = kestio.geometry(window);
+    ASSERT_TRUE(frame.has_value());
+    const auto canvas = findCanvas(desktop_->grab(*frame));
+    ASSERT_TRUE(canvas.has_value());
+    const auto click = [&](QPointF onCanvas, const std::string& button, int times,
+                           QPoint beside = {}) {
+        const QPointF point =
+            frame->topLeft() + canvas->topLeft() + onCanvas * canvas->width() / 1920.0 + beside;
+        return desktop_
+            ->xdotool({"mousemove", std::to_string(std::lround(point.x())),
+                       std::to_string(std::lround(point.y())), "click", "--repeat",
+                       std::to_string(times), button})
+            .has_value();
+    };
+    const auto keys = [&](const std::vector<std::string>& names) {
+        std::vector<std::string> arguments{"key", "--clearmodifiers"};
+        arguments.insert(arguments.end(), names.begin(), names.end());
+        return desktop_->xdotool(arguments).has_value();
+    };
+    const auto slot = [](const ProjectData& project) -> const SlotData& {
+        return project.banks[0].slots[kKeySlot];
+    };
+    // What the show file holds once the program has saved it; none while it is being written.
+    const auto saved = [&](const ValueField& field) -> std::optional<double> {
+        try {
+            return field.stored(slot(ProjectManager(bookmarks_).load(package)));
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    };
+
+    // The digits typed are slot keys of cues (1 the clip on air, 2 another), so a digit that
+    // reaches the show starts one.
+    const std::vector<std::string> decimals{"1.1", "1.2", "2.1", "2.2", "1.21", "2.11"};
+    const std::vector<std::string> levels{"-11", "-12", "-21", "-22", "-1.2", "-2.1"};
+    const std::vector<std::string> whole{"11", "12", "21", "22", "121", "212"};
+    using Opens = ValueField::Opens;
+    // clang-format off
+    const ValueField fields[] = {
+        {"dissolve time", {1460, 72}, Opens::click, false, false, decimals,
+         [](const SlotData& s) { return s.dissolveDuration; }},
+        {"play rate", {1423, 115}, Opens::click, false, false, decimals,
+         [](const SlotData& s) { return s.playRate; }},
+        {"gain", {1241, 497}, Opens::click, false, false, levels,
+         [](const SlotData& s) { return double(s.audioSettings.masterLevel); }},
+        {"fader's value dialog", {1146, 344}, Opens::doubleClick, true, false, levels,
+         [](const SlotData& s) { return double(s.audioSettings.masterLevel); }},
+        // The colour tab's hue slider; its menu's second entry opens the value dialog.
+        {"hue's value dialog", {1677, 448}, Opens::menuEntry, true, true, whole,
+         [](const SlotData& s) { return double(s.colorSettings.hue); }},
+        {"X", {1838, 263}, Opens::click, false, true, whole,
+         [](const SlotData& s) { return s.geometry.posX; }},
+        {"Y", {1838, 290}, Opens::click, false, true, whole,
+         [](const SlotData& s) { return s.geometry.posY; }},
+        // The scale fields are clicked near their top left corner, far from their centre.
+        {"W%", {1646, 311}, Opens::click, false, true, whole,
+         [](const SlotData& s) { return s.geometry.scaleX; }},
+        {"H%", {1858, 311}, Opens::click, false, true, whole,
+         [](const SlotData& s) { return s.geometry.scaleY; }},
+    };
+    // clang-format on
+    const Ending endings[] = {
+        {"Return", {"Return"}, true, true},
+        {"keypad Enter", {"KP_Enter"}, true, true},
+        {"Escape", {"Escape"}, false, false},
+        // The next field (of the section, or of the dialog) takes the 2 typed after the Tab.
+        {"Tab", {"Tab", "2", "Escape"}, true, false},
+        {"Shift+Tab", {"shift+Tab", "2", "Escape"}, true, false},
+        {"a click elsewhere", {}, true, false},
+    };
+    // A bare part of the clip inspector, below the rate's tick labels.
+    const QPointF elsewhere{1291, 180};
+    const QPointF colourTab{1578, 361};
+    const QPointF fitToWindow{1724, 239};
+    const QPointF resetColours{1870, 361};
+
+    ASSERT_TRUE(desktop_->xdotool({"windowfocus", "--sync", window}));
+    for (const ValueField& field : fields) {
+        if (field.opens == Opens::menuEntry) {
+            ASSERT_TRUE(click(colourTab, "1", 1));
+        }
+        ASSERT_TRUE(pollUntil([&] { return saved(field).has_value(); }));
+        double current = *saved(field);
+        for (std::size_t i = 0; i < std::size(endings); ++i) {
+            const Ending& ending = endings[i];
+            SCOPED_TRACE(std::string(field.name) + " ended by " + ending.name);
+            switch (field.opens) {
+                case Opens::click:
+                    ASSERT_TRUE(click(field.at, "1", 1));
+                    break;
+                case Opens::doubleClick:
+                    // The press on the fader's 0 dB mark sets 0 dB before the dialog opens.
+                    ASSERT_TRUE(click(field.at, "1", 2));
+                    current = 0;
+                    break;
+                case Opens::menuEntry:
+                    // The menu opens at the pointer, unscaled; its second entry opens the dialog.
+                    ASSERT_TRUE(click(field.at, "3", 1));
+                    ASSERT_TRUE(click(field.at, "1", 1, QPoint(50, 34)));
+                    break;
+            }
+            std::vector<std::string> typing{"ctrl+a"};
+            for (const auto& name : keyNames(field.typed[i])) {
+                typing.push_back(name);
+            }
+            typing.insert(typing.end(), ending.keys.begin(), ending.keys.end());
+            ASSERT_TRUE(keys(typing));
+            if (ending.keys.empty()) {
+                ASSERT_TRUE(click(elsewhere, "1", 1));
+            }
+            // Saved, the show file says what was stored.
+            ASSERT_TRUE(keys({"ctrl+s"}));
+            if (field.inPopover ? ending.dialogWrites : ending.panelFieldWrites) {
+                current = std::stod(field.typed[i]);
+            }
+            double last = NAN;
+            EXPECT_TRUE(pollUntil(
+                [&] {
+                    last = saved(field).value_or(NAN);
+                    return std::abs(last - current) < 0.006;
+                },
+                std::chrono::seconds(3)))
+                << "stored " << last << ", typed " << field.typed[i];
+            const std::string log = readFile(package / "app.log");
+            ASSERT_EQ(starts(log, "KeyCue"), 1) << "the clip on air started again";
+            ASSERT_EQ(starts(log, "MidiCue"), 0) << "a typed digit played a cue";
+        }
+        // (The geometry and colour fields move, shrink and tint the picture; it is looked at
+        // once they are done, with the colours reset and the picture fitted to the window.)
+        if (!field.altersPicture) {
+            EXPECT_TRUE(programPlays(kestio, window)) << field.name;
+        }
+    }
+    ASSERT_TRUE(click(colourTab, "1", 1));
+    ASSERT_TRUE(click(resetColours, "1", 1));
+    ASSERT_TRUE(click(fitToWindow, "1", 1));
+    EXPECT_TRUE(programPlays(kestio, window));
+
+    // A slot key held down plays its cue once, however often the keyboard repeats it. The 1
+    // pressed after it comes after every repeat.
+    ASSERT_TRUE(desktop_->xdotool({"keydown", "2", "sleep", "1", "keyup", "2"}));
+    ASSERT_TRUE(keys({"1"}));
+    ASSERT_TRUE(played(package, "KeyCue", 2));
+    EXPECT_EQ(starts(readFile(package / "app.log"), "MidiCue"), 1);
 }
 
 }  // namespace
