@@ -98,17 +98,40 @@ TEST_F(Import, TheEntryChecksLocationAirAndLoading) {
     EXPECT_EQ(playback.logLines.size(), 1u);
 }
 
-TEST_F(Import, AProbeFailureLeavesTheSlotAndTheLastFailureIsShown) {
-    playback.warmReadyAnswer = true;
+TEST_F(Import, EveryRefusalKeepsItsOwnLineAndTheSlotsStayAsTheyWere) {
     importer.probes["/drop/bad1.mov"].outcome =
         ImportError::loadFailed("/drop/bad1.mov", std::string("first"));
     importer.probes["/drop/bad2.mov"].outcome = ImportError::notPlayable("/drop/bad2.mov");
-    show->showImport().handleDrop(files({"bad1.mov", "ok.mov", "bad2.mov"}), 0, 0);
-    loop.advance(1.0);
-    EXPECT_EQ(*show->importAlert.get(), ImportError::notPlayable("/drop/bad2.mov").message());
+    show->showImport().handleDrop(files({"bad1.mov", "ok.mov", "a.txt", "bad2.mov", "gone.mov"}), 0,
+                                  0);
+    loop.runPending();
+    ASSERT_EQ(playback.pendingWarmWaits.size(), 1u);
+    playback.answerWarmWait(false);  // ok's picture never comes
+    ASSERT_EQ(playback.pendingWarmWaits.size(), 1u);
+    playback.answerWarmWait(true);
+    EXPECT_EQ(*show->importAlert.get(),
+              "非対応形式: a.txt\n"
+              "読み込みに失敗しました: bad1.mov\n(first)\n" +
+                  ImportError::notPlayable("/drop/bad2.mov").message() +
+                  "\n再生できないファイルのため取り込みを取り消しました: ok");
     EXPECT_EQ(slot(0, 0).name, "001");  // each file keeps the slot it was given
-    EXPECT_EQ(slot(0, 1).name, "ok");
+    EXPECT_FALSE(slot(0, 1).videoURL);
     EXPECT_EQ(slot(0, 2).name, "003");
+    EXPECT_EQ(slot(0, 3).name, "gone");
+}
+
+TEST_F(Import, TheLinesAnAlertShowedLeaveItAndThoseAddedWhileItWasOpenStay) {
+    importer.probes["/drop/bad1.mov"].outcome = ImportError::notPlayable("/drop/bad1.mov");
+    importer.probes["/drop/bad2.mov"].outcome = ImportError::unsupportedFormat("/drop/bad2.mov");
+    show->showImport().handleDrop(files({"a.txt", "bad1.mov"}), 0, 0);
+    loop.advance(1.0);
+    const std::string shown = *show->importAlert.get();
+    show->showImport().handleDrop(files({"bad2.mov", "b.txt"}), 0, 5);  // while it is open
+    loop.advance(1.0);
+    show->showImport().importAlertShown(shown);
+    EXPECT_EQ(show->importAlert.get(), "非対応形式: b.txt\n非対応の形式です: bad2.mov");
+    show->showImport().importAlertShown(*show->importAlert.get());
+    EXPECT_FALSE(show->importAlert.get());
 }
 
 TEST_F(Import, AClipWhosePictureNeverComesIsTakenOutAgain) {
