@@ -92,16 +92,17 @@ ProjectIO::ProjectIO(ShowController& show) : show_(show) {
     });
 }
 
-void ProjectIO::reportDefaultedValues(const std::vector<std::string>& entries) {
+void ProjectIO::reportDefaultedValues(const std::vector<std::string>& logEntries,
+                                      const std::vector<std::string>& entries) {
     if (entries.empty()) {
         return;
     }
-    for (const std::string& entry : entries) {
-        show_.playback_.log("不明な値を既定値で読み込み: " + entry);
+    for (const std::string& entry : logEntries) {
+        show_.playback_.log("設定値を補正して読み込み: " + entry);
     }
     show_.dialogs_.alert(DialogPresenter::AlertStyle::warning,
-                         L("一部のスロット設定を既定値で読み込みました",
-                           "Some slot settings were read as their defaults"),
+                         L("一部のスロット設定を補正して読み込みました",
+                           "Some slot settings were corrected as the show was read"),
                          defaultedValuesText(entries, LocalizationManager::shared().language.get()),
                          {"OK"});
 }
@@ -206,8 +207,11 @@ void ProjectIO::finishLoad(const fs::path& url, std::uint64_t request, LoadOutco
                              {"OK"});
         return;
     }
-    const std::vector<std::string> defaulted =
-        defaultedValueEntries(*outcome.project, outcome.defaulted);
+    // The play log is written in Japanese whatever the interface language.
+    const std::vector<std::string> defaultedLog =
+        defaultedValueEntries(*outcome.project, outcome.defaulted, AppLanguage::ja);
+    const std::vector<std::string> defaulted = defaultedValueEntries(
+        *outcome.project, outcome.defaulted, LocalizationManager::shared().language.get());
     ProjectData warmUpSource = fileLocationsOf(*outcome.project);
     const bool midiInputEnabled = outcome.project->midiInputEnabled;
     const bool showLabels = outcome.project->showMIDIAssignLabels;
@@ -226,7 +230,7 @@ void ProjectIO::finishLoad(const fs::path& url, std::uint64_t request, LoadOutco
     show_.midiRouting_->refreshVisibleMIDIList();
     show_.midiRouting().deduplicateMIDIAssignments();
     const std::uint64_t generation = show_.projectGeneration_;
-    reportDefaultedValues(defaulted);
+    reportDefaultedValues(defaultedLog, defaulted);
     if (generation != show_.projectGeneration_) {
         return;  // another project was opened or the project closed meanwhile
     }
