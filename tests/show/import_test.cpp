@@ -120,20 +120,6 @@ TEST_F(Import, EveryRefusalKeepsItsOwnLineAndTheSlotsStayAsTheyWere) {
     EXPECT_EQ(slot(0, 3).name, "gone");
 }
 
-TEST_F(Import, TheLinesAnAlertShowedLeaveItAndThoseAddedWhileItWasOpenStay) {
-    importer.probes["/drop/bad1.mov"].outcome = ImportError::notPlayable("/drop/bad1.mov");
-    importer.probes["/drop/bad2.mov"].outcome = ImportError::unsupportedFormat("/drop/bad2.mov");
-    show->showImport().handleDrop(files({"a.txt", "bad1.mov"}), 0, 0);
-    loop.advance(1.0);
-    const std::string shown = *show->importAlert.get();
-    show->showImport().handleDrop(files({"bad2.mov", "b.txt"}), 0, 5);  // while it is open
-    loop.advance(1.0);
-    show->showImport().importAlertShown(shown);
-    EXPECT_EQ(show->importAlert.get(), "非対応形式: b.txt\n非対応の形式です: bad2.mov");
-    show->showImport().importAlertShown(*show->importAlert.get());
-    EXPECT_FALSE(show->importAlert.get());
-}
-
 TEST_F(Import, AClipWhosePictureNeverComesIsTakenOutAgain) {
     show->showImport().handleDrop(files({"a.mov", "b.mov"}), 0, 0);
     loop.runPending();

@@ -242,10 +242,7 @@ TEST_F(ShowProject, ValuesTheProgramCannotPlayAreMendedAndNamedInOneWarning) {
             EXPECT_EQ(show->project().banks[1].slots[i].playRate, 2.0);
         }
     }
-    const SlotData& loud = show->project().banks[1].slots[1];
-    EXPECT_EQ(loud.audioSettings.masterLevel, 12.0f);
-    EXPECT_EQ(show->project().banks[1].slots[8].outPoint, std::nullopt);
-    EXPECT_EQ(show->project().banks[1].slots[9].jumpTarget, std::nullopt);
+    EXPECT_EQ(show->project().banks[1].slots[1].audioSettings.masterLevel, 12.0f);
     EXPECT_FALSE(show->hasUnsavedChanges.get());
 }
 
