@@ -176,7 +176,7 @@ bool DialogHost::presentNext() {
     if (const auto text = show_.importAlert.get()) {
         dialogs_.alert(DialogPresenter::AlertStyle::informational, L("インポート", "Import"), *text,
                        {"OK"});
-        clear(show_.importAlert);
+        show_.showImport().importAlertShown(*text);
         return true;
     }
     if (show_.confirmImportWhilePlaying.get()) {

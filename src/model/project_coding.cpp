@@ -1,5 +1,6 @@
 #include "model/project_coding.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -14,6 +15,8 @@
 #include "model/base64.h"
 #include "model/color_values.h"
 #include "model/json_text.h"
+#include "model/slot_value_ranges.h"
+#include "model/value_range.h"
 
 namespace kestio {
 
@@ -189,22 +192,6 @@ E readEnum(const Json& value, const std::string& path) {
     return *parsed;
 }
 
-// A slot's enumeration member: an unknown text leaves `field` at its default and is noted.
-template <ModelEnum E>
-void readSlotEnum(const Json& slot, std::string_view key, const std::string& path, E& field,
-                  std::vector<DefaultedSlotValue>* defaulted) {
-    const Json* value = optionalMember(slot, key);
-    if (value == nullptr) {
-        return;
-    }
-    const std::string raw = readString(*value, member(path, key));
-    if (const auto parsed = fromRawValue<E>(raw)) {
-        field = *parsed;
-    } else if (defaulted != nullptr) {
-        defaulted->push_back({0, 0, std::string(key), raw, std::string(rawValue(field))});
-    }
-}
-
 // ---- writing values -------------------------------------------------------------------------
 
 OrderedJson writeDouble(double value, const std::string& path) {
@@ -259,29 +246,7 @@ OrderedJson writeEnum(E value) {
     return OrderedJson(std::string(rawValue(value)));
 }
 
-// ---- settings records (strict) --------------------------------------------------------------
-
-ClipInfo decodeClipInfo(const Json& value, const std::string& path) {
-    requireObject(value, path);
-    ClipInfo info;
-    info.codec = readString(requiredMember(value, "codec", path), member(path, "codec"));
-    info.resolution =
-        readString(requiredMember(value, "resolution", path), member(path, "resolution"));
-    info.fps = readDouble(requiredMember(value, "fps", path), member(path, "fps"));
-    info.bitRate = readInt(requiredMember(value, "bitRate", path), member(path, "bitRate"));
-    info.duration = readDouble(requiredMember(value, "duration", path), member(path, "duration"));
-    info.channels = readInt(requiredMember(value, "channels", path), member(path, "channels"));
-    info.sampleRate =
-        readDouble(requiredMember(value, "sampleRate", path), member(path, "sampleRate"));
-    info.audioBitDepth =
-        readInt(requiredMember(value, "audioBitDepth", path), member(path, "audioBitDepth"));
-    info.audioCodec =
-        readString(requiredMember(value, "audioCodec", path), member(path, "audioCodec"));
-    if (const Json* date = optionalMember(value, "sourceModifiedAt")) {
-        info.sourceModifiedAt = readDouble(*date, member(path, "sourceModifiedAt"));
-    }
-    return info;
-}
+// ---- settings records -----------------------------------------------------------------------
 
 OrderedJson encodeClipInfo(const ClipInfo& info, const std::string& path) {
     OrderedJson out = OrderedJson::object();
@@ -318,16 +283,6 @@ constexpr FloatMember<EqualizerSettings> kEqualizerMembers[] = {
 };
 
 template <typename Record, typename Members>
-Record decodeFloatRecord(const Json& value, const std::string& path, const Members& members) {
-    requireObject(value, path);
-    Record record;
-    for (const auto& m : members) {
-        record.*m.field = readFloat(requiredMember(value, m.key, path), member(path, m.key));
-    }
-    return record;
-}
-
-template <typename Record, typename Members>
 OrderedJson encodeFloatRecord(const Record& record, const std::string& path,
                               const Members& members) {
     OrderedJson out = OrderedJson::object();
@@ -335,25 +290,6 @@ OrderedJson encodeFloatRecord(const Record& record, const std::string& path,
         out[std::string(m.key)] = writeFloat(record.*m.field, member(path, m.key));
     }
     return out;
-}
-
-AudioSettings decodeAudioSettings(const Json& value, const std::string& path) {
-    requireObject(value, path);
-    AudioSettings audio;
-    audio.masterLevel =
-        readFloat(requiredMember(value, "masterLevel", path), member(path, "masterLevel"));
-    audio.isMuted = readBool(requiredMember(value, "isMuted", path), member(path, "isMuted"));
-    const std::string levelsPath = member(path, "channelLevels");
-    const Json& levels = requiredMember(value, "channelLevels", path);
-    requireArray(levels, levelsPath);
-    audio.channelLevels.clear();
-    audio.channelLevels.reserve(levels.size());
-    for (std::size_t i = 0; i < levels.size(); ++i) {
-        audio.channelLevels.push_back(readFloat(levels[i], element(levelsPath, i)));
-    }
-    audio.activeChannels =
-        readInt(requiredMember(value, "activeChannels", path), member(path, "activeChannels"));
-    return audio;
 }
 
 OrderedJson encodeAudioSettings(const AudioSettings& audio, const std::string& path) {
@@ -368,18 +304,6 @@ OrderedJson encodeAudioSettings(const AudioSettings& audio, const std::string& p
     out["channelLevels"] = std::move(levels);
     out["activeChannels"] = audio.activeChannels;
     return out;
-}
-
-GeometrySettings decodeGeometry(const Json& value, const std::string& path) {
-    requireObject(value, path);
-    GeometrySettings geometry;
-    geometry.mode = geometryModeFromStoredString(
-        readString(requiredMember(value, "mode", path), member(path, "mode")));
-    geometry.posX = readDouble(requiredMember(value, "posX", path), member(path, "posX"));
-    geometry.posY = readDouble(requiredMember(value, "posY", path), member(path, "posY"));
-    geometry.scaleX = readDouble(requiredMember(value, "scaleX", path), member(path, "scaleX"));
-    geometry.scaleY = readDouble(requiredMember(value, "scaleY", path), member(path, "scaleY"));
-    return geometry;
 }
 
 OrderedJson encodeGeometry(const GeometrySettings& geometry, const std::string& path) {
@@ -479,6 +403,298 @@ OrderedJson encodeControlAssignment(const MIDIControlAssignment& assignment,
     out["channel"] = assignment.channel;
     out["note"] = assignment.note;
     return out;
+}
+
+// ---- slots: read leniently, kept within what the program can play ----------------------------
+
+// The text of a value as the document holds it, cut short for a warning.
+template <typename AnyJson>
+std::string foundText(const AnyJson& value) {
+    constexpr std::size_t kLongest = 40;
+    std::string text = value.dump(-1, ' ', false, Json::error_handler_t::replace);
+    if (text.size() > kLongest) {
+        std::size_t cut = kLongest;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+            --cut;  // not inside a character
+        }
+        text = text.substr(0, cut) + "…";
+    }
+    return text;
+}
+
+template <typename Number>
+std::string numberText(Number value) {
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, written.ptr);
+}
+
+// The mends made while reading one slot, each with the member's key inside the slot.
+class SlotMends {
+  public:
+    explicit SlotMends(std::vector<DefaultedSlotValue>* list) : list_(list) {}
+
+    // `found` is null for a missing member; an empty `readAs` means the value is absent now.
+    void note(std::string key, const Json* found, std::string readAs) const {
+        if (list_ != nullptr) {
+            list_->push_back({0, 0, std::move(key), found ? foundText(*found) : std::string(),
+                              std::move(readAs)});
+        }
+    }
+
+  private:
+    std::vector<DefaultedSlotValue>* list_;
+};
+
+// Reads the members of one object of a slot (the slot itself or one of its settings records).
+// A member of the wrong type, and a number beyond the range given for it, is mended and noted:
+// the first takes the value given in its place, the second the nearer bound. A missing or null
+// member takes its value silently in the slot itself, where any member may be left out, and
+// is noted in a settings record, where every member is written.
+class MemberReader {
+  public:
+    MemberReader(const Json& object, std::string prefix, const SlotMends& mends, bool required)
+        : object_(object), prefix_(std::move(prefix)), mends_(mends), required_(required) {}
+
+    std::string key(std::string_view name) const {
+        return prefix_.empty() ? std::string(name) : prefix_ + "." + std::string(name);
+    }
+    const SlotMends& mends() const { return mends_; }
+
+    // The member's value; nothing when it is missing or null.
+    const Json* find(std::string_view name, const std::string& readAs) const {
+        const auto found = object_.find(name);
+        if (found != object_.end() && !found->is_null()) {
+            return &*found;
+        }
+        if (required_) {
+            mends_.note(key(name), found == object_.end() ? nullptr : &*found, readAs);
+        }
+        return nullptr;
+    }
+
+    // `read` of the member's value, or `fallback` when it is missing or `read` refuses it.
+    template <typename T, typename Read>
+    T value(std::string_view name, T fallback, const std::string& fallbackText,
+            const Read& read) const {
+        const Json* found = find(name, fallbackText);
+        if (found == nullptr) {
+            return fallback;
+        }
+        try {
+            return read(*found);
+        } catch (const ModelCodingError&) {
+            mends_.note(key(name), found, fallbackText);
+            return fallback;
+        }
+    }
+
+    // `read` of the member's value; nothing when it is missing or `read` refuses it.
+    template <typename Read>
+    auto maybe(std::string_view name, const Read& read) const
+        -> std::optional<decltype(read(std::declval<const Json&>()))> {
+        const auto found = object_.find(name);
+        if (found == object_.end() || found->is_null()) {
+            return std::nullopt;
+        }
+        try {
+            return read(*found);
+        } catch (const ModelCodingError&) {
+            mends_.note(key(name), &*found, {});
+            return std::nullopt;
+        }
+    }
+
+    std::string text(std::string_view name, const std::string& fallback) const {
+        return value(name, fallback, Json(fallback).dump(),
+                     [](const Json& v) { return readString(v, {}); });
+    }
+    std::optional<std::string> optionalText(std::string_view name) const {
+        return maybe(name, [](const Json& v) { return readString(v, {}); });
+    }
+    bool flag(std::string_view name, bool fallback) const {
+        return value(name, fallback, fallback ? "true" : "false",
+                     [](const Json& v) { return readBool(v, {}); });
+    }
+    std::int64_t integer(std::string_view name, std::int64_t fallback) const {
+        return value(name, fallback, std::to_string(fallback),
+                     [](const Json& v) { return readInt(v, {}); });
+    }
+    double number(std::string_view name, double fallback,
+                  std::optional<ValueRange> range = std::nullopt) const {
+        const Json* found = nullptr;
+        const double read = value(name, fallback, numberText(fallback), [&](const Json& v) {
+            found = &v;
+            return readDouble(v, {});
+        });
+        return found && range ? kept(name, *found, read, *range) : read;
+    }
+    // A Float: without a range it must fit in single precision.
+    float single(std::string_view name, float fallback,
+                 std::optional<ValueRange> range = std::nullopt) const {
+        if (!range) {
+            return value(name, fallback, numberText(fallback),
+                         [](const Json& v) { return readFloat(v, {}); });
+        }
+        const Json* found = nullptr;
+        const double read = value(name, double(fallback), numberText(fallback), [&](const Json& v) {
+            found = &v;
+            return readDouble(v, {});
+        });
+        if (found == nullptr) {
+            return static_cast<float>(read);
+        }
+        // Compared as the Float it is read into: a bound written in its shortest form reads back
+        // as itself.
+        const auto lower = static_cast<float>(range->lower);
+        const auto upper = static_cast<float>(range->upper);
+        if (std::fabs(read) < kFloatOverflow) {
+            const auto single = static_cast<float>(read);
+            if (single >= lower && single <= upper) {
+                return single;
+            }
+        }
+        const float inside = read < lower ? lower : upper;
+        mends_.note(key(name), found, numberText(inside));
+        return inside;
+    }
+    template <ModelEnum E>
+    E choice(std::string_view name, E fallback) const {
+        return value(name, fallback, std::string(rawValue(fallback)),
+                     [](const Json& v) { return readEnum<E>(v, {}); });
+    }
+
+    // `number` within `range`; beyond it, the nearer bound, noted.
+    double kept(std::string_view name, const Json& found, double number,
+                const ValueRange& range) const {
+        const double inside = range.clamp(number);
+        if (inside != number) {
+            mends_.note(key(name), &found, numberText(inside));
+        }
+        return inside;
+    }
+
+  private:
+    const Json& object_;
+    std::string prefix_;
+    const SlotMends& mends_;
+    bool required_;
+};
+
+// A settings record of the slot, read by `readMembers` from a reader of its members. A missing
+// record takes `fresh` silently; a value that is no object takes it too, noted with `freshText`.
+template <typename Record, typename ReadMembers>
+std::optional<Record> readRecord(const MemberReader& slot, std::string_view name,
+                                 std::optional<Record> fresh, const std::string& freshText,
+                                 const ReadMembers& readMembers) {
+    const Json* found = slot.find(name, {});
+    if (found == nullptr) {
+        return fresh;
+    }
+    if (!found->is_object()) {
+        slot.mends().note(slot.key(name), found, freshText);
+        return fresh;
+    }
+    return readMembers(MemberReader(*found, slot.key(name), slot.mends(), true));
+}
+
+EqualizerSettings readEqualizer(const MemberReader& record) {
+    EqualizerSettings read;
+    for (const auto& m : kEqualizerMembers) {
+        read.*m.field = record.single(m.key, EqualizerSettings{}.*m.field, kEqualizerBandRange);
+    }
+    return read;
+}
+
+ColorSettings readColor(const MemberReader& record) {
+    ColorSettings read;
+    for (const ColorValue& value : kColorValues) {
+        read.*value.field =
+            record.single(value.key, value.neutral, ValueRange{value.lower, value.upper});
+    }
+    return read;
+}
+
+AudioSettings readAudio(const MemberReader& record) {
+    const AudioSettings fresh;
+    const std::string freshLevels = "[0, 0, 0, 0, 0, 0, 0, 0]";
+    AudioSettings audio;
+    audio.masterLevel = record.single("masterLevel", fresh.masterLevel, kMasterLevelRange);
+    audio.isMuted = record.flag("isMuted", fresh.isMuted);
+    const std::string levelsKey = record.key("channelLevels");
+    const Json* levels = record.find("channelLevels", freshLevels);
+    if (levels != nullptr && !levels->is_array()) {
+        record.mends().note(levelsKey, levels, freshLevels);
+    } else if (levels != nullptr) {
+        audio.channelLevels.clear();
+        for (std::size_t i = 0; i < levels->size(); ++i) {
+            try {
+                audio.channelLevels.push_back(readFloat((*levels)[i], {}));
+            } catch (const ModelCodingError&) {
+                record.mends().note(element(levelsKey, i), &(*levels)[i], "0");
+                audio.channelLevels.push_back(0.0f);
+            }
+        }
+    }
+    audio.activeChannels = record.integer("activeChannels", fresh.activeChannels);
+    return audio;
+}
+
+GeometrySettings readGeometry(const MemberReader& record) {
+    const GeometrySettings fresh;
+    GeometrySettings geometry;
+    geometry.mode = record.choice("mode", fresh.mode);
+    geometry.posX = record.number("posX", fresh.posX);
+    geometry.posY = record.number("posY", fresh.posY);
+    geometry.scaleX = record.number("scaleX", fresh.scaleX);
+    geometry.scaleY = record.number("scaleY", fresh.scaleY);
+    return geometry;
+}
+
+ClipInfo readClipInfo(const MemberReader& record) {
+    ClipInfo info;
+    info.codec = record.text("codec", {});
+    info.resolution = record.text("resolution", {});
+    info.fps = record.number("fps", 0);
+    info.bitRate = record.integer("bitRate", 0);
+    info.duration = record.number("duration", 0);
+    info.channels = record.integer("channels", 0);
+    info.sampleRate = record.number("sampleRate", 0);
+    info.audioBitDepth = record.integer("audioBitDepth", 0);
+    info.audioCodec = record.text("audioCodec", {});
+    info.sourceModifiedAt =
+        record.maybe("sourceModifiedAt", [](const Json& v) { return readDouble(v, {}); });
+    return info;
+}
+
+// The written text of a fresh record, for the warning of a record replaced as a whole.
+template <typename Record, typename Encode>
+std::string freshText(const Encode& encode) {
+    return foundText(encode(Record{}, std::string()));
+}
+
+// A jump target must name a slot of the project: one outside it is dropped, noted.
+void keepJumpTargetsInside(ProjectData& project, std::vector<DefaultedSlotValue>* mended) {
+    for (std::size_t b = 0; b < project.banks.size(); ++b) {
+        auto& slots = project.banks[b].slots;
+        for (std::size_t s = 0; s < slots.size(); ++s) {
+            auto& target = slots[s].jumpTarget;
+            if (!target) {
+                continue;
+            }
+            const bool inside =
+                target->bank >= 0 && std::size_t(target->bank) < project.banks.size() &&
+                target->slot >= 0 &&
+                std::size_t(target->slot) < project.banks[std::size_t(target->bank)].slots.size();
+            if (!inside) {
+                if (mended != nullptr) {
+                    mended->push_back(
+                        {b, s, "jumpTarget", foundText(encodeJumpTarget(*target)), {}});
+                }
+                target.reset();
+            }
+        }
+    }
 }
 
 // ---- banks and root -------------------------------------------------------------------------
@@ -623,6 +839,7 @@ ProjectData decodeRoot(ReadDocument document, std::vector<DefaultedSlotValue>* d
     checkBankCount(banks.size());
     // Counted while reading, before any bank's members are checked.
     checkSlotTotal(document.slotCount);
+    const std::size_t firstOfThisDocument = defaulted != nullptr ? defaulted->size() : 0;
     project.banks.reserve(banks.size());
     for (std::size_t i = 0; i < banks.size(); ++i) {
         ReadSlots read = i < document.banks.size() ? std::move(document.banks[i]) : ReadSlots{};
@@ -634,6 +851,14 @@ ProjectData decodeRoot(ReadDocument document, std::vector<DefaultedSlotValue>* d
                 defaulted->push_back(std::move(value));
             }
         }
+    }
+    // In document order, with the jump targets' mends among those of their slots.
+    keepJumpTargetsInside(project, defaulted);
+    if (defaulted != nullptr) {
+        std::stable_sort(defaulted->begin() + std::ptrdiff_t(firstOfThisDocument), defaulted->end(),
+                         [](const DefaultedSlotValue& a, const DefaultedSlotValue& b) {
+                             return std::pair(a.bank, a.slot) < std::pair(b.bank, b.slot);
+                         });
     }
     if (const Json* value = optionalMember(root, "thumbnailsFolderBookmark")) {
         project.thumbnailsFolderBookmark = readBytes(*value, "thumbnailsFolderBookmark");
@@ -931,78 +1156,84 @@ void checkDocumentFile(const std::filesystem::path& file) {
     scanJsonFile(file, counting);
 }
 
-// ---- slots (lenient per key, strict about values but unknown enumeration texts) ---------------
+// ---- slots (lenient: every member mended on its own, never the whole document) ----------------
 
 SlotData decodeSlot(const Json& value, const std::string& path,
                     std::vector<DefaultedSlotValue>* defaulted) {
     requireObject(value, path);
+    static const std::string freshAudio = freshText<AudioSettings>(encodeAudioSettings);
+    static const std::string freshEqualizer =
+        freshText<EqualizerSettings>([](const EqualizerSettings& r, const std::string& p) {
+            return encodeFloatRecord(r, p, kEqualizerMembers);
+        });
+    static const std::string freshColor =
+        freshText<ColorSettings>([](const ColorSettings& r, const std::string& p) {
+            return encodeFloatRecord(r, p, kColorMembers);
+        });
+    static const std::string freshGeometry = freshText<GeometrySettings>(encodeGeometry);
+
+    const SlotMends mends(defaulted);
+    const MemberReader read(value, {}, mends, false);
+    const SlotData fresh;
     SlotData slot;
-    const auto key = [&](std::string_view name) { return member(path, name); };
-    if (const Json* v = optionalMember(value, "name")) {
-        slot.name = readString(*v, key("name"));
+    slot.name = read.text("name", fresh.name);
+    slot.bookmarkData = read.maybe("bookmarkData", [](const Json& v) { return readBytes(v, {}); });
+    slot.mediaType = read.choice("mediaType", fresh.mediaType);
+    // No control sets it: a still shown for no time at all is shown for the fresh time.
+    slot.stillDuration = read.number("stillDuration", fresh.stillDuration);
+    if (!(slot.stillDuration > 0)) {
+        mends.note("stillDuration", &*value.find("stillDuration"), numberText(fresh.stillDuration));
+        slot.stillDuration = fresh.stillDuration;
     }
-    if (const Json* v = optionalMember(value, "bookmarkData")) {
-        slot.bookmarkData = readBytes(*v, key("bookmarkData"));
+    slot.postRollMode = read.choice("postRollMode", fresh.postRollMode);
+    slot.jumpTarget =
+        read.maybe("jumpTarget", [](const Json& v) { return decodeJumpTarget(v, {}); });
+    const auto point = [&](std::string_view name) -> std::optional<double> {
+        const auto found = read.maybe(name, [](const Json& v) { return readDouble(v, {}); });
+        return found ? std::optional(read.kept(name, *value.find(name), *found, kClipPointRange))
+                     : std::nullopt;
+    };
+    slot.inPoint = point("inPoint");
+    slot.outPoint = point("outPoint");
+    if (slot.inPoint && slot.outPoint && *slot.inPoint > *slot.outPoint) {
+        // The clip would end before it starts: it plays from its in point to its end.
+        mends.note("outPoint", &*value.find("outPoint"), {});
+        slot.outPoint.reset();
     }
-    readSlotEnum(value, "mediaType", path, slot.mediaType, defaulted);
-    if (const Json* v = optionalMember(value, "stillDuration")) {
-        slot.stillDuration = readDouble(*v, key("stillDuration"));
-    }
-    readSlotEnum(value, "postRollMode", path, slot.postRollMode, defaulted);
-    if (const Json* v = optionalMember(value, "jumpTarget")) {
-        slot.jumpTarget = decodeJumpTarget(*v, key("jumpTarget"));
-    }
-    if (const Json* v = optionalMember(value, "inPoint")) {
-        slot.inPoint = readDouble(*v, key("inPoint"));
-    }
-    if (const Json* v = optionalMember(value, "outPoint")) {
-        slot.outPoint = readDouble(*v, key("outPoint"));
-    }
-    readSlotEnum(value, "transitionMode", path, slot.transitionMode, defaulted);
-    if (const Json* v = optionalMember(value, "dissolveDuration")) {
-        slot.dissolveDuration = readDouble(*v, key("dissolveDuration"));
-    }
-    if (const Json* v = optionalMember(value, "playRate")) {
-        slot.playRate = readDouble(*v, key("playRate"));
-    }
-    if (const Json* v = optionalMember(value, "audioSettings")) {
-        slot.audioSettings = decodeAudioSettings(*v, key("audioSettings"));
-    }
-    if (const Json* v = optionalMember(value, "equalizer")) {
-        slot.equalizer =
-            decodeFloatRecord<EqualizerSettings>(*v, key("equalizer"), kEqualizerMembers);
-    }
-    if (const Json* v = optionalMember(value, "colorSettings")) {
-        slot.colorSettings =
-            decodeFloatRecord<ColorSettings>(*v, key("colorSettings"), kColorMembers);
-    }
-    if (const Json* v = optionalMember(value, "geometry")) {
-        slot.geometry = decodeGeometry(*v, key("geometry"));
-    }
-    if (const Json* v = optionalMember(value, "clipInfo")) {
-        slot.clipInfo = decodeClipInfo(*v, key("clipInfo"));
-    }
-    if (const Json* v = optionalMember(value, "thumbnailFileName")) {
-        slot.thumbnailFileName = readString(*v, key("thumbnailFileName"));
-    }
-    if (const Json* v = optionalMember(value, "shortcutKey")) {
-        slot.shortcutKey = readString(*v, key("shortcutKey"));
-    }
-    if (const Json* v = optionalMember(value, "standbyAtFirstFrame")) {
-        slot.standbyAtFirstFrame = readBool(*v, key("standbyAtFirstFrame"));
-    }
-    if (const Json* v = optionalMember(value, "midiBindings")) {
-        const std::string bindingsPath = key("midiBindings");
-        requireArray(*v, bindingsPath);
-        slot.midiBindings.emplace();
-        slot.midiBindings->reserve(v->size());
-        for (std::size_t i = 0; i < v->size(); ++i) {
-            slot.midiBindings->push_back(decodeNoteBinding((*v)[i], element(bindingsPath, i)));
+    slot.transitionMode = read.choice("transitionMode", fresh.transitionMode);
+    slot.dissolveDuration =
+        read.number("dissolveDuration", fresh.dissolveDuration, kDissolveDurationRange);
+    slot.playRate = read.number("playRate", fresh.playRate, kPlayRateRange);
+    slot.audioSettings = *readRecord<AudioSettings>(read, "audioSettings", fresh.audioSettings,
+                                                    freshAudio, readAudio);
+    slot.equalizer = *readRecord<EqualizerSettings>(read, "equalizer", fresh.equalizer,
+                                                    freshEqualizer, readEqualizer);
+    slot.colorSettings = *readRecord<ColorSettings>(read, "colorSettings", fresh.colorSettings,
+                                                    freshColor, readColor);
+    slot.geometry = *readRecord<GeometrySettings>(read, "geometry", fresh.geometry, freshGeometry,
+                                                  readGeometry);
+    slot.clipInfo = readRecord<ClipInfo>(read, "clipInfo", std::nullopt, {}, readClipInfo);
+    slot.thumbnailFileName = read.optionalText("thumbnailFileName");
+    slot.shortcutKey = read.optionalText("shortcutKey");
+    slot.standbyAtFirstFrame = read.flag("standbyAtFirstFrame", fresh.standbyAtFirstFrame);
+    if (const Json* bindings = read.find("midiBindings", {})) {
+        if (!bindings->is_array()) {
+            mends.note("midiBindings", bindings, {});
+        } else {
+            // A binding that names no channel and note fires nothing: it is dropped.
+            slot.midiBindings.emplace();
+            slot.midiBindings->reserve(bindings->size());
+            for (std::size_t i = 0; i < bindings->size(); ++i) {
+                try {
+                    slot.midiBindings->push_back(decodeNoteBinding((*bindings)[i], {}));
+                } catch (const ModelCodingError&) {
+                    mends.note(element("midiBindings", i), &(*bindings)[i], {});
+                }
+            }
         }
     }
-    if (const Json* v = optionalMember(value, "midiOutputBinding")) {
-        slot.midiOutputBinding = decodeNoteBinding(*v, key("midiOutputBinding"));
-    }
+    slot.midiOutputBinding =
+        read.maybe("midiOutputBinding", [](const Json& v) { return decodeNoteBinding(v, {}); });
     return slot;
 }
 

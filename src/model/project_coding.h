@@ -2,12 +2,13 @@
 
 // The "data.json" coding of the show document and of single slots.
 //
-// Reading is lenient at the root and in slots (a missing or null member takes its default; the root
-// member "banks" is required; an unknown text of a slot's enumeration member takes its default and
-// is reported as a DefaultedSlotValue) and strict inside the settings records (every member
-// required, except ClipInfo.sourceModifiedAt). Writing hands members over in a fixed order, leaves
-// absent optional values out (never null), writes byte fields as Base64, Float fields in their
-// shortest single-precision form and refuses non-finite numbers. Every failure throws
+// Reading is lenient at the root (a missing or null member takes its default; the root member
+// "banks" is required, and the root's own values must be of their types) and more so in slots:
+// what a slot holds that this program cannot play is mended and reported as a DefaultedSlotValue,
+// never refusing the document. Only the document's structure (not JSON, no banks, a bank without
+// its name or slots, a slot that is no object) refuses it. Writing hands members over in a fixed
+// order, leaves absent optional values out (never null), writes byte fields as Base64, Float fields
+// in their shortest single-precision form and refuses non-finite numbers. Every failure throws
 // ModelCodingError naming the key path. A document may hold at most 1000 banks, 10000 slots in a
 // bank and 200000 slots in all (20 banks of the largest grid); larger ones fail before their slots
 // are decoded. Writing refuses a grid or counts that reading would refuse, so what is written can
@@ -28,15 +29,17 @@
 
 namespace kestio {
 
-// A slot member that reading left at its default because its text names no value of its kind
-// (an unknown media type, post-roll mode or transition mode, as a newer or hand-edited document
-// may hold). The rest of the show is read as usual.
+// A slot member that reading mended: a value of the wrong type, or a missing member of a
+// settings record, takes its fresh value; a text that names no value of its kind (as a newer or
+// hand-edited document may hold) takes the member's default; a number beyond what the
+// inspector can set takes the nearer bound; a jump target outside the project, and an out
+// point before the in point, are dropped. The rest of the show is read as usual.
 struct DefaultedSlotValue {
     std::size_t bank = 0;  // both counted from 0; both 0 for a slot coded on its own
     std::size_t slot = 0;
-    std::string key;           // the slot's member, "postRollMode"
-    std::string found;         // the text it held
-    std::string defaultValue;  // the stored text of the value given instead
+    std::string key;     // the member inside the slot: "postRollMode", "audioSettings.masterLevel"
+    std::string found;   // its JSON text as the document held it, cut short; empty when missing
+    std::string readAs;  // the value read instead ("freeze", "12"); empty when now absent
     bool operator==(const DefaultedSlotValue&) const = default;
 };
 

@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "model/model_coding_error.h"
 #include "model/project_manager.h"
 
 namespace kestio {
@@ -64,6 +65,12 @@ std::string projectLoadFailureText(const fs::path& package, const std::exception
             reason = english ? "The project file data.json is damaged or not in Kestio's format."
                              : "プロジェクトファイル data.json が壊れているか、Kestio の形式では"
                                "ありません。";
+            // Where, when the text is JSON: the member of the document's structure at fault.
+            if (const auto* coding = dynamic_cast<const ModelCodingError*>(&error);
+                coding && !coding->keyPath().empty()) {
+                reason += (english ? "\nThe member at fault: " : "\n問題のある項目: ") +
+                          coding->keyPath();
+            }
             break;
         case Cause::unreadable:
             reason = english ? "The project could not be read from the disk."

@@ -105,8 +105,9 @@ ProjectData ProjectManager::load(const fs::path& package,
     ProjectData project = readProjectFile(dataFile, &found);
     for (const DefaultedSlotValue& value : found) {
         Console::log("⚠️ banks[" + std::to_string(value.bank) + "].slots[" +
-                     std::to_string(value.slot) + "]." + value.key + ": unknown value \"" +
-                     value.found + "\", read as \"" + value.defaultValue + "\"");
+                     std::to_string(value.slot) + "]." + value.key + ": " +
+                     (value.found.empty() ? "missing" : value.found) + ", read as " +
+                     (value.readAs.empty() ? "none" : value.readAs));
     }
     if (defaulted != nullptr) {
         defaulted->insert(defaulted->end(), found.begin(), found.end());

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "model/slot_data.h"
+#include "model/slot_value_ranges.h"
 #include "panels/edit_target.h"
 #include "platform/runloop/published.h"
 #include "platform/runloop/run_loop.h"
@@ -27,8 +28,8 @@ class VUMeterView;
 // The gain readout's text and parser.
 namespace gain {
 
-inline constexpr double kMin = -40.0;
-inline constexpr double kMax = 12.0;
+inline constexpr double kMin = kMasterLevelRange.lower;
+inline constexpr double kMax = kMasterLevelRange.upper;
 
 // In single precision: at or below -40 dB "-∞ dB", else "%+.1f dB".
 QString format(double gainDB);

@@ -8,6 +8,7 @@
 
 #include "model/model_enums.h"
 #include "model/slot_data.h"
+#include "model/slot_value_ranges.h"
 #include "panels/edit_target.h"
 #include "platform/runloop/published.h"
 
@@ -25,10 +26,10 @@ class StyledButton;
 // The clip settings panel's texts and scales.
 namespace clip_settings {
 
-inline constexpr double kDissolveMin = 0.033;
-inline constexpr double kDissolveMax = 5.0;
-inline constexpr double kRateMin = 0.1;
-inline constexpr double kRateMax = 8.0;
+inline constexpr double kDissolveMin = kDissolveDurationRange.lower;
+inline constexpr double kDissolveMax = kDissolveDurationRange.upper;
+inline constexpr double kRateMin = kPlayRateRange.lower;
+inline constexpr double kRateMax = kPlayRateRange.upper;
 // The rate slider runs over log2 of the rate: log2(0.1) to log2(8).
 inline constexpr double kRateSliderMin = -3.321928094887362;
 inline constexpr double kRateSliderMax = 3.0;

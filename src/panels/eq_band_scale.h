@@ -2,11 +2,13 @@
 
 #include <optional>
 
+#include "model/slot_value_ranges.h"
+
 namespace kestio::panels {
 
 // The scale of an equaliser band slider: -12 dB at the bottom edge, 0 dB in the middle, +12 dB
 // at the top edge, in whole decibels.
-inline constexpr double kEqBandMaxDB = 12.0;
+inline constexpr double kEqBandMaxDB = kEqualizerBandRange.upper;
 inline constexpr double kEqBandKnobHeight = 16.0;
 
 // The whole decibel under a pointer at `y` on a slider of `height`: +12 at or above the top,

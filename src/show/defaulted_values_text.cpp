@@ -6,7 +6,9 @@
 namespace kestio {
 
 std::vector<std::string> defaultedValueEntries(const ProjectData& project,
-                                               const std::vector<DefaultedSlotValue>& defaulted) {
+                                               const std::vector<DefaultedSlotValue>& defaulted,
+                                               AppLanguage language) {
+    const bool english = language == AppLanguage::en;
     std::vector<std::string> entries;
     for (const DefaultedSlotValue& value : defaulted) {
         std::string entry =
@@ -19,8 +21,13 @@ std::vector<std::string> defaultedValueEntries(const ProjectData& project,
                 entry += " (" + name + ")";
             }
         }
-        entries.push_back(entry + ": " + value.key + " \"" + value.found + "\" → " +
-                          value.defaultValue);
+        const std::string found = !value.found.empty() ? value.found
+                                  : english            ? "(missing)"
+                                                       : "（なし）";
+        const std::string readAs = !value.readAs.empty() ? value.readAs
+                                   : english             ? "(none)"
+                                                         : "（なし）";
+        entries.push_back(entry + ": " + value.key + " " + found + " → " + readAs);
     }
     return entries;
 }

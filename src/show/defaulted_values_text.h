@@ -1,7 +1,8 @@
 #pragma once
 
-// The texts that tell the operator which slot members a show was opened with at their defaults
-// (their stored texts named no value this program knows).
+// The texts that tell the operator which slot members were mended as a show was opened (a value
+// of the wrong type or missing, a text naming no value this program knows, a number beyond
+// what the inspector sets, a jump target outside the show).
 
 #include <string>
 #include <vector>
@@ -12,10 +13,13 @@
 
 namespace kestio {
 
-// One entry per member, the slot counted from 1 as the grid shows it, with its display name:
+// One entry per member, the slot counted from 1 as the grid shows it, with its display name,
+// what the document held and what was read:
 // BANK 2 SLOT 4 (Intro): postRollMode "sideways" → freeze
+// BANK 1 SLOT 1: audioSettings.masterLevel 60 → 12
 std::vector<std::string> defaultedValueEntries(const ProjectData& project,
-                                               const std::vector<DefaultedSlotValue>& defaulted);
+                                               const std::vector<DefaultedSlotValue>& defaulted,
+                                               AppLanguage language);
 
 // The informative text of the alert: the entries (at most 15, then how many more), and what
 // to do about them.

@@ -97,16 +97,17 @@ ProjectIO::ProjectIO(ShowContext& show, const ProjectManager& projectManager,
     });
 }
 
-void ProjectIO::reportDefaultedValues(const std::vector<std::string>& entries) {
+void ProjectIO::reportDefaultedValues(const std::vector<std::string>& logEntries,
+                                      const std::vector<std::string>& entries) {
     if (entries.empty()) {
         return;
     }
-    for (const std::string& entry : entries) {
-        show_.playback.log("不明な値を既定値で読み込み: " + entry);
+    for (const std::string& entry : logEntries) {
+        show_.playback.log("設定値を補正して読み込み: " + entry);
     }
     show_.dialogs.alert(DialogPresenter::AlertStyle::warning,
-                        L("一部のスロット設定を既定値で読み込みました",
-                          "Some slot settings were read as their defaults"),
+                        L("一部のスロット設定を補正して読み込みました",
+                          "Some slot settings were corrected as the show was read"),
                         defaultedValuesText(entries, LocalizationManager::shared().language.get()),
                         {"OK"});
 }
@@ -208,8 +209,11 @@ void ProjectIO::finishLoad(const fs::path& url, std::uint64_t request, LoadOutco
                             {"OK"});
         return;
     }
-    const std::vector<std::string> defaulted =
-        defaultedValueEntries(*outcome.project, outcome.defaulted);
+    // The play log is written in Japanese whatever the interface language.
+    const std::vector<std::string> defaultedLog =
+        defaultedValueEntries(*outcome.project, outcome.defaulted, AppLanguage::ja);
+    const std::vector<std::string> defaulted = defaultedValueEntries(
+        *outcome.project, outcome.defaulted, LocalizationManager::shared().language.get());
     ProjectData warmUpSource = fileLocationsOf(*outcome.project);
     show_.project.replace(std::move(*outcome.project));
     currentProjectURL_ = url;
@@ -222,7 +226,7 @@ void ProjectIO::finishLoad(const fs::path& url, std::uint64_t request, LoadOutco
     steps_.refreshMIDIList();
     steps_.deduplicateMIDIAssignments();
     const std::uint64_t generation = show_.project.generation();
-    reportDefaultedValues(defaulted);
+    reportDefaultedValues(defaultedLog, defaulted);
     if (generation != show_.project.generation()) {
         return;  // another project was opened or the project closed meanwhile
     }

@@ -87,9 +87,10 @@ class ProjectIO {
     std::optional<std::filesystem::path> askSaveLocation(const std::string& title,
                                                          const std::string& proposedName);
     void finishLoad(const std::filesystem::path& url, std::uint64_t request, LoadOutcome outcome);
-    // Slot members whose stored texts named unknown values were read as their defaults: each
-    // goes to the play log, and the operator is told which slots changed.
-    void reportDefaultedValues(const std::vector<std::string>& entries);
+    // Slot members mended as the document was read: each goes to the play log (in Japanese),
+    // and the operator is told which slots changed.
+    void reportDefaultedValues(const std::vector<std::string>& logEntries,
+                               const std::vector<std::string>& entries);
 
     ShowContext& show_;
     const ProjectManager& projectManager_;

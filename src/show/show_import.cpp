@@ -31,10 +31,18 @@ struct ShowImport::ImportJob {
 
 namespace {
 
+// Each message of an import is kept on lines of its own after those still waiting to be shown,
+// so that no refusal replaces another.
 void appendAlertLine(platform::Published<std::optional<std::string>>& alert,
                      const std::string& text) {
     const auto& current = alert.get();
-    alert = current && !current->empty() ? *current + "\n" + text : text;
+    if (!current || current->empty()) {
+        alert = text;
+    } else if (current->back() == '\n') {
+        alert = *current + text;
+    } else {
+        alert = *current + "\n" + text;
+    }
 }
 
 std::string bankSlotText(int bank, int slot) {
@@ -42,6 +50,30 @@ std::string bankSlotText(int bank, int slot) {
 }
 
 }  // namespace
+
+// Empties the alert. GCC 12 with the sanitizers wrongly takes the payload of the empty optional
+// handed to the published value for read before it is written.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+void ShowImport::importAlertShown(const std::string& shown) {
+    const auto& current = cells_.importAlert.get();
+    if (!current) {
+        return;
+    }
+    if (current->compare(0, shown.size(), shown) != 0) {
+        return;  // not what was shown: all of it is still to be shown
+    }
+    std::string rest = current->substr(shown.size());
+    if (!rest.empty() && rest.front() == '\n') {
+        rest.erase(0, 1);
+    }
+    if (rest.empty()) {
+        cells_.importAlert = std::nullopt;
+    } else {
+        cells_.importAlert = std::move(rest);
+    }
+}
+#pragma GCC diagnostic pop
 
 void ShowImport::handleDrop(const std::vector<std::filesystem::path>& urls, int bank, int slot) {
     if (!cells_.currentProjectURL.get()) {
@@ -108,7 +140,7 @@ void ShowImport::importFiles(const std::vector<std::filesystem::path>& urls, int
         if (noFreeSlot > 0) {
             message += "空きスロット不足: " + std::to_string(noFreeSlot) + "個";
         }
-        cells_.importAlert = message;
+        appendAlertLine(cells_.importAlert, message);
     }
     if (split.assignments.empty()) {
         return;
@@ -198,7 +230,7 @@ void ShowImport::finishImportProbe(const std::shared_ptr<ImportJob>& job, std::s
     }
     const auto assignment = job->assignments[index];
     if (const auto* error = std::get_if<ImportError>(&outcome)) {
-        cells_.importAlert = error->message();
+        appendAlertLine(cells_.importAlert, error->message());
     } else {
         auto& result = std::get<ImportResult>(outcome);
         SlotData* record = show_.project.slotAt(assignment.bank, assignment.slot);

@@ -65,6 +65,10 @@ class ShowImport {
     void handleDrop(const std::vector<std::filesystem::path>& urls, int bank, int slot);
     void importFiles(const std::vector<std::filesystem::path>& urls, int bank, int slot);
 
+    // The import alert has shown `shown`: those lines are taken from it, and what was added
+    // while it was open stays, to be shown next.
+    void importAlertShown(const std::string& shown);
+
   private:
     struct ImportJob;
 

@@ -1,24 +1,10 @@
 #pragma once
 
-#include <optional>
+#include "model/value_range.h"
 
 namespace kestio::ui {
 
-// The closed range of values a control may write.
-struct ValueRange {
-    double lower = 0.0;
-    double upper = 1.0;
-
-    // Raised to at least the lower bound, then lowered to at most the upper bound (so a range
-    // whose bounds cross gives the upper bound). A NaN stays NaN.
-    double clamp(double value) const;
-
-    // What a typed number writes: nothing when the text gave no number or a NaN (a NaN in a
-    // project value cannot be saved and silences or blanks what reads it), else the number
-    // clamped; an infinity gives the bound on its side.
-    std::optional<double> committed(std::optional<double> parsed) const;
-
-    friend bool operator==(const ValueRange&, const ValueRange&) = default;
-};
+// The controls' ranges are the model's: a slot read from disk is kept within what they allow.
+using ValueRange = kestio::ValueRange;
 
 }  // namespace kestio::ui

@@ -8,6 +8,7 @@
 
 #include "app/dialog_host.h"
 #include "app_fixture.h"
+#include "show/show_import.h"
 #include "show/slot_edits.h"
 #include "ui/ui_test_support.h"
 
@@ -177,6 +178,27 @@ TEST_F(Dialogs, QuestionsComeOneAtATimeInTheirOrder) {
                                         "Stop external monitor output?", "Run warm-up?"}));
     // Each question was alone on screen.
     EXPECT_EQ(openWhileOpen, (std::vector<std::string>{"1", "2", "3", "4"}));
+}
+
+// A file refused while the import alert is open is told in the next alert, alone.
+TEST_F(Dialogs, ARefusalThatArrivesWhileTheImportAlertIsOpenIsShownAfterIt) {
+    show->currentProjectURL = folder / "Show.ktshow";
+    const fs::path bad = "/drop/late.mov";
+    importer.probes[bad].outcome = ImportError::notPlayable(bad);
+    dialogs.duringModal = [&] {
+        if (dialogs.calls.size() == 1) {
+            show->showImport().handleDrop({bad}, 0, 0);
+            loop.runPending();
+        }
+    };
+    show->importAlert = std::string("非対応形式: a.txt\n");
+    loop.runPending();
+    loop.runPending();
+    const auto alerts = dialogs.callsOf("alert");
+    ASSERT_EQ(alerts.size(), 2u);
+    EXPECT_EQ(alerts[0].texts.at(1), "非対応形式: a.txt\n");
+    EXPECT_EQ(alerts[1].texts.at(1), ImportError::notPlayable(bad).message());
+    EXPECT_FALSE(show->importAlert.get().has_value());
 }
 
 TEST_F(Dialogs, ClearingTheLastBankNamesItsSlotsByTheirShowWideNumbers) {

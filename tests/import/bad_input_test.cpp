@@ -15,6 +15,7 @@
 #include "platform/audio/audio_file.h"
 #include "platform/audio/pcm_buffer.h"
 #include "platform/runloop/console.h"
+#include "support/declared_png.h"
 #include "support/media_fixtures.h"
 #include "support/process_runner.h"
 #include "support/temporary_folder.h"
@@ -22,32 +23,6 @@
 
 namespace kestio::test {
 namespace {
-
-std::uint32_t crc32(const std::string& bytes) {
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char byte : bytes) {
-        crc ^= byte;
-        for (int k = 0; k < 8; ++k) {
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-        }
-    }
-    return ~crc;
-}
-
-// A PNG whose header claims `width` x `height` pixels and whose data is one empty block.
-std::string pngClaiming(std::uint32_t width, std::uint32_t height) {
-    auto be32 = [](std::uint32_t v) {
-        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16),
-                           static_cast<char>(v >> 8), static_cast<char>(v)};
-    };
-    auto chunk = [&](const std::string& type, const std::string& data) {
-        return be32(static_cast<std::uint32_t>(data.size())) + type + data +
-               be32(crc32(type + data));
-    };
-    const std::string ihdr = be32(width) + be32(height) + std::string{8, 2, 0, 0, 0};
-    return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr) +
-           chunk("IDAT", std::string("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)) + chunk("IEND", "");
-}
 
 // Runs the ffmpeg command with `args` and fails the test when it does not succeed.
 void ffmpeg(std::vector<std::string> args) {
@@ -288,7 +263,7 @@ TEST_F(BadInput, AOnePixelImageImports) {
 }
 
 TEST_F(BadInput, AnImageClaimingAnAbsurdSizeIsRefusedWithoutDecodingIt) {
-    const auto file = folder.write("huge.png", pngClaiming(100000, 100000));
+    const auto file = folder.write("huge.png", pngDeclaring(100000, 100000));
     expectError(harness.importMeta(file), ImportError::loadFailed(file));
 }
 

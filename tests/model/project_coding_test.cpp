@@ -39,7 +39,7 @@ SlotData fullSlot() {
     slot.mediaType = MediaType::still;
     slot.stillDuration = 7.25;
     slot.postRollMode = PostRollMode::jump;
-    slot.jumpTarget = JumpTarget{3, 17};
+    slot.jumpTarget = JumpTarget{3, 5};
     slot.inPoint = 0.1;
     slot.outPoint = 12.0 / 7.0;
     slot.transitionMode = TransitionMode::dissolve;
@@ -104,7 +104,7 @@ TEST(DocumentFromAnotherWriter, ReadsEscapedTextIntegralNumbersAndShuffledMember
     EXPECT_EQ(slot.playRate, 2.0);
     EXPECT_EQ(slot.stillDuration, 5.0);
     EXPECT_EQ(slot.postRollMode, PostRollMode::jump);
-    EXPECT_EQ(slot.jumpTarget, (JumpTarget{19, 39}));
+    EXPECT_EQ(slot.jumpTarget, (JumpTarget{0, 2}));
     EXPECT_EQ(slot.inPoint, 1.5);
     EXPECT_FALSE(slot.outPoint);
     EXPECT_EQ(slot.geometry, (GeometrySettings{GeometryMode::custom, -120, 0, 75.5, 50}));
@@ -262,7 +262,7 @@ TEST(SlotCoding, FullSlotHasTheExactTextForm) {
   "postRollMode": "jump",
   "jumpTarget": {
     "bank": 3,
-    "slot": 17
+    "slot": 5
   },
   "inPoint": 0.1,
   "outPoint": 1.7142857142857142,
@@ -363,16 +363,16 @@ TEST(NumberForms, FloatsAreWrittenInTheirShortestSinglePrecisionForm) {
                              std::nextafter(1.0f, 2.0f)};
     for (const float sample : samples) {
         SlotData slot;
-        slot.audioSettings.masterLevel = sample;
+        slot.audioSettings.channelLevels = {sample};
         const std::string text = formatJsonText(encodeSlot(slot));
-        const float reread = decodeSlotText(text).audioSettings.masterLevel;
+        const float reread = decodeSlotText(text).audioSettings.channelLevels.at(0);
         EXPECT_EQ(std::memcmp(&reread, &sample, sizeof sample), 0) << text;
     }
     SlotData slot;
-    slot.audioSettings.masterLevel = 1.0f / 3.0f;
-    EXPECT_EQ(encodeSlot(slot)["audioSettings"]["masterLevel"].dump(), "0.33333334");
-    slot.audioSettings.masterLevel = FLT_MAX;
-    EXPECT_EQ(encodeSlot(slot)["audioSettings"]["masterLevel"].dump(), "3.4028235e+38");
+    slot.audioSettings.channelLevels = {1.0f / 3.0f};
+    EXPECT_EQ(encodeSlot(slot)["audioSettings"]["channelLevels"][0].dump(), "0.33333334");
+    slot.audioSettings.channelLevels = {FLT_MAX};
+    EXPECT_EQ(encodeSlot(slot)["audioSettings"]["channelLevels"][0].dump(), "3.4028235e+38");
 }
 
 TEST(NumberForms, FloatsFromWidenedDoublesReadBackNarrowed) {
@@ -481,18 +481,18 @@ TEST(LenientSlotValues, AnUnknownTextTakesItsDefaultAndIsReported) {
          R"({"banks": [{"name": "A", "slots": [)" + good + R"(]},
                        {"name": "B", "slots": [{}, {"name": "Intro", "postRollMode": "sideways",
                                                     "playRate": 2}]}]})",
-         {{1, 1, "postRollMode", "sideways", "freeze"}}},
+         {{1, 1, "postRollMode", R"("sideways")", "freeze"}}},
         {"all three in one slot",
          documentWithSlots(
              R"({"mediaType": "hologram", "postRollMode": "Loop", "transitionMode": "wipe"})"),
-         {{0, 0, "mediaType", "hologram", "video"},
-          {0, 0, "postRollMode", "Loop", "freeze"},
-          {0, 0, "transitionMode", "wipe", "cut"}}},
+         {{0, 0, "mediaType", R"("hologram")", "video"},
+          {0, 0, "postRollMode", R"("Loop")", "freeze"},
+          {0, 0, "transitionMode", R"("wipe")", "cut"}}},
         {"only the last of two slots members counts",
          R"({"banks": [{"name": "A", "slots": [{"postRollMode": "x"}],
                         "slots": [)" +
              good + R"(, {"transitionMode": "y"}]}]})",
-         {{0, 1, "transitionMode", "y", "cut"}}},
+         {{0, 1, "transitionMode", R"("y")", "cut"}}},
         {"known texts", documentWithSlots(good), {}},
     };
     for (const Case& c : cases) {
@@ -524,7 +524,7 @@ TEST(LenientSlotValues, AnUnknownTextTakesItsDefaultAndIsReported) {
     EXPECT_EQ(
         decodeSlot(parseJsonText(R"({"postRollMode": "sideways"})"), {}, &single).postRollMode,
         PostRollMode::freeze);
-    EXPECT_EQ(single, (std::vector<V>{{0, 0, "postRollMode", "sideways", "freeze"}}));
+    EXPECT_EQ(single, (std::vector<V>{{0, 0, "postRollMode", R"("sideways")", "freeze"}}));
 }
 
 }  // namespace

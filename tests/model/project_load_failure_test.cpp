@@ -51,6 +51,22 @@ TEST(ProjectLoadFailure, SaysWhyWithThePathInTheOperatorsLanguage) {
              return folder / "Other.ktshow";
          },
          "data.json is damaged", "data.json が壊れている"},
+        // The structure's member at fault is named.
+        {"a document without banks",
+         [&] {
+             fs::create_directories(folder / "NoBanks.ktshow");
+             folder.write("NoBanks.ktshow/data.json", R"({"version": 1})");
+             return folder / "NoBanks.ktshow";
+         },
+         "damaged or not in Kestio's format.\nThe member at fault: banks",
+         "ありません。\n問題のある項目: banks"},
+        {"a bank without its slots",
+         [&] {
+             fs::create_directories(folder / "NoSlots.ktshow");
+             folder.write("NoSlots.ktshow/data.json", R"({"banks": [{"name": "A"}]})");
+             return folder / "NoSlots.ktshow";
+         },
+         "The member at fault: banks[0].slots", "問題のある項目: banks[0].slots"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

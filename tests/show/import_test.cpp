@@ -98,17 +98,26 @@ TEST_F(Import, TheEntryChecksLocationAirAndLoading) {
     EXPECT_EQ(playback.logLines.size(), 1u);
 }
 
-TEST_F(Import, AProbeFailureLeavesTheSlotAndTheLastFailureIsShown) {
-    playback.warmReadyAnswer = true;
+TEST_F(Import, EveryRefusalKeepsItsOwnLineAndTheSlotsStayAsTheyWere) {
     importer.probes["/drop/bad1.mov"].outcome =
         ImportError::loadFailed("/drop/bad1.mov", std::string("first"));
     importer.probes["/drop/bad2.mov"].outcome = ImportError::notPlayable("/drop/bad2.mov");
-    show->showImport().handleDrop(files({"bad1.mov", "ok.mov", "bad2.mov"}), 0, 0);
-    loop.advance(1.0);
-    EXPECT_EQ(*show->importAlert.get(), ImportError::notPlayable("/drop/bad2.mov").message());
+    show->showImport().handleDrop(files({"bad1.mov", "ok.mov", "a.txt", "bad2.mov", "gone.mov"}), 0,
+                                  0);
+    loop.runPending();
+    ASSERT_EQ(playback.pendingWarmWaits.size(), 1u);
+    playback.answerWarmWait(false);  // ok's picture never comes
+    ASSERT_EQ(playback.pendingWarmWaits.size(), 1u);
+    playback.answerWarmWait(true);
+    EXPECT_EQ(*show->importAlert.get(),
+              "非対応形式: a.txt\n"
+              "読み込みに失敗しました: bad1.mov\n(first)\n" +
+                  ImportError::notPlayable("/drop/bad2.mov").message() +
+                  "\n再生できないファイルのため取り込みを取り消しました: ok");
     EXPECT_EQ(slot(0, 0).name, "001");  // each file keeps the slot it was given
-    EXPECT_EQ(slot(0, 1).name, "ok");
+    EXPECT_FALSE(slot(0, 1).videoURL);
     EXPECT_EQ(slot(0, 2).name, "003");
+    EXPECT_EQ(slot(0, 3).name, "gone");
 }
 
 TEST_F(Import, AClipWhosePictureNeverComesIsTakenOutAgain) {

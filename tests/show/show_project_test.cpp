@@ -5,6 +5,8 @@
 #include <regex>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "show/project_io.h"
 #include "show_project_fixture.h"
 
@@ -170,36 +172,77 @@ TEST_F(ShowProject, BadPackagesFailToLoadAndTheOpenProjectStays) {
     EXPECT_EQ(logCount("プロジェクト読み込み: Good.ktshow"), 1);
 }
 
-// A package whose document names a post-roll mode this program does not know, in one slot.
-TEST_F(ShowProject, AnUnknownValueInOneSlotLeavesTheRestOfTheShowAndSaysWhichSlot) {
+// A package whose document was altered field by field, one slot each: the show opens with each
+// value mended in its slot, one warning names every mend, and the play log has a line for each.
+TEST_F(ShowProject, ValuesTheProgramCannotPlayAreMendedAndNamedInOneWarning) {
+    using Json = nlohmann::json;
+    struct Row {
+        const char* pointer;        // inside the slot
+        std::optional<Json> value;  // nothing: the member is deleted
+        std::string entry;          // what the warning says after the slot; ∅: nothing there
+    };
+    const Row rows[] = {
+        {"/postRollMode", "sideways", R"(postRollMode "sideways" → freeze)"},
+        {"/audioSettings/masterLevel", 60, "audioSettings.masterLevel 60 → 12"},
+        {"/audioSettings/masterLevel", 1e9, "audioSettings.masterLevel 1000000000.0 → 12"},
+        {"/playRate", 1000, "playRate 1000 → 8"},
+        {"/playRate", -1, "playRate -1 → 0.1"},
+        {"/playRate", "1.0", R"(playRate "1.0" → 1)"},
+        {"/stillDuration", -5, "stillDuration -5 → 5"},
+        {"/inPoint", -5, "inPoint -5 → 0"},
+        {"/outPoint", 1, "outPoint 1 → ∅"},
+        {"/jumpTarget", Json{{"bank", 99}, {"slot", 99}},
+         R"(jumpTarget {"bank":99,"slot":99} → ∅)"},
+        {"/colorSettings/redGain", 9.2e18, "colorSettings.redGain 9.2e+18 → 2"},
+        {"/dissolveDuration", 1e9, "dissolveDuration 1000000000.0 → 5"},
+        {"/geometry/mode", "FILL", R"(geometry.mode "FILL" → fitToWindow)"},
+        {"/colorSettings/hue", std::nullopt, "colorSettings.hue ∅ → 0"},
+        {"/equalizer/hz80", 1e308, "equalizer.hz80 1e+308 → 12"},
+    };
     ProjectData project = named("Opening");
-    project.banks[1].slots[3].name = "02_Intro";
-    project.banks[1].slots[3].postRollMode = PostRollMode::loop;
-    project.banks[1].slots[3].playRate = 2.0;
-    const fs::path package = writePackage(project, "Newer.ktshow");
-    {
-        std::ifstream in(package / "data.json");
-        const std::string text((std::istreambuf_iterator<char>(in)), {});
-        const std::regex loop(R"("postRollMode"\s*:\s*"loop")");
-        ASSERT_TRUE(std::regex_search(text, loop));
-        std::ofstream(package / "data.json", std::ios::trunc)
-            << std::regex_replace(text, loop, R"("postRollMode": "sideways")");
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        SlotData& slot = project.banks[1].slots[i];
+        slot.name = "Cue " + std::to_string(i + 1);
+        slot.inPoint = 2;  // for the out point's row
+        slot.outPoint = 4;
+        slot.playRate = 2;  // what is not altered stays as written
     }
+    const fs::path package = writePackage(project, "Altered.ktshow");
+    Json document = Json::parse(std::ifstream(package / "data.json"));
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const Json::json_pointer at("/banks/1/slots/" + std::to_string(i) + rows[i].pointer);
+        if (rows[i].value) {
+            document[at] = *rows[i].value;
+        } else {
+            document[at.parent_pointer()].erase(at.back());
+        }
+    }
+    std::ofstream(package / "data.json", std::ios::trunc) << document.dump(2);
     open(package);
     EXPECT_FALSE(alerted(L("読み込みに失敗しました", "Load Failed")));
-    EXPECT_EQ(show->currentProjectURL.get(), package);
     EXPECT_EQ(show->project().banks[0].slots[0].name, "Opening");
-    const SlotData& slot = show->project().banks[1].slots[3];
-    EXPECT_EQ(slot.name, "02_Intro");
-    EXPECT_EQ(slot.playRate, 2.0);
-    EXPECT_EQ(slot.postRollMode, PostRollMode::freeze);
-
-    const std::string line = R"(BANK 2 SLOT 4 (Intro): postRollMode "sideways" → freeze)";
-    EXPECT_EQ(logCount("不明な値を既定値で読み込み: " + line), 1);
-    const std::string title = L("一部のスロット設定を既定値で読み込みました",
-                                "Some slot settings were read as their defaults");
-    ASSERT_TRUE(alerted(title));
-    EXPECT_NE(dialogs.callsOf("alert").back().texts.at(1).find(line), std::string::npos);
+    const auto title = L("一部のスロット設定を補正して読み込みました",
+                         "Some slot settings were corrected as the show was read");
+    ASSERT_EQ(dialogs.callsOf("alert").size(), 1u);
+    const std::string warning = dialogs.callsOf("alert").at(0).texts.at(1);
+    EXPECT_EQ(dialogs.callsOf("alert").at(0).texts.at(0), title);
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        SCOPED_TRACE(rows[i].pointer);
+        const std::string slot =
+            "BANK 2 SLOT " + std::to_string(i + 1) + " (Cue " + std::to_string(i + 1) + "): ";
+        // The play log is in Japanese; the warning speaks the interface language.
+        const auto with = [&](const std::string& nothing) {
+            return std::regex_replace(rows[i].entry, std::regex("∅"), nothing);
+        };
+        EXPECT_EQ(logCount("設定値を補正して読み込み: " + slot + with("（なし）")), 1);
+        const bool deleted = !rows[i].value;
+        const std::string entry = with(L("（なし）", deleted ? "(missing)" : "(none)"));
+        EXPECT_NE(warning.find(slot + entry), std::string::npos) << warning;
+        if (std::string(rows[i].pointer) != "/playRate") {
+            EXPECT_EQ(show->project().banks[1].slots[i].playRate, 2.0);
+        }
+    }
+    EXPECT_EQ(show->project().banks[1].slots[1].audioSettings.masterLevel, 12.0f);
     EXPECT_FALSE(show->hasUnsavedChanges.get());
 }
 

@@ -18,6 +18,8 @@
 #include "show/media_check.h"
 #include "show/project_io.h"
 #include "show/show_controller.h"
+#include "show/show_import.h"
+#include "support/declared_png.h"
 #include "support/live_show_rig.h"
 #include "support/media_fixtures.h"
 #include "support/scripted_dialog_presenter.h"
@@ -189,6 +191,53 @@ TEST_F(ShowOnRealMedia, AClipReplacedOnDiskIsProbedAgainAndItsOutPointClamped) {
     // A new picture of the new content, held in the project until it is saved.
     ASSERT_TRUE(runUntil([&] { return slot(1, 2).thumbnail != data.thumbnail; }));
     EXPECT_TRUE(slot(1, 2).thumbnail);
+}
+
+// A folder of good clips with bad files among them: every refused file has its own line in the
+// import alert, and the good ones fill their slots.
+TEST_F(ShowOnRealMedia, EveryRefusedFileOfAnImportIsNamedOnItsOwnLine) {
+    const fs::path good = clip("drop/good.mp4", 0.5);
+    const auto& mp4 = mediaFixtures().video("mp4").path;  // its index comes last
+    struct Bad {
+        const char* name;
+        std::string bytes;
+        std::string line;  // the line of the alert, or its beginning where a reason follows
+    };
+    const Bad rows[] = {
+        {"empty.mp4", "", "読み込みに失敗しました: empty.mp4\n("},
+        {"huge.png", pngDeclaring(16000, 16000), "読み込みに失敗しました: huge.png"},
+        {"notes.mp4", "Running order: intro, speech, video, close.\n",
+         "読み込みに失敗しました: notes.mp4\n("},
+        {"cut.mp4", "", "読み込みに失敗しました: cut.mp4\n("},
+    };
+    std::vector<fs::path> drop;
+    for (int i = 0; i < 6; ++i) {
+        drop.push_back(folder.copy(good, "drop/clip" + std::to_string(i) + ".mp4"));
+    }
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const std::string name = std::string("drop/") + rows[i].name;
+        const fs::path file = name == "drop/cut.mp4"
+                                  ? folder.copy(mp4, name, fs::file_size(mp4) / 2)
+                                  : folder.write(name, rows[i].bytes);
+        drop.insert(drop.begin() + std::ptrdiff_t(1 + i), file);
+    }
+    show->currentProjectURL =
+        rig.parts.projectManager.save(ProjectData(4, 10), folder / "Drop.ktshow");
+    show->showImport().handleDrop(drop, 0, 0);
+    ASSERT_TRUE(runUntil([&] { return slot(0, 9).videoURL && !show->isLoading.get(); }));
+    const std::string alert = show->importAlert.get().value_or("");
+    for (const Bad& row : rows) {
+        EXPECT_NE(("\n" + alert).find("\n" + row.line), std::string::npos) << row.name << alert;
+    }
+    std::size_t headings = 0;
+    for (std::size_t at = alert.find("読み込みに失敗しました: "); at != std::string::npos;
+         at = alert.find("読み込みに失敗しました: ", at + 1)) {
+        ++headings;
+    }
+    EXPECT_EQ(headings, std::size(rows)) << alert;
+    for (int s = 0; s < 10; ++s) {
+        EXPECT_EQ(slot(0, s).videoURL.has_value(), s == 0 || s >= 5) << s;
+    }
 }
 
 }  // namespace

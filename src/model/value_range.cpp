@@ -1,8 +1,8 @@
-#include "ui/value_range.h"
+#include "model/value_range.h"
 
 #include <cmath>
 
-namespace kestio::ui {
+namespace kestio {
 
 double ValueRange::clamp(double value) const {
     if (value < lower) {
@@ -21,4 +21,4 @@ std::optional<double> ValueRange::committed(std::optional<double> parsed) const 
     return clamp(*parsed);
 }
 
-}  // namespace kestio::ui
+}  // namespace kestio
