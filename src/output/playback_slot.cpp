@@ -116,6 +116,11 @@ void PlaybackSlot::load(const std::filesystem::path& url, double startTime,
     player_->setRate(0.0f);
     player_->removeAllItems();
     player_->insert(item);
+    // The item opens at the start: it is ready, and its layer shows a picture, only once the
+    // picture there is decoded, never one from before it.
+    if (std::isfinite(startTime) && startTime > 0.0) {
+        item->seek(startTime, 0.0, 0.0);
+    }
     player_->setAutomaticallyWaitsToMinimizeStalling(false);
     player_->setActionAtItemEnd(media::ActionAtItemEnd::Pause);
 

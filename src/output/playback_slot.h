@@ -129,10 +129,10 @@ class PlaybackSlot {
     platform::media::ClipPlayer::Clip currentClip() const;
 
     // Prepares the clip at `url` from `startTime` (seconds) to `endTime` (none: the end) with
-    // `colors`: a new item with 1 s of read-ahead, the only one in the player's queue, its
-    // pictures corrected from the first one on; the video layer shown and any still removed;
-    // the chain starts loading the same span of the clip's sound. Starts nothing and changes no
-    // opacity. A loop under way ends first.
+    // `colors`: a new item with 1 s of read-ahead, the only one in the player's queue, opened at
+    // `startTime` (it shows no picture from before it), its pictures corrected from the first one
+    // on; the video layer shown and any still removed; the chain starts loading the same span of
+    // the clip's sound. Starts nothing and changes no opacity. A loop under way ends first.
     void load(const std::filesystem::path& url, double startTime, std::optional<double> endTime,
               const ColorSettings& colors);
 

@@ -1,0 +1,252 @@
+// Changes made while a picture is on air, on the real surface (decoded clips, paired clip
+// players, its own engine) over the null device: every output frame is composed from the whole
+// layer tree and the sound read back block by block. A take over whatever is on screen goes on
+// from that picture; a level or an out point set on air lands without a step outside the change.
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "output/output_surface.h"
+#include "platform/audio/audio_player_node.h"
+#include "platform/graphics/compositor.h"
+#include "platform/graphics/layer.h"
+#include "platform/media/decoded_media_factory.h"
+#include "platform/runloop/manual_run_loop.h"
+#include "support/frame_number_strip.h"
+#include "support/media_fixtures.h"
+#include "support/null_audio_device.h"
+#include "support/playback_test_support.h"
+#include "support/pulled_sound.h"
+#include "support/signal_analysis.h"
+
+namespace kestio::output {
+namespace {
+
+using platform::ClockTime;
+using platform::ItemTime;
+
+constexpr double kRate = 48000.0;
+// One output frame of a 60 Hz screen, in frames of sound.
+constexpr uint32_t kFrameBlock = 800;
+constexpr QSize kView{320, 180};
+// Where a picture's level is read: below the number strip, inside the clips' first quadrant.
+constexpr QRect kPatch{20, 110, 100, 50};
+// The incoming clip starts here: its frame 30 at 30 frames a second.
+constexpr double kInPoint = 1.0;
+constexpr int kInPointFrame = 30;
+
+double levelOf(const QImage& picture) {
+    double sum = 0.0;
+    for (int y = kPatch.top(); y <= kPatch.bottom(); ++y) {
+        for (int x = kPatch.left(); x <= kPatch.right(); ++x) {
+            sum += qGray(picture.pixel(x, y));
+        }
+    }
+    return sum / (kPatch.width() * kPatch.height());
+}
+
+QImage solid(int grey) {
+    QImage image(160, 90, QImage::Format_RGB32);
+    image.fill(qRgb(grey, grey, grey));
+    return image;
+}
+
+class OnAirChanges : public ::testing::Test {
+  protected:
+    OnAirChanges() { surface.setViewSize({double(kView.width()), double(kView.height())}); }
+
+    double clockNow() { return surface.sharedEngine().clock()->timeAt(loop.now()).seconds(); }
+
+    // One output frame: its sound pulled (moving host time by it), then the picture composed.
+    void frame() {
+        device->pull(0);
+        for (auto* chain : {&surface.audioA(), &surface.audioB()}) {
+            ASSERT_TRUE(chain->playerNode()->waitUntilPrepared(20.0)) << "read-ahead stalled";
+        }
+        sound.pull(kFrameBlock, loop.now().seconds());
+        loop.advance(kFrameBlock / kRate);
+        ASSERT_TRUE(platform::media::testing::waitForDecodedAhead(
+            {surface.slotA().player().get(), surface.slotB().player().get()}));
+        loop.runPending();
+        frames.push_back(compositor.render(*surface.rootLayer(), loop.now(), kView));
+    }
+    bool framesUntil(const std::function<bool()>& done) {
+        for (int i = 0; i < 600 && !done() && !HasFatalFailure(); ++i) {
+            loop.waitForPosted(0.002);
+            frame();
+        }
+        return done();
+    }
+    void framesFor(double seconds) {
+        for (int i = 0; i < int(std::lround(seconds * 60.0)) && !HasFatalFailure(); ++i) {
+            frame();
+        }
+    }
+
+    // Starts `clip` from `from` in `slot` as the playback controller does: loaded there, its
+    // clip player started as soon as picture and sound are ready. The start's clock time.
+    // A slot that holds the clip already (a preload) only starts it.
+    double startIn(PlaybackSlot& slot, const std::filesystem::path& clip, double from,
+                   std::optional<double> to = std::nullopt) {
+        if (!slot.player()->current()) {
+            slot.load(clip, from, to, {});
+        }
+        slot.audio().setLevel(0.0f, false);
+        EXPECT_TRUE(framesUntil([&] { return slot.audio().loadFinished(); }));
+        bool ready = false;
+        slot.clipPlayer().play(slot.currentClip(), ItemTime(from), ClockTime(clockNow()),
+                               [&ready](bool r) { ready = r; });
+        EXPECT_TRUE(framesUntil([&] { return ready && slot.clipPlayer().startTime().get(); }));
+        const auto start = slot.clipPlayer().startTime().get();
+        return start ? start->seconds() : 0.0;
+    }
+
+    platform::ManualRunLoop loop;
+    std::shared_ptr<test::NullAudioDevice> device =
+        std::make_shared<test::NullAudioDevice>(kRate, 2, "Null Output", loop.hostClock());
+    test::PulledSound sound{*device, 1.0 / kRate};
+    platform::media::DecodedMediaFactory media{loop};
+    OutputSurface surface{OutputSurface::Services{loop, device, media}};
+    platform::Compositor compositor;
+    std::vector<QImage> frames;
+};
+
+// ---- A take over what is on screen ----
+
+enum class OnScreen { still, midDissolve, loopSeam };
+
+struct TakeRow {
+    const char* name;
+    OnScreen state;
+    bool dissolve;
+    // The clip is cued ahead (loaded into the hidden slot while the picture on air goes on).
+    bool preloaded = false;
+    // The cue is taken as soon as its picture can be shown, and started after.
+    bool atOnce = false;
+};
+
+// Every take over every state, to a clip from its in point: no composed frame is brighter than
+// both its neighbours, a dissolve moves the picture no faster than its own fade could, a cut
+// moves it once, and nothing of the incoming clip from before its in point is ever composed;
+// after a cut every frame is the clip alone, first its in-point frame.
+TEST_F(OnAirChanges, ATakeGoesOnFromThePictureOnScreen) {
+    const TakeRow rows[] = {
+        {"cut over a still", OnScreen::still, false},
+        {"dissolve over a still", OnScreen::still, true},
+        {"cut mid-dissolve", OnScreen::midDissolve, false},
+        {"dissolve mid-dissolve", OnScreen::midDissolve, true},
+        {"cut over a loop seam", OnScreen::loopSeam, false},
+        {"dissolve over a loop seam", OnScreen::loopSeam, true},
+        {"cut to a cue loaded mid-dissolve", OnScreen::midDissolve, false, true},
+        {"dissolve to a cue loaded mid-dissolve", OnScreen::midDissolve, true, true},
+        {"cut at once to a cue loaded mid-dissolve", OnScreen::midDissolve, false, true, true},
+    };
+    const auto& incoming = test::mediaFixtures().rateClip({30, 1});
+    const auto& looping = test::mediaFixtures().rateClip({24, 1});
+    constexpr double kTakeDissolve = 1.0;
+    for (const TakeRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        surface.stopAll();
+        frames.clear();
+        // What is on air: slot A, then (mid-dissolve) slot B fading in over it.
+        surface.prepareForPlay(false);
+        if (row.state == OnScreen::loopSeam) {
+            PlaybackSlot& a = surface.slotA();
+            bool ready = false;
+            auto asset = media.makeAsset(looping.path);
+            a.startLoop(looping.path, asset, media.makeItem(asset), 0.0, 0.5,
+                        [&ready] { ready = true; });
+            ASSERT_TRUE(framesUntil([&] { return ready && a.clipPlayer().startTime().get(); }));
+            surface.prepareForPlay(true);
+            const double start = a.clipPlayer().startTime().get()->seconds();
+            const double seam = start + 0.5 * std::ceil((clockNow() - start) / 0.5 + 1.0);
+            while (clockNow() < seam - 0.05 && !HasFatalFailure()) {
+                frame();
+            }
+        } else {
+            surface.slotA().showStill(solid(120), {});
+            surface.prepareForPlay(true);
+            if (row.state == OnScreen::midDissolve) {
+                surface.slotB().showStill(solid(230), {});
+                surface.dissolve(surface.slotB(), 2.0);
+                framesFor(0.9);
+            }
+        }
+        framesFor(0.1);
+        ASSERT_FALSE(HasFatalFailure());
+        const std::size_t requested = frames.size();
+
+        // The take, as a play request makes it: of the cue loaded ahead, or of its own load.
+        if (row.preloaded) {
+            Cue cue;
+            cue.url = incoming.path;
+            cue.inPoint = kInPoint;
+            surface.loadCue(cue, std::nullopt, {});
+            framesFor(0.2);
+        }
+        surface.prepareForPlay(row.preloaded);
+        PlaybackSlot& in = surface.hiddenSlot();
+        std::size_t taken = 0;
+        if (row.atOnce) {
+            ASSERT_TRUE(framesUntil([&] { return in.playerLayer().readyForDisplay(); }));
+            surface.take({row.dissolve, kTakeDissolve});
+            taken = frames.size();
+            frame();
+            startIn(in, incoming.path, kInPoint);
+        } else {
+            const double start = startIn(in, incoming.path, kInPoint);
+            ASSERT_FALSE(HasFatalFailure());
+            surface.take({row.dissolve, kTakeDissolve}, ClockTime(start));
+            taken = frames.size();
+        }
+        framesFor(kTakeDissolve + 0.3);
+        ASSERT_FALSE(HasFatalFailure());
+
+        std::vector<double> level;
+        for (const QImage& f : frames) {
+            level.push_back(levelOf(f));
+        }
+        // A dissolve's eased fade moves at most about 1.6 times as fast as a straight one.
+        const double fastest = 2.0 * 255.0 / (kTakeDissolve * 60.0) + 2.0;
+        int jumps = 0;
+        // From the last frame before the request on.
+        for (std::size_t i = requested - 1; i + 1 < level.size(); ++i) {
+            if (i > 0) {
+                EXPECT_FALSE(level[i] > level[i - 1] + 3.0 && level[i] > level[i + 1] + 3.0)
+                    << "frame " << i << " flashes: " << level[i - 1] << " " << level[i] << " "
+                    << level[i + 1];
+            }
+            if (std::abs(level[i + 1] - level[i]) > fastest) {
+                ++jumps;
+                EXPECT_TRUE(!row.dissolve && i + 1 >= taken)
+                    << "frame " << i + 1 << " jumps " << level[i] << " -> " << level[i + 1];
+            }
+        }
+        EXPECT_LE(jumps, row.dissolve ? 0 : 1);
+        for (std::size_t i = taken; i < frames.size(); ++i) {
+            const int number = test::readFrameNumber(frames[i]);
+            const bool alone = !row.dissolve || i >= taken + std::size_t(kTakeDissolve * 60.0) + 2;
+            if (alone) {
+                EXPECT_GE(number, kInPointFrame) << "frame " << i << " after the take";
+            }
+            if (number >= 0 && number < kInPointFrame && !(row.state == OnScreen::loopSeam)) {
+                ADD_FAILURE() << "frame " << i << " shows clip frame " << number;
+            }
+        }
+        if (!row.dissolve) {
+            const int first = test::readFrameNumber(frames[taken]);
+            EXPECT_GE(first, kInPointFrame);
+            EXPECT_LE(first, kInPointFrame + 1);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestio::output
