@@ -248,5 +248,69 @@ TEST_F(OnAirChanges, ATakeGoesOnFromThePictureOnScreen) {
     }
 }
 
+// ---- A level set on air ----
+
+struct LevelRow {
+    const char* name;
+    float fromDb;
+    float toDb;
+    bool duringDissolve;
+};
+
+// The tone of the clip on air, read one 1 kHz period (a millisecond) at a time around a change of
+// its level: the old level before, the new one 30 ms after, and between them every period's
+// level within the two and no more than a decibel from the one before (a glide, not a step).
+TEST_F(OnAirChanges, ALevelSetOnAirGlidesFromTheOldToTheNew) {
+    const LevelRow rows[] = {
+        {"up", -6.0f, 0.0f, false},
+        {"down", 0.0f, -6.0f, false},
+        {"up during a dissolve", -6.0f, 0.0f, true},
+        {"down during a dissolve", 0.0f, -6.0f, true},
+    };
+    const auto& clip = test::mediaFixtures().rateClip({30, 1});
+    constexpr std::size_t kPeriod = 48;
+    for (const LevelRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        surface.stopAll();
+        surface.prepareForPlay(false);
+        if (row.duringDissolve) {
+            surface.slotA().showStill(solid(120), {});
+            surface.prepareForPlay(true);
+        }
+        PlaybackSlot& slot = surface.hiddenSlot();
+        startIn(slot, clip.path, 0.0);
+        slot.audio().setLevel(row.fromDb, false);
+        surface.take({row.duringDissolve, 1.0});
+        framesFor(0.2);
+        ASSERT_FALSE(HasFatalFailure());
+        const uint64_t from = sound.pulled();
+        framesFor(0.05);
+        const uint64_t changed = sound.pulled();
+        slot.audio().setLevel(row.toDb, false);
+        framesFor(0.1);
+        ASSERT_FALSE(HasFatalFailure());
+
+        const auto heard = sound.leftFrom(from);
+        const auto levelAt = [&](std::size_t at) {
+            return test::rmsDb(heard.subspan(at, kPeriod)) -
+                   20.0 * std::log10(test::kToneAmplitude / std::sqrt(2.0));
+        };
+        const std::size_t change = changed - from;
+        const double low = std::min(row.fromDb, row.toDb) - 0.3;
+        const double high = std::max(row.fromDb, row.toDb) + 0.3;
+        EXPECT_NEAR(levelAt(change - 2 * kPeriod), row.fromDb, 0.3);
+        double before = levelAt(change - kPeriod);
+        for (std::size_t at = change; at + kPeriod <= heard.size(); at += kPeriod) {
+            const double level = levelAt(at);
+            EXPECT_GE(level, low) << (at - change) / 48.0 << " ms after the change";
+            EXPECT_LE(level, high) << (at - change) / 48.0 << " ms after the change";
+            EXPECT_LE(std::abs(level - before), 1.0)
+                << "a step " << (at - change) / 48.0 << " ms after the change";
+            before = level;
+        }
+        EXPECT_NEAR(levelAt(change + 30 * kPeriod), row.toDb, 0.3);
+    }
+}
+
 }  // namespace
 }  // namespace kestio::output
