@@ -248,28 +248,38 @@ TEST_F(OnAirChanges, ATakeGoesOnFromThePictureOnScreen) {
     }
 }
 
-// ---- A level set on air ----
+// ---- Edits on air ----
 
-struct LevelRow {
+enum class Edit { level, outPoint };
+
+struct EditRow {
     const char* name;
-    float fromDb;
-    float toDb;
+    Edit edit;
+    // A level in dB, or an out point in seconds; the clip is on air from its start, and the edit
+    // comes a second in.
+    float from;
+    float to;
     bool duringDissolve;
 };
 
-// The tone of the clip on air, read one 1 kHz period (a millisecond) at a time around a change of
-// its level: the old level before, the new one 30 ms after, and between them every period's
-// level within the two and no more than a decibel from the one before (a glide, not a step).
-TEST_F(OnAirChanges, ALevelSetOnAirGlidesFromTheOldToTheNew) {
-    const LevelRow rows[] = {
-        {"up", -6.0f, 0.0f, false},
-        {"down", 0.0f, -6.0f, false},
-        {"up during a dissolve", -6.0f, 0.0f, true},
-        {"down during a dissolve", 0.0f, -6.0f, true},
+// Every kind of edit on the clip on air. A level: the tone read one 1 kHz period (a millisecond)
+// at a time is at the old level before, at the new one 30 ms after, and between them every
+// period's level lies within the two and no more than a decibel from the one before (a glide,
+// not a step). An out point: no composed frame from then on is past it, and the picture comes to
+// rest on the frame before it.
+TEST_F(OnAirChanges, AnEditOnAirLandsCleanly) {
+    const EditRow rows[] = {
+        {"level up", Edit::level, -6.0f, 0.0f, false},
+        {"level down", Edit::level, 0.0f, -6.0f, false},
+        {"level up during a dissolve", Edit::level, -6.0f, 0.0f, true},
+        {"level down during a dissolve", Edit::level, 0.0f, -6.0f, true},
+        {"out point after the frame on screen", Edit::outPoint, 0.0f, 1.2f, false},
+        {"out point before the frame on screen", Edit::outPoint, 0.0f, 0.8f, false},
+        {"out point during a dissolve", Edit::outPoint, 0.0f, 1.2f, true},
     };
     const auto& clip = test::mediaFixtures().rateClip({30, 1});
     constexpr std::size_t kPeriod = 48;
-    for (const LevelRow& row : rows) {
+    for (const EditRow& row : rows) {
         SCOPED_TRACE(row.name);
         surface.stopAll();
         surface.prepareForPlay(false);
@@ -278,27 +288,50 @@ TEST_F(OnAirChanges, ALevelSetOnAirGlidesFromTheOldToTheNew) {
             surface.prepareForPlay(true);
         }
         PlaybackSlot& slot = surface.hiddenSlot();
-        startIn(slot, clip.path, 0.0);
-        slot.audio().setLevel(row.fromDb, false);
-        surface.take({row.duringDissolve, 1.0});
-        framesFor(0.2);
+        const double start = startIn(slot, clip.path, 0.0);
+        if (row.edit == Edit::level) {
+            slot.audio().setLevel(row.from, false);
+        }
+        surface.take({row.duringDissolve, 2.0}, ClockTime(start));
+        while (clockNow() < start + 1.0 && !HasFatalFailure()) {
+            frame();
+        }
         ASSERT_FALSE(HasFatalFailure());
-        const uint64_t from = sound.pulled();
-        framesFor(0.05);
+        const uint64_t from = sound.pulled() - 50 * kPeriod;
         const uint64_t changed = sound.pulled();
-        slot.audio().setLevel(row.toDb, false);
-        framesFor(0.1);
+        const std::size_t edited = frames.size();
+        if (row.edit == Edit::level) {
+            slot.audio().setLevel(row.to, false);
+        } else {
+            slot.setEndTime(double(row.to));
+        }
+        framesFor(0.4);
         ASSERT_FALSE(HasFatalFailure());
 
+        if (row.edit == Edit::outPoint) {
+            // The clip's frame before the out point (the frame on screen when that is earlier).
+            const int last = int(std::lround(row.to * 30.0)) - 1;
+            int shown = -1;
+            for (std::size_t i = edited; i < frames.size(); ++i) {
+                const int number = test::readFrameNumber(frames[i]);
+                EXPECT_LE(number, last) << "frame " << i << " is past the out point";
+                if (number >= 0 && !row.duringDissolve) {
+                    EXPECT_GE(number, shown) << "frame " << i << " steps back";
+                    shown = number;
+                }
+            }
+            EXPECT_EQ(test::readFrameNumber(frames.back()), last);
+            continue;
+        }
         const auto heard = sound.leftFrom(from);
         const auto levelAt = [&](std::size_t at) {
             return test::rmsDb(heard.subspan(at, kPeriod)) -
                    20.0 * std::log10(test::kToneAmplitude / std::sqrt(2.0));
         };
         const std::size_t change = changed - from;
-        const double low = std::min(row.fromDb, row.toDb) - 0.3;
-        const double high = std::max(row.fromDb, row.toDb) + 0.3;
-        EXPECT_NEAR(levelAt(change - 2 * kPeriod), row.fromDb, 0.3);
+        const double low = std::min(row.from, row.to) - 0.3;
+        const double high = std::max(row.from, row.to) + 0.3;
+        EXPECT_NEAR(levelAt(change - 2 * kPeriod), row.from, 0.3);
         double before = levelAt(change - kPeriod);
         for (std::size_t at = change; at + kPeriod <= heard.size(); at += kPeriod) {
             const double level = levelAt(at);
@@ -308,7 +341,7 @@ TEST_F(OnAirChanges, ALevelSetOnAirGlidesFromTheOldToTheNew) {
                 << "a step " << (at - change) / 48.0 << " ms after the change";
             before = level;
         }
-        EXPECT_NEAR(levelAt(change + 30 * kPeriod), row.toDb, 0.3);
+        EXPECT_NEAR(levelAt(change + 30 * kPeriod), row.to, 0.3);
     }
 }
 
