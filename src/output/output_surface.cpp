@@ -412,11 +412,14 @@ void OutputSurface::dissolve(PlaybackSlot& to, double duration,
                                      animation(outOpacity, 0.0f));
         }
         transaction.commit();
+        if (fadeHeld) {
+            heldChanged();
+        }
     }
 
     stopOutgoingSound(outgoing, atClockTime);
     if (onDissolveStarted) {
-        onDissolveStarted(incomingIsA, outOpacity, d, begin);
+        onDissolveStarted(incomingIsA, fadeHeld ? 0.0f : outOpacity, d, begin);
     }
 }
 
@@ -497,6 +500,7 @@ void OutputSurface::holdPicture(PlaybackSlot& slot) {
             }
         }
         root_->addSublayer(held_);
+        heldChanged();
         return;
     }
     // The slot and the held picture lie next to each other in z order, with the slot on air
@@ -506,6 +510,7 @@ void OutputSurface::holdPicture(PlaybackSlot& slot) {
     held_->removeAllAnimations();
     held_->setContents(std::move(image));
     held_->setOpacity(1.0f);
+    heldChanged();
 }
 
 void OutputSurface::dropHeld() {
@@ -515,6 +520,13 @@ void OutputSurface::dropHeld() {
     held_->removeAllAnimations();
     held_->removeFromSuperlayer();
     held_.reset();
+    heldChanged();
+}
+
+void OutputSurface::heldChanged() {
+    if (onHeldChanged) {
+        onHeldChanged();
+    }
 }
 
 OutputSurface::LoadedCue OutputSurface::loadCue(Cue next, std::optional<double> outPoint,

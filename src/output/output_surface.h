@@ -152,12 +152,15 @@ class OutputSurface {
     // Receives every finished layer-log line (posted to the run loop).
     std::function<void(const std::string& line)> onLayerLog;
     // Told when a dissolve starts: whether slot A comes in, the outgoing slot's opacity on screen
-    // then, the duration, and the host time the fades begin at.
+    // then (0 when the held picture carries it), the duration, and the host time the fades
+    // begin at.
     std::function<void(bool incomingIsA, float outgoingOpacity, double duration,
                        platform::HostTime beginTime)>
         onDissolveStarted;
     // Told when a cut is made: whether slot A comes in.
     std::function<void(bool incomingIsA)> onCutStarted;
+    // Told after every change of the held picture (see heldLayer()): taken, faded, let go.
+    std::function<void()> onHeldChanged;
 
     // The tree to show: black, clipped to its bounds, slot A's container (z 1) under slot B's
     // (z 2).
@@ -244,6 +247,7 @@ class OutputSurface {
     void releaseHiddenSlot();
     // Everything held at once is let go.
     void dropHeld();
+    void heldChanged();
     // The cue goes on air: the foreground takes it, the background is empty.
     void promoteCue();
 

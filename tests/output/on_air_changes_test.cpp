@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "output/external_monitor_content_view.h"
 #include "output/output_surface.h"
 #include "platform/audio/audio_player_node.h"
 #include "platform/graphics/compositor.h"
@@ -60,7 +61,10 @@ QImage solid(int grey) {
 
 class OnAirChanges : public ::testing::Test {
   protected:
-    OnAirChanges() { surface.setViewSize({double(kView.width()), double(kView.height())}); }
+    OnAirChanges() {
+        surface.setViewSize({double(kView.width()), double(kView.height())});
+        monitor.layout({double(kView.width()), double(kView.height())});
+    }
 
     double clockNow() { return surface.sharedEngine().clock()->timeAt(loop.now()).seconds(); }
 
@@ -76,6 +80,7 @@ class OnAirChanges : public ::testing::Test {
             {surface.slotA().player().get(), surface.slotB().player().get()}));
         loop.runPending();
         frames.push_back(compositor.render(*surface.rootLayer(), loop.now(), kView));
+        mirrored.push_back(compositor.render(*monitor.rootLayer(), loop.now(), kView));
     }
     bool framesUntil(const std::function<bool()>& done) {
         for (int i = 0; i < 600 && !done() && !HasFatalFailure(); ++i) {
@@ -114,8 +119,13 @@ class OnAirChanges : public ::testing::Test {
     test::PulledSound sound{*device, 1.0 / kRate};
     platform::media::DecodedMediaFactory media{loop};
     OutputSurface surface{OutputSurface::Services{loop, device, media}};
+    // The output window's mirror of the surface, on a canvas of the view's size.
+    ExternalMonitorContentView monitor{
+        loop, surface, {double(kView.width()), double(kView.height())}};
     platform::Compositor compositor;
+    // The surface's composed frames and its mirror's, one of each per output frame.
     std::vector<QImage> frames;
+    std::vector<QImage> mirrored;
 };
 
 // ---- A take over what is on screen ----
@@ -155,6 +165,7 @@ TEST_F(OnAirChanges, ATakeGoesOnFromThePictureOnScreen) {
         SCOPED_TRACE(row.name);
         surface.stopAll();
         frames.clear();
+        mirrored.clear();
         // What is on air: slot A, then (mid-dissolve) slot B fading in over it.
         surface.prepareForPlay(false);
         if (row.state == OnScreen::loopSeam) {
@@ -209,41 +220,45 @@ TEST_F(OnAirChanges, ATakeGoesOnFromThePictureOnScreen) {
         framesFor(kTakeDissolve + 0.3);
         ASSERT_FALSE(HasFatalFailure());
 
-        std::vector<double> level;
-        for (const QImage& f : frames) {
-            level.push_back(levelOf(f));
-        }
-        // A dissolve's eased fade moves at most about 1.6 times as fast as a straight one.
-        const double fastest = 2.0 * 255.0 / (kTakeDissolve * 60.0) + 2.0;
-        int jumps = 0;
-        // From the last frame before the request on.
-        for (std::size_t i = requested - 1; i + 1 < level.size(); ++i) {
-            if (i > 0) {
-                EXPECT_FALSE(level[i] > level[i - 1] + 3.0 && level[i] > level[i + 1] + 3.0)
-                    << "frame " << i << " flashes: " << level[i - 1] << " " << level[i] << " "
-                    << level[i + 1];
+        for (const auto* seen : {&frames, &mirrored}) {
+            SCOPED_TRACE(seen == &frames ? "the surface" : "its mirror");
+            std::vector<double> level;
+            for (const QImage& f : *seen) {
+                level.push_back(levelOf(f));
             }
-            if (std::abs(level[i + 1] - level[i]) > fastest) {
-                ++jumps;
-                EXPECT_TRUE(!row.dissolve && i + 1 >= taken)
-                    << "frame " << i + 1 << " jumps " << level[i] << " -> " << level[i + 1];
+            // A dissolve's eased fade moves at most about 1.6 times as fast as a straight one.
+            const double fastest = 2.0 * 255.0 / (kTakeDissolve * 60.0) + 2.0;
+            int jumps = 0;
+            // From the last frame before the request on.
+            for (std::size_t i = requested - 1; i + 1 < level.size(); ++i) {
+                if (i > 0) {
+                    EXPECT_FALSE(level[i] > level[i - 1] + 3.0 && level[i] > level[i + 1] + 3.0)
+                        << "frame " << i << " flashes: " << level[i - 1] << " " << level[i] << " "
+                        << level[i + 1];
+                }
+                if (std::abs(level[i + 1] - level[i]) > fastest) {
+                    ++jumps;
+                    EXPECT_TRUE(!row.dissolve && i + 1 >= taken)
+                        << "frame " << i + 1 << " jumps " << level[i] << " -> " << level[i + 1];
+                }
             }
-        }
-        EXPECT_LE(jumps, row.dissolve ? 0 : 1);
-        for (std::size_t i = taken; i < frames.size(); ++i) {
-            const int number = test::readFrameNumber(frames[i]);
-            const bool alone = !row.dissolve || i >= taken + std::size_t(kTakeDissolve * 60.0) + 2;
-            if (alone) {
-                EXPECT_GE(number, kInPointFrame) << "frame " << i << " after the take";
+            EXPECT_LE(jumps, row.dissolve ? 0 : 1);
+            for (std::size_t i = requested; i < seen->size(); ++i) {
+                const int number = test::readFrameNumber((*seen)[i]);
+                const bool alone = i >= taken && (!row.dissolve ||
+                                                  i >= taken + std::size_t(kTakeDissolve * 60) + 2);
+                if (alone) {
+                    EXPECT_GE(number, kInPointFrame) << "frame " << i << " after the take";
+                }
+                if (number >= 0 && number < kInPointFrame && row.state != OnScreen::loopSeam) {
+                    ADD_FAILURE() << "frame " << i << " shows clip frame " << number;
+                }
             }
-            if (number >= 0 && number < kInPointFrame && !(row.state == OnScreen::loopSeam)) {
-                ADD_FAILURE() << "frame " << i << " shows clip frame " << number;
+            if (!row.dissolve) {
+                const int first = test::readFrameNumber((*seen)[taken]);
+                EXPECT_GE(first, kInPointFrame);
+                EXPECT_LE(first, kInPointFrame + 1);
             }
-        }
-        if (!row.dissolve) {
-            const int first = test::readFrameNumber(frames[taken]);
-            EXPECT_GE(first, kInPointFrame);
-            EXPECT_LE(first, kInPointFrame + 1);
         }
     }
 }
