@@ -42,6 +42,7 @@ std::string decimal(T value) {
 
 // The held picture lies between the two slots.
 constexpr double kHeldZ = 1.5;
+constexpr platform::SizeF kHeldMaxSize{1920.0, 1080.0};
 
 // `layers` (snapshots of sublayers of `root`) as they show at `time` over nothing (no
 // background), in `root`'s bounds drawn at `size`: a picture with their coverage as its alpha,
@@ -479,8 +480,12 @@ void OutputSurface::releaseHiddenSlot() {
 
 void OutputSurface::holdPicture(PlaybackSlot& slot) {
     const RectF bounds = root_->bounds();
-    const QSize size(std::max(1, int(std::ceil(bounds.width))),
-                     std::max(1, int(std::ceil(bounds.height))));
+    // A picture on its way out: composed on this thread at no more than full HD, which keeps
+    // the composition short whatever the output's size.
+    const double scale = std::min({1.0, kHeldMaxSize.width / std::max(bounds.width, 1.0),
+                                   kHeldMaxSize.height / std::max(bounds.height, 1.0)});
+    const QSize size(std::max(1, int(std::ceil(bounds.width * scale))),
+                     std::max(1, int(std::ceil(bounds.height * scale))));
     const platform::HostTime now = loop_.now();
     const Layer& container = *slot.containerLayer();
     if (!held_) {
