@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -98,10 +97,9 @@ class OnAirChanges : public ::testing::Test {
     // Starts `clip` from `from` in `slot` as the playback controller does: loaded there, its
     // clip player started as soon as picture and sound are ready. The start's clock time.
     // A slot that holds the clip already (a preload) only starts it.
-    double startIn(PlaybackSlot& slot, const std::filesystem::path& clip, double from,
-                   std::optional<double> to = std::nullopt) {
+    double startIn(PlaybackSlot& slot, const std::filesystem::path& clip, double from) {
         if (!slot.player()->current()) {
-            slot.load(clip, from, to, {});
+            slot.load(clip, from, std::nullopt, {});
         }
         slot.audio().setLevel(0.0f, false);
         EXPECT_TRUE(framesUntil([&] { return slot.audio().loadFinished(); }));
