@@ -5,6 +5,7 @@
 // picture, and the late pictures of a loop at its seams beside those in mid-pass.
 //
 //   bench_playback_timing --benchmark_filter=FirstFrame
+//   bench_playback_timing --benchmark_filter=FirstSound
 //   bench_playback_timing --benchmark_filter=OutPoint
 //   bench_playback_timing --benchmark_filter=PreloadedCue
 //   bench_playback_timing --benchmark_filter=LoopSeams
@@ -148,6 +149,88 @@ BENCHMARK(BM_PlayToFirstFrame)
     ->ArgName("sound")
     ->Arg(0)
     ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// From play() of a clip with a sound track, not preloaded, to its slot on air and to the first
+// sample of its sound the device plays, from the start (argument 0) or from an in point a second
+// in, between two key frames (argument 1000, in milliseconds): like with like in one run, the
+// slots taking turns. The device renders as the clock moves, a millisecond a look. Counters, in
+// milliseconds of the run loop's clock: play() to the take and to the first sound, and the sound's
+// start after the take (negative: before it).
+void BM_PlayToFirstSound(benchmark::State& state) {
+    kestio::bench::GrainClip grain;
+    grain.sound = true;
+    const fs::path& path = kestio::bench::grainClip(grain);
+    Rig rig;
+    rig.project.banks.resize(1);
+    rig.project.banks[0].slots = {slotFor(path, 25.0), slotFor(path, 25.0)};
+    for (auto& slot : rig.project.banks[0].slots) {
+        if (state.range(0) > 0) {
+            slot.inPoint = double(state.range(0)) / 1000.0;
+        }
+    }
+    int slot = 0;
+    double toTake = 0.0;
+    double toSound = 0.0;
+    double soundAfterTake = 0.0;
+    for (auto _ : state) {
+        auto& target = rig.controller->view().hiddenSlot();
+        rig.device->clearCaptured();
+        const double start = rig.loop.now().seconds();
+        rig.play(slot);
+        std::optional<double> taken;
+        std::optional<double> heard;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!(heard && taken) && std::chrono::steady_clock::now() < deadline) {
+            rig.loop.waitForPosted(0.001);
+            rig.loop.advance(0.001);
+            const double pulledAt = rig.loop.now().seconds();
+            rig.device->pull(48);
+            if (!taken && &rig.controller->view().showingSlot() == &target) {
+                taken = rig.loop.now().seconds();
+            }
+            if (heard || rig.device->captured().empty()) {
+                continue;
+            }
+            const auto& left = rig.device->channel(0);
+            const auto loud = std::find_if(left.end() - std::min<std::ptrdiff_t>(48, left.size()),
+                                           left.end(), [](float v) { return std::abs(v) > 1e-3f; });
+            if (loud != left.end()) {
+                heard = pulledAt + double(loud - (left.end() - 48)) / 48000.0;
+            }
+        }
+        if (!heard || !taken) {
+            state.SkipWithError("the clip's sound never started");
+            return;
+        }
+        toTake += *taken - start;
+        toSound += *heard - start;
+        soundAfterTake += *heard - *taken;
+        state.PauseTiming();
+        rig.controller->handlePostRoll(PostRollMode::black);
+        rig.loop.runPending();
+        // The clip's fade-out is played before the next one is timed.
+        for (int i = 0; i < 100; ++i) {
+            rig.loop.advance(0.001);
+            rig.device->pull(48);
+            rig.loop.runPending();
+        }
+        slot = 1 - slot;
+        state.ResumeTiming();
+    }
+    state.counters["play_to_take_ms"] =
+        benchmark::Counter(toTake * 1e3, benchmark::Counter::kAvgIterations);
+    state.counters["play_to_sound_ms"] =
+        benchmark::Counter(toSound * 1e3, benchmark::Counter::kAvgIterations);
+    state.counters["sound_after_take_ms"] =
+        benchmark::Counter(soundAfterTake * 1e3, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_PlayToFirstSound)
+    ->ArgName("in_point_ms")
+    ->Arg(0)
+    ->Arg(1000)
+    ->Iterations(20)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

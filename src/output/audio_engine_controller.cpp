@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -248,7 +249,15 @@ void AudioEngineController::setLevel(float gainDb, bool muted) {
     const bool silent = muted || !(gainDb > kSilentGainDb);
     // Above 0 dB the sound is boosted as asked: the mix is float, and the output clips what
     // goes over full scale.
-    player_->setVolume(silent ? 0.0f : std::pow(10.0f, gainDb / 20.0f));
+    const float gain = silent ? 0.0f : std::pow(10.0f, gainDb / 20.0f);
+    if (!player_->isPlaying()) {
+        player_->setVolume(gain);  // nothing heard yet: a start begins at this level
+        return;
+    }
+    // A change heard on air glides from the gain in force, whatever it is (a fade's too), to the
+    // new one in a straight line: no step, and nothing beyond either end.
+    player_->rampVolume(gain, kLevelRampSeconds,
+                        platform::ClockTime(std::numeric_limits<double>::quiet_NaN()));
 }
 
 void AudioEngineController::applyEqualizer(const EqualizerSettings& settings) {

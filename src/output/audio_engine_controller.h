@@ -44,6 +44,8 @@ class AudioEngineController {
     static constexpr uint32_t kMeterFrames = 1024;
     // A slot whose gain is at or below this is silent.
     static constexpr float kSilentGainDb = -40.0f;
+    // How long a change of level takes.
+    static constexpr double kLevelRampSeconds = 0.02;
 
     // Attaches the chain's nodes to `engine` (which must outlive the controller) and connects
     // them with effects in 32-bit float, 48 kHz, two channels.
@@ -112,7 +114,8 @@ class AudioEngineController {
 
     // The slot's level: silent when muted or at or below kSilentGainDb, else the gain in dB
     // (above 0 dB too: the mix is float and the output clips what goes over full scale).
-    // Applied where the chain enters the mixer, from the next block.
+    // Applied where the chain enters the mixer from the next block: at once before the chain
+    // plays, ramped over kLevelRampSeconds while it does.
     void setLevel(float gainDb, bool muted);
     // The equaliser's six band gains, at once.
     void applyEqualizer(const EqualizerSettings& settings);

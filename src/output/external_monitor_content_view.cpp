@@ -75,6 +75,11 @@ ExternalMonitorContentView::ExternalMonitorContentView(
             (*self)->performCut(incomingIsA);
         }
     };
+    playerView_.onHeldChanged = [weak] {
+        if (auto self = weak.lock()) {
+            (*self)->followHeld();
+        }
+    };
     playerView_.onDissolveStarted = [weak](bool incomingIsA, float outgoingOpacity, double duration,
                                            platform::HostTime beginTime) {
         if (auto self = weak.lock()) {
@@ -139,6 +144,42 @@ void ExternalMonitorContentView::followContents(Mirror& m) {
     m.still->setOpacity(container.contents().isNull() ? 0.0f : 1.0f);
 }
 
+void ExternalMonitorContentView::followHeld() {
+    const auto& source = playerView_.heldLayer();
+    if (!source) {
+        if (held_) {
+            held_->removeAllAnimations();
+            held_->removeFromSuperlayer();
+            held_.reset();
+        }
+        return;
+    }
+    if (!held_) {
+        held_ = Layer::create(loop_);
+        held_->setZPosition(source->zPosition());
+        held_->setContentsGravity(platform::Gravity::Resize);
+        held_->setFrame(canvas_->bounds());
+        canvas_->addSublayer(held_);
+    }
+    // A slot whose share went into the held picture no longer fades: its unit takes the slot's
+    // level as the surface's slot does. A fade the surface's slot keeps runs on in its unit.
+    for (Mirror* m : {&a_, &b_}) {
+        const Layer& container = *m->source->containerLayer();
+        if (container.animationKeys().empty()) {
+            m->unit->removeAllAnimations();
+            m->unit->setOpacity(container.opacity());
+        }
+    }
+    held_->removeAllAnimations();
+    held_->setContents(source->contents());
+    held_->setOpacity(source->opacity());
+    for (const std::string& key : source->animationKeys()) {
+        if (const auto fade = source->animation(key)) {
+            held_->addAnimation(key, *fade);
+        }
+    }
+}
+
 void ExternalMonitorContentView::syncAll() {
     for (Mirror* m : {&a_, &b_}) {
         m->unit->setOpacity(m->source->containerLayer()->opacity());
@@ -158,6 +199,9 @@ void ExternalMonitorContentView::updateMirrorFrames() {
     // Surface points to canvas pixels (the surface's monitor size) to the canvas layer.
     const double sx = (monitor.width / view.width) * (canvas.width / monitor.width);
     const double sy = (monitor.height / view.height) * (canvas.height / monitor.height);
+    if (held_) {
+        held_->setFrame(canvas_->bounds());
+    }
     for (Mirror* m : {&a_, &b_}) {
         const RectF unit = scaled(m->source->containerLayer()->frame(), sx, sy);
         const RectF video = scaled(m->source->videoLayer()->frame(), sx, sy);

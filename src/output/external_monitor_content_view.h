@@ -12,7 +12,8 @@
 // the surface's transition callbacks make the mirror play its own cut and its own cross-fade,
 // the same fades as the surface's, begun at the same host time, so the audience sees what the
 // operator sees. While a cross-fade runs, the surface's opacity changes are ignored; only the
-// latest transition's end acts.
+// latest transition's end acts. A picture the surface holds between its slots is repeated
+// between the units, with the same level and fades.
 //
 // A window shows rootLayer() through its own presenter and calls layout() after each size
 // change. Everything runs on the run loop's (main) thread.
@@ -106,6 +107,8 @@ class ExternalMonitorContentView {
     void observe(Mirror& m);
     void followOpacity(Mirror& m);
     void followContents(Mirror& m);
+    // The surface's held picture, with its level and its fades, between the two units.
+    void followHeld();
     void endTransitions();
     void finishDissolve(bool toA);
     void log(const std::string& message);
@@ -119,6 +122,8 @@ class ExternalMonitorContentView {
     std::shared_ptr<platform::Layer> canvas_;
     Mirror a_;
     Mirror b_;
+    // While the surface holds a picture (null otherwise).
+    std::shared_ptr<platform::Layer> held_;
     platform::Subscription surfaceBounds_;
     bool isDissolving_ = false;
     // The end step of the cross-fade under way. Every transition cancels or replaces it, so only

@@ -10,6 +10,7 @@
 #include "platform/audio/audio_output_device.h"
 #include "platform/audio/audio_player_node.h"
 #include "platform/graphics/layer.h"
+#include "platform/graphics/layer_snapshot.h"
 #include "platform/graphics/transaction.h"
 #include "platform/runloop/console.h"
 
@@ -39,6 +40,26 @@ std::string decimal(T value) {
     return text;
 }
 
+// The held picture lies between the two slots.
+constexpr double kHeldZ = 1.5;
+constexpr platform::SizeF kHeldMaxSize{1920.0, 1080.0};
+
+// `layers` (snapshots of sublayers of `root`) as they show at `time` over nothing (no
+// background), in `root`'s bounds drawn at `size`: a picture with their coverage as its alpha,
+// which shows over what lies beneath them exactly as they do.
+QImage composedAlone(platform::Compositor& compositor, const Layer& root,
+                     std::vector<std::shared_ptr<const platform::LayerSnapshot>> layers,
+                     platform::HostTime time, QSize size) {
+    auto alone = std::make_shared<platform::LayerSnapshot>(*root.snapshot());
+    alone->background.reset();
+    std::stable_sort(layers.begin(), layers.end(),
+                     [](const auto& a, const auto& b) { return a->zPosition < b->zPosition; });
+    alone->sublayers = std::move(layers);
+    QImage image;
+    compositor.render(*alone, time, size, image);
+    return image;
+}
+
 // Places `slot`'s video layer over the whole of its container.
 void fillContainer(PlaybackSlot& slot) {
     const RectF bounds = slot.containerLayer()->bounds();
@@ -54,7 +75,8 @@ OutputSurface::OutputSurface(Services services)
       media_(services.media),
       engine_(services.audioDevice),
       compositor_(services.loop, services.pool ? *services.pool : platform::WorkerPool::shared()),
-      root_(Layer::create(services.loop)) {
+      root_(Layer::create(services.loop)),
+      heldCompositor_(services.pool ? *services.pool : platform::WorkerPool::shared()) {
     audioA_ = std::make_unique<AudioEngineController>(loop_, engine_, "A");
     audioB_ = std::make_unique<AudioEngineController>(loop_, engine_, "B");
     const SlotServices slotServices{loop_, services.media, compositor_,
@@ -96,6 +118,9 @@ void OutputSurface::setMonitorSize(platform::SizeF size) {
 }
 
 void OutputSurface::layout() {
+    if (held_) {
+        held_->setFrame(root_->bounds());
+    }
     for (PlaybackSlot* slot : {slotA_.get(), slotB_.get()}) {
         const auto& applied = appliedFor(*slot);
         if (applied && applied->clearCount == slot->clearCount()) {
@@ -225,6 +250,7 @@ std::optional<OutputSurface::AppliedGeometry>& OutputSurface::appliedFor(Playbac
 void OutputSurface::cancelTransitions() {
     ++dissolveGeneration_;
     fadeInCleanup_.cancel();
+    dropHeld();
     for (PlaybackSlot* slot : {slotA_.get(), slotB_.get()}) {
         slot->containerLayer()->removeAnimation(PlaybackSlot::kFadeIn);
         slot->containerLayer()->removeAnimation(PlaybackSlot::kFadeOut);
@@ -305,6 +331,15 @@ void OutputSurface::dissolve(PlaybackSlot& to, double duration,
     const auto generation = ++dissolveGeneration_;
     fadeInCleanup_.cancel();
 
+    // A picture held from the take before is part of the outgoing mix. Where the incoming slot
+    // lies beneath it, the slot on air and the held picture become one held picture, which
+    // fades out over the incoming slot from the level it shows now.
+    const bool fadeHeld = held_ && incoming.containerLayer()->zPosition() < kHeldZ;
+    if (fadeHeld) {
+        holdPicture(outgoing);
+        outgoing.containerLayer()->setOpacity(0.0f);
+    }
+
     // The opacities on screen now: a dissolve begun during another goes on from there.
     const float inOpacity = incoming.containerLayer()->presentationOpacity();
     const float outOpacity = outgoing.containerLayer()->presentationOpacity();
@@ -354,6 +389,7 @@ void OutputSurface::dissolve(PlaybackSlot& to, double duration,
             }
             outgoing.containerLayer()->setOpacity(0.0f);
             outgoing.clear();
+            (*self)->dropHeld();
         });
     } else {
         // Slot A, the lower layer, is there at once; B fades out above it and is cleared at the
@@ -368,15 +404,23 @@ void OutputSurface::dissolve(PlaybackSlot& to, double duration,
             outgoing.containerLayer()->setOpacity(0.0f);
             outgoing.containerLayer()->removeAnimation(PlaybackSlot::kFadeOut);
             outgoing.clear();
+            (*self)->dropHeld();
         });
-        transaction.addAnimation(*outgoing.containerLayer(), PlaybackSlot::kFadeOut,
-                                 animation(outOpacity, 0.0f));
+        if (fadeHeld) {
+            transaction.addAnimation(*held_, PlaybackSlot::kFadeOut, animation(1.0f, 0.0f));
+        } else {
+            transaction.addAnimation(*outgoing.containerLayer(), PlaybackSlot::kFadeOut,
+                                     animation(outOpacity, 0.0f));
+        }
         transaction.commit();
+        if (fadeHeld) {
+            heldChanged();
+        }
     }
 
     stopOutgoingSound(outgoing, atClockTime);
     if (onDissolveStarted) {
-        onDissolveStarted(incomingIsA, outOpacity, d, begin);
+        onDissolveStarted(incomingIsA, fadeHeld ? 0.0f : outOpacity, d, begin);
     }
 }
 
@@ -414,20 +458,85 @@ void OutputSurface::stopOutgoingSound(PlaybackSlot& outgoing,
 }
 
 void OutputSurface::prepareForPlay(bool preloaded) {
-    ++dissolveGeneration_;
-    fadeInCleanup_.cancel();
-    slotA_->containerLayer()->removeAllAnimations();
-    slotB_->containerLayer()->removeAllAnimations();
-    showingSlot().containerLayer()->setOpacity(1.0f);
-    hiddenSlot().containerLayer()->setOpacity(0.0f);
+    releaseHiddenSlot();
     if (!preloaded) {
         hiddenSlot().clear();
         background_.reset();
     }
 }
 
+void OutputSurface::releaseHiddenSlot() {
+    ++dissolveGeneration_;
+    fadeInCleanup_.cancel();
+    PlaybackSlot& hidden = hiddenSlot();
+    if (hidden.containerLayer()->presentationOpacity() > 0.0f) {
+        holdPicture(hidden);
+    }
+    // A fade of the slot on air runs on; its end value is the slot's level from now on.
+    showingSlot().containerLayer()->setOpacity(1.0f);
+    hidden.containerLayer()->removeAllAnimations();
+    hidden.containerLayer()->setOpacity(0.0f);
+}
+
+void OutputSurface::holdPicture(PlaybackSlot& slot) {
+    const RectF bounds = root_->bounds();
+    // A picture on its way out: composed on this thread at no more than full HD, which keeps
+    // the composition short whatever the output's size.
+    const double scale = std::min({1.0, kHeldMaxSize.width / std::max(bounds.width, 1.0),
+                                   kHeldMaxSize.height / std::max(bounds.height, 1.0)});
+    const QSize size(std::max(1, int(std::ceil(bounds.width * scale))),
+                     std::max(1, int(std::ceil(bounds.height * scale))));
+    const platform::HostTime now = loop_.now();
+    const Layer& container = *slot.containerLayer();
+    if (!held_) {
+        // The slot's picture alone at full level; its level and its fade go on in the held layer.
+        auto full = std::make_shared<platform::LayerSnapshot>(*container.snapshot());
+        full->opacity = 1.0f;
+        full->animation.reset();
+        QImage image = composedAlone(heldCompositor_, *root_, {full}, now, size);
+        held_ = Layer::create(loop_);
+        held_->setZPosition(kHeldZ);
+        held_->setFrame(bounds);
+        held_->setContents(std::move(image));
+        held_->setOpacity(container.opacity());
+        for (const char* key : {PlaybackSlot::kFadeIn, PlaybackSlot::kFadeOut}) {
+            if (const auto fade = container.animation(key)) {
+                held_->addAnimation(key, *fade);
+            }
+        }
+        root_->addSublayer(held_);
+        heldChanged();
+        return;
+    }
+    // The slot and the held picture lie next to each other in z order, with the slot on air
+    // wholly above or wholly beneath both: as one picture they show the same.
+    QImage image = composedAlone(heldCompositor_, *root_, {container.snapshot(), held_->snapshot()},
+                                 now, size);
+    held_->removeAllAnimations();
+    held_->setContents(std::move(image));
+    held_->setOpacity(1.0f);
+    heldChanged();
+}
+
+void OutputSurface::dropHeld() {
+    if (!held_) {
+        return;
+    }
+    held_->removeAllAnimations();
+    held_->removeFromSuperlayer();
+    held_.reset();
+    heldChanged();
+}
+
+void OutputSurface::heldChanged() {
+    if (onHeldChanged) {
+        onHeldChanged();
+    }
+}
+
 OutputSurface::LoadedCue OutputSurface::loadCue(Cue next, std::optional<double> outPoint,
                                                 const ColorSettings& colors) {
+    releaseHiddenSlot();
     PlaybackSlot& hidden = hiddenSlot();
     hidden.load(next.url, next.inPoint, outPoint, colors);
     next.item = hidden.player()->current();
@@ -445,6 +554,7 @@ bool OutputSurface::isOnAirStopped() const {
 }
 
 void OutputSurface::hideSlots() {
+    dropHeld();
     slotA_->containerLayer()->setOpacity(0.0f);
     slotB_->containerLayer()->setOpacity(0.0f);
 }
@@ -458,6 +568,7 @@ void OutputSurface::cutToStill(const QImage& picture) {
 void OutputSurface::stopAll() {
     ++dissolveGeneration_;
     fadeInCleanup_.cancel();
+    dropHeld();
     for (PlaybackSlot* slot : {slotA_.get(), slotB_.get()}) {
         slot->containerLayer()->removeAllAnimations();
         slot->clear();

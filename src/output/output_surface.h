@@ -42,6 +42,7 @@
 #include "output/slot_cue.h"
 #include "output/video_color_compositor.h"
 #include "platform/audio/audio_engine.h"
+#include "platform/graphics/compositor.h"
 #include "platform/graphics/geometry.h"
 #include "platform/graphics/opacity_animation.h"
 #include "platform/graphics/worker_pool.h"
@@ -128,7 +129,8 @@ class OutputSurface {
         std::shared_ptr<platform::media::PlayerItem> item;
     };
     // Loads `next`'s clip into the hidden slot from its in point (to `outPoint`, with `colors`)
-    // and records it as the cue, with the item loaded for it.
+    // and records it as the cue, with the item loaded for it. What the slot still adds to the
+    // picture on screen (the outgoing side of a dissolve) is held first.
     LoadedCue loadCue(Cue next, std::optional<double> outPoint, const ColorSettings& colors);
     // The level the hidden slot's chain may have now: its cue's own while the cue is on its way
     // to air; none (silent) for a warming cue, a slot fading out or an empty one.
@@ -150,12 +152,15 @@ class OutputSurface {
     // Receives every finished layer-log line (posted to the run loop).
     std::function<void(const std::string& line)> onLayerLog;
     // Told when a dissolve starts: whether slot A comes in, the outgoing slot's opacity on screen
-    // then, the duration, and the host time the fades begin at.
+    // then (0 when the held picture carries it), the duration, and the host time the fades
+    // begin at.
     std::function<void(bool incomingIsA, float outgoingOpacity, double duration,
                        platform::HostTime beginTime)>
         onDissolveStarted;
     // Told when a cut is made: whether slot A comes in.
     std::function<void(bool incomingIsA)> onCutStarted;
+    // Told after every change of the held picture (see heldLayer()): taken, faded, let go.
+    std::function<void()> onHeldChanged;
 
     // The tree to show: black, clipped to its bounds, slot A's container (z 1) under slot B's
     // (z 2).
@@ -197,9 +202,15 @@ class OutputSurface {
     // fades out over the first frames of the fade; the outgoing slot is cleared once hidden.
     void dissolve(PlaybackSlot& to, double duration,
                   std::optional<platform::ClockTime> atClockTime = std::nullopt);
-    // Ends any transition before a new play request: the slot on air fully visible, the hidden
-    // one hidden and, unless `preloaded` (it holds the preloaded clip), cleared.
+    // Readies the hidden slot for a new play request: hidden and, unless `preloaded` (it holds
+    // the preloaded clip), cleared. A transition under way goes on as it is on screen: the slot
+    // on air keeps its fade, and a picture the hidden slot still adds to the mix is held (see
+    // heldLayer()) while the slot takes the next clip.
     void prepareForPlay(bool preloaded);
+    // The picture held between the slots (z 1.5) while the slot that showed it takes the next
+    // clip, with the fade it had; the next take fades it out with the rest of what is on air.
+    // Null while nothing is held (it is then out of the tree).
+    const std::shared_ptr<platform::Layer>& heldLayer() const { return held_; }
     // Stops all output: every pending dissolve step made void, both slots' animations removed
     // and both cleared, slot A marked on air, and the layer-log line "stopAll".
     void stopAll();
@@ -227,6 +238,16 @@ class OutputSurface {
     void stopOutgoingSound(PlaybackSlot& outgoing, std::optional<platform::ClockTime> atClockTime);
     std::optional<AppliedGeometry>& appliedFor(PlaybackSlot& slot);
     void cancelTransitions();
+    // Takes the picture `slot` adds to what is on screen into the held layer: with the slot's
+    // own fade when nothing is held yet, else together with the held picture, as they show now.
+    void holdPicture(PlaybackSlot& slot);
+    // The hidden slot leaves the picture on screen, which stays as it is: what the slot still
+    // adds to it is held, a fade of the slot on air runs on, and no step of a transition under
+    // way touches either slot again.
+    void releaseHiddenSlot();
+    // Everything held at once is let go.
+    void dropHeld();
+    void heldChanged();
     // The cue goes on air: the foreground takes it, the background is empty.
     void promoteCue();
 
@@ -240,6 +261,8 @@ class OutputSurface {
     std::unique_ptr<PlaybackSlot> slotA_;
     std::unique_ptr<PlaybackSlot> slotB_;
     std::shared_ptr<platform::Layer> root_;
+    std::shared_ptr<platform::Layer> held_;
+    platform::Compositor heldCompositor_;
 
     bool isWarming_ = false;
     std::optional<OnAir> foreground_;

@@ -116,6 +116,12 @@ void PlaybackSlot::load(const std::filesystem::path& url, double startTime,
     player_->setRate(0.0f);
     player_->removeAllItems();
     player_->insert(item);
+    // The item opens at the start: it is ready, and its layer shows a picture, only once the
+    // picture there is decoded, never one from before it.
+    if (std::isfinite(startTime) && startTime > 0.0) {
+        item->seek(startTime, 0.0, 0.0);
+    }
+    setEndTime(endTime && *endTime > startTime ? endTime : std::nullopt);
     player_->setAutomaticallyWaitsToMinimizeStalling(false);
     player_->setActionAtItemEnd(media::ActionAtItemEnd::Pause);
 
@@ -123,6 +129,20 @@ void PlaybackSlot::load(const std::filesystem::path& url, double startTime,
     removeStill();
 
     audio_.load(url, startTime, endTime);
+}
+
+void PlaybackSlot::setEndTime(std::optional<double> endTime) {
+    const auto item = player_->current();
+    if (!item) {
+        return;
+    }
+    const bool finite = endTime && std::isfinite(*endTime);
+    const bool passed = finite && item->currentTime() >= *endTime;
+    item->setForwardPlaybackEndTime(finite ? *endTime : std::numeric_limits<double>::quiet_NaN());
+    if (passed) {
+        // The picture on screen is past the new end: the last one before it is shown instead.
+        item->seek(*endTime - kBeforeEnd, 0.0, 0.0);
+    }
 }
 
 void PlaybackSlot::stopLooping() {

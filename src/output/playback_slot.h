@@ -68,6 +68,8 @@ class PlaybackSlot {
     // Read-ahead of a loaded clip and of a loop's passes, in seconds.
     static constexpr double kLoadForwardBuffer = 1.0;
     static constexpr double kLoopForwardBuffer = 3.0;
+    // An end moved behind the picture on screen shows the picture this long before it.
+    static constexpr double kBeforeEnd = 0.001;
     // Animation keys of the surface's dissolves, which clear() removes.
     static constexpr const char* kFadeIn = "fadeIn";
     static constexpr const char* kFadeOut = "fadeOut";
@@ -129,12 +131,16 @@ class PlaybackSlot {
     platform::media::ClipPlayer::Clip currentClip() const;
 
     // Prepares the clip at `url` from `startTime` (seconds) to `endTime` (none: the end) with
-    // `colors`: a new item with 1 s of read-ahead, the only one in the player's queue, its
-    // pictures corrected from the first one on; the video layer shown and any still removed;
-    // the chain starts loading the same span of the clip's sound. Starts nothing and changes no
-    // opacity. A loop under way ends first.
+    // `colors`: a new item with 1 s of read-ahead, the only one in the player's queue, opened at
+    // `startTime` (it shows no picture from before it), its pictures corrected from the first one
+    // on; the video layer shown and any still removed; the chain starts loading the same span of
+    // the clip's sound. Starts nothing and changes no opacity. A loop under way ends first.
     void load(const std::filesystem::path& url, double startTime, std::optional<double> endTime,
               const ColorSettings& colors);
+
+    // The clip loaded ends at `endTime` from now on (none: at its end): its player shows no
+    // picture past it. Nothing without a clip.
+    void setEndTime(std::optional<double> endTime);
 
     // Ends a loop: the pass playing now plays to its end and nothing follows; the observations
     // of a loop and of a readiness wait end.

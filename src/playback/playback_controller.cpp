@@ -1,5 +1,6 @@
 #include "playback/playback_controller.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -197,6 +198,18 @@ void PlaybackController::setPlaybackRate(double rate) {
 }
 void PlaybackController::applySlotVolume(bool muted, float gainDB) {
     transport_->applySlotVolume(muted, gainDB);
+}
+void PlaybackController::applyOutPoint(std::optional<double> outPoint) {
+    PlaybackSlot& showing = showingSlot();
+    if (showing.isStill() || showing.isLooping()) {
+        return;
+    }
+    // An out point at or before the in point is no end, as when the clip was started.
+    const auto data = slotDataOnAir();
+    const double inPoint = data && data->inPoint && std::isfinite(*data->inPoint)
+                               ? std::max(*data->inPoint, 0.0)
+                               : 0.0;
+    showing.setEndTime(outPoint && *outPoint > inPoint ? outPoint : std::nullopt);
 }
 void PlaybackController::updateGeometry(const GeometrySettings& geometry) {
     transport_->updateGeometry(geometry);

@@ -270,6 +270,9 @@ class PlaybackController {
     void skip(int frames, double frameRate);
     void setPlaybackRate(double rate);
     void applySlotVolume(bool muted, float gainDB);
+    // The clip on air (a video, not looping) ends at `outPoint` from now on: its player shows
+    // nothing past it.
+    void applyOutPoint(std::optional<double> outPoint);
     void updateGeometry(const GeometrySettings& geometry);
     void applyColorSettings(const ColorSettings& color);
     void stopTestTone();

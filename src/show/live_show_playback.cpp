@@ -71,6 +71,10 @@ void LiveShowPlayback::applySlotVolume(bool muted, float gainDB) {
     controller_.applySlotVolume(muted, gainDB);
 }
 
+void LiveShowPlayback::applyOutPoint(std::optional<double> outPoint) {
+    controller_.applyOutPoint(outPoint);
+}
+
 void LiveShowPlayback::setPlaybackRate(double rate) {
     controller_.setPlaybackRate(rate);
 }

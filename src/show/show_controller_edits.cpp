@@ -62,6 +62,7 @@ void ShowController::pushOnAirSettings(int bank, int slot, const std::optional<S
     const AudioSettings audio = data->audioSettings;
     const EqualizerSettings equalizer = data->equalizer;
     const ColorSettings color = data->colorSettings;
+    const std::optional<double> outPoint = data->outPoint;
     // A whole record handed again (before is none) leaves the rate alone, as it always has:
     // the player keeps the rate it started with until the rate itself is edited.
     if (before && before->playRate != rate) {
@@ -73,6 +74,10 @@ void ShowController::pushOnAirSettings(int bank, int slot, const std::optional<S
     if (!before || before->audioSettings.isMuted != audio.isMuted ||
         before->audioSettings.masterLevel != audio.masterLevel) {
         playback_.applySlotVolume(audio.isMuted, audio.masterLevel);
+    }
+    // An out point set on air ends the clip there at once, not at the next look of its clock.
+    if (before && before->outPoint != outPoint) {
+        playback_.applyOutPoint(outPoint);
     }
     if (!before || before->equalizer != equalizer) {
         playback_.applyEqualizerToShowingSlot(equalizer);

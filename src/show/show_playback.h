@@ -51,6 +51,8 @@ class ShowPlayback {
     // Flips the global mute and applies the volume of the slot on air.
     virtual void toggleMute(const std::optional<AudioSettings>& onAirAudio) = 0;
     virtual void applySlotVolume(bool muted, float gainDB) = 0;
+    // The clip on air ends at `outPoint` (none: at its end) from now on.
+    virtual void applyOutPoint(std::optional<double> outPoint) = 0;
     // Sets the play rate of the clip on air.
     virtual void setPlaybackRate(double rate) = 0;
     virtual void updateGeometry(const GeometrySettings& geometry) = 0;

@@ -107,6 +107,7 @@ TEST_F(PanelsOnRealParts, FaderSetsTheEngineLevelAndTheMeterShowsATone) {
     QTest::mouseRelease(fader, Qt::LeftButton, {}, QPoint(20, y));
     const float gain = show->project().banks[0].slots[3].audioSettings.masterLevel;
     EXPECT_NEAR(gain, -20.0, 0.3);
+    runFor(0.05);  // the new level glides in first
     EXPECT_NEAR(level() - before, gain, 0.5);
 
     // The tone alone, at -20 dBFS peak, in peak metering.

@@ -75,6 +75,17 @@ void FakeShowPlayback::toggleMute(const std::optional<AudioSettings>& onAirAudio
     muted_ = !muted_.get();
 }
 
+void FakeShowPlayback::applyOutPoint(std::optional<double> outPoint) {
+    std::ostringstream out;
+    out << "out point ";
+    if (outPoint) {
+        out << *outPoint;
+    } else {
+        out << "none";
+    }
+    calls.push_back(out.str());
+}
+
 void FakeShowPlayback::applySlotVolume(bool muted, float gainDB) {
     std::ostringstream out;
     out << "volume " << (muted ? "muted" : "on") << " " << gainDB;

@@ -112,6 +112,10 @@ void RecordingPanelFacade::Playback::applySlotVolume(bool muted, float gainDB) {
     record("volume " + std::string(muted ? "1 " : "0 ") + number(gainDB));
 }
 
+void RecordingPanelFacade::Playback::applyOutPoint(std::optional<double> outPoint) {
+    record("out point " + (outPoint ? number(*outPoint) : std::string("none")));
+}
+
 void RecordingPanelFacade::Playback::setPlaybackRate(double rate) {
     record("rate " + number(rate));
 }

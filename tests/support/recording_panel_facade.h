@@ -132,6 +132,7 @@ class RecordingPanelFacade : public panels::PanelFacade {
         void resume() override;
         void toggleMute(const std::optional<AudioSettings>& onAirAudio) override;
         void applySlotVolume(bool muted, float gainDB) override;
+        void applyOutPoint(std::optional<double> outPoint) override;
         void setPlaybackRate(double rate) override;
         void updateGeometry(const GeometrySettings& geometry) override;
         void applyColorSettings(const ColorSettings& color) override;

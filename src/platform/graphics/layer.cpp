@@ -247,6 +247,17 @@ bool Layer::hasAnimation(const std::string& key) const {
                        [&](const Running& r) { return r.key == key; });
 }
 
+std::optional<OpacityAnimation> Layer::animation(const std::string& key) const {
+    const auto it = std::find_if(animations_.begin(), animations_.end(),
+                                 [&](const Running& r) { return r.key == key; });
+    if (it == animations_.end()) {
+        return std::nullopt;
+    }
+    OpacityAnimation running = it->animation;
+    running.beginTime = it->beginTime;
+    return running;
+}
+
 std::vector<std::string> Layer::animationKeys() const {
     std::vector<std::string> keys;
     keys.reserve(animations_.size());

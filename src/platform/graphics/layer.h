@@ -112,6 +112,9 @@ class Layer : public std::enable_shared_from_this<Layer> {
     void removeAnimation(const std::string& key);
     void removeAllAnimations();
     bool hasAnimation(const std::string& key) const;
+    // The animation under `key` with the begin time it runs from; none without one. Added to
+    // another layer, it goes on there exactly as it runs here.
+    std::optional<OpacityAnimation> animation(const std::string& key) const;
     std::vector<std::string> animationKeys() const;
 
     // Calls `observer` after every set of the property, also when the value is unchanged.
