@@ -26,6 +26,20 @@ bool Transport::isShowingClipRunning() {
     return pc_.showingSlot().clipPlayer().startTime().get().has_value();
 }
 
+void Transport::playOnAir(PlaybackSlot& slot, double from) {
+    const auto now = pc_.view_->sharedEngine().clock()->timeAt(pc_.loop_.now());
+    slot.audio().startEngineIfNeeded();
+    if (slot.isLooping()) {
+        // A loop's clip (its range and passes) was given to the clip player by the slot itself
+        // when the loop started.
+        slot.clipPlayer().seekAndPlay(platform::ItemTime(from), now);
+        return;
+    }
+    // The clip the slot holds now, never one its clip player remembers from an earlier start
+    // (a cue stood by in this slot replaced that one without starting it).
+    slot.clipPlayer().play(slot.currentClip(), platform::ItemTime(from), now);
+}
+
 void Transport::pause() {
     PlaybackSlot& slot = pc_.showingSlot();
     slot.clipPlayer().stop();
@@ -43,9 +57,7 @@ void Transport::resume() {
         if (!std::isfinite(from)) {
             from = pc_.currentTime.get();
         }
-        slot.audio().startEngineIfNeeded();
-        slot.clipPlayer().seekAndPlay(platform::ItemTime(from),
-                                      pc_.view_->sharedEngine().clock()->timeAt(pc_.loop_.now()));
+        playOnAir(slot, from);
     }
     if (pc_.isAudioOnlySlot_ && !pc_.clock_->isAudioRunning() && pc_.currentBankIndex.get()) {
         const auto data = pc_.slotDataOnAir();
@@ -89,8 +101,7 @@ void Transport::seek(double seconds) {
     PlaybackSlot& slot = pc_.showingSlot();
     if (slot.player()->current() && !slot.isStill()) {
         if (isShowingClipRunning()) {
-            slot.clipPlayer().seekAndPlay(
-                platform::ItemTime(t), pc_.view_->sharedEngine().clock()->timeAt(pc_.loop_.now()));
+            playOnAir(slot, t);
         } else {
             slot.player()->seek(t, 0.0, 0.0);
         }
@@ -131,8 +142,7 @@ void Transport::skip(int frames, double frameRate) {
     // The picture follows the sound: a running clip moves both; a paused one only its picture,
     // which its sound follows on resume.
     if (isShowingClipRunning()) {
-        slot.clipPlayer().seekAndPlay(platform::ItemTime(t),
-                                      pc_.view_->sharedEngine().clock()->timeAt(pc_.loop_.now()));
+        playOnAir(slot, t);
     } else {
         slot.player()->seek(t, 0.0, 0.0);
     }
@@ -157,8 +167,7 @@ void Transport::setPlaybackRate(double rate) {
         if (!std::isfinite(from)) {
             from = pc_.currentTime.get();
         }
-        slot.audio().startEngineIfNeeded();
-        slot.clipPlayer().seekAndPlay(platform::ItemTime(from), now);
+        playOnAir(slot, from);
     }
 }
 
@@ -212,6 +221,14 @@ void Transport::standby(int bank, int slot, const std::filesystem::path& url, co
     pc_.currentBankIndex = bank;
     pc_.currentSlotIndex = slot;
     pc_.selectedClipName = data.name;
+    // The cue's own position and length, not those of the clip it replaces.
+    const double clipDuration =
+        data.clipInfo && std::isfinite(data.clipInfo->duration) ? data.clipInfo->duration : 0.0;
+    const std::optional<double> outPoint =
+        data.outPoint && std::isfinite(*data.outPoint) ? data.outPoint : std::nullopt;
+    pc_.currentTime.set(std::isfinite(inPoint) ? std::max(inPoint, 0.0) : 0.0);
+    pc_.duration.set(outPoint.value_or(clipDuration));
+    standbyWatch_ = {outPoint, data.clipInfo ? data.clipInfo->fps : 30.0};
     if (!loaded.item) {
         return;
     }
@@ -249,6 +266,13 @@ void Transport::handleStatusChange(const PlaybackController::ItemPtr& item, Play
             slotPtr->player()->pause();
             pc_.currentURL_ = url;
             pc_.currentTime.set(target);
+            // The cue on air is watched as any clip on air: a resume runs its clock, its out
+            // point and its end.
+            pc_.postRollFired_ = false;
+            if (const auto onAir = slotPtr->player()->current()) {
+                pc_.clock_->watchVideo(*slotPtr, standbyWatch_.outPoint, target, standbyWatch_.fps);
+                pc_.clock_->watchEnd(onAir);
+            }
         });
 }
 

@@ -46,8 +46,17 @@ class Transport {
   private:
     // Whether the showing slot's clip is started (not paused, not still preparing).
     bool isShowingClipRunning();
+    // Starts the clip `slot` holds from clip time `from`, picture and sound together.
+    void playOnAir(output::PlaybackSlot& slot, double from);
+
+    // What the standby cue's clock watches once it is on air.
+    struct StandbyWatch {
+        std::optional<double> outPoint;
+        double fps = 30.0;
+    };
 
     PlaybackController& pc_;
+    StandbyWatch standbyWatch_;
 };
 
 }  // namespace kestio
