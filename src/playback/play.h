@@ -22,8 +22,6 @@ struct Play : std::enable_shared_from_this<Play> {
     // What it plays.
     SlotRef ref;
     std::filesystem::path url;
-    // It has been published as the clip on air (its file is onAirClip()'s).
-    bool published = false;
     // Sound only: its picture is hidden and its clock is the audio-only one.
     bool audioOnly = false;
     // Its post-roll has been set off (at its out point, its end or a loop's release); it is not

@@ -153,8 +153,9 @@ std::optional<output::Cue> PlaybackController::preloadedCue() const {
 
 PlaybackController::OnAirClip PlaybackController::onAirClip() const {
     OnAirClip clip;
-    if (play_->published) {
-        clip.url = play_->url;
+    // What is on air is the output surface's record alone.
+    if (const auto& onAir = view_->foreground()) {
+        clip.url = onAir->url;
     }
     clip.audioOnly = play_->audioOnly;
     clip.inPoint = currentInPoint();
@@ -241,10 +242,19 @@ void PlaybackController::handleStatusChange(const ItemPtr& item, PlaybackSlot& s
         return;
     }
     standbyObserver_.reset();
-    // An item cued by the show itself (not by standby()) is a play of its own.
+    // An item loaded by the show itself (not by standby()) is a play of its own, and the
+    // surface records it as the cue the take puts on air.
     Play* play = play_.get();
     if (play->url != url) {
         play = &beginPlay(play->ref, url);
+    }
+    if (!view_->holdsCue(play->ref, url) && &slot == &hiddenSlot()) {
+        output::Cue cue;
+        cue.ref = play->ref;
+        cue.url = url;
+        cue.state = output::CueState::hiddenPlaying;
+        cue.inPoint = inPoint;
+        view_->cue(std::move(cue));
     }
     transport_->takeStandby(*play, slot, inPoint);
 }
@@ -311,7 +321,6 @@ void PlaybackController::cueFailed(int bank, int slot, const std::string& reason
 }
 
 void PlaybackController::starting(Play& play, const std::string& name, double time, double length) {
-    play.published = true;
     play.postRollFired = false;
     currentBankIndex.set(play.ref.bank);
     currentSlotIndex.set(play.ref.slot);
@@ -329,7 +338,6 @@ void PlaybackController::publishOnAir() {
         publishIdle();
         return;
     }
-    play.published = true;
     currentBankIndex.set(onAir->ref.bank);
     currentSlotIndex.set(onAir->ref.slot);
     selectedClipName.set(data->name);

@@ -217,7 +217,7 @@ class PlaybackController : private PlayEvents {
     bool isLooping() const;
     // What is known of the clip on air, read at once.
     struct OnAirClip {
-        // Its file; none when nothing is on air.
+        // Its file, as the output surface records what is on air; none when nothing is.
         std::optional<std::filesystem::path> url;
         // Sound only: its picture is hidden and its clock is the audio-only one.
         bool audioOnly = false;

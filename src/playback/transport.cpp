@@ -260,7 +260,6 @@ void Transport::takeStandby(Play& play, PlaybackSlot& slot, double inPoint) {
                                 view_.take({});
                             }
                             slotPtr->player()->pause();
-                            current.published = true;
                             now_.currentTime.set(target);
                             // The cue on air is watched as any clip on air: a resume runs its
                             // clock, its out point and its end.
