@@ -303,8 +303,8 @@ void LoopRunner::periodicTime(double time) {
 }
 
 void LoopRunner::release(PostRollMode postRoll) {
-    const auto play = play_.lock();
-    if (!running_ || slot_ == nullptr || !play || play->ended) {
+    const auto play = inForce(play_);
+    if (!running_ || slot_ == nullptr || !play) {
         return;
     }
     if (!slot_->isLooping()) {

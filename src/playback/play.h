@@ -1,7 +1,7 @@
 #pragma once
 
 // One play: the slot a play, a standby or a failed cue's return put on its way to air, from its
-// file, with what it has published and what its clocks have decided. The controller holds the
+// file, with what its paths and clocks have decided for it. The controller holds the
 // play in force and nothing else holds it strongly; every deferred step of a play holds it weakly
 // (stepOf), so once a newer play, a black or a standby has begun, the steps of the older one do
 // nothing. A step under way keeps its play alive to its end; `ended` tells it that a newer play
@@ -29,13 +29,19 @@ struct Play : std::enable_shared_from_this<Play> {
     bool postRollFired = false;
 };
 
+// The play `weak` holds while it is still in force; none once it has ended or gone.
+inline std::shared_ptr<Play> inForce(const std::weak_ptr<Play>& weak) {
+    auto play = weak.lock();
+    return play && !play->ended ? play : nullptr;
+}
+
 // `step` as a deferred step of `play`: it runs only while `play` is still the play in force, with
 // the arguments it is called with (after the play itself, when it takes it).
 template <class Step>
 auto stepOf(std::weak_ptr<Play> play, Step step) {
     return [weak = std::move(play), step = std::move(step)](auto&&... args) mutable {
-        const auto current = weak.lock();
-        if (!current || current->ended) {
+        const auto current = inForce(weak);
+        if (!current) {
             return;
         }
         if constexpr (std::is_invocable_v<Step&, Play&, decltype(args)...>) {

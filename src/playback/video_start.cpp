@@ -205,8 +205,8 @@ void VideoStart::showWhenReady(const StartContext& context) {
 }
 
 void VideoStart::deferredStart(const StartContext& context) {
-    const auto play = context.play.lock();
-    if (!play || play->ended || *context.started) {
+    const auto play = inForce(context.play);
+    if (!play || *context.started) {
         return;
     }
     *context.started = true;
