@@ -34,6 +34,9 @@ std::optional<double> finiteOrNone(const std::optional<double>& value) {
 void PlaybackController::play(int bank, int slot, const std::filesystem::path& url,
                               const SlotData& data, platform::SizeF monitorSize) {
     view_->setMonitorSize(monitorSize);
+    // An audio-only clip's clock stops at any play request, a warm-up's too.
+    clock_->stopAudio();
+    play_->audioOnly = false;
     if (isWarming()) {
         if (data.mediaType == MediaType::video) {
             warmUp_->warm(bank, slot, url, data);
