@@ -1,11 +1,11 @@
+#include "playback/clip_clock.h"
+
 #include <cmath>
 #include <utility>
 
-#include "output/output_surface.h"
 #include "output/playback_slot.h"
 #include "platform/media/queue_player.h"
-#include "playback/clip_clock.h"
-#include "playback/playback_controller.h"
+#include "playback/post_roll_policy.h"
 
 namespace kestio {
 
@@ -18,11 +18,11 @@ constexpr double kDurationEpsilon = 0.001;
 constexpr double kEndEpsilon = 1e-6;
 }  // namespace
 
-ClipClock::ClipClock(PlaybackController& controller, platform::RunLoop& loop)
-    : pc_(controller), loop_(loop) {}
+ClipClock::ClipClock(platform::RunLoop& loop, NowPlaying now, const PostRollPolicy& policy,
+                     PlayEvents& events)
+    : loop_(loop), now_(now), policy_(policy), events_(events) {}
 
 ClipClock::~ClipClock() {
-    alive_.reset();
     stop();
 }
 
@@ -37,17 +37,21 @@ void ClipClock::stop() {
     watchedPlayer_.reset();
 }
 
-void ClipClock::resumeStill() {
+bool ClipClock::isOnAir() const {
+    return now_.currentBankIndex.get() && now_.currentSlotIndex.get();
+}
+
+void ClipClock::resumeStill(Play& play) {
     const platform::HostTime startedAt = stillStartedAt_;
     const double length = stillDuration_;
-    startStill(std::max(length - (loop_.now() - startedAt), 0.0));
+    startStill(play, std::max(length - (loop_.now() - startedAt), 0.0));
     stillStartedAt_ = startedAt;
     stillDuration_ = length;
 }
 
-void ClipClock::watchAudio(output::PlaybackSlot& slot, double start, double end) {
+void ClipClock::watchAudio(Play& play, output::PlaybackSlot& slot, double start, double end) {
     audioSlot_ = &slot;
-    startAudio(start, end);
+    startAudio(play, start, end);
 }
 
 void ClipClock::stopAudio() {
@@ -55,138 +59,108 @@ void ClipClock::stopAudio() {
     audioEndTimer_.cancel();
 }
 
-void ClipClock::watchVideo(output::PlaybackSlot& slot, std::optional<double> outPoint,
+void ClipClock::watchVideo(Play& play, output::PlaybackSlot& slot, std::optional<double> outPoint,
                            double inPoint, double fps) {
     timeObserver_.reset();
     outPointObserver_.reset();
-    const uint64_t generation = pc_.playGeneration_;
     auto& player = *slot.player();
     if (outPoint && inPoint < *outPoint) {
         // A frame rate that is unknown (0) or not a number counts as 30, not as 1 frame a second.
         const double rate = std::isfinite(fps) && fps > 0.0 ? std::max(fps, 1.0) : 30.0;
         const double target = std::max(*outPoint - 1.0 / rate, inPoint);
         outPointObserver_ = player.addBoundaryTimeObserver(
-            {target}, [this, generation] { outPointReached(generation); });
+            {target}, stepOf(play, [this](Play& current) { outPointReached(current); }));
     }
     timeObserver_ = player.addPeriodicTimeObserver(
-        kClockPeriod, [this, generation](double time) { periodicTime(generation, time); });
+        kClockPeriod,
+        stepOf(play, [this](Play& current, double time) { periodicTime(current, time); }));
     watchedPlayer_ = slot.player();
 }
 
-void ClipClock::outPointReached(uint64_t generation) {
-    if (generation != pc_.playGeneration_ || !watchedPlayer_ || pc_.postRollFired_ ||
-        watchedPlayer_->rateValue() == 0.0f) {
+void ClipClock::outPointReached(Play& play) {
+    if (!watchedPlayer_ || play.postRollFired || watchedPlayer_->rateValue() == 0.0f) {
         return;
     }
-    pc_.postRollFired_ = true;
-    pc_.currentTime.set(watchedPlayer_->currentTime());
-    loop_.post([weak = weakSelf(), this, generation] {
-        if (weak.lock()) {
-            firePostRollForCurrentSlot(generation);
+    play.postRollFired = true;
+    now_.currentTime.set(watchedPlayer_->currentTime());
+    loop_.post(stepOf(play, [this] {
+        if (isOnAir()) {
+            events_.postRollDueOnAir();
         }
-    });
+    }));
 }
 
-void ClipClock::periodicTime(uint64_t generation, double time) {
-    if (generation != pc_.playGeneration_ || !watchedPlayer_) {
+void ClipClock::periodicTime(Play& play, double time) {
+    if (!watchedPlayer_) {
         return;
     }
     const auto item = watchedPlayer_->current();
-    if (!item || pc_.isSeeking) {
+    if (!item || now_.isSeeking) {
         return;
     }
-    pc_.currentTime.set(time);
+    now_.currentTime.set(time);
     double itemDuration = item->duration();
     if (std::isnan(itemDuration)) {
         itemDuration = 1.0;
     }
-    if (std::fabs(itemDuration - pc_.duration.get()) > kDurationEpsilon) {
-        pc_.duration.set(itemDuration);
+    if (std::fabs(itemDuration - now_.duration.get()) > kDurationEpsilon) {
+        now_.duration.set(itemDuration);
     }
-    if (!pc_.currentBankIndex.get() || !pc_.currentSlotIndex.get() || pc_.postRollFired_) {
+    if (!isOnAir() || play.postRollFired) {
         return;
     }
-    const int bank = *pc_.currentBankIndex.get();
-    const int slot = *pc_.currentSlotIndex.get();
+    const SlotRef onAir{*now_.currentBankIndex.get(), *now_.currentSlotIndex.get()};
     // Only a running clip decides: a paused or frozen one waits.
     if (watchedPlayer_->rateValue() != 0.0f &&
-        pc_.postRoll_.isDueBeforeTheEnd(SlotRef{bank, slot}, time, itemDuration)) {
-        pc_.postRollFired_ = true;
-        loop_.post([weak = weakSelf(), this, generation, bank, slot] {
-            if (weak.lock()) {
-                firePostRoll(generation, bank, slot);
+        policy_.isDueBeforeTheEnd(onAir, time, itemDuration)) {
+        play.postRollFired = true;
+        loop_.post(stepOf(play, [this, onAir] {
+            // Only while that slot is still on air.
+            if (now_.currentBankIndex.get() == onAir.bank &&
+                now_.currentSlotIndex.get() == onAir.slot) {
+                events_.postRollDue(policy_.atEnd(onAir));
             }
-        });
+        }));
     }
 }
 
-void ClipClock::firePostRollForCurrentSlot(uint64_t generation) {
-    if (generation != pc_.playGeneration_ || !pc_.currentBankIndex.get() ||
-        !pc_.currentSlotIndex.get()) {
+void ClipClock::watchEnd(Play& play, const std::shared_ptr<platform::media::PlayerItem>& item) {
+    endObserver_ =
+        item->onDidPlayToEnd(stepOf(play, [this](Play& current) { itemDidPlayToEnd(current); }));
+}
+
+void ClipClock::itemDidPlayToEnd(Play& play) {
+    if (!isOnAir() || play.postRollFired) {
         return;
     }
-    pc_.handlePostRoll(pc_.postRollModeOnAir());
+    play.postRollFired = true;
+    events_.postRollDueOnAir();
 }
 
-void ClipClock::firePostRoll(uint64_t generation, int bank, int slot) {
-    // Only for the clip it was decided for, and only while that slot is still on air.
-    if (generation != pc_.playGeneration_ || pc_.currentBankIndex.get() != bank ||
-        pc_.currentSlotIndex.get() != slot) {
-        return;
-    }
-    pc_.handlePostRoll(pc_.postRoll_.atEnd(SlotRef{bank, slot}));
-}
-
-void ClipClock::watchEnd(const std::shared_ptr<platform::media::PlayerItem>& item) {
-    const uint64_t generation = pc_.playGeneration_;
-    endObserver_ = item->onDidPlayToEnd([this, generation] { itemDidPlayToEnd(generation); });
-}
-
-void ClipClock::itemDidPlayToEnd(uint64_t generation) {
-    if (generation != pc_.playGeneration_ || !pc_.currentBankIndex.get() ||
-        !pc_.currentSlotIndex.get() || pc_.postRollFired_) {
-        return;
-    }
-    pc_.postRollFired_ = true;
-    pc_.handlePostRoll(pc_.postRollModeOnAir());
-}
-
-void ClipClock::startStill(double seconds) {
+void ClipClock::startStill(Play& play, double seconds) {
     stillTimer_.cancel();
     stillEndTimer_.cancel();
-    const uint64_t generation = pc_.playGeneration_;
     stillStartedAt_ = loop_.now();
     stillDuration_ = std::isfinite(seconds) && seconds > 0.0 ? seconds : 0.0;
-    stillTimer_ = loop_.every(kClockPeriod, [weak = weakSelf(), this, generation] {
-        if (weak.lock()) {
-            stillTick(generation);
-        }
-    });
+    stillTimer_ = loop_.every(kClockPeriod, stepOf(play, [this] { stillTick(); }));
     // The end comes exactly at the duration on the host clock, not at the next tick after it.
-    stillEndTimer_ = loop_.after(stillDuration_, [weak = weakSelf(), this, generation] {
-        if (weak.lock()) {
-            stillTick(generation);
-        }
-    });
+    stillEndTimer_ = loop_.after(stillDuration_, stepOf(play, [this] { stillTick(); }));
 }
 
-void ClipClock::stillTick(uint64_t generation) {
-    if (generation != pc_.playGeneration_) {
-        return;
-    }
+void ClipClock::stillTick() {
     const double elapsed = loop_.now() - stillStartedAt_;
-    pc_.currentTime.set(std::min(elapsed, stillDuration_));
+    now_.currentTime.set(std::min(elapsed, stillDuration_));
     if (elapsed < stillDuration_) {
         return;
     }
     stillTimer_.cancel();
     stillEndTimer_.cancel();
-    if (pc_.currentBankIndex.get() && pc_.currentSlotIndex.get()) {
-        pc_.handlePostRoll(pc_.postRollModeOnAir());
+    if (isOnAir()) {
+        events_.postRollDueOnAir();
     }
 }
 
-void ClipClock::startAudio(double start, double end) {
+void ClipClock::startAudio(Play& play, double start, double end) {
     audioTimer_.cancel();
     audioEndTimer_.cancel();
     outPointObserver_.reset();
@@ -195,35 +169,30 @@ void ClipClock::startAudio(double start, double end) {
     if (audioSlot_ == nullptr) {
         return;
     }
-    const uint64_t generation = pc_.playGeneration_;
-    audioTimer_ = loop_.every(kClockPeriod, [weak = weakSelf(), this, generation] {
-        if (weak.lock()) {
-            audioTick(generation);
-        }
-    });
+    const auto tick = stepOf(play, [this](Play& current) { audioTick(current); });
+    audioTimer_ = loop_.every(kClockPeriod, tick);
     // The end is a boundary on the player's time, which follows the sound heard.
-    outPointObserver_ = audioSlot_->player()->addBoundaryTimeObserver(
-        {end}, [this, generation] { audioTick(generation); });
+    outPointObserver_ = audioSlot_->player()->addBoundaryTimeObserver({end}, tick);
 }
 
-void ClipClock::audioTick(uint64_t generation) {
-    if (generation != pc_.playGeneration_ || audioSlot_ == nullptr) {
+void ClipClock::audioTick(Play& play) {
+    if (audioSlot_ == nullptr) {
         return;
     }
     const double position = audioSlot_->player()->currentTime();
-    pc_.currentTime.set(std::min(position, audioEnd_));
+    now_.currentTime.set(std::min(position, audioEnd_));
     if (position < audioEnd_ - kEndEpsilon) {
         return;
     }
     audioTimer_.cancel();
     outPointObserver_.reset();
-    if (!pc_.postRollFired_) {
-        pc_.postRollFired_ = true;
-        loop_.post([weak = weakSelf(), this, generation] {
-            if (weak.lock()) {
-                firePostRollForCurrentSlot(generation);
+    if (!play.postRollFired) {
+        play.postRollFired = true;
+        loop_.post(stepOf(play, [this] {
+            if (isOnAir()) {
+                events_.postRollDueOnAir();
             }
-        });
+        }));
     }
 }
 

@@ -9,15 +9,17 @@
 //
 // Owns: the watchers of the clip on air (position, out point, end), the still and audio-only
 // clocks and their timers. What follows the end is the post-roll policy's answer, read when the
-// end comes; the controller carries it out. The controller's removeObservers() ends it all.
+// end comes; it is reported as due, and the controller carries it out. Every watcher acts for
+// the play it was started for only; stop() ends them all.
 
-#include <cstdint>
 #include <memory>
 #include <optional>
 
 #include "platform/runloop/published.h"
 #include "platform/runloop/run_loop.h"
 #include "platform/runloop/time_types.h"
+#include "playback/play.h"
+#include "playback/play_events.h"
 
 namespace kestio::platform::media {
 class PlayerItem;
@@ -29,28 +31,29 @@ class PlaybackSlot;
 
 namespace kestio {
 
-class PlaybackController;
+class PostRollPolicy;
 
 class ClipClock {
   public:
-    ClipClock(PlaybackController& controller, platform::RunLoop& loop);
+    ClipClock(platform::RunLoop& loop, NowPlaying now, const PostRollPolicy& policy,
+              PlayEvents& events);
     ~ClipClock();
     ClipClock(const ClipClock&) = delete;
     ClipClock& operator=(const ClipClock&) = delete;
 
     // A video on `slot`: its position published, its out point (a frame ahead) and its end
     // watched.
-    void watchVideo(output::PlaybackSlot& slot, std::optional<double> outPoint, double inPoint,
-                    double fps);
-    void watchEnd(const std::shared_ptr<platform::media::PlayerItem>& item);
+    void watchVideo(Play& play, output::PlaybackSlot& slot, std::optional<double> outPoint,
+                    double inPoint, double fps);
+    void watchEnd(Play& play, const std::shared_ptr<platform::media::PlayerItem>& item);
     // A still on air for `seconds` from now, on the host clock.
-    void startStill(double seconds);
+    void startStill(Play& play, double seconds);
     // The still clock goes on as it was (its start and length kept).
-    void resumeStill();
+    void resumeStill(Play& play);
     // The audio-only clip on `slot`, from clip time `start` to `end`; startAudio() alone starts
     // the slot's clock again from `start`.
-    void watchAudio(output::PlaybackSlot& slot, double start, double end);
-    void startAudio(double start, double end);
+    void watchAudio(Play& play, output::PlaybackSlot& slot, double start, double end);
+    void startAudio(Play& play, double start, double end);
     void stopAudio();
     bool isAudioRunning() const { return audioTimer_.active(); }
     // The end the audio-only clock runs to.
@@ -60,17 +63,17 @@ class ClipClock {
     void stop();
 
   private:
-    void outPointReached(std::uint64_t generation);
-    void periodicTime(std::uint64_t generation, double time);
-    void firePostRollForCurrentSlot(std::uint64_t generation);
-    void firePostRoll(std::uint64_t generation, int bank, int slot);
-    void itemDidPlayToEnd(std::uint64_t generation);
-    void stillTick(std::uint64_t generation);
-    void audioTick(std::uint64_t generation);
-    std::weak_ptr<bool> weakSelf() const { return alive_; }
+    void outPointReached(Play& play);
+    void periodicTime(Play& play, double time);
+    void itemDidPlayToEnd(Play& play);
+    void stillTick();
+    void audioTick(Play& play);
+    bool isOnAir() const;
 
-    PlaybackController& pc_;
     platform::RunLoop& loop_;
+    NowPlaying now_;
+    const PostRollPolicy& policy_;
+    PlayEvents& events_;
     platform::Subscription timeObserver_;
     platform::Subscription outPointObserver_;
     platform::Subscription endObserver_;
@@ -88,7 +91,6 @@ class ClipClock {
     double audioEnd_ = 0.0;
     // The slot an audio-only clip plays in (its player's time is the clip's position).
     output::PlaybackSlot* audioSlot_ = nullptr;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace kestio

@@ -10,13 +10,15 @@
 #include "platform/runloop/console.h"
 #include "playback/clip_engine_format.h"
 #include "playback/loop_runner.h"
-#include "playback/playback_controller.h"
 #include "playback/playback_text.h"
 #include "playback/post_roll_policy.h"
+#include "playback/slot_sound.h"
 #include "playback/video_start.h"
 #include "playback/warm_up.h"
 
 namespace kestio {
+
+using output::PlaybackSlot;
 
 namespace {
 // The position observer's interval.
@@ -75,8 +77,9 @@ struct LoopRunner::ReadyWait {
     }
 };
 
-LoopRunner::LoopRunner(PlaybackController& controller, platform::RunLoop& loop)
-    : pc_(controller), loop_(loop) {}
+LoopRunner::LoopRunner(platform::RunLoop& loop, output::OutputSurface& view, NowPlaying now,
+                       PlayEvents& events, Parts parts)
+    : loop_(loop), view_(view), now_(now), events_(events), parts_(parts) {}
 
 LoopRunner::~LoopRunner() {
     alive_.reset();
@@ -90,39 +93,41 @@ void LoopRunner::stop() {
     endObserver_.reset();
 }
 
-void LoopRunner::adopt(PlaybackSlot& slot, std::optional<double> outPoint) {
+void LoopRunner::adopt(Play& play, PlaybackSlot& slot, std::optional<double> outPoint) {
     running_ = true;
     slot_ = &slot;
-    watch(slot, outPoint);
+    play_ = play.weak_from_this();
+    watch(play, slot, outPoint);
 }
 
-void LoopRunner::start(int bank, int slot, const std::filesystem::path& url, const SlotData& data) {
+void LoopRunner::start(Play& play, const SlotData& data) {
+    const std::filesystem::path url = play.url;
     const double inPoint = std::max(finitePoint(data.inPoint).value_or(0.0), 0.0);
     const auto outPoint = finitePoint(data.outPoint);
     const platform::HostTime startedAt = loop_.now();
-    pc_.removeObservers();
+    stop();
     running_ = true;
-    const uint64_t generation = pc_.playGeneration_;
-    PlaybackSlot& target = pc_.hiddenSlot();
+    play_ = play.weak_from_this();
+    PlaybackSlot& target = view_.hiddenSlot();
     slot_ = &target;
-    applyClipEngineFormat(*pc_.view_, data);
+    applyClipEngineFormat(view_, data);
     // The clip on air keeps its sound until the switch, where the surface ends it with its
     // picture (a cut at once, a dissolve by fading it out).
     target.audio().applyEqualizer(data.equalizer);
     // The chain's level, with the output mute as it is when applied (the operator may flip it
     // while the loop is starting).
     const auto applyLevel = [this, settings = data.audioSettings](PlaybackSlot& chainSlot) {
-        pc_.applySlotLevel(chainSlot, settings);
+        parts_.sound.applyLevel(chainSlot, settings);
     };
 
-    pc_.publishStarting(bank, slot, url, data.name, inPoint, outPoint.value_or(0.0));
+    events_.starting(play, data.name, inPoint, outPoint.value_or(0.0));
 
     const auto elapsedMs = [this, startedAt] {
         return std::to_string(int64_t((loop_.now() - startedAt) * 1000.0));
     };
     const auto placePicture = [this, &target, geometry = data.geometry] {
-        double width = pc_.view_->monitorSize().width;
-        double height = pc_.view_->monitorSize().height;
+        double width = view_.monitorSize().width;
+        double height = view_.monitorSize().height;
         if (const auto item = target.player()->current()) {
             const QSize size = item->presentationSize();
             if (size.width() != 0 || size.height() != 0) {
@@ -130,13 +135,13 @@ void LoopRunner::start(int bank, int slot, const std::filesystem::path& url, con
                 height = size.height();
             }
         }
-        pc_.view_->applyGeometry(geometry, target, width, height);
+        view_.applyGeometry(geometry, target, width, height);
     };
 
     // A loop always starts at its in point: whatever the hidden slot ran before (a warm-up's
     // loop, a preload) was cleared by the play entry, and the clip is loaded here.
-    pc_.log("LoopVideo 開始: " + data.name + " IN=" + shortestDouble(inPoint) + " OUT=" +
-            (outPoint ? "Optional(" + shortestDouble(*outPoint) + ")" : std::string("nil")));
+    events_.log("LoopVideo 開始: " + data.name + " IN=" + shortestDouble(inPoint) + " OUT=" +
+                (outPoint ? "Optional(" + shortestDouble(*outPoint) + ")" : std::string("nil")));
     applyLevel(target);
     // The clip is loaded colour-corrected from its first picture; its item is the template the
     // looper copies for each pass.
@@ -144,56 +149,58 @@ void LoopRunner::start(int bank, int slot, const std::filesystem::path& url, con
     const auto item = target.player()->current();
     if (!item) {
         platform::Console::log("loop: no item for " + url.string());
-        pc_.log("LoopVideo 開始できません: " + data.name);
+        events_.log("LoopVideo 開始できません: " + data.name);
         return;
     }
     item->setPreferredForwardBufferDuration(kLoopTemplateBuffer);
-    watch(target, outPoint);
+    watch(play, target, outPoint);
     target.startLoop(
         url, item->asset(), item, inPoint, outPoint,
-        [weak = weakSelf(), this, generation, targetPtr = &target, data, applyLevel, elapsedMs,
-         placePicture] {
-            if (!weak.lock() || generation != pc_.playGeneration_) {
-                return;
-            }
-            pc_.log("LoopVideo readyToPlay: " + data.name + " +" + elapsedMs() + "ms");
+        stepOf(play, [this, targetPtr = &target, data, applyLevel, elapsedMs,
+                      placePicture](Play& current) {
+            events_.log("LoopVideo readyToPlay: " + data.name + " +" + elapsedMs() + "ms");
             placePicture();
             // The sound runs with the picture on the slot's clip player.
             applyLevel(*targetPtr);
             targetPtr->audio().startEngineIfNeeded();
-            cutWhenReady(generation, *targetPtr, data.transitionMode, data.dissolveDuration,
-                         [this, name = data.name, elapsedMs] {
-                             pc_.log("LoopVideo 表示切り替え: " + name + " +" + elapsedMs() + "ms");
-                         });
+            cutWhenReady(
+                current, *targetPtr, data.transitionMode, data.dissolveDuration,
+                [this, name = data.name, elapsedMs] {
+                    events_.log("LoopVideo 表示切り替え: " + name + " +" + elapsedMs() + "ms");
+                });
             // The slot's post-roll may have changed while the loop was starting:
             // the loop runs, so a release can end it now.
-            if (const PostRollMode mode = pc_.postRollModeOnAir();
-                mode != PostRollMode::loop && generation == pc_.playGeneration_) {
+            if (const PostRollMode mode = postRollModeOnAir();
+                mode != PostRollMode::loop && !current.ended) {
                 release(mode);
             }
-        });
+        }));
 }
 
-void LoopRunner::cutWhenReady(uint64_t generation, PlaybackSlot& slot, TransitionMode transition,
+PostRollMode LoopRunner::postRollModeOnAir() const {
+    if (!now_.currentBankIndex.get() || !now_.currentSlotIndex.get()) {
+        return PostRollMode::freeze;
+    }
+    return parts_.policy.atEnd(SlotRef{*now_.currentBankIndex.get(), *now_.currentSlotIndex.get()});
+}
+
+void LoopRunner::cutWhenReady(Play& play, PlaybackSlot& slot, TransitionMode transition,
                               double dissolveDuration, std::function<void()> onReady) {
     const bool dissolve = transition == TransitionMode::dissolve;
-    auto switchStep = [weak = weakSelf(), this, generation, slotPtr = &slot, dissolve,
-                       dissolveDuration, onReady = std::move(onReady)] {
-        if (!weak.lock() || generation != pc_.playGeneration_) {
-            return;
-        }
+    auto switchStep = stepOf(play, [this, slotPtr = &slot, dissolve, dissolveDuration,
+                                    onReady = std::move(onReady)](Play& current) {
         if (onReady) {
             onReady();
         }
-        pc_.warmUp_->signalReady();
-        pc_.video_->requestLayerSwitch(
-            generation, VideoStart::LayerSwitch{dissolve, slotPtr, dissolveDuration});
-    };
+        parts_.warmUp.signalReady();
+        parts_.video.requestLayerSwitch(
+            current, VideoStart::LayerSwitch{dissolve, slotPtr, dissolveDuration});
+    });
     if (readyWait_) {
         readyWait_->end();
         readyWait_.reset();
     }
-    if (pc_.view_->isWarming() || pc_.video_->isReadyToSwitch(slot, dissolve)) {
+    if (view_.isWarming() || parts_.video.isReadyToSwitch(slot, dissolve)) {
         switchStep();
         return;
     }
@@ -202,7 +209,7 @@ void LoopRunner::cutWhenReady(uint64_t generation, PlaybackSlot& slot, Transitio
     readyWait_ = wait;
     std::weak_ptr<ReadyWait> weakWait = wait;
     // Runs the switch step once, for this wait and this play only.
-    auto fire = [weak = weakSelf(), this, weakWait, generation, switchStep] {
+    auto fire = [weak = weakSelf(), this, weakWait, switchStep]() mutable {
         const auto current = weakWait.lock();
         if (!weak.lock() || !current || current->fired) {
             return;
@@ -211,52 +218,43 @@ void LoopRunner::cutWhenReady(uint64_t generation, PlaybackSlot& slot, Transitio
         if (readyWait_ == current) {
             readyWait_.reset();
         }
-        if (generation == pc_.playGeneration_) {
-            switchStep();
-        }
+        switchStep();
     };
-    auto readinessChanged = [this, slotPtr = &slot, dissolve, fire] {
-        if (pc_.video_->isReadyToSwitch(*slotPtr, dissolve)) {
+    auto readinessChanged = [this, slotPtr = &slot, dissolve, fire]() mutable {
+        if (parts_.video.isReadyToSwitch(*slotPtr, dissolve)) {
             fire();
         }
     };
     wait->layerReady = slot.playerLayer().isReadyForDisplay().subscribe(
-        [readinessChanged](const bool&) { readinessChanged(); });
-    wait->rate =
-        slot.player()->rate().subscribe([readinessChanged](const float&) { readinessChanged(); });
+        [readinessChanged](const bool&) mutable { readinessChanged(); });
+    wait->rate = slot.player()->rate().subscribe(
+        [readinessChanged](const float&) mutable { readinessChanged(); });
     if (const auto item = slot.player()->current()) {
         wait->keepUp = item->isPlaybackLikelyToKeepUp().subscribe(
-            [readinessChanged](const bool&) { readinessChanged(); });
+            [readinessChanged](const bool&) mutable { readinessChanged(); });
     }
     // Switches when the layer can show a picture by then; otherwise the observations wait on.
-    wait->fallback = loop_.after(kLoopReadyFallback, [slotPtr = &slot, fire] {
+    wait->fallback = loop_.after(kLoopReadyFallback, [slotPtr = &slot, fire]() mutable {
         if (slotPtr->playerLayer().readyForDisplay()) {
             fire();
         }
     });
 }
 
-void LoopRunner::watch(PlaybackSlot& slot, std::optional<double> outPoint) {
+void LoopRunner::watch(Play& play, PlaybackSlot& slot, std::optional<double> outPoint) {
     if (outPoint) {
-        pc_.duration.set(*outPoint);
+        now_.duration.set(*outPoint);
     }
     boundary_ = outPoint;
-    const uint64_t generation = pc_.playGeneration_;
-    slot.currentItemObserver() =
-        slot.player()->observeCurrentItem([weak = weakSelf(), this, generation, slotPtr = &slot](
-                                              const PlaybackController::ItemPtr& oldItem,
-                                              const PlaybackController::ItemPtr& newItem) {
-            if (!weak.lock() || generation != pc_.playGeneration_ || oldItem == newItem) {
-                return;
+    slot.currentItemObserver() = slot.player()->observeCurrentItem(stepOf(
+        play, [this, slotPtr = &slot](const std::shared_ptr<platform::media::PlayerItem>& oldItem,
+                                      const std::shared_ptr<platform::media::PlayerItem>& newItem) {
+            if (oldItem != newItem) {
+                itemChanged(*slotPtr);
             }
-            itemChanged(*slotPtr);
-        });
+        }));
     timeObserver_ = slot.player()->addPeriodicTimeObserver(
-        kLoopObserverInterval, [weak = weakSelf(), this, generation](double time) {
-            if (weak.lock()) {
-                periodicTime(generation, time);
-            }
-        });
+        kLoopObserverInterval, stepOf(play, [this](double time) { periodicTime(time); }));
 }
 
 void LoopRunner::itemChanged(PlaybackSlot& slot) {
@@ -275,43 +273,44 @@ void LoopRunner::itemChanged(PlaybackSlot& slot) {
                 " buffered=" + fixed2(ranges.empty() ? -1.0 : ranges.front().duration) + "s";
         ++index;
     }
-    pc_.log("🔁 ループ継ぎ目検知（currentItem切替）: " + text);
+    events_.log("🔁 ループ継ぎ目検知（currentItem切替）: " + text);
 }
 
-void LoopRunner::periodicTime(uint64_t generation, double time) {
-    if (generation != pc_.playGeneration_ || pc_.isSeeking) {
+void LoopRunner::periodicTime(double time) {
+    if (now_.isSeeking) {
         return;
     }
-    pc_.currentTime.set(time);
+    now_.currentTime.set(time);
     if (slot_ == nullptr) {
         return;
     }
     const auto& player = *slot_->player();
     const auto item = player.current();
     const double itemDuration = item ? item->duration() : std::nan("");
-    const double d = pc_.duration.get();
+    const double d = now_.duration.get();
     if (!positiveDuration(d)) {
         if (positiveDuration(itemDuration)) {
-            pc_.duration.set(itemDuration);
+            now_.duration.set(itemDuration);
         } else if (const auto items = player.items();
                    !items.empty() && positiveDuration(items.front()->duration())) {
-            pc_.duration.set(items.front()->duration());
+            now_.duration.set(items.front()->duration());
         }
     } else if (d >= kDurationGuard) {
         return;
     } else if (std::isfinite(itemDuration) && d < itemDuration) {
-        pc_.duration.set(itemDuration);
+        now_.duration.set(itemDuration);
     }
 }
 
 void LoopRunner::release(PostRollMode postRoll) {
-    if (!running_ || slot_ == nullptr) {
+    const auto play = inForce(play_);
+    if (!running_ || slot_ == nullptr || !play) {
         return;
     }
     if (!slot_->isLooping()) {
         // The loop is still starting (its range or sound to come): it reads the slot's post-roll
         // once it runs, and is released then.
-        pc_.log("ループ解除予約（開始待ち）: postRoll=" + modeName(postRoll));
+        events_.log("ループ解除予約（開始待ち）: postRoll=" + modeName(postRoll));
         return;
     }
     PlaybackSlot& slot = *slot_;
@@ -326,7 +325,7 @@ void LoopRunner::release(PostRollMode postRoll) {
     if (const auto asked = slot.loopRange()) {
         range = platform::media::loopRangeWithin(*asked, item->duration());
     }
-    double seam = pc_.duration.get();
+    double seam = now_.duration.get();
     if (range && std::isfinite(range->end())) {
         seam = range->end();
     } else if (boundary_) {
@@ -334,32 +333,27 @@ void LoopRunner::release(PostRollMode postRoll) {
     } else if (std::isfinite(item->duration())) {
         seam = item->duration();
     }
-    const uint64_t generation = pc_.playGeneration_;
     if (std::isfinite(seam) && seam > kNoUsableSeam && item->currentTime() >= seam - 1e-6 &&
         slot.player()->rateValue() > 0.0f) {
         // The clock has reached a seam the run loop has not handled yet: the pass standing at
         // its end is over and the next one runs. The release waits for the seam to be handled,
         // so that it ends the pass that runs, not the one that is over.
-        auto retry = std::make_shared<platform::TimerHandle>(
-            loop_.after(kSeamNotHandledYet, [weak = weakSelf(), this, generation, postRoll] {
-                if (weak.lock() && generation == pc_.playGeneration_) {
-                    release(postRoll);
-                }
-            }));
+        auto retry = std::make_shared<platform::TimerHandle>(loop_.after(
+            kSeamNotHandledYet, stepOf(*play, [this, postRoll] { release(postRoll); })));
         boundaryObserver_ = platform::Subscription([retry] { retry->cancel(); });
         return;
     }
     if (!std::isfinite(seam) || seam <= kNoUsableSeam) {
-        pc_.log("ループ解除（境目不明のため即時切替）: postRoll=" + modeName(postRoll));
+        events_.log("ループ解除（境目不明のため即時切替）: postRoll=" + modeName(postRoll));
         slot.clipPlayer().endLoop();
         running_ = false;
-        pc_.handlePostRoll(postRoll);
+        postRollDue(postRoll);
         return;
     }
 
     // Both sides end with the pass playing now, at the seam, whatever the main thread does.
     slot.clipPlayer().endLoop();
-    const double rangeStart = range ? range->start : pc_.currentInPoint();
+    const double rangeStart = range ? range->start : inPointOnAir();
     const double now = slot.player()->currentTime();
     // A post-roll that starts another clip asks for it ahead, to have it ready at the seam.
     const bool lead = PostRollPolicy::startsAnotherClip(postRoll);
@@ -367,37 +361,46 @@ void LoopRunner::release(PostRollMode postRoll) {
     if (lead && (now >= at || at < rangeStart)) {
         // Too late to ask ahead: the clip that follows is asked for now, and the pass on air
         // plays on to the seam meanwhile.
-        pc_.log("ループ解除（境目直前のため即時切替）: postRoll=" + modeName(postRoll));
+        events_.log("ループ解除（境目直前のため即時切替）: postRoll=" + modeName(postRoll));
         running_ = false;
-        pc_.handlePostRoll(postRoll);
+        postRollDue(postRoll);
         return;
     }
-    pc_.log("ループ解除予約: 境目(" + fixed2(seam) + "s)" + (lead ? "の0.1秒前で" : "で") +
-            " postRoll=" + modeName(postRoll) + " へ切り替え");
+    events_.log("ループ解除予約: 境目(" + fixed2(seam) + "s)" + (lead ? "の0.1秒前で" : "で") +
+                " postRoll=" + modeName(postRoll) + " へ切り替え");
     boundaryObserver_ = slot.player()->addBoundaryTimeObserver(
-        {at}, [weak = weakSelf(), this, generation, postRoll] {
-            if (weak.lock()) {
-                boundaryFired(generation, postRoll);
-            }
-        });
+        {at}, stepOf(*play, [this, postRoll] { boundaryFired(postRoll); }));
     // The last pass's end, should the boundary not be crossed (a pass shorter than a frame, a
     // seek past it).
-    endObserver_ = item->onDidPlayToEnd([weak = weakSelf(), this, generation, postRoll] {
-        if (weak.lock()) {
-            boundaryFired(generation, postRoll);
-        }
-    });
+    endObserver_ =
+        item->onDidPlayToEnd(stepOf(*play, [this, postRoll] { boundaryFired(postRoll); }));
 }
 
-void LoopRunner::boundaryFired(uint64_t generation, PostRollMode postRoll) {
-    if (generation != pc_.playGeneration_ || !running_) {
+void LoopRunner::boundaryFired(PostRollMode postRoll) {
+    if (!running_) {
         return;
     }
     boundaryObserver_.reset();
     endObserver_.reset();
-    pc_.log("ループ解除完了（先回り切替）、postRoll=" + modeName(postRoll) + " を適用");
+    events_.log("ループ解除完了（先回り切替）、postRoll=" + modeName(postRoll) + " を適用");
     running_ = false;
-    pc_.handlePostRoll(postRoll);
+    postRollDue(postRoll);
+}
+
+void LoopRunner::postRollDue(PostRollMode postRoll) {
+    events_.postRollDue(postRoll);
+}
+
+double LoopRunner::inPointOnAir() const {
+    if (!now_.currentBankIndex.get() || !now_.currentSlotIndex.get()) {
+        return 0.0;
+    }
+    const auto data =
+        parts_.policy.slotData(*now_.currentBankIndex.get(), *now_.currentSlotIndex.get());
+    if (!data || !data->inPoint || !std::isfinite(*data->inPoint)) {
+        return 0.0;
+    }
+    return *data->inPoint;
 }
 
 }  // namespace kestio

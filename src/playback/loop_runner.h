@@ -13,11 +13,10 @@
 
 //
 // Owns: whether a loop runs and the slot it runs in, its seam (the out point), the wait for its
-// slot to be ready to switch in, and its own observations (position, seam log, an armed release).
-// The controller's removeObservers() ends them all (stop()). A loop is never cued ahead: it is
-// always loaded here and starts at its in point.
+// slot to be ready to switch in, and its own observations (position, seam log, an armed release),
+// all for the play it runs for. stop() ends them all. A loop is never cued ahead: it is always
+// loaded here and starts at its in point.
 
-#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -27,32 +26,48 @@
 #include "model/slot_data.h"
 #include "platform/runloop/published.h"
 #include "platform/runloop/run_loop.h"
+#include "playback/play.h"
+#include "playback/play_events.h"
 
 namespace kestio::output {
+class OutputSurface;
 class PlaybackSlot;
-}
+}  // namespace kestio::output
 
 namespace kestio {
 
-class PlaybackController;
+class PostRollPolicy;
+class SlotSound;
+class VideoStart;
+class WarmUp;
 
 class LoopRunner {
   public:
-    LoopRunner(PlaybackController& controller, platform::RunLoop& loop);
+    // The parts a loop drives.
+    struct Parts {
+        VideoStart& video;
+        WarmUp& warmUp;
+        SlotSound& sound;
+        const PostRollPolicy& policy;
+    };
+
+    LoopRunner(platform::RunLoop& loop, output::OutputSurface& view, NowPlaying now,
+               PlayEvents& events, Parts parts);
     ~LoopRunner();
     LoopRunner(const LoopRunner&) = delete;
     LoopRunner& operator=(const LoopRunner&) = delete;
 
     // A loop runs on air or is starting (until released or stopped).
     bool isRunning() const { return running_; }
-    // Puts (bank, slot) on air looping from `url`: loaded into the hidden slot, started at its
-    // in point, and switched in once its slot is ready.
-    void start(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
+    // Puts `play` on air looping (its slot from its file, by the record `data`): loaded into the
+    // hidden slot, started at its in point, and switched in once its slot is ready.
+    void start(Play& play, const SlotData& data);
     // Ends the running loop at its next seam and carries out `postRoll` there; a loop still
     // starting is released once it runs, by the slot's post-roll then.
     void release(PostRollMode postRoll);
-    // Takes over a loop found running on air (a failed cue left it there), and watches it.
-    void adopt(output::PlaybackSlot& slot, std::optional<double> outPoint);
+    // Takes over a loop found running on air (a failed cue left it there), and watches it for
+    // `play`.
+    void adopt(Play& play, output::PlaybackSlot& slot, std::optional<double> outPoint);
     // The loop is over (a freeze stopped it): nothing more is decided for it.
     void markEnded() { running_ = false; }
     // Ends the observations and forgets the loop.
@@ -61,17 +76,26 @@ class LoopRunner {
   private:
     struct ReadyWait;
 
-    void cutWhenReady(std::uint64_t generation, output::PlaybackSlot& slot,
-                      TransitionMode transition, double dissolveDuration,
-                      std::function<void()> onReady);
-    void watch(output::PlaybackSlot& slot, std::optional<double> outPoint);
-    void periodicTime(std::uint64_t generation, double time);
+    void cutWhenReady(Play& play, output::PlaybackSlot& slot, TransitionMode transition,
+                      double dissolveDuration, std::function<void()> onReady);
+    void watch(Play& play, output::PlaybackSlot& slot, std::optional<double> outPoint);
+    void periodicTime(double time);
     void itemChanged(output::PlaybackSlot& slot);
-    void boundaryFired(std::uint64_t generation, PostRollMode postRoll);
+    void boundaryFired(PostRollMode postRoll);
+    // The loop's post-roll is carried out.
+    void postRollDue(PostRollMode postRoll);
+    // The post-roll and the in point of the slot on air by its record now.
+    PostRollMode postRollModeOnAir() const;
+    double inPointOnAir() const;
     std::weak_ptr<bool> weakSelf() const { return alive_; }
 
-    PlaybackController& pc_;
     platform::RunLoop& loop_;
+    output::OutputSurface& view_;
+    NowPlaying now_;
+    PlayEvents& events_;
+    Parts parts_;
+    // The play the loop runs for.
+    std::weak_ptr<Play> play_;
     bool running_ = false;
     output::PlaybackSlot* slot_ = nullptr;
     std::optional<double> boundary_;

@@ -9,10 +9,12 @@
 #include "platform/runloop/console.h"
 #include "playback/clip_engine_format.h"
 #include "playback/next_cue_preload.h"
-#include "playback/playback_controller.h"
 #include "playback/playback_text.h"
 
 namespace kestio {
+
+using output::OutputSurface;
+using output::PlaybackSlot;
 
 namespace {
 // How often a preload waiting for a dissolve to end looks again.
@@ -33,15 +35,16 @@ bool isFading(OutputSurface& view) {
 }
 }  // namespace
 
-NextCuePreload::NextCuePreload(PlaybackController& controller, platform::RunLoop& loop)
-    : controller_(controller), loop_(loop) {}
+NextCuePreload::NextCuePreload(platform::RunLoop& loop, OutputSurface& view, PlayEvents& events,
+                               const platform::Published<bool>& isMuted)
+    : loop_(loop), view_(view), events_(events), isMuted_(isMuted) {}
 
 NextCuePreload::~NextCuePreload() {
     alive_.reset();
     retry_.cancel();
 }
 
-void NextCuePreload::preload(int bank, int slot, const std::filesystem::path& url,
+void NextCuePreload::preload(Play& during, int bank, int slot, const std::filesystem::path& url,
                              const SlotData& data) {
     // Only a video that plays through the video path is preloaded.
     if (data.mediaType != MediaType::video || data.postRollMode == PostRollMode::loop) {
@@ -53,30 +56,25 @@ void NextCuePreload::preload(int bank, int slot, const std::filesystem::path& ur
         return;
     }
     retry_.cancel();
-    whenHiddenSlotIsFree(controller_.playGeneration_, SlotRef{bank, slot}, url, data);
+    whenHiddenSlotIsFree(during, SlotRef{bank, slot}, url, data);
 }
 
-void NextCuePreload::whenHiddenSlotIsFree(uint64_t generation, SlotRef target,
+void NextCuePreload::whenHiddenSlotIsFree(Play& during, SlotRef target,
                                           const std::filesystem::path& url, const SlotData& data) {
-    if (generation != controller_.playGeneration_) {
-        return;
-    }
-    OutputSurface& view = controller_.view();
+    OutputSurface& view = view_;
     // A play on its way to air holds the hidden slot until its take.
     const auto& cued = view.background();
     if (isFading(view) || (cued && cued->state == output::CueState::hiddenPlaying)) {
         retry_ = loop_.after(kPreloadRetrySeconds,
-                             [weak = weakSelf(), this, generation, target, url, data] {
-                                 if (weak.lock()) {
-                                     whenHiddenSlotIsFree(generation, target, url, data);
-                                 }
-                             });
+                             stepOf(during, [this, target, url, data](Play& current) {
+                                 whenHiddenSlotIsFree(current, target, url, data);
+                             }));
         return;
     }
-    controller_.log("NextGo先読み開始: " + data.name);
+    events_.log("NextGo先読み開始: " + data.name);
     // The chains carry the engine's own format, so fitting them to the next clip leaves the
     // sound on air as it is.
-    applyClipEngineFormat(controller_.view(), data);
+    applyClipEngineFormat(view_, data);
     const double inPoint =
         data.inPoint && std::isfinite(*data.inPoint) ? std::max(*data.inPoint, 0.0) : 0.0;
     const std::optional<double> outPoint =
@@ -86,7 +84,7 @@ void NextCuePreload::whenHiddenSlotIsFree(uint64_t generation, SlotRef target,
 
 void NextCuePreload::load(SlotRef target, const std::filesystem::path& url, const SlotData& data,
                           double inPoint, std::optional<double> outPoint) {
-    OutputSurface& view = controller_.view();
+    OutputSurface& view = view_;
     PlaybackSlot& hidden = view.hiddenSlot();
     hidden.load(url, inPoint, outPoint, data.colorSettings);
     const auto item = hidden.player()->current();
@@ -106,7 +104,7 @@ void NextCuePreload::load(SlotRef target, const std::filesystem::path& url, cons
                        if (!weak.lock() || !landed) {
                            return;
                        }
-                       OutputSurface& surface = controller_.view();
+                       OutputSurface& surface = view_;
                        const auto& cued = surface.background();
                        if (cued && cued->state == output::CueState::loading &&
                            cued->item.lock() == weakItem.lock()) {
@@ -118,14 +116,14 @@ void NextCuePreload::load(SlotRef target, const std::filesystem::path& url, cons
     }
     // The output mute is folded into the slot's own; the chain silences -40 dB and below.
     hidden.audio().setLevel(data.audioSettings.masterLevel,
-                            data.audioSettings.isMuted || controller_.isMuted.get());
+                            data.audioSettings.isMuted || isMuted_.get());
     hidden.audio().applyEqualizer(data.equalizer);
 }
 
 bool NextCuePreload::pictureReady(PlaybackSlot& slot,
                                   const std::shared_ptr<platform::media::PlayerItem>& item,
                                   double inPoint) const {
-    const auto& cued = controller_.view().background();
+    const auto& cued = view_.background();
     return cued && cued->state == output::CueState::ready && item && cued->item.lock() == item &&
            cued->inPoint == inPoint &&
            item->statusValue() == platform::media::ItemStatus::ReadyToPlay &&

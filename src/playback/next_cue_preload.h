@@ -16,30 +16,35 @@
 
 #include "model/slot_data.h"
 #include "output/slot_cue.h"
+#include "platform/runloop/published.h"
 #include "platform/runloop/run_loop.h"
+#include "playback/play.h"
+#include "playback/play_events.h"
 
 namespace kestio::platform::media {
 class PlayerItem;
 }
 namespace kestio::output {
+class OutputSurface;
 class PlaybackSlot;
-}
+}  // namespace kestio::output
 
 namespace kestio {
 
-class PlaybackController;
-
 class NextCuePreload {
   public:
-    NextCuePreload(PlaybackController& controller, platform::RunLoop& loop);
+    NextCuePreload(platform::RunLoop& loop, output::OutputSurface& view, PlayEvents& events,
+                   const platform::Published<bool>& isMuted);
     ~NextCuePreload();
     NextCuePreload(const NextCuePreload&) = delete;
     NextCuePreload& operator=(const NextCuePreload&) = delete;
 
     // Loads the slot into the hidden playback slot, paused at its in point, and cues it there
     // (a video that plays through the video path only; never a loop or a file known missing).
-    // While a dissolve still shows the hidden slot, the load waits for it to end.
-    void preload(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
+    // While a dissolve still shows the hidden slot, the load waits for it to end, for the play
+    // in force now (`during`) only.
+    void preload(Play& during, int bank, int slot, const std::filesystem::path& url,
+                 const SlotData& data);
     // The cued `item` in `slot` stands at `inPoint` with that picture ready to show, and the
     // slot's chain has its sound.
     bool pictureReady(output::PlaybackSlot& slot,
@@ -47,14 +52,16 @@ class NextCuePreload {
                       double inPoint) const;
 
   private:
-    void whenHiddenSlotIsFree(std::uint64_t generation, SlotRef target,
-                              const std::filesystem::path& url, const SlotData& data);
+    void whenHiddenSlotIsFree(Play& during, SlotRef target, const std::filesystem::path& url,
+                              const SlotData& data);
     void load(SlotRef target, const std::filesystem::path& url, const SlotData& data,
               double inPoint, std::optional<double> outPoint);
     std::weak_ptr<bool> weakSelf() const { return alive_; }
 
-    PlaybackController& controller_;
     platform::RunLoop& loop_;
+    output::OutputSurface& view_;
+    PlayEvents& events_;
+    const platform::Published<bool>& isMuted_;
     platform::TimerHandle retry_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

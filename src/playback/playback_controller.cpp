@@ -19,6 +19,7 @@
 #include "playback/next_cue_preload.h"
 #include "playback/play_log.h"
 #include "playback/program_meter.h"
+#include "playback/slot_sound.h"
 #include "playback/transport.h"
 #include "playback/video_start.h"
 #include "playback/warm_up.h"
@@ -42,17 +43,26 @@ PlaybackController::PlaybackController(PlaybackServices services)
       runInBackground_(std::move(services.runInBackground)),
       view_(std::move(services.view)),
       toneGen_(std::make_unique<output::TestToneGenerator>()),
-      playLog_(std::make_unique<PlayLog>()),
-      meter_(std::make_unique<ProgramMeter>(*this, loop_, view_->sharedEngine())) {
+      playLog_(std::make_unique<PlayLog>()) {
+    PlayEvents& events = *this;
+    meter_ = std::make_unique<ProgramMeter>(
+        loop_, view_->sharedEngine(),
+        ProgramMeter::Values{vuLevelL, vuLevelR, vuLevels, vuChannelCount, outputDeviceName},
+        events);
+    sound_ = std::make_unique<SlotSound>(loop_, *view_, isMuted);
     // The warm-up's separate players come from the factory the output's slots use, unless
     // another one is given.
-    warmUp_ = std::make_unique<WarmUp>(
-        *this, loop_, services.media != nullptr ? services.media : &view_->media(), onWarmReady);
-    preload_ = std::make_unique<NextCuePreload>(*this, loop_);
-    loops_ = std::make_unique<LoopRunner>(*this, loop_);
-    clock_ = std::make_unique<ClipClock>(*this, loop_);
-    transport_ = std::make_unique<Transport>(*this);
-    video_ = std::make_unique<VideoStart>(*this);
+    warmUp_ = std::make_unique<WarmUp>(loop_, *view_, events,
+                                       services.media != nullptr ? services.media : &view_->media(),
+                                       onWarmReady);
+    preload_ = std::make_unique<NextCuePreload>(loop_, *view_, events, isMuted);
+    clock_ = std::make_unique<ClipClock>(loop_, now_, postRoll_, events);
+    video_ = std::make_unique<VideoStart>(
+        loop_, *view_, events, VideoStart::Parts{*clock_, *preload_, *warmUp_, *sound_, postRoll_});
+    loops_ = std::make_unique<LoopRunner>(loop_, *view_, now_, events,
+                                          LoopRunner::Parts{*video_, *warmUp_, *sound_, postRoll_});
+    transport_ = std::make_unique<Transport>(
+        loop_, *view_, now_, events, Transport::Parts{*clock_, *meter_, *toneGen_, postRoll_});
     if (!decodeStill_) {
         decodeStill_ = [](const std::filesystem::path& file, QSize shownAt,
                           const std::function<bool()>& stop) {
@@ -77,6 +87,9 @@ PlaybackController::PlaybackController(PlaybackServices services)
 }
 
 PlaybackController::~PlaybackController() {
+    // Every deferred step of the play in force does nothing from here on.
+    play_->ended = true;
+    play_.reset();
     alive_.reset();
     letStillDecodeGo();
     removeObservers();
@@ -111,14 +124,6 @@ PlaybackSlot& PlaybackController::hiddenSlot() {
     return view_->hiddenSlot();
 }
 
-void PlaybackController::postForGeneration(uint64_t generation, std::function<void()> fn) {
-    loop_.post([weak = weakSelf(), this, generation, fn = std::move(fn)] {
-        if (weak.lock() && generation == playGeneration_) {
-            fn();
-        }
-    });
-}
-
 std::optional<SlotData> PlaybackController::slotData(int bank, int slot) const {
     return postRoll_.slotData(bank, slot);
 }
@@ -149,10 +154,13 @@ std::optional<output::Cue> PlaybackController::preloadedCue() const {
 
 PlaybackController::OnAirClip PlaybackController::onAirClip() const {
     OnAirClip clip;
-    clip.url = currentURL_;
-    clip.audioOnly = isAudioOnlySlot_;
+    // What is on air is the output surface's record alone.
+    if (const auto& onAir = view_->foreground()) {
+        clip.url = onAir->url;
+    }
+    clip.audioOnly = play_->audioOnly;
     clip.inPoint = currentInPoint();
-    clip.postRollFired = postRollFired_;
+    clip.postRollFired = play_->postRollFired;
     return clip;
 }
 
@@ -166,7 +174,7 @@ double PlaybackController::currentInPoint() const {
 
 void PlaybackController::preloadNext(int bank, int slot, const std::filesystem::path& url,
                                      const SlotData& data) {
-    preload_->preload(bank, slot, url, data);
+    preload_->preload(*play_, bank, slot, url, data);
 }
 
 PostRollMode PlaybackController::postRollModeOnAir() const {
@@ -179,19 +187,19 @@ PostRollMode PlaybackController::postRollModeOnAir() const {
 // ---- Transport: the steps on the slot on air ----
 
 void PlaybackController::pause() {
-    transport_->pause();
+    transport_->pause(*play_);
 }
 void PlaybackController::resume() {
-    transport_->resume();
+    transport_->resume(*play_);
 }
 void PlaybackController::toggleMute(const std::optional<AudioSettings>& settings) {
     transport_->toggleMute(settings);
 }
 void PlaybackController::seek(double seconds) {
-    transport_->seek(seconds);
+    transport_->seek(*play_, seconds);
 }
 void PlaybackController::skip(int frames, double frameRate) {
-    transport_->skip(frames, frameRate);
+    transport_->skip(*play_, frames, frameRate);
 }
 void PlaybackController::setPlaybackRate(double rate) {
     transport_->setPlaybackRate(rate);
@@ -222,13 +230,46 @@ void PlaybackController::stopTestTone() {
 }
 void PlaybackController::standby(int bank, int slot, const std::filesystem::path& url,
                                  const SlotData& data, platform::SizeF monitorSize) {
-    transport_->standby(bank, slot, url, data, monitorSize);
+    // The standby cue is the play in force from here on: what was on air or on its way there
+    // stops deciding anything.
+    Play& play = beginPlay(SlotRef{bank, slot}, url);
+    const auto cued = transport_->standby(play, data, monitorSize);
+    if (!cued) {
+        return;
+    }
+    const double inPoint = data.inPoint.value_or(0.0);
+    std::weak_ptr<platform::media::PlayerItem> weakItem = cued->item;
+    standbyObserver_ =
+        cued->item->status().subscribe(stepOf(play, [this, target = &cued->slot, weakItem, url,
+                                                     inPoint](const platform::media::ItemStatus&) {
+            if (auto item = weakItem.lock()) {
+                handleStatusChange(item, *target, item, url, inPoint);
+            }
+        }));
 }
 
 void PlaybackController::handleStatusChange(const ItemPtr& item, PlaybackSlot& slot,
                                             const ItemPtr& loadedItem,
                                             const std::filesystem::path& url, double inPoint) {
-    transport_->handleStatusChange(item, slot, loadedItem, url, inPoint);
+    if (!Transport::isStandbyReady(item, slot, loadedItem)) {
+        return;
+    }
+    standbyObserver_.reset();
+    // An item loaded by the show itself (not by standby()) is a play of its own, and the
+    // surface records it as the cue the take puts on air.
+    Play* play = play_.get();
+    if (play->url != url) {
+        play = &beginPlay(play->ref, url);
+    }
+    if (!view_->holdsCue(play->ref, url) && &slot == &hiddenSlot()) {
+        output::Cue cue;
+        cue.ref = play->ref;
+        cue.url = url;
+        cue.state = output::CueState::hiddenPlaying;
+        cue.inPoint = inPoint;
+        view_->cue(std::move(cue));
+    }
+    transport_->takeStandby(*play, slot, inPoint);
 }
 
 bool PlaybackController::isLooping() const {
@@ -248,8 +289,17 @@ void PlaybackController::removeObservers() {
     clock_->stop();
     standbyObserver_.reset();
     video_->stop();
-    readyObserver_.reset();
-    slotAudioPoll_.cancel();
+    sound_->stop();
+}
+
+Play& PlaybackController::beginPlay(SlotRef ref, std::filesystem::path url) {
+    removeObservers();
+    letStillDecodeGo();
+    play_->ended = true;
+    play_ = std::make_shared<Play>();
+    play_->ref = ref;
+    play_->url = std::move(url);
+    return *play_;
 }
 
 void PlaybackController::publishIdle() {
@@ -261,7 +311,17 @@ void PlaybackController::publishIdle() {
     meter_->silence();
 }
 
-// ---- A cue that did not go on air ----
+// ---- What the parts report ----
+
+void PlaybackController::postRollDueOnAir() {
+    handlePostRoll(postRollModeOnAir());
+}
+
+void PlaybackController::followerWanted(int bank, int slot) {
+    if (onRequestPreloadNext) {
+        onRequestPreloadNext(bank, slot);
+    }
+}
 
 void PlaybackController::cueFailed(int bank, int slot, const std::string& reason) {
     // The failed clip leaves the hidden slot; the clip on air was never touched.
@@ -273,13 +333,11 @@ void PlaybackController::cueFailed(int bank, int slot, const std::string& reason
     }
 }
 
-void PlaybackController::publishStarting(int bank, int slot, const std::filesystem::path& url,
-                                         const std::string& name, double time, double length) {
-    currentURL_ = url;
-    currentBankIndex.set(bank);
-    currentSlotIndex.set(slot);
+void PlaybackController::starting(Play& play, const std::string& name, double time, double length) {
+    play.postRollFired = false;
+    currentBankIndex.set(play.ref.bank);
+    currentSlotIndex.set(play.ref.slot);
     selectedClipName.set(name);
-    postRollFired_ = false;
     currentTime.set(time);
     duration.set(length);
 }
@@ -287,12 +345,12 @@ void PlaybackController::publishStarting(int bank, int slot, const std::filesyst
 void PlaybackController::publishOnAir() {
     const auto& onAir = view_->foreground();
     const auto data = onAir ? slotData(onAir->ref.bank, onAir->ref.slot) : std::nullopt;
+    // What is on air is watched again as a play of its own; the failed play's steps end.
+    Play& play = beginPlay(onAir ? onAir->ref : SlotRef{}, onAir ? onAir->url : "");
     if (!onAir || !data) {
-        currentURL_.reset();
         publishIdle();
         return;
     }
-    currentURL_ = onAir->url;
     currentBankIndex.set(onAir->ref.bank);
     currentSlotIndex.set(onAir->ref.slot);
     selectedClipName.set(data->name);
@@ -303,7 +361,7 @@ void PlaybackController::publishOnAir() {
     const std::optional<double> outPoint =
         data->outPoint && std::isfinite(*data->outPoint) ? data->outPoint : std::nullopt;
     if (showing.isStill()) {
-        clock_->resumeStill();
+        clock_->resumeStill(play);
         duration.set(clock_->stillDuration());
         return;
     }
@@ -313,17 +371,18 @@ void PlaybackController::publishOnAir() {
     }
     currentTime.set(showing.player()->currentTime());
     if (showing.isLooping()) {
-        loops_->adopt(showing, outPoint);
+        loops_->adopt(play, showing, outPoint);
         return;
     }
     if (showing.videoLayer()->isHidden()) {
-        isAudioOnlySlot_ = true;
-        clock_->watchAudio(showing, showing.player()->currentTime(), clock_->audioEnd());
+        play.audioOnly = true;
+        clock_->watchAudio(play, showing, showing.player()->currentTime(), clock_->audioEnd());
         return;
     }
     duration.set(item->duration());
-    clock_->watchVideo(showing, outPoint, inPoint, data->clipInfo ? data->clipInfo->fps : 30.0);
-    clock_->watchEnd(item);
+    clock_->watchVideo(play, showing, outPoint, inPoint,
+                       data->clipInfo ? data->clipInfo->fps : 30.0);
+    clock_->watchEnd(play, item);
 }
 
 // ---- Play log ----

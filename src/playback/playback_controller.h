@@ -24,7 +24,10 @@
 #include "platform/runloop/run_loop.h"
 #include "platform/runloop/time_types.h"
 #include "platform/runloop/wall_clock.h"
+#include "playback/play.h"
+#include "playback/play_events.h"
 #include "playback/post_roll_policy.h"
+#include "playback/program_meter.h"
 #include "playback/vu_meter.h"
 
 class QImage;
@@ -57,16 +60,11 @@ class Transport;
 class VideoStart;
 class LocalizationManager;
 class PlayLog;
+class SlotSound;
 class VuMeter;
 
 using output::OutputSurface;
 using output::PlaybackSlot;
-
-// The audio settings a slot's sound starts with, shared by the steps of one start: the slot's
-// own level and mute (the output mute is added each time they are applied).
-struct SlotAudioSettingsBox {
-    AudioSettings settings;
-};
 
 // The services a playback controller runs on, injected so that tests can give it a manual run
 // loop, a fixed wall clock, scripted media and a null audio device.
@@ -105,19 +103,21 @@ struct PlaybackServices {
 // PostRollPolicy (what follows a clip, asked at play, before the end and at the end), Transport
 // (steps on the slot on air), NextCuePreload, WarmUp and ProgramMeter. The order of a play:
 //   1. play(): warming? the warm-up takes it and nothing goes on air. Otherwise the hidden slot is
-//      kept only when the output surface holds this very cue (a preload); a new play generation
-//      voids every deferred step of the clip before; all watchers end (removeObservers()); the
-//      play's cue is recorded with the surface.
+//      kept only when the output surface holds this very cue (a preload); a new Play begins
+//      (beginPlay(), the one reset that play, black and standby share): every watcher ends and
+//      every deferred step of the play before does nothing from then on; the play's cue is
+//      recorded with the surface.
 //   2. The path of the media kind starts the clip in the hidden slot (VideoStart, LoopRunner,
 //      the still and audio-only paths); the clip on air plays on meanwhile.
 //   3. Take: once the clip is ready, one cut or dissolve puts it on air; the surface's cue
 //      becomes what is on air. A cue that fails leaves what is on air there, published and
-//      watched again (cueFailed()), and the show is told (onCueFailed).
+//      watched again as a play of its own (cueFailed()), and the show is told (onCueFailed).
 //   4. After the take: the follower the post-roll policy names is asked to be preloaded (a
 //      video's start), and the clip clock watches the clip.
-//   5. At its end (or out point, or a loop's release at its seam), the post-roll policy reads the
-//      slot's record as it is then and turns its mode into a step (play a slot, freeze on the
-//      last frame, restart the clip on air, black), which the controller carries out.
+//   5. At its end (or out point, or a loop's release at its seam), a part reports the post-roll
+//      due; the post-roll policy reads the slot's record as it is then and turns its mode into a
+//      step (play a slot, freeze on the last frame, restart the clip on air, black), which the
+//      controller carries out.
 //
 // Ownership and hand-over rules:
 // - What is on air and what is cued (with its state) are the output surface's alone; no part
@@ -132,34 +132,34 @@ struct PlaybackServices {
 // - What each post-roll mode means is the policy's alone: the controller carries out the steps
 //   it gives, and the loop runner asks it whether a mode starts another clip. Elsewhere a mode
 //   is only asked whether it is loop (a loop is started and released by the loop runner alone).
-// - The parts are friends of the controller and act on its fields in its order of events. The
-//   state they share (the play generation, the file on air, audio-only, whether the post-roll
-//   has been set off) is the controller's; from outside it is read through onAirClip().
+// - Each part owns its own fields, is given the play it acts on and the parts it drives, and
+//   reports back through PlayEvents (post-roll due, cue failed, a clip starting, a follower
+//   wanted, log lines); none reaches into the controller. What a play shares among the parts
+//   (its file, audio-only, whether its post-roll has been set off) is its Play's; from outside
+//   it is read through onAirClip().
 //
 // Threads: everything runs on the run loop's (main) thread, except the play log's file work
 // (its own writer thread) and the meter tap (the engine's tap thread), which share nothing with
-// the controller but their own small states. Every deferred step holds the controller weakly and
-// carries the play generation it was made for: once a newer play, a black or a standby cue has
-// begun, an older clip's deferred steps do nothing.
-class PlaybackController {
+// the controller but their own small states. Every deferred step of a play holds its Play weakly
+// (stepOf): once a newer play, a black or a standby cue has begun, an older play's deferred
+// steps do nothing.
+class PlaybackController : private PlayEvents {
   public:
     using ProjectProvider = std::function<std::optional<ProjectData>()>;
     using SlotRequest = std::function<void(int bank, int slot)>;
     using ItemPtr = std::shared_ptr<platform::media::PlayerItem>;
 
     // Levels are dBFS; this stands for silence and is the floor.
-    static constexpr float kSilenceDb = -100.0f;
-    static constexpr std::size_t kMeterChannels = 8;
+    static constexpr float kSilenceDb = ProgramMeter::kSilenceDb;
+    static constexpr std::size_t kMeterChannels = ProgramMeter::kMeterChannels;
     // At most this many messages are kept in loadLog.
     static constexpr std::size_t kLoadLogLimit = 100;
-    // How often a start looks whether the slot's sound has loaded.
-    static constexpr double kSlotAudioPoll = 0.02;
 
     // Builds the state below and starts metering.
     explicit PlaybackController(PlaybackServices services);
     // Cancels every timer, observer, the device subscription and the meter tap, and closes the
     // play log on its thread after the lines already queued are written.
-    ~PlaybackController();
+    ~PlaybackController() override;
     PlaybackController(const PlaybackController&) = delete;
     PlaybackController& operator=(const PlaybackController&) = delete;
 
@@ -217,7 +217,7 @@ class PlaybackController {
     bool isLooping() const;
     // What is known of the clip on air, read at once.
     struct OnAirClip {
-        // Its file; none when nothing is on air.
+        // Its file, as the output surface records what is on air; none when nothing is.
         std::optional<std::filesystem::path> url;
         // Sound only: its picture is hidden and its clock is the audio-only one.
         bool audioOnly = false;
@@ -295,25 +295,14 @@ class PlaybackController {
     // ---- Play log (main thread) ----
     // Stamps the message with the time of day, keeps it in loadLog and has the writer thread
     // print it and append it to the open log file.
-    void log(std::string_view message);
+    void log(std::string_view message) override;
     // On the writer thread: closes the open file and opens logFileURL for appending (created
     // when missing); nothing is opened without one.
     void reopenLogFile();
 
   private:
-    // The parts carry out steps of the controller's order of events on its state: a video's
-    // start, a loop's start and release, a clip's clocks and end, the transport's steps and a
-    // preload.
-    friend class LoopRunner;
-    friend class ClipClock;
-    friend class Transport;
-    friend class VideoStart;
-    friend class NextCuePreload;
     struct Alive {};
     std::weak_ptr<Alive> weakSelf() const { return alive_; }
-    // Runs `fn` later on the loop when this controller still exists and `generation` is still
-    // the play generation.
-    void postForGeneration(uint64_t generation, std::function<void()> fn);
     PlaybackSlot& showingSlot();
     PlaybackSlot& hiddenSlot();
     std::optional<SlotData> slotData(int bank, int slot) const;
@@ -323,53 +312,43 @@ class PlaybackController {
     // The in point of the slot on air (as onAirClip() gives it).
     double currentInPoint() const;
 
+    // The one reset of a play, for play, black, standby and a failed cue's return: every
+    // watcher ends, a still being decoded is let go, and the play in force ends (its deferred
+    // steps do nothing from here on) for a new one of (ref, url); returns it.
+    Play& beginPlay(SlotRef ref, std::filesystem::path url);
+
     // Still path.
-    void playStill(int bank, int slot, const std::filesystem::path& url, const SlotData& data);
-    void showDecodedStill(int bank, int slot, const std::filesystem::path& url,
-                          const SlotData& data, const platform::DecodedStill& still);
+    void playStill(Play& play, const SlotData& data);
+    void showDecodedStill(Play& play, const SlotData& data, const platform::DecodedStill& still);
     // Tells the still decode under way, if any, that its picture is no longer wanted.
     void letStillDecodeGo();
 
-    std::shared_ptr<SlotAudioSettingsBox> makeAudioSettingsBox(const SlotData& data) const;
-    // Sets the slot chain's level: the slot's own, muted by its mute or by the output mute as it
-    // is at this moment.
-    void applySlotLevel(PlaybackSlot& slot, const AudioSettings& settings);
-    float slotVolume(const AudioSettings& settings) const;
-
     // Post-roll steps (the policy turns a mode into one of them).
     // Stops the clip on air and shows its last frame, for this play only.
-    void freezeOnLastFrame(uint64_t generation);
+    void freezeOnLastFrame(Play& play);
     // A still's clock starts over; a video not looping already is asked to play again.
     void restartOnAir(SlotRef onAir);
-    // Voids the clip on air's deferred steps, empties the output and publishes idle.
+    // Ends the play on air, empties the output and publishes idle.
     void goBlack();
 
     // The post-roll the policy gives the slot on air at its end.
     PostRollMode postRollModeOnAir() const;
 
-    // Audio-only path and slot sound start.
-    void playAudioOnly(int bank, int slot, const std::filesystem::path& url, const SlotData& data,
-                       PlaybackSlot& target);
-    // Starts the slot's picture and sound together from clip time `from` once its item is
-    // ready and its chain has loaded the sound (looked at every kSlotAudioPoll seconds, for
-    // this play only); `onStarted` gets the clip player's answer.
-    void startSlotAudio(uint64_t generation, PlaybackSlot& slot,
-                        std::shared_ptr<SlotAudioSettingsBox> audio, double from,
-                        std::function<void(bool ready)> onStarted = {});
+    // Audio-only path.
+    void playAudioOnly(Play& play, const SlotData& data, PlaybackSlot& target);
 
     // Play log.
     void appendLoadLog(std::string message);
 
-    // ---- Members of the loop, preload, warm-up and transport files ----
-    // A cue did not go on air: what is on air is published and watched again, and the show is
-    // told why.
-    void cueFailed(int bank, int slot, const std::string& reason);
+    // ---- What the parts report ----
+    void postRollDue(PostRollMode mode) override { handlePostRoll(mode); }
+    void postRollDueOnAir() override;
+    void cueFailed(int bank, int slot, const std::string& reason) override;
+    void followerWanted(int bank, int slot) override;
+    void starting(Play& play, const std::string& name, double time, double length) override;
+
+    // Publishes what the surface holds on air and watches it again, as a play of its own.
     void publishOnAir();
-    // Publishes a clip starting from (bank, slot) as the one playing: its file, indices and name,
-    // its position `time` and length `length`; its post-roll is not carried out yet.
-    void publishStarting(int bank, int slot, const std::filesystem::path& url,
-                         const std::string& name, double time, double length);
-    // ---- End of the members of the loop, preload, warm-up and transport files ----
 
     platform::RunLoop& loop_;
     std::shared_ptr<const platform::WallClock> wallClock_;
@@ -386,21 +365,16 @@ class PlaybackController {
     std::unique_ptr<PlayLog> playLog_;
     std::unique_ptr<ProgramMeter> meter_;
 
-    // Watchers of the clip on air.
-    platform::Subscription readyObserver_;
-    platform::TimerHandle slotAudioPoll_;
-
-    std::optional<std::filesystem::path> currentURL_;
-    bool isAudioOnlySlot_ = false;
-    bool postRollFired_ = false;
-    uint64_t playGeneration_ = 0;
+    // The play in force (nothing on air: a play of no slot); only the controller holds it.
+    std::shared_ptr<Play> play_ = std::make_shared<Play>();
     // Set once the still being decoded is no longer wanted (read by its decoding thread).
     std::shared_ptr<std::atomic<bool>> stillDecodeStop_;
-    // The loop's wait for its slot to be ready to switch in, the warm-up of a video on its own
-    // player, the warm-up wait under way, and a preload waiting for a dissolve to end (each
-    // defined in the file of its part).
-    // The owned parts.
+    // The published values the parts keep up to date.
+    NowPlaying now_{currentTime,      duration, currentBankIndex, currentSlotIndex,
+                    selectedClipName, isMuted,  isSeeking};
+    // The owned parts, each with its own fields.
     PostRollPolicy postRoll_{projectProvider};
+    std::unique_ptr<SlotSound> sound_;
     std::unique_ptr<WarmUp> warmUp_;
     std::unique_ptr<NextCuePreload> preload_;
     std::unique_ptr<LoopRunner> loops_;
@@ -411,7 +385,7 @@ class PlaybackController {
     // The observation of a standby cue's item, ended by removeObservers().
     platform::Subscription standbyObserver_;
 
-    // Pending switches and deferred steps hold this weakly.
+    // The play log's deferred updates and a still's decode hold this weakly.
     std::shared_ptr<Alive> alive_ = std::make_shared<Alive>();
     // Runs still decodes when no runInBackground was given. Declared last: it ends first.
     std::unique_ptr<platform::JobThreads> backgroundWorker_;

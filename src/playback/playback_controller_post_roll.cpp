@@ -47,7 +47,7 @@ void PlaybackController::handlePostRoll(PostRollMode mode) {
             }
             break;
         case PostRollAction::freezeOnLastFrame:
-            freezeOnLastFrame(playGeneration_);
+            freezeOnLastFrame(*play_);
             break;
         case PostRollAction::restart:
             restartOnAir(onAir);
@@ -58,7 +58,7 @@ void PlaybackController::handlePostRoll(PostRollMode mode) {
     }
 }
 
-void PlaybackController::freezeOnLastFrame(uint64_t generation) {
+void PlaybackController::freezeOnLastFrame(Play& play) {
     PlaybackSlot& showing = showingSlot();
     if (showing.isStill()) {
         return;
@@ -85,50 +85,50 @@ void PlaybackController::freezeOnLastFrame(uint64_t generation) {
     // since the item holds the asset.
     std::weak_ptr<platform::media::PlayerItem> weakItem = item;
     std::weak_ptr<platform::media::QueuePlayer> weakPlayer = showing.player();
-    item->asset()->loadInfo([weak = weakSelf(), this, generation, outPoint, weakItem, weakPlayer](
-                                const platform::media::Loaded<platform::media::MediaInfo>& info) {
-        const auto heldItem = weakItem.lock();
-        const auto player = weakPlayer.lock();
-        if (!weak.lock() || generation != playGeneration_ || !heldItem || !player ||
-            player->current() != heldItem) {
-            return;
-        }
-        double end = 0.0;
-        if (outPoint) {
-            end = *outPoint;
-        } else if (info && std::isfinite(info->duration)) {
-            end = info->duration;
-        }
-        if (!(end > 0.0)) {
-            return;
-        }
-        std::optional<double> rate;
-        if (info) {
-            const auto videos = info->tracksOfKind(platform::media::TrackKind::Video);
-            if (!videos.empty()) {
-                rate = videos.front().nominalFrameRate;
+    item->asset()->loadInfo(
+        stepOf(play, [this, outPoint, weakItem,
+                      weakPlayer](const platform::media::Loaded<platform::media::MediaInfo>& info) {
+            const auto heldItem = weakItem.lock();
+            const auto player = weakPlayer.lock();
+            if (!heldItem || !player || player->current() != heldItem) {
+                return;
             }
-        }
-        const double frame = frameDuration(rate);
-        if (end <= frame) {
-            return;
-        }
-        const double target = end - frame;
-        // Anywhere within half a frame of the target would do; the middle of the last frame's
-        // interval, at its upper edge, always shows that frame, even when the table's frame is
-        // a 1001 one for a clip of whole frames a second.
-        player->seek(target + frame / 2.0, 0.0, 0.0);
-        const std::string line =
-            "freeze seek: outPoint=" + shortestDouble(end) + " target=" + shortestDouble(target);
-        platform::Console::log(line);
-        log(line);
-    });
+            double end = 0.0;
+            if (outPoint) {
+                end = *outPoint;
+            } else if (info && std::isfinite(info->duration)) {
+                end = info->duration;
+            }
+            if (!(end > 0.0)) {
+                return;
+            }
+            std::optional<double> rate;
+            if (info) {
+                const auto videos = info->tracksOfKind(platform::media::TrackKind::Video);
+                if (!videos.empty()) {
+                    rate = videos.front().nominalFrameRate;
+                }
+            }
+            const double frame = frameDuration(rate);
+            if (end <= frame) {
+                return;
+            }
+            const double target = end - frame;
+            // Anywhere within half a frame of the target would do; the middle of the last frame's
+            // interval, at its upper edge, always shows that frame, even when the table's frame is
+            // a 1001 one for a clip of whole frames a second.
+            player->seek(target + frame / 2.0, 0.0, 0.0);
+            const std::string line = "freeze seek: outPoint=" + shortestDouble(end) +
+                                     " target=" + shortestDouble(target);
+            platform::Console::log(line);
+            log(line);
+        }));
 }
 
 void PlaybackController::restartOnAir(SlotRef onAir) {
     if (showingSlot().isStill()) {
         const auto data = slotDataOnAir();
-        clock_->startStill(data ? data->stillDuration : kDefaultStillDuration);
+        clock_->startStill(*play_, data ? data->stillDuration : kDefaultStillDuration);
         return;
     }
     if (!loops_->isRunning() && onRequestPlay) {
@@ -137,14 +137,9 @@ void PlaybackController::restartOnAir(SlotRef onAir) {
 }
 
 void PlaybackController::goBlack() {
-    removeObservers();
-    // Every deferred step of the clip that was on air is void from here on.
-    ++playGeneration_;
-    letStillDecodeGo();
+    // Nothing is on air from here on: a play of no slot.
+    beginPlay(SlotRef{}, {});
     view_->stopAll();
-    clock_->stopAudio();
-    isAudioOnlySlot_ = false;
-    currentURL_.reset();
     publishIdle();
 }
 

@@ -6,7 +6,6 @@
 #include "platform/audio/audio_engine.h"
 #include "platform/audio/audio_output_device.h"
 #include "platform/audio/mixer_node.h"
-#include "playback/playback_controller.h"
 
 namespace kestio {
 
@@ -18,9 +17,9 @@ constexpr double kVuPeriod = 1.0 / 30.0;
 constexpr int kTicksBeforeSilence = 3;
 }  // namespace
 
-ProgramMeter::ProgramMeter(PlaybackController& controller, platform::RunLoop& loop,
-                           platform::audio::AudioEngine& engine)
-    : controller_(controller), loop_(loop), engine_(engine) {}
+ProgramMeter::ProgramMeter(platform::RunLoop& loop, platform::audio::AudioEngine& engine,
+                           Values values, PlayEvents& events)
+    : loop_(loop), engine_(engine), values_(values), events_(events) {}
 
 ProgramMeter::~ProgramMeter() {
     alive_.reset();
@@ -52,7 +51,7 @@ void ProgramMeter::start() {
                     woken();
                 }
             })) {
-        controller_.log("VU: tap not installed: " + *failure);
+        events_.log("VU: tap not installed: " + *failure);
     } else {
         tapInstalled_ = true;
     }
@@ -61,10 +60,9 @@ void ProgramMeter::start() {
 
 void ProgramMeter::silence() {
     meter_->reset();
-    controller_.vuLevels.set(
-        std::vector<float>(PlaybackController::kMeterChannels, PlaybackController::kSilenceDb));
-    controller_.vuLevelL.set(PlaybackController::kSilenceDb);
-    controller_.vuLevelR.set(PlaybackController::kSilenceDb);
+    values_.levels.set(std::vector<float>(kMeterChannels, kSilenceDb));
+    values_.levelL.set(kSilenceDb);
+    values_.levelR.set(kSilenceDb);
     lastPublishedWasSilent_ = true;
 }
 
@@ -101,7 +99,7 @@ void ProgramMeter::tick() {
     } else {
         // No sound is being rendered: the meters fall to silence.
         taken = VuReading();
-        taken->channelCount = controller_.vuChannelCount.get();
+        taken->channelCount = values_.channelCount.get();
     }
     const bool silent = taken->isSilent();
     if (silent && lastPublishedWasSilent_) {
@@ -112,21 +110,20 @@ void ProgramMeter::tick() {
 }
 
 void ProgramMeter::publish(const VuReading& reading) {
-    controller_.vuLevels.set(std::vector<float>(reading.levels.begin(), reading.levels.end()));
-    controller_.vuLevelL.set(reading.levels[0]);
-    controller_.vuLevelR.set(reading.levels[1]);
-    controller_.vuChannelCount.set(reading.channelCount);
+    values_.levels.set(std::vector<float>(reading.levels.begin(), reading.levels.end()));
+    values_.levelL.set(reading.levels[0]);
+    values_.levelR.set(reading.levels[1]);
+    values_.channelCount.set(reading.channelCount);
 }
 
 void ProgramMeter::refreshOutputDevice() {
     const auto info = engine_.device().defaultOutput.get();
     if (!info.present) {
-        controller_.outputDeviceName.set("\u2014");
+        values_.outputDeviceName.set("\u2014");
     } else if (info.channelCount < 1) {
-        controller_.outputDeviceName.set(info.name);
+        values_.outputDeviceName.set(info.name);
     } else {
-        controller_.outputDeviceName.set(info.name + " (" + std::to_string(info.channelCount) +
-                                         "ch)");
+        values_.outputDeviceName.set(info.name + " (" + std::to_string(info.channelCount) + "ch)");
     }
 }
 

@@ -11,9 +11,12 @@
 // controller's. Main thread, except the tap's measurement, which shares only the VuMeter.
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/runloop/published.h"
 #include "platform/runloop/run_loop.h"
+#include "playback/play_events.h"
 #include "playback/vu_meter.h"
 
 namespace kestio::platform::audio {
@@ -22,12 +25,23 @@ class AudioEngine;
 
 namespace kestio {
 
-class PlaybackController;
-
 class ProgramMeter {
   public:
-    ProgramMeter(PlaybackController& controller, platform::RunLoop& loop,
-                 platform::audio::AudioEngine& engine);
+    // Levels are dBFS; this stands for silence and is the floor.
+    static constexpr float kSilenceDb = -100.0f;
+    static constexpr std::size_t kMeterChannels = 8;
+
+    // The values the meter publishes, as the controller publishes them.
+    struct Values {
+        platform::Published<float>& levelL;
+        platform::Published<float>& levelR;
+        platform::Published<std::vector<float>>& levels;
+        platform::Published<int>& channelCount;
+        platform::Published<std::string>& outputDeviceName;
+    };
+
+    ProgramMeter(platform::RunLoop& loop, platform::audio::AudioEngine& engine, Values values,
+                 PlayEvents& events);
     // Removes the tap and cancels the timer and the device subscription.
     ~ProgramMeter();
     ProgramMeter(const ProgramMeter&) = delete;
@@ -50,9 +64,10 @@ class ProgramMeter {
     void publish(const VuReading& reading);
     std::weak_ptr<bool> weakSelf() const { return alive_; }
 
-    PlaybackController& controller_;
     platform::RunLoop& loop_;
     platform::audio::AudioEngine& engine_;
+    Values values_;
+    PlayEvents& events_;
     std::shared_ptr<VuMeter> meter_ = std::make_shared<VuMeter>();
     platform::TimerHandle timer_;
     platform::Subscription deviceSubscription_;

@@ -1,3 +1,5 @@
+#include "playback/transport.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -9,12 +11,13 @@
 #include "platform/graphics/layer.h"
 #include "platform/runloop/console.h"
 #include "playback/clip_clock.h"
-#include "playback/playback_controller.h"
 #include "playback/playback_text.h"
+#include "playback/post_roll_policy.h"
 #include "playback/program_meter.h"
-#include "playback/transport.h"
 
 namespace kestio {
+
+using output::PlaybackSlot;
 
 namespace {
 // The time-pitch unit's range; a rate asked for outside it is brought to its nearer end.
@@ -23,58 +26,77 @@ constexpr double kMaxRate = 8.0;
 }  // namespace
 
 bool Transport::isShowingClipRunning() {
-    return pc_.showingSlot().clipPlayer().startTime().get().has_value();
+    return view_.showingSlot().clipPlayer().startTime().get().has_value();
 }
 
-void Transport::pause() {
-    PlaybackSlot& slot = pc_.showingSlot();
+void Transport::playOnAir(PlaybackSlot& slot, double from) {
+    const auto now = view_.sharedEngine().clock()->timeAt(loop_.now());
+    slot.audio().startEngineIfNeeded();
+    if (slot.isLooping()) {
+        // A loop's clip (its range and passes) was given to the clip player by the slot itself
+        // when the loop started.
+        slot.clipPlayer().seekAndPlay(platform::ItemTime(from), now);
+        return;
+    }
+    // The clip the slot holds now, never one its clip player remembers from an earlier start
+    // (a cue stood by in this slot replaced that one without starting it).
+    slot.clipPlayer().play(slot.currentClip(), platform::ItemTime(from), now);
+}
+
+double Transport::audioEnd() const {
+    const auto bank = now_.currentBankIndex.get();
+    const auto slot = now_.currentSlotIndex.get();
+    const auto data = bank && slot ? parts_.policy.slotData(*bank, *slot) : std::nullopt;
+    const double end = data && data->outPoint && std::isfinite(*data->outPoint)
+                           ? *data->outPoint
+                           : now_.duration.get();
+    return std::min(end, now_.duration.get());
+}
+
+void Transport::pause(Play& play) {
+    PlaybackSlot& slot = view_.showingSlot();
     slot.clipPlayer().stop();
-    if (pc_.isAudioOnlySlot_) {
-        pc_.clock_->stopAudio();
+    if (play.audioOnly) {
+        parts_.clock.stopAudio();
     }
 }
 
-void Transport::resume() {
-    pc_.postRollFired_ = false;
-    PlaybackSlot& slot = pc_.showingSlot();
+void Transport::resume(Play& play) {
+    play.postRollFired = false;
+    PlaybackSlot& slot = view_.showingSlot();
     const auto item = slot.player()->current();
     if (item && !slot.isStill() && !isShowingClipRunning()) {
         double from = slot.player()->currentTime();
         if (!std::isfinite(from)) {
-            from = pc_.currentTime.get();
+            from = now_.currentTime.get();
         }
-        slot.audio().startEngineIfNeeded();
-        slot.clipPlayer().seekAndPlay(platform::ItemTime(from),
-                                      pc_.view_->sharedEngine().clock()->timeAt(pc_.loop_.now()));
+        playOnAir(slot, from);
     }
-    if (pc_.isAudioOnlySlot_ && !pc_.clock_->isAudioRunning() && pc_.currentBankIndex.get()) {
-        const auto data = pc_.slotDataOnAir();
-        double end = data && data->outPoint && std::isfinite(*data->outPoint) ? *data->outPoint
-                                                                              : pc_.duration.get();
-        end = std::min(end, pc_.duration.get());
-        if (pc_.currentTime.get() < end) {
-            pc_.clock_->startAudio(pc_.currentTime.get(), end);
+    if (play.audioOnly && !parts_.clock.isAudioRunning() && now_.currentBankIndex.get()) {
+        const double end = audioEnd();
+        if (now_.currentTime.get() < end) {
+            parts_.clock.startAudio(play, now_.currentTime.get(), end);
         }
     }
 }
 
 void Transport::toggleMute(const std::optional<AudioSettings>& settings) {
-    pc_.isMuted.set(!pc_.isMuted.get());
-    pc_.log(pc_.isMuted.get() ? "MUTE: ON" : "MUTE: OFF");
+    now_.isMuted.set(!now_.isMuted.get());
+    events_.log(now_.isMuted.get() ? "MUTE: ON" : "MUTE: OFF");
     const float gain = settings ? settings->masterLevel : 0.0f;
     const bool slotMuted = settings ? settings->isMuted : false;
     // The chain applies the silent-gain rule itself; the output mute is folded into its mute.
-    pc_.showingSlot().audio().setLevel(gain, slotMuted || pc_.isMuted.get());
+    view_.showingSlot().audio().setLevel(gain, slotMuted || now_.isMuted.get());
     // The hidden slot is heard only as a cue on its way to air, at its own level; a warming
     // play, a slot fading out or an empty one stays silent.
-    if (const auto cued = pc_.view_->backgroundLevel()) {
-        pc_.hiddenSlot().audio().setLevel(cued->masterLevel, cued->isMuted || pc_.isMuted.get());
+    if (const auto cued = view_.backgroundLevel()) {
+        view_.hiddenSlot().audio().setLevel(cued->masterLevel, cued->isMuted || now_.isMuted.get());
     } else {
-        pc_.hiddenSlot().audio().setLevel(0.0f, true);
+        view_.hiddenSlot().audio().setLevel(0.0f, true);
     }
 }
 
-void Transport::seek(double seconds) {
+void Transport::seek(Play& play, double seconds) {
     if (!std::isfinite(seconds)) {
         platform::Console::log("seek: ignored a position that is not a number: " +
                                shortestDouble(seconds));
@@ -82,36 +104,32 @@ void Transport::seek(double seconds) {
     }
     // Within the clip: an audio-only clip (which has no picture to clamp its time) too.
     double t = std::max(seconds, 0.0);
-    if (pc_.duration.get() > 0.0) {
-        t = std::min(t, pc_.duration.get());
+    if (now_.duration.get() > 0.0) {
+        t = std::min(t, now_.duration.get());
     }
-    pc_.currentTime.set(t);
-    PlaybackSlot& slot = pc_.showingSlot();
+    now_.currentTime.set(t);
+    PlaybackSlot& slot = view_.showingSlot();
     if (slot.player()->current() && !slot.isStill()) {
         if (isShowingClipRunning()) {
-            slot.clipPlayer().seekAndPlay(
-                platform::ItemTime(t), pc_.view_->sharedEngine().clock()->timeAt(pc_.loop_.now()));
+            playOnAir(slot, t);
         } else {
             slot.player()->seek(t, 0.0, 0.0);
         }
     }
-    if (pc_.isAudioOnlySlot_ && pc_.clock_->isAudioRunning() && pc_.currentBankIndex.get()) {
-        const auto data = pc_.slotDataOnAir();
-        double end = data && data->outPoint && std::isfinite(*data->outPoint) ? *data->outPoint
-                                                                              : pc_.duration.get();
-        end = std::min(end, pc_.duration.get());
+    if (play.audioOnly && parts_.clock.isAudioRunning() && now_.currentBankIndex.get()) {
+        const double end = audioEnd();
         if (end <= t) {
-            pc_.clock_->stopAudio();
+            parts_.clock.stopAudio();
         } else {
-            pc_.postRollFired_ = false;
-            pc_.clock_->startAudio(t, end);
+            play.postRollFired = false;
+            parts_.clock.startAudio(play, t, end);
         }
     }
 }
 
-void Transport::skip(int frames, double frameRate) {
-    PlaybackSlot& slot = pc_.showingSlot();
-    if (slot.isStill() || pc_.isAudioOnlySlot_) {
+void Transport::skip(Play& play, int frames, double frameRate) {
+    PlaybackSlot& slot = view_.showingSlot();
+    if (slot.isStill() || play.audioOnly) {
         return;
     }
     if (!std::isfinite(frameRate) || frameRate <= 0.0) {
@@ -121,25 +139,25 @@ void Transport::skip(int frames, double frameRate) {
     }
     double from = slot.player()->currentTime();
     if (!std::isfinite(from)) {
-        from = pc_.currentTime.get();
+        from = now_.currentTime.get();
     }
-    const double t = std::max(std::min(from + double(frames) / frameRate, pc_.duration.get()), 0.0);
-    pc_.currentTime.set(t);
+    const double t =
+        std::max(std::min(from + double(frames) / frameRate, now_.duration.get()), 0.0);
+    now_.currentTime.set(t);
     if (!slot.player()->current()) {
         return;
     }
     // The picture follows the sound: a running clip moves both; a paused one only its picture,
     // which its sound follows on resume.
     if (isShowingClipRunning()) {
-        slot.clipPlayer().seekAndPlay(platform::ItemTime(t),
-                                      pc_.view_->sharedEngine().clock()->timeAt(pc_.loop_.now()));
+        playOnAir(slot, t);
     } else {
         slot.player()->seek(t, 0.0, 0.0);
     }
 }
 
 void Transport::setPlaybackRate(double rate) {
-    if (!pc_.currentBankIndex.get()) {
+    if (!now_.currentBankIndex.get()) {
         return;
     }
     if (!std::isfinite(rate) || rate <= 0.0) {
@@ -148,28 +166,27 @@ void Transport::setPlaybackRate(double rate) {
     }
     // Picture and sound keep one rate, the one the time-pitch unit can stretch to.
     const double clamped = std::clamp(rate, kMinRate, kMaxRate);
-    PlaybackSlot& slot = pc_.showingSlot();
-    const auto now = pc_.view_->sharedEngine().clock()->timeAt(pc_.loop_.now());
+    PlaybackSlot& slot = view_.showingSlot();
+    const auto now = view_.sharedEngine().clock()->timeAt(loop_.now());
     slot.clipPlayer().setRate(float(clamped), now);
     // A paused clip starts at the new rate.
     if (slot.player()->current() && !slot.isStill() && !isShowingClipRunning()) {
         double from = slot.player()->currentTime();
         if (!std::isfinite(from)) {
-            from = pc_.currentTime.get();
+            from = now_.currentTime.get();
         }
-        slot.audio().startEngineIfNeeded();
-        slot.clipPlayer().seekAndPlay(platform::ItemTime(from), now);
+        playOnAir(slot, from);
     }
 }
 
 void Transport::applySlotVolume(bool muted, float gainDB) {
-    pc_.showingSlot().audio().setLevel(gainDB, muted || pc_.isMuted.get());
+    view_.showingSlot().audio().setLevel(gainDB, muted || now_.isMuted.get());
 }
 
 void Transport::updateGeometry(const GeometrySettings& geometry) {
-    PlaybackSlot& slot = pc_.showingSlot();
-    double width = pc_.view_->monitorSize().width;
-    double height = pc_.view_->monitorSize().height;
+    PlaybackSlot& slot = view_.showingSlot();
+    double width = view_.monitorSize().width;
+    double height = view_.monitorSize().height;
     if (slot.isStill() && !slot.originalStillImage().isNull()) {
         width = slot.stillSize().width();
         height = slot.stillSize().height();
@@ -180,76 +197,79 @@ void Transport::updateGeometry(const GeometrySettings& geometry) {
             height = size.height();
         }
     }
-    pc_.view_->applyGeometry(geometry, slot, width, height);
+    view_.applyGeometry(geometry, slot, width, height);
 }
 
 void Transport::applyColorSettings(const ColorSettings& color) {
     // The player's frame filter and the still's contents filter follow the box, and the next
     // composed picture shows the new values, paused or not: no nudge of the position is needed
     // to redraw a paused picture, and no still is corrected here.
-    pc_.showingSlot().colorSettingsBox().setValue(color);
+    view_.showingSlot().colorSettingsBox().setValue(color);
 }
 
 void Transport::stopTestTone() {
-    pc_.toneGen_->stop(pc_.view_->sharedEngine());
+    parts_.toneGen.stop(view_.sharedEngine());
     // What the meter measured of the tone is dropped, so the next tick does not show it again.
-    pc_.meter_->silence();
+    parts_.meter.silence();
 }
 
-void Transport::standby(int bank, int slot, const std::filesystem::path& url, const SlotData& data,
-                        platform::SizeF monitorSize) {
-    pc_.view_->setMonitorSize(monitorSize);
-    pc_.removeObservers();
+std::optional<Transport::StandbyCue> Transport::standby(Play& play, const SlotData& data,
+                                                        platform::SizeF monitorSize) {
+    view_.setMonitorSize(monitorSize);
     // The slot pair records the cue; the standby cue goes on air paused, by a take.
     output::Cue cue;
-    cue.ref = SlotRef{bank, slot};
-    cue.url = url;
+    cue.ref = play.ref;
+    cue.url = play.url;
     cue.state = output::CueState::hiddenPlaying;
     cue.audio = data.audioSettings;
     cue.inPoint = data.inPoint.value_or(0.0);
     const double inPoint = cue.inPoint;
-    const auto loaded = pc_.view_->loadCue(std::move(cue), data.outPoint, data.colorSettings);
-    pc_.currentBankIndex = bank;
-    pc_.currentSlotIndex = slot;
-    pc_.selectedClipName = data.name;
+    const auto loaded = view_.loadCue(std::move(cue), data.outPoint, data.colorSettings);
+    now_.currentBankIndex.set(play.ref.bank);
+    now_.currentSlotIndex.set(play.ref.slot);
+    now_.selectedClipName.set(data.name);
+    // The cue's own position and length, not those of the clip it replaces.
+    const double clipDuration =
+        data.clipInfo && std::isfinite(data.clipInfo->duration) ? data.clipInfo->duration : 0.0;
+    const std::optional<double> outPoint =
+        data.outPoint && std::isfinite(*data.outPoint) ? data.outPoint : std::nullopt;
+    now_.currentTime.set(std::isfinite(inPoint) ? std::max(inPoint, 0.0) : 0.0);
+    now_.duration.set(outPoint.value_or(clipDuration));
+    standbyWatch_ = {outPoint, data.clipInfo ? data.clipInfo->fps : 30.0};
     if (!loaded.item) {
-        return;
+        return std::nullopt;
     }
-    PlaybackSlot* target = &loaded.slot;
-    std::weak_ptr<platform::media::PlayerItem> weakItem = loaded.item;
-    pc_.standbyObserver_ = loaded.item->status().subscribe(
-        [this, target, weakItem, url, inPoint](const platform::media::ItemStatus&) {
-            if (auto item = weakItem.lock()) {
-                handleStatusChange(item, *target, item, url, inPoint);
-            }
-        });
+    return StandbyCue{loaded.slot, loaded.item};
 }
 
-void Transport::handleStatusChange(const PlaybackController::ItemPtr& item, PlaybackSlot& slot,
-                                   const PlaybackController::ItemPtr& loadedItem,
-                                   const std::filesystem::path& url, double inPoint) {
-    if (!item || item->statusValue() != platform::media::ItemStatus::ReadyToPlay ||
-        slot.player()->current() != loadedItem || item != loadedItem) {
-        return;
-    }
-    pc_.standbyObserver_.reset();
-    // The cued slot replaces what was on air: the deferred steps of the clip before are void.
-    const uint64_t generation = ++pc_.playGeneration_;
-    pc_.letStillDecodeGo();
+bool Transport::isStandbyReady(const std::shared_ptr<platform::media::PlayerItem>& item,
+                               PlaybackSlot& slot,
+                               const std::shared_ptr<platform::media::PlayerItem>& loadedItem) {
+    return item && item->statusValue() == platform::media::ItemStatus::ReadyToPlay &&
+           slot.player()->current() == loadedItem && item == loadedItem;
+}
+
+void Transport::takeStandby(Play& play, PlaybackSlot& slot, double inPoint) {
     const double target = std::isfinite(inPoint) ? std::max(inPoint, 0.0) : 0.0;
-    slot.player()->seek(
-        target, 0.0, 0.0,
-        [weak = pc_.weakSelf(), this, generation, slotPtr = &slot, url, target](bool finished) {
-            if (!finished || !weak.lock() || generation != pc_.playGeneration_) {
-                return;
-            }
-            if (slotPtr == &pc_.hiddenSlot()) {
-                pc_.view_->take({});
-            }
-            slotPtr->player()->pause();
-            pc_.currentURL_ = url;
-            pc_.currentTime.set(target);
-        });
+    slot.player()->seek(target, 0.0, 0.0,
+                        stepOf(play, [this, slotPtr = &slot, target](Play& current, bool finished) {
+                            if (!finished) {
+                                return;
+                            }
+                            if (slotPtr == &view_.hiddenSlot()) {
+                                view_.take({});
+                            }
+                            slotPtr->player()->pause();
+                            now_.currentTime.set(target);
+                            // The cue on air is watched as any clip on air: a resume runs its
+                            // clock, its out point and its end.
+                            current.postRollFired = false;
+                            if (const auto onAir = slotPtr->player()->current()) {
+                                parts_.clock.watchVideo(current, *slotPtr, standbyWatch_.outPoint,
+                                                        target, standbyWatch_.fps);
+                                parts_.clock.watchEnd(current, onAir);
+                            }
+                        }));
 }
 
 }  // namespace kestio

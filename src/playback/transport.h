@@ -11,43 +11,96 @@
 // on resume.
 
 //
-// Owns nothing of its own: it acts on the slot on air and the controller's published values,
-// in the controller's order of events (a transport step never starts or ends a clip, except the
-// standby cue's take).
+// Owns the standby cue's watch (what its clock watches once on air). Acts on the slot on air, the
+// published values and the play in force, which each step is given.
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 
 #include "model/settings_records.h"
-#include "playback/playback_controller.h"
+#include "model/slot_data.h"
+#include "platform/graphics/geometry.h"
+#include "platform/runloop/run_loop.h"
+#include "playback/play.h"
+#include "playback/play_events.h"
+
+namespace kestio::platform::media {
+class PlayerItem;
+}
+namespace kestio::output {
+class OutputSurface;
+class PlaybackSlot;
+class TestToneGenerator;
+}  // namespace kestio::output
 
 namespace kestio {
 
+class ClipClock;
+class PostRollPolicy;
+class ProgramMeter;
+
 class Transport {
   public:
-    explicit Transport(PlaybackController& controller) : pc_(controller) {}
+    // The parts the transport drives.
+    struct Parts {
+        ClipClock& clock;
+        ProgramMeter& meter;
+        output::TestToneGenerator& toneGen;
+        const PostRollPolicy& policy;
+    };
+    // A standby cue loaded into the hidden slot: the slot and its item.
+    struct StandbyCue {
+        output::PlaybackSlot& slot;
+        std::shared_ptr<platform::media::PlayerItem> item;
+    };
 
-    void pause();
-    void resume();
+    Transport(platform::RunLoop& loop, output::OutputSurface& view, NowPlaying now,
+              PlayEvents& events, Parts parts)
+        : loop_(loop), view_(view), now_(now), events_(events), parts_(parts) {}
+
+    void pause(Play& play);
+    void resume(Play& play);
     void toggleMute(const std::optional<AudioSettings>& settings);
-    void seek(double seconds);
-    void skip(int frames, double frameRate);
+    void seek(Play& play, double seconds);
+    void skip(Play& play, int frames, double frameRate);
     void setPlaybackRate(double rate);
     void applySlotVolume(bool muted, float gainDB);
     void updateGeometry(const GeometrySettings& geometry);
     void applyColorSettings(const ColorSettings& color);
     void stopTestTone();
-    void standby(int bank, int slot, const std::filesystem::path& url, const SlotData& data,
-                 platform::SizeF monitorSize);
-    void handleStatusChange(const PlaybackController::ItemPtr& item, output::PlaybackSlot& slot,
-                            const PlaybackController::ItemPtr& loadedItem,
-                            const std::filesystem::path& url, double inPoint);
+    // Loads `play`'s slot from its file into the hidden slot as the standby cue and publishes it
+    // with its own position and length; none when nothing could be loaded.
+    std::optional<StandbyCue> standby(Play& play, const SlotData& data,
+                                      platform::SizeF monitorSize);
+    // `item` is ready and still `slot`'s current item `loadedItem`: the standby cue may be taken.
+    static bool isStandbyReady(const std::shared_ptr<platform::media::PlayerItem>& item,
+                               output::PlaybackSlot& slot,
+                               const std::shared_ptr<platform::media::PlayerItem>& loadedItem);
+    // Seeks `slot` to `inPoint`, cuts to it paused there, publishes it and watches it, for
+    // `play` only.
+    void takeStandby(Play& play, output::PlaybackSlot& slot, double inPoint);
 
   private:
     // Whether the showing slot's clip is started (not paused, not still preparing).
     bool isShowingClipRunning();
+    // Starts the clip `slot` holds from clip time `from`, picture and sound together.
+    void playOnAir(output::PlaybackSlot& slot, double from);
+    // The end an audio-only clip's clock runs to: its out point, within the published length.
+    double audioEnd() const;
 
-    PlaybackController& pc_;
+    // What the standby cue's clock watches once it is on air.
+    struct StandbyWatch {
+        std::optional<double> outPoint;
+        double fps = 30.0;
+    };
+
+    platform::RunLoop& loop_;
+    output::OutputSurface& view_;
+    NowPlaying now_;
+    PlayEvents& events_;
+    Parts parts_;
+    StandbyWatch standbyWatch_;
 };
 
 }  // namespace kestio

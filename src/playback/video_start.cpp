@@ -9,14 +9,16 @@
 #include "platform/runloop/console.h"
 #include "playback/clip_clock.h"
 #include "playback/clip_engine_format.h"
-#include "playback/loop_runner.h"
 #include "playback/next_cue_preload.h"
-#include "playback/playback_controller.h"
 #include "playback/playback_text.h"
+#include "playback/post_roll_policy.h"
+#include "playback/slot_sound.h"
 #include "playback/video_start.h"
 #include "playback/warm_up.h"
 
 namespace kestio {
+
+using output::PlaybackSlot;
 
 namespace {
 // The layer switch guard: one switch in this many seconds; a request meanwhile is retried
@@ -45,13 +47,11 @@ float startRate(double playRate) {
 }
 }  // namespace
 
-void VideoStart::play(int bank, int slot, const std::filesystem::path& url, const SlotData& data,
-                      PlaybackSlot& target) {
-    if (data.postRollMode == PostRollMode::loop) {
-        pc_.loops_->start(bank, slot, url, data);
-        return;
-    }
-    const platform::HostTime startedAt = pc_.loop_.now();
+void VideoStart::start(Play& play, const SlotData& data, PlaybackSlot& target) {
+    const int bank = play.ref.bank;
+    const int slot = play.ref.slot;
+    const std::filesystem::path url = play.url;
+    const platform::HostTime startedAt = loop_.now();
     const double inPoint =
         data.inPoint && std::isfinite(*data.inPoint) ? std::max(*data.inPoint, 0.0) : 0.0;
     std::optional<double> outPoint;
@@ -59,61 +59,60 @@ void VideoStart::play(int bank, int slot, const std::filesystem::path& url, cons
         outPoint = data.outPoint;
     }
 
-    applyClipEngineFormat(*pc_.view_, data);
+    applyClipEngineFormat(view_, data);
 
     // The hidden slot holds either this play's own cue (loaded below) or the preload of this
     // cue, which the play takes over when its item is the one loaded there.
-    const auto& cued = pc_.view_->background();
+    const auto& cued = view_.background();
     const bool preloaded = cued && cued->state != output::CueState::hiddenPlaying;
     const bool targetMatch = preloaded && cued->ref == SlotRef{bank, slot};
     const bool urlMatch = preloaded && cued->url == url;
-    const bool slotMatch = &target == &pc_.hiddenSlot();
+    const bool slotMatch = &target == &view_.hiddenSlot();
     const auto loaded = target.player()->current();
     const bool itemMatch = loaded && loaded->url() == url;
     const bool usePreload = targetMatch && urlMatch && slotMatch && itemMatch;
     if (preloaded && !usePreload) {
-        pc_.log("NextGo先読み不一致: targetMatch=" + truth(targetMatch) +
-                " urlMatch=" + truth(urlMatch) + " slotMatch=" + truth(slotMatch) +
-                " itemMatch=" + truth(itemMatch) + " preloadedTarget=" + targetText(cued->ref) +
-                " want=(" + std::to_string(bank) + "," + std::to_string(slot) + ")");
+        events_.log("NextGo先読み不一致: targetMatch=" + truth(targetMatch) +
+                    " urlMatch=" + truth(urlMatch) + " slotMatch=" + truth(slotMatch) +
+                    " itemMatch=" + truth(itemMatch) + " preloadedTarget=" + targetText(cued->ref) +
+                    " want=(" + std::to_string(bank) + "," + std::to_string(slot) + ")");
     }
     // Looked at before the clip player takes the item over (its start seeks it again).
-    const bool showAtOnce = usePreload && pc_.preload_->pictureReady(target, loaded, inPoint);
+    const bool showAtOnce = usePreload && parts_.preload.pictureReady(target, loaded, inPoint);
     {
         output::Cue cue;
         cue.ref = SlotRef{bank, slot};
         cue.url = url;
         cue.state = output::CueState::hiddenPlaying;
         cue.audio = data.audioSettings;
-        pc_.view_->cue(std::move(cue));
+        view_.cue(std::move(cue));
     }
     if (usePreload) {
-        pc_.log("NextGo先読み使用: " + data.name + " → ロードをスキップ");
+        events_.log("NextGo先読み使用: " + data.name + " → ロードをスキップ");
     } else {
         target.load(url, inPoint, outPoint, data.colorSettings);
-        pc_.log("loadVideo: " + std::to_string(wholeMilliseconds(pc_.loop_.now() - startedAt)) +
-                "ms");
+        events_.log("loadVideo: " + std::to_string(wholeMilliseconds(loop_.now() - startedAt)) +
+                    "ms");
     }
 
-    auto audio = pc_.makeAudioSettingsBox(data);
-    pc_.applySlotLevel(target, audio->settings);
+    parts_.sound.applyLevel(target, data.audioSettings);
     target.audio().applyEqualizer(data.equalizer);
 
     const double clipDuration =
         data.clipInfo && std::isfinite(data.clipInfo->duration) ? data.clipInfo->duration : 0.0;
-    pc_.publishStarting(bank, slot, url, data.name, inPoint, outPoint.value_or(clipDuration));
+    events_.starting(play, data.name, inPoint, outPoint.value_or(clipDuration));
 
     const auto item = target.player()->current();
     if (!item) {
-        pc_.log("currentItem nil: " + data.name + " → 再生不可");
+        events_.log("currentItem nil: " + data.name + " → 再生不可");
         return;
     }
     const double fps = data.clipInfo ? data.clipInfo->fps : 30.0;
-    pc_.clock_->watchVideo(target, outPoint, inPoint, fps);
-    pc_.clock_->watchEnd(item);
+    parts_.clock.watchVideo(play, target, outPoint, inPoint, fps);
+    parts_.clock.watchEnd(play, item);
 
     StartContext context;
-    context.generation = pc_.playGeneration_;
+    context.play = play.weak_from_this();
     context.bank = bank;
     context.slot = slot;
     context.target = &target;
@@ -123,21 +122,19 @@ void VideoStart::play(int bank, int slot, const std::filesystem::path& url, cons
     context.dissolve = data.transitionMode == TransitionMode::dissolve;
     context.dissolveDuration = data.dissolveDuration;
     context.inPoint = inPoint;
-    context.audio = audio;
 
     // Picture and sound are prerolled from now on, while the item's readiness is handled below.
     target.clipPlayer().setRate(startRate(data.playRate),
-                                pc_.view_->sharedEngine().clock()->timeAt(pc_.loop_.now()));
-    pc_.startSlotAudio(context.generation, target, context.audio, inPoint,
-                       [this, context](bool ready) {
-                           if (!ready) {
-                               return;
-                           }
-                           *context.clipReady = true;
-                           if (*context.placed) {
-                               deferredStart(context);
-                           }
-                       });
+                                view_.sharedEngine().clock()->timeAt(loop_.now()));
+    parts_.sound.start(play, target, data.audioSettings, inPoint, [this, context](bool ready) {
+        if (!ready) {
+            return;
+        }
+        *context.clipReady = true;
+        if (*context.placed) {
+            deferredStart(context);
+        }
+    });
 
     if (showAtOnce) {
         // The preloaded slot shows the clip's first picture already: it is placed and switched
@@ -150,13 +147,13 @@ void VideoStart::play(int bank, int slot, const std::filesystem::path& url, cons
     }
     // The status is looked at now (a preloaded item is ready already) and at each change; the
     // first look is a step of its own, so no handler runs inside this call.
-    statusObserver_ = item->status().subscribe(
-        [this, context](const platform::media::ItemStatus&) { onItemReady(context); });
-    pc_.postForGeneration(context.generation, [this, context] { onItemReady(context); });
+    statusObserver_ = item->status().subscribe(stepOf(
+        play, [this, context](const platform::media::ItemStatus&) { onItemReady(context); }));
+    loop_.post(stepOf(play, [this, context] { onItemReady(context); }));
 }
 
 void VideoStart::onItemReady(const StartContext& context) {
-    if (context.generation != pc_.playGeneration_ || *context.ready) {
+    if (*context.ready) {
         return;
     }
     PlaybackSlot& target = *context.target;
@@ -167,8 +164,9 @@ void VideoStart::onItemReady(const StartContext& context) {
         statusObserver_.reset();
         platform::Console::log("video: cannot play " + context.item->url().string() + ": " +
                                context.item->error());
-        pc_.log("映像を再生できません: " + context.data.name + " (" + context.item->error() + ")");
-        pc_.cueFailed(context.bank, context.slot, context.item->error());
+        events_.log("映像を再生できません: " + context.data.name + " (" + context.item->error() +
+                    ")");
+        events_.cueFailed(context.bank, context.slot, context.item->error());
         return;
     }
     if (status != platform::media::ItemStatus::ReadyToPlay ||
@@ -177,9 +175,9 @@ void VideoStart::onItemReady(const StartContext& context) {
     }
     *context.ready = true;
     statusObserver_.reset();
-    pc_.log("映像 readyToPlay: " + context.data.name + " +" +
-            std::to_string(wholeMilliseconds(pc_.loop_.now() - context.startedAt)) + "ms");
-    pc_.postForGeneration(context.generation, [this, context] { showWhenReady(context); });
+    events_.log("映像 readyToPlay: " + context.data.name + " +" +
+                std::to_string(wholeMilliseconds(loop_.now() - context.startedAt)) + "ms");
+    loop_.post(stepOf(context.play, [this, context] { showWhenReady(context); }));
 }
 
 void VideoStart::showWhenReady(const StartContext& context) {
@@ -187,17 +185,17 @@ void VideoStart::showWhenReady(const StartContext& context) {
     const QSize presented = context.item->presentationSize();
     platform::SizeF native{double(presented.width()), double(presented.height())};
     if (presented.width() == 0 && presented.height() == 0) {
-        native = pc_.view_->monitorSize();
+        native = view_.monitorSize();
     }
     if (!context.item->hasVideo()) {
         platform::Console::log("video: " + context.item->url().string() + " has no picture");
     }
-    pc_.log("presentationSize: " + sizeText(presented.width(), presented.height()) +
-            " → nativeSize: " + sizeText(native.width, native.height));
-    pc_.log("isReadyForDisplay: " + context.data.name + " → 表示切り替え +" +
-            std::to_string(wholeMilliseconds(pc_.loop_.now() - context.startedAt)) + "ms");
+    events_.log("presentationSize: " + sizeText(presented.width(), presented.height()) +
+                " → nativeSize: " + sizeText(native.width, native.height));
+    events_.log("isReadyForDisplay: " + context.data.name + " → 表示切り替え +" +
+                std::to_string(wholeMilliseconds(loop_.now() - context.startedAt)) + "ms");
     if (!(native.width == 0.0 && native.height == 0.0)) {
-        pc_.view_->applyGeometry(context.data.geometry, target, native.width, native.height);
+        view_.applyGeometry(context.data.geometry, target, native.width, native.height);
     }
     // The clip starts once prerolled and placed, whichever comes last.
     *context.placed = true;
@@ -207,58 +205,52 @@ void VideoStart::showWhenReady(const StartContext& context) {
 }
 
 void VideoStart::deferredStart(const StartContext& context) {
-    if (context.generation != pc_.playGeneration_ || *context.started) {
+    const auto play = inForce(context.play);
+    if (!play || *context.started) {
         return;
     }
     *context.started = true;
-    performLayerSwitch(context.generation, [this, context] { startAndSwitch(context); });
+    performLayerSwitch(*play, [this, context] { startAndSwitch(context); });
 }
 
 void VideoStart::startAndSwitch(const StartContext& context) {
     PlaybackSlot& target = *context.target;
     if (!context.dissolve) {
-        pc_.view_->logLayerState("cut直前");
+        view_.logLayerState("cut直前");
     }
-    pc_.view_->take({context.dissolve, context.dissolveDuration},
-                    target.clipPlayer().startTime().get());
+    view_.take({context.dissolve, context.dissolveDuration}, target.clipPlayer().startTime().get());
     if (!context.dissolve) {
-        pc_.view_->logLayerState("cut直後");
+        view_.logLayerState("cut直後");
     }
-    pc_.warmUp_->signalReady();
+    parts_.warmUp.signalReady();
     // The follower to preload, as the slot's post-roll says now.
-    if (pc_.onRequestPreloadNext) {
-        if (const auto next = pc_.postRoll_.followerAtPlay(SlotRef{context.bank, context.slot})) {
-            // On a later turn: the cut's picture goes to the views before the follower's file
-            // is opened.
-            pc_.postForGeneration(context.generation, [this, next = *next] {
-                if (pc_.onRequestPreloadNext) {
-                    pc_.onRequestPreloadNext(next.bank, next.slot);
-                }
-            });
-        }
+    if (const auto next = parts_.policy.followerAtPlay(SlotRef{context.bank, context.slot})) {
+        // On a later turn: the cut's picture goes to the views before the follower's file is
+        // opened.
+        loop_.post(stepOf(context.play,
+                          [this, next = *next] { events_.followerWanted(next.bank, next.slot); }));
     }
 }
 
-void VideoStart::performLayerSwitch(uint64_t generation, std::function<void()> action) {
-    if (generation != pc_.playGeneration_) {
+void VideoStart::performLayerSwitch(Play& play, std::function<void()> action) {
+    // Asked for within a step that may have begun a newer play (a warm-up's ready signal).
+    if (play.ended) {
         return;
     }
     if (isSwitchingLayer_) {
-        pc_.loop_
-            .after(kSwitchRetry,
-                   [weak = pc_.weakSelf(), this, generation, action = std::move(action)]() mutable {
-                       if (weak.lock()) {
-                           performLayerSwitch(generation, std::move(action));
-                       }
-                   })
+        loop_
+            .after(kSwitchRetry, stepOf(play,
+                                        [this, action = std::move(action)](Play& current) mutable {
+                                            performLayerSwitch(current, std::move(action));
+                                        }))
             .detach();
         return;
     }
     isSwitchingLayer_ = true;
     action();
-    pc_.loop_
+    loop_
         .after(kSwitchBusy,
-               [weak = pc_.weakSelf(), this] {
+               [weak = std::weak_ptr<bool>(alive_), this] {
                    if (weak.lock()) {
                        isSwitchingLayer_ = false;
                    }
@@ -266,8 +258,8 @@ void VideoStart::performLayerSwitch(uint64_t generation, std::function<void()> a
         .detach();
 }
 
-void VideoStart::requestLayerSwitch(uint64_t generation, LayerSwitch change) {
-    performLayerSwitch(generation, [this, change] { switchLayer(change); });
+void VideoStart::requestLayerSwitch(Play& play, LayerSwitch change) {
+    performLayerSwitch(play, [this, change] { switchLayer(change); });
 }
 
 void VideoStart::switchLayer(const LayerSwitch& change) {
@@ -275,12 +267,11 @@ void VideoStart::switchLayer(const LayerSwitch& change) {
         return;
     }
     if (!change.dissolve) {
-        pc_.view_->logLayerState("cutLoop直前");
+        view_.logLayerState("cutLoop直前");
     }
-    pc_.view_->take({change.dissolve, change.duration},
-                    change.target->clipPlayer().startTime().get());
+    view_.take({change.dissolve, change.duration}, change.target->clipPlayer().startTime().get());
     if (!change.dissolve) {
-        pc_.view_->logLayerState("cutLoop直後");
+        view_.logLayerState("cutLoop直後");
     }
 }
 

@@ -7,19 +7,34 @@
 //
 // Owns: the observation of the starting item's status and the layer-switch guard (one switch in
 // 50 ms). The cue it starts is recorded with the output surface; the follower it asks to be
-// preloaded is the post-roll policy's answer.
+// preloaded is the post-roll policy's answer. Every step acts for the play it was begun for only.
 
-#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
 
 #include "model/slot_data.h"
 #include "platform/runloop/published.h"
+#include "platform/runloop/run_loop.h"
 #include "platform/runloop/time_types.h"
-#include "playback/playback_controller.h"
+#include "playback/play.h"
+#include "playback/play_events.h"
+
+namespace kestio::platform::media {
+class PlayerItem;
+}
+namespace kestio::output {
+class OutputSurface;
+class PlaybackSlot;
+}  // namespace kestio::output
 
 namespace kestio {
+
+class ClipClock;
+class NextCuePreload;
+class PostRollPolicy;
+class SlotSound;
+class WarmUp;
 
 class VideoStart {
   public:
@@ -30,14 +45,28 @@ class VideoStart {
         double duration = 0.0;
     };
 
-    explicit VideoStart(PlaybackController& controller) : pc_(controller) {}
+    // The parts a start drives.
+    struct Parts {
+        ClipClock& clock;
+        NextCuePreload& preload;
+        WarmUp& warmUp;
+        SlotSound& sound;
+        const PostRollPolicy& policy;
+    };
 
-    // Starts (bank, slot) from `url` in `target` (the hidden slot): the preloaded cue taken over
-    // when it is this one, else the clip loaded; switched to air once prerolled and placed.
-    void play(int bank, int slot, const std::filesystem::path& url, const SlotData& data,
-              output::PlaybackSlot& target);
-    // Switches to `change.target` through the guard, for play `generation` only.
-    void requestLayerSwitch(std::uint64_t generation, LayerSwitch change);
+    VideoStart(platform::RunLoop& loop, output::OutputSurface& view, PlayEvents& events,
+               Parts parts)
+        : loop_(loop), view_(view), events_(events), parts_(parts) {}
+    ~VideoStart() { alive_.reset(); }
+    VideoStart(const VideoStart&) = delete;
+    VideoStart& operator=(const VideoStart&) = delete;
+
+    // Starts `play` (its slot from its file, by the record `data`) in `target` (the hidden
+    // slot): the preloaded cue taken over when it is this one, else the clip loaded; switched to
+    // air once prerolled and placed.
+    void start(Play& play, const SlotData& data, output::PlaybackSlot& target);
+    // Switches to `change.target` through the guard, for `play` only.
+    void requestLayerSwitch(Play& play, LayerSwitch change);
     // The slot shows a picture, keeps up, and (for a dissolve) runs.
     bool isReadyToSwitch(output::PlaybackSlot& slot, bool dissolve) const;
     // Ends the status observation (the controller's removeObservers()).
@@ -46,17 +75,16 @@ class VideoStart {
   private:
     // What one video start carries through its deferred steps.
     struct StartContext {
-        std::uint64_t generation = 0;
+        std::weak_ptr<Play> play;
         int bank = 0;
         int slot = 0;
         output::PlaybackSlot* target = nullptr;
-        PlaybackController::ItemPtr item;
+        std::shared_ptr<platform::media::PlayerItem> item;
         SlotData data;
         platform::HostTime startedAt;
         bool dissolve = false;
         double dissolveDuration = 0.0;
         double inPoint = 0.0;
-        std::shared_ptr<SlotAudioSettingsBox> audio;
         // The item's readiness was handled; the picture was placed; the clip player has
         // prerolled the clip; the start was begun (each at most once).
         std::shared_ptr<bool> ready = std::make_shared<bool>(false);
@@ -69,12 +97,16 @@ class VideoStart {
     void showWhenReady(const StartContext& context);
     void deferredStart(const StartContext& context);
     void startAndSwitch(const StartContext& context);
-    void performLayerSwitch(std::uint64_t generation, std::function<void()> action);
+    void performLayerSwitch(Play& play, std::function<void()> action);
     void switchLayer(const LayerSwitch& change);
 
-    PlaybackController& pc_;
+    platform::RunLoop& loop_;
+    output::OutputSurface& view_;
+    PlayEvents& events_;
+    Parts parts_;
     platform::Subscription statusObserver_;
     bool isSwitchingLayer_ = false;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace kestio

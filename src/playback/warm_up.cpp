@@ -7,11 +7,12 @@
 #include "platform/media/player_item.h"
 #include "platform/media/queue_player.h"
 #include "platform/runloop/console.h"
-#include "playback/playback_controller.h"
 #include "playback/playback_text.h"
 #include "playback/warm_up.h"
 
 namespace kestio {
+
+using output::PlaybackSlot;
 
 namespace {
 // A separate player's warm-up gives up after this long.
@@ -38,9 +39,9 @@ struct WarmUp::Wait {
     std::function<void(bool)> done;
 };
 
-WarmUp::WarmUp(PlaybackController& controller, platform::RunLoop& loop,
+WarmUp::WarmUp(platform::RunLoop& loop, output::OutputSurface& view, PlayEvents& events,
                platform::media::MediaFactory* media, std::function<void()>& onWarmReady)
-    : controller_(controller), loop_(loop), media_(media), onWarmReady_(onWarmReady) {}
+    : loop_(loop), view_(view), events_(events), media_(media), onWarmReady_(onWarmReady) {}
 
 WarmUp::~WarmUp() {
     alive_.reset();
@@ -66,7 +67,7 @@ void WarmUp::warm(int bank, int slot, const std::filesystem::path& url, const Sl
     const uint64_t token = ++token_;
     // An attempt still under way belongs to an earlier request: its answer no longer counts.
     attempt_.reset();
-    controller_.log("ウォームアップ: " + bankSlotText(bank, slot) + " " + data.name);
+    events_.log("ウォームアップ: " + bankSlotText(bank, slot) + " " + data.name);
     if (data.postRollMode == PostRollMode::loop && data.mediaType == MediaType::video) {
         warmLoop(token, bank, slot, url, data);
     } else {
@@ -133,7 +134,7 @@ void WarmUp::warmOnSeparatePlayer(uint64_t token, const std::filesystem::path& u
 
 void WarmUp::warmLoop(uint64_t token, int bank, int slot, const std::filesystem::path& url,
                       const SlotData& data) {
-    OutputSurface& view = controller_.view();
+    output::OutputSurface& view = view_;
     PlaybackSlot& hidden = view.hiddenSlot();
     const double inPoint =
         data.inPoint && std::isfinite(*data.inPoint) ? std::max(*data.inPoint, 0.0) : 0.0;

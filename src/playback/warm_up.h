@@ -22,20 +22,22 @@
 
 #include "model/slot_data.h"
 #include "platform/runloop/run_loop.h"
+#include "playback/play_events.h"
 
 namespace kestio::platform::media {
 class MediaFactory;
 }
+namespace kestio::output {
+class OutputSurface;
+}
 
 namespace kestio {
-
-class PlaybackController;
 
 class WarmUp {
   public:
     // `media` makes the separate players (null: none can be made, a video warm-up then only
     // logs); `onWarmReady` is the controller's ready hook.
-    WarmUp(PlaybackController& controller, platform::RunLoop& loop,
+    WarmUp(platform::RunLoop& loop, output::OutputSurface& view, PlayEvents& events,
            platform::media::MediaFactory* media, std::function<void()>& onWarmReady);
     ~WarmUp();
     WarmUp(const WarmUp&) = delete;
@@ -62,8 +64,9 @@ class WarmUp {
     void signal(std::uint64_t token);
     std::weak_ptr<bool> weakSelf() const { return alive_; }
 
-    PlaybackController& controller_;
     platform::RunLoop& loop_;
+    output::OutputSurface& view_;
+    PlayEvents& events_;
     platform::media::MediaFactory* media_;
     std::function<void()>& onWarmReady_;
     std::uint64_t token_ = 0;

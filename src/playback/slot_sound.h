@@ -1,0 +1,49 @@
+#pragma once
+
+// A slot's sound at the start of a clip: its level (the slot's own, muted by its own mute or by
+// the output mute as it is when applied) and the start of its picture and sound together once
+// the slot's chain has loaded the sound.
+//
+// Owns: the wait for the chain's sound (looked at every kPoll seconds), for one play at a time.
+
+#include <functional>
+
+#include "model/settings_records.h"
+#include "platform/runloop/published.h"
+#include "platform/runloop/run_loop.h"
+#include "playback/play.h"
+
+namespace kestio::output {
+class OutputSurface;
+class PlaybackSlot;
+}  // namespace kestio::output
+
+namespace kestio {
+
+class SlotSound {
+  public:
+    // How often a start looks whether the slot's sound has loaded.
+    static constexpr double kPoll = 0.02;
+
+    SlotSound(platform::RunLoop& loop, output::OutputSurface& view,
+              const platform::Published<bool>& isMuted)
+        : loop_(loop), view_(view), isMuted_(isMuted) {}
+
+    // Sets the slot chain's level from `settings`, with the output mute as it is now.
+    void applyLevel(output::PlaybackSlot& slot, const AudioSettings& settings) const;
+    // Starts the slot's picture and sound together from clip time `from` once its item is ready
+    // and its chain has loaded the sound, for `play` only; `onStarted` gets the clip player's
+    // answer.
+    void start(Play& play, output::PlaybackSlot& slot, const AudioSettings& settings, double from,
+               std::function<void(bool ready)> onStarted = {});
+    // Ends the wait under way.
+    void stop() { poll_.cancel(); }
+
+  private:
+    platform::RunLoop& loop_;
+    output::OutputSurface& view_;
+    const platform::Published<bool>& isMuted_;
+    platform::TimerHandle poll_;
+};
+
+}  // namespace kestio
