@@ -140,8 +140,11 @@ void Compositor::collect(const LayerSnapshot& layer, const Mapping& map, double 
     if (!layer.contents.isNull()) {
         // A filtered still is made once per still and filter and then the same image, so the
         // scaled copy below is kept as for any still.
-        const QImage still =
-            layer.contentsFilter ? layer.contentsFilter->apply(layer.contents) : layer.contents;
+        bool provisional = false;
+        const QImage still = layer.contentsFilter
+                                 ? layer.contentsFilter->apply(layer.contents, &provisional)
+                                 : layer.contents;
+        out.provisional = out.provisional || provisional;
         const RectF placed = placeContent(layer.contentsGravity,
                                           {double(still.width()), double(still.height())}, area);
         addPicture(still, map.toDevice(placed.x, placed.y, placed.width, placed.height), clip,
