@@ -147,7 +147,7 @@ void PlaybackController::showDecodedStill(int bank, int slot, const std::filesys
     PlaybackSlot& target = hiddenSlot();
     // Placed by the picture's own size, which a picture decoded reduced keeps beside it.
     const QSize ownSize = still.fullSize.isValid() ? still.fullSize : still.image.size();
-    target.showStill(still.image, data.colorSettings, ownSize);
+    target.showStill(still.image, data.colorSettings, ownSize, url);
     currentURL_ = url;
     currentBankIndex.set(bank);
     currentSlotIndex.set(slot);

@@ -4,6 +4,7 @@
 #include "output/audio_engine_controller.h"
 #include "output/output_surface.h"
 #include "output/playback_slot.h"
+#include "output/still_display_size.h"
 #include "output/test_tone.h"
 #include "platform/audio/audio_engine.h"
 #include "platform/graphics/layer.h"
@@ -181,6 +182,7 @@ void Transport::updateGeometry(const GeometrySettings& geometry) {
         }
     }
     pc_.view_->applyGeometry(geometry, slot, width, height);
+    slot.refitStill(output::stillDisplaySize(geometry, pc_.view_->monitorSize()));
 }
 
 void Transport::applyColorSettings(const ColorSettings& color) {
