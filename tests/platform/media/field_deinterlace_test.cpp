@@ -92,22 +92,12 @@ fs::path movingClip(const std::string& name, const std::vector<std::string>& cod
         return path;
     }
     const fs::path partial = folder / ("partial_" + name);
-    std::vector<std::string> argv = {
-        "ffmpeg",
-        "-nostdin",
-        "-y",
-        "-loglevel",
-        "error",
-        "-f",
-        "lavfi",
-        "-i",
-        "testsrc2=size=1920x1080:rate=50,scroll=horizontal=0.02" + coding.front(),
-        "-frames:v",
-        "4",
-        "-c:v",
-        "libx264",
-        "-pix_fmt",
-        "yuv420p"};
+    const std::string source = "testsrc2=size=1920x1080:rate=50,scroll=horizontal=0.02";
+    std::vector<std::string> argv = {"ffmpeg",    "-nostdin", "-y",
+                                     "-loglevel", "error",    "-f",
+                                     "lavfi",     "-i",       source + coding.front(),
+                                     "-frames:v", "4",        "-c:v",
+                                     "libx264",   "-pix_fmt", "yuv420p"};
     argv.insert(argv.end(), coding.begin() + 1, coding.end());
     argv.push_back(partial.string());
     const auto result = kestio::test::runProcess(argv, std::chrono::minutes(2));
