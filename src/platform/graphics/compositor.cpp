@@ -85,7 +85,16 @@ QImage Compositor::preparedStill(const QImage& still, QSize size) {
                                                 ? QImage::Format_ARGB32_Premultiplied
                                                 : QImage::Format_RGB32);
     }
-    if (prepared.size() != size) {
+    if (prepared.size() != size && needsDownscale(QSizeF(prepared.size()), size)) {
+        // Halved or more (a large photo in a view): boxes averaged over the pool's threads,
+        // rather than on this thread alone, opaque as it was.
+        const bool opaque = !prepared.hasAlphaChannel();
+        prepared =
+            downscaled(prepared, QRectF(QPointF(0, 0), QSizeF(prepared.size())), size, pool_);
+        if (opaque) {
+            prepared.reinterpretAsFormat(QImage::Format_RGB32);
+        }
+    } else if (prepared.size() != size) {
         prepared = prepared.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
     stills_.push_back({key, size, prepared, true});
