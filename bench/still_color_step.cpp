@@ -7,6 +7,15 @@
 // composing after a step (the still corrected once, and scaled to a 1920x1080 view).
 //
 //   bench_still_color_step --benchmark_filter=StillColorStep
+//
+// StillColorDrag: a 2 s slider drag on the same still (a step each 1/60 s), with a presenter at
+// 60 refreshes per second drawing a 1920x1080 view on its own thread, the still corrected where
+// it is composed (before: arg 0) against corrected on a worker while the picture before stays
+// (as it is: arg 1). Counters: the longest a refresh's picture stayed on screen (one period
+// when no refresh is skipped: the target), the refreshes skipped, and the longest a refresh
+// took from the start of its period to its picture.
+//
+//   bench_still_color_step --benchmark_filter=StillColorDrag
 
 #include <benchmark/benchmark.h>
 
@@ -14,14 +23,17 @@
 #include <chrono>
 #include <memory>
 #include <random>
+#include <thread>
 
 #include "clock_seconds.h"
 #include "output/output_surface.h"
 #include "output/playback_slot.h"
 #include "output/video_color_compositor.h"
 #include "platform/graphics/compositor.h"
+#include "platform/graphics/contents_filter.h"
 #include "platform/graphics/layer.h"
 #include "platform/graphics/layer_snapshot.h"
+#include "platform/graphics/presenter.h"
 #include "platform/media/decoded_media_factory.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "support/null_audio_device.h"
@@ -127,5 +139,68 @@ void BM_StillColorStep(benchmark::State& state) {
     state.counters["presenter_ms"] = presenterSeconds / n * 1e3;
 }
 BENCHMARK(BM_StillColorStep)->Iterations(40)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_StillColorDrag(benchmark::State& state) {
+    const bool inBackground = state.range(0) == 1;
+    constexpr double kRate = 60.0;
+    constexpr double kDragSeconds = 2.0;
+    Rig rig;
+    auto clock = std::make_shared<SteadyHostClock>();
+    Presenter presenter(clock);
+    presenter.setSource(rig.publisher.slot());
+    presenter.setSize({1920, 1080});
+    presenter.setRefreshRate(kRate);
+    output::PlaybackSlot& slot = rig.onAir();
+    slot.colorSettingsBox().setValue(stepValues(0));
+    rig.publish();
+    presenter.start();
+    presenter.waitForNewFrame(5.0);
+    double worstShown = 0.0;
+    double worstTaken = 0.0;
+    double skipped = 0.0;
+    int step = 0;
+    for (auto _ : state) {
+        presenter.takeRecords();
+        const double start = now();
+        for (double next = start; next < start + kDragSeconds; next += 1.0 / kRate) {
+            std::this_thread::sleep_for(std::chrono::duration<double>(next - now()));
+            const ColorSettings values = stepValues(++step);
+            if (inBackground) {
+                slot.colorSettingsBox().setValue(values);
+            } else {
+                slot.containerLayer()->setContentsFilter(
+                    std::make_shared<const ContentsFilter>(*rig.reference.frameFilter(values)));
+            }
+            rig.publish();
+        }
+        const std::vector<RefreshRecord> records = presenter.takeRecords();
+        const RefreshRecord* last = nullptr;
+        for (const RefreshRecord& record : records) {
+            if (record.recomposed) {
+                continue;
+            }
+            if (last != nullptr) {
+                const double periods = double(record.refresh - last->refresh);
+                worstShown = std::max(worstShown, periods / kRate);
+                skipped += periods - 1.0;
+            }
+            worstTaken =
+                std::max(worstTaken, record.composedAt - (record.targetTime - 1.0 / kRate));
+            last = &record;
+        }
+    }
+    presenter.stop();
+    const double n = double(state.iterations());
+    state.counters["worst_refresh_ms"] = worstShown * 1e3;
+    state.counters["skipped_per_drag"] = skipped / n;
+    state.counters["worst_compose_ms"] = worstTaken * 1e3;
+    state.counters["period_ms"] = 1e3 / kRate;
+}
+BENCHMARK(BM_StillColorDrag)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace

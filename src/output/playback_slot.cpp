@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "output/audio_engine_controller.h"
+#include "output/still_display_size.h"
 #include "output/video_color_compositor.h"
 #include "platform/audio/audio_engine.h"
 #include "platform/graphics/layer.h"
@@ -86,6 +87,7 @@ PlaybackSlot::PlaybackSlot(const SlotServices& services, AudioEngineController& 
 }
 
 PlaybackSlot::~PlaybackSlot() {
+    stopRefit();
     self_.reset();
     readyRecheck_.cancel();
     readyObserver_.reset();
@@ -104,6 +106,7 @@ void PlaybackSlot::load(const std::filesystem::path& url, double startTime,
                         std::optional<double> endTime, const ColorSettings& colors) {
     stopLooping();
     ++loopGeneration_;
+    stopRefit();
     isStill_ = false;
 
     auto item = media_.makeItem(media_.makeAsset(url));
@@ -328,7 +331,10 @@ void PlaybackSlot::endReadyWait() {
     readyRecheck_.cancel();
 }
 
-void PlaybackSlot::showStill(const QImage& image, const ColorSettings& colors, QSize ownSize) {
+void PlaybackSlot::showStill(const QImage& image, const ColorSettings& colors, QSize ownSize,
+                             const std::filesystem::path& file) {
+    stopRefit();
+    stillFile_ = file;
     stopLooping();
     isStill_ = true;
     if (clipPlayer_) {
@@ -341,7 +347,76 @@ void PlaybackSlot::showStill(const QImage& image, const ColorSettings& colors, Q
     stillSize_ = ownSize.isValid() ? ownSize : image.size();
     colorSettingsBox_->setValue(colors);
     containerLayer_->setContents(image);
+    // A still shown anew is corrected where it is first composed, never shown uncorrected.
+    compositor_.refreshStill(*containerLayer_, *colorSettingsBox_);
     containerLayer_->setContentsGravity(platform::Gravity::ResizeAspect);
+}
+
+void PlaybackSlot::setStillDecoder(StillDecode decode, Runner runner) {
+    decodeStill_ = std::move(decode);
+    runInBackground_ = std::move(runner);
+}
+
+void PlaybackSlot::stopRefit() {
+    if (refitStop_) {
+        refitStop_->store(true);
+        refitStop_.reset();
+    }
+}
+
+void PlaybackSlot::refitStill(QSize shownAt) {
+    if (!isStill_ || stillFile_.empty() || originalStillImage_.isNull()) {
+        return;
+    }
+    const QSize needed = stillSizeNeeded(stillSize_, shownAt);
+    const QSize have = originalStillImage_.size();
+    if (have.width() + 1 >= needed.width() && have.height() + 1 >= needed.height()) {
+        return;  // a smaller box shows the picture there is, reduced where it is drawn
+    }
+    stopRefit();
+    if (!runInBackground_) {
+        refitWorker_ = std::make_shared<platform::SerialWorker>();
+        runInBackground_ = [worker = std::weak_ptr(refitWorker_)](std::function<void()> job) {
+            if (const auto running = worker.lock()) {
+                running->submit(std::move(job));
+            }
+        };
+    }
+    if (!decodeStill_) {
+        decodeStill_ = [](const std::filesystem::path& file, QSize size,
+                          const platform::StillStop& stop) {
+            return platform::decodeStillToShow(file, size, stop);
+        };
+    }
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    refitStop_ = stop;
+    std::weak_ptr<PlaybackSlot*> weak = self_;
+    runInBackground_([weak, &loop = loop_, stop, decode = decodeStill_, file = stillFile_, shownAt,
+                      showing = originalStillImage_.cacheKey()] {
+        if (stop->load()) {
+            return;
+        }
+        auto still = std::make_shared<platform::DecodedStill>(
+            decode(file, shownAt, [&stop] { return stop->load(); }));
+        loop.post([weak, stop, still, showing] {
+            const auto self = weak.lock();
+            if (!self || stop->load()) {
+                return;
+            }
+            PlaybackSlot& slot = **self;
+            slot.refitStop_.reset();
+            // Only the same picture, sharper: a failed decode, or a file that changed meanwhile,
+            // leaves the picture shown as it is.
+            if (!still->ok() || !slot.isStill_ || slot.originalStillImage_.cacheKey() != showing ||
+                still->image.width() <= slot.originalStillImage_.width() ||
+                (still->fullSize.isValid() ? still->fullSize : still->image.size()) !=
+                    slot.stillSize_) {
+                return;
+            }
+            slot.originalStillImage_ = still->image;
+            slot.containerLayer_->setContents(still->image);
+        });
+    });
 }
 
 void PlaybackSlot::removeStill() {
@@ -350,6 +425,8 @@ void PlaybackSlot::removeStill() {
 }
 
 void PlaybackSlot::clear() {
+    stopRefit();
+    stillFile_.clear();
     stopLooping();
     if (clipPlayer_) {
         clipPlayer_->stop();

@@ -17,6 +17,7 @@
 // once it has gone.
 
 #include <QImage>
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -26,8 +27,10 @@
 
 #include "model/settings_records.h"
 #include "output/color_settings_box.h"
+#include "platform/graphics/still_decoder.h"
 #include "platform/media/clip_player.h"
 #include "platform/media/media_factory.h"
+#include "platform/runloop/job_threads.h"
 #include "platform/runloop/published.h"
 #include "platform/runloop/run_loop.h"
 
@@ -164,7 +167,22 @@ class PlaybackSlot {
     // emptied and the video layer hidden. Changes no opacity. The correction is made where the
     // still is composed, not here. `ownSize` is the picture's own size when `image` was decoded
     // reduced (not valid: the image's size).
-    void showStill(const QImage& image, const ColorSettings& colors, QSize ownSize = {});
+    void showStill(const QImage& image, const ColorSettings& colors, QSize ownSize = {},
+                   const std::filesystem::path& file = {});
+
+    // The still shown is now drawn into a box of `shownAt` pixels (not valid: at its own size).
+    // A still decoded from `file` (see showStill()) smaller than that box needs is decoded
+    // again at the size it needs, off the main thread, and put in the container when ready;
+    // the picture before stays until then, and a still shown meanwhile, or a later refit,
+    // leaves the decode's picture unused.
+    void refitStill(QSize shownAt);
+    // Decodes a still to be drawn at a size (see platform::decodeStillToShow()).
+    using StillDecode = std::function<platform::DecodedStill(
+        const std::filesystem::path& file, QSize shownAt, const platform::StillStop& stop)>;
+    // Runs a job on another thread.
+    using Runner = std::function<void(std::function<void()>)>;
+    // Where refitStill() decodes: by default the still decoder on a thread of the slot's own.
+    void setStillDecoder(StillDecode decode, Runner runner);
 
     // Stops everything and empties the slot: loop, player, sound, still; opacity 0 and the
     // dissolve animations removed.
@@ -172,6 +190,8 @@ class PlaybackSlot {
 
   private:
     struct ReadyWait;
+
+    void stopRefit();
 
     void startLoopWithRange(std::uint64_t generation, const std::filesystem::path& url,
                             std::shared_ptr<platform::media::PlayerItem> templateItem,
@@ -205,6 +225,12 @@ class PlaybackSlot {
     std::uint64_t clearCount_ = 0;
     QImage originalStillImage_;
     QSize stillSize_;
+    std::filesystem::path stillFile_;
+    // The refit under way: asked to stop when another one, a new still or a clear takes over.
+    std::shared_ptr<std::atomic<bool>> refitStop_;
+    StillDecode decodeStill_;
+    Runner runInBackground_;
+    std::shared_ptr<platform::SerialWorker> refitWorker_;
 
     // The readiness wait: its number (a wait of another number is over), its callback, the
     // observation of the layer and the pending re-check.

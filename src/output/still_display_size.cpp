@@ -41,4 +41,14 @@ QSize stillDisplaySize(const GeometrySettings& geometry, platform::SizeF canvas)
     return whole;
 }
 
+QSize stillSizeNeeded(QSize ownSize, QSize shownAt) {
+    if (!shownAt.isValid() || shownAt.isEmpty() || ownSize.isEmpty()) {
+        return ownSize;
+    }
+    if (ownSize.width() <= shownAt.width() && ownSize.height() <= shownAt.height()) {
+        return ownSize;
+    }
+    return ownSize.scaled(shownAt, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+}
+
 }  // namespace kestio::output

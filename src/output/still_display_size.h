@@ -13,4 +13,8 @@ namespace kestio::output {
 // nothing the output would show.
 QSize stillDisplaySize(const GeometrySettings& geometry, platform::SizeF canvas);
 
+// The size a still of `ownSize` pixels is decoded at to be drawn into a box of `shownAt` (not
+// valid: at its own size): fitted into the box, keeping its shape, never above its own size.
+QSize stillSizeNeeded(QSize ownSize, QSize shownAt);
+
 }  // namespace kestio::output

@@ -52,10 +52,27 @@ std::shared_ptr<const platform::ContentsFilter> makeStillFilter(const ColorSetti
     return step ? std::make_shared<const platform::ContentsFilter>(*step) : nullptr;
 }
 
+// A new version of the values for the still `layer` shows: its picture is made in the
+// background while the layer's picture stays as it was.
+std::shared_ptr<const platform::ContentsFilter> makeFollowingFilter(
+    const ColorSettings& settings, platform::WorkerPool& pool, const platform::Layer& layer,
+    platform::ContentsFilter::Runner runner) {
+    auto step = makeFrameFilter(settings, pool);
+    if (!step) {
+        return nullptr;
+    }
+    std::shared_ptr<const platform::ContentsFilter> before = layer.contentsFilter();
+    if (!before) {
+        before = platform::ContentsFilter::asIs(layer.contents());
+    }
+    return std::make_shared<const platform::ContentsFilter>(*step, std::move(before),
+                                                            std::move(runner));
+}
+
 }  // namespace
 
 VideoColorCompositor::VideoColorCompositor(platform::RunLoop& mainLoop, platform::WorkerPool& pool)
-    : mainLoop_(mainLoop), pool_(pool) {}
+    : mainLoop_(mainLoop), pool_(pool), stillWorker_(std::make_shared<platform::SerialWorker>()) {}
 
 bool VideoColorCompositor::isDefault(const ColorSettings& settings) {
     return settings == ColorSettings{};
@@ -107,9 +124,17 @@ platform::Subscription VideoColorCompositor::composeStill(
     }
     layer->setContentsFilter(makeStillFilter(box.value(), pool_));
     std::weak_ptr<platform::Layer> weakLayer = layer;
-    return box.onChange([weakLayer, &pool = pool_](const ColorSettings& settings) {
+    return box.onChange([weakLayer, &pool = pool_,
+                         worker = std::weak_ptr(stillWorker_)](const ColorSettings& settings) {
         if (auto target = weakLayer.lock()) {
-            target->setContentsFilter(makeStillFilter(settings, pool));
+            target->setContentsFilter(
+                makeFollowingFilter(settings, pool, *target, [worker](std::function<void()> job) {
+                    if (const auto running = worker.lock()) {
+                        running->submit(std::move(job));
+                    } else {
+                        job();
+                    }
+                }));
         }
     });
 }

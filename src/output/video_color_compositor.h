@@ -4,8 +4,10 @@
 // composed for display, through the player's frame filter: every view of the player (program
 // surface and mirror) shows the corrected picture, and the filter runs once per picture
 // however many views show it. A still is corrected the same way, where it is composed, through
-// its layer's contents filter: once per still and settings version for every view, on a
-// presenter thread, so a change of the values only swaps the filter on the main thread.
+// its layer's contents filter: once per still and settings version for every view, so a change
+// of the values only swaps the filter on the main thread. A still's first picture is corrected
+// on the presenter thread that first composes it; a change of the values on a still shown is
+// corrected on a worker of the compositor's, while the views keep showing the picture before it.
 //
 // The correction, in the colour step's working space (linear light, sRGB primaries):
 //   1. colour controls (saturation, contrast, brightness), whenever any value differs from
@@ -26,6 +28,7 @@
 #include "platform/graphics/frame_filter.h"
 #include "platform/graphics/worker_pool.h"
 #include "platform/media/queue_player.h"
+#include "platform/runloop/job_threads.h"
 #include "platform/runloop/published.h"
 #include "platform/runloop/run_loop.h"
 
@@ -74,7 +77,8 @@ class VideoColorCompositor {
 
     // Corrects the still `layer` shows (its contents) with `box`'s values where it is composed:
     // the filter is on the layer when this returns, and each later change of the box swaps it at
-    // once (main thread), touching no picture; the still is corrected anew when next composed.
+    // once (main thread), touching no picture; the still is corrected anew in the background,
+    // and shown corrected when that is done.
     // The layer follows the box until the returned subscription ends; ending it leaves the
     // last filter in place. The layer is held weakly.
     [[nodiscard]] platform::Subscription composeStill(const std::shared_ptr<platform::Layer>& layer,
@@ -82,10 +86,14 @@ class VideoColorCompositor {
     // Puts a new filter of the box's values on `layer`, which lets go of the still the old one
     // made (a layer whose still has gone keeps no corrected copy of it).
     void refreshStill(platform::Layer& layer, const ColorSettingsBox& box) const;
+    // Blocks until the stills being corrected for new values are done (not from a presenter).
+    void finishStillWork() const { stillWorker_->flush(); }
 
   private:
     platform::RunLoop& mainLoop_;
     platform::WorkerPool& pool_;
+    // Makes a still's picture for new values while the old one stays on screen.
+    std::shared_ptr<platform::SerialWorker> stillWorker_;
 };
 
 }  // namespace kestio::output

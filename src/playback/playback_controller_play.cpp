@@ -142,7 +142,7 @@ void PlaybackController::showDecodedStill(Play& play, const SlotData& data,
     PlaybackSlot& target = hiddenSlot();
     // Placed by the picture's own size, which a picture decoded reduced keeps beside it.
     const QSize ownSize = still.fullSize.isValid() ? still.fullSize : still.image.size();
-    target.showStill(still.image, data.colorSettings, ownSize);
+    target.showStill(still.image, data.colorSettings, ownSize, play.url);
     const double stillSeconds =
         std::isfinite(data.stillDuration) && data.stillDuration > 0 ? data.stillDuration : 0.0;
     starting(play, data.name, 0.0, stillSeconds);

@@ -6,6 +6,7 @@
 #include "output/audio_engine_controller.h"
 #include "output/output_surface.h"
 #include "output/playback_slot.h"
+#include "output/still_display_size.h"
 #include "output/test_tone.h"
 #include "platform/audio/audio_engine.h"
 #include "platform/graphics/layer.h"
@@ -198,6 +199,7 @@ void Transport::updateGeometry(const GeometrySettings& geometry) {
         }
     }
     view_.applyGeometry(geometry, slot, width, height);
+    slot.refitStill(output::stillDisplaySize(geometry, view_.monitorSize()));
 }
 
 void Transport::applyColorSettings(const ColorSettings& color) {

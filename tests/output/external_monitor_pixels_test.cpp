@@ -168,7 +168,8 @@ TEST_F(MirrorPixelsTest, TheMirrorFollowsACutADissolveAndAStillDissolvedInOnB) {
 }
 
 // The colour values of a still on air change as a slider moves them: only the slot's values
-// are set, and the next refresh of both the surface and the mirror shows the still corrected.
+// are set, the still is corrected in the background, and the next refresh after that shows it
+// corrected on both the surface and the mirror.
 TEST_F(MirrorPixelsTest, AColourChangeOnAStillOnAirReachesBothPictures) {
     const QImage orange = solid(QColor(220, 120, 40));
     rig.surface.slotA().showStill(orange, ColorSettings{});
@@ -181,12 +182,14 @@ TEST_F(MirrorPixelsTest, AColourChangeOnAStillOnAirReachesBothPictures) {
     for (const float saturation : {0.0f, 0.5f, 1.6f}) {
         settings.saturation = saturation;
         settings.redGain = 1.0f + saturation / 4;
+        SCOPED_TRACE(saturation);
         rig.surface.slotA().colorSettingsBox().setValue(settings);
         EXPECT_EQ(rig.surface.slotA().containerLayer()->contents().cacheKey(), orange.cacheKey())
             << "the still itself is left as it is";
         advanceRefreshes(1);
+        rig.surface.compositor().finishStillWork();
+        advanceRefreshes(1);
         const QColor expected = reference.applyToStill(orange, settings).pixelColor(0, 0);
-        SCOPED_TRACE(saturation);
         EXPECT_EQ(centreOf(surfacePicture), expected);
         EXPECT_EQ(centreOf(mirrorPicture), expected);
         expectSamePicture("after a colour change");

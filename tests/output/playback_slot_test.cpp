@@ -8,8 +8,10 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "output/audio_engine_controller.h"
+#include "output/still_display_size.h"
 #include "platform/audio/audio_player_node.h"
 #include "platform/graphics/compositor.h"
 #include "surface_rig.h"
@@ -295,6 +297,76 @@ TEST_F(PlaybackSlotTest, AStillIsShownCorrectedInTheContainer) {
     const auto filter = slot().containerLayer()->contentsFilter();
     slot().clear();
     EXPECT_NE(slot().containerLayer()->contentsFilter(), filter);
+}
+
+// A 4000x3000 photo on air, decoded for a 1920x1080 box; its geometry changes on air. A box
+// larger than the picture decoded has it decoded again at the size the box needs, in the
+// background, while the picture before stays; it is swapped in unless another still, a clear or
+// a later refit took over meanwhile, or the decode failed.
+TEST_F(PlaybackSlotTest, AStillShownLargerOnAirIsDecodedAgainForItsNewSize) {
+    const QSize own(4000, 3000);
+    struct Case {
+        const char* name;
+        QSize shownAt;
+        std::function<void(PlaybackSlot&)> meanwhile;  // between the refit and its decode
+        bool fails;
+        std::vector<QSize> decodedFor;  // the boxes decoded for
+        QSize shown;                    // the picture in the container in the end
+    };
+    const QSize first = own.scaled(1920, 1080, Qt::KeepAspectRatio);
+    const auto refitAgain = [](PlaybackSlot& s) { s.refitStill({3000, 3000}); };
+    const auto clearing = [](PlaybackSlot& s) { s.clear(); };
+    const auto stillAnew = [](PlaybackSlot& s) {
+        s.showStill(QImage(300, 200, QImage::Format_RGB32), {}, {300, 200}, "/b/other.png");
+    };
+    const Case cases[] = {
+        {"SameBox", {1920, 1080}, {}, false, {}, first},
+        {"SmallerZoom", {960, 540}, {}, false, {}, first},
+        {"WiderBoxSameHeight", {2560, 1080}, {}, false, {}, first},
+        {"OriginalSize", {}, {}, false, {QSize()}, own},
+        {"Zoom200", {3840, 2160}, {}, false, {{3840, 2160}}, {2880, 2160}},
+        {"DecodeFails", {}, {}, true, {QSize()}, first},
+        {"LaterRefitWins", {}, refitAgain, false, {{3000, 3000}}, {3000, 2250}},
+        {"ClearedMeanwhile", {}, clearing, false, {}, {0, 0}},
+        {"AnotherStillMeanwhile", {}, stillAnew, false, {}, {300, 200}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::function<void()>> jobs;
+        std::vector<QSize> asked;
+        slot().setStillDecoder(
+            [&](const std::filesystem::path& file, QSize shownAt, const platform::StillStop&) {
+                EXPECT_EQ(file, std::filesystem::path("/a/photo.jpg"));
+                asked.push_back(shownAt);
+                platform::DecodedStill still;
+                if (!c.fails) {
+                    still.image = QImage(stillSizeNeeded(own, shownAt), QImage::Format_RGB32);
+                    still.fullSize = own;
+                } else {
+                    still.error = "unreadable";
+                }
+                return still;
+            },
+            [&](std::function<void()> job) { jobs.push_back(std::move(job)); });
+        const QImage decoded(first, QImage::Format_RGB32);
+        slot().showStill(decoded, {}, own, "/a/photo.jpg");
+        slot().refitStill(c.shownAt);
+        EXPECT_EQ(slot().containerLayer()->contents().cacheKey(), decoded.cacheKey())
+            << "the picture before stays until the new one is decoded";
+        if (c.meanwhile) {
+            c.meanwhile(slot());
+        }
+        for (std::size_t i = 0; i < jobs.size(); ++i) {
+            jobs[i]();
+        }
+        rig.loop.runPending();
+        EXPECT_EQ(asked, c.decodedFor);
+        EXPECT_EQ(slot().containerLayer()->contents().size(), c.shown);
+        if (slot().isStill()) {
+            EXPECT_EQ(slot().originalStillImage().size(), c.shown);
+        }
+        slot().clear();
+    }
 }
 
 // Clearing mid-fade leaves the slot hidden, empty and without the dissolve's animations.

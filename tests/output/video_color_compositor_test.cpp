@@ -265,7 +265,10 @@ class StillCompositionTest : public VideoColorCompositorTest {
         layer->setFrame({0, 0, double(still.width()), double(still.height())});
         layer->setContents(still);
     }
+    // The still as composed once the correction of the values last set is made.
     QImage composed() {
+        platform::Compositor().render(*layer, loop.now(), still.size());
+        compositor.finishStillWork();
         return platform::Compositor()
             .render(*layer, loop.now(), still.size())
             .convertToFormat(QImage::Format_RGB32);

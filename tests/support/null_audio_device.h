@@ -86,6 +86,12 @@ class NullAudioDevice final : public platform::audio::AudioOutputDevice {
     // The format the render side renders at now.
     platform::audio::AudioFormat renderingFormat() const { return rendering_; }
 
+    // Whether the callback says the device may rest now (false while stopped), and the wakes
+    // asked of the device so far.
+    bool callbackMayRest() const { return callback_ != nullptr && callback_->mayRest(); }
+    void wake() override { ++wakes_; }
+    int wakes() const { return wakes_; }
+
   private:
     void switchRendering() {
         pulledBase_ = hostNow();
@@ -120,6 +126,7 @@ class NullAudioDevice final : public platform::audio::AudioOutputDevice {
     uint64_t pulledFrames_ = 0;
     uint32_t oldFormatFrames_ = 0;
     platform::audio::AudioRenderCallback* callback_ = nullptr;
+    int wakes_ = 0;
     std::optional<std::string> nextStartFailure_;
     std::vector<std::vector<float>> captured_;
 };

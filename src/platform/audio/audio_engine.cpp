@@ -279,11 +279,23 @@ std::optional<std::string> AudioEngine::start() {
         currentPlan_ = pending;
     }
     restarted_.store(true, std::memory_order_release);
+    wakes_.fetch_add(1);
     if (auto error = device_->start(*this)) {
         return error;
     }
     running_ = true;
     return std::nullopt;
+}
+
+void AudioEngine::wakeOutput() {
+    // Counted before the device looks whether it rests: a device deciding to rest at the same
+    // moment sees the count moved (mayRest()), or is seen resting and woken.
+    wakes_.fetch_add(1);
+    device_->wake();
+}
+
+bool AudioEngine::mayRest() const noexcept {
+    return silentSeconds_ >= kRestAfterSeconds && wakes_.load() == wakesSeen_;
 }
 
 void AudioEngine::stop() {
@@ -382,6 +394,7 @@ void AudioEngine::publish(std::unique_ptr<RenderPlan> plan) {
     }
     // A plan the render thread has not picked up yet was never used: free it here.
     delete pendingPlan_.exchange(plan.release(), std::memory_order_acq_rel);
+    wakeOutput();
 }
 
 void AudioEngine::collectRetiredPlans() {
@@ -454,6 +467,14 @@ void AudioEngine::render(const RenderBlock& block) noexcept {
     }
     renderedFrames_.fetch_add(frames, std::memory_order_relaxed);
     renderedPosition_.store(position(), std::memory_order_relaxed);
+    // Silence counts toward a rest only when the graph knows it had nothing to play, and from
+    // the last wake on.
+    if (const uint64_t wakes = wakes_.load(); wakes != wakesSeen_) {
+        wakesSeen_ = wakes;
+        silentSeconds_ = 0.0;
+    }
+    const bool silent = !fits(plan) || plan->root->silent();
+    silentSeconds_ = silent ? silentSeconds_ + double(frames) / block.sampleRate : 0.0;
 }
 
 const float* const* AudioEngine::renderPart(RenderPlan& plan, uint32_t frames) noexcept {

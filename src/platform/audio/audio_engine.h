@@ -102,6 +102,13 @@ class AudioEngine final : private AudioRenderCallback {
         return ClockTime(renderedPosition_.load(std::memory_order_relaxed));
     }
 
+    // How long the graph renders nothing but silence before the device may rest (see
+    // AudioRenderCallback::mayRest()).
+    static constexpr double kRestAfterSeconds = 1.0;
+    // Something may sound from now on: the device stops resting, if it does. Graph changes,
+    // starts and a player's schedule and play call it; any thread.
+    void wakeOutput();
+
     // Holds back the hand-over of graph changes until the batch ends, so that a rewiring of
     // several steps reaches the render thread as one change.
     class ChangeBatch {
@@ -127,6 +134,7 @@ class AudioEngine final : private AudioRenderCallback {
     };
 
     void render(const RenderBlock& block) noexcept override;
+    bool mayRest() const noexcept override;
     // The render thread's position, in seconds.
     double position() const noexcept {
         return positionBase_ + double(framesAtRate_) / positionRate_;
@@ -182,6 +190,11 @@ class AudioEngine final : private AudioRenderCallback {
     RenderTime renderTime_;
     std::atomic<double> renderedPosition_{0.0};
     std::unique_ptr<RenderHelperPool> helpers_;
+    // Rest: wakes asked for (any thread), and on the render thread the wakes seen and the
+    // seconds of silence rendered since the last of them.
+    std::atomic<uint64_t> wakes_{0};
+    uint64_t wakesSeen_ = 0;
+    double silentSeconds_ = 0.0;
 };
 
 }  // namespace kestio::platform::audio

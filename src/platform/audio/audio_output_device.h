@@ -26,6 +26,10 @@ struct RenderBlock {
 class AudioRenderCallback {
   public:
     virtual void render(const RenderBlock& block) noexcept = 0;
+    // Whether the callback has had nothing to play for a while and will have nothing until
+    // the device is woken (AudioOutputDevice::wake()): a device may then stop asking for
+    // blocks. Called on the render thread after a block; the same rules as render().
+    virtual bool mayRest() const noexcept { return false; }
 
   protected:
     ~AudioRenderCallback() = default;
@@ -63,6 +67,9 @@ class AudioOutputDevice {
     virtual bool isRunning() const = 0;
     // Host time now, on the device's scale (the run loop's clock); any thread.
     virtual HostTime hostNow() const = 0;
+    // Something may sound from now on: a device resting because its callback may rest asks for
+    // blocks again at once, at its full pace. Any thread; cheap when the device is not resting.
+    virtual void wake() {}
 
     // The default output device, set on the main thread whenever it or its format changes
     // (renderFormat() already gives the new format when subscribers are told). The render

@@ -96,7 +96,8 @@ class PlayerKernel final : public RenderKernel {
         consumer.partFrames += frames;
 
         bool playing = shared.playing.load(std::memory_order_acquire);
-        uint32_t lead = 0;  // silence before the schedule starts in this call
+        uint32_t lead = 0;         // silence before the schedule starts in this call
+        bool startsLater = false;  // a timed start after this call
         if (playing) {
             const uint64_t serial = shared.startSerial.load(std::memory_order_acquire);
             if (serial != consumer.seenStart) {
@@ -105,6 +106,7 @@ class PlayerKernel final : public RenderKernel {
                     const double ahead = std::round((startAt - at) * rate * pace);
                     if (ahead >= double(frames)) {
                         playing = false;  // not yet
+                        startsLater = true;
                     } else if (ahead > 0.0) {
                         lead = uint32_t(ahead);
                     }
@@ -151,9 +153,13 @@ class PlayerKernel final : public RenderKernel {
             }
         }
         if (produced == 0 && fadeAt_ >= fadeLength_) {
-            // Nothing scheduled to play here and no fade-out left: silence.
+            // Nothing scheduled to play here and no fade-out left: silence; before a timed
+            // start, or while the rest of a playing schedule is still being read ahead, silence
+            // that ends by itself.
             zeroes_.clear(outPointers_.data(), channels_, frames);
-            step.markSilent();
+            if (!startsLater && !(playing && shared.pending.load(std::memory_order_acquire))) {
+                step.markSilent();
+            }
         } else {
             zeroes_.dirty();
             for (uint32_t c = 0; c < channels_; ++c) {
@@ -362,6 +368,7 @@ void AudioPlayerNode::scheduleBuffer(std::shared_ptr<const PcmBuffer> buffer,
     item.buffer = std::move(buffer);
     item.completion = std::move(completion);
     readAhead_->schedule(std::move(item));
+    wakeEngine();
 }
 
 void AudioPlayerNode::scheduleSegment(std::shared_ptr<AudioFile> file, int64_t startFrame,
@@ -373,6 +380,7 @@ void AudioPlayerNode::scheduleSegment(std::shared_ptr<AudioFile> file, int64_t s
     item.start = std::max<int64_t>(startFrame, 0);
     item.completion = std::move(completion);
     readAhead_->schedule(std::move(item));
+    wakeEngine();
 }
 
 void AudioPlayerNode::endScheduleAfter(uint64_t frames) {
@@ -392,6 +400,13 @@ void AudioPlayerNode::play(ClockTime atClockTime) {
     readAhead_->startAt.store(atClockTime.seconds(), std::memory_order_relaxed);
     readAhead_->startSerial.fetch_add(1, std::memory_order_release);
     readAhead_->playing.store(true, std::memory_order_release);
+    wakeEngine();
+}
+
+void AudioPlayerNode::wakeEngine() {
+    if (AudioEngine* owner = engine()) {
+        owner->wakeOutput();
+    }
 }
 
 std::optional<double> AudioPlayerNode::playerTime() const {

@@ -23,6 +23,7 @@ void PlayerReadAhead::schedule(Item item) {
             return;
         }
         queue_.push_back(std::move(item));
+        pending.store(true, std::memory_order_release);
     }
     work_.notify_all();
 }
@@ -37,6 +38,7 @@ std::vector<PlayerReadAhead::Completion> PlayerReadAhead::stop() {
         }
     }
     queue_.clear();
+    this->pending.store(false, std::memory_order_release);
     lastMark_.reset();
     playing.store(false, std::memory_order_release);
     generation.fetch_add(1, std::memory_order_release);
@@ -81,6 +83,7 @@ std::vector<PlayerReadAhead::Completion> PlayerReadAhead::endAfter(uint64_t fram
         }
         queue_.pop_back();
     }
+    this->pending.store(!queue_.empty(), std::memory_order_release);
     std::reverse(dropped.begin(), dropped.end());
     endAt.store(end, std::memory_order_release);
     // The front item may now have nothing left to read: its completion is due at once.
@@ -242,6 +245,7 @@ void PlayerReadAhead::run() {
         if (ended || item.done >= item.count) {
             Completion completion = std::move(item.completion);
             queue_.pop_front();
+            this->pending.store(!queue_.empty(), std::memory_order_release);
             if (completion) {
                 calling_ = true;
                 lock.unlock();

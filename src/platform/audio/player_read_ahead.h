@@ -108,6 +108,9 @@ class PlayerReadAhead {
     // stop clears it before it advances flushEpoch.
     std::atomic<uint64_t> endAt{UINT64_MAX};
     std::atomic<bool> playing{false};
+    // Some of the schedule is not yet read ahead: a playing schedule that finds nothing to play
+    // is starved, not done.
+    std::atomic<bool> pending{false};
     // Where playing starts: an engine clock time, or NaN for the next block; taken by the render
     // thread when it sees a new startSerial (every play sets one before `playing`). Every stop
     // moves the generation of the position record's notes on.

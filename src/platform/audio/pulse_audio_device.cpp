@@ -13,6 +13,7 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <ctime>
@@ -41,6 +42,9 @@ constexpr int kTickMilliseconds = 4;
 constexpr int kSilentTickFactor = 2;
 // Without a render callback the thread only talks to the server, at this pace.
 constexpr int kIdleTickMilliseconds = 20;
+// While the callback rests (it has nothing to play until woken) the stream is corked and
+// emptied, nothing is rendered, and the thread only hears the server, at this pace.
+constexpr int kRestTickMilliseconds = 250;
 // A wake that finds less than this share of the stream's buffer still queued came late (a
 // loaded machine): the thread keeps the short tick for a while, so the stream does not run dry.
 constexpr double kLateWakeShare = 1.0 / 6.0;
@@ -141,6 +145,8 @@ class PulseAudioDevice::Output {
             Locked locked(loop_);
             closeStream();
         }
+        resting_.store(false);
+        serverLatency_.pause(false);
         callback_ = nullptr;
         setTick(kIdleTickMilliseconds);
     }
@@ -181,7 +187,30 @@ class PulseAudioDevice::Output {
             openStreamIfDue();
         }
         silentTick_ = false;
+        resting_.store(false);
+        serverLatency_.pause(false);
         setTick(callback_ != nullptr ? kTickMilliseconds : kIdleTickMilliseconds);
+    }
+
+    // Any thread: whether the thread rests (see rest()).
+    bool resting() const { return resting_.load(); }
+
+    // Renders at the full pace again, at once: something may sound.
+    void resume() {
+        if (!resting_.load() || callback_ == nullptr) {
+            return;
+        }
+        resting_.store(false);
+        serverLatency_.pause(false);
+        if (stream_ != nullptr && playing_) {
+            Locked locked(loop_);
+            cork(false);
+        }
+        restartPacing();
+        lastTaken_ = clock_.now();
+        silentTick_ = false;
+        setTick(kTickMilliseconds);
+        tick();
     }
 
   private:
@@ -448,6 +477,8 @@ class PulseAudioDevice::Output {
         silentTickMilliseconds_ = std::clamp(int(seconds * 1000.0 / 2.0), kTickMilliseconds,
                                              kSilentTickFactor * kTickMilliseconds);
         playing_ = true;
+        resting_.store(false);  // rests again, corking this stream, if there is still nothing
+        serverLatency_.pause(false);
     }
 
     // The server ended the stream while it still answers (or it could not be made): the sound
@@ -488,7 +519,7 @@ class PulseAudioDevice::Output {
 
     void tick() {
         serve();
-        if (callback_ == nullptr) {
+        if (callback_ == nullptr || resting_.load()) {
             return;
         }
         watchDuty();
@@ -512,6 +543,42 @@ class PulseAudioDevice::Output {
                 silentTick_ = false;
                 setTick(kTickMilliseconds);
             }
+        }
+        if (callback_->mayRest()) {
+            rest();
+        }
+    }
+
+    // The callback has nothing to play until it is woken: the stream is corked and emptied (so
+    // neither the server nor libpulse's thread asks for sound), nothing is rendered, and the
+    // thread wakes only to hear the server. A wake (resume()) fills the stream afresh, so the
+    // next sound is heard as soon as after any other wake.
+    void rest() {
+        // Seen resting before the callback is asked again: a wake between the two is either
+        // seen by the callback, or finds the thread resting and resumes it.
+        resting_.store(true);
+        if (!callback_->mayRest()) {
+            resting_.store(false);
+            return;
+        }
+        serverLatency_.pause(true);
+        if (stream_ != nullptr && playing_) {
+            Locked locked(loop_);
+            cork(true);
+        }
+        silentTick_ = false;
+        setTick(kRestTickMilliseconds);
+    }
+
+    // Under the main loop's lock.
+    void cork(bool corked) {
+        if (corked) {
+            if (pa_operation* flushing = pa_stream_flush(stream_, nullptr, nullptr)) {
+                pa_operation_unref(flushing);
+            }
+        }
+        if (pa_operation* corking = pa_stream_cork(stream_, corked ? 1 : 0, nullptr, nullptr)) {
+            pa_operation_unref(corking);
         }
     }
 
@@ -650,6 +717,8 @@ class PulseAudioDevice::Output {
     bool realTime_ = false;
     RealTimeDutyWatch duty_;
     bool silentTick_ = false;
+    // Set by the thread when it rests, read by wakes from other threads.
+    std::atomic<bool> resting_{false};
     int silentTickMilliseconds_ = kTickMilliseconds;
     HostTime lateWake_;  // when a wake last found the stream almost dry
     AudioRenderCallback* callback_ = nullptr;
@@ -735,6 +804,12 @@ PulseAudioDevice::PulseAudioDevice(RunLoop& mainLoop, std::shared_ptr<const Host
 
 HostTime PulseAudioDevice::hostNow() const {
     return hostClock_->now();
+}
+
+void PulseAudioDevice::wake() {
+    if (output_->resting()) {
+        postToThreadOf(&output_->context, [output = output_.get()] { output->resume(); });
+    }
 }
 
 PulseAudioDevice::~PulseAudioDevice() {

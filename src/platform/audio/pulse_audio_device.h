@@ -54,6 +54,9 @@ class PulseAudioDevice final : public AudioOutputDevice {
     bool isRunning() const override { return running_; }
     // The host clock's time.
     HostTime hostNow() const override;
+    // Ends a rest: while its callback has nothing to play (AudioRenderCallback::mayRest()) the
+    // device corks its stream and renders nothing, and its thread wakes only to hear the server.
+    void wake() override;
 
     // What the render thread tells the main thread of the server.
     struct Sink {

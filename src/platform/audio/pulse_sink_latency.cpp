@@ -18,6 +18,8 @@ namespace {
 
 constexpr uint64_t kConnectingMicros = 50000;
 constexpr uint64_t kRetryMicros = 1000000;
+// While paused, how often the timer looks whether it is still.
+constexpr uint64_t kPausedMicros = 500000;
 
 timeval after(uint64_t micros) {
     timeval tv{};
@@ -43,7 +45,9 @@ PulseSinkLatency::PulseSinkLatency() : seconds_(std::numeric_limits<double>::qui
             const pa_context_state_t state = probe.context_ != nullptr
                                                  ? pa_context_get_state(probe.context_)
                                                  : PA_CONTEXT_FAILED;
-            if (state == PA_CONTEXT_READY) {
+            if (state == PA_CONTEXT_READY && probe.paused_.load(std::memory_order_relaxed)) {
+                probe.schedule(kPausedMicros);
+            } else if (state == PA_CONTEXT_READY) {
                 probe.subscribe();
                 probe.ask();
                 SinkLatencyWindow::AskSpan pace = SinkLatencyWindow::kQuickAsks;

@@ -45,6 +45,15 @@ class PulseSinkLatency {
     // latency (the output's stream started, or it ran dry). Any thread, the render thread
     // included: no lock, no allocation.
     void remeasure() noexcept { remeasure_.store(true, std::memory_order_relaxed); }
+    // Asks nothing while `paused` (the output rests: the sink's latency without its stream is
+    // not the one its sound will meet), and keeps the latency measured before; once resumed it
+    // asks at the quick pace again. Any thread; no lock, no allocation.
+    void pause(bool paused) noexcept {
+        paused_.store(paused, std::memory_order_relaxed);
+        if (!paused) {
+            remeasure();
+        }
+    }
     // How many questions were put to the server so far. Any thread.
     uint64_t questionsAsked() const noexcept { return asked_.load(std::memory_order_relaxed); }
 
@@ -75,6 +84,7 @@ class PulseSinkLatency {
 
     std::atomic<double> seconds_;
     std::atomic<bool> remeasure_{false};
+    std::atomic<bool> paused_{false};
     std::atomic<uint64_t> asked_{0};
 };
 

@@ -85,7 +85,16 @@ QImage Compositor::preparedStill(const QImage& still, QSize size) {
                                                 ? QImage::Format_ARGB32_Premultiplied
                                                 : QImage::Format_RGB32);
     }
-    if (prepared.size() != size) {
+    if (prepared.size() != size && needsDownscale(QSizeF(prepared.size()), size)) {
+        // Halved or more (a large photo in a view): boxes averaged over the pool's threads,
+        // rather than on this thread alone, opaque as it was.
+        const bool opaque = !prepared.hasAlphaChannel();
+        prepared =
+            downscaled(prepared, QRectF(QPointF(0, 0), QSizeF(prepared.size())), size, pool_);
+        if (opaque) {
+            prepared.reinterpretAsFormat(QImage::Format_RGB32);
+        }
+    } else if (prepared.size() != size) {
         prepared = prepared.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
     stills_.push_back({key, size, prepared, true});
@@ -140,8 +149,11 @@ void Compositor::collect(const LayerSnapshot& layer, const Mapping& map, double 
     if (!layer.contents.isNull()) {
         // A filtered still is made once per still and filter and then the same image, so the
         // scaled copy below is kept as for any still.
-        const QImage still =
-            layer.contentsFilter ? layer.contentsFilter->apply(layer.contents) : layer.contents;
+        bool provisional = false;
+        const QImage still = layer.contentsFilter
+                                 ? layer.contentsFilter->apply(layer.contents, &provisional)
+                                 : layer.contents;
+        out.provisional = out.provisional || provisional;
         const RectF placed = placeContent(layer.contentsGravity,
                                           {double(still.width()), double(still.height())}, area);
         addPicture(still, map.toDevice(placed.x, placed.y, placed.width, placed.height), clip,

@@ -52,6 +52,9 @@ struct Composition {
     std::vector<DrawOp> ops;
     // The frame sources' pictures it shows, in drawing order.
     std::vector<PictureName> pictures;
+    // A still is shown as it was before its contents filter changed, while the new filter's
+    // picture is being made (ContentsFilter::apply()): composing again soon shows that picture.
+    bool provisional = false;
 
     // Same size and the same operations on the same pictures (by Picture::key()).
     bool drawsTheSameAs(const Composition& other) const;

@@ -228,11 +228,13 @@ bool Presenter::compose(std::uint64_t refresh, HostTime target, bool again) {
     }
     bool reused = false;
     bool drawn = false;
+    bool provisional = false;
     std::vector<PictureName> pictures;
     std::shared_ptr<const DrawnPicture> shown;
     if (snapshot && !size.isEmpty()) {
         Composition composition = compositor_.compose(*snapshot, target, size);
         pictures = composition.pictures;
+        provisional = composition.provisional;
         if (lastDrawn_ && composition.drawsTheSameAs(lastDrawn_->composition)) {
             shown = lastDrawn_;
             reused = true;
@@ -262,8 +264,10 @@ bool Presenter::compose(std::uint64_t refresh, HostTime target, bool again) {
     }
     lastDrawn_ = shown;
     // Nothing to show stays so; a picture stays while nothing in it moves (one not drawn, for
-    // want of a free buffer, is tried again at the next refresh).
-    const bool still = !snapshot || size.isEmpty() || (shown && !snapshot->movesAfter(target));
+    // want of a free buffer, is tried again at the next refresh, and one showing a still whose
+    // new colours are being made, until they are).
+    const bool still =
+        !snapshot || size.isEmpty() || (shown && !provisional && !snapshot->movesAfter(target));
     QImage picture = shown ? shown->image : QImage();
     // The snapshot is let go here, on this thread: what it holds is safe to release anywhere.
     snapshot.reset();

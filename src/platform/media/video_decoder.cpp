@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/media/field_deinterlace.h"
 #include "platform/runloop/usable_cores.h"
 
 extern "C" {
@@ -644,7 +645,35 @@ bool VideoDecoder::seek(double t, const std::function<bool()>& stopRequested) {
     return !stopped() && rewind();
 }
 
+ffmpeg::FramePtr VideoDecoder::deinterlaced(const AVFrame& frame) {
+    if (!isInterlaced(frame) || !canDeinterlace(frame.format) || !codec_) {
+        return nullptr;
+    }
+    ffmpeg::FramePtr out = ffmpeg::makeFrame();
+    if (!out) {
+        return nullptr;
+    }
+    out->format = frame.format;
+    out->width = frame.width;
+    out->height = frame.height;
+    // In the decoder's own buffers, laid out as its frames are, so the picture is kept as
+    // decoded like any other.
+    if (getPooledBuffer(codec_.get(), out.get(), 0) < 0 ||
+        av_frame_copy_props(out.get(), &frame) < 0 || !deinterlace(frame, *out)) {
+        return nullptr;
+    }
+#ifdef AV_FRAME_FLAG_INTERLACED
+    out->flags &= ~AV_FRAME_FLAG_INTERLACED;
+#else
+    out->interlaced_frame = 0;
+#endif
+    return out;
+}
+
 Picture VideoDecoder::toPicture(const AVFrame& frame, bool upright) {
+    if (const ffmpeg::FramePtr whole = deinterlaced(frame)) {
+        return toPicture(*whole, upright);
+    }
     const auto format = static_cast<AVPixelFormat>(frame.format);
     AVRational sar = frame.sample_aspect_ratio;
     if (sar.num <= 0 || sar.den <= 0) {
@@ -679,6 +708,9 @@ Picture VideoDecoder::toPicture(const AVFrame& frame, bool upright) {
 }
 
 QImage VideoDecoder::toImage(const AVFrame& frame, bool upright, QSize maxSize) {
+    if (const ffmpeg::FramePtr whole = deinterlaced(frame)) {
+        return toImage(*whole, upright, maxSize);
+    }
     if (!ffmpeg::MediaLimits::pictureSizeAllowed(frame.width, frame.height) || frame.format < 0) {
         return {};
     }

@@ -102,7 +102,9 @@ class VideoDecoder {
     // all.
     bool seek(double t, const std::function<bool()>& stopRequested = {});
 
-    // The frame as a picture, fitted into `maxSize` when that is valid (never enlarged).
+    // The frame as a picture, fitted into `maxSize` when that is valid (never enlarged). A frame
+    // flagged as two interlaced fields is made whole first (see field_deinterlace.h), here and
+    // in toPicture().
     // A null image when the frame is larger than ffmpeg::MediaLimits allow or cannot be converted.
     // Large pictures that keep their height are converted in bands of rows on the conversion
     // pool at once; the picture is the one a single pass gives.
@@ -124,6 +126,9 @@ class VideoDecoder {
 
     VideoDecoder() = default;
     QSize displaySizeOf(int width, int height, AVRational sar) const;
+    // A frame of two interlaced fields made whole (see field_deinterlace.h); null for a
+    // progressive frame or a format that cannot be.
+    ffmpeg::FramePtr deinterlaced(const AVFrame& frame);
     // The frame's own time stamp in seconds from the origin (NaN when it has none).
     double stampedTime(const AVFrame& frame) const;
     bool seekContainer(double t);

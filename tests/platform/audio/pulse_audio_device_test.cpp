@@ -159,6 +159,59 @@ TEST_F(PulseAudioDeviceOnPulse, PlaysAToneThroughTheDefaultOutput) {
     expectTone(recording->left());
 }
 
+// A callback with nothing to play lets the device rest: it stops asking for blocks (its stream
+// corked); a wake has it render again at once, and the sound that follows is heard.
+TEST_F(PulseAudioDeviceOnPulse, RestsWhileItsCallbackHasNothingAndPlaysAgainWhenWoken) {
+    struct Callback final : AudioRenderCallback {
+        void render(const RenderBlock& block) noexcept override {
+            blocks.fetch_add(1);
+            if (sounding.load()) {
+                for (uint32_t i = 0; i < block.frames; ++i) {
+                    const auto s = float(0.5 * std::sin(phase));
+                    phase = std::fmod(phase + 2.0 * M_PI * 1000.0 / 48000.0, 2.0 * M_PI);
+                    for (uint32_t c = 0; c < block.channelCount; ++c) {
+                        block.channels[c][i] = s;
+                    }
+                }
+            } else {
+                for (uint32_t c = 0; c < block.channelCount; ++c) {
+                    std::fill_n(block.channels[c], block.frames, 0.0f);
+                }
+            }
+        }
+        bool mayRest() const noexcept override { return !sounding.load(); }
+        std::atomic<int> blocks{0};
+        std::atomic<bool> sounding{false};
+        double phase = 0.0;
+    } callback;
+    ManualRunLoop loop;
+    auto device =
+        std::make_shared<PulseAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
+    ASSERT_FALSE(device->start(callback));
+    // At rest: no block for a quarter of a second.
+    int seen = -1;
+    auto since = std::chrono::steady_clock::now();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto now = std::chrono::steady_clock::now();
+            if (const int blocks = callback.blocks.load(); blocks != seen || blocks == 0) {
+                seen = blocks;
+                since = now;
+            }
+            return now - since > std::chrono::milliseconds(250);
+        },
+        loop, 10.0))
+        << "the device never rested";
+    auto recording = server_->record("null.monitor");
+    callback.sounding.store(true);
+    device->wake();
+    ASSERT_TRUE(waitUntil([&] { return callback.blocks.load() > seen; }, loop, 0.2))
+        << "the wake did not end the rest";
+    ASSERT_TRUE(recording->waitForSound(48000, 0.25f, 30.0)) << "no tone after the rest";
+    device->stop();
+    expectTone(recording->left());
+}
+
 // The thread that renders each block runs before ordinary threads, where the system allows it.
 TEST_F(PulseAudioDeviceOnPulse, RendersOnAThreadUnderTheRealTimePolicyWhileItKeepsUp) {
     const std::string refused = soundThreadsMayRunInRealTime();

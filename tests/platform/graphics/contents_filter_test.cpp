@@ -10,6 +10,7 @@
 #include <atomic>
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/graphics/compositor.h"
 #include "platform/graphics/layer.h"
@@ -140,6 +141,65 @@ TEST_F(ContentsFilterTest, AFailingStepShowsTheStillAsItIs) {
         EXPECT_EQ(shown.cacheKey(), red.cacheKey());
     }
     EXPECT_TRUE(ContentsFilter(failures[0]).apply(QImage()).isNull());
+}
+
+// New values for a still shown: the filter that takes over makes its picture through its runner,
+// and until that has run, every view composes the picture before, marked provisional; a filter
+// replaced before its turn makes nothing, and a new still is made at once, never shown as the
+// one before.
+TEST_F(ContentsFilterTest, ANewVersionIsMadeInTheBackgroundWhileThePictureBeforeStays) {
+    std::vector<std::function<void()>> jobs;
+    const ContentsFilter::Runner runner = [&](std::function<void()> job) {
+        jobs.push_back(std::move(job));
+    };
+    const auto tinting = [this](QColor colour) {
+        return FrameFilter([this, colour](const QImage& still) {
+            ++steps;
+            QImage out(still.size(), still.format());
+            out.fill(colour);
+            return out;
+        });
+    };
+    const auto shown = [](const std::shared_ptr<const ContentsFilter>& filter, const QImage& still,
+                          bool provisional) {
+        bool marked = !provisional;
+        const QColor colour = filter->apply(still, &marked).pixelColor(0, 0);
+        EXPECT_EQ(marked, provisional);
+        return colour;
+    };
+    const QImage red = solid(Qt::red);
+
+    // Shown as it is, then through a filter: the picture before stands in.
+    auto first = std::make_shared<const ContentsFilter>(tinting(Qt::blue),
+                                                        ContentsFilter::asIs(red), runner);
+    EXPECT_EQ(shown(first, red, true), QColor(Qt::red));
+    EXPECT_EQ(shown(first, red, true), QColor(Qt::red));
+    ASSERT_EQ(jobs.size(), 1u) << "one job, however often it is composed";
+    EXPECT_EQ(steps, 0);
+    jobs[0]();
+    EXPECT_EQ(shown(first, red, false), QColor(Qt::blue));
+    EXPECT_EQ(steps, 1);
+
+    // Two steps of a slider before the worker's turn: the second stands in with what the first
+    // stood in with, and the first, let go, makes nothing.
+    auto second = std::make_shared<const ContentsFilter>(tinting(Qt::green), first, runner);
+    EXPECT_EQ(shown(second, red, true), QColor(Qt::blue));
+    auto third = std::make_shared<const ContentsFilter>(tinting(Qt::yellow), second, runner);
+    EXPECT_EQ(shown(third, red, true), QColor(Qt::blue));
+    second.reset();
+    ASSERT_EQ(jobs.size(), 3u);
+    jobs[1]();
+    EXPECT_EQ(steps, 1);
+    jobs[2]();
+    EXPECT_EQ(shown(third, red, false), QColor(Qt::yellow));
+    EXPECT_EQ(steps, 2);
+
+    // A still the filter before never showed is made where it is composed.
+    const QImage white = solid(Qt::white);
+    auto fourth = std::make_shared<const ContentsFilter>(tinting(Qt::cyan), third, runner);
+    EXPECT_EQ(shown(fourth, white, false), QColor(Qt::cyan));
+    EXPECT_EQ(jobs.size(), 3u);
+    EXPECT_EQ(steps, 3);
 }
 
 }  // namespace

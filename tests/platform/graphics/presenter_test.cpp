@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/graphics/contents_filter.h"
 #include "platform/graphics/layer.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "support/held_picture.h"
@@ -390,6 +391,46 @@ TEST_F(PresenterRestTest, ComposesNothingWhileItsPictureCannotChangeAndWakesForA
         EXPECT_EQ(presenter.newestFrame().image.size(), step.size);
         EXPECT_EQ(centre(), step.colour);
     }
+}
+
+// A still whose new colours are still being made keeps the presenter composing each refresh,
+// showing the picture before; once they are made, the next refresh shows them and the presenter
+// rests.
+TEST_F(PresenterRestTest, KeepsComposingWhileAStillsNewColoursAreMade) {
+    QImage still(64, 36, QImage::Format_RGB32);
+    still.fill(QColor(0, 0, 200));
+    child->setContents(still);
+    loop.runPending();
+    ASSERT_NO_FATAL_FAILURE(idle(4));
+    std::mutex jobsMutex;
+    std::vector<std::function<void()>> jobs;
+    const auto greener = FrameFilter([](const QImage& picture) {
+        QImage out(picture.size(), picture.format());
+        out.fill(QColor(0, 200, 0));
+        return out;
+    });
+    const int before = compositions();
+    child->setContentsFilter(std::make_shared<const ContentsFilter>(
+        greener, ContentsFilter::asIs(still), [&](std::function<void()> job) {
+            std::lock_guard lock(jobsMutex);
+            jobs.push_back(std::move(job));
+        }));
+    loop.runPending();
+    for (int i = 1; i <= 3; ++i) {
+        ASSERT_TRUE(composedAtLeast(before + i));
+        EXPECT_EQ(centre(), QColor(0, 0, 200));
+        clock->advance(kPeriod);
+    }
+    {
+        std::lock_guard lock(jobsMutex);
+        ASSERT_EQ(jobs.size(), 1u);
+        jobs[0]();
+    }
+    const int made = compositions();
+    clock->advance(kPeriod);
+    ASSERT_TRUE(composedAtLeast(made + 1));
+    EXPECT_EQ(centre(), QColor(0, 200, 0));
+    ASSERT_NO_FATAL_FAILURE(idle(12));
 }
 
 // Moving pictures and running animations are composed refresh by refresh; once the animation
