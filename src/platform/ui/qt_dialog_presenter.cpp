@@ -1,6 +1,7 @@
 #include "platform/ui/qt_dialog_presenter.h"
 
 #include "platform/runloop/console.h"
+#include "platform/ui/package_file_dialog.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -40,6 +41,37 @@ void keepInformativeLinesWhole(QMessageBox& box) {
     const QMargins margins = label->contentsMargins();
     label->setMinimumWidth(std::min(widest, kWidestLine) + margins.left() + margins.right() +
                            2 * label->margin() + 1);
+}
+
+// Shows `message` over the whole width of the file dialog, wrapped: in a column of the
+// dialog's grid it would widen that column and squeeze the folder field beside it.
+void showAbove(QFileDialog& dialog, const QString& message) {
+    auto* grid = qobject_cast<QGridLayout*>(dialog.layout());
+    if (grid == nullptr) {
+        return;
+    }
+    struct Placed {
+        QLayoutItem* item;
+        int row, column, rows, columns;
+    };
+    std::vector<Placed> placed;
+    for (int i = 0; i < grid->count(); ++i) {
+        Placed p{grid->itemAt(i), 0, 0, 0, 0};
+        grid->getItemPosition(i, &p.row, &p.column, &p.rows, &p.columns);
+        placed.push_back(p);
+    }
+    while (grid->count() > 0) {
+        grid->takeAt(0);
+    }
+    int columns = 1;
+    for (const Placed& p : placed) {
+        grid->addItem(p.item, p.row + 1, p.column, p.rows, p.columns);
+        columns = std::max(columns, p.column + p.columns);
+    }
+    auto* label = new QLabel(message);
+    label->setObjectName(QStringLiteral("messageLabel"));
+    label->setWordWrap(true);
+    grid->addWidget(label, 0, 0, 1, columns);
 }
 
 std::optional<std::filesystem::path> chosenPath(QFileDialog& dialog) {
@@ -190,8 +222,7 @@ std::optional<std::filesystem::path> QtDialogPresenter::savePackage(const std::s
                                                                     const std::string& proposedName,
                                                                     const std::string& prompt,
                                                                     const std::string& extension) {
-    QFileDialog dialog(parent_.data(), q(title));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    PackageFileDialog dialog(parent_.data(), q(title), q(extension));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(q("*." + extension));
@@ -204,12 +235,11 @@ std::optional<std::filesystem::path> QtDialogPresenter::openPackage(const std::s
                                                                     const std::string& prompt,
                                                                     const std::string& message,
                                                                     const std::string& extension) {
-    // A package is a folder: the dialog picks folders and files alike as one item, and the
-    // caller checks the extension of what was picked.
-    QFileDialog dialog(parent_.data(), q(title));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    // A package is a folder picked as one item; other folders are entered, files picked too,
+    // and the caller checks the extension of what was picked.
+    PackageFileDialog dialog(parent_.data(), q(title), q(extension));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters({q(message + " (*." + extension + ")"), q("* (*)")});
     dialog.setLabelText(QFileDialog::Accept, q(prompt));
     return chosenPath(dialog);
@@ -245,7 +275,7 @@ std::optional<std::filesystem::path> QtDialogPresenter::openFolder(const std::st
     dialog.setOption(QFileDialog::ShowDirsOnly);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setLabelText(QFileDialog::Accept, q(prompt));
-    dialog.setLabelText(QFileDialog::LookIn, q(message));
+    showAbove(dialog, q(message));
     return chosenPath(dialog);
 }
 

@@ -1,0 +1,313 @@
+// The program's open and save panels on a real X server with a window manager, driven through
+// the X server as the operator does: a show package (a folder) is picked as one item, whether
+// clicked or typed, and ordinary folders are still browsed into.
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QTimer>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "desktop_session.h"
+#include "platform/ui/qt_dialog_presenter.h"
+#include "support/temporary_folder.h"
+
+namespace kestio::test {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+constexpr const char* kPanelVariable = "KESTIO_PANEL";
+constexpr const char* kItemVariable = "KESTIO_PANEL_ITEM";
+constexpr const char* kTitle = "Panel Under Test";
+
+// One operator's step: typed text, a key, clicks on the item named to the child (as many as the
+// text says, one when empty) or on the accept button, or a key for the replace question once it
+// is up.
+struct Step {
+    enum class Kind { type, key, clickItem, clickAccept, answerQuestion } kind;
+    std::string text = {};
+};
+
+Step type(std::string text) {
+    return {Step::Kind::type, std::move(text)};
+}
+Step key(std::string name) {
+    return {Step::Kind::key, std::move(name)};
+}
+
+struct Case {
+    const char* what;
+    const char* panel;  // open, save, folder
+    std::string item;   // the entry whose place the child reports, relative to the start folder
+    std::vector<Step> steps;
+    std::string chosen;  // relative to the start folder; "none" when cancelled
+};
+
+// Waits for the child to say `word` followed by a line; the rest of that line.
+std::optional<std::string> awaitLine(BackgroundProcess& child, std::string& said,
+                                     const std::string& word,
+                                     std::chrono::milliseconds guard = 20s) {
+    std::optional<std::string> line;
+    pollUntil(
+        [&] {
+            for (const auto& chunk : child.take(0ms)) {
+                said += chunk.bytes;
+            }
+            const auto at = said.find(word + " ");
+            const auto end = at == std::string::npos ? at : said.find('\n', at);
+            if (end != std::string::npos) {
+                line = said.substr(at + word.size() + 1, end - at - word.size() - 1);
+            }
+            return line.has_value() || !child.running();
+        },
+        guard);
+    return line;
+}
+
+TEST(FilePanelsOnX, APackageIsPickedAsOneItemAndFoldersAreEntered) {
+    VirtualDesktop desktop({QSize(1600, 1000)});
+    ASSERT_EQ(desktop.failure(), "");
+    WindowManager manager(desktop);
+    ASSERT_EQ(manager.failure(), "");
+
+    const TemporaryFolder folder;
+    const fs::path start = folder.path() / "shows";
+    fs::create_directories(start / "Show Copy.ktshow" / "thumbnails");
+    std::ofstream(start / "Show Copy.ktshow" / "data.json") << "{}";
+    fs::create_directories(start / "Media" / "Inner.ktshow");
+    std::ofstream(start / "clip.mp4") << "x";
+
+    const std::string package = (start / "Show Copy.ktshow").string();
+    const std::string media = (start / "Media").string();
+    const Step clickItem{Step::Kind::clickItem};
+    const Step clickAccept{Step::Kind::clickAccept};
+    const Step answerYes{Step::Kind::answerQuestion, "alt+y"};
+    const Case cases[] = {
+        {"open: the package clicked, Open clicked",
+         "open",
+         "Show Copy.ktshow",
+         {clickItem, clickAccept},
+         "Show Copy.ktshow"},
+        {"open: the package's path typed, Return",
+         "open",
+         "",
+         {type(package), key("Return")},
+         "Show Copy.ktshow"},
+        {"open: a folder's path typed, Return, a package in it typed, Return",
+         "open",
+         "",
+         {type(media), key("Return"), key("ctrl+a"), type("Inner.ktshow"), key("Return")},
+         "Media/Inner.ktshow"},
+        {"open: a folder double-clicked, cancelled",
+         "open",
+         "Media",
+         {{Step::Kind::clickItem, "2"}, key("Escape")},
+         "none"},
+        {"open: a file's path typed, Return",
+         "open",
+         "",
+         {type((start / "clip.mp4").string()), key("Return")},
+         "clip.mp4"},
+        {"save: a new name typed, Return",
+         "save",
+         "",
+         {key("ctrl+a"), type("New Show"), key("Return")},
+         "New Show"},
+        {"save: the package clicked, Save clicked, replace answered",
+         "save",
+         "Show Copy.ktshow",
+         {clickItem, clickAccept, answerYes},
+         "Show Copy.ktshow"},
+        {"save: the package's path typed, Return, replace answered",
+         "save",
+         "",
+         {key("ctrl+a"), type(package), key("Return"), answerYes},
+         "Show Copy.ktshow"},
+        {"save: a folder's path typed, Return, a new name typed, Return",
+         "save",
+         "",
+         {key("ctrl+a"), type(media), key("Return"), key("ctrl+a"), type("Later"), key("Return")},
+         "Media/Later"},
+        {"folder: a folder's path typed, Return",
+         "folder",
+         "",
+         {type(media), key("Return")},
+         "Media"},
+        {"folder: a folder clicked, the button clicked",
+         "folder",
+         "Media",
+         {clickItem, clickAccept},
+         "Media"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        BackgroundProcess child(
+            {"env", "QT_QPA_PLATFORM=xcb", std::string(kPanelVariable) + "=" + c.panel,
+             std::string(kItemVariable) + "=" + (c.item.empty() ? "" : (start / c.item).string()),
+             "KESTIO_PANEL_START=" + start.string(), fs::read_symlink("/proc/self/exe").string(),
+             "--gtest_filter=FilePanelsOnXChild.*"},
+            BackgroundProcess::ErrorOutput::withOutput);
+        ASSERT_TRUE(child.started()) << child.failure();
+        std::string said;
+        const auto window = awaitLine(child, said, "window");
+        ASSERT_TRUE(window) << said;
+        const auto lookIn = awaitLine(child, said, "lookIn");
+        ASSERT_TRUE(lookIn) << said;
+        // The folder field keeps room beside its label, whatever text the panel shows.
+        EXPECT_GE(std::stoi(*lookIn), 300) << said;
+        for (const Step& step : c.steps) {
+            ASSERT_TRUE(desktop.xdotool({"windowfocus", "--sync", *window})) << said;
+            switch (step.kind) {
+                case Step::Kind::type:
+                    ASSERT_TRUE(desktop.xdotool({"type", "--delay", "15", step.text}));
+                    break;
+                case Step::Kind::key:
+                    ASSERT_TRUE(desktop.xdotool({"key", step.text}));
+                    break;
+                case Step::Kind::clickItem:
+                case Step::Kind::clickAccept: {
+                    const auto at = awaitLine(
+                        child, said, step.kind == Step::Kind::clickItem ? "item" : "accept");
+                    ASSERT_TRUE(at) << said;
+                    std::istringstream xy(*at);
+                    int x = 0;
+                    int y = 0;
+                    xy >> x >> y;
+                    const std::string clicks = step.text.empty() ? "1" : step.text;
+                    ASSERT_TRUE(desktop.xdotool({"mousemove", "--sync", std::to_string(x),
+                                                 std::to_string(y), "click", "--repeat", clicks,
+                                                 "--delay", "60", "1"}));
+                    break;
+                }
+                case Step::Kind::answerQuestion: {
+                    auto question = awaitLine(child, said, "question", 5s);
+                    if (!question) {
+                        // The path's completion list, when it was still up, took the Return
+                        // and closed: the operator presses it again.
+                        ASSERT_TRUE(desktop.xdotool({"key", "Return"}));
+                        question = awaitLine(child, said, "question");
+                    }
+                    ASSERT_TRUE(question) << said;
+                    ASSERT_TRUE(desktop.xdotool({"windowfocus", "--sync", *question}));
+                    ASSERT_TRUE(desktop.xdotool({"key", step.text}));
+                    break;
+                }
+            }
+        }
+        auto chosen = awaitLine(child, said, "chosen");
+        if (!chosen) {
+            // The panel took no answer: it is closed so that the case fails on its own.
+            desktop.xdotool({"key", "Escape"});
+            chosen = awaitLine(child, said, "chosen");
+        }
+        const std::string expected = c.chosen == "none" ? "none" : (start / c.chosen).string();
+        EXPECT_EQ(chosen.value_or("(no answer)"), expected) << said;
+        child.stop();
+    }
+}
+
+// Reports where the item named in the environment is, once the panel lists it.
+void reportPlaces(QFileDialog& dialog, const QString& item) {
+    auto* timer = new QTimer(&dialog);
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, &dialog, [&dialog, item, timer] {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QDialog*>(window);
+            if (box && box != &dialog && box->isVisible() && box->windowTitle() == kTitle &&
+                !box->property("reported").toBool()) {
+                box->setProperty("reported", true);
+                std::cout << "question " << box->winId() << std::endl;
+            }
+        }
+        if (dialog.property("reported").toBool()) {
+            return;
+        }
+        // The list or the detail view, whichever the panel shows.
+        QAbstractItemView* list = nullptr;
+        for (auto* view : dialog.findChildren<QAbstractItemView*>()) {
+            if (view->isVisible() && (view->objectName() == QStringLiteral("listView") ||
+                                      view->objectName() == QStringLiteral("treeView"))) {
+                list = view;
+            }
+        }
+        auto* model = list ? qobject_cast<QFileSystemModel*>(list->model()) : nullptr;
+        if (!dialog.isVisible() || model == nullptr) {
+            return;
+        }
+        QPoint itemAt;
+        if (!item.isEmpty()) {
+            const QModelIndex index = model->index(item);
+            const QRect rect = list->visualRect(index);
+            if (!index.isValid() || rect.isEmpty()) {
+                return;
+            }
+            itemAt = list->viewport()->mapToGlobal(rect.center());
+        }
+        QAbstractButton* accept = nullptr;
+        auto* buttons = dialog.findChild<QDialogButtonBox*>();
+        for (QAbstractButton* button : buttons->buttons()) {
+            if (buttons->buttonRole(button) == QDialogButtonBox::AcceptRole) {
+                accept = button;
+            }
+        }
+        const QPoint acceptAt = accept->mapToGlobal(accept->rect().center());
+        std::ostringstream places;
+        places << "window " << dialog.winId() << "\n"
+               << "lookIn " << dialog.findChild<QComboBox*>("lookInCombo")->width() << "\n"
+               << "item " << itemAt.x() << " " << itemAt.y() << "\n"
+               << "accept " << acceptAt.x() << " " << acceptAt.y() << "\n";
+        // Said once the panel has settled: the same places on two looks in a row.
+        if (dialog.property("places").toString().toStdString() == places.str()) {
+            dialog.setProperty("reported", true);
+            std::cout << places.str() << std::flush;
+        }
+        dialog.setProperty("places", QString::fromStdString(places.str()));
+    });
+    timer->start();
+}
+
+// The child: shows the panel named in the environment, in the start folder, and says what it
+// answered.
+TEST(FilePanelsOnXChild, ShowsThePanelAndSaysTheAnswer) {
+    const char* panel = std::getenv(kPanelVariable);
+    if (panel == nullptr) {
+        GTEST_SKIP() << "runs only inside FilePanelsOnX";
+    }
+    fs::current_path(std::getenv("KESTIO_PANEL_START"));
+    const QString item = QString::fromLocal8Bit(std::getenv(kItemVariable));
+    // Each panel is reported on as soon as it is up.
+    QTimer::singleShot(0, [item] {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (auto* dialog = qobject_cast<QFileDialog*>(window)) {
+                reportPlaces(*dialog, item);
+            }
+        }
+    });
+    platform::QtDialogPresenter dialogs;
+    std::optional<fs::path> chosen;
+    const std::string which = panel;
+    if (which == "open") {
+        chosen = dialogs.openPackage(kTitle, "Open", "Select a .ktshow project file", "ktshow");
+    } else if (which == "save") {
+        chosen = dialogs.savePackage(kTitle, "Untitled", "Save", "ktshow");
+    } else {
+        chosen = dialogs.openFolder(kTitle, "Search This Folder",
+                                    "Select a folder containing files with the same names as the "
+                                    "missing media (a parent folder also works)");
+    }
+    std::cout << "chosen " << (chosen ? chosen->string() : "none") << std::endl;
+}
+
+}  // namespace
+}  // namespace kestio::test
