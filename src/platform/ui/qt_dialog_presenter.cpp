@@ -3,6 +3,7 @@
 #include "platform/runloop/console.h"
 #include "platform/ui/package_file_dialog.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -74,8 +75,27 @@ void showAbove(QFileDialog& dialog, const QString& message) {
     grid->addWidget(label, 0, 0, 1, columns);
 }
 
+// A tool window kept above the others: the MIDI assignments, the key bindings, the help.
+bool isFloatingPanel(const QWidget& window) {
+    return window.isVisible() && window.windowType() == Qt::Tool &&
+           window.windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+}
+
+// While a floating panel is shown, a dialog is kept above the others too: the window manager
+// would otherwise stack it under the panel, whichever window it was opened from, and hide its
+// fields and buttons.
+template <typename Dialog>
+Dialog& keptAbovePanels(Dialog& dialog) {
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    if (std::any_of(windows.begin(), windows.end(),
+                    [](const QWidget* window) { return isFloatingPanel(*window); })) {
+        dialog.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    }
+    return dialog;
+}
+
 std::optional<std::filesystem::path> chosenPath(QFileDialog& dialog) {
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    if (keptAbovePanels(dialog).exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }
     return std::filesystem::path(dialog.selectedFiles().first().toStdString());
@@ -129,6 +149,15 @@ struct FieldDialog {
 }  // namespace
 
 QtDialogPresenter::QtDialogPresenter(QWidget* parent) : parent_(parent) {}
+
+QWidget* QtDialogPresenter::dialogParent() const {
+    // A dialog asked for from a floating panel belongs to that panel and is centred on it.
+    QWidget* active = QApplication::activeWindow();
+    if (active != nullptr && isFloatingPanel(*active)) {
+        return active;
+    }
+    return parent_.data();
+}
 QtDialogPresenter::~QtDialogPresenter() = default;
 
 int QtDialogPresenter::alert(AlertStyle style, const std::string& message,
@@ -139,7 +168,7 @@ int QtDialogPresenter::alert(AlertStyle style, const std::string& message,
     if (style != AlertStyle::informational && buttons.size() <= 1) {
         Console::log("alert: " + message + (informative.empty() ? "" : ": " + informative));
     }
-    QMessageBox box(parent_.data());
+    QMessageBox box(dialogParent());
     box.setIcon(style == AlertStyle::critical  ? QMessageBox::Critical
                 : style == AlertStyle::warning ? QMessageBox::Warning
                                                : QMessageBox::Information);
@@ -182,7 +211,7 @@ int QtDialogPresenter::alert(AlertStyle style, const std::string& message,
     if (cancelButton) {
         box.setEscapeButton(cancelButton);
     }
-    box.exec();
+    keptAbovePanels(box).exec();
     for (std::size_t i = 0; i < added.size(); ++i) {
         if (box.clickedButton() == added[i]) {
             return static_cast<int>(i);
@@ -195,9 +224,9 @@ std::optional<std::string> QtDialogPresenter::promptText(const std::string& mess
                                                          const std::string& initialText,
                                                          const std::string& okTitle,
                                                          const std::string& cancelTitle) {
-    FieldDialog prompt(parent_.data(), message, {}, {{"", initialText}}, okTitle, cancelTitle);
+    FieldDialog prompt(dialogParent(), message, {}, {{"", initialText}}, okTitle, cancelTitle);
     prompt.fields[0]->setFixedSize(200, 24);
-    if (prompt.dialog.exec() != QDialog::Accepted) {
+    if (keptAbovePanels(prompt.dialog).exec() != QDialog::Accepted) {
         return std::nullopt;
     }
     return prompt.fields[0]->text().toStdString();
@@ -205,13 +234,13 @@ std::optional<std::string> QtDialogPresenter::promptText(const std::string& mess
 
 std::optional<std::pair<std::string, std::string>> QtDialogPresenter::promptMIDINote(
     const MIDINotePrompt& texts, const std::string& okTitle, const std::string& cancelTitle) {
-    FieldDialog prompt(parent_.data(), texts.message, texts.informative,
+    FieldDialog prompt(dialogParent(), texts.message, texts.informative,
                        {{texts.channelLabel, texts.channelText}, {texts.noteLabel, texts.noteText}},
                        okTitle, cancelTitle);
     for (auto* field : prompt.fields) {
         field->setFixedSize(100, 22);
     }
-    if (prompt.dialog.exec() != QDialog::Accepted) {
+    if (keptAbovePanels(prompt.dialog).exec() != QDialog::Accepted) {
         return std::nullopt;
     }
     return std::pair{prompt.fields[0]->text().toStdString(),
@@ -222,7 +251,7 @@ std::optional<std::filesystem::path> QtDialogPresenter::savePackage(const std::s
                                                                     const std::string& proposedName,
                                                                     const std::string& prompt,
                                                                     const std::string& extension) {
-    PackageFileDialog dialog(parent_.data(), q(title), q(extension));
+    PackageFileDialog dialog(dialogParent(), q(title), q(extension));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(q("*." + extension));
@@ -237,7 +266,7 @@ std::optional<std::filesystem::path> QtDialogPresenter::openPackage(const std::s
                                                                     const std::string& extension) {
     // A package is a folder picked as one item; other folders are entered, files picked too,
     // and the caller checks the extension of what was picked.
-    PackageFileDialog dialog(parent_.data(), q(title), q(extension));
+    PackageFileDialog dialog(dialogParent(), q(title), q(extension));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters({q(message + " (*." + extension + ")"), q("* (*)")});
@@ -248,7 +277,7 @@ std::optional<std::filesystem::path> QtDialogPresenter::openPackage(const std::s
 std::vector<std::filesystem::path> QtDialogPresenter::openFiles(
     const std::string& title, const std::string& filterName,
     const std::vector<std::string>& extensions) {
-    QFileDialog dialog(parent_.data(), q(title));
+    QFileDialog dialog(dialogParent(), q(title));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFiles);
@@ -259,7 +288,7 @@ std::vector<std::filesystem::path> QtDialogPresenter::openFiles(
     }
     dialog.setNameFilter(q(filterName) + " (" + patterns.join(' ') + ")");
     std::vector<std::filesystem::path> chosen;
-    if (dialog.exec() == QDialog::Accepted) {
+    if (keptAbovePanels(dialog).exec() == QDialog::Accepted) {
         for (const QString& file : dialog.selectedFiles()) {
             chosen.emplace_back(file.toStdString());
         }
@@ -270,7 +299,7 @@ std::vector<std::filesystem::path> QtDialogPresenter::openFiles(
 std::optional<std::filesystem::path> QtDialogPresenter::openFolder(const std::string& title,
                                                                    const std::string& prompt,
                                                                    const std::string& message) {
-    QFileDialog dialog(parent_.data(), q(title));
+    QFileDialog dialog(dialogParent(), q(title));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setOption(QFileDialog::ShowDirsOnly);
     dialog.setFileMode(QFileDialog::Directory);

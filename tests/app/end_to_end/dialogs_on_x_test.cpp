@@ -1,6 +1,7 @@
-// The program's open and save panels on a real X server with a window manager, driven through
-// the X server as the operator does: a show package (a folder) is picked as one item, whether
-// clicked or typed, and ordinary folders are still browsed into.
+// The program's dialogs on a real X server with a window manager, driven through the X server as
+// the operator does: in the open and save panels a show package (a folder) is picked as one
+// item, whether clicked or typed, and ordinary folders are still browsed into; a dialog opened
+// while a floating panel is up is seen whole, above the panel.
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,10 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QMouseEvent>
 #include <QTimer>
+#include <QWidget>
+#include <QWindow>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -208,6 +212,7 @@ TEST(FilePanelsOnX, APackageIsPickedAsOneItemAndFoldersAreEntered) {
         auto chosen = awaitLine(child, said, "chosen");
         if (!chosen) {
             // The panel took no answer: it is closed so that the case fails on its own.
+            desktop.xdotool({"windowfocus", "--sync", *window});
             desktop.xdotool({"key", "Escape"});
             chosen = awaitLine(child, said, "chosen");
         }
@@ -307,6 +312,170 @@ TEST(FilePanelsOnXChild, ShowsThePanelAndSaysTheAnswer) {
                                     "missing media (a parent folder also works)");
     }
     std::cout << "chosen " << (chosen ? chosen->string() : "none") << std::endl;
+}
+
+// The colour of the floating panel of the child below; nothing else on screen has it.
+const QColor kPanelColour(255, 0, 255);
+
+// Starts this program's child case `filter` on the desktop with the environment given.
+std::unique_ptr<BackgroundProcess> startChild(const std::vector<std::string>& environment,
+                                              const std::string& filter) {
+    std::vector<std::string> argv = {"env", "QT_QPA_PLATFORM=xcb"};
+    argv.insert(argv.end(), environment.begin(), environment.end());
+    argv.push_back(fs::read_symlink("/proc/self/exe").string());
+    argv.push_back("--gtest_filter=" + filter);
+    return std::make_unique<BackgroundProcess>(argv, BackgroundProcess::ErrorOutput::withOutput);
+}
+
+TEST(DialogsOnX, ADialogIsSeenWholeAboveAFloatingPanel) {
+    VirtualDesktop desktop({QSize(1600, 1000)});
+    ASSERT_EQ(desktop.failure(), "");
+    WindowManager manager(desktop);
+    ASSERT_EQ(manager.failure(), "");
+    struct Row {
+        const char* dialog;  // alert, text, note
+        const char* from;    // the window clicked before the dialog is asked for: panel, main
+    };
+    const Row rows[] = {{"alert", "panel"}, {"text", "panel"}, {"note", "panel"},
+                        {"alert", "main"},  {"text", "main"},  {"note", "main"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.dialog) + " opened from the " + row.from);
+        const TemporaryFolder folder;
+        const fs::path seen = folder.path() / "seen";
+        auto child = startChild(
+            {std::string("KESTIO_DIALOG=") + row.dialog, "KESTIO_DIALOG_SEEN=" + seen.string()},
+            "DialogsOnXChild.*");
+        ASSERT_TRUE(child->started()) << child->failure();
+        std::string said;
+        const auto at = awaitLine(*child, said, row.from);
+        ASSERT_TRUE(at) << said;
+        std::istringstream xy(*at);
+        int x = 0;
+        int y = 0;
+        xy >> x >> y;
+        ASSERT_TRUE(
+            desktop.xdotool({"mousemove", std::to_string(x), std::to_string(y), "click", "1"}));
+        const auto place = awaitLine(*child, said, "dialog");
+        ASSERT_TRUE(place) << said;
+        std::istringstream box(*place);
+        int left = 0;
+        int top = 0;
+        int width = 0;
+        int height = 0;
+        box >> left >> top >> width >> height;
+        const QImage picture = desktop.grab(QRect(left, top, width, height));
+        ASSERT_FALSE(picture.isNull());
+        int covered = 0;
+        for (int py = 0; py < picture.height(); ++py) {
+            for (int px = 0; px < picture.width(); ++px) {
+                covered += picture.pixelColor(px, py) == kPanelColour ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(covered, 0) << "pixels of the panel over the dialog\n" << said;
+        // Told that its dialog was seen, the child closes it and ends.
+        std::ofstream(seen) << "seen";
+        EXPECT_TRUE(awaitLine(*child, said, "closed")) << said;
+    }
+}
+
+// Calls back with the window of each widget a mouse button is released on.
+class ReleaseWatch : public QObject {
+  public:
+    explicit ReleaseWatch(std::function<void(QWidget*)> released) : released_(std::move(released)) {
+        QApplication::instance()->installEventFilter(this);
+    }
+
+  private:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonRelease && watched->isWidgetType()) {
+            released_(static_cast<QWidget*>(watched)->window());
+        }
+        return false;
+    }
+
+    std::function<void(QWidget*)> released_;
+};
+
+// The child: a main window with a floating panel over its middle; once one of them has been
+// clicked, asks for the dialog named in the environment, says where it is, and closes it once the
+// file named there exists.
+TEST(DialogsOnXChild, ShowsTheDialogOnceAWindowIsClicked) {
+    const char* which = std::getenv("KESTIO_DIALOG");
+    if (which == nullptr) {
+        GTEST_SKIP() << "runs only inside DialogsOnX";
+    }
+    QWidget main;
+    main.setWindowTitle("Main");
+    main.setGeometry(100, 100, 1200, 800);
+    main.show();
+    QWidget panel(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint);
+    panel.setWindowTitle("Panel");
+    QPalette colours = panel.palette();
+    colours.setColor(QPalette::Window, kPanelColour);
+    panel.setPalette(colours);
+    panel.setAutoFillBackground(true);
+    panel.setGeometry(350, 250, 700, 500);
+    panel.show();
+
+    platform::QtDialogPresenter dialogs(&main);
+    const std::string dialog = which;
+    QWidget* asked = nullptr;
+    // The dialog is asked for once a click on the panel or the main window has ended.
+    ReleaseWatch watch([&](QWidget* clicked) {
+        if (asked != nullptr || (clicked != &panel && clicked != &main)) {
+            return;
+        }
+        asked = clicked;
+        QTimer::singleShot(0, [&] {
+            if (dialog == "alert") {
+                dialogs.alert(platform::DialogPresenter::AlertStyle::warning,
+                              "Clear all contents of this BANK?", "", {"Clear", "Cancel"});
+            } else if (dialog == "text") {
+                dialogs.promptText("Rename Bank", "BANK 1", "OK", "Cancel");
+            } else {
+                dialogs.promptMIDINote({"MIDI Output Assign", "Specify the note.", "Channel (1-16)",
+                                        "Note (0-127)", "1", "60"},
+                                       "OK", "Cancel");
+            }
+            std::cout << "closed as told" << std::endl;
+            QApplication::quit();
+        });
+    });
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (asked == nullptr) {
+            if (!poll.property("said").toBool() && panel.isVisible() && main.isVisible() &&
+                panel.windowHandle()->isExposed() && main.windowHandle()->isExposed()) {
+                // Where to click on each window (the main window's top left is clear).
+                poll.setProperty("said", true);
+                const QPoint onPanel = panel.mapToGlobal(panel.rect().center());
+                const QPoint onMain = main.mapToGlobal(QPoint(60, 60));
+                std::cout << "panel " << onPanel.x() << " " << onPanel.y() << "\n"
+                          << "main " << onMain.x() << " " << onMain.y() << std::endl;
+            }
+            return;
+        }
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || !modal->isVisible() || !modal->windowHandle()->isExposed()) {
+            return;
+        }
+        if (poll.property("placed").toBool() && fs::exists(std::getenv("KESTIO_DIALOG_SEEN"))) {
+            modal->close();
+            return;
+        }
+        // Said once the dialog has settled: the same frame on two looks in a row.
+        const QRect frame = modal->frameGeometry();
+        if (poll.property("frame").toRect() == frame && !poll.property("placed").toBool()) {
+            poll.setProperty("placed", true);
+            std::cout << "dialog " << frame.x() << " " << frame.y() << " " << frame.width() << " "
+                      << frame.height() << std::endl;
+        }
+        poll.setProperty("frame", frame);
+    });
+    poll.start();
+    QApplication::exec();
+    EXPECT_NE(asked, nullptr);
 }
 
 }  // namespace
