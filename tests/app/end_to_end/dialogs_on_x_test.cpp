@@ -79,6 +79,34 @@ std::optional<std::string> awaitLine(BackgroundProcess& child, std::string& said
     return line;
 }
 
+// Waits for the child to say `word` and a point; clicks there `clicks` times.
+::testing::AssertionResult clickWhereSaid(const VirtualDesktop& desktop, BackgroundProcess& child,
+                                          std::string& said, const std::string& word,
+                                          const std::string& clicks = "1") {
+    const auto at = awaitLine(child, said, word);
+    if (!at) {
+        return ::testing::AssertionFailure() << "no " << word << " said:\n" << said;
+    }
+    std::istringstream xy(*at);
+    std::string x;
+    std::string y;
+    xy >> x >> y;
+    if (!desktop.xdotool({"mousemove", x, y, "click", "--repeat", clicks, "--delay", "60", "1"})) {
+        return ::testing::AssertionFailure() << "xdotool could not click at " << *at;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Starts this program's child case `filter` on the desktop with the environment given.
+std::unique_ptr<BackgroundProcess> startChild(const std::vector<std::string>& environment,
+                                              const std::string& filter) {
+    std::vector<std::string> argv = {"env", "QT_QPA_PLATFORM=xcb"};
+    argv.insert(argv.end(), environment.begin(), environment.end());
+    argv.push_back(fs::read_symlink("/proc/self/exe").string());
+    argv.push_back("--gtest_filter=" + filter);
+    return std::make_unique<BackgroundProcess>(argv, BackgroundProcess::ErrorOutput::withOutput);
+}
+
 TEST(FilePanelsOnX, APackageIsPickedAsOneItemAndFoldersAreEntered) {
     VirtualDesktop desktop({QSize(1600, 1000)});
     ASSERT_EQ(desktop.failure(), "");
@@ -156,12 +184,12 @@ TEST(FilePanelsOnX, APackageIsPickedAsOneItemAndFoldersAreEntered) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        BackgroundProcess child(
-            {"env", "QT_QPA_PLATFORM=xcb", std::string(kPanelVariable) + "=" + c.panel,
+        auto process = startChild(
+            {std::string(kPanelVariable) + "=" + c.panel,
              std::string(kItemVariable) + "=" + (c.item.empty() ? "" : (start / c.item).string()),
-             "KESTIO_PANEL_START=" + start.string(), fs::read_symlink("/proc/self/exe").string(),
-             "--gtest_filter=FilePanelsOnXChild.*"},
-            BackgroundProcess::ErrorOutput::withOutput);
+             "KESTIO_PANEL_START=" + start.string()},
+            "FilePanelsOnXChild.*");
+        BackgroundProcess& child = *process;
         ASSERT_TRUE(child.started()) << child.failure();
         std::string said;
         const auto window = awaitLine(child, said, "window");
@@ -180,20 +208,12 @@ TEST(FilePanelsOnX, APackageIsPickedAsOneItemAndFoldersAreEntered) {
                     ASSERT_TRUE(desktop.xdotool({"key", step.text}));
                     break;
                 case Step::Kind::clickItem:
-                case Step::Kind::clickAccept: {
-                    const auto at = awaitLine(
-                        child, said, step.kind == Step::Kind::clickItem ? "item" : "accept");
-                    ASSERT_TRUE(at) << said;
-                    std::istringstream xy(*at);
-                    int x = 0;
-                    int y = 0;
-                    xy >> x >> y;
-                    const std::string clicks = step.text.empty() ? "1" : step.text;
-                    ASSERT_TRUE(desktop.xdotool({"mousemove", "--sync", std::to_string(x),
-                                                 std::to_string(y), "click", "--repeat", clicks,
-                                                 "--delay", "60", "1"}));
+                case Step::Kind::clickAccept:
+                    ASSERT_TRUE(
+                        clickWhereSaid(desktop, child, said,
+                                       step.kind == Step::Kind::clickItem ? "item" : "accept",
+                                       step.text.empty() ? "1" : step.text));
                     break;
-                }
                 case Step::Kind::answerQuestion: {
                     auto question = awaitLine(child, said, "question", 5s);
                     if (!question) {
@@ -317,16 +337,6 @@ TEST(FilePanelsOnXChild, ShowsThePanelAndSaysTheAnswer) {
 // The colour of the floating panel of the child below; nothing else on screen has it.
 const QColor kPanelColour(255, 0, 255);
 
-// Starts this program's child case `filter` on the desktop with the environment given.
-std::unique_ptr<BackgroundProcess> startChild(const std::vector<std::string>& environment,
-                                              const std::string& filter) {
-    std::vector<std::string> argv = {"env", "QT_QPA_PLATFORM=xcb"};
-    argv.insert(argv.end(), environment.begin(), environment.end());
-    argv.push_back(fs::read_symlink("/proc/self/exe").string());
-    argv.push_back("--gtest_filter=" + filter);
-    return std::make_unique<BackgroundProcess>(argv, BackgroundProcess::ErrorOutput::withOutput);
-}
-
 TEST(DialogsOnX, ADialogIsSeenWholeAboveAFloatingPanel) {
     VirtualDesktop desktop({QSize(1600, 1000)});
     ASSERT_EQ(desktop.failure(), "");
@@ -347,14 +357,7 @@ TEST(DialogsOnX, ADialogIsSeenWholeAboveAFloatingPanel) {
             "DialogsOnXChild.*");
         ASSERT_TRUE(child->started()) << child->failure();
         std::string said;
-        const auto at = awaitLine(*child, said, row.from);
-        ASSERT_TRUE(at) << said;
-        std::istringstream xy(*at);
-        int x = 0;
-        int y = 0;
-        xy >> x >> y;
-        ASSERT_TRUE(
-            desktop.xdotool({"mousemove", std::to_string(x), std::to_string(y), "click", "1"}));
+        ASSERT_TRUE(clickWhereSaid(desktop, *child, said, row.from));
         const auto place = awaitLine(*child, said, "dialog");
         ASSERT_TRUE(place) << said;
         std::istringstream box(*place);
