@@ -119,7 +119,8 @@ void MIDIInputController::takeQueued() {
             continue;
         }
         if (message.kind == MIDIMessage::Kind::noteOn && i != newestNoteOn &&
-            loop_.now().seconds() - batch.entries[i].arrivedAt > kStaleNoteOnAfter) {
+            loop_.now().seconds() - batch.entries[i].arrivedAt > kStaleNoteOnAfter &&
+            !(isControlNote && isControlNote(message.channel, message.data1))) {
             ++dropped;
             continue;
         }

@@ -28,9 +28,11 @@ namespace kestio {
 // - Messages wait latest-only, one per kind, channel and note or controller (MIDIInputQueue): a
 //   message replaces the one of its note or controller still waiting, and the main thread takes
 //   all that waits in one go, with at most one take on its way.
-// - Within a take, a note-on that has waited longer than kStaleNoteOnAfter when its turn comes is
-//   dropped, unless it is the take's newest note-on. Control changes and note-offs are never
-//   dropped for age: their latest value is the state the player left.
+// - Within a take, a cue's note-on that has waited longer than kStaleNoteOnAfter when its turn
+//   comes is dropped, unless it is the take's newest note-on. A note-on bound to a control of the
+//   show (isControlNote: mute, stop, a bank, the transport) is never dropped for age: the cue
+//   after it must find the show in the state the player set. Nor are control changes and
+//   note-offs: their latest value is the state the player left.
 // - What was dropped is counted and written to the console, one line a second at most.
 class MIDIInputController {
   public:
@@ -50,6 +52,9 @@ class MIDIInputController {
         onControlChange;
     std::function<void(std::uint8_t status, std::uint8_t data1, std::uint8_t data2)> onRawMessage;
     std::function<void(std::uint8_t channel, std::uint8_t note)> onLearnedNote;
+    // Whether a note-on of this channel and note is bound to a control of the show rather than
+    // a cue. None: every note is a cue's.
+    std::function<bool(std::uint8_t channel, std::uint8_t note)> isControlNote;
 
     std::map<std::uint8_t, int> noteToSlotMap;
     std::optional<std::uint8_t> autoBaseNote;

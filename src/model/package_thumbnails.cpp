@@ -103,6 +103,19 @@ std::vector<fs::path> writeNewThumbnails(ProjectData& project, const fs::path& f
     return written;
 }
 
+void forgetPicturesNotHeld(ProjectData& project, const fs::path& folder) {
+    for (auto& bank : project.banks) {
+        for (auto& slot : bank.slots) {
+            std::error_code error;
+            if (slot.thumbnailFileName &&
+                fs::symlink_status(folder / *slot.thumbnailFileName, error).type() !=
+                    fs::file_type::regular) {
+                slot.thumbnailFileName.reset();
+            }
+        }
+    }
+}
+
 void removePackageLeftovers(const fs::path& package, const ProjectData& document,
                             const PackageFiles& files) {
     const fs::path folder = package / ProjectManager::kThumbnailsFolderName;

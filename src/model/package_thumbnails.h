@@ -15,7 +15,9 @@ namespace kestio {
 // still on disk does not refer to. The document written next is what makes them the package's;
 // only once it has landed are the files it no longer refers to removed. So whenever a save is
 // cut short or fails, the package holds the old document with its pictures or the new one with
-// its pictures, and what is left over is removed at the next open or save.
+// its pictures, and what is left over is removed at the next open or save. When only pictures
+// cannot be written, the new document is written without them (forgetPicturesNotHeld): it
+// refers to none the folder lacks.
 
 // Gives every slot of `project` that holds picture bytes the name of its picture, and writes the
 // pictures that `folder` does not hold yet, on the disk before this returns. A slot without bytes
@@ -24,6 +26,11 @@ namespace kestio {
 std::vector<std::filesystem::path> writeNewThumbnails(ProjectData& project,
                                                       const std::filesystem::path& folder,
                                                       const PackageFiles& files);
+
+// Forgets the picture name of every slot of `project` whose picture `folder` does not hold as
+// a regular file (after a save could not write the pictures), so that the document written
+// next refers to none that is missing.
+void forgetPicturesNotHeld(ProjectData& project, const std::filesystem::path& folder);
 
 // Removes from `package` what `document`, the package's document, does not need: the pictures
 // of ours in its "thumbnails" folder that no slot refers to, and the temporary files that saves

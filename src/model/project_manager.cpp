@@ -58,20 +58,35 @@ ProjectManager& ProjectManager::shared() {
     return instance;
 }
 
-fs::path ProjectManager::save(ProjectData project, const fs::path& package) const {
+fs::path ProjectManager::save(ProjectData project, const fs::path& package,
+                              std::error_code* picturesError) const {
     const fs::path dataFile = package / kDataFileName;
     const fs::path thumbnails = package / kThumbnailsFolderName;
     createFolder(package);
-    createFolder(thumbnails);
 
+    std::vector<fs::path> written;
     try {
-        project.thumbnailsFolderBookmark =
-            bookmarks_.bookmarkData(thumbnails, platform::BookmarkOption::withSecurityScope);
-    } catch (const platform::BookmarkError&) {
-        project.thumbnailsFolderBookmark.reset();
+        createFolder(thumbnails);
+        try {
+            project.thumbnailsFolderBookmark =
+                bookmarks_.bookmarkData(thumbnails, platform::BookmarkOption::withSecurityScope);
+        } catch (const platform::BookmarkError&) {
+            project.thumbnailsFolderBookmark.reset();
+        }
+        written = writeNewThumbnails(project, thumbnails, files_);
+    } catch (const fs::filesystem_error& error) {
+        // The show is worth more than its pictures: the document is written all the same, and
+        // refers only to the pictures the folder holds.
+        Console::log("thumbnails not saved: " + std::string(error.what()));
+        if (picturesError != nullptr) {
+            *picturesError = error.code();
+        }
+        std::error_code ignored;
+        if (!fs::is_directory(thumbnails, ignored)) {
+            project.thumbnailsFolderBookmark.reset();
+        }
+        forgetPicturesNotHeld(project, thumbnails);
     }
-
-    const std::vector<fs::path> written = writeNewThumbnails(project, thumbnails, files_);
     for (auto& bank : project.banks) {
         for (auto& slot : bank.slots) {
             slot.thumbnail.reset();

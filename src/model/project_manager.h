@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "model/model_enums.h"
@@ -48,7 +49,13 @@ class ProjectManager {
     // does not hold yet are written, then "data.json" is replaced atomically, then what it no
     // longer refers to is removed. A save that fails removes the pictures it wrote and leaves
     // the previous package as it was.
-    std::filesystem::path save(ProjectData project, const std::filesystem::path& package) const;
+    //
+    // Pictures that cannot be written (the "thumbnails" folder cannot be made, a picture meets
+    // a full disk) do not fail the save: the document is written all the same, its slots
+    // referring only to the pictures the folder holds, and why the pictures failed is put in
+    // `picturesError` when given (left alone otherwise).
+    std::filesystem::path save(ProjectData project, const std::filesystem::path& package,
+                               std::error_code* picturesError = nullptr) const;
 
     // Reads the package: the document, each slot's file location from its bookmark (with
     // the security scope, else without) and each slot's thumbnail. Then removes what saves cut

@@ -56,7 +56,10 @@ void scaleWithPartner(double& edited, double& partner, double value, bool ratioL
         // A NaN (from an infinite or NaN entry) would pass the limits unchanged: keep the
         // partner as it was instead.
         if (!std::isnan(followed)) {
-            partner = std::max(std::min(followed, kScaleUpper), kScaleLower);
+            // Kept to a millionth of a percent, far below what a pixel shows: the quotient's
+            // rounding noise (50.000000000000014) would otherwise be stored with the show.
+            const double rounded = std::round(followed * 1e6) / 1e6;
+            partner = std::max(std::min(rounded, kScaleUpper), kScaleLower);
         }
     }
 }

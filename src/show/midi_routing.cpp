@@ -1,5 +1,6 @@
 #include "show/midi_routing.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "control/midi_input_controller.h"
@@ -41,6 +42,16 @@ void MIDIRouting::setupMIDIInput() {
         if (auto self = alive.lock()) {
             (*self)->handleMIDINoteOn(status, data1, data2);
         }
+    };
+    midi_.isControlNote = [alive](std::uint8_t channel, std::uint8_t note) {
+        const auto self = alive.lock();
+        if (!self) {
+            return false;
+        }
+        const auto& controls = (*self)->show_.project.data().midiControlAssignments;
+        return std::any_of(controls.begin(), controls.end(), [&](const auto& assignment) {
+            return assignment.channel == channel + 1 && assignment.note == note;
+        });
     };
     midi_.onControlChange = [alive](std::uint8_t channel, std::uint8_t controller,
                                     std::uint8_t value) {

@@ -9,6 +9,7 @@
 #include "model/localization_manager.h"
 #include "model/project_load_failure.h"
 #include "model/project_manager.h"
+#include "model/project_save_failure.h"
 #include "model/recent_projects.h"
 #include "platform/runloop/console.h"
 #include "platform/storage/bookmark_service.h"
@@ -118,13 +119,20 @@ void ProjectIO::save(const fs::path& url, SaveKind kind, SaveDone done) {
     // The project as it stands now: an import or a warm-up running meanwhile has written
     // only whole slots into it.
     auto job = [&manager = projectManager_, &bookmarks = show_.bookmarks,
-                project = show_.project.data(), url, kind]() mutable {
+                project = show_.project.data(), url, kind,
+                language = LocalizationManager::shared().language.get()]() mutable {
         SaveOutcome outcome;
+        std::error_code pictures;
         try {
-            manager.save(std::move(project), url);
+            manager.save(std::move(project), url, &pictures);
         } catch (const std::exception& error) {
-            outcome.error = error.what();
+            // The operator reads why in his words; the console keeps the library's.
+            platform::Console::log("save failed: " + url.string() + ": " + error.what());
+            outcome.error = projectSaveFailureText(url, error, language);
             return outcome;
+        }
+        if (pictures) {
+            outcome.picturesWarning = picturesNotSavedText(url, pictures, language);
         }
         if (kind != SaveKind::inPlace) {
             outcome.folderBookmark = folderBookmark(bookmarks, url);
@@ -176,6 +184,11 @@ bool ProjectIO::finishSave(const fs::path& url, SaveKind kind, std::uint64_t gen
     }
     if (kind != SaveKind::inPlace) {
         recentProjects_.add(url);
+    }
+    if (outcome.picturesWarning) {
+        show_.dialogs.alert(DialogPresenter::AlertStyle::warning,
+                            L("サムネイルを保存できませんでした", "Thumbnails Not Saved"),
+                            *outcome.picturesWarning, {"OK"});
     }
     return true;
 }

@@ -68,6 +68,7 @@ class ProjectIO {
 
     struct SaveOutcome {
         std::optional<std::string> error;
+        std::optional<std::string> picturesWarning;  // saved, but not the slot pictures
         std::optional<platform::Bytes> folderBookmark;
     };
 

@@ -276,24 +276,56 @@ TEST_F(ProjectManagerTest, AFolderInPlaceOfTheDocumentFailsTheSaveAndIsKept) {
     EXPECT_THROW(manager.load(package), fs::filesystem_error);
 }
 
-TEST_F(ProjectManagerTest, AFileInPlaceOfTheThumbnailsFolderFailsTheSaveAndWarnsOnLoad) {
-    slot(project, 0, 0).thumbnail = bytesOf("thumb");
-    manager.save(project, package);
-    const std::string savedDocument = contentOf(package / "data.json");
-    fs::remove_all(package / "thumbnails");
-    writeText(package / "thumbnails", "a file");
+// Pictures that cannot be written cost the pictures, not the show: the document is written
+// all the same, refers to no picture the package lacks, and the caller is told why.
+TEST_F(ProjectManagerTest, PicturesThatCannotBeWrittenLeaveTheDocumentSavedWithoutThem) {
+    PackageFiles fullDisk = PackageFiles::standard();
+    fullDisk.writeThumbnail = [](const fs::path& file, std::span<const std::uint8_t>) {
+        throw fs::filesystem_error("write", file,
+                                   std::make_error_code(std::errc::no_space_on_device));
+    };
+    const ProjectManager onFullDisk{bookmarks, fullDisk};
+    struct Case {
+        const char* what;
+        bool fileInPlaceOfTheFolder;
+        const ProjectManager& saving;
+        std::optional<std::string> firstPictureAfter;  // the picture saved before, if kept
+    };
+    const Case cases[] = {
+        {"a file in place of the thumbnails folder", true, manager, std::nullopt},
+        {"a full disk for the new picture", false, onFullDisk, "thumb"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(package);
+        ProjectData show{4, 10};
+        slot(show, 0, 0).thumbnail = bytesOf("thumb");
+        manager.save(show, package);
+        show = manager.load(package);  // as the program holds it: pictures with their names
+        if (c.fileInPlaceOfTheFolder) {
+            fs::remove_all(package / "thumbnails");
+            writeText(package / "thumbnails", "a file");
+        }
 
-    slot(project, 0, 1).name = "changed";
-    EXPECT_THROW(manager.save(project, package), fs::filesystem_error);
-    EXPECT_EQ(contentOf(package / "data.json"), savedDocument);
-    EXPECT_EQ(contentOf(package / "thumbnails"), "a file");
+        slot(show, 0, 1).name = "changed";
+        slot(show, 0, 1).thumbnail = bytesOf("new picture");
+        std::error_code pictures;
+        EXPECT_NO_THROW(c.saving.save(show, package, &pictures));
+        EXPECT_TRUE(pictures);
 
-    Console::Capture console;
-    const ProjectData loaded = manager.load(package);
-    EXPECT_TRUE(
-        console.contains("⚠️ thumb load failed: " + thumbnailFileName(0, 0, bytesOf("thumb"))));
-    EXPECT_EQ(console.lines().back(), "✅ thumbnails loaded: 0");
-    EXPECT_EQ(loaded.banks[0].slots[1].name, "002");
+        Console::Capture console;
+        const ProjectData loaded = manager.load(package);
+        EXPECT_EQ(loaded.banks[0].slots[1].name, "changed");
+        EXPECT_EQ(loaded.banks[0].slots[1].thumbnailFileName, std::nullopt);
+        EXPECT_EQ(loaded.banks[0].slots[1].thumbnail, std::nullopt);
+        EXPECT_EQ(
+            loaded.banks[0].slots[0].thumbnail,
+            c.firstPictureAfter ? std::optional(bytesOf(*c.firstPictureAfter)) : std::nullopt);
+        EXPECT_FALSE(console.contains("thumb load failed")) << "the document names no lost picture";
+        if (c.fileInPlaceOfTheFolder) {
+            EXPECT_EQ(contentOf(package / "thumbnails"), "a file");
+        }
+    }
 }
 
 TEST_F(ProjectManagerTest, AFileInPlaceOfThePackageFailsTheSave) {

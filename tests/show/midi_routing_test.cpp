@@ -1,4 +1,5 @@
 #include "show/midi_routing.h"
+#include "control/midi_input_controller.h"
 #include "show_fixture.h"
 
 namespace kestio::test {
@@ -168,6 +169,46 @@ TEST_F(MIDIRouting, AFloodOfTenThousandNotesASecondForFiveSecondsIsActedOnAsItCo
     EXPECT_EQ(playback.callsStartingWith("play 0 0").size(), std::size_t{kMilliseconds});
     EXPECT_EQ(playback.logLines.size(), std::size_t{kMilliseconds});
     EXPECT_EQ(show->currentBank.get(), 0);
+}
+
+// A control's note that waited behind a busy main thread is acted on before the cue that
+// followed it, whatever the control: only a cue's note may be dropped for its age.
+TEST_F(MIDIRouting, AControlNoteThatWaitedBehindABusyShowIsNeverDropped) {
+    load(0, 1, "a.mov");
+    load(0, 2, "b.mov");
+    bind(0, 1, 1, 30);
+    bind(0, 2, 1, 31);
+    struct Case {
+        const char* target;  // bound to note 20; "" binds it to nothing (a cue's note)
+        std::uint8_t first;  // the note that waits
+        const char* acted;   // the first call or bank the waiting note caused; "" for none
+    };
+    const Case cases[] = {
+        {"mute", 20, "toggleMute slot"}, {"stop", 20, "postRoll black"}, {"play", 20, "resume"},
+        {"pause", 20, "pause"},          {"bank:3", 20, "bank 3"},       {"", 31, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        project().midiControlAssignments.clear();
+        if (*c.target != '\0') {
+            project().midiControlAssignments.push_back({c.target, 1, 20});
+        }
+        playback.setOnAir(0, 0);
+        show->currentBank = 0;
+        std::vector<std::string> seen;
+        const auto banks = show->currentBank.subscribe(
+            [&](int bank) { seen.push_back("bank " + std::to_string(bank)); });
+        playback.calls.clear();
+        midiSystem.sendFromSource(source, {0x90, c.first, 100});
+        loop.stall(MIDIInputController::kStaleNoteOnAfter * 2);
+        midiSystem.sendFromSource(source, {0x90, 30, 100});
+        loop.runPending();
+        seen.insert(seen.end(), playback.calls.begin(), playback.calls.end());
+        ASSERT_FALSE(seen.empty());
+        EXPECT_EQ(seen.size() > 1 ? seen.front() : "", c.acted);
+        EXPECT_EQ(playback.callsStartingWith("play 0 2").size(), 0u);
+        EXPECT_EQ(playback.callsStartingWith("play 0 1").size(), 1u);
+    }
 }
 
 }  // namespace

@@ -37,6 +37,10 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const std::filesystem::path& pa
 std::unique_ptr<AudioDecoder> AudioDecoder::open(const std::filesystem::path& path, bool probe,
                                                  std::string& error, bool& probeNeeded) {
     probeNeeded = false;
+    if (ffmpeg::isPictureFile(path)) {
+        error = "the file has no sound track";
+        return nullptr;
+    }
     std::unique_ptr<AudioDecoder> d(new AudioDecoder());
     d->io_ = std::make_unique<ffmpeg::IoControl>();
     d->format_ctx_ = ffmpeg::openGuardedInput(path, *d->io_, false, error);

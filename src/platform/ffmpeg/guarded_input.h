@@ -13,19 +13,23 @@
 // - cannot open any further file: the context's io_open hook admits the file itself only;
 // - can be interrupted from any thread, and every blocking step has a deadline.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "platform/ffmpeg/ffmpeg_handles.h"
 
 extern "C" {
+#include <libavformat/avformat.h>
 #include <libavutil/dict.h>
 }
 
@@ -161,6 +165,45 @@ inline FormatPtr openGuardedInput(const std::filesystem::path& path, IoControl& 
         return nullptr;
     }
     return format;
+}
+
+// Whether the first bytes of `path` are those of a single picture (PNG, JPEG, TIFF, BMP, WebP,
+// GIF, HEIF), judged from the content alone. A reader that wants sound
+// asks this before it opens the file: FFmpeg's own probe would rank its numbered-picture demuxer
+// (image2, refused above) first for a file named like a picture and complain on its log at
+// every open.
+inline bool isPictureFile(const std::filesystem::path& path) {
+    constexpr const char* kPictureDemuxers[] = {"png_pipe",  "jpeg_pipe", "tiff_pipe", "bmp_pipe",
+                                                "webp_pipe", "gif",       "gif_pipe"};
+    constexpr std::streamsize kHead = 4096;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        return false;  // a FIFO would block the read; openGuardedInput refuses it
+    }
+    std::vector<unsigned char> head(kHead + AVPROBE_PADDING_SIZE, 0);
+    std::ifstream in(path, std::ios::binary);
+    in.read(reinterpret_cast<char*>(head.data()), kHead);
+    if (in.gcount() <= 0) {
+        return false;
+    }
+    // HEIF pictures, which FFmpeg reads as a QuickTime file without a movie, by the brand of
+    // their file type box.
+    constexpr const char* kPictureBrands[] = {"heic", "heix", "heim", "heis",
+                                              "mif1", "msf1", "avif"};
+    if (in.gcount() >= 12 && std::memcmp(head.data() + 4, "ftyp", 4) == 0 &&
+        std::any_of(std::begin(kPictureBrands), std::end(kPictureBrands),
+                    [&](const char* b) { return std::memcmp(head.data() + 8, b, 4) == 0; })) {
+        return true;
+    }
+    AVProbeData probe{};
+    probe.filename = "";
+    probe.buf = head.data();
+    probe.buf_size = static_cast<int>(in.gcount());
+    int score = 0;
+    const AVInputFormat* found = av_probe_input_format3(&probe, 1, &score);
+    return found != nullptr &&
+           std::any_of(std::begin(kPictureDemuxers), std::end(kPictureDemuxers),
+                       [found](const char* name) { return std::strcmp(found->name, name) == 0; });
 }
 
 // The start of the container's timeline: the earliest start of its video and audio tracks

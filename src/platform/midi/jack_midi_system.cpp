@@ -513,6 +513,27 @@ class JackMIDISystem::ClosingClients {
     std::vector<std::unique_ptr<SerialWorker>> threads_;
 };
 
+// What the console is told of the server: every client of the system notices its loss and its
+// return, and the first to notice says it, once for them all. Main thread only.
+class JackMIDISystem::ServerNews {
+  public:
+    void lost() {
+        if (!saidLost_) {
+            saidLost_ = true;
+            Console::log("MIDI: JACK server lost; its connections come back with it");
+        }
+    }
+    void back() {
+        if (saidLost_) {
+            saidLost_ = false;
+            Console::log("MIDI: JACK server back");
+        }
+    }
+
+  private:
+    bool saidLost_ = false;
+};
+
 // The main thread's side of a client. It never calls libjack: its call thread does, and hands
 // back what the server said through the run loop. Until the first answer the client has no
 // endpoints; each answer that changes them is announced through onSetupChanged.
@@ -520,10 +541,12 @@ class JackMIDISystem::Client final : public MIDIClient {
   public:
     Client(RunLoop& loop, double pollInterval, std::string name,
            std::shared_ptr<std::set<std::string>> ownNames,
-           std::shared_ptr<ClosingClients> closingClients, std::function<void()> onSetupChanged)
+           std::shared_ptr<ClosingClients> closingClients, std::shared_ptr<ServerNews> news,
+           std::function<void()> onSetupChanged)
         : loop_(loop),
           ownNames_(std::move(ownNames)),
           closingClients_(std::move(closingClients)),
+          news_(std::move(news)),
           onSetupChanged_(std::move(onSetupChanged)),
           self_(std::make_shared<Client*>(this)),
           calls_(std::make_unique<SerialWorker>()) {
@@ -648,7 +671,7 @@ class JackMIDISystem::Client final : public MIDIClient {
             linkSerial_ = found.serial;
             if (serverLost_) {
                 serverLost_ = false;
-                Console::log("MIDI: JACK server back");
+                news_->back();
             }
         }
         checkLink();
@@ -668,7 +691,7 @@ class JackMIDISystem::Client final : public MIDIClient {
         // Said once: the reopening that follows is quiet until the server is back.
         if (!serverLost_) {
             serverLost_ = true;
-            Console::log("MIDI: JACK server lost; its connections come back with it");
+            news_->lost();
         }
         publish({}, {});
     }
@@ -725,6 +748,7 @@ class JackMIDISystem::Client final : public MIDIClient {
     RunLoop& loop_;
     std::shared_ptr<std::set<std::string>> ownNames_;
     std::shared_ptr<ClosingClients> closingClients_;
+    std::shared_ptr<ServerNews> news_;
     std::function<void()> onSetupChanged_;
     std::shared_ptr<Client*> self_;
     std::unique_ptr<SerialWorker> calls_;
@@ -747,7 +771,8 @@ JackMIDISystem::JackMIDISystem(RunLoop& loop, double pollInterval)
     : loop_(loop),
       pollInterval_(pollInterval),
       ownClientNames_(std::make_shared<std::set<std::string>>()),
-      closingClients_(std::make_shared<ClosingClients>()) {}
+      closingClients_(std::make_shared<ClosingClients>()),
+      news_(std::make_shared<ServerNews>()) {}
 
 JackMIDISystem::~JackMIDISystem() = default;
 
@@ -755,7 +780,7 @@ MIDISystem::ClientResult JackMIDISystem::createClient(const std::string& name,
                                                       std::function<void()> onSetupChanged) {
     ownClientNames_->insert(name);
     return {std::make_unique<Client>(loop_, pollInterval_, name, ownClientNames_, closingClients_,
-                                     std::move(onSetupChanged)),
+                                     news_, std::move(onSetupChanged)),
             kMIDIStatusOK};
 }
 

@@ -49,12 +49,15 @@ class JackMIDISystem final : public MIDISystem {
   private:
     class Client;
     class ClosingClients;
+    class ServerNews;
 
     RunLoop& loop_;
     double pollInterval_;
     std::shared_ptr<std::set<std::string>> ownClientNames_;
     // The system's end waits here for the JACK clients still closing.
     std::shared_ptr<ClosingClients> closingClients_;
+    // What every client noticed of the server, said once for them all.
+    std::shared_ptr<ServerNews> news_;
 };
 
 }  // namespace kestio::platform

@@ -1,7 +1,9 @@
 #include "platform/ui/qt_dialog_presenter.h"
 
 #include "platform/runloop/console.h"
+#include "platform/ui/package_file_dialog.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -42,8 +44,58 @@ void keepInformativeLinesWhole(QMessageBox& box) {
                            2 * label->margin() + 1);
 }
 
+// Shows `message` over the whole width of the file dialog, wrapped: in a column of the
+// dialog's grid it would widen that column and squeeze the folder field beside it.
+void showAbove(QFileDialog& dialog, const QString& message) {
+    auto* grid = qobject_cast<QGridLayout*>(dialog.layout());
+    if (grid == nullptr) {
+        return;
+    }
+    struct Placed {
+        QLayoutItem* item;
+        int row, column, rows, columns;
+    };
+    std::vector<Placed> placed;
+    for (int i = 0; i < grid->count(); ++i) {
+        Placed p{grid->itemAt(i), 0, 0, 0, 0};
+        grid->getItemPosition(i, &p.row, &p.column, &p.rows, &p.columns);
+        placed.push_back(p);
+    }
+    while (grid->count() > 0) {
+        grid->takeAt(0);
+    }
+    int columns = 1;
+    for (const Placed& p : placed) {
+        grid->addItem(p.item, p.row + 1, p.column, p.rows, p.columns);
+        columns = std::max(columns, p.column + p.columns);
+    }
+    auto* label = new QLabel(message);
+    label->setObjectName(QStringLiteral("messageLabel"));
+    label->setWordWrap(true);
+    grid->addWidget(label, 0, 0, 1, columns);
+}
+
+// A tool window kept above the others: the MIDI assignments, the key bindings, the help.
+bool isFloatingPanel(const QWidget& window) {
+    return window.isVisible() && window.windowType() == Qt::Tool &&
+           window.windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+}
+
+// While a floating panel is shown, a dialog is kept above the others too: the window manager
+// would otherwise stack it under the panel, whichever window it was opened from, and hide its
+// fields and buttons.
+template <typename Dialog>
+Dialog& keptAbovePanels(Dialog& dialog) {
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    if (std::any_of(windows.begin(), windows.end(),
+                    [](const QWidget* window) { return isFloatingPanel(*window); })) {
+        dialog.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    }
+    return dialog;
+}
+
 std::optional<std::filesystem::path> chosenPath(QFileDialog& dialog) {
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    if (keptAbovePanels(dialog).exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }
     return std::filesystem::path(dialog.selectedFiles().first().toStdString());
@@ -97,6 +149,15 @@ struct FieldDialog {
 }  // namespace
 
 QtDialogPresenter::QtDialogPresenter(QWidget* parent) : parent_(parent) {}
+
+QWidget* QtDialogPresenter::dialogParent() const {
+    // A dialog asked for from a floating panel belongs to that panel and is centred on it.
+    QWidget* active = QApplication::activeWindow();
+    if (active != nullptr && isFloatingPanel(*active)) {
+        return active;
+    }
+    return parent_.data();
+}
 QtDialogPresenter::~QtDialogPresenter() = default;
 
 int QtDialogPresenter::alert(AlertStyle style, const std::string& message,
@@ -107,7 +168,7 @@ int QtDialogPresenter::alert(AlertStyle style, const std::string& message,
     if (style != AlertStyle::informational && buttons.size() <= 1) {
         Console::log("alert: " + message + (informative.empty() ? "" : ": " + informative));
     }
-    QMessageBox box(parent_.data());
+    QMessageBox box(dialogParent());
     box.setIcon(style == AlertStyle::critical  ? QMessageBox::Critical
                 : style == AlertStyle::warning ? QMessageBox::Warning
                                                : QMessageBox::Information);
@@ -150,7 +211,7 @@ int QtDialogPresenter::alert(AlertStyle style, const std::string& message,
     if (cancelButton) {
         box.setEscapeButton(cancelButton);
     }
-    box.exec();
+    keptAbovePanels(box).exec();
     for (std::size_t i = 0; i < added.size(); ++i) {
         if (box.clickedButton() == added[i]) {
             return static_cast<int>(i);
@@ -163,9 +224,9 @@ std::optional<std::string> QtDialogPresenter::promptText(const std::string& mess
                                                          const std::string& initialText,
                                                          const std::string& okTitle,
                                                          const std::string& cancelTitle) {
-    FieldDialog prompt(parent_.data(), message, {}, {{"", initialText}}, okTitle, cancelTitle);
+    FieldDialog prompt(dialogParent(), message, {}, {{"", initialText}}, okTitle, cancelTitle);
     prompt.fields[0]->setFixedSize(200, 24);
-    if (prompt.dialog.exec() != QDialog::Accepted) {
+    if (keptAbovePanels(prompt.dialog).exec() != QDialog::Accepted) {
         return std::nullopt;
     }
     return prompt.fields[0]->text().toStdString();
@@ -173,13 +234,13 @@ std::optional<std::string> QtDialogPresenter::promptText(const std::string& mess
 
 std::optional<std::pair<std::string, std::string>> QtDialogPresenter::promptMIDINote(
     const MIDINotePrompt& texts, const std::string& okTitle, const std::string& cancelTitle) {
-    FieldDialog prompt(parent_.data(), texts.message, texts.informative,
+    FieldDialog prompt(dialogParent(), texts.message, texts.informative,
                        {{texts.channelLabel, texts.channelText}, {texts.noteLabel, texts.noteText}},
                        okTitle, cancelTitle);
     for (auto* field : prompt.fields) {
         field->setFixedSize(100, 22);
     }
-    if (prompt.dialog.exec() != QDialog::Accepted) {
+    if (keptAbovePanels(prompt.dialog).exec() != QDialog::Accepted) {
         return std::nullopt;
     }
     return std::pair{prompt.fields[0]->text().toStdString(),
@@ -190,8 +251,7 @@ std::optional<std::filesystem::path> QtDialogPresenter::savePackage(const std::s
                                                                     const std::string& proposedName,
                                                                     const std::string& prompt,
                                                                     const std::string& extension) {
-    QFileDialog dialog(parent_.data(), q(title));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    PackageFileDialog dialog(dialogParent(), q(title), q(extension));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(q("*." + extension));
@@ -204,12 +264,11 @@ std::optional<std::filesystem::path> QtDialogPresenter::openPackage(const std::s
                                                                     const std::string& prompt,
                                                                     const std::string& message,
                                                                     const std::string& extension) {
-    // A package is a folder: the dialog picks folders and files alike as one item, and the
-    // caller checks the extension of what was picked.
-    QFileDialog dialog(parent_.data(), q(title));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    // A package is a folder picked as one item; other folders are entered, files picked too,
+    // and the caller checks the extension of what was picked.
+    PackageFileDialog dialog(dialogParent(), q(title), q(extension));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters({q(message + " (*." + extension + ")"), q("* (*)")});
     dialog.setLabelText(QFileDialog::Accept, q(prompt));
     return chosenPath(dialog);
@@ -218,7 +277,7 @@ std::optional<std::filesystem::path> QtDialogPresenter::openPackage(const std::s
 std::vector<std::filesystem::path> QtDialogPresenter::openFiles(
     const std::string& title, const std::string& filterName,
     const std::vector<std::string>& extensions) {
-    QFileDialog dialog(parent_.data(), q(title));
+    QFileDialog dialog(dialogParent(), q(title));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFiles);
@@ -229,7 +288,7 @@ std::vector<std::filesystem::path> QtDialogPresenter::openFiles(
     }
     dialog.setNameFilter(q(filterName) + " (" + patterns.join(' ') + ")");
     std::vector<std::filesystem::path> chosen;
-    if (dialog.exec() == QDialog::Accepted) {
+    if (keptAbovePanels(dialog).exec() == QDialog::Accepted) {
         for (const QString& file : dialog.selectedFiles()) {
             chosen.emplace_back(file.toStdString());
         }
@@ -240,12 +299,12 @@ std::vector<std::filesystem::path> QtDialogPresenter::openFiles(
 std::optional<std::filesystem::path> QtDialogPresenter::openFolder(const std::string& title,
                                                                    const std::string& prompt,
                                                                    const std::string& message) {
-    QFileDialog dialog(parent_.data(), q(title));
+    QFileDialog dialog(dialogParent(), q(title));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setOption(QFileDialog::ShowDirsOnly);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setLabelText(QFileDialog::Accept, q(prompt));
-    dialog.setLabelText(QFileDialog::LookIn, q(message));
+    showAbove(dialog, q(message));
     return chosenPath(dialog);
 }
 

@@ -11,7 +11,8 @@ namespace kestio::platform {
 // non-native file dialogs that can pick a package folder as one item.
 class QtDialogPresenter final : public DialogPresenter {
   public:
-    // Dialogs are centred on `parent` when one is given (it may go away at any time).
+    // Dialogs are centred on `parent` when one is given (it may go away at any time), or on the
+    // floating panel they are opened from.
     explicit QtDialogPresenter(QWidget* parent = nullptr);
     ~QtDialogPresenter() override;
 
@@ -44,6 +45,10 @@ class QtDialogPresenter final : public DialogPresenter {
     QWidget* helpPanel() const { return helpPanel_.get(); }
 
   private:
+    // The window a dialog opened now belongs to: the floating panel it is asked for from, else
+    // the main window.
+    QWidget* dialogParent() const;
+
     QPointer<QWidget> parent_;
     std::unique_ptr<QWidget> helpPanel_;
 };

@@ -240,6 +240,11 @@ TEST_F(EndToEnd, TheShowGoesOnThroughAResizeAndLostSoundAndMIDIServers) {
     // attempt (once a second), are silenced.
     EXPECT_EQ(kestio.output().find("Cannot connect to server"), std::string::npos)
         << kestio.output();
+    // Said once each, whichever of the program's JACK clients noticed first.
+    for (const std::string said : {"MIDI: JACK server lost", "MIDI: JACK server back"}) {
+        const std::string& output = kestio.output();
+        EXPECT_EQ(output.find(said), output.rfind(said)) << said << "\n" << output;
+    }
     EXPECT_TRUE(kestio.running());
     // The controller leaves while the program's client still answers the server: a client of a
     // program ended by a signal keeps the server waiting on every later close, up to its

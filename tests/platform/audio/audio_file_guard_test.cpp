@@ -10,9 +10,15 @@
 #include <cmath>
 #include <future>
 
+#include <mutex>
+
 #include "platform/audio/audio_file.h"
 #include "support/media_fixtures.h"
 #include "support/temporary_folder.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
 
 namespace kestio::test {
 namespace {
@@ -87,6 +93,58 @@ TEST(AudioFileGuard, TheSoundOfAClipKeepsItsOffsetFromThePictures) {
         // A jump into the silence before the sound gives silence, then the sound on time.
         file->setFramePosition(int64_t(c.onset * kToneSampleRate / 2));
         EXPECT_NEAR(toneOnset(*file), c.onset / 2, 0.002) << c.path.filename();
+    }
+}
+
+// FFmpeg's log lines of warning level and above, taken while one lives.
+class FFmpegLogCapture {
+  public:
+    FFmpegLogCapture() { av_log_set_callback(&FFmpegLogCapture::record); }
+    ~FFmpegLogCapture() { av_log_set_callback(av_log_default_callback); }
+
+    static std::vector<std::string> taken() {
+        std::lock_guard lock(mutex());
+        return std::exchange(lines(), {});
+    }
+
+  private:
+    static std::mutex& mutex() {
+        static std::mutex m;
+        return m;
+    }
+    static std::vector<std::string>& lines() {
+        static std::vector<std::string> l;
+        return l;
+    }
+    static void record(void*, int level, const char* format, va_list arguments) {
+        if (level > AV_LOG_WARNING) {
+            return;
+        }
+        char line[512];
+        std::vsnprintf(line, sizeof line, format, arguments);
+        std::lock_guard lock(mutex());
+        lines().emplace_back(line);
+    }
+};
+
+// A still has no sound: asked for it at every warm-up and every fire, the reader says so without
+// a word on FFmpeg's log, whatever the picture's kind or name.
+TEST(AudioFileGuard, AStillHasNoSoundAndFFmpegsLogStaysQuiet) {
+    TemporaryFolder folder;
+    std::vector<std::filesystem::path> files;
+    for (const auto& still : mediaFixtures().stills) {
+        files.push_back(still.path);
+    }
+    files.push_back(mediaFixtures().animatedGif.path);
+    files.push_back(folder / "picture.mp4");
+    std::filesystem::copy_file(mediaFixtures().still("png").path, files.back());
+    const FFmpegLogCapture log;
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.filename().string());
+        std::string error;
+        EXPECT_EQ(AudioFile::openForReading(file, &error), nullptr);
+        EXPECT_EQ(error, "the file has no sound track");
+        EXPECT_EQ(log.taken(), std::vector<std::string>{});
     }
 }
 
