@@ -278,8 +278,9 @@ struct EditRow {
 // Every kind of edit on the clip on air. A level: the tone read one 1 kHz period (a millisecond)
 // at a time is at the old level before, at the new one 30 ms after, and between them every
 // period's level lies within the two and no more than a decibel from the one before (a glide,
-// not a step). An out point: no composed frame from then on is past it, and the picture comes to
-// rest on the frame before it.
+// not a step). An out point: no composed frame from then on is past it, the picture comes to
+// rest on the frame before it, and the tone stops where the clip's clock reaches it (at once for
+// an out point already passed), not at a later look of the main thread's.
 TEST_F(OnAirChanges, AnEditOnAirLandsCleanly) {
     const EditRow rows[] = {
         {"level up", Edit::level, -6.0f, 0.0f, false},
@@ -313,6 +314,7 @@ TEST_F(OnAirChanges, AnEditOnAirLandsCleanly) {
         const uint64_t from = sound.pulled() - 50 * kPeriod;
         const uint64_t changed = sound.pulled();
         const std::size_t edited = frames.size();
+        const double editedAt = clockNow();
         if (row.edit == Edit::level) {
             slot.audio().setLevel(row.to, false);
         } else {
@@ -334,7 +336,6 @@ TEST_F(OnAirChanges, AnEditOnAirLandsCleanly) {
                 }
             }
             EXPECT_EQ(test::readFrameNumber(frames.back()), last);
-            continue;
         }
         const auto heard = sound.leftFrom(from);
         const auto levelAt = [&](std::size_t at) {
@@ -342,6 +343,19 @@ TEST_F(OnAirChanges, AnEditOnAirLandsCleanly) {
                    20.0 * std::log10(test::kToneAmplitude / std::sqrt(2.0));
         };
         const std::size_t change = changed - from;
+        if (row.edit == Edit::outPoint) {
+            // The periods heard after the change: sounding up to the out point, silent after.
+            const double end = std::max(0.0, start + double(row.to) - editedAt) * 1000.0;
+            for (std::size_t at = change; at + kPeriod <= heard.size(); at += kPeriod) {
+                const double ms = double(at - change) / 48.0;
+                if (ms + 1.0 < end - 3.0) {
+                    EXPECT_GT(levelAt(at), -20.0) << ms << " ms after the change";
+                } else if (ms > end + 6.0) {
+                    EXPECT_LT(levelAt(at), -60.0) << ms << " ms after the change: past the end";
+                }
+            }
+            continue;
+        }
         const double low = std::min(row.from, row.to) - 0.3;
         const double high = std::max(row.from, row.to) + 0.3;
         EXPECT_NEAR(levelAt(change - 2 * kPeriod), row.from, 0.3);

@@ -163,8 +163,43 @@ void PairedClipPlayer::scheduleSound(ItemTime from) {
         return;
     }
     const auto start = std::clamp<std::int64_t>(std::llround(from.seconds() * rate), 0, length);
-    node_->scheduleSegment(clip_.sound, start, std::uint64_t(length - start));
-    soundLength_ = double(length - start) / rate;
+    const auto end = std::max(start, itemEndFrame(rate, length));
+    soundStart_ = start;
+    soundEnd_ = end;
+    node_->scheduleSegment(clip_.sound, start, std::uint64_t(end - start));
+    soundLength_ = double(end - start) / rate;
+}
+
+std::int64_t PairedClipPlayer::itemEndFrame(double rate, std::int64_t length) const {
+    const double end = clip_.item ? clip_.item->forwardPlaybackEndTime() : NAN;
+    if (!std::isfinite(end)) {
+        return length;
+    }
+    return std::clamp<std::int64_t>(std::llround(end * rate), 0, length);
+}
+
+void PairedClipPlayer::followItemEnd() {
+    if (!clip_.item || clip_.loop || !clip_.sound || (!pending_ && !startTime_.get())) {
+        return;
+    }
+    const double rate = clip_.sound->processingFormat().sampleRate;
+    const auto end = std::max(soundStart_, itemEndFrame(rate, clip_.sound->length()));
+    if (end > soundEnd_) {
+        // Frames cut off the schedule are gone from it: the clip goes on from where it is.
+        if (pending_) {
+            node_->stop();
+            scheduleSound(ItemTime(double(soundStart_) / rate));
+        } else {
+            seekAndPlay(ItemTime(player_->currentTime()), engine_.clock()->timeAt(loop_.now()));
+        }
+        return;
+    }
+    soundEnd_ = end;
+    soundLength_ = double(end - soundStart_) / rate;
+    node_->endScheduleAfter(std::uint64_t(end - soundStart_));
+    if (startTime_.get()) {
+        clock_->setLength(soundLength_);
+    }
 }
 
 void PairedClipPlayer::check() {
