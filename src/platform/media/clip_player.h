@@ -56,8 +56,8 @@ class ClipPlayer {
     // a loop or once ended.
     virtual void endLoop() = 0;
     // The clip's item has a new end (PlayerItem::forwardPlaybackEndTime): the sound ends there
-    // too, on the engine clock, whether the clip has started or not; a sound already ended
-    // before a later end goes on again from the picture shown. Nothing for a loop.
+    // too, on the engine clock, whether the clip has started or not; a later end lets the sound
+    // go on to it. Nothing for a loop.
     virtual void followItemEnd() = 0;
 
     // The engine-clock time picture and sound started at (empty until then, and after stop()).

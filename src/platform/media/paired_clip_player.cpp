@@ -185,18 +185,15 @@ void PairedClipPlayer::followItemEnd() {
     const double rate = clip_.sound->processingFormat().sampleRate;
     const auto end = std::max(soundStart_, itemEndFrame(rate, clip_.sound->length()));
     if (end > soundEnd_) {
-        // Frames cut off the schedule are gone from it: the clip goes on from where it is.
-        if (pending_) {
-            node_->stop();
-            scheduleSound(ItemTime(double(soundStart_) / rate));
-        } else {
-            seekAndPlay(ItemTime(player_->currentTime()), engine_.clock()->timeAt(loop_.now()));
-        }
-        return;
+        // A later end: the sound goes on from where the schedule was cut, without a seam, and
+        // the cut is lifted.
+        node_->scheduleSegment(clip_.sound, soundEnd_, std::uint64_t(end - soundEnd_));
+        node_->endScheduleAfter(UINT64_MAX);
+    } else {
+        node_->endScheduleAfter(std::uint64_t(end - soundStart_));
     }
     soundEnd_ = end;
     soundLength_ = double(end - soundStart_) / rate;
-    node_->endScheduleAfter(std::uint64_t(end - soundStart_));
     if (startTime_.get()) {
         clock_->setLength(soundLength_);
     }
