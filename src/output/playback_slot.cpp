@@ -146,6 +146,9 @@ void PlaybackSlot::setEndTime(std::optional<double> endTime) {
         // The picture on screen is past the new end: the last one before it is shown instead.
         item->seek(*endTime - kBeforeEnd, 0.0, 0.0);
     }
+    if (clipPlayer_) {
+        clipPlayer_->followItemEnd();
+    }
 }
 
 void PlaybackSlot::stopLooping() {

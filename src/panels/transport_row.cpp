@@ -151,13 +151,13 @@ void TransportRow::writePoint(bool in, std::optional<double> value) {
 }
 
 void TransportRow::setInPoint() {
-    writePoint(true, facade_.playback().currentTime().get());
+    writePoint(true, facade_.playback().shownTime());
 }
 void TransportRow::clearInPoint() {
     writePoint(true, std::nullopt);
 }
 void TransportRow::setOutPoint() {
-    writePoint(false, facade_.playback().currentTime().get());
+    writePoint(false, facade_.playback().shownTime());
 }
 void TransportRow::clearOutPoint() {
     writePoint(false, std::nullopt);

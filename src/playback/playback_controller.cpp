@@ -219,6 +219,15 @@ void PlaybackController::applyOutPoint(std::optional<double> outPoint) {
                                : 0.0;
     showing.setEndTime(outPoint && *outPoint > inPoint ? outPoint : std::nullopt);
 }
+double PlaybackController::shownTime() {
+    PlaybackSlot& showing = showingSlot();
+    const auto item = showing.player()->current();
+    if (!currentBankIndex.get() || showing.isStill() || !item) {
+        return currentTime.get();
+    }
+    const double shown = item->currentTime();
+    return std::isfinite(shown) ? shown : currentTime.get();
+}
 void PlaybackController::updateGeometry(const GeometrySettings& geometry) {
     transport_->updateGeometry(geometry);
 }

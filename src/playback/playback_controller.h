@@ -273,6 +273,8 @@ class PlaybackController : private PlayEvents {
     // The clip on air (a video, not looping) ends at `outPoint` from now on: its player shows
     // nothing past it.
     void applyOutPoint(std::optional<double> outPoint);
+    // The clip time of the picture on screen now (currentTime when no clip is on air).
+    double shownTime();
     void updateGeometry(const GeometrySettings& geometry);
     void applyColorSettings(const ColorSettings& color);
     void stopTestTone();

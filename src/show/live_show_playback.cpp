@@ -148,6 +148,9 @@ platform::Published<int>& LiveShowPlayback::warmTotal() {
 platform::Published<double>& LiveShowPlayback::currentTime() {
     return controller_.currentTime;
 }
+double LiveShowPlayback::shownTime() {
+    return controller_.shownTime();
+}
 platform::Published<double>& LiveShowPlayback::duration() {
     return controller_.duration;
 }

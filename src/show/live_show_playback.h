@@ -50,6 +50,7 @@ class LiveShowPlayback final : public ShowPlayback {
     platform::Published<int>& warmDone() override;
     platform::Published<int>& warmTotal() override;
     platform::Published<double>& currentTime() override;
+    double shownTime() override;
     platform::Published<double>& duration() override;
     platform::Published<std::vector<float>>& vuLevels() override;
     platform::Published<int>& vuChannelCount() override;

@@ -94,6 +94,9 @@ class ShowPlayback {
     // Its position and length in seconds, the meter levels and channel count, and the name of
     // the sound output device.
     virtual platform::Published<double>& currentTime() = 0;
+    // The clip time of the picture on screen now; currentTime() is published by a clock check
+    // and may lag it.
+    virtual double shownTime() = 0;
     virtual platform::Published<double>& duration() = 0;
     virtual platform::Published<std::vector<float>>& vuLevels() = 0;
     virtual platform::Published<int>& vuChannelCount() = 0;

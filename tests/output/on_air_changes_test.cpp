@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -97,9 +98,10 @@ class OnAirChanges : public ::testing::Test {
     // Starts `clip` from `from` in `slot` as the playback controller does: loaded there, its
     // clip player started as soon as picture and sound are ready. The start's clock time.
     // A slot that holds the clip already (a preload) only starts it.
-    double startIn(PlaybackSlot& slot, const std::filesystem::path& clip, double from) {
+    double startIn(PlaybackSlot& slot, const std::filesystem::path& clip, double from,
+                   std::optional<double> to = std::nullopt) {
         if (!slot.player()->current()) {
-            slot.load(clip, from, std::nullopt, {});
+            slot.load(clip, from, to, {});
         }
         slot.audio().setLevel(0.0f, false);
         EXPECT_TRUE(framesUntil([&] { return slot.audio().loadFinished(); }));
@@ -268,8 +270,8 @@ enum class Edit { level, outPoint };
 struct EditRow {
     const char* name;
     Edit edit;
-    // A level in dB, or an out point in seconds; the clip is on air from its start, and the edit
-    // comes a second in.
+    // A level in dB, or an out point in seconds (from: the one it was started with, 0 for none);
+    // the clip is on air from its start, and the edit comes a second in.
     float from;
     float to;
     bool duringDissolve;
@@ -278,8 +280,9 @@ struct EditRow {
 // Every kind of edit on the clip on air. A level: the tone read one 1 kHz period (a millisecond)
 // at a time is at the old level before, at the new one 30 ms after, and between them every
 // period's level lies within the two and no more than a decibel from the one before (a glide,
-// not a step). An out point: no composed frame from then on is past it, and the picture comes to
-// rest on the frame before it.
+// not a step). An out point: no composed frame from then on is past it, the picture comes to
+// rest on the frame before it, and the tone stops where its own schedule reaches it (at once for
+// an out point already passed), not at a later look of the main thread's.
 TEST_F(OnAirChanges, AnEditOnAirLandsCleanly) {
     const EditRow rows[] = {
         {"level up", Edit::level, -6.0f, 0.0f, false},
@@ -289,6 +292,8 @@ TEST_F(OnAirChanges, AnEditOnAirLandsCleanly) {
         {"out point after the frame on screen", Edit::outPoint, 0.0f, 1.2f, false},
         {"out point before the frame on screen", Edit::outPoint, 0.0f, 0.8f, false},
         {"out point during a dissolve", Edit::outPoint, 0.0f, 1.2f, true},
+        {"out point moved later", Edit::outPoint, 1.1f, 1.3f, false},
+        {"out point moved earlier", Edit::outPoint, 1.3f, 1.2f, false},
     };
     const auto& clip = test::mediaFixtures().rateClip({30, 1});
     constexpr std::size_t kPeriod = 48;
@@ -301,7 +306,9 @@ TEST_F(OnAirChanges, AnEditOnAirLandsCleanly) {
             surface.prepareForPlay(true);
         }
         PlaybackSlot& slot = surface.hiddenSlot();
-        const double start = startIn(slot, clip.path, 0.0);
+        const bool startedWithEnd = row.edit == Edit::outPoint && row.from > 0.0f;
+        const double start = startIn(
+            slot, clip.path, 0.0, startedWithEnd ? std::optional(double(row.from)) : std::nullopt);
         if (row.edit == Edit::level) {
             slot.audio().setLevel(row.from, false);
         }
@@ -313,6 +320,9 @@ TEST_F(OnAirChanges, AnEditOnAirLandsCleanly) {
         const uint64_t from = sound.pulled() - 50 * kPeriod;
         const uint64_t changed = sound.pulled();
         const std::size_t edited = frames.size();
+        // Where the clip's sound is at the change, on its own schedule (it started from 0).
+        const double heardAt =
+            slot.audio().playerNode()->playerTime(ClockTime(clockNow())).value_or(-1.0);
         if (row.edit == Edit::level) {
             slot.audio().setLevel(row.to, false);
         } else {
@@ -334,7 +344,6 @@ TEST_F(OnAirChanges, AnEditOnAirLandsCleanly) {
                 }
             }
             EXPECT_EQ(test::readFrameNumber(frames.back()), last);
-            continue;
         }
         const auto heard = sound.leftFrom(from);
         const auto levelAt = [&](std::size_t at) {
@@ -342,6 +351,19 @@ TEST_F(OnAirChanges, AnEditOnAirLandsCleanly) {
                    20.0 * std::log10(test::kToneAmplitude / std::sqrt(2.0));
         };
         const std::size_t change = changed - from;
+        if (row.edit == Edit::outPoint) {
+            // The periods heard after the change: sounding up to the out point, silent after.
+            const double end = std::max(0.0, double(row.to) - heardAt) * 1000.0;
+            for (std::size_t at = change; at + kPeriod <= heard.size(); at += kPeriod) {
+                const double ms = double(at - change) / 48.0;
+                if (ms + 1.0 < end - 3.0) {
+                    EXPECT_GT(levelAt(at), -20.0) << ms << " ms after the change";
+                } else if (ms > end + 6.0) {
+                    EXPECT_LT(levelAt(at), -60.0) << ms << " ms after the change: past the end";
+                }
+            }
+            continue;
+        }
         const double low = std::min(row.from, row.to) - 0.3;
         const double high = std::max(row.from, row.to) + 0.3;
         EXPECT_NEAR(levelAt(change - 2 * kPeriod), row.from, 0.3);

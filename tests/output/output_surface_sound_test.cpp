@@ -302,5 +302,70 @@ TEST_F(SurfaceOnPulse, EachLoopPassesBeepIsPlayedWithItsComposedFlash) {
     test::expectRecordedBeeps(recording, flashes, clip.beepAmplitude, "pass");
 }
 
+// Through the system's output: a level set on the clip on air, read from the sink's monitor one
+// 1 kHz period at a time, moves from the old level to the new one and never beyond either.
+TEST_F(SurfaceOnPulse, ALevelSetOnAirNeverGoesBeyondTheOldOrTheNew) {
+    const struct {
+        float from;
+        float to;
+    } rows[] = {{0.0f, -6.0f}, {-6.0f, 0.0f}, {0.0f, -2.0f}, {-2.0f, -12.0f}};
+    const auto& clip = test::mediaFixtures().rateClip({30, 1});
+    platform::ManualRunLoop loop{HostTime(test::steadyNow())};
+    auto device = std::make_shared<platform::audio::PulseAudioDevice>(
+        loop, std::make_shared<platform::SteadyHostClock>());
+    platform::media::DecodedMediaFactory media{loop};
+    test::TimedRecording recording("null.monitor");
+    ASSERT_EQ(recording.failure(), "");
+    OutputSurface surface{OutputSurface::Services{loop, device, media}};
+    ASSERT_TRUE(surface.sharedEngine().isRunning());
+    test::SteadyClockFollower follow(loop, 60.0);
+    const auto& clock = *surface.sharedEngine().clock();
+    const auto recordedUpTo = [&] {
+        return recording.hostTimeOf(double(recording.frames())).value_or(-1e300);
+    };
+    constexpr std::size_t kPeriod = 48;
+    const double tone = 20.0 * std::log10(test::kToneAmplitude / std::sqrt(2.0));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.from) + " dB -> " + std::to_string(row.to) + " dB");
+        surface.stopAll();
+        surface.prepareForPlay(false);
+        PlaybackSlot& slot = surface.hiddenSlot();
+        slot.load(clip.path, 0.0, std::nullopt, {});
+        slot.audio().setLevel(row.from, false);
+        while (!slot.audio().loadFinished() && follow()) {
+        }
+        bool ready = false;
+        slot.clipPlayer().play(slot.currentClip(), ItemTime(0.0), clock.timeAt(loop.now()),
+                               [&ready](bool r) { ready = r; });
+        while (!(ready && slot.clipPlayer().startTime().get()) && follow()) {
+        }
+        ASSERT_TRUE(ready) << "the clip never became ready";
+        surface.take({false, 0.0}, *slot.clipPlayer().startTime().get());
+        const double start = slot.clipPlayer().startTime().get()->seconds();
+        while (clock.timeAt(loop.now()).seconds() < start + 0.6 && follow()) {
+        }
+        const double edited = loop.now().seconds();
+        slot.audio().setLevel(row.to, false);
+        while (recordedUpTo() < edited + 0.4 && follow()) {
+        }
+        ASSERT_TRUE(follow.inTime()) << "the recording did not keep up";
+        const auto heard = recording.left();
+        const auto at = recording.frameAt(edited);
+        ASSERT_TRUE(at);
+        const auto levelAt = [&](std::size_t i) {
+            return test::rmsDb(std::span<const float>(heard).subspan(i, kPeriod)) - tone;
+        };
+        const auto change = std::size_t(*at);
+        const double high = std::max(row.from, row.to) + 0.3;
+        const double low = std::min(row.from, row.to) - 0.3;
+        for (std::size_t i = change - 100 * kPeriod; i < change + 250 * kPeriod; i += kPeriod) {
+            const double level = levelAt(i);
+            const double ms = (double(i) - double(change)) / 48.0;
+            EXPECT_LE(level, high) << ms << " ms from the change";
+            EXPECT_GE(level, low) << ms << " ms from the change";
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kestio::output

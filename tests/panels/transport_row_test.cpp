@@ -94,6 +94,13 @@ TEST_F(TransportTest, InAndOutPointsMarkUnsavedUncheckedAgainstEachOther) {
     QTest::mouseClick(row->button(TransportImage::toInPoint), Qt::LeftButton);
     EXPECT_EQ(facade.calls,
               (Calls{"seek 3", "edit 2 9", "unsaved", "seek 20", "edit 2 9", "unsaved", "seek 0"}));
+    // The picture on screen runs ahead of the time last published: the points are its time.
+    facade.currentTime().set(4.05);
+    facade.shownTime() = 4.1;
+    QTest::mouseClick(row->button(TransportImage::setOut), Qt::LeftButton);
+    QTest::mouseClick(row->button(TransportImage::setIn), Qt::LeftButton);
+    EXPECT_EQ(facade.slot(2, 9).outPoint, 4.1);
+    EXPECT_EQ(facade.slot(2, 9).inPoint, 4.1);
 }
 
 TEST_F(TransportTest, EnablingStepsPlayPauseLearnAndThumbnail) {

@@ -113,6 +113,19 @@ TEST_F(TransportTest, ASeekMovesARunningClipsPictureAndSoundTogetherWithinTheCli
     EXPECT_EQ(rig.pc().currentTime.get(), 0.0);
 }
 
+// The position is published once a clock period; the time of the picture on screen is read
+// from its player at the moment asked, between two publications too.
+TEST_F(TransportTest, TheTimeShownIsThePicturesBetweenPublications) {
+    EXPECT_EQ(rig.pc().shownTime(), rig.pc().currentTime.get());
+    onAir();
+    for (const double step : {1.0, 0.02, 0.013}) {
+        rig.loop.advance(step);
+        EXPECT_DOUBLE_EQ(rig.pc().shownTime(), showing().player()->currentTime());
+        EXPECT_LE(rig.pc().currentTime.get(), rig.pc().shownTime());
+    }
+    EXPECT_LT(rig.pc().currentTime.get(), rig.pc().shownTime());
+}
+
 TEST_F(TransportTest, APausedClipsSeekMovesItsPictureOnly) {
     onAir();
     rig.pc().pause();

@@ -41,6 +41,7 @@ class FakeClipPlayer final : public platform::media::ClipPlayer {
     float rate() const override { return rate_; }
     void stop() override;
     void endLoop() override;
+    void followItemEnd() override {}
     platform::Published<std::optional<platform::ClockTime>>& startTime() override {
         return startTime_;
     }

@@ -72,6 +72,7 @@ class FakeShowPlayback final : public ShowPlayback {
     // The panels' part: published values of the fake's own; each call recorded as
     // "meterPeak 1", "seek 15", "skip -1 29.97", "seeking 1", "layoutProgram".
     platform::Published<double>& currentTime() override { return time_; }
+    double shownTime() override { return time_.get(); }
     platform::Published<double>& duration() override { return duration_; }
     platform::Published<std::vector<float>>& vuLevels() override { return levels_; }
     platform::Published<int>& vuChannelCount() override { return channels_; }

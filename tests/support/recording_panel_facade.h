@@ -56,6 +56,7 @@ class RecordingPanelFacade : public panels::PanelFacade {
     platform::Published<std::optional<int>>& currentBankIndex() { return playback_.bank; }
     platform::Published<std::optional<int>>& currentSlotIndex() { return playback_.slot; }
     platform::Published<double>& currentTime() { return playback_.time; }
+    std::optional<double>& shownTime() { return playback_.shown; }
     platform::Published<double>& duration() { return playback_.length; }
     platform::Published<std::string>& selectedClipName() { return playback_.clipName; }
     platform::Published<bool>& isMuted() { return playback_.muted; }
@@ -108,6 +109,8 @@ class RecordingPanelFacade : public panels::PanelFacade {
         platform::Published<std::optional<int>> bank;
         platform::Published<std::optional<int>> slot;
         platform::Published<double> time{0.0};
+        // The picture's time when it is ahead of the published one.
+        std::optional<double> shown;
         platform::Published<double> length{0.0};
         platform::Published<std::string> clipName{std::string("No Selection")};
         platform::Published<bool> muted{false};
@@ -153,6 +156,7 @@ class RecordingPanelFacade : public panels::PanelFacade {
         platform::Published<int>& warmDone() override { return warmedDone; }
         platform::Published<int>& warmTotal() override { return warmedTotal; }
         platform::Published<double>& currentTime() override { return time; }
+        double shownTime() override { return shown.value_or(time.get()); }
         platform::Published<double>& duration() override { return length; }
         platform::Published<std::vector<float>>& vuLevels() override { return levels; }
         platform::Published<int>& vuChannelCount() override { return channels; }

@@ -55,6 +55,10 @@ class ClipPlayer {
     // stop there together, at one seam, the picture on the range's last frame. Nothing without
     // a loop or once ended.
     virtual void endLoop() = 0;
+    // The clip's item has a new end (PlayerItem::forwardPlaybackEndTime): the sound ends there
+    // too, on the engine clock, whether the clip has started or not; a later end lets the sound
+    // go on to it. Nothing for a loop.
+    virtual void followItemEnd() = 0;
 
     // The engine-clock time picture and sound started at (empty until then, and after stop()).
     virtual Published<std::optional<ClockTime>>& startTime() = 0;

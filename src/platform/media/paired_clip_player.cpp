@@ -163,8 +163,40 @@ void PairedClipPlayer::scheduleSound(ItemTime from) {
         return;
     }
     const auto start = std::clamp<std::int64_t>(std::llround(from.seconds() * rate), 0, length);
-    node_->scheduleSegment(clip_.sound, start, std::uint64_t(length - start));
-    soundLength_ = double(length - start) / rate;
+    const auto end = std::max(start, itemEndFrame(rate, length));
+    soundStart_ = start;
+    soundEnd_ = end;
+    node_->scheduleSegment(clip_.sound, start, std::uint64_t(end - start));
+    soundLength_ = double(end - start) / rate;
+}
+
+std::int64_t PairedClipPlayer::itemEndFrame(double rate, std::int64_t length) const {
+    const double end = clip_.item ? clip_.item->forwardPlaybackEndTime() : NAN;
+    if (!std::isfinite(end)) {
+        return length;
+    }
+    return std::clamp<std::int64_t>(std::llround(end * rate), 0, length);
+}
+
+void PairedClipPlayer::followItemEnd() {
+    if (!clip_.item || clip_.loop || !clip_.sound || (!pending_ && !startTime_.get())) {
+        return;
+    }
+    const double rate = clip_.sound->processingFormat().sampleRate;
+    const auto end = std::max(soundStart_, itemEndFrame(rate, clip_.sound->length()));
+    if (end > soundEnd_) {
+        // A later end: the sound goes on from where the schedule was cut, without a seam, and
+        // the cut is lifted.
+        node_->scheduleSegment(clip_.sound, soundEnd_, std::uint64_t(end - soundEnd_));
+        node_->endScheduleAfter(UINT64_MAX);
+    } else {
+        node_->endScheduleAfter(std::uint64_t(end - soundStart_));
+    }
+    soundEnd_ = end;
+    soundLength_ = double(end - soundStart_) / rate;
+    if (startTime_.get()) {
+        clock_->setLength(soundLength_);
+    }
 }
 
 void PairedClipPlayer::check() {

@@ -44,6 +44,7 @@ class PairedClipPlayer final : public ClipPlayer {
     float rate() const override { return rate_; }
     void stop() override;
     void endLoop() override;
+    void followItemEnd() override;
     Published<std::optional<ClockTime>>& startTime() override { return startTime_; }
     int loopCount() const override { return looper_ ? looper_->loopCount() : 0; }
     std::shared_ptr<QueuePlayer> player() const override { return player_; }
@@ -60,6 +61,8 @@ class PairedClipPlayer final : public ClipPlayer {
     void cancel(bool answer);
     void prerollPicture(std::uint64_t generation);
     void scheduleSound(ItemTime from);
+    // The frame of the clip's sound its item ends at (the sound's length without an end).
+    std::int64_t itemEndFrame(double rate, std::int64_t length) const;
     void check();
     void start();
 
@@ -74,6 +77,9 @@ class PairedClipPlayer final : public ClipPlayer {
     float rate_ = 1.0f;
     double soundLength_ = 0.0;
     audio::SegmentLoop soundLoop_;
+    // The sound frames a clip's schedule runs over (not a loop).
+    std::int64_t soundStart_ = 0;
+    std::int64_t soundEnd_ = 0;
     // Frames of one sound pass of a loop.
     std::uint64_t passFrames_ = 0;
     // Frames of the range's start the first sound pass leaves out (a loop resumed mid-pass).
