@@ -36,8 +36,14 @@ DecodedPlayerLooper::DecodedPlayerLooper(std::shared_ptr<QueuePlayer> player,
         range_ = TimeRange::fromTo(start, range->end());
     }
     for (int i = 0; i < kPasses; ++i) {
-        ItemPtr replica = templateItem->replica();
-        applyRange(replica);
+        // The first pass is the template itself: an item opened ahead (and perhaps decoded at
+        // the range start already) starts from what it holds instead of being opened again.
+        ItemPtr replica = i == 0 ? templateItem : templateItem->replica();
+        if (i == 0 && range_ && std::abs(replica->currentTime() - range_->start) < kEpsilon) {
+            applyEnd(replica);
+        } else {
+            applyRange(replica);
+        }
         subscriptions_.push_back(replica->status().subscribe(
             [this, replica = std::weak_ptr<PlayerItem>(replica)](const ItemStatus& status) {
                 if (auto item = replica.lock()) {
@@ -56,23 +62,29 @@ DecodedPlayerLooper::DecodedPlayerLooper(std::shared_ptr<QueuePlayer> player,
         }));
     player_->setActionAtItemEnd(ActionAtItemEnd::Advance);
     player_->replaceAllItems(replicas_);
+    // A template that is ready already reports no change of its status.
+    if (const ItemStatus status = templateItem->statusValue(); status != ItemStatus::Unknown) {
+        replicaStatusChanged(templateItem, status);
+    }
 }
 
 DecodedPlayerLooper::~DecodedPlayerLooper() {
     disableLooping();
 }
 
-void DecodedPlayerLooper::applyRange(const ItemPtr& replica) {
-    if (!range_) {
-        replica->setForwardPlaybackEndTime(MediaTime::invalid());
-        return;
-    }
-    if (range_->duration > 0.0) {
+void DecodedPlayerLooper::applyEnd(const ItemPtr& replica) {
+    if (range_ && range_->duration > 0.0) {
         replica->setForwardPlaybackEndTime(range_->end());
     } else {
         replica->setForwardPlaybackEndTime(MediaTime::invalid());
     }
-    replica->seek(range_->start, 0.0, 0.0);
+}
+
+void DecodedPlayerLooper::applyRange(const ItemPtr& replica) {
+    applyEnd(replica);
+    if (range_) {
+        replica->seek(range_->start, 0.0, 0.0);
+    }
 }
 
 void DecodedPlayerLooper::disableLooping() {
