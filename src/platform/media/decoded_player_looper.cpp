@@ -35,11 +35,16 @@ DecodedPlayerLooper::DecodedPlayerLooper(std::shared_ptr<QueuePlayer> player,
         const double start = std::max(0.0, range->start);
         range_ = TimeRange::fromTo(start, range->end());
     }
+    // An item that stands at the range start already (opened or prerolled there) is the first
+    // pass itself: it starts from what it holds instead of a new item being opened. Any other
+    // template is only copied, so a picture it shows from elsewhere never reaches a pass.
+    const double start = range_ ? range_->start : 0.0;
+    const bool templateFirst = std::abs(templateItem->currentTime() - start) < kEpsilon &&
+                               templateItem->statusValue() != ItemStatus::Failed;
     for (int i = 0; i < kPasses; ++i) {
-        // The first pass is the template itself: an item opened ahead (and perhaps decoded at
-        // the range start already) starts from what it holds instead of being opened again.
-        ItemPtr replica = i == 0 ? templateItem : templateItem->replica();
-        if (i == 0 && range_ && std::abs(replica->currentTime() - range_->start) < kEpsilon) {
+        const bool useTemplate = i == 0 && templateFirst;
+        ItemPtr replica = useTemplate ? templateItem : templateItem->replica();
+        if (useTemplate) {
             applyEnd(replica);
         } else {
             applyRange(replica);
@@ -63,8 +68,8 @@ DecodedPlayerLooper::DecodedPlayerLooper(std::shared_ptr<QueuePlayer> player,
     player_->setActionAtItemEnd(ActionAtItemEnd::Advance);
     player_->replaceAllItems(replicas_);
     // A template that is ready already reports no change of its status.
-    if (const ItemStatus status = templateItem->statusValue(); status != ItemStatus::Unknown) {
-        replicaStatusChanged(templateItem, status);
+    if (templateFirst && templateItem->statusValue() == ItemStatus::ReadyToPlay) {
+        replicaStatusChanged(templateItem, ItemStatus::ReadyToPlay);
     }
 }
 

@@ -20,9 +20,9 @@ TimeRange loopRangeWithin(TimeRange range, double duration);
 // fakes' too).
 //
 // It queues two passes, each ending at the range end and positioned at the range start, so the
-// next pass is decoded before the seam: the template item itself first (left where it stands
-// when it stands at the range start already, so a prerolled item keeps its decoded picture),
-// then a replica of it. At each seam the player
+// next pass is decoded before the seam: the template item itself first when it stands at the
+// range start already (so an item prerolled there keeps its decoded picture), else a replica of
+// it, then replicas. At each seam the player
 // advances to the next replica and the finished replica is repositioned and queued again at
 // the tail: at most two decoders, whatever the range. A range shorter than the time the
 // finished replica needs to seek back and decode its first picture cannot be pre-rolled in
