@@ -1,21 +1,28 @@
 // Key press to the cue's first frame in the output window, on the real kestio program on an Xvfb
 // with two X screens, the private sound and JACK servers. The show: key "1" plays a looping 59.94
-// clip whose frames carry their number in a strip of blocks, key "2" a still picture without
-// one; the show's clips are warmed up, and the output window is switched on from the Output
-// Monitor panel and covers the second screen.
+// clip whose frames carry their number in a strip of blocks, key "3" the same clip as a plain
+// cue (it freezes at its end), key "2" a still picture without one; the show's clips are warmed
+// up, and the output window is switched on from the Output Monitor panel and covers the second
+// screen.
 //
-// Each press: "2" and wait until the output shows no frame number, then "1" (xdotool, XTEST).
+// Each press: "2" and wait until the output shows no frame number, then "1" or "3" (xdotool,
+// XTEST); each iteration fires both, so the loop cue and the plain cue are measured side by side
+// under the same load, and their figures are given in output periods and against each other.
 // The start is the X server's time stamp of the key press, as the program's main window gets
 // it (this benchmark asks the server for the window's key presses too). The end is the first
 // grab of the output picture's strip row that reads as a frame of the clip: the frame reached
 // the screen before that grab's answer and after the previous grab's request, so the figure
 // is at most grab_gap_ms too late, and the server's millisecond stamps add up to 1 ms more.
-// Goal: under two frame periods at 59.94 (33.4 ms), median and worst of 100 presses.
+// Goal, for either kind of cue: within one period at the median and two at worst (100 presses
+// of each).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
+#include <utility>
+#include <variant>
 
 #include "app/canvas_layout.h"
 #include "app_session.h"
@@ -32,10 +39,18 @@ namespace fs = std::filesystem;
 // The X screen the output window opens on.
 constexpr std::size_t kOutputScreen = 1;
 
-constexpr double kGoalMs = 2.0 * 1001.0 / 60.0;
+// One frame period of the output at 59.94.
+constexpr double kPeriodMs = 1001.0 / 60.0;
 
 // The Output Monitor panel's on/off switch, in design canvas points.
 constexpr QPointF kMonitorSwitch{1503.0 + 230.0 - 8.0 - 13.0, 8.0 + 10.5};
+
+// The program measured: this build's, or another build's named by KESTIO_BENCH_PROGRAM (to set
+// an earlier build's figures beside this one's).
+std::string program() {
+    const char* other = std::getenv("KESTIO_BENCH_PROGRAM");
+    return other && *other ? other : KESTIO_PROGRAM;
+}
 
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -74,7 +89,7 @@ struct OutputShow {
     std::string open(const fs::path& package) {
         x.watchTopLevels();
         kestio = std::make_unique<test::BackgroundProcess>(
-            std::vector<std::string>{KESTIO_PROGRAM, "--midi", "jack", package.string()},
+            std::vector<std::string>{program(), "--midi", "jack", package.string()},
             test::BackgroundProcess::ErrorOutput::withOutput);
         const auto main = mappedWindow(0, 1000);
         if (!main) {
@@ -178,6 +193,7 @@ void BM_KeyPressToOutputFrame(benchmark::State& state) {
     const test::MediaFile& still = test::mediaFixtures().still("png");
     const auto package = session.writeShow("Keys.ktshow", 1, [&](ProjectData& project) {
         session.fillSlot(project.banks[0].slots[1], still, "Still", 1);
+        project.banks[0].slots[2].postRollMode = PostRollMode::freeze;
     });
     bench::XScreenWatch x(desktop.display());
     if (!x.connected()) {
@@ -191,21 +207,19 @@ void BM_KeyPressToOutputFrame(benchmark::State& state) {
     }
     x.watchKeys(show.mainWindow);
 
-    std::vector<double> latencies, gaps;
-    for (auto _ : state) {
+    // One press of `key` after the still: its latency, or a failure to report.
+    std::vector<double> gaps;
+    const auto press = [&](const char* key) -> std::variant<double, std::string> {
         if (!desktop.xdotool({"key", "2"}) ||
             !test::pollUntil([&] { return show.shownFrame() < 0; })) {
-            state.SkipWithError(
-                show.keepEvidence("the still never replaced the clip", package).c_str());
-            return;
+            return show.keepEvidence("the still never replaced the clip", package);
         }
         // A cue is fired well after the one before it: the output settles first.
         std::this_thread::sleep_for(150ms);
         x.take();
         const auto launched = bench::SteadyClock::now();
-        if (!desktop.xdotool({"key", "1"})) {
-            state.SkipWithError("xdotool failed");
-            return;
+        if (!desktop.xdotool({"key", key})) {
+            return std::string("xdotool failed");
         }
         std::optional<bench::SteadyClock::time_point> pressed;
         auto previousAsk = bench::SteadyClock::now();
@@ -222,40 +236,53 @@ void BM_KeyPressToOutputFrame(benchmark::State& state) {
                 if (!pressed) {
                     const auto times = x.take().keyTimes;
                     if (times.empty()) {
-                        state.SkipWithError("the key press never reached the main window");
-                        return;
+                        return std::string("the key press never reached the main window");
                     }
                     pressed = bench::serverTimeToSteady(times.front());
                 }
                 // The server's stamp has to fall between the tool's start and the grab: else
                 // its clock is not this one and the figure would mean nothing.
                 if (*pressed < launched - 2ms || *pressed > grab.answered) {
-                    state.SkipWithError("the X server's time stamps are not on the steady clock");
-                    return;
+                    return std::string("the X server's time stamps are not on the steady clock");
                 }
-                const double latency = bench::millisecondsBetween(*pressed, grab.answered);
-                latencies.push_back(latency);
                 gaps.push_back(bench::millisecondsBetween(previousAsk, grab.answered));
-                state.SetIterationTime(latency / 1e3);
-                break;
+                return bench::millisecondsBetween(*pressed, grab.answered);
             }
             previousAsk = grab.asked;
             if (grab.answered > guard) {
-                state.SkipWithError(show.keepEvidence("the clip never showed after its key after " +
-                                                          std::to_string(latencies.size()) +
-                                                          " presses",
-                                                      package)
-                                        .c_str());
-                return;
+                return show.keepEvidence(std::string("the clip never showed after key ") + key,
+                                         package);
             }
             std::this_thread::sleep_for(100us);
         }
+    };
+
+    // Each iteration fires the loop cue and the plain cue, one after the other, so both meet
+    // the same load.
+    std::vector<double> loops, plains;
+    for (auto _ : state) {
+        double total = 0.0;
+        for (auto [key, latencies] : {std::pair{"1", &loops}, std::pair{"3", &plains}}) {
+            const auto result = press(key);
+            if (const auto* failure = std::get_if<std::string>(&result)) {
+                state.SkipWithError(failure->c_str());
+                return;
+            }
+            latencies->push_back(std::get<double>(result));
+            total += std::get<double>(result);
+        }
+        state.SetIterationTime(total / 2.0 / 1e3);
     }
-    const double worst = *std::max_element(latencies.begin(), latencies.end());
-    state.counters["median_ms"] = median(latencies);
-    state.counters["worst_ms"] = worst;
-    state.counters["goal_share_median"] = median(latencies) / kGoalMs;
-    state.counters["goal_share_worst"] = worst / kGoalMs;
+    const auto figures = [&](const std::string& kind, const std::vector<double>& latencies) {
+        const double worst = *std::max_element(latencies.begin(), latencies.end());
+        state.counters[kind + "_median_ms"] = median(latencies);
+        state.counters[kind + "_worst_ms"] = worst;
+        state.counters[kind + "_median_periods"] = median(latencies) / kPeriodMs;
+        state.counters[kind + "_worst_periods"] = worst / kPeriodMs;
+    };
+    figures("loop", loops);
+    figures("plain", plains);
+    state.counters["loop_to_plain_median"] = median(loops) / median(plains);
     state.counters["grab_gap_median_ms"] = median(gaps);
     state.counters["grab_gap_worst_ms"] = *std::max_element(gaps.begin(), gaps.end());
 }

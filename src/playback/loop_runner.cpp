@@ -138,14 +138,33 @@ void LoopRunner::start(Play& play, const SlotData& data) {
         view_.applyGeometry(geometry, target, width, height);
     };
 
-    // A loop always starts at its in point: whatever the hidden slot ran before (a warm-up's
-    // loop, a preload) was cleared by the play entry, and the clip is loaded here.
+    // A loop always starts at its in point: a preload of this cue left its item paused there,
+    // and its first pass starts from what that item holds; anything else the hidden slot ran
+    // before (a warm-up's loop, another preload) was cleared by the play entry, and the clip is
+    // loaded here.
     events_.log("LoopVideo 開始: " + data.name + " IN=" + shortestDouble(inPoint) + " OUT=" +
                 (outPoint ? "Optional(" + shortestDouble(*outPoint) + ")" : std::string("nil")));
     applyLevel(target);
-    // The clip is loaded colour-corrected from its first picture; its item is the template the
-    // looper copies for each pass.
-    target.load(url, inPoint, outPoint, data.colorSettings);
+    const auto& cued = view_.background();
+    const auto held = target.player()->current();
+    const bool preloaded = cued && cued->state != output::CueState::hiddenPlaying &&
+                           cued->ref == play.ref && cued->url == url && held &&
+                           cued->item.lock() == held && cued->inPoint == inPoint;
+    {
+        output::Cue cue;
+        cue.ref = play.ref;
+        cue.url = url;
+        cue.state = output::CueState::hiddenPlaying;
+        cue.audio = data.audioSettings;
+        view_.cue(std::move(cue));
+    }
+    if (preloaded) {
+        events_.log("NextGo先読み使用: " + data.name + " → ロードをスキップ");
+    } else {
+        // The clip is loaded colour-corrected from its first picture.
+        target.load(url, inPoint, outPoint, data.colorSettings);
+    }
+    // Its item is the loop's first pass and the template of the others.
     const auto item = target.player()->current();
     if (!item) {
         platform::Console::log("loop: no item for " + url.string());

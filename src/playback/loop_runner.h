@@ -14,8 +14,8 @@
 //
 // Owns: whether a loop runs and the slot it runs in, its seam (the out point), the wait for its
 // slot to be ready to switch in, and its own observations (position, seam log, an armed release),
-// all for the play it runs for. stop() ends them all. A loop is never cued ahead: it is always
-// loaded here and starts at its in point.
+// all for the play it runs for. stop() ends them all. A loop always starts at its in point: from
+// the item a preload held paused there, or loaded here.
 
 #include <filesystem>
 #include <functional>

@@ -46,8 +46,9 @@ NextCuePreload::~NextCuePreload() {
 
 void NextCuePreload::preload(Play& during, int bank, int slot, const std::filesystem::path& url,
                              const SlotData& data) {
-    // Only a video that plays through the video path is preloaded.
-    if (data.mediaType != MediaType::video || data.postRollMode == PostRollMode::loop) {
+    // Only a video is preloaded; a loop is held at its in point like any other and starts there
+    // at its take.
+    if (data.mediaType != MediaType::video) {
         return;
     }
     if (data.isFileMissing) {

@@ -2,8 +2,9 @@
 
 // Next-cue preload: the successor of a video on air is loaded, paused and hidden, into the hidden
 // slot and cued there with the output surface, so that its cut needs no load time. A looping cue
-// is never preloaded: a fired loop starts at its in point, so nothing of it may run ahead. The
-// play entry recognises a preload by asking the surface whether it holds that cue.
+// is preloaded the same way, held paused at its in point: nothing of it runs ahead, and its first
+// pass starts from there at its take. The play entry recognises a preload by asking the surface
+// whether it holds that cue.
 
 //
 // Owns: the wait for a dissolve to end before the hidden slot is loaded. What was preloaded is
@@ -40,7 +41,7 @@ class NextCuePreload {
     NextCuePreload& operator=(const NextCuePreload&) = delete;
 
     // Loads the slot into the hidden playback slot, paused at its in point, and cues it there
-    // (a video that plays through the video path only; never a loop or a file known missing).
+    // (a video only, a loop too; never a file known missing).
     // While a dissolve still shows the hidden slot, the load waits for it to end, for the play
     // in force now (`during`) only.
     void preload(Play& during, int bank, int slot, const std::filesystem::path& url,

@@ -47,10 +47,8 @@ void PlaybackController::play(int bank, int slot, const std::filesystem::path& u
     }
 
     // The hidden slot is taken as it is only when it holds this cue, loaded ahead and paused at
-    // its in point (a preload); anything else there is cleared. A loop is never cued ahead: it
-    // starts at its in point, on its own path.
-    const bool matched = data.postRollMode != PostRollMode::loop &&
-                         view_->holdsCue(SlotRef{bank, slot}, url) &&
+    // its in point (a preload, a loop's too); anything else there is cleared.
+    const bool matched = view_->holdsCue(SlotRef{bank, slot}, url) &&
                          view_->background()->state != output::CueState::hiddenPlaying;
     // Every watcher and deferred step of the play before this one ends here, and a still being
     // decoded for it is let go.

@@ -334,7 +334,8 @@ TEST_F(LoopOnRealClip, AModeChangedWhileTheLoopStartsIsCarriedOutAtItsSeam) {
 
 // A loop of [0.5 s, 1.5 s) shows its in point's frame (15) first when it goes on air, however it
 // was fired: cold, after a preload was asked for it 0.6 s before, or fired again after a clip
-// took it off air.
+// took it off air; its first pass runs on into its second without a gap. A preload holds the
+// clip paused at its in point, and the loop's first pass is the item it opened.
 TEST_F(LoopOnRealClip, AFiredLoopStartsAtItsInPointFrame) {
     // Preload requests are answered as the show controller answers them.
     controller->onRequestPreloadNext = [this](int bank, int slot) {
@@ -358,6 +359,12 @@ TEST_F(LoopOnRealClip, AFiredLoopStartsAtItsInPointFrame) {
             step();
         }
         auto& target = controller->view().hiddenSlot();
+        const auto held = target.player()->current();
+        if (before == Before::preloaded) {
+            ASSERT_TRUE(held);
+            EXPECT_NEAR(held->currentTime(), 0.5, 1e-6) << "the preloaded loop ran ahead";
+            EXPECT_FALSE(target.clipPlayer().startTime().get()) << "the preloaded loop ran ahead";
+        }
         controller->play(0, 0, *data.videoURL, data, {320.0, 180.0});
         int first = -1;
         for (int i = 0; i < 300 && first < 0; ++i) {
@@ -369,6 +376,26 @@ TEST_F(LoopOnRealClip, AFiredLoopStartsAtItsInPointFrame) {
         }
         EXPECT_GE(first, 15);
         EXPECT_LE(first, 16);
+        if (before == Before::preloaded) {
+            EXPECT_EQ(target.player()->current(), held) << "the preloaded clip was opened again";
+        }
+        // On through the first seam: every frame in order, the range's last followed by its
+        // first.
+        int previous = first;
+        int wraps = 0;
+        for (int i = 0; i < int(1.3 / kStep); ++i) {
+            step();
+            const int frame = composedFrame();
+            if (frame < previous) {
+                ++wraps;
+                EXPECT_GE(previous, 43) << "the first pass ended early";
+                EXPECT_LE(frame, 16) << "the second pass began late";
+            } else {
+                EXPECT_LE(frame - previous, 1) << "a frame skipped at sample " << i;
+            }
+            previous = frame;
+        }
+        EXPECT_EQ(wraps, 1);
     }
 }
 

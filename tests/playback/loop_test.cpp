@@ -295,7 +295,8 @@ TEST_F(LoopTest, AWarmedLoopRunsHiddenAndSilent) {
 }
 
 // A loop cue always starts at its in point: one warmed, preloaded or taken off air and fired
-// again runs nothing ahead, and its first picture on air is that of its in point.
+// again runs nothing ahead, and its first picture on air is that of its in point. A preloaded
+// one waits paused there and its first pass is the very item the preload opened.
 struct FiredLoop {
     const char* name;
     // What happened to the loop before it is fired.
@@ -306,6 +307,7 @@ class LoopStartsAtItsInPoint : public LoopTest, public ::testing::WithParamInter
 
 TEST_P(LoopStartsAtItsInPoint, WhateverRanBefore) {
     makeLoop(1.0, 2.0);
+    std::shared_ptr<platform::media::PlayerItem> preloaded;
     switch (GetParam().before) {
         case FiredLoop::warmed:
             ASSERT_TRUE(warmUp());
@@ -314,7 +316,8 @@ TEST_P(LoopStartsAtItsInPoint, WhateverRanBefore) {
         case FiredLoop::preloaded: {
             const SlotData& data = rig.slot(0, 0);
             rig.pc().preloadNext(0, 0, *data.videoURL, data);
-            EXPECT_FALSE(rig.pc().preloadedCue()) << "a loop was preloaded";
+            ASSERT_TRUE(rig.pc().preloadedCue()) << "a loop was not preloaded";
+            preloaded = rig.surface().hiddenSlot().player()->current();
             break;
         }
         case FiredLoop::firedAgainOverAClip:
@@ -333,11 +336,17 @@ TEST_P(LoopStartsAtItsInPoint, WhateverRanBefore) {
                  rig.surface().background()->state != output::CueState::warming)
         << "a loop runs hidden ahead of its start";
     output::PlaybackSlot& target = rig.surface().hiddenSlot();
+    if (preloaded) {
+        EXPECT_DOUBLE_EQ(preloaded->currentTime(), 1.0) << "the preload left its in point";
+    }
     rig.playSlot(0, 0);
     runUntilOnAir(target);
     const auto first = showingPlayer().frameShownAt(rig.loop.now());
     ASSERT_TRUE(first);
     EXPECT_EQ(first->index, int(std::lround(1.0 * kFps)));
+    if (preloaded) {
+        EXPECT_EQ(target.player()->current(), preloaded) << "the preloaded clip was opened again";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -40,8 +40,8 @@ struct Refused {
 
 class PreloadRefused : public PreloadTest, public ::testing::WithParamInterface<Refused> {};
 
-// A still, a sound, a loop and a file known to be missing are never preloaded, and an earlier
-// preload stays as it was.
+// A still, a sound and a file known to be missing are never preloaded, and an earlier preload
+// stays as it was.
 TEST_P(PreloadRefused, LeavesTheHiddenSlotAndTheEarlierPreload) {
     preload(0, 1);
     auto& slot = rig.editSlot(0, 2);
@@ -61,8 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
     Kinds, PreloadRefused,
     ::testing::Values(Refused{"Still", MediaType::still, PostRollMode::next, false},
                       Refused{"Audio", MediaType::audio, PostRollMode::next, false},
-                      Refused{"MissingFile", MediaType::video, PostRollMode::next, true},
-                      Refused{"Loop", MediaType::video, PostRollMode::loop, false}),
+                      Refused{"MissingFile", MediaType::video, PostRollMode::next, true}),
     [](const ::testing::TestParamInfo<Refused>& param) { return param.param.name; });
 
 TEST_F(PreloadTest, LoadsTheClipPausedAndHiddenAtItsInPoint) {

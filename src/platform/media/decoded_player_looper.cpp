@@ -35,9 +35,20 @@ DecodedPlayerLooper::DecodedPlayerLooper(std::shared_ptr<QueuePlayer> player,
         const double start = std::max(0.0, range->start);
         range_ = TimeRange::fromTo(start, range->end());
     }
+    // An item that stands at the range start already (opened or prerolled there) is the first
+    // pass itself: it starts from what it holds instead of a new item being opened. Any other
+    // template is only copied, so a picture it shows from elsewhere never reaches a pass.
+    const double start = range_ ? range_->start : 0.0;
+    const bool templateFirst = std::abs(templateItem->currentTime() - start) < kEpsilon &&
+                               templateItem->statusValue() != ItemStatus::Failed;
     for (int i = 0; i < kPasses; ++i) {
-        ItemPtr replica = templateItem->replica();
-        applyRange(replica);
+        const bool useTemplate = i == 0 && templateFirst;
+        ItemPtr replica = useTemplate ? templateItem : templateItem->replica();
+        if (useTemplate) {
+            applyEnd(replica);
+        } else {
+            applyRange(replica);
+        }
         subscriptions_.push_back(replica->status().subscribe(
             [this, replica = std::weak_ptr<PlayerItem>(replica)](const ItemStatus& status) {
                 if (auto item = replica.lock()) {
@@ -56,23 +67,29 @@ DecodedPlayerLooper::DecodedPlayerLooper(std::shared_ptr<QueuePlayer> player,
         }));
     player_->setActionAtItemEnd(ActionAtItemEnd::Advance);
     player_->replaceAllItems(replicas_);
+    // A template that is ready already reports no change of its status.
+    if (templateFirst && templateItem->statusValue() == ItemStatus::ReadyToPlay) {
+        replicaStatusChanged(templateItem, ItemStatus::ReadyToPlay);
+    }
 }
 
 DecodedPlayerLooper::~DecodedPlayerLooper() {
     disableLooping();
 }
 
-void DecodedPlayerLooper::applyRange(const ItemPtr& replica) {
-    if (!range_) {
-        replica->setForwardPlaybackEndTime(MediaTime::invalid());
-        return;
-    }
-    if (range_->duration > 0.0) {
+void DecodedPlayerLooper::applyEnd(const ItemPtr& replica) {
+    if (range_ && range_->duration > 0.0) {
         replica->setForwardPlaybackEndTime(range_->end());
     } else {
         replica->setForwardPlaybackEndTime(MediaTime::invalid());
     }
-    replica->seek(range_->start, 0.0, 0.0);
+}
+
+void DecodedPlayerLooper::applyRange(const ItemPtr& replica) {
+    applyEnd(replica);
+    if (range_) {
+        replica->seek(range_->start, 0.0, 0.0);
+    }
 }
 
 void DecodedPlayerLooper::disableLooping() {

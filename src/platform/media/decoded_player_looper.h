@@ -19,8 +19,10 @@ TimeRange loopRangeWithin(TimeRange range, double duration);
 // The looper of the real media classes (it works over any QueuePlayer and PlayerItem, the test
 // fakes' too).
 //
-// It queues two replicas of the template item, each ending at the range end and positioned at
-// the range start, so the next pass is decoded before the seam. At each seam the player
+// It queues two passes, each ending at the range end and positioned at the range start, so the
+// next pass is decoded before the seam: the template item itself first when it stands at the
+// range start already (so an item prerolled there keeps its decoded picture), else a replica of
+// it, then replicas. At each seam the player
 // advances to the next replica and the finished replica is repositioned and queued again at
 // the tail: at most two decoders, whatever the range. A range shorter than the time the
 // finished replica needs to seek back and decode its first picture cannot be pre-rolled in
@@ -46,6 +48,7 @@ class DecodedPlayerLooper final : public PlayerLooper {
     void replicaStatusChanged(const ItemPtr& replica, ItemStatus status);
     void currentItemChanged(const ItemPtr& oldItem, const ItemPtr& newItem);
     void applyRange(const ItemPtr& replica);
+    void applyEnd(const ItemPtr& replica);
 
     std::shared_ptr<QueuePlayer> player_;
     std::optional<TimeRange> range_;

@@ -18,9 +18,11 @@ enum class LooperStatus { Unknown, Ready, Failed, Cancelled };
 // Contract for every implementation (all on the run loop's thread):
 // - Creating a looper replaces the player's queue (its current item changes once, to the
 //   first pass) and sets its action at item end to Advance while looping.
-// - Each pass is an item of the looper's own (loopingPlayerItems()) ending at the range end
-//   and positioned at the range start. At each seam (the clock reaching the range end) the
-//   player's current item changes to the next pass and loopCount() counts the pass finished.
+// - Each pass is an item of the looper's (loopingPlayerItems()) ending at the range end and
+//   positioned at the range start; the first is the template item itself when it stands at
+//   the range start already, the rest (and otherwise all) replicas of it. At
+//   each seam (the clock reaching the range end) the player's current item changes to the next pass
+//   and loopCount() counts the pass finished.
 // - A range beyond the item is clamped once its duration is known: an end past the duration
 //   becomes the duration; an end at or before the start loops from the start to the end of
 //   the item; a start at or past the end loops the whole item.
