@@ -45,6 +45,12 @@ void keepOpenGLLibrariesLoaded() {
     }
 }
 
+std::string xcbChildSanitizerOptions() {
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    return std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") +
+           "strict_string_checks=0";
+}
+
 void runOnXServer(const std::vector<std::string>& screens, const std::string& filter) {
 #if defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "not under ThreadSanitizer";
@@ -74,17 +80,9 @@ void runOnXServer(const std::vector<std::string>& screens, const std::string& fi
     const std::filesystem::path suppressions = folder.path() / "lsan_suppressions.txt";
     std::ofstream(suppressions) << "leak:libdbus-1.so\nleak:libGLX_mesa.so\nleak:swrast_dri.so\n";
 
-    // libxkbcommon's keymap reading calls strndup() on names that are not NUL-terminated, which
-    // strndup allows; the sanitizer's strict string checks read on to a NUL and report it. The
-    // child keeps every other sanitizer option.
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    const std::string asanOptions = std::string("ASAN_OPTIONS=") +
-                                    (asan ? std::string(asan) + ":" : "") +
-                                    "strict_string_checks=0";
-
     const std::vector<std::string> child = {
         "env",
-        asanOptions,
+        xcbChildSanitizerOptions(),
         "LSAN_OPTIONS=suppressions=" + suppressions.string(),
         "QT_QPA_PLATFORM=xcb",
         "DISPLAY=:" + number,

@@ -21,6 +21,12 @@ bool isXServerChild();
 // case before its first OpenGL use.
 void keepOpenGLLibrariesLoaded();
 
+// The sanitizer options for a child of this program that runs Qt's xcb platform: libxkbcommon's
+// keymap reading calls strndup() on names that are not NUL-terminated, which strndup allows; the
+// sanitizer's strict string checks read on to a NUL and report it. Every other option of this
+// process is kept. An "ASAN_OPTIONS=..." entry for env(1).
+std::string xcbChildSanitizerOptions();
+
 // Starts Xvfb with one X screen per entry of `screens` ("1920x1080x24"), runs the cases matching
 // `filter` in a child of this program on it and expects every one of them to pass and none to be
 // skipped. The calling test is skipped when Xvfb is not installed, and under ThreadSanitizer:

@@ -16,18 +16,28 @@ namespace {
 // picture; above it, two fields that do not belong together.
 constexpr int kCombStep = 9;
 
+// Rows are read and written through memcpy: a plane's stride need not keep 16-bit samples
+// aligned (the compiler makes plain loads of it).
 template <typename Sample>
-void deinterlaceRow(const Sample* above, const Sample* row, const Sample* below, Sample* out,
-                    int samples, int threshold) {
+Sample sampleAt(const std::uint8_t* row, int x) {
+    Sample value;
+    std::memcpy(&value, row + static_cast<std::size_t>(x) * sizeof(Sample), sizeof(Sample));
+    return value;
+}
+
+template <typename Sample>
+void deinterlaceRow(const std::uint8_t* above, const std::uint8_t* row, const std::uint8_t* below,
+                    std::uint8_t* out, int samples, int threshold) {
     for (int x = 0; x < samples; ++x) {
-        const int a = above[x];
-        const int b = row[x];
-        const int c = below[x];
+        const int a = sampleAt<Sample>(above, x);
+        const int b = sampleAt<Sample>(row, x);
+        const int c = sampleAt<Sample>(below, x);
         const int up = b - a;
         const int down = b - c;
         const bool combed =
             (up > threshold && down > threshold) || (up < -threshold && down < -threshold);
-        out[x] = combed ? static_cast<Sample>((a + c + 1) / 2) : static_cast<Sample>(b);
+        const auto value = combed ? static_cast<Sample>((a + c + 1) / 2) : static_cast<Sample>(b);
+        std::memcpy(out + static_cast<std::size_t>(x) * sizeof(Sample), &value, sizeof(Sample));
     }
 }
 
@@ -95,12 +105,9 @@ void deinterlacePlane(const std::uint8_t* src, std::ptrdiff_t srcStride, std::ui
         const std::uint8_t* above = src + (y > 0 ? y - 1 : y + 1) * srcStride;
         const std::uint8_t* below = src + (y + 1 < rows ? y + 1 : y - 1) * srcStride;
         if (sampleBytes == 2) {
-            deinterlaceRow(reinterpret_cast<const std::uint16_t*>(above),
-                           reinterpret_cast<const std::uint16_t*>(row),
-                           reinterpret_cast<const std::uint16_t*>(below),
-                           reinterpret_cast<std::uint16_t*>(out), samples, threshold);
+            deinterlaceRow<std::uint16_t>(above, row, below, out, samples, threshold);
         } else {
-            deinterlaceRow(above, row, below, out, samples, threshold);
+            deinterlaceRow<std::uint8_t>(above, row, below, out, samples, threshold);
         }
     }
 }

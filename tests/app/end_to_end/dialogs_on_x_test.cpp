@@ -24,6 +24,7 @@
 #include "desktop_session.h"
 #include "platform/ui/qt_dialog_presenter.h"
 #include "support/temporary_folder.h"
+#include "support/x_server_child.h"
 
 namespace kestio::test {
 namespace {
@@ -100,7 +101,7 @@ std::optional<std::string> awaitLine(BackgroundProcess& child, std::string& said
 // Starts this program's child case `filter` on the desktop with the environment given.
 std::unique_ptr<BackgroundProcess> startChild(const std::vector<std::string>& environment,
                                               const std::string& filter) {
-    std::vector<std::string> argv = {"env", "QT_QPA_PLATFORM=xcb"};
+    std::vector<std::string> argv = {"env", "QT_QPA_PLATFORM=xcb", xcbChildSanitizerOptions()};
     argv.insert(argv.end(), environment.begin(), environment.end());
     argv.push_back(fs::read_symlink("/proc/self/exe").string());
     argv.push_back("--gtest_filter=" + filter);
