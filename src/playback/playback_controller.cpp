@@ -239,13 +239,11 @@ void PlaybackController::standby(int bank, int slot, const std::filesystem::path
     }
     const double inPoint = data.inPoint.value_or(0.0);
     std::weak_ptr<platform::media::PlayerItem> weakItem = cued->item;
-    standbyObserver_ =
-        cued->item->status().subscribe(stepOf(play, [this, target = &cued->slot, weakItem, url,
-                                                     inPoint](const platform::media::ItemStatus&) {
-            if (auto item = weakItem.lock()) {
-                handleStatusChange(item, *target, item, url, inPoint);
-            }
-        }));
+    transport_->watchStandby(play, *cued, [this, target = &cued->slot, weakItem, url, inPoint] {
+        if (auto item = weakItem.lock()) {
+            handleStatusChange(item, *target, item, url, inPoint);
+        }
+    });
 }
 
 void PlaybackController::handleStatusChange(const ItemPtr& item, PlaybackSlot& slot,
@@ -254,7 +252,6 @@ void PlaybackController::handleStatusChange(const ItemPtr& item, PlaybackSlot& s
     if (!Transport::isStandbyReady(item, slot, loadedItem)) {
         return;
     }
-    standbyObserver_.reset();
     // An item loaded by the show itself (not by standby()) is a play of its own, and the
     // surface records it as the cue the take puts on air.
     Play* play = play_.get();
@@ -285,10 +282,12 @@ void PlaybackController::waitForWarmReady(double timeout, std::function<void(boo
 }
 
 void PlaybackController::removeObservers() {
+    // Every part that acts for a play ends what it has under way, always in this order.
     loops_->stop();
     clock_->stop();
-    standbyObserver_.reset();
+    transport_->stop();
     video_->stop();
+    preload_->stop();
     sound_->stop();
 }
 

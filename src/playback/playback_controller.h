@@ -253,8 +253,9 @@ class PlaybackController : private PlayEvents {
     void handlePostRoll(PostRollMode mode);
     // Ends the running loop at its next seam and carries out `postRoll` there.
     void releaseLoop(PostRollMode postRoll);
-    // Removes the clip clocks, the end watcher, the item observations and the still and
-    // audio-only timers; the players, layers and published values stay.
+    // Stops every part's watchers and waits (the clip clocks, the end watcher, the item
+    // observations, the still and audio-only timers, the standby cue's watch and the preload's
+    // wait), always in one order; the players, layers and published values stay.
     void removeObservers();
 
     // ---- Transport (main thread) ----
@@ -313,8 +314,8 @@ class PlaybackController : private PlayEvents {
     double currentInPoint() const;
 
     // The one reset of a play, for play, black, standby and a failed cue's return: every
-    // watcher ends, a still being decoded is let go, and the play in force ends (its deferred
-    // steps do nothing from here on) for a new one of (ref, url); returns it.
+    // part stops (removeObservers()), a still being decoded is let go, and the play in force ends
+    // (its deferred steps do nothing from here on) for a new one of (ref, url); returns it.
     Play& beginPlay(SlotRef ref, std::filesystem::path url);
 
     // Still path.
@@ -382,8 +383,6 @@ class PlaybackController : private PlayEvents {
     std::unique_ptr<Transport> transport_;
     std::unique_ptr<VideoStart> video_;
     std::optional<platform::HostTime> lastLogUpdate_;
-    // The observation of a standby cue's item, ended by removeObservers().
-    platform::Subscription standbyObserver_;
 
     // The play log's deferred updates and a still's decode hold this weakly.
     std::shared_ptr<Alive> alive_ = std::make_shared<Alive>();

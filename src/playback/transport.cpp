@@ -244,6 +244,24 @@ std::optional<Transport::StandbyCue> Transport::standby(Play& play, const SlotDa
     return StandbyCue{loaded.slot, loaded.item};
 }
 
+void Transport::watchStandby(Play& play, const StandbyCue& cue, std::function<void()> changed) {
+    std::weak_ptr<platform::media::PlayerItem> weakItem = cue.item;
+    standbyObserver_ = cue.item->status().subscribe(
+        stepOf(play, [this, slot = &cue.slot, weakItem,
+                      changed = std::move(changed)](const platform::media::ItemStatus&) {
+            // Once the cue may be taken, its status is watched no more.
+            if (const auto item = weakItem.lock(); isStandbyReady(item, *slot, item)) {
+                standbyObserver_.reset();
+            }
+            changed();
+        }));
+}
+
+void Transport::stop() {
+    standbyObserver_.reset();
+    standbyWatch_ = {};
+}
+
 bool Transport::isStandbyReady(const std::shared_ptr<platform::media::PlayerItem>& item,
                                PlaybackSlot& slot,
                                const std::shared_ptr<platform::media::PlayerItem>& loadedItem) {

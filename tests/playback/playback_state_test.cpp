@@ -5,6 +5,7 @@
 #include "output/test_tone.h"
 #include "platform/audio/audio_player_node.h"
 #include "playback_rig.h"
+#include "playback_steps.h"
 #include "support/media_fixtures.h"
 
 namespace kestio {
@@ -56,6 +57,36 @@ TEST(PlaybackState, RemoveObserversOnAnEmptyControllerDoesNothingAndCanRepeat) {
     EXPECT_EQ(rig.loop.pendingCount(), pending);
     EXPECT_FALSE(rig.pc().isLooping());
 }
+
+// What a part still waits for when its watchers are removed never happens afterwards: the
+// preload's wait for a dissolve to end, the standby cue's wait for its item.
+enum class Waiting { preloadBehindADissolve, standbyItem };
+
+class PartsStop : public ::testing::TestWithParam<Waiting> {};
+
+TEST_P(PartsStop, NothingAPartWaitedForHappensAfterRemoveObservers) {
+    test::PlaybackRig rig;
+    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 0));
+    auto& data = rig.editSlot(0, 2);
+    if (GetParam() == Waiting::preloadBehindADissolve) {
+        data.transitionMode = TransitionMode::dissolve;
+        data.dissolveDuration = 1.0;
+        ASSERT_TRUE(test::playUntilOnAir(rig, 0, 2));
+        const SlotData& next = rig.slot(0, 3);
+        rig.pc().preloadNext(0, 3, *next.videoURL, next);
+        ASSERT_FALSE(rig.pc().preloadedCue());
+    } else {
+        rig.pc().standby(0, 2, *data.videoURL, data, {1920.0, 1080.0});
+    }
+    auto& showing = rig.surface().showingSlot();
+    rig.pc().removeObservers();
+    rig.loop.advance(1.5);
+    EXPECT_FALSE(rig.pc().preloadedCue() && rig.pc().preloadedCue()->ref == (SlotRef{0, 3}));
+    EXPECT_EQ(&rig.surface().showingSlot(), &showing) << "a stood-by cue was taken";
+}
+
+INSTANTIATE_TEST_SUITE_P(Waits, PartsStop,
+                         ::testing::Values(Waiting::preloadBehindADissolve, Waiting::standbyItem));
 
 TEST(PlaybackState, CurrentInPoint) {
     test::PlaybackRig rig;
