@@ -56,7 +56,7 @@ PlaybackController::PlaybackController(PlaybackServices services)
                                        services.media != nullptr ? services.media : &view_->media(),
                                        onWarmReady);
     preload_ = std::make_unique<NextCuePreload>(loop_, *view_, events, isMuted);
-    clock_ = std::make_unique<ClipClock>(loop_, now_, postRoll_, events);
+    clock_ = std::make_unique<ClipClock>(loop_, *view_, now_, postRoll_, events);
     video_ = std::make_unique<VideoStart>(
         loop_, *view_, events, VideoStart::Parts{*clock_, *preload_, *warmUp_, *sound_, postRoll_});
     loops_ = std::make_unique<LoopRunner>(loop_, *view_, now_, events,
@@ -128,11 +128,16 @@ std::optional<SlotData> PlaybackController::slotData(int bank, int slot) const {
     return postRoll_.slotData(bank, slot);
 }
 
-std::optional<SlotData> PlaybackController::slotDataOnAir() const {
-    if (!currentBankIndex.get() || !currentSlotIndex.get()) {
-        return std::nullopt;
+std::optional<SlotRef> PlaybackController::slotOnAir() const {
+    if (const auto& onAir = view_->foreground()) {
+        return onAir->ref;
     }
-    return slotData(*currentBankIndex.get(), *currentSlotIndex.get());
+    return std::nullopt;
+}
+
+std::optional<SlotData> PlaybackController::slotDataOnAir() const {
+    const auto onAir = slotOnAir();
+    return onAir ? slotData(onAir->bank, onAir->slot) : std::nullopt;
 }
 
 bool PlaybackController::isWarming() const {
@@ -178,10 +183,8 @@ void PlaybackController::preloadNext(int bank, int slot, const std::filesystem::
 }
 
 PostRollMode PlaybackController::postRollModeOnAir() const {
-    if (!currentBankIndex.get() || !currentSlotIndex.get()) {
-        return PostRollMode::freeze;
-    }
-    return postRoll_.atEnd(SlotRef{*currentBankIndex.get(), *currentSlotIndex.get()});
+    const auto onAir = slotOnAir();
+    return onAir ? postRoll_.atEnd(*onAir) : PostRollMode::freeze;
 }
 
 // ---- Transport: the steps on the slot on air ----

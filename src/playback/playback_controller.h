@@ -121,8 +121,10 @@ struct PlaybackServices {
 //
 // Ownership and hand-over rules:
 // - What is on air and what is cued (with its state) are the output surface's alone; no part
-//   keeps a copy. A part that loads the hidden slot records its cue there; a play takes a cue
-//   only while the surface says it holds that cue in a state a play may take.
+//   keeps a copy, and every decision about the clip on air (its clocks, its post-roll, the
+//   transport) reads the surface's foreground, never the published bank and slot. A part that loads
+//   the hidden slot records its cue there; a play takes a cue only while the surface says it holds
+//   that cue in a state a play may take.
 // - A loop is never cued ahead: it is always loaded by the loop runner and starts at its in
 //   point. A warm-up's loop is cued as warming and never taken.
 // - The hidden slot is heard only as a cue on its way to air, at its own level; the output mute
@@ -168,7 +170,8 @@ class PlaybackController : private PlayEvents {
     platform::Published<double> currentTime{0.0};
     // Length of the clip on air; a still's duration.
     platform::Published<double> duration{0.0};
-    // The slot on air; none when nothing is.
+    // The slot the panels name as playing: the one starting or on air; none when nothing is.
+    // Only shown: what is on air is decided by the output surface's record alone.
     platform::Published<std::optional<int>> currentBankIndex{std::nullopt};
     platform::Published<std::optional<int>> currentSlotIndex{std::nullopt};
     // Name of the clip on air; the "No Selection" text when none is.
@@ -307,6 +310,9 @@ class PlaybackController : private PlayEvents {
     PlaybackSlot& showingSlot();
     PlaybackSlot& hiddenSlot();
     std::optional<SlotData> slotData(int bank, int slot) const;
+    // The slot on air, as the output surface records it (the one place that says so), and its
+    // record.
+    std::optional<SlotRef> slotOnAir() const;
     std::optional<SlotData> slotDataOnAir() const;
     std::string pick(std::string_view ja, std::string_view en) const;
     void publishIdle();

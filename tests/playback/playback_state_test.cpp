@@ -92,17 +92,22 @@ TEST(PlaybackState, CurrentInPoint) {
     test::PlaybackRig rig;
     rig.editSlot(0, 1).inPoint = 2.5;
     EXPECT_EQ(rig.pc().onAirClip().inPoint, 0.0);  // nothing on air
+    // What is on air is the output's record: a slot only published is not on air.
     rig.pc().currentBankIndex.set(0);
     rig.pc().currentSlotIndex.set(1);
+    EXPECT_EQ(rig.pc().onAirClip().inPoint, 0.0);
+    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 1));
     EXPECT_EQ(rig.pc().onAirClip().inPoint, 2.5);
     rig.editSlot(0, 1).inPoint.reset();
     EXPECT_EQ(rig.pc().onAirClip().inPoint, 0.0);  // no in point
     rig.editSlot(0, 1).inPoint = std::numeric_limits<double>::quiet_NaN();
     EXPECT_EQ(rig.pc().onAirClip().inPoint, 0.0);  // a hand-edited document
-    rig.pc().currentSlotIndex.set(99);
+    const auto slots = rig.project.banks[0].slots;
+    rig.project.banks[0].slots.resize(1);
     EXPECT_EQ(rig.pc().onAirClip().inPoint, 0.0);  // outside the bank
+    rig.project.banks[0].slots = slots;
+    rig.editSlot(0, 1).inPoint = 2.5;
     rig.pc().projectProvider = nullptr;
-    rig.pc().currentSlotIndex.set(1);
     EXPECT_EQ(rig.pc().onAirClip().inPoint, 0.0);  // no provider
 }
 

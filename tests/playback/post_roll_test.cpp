@@ -44,6 +44,44 @@ TEST_F(PostRoll, NextRunsThroughTheBankIntoTheNextAndEndsInBlackAfterTheLast) {
     EXPECT_FALSE(rig.pc().currentBankIndex.get());
 }
 
+// A post-roll acts on what the output holds, never on what is only published: a slot named on
+// the panel but not on air has no post-roll; a still still being decoded for air is ended by a
+// black.
+enum class Held { publishedOnly, stillOnItsWay };
+
+struct HeldCase {
+    Held held;
+    PostRollMode mode;
+};
+
+class PostRollOnTheOutput : public PostRoll, public ::testing::WithParamInterface<HeldCase> {};
+
+TEST_P(PostRollOnTheOutput, ActsOnWhatTheOutputHolds) {
+    rig.playRequests = false;
+    if (GetParam().held == Held::publishedOnly) {
+        rig.pc().currentBankIndex.set(0);
+        rig.pc().currentSlotIndex.set(3);
+    } else {
+        rig.editSlot(0, 3).mediaType = MediaType::still;
+        rig.playSlot(0, 3);
+    }
+    rig.pc().handlePostRoll(GetParam().mode);
+    rig.advance(0.5);
+    EXPECT_TRUE(rig.requests.empty());
+    EXPECT_FALSE(rig.surface().foreground()) << "something went on air";
+    if (GetParam().held == Held::stillOnItsWay) {
+        EXPECT_EQ(lines("PostRoll"), (std::vector<std::string>{"PostRoll: black BANK1 SLOT4"}));
+        EXPECT_FALSE(rig.pc().currentBankIndex.get());
+    } else {
+        EXPECT_TRUE(lines("PostRoll").empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Holds, PostRollOnTheOutput,
+                         ::testing::Values(HeldCase{Held::publishedOnly, PostRollMode::next},
+                                           HeldCase{Held::publishedOnly, PostRollMode::black},
+                                           HeldCase{Held::stillOnItsWay, PostRollMode::black}));
+
 TEST_F(PostRoll, TheNextSlotRuleStopsAtEmptySlotsAndReadsNoShortBankPastItsEnd) {
     auto& project = rig.project;
     // The controller's own policy, reading the project through the controller's provider.
