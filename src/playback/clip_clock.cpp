@@ -3,6 +3,7 @@
 #include <cmath>
 #include <utility>
 
+#include "output/output_surface.h"
 #include "output/playback_slot.h"
 #include "platform/media/queue_player.h"
 #include "playback/post_roll_policy.h"
@@ -18,9 +19,9 @@ constexpr double kDurationEpsilon = 0.001;
 constexpr double kEndEpsilon = 1e-6;
 }  // namespace
 
-ClipClock::ClipClock(platform::RunLoop& loop, NowPlaying now, const PostRollPolicy& policy,
-                     PlayEvents& events)
-    : loop_(loop), now_(now), policy_(policy), events_(events) {}
+ClipClock::ClipClock(platform::RunLoop& loop, const output::OutputSurface& view, NowPlaying now,
+                     const PostRollPolicy& policy, PlayEvents& events)
+    : loop_(loop), view_(view), now_(now), policy_(policy), events_(events) {}
 
 ClipClock::~ClipClock() {
     stop();
@@ -37,8 +38,11 @@ void ClipClock::stop() {
     watchedPlayer_.reset();
 }
 
-bool ClipClock::isOnAir() const {
-    return now_.currentBankIndex.get() && now_.currentSlotIndex.get();
+std::optional<SlotRef> ClipClock::slotOnAir() const {
+    if (const auto& onAir = view_.foreground()) {
+        return onAir->ref;
+    }
+    return std::nullopt;
 }
 
 void ClipClock::resumeStill(Play& play) {
@@ -84,7 +88,7 @@ void ClipClock::outPointReached(Play& play) {
     play.postRollFired = true;
     now_.currentTime.set(watchedPlayer_->currentTime());
     loop_.post(stepOf(play, [this] {
-        if (isOnAir()) {
+        if (slotOnAir()) {
             events_.postRollDueOnAir();
         }
     }));
@@ -106,18 +110,17 @@ void ClipClock::periodicTime(Play& play, double time) {
     if (std::fabs(itemDuration - now_.duration.get()) > kDurationEpsilon) {
         now_.duration.set(itemDuration);
     }
-    if (!isOnAir() || play.postRollFired) {
+    const auto onAir = slotOnAir();
+    if (!onAir || play.postRollFired) {
         return;
     }
-    const SlotRef onAir{*now_.currentBankIndex.get(), *now_.currentSlotIndex.get()};
     // Only a running clip decides: a paused or frozen one waits.
     if (watchedPlayer_->rateValue() != 0.0f &&
-        policy_.isDueBeforeTheEnd(onAir, time, itemDuration)) {
+        policy_.isDueBeforeTheEnd(*onAir, time, itemDuration)) {
         play.postRollFired = true;
-        loop_.post(stepOf(play, [this, onAir] {
+        loop_.post(stepOf(play, [this, onAir = *onAir] {
             // Only while that slot is still on air.
-            if (now_.currentBankIndex.get() == onAir.bank &&
-                now_.currentSlotIndex.get() == onAir.slot) {
+            if (slotOnAir() == onAir) {
                 events_.postRollDue(policy_.atEnd(onAir));
             }
         }));
@@ -130,7 +133,7 @@ void ClipClock::watchEnd(Play& play, const std::shared_ptr<platform::media::Play
 }
 
 void ClipClock::itemDidPlayToEnd(Play& play) {
-    if (!isOnAir() || play.postRollFired) {
+    if (!slotOnAir() || play.postRollFired) {
         return;
     }
     play.postRollFired = true;
@@ -155,7 +158,7 @@ void ClipClock::stillTick() {
     }
     stillTimer_.cancel();
     stillEndTimer_.cancel();
-    if (isOnAir()) {
+    if (slotOnAir()) {
         events_.postRollDueOnAir();
     }
 }
@@ -189,7 +192,7 @@ void ClipClock::audioTick(Play& play) {
     if (!play.postRollFired) {
         play.postRollFired = true;
         loop_.post(stepOf(play, [this] {
-            if (isOnAir()) {
+            if (slotOnAir()) {
                 events_.postRollDueOnAir();
             }
         }));

@@ -26,8 +26,9 @@ class PlayerItem;
 class QueuePlayer;
 }  // namespace kestio::platform::media
 namespace kestio::output {
+class OutputSurface;
 class PlaybackSlot;
-}
+}  // namespace kestio::output
 
 namespace kestio {
 
@@ -35,8 +36,8 @@ class PostRollPolicy;
 
 class ClipClock {
   public:
-    ClipClock(platform::RunLoop& loop, NowPlaying now, const PostRollPolicy& policy,
-              PlayEvents& events);
+    ClipClock(platform::RunLoop& loop, const output::OutputSurface& view, NowPlaying now,
+              const PostRollPolicy& policy, PlayEvents& events);
     ~ClipClock();
     ClipClock(const ClipClock&) = delete;
     ClipClock& operator=(const ClipClock&) = delete;
@@ -68,9 +69,11 @@ class ClipClock {
     void itemDidPlayToEnd(Play& play);
     void stillTick();
     void audioTick(Play& play);
-    bool isOnAir() const;
+    // The slot on air, as the output surface records it.
+    std::optional<SlotRef> slotOnAir() const;
 
     platform::RunLoop& loop_;
+    const output::OutputSurface& view_;
     NowPlaying now_;
     const PostRollPolicy& policy_;
     PlayEvents& events_;

@@ -197,10 +197,11 @@ void LoopRunner::start(Play& play, const SlotData& data) {
 }
 
 PostRollMode LoopRunner::postRollModeOnAir() const {
-    if (!now_.currentBankIndex.get() || !now_.currentSlotIndex.get()) {
+    const auto play = play_.lock();
+    if (!play) {
         return PostRollMode::freeze;
     }
-    return parts_.policy.atEnd(SlotRef{*now_.currentBankIndex.get(), *now_.currentSlotIndex.get()});
+    return parts_.policy.atEnd(play->ref);
 }
 
 void LoopRunner::cutWhenReady(Play& play, PlaybackSlot& slot, TransitionMode transition,
@@ -411,11 +412,11 @@ void LoopRunner::postRollDue(PostRollMode postRoll) {
 }
 
 double LoopRunner::inPointOnAir() const {
-    if (!now_.currentBankIndex.get() || !now_.currentSlotIndex.get()) {
+    const auto play = play_.lock();
+    if (!play) {
         return 0.0;
     }
-    const auto data =
-        parts_.policy.slotData(*now_.currentBankIndex.get(), *now_.currentSlotIndex.get());
+    const auto data = parts_.policy.slotData(play->ref.bank, play->ref.slot);
     if (!data || !data->inPoint || !std::isfinite(*data->inPoint)) {
         return 0.0;
     }

@@ -84,7 +84,7 @@ class LoopRunner {
     void boundaryFired(PostRollMode postRoll);
     // The loop's post-roll is carried out.
     void postRollDue(PostRollMode postRoll);
-    // The post-roll and the in point of the slot on air by its record now.
+    // The post-roll and the in point of the loop's own slot (its play's) by its record now.
     PostRollMode postRollModeOnAir() const;
     double inPointOnAir() const;
     std::weak_ptr<bool> weakSelf() const { return alive_; }

@@ -7,8 +7,8 @@
 // whether it holds that cue.
 
 //
-// Owns: the wait for a dissolve to end before the hidden slot is loaded. What was preloaded is
-// recorded as the output surface's cue, nowhere else.
+// Owns: the wait for a dissolve to end before the hidden slot is loaded (stop() ends it). What was
+// preloaded is recorded as the output surface's cue, nowhere else.
 
 #include <cstdint>
 #include <filesystem>
@@ -46,6 +46,8 @@ class NextCuePreload {
     // in force now (`during`) only.
     void preload(Play& during, int bank, int slot, const std::filesystem::path& url,
                  const SlotData& data);
+    // Ends the wait for the hidden slot; a preload already loaded stays cued.
+    void stop() { retry_.cancel(); }
     // The cued `item` in `slot` stands at `inPoint` with that picture ready to show, and the
     // slot's chain has its sound.
     bool pictureReady(output::PlaybackSlot& slot,

@@ -56,7 +56,7 @@ PlaybackController::PlaybackController(PlaybackServices services)
                                        services.media != nullptr ? services.media : &view_->media(),
                                        onWarmReady);
     preload_ = std::make_unique<NextCuePreload>(loop_, *view_, events, isMuted);
-    clock_ = std::make_unique<ClipClock>(loop_, now_, postRoll_, events);
+    clock_ = std::make_unique<ClipClock>(loop_, *view_, now_, postRoll_, events);
     video_ = std::make_unique<VideoStart>(
         loop_, *view_, events, VideoStart::Parts{*clock_, *preload_, *warmUp_, *sound_, postRoll_});
     loops_ = std::make_unique<LoopRunner>(loop_, *view_, now_, events,
@@ -128,11 +128,16 @@ std::optional<SlotData> PlaybackController::slotData(int bank, int slot) const {
     return postRoll_.slotData(bank, slot);
 }
 
-std::optional<SlotData> PlaybackController::slotDataOnAir() const {
-    if (!currentBankIndex.get() || !currentSlotIndex.get()) {
-        return std::nullopt;
+std::optional<SlotRef> PlaybackController::slotOnAir() const {
+    if (const auto& onAir = view_->foreground()) {
+        return onAir->ref;
     }
-    return slotData(*currentBankIndex.get(), *currentSlotIndex.get());
+    return std::nullopt;
+}
+
+std::optional<SlotData> PlaybackController::slotDataOnAir() const {
+    const auto onAir = slotOnAir();
+    return onAir ? slotData(onAir->bank, onAir->slot) : std::nullopt;
 }
 
 bool PlaybackController::isWarming() const {
@@ -178,10 +183,8 @@ void PlaybackController::preloadNext(int bank, int slot, const std::filesystem::
 }
 
 PostRollMode PlaybackController::postRollModeOnAir() const {
-    if (!currentBankIndex.get() || !currentSlotIndex.get()) {
-        return PostRollMode::freeze;
-    }
-    return postRoll_.atEnd(SlotRef{*currentBankIndex.get(), *currentSlotIndex.get()});
+    const auto onAir = slotOnAir();
+    return onAir ? postRoll_.atEnd(*onAir) : PostRollMode::freeze;
 }
 
 // ---- Transport: the steps on the slot on air ----
@@ -248,13 +251,11 @@ void PlaybackController::standby(int bank, int slot, const std::filesystem::path
     }
     const double inPoint = data.inPoint.value_or(0.0);
     std::weak_ptr<platform::media::PlayerItem> weakItem = cued->item;
-    standbyObserver_ =
-        cued->item->status().subscribe(stepOf(play, [this, target = &cued->slot, weakItem, url,
-                                                     inPoint](const platform::media::ItemStatus&) {
-            if (auto item = weakItem.lock()) {
-                handleStatusChange(item, *target, item, url, inPoint);
-            }
-        }));
+    transport_->watchStandby(play, *cued, [this, target = &cued->slot, weakItem, url, inPoint] {
+        if (auto item = weakItem.lock()) {
+            handleStatusChange(item, *target, item, url, inPoint);
+        }
+    });
 }
 
 void PlaybackController::handleStatusChange(const ItemPtr& item, PlaybackSlot& slot,
@@ -263,7 +264,6 @@ void PlaybackController::handleStatusChange(const ItemPtr& item, PlaybackSlot& s
     if (!Transport::isStandbyReady(item, slot, loadedItem)) {
         return;
     }
-    standbyObserver_.reset();
     // An item loaded by the show itself (not by standby()) is a play of its own, and the
     // surface records it as the cue the take puts on air.
     Play* play = play_.get();
@@ -294,10 +294,12 @@ void PlaybackController::waitForWarmReady(double timeout, std::function<void(boo
 }
 
 void PlaybackController::removeObservers() {
+    // Every part that acts for a play ends what it has under way, always in this order.
     loops_->stop();
     clock_->stop();
-    standbyObserver_.reset();
+    transport_->stop();
     video_->stop();
+    preload_->stop();
     sound_->stop();
 }
 

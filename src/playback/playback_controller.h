@@ -121,8 +121,10 @@ struct PlaybackServices {
 //
 // Ownership and hand-over rules:
 // - What is on air and what is cued (with its state) are the output surface's alone; no part
-//   keeps a copy. A part that loads the hidden slot records its cue there; a play takes a cue
-//   only while the surface says it holds that cue in a state a play may take.
+//   keeps a copy, and every decision about the clip on air (its clocks, its post-roll, the
+//   transport) reads the surface's foreground, never the published bank and slot. A part that loads
+//   the hidden slot records its cue there; a play takes a cue only while the surface says it holds
+//   that cue in a state a play may take.
 // - A loop is never cued ahead: it is always loaded by the loop runner and starts at its in
 //   point. A warm-up's loop is cued as warming and never taken.
 // - The hidden slot is heard only as a cue on its way to air, at its own level; the output mute
@@ -168,7 +170,8 @@ class PlaybackController : private PlayEvents {
     platform::Published<double> currentTime{0.0};
     // Length of the clip on air; a still's duration.
     platform::Published<double> duration{0.0};
-    // The slot on air; none when nothing is.
+    // The slot the panels name as playing: the one starting or on air; none when nothing is.
+    // Only shown: what is on air is decided by the output surface's record alone.
     platform::Published<std::optional<int>> currentBankIndex{std::nullopt};
     platform::Published<std::optional<int>> currentSlotIndex{std::nullopt};
     // Name of the clip on air; the "No Selection" text when none is.
@@ -253,8 +256,9 @@ class PlaybackController : private PlayEvents {
     void handlePostRoll(PostRollMode mode);
     // Ends the running loop at its next seam and carries out `postRoll` there.
     void releaseLoop(PostRollMode postRoll);
-    // Removes the clip clocks, the end watcher, the item observations and the still and
-    // audio-only timers; the players, layers and published values stay.
+    // Stops every part's watchers and waits (the clip clocks, the end watcher, the item
+    // observations, the still and audio-only timers, the standby cue's watch and the preload's
+    // wait), always in one order; the players, layers and published values stay.
     void removeObservers();
 
     // ---- Transport (main thread) ----
@@ -308,6 +312,9 @@ class PlaybackController : private PlayEvents {
     PlaybackSlot& showingSlot();
     PlaybackSlot& hiddenSlot();
     std::optional<SlotData> slotData(int bank, int slot) const;
+    // The slot on air, as the output surface records it (the one place that says so), and its
+    // record.
+    std::optional<SlotRef> slotOnAir() const;
     std::optional<SlotData> slotDataOnAir() const;
     std::string pick(std::string_view ja, std::string_view en) const;
     void publishIdle();
@@ -315,8 +322,8 @@ class PlaybackController : private PlayEvents {
     double currentInPoint() const;
 
     // The one reset of a play, for play, black, standby and a failed cue's return: every
-    // watcher ends, a still being decoded is let go, and the play in force ends (its deferred
-    // steps do nothing from here on) for a new one of (ref, url); returns it.
+    // part stops (removeObservers()), a still being decoded is let go, and the play in force ends
+    // (its deferred steps do nothing from here on) for a new one of (ref, url); returns it.
     Play& beginPlay(SlotRef ref, std::filesystem::path url);
 
     // Still path.
@@ -384,8 +391,6 @@ class PlaybackController : private PlayEvents {
     std::unique_ptr<Transport> transport_;
     std::unique_ptr<VideoStart> video_;
     std::optional<platform::HostTime> lastLogUpdate_;
-    // The observation of a standby cue's item, ended by removeObservers().
-    platform::Subscription standbyObserver_;
 
     // The play log's deferred updates and a still's decode hold this weakly.
     std::shared_ptr<Alive> alive_ = std::make_shared<Alive>();

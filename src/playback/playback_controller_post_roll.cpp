@@ -27,10 +27,17 @@ constexpr double kDefaultStillDuration = 5.0;
 }  // namespace
 
 void PlaybackController::handlePostRoll(PostRollMode mode) {
-    if (!currentBankIndex.get() || !currentSlotIndex.get()) {
+    // The slot on air; before the first take, the cue on its way there stands for it, so that a
+    // black asked for meanwhile still ends it.
+    auto slot = slotOnAir();
+    if (const auto& cue = view_->background();
+        !slot && cue && cue->state == output::CueState::hiddenPlaying) {
+        slot = cue->ref;
+    }
+    if (!slot) {
         return;
     }
-    const SlotRef onAir{*currentBankIndex.get(), *currentSlotIndex.get()};
+    const SlotRef onAir = *slot;
     log("PostRoll: " + std::string(rawValue(mode)) + " " + bankSlotText(onAir.bank, onAir.slot));
     const PostRollStep step = postRoll_.stepFor(mode, onAir);
     if (step.standIn) {

@@ -45,9 +45,9 @@ void Transport::playOnAir(PlaybackSlot& slot, double from) {
 }
 
 double Transport::audioEnd() const {
-    const auto bank = now_.currentBankIndex.get();
-    const auto slot = now_.currentSlotIndex.get();
-    const auto data = bank && slot ? parts_.policy.slotData(*bank, *slot) : std::nullopt;
+    const auto& onAir = view_.foreground();
+    const auto data =
+        onAir ? parts_.policy.slotData(onAir->ref.bank, onAir->ref.slot) : std::nullopt;
     const double end = data && data->outPoint && std::isfinite(*data->outPoint)
                            ? *data->outPoint
                            : now_.duration.get();
@@ -73,7 +73,7 @@ void Transport::resume(Play& play) {
         }
         playOnAir(slot, from);
     }
-    if (play.audioOnly && !parts_.clock.isAudioRunning() && now_.currentBankIndex.get()) {
+    if (play.audioOnly && !parts_.clock.isAudioRunning() && view_.foreground()) {
         const double end = audioEnd();
         if (now_.currentTime.get() < end) {
             parts_.clock.startAudio(play, now_.currentTime.get(), end);
@@ -117,7 +117,7 @@ void Transport::seek(Play& play, double seconds) {
             slot.player()->seek(t, 0.0, 0.0);
         }
     }
-    if (play.audioOnly && parts_.clock.isAudioRunning() && now_.currentBankIndex.get()) {
+    if (play.audioOnly && parts_.clock.isAudioRunning() && view_.foreground()) {
         const double end = audioEnd();
         if (end <= t) {
             parts_.clock.stopAudio();
@@ -158,7 +158,7 @@ void Transport::skip(Play& play, int frames, double frameRate) {
 }
 
 void Transport::setPlaybackRate(double rate) {
-    if (!now_.currentBankIndex.get()) {
+    if (!view_.foreground()) {
         return;
     }
     if (!std::isfinite(rate) || rate <= 0.0) {
@@ -242,6 +242,24 @@ std::optional<Transport::StandbyCue> Transport::standby(Play& play, const SlotDa
         return std::nullopt;
     }
     return StandbyCue{loaded.slot, loaded.item};
+}
+
+void Transport::watchStandby(Play& play, const StandbyCue& cue, std::function<void()> changed) {
+    std::weak_ptr<platform::media::PlayerItem> weakItem = cue.item;
+    standbyObserver_ = cue.item->status().subscribe(
+        stepOf(play, [this, slot = &cue.slot, weakItem,
+                      changed = std::move(changed)](const platform::media::ItemStatus&) {
+            // Once the cue may be taken, its status is watched no more.
+            if (const auto item = weakItem.lock(); isStandbyReady(item, *slot, item)) {
+                standbyObserver_.reset();
+            }
+            changed();
+        }));
+}
+
+void Transport::stop() {
+    standbyObserver_.reset();
+    standbyWatch_ = {};
 }
 
 bool Transport::isStandbyReady(const std::shared_ptr<platform::media::PlayerItem>& item,

@@ -11,10 +11,11 @@
 // on resume.
 
 //
-// Owns the standby cue's watch (what its clock watches once on air). Acts on the slot on air, the
-// published values and the play in force, which each step is given.
+// Owns the standby cue's watch (its item's status, and what its clock watches once on air). Acts on
+// the slot on air, the published values and the play in force, which each step is given.
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -73,6 +74,11 @@ class Transport {
     // with its own position and length; none when nothing could be loaded.
     std::optional<StandbyCue> standby(Play& play, const SlotData& data,
                                       platform::SizeF monitorSize);
+    // Watches the standby cue's item for `play`: `changed` is called at each change of its
+    // status until stop().
+    void watchStandby(Play& play, const StandbyCue& cue, std::function<void()> changed);
+    // Ends the standby cue's watch and forgets what its clock was to watch.
+    void stop();
     // `item` is ready and still `slot`'s current item `loadedItem`: the standby cue may be taken.
     static bool isStandbyReady(const std::shared_ptr<platform::media::PlayerItem>& item,
                                output::PlaybackSlot& slot,
@@ -101,6 +107,7 @@ class Transport {
     PlayEvents& events_;
     Parts parts_;
     StandbyWatch standbyWatch_;
+    platform::Subscription standbyObserver_;
 };
 
 }  // namespace kestio

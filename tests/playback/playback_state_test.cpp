@@ -5,6 +5,7 @@
 #include "output/test_tone.h"
 #include "platform/audio/audio_player_node.h"
 #include "playback_rig.h"
+#include "playback_steps.h"
 #include "support/media_fixtures.h"
 
 namespace kestio {
@@ -57,21 +58,56 @@ TEST(PlaybackState, RemoveObserversOnAnEmptyControllerDoesNothingAndCanRepeat) {
     EXPECT_FALSE(rig.pc().isLooping());
 }
 
+// What a part still waits for when its watchers are removed never happens afterwards: the
+// preload's wait for a dissolve to end, the standby cue's wait for its item.
+enum class Waiting { preloadBehindADissolve, standbyItem };
+
+class PartsStop : public ::testing::TestWithParam<Waiting> {};
+
+TEST_P(PartsStop, NothingAPartWaitedForHappensAfterRemoveObservers) {
+    test::PlaybackRig rig;
+    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 0));
+    auto& data = rig.editSlot(0, 2);
+    if (GetParam() == Waiting::preloadBehindADissolve) {
+        data.transitionMode = TransitionMode::dissolve;
+        data.dissolveDuration = 1.0;
+        ASSERT_TRUE(test::playUntilOnAir(rig, 0, 2));
+        const SlotData& next = rig.slot(0, 3);
+        rig.pc().preloadNext(0, 3, *next.videoURL, next);
+        ASSERT_FALSE(rig.pc().preloadedCue());
+    } else {
+        rig.pc().standby(0, 2, *data.videoURL, data, {1920.0, 1080.0});
+    }
+    auto& showing = rig.surface().showingSlot();
+    rig.pc().removeObservers();
+    rig.loop.advance(1.5);
+    EXPECT_FALSE(rig.pc().preloadedCue() && rig.pc().preloadedCue()->ref == (SlotRef{0, 3}));
+    EXPECT_EQ(&rig.surface().showingSlot(), &showing) << "a stood-by cue was taken";
+}
+
+INSTANTIATE_TEST_SUITE_P(Waits, PartsStop,
+                         ::testing::Values(Waiting::preloadBehindADissolve, Waiting::standbyItem));
+
 TEST(PlaybackState, CurrentInPoint) {
     test::PlaybackRig rig;
     rig.editSlot(0, 1).inPoint = 2.5;
     EXPECT_EQ(rig.pc().onAirClip().inPoint, 0.0);  // nothing on air
+    // What is on air is the output's record: a slot only published is not on air.
     rig.pc().currentBankIndex.set(0);
     rig.pc().currentSlotIndex.set(1);
+    EXPECT_EQ(rig.pc().onAirClip().inPoint, 0.0);
+    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 1));
     EXPECT_EQ(rig.pc().onAirClip().inPoint, 2.5);
     rig.editSlot(0, 1).inPoint.reset();
     EXPECT_EQ(rig.pc().onAirClip().inPoint, 0.0);  // no in point
     rig.editSlot(0, 1).inPoint = std::numeric_limits<double>::quiet_NaN();
     EXPECT_EQ(rig.pc().onAirClip().inPoint, 0.0);  // a hand-edited document
-    rig.pc().currentSlotIndex.set(99);
+    const auto slots = rig.project.banks[0].slots;
+    rig.project.banks[0].slots.resize(1);
     EXPECT_EQ(rig.pc().onAirClip().inPoint, 0.0);  // outside the bank
+    rig.project.banks[0].slots = slots;
+    rig.editSlot(0, 1).inPoint = 2.5;
     rig.pc().projectProvider = nullptr;
-    rig.pc().currentSlotIndex.set(1);
     EXPECT_EQ(rig.pc().onAirClip().inPoint, 0.0);  // no provider
 }
 

@@ -44,6 +44,35 @@ TEST_F(PostRoll, NextRunsThroughTheBankIntoTheNextAndEndsInBlackAfterTheLast) {
     EXPECT_FALSE(rig.pc().currentBankIndex.get());
 }
 
+// A post-roll acts on what the output holds, never on what is only published: a slot named on
+// the panel but not on air has no post-roll; a still still being decoded for air is ended by a
+// black.
+enum class Held { publishedOnly, stillOnItsWay };
+
+class PostRollOnTheOutput : public PostRoll, public ::testing::WithParamInterface<Held> {};
+
+TEST_P(PostRollOnTheOutput, ActsOnWhatTheOutputHolds) {
+    rig.playRequests = false;
+    const bool published = GetParam() == Held::publishedOnly;
+    if (published) {
+        rig.pc().currentBankIndex.set(0);
+        rig.pc().currentSlotIndex.set(3);
+    } else {
+        rig.editSlot(0, 3).mediaType = MediaType::still;
+        rig.playSlot(0, 3);
+    }
+    rig.pc().handlePostRoll(published ? PostRollMode::next : PostRollMode::black);
+    rig.advance(0.5);
+    EXPECT_TRUE(rig.requests.empty());
+    EXPECT_FALSE(rig.surface().foreground()) << "something went on air";
+    EXPECT_EQ(lines("PostRoll"), published
+                                     ? std::vector<std::string>{}
+                                     : std::vector<std::string>{"PostRoll: black BANK1 SLOT4"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Holds, PostRollOnTheOutput,
+                         ::testing::Values(Held::publishedOnly, Held::stillOnItsWay));
+
 TEST_F(PostRoll, TheNextSlotRuleStopsAtEmptySlotsAndReadsNoShortBankPastItsEnd) {
     auto& project = rig.project;
     // The controller's own policy, reading the project through the controller's provider.

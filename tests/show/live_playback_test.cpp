@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/project_data.h"
@@ -29,6 +30,15 @@ class LivePlaybackTest : public ::testing::Test {
         .audioDevice =
             std::make_shared<test::NullAudioDevice>(48000.0, 2, "Null Output", loop.hostClock()),
         .media = media}};
+
+    // Records `ref` as what the program output has on air, as a take of its cue does.
+    void takeToAir(SlotRef ref) {
+        output::Cue cue;
+        cue.ref = ref;
+        cue.url = "/clips/on-air.mov";
+        playback.program().cue(std::move(cue));
+        playback.program().take({});
+    }
 };
 
 TEST_F(LivePlaybackTest, TheShowAndTheSignalsDriveTheOneProgramOutput) {
@@ -55,8 +65,7 @@ TEST_F(LivePlaybackTest, PostRollNextFindsItsSlotInTheProjectProvided) {
     playback.show().onRequestPlay = [&requests](int bank, int slot) {
         requests.push_back({bank, slot});
     };
-    playback.show().currentBankIndex() = 0;
-    playback.show().currentSlotIndex() = 2;
+    takeToAir(SlotRef{0, 2});
     // Without a project, nothing follows.
     playback.show().handlePostRoll(PostRollMode::next);
     EXPECT_TRUE(requests.empty());
@@ -66,8 +75,7 @@ TEST_F(LivePlaybackTest, PostRollNextFindsItsSlotInTheProjectProvided) {
     project.banks[0].slots.resize(8);
     project.banks[0].slots[3].videoURL = "/clips/next.mov";
     playback.setProjectProvider([project]() -> std::optional<ProjectData> { return project; });
-    playback.show().currentBankIndex() = 0;
-    playback.show().currentSlotIndex() = 2;
+    takeToAir(SlotRef{0, 2});
     playback.show().handlePostRoll(PostRollMode::next);
     EXPECT_EQ(requests, (std::vector<SlotRef>{{0, 3}}));
 }
