@@ -51,6 +51,7 @@ class FakeClipPlayer final : public platform::media::ClipPlayer {
     // For tests.
     double soundReadyDelay = 0.0;
     const std::vector<Call>& calls() const { return calls_; }
+    void clearCalls() { calls_.clear(); }
 
   private:
     void begin(platform::ItemTime from, platform::ClockTime atClockTime,
