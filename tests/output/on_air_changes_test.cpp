@@ -333,7 +333,12 @@ TEST_F(OnAirChanges, AnEditOnAirLandsCleanly) {
 
         if (row.edit == Edit::outPoint) {
             // The clip's frame before the out point (the frame on screen when that is earlier).
-            const int last = int(std::lround(row.to * 30.0)) - 1;
+            int last = int(std::lround(row.to * 30.0)) - 1;
+            // On a busy machine the edit can land as the frame at the new end goes up: that
+            // frame stays, as it does for an out point set at the frame on screen.
+            if (edited > 0 && test::readFrameNumber(frames[edited - 1]) == last + 1) {
+                last += 1;
+            }
             int shown = -1;
             for (std::size_t i = edited; i < frames.size(); ++i) {
                 const int number = test::readFrameNumber(frames[i]);
