@@ -124,12 +124,14 @@ class PulseAudioDevice::Output {
             loseServer();
             return;
         }
+        Locked locked(loop_);
         // libpulse's thread sends what the render thread writes: it runs before ordinary
-        // threads too, so that a busy machine does not hold the sound back on its way.
+        // threads too, so that a busy machine does not hold the sound back on its way. The
+        // request is queued under the lock: libpulse adds it to its loop in two steps, and a
+        // loop running between them runs and frees it before the second step.
         pa_threaded_mainloop_once_unlocked(
             loop_, [](pa_threaded_mainloop*, void*) { (void)scheduleCallingThreadInRealTime(); },
             nullptr);
-        Locked locked(loop_);
         connectServer();
     }
 
