@@ -4,9 +4,10 @@
 // the output mute as it is when applied) and the start of its picture and sound together once
 // the slot's chain has loaded the sound.
 //
-// Owns: the wait for the chain's sound (looked at every kPoll seconds), for one play at a time.
+// Owns: the wait for the chain's sound, for one play at a time.
 
 #include <functional>
+#include <memory>
 
 #include "model/settings_records.h"
 #include "platform/runloop/published.h"
@@ -22,7 +23,7 @@ namespace kestio {
 
 class SlotSound {
   public:
-    // How often a start looks whether the slot's sound has loaded.
+    // How often a start looks whether the slot has an item to play.
     static constexpr double kPoll = 0.02;
 
     SlotSound(platform::RunLoop& loop, output::OutputSurface& view,
@@ -37,13 +38,18 @@ class SlotSound {
     void start(Play& play, output::PlaybackSlot& slot, const AudioSettings& settings, double from,
                std::function<void(bool ready)> onStarted = {});
     // Ends the wait under way.
-    void stop() { poll_.cancel(); }
+    void stop() {
+        poll_.cancel();
+        waiting_.reset();
+    }
 
   private:
     platform::RunLoop& loop_;
     output::OutputSurface& view_;
     const platform::Published<bool>& isMuted_;
     platform::TimerHandle poll_;
+    // Held by the wait for the chain's sound under way; a later start or stop() lets it go.
+    std::shared_ptr<bool> waiting_;
 };
 
 }  // namespace kestio
