@@ -134,9 +134,15 @@ struct PlaybackServices {
 // - What each post-roll mode means is the policy's alone: the controller carries out the steps
 //   it gives, and the loop runner asks it whether a mode starts another clip. Elsewhere a mode
 //   is only asked whether it is loop (a loop is started and released by the loop runner alone).
-// - Each part owns its own fields, is given the play it acts on and the parts it drives, and
-//   reports back through PlayEvents (post-roll due, cue failed, a clip starting, a follower
-//   wanted, log lines); none reaches into the controller. What a play shares among the parts
+// - Each part owns its own fields, is given the parts it drives, and reports back through
+//   PlayEvents (post-roll due, cue failed, a clip starting, a follower wanted, log lines); none
+//   reaches into the controller.
+// - Every part of a play (VideoStart, LoopRunner, ClipClock, Transport, NextCuePreload,
+//   SlotSound) has the same life: start(play, ...) binds it to the play it acts on, held weakly,
+//   and begins its work; stop() ends what it has under way and releases the play; its other
+//   entries act for the play bound. beginPlay() stops them all in one order and starts the
+//   transport with the new play; the steps of the play start the others as they need them.
+//   PostRollPolicy, WarmUp and ProgramMeter belong to no play. What a play shares among the parts
 //   (its file, audio-only, whether its post-roll has been set off) is its Play's; from outside
 //   it is read through onAirClip().
 //

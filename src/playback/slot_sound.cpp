@@ -16,11 +16,12 @@ void SlotSound::applyLevel(output::PlaybackSlot& slot, const AudioSettings& sett
 
 void SlotSound::start(Play& play, output::PlaybackSlot& slot, const AudioSettings& settings,
                       double from, std::function<void(bool ready)> onStarted) {
+    play_ = play.weak_from_this();
     // The picture side needs no wait: the clip player prerolls the item from its first load on,
     // so its first picture is decoded once.
     if (!slot.audio().loadFinished() || !slot.player()->current()) {
         poll_ = loop_.after(
-            kPoll, stepOf(play, [this, target = &slot, settings, from, onStarted](Play& current) {
+            kPoll, stepOf(play_, [this, target = &slot, settings, from, onStarted](Play& current) {
                 start(current, *target, settings, from, onStarted);
             }));
         return;

@@ -5,6 +5,9 @@
 // the slot's chain has loaded the sound.
 //
 // Owns: the wait for the chain's sound (looked at every kPoll seconds), for one play at a time.
+//
+// Life, as every part of a play has it: start(play, ...) binds the sound to `play` (held weakly)
+// and begins the wait; stop() ends the wait and releases the play. applyLevel() belongs to no play.
 
 #include <functional>
 
@@ -36,13 +39,18 @@ class SlotSound {
     // answer.
     void start(Play& play, output::PlaybackSlot& slot, const AudioSettings& settings, double from,
                std::function<void(bool ready)> onStarted = {});
-    // Ends the wait under way.
-    void stop() { poll_.cancel(); }
+    // Ends the wait under way and releases the play.
+    void stop() {
+        poll_.cancel();
+        play_.reset();
+    }
 
   private:
     platform::RunLoop& loop_;
     output::OutputSurface& view_;
     const platform::Published<bool>& isMuted_;
+    // The play the wait is for.
+    std::weak_ptr<Play> play_;
     platform::TimerHandle poll_;
 };
 
