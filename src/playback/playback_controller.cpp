@@ -79,9 +79,13 @@ PlaybackController::PlaybackController(PlaybackServices services)
     LocalizationManager& language =
         localization_ != nullptr ? *localization_ : LocalizationManager::shared();
     languageSubscription_ = language.language.subscribe([this](AppLanguage) {
-        if (!currentBankIndex.get()) {
+        if (!view_->onAirOrOnItsWay()) {
             selectedClipName.set(pick("未選択", "No Selection"));
         }
+    });
+    onAirSubscription_ = view_->watchOnAirOrOnItsWay([this](const std::optional<SlotRef>& ref) {
+        currentBankIndex.set(ref ? std::optional(ref->bank) : std::nullopt);
+        currentSlotIndex.set(ref ? std::optional(ref->slot) : std::nullopt);
     });
     meter_->start();
 }
@@ -225,7 +229,7 @@ void PlaybackController::applyOutPoint(std::optional<double> outPoint) {
 double PlaybackController::shownTime() {
     PlaybackSlot& showing = showingSlot();
     const auto item = showing.player()->current();
-    if (!currentBankIndex.get() || showing.isStill() || !item) {
+    if (!view_->onAirOrOnItsWay() || showing.isStill() || !item) {
         return currentTime.get();
     }
     const double shown = item->currentTime();
@@ -317,8 +321,6 @@ Play& PlaybackController::beginPlay(SlotRef ref, std::filesystem::path url) {
 }
 
 void PlaybackController::publishIdle() {
-    currentBankIndex.set(std::nullopt);
-    currentSlotIndex.set(std::nullopt);
     selectedClipName.set(pick("未選択", "No Selection"));
     currentTime.set(0.0);
     duration.set(0.0);
@@ -349,8 +351,6 @@ void PlaybackController::cueFailed(int bank, int slot, const std::string& reason
 
 void PlaybackController::starting(Play& play, const std::string& name, double time, double length) {
     play.postRollFired = false;
-    currentBankIndex.set(play.ref.bank);
-    currentSlotIndex.set(play.ref.slot);
     selectedClipName.set(name);
     currentTime.set(time);
     duration.set(length);
@@ -365,8 +365,6 @@ void PlaybackController::publishOnAir() {
         publishIdle();
         return;
     }
-    currentBankIndex.set(onAir->ref.bank);
-    currentSlotIndex.set(onAir->ref.slot);
     selectedClipName.set(data->name);
     // The clip on air is watched again as it runs: its clock, its end and its post-roll.
     PlaybackSlot& showing = showingSlot();

@@ -176,8 +176,9 @@ class PlaybackController : private PlayEvents {
     platform::Published<double> currentTime{0.0};
     // Length of the clip on air; a still's duration.
     platform::Published<double> duration{0.0};
-    // The slot the panels name as playing: the one starting or on air; none when nothing is.
-    // Only shown: what is on air is decided by the output surface's record alone.
+    // The slot the panels name as playing: the one on its way to air, else the one on air; none
+    // when nothing is. The output surface's onAirOrOnItsWay() as it changes, published for the
+    // panels; nothing else sets them.
     platform::Published<std::optional<int>> currentBankIndex{std::nullopt};
     platform::Published<std::optional<int>> currentSlotIndex{std::nullopt};
     // Name of the clip on air; the "No Selection" text when none is.
@@ -370,6 +371,8 @@ class PlaybackController : private PlayEvents {
     LocalizationManager* localization_ = nullptr;
     // Keeps the name shown while nothing is loaded in the interface language.
     platform::Subscription languageSubscription_;
+    // Publishes the slot on air or on its way as the surface records it.
+    platform::Subscription onAirSubscription_;
     std::function<platform::DecodedStill(const std::filesystem::path&, QSize,
                                          const std::function<bool()>&)>
         decodeStill_;
@@ -385,8 +388,7 @@ class PlaybackController : private PlayEvents {
     // Set once the still being decoded is no longer wanted (read by its decoding thread).
     std::shared_ptr<std::atomic<bool>> stillDecodeStop_;
     // The published values the parts keep up to date.
-    NowPlaying now_{currentTime,      duration, currentBankIndex, currentSlotIndex,
-                    selectedClipName, isMuted,  isSeeking};
+    NowPlaying now_{currentTime, duration, selectedClipName, isMuted, isSeeking};
     // The owned parts, each with its own fields.
     PostRollPolicy postRoll_{projectProvider};
     std::unique_ptr<SlotSound> sound_;

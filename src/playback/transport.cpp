@@ -236,8 +236,6 @@ std::optional<Transport::StandbyCue> Transport::standby(const SlotData& data,
     cue.inPoint = data.inPoint.value_or(0.0);
     const double inPoint = cue.inPoint;
     const auto loaded = view_.loadCue(std::move(cue), data.outPoint, data.colorSettings);
-    now_.currentBankIndex.set(play.ref.bank);
-    now_.currentSlotIndex.set(play.ref.slot);
     now_.selectedClipName.set(data.name);
     // The cue's own position and length, not those of the clip it replaces.
     const double clipDuration =
