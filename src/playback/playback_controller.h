@@ -265,7 +265,8 @@ class PlaybackController : private PlayEvents {
     void releaseLoop(PostRollMode postRoll);
     // Stops every part's watchers and waits (the clip clocks, the end watcher, the item
     // observations, the still and audio-only timers, the standby cue's watch and the preload's
-    // wait), always in one order; the players, layers and published values stay.
+    // wait), always in one order, and each releases the play it was bound to; the players,
+    // layers and published values stay.
     void removeObservers();
 
     // ---- Transport (main thread) ----
@@ -330,7 +331,8 @@ class PlaybackController : private PlayEvents {
 
     // The one reset of a play, for play, black, standby and a failed cue's return: every
     // part stops (removeObservers()), a still being decoded is let go, and the play in force ends
-    // (its deferred steps do nothing from here on) for a new one of (ref, url); returns it.
+    // (its deferred steps do nothing from here on) for a new one of (ref, url), which the
+    // transport is started with; returns it.
     Play& beginPlay(SlotRef ref, std::filesystem::path url);
 
     // Still path.
