@@ -91,6 +91,8 @@ PlaybackController::PlaybackController(PlaybackServices services)
 }
 
 PlaybackController::~PlaybackController() {
+    // The published slot follows the surface no more.
+    onAirSubscription_.reset();
     // Every deferred step of the play in force does nothing from here on.
     play_->ended = true;
     play_.reset();
