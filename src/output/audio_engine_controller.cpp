@@ -146,6 +146,7 @@ void AudioEngineController::load(const std::filesystem::path& path, double start
         loop_.post([overtaken = std::move(loadDone_)] { overtaken(false); });
     }
     loadDone_ = std::move(done);
+    lastLoad_ = LoadRequest{path, startTime, endTime};
     isReady_ = false;
     hasAudio_ = false;
     loadFinished_ = false;
@@ -169,6 +170,38 @@ void AudioEngineController::load(const std::filesystem::path& path, double start
             }
         });
     }).detach();
+}
+
+void AudioEngineController::loadForLoop(const std::filesystem::path& path, double startTime,
+                                        std::optional<double> endTime,
+                                        std::function<void(bool)> done) {
+    // An earlier span that ends at or after the loop's (or at the sound's end) holds every
+    // frame of it.
+    const bool covers = lastLoad_ && lastLoad_->path == path && lastLoad_->startTime == startTime &&
+                        (!lastLoad_->endTime || (endTime && *lastLoad_->endTime >= *endTime));
+    if (!covers) {
+        load(path, startTime, endTime, std::move(done));
+        return;
+    }
+    whenLoaded(std::move(done));
+}
+
+void AudioEngineController::whenLoaded(std::function<void(bool)> done) {
+    if (!done) {
+        return;
+    }
+    if (loadFinished_ || !lastLoad_) {
+        loop_.post([done = std::move(done)] { done(true); });
+        return;
+    }
+    if (!loadDone_) {
+        loadDone_ = std::move(done);
+        return;
+    }
+    loadDone_ = [first = std::move(loadDone_), then = std::move(done)](bool latest) {
+        first(latest);
+        then(latest);
+    };
 }
 
 void AudioEngineController::finishLoad(uint64_t generation, ClipSound sound) {

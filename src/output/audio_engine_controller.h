@@ -84,6 +84,15 @@ class AudioEngineController {
     void load(const std::filesystem::path& path, double startTime,
               std::optional<double> endTime = std::nullopt,
               std::function<void(bool latest)> done = {});
+    // The sound for a loop, which streams passes of its own range from the loaded file: the load
+    // under way or done last is kept when it opened the same media from the same start up to
+    // `endTime` or beyond (the loop's own range is cut from the file as it plays), and `done`
+    // is called as for it (at once, posted, when it has ended); else as load().
+    void loadForLoop(const std::filesystem::path& path, double startTime,
+                     std::optional<double> endTime, std::function<void(bool latest)> done);
+    // Calls `done` as load()'s own `done` for the load under way (false when a later load
+    // overtakes it), or at once, posted, with true when the last load has ended.
+    void whenLoaded(std::function<void(bool latest)> done);
     // A span of at least one frame is loaded and can be scheduled.
     bool isReady() const { return isReady_; }
     // The last loaded media has a sound track.
@@ -162,6 +171,13 @@ class AudioEngineController {
 
     std::shared_ptr<MeterSnapshot> meter_ = std::make_shared<MeterSnapshot>();
     uint64_t loadGeneration_ = 0;
+    // What the last load asked for.
+    struct LoadRequest {
+        std::filesystem::path path;
+        double startTime = 0.0;
+        std::optional<double> endTime;
+    };
+    std::optional<LoadRequest> lastLoad_;
     std::shared_ptr<LoadTicket> ticket_;
     std::function<void(bool)> loadDone_;
     // Posted load outcomes hold this weakly.

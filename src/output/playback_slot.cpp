@@ -243,32 +243,33 @@ void PlaybackSlot::startLoopWithRange(std::uint64_t generation, const std::files
     // Every pass is a replica of the template and reads as far ahead.
     templateItem->setPreferredForwardBufferDuration(kLoopForwardBuffer);
 
-    // The sound of the same range; the picture and its sound then repeat together on the clip
-    // player, which keeps the sound's passes scheduled ahead on the engine.
+    // The sound of the same range (the one the clip's load opened, when it covers the range);
+    // the picture and its sound then repeat together on the clip player, which keeps the
+    // sound's passes scheduled ahead on the engine.
     const std::optional<double> soundEnd =
         std::isfinite(range.end()) ? std::optional(range.end()) : std::nullopt;
     std::weak_ptr<PlaybackSlot*> weak = self_;
-    audio_.load(url, range.start, soundEnd,
-                [weak, generation, templateItem = std::move(templateItem), range,
-                 onReady = std::move(onReady)](bool latest) mutable {
-                    const auto self = weak.lock();
-                    if (!self || !latest || (*self)->loopGeneration_ != generation) {
-                        return;
-                    }
-                    PlaybackSlot& slot = **self;
-                    media::ClipPlayer::Clip clip;
-                    clip.item = std::move(templateItem);
-                    if (slot.audio_.isReady() && slot.audio_.hasAudio()) {
-                        clip.sound = slot.audio_.audioFile();
-                    }
-                    clip.loop = range;
-                    if (slot.clipPlayer_) {
-                        slot.clipPlayer_->play(std::move(clip),
-                                               platform::ItemTime(std::max(0.0, range.start)),
-                                               assoonAsReady());
-                    }
-                    slot.waitForReadyForDisplay(kReadyAttempts, std::move(onReady));
-                });
+    audio_.loadForLoop(url, range.start, soundEnd,
+                       [weak, generation, templateItem = std::move(templateItem), range,
+                        onReady = std::move(onReady)](bool latest) mutable {
+                           const auto self = weak.lock();
+                           if (!self || !latest || (*self)->loopGeneration_ != generation) {
+                               return;
+                           }
+                           PlaybackSlot& slot = **self;
+                           media::ClipPlayer::Clip clip;
+                           clip.item = std::move(templateItem);
+                           if (slot.audio_.isReady() && slot.audio_.hasAudio()) {
+                               clip.sound = slot.audio_.audioFile();
+                           }
+                           clip.loop = range;
+                           if (slot.clipPlayer_) {
+                               slot.clipPlayer_->play(
+                                   std::move(clip), platform::ItemTime(std::max(0.0, range.start)),
+                                   assoonAsReady());
+                           }
+                           slot.waitForReadyForDisplay(kReadyAttempts, std::move(onReady));
+                       });
 }
 
 void PlaybackSlot::waitForReadyForDisplay(int attempts, std::function<void()> onReady) {

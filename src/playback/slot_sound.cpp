@@ -18,12 +18,24 @@ void SlotSound::start(Play& play, output::PlaybackSlot& slot, const AudioSetting
                       double from, std::function<void(bool ready)> onStarted) {
     play_ = play.weak_from_this();
     // The picture side needs no wait: the clip player prerolls the item from its first load on,
-    // so its first picture is decoded once.
-    if (!slot.audio().loadFinished() || !slot.player()->current()) {
-        poll_ = loop_.after(
-            kPoll, stepOf(play_, [this, target = &slot, settings, from, onStarted](Play& current) {
-                start(current, *target, settings, from, onStarted);
-            }));
+    // so its first picture is decoded once. The sound is waited for as its load ends, not a
+    // poll later: every millisecond here is one more before the cue's first frame.
+    poll_.cancel();
+    waiting_.reset();
+    auto again = stepOf(play_, [this, target = &slot, settings, from, onStarted](Play& current) {
+        start(current, *target, settings, from, onStarted);
+    });
+    if (!slot.player()->current()) {
+        poll_ = loop_.after(kPoll, again);
+        return;
+    }
+    if (!slot.audio().loadFinished()) {
+        waiting_ = std::make_shared<bool>(true);
+        slot.audio().whenLoaded([token = std::weak_ptr<bool>(waiting_), again](bool) mutable {
+            if (token.lock()) {
+                again();
+            }
+        });
         return;
     }
     applyLevel(slot, settings);

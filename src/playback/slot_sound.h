@@ -4,12 +4,13 @@
 // the output mute as it is when applied) and the start of its picture and sound together once
 // the slot's chain has loaded the sound.
 //
-// Owns: the wait for the chain's sound (looked at every kPoll seconds), for one play at a time.
+// Owns: the wait for the chain's sound, for one play at a time.
 //
 // Life, as every part of a play has it: start(play, ...) binds the sound to `play` (held weakly)
 // and begins the wait; stop() ends the wait and releases the play. applyLevel() belongs to no play.
 
 #include <functional>
+#include <memory>
 
 #include "model/settings_records.h"
 #include "platform/runloop/published.h"
@@ -25,7 +26,7 @@ namespace kestio {
 
 class SlotSound {
   public:
-    // How often a start looks whether the slot's sound has loaded.
+    // How often a start looks whether the slot has an item to play.
     static constexpr double kPoll = 0.02;
 
     SlotSound(platform::RunLoop& loop, output::OutputSurface& view,
@@ -42,6 +43,7 @@ class SlotSound {
     // Ends the wait under way and releases the play.
     void stop() {
         poll_.cancel();
+        waiting_.reset();
         play_.reset();
     }
 
@@ -52,6 +54,8 @@ class SlotSound {
     // The play the wait is for.
     std::weak_ptr<Play> play_;
     platform::TimerHandle poll_;
+    // Held by the wait for the chain's sound under way; a later start or stop() lets it go.
+    std::shared_ptr<bool> waiting_;
 };
 
 }  // namespace kestio

@@ -131,9 +131,7 @@ void VideoStart::start(Play& play, const SlotData& data, PlaybackSlot& target) {
             return;
         }
         *context.clipReady = true;
-        if (*context.placed) {
-            deferredStart(context);
-        }
+        switchWhenReady(context);
     });
 
     if (showAtOnce) {
@@ -197,11 +195,29 @@ void VideoStart::showWhenReady(const StartContext& context) {
     if (!(native.width == 0.0 && native.height == 0.0)) {
         view_.applyGeometry(context.data.geometry, target, native.width, native.height);
     }
-    // The clip starts once prerolled and placed, whichever comes last.
     *context.placed = true;
-    if (*context.clipReady) {
-        deferredStart(context);
+    if (!context.dissolve && !*context.started) {
+        // A cut needs no more than the first picture: the clip stands on it until the clip
+        // player starts picture and sound together, which may take the sound's read-ahead
+        // longer.
+        shownObserver_ = target.playerLayer().isReadyForDisplay().subscribe(
+            stepOf(context.play, [this, context](const bool&) { switchWhenReady(context); }));
     }
+    switchWhenReady(context);
+}
+
+void VideoStart::switchWhenReady(const StartContext& context) {
+    if (!*context.placed || *context.started) {
+        return;
+    }
+    // A dissolve fades in from the clip's start, so it waits for it; a cut goes in as soon as
+    // the slot shows the clip's first picture (the old clip stays on air until then).
+    const bool shown = !context.dissolve && context.target->playerLayer().readyForDisplay();
+    if (!*context.clipReady && !shown) {
+        return;
+    }
+    shownObserver_.reset();
+    deferredStart(context);
 }
 
 void VideoStart::deferredStart(const StartContext& context) {

@@ -67,15 +67,17 @@ class VideoStart {
 
     // Starts `play` (its slot from its file, by the record `data`) in `target` (the hidden
     // slot): the preloaded cue taken over when it is this one, else the clip loaded; switched to
-    // air once prerolled and placed.
+    // air once placed, a cut as soon as the slot shows the in-point picture (the clip stands
+    // there until picture and sound start together), a dissolve once the clip has started.
     void start(Play& play, const SlotData& data, output::PlaybackSlot& target);
     // Switches to `change.target` through the guard, for `play` only.
     void requestLayerSwitch(Play& play, LayerSwitch change);
     // The slot shows a picture, keeps up, and (for a dissolve) runs.
     bool isReadyToSwitch(output::PlaybackSlot& slot, bool dissolve) const;
-    // Ends the status observation and releases the play.
+    // Ends the status and picture observations and releases the play.
     void stop() {
         statusObserver_.reset();
+        shownObserver_.reset();
         play_.reset();
     }
 
@@ -103,6 +105,9 @@ class VideoStart {
     void onItemReady(const StartContext& context);
     void showWhenReady(const StartContext& context);
     void deferredStart(const StartContext& context);
+    // Switches in once the slot is ready for its transition: placed, and for a cut showing its
+    // first picture, for a dissolve started.
+    void switchWhenReady(const StartContext& context);
     void startAndSwitch(const StartContext& context);
     void performLayerSwitch(Play& play, std::function<void()> action);
     void switchLayer(const LayerSwitch& change);
@@ -114,6 +119,7 @@ class VideoStart {
     // The play the start is for.
     std::weak_ptr<Play> play_;
     platform::Subscription statusObserver_;
+    platform::Subscription shownObserver_;
     bool isSwitchingLayer_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -233,6 +234,62 @@ TEST(AudioEngineControllerSeek, WithNothingLoadedAPlayingPlayerIsLeftAlone) {
     rig.pull(9600);
     EXPECT_GT(rms(rig.channel(0, 4800)), 0.1);
 }
+
+struct LoopLoad {
+    const char* name;
+    // The clip's own load before the loop's: to this end (none: the sound's end), and still
+    // under way when the loop asks.
+    std::optional<double> clipEnd;
+    bool underWay;
+    // The loop's sound: the same file or another, from `start` to `end`.
+    bool sameFile;
+    double start;
+    std::optional<double> end;
+    // The clip's load is kept (its open file serves the loop).
+    bool kept;
+};
+
+class LoopSound : public LoadedChain, public ::testing::WithParamInterface<LoopLoad> {};
+
+// A loop's sound comes from the clip's own load when that one opened the same file from the
+// same start and reaches as far; anything else is loaded anew. Either way the loop is answered
+// once, as the latest load, with the sound ready.
+TEST_P(LoopSound, ComesFromTheClipsLoadWhenItCoversTheLoop) {
+    const auto clip = folder.path() / "clip.caf";
+    bool clipLoaded = false;
+    chain.load(clip, 0.0, GetParam().clipEnd, [&](bool) { clipLoaded = true; });
+    if (!GetParam().underWay) {
+        rig.waitFor([&] { return clipLoaded; });
+    }
+    const auto loadedFile = chain.audioFile();
+    const auto loop = GetParam().sameFile ? clip
+                                          : writeSound(folder, "other.caf",
+                                                       {std::vector<float>(48000, 0.5f)}, kRate);
+    int answers = 0;
+    bool latest = false;
+    chain.loadForLoop(loop, GetParam().start, GetParam().end, [&](bool asLatest) {
+        ++answers;
+        latest = asLatest;
+    });
+    rig.waitFor([&] { return answers > 0; });
+    rig.loop.runPending();
+    EXPECT_EQ(answers, 1);
+    EXPECT_TRUE(latest);
+    EXPECT_TRUE(chain.isReady());
+    if (!GetParam().underWay) {
+        EXPECT_EQ(chain.audioFile() == loadedFile, GetParam().kept);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loads, LoopSound,
+    ::testing::Values(LoopLoad{"ToTheSoundsEnd", std::nullopt, false, true, 0.0, 1.5, true},
+                      LoopLoad{"ToTheSameEnd", 1.5, false, true, 0.0, 1.5, true},
+                      LoopLoad{"UnderWay", std::nullopt, true, true, 0.0, 1.5, true},
+                      LoopLoad{"EndingBeforeTheLoop", 1.0, false, true, 0.0, 1.5, false},
+                      LoopLoad{"FromAnotherStart", std::nullopt, false, true, 1.0, 1.5, false},
+                      LoopLoad{"OfAnotherFile", std::nullopt, false, false, 0.0, 0.5, false}),
+    [](const ::testing::TestParamInfo<LoopLoad>& param) { return param.param.name; });
 
 TEST_F(LoadedChain, LoopPassesFollowEachOtherWithoutAGap) {
     // A span of 0.5 s from 1 s, looped for six seconds: every frame is where the loop says.

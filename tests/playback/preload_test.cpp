@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -160,6 +161,66 @@ INSTANTIATE_TEST_SUITE_P(
                       AtOnce{"FromAnInPointCut", 1.5, TransitionMode::cut},
                       AtOnce{"FromAnInPointDissolve", 1.5, TransitionMode::dissolve}),
     [](const ::testing::TestParamInfo<AtOnce>& param) { return param.param.name; });
+
+struct Loaded {
+    const char* name;
+    double inPoint;
+    TransitionMode transition;
+    // Switched in before the clip's start (standing on its in-point picture).
+    bool beforeTheStart;
+};
+
+class LoadedAtPlay : public PreloadTest, public ::testing::WithParamInterface<Loaded> {};
+
+// The same cues with nothing preloaded, their sound's read-ahead slow: the clip on air stays,
+// whole, until the cue's slot shows its in-point picture; a cut goes in then and the clip stands
+// there until picture and sound start together, a dissolve (which fades in from the start) waits
+// for the start. The clip player is asked to start as soon as the slot's sound has loaded.
+TEST_P(LoadedAtPlay, GoesOnAirFromItsInPointPicture) {
+    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 0));
+    auto& onAir = rig.surface().showingSlot();
+    const auto onAirTag = test::fakeUrlTag(*rig.slot(0, 0).videoURL);
+    auto& data = rig.editSlot(0, 1);
+    data.inPoint = GetParam().inPoint;
+    data.transitionMode = GetParam().transition;
+    data.dissolveDuration = 0.5;
+    auto& target = hidden();
+    auto& clipPlayer = test::fakeClipPlayer(target);
+    clipPlayer.soundReadyDelay = 0.3;
+    clipPlayer.clearCalls();
+    const int inPointFrame =
+        rig.media.script(*data.videoURL).frameIndexAt(GetParam().inPoint, 10.0);
+    const auto playedAt = rig.loop.now();
+    rig.playSlot(0, 1);
+    for (int i = 0; i < 200 && &rig.surface().showingSlot() != &target; ++i) {
+        const auto shown = test::fakePlayer(onAir).frameShownAt(rig.loop.now());
+        ASSERT_TRUE(shown);
+        EXPECT_EQ(shown->urlTag, onAirTag);
+        EXPECT_EQ(onAir.containerLayer()->opacity(), 1.0f);
+        rig.settleLoads();
+        rig.loop.advance(0.005);
+    }
+    ASSERT_EQ(&rig.surface().showingSlot(), &target);
+    const auto first = test::fakePlayer(target).frameShownAt(rig.loop.now());
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->urlTag, test::fakeUrlTag(*data.videoURL));
+    EXPECT_EQ(first->index, inPointFrame);
+    EXPECT_EQ(target.clipPlayer().startTime().get().has_value(), !GetParam().beforeTheStart);
+    const auto& calls = clipPlayer.calls();
+    const auto start = std::find_if(calls.begin(), calls.end(), [](const auto& call) {
+        return call.kind == test::FakeClipPlayer::Call::Kind::Play;
+    });
+    ASSERT_NE(start, calls.end());
+    EXPECT_EQ(start->hostTime, playedAt);
+    ASSERT_TRUE(test::runUntilOnAir(rig, target));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cues, LoadedAtPlay,
+    ::testing::Values(Loaded{"FromTheStartCut", 0.0, TransitionMode::cut, true},
+                      Loaded{"FromAnInPointCut", 1.5, TransitionMode::cut, true},
+                      Loaded{"FromAnInPointDissolve", 1.5, TransitionMode::dissolve, false}),
+    [](const ::testing::TestParamInfo<Loaded>& param) { return param.param.name; });
 
 // A cue put on air in the play call asks for its follower's preload on a later turn: the cut
 // reaches the views before the follower's file is opened.
