@@ -73,8 +73,9 @@ struct Rig {
         controller.play(0, slot, *data.videoURL, data, {1920.0, 1080.0});
     }
     bool onAir(int slot) {
-        return controller.currentSlotIndex.get() == slot &&
-               controller.view().showingSlot().isStill();
+        // On air as the output records it (the published slot names a cue from its key press).
+        const auto& shown = controller.view().foreground();
+        return shown && shown->ref.slot == slot && controller.view().showingSlot().isStill();
     }
     // Runs the loop's posted work for `seconds` of wall time, or until `slot` is on air.
     void runFor(double seconds, int slot = -1) {

@@ -98,7 +98,9 @@ PanelCard* PanelFrames::card(CanvasPanel panel) const {
 }
 
 ui::LoadedSlot PanelFrames::loadedSlot() const {
-    return ui::loadedSlot(playback_.currentBankIndex().get(), playback_.currentSlotIndex().get());
+    const auto onAir = playback_.onAirOrOnItsWay();
+    return onAir ? ui::loadedSlot(onAir->bank, onAir->slot)
+                 : ui::loadedSlot(std::nullopt, std::nullopt);
 }
 
 std::optional<GeometryMode> PanelFrames::geometryMode() const {

@@ -7,15 +7,13 @@
 namespace kestio::grid {
 
 std::optional<int> jumpTargetSlot(ShowController& show) {
-    auto& playback = show.playback();
-    const auto& onBank = playback.currentBankIndex().get();
-    const auto& onSlot = playback.currentSlotIndex().get();
-    if (!onBank || !onSlot || !addressesSlot(show.project(), *onBank, *onSlot)) {
+    const auto onAirRef = show.playback().onAirOrOnItsWay();
+    if (!onAirRef || !addressesSlot(show.project(), onAirRef->bank, onAirRef->slot)) {
         return std::nullopt;
     }
     const SlotData& onAir = show.project()
-                                .banks[static_cast<std::size_t>(*onBank)]
-                                .slots[static_cast<std::size_t>(*onSlot)];
+                                .banks[static_cast<std::size_t>(onAirRef->bank)]
+                                .slots[static_cast<std::size_t>(onAirRef->slot)];
     if (onAir.postRollMode != PostRollMode::jump || !onAir.jumpTarget ||
         onAir.jumpTarget->bank != show.currentBank.get()) {
         return std::nullopt;

@@ -157,11 +157,13 @@ void SlotCellActions::swapWithReplaceSource(int bank, int slot) {
 }
 
 void SlotCellActions::pickJumpTarget(int bank, int slot) {
-    auto& playback = show_.playback();
-    const auto sourceBank =
-        show_.jumpSourceBank.get() ? show_.jumpSourceBank.get() : playback.currentBankIndex().get();
-    const auto sourceSlot =
-        show_.jumpSourceSlot.get() ? show_.jumpSourceSlot.get() : playback.currentSlotIndex().get();
+    const auto onAir = show_.playback().onAirOrOnItsWay();
+    const auto sourceBank = show_.jumpSourceBank.get()
+                                ? show_.jumpSourceBank.get()
+                                : (onAir ? std::optional(onAir->bank) : std::nullopt);
+    const auto sourceSlot = show_.jumpSourceSlot.get()
+                                ? show_.jumpSourceSlot.get()
+                                : (onAir ? std::optional(onAir->slot) : std::nullopt);
     if (!sourceBank || !sourceSlot) {
         show_.playSlot(bank, slot);  // nothing to pick a target for; the pick stays armed
         return;

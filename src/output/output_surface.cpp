@@ -259,12 +259,14 @@ void OutputSurface::cancelTransitions() {
 
 void OutputSurface::cue(Cue cue) {
     background_ = std::move(cue);
+    publishOnAirOrOnItsWay();
 }
 
 void OutputSurface::setCueState(CueState state) {
     if (background_) {
         background_->state = state;
     }
+    publishOnAirOrOnItsWay();
 }
 
 bool OutputSurface::holdsCue(SlotRef ref, const std::filesystem::path& url) const {
@@ -274,6 +276,19 @@ bool OutputSurface::holdsCue(SlotRef ref, const std::filesystem::path& url) cons
 
 void OutputSurface::forgetCue() {
     background_.reset();
+    publishOnAirOrOnItsWay();
+}
+
+void OutputSurface::publishOnAirOrOnItsWay() {
+    std::optional<SlotRef> ref;
+    if (background_ && background_->state == CueState::hiddenPlaying) {
+        ref = background_->ref;
+    } else if (foreground_) {
+        ref = foreground_->ref;
+    }
+    if (ref != onAirOrOnItsWay_.get()) {
+        onAirOrOnItsWay_.set(ref);
+    }
 }
 
 std::optional<AudioSettings> OutputSurface::backgroundLevel() const {
@@ -290,6 +305,7 @@ void OutputSurface::promoteCue() {
         foreground_.reset();
     }
     background_.reset();
+    publishOnAirOrOnItsWay();
 }
 
 void OutputSurface::take(const Take& how, std::optional<platform::ClockTime> atClockTime) {
@@ -462,6 +478,7 @@ void OutputSurface::prepareForPlay(bool preloaded) {
     if (!preloaded) {
         hiddenSlot().clear();
         background_.reset();
+        publishOnAirOrOnItsWay();
     }
 }
 
@@ -575,6 +592,7 @@ void OutputSurface::stopAll() {
     }
     foreground_.reset();
     background_.reset();
+    publishOnAirOrOnItsWay();
     showingA_ = true;
     layerLog("stopAll");
 }

@@ -46,6 +46,7 @@
 #include "platform/graphics/geometry.h"
 #include "platform/graphics/opacity_animation.h"
 #include "platform/graphics/worker_pool.h"
+#include "platform/runloop/published.h"
 #include "platform/runloop/run_loop.h"
 #include "platform/runloop/time_types.h"
 #include "platform/runloop/wall_clock.h"
@@ -119,6 +120,14 @@ class OutputSurface {
     bool holdsCue(SlotRef ref, const std::filesystem::path& url) const;
     // Drops the record of the cue; the hidden slot keeps what it holds until it is cleared.
     void forgetCue();
+    // The slot on air or on its way there: the cue started or stood by for its take (hidden
+    // playing), else the clip on air; none when neither is. What the panels name as playing and
+    // what a stop ends; watchOnAirOrOnItsWay() is told each time it changes.
+    std::optional<SlotRef> onAirOrOnItsWay() const { return onAirOrOnItsWay_.get(); }
+    [[nodiscard]] platform::Subscription watchOnAirOrOnItsWay(
+        std::function<void(const std::optional<SlotRef>&)> changed) {
+        return onAirOrOnItsWay_.subscribe(std::move(changed));
+    }
     // Switches the hidden slot to air by a cut or a dissolve (beginning at `atClockTime` on the
     // engine clock; none: now); its cue becomes what is on air.
     void take(const Take& how, std::optional<platform::ClockTime> atClockTime = std::nullopt);
@@ -250,6 +259,8 @@ class OutputSurface {
     void heldChanged();
     // The cue goes on air: the foreground takes it, the background is empty.
     void promoteCue();
+    // Publishes onAirOrOnItsWay() when the records have changed it.
+    void publishOnAirOrOnItsWay();
 
     platform::RunLoop& loop_;
     std::shared_ptr<const platform::WallClock> wallClock_;
@@ -267,6 +278,7 @@ class OutputSurface {
     bool isWarming_ = false;
     std::optional<OnAir> foreground_;
     std::optional<Cue> background_;
+    platform::Published<std::optional<SlotRef>> onAirOrOnItsWay_;
     platform::SizeF monitorSize_ = kDefaultMonitorSize;
     bool showingA_ = true;
     std::uint64_t dissolveGeneration_ = 0;

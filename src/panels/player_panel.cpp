@@ -126,8 +126,7 @@ PlayerPanelState playerPanelState(PanelFacade& facade) {
     }
     state.position = timecode(time, fps) + QStringLiteral(" / ") + timecode(length, fps);
     // STOP stops whatever the player holds, even a slot the project no longer has.
-    state.stopEnabled =
-        facade.isMIDILearnMode().get() || playback.currentBankIndex().get().has_value();
+    state.stopEnabled = facade.isMIDILearnMode().get() || playback.onAirOrOnItsWay().has_value();
     return state;
 }
 

@@ -24,8 +24,7 @@ void ThumbnailCapture::capture(int bank, int slot) {
         return;
     }
     const SlotData& data = banks[std::size_t(bank)].slots[std::size_t(slot)];
-    const bool isLoaded = facade_.playback().currentBankIndex().get() == bank &&
-                          facade_.playback().currentSlotIndex().get() == slot;
+    const bool isLoaded = facade_.playback().onAirOrOnItsWay() == SlotRef{bank, slot};
     const double time =
         isLoaded ? facade_.playback().currentTime().get() : data.inPoint.value_or(0.0);
     std::weak_ptr<ThumbnailCapture*> alive = self_;

@@ -101,7 +101,7 @@ StyledButton* TransportRow::button(TransportImage image) const {
 void TransportRow::refresh() {
     const auto loaded = loadedSlot(facade_);
     shown_ = loaded ? std::optional(std::pair(loaded->bank, loaded->slot)) : std::nullopt;
-    const bool onAir = facade_.playback().currentBankIndex().get().has_value();
+    const bool onAir = facade_.playback().onAirOrOnItsWay().has_value();
     for (std::size_t i = 0; i < kButtons.size(); ++i) {
         bool enabled = true;
         switch (kButtons[i].image) {

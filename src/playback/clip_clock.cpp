@@ -36,6 +36,7 @@ void ClipClock::stop() {
     audioTimer_.cancel();
     audioEndTimer_.cancel();
     watchedPlayer_.reset();
+    play_.reset();
 }
 
 std::optional<SlotRef> ClipClock::slotOnAir() const {
@@ -45,17 +46,16 @@ std::optional<SlotRef> ClipClock::slotOnAir() const {
     return std::nullopt;
 }
 
-void ClipClock::resumeStill(Play& play) {
-    const platform::HostTime startedAt = stillStartedAt_;
-    const double length = stillDuration_;
-    startStill(play, std::max(length - (loop_.now() - startedAt), 0.0));
-    stillStartedAt_ = startedAt;
-    stillDuration_ = length;
+void ClipClock::start(Play& play, const AudioWatch& audio) {
+    play_ = play.weak_from_this();
+    audioSlot_ = &audio.slot;
+    startAudio(play, audio.from, audio.end);
 }
 
-void ClipClock::watchAudio(Play& play, output::PlaybackSlot& slot, double start, double end) {
-    audioSlot_ = &slot;
-    startAudio(play, start, end);
+void ClipClock::runAudio(double from, double end) {
+    if (const auto play = inForce(play_)) {
+        startAudio(*play, from, end);
+    }
 }
 
 void ClipClock::stopAudio() {
@@ -63,11 +63,14 @@ void ClipClock::stopAudio() {
     audioEndTimer_.cancel();
 }
 
-void ClipClock::watchVideo(Play& play, output::PlaybackSlot& slot, std::optional<double> outPoint,
-                           double inPoint, double fps) {
+void ClipClock::start(Play& play, const VideoWatch& video) {
+    play_ = play.weak_from_this();
     timeObserver_.reset();
     outPointObserver_.reset();
-    auto& player = *slot.player();
+    const std::optional<double>& outPoint = video.outPoint;
+    const double inPoint = video.inPoint;
+    const double fps = video.fps;
+    auto& player = *video.slot.player();
     if (outPoint && inPoint < *outPoint) {
         // A frame rate that is unknown (0) or not a number counts as 30, not as 1 frame a second.
         const double rate = std::isfinite(fps) && fps > 0.0 ? std::max(fps, 1.0) : 30.0;
@@ -78,7 +81,11 @@ void ClipClock::watchVideo(Play& play, output::PlaybackSlot& slot, std::optional
     timeObserver_ = player.addPeriodicTimeObserver(
         kClockPeriod,
         stepOf(play, [this](Play& current, double time) { periodicTime(current, time); }));
-    watchedPlayer_ = slot.player();
+    watchedPlayer_ = video.slot.player();
+    if (video.item) {
+        endObserver_ = video.item->onDidPlayToEnd(
+            stepOf(play, [this](Play& current) { itemDidPlayToEnd(current); }));
+    }
 }
 
 void ClipClock::outPointReached(Play& play) {
@@ -127,11 +134,6 @@ void ClipClock::periodicTime(Play& play, double time) {
     }
 }
 
-void ClipClock::watchEnd(Play& play, const std::shared_ptr<platform::media::PlayerItem>& item) {
-    endObserver_ =
-        item->onDidPlayToEnd(stepOf(play, [this](Play& current) { itemDidPlayToEnd(current); }));
-}
-
 void ClipClock::itemDidPlayToEnd(Play& play) {
     if (!slotOnAir() || play.postRollFired) {
         return;
@@ -140,14 +142,17 @@ void ClipClock::itemDidPlayToEnd(Play& play) {
     events_.postRollDueOnAir();
 }
 
-void ClipClock::startStill(Play& play, double seconds) {
+void ClipClock::start(Play& play, const StillWatch& still) {
+    play_ = play.weak_from_this();
     stillTimer_.cancel();
     stillEndTimer_.cancel();
-    stillStartedAt_ = loop_.now();
-    stillDuration_ = std::isfinite(seconds) && seconds > 0.0 ? seconds : 0.0;
+    const platform::HostTime now = loop_.now();
+    stillStartedAt_ = still.since.value_or(now);
+    stillDuration_ = std::isfinite(still.seconds) && still.seconds > 0.0 ? still.seconds : 0.0;
     stillTimer_ = loop_.every(kClockPeriod, stepOf(play, [this] { stillTick(); }));
     // The end comes exactly at the duration on the host clock, not at the next tick after it.
-    stillEndTimer_ = loop_.after(stillDuration_, stepOf(play, [this] { stillTick(); }));
+    stillEndTimer_ = loop_.after(std::max(stillDuration_ - (now - stillStartedAt_), 0.0),
+                                 stepOf(play, [this] { stillTick(); }));
 }
 
 void ClipClock::stillTick() {

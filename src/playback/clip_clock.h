@@ -9,8 +9,12 @@
 //
 // Owns: the watchers of the clip on air (position, out point, end), the still and audio-only
 // clocks and their timers. What follows the end is the post-roll policy's answer, read when the
-// end comes; it is reported as due, and the controller carries it out. Every watcher acts for
-// the play it was started for only; stop() ends them all.
+// end comes; it is reported as due, and the controller carries it out.
+//
+// Life, as every part of a play has it: start(play, what) binds the clock to `play` (held
+// weakly) and watches a video, a still or an audio-only clip for it; stop() ends every watcher
+// and timer and releases the play. runAudio() and stopAudio() act for the play bound; every
+// step a watcher takes acts for the play it was started for only.
 
 #include <memory>
 #include <optional>
@@ -42,25 +46,40 @@ class ClipClock {
     ClipClock(const ClipClock&) = delete;
     ClipClock& operator=(const ClipClock&) = delete;
 
-    // A video on `slot`: its position published, its out point (a frame ahead) and its end
-    // watched.
-    void watchVideo(Play& play, output::PlaybackSlot& slot, std::optional<double> outPoint,
-                    double inPoint, double fps);
-    void watchEnd(Play& play, const std::shared_ptr<platform::media::PlayerItem>& item);
-    // A still on air for `seconds` from now, on the host clock.
-    void startStill(Play& play, double seconds);
-    // The still clock goes on as it was (its start and length kept).
-    void resumeStill(Play& play);
-    // The audio-only clip on `slot`, from clip time `start` to `end`; startAudio() alone starts
-    // the slot's clock again from `start`.
-    void watchAudio(Play& play, output::PlaybackSlot& slot, double start, double end);
-    void startAudio(Play& play, double start, double end);
+    // A video on `slot` with its current item `item`: its position published, its out point
+    // (a frame ahead of `outPoint`, when after `inPoint`) and its end watched.
+    struct VideoWatch {
+        output::PlaybackSlot& slot;
+        std::shared_ptr<platform::media::PlayerItem> item;
+        std::optional<double> outPoint;
+        double inPoint = 0.0;
+        double fps = 30.0;
+    };
+    // A still on air for `seconds` from `since` (none: from now), on the host clock.
+    struct StillWatch {
+        double seconds = 0.0;
+        std::optional<platform::HostTime> since;
+    };
+    // The audio-only clip on `slot`, from clip time `from` to `end` on its player's time.
+    struct AudioWatch {
+        output::PlaybackSlot& slot;
+        double from = 0.0;
+        double end = 0.0;
+    };
+
+    void start(Play& play, const VideoWatch& video);
+    void start(Play& play, const StillWatch& still);
+    void start(Play& play, const AudioWatch& audio);
+    // The audio-only clock of the play bound runs again on the slot it watches, from clip time
+    // `from` to `end`; stopAudio() stops it where it is.
+    void runAudio(double from, double end);
     void stopAudio();
     bool isAudioRunning() const { return audioTimer_.active(); }
     // The end the audio-only clock runs to.
     double audioEnd() const { return audioEnd_; }
-    double stillDuration() const { return stillDuration_; }
-    // Ends every watcher and timer.
+    // The still clock as it runs (or ran last): its length and the host time it went on air.
+    StillWatch still() const { return {stillDuration_, stillStartedAt_}; }
+    // Ends every watcher and timer and releases the play.
     void stop();
 
   private:
@@ -69,6 +88,7 @@ class ClipClock {
     void itemDidPlayToEnd(Play& play);
     void stillTick();
     void audioTick(Play& play);
+    void startAudio(Play& play, double from, double end);
     // The slot on air, as the output surface records it.
     std::optional<SlotRef> slotOnAir() const;
 
@@ -77,6 +97,8 @@ class ClipClock {
     NowPlaying now_;
     const PostRollPolicy& policy_;
     PlayEvents& events_;
+    // The play the clock watches for.
+    std::weak_ptr<Play> play_;
     platform::Subscription timeObserver_;
     platform::Subscription outPointObserver_;
     platform::Subscription endObserver_;

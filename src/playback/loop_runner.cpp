@@ -91,13 +91,14 @@ void LoopRunner::stop() {
     timeObserver_.reset();
     boundaryObserver_.reset();
     endObserver_.reset();
+    play_.reset();
 }
 
-void LoopRunner::adopt(Play& play, PlaybackSlot& slot, std::optional<double> outPoint) {
+void LoopRunner::start(Play& play, const RunningLoop& running) {
     running_ = true;
-    slot_ = &slot;
+    slot_ = &running.slot;
     play_ = play.weak_from_this();
-    watch(play, slot, outPoint);
+    watch(play, running.slot, running.outPoint);
 }
 
 void LoopRunner::start(Play& play, const SlotData& data) {

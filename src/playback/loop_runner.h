@@ -14,8 +14,12 @@
 //
 // Owns: whether a loop runs and the slot it runs in, its seam (the out point), the wait for its
 // slot to be ready to switch in, and its own observations (position, seam log, an armed release),
-// all for the play it runs for. stop() ends them all. A loop always starts at its in point: from
-// the item a preload held paused there, or loaded here.
+// all for the play it runs for. A loop always starts at its in point: from the item a preload
+// held paused there, or loaded here.
+//
+// Life, as every part of a play has it: start(play, ...) binds the runner to `play` (held weakly)
+// and starts a loop for it, or takes over one found running; stop() ends every observation,
+// forgets the loop and releases the play. release() and markEnded() act for the play bound.
 
 #include <filesystem>
 #include <functional>
@@ -65,12 +69,16 @@ class LoopRunner {
     // Ends the running loop at its next seam and carries out `postRoll` there; a loop still
     // starting is released once it runs, by the slot's post-roll then.
     void release(PostRollMode postRoll);
-    // Takes over a loop found running on air (a failed cue left it there), and watches it for
-    // `play`.
-    void adopt(Play& play, output::PlaybackSlot& slot, std::optional<double> outPoint);
+    // A loop found running on air (a failed cue left it there): its slot and its seam.
+    struct RunningLoop {
+        output::PlaybackSlot& slot;
+        std::optional<double> outPoint;
+    };
+    // Takes over `running` and watches it for `play`.
+    void start(Play& play, const RunningLoop& running);
     // The loop is over (a freeze stopped it): nothing more is decided for it.
     void markEnded() { running_ = false; }
-    // Ends the observations and forgets the loop.
+    // Ends the observations, forgets the loop and releases the play.
     void stop();
 
   private:

@@ -44,8 +44,9 @@ NextCuePreload::~NextCuePreload() {
     retry_.cancel();
 }
 
-void NextCuePreload::preload(Play& during, int bank, int slot, const std::filesystem::path& url,
-                             const SlotData& data) {
+void NextCuePreload::start(Play& during, int bank, int slot, const std::filesystem::path& url,
+                           const SlotData& data) {
+    play_ = during.weak_from_this();
     // Only a video is preloaded; a loop is held at its in point like any other and starts there
     // at its take.
     if (data.mediaType != MediaType::video) {
@@ -57,18 +58,17 @@ void NextCuePreload::preload(Play& during, int bank, int slot, const std::filesy
         return;
     }
     retry_.cancel();
-    whenHiddenSlotIsFree(during, SlotRef{bank, slot}, url, data);
+    whenHiddenSlotIsFree(SlotRef{bank, slot}, url, data);
 }
 
-void NextCuePreload::whenHiddenSlotIsFree(Play& during, SlotRef target,
-                                          const std::filesystem::path& url, const SlotData& data) {
+void NextCuePreload::whenHiddenSlotIsFree(SlotRef target, const std::filesystem::path& url,
+                                          const SlotData& data) {
     OutputSurface& view = view_;
     // A play on its way to air holds the hidden slot until its take.
     const auto& cued = view.background();
     if (isFading(view) || (cued && cued->state == output::CueState::hiddenPlaying)) {
-        retry_ = loop_.after(kPreloadRetrySeconds,
-                             stepOf(during, [this, target, url, data](Play& current) {
-                                 whenHiddenSlotIsFree(current, target, url, data);
+        retry_ = loop_.after(kPreloadRetrySeconds, stepOf(play_, [this, target, url, data] {
+                                 whenHiddenSlotIsFree(target, url, data);
                              }));
         return;
     }

@@ -9,6 +9,10 @@
 //
 // Owns: the wait for a dissolve to end before the hidden slot is loaded (stop() ends it). What was
 // preloaded is recorded as the output surface's cue, nowhere else.
+//
+// Life, as every part of a play has it: start(play, ...) binds the preload to the play in force
+// (held weakly) and begins the load or the wait for it; stop() ends the wait and releases the
+// play. The cue loaded outlives both: it is the surface's.
 
 #include <cstdint>
 #include <filesystem>
@@ -44,10 +48,14 @@ class NextCuePreload {
     // (a video only, a loop too; never a file known missing).
     // While a dissolve still shows the hidden slot, the load waits for it to end, for the play
     // in force now (`during`) only.
-    void preload(Play& during, int bank, int slot, const std::filesystem::path& url,
-                 const SlotData& data);
-    // Ends the wait for the hidden slot; a preload already loaded stays cued.
-    void stop() { retry_.cancel(); }
+    void start(Play& during, int bank, int slot, const std::filesystem::path& url,
+               const SlotData& data);
+    // Ends the wait for the hidden slot and releases the play; a preload already loaded stays
+    // cued.
+    void stop() {
+        retry_.cancel();
+        play_.reset();
+    }
     // The cued `item` in `slot` stands at `inPoint` with that picture ready to show, and the
     // slot's chain has its sound.
     bool pictureReady(output::PlaybackSlot& slot,
@@ -55,7 +63,7 @@ class NextCuePreload {
                       double inPoint) const;
 
   private:
-    void whenHiddenSlotIsFree(Play& during, SlotRef target, const std::filesystem::path& url,
+    void whenHiddenSlotIsFree(SlotRef target, const std::filesystem::path& url,
                               const SlotData& data);
     void load(SlotRef target, const std::filesystem::path& url, const SlotData& data,
               double inPoint, std::optional<double> outPoint);
@@ -65,6 +73,8 @@ class NextCuePreload {
     output::OutputSurface& view_;
     PlayEvents& events_;
     const platform::Published<bool>& isMuted_;
+    // The play in force the preload was asked for during.
+    std::weak_ptr<Play> play_;
     platform::TimerHandle retry_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -42,8 +42,6 @@ class PlayEvents {
 struct NowPlaying {
     platform::Published<double>& currentTime;
     platform::Published<double>& duration;
-    platform::Published<std::optional<int>>& currentBankIndex;
-    platform::Published<std::optional<int>>& currentSlotIndex;
     platform::Published<std::string>& selectedClipName;
     platform::Published<bool>& isMuted;
     // True while the operator drags the timeline: the clocks publish and decide nothing.

@@ -79,14 +79,20 @@ PlaybackController::PlaybackController(PlaybackServices services)
     LocalizationManager& language =
         localization_ != nullptr ? *localization_ : LocalizationManager::shared();
     languageSubscription_ = language.language.subscribe([this](AppLanguage) {
-        if (!currentBankIndex.get()) {
+        if (!view_->onAirOrOnItsWay()) {
             selectedClipName.set(pick("未選択", "No Selection"));
         }
+    });
+    onAirSubscription_ = view_->watchOnAirOrOnItsWay([this](const std::optional<SlotRef>& ref) {
+        currentBankIndex.set(ref ? std::optional(ref->bank) : std::nullopt);
+        currentSlotIndex.set(ref ? std::optional(ref->slot) : std::nullopt);
     });
     meter_->start();
 }
 
 PlaybackController::~PlaybackController() {
+    // The published slot follows the surface no more.
+    onAirSubscription_.reset();
     // Every deferred step of the play in force does nothing from here on.
     play_->ended = true;
     play_.reset();
@@ -179,7 +185,7 @@ double PlaybackController::currentInPoint() const {
 
 void PlaybackController::preloadNext(int bank, int slot, const std::filesystem::path& url,
                                      const SlotData& data) {
-    preload_->preload(*play_, bank, slot, url, data);
+    preload_->start(*play_, bank, slot, url, data);
 }
 
 PostRollMode PlaybackController::postRollModeOnAir() const {
@@ -190,19 +196,19 @@ PostRollMode PlaybackController::postRollModeOnAir() const {
 // ---- Transport: the steps on the slot on air ----
 
 void PlaybackController::pause() {
-    transport_->pause(*play_);
+    transport_->pause();
 }
 void PlaybackController::resume() {
-    transport_->resume(*play_);
+    transport_->resume();
 }
 void PlaybackController::toggleMute(const std::optional<AudioSettings>& settings) {
     transport_->toggleMute(settings);
 }
 void PlaybackController::seek(double seconds) {
-    transport_->seek(*play_, seconds);
+    transport_->seek(seconds);
 }
 void PlaybackController::skip(int frames, double frameRate) {
-    transport_->skip(*play_, frames, frameRate);
+    transport_->skip(frames, frameRate);
 }
 void PlaybackController::setPlaybackRate(double rate) {
     transport_->setPlaybackRate(rate);
@@ -225,7 +231,7 @@ void PlaybackController::applyOutPoint(std::optional<double> outPoint) {
 double PlaybackController::shownTime() {
     PlaybackSlot& showing = showingSlot();
     const auto item = showing.player()->current();
-    if (!currentBankIndex.get() || showing.isStill() || !item) {
+    if (!view_->onAirOrOnItsWay() || showing.isStill() || !item) {
         return currentTime.get();
     }
     const double shown = item->currentTime();
@@ -244,14 +250,14 @@ void PlaybackController::standby(int bank, int slot, const std::filesystem::path
                                  const SlotData& data, platform::SizeF monitorSize) {
     // The standby cue is the play in force from here on: what was on air or on its way there
     // stops deciding anything.
-    Play& play = beginPlay(SlotRef{bank, slot}, url);
-    const auto cued = transport_->standby(play, data, monitorSize);
+    beginPlay(SlotRef{bank, slot}, url);
+    const auto cued = transport_->standby(data, monitorSize);
     if (!cued) {
         return;
     }
     const double inPoint = data.inPoint.value_or(0.0);
     std::weak_ptr<platform::media::PlayerItem> weakItem = cued->item;
-    transport_->watchStandby(play, *cued, [this, target = &cued->slot, weakItem, url, inPoint] {
+    transport_->watchStandby(*cued, [this, target = &cued->slot, weakItem, url, inPoint] {
         if (auto item = weakItem.lock()) {
             handleStatusChange(item, *target, item, url, inPoint);
         }
@@ -278,7 +284,7 @@ void PlaybackController::handleStatusChange(const ItemPtr& item, PlaybackSlot& s
         cue.inPoint = inPoint;
         view_->cue(std::move(cue));
     }
-    transport_->takeStandby(*play, slot, inPoint);
+    transport_->takeStandby(slot, inPoint);
 }
 
 bool PlaybackController::isLooping() const {
@@ -310,12 +316,13 @@ Play& PlaybackController::beginPlay(SlotRef ref, std::filesystem::path url) {
     play_ = std::make_shared<Play>();
     play_->ref = ref;
     play_->url = std::move(url);
+    // The transport acts for the play in force; the other parts are started by the steps of the
+    // play that need them.
+    transport_->start(*play_);
     return *play_;
 }
 
 void PlaybackController::publishIdle() {
-    currentBankIndex.set(std::nullopt);
-    currentSlotIndex.set(std::nullopt);
     selectedClipName.set(pick("未選択", "No Selection"));
     currentTime.set(0.0);
     duration.set(0.0);
@@ -346,8 +353,6 @@ void PlaybackController::cueFailed(int bank, int slot, const std::string& reason
 
 void PlaybackController::starting(Play& play, const std::string& name, double time, double length) {
     play.postRollFired = false;
-    currentBankIndex.set(play.ref.bank);
-    currentSlotIndex.set(play.ref.slot);
     selectedClipName.set(name);
     currentTime.set(time);
     duration.set(length);
@@ -362,8 +367,6 @@ void PlaybackController::publishOnAir() {
         publishIdle();
         return;
     }
-    currentBankIndex.set(onAir->ref.bank);
-    currentSlotIndex.set(onAir->ref.slot);
     selectedClipName.set(data->name);
     // The clip on air is watched again as it runs: its clock, its end and its post-roll.
     PlaybackSlot& showing = showingSlot();
@@ -372,8 +375,10 @@ void PlaybackController::publishOnAir() {
     const std::optional<double> outPoint =
         data->outPoint && std::isfinite(*data->outPoint) ? data->outPoint : std::nullopt;
     if (showing.isStill()) {
-        clock_->resumeStill(play);
-        duration.set(clock_->stillDuration());
+        // The still clock goes on as it was, its start and length kept.
+        const ClipClock::StillWatch still = clock_->still();
+        clock_->start(play, still);
+        duration.set(still.seconds);
         return;
     }
     const auto item = showing.player()->current();
@@ -382,18 +387,18 @@ void PlaybackController::publishOnAir() {
     }
     currentTime.set(showing.player()->currentTime());
     if (showing.isLooping()) {
-        loops_->adopt(play, showing, outPoint);
+        loops_->start(play, LoopRunner::RunningLoop{showing, outPoint});
         return;
     }
     if (showing.videoLayer()->isHidden()) {
         play.audioOnly = true;
-        clock_->watchAudio(play, showing, showing.player()->currentTime(), clock_->audioEnd());
+        clock_->start(play, ClipClock::AudioWatch{showing, showing.player()->currentTime(),
+                                                  clock_->audioEnd()});
         return;
     }
     duration.set(item->duration());
-    clock_->watchVideo(play, showing, outPoint, inPoint,
-                       data->clipInfo ? data->clipInfo->fps : 30.0);
-    clock_->watchEnd(play, item);
+    clock_->start(play, ClipClock::VideoWatch{showing, item, outPoint, inPoint,
+                                              data->clipInfo ? data->clipInfo->fps : 30.0});
 }
 
 // ---- Play log ----

@@ -134,9 +134,15 @@ struct PlaybackServices {
 // - What each post-roll mode means is the policy's alone: the controller carries out the steps
 //   it gives, and the loop runner asks it whether a mode starts another clip. Elsewhere a mode
 //   is only asked whether it is loop (a loop is started and released by the loop runner alone).
-// - Each part owns its own fields, is given the play it acts on and the parts it drives, and
-//   reports back through PlayEvents (post-roll due, cue failed, a clip starting, a follower
-//   wanted, log lines); none reaches into the controller. What a play shares among the parts
+// - Each part owns its own fields, is given the parts it drives, and reports back through
+//   PlayEvents (post-roll due, cue failed, a clip starting, a follower wanted, log lines); none
+//   reaches into the controller.
+// - Every part of a play (VideoStart, LoopRunner, ClipClock, Transport, NextCuePreload,
+//   SlotSound) has the same life: start(play, ...) binds it to the play it acts on, held weakly,
+//   and begins its work; stop() ends what it has under way and releases the play; its other
+//   entries act for the play bound. beginPlay() stops them all in one order and starts the
+//   transport with the new play; the steps of the play start the others as they need them.
+//   PostRollPolicy, WarmUp and ProgramMeter belong to no play. What a play shares among the parts
 //   (its file, audio-only, whether its post-roll has been set off) is its Play's; from outside
 //   it is read through onAirClip().
 //
@@ -170,8 +176,9 @@ class PlaybackController : private PlayEvents {
     platform::Published<double> currentTime{0.0};
     // Length of the clip on air; a still's duration.
     platform::Published<double> duration{0.0};
-    // The slot the panels name as playing: the one starting or on air; none when nothing is.
-    // Only shown: what is on air is decided by the output surface's record alone.
+    // The slot the panels name as playing: the one on its way to air, else the one on air; none
+    // when nothing is. The output surface's onAirOrOnItsWay() as it changes, published for the
+    // panels; nothing else sets them.
     platform::Published<std::optional<int>> currentBankIndex{std::nullopt};
     platform::Published<std::optional<int>> currentSlotIndex{std::nullopt};
     // Name of the clip on air; the "No Selection" text when none is.
@@ -258,7 +265,8 @@ class PlaybackController : private PlayEvents {
     void releaseLoop(PostRollMode postRoll);
     // Stops every part's watchers and waits (the clip clocks, the end watcher, the item
     // observations, the still and audio-only timers, the standby cue's watch and the preload's
-    // wait), always in one order; the players, layers and published values stay.
+    // wait), always in one order, and each releases the play it was bound to; the players,
+    // layers and published values stay.
     void removeObservers();
 
     // ---- Transport (main thread) ----
@@ -323,7 +331,8 @@ class PlaybackController : private PlayEvents {
 
     // The one reset of a play, for play, black, standby and a failed cue's return: every
     // part stops (removeObservers()), a still being decoded is let go, and the play in force ends
-    // (its deferred steps do nothing from here on) for a new one of (ref, url); returns it.
+    // (its deferred steps do nothing from here on) for a new one of (ref, url), which the
+    // transport is started with; returns it.
     Play& beginPlay(SlotRef ref, std::filesystem::path url);
 
     // Still path.
@@ -364,6 +373,8 @@ class PlaybackController : private PlayEvents {
     LocalizationManager* localization_ = nullptr;
     // Keeps the name shown while nothing is loaded in the interface language.
     platform::Subscription languageSubscription_;
+    // Publishes the slot on air or on its way as the surface records it.
+    platform::Subscription onAirSubscription_;
     std::function<platform::DecodedStill(const std::filesystem::path&, QSize,
                                          const std::function<bool()>&)>
         decodeStill_;
@@ -379,8 +390,7 @@ class PlaybackController : private PlayEvents {
     // Set once the still being decoded is no longer wanted (read by its decoding thread).
     std::shared_ptr<std::atomic<bool>> stillDecodeStop_;
     // The published values the parts keep up to date.
-    NowPlaying now_{currentTime,      duration, currentBankIndex, currentSlotIndex,
-                    selectedClipName, isMuted,  isSeeking};
+    NowPlaying now_{currentTime, duration, selectedClipName, isMuted, isSeeking};
     // The owned parts, each with its own fields.
     PostRollPolicy postRoll_{projectProvider};
     std::unique_ptr<SlotSound> sound_;

@@ -146,7 +146,7 @@ void PlaybackController::showDecodedStill(Play& play, const SlotData& data,
     starting(play, data.name, 0.0, stillSeconds);
     view_->applyGeometry(data.geometry, target, ownSize.width(), ownSize.height());
     view_->take({data.transitionMode == TransitionMode::dissolve, data.dissolveDuration});
-    clock_->startStill(play, stillSeconds);
+    clock_->start(play, ClipClock::StillWatch{stillSeconds, std::nullopt});
 }
 
 // ---- Audio-only path ----
@@ -185,7 +185,7 @@ void PlaybackController::playAudioOnly(Play& play, const SlotData& data, Playbac
 
     const double end = std::min(outPoint.value_or(clipDuration), clipDuration);
     if (inPoint < end) {
-        clock_->watchAudio(play, target, inPoint, end);
+        clock_->start(play, ClipClock::AudioWatch{target, inPoint, end});
     }
 }
 

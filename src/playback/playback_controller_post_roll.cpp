@@ -135,7 +135,9 @@ void PlaybackController::freezeOnLastFrame(Play& play) {
 void PlaybackController::restartOnAir(SlotRef onAir) {
     if (showingSlot().isStill()) {
         const auto data = slotDataOnAir();
-        clock_->startStill(*play_, data ? data->stillDuration : kDefaultStillDuration);
+        clock_->start(*play_,
+                      ClipClock::StillWatch{data ? data->stillDuration : kDefaultStillDuration,
+                                            std::nullopt});
         return;
     }
     if (!loops_->isRunning() && onRequestPlay) {

@@ -16,12 +16,13 @@ void SlotSound::applyLevel(output::PlaybackSlot& slot, const AudioSettings& sett
 
 void SlotSound::start(Play& play, output::PlaybackSlot& slot, const AudioSettings& settings,
                       double from, std::function<void(bool ready)> onStarted) {
+    play_ = play.weak_from_this();
     // The picture side needs no wait: the clip player prerolls the item from its first load on,
     // so its first picture is decoded once. The sound is waited for as its load ends, not a
     // poll later: every millisecond here is one more before the cue's first frame.
     poll_.cancel();
     waiting_.reset();
-    auto again = stepOf(play, [this, target = &slot, settings, from, onStarted](Play& current) {
+    auto again = stepOf(play_, [this, target = &slot, settings, from, onStarted](Play& current) {
         start(current, *target, settings, from, onStarted);
     });
     if (!slot.player()->current()) {

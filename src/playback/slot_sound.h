@@ -5,6 +5,9 @@
 // the slot's chain has loaded the sound.
 //
 // Owns: the wait for the chain's sound, for one play at a time.
+//
+// Life, as every part of a play has it: start(play, ...) binds the sound to `play` (held weakly)
+// and begins the wait; stop() ends the wait and releases the play. applyLevel() belongs to no play.
 
 #include <functional>
 #include <memory>
@@ -37,16 +40,19 @@ class SlotSound {
     // answer.
     void start(Play& play, output::PlaybackSlot& slot, const AudioSettings& settings, double from,
                std::function<void(bool ready)> onStarted = {});
-    // Ends the wait under way.
+    // Ends the wait under way and releases the play.
     void stop() {
         poll_.cancel();
         waiting_.reset();
+        play_.reset();
     }
 
   private:
     platform::RunLoop& loop_;
     output::OutputSurface& view_;
     const platform::Published<bool>& isMuted_;
+    // The play the wait is for.
+    std::weak_ptr<Play> play_;
     platform::TimerHandle poll_;
     // Held by the wait for the chain's sound under way; a later start or stop() lets it go.
     std::shared_ptr<bool> waiting_;

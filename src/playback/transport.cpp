@@ -54,16 +54,19 @@ double Transport::audioEnd() const {
     return std::min(end, now_.duration.get());
 }
 
-void Transport::pause(Play& play) {
+void Transport::pause() {
     PlaybackSlot& slot = view_.showingSlot();
     slot.clipPlayer().stop();
-    if (play.audioOnly) {
+    if (const auto play = inForce(play_); play && play->audioOnly) {
         parts_.clock.stopAudio();
     }
 }
 
-void Transport::resume(Play& play) {
-    play.postRollFired = false;
+void Transport::resume() {
+    const auto play = inForce(play_);
+    if (play) {
+        play->postRollFired = false;
+    }
     PlaybackSlot& slot = view_.showingSlot();
     const auto item = slot.player()->current();
     if (item && !slot.isStill() && !isShowingClipRunning()) {
@@ -73,10 +76,10 @@ void Transport::resume(Play& play) {
         }
         playOnAir(slot, from);
     }
-    if (play.audioOnly && !parts_.clock.isAudioRunning() && view_.foreground()) {
+    if (play && play->audioOnly && !parts_.clock.isAudioRunning() && view_.foreground()) {
         const double end = audioEnd();
         if (now_.currentTime.get() < end) {
-            parts_.clock.startAudio(play, now_.currentTime.get(), end);
+            parts_.clock.runAudio(now_.currentTime.get(), end);
         }
     }
 }
@@ -97,7 +100,7 @@ void Transport::toggleMute(const std::optional<AudioSettings>& settings) {
     }
 }
 
-void Transport::seek(Play& play, double seconds) {
+void Transport::seek(double seconds) {
     if (!std::isfinite(seconds)) {
         platform::Console::log("seek: ignored a position that is not a number: " +
                                shortestDouble(seconds));
@@ -117,20 +120,21 @@ void Transport::seek(Play& play, double seconds) {
             slot.player()->seek(t, 0.0, 0.0);
         }
     }
-    if (play.audioOnly && parts_.clock.isAudioRunning() && view_.foreground()) {
+    if (const auto play = inForce(play_);
+        play && play->audioOnly && parts_.clock.isAudioRunning() && view_.foreground()) {
         const double end = audioEnd();
         if (end <= t) {
             parts_.clock.stopAudio();
         } else {
-            play.postRollFired = false;
-            parts_.clock.startAudio(play, t, end);
+            play->postRollFired = false;
+            parts_.clock.runAudio(t, end);
         }
     }
 }
 
-void Transport::skip(Play& play, int frames, double frameRate) {
+void Transport::skip(int frames, double frameRate) {
     PlaybackSlot& slot = view_.showingSlot();
-    if (slot.isStill() || play.audioOnly) {
+    if (const auto play = inForce(play_); slot.isStill() || (play && play->audioOnly)) {
         return;
     }
     if (!std::isfinite(frameRate) || frameRate <= 0.0) {
@@ -215,8 +219,13 @@ void Transport::stopTestTone() {
     parts_.meter.silence();
 }
 
-std::optional<Transport::StandbyCue> Transport::standby(Play& play, const SlotData& data,
+std::optional<Transport::StandbyCue> Transport::standby(const SlotData& data,
                                                         platform::SizeF monitorSize) {
+    const auto bound = inForce(play_);
+    if (!bound) {
+        return std::nullopt;
+    }
+    const Play& play = *bound;
     view_.setMonitorSize(monitorSize);
     // The slot pair records the cue; the standby cue goes on air paused, by a take.
     output::Cue cue;
@@ -227,8 +236,6 @@ std::optional<Transport::StandbyCue> Transport::standby(Play& play, const SlotDa
     cue.inPoint = data.inPoint.value_or(0.0);
     const double inPoint = cue.inPoint;
     const auto loaded = view_.loadCue(std::move(cue), data.outPoint, data.colorSettings);
-    now_.currentBankIndex.set(play.ref.bank);
-    now_.currentSlotIndex.set(play.ref.slot);
     now_.selectedClipName.set(data.name);
     // The cue's own position and length, not those of the clip it replaces.
     const double clipDuration =
@@ -244,11 +251,11 @@ std::optional<Transport::StandbyCue> Transport::standby(Play& play, const SlotDa
     return StandbyCue{loaded.slot, loaded.item};
 }
 
-void Transport::watchStandby(Play& play, const StandbyCue& cue, std::function<void()> changed) {
+void Transport::watchStandby(const StandbyCue& cue, std::function<void()> changed) {
     std::weak_ptr<platform::media::PlayerItem> weakItem = cue.item;
     standbyObserver_ = cue.item->status().subscribe(
-        stepOf(play, [this, slot = &cue.slot, weakItem,
-                      changed = std::move(changed)](const platform::media::ItemStatus&) {
+        stepOf(play_, [this, slot = &cue.slot, weakItem,
+                       changed = std::move(changed)](const platform::media::ItemStatus&) {
             // Once the cue may be taken, its status is watched no more.
             if (const auto item = weakItem.lock(); isStandbyReady(item, *slot, item)) {
                 standbyObserver_.reset();
@@ -260,6 +267,7 @@ void Transport::watchStandby(Play& play, const StandbyCue& cue, std::function<vo
 void Transport::stop() {
     standbyObserver_.reset();
     standbyWatch_ = {};
+    play_.reset();
 }
 
 bool Transport::isStandbyReady(const std::shared_ptr<platform::media::PlayerItem>& item,
@@ -269,27 +277,28 @@ bool Transport::isStandbyReady(const std::shared_ptr<platform::media::PlayerItem
            slot.player()->current() == loadedItem && item == loadedItem;
 }
 
-void Transport::takeStandby(Play& play, PlaybackSlot& slot, double inPoint) {
+void Transport::takeStandby(PlaybackSlot& slot, double inPoint) {
     const double target = std::isfinite(inPoint) ? std::max(inPoint, 0.0) : 0.0;
-    slot.player()->seek(target, 0.0, 0.0,
-                        stepOf(play, [this, slotPtr = &slot, target](Play& current, bool finished) {
-                            if (!finished) {
-                                return;
-                            }
-                            if (slotPtr == &view_.hiddenSlot()) {
-                                view_.take({});
-                            }
-                            slotPtr->player()->pause();
-                            now_.currentTime.set(target);
-                            // The cue on air is watched as any clip on air: a resume runs its
-                            // clock, its out point and its end.
-                            current.postRollFired = false;
-                            if (const auto onAir = slotPtr->player()->current()) {
-                                parts_.clock.watchVideo(current, *slotPtr, standbyWatch_.outPoint,
-                                                        target, standbyWatch_.fps);
-                                parts_.clock.watchEnd(current, onAir);
-                            }
-                        }));
+    slot.player()->seek(
+        target, 0.0, 0.0,
+        stepOf(play_, [this, slotPtr = &slot, target](Play& current, bool finished) {
+            if (!finished) {
+                return;
+            }
+            if (slotPtr == &view_.hiddenSlot()) {
+                view_.take({});
+            }
+            slotPtr->player()->pause();
+            now_.currentTime.set(target);
+            // The cue on air is watched as any clip on air: a resume runs its
+            // clock, its out point and its end.
+            current.postRollFired = false;
+            if (const auto onAir = slotPtr->player()->current()) {
+                parts_.clock.start(
+                    current, ClipClock::VideoWatch{*slotPtr, onAir, standbyWatch_.outPoint, target,
+                                                   standbyWatch_.fps});
+            }
+        }));
 }
 
 }  // namespace kestio

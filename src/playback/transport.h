@@ -12,7 +12,14 @@
 
 //
 // Owns the standby cue's watch (its item's status, and what its clock watches once on air). Acts on
-// the slot on air, the published values and the play in force, which each step is given.
+// the slot on air and the published values.
+//
+// Life, as every part of a play has it: start(play) binds the transport to the play in force
+// (held weakly; the controller starts it with each play), and stop() ends the standby cue's watch
+// and releases the play. Every other step acts for the play bound: what it shares with the other
+// parts (audio-only, whether its post-roll has been set off), the standby cue it loads and takes.
+// Without a play in force (stopped, or its play ended) a step still acts on the slot on air, and
+// on nothing of a play.
 
 #include <filesystem>
 #include <functional>
@@ -60,32 +67,35 @@ class Transport {
               PlayEvents& events, Parts parts)
         : loop_(loop), view_(view), now_(now), events_(events), parts_(parts) {}
 
-    void pause(Play& play);
-    void resume(Play& play);
+    // Acts for `play` from now on.
+    void start(Play& play) { play_ = play.weak_from_this(); }
+    // Ends the standby cue's watch, forgets what its clock was to watch, and releases the play.
+    void stop();
+
+    void pause();
+    void resume();
     void toggleMute(const std::optional<AudioSettings>& settings);
-    void seek(Play& play, double seconds);
-    void skip(Play& play, int frames, double frameRate);
+    void seek(double seconds);
+    void skip(int frames, double frameRate);
     void setPlaybackRate(double rate);
     void applySlotVolume(bool muted, float gainDB);
     void updateGeometry(const GeometrySettings& geometry);
     void applyColorSettings(const ColorSettings& color);
     void stopTestTone();
-    // Loads `play`'s slot from its file into the hidden slot as the standby cue and publishes it
-    // with its own position and length; none when nothing could be loaded.
-    std::optional<StandbyCue> standby(Play& play, const SlotData& data,
-                                      platform::SizeF monitorSize);
-    // Watches the standby cue's item for `play`: `changed` is called at each change of its
+    // Loads the play's slot from its file into the hidden slot as the standby cue and publishes
+    // it with its own position and length; none when nothing could be loaded (or no play is
+    // bound).
+    std::optional<StandbyCue> standby(const SlotData& data, platform::SizeF monitorSize);
+    // Watches the standby cue's item for the play: `changed` is called at each change of its
     // status until stop().
-    void watchStandby(Play& play, const StandbyCue& cue, std::function<void()> changed);
-    // Ends the standby cue's watch and forgets what its clock was to watch.
-    void stop();
+    void watchStandby(const StandbyCue& cue, std::function<void()> changed);
     // `item` is ready and still `slot`'s current item `loadedItem`: the standby cue may be taken.
     static bool isStandbyReady(const std::shared_ptr<platform::media::PlayerItem>& item,
                                output::PlaybackSlot& slot,
                                const std::shared_ptr<platform::media::PlayerItem>& loadedItem);
-    // Seeks `slot` to `inPoint`, cuts to it paused there, publishes it and watches it, for
-    // `play` only.
-    void takeStandby(Play& play, output::PlaybackSlot& slot, double inPoint);
+    // Seeks `slot` to `inPoint`, cuts to it paused there, publishes it and watches it, for the
+    // play only.
+    void takeStandby(output::PlaybackSlot& slot, double inPoint);
 
   private:
     // Whether the showing slot's clip is started (not paused, not still preparing).
@@ -106,6 +116,8 @@ class Transport {
     NowPlaying now_;
     PlayEvents& events_;
     Parts parts_;
+    // The play the transport acts for.
+    std::weak_ptr<Play> play_;
     StandbyWatch standbyWatch_;
     platform::Subscription standbyObserver_;
 };

@@ -48,6 +48,7 @@ float startRate(double playRate) {
 }  // namespace
 
 void VideoStart::start(Play& play, const SlotData& data, PlaybackSlot& target) {
+    play_ = play.weak_from_this();
     const int bank = play.ref.bank;
     const int slot = play.ref.slot;
     const std::filesystem::path url = play.url;
@@ -108,11 +109,10 @@ void VideoStart::start(Play& play, const SlotData& data, PlaybackSlot& target) {
         return;
     }
     const double fps = data.clipInfo ? data.clipInfo->fps : 30.0;
-    parts_.clock.watchVideo(play, target, outPoint, inPoint, fps);
-    parts_.clock.watchEnd(play, item);
+    parts_.clock.start(play, ClipClock::VideoWatch{target, item, outPoint, inPoint, fps});
 
     StartContext context;
-    context.play = play.weak_from_this();
+    context.play = play_;
     context.bank = bank;
     context.slot = slot;
     context.target = &target;

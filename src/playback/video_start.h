@@ -8,6 +8,10 @@
 // Owns: the observation of the starting item's status and the layer-switch guard (one switch in
 // 50 ms). The cue it starts is recorded with the output surface; the follower it asks to be
 // preloaded is the post-roll policy's answer. Every step acts for the play it was begun for only.
+//
+// Life, as every part of a play has it: start(play, ...) binds the start to `play` (held weakly)
+// and begins it; stop() ends the status observation and releases the play. The layer-switch guard
+// serves every play: a loop asks for its switch with the play it is for.
 
 #include <filesystem>
 #include <functional>
@@ -70,10 +74,11 @@ class VideoStart {
     void requestLayerSwitch(Play& play, LayerSwitch change);
     // The slot shows a picture, keeps up, and (for a dissolve) runs.
     bool isReadyToSwitch(output::PlaybackSlot& slot, bool dissolve) const;
-    // Ends the status and picture observations (the controller's removeObservers()).
+    // Ends the status and picture observations and releases the play.
     void stop() {
         statusObserver_.reset();
         shownObserver_.reset();
+        play_.reset();
     }
 
   private:
@@ -111,6 +116,8 @@ class VideoStart {
     output::OutputSurface& view_;
     PlayEvents& events_;
     Parts parts_;
+    // The play the start is for.
+    std::weak_ptr<Play> play_;
     platform::Subscription statusObserver_;
     platform::Subscription shownObserver_;
     bool isSwitchingLayer_ = false;

@@ -14,6 +14,9 @@
 // Owns: the warm-up token, the separate player's attempt and the wait under way. The ready
 // signal itself is the controller's onWarmReady hook (the show controller's waits set it), which
 // every start of a clip also calls.
+//
+// Not a part of a play: nothing goes on air while warming, so no play is begun; a warm-up's life
+// is its token, which the next warm-up replaces.
 
 #include <cstdint>
 #include <filesystem>

@@ -126,6 +126,9 @@ void LiveShowPlayback::clearSurface() {
     surface_.stopAll();
 }
 
+std::optional<SlotRef> LiveShowPlayback::onAirOrOnItsWay() {
+    return controller_.view().onAirOrOnItsWay();
+}
 platform::Published<std::optional<int>>& LiveShowPlayback::currentBankIndex() {
     return controller_.currentBankIndex;
 }

@@ -43,6 +43,7 @@ class LiveShowPlayback final : public ShowPlayback {
     bool isShowingPlayerStopped() const override;
     void hideSlotLayers() override;
     void clearSurface() override;
+    std::optional<SlotRef> onAirOrOnItsWay() override;
     platform::Published<std::optional<int>>& currentBankIndex() override;
     platform::Published<std::optional<int>>& currentSlotIndex() override;
     platform::Published<std::string>& selectedClipName() override;

@@ -7,10 +7,11 @@
 namespace kestio {
 
 void LiveSignalOutput::resetPlayback() {
-    if (playback_.currentBankIndex.get() && playback_.currentSlotIndex.get()) {
+    if (playback_.view().onAirOrOnItsWay()) {
+        // What is on air, or the cue on its way there before its take, ends.
         playback_.handlePostRoll(PostRollMode::black);
     } else {
-        // A cue whose indices are not published yet still has its watchers.
+        // Nothing is on air or on its way: only what the parts still watch ends.
         playback_.removeObservers();
     }
 }

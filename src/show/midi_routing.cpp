@@ -104,10 +104,8 @@ void MIDIRouting::performMIDIControlAction(const std::string& target) {
         show_.playback.pause();
     } else if (target == "mute") {
         std::optional<AudioSettings> audio;
-        const auto& bank = show_.playback.currentBankIndex().get();
-        const auto& slot = show_.playback.currentSlotIndex().get();
-        if (bank && slot) {
-            if (const SlotData* record = show_.project.slotAt(*bank, *slot)) {
+        if (const auto onAir = show_.playback.onAirOrOnItsWay()) {
+            if (const SlotData* record = show_.project.slotAt(onAir->bank, onAir->slot)) {
                 audio = record->audioSettings;
             }
         }
@@ -117,12 +115,11 @@ void MIDIRouting::performMIDIControlAction(const std::string& target) {
 
 void MIDIRouting::handleMIDIControlChange(std::uint8_t, std::uint8_t controller,
                                           std::uint8_t value) {
-    const auto& bank = show_.playback.currentBankIndex().get();
-    const auto& slot = show_.playback.currentSlotIndex().get();
-    if (!bank || !slot) {
+    const auto onAir = show_.playback.onAirOrOnItsWay();
+    if (!onAir) {
         return;
     }
-    SlotData* record = show_.project.slotAt(*bank, *slot);
+    SlotData* record = show_.project.slotAt(onAir->bank, onAir->slot);
     if (!record) {
         return;
     }

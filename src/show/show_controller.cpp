@@ -150,9 +150,7 @@ void ShowController::followReplacedProject(bool closed) {
 }
 
 bool ShowController::isOnAir(int bank, int slot) const {
-    const auto& onBank = playback_.currentBankIndex().get();
-    const auto& onSlot = playback_.currentSlotIndex().get();
-    return onBank && onSlot && *onBank == bank && *onSlot == slot;
+    return playback_.onAirOrOnItsWay() == SlotRef{bank, slot};
 }
 
 platform::SizeF ShowController::canvasSize() const {
@@ -162,18 +160,19 @@ platform::SizeF ShowController::canvasSize() const {
 namespace {
 
 const SlotData* onAirSlot(const ShowController& show, ShowPlayback& playback) {
-    const auto& bank = playback.currentBankIndex().get();
-    const auto& slot = playback.currentSlotIndex().get();
-    if (!bank || !slot) {
+    const auto onAir = playback.onAirOrOnItsWay();
+    if (!onAir) {
         return nullptr;
     }
     const auto& banks = show.project().banks;
-    if (*bank < 0 || *slot < 0 || static_cast<std::size_t>(*bank) >= banks.size()) {
+    if (onAir->bank < 0 || onAir->slot < 0 ||
+        static_cast<std::size_t>(onAir->bank) >= banks.size()) {
         return nullptr;
     }
-    const auto& slots = banks[static_cast<std::size_t>(*bank)].slots;
-    return static_cast<std::size_t>(*slot) < slots.size() ? &slots[static_cast<std::size_t>(*slot)]
-                                                          : nullptr;
+    const auto& slots = banks[static_cast<std::size_t>(onAir->bank)].slots;
+    return static_cast<std::size_t>(onAir->slot) < slots.size()
+               ? &slots[static_cast<std::size_t>(onAir->slot)]
+               : nullptr;
 }
 
 }  // namespace

@@ -100,7 +100,7 @@ void ShowController::pausePlayback() {
 }
 
 void ShowController::stopPlayback() {
-    if (playback_.currentBankIndex().get()) {
+    if (playback_.onAirOrOnItsWay()) {
         playback_.handlePostRoll(PostRollMode::black);
     }
 }

@@ -86,7 +86,7 @@ void ShowImport::handleDrop(const std::vector<std::filesystem::path>& urls, int 
                                " dropped files ignored while clips are loading");
         return;
     }
-    if (show_.playback.currentBankIndex().get()) {
+    if (show_.playback.onAirOrOnItsWay()) {
         std::weak_ptr<ShowImport*> alive = alive_;
         cells_.confirmImportWhilePlaying = [alive, urls, bank, slot] {
             if (auto self = alive.lock()) {

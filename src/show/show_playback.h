@@ -9,6 +9,7 @@
 
 #include "model/settings_records.h"
 #include "model/slot_data.h"
+#include "output/slot_cue.h"
 #include "platform/graphics/geometry.h"
 #include "platform/runloop/published.h"
 
@@ -81,8 +82,17 @@ class ShowPlayback {
     // cleared, slot A showing, the layer-log line "stopAll".
     virtual void clearSurface() = 0;
 
-    // Published values of the slot on air (bank and slot from 0; none while nothing is on
-    // air or cued).
+    // The slot on air or on its way there (bank and slot from 0): what the panels name as
+    // playing, what a stop ends and what the keys and edits act on; none while neither is. The
+    // output surface's record; by default as the published values below name it (a test's
+    // playback publishes them itself).
+    virtual std::optional<SlotRef> onAirOrOnItsWay() {
+        const auto& bank = currentBankIndex().get();
+        const auto& slot = currentSlotIndex().get();
+        return bank && slot ? std::optional(SlotRef{*bank, *slot}) : std::nullopt;
+    }
+    // Published values of the slot on air or on its way there, as onAirOrOnItsWay() names it,
+    // for the panels to follow.
     virtual platform::Published<std::optional<int>>& currentBankIndex() = 0;
     virtual platform::Published<std::optional<int>>& currentSlotIndex() = 0;
     virtual platform::Published<std::string>& selectedClipName() = 0;

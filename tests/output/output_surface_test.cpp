@@ -5,7 +5,9 @@
 
 #include <cctype>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -263,6 +265,53 @@ TEST_F(OutputSurfaceTest, PreparingForAPlayKeepsTheScreenAsItIsAndKeepsOnlyAPrel
         EXPECT_EQ(holdsClip(s.slotA()), preloaded) << "the old dissolve's clean-up ran";
         EXPECT_TRUE(holdsClip(s.slotB()));
     }
+}
+
+// What is on air or on its way there follows the records alone: the cue started or stood by for
+// its take before the clip on air, a preload or a warming cue never; a watcher is told each
+// change once.
+TEST_F(OutputSurfaceTest, OnAirOrOnItsWayIsTheCueOnItsWayElseTheClipOnAir) {
+    std::vector<std::optional<SlotRef>> told;
+    auto watch = surface().watchOnAirOrOnItsWay(
+        [&](const std::optional<SlotRef>& ref) { told.push_back(ref); });
+    const auto cueOf = [](int slot, CueState state) {
+        Cue cue;
+        cue.ref = SlotRef{0, slot};
+        cue.url = "/clips/" + std::to_string(slot) + ".mov";
+        cue.state = state;
+        return cue;
+    };
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        std::optional<SlotRef> expected;
+    };
+    const Step steps[] = {
+        {"a preload, nothing on air", [&] { surface().cue(cueOf(1, CueState::loading)); },
+         std::nullopt},
+        {"the preload ready", [&] { surface().setCueState(CueState::ready); }, std::nullopt},
+        {"started for its take", [&] { surface().setCueState(CueState::hiddenPlaying); },
+         SlotRef{0, 1}},
+        {"taken", [&] { surface().take({}); }, SlotRef{0, 1}},
+        {"a warming cue", [&] { surface().cue(cueOf(2, CueState::warming)); }, SlotRef{0, 1}},
+        {"a cue on its way", [&] { surface().cue(cueOf(3, CueState::hiddenPlaying)); },
+         SlotRef{0, 3}},
+        {"its failure", [&] { surface().forgetCue(); }, SlotRef{0, 1}},
+        {"a play that clears the hidden slot",
+         [&] {
+             surface().cue(cueOf(4, CueState::hiddenPlaying));
+             surface().prepareForPlay(false);
+         },
+         SlotRef{0, 1}},
+        {"black", [&] { surface().stopAll(); }, std::nullopt},
+    };
+    for (const Step& step : steps) {
+        step.act();
+        EXPECT_EQ(surface().onAirOrOnItsWay(), step.expected) << step.what;
+    }
+    EXPECT_EQ(told,
+              (std::vector<std::optional<SlotRef>>{SlotRef{0, 1}, SlotRef{0, 3}, SlotRef{0, 1},
+                                                   SlotRef{0, 4}, SlotRef{0, 1}, std::nullopt}));
 }
 
 TEST_F(OutputSurfaceTest, StopAllClearsBothSlotsAndVoidsEveryPendingStep) {

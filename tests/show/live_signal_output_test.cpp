@@ -46,6 +46,47 @@ TEST_F(LiveSignalOutputTest, ColorBarsStopsControllerWatchers) {
     EXPECT_FALSE(rig.surface().slotB().isStill());
 }
 
+// The bars go up while nothing is on air and a cue is on its way there: the cue never comes on
+// air over the bars, and nothing of it runs on (a still is on its way from its key press, though
+// it names nothing on the panels until its picture is decoded).
+enum class OnItsWay { stillBeingDecoded, videoBeforeItsTake, standbyCue };
+
+class BarsOverACueOnItsWay : public LiveSignalOutputTest,
+                             public ::testing::WithParamInterface<OnItsWay> {};
+
+TEST_P(BarsOverACueOnItsWay, TheCueNeverComesOnAirOverTheBars) {
+    auto& data = rig.editSlot(0, 2);
+    data.postRollMode = PostRollMode::next;
+    switch (GetParam()) {
+        case OnItsWay::stillBeingDecoded:
+            data.mediaType = MediaType::still;
+            data.stillDuration = 2.0;
+            rig.playSlot(0, 2);
+            break;
+        case OnItsWay::videoBeforeItsTake:
+            rig.playSlot(0, 2);
+            break;
+        case OnItsWay::standbyCue:
+            rig.pc().standby(0, 2, *data.videoURL, data, {1920.0, 1080.0});
+            break;
+    }
+    ASSERT_FALSE(rig.surface().foreground());
+    ASSERT_EQ(rig.surface().onAirOrOnItsWay(), (SlotRef{0, 2}));
+
+    output.resetPlayback();
+    output.showStillAndCut(QImage(64, 36, QImage::Format_RGB32));
+    rig.advance(5.0);
+    EXPECT_EQ(rig.surface().showingSlot().originalStillImage().size(), QSize(64, 36))
+        << "the cue came on air over the bars";
+    EXPECT_FALSE(rig.surface().onAirOrOnItsWay());
+    EXPECT_FALSE(rig.pc().currentBankIndex.get());
+    EXPECT_TRUE(rig.requests.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cues, BarsOverACueOnItsWay,
+                         ::testing::Values(OnItsWay::stillBeingDecoded,
+                                           OnItsWay::videoBeforeItsTake, OnItsWay::standbyCue));
+
 TEST_F(LiveSignalOutputTest, ToneStartsOnTheSharedEngineAndFailsVisibly) {
     ASSERT_TRUE(output.startTone(-14));
     EXPECT_TRUE(rig.pc().toneGen().isRunning());
