@@ -290,6 +290,7 @@ void OutputSurface::promoteCue() {
         foreground_.reset();
     }
     background_.reset();
+    takes.set(takes.get() + 1);
 }
 
 void OutputSurface::take(const Take& how, std::optional<platform::ClockTime> atClockTime) {

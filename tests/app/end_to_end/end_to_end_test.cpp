@@ -13,6 +13,7 @@
 
 #include "app/canvas_layout.h"
 #include "end_to_end_fixture.h"
+#include "grid/grid_geometry.h"
 #include "model/project_manager.h"
 #include "support/jack_midi_peer.h"
 #include "ui/palette.h"
@@ -80,6 +81,61 @@ TEST_F(EndToEnd, KeysMidiAndClicksPlayCuesAndSaveAndQuitWritesThePackage) {
     ASSERT_TRUE(reread.banks[0].slots[kMidiSlot].midiBindings.has_value());
     EXPECT_EQ(reread.banks[0].slots[kMidiSlot].midiBindings->size(), 1u);
     EXPECT_FALSE(saved.empty());
+}
+
+// What a key changes on the grid reaches the screen: a key press holds the main window's repaint
+// while the cue it may fire starts, and what changed is painted once it is on air or the hold
+// runs out. Each key of the table, in turn, leaves every cell of the first row framed as the
+// show says: red on air, blue under the cursor (when not on air), neither otherwise.
+TEST_F(EndToEnd, WhatAKeyChangesOnTheGridReachesTheScreen) {
+    const fs::path package = writeShow();
+    KestioProcess kestio(*desktop_, {"--midi", "jack", package.string()});
+    const std::string window = awaitShow(kestio, package);
+    ASSERT_FALSE(window.empty());
+
+    struct Step {
+        const char* key;
+        int onAir;   // slot, or -1
+        int cursor;  // slot
+    };
+    const Step steps[] = {
+        {"Right", -1, 1},  // the cursor moves; nothing plays
+        {"1", 0, 0},       // the key cue goes on air, and the cursor onto it
+        {"Right", 0, 1},   // the cursor moves on; the cue stays on air
+        {"2", 1, 1},       // the next cue replaces it
+        {"Left", 1, 0},    // the cursor goes back
+        {"Return", 0, 0},  // the cue under the cursor
+    };
+    constexpr int kCells = 3;
+    const QRectF body = grid::slotBodyRect(QRectF(QPointF(0, 0), grid::kPanelOnCanvas.size()));
+    const double width = body.width() / 10;
+    // A strip along the top edge of a cell, inside the frame drawn on it.
+    const auto edgeOf = [&](int slot) {
+        return QRectF(grid::kPanelOnCanvas.left() + body.left() + width * (slot + 0.2),
+                      grid::kPanelOnCanvas.top() + body.top() + 0.4, width * 0.6, 1.2);
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.key);
+        ASSERT_TRUE(kestio.press(window, {step.key}));
+        std::string seen;
+        const bool shown = pollUntil([&] {
+            seen.clear();
+            bool all = true;
+            for (int slot = 0; slot < kCells; ++slot) {
+                const int red = canvasPixelsNear(kestio, window, edgeOf(slot), ui::palette::red());
+                const int blue =
+                    canvasPixelsNear(kestio, window, edgeOf(slot), ui::palette::blue());
+                const bool framedRed = red >= 30;
+                const bool framedBlue = blue >= 30;
+                seen += " slot " + std::to_string(slot) + ": red " + std::to_string(red) +
+                        " blue " + std::to_string(blue) + ";";
+                all = all && framedRed == (slot == step.onAir) &&
+                      framedBlue == (slot == step.cursor && slot != step.onAir);
+            }
+            return all;
+        });
+        EXPECT_TRUE(shown) << seen;
+    }
 }
 
 // Bad packages on the command line: each is reported in an alert that says why (and on the
