@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "app/canvas_layout.h"
 #include "end_to_end_fixture.h"
@@ -93,44 +94,27 @@ TEST_F(EndToEnd, WhatAKeyChangesOnTheGridReachesTheScreen) {
     const std::string window = awaitShow(kestio, package);
     ASSERT_FALSE(window.empty());
 
-    struct Step {
-        const char* key;
-        int onAir;   // slot, or -1
-        int cursor;  // slot
+    // Each key, with the slot then on air (-1: none) and the slot under the cursor.
+    const std::tuple<const char*, int, int> steps[] = {
+        {"Right", -1, 1}, {"1", 0, 0},    {"Right", 0, 1},
+        {"2", 1, 1},      {"Left", 1, 0}, {"Return", 0, 0},
     };
-    const Step steps[] = {
-        {"Right", -1, 1},  // the cursor moves; nothing plays
-        {"1", 0, 0},       // the key cue goes on air, and the cursor onto it
-        {"Right", 0, 1},   // the cursor moves on; the cue stays on air
-        {"2", 1, 1},       // the next cue replaces it
-        {"Left", 1, 0},    // the cursor goes back
-        {"Return", 0, 0},  // the cue under the cursor
-    };
-    constexpr int kCells = 3;
     const QRectF body = grid::slotBodyRect(QRectF(QPointF(0, 0), grid::kPanelOnCanvas.size()));
-    const double width = body.width() / 10;
-    // A strip along the top edge of a cell, inside the frame drawn on it.
-    const auto edgeOf = [&](int slot) {
-        return QRectF(grid::kPanelOnCanvas.left() + body.left() + width * (slot + 0.2),
-                      grid::kPanelOnCanvas.top() + body.top() + 0.4, width * 0.6, 1.2);
-    };
-    for (const Step& step : steps) {
-        SCOPED_TRACE(step.key);
-        ASSERT_TRUE(kestio.press(window, {step.key}));
-        std::string seen;
+    for (const auto& [key, onAir, cursor] : steps) {
+        ASSERT_TRUE(kestio.press(window, {key}));
+        std::string seen;  // the frame colours' pixel counts along each cell's top edge
         const bool shown = pollUntil([&] {
-            seen.clear();
+            seen = key;
             bool all = true;
-            for (int slot = 0; slot < kCells; ++slot) {
-                const int red = canvasPixelsNear(kestio, window, edgeOf(slot), ui::palette::red());
-                const int blue =
-                    canvasPixelsNear(kestio, window, edgeOf(slot), ui::palette::blue());
-                const bool framedRed = red >= 30;
-                const bool framedBlue = blue >= 30;
-                seen += " slot " + std::to_string(slot) + ": red " + std::to_string(red) +
-                        " blue " + std::to_string(blue) + ";";
-                all = all && framedRed == (slot == step.onAir) &&
-                      framedBlue == (slot == step.cursor && slot != step.onAir);
+            for (int slot = 0; slot < 3; ++slot) {
+                const QRectF edge(grid::kPanelOnCanvas.topLeft() + body.topLeft() +
+                                      QPointF(body.width() / 10 * (slot + 0.2), 0.4),
+                                  QSizeF(body.width() / 10 * 0.6, 1.2));
+                const int red = canvasPixelsNear(kestio, window, edge, ui::palette::red());
+                const int blue = canvasPixelsNear(kestio, window, edge, ui::palette::blue());
+                seen += " " + std::to_string(red) + "/" + std::to_string(blue);
+                all = all && (red >= 30) == (slot == onAir) &&
+                      (blue >= 30) == (slot == cursor && slot != onAir);
             }
             return all;
         });
