@@ -183,6 +183,7 @@ struct Application::Parts {
     // The open package's lock, following the show's location.
     std::optional<PackageLock> packageLock;
     platform::Subscription locationSubscription;
+    platform::Subscription takeSubscription;
 };
 
 namespace {
@@ -231,6 +232,9 @@ Application::Application(const LaunchOptions& options)
                 p.loop.post([&p, package] { alertOpenElsewhere(*p.dialogs, package, true); });
             }
         });
+    // A take lets the repaint that a key press held go ahead: the cue is on air.
+    p.takeSubscription =
+        p.playback->program().takes.subscribe([&p](std::uint64_t) { p.window->releaseRepaint(); });
     p.window->onFirstShown = [this] { onWindowFirstShown(); };
 }
 
@@ -239,6 +243,8 @@ Application::~Application() = default;
 void Application::onWindowFirstShown() {
     Parts& p = *parts_;
     p.wiring->onAppearSetup();
+    // After the keyboard shortcuts' filter, which swallows the keys it handles.
+    p.window->watchKeyPresses();
     if (!options_.package) {
         return;
     }

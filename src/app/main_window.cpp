@@ -1,7 +1,10 @@
 #include "app/main_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "app/canvas_layout.h"
 #include "app/canvas_view.h"
@@ -31,6 +34,11 @@ DesignCanvas& MainWindow::canvas() const {
     return view_->canvas();
 }
 
+void MainWindow::watchKeyPresses() {
+    qApp->removeEventFilter(this);
+    qApp->installEventFilter(this);
+}
+
 void MainWindow::addOverlay(QWidget* widget) {
     widget->setParent(content_);
     widget->setGeometry(content_->rect());
@@ -38,12 +46,52 @@ void MainWindow::addOverlay(QWidget* widget) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && watched == static_cast<QObject*>(windowHandle()) &&
+        !static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
+        holdRepaint();
+    }
     if (watched == content_ && event->type() == QEvent::Resize) {
         for (QWidget* overlay : overlays_) {
             overlay->setGeometry(content_->rect());
         }
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+bool MainWindow::event(QEvent* event) {
+    // A repaint asked for while held is kept for the release; Qt asks for no other meanwhile.
+    if (event->type() == QEvent::UpdateRequest && repaintHeld_) {
+        repaintDue_ = true;
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void MainWindow::holdRepaint() {
+    // Presses in quick succession keep the first one's end: a repaint is never put off for
+    // longer.
+    if (repaintHeld_) {
+        return;
+    }
+    repaintHeld_ = true;
+    holdEnd_ = loop_.after(kKeyRepaintHold, [weak = std::weak_ptr<MainWindow*>(lifetime_)] {
+        if (auto self = weak.lock()) {
+            (*self)->releaseRepaint();
+        }
+    });
+}
+
+void MainWindow::releaseRepaint() {
+    if (!repaintHeld_) {
+        return;
+    }
+    repaintHeld_ = false;
+    holdEnd_.cancel();
+    if (repaintDue_) {
+        repaintDue_ = false;
+        // Posted, so the steps already waiting on the main thread run first.
+        QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
+    }
 }
 
 void MainWindow::showEvent(QShowEvent* event) {

@@ -14,6 +14,13 @@ class DesignCanvas;
 // 1600 × 900 at first), a fixed title, and whatever is laid over the whole content area (the
 // loading overlay). A close request goes to onCloseRequested, which decides; the window closes
 // only once allowClose() has been called. onFirstShown runs once, on the first show.
+//
+// A key press that reaches the window may fire a cue, whose first steps come back to the main
+// thread a few milliseconds later (the decoder's first picture, the sound opened, the take).
+// The repaint of the panels that change with it (the slot's state, the player panel) takes
+// longer than those steps at the window's size, so it waits for them: from the key press, the
+// window's repaint is held until releaseRepaint() (the cue on air) or kKeyRepaintHold at most,
+// then painted at once. Nothing is dropped: what changed is painted within the next refresh.
 class MainWindow : public QMainWindow {
   public:
     static constexpr const char* kTitle = "Kestio";
@@ -28,6 +35,14 @@ class MainWindow : public QMainWindow {
 
     void allowClose() { closeAllowed_ = true; }
 
+    // The longest a key press holds the window's repaint, in seconds.
+    static constexpr double kKeyRepaintHold = 0.012;
+    // Paints what a key press held back now (nothing when nothing is held).
+    void releaseRepaint();
+    // Watches the application's key presses from now on, ahead of every application-wide key
+    // filter installed before (the last installed sees an event first): call it after them.
+    void watchKeyPresses();
+
     std::function<void()> onFirstShown;
     std::function<void()> onCloseRequested;
 
@@ -35,14 +50,20 @@ class MainWindow : public QMainWindow {
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool event(QEvent* event) override;
 
   private:
+    void holdRepaint();
+
     platform::RunLoop& loop_;
     CanvasView* view_;
     QWidget* content_;
     std::vector<QWidget*> overlays_;
     bool shown_ = false;
     bool closeAllowed_ = false;
+    bool repaintHeld_ = false;
+    bool repaintDue_ = false;  // a repaint was asked for while held
+    platform::TimerHandle holdEnd_;
     std::shared_ptr<MainWindow*> lifetime_ = std::make_shared<MainWindow*>(this);
 };
 

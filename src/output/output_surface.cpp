@@ -306,6 +306,7 @@ void OutputSurface::promoteCue() {
     }
     background_.reset();
     publishOnAirOrOnItsWay();
+    takes.set(takes.get() + 1);
 }
 
 void OutputSurface::take(const Take& how, std::optional<platform::ClockTime> atClockTime) {

@@ -111,6 +111,8 @@ class OutputSurface {
     const std::optional<OnAir>& foreground() const { return foreground_; }
     // The clip cued in the background (hidden) slot; none when nothing is.
     const std::optional<Cue>& background() const { return background_; }
+    // How many takes (cuts and dissolves) have put a cue on air; set at each, as it is made.
+    platform::Published<std::uint64_t> takes{0};
     // Records `cue` as what the hidden slot holds now (its clip loaded there by the caller),
     // replacing any earlier cue.
     void cue(Cue cue);

@@ -10,9 +10,11 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "app/canvas_layout.h"
 #include "end_to_end_fixture.h"
+#include "grid/grid_geometry.h"
 #include "model/project_manager.h"
 #include "support/jack_midi_peer.h"
 #include "ui/palette.h"
@@ -80,6 +82,44 @@ TEST_F(EndToEnd, KeysMidiAndClicksPlayCuesAndSaveAndQuitWritesThePackage) {
     ASSERT_TRUE(reread.banks[0].slots[kMidiSlot].midiBindings.has_value());
     EXPECT_EQ(reread.banks[0].slots[kMidiSlot].midiBindings->size(), 1u);
     EXPECT_FALSE(saved.empty());
+}
+
+// What a key changes on the grid reaches the screen: a key press holds the main window's repaint
+// while the cue it may fire starts, and what changed is painted once it is on air or the hold
+// runs out. Each key of the table, in turn, leaves every cell of the first row framed as the
+// show says: red on air, blue under the cursor (when not on air), neither otherwise.
+TEST_F(EndToEnd, WhatAKeyChangesOnTheGridReachesTheScreen) {
+    const fs::path package = writeShow();
+    KestioProcess kestio(*desktop_, {"--midi", "jack", package.string()});
+    const std::string window = awaitShow(kestio, package);
+    ASSERT_FALSE(window.empty());
+
+    // Each key, with the slot then on air (-1: none) and the slot under the cursor.
+    const std::tuple<const char*, int, int> steps[] = {
+        {"Right", -1, 1}, {"1", 0, 0},    {"Right", 0, 1},
+        {"2", 1, 1},      {"Left", 1, 0}, {"Return", 0, 0},
+    };
+    const QRectF body = grid::slotBodyRect(QRectF(QPointF(0, 0), grid::kPanelOnCanvas.size()));
+    for (const auto& [key, onAir, cursor] : steps) {
+        ASSERT_TRUE(kestio.press(window, {key}));
+        std::string seen;  // the frame colours' pixel counts along each cell's top edge
+        const bool shown = pollUntil([&] {
+            seen = key;
+            bool all = true;
+            for (int slot = 0; slot < 3; ++slot) {
+                const QRectF edge(grid::kPanelOnCanvas.topLeft() + body.topLeft() +
+                                      QPointF(body.width() / 10 * (slot + 0.2), 0.4),
+                                  QSizeF(body.width() / 10 * 0.6, 1.2));
+                const int red = canvasPixelsNear(kestio, window, edge, ui::palette::red());
+                const int blue = canvasPixelsNear(kestio, window, edge, ui::palette::blue());
+                seen += " " + std::to_string(red) + "/" + std::to_string(blue);
+                all = all && (red >= 30) == (slot == onAir) &&
+                      (blue >= 30) == (slot == cursor && slot != onAir);
+            }
+            return all;
+        });
+        EXPECT_TRUE(shown) << seen;
+    }
 }
 
 // Bad packages on the command line: each is reported in an alert that says why (and on the
