@@ -40,11 +40,24 @@ endif()
 # includes what it uses).
 option(KESTIO_PRECOMPILE_HEADERS "Precompile the headers the test code shares" ON)
 
+# Test files are also compiled a few at a time as one unit (CMake's unity build): the project
+# headers they share (Qt widgets, the layer under test) are then read once per batch instead of
+# once per file. Names a test file keeps to itself (in an anonymous namespace) must therefore
+# differ from those of the other files of its folder. Off with -DKESTIO_UNITY_TESTS=OFF (to
+# compile one test file alone, or to check that each includes what it uses).
+option(KESTIO_UNITY_TESTS "Compile the test files of a folder in batches" ON)
+set(KESTIO_UNITY_TEST_BATCH 8 CACHE STRING "Test files per batch of the unity build")
+
 # kestio_test_headers(<target>)
-# The test target <target> reuses the precompiled headers of kestio_test_support.
+# The test target <target> reuses the precompiled headers of kestio_test_support, and is
+# compiled in batches.
 function(kestio_test_headers target)
     if(KESTIO_PRECOMPILE_HEADERS)
         target_precompile_headers(${target} REUSE_FROM kestio_test_support)
+    endif()
+    if(KESTIO_UNITY_TESTS)
+        set_target_properties(${target} PROPERTIES
+            UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${KESTIO_UNITY_TEST_BATCH})
     endif()
 endfunction()
 
@@ -114,4 +127,12 @@ function(kestio_run_alone)
     endforeach()
     file(WRITE "${script}" "${text}")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
+endfunction()
+
+# kestio_compile_alone(<files...>)
+# The named test files of the calling folder are compiled on their own, outside the batches of
+# the unity build: files that replace the allocator, or whose own names would clash with those of
+# the files beside them.
+function(kestio_compile_alone)
+    set_source_files_properties(${ARGN} PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
 endfunction()
