@@ -97,6 +97,7 @@ function(kestio_tests target)
         PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT ${ARG_TIMEOUT} ${lock}
                    ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
                    ${kestio_tsan_environment})
+    set(kestio_test_label ${ARG_LABEL} PARENT_SCOPE)
 endfunction()
 
 # kestio_resource_lock(<executable> <regex> <lock>)
@@ -118,12 +119,15 @@ endfunction()
 # kestio_run_alone(<test names...>)
 # The named tests of the calling folder run with no other test beside them (CTest's RUN_SERIAL):
 # tests that time sound on a real sound server, whose timing the load of other tests on a small
-# machine would move. Applied after the folder's discovered tests are defined.
+# machine would move. They also carry the label "alone", so that scripts/test can run them when
+# nothing else runs on the machine. Applied after the folder's discovered tests are defined;
+# called after the folder's kestio_tests, whose label they keep.
 function(kestio_run_alone)
     set(script "${CMAKE_CURRENT_BINARY_DIR}/run_alone.cmake")
     set(text "")
     foreach(name IN LISTS ARGN)
-        string(APPEND text "set_tests_properties(\"${name}\" PROPERTIES RUN_SERIAL TRUE)\n")
+        string(APPEND text "set_tests_properties(\"${name}\" PROPERTIES RUN_SERIAL TRUE\n"
+                           "                     LABELS \"${kestio_test_label};alone\")\n")
     endforeach()
     file(WRITE "${script}" "${text}")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
@@ -135,4 +139,19 @@ endfunction()
 # the files beside them.
 function(kestio_compile_alone)
     set_source_files_properties(${ARGN} PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
+endfunction()
+
+# kestio_busy_tests(<test names...>)
+# The named tests of the calling folder keep a processor busy for minutes in the sanitizer build
+# and must finish within their time-out: CTest counts each as two of the processes it may run at
+# once (PROCESSORS 2), so that scripts/test's twice as many processes as processors do not halve
+# their share. Applied after the folder's discovered tests are defined.
+function(kestio_busy_tests)
+    set(script "${CMAKE_CURRENT_BINARY_DIR}/busy_tests.cmake")
+    set(text "")
+    foreach(name IN LISTS ARGN)
+        string(APPEND text "set_tests_properties(\"${name}\" PROPERTIES PROCESSORS 2)\n")
+    endforeach()
+    file(WRITE "${script}" "${text}")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
 endfunction()
