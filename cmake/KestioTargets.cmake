@@ -143,17 +143,18 @@ endfunction()
 
 # kestio_busy_tests(<test names...>)
 # The named tests of the calling folder keep a processor busy for minutes in the sanitizer build
-# and must finish within their time-out: CTest counts each as two of the processes it may run at
-# once (PROCESSORS 2), so that scripts/test's twice as many processes as processors do not halve
-# their share. CTest starts a test that needs two only when two are free, which a stream of
-# short tests would put off to the end: they start early instead (a COST next to the locked
-# tests'). Applied after the folder's discovered tests are defined.
+# and must finish within their time-out: CTest counts each as three of the processes it may run
+# at once (PROCESSORS 3), so that with scripts/test's two processes per processor on a machine of
+# two, one other test at most runs beside them and they keep a processor to themselves. CTest
+# starts such a test only when that many are free, which a stream of short tests would put off
+# to the end: they start early instead (a COST next to the locked tests'). Applied after the
+# folder's discovered tests are defined.
 set(kestio_busy_test_cost 500)
 function(kestio_busy_tests)
     set(script "${CMAKE_CURRENT_BINARY_DIR}/busy_tests.cmake")
     set(text "")
     foreach(name IN LISTS ARGN)
-        string(APPEND text "set_tests_properties(\"${name}\" PROPERTIES PROCESSORS 2\n"
+        string(APPEND text "set_tests_properties(\"${name}\" PROPERTIES PROCESSORS 3\n"
                            "                     COST ${kestio_busy_test_cost})\n")
     endforeach()
     file(WRITE "${script}" "${text}")
