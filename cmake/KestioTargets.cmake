@@ -40,11 +40,24 @@ endif()
 # includes what it uses).
 option(KESTIO_PRECOMPILE_HEADERS "Precompile the headers the test code shares" ON)
 
+# Test files are also compiled a few at a time as one unit (CMake's unity build): the project
+# headers they share (Qt widgets, the layer under test) are then read once per batch instead of
+# once per file. Names a test file keeps to itself (in an anonymous namespace) must therefore
+# differ from those of the other files of its folder. Off with -DKESTIO_UNITY_TESTS=OFF (to
+# compile one test file alone, or to check that each includes what it uses).
+option(KESTIO_UNITY_TESTS "Compile the test files of a folder in batches" ON)
+set(KESTIO_UNITY_TEST_BATCH 8 CACHE STRING "Test files per batch of the unity build")
+
 # kestio_test_headers(<target>)
-# The test target <target> reuses the precompiled headers of kestio_test_support.
+# The test target <target> reuses the precompiled headers of kestio_test_support, and is
+# compiled in batches.
 function(kestio_test_headers target)
     if(KESTIO_PRECOMPILE_HEADERS)
         target_precompile_headers(${target} REUSE_FROM kestio_test_support)
+    endif()
+    if(KESTIO_UNITY_TESTS)
+        set_target_properties(${target} PROPERTIES
+            UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${KESTIO_UNITY_TEST_BATCH})
     endif()
 endfunction()
 
@@ -84,6 +97,7 @@ function(kestio_tests target)
         PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT ${ARG_TIMEOUT} ${lock}
                    ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
                    ${kestio_tsan_environment})
+    set(kestio_test_label ${ARG_LABEL} PARENT_SCOPE)
 endfunction()
 
 # kestio_resource_lock(<executable> <regex> <lock>)
@@ -105,12 +119,43 @@ endfunction()
 # kestio_run_alone(<test names...>)
 # The named tests of the calling folder run with no other test beside them (CTest's RUN_SERIAL):
 # tests that time sound on a real sound server, whose timing the load of other tests on a small
-# machine would move. Applied after the folder's discovered tests are defined.
+# machine would move. They also carry the label "alone", so that scripts/test can run them when
+# nothing else runs on the machine. Applied after the folder's discovered tests are defined;
+# called after the folder's kestio_tests, whose label they keep.
 function(kestio_run_alone)
     set(script "${CMAKE_CURRENT_BINARY_DIR}/run_alone.cmake")
     set(text "")
     foreach(name IN LISTS ARGN)
-        string(APPEND text "set_tests_properties(\"${name}\" PROPERTIES RUN_SERIAL TRUE)\n")
+        string(APPEND text "set_tests_properties(\"${name}\" PROPERTIES RUN_SERIAL TRUE\n"
+                           "                     LABELS \"${kestio_test_label};alone\")\n")
+    endforeach()
+    file(WRITE "${script}" "${text}")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
+endfunction()
+
+# kestio_compile_alone(<files...>)
+# The named test files of the calling folder are compiled on their own, outside the batches of
+# the unity build: files that replace the allocator, or whose own names would clash with those of
+# the files beside them.
+function(kestio_compile_alone)
+    set_source_files_properties(${ARGN} PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
+endfunction()
+
+# kestio_busy_tests(<test names...>)
+# The named tests of the calling folder keep a processor busy for minutes in the sanitizer build
+# and must finish within their time-out: CTest counts each as three of the processes it may run
+# at once (PROCESSORS 3), so that with scripts/test's two processes per processor on a machine of
+# two, one other test at most runs beside them and they keep a processor to themselves. CTest
+# starts such a test only when that many are free, which a stream of short tests would put off
+# to the end: they start early instead (a COST next to the locked tests'). Applied after the
+# folder's discovered tests are defined.
+set(kestio_busy_test_cost 500)
+function(kestio_busy_tests)
+    set(script "${CMAKE_CURRENT_BINARY_DIR}/busy_tests.cmake")
+    set(text "")
+    foreach(name IN LISTS ARGN)
+        string(APPEND text "set_tests_properties(\"${name}\" PROPERTIES PROCESSORS 3\n"
+                           "                     COST ${kestio_busy_test_cost})\n")
     endforeach()
     file(WRITE "${script}" "${text}")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
