@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <utility>
 
 #include "model/settings_records.h"
 
@@ -51,6 +52,18 @@ struct Cue {
     std::weak_ptr<platform::media::PlayerItem> item;
     double inPoint = 0.0;
 };
+
+// The cue of a play started (or stood by) in the hidden slot for its take, heard at `audio`.
+inline Cue hiddenPlayingCue(SlotRef ref, std::filesystem::path url, AudioSettings audio = {},
+                            double inPoint = 0.0) {
+    Cue cue;
+    cue.ref = ref;
+    cue.url = std::move(url);
+    cue.state = CueState::hiddenPlaying;
+    cue.audio = audio;
+    cue.inPoint = inPoint;
+    return cue;
+}
 
 // The clip in the foreground slot.
 struct OnAir {

@@ -151,14 +151,7 @@ void LoopRunner::start(Play& play, const SlotData& data) {
     const bool preloaded = cued && cued->state != output::CueState::hiddenPlaying &&
                            cued->ref == play.ref && cued->url == url && held &&
                            cued->item.lock() == held && cued->inPoint == inPoint;
-    {
-        output::Cue cue;
-        cue.ref = play.ref;
-        cue.url = url;
-        cue.state = output::CueState::hiddenPlaying;
-        cue.audio = data.audioSettings;
-        view_.cue(std::move(cue));
-    }
+    view_.cue(output::hiddenPlayingCue(play.ref, url, data.audioSettings));
     if (preloaded) {
         events_.log("NextGo先読み使用: " + data.name + " → ロードをスキップ");
     } else {

@@ -277,12 +277,7 @@ void PlaybackController::handleStatusChange(const ItemPtr& item, PlaybackSlot& s
         play = &beginPlay(play->ref, url);
     }
     if (!view_->holdsCue(play->ref, url) && &slot == &hiddenSlot()) {
-        output::Cue cue;
-        cue.ref = play->ref;
-        cue.url = url;
-        cue.state = output::CueState::hiddenPlaying;
-        cue.inPoint = inPoint;
-        view_->cue(std::move(cue));
+        view_->cue(output::hiddenPlayingCue(play->ref, url, {}, inPoint));
     }
     transport_->takeStandby(slot, inPoint);
 }

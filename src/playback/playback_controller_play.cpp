@@ -60,12 +60,7 @@ void PlaybackController::play(int bank, int slot, const std::filesystem::path& u
         wholePercent(data.geometry.scaleX) + "%");
     if (!matched) {
         // This play's own cue: started in the hidden slot and switched to air once ready.
-        output::Cue cue;
-        cue.ref = SlotRef{bank, slot};
-        cue.url = url;
-        cue.state = output::CueState::hiddenPlaying;
-        cue.audio = data.audioSettings;
-        view_->cue(std::move(cue));
+        view_->cue(output::hiddenPlayingCue(SlotRef{bank, slot}, url, data.audioSettings));
     }
     // The clip on air keeps its picture and its sound until the switch, where the surface ends
     // both together (a cut clears the outgoing slot, a dissolve fades its sound out): its

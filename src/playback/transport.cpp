@@ -228,14 +228,10 @@ std::optional<Transport::StandbyCue> Transport::standby(const SlotData& data,
     const Play& play = *bound;
     view_.setMonitorSize(monitorSize);
     // The slot pair records the cue; the standby cue goes on air paused, by a take.
-    output::Cue cue;
-    cue.ref = play.ref;
-    cue.url = play.url;
-    cue.state = output::CueState::hiddenPlaying;
-    cue.audio = data.audioSettings;
-    cue.inPoint = data.inPoint.value_or(0.0);
-    const double inPoint = cue.inPoint;
-    const auto loaded = view_.loadCue(std::move(cue), data.outPoint, data.colorSettings);
+    const double inPoint = data.inPoint.value_or(0.0);
+    const auto loaded =
+        view_.loadCue(output::hiddenPlayingCue(play.ref, play.url, data.audioSettings, inPoint),
+                      data.outPoint, data.colorSettings);
     now_.selectedClipName.set(data.name);
     // The cue's own position and length, not those of the clip it replaces.
     const double clipDuration =

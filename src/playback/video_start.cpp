@@ -80,14 +80,7 @@ void VideoStart::start(Play& play, const SlotData& data, PlaybackSlot& target) {
     }
     // Looked at before the clip player takes the item over (its start seeks it again).
     const bool showAtOnce = usePreload && parts_.preload.pictureReady(target, loaded, inPoint);
-    {
-        output::Cue cue;
-        cue.ref = SlotRef{bank, slot};
-        cue.url = url;
-        cue.state = output::CueState::hiddenPlaying;
-        cue.audio = data.audioSettings;
-        view_.cue(std::move(cue));
-    }
+    view_.cue(output::hiddenPlayingCue(SlotRef{bank, slot}, url, data.audioSettings));
     if (usePreload) {
         events_.log("NextGo先読み使用: " + data.name + " → ロードをスキップ");
     } else {
