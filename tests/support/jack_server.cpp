@@ -171,7 +171,10 @@ JackServer::Launch JackServer::launch() {
     // --sync: each cycle waits for every client. In the default asynchronous mode a client that
     // misses a cycle (a loaded machine, a sanitizer build) leaves last cycle's events in its
     // port, and a reader then receives them a second time.
-    pid_ = spawn({"jackd", "-n", name_, "--no-realtime", "--sync", "-t", "10000", "-d", "dummy",
+    // -t: a cycle waits this long for a late client. On a starved machine a client can be left
+    // "triggered" but never run after an overrun; the server then stalls for the whole wait, and
+    // a long one outlasts the tests' resends.
+    pid_ = spawn({"jackd", "-n", name_, "--no-realtime", "--sync", "-t", "2000", "-d", "dummy",
                   "-r", "48000", "-p", "256"});
     if (pid_ <= 0) {
         pid_ = -1;
