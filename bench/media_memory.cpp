@@ -114,8 +114,9 @@ void BM_ReadyItemMemory(benchmark::State& state) {
                 });
             },
             ItemDecoder::Settings{});
-        if (!runUntil(loop, [&] { return opened || failed; }) || failed ||
-            !runUntil(loop, [&] { return decoder->buffer().full || decoder->buffer().ended; })) {
+        if (!runUntil(loop, [&] { return opened || failed; }) || failed || !runUntil(loop, [&] {
+                return decoder->buffer().enoughToPlay || decoder->buffer().ended;
+            })) {
             state.SkipWithError("the item did not become ready");
             return;
         }

@@ -232,9 +232,18 @@ Application::Application(const LaunchOptions& options)
                 p.loop.post([&p, package] { alertOpenElsewhere(*p.dialogs, package, true); });
             }
         });
-    // A take lets the repaint that a key press held go ahead: the cue is on air.
-    p.takeSubscription =
-        p.playback->program().takes.subscribe([&p](std::uint64_t) { p.window->releaseRepaint(); });
+    // A take lets the repaint that a key press held go ahead once the cue is on air: where the
+    // output window paints on this thread, once it has painted the take's first picture. The
+    // look is posted, so that the take's snapshot is published before it.
+    p.takeSubscription = p.playback->program().takes.subscribe([&p](std::uint64_t) {
+        p.loop.post([&p] {
+            if (platform::OutputWindow* output = p.monitor->monitorWindow()) {
+                output->afterNextPicture([&p] { p.window->releaseRepaint(); });
+            } else {
+                p.window->releaseRepaint();
+            }
+        });
+    });
     p.window->onFirstShown = [this] { onWindowFirstShown(); };
 }
 

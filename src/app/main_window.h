@@ -16,11 +16,12 @@ class DesignCanvas;
 // only once allowClose() has been called. onFirstShown runs once, on the first show.
 //
 // A key press that reaches the window may fire a cue, whose first steps come back to the main
-// thread a few milliseconds later (the decoder's first picture, the sound opened, the take).
-// The repaint of the panels that change with it (the slot's state, the player panel) takes
-// longer than those steps at the window's size, so it waits for them: from the key press, the
-// window's repaint is held until releaseRepaint() (the cue on air) or kKeyRepaintHold at most,
-// then painted at once. Nothing is dropped: what changed is painted within the next refresh.
+// thread a few milliseconds later (the decoder's first picture, the sound opened, the take, and
+// the output window's paint where it paints on this thread). The repaint of the panels that
+// change with it (the slot's state, the player panel) takes longer than those steps at the
+// window's size, so it waits for them: from the key press, the window's repaint is held until
+// releaseRepaint() (the cue's first picture on the output) or kKeyRepaintHold at most, then
+// painted at once. Nothing is dropped: what changed is painted within two refreshes.
 class MainWindow : public QMainWindow {
   public:
     static constexpr const char* kTitle = "Kestio";
@@ -36,7 +37,7 @@ class MainWindow : public QMainWindow {
     void allowClose() { closeAllowed_ = true; }
 
     // The longest a key press holds the window's repaint, in seconds.
-    static constexpr double kKeyRepaintHold = 0.012;
+    static constexpr double kKeyRepaintHold = 0.030;
     // Paints what a key press held back now (nothing when nothing is held).
     void releaseRepaint();
     // Watches the application's key presses from now on, ahead of every application-wide key

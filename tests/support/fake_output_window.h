@@ -47,6 +47,7 @@ class FakeOutputWindow final : public platform::OutputWindow {
         ++record_->timesClosed;
         record_->visible = false;
     }
+    void afterNextPicture(std::function<void()> then) override { then(); }
 
     // As if the window had been resized to `size`.
     void resize(platform::SizeF size) {

@@ -216,6 +216,7 @@ bool Presenter::compose(std::uint64_t refresh, HostTime target, bool again) {
     // stored from here on is one this composing may not have seen.
     woken_ = false;
     stored_ = false;
+    begun_.fetch_add(1);
     const HostTime began = clock_->now();
     std::shared_ptr<const LayerSnapshot> snapshot;
     std::shared_ptr<SharedCompositions> shared;

@@ -126,6 +126,9 @@ class Presenter {
     // Blocks until a picture whose composing began after this call is ready, at most
     // `wallSeconds` of real time. Returns false on time-out.
     bool waitForNewFrame(double wallSeconds) const;
+    // The number (PresentedFrame::composition) of the composing under way, or of the last one
+    // when none is: a picture numbered higher began after this call.
+    std::uint64_t compositionsBegun() const { return begun_.load(); }
 
   private:
     void run();
@@ -149,6 +152,7 @@ class Presenter {
     std::atomic<bool> stored_{false};
     // How long the last drawing took on the host clock (presenter thread only).
     double drawSeconds_ = 0.0;
+    std::atomic<std::uint64_t> begun_{0};  // composings begun (presenter thread writes)
     mutable std::atomic<int> waiters_{0};  // threads in one of the wait...() calls
     std::thread thread_;
 

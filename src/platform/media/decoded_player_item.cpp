@@ -221,7 +221,7 @@ void DecodedPlayerItem::refreshBuffer() {
     displayable_ = displayable_ || buffer.hasFrame || (ready_ && !hasVideo_);
 
     bool keepUp = keepUp_.get();
-    if (!keepUp && ready_ && (buffer.full || buffer.ended)) {
+    if (!keepUp && ready_ && (buffer.enoughToPlay || buffer.ended)) {
         keepUp = true;
     } else if (keepUp && !buffer.ended &&
                (!buffer.hasFrame || buffer.bufferedUntil <= currentTime() + kEpsilon)) {

@@ -26,6 +26,10 @@ constexpr std::size_t kMinFrames = 2;
 // While the item stands (see setStanding()), the queue holds what fits in this many bytes, at
 // least one picture: a 1080p or 2160p picture alone, small pictures as many as when playing.
 constexpr std::size_t kStandingFrameMemory = 8u * 1024u * 1024u;
+// A standing item with this many pictures queued (or its standing queue full, when shorter) has
+// enough to start playing on: its decoder made them far faster than they are shown, and fills
+// the rest of the queue once the item plays.
+constexpr std::size_t kStartingFrames = 3;
 // Compressed read-ahead goes up to the forward buffer's seconds, at the clip's bit rate no
 // more than kReadAheadBytes, yet always kMinReadAheadSeconds (a 2160p ProRes second is 90 MB);
 // while the item stands, kMinReadAheadSeconds.
@@ -541,7 +545,8 @@ ItemDecoder::Buffer ItemDecoder::Core::buffer() const {
     const std::size_t counted = queuedLocked();
     b.bufferedUntil =
         counted == 0 ? kNaN : frames_[counted - 1].time + frames_[counted - 1].duration;
-    b.full = counted >= (holdsLittleLocked() ? standingCapacity_ : capacity_);
+    b.enoughToPlay =
+        counted >= (holdsLittleLocked() ? std::min(standingCapacity_, kStartingFrames) : capacity_);
     b.ended = ended_;
     b.mediaEnd = mediaEnd_;
     return b;

@@ -74,7 +74,8 @@ class ItemDecoder {
     struct Buffer {
         bool hasFrame = false;
         double bufferedUntil = 0.0;  // end of the last queued picture (NaN when empty)
-        bool full = false;
+        // Enough pictures queued to play on: the queue is full, or a standing item holds a few.
+        bool enoughToPlay = false;
         bool ended = false;     // every picture up to the end has been queued
         double mediaEnd = 0.0;  // end of the last picture of the file once seen, else NaN
     };

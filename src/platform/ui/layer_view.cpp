@@ -81,17 +81,39 @@ void LayerView::resizeEvent(QResizeEvent* event) {
     presentation_.resize(size, devicePixels(), onLayout);
 }
 
+void LayerView::afterNextPicture(std::function<void()> then) {
+    if (!isVisible()) {
+        then();
+        return;
+    }
+    afterPicture_.emplace_back(presentation_.presenter().compositionsBegun() + 1, std::move(then));
+}
+
 void LayerView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
-    const QImage picture = presentation_.presenter().newestFrame().image;
-    if (picture.isNull()) {
+    const PresentedFrame frame = presentation_.presenter().newestFrame();
+    if (frame.image.isNull()) {
         return;
     }
     // Drawn to a rectangle in logical pixels rather than by setting the picture's pixel ratio,
     // which would copy the presenter's buffer.
-    const QSizeF logical = QSizeF(picture.size()) / devicePixelRatioF();
-    painter.drawImage(QRectF(QPointF(0, 0), logical), picture);
+    const QSizeF logical = QSizeF(frame.image.size()) / devicePixelRatioF();
+    painter.drawImage(QRectF(QPointF(0, 0), logical), frame.image);
+    if (afterPicture_.empty()) {
+        return;
+    }
+    std::vector<std::function<void()>> due;
+    std::erase_if(afterPicture_, [&](auto& waiting) {
+        if (waiting.first > frame.composition) {
+            return false;
+        }
+        due.push_back(std::move(waiting.second));
+        return true;
+    });
+    for (const auto& then : due) {
+        then();
+    }
 }
 
 }  // namespace kestio::platform

@@ -28,6 +28,9 @@ class OutputWindow {
     virtual void orderFrontRegardless() = 0;
     // Hides the window; it can be shown again.
     virtual void close() = 0;
+    // Calls `then` on this thread once the window has shown a picture composed after this call,
+    // where showing one waits on this thread; at once where it does not.
+    virtual void afterNextPicture(std::function<void()> then) = 0;
 };
 
 // Makes the output window for a display; null when the display is no longer connected.

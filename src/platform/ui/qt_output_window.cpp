@@ -134,6 +134,15 @@ SizeF QtOutputWindow::contentSize() const {
     return {double(view_->width()), double(view_->height())};
 }
 
+void QtOutputWindow::afterNextPicture(std::function<void()> then) {
+    // The OpenGL window presents on a thread of its own.
+    if (view_ && !glWindow_) {
+        view_->afterNextPicture(std::move(then));
+    } else {
+        then();
+    }
+}
+
 void QtOutputWindow::orderFrontRegardless() {
     shown_ = true;
     if (glWindow_) {

@@ -44,6 +44,7 @@ class QtOutputWindow final : public OutputWindow {
     SizeF contentSize() const override;
     void orderFrontRegardless() override;
     void close() override;
+    void afterNextPicture(std::function<void()> then) override;
 
     // The path taken now. When an OpenGL path the window chose turns to the widget, the view,
     // the presenter and the window handle below are replaced: take them afresh after a turn.

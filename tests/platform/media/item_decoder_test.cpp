@@ -337,7 +337,8 @@ TEST_P(ItemDecoderStartAhead, QueuedBehindWaitsWithItsFirstPictureUntilTheStartN
     const auto filled = [&] { return d.decoder->buffer().bufferedUntil >= 3 * kFrame - 1e-6; };
 
     if (c.waitsWithOnePicture) {
-        ASSERT_TRUE(waitFor(d.loop, [&] { return d.landed(1) && d.decoder->buffer().full; }));
+        ASSERT_TRUE(
+            waitFor(d.loop, [&] { return d.landed(1) && d.decoder->buffer().enoughToPlay; }));
         EXPECT_NEAR(d.decoder->buffer().bufferedUntil, 2 * kFrame, 1e-6)
             << "one picture while waiting";
         EXPECT_EQ(readFrameNumber(d.decoder->frameAt(kFrame)), 1);

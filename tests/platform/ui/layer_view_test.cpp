@@ -88,6 +88,29 @@ TEST_F(LayerViewTest, AChangeIsOnTheRefreshAfterItsPublicationAndHidingStopsComp
     EXPECT_EQ(loop.pendingCount(), 0u);  // nothing ticks on the main thread
 }
 
+// A wait for the next picture ends with the paint of one composed after it began: painting the
+// picture there was already does not end it, and a hidden view ends it at once.
+TEST_F(LayerViewTest, AfterNextPictureRunsOnceAPictureComposedAfterItIsPainted) {
+    ASSERT_TRUE(view.presenter().waitForRefresh(1, kWait));
+    shot();
+    int ran = 0;
+    view.afterNextPicture([&] { ++ran; });
+    shot();
+    EXPECT_EQ(ran, 0) << "ended by the picture there already";
+
+    player->setHidden(true);
+    loop.runPending();  // publishes
+    loop.advance(0.02);
+    ASSERT_TRUE(view.presenter().waitForRefresh(2, kWait));
+    shot();
+    shot();
+    EXPECT_EQ(ran, 1);
+
+    view.hide();
+    view.afterNextPicture([&] { ++ran; });
+    EXPECT_EQ(ran, 2);
+}
+
 class PaintCounter final : public QObject {
   public:
     int paints = 0;
