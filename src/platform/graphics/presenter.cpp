@@ -188,8 +188,10 @@ void Presenter::run() {
             if (stopping_ || !again || !stored_ || clock_->now() + drawSeconds_ >= target) {
                 break;
             }
-            again = false;
             still = compose(base + k, target, true);
+            // One that showed the same picture again (a change nothing in the picture shows)
+            // leaves the refresh its one composing again for a change that does.
+            again = reusedLast_;
         }
         ++k;
     }
@@ -264,6 +266,7 @@ bool Presenter::compose(std::uint64_t refresh, HostTime target, bool again) {
         }
     }
     lastDrawn_ = shown;
+    reusedLast_ = reused;
     // Nothing to show stays so; a picture stays while nothing in it moves (one not drawn, for
     // want of a free buffer, is tried again at the next refresh, and one showing a still whose
     // new colours are being made, until they are).

@@ -33,9 +33,9 @@ struct PresentedFrame {
 };
 
 // What a presenter did for one composing; a refresh it never composed has no record. A refresh
-// composed again (see Presenter) has a second record right after its first, marked `recomposed`:
-// counting refreshes, skipped or late ones, takes the first records only, while the second one
-// tells what the refresh shows in the end.
+// composed again (see Presenter) has further records right after its first, marked `recomposed`
+// (more than one only when one showed the same picture again): counting refreshes, skipped or
+// late ones, takes the first records only, while the last one tells what the refresh shows.
 struct RefreshRecord {
     std::uint64_t refresh = 0;  // consecutive from first record to first record while no
                                 // refresh is skipped; a recomposed record repeats the refresh
@@ -64,8 +64,10 @@ struct RefreshRecord {
 // cue going on air) is composed for refresh k at once, rather than one period later with
 // refresh k + 1: the newest picture for that presentation time then shows it, with a record of
 // its own (RefreshRecord::recomposed) and a frame-ready call. Each refresh is composed again at
-// most once, so a burst of snapshots (one per turn of the main thread while something animates)
-// costs at most two composings per period; later ones wait for the next refresh. A refresh is
+// most once for a snapshot that changes its picture, so a burst of snapshots (one per turn of
+// the main thread while something animates) costs at most two drawings per period; later ones
+// wait for the next refresh. A snapshot whose picture is the one shown (a change to something
+// hidden, say a cue being readied) costs no drawing and does not count. A refresh is
 // not composed again when the last drawing took longer than the time left before its
 // presentation, since the picture would miss it and hold up the next refresh.
 //
@@ -152,6 +154,7 @@ class Presenter {
     std::atomic<bool> stored_{false};
     // How long the last drawing took on the host clock (presenter thread only).
     double drawSeconds_ = 0.0;
+    bool reusedLast_ = false;              // the last composing showed the picture before it again
     std::atomic<std::uint64_t> begun_{0};  // composings begun (presenter thread writes)
     mutable std::atomic<int> waiters_{0};  // threads in one of the wait...() calls
     std::thread thread_;

@@ -599,6 +599,34 @@ TEST_F(PresenterRecomposeTest, ComposesAtMostTwicePerPeriodThroughABurstOfSnapsh
     }
 }
 
+// A snapshot that changes nothing in the picture (a hidden layer readied, as a cue before its
+// take) is composed at once without drawing, and leaves the refresh its composing again for the
+// change that follows it before the refresh's time.
+TEST_F(PresenterRecomposeTest, ASnapshotThatChangesNothingShownLeavesTheComposingAgainToTheNext) {
+    auto hidden = Layer::create(loop);
+    hidden->setHidden(true);
+    root->addSublayer(hidden);
+    loop.runPending();
+    ASSERT_TRUE(clock->settled());
+    clock->advance(kPeriod / 2);
+    ASSERT_TRUE(clock->settled());
+    const PresentedFrame before = presenter.newestFrame();
+    ASSERT_GT(before.targetTime, clock->now());
+    presenter.takeRecords();
+
+    hidden->setFrame({0, 0, 8, 8});
+    loop.runPending();
+    ASSERT_TRUE(clock->settled());
+    show(QColor(0, 0, 200));
+    ASSERT_TRUE(clock->settled());
+    EXPECT_EQ(presenter.newestFrame().refresh, before.refresh);
+    EXPECT_EQ(rightHalf(), QColor(0, 0, 200));
+    const std::vector<RefreshRecord> records = presenter.takeRecords();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_TRUE(records[0].recomposed && records[0].reused && !records[0].drawn);
+    EXPECT_TRUE(records[1].recomposed && records[1].drawn);
+}
+
 // Moving pictures each of which takes `cost` seconds of the watched clock to make, as a slow
 // drawing would.
 class SlowFrames final : public FrameSource {
