@@ -86,7 +86,7 @@ void LayerView::afterNextPicture(std::function<void()> then) {
         then();
         return;
     }
-    afterPicture_.emplace_back(presentation_.presenter().compositionsBegun() + 1, std::move(then));
+    afterPicture_ = {presentation_.presenter().compositionsBegun() + 1, std::move(then)};
 }
 
 void LayerView::paintEvent(QPaintEvent*) {
@@ -100,18 +100,8 @@ void LayerView::paintEvent(QPaintEvent*) {
     // which would copy the presenter's buffer.
     const QSizeF logical = QSizeF(frame.image.size()) / devicePixelRatioF();
     painter.drawImage(QRectF(QPointF(0, 0), logical), frame.image);
-    if (afterPicture_.empty()) {
-        return;
-    }
-    std::vector<std::function<void()>> due;
-    std::erase_if(afterPicture_, [&](auto& waiting) {
-        if (waiting.first > frame.composition) {
-            return false;
-        }
-        due.push_back(std::move(waiting.second));
-        return true;
-    });
-    for (const auto& then : due) {
+    if (afterPicture_.second && afterPicture_.first <= frame.composition) {
+        const auto then = std::exchange(afterPicture_.second, nullptr);
         then();
     }
 }

@@ -6,7 +6,6 @@
 #include <functional>
 #include <memory>
 #include <utility>
-#include <vector>
 
 #include "platform/graphics/geometry.h"
 #include "platform/graphics/layer.h"
@@ -65,8 +64,9 @@ class LayerView : public QWidget {
     Presenter& presenter() { return presentation_.presenter(); }
 
     // Calls `then` once this view has painted a picture whose composing began after this call,
-    // from the paint (at once while the view is hidden). One that never comes (the picture did
-    // not change, the view was destroyed) is never called.
+    // from the paint (at once while the view is hidden). A later call replaces a `then` still
+    // waiting, and one whose picture never comes (it did not change, the view was destroyed) is
+    // never called.
     void afterNextPicture(std::function<void()> then);
 
   protected:
@@ -82,7 +82,7 @@ class LayerView : public QWidget {
     std::atomic<bool> repaintAsked_{false};
     std::atomic<qint64> lastPicture_{0};  // the newest picture's cacheKey(), 0 for none
     // What afterNextPicture() waits for: a picture numbered this high, and what then runs.
-    std::vector<std::pair<std::uint64_t, std::function<void()>>> afterPicture_;
+    std::pair<std::uint64_t, std::function<void()>> afterPicture_;
 };
 
 }  // namespace kestio::platform

@@ -89,11 +89,14 @@ TEST_F(LayerViewTest, AChangeIsOnTheRefreshAfterItsPublicationAndHidingStopsComp
 }
 
 // A wait for the next picture ends with the paint of one composed after it began: painting the
-// picture there was already does not end it, and a hidden view ends it at once.
+// picture there was already does not end it, a later wait replaces it, and a hidden view ends it
+// at once.
 TEST_F(LayerViewTest, AfterNextPictureRunsOnceAPictureComposedAfterItIsPainted) {
     ASSERT_TRUE(view.presenter().waitForRefresh(1, kWait));
     shot();
     int ran = 0;
+    int replaced = 0;
+    view.afterNextPicture([&] { ++replaced; });
     view.afterNextPicture([&] { ++ran; });
     shot();
     EXPECT_EQ(ran, 0) << "ended by the picture there already";
@@ -105,6 +108,7 @@ TEST_F(LayerViewTest, AfterNextPictureRunsOnceAPictureComposedAfterItIsPainted) 
     shot();
     shot();
     EXPECT_EQ(ran, 1);
+    EXPECT_EQ(replaced, 0);
 
     view.hide();
     view.afterNextPicture([&] { ++ran; });
