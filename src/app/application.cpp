@@ -236,6 +236,7 @@ Application::Application(const LaunchOptions& options)
     // output window paints on this thread, once it has painted the take's first picture. The
     // look is posted, so that the take's snapshot is published before it.
     p.takeSubscription = p.playback->program().takes.subscribe([&p](std::uint64_t) {
+        p.window->holdRepaintForTake();
         p.loop.post([&p] {
             if (platform::OutputWindow* output = p.monitor->monitorWindow()) {
                 output->afterNextPicture([&p] { p.window->releaseRepaint(); });

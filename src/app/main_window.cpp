@@ -74,7 +74,21 @@ void MainWindow::holdRepaint() {
         return;
     }
     repaintHeld_ = true;
-    holdEnd_ = loop_.after(kKeyRepaintHold, [weak = std::weak_ptr<MainWindow*>(lifetime_)] {
+    endHoldAfter(kKeyRepaintHold);
+}
+
+void MainWindow::holdRepaintForTake() {
+    // Once per hold, so that the repaint is never put off for longer than both together.
+    if (!repaintHeld_ || heldForTake_) {
+        return;
+    }
+    heldForTake_ = true;
+    endHoldAfter(kTakeRepaintHold);
+}
+
+void MainWindow::endHoldAfter(double seconds) {
+    holdEnd_.cancel();
+    holdEnd_ = loop_.after(seconds, [weak = std::weak_ptr<MainWindow*>(lifetime_)] {
         if (auto self = weak.lock()) {
             (*self)->releaseRepaint();
         }
@@ -86,6 +100,7 @@ void MainWindow::releaseRepaint() {
         return;
     }
     repaintHeld_ = false;
+    heldForTake_ = false;
     holdEnd_.cancel();
     if (repaintDue_) {
         repaintDue_ = false;

@@ -20,8 +20,10 @@ class DesignCanvas;
 // the output window's paint where it paints on this thread). The repaint of the panels that
 // change with it (the slot's state, the player panel) takes longer than those steps at the
 // window's size, so it waits for them: from the key press, the window's repaint is held until
-// releaseRepaint() (the cue's first picture on the output) or kKeyRepaintHold at most, then
-// painted at once. Nothing is dropped: what changed is painted within two refreshes.
+// releaseRepaint() (the cue's first picture on the output) or kKeyRepaintHold at most; a take
+// within that time holds it kTakeRepaintHold longer at most, for the output's paint. Then it is
+// painted at once. Nothing is dropped: a key that fires no cue is painted within the next
+// refresh, one that does within two.
 class MainWindow : public QMainWindow {
   public:
     static constexpr const char* kTitle = "Kestio";
@@ -36,8 +38,12 @@ class MainWindow : public QMainWindow {
 
     void allowClose() { closeAllowed_ = true; }
 
-    // The longest a key press holds the window's repaint, in seconds.
-    static constexpr double kKeyRepaintHold = 0.030;
+    // The longest a key press holds the window's repaint, in seconds, and the longest a take
+    // holds it on from then.
+    static constexpr double kKeyRepaintHold = 0.012;
+    static constexpr double kTakeRepaintHold = 0.020;
+    // A repaint held now stays held until releaseRepaint() or kTakeRepaintHold from now at most.
+    void holdRepaintForTake();
     // Paints what a key press held back now (nothing when nothing is held).
     void releaseRepaint();
     // Watches the application's key presses from now on, ahead of every application-wide key
@@ -55,6 +61,7 @@ class MainWindow : public QMainWindow {
 
   private:
     void holdRepaint();
+    void endHoldAfter(double seconds);
 
     platform::RunLoop& loop_;
     CanvasView* view_;
@@ -63,7 +70,8 @@ class MainWindow : public QMainWindow {
     bool shown_ = false;
     bool closeAllowed_ = false;
     bool repaintHeld_ = false;
-    bool repaintDue_ = false;  // a repaint was asked for while held
+    bool repaintDue_ = false;   // a repaint was asked for while held
+    bool heldForTake_ = false;  // the hold was lengthened for a take
     platform::TimerHandle holdEnd_;
     std::shared_ptr<MainWindow*> lifetime_ = std::make_shared<MainWindow*>(this);
 };
