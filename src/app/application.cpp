@@ -12,7 +12,6 @@
 #include "app/main_view_wiring.h"
 #include "app/main_window.h"
 #include "app/open_url.h"
-#include "app/package_lock.h"
 #include "app/panel_frames.h"
 #include "app/qt_translations.h"
 #include "app/side_panels.h"
@@ -37,6 +36,7 @@
 #include "platform/runloop/qt_run_loop.h"
 #include "platform/storage/bookmark_service.h"
 #include "platform/storage/notification_center.h"
+#include "platform/storage/package_lock.h"
 #include "platform/storage/user_defaults.h"
 #include "platform/ui/qt_dialog_presenter.h"
 #include "platform/ui/qt_output_window.h"
@@ -180,25 +180,19 @@ struct Application::Parts {
     std::unique_ptr<SlotPanels> slotPanels;
     std::unique_ptr<DialogHost> dialogHost;
     std::unique_ptr<AppMenus> menus;
-    // The open package's lock, following the show's location.
-    std::optional<PackageLock> packageLock;
-    platform::Subscription locationSubscription;
     platform::Subscription takeSubscription;
 };
 
 namespace {
 
-void alertOpenElsewhere(platform::DialogPresenter& dialogs, const std::filesystem::path& package,
-                        bool opened) {
-    dialogs.alert(platform::DialogPresenter::AlertStyle::warning,
-                  L("このプロジェクトは別の Kestio で開かれています",
-                    "This project is open in another Kestio"),
-                  package.string() + "\n" +
-                      (opened ? L("両方で保存すると、後の保存が先の保存を上書きします。",
-                                  "Saving in both overwrites one's saves with the other's.")
-                              : L("このウィンドウでは開きませんでした。",
-                                  "It was not opened in this window.")),
-                  {});
+void alertOpenElsewhere(platform::DialogPresenter& dialogs, const std::filesystem::path& package) {
+    dialogs.alert(
+        platform::DialogPresenter::AlertStyle::warning,
+        L("このプロジェクトは別の Kestio で開かれています",
+          "This project is open in another Kestio"),
+        package.string() + "\n" +
+            L("このウィンドウでは開きませんでした。", "It was not opened in this window."),
+        {});
 }
 
 }  // namespace
@@ -214,24 +208,6 @@ Application::Application(const LaunchOptions& options)
             .quit = [this] { requestQuit(); },
         });
     p.window->onCloseRequested = [this] { requestQuit(); };
-    // Whichever way a package is opened or saved to, this process holds its lock; when another
-    // Kestio holds it already, the operator is told that both have it open.
-    p.locationSubscription =
-        p.show->currentProjectURL.subscribe([&p](const std::optional<std::filesystem::path>& url) {
-            if (!url) {
-                p.packageLock.reset();
-                return;
-            }
-            if (p.packageLock && p.packageLock->package() == *url) {
-                return;
-            }
-            p.packageLock.reset();
-            p.packageLock = PackageLock::acquire(*url);
-            if (!p.packageLock && PackageLock::probe(*url) == PackageLock::State::heldElsewhere) {
-                const auto package = *url;
-                p.loop.post([&p, package] { alertOpenElsewhere(*p.dialogs, package, true); });
-            }
-        });
     // A take lets the repaint that a key press held go ahead once the cue is on air: where the
     // output window paints on this thread, once it has painted the take's first picture. The
     // look is posted, so that the take's snapshot is published before it.
@@ -263,8 +239,8 @@ void Application::onWindowFirstShown() {
     p.loop.post([&p, package] {
         // A package another Kestio has open is left to it: two programs saving one package
         // would overwrite each other's work.
-        if (PackageLock::probe(package) == PackageLock::State::heldElsewhere) {
-            alertOpenElsewhere(*p.dialogs, package, false);
+        if (platform::PackageLock::probe(package) == platform::PackageLock::State::heldElsewhere) {
+            alertOpenElsewhere(*p.dialogs, package);
             return;
         }
         if (!handleOpenURL(p.notifications, package)) {

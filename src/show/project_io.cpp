@@ -13,6 +13,8 @@
 #include "model/recent_projects.h"
 #include "platform/runloop/console.h"
 #include "platform/storage/bookmark_service.h"
+#include "platform/storage/file_stamp.h"
+#include "platform/storage/package_lock.h"
 #include "platform/storage/user_defaults.h"
 #include "platform/ui/dialog_presenter.h"
 #include "show/defaulted_values_text.h"
@@ -113,15 +115,34 @@ void ProjectIO::reportDefaultedValues(const std::vector<std::string>& logEntries
                         {"OK"});
 }
 
-void ProjectIO::save(const fs::path& url, SaveKind kind, SaveDone done) {
+void ProjectIO::save(const fs::path& url, SaveKind kind, SaveDone done, WriteHazards accepted) {
     const std::uint64_t generation = show_.project.generation();
     const std::uint64_t edits = editCount_;
+    // This window holds the package's lock, so no other Kestio has it open; its document is
+    // expected as this window last read or wrote it.
+    const bool held = lock_ && lock_->package() == url;
+    const std::optional<platform::FileStamp> expected =
+        currentProjectURL_.get() == url ? document_ : std::nullopt;
     // The project as it stands now: an import or a warm-up running meanwhile has written
     // only whole slots into it.
     auto job = [&manager = projectManager_, &bookmarks = show_.bookmarks,
-                project = show_.project.data(), url, kind,
+                project = show_.project.data(), url, kind, held, expected, accepted,
                 language = LocalizationManager::shared().language.get()]() mutable {
         SaveOutcome outcome;
+        // Looked at just before the write, on this thread, so nothing comes between.
+        WriteHazards found;
+        if (!held) {
+            outcome.lock = platform::PackageLock::acquire(url);
+            found.openElsewhere = !outcome.lock && platform::PackageLock::probe(url) ==
+                                                       platform::PackageLock::State::heldElsewhere;
+        }
+        if (expected) {
+            found.changedSince = platform::stampOf(url / ProjectManager::kDataFileName) != expected;
+        }
+        if (found.any() && !accepted.covers(found)) {
+            outcome.hazards = found;
+            return outcome;
+        }
         std::error_code pictures;
         try {
             manager.save(std::move(project), url, &pictures);
@@ -131,6 +152,10 @@ void ProjectIO::save(const fs::path& url, SaveKind kind, SaveDone done) {
             outcome.error = projectSaveFailureText(url, error, language);
             return outcome;
         }
+        if (!held && !outcome.lock && !found.openElsewhere) {
+            outcome.lock = platform::PackageLock::acquire(url);  // a package made by this save
+        }
+        outcome.document = platform::stampOf(url / ProjectManager::kDataFileName);
         if (pictures) {
             outcome.picturesWarning = picturesNotSavedText(url, pictures, language);
         }
@@ -139,14 +164,49 @@ void ProjectIO::save(const fs::path& url, SaveKind kind, SaveDone done) {
         }
         return outcome;
     };
-    show_.diskWorker().run<SaveOutcome>(
-        std::move(job),
-        [this, url, kind, generation, edits, done = std::move(done)](SaveOutcome outcome) {
-            const bool saved = finishSave(url, kind, generation, edits, std::move(outcome));
-            if (done) {
-                done(saved);
+    show_.diskWorker().run<SaveOutcome>(std::move(job), [this, url, kind, generation, edits,
+                                                         done = std::move(done)](
+                                                            SaveOutcome outcome) mutable {
+        if (outcome.hazards) {
+            if (generation == show_.project.generation() && askToSaveOver(url, *outcome.hazards)) {
+                save(url, kind, std::move(done), *outcome.hazards);
+            } else if (done) {
+                done(false);
             }
-        });
+            return;
+        }
+        const bool saved = finishSave(url, kind, generation, edits, std::move(outcome));
+        if (done) {
+            done(saved);
+        }
+    });
+}
+
+bool ProjectIO::askToSaveOver(const fs::path& url, const WriteHazards& hazards) {
+    const std::string message =
+        hazards.openElsewhere ? L("このプロジェクトは別の Kestio で開かれています",
+                                  "This project is open in another Kestio")
+                              : L("このプロジェクトは、ここで開いた後にほかで保存されています",
+                                  "This project was saved elsewhere after it was opened here");
+    std::string informative = url.string() + "\n";
+    if (hazards.changedSince) {
+        informative +=
+            L("保存すると、ほかで保存された内容がこのウィンドウのショーで置き換えられます。",
+              "Saving replaces what was saved there with this window's show.");
+    } else {
+        informative +=
+            L("保存すると、ディスク上のショーがこのウィンドウのショーで置き換えられます。",
+              "Saving replaces the show on disk with this window's show.");
+    }
+    if (hazards.openElsewhere) {
+        informative += "\n" + L("もう一方の Kestio で保存すると、再び置き換えられます。",
+                                "A save in the other Kestio replaces it again.");
+    }
+    const int answer = show_.dialogs.alert(
+        DialogPresenter::AlertStyle::warning, message, informative,
+        {{L("それでも保存", "Save Anyway"), DialogPresenter::ButtonRole::destructive},
+         {L("保存しない", "Don't Save"), DialogPresenter::ButtonRole::cancel}});
+    return answer == 0;
 }
 
 bool ProjectIO::finishSave(const fs::path& url, SaveKind kind, std::uint64_t generation,
@@ -164,6 +224,12 @@ bool ProjectIO::finishSave(const fs::path& url, SaveKind kind, std::uint64_t gen
     if (outcome.folderBookmark) {
         defaults_.setData(kFolderBookmarkPrefix + lastComponent(url), *outcome.folderBookmark);
     }
+    if (outcome.lock) {
+        lock_ = std::move(outcome.lock);
+    } else if (!(lock_ && lock_->package() == url)) {
+        lock_.reset();  // another Kestio holds the new location's lock; the operator knows
+    }
+    document_ = outcome.document;
     currentProjectURL_ = url;
     show_.playback.setLogFileURL(url / kLogFileName);
     show_.playback.reopenLogFile();
@@ -199,7 +265,23 @@ std::optional<fs::path> ProjectIO::askSaveLocation(const std::string& title,
     if (!url) {
         return std::nullopt;
     }
-    return withPackageExtension(std::move(*url));
+    if (hasPackageExtension(*url)) {
+        return url;  // the panel asked before a package of this name was replaced
+    }
+    // The panel did not know the name the extension makes: the question is asked here.
+    fs::path package = withPackageExtension(std::move(*url));
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(package, error)) &&
+        show_.dialogs.alert(
+            DialogPresenter::AlertStyle::warning,
+            L("「" + lastComponent(package) + "」は既に存在します。置き換えますか？",
+              "\"" + lastComponent(package) + "\" already exists. Do you want to replace it?"),
+            "",
+            {{L("置き換える", "Replace"), DialogPresenter::ButtonRole::destructive},
+             {L("キャンセル", "Cancel"), DialogPresenter::ButtonRole::cancel}}) != 0) {
+        return std::nullopt;
+    }
+    return package;
 }
 
 void ProjectIO::finishLoad(const fs::path& url, std::uint64_t request, LoadOutcome outcome) {
@@ -229,6 +311,10 @@ void ProjectIO::finishLoad(const fs::path& url, std::uint64_t request, LoadOutco
         *outcome.project, outcome.defaulted, LocalizationManager::shared().language.get());
     ProjectData warmUpSource = fileLocationsOf(*outcome.project);
     show_.project.replace(std::move(*outcome.project));
+    if (outcome.lock || !(lock_ && lock_->package() == url)) {
+        lock_ = std::move(outcome.lock);
+    }
+    document_ = outcome.document;
     currentProjectURL_ = url;
     show_.playback.setLogFileURL(url / kLogFileName);
     show_.playback.reopenLogFile();
@@ -240,6 +326,16 @@ void ProjectIO::finishLoad(const fs::path& url, std::uint64_t request, LoadOutco
     steps_.deduplicateMIDIAssignments();
     const std::uint64_t generation = show_.project.generation();
     reportDefaultedValues(defaultedLog, defaulted);
+    if (outcome.openElsewhere && generation == show_.project.generation()) {
+        // Each save asks again before it writes.
+        show_.dialogs.alert(DialogPresenter::AlertStyle::warning,
+                            L("このプロジェクトは別の Kestio で開かれています",
+                              "This project is open in another Kestio"),
+                            url.string() + "\n" +
+                                L("両方で保存すると、後の保存が先の保存を上書きします。",
+                                  "Saving in both overwrites one's saves with the other's."),
+                            {});
+    }
     if (generation != show_.project.generation()) {
         return;  // another project was opened or the project closed meanwhile
     }
@@ -297,11 +393,21 @@ void ProjectIO::openProject() {
 
 void ProjectIO::loadProject(const fs::path& url) {
     const std::uint64_t request = ++loadRequest_;
-    auto job = [&manager = projectManager_, &bookmarks = show_.bookmarks, url,
+    const bool held = lock_ && lock_->package() == url;  // opened again here
+    auto job = [&manager = projectManager_, &bookmarks = show_.bookmarks, url, held,
                 language = LocalizationManager::shared().language.get()] {
         LoadOutcome outcome;
         outcome.folderBookmark = folderBookmark(bookmarks, url);
         const bool accessing = bookmarks.startAccessingSecurityScopedResource(url);
+        if (!held) {
+            outcome.lock = platform::PackageLock::acquire(url);
+            outcome.openElsewhere =
+                !outcome.lock &&
+                platform::PackageLock::probe(url) == platform::PackageLock::State::heldElsewhere;
+        }
+        // Stamped before it is read: a write in between makes the next save ask, never the
+        // other way round.
+        outcome.document = platform::stampOf(url / ProjectManager::kDataFileName);
         try {
             outcome.project = manager.load(url, &outcome.defaulted);
         } catch (const std::exception& error) {
@@ -337,6 +443,8 @@ void ProjectIO::closeProject() {
 
     // The default project, with the MIDI input switch as it stands.
     show_.project.replace(steps_.freshProject());
+    lock_.reset();
+    document_.reset();
     currentProjectURL_ = std::nullopt;
     steps_.followProject(true);
     show_.playback.setLogFileURL(std::nullopt);

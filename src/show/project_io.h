@@ -9,7 +9,10 @@
 //
 // Owns: the count of edits (the times the project was marked unsaved) and the count of opens and
 // closes asked for. The project is the show's; its location is the show's published cell, handed
-// over to write. What an open or a close goes on to in the rest of the show (its state following
+// over to write. The lock of the open package (held while it is open here, see PackageLock) and
+// the stamp of its document as last read or written here, with which a save finds out, before
+// it writes, whether another Kestio has the package open or has written it since. What an open
+// or a close goes on to in the rest of the show (its state following
 // the new project, the MIDI assignments, the missing-media check, the warm-up) it asks through
 // its steps.
 
@@ -23,6 +26,8 @@
 #include "model/project_coding.h"
 #include "model/project_data.h"
 #include "platform/runloop/published.h"
+#include "platform/storage/file_stamp.h"
+#include "platform/storage/package_lock.h"
 #include "platform/storage/user_defaults.h"
 #include "show/show_context.h"
 
@@ -66,10 +71,27 @@ class ProjectIO {
   private:
     enum class SaveKind { inPlace, throughPanel, saveAs };
 
+    // What stands in the way of writing a package: another Kestio has it open, or its document
+    // is no longer the one this window last read or wrote.
+    struct WriteHazards {
+        bool openElsewhere = false;
+        bool changedSince = false;
+
+        bool any() const { return openElsewhere || changedSince; }
+        // Whether every hazard of `found` is one the operator has already accepted here.
+        bool covers(const WriteHazards& found) const {
+            return (openElsewhere || !found.openElsewhere) && (changedSince || !found.changedSince);
+        }
+    };
+
     struct SaveOutcome {
+        // Not written: the operator is asked first.
+        std::optional<WriteHazards> hazards;
         std::optional<std::string> error;
         std::optional<std::string> picturesWarning;  // saved, but not the slot pictures
         std::optional<platform::Bytes> folderBookmark;
+        std::optional<platform::PackageLock> lock;    // taken by this save
+        std::optional<platform::FileStamp> document;  // the document as written
     };
 
     struct LoadOutcome {
@@ -77,11 +99,23 @@ class ProjectIO {
         std::optional<std::string> error;
         std::optional<platform::Bytes> folderBookmark;
         std::vector<DefaultedSlotValue> defaulted;
+        std::optional<platform::PackageLock> lock;
+        bool openElsewhere = false;
+        std::optional<platform::FileStamp> document;  // the document as read
     };
 
     using SaveDone = std::function<void(bool saved)>;
 
-    void save(const std::filesystem::path& url, SaveKind kind, SaveDone done = {});
+    // Writes the package unless something stands in the way that the operator has not
+    // accepted (`accepted`); then the operator is asked first, and only a save he chooses
+    // goes on.
+    void save(const std::filesystem::path& url, SaveKind kind, SaveDone done,
+              WriteHazards accepted);
+    void save(const std::filesystem::path& url, SaveKind kind, SaveDone done = {}) {
+        save(url, kind, std::move(done), WriteHazards());
+    }
+    // Whether to save over the hazards found; the safe answer, not saving, is the default.
+    bool askToSaveOver(const std::filesystem::path& url, const WriteHazards& hazards);
     // True when the package was written for the project still open.
     bool finishSave(const std::filesystem::path& url, SaveKind kind, std::uint64_t generation,
                     std::uint64_t edits, SaveOutcome outcome);
@@ -103,6 +137,10 @@ class ProjectIO {
     // came while it was written. Results that land meanwhile (waveforms, pictures) are no edits.
     std::uint64_t editCount_ = 0;
     platform::Subscription editCounter_;
+    // The open package's lock, when this window holds it, and its document's stamp as last
+    // read or written here.
+    std::optional<platform::PackageLock> lock_;
+    std::optional<platform::FileStamp> document_;
     // Counts the opens and closes asked for; a package read answers only if no later open or
     // close was asked meanwhile.
     std::uint64_t loadRequest_ = 0;

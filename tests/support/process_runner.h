@@ -54,6 +54,7 @@ class BackgroundProcess {
 
     // False when the program could not be started; failure() then says why.
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     const std::string& failure() const { return failure_; }
     // True until the child has exited.
     bool running();

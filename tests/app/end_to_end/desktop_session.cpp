@@ -174,8 +174,10 @@ std::optional<int> KestioProcess::waitForExit(std::chrono::milliseconds guard) {
 }
 
 std::vector<std::string> KestioProcess::visibleWindows() {
-    // Questions and alerts have no title: windows are found by their class.
-    const auto found = desktop_.xdotool({"search", "--onlyvisible", "--class", "."});
+    // Questions and alerts have no title: windows are found by their class, and by the process
+    // that made them, so that two programs on one desktop each find their own.
+    const auto found = desktop_.xdotool({"search", "--all", "--onlyvisible", "--pid",
+                                         std::to_string(process_.pid()), "--class", "."});
     std::vector<std::string> windows;
     if (!found) {
         return windows;
@@ -245,13 +247,19 @@ std::optional<std::string> KestioProcess::outputWindow() {
 }
 
 std::optional<std::string> KestioProcess::dialogWindow() {
+    const auto windows = dialogWindows();
+    return windows.empty() ? std::nullopt : std::optional(windows.front());
+}
+
+std::vector<std::string> KestioProcess::dialogWindows() {
     const auto main = mainWindow();
+    std::vector<std::string> dialogs;
     for (const auto& window : visibleWindows()) {
         if (window != main && screenOf(window) == 0) {
-            return window;
+            dialogs.push_back(window);
         }
     }
-    return std::nullopt;
+    return dialogs;
 }
 
 bool KestioProcess::press(const std::string& window, const std::vector<std::string>& keys) {

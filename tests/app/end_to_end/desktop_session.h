@@ -97,6 +97,8 @@ class KestioProcess {
     // A visible window on the first screen other than the main window (a question or an
     // alert).
     std::optional<std::string> dialogWindow();
+    // Every such window.
+    std::vector<std::string> dialogWindows();
     // Gives `window` the keyboard focus, then types the keys (xdotool key names).
     bool press(const std::string& window, const std::vector<std::string>& keys);
     // The window's frame in its screen's root coordinates.

@@ -1,4 +1,4 @@
-#include "app/package_lock.h"
+#include "platform/storage/package_lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <utility>
 
-namespace kestio::app {
+namespace kestio::platform {
 
 namespace {
 
@@ -67,4 +67,4 @@ PackageLock::~PackageLock() {
     }
 }
 
-}  // namespace kestio::app
+}  // namespace kestio::platform

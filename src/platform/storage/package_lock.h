@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <optional>
 
-namespace kestio::app {
+namespace kestio::platform {
 
 // Marks a show package as open in this process: an advisory lock (flock) on the package's
 // folder, held while the object lives. The system drops it when the process ends, so a crash
@@ -34,4 +34,4 @@ class PackageLock {
     std::filesystem::path package_;
 };
 
-}  // namespace kestio::app
+}  // namespace kestio::platform

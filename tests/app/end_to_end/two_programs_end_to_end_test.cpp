@@ -1,0 +1,140 @@
+// Two programs on one package, under a window manager: every save that would write over the
+// package while the other program has it open, or after the other has written it, asks before
+// anything is written; the safe answer, the default, writes nothing.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "end_to_end_fixture.h"
+#include "model/project_manager.h"
+#include "platform/storage/file_stamp.h"
+
+namespace kestio::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// A dialog of `program` that is none of `seen`, once it is up; it is added to `seen`.
+std::optional<std::string> newDialog(KestioProcess& program, std::set<std::string>& seen,
+                                     std::chrono::milliseconds guard = 20s) {
+    std::optional<std::string> found;
+    pollUntil(
+        [&] {
+            for (const auto& window : program.dialogWindows()) {
+                if (!seen.count(window)) {
+                    found = window;
+                    return true;
+                }
+            }
+            return false;
+        },
+        guard);
+    if (found) {
+        seen.insert(*found);
+    }
+    return found;
+}
+
+TEST_F(EndToEnd, ASaveOverAPackageTheOtherProgramHoldsOrWroteAsksFirstAndTheDefaultWritesNothing) {
+    WindowManager manager(*desktop_);
+    ASSERT_EQ(manager.failure(), "");
+    const fs::path package = writeShow();
+    const fs::path document = package / ProjectManager::kDataFileName;
+    KestioProcess first(*desktop_, {"--midi", "jack", package.string()});
+    const std::string firstWindow = awaitShow(first, package);
+    ASSERT_FALSE(firstWindow.empty());
+    KestioProcess second(*desktop_, {"--midi", "jack"});
+    std::string secondWindow;
+    ASSERT_TRUE(pollUntil([&] {
+        secondWindow = second.mainWindow().value_or("");
+        return !secondWindow.empty();
+    })) << second.output();
+
+    // The first program's show has its cues; the second's is the empty project.
+    const auto firstsShowOnDisk = [&] {
+        return readFile(document).find("\"KeyCue\"") != std::string::npos;
+    };
+    const std::vector<std::string> defaultAnswer{"Return"}, escape{"Escape"},
+        saveAnyway{"Tab", "space"};
+    struct Step {
+        const char* what;
+        bool bySecond;
+        bool throughPanel;                               // the save panel chooses the package
+        std::optional<std::vector<std::string>> answer;  // none: no question is asked
+        bool writes;
+        bool firstsShowAfter;
+    };
+    const Step steps[] = {
+        {"second, save panel onto the open package, default", true, true, defaultAnswer, false,
+         true},
+        {"second, save panel onto the open package, Escape", true, true, escape, false, true},
+        {"second, save panel onto the open package, Save Anyway", true, true, saveAnyway, true,
+         false},
+        {"second, save in place, default", true, false, defaultAnswer, false, false},
+        {"second, save in place, Save Anyway", true, false, saveAnyway, true, false},
+        {"first, save over the second's save, default", false, false, defaultAnswer, false, false},
+        {"first, save over the second's save, Save Anyway", false, false, saveAnyway, true, true},
+        {"first, its own save again: no question", false, false, std::nullopt, true, true},
+        {"second, save in place while the first holds it, default", true, false, defaultAnswer,
+         false, true},
+    };
+    // The document as the steps so far left it: each save replaces it whole.
+    std::optional<platform::FileStamp> expected = platform::stampOf(document);
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        KestioProcess& program = step.bySecond ? second : first;
+        const std::string& window = step.bySecond ? secondWindow : firstWindow;
+        // A save the last step should not have made would be on disk by now: each program
+        // saves on one disk thread, in turn, and the question of this step comes after.
+        const auto before = platform::stampOf(document);
+        EXPECT_EQ(before, expected) << "written after the operator said not to";
+        std::set<std::string> seen;
+        ASSERT_TRUE(program.press(window, {"ctrl+s"}));
+        if (step.throughPanel) {
+            const auto panel = newDialog(program, seen);
+            ASSERT_TRUE(panel) << "no save panel";
+            ASSERT_TRUE(desktop_->xdotool({"windowfocus", "--sync", *panel}));
+            ASSERT_TRUE(desktop_->xdotool({"key", "ctrl+a"}));
+            ASSERT_TRUE(desktop_->xdotool({"type", "--delay", "15", package.string()}));
+            ASSERT_TRUE(desktop_->xdotool({"key", "Return"}));
+            auto replace = newDialog(program, seen, 5s);
+            if (!replace) {
+                // The path's completion list took the Return: the operator presses it again.
+                ASSERT_TRUE(desktop_->xdotool({"key", "Return"}));
+                replace = newDialog(program, seen);
+            }
+            ASSERT_TRUE(replace) << "no replace question";
+            EXPECT_EQ(platform::stampOf(document), before) << "written before it was asked";
+            ASSERT_TRUE(program.press(*replace, {"alt+y"}));
+        }
+        if (step.answer) {
+            const auto question = newDialog(program, seen);
+            ASSERT_TRUE(question) << "no question before the write" << program.output();
+            EXPECT_EQ(platform::stampOf(document), before) << "written before it was asked";
+            ASSERT_TRUE(program.press(*question, *step.answer));
+            EXPECT_TRUE(pollUntil([&] { return program.dialogWindows().empty(); }));
+        }
+        if (step.writes) {
+            EXPECT_TRUE(pollUntil([&] { return platform::stampOf(document) != before; }));
+            expected = platform::stampOf(document);
+        }
+        EXPECT_EQ(firstsShowOnDisk(), step.firstsShowAfter) << readFile(document);
+        EXPECT_TRUE(program.dialogWindows().empty()) << "a question after the save";
+    }
+    EXPECT_TRUE(first.running());
+    EXPECT_TRUE(second.running());
+    // Once both have ended, nothing more of theirs can come.
+    first.stop();
+    second.stop();
+    EXPECT_EQ(platform::stampOf(document), expected);
+    EXPECT_TRUE(firstsShowOnDisk());
+}
+
+}  // namespace
+}  // namespace kestio::test
