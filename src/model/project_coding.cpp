@@ -644,10 +644,10 @@ GeometrySettings readGeometry(const MemberReader& record) {
     const GeometrySettings fresh;
     GeometrySettings geometry;
     geometry.mode = record.choice("mode", fresh.mode);
-    geometry.posX = record.number("posX", fresh.posX);
-    geometry.posY = record.number("posY", fresh.posY);
-    geometry.scaleX = record.number("scaleX", fresh.scaleX);
-    geometry.scaleY = record.number("scaleY", fresh.scaleY);
+    geometry.posX = record.number("posX", fresh.posX, kPositionXRange);
+    geometry.posY = record.number("posY", fresh.posY, kPositionYRange);
+    geometry.scaleX = record.number("scaleX", fresh.scaleX, kScaleRange);
+    geometry.scaleY = record.number("scaleY", fresh.scaleY, kScaleRange);
     return geometry;
 }
 

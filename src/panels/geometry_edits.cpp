@@ -50,16 +50,16 @@ namespace {
 // Writes `value` into `edited` and lets `partner` follow in proportion.
 void scaleWithPartner(double& edited, double& partner, double value, bool ratioLocked) {
     const double old = edited;
-    edited = value;
+    edited = kScaleRange.clamp(value);
     if (ratioLocked && old > 0) {
-        const double followed = partner * value / old;
+        const double followed = partner * edited / old;
         // A NaN (from an infinite or NaN entry) would pass the limits unchanged: keep the
         // partner as it was instead.
         if (!std::isnan(followed)) {
             // Kept to a millionth of a percent, far below what a pixel shows: the quotient's
             // rounding noise (50.000000000000014) would otherwise be stored with the show.
             const double rounded = std::round(followed * 1e6) / 1e6;
-            partner = std::max(std::min(rounded, kScaleUpper), kScaleLower);
+            partner = kScaleRange.clamp(rounded);
         }
     }
 }

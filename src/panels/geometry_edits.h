@@ -6,6 +6,7 @@
 
 #include "model/model_enums.h"
 #include "model/settings_records.h"
+#include "model/slot_value_ranges.h"
 
 namespace kestio::panels {
 
@@ -19,11 +20,9 @@ struct CanvasCentre {
 };
 CanvasCentre canvasCentre(OutputResolution resolution);
 
-// The travel of the position and scale sliders. Typed values may lie beyond them.
-inline constexpr double kPositionXLimit = 5760;
-inline constexpr double kPositionYLimit = 3240;
-inline constexpr double kScaleLower = 10;
-inline constexpr double kScaleUpper = 400;
+// The position and scale sliders travel over kPositionXRange, kPositionYRange and kScaleRange
+// (slot_value_ranges.h); a typed value beyond them is kept to the nearer bound, as a slot read
+// from disk is.
 
 // A mode button's edit: Fit to Window centres the picture and sets both scales to 100 %;
 // Original centres it and keeps the scales; Custom changes the mode alone. Choosing the mode
@@ -31,9 +30,9 @@ inline constexpr double kScaleUpper = 400;
 GeometrySettings withMode(GeometrySettings geometry, GeometryMode mode,
                           OutputResolution resolution);
 
-// A scale edit: `value` is stored as given. With the ratio lock on and a positive old value,
-// the other scale follows in proportion, kept within the sliders' 10 to 400 %; from an old
-// value of 0 or less there is no proportion and the other scale stays.
+// A scale edit: `value` is stored within kScaleRange. With the ratio lock on and a positive old
+// value, the other scale follows in proportion, kept within that range too; from an old value of
+// 0 or less there is no proportion and the other scale stays.
 GeometrySettings withScaleX(GeometrySettings geometry, double value, bool ratioLocked);
 GeometrySettings withScaleY(GeometrySettings geometry, double value, bool ratioLocked);
 

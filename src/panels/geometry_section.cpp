@@ -32,14 +32,9 @@ constexpr double kLockedOpacity = 0.4;
 // The sliders move in hundredths, so that a drag is as good as continuous.
 constexpr double kSliderSteps = 100.0;
 
-struct RowRange {
-    double lower;
-    double upper;
-};
-constexpr std::array<RowRange, 4> kRanges{{{-kPositionXLimit, kPositionXLimit},
-                                           {-kPositionYLimit, kPositionYLimit},
-                                           {kScaleLower, kScaleUpper},
-                                           {kScaleLower, kScaleUpper}}};
+// The rows' ranges: the sliders' travel and what a typed value is kept within.
+constexpr std::array<ValueRange, 4> kRanges{
+    {kPositionXRange, kPositionYRange, kScaleRange, kScaleRange}};
 
 double fieldOf(const GeometrySettings& g, int row) {
     switch (row) {
@@ -181,7 +176,7 @@ QWidget* GeometrySection::buildRow(int row, const char* label, int labelWidth, i
     name->setFixedWidth(labelWidth);
     layout->addWidget(name);
     auto* slider = new WheelFreeSlider(Qt::Horizontal);
-    const RowRange range = kRanges[std::size_t(row)];
+    const ValueRange range = kRanges[std::size_t(row)];
     slider->setRange(int(range.lower * kSliderSteps), int(range.upper * kSliderSteps));
     QObject::connect(slider, &QSlider::valueChanged, this, [this, row](int position) {
         if (refreshing_) {
@@ -258,7 +253,7 @@ void GeometrySection::refresh() {
     if (loaded) {
         for (int row = 0; row < 4; ++row) {
             const double value = fieldOf(loaded->data->geometry, row);
-            const RowRange range = kRanges[std::size_t(row)];
+            const ValueRange range = kRanges[std::size_t(row)];
             // A value beyond the travel holds the slider at its end.
             const double shown =
                 std::isnan(value) ? range.lower : std::clamp(value, range.lower, range.upper);
@@ -304,14 +299,14 @@ void GeometrySection::setGeometryMode(GeometryMode mode) {
 
 void GeometrySection::setPosX(double value) {
     edit([value](GeometrySettings g, bool, OutputResolution) {
-        g.posX = value;
+        g.posX = kPositionXRange.clamp(value);
         return g;
     });
 }
 
 void GeometrySection::setPosY(double value) {
     edit([value](GeometrySettings g, bool, OutputResolution) {
-        g.posY = value;
+        g.posY = kPositionYRange.clamp(value);
         return g;
     });
 }

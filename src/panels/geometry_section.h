@@ -20,10 +20,10 @@ class StyledButton;
 // The GEOMETRY card's content: the three mode buttons in its title row, and below it the X and
 // Y position rows (Original and Custom) and the W% and H% scale rows with the ratio lock
 // (Custom). Every edit writes the loaded slot's geometry, hands it to the output (the picture
-// moves while a slider is dragged), then marks the project unsaved. Typed values are stored as
-// typed, also beyond the sliders' travel; a scale of zero or below places nothing on the
-// output. With no slot loaded, or under the edit lock, nothing writes. The ratio lock is a
-// setting of the running program: its button never marks the project unsaved.
+// moves while a slider is dragged), then marks the project unsaved. A typed value beyond the
+// sliders' travel is stored at the nearer end of it, as a slot read from disk is kept there. With
+// no slot loaded, or under the edit lock, nothing writes. The ratio lock is a setting of the
+// running program: its button never marks the project unsaved.
 class GeometrySection : public QObject {
   public:
     // `buttonRow` is the title row the mode buttons are appended to (its layout must be a box

@@ -438,8 +438,8 @@ TEST(DatesAndBytes, EveryByteValueAndLengthSurvivesBase64) {
 
 TEST(LenientValues, UnknownGeometryModeKeepsTheStoredPlacement) {
     const SlotData slot = decodeSlotText(
-        R"({"geometry": {"mode": "FILL", "posX": 1, "posY": 2, "scaleX": 3, "scaleY": 4}})");
-    EXPECT_EQ(slot.geometry, (GeometrySettings{GeometryMode::fitToWindow, 1, 2, 3, 4}));
+        R"({"geometry": {"mode": "FILL", "posX": 1, "posY": 2, "scaleX": 30, "scaleY": 40}})");
+    EXPECT_EQ(slot.geometry, (GeometrySettings{GeometryMode::fitToWindow, 1, 2, 30, 40}));
 }
 
 TEST(LenientValues, DuplicateKeysLastOneWins) {

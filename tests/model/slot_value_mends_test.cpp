@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "coding_test_support.h"
+#include "model/color_values.h"
 #include "model/project_coding.h"
+#include "model/slot_value_ranges.h"
 
 namespace kestio {
 namespace {
@@ -108,7 +110,7 @@ TEST(SlotValueMends, EachFieldIsMendedAloneAndNamedWithItsSlot) {
          {{0, 1, "jumpTarget", R"({"bank":0,"slot":2})", ""}}},
         // Texts that name no value.
         {"unknown geometry mode",
-         R"({"geometry": {"mode": "FILL", "posX": 1, "posY": 2, "scaleX": 3, "scaleY": 4}})",
+         R"({"geometry": {"mode": "FILL", "posX": 1, "posY": 2, "scaleX": 30, "scaleY": 40}})",
          {{0, 0, "geometry.mode", R"("FILL")", "fitToWindow"}}},
         // Values of the wrong type.
         {"name a number", R"({"name": 5})", {{0, 0, "name", "5", "\"\""}}},
@@ -179,10 +181,10 @@ TEST(SlotValueMends, EachFieldIsMendedAloneAndNamedWithItsSlot) {
          withColor(std::string(kColorWithoutGamma) + R"(, "gamma": 1, "hue": null)"),
          {{0, 0, "colorSettings.hue", "null", "0"}}},
         {"geometry without mode",
-         R"({"geometry": {"posX": 0, "posY": 0, "scaleX": 1, "scaleY": 1}})",
+         R"({"geometry": {"posX": 0, "posY": 0, "scaleX": 100, "scaleY": 100}})",
          {{0, 0, "geometry.mode", "", "fitToWindow"}}},
         {"geometry mode a number",
-         R"({"geometry": {"mode": 5, "posX": 0, "posY": 0, "scaleX": 1, "scaleY": 1}})",
+         R"({"geometry": {"mode": 5, "posX": 0, "posY": 0, "scaleX": 100, "scaleY": 100}})",
          {{0, 0, "geometry.mode", "5", "fitToWindow"}}},
         {"clip bit rate fractional",
          withClip(R"("bitRate": 1.5, "audioCodec": "")"),
@@ -238,6 +240,79 @@ TEST(SlotValueMends, EachFieldIsMendedAloneAndNamedWithItsSlot) {
             const bool cut = mend.readAs.ends_with("…");
             if (!cut && (mend.key.find('[') == std::string::npos || !mend.readAs.empty())) {
                 EXPECT_TRUE(writtenAs(slot, mend.key, mend.readAs)) << mend.key;
+            }
+        }
+    }
+}
+
+// Every number of a slot that the inspector sets within a range, read from below its lower
+// bound and from above its upper bound: it takes the nearer bound, named with its key.
+TEST(SlotValueMends, EveryBoundedNumberOfASlotIsKeptWithinItsRangeOnBothSides) {
+    using Json = nlohmann::ordered_json;
+    struct Field {
+        std::string record;  // empty: a member of the slot itself
+        std::string member;
+        ValueRange range;
+        std::vector<double> below;
+        std::vector<double> above;
+    };
+    Json color = Json::object();
+    std::vector<Field> fields;
+    for (const ColorValue& value : kColorValues) {
+        color[std::string(value.key)] = value.neutral;
+        fields.push_back({"colorSettings",
+                          std::string(value.key),
+                          {value.lower, value.upper},
+                          {value.lower - 1.0},
+                          {value.upper + 1.0, 9.2e18}});
+    }
+    Json equalizer = Json::object();
+    for (const char* band : {"hz80", "hz315", "hz800", "khz1_25", "khz2_5", "khz3_2"}) {
+        equalizer[band] = 0;
+        fields.push_back({"equalizer", band, kEqualizerBandRange, {-13}, {12.5, 1e308}});
+    }
+    fields.push_back({"audioSettings", "masterLevel", kMasterLevelRange, {-41, -1e39}, {60}});
+    fields.push_back({"", "playRate", kPlayRateRange, {0, -1}, {8.5}});
+    fields.push_back({"", "dissolveDuration", kDissolveDurationRange, {0, -3}, {5.5, 1e9}});
+    fields.push_back({"", "inPoint", kClipPointRange, {-0.5}, {}});
+    fields.push_back({"", "outPoint", kClipPointRange, {-0.5}, {}});
+    fields.push_back({"geometry", "posX", kPositionXRange, {-5761, -1e9}, {5761, 1e9}});
+    fields.push_back({"geometry", "posY", kPositionYRange, {-3241, -1e9}, {3241, 1e9}});
+    fields.push_back({"geometry", "scaleX", kScaleRange, {9.5, 0, -50}, {401, 1e9, 1e308}});
+    fields.push_back({"geometry", "scaleY", kScaleRange, {9.5, 0, -50}, {401, 1e9, 1e308}});
+    const Json records = {
+        {"audioSettings",
+         {{"masterLevel", 0},
+          {"isMuted", false},
+          {"channelLevels", {0, 0}},
+          {"activeChannels", 2}}},
+        {"equalizer", equalizer},
+        {"colorSettings", color},
+        {"geometry",
+         {{"mode", "custom"}, {"posX", 960}, {"posY", 540}, {"scaleX", 100}, {"scaleY", 100}}}};
+    for (const Field& field : fields) {
+        const std::string key =
+            field.record.empty() ? field.member : field.record + "." + field.member;
+        for (const bool low : {true, false}) {
+            for (const double value : low ? field.below : field.above) {
+                SCOPED_TRACE(key + " " + Json(value).dump());
+                Json slot = Json::object();
+                if (field.record.empty()) {
+                    slot[field.member] = value;
+                } else {
+                    slot[field.record] = records.at(field.record);
+                    slot[field.record][field.member] = value;
+                }
+                std::vector<V> mends;
+                const ProjectData project = decodeProject(documentWithSlots(slot.dump()), &mends);
+                ASSERT_EQ(mends.size(), 1u);
+                EXPECT_EQ(mends[0].key, key);
+                EXPECT_EQ(mends[0].found, Json(value).dump());
+                const double bound = low ? field.range.lower : field.range.upper;
+                // Float members hold the bound as a Float.
+                EXPECT_NEAR(std::stod(mends[0].readAs), bound,
+                            1e-6 * std::max(1.0, std::abs(bound)));
+                EXPECT_TRUE(writtenAs(project.banks[0].slots[0], key, mends[0].readAs));
             }
         }
     }

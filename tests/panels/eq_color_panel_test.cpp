@@ -236,7 +236,7 @@ TEST_F(GeometrySectionTest, ModeButtonsWriteTheGeometryThenMarkUnsaved) {
     EXPECT_EQ(section->modeButton(GeometryMode::custom)->look().fill, ui::palette::blue());
 }
 
-TEST_F(GeometrySectionTest, TypedValuesAreStoredAsTypedAndBadTextWritesNothing) {
+TEST_F(GeometrySectionTest, TypedValuesAreKeptWithinTheSlidersAndBadTextWritesNothing) {
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     section->refresh();
     struct Case {
@@ -256,14 +256,15 @@ TEST_F(GeometrySectionTest, TypedValuesAreStoredAsTypedAndBadTextWritesNothing) 
         QTest::keyClick(field, Qt::Key_Return);
         EXPECT_EQ(!facade.calls.empty(), c.writes);
     }
-    EXPECT_EQ(geometry().posX, 9000.0);
-    EXPECT_EQ(section->slider(0)->value(), section->slider(0)->maximum());  // at its end
+    // 9000 is kept at the slider's end, as a document holding it is read.
+    EXPECT_EQ(geometry().posX, 5760.0);
+    EXPECT_EQ(section->slider(0)->value(), section->slider(0)->maximum());
     EXPECT_EQ(geometry().posY, 0.0);
-    // H% typed -50 is stored; W% (typed 0 before) follows the locked ratio, held at 10.
-    EXPECT_EQ(geometry().scaleY, -50.0);
+    // W% typed 0 and H% typed -50 place nothing: both are kept at 10.
+    EXPECT_EQ(geometry().scaleY, 10.0);
     EXPECT_EQ(geometry().scaleX, 10.0);
     section->refresh();
-    EXPECT_EQ(section->field(0)->text(), "9.000");
+    EXPECT_EQ(section->field(0)->text(), "5.760");
     QLocale::setDefault(QLocale::c());
 }
 

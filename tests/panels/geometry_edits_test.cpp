@@ -48,16 +48,16 @@ TEST(GeometrySection, RatioLockCarriesThePartnerWithinTheSliderTravel) {
     };
     const Case cases[] = {
         {100, 80, 150, true, 150, 120},     // in proportion
-        {100, 80, 600, true, 600, 400},     // typed beyond the slider: stored; partner held at 400
-        {100, 80, 5, true, 5, 10},          // partner held at 10
+        {100, 80, 600, true, 400, 320},     // typed beyond the slider: kept at its end
+        {100, 80, 5, true, 10, 10},         // so below it; the partner held at 10
         {0, 80, 150, true, 150, 80},        // no proportion from 0
         {-20, 80, 150, true, 150, 80},      // nor from a negative scale
-        {100, 80, 0, true, 0, 10},          // a zero scale is stored as typed
-        {100, 80, -50, true, -50, 10},      // so is a negative one
+        {100, 80, 0, true, 10, 10},         // a zero scale places nothing: kept at 10
+        {100, 80, -50, true, 10, 10},       // so is a negative one
         {100, 80, 150, false, 150, 80},     // unlocked: independent
+        {100, 80, 600, false, 400, 80},     // kept at the end unlocked too
         {75.0 / 7, 1, 150, true, 150, 14},  // the quotient's noise (14.000000000000002) is not kept
-        {100, 80, std::numeric_limits<double>::infinity(), true,
-         std::numeric_limits<double>::infinity(), 400},
+        {100, 80, std::numeric_limits<double>::infinity(), true, 400, 320},
     };
     for (const auto& c : cases) {
         const auto start = placed(GeometryMode::custom, 960, 540, c.oldW, c.oldH);

@@ -106,7 +106,8 @@ TEST_F(PicturePanelsOnRealParts, TimelineTapShowsTheFrameUnderThePointer) {
 }
 
 // A typed geometry moves the picture by the typed amount: half size, centred at a quarter of
-// the 1920 canvas, fills the composed picture's left half only; a zero scale shows nothing.
+// the 1920 canvas, fills the composed picture's left half only; a zero scale typed is kept at
+// the least the slider sets, a tenth of the canvas.
 TEST_F(PicturePanelsOnRealParts, TypedGeometryMovesThePictureInPixels) {
     QWidget titleRow;
     new QHBoxLayout(&titleRow);
@@ -139,8 +140,11 @@ TEST_F(PicturePanelsOnRealParts, TypedGeometryMovesThePictureInPixels) {
     }));
     test::saveShot(program.presenter().newestFrame().image, "program_geometry_left_half");
     type(2, "0");
+    EXPECT_EQ(show->project().banks[0].slots[2].geometry.scaleX, 10.0);
+    // 32 of the 320 pixels wide, centred at 80.
     EXPECT_TRUE(composedUntil([&](const QImage& image) {
-        return !lit(image, 80, 150) && !lit(image, 160, 90) && !lit(image, 240, 150);
+        return lit(image, 80, 150) && !lit(image, 60, 150) && !lit(image, 100, 150) &&
+               !lit(image, 240, 150);
     }));
 }
 
