@@ -21,13 +21,21 @@ constexpr double kInset = 2.0;
 constexpr double kLearnLift = 12.0;
 constexpr std::size_t kShownLabels = 3;
 
+QFont labelFont() {
+    return ui::fonts::monospaced(8, QFont::Bold);
+}
+
+double plateHeight(const QFont& font) {
+    return QFontMetricsF(font).height() + 2.0;
+}
+
 // A small text on a rounded plate, centred at `centreX` with its bottom at `bottom`; returns
 // the plate's top.
 double drawPlate(QPainter& p, double centreX, double bottom, const QString& text, const QFont& font,
                  const QColor& textColor, const QColor& plate) {
     const QFontMetricsF metrics(font);
     const double width = metrics.horizontalAdvance(text) + 6.0;
-    const double height = metrics.height() + 2.0;
+    const double height = plateHeight(font);
     const QRectF box(centreX - width / 2.0, bottom - height, width, height);
     QPainterPath path;
     path.addRoundedRect(box, 2.0, 2.0);
@@ -75,6 +83,15 @@ TileFace tileFace(const ShowController& show, const std::string& target) {
                     isArmed(show, target), show.midiRouting().controlAssignments(target));
 }
 
+double labelsHeight(const TileFace& face) {
+    if (face.labels.empty()) {
+        return 0.0;
+    }
+    const std::size_t plates = face.labels.size() + (face.more ? 1 : 0);
+    return kInset + (face.lifted ? kLearnLift : 0.0) +
+           double(plates) * (plateHeight(labelFont()) + 1.0) - 1.0;
+}
+
 void paintAssignableTile(QPainter& p, const QRectF& control, const TileFace& face) {
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
@@ -99,7 +116,7 @@ void paintAssignableTile(QPainter& p, const QRectF& control, const TileFace& fac
     }
     if (!face.labels.empty()) {
         double bottom = control.bottom() - kInset - (face.lifted ? kLearnLift : 0.0);
-        const QFont font = ui::fonts::monospaced(8, QFont::Bold);
+        const QFont font = labelFont();
         const QColor plate = ui::palette::black(0.75);
         if (face.more) {
             bottom = drawPlate(p, control.center().x(), bottom, QString::fromStdString(*face.more),

@@ -40,6 +40,10 @@ TileFace tileFace(const ShowController& show, const std::string& target);
 // True when learn is armed for exactly this control target.
 bool isArmed(const ShowController& show, const std::string& target);
 
+// How far up from the control's bottom the face's labels reach (the inset and the lift for the
+// badge included); 0 without labels. What the control shows of its own belongs above that.
+double labelsHeight(const TileFace& face);
+
 // Paints the overlay over `control` (the control's rectangle); the outline is centred on the
 // rectangle's edge, so the painter must allow 1.5 points beyond it.
 void paintAssignableTile(QPainter& painter, const QRectF& control, const TileFace& face);

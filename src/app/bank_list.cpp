@@ -1,6 +1,7 @@
 #include "app/bank_list.h"
 
 #include <QContextMenuEvent>
+#include <QFontMetricsF>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -28,6 +29,17 @@ QString q(const std::string& text) {
 }
 
 }  // namespace
+
+QRectF captionRect(const QRectF& tile, const TileFace& midi, const QFont& font) {
+    QRectF rect = tile.adjusted(8, 0, -8, 0);
+    // The MIDI labels sit at the bottom of the button, the name above them; where they leave
+    // less than a line, the name keeps its line at the top.
+    const double labels = labelsHeight(midi);
+    if (labels > 0.0) {
+        rect.setBottom(std::max(rect.top() + QFontMetricsF(font).height(), rect.bottom() - labels));
+    }
+    return rect;
+}
 
 std::string bankTotalText(const ProjectData& project, int bank) {
     if (!addressesBank(project, bank)) {
@@ -190,8 +202,8 @@ void BankList::paintEvent(QPaintEvent*) {
         if (!tile.exists) {
             continue;
         }
-        drawLine(p, rect.adjusted(8, 0, -8, 0), q(tile.caption), caption, tile.captionColor,
-                 Qt::AlignCenter);
+        drawLine(p, captionRect(rect, tile.midi, caption), q(tile.caption), caption,
+                 tile.captionColor, Qt::AlignCenter);
         paintAssignableTile(p, rect, tile.midi);
     }
     const double dividerY = tileRect(BankListModel::kRows - 1).bottom() + kSpacing + kDividerTop;

@@ -25,6 +25,10 @@ namespace kestio::app {
 // "00:00" for a bank the project does not have.
 std::string bankTotalText(const ProjectData& project, int bank);
 
+// Where a bank button of rectangle `tile` draws its name in `font`: above the MIDI labels of
+// `midi`, which sit at the button's bottom.
+QRectF captionRect(const QRectF& tile, const TileFace& midi, const QFont& font);
+
 // One bank button as drawn.
 struct BankTile {
     int index = 0;

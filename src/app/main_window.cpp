@@ -3,12 +3,14 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QScreen>
 #include <QVBoxLayout>
 #include <QWindow>
 
 #include "app/canvas_layout.h"
 #include "app/canvas_view.h"
 #include "app/design_canvas.h"
+#include "platform/ui/window_fit.h"
 
 namespace kestio::app {
 
@@ -119,6 +121,10 @@ void MainWindow::showEvent(QShowEvent* event) {
         }
     });
     if (!shown_) {
+        // Before the window is mapped: at its default size it may not fit a small screen.
+        if (QScreen* on = screen()) {
+            platform::keepWholeOnScreen(*this, *on);
+        }
         shown_ = true;
         if (onFirstShown) {
             onFirstShown();

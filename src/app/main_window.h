@@ -11,7 +11,8 @@ class CanvasView;
 class DesignCanvas;
 
 // The main window: the scaled design canvas filling its content area (at least 1280 × 720,
-// 1600 × 900 at first), a fixed title, and whatever is laid over the whole content area (the
+// 1600 × 900 at first, smaller where the screen's free area with the window's frame is smaller,
+// so that it is seen whole), a fixed title, and whatever is laid over the whole content area (the
 // loading overlay). A close request goes to onCloseRequested, which decides; the window closes
 // only once allowClose() has been called. onFirstShown runs once, on the first show.
 //

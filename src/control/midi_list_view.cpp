@@ -158,6 +158,8 @@ void MIDIListView::rebuild() {
     count_->setText(qs(L(std::to_string(total) + " 件", std::to_string(total))));
     title_->setFont(uiFont(13, QFont::DemiBold));
 
+    QScrollBar* bar = scroll_->verticalScrollBar();
+    const int scrolled = bar->value();
     // The old list may be the sender of the click that led here: let it go later.
     if (QWidget* old = scroll_->takeWidget()) {
         old->hide();
@@ -165,6 +167,9 @@ void MIDIListView::rebuild() {
         old->deleteLater();
     }
     scroll_->setWidget(buildList());
+    // The rows built anew stand where the old ones stood (an edit, a cancelled edit or a row
+    // cleared leaves the list where the operator had scrolled it), as far as the list reaches.
+    bar->setValue(scrolled);
 }
 
 QWidget* MIDIListView::buildList() {

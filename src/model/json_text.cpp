@@ -3,7 +3,9 @@
 #include <fstream>
 #include <istream>
 #include <ostream>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -124,6 +126,26 @@ std::string withoutExceptionTag(const char* message) {
     return text;
 }
 
+// The error for text the parser refused, with the place its message names (" at line L,
+// column C", the line from 1 and the byte within it) when it names one.
+ModelCodingError notJson(const char* message) {
+    std::string reason = "not valid JSON: " + withoutExceptionTag(message);
+    static constexpr std::string_view kLine = " at line ";
+    static constexpr std::string_view kColumn = ", column ";
+    const auto at = reason.find(kLine);
+    const auto comma = at == std::string::npos ? at : reason.find(kColumn, at);
+    if (comma != std::string::npos) {
+        try {
+            const std::size_t line = std::stoul(reason.substr(at + kLine.size()));
+            const std::size_t column = std::stoul(reason.substr(comma + kColumn.size()));
+            return ModelCodingError(std::move(reason), ModelCodingError::TextPlace{line, column});
+        } catch (const std::logic_error&) {
+            // No numbers where they belong: the message is kept without a place.
+        }
+    }
+    return ModelCodingError({}, std::move(reason));
+}
+
 // Forwards every event; a syntax error becomes the same error parseJsonText gives.
 class Forwarding : public nlohmann::json_sax<nlohmann::json> {
   public:
@@ -144,7 +166,7 @@ class Forwarding : public nlohmann::json_sax<nlohmann::json> {
     bool end_array() override { return to_.end_array(); }
     bool parse_error(std::size_t, const std::string&,
                      const nlohmann::detail::exception& error) override {
-        throw ModelCodingError({}, "not valid JSON: " + withoutExceptionTag(error.what()));
+        throw notJson(error.what());
     }
 
   private:
@@ -260,7 +282,7 @@ nlohmann::json parseJsonText(std::string_view text) {
     try {
         return nlohmann::json::parse(text.data(), text.data() + text.size());
     } catch (const nlohmann::json::exception& error) {
-        throw ModelCodingError({}, "not valid JSON: " + withoutExceptionTag(error.what()));
+        throw notJson(error.what());
     }
 }
 

@@ -17,4 +17,9 @@ ModelCodingError::ModelCodingError(std::string keyPath, std::string reason)
       keyPath_(std::move(keyPath)),
       reason_(std::move(reason)) {}
 
+ModelCodingError::ModelCodingError(std::string reason, TextPlace place)
+    : ModelCodingError(std::string(), std::move(reason)) {
+    place_ = place;
+}
+
 }  // namespace kestio

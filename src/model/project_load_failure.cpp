@@ -65,11 +65,21 @@ std::string projectLoadFailureText(const fs::path& package, const std::exception
             reason = english ? "The project file data.json is damaged or not in Kestio's format."
                              : "プロジェクトファイル data.json が壊れているか、Kestio の形式では"
                                "ありません。";
-            // Where, when the text is JSON: the member of the document's structure at fault.
-            if (const auto* coding = dynamic_cast<const ModelCodingError*>(&error);
-                coding && !coding->keyPath().empty()) {
-                reason += (english ? "\nThe member at fault: " : "\n問題のある項目: ") +
-                          coding->keyPath();
+            // Where: the place in the text where it stops being JSON, or, when the text is
+            // JSON, the member of the document's structure at fault.
+            if (const auto* coding = dynamic_cast<const ModelCodingError*>(&error)) {
+                if (const auto& place = coding->place()) {
+                    const std::string line = std::to_string(place->line);
+                    const std::string column = std::to_string(place->column);
+                    reason += english ? "\nThe text breaks off or goes wrong at line " + line +
+                                            ", column " + column + "."
+                                      : "\n" + line + " 行目、" + column +
+                                            " 列目で内容が途切れているか、誤りがあります。";
+                }
+                if (!coding->keyPath().empty()) {
+                    reason += (english ? "\nThe member at fault: " : "\n問題のある項目: ") +
+                              coding->keyPath();
+                }
             }
             break;
         case Cause::unreadable:

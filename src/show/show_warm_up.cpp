@@ -83,8 +83,6 @@ void ShowWarmUp::step(const std::shared_ptr<Session>& session) {
                 finishEntry(session);
                 continue;
             case WarmUpMissingChoice::cancel:
-                show_.playback.log("ウォームアップ中止（" + std::to_string(session->index) + "/" +
-                                   std::to_string(session->total()) + "件処理済み）");
                 end(session);
                 return;
         }
@@ -112,7 +110,14 @@ void ShowWarmUp::end(const std::shared_ptr<Session>& session) {
     }
     show_.playback.warmDone() = 0;
     show_.playback.warmTotal() = 0;
-    show_.playback.log("ウォームアップ完了 (" + std::to_string(session->total()) + "件)");
+    // A run that stopped short (cancelled, or its project replaced or closed) says how far it
+    // got and nothing of completion.
+    if (session->index >= session->list.size()) {
+        show_.playback.log("ウォームアップ完了 (" + std::to_string(session->total()) + "件)");
+    } else {
+        show_.playback.log("ウォームアップ中止（" + std::to_string(session->index) + "/" +
+                           std::to_string(session->total()) + "件処理済み）");
+    }
     loading_.end();
     // The unsaved mark is left as it is: warming changes nothing in the project.
 }

@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QToolButton>
 
 #include "control_test_support.h"
@@ -140,6 +142,44 @@ TEST_F(MIDIListViewTest, ButtonsCallTheStoresCallbacksWithTheirRow) {
                                                "control stop", "dedup"}));
     EXPECT_EQ(shown<QToolButton>(view, "dedup").at(0)->toolTip(),
               "Clean up duplicate MIDI assignments");
+}
+
+TEST_F(MIDIListViewTest, TheListStaysWhereItWasScrolledWhenItsRowsComeAgain) {
+    // 50 slots with an input binding each: far more rows than the panel shows.
+    ProjectData project(4, 10);
+    for (int s = 0; s < 25; ++s) {
+        for (int b = 0; b < 2; ++b) {
+            project.banks[b].slots[s].midiBindings =
+                std::vector<MIDINoteBinding>{{b + 1, std::int64_t(s)}};
+        }
+    }
+    store_.update(project);
+    MIDIListView view(store_);
+    view.resize(460, 560);
+    view.show();
+    QApplication::processEvents();
+    auto* bar = view.findChild<QScrollArea*>("list")->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 800);
+    struct Row {
+        const char* what;
+        int removedSlots;  // bindings gone from the end of the first bank
+    };
+    // The rows as they were (an edit cancelled), one row fewer, and so many fewer that the list
+    // no longer reaches as far.
+    for (const Row row : {Row{"the same rows", 0}, Row{"a row fewer", 1}, Row{"most gone", 45}}) {
+        SCOPED_TRACE(row.what);
+        bar->setValue(bar->maximum() / 2 + 40);
+        const int scrolled = bar->value();
+        ProjectData changed = project;
+        for (int i = 0; i < row.removedSlots; ++i) {
+            changed.banks[std::size_t(i / 25)].slots[std::size_t(24 - i % 25)].midiBindings = {};
+        }
+        store_.update(changed);
+        QApplication::processEvents();
+        EXPECT_EQ(bar->value(), std::min(scrolled, bar->maximum()));
+        store_.update(project);
+        QApplication::processEvents();
+    }
 }
 
 TEST_F(MIDIListViewTest, TheSortMenuSetsTheOrderAndMarksTheCurrentOne) {

@@ -51,6 +51,22 @@ TEST(ProjectLoadFailure, SaysWhyWithThePathInTheOperatorsLanguage) {
              return folder / "Other.ktshow";
          },
          "data.json is damaged", "data.json が壊れている"},
+        // Where the text stops being JSON is named: a missing comma, a file cut short.
+        {"a document missing a comma",
+         [&] {
+             fs::create_directories(folder / "Comma.ktshow");
+             folder.write("Comma.ktshow/data.json", "{\n  \"version\": 1\n  \"banks\": []\n}");
+             return folder / "Comma.ktshow";
+         },
+         "format.\nThe text breaks off or goes wrong at line 3, column 9.",
+         "ありません。\n3 行目、9 列目で内容が途切れているか"},
+        {"a document cut short",
+         [&] {
+             fs::create_directories(folder / "Short.ktshow");
+             folder.write("Short.ktshow/data.json", "{\n  \"banks\": [\n    {\"name\": \"A");
+             return folder / "Short.ktshow";
+         },
+         "at line 3, column 16.", "3 行目、16 列目"},
         // The structure's member at fault is named.
         {"a document without banks",
          [&] {

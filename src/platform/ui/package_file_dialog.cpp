@@ -1,10 +1,16 @@
 #include "platform/ui/package_file_dialog.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCompleter>
 #include <QDialogButtonBox>
 #include <QEvent>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 
 namespace kestio::platform {
@@ -37,6 +43,20 @@ PackageFileDialog::PackageFileDialog(QWidget* parent, const QString& title,
     }
     connect(this, &QFileDialog::currentChanged, this, [this] { offerChosenPackage(); });
     connect(this, &QFileDialog::directoryEntered, this, [this] { offerChosenPackage(); });
+    // Qt enters every folder double-clicked or activated with Return in its list and detail
+    // views; a package is caught before that.
+    for (auto* view : findChildren<QAbstractItemView*>()) {
+        if (view->objectName() == QStringLiteral("listView") ||
+            view->objectName() == QStringLiteral("treeView")) {
+            view->installEventFilter(this);
+            view->viewport()->installEventFilter(this);
+        }
+    }
+    if (auto* field = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        field && field->completer() != nullptr) {
+        // Watched after the completer's own filter, so seen first.
+        field->completer()->popup()->installEventFilter(this);
+    }
 }
 
 bool PackageFileDialog::isPackage(const QString& path) const {
@@ -68,13 +88,82 @@ void PackageFileDialog::offerChosenPackage() {
 }
 
 bool PackageFileDialog::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::EnabledChange && watched == acceptButtonOf(*this)) {
-        auto* button = static_cast<QPushButton*>(watched);
-        if (!button->isEnabled() && !chosenPackage().isEmpty()) {
-            button->setEnabled(true);
+    switch (event->type()) {
+        case QEvent::EnabledChange:
+            if (watched == acceptButtonOf(*this)) {
+                auto* button = static_cast<QPushButton*>(watched);
+                if (!button->isEnabled() && !chosenPackage().isEmpty()) {
+                    button->setEnabled(true);
+                }
+            }
+            break;
+        case QEvent::MouseButtonDblClick:
+            if (auto* view = qobject_cast<QAbstractItemView*>(watched->parent());
+                view && view->viewport() == watched &&
+                static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
+                pickPackageAt(
+                    view->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint()))) {
+                return true;
+            }
+            break;
+        case QEvent::KeyPress:
+            if (auto* view = qobject_cast<QAbstractItemView*>(watched)) {
+                const int key = static_cast<QKeyEvent*>(event)->key();
+                if ((key == Qt::Key_Return || key == Qt::Key_Enter) &&
+                    pickPackageAt(view->currentIndex())) {
+                    return true;
+                }
+            }
+            break;
+        case QEvent::MouseButtonPress: {
+            auto* line = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            QCompleter* completer = line != nullptr ? line->completer() : nullptr;
+            if (completer != nullptr && watched == completer->popup() &&
+                passPressThroughCompletions(*completer->popup(),
+                                            *static_cast<QMouseEvent*>(event))) {
+                return true;
+            }
+            break;
         }
+        default:
+            break;
     }
     return QFileDialog::eventFilter(watched, event);
+}
+
+bool PackageFileDialog::pickPackageAt(const QModelIndex& index) {
+    const QString path = index.data(QFileSystemModel::FilePathRole).toString();
+    if (!index.isValid() || !isPackage(path)) {
+        return false;
+    }
+    selectFile(path);
+    accept();
+    return true;
+}
+
+bool PackageFileDialog::passPressThroughCompletions(QWidget& completions,
+                                                    const QMouseEvent& press) {
+    if (!completions.isVisible() || completions.rect().contains(press.position().toPoint())) {
+        return false;
+    }
+    const QPointF global = press.globalPosition();
+    completions.hide();
+    QWidget* target = QApplication::widgetAt(global.toPoint());
+    if (target == nullptr || target->window() != this) {
+        // Outside the dialog the press only closes the list, as Qt's own handling does.
+        return true;
+    }
+    // The press and its release at once: the list held the pointer when the press came, and
+    // the real release goes to the list, now closed.
+    const QPointF local = target->mapFromGlobal(global);
+    QMouseEvent handed(QEvent::MouseButtonPress, local, global, press.button(), press.buttons(),
+                       press.modifiers(), press.pointingDevice());
+    QApplication::sendEvent(target, &handed);
+    QMouseEvent released(QEvent::MouseButtonRelease, local, global, press.button(),
+                         press.buttons() & ~press.button(), press.modifiers(),
+                         press.pointingDevice());
+    QApplication::sendEvent(target, &released);
+    return true;
 }
 
 void PackageFileDialog::accept() {

@@ -2,6 +2,7 @@
 
 #include "platform/runloop/console.h"
 #include "platform/ui/package_file_dialog.h"
+#include "platform/ui/window_fit.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -14,6 +15,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -308,11 +310,14 @@ std::optional<std::filesystem::path> QtDialogPresenter::openFolder(const std::st
     return chosenPath(dialog);
 }
 
+namespace {
+constexpr QSize kHelpPanelSize{480, 580};
+}
+
 void QtDialogPresenter::toggleHelpPanel(const std::string& title, const std::string& text) {
     if (!helpPanel_) {
         auto panel = std::make_unique<QWidget>(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint);
         panel->setWindowTitle(q(title));
-        panel->resize(480, 580);
         auto* layout = new QVBoxLayout(panel.get());
         layout->setContentsMargins(0, 0, 0, 0);
         auto* view = new QPlainTextEdit(q(text));
@@ -322,6 +327,12 @@ void QtDialogPresenter::toggleHelpPanel(const std::string& title, const std::str
         view->setFont(font);
         view->document()->setDocumentMargin(16);
         layout->addWidget(view);
+        // Centred on the main window's screen, whole on it whatever its size.
+        QScreen* screen = parent_ ? parent_->screen() : QGuiApplication::primaryScreen();
+        panel->resize(kHelpPanelSize);
+        if (screen != nullptr) {
+            placeFittedCentredOnceFramed(*panel, *screen, kHelpPanelSize);
+        }
         helpPanel_ = std::move(panel);
         helpPanel_->show();
         helpPanel_->raise();

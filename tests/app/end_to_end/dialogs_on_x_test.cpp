@@ -1,6 +1,7 @@
 // The program's dialogs on a real X server with a window manager, driven through the X server as
 // the operator does: in the open and save panels a show package (a folder) is picked as one
-// item, whether clicked or typed, and ordinary folders are still browsed into; a dialog opened
+// item, whether clicked, double-clicked or typed (the accept button clicked over the typed
+// path's completion list), and ordinary folders are still browsed into; a dialog opened
 // while a floating panel is up is seen whole, above the panel.
 
 #include <gtest/gtest.h>
@@ -142,6 +143,17 @@ TEST(FilePanelsOnX, APackageIsPickedAsOneItemAndFoldersAreEntered) {
          "",
          {type(media), key("Return"), key("ctrl+a"), type("Inner.ktshow"), key("Return")},
          "Media/Inner.ktshow"},
+        {"open: the package double-clicked",
+         "open",
+         "Show Copy.ktshow",
+         {{Step::Kind::clickItem, "2"}},
+         "Show Copy.ktshow"},
+        // The completion list of the typed path is up when Open is clicked.
+        {"open: the package's path typed, Open clicked",
+         "open",
+         "",
+         {type(package), clickAccept},
+         "Show Copy.ktshow"},
         {"open: a folder double-clicked, cancelled",
          "open",
          "Media",
@@ -161,6 +173,16 @@ TEST(FilePanelsOnX, APackageIsPickedAsOneItemAndFoldersAreEntered) {
          "save",
          "Show Copy.ktshow",
          {clickItem, clickAccept, answerYes},
+         "Show Copy.ktshow"},
+        {"save: the package double-clicked, replace answered",
+         "save",
+         "Show Copy.ktshow",
+         {{Step::Kind::clickItem, "2"}, answerYes},
+         "Show Copy.ktshow"},
+        {"save: the package's path typed, Save clicked, replace answered",
+         "save",
+         "",
+         {key("ctrl+a"), type(package), clickAccept, answerYes},
          "Show Copy.ktshow"},
         {"save: the package's path typed, Return, replace answered",
          "save",
