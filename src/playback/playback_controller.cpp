@@ -62,7 +62,8 @@ PlaybackController::PlaybackController(PlaybackServices services)
     loops_ = std::make_unique<LoopRunner>(loop_, *view_, now_, events,
                                           LoopRunner::Parts{*video_, *warmUp_, *sound_, postRoll_});
     transport_ = std::make_unique<Transport>(
-        loop_, *view_, now_, events, Transport::Parts{*clock_, *meter_, *toneGen_, postRoll_});
+        loop_, *view_, now_, events,
+        Transport::Parts{*clock_, *meter_, *toneGen_, postRoll_, *sound_});
     if (!decodeStill_) {
         decodeStill_ = [](const std::filesystem::path& file, QSize shownAt,
                           const std::function<bool()>& stop) {

@@ -158,8 +158,7 @@ void PlaybackController::playAudioOnly(Play& play, const SlotData& data, Playbac
     target.clear();
     target.load(play.url, inPoint, outPoint, data.colorSettings);
     target.videoLayer()->setHidden(true);
-    sound_->applyLevel(target, data.audioSettings);
-    target.audio().applyEqualizer(data.equalizer);
+    sound_->applySound(target, data);
 
     starting(play, data.name, inPoint, clipDuration);
     play.audioOnly = true;

@@ -14,6 +14,11 @@ void SlotSound::applyLevel(output::PlaybackSlot& slot, const AudioSettings& sett
     slot.audio().setLevel(settings.masterLevel, settings.isMuted || isMuted_.get());
 }
 
+void SlotSound::applySound(output::PlaybackSlot& slot, const SlotData& data) const {
+    applyLevel(slot, data.audioSettings);
+    slot.audio().applyEqualizer(data.equalizer);
+}
+
 void SlotSound::start(Play& play, output::PlaybackSlot& slot, const AudioSettings& settings,
                       double from, std::function<void(bool ready)> onStarted) {
     play_ = play.weak_from_this();

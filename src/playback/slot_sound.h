@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "model/settings_records.h"
+#include "model/slot_data.h"
 #include "platform/runloop/published.h"
 #include "platform/runloop/run_loop.h"
 #include "playback/play.h"
@@ -35,6 +36,10 @@ class SlotSound {
 
     // Sets the slot chain's level from `settings`, with the output mute as it is now.
     void applyLevel(output::PlaybackSlot& slot, const AudioSettings& settings) const;
+    // Everything of the slot's own that its sound is heard with: its level and mute (with the
+    // output mute as it is now) and its equaliser. Every route that puts a slot on its way to
+    // air applies it before its sound can be heard.
+    void applySound(output::PlaybackSlot& slot, const SlotData& data) const;
     // Starts the slot's picture and sound together from clip time `from` once its item is ready
     // and its chain has loaded the sound, for `play` only; `onStarted` gets the clip player's
     // answer.

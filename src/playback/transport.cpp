@@ -15,6 +15,7 @@
 #include "playback/playback_text.h"
 #include "playback/post_roll_policy.h"
 #include "playback/program_meter.h"
+#include "playback/slot_sound.h"
 
 namespace kestio {
 
@@ -244,6 +245,8 @@ std::optional<Transport::StandbyCue> Transport::standby(const SlotData& data,
     if (!loaded.item) {
         return std::nullopt;
     }
+    // Taken by Return, ▶ or a Play note, the cue goes on air with the slot's own sound.
+    parts_.sound.applySound(loaded.slot, data);
     return StandbyCue{loaded.slot, loaded.item};
 }
 

@@ -47,6 +47,7 @@ namespace kestio {
 class ClipClock;
 class PostRollPolicy;
 class ProgramMeter;
+class SlotSound;
 
 class Transport {
   public:
@@ -56,6 +57,7 @@ class Transport {
         ProgramMeter& meter;
         output::TestToneGenerator& toneGen;
         const PostRollPolicy& policy;
+        const SlotSound& sound;
     };
     // A standby cue loaded into the hidden slot: the slot and its item.
     struct StandbyCue {

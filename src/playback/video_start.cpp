@@ -89,8 +89,7 @@ void VideoStart::start(Play& play, const SlotData& data, PlaybackSlot& target) {
                     "ms");
     }
 
-    parts_.sound.applyLevel(target, data.audioSettings);
-    target.audio().applyEqualizer(data.equalizer);
+    parts_.sound.applySound(target, data);
 
     const double clipDuration =
         data.clipInfo && std::isfinite(data.clipInfo->duration) ? data.clipInfo->duration : 0.0;

@@ -44,7 +44,10 @@ class NullAudioDevice final : public platform::audio::AudioOutputDevice {
         callback_ = &callback;
         return std::nullopt;
     }
-    void stop() override { callback_ = nullptr; }
+    void stop() override {
+        callback_ = nullptr;
+        resting_ = false;
+    }
     bool isRunning() const override { return callback_ != nullptr; }
 
     // Renders `frames` frames as the render thread would (nothing while stopped) and keeps
@@ -89,8 +92,17 @@ class NullAudioDevice final : public platform::audio::AudioOutputDevice {
     // Whether the callback says the device may rest now (false while stopped), and the wakes
     // asked of the device so far.
     bool callbackMayRest() const { return callback_ != nullptr && callback_->mayRest(); }
-    void wake() override { ++wakes_; }
+    void wake() override {
+        ++wakes_;
+        resting_ = false;
+    }
     int wakes() const { return wakes_; }
+
+    // Rests as the real output does (off by default): once its callback may rest after a
+    // block, the device asks for no block until it is woken; the frames pulled meanwhile pass
+    // as silence, unrendered (the host time goes on).
+    void restWhenAllowed(bool rests) { restsWhenAllowed_ = rests; }
+    bool resting() const { return resting_; }
 
   private:
     void switchRendering() {
@@ -111,7 +123,10 @@ class NullAudioDevice final : public platform::audio::AudioOutputDevice {
             pointers.push_back(channel.data());
         }
         const platform::HostTime now = hostNow();
-        callback_->render({pointers.data(), channels, frames, rendering_.sampleRate, now, now});
+        if (!resting_) {
+            callback_->render({pointers.data(), channels, frames, rendering_.sampleRate, now, now});
+            resting_ = restsWhenAllowed_ && callback_->mayRest();
+        }
         pulledFrames_ += frames;
         captured_.resize(channels);
         for (uint32_t c = 0; c < channels; ++c) {
@@ -127,6 +142,8 @@ class NullAudioDevice final : public platform::audio::AudioOutputDevice {
     uint32_t oldFormatFrames_ = 0;
     platform::audio::AudioRenderCallback* callback_ = nullptr;
     int wakes_ = 0;
+    bool restsWhenAllowed_ = false;
+    bool resting_ = false;
     std::optional<std::string> nextStartFailure_;
     std::vector<std::vector<float>> captured_;
 };

@@ -467,14 +467,21 @@ void AudioEngine::render(const RenderBlock& block) noexcept {
     }
     renderedFrames_.fetch_add(frames, std::memory_order_relaxed);
     renderedPosition_.store(position(), std::memory_order_relaxed);
-    // Silence counts toward a rest only when the graph knows it had nothing to play, and from
-    // the last wake on.
+    // Time counts toward a rest only while no chain has anything to play, and from the last
+    // wake on.
     if (const uint64_t wakes = wakes_.load(); wakes != wakesSeen_) {
         wakesSeen_ = wakes;
         silentSeconds_ = 0.0;
     }
-    const bool silent = !fits(plan) || plan->root->silent();
-    silentSeconds_ = silent ? silentSeconds_ + double(frames) / block.sampleRate : 0.0;
+    const bool idle = !fits(plan) || nothingPlays(*plan);
+    silentSeconds_ = idle ? silentSeconds_ + double(frames) / block.sampleRate : 0.0;
+}
+
+bool AudioEngine::nothingPlays(const RenderPlan& plan) noexcept {
+    // Each chain, not the mix: a chain the mix holds at gain 0 (muted, its level at the
+    // bottom) still plays, and a rest would stop its time; its gain may rise at any moment.
+    return std::all_of(plan.root->inputs.begin(), plan.root->inputs.end(),
+                       [](const RenderStep* chain) { return chain->silent(); });
 }
 
 const float* const* AudioEngine::renderPart(RenderPlan& plan, uint32_t frames) noexcept {

@@ -102,11 +102,14 @@ class AudioEngine final : private AudioRenderCallback {
         return ClockTime(renderedPosition_.load(std::memory_order_relaxed));
     }
 
-    // How long the graph renders nothing but silence before the device may rest (see
-    // AudioRenderCallback::mayRest()).
+    // How long no chain entering the main mixer has anything to play before the device may
+    // rest (see AudioRenderCallback::mayRest()). Whether sound may be heard is decided here
+    // alone: from what the chains play (a chain the mix holds at gain 0 plays on), and from
+    // wakeOutput(), the one door of every change that may give a chain something to play.
     static constexpr double kRestAfterSeconds = 1.0;
-    // Something may sound from now on: the device stops resting, if it does. Graph changes,
-    // starts and a player's schedule and play call it; any thread.
+    // Something may sound from now on: the device stops resting, if it does. Starts, graph
+    // changes and every change a node's render step reads (AudioNode::changed()) call it;
+    // any thread.
     void wakeOutput();
 
     // Holds back the hand-over of graph changes until the batch ends, so that a rewiring of
@@ -135,6 +138,8 @@ class AudioEngine final : private AudioRenderCallback {
 
     void render(const RenderBlock& block) noexcept override;
     bool mayRest() const noexcept override;
+    // Whether no chain entering the main mixer played anything in the last part rendered.
+    static bool nothingPlays(const RenderPlan& plan) noexcept;
     // The render thread's position, in seconds.
     double position() const noexcept {
         return positionBase_ + double(framesAtRate_) / positionRate_;

@@ -7,6 +7,12 @@ namespace kestio::platform::audio {
 
 AudioNode::~AudioNode() = default;
 
+void AudioNode::changed() const {
+    if (engine_ != nullptr) {
+        engine_->wakeOutput();
+    }
+}
+
 AudioFormat AudioNode::outputFormat(uint32_t bus) const {
     if (bus == 0 && engine_ != nullptr) {
         if (const auto* link = engine_->linkFrom(*this)) {

@@ -69,6 +69,10 @@ class AudioNode {
     }
     // Told on the main thread when the node is part of a new plan with this output link.
     virtual void willRenderTo(const AudioFormat& /*output*/) {}
+    // Every change the node's render step reads (a schedule, a start, a gain, a filter, a
+    // rate) says so here: it may give the chain something to play, so the engine's output
+    // stops resting, if it does (AudioEngine::wakeOutput()). Nothing while not attached.
+    void changed() const;
 
   private:
     friend class AudioEngine;

@@ -368,7 +368,7 @@ void AudioPlayerNode::scheduleBuffer(std::shared_ptr<const PcmBuffer> buffer,
     item.buffer = std::move(buffer);
     item.completion = std::move(completion);
     readAhead_->schedule(std::move(item));
-    wakeEngine();
+    changed();
 }
 
 void AudioPlayerNode::scheduleSegment(std::shared_ptr<AudioFile> file, int64_t startFrame,
@@ -380,13 +380,14 @@ void AudioPlayerNode::scheduleSegment(std::shared_ptr<AudioFile> file, int64_t s
     item.start = std::max<int64_t>(startFrame, 0);
     item.completion = std::move(completion);
     readAhead_->schedule(std::move(item));
-    wakeEngine();
+    changed();
 }
 
 void AudioPlayerNode::endScheduleAfter(uint64_t frames) {
     for (auto& completion : readAhead_->endAfter(frames)) {
         completion();
     }
+    changed();
 }
 
 void AudioPlayerNode::play() {
@@ -400,13 +401,7 @@ void AudioPlayerNode::play(ClockTime atClockTime) {
     readAhead_->startAt.store(atClockTime.seconds(), std::memory_order_relaxed);
     readAhead_->startSerial.fetch_add(1, std::memory_order_release);
     readAhead_->playing.store(true, std::memory_order_release);
-    wakeEngine();
-}
-
-void AudioPlayerNode::wakeEngine() {
-    if (AudioEngine* owner = engine()) {
-        owner->wakeOutput();
-    }
+    changed();
 }
 
 std::optional<double> AudioPlayerNode::playerTime() const {
@@ -428,12 +423,14 @@ std::optional<double> AudioPlayerNode::playerTime(ClockTime clockTime) const {
 
 void AudioPlayerNode::pause() {
     readAhead_->playing.store(false, std::memory_order_release);
+    changed();
 }
 
 void AudioPlayerNode::stop() {
     for (auto& completion : readAhead_->stop()) {
         completion();
     }
+    changed();
 }
 
 bool AudioPlayerNode::isPlaying() const {
@@ -442,10 +439,12 @@ bool AudioPlayerNode::isPlaying() const {
 
 void AudioPlayerNode::setVolume(float volume) {
     gain_->set(volume);
+    changed();
 }
 
 void AudioPlayerNode::rampVolume(float volume, double seconds, ClockTime atClockTime) {
     gain_->ramp(volume, seconds, atClockTime.seconds());
+    changed();
 }
 
 float AudioPlayerNode::volume() const {

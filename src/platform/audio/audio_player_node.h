@@ -101,8 +101,6 @@ class AudioPlayerNode final : public AudioNode {
     std::shared_ptr<MixingGain> mixingGain() const override;
     void willRenderTo(const AudioFormat& output) override;
     void ensureThread();
-    // The engine's output may rest while nothing sounds: what is scheduled or played wakes it.
-    void wakeEngine();
 
     std::shared_ptr<PlayerReadAhead> readAhead_;
     std::shared_ptr<MixingGain> gain_;

@@ -162,6 +162,7 @@ void EQNode::setBand(int index, const EQBand& band) {
     stored.gain.store(band.gain, std::memory_order_relaxed);
     stored.bypass.store(band.bypass, std::memory_order_relaxed);
     parameters_->version.fetch_add(1, std::memory_order_release);
+    changed();
 }
 
 std::shared_ptr<RenderKernel> EQNode::makeKernel(const KernelSetup& setup) {

@@ -116,16 +116,32 @@ class MixerInputKernel final : public RenderKernel {
             applyChannelMix(mix_, in, out_.pointers.data(), frames);
             return out_.pointers.data();
         }
-        zeroes_.dirty();
         const uint32_t needed = resampler_.inputFramesFor(frames);
-        if (needed > 0 && upstream != nullptr) {
-            const float* const* in = pullAhead(step, *upstream, needed);
-            applyChannelMix(mix_, in, mapped_.pointers.data(), needed);
-        } else {
+        const float* const* in =
+            needed > 0 && upstream != nullptr ? pullAhead(step, *upstream, needed) : nullptr;
+        if (in == nullptr || upstream->silent()) {
+            // The filter still gives out what it holds of the sound before; once it holds
+            // nothing but silence, so is its output: silent like any other chain's, so that
+            // the engine can tell that nothing plays.
+            if (silentInput_ < kQuietAfterFrames) {
+                silentInput_ += needed;
+                if (silentInput_ >= kQuietAfterFrames) {
+                    resampler_.reset();  // holds silence, as after a start from silence
+                }
+            }
+            if (silentInput_ >= kQuietAfterFrames) {
+                zeroes_.clear(out_.pointers.data(), to_.channelCount, frames);
+                step.markSilent();
+                return out_.pointers.data();
+            }
             for (uint32_t c = 0; c < to_.channelCount; ++c) {
                 std::memset(mapped_.pointers[c], 0, needed * sizeof(float));
             }
+        } else {
+            silentInput_ = 0;
+            applyChannelMix(mix_, in, mapped_.pointers.data(), needed);
         }
+        zeroes_.dirty();
         resampler_.process(mapped_.pointers.data(), needed, out_.pointers.data(), frames);
         return out_.pointers.data();
     }
@@ -149,9 +165,14 @@ class MixerInputKernel final : public RenderKernel {
         return in;
     }
 
+    // Silent input frames in a row after which the filter holds nothing else: its whole
+    // width on both sides of the point it reads at.
+    static constexpr uint64_t kQuietAfterFrames = 2 * ResamplerTable::kTaps;
+
     AudioFormat from_;
     AudioFormat to_;
     ChannelMix mix_;
+    uint64_t silentInput_ = 0;
     Planes out_;
     ZeroedFrames zeroes_;
     Planes mapped_;

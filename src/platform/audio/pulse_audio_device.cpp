@@ -814,6 +814,10 @@ void PulseAudioDevice::wake() {
     }
 }
 
+bool PulseAudioDevice::resting() const {
+    return output_->resting();
+}
+
 PulseAudioDevice::~PulseAudioDevice() {
     alive_.reset();
     stop();

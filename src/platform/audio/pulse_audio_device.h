@@ -57,6 +57,8 @@ class PulseAudioDevice final : public AudioOutputDevice {
     // Ends a rest: while its callback has nothing to play (AudioRenderCallback::mayRest()) the
     // device corks its stream and renders nothing, and its thread wakes only to hear the server.
     void wake() override;
+    // Whether the device rests now; any thread.
+    bool resting() const;
 
     // What the render thread tells the main thread of the server.
     struct Sink {

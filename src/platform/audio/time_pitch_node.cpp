@@ -651,6 +651,7 @@ void TimePitchNode::setRate(float rate, ClockTime atClockTime) {
     if (auto kernel = kernel_.lock()) {
         static_cast<TimePitchKernel&>(*kernel).primeSpares(request.rate.load());
     }
+    changed();
 }
 
 float TimePitchNode::rate() const {
