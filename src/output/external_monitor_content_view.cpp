@@ -113,8 +113,10 @@ void ExternalMonitorContentView::buildMirror(Mirror& m, PlaybackSlot& source, do
 void ExternalMonitorContentView::observe(Mirror& m) {
     const Layer& video = *m.source->videoLayer();
     auto& obs = m.observations;
-    obs.push_back(m.source->containerLayer()->observe(LayerProperty::Opacity,
-                                                      [this, &m] { followOpacity(m); }));
+    for (const auto property : {LayerProperty::Opacity, LayerProperty::Animations}) {
+        obs.push_back(
+            m.source->containerLayer()->observe(property, [this, &m] { followOpacity(m); }));
+    }
     for (const auto property : {LayerProperty::Contents, LayerProperty::ContentsFilter}) {
         obs.push_back(
             m.source->containerLayer()->observe(property, [this, &m] { followContents(m); }));
@@ -129,10 +131,16 @@ void ExternalMonitorContentView::observe(Mirror& m) {
 }
 
 void ExternalMonitorContentView::followOpacity(Mirror& m) {
-    if (isDissolving_) {
-        return;  // the mirror's own cross-fade decides until its end
+    // The slot's level and every fade it runs, with the times they run from: the unit shows
+    // the level the slot shows at every instant, whatever transitions cross.
+    const Layer& container = *m.source->containerLayer();
+    m.unit->removeAllAnimations();
+    m.unit->setOpacity(container.opacity());
+    for (const std::string& key : container.animationKeys()) {
+        if (const auto fade = container.animation(key)) {
+            m.unit->addAnimation(key, *fade);
+        }
     }
-    m.unit->setOpacity(m.source->containerLayer()->opacity());
 }
 
 void ExternalMonitorContentView::followContents(Mirror& m) {
@@ -161,15 +169,6 @@ void ExternalMonitorContentView::followHeld() {
         held_->setFrame(canvas_->bounds());
         canvas_->addSublayer(held_);
     }
-    // A slot whose share went into the held picture no longer fades: its unit takes the slot's
-    // level as the surface's slot does. A fade the surface's slot keeps runs on in its unit.
-    for (Mirror* m : {&a_, &b_}) {
-        const Layer& container = *m->source->containerLayer();
-        if (container.animationKeys().empty()) {
-            m->unit->removeAllAnimations();
-            m->unit->setOpacity(container.opacity());
-        }
-    }
     held_->removeAllAnimations();
     held_->setContents(source->contents());
     held_->setOpacity(source->opacity());
@@ -182,7 +181,7 @@ void ExternalMonitorContentView::followHeld() {
 
 void ExternalMonitorContentView::syncAll() {
     for (Mirror* m : {&a_, &b_}) {
-        m->unit->setOpacity(m->source->containerLayer()->opacity());
+        followOpacity(*m);
         m->video->setHidden(m->source->videoLayer()->isHidden());
         followContents(*m);
     }
@@ -236,70 +235,41 @@ void ExternalMonitorContentView::layoutCanvas() {
     updateMirrorFrames();
 }
 
-void ExternalMonitorContentView::endTransitions() {
-    finish_.cancel();
-    for (Mirror* m : {&a_, &b_}) {
-        m->unit->removeAnimation(kDissolveIn);
-        m->unit->removeAnimation(kDissolveOut);
-    }
-    isDissolving_ = false;
-}
-
 void ExternalMonitorContentView::performCut(bool toA) {
     log(std::string("CUT \u2192 incoming=") + slotName(toA));
-    endTransitions();
-    Mirror& in = mirror(toA);
-    // While warming up the surface keeps its incoming slot as it was (dark); so does the mirror.
-    in.unit->setOpacity(playerView_.isWarming() ? in.source->containerLayer()->opacity() : 1.0f);
-    mirror(!toA).unit->setOpacity(0.0f);
+    finish_.cancel();
+    isDissolving_ = false;
+    followAll();
     log("CUT done  " + opacitiesText());
 }
 
-void ExternalMonitorContentView::startDissolve(bool toA, float fromOpacity, double duration,
+void ExternalMonitorContentView::startDissolve(bool toA, float /*fromOpacity*/, double duration,
                                                platform::HostTime beginTime) {
-    // What the upper slot shows now, before the fades of an earlier transition are removed.
-    const float upperNow = b_.unit->presentationOpacity();
-    endTransitions();
-    isDissolving_ = true;
     char text[64];
     std::snprintf(text, sizeof text, "%.2f", duration);
     log(std::string("DISSOLVE start duration=") + text + "s incoming=" + slotName(toA));
-
-    // As on the surface, only the upper slot (B) fades: toward B it comes in over a fully
-    // visible A; toward A, A is visible at once and B goes out above it. The picture therefore
-    // never dips in brightness, and matches the operator's view throughout.
-    if (toA) {
-        a_.unit->setOpacity(1.0f);
-        auto fade = OutputSurface::makeOpacityAnimation(fromOpacity, 0.0f, duration);
-        fade.beginTime = beginTime;
-        b_.unit->setOpacity(0.0f);
-        b_.unit->addAnimation(kDissolveOut, fade);
-    } else {
-        auto fade = OutputSurface::makeOpacityAnimation(upperNow, 1.0f, duration);
-        fade.beginTime = beginTime;
-        b_.unit->setOpacity(1.0f);
-        b_.unit->addAnimation(kDissolveIn, fade);
-    }
-
+    // The fades are the surface's own, followed as they were added; only the end is marked here.
+    followAll();
+    isDissolving_ = true;
     const double fadeSeconds = std::isfinite(duration) && duration > 0.0 ? duration : 0.0;
     const double untilBegin = std::max(0.0, beginTime - loop_.now());
     std::weak_ptr<ExternalMonitorContentView*> weak = self_;
-    finish_ = loop_.after(untilBegin + fadeSeconds + kFinishDelay, [weak, toA] {
+    finish_ = loop_.after(untilBegin + fadeSeconds + kFinishDelay, [weak] {
         if (auto self = weak.lock()) {
-            (*self)->finishDissolve(toA);
+            (*self)->finishDissolve();
         }
     });
 }
 
-void ExternalMonitorContentView::finishDissolve(bool toA) {
-    for (Mirror* m : {&a_, &b_}) {
-        m->unit->removeAnimation(kDissolveIn);
-        m->unit->removeAnimation(kDissolveOut);
-    }
-    mirror(toA).unit->setOpacity(1.0f);
-    mirror(!toA).unit->setOpacity(0.0f);
+void ExternalMonitorContentView::finishDissolve() {
     isDissolving_ = false;
     log("DISSOLVE done  " + opacitiesText());
+}
+
+void ExternalMonitorContentView::followAll() {
+    followOpacity(a_);
+    followOpacity(b_);
+    followHeld();
 }
 
 std::string ExternalMonitorContentView::opacitiesText() const {

@@ -8,12 +8,13 @@
 // the container's place on the canvas, holding a video layer that shows the very picture source
 // of the slot's player and, above it, a still layer that repeats the slot's still (through the
 // same contents filter, so the still is corrected once for both). Observations of the surface's
-// layers keep opacity, visibility, stills, their filters, geometry and video gravity in step;
-// the surface's transition callbacks make the mirror play its own cut and its own cross-fade,
-// the same fades as the surface's, begun at the same host time, so the audience sees what the
-// operator sees. While a cross-fade runs, the surface's opacity changes are ignored; only the
-// latest transition's end acts. A picture the surface holds between its slots is repeated
-// between the units, with the same level and fades.
+// layers keep opacity, visibility, stills, their filters, geometry and video gravity in step.
+// A unit takes its slot's level together with every fade the slot runs, as the slot has them
+// (the same animations from the same begin times), so at every host time it shows the level
+// the slot shows: the audience sees the program, frame for frame, however transitions, stops
+// and held pictures cross. The mirror plays no transition of its own; the surface's transition
+// callbacks only log them. A picture the surface holds between its slots is repeated between
+// the units, with the same level and fades.
 //
 // A window shows rootLayer() through its own presenter and calls layout() after each size
 // change. Everything runs on the run loop's (main) thread.
@@ -41,9 +42,7 @@ class PlaybackSlot;
 
 class ExternalMonitorContentView {
   public:
-    // Animation keys of the mirror's cross-fade, and how long after a fade's end it is settled.
-    static constexpr const char* kDissolveIn = "dissolveIn";
-    static constexpr const char* kDissolveOut = "dissolveOut";
+    // How long after a cross-fade's fades end it is settled.
     static constexpr double kFinishDelay = 0.05;
 
     // Takes over the surface's onCutStarted and onDissolveStarted, which do nothing once the
@@ -71,19 +70,18 @@ class ExternalMonitorContentView {
     // Receives every log line, posted to the run loop.
     std::function<void(const std::string& line)> onLog;
 
-    // True while a mirror cross-fade runs.
+    // True from the surface's cross-fade start until kFinishDelay after its fades end.
     bool isDissolving() const { return isDissolving_; }
 
     // Copies the slots' opacities, hidden flags, stills and geometry at once.
     void syncAll();
     // Maps each slot's place on the surface onto the canvas; any empty size leaves it as it is.
     void updateMirrorFrames();
-    // The mirror's cut: the incoming slot visible (unless the surface is warming up), the
-    // other hidden; a cross-fade under way ends with it.
+    // The surface's cut to A (`toA`) or B: logged, the units as the slots are now; a cross-fade
+    // under way ends with it.
     void performCut(bool toA);
-    // The mirror's cross-fade, as the surface's: toward B the upper slot fades in over a fully
-    // visible A; toward A, A is visible at once and B fades out above it from `fromOpacity`.
-    // The fades begin at `beginTime`; the end step runs kFinishDelay after they end.
+    // The surface's cross-fade toward A or B (its fades begin at `beginTime`): logged, the units
+    // take the slots' fades; the end is logged kFinishDelay after they end.
     void startDissolve(bool toA, float fromOpacity, double duration, platform::HostTime beginTime);
 
     // The layers, for tests and diagnostics: per slot its unit, video and still layer.
@@ -109,8 +107,9 @@ class ExternalMonitorContentView {
     void followContents(Mirror& m);
     // The surface's held picture, with its level and its fades, between the two units.
     void followHeld();
-    void endTransitions();
-    void finishDissolve(bool toA);
+    // Both units and the held picture as the surface has them now.
+    void followAll();
+    void finishDissolve();
     void log(const std::string& message);
     std::string opacitiesText() const;
 
@@ -127,7 +126,7 @@ class ExternalMonitorContentView {
     platform::Subscription surfaceBounds_;
     bool isDissolving_ = false;
     // The end step of the cross-fade under way. Every transition cancels or replaces it, so only
-    // the latest transition's end acts.
+    // the latest transition's end is logged.
     platform::TimerHandle finish_;
 
     // Deferred steps and the surface's callbacks hold this weakly.

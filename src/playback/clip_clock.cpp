@@ -36,6 +36,7 @@ void ClipClock::stop() {
     audioTimer_.cancel();
     audioEndTimer_.cancel();
     watchedPlayer_.reset();
+    watchesVideo_ = false;
     play_.reset();
 }
 
@@ -48,6 +49,7 @@ std::optional<SlotRef> ClipClock::slotOnAir() const {
 
 void ClipClock::start(Play& play, const AudioWatch& audio) {
     play_ = play.weak_from_this();
+    watchesVideo_ = false;
     audioSlot_ = &audio.slot;
     startAudio(play, audio.from, audio.end);
 }
@@ -67,17 +69,11 @@ void ClipClock::start(Play& play, const VideoWatch& video) {
     play_ = play.weak_from_this();
     timeObserver_.reset();
     outPointObserver_.reset();
-    const std::optional<double>& outPoint = video.outPoint;
-    const double inPoint = video.inPoint;
-    const double fps = video.fps;
     auto& player = *video.slot.player();
-    if (outPoint && inPoint < *outPoint) {
-        // A frame rate that is unknown (0) or not a number counts as 30, not as 1 frame a second.
-        const double rate = std::isfinite(fps) && fps > 0.0 ? std::max(fps, 1.0) : 30.0;
-        const double target = std::max(*outPoint - 1.0 / rate, inPoint);
-        outPointObserver_ = player.addBoundaryTimeObserver(
-            {target}, stepOf(play, [this](Play& current) { outPointReached(current); }));
-    }
+    watchesVideo_ = true;
+    videoInPoint_ = video.inPoint;
+    videoFps_ = video.fps;
+    armOutPoint(play, player, video.outPoint);
     timeObserver_ = player.addPeriodicTimeObserver(
         kClockPeriod,
         stepOf(play, [this](Play& current, double time) { periodicTime(current, time); }));
@@ -86,6 +82,28 @@ void ClipClock::start(Play& play, const VideoWatch& video) {
         endObserver_ = video.item->onDidPlayToEnd(
             stepOf(play, [this](Play& current) { itemDidPlayToEnd(current); }));
     }
+}
+
+void ClipClock::armOutPoint(Play& play, platform::media::QueuePlayer& player,
+                            std::optional<double> outPoint) {
+    outPointObserver_.reset();
+    if (!outPoint || !std::isfinite(*outPoint) || !(videoInPoint_ < *outPoint)) {
+        return;
+    }
+    // A frame rate that is unknown (0) or not a number counts as 30, not as 1 frame a second.
+    const double rate =
+        std::isfinite(videoFps_) && videoFps_ > 0.0 ? std::max(videoFps_, 1.0) : 30.0;
+    const double target = std::max(*outPoint - 1.0 / rate, videoInPoint_);
+    outPointObserver_ = player.addBoundaryTimeObserver(
+        {target}, stepOf(play, [this](Play& current) { outPointReached(current); }));
+}
+
+void ClipClock::moveOutPoint(std::optional<double> outPoint) {
+    const auto play = inForce(play_);
+    if (!play || !watchesVideo_ || !watchedPlayer_) {
+        return;
+    }
+    armOutPoint(*play, *watchedPlayer_, outPoint);
 }
 
 void ClipClock::outPointReached(Play& play) {
@@ -144,6 +162,7 @@ void ClipClock::itemDidPlayToEnd(Play& play) {
 
 void ClipClock::start(Play& play, const StillWatch& still) {
     play_ = play.weak_from_this();
+    watchesVideo_ = false;
     stillTimer_.cancel();
     stillEndTimer_.cancel();
     const platform::HostTime now = loop_.now();

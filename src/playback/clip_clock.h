@@ -73,6 +73,10 @@ class ClipClock {
     // The audio-only clock of the play bound runs again on the slot it watches, from clip time
     // `from` to `end`; stopAudio() stops it where it is.
     void runAudio(double from, double end);
+    // The video of the play bound ends at `outPoint` from now on (none: at its item's end): its
+    // out point is watched there, a frame ahead of it as at the start, and no longer where it
+    // was.
+    void moveOutPoint(std::optional<double> outPoint);
     void stopAudio();
     bool isAudioRunning() const { return audioTimer_.active(); }
     // The end the audio-only clock runs to.
@@ -83,6 +87,10 @@ class ClipClock {
     void stop();
 
   private:
+    // Watches the out point of the video of `play` on `player` (nothing without one after the
+    // in point).
+    void armOutPoint(Play& play, platform::media::QueuePlayer& player,
+                     std::optional<double> outPoint);
     void outPointReached(Play& play);
     void periodicTime(Play& play, double time);
     void itemDidPlayToEnd(Play& play);
@@ -104,6 +112,10 @@ class ClipClock {
     platform::Subscription endObserver_;
     // The player the clip clocks watch.
     std::shared_ptr<platform::media::QueuePlayer> watchedPlayer_;
+    // A video is watched (not a still or an audio-only clip), from this in point at this rate.
+    bool watchesVideo_ = false;
+    double videoInPoint_ = 0.0;
+    double videoFps_ = 30.0;
     platform::TimerHandle stillTimer_;
     platform::TimerHandle stillEndTimer_;
     platform::TimerHandle audioTimer_;

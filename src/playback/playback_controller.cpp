@@ -227,7 +227,10 @@ void PlaybackController::applyOutPoint(std::optional<double> outPoint) {
     const double inPoint = data && data->inPoint && std::isfinite(*data->inPoint)
                                ? std::max(*data->inPoint, 0.0)
                                : 0.0;
-    showing.setEndTime(outPoint && *outPoint > inPoint ? outPoint : std::nullopt);
+    const std::optional<double> end = outPoint && *outPoint > inPoint ? outPoint : std::nullopt;
+    showing.setEndTime(end);
+    // Its clock watches the new out point, not the one it started with.
+    clock_->moveOutPoint(end);
 }
 double PlaybackController::shownTime() {
     PlaybackSlot& showing = showingSlot();

@@ -263,6 +263,12 @@ class PlaybackController : private PlayEvents {
     void handlePostRoll(PostRollMode mode);
     // Ends the running loop at its next seam and carries out `postRoll` there.
     void releaseLoop(PostRollMode postRoll);
+    // Ends the play in force, whatever is on air or on its way (nothing at all included), and
+    // empties the output: every part's watchers and deferred steps end (a preload's wait, a
+    // still's clock), both slots are cleared with their fades and idle is published. What a
+    // close and the end of a warm-up do; unlike the post-roll black it writes no "PostRoll:"
+    // line.
+    void stopOutput();
     // Stops every part's watchers and waits (the clip clocks, the end watcher, the item
     // observations, the still and audio-only timers, the standby cue's watch and the preload's
     // wait), always in one order, and each releases the play it was bound to; the players,

@@ -145,6 +145,10 @@ void PlaybackController::restartOnAir(SlotRef onAir) {
     }
 }
 
+void PlaybackController::stopOutput() {
+    goBlack();
+}
+
 void PlaybackController::goBlack() {
     // Nothing is on air from here on: a play of no slot.
     beginPlay(SlotRef{}, {});

@@ -123,7 +123,9 @@ void LiveShowPlayback::hideSlotLayers() {
 }
 
 void LiveShowPlayback::clearSurface() {
-    surface_.stopAll();
+    // Through the controller, so that the play in force ends with the picture: none of its
+    // steps (a preload's wait, a clock, a dissolve's end) acts after the output is emptied.
+    controller_.stopOutput();
 }
 
 std::optional<SlotRef> LiveShowPlayback::onAirOrOnItsWay() {

@@ -78,8 +78,10 @@ class ShowPlayback {
 
     // Sets the opacity of both playback slots' picture layers to 0 at once.
     virtual void hideSlotLayers() = 0;
-    // Empties the output surface directly: pending dissolves dropped, both playback slots
-    // cleared, slot A showing, the layer-log line "stopAll".
+    // Ends the play in force and empties the output surface: every watcher and deferred step of
+    // the play ended (a preload waiting for the hidden slot, a still's clock), pending dissolves
+    // dropped, both playback slots cleared, slot A showing, the layer-log line "stopAll", idle
+    // published.
     virtual void clearSurface() = 0;
 
     // The slot on air or on its way there (bank and slot from 0): what the panels name as

@@ -34,7 +34,7 @@ std::chrono::system_clock::time_point fixedTimeOfDay() {
 }
 
 // A mirror in a 1920×1080 window of an operator's view of 960×540 on a 1920×1080 canvas. The
-// tests play the surface's part by hand: they set the slots' layers and call its callbacks.
+// tests set the slots' layers by hand or make the surface's own transitions.
 class ContentViewTest : public ::testing::Test {
   protected:
     ContentViewTest() {
@@ -171,24 +171,21 @@ TEST_F(ContentViewTest, ACutShowsTheIncomingSlotAndLogsIt) {
 
 TEST_F(ContentViewTest, AWarmUpCutKeepsTheIncomingSlotDarkAsTheSurfaceDoes) {
     rig.surface.setIsWarming(true);
-    rig.surface.onCutStarted(false);
+    rig.surface.take({false, 0.0});
     EXPECT_EQ(view->slotLayer(false)->opacity(), 0.0f);
     EXPECT_EQ(view->slotLayer(true)->opacity(), 0.0f);
 }
 
-TEST_F(ContentViewTest, ADissolveTowardBFadesBInOverAFullAAndIgnoresTheSourceMeanwhile) {
-    rig.surface.onDissolveStarted(false, 1.0f, 1.0, rig.loop.now());
+// The transitions below are the surface's own (its take), which the mirror follows.
+TEST_F(ContentViewTest, ADissolveTowardBFadesBInOverAFullAAsTheSurfaceDoes) {
+    rig.surface.take({true, 1.0});
     EXPECT_TRUE(view->isDissolving());
     rig.loop.advance(0.5);
     // Half-way through an eased fade: half of each, and A still fully lit beneath.
     EXPECT_NEAR(weightOfB(), 0.5f, 1e-4);
     EXPECT_NEAR(weightOfA(), 0.5f, 1e-4);
     EXPECT_EQ(shownA(), 1.0f);
-    // The surface's opacity changes leave the mirror alone during its fade.
-    slotA().containerLayer()->setOpacity(0.0f);
-    slotB().containerLayer()->setOpacity(0.3f);
-    EXPECT_EQ(shownA(), 1.0f);
-    EXPECT_NEAR(shownB(), 0.5f, 1e-4);
+    EXPECT_EQ(shownB(), rig.shown(slotB()));
     rig.loop.advance(0.549);
     EXPECT_TRUE(view->isDissolving());
     EXPECT_EQ(shownB(), 1.0f);
@@ -200,19 +197,19 @@ TEST_F(ContentViewTest, ADissolveTowardBFadesBInOverAFullAAndIgnoresTheSourceMea
     EXPECT_EQ(lines, (std::vector<std::string>{
                          "[12:03:04.567] [EXT] DISSOLVE start duration=1.00s incoming=B",
                          "[12:03:04.567] [EXT] DISSOLVE done  mirrorA=0.0 mirrorB=1.0"}));
-    // Idle again: the source is followed.
+    // The source is followed.
     slotB().containerLayer()->setOpacity(0.75f);
     EXPECT_EQ(view->slotLayer(false)->opacity(), 0.75f);
 }
 
 TEST_F(ContentViewTest, ADissolveTowardAShowsAAtOnceUnderBFadingOut) {
-    view->slotLayer(true)->setOpacity(0.0f);
-    view->slotLayer(false)->setOpacity(1.0f);
-    rig.surface.onDissolveStarted(true, 0.8f, 2.0, rig.loop.now());
+    rig.surface.take({false, 0.0});
+    rig.surface.take({true, 2.0});
     EXPECT_EQ(shownA(), 1.0f);
-    EXPECT_NEAR(shownB(), 0.8f, 1e-6);
+    EXPECT_NEAR(shownB(), 1.0f, 1e-6);
     rig.loop.advance(1.0);
-    EXPECT_NEAR(shownB(), 0.4f, 1e-4);
+    EXPECT_NEAR(shownB(), 0.5f, 1e-4);
+    EXPECT_EQ(shownB(), rig.shown(slotB()));
     rig.loop.advance(1.051);
     EXPECT_FALSE(view->isDissolving());
     EXPECT_EQ(shownA(), 1.0f);
@@ -220,7 +217,11 @@ TEST_F(ContentViewTest, ADissolveTowardAShowsAAtOnceUnderBFadingOut) {
 }
 
 TEST_F(ContentViewTest, FadesBeginWhenTheSurfacesDo) {
-    // The surface's fades begin at the incoming clip's start, 0.2 s from now.
+    // A slot B fading in from 0.2 s from now, as the surface's fades begin at the incoming
+    // clip's start.
+    auto fade = OutputSurface::makeOpacityAnimation(0.0f, 1.0f, 1.0);
+    fade.beginTime = rig.loop.now() + 0.2;
+    slotB().containerLayer()->addAnimation(PlaybackSlot::kFadeIn, fade);
     rig.surface.onDissolveStarted(false, 1.0f, 1.0, rig.loop.now() + 0.2);
     rig.loop.advance(0.2);
     EXPECT_EQ(shownB(), 0.0f);
@@ -233,10 +234,10 @@ TEST_F(ContentViewTest, FadesBeginWhenTheSurfacesDo) {
 }
 
 TEST_F(ContentViewTest, OnlyTheLatestTransitionsEndActs) {
-    rig.surface.onDissolveStarted(false, 1.0f, 1.0, rig.loop.now());
+    rig.surface.take({true, 1.0});
     rig.loop.advance(0.3);
     const float bNow = shownB();
-    rig.surface.onDissolveStarted(true, bNow, 1.0, rig.loop.now());
+    rig.surface.take({true, 1.0});
     EXPECT_NEAR(shownB(), bNow, 1e-6);  // it goes on from what is on screen
     rig.loop.advance(0.75);             // past the first one's end step
     EXPECT_TRUE(view->isDissolving());
@@ -247,9 +248,9 @@ TEST_F(ContentViewTest, OnlyTheLatestTransitionsEndActs) {
     EXPECT_EQ(shownB(), 0.0f);
 
     // A cut during a cross-fade ends it: no end step follows.
-    rig.surface.onDissolveStarted(false, 1.0f, 1.0, rig.loop.now());
+    rig.surface.take({true, 1.0});
     rig.loop.advance(0.5);
-    rig.surface.onCutStarted(true);
+    rig.surface.take({false, 0.0});
     EXPECT_FALSE(view->isDissolving());
     EXPECT_EQ(shownA(), 1.0f);
     EXPECT_EQ(shownB(), 0.0f);

@@ -385,5 +385,58 @@ TEST_F(OnAirChanges, AnEditOnAirLandsCleanly) {
     }
 }
 
+// Takes in quick succession, each over the transition of the one before (an operator's Cut Go
+// every fifth of a second over dissolve cues, a dissolve fired during a dissolve, a cut among
+// them): the output window's mirror composes, frame for frame, the picture the surface composes.
+TEST_F(OnAirChanges, TheMirrorComposesTheProgramThroughQuickTakes) {
+    struct Row {
+        const char* name;
+        double interval;
+        // The takes after the first, each a dissolve unless marked cut ('c').
+        const char* takes;
+        double dissolve;
+    };
+    const Row rows[] = {
+        {"dissolves every 0.2 s", 0.2, "dddddddd", 2.0},
+        {"dissolves every 0.25 s", 0.25, "dddddd", 2.0},
+        {"a dissolve during a dissolve", 0.9, "dd", 2.0},
+        {"a dissolve during its fade-out", 1.6, "ddd", 2.0},
+        {"a cut among quick dissolves", 0.2, "ddcdd", 2.0},
+        {"short dissolves back and forth", 0.3, "dddddd", 0.5},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        surface.stopAll();
+        frames.clear();
+        mirrored.clear();
+        surface.prepareForPlay(false);
+        surface.slotA().showStill(solid(40), {});
+        surface.take({false, 0.0});
+        framesFor(0.1);
+        int grey = 40;
+        for (const char* take = row.takes; *take != '\0' && !HasFatalFailure(); ++take) {
+            // Each cue a level of its own, as a play request loads it into the hidden slot.
+            grey = 40 + (grey + 73) % 200;
+            surface.prepareForPlay(false);
+            surface.hiddenSlot().showStill(solid(grey), {});
+            surface.take({*take == 'd', row.dissolve});
+            framesFor(row.interval);
+        }
+        framesFor(row.dissolve + 0.3);
+        ASSERT_FALSE(HasFatalFailure());
+        ASSERT_EQ(frames.size(), mirrored.size());
+        int apart = 0;
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            const double program = levelOf(frames[i]);
+            const double window = levelOf(mirrored[i]);
+            if (std::abs(program - window) > 2.0 && ++apart <= 5) {
+                ADD_FAILURE() << "frame " << i << ": program " << program << ", output window "
+                              << window;
+            }
+        }
+        EXPECT_EQ(apart, 0) << "frames composed apart";
+    }
+}
+
 }  // namespace
 }  // namespace kestio::output

@@ -192,5 +192,32 @@ TEST_F(StillCues, AVideoCueThenGoingToBlackLetStillDecodesGo) {
     EXPECT_FALSE(rig.pc().currentSlotIndex.get());
 }
 
+// The stop key while a still is still being decoded and nothing else is on air: the cue on its
+// way is what it stops. The decode is told to stop, and its picture never reaches the output,
+// whether the decode stops at once or runs to its end.
+TEST_F(StillCues, TheStopKeyEndsAStillBeingDecoded) {
+    for (const int slot : {1, 2}) {
+        SCOPED_TRACE(slot == 1 ? "a decode that stops" : "a decode that cannot stop");
+        stopHeard = false;
+        const int before = started;
+        rig.playSlot(0, slot);
+        ASSERT_TRUE(runUntil([&] { return started == before + 1; }));
+        // The stop key: the slot on air or on its way there goes to black.
+        ASSERT_EQ(rig.surface().onAirOrOnItsWay(), (SlotRef{0, slot}));
+        rig.pc().handlePostRoll(PostRollMode::black);
+        EXPECT_FALSE(rig.pc().currentSlotIndex.get());
+        if (slot == 2) {
+            release();
+        }
+        ASSERT_TRUE(runUntil([&] { return ended == before + 1; }));
+        EXPECT_TRUE(stopHeard);
+        rig.advance(0.5);
+        EXPECT_FALSE(rig.pc().currentSlotIndex.get());
+        for (auto* s : {&rig.surface().slotA(), &rig.surface().slotB()}) {
+            EXPECT_FALSE(s->isStill());
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kestio

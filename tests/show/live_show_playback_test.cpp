@@ -12,6 +12,7 @@
 #include "control/midi_output_controller.h"
 #include "model/project_manager.h"
 #include "model/recent_projects.h"
+#include "output/external_monitor_content_view.h"
 #include "platform/graphics/layer.h"
 #include "platform/midi/loopback_midi_system.h"
 #include "platform/storage/bookmark_service.h"
@@ -227,6 +228,172 @@ TEST_F(LiveShow, TheImportCheckKeepsWhatPlaysAndTakesOutWhatNeverOpens) {
     EXPECT_FALSE(live.currentBankIndex().get());
     EXPECT_EQ(opacity(rig.surface().slotA()), 0.0f);
     EXPECT_EQ(opacity(rig.surface().slotB()), 0.0f);
+}
+
+// A close ends the play in force whatever it is doing: no cue of the closed show is preloaded or
+// shown afterwards, on the surface or on the output window's mirror, no clock counts on and no
+// post-roll follows; every kind of cue, every post-roll and every moment of its transition.
+TEST_F(LiveShow, ACloseEndsThePlayAndNothingOfTheClosedShowFollows) {
+    enum class Kind { video, still, loop };
+    struct Row {
+        const char* name;
+        Kind kind;
+        PostRollMode postRoll;
+        bool dissolve;
+        // When the close comes after the play.
+        double closeAfter;
+    };
+    const Row rows[] = {
+        {"before the take", Kind::video, PostRollMode::next, true, 0.0},
+        {"early in a dissolve, next", Kind::video, PostRollMode::next, true, 0.3},
+        {"mid-dissolve, next", Kind::video, PostRollMode::next, true, 1.3},
+        {"mid-dissolve, jump", Kind::video, PostRollMode::jump, true, 1.6},
+        {"mid-dissolve, freeze", Kind::video, PostRollMode::freeze, true, 1.3},
+        {"after a dissolve, next", Kind::video, PostRollMode::next, true, 3.5},
+        {"after a cut, next", Kind::video, PostRollMode::next, false, 0.5},
+        {"just before the end, next", Kind::video, PostRollMode::next, false, 3.9},
+        {"a still mid-dissolve, next", Kind::still, PostRollMode::next, true, 1.3},
+        {"a still after a cut, loop", Kind::still, PostRollMode::loop, false, 1.0},
+        {"a loop mid-dissolve", Kind::loop, PostRollMode::loop, true, 1.3},
+        {"a loop after a cut", Kind::loop, PostRollMode::loop, false, 0.5},
+    };
+    output::ExternalMonitorContentView mirror(rig.loop, rig.surface(), {192.0, 108.0});
+    mirror.layout({192.0, 108.0});
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto first = load(0, 0, "first.mp4");
+        load(0, 1, "second.mp4");
+        load(0, 2, "third.mp4");
+        FakeMediaScript script;
+        script.duration = 4.0;
+        rig.media.setScript(first, script);
+        slot(0, 0).postRollMode = row.postRoll;
+        slot(0, 0).jumpTarget = JumpTarget{0, 2};
+        slot(0, 0).transitionMode = row.dissolve ? TransitionMode::dissolve : TransitionMode::cut;
+        slot(0, 0).dissolveDuration = 3.0;
+        slot(0, 0).stillDuration = 2.0;
+        if (row.kind == Kind::still) {
+            slot(0, 0).mediaType = MediaType::still;
+        }
+        if (row.kind == Kind::loop) {
+            slot(0, 0).outPoint = 1.0;
+        }
+        // Something on air before, so that the cue dissolves over a picture.
+        show->playSlot(0, 1);
+        rig.advance(0.3);
+        show->playSlot(0, 0);
+        rig.advance(row.closeAfter);
+
+        dialogs.alertAnswers = {0};
+        show->projectIO().closeProject();
+        // The closed show's log file is let go; what follows is still written to be read here.
+        rig.pc().logFileURL = rig.folder.path() / "app.log";
+        rig.pc().reopenLogFile();
+        const std::size_t linesAtClose = rig.logLines().size();
+        for (int step = 0; step < 60 && !HasFailure(); ++step) {
+            rig.advance(0.05);
+            SCOPED_TRACE("at " + std::to_string(0.05 * (step + 1)) + " s after the close");
+            EXPECT_FALSE(live.currentBankIndex().get());
+            EXPECT_EQ(rig.pc().currentTime.get(), 0.0);
+            for (bool a : {true, false}) {
+                output::PlaybackSlot& s = a ? rig.surface().slotA() : rig.surface().slotB();
+                EXPECT_FALSE(s.player()->current()) << (a ? "slot A" : "slot B") << " holds a clip";
+                EXPECT_TRUE(s.containerLayer()->contents().isNull());
+                EXPECT_EQ(opacity(s), 0.0f);
+                EXPECT_EQ(mirror.slotLayer(a)->presentationOpacity(), 0.0f)
+                    << "the output window shows " << (a ? "slot A" : "slot B");
+            }
+        }
+        const auto lines = rig.logLines();
+        for (std::size_t i = linesAtClose; i < lines.size(); ++i) {
+            EXPECT_EQ(lines[i].find("NextGo"), std::string::npos) << lines[i];
+            EXPECT_EQ(lines[i].find("PostRoll"), std::string::npos) << lines[i];
+            EXPECT_EQ(lines[i].find("再生開始"), std::string::npos) << lines[i];
+        }
+    }
+}
+
+// An out point set through the show while its slot is on air reaches the clip on air at once:
+// its item ends there and its post-roll follows there; one set on another slot touches nothing.
+TEST_F(LiveShow, AnOutPointSetOnAirEndsTheClipOnAirThere) {
+    struct Row {
+        const char* name;
+        // The slot edited, the out point given, and where the clip on air then ends.
+        int edited;
+        std::optional<double> outPoint;
+        double endsAt;
+    };
+    const Row rows[] = {
+        {"ahead of the position", 0, 2.0, 2.0},
+        {"behind the position", 0, 0.5, 1.0},
+        {"moved later", 0, 2.5, 2.5},
+        {"of another slot", 1, 1.5, 4.0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto url = load(0, 0, "a.mp4");
+        load(0, 1, "b.mp4");
+        FakeMediaScript script;
+        script.duration = 4.0;
+        rig.media.setScript(url, script);
+        slot(0, 0).postRollMode = PostRollMode::black;
+        slot(0, 0).outPoint = std::nullopt;
+        if (row.outPoint == 2.5) {
+            slot(0, 0).outPoint = 1.8;
+        }
+        show->playSlot(0, 0);
+        rig.advance(1.0);
+        ASSERT_TRUE(show->isOnAir(0, 0));
+        ASSERT_TRUE(show->editSlot(0, row.edited, [&](SlotData& d) { d.outPoint = row.outPoint; }));
+        const auto item = rig.surface().showingSlot().player()->current();
+        ASSERT_TRUE(item);
+        if (row.edited == 0) {
+            EXPECT_DOUBLE_EQ(item->forwardPlaybackEndTime(), *row.outPoint);
+        } else {
+            EXPECT_TRUE(std::isnan(item->forwardPlaybackEndTime()) ||
+                        item->forwardPlaybackEndTime() == slot(0, 0).outPoint);
+        }
+        // On air until its end, black from a few frames after it.
+        if (row.endsAt > 1.1) {
+            rig.advance(row.endsAt - 1.1);
+            EXPECT_TRUE(show->isOnAir(0, 0)) << "ended before " << row.endsAt;
+            rig.advance(0.25);
+        } else {
+            rig.advance(0.15);
+        }
+        EXPECT_FALSE(live.currentBankIndex().get()) << "still on air after " << row.endsAt;
+    }
+}
+
+// A cue stood by and then taken on air by a resume is watched as any clip on air: its position
+// is published as it runs, and its out point brings its post-roll.
+TEST_F(LiveShow, AStoodByCueResumedIsWatchedToItsOutPoint) {
+    for (const PostRollMode postRoll : {PostRollMode::next, PostRollMode::black}) {
+        SCOPED_TRACE(std::string(rawValue(postRoll)));
+        load(0, 0, "cue.mp4");
+        const auto next = load(0, 1, "next.mp4");
+        slot(0, 0).inPoint = 0.5;
+        slot(0, 0).outPoint = 1.5;
+        slot(0, 0).postRollMode = postRoll;
+        show->standbySlot(0, 0);
+        rig.advance(1.0);
+        ASSERT_EQ(rig.surface().showingSlot().player()->rateValue(), 0.0f);
+        EXPECT_EQ(rig.pc().currentTime.get(), 0.5);
+        live.resume();
+        rig.advance(0.5);
+        // The sound starts a few blocks after the resume; the position runs from there.
+        EXPECT_GT(rig.pc().currentTime.get(), 0.8) << "the position is not published";
+        rig.advance(0.8);
+        EXPECT_TRUE(rig.logHas("PostRoll: " + std::string(rawValue(postRoll)) + " BANK1 SLOT1"));
+        if (postRoll == PostRollMode::next) {
+            EXPECT_TRUE(show->isOnAir(0, 1));
+            ASSERT_TRUE(shownFrame());
+            EXPECT_EQ(shownFrame()->urlTag, fakeUrlTag(next));
+        } else {
+            EXPECT_FALSE(live.currentBankIndex().get());
+        }
+        live.handlePostRoll(PostRollMode::black);
+    }
 }
 
 }  // namespace

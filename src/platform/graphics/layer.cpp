@@ -205,6 +205,7 @@ void Layer::addAnimation(const std::string& key, const OpacityAnimation& animati
     running.endTimer = loop_.after(wait, std::move(fireAtEnd));
     animations_.push_back(std::move(running));
     changed();
+    animationChanges_.set(animationChanges_.get() + 1);
 }
 
 void Layer::finishRemoved(Running& running) {
@@ -228,6 +229,7 @@ void Layer::removeAnimation(const std::string& key) {
     Running running = std::move(*it);
     animations_.erase(it);
     changed();
+    animationChanges_.set(animationChanges_.get() + 1);
     finishRemoved(running);
 }
 
@@ -236,6 +238,7 @@ void Layer::removeAllAnimations() {
     animations_.clear();
     if (!removed.empty()) {
         changed();
+        animationChanges_.set(animationChanges_.get() + 1);
     }
     for (auto& running : removed) {
         finishRemoved(running);
@@ -282,6 +285,8 @@ Subscription Layer::observe(LayerProperty property, std::function<void()> observ
             return frame_.subscribe(call);
         case LayerProperty::VideoGravity:
             return videoGravity_.subscribe(call);
+        case LayerProperty::Animations:
+            return animationChanges_.subscribe(call);
     }
     return {};
 }

@@ -22,7 +22,16 @@ namespace kestio::platform {
 struct LayerSnapshot;
 
 // The properties of a layer that can be observed.
-enum class LayerProperty { Opacity, Contents, ContentsFilter, Hidden, Frame, VideoGravity };
+// Animations: one was added or removed (not told when one merely reaches its end).
+enum class LayerProperty {
+    Opacity,
+    Contents,
+    ContentsFilter,
+    Hidden,
+    Frame,
+    VideoGravity,
+    Animations
+};
 
 // One node of a picture: a rectangle in its superlayer with an opacity, an optional background
 // colour, an optional still (contents) and an optional moving picture (a frame source, which
@@ -165,6 +174,8 @@ class Layer : public std::enable_shared_from_this<Layer> {
     mutable std::shared_ptr<const LayerSnapshot> snapshot_;
     mutable bool changed_ = true;
     Published<std::uint64_t> treeChanges_{0};
+    // Counts the animations added and removed, for their observers.
+    Published<std::uint64_t> animationChanges_{0};
 };
 
 }  // namespace kestio::platform
