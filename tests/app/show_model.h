@@ -1,0 +1,518 @@
+#pragma once
+
+// What an operator must see and hear in a small show, step by step: a model written from what
+// the operator is promised, not from how the program does it. Time is virtual; where the
+// program may take a moment (a cue's load, a dissolve, an end watcher) the model is uncertain
+// for that moment and only the invariants hold: nothing of a closed show, never a frame outside
+// a slot's in and out points, never a slot's sound that is not on air.
+
+#include <QRgb>
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "model/model_enums.h"
+#include "operator_actions.h"
+
+namespace kestio::test {
+
+// One slot of the show: where it is, what it holds and how it carries its identity (a colour,
+// the frame number in every picture, a tone).
+struct ShowEntry {
+    int bank;
+    int slot;
+    MediaType kind;
+    QRgb colour;     // unused for sound alone
+    double tone;     // Hz; 0 for a still
+    double seconds;  // the clip's length, or the still's time
+};
+
+inline constexpr double kFps = 25.0;
+inline constexpr std::array<ShowEntry, 6> kEntries{{
+    {0, 0, MediaType::video, qRgb(220, 30, 30), 315.0, 2.4},
+    {0, 1, MediaType::video, qRgb(30, 200, 30), 800.0, 2.0},
+    {0, 2, MediaType::still, qRgb(30, 200, 220), 0.0, 1.5},
+    {0, 3, MediaType::audio, 0, 1250.0, 1.6},
+    {0, 4, MediaType::video, qRgb(220, 220, 30), 2500.0, 1.6},
+    {1, 0, MediaType::video, qRgb(210, 30, 210), 3200.0, 2.0},
+}};
+inline constexpr double kToneAmplitude = 0.125;  // each clip's tone at 0 dB
+inline constexpr double kTestToneDb = -20.0;
+inline constexpr double kDissolve = 0.6;
+
+inline std::optional<int> entryAt(int bank, int slot) {
+    for (std::size_t e = 0; e < kEntries.size(); ++e) {
+        if (kEntries[e].bank == bank && kEntries[e].slot == slot) {
+            return int(e);
+        }
+    }
+    return std::nullopt;
+}
+
+// A slot's record as the operator set it.
+struct SlotRecord {
+    std::optional<double> in;
+    std::optional<double> out;
+    PostRollMode postRoll = PostRollMode::freeze;
+    TransitionMode transition = TransitionMode::cut;
+    double rate = 1.0;
+    double gain = 0.0;
+    double eq = 0.0;  // the band at the slot's own tone
+    double brightness = 0.0;
+    bool inexact = false;  // a point was set at a time the model knows only roughly
+};
+
+// The set-up of `x` (0..19): post-roll x % 5, in/out points when x / 5 is odd, a dissolve
+// when x / 10 is 1.
+inline void setUp(SlotRecord& record, const ShowEntry& entry, int x) {
+    record.postRoll = PostRollMode(x % 5);
+    const bool points = (x / 5) % 2 == 1 && entry.kind != MediaType::still;
+    record.in = points ? std::optional(0.4) : std::nullopt;
+    record.out = points ? std::optional(entry.seconds - 0.4) : std::nullopt;
+    record.transition = x >= 10 ? TransitionMode::dissolve : TransitionMode::cut;
+    record.inexact = false;
+}
+
+// The jump target of an entry: the last bank's clip, or from there the second slot.
+inline int jumpTargetOf(int entry) {
+    return entry == 5 ? 1 : 5;
+}
+
+// What the output must show: black, the bars, or a slot's picture.
+enum class Look { black, bars, slot };
+
+struct Expected {
+    // None: uncertain now (the checks keep only the invariants).
+    std::optional<Look> look;
+    int entry = -1;                             // for Look::slot
+    std::optional<std::pair<int, int>> frames;  // the frames a paused or frozen picture may show
+    std::optional<bool> soundCertain;           // set: the tones below and no other
+    std::vector<std::pair<int, double>> tones;  // entry, level in dB of kToneAmplitude
+    bool testTone = false;
+    std::optional<std::optional<int>> panelEntry;  // the entry the player panel has loaded
+};
+
+class ShowModel {
+  public:
+    static constexpr double kTake = 0.35;  // a cue's load and start may take this long
+    static constexpr double kEdge = 0.2;   // an end watcher's and a stop's latitude
+
+    ShowModel() {
+        for (std::size_t e = 0; e < kEntries.size(); ++e) {
+            records_[e].postRoll = e == 4 ? PostRollMode::loop : PostRollMode::freeze;
+        }
+    }
+
+    bool open() const { return open_; }
+    bool bars() const { return bars_; }
+    std::optional<int> onAir() const { return play_ ? std::optional(play_->entry) : std::nullopt; }
+    // The entry whose settings the panels edit: the one on air, when the model is sure of it.
+    std::optional<int> editable() const {
+        return play_ && !play_->loose && now_ >= settledAt_ ? std::optional(play_->entry)
+                                                            : std::nullopt;
+    }
+    // Where the timeline's fraction `x` of the clip on air lies, when the model knows the clip.
+    std::optional<double> seekTarget(double x) const {
+        if (!play_ || play_->loose || kind() == MediaType::still) {
+            return std::nullopt;
+        }
+        return play_->in + x * (play_->end - play_->in);
+    }
+    const SlotRecord& record(int entry) const { return records_[std::size_t(entry)]; }
+    int bankShown() const { return bank_; }
+
+    // The frames slot `entry` may ever show: from its in point to the frame before its out.
+    std::pair<int, int> frameRange(int entry) const {
+        const auto& r = records_[std::size_t(entry)];
+        const auto& w = widest_[std::size_t(entry)];
+        const double in = std::min(r.in.value_or(0.0), w.first);
+        const double out = std::max(r.out.value_or(kEntries[std::size_t(entry)].seconds), w.second);
+        return {int(std::floor(in * kFps + 1e-6)), int(std::ceil(out * kFps - 1e-6)) - 1};
+    }
+
+    void apply(const Action& action) {
+        switch (action.op) {
+            case Op::fireKey:
+                cursor_ = action.a;
+                fire(bank_, action.a);
+                break;
+            case Op::fireNote:
+                // The note shows the slot's bank and puts the cursor on it.
+                if (open_) {
+                    bank_ = kEntries[std::size_t(action.a)].bank;
+                    cursor_ = kEntries[std::size_t(action.a)].slot;
+                    fire(bank_, cursor_);
+                }
+                break;
+            case Op::setUp:
+                if (open_) {
+                    const int e = action.a;
+                    setUp(records_[std::size_t(e)], kEntries[std::size_t(e)], int(action.x));
+                    widen(e);
+                    if (play_ && play_->entry == e) {
+                        play_->loose = true;  // the points of the clip on air moved under it
+                    }
+                }
+                break;
+            case Op::standby:
+                cursor_ = action.a;
+                standby(bank_, action.a);
+                break;
+            case Op::enter:
+                fire(bank_, cursor_);
+                break;
+            case Op::playButton:
+                resume();
+                break;
+            case Op::midiPlay:
+                if (open_) {  // a closed show has no MIDI assignments
+                    resume();
+                }
+                break;
+            case Op::cutGo:
+                cutGo();
+                break;
+            case Op::pause:
+                if (play_ && play_->running) {
+                    play_->running = false;
+                    // A still's time is not the player's: the model does not say whether it
+                    // pauses.
+                    play_->loose = play_->loose || kind() == MediaType::still;
+                    settle(kEdge);
+                }
+                break;
+            case Op::stop:
+                if (play_) {
+                    black();
+                }
+                break;
+            case Op::seek:
+                if (const auto target = seekTarget(action.x)) {
+                    const double at = *target;
+                    play_->lo = at;
+                    play_->hi = at + (play_->running ? kEdge * play_->rate : 0.0);
+                    settle(kEdge);
+                }
+                break;
+            case Op::step:
+                if (play_ && kind() != MediaType::still) {
+                    // Stepping from a running clip leaves it where it was, a frame on or back.
+                    play_->loose = play_->loose || play_->running;
+                    const double by = action.a / kFps;
+                    play_->lo = std::clamp(play_->lo + by, play_->in, play_->end - 1 / kFps);
+                    play_->hi = std::clamp(play_->hi + by, play_->in, play_->end - 1 / kFps);
+                    settle(kEdge);
+                }
+                break;
+            case Op::rate:
+                if (const auto e = editable(); e && kind() != MediaType::still) {
+                    records_[std::size_t(*e)].rate = action.x;
+                    play_->rate = action.x;
+                    settle(kEdge);
+                }
+                break;
+            case Op::mute:
+                if (open_) {  // the MIDI control assigned to MUTE
+                    muted_ = !muted_;
+                    settle(0.1);
+                }
+                break;
+            case Op::gain:
+                if (const auto e = editable()) {
+                    records_[std::size_t(*e)].gain = action.x;
+                    settle(0.1);
+                }
+                break;
+            case Op::eq:
+                if (const auto e = editable()) {
+                    records_[std::size_t(*e)].eq = action.x;
+                    settle(0.1);
+                }
+                break;
+            case Op::colour:
+                if (const auto e = editable()) {
+                    records_[std::size_t(*e)].brightness = action.x;
+                    settle(0.1);
+                }
+                break;
+            case Op::postRoll:
+                postRoll(PostRollMode(action.a));
+                break;
+            case Op::setIn:
+            case Op::setOut:
+                if (const auto e = editable(); e && kind() != MediaType::still) {
+                    // Written at the time shown, which the model knows only within its window.
+                    auto& r = records_[std::size_t(*e)];
+                    (action.op == Op::setIn ? r.in : r.out) =
+                        action.op == Op::setIn ? play_->lo : play_->hi;
+                    r.inexact = true;
+                    widen(*e);
+                    play_->loose = true;
+                }
+                break;
+            case Op::bank:
+                if (open_) {
+                    bank_ = action.a;
+                }
+                break;
+            case Op::bars:
+                barsSwitch_ = !barsSwitch_;
+                bars_ = barsSwitch_;
+                play_.reset();
+                settle(kEdge);
+                break;
+            case Op::tone:
+                tone_ = !tone_;
+                settle(0.1);
+                break;
+            case Op::close:
+                if (open_) {
+                    open_ = false;
+                    play_.reset();
+                    bars_ = false;
+                    bank_ = cursor_ = 0;
+                    settle(0.1);
+                }
+                break;
+            case Op::open:
+                // The saved show: as first set up; nothing on air once its warm-up is over.
+                *this = ShowModel(tone_, muted_, barsSwitch_, cursor_, now_);
+                break;
+            case Op::wait:
+                break;
+        }
+    }
+
+    // Virtual time moves on by `dt`.
+    void advance(double dt) {
+        now_ += dt;
+        if (!play_ || !play_->running) {
+            return;
+        }
+        play_->lo += dt * play_->rate;
+        play_->hi += dt * play_->rate;
+        // A frozen clip stops on the frame before its end; an end watcher may be a frame early.
+        if (play_->hi >= play_->end - kEdge * play_->rate) {
+            settle((play_->end - play_->lo) / play_->rate + kEdge);
+        }
+        if (play_->lo >= play_->end + kEdge * play_->rate) {
+            ended();
+        }
+    }
+
+    Expected expected() const {
+        Expected e;
+        e.testTone = tone_;
+        if (now_ < settledAt_) {
+            return e;
+        }
+        if (!play_) {
+            e.look = bars_ ? Look::bars : Look::black;
+            e.soundCertain = true;
+            e.panelEntry = std::optional<int>();
+            return e;
+        }
+        if (play_->loose) {
+            return e;
+        }
+        const ShowEntry& entry = kEntries[std::size_t(play_->entry)];
+        const SlotRecord& r = records_[std::size_t(play_->entry)];
+        e.panelEntry = std::optional(play_->entry);
+        e.look = entry.kind == MediaType::audio ? Look::black : Look::slot;
+        e.entry = play_->entry;
+        if (!play_->running && entry.kind == MediaType::video) {
+            const auto frameAt = [&](double t) {
+                return std::clamp(int(std::floor(t * kFps + 1e-6)),
+                                  int(std::floor(play_->in * kFps + 1e-6)),
+                                  int(std::ceil(play_->end * kFps - 1e-6)) - 1);
+            };
+            e.frames = std::pair(frameAt(play_->lo), frameAt(play_->hi));
+        }
+        e.soundCertain = true;
+        if (play_->running && entry.kind != MediaType::still && !muted_ && r.gain > -40.0) {
+            e.tones.push_back({play_->entry, r.gain + r.eq});
+        }
+        return e;
+    }
+
+  private:
+    struct Play {
+        int entry;
+        double in, end;
+        double lo, hi;  // where in the clip it may be now
+        double rate;
+        bool running;
+        bool loose = false;  // the model no longer knows where or what
+    };
+
+    ShowModel(bool tone, bool muted, bool barsSwitch, int cursor, double now) : ShowModel() {
+        tone_ = tone;
+        muted_ = muted;
+        barsSwitch_ = barsSwitch;
+        cursor_ = cursor;
+        now_ = now;
+        settledAt_ = now + kEdge;
+    }
+
+    MediaType kind() const { return kEntries[std::size_t(play_->entry)].kind; }
+    void settle(double seconds) { settledAt_ = std::max(settledAt_, now_ + seconds); }
+    void widen(int e) {
+        auto& w = widest_[std::size_t(e)];
+        const auto& r = records_[std::size_t(e)];
+        w = {std::min(w.first, r.in.value_or(0.0)),
+             std::max(w.second, r.out.value_or(kEntries[std::size_t(e)].seconds))};
+    }
+
+    void fire(int bank, int slot) {
+        const auto e = entryAt(bank, slot);
+        if (!open_ || !e) {
+            return;  // an empty slot plays nothing
+        }
+        start(*e, true);
+    }
+    void start(int e, bool running) {
+        const ShowEntry& entry = kEntries[std::size_t(e)];
+        const SlotRecord& r = records_[std::size_t(e)];
+        const double in = entry.kind == MediaType::still ? 0.0 : r.in.value_or(0.0);
+        const double end =
+            entry.kind == MediaType::still ? entry.seconds : r.out.value_or(entry.seconds);
+        const double rate = entry.kind == MediaType::still ? 1.0 : r.rate;
+        play_ = Play{e, in, end, in - kTake * rate, in, rate, running, r.inexact};
+        bars_ = false;
+        widest_[std::size_t(e)] = {in, end};
+        settle(kTake + (r.transition == TransitionMode::dissolve ? kDissolve : 0.0) + 0.05);
+    }
+    void standby(int bank, int slot) {
+        const auto e = entryAt(bank, slot);
+        if (!open_ || !e) {
+            return;
+        }
+        start(*e, false);
+        play_->lo = play_->in;
+        play_->loose = kEntries[std::size_t(*e)].kind != MediaType::video;
+    }
+    void resume() {
+        if (play_ && !play_->running && kind() != MediaType::still) {
+            const bool atEnd = play_->hi >= play_->end - 1.5 / kFps;
+            play_->running = true;
+            play_->lo = play_->hi - 0.05 * play_->rate;
+            settle(kEdge);
+            play_->loose = play_->loose || atEnd;  // a frozen clip resumed: its end again
+        }
+    }
+    void cutGo() {
+        if (!open_) {
+            return;
+        }
+        const auto at = entryAt(bank_, cursor_);
+        if (at && records_[std::size_t(*at)].postRoll == PostRollMode::jump) {
+            const ShowEntry& target = kEntries[std::size_t(jumpTargetOf(*at))];
+            bank_ = target.bank;
+            cursor_ = target.slot;
+        } else if (cursor_ + 1 < kSlotsPerBank) {
+            ++cursor_;
+        } else if (bank_ + 1 < kBanks) {
+            ++bank_;
+            cursor_ = 0;
+        }
+        if (entryAt(bank_, cursor_)) {
+            fire(bank_, cursor_);
+        } else {
+            black();
+        }
+    }
+    void postRoll(PostRollMode mode) {
+        const auto e = editable();
+        if (!e) {
+            return;
+        }
+        SlotRecord& r = records_[std::size_t(*e)];
+        const PostRollMode was = r.postRoll;
+        r.postRoll = mode;
+        if (was != PostRollMode::loop && mode == PostRollMode::loop && !play_->running) {
+            // A stopped clip set to loop plays again (a paused one: the model does not say).
+            const bool frozen = play_->hi >= play_->end - 1.5 / kFps;
+            frozen ? fire(kEntries[std::size_t(*e)].bank, kEntries[std::size_t(*e)].slot)
+                   : void(play_->loose = true);
+        }
+        if (was == PostRollMode::loop && mode != PostRollMode::loop) {
+            // A released loop plays its pass to the end, then the new post-roll.
+            play_->loose = true;
+        }
+    }
+    void black() {
+        play_.reset();
+        bars_ = false;
+        settle(kEdge);
+    }
+    void ended() {
+        const int e = play_->entry;
+        const ShowEntry& entry = kEntries[std::size_t(e)];
+        // The end came at the earliest when the window's front reached it; a released loop's
+        // post-roll comes 0.1 s before its seam, which may be read a frame or two early.
+        const double since = (play_->hi - play_->end) / play_->rate + 0.2;
+        const auto follow = [&](int next) {
+            start(next, true);
+            play_->hi += since * play_->rate;
+        };
+        switch (records_[std::size_t(e)].postRoll) {
+            case PostRollMode::next: {
+                const auto next = nextOf(entry.bank, entry.slot);
+                next ? follow(*next) : black();
+                break;
+            }
+            case PostRollMode::freeze:
+                play_->running = false;
+                play_->lo = play_->hi = play_->end - 1.0 / kFps;
+                settle(kEdge);
+                break;
+            case PostRollMode::loop:
+                if (entry.kind == MediaType::video) {
+                    // Seamless: the same clip from its in point, on the same clock.
+                    play_->lo -= play_->end - play_->in;
+                    play_->hi -= play_->end - play_->in;
+                } else {
+                    start(e, true);
+                }
+                break;
+            case PostRollMode::black:
+                black();
+                break;
+            case PostRollMode::jump:
+                follow(jumpTargetOf(e));
+                break;
+        }
+    }
+    // The slot after (bank, slot): the next one of the bank when it holds media, else the first
+    // of the next bank when that does, else none.
+    static std::optional<int> nextOf(int bank, int slot) {
+        if (slot + 1 < kSlotsPerBank) {
+            if (const auto e = entryAt(bank, slot + 1)) {
+                return e;
+            }
+        }
+        return bank + 1 < kBanks ? entryAt(bank + 1, 0) : std::nullopt;
+    }
+
+    static constexpr int kSlotsPerBank = 40;
+    static constexpr int kBanks = 20;
+
+    std::array<SlotRecord, kEntries.size()> records_{};
+    std::array<std::pair<double, double>, kEntries.size()> widest_{
+        {{0, 2.4}, {0, 2.0}, {0, 1.5}, {0, 1.6}, {0, 1.6}, {0, 2.0}}};
+    std::optional<Play> play_;
+    bool open_ = true;
+    bool bars_ = false;  // the bars on the output
+    bool barsSwitch_ = false;
+    bool tone_ = false;
+    bool muted_ = false;
+    int bank_ = 0;
+    int cursor_ = 0;
+    double now_ = 0.0;
+    double settledAt_ = 0.0;
+};
+
+}  // namespace kestio::test
