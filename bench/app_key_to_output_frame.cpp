@@ -8,8 +8,11 @@
 // BM_KeyPressToCueSound times an audio-only cue's sound instead, recorded from the sound
 // server's sink.
 //
-// Each press: "2" and wait until the output shows no frame number, then "1", "3" or "4"
-// (xdotool, XTEST); each iteration fires every kind, so they meet the same load, and their
+// On key "7" the numbered clip again, preloaded: key "6" plays a clip without numbers whose
+// post-roll goes on to it, and the press of "7" comes half a second later.
+//
+// Each press: "2" (or "6") and wait until the output shows no frame number, then "1", "3", "4" or
+// "7" (xdotool, XTEST); each iteration fires every kind, so they meet the same load, and their
 // figures are given in milliseconds and output periods. The start is the X server's time stamp
 // of the key press, as the program's main window gets it (this benchmark asks the server for
 // the window's key presses too). The end is the first grab of the output picture's strip row
@@ -34,12 +37,15 @@ using namespace kestio;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-// The cue kinds fired, by their key.
+// The cue kinds fired, by their key; `after` is pressed first instead of the blank still (and
+// given time to preload the cue that follows it).
 struct Kind {
     const char* key;
     const char* name;
+    const char* after = "2";
 };
-constexpr std::array<Kind, 3> kKinds{Kind{"1", "loop"}, Kind{"3", "plain"}, Kind{"4", "still"}};
+constexpr std::array<Kind, 4> kKinds{Kind{"1", "loop"}, Kind{"3", "plain"}, Kind{"4", "still"},
+                                     Kind{"7", "preloaded", "6"}};
 
 // A still without the strip, fired between two presses so that the next cue replaces it.
 const test::MediaFile& blankStill() {
@@ -47,7 +53,8 @@ const test::MediaFile& blankStill() {
 }
 
 // The show at `height`: slots 1 and 3 the numbered clip (loop and plain), 2 the blank still,
-// 4 the numbered still.
+// 4 the numbered still, 6 a clip without numbers whose post-roll goes on to slot 7, the
+// numbered clip again, which is preloaded while slot 6 plays.
 fs::path writeShow(bench::AppSession& session, int height) {
     const test::MediaFile clip = height <= 180 ? test::mediaFixtures().rateClip({60000, 1001})
                                                : bench::numberedClip(height, 120);
@@ -60,6 +67,10 @@ fs::path writeShow(bench::AppSession& session, int height) {
         slots[2].postRollMode = PostRollMode::freeze;
         session.fillSlot(slots[3], still, "Still", 3);
         slots[3].postRollMode = PostRollMode::freeze;
+        session.fillSlot(slots[5], bench::plainClip(std::clamp(height, 360, 1080), 600), "Lead", 5);
+        slots[5].postRollMode = PostRollMode::next;
+        session.fillSlot(slots[6], clip, "Next", 6);
+        slots[6].postRollMode = PostRollMode::freeze;
     });
 }
 
@@ -69,12 +80,13 @@ fs::path writeShow(bench::AppSession& session, int height) {
 using Shown = std::function<std::optional<bench::SteadyClock::time_point>()>;
 std::variant<double, std::string> pressAndWait(bench::OutputShow& show, const char* key,
                                                const std::function<bool()>& cleared,
-                                               const Shown& shown) {
-    if (!show.desktop.xdotool({"key", "2"}) || !test::pollUntil(cleared)) {
-        return std::string("the blank still never replaced the cue");
+                                               const Shown& shown, const char* before = "2") {
+    if (!show.desktop.xdotool({"key", before}) || !test::pollUntil(cleared)) {
+        return std::string("the cue before never replaced the one on air");
     }
-    // A cue is fired well after the one before it: the output settles first.
-    std::this_thread::sleep_for(150ms);
+    // A cue is fired well after the one before it: the output settles first (and the cue
+    // that follows one with a successor is preloaded).
+    std::this_thread::sleep_for(std::string(before) == "2" ? 150ms : 500ms);
     show.x.take();
     const auto launched = bench::SteadyClock::now();
     if (!show.desktop.xdotool({"key", key})) {
@@ -146,15 +158,18 @@ void BM_KeyPressToOutputFrame(benchmark::State& state) {
         double total = 0.0;
         for (std::size_t k = 0; k < kKinds.size(); ++k) {
             auto previousAsk = bench::SteadyClock::now();
-            const auto result = pressAndWait(show, kKinds[k].key, cleared, [&] {
-                const auto grab = show.grabStrip();
-                if (!grab.image.isNull() && test::readFrameNumberOfRow(grab.image) >= 0) {
-                    gaps.push_back(bench::millisecondsBetween(previousAsk, grab.answered));
-                    return std::optional(grab.answered);
-                }
-                previousAsk = grab.asked;
-                return std::optional<bench::SteadyClock::time_point>();
-            });
+            const auto result = pressAndWait(
+                show, kKinds[k].key, cleared,
+                [&] {
+                    const auto grab = show.grabStrip();
+                    if (!grab.image.isNull() && test::readFrameNumberOfRow(grab.image) >= 0) {
+                        gaps.push_back(bench::millisecondsBetween(previousAsk, grab.answered));
+                        return std::optional(grab.answered);
+                    }
+                    previousAsk = grab.asked;
+                    return std::optional<bench::SteadyClock::time_point>();
+                },
+                kKinds[k].after);
             if (const auto* failure = std::get_if<std::string>(&result)) {
                 state.SkipWithError(show.keepEvidence(*failure, package).c_str());
                 return;
@@ -166,6 +181,10 @@ void BM_KeyPressToOutputFrame(benchmark::State& state) {
     }
     for (std::size_t k = 0; k < kKinds.size(); ++k) {
         setFigures(state, kKinds[k].name, latencies[k]);
+    }
+    // The play log, with the program's own timings of each step, where one was asked for.
+    if (const char* keep = std::getenv("KESTIO_BENCH_KEEP_LOG")) {
+        std::ofstream(keep) << bench::readWholeFile(package / "app.log");
     }
     state.counters["grab_gap_median_ms"] = bench::median(gaps);
     state.counters["grab_gap_worst_ms"] = bench::worst(gaps);

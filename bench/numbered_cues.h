@@ -41,6 +41,20 @@ inline test::MediaFile numberedClip(int height, int frames) {
     return file;
 }
 
+// A 59.94 clip of the same kind without the numbers, `height` lines high, `frames` long.
+inline test::MediaFile plainClip(int height, int frames) {
+    test::MediaFile file = numberedClip(height, frames);
+    GrainClip shape;
+    shape.height = height;
+    shape.frameRate = "60000/1001";
+    shape.rateName = "59.94x" + std::to_string(frames);
+    shape.frames = frames;
+    shape.keyFrameInterval = 60;
+    shape.sound = true;
+    file.path = grainClip(shape);
+    return file;
+}
+
 // A numbered JPEG still `height` lines high (16:9).
 inline test::MediaFile numberedStill(int height) {
     const int width = height * 16 / 9;
