@@ -19,6 +19,7 @@
 
 #include "app_session.h"
 #include "clock_seconds.h"
+#include "thread_cpu.h"
 #include "x_screen_watch.h"
 
 namespace {
@@ -28,47 +29,6 @@ using namespace std::chrono_literals;
 
 constexpr double kGoalPercent = 3.0;
 constexpr auto kWindow = 10s;
-
-// Nanoseconds the thread has run on a CPU, first field of its schedstat.
-double threadRunSeconds(int pid, int tid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(tid) +
-                     "/schedstat");
-    double nanoseconds = 0.0;
-    in >> nanoseconds;
-    return nanoseconds / 1e9;
-}
-
-// Run time of every thread of the process, keyed by thread id, with the thread's name.
-struct ThreadTimes {
-    std::map<int, std::pair<std::string, double>> byId;
-};
-
-ThreadTimes threadTimes(int pid) {
-    ThreadTimes times;
-    std::error_code error;
-    const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
-    for (const auto& entry : std::filesystem::directory_iterator(tasks, error)) {
-        const int tid = std::atoi(entry.path().filename().c_str());
-        std::ifstream comm(entry.path() / "comm");
-        std::string name;
-        std::getline(comm, name);
-        times.byId[tid] = {name, threadRunSeconds(pid, tid)};
-    }
-    return times;
-}
-
-// Percent of one core each thread name used between two readings (threads of one name summed;
-// a thread that began in between counts from zero).
-std::map<std::string, double> sharesByName(const ThreadTimes& before, const ThreadTimes& after,
-                                           double wall) {
-    std::map<std::string, double> shares;
-    for (const auto& [tid, named] : after.byId) {
-        const auto earlier = before.byId.find(tid);
-        const double start = earlier != before.byId.end() ? earlier->second.second : 0.0;
-        shares[named.first] += 100.0 * (named.second - start) / wall;
-    }
-    return shares;
-}
 
 void BM_IdleMainWindowCpu(benchmark::State& state) {
     test::VirtualDesktop desktop;
@@ -102,14 +62,15 @@ void BM_IdleMainWindowCpu(benchmark::State& state) {
     for (auto _ : state) {
         const auto wallStart = bench::SteadyClock::now();
         const double cpuStart = bench::secondsOf(clock);
-        const double mainStart = threadRunSeconds(*pid, *pid);
-        const ThreadTimes threadsStart = threadTimes(*pid);
+        const double mainStart = bench::threadRunSeconds(*pid, *pid);
+        const bench::ThreadTimes threadsStart = bench::threadTimes(*pid);
         std::this_thread::sleep_for(kWindow);
         const double wall =
             std::chrono::duration<double>(bench::SteadyClock::now() - wallStart).count();
         process.push_back(100.0 * (bench::secondsOf(clock) - cpuStart) / wall);
-        mainThread.push_back(100.0 * (threadRunSeconds(*pid, *pid) - mainStart) / wall);
-        for (const auto& [name, share] : sharesByName(threadsStart, threadTimes(*pid), wall)) {
+        mainThread.push_back(100.0 * (bench::threadRunSeconds(*pid, *pid) - mainStart) / wall);
+        for (const auto& [name, share] :
+             bench::sharesByName(threadsStart, bench::threadTimes(*pid), wall)) {
             threads[name].push_back(share);
         }
         state.SetIterationTime(wall);

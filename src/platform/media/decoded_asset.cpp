@@ -48,7 +48,7 @@ void DecodedAsset::loadInfo(std::function<void(const Loaded<MediaInfo>&)> done) 
     probe_ = std::make_shared<Probe>();
     std::weak_ptr<DecodedAsset> weak = weak_from_this();
     std::thread([path = url_, probe = probe_, &loop = loop_, weak] {
-        Loaded<MediaInfo> result = probeMediaInfo(path, probe->io);
+        Loaded<MediaInfo> result = probeMediaInfo(path, probe->io, ProbeDepth::headers);
         std::lock_guard lock(probe->mutex);
         if (probe->cancelled) {
             return;

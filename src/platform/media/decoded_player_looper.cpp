@@ -11,6 +11,8 @@ constexpr double kEpsilon = 1e-6;
 
 // Two passes, so two decoders: the one playing and the next, decoded ahead from the range
 // start while the other plays. The finished pass is repositioned at the seam and queued again.
+// The next pass is queued once the first has its first picture: decoded together, the two
+// would share the processor while the loop's first picture is awaited on air.
 constexpr int kPasses = 2;
 
 }  // namespace
@@ -66,9 +68,15 @@ DecodedPlayerLooper::DecodedPlayerLooper(std::shared_ptr<QueuePlayer> player,
             currentItemChanged(oldItem, newItem);
         }));
     player_->setActionAtItemEnd(ActionAtItemEnd::Advance);
-    player_->replaceAllItems(replicas_);
+    const bool firstReady = replicas_.front()->statusValue() == ItemStatus::ReadyToPlay;
+    if (firstReady) {
+        player_->replaceAllItems(replicas_);
+    } else {
+        player_->replaceAllItems({replicas_.front()});
+        nextPassHeld_ = true;
+    }
     // A template that is ready already reports no change of its status.
-    if (templateFirst && templateItem->statusValue() == ItemStatus::ReadyToPlay) {
+    if (templateFirst && firstReady) {
         replicaStatusChanged(templateItem, ItemStatus::ReadyToPlay);
     }
 }
@@ -117,6 +125,12 @@ void DecodedPlayerLooper::replicaStatusChanged(const ItemPtr& replica, ItemStatu
     }
     if (status != ItemStatus::ReadyToPlay) {
         return;
+    }
+    if (nextPassHeld_ && replica == replicas_.front()) {
+        nextPassHeld_ = false;
+        if (looping_) {
+            player_->insert(replicas_.back(), replica);
+        }
     }
     if (!clamped_) {
         clamped_ = true;

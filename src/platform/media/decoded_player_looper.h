@@ -22,7 +22,8 @@ TimeRange loopRangeWithin(TimeRange range, double duration);
 // It queues two passes, each ending at the range end and positioned at the range start, so the
 // next pass is decoded before the seam: the template item itself first when it stands at the
 // range start already (so an item prerolled there keeps its decoded picture), else a replica of
-// it, then replicas. At each seam the player
+// it, then replicas; a first pass not ready yet is queued alone until it is, so that the next
+// pass does not take the processor from the first picture. At each seam the player
 // advances to the next replica and the finished replica is repositioned and queued again at
 // the tail: at most two decoders, whatever the range. A range shorter than the time the
 // finished replica needs to seek back and decode its first picture cannot be pre-rolled in
@@ -56,6 +57,7 @@ class DecodedPlayerLooper final : public PlayerLooper {
     ActionAtItemEnd restoreAction_;
     bool looping_ = true;
     bool clamped_ = false;
+    bool nextPassHeld_ = false;  // the next pass waits for the first's picture to be queued
     int loopCount_ = 0;
     ItemPtr endedReplica_;
     Published<LooperStatus> status_{LooperStatus::Unknown};

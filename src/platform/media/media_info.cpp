@@ -251,6 +251,30 @@ TrackInfo describe(const MediaFile& file, const AVStream* st) {
     return track;
 }
 
+// Whether the headers gave every picture and sound track its size, its sound format and its
+// rate, as a probe would (some sample entries leave a size or a PCM track's rate to it).
+bool headersDescribeEveryTrack(const MediaFile& file) {
+    for (unsigned i = 0; i < file.context()->nb_streams; ++i) {
+        const AVStream* st = file.stream(static_cast<int>(i));
+        const AVCodecParameters& par = *st->codecpar;
+        if (isAttachedPicture(st)) {
+            continue;
+        }
+        if (par.codec_type == AVMEDIA_TYPE_VIDEO && (par.width <= 0 || par.height <= 0)) {
+            return false;
+        }
+        if (par.codec_type == AVMEDIA_TYPE_AUDIO &&
+            (par.sample_rate <= 0 || par.ch_layout.nb_channels <= 0)) {
+            return false;
+        }
+        if ((par.codec_type == AVMEDIA_TYPE_VIDEO || par.codec_type == AVMEDIA_TYPE_AUDIO) &&
+            par.bit_rate <= 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 std::vector<TrackInfo> MediaInfo::tracksOfKind(TrackKind kind) const {
@@ -264,12 +288,18 @@ std::vector<TrackInfo> MediaInfo::tracksOfKind(TrackKind kind) const {
 }
 
 Loaded<MediaInfo> probeMediaInfo(const std::filesystem::path& path,
-                                 std::shared_ptr<ffmpeg::IoControl> io) {
-    auto opened = MediaFile::open(path, std::move(io), true);
+                                 std::shared_ptr<ffmpeg::IoControl> io, ProbeDepth depth) {
+    const bool decoding = depth == ProbeDepth::decoding;
+    auto opened = MediaFile::open(path, std::move(io), decoding);
     if (!opened) {
         return Loaded<MediaInfo>::failure(opened.error());
     }
     MediaFile& file = *opened;
+    if (!decoding && !(file.isMovFamily() && headersDescribeEveryTrack(file))) {
+        if (auto probed = file.findStreamInfo(); !probed) {
+            return Loaded<MediaInfo>::failure(probed.error());
+        }
+    }
     MediaInfo info;
     info.duration = file.duration();
     info.formatName = file.context()->iformat != nullptr ? file.context()->iformat->name : "";

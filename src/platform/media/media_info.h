@@ -64,9 +64,16 @@ struct MediaInfo {
     std::vector<TrackInfo> tracksOfKind(TrackKind kind) const;
 };
 
+// How far probeMediaInfo() looks. `decoding` probes every stream by decoding a little (what an
+// import records). `headers` takes QuickTime and MP4 files as their headers describe them, as a
+// clip's decoder opens them: probing them decodes several pictures (at 1080p more than the
+// rest of the open costs), which a cue's start would wait for. Other containers are probed.
+enum class ProbeDepth { decoding, headers };
+
 // Opens and probes a file (blocking: never call it on the main thread).
 Loaded<MediaInfo> probeMediaInfo(const std::filesystem::path& path,
-                                 std::shared_ptr<ffmpeg::IoControl> io);
+                                 std::shared_ptr<ffmpeg::IoControl> io,
+                                 ProbeDepth depth = ProbeDepth::decoding);
 
 // "vide", "soun", ... as a four-character code, most significant byte first.
 constexpr std::uint32_t fourCC(const char (&code)[5]) {

@@ -101,6 +101,43 @@ INSTANTIATE_TEST_SUITE_P(VideoContainers, ContainerFacts,
                          ::testing::ValuesIn(mediaFixtureCatalogue().videoContainers),
                          [](const auto& param) { return param.param.testName(); });
 
+// The asset reads QuickTime and MP4 files from their headers alone (a cue's start waits for
+// it); every container, audio files and the rotated clip included, still gives what a probe that
+// decodes gives.
+TEST(AssetProbe, HeadersGiveWhatDecodingGives) {
+    ASSERT_NO_THROW(mediaFixtures());
+    std::vector<const MediaFile*> files = mediaFixtures().all();
+    ManualRunLoop loop;
+    for (const MediaFile* file : files) {
+        SCOPED_TRACE(file->path.filename().string());
+        const auto fromAsset = probe(loop, file->path);
+        const auto decoded =
+            probeMediaInfo(file->path, std::make_shared<ffmpeg::IoControl>(), ProbeDepth::decoding);
+        ASSERT_EQ(fromAsset.ok(), decoded.ok());
+        if (!decoded.ok()) {
+            continue;
+        }
+        EXPECT_EQ(fromAsset->isPlayable, decoded->isPlayable);
+        EXPECT_EQ(fromAsset->formatName, decoded->formatName);
+        EXPECT_NEAR(fromAsset->duration, decoded->duration, 1e-3);
+        ASSERT_EQ(fromAsset->tracks.size(), decoded->tracks.size());
+        for (std::size_t i = 0; i < decoded->tracks.size(); ++i) {
+            const TrackInfo& a = fromAsset->tracks[i];
+            const TrackInfo& d = decoded->tracks[i];
+            EXPECT_EQ(a.kind, d.kind) << i;
+            EXPECT_EQ(a.codec, d.codec) << i;
+            EXPECT_EQ(a.naturalSize, d.naturalSize) << i;
+            EXPECT_NEAR(a.nominalFrameRate, d.nominalFrameRate, 1e-3) << i;
+            EXPECT_EQ(a.rotation, d.rotation) << i;
+            EXPECT_EQ(a.sampleRate, d.sampleRate) << i;
+            EXPECT_EQ(a.channels, d.channels) << i;
+            EXPECT_EQ(a.bitsPerChannel, d.bitsPerChannel) << i;
+            EXPECT_EQ(a.decodable, d.decodable) << i;
+            EXPECT_EQ(a.estimatedDataRate, d.estimatedDataRate) << i;
+        }
+    }
+}
+
 TEST(AssetProbe, AVideoRateTheContainerDoesNotStateIsTheFileAverageLessItsSound) {
     ManualRunLoop loop;
     // Program and transport streams, MXF and an elementary stream state none; the MPEG-1

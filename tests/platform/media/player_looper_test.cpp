@@ -190,6 +190,41 @@ TEST(PlayerLooper, AFilterChangedJustBeforeASeamHoldsOnBothSidesOfIt) {
     EXPECT_EQ(greyOf(firstOfPass), 64);
 }
 
+// The next pass is not decoded beside the first while the loop's first picture is awaited: it
+// is queued (and starts decoding) once the first pass is ready, and a template ready already
+// is queued with its next pass at once. Both loop on.
+TEST(PlayerLooper, TheNextPassIsQueuedOnceTheFirstIsReady) {
+    for (const bool preloaded : {false, true}) {
+        SCOPED_TRACE(preloaded ? "template ready already" : "template loading");
+        LoopRig rig;
+        const auto templateItem = rig.templateItem(clip30().path);
+        std::shared_ptr<QueuePlayer> holder;
+        if (preloaded) {
+            holder = DecodedQueuePlayer::make(rig.loop);
+            holder->insert(templateItem);
+            bool landed = false;
+            templateItem->seek(10 / kFps, 0.0, 0.0, [&](bool) { landed = true; });
+            ASSERT_TRUE(runUntil(rig.loop, [&] {
+                return landed && templateItem->statusValue() == ItemStatus::ReadyToPlay;
+            }));
+            holder->removeAllItems();
+        }
+        DecodedPlayerLooper looper(rig.player, templateItem,
+                                   TimeRange::fromTo(10 / kFps, 20 / kFps));
+        const auto first = rig.player->items().front();
+        EXPECT_EQ(rig.player->items().size(), preloaded ? 2u : 1u);
+        if (!preloaded) {
+            EXPECT_NE(first->statusValue(), ItemStatus::ReadyToPlay);
+            EXPECT_EQ(looper.loopingPlayerItems().size(), 2u);
+            ASSERT_TRUE(runUntil(rig.loop, [&] { return rig.player->items().size() == 2; }));
+            EXPECT_EQ(first->statusValue(), ItemStatus::ReadyToPlay);
+        }
+        EXPECT_EQ(rig.player->items().back(), looper.loopingPlayerItems().back());
+        ASSERT_TRUE(runUntil(rig.loop, [&] { return rig.layer.readyForDisplay(); }));
+        EXPECT_EQ(rig.play(45), expectedTicks(10, 20, 45));
+    }
+}
+
 TEST(PlayerLooper, TheWholeItemLoopsWhenNoRangeIsGiven) {
     LoopRig rig;
     DecodedPlayerLooper looper(rig.player, rig.templateItem(clip30().path));
