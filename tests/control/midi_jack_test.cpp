@@ -23,7 +23,7 @@ class MIDIOverJack : public test::JackServerTest {
   protected:
     void SetUp() override {
         JackServerTest::SetUp();
-        if (IsSkipped()) {
+        if (IsSkipped() || HasFatalFailure()) {
             return;
         }
         system_ = std::make_unique<platform::JackMIDISystem>(loop_);

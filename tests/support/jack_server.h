@@ -7,12 +7,14 @@
 #include <optional>
 #include <string>
 
+#include "support/required_server.h"
+
 namespace kestio::test {
 
 // A private JACK server on the dummy driver (no sound hardware), for tests that carry real
 // MIDI between clients. Test processes take turns to run one, under one of a few fixed names,
 // and JACK_DEFAULT_SERVER points this process's JACK clients at it until it is stopped. When jackd
-// cannot be started, running() is false and failure() tells why (tests skip then).
+// cannot be started, running() is false and failure() tells why (see serverCannotStart).
 class JackServer {
   public:
     enum class Start { now, later };
@@ -53,15 +55,16 @@ class JackServer {
     int lockFd_ = -1;
 };
 
-// A test suite sharing one private server; each of its tests skips when jackd could not start.
-// A fixture that adds its own SetUp calls this one first and returns when IsSkipped().
+// A test suite sharing one private server; each of its tests fails or skips when jackd could not
+// start (serverCannotStart). A fixture that adds its own SetUp calls this one first and returns
+// when IsSkipped() or HasFatalFailure().
 class JackServerTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() { server_ = std::make_unique<JackServer>(); }
     static void TearDownTestSuite() { server_.reset(); }
     void SetUp() override {
         if (!server_->running()) {
-            GTEST_SKIP() << server_->failure();
+            return serverCannotStart("JACK", server_->failure());
         }
     }
 

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "support/process_runner.h"
+#include "support/required_server.h"
 #include "support/temporary_folder.h"
 
 namespace kestio::test {
@@ -56,7 +57,7 @@ void runOnXServer(const std::vector<std::string>& screens, const std::string& fi
     GTEST_SKIP() << "not under ThreadSanitizer";
 #endif
     if (!onPath("Xvfb")) {
-        GTEST_SKIP() << "Xvfb is not installed";
+        return serverCannotStart("the X server", "Xvfb is not installed");
     }
     std::vector<std::string> server = {"Xvfb", "-displayfd", "1", "-nolisten", "tcp"};
     for (std::size_t i = 0; i < screens.size(); ++i) {

@@ -29,9 +29,9 @@ std::string xcbChildSanitizerOptions();
 
 // Starts Xvfb with one X screen per entry of `screens` ("1920x1080x24"), runs the cases matching
 // `filter` in a child of this program on it and expects every one of them to pass and none to be
-// skipped. The calling test is skipped when Xvfb is not installed, and under ThreadSanitizer:
-// Xlib, xcb and Mesa take and release each other's locks in uninstrumented code it cannot follow
-// (the threads of ours are checked by the offscreen tests).
+// skipped. When Xvfb is not installed the calling test fails or skips (serverCannotStart); under
+// ThreadSanitizer it is skipped: Xlib, xcb and Mesa take and release each other's locks in
+// uninstrumented code it cannot follow (the threads of ours are checked by the offscreen tests).
 void runOnXServer(const std::vector<std::string>& screens, const std::string& filter);
 
 }  // namespace kestio::test

@@ -9,6 +9,7 @@
 #include "program_show.h"
 #include "support/frame_number_strip.h"
 #include "support/media_fixtures.h"
+#include "support/required_server.h"
 
 namespace kestio::test {
 
@@ -57,13 +58,13 @@ void EndToEnd::TearDownTestSuite() {
 
 void EndToEnd::SetUp() {
     if (!desktop_->failure().empty()) {
-        GTEST_SKIP() << desktop_->failure();
+        return serverCannotStart("the X server", desktop_->failure());
     }
     if (!pulseFailure_.empty()) {
-        GTEST_SKIP() << "no private PulseAudio server: " << pulseFailure_;
+        return serverCannotStart("PulseAudio", pulseFailure_);
     }
     if (!jack_->running()) {
-        GTEST_SKIP() << jack_->failure();
+        return serverCannotStart("JACK", jack_->failure());
     }
     // The program's own settings, caches and data, nowhere near the user's.
     environment_ = programEnvironment(folder_.path());

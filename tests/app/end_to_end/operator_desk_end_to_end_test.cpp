@@ -22,6 +22,7 @@
 #include "grid/grid_toolbar_view.h"
 #include "model/project_manager.h"
 #include "support/jack_midi_peer.h"
+#include "support/required_server.h"
 
 namespace kestio::test {
 namespace {
@@ -80,11 +81,11 @@ class OperatorDesk : public EndToEnd {
 
     void SetUp() override {
         EndToEnd::SetUp();
-        if (IsSkipped()) {
+        if (IsSkipped() || HasFatalFailure()) {
             return;
         }
         if (!deskFailure_.empty()) {
-            GTEST_SKIP() << deskFailure_;
+            return serverCannotStart("the test desktop", deskFailure_);
         }
     }
 
@@ -195,11 +196,11 @@ class OutputDisplayChange : public EndToEnd {
 
     void SetUp() override {
         EndToEnd::SetUp();
-        if (IsSkipped()) {
+        if (IsSkipped() || HasFatalFailure()) {
             return;
         }
         if (!deskFailure_.empty()) {
-            GTEST_SKIP() << deskFailure_;
+            return serverCannotStart("the test desktop", deskFailure_);
         }
     }
 

@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+
+#include "support/required_server.h"
 
 namespace kestio::test {
 
@@ -189,7 +192,7 @@ void PulseServerSuite::TearDownTestSuite() {
 
 void PulseServerSuite::SetUp() {
     if (!why_.empty()) {
-        GTEST_SKIP() << "no private PulseAudio server: " << why_;
+        return serverCannotStart("PulseAudio", why_);
     }
 }
 

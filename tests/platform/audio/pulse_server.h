@@ -70,8 +70,8 @@ class PulseServer {
     std::unique_ptr<BackgroundProcess> keeper_;
 };
 
-// A test suite that shares one private server, started before its first test; its tests skip
-// when the server cannot start.
+// A test suite that shares one private server, started before its first test; its tests fail or
+// skip when the server cannot start (serverCannotStart).
 class PulseServerSuite : public ::testing::Test {
   protected:
     static void SetUpTestSuite();
