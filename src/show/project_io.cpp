@@ -137,7 +137,14 @@ void ProjectIO::save(const fs::path& url, SaveKind kind, SaveDone done, WriteHaz
                                                        platform::PackageLock::State::heldElsewhere;
         }
         if (expected) {
-            found.changedSince = platform::stampOf(url / ProjectManager::kDataFileName) != expected;
+            // Another's document in its place, not one gone or a folder in the way: writing
+            // there loses nothing of anyone's.
+            const fs::path document = url / ProjectManager::kDataFileName;
+            const auto now = platform::stampOf(document);
+            std::error_code typeError;
+            found.changedSince =
+                now && now != expected &&
+                fs::symlink_status(document, typeError).type() == fs::file_type::regular;
         }
         if (found.any() && !accepted.covers(found)) {
             outcome.hazards = found;
