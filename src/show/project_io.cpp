@@ -323,7 +323,10 @@ void ProjectIO::finishLoad(const fs::path& url, std::uint64_t request, LoadOutco
     }
     document_ = outcome.document;
     currentProjectURL_ = url;
-    show_.playback.setLogFileURL(url / kLogFileName);
+    if (outcome.linked) {
+        platform::Console::log("play log: not written through the link " + url.string());
+    }
+    show_.playback.setLogFileURL(outcome.linked ? std::nullopt : std::optional(url / kLogFileName));
     show_.playback.reopenLogFile();
     show_.playback.log("プロジェクト読み込み: " + lastComponent(url));
     steps_.followProject(false);
@@ -412,6 +415,8 @@ void ProjectIO::loadProject(const fs::path& url) {
                 !outcome.lock &&
                 platform::PackageLock::probe(url) == platform::PackageLock::State::heldElsewhere;
         }
+        std::error_code linkError;
+        outcome.linked = fs::is_symlink(fs::symlink_status(url, linkError));
         // Stamped before it is read: a write in between makes the next save ask, never the
         // other way round.
         outcome.document = platform::stampOf(url / ProjectManager::kDataFileName);
