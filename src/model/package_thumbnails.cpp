@@ -43,18 +43,6 @@ class Folder {
     int fd_;
 };
 
-std::set<std::string> namesReferredTo(const ProjectData& document) {
-    std::set<std::string> names;
-    for (const auto& bank : document.banks) {
-        for (const auto& slot : bank.slots) {
-            if (slot.thumbnailFileName) {
-                names.insert(*slot.thumbnailFileName);
-            }
-        }
-    }
-    return names;
-}
-
 // The regular files of `folder` (none when it cannot be read).
 std::vector<std::string> regularFilesOf(const fs::path& folder) {
     std::vector<std::string> names;
@@ -116,13 +104,41 @@ void forgetPicturesNotHeld(ProjectData& project, const fs::path& folder) {
     }
 }
 
-void removePackageLeftovers(const fs::path& package, const ProjectData& document,
-                            const PackageFiles& files) {
+std::set<std::string> pictureNamesOf(const ProjectData& document) {
+    std::set<std::string> names;
+    for (const auto& bank : document.banks) {
+        for (const auto& slot : bank.slots) {
+            if (slot.thumbnailFileName) {
+                names.insert(*slot.thumbnailFileName);
+            }
+        }
+    }
+    return names;
+}
+
+void removeSaveLeftovers(const fs::path& package, const std::set<std::string>& previous,
+                         const ProjectData& document, const PackageFiles& files) {
     const fs::path folder = package / ProjectManager::kThumbnailsFolderName;
-    const std::set<std::string> referred = namesReferredTo(document);
+    std::error_code error;
+    if (fs::symlink_status(folder, error).type() != fs::file_type::directory) {
+        return;  // never through a link
+    }
+    const std::set<std::string> referred = pictureNamesOf(document);
     for (const auto& name : regularFilesOf(folder)) {
-        if ((isThumbnailFileName(name) && !referred.count(name)) ||
-            platform::isTemporaryFileName(name)) {
+        if (referred.count(name) || !isThumbnailFileName(name)) {
+            // The document's, or not a name of ours; but a temporary file of our writes.
+            if (platform::isTemporaryFileName(name) && name.starts_with(".thumb_")) {
+                files.remove(folder / name);
+            }
+            continue;
+        }
+        bool ours = previous.count(name) || name.ends_with(".partial");
+        if (!ours) {
+            const auto bytes =
+                platform::readRegularFile(folder / name, ProjectManager::kMaxThumbnailBytes);
+            ours = bytes && isNameOfContent(name, *bytes);
+        }
+        if (ours) {
             files.remove(folder / name);
         }
     }

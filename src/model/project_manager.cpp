@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <ostream>
+#include <set>
 #include <string>
 #include <system_error>
 
@@ -62,10 +63,29 @@ fs::path ProjectManager::save(ProjectData project, const fs::path& package,
                               std::error_code* picturesError) const {
     const fs::path dataFile = package / kDataFileName;
     const fs::path thumbnails = package / kThumbnailsFolderName;
+    std::error_code statusError;
+    if (fs::is_symlink(fs::symlink_status(package, statusError))) {
+        // A name that leads elsewhere may lead anywhere: a show is written only into a package
+        // folder itself.
+        throw fs::filesystem_error("the package is a link", package,
+                                   std::make_error_code(std::errc::too_many_symbolic_link_levels));
+    }
     createFolder(package);
+    // What the document this save replaces referred to: the pictures this save may supersede.
+    std::set<std::string> previous = pictureNamesOf(project);
+    try {
+        previous.merge(pictureNamesOf(readProjectFile(dataFile)));
+    } catch (const std::exception&) {
+        // No document, or one that cannot be read: only the names this program knows.
+    }
 
     std::vector<fs::path> written;
     try {
+        if (fs::is_symlink(fs::symlink_status(thumbnails, statusError))) {
+            // Replaced by a folder of the package's own, as a linked document is replaced: only
+            // the link goes, what it leads to is not touched.
+            files_.remove(thumbnails);
+        }
         createFolder(thumbnails);
         try {
             project.thumbnailsFolderBookmark =
@@ -103,7 +123,7 @@ fs::path ProjectManager::save(ProjectData project, const fs::path& package,
         }
         throw;
     }
-    removePackageLeftovers(package, project, files_);
+    removeSaveLeftovers(package, previous, project, files_);
     return package;
 }
 
@@ -128,6 +148,10 @@ ProjectData ProjectManager::load(const fs::path& package,
         defaulted->insert(defaulted->end(), found.begin(), found.end());
     }
 
+    // Pictures are read only from a folder of the package's own, never through a link (as a
+    // picture that is a link is not read).
+    std::error_code error;
+    const bool ownFolder = fs::symlink_status(thumbnails, error).type() == fs::file_type::directory;
     int loaded = 0;
     for (auto& bank : project.banks) {
         for (auto& slot : bank.slots) {
@@ -139,7 +163,7 @@ ProjectData ProjectManager::load(const fs::path& package,
             if (slot.thumbnailFileName) {
                 const std::string& name = *slot.thumbnailFileName;
                 std::optional<platform::Bytes> thumbnail;
-                if (isBareFileName(name)) {
+                if (ownFolder && isBareFileName(name)) {
                     thumbnail = platform::readRegularFile(thumbnails / name, kMaxThumbnailBytes);
                 }
                 if (thumbnail) {
@@ -152,7 +176,6 @@ ProjectData ProjectManager::load(const fs::path& package,
         }
     }
     Console::log("✅ thumbnails loaded: " + std::to_string(loaded));
-    removePackageLeftovers(package, project, files_);
     return project;
 }
 

@@ -28,8 +28,11 @@ inline constexpr const char* saveProject = "saveProject";
 // "data.json", the slot thumbnails in "thumbnails" (named by the document's slots) and the play
 // log "app.log" (which is not touched here). A save writes the pictures and the document as one
 // (see package_thumbnails.h): whenever it stops, the package holds the old document with its
-// pictures or the new one with its pictures. Pictures no document refers to and temporary
-// files of saves cut short are removed by the next save or load; nothing else is deleted.
+// pictures or the new one with its pictures. The pictures a save of ours superseded or left
+// unfinished and its temporary files are removed by the next save; nothing else is deleted, and
+// an open changes nothing. Nothing is written, renamed or removed through a link: a package
+// whose own name is a link is not saved, a "thumbnails" folder that is a link is neither read
+// nor written but replaced by a folder of the package's own at a save.
 //
 // Save and load are synchronous; the caller chooses the thread. Errors of the file system
 // (std::filesystem::filesystem_error) and of the document (ModelCodingError) are thrown
@@ -58,8 +61,8 @@ class ProjectManager {
                                std::error_code* picturesError = nullptr) const;
 
     // Reads the package: the document, each slot's file location from its bookmark (with
-    // the security scope, else without) and each slot's thumbnail. Then removes what saves cut
-    // short left in the package. The slot members read as their defaults (see
+    // the security scope, else without) and each slot's thumbnail. Changes nothing on the
+    // disk. The slot members read as their defaults (see
     // DefaultedSlotValue) are added to `defaulted` when given, and each is written to the
     // console.
     ProjectData load(const std::filesystem::path& package,

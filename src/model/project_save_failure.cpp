@@ -10,7 +10,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum class Cause { diskFull, noPermission, readOnly, inTheWay, other };
+enum class Cause { diskFull, noPermission, readOnly, inTheWay, link, other };
 
 Cause causeOf(std::error_code code) {
     if (code == std::errc::no_space_on_device || code == std::errc::file_too_large ||
@@ -22,6 +22,9 @@ Cause causeOf(std::error_code code) {
     }
     if (code == std::errc::read_only_file_system) {
         return Cause::readOnly;
+    }
+    if (code == std::errc::too_many_symbolic_link_levels) {
+        return Cause::link;
     }
     if (code == std::errc::not_a_directory || code == std::errc::file_exists ||
         code == std::errc::is_a_directory) {
@@ -42,6 +45,11 @@ std::string reasonText(Cause cause, bool english) {
         case Cause::inTheWay:
             return english ? "A file or folder of the same name is in the way."
                            : "同じ名前のファイルまたはフォルダが邪魔をしています。";
+        case Cause::link:
+            return english ? "This name is a link to another folder: Kestio saves a show only into "
+                             "a package folder itself. Save it with Save As."
+                           : "この名前は別のフォルダへのリンクです。Kestio はパッケージのフォルダ"
+                             "そのものにだけ保存します。「名前を付けて保存」で保存してください。";
         case Cause::other:
             break;
     }

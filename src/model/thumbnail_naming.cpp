@@ -74,6 +74,18 @@ std::string thumbnailFileName(int bank, int slot, std::span<const std::uint8_t> 
     return "thumb_" + std::to_string(bank) + "_" + std::to_string(slot) + "_" + digits + ".png";
 }
 
+bool isNameOfContent(std::string_view name, std::span<const std::uint8_t> png) {
+    int bank = -1;
+    int slot = -1;
+    int used = 0;
+    const std::string text(name);
+    if (std::sscanf(text.c_str(), "thumb_%d_%d_%n", &bank, &slot, &used) != 2 || used == 0 ||
+        bank < 0 || slot < 0) {
+        return false;
+    }
+    return name == thumbnailFileName(bank, slot, png);
+}
+
 bool isThumbnailFileName(std::string_view name) {
     if (name.ends_with(".partial")) {
         name.remove_suffix(std::string_view(".partial").size());

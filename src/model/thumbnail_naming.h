@@ -18,6 +18,10 @@ std::string thumbnailFileName(int bank, int slot);
 // and is not written again.
 std::string thumbnailFileName(int bank, int slot, std::span<const std::uint8_t> png);
 
+// Whether `name` is the name a save gives `png` (the form above, its digits the hash of these
+// very bytes): a picture a save of ours wrote, not a file that only looks like one.
+bool isNameOfContent(std::string_view name, std::span<const std::uint8_t> png);
+
 // Whether a file of the "thumbnails" folder is a thumbnail of ours ("thumb_*.png", either form),
 // or what was left of one whose write was cut short ("thumb_*.png.partial").
 bool isThumbnailFileName(std::string_view name);

@@ -37,7 +37,9 @@ void PlayLog::open(const std::optional<std::filesystem::path>& file) {
     if (!file) {
         return;
     }
-    const int fd = ::open(file->c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // Never written through a link, nor held up by a pipe in its place.
+    const int fd = ::open(
+        file->c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (fd < 0) {
         platform::Console::log("play log: cannot open " + file->string() + ": " +
                                std::strerror(errno));

@@ -137,7 +137,14 @@ void ProjectIO::save(const fs::path& url, SaveKind kind, SaveDone done, WriteHaz
                                                        platform::PackageLock::State::heldElsewhere;
         }
         if (expected) {
-            found.changedSince = platform::stampOf(url / ProjectManager::kDataFileName) != expected;
+            // Another's document in its place, not one gone or a folder in the way: writing
+            // there loses nothing of anyone's.
+            const fs::path document = url / ProjectManager::kDataFileName;
+            const auto now = platform::stampOf(document);
+            std::error_code typeError;
+            found.changedSince =
+                now && now != expected &&
+                fs::symlink_status(document, typeError).type() == fs::file_type::regular;
         }
         if (found.any() && !accepted.covers(found)) {
             outcome.hazards = found;
@@ -316,7 +323,10 @@ void ProjectIO::finishLoad(const fs::path& url, std::uint64_t request, LoadOutco
     }
     document_ = outcome.document;
     currentProjectURL_ = url;
-    show_.playback.setLogFileURL(url / kLogFileName);
+    if (outcome.linked) {
+        platform::Console::log("play log: not written through the link " + url.string());
+    }
+    show_.playback.setLogFileURL(outcome.linked ? std::nullopt : std::optional(url / kLogFileName));
     show_.playback.reopenLogFile();
     show_.playback.log("プロジェクト読み込み: " + lastComponent(url));
     steps_.followProject(false);
@@ -405,6 +415,8 @@ void ProjectIO::loadProject(const fs::path& url) {
                 !outcome.lock &&
                 platform::PackageLock::probe(url) == platform::PackageLock::State::heldElsewhere;
         }
+        std::error_code linkError;
+        outcome.linked = fs::is_symlink(fs::symlink_status(url, linkError));
         // Stamped before it is read: a write in between makes the next save ask, never the
         // other way round.
         outcome.document = platform::stampOf(url / ProjectManager::kDataFileName);

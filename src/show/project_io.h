@@ -102,6 +102,7 @@ class ProjectIO {
         std::optional<platform::PackageLock> lock;
         bool openElsewhere = false;
         std::optional<platform::FileStamp> document;  // the document as read
+        bool linked = false;  // the package's own name is a link: read, never written through
     };
 
     using SaveDone = std::function<void(bool saved)>;

@@ -98,8 +98,12 @@ TEST_F(ProjectManagerTest, ASlotWhoseThumbnailWasRemovedKeepsItsOldFile) {
     EXPECT_EQ(manager.load(package).banks[0].slots[0].thumbnail, bytesOf("first"));
 }
 
-TEST_F(ProjectManagerTest, SavingIntoAPackageLeavesTheLogAndOtherFilesAloneButNoStalePictures) {
+TEST_F(ProjectManagerTest, SavingIntoAPackageLeavesTheLogAndFilesNotOfOursAloneButNoStalePictures) {
+    slot(project, 2, 2).thumbnail = bytesOf("old");
     manager.save(project, package);
+    const fs::path superseded = package / "thumbnails" / thumbnailFileName(2, 2, bytesOf("old"));
+    ASSERT_TRUE(fs::exists(superseded));
+    slot(project, 2, 2).thumbnail = bytesOf("changed");
     writeText(package / "app.log", "12:00:00.000 アプリ起動: Show.ktshow\n");
     writeText(package / "thumbnails" / "thumb_9_9.png", "no slot names this");
     writeText(package / "notes.txt", "mine");
@@ -109,9 +113,12 @@ TEST_F(ProjectManagerTest, SavingIntoAPackageLeavesTheLogAndOtherFilesAloneButNo
     manager.save(project, package);
 
     EXPECT_EQ(contentOf(package / "app.log"), "12:00:00.000 アプリ起動: Show.ktshow\n");
-    EXPECT_FALSE(fs::exists(package / "thumbnails" / "thumb_9_9.png"));
+    // Named like pictures of ours, but no document of ours named them: not ours to remove.
+    EXPECT_EQ(contentOf(package / "thumbnails" / "thumb_9_9.png"), "no slot names this");
     EXPECT_EQ(contentOf(package / "notes.txt"), "mine");
-    EXPECT_FALSE(fs::exists(package / "thumbnails" / "thumb_1_1.png"));
+    EXPECT_EQ(contentOf(package / "thumbnails" / "thumb_1_1.png"),
+              "older content, longer than new");
+    EXPECT_FALSE(fs::exists(superseded));
     EXPECT_EQ(contentOf(package / "thumbnails" / thumbnailFileName(1, 1, bytesOf("new"))), "new");
     EXPECT_EQ(document()["midiInputEnabled"], true);
     std::vector<std::string> names;

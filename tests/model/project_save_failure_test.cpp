@@ -26,6 +26,7 @@ TEST(ProjectSaveFailure, SaysWhyWithThePathInTheOperatorsLanguage) {
         {std::errc::permission_denied, "not allowed to write here", "書き込む権限がありません"},
         {std::errc::read_only_file_system, "The disk is read-only.", "読み取り専用です"},
         {std::errc::not_a_directory, "is in the way", "邪魔をしています"},
+        {std::errc::too_many_symbolic_link_levels, "a link to another folder", "へのリンクです"},
         {std::errc::io_error, "The disk could not be written.", "ディスクに書き込めませんでした"},
     };
     for (const Case& c : cases) {

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -41,6 +44,58 @@ std::optional<std::string> newDialog(KestioProcess& program, std::set<std::strin
     return found;
 }
 
+bool gone(KestioProcess& program, const std::string& window) {
+    return pollUntil(
+        [&] {
+            const auto open = program.dialogWindows();
+            return std::find(open.begin(), open.end(), window) == open.end();
+        },
+        3s);
+}
+
+// Answers the question with `keys`, or with its other button than the default when empty: Tab
+// moves the focus to it, seen on the screen before it is pressed. A key that comes while the
+// window is being activated is lost: the operator presses it again.
+bool answer(VirtualDesktop& desktop, KestioProcess& program, const std::string& question,
+            const std::vector<std::string>& keys) {
+    if (!keys.empty()) {
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (program.press(question, keys) && gone(program, question)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    // The windows before it are gone and the window manager has given the focus on: the Tab
+    // goes to the question.
+    pollUntil([&] { return program.dialogWindows() == std::vector<std::string>{question}; });
+    const auto frame = program.geometry(question);
+    if (!frame || !desktop.xdotool({"windowfocus", "--sync", question})) {
+        return false;
+    }
+    QImage settled;
+    pollUntil([&] {
+        const QImage now = desktop.grab(*frame);
+        const bool same = !now.isNull() && now == settled;
+        settled = now;
+        return same;
+    });
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (!program.press(question, {"Tab"})) {
+            return false;
+        }
+        if (pollUntil([&] { return desktop.grab(*frame) != settled; }, 3s)) {
+            for (int press = 0; press < 3; ++press) {
+                if (program.press(question, {"space"}) && gone(program, question)) {
+                    return true;
+                }
+            }
+            return false;
+        }
+    }
+    return false;
+}
+
 TEST_F(EndToEnd, ASaveOverAPackageTheOtherProgramHoldsOrWroteAsksFirstAndTheDefaultWritesNothing) {
     WindowManager manager(*desktop_);
     ASSERT_EQ(manager.failure(), "");
@@ -60,8 +115,8 @@ TEST_F(EndToEnd, ASaveOverAPackageTheOtherProgramHoldsOrWroteAsksFirstAndTheDefa
     const auto firstsShowOnDisk = [&] {
         return readFile(document).find("\"KeyCue\"") != std::string::npos;
     };
-    const std::vector<std::string> defaultAnswer{"Return"}, escape{"Escape"},
-        saveAnyway{"Tab", "space"};
+    // The answers: keys, or none for the other button than the default.
+    const std::vector<std::string> defaultAnswer{"Return"}, escape{"Escape"}, saveAnyway{};
     struct Step {
         const char* what;
         bool bySecond;
@@ -111,14 +166,13 @@ TEST_F(EndToEnd, ASaveOverAPackageTheOtherProgramHoldsOrWroteAsksFirstAndTheDefa
             }
             ASSERT_TRUE(replace) << "no replace question";
             EXPECT_EQ(platform::stampOf(document), before) << "written before it was asked";
-            ASSERT_TRUE(program.press(*replace, {"alt+y"}));
+            ASSERT_TRUE(answer(*desktop_, program, *replace, {"alt+y"}));
         }
         if (step.answer) {
             const auto question = newDialog(program, seen);
             ASSERT_TRUE(question) << "no question before the write" << program.output();
             EXPECT_EQ(platform::stampOf(document), before) << "written before it was asked";
-            ASSERT_TRUE(program.press(*question, *step.answer));
-            EXPECT_TRUE(pollUntil([&] { return program.dialogWindows().empty(); }));
+            ASSERT_TRUE(answer(*desktop_, program, *question, *step.answer));
         }
         if (step.writes) {
             EXPECT_TRUE(pollUntil([&] { return platform::stampOf(document) != before; }));
