@@ -168,9 +168,12 @@ TEST_F(ReplacedClip, TheNewSoundIsHeardWhetherTheShowIsOpenedAgainOrNot) {
             if (reopened) {
                 open(package);
             }
-            const auto [old, heard] = fire();
-            EXPECT_LT(old, 0.01);
-            EXPECT_GT(heard, 0.05);
+            // Fired twice: once on each of the output's two players.
+            for (int take = 0; take < 2; ++take) {
+                const auto [old, heard] = fire();
+                EXPECT_LT(old, 0.01) << take;
+                EXPECT_GT(heard, 0.05) << take;
+            }
             EXPECT_LT(complaints.count(), 5);
         }
     }
