@@ -157,6 +157,10 @@ void MediaCheck::probeAgain(const fs::path& url, int bank, int slot, bool relink
             const ImportResult& result = std::get<ImportResult>(outcome);
             const ClipInfo& info = result.clipInfo;
             target->clipInfo = info;
+            if (result.bookmark) {
+                // Of the file as it is now, so that the next open finds it unchanged.
+                target->bookmarkData = result.bookmark;
+            }
             // The waveform was of the sound the file held: drawn again when the slot is next
             // played.
             target->waveformData.reset();

@@ -193,6 +193,44 @@ TEST_F(ShowOnRealMedia, AClipReplacedOnDiskIsProbedAgainAndItsOutPointClamped) {
     EXPECT_TRUE(slot(1, 2).thumbnail);
 }
 
+// A new render copied over the clip with the old date kept (as a copy that keeps dates does) is
+// told by its size: it is probed again, and its slot's bookmark renewed, so that the next open
+// finds nothing changed.
+TEST_F(ShowOnRealMedia, AClipCopiedOverWithItsDateKeptIsProbedAgainOnce) {
+    const fs::path file = clip("kept/Clip.mp4", 3.0);
+    ProjectData project(4, 10);
+    project.banks[0].slots[0] = probed(file);
+    const fs::path package = rig.parts.projectManager.save(project, folder / "Kept.ktshow");
+    const auto date = fs::last_write_time(file);
+    const fs::path shorter = clip("kept/new.mp4", 1.0);
+    fs::copy_file(shorter, file, fs::copy_options::overwrite_existing);
+    fs::last_write_time(file, date);
+
+    const auto rescans = [&] {
+        std::ifstream in(package / "app.log");
+        int count = 0;
+        for (std::string line; std::getline(in, line);) {
+            count += line.find("♻️ ファイル更新を検知、再スキャン: Clip") !=
+                     std::string::npos;
+        }
+        return count;
+    };
+    show->projectIO().loadProject(package);
+    ASSERT_TRUE(runUntil([&] {
+        return slot(0, 0).clipInfo->duration < 2.0 && !show->isLoading.get() &&
+               show->hasUnsavedChanges.get();
+    }));
+    bool saved = false;
+    show->projectIO().saveProject([&](bool done) { saved = done; });
+    ASSERT_TRUE(runUntil([&] { return saved; }));
+    show->projectIO().loadProject(package);
+    ASSERT_TRUE(
+        runUntil([&] { return logged("ウォームアップ完了 (1件)") && !show->isLoading.get(); }));
+    runUntil([] { return false; }, 1.0);
+    EXPECT_EQ(rescans(), 1);
+    EXPECT_NEAR(slot(0, 0).clipInfo->duration, 1.0, 0.1);
+}
+
 // Pictures of one name in several formats: each slot is relinked to the file of its own format;
 // a slot whose format is not among them gets the first, probed again so that its facts and
 // picture are those of the file it now plays.

@@ -265,9 +265,9 @@ ResolvedBookmark BookmarkService::resolveBookmarkData(const Bytes& data,
     bool foundIsDirectory = r.identity.isDirectory;
     if (const auto now = FileIdentity::of(recorded)) {
         if (now->sameFile(r.identity)) {
-            found = ResolvedBookmark{recorded, false};
+            found = ResolvedBookmark{recorded, false, now->size != r.identity.size};
         } else if (now->isDirectory == r.identity.isDirectory) {
-            found = ResolvedBookmark{recorded, true};  // replaced under the same name
+            found = ResolvedBookmark{recorded, true, true};  // replaced under the same name
         }
     }
     if (!found) {

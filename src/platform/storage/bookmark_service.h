@@ -39,6 +39,9 @@ struct ResolvedBookmark {
     // (renamed within its folder, or replaced by another file of the same name): a new
     // bookmark should be made of `path`.
     bool isStale = false;
+    // The file at the recorded path holds other content than when the bookmark was made:
+    // another file stands there, or the recorded one with another size.
+    bool isReplaced = false;
 };
 
 // Persistent references to files and folders.
