@@ -59,6 +59,9 @@ class ReplacedClip : public LiveShowFixture {
   protected:
     TemporaryFolder folder;
     FfmpegComplaints complaints;
+    int warmUps = 0;  // begun
+    platform::Subscription watching =
+        controller.warmTotal.subscribe([this](int total) { warmUps += total > 0 ? 1 : 0; });
 
     fs::path render(const std::string& name, double seconds, double tone,
                     const std::string& video = "libx264", const std::string& audio = "aac") {
@@ -124,11 +127,14 @@ class ReplacedClip : public LiveShowFixture {
         return slot;
     }
 
+    // Opens the package (also the one open) and waits until its warm-up is over.
     void open(const fs::path& package) {
+        const int before = warmUps;
         show->projectIO().loadProject(package);
         ASSERT_TRUE(runUntil([&] {
-            return show->currentProjectURL.get() == package && !show->isLoading.get() &&
-                   !controller.isWarming() && controller.warmTotal.get() == 0;
+            return warmUps > before && show->currentProjectURL.get() == package &&
+                   !show->isLoading.get() && !controller.isWarming() &&
+                   controller.warmTotal.get() == 0;
         }));
         runFor(0.5);
     }
