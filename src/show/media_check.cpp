@@ -122,6 +122,10 @@ void MediaCheck::checkMissingMedia(std::function<void()> then) {
 }
 
 void MediaCheck::rescanClip(const fs::path& url, int bank, int slot) {
+    probeAgain(url, bank, slot, false);
+}
+
+void MediaCheck::probeAgain(const fs::path& url, int bank, int slot, bool relinked) {
     const SlotData* data = show_.project.slotAt(bank, slot);
     if (data == nullptr) {
         return;
@@ -132,7 +136,8 @@ void MediaCheck::rescanClip(const fs::path& url, int bank, int slot) {
     const bool accessing = show_.bookmarks.startAccessingSecurityScopedResource(url);
     show_.importer.importMeta(
         url, time,
-        [this, alive, url, bank, slot, generation, time, accessing](ImportOutcome outcome) {
+        [this, alive, url, bank, slot, generation, time, accessing,
+         relinked](ImportOutcome outcome) {
             if (!alive.lock()) {
                 return;
             }
@@ -149,14 +154,36 @@ void MediaCheck::rescanClip(const fs::path& url, int bank, int slot) {
                                    slotDisplayName(target->name) + " - " + error->description());
                 return;
             }
-            const ClipInfo& info = std::get<ImportResult>(outcome).clipInfo;
+            const ImportResult& result = std::get<ImportResult>(outcome);
+            const ClipInfo& info = result.clipInfo;
             target->clipInfo = info;
+            if (result.bookmark) {
+                // Of the file as it is now, so that the next open finds it unchanged.
+                target->bookmarkData = result.bookmark;
+            }
+            // The waveform was of the sound the file held: drawn again when the slot is next
+            // played.
+            target->waveformData.reset();
+            if (relinked) {
+                // A file of another format may hold another kind of clip.
+                target->mediaType = result.mediaType;
+            }
             if (target->outPoint && info.duration < *target->outPoint) {
                 target->outPoint =
                     info.duration > 0 ? std::optional<double>(info.duration) : std::nullopt;
             }
             show_.project.setUnsaved();
             show_.playback.log(rescanDoneLogLine(target->name, info.duration, info.fps));
+            if (result.mediaType != MediaType::video && result.thumbnail) {
+                // A still's or a sound's probe brings its picture (and a sound its waveform).
+                target->thumbnail = result.thumbnail;
+                target->thumbnailFileName = thumbnailFileName(bank, slot);
+                if (result.waveformData) {
+                    target->waveformData = result.waveformData;
+                }
+                show_.project.didChange();
+                return;
+            }
             show_.project.didChange();
 
             show_.importer.regeneratePreview(
@@ -232,6 +259,7 @@ void MediaCheck::relinkFromFolder(std::function<void()> then) {
             }
             int relinked = 0;
             std::vector<std::string> notFound = std::move(outcome.plan.notFound);
+            std::vector<RelinkMatch> otherFormats;
             for (auto& match : outcome.plan.matches) {
                 SlotData* slot = show_.project.slotAt(match.bank, match.slot);
                 // A slot edited during the search keeps what the operator gave it.
@@ -239,15 +267,23 @@ void MediaCheck::relinkFromFolder(std::function<void()> then) {
                     continue;
                 }
                 slot->bookmarkData = std::move(match.bookmark);
-                slot->videoURL = std::move(match.file);
+                slot->videoURL = match.file;
                 slot->isFileMissing = false;
                 ++relinked;
+                if (match.otherFormat) {
+                    otherFormats.push_back(std::move(match));
+                }
             }
             if (relinked > 0) {
                 show_.project.setUnsaved();
             }
             show_.playback.log(relinkLogLine(relinked, static_cast<int>(notFound.size())));
             show_.project.didChange();
+            // What the slot knew of its old file (facts, picture) does not hold for a file of
+            // another format: it is probed again, as a file changed on disk is.
+            for (const RelinkMatch& match : otherFormats) {
+                probeAgain(match.file, match.bank, match.slot, true);
+            }
             show_.dialogs.alert(relinked > 0 ? DialogPresenter::AlertStyle::informational
                                              : DialogPresenter::AlertStyle::warning,
                                 L("再リンク完了", "Relink Complete"),

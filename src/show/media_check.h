@@ -31,7 +31,8 @@ class MediaCheck {
     // outcome.
     void checkMissingMedia(std::function<void()> then);
     void checkMissingMedia();
-    // Probes the clip at `url` again and writes its clip info and picture into (bank, slot).
+    // Probes the clip at `url` again and writes its clip info and picture into (bank, slot);
+    // the waveform of what the file held before is dropped.
     void rescanClip(const std::filesystem::path& url, int bank, int slot);
     // Asks for a folder and relinks the missing slots to files of the same name in it; `then`
     // as for the check.
@@ -39,6 +40,10 @@ class MediaCheck {
     void relinkFromFolder();
 
   private:
+    // rescanClip; for a slot `relinked` to a file of another format its kind follows the probe
+    // too.
+    void probeAgain(const std::filesystem::path& url, int bank, int slot, bool relinked);
+
     ShowContext& show_;
     std::shared_ptr<MediaCheck*> alive_ = std::make_shared<MediaCheck*>(this);
 };

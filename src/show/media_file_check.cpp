@@ -57,12 +57,13 @@ SlotFileFinding examineSlotFile(const SlotFileReference& reference,
     finding.slot = reference.slot;
 
     bool withoutAccess = false;
+    bool replaced = false;
     if (reference.bookmarkData) {
         try {
-            finding.url =
-                bookmarks
-                    .resolveBookmarkData(*reference.bookmarkData, BookmarkOption::withSecurityScope)
-                    .path;
+            const auto resolved = bookmarks.resolveBookmarkData(*reference.bookmarkData,
+                                                                BookmarkOption::withSecurityScope);
+            finding.url = resolved.path;
+            replaced = resolved.isReplaced;
         } catch (const platform::BookmarkError&) {
             try {
                 finding.url =
@@ -104,6 +105,9 @@ SlotFileFinding examineSlotFile(const SlotFileReference& reference,
         if (finding.fileDate && reference.sourceModifiedAt) {
             finding.rescan = modifiedSinceProbe(*finding.fileDate, *reference.sourceModifiedAt);
         }
+        // Another render copied over the file within the date's tolerance, or with its date
+        // kept, still differs from what the bookmark recorded.
+        finding.rescan = finding.rescan || replaced;
         finding.recordDate = !reference.sourceModifiedAt.has_value();
     }
     return finding;

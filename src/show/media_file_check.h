@@ -49,7 +49,8 @@ struct SlotFileFinding {
     MissingKind missing = MissingKind::none;
     // The file's content modification date, read for a probed video that can be reached.
     std::optional<ReferenceDate> fileDate;
-    // The video changed on disk by more than the tolerance and is to be probed again.
+    // The video changed on disk (its date by more than the tolerance, or it is not the file
+    // its bookmark recorded at its path, or has another size) and is to be probed again.
     bool rescan = false;
     // The slot had no recorded date: `fileDate` (possibly none) is to be recorded.
     bool recordDate = false;

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "platform/storage/bookmark_service.h"
 #include "support/temporary_folder.h"
 
 namespace kestio {
@@ -32,9 +33,9 @@ TEST_F(RelinkSearch, IndexesMediaFilesAtAnyDepthAndNothingElse) {
     put("visible/.Dot.mov");
     fs::create_directories(folder / "Folder.mov");  // a folder named like a clip
     const RelinkIndex index = buildRelinkIndex(folder.path());
-    EXPECT_EQ(index, (RelinkIndex{{"Intro", folder / "Intro.mov"},
-                                  {"Logo", folder / "deep/er/still/Logo.PNG"},
-                                  {"Bed", folder / "audio/Bed.flac"}}));
+    EXPECT_EQ(index, (RelinkIndex{{"Intro", {folder / "Intro.mov"}},
+                                  {"Logo", {folder / "deep/er/still/Logo.PNG"}},
+                                  {"Bed", {folder / "audio/Bed.flac"}}}));
 }
 
 TEST_F(RelinkSearch, FollowsNoSymbolicLinks) {
@@ -45,15 +46,17 @@ TEST_F(RelinkSearch, FollowsNoSymbolicLinks) {
     fs::create_symlink(outside / "media/Far.mov", folder / "Near.mov");
     fs::create_directory_symlink(folder.path(), folder / "loop");  // would never end if followed
     put("Real.mp4");
-    EXPECT_EQ(buildRelinkIndex(folder.path()), (RelinkIndex{{"Real", folder / "Real.mp4"}}));
+    EXPECT_EQ(buildRelinkIndex(folder.path()), (RelinkIndex{{"Real", {folder / "Real.mp4"}}}));
 }
 
-TEST_F(RelinkSearch, OfTwoSameNamedFilesTheFirstInSortedPathOrderWins) {
+TEST_F(RelinkSearch, SameNamedFilesAreListedInSortedPathOrder) {
     put("b/Intro.mp4");
     put("a/Intro.mov");
     put("x/Intro.mxf");
     put("a/z/Intro.m4v");
-    EXPECT_EQ(buildRelinkIndex(folder.path()).at("Intro"), folder / "a/Intro.mov");
+    EXPECT_EQ(buildRelinkIndex(folder.path()).at("Intro"),
+              (std::vector<fs::path>{folder / "a/Intro.mov", folder / "a/z/Intro.m4v",
+                                     folder / "b/Intro.mp4", folder / "x/Intro.mxf"}));
     EXPECT_TRUE(buildRelinkIndex(folder / "nothing here").empty());
 }
 
@@ -71,8 +74,9 @@ TEST(RelinkPlanning, MatchesMissingSlotsByTheirExactNameOnly) {
     project.banks[1].slots[0].name = "Broken";
     project.banks[1].slots[0].isFileMissing = true;
 
-    const RelinkIndex index = {
-        {"Intro", "/m/Intro.mov"}, {"03_Intro", "/m/03_Intro.mov"}, {"Broken", "/m/Broken.mov"}};
+    const RelinkIndex index = {{"Intro", {"/m/Intro.mov"}},
+                               {"03_Intro", {"/m/03_Intro.mov"}},
+                               {"Broken", {"/m/Broken.mov"}}};
     const auto missing = collectMissingSlots(project);
     ASSERT_EQ(missing.size(), 4u);
     const RelinkPlan plan = planRelink(missing, index, [](const fs::path& file) {
@@ -85,6 +89,59 @@ TEST(RelinkPlanning, MatchesMissingSlotsByTheirExactNameOnly) {
     EXPECT_EQ(plan.matches[1].slot, 2);
     EXPECT_EQ(plan.matches[1].file, "/m/03_Intro.mov");
     EXPECT_EQ(plan.notFound, (std::vector<std::string>{"Opening / intro", "BANK 2 / Broken"}));
+}
+
+// Several files of one name: the slot's own extension wins (in any case), else the first; a
+// slot given a file of another extension, or whose own is unknown, is probed again.
+TEST(RelinkPlanning, OfSeveralFilesOfOneNameTheSlotsOwnExtensionWins) {
+    const RelinkIndex index = {
+        {"still", {"/m/still.heic", "/m/still.png", "/m/still.tiff", "/m/still.webp"}},
+        {"clip", {"/m/clip.MOV", "/m/clip.mp4"}}};
+    struct Row {
+        const char* name;
+        std::optional<fs::path> videoURL;
+        std::optional<fs::path> recorded;  // the path the slot's bookmark recorded
+        fs::path file;
+        bool otherFormat;
+    };
+    const Row rows[] = {
+        {"still", std::nullopt, "/old/still.png", "/m/still.png", false},
+        {"still", std::nullopt, "/old/still.heic", "/m/still.heic", false},
+        {"still", std::nullopt, "/old/still.WEBP", "/m/still.webp", false},
+        {"still", "/old/still.tiff", "/older/still.png", "/m/still.tiff", false},
+        {"still", std::nullopt, "/old/still.jpg", "/m/still.heic", true},
+        {"still", std::nullopt, std::nullopt, "/m/still.heic", true},
+        {"clip", std::nullopt, "/old/clip.mov", "/m/clip.MOV", false},
+        {"clip", std::nullopt, "/old/clip.mxf", "/m/clip.MOV", true},
+    };
+    ProjectData project(1, 10);
+    const platform::BookmarkService bookmarks([](const fs::path&, bool) { return true; });
+    test::TemporaryFolder folder;
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        SlotData& slot = project.banks[0].slots[i];
+        slot.name = rows[i].name;
+        slot.isFileMissing = true;
+        slot.videoURL = rows[i].videoURL;
+        if (rows[i].recorded) {
+            // A bookmark of a file since gone: made of a file in its place, then removed.
+            const fs::path gone =
+                folder / ("gone" + std::to_string(i)) / rows[i].recorded->filename();
+            fs::create_directories(gone.parent_path());
+            folder.write(fs::relative(gone, folder.path()).string(), "x");
+            slot.bookmarkData = bookmarks.bookmarkData(gone);
+            fs::remove(gone);
+        }
+    }
+    const RelinkPlan plan = planRelink(collectMissingSlots(project), index, [](const fs::path&) {
+        return std::optional(std::vector<std::uint8_t>{1});
+    });
+    ASSERT_EQ(plan.matches.size(), std::size(rows));
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(plan.matches[i].slot, int(i));
+        EXPECT_EQ(plan.matches[i].file, rows[i].file);
+        EXPECT_EQ(plan.matches[i].otherFormat, rows[i].otherFormat);
+    }
 }
 
 }  // namespace

@@ -193,6 +193,86 @@ TEST_F(ShowOnRealMedia, AClipReplacedOnDiskIsProbedAgainAndItsOutPointClamped) {
     EXPECT_TRUE(slot(1, 2).thumbnail);
 }
 
+// A new render copied over the clip with the old date kept (as a copy that keeps dates does) is
+// told by its size: it is probed again, and its slot's bookmark renewed, so that the next open
+// finds nothing changed.
+TEST_F(ShowOnRealMedia, AClipCopiedOverWithItsDateKeptIsProbedAgainOnce) {
+    const fs::path file = clip("kept/Clip.mp4", 3.0);
+    ProjectData project(4, 10);
+    project.banks[0].slots[0] = probed(file);
+    const fs::path package = rig.parts.projectManager.save(project, folder / "Kept.ktshow");
+    const auto date = fs::last_write_time(file);
+    const fs::path shorter = clip("kept/new.mp4", 1.0);
+    fs::copy_file(shorter, file, fs::copy_options::overwrite_existing);
+    fs::last_write_time(file, date);
+
+    const auto rescans = [&] {
+        std::ifstream in(package / "app.log");
+        int count = 0;
+        for (std::string line; std::getline(in, line);) {
+            count += line.find("♻️ ファイル更新を検知、再スキャン: Clip") !=
+                     std::string::npos;
+        }
+        return count;
+    };
+    show->projectIO().loadProject(package);
+    ASSERT_TRUE(runUntil([&] {
+        return slot(0, 0).clipInfo->duration < 2.0 && !show->isLoading.get() &&
+               show->hasUnsavedChanges.get();
+    }));
+    bool saved = false;
+    show->projectIO().saveProject([&](bool done) { saved = done; });
+    ASSERT_TRUE(runUntil([&] { return saved; }));
+    show->projectIO().loadProject(package);
+    ASSERT_TRUE(
+        runUntil([&] { return logged("ウォームアップ完了 (1件)") && !show->isLoading.get(); }));
+    runUntil([] { return false; }, 1.0);
+    EXPECT_EQ(rescans(), 1);
+    EXPECT_NEAR(slot(0, 0).clipInfo->duration, 1.0, 0.1);
+}
+
+// Pictures of one name in several formats: each slot is relinked to the file of its own format;
+// a slot whose format is not among them gets the first, probed again so that its facts and
+// picture are those of the file it now plays.
+TEST_F(ShowOnRealMedia, ARelinkKeepsEachSlotsOwnFormatAndProbesAnotherAgain) {
+    const std::vector<std::string> formats = {"png", "heic", "webp", "tiff", "jpg"};
+    ProjectData project(4, 10);
+    for (std::size_t i = 0; i < formats.size(); ++i) {
+        fs::create_directories(folder / "old" / formats[i]);
+        const fs::path old = folder.copy(mediaFixtures().still(formats[i]).path,
+                                         "old/" + formats[i] + "/still." + formats[i]);
+        SlotData data = probed(old);
+        // Marks of what the slot knew of its old file.
+        data.thumbnail = std::vector<std::uint8_t>{std::uint8_t(i)};
+        data.clipInfo->resolution = "old " + formats[i];
+        project.banks[0].slots[i] = data;
+    }
+    const fs::path package = rig.parts.projectManager.save(project, folder / "Stills.ktshow");
+    fs::remove_all(folder / "old");
+    fs::create_directories(folder / "new");
+    for (std::size_t i = 0; i + 1 < formats.size(); ++i) {
+        folder.copy(mediaFixtures().still(formats[i]).path, "new/still." + formats[i]);
+    }
+    dialogs.alertAnswers = {1, 1, 1, 1, 1, 1, 1};
+    show->projectIO().loadProject(package);
+    ASSERT_TRUE(runUntil([&] { return logged("⚠️ ファイルロスト: 5件"); }));
+    ASSERT_TRUE(runUntil([&] { return !show->isLoading.get(); }));
+    dialogs.pathAnswers = {folder / "new"};
+    show->mediaCheck().relinkFromFolder();
+    ASSERT_TRUE(runUntil([&] { return logged("🔗 再リンク: 5件成功 / 0件未発見"); }));
+    for (std::size_t i = 0; i + 1 < formats.size(); ++i) {
+        const SlotData& relinked = slot(0, int(i));
+        EXPECT_EQ(relinked.videoURL, folder / "new" / ("still." + formats[i])) << formats[i];
+        EXPECT_EQ(relinked.clipInfo, project.banks[0].slots[i].clipInfo) << formats[i];
+        EXPECT_EQ(relinked.thumbnail, std::vector<std::uint8_t>{std::uint8_t(i)}) << formats[i];
+    }
+    // The JPEG's slot plays the first of them, and knows it for what it is.
+    ASSERT_TRUE(runUntil([&] { return slot(0, 4).thumbnail->size() > 1; }));
+    EXPECT_EQ(slot(0, 4).videoURL, folder / "new/still.heic");
+    EXPECT_EQ(slot(0, 4).clipInfo, probed(folder / "new/still.heic").clipInfo);
+    EXPECT_EQ(slot(0, 4).mediaType, MediaType::still);
+}
+
 // A folder of good clips with bad files among them: every refused file has its own line in the
 // import alert, and the good ones fill their slots.
 TEST_F(ShowOnRealMedia, EveryRefusedFileOfAnImportIsNamedOnItsOwnLine) {

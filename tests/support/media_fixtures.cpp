@@ -785,29 +785,35 @@ std::vector<fs::path> writeListsNaming(const fs::path& folder, const fs::path& t
 }
 
 ProcessResult writeToneClip(const fs::path& file, double seconds) {
+    return writeToneClip(file, seconds, kToneFrequency, "libx264", "aac");
+}
+
+ProcessResult writeToneClip(const fs::path& file, double seconds, double frequency,
+                            const std::string& videoCodec, const std::string& audioCodec) {
     const std::string length = std::to_string(seconds);
-    return runProcess({"ffmpeg",
-                       "-nostdin",
-                       "-v",
-                       "error",
-                       "-y",
-                       "-f",
-                       "lavfi",
-                       "-i",
-                       "testsrc=size=160x120:rate=25:duration=" + length,
-                       "-f",
-                       "lavfi",
-                       "-i",
-                       "sine=frequency=1000:sample_rate=48000:duration=" + length,
-                       "-c:v",
-                       "libx264",
-                       "-pix_fmt",
-                       "yuv420p",
-                       "-c:a",
-                       "aac",
-                       "-shortest",
-                       file.string()},
-                      std::chrono::seconds(60));
+    return runProcess(
+        {"ffmpeg",
+         "-nostdin",
+         "-v",
+         "error",
+         "-y",
+         "-f",
+         "lavfi",
+         "-i",
+         "testsrc=size=160x120:rate=25:duration=" + length,
+         "-f",
+         "lavfi",
+         "-i",
+         "sine=frequency=" + std::to_string(frequency) + ":sample_rate=48000:duration=" + length,
+         "-c:v",
+         videoCodec,
+         "-pix_fmt",
+         "yuv420p",
+         "-c:a",
+         audioCodec,
+         "-shortest",
+         file.string()},
+        std::chrono::seconds(60));
 }
 
 void writeWithLateSound(const MediaFile& clip, double delay, const fs::path& output) {

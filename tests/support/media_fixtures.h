@@ -131,6 +131,12 @@ std::vector<std::filesystem::path> writeListsNaming(const std::filesystem::path&
 // 1 kHz tone in AAC (48 kHz). The result tells whether ffmpeg succeeded, and why not.
 ProcessResult writeToneClip(const std::filesystem::path& file, double seconds);
 
+// The same with a tone of `frequency` and other codecs: `videoCodec` and `audioCodec` name
+// FFmpeg encoders ("libx264", "mpeg4", "aac", "libmp3lame", "pcm_s16le", ...). The container
+// follows the file's extension.
+ProcessResult writeToneClip(const std::filesystem::path& file, double seconds, double frequency,
+                            const std::string& videoCodec, const std::string& audioCodec);
+
 // Writes `clip`'s pictures with its sound `delay` seconds later (as 16-bit PCM) into a
 // QuickTime file at `output`. Throws std::runtime_error when the ffmpeg command fails.
 void writeWithLateSound(const MediaFile& clip, double delay, const std::filesystem::path& output);

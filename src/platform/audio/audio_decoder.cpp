@@ -18,6 +18,10 @@ namespace {
 constexpr int64_t kLossyPreroll = 8192;
 // Gaps up to this many seconds ahead are decoded through instead of jumping.
 constexpr int64_t kDecodeThroughSeconds = 2;
+// Damaged packets in a row after which the sound is taken for undecodable (not a dropout
+// here and there, but a file read as another, or garbage): the read fails once instead of
+// the decoder complaining of every packet to the end.
+constexpr int kMaxDamagedPackets = 64;
 
 }  // namespace
 
@@ -319,6 +323,7 @@ bool AudioDecoder::decodeMore(std::string& error) {
     while (!drained_) {
         int result = avcodec_receive_frame(codec_.get(), frame_.get());
         if (result == 0) {
+            damagedInARow_ = 0;
             const bool ok = appendFrame(*frame_, error);
             av_frame_unref(frame_.get());
             return ok;
@@ -341,9 +346,15 @@ bool AudioDecoder::decodeMore(std::string& error) {
             inputEnded_ = true;
             continue;
         }
-        if (packet_->stream_index == stream_) {
-            // A damaged packet is skipped; the decoder carries on with the next.
-            avcodec_send_packet(codec_.get(), packet_.get());
+        if (packet_->stream_index == stream_ &&
+            avcodec_send_packet(codec_.get(), packet_.get()) < 0 &&
+            ++damagedInARow_ >= kMaxDamagedPackets) {
+            // A damaged packet is skipped and the decoder carries on with the next, but not
+            // for ever.
+            av_packet_unref(packet_.get());
+            error = "the sound cannot be decoded: " + std::to_string(damagedInARow_) +
+                    " damaged packets in a row";
+            return false;
         }
         av_packet_unref(packet_.get());
     }

@@ -78,6 +78,7 @@ class AudioDecoder {
     bool positioned_ = false;   // pendingStart_ is known
     bool inputEnded_ = false;
     bool drained_ = false;
+    int damagedInARow_ = 0;  // packets the decoder refused since it last gave a frame
     // The pending samples are the first the stream decodes (the last jump aimed at its first
     // packet and nothing has been dropped since).
     bool fromFirstPacket_ = false;

@@ -35,6 +35,8 @@ std::shared_ptr<AudioFile> AudioFile::openForReading(const std::filesystem::path
                                                      const SelectionRule& rule,
                                                      std::string* error) {
     std::string why;
+    // Taken before the open, so that a change during it reads as a change afterwards.
+    auto identity = FileIdentity::of(path);
     auto decoder = AudioDecoder::open(path, why);
     if (!decoder) {
         setError(error, why);
@@ -62,6 +64,7 @@ std::shared_ptr<AudioFile> AudioFile::openForReading(const std::filesystem::path
         file->format_.channelCount = uint32_t(selection.size());
         file->sourcePlanes_.resize(sourceChannels);
     }
+    file->identity_ = std::move(identity);
     file->containsVideo_ = decoder->containsVideo();
     file->decoder_ = std::move(decoder);
     return file;

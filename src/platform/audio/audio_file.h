@@ -4,12 +4,14 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/audio/audio_format.h"
 #include "platform/audio/channel_map.h"
 #include "platform/audio/pcm_buffer.h"
+#include "platform/storage/file_identity.h"
 
 namespace kestio::platform::audio {
 
@@ -65,6 +67,9 @@ class AudioFile {
     AudioFile& operator=(const AudioFile&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
+    // The state of the file when it was opened for reading (none for a written file): what this
+    // reader reads is that state's, and no other's.
+    const std::optional<FileIdentity>& identity() const { return identity_; }
     bool isWritable() const { return writer_ != nullptr; }
     // Whether the file also holds pictures (a video file).
     bool containsVideo() const { return containsVideo_; }
@@ -76,7 +81,8 @@ class AudioFile {
     // The channel selection reads go through (empty: none).
     const ChannelMap& channelSelection() const { return selection_; }
     // Another reader of the same file (also of one being written) with the same selection,
-    // for a second thread.
+    // for a second thread. It reads the file as it is now, which may have changed since this
+    // reader was opened (see identity()).
     std::shared_ptr<AudioFile> openAnotherReader(std::string* error = nullptr) const;
     // Frames in the file (for a file being written: frames written so far).
     int64_t length() const;
@@ -99,6 +105,7 @@ class AudioFile {
     AudioFile() = default;
 
     std::filesystem::path path_;
+    std::optional<FileIdentity> identity_;
     AudioFormat format_;
     uint32_t sourceChannels_ = 0;
     ChannelMap selection_;

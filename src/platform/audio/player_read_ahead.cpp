@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <optional>
 #include <string>
 
 #include "platform/runloop/console.h"
@@ -144,6 +145,8 @@ void PlayerReadAhead::prepareRateLocked(uint32_t sampleRate) {
 
 void PlayerReadAhead::run() {
     std::shared_ptr<AudioFile> reader;
+    // The state of the file the scheduled items' file was opened on, which `reader` reads for.
+    std::optional<FileIdentity> readerServes;
     std::shared_ptr<PcmBuffer> scratch;
     std::unique_lock lock(mutex_);
     runner_ = std::this_thread::get_id();
@@ -185,9 +188,13 @@ void PlayerReadAhead::run() {
             const int64_t at = item.start + int64_t(item.done);
             lock.unlock();
             std::string error;
-            if (!reader || reader->path() != file->path() ||
+            // A reader is used again for the file it was opened for only: one of the same path
+            // opened for an earlier load may be of the file as it was before a new render was
+            // copied over it, and would read the new bytes through the old file's index.
+            if (!reader || readerServes != file->identity() || reader->path() != file->path() ||
                 reader->channelSelection() != file->channelSelection()) {
                 reader = file->openAnotherReader(&error);
+                readerServes = file->identity();
             }
             bool ok = reader != nullptr;
             if (ok) {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/storage/file_identity.h"
+
 namespace kestio::platform {
 
 namespace fs = std::filesystem;
@@ -53,47 +55,10 @@ std::uint32_t crc32(const std::uint8_t* data, std::size_t size) {
     return c ^ 0xFFFFFFFFu;
 }
 
-struct Identity {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::uint64_t size = 0;
-    std::int64_t modifiedNs = 0;
-    bool isDirectory = false;
-
-    bool sameFile(const Identity& o) const {
-        return device == o.device && inode == o.inode && isDirectory == o.isDirectory;
-    }
-    // Used when looking for a renamed entry, where an inode number may have been reused by
-    // another file: a file must also be unmodified. (A folder's own time changes with its
-    // content, so a folder is known by its inode alone.)
-    bool sameFileUnchanged(const Identity& o) const {
-        return sameFile(o) && (isDirectory || (size == o.size && modifiedNs == o.modifiedNs));
-    }
-};
-
-Identity identityOf(const struct stat& st) {
-    Identity id;
-    id.device = static_cast<std::uint64_t>(st.st_dev);
-    id.inode = static_cast<std::uint64_t>(st.st_ino);
-    id.isDirectory = S_ISDIR(st.st_mode);
-    id.size = id.isDirectory ? 0 : static_cast<std::uint64_t>(st.st_size);
-    id.modifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 +
-                    static_cast<std::int64_t>(st.st_mtim.tv_nsec);
-    return id;
-}
-
-std::optional<Identity> statIdentity(const fs::path& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        return std::nullopt;
-    }
-    return identityOf(st);
-}
-
 struct Record {
     bool securityScope = false;
     std::string path;  // raw bytes of an absolute path
-    Identity identity;
+    FileIdentity identity;
 };
 
 class Writer {
@@ -225,7 +190,7 @@ fs::path normalised(const fs::path& path) {
 
 // The entry of `folder` that is the recorded file, unchanged, under another name. Of
 // several (hard links), the first by name.
-std::optional<fs::path> findRenamed(const fs::path& folder, const Identity& wanted) {
+std::optional<fs::path> findRenamed(const fs::path& folder, const FileIdentity& wanted) {
     const int dirFd = ::open(folder.c_str(), O_DIRECTORY | O_RDONLY | O_CLOEXEC);
     if (dirFd < 0) {
         return std::nullopt;
@@ -250,7 +215,7 @@ std::optional<fs::path> findRenamed(const fs::path& folder, const Identity& want
         if (::fstatat(dirFd, name.c_str(), &st, 0) != 0) {
             continue;
         }
-        if (identityOf(st).sameFileUnchanged(wanted) && (!best || name < *best)) {
+        if (FileIdentity::of(fs::path(), st).sameFileUnchanged(wanted) && (!best || name < *best)) {
             best = name;
         }
     }
@@ -288,7 +253,7 @@ Bytes BookmarkService::bookmarkData(const fs::path& path, BookmarkOption option)
     Record r;
     r.securityScope = option == BookmarkOption::withSecurityScope;
     r.path = target.native();
-    r.identity = identityOf(st);
+    r.identity = FileIdentity::of(fs::path(), st);
     return encode(r);
 }
 
@@ -298,11 +263,11 @@ ResolvedBookmark BookmarkService::resolveBookmarkData(const Bytes& data,
     const fs::path recorded(r.path);
     std::optional<ResolvedBookmark> found;
     bool foundIsDirectory = r.identity.isDirectory;
-    if (const auto now = statIdentity(recorded)) {
+    if (const auto now = FileIdentity::of(recorded)) {
         if (now->sameFile(r.identity)) {
-            found = ResolvedBookmark{recorded, false};
+            found = ResolvedBookmark{recorded, false, now->size != r.identity.size};
         } else if (now->isDirectory == r.identity.isDirectory) {
-            found = ResolvedBookmark{recorded, true};  // replaced under the same name
+            found = ResolvedBookmark{recorded, true, true};  // replaced under the same name
         }
     }
     if (!found) {
@@ -321,8 +286,16 @@ ResolvedBookmark BookmarkService::resolveBookmarkData(const Bytes& data,
     return *found;
 }
 
+std::optional<fs::path> BookmarkService::recordedPath(const Bytes& data) {
+    try {
+        return fs::path(decode(data).path);
+    } catch (const BookmarkError&) {
+        return std::nullopt;
+    }
+}
+
 bool BookmarkService::startAccessingSecurityScopedResource(const fs::path& path) const {
-    const auto id = statIdentity(path);
+    const auto id = FileIdentity::of(path);
     return id && accessCheck_(path, id->isDirectory);
 }
 

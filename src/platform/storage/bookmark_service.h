@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 
 #include "platform/storage/user_defaults.h"
@@ -38,6 +39,9 @@ struct ResolvedBookmark {
     // (renamed within its folder, or replaced by another file of the same name): a new
     // bookmark should be made of `path`.
     bool isStale = false;
+    // The file at the recorded path holds other content than when the bookmark was made:
+    // another file stands there, or the recorded one with another size.
+    bool isReplaced = false;
 };
 
 // Persistent references to files and folders.
@@ -70,6 +74,10 @@ class BookmarkService {
 
     // Finds the file of a bookmark. Throws BookmarkError.
     ResolvedBookmark resolveBookmarkData(const Bytes& data, BookmarkOption option) const;
+
+    // The path a bookmark of ours recorded, read from its bytes alone (the disk is not
+    // touched); none for bytes that are not a whole bookmark of ours.
+    static std::optional<std::filesystem::path> recordedPath(const Bytes& data);
 
     // Access to a resolved location. Starting checks that the location exists and may be
     // read; stopping does nothing. Both are cheap and need not be balanced.

@@ -3,13 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <string>
 #include <vector>
 
+#include "support/ffmpeg_complaints.h"
 #include "support/media_fixtures.h"
 #include "support/signal_analysis.h"
+#include "support/temporary_folder.h"
 
 namespace kestio::test {
 namespace {
@@ -232,6 +237,50 @@ TEST_F(CafWriting, WritesSixteenBitSamples) {
                     1.0 / 32767.0)
             << n;
     }
+}
+
+}  // namespace
+}  // namespace kestio::test
+
+namespace kestio::test {
+namespace {
+
+// A sound file copied over by other bytes while a reader has it open: the reader, now reading
+// bytes that are no sound through the old file's index, fails once instead of complaining of
+// every packet to the end of the file; its identity is the file's as it was.
+TEST(AudioFile, AReaderOfAFileChangedSinceFailsOnceAndKnowsTheFileItWasOf) {
+    TemporaryFolder folder;
+    const std::filesystem::path path = folder / "Bed.mp4";
+    ASSERT_TRUE(writeToneClip(path, 20.0).succeeded());
+    auto file = AudioFile::openForReading(path);
+    ASSERT_TRUE(file);
+    ASSERT_EQ(file->identity(), platform::FileIdentity::of(path));
+    const auto size = std::filesystem::file_size(path);
+    {
+        std::mt19937 random(7);
+        std::string noise(size, '\0');
+        std::generate(noise.begin(), noise.end(), [&] { return char(random()); });
+        std::ofstream(path, std::ios::binary | std::ios::in)
+            .write(noise.data(), std::streamsize(size));
+    }
+    // Written a while later.
+    std::filesystem::last_write_time(
+        path, std::filesystem::last_write_time(path) + std::chrono::seconds(2));
+    EXPECT_NE(file->identity(), platform::FileIdentity::of(path));
+    EXPECT_TRUE(file->identity()->sameFile(*platform::FileIdentity::of(path)));
+    std::string error;
+    FfmpegComplaints complaints;
+    auto buffer = PcmBuffer::make(file->processingFormat(), 4096);
+    bool failed = false;
+    for (int read = 0; read < 1000 && !failed; ++read) {
+        failed = !file->read(*buffer, 4096, &error);
+        if (!failed && buffer->frameLength() == 0) {
+            break;
+        }
+    }
+    EXPECT_TRUE(failed) << complaints.count();
+    EXPECT_NE(error.find("cannot be decoded"), std::string::npos) << error;
+    EXPECT_LE(complaints.count(), 200);
 }
 
 }  // namespace
