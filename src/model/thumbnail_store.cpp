@@ -1,10 +1,14 @@
 #include "model/thumbnail_store.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace kestio {
 
-ThumbnailStore::ThumbnailStore(DecodeRunner runner, Decoder decoder)
+ThumbnailStore::ThumbnailStore(DecodeRunner runner, Decoder decoder, std::size_t keptImages)
     : runner_(std::move(runner)),
       decoder_(std::move(decoder)),
+      keptImages_(keptImages),
       lifetime_(std::make_shared<ThumbnailStore*>(this)) {}
 
 ThumbnailStore::~ThumbnailStore() {
@@ -31,6 +35,7 @@ ThumbnailStore::Image ThumbnailStore::image(const std::string& key,
         return nullptr;
     }
     Entry& entry = cache_[key];
+    entry.asked = ++asks_;
     if (entry.imageData && *entry.imageData == *data) {
         drop(entry);
         return entry.image;
@@ -84,7 +89,27 @@ void ThumbnailStore::land(const std::string& key, const SharedBytes& data, Image
     entry.image = std::move(image);
     entry.imageData = data;
     entry.failedData.reset();
+    keepRecentImages();
     landed = landed.get() + 1;
+}
+
+void ThumbnailStore::keepRecentImages() {
+    std::vector<std::pair<std::uint64_t, Entry*>> holding;
+    for (auto& [key, entry] : cache_) {
+        if (entry.image) {
+            holding.emplace_back(entry.asked, &entry);
+        }
+    }
+    if (holding.size() <= keptImages_) {
+        return;
+    }
+    const auto beyond = holding.begin() + std::ptrdiff_t(holding.size() - keptImages_);
+    std::nth_element(holding.begin(), beyond, holding.end());
+    for (auto it = holding.begin(); it != beyond; ++it) {
+        // The entry stays without its image: the next ask decodes again.
+        it->second->image.reset();
+        it->second->imageData.reset();
+    }
 }
 
 void ThumbnailStore::drop(Entry& entry) {

@@ -23,6 +23,10 @@ namespace kestio {
 // dropped when the key has been asked for other bytes, or none, since its decode was handed
 // over: the slot no longer holds that thumbnail. A decode still queued when it is dropped is
 // skipped.
+//
+// Decoded images are kept for the keys asked for most recently only, `keptImages` of them: the
+// grid asks for the slots it shows, so the banks looked at last stay decoded, and a show of many
+// banks looked through holds no more than that. A key let go of is decoded again when asked for.
 class ThumbnailStore {
   public:
     using Image = std::shared_ptr<const QImage>;
@@ -34,7 +38,11 @@ class ThumbnailStore {
     using DecodeRunner =
         std::function<void(std::function<Image()> work, std::function<void(Image)> done)>;
 
-    explicit ThumbnailStore(DecodeRunner runner, Decoder decoder = &ThumbnailStore::decodeWithQt);
+    // Four banks of 4 × 10 slots (a 320 × 180 thumbnail takes 230 kB decoded).
+    static constexpr std::size_t kKeptImages = 160;
+
+    explicit ThumbnailStore(DecodeRunner runner, Decoder decoder = &ThumbnailStore::decodeWithQt,
+                            std::size_t keptImages = kKeptImages);
     // Decodes not yet started are skipped; answers still on their way are dropped.
     ~ThumbnailStore();
     ThumbnailStore(const ThumbnailStore&) = delete;
@@ -64,15 +72,20 @@ class ThumbnailStore {
         SharedBytes imageData;           // the bytes `image` was decoded from
         SharedBytes failedData;          // the last bytes that were no image
         std::optional<Decode> underWay;  // the decode whose answer the entry waits for
+        std::uint64_t asked = 0;         // when the key was last asked for, by the ask count
     };
 
     void startDecode(const std::string& key, Entry& entry, const Bytes& data);
     void land(const std::string& key, const SharedBytes& data, Image image);
     static void drop(Entry& entry);
+    // Lets go of the images of the keys asked for least recently beyond `keptImages_`.
+    void keepRecentImages();
 
     DecodeRunner runner_;
     Decoder decoder_;
+    std::size_t keptImages_;
     std::map<std::string, Entry> cache_;
+    std::uint64_t asks_ = 0;
     // Answers hold this weakly and do nothing once the store is gone.
     std::shared_ptr<ThumbnailStore*> lifetime_;
 };

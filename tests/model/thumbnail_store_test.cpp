@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <map>
 
 #include "platform/runloop/manual_run_loop.h"
 #include "support/driven_worker.h"
@@ -34,7 +35,7 @@ class ThumbnailStoreTest : public ::testing::Test {
     Bytes red = pngOf(Qt::red);
     Bytes blue = pngOf(Qt::blue);
 
-    std::unique_ptr<ThumbnailStore> makeStore() {
+    std::unique_ptr<ThumbnailStore> makeStore(std::size_t kept = ThumbnailStore::kKeptImages) {
         return std::make_unique<ThumbnailStore>(
             [this](std::function<Image()> work, std::function<void(Image)> done) {
                 worker.run<Image>(std::move(work), std::move(done));
@@ -42,7 +43,8 @@ class ThumbnailStoreTest : public ::testing::Test {
             [this](const Bytes& data) {
                 ++decodes;
                 return ThumbnailStore::decodeWithQt(data);
-            });
+            },
+            kept);
     }
     // Runs the worker and delivers its answers.
     void settle() {
@@ -184,6 +186,49 @@ TEST_F(ThumbnailStoreTest, AStoreGoneSkipsItsQueuedDecodesAndDropsTheirAnswers) 
     worker.runAll();
     loop.runPending();  // the answer finds no store and does nothing
     EXPECT_EQ(decodes, 1);
+}
+
+TEST_F(ThumbnailStoreTest, OnlyTheImagesOfTheKeysAskedForLastAreKept) {
+    // Three banks of two slots, a store that keeps four images: looking through the banks in
+    // turn keeps the two banks seen last decoded, and a bank seen again after that is decoded
+    // again, never more than four images held.
+    store = makeStore(4);
+    const Bytes pictures[] = {
+        red, blue, pngOf(Qt::green), pngOf(Qt::yellow), pngOf(Qt::cyan), pngOf(Qt::magenta)};
+    const auto key = [](int bank, int slot) {
+        return std::to_string(bank) + "-" + std::to_string(slot);
+    };
+    std::map<std::string, Image> shown;
+    const auto look = [&](int bank) {
+        for (int slot = 0; slot < 2; ++slot) {
+            const std::string k = key(bank, slot);
+            Image image = store->image(k, pictures[bank * 2 + slot]);
+            if (!image) {
+                settle();
+                image = store->image(k, pictures[bank * 2 + slot]);
+            }
+            ASSERT_TRUE(image) << k;
+            shown[k] = image;
+        }
+    };
+    struct Step {
+        int bank;
+        int decodesAfter;  // a bank still kept is drawn from the images it has
+    };
+    const Step steps[] = {{0, 2}, {1, 4}, {0, 4}, {2, 6}, {0, 6}, {1, 8}, {2, 10}, {2, 10}};
+    for (const Step& step : steps) {
+        SCOPED_TRACE("bank " + std::to_string(step.bank));
+        const std::map<std::string, Image> before = shown;
+        const int decodesBefore = decodes;
+        look(step.bank);
+        EXPECT_EQ(decodes, step.decodesAfter);
+        if (decodes == decodesBefore) {
+            // Kept: the very images given before.
+            for (int slot = 0; slot < 2; ++slot) {
+                EXPECT_EQ(shown[key(step.bank, slot)], before.at(key(step.bank, slot)));
+            }
+        }
+    }
 }
 
 }  // namespace
