@@ -185,7 +185,7 @@ class ShowModel {
                 }
                 break;
             case Op::stop:
-                if (play_) {
+                if (play_ || unsure_) {
                     black();
                 }
                 break;
@@ -262,6 +262,7 @@ class ShowModel {
                 barsSwitch_ = !barsSwitch_;
                 bars_ = barsSwitch_;
                 play_.reset();
+                unsure_ = false;
                 settle(kEdge);
                 break;
             case Op::tone:
@@ -272,6 +273,7 @@ class ShowModel {
                 if (open_) {
                     open_ = false;
                     play_.reset();
+                    unsure_ = false;
                     bars_ = false;
                     bank_ = cursor_ = 0;
                     settle(0.1);
@@ -279,7 +281,9 @@ class ShowModel {
                 break;
             case Op::open:
                 // The saved show: as first set up; nothing on air once its warm-up is over.
-                *this = ShowModel(tone_, muted_, barsSwitch_, cursor_, now_);
+                // An open while a show plays: whether its warm-up is over before the clip on air
+                // ends, the model does not say, until the operator's next cue, stop or bars.
+                *this = ShowModel(tone_, muted_, barsSwitch_, cursor_, now_, open_ && play_);
                 break;
             case Op::wait:
                 break;
@@ -306,7 +310,7 @@ class ShowModel {
     Expected expected() const {
         Expected e;
         e.testTone = tone_;
-        if (now_ < settledAt_) {
+        if (now_ < settledAt_ || unsure_) {
             return e;
         }
         if (!play_) {
@@ -348,7 +352,9 @@ class ShowModel {
         bool loose = false;  // the model no longer knows where or what
     };
 
-    ShowModel(bool tone, bool muted, bool barsSwitch, int cursor, double now) : ShowModel() {
+    ShowModel(bool tone, bool muted, bool barsSwitch, int cursor, double now, bool unsure)
+        : ShowModel() {
+        unsure_ = unsure;
         tone_ = tone;
         muted_ = muted;
         barsSwitch_ = barsSwitch;
@@ -380,9 +386,14 @@ class ShowModel {
         const double end =
             entry.kind == MediaType::still ? entry.seconds : r.out.value_or(entry.seconds);
         const double rate = entry.kind == MediaType::still ? 1.0 : r.rate;
+        // The same slot's earlier play may still show while the new one comes in.
+        auto& widest = widest_[std::size_t(e)];
+        widest = play_ && play_->entry == e
+                     ? std::pair(std::min(widest.first, in), std::max(widest.second, end))
+                     : std::pair(in, end);
         play_ = Play{e, in, end, in - kTake * rate, in, rate, running, r.inexact};
         bars_ = false;
-        widest_[std::size_t(e)] = {in, end};
+        unsure_ = false;
         settle(kTake + (r.transition == TransitionMode::dissolve ? kDissolve : 0.0) + 0.05);
     }
     void standby(int bank, int slot) {
@@ -420,8 +431,8 @@ class ShowModel {
         }
         if (entryAt(bank_, cursor_)) {
             fire(bank_, cursor_);
-        } else {
-            black();
+        } else if (play_ || unsure_) {
+            black();  // a black post-roll: nothing to end when no slot is on air (the bars stay)
         }
     }
     void postRoll(PostRollMode mode) {
@@ -446,6 +457,7 @@ class ShowModel {
     void black() {
         play_.reset();
         bars_ = false;
+        unsure_ = false;
         settle(kEdge);
     }
     void ended() {
@@ -507,6 +519,7 @@ class ShowModel {
     bool open_ = true;
     bool bars_ = false;  // the bars on the output
     bool barsSwitch_ = false;
+    bool unsure_ = false;  // what is on air is not known
     bool tone_ = false;
     bool muted_ = false;
     int bank_ = 0;
