@@ -101,8 +101,12 @@ class ShowModel {
     static constexpr double kEdge = 0.2;   // an end watcher's and a stop's latitude
 
     ShowModel() {
+        // As first set up: a run of cues into a loop, a freeze, a black and a jump.
+        constexpr PostRollMode first[] = {PostRollMode::next, PostRollMode::freeze,
+                                          PostRollMode::next, PostRollMode::black,
+                                          PostRollMode::loop, PostRollMode::jump};
         for (std::size_t e = 0; e < kEntries.size(); ++e) {
-            records_[e].postRoll = e == 4 ? PostRollMode::loop : PostRollMode::freeze;
+            records_[e].postRoll = first[e];
         }
     }
 
@@ -270,14 +274,13 @@ class ShowModel {
                 settle(0.1);
                 break;
             case Op::close:
-                if (open_) {
-                    open_ = false;
-                    play_.reset();
-                    unsure_ = false;
-                    bars_ = false;
-                    bank_ = cursor_ = 0;
-                    settle(0.1);
-                }
+                // The output stops (the bars' picture too, though their switch stays on).
+                open_ = false;
+                play_.reset();
+                unsure_ = false;
+                bars_ = false;
+                bank_ = cursor_ = 0;
+                settle(0.1);
                 break;
             case Op::open:
                 // The saved show: as first set up; nothing on air once its warm-up is over.
