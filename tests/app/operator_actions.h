@@ -127,16 +127,16 @@ inline Action drawAction(std::mt19937& random, int entries, int slotsShown) {
     auto among = [&](std::initializer_list<double> values) {
         return *(values.begin() + pick(int(values.size())));
     };
-    const int kind = pick(40);
+    const int kind = pick(44);
     if (kind < 5)
         return {Op::fireKey, pick(slotsShown)};
     if (kind < 8)
         return {Op::fireNote, pick(entries)};
     if (kind < 11)
         return {Op::setUp, pick(entries), double(pick(20))};
-    if (kind < 18)
-        return {Op::wait, 0, among({0.3, 0.6, 1.0, 1.4, 2.5})};
-    switch (kind - 18) {
+    if (kind < 22)
+        return {Op::wait, 0, among({0.3, 0.6, 1.0, 1.4, 2.5, 4.0})};
+    switch (kind - 22) {
         case 0:
             return {Op::standby, pick(slotsShown)};
         case 1:

@@ -101,8 +101,12 @@ class ShowModel {
     static constexpr double kEdge = 0.2;   // an end watcher's and a stop's latitude
 
     ShowModel() {
+        // As first set up: a run of cues into a loop, a freeze, a black and a jump.
+        constexpr PostRollMode first[] = {PostRollMode::next, PostRollMode::freeze,
+                                          PostRollMode::next, PostRollMode::black,
+                                          PostRollMode::loop, PostRollMode::jump};
         for (std::size_t e = 0; e < kEntries.size(); ++e) {
-            records_[e].postRoll = e == 4 ? PostRollMode::loop : PostRollMode::freeze;
+            records_[e].postRoll = first[e];
         }
     }
 
@@ -185,7 +189,7 @@ class ShowModel {
                 }
                 break;
             case Op::stop:
-                if (play_) {
+                if (play_ || unsure_) {
                     black();
                 }
                 break;
@@ -262,6 +266,7 @@ class ShowModel {
                 barsSwitch_ = !barsSwitch_;
                 bars_ = barsSwitch_;
                 play_.reset();
+                unsure_ = false;
                 settle(kEdge);
                 break;
             case Op::tone:
@@ -269,17 +274,19 @@ class ShowModel {
                 settle(0.1);
                 break;
             case Op::close:
-                if (open_) {
-                    open_ = false;
-                    play_.reset();
-                    bars_ = false;
-                    bank_ = cursor_ = 0;
-                    settle(0.1);
-                }
+                // The output stops (the bars' picture too, though their switch stays on).
+                open_ = false;
+                play_.reset();
+                unsure_ = false;
+                bars_ = false;
+                bank_ = cursor_ = 0;
+                settle(0.1);
                 break;
             case Op::open:
                 // The saved show: as first set up; nothing on air once its warm-up is over.
-                *this = ShowModel(tone_, muted_, barsSwitch_, cursor_, now_);
+                // An open while a show plays: whether its warm-up is over before the clip on air
+                // ends, the model does not say, until the operator's next cue, stop or bars.
+                *this = ShowModel(tone_, muted_, barsSwitch_, cursor_, now_, open_ && play_);
                 break;
             case Op::wait:
                 break;
@@ -306,7 +313,7 @@ class ShowModel {
     Expected expected() const {
         Expected e;
         e.testTone = tone_;
-        if (now_ < settledAt_) {
+        if (now_ < settledAt_ || unsure_) {
             return e;
         }
         if (!play_) {
@@ -348,7 +355,9 @@ class ShowModel {
         bool loose = false;  // the model no longer knows where or what
     };
 
-    ShowModel(bool tone, bool muted, bool barsSwitch, int cursor, double now) : ShowModel() {
+    ShowModel(bool tone, bool muted, bool barsSwitch, int cursor, double now, bool unsure)
+        : ShowModel() {
+        unsure_ = unsure;
         tone_ = tone;
         muted_ = muted;
         barsSwitch_ = barsSwitch;
@@ -380,9 +389,14 @@ class ShowModel {
         const double end =
             entry.kind == MediaType::still ? entry.seconds : r.out.value_or(entry.seconds);
         const double rate = entry.kind == MediaType::still ? 1.0 : r.rate;
+        // The same slot's earlier play may still show while the new one comes in.
+        auto& widest = widest_[std::size_t(e)];
+        widest = play_ && play_->entry == e
+                     ? std::pair(std::min(widest.first, in), std::max(widest.second, end))
+                     : std::pair(in, end);
         play_ = Play{e, in, end, in - kTake * rate, in, rate, running, r.inexact};
         bars_ = false;
-        widest_[std::size_t(e)] = {in, end};
+        unsure_ = false;
         settle(kTake + (r.transition == TransitionMode::dissolve ? kDissolve : 0.0) + 0.05);
     }
     void standby(int bank, int slot) {
@@ -420,8 +434,8 @@ class ShowModel {
         }
         if (entryAt(bank_, cursor_)) {
             fire(bank_, cursor_);
-        } else {
-            black();
+        } else if (play_ || unsure_) {
+            black();  // a black post-roll: nothing to end when no slot is on air (the bars stay)
         }
     }
     void postRoll(PostRollMode mode) {
@@ -446,6 +460,7 @@ class ShowModel {
     void black() {
         play_.reset();
         bars_ = false;
+        unsure_ = false;
         settle(kEdge);
     }
     void ended() {
@@ -507,6 +522,7 @@ class ShowModel {
     bool open_ = true;
     bool bars_ = false;  // the bars on the output
     bool barsSwitch_ = false;
+    bool unsure_ = false;  // what is on air is not known
     bool tone_ = false;
     bool muted_ = false;
     int bank_ = 0;
