@@ -55,7 +55,7 @@ void BM_ColdStartToFirstPaint(benchmark::State& state) {
     for (auto _ : state) {
         x.take();
         const auto started = bench::SteadyClock::now();
-        test::KestioProcess kestio(desktop, {"--midi", "jack", package.string()});
+        test::KestioProcess kestio(desktop, {"--midi", bench::midiApi(), package.string()});
         // The main window is the first large window mapped.
         std::optional<QRect> frame;
         while (!frame) {

@@ -37,7 +37,7 @@ void BM_IdleMainWindowCpu(benchmark::State& state) {
         return;
     }
     const auto package = session.writeShow("Idle.ktshow", 20);
-    test::KestioProcess kestio(desktop, {"--midi", "jack", package.string()});
+    test::KestioProcess kestio(desktop, {"--midi", bench::midiApi(), package.string()});
     std::string window;
     if (!test::pollUntil([&] {
             window = kestio.mainWindow().value_or("");

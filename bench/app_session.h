@@ -4,11 +4,14 @@
 // server the benchmark starts first: a private PulseAudio server, a JACK server on the dummy
 // driver, the program's own settings, data and cache folders, and show packages of generated
 // clips written the way the program saves them. Everything started here is stopped by its
-// process id.
+// process id. The JACK servers of every test and benchmark on the machine take turns; with
+// KESTIO_BENCH_MIDI=alsa the program is started without one (its MIDI then has no ports where
+// the machine has no ALSA sequencer), so a benchmark that plays no MIDI does not wait its turn.
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -39,6 +42,12 @@ inline bool skipped(benchmark::State& state, const std::string& failure) {
 
 namespace fs = std::filesystem;
 
+// The MIDI system the program is started with ("--midi" and this): "jack", or KESTIO_BENCH_MIDI.
+inline std::string midiApi() {
+    const char* chosen = std::getenv("KESTIO_BENCH_MIDI");
+    return chosen && *chosen ? chosen : "jack";
+}
+
 inline std::string readWholeFile(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -55,7 +64,11 @@ class AppSession {
 
     // jackd can take minutes to end after the program's clients went with its process: nothing
     // of it is needed any more.
-    ~AppSession() { jack_.kill(); }
+    ~AppSession() {
+        if (jack_) {
+            jack_->kill();
+        }
+    }
     AppSession(const AppSession&) = delete;
     AppSession& operator=(const AppSession&) = delete;
 
@@ -64,8 +77,8 @@ class AppSession {
         if (!pulseFailure_.empty()) {
             return "no private PulseAudio server: " + pulseFailure_;
         }
-        if (!jack_.running()) {
-            return jack_.failure();
+        if (jack_ && !jack_->running()) {
+            return jack_->failure();
         }
         return {};
     }
@@ -73,8 +86,11 @@ class AppSession {
     // A fresh JACK server under the same name. A program ended by a signal leaves its clients
     // open in the server, which then takes seconds to let the next program's clients in.
     bool restartJack() {
-        jack_.kill();
-        return jack_.start();
+        if (!jack_) {
+            return true;
+        }
+        jack_->kill();
+        return jack_->start();
     }
     const fs::path& folder() const { return folder_.path(); }
 
@@ -124,7 +140,8 @@ class AppSession {
   private:
     test::PulseServer pulse_;
     std::string pulseFailure_;
-    test::JackServer jack_;
+    std::unique_ptr<test::JackServer> jack_ =
+        midiApi() == "jack" ? std::make_unique<test::JackServer>() : nullptr;
     test::TemporaryFolder folder_;
     platform::BookmarkService bookmarks_;
     std::vector<std::unique_ptr<test::ScopedEnvironment>> environment_;

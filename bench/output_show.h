@@ -87,7 +87,7 @@ struct OutputShow {
     std::string open(const std::filesystem::path& package, const std::string& firstKey = "1") {
         x.watchTopLevels();
         kestio = std::make_unique<test::BackgroundProcess>(
-            std::vector<std::string>{program(), "--midi", "jack", package.string()},
+            std::vector<std::string>{program(), "--midi", midiApi(), package.string()},
             test::BackgroundProcess::ErrorOutput::withOutput);
         const auto main = mappedWindow(0, 1000);
         if (!main) {
