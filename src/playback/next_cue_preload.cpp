@@ -119,6 +119,23 @@ void NextCuePreload::load(SlotRef target, const std::filesystem::path& url, cons
     hidden.audio().setLevel(data.audioSettings.masterLevel,
                             data.audioSettings.isMuted || isMuted_.get());
     hidden.audio().applyEqualizer(data.equalizer);
+    // The sound is read ahead from the in point once the chain has it, so that the take starts
+    // it with the picture, without waiting for it. Not once the cue is on its way to air: its
+    // play schedules the sound itself.
+    hidden.audio().whenLoaded([weak = weakSelf(), this, slot = &hidden,
+                               weakItem = std::weak_ptr(item), inPoint](bool latest) {
+        if (!weak.lock() || !latest || slot != &view_.hiddenSlot()) {
+            return;
+        }
+        const auto& cued = view_.background();
+        const auto loaded = weakItem.lock();
+        if (!loaded || !cued || cued->item.lock() != loaded ||
+            (cued->state != output::CueState::loading && cued->state != output::CueState::ready) ||
+            slot->player()->current() != loaded) {
+            return;
+        }
+        slot->clipPlayer().prepare(slot->currentClip(), platform::ItemTime(inPoint));
+    });
 }
 
 bool NextCuePreload::pictureReady(PlaybackSlot& slot,

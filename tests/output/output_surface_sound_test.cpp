@@ -179,6 +179,40 @@ TEST_F(SurfaceOnTheNullDevice, ALoopsPictureAndSoundStayTogetherForAHundredPasse
     RecordProperty("worst_flash_minus_beep_us", std::to_string(std::lround(worst * 1e6)));
 }
 
+// A loop's sound is its passes end to end, each exactly the range's frames: a 0.4 s range from
+// 0.5 s of a 29.97 fps clip (a loop with an in point), and over fifty passes the beep of pass k
+// begins exactly k × 0.4 × 48000 frames after the first pass's, so no pass is a frame long or
+// short and nothing adds up.
+TEST_F(SurfaceOnTheNullDevice, ALoopsPassesAreEachExactlyTheRangesFrames) {
+    const auto& clip = test::flashBeepClip({30000, 1001});
+    PlaybackSlot& slot = surface.slotA();
+    surface.prepareForPlay(false);
+    auto asset = media.makeAsset(clip.file.path);
+    bool ready = false;
+    slot.startLoop(clip.file.path, asset, media.makeItem(asset), 0.5, 0.9,
+                   [&ready] { ready = true; });
+    ASSERT_TRUE(pullUntil([&] { return ready && slot.clipPlayer().startTime().get(); }));
+    const uint64_t from = sound.pulled();
+    constexpr int kPasses = 50;
+    constexpr std::size_t kPassFrames = 19200;
+    runTo(slot.clipPlayer().startTime().get()->seconds() + kPasses * 0.4 + 0.2);
+    const auto heard = sound.leftFrom(from);
+    // Each beep's first sample above half its level after a tenth of a second without one.
+    std::vector<std::size_t> onsets;
+    std::size_t quiet = 4800;
+    for (std::size_t i = 0; i < heard.size(); ++i) {
+        const bool loud = std::abs(heard[i]) > float(0.5 * clip.beepAmplitude);
+        if (loud && quiet >= 4800) {
+            onsets.push_back(i);
+        }
+        quiet = loud ? 0 : quiet + 1;
+    }
+    ASSERT_GE(onsets.size(), std::size_t(kPasses));
+    for (std::size_t k = 1; k < onsets.size(); ++k) {
+        ASSERT_EQ(onsets[k] - onsets[0], k * kPassFrames) << "pass " << k;
+    }
+}
+
 // Slot A plays a stereo 48 kHz clip; slot B is preloaded with a six-channel 44.1 kHz one and the
 // chains are fitted to it; B starts at a clock time and the surface cuts to it there. A's tone
 // goes on unbroken through the preload, B's starts at the cut, and there is no gap between

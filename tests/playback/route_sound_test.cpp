@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <span>
@@ -158,6 +159,33 @@ INSTANTIATE_TEST_SUITE_P(Routes, RouteSoundTable, ::testing::ValuesIn(routeCases
                              return std::string(param.param.route.name) + "_" +
                                     param.param.settings.name;
                          });
+
+// A post-roll Next into a preloaded cue with an in point: the cue's sound follows the sound on
+// air without a hole (the preloaded picture is not decoded again while the sound waits).
+TEST_F(RouteSound, ANextSeamIntoAPreloadedCueLeavesNoHoleInTheSound) {
+    for (const double inPoint : {0.0, 0.5}) {
+        SCOPED_TRACE(inPoint);
+        project.banks[0].slots[kCue].inPoint = inPoint;
+        device->clearCaptured();
+        fire(0, kSource);
+        run(1.2);
+        const auto& heard = device->channel(0);
+        const std::size_t start = test::firstAbove(heard, float(0.5 * test::kToneAmplitude));
+        ASSERT_LT(start, heard.size());
+        // The longest stretch the tone never lifts above a tenth of its peak (a zero crossing
+        // lasts a sample or two), from the first cue's start to well past the seam.
+        std::size_t longest = 0;
+        std::size_t quiet = 0;
+        for (std::size_t i = start; i < heard.size(); ++i) {
+            quiet = std::abs(heard[i]) < 0.1f * float(test::kToneAmplitude) ? quiet + 1 : 0;
+            longest = std::max(longest, quiet);
+        }
+        EXPECT_LT(double(longest) / kRate, 0.002) << "a hole at the seam";
+
+        controller->handlePostRoll(PostRollMode::black);
+        run(0.3);
+    }
+}
 
 }  // namespace
 }  // namespace kestio

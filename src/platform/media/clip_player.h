@@ -42,6 +42,10 @@ class ClipPlayer {
     // when a side is not ready by then, together as soon as both are.
     virtual void play(Clip clip, ItemTime from, ClockTime atClockTime,
                       std::function<void(bool ready)> onReady = {}) = 0;
+    // Reads the sound of `clip` (not a loop) ahead from item time `from`, starting nothing, for a
+    // clip loaded ahead of its play (a preload): a play() of the same clip from there then starts
+    // its sound from what was read, with no wait. Any other play, a seek or a stop drops it.
+    virtual void prepare(Clip /*clip*/, ItemTime /*from*/) {}
     // The clip now playing, from item time `itemTime`, by the same rule as play().
     virtual void seekAndPlay(ItemTime itemTime, ClockTime atClockTime,
                              std::function<void(bool ready)> onReady = {}) = 0;

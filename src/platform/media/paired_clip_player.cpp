@@ -14,6 +14,8 @@ namespace kestio::platform::media {
 namespace {
 // How often a start waiting for the sound's read-ahead looks again.
 constexpr double kPollSeconds = 0.005;
+// Item times this close are one position (far below any frame's length).
+constexpr double kSamePosition = 1e-4;
 }  // namespace
 
 PairedClipPlayer::PairedClipPlayer(RunLoop& loop, audio::AudioEngine& engine,
@@ -35,10 +37,11 @@ PairedClipPlayer::~PairedClipPlayer() {
     cancel(false);
 }
 
-void PairedClipPlayer::cancel(bool answer) {
+void PairedClipPlayer::cancel(bool answer, bool keepSound) {
     ++generation_;
     poll_.cancel();
     soundLoop_.stop();
+    prepared_.reset();
     if (pending_) {
         auto onReady = std::move(pending_->onReady);
         pending_.reset();
@@ -46,7 +49,9 @@ void PairedClipPlayer::cancel(bool answer) {
             loop_.post([onReady = std::move(onReady)] { onReady(false); });
         }
     }
-    node_->stop();
+    if (!keepSound) {
+        node_->stop();
+    }
     clock_->stop();
     // A stretcher left at another rate would go on working through the silence of a player
     // that plays nothing; the next start sets the rate it plays at.
@@ -55,9 +60,26 @@ void PairedClipPlayer::cancel(bool answer) {
     }
 }
 
+void PairedClipPlayer::prepare(Clip clip, ItemTime from) {
+    cancel(true);
+    startTime_.set(std::nullopt);
+    player_->setRate(0.0f);
+    looper_.reset();
+    clip_ = std::move(clip);
+    if (!clip_.item || clip_.loop || !clip_.sound) {
+        return;
+    }
+    scheduleSound(from);
+    prepared_ = Prepared{clip_.item, clip_.sound, from.seconds()};
+}
+
 void PairedClipPlayer::play(Clip clip, ItemTime from, ClockTime atClockTime,
                             std::function<void(bool)> onReady) {
-    cancel(true);
+    // The sound prepared for this clip from here is read ahead already: it is kept.
+    const bool prepared = prepared_ && !clip.loop && clip.item == prepared_->item &&
+                          clip.sound == prepared_->sound &&
+                          std::abs(from.seconds() - prepared_->from) < kSamePosition;
+    cancel(true, prepared);
     startTime_.set(std::nullopt);
     player_->setRate(0.0f);
     clip_ = std::move(clip);
@@ -76,16 +98,25 @@ void PairedClipPlayer::play(Clip clip, ItemTime from, ClockTime atClockTime,
         if (from.seconds() > clip_.loop->start && from.seconds() < clip_.loop->end()) {
             player_->seek(from.seconds(), 0.0, 0.0);
         }
-    } else {
+    } else if (!standsAt(from)) {
         player_->replaceAllItems({clip_.item});
         player_->seek(from.seconds(), 0.0, 0.0);
     }
-    if (!clip_.loop) {
+    if (!clip_.loop && !prepared) {
         scheduleSound(from);
     }
     pending_ = Pending{atClockTime, std::move(onReady), false};
     prerollPicture(generation_);
     poll_ = loop_.every(kPollSeconds, [this] { check(); });
+}
+
+bool PairedClipPlayer::standsAt(ItemTime from) const {
+    // A clip loaded ahead (a preload, a cue stood by) already stands at its start with its
+    // picture decoded: taking it again, or seeking it there, would decode it once more while
+    // its sound waits.
+    const auto current = player_->current();
+    return current && current == clip_.item && current->statusValue() == ItemStatus::ReadyToPlay &&
+           std::abs(current->currentTime() - from.seconds()) < kSamePosition;
 }
 
 void PairedClipPlayer::seekAndPlay(ItemTime itemTime, ClockTime atClockTime,

@@ -38,6 +38,7 @@ class PairedClipPlayer final : public ClipPlayer {
 
     void play(Clip clip, ItemTime from, ClockTime atClockTime,
               std::function<void(bool ready)> onReady = {}) override;
+    void prepare(Clip clip, ItemTime from) override;
     void seekAndPlay(ItemTime itemTime, ClockTime atClockTime,
                      std::function<void(bool ready)> onReady = {}) override;
     void setRate(float rate, ClockTime atClockTime) override;
@@ -58,7 +59,11 @@ class PairedClipPlayer final : public ClipPlayer {
         bool pictureReady = false;
     };
 
-    void cancel(bool answer);
+    // Ends what is under way; the sound scheduled stays when `keepSound` (a prepared sound
+    // about to play).
+    void cancel(bool answer, bool keepSound = false);
+    // The player holds the clip's item already, ready and standing at `from`.
+    bool standsAt(ItemTime from) const;
     void prerollPicture(std::uint64_t generation);
     void scheduleSound(ItemTime from);
     // The frame of the clip's sound its item ends at (the sound's length without an end).
@@ -86,6 +91,14 @@ class PairedClipPlayer final : public ClipPlayer {
     std::uint64_t firstPassSkip_ = 0;
     std::uint64_t generation_ = 0;
     std::optional<Pending> pending_;
+    // The sound prepare() scheduled, not started: the item and sound it was read for, and from
+    // where.
+    struct Prepared {
+        std::shared_ptr<PlayerItem> item;
+        std::shared_ptr<audio::AudioFile> sound;
+        double from = 0.0;
+    };
+    std::optional<Prepared> prepared_;
     TimerHandle poll_;
     Published<std::optional<ClockTime>> startTime_{std::nullopt};
     // Posted work and sound completions hold this weakly.
