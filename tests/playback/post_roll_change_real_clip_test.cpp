@@ -9,8 +9,10 @@
 
 #include "output/output_surface.h"
 #include "output/playback_slot.h"
+#include "platform/graphics/compositor.h"
 #include "playback_rig.h"
 #include "real_clip_rig.h"
+#include "support/frame_number_strip.h"
 #include "support/media_fixtures.h"
 
 namespace kestio {
@@ -97,6 +99,51 @@ TEST_F(PostRollChangeOnRealClip, AModeChosenUpToTheEndIsCarriedOut) {
                     break;
             }
         }
+    }
+}
+
+// An out point set on air at the picture on screen, its post-roll freeze: the picture on screen
+// stays and never steps back, whether the out point falls early or late in that picture's time.
+TEST_F(PostRollChangeOnRealClip, AnOutPointSetAtThePictureOnScreenHoldsItWithoutAStepBack) {
+    const auto& clip = test::mediaFixtures().rateClip({30000, 1001});
+    const double fps = 30000.0 / 1001.0;
+    platform::Compositor compositor;
+    for (const auto& [from, to] : {std::pair{0.1, 0.4}, std::pair{0.6, 0.9}}) {
+        SCOPED_TRACE("set " + std::to_string(from) + "–" + std::to_string(to) +
+                     " into the picture's time");
+        controller->handlePostRoll(PostRollMode::black);
+        project = test::makeProject(1, 1, 2);
+        auto& data = project.banks[0].slots[0];
+        data.videoURL = clip.path;
+        data.clipInfo->fps = 29.97;
+        data.postRollMode = PostRollMode::freeze;
+        controller->play(0, 0, clip.path, data, {320.0, 180.0});
+        // Played on until the position lies in that part of a picture's time (Set Out).
+        double shown = -1.0;
+        for (int i = 0; i < 200 && shown < 0.0; ++i) {
+            step();
+            const double t = controller->shownTime();
+            const double phase = t * fps - std::floor(t * fps);
+            if (controller->view().foreground() && t > 0.8 && phase > from && phase < to) {
+                shown = t;
+            }
+        }
+        ASSERT_GE(shown, 0.0);
+        const int onScreen = test::readFrameNumber(
+            compositor.render(*controller->view().rootLayer(), loop.now(), QSize(320, 180)));
+        data.outPoint = shown;
+        controller->applyOutPoint(shown);
+        int last = onScreen;
+        for (int i = 0; i < 40; ++i) {
+            loop.runPending();
+            const int number = test::readFrameNumber(
+                compositor.render(*controller->view().rootLayer(), loop.now(), QSize(320, 180)));
+            EXPECT_GE(number, last) << "steps back " << i << " steps after the out point was set";
+            EXPECT_LT(number, onScreen + 2) << "past the out point";
+            last = number;
+            step();
+        }
+        EXPECT_EQ(controller->view().showingSlot().player()->rateValue(), 0.0f);
     }
 }
 
