@@ -35,6 +35,7 @@ void ClipClock::stop() {
     stillEndTimer_.cancel();
     audioTimer_.cancel();
     audioEndTimer_.cancel();
+    frozenEnd_.cancel();
     watchedPlayer_.reset();
     watchesVideo_ = false;
     play_.reset();
@@ -111,12 +112,44 @@ void ClipClock::outPointReached(Play& play) {
         return;
     }
     play.postRollFired = true;
-    now_.currentTime.set(watchedPlayer_->currentTime());
-    loop_.post(stepOf(play, [this] {
-        if (slotOnAir()) {
-            events_.postRollDueOnAir();
+    const double time = watchedPlayer_->currentTime();
+    now_.currentTime.set(time);
+    const auto item = watchedPlayer_->current();
+    const double end = item ? item->forwardPlaybackEndTime() : time;
+    const double untilEnd = timeUntil(end, time);
+    loop_.post(stepOf(play, [this, untilEnd](Play& current) {
+        if (const auto onAir = slotOnAir()) {
+            dueAheadOfTheEnd(current, *onAir, untilEnd);
         }
     }));
+}
+
+double ClipClock::timeUntil(double end, double time) const {
+    const double rate = watchedPlayer_ ? watchedPlayer_->rateValue() : 1.0;
+    if (!std::isfinite(end) || !(end > time) || !(rate > 0.0f)) {
+        return 0.0;
+    }
+    return (end - time) / rate;
+}
+
+void ClipClock::dueAheadOfTheEnd(Play& play, SlotRef onAir, double untilEnd) {
+    const PostRollMode mode = policy_.atEnd(onAir);
+    events_.postRollDue(mode);
+    if (mode != PostRollMode::freeze || !(untilEnd > 0.0) || play.ended) {
+        return;
+    }
+    // Frozen a little ahead of its end: until that end, the clip has not ended for the
+    // operator, and a post-roll chosen meanwhile is carried out there.
+    frozenEnd_ = loop_.after(untilEnd, stepOf(play, [this, onAir](Play& current) {
+                                 if (!current.postRollFired || slotOnAir() != onAir ||
+                                     !watchedPlayer_ || watchedPlayer_->rateValue() != 0.0f) {
+                                     return;
+                                 }
+                                 if (const PostRollMode chosen = policy_.atEnd(onAir);
+                                     chosen != PostRollMode::freeze) {
+                                     events_.postRollDue(chosen);
+                                 }
+                             }));
 }
 
 void ClipClock::periodicTime(Play& play, double time) {
@@ -143,12 +176,17 @@ void ClipClock::periodicTime(Play& play, double time) {
     if (watchedPlayer_->rateValue() != 0.0f &&
         policy_.isDueBeforeTheEnd(*onAir, time, itemDuration)) {
         play.postRollFired = true;
-        loop_.post(stepOf(play, [this, onAir = *onAir] {
-            // Only while that slot is still on air.
-            if (slotOnAir() == onAir) {
-                events_.postRollDue(policy_.atEnd(onAir));
-            }
-        }));
+        // Where the clip ends: its out point, else its item's end.
+        const double forwardEnd = item->forwardPlaybackEndTime();
+        const double end =
+            std::isfinite(forwardEnd) && forwardEnd < itemDuration ? forwardEnd : itemDuration;
+        loop_.post(
+            stepOf(play, [this, onAir = *onAir, untilEnd = timeUntil(end, time)](Play& current) {
+                // Only while that slot is still on air.
+                if (slotOnAir() == onAir) {
+                    dueAheadOfTheEnd(current, onAir, untilEnd);
+                }
+            }));
     }
 }
 

@@ -92,6 +92,13 @@ class ClipClock {
     void armOutPoint(Play& play, platform::media::QueuePlayer& player,
                      std::optional<double> outPoint);
     void outPointReached(Play& play);
+    // Seconds of host time until item time `end` from `time` at the watched player's rate (0
+    // when it is not ahead).
+    double timeUntil(double end, double time) const;
+    // The post-roll of `onAir`, decided `untilEnd` seconds ahead of its end (its out point's
+    // frame, or a freeze's margin), is carried out in the mode its record gives now. A freeze
+    // holds the clip until that end only: a mode chosen meanwhile is carried out there.
+    void dueAheadOfTheEnd(Play& play, SlotRef onAir, double untilEnd);
     void periodicTime(Play& play, double time);
     void itemDidPlayToEnd(Play& play);
     void stillTick();
@@ -120,6 +127,8 @@ class ClipClock {
     platform::TimerHandle stillEndTimer_;
     platform::TimerHandle audioTimer_;
     platform::TimerHandle audioEndTimer_;
+    // The end of a clip frozen ahead of it (see dueAheadOfTheEnd()).
+    platform::TimerHandle frozenEnd_;
     // Still clock: the host time the still went on air and its duration.
     platform::HostTime stillStartedAt_;
     double stillDuration_ = 0.0;

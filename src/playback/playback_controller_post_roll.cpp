@@ -120,6 +120,13 @@ void PlaybackController::freezeOnLastFrame(Play& play) {
             if (end <= frame) {
                 return;
             }
+            // A clip that stands within its last frame before the end (it played there, or an
+            // out point was set at the picture on screen) holds the picture it shows: a seek
+            // could only step it back a frame after that picture was seen.
+            if (const double now = player->currentTime();
+                now >= end - frame - 1e-9 && now <= end + 1e-6) {
+                return;
+            }
             const double target = end - frame;
             // Anywhere within half a frame of the target would do; the middle of the last frame's
             // interval, at its upper edge, always shows that frame, even when the table's frame is
