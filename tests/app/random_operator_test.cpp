@@ -340,13 +340,20 @@ class OperatorRun : LoopbackLoop {
                 }
                 break;
             case Op::setIn:
-                if (model_.editable()) {
-                    row->setInPoint();
-                }
-                break;
             case Op::setOut:
-                if (model_.editable()) {
-                    row->setOutPoint();
+                if (const auto e = model_.editable()) {
+                    const bool in = action.op == Op::setIn;
+                    in ? row->setInPoint() : row->setOutPoint();
+                    model_.apply(action);
+                    // The operator reads the point set on the panel.
+                    const ShowEntry& entry = kEntries[std::size_t(*e)];
+                    const SlotData& data = show->project()
+                                               .banks[std::size_t(entry.bank)]
+                                               .slots[std::size_t(entry.slot)];
+                    if (const auto at = in ? data.inPoint : data.outPoint) {
+                        model_.pointSet(*e, in, *at);
+                    }
+                    return;
                 }
                 break;
             case Op::bank:
@@ -603,6 +610,10 @@ constexpr KeptWalk kKeptWalks[] = {
     {"Close; Bars; Close"},
     // A package closed and opened again plays its slots.
     {"Close; Open; FireKey 0; Wait 1"},
+    // An out point set on air ends the clip there and its post-roll follows; the picture
+    // never shows a frame from the out point on.
+    {"FireKey 0; Wait 1.2; SetOut; Wait 3"},
+    {"FireKey 1; Wait 1; Pause; SetOut; Wait 1"},
     // The same slot fired again with new points: its earlier play shows until the take.
     {"FireKey 1; SetUp 1 15; Enter"},
     // A stood-by cue taken with ▶ or the MIDI Play control plays at the slot's level: heard at
@@ -682,7 +693,12 @@ TEST_F(RandomOperator, SeededWalks) {
                           << " (once: not again)\n  walk: " << toText(walk);
             continue;
         }
+        // Shrinking takes many runs: it stops taking shorter forms after two minutes.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(2);
         const auto shrunk = shrinkSequence<Action>(walk, [&](const std::vector<Action>& candidate) {
+            if (std::chrono::steady_clock::now() > until) {
+                return false;
+            }
             const auto other = run(candidate);
             return other && kind(*other) == kind(*failure);
         });

@@ -118,6 +118,22 @@ class ShowModel {
         return play_ && !play_->loose && now_ >= settledAt_ ? std::optional(play_->entry)
                                                             : std::nullopt;
     }
+    // The point just set on air (setIn / setOut), as the panel shows it: an out point holds at
+    // once, after one output frame for the picture to step back.
+    void pointSet(int entry, bool in, double at) {
+        auto& r = records_[std::size_t(entry)];
+        (in ? r.in : r.out) = at;
+        r.inexact = false;
+        auto& w = widest_[std::size_t(entry)];
+        if (in) {
+            w.first = std::min(w.first, at);
+        } else {
+            beforeNarrowed_ = w;
+            narrowedUntil_ = now_ + 0.02;
+            w.second = at;
+        }
+    }
+
     // Where the timeline's fraction `x` of the clip on air lies, when the model knows the clip.
     std::optional<double> seekTarget(double x) const {
         if (!play_ || play_->loose || kind() == MediaType::still) {
@@ -131,7 +147,7 @@ class ShowModel {
     // The frames slot `entry` may ever show: from its in point to the frame before its out.
     std::pair<int, int> frameRange(int entry) const {
         const auto& r = records_[std::size_t(entry)];
-        const auto& w = widest_[std::size_t(entry)];
+        const auto& w = now_ < narrowedUntil_ ? beforeNarrowed_ : widest_[std::size_t(entry)];
         const double in = std::min(r.in.value_or(0.0), w.first);
         const double out = std::max(r.out.value_or(kEntries[std::size_t(entry)].seconds), w.second);
         return {int(std::floor(in * kFps + 1e-6)), int(std::ceil(out * kFps - 1e-6)) - 1};
@@ -464,6 +480,14 @@ class ShowModel {
         settle(kEdge);
     }
     void ended() {
+        // What follows a play whose timing the model lost is as unknown.
+        const bool wasLoose = play_->loose;
+        endedAs(records_[std::size_t(play_->entry)].postRoll);
+        if (wasLoose) {
+            play_ ? void(play_->loose = true) : void(unsure_ = true);
+        }
+    }
+    void endedAs(PostRollMode mode) {
         const int e = play_->entry;
         const ShowEntry& entry = kEntries[std::size_t(e)];
         // The end came at the earliest when the window's front reached it; a released loop's
@@ -473,7 +497,7 @@ class ShowModel {
             start(next, true);
             play_->hi += since * play_->rate;
         };
-        switch (records_[std::size_t(e)].postRoll) {
+        switch (mode) {
             case PostRollMode::next: {
                 const auto next = nextOf(entry.bank, entry.slot);
                 next ? follow(*next) : black();
@@ -529,6 +553,8 @@ class ShowModel {
     int cursor_ = 0;
     double now_ = 0.0;
     double settledAt_ = 0.0;
+    std::pair<double, double> beforeNarrowed_{};
+    double narrowedUntil_ = 0.0;
 };
 
 }  // namespace kestio::test
