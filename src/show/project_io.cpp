@@ -13,7 +13,7 @@
 #include "model/recent_projects.h"
 #include "platform/runloop/console.h"
 #include "platform/storage/bookmark_service.h"
-#include "platform/storage/file_stamp.h"
+#include "platform/storage/file_identity.h"
 #include "platform/storage/package_lock.h"
 #include "platform/storage/user_defaults.h"
 #include "platform/ui/dialog_presenter.h"
@@ -121,7 +121,7 @@ void ProjectIO::save(const fs::path& url, SaveKind kind, SaveDone done, WriteHaz
     // This window holds the package's lock, so no other Kestio has it open; its document is
     // expected as this window last read or wrote it.
     const bool held = lock_ && lock_->package() == url;
-    const std::optional<platform::FileStamp> expected =
+    const std::optional<platform::FileIdentity> expected =
         currentProjectURL_.get() == url ? document_ : std::nullopt;
     // The project as it stands now: an import or a warm-up running meanwhile has written
     // only whole slots into it.
@@ -140,7 +140,7 @@ void ProjectIO::save(const fs::path& url, SaveKind kind, SaveDone done, WriteHaz
             // Another's document in its place, not one gone or a folder in the way: writing
             // there loses nothing of anyone's.
             const fs::path document = url / ProjectManager::kDataFileName;
-            const auto now = platform::stampOf(document);
+            const auto now = platform::FileIdentity::of(document);
             std::error_code typeError;
             found.changedSince =
                 now && now != expected &&
@@ -162,7 +162,7 @@ void ProjectIO::save(const fs::path& url, SaveKind kind, SaveDone done, WriteHaz
         if (!held && !outcome.lock && !found.openElsewhere) {
             outcome.lock = platform::PackageLock::acquire(url);  // a package made by this save
         }
-        outcome.document = platform::stampOf(url / ProjectManager::kDataFileName);
+        outcome.document = platform::FileIdentity::of(url / ProjectManager::kDataFileName);
         if (pictures) {
             outcome.picturesWarning = picturesNotSavedText(url, pictures, language);
         }
@@ -419,7 +419,7 @@ void ProjectIO::loadProject(const fs::path& url) {
         outcome.linked = fs::is_symlink(fs::symlink_status(url, linkError));
         // Stamped before it is read: a write in between makes the next save ask, never the
         // other way round.
-        outcome.document = platform::stampOf(url / ProjectManager::kDataFileName);
+        outcome.document = platform::FileIdentity::of(url / ProjectManager::kDataFileName);
         try {
             outcome.project = manager.load(url, &outcome.defaulted);
         } catch (const std::exception& error) {

@@ -26,7 +26,7 @@
 #include "model/project_coding.h"
 #include "model/project_data.h"
 #include "platform/runloop/published.h"
-#include "platform/storage/file_stamp.h"
+#include "platform/storage/file_identity.h"
 #include "platform/storage/package_lock.h"
 #include "platform/storage/user_defaults.h"
 #include "show/show_context.h"
@@ -91,7 +91,7 @@ class ProjectIO {
         std::optional<std::string> picturesWarning;  // saved, but not the slot pictures
         std::optional<platform::Bytes> folderBookmark;
         std::optional<platform::PackageLock> lock;    // taken by this save
-        std::optional<platform::FileStamp> document;  // the document as written
+        std::optional<platform::FileIdentity> document;  // the document as written
     };
 
     struct LoadOutcome {
@@ -101,7 +101,7 @@ class ProjectIO {
         std::vector<DefaultedSlotValue> defaulted;
         std::optional<platform::PackageLock> lock;
         bool openElsewhere = false;
-        std::optional<platform::FileStamp> document;  // the document as read
+        std::optional<platform::FileIdentity> document;  // the document as read
         bool linked = false;  // the package's own name is a link: read, never written through
     };
 
@@ -141,7 +141,7 @@ class ProjectIO {
     // The open package's lock, when this window holds it, and its document's stamp as last
     // read or written here.
     std::optional<platform::PackageLock> lock_;
-    std::optional<platform::FileStamp> document_;
+    std::optional<platform::FileIdentity> document_;
     // Counts the opens and closes asked for; a package read answers only if no later open or
     // close was asked meanwhile.
     std::uint64_t loadRequest_ = 0;

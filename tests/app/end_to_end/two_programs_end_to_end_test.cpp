@@ -15,7 +15,7 @@
 
 #include "end_to_end_fixture.h"
 #include "model/project_manager.h"
-#include "platform/storage/file_stamp.h"
+#include "platform/storage/file_identity.h"
 
 namespace kestio::test {
 namespace {
@@ -140,14 +140,14 @@ TEST_F(EndToEnd, ASaveOverAPackageTheOtherProgramHoldsOrWroteAsksFirstAndTheDefa
          false, true},
     };
     // The document as the steps so far left it: each save replaces it whole.
-    std::optional<platform::FileStamp> expected = platform::stampOf(document);
+    std::optional<platform::FileIdentity> expected = platform::FileIdentity::of(document);
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
         KestioProcess& program = step.bySecond ? second : first;
         const std::string& window = step.bySecond ? secondWindow : firstWindow;
         // A save the last step should not have made would be on disk by now: each program
         // saves on one disk thread, in turn, and the question of this step comes after.
-        const auto before = platform::stampOf(document);
+        const auto before = platform::FileIdentity::of(document);
         EXPECT_EQ(before, expected) << "written after the operator said not to";
         std::set<std::string> seen;
         ASSERT_TRUE(program.press(window, {"ctrl+s"}));
@@ -165,18 +165,18 @@ TEST_F(EndToEnd, ASaveOverAPackageTheOtherProgramHoldsOrWroteAsksFirstAndTheDefa
                 replace = newDialog(program, seen);
             }
             ASSERT_TRUE(replace) << "no replace question";
-            EXPECT_EQ(platform::stampOf(document), before) << "written before it was asked";
+            EXPECT_EQ(platform::FileIdentity::of(document), before) << "written before it was asked";
             ASSERT_TRUE(answer(*desktop_, program, *replace, {"alt+y"}));
         }
         if (step.answer) {
             const auto question = newDialog(program, seen);
             ASSERT_TRUE(question) << "no question before the write" << program.output();
-            EXPECT_EQ(platform::stampOf(document), before) << "written before it was asked";
+            EXPECT_EQ(platform::FileIdentity::of(document), before) << "written before it was asked";
             ASSERT_TRUE(answer(*desktop_, program, *question, *step.answer));
         }
         if (step.writes) {
-            EXPECT_TRUE(pollUntil([&] { return platform::stampOf(document) != before; }));
-            expected = platform::stampOf(document);
+            EXPECT_TRUE(pollUntil([&] { return platform::FileIdentity::of(document) != before; }));
+            expected = platform::FileIdentity::of(document);
         }
         EXPECT_EQ(firstsShowOnDisk(), step.firstsShowAfter) << readFile(document);
         EXPECT_TRUE(program.dialogWindows().empty()) << "a question after the save";
@@ -186,7 +186,7 @@ TEST_F(EndToEnd, ASaveOverAPackageTheOtherProgramHoldsOrWroteAsksFirstAndTheDefa
     // Once both have ended, nothing more of theirs can come.
     first.stop();
     second.stop();
-    EXPECT_EQ(platform::stampOf(document), expected);
+    EXPECT_EQ(platform::FileIdentity::of(document), expected);
     EXPECT_TRUE(firstsShowOnDisk());
 }
 
