@@ -94,16 +94,19 @@ class PulseAudioDevice::Output {
     QObject context;
 
     // On the device thread as it starts: it renders every block, so it runs before ordinary
-    // threads where the system allows (Qt's own priorities leave it an ordinary thread on Linux).
+    // threads where the system allows, or RealtimeKit grants it (Qt's own priorities leave it
+    // an ordinary thread on Linux).
     void scheduleInRealTime() {
-        const std::string refused = scheduleCallingThreadInRealTime();
-        realTime_ = refused.empty();
+        const RealTimeAnswer answer = askForRealTime();
+        realTime_ = answer.refused.empty();
         mayRunInRealTime_ = realTime_;
-        if (!realTime_) {
+        if (answer.byRealtimeKit) {
+            Console::log("audio output: RealtimeKit granted its thread real-time priority");
+        } else if (!realTime_) {
             Console::log(
                 "audio output: runs at ordinary priority, so a busy machine may break "
                 "its sound up: " +
-                refused);
+                answer.refused);
         }
     }
 
@@ -130,7 +133,14 @@ class PulseAudioDevice::Output {
         // request is queued under the lock: libpulse adds it to its loop in two steps, and a
         // loop running between them runs and frees it before the second step.
         pa_threaded_mainloop_once_unlocked(
-            loop_, [](pa_threaded_mainloop*, void*) { (void)scheduleCallingThreadInRealTime(); },
+            loop_,
+            [](pa_threaded_mainloop*, void*) {
+                if (askForRealTime().byRealtimeKit) {
+                    Console::log(
+                        "audio output: RealtimeKit granted libpulse's thread real-time "
+                        "priority");
+                }
+            },
             nullptr);
         connectServer();
     }
@@ -653,7 +663,7 @@ class PulseAudioDevice::Output {
                              "that eases");
                 return;
             case RealTimeDutyWatch::Step::StepUp:
-                realTime_ = scheduleCallingThreadInRealTime().empty();
+                realTime_ = askForRealTime().refused.empty();
                 if (realTime_) {
                     Console::log(
                         "audio output: rendering has eased; it runs at real-time "
