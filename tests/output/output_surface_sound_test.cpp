@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "audio/pulse_server.h"
+#include "audio/sound_thread_delays.h"
 #include "audio/timed_recording.h"
 #include "chain_rig.h"
 #include "composed_flash.h"
@@ -289,116 +290,125 @@ class SurfaceOnPulse : public test::PulseServerSuite {};
 // timing of a recording of its monitor places it) within 5 ms of the host time at which the
 // surface's composed picture turns white. The run loop follows the steady clock.
 TEST_F(SurfaceOnPulse, EachLoopPassesBeepIsPlayedWithItsComposedFlash) {
-    const auto& clip = test::flashBeepClip({30, 1});
-    platform::ManualRunLoop loop{HostTime(test::steadyNow())};
-    auto device = std::make_shared<platform::audio::PulseAudioDevice>(
-        loop, std::make_shared<platform::SteadyHostClock>());
-    platform::media::DecodedMediaFactory media{loop};
-    test::TimedRecording recording("null.monitor");
-    ASSERT_EQ(recording.failure(), "");
-    OutputSurface surface{OutputSurface::Services{loop, device, media}};
-    ASSERT_TRUE(surface.sharedEngine().isRunning());
-    surface.setViewSize({double(kView.width()), double(kView.height())});
-    platform::Compositor compositor;
-    test::SteadyClockFollower follow(loop, 40.0);
-    while (recording.frames() < std::size_t(kRate / 2) && follow()) {
-    }
-
-    PlaybackSlot& slot = surface.slotA();
-    surface.prepareForPlay(false);
-    auto asset = media.makeAsset(clip.file.path);
-    bool ready = false;
-    slot.startLoop(clip.file.path, asset, media.makeItem(asset), 1.0, 2.0,
-                   [&ready] { ready = true; });
-    while (!(ready && slot.clipPlayer().startTime().get()) && follow()) {
-    }
-    ASSERT_TRUE(ready) << "the loop never became ready";
-    const double start = slot.clipPlayer().startTime().get()->seconds();
-    const auto& clock = *surface.sharedEngine().clock();
-
-    std::vector<double> flashes;
-    for (int k = 0; k < 3; ++k) {
-        const double expected = start + k + 0.5;  // the flash is half a second into the range
-        while (clock.timeAt(loop.now()).seconds() < expected - 0.05 && follow()) {
+    test::runOnAFedMachine([&](test::SoundThreadWatch& soundThreads) {
+        const auto& clip = test::flashBeepClip({30, 1});
+        platform::ManualRunLoop loop{HostTime(test::steadyNow())};
+        auto device = std::make_shared<platform::audio::PulseAudioDevice>(
+            loop, std::make_shared<platform::SteadyHostClock>());
+        platform::media::DecodedMediaFactory media{loop};
+        test::TimedRecording recording("null.monitor");
+        const auto noted =
+            soundThreads.notedAtEnd([&] { return test::delaysOf(*device, recording); });
+        ASSERT_EQ(recording.failure(), "");
+        OutputSurface surface{OutputSurface::Services{loop, device, media}};
+        ASSERT_TRUE(surface.sharedEngine().isRunning());
+        surface.setViewSize({double(kView.width()), double(kView.height())});
+        platform::Compositor compositor;
+        test::SteadyClockFollower follow(loop, 40.0);
+        while (recording.frames() < std::size_t(kRate / 2) && follow()) {
         }
-        const auto host = test::firstWhiteComposed(loop, compositor, *surface.rootLayer(), kView,
-                                                   *slot.player(), clip.file.frameRate.value());
-        ASSERT_TRUE(host) << "no flash composed on pass " << k;
-        flashes.push_back(*host);
-    }
-    const auto recordedUpTo = [&] {
-        return recording.hostTimeOf(double(recording.frames())).value_or(-1e300);
-    };
-    while (recordedUpTo() < flashes.back() + 0.3 && follow()) {
-    }
-    surface.stopAll();
-    ASSERT_TRUE(follow.inTime()) << "the recording did not keep up";
-    test::expectRecordedBeeps(recording, flashes, clip.beepAmplitude, "pass");
+
+        PlaybackSlot& slot = surface.slotA();
+        surface.prepareForPlay(false);
+        auto asset = media.makeAsset(clip.file.path);
+        bool ready = false;
+        slot.startLoop(clip.file.path, asset, media.makeItem(asset), 1.0, 2.0,
+                       [&ready] { ready = true; });
+        while (!(ready && slot.clipPlayer().startTime().get()) && follow()) {
+        }
+        ASSERT_TRUE(ready) << "the loop never became ready";
+        const double start = slot.clipPlayer().startTime().get()->seconds();
+        const auto& clock = *surface.sharedEngine().clock();
+
+        std::vector<double> flashes;
+        for (int k = 0; k < 3; ++k) {
+            const double expected = start + k + 0.5;  // the flash is half a second into the range
+            while (clock.timeAt(loop.now()).seconds() < expected - 0.05 && follow()) {
+            }
+            const auto host =
+                test::firstWhiteComposed(loop, compositor, *surface.rootLayer(), kView,
+                                         *slot.player(), clip.file.frameRate.value());
+            ASSERT_TRUE(host) << "no flash composed on pass " << k;
+            flashes.push_back(*host);
+        }
+        const auto recordedUpTo = [&] {
+            return recording.hostTimeOf(double(recording.frames())).value_or(-1e300);
+        };
+        while (recordedUpTo() < flashes.back() + 0.3 && follow()) {
+        }
+        surface.stopAll();
+        ASSERT_TRUE(follow.inTime()) << "the recording did not keep up";
+        test::expectRecordedBeeps(recording, flashes, clip.beepAmplitude, "pass");
+    });
 }
 
 // Through the system's output: a level set on the clip on air, read from the sink's monitor one
 // 1 kHz period at a time, moves from the old level to the new one and never beyond either.
 TEST_F(SurfaceOnPulse, ALevelSetOnAirNeverGoesBeyondTheOldOrTheNew) {
-    const struct {
-        float from;
-        float to;
-    } rows[] = {{0.0f, -6.0f}, {-6.0f, 0.0f}, {0.0f, -2.0f}, {-2.0f, -12.0f}};
-    const auto& clip = test::mediaFixtures().rateClip({30, 1});
-    platform::ManualRunLoop loop{HostTime(test::steadyNow())};
-    auto device = std::make_shared<platform::audio::PulseAudioDevice>(
-        loop, std::make_shared<platform::SteadyHostClock>());
-    platform::media::DecodedMediaFactory media{loop};
-    test::TimedRecording recording("null.monitor");
-    ASSERT_EQ(recording.failure(), "");
-    OutputSurface surface{OutputSurface::Services{loop, device, media}};
-    ASSERT_TRUE(surface.sharedEngine().isRunning());
-    test::SteadyClockFollower follow(loop, 60.0);
-    const auto& clock = *surface.sharedEngine().clock();
-    const auto recordedUpTo = [&] {
-        return recording.hostTimeOf(double(recording.frames())).value_or(-1e300);
-    };
-    constexpr std::size_t kPeriod = 48;
-    const double tone = 20.0 * std::log10(test::kToneAmplitude / std::sqrt(2.0));
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::to_string(row.from) + " dB -> " + std::to_string(row.to) + " dB");
-        surface.stopAll();
-        surface.prepareForPlay(false);
-        PlaybackSlot& slot = surface.hiddenSlot();
-        slot.load(clip.path, 0.0, std::nullopt, {});
-        slot.audio().setLevel(row.from, false);
-        while (!slot.audio().loadFinished() && follow()) {
-        }
-        bool ready = false;
-        slot.clipPlayer().play(slot.currentClip(), ItemTime(0.0), clock.timeAt(loop.now()),
-                               [&ready](bool r) { ready = r; });
-        while (!(ready && slot.clipPlayer().startTime().get()) && follow()) {
-        }
-        ASSERT_TRUE(ready) << "the clip never became ready";
-        surface.take({false, 0.0}, *slot.clipPlayer().startTime().get());
-        const double start = slot.clipPlayer().startTime().get()->seconds();
-        while (clock.timeAt(loop.now()).seconds() < start + 0.6 && follow()) {
-        }
-        const double edited = loop.now().seconds();
-        slot.audio().setLevel(row.to, false);
-        while (recordedUpTo() < edited + 0.4 && follow()) {
-        }
-        ASSERT_TRUE(follow.inTime()) << "the recording did not keep up";
-        const auto heard = recording.left();
-        const auto at = recording.frameAt(edited);
-        ASSERT_TRUE(at);
-        const auto levelAt = [&](std::size_t i) {
-            return test::rmsDb(std::span<const float>(heard).subspan(i, kPeriod)) - tone;
+    test::runOnAFedMachine([&](test::SoundThreadWatch& soundThreads) {
+        const struct {
+            float from;
+            float to;
+        } rows[] = {{0.0f, -6.0f}, {-6.0f, 0.0f}, {0.0f, -2.0f}, {-2.0f, -12.0f}};
+        const auto& clip = test::mediaFixtures().rateClip({30, 1});
+        platform::ManualRunLoop loop{HostTime(test::steadyNow())};
+        auto device = std::make_shared<platform::audio::PulseAudioDevice>(
+            loop, std::make_shared<platform::SteadyHostClock>());
+        platform::media::DecodedMediaFactory media{loop};
+        test::TimedRecording recording("null.monitor");
+        const auto noted =
+            soundThreads.notedAtEnd([&] { return test::delaysOf(*device, recording); });
+        ASSERT_EQ(recording.failure(), "");
+        OutputSurface surface{OutputSurface::Services{loop, device, media}};
+        ASSERT_TRUE(surface.sharedEngine().isRunning());
+        test::SteadyClockFollower follow(loop, 60.0);
+        const auto& clock = *surface.sharedEngine().clock();
+        const auto recordedUpTo = [&] {
+            return recording.hostTimeOf(double(recording.frames())).value_or(-1e300);
         };
-        const auto change = std::size_t(*at);
-        const double high = std::max(row.from, row.to) + 0.3;
-        const double low = std::min(row.from, row.to) - 0.3;
-        for (std::size_t i = change - 100 * kPeriod; i < change + 250 * kPeriod; i += kPeriod) {
-            const double level = levelAt(i);
-            const double ms = (double(i) - double(change)) / 48.0;
-            EXPECT_LE(level, high) << ms << " ms from the change";
-            EXPECT_GE(level, low) << ms << " ms from the change";
+        constexpr std::size_t kPeriod = 48;
+        const double tone = 20.0 * std::log10(test::kToneAmplitude / std::sqrt(2.0));
+        for (const auto& row : rows) {
+            SCOPED_TRACE(std::to_string(row.from) + " dB -> " + std::to_string(row.to) + " dB");
+            surface.stopAll();
+            surface.prepareForPlay(false);
+            PlaybackSlot& slot = surface.hiddenSlot();
+            slot.load(clip.path, 0.0, std::nullopt, {});
+            slot.audio().setLevel(row.from, false);
+            while (!slot.audio().loadFinished() && follow()) {
+            }
+            bool ready = false;
+            slot.clipPlayer().play(slot.currentClip(), ItemTime(0.0), clock.timeAt(loop.now()),
+                                   [&ready](bool r) { ready = r; });
+            while (!(ready && slot.clipPlayer().startTime().get()) && follow()) {
+            }
+            ASSERT_TRUE(ready) << "the clip never became ready";
+            surface.take({false, 0.0}, *slot.clipPlayer().startTime().get());
+            const double start = slot.clipPlayer().startTime().get()->seconds();
+            while (clock.timeAt(loop.now()).seconds() < start + 0.6 && follow()) {
+            }
+            const double edited = loop.now().seconds();
+            slot.audio().setLevel(row.to, false);
+            while (recordedUpTo() < edited + 0.4 && follow()) {
+            }
+            ASSERT_TRUE(follow.inTime()) << "the recording did not keep up";
+            const auto heard = recording.left();
+            const auto at = recording.frameAt(edited);
+            ASSERT_TRUE(at);
+            const auto levelAt = [&](std::size_t i) {
+                return test::rmsDb(std::span<const float>(heard).subspan(i, kPeriod)) - tone;
+            };
+            const auto change = std::size_t(*at);
+            const double high = std::max(row.from, row.to) + 0.3;
+            const double low = std::min(row.from, row.to) - 0.3;
+            for (std::size_t i = change - 100 * kPeriod; i < change + 250 * kPeriod; i += kPeriod) {
+                const double level = levelAt(i);
+                const double ms = (double(i) - double(change)) / 48.0;
+                EXPECT_LE(level, high) << ms << " ms from the change";
+                EXPECT_GE(level, low) << ms << " ms from the change";
+            }
         }
-    }
+    });
 }
 
 }  // namespace

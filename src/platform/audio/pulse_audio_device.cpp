@@ -94,16 +94,19 @@ class PulseAudioDevice::Output {
     QObject context;
 
     // On the device thread as it starts: it renders every block, so it runs before ordinary
-    // threads where the system allows (Qt's own priorities leave it an ordinary thread on Linux).
+    // threads where the system allows, or RealtimeKit grants it (Qt's own priorities leave it
+    // an ordinary thread on Linux).
     void scheduleInRealTime() {
-        const std::string refused = scheduleCallingThreadInRealTime();
-        realTime_ = refused.empty();
+        const RealTimeAnswer answer = askForRealTime();
+        realTime_ = answer.refused.empty();
         mayRunInRealTime_ = realTime_;
-        if (!realTime_) {
+        if (answer.byRealtimeKit) {
+            Console::log("audio output: RealtimeKit granted its thread real-time priority");
+        } else if (!realTime_) {
             Console::log(
                 "audio output: runs at ordinary priority, so a busy machine may break "
                 "its sound up: " +
-                refused);
+                answer.refused);
         }
     }
 
@@ -130,7 +133,14 @@ class PulseAudioDevice::Output {
         // request is queued under the lock: libpulse adds it to its loop in two steps, and a
         // loop running between them runs and frees it before the second step.
         pa_threaded_mainloop_once_unlocked(
-            loop_, [](pa_threaded_mainloop*, void*) { (void)scheduleCallingThreadInRealTime(); },
+            loop_,
+            [](pa_threaded_mainloop*, void*) {
+                if (askForRealTime().byRealtimeKit) {
+                    Console::log(
+                        "audio output: RealtimeKit granted libpulse's thread real-time "
+                        "priority");
+                }
+            },
             nullptr);
         connectServer();
     }
@@ -196,6 +206,15 @@ class PulseAudioDevice::Output {
 
     // Any thread: whether the thread rests (see rest()).
     bool resting() const { return resting_.load(); }
+
+    // Any thread.
+    Timings takeTimings() {
+        Timings taken;
+        taken.underflows = underflows_.exchange(0);
+        taken.dryWakes = dryWakes_.exchange(0);
+        taken.latestWake = double(latestWakeMicros_.exchange(0)) / 1e6;
+        return taken;
+    }
 
     // Renders at the full pace again, at once: something may sound.
     void resume() {
@@ -453,6 +472,10 @@ class PulseAudioDevice::Output {
                 }
             },
             this);
+        pa_stream_set_underflow_callback(
+            stream_,
+            [](pa_stream*, void* self) { static_cast<Output*>(self)->underflows_.fetch_add(1); },
+            this);
         pa_buffer_attr attributes{};
         attributes.maxlength = uint32_t(-1);
         attributes.tlength =
@@ -501,6 +524,7 @@ class PulseAudioDevice::Output {
     void closeStream() {
         if (stream_ != nullptr) {
             pa_stream_set_state_callback(stream_, nullptr, nullptr);
+            pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
             pa_stream_disconnect(stream_);
             pa_stream_unref(stream_);
             stream_ = nullptr;
@@ -522,8 +546,10 @@ class PulseAudioDevice::Output {
     void tick() {
         serve();
         if (callback_ == nullptr || resting_.load()) {
+            lastWake_.reset();
             return;
         }
+        noteWake();
         watchDuty();
         if (playing_) {
             if (const std::optional<bool> silent = feed()) {
@@ -593,6 +619,20 @@ class PulseAudioDevice::Output {
                clock_.now() - streamOpenedAt_ < kStreamOpenSeconds;
     }
 
+    // How late this wake came: how long after the last one, less the timer's interval (as the
+    // last wake left it).
+    void noteWake() {
+        const HostTime now = clock_.now();
+        if (lastWake_ && timer_ != nullptr) {
+            const double late = now - *lastWake_ - timer_->interval() / 1000.0;
+            const auto micros = int64_t(std::max(late, 0.0) * 1e6);
+            int64_t latest = latestWakeMicros_.load();
+            while (micros > latest && !latestWakeMicros_.compare_exchange_weak(latest, micros)) {
+            }
+        }
+        lastWake_ = now;
+    }
+
     void setTick(int milliseconds) {
         if (timer_ != nullptr && timer_->interval() != milliseconds) {
             timer_->setInterval(milliseconds);
@@ -623,7 +663,7 @@ class PulseAudioDevice::Output {
                              "that eases");
                 return;
             case RealTimeDutyWatch::Step::StepUp:
-                realTime_ = scheduleCallingThreadInRealTime().empty();
+                realTime_ = askForRealTime().refused.empty();
                 if (realTime_) {
                     Console::log(
                         "audio output: rendering has eased; it runs at real-time "
@@ -666,6 +706,7 @@ class PulseAudioDevice::Output {
             lateWake_ = now;
         }
         if (queuedBytes == 0) {
+            dryWakes_.fetch_add(1);
             // The stream ran dry: the server's latency may have moved too. (Only then: a merely
             // late wake on a loaded machine happens every few seconds, and would keep the
             // latency asked at the quick pace.)
@@ -722,7 +763,12 @@ class PulseAudioDevice::Output {
     // Set by the thread when it rests, read by wakes from other threads.
     std::atomic<bool> resting_{false};
     int silentTickMilliseconds_ = kTickMilliseconds;
-    HostTime lateWake_;  // when a wake last found the stream almost dry
+    HostTime lateWake_;                 // when a wake last found the stream almost dry
+    std::optional<HostTime> lastWake_;  // the last wake that rendered (none while resting)
+    // Timings: counted by this thread and libpulse's, taken by any.
+    std::atomic<int> underflows_{0};
+    std::atomic<int> dryWakes_{0};
+    std::atomic<int64_t> latestWakeMicros_{0};
     AudioRenderCallback* callback_ = nullptr;
     double bufferSeconds_ = 0.02;
 
@@ -806,6 +852,10 @@ PulseAudioDevice::PulseAudioDevice(RunLoop& mainLoop, std::shared_ptr<const Host
 
 HostTime PulseAudioDevice::hostNow() const {
     return hostClock_->now();
+}
+
+PulseAudioDevice::Timings PulseAudioDevice::takeTimings() {
+    return output_->takeTimings();
 }
 
 void PulseAudioDevice::wake() {

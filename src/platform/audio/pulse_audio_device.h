@@ -60,6 +60,21 @@ class PulseAudioDevice final : public AudioOutputDevice {
     // Whether the device rests now; any thread.
     bool resting() const;
 
+    // How the stream was kept fed, since the last takeTimings(): what tells a render thread that
+    // came late (a busy machine, or a fault of ours) from a sound server that did.
+    struct Timings {
+        // The server found the stream empty when its sink wanted sound: the sink played
+        // silence in its place.
+        int underflows = 0;
+        // Wakes of the render thread that found everything it had queued played already.
+        int dryWakes = 0;
+        // The longest a wake of the render thread came after it was due, in seconds (wakes
+        // while the output rests are not due).
+        double latestWake = 0.0;
+    };
+    // Any thread.
+    Timings takeTimings();
+
     // What the render thread tells the main thread of the server.
     struct Sink {
         std::string name;  // the server's name of the sink

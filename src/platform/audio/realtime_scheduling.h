@@ -17,6 +17,17 @@ inline constexpr int kSoundThreadPriority = 4;
 // policy.
 std::string scheduleCallingThreadInRealTime(int priority = kSoundThreadPriority);
 
+// What asking for real-time scheduling came to.
+struct RealTimeAnswer {
+    std::string refused;         // empty: the thread runs in real time
+    bool byRealtimeKit = false;  // RealtimeKit granted it, the process not being allowed itself
+};
+
+// As scheduleCallingThreadInRealTime(); where the process may not schedule itself so, asks
+// RealtimeKit (see realtime_kit.h), which puts the thread under the round-robin policy. What was
+// refused says why the process may not, and why RealtimeKit did not grant it.
+RealTimeAnswer askForRealTime(int priority = kSoundThreadPriority);
+
 // Moves the calling thread back to ordinary scheduling (always allowed).
 void scheduleCallingThreadOrdinarily();
 

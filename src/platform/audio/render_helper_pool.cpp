@@ -147,7 +147,7 @@ void RenderHelperPool::serve(Helper& helper, uint32_t number) noexcept {
             // Refused where the caller was allowed, which cannot happen within one process:
             // not tried again until the caller's scheduling changes.
             if (wanted > 0) {
-                scheduleCallingThreadInRealTime(wanted);
+                askForRealTime(wanted);
             } else {
                 scheduleCallingThreadOrdinarily();
             }

@@ -21,6 +21,7 @@
 #include "platform/runloop/console.h"
 #include "platform/runloop/manual_run_loop.h"
 #include "pulse_server.h"
+#include "sound_thread_delays.h"
 #include "sound_thread_policy.h"
 #include "support/signal_analysis.h"
 #include "timed_recording.h"
@@ -124,39 +125,42 @@ class PulseAudioDeviceOnPulse : public PulseServerSuite {
 };
 
 TEST_F(PulseAudioDeviceOnPulse, PlaysAToneThroughTheDefaultOutput) {
-    ManualRunLoop loop;
-    auto device =
-        std::make_shared<PulseAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
-    const auto info = device->defaultOutput.get();
-    EXPECT_TRUE(info.present);
-    EXPECT_FALSE(info.name.empty());
-    EXPECT_EQ(info.channelCount, 2u);
-    EXPECT_EQ(info.sampleRate, 48000.0);
-    EXPECT_EQ(device->renderFormat(), kTone);
+    runOnAFedMachine([&](SoundThreadWatch& soundThreads) {
+        ManualRunLoop loop;
+        auto device =
+            std::make_shared<PulseAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
+        const auto info = device->defaultOutput.get();
+        EXPECT_TRUE(info.present);
+        EXPECT_FALSE(info.name.empty());
+        EXPECT_EQ(info.channelCount, 2u);
+        EXPECT_EQ(info.sampleRate, 48000.0);
+        EXPECT_EQ(device->renderFormat(), kTone);
 
-    AudioEngine engine(device);
-    auto tone = toneSource();
-    engine.attach(tone);
-    ASSERT_FALSE(engine.connect(tone, engine.mainMixerNode(), kTone));
-    auto recording = server_->record("null.monitor");
-    ASSERT_FALSE(engine.start());
-    ASSERT_TRUE(recording->waitForSound(48000, 0.25f, 30.0)) << "no tone reached the sink";
-    // The clock is behind what was rendered by what is still queued: the sink's buffer of
-    // 20 ms, the block being written and the server's allowance. (The median of a few looks:
-    // on a loaded machine the render thread is sometimes late.)
-    std::vector<double> queued;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            const platform::ClockTime heard = engine.clock()->timeAt(device->hostNow());
-            queued.push_back(engine.renderedPosition() - heard);
-            return queued.size() >= 25;
-        },
-        loop, 30.0));
-    std::nth_element(queued.begin(), queued.begin() + 12, queued.end());
-    EXPECT_GT(queued[12], 0.005);
-    EXPECT_LT(queued[12], 0.02 + 0.011 + 0.005 + 0.02);
-    engine.stop();
-    expectTone(recording->left());
+        AudioEngine engine(device);
+        auto tone = toneSource();
+        engine.attach(tone);
+        ASSERT_FALSE(engine.connect(tone, engine.mainMixerNode(), kTone));
+        auto recording = server_->record("null.monitor");
+        const auto noted = soundThreads.notedAtEnd([&] { return delaysOf(*device, *recording); });
+        ASSERT_FALSE(engine.start());
+        ASSERT_TRUE(recording->waitForSound(48000, 0.25f, 30.0)) << "no tone reached the sink";
+        // The clock is behind what was rendered by what is still queued: the sink's buffer of
+        // 20 ms, the block being written and the server's allowance. (The median of a few looks:
+        // on a loaded machine the render thread is sometimes late.)
+        std::vector<double> queued;
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                const platform::ClockTime heard = engine.clock()->timeAt(device->hostNow());
+                queued.push_back(engine.renderedPosition() - heard);
+                return queued.size() >= 25;
+            },
+            loop, 30.0));
+        std::nth_element(queued.begin(), queued.begin() + 12, queued.end());
+        EXPECT_GT(queued[12], 0.005);
+        EXPECT_LT(queued[12], 0.02 + 0.011 + 0.005 + 0.02);
+        engine.stop();
+        expectTone(recording->left());
+    });
 }
 
 // A callback with nothing to play lets the device rest: it stops asking for blocks (its stream
@@ -337,118 +341,128 @@ double medianWakeInterval(const std::vector<SoundAfterSilence::Block>& firsts) {
 // that sounds goes back to its short tick; a sound that begins in the silence is still heard within
 // the sink's buffer and the server's share of the moment it began, as at the short tick.
 TEST_F(PulseAudioDeviceOnPulse, WakesLessOftenWhileSilentWithoutDelayingASound) {
-    ManualRunLoop loop;
-    auto device =
-        std::make_shared<PulseAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
-    SoundAfterSilence callback;
-    ASSERT_FALSE(device->start(callback));
-    const double began = device->hostNow().seconds();
-    // The first second keeps the short tick: the sink starts empty, as after a late wake.
-    ASSERT_TRUE(waitUntil([&] { return device->hostNow().seconds() > began + 2.5; }, loop, 30.0));
-    const double soundFrom = device->hostNow().seconds();
-    callback.soundFrom.store(soundFrom);
-    ASSERT_TRUE(
-        waitUntil([&] { return device->hostNow().seconds() > soundFrom + 1.0; }, loop, 30.0));
-    device->stop();
+    runOnAFedMachine([&](SoundThreadWatch& soundThreads) {
+        ManualRunLoop loop;
+        auto device =
+            std::make_shared<PulseAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
+        const auto noted = soundThreads.notedAtEnd([&] { return delaysOf(*device); });
+        SoundAfterSilence callback;
+        ASSERT_FALSE(device->start(callback));
+        const double began = device->hostNow().seconds();
+        // The first second keeps the short tick: the sink starts empty, as after a late wake.
+        ASSERT_TRUE(
+            waitUntil([&] { return device->hostNow().seconds() > began + 2.5; }, loop, 30.0));
+        const double soundFrom = device->hostNow().seconds();
+        callback.soundFrom.store(soundFrom);
+        ASSERT_TRUE(
+            waitUntil([&] { return device->hostNow().seconds() > soundFrom + 1.0; }, loop, 30.0));
+        device->stop();
 
-    const auto blocks = callback.blocks();
-    const auto silentWakes = wakes(blocks, began + 1.5, soundFrom);
-    const double silentWake = medianWakeInterval(silentWakes);
-    // The sink starts empty, as after a late wake on a loaded machine: the short tick holds.
-    const double startingWake = medianWakeInterval(wakes(blocks, began + 0.2, began + 0.9));
-    const double soundingWake = medianWakeInterval(wakes(blocks, soundFrom + 0.2, soundFrom + 1.0));
-    RecordProperty("silent_wake_us", std::to_string(std::lround(silentWake * 1e6)));
-    RecordProperty("sounding_wake_us", std::to_string(std::lround(soundingWake * 1e6)));
-    RecordProperty("starting_wake_us", std::to_string(std::lround(startingWake * 1e6)));
-    EXPECT_LT(startingWake, 0.0048);
-    // A wake that found the sink nearly dry (its block heard within the server's share of
-    // being asked for) keeps the short tick for a second: on a loaded machine the silent
-    // stretch measured may rightly have kept it.
-    const auto nearlyDry =
-        std::count_if(silentWakes.begin(), silentWakes.end(),
-                      [](const auto& wake) { return wake.heardAt - wake.askedAt < 0.0055; }) +
-        std::count_if(blocks.begin(), blocks.end(), [&](const auto& block) {
-            return block.askedAt >= began + 0.5 && block.askedAt < began + 1.5 &&
-                   block.heardAt - block.askedAt < 0.0055;
-        });
-    RecordProperty("nearly_dry_wakes", std::to_string(nearlyDry));
-    if (nearlyDry == 0) {
-        EXPECT_GT(silentWake, 0.0055);
-    }
-    EXPECT_LT(soundingWake, 0.0048);
-    // Between two silent wakes the sink does not run dry: what the last wake queued still
-    // plays when the next one renders (a dry sink would hear each block as soon as it is asked
-    // for, plus the server's share).
-    std::vector<double> stillQueued;
-    for (const auto& wake : silentWakes) {
-        stillQueued.push_back(wake.heardAt - wake.askedAt);
-    }
-    RecordProperty("silent_still_queued_us",
-                   std::to_string(std::lround(median(stillQueued) * 1e6)));
-    EXPECT_GT(median(stillQueued), 0.005);
+        const auto blocks = callback.blocks();
+        const auto silentWakes = wakes(blocks, began + 1.5, soundFrom);
+        const double silentWake = medianWakeInterval(silentWakes);
+        // The sink starts empty, as after a late wake on a loaded machine: the short tick holds.
+        const double startingWake = medianWakeInterval(wakes(blocks, began + 0.2, began + 0.9));
+        const double soundingWake =
+            medianWakeInterval(wakes(blocks, soundFrom + 0.2, soundFrom + 1.0));
+        RecordProperty("silent_wake_us", std::to_string(std::lround(silentWake * 1e6)));
+        RecordProperty("sounding_wake_us", std::to_string(std::lround(soundingWake * 1e6)));
+        RecordProperty("starting_wake_us", std::to_string(std::lround(startingWake * 1e6)));
+        EXPECT_LT(startingWake, 0.0048);
+        // A wake that found the sink nearly dry (its block heard within the server's share of
+        // being asked for) keeps the short tick for a second: on a loaded machine the silent
+        // stretch measured may rightly have kept it.
+        const auto nearlyDry =
+            std::count_if(silentWakes.begin(), silentWakes.end(),
+                          [](const auto& wake) { return wake.heardAt - wake.askedAt < 0.0055; }) +
+            std::count_if(blocks.begin(), blocks.end(), [&](const auto& block) {
+                return block.askedAt >= began + 0.5 && block.askedAt < began + 1.5 &&
+                       block.heardAt - block.askedAt < 0.0055;
+            });
+        RecordProperty("nearly_dry_wakes", std::to_string(nearlyDry));
+        if (nearlyDry == 0) {
+            EXPECT_GT(silentWake, 0.0055);
+        }
+        EXPECT_LT(soundingWake, 0.0048);
+        // Between two silent wakes the sink does not run dry: what the last wake queued still
+        // plays when the next one renders (a dry sink would hear each block as soon as it is asked
+        // for, plus the server's share).
+        std::vector<double> stillQueued;
+        for (const auto& wake : silentWakes) {
+            stillQueued.push_back(wake.heardAt - wake.askedAt);
+        }
+        RecordProperty("silent_still_queued_us",
+                       std::to_string(std::lround(median(stillQueued) * 1e6)));
+        EXPECT_GT(median(stillQueued), 0.005);
 
-    const auto first = std::find_if(blocks.begin(), blocks.end(),
-                                    [](const auto& block) { return block.sounding; });
-    ASSERT_NE(first, blocks.end()) << "nothing sounded";
-    RecordProperty("sound_heard_after_us",
-                   std::to_string(std::lround((first->heardAt - soundFrom) * 1e6)));
-    // The sink's buffer of 20 ms, the server's share and a late wake on a loaded machine.
-    EXPECT_LT(first->heardAt - soundFrom, 0.02 + 0.011 + 0.005);
-    EXPECT_GT(first->heardAt, first->askedAt);
+        const auto first = std::find_if(blocks.begin(), blocks.end(),
+                                        [](const auto& block) { return block.sounding; });
+        ASSERT_NE(first, blocks.end()) << "nothing sounded";
+        RecordProperty("sound_heard_after_us",
+                       std::to_string(std::lround((first->heardAt - soundFrom) * 1e6)));
+        // The sink's buffer of 20 ms, the server's share and a late wake on a loaded machine.
+        EXPECT_LT(first->heardAt - soundFrom, 0.02 + 0.011 + 0.005);
+        EXPECT_GT(first->heardAt, first->askedAt);
+    });
 }
 
 TEST_F(PulseAudioDeviceOnPulse, FollowsTheDefaultOutputAndKeepsItsClockWhenItGoes) {
-    ManualRunLoop loop;
-    auto device =
-        std::make_shared<PulseAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
-    AudioEngine engine(device);
-    auto tone = toneSource();
-    engine.attach(tone);
-    ASSERT_FALSE(engine.connect(tone, engine.mainMixerNode(), kTone));
-    ASSERT_FALSE(engine.start());
+    runOnAFedMachine([&](SoundThreadWatch& soundThreads) {
+        ManualRunLoop loop;
+        auto device =
+            std::make_shared<PulseAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
+        const auto noted = soundThreads.notedAtEnd([&] { return delaysOf(*device); });
+        AudioEngine engine(device);
+        auto tone = toneSource();
+        engine.attach(tone);
+        ASSERT_FALSE(engine.connect(tone, engine.mainMixerNode(), kTone));
+        ASSERT_FALSE(engine.start());
 
-    // A second output at another rate becomes the default: the sound moves there.
-    ASSERT_TRUE(server_->pactl({"load-module", "module-null-sink", "sink_name=second", "rate=44100",
-                                "channels=2", "sink_properties=device.description=Second"}));
-    ASSERT_TRUE(server_->pactl({"set-default-sink", "second"}));
-    ASSERT_TRUE(
-        waitUntil([&] { return device->defaultOutput.get().name == "Second"; }, loop, 30.0));
-    EXPECT_EQ(engine.outputFormat(), device->renderFormat());
-    {
-        auto recording = server_->record("second.monitor");
-        ASSERT_TRUE(recording->waitForSound(48000, 0.25f, 30.0)) << "nothing on the new default";
+        // A second output at another rate becomes the default: the sound moves there.
+        ASSERT_TRUE(
+            server_->pactl({"load-module", "module-null-sink", "sink_name=second", "rate=44100",
+                            "channels=2", "sink_properties=device.description=Second"}));
+        ASSERT_TRUE(server_->pactl({"set-default-sink", "second"}));
+        ASSERT_TRUE(
+            waitUntil([&] { return device->defaultOutput.get().name == "Second"; }, loop, 30.0));
+        EXPECT_EQ(engine.outputFormat(), device->renderFormat());
+        {
+            auto recording = server_->record("second.monitor");
+            ASSERT_TRUE(recording->waitForSound(48000, 0.25f, 30.0))
+                << "nothing on the new default";
+            expectTone(recording->left());
+        }
+
+        // It goes away: the engine's clock runs on (it falls behind host time by no more than two
+        // buffer periods of a stalled sink and the new sink's buffer), and the sound comes back on
+        // the next default.
+        ClockWatch watch(engine);
+        const uint64_t before = engine.renderedFrames();
+        ASSERT_TRUE(server_->pactl({"unload-module", "module-null-sink"}));
+        ASSERT_TRUE(server_->pactl(
+            {"load-module", "module-null-sink", "sink_name=null", "rate=48000", "channels=2"}));
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                watch.look();
+                const auto current = device->defaultOutput.get();
+                return current.present && current.name != "Second" && current.sampleRate == 48000.0;
+            },
+            loop, 30.0));
+        auto recording = server_->record("null.monitor");
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                watch.look();
+                return recording->waitForSound(960, 0.25f, 0.0);  // a look, no wait
+            },
+            loop, 30.0))
+            << "the sound did not come back";
+        EXPECT_GT(engine.renderedFrames(), before);
+        EXPECT_LT(watch.worstFall(), 2 * 0.02 + 0.02 + 0.02);
+        ASSERT_TRUE(recording->waitForSound(48000, 0.25f, 30.0));
         expectTone(recording->left());
-    }
-
-    // It goes away: the engine's clock runs on (it falls behind host time by no more than two
-    // buffer periods of a stalled sink and the new sink's buffer), and the sound comes back on
-    // the next default.
-    ClockWatch watch(engine);
-    const uint64_t before = engine.renderedFrames();
-    ASSERT_TRUE(server_->pactl({"unload-module", "module-null-sink"}));
-    ASSERT_TRUE(server_->pactl(
-        {"load-module", "module-null-sink", "sink_name=null", "rate=48000", "channels=2"}));
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            watch.look();
-            const auto current = device->defaultOutput.get();
-            return current.present && current.name != "Second" && current.sampleRate == 48000.0;
-        },
-        loop, 30.0));
-    auto recording = server_->record("null.monitor");
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            watch.look();
-            return recording->waitForSound(960, 0.25f, 0.0);  // a look, no wait
-        },
-        loop, 30.0))
-        << "the sound did not come back";
-    EXPECT_GT(engine.renderedFrames(), before);
-    EXPECT_LT(watch.worstFall(), 2 * 0.02 + 0.02 + 0.02);
-    ASSERT_TRUE(recording->waitForSound(48000, 0.25f, 30.0));
-    expectTone(recording->left());
-    EXPECT_TRUE(engine.isRunning());
-    engine.stop();
+        EXPECT_TRUE(engine.isRunning());
+        engine.stop();
+    });
 }
 
 // The sound server goes away for longer than any retry waits, and comes back: the sound comes
@@ -495,60 +509,65 @@ TEST_F(PulseAudioDeviceOnPulse, SoundComesBackAfterTheServerWasGoneForTenSeconds
 // the clock counts the sound server's latency as well as the sink's buffers. The beeps start
 // `settleSeconds` after the output.
 void PulseAudioDeviceOnPulse::expectBeepsAtTheHostTimesOfTheirClockTimes(double settleSeconds) {
-    ManualRunLoop loop;
-    auto device =
-        std::make_shared<PulseAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
-    AudioEngine engine(device);
-    auto player = std::make_shared<AudioPlayerNode>();
-    engine.attach(player);
-    ASSERT_FALSE(engine.connect(player, engine.mainMixerNode(), kTone));
-    TimedRecording recording("null.monitor");
-    ASSERT_FALSE(engine.start());
-    // Time to settle the output, the clock and the server's latency readings.
-    const platform::HostTime settled = device->hostNow() + settleSeconds;
-    ASSERT_TRUE(waitUntil([&] { return device->hostNow() > settled; }, loop, 30.0));
-    ASSERT_EQ(recording.failure(), "");
-    // The server's share with this output playing, as pactl reads it, for the record: the null
-    // sink plays only as far ahead as the shortest buffer among its streams allows, which is
-    // this output's own (a few milliseconds).
-    if (const auto serverLatency = server_->meanSinkLatency(20)) {
-        RecordProperty("server_latency_us", std::to_string(std::lround(*serverLatency * 1e6)));
-    }
+    runOnAFedMachine([&](SoundThreadWatch& soundThreads) {
+        ManualRunLoop loop;
+        auto device =
+            std::make_shared<PulseAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
+        AudioEngine engine(device);
+        auto player = std::make_shared<AudioPlayerNode>();
+        engine.attach(player);
+        ASSERT_FALSE(engine.connect(player, engine.mainMixerNode(), kTone));
+        TimedRecording recording("null.monitor");
+        const auto noted = soundThreads.notedAtEnd([&] { return delaysOf(*device, recording); });
+        ASSERT_FALSE(engine.start());
+        // Time to settle the output, the clock and the server's latency readings.
+        const platform::HostTime settled = device->hostNow() + settleSeconds;
+        ASSERT_TRUE(waitUntil([&] { return device->hostNow() > settled; }, loop, 30.0));
+        ASSERT_EQ(recording.failure(), "");
+        // The server's share with this output playing, as pactl reads it, for the record: the null
+        // sink plays only as far ahead as the shortest buffer among its streams allows, which is
+        // this output's own (a few milliseconds).
+        if (const auto serverLatency = server_->meanSinkLatency(20)) {
+            RecordProperty("server_latency_us", std::to_string(std::lround(*serverLatency * 1e6)));
+        }
 
-    constexpr std::size_t kBeep = 2400;  // 50 ms of 1 kHz at half of full scale
-    const std::vector<double> offsets{0.0, 0.4, 0.8};
-    std::vector<float> beeps(std::size_t(1.2 * 48000), 0.0f);
-    const auto beep = sineWave(1000.0, 48000.0, kBeep, 0.5);
-    for (const double offset : offsets) {
-        std::copy(beep.begin(), beep.end(), beeps.begin() + long(offset * 48000));
-    }
-    const std::size_t rise = firstAbove(beep, 0.25f);  // where a beep first passes half its level
-    player->scheduleBuffer(bufferOf(beeps, 48000.0));
-    ASSERT_TRUE(player->waitUntilPrepared(20.0));
-    const platform::ClockTime start = engine.clock()->timeAt(device->hostNow()) + 0.3;
-    player->play(start);
-    const double end = (engine.clock()->hostTimeAt(start + 1.2) + 0.3).seconds();
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            const auto last = recording.hostTimeOf(double(recording.frames()));
-            return last && *last > end;
-        },
-        loop, 30.0))
-        << "the recording did not keep up: " << recording.failure();
-    engine.stop();
+        constexpr std::size_t kBeep = 2400;  // 50 ms of 1 kHz at half of full scale
+        const std::vector<double> offsets{0.0, 0.4, 0.8};
+        std::vector<float> beeps(std::size_t(1.2 * 48000), 0.0f);
+        const auto beep = sineWave(1000.0, 48000.0, kBeep, 0.5);
+        for (const double offset : offsets) {
+            std::copy(beep.begin(), beep.end(), beeps.begin() + long(offset * 48000));
+        }
+        const std::size_t rise =
+            firstAbove(beep, 0.25f);  // where a beep first passes half its level
+        player->scheduleBuffer(bufferOf(beeps, 48000.0));
+        ASSERT_TRUE(player->waitUntilPrepared(20.0));
+        const platform::ClockTime start = engine.clock()->timeAt(device->hostNow()) + 0.3;
+        player->play(start);
+        const double end = (engine.clock()->hostTimeAt(start + 1.2) + 0.3).seconds();
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                const auto last = recording.hostTimeOf(double(recording.frames()));
+                return last && *last > end;
+            },
+            loop, 30.0))
+            << "the recording did not keep up: " << recording.failure();
+        engine.stop();
 
-    const auto left = recording.left();
-    for (std::size_t k = 0; k < offsets.size(); ++k) {
-        const double expected = engine.clock()->hostTimeAt(start + offsets[k]).seconds();
-        const auto from = std::size_t(std::max(0.0, *recording.frameAt(expected - 0.1)));
-        ASSERT_LT(from, left.size());
-        const std::size_t at = firstAbove(std::span<const float>(left).subspan(from), 0.25f) + from;
-        ASSERT_LT(at, left.size()) << "beep " << k << " was not recorded";
-        const double heard = *recording.hostTimeOf(double(at - rise));
-        RecordProperty("beep" + std::to_string(k) + "_heard_minus_clock_us",
-                       std::to_string(std::lround((heard - expected) * 1e6)));
-        EXPECT_NEAR(heard, expected, 0.005) << "beep " << k;
-    }
+        const auto left = recording.left();
+        for (std::size_t k = 0; k < offsets.size(); ++k) {
+            const double expected = engine.clock()->hostTimeAt(start + offsets[k]).seconds();
+            const auto from = std::size_t(std::max(0.0, *recording.frameAt(expected - 0.1)));
+            ASSERT_LT(from, left.size());
+            const std::size_t at =
+                firstAbove(std::span<const float>(left).subspan(from), 0.25f) + from;
+            ASSERT_LT(at, left.size()) << "beep " << k << " was not recorded";
+            const double heard = *recording.hostTimeOf(double(at - rise));
+            RecordProperty("beep" + std::to_string(k) + "_heard_minus_clock_us",
+                           std::to_string(std::lround((heard - expected) * 1e6)));
+            EXPECT_NEAR(heard, expected, 0.005) << "beep " << k;
+        }
+    });
 }
 
 TEST_F(PulseAudioDeviceOnPulse, BeepsAreHeardAtTheHostTimesOfTheirClockTimes) {

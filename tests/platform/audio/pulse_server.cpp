@@ -145,8 +145,20 @@ PulseServer::Recording::Recording(const std::string& source) : process_(recorder
 
 void PulseServer::Recording::collect(std::chrono::milliseconds wait) {
     for (const auto& chunk : process_.take(wait)) {
+        if (lastPiece_) {
+            const double late = std::chrono::duration<double>(chunk.arrived - *lastPiece_).count() -
+                                double(lastPieceBytes_ / 4) / 48000.0;
+            latestPiece_ = std::max(latestPiece_, late);
+        }
+        lastPiece_ = chunk.arrived;
+        lastPieceBytes_ = chunk.bytes.size();
         bytes_ += chunk.bytes;
     }
+}
+
+double PulseServer::Recording::takeLatestPiece() {
+    collect(std::chrono::milliseconds(0));
+    return std::exchange(latestPiece_, 0.0);
 }
 
 std::vector<float> PulseServer::Recording::left() {

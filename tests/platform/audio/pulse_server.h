@@ -49,6 +49,9 @@ class PulseServer {
         bool waitForSound(std::size_t frames, float threshold, double wallSeconds);
         // Left channel so far, as floats.
         std::vector<float> left();
+        // The longest a piece of the recording came after the one before it was due, in
+        // seconds, since the last call: the server (its sink's thread) or the recorder ran late.
+        double takeLatestPiece();
 
       private:
         friend class PulseServer;
@@ -57,6 +60,9 @@ class PulseServer {
 
         BackgroundProcess process_;
         std::string bytes_;
+        std::optional<std::chrono::steady_clock::time_point> lastPiece_;
+        std::size_t lastPieceBytes_ = 0;
+        double latestPiece_ = 0.0;
     };
     std::unique_ptr<Recording> record(const std::string& source);
 

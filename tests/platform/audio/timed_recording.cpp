@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 namespace kestio::test {
 
@@ -106,6 +107,16 @@ void TimedRecording::read() {
         const std::size_t frames = bytes / (2 * sizeof(float));
         {
             std::lock_guard lock(mutex_);
+            if (data == nullptr) {
+                ++timings_.holes;
+                timings_.holeFrames += frames;
+            }
+            if (lastPieceAt_) {
+                const double late = now - *lastPieceAt_ - double(lastPieceFrames_) / kRate;
+                timings_.latestPiece = std::max(timings_.latestPiece, late);
+            }
+            lastPieceAt_ = now;
+            lastPieceFrames_ = frames;
             if (timed) {
                 const double age = (negative != 0 ? -1.0 : 1.0) * double(latency) / 1e6;
                 firstFrameTimes_.push_back(now - age - double(left_.size()) / kRate);
@@ -121,6 +132,11 @@ void TimedRecording::read() {
         }
         pa_stream_drop(stream_);
     }
+}
+
+TimedRecording::Timings TimedRecording::takeTimings() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(timings_, Timings{});
 }
 
 std::string TimedRecording::failure() const {

@@ -36,6 +36,17 @@ class TimedRecording {
     std::optional<double> hostTimeOf(double frame) const;
     std::optional<double> frameAt(double hostTime) const;
 
+    // How the recording kept up, since the last takeTimings().
+    struct Timings {
+        // Stretches the server had no sound for (recorded as silence), and their frames.
+        int holes = 0;
+        std::size_t holeFrames = 0;
+        // The longest a piece came after the one before it was due, in seconds: the server
+        // (its sink's thread) or this recording's thread ran late.
+        double latestPiece = 0.0;
+    };
+    Timings takeTimings();
+
   private:
     void read();  // libpulse's thread
     std::optional<double> firstFrameAt() const;
@@ -49,6 +60,9 @@ class TimedRecording {
     std::string failure_;
     std::vector<float> left_;
     std::vector<double> firstFrameTimes_;  // one estimate per reading with timing
+    Timings timings_;
+    std::optional<double> lastPieceAt_;
+    std::size_t lastPieceFrames_ = 0;
 };
 
 }  // namespace kestio::test

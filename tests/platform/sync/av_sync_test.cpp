@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "audio/pulse_server.h"
+#include "audio/sound_thread_delays.h"
 #include "audio/timed_recording.h"
 #include "platform/audio/audio_engine.h"
 #include "platform/audio/audio_file.h"
@@ -644,52 +645,57 @@ class AvSyncOnPulse : public test::PulseServerSuite {};
 // which frameAt() shows its flash. The run loop follows the steady clock (the device's host
 // time).
 TEST_F(AvSyncOnPulse, EveryBeepIsPlayedWithFiveMillisecondsOfItsFlash) {
-    const auto& clip = flashBeepClip({30, 1});
-    ManualRunLoop loop{HostTime(test::steadyNow())};
-    auto device = std::make_shared<audio::PulseAudioDevice>(loop, std::make_shared<SteadyHostClock>());
-    audio::AudioEngine engine(device);
-    auto node = std::make_shared<AudioPlayerNode>();
-    engine.attach(node);
-    auto sound = AudioFile::openForReading(clip.file.path);
-    ASSERT_TRUE(sound);
-    ASSERT_FALSE(engine.connect(node, engine.mainMixerNode(), sound->processingFormat()));
-    auto player = DecodedQueuePlayer::make(loop);
-    player->setClock(engine.clock());
-    DecodedPlayerLayer layer{player};
-    auto item = DecodedPlayerItem::make(DecodedAsset::make(loop, clip.file.path));
-    player->insert(item);
-    ASSERT_TRUE(media::testing::waitForStatus(loop, *item));
+    test::runOnAFedMachine([&](test::SoundThreadWatch& soundThreads) {
+        const auto& clip = flashBeepClip({30, 1});
+        ManualRunLoop loop{HostTime(test::steadyNow())};
+        auto device =
+            std::make_shared<audio::PulseAudioDevice>(loop, std::make_shared<SteadyHostClock>());
+        audio::AudioEngine engine(device);
+        auto node = std::make_shared<AudioPlayerNode>();
+        engine.attach(node);
+        auto sound = AudioFile::openForReading(clip.file.path);
+        ASSERT_TRUE(sound);
+        ASSERT_FALSE(engine.connect(node, engine.mainMixerNode(), sound->processingFormat()));
+        auto player = DecodedQueuePlayer::make(loop);
+        player->setClock(engine.clock());
+        DecodedPlayerLayer layer{player};
+        auto item = DecodedPlayerItem::make(DecodedAsset::make(loop, clip.file.path));
+        player->insert(item);
+        ASSERT_TRUE(media::testing::waitForStatus(loop, *item));
 
-    test::TimedRecording recording("null.monitor");
-    ASSERT_EQ(recording.failure(), "");
-    ASSERT_FALSE(engine.start());
-    test::SteadyClockFollower follow(loop, 30.0);
-    const auto& clock = *engine.clock();
-    // Half a second to settle the output and its clock, then both start together.
-    while (recording.frames() < std::size_t(kRate / 2) && follow()) {
-    }
-    ASSERT_TRUE(node->waitUntilPrepared(20.0));
-    node->scheduleSegment(sound, 0, uint64_t(sound->length()));
-    const ClockTime start = clock.timeAt(SteadyHostClock().now()) + 0.3;
-    node->play(start);
-    player->setRate(1.0f, start);
-
-    std::vector<double> flashes;
-    for (const double flash : clip.flashTimes) {
-        while (clock.timeAt(loop.now()) < start + flash - 0.05 && follow()) {
+        test::TimedRecording recording("null.monitor");
+        const auto noted =
+            soundThreads.notedAtEnd([&] { return test::delaysOf(*device, recording); });
+        ASSERT_EQ(recording.failure(), "");
+        ASSERT_FALSE(engine.start());
+        test::SteadyClockFollower follow(loop, 30.0);
+        const auto& clock = *engine.clock();
+        // Half a second to settle the output and its clock, then both start together.
+        while (recording.frames() < std::size_t(kRate / 2) && follow()) {
         }
-        const auto host = firstWhite(loop, layer, clip.file.frameRate.value());
-        ASSERT_TRUE(host) << "no flash near item time " << flash;
-        flashes.push_back(*host);
-    }
-    const auto recordedUpTo = [&] {
-        return recording.hostTimeOf(double(recording.frames())).value_or(-1e300);
-    };
-    while (recordedUpTo() < flashes.back() + 0.3 && follow()) {
-    }
-    engine.stop();
-    ASSERT_TRUE(follow.inTime()) << "the recording did not keep up";
-    test::expectRecordedBeeps(recording, flashes, clip.beepAmplitude, "flash");
+        ASSERT_TRUE(node->waitUntilPrepared(20.0));
+        node->scheduleSegment(sound, 0, uint64_t(sound->length()));
+        const ClockTime start = clock.timeAt(SteadyHostClock().now()) + 0.3;
+        node->play(start);
+        player->setRate(1.0f, start);
+
+        std::vector<double> flashes;
+        for (const double flash : clip.flashTimes) {
+            while (clock.timeAt(loop.now()) < start + flash - 0.05 && follow()) {
+            }
+            const auto host = firstWhite(loop, layer, clip.file.frameRate.value());
+            ASSERT_TRUE(host) << "no flash near item time " << flash;
+            flashes.push_back(*host);
+        }
+        const auto recordedUpTo = [&] {
+            return recording.hostTimeOf(double(recording.frames())).value_or(-1e300);
+        };
+        while (recordedUpTo() < flashes.back() + 0.3 && follow()) {
+        }
+        engine.stop();
+        ASSERT_TRUE(follow.inTime()) << "the recording did not keep up";
+        test::expectRecordedBeeps(recording, flashes, clip.beepAmplitude, "flash");
+    });
 }
 
 }  // namespace
