@@ -4,6 +4,7 @@
 #include <QMenuBar>
 #include <iostream>
 
+#include "app/allocator_tuning.h"
 #include "app/app_delegate.h"
 #include "app/app_menus.h"
 #include "app/design_canvas.h"
@@ -34,6 +35,7 @@
 #include "platform/audio/pulse_audio_device.h"
 #include "platform/media/decoded_media_factory.h"
 #include "platform/midi/midi_system.h"
+#include "platform/runloop/job_threads.h"
 #include "platform/runloop/qt_run_loop.h"
 #include "platform/storage/bookmark_service.h"
 #include "platform/storage/notification_center.h"
@@ -184,6 +186,10 @@ struct Application::Parts {
     std::optional<PackageLock> packageLock;
     platform::Subscription locationSubscription;
     platform::Subscription takeSubscription;
+    // Once loading has ended, what the decoders freed goes back to the system, away from the
+    // main thread.
+    platform::SerialWorker memoryReturn;
+    platform::Subscription loadingSubscription;
 };
 
 namespace {
@@ -232,6 +238,11 @@ Application::Application(const LaunchOptions& options)
                 p.loop.post([&p, package] { alertOpenElsewhere(*p.dialogs, package, true); });
             }
         });
+    p.loadingSubscription = p.show->isLoading.subscribe([&p](bool loading) {
+        if (!loading) {
+            p.memoryReturn.submit(&returnFreedMemory);
+        }
+    });
     // A take lets the repaint that a key press held go ahead once the cue is on air: where the
     // output window paints on this thread, once it has painted the take's first picture. The
     // look is posted, so that the take's snapshot is published before it.
