@@ -4,6 +4,7 @@
 #include <QMenuBar>
 #include <iostream>
 
+#include "app/allocator_tuning.h"
 #include "app/app_delegate.h"
 #include "app/app_menus.h"
 #include "app/design_canvas.h"
@@ -33,6 +34,7 @@
 #include "platform/audio/pulse_audio_device.h"
 #include "platform/media/decoded_media_factory.h"
 #include "platform/midi/midi_system.h"
+#include "platform/runloop/job_threads.h"
 #include "platform/runloop/qt_run_loop.h"
 #include "platform/storage/bookmark_service.h"
 #include "platform/storage/notification_center.h"
@@ -181,6 +183,10 @@ struct Application::Parts {
     std::unique_ptr<DialogHost> dialogHost;
     std::unique_ptr<AppMenus> menus;
     platform::Subscription takeSubscription;
+    // Once loading has ended, what the decoders freed goes back to the system, away from the
+    // main thread.
+    platform::SerialWorker memoryReturn;
+    platform::Subscription loadingSubscription;
 };
 
 namespace {
@@ -208,6 +214,11 @@ Application::Application(const LaunchOptions& options)
             .quit = [this] { requestQuit(); },
         });
     p.window->onCloseRequested = [this] { requestQuit(); };
+    p.loadingSubscription = p.show->isLoading.subscribe([&p](bool loading) {
+        if (!loading) {
+            p.memoryReturn.submit(&returnFreedMemory);
+        }
+    });
     // A take lets the repaint that a key press held go ahead once the cue is on air: where the
     // output window paints on this thread, once it has painted the take's first picture. The
     // look is posted, so that the take's snapshot is published before it.

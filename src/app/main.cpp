@@ -7,6 +7,7 @@
 #include <iostream>
 #include <string>
 
+#include "app/allocator_tuning.h"
 #include "app/application.h"
 #include "ui/fonts.h"
 
@@ -19,6 +20,7 @@ void usage(std::ostream& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    kestio::app::tuneAllocator();
     kestio::app::LaunchOptions options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];

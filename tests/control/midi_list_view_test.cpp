@@ -147,11 +147,8 @@ TEST_F(MIDIListViewTest, ButtonsCallTheStoresCallbacksWithTheirRow) {
 TEST_F(MIDIListViewTest, TheListStaysWhereItWasScrolledWhenItsRowsComeAgain) {
     // 50 slots with an input binding each: far more rows than the panel shows.
     ProjectData project(4, 10);
-    for (int s = 0; s < 25; ++s) {
-        for (int b = 0; b < 2; ++b) {
-            project.banks[b].slots[s].midiBindings =
-                std::vector<MIDINoteBinding>{{b + 1, std::int64_t(s)}};
-        }
+    for (int i = 0; i < 50; ++i) {
+        project.banks[i / 25].slots[i % 25].midiBindings = std::vector<MIDINoteBinding>{{1, i}};
     }
     store_.update(project);
     MIDIListView view(store_);
@@ -160,19 +157,15 @@ TEST_F(MIDIListViewTest, TheListStaysWhereItWasScrolledWhenItsRowsComeAgain) {
     QApplication::processEvents();
     auto* bar = view.findChild<QScrollArea*>("list")->verticalScrollBar();
     ASSERT_GT(bar->maximum(), 800);
-    struct Row {
-        const char* what;
-        int removedSlots;  // bindings gone from the end of the first bank
-    };
     // The rows as they were (an edit cancelled), one row fewer, and so many fewer that the list
     // no longer reaches as far.
-    for (const Row row : {Row{"the same rows", 0}, Row{"a row fewer", 1}, Row{"most gone", 45}}) {
-        SCOPED_TRACE(row.what);
+    for (const int removed : {0, 1, 45}) {
+        SCOPED_TRACE(std::to_string(removed) + " rows removed");
         bar->setValue(bar->maximum() / 2 + 40);
         const int scrolled = bar->value();
         ProjectData changed = project;
-        for (int i = 0; i < row.removedSlots; ++i) {
-            changed.banks[std::size_t(i / 25)].slots[std::size_t(24 - i % 25)].midiBindings = {};
+        for (int i = 50 - removed; i < 50; ++i) {
+            changed.banks[i / 25].slots[i % 25].midiBindings = {};
         }
         store_.update(changed);
         QApplication::processEvents();

@@ -23,60 +23,52 @@ namespace fs = std::filesystem;
 
 constexpr QSize kSmallScreen{1600, 900};
 
-// Where a framed window is: its client area in root coordinates (xdotool's answer is off by the
-// frame for a window a window manager has reparented) and the frame around it, from
-// _NET_FRAME_EXTENTS; none until the window manager has framed it.
-struct Placed {
-    QRect client;
-    QMargins frame;
-
-    QRect outer() const { return client.marginsAdded(frame); }
-    bool operator==(const Placed&) const = default;
-};
-
-std::optional<Placed> placeOf(const VirtualDesktop& desktop, const std::string& window) {
+// Where a framed window is, once framed and put: its client area (xdotool's answer is off by the
+// frame for a window a window manager has reparented) and its frame, from _NET_FRAME_EXTENTS,
+// the same on two looks in a row.
+std::optional<QRect> settledFrame(const VirtualDesktop& desktop, const std::string& window,
+                                  QRect& client) {
     using namespace std::chrono_literals;
-    const std::string display = "DISPLAY=" + desktop.display();
-    const ProcessResult info = runProcess({"env", display, "xwininfo", "-id", window}, 5s);
-    const ProcessResult extents =
-        runProcess({"env", display, "xprop", "-id", window, "_NET_FRAME_EXTENTS"}, 5s);
-    const auto number = [&](const char* label) {
-        const auto at = info.output.find(label);
-        return at == std::string::npos ? -1 : std::atoi(info.output.c_str() + at + strlen(label));
-    };
-    const QRect client(number("Absolute upper-left X:"), number("Absolute upper-left Y:"),
-                       number("Width:"), number("Height:"));
-    int left = 0, right = 0, top = 0, bottom = 0;
-    const auto equals = extents.output.find('=');
-    if (!info.succeeded() || client.width() <= 0 || equals == std::string::npos ||
-        std::sscanf(extents.output.c_str() + equals + 1, " %d, %d, %d, %d", &left, &right, &top,
-                    &bottom) != 4 ||
-        top <= 0) {
+    std::optional<std::pair<QRect, QRect>> last;  // the client and the frame's outer edge
+    const bool settled = pollUntil([&] {
+        const std::string display = "DISPLAY=" + desktop.display();
+        const std::string info = runProcess({"env", display, "xwininfo", "-id", window}, 5s).output;
+        const std::string extents =
+            runProcess({"env", display, "xprop", "-id", window, "_NET_FRAME_EXTENTS"}, 5s).output;
+        const auto number = [&](const char* label) {
+            const auto at = info.find(label);
+            return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + strlen(label));
+        };
+        const QRect inner(number("Absolute upper-left X:"), number("Absolute upper-left Y:"),
+                          number("Width:"), number("Height:"));
+        int left = 0, right = 0, top = 0, bottom = 0;
+        const auto equals = extents.find('=');
+        if (equals == std::string::npos ||
+            std::sscanf(extents.c_str() + equals + 1, " %d, %d, %d, %d", &left, &right, &top,
+                        &bottom) != 4 ||
+            top <= 0) {
+            return false;
+        }
+        const auto now = std::pair{inner, inner.marginsAdded(QMargins(left, top, right, bottom))};
+        const bool same = last == now;
+        last = now;
+        return same;
+    });
+    if (!settled) {
         return std::nullopt;
     }
-    return Placed{client, QMargins(left, top, right, bottom)};
+    client = last->first;
+    return last->second;
 }
 
-// Waits until `window` has been framed and stays put (the same place on two looks in a row).
-std::optional<Placed> settledPlace(const VirtualDesktop& desktop, const std::string& window) {
-    std::optional<Placed> place;
-    pollUntil([&] {
-        const auto before = place;
-        place = placeOf(desktop, window);
-        return place && place == before;
-    });
-    return place;
-}
-
-// Rows of `image` within `area` that hold a pixel near `colour`, first and last; none when none.
+// The first and last rows of `area` of `image` with a pixel that is `wanted`; none when none.
 std::optional<std::pair<int, int>> rowsWith(const QImage& image, const QRect& area,
                                             const std::function<bool(QColor)>& wanted) {
     std::optional<std::pair<int, int>> rows;
     for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
+        for (int x = area.left(); x <= area.right() && !(rows && rows->second == y); ++x) {
             if (wanted(image.pixelColor(x, y))) {
-                rows = rows ? std::pair{rows->first, y} : std::pair{y, y};
-                break;
+                rows = std::pair{rows ? rows->first : y, y};
             }
         }
     }
@@ -102,30 +94,29 @@ TEST_F(EndToEnd, OnASmallScreenTheWindowAndTheHelpPanelAreSeenWholeAndLabelsSitB
     ASSERT_FALSE(window.empty());
 
     // The window with its frame within the screen, unmoved by hand.
-    const auto place = settledPlace(small, window);
-    ASSERT_TRUE(place) << "the main window was not framed";
-    const QRect outer = place->outer();
-    EXPECT_TRUE(QRect(QPoint(0, 0), kSmallScreen).contains(outer))
-        << outer.x() << "," << outer.y() << " " << outer.width() << "×" << outer.height();
-    const QRect* client = &place->client;
+    const QRect whole(QPoint(0, 0), kSmallScreen);
+    QRect client;
+    const auto outer = settledFrame(small, window, client);
+    ASSERT_TRUE(outer) << "the main window was not framed";
+    EXPECT_TRUE(whole.contains(*outer)) << outer->y() << " " << outer->height();
     std::optional<QRectF> canvas;
-    ASSERT_TRUE(pollUntil([&] { return (canvas = findCanvas(small.grab(*client))).has_value(); }))
+    ASSERT_TRUE(pollUntil([&] { return (canvas = findCanvas(small.grab(client))).has_value(); }))
         << "no canvas in the window";
-    const QImage screen = small.grab(QRect(QPoint(0, 0), kSmallScreen));
+    const QImage screen = small.grab(whole);
     const fs::path shots = fs::path(KESTIO_TEST_OUTPUT_DIR) / "small_screen";
     fs::create_directories(shots);
     screen.save(QString::fromStdString((shots / "main_window.png").string()));
     // The whole canvas shows in the window, its grid's bottom row included.
     const double scale = canvas->width() / app::kDesignWidth;
     EXPECT_NEAR(canvas->height(), app::kDesignHeight * scale, 2.0);
-    EXPECT_LE(client->top() + canvas->bottom(), kSmallScreen.height());
+    EXPECT_LE(client.top() + canvas->bottom(), kSmallScreen.height());
 
     // The first bank's button: its white name wholly above the dark plate of its label, with
     // the button's red between them (a plate laid over the name would hide the name's lower
     // rows, and the name would end where the plate starts).
     const QRectF bank = app::placement(app::CanvasPanel::bankList).rect();
     const QRect button =
-        QRectF(client->topLeft() + canvas->topLeft() + (bank.topLeft() + QPointF(12, 12)) * scale,
+        QRectF(client.topLeft() + canvas->topLeft() + (bank.topLeft() + QPointF(12, 12)) * scale,
                QSizeF(bank.width() / 2 - 24, 36) * scale)
             .toAlignedRect();
     const auto name = rowsWith(screen, button, [](QColor c) {
@@ -141,26 +132,20 @@ TEST_F(EndToEnd, OnASmallScreenTheWindowAndTheHelpPanelAreSeenWholeAndLabelsSitB
 
     // The help panel ("?", the toolbar's last button): centred on the screen and whole on it.
     const QRectF toolbar = app::placement(app::CanvasPanel::projectToolbar).rect();
-    const QPoint help = (QPointF(client->topLeft()) + canvas->topLeft() +
+    const QPoint help = (QPointF(client.topLeft()) + canvas->topLeft() +
                          QPointF(toolbar.right() - 23, toolbar.bottom() - 18) * scale)
                             .toPoint();
     ASSERT_TRUE(small.xdotool(
         {"mousemove", "--sync", std::to_string(help.x()), std::to_string(help.y()), "click", "1"}));
     std::optional<std::string> panel;
-    ASSERT_TRUE(pollUntil([&] {
-        panel = kestio.dialogWindow();
-        return panel.has_value();
-    })) << "no help panel";
-    const auto helpPlace = settledPlace(small, *panel);
-    ASSERT_TRUE(helpPlace) << "the help panel was not framed";
-    small.grab(QRect(QPoint(0, 0), kSmallScreen))
-        .save(QString::fromStdString((shots / "help_panel.png").string()));
-    const QRect helpOuter = helpPlace->outer();
-    EXPECT_TRUE(QRect(QPoint(0, 0), kSmallScreen).contains(helpOuter))
-        << helpOuter.x() << "," << helpOuter.y() << " " << helpOuter.width() << "×"
-        << helpOuter.height();
-    EXPECT_NEAR(helpOuter.center().x(), kSmallScreen.width() / 2, 4);
-    EXPECT_NEAR(helpOuter.center().y(), kSmallScreen.height() / 2, 4);
+    ASSERT_TRUE(pollUntil([&] { return (panel = kestio.dialogWindow()).has_value(); }));
+    QRect helpClient;
+    const auto helpOuter = settledFrame(small, *panel, helpClient);
+    ASSERT_TRUE(helpOuter) << "the help panel was not framed";
+    small.grab(whole).save(QString::fromStdString((shots / "help_panel.png").string()));
+    EXPECT_TRUE(whole.contains(*helpOuter));
+    EXPECT_NEAR(helpOuter->center().x(), whole.center().x(), 4);
+    EXPECT_NEAR(helpOuter->center().y(), whole.center().y(), 4);
 }
 
 }  // namespace
