@@ -1,6 +1,5 @@
 #include "control/key_binding_panel_controller.h"
 
-#include <QGuiApplication>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -8,6 +7,7 @@
 #include "control/panel_style.h"
 #include "model/localization_manager.h"
 #include "platform/runloop/qt_run_loop.h"
+#include "platform/ui/window_fit.h"
 
 namespace kestio {
 
@@ -40,9 +40,9 @@ void KeyBindingPanelController::show() {
     layout->setSizeConstraint(QLayout::SetFixedSize);  // follows the editor's size
     view_ = new KeyBindingSettingsView(store_, loop_);
     layout->addWidget(view_);
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        panel->move(area.center() - QPoint(210, 160));
+    // Centred on the screen the operator works on, whole on it.
+    if (QScreen* screen = platform::activeWindowScreen()) {
+        platform::placeFittedCentredOnceFramed(*panel, *screen, panel->sizeHint());
     }
     panel_ = std::move(panel);
     retitle();

@@ -1,12 +1,12 @@
 #include "grid/midi_assignments_panel.h"
 
-#include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
 #include <algorithm>
 
 #include "control/midi_list_panel_controller.h"
 #include "control/midi_list_view.h"
+#include "platform/ui/window_fit.h"
 #include "show/midi_routing.h"
 #include "show/show_controller.h"
 #include "show/slot_edits.h"
@@ -41,9 +41,9 @@ void MIDIAssignmentsPanel::toggle() {
 
     auto panel = MIDIListView::createPanel(panels_.store());
     panel->resize(kWidth, kHeight);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        panel->move(area.center() - QPoint(kWidth / 2, kHeight / 2));
+    // Centred on the screen the operator works on, whole on it.
+    if (QScreen* screen = platform::activeWindowScreen()) {
+        platform::placeFittedCentredOnceFramed(*panel, *screen, QSize(kWidth, kHeight));
     }
     panel->show();
     panel->raise();

@@ -328,7 +328,7 @@ void QtDialogPresenter::toggleHelpPanel(const std::string& title, const std::str
         view->document()->setDocumentMargin(16);
         layout->addWidget(view);
         // Centred on the main window's screen, whole on it whatever its size.
-        QScreen* screen = parent_ ? parent_->screen() : QGuiApplication::primaryScreen();
+        QScreen* screen = parent_ ? parent_->screen() : activeWindowScreen();
         panel->resize(kHelpPanelSize);
         if (screen != nullptr) {
             placeFittedCentredOnceFramed(*panel, *screen, kHelpPanelSize);

@@ -1,5 +1,6 @@
 #include "platform/ui/window_fit.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QPointer>
 #include <QScreen>
@@ -22,6 +23,11 @@ QRect fittedCentred(QSize wanted, QSize least, const QRect& available, const QMa
     const int top =
         available.top() + frame.top() + std::max(0, (room.height() - size.height()) / 2);
     return {QPoint(left, top), size};
+}
+
+QScreen* activeWindowScreen() {
+    const QWidget* active = QApplication::activeWindow();
+    return active != nullptr ? active->screen() : QGuiApplication::primaryScreen();
 }
 
 QMargins frameOf(const QWidget& window) {

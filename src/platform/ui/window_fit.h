@@ -18,6 +18,10 @@ inline constexpr QMargins kAssumedWindowFrame{8, 40, 8, 8};
 // free by panels and docks): smaller where it must be, never below `least`.
 QRect fittedCentred(QSize wanted, QSize least, const QRect& available, const QMargins& frame);
 
+// The screen of the window the operator works in (the active one), else the primary screen:
+// where a floating panel opens.
+QScreen* activeWindowScreen();
+
 // The frame around `window` as the window manager has said it is; null until it has.
 QMargins frameOf(const QWidget& window);
 

@@ -130,22 +130,34 @@ TEST_F(EndToEnd, OnASmallScreenTheWindowAndTheHelpPanelAreSeenWholeAndLabelsSitB
     ASSERT_TRUE(name && plate) << "no name or no label on the bank button";
     EXPECT_LT(name->second + 1, plate->first) << "the label covers the name";
 
-    // The help panel ("?", the toolbar's last button): centred on the screen and whole on it.
+    // The floating panels, the help panel ("?", the toolbar's last button) and the key
+    // bindings (Ctrl+Shift+,): each centred on the screen and whole on it, then closed again.
     const QRectF toolbar = app::placement(app::CanvasPanel::projectToolbar).rect();
     const QPoint help = (QPointF(client.topLeft()) + canvas->topLeft() +
                          QPointF(toolbar.right() - 23, toolbar.bottom() - 18) * scale)
                             .toPoint();
-    ASSERT_TRUE(small.xdotool(
-        {"mousemove", "--sync", std::to_string(help.x()), std::to_string(help.y()), "click", "1"}));
-    std::optional<std::string> panel;
-    ASSERT_TRUE(pollUntil([&] { return (panel = kestio.dialogWindow()).has_value(); }));
-    QRect helpClient;
-    const auto helpOuter = settledFrame(small, *panel, helpClient);
-    ASSERT_TRUE(helpOuter) << "the help panel was not framed";
-    small.grab(whole).save(QString::fromStdString((shots / "help_panel.png").string()));
-    EXPECT_TRUE(whole.contains(*helpOuter));
-    EXPECT_NEAR(helpOuter->center().x(), whole.center().x(), 4);
-    EXPECT_NEAR(helpOuter->center().y(), whole.center().y(), 4);
+    const std::vector<std::string> clickHelp = {
+        "mousemove", "--sync", std::to_string(help.x()), std::to_string(help.y()), "click", "1"};
+    const auto pressKeys = [&] { return kestio.press(window, {"ctrl+shift+comma"}); };
+    const std::pair<const char*, std::function<bool()>> panels[] = {
+        {"help_panel", [&] { return small.xdotool(clickHelp).has_value(); }},
+        {"key_bindings", pressKeys}};
+    for (const auto& [shot, toggle] : panels) {
+        SCOPED_TRACE(shot);
+        ASSERT_TRUE(toggle());
+        std::optional<std::string> panel;
+        ASSERT_TRUE(pollUntil([&] { return (panel = kestio.dialogWindow()).has_value(); }));
+        QRect panelClient;
+        const auto panelOuter = settledFrame(small, *panel, panelClient);
+        ASSERT_TRUE(panelOuter) << "the panel was not framed";
+        small.grab(whole).save(
+            QString::fromStdString((shots / (shot + std::string(".png"))).string()));
+        EXPECT_TRUE(whole.contains(*panelOuter));
+        EXPECT_NEAR(panelOuter->center().x(), whole.center().x(), 4);
+        EXPECT_NEAR(panelOuter->center().y(), whole.center().y(), 4);
+        ASSERT_TRUE(toggle());
+        ASSERT_TRUE(pollUntil([&] { return !kestio.dialogWindow().has_value(); }));
+    }
 }
 
 }  // namespace
