@@ -672,8 +672,18 @@ TEST_F(RandomOperator, SeededWalks) {
     for (int seed = firstSeed; seed < firstSeed + seeds; ++seed) {
         std::mt19937 random{unsigned(seed)};
         std::vector<Action> walk;
-        for (int i = 0; i < length; ++i) {
-            walk.push_back(drawAction(random, int(kEntries.size()), 6));
+        // KESTIO_OPERATOR_WITHOUT names actions left out ("Mute Close"), to look past a fault
+        // that is still open.
+        const std::string without =
+            std::getenv("KESTIO_OPERATOR_WITHOUT") != nullptr
+                ? std::string(" ") + std::getenv("KESTIO_OPERATOR_WITHOUT") + " "
+                : std::string();
+        while (int(walk.size()) < length) {
+            const Action action = drawAction(random, int(kEntries.size()), 6);
+            const std::string name(kOpNames[std::size_t(action.op)]);
+            if (without.find(" " + name + " ") == std::string::npos) {
+                walk.push_back(action);
+            }
         }
         actions += length;
         const auto failure = run(walk);
