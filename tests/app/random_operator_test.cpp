@@ -22,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/utility_buttons.h"
@@ -448,10 +449,24 @@ class OperatorRun : LoopbackLoop {
         const Expected expected = model_.expected();
         const QImage program = compositor.render(*controller.view().rootLayer(), loop.now(), kView);
         const QImage window = compositor.render(*mirror.rootLayer(), loop.now(), kView);
-        for (const auto& [name, image] :
-             {std::pair{"program", &program}, {"output window", &window}}) {
+        const bool mayBeBlack = model_.mayBeBlack();
+        for (auto [name, image, between] : {std::tuple{"program", &program, &programBetween_},
+                                            {"output window", &window, &windowBetween_}}) {
             const Seen seen = seenIn(*image);
             const std::string where = std::string("the ") + name + " shows " + describe(seen);
+            // From one picture to the next, black only where the model allows it.
+            between->mayBeBlack = between->mayBeBlack || mayBeBlack;
+            if (seen.look == Look::black && between->from >= 0) {
+                between->blackAt = between->blackAt.value_or(loop.now().seconds());
+            } else if (seen.look != Look::black) {
+                if (seen.look == Look::slot && seen.entry >= 0 && between->blackAt &&
+                    !between->mayBeBlack) {
+                    fail(std::string("the ") + name + " showed black at " +
+                         std::to_string(between->blackAt.value()) + " s between entry " +
+                         std::to_string(between->from) + " and " + describe(seen));
+                }
+                *between = {seen.look == Look::slot ? seen.entry : -1, {}, mayBeBlack};
+            }
             if (seen.look == Look::slot && seen.entry >= 0) {
                 if (!model_.open()) {
                     fail(where + ", a clip of the closed show");
@@ -564,6 +579,14 @@ class OperatorRun : LoopbackLoop {
         loop, controller.view(), {double(kView.width()), double(kView.height())}};
     platform::Compositor compositor;
 
+    // What a view showed since its last picture.
+    struct Between {
+        int from = -1;                  // the entry of its last picture
+        std::optional<double> blackAt;  // black since, first at
+        bool mayBeBlack = false;        // the model allowed black since
+    };
+    Between programBetween_;
+    Between windowBetween_;
     ShowModel model_;
     std::vector<float> heard_;
     std::vector<std::string> sounds_;
@@ -606,6 +629,8 @@ constexpr KeptWalk kKeptWalks[] = {
     {"FireNote 4; Wait 2.5; PostRoll 4; Wait 1.4"},
     // Cut Go onto an empty slot over the bars: no slot is on air to end, the bars stay.
     {"FireKey 4; Bars; CutGo"},
+    // A jump shows its target's bank: the slot keys then play that bank.
+    {"FireNote 5; Wait 1; Wait 0.3; Wait 2.5; FireKey 1"},
     // A close stops the output, the bars' picture too, also when no show is open.
     {"Close; Bars; Close"},
     // A package closed and opened again plays its slots.
@@ -672,8 +697,18 @@ TEST_F(RandomOperator, SeededWalks) {
     for (int seed = firstSeed; seed < firstSeed + seeds; ++seed) {
         std::mt19937 random{unsigned(seed)};
         std::vector<Action> walk;
-        for (int i = 0; i < length; ++i) {
-            walk.push_back(drawAction(random, int(kEntries.size()), 6));
+        // KESTIO_OPERATOR_WITHOUT names actions left out ("Mute Close"), to look past a fault
+        // that is still open.
+        const std::string without =
+            std::getenv("KESTIO_OPERATOR_WITHOUT") != nullptr
+                ? std::string(" ") + std::getenv("KESTIO_OPERATOR_WITHOUT") + " "
+                : std::string();
+        while (int(walk.size()) < length) {
+            const Action action = drawAction(random, int(kEntries.size()), 6);
+            const std::string name(kOpNames[std::size_t(action.op)]);
+            if (without.find(" " + name + " ") == std::string::npos) {
+                walk.push_back(action);
+            }
         }
         actions += length;
         const auto failure = run(walk);

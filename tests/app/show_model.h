@@ -114,6 +114,11 @@ class ShowModel {
     bool bars() const { return bars_; }
     std::optional<int> onAir() const { return play_ ? std::optional(play_->entry) : std::nullopt; }
     // The entry whose settings the panels edit: the one on air, when the model is sure of it.
+    // Whether the output may be black now: nothing on air, a sound alone, or not known.
+    bool mayBeBlack() const {
+        return !play_ || unsure_ || play_->loose ||
+               kEntries[std::size_t(play_->entry)].kind == MediaType::audio;
+    }
     std::optional<int> editable() const {
         return play_ && !play_->loose && now_ >= settledAt_ ? std::optional(play_->entry)
                                                             : std::nullopt;
@@ -493,7 +498,9 @@ class ShowModel {
         // The end came at the earliest when the window's front reached it; a released loop's
         // post-roll comes 0.1 s before its seam, which may be read a frame or two early.
         const double since = (play_->hi - play_->end) / play_->rate + 0.2;
+        // The play a post-roll asks for shows its bank, and moves no cursor.
         const auto follow = [&](int next) {
+            bank_ = kEntries[std::size_t(next)].bank;
             start(next, true);
             play_->hi += since * play_->rate;
         };
