@@ -1,5 +1,6 @@
 #include "platform/graphics/presenter.h"
 
+#include <pthread.h>
 #include <chrono>
 #include <cmath>
 
@@ -79,7 +80,10 @@ void Presenter::start() {
         return;
     }
     stopping_ = false;
-    thread_ = std::thread([this] { run(); });
+    thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "presenter");
+        run();
+    });
 }
 
 void Presenter::stop() {

@@ -1,5 +1,6 @@
 #include "platform/graphics/worker_pool.h"
 
+#include <pthread.h>
 #include <algorithm>
 #include <atomic>
 
@@ -19,7 +20,10 @@ struct WorkerPool::Job {
 WorkerPool::WorkerPool(int workers) {
     threads_.reserve(static_cast<std::size_t>(std::max(0, workers)));
     for (int i = 0; i < workers; ++i) {
-        threads_.emplace_back([this] { workerLoop(); });
+        threads_.emplace_back([this] {
+            pthread_setname_np(pthread_self(), "worker pool");
+            workerLoop();
+        });
     }
 }
 

@@ -1,5 +1,6 @@
 #include "platform/media/item_decoder.h"
 
+#include <pthread.h>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -352,6 +353,8 @@ ItemDecoder::Core::Core(std::filesystem::path path, const RunLoop& runLoop, Even
 void ItemDecoder::Core::start(const std::shared_ptr<Core>& self) {
     // The thread holds the core: whatever it still uses is freed when it ends.
     thread_ = std::thread([self] {
+        // FFmpeg's frame threads, started from here, take the name too.
+        pthread_setname_np(pthread_self(), "video decode");
         self->run();
         self->decoder_.reset();
         self->packets_.clear();
