@@ -62,7 +62,7 @@ TEST_F(AppShell, QuitWithALocationAsksEvenWhenSaved) {
     dialogs.alertAnswers = {1};  // Don't Save
     EXPECT_EQ(quit(), Reply::terminateNow);
     ASSERT_EQ(quitQuestions(), 1u);
-    const auto call = dialogs.callsOf("alert").back();
+    const auto call = dialogs.lastOf("alert");
     EXPECT_EQ(call.texts.at(1), "Do you want to save the project before quitting?");
     EXPECT_EQ(call.buttons, (std::vector<std::string>{"Save and Quit", "Don't Save", "Cancel"}));
 }
@@ -131,7 +131,7 @@ TEST_F(AppShell, TheQuitQuestionFollowsTheLanguage) {
     show->deleteClip(0, 3);
     dialogs.alertAnswers = {2};
     quit();
-    const auto call = dialogs.callsOf("alert").back();
+    const auto call = dialogs.lastOf("alert");
     EXPECT_EQ(call.texts.at(0), "終了しますか？");
     EXPECT_EQ(call.texts.at(1), "プロジェクトを保存してから終了しますか？");
     EXPECT_EQ(call.buttons,

@@ -204,7 +204,7 @@ TEST_F(ShowEdits, TheMIDIOutputDialogParsesClampsAndAlwaysStores) {
     show->midiRouting().showMIDIOutputAssignDialog(1, 4);  // cancelled
     EXPECT_EQ(slot(1, 4).midiOutputBinding, (MIDINoteBinding{3, 70}));
     EXPECT_FALSE(show->hasUnsavedChanges.get());
-    EXPECT_EQ(dialogs.callsOf("promptMIDINote").back().texts.at(4), "3");
+    EXPECT_EQ(dialogs.lastOf("promptMIDINote").texts.at(4), "3");
 }
 
 }  // namespace

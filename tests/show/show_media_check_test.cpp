@@ -61,7 +61,7 @@ TEST_F(ShowMediaCheck, RenamedAndMovedFilesAreMissingAndMovedOnesRelinkFromTheir
         fs::rename(folder / "clips" / name, folder / (i == 4 ? "moved/" : "moved/deep/er/") / name);
     }
     media("moved/c3.txt");  // a same-named file that is not media
-    open(package);
+    ASSERT_NO_FATAL_FAILURE(open(package));
 
     const auto missing = alertsTitled(missingTitle());
     ASSERT_EQ(missing.size(), 1u);
@@ -79,7 +79,9 @@ TEST_F(ShowMediaCheck, RenamedAndMovedFilesAreMissingAndMovedOnesRelinkFromTheir
 
     relink(folder / "moved");
     EXPECT_TRUE(logged("🔗 再リンク: 3件成功 / 2件未発見"));
-    const auto report = alertsTitled(relinkTitle()).back();
+    const auto reports = alertsTitled(relinkTitle());
+    ASSERT_FALSE(reports.empty());
+    const auto report = reports.back();
     EXPECT_EQ(report.style, platform::DialogPresenter::AlertStyle::informational);
     EXPECT_EQ(report.texts.at(1), relinkReportText(3, {"BANK 1 / c0", "BANK 1 / c1"}, language()));
     EXPECT_EQ(slot(0, 3).videoURL, folder / "moved/deep/er/c3.mov");
@@ -104,7 +106,7 @@ TEST_F(ShowMediaCheck, SixteenOrMoreMissingSlotsListFifteenAndCountTheRest) {
     }
     const fs::path package = writePackage(project, "Gone.ktshow");
     fs::remove_all(folder / "gone");
-    open(package);
+    ASSERT_NO_FATAL_FAILURE(open(package));
     const std::string text = alertsTitled(missingTitle()).at(0).texts.at(1);
     EXPECT_NE(text.find("BANK 2 / Clip"), std::string::npos);
     EXPECT_NE(text.find(language() == AppLanguage::en ? "\n…and 2 more" : "\n…他2件"),
@@ -117,7 +119,7 @@ TEST_F(ShowMediaCheck, AFoundFileClearsAnEarlierMissingMarkWithoutAnAlert) {
     ProjectData project(4, 10);
     project.banks[0].slots[0] = slotFor(media("here/Clip.mov"));
     project.banks[0].slots[0].isFileMissing = true;  // run-time only: never saved
-    open(writePackage(project, "Here.ktshow"));
+    ASSERT_NO_FATAL_FAILURE(open(writePackage(project, "Here.ktshow")));
     EXPECT_FALSE(slot(0, 0).isFileMissing);
     EXPECT_TRUE(alertsTitled(missingTitle()).empty());
     EXPECT_FALSE(logged("⚠️ ファイルロスト: 0件"));
@@ -208,11 +210,13 @@ TEST_F(ShowMediaCheck, ARelinkThatFindsNothingWarnsAndLeavesTheMarkAlone) {
     project.banks[0].slots[0] = slotFor(media("a/Intro.mov"));
     const fs::path package = writePackage(project, "Nothing.ktshow");
     fs::remove(folder / "a/Intro.mov");
-    open(package);
+    ASSERT_NO_FATAL_FAILURE(open(package));
     media("b/intro.mov");  // another letter case: no match
     media("b/Intro.txt");
     relink(folder / "b");
-    const auto report = alertsTitled(relinkTitle()).back();
+    const auto reports = alertsTitled(relinkTitle());
+    ASSERT_FALSE(reports.empty());
+    const auto report = reports.back();
     EXPECT_EQ(report.style, platform::DialogPresenter::AlertStyle::warning);
     EXPECT_EQ(report.texts.at(1), relinkReportText(0, {"BANK 1 / Intro"}, language()));
     EXPECT_FALSE(show->hasUnsavedChanges.get());
@@ -221,6 +225,7 @@ TEST_F(ShowMediaCheck, ARelinkThatFindsNothingWarnsAndLeavesTheMarkAlone) {
     // With nothing missing, the report says 0 without a list.
     show->deleteClip(0, 0);
     relink(folder / "b");
+    ASSERT_GT(alertsTitled(relinkTitle()).size(), reports.size());
     EXPECT_EQ(alertsTitled(relinkTitle()).back().texts.at(1), relinkReportText(0, {}, language()));
 
     // A folder that cannot be opened.
@@ -229,8 +234,7 @@ TEST_F(ShowMediaCheck, ARelinkThatFindsNothingWarnsAndLeavesTheMarkAlone) {
     ASSERT_TRUE(waitFor([&] {
         return !alertsTitled(L("フォルダにアクセスできません", "Failed to Access Folder")).empty();
     }));
-    EXPECT_EQ(dialogs.callsOf("alert").back().style,
-              platform::DialogPresenter::AlertStyle::critical);
+    EXPECT_EQ(dialogs.lastOf("alert").style, platform::DialogPresenter::AlertStyle::critical);
 }
 
 }  // namespace
@@ -245,7 +249,7 @@ TEST_F(ShowMediaCheck, ASlotClearedDuringTheFolderSearchIsNotRelinked) {
     project.banks[0].slots[1] = slotFor(media("a/Outro.mov"));
     const fs::path package = writePackage(project, "Cleared.ktshow");
     fs::remove_all(folder / "a");
-    open(package);
+    ASSERT_NO_FATAL_FAILURE(open(package));
     media("b/Intro.mov");
     media("b/Outro.mov");
     dialogs.pathAnswers.push_back(folder / "b");
@@ -269,7 +273,7 @@ TEST_F(ShowMediaCheck, ASlotEditedWhileItsFileIsLookedAtKeepsTheEdit) {
     project.banks[0].slots[0] = slotFor(media("a/Intro.mov"));
     const fs::path package = writePackage(project, "Edited.ktshow");
     fs::remove_all(folder / "a");
-    open(package);
+    ASSERT_NO_FATAL_FAILURE(open(package));
     ASSERT_EQ(alertsTitled(missingTitle()).size(), 1u);
     show->mediaCheck().checkMissingMedia();
     show->deleteClip(0, 0);  // before the check's answer is taken

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -17,10 +18,12 @@ class ShowProjectFixture : public ShowFixture {
   protected:
     TemporaryFolder folder;
 
-    // Runs the loop until `done` holds; the disk worker's answers arrive from its thread.
+    // Runs the loop until `done` holds, for 30 s at most; the disk worker's answers arrive from
+    // its thread. (A count of turns would run out early: each answer ends a turn's wait.)
     template <typename Done>
     bool waitFor(Done done) {
-        for (int turn = 0; turn < 400; ++turn) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
             loop.runPending();
             if (done()) {
                 return true;

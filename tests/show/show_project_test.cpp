@@ -84,7 +84,7 @@ TEST_F(ShowProject, AFailedSaveIsNeverShownAsSaved) {
     EXPECT_FALSE(show->currentProjectURL.get().has_value());
     EXPECT_FALSE(playback.logFile.has_value());
     EXPECT_TRUE(recentProjects.load().empty());
-    EXPECT_FALSE(dialogs.callsOf("alert").back().texts.at(1).empty());
+    EXPECT_FALSE(dialogs.lastOf("alert").texts.at(1).empty());
 
     // A cancelled panel saves nothing and leaves the mark on.
     show->projectIO().saveProject();
@@ -110,7 +110,7 @@ TEST_F(ShowProject, OpeningSetsTheLocationThePlayLogAndTheSwitchesOnce) {
     show->currentBank = 7;
     show->cursorSlot = 12;
     edit();
-    open(package);
+    ASSERT_NO_FATAL_FAILURE(open(package));
     EXPECT_EQ(show->project().banks[0].slots[0].name, "Opening");
     EXPECT_EQ(show->currentProjectURL.get(), package);
     EXPECT_EQ(playback.logFile, package / "app.log");
@@ -129,13 +129,13 @@ TEST_F(ShowProject, OpeningADuplicatedAssignmentShowsTheRepairAsUnsaved) {
     ProjectData project = named("A");
     project.banks[0].slots[0].midiBindings = std::vector<MIDINoteBinding>{{1, 60}};
     project.banks[2].slots[0].midiBindings = std::vector<MIDINoteBinding>{{1, 60}};
-    open(writePackage(project, "Dup.ktshow"));
+    ASSERT_NO_FATAL_FAILURE(open(writePackage(project, "Dup.ktshow")));
     EXPECT_TRUE(show->hasUnsavedChanges.get());
 }
 
 TEST_F(ShowProject, BadPackagesFailToLoadAndTheOpenProjectStays) {
     const fs::path good = writePackage(named("Good"), "Good.ktshow");
-    open(good);
+    ASSERT_NO_FATAL_FAILURE(open(good));
 
     std::vector<fs::path> bad;
     bad.push_back(writePackage(named("x"), "Corrupt.ktshow"));
@@ -162,7 +162,7 @@ TEST_F(ShowProject, BadPackagesFailToLoadAndTheOpenProjectStays) {
         show->projectIO().loadProject(package);
         ASSERT_TRUE(waitFor([&] { return dialogs.callsOf("alert").size() > alertsBefore; }))
             << package;
-        const auto alert = dialogs.callsOf("alert").back();
+        const auto alert = dialogs.lastOf("alert");
         EXPECT_EQ(alert.texts.at(0), L("読み込みに失敗しました", "Load Failed")) << package;
         EXPECT_FALSE(alert.texts.at(1).empty()) << package;
         EXPECT_EQ(show->project().banks[0].slots[0].name, "Good");
@@ -218,7 +218,7 @@ TEST_F(ShowProject, ValuesTheProgramCannotPlayAreMendedAndNamedInOneWarning) {
         }
     }
     std::ofstream(package / "data.json", std::ios::trunc) << document.dump(2);
-    open(package);
+    ASSERT_NO_FATAL_FAILURE(open(package));
     EXPECT_FALSE(alerted(L("読み込みに失敗しました", "Load Failed")));
     EXPECT_EQ(show->project().banks[0].slots[0].name, "Opening");
     const auto title = L("一部のスロット設定を補正して読み込みました",
@@ -274,7 +274,7 @@ TEST_F(ShowProject, ThePanelRefusesAnItemThatIsNotAPackage) {
 
 TEST_F(ShowProject, ClosingStopsTheOutputAndReturnsToTheDefaultProject) {
     const fs::path package = writePackage(named("Live"), "Live.ktshow");
-    open(package);
+    ASSERT_NO_FATAL_FAILURE(open(package));
     playback.setOnAir(0, 0);
     show->currentBank = 4;
     show->cursorSlot = 9;
@@ -315,6 +315,7 @@ TEST_F(ShowProject, ClosingStopsTheOutputAndReturnsToTheDefaultProject) {
     EXPECT_FALSE(show->bankClipboard.get().has_value());
     EXPECT_TRUE(show->hasUnsavedChanges.get());  // not reset by a close
     EXPECT_FALSE(playback.logFile.has_value());
+    ASSERT_FALSE(playback.logLines.empty());
     EXPECT_EQ(playback.logLines.back(), "プロジェクトを閉じました");
 }
 

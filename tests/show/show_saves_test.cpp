@@ -44,13 +44,13 @@ class ShowSaves : public ShowProjectFixture {
 
 TEST_F(ShowSaves, ASaveDuringAnImportHoldsTheSlotsFilledSoFarAndNothingHalfWritten) {
     const fs::path package = writePackage(ProjectData(4, 10), "Import.ktshow");
-    open(package);
+    ASSERT_NO_FATAL_FAILURE(open(package));
     const fs::path a = media("in/a.mov"), b = media("in/b.mov"), c = media("in/c.mov");
     importer.probes[b] = {std::nullopt, 1.0, false};
     importer.probes[c] = {std::nullopt, 0.0, true};  // never answers
     show->showImport().handleDrop({a, b, c}, 0, 0);
     ASSERT_TRUE(waitFor([&] { return show->project().banks[0].slots[0].videoURL.has_value(); }));
-    saveInPlace();
+    ASSERT_NO_FATAL_FAILURE(saveInPlace());
     ProjectData saved = projectManager.load(package);
     EXPECT_EQ(saved.banks[0].slots[0].name, "a");
     EXPECT_TRUE(saved.banks[0].slots[0].clipInfo.has_value());
@@ -64,11 +64,11 @@ TEST_F(ShowSaves, ASaveDuringAWarmUpWritesTheProjectAsItIs) {
     project.banks[0].slots[0] = slotFor(media("w/one.mov"));
     project.banks[3].slots[7] = slotFor(media("w/two.mov"));
     const fs::path package = writePackage(project, "Warm.ktshow");
-    open(package);
+    ASSERT_NO_FATAL_FAILURE(open(package));
     loop.runPending();
     ASSERT_TRUE(show->isLoading.get());  // the warm-up waits for its first slot
     const ProjectData before = projectManager.load(package);
-    saveInPlace();
+    ASSERT_NO_FATAL_FAILURE(saveInPlace());
     EXPECT_TRUE(logged("プロジェクト上書き保存: Warm.ktshow"));
     EXPECT_EQ(projectManager.load(package), before);
 }
@@ -81,7 +81,7 @@ TEST_F(ShowSaves, ADiskThatFillsUpFailsTheSaveAndKeepsTheOldDocument) {
         }
     }
     const fs::path package = writePackage(project, "Full.ktshow");
-    open(package);
+    ASSERT_NO_FATAL_FAILURE(open(package));
     const std::string document = text(package / "data.json");
     dialogs.textAnswers = {std::string("Edited")};
     show->renameBank(0);
@@ -104,7 +104,7 @@ TEST_F(ShowSaves, ADiskThatFillsUpFailsTheSaveAndKeepsTheOldDocument) {
     EXPECT_TRUE(show->hasUnsavedChanges.get());
     EXPECT_EQ(show->project().banks[0].name, "Edited");  // the project in memory is kept
     EXPECT_EQ(text(package / "data.json"), document);    // the old document is whole
-    saveInPlace();
+    ASSERT_NO_FATAL_FAILURE(saveInPlace());
     EXPECT_EQ(projectManager.load(package).banks[0].name, "Edited");
     EXPECT_FALSE(show->hasUnsavedChanges.get());
 }
@@ -113,12 +113,12 @@ TEST_F(ShowSaves, ADiskThatFillsUpFailsTheSaveAndKeepsTheOldDocument) {
 // pictures were not.
 TEST_F(ShowSaves, APackageWhoseThumbnailsFolderIsAFileSavesTheShowAndWarnsOfThePictures) {
     const fs::path package = writePackage(ProjectData(4, 10), "Odd.ktshow");
-    open(package);
+    ASSERT_NO_FATAL_FAILURE(open(package));
     fs::remove_all(package / "thumbnails");
     folder.write("Odd.ktshow/thumbnails", "in the way");
     dialogs.textAnswers = {std::string("Edited")};
     show->renameBank(0);
-    saveInPlace();
+    ASSERT_NO_FATAL_FAILURE(saveInPlace());
     ASSERT_TRUE(waitFor([&] { return alerted("サムネイルを保存できませんでした"); }));
     EXPECT_FALSE(alerted(L("保存に失敗しました", "Save Failed")));
     EXPECT_NE(informativeOf("サムネイルを保存できませんでした").find("邪魔をしています"),
@@ -138,9 +138,9 @@ TEST_F(ShowSaves, TenThousandMissingFilesAreListedFifteenAtATime) {
     }
     const fs::path package = writePackage(project, "Ten.ktshow");
     fs::remove(gone);
-    open(package);
-    EXPECT_TRUE(logged("⚠️ ファイルロスト: 10000件"));
-    const auto alert = dialogs.callsOf("alert").back();
+    ASSERT_NO_FATAL_FAILURE(open(package));
+    ASSERT_TRUE(logged("⚠️ ファイルロスト: 10000件"));
+    const auto alert = dialogs.lastOf("alert");
     EXPECT_NE(alert.texts.at(1).find(L("\n…他9985件", "\n…and 9985 more")), std::string::npos);
     EXPECT_LT(alert.texts.at(1).size(), 2000u);
     EXPECT_FALSE(show->hasUnsavedChanges.get());

@@ -92,7 +92,7 @@ TEST_F(ShowWarmUp, CancelAtAMissingSlotLogsHowFarItGotAndStillEndsFully) {
     openWith({{0, 0}, {0, 1}, {0, 2}, {0, 3}, {0, 4}}, {{0, 2}});
     runToEnd();
     EXPECT_EQ(plays(), (std::vector<std::string>{playOf(0, 0), playOf(0, 1)}));
-    const auto ask = dialogs.callsOf("alert").back();
+    const auto ask = dialogs.lastOf("alert");
     EXPECT_EQ(ask.texts.at(0), L("ファイルが見つかりません", "File Not Found"));
     EXPECT_EQ(ask.buttons.size(), 3u);
     EXPECT_NE(ask.texts.at(1).find("c0_2"), std::string::npos);
@@ -127,6 +127,7 @@ TEST_F(ShowWarmUp, SearchingAFolderRelinksTheSlotAndPlaysIt) {
         });
     EXPECT_EQ(asks, 2);
     EXPECT_TRUE(logged("🔗 再リンク: 1件成功 / 0件未発見"));
+    ASSERT_FALSE(plays().empty());
     EXPECT_EQ(plays().back(), "play 0 1 " + found.string() + " 1920x1080");
 }
 
@@ -151,7 +152,7 @@ TEST_F(ShowWarmUp, OpeningAnotherProjectEndsTheRunningOneBeforeItsOwnStarts) {
     ProjectData other(4, 10);
     other.banks[5].slots[0] = slotFor(media("other/a.mov"));
     other.banks[5].slots[1] = slotFor(media("other/b.mov"));
-    open(writePackage(other, "Other.ktshow"));
+    ASSERT_NO_FATAL_FAILURE(open(writePackage(other, "Other.ktshow")));
     // The first run stopped short: it says so, and never that it completed.
     EXPECT_TRUE(logged("ウォームアップ中止（0/3件処理済み）"));
     EXPECT_FALSE(logged("ウォームアップ完了 (3件)"));

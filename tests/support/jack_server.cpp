@@ -27,6 +27,9 @@ namespace {
 // server of the first is still going away.
 constexpr int kServerNames = 3;
 
+// How long a test process waits for its turn to run a server.
+constexpr std::chrono::seconds kLockWait{200};
+
 // Starts a program with its output discarded; returns its pid, or -1. The program is killed
 // when the test process ends, even by a crash, so no server outlives its test.
 pid_t spawn(const std::vector<std::string>& args) {
@@ -67,18 +70,32 @@ int waitExit(pid_t pid) {
 }  // namespace
 
 JackServer::JackServer(Start when) {
-    // JACK servers share one registry, and clients fail to open while another server starts
-    // or stops; test processes running side by side therefore take turns (a blocking lock,
-    // released by the process that holds it when it stops its server or exits).
-    lockFd_ = ::open("/tmp/kestio-test-jack.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (lockFd_ >= 0) {
-        while (flock(lockFd_, LOCK_EX) != 0 && errno == EINTR) {
-        }
-        awaitPreviousServer();
-    }
-    setenv("JACK_NO_START_SERVER", "1", 1);
     if (const char* previous = std::getenv("JACK_DEFAULT_SERVER")) {
         previousServer_ = previous;
+    }
+    setenv("JACK_NO_START_SERVER", "1", 1);
+    // JACK servers share one registry, and clients fail to open while another server starts
+    // or stops; test processes running side by side therefore take turns (a lock, released by
+    // the process that holds it when it stops its server or exits). A turn that does not come
+    // within kLockWait is this server's failure, not a test that hangs until it is killed.
+    lockFd_ = ::open("/tmp/kestio-test-jack.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (lockFd_ >= 0) {
+        const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+        while (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::close(lockFd_);
+                lockFd_ = -1;
+                failure_ =
+                    "another test process held the JACK servers' lock "
+                    "(/tmp/kestio-test-jack.lock) for " +
+                    std::to_string(kLockWait.count()) + " s";
+                // Clients of this process find no server rather than another process's.
+                setenv("JACK_DEFAULT_SERVER", "kestio-test-none", 1);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));  // another process's
+        }
+        awaitPreviousServer();
     }
     if (when == Start::later) {
         name_ = "kestio-test-0";
@@ -98,6 +115,9 @@ JackServer::JackServer(Start when) {
 }
 
 bool JackServer::start() {
+    if (lockFd_ < 0 && !failure_.empty()) {
+        return false;  // never had its turn
+    }
     if (!running()) {
         launch();
     }

@@ -1,5 +1,7 @@
 #include "support/scripted_dialog_presenter.h"
 
+#include <stdexcept>
+
 namespace kestio::test {
 
 namespace {
@@ -116,6 +118,15 @@ std::vector<ScriptedDialogPresenter::Call> ScriptedDialogPresenter::callsOf(
         }
     }
     return out;
+}
+
+ScriptedDialogPresenter::Call ScriptedDialogPresenter::lastOf(const std::string& kind) const {
+    for (auto call = calls.rbegin(); call != calls.rend(); ++call) {
+        if (call->kind == kind) {
+            return *call;
+        }
+    }
+    throw std::logic_error("no " + kind + " was shown");
 }
 
 }  // namespace kestio::test

@@ -64,6 +64,9 @@ class ScriptedDialogPresenter final : public platform::DialogPresenter {
 
     // The calls of one kind, in order.
     std::vector<Call> callsOf(const std::string& kind) const;
+    // The last call of one kind; throws (failing the test there) when there was none, so that a
+    // check that a dialog showed does not go on to read one that never did.
+    Call lastOf(const std::string& kind) const;
 
   private:
     void modal();

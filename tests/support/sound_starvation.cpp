@@ -40,7 +40,8 @@ std::string SoundThreadDelays::describe() const {
 }
 
 bool starved(const SoundThreadDelays& delays) {
-    return delays.renderThread > kStarvedSeconds || delays.recorder > kStarvedSeconds;
+    return delays.renderThread > kStarvedSeconds || delays.underflows > 0 ||
+           delays.recordingHoles > 0 || delays.recorder > kStarvedServerSeconds;
 }
 
 void runOnAFedMachine(const std::function<void(SoundThreadWatch&)>& attempt, int attempts) {

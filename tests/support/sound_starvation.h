@@ -25,8 +25,13 @@ struct SoundThreadDelays {
     std::string describe() const;
 };
 
-// Later than this, a thread may have let the sound run dry: the output's stream holds 20 ms.
+// Later than this, the output's render thread may have let its stream run dry (it holds 20 ms).
 constexpr double kStarvedSeconds = 0.010;
+// A recording whose pieces come this late had a sound server held up for that long (its pieces
+// come every few milliseconds, a little unevenly).
+constexpr double kStarvedServerSeconds = 0.050;
+// Starved: the render thread came late, the server found the output's stream empty (which,
+// the render thread on time, is the server's lateness), the recording lost sound or came late.
 bool starved(const SoundThreadDelays& delays);
 
 // What an attempt notes its delays to. notedAtEnd() takes them from `measure` when the returned

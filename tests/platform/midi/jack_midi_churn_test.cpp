@@ -8,6 +8,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -30,13 +32,21 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 const Bytes kProbe{0xBF, 0x7F, 0x00};
 
-// Seconds of churn; a longer run is asked for with KESTIO_JACK_CHURN_SECONDS.
-double churnSeconds() {
-    if (const char* text = std::getenv("KESTIO_JACK_CHURN_SECONDS")) {
-        return std::max(1.0, std::atof(text));
+// What the churn must have done before the server comes back for good: its clients' server
+// started and killed this many times, and the clients found it again (between two kills) this
+// many times. A longer run is asked for with KESTIO_JACK_CHURN_CYCLES. Counted, not timed: a
+// loaded machine takes longer over each start, and the churn runs as long as it takes.
+int churnCycles() {
+    if (const char* text = std::getenv("KESTIO_JACK_CHURN_CYCLES")) {
+        return std::max(1, std::atoi(text));
     }
-    return 20.0;
+    return 20;
 }
+int churnReunions() {
+    return std::max(1, churnCycles() / 3);
+}
+// How long the churn may take to get there before the test gives up.
+constexpr double kChurnGuardSeconds = 180.0;
 
 // Other clients in the test process sending notes through the churn, with
 // KESTIO_JACK_CHURN_PEERS set (a harsher run, for long runs by hand: jackd's own client time-out
@@ -54,15 +64,21 @@ constexpr int kOtherServers = 8;
 // rhythm; nothing waits on them.
 class ServerChurn {
   public:
-    ServerChurn(test::JackServer& own, double seconds)
-        : own_(own), thread_([this, seconds] { run(seconds); }) {}
-    ~ServerChurn() { thread_.join(); }
+    explicit ServerChurn(test::JackServer& own) : own_(own), thread_([this] { run(); }) {}
+    ~ServerChurn() {
+        stop();
+        thread_.join();
+    }
 
+    // Ends the churn after its current step; done() once everything it started is gone.
+    void stop() { stopping_.store(true); }
     bool done() const { return done_.load(); }
+    // The clients' server: started, and started then killed.
     int ownStarts() const { return ownStarts_.load(); }
+    int ownCycles() const { return ownCycles_.load(); }
 
   private:
-    void run(double seconds) {
+    void run() {
         const auto seed =
             static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
         std::mt19937 random(seed);
@@ -70,8 +86,11 @@ class ServerChurn {
         const auto pause = [&](int maxMs) {
             std::this_thread::sleep_for(std::chrono::milliseconds(random() % (maxMs + 1)));
         };
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (std::chrono::steady_clock::now() < end) {
+        const auto killOwn = [&] {
+            own_.kill();
+            ownCycles_.fetch_add(1);
+        };
+        while (!stopping_.load()) {
             const auto pick = random() % 10;
             if (pick < 6) {
                 if (!own_.start()) {
@@ -80,7 +99,7 @@ class ServerChurn {
                 ownStarts_.fetch_add(1);
                 if (pick < 3 || !withPeers()) {
                     pause(pick < 3 ? 50 : 1500);  // killed as the clients open, or later
-                    own_.kill();
+                    killOwn();
                     continue;
                 }
                 // Killed while notes flow both ways through the clients.
@@ -93,7 +112,7 @@ class ServerChurn {
                     device.send({0x90, 0x3C, 0x64});
                     pause(5);
                 }
-                own_.kill();
+                killOwn();
                 // The peers close once they heard of it (see the product's clients).
                 const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(5);
                 while ((!device.serverLost() || !synth.serverLost()) &&
@@ -118,8 +137,10 @@ class ServerChurn {
     }
 
     test::JackServer& own_;
+    std::atomic<bool> stopping_{false};
     std::atomic<bool> done_{false};
     std::atomic<int> ownStarts_{0};
+    std::atomic<int> ownCycles_{0};
     std::thread thread_;
 };
 
@@ -142,6 +163,9 @@ int failed(int code, const std::string& why) {
 // when both clients carried notes again, else a code of what went wrong.
 int churnAndComeBack() {
     test::JackServer own(test::JackServer::Start::later);
+    if (!own.failure().empty()) {
+        return failed(1, own.failure());  // never had its turn to run servers
+    }
     ManualRunLoop loop;
     JackMIDISystem system(loop, 1.0);
     std::mutex mutex;
@@ -161,20 +185,47 @@ int churnAndComeBack() {
     }
 
     {
-        ServerChurn churn(own, churnSeconds());
+        ServerChurn churn(own);
+        // The servers of the churn that both clients had as theirs (a port of no one there is
+        // unknown to them, not a server missing): each is a server the clients lived through
+        // the death of an earlier one to meet.
+        int reunions = 0;
+        int lastMet = 0;
+        const auto guard =
+            std::chrono::steady_clock::now() + std::chrono::duration<double>(kChurnGuardSeconds);
         // The clients poll (one run-loop second each turn) and use what they find.
         while (!churn.done()) {
             loop.advance(1.0);
             loop.waitForPosted(0.01);
-            for (const auto& id : ids(input.client->sources())) {
+            const auto sources = ids(input.client->sources());
+            const auto destinations = ids(output.client->destinations());
+            for (const auto& id : sources) {
                 input.client->connectSource(id);
             }
-            for (const auto& id : ids(output.client->destinations())) {
+            for (const auto& id : destinations) {
                 output.client->send(id, {0x91, 0x3C, 0x64});
             }
+            const int cycle = churn.ownStarts();
+            const bool inputHasIt =
+                input.client->connectSource("KestioChurnProbe:out") != JackMIDISystem::kNoServer;
+            const bool outputHasIt = output.client->send("KestioChurnProbe:in", {0x90, 0x3C, 0}) !=
+                                     JackMIDISystem::kNoServer;
+            if (inputHasIt && outputHasIt && cycle != lastMet) {
+                lastMet = cycle;
+                ++reunions;
+            }
+            if ((churn.ownCycles() >= churnCycles() && reunions >= churnReunions()) ||
+                std::chrono::steady_clock::now() > guard) {
+                churn.stop();
+            }
         }
-        if (churn.ownStarts() <= 3) {
-            return failed(4, "the churn hardly ran");
+        if (churn.ownCycles() < churnCycles() || reunions < churnReunions()) {
+            return failed(4, "in " + std::to_string(static_cast<int>(kChurnGuardSeconds)) +
+                                 " s the churn started and killed the clients' server " +
+                                 std::to_string(churn.ownCycles()) + " times of " +
+                                 std::to_string(churnCycles()) + ", and the clients met " +
+                                 std::to_string(reunions) + " of its servers of " +
+                                 std::to_string(churnReunions()));
         }
     }
 
@@ -206,6 +257,30 @@ int churnAndComeBack() {
     return 0;
 }
 
+// Where each thread of a process that hangs waits: its stacks from gdb where there is one, else
+// each thread's kernel wait channel and system call.
+std::string stacksOf(pid_t pid) {
+    const auto gdb = test::runProcess(
+        {"gdb", "-p", std::to_string(pid), "-batch", "-nx", "-ex", "thread apply all bt 20"},
+        std::chrono::seconds(60));
+    if (gdb.succeeded() && gdb.output.find("Thread ") != std::string::npos) {
+        return gdb.output;
+    }
+    std::string out;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+        const auto read = [&](const char* name) {
+            std::ifstream in(task.path() / name);
+            std::string line;
+            std::getline(in, line);
+            return line;
+        };
+        out += task.path().filename().string() + " " + read("comm") + ": in " + read("wchan") +
+               ", system call " + read("syscall") + "\n";
+    }
+    return out;
+}
+
 // The churn runs in a process of its own, which ends with _exit once its clients are closed:
 // libjack's threads, cancelled by the servers' deaths, can leave a C library lock held that the
 // process's exit handlers then wait on for ever. Nothing crashes (the sanitizer build catches a
@@ -220,7 +295,7 @@ TEST(JackMIDIChurn, ClientsLiveThroughServersThatComeGoAndFailToStartAroundThem)
         _exit(code);
     }
     const auto guard =
-        std::chrono::steady_clock::now() + std::chrono::duration<double>(churnSeconds() + 120.0);
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(kChurnGuardSeconds + 60.0);
     int status = 0;
     pid_t ended = 0;
     while ((ended = waitpid(child, &status, WNOHANG)) == 0 &&
@@ -228,9 +303,10 @@ TEST(JackMIDIChurn, ClientsLiveThroughServersThatComeGoAndFailToStartAroundThem)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     if (ended == 0) {
+        const std::string where = stacksOf(child);
         kill(child, SIGKILL);
         waitpid(child, &status, 0);
-        FAIL() << "the churn did not end in time";
+        FAIL() << "the churn did not end in time; where its threads were:\n" << where;
     }
     ASSERT_TRUE(WIFEXITED(status)) << "the churn ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0) << "see the churn's line above";
