@@ -30,27 +30,6 @@ using platform::audio::AudioFormat;
 using platform::audio::AudioPlayerNode;
 using platform::audio::PulseAudioDevice;
 
-// Lets Qt's events and the run loop's work happen, the run loop following the wall clock,
-// until `done` holds; false after `wallSeconds`.
-bool followUntil(const std::function<bool()>& done, ManualRunLoop& loop, double wallSeconds) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(int64_t(wallSeconds * 1000.0));
-    QEventLoop events;
-    QTimer wake;
-    QObject::connect(&wake, &QTimer::timeout, &events, &QEventLoop::quit);
-    wake.start(20);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        const auto before = std::chrono::steady_clock::now();
-        events.exec();
-        loop.advance(
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count());
-    }
-    return true;
-}
-
 class OutputRestOnPulse : public PulseServerSuite {};
 
 TEST_F(OutputRestOnPulse, TheFirstCueIsOnTimeAndTheOutputRestsAfterEveryCueAtAnyRate) {
@@ -65,7 +44,7 @@ TEST_F(OutputRestOnPulse, TheFirstCueIsOnTimeAndTheOutputRestsAfterEveryCueAtAny
     TimedRecording recording("null.monitor");
     ASSERT_FALSE(engine.start());
     const auto restsWithin = [&](double seconds) {
-        return followUntil([&] { return device->resting(); }, loop, seconds);
+        return followWallClockUntil([&] { return device->resting(); }, loop, seconds);
     };
     ASSERT_TRUE(restsWithin(AudioEngine::kRestAfterSeconds + 2.0)) << "no rest after the start";
 
@@ -76,7 +55,7 @@ TEST_F(OutputRestOnPulse, TheFirstCueIsOnTimeAndTheOutputRestsAfterEveryCueAtAny
     const platform::ClockTime start = engine.clock()->timeAt(device->hostNow()) + 0.1;
     player->play(start);
     const double due = engine.clock()->hostTimeAt(start).seconds();
-    ASSERT_TRUE(followUntil(
+    ASSERT_TRUE(followWallClockUntil(
         [&] {
             const auto last = recording.hostTimeOf(double(recording.frames()));
             return last && *last > due + 0.6;
@@ -101,7 +80,7 @@ TEST_F(OutputRestOnPulse, TheFirstCueIsOnTimeAndTheOutputRestsAfterEveryCueAtAny
         converted->stop();
         converted->scheduleBuffer(bufferOf(sineWave(1000.0, 44100.0, 13230, 0.5), 44100.0));
         converted->play();
-        ASSERT_TRUE(followUntil([&] { return !device->resting(); }, loop, 1.0));
+        ASSERT_TRUE(followWallClockUntil([&] { return !device->resting(); }, loop, 1.0));
         EXPECT_TRUE(restsWithin(0.3 + AudioEngine::kRestAfterSeconds + 2.0))
             << "no rest after cue " << cue << " of a chain at another rate";
     }

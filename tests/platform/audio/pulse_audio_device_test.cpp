@@ -57,27 +57,6 @@ std::shared_ptr<SourceNode> toneSource() {
         });
 }
 
-// Lets Qt's main-thread events (device changes) and the run loop's work happen, with the run
-// loop's clock following the wall clock, until `done` holds; false after `wallSeconds`.
-bool waitUntil(const std::function<bool()>& done, ManualRunLoop& loop, double wallSeconds) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(int64_t(wallSeconds * 1000.0));
-    QEventLoop events;
-    QTimer wake;
-    QObject::connect(&wake, &QTimer::timeout, &events, &QEventLoop::quit);
-    wake.start(20);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        const auto before = std::chrono::steady_clock::now();
-        events.exec();
-        loop.advance(
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count());
-    }
-    return true;
-}
-
 // Watches an engine's clock against host time: how far it fell behind host time at most, over
 // any stretch between two looks.
 struct ClockWatch {
@@ -148,7 +127,7 @@ TEST_F(PulseAudioDeviceOnPulse, PlaysAToneThroughTheDefaultOutput) {
         // 20 ms, the block being written and the server's allowance. (The median of a few looks:
         // on a loaded machine the render thread is sometimes late.)
         std::vector<double> queued;
-        ASSERT_TRUE(waitUntil(
+        ASSERT_TRUE(followWallClockUntil(
             [&] {
                 const platform::ClockTime heard = engine.clock()->timeAt(device->hostNow());
                 queued.push_back(engine.renderedPosition() - heard);
@@ -195,7 +174,7 @@ TEST_F(PulseAudioDeviceOnPulse, RestsWhileItsCallbackHasNothingAndPlaysAgainWhen
     // At rest: no block for a quarter of a second.
     int seen = -1;
     auto since = std::chrono::steady_clock::now();
-    ASSERT_TRUE(waitUntil(
+    ASSERT_TRUE(followWallClockUntil(
         [&] {
             const auto now = std::chrono::steady_clock::now();
             if (const int blocks = callback.blocks.load(); blocks != seen || blocks == 0) {
@@ -209,7 +188,7 @@ TEST_F(PulseAudioDeviceOnPulse, RestsWhileItsCallbackHasNothingAndPlaysAgainWhen
     auto recording = server_->record("null.monitor");
     callback.sounding.store(true);
     device->wake();
-    ASSERT_TRUE(waitUntil([&] { return callback.blocks.load() > seen; }, loop, 0.2))
+    ASSERT_TRUE(followWallClockUntil([&] { return callback.blocks.load() > seen; }, loop, 0.2))
         << "the wake did not end the rest";
     ASSERT_TRUE(recording->waitForSound(48000, 0.25f, 30.0)) << "no tone after the rest";
     device->stop();
@@ -224,7 +203,7 @@ TEST_F(PulseAudioDeviceOnPulse, RendersOnAThreadUnderTheRealTimePolicyWhileItKee
     auto device =
         std::make_shared<PulseAudioDevice>(loop, std::make_shared<platform::SteadyHostClock>());
     int policy = -1;
-    ASSERT_TRUE(waitUntil(
+    ASSERT_TRUE(followWallClockUntil(
         [&] {
             policy = policyOfThreadNamed("audio output");
             return policy != -1 && (policy != SCHED_OTHER || !refused.empty());
@@ -233,8 +212,8 @@ TEST_F(PulseAudioDeviceOnPulse, RendersOnAThreadUnderTheRealTimePolicyWhileItKee
         << "the output thread ran under policy " << policy;
     if (!refused.empty()) {
         // (Said as the thread starts, which may be just after it has its name.)
-        EXPECT_TRUE(
-            waitUntil([&] { return console.contains("runs at ordinary priority"); }, loop, 10.0))
+        EXPECT_TRUE(followWallClockUntil(
+            [&] { return console.contains("runs at ordinary priority"); }, loop, 10.0))
             << "refused in silence";
         GTEST_SKIP() << refused;
     }
@@ -257,18 +236,19 @@ TEST_F(PulseAudioDeviceOnPulse, RendersOnAThreadUnderTheRealTimePolicyWhileItKee
         }
     } laboured;
     ASSERT_FALSE(device->start(laboured));
-    EXPECT_TRUE(
-        waitUntil([&] { return policyOfThreadNamed("audio output") == SCHED_OTHER; }, loop, 10.0))
+    EXPECT_TRUE(followWallClockUntil(
+        [&] { return policyOfThreadNamed("audio output") == SCHED_OTHER; }, loop, 10.0))
         << "a thread busy rendering kept the real-time policy";
     // (Said just after the step, which the test may see first.)
-    EXPECT_TRUE(
-        waitUntil([&] { return console.contains("it runs at ordinary priority until that eases"); },
-                  loop, 5.0));
+    EXPECT_TRUE(followWallClockUntil(
+        [&] { return console.contains("it runs at ordinary priority until that eases"); }, loop,
+        5.0));
     laboured.labouring = false;
-    EXPECT_TRUE(
-        waitUntil([&] { return policyOfThreadNamed("audio output") == SCHED_FIFO; }, loop, 20.0))
+    EXPECT_TRUE(followWallClockUntil(
+        [&] { return policyOfThreadNamed("audio output") == SCHED_FIFO; }, loop, 20.0))
         << "never back to the real-time policy";
-    EXPECT_TRUE(waitUntil([&] { return console.contains("real-time priority again"); }, loop, 5.0));
+    EXPECT_TRUE(followWallClockUntil([&] { return console.contains("real-time priority again"); },
+                                     loop, 5.0));
     device->stop();
 }
 
@@ -350,12 +330,12 @@ TEST_F(PulseAudioDeviceOnPulse, WakesLessOftenWhileSilentWithoutDelayingASound) 
         ASSERT_FALSE(device->start(callback));
         const double began = device->hostNow().seconds();
         // The first second keeps the short tick: the sink starts empty, as after a late wake.
-        ASSERT_TRUE(
-            waitUntil([&] { return device->hostNow().seconds() > began + 2.5; }, loop, 30.0));
+        ASSERT_TRUE(followWallClockUntil([&] { return device->hostNow().seconds() > began + 2.5; },
+                                         loop, 30.0));
         const double soundFrom = device->hostNow().seconds();
         callback.soundFrom.store(soundFrom);
-        ASSERT_TRUE(
-            waitUntil([&] { return device->hostNow().seconds() > soundFrom + 1.0; }, loop, 30.0));
+        ASSERT_TRUE(followWallClockUntil(
+            [&] { return device->hostNow().seconds() > soundFrom + 1.0; }, loop, 30.0));
         device->stop();
 
         const auto blocks = callback.blocks();
@@ -423,8 +403,8 @@ TEST_F(PulseAudioDeviceOnPulse, FollowsTheDefaultOutputAndKeepsItsClockWhenItGoe
             server_->pactl({"load-module", "module-null-sink", "sink_name=second", "rate=44100",
                             "channels=2", "sink_properties=device.description=Second"}));
         ASSERT_TRUE(server_->pactl({"set-default-sink", "second"}));
-        ASSERT_TRUE(
-            waitUntil([&] { return device->defaultOutput.get().name == "Second"; }, loop, 30.0));
+        ASSERT_TRUE(followWallClockUntil(
+            [&] { return device->defaultOutput.get().name == "Second"; }, loop, 30.0));
         EXPECT_EQ(engine.outputFormat(), device->renderFormat());
         {
             auto recording = server_->record("second.monitor");
@@ -441,7 +421,7 @@ TEST_F(PulseAudioDeviceOnPulse, FollowsTheDefaultOutputAndKeepsItsClockWhenItGoe
         ASSERT_TRUE(server_->pactl({"unload-module", "module-null-sink"}));
         ASSERT_TRUE(server_->pactl(
             {"load-module", "module-null-sink", "sink_name=null", "rate=48000", "channels=2"}));
-        ASSERT_TRUE(waitUntil(
+        ASSERT_TRUE(followWallClockUntil(
             [&] {
                 watch.look();
                 const auto current = device->defaultOutput.get();
@@ -449,7 +429,7 @@ TEST_F(PulseAudioDeviceOnPulse, FollowsTheDefaultOutputAndKeepsItsClockWhenItGoe
             },
             loop, 30.0));
         auto recording = server_->record("null.monitor");
-        ASSERT_TRUE(waitUntil(
+        ASSERT_TRUE(followWallClockUntil(
             [&] {
                 watch.look();
                 return recording->waitForSound(960, 0.25f, 0.0);  // a look, no wait
@@ -486,15 +466,17 @@ TEST_F(PulseAudioDeviceOnPulse, SoundComesBackAfterTheServerWasGoneForTenSeconds
     auto watching = device->connection.subscribe([&](OutputConnection c) { told.push_back(c); });
     server_->stop();
     // The output goes, and the device says so at once; then it keeps trying.
-    ASSERT_TRUE(waitUntil([&] { return !device->defaultOutput.get().present; }, loop, 5.0));
+    ASSERT_TRUE(
+        followWallClockUntil([&] { return !device->defaultOutput.get().present; }, loop, 5.0));
     EXPECT_EQ(told, std::vector<OutputConnection>{OutputConnection::lost});
     // The outage itself: ten seconds with the main thread's work going on.
-    waitUntil([] { return false; }, loop, 10.0);
+    followWallClockUntil([] { return false; }, loop, 10.0);
     EXPECT_EQ(told, (std::vector<OutputConnection>{OutputConnection::lost,
                                                    OutputConnection::reconnecting}));
     ASSERT_EQ(server_->start(), "");
     auto recording = server_->record("null.monitor");
-    ASSERT_TRUE(waitUntil([&] { return recording->waitForSound(960, 0.25f, 0.0); }, loop, 30.0))
+    ASSERT_TRUE(
+        followWallClockUntil([&] { return recording->waitForSound(960, 0.25f, 0.0); }, loop, 30.0))
         << "the sound did not come back";
     EXPECT_EQ(told.back(), OutputConnection::connected);
     EXPECT_TRUE(device->defaultOutput.get().present);
@@ -522,7 +504,7 @@ void PulseAudioDeviceOnPulse::expectBeepsAtTheHostTimesOfTheirClockTimes(double 
         ASSERT_FALSE(engine.start());
         // Time to settle the output, the clock and the server's latency readings.
         const platform::HostTime settled = device->hostNow() + settleSeconds;
-        ASSERT_TRUE(waitUntil([&] { return device->hostNow() > settled; }, loop, 30.0));
+        ASSERT_TRUE(followWallClockUntil([&] { return device->hostNow() > settled; }, loop, 30.0));
         ASSERT_EQ(recording.failure(), "");
         // The server's share with this output playing, as pactl reads it, for the record: the null
         // sink plays only as far ahead as the shortest buffer among its streams allows, which is
@@ -545,7 +527,7 @@ void PulseAudioDeviceOnPulse::expectBeepsAtTheHostTimesOfTheirClockTimes(double 
         const platform::ClockTime start = engine.clock()->timeAt(device->hostNow()) + 0.3;
         player->play(start);
         const double end = (engine.clock()->hostTimeAt(start + 1.2) + 0.3).seconds();
-        ASSERT_TRUE(waitUntil(
+        ASSERT_TRUE(followWallClockUntil(
             [&] {
                 const auto last = recording.hostTimeOf(double(recording.frames()));
                 return last && *last > end;

@@ -1,7 +1,9 @@
 #include "pulse_server.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QStandardPaths>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -206,6 +208,26 @@ void PulseServerSuite::SetUp() {
     if (!why_.empty()) {
         return serverCannotStart("PulseAudio", why_);
     }
+}
+
+bool followWallClockUntil(const std::function<bool()>& done, platform::ManualRunLoop& loop,
+                          double wallSeconds) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(int64_t(wallSeconds * 1000.0));
+    QEventLoop events;
+    QTimer wake;
+    QObject::connect(&wake, &QTimer::timeout, &events, &QEventLoop::quit);
+    wake.start(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        const auto before = std::chrono::steady_clock::now();
+        events.exec();
+        loop.advance(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count());
+    }
+    return true;
 }
 
 }  // namespace kestio::test

@@ -9,11 +9,13 @@
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/runloop/manual_run_loop.h"
 #include "support/process_runner.h"
 
 namespace kestio::test {
@@ -87,5 +89,10 @@ class PulseServerSuite : public ::testing::Test {
     static PulseServer* server_;
     static std::string why_;
 };
+
+// Lets Qt's main-thread events (device changes) and the run loop's work happen, with the run
+// loop's clock following the wall clock, until `done` holds; false after `wallSeconds`.
+bool followWallClockUntil(const std::function<bool()>& done, platform::ManualRunLoop& loop,
+                          double wallSeconds);
 
 }  // namespace kestio::test
