@@ -648,6 +648,16 @@ constexpr const char* kKeptWalks[] = {
     // panel lets it go.
     "FireNote 3; Mute; Wait 2.5",
     "FireNote 2; Mute; Wait 4",
+    // A seek on the clip on air, looping or not, running or paused: its picture stays on until
+    // the sought one is there, never a frame of black between them.
+    "FireKey 4; Seek 0.3",
+    "FireKey 4; Wait 0.5; Seek 0.1; Seek 0.8; Seek 0.4",
+    "FireKey 4; Wait 0.5; Pause; Seek 0.7",
+    "FireKey 0; Wait 0.5; Seek 0.1; Seek 0.8; Seek 0.4",
+    // A cue fired just as the one on air ends into sound alone or black: black between them.
+    "FireNote 2; Wait 0.6; Wait 1; FireKey 1",
+    "SetUp 1 3; FireKey 1; Wait 2; FireKey 0",
+    "SetUp 2 3; FireKey 2; Wait 1.5; FireKey 0",
 };
 
 TEST_F(RandomOperator, KeptWalks) {

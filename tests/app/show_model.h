@@ -113,12 +113,15 @@ class ShowModel {
     bool open() const { return open_; }
     bool bars() const { return bars_; }
     std::optional<int> onAir() const { return play_ ? std::optional(play_->entry) : std::nullopt; }
-    // The entry whose settings the panels edit: the one on air, when the model is sure of it.
-    // Whether the output may be black now: nothing on air, a sound alone, or not known.
+    // Whether the output may be black now: nothing on air, a sound alone, not known, or the end
+    // of the play on air may have come already and what follows it shows no picture.
     bool mayBeBlack() const {
         return !play_ || unsure_ || play_->loose ||
-               kEntries[std::size_t(play_->entry)].kind == MediaType::audio;
+               kEntries[std::size_t(play_->entry)].kind == MediaType::audio ||
+               (play_->running && play_->hi >= play_->end - kEdge * play_->rate &&
+                blackFollows(play_->entry));
     }
+    // The entry whose settings the panels edit: the one on air, when the model is sure of it.
     std::optional<int> editable() const {
         return play_ && !play_->loose && now_ >= settledAt_ ? std::optional(play_->entry)
                                                             : std::nullopt;
@@ -531,6 +534,28 @@ class ShowModel {
                 follow(jumpTargetOf(e));
                 break;
         }
+    }
+    // Whether the post-roll of `e` leaves the output without a picture: black, or a play of
+    // sound alone, or a next with no slot to go to.
+    bool blackFollows(int e) const {
+        const auto isSound = [](int entry) {
+            return kEntries[std::size_t(entry)].kind == MediaType::audio;
+        };
+        switch (records_[std::size_t(e)].postRoll) {
+            case PostRollMode::black:
+                return true;
+            case PostRollMode::next: {
+                const auto next =
+                    nextOf(kEntries[std::size_t(e)].bank, kEntries[std::size_t(e)].slot);
+                return !next || isSound(*next);
+            }
+            case PostRollMode::jump:
+                return isSound(jumpTargetOf(e));
+            case PostRollMode::freeze:
+            case PostRollMode::loop:
+                return false;
+        }
+        return true;
     }
     // The slot after (bank, slot): the next one of the bank when it holds media, else the first
     // of the next bank when that does, else none.

@@ -116,6 +116,18 @@ void DecodedQueuePlayer::removeAllItems() {
 
 void DecodedQueuePlayer::replaceAllItems(std::vector<ItemPtr> items) {
     PlayableItemPtr old = front();
+    const ClockTime now = clock_->timeAt(loop_.now());
+    // The picture on now (a loop set up again at a seek, a clip taken again) stays on until the
+    // new current item has its own: a replacement never shows a gap.
+    Picture shown = carryOver_;
+    auto shownFilter = carryOverFilter_;
+    if (old) {
+        const PlayableItem::View view = old->view();
+        if (Picture picture = view.pictureAt(view.timeAt(now)); !picture.isNull()) {
+            shown = std::move(picture);
+            shownFilter = view.filter;
+        }
+    }
     detachAll();
     for (auto& anyItem : items) {
         if (accepts(anyItem)) {
@@ -124,7 +136,12 @@ void DecodedQueuePlayer::replaceAllItems(std::vector<ItemPtr> items) {
             item->attach(this, clock_);
         }
     }
-    currentChanged(old, clock_->timeAt(loop_.now()), false);
+    const bool keep = !items_.empty() && !shown.isNull();
+    if (keep) {
+        carryOver_ = std::move(shown);
+        carryOverFilter_ = std::move(shownFilter);
+    }
+    currentChanged(old, now, keep);
 }
 
 void DecodedQueuePlayer::advanceToNextItem() {
@@ -145,12 +162,12 @@ Subscription DecodedQueuePlayer::observeCurrentItem(
 }
 
 void DecodedQueuePlayer::currentChanged(const PlayableItemPtr& oldItem, ClockTime clockTime,
-                                        bool gapless) {
+                                        bool keepCarryOver) {
     PlayableItemPtr newItem = front();
     if (newItem) {
         applyRateTo(*newItem, clockTime);
     }
-    if (!gapless) {
+    if (!keepCarryOver) {
         carryOver_ = Picture();
         carryOverFilter_.reset();
     }

@@ -127,7 +127,9 @@ class DecodedQueuePlayer : public QueuePlayer,
 
     PlayableItemPtr front() const { return items_.empty() ? nullptr : items_.front(); }
     void itemChanged(PlayableItem& item, PlayableItem::Change change);
-    void currentChanged(const PlayableItemPtr& oldItem, ClockTime clockTime, bool gapless);
+    // `keepCarryOver`: the picture carried over (from an item before) stays until the new current
+    // item has its own.
+    void currentChanged(const PlayableItemPtr& oldItem, ClockTime clockTime, bool keepCarryOver);
     void applyRate(float rate, std::optional<ClockTime> startAt);
     // The rate in force at `clockTime` (a change asked for ahead counts from its clock time).
     double rateAt(ClockTime clockTime) const;
