@@ -100,17 +100,29 @@ function(kestio_tests target)
     set(kestio_test_label ${ARG_LABEL} PARENT_SCOPE)
 endfunction()
 
-# kestio_resource_lock(<executable> <regex> <lock>)
+# How long a test that runs a private JACK server may wait for its turn at the machine's JACK
+# lock, which the JACK tests of every test run on the machine take turns at (tests/support's
+# JackServer): their time-outs are this much longer.
+set(kestio_jack_turn_wait 240)
+
+# kestio_resource_lock(<executable> <regex> <lock> [TIMEOUT <s>])
 # The discovered tests of the executable whose names match the regex hold the CTest resource
-# lock <lock> (as kestio_tests' RESOURCE_LOCK does for all of an executable's tests). Applied
-# after the folder's discovered tests are defined.
+# lock <lock> (as kestio_tests' RESOURCE_LOCK does for all of an executable's tests), with the
+# time-out TIMEOUT when given. Applied after the folder's discovered tests are defined, in the
+# order of the calls.
 function(kestio_resource_lock target pattern lock)
-    set(script "${CMAKE_CURRENT_BINARY_DIR}/${target}_resource_lock.cmake")
+    cmake_parse_arguments(ARG "" "TIMEOUT" "" ${ARGN})
+    set(timeout "")
+    if(ARG_TIMEOUT)
+        set(timeout " TIMEOUT ${ARG_TIMEOUT}")
+    endif()
+    string(MD5 key "${pattern}")
+    set(script "${CMAKE_CURRENT_BINARY_DIR}/${target}_resource_lock_${key}.cmake")
     file(WRITE "${script}"
         "foreach(name IN LISTS ${target}_TESTS)\n"
         "    if(name MATCHES [=[${pattern}]=])\n"
         "        set_tests_properties(\"\${name}\" PROPERTIES RESOURCE_LOCK ${lock}\n"
-        "                             COST ${kestio_locked_test_cost})\n"
+        "                             COST ${kestio_locked_test_cost}${timeout})\n"
         "    endif()\n"
         "endforeach()\n")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,7 +13,13 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -27,8 +34,69 @@ namespace {
 // server of the first is still going away.
 constexpr int kServerNames = 3;
 
-// How long a test process waits for its turn to run a server.
-constexpr std::chrono::seconds kLockWait{200};
+// The lock test processes take turns at, whichever user runs them: JACK's server table and its
+// shared-memory registry are the machine's, not the user's.
+constexpr const char* kLockPath = "/tmp/kestio-test-jack.lock";
+
+// Opens the lock file, making it (writable by every user) when there is none. An existing file
+// of another user is opened without O_CREAT, which fs.protected_regular refuses in /tmp.
+int openLock(std::string& why) {
+    for (;;) {
+        int fd = ::open(kLockPath, O_RDWR | O_CLOEXEC);
+        if (fd >= 0) {
+            return fd;
+        }
+        if (errno == ENOENT) {
+            fd = ::open(kLockPath, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                ::fchmod(fd, 0666);  // the umask took some of it
+                return fd;
+            }
+            if (errno == EEXIST) {
+                continue;  // another process made it first
+            }
+        }
+        why = "the JACK servers' lock ";
+        why += kLockPath;
+        why += " cannot be opened: ";
+        why += std::strerror(errno);
+        return -1;
+    }
+}
+
+// Waits until this process holds the lock of `fd`, for `wait` at most. flock() waits in the
+// kernel, which wakes a waiting process as soon as the lock is released; polling would lose it to
+// whichever process asks in between (the next test of the run that had it). The wait runs on a
+// thread of its own so that it can be given up; a turn that comes after that is handed back.
+bool takeTurn(int fd, std::chrono::seconds wait) {
+    struct Turn {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+        bool held = false;
+        bool abandoned = false;
+    };
+    const int waiting = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);  // the same open file: one lock for both
+    if (waiting < 0) {
+        return false;
+    }
+    auto turn = std::make_shared<Turn>();
+    std::thread([turn, waiting] {
+        int result = 0;
+        while ((result = flock(waiting, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        std::lock_guard lock(turn->mutex);
+        turn->held = result == 0 && !turn->abandoned;
+        turn->done = true;
+        // Once abandoned, `fd` is closed too: closing the last descriptor hands the lock back.
+        ::close(waiting);
+        turn->ended.notify_all();
+    }).detach();
+    std::unique_lock lock(turn->mutex);
+    turn->ended.wait_for(lock, wait, [&] { return turn->done; });
+    turn->abandoned = !turn->held;
+    return turn->held;
+}
 
 // Starts a program with its output discarded; returns its pid, or -1. The program is killed
 // when the test process ends, even by a crash, so no server outlives its test.
@@ -67,6 +135,22 @@ int waitExit(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Stops a server with SIGTERM, and with SIGKILL when it has not gone within a few seconds: a
+// jackd waiting on a lock of a broken metadata store never gets to its SIGTERM.
+void stopProcess(pid_t pid) {
+    ::kill(pid, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            waitExit(pid);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // poll interval
+    }
+}
+
 }  // namespace
 
 JackServer::JackServer(Start when) {
@@ -75,28 +159,25 @@ JackServer::JackServer(Start when) {
     }
     setenv("JACK_NO_START_SERVER", "1", 1);
     // JACK servers share one registry, and clients fail to open while another server starts
-    // or stops; test processes running side by side therefore take turns (a lock, released by
-    // the process that holds it when it stops its server or exits). A turn that does not come
-    // within kLockWait is this server's failure, not a test that hangs until it is killed.
-    lockFd_ = ::open("/tmp/kestio-test-jack.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (lockFd_ >= 0) {
-        const auto deadline = std::chrono::steady_clock::now() + kLockWait;
-        while (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                ::close(lockFd_);
-                lockFd_ = -1;
-                failure_ =
-                    "another test process held the JACK servers' lock "
-                    "(/tmp/kestio-test-jack.lock) for " +
-                    std::to_string(kLockWait.count()) + " s";
-                // Clients of this process find no server rather than another process's.
-                setenv("JACK_DEFAULT_SERVER", "kestio-test-none", 1);
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));  // another process's
-        }
-        awaitPreviousServer();
+    // or stops; test processes running side by side, of this test run or of another on the
+    // machine, therefore take turns (a lock, released by the process that holds it when it stops
+    // its server or exits). A turn that does not come within kTurnWait is this server's failure,
+    // not a test that hangs until it is killed. Clients of this process then find no server
+    // rather than another process's.
+    lockFd_ = openLock(failure_);
+    if (lockFd_ >= 0 && !takeTurn(lockFd_, kTurnWait)) {
+        ::close(lockFd_);
+        lockFd_ = -1;
+        failure_ = "other test processes held the JACK servers' lock (";
+        failure_ += kLockPath;
+        failure_ += ") for " + std::to_string(kTurnWait.count()) + " s";
     }
+    if (lockFd_ < 0) {
+        setenv("JACK_DEFAULT_SERVER", "kestio-test-none", 1);
+        return;
+    }
+    awaitPreviousServer();
+    resetBrokenMetadataStore();
     if (when == Start::later) {
         name_ = "kestio-test-0";
         setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
@@ -177,6 +258,21 @@ void JackServer::awaitPreviousServer() {
     }
 }
 
+void JackServer::resetBrokenMetadataStore() {
+    // A store broken by a server killed in an earlier turn, of any test run, breaks every client.
+    // No test process runs a JACK server or client now: libjack makes a new store at the next
+    // open.
+    if (jackMetadataStoreBroken()) {
+        const std::string store = "/dev/shm/jack_db-" + std::to_string(::getuid());
+        std::error_code ignored;
+        std::filesystem::remove_all(store, ignored);
+        std::fprintf(
+            stderr,
+            "JACK's metadata store %s crashed or held up a client that opened it: removed\n",
+            store.c_str());
+    }
+}
+
 void JackServer::recordServer() {
     if (lockFd_ < 0) {
         return;
@@ -220,7 +316,7 @@ JackServer::Launch JackServer::launch() {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));  // poll interval
     }
-    ::kill(pid_, SIGTERM);
+    ::kill(pid_, SIGKILL);
     waitExit(pid_);
     pid_ = -1;
     failure_ = "jackd did not answer within 20 s";
@@ -239,8 +335,7 @@ JackServer::~JackServer() {
 void JackServer::stop() {
     if (pid_ > 0) {
         thaw();
-        ::kill(pid_, SIGTERM);
-        waitExit(pid_);
+        stopProcess(pid_);
         pid_ = -1;
         recordServer();
     }
@@ -248,6 +343,15 @@ void JackServer::stop() {
         ::close(lockFd_);  // releases the lock
         lockFd_ = -1;
     }
+}
+
+bool jackMetadataStoreBroken() {
+    setenv("JACK_NO_START_SERVER", "1", 1);
+    // jack_lsp opens the store before it looks for its server, which this name never has; it
+    // takes some milliseconds.
+    const auto client =
+        runProcess({"jack_lsp", "-s", "kestio-test-none"}, std::chrono::seconds(20));
+    return client.started && (client.timedOut || client.exitCode > 128);
 }
 
 }  // namespace kestio::test

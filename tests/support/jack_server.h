@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +19,11 @@ namespace kestio::test {
 class JackServer {
   public:
     enum class Start { now, later };
+
+    // How long a test process waits for its turn to run a server (other test processes, of this
+    // run or of another test run on the machine, may hold it) before failing; the JACK tests'
+    // time-outs allow for it (kestio_jack_turn_wait).
+    static constexpr std::chrono::seconds kTurnWait{KESTIO_JACK_TURN_WAIT};
 
     // With Start::later the name is chosen and JACK_DEFAULT_SERVER points at it, but no server
     // runs until start(): clients opened before then meet a server that is not there yet.
@@ -46,6 +52,8 @@ class JackServer {
     void stop();
     // The server a test process that died before us left behind is gone before ours starts.
     void awaitPreviousServer();
+    // Removes JACK's metadata store when it breaks the clients that open it.
+    void resetBrokenMetadataStore();
     void recordServer();
 
     std::string name_;
@@ -54,6 +62,14 @@ class JackServer {
     std::optional<std::string> previousServer_;
     int lockFd_ = -1;
 };
+
+// JACK's metadata store: one Berkeley DB environment per user (/dev/shm/jack_db-<uid>, a place
+// libjack fixes), which every JACK client and server of the user opens, whatever its server's
+// name. A server killed inside it can leave it broken for every process that opens it after: one
+// shorter than it says it is kills them with SIGBUS inside libdb, a lock the dead server held
+// holds them up for ever. It stays so until it is made anew, which a JackServer does at the start
+// of its turn. True when a JACK client dies or hangs opening it now.
+bool jackMetadataStoreBroken();
 
 // A test suite sharing one private server; each of its tests fails or skips when jackd could not
 // start (serverCannotStart). A fixture that adds its own SetUp calls this one first and returns
