@@ -205,10 +205,10 @@ class ShowModel {
                 break;
             case Op::pause:
                 if (play_ && play_->running) {
-                    play_->running = false;
                     // A still's time is not the player's: the model does not say whether it
-                    // pauses.
-                    play_->loose = play_->loose || kind() == MediaType::still;
+                    // pauses. Near its end, the pause may find what its post-roll brought.
+                    play_->loose = play_->loose || kind() == MediaType::still || endMayHaveCome();
+                    play_->running = false;
                     settle(kEdge);
                 }
                 break;
@@ -220,6 +220,7 @@ class ShowModel {
             case Op::seek:
                 if (const auto target = seekTarget(action.x)) {
                     const double at = *target;
+                    play_->loose = endMayHaveCome();  // it may seek what followed the clip
                     play_->lo = at;
                     play_->hi = at + (play_->running ? kEdge * play_->rate : 0.0);
                     settle(kEdge);
@@ -391,6 +392,10 @@ class ShowModel {
     }
 
     MediaType kind() const { return kEntries[std::size_t(play_->entry)].kind; }
+    // Whether the end of the running play may have come already, its post-roll with it.
+    bool endMayHaveCome() const {
+        return play_->running && play_->hi >= play_->end - kEdge * play_->rate;
+    }
     void settle(double seconds) { settledAt_ = std::max(settledAt_, now_ + seconds); }
     void widen(int e) {
         auto& w = widest_[std::size_t(e)];
@@ -413,9 +418,10 @@ class ShowModel {
         const double end =
             entry.kind == MediaType::still ? entry.seconds : r.out.value_or(entry.seconds);
         const double rate = entry.kind == MediaType::still ? 1.0 : r.rate;
-        // The same slot's earlier play may still show while the new one comes in.
+        // The same slot's earlier play may still show while the new one comes in, or one the
+        // model lost track of.
         auto& widest = widest_[std::size_t(e)];
-        widest = play_ && play_->entry == e
+        widest = (play_ && (play_->entry == e || play_->loose)) || unsure_
                      ? std::pair(std::min(widest.first, in), std::max(widest.second, end))
                      : std::pair(in, end);
         play_ = Play{e, in, end, in - kTake * rate, in, rate, running, r.inexact};
