@@ -415,8 +415,10 @@ class ShowModel {
         const ShowEntry& entry = kEntries[std::size_t(e)];
         const SlotRecord& r = records_[std::size_t(e)];
         const double in = entry.kind == MediaType::still ? 0.0 : r.in.value_or(0.0);
-        const double end =
-            entry.kind == MediaType::still ? entry.seconds : r.out.value_or(entry.seconds);
+        const double end = entry.kind == MediaType::still ? entry.seconds
+                           : entry.kind == MediaType::video && r.postRoll == PostRollMode::loop
+                               ? loopEnd(e)
+                               : r.out.value_or(entry.seconds);
         const double rate = entry.kind == MediaType::still ? 1.0 : r.rate;
         // The same slot's earlier play may still show while the new one comes in, or one the
         // model lost track of.
@@ -529,6 +531,7 @@ class ShowModel {
                     // Seamless: the same clip from its in point, on the same clock.
                     play_->lo -= play_->end - play_->in;
                     play_->hi -= play_->end - play_->in;
+                    play_->end = loopEnd(e);
                 } else {
                     start(e, true);
                 }
@@ -540,6 +543,13 @@ class ShowModel {
                 follow(jumpTargetOf(e));
                 break;
         }
+    }
+    // Where each pass of a loop of the clip of `e` ends: at its out point; without one, a pass of
+    // the whole clip leaves out its last frame.
+    double loopEnd(int e) const {
+        const SlotRecord& r = records_[std::size_t(e)];
+        const double seconds = kEntries[std::size_t(e)].seconds;
+        return r.out ? *r.out : r.in.value_or(0.0) <= 0.0 ? seconds - 1.0 / kFps : seconds;
     }
     // Whether the post-roll of `e` leaves the output without a picture: black, or a play of
     // sound alone, or a next with no slot to go to.
