@@ -694,6 +694,8 @@ constexpr const char* kKeptWalks[] = {
     "Open; Open; FireNote 5",
     // A whole clip looped leaves out its last frame each pass.
     "FireNote 4; Wait 1; Wait 4; Wait 0.6; Pause",
+    // Cut Go with the show closed moves the cursor over the empty default grid; an open keeps it.
+    "Close; CutGo; CutGo; Open; CutGo; CutGo",
 };
 
 TEST_F(RandomOperator, KeptWalks) {

@@ -283,9 +283,7 @@ class ShowModel {
                 }
                 break;
             case Op::bank:
-                if (open_) {
-                    bank_ = action.a;
-                }
+                bank_ = action.a;  // a closed show's default project has as many banks
                 break;
             case Op::bars:
                 barsSwitch_ = !barsSwitch_;
@@ -450,10 +448,9 @@ class ShowModel {
         }
     }
     void cutGo() {
-        if (!open_) {
-            return;
-        }
-        const auto at = entryAt(bank_, cursor_);
+        // A closed show's default project has the same grid with every slot empty: the cursor
+        // moves on there too.
+        const auto at = open_ ? entryAt(bank_, cursor_) : std::nullopt;
         if (at && records_[std::size_t(*at)].postRoll == PostRollMode::jump) {
             const ShowEntry& target = kEntries[std::size_t(jumpTargetOf(*at))];
             bank_ = target.bank;
@@ -464,7 +461,7 @@ class ShowModel {
             ++bank_;
             cursor_ = 0;
         }
-        if (entryAt(bank_, cursor_)) {
+        if (open_ && entryAt(bank_, cursor_)) {
             fire(bank_, cursor_);
         } else if (play_ || unsure_) {
             black();  // a black post-roll: nothing to end when no slot is on air (the bars stay)
