@@ -696,6 +696,8 @@ constexpr const char* kKeptWalks[] = {
     "FireNote 4; Wait 1; Wait 4; Wait 0.6; Pause",
     // Cut Go with the show closed moves the cursor over the empty default grid; an open keeps it.
     "Close; CutGo; CutGo; Open; CutGo; CutGo",
+    // A next cue given an out point after its preload ends there, frozen or played on.
+    "FireNote 0; SetUp 1 16; Wait 4; PlayButton",
 };
 
 TEST_F(RandomOperator, KeptWalks) {
