@@ -698,6 +698,9 @@ constexpr const char* kKeptWalks[] = {
     "Close; CutGo; CutGo; Open; CutGo; CutGo",
     // A next cue given an out point after its preload ends there, frozen or played on.
     "FireNote 0; SetUp 1 16; Wait 4; PlayButton",
+    // A rate set on a paused or stood-by clip starts it.
+    "Standby 1; Wait 0.6; Rate 1.5",
+    "FireKey 0; Pause; Wait 4; Rate 0.5",
 };
 
 TEST_F(RandomOperator, KeptWalks) {

@@ -241,6 +241,7 @@ class ShowModel {
                     records_[std::size_t(*e)].rate = action.x;
                     play_->rate = action.x;
                     settle(kEdge);
+                    resume();  // a rate set starts a paused clip
                 }
                 break;
             case Op::mute:
