@@ -701,6 +701,8 @@ constexpr const char* kKeptWalks[] = {
     // A rate set on a paused or stood-by clip starts it.
     "Standby 1; Wait 0.6; Rate 1.5",
     "FireKey 0; Pause; Wait 4; Rate 0.5",
+    // An out point set on a loop on air: the loop repeats its range until it is played anew.
+    "SetUp 1 17; FireKey 1; Wait 2.5; Wait 0.6; SetOut",
 };
 
 TEST_F(RandomOperator, KeptWalks) {

@@ -127,15 +127,18 @@ class ShowModel {
                                                             : std::nullopt;
     }
     // The point just set on air (setIn / setOut), as the panel shows it: an out point holds at
-    // once, after one output frame for the picture to step back.
+    // once, after one output frame for the picture to step back (a loop's, once it is played
+    // anew).
     void pointSet(int entry, bool in, double at) {
         auto& r = records_[std::size_t(entry)];
         (in ? r.in : r.out) = at;
         r.inexact = false;
         auto& w = widest_[std::size_t(entry)];
+        // A loop on air repeats the range it was started with until it is played anew.
+        const bool looping = play_ && play_->entry == entry && r.postRoll == PostRollMode::loop;
         if (in) {
             w.first = std::min(w.first, at);
-        } else {
+        } else if (!looping) {
             beforeNarrowed_ = w;
             narrowedUntil_ = now_ + 0.02;
             w.second = at;
