@@ -703,6 +703,11 @@ constexpr const char* kKeptWalks[] = {
     "FireKey 0; Pause; Wait 4; Rate 0.5",
     // An out point set on a loop on air: the loop repeats its range until it is played anew.
     "SetUp 1 17; FireKey 1; Wait 2.5; Wait 0.6; SetOut",
+    // A jump whose timing the model lost may have shown its bank or not: the slot keys play a
+    // slot the model does not know until a bank is shown again.
+    "FireNote 1; Wait 1.4; SetUp 0 4; SetUp 1 14; Step -1; Wait 1; Wait 2.5; Tone; Tone; Mute; "
+    "Gain -45; Wait 2.5; Tone; FireKey 1; Bars; Wait 0.3; MidiPlay; Wait 2.5; SetOut; Gain 0; Wait "
+    "0.6; Eq 4; FireKey 2; MidiPlay; SetUp 1 4; Wait 0.6",
 };
 
 TEST_F(RandomOperator, KeptWalks) {

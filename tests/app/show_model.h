@@ -168,11 +168,14 @@ class ShowModel {
         switch (action.op) {
             case Op::fireKey:
                 cursor_ = action.a;
-                fire(bank_, action.a);
+                if (!doubtTheBank()) {
+                    fire(bank_, action.a);
+                }
                 break;
             case Op::fireNote:
                 // The note shows the slot's bank and puts the cursor on it.
                 if (open_) {
+                    bankLost_ = false;
                     bank_ = kEntries[std::size_t(action.a)].bank;
                     cursor_ = kEntries[std::size_t(action.a)].slot;
                     fire(bank_, cursor_);
@@ -190,10 +193,14 @@ class ShowModel {
                 break;
             case Op::standby:
                 cursor_ = action.a;
-                standby(bank_, action.a);
+                if (!doubtTheBank()) {
+                    standby(bank_, action.a);
+                }
                 break;
             case Op::enter:
-                fire(bank_, cursor_);
+                if (!doubtTheBank()) {
+                    fire(bank_, cursor_);
+                }
                 break;
             case Op::playButton:
                 resume();
@@ -204,7 +211,9 @@ class ShowModel {
                 }
                 break;
             case Op::cutGo:
-                cutGo();
+                if (!doubtTheBank()) {
+                    cutGo();
+                }
                 break;
             case Op::pause:
                 if (play_ && play_->running) {
@@ -287,6 +296,7 @@ class ShowModel {
                 }
                 break;
             case Op::bank:
+                bankLost_ = false;
                 bank_ = action.a;  // a closed show's default project has as many banks
                 break;
             case Op::bars:
@@ -306,6 +316,7 @@ class ShowModel {
                 play_.reset();
                 unsure_ = false;
                 bars_ = false;
+                bankLost_ = false;
                 bank_ = cursor_ = 0;
                 settle(0.1);
                 break;
@@ -497,11 +508,39 @@ class ShowModel {
         settle(kEdge);
     }
     void ended() {
-        // What follows a play whose timing the model lost is as unknown.
+        // What follows a play whose timing the model lost is as unknown, and the bank it shows
+        // from when.
         const bool wasLoose = play_->loose;
+        const int bank = bank_;
         endedAs(records_[std::size_t(play_->entry)].postRoll);
         if (wasLoose) {
             play_ ? void(play_->loose = true) : void(unsure_ = true);
+            bankLost_ = bankLost_ || bank_ != bank;
+        }
+    }
+    // Whether the bank shown may not be the model's: a play whose timing the model lost may
+    // have ended into another bank, or not yet. An action on that bank then plays what the
+    // model does not know, and it is left unsure until a note or a bank key shows a bank.
+    bool doubtTheBank() {
+        const auto next = play_ && play_->loose ? followerOf(play_->entry) : std::nullopt;
+        if (!open_ || (!bankLost_ && !(next && kEntries[std::size_t(*next)].bank != bank_))) {
+            return false;
+        }
+        bankLost_ = true;
+        play_.reset();
+        unsure_ = true;
+        settle(kEdge);
+        return true;
+    }
+    // The other slot the post-roll of `e` plays, if any.
+    std::optional<int> followerOf(int e) const {
+        switch (records_[std::size_t(e)].postRoll) {
+            case PostRollMode::next:
+                return nextOf(kEntries[std::size_t(e)].bank, kEntries[std::size_t(e)].slot);
+            case PostRollMode::jump:
+                return jumpTargetOf(e);
+            default:
+                return std::nullopt;
         }
     }
     void endedAs(PostRollMode mode) {
@@ -595,7 +634,8 @@ class ShowModel {
     bool open_ = true;
     bool bars_ = false;  // the bars on the output
     bool barsSwitch_ = false;
-    bool unsure_ = false;  // what is on air is not known
+    bool unsure_ = false;    // what is on air is not known
+    bool bankLost_ = false;  // the bank shown is not known
     bool tone_ = false;
     bool muted_ = false;
     int bank_ = 0;
