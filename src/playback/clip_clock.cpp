@@ -85,11 +85,11 @@ void ClipClock::start(Play& play, const VideoWatch& video) {
     }
 }
 
-void ClipClock::armOutPoint(Play& play, platform::media::QueuePlayer& player,
-                            std::optional<double> outPoint) {
+std::optional<double> ClipClock::armOutPoint(Play& play, platform::media::QueuePlayer& player,
+                                             std::optional<double> outPoint) {
     outPointObserver_.reset();
     if (!outPoint || !std::isfinite(*outPoint) || !(videoInPoint_ < *outPoint)) {
-        return;
+        return std::nullopt;
     }
     // A frame rate that is unknown (0) or not a number counts as 30, not as 1 frame a second.
     const double rate =
@@ -97,6 +97,7 @@ void ClipClock::armOutPoint(Play& play, platform::media::QueuePlayer& player,
     const double target = std::max(*outPoint - 1.0 / rate, videoInPoint_);
     outPointObserver_ = player.addBoundaryTimeObserver(
         {target}, stepOf(play, [this](Play& current) { outPointReached(current); }));
+    return target;
 }
 
 void ClipClock::moveOutPoint(std::optional<double> outPoint) {
@@ -104,7 +105,12 @@ void ClipClock::moveOutPoint(std::optional<double> outPoint) {
     if (!play || !watchesVideo_ || !watchedPlayer_) {
         return;
     }
-    armOutPoint(*play, *watchedPlayer_, outPoint);
+    const auto target = armOutPoint(*play, *watchedPlayer_, outPoint);
+    // An out point moved to the picture on screen or behind it is reached already: its
+    // post-roll comes now, not once the player has gone back to it and played on to its end.
+    if (target && watchedPlayer_->currentTime() >= *target) {
+        outPointReached(*play);
+    }
 }
 
 void ClipClock::outPointReached(Play& play) {

@@ -75,7 +75,7 @@ class ClipClock {
     void runAudio(double from, double end);
     // The video of the play bound ends at `outPoint` from now on (none: at its item's end): its
     // out point is watched there, a frame ahead of it as at the start, and no longer where it
-    // was.
+    // was; one the player has reached already ends the clip now.
     void moveOutPoint(std::optional<double> outPoint);
     void stopAudio();
     bool isAudioRunning() const { return audioTimer_.active(); }
@@ -88,9 +88,9 @@ class ClipClock {
 
   private:
     // Watches the out point of the video of `play` on `player` (nothing without one after the
-    // in point).
-    void armOutPoint(Play& play, platform::media::QueuePlayer& player,
-                     std::optional<double> outPoint);
+    // in point); the player time it is watched at.
+    std::optional<double> armOutPoint(Play& play, platform::media::QueuePlayer& player,
+                                      std::optional<double> outPoint);
     void outPointReached(Play& play);
     // Seconds of host time until item time `end` from `time` at the watched player's rate (0
     // when it is not ahead).

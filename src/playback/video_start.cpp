@@ -83,6 +83,14 @@ void VideoStart::start(Play& play, const SlotData& data, PlaybackSlot& target) {
     view_.cue(output::hiddenPlayingCue(SlotRef{bank, slot}, url, data.audioSettings));
     if (usePreload) {
         events_.log("NextGo先読み使用: " + data.name + " → ロードをスキップ");
+        // The slot may have been edited since its preload: the play's out point and colour
+        // hold, as a load would have set them (the in point is sought at the start).
+        const std::optional<double> end = outPoint && *outPoint > inPoint ? outPoint : std::nullopt;
+        const double preloadedEnd = loaded->forwardPlaybackEndTime();
+        if (end ? preloadedEnd != *end : std::isfinite(preloadedEnd)) {
+            target.setEndTime(end);
+        }
+        target.colorSettingsBox().setValue(data.colorSettings);
     } else {
         target.load(url, inPoint, outPoint, data.colorSettings);
         events_.log("loadVideo: " + std::to_string(wholeMilliseconds(loop_.now() - startedAt)) +

@@ -138,7 +138,20 @@ struct Seen {
     int frame = -1;  // its frame number, -1 when unreadable
 };
 
-Seen seenIn(const QImage& image) {
+// A slot's colour as its brightness shows it: the brightness is added in linear light.
+QRgb brightened(QRgb colour, double brightness) {
+    const auto channel = [&](int encoded) {
+        const double c = encoded / 255.0;
+        const double linear = c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        const double l = std::clamp(linear + brightness, 0.0, 1.0);
+        return int(std::lround(
+            255.0 * (l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055)));
+    };
+    return qRgb(channel(qRed(colour)), channel(qGreen(colour)), channel(qBlue(colour)));
+}
+
+// `brightness`: each entry's, as the operator set it.
+Seen seenIn(const QImage& image, const std::array<double, kEntries.size()>& brightness) {
     // The SMPTE bars' upper seven, at 75 %: grey, yellow, cyan, green, magenta, red, blue.
     constexpr QRgb bars[] = {qRgb(191, 191, 191), qRgb(191, 191, 0), qRgb(0, 191, 191),
                              qRgb(0, 191, 0),     qRgb(191, 0, 191), qRgb(191, 0, 0),
@@ -161,7 +174,11 @@ Seen seenIn(const QImage& image) {
     }
     Seen seen{Look::slot};
     for (std::size_t e = 0; e < kEntries.size(); ++e) {
-        if (kEntries[e].kind != MediaType::audio && distance(centre, kEntries[e].colour) < 75) {
+        // Its colour as it was or as it is now: an edit on air shows from the next frame on.
+        const QRgb colour = kEntries[e].colour;
+        if (kEntries[e].kind != MediaType::audio &&
+            std::min(distance(centre, colour),
+                     distance(centre, brightened(colour, brightness[e]))) < 75) {
             seen.entry = int(e);
         }
     }
@@ -371,9 +388,12 @@ class OperatorRun : LoopbackLoop {
                 show->projectIO().closeProject();
                 break;
             case Op::open: {
-                // The load and the warm-up that follows it run before the operator goes on.
+                // The load and the warm-up that follows it run before the operator goes on (the
+                // package may be open already: its load puts another project in place).
+                const auto generation = show->projectGeneration();
                 show->projectIO().loadProject(package_);
-                for (int k = 0; k < 4000 && !opened(); ++k) {
+                for (int k = 0; k < 4000 && !(show->projectGeneration() != generation && opened());
+                     ++k) {
                     step(false);
                 }
                 break;
@@ -450,9 +470,13 @@ class OperatorRun : LoopbackLoop {
         const QImage program = compositor.render(*controller.view().rootLayer(), loop.now(), kView);
         const QImage window = compositor.render(*mirror.rootLayer(), loop.now(), kView);
         const bool mayBeBlack = model_.mayBeBlack();
+        std::array<double, kEntries.size()> brightness{};
+        for (std::size_t e = 0; e < kEntries.size(); ++e) {
+            brightness[e] = model_.record(int(e)).brightness;
+        }
         for (auto [name, image, between] : {std::tuple{"program", &program, &programBetween_},
                                             {"output window", &window, &windowBetween_}}) {
-            const Seen seen = seenIn(*image);
+            const Seen seen = seenIn(*image, brightness);
             const std::string where = std::string("the ") + name + " shows " + describe(seen);
             // From one picture to the next, black only where the model allows it.
             between->mayBeBlack = between->mayBeBlack || mayBeBlack;
@@ -658,6 +682,32 @@ constexpr const char* kKeptWalks[] = {
     "FireNote 2; Wait 0.6; Wait 1; FireKey 1",
     "SetUp 1 3; FireKey 1; Wait 2; FireKey 0",
     "SetUp 2 3; FireKey 2; Wait 1.5; FireKey 0",
+    // A pause or seek as the clip on air ends may find what its post-roll brought, that play
+    // going on from where it was, whatever points its slot was given meanwhile.
+    "Enter; Wait 2.5; Pause",
+    "FireKey 0; Wait 2.5; Seek 0.5; Wait 1",
+    "Enter; Wait 2.5; Pause; SetUp 1 18; PlayButton; Wait 1",
+    // A brightness edit on air shows the slot's picture brighter, not another picture.
+    "FireKey 1; Wait 1; Colour 0.05; Wait 0.5",
+    "FireKey 1; Wait 4; Colour 0.05",
+    // The show opened again while open: the operator goes on once it is loaded and warmed up.
+    "Open; Open; FireNote 5",
+    // A whole clip looped leaves out its last frame each pass.
+    "FireNote 4; Wait 1; Wait 4; Wait 0.6; Pause",
+    // Cut Go with the show closed moves the cursor over the empty default grid; an open keeps it.
+    "Close; CutGo; CutGo; Open; CutGo; CutGo",
+    // A next cue given an out point after its preload ends there, frozen or played on.
+    "FireNote 0; SetUp 1 16; Wait 4; PlayButton",
+    // A rate set on a paused or stood-by clip starts it.
+    "Standby 1; Wait 0.6; Rate 1.5",
+    "FireKey 0; Pause; Wait 4; Rate 0.5",
+    // An out point set on a loop on air: the loop repeats its range until it is played anew.
+    "SetUp 1 17; FireKey 1; Wait 2.5; Wait 0.6; SetOut",
+    // A jump whose timing the model lost may have shown its bank or not: the slot keys play a
+    // slot the model does not know until a bank is shown again.
+    "FireNote 1; Wait 1.4; SetUp 0 4; SetUp 1 14; Step -1; Wait 1; Wait 2.5; Tone; Tone; Mute; "
+    "Gain -45; Wait 2.5; Tone; FireKey 1; Bars; Wait 0.3; MidiPlay; Wait 2.5; SetOut; Gain 0; Wait "
+    "0.6; Eq 4; FireKey 2; MidiPlay; SetUp 1 4; Wait 0.6",
 };
 
 TEST_F(RandomOperator, KeptWalks) {

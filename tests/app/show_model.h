@@ -127,15 +127,18 @@ class ShowModel {
                                                             : std::nullopt;
     }
     // The point just set on air (setIn / setOut), as the panel shows it: an out point holds at
-    // once, after one output frame for the picture to step back.
+    // once, after one output frame for the picture to step back (a loop's, once it is played
+    // anew).
     void pointSet(int entry, bool in, double at) {
         auto& r = records_[std::size_t(entry)];
         (in ? r.in : r.out) = at;
         r.inexact = false;
         auto& w = widest_[std::size_t(entry)];
+        // A loop on air repeats the range it was started with until it is played anew.
+        const bool looping = play_ && play_->entry == entry && r.postRoll == PostRollMode::loop;
         if (in) {
             w.first = std::min(w.first, at);
-        } else {
+        } else if (!looping) {
             beforeNarrowed_ = w;
             narrowedUntil_ = now_ + 0.02;
             w.second = at;
@@ -165,11 +168,14 @@ class ShowModel {
         switch (action.op) {
             case Op::fireKey:
                 cursor_ = action.a;
-                fire(bank_, action.a);
+                if (!doubtTheBank()) {
+                    fire(bank_, action.a);
+                }
                 break;
             case Op::fireNote:
                 // The note shows the slot's bank and puts the cursor on it.
                 if (open_) {
+                    bankLost_ = false;
                     bank_ = kEntries[std::size_t(action.a)].bank;
                     cursor_ = kEntries[std::size_t(action.a)].slot;
                     fire(bank_, cursor_);
@@ -187,10 +193,14 @@ class ShowModel {
                 break;
             case Op::standby:
                 cursor_ = action.a;
-                standby(bank_, action.a);
+                if (!doubtTheBank()) {
+                    standby(bank_, action.a);
+                }
                 break;
             case Op::enter:
-                fire(bank_, cursor_);
+                if (!doubtTheBank()) {
+                    fire(bank_, cursor_);
+                }
                 break;
             case Op::playButton:
                 resume();
@@ -201,14 +211,16 @@ class ShowModel {
                 }
                 break;
             case Op::cutGo:
-                cutGo();
+                if (!doubtTheBank()) {
+                    cutGo();
+                }
                 break;
             case Op::pause:
                 if (play_ && play_->running) {
-                    play_->running = false;
                     // A still's time is not the player's: the model does not say whether it
-                    // pauses.
-                    play_->loose = play_->loose || kind() == MediaType::still;
+                    // pauses. Near its end, the pause may find what its post-roll brought.
+                    play_->loose = play_->loose || kind() == MediaType::still || endMayHaveCome();
+                    play_->running = false;
                     settle(kEdge);
                 }
                 break;
@@ -220,6 +232,7 @@ class ShowModel {
             case Op::seek:
                 if (const auto target = seekTarget(action.x)) {
                     const double at = *target;
+                    play_->loose = endMayHaveCome();  // it may seek what followed the clip
                     play_->lo = at;
                     play_->hi = at + (play_->running ? kEdge * play_->rate : 0.0);
                     settle(kEdge);
@@ -240,6 +253,7 @@ class ShowModel {
                     records_[std::size_t(*e)].rate = action.x;
                     play_->rate = action.x;
                     settle(kEdge);
+                    resume();  // a rate set starts a paused clip
                 }
                 break;
             case Op::mute:
@@ -282,9 +296,8 @@ class ShowModel {
                 }
                 break;
             case Op::bank:
-                if (open_) {
-                    bank_ = action.a;
-                }
+                bankLost_ = false;
+                bank_ = action.a;  // a closed show's default project has as many banks
                 break;
             case Op::bars:
                 barsSwitch_ = !barsSwitch_;
@@ -303,6 +316,7 @@ class ShowModel {
                 play_.reset();
                 unsure_ = false;
                 bars_ = false;
+                bankLost_ = false;
                 bank_ = cursor_ = 0;
                 settle(0.1);
                 break;
@@ -391,6 +405,10 @@ class ShowModel {
     }
 
     MediaType kind() const { return kEntries[std::size_t(play_->entry)].kind; }
+    // Whether the end of the running play may have come already, its post-roll with it.
+    bool endMayHaveCome() const {
+        return play_->running && play_->hi >= play_->end - kEdge * play_->rate;
+    }
     void settle(double seconds) { settledAt_ = std::max(settledAt_, now_ + seconds); }
     void widen(int e) {
         auto& w = widest_[std::size_t(e)];
@@ -410,12 +428,15 @@ class ShowModel {
         const ShowEntry& entry = kEntries[std::size_t(e)];
         const SlotRecord& r = records_[std::size_t(e)];
         const double in = entry.kind == MediaType::still ? 0.0 : r.in.value_or(0.0);
-        const double end =
-            entry.kind == MediaType::still ? entry.seconds : r.out.value_or(entry.seconds);
+        const double end = entry.kind == MediaType::still ? entry.seconds
+                           : entry.kind == MediaType::video && r.postRoll == PostRollMode::loop
+                               ? loopEnd(e)
+                               : r.out.value_or(entry.seconds);
         const double rate = entry.kind == MediaType::still ? 1.0 : r.rate;
-        // The same slot's earlier play may still show while the new one comes in.
+        // The same slot's earlier play may still show while the new one comes in, or one the
+        // model lost track of.
         auto& widest = widest_[std::size_t(e)];
-        widest = play_ && play_->entry == e
+        widest = (play_ && (play_->entry == e || play_->loose)) || unsure_
                      ? std::pair(std::min(widest.first, in), std::max(widest.second, end))
                      : std::pair(in, end);
         play_ = Play{e, in, end, in - kTake * rate, in, rate, running, r.inexact};
@@ -442,10 +463,9 @@ class ShowModel {
         }
     }
     void cutGo() {
-        if (!open_) {
-            return;
-        }
-        const auto at = entryAt(bank_, cursor_);
+        // A closed show's default project has the same grid with every slot empty: the cursor
+        // moves on there too.
+        const auto at = open_ ? entryAt(bank_, cursor_) : std::nullopt;
         if (at && records_[std::size_t(*at)].postRoll == PostRollMode::jump) {
             const ShowEntry& target = kEntries[std::size_t(jumpTargetOf(*at))];
             bank_ = target.bank;
@@ -456,7 +476,7 @@ class ShowModel {
             ++bank_;
             cursor_ = 0;
         }
-        if (entryAt(bank_, cursor_)) {
+        if (open_ && entryAt(bank_, cursor_)) {
             fire(bank_, cursor_);
         } else if (play_ || unsure_) {
             black();  // a black post-roll: nothing to end when no slot is on air (the bars stay)
@@ -488,11 +508,39 @@ class ShowModel {
         settle(kEdge);
     }
     void ended() {
-        // What follows a play whose timing the model lost is as unknown.
+        // What follows a play whose timing the model lost is as unknown, and the bank it shows
+        // from when.
         const bool wasLoose = play_->loose;
+        const int bank = bank_;
         endedAs(records_[std::size_t(play_->entry)].postRoll);
         if (wasLoose) {
             play_ ? void(play_->loose = true) : void(unsure_ = true);
+            bankLost_ = bankLost_ || bank_ != bank;
+        }
+    }
+    // Whether the bank shown may not be the model's: a play whose timing the model lost may
+    // have ended into another bank, or not yet. An action on that bank then plays what the
+    // model does not know, and it is left unsure until a note or a bank key shows a bank.
+    bool doubtTheBank() {
+        const auto next = play_ && play_->loose ? followerOf(play_->entry) : std::nullopt;
+        if (!open_ || (!bankLost_ && !(next && kEntries[std::size_t(*next)].bank != bank_))) {
+            return false;
+        }
+        bankLost_ = true;
+        play_.reset();
+        unsure_ = true;
+        settle(kEdge);
+        return true;
+    }
+    // The other slot the post-roll of `e` plays, if any.
+    std::optional<int> followerOf(int e) const {
+        switch (records_[std::size_t(e)].postRoll) {
+            case PostRollMode::next:
+                return nextOf(kEntries[std::size_t(e)].bank, kEntries[std::size_t(e)].slot);
+            case PostRollMode::jump:
+                return jumpTargetOf(e);
+            default:
+                return std::nullopt;
         }
     }
     void endedAs(PostRollMode mode) {
@@ -523,6 +571,7 @@ class ShowModel {
                     // Seamless: the same clip from its in point, on the same clock.
                     play_->lo -= play_->end - play_->in;
                     play_->hi -= play_->end - play_->in;
+                    play_->end = loopEnd(e);
                 } else {
                     start(e, true);
                 }
@@ -534,6 +583,13 @@ class ShowModel {
                 follow(jumpTargetOf(e));
                 break;
         }
+    }
+    // Where each pass of a loop of the clip of `e` ends: at its out point; without one, a pass of
+    // the whole clip leaves out its last frame.
+    double loopEnd(int e) const {
+        const SlotRecord& r = records_[std::size_t(e)];
+        const double seconds = kEntries[std::size_t(e)].seconds;
+        return r.out ? *r.out : r.in.value_or(0.0) <= 0.0 ? seconds - 1.0 / kFps : seconds;
     }
     // Whether the post-roll of `e` leaves the output without a picture: black, or a play of
     // sound alone, or a next with no slot to go to.
@@ -578,7 +634,8 @@ class ShowModel {
     bool open_ = true;
     bool bars_ = false;  // the bars on the output
     bool barsSwitch_ = false;
-    bool unsure_ = false;  // what is on air is not known
+    bool unsure_ = false;    // what is on air is not known
+    bool bankLost_ = false;  // the bank shown is not known
     bool tone_ = false;
     bool muted_ = false;
     int bank_ = 0;

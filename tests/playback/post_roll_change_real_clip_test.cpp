@@ -104,19 +104,30 @@ TEST_F(PostRollChangeOnRealClip, AModeChosenUpToTheEndIsCarriedOut) {
 
 // An out point set on air at the picture on screen, its post-roll freeze: the picture on screen
 // stays and never steps back, whether the out point falls early or late in that picture's time.
-TEST_F(PostRollChangeOnRealClip, AnOutPointSetAtThePictureOnScreenHoldsItWithoutAStepBack) {
+// One set well behind the picture on screen is reached already: its post-roll comes at once,
+// black at once, the next cue asked for at once (the picture on screen stays until it comes).
+TEST_F(PostRollChangeOnRealClip, AnOutPointSetOnAirEndsTheClipWithoutAPicturePastIt) {
     const auto& clip = test::mediaFixtures().rateClip({30000, 1001});
     const double fps = 30000.0 / 1001.0;
     platform::Compositor compositor;
-    for (const auto& [from, to] : {std::pair{0.1, 0.4}, std::pair{0.6, 0.9}}) {
-        SCOPED_TRACE("set " + std::to_string(from) + "–" + std::to_string(to) +
+    struct Row {
+        double from, to;  // the part of a picture's time the out point is set in
+        double behind;    // seconds behind the picture on screen
+        PostRollMode mode;
+    };
+    for (const Row& row :
+         {Row{0.1, 0.4, 0.0, PostRollMode::freeze}, Row{0.6, 0.9, 0.0, PostRollMode::freeze},
+          Row{0.1, 0.9, 0.3, PostRollMode::black}, Row{0.1, 0.9, 0.3, PostRollMode::next}}) {
+        SCOPED_TRACE(std::string(rawValue(row.mode)) + " set " + std::to_string(row.behind) +
+                     " s behind, " + std::to_string(row.from) + "–" + std::to_string(row.to) +
                      " into the picture's time");
         controller->handlePostRoll(PostRollMode::black);
+        requests.clear();
         project = test::makeProject(1, 1, 2);
         auto& data = project.banks[0].slots[0];
         data.videoURL = clip.path;
         data.clipInfo->fps = 29.97;
-        data.postRollMode = PostRollMode::freeze;
+        data.postRollMode = row.mode;
         controller->play(0, 0, clip.path, data, {320.0, 180.0});
         // Played on until the position lies in that part of a picture's time (Set Out).
         double shown = -1.0;
@@ -124,26 +135,40 @@ TEST_F(PostRollChangeOnRealClip, AnOutPointSetAtThePictureOnScreenHoldsItWithout
             step();
             const double t = controller->shownTime();
             const double phase = t * fps - std::floor(t * fps);
-            if (controller->view().foreground() && t > 0.8 && phase > from && phase < to) {
+            if (controller->view().foreground() && t > 0.8 && phase > row.from && phase < row.to) {
                 shown = t;
             }
         }
         ASSERT_GE(shown, 0.0);
         const int onScreen = test::readFrameNumber(
             compositor.render(*controller->view().rootLayer(), loop.now(), QSize(320, 180)));
-        data.outPoint = shown;
-        controller->applyOutPoint(shown);
+        data.outPoint = shown - row.behind;
+        controller->applyOutPoint(data.outPoint);
+        // The last picture that may show: the one on screen, or the out point's.
+        const int allowed = row.behind > 0.0 ? int(std::floor(*data.outPoint * fps)) : onScreen;
         int last = onScreen;
         for (int i = 0; i < 40; ++i) {
             loop.runPending();
             const int number = test::readFrameNumber(
                 compositor.render(*controller->view().rootLayer(), loop.now(), QSize(320, 180)));
-            EXPECT_GE(number, last) << "steps back " << i << " steps after the out point was set";
-            EXPECT_LT(number, onScreen + 2) << "past the out point";
+            if (row.behind == 0.0) {
+                EXPECT_GE(number, last)
+                    << "steps back " << i << " steps after the out point was set";
+            }
+            if (row.mode == PostRollMode::next && i == 0) {
+                EXPECT_EQ(requests, (std::vector<SlotRef>{{0, 1}})) << "not asked for at once";
+            } else {
+                EXPECT_LE(number, allowed)
+                    << "past the out point " << i << " steps after it was set";
+            }
             last = number;
             step();
         }
-        EXPECT_EQ(controller->view().showingSlot().player()->rateValue(), 0.0f);
+        if (row.mode == PostRollMode::freeze) {
+            EXPECT_EQ(controller->view().showingSlot().player()->rateValue(), 0.0f);
+        } else if (row.mode == PostRollMode::next) {
+            EXPECT_EQ(requests, (std::vector<SlotRef>{{0, 1}}));
+        }
     }
 }
 

@@ -118,6 +118,22 @@ TEST_F(PreloadTest, ThePreloadedCueGoesOnAirWithoutALoad) {
     EXPECT_EQ(test::logCount(rig, "NextGo先読み使用: b0s1"), 1);
 }
 
+// A slot edited after its preload goes on air with its out point and colour as they are then.
+TEST_F(PreloadTest, ASlotEditedAfterItsPreloadPlaysAsEdited) {
+    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 0));
+    preload(0, 1);
+    const auto preloaded = hidden().player()->current();
+    ASSERT_TRUE(preloaded);
+    rig.loop.advance(0.5);
+    rig.editSlot(0, 1).outPoint = 2.5;
+    rig.editSlot(0, 1).colorSettings.brightness = 0.1f;
+    ASSERT_TRUE(test::playUntilOnAir(rig, 0, 1));
+    auto& showing = rig.surface().showingSlot();
+    ASSERT_EQ(showing.player()->current(), preloaded);
+    EXPECT_EQ(preloaded->forwardPlaybackEndTime(), 2.5);
+    EXPECT_EQ(showing.colorSettingsBox().value().brightness, 0.1f);
+}
+
 struct AtOnce {
     const char* name;
     double inPoint;
