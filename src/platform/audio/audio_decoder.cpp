@@ -53,11 +53,12 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const std::filesystem::path& pa
     }
     AVFormatContext* raw = d->format_ctx_.get();
     // QuickTime and MP4 headers describe every track: probing them would decode pictures as
-    // well (seven for H.264, more than the rest of the open costs at 1080p). The first sound
+    // well (seven for H.264, more than the rest of the open costs at 1080p). So do those of an
+    // uncompressed or lossless sound file, which probing decodes seconds of. The first sound
     // frame then confirms what the headers say (below). Other containers are probed.
     const bool movFamily =
         raw->iformat != nullptr && std::strncmp(raw->iformat->name, "mov,mp4", 7) == 0;
-    if (probe || !movFamily) {
+    if (probe || !(movFamily || ffmpeg::headersDescribeLosslessSound(*raw))) {
         d->io_->armDeadline(ffmpeg::MediaLimits::kOpenSeconds);
         const int probed = avformat_find_stream_info(raw, nullptr);
         if (probed < 0) {

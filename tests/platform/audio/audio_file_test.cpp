@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ffmpeg/guarded_input.h"
 #include "support/ffmpeg_complaints.h"
 #include "support/media_fixtures.h"
 #include "support/signal_analysis.h"
@@ -108,6 +109,22 @@ TEST_P(AudioFileFormats, ReadsStopAtTheEnd) {
     EXPECT_EQ(readAt(*file, length, 1000).size(), 0u);
     EXPECT_EQ(readAt(*file, length + 100000, 1000).size(), 0u);
     EXPECT_EQ(readAt(*file, 0, 10).size(), 10u) << "and back to the start";
+}
+
+// Sound files whose headers state everything (WAV and AIFF: codec, rate, channels, length) are
+// read from them alone, without decoding seconds of them first. The others are probed: lossy
+// ones, and those whose headers as FFmpeg reads them leave the length (CAF) or the rate and
+// channels (FLAC) to reading.
+TEST_P(AudioFileFormats, AreProbedOnlyWhereTheirHeadersLeaveSomethingOut) {
+    const MediaFile& fixture = GetParam();
+    platform::ffmpeg::IoControl io;
+    std::string error;
+    const auto format = platform::ffmpeg::openGuardedInput(
+        mediaFixtures().audio(fixture.extension).path, io, false, error);
+    ASSERT_TRUE(format) << error;
+    const bool described =
+        fixture.extension == "wav" || fixture.extension == "aiff" || fixture.extension == "aif";
+    EXPECT_EQ(platform::ffmpeg::headersDescribeLosslessSound(*format), described);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllAudioExtensions, AudioFileFormats,
