@@ -456,19 +456,17 @@ Loaded<bool> VideoDecoder::decodeFirstPictureAlone(AVFrame* frame) {
         avcodec_parameters_from_context(params.get(), codec_.get()) < 0) {
         return openNow();
     }
-    // Meanwhile this decoder opens and its frame threads take the first packets, all but the
-    // one that would make it wait for a picture; nothing else here is touched until it is done.
+    // Meanwhile this decoder opens and takes the key frame too (the pictures after it need it
+    // decoded there), and nothing more: the packets after it would take cores from the picture
+    // decoded alone, and wait for it anyway. Nothing else here is touched until it is done.
     std::optional<std::string> openError;
     std::thread starter([this, frameThreads, &openError] {
         openError = openCodec();
-        if (openError || !frameThreads) {
+        if (openError || !frameThreads || !readPacket(packet_.get())) {
             return;
         }
-        for (int i = 0; i < codec_->thread_count - 1 && readPacket(packet_.get()); ++i) {
-            if (avcodec_send_packet(codec_.get(), packet_.get()) == AVERROR(EAGAIN)) {
-                readAhead_.push_front(ffmpeg::PacketPtr(av_packet_clone(packet_.get())));
-                break;
-            }
+        if (avcodec_send_packet(codec_.get(), packet_.get()) == AVERROR(EAGAIN)) {
+            readAhead_.push_front(ffmpeg::PacketPtr(av_packet_clone(packet_.get())));
         }
     });
     const bool decoded = decodeKeyFrameAlone(*params, timeBase_, *alone, frameBuffers_, frame);

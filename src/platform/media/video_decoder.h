@@ -30,8 +30,8 @@ namespace kestio::platform::media {
 class VideoDecoder {
   public:
     struct Options {
-        // Probe the streams by decoding a little before playing. Skipped for QuickTime/MP4,
-        // whose headers say everything, when false is asked for.
+        // Probe the streams by decoding a little before playing. Skipped for QuickTime/MP4 and
+        // for sound files whose headers say everything (WAV, AIFF), when false is asked for.
         bool findStreamInfo = true;
         // Decoder threads; 0 lets FFmpeg choose; kPlaybackThreads chooses for playing in
         // real time with little memory (see below).
@@ -77,8 +77,8 @@ class VideoDecoder {
     QSize displaySize(bool upright) const;
 
     // The track's first picture, decoded from its first packet alone on a decoder of its own
-    // (slice threads where the codec has them, no frame threads), while this decoder's own
-    // threads start on the same packets on another thread. Frame threads give their first
+    // (slice threads where the codec has them, no frame threads), while this decoder opens
+    // and takes the same packet on another thread. Frame threads give their first
     // picture only once each of them holds a packet, and a codec that reorders pictures only
     // once it has decoded those that follow in decoding order: a key frame alone gives its
     // picture at once. Asked right after open(); the packets read stay for decodeNext() and
