@@ -169,9 +169,6 @@ class ItemDecoder::Core {
     void run();
     Work waitForWork(SeekRequest& request, std::uint64_t& generation);
     bool openDecoder();
-    // Queues the first picture, decoded from its key frame alone, when the item opens at its
-    // top (see VideoDecoder::decodeFirstPictureAlone); false when the decoder cannot open.
-    bool decodeFirstPicture();
     void decodeOne(std::uint64_t generation);
     void performSeek(const SeekRequest& request, std::uint64_t generation);
     void readAheadOne();
@@ -278,9 +275,6 @@ class ItemDecoder::Core {
     ffmpeg::FramePtr pending_;  // a decoded picture put back for later
     double pendingTime_ = 0.0;
     bool announced_ = false;
-    // The time of the first picture queued from its key frame decoded alone, until decoding
-    // from the top gives that picture again (dropped) or passes it.
-    std::optional<double> decodedAlone_;
     bool decodedAny_ = false;
     bool pushedAny_ = false;
     double lastEnd_ = 0.0;
@@ -676,10 +670,8 @@ void ItemDecoder::Core::run() {
 }
 
 bool ItemDecoder::Core::openDecoder() {
-    auto opened = VideoDecoder::open(path_, io_,
-                                     {.findStreamInfo = false,
-                                      .threads = VideoDecoder::kPlaybackThreads,
-                                      .firstPictureAlone = true});
+    auto opened = VideoDecoder::open(
+        path_, io_, {.findStreamInfo = false, .threads = VideoDecoder::kPlaybackThreads});
     if (!opened) {
         if (!io_->cancelled()) {
             DecoderEvent event;
@@ -690,12 +682,12 @@ bool ItemDecoder::Core::openDecoder() {
         return false;
     }
     decoder_ = std::move(*opened);
+    threadCount_.store(decoder_->threadCount());
     if (decoder_->hasVideo()) {
         std::lock_guard lock(mutex_);
         firstPictureTime_ = decoder_->firstPictureTime();
     }
     if (!decoder_->hasVideo()) {
-        threadCount_.store(decoder_->threadCount());
         {
             std::lock_guard lock(mutex_);
             ended_ = true;
@@ -712,50 +704,11 @@ bool ItemDecoder::Core::openDecoder() {
     const auto byTime =
         std::clamp<std::size_t>(static_cast<std::size_t>(std::ceil(0.25 * rate)), 3, 12);
     const std::size_t byMemory = std::max(kMinFrames, kFrameMemory / bytes);
-    {
-        std::lock_guard lock(mutex_);
-        frameDuration_ = decoder_->nominalFrameDuration();
-        pictureBytes_ = bytes;
-        capacity_ = std::min(byTime, byMemory);
-        standingCapacity_ = std::clamp<std::size_t>(kStandingFrameMemory / bytes, 1, capacity_);
-    }
-    return decodeFirstPicture();
-}
-
-bool ItemDecoder::Core::decodeFirstPicture() {
-    std::uint64_t generation = 0;
-    bool fromTop = false;
-    {
-        std::lock_guard lock(mutex_);
-        generation = generation_;
-        fromTop = !pendingSeek_;
-    }
-    // An item that opens at a later point decodes from the key frame before it instead.
-    ffmpeg::FramePtr frame = fromTop ? ffmpeg::makeFrame() : nullptr;
-    const auto decoded = decoder_->decodeFirstPictureAlone(frame.get());
-    threadCount_.store(decoder_->threadCount());
-    if (!decoded) {
-        if (!io_->cancelled()) {
-            DecoderEvent event;
-            event.kind = DecoderEvent::Kind::Failed;
-            event.error = decoded.error();
-            emit(event);
-        }
-        return false;
-    }
-    if (!decoded.value()) {
-        return true;
-    }
-    const double time = decoder_->frameTime(*frame);
-    const double duration = decoder_->frameDuration(*frame);
-    if (time >= endLimit() - kEpsilon) {
-        return true;  // decoding from the top finds where the clip ends
-    }
-    Picture image = picture(frame.get());
-    if (!image.isNull()) {
-        decodedAlone_ = time;
-        push(generation, {std::move(image), time, duration});
-    }
+    std::lock_guard lock(mutex_);
+    frameDuration_ = decoder_->nominalFrameDuration();
+    pictureBytes_ = bytes;
+    capacity_ = std::min(byTime, byMemory);
+    standingCapacity_ = std::clamp<std::size_t>(kStandingFrameMemory / bytes, 1, capacity_);
     return true;
 }
 
@@ -1022,16 +975,6 @@ void ItemDecoder::Core::decodeOne(std::uint64_t generation) {
         markEnded(generation, true);
         return;
     }
-    if (decodedAlone_) {
-        // The first picture, queued already from its key frame decoded alone.
-        const bool again = std::abs(time - *decodedAlone_) <= kEpsilon;
-        if (again || time > *decodedAlone_) {
-            decodedAlone_.reset();
-        }
-        if (again) {
-            return;
-        }
-    }
     const double duration = decoder_->frameDuration(*frame);
     if (time >= endLimit() - kEpsilon) {
         // Kept for later: the end may still move.
@@ -1112,7 +1055,6 @@ void ItemDecoder::Core::performSeek(const SeekRequest& request, std::uint64_t ge
     av_frame_unref(pending_.get());
     draining_ = false;
     lastEnd_ = 0.0;
-    decodedAlone_.reset();
     if (!decoder_->hasVideo()) {
         markEnded(generation, true);
         land(generation, request, nullptr, 0.0, std::max(0.0, request.time));

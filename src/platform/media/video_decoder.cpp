@@ -4,7 +4,6 @@
 #include <QtEndian>
 #include <atomic>
 #include <cmath>
-#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -181,52 +180,6 @@ int getPooledBuffer(AVCodecContext* context, AVFrame* frame, int flags) {
     return 0;
 }
 
-// Decoded frames of `context` in buffers of `pool`.
-void useDecoderBuffers(AVCodecContext& context, MappedBufferPool& pool) {
-    context.max_pixels = ffmpeg::MediaLimits::kMaxPixels;
-    context.opaque = &pool;
-    context.get_buffer2 = &getPooledBuffer;
-#if LIBAVCODEC_VERSION_MAJOR < 60
-    // The allocator is thread-safe: frame threads call it themselves instead of waiting for this
-    // thread (which would also hold back the frames they let go). Always so from FFmpeg 6 on.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    context.thread_safe_callbacks = 1;
-#pragma GCC diagnostic pop
-#endif
-}
-
-// The picture of the key frame `packet` alone, decoded by a codec of its own for `params`:
-// sent, then drained, so that no later packet is waited for.
-bool decodeKeyFrameAlone(const AVCodecParameters& params, AVRational timeBase,
-                         const AVPacket& packet, MappedBufferPool& pool, AVFrame* frame) {
-    const AVCodec* codec = avcodec_find_decoder(params.codec_id);
-    if (codec == nullptr) {
-        return false;
-    }
-    ffmpeg::CodecPtr context(avcodec_alloc_context3(codec));
-    if (!context || avcodec_parameters_to_context(context.get(), &params) < 0) {
-        return false;
-    }
-    context->pkt_timebase = timeBase;
-    // Slices of the one picture share the cores; frame threads would wait for more packets.
-    if ((codec->capabilities & AV_CODEC_CAP_SLICE_THREADS) != 0) {
-        const long pixels = static_cast<long>(params.width) * params.height;
-        const int bySize = pixels > 1920L * 1088L ? 4 : pixels > 1280L * 720L ? 3 : 2;
-        context->thread_type = FF_THREAD_SLICE;
-        context->thread_count = std::clamp(std::min(bySize, usableCores()), 1, 4);
-    } else {
-        context->thread_count = 1;
-    }
-    useDecoderBuffers(*context, pool);
-    if (avcodec_open2(context.get(), codec, nullptr) < 0 ||
-        avcodec_send_packet(context.get(), &packet) < 0) {
-        return false;
-    }
-    avcodec_send_packet(context.get(), nullptr);
-    return avcodec_receive_frame(context.get(), frame) == 0;
-}
-
 // A band of rows is worth converting on another thread from this many pixels on (a 640x360
 // picture makes 3 bands at most, larger ones as many as the pool has threads).
 constexpr long kMinBandPixels = 256L * 256L;
@@ -388,7 +341,21 @@ Loaded<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::
         context->thread_count = std::max(0, options.threads);
         context->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     }
-    useDecoderBuffers(*context, decoder->frameBuffers_);
+    context->max_pixels = ffmpeg::MediaLimits::kMaxPixels;
+    context->opaque = &decoder->frameBuffers_;
+    context->get_buffer2 = &getPooledBuffer;
+#if LIBAVCODEC_VERSION_MAJOR < 60
+    // The allocator is thread-safe: frame threads call it themselves instead of waiting for this
+    // thread (which would also hold back the frames they let go). Always so from FFmpeg 6 on.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    context->thread_safe_callbacks = 1;
+#pragma GCC diagnostic pop
+#endif
+    rc = avcodec_open2(context.get(), codec, nullptr);
+    if (rc < 0) {
+        return Result::failure(ffmpeg::errorText(rc));
+    }
     decoder->codec_ = std::move(context);
     decoder->landed_ = ffmpeg::makeFrame();
     if (!decoder->landed_) {
@@ -402,83 +369,10 @@ Loaded<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::
     decoder->trackStart_ = file.streamOrigin(video);
     decoder->rotation_ = clockwiseRotation(st);
     decoder->frameRate_ = nominalFrameRate(st);
-    // A stream that states no start is decoded here to find it.
-    const bool later = options.firstPictureAlone && st->start_time != AV_NOPTS_VALUE;
-    if (!later) {
-        if (const auto error = decoder->openCodec()) {
-            return Result::failure(*error);
-        }
-    }
     if (st->start_time == AV_NOPTS_VALUE && !decoder->findOriginByDecoding()) {
         return Result::failure(ffmpeg::errorText(AVERROR_EXIT));
     }
     return Result(std::move(decoder));
-}
-
-std::optional<std::string> VideoDecoder::openCodec() {
-    if (codecOpen_ || !codec_) {
-        return std::nullopt;
-    }
-    const int rc = avcodec_open2(codec_.get(), codec_->codec, nullptr);
-    if (rc < 0) {
-        return ffmpeg::errorText(rc);
-    }
-    codecOpen_ = true;
-    return std::nullopt;
-}
-
-Loaded<bool> VideoDecoder::decodeFirstPictureAlone(AVFrame* frame) {
-    const auto openNow = [this]() -> Loaded<bool> {
-        if (const auto error = openCodec()) {
-            return Loaded<bool>::failure(*error);
-        }
-        return false;
-    };
-    if (frame == nullptr || !codec_ || codecOpen_ || !readAhead_.empty()) {
-        return openNow();
-    }
-    const bool frameThreads =
-        (codec_->thread_type & FF_THREAD_FRAME) != 0 && codec_->thread_count > 1;
-    const AVCodecDescriptor* desc = avcodec_descriptor_get(codec_->codec_id);
-    const bool reorders = desc != nullptr && (desc->props & AV_CODEC_PROP_REORDER) != 0;
-    if (!frameThreads && !reorders) {
-        return openNow();
-    }
-    ffmpeg::PacketPtr first = ffmpeg::makePacket();
-    if (!first || !readPacket(first.get())) {
-        return openNow();
-    }
-    ffmpeg::PacketPtr alone(av_packet_clone(first.get()));
-    readAhead_.push_back(std::move(first));
-    const std::unique_ptr<AVCodecParameters, void (*)(AVCodecParameters*)> params(
-        avcodec_parameters_alloc(), [](AVCodecParameters* p) { avcodec_parameters_free(&p); });
-    if (!alone || (alone->flags & AV_PKT_FLAG_KEY) == 0 || !params ||
-        avcodec_parameters_from_context(params.get(), codec_.get()) < 0) {
-        return openNow();
-    }
-    // Meanwhile this decoder opens and takes the key frame too (the pictures after it need it
-    // decoded there), and nothing more: the packets after it would take cores from the picture
-    // decoded alone, and wait for it anyway. Nothing else here is touched until it is done.
-    std::optional<std::string> openError;
-    std::thread starter([this, frameThreads, &openError] {
-        openError = openCodec();
-        if (openError || !frameThreads || !readPacket(packet_.get())) {
-            return;
-        }
-        if (avcodec_send_packet(codec_.get(), packet_.get()) == AVERROR(EAGAIN)) {
-            readAhead_.push_front(ffmpeg::PacketPtr(av_packet_clone(packet_.get())));
-        }
-    });
-    const bool decoded = decodeKeyFrameAlone(*params, timeBase_, *alone, frameBuffers_, frame);
-    starter.join();
-    if (openError) {
-        av_frame_unref(frame);
-        return Loaded<bool>::failure(*openError);
-    }
-    if (!decoded) {
-        av_frame_unref(frame);
-    }
-    return decoded;
 }
 
 int VideoDecoder::threadCount() const {
@@ -521,12 +415,6 @@ bool VideoDecoder::readPacket(AVPacket* packet) {
     if (!codec_) {
         return false;
     }
-    if (!readAhead_.empty()) {
-        av_packet_unref(packet);
-        av_packet_move_ref(packet, readAhead_.front().get());
-        readAhead_.pop_front();
-        return true;
-    }
     for (;;) {
         av_packet_unref(packet);
         const int rc = file_->readPacket(packet);
@@ -541,7 +429,6 @@ bool VideoDecoder::readPacket(AVPacket* packet) {
 }
 
 int VideoDecoder::send(const AVPacket* packet) {
-    openCodec();
     return avcodec_send_packet(codec_.get(), packet);
 }
 
@@ -550,7 +437,6 @@ int VideoDecoder::receive(AVFrame* frame) {
         av_frame_move_ref(frame, landed_.get());
         return 0;
     }
-    openCodec();
     return avcodec_receive_frame(codec_.get(), frame);
 }
 
@@ -636,8 +522,6 @@ bool VideoDecoder::findOriginByDecoding() {
 }
 
 void VideoDecoder::restart() {
-    openCodec();
-    readAhead_.clear();
     avcodec_flush_buffers(codec_.get());
     av_frame_unref(landed_.get());
     haveLastTime_ = false;
@@ -692,7 +576,6 @@ bool VideoDecoder::rewind() {
 
 VideoDecoder::Landing VideoDecoder::checkLanding(double t,
                                                  const std::function<bool()>& stopRequested) {
-    openCodec();
     const double latestPacket = t + kLandingSlackSeconds;
     const int pipeline = 2 * std::max(1, codec_->thread_count) + 16;
     int sent = 0;

@@ -2,12 +2,9 @@
 
 #include <QImage>
 #include <QSize>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <optional>
-#include <string>
 
 #include "platform/ffmpeg/ffmpeg_handles.h"
 #include "platform/graphics/picture.h"
@@ -39,9 +36,6 @@ class VideoDecoder {
         // Converts large pictures in bands of rows at once, beside decoding's own threads
         // (WorkerPool::shared() when null).
         WorkerPool* conversionPool = nullptr;
-        // The caller asks for decodeFirstPictureAlone() next: the decoder's own threads are
-        // started then, beside that picture's decoding, rather than before it.
-        bool firstPictureAlone = false;
     };
     // Frame threading holds a picture per thread, slice threading none: intra-only codecs that
     // split pictures into slices (ProRes, DNxHD, ...) take slices, others frames where the
@@ -75,18 +69,6 @@ class VideoDecoder {
     int threadCount() const;
     // The size pictures are shown at: pixel aspect applied, and rotated when `upright`.
     QSize displaySize(bool upright) const;
-
-    // The track's first picture, decoded from its first packet alone on a decoder of its own
-    // (slice threads where the codec has them, no frame threads), while this decoder opens
-    // and takes the same packet on another thread. Frame threads give their first
-    // picture only once each of them holds a packet, and a codec that reorders pictures only
-    // once it has decoded those that follow in decoding order: a key frame alone gives its
-    // picture at once. Asked right after open(); the packets read stay for decodeNext() and
-    // receive(), which decode the track from its top as usual, the same picture first.
-    // False (nothing decoded) when the first packet is no key frame, or when decoding from the
-    // top gives its first picture as soon anyway (no frame threads, no reordering); a failure
-    // when the decoder cannot be opened.
-    Loaded<bool> decodeFirstPictureAlone(AVFrame* frame);
 
     enum class Step { Frame, End };
     // The next frame in presentation order (reading and sending packets as needed). End at
@@ -156,9 +138,6 @@ class VideoDecoder {
     // For a stream that states no start time: the time of its first frame becomes the origin
     // and the track's start (the frame is kept as a landing). False when interrupted.
     bool findOriginByDecoding();
-    // Opens the codec when open() left that for later (see Options::firstPictureAlone); the
-    // error when it cannot be.
-    std::optional<std::string> openCodec();
 
     // The buffers of decoded frames (before codec_, which uses it until it is freed).
     MappedBufferPool frameBuffers_{2};
@@ -178,11 +157,6 @@ class VideoDecoder {
     bool draining_ = false;
     // The frame a seek landed on, handed out by the next receive().
     ffmpeg::FramePtr landed_;
-    // open() left the codec to be opened by decodeFirstPictureAlone().
-    bool codecOpen_ = false;
-    // Packets read ahead of the codec (by decodeFirstPictureAlone()), handed out first by
-    // readPacket().
-    std::deque<ffmpeg::PacketPtr> readAhead_;
 
     struct Converter;
     std::unique_ptr<Converter> converter_;

@@ -181,19 +181,6 @@ INSTANTIATE_TEST_SUITE_P(Clips, ItemDecoderPlayback,
                          ::testing::Values(PlayCase{"Good", false}, PlayCase{"BadStamp", true}),
                          [](const auto& param) { return std::string(param.param.name); });
 
-// The first picture, queued from its key frame decoded alone, stays the one shown at the start
-// once decoding from the top gives it again: that second copy is dropped, not queued beside it.
-TEST(ItemDecoderFirstPicture, StaysTheOneShownWhenDecodingFromTheTopCatchesUp) {
-    Decoding d(mediaFixtures().rateClip({30000, 1001}).path);
-    ASSERT_TRUE(d.opened);
-    const Picture first = d.decoder->frameAt(0.0);
-    ASSERT_FALSE(first.isNull());
-    ASSERT_EQ(readFrameNumber(first), 0);
-    ASSERT_TRUE(d.decodedThrough(6 * kFrame));
-    EXPECT_EQ(d.decoder->frameAt(0.0).key(), first.key());
-    EXPECT_EQ(d.shown(0, 6), frames(0, 6));
-}
-
 // A media clock that holds whoever reads it until the test opens it, and notes the thread that
 // frees it.
 struct Gate {

@@ -15,7 +15,6 @@
 #include "platform/graphics/worker_pool.h"
 #include "platform/runloop/usable_cores.h"
 #include "support/allowed_cpus.h"
-#include "support/frame_number_strip.h"
 #include "support/media_fixtures.h"
 #include "support/process_runner.h"
 
@@ -404,73 +403,6 @@ TEST(PlayedPictures, OfATurnedClipAreConvertedToBeShownUpright) {
     EXPECT_NE(coded.yuv(), nullptr);
     EXPECT_EQ(coded.size(), (*decoder)->displaySize(false));
 }
-
-struct AloneCase {
-    const char* name;
-    const test::MediaFile& (*clip)();
-    // The first packet is decoded alone: frame threads or reordering would hold its picture.
-    bool alone;
-};
-
-void PrintTo(const AloneCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class FirstPictureAlone : public testing::TestWithParam<AloneCase> {};
-
-// The first picture decoded alone is the one decoding from the top gives first, at the same
-// time; the packets it read are decoded again from there, so no picture is lost or moved.
-TEST_P(FirstPictureAlone, IsThePictureDecodingFromTheTopGivesFirstAndNoneIsLost) {
-    const auto& clip = GetParam().clip();
-    auto opened = VideoDecoder::open(clip.path, std::make_shared<ffmpeg::IoControl>(),
-                                     {.findStreamInfo = false,
-                                      .threads = VideoDecoder::kPlaybackThreads,
-                                      .firstPictureAlone = true});
-    ASSERT_TRUE(opened) << opened.error();
-    VideoDecoder& decoder = **opened;
-    ffmpeg::FramePtr alone = ffmpeg::makeFrame();
-    const auto decoded = decoder.decodeFirstPictureAlone(alone.get());
-    ASSERT_TRUE(decoded) << decoded.error();
-    ASSERT_EQ(decoded.value(), GetParam().alone);
-    const double aloneTime = decoded.value() ? decoder.frameTime(*alone) : 0.0;
-    const int aloneNumber =
-        decoded.value() ? test::readFrameNumber(decoder.toPicture(*alone, true)) : 0;
-
-    std::vector<double> times;
-    std::vector<int> numbers;
-    ffmpeg::FramePtr frame = ffmpeg::makeFrame();
-    while (decoder.decodeNext(frame.get()) == VideoDecoder::Step::Frame) {
-        times.push_back(decoder.frameTime(*frame));
-        numbers.push_back(test::readFrameNumber(decoder.toPicture(*frame, true)));
-        av_frame_unref(frame.get());
-    }
-    ASSERT_EQ(int(times.size()), clip.frameCount);
-    EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
-    EXPECT_EQ(std::adjacent_find(times.begin(), times.end()), times.end());
-    if (decoded.value()) {
-        EXPECT_DOUBLE_EQ(aloneTime, times.front());
-        EXPECT_EQ(aloneNumber, numbers.front());
-    }
-    if (numbers.front() >= 0) {
-        for (int n = 0; n < clip.frameCount; ++n) {
-            ASSERT_EQ(numbers[std::size_t(n)], n);
-        }
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Clips, FirstPictureAlone,
-    testing::Values(AloneCase{"H264WithBFrames",
-                              []() -> const test::MediaFile& {
-                                  return test::mediaFixtures().rateClip({30000, 1001});
-                              },
-                              true},
-                    AloneCase{"IntraOnlyDv",
-                              []() -> const test::MediaFile& {
-                                  return test::mediaFixtures().video("dv");
-                              },
-                              false}),
-    [](const testing::TestParamInfo<AloneCase>& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace kestio::platform::media
