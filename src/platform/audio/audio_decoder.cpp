@@ -13,6 +13,10 @@ namespace kestio::platform::audio {
 
 namespace {
 
+// How much of a sound file whose headers describe it is looked at for a compressed stream
+// carried as its samples.
+constexpr std::int64_t kSoundProbeBytes = 32 * 1024;
+
 // Lossy decoders need this much sound before a jump target to settle (overlapping transforms,
 // the MP3 bit reservoir).
 constexpr int64_t kLossyPreroll = 8192;
@@ -53,11 +57,13 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const std::filesystem::path& pa
     }
     AVFormatContext* raw = d->format_ctx_.get();
     // QuickTime and MP4 headers describe every track: probing them would decode pictures as
-    // well (seven for H.264, more than the rest of the open costs at 1080p). The first sound
+    // well (seven for H.264, more than the rest of the open costs at 1080p). So do those of an
+    // uncompressed or lossless sound file, which probing decodes seconds of. The first sound
     // frame then confirms what the headers say (below). Other containers are probed.
     const bool movFamily =
         raw->iformat != nullptr && std::strncmp(raw->iformat->name, "mov,mp4", 7) == 0;
-    if (probe || !movFamily) {
+    const bool described = ffmpeg::headersDescribeLosslessSound(*raw);
+    if (probe || !(movFamily || described)) {
         d->io_->armDeadline(ffmpeg::MediaLimits::kOpenSeconds);
         const int probed = avformat_find_stream_info(raw, nullptr);
         if (probed < 0) {
@@ -65,6 +71,12 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const std::filesystem::path& pa
             return nullptr;
         }
         probe = true;
+    } else if (described) {
+        // FFmpeg looks at the first packets of a WAV's 16-bit sound as they are read, for a
+        // compressed stream carried in it (DTS or AC-3 over S/PDIF), until it has read the
+        // probe size (5 MB, or the whole file: 6 ms for two seconds of sound): the first
+        // kSoundProbeBytes of the stream tell as well.
+        raw->probesize = kSoundProbeBytes;
     }
     const AVCodec* codec = nullptr;
     d->stream_ = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
@@ -131,9 +143,11 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const std::filesystem::path& pa
         if (ours && d->packet_->pts != AV_NOPTS_VALUE) {
             d->firstPacket_ = std::min(d->packet_->pts, d->streamStart_);
         }
-        if (ours && !probe && !d->headersConfirmed()) {
+        if (ours && !probe &&
+            (stream->codecpar->codec_id != d->codec_->codec_id || !d->headersConfirmed())) {
             // The headers say otherwise than the sound (a sample rate that doubles with
-            // implicitly signalled SBR, say): the probe decides.
+            // implicitly signalled SBR, say, or a WAV's samples found to carry AC-3 or DTS as
+            // the first packet was read): the probe decides.
             probeNeeded = true;
             return nullptr;
         }

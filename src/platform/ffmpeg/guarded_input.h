@@ -29,6 +29,7 @@
 #include "platform/ffmpeg/ffmpeg_handles.h"
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
 }
@@ -230,6 +231,36 @@ inline std::optional<ContainerStart> containerStart(const AVFormatContext& forma
         }
     }
     return earliest;
+}
+
+// Whether the container's headers alone say everything a player needs of it, so that probing
+// it (avformat_find_stream_info(), which decodes up to seconds of sound) can be left out: a file
+// of uncompressed or lossless sound alone (WAV, AIFF, ...), each track's codec, rate, channels
+// and length stated, and no track that only reading finds. A lossy sound's start and
+// length come from its packets, and a picture's rate from probing, so those files are probed.
+inline bool headersDescribeLosslessSound(const AVFormatContext& format) {
+    if ((format.ctx_flags & AVFMTCTX_NOHEADER) != 0 || format.nb_streams == 0) {
+        return false;
+    }
+    bool sound = false;
+    for (unsigned i = 0; i < format.nb_streams; ++i) {
+        const AVStream* st = format.streams[i];
+        const AVCodecParameters* par = st->codecpar;
+        if ((st->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0) {
+            continue;
+        }
+        if (par->codec_type != AVMEDIA_TYPE_AUDIO) {
+            return false;
+        }
+        const AVCodecDescriptor* codec = avcodec_descriptor_get(par->codec_id);
+        if (codec == nullptr || (codec->props & AV_CODEC_PROP_LOSSY) != 0 ||
+            par->sample_rate <= 0 || par->ch_layout.nb_channels <= 0 ||
+            st->duration == AV_NOPTS_VALUE || st->duration <= 0) {
+            return false;
+        }
+        sound = true;
+    }
+    return sound;
 }
 
 }  // namespace kestio::platform::ffmpeg

@@ -12,7 +12,11 @@
 namespace kestio::platform::media {
 
 namespace {
-// How often a start waiting for the sound's read-ahead looks again.
+// How often a start waiting for the sound's read-ahead looks again: every millisecond at
+// first (a read-ahead takes a few, and each one waited is one more before the cue is heard),
+// less often once the sound is slow to come.
+constexpr double kQuickPollSeconds = 0.001;
+constexpr double kQuickPollFor = 0.05;
 constexpr double kPollSeconds = 0.005;
 // Item times this close are one position (far below any frame's length).
 constexpr double kSamePosition = 1e-4;
@@ -105,9 +109,19 @@ void PairedClipPlayer::play(Clip clip, ItemTime from, ClockTime atClockTime,
     if (!clip_.loop && !prepared) {
         scheduleSound(from);
     }
-    pending_ = Pending{atClockTime, std::move(onReady), false};
+    pending_ = Pending{atClockTime, std::move(onReady), false, loop_.now()};
     prerollPicture(generation_);
-    poll_ = loop_.every(kPollSeconds, [this] { check(); });
+    lookAgain();
+}
+
+void PairedClipPlayer::lookAgain() {
+    const bool quick = loop_.now() - pending_->since < kQuickPollFor;
+    poll_ = loop_.after(quick ? kQuickPollSeconds : kPollSeconds, [this] {
+        check();
+        if (pending_) {
+            lookAgain();
+        }
+    });
 }
 
 bool PairedClipPlayer::standsAt(ItemTime from) const {

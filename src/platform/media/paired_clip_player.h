@@ -26,7 +26,7 @@ namespace kestio::platform::media {
 // few seconds ahead (audio::SegmentLoop), so a seam needs no step of the run loop's thread.
 //
 // Readiness of the sound is the node having read ahead (AudioPlayerNode::waitUntilPrepared with
-// no wait), looked at every few milliseconds of the run loop while a start waits for it.
+// no wait), looked at every millisecond or few of the run loop while a start waits for it.
 class PairedClipPlayer final : public ClipPlayer {
   public:
     // `node` must be attached to `engine` and connected, through `stretch` when one is given
@@ -57,6 +57,7 @@ class PairedClipPlayer final : public ClipPlayer {
         ClockTime atClockTime{};
         std::function<void(bool)> onReady;
         bool pictureReady = false;
+        HostTime since{};  // when the start began to wait
     };
 
     // Ends what is under way; the sound scheduled stays when `keepSound` (a prepared sound
@@ -69,6 +70,8 @@ class PairedClipPlayer final : public ClipPlayer {
     // The frame of the clip's sound its item ends at (the sound's length without an end).
     std::int64_t itemEndFrame(double rate, std::int64_t length) const;
     void check();
+    // Looks again (check()) a moment later, while the start waits.
+    void lookAgain();
     void start();
 
     RunLoop& loop_;

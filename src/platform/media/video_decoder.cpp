@@ -282,7 +282,8 @@ Loaded<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::
     if (!opened) {
         return Result::failure(opened.error());
     }
-    if (!options.findStreamInfo && !opened->isMovFamily()) {
+    if (!options.findStreamInfo && !opened->isMovFamily() &&
+        !ffmpeg::headersDescribeLosslessSound(*opened->context())) {
         if (auto probed = opened->findStreamInfo(); !probed) {
             return Result::failure(probed.error());
         }

@@ -27,8 +27,8 @@ namespace kestio::platform::media {
 class VideoDecoder {
   public:
     struct Options {
-        // Probe the streams by decoding a little before playing. Skipped for QuickTime/MP4,
-        // whose headers say everything, when false is asked for.
+        // Probe the streams by decoding a little before playing. Skipped for QuickTime/MP4 and
+        // for sound files whose headers say everything (WAV, AIFF), when false is asked for.
         bool findStreamInfo = true;
         // Decoder threads; 0 lets FFmpeg choose; kPlaybackThreads chooses for playing in
         // real time with little memory (see below).

@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/ffmpeg/guarded_input.h"
 #include "support/ffmpeg_complaints.h"
 #include "support/media_fixtures.h"
+#include "support/process_runner.h"
 #include "support/signal_analysis.h"
 #include "support/temporary_folder.h"
 
@@ -110,9 +112,51 @@ TEST_P(AudioFileFormats, ReadsStopAtTheEnd) {
     EXPECT_EQ(readAt(*file, 0, 10).size(), 10u) << "and back to the start";
 }
 
+// Sound files whose headers state everything (WAV and AIFF: codec, rate, channels, length) are
+// read from them alone, without decoding seconds of them first. The others are probed: lossy
+// ones, and those whose headers as FFmpeg reads them leave the length (CAF) or the rate and
+// channels (FLAC) to reading.
+TEST_P(AudioFileFormats, AreProbedOnlyWhereTheirHeadersLeaveSomethingOut) {
+    const MediaFile& fixture = GetParam();
+    platform::ffmpeg::IoControl io;
+    std::string error;
+    const auto format = platform::ffmpeg::openGuardedInput(
+        mediaFixtures().audio(fixture.extension).path, io, false, error);
+    ASSERT_TRUE(format) << error;
+    const bool described =
+        fixture.extension == "wav" || fixture.extension == "aiff" || fixture.extension == "aif";
+    EXPECT_EQ(platform::ffmpeg::headersDescribeLosslessSound(*format), described);
+}
+
 INSTANTIATE_TEST_SUITE_P(AllAudioExtensions, AudioFileFormats,
                          ::testing::ValuesIn(mediaFixtureCatalogue().audioFiles),
                          [](const auto& param) { return param.param.testName(); });
+
+// A WAV whose 16-bit samples carry DTS, which FFmpeg finds only as it reads the first packet,
+// is read as the DTS it carries, as when every WAV was probed: its headers alone would have it
+// played as loud noise.
+TEST(AudioFile, ReadsTheDtsAWavCarriesAsItsSamples) {
+    TemporaryFolder folder;
+    const auto dts = folder / "tone.dts";
+    const auto wav = folder / "dts_in.wav";
+    const std::vector<std::vector<std::string>> commands = {
+        {"ffmpeg", "-nostdin", "-y", "-v", "error", "-f", "lavfi", "-i",
+         "sine=frequency=1000:sample_rate=48000:duration=1", "-ac", "2", "-c:a", "dca", "-strict",
+         "-2", "-f", "dts", dts.string()},
+        {"ffmpeg", "-nostdin", "-y", "-v", "error", "-f", "s16le", "-ar", "48000", "-ac", "2", "-i",
+         dts.string(), "-c:a", "pcm_s16le", wav.string()}};
+    for (const auto& argv : commands) {
+        const auto made = runProcess(argv, std::chrono::minutes(1));
+        ASSERT_TRUE(made.succeeded()) << describeFailure(argv, made);
+    }
+    std::string error;
+    auto file = AudioFile::openForReading(wav, &error);
+    ASSERT_TRUE(file) << error;
+    const std::vector<float> left = readAll(*file);
+    ASSERT_GT(left.size(), 24000u);
+    const std::span<const float> middle(left.data() + 12000, 12000);
+    EXPECT_NEAR(medianCrossingFrequency(middle, 48000.0), 1000.0, 20.0);
+}
 
 TEST(AudioFile, ReadsTheSoundOfVideoFiles) {
     for (const MediaFile& fixture : mediaFixtures().videoContainers) {
