@@ -708,6 +708,9 @@ constexpr const char* kKeptWalks[] = {
     "FireNote 1; Wait 1.4; SetUp 0 4; SetUp 1 14; Step -1; Wait 1; Wait 2.5; Tone; Tone; Mute; "
     "Gain -45; Wait 2.5; Tone; FireKey 1; Bars; Wait 0.3; MidiPlay; Wait 2.5; SetOut; Gain 0; Wait "
     "0.6; Eq 4; FireKey 2; MidiPlay; SetUp 1 4; Wait 0.6",
+    // So may a Next whose end may have come: it shows its own bank again after a bank key.
+    "FireNote 0; Bank 1; Wait 2.5; FireKey 0",
+    "FireKey 2; Bank 1; Wait 1.4; CutGo",
 };
 
 TEST_F(RandomOperator, KeptWalks) {

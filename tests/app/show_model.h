@@ -518,11 +518,13 @@ class ShowModel {
             bankLost_ = bankLost_ || bank_ != bank;
         }
     }
-    // Whether the bank shown may not be the model's: a play whose timing the model lost may
-    // have ended into another bank, or not yet. An action on that bank then plays what the
-    // model does not know, and it is left unsure until a note or a bank key shows a bank.
+    // Whether the bank shown may not be the model's: a play whose timing the model lost, or
+    // whose end may have come already, may have ended into another bank, or not yet. An action
+    // on that bank then plays what the model does not know, and it is left unsure until a note
+    // or a bank key shows a bank.
     bool doubtTheBank() {
-        const auto next = play_ && play_->loose ? followerOf(play_->entry) : std::nullopt;
+        const bool mayEnd = play_ && (play_->loose || endMayHaveCome());
+        const auto next = mayEnd ? followerOf(play_->entry) : std::nullopt;
         if (!open_ || (!bankLost_ && !(next && kEntries[std::size_t(*next)].bank != bank_))) {
             return false;
         }
