@@ -388,14 +388,24 @@ class OperatorRun : LoopbackLoop {
                 show->projectIO().closeProject();
                 break;
             case Op::open: {
-                // The load and the warm-up that follows it run before the operator goes on (the
-                // package may be open already: its load puts another project in place).
+                // The load and the warm-up that follows it run before the operator goes on, as
+                // he waits for the loading overlay. The package may be open already, and listed
+                // first among the recent ones: its load puts another project in place, and its
+                // warm-up comes a moment after the load looks done. The warm-up's end clears the
+                // output.
                 const auto generation = show->projectGeneration();
                 show->projectIO().loadProject(package_);
-                for (int k = 0; k < 4000 && !(show->projectGeneration() != generation && opened());
-                     ++k) {
+                bool warmed = false;
+                for (int k = 0, since = 0; k < 4000; ++k) {
+                    warmed = warmed || controller.isWarming();
+                    const bool loaded = show->projectGeneration() != generation && opened();
+                    since = loaded ? since + 1 : 0;
+                    if (loaded && !controller.isWarming() && (warmed || since > 200)) {
+                        break;
+                    }
                     step(false);
                 }
+                step(false);
                 break;
             }
             case Op::wait:
