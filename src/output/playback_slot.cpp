@@ -124,7 +124,7 @@ void PlaybackSlot::load(const std::filesystem::path& url, double startTime,
     if (std::isfinite(startTime) && startTime > 0.0) {
         item->seek(startTime, 0.0, 0.0);
     }
-    setEndTime(endTime && *endTime > startTime ? endTime : std::nullopt);
+    setEndTime(endAfter(startTime, endTime));
     player_->setAutomaticallyWaitsToMinimizeStalling(false);
     player_->setActionAtItemEnd(media::ActionAtItemEnd::Pause);
 

@@ -145,6 +145,12 @@ class PlaybackSlot {
     // picture past it. Nothing without a clip.
     void setEndTime(std::optional<double> endTime);
 
+    // Where a clip loaded from `startTime` ends: `endTime` when it comes after the start, else
+    // at the clip's own end (none).
+    static std::optional<double> endAfter(double startTime, std::optional<double> endTime) {
+        return endTime && *endTime > startTime ? endTime : std::nullopt;
+    }
+
     // Ends a loop: the pass playing now plays to its end and nothing follows; the observations
     // of a loop and of a readiness wait end.
     void stopLooping();

@@ -85,7 +85,7 @@ void VideoStart::start(Play& play, const SlotData& data, PlaybackSlot& target) {
         events_.log("NextGo先読み使用: " + data.name + " → ロードをスキップ");
         // The slot may have been edited since its preload: the play's out point and colour
         // hold, as a load would have set them (the in point is sought at the start).
-        const std::optional<double> end = outPoint && *outPoint > inPoint ? outPoint : std::nullopt;
+        const auto end = PlaybackSlot::endAfter(inPoint, outPoint);
         const double preloadedEnd = loaded->forwardPlaybackEndTime();
         if (end ? preloadedEnd != *end : std::isfinite(preloadedEnd)) {
             target.setEndTime(end);
