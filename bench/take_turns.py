@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Runs one of the program benchmarks against this build and other builds of the kestio program,
-taking turns round by round, so that every build meets the same load, and prints each counter
-for each build (the median of the rounds) and as a ratio to the first build (the median of the
-rounds' ratios, with their range). The other builds are named by their program's path or by a
-commit, which bench/baseline_build.sh builds first. The machine's load is printed with each round.
+taking turns round by round (in the opposite order every other round), so that every build
+meets the same load, and prints each counter for each build (the median of the rounds) and as a
+ratio to the first build (the median of the rounds' ratios, with their range). The other builds
+are named by their program's path or by a commit, which bench/baseline_build.sh builds first.
+The machine's load is printed with each round.
 
   bench/take_turns.py --bench build/dev/bench/bench_app_playing_cpu --against 49cbb42 \
       --rounds 3 [--cpus 0-3] [--env KESTIO_BENCH_SECONDS=20] [-- benchmark arguments]
@@ -77,7 +78,10 @@ def main():
 
     rounds = {name: [] for name, _ in builds}
     for round_index in range(options.rounds):
-        for name, program in builds:
+        # The builds swap places every round: a build that always went first would meet a
+        # machine that the previous round's last run left in another state.
+        order = builds if round_index % 2 == 0 else builds[::-1]
+        for name, program in order:
             load = open("/proc/loadavg").read().split()[:3]
             print("round %d, %s, load %s" % (round_index + 1, name, " ".join(load)), flush=True)
             rounds[name].append(run_once(options.bench, program, options.cpus, env,
