@@ -127,6 +127,7 @@ void ProjectIO::save(const fs::path& url, SaveKind kind, SaveDone done, WriteHaz
     // only whole slots into it.
     auto job = [&manager = projectManager_, &bookmarks = show_.bookmarks,
                 project = show_.project.data(), url, kind, held, expected, accepted,
+                lastWritten = lastWritten_,
                 language = LocalizationManager::shared().language.get()]() mutable {
         SaveOutcome outcome;
         // Looked at just before the write, on this thread, so nothing comes between.
@@ -143,7 +144,7 @@ void ProjectIO::save(const fs::path& url, SaveKind kind, SaveDone done, WriteHaz
             const auto now = platform::FileIdentity::of(document);
             std::error_code typeError;
             found.changedSince =
-                now && now != expected &&
+                now && now != expected && now != *lastWritten &&
                 fs::symlink_status(document, typeError).type() == fs::file_type::regular;
         }
         if (found.any() && !accepted.covers(found)) {
@@ -163,6 +164,7 @@ void ProjectIO::save(const fs::path& url, SaveKind kind, SaveDone done, WriteHaz
             outcome.lock = platform::PackageLock::acquire(url);  // a package made by this save
         }
         outcome.document = platform::FileIdentity::of(url / ProjectManager::kDataFileName);
+        *lastWritten = outcome.document;
         if (pictures) {
             outcome.picturesWarning = picturesNotSavedText(url, pictures, language);
         }

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -90,7 +91,7 @@ class ProjectIO {
         std::optional<std::string> error;
         std::optional<std::string> picturesWarning;  // saved, but not the slot pictures
         std::optional<platform::Bytes> folderBookmark;
-        std::optional<platform::PackageLock> lock;    // taken by this save
+        std::optional<platform::PackageLock> lock;       // taken by this save
         std::optional<platform::FileIdentity> document;  // the document as written
     };
 
@@ -142,6 +143,11 @@ class ProjectIO {
     // read or written here.
     std::optional<platform::PackageLock> lock_;
     std::optional<platform::FileIdentity> document_;
+    // The document as this window's latest save wrote it, kept on the disk thread, where the
+    // saves run one after another: a save asked for while an earlier one was still on its way
+    // finds that one's document in place, which the main thread has not heard of yet.
+    std::shared_ptr<std::optional<platform::FileIdentity>> lastWritten_ =
+        std::make_shared<std::optional<platform::FileIdentity>>();
     // Counts the opens and closes asked for; a package read answers only if no later open or
     // close was asked meanwhile.
     std::uint64_t loadRequest_ = 0;

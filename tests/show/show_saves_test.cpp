@@ -109,6 +109,26 @@ TEST_F(ShowSaves, ADiskThatFillsUpFailsTheSaveAndKeepsTheOldDocument) {
     EXPECT_FALSE(show->hasUnsavedChanges.get());
 }
 
+// Saves asked for faster than the disk writes them (Ctrl+S pressed twice, an edit between):
+// each finds the document the one before wrote, which is this window's own, and asks nothing.
+TEST_F(ShowSaves, SavesInQuickSuccessionWriteTheLastShowWithoutAQuestion) {
+    const fs::path package = writePackage(ProjectData(4, 10), "Quick.ktshow");
+    ASSERT_NO_FATAL_FAILURE(open(package));
+    dialogs.textAnswers = {std::string("First"), std::string("Second")};
+    show->renameBank(0);
+    show->projectIO().saveProject();
+    show->projectIO().saveProject();
+    show->renameBank(0);
+    show->projectIO().saveProject();
+    ASSERT_TRUE(waitFor([&] {
+        return logCount("プロジェクト上書き保存: Quick.ktshow") == 3 ||
+               !dialogs.callsOf("alert").empty();
+    }));
+    EXPECT_TRUE(dialogs.callsOf("alert").empty()) << dialogs.callsOf("alert").front().texts.at(0);
+    EXPECT_EQ(projectManager.load(package).banks[0].name, "Second");
+    EXPECT_FALSE(show->hasUnsavedChanges.get());
+}
+
 // The pictures cannot be written, the show can: it is saved, and the operator is told that its
 // pictures were not.
 TEST_F(ShowSaves, APackageWhoseThumbnailsFolderIsAFileSavesTheShowAndWarnsOfThePictures) {
