@@ -427,6 +427,13 @@ class OperatorRun : LoopbackLoop {
     // output rests), the pictures are composed and all is checked.
     void step(bool check = true) {
         loop.runPending();
+        // What the threads are doing for the show ends before the clock moves on, however slow
+        // the machine: a slot's sound being loaded, a clip being opened or sought, a start waiting
+        // for its picture. Then what they posted last runs.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (busy() && std::chrono::steady_clock::now() < until) {
+            loop.waitForPosted(0.002);
+        }
         while (loop.waitForPosted(0.002)) {
             loop.runPending();
         }
@@ -465,6 +472,32 @@ class OperatorRun : LoopbackLoop {
         } else {
             sounds_.clear();
         }
+    }
+
+    bool busy() {
+        auto& surface = controller.view();
+        for (auto* chain : {&surface.audioA(), &surface.audioB()}) {
+            if (chain->loading()) {
+                return true;
+            }
+        }
+        for (const auto& player : {surface.slotA().player(), surface.slotB().player()}) {
+            const auto* decoded =
+                dynamic_cast<const platform::media::DecodedQueuePlayer*>(player.get());
+            if (decoded != nullptr && decoded->prerolling()) {
+                return true;
+            }
+            const auto items = player->items();
+            for (std::size_t i = 0; i < std::min<std::size_t>(2, items.size()); ++i) {
+                const auto* playable =
+                    dynamic_cast<const platform::media::PlayableItem*>(items[i].get());
+                if (items[i]->statusValue() == platform::media::ItemStatus::Unknown ||
+                    (playable != nullptr && playable->isSeeking())) {
+                    return true;
+                }
+            }
+        }
+        return false;
     }
 
     void fail(const std::string& what) {
