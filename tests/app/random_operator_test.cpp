@@ -754,6 +754,8 @@ constexpr const char* kKeptWalks[] = {
     // So may a Next whose end may have come: it shows its own bank again after a bank key.
     "FireNote 0; Bank 1; Wait 2.5; FireKey 0",
     "FireKey 2; Bank 1; Wait 1.4; CutGo",
+    // An out point set at the in point of a cue stood by: the cue stands at its in point.
+    "Standby 1; Wait 2.5; SetOut",
 };
 
 TEST_F(RandomOperator, KeptWalks) {

@@ -161,7 +161,10 @@ class ShowModel {
         const auto& w = now_ < narrowedUntil_ ? beforeNarrowed_ : widest_[std::size_t(entry)];
         const double in = std::min(r.in.value_or(0.0), w.first);
         const double out = std::max(r.out.value_or(kEntries[std::size_t(entry)].seconds), w.second);
-        return {int(std::floor(in * kFps + 1e-6)), int(std::ceil(out * kFps - 1e-6)) - 1};
+        // An out point at or before the in point (the panel does not keep them apart) leaves
+        // the frame at the in point, where a cue stands.
+        const int first = int(std::floor(in * kFps + 1e-6));
+        return {first, std::max(first, int(std::ceil(out * kFps - 1e-6)) - 1)};
     }
 
     void apply(const Action& action) {
