@@ -756,6 +756,8 @@ constexpr const char* kKeptWalks[] = {
     "FireKey 2; Bank 1; Wait 1.4; CutGo",
     // An out point set at the in point of a cue stood by: the cue stands at its in point.
     "Standby 1; Wait 2.5; SetOut",
+    // Sound alone given an out point on air ends there and its post-roll follows.
+    "FireKey 2; Wait 1.4; SetUp 3 8; Wait 4",
 };
 
 TEST_F(RandomOperator, KeptWalks) {
