@@ -758,6 +758,8 @@ constexpr const char* kKeptWalks[] = {
     "Standby 1; Wait 2.5; SetOut",
     // Sound alone given an out point on air ends there and its post-roll follows.
     "FireKey 2; Wait 1.4; SetUp 3 8; Wait 4",
+    // A stop just after a jump's end: the jump showed its target's bank, the slot keys play it.
+    "FireNote 5; Pause; Wait 1.4; SetOut; FireNote 5; SetUp 2 13; Stop; Wait 1.4; FireKey 2",
 };
 
 TEST_F(RandomOperator, KeptWalks) {

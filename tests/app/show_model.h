@@ -228,6 +228,12 @@ class ShowModel {
                 }
                 break;
             case Op::stop:
+                // A stop as the clip on air ends may come after its post-roll showed the bank
+                // of the slot it plays.
+                if (play_ && (play_->loose || endMayHaveCome())) {
+                    const auto next = followerOf(play_->entry);
+                    bankLost_ = bankLost_ || (next && kEntries[std::size_t(*next)].bank != bank_);
+                }
                 if (play_ || unsure_) {
                     black();
                 }
