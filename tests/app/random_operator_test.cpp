@@ -758,8 +758,10 @@ constexpr const char* kKeptWalks[] = {
     "Standby 1; Wait 2.5; SetOut",
     // Sound alone given an out point on air ends there and its post-roll follows.
     "FireKey 2; Wait 1.4; SetUp 3 8; Wait 4",
-    // A stop just after a jump's end: the jump showed its target's bank, the slot keys play it.
+    // A stop or the bars just after a jump's end: the jump showed its target's bank, the slot
+    // keys play that bank.
     "FireNote 5; Pause; Wait 1.4; SetOut; FireNote 5; SetUp 2 13; Stop; Wait 1.4; FireKey 2",
+    "SetUp 3 9; FireKey 2; Wait 2.5; Bars; FireKey 2",
     // Sound alone plays at its own slot's rate, not at the rate its chain played with last.
     "FireKey 0; Wait 1.4; Rate 1.5; Wait 4; FireKey 3",
 };

@@ -228,12 +228,7 @@ class ShowModel {
                 }
                 break;
             case Op::stop:
-                // A stop as the clip on air ends may come after its post-roll showed the bank
-                // of the slot it plays.
-                if (play_ && (play_->loose || endMayHaveCome())) {
-                    const auto next = followerOf(play_->entry);
-                    bankLost_ = bankLost_ || (next && kEntries[std::size_t(*next)].bank != bank_);
-                }
+                loseTheBankOfItsFollower();
                 if (play_ || unsure_) {
                     black();
                 }
@@ -311,6 +306,7 @@ class ShowModel {
             case Op::bars:
                 barsSwitch_ = !barsSwitch_;
                 bars_ = barsSwitch_;
+                loseTheBankOfItsFollower();
                 play_.reset();
                 unsure_ = false;
                 settle(kEdge);
@@ -542,6 +538,14 @@ class ShowModel {
         unsure_ = true;
         settle(kEdge);
         return true;
+    }
+    // A stop or the bars as the clip on air ends may come after its post-roll showed the bank
+    // of the slot it plays.
+    void loseTheBankOfItsFollower() {
+        if (play_ && (play_->loose || endMayHaveCome())) {
+            const auto next = followerOf(play_->entry);
+            bankLost_ = bankLost_ || (next && kEntries[std::size_t(*next)].bank != bank_);
+        }
     }
     // The other slot the post-roll of `e` plays, if any.
     std::optional<int> followerOf(int e) const {
