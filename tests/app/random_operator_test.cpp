@@ -762,6 +762,8 @@ constexpr const char* kKeptWalks[] = {
     // keys play that bank.
     "FireNote 5; Pause; Wait 1.4; SetOut; FireNote 5; SetUp 2 13; Stop; Wait 1.4; FireKey 2",
     "SetUp 3 9; FireKey 2; Wait 2.5; Bars; FireKey 2",
+    // New points for the slot a post-roll may have started already: it plays with its old ones.
+    "FireKey 0; Seek 0.6; Wait 1; SetUp 1 19",
     // Sound alone plays at its own slot's rate, not at the rate its chain played with last.
     "FireKey 0; Wait 1.4; Rate 1.5; Wait 4; FireKey 3",
 };

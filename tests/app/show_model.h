@@ -191,6 +191,9 @@ class ShowModel {
                     widen(e);
                     if (play_ && play_->entry == e) {
                         play_->loose = true;  // the points of the clip on air moved under it
+                    } else if (play_ && endMayHaveCome() && followerOf(play_->entry) == e) {
+                        // Its post-roll may have started this slot with the points it had.
+                        play_->loose = true;
                     }
                 }
                 break;
