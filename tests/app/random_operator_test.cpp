@@ -764,6 +764,9 @@ constexpr const char* kKeptWalks[] = {
     "SetUp 3 9; FireKey 2; Wait 2.5; Bars; FireKey 2",
     // New points for the slot a post-roll may have started already: it plays with its old ones.
     "FireKey 0; Seek 0.6; Wait 1; SetUp 1 19",
+    // A frame step back goes past the in point, as far as the clip's start.
+    "FireNote 2; FireNote 1; Enter; Wait 4; Wait 0.6; SetIn; FireKey 0; Wait 0.6; MidiPlay; Enter; "
+    "Wait 2.5; Wait 4; Gain -6; Step -1; Bank 1",
     // Sound alone plays at its own slot's rate, not at the rate its chain played with last.
     "FireKey 0; Wait 1.4; Rate 1.5; Wait 4; FireKey 3",
 };

@@ -249,9 +249,12 @@ class ShowModel {
                 if (play_ && kind() != MediaType::still) {
                     // Stepping from a running clip leaves it where it was, a frame on or back.
                     play_->loose = play_->loose || play_->running;
+                    // A step back goes as far as the clip's start, past its in point.
                     const double by = action.a / kFps;
-                    play_->lo = std::clamp(play_->lo + by, play_->in, play_->end - 1 / kFps);
-                    play_->hi = std::clamp(play_->hi + by, play_->in, play_->end - 1 / kFps);
+                    play_->lo = std::clamp(play_->lo + by, 0.0, play_->end - 1 / kFps);
+                    play_->hi = std::clamp(play_->hi + by, 0.0, play_->end - 1 / kFps);
+                    auto& w = widest_[std::size_t(play_->entry)];
+                    w.first = std::min(w.first, play_->lo);
                     settle(kEdge);
                 }
                 break;
@@ -379,7 +382,7 @@ class ShowModel {
         if (!play_->running && entry.kind == MediaType::video) {
             const auto frameAt = [&](double t) {
                 return std::clamp(int(std::floor(t * kFps + 1e-6)),
-                                  int(std::floor(play_->in * kFps + 1e-6)),
+                                  int(std::floor(std::min(play_->in, play_->lo) * kFps + 1e-6)),
                                   int(std::ceil(play_->end * kFps - 1e-6)) - 1);
             };
             e.frames = std::pair(frameAt(play_->lo), frameAt(play_->hi));
