@@ -767,8 +767,11 @@ constexpr const char* kKeptWalks[] = {
     // A frame step back goes past the in point, as far as the clip's start.
     "FireNote 2; FireNote 1; Enter; Wait 4; Wait 0.6; SetIn; FireKey 0; Wait 0.6; MidiPlay; Enter; "
     "Wait 2.5; Wait 4; Gain -6; Step -1; Bank 1",
-    // Sound alone plays at its own slot's rate, not at the rate its chain played with last.
+    // Sound alone and a loop play at their own slot's rate, not at the rate their chain played
+    // with last.
     "FireKey 0; Wait 1.4; Rate 1.5; Wait 4; FireKey 3",
+    "Wait 2.5; FireKey 1; SetUp 3 18; Wait 4; Rate 1.5; FireKey 1; FireKey 3; CutGo; Colour 0.05; "
+    "SetOut; PostRoll 3; Wait 4",
 };
 
 TEST_F(RandomOperator, KeptWalks) {
