@@ -99,6 +99,8 @@ class AudioEngineController {
     bool hasAudio() const { return hasAudio_; }
     // The last load has ended, whatever its outcome.
     bool loadFinished() const { return loadFinished_; }
+    // A load was asked for and has not ended.
+    bool loading() const { return lastLoad_ && !loadFinished_; }
     // The loaded sound: its file (read through the channels chosen), the span's first frame
     // in it and its length, and the channel count as scheduled.
     const std::shared_ptr<platform::audio::AudioFile>& audioFile() const { return audioFile_; }

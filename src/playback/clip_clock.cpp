@@ -61,6 +61,13 @@ void ClipClock::runAudio(double from, double end) {
     }
 }
 
+void ClipClock::moveAudioEnd(double end) {
+    audioEnd_ = end;
+    if (isAudioRunning()) {
+        runAudio(audioStart_, end);
+    }
+}
+
 void ClipClock::stopAudio() {
     audioTimer_.cancel();
     audioEndTimer_.cancel();

@@ -77,6 +77,9 @@ class ClipClock {
     // out point is watched there, a frame ahead of it as at the start, and no longer where it
     // was; one the player has reached already ends the clip now.
     void moveOutPoint(std::optional<double> outPoint);
+    // The audio-only clock runs to `end` from now on (an out point set on air): one the sound
+    // has reached already ends the clip at the clock's next look.
+    void moveAudioEnd(double end);
     void stopAudio();
     bool isAudioRunning() const { return audioTimer_.active(); }
     // The end the audio-only clock runs to.

@@ -13,6 +13,7 @@
 #include "playback/playback_text.h"
 #include "playback/post_roll_policy.h"
 #include "playback/slot_sound.h"
+#include "playback/start_rate.h"
 #include "playback/video_start.h"
 #include "playback/warm_up.h"
 
@@ -166,6 +167,9 @@ void LoopRunner::start(Play& play, const SlotData& data) {
         return;
     }
     item->setPreferredForwardBufferDuration(kLoopTemplateBuffer);
+    // Its own rate: a chain keeps the rate of the clip it played last.
+    target.clipPlayer().setRate(startRate(data.playRate),
+                                view_.sharedEngine().clock()->timeAt(loop_.now()));
     watch(play, target, outPoint);
     target.startLoop(
         url, item->asset(), item, inPoint, outPoint,

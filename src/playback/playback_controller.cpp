@@ -229,7 +229,15 @@ void PlaybackController::applyOutPoint(std::optional<double> outPoint) {
                                : 0.0;
     const std::optional<double> end = outPoint && *outPoint > inPoint ? outPoint : std::nullopt;
     showing.setEndTime(end);
-    // Its clock watches the new out point, not the one it started with.
+    // Its clock watches the new out point, not the one it started with. Sound alone has a clock
+    // of its own, which runs to the out point or to the clip's end, whichever comes first.
+    if (play_->audioOnly) {
+        const double length = data && data->clipInfo && std::isfinite(data->clipInfo->duration)
+                                  ? data->clipInfo->duration
+                                  : 0.0;
+        clock_->moveAudioEnd(std::min(end.value_or(length), length));
+        return;
+    }
     clock_->moveOutPoint(end);
 }
 double PlaybackController::shownTime() {

@@ -17,6 +17,7 @@
 #include "playback/playback_controller.h"
 #include "playback/playback_text.h"
 #include "playback/slot_sound.h"
+#include "playback/start_rate.h"
 #include "playback/video_start.h"
 #include "playback/warm_up.h"
 
@@ -159,6 +160,9 @@ void PlaybackController::playAudioOnly(Play& play, const SlotData& data, Playbac
     target.load(play.url, inPoint, outPoint, data.colorSettings);
     target.videoLayer()->setHidden(true);
     sound_->applySound(target, data);
+    // Its own rate: a chain keeps the rate of the clip it played last.
+    target.clipPlayer().setRate(startRate(data.playRate),
+                                view_->sharedEngine().clock()->timeAt(loop_.now()));
 
     starting(play, data.name, inPoint, clipDuration);
     play.audioOnly = true;

@@ -13,6 +13,7 @@
 #include "playback/playback_text.h"
 #include "playback/post_roll_policy.h"
 #include "playback/slot_sound.h"
+#include "playback/start_rate.h"
 #include "playback/video_start.h"
 #include "playback/warm_up.h"
 
@@ -36,14 +37,6 @@ std::string truth(bool value) {
 
 std::string targetText(const SlotRef& target) {
     return "(" + std::to_string(target.bank) + "," + std::to_string(target.slot) + ")";
-}
-
-// The rate a clip starts at: its play rate within what the time-pitch unit takes.
-float startRate(double playRate) {
-    if (!std::isfinite(playRate) || playRate <= 0.0) {
-        return 1.0f;
-    }
-    return float(std::clamp(playRate, 0.1, 8.0));
 }
 }  // namespace
 

@@ -427,6 +427,13 @@ class OperatorRun : LoopbackLoop {
     // output rests), the pictures are composed and all is checked.
     void step(bool check = true) {
         loop.runPending();
+        // What the threads are doing for the show ends before the clock moves on, however slow
+        // the machine: a slot's sound being loaded, a clip being opened or sought, a start waiting
+        // for its picture. Then what they posted last runs.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (busy() && std::chrono::steady_clock::now() < until) {
+            loop.waitForPosted(0.002);
+        }
         while (loop.waitForPosted(0.002)) {
             loop.runPending();
         }
@@ -465,6 +472,32 @@ class OperatorRun : LoopbackLoop {
         } else {
             sounds_.clear();
         }
+    }
+
+    bool busy() {
+        auto& surface = controller.view();
+        for (auto* chain : {&surface.audioA(), &surface.audioB()}) {
+            if (chain->loading()) {
+                return true;
+            }
+        }
+        for (const auto& player : {surface.slotA().player(), surface.slotB().player()}) {
+            const auto* decoded =
+                dynamic_cast<const platform::media::DecodedQueuePlayer*>(player.get());
+            if (decoded != nullptr && decoded->prerolling()) {
+                return true;
+            }
+            const auto items = player->items();
+            for (std::size_t i = 0; i < std::min<std::size_t>(2, items.size()); ++i) {
+                const auto* playable =
+                    dynamic_cast<const platform::media::PlayableItem*>(items[i].get());
+                if (items[i]->statusValue() == platform::media::ItemStatus::Unknown ||
+                    (playable != nullptr && playable->isSeeking())) {
+                    return true;
+                }
+            }
+        }
+        return false;
     }
 
     void fail(const std::string& what) {
@@ -721,6 +754,24 @@ constexpr const char* kKeptWalks[] = {
     // So may a Next whose end may have come: it shows its own bank again after a bank key.
     "FireNote 0; Bank 1; Wait 2.5; FireKey 0",
     "FireKey 2; Bank 1; Wait 1.4; CutGo",
+    // An out point set at the in point of a cue stood by: the cue stands at its in point.
+    "Standby 1; Wait 2.5; SetOut",
+    // Sound alone given an out point on air ends there and its post-roll follows.
+    "FireKey 2; Wait 1.4; SetUp 3 8; Wait 4",
+    // A stop or the bars just after a jump's end: the jump showed its target's bank, the slot
+    // keys play that bank.
+    "FireNote 5; Pause; Wait 1.4; SetOut; FireNote 5; SetUp 2 13; Stop; Wait 1.4; FireKey 2",
+    "SetUp 3 9; FireKey 2; Wait 2.5; Bars; FireKey 2",
+    // New points for the slot a post-roll may have started already: it plays with its old ones.
+    "FireKey 0; Seek 0.6; Wait 1; SetUp 1 19",
+    // A frame step back goes past the in point, as far as the clip's start.
+    "FireNote 2; FireNote 1; Enter; Wait 4; Wait 0.6; SetIn; FireKey 0; Wait 0.6; MidiPlay; Enter; "
+    "Wait 2.5; Wait 4; Gain -6; Step -1; Bank 1",
+    // Sound alone and a loop play at their own slot's rate, not at the rate their chain played
+    // with last.
+    "FireKey 0; Wait 1.4; Rate 1.5; Wait 4; FireKey 3",
+    "Wait 2.5; FireKey 1; SetUp 3 18; Wait 4; Rate 1.5; FireKey 1; FireKey 3; CutGo; Colour 0.05; "
+    "SetOut; PostRoll 3; Wait 4",
 };
 
 TEST_F(RandomOperator, KeptWalks) {

@@ -161,7 +161,10 @@ class ShowModel {
         const auto& w = now_ < narrowedUntil_ ? beforeNarrowed_ : widest_[std::size_t(entry)];
         const double in = std::min(r.in.value_or(0.0), w.first);
         const double out = std::max(r.out.value_or(kEntries[std::size_t(entry)].seconds), w.second);
-        return {int(std::floor(in * kFps + 1e-6)), int(std::ceil(out * kFps - 1e-6)) - 1};
+        // An out point at or before the in point (the panel does not keep them apart) leaves
+        // the frame at the in point, where a cue stands.
+        const int first = int(std::floor(in * kFps + 1e-6));
+        return {first, std::max(first, int(std::ceil(out * kFps - 1e-6)) - 1)};
     }
 
     void apply(const Action& action) {
@@ -188,6 +191,9 @@ class ShowModel {
                     widen(e);
                     if (play_ && play_->entry == e) {
                         play_->loose = true;  // the points of the clip on air moved under it
+                    } else if (play_ && endMayHaveCome() && followerOf(play_->entry) == e) {
+                        // Its post-roll may have started this slot with the points it had.
+                        play_->loose = true;
                     }
                 }
                 break;
@@ -225,6 +231,7 @@ class ShowModel {
                 }
                 break;
             case Op::stop:
+                loseTheBankOfItsFollower();
                 if (play_ || unsure_) {
                     black();
                 }
@@ -242,9 +249,12 @@ class ShowModel {
                 if (play_ && kind() != MediaType::still) {
                     // Stepping from a running clip leaves it where it was, a frame on or back.
                     play_->loose = play_->loose || play_->running;
+                    // A step back goes as far as the clip's start, past its in point.
                     const double by = action.a / kFps;
-                    play_->lo = std::clamp(play_->lo + by, play_->in, play_->end - 1 / kFps);
-                    play_->hi = std::clamp(play_->hi + by, play_->in, play_->end - 1 / kFps);
+                    play_->lo = std::clamp(play_->lo + by, 0.0, play_->end - 1 / kFps);
+                    play_->hi = std::clamp(play_->hi + by, 0.0, play_->end - 1 / kFps);
+                    auto& w = widest_[std::size_t(play_->entry)];
+                    w.first = std::min(w.first, play_->lo);
                     settle(kEdge);
                 }
                 break;
@@ -302,6 +312,7 @@ class ShowModel {
             case Op::bars:
                 barsSwitch_ = !barsSwitch_;
                 bars_ = barsSwitch_;
+                loseTheBankOfItsFollower();
                 play_.reset();
                 unsure_ = false;
                 settle(kEdge);
@@ -371,7 +382,7 @@ class ShowModel {
         if (!play_->running && entry.kind == MediaType::video) {
             const auto frameAt = [&](double t) {
                 return std::clamp(int(std::floor(t * kFps + 1e-6)),
-                                  int(std::floor(play_->in * kFps + 1e-6)),
+                                  int(std::floor(std::min(play_->in, play_->lo) * kFps + 1e-6)),
                                   int(std::ceil(play_->end * kFps - 1e-6)) - 1);
             };
             e.frames = std::pair(frameAt(play_->lo), frameAt(play_->hi));
@@ -533,6 +544,14 @@ class ShowModel {
         unsure_ = true;
         settle(kEdge);
         return true;
+    }
+    // A stop or the bars as the clip on air ends may come after its post-roll showed the bank
+    // of the slot it plays.
+    void loseTheBankOfItsFollower() {
+        if (play_ && (play_->loose || endMayHaveCome())) {
+            const auto next = followerOf(play_->entry);
+            bankLost_ = bankLost_ || (next && kEntries[std::size_t(*next)].bank != bank_);
+        }
     }
     // The other slot the post-roll of `e` plays, if any.
     std::optional<int> followerOf(int e) const {

@@ -172,5 +172,34 @@ TEST_F(PostRollChangeOnRealClip, AnOutPointSetOnAirEndsTheClipWithoutAPicturePas
     }
 }
 
+// Sound alone given an out point on air, ahead of the sound heard or behind it: it ends there,
+// not at the end of its file, and its post-roll follows (black: nothing is on air then).
+TEST_F(PostRollChangeOnRealClip, SoundAloneEndsAtAnOutPointSetOnAir) {
+    const auto& sound = test::mediaFixtures().audio("wav");
+    for (const double ahead : {0.3, -0.2}) {
+        SCOPED_TRACE("set " + std::to_string(ahead) + " s ahead of the sound heard");
+        controller->handlePostRoll(PostRollMode::black);
+        project = test::makeProject(1, 1, 2);
+        auto& data = project.banks[0].slots[0];
+        data.videoURL = sound.path;
+        data.mediaType = MediaType::audio;
+        data.clipInfo->duration = sound.duration;
+        data.postRollMode = PostRollMode::black;
+        controller->play(0, 0, sound.path, data, {320.0, 180.0});
+        for (int i = 0; i < 300 && controller->currentTime.get() < 0.5; ++i) {
+            step();
+        }
+        ASSERT_GE(controller->currentTime.get(), 0.5);
+        data.outPoint = controller->currentTime.get() + ahead;
+        controller->applyOutPoint(data.outPoint);
+        int steps = 0;
+        for (; steps < 100 && controller->currentSlotIndex.get(); ++steps) {
+            step();
+        }
+        EXPECT_FALSE(controller->currentSlotIndex.get()) << "on air 1 s after the out point";
+        EXPECT_GE(steps * kStep, ahead - 0.1) << "ended before its out point";
+    }
+}
+
 }  // namespace
 }  // namespace kestio

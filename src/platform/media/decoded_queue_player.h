@@ -65,6 +65,9 @@ class DecodedQueuePlayer : public QueuePlayer,
               std::function<void(bool finished)> completion = {}) override;
     void preroll(float rate, std::function<void(bool finished)> completion) override;
     void cancelPendingPrerolls() override;
+    // A preroll is waiting for its item to be ready (for tests, which wait on real time for
+    // the decoding threads while holding the run loop).
+    bool prerolling() const { return !prerolls_.empty(); }
 
     ActionAtItemEnd actionAtItemEnd() const override { return action_; }
     void setActionAtItemEnd(ActionAtItemEnd action) override;
