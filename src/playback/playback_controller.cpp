@@ -227,7 +227,7 @@ void PlaybackController::applyOutPoint(std::optional<double> outPoint) {
     const double inPoint = data && data->inPoint && std::isfinite(*data->inPoint)
                                ? std::max(*data->inPoint, 0.0)
                                : 0.0;
-    const std::optional<double> end = outPoint && *outPoint > inPoint ? outPoint : std::nullopt;
+    const auto end = PlaybackSlot::endAfter(inPoint, outPoint);
     showing.setEndTime(end);
     // Its clock watches the new out point, not the one it started with. Sound alone has a clock
     // of its own, which runs to the out point or to the clip's end, whichever comes first.
