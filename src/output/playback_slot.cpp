@@ -124,14 +124,15 @@ void PlaybackSlot::load(const std::filesystem::path& url, double startTime,
     if (std::isfinite(startTime) && startTime > 0.0) {
         item->seek(startTime, 0.0, 0.0);
     }
-    setEndTime(endAfter(startTime, endTime));
+    const auto end = endAfter(startTime, endTime);
+    setEndTime(end);
     player_->setAutomaticallyWaitsToMinimizeStalling(false);
     player_->setActionAtItemEnd(media::ActionAtItemEnd::Pause);
 
     videoLayer_->setHidden(false);
     removeStill();
 
-    audio_.load(url, startTime, endTime);
+    audio_.load(url, startTime, end);
 }
 
 void PlaybackSlot::setEndTime(std::optional<double> endTime) {

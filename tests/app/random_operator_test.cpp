@@ -767,6 +767,8 @@ constexpr const char* kKeptWalks[] = {
     // A frame step back goes past the in point, as far as the clip's start.
     "FireNote 2; FireNote 1; Enter; Wait 4; Wait 0.6; SetIn; FireKey 0; Wait 0.6; MidiPlay; Enter; "
     "Wait 2.5; Wait 4; Gain -6; Step -1; Bank 1",
+    // An out point at or before the in point is no end: the clip plays on, picture and sound.
+    "Standby 4; Wait 0.3; SetOut; FireNote 0; FireKey 4",
     // Sound alone and a loop play at their own slot's rate, not at the rate their chain played
     // with last.
     "FireKey 0; Wait 1.4; Rate 1.5; Wait 4; FireKey 3",

@@ -160,7 +160,7 @@ class ShowModel {
         const auto& r = records_[std::size_t(entry)];
         const auto& w = now_ < narrowedUntil_ ? beforeNarrowed_ : widest_[std::size_t(entry)];
         const double in = std::min(r.in.value_or(0.0), w.first);
-        const double out = std::max(r.out.value_or(kEntries[std::size_t(entry)].seconds), w.second);
+        const double out = std::max(shownTo(r, kEntries[std::size_t(entry)].seconds), w.second);
         // An out point at or before the in point (the panel does not keep them apart) leaves
         // the frame at the in point, where a cue stands.
         const int first = int(std::floor(in * kFps + 1e-6));
@@ -425,7 +425,13 @@ class ShowModel {
         auto& w = widest_[std::size_t(e)];
         const auto& r = records_[std::size_t(e)];
         w = {std::min(w.first, r.in.value_or(0.0)),
-             std::max(w.second, r.out.value_or(kEntries[std::size_t(e)].seconds))};
+             std::max(w.second, shownTo(r, kEntries[std::size_t(e)].seconds))};
+    }
+    // Where the pictures of a clip of `seconds` with these points may go to: its out point, or
+    // its end when there is none or the out point lies at or before the in point (a play then
+    // has no end of its own, as a load of such points sets none).
+    static double shownTo(const SlotRecord& r, double seconds) {
+        return r.out && *r.out > r.in.value_or(0.0) ? *r.out : seconds;
     }
 
     void fire(int bank, int slot) {
