@@ -181,7 +181,9 @@ void PlaybackController::playAudioOnly(Play& play, const SlotData& data, Playbac
                       log("音声を再生できません: " + name);
                   });
 
-    const double end = std::min(outPoint.value_or(clipDuration), clipDuration);
+    // An out point at or before the in point is no end, as for the sound loaded above.
+    const double end =
+        std::min(PlaybackSlot::endAfter(inPoint, outPoint).value_or(clipDuration), clipDuration);
     if (inPoint < end) {
         clock_->start(play, ClipClock::AudioWatch{target, inPoint, end});
     }
